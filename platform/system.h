@@ -1,0 +1,25 @@
+// Process, thread, clock and entropy queries.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/wintypes.h"
+
+// Milliseconds since an arbitrary start (monotonic); the 32-bit form wraps.
+DWORD GetTickCount();
+ULONGLONG GetTickCount64();
+DWORD GetCurrentProcessId();
+DWORD GetCurrentThreadId();
+
+// Wall-clock time in 100-nanosecond units since 1601-01-01 UTC (a FILETIME value).
+ULONGLONG GetSystemTimeAsFileTimeValue();
+
+struct CpuTimes {
+    ULONGLONG kernel100ns;
+    ULONGLONG user100ns;
+};
+bool GetProcessCpuTimes(CpuTimes* times);
+bool GetThreadCpuTimes(CpuTimes* times);
+
+// Fills buffer from the operating system's random source; false if it failed.
+bool PlatformRandomBytes(void* buffer, std::size_t length);

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Configures and builds one flavour of the project.
+# Usage: scripts/build.sh release|asan|bench
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+flavour=${1:-release}
+case "$flavour" in
+    release) flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DFT_WERROR=ON) ;;
+    asan)    flags=(-DCMAKE_BUILD_TYPE=Debug -DFT_SANITIZE=ON -DFT_WERROR=ON) ;;
+    bench)   flags=(-DCMAKE_BUILD_TYPE=Release -DFT_BENCH=ON -DFT_TESTS=OFF) ;;
+    *) echo "usage: $0 release|asan|bench" >&2; exit 2 ;;
+esac
+
+cmake -S . -B "build/$flavour" -G Ninja "${flags[@]}" >/dev/null
+cmake --build "build/$flavour" -j "$(nproc)"
