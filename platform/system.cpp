@@ -12,7 +12,8 @@ namespace {
 ULONGLONG ClockMilliseconds(clockid_t clock) {
     timespec ts{};
     clock_gettime(clock, &ts);
-    return static_cast<ULONGLONG>(ts.tv_sec) * 1000u + static_cast<ULONGLONG>(ts.tv_nsec) / 1000000u;
+    return static_cast<ULONGLONG>(ts.tv_sec) * 1000u +
+           static_cast<ULONGLONG>(ts.tv_nsec) / 1000000u;
 }
 
 bool CpuTimesOf(clockid_t clock, CpuTimes* times) {
@@ -20,7 +21,8 @@ bool CpuTimesOf(clockid_t clock, CpuTimes* times) {
     if (!times || clock_gettime(clock, &ts) != 0) return false;
     // Linux reports one combined figure; it is given as user time.
     times->kernel100ns = 0;
-    times->user100ns = static_cast<ULONGLONG>(ts.tv_sec) * 10000000u + static_cast<ULONGLONG>(ts.tv_nsec) / 100u;
+    times->user100ns =
+        static_cast<ULONGLONG>(ts.tv_sec) * 10000000u + static_cast<ULONGLONG>(ts.tv_nsec) / 100u;
     return true;
 }
 
@@ -29,10 +31,18 @@ constexpr ULONGLONG kEpochDifferenceSeconds = 11644473600ull;
 
 }  // namespace
 
-DWORD GetTickCount() { return static_cast<DWORD>(ClockMilliseconds(CLOCK_MONOTONIC)); }
-ULONGLONG GetTickCount64() { return ClockMilliseconds(CLOCK_MONOTONIC); }
-DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
-DWORD GetCurrentThreadId() { return static_cast<DWORD>(syscall(SYS_gettid)); }
+DWORD GetTickCount() {
+    return static_cast<DWORD>(ClockMilliseconds(CLOCK_MONOTONIC));
+}
+ULONGLONG GetTickCount64() {
+    return ClockMilliseconds(CLOCK_MONOTONIC);
+}
+DWORD GetCurrentProcessId() {
+    return static_cast<DWORD>(getpid());
+}
+DWORD GetCurrentThreadId() {
+    return static_cast<DWORD>(syscall(SYS_gettid));
+}
 
 ULONGLONG GetSystemTimeAsFileTimeValue() {
     timespec ts{};
@@ -41,8 +51,12 @@ ULONGLONG GetSystemTimeAsFileTimeValue() {
            static_cast<ULONGLONG>(ts.tv_nsec) / 100u;
 }
 
-bool GetProcessCpuTimes(CpuTimes* times) { return CpuTimesOf(CLOCK_PROCESS_CPUTIME_ID, times); }
-bool GetThreadCpuTimes(CpuTimes* times) { return CpuTimesOf(CLOCK_THREAD_CPUTIME_ID, times); }
+bool GetProcessCpuTimes(CpuTimes* times) {
+    return CpuTimesOf(CLOCK_PROCESS_CPUTIME_ID, times);
+}
+bool GetThreadCpuTimes(CpuTimes* times) {
+    return CpuTimesOf(CLOCK_THREAD_CPUTIME_ID, times);
+}
 
 bool PlatformRandomBytes(void* buffer, std::size_t length) {
     auto* out = static_cast<unsigned char*>(buffer);
@@ -56,4 +70,11 @@ bool PlatformRandomBytes(void* buffer, std::size_t length) {
         length -= static_cast<std::size_t>(got);
     }
     return true;
+}
+
+void Sleep(DWORD milliseconds) {
+    timespec ts{static_cast<time_t>(milliseconds / 1000),
+                static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
 }

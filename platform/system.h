@@ -23,3 +23,6 @@ bool GetThreadCpuTimes(CpuTimes* times);
 
 // Fills buffer from the operating system's random source; false if it failed.
 bool PlatformRandomBytes(void* buffer, std::size_t length);
+
+// Suspends the calling thread for at least this many milliseconds.
+void Sleep(DWORD milliseconds);

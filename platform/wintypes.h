@@ -3,6 +3,7 @@
 // same sources map onto the real Win32/COM headers on Windows.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 using BYTE = std::uint8_t;
@@ -27,6 +28,28 @@ using DATE = double;
 using OLECHAR = char16_t;
 using BSTR = OLECHAR*;
 using LPCOLESTR = const OLECHAR*;
+using LPOLESTR = OLECHAR*;
+using WCHAR = char16_t;
+using CHAR = char;
+using LPSTR = char*;
+using LPCSTR = const char*;
+using LPVOID = void*;
+using LPCVOID = const void*;
+using FLOAT = float;
+using DOUBLE = double;
+using ATOM = WORD;
+using INT_PTR = std::intptr_t;
+using UINT_PTR = std::uintptr_t;
+using LONG_PTR = std::intptr_t;
+using ULONG_PTR = std::uintptr_t;
+using DWORD_PTR = ULONG_PTR;
+using SIZE_T = std::size_t;
+using WPARAM = UINT_PTR;
+using LPARAM = LONG_PTR;
+using LRESULT = LONG_PTR;
+using HANDLE = void*;
+using HINSTANCE = void*;
+using HMODULE = void*;
 
 #ifndef TRUE
 #define TRUE 1
@@ -36,9 +59,15 @@ using LPCOLESTR = const OLECHAR*;
 constexpr VARIANT_BOOL VARIANT_TRUE = -1;
 constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
-constexpr HRESULT MakeHResult(std::uint32_t value) { return static_cast<HRESULT>(value); }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
+constexpr HRESULT MakeHResult(std::uint32_t value) {
+    return static_cast<HRESULT>(value);
+}
 
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;
@@ -49,6 +78,10 @@ constexpr HRESULT E_FAIL = MakeHResult(0x80004005);
 constexpr HRESULT E_UNEXPECTED = MakeHResult(0x8000FFFF);
 constexpr HRESULT E_OUTOFMEMORY = MakeHResult(0x8007000E);
 constexpr HRESULT E_INVALIDARG = MakeHResult(0x80070057);
+constexpr HRESULT E_ACCESSDENIED = MakeHResult(0x80070005);
+constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHResult(0x80040110);
+constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = MakeHResult(0x80040111);
+constexpr HRESULT CO_E_CLASSSTRING = MakeHResult(0x800401F3);
 constexpr HRESULT DISP_E_UNKNOWNINTERFACE = MakeHResult(0x80020001);
 constexpr HRESULT DISP_E_MEMBERNOTFOUND = MakeHResult(0x80020003);
 constexpr HRESULT DISP_E_PARAMNOTFOUND = MakeHResult(0x80020004);

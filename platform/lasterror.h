@@ -1,0 +1,34 @@
+// The calling thread's last-error value and numbered thread-local slots.
+#pragma once
+
+#include "platform/wintypes.h"
+
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD NO_ERROR = 0;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_OUTOFMEMORY = 14;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_NOT_LOCKED = 158;
+constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
+constexpr DWORD ERROR_CLASS_ALREADY_EXISTS = 1410;
+constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
+constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+constexpr DWORD ERROR_INVALID_THREAD_ID = 1444;
+constexpr DWORD ERROR_TIMEOUT = 1460;
+
+void SetLastError(DWORD error);
+DWORD GetLastError();
+
+// Slots hold one pointer per thread; a slot reads as null in every thread
+// until that thread sets it, and again after TlsFree.
+constexpr DWORD TLS_OUT_OF_INDEXES = 0xFFFFFFFFu;
+constexpr DWORD TLS_MINIMUM_AVAILABLE = 64;
+constexpr DWORD kTlsSlotCount = 1088;  // as many as Windows offers
+
+DWORD TlsAlloc();
+BOOL TlsFree(DWORD index);
+LPVOID TlsGetValue(DWORD index);  // clears the last error on success
+BOOL TlsSetValue(DWORD index, LPVOID value);

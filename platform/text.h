@@ -1,0 +1,33 @@
+// Text conversion between UTF-16 (COM strings) and the engines' 8-bit text,
+// which is UTF-8 on this platform. Invalid sequences become U+FFFD.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/wintypes.h"
+
+std::string Utf16ToUtf8(std::u16string_view text);
+std::u16string Utf8ToUtf16(std::string_view text);
+
+// A new BSTR (the caller frees it with SysFreeString); null only when out of memory.
+BSTR BstrFromUtf8(std::string_view text);
+// The text of a BSTR (null = empty); embedded NULs are kept.
+std::string Utf8FromBstr(const OLECHAR* bstr);
+// A view of a BSTR's characters (null = empty).
+std::u16string_view BstrView(const OLECHAR* bstr);
+
+// Code pages: CP_ACP, CP_OEMCP and CP_UTF8 all mean UTF-8 here.
+constexpr UINT CP_ACP = 0;
+constexpr UINT CP_OEMCP = 1;
+constexpr UINT CP_UTF8 = 65001;
+constexpr DWORD MB_ERR_INVALID_CHARS = 0x8;
+
+// Windows-shaped forms: a source length of -1 means NUL-terminated (the NUL is
+// converted too); a target size of 0 asks for the needed size. Result: the
+// number of units written (or needed), 0 on failure with the last error set.
+int MultiByteToWideChar(UINT codePage, DWORD flags, const char* source, int sourceLength,
+                        OLECHAR* target, int targetSize);
+int WideCharToMultiByte(UINT codePage, DWORD flags, const OLECHAR* source, int sourceLength,
+                        char* target, int targetSize, const char* defaultChar,
+                        BOOL* usedDefaultChar);

@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/automation.h"
+#include "platform/lasterror.h"
+#include "platform/text.h"
+#include "test_variant.h"
+
+namespace {
+
+TEST(Bstr, LengthPrefixAndTerminator) {
+    BSTR s = SysAllocString(u"abc");
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(SysStringLen(s), 3u);
+    EXPECT_EQ(SysStringByteLen(s), 6u);
+    DWORD prefix;
+    std::memcpy(&prefix, reinterpret_cast<char*>(s) - 4, 4);
+    EXPECT_EQ(prefix, 6u);  // byte length, in front of the text
+    EXPECT_EQ(s[3], u'\0');
+    SysFreeString(s);
+}
+
+TEST(Bstr, NullIsTheEmptyString) {
+    EXPECT_EQ(SysStringLen(nullptr), 0u);
+    EXPECT_EQ(SysStringByteLen(nullptr), 0u);
+    EXPECT_EQ(Utf8FromBstr(nullptr), "");
+    EXPECT_EQ(SysAllocString(nullptr), nullptr);
+    SysFreeString(nullptr);
+}
+
+TEST(Bstr, EmbeddedNulsAndOddByteLengthsAreKept) {
+    const char16_t withNul[] = {u'a', 0, u'b'};
+    BSTR s = SysAllocStringLen(withNul, 3);
+    EXPECT_EQ(SysStringLen(s), 3u);
+    EXPECT_EQ(BstrView(s), std::u16string_view(withNul, 3));
+    SysFreeString(s);
+
+    BSTR bytes = SysAllocStringByteLen("xyz", 3);
+    EXPECT_EQ(SysStringByteLen(bytes), 3u);
+    EXPECT_EQ(SysStringLen(bytes), 1u);
+    EXPECT_EQ(std::memcmp(bytes, "xyz\0\0", 5), 0);  // terminated after the odd byte
+    SysFreeString(bytes);
+
+    BSTR blank = SysAllocStringLen(nullptr, 4);
+    EXPECT_EQ(SysStringLen(blank), 4u);
+    SysFreeString(blank);
+}
+
+TEST(Bstr, ReallocateFromItsOwnText) {
+    BSTR s = SysAllocString(u"hello world");
+    ASSERT_TRUE(SysReAllocString(&s, s + 6));
+    EXPECT_EQ(BstrView(s), u"world");
+    ASSERT_TRUE(SysReAllocStringLen(&s, s, 3));
+    EXPECT_EQ(BstrView(s), u"wor");
+    SysFreeString(s);
+}
+
+TEST(Bstr, VariantCopyDuplicatesTheString) {
+    TestVariant a, b;
+    SetText(a.get(), "text");
+    ASSERT_EQ(VariantCopy(b.get(), a.get()), S_OK);
+    EXPECT_NE(b.v.bstrVal, a.v.bstrVal);
+    EXPECT_EQ(b.Text(), "text");
+    ASSERT_EQ(VariantClear(a.get()), S_OK);
+    EXPECT_EQ(a.v.vt, VT_EMPTY);
+    EXPECT_EQ(b.Text(), "text");
+}
+
+TEST(Bstr, CopyIndirectTakesOverTheReferencedValue) {
+    BSTR text = BstrFromUtf8("ref");
+    VARIANT ref;
+    VariantInit(&ref);
+    ref.vt = VT_BYREF | VT_BSTR;
+    ref.pbstrVal = &text;
+    TestVariant shallow, deep;
+    ASSERT_EQ(VariantCopy(shallow.get(), &ref), S_OK);
+    EXPECT_EQ(shallow.v.vt, VT_BYREF | VT_BSTR);
+    EXPECT_EQ(shallow.v.pbstrVal, &text);
+    ASSERT_EQ(VariantCopyInd(deep.get(), &ref), S_OK);
+    EXPECT_EQ(deep.v.vt, VT_BSTR);
+    EXPECT_NE(deep.v.bstrVal, text);
+    EXPECT_EQ(deep.Text(), "ref");
+    SysFreeString(text);
+}
+
+TEST(Utf, RoundTripsAcrossPlanes) {
+    std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";  // a, e-acute, euro, emoji
+    std::u16string wide = Utf8ToUtf16(text);
+    EXPECT_EQ(wide, u"a\u00E9\u20AC\U0001F600");
+    EXPECT_EQ(wide.size(), 5u);  // the emoji is a surrogate pair
+    EXPECT_EQ(Utf16ToUtf8(wide), text);
+    BSTR b = BstrFromUtf8(text);
+    EXPECT_EQ(Utf8FromBstr(b), text);
+    SysFreeString(b);
+}
+
+TEST(Utf, InvalidSequencesBecomeReplacementCharacters) {
+    struct Case {
+        std::string in;
+        std::u16string out;
+    } cases[] = {
+        {"\xFF", u"\uFFFD"},
+        {"a\x80z", u"a\uFFFDz"},
+        {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong '/'
+        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // encoded surrogate
+        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
+        {"\xE2\x82", u"\uFFFD\uFFFD"},                      // cut short at the end
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Utf8ToUtf16(c.in), c.out);
+    std::u16string lone = {u'x', char16_t(0xD800), u'y', char16_t(0xDC00)};
+    EXPECT_EQ(Utf16ToUtf8(lone), "x\xEF\xBF\xBDy\xEF\xBF\xBD");
+}
+
+TEST(Utf, WindowsShapedConversionsReportSizes) {
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "h\xC3\xA9", -1, nullptr, 0), 3);  // with NUL
+    OLECHAR wide[8];
+    ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, "h\xC3\xA9", 3, wide, 8), 2);
+    EXPECT_EQ(wide[1], u'\u00E9');
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", 3, wide, 2), 0);
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xFF", 1, wide, 8), 0);
+    EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
+
+    char narrow[8];
+    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"\u20AC", -1, nullptr, 0, nullptr, nullptr), 4);
+    ASSERT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"\u20AC", -1, narrow, 8, nullptr, nullptr), 4);
+    EXPECT_STREQ(narrow, "\xE2\x82\xAC");
+}
+
+}  // namespace
