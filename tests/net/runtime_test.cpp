@@ -1,0 +1,257 @@
+// The runtime's own state: start-up counting, the binding of the C library,
+// the error tables, the thread's wait flags and the call observer.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <netdb.h>
+#include <sys/stat.h>
+
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/binding.h"
+#include "net/callhook.h"
+#include "net/net.h"
+#include "net_test_support.h"
+
+namespace {
+
+struct Mapping {
+    int from;
+    int to;
+};
+
+TEST(NetErrorTables, ErrnoValuesBecomeSocketErrorNumbers) {
+    const Mapping rows[] = {
+        {EWOULDBLOCK, 10035},
+        {EAGAIN, 10035},
+        {EINPROGRESS, 10035},
+        {ECONNRESET, 10054},
+        {ETIMEDOUT, 10060},
+        {ECONNREFUSED, 10061},
+        {EADDRINUSE, 10048},
+        {EADDRNOTAVAIL, 10049},
+        {ENETUNREACH, 10051},
+        {EHOSTUNREACH, 10065},
+        {ECONNABORTED, 10053},
+        {ENOTCONN, 10057},
+        {ENOTSOCK, 10038},
+        {EINVAL, 10022},
+        {EFAULT, 10014},
+        {EAFNOSUPPORT, 10047},
+        {EACCES, 10013},
+        {EMFILE, 10024},
+        {EMSGSIZE, 10040},
+        {ENOBUFS, 10055},
+        {ESHUTDOWN, 10058},
+        {EPIPE, 10058},
+        {EINTR, 10004},
+        {EALREADY, 10037},
+        {0, 0},
+    };
+    for (const Mapping& row : rows)
+        EXPECT_EQ(NetErrorFromErrno(row.from), row.to) << row.from;
+    EXPECT_EQ(NetErrorFromErrno(EDOM), 10022);  // no socket meaning
+}
+
+TEST(NetErrorTables, ResolverResultsBecomeSocketErrorNumbers) {
+    const Mapping rows[] = {
+        {EAI_NONAME, 11001}, {EAI_AGAIN, 11002},  {EAI_FAIL, 11003},     {EAI_FAMILY, 10047},
+        {EAI_MEMORY, 8},     {EAI_NODATA, 11001}, {EAI_SOCKTYPE, 10044}, {0, 0},
+    };
+    for (const Mapping& row : rows) {
+        EXPECT_EQ(NetErrorFromResolver(row.from), row.to) << gai_strerror(row.from);
+    }
+    errno = ECONNREFUSED;
+    EXPECT_EQ(NetErrorFromResolver(EAI_SYSTEM), 10061);
+}
+
+TEST(NetStartup, CountsReferencesAndRefusesOneCleanupTooMany) {
+    NetStartupData data{};
+    ASSERT_EQ(NetStartup(&data), 0);
+    EXPECT_EQ(data.version, 0x0202);
+    EXPECT_EQ(NetCleanup(), 0);
+    // Take away the program's own reference too, then one more.
+    EXPECT_EQ(NetCleanup(), 0);
+    EXPECT_EQ(NetCleanup(), -1);
+    EXPECT_EQ(NetGetLastError(), 10093);
+    ASSERT_EQ(NetStartup(nullptr), 0);
+    // The library stays loaded through it all.
+    EXPECT_NE(NetGetLibrary(), nullptr);
+}
+
+TEST(NetBinding, LibraryPathIsTheLoadedCLibrary) {
+    char path[4096];
+    int length = NetGetLibraryPath(path, sizeof path);
+    ASSERT_GT(length, 0);
+    EXPECT_EQ(path[0], '/');
+    EXPECT_NE(std::string(path).find("libc.so.6"), std::string::npos) << path;
+    struct stat info {};
+    EXPECT_EQ(stat(path, &info), 0);
+    char tiny[4];
+    EXPECT_EQ(NetGetLibraryPath(tiny, sizeof tiny), 0);
+}
+
+TEST(NetBinding, TableNamesMapToTheirSystemCounterparts) {
+    void* library = NetGetLibrary();
+    ASSERT_NE(library, nullptr);
+    EXPECT_EQ(NetGetEntryPoint("recv"), dlsym(library, "recv"));
+    EXPECT_EQ(NetGetEntryPoint("closesocket"), dlsym(library, "close"));
+    EXPECT_EQ(NetGetEntryPoint("ioctlsocket"), dlsym(library, "ioctl"));
+    EXPECT_EQ(NetGetEntryPoint("select"), dlsym(library, "poll"));
+    EXPECT_NE(NetGetEntryPoint("getaddrinfo"), nullptr);
+    EXPECT_EQ(NetGetEntryPoint("WSAAsyncSelect"), nullptr);  // emulated, not bound
+    EXPECT_EQ(NetGetEntryPoint("WSAIoctl"), nullptr);
+    EXPECT_EQ(NetGetEntryPoint("no_such_entry"), nullptr);
+    EXPECT_EQ(NetGetEntryPoint(nullptr), nullptr);
+}
+
+TEST(NetBinding, Ipv6AvailabilityMatchesTheSystem) {
+    int probe = ::socket(AF_INET6, SOCK_STREAM, IPPROTO_TCP);
+    if (probe >= 0) ::close(probe);
+    EXPECT_EQ(NetIsIpv6Available(), probe >= 0 ? 1 : 0);
+}
+
+TEST(NetWaitFlags, CancelOutsideAWaitIsAnInvalidArgument) {
+    NetClearLastError();
+    EXPECT_EQ(NetIsBlocking(), 0);
+    EXPECT_EQ(NetCancelBlockingCall(), -1);
+    EXPECT_EQ(NetGetLastError(), 10022);
+    EXPECT_EQ(NetEnableBlockingHook(0), 1);
+    EXPECT_EQ(NetEnableBlockingHook(1), 1);
+}
+
+TEST(NetLastError, IsPerThreadAndClears) {
+    NetSetLastError(10054);
+    int other = -1;
+    std::thread([&] { other = NetGetLastError(); }).join();
+    EXPECT_EQ(other, 0);
+    EXPECT_EQ(NetGetLastError(), 10054);
+    NetClearLastError();
+    EXPECT_EQ(NetGetLastError(), 0);
+}
+
+// The observer sees each call after it returns; the error the call left
+// survives whatever the observer does.
+std::vector<net::SocketCall> g_seen;
+void RecordingObserver(net::SocketCall call, std::intptr_t, int, const std::intptr_t*) {
+    g_seen.push_back(call);
+    NetSetLastError(0);
+}
+
+TEST(NetCallObserver, SeesCallsAndKeepsTheirError) {
+    g_seen.clear();
+    auto previous = net::SetSocketCallObserver(&RecordingObserver);
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    char byte;
+    EXPECT_EQ(NetRecv(pipeEnds[0], &byte, 1, 0), -1);
+    EXPECT_EQ(NetGetLastError(), 10038);
+    NetSocketSet readSet(pipeEnds[0]);
+    NetTimeval zero{0, 0};
+    EXPECT_EQ(NetSelect(&readSet, nullptr, nullptr, &zero), 0);
+    net::SetSocketCallObserver(previous);
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    ASSERT_EQ(g_seen.size(), 2u);
+    EXPECT_EQ(g_seen[0], net::SocketCall::recv);
+    EXPECT_EQ(g_seen[1], net::SocketCall::select);
+}
+
+TEST(NetResolver, ResolvesLoopbackNamesAndNumbers) {
+    NetAddress address{};
+    EXPECT_EQ(NetResolveHost("localhost", 0, &address), 2);
+    EXPECT_EQ(address.address[0], 127);
+    EXPECT_EQ(NetResolveHost("  127.0.0.1", 0, &address), 2);
+    EXPECT_EQ(address.address[3], 1);
+    EXPECT_EQ(NetResolveHost("::1", 23, &address), 23);
+    EXPECT_EQ(address.address[15], 1);
+}
+
+TEST(NetResolver, Ipv6OnlyNameResolvesOnTheSecondAttempt) {
+    addrinfo* list = nullptr;
+    ASSERT_EQ(NetGetAddrInfo("::1", nullptr, &list), 0);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->ai_family, AF_INET6);
+    NetFreeAddrInfo(list);
+    NetAddress address{};
+    EXPECT_EQ(NetResolveHost("::1", 0, &address), 23);
+}
+
+TEST(NetResolver, FailuresGiveTheirNumbers) {
+    NetAddress address{};
+    EXPECT_EQ(NetResolveHost("", 0, &address), -1);
+    EXPECT_EQ(NetGetLastError(), 11001);
+    EXPECT_EQ(NetResolveHost("::1", 2, &address), -1);
+    EXPECT_EQ(NetGetLastError(), 11001);
+    EXPECT_EQ(NetResolveHost("127.0.0.1", 0, nullptr), -1);
+    EXPECT_EQ(NetGetLastError(), 10014);
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* list = nullptr;
+    EXPECT_EQ(NetGetAddrInfo("not-a-number", &hints, &list), 11001);
+    EXPECT_EQ(NetGetLastError(), 11001);
+    hints.ai_family = NET_FAMILY_IPV6;
+    ASSERT_EQ(NetGetAddrInfo("::1", &hints, &list), 0);
+    EXPECT_EQ(list->ai_family, AF_INET6);
+    NetFreeAddrInfo(list);
+}
+
+// Runs a test body with the resolver group unbound, as on a system without
+// getaddrinfo.
+class WithoutResolverGroup : public ::testing::Test {
+  protected:
+    void SetUp() override { net::SetResolverGroupBound(false); }
+    void TearDown() override { net::SetResolverGroupBound(true); }
+};
+
+TEST_F(WithoutResolverGroup, GetAddrInfoFallsBackToIpv4Only) {
+    addrinfo* list = nullptr;
+    EXPECT_EQ(NetGetAddrInfo("::1", nullptr, &list), 10047);
+    addrinfo hints{};
+    hints.ai_family = NET_FAMILY_IPV6;
+    EXPECT_EQ(NetGetAddrInfo("localhost", &hints, &list), 10047);
+    EXPECT_EQ(NetGetAddrInfo("127.0.0.1", nullptr, nullptr), 10014);
+
+    hints = addrinfo{};
+    hints.ai_flags = AI_PASSIVE;
+    hints.ai_socktype = SOCK_STREAM;
+    ASSERT_EQ(NetGetAddrInfo(nullptr, &hints, &list), 0);
+    auto* any = reinterpret_cast<sockaddr_in*>(list->ai_addr);
+    EXPECT_EQ(list->ai_family, AF_INET);
+    EXPECT_EQ(list->ai_socktype, SOCK_STREAM);
+    EXPECT_EQ(any->sin_addr.s_addr, htonl(INADDR_ANY));
+    NetFreeAddrInfo(list);
+
+    ASSERT_EQ(NetGetAddrInfo(nullptr, nullptr, &list), 0);
+    EXPECT_EQ(reinterpret_cast<sockaddr_in*>(list->ai_addr)->sin_addr.s_addr,
+              htonl(INADDR_LOOPBACK));
+    NetFreeAddrInfo(list);
+
+    ASSERT_EQ(NetGetAddrInfo(" 127.0.0.2", nullptr, &list), 0);
+    EXPECT_EQ(reinterpret_cast<sockaddr_in*>(list->ai_addr)->sin_addr.s_addr,
+              inet_addr("127.0.0.2"));
+    NetFreeAddrInfo(list);
+
+    hints = addrinfo{};
+    hints.ai_flags = AI_NUMERICHOST;
+    EXPECT_EQ(NetGetAddrInfo("localhost", &hints, &list), 11001);
+}
+
+TEST_F(WithoutResolverGroup, TextConversionsHandleIpv4Only) {
+    uint8_t bytes[16];
+    EXPECT_EQ(NetInetPton(NET_FAMILY_IPV4, "0x7f.1", bytes), 1);  // through NetInetAddr
+    EXPECT_EQ(bytes[0], 127);
+    EXPECT_EQ(NetInetPton(NET_FAMILY_IPV6, "::1", bytes), -1);
+    EXPECT_EQ(NetGetLastError(), 10047);
+    char text[64];
+    ASSERT_NE(NetInetNtop(NET_FAMILY_IPV4, bytes, text, sizeof text), nullptr);
+    EXPECT_STREQ(text, "127.0.0.1");
+    EXPECT_EQ(NetInetNtop(NET_FAMILY_IPV6, bytes, text, sizeof text), nullptr);
+    EXPECT_EQ(NetGetLastError(), 10047);
+}
+
+}  // namespace

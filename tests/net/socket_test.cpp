@@ -1,0 +1,284 @@
+// Sockets through the wrappers: the timed connect, the half-close on closing,
+// sends to a closed peer, and asynchronous notifications to a window.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/tcp.h>
+
+#include <vector>
+
+#include "net/net.h"
+#include "net_test_support.h"
+
+namespace {
+
+using nettest::Connection;
+using nettest::ConnectLoopback;
+using nettest::Fd;
+using nettest::Listener;
+using nettest::ListenLoopback;
+using nettest::NowMs;
+using nettest::TestWindow;
+
+NetAddress Loopback4() {
+    NetAddress address{};
+    EXPECT_EQ(NetParseAddress("127.0.0.1", 0, &address), 2);
+    return address;
+}
+
+bool IsBlocking(SOCKET s) {
+    return (fcntl(s, F_GETFL) & O_NONBLOCK) == 0;
+}
+
+TEST(NetTimedConnect, ConnectsToAListeningPortAndLeavesTheSocketBlocking) {
+    Listener listener = ListenLoopback();
+    NetAddress address = Loopback4();
+    Fd s(NetConnectAddress(&address, listener.port, 5));
+    ASSERT_GE(s.get(), 0) << NetGetLastError();
+    EXPECT_TRUE(IsBlocking(s.get()));
+    int size = 0;
+    socklen_t length = sizeof size;
+    ASSERT_EQ(getsockopt(s.get(), SOL_SOCKET, SO_RCVBUF, &size, &length), 0);
+    EXPECT_GE(size, 65535);
+    Fd accepted(::accept(listener.socket.get(), nullptr, nullptr));
+    EXPECT_GE(accepted.get(), 0);
+}
+
+TEST(NetTimedConnect, ConnectsOverIpv6) {
+    Listener listener = ListenLoopback(16, AF_INET6);
+    NetAddress address{};
+    ASSERT_EQ(NetParseAddress("::1", 0, &address), 23);
+    Fd s(NetConnectAddress(&address, listener.port, 5));
+    EXPECT_GE(s.get(), 0) << NetGetLastError();
+}
+
+TEST(NetTimedConnect, ClosedPortIsRefused) {
+    NetAddress address = Loopback4();
+    uint16_t port = nettest::ClosedLoopbackPort();
+    EXPECT_EQ(NetConnectAddress(&address, port, 5), INVALID_SOCKET);
+    EXPECT_EQ(NetGetLastError(), 10061);
+}
+
+TEST(NetTimedConnect, ListenerWithAFullBacklogTimesOut) {
+    Listener listener = ListenLoopback(0);
+    std::vector<Fd> fillers;
+    sockaddr_in target = nettest::LoopbackAddress(listener.port);
+    for (int i = 0; i < 4; ++i) {
+        Fd filler(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        (void)::connect(filler.get(), reinterpret_cast<sockaddr*>(&target), sizeof target);
+        fillers.push_back(std::move(filler));
+    }
+    usleep(200000);
+    NetAddress address = Loopback4();
+    long long start = NowMs();
+    EXPECT_EQ(NetConnectAddress(&address, listener.port, 1), INVALID_SOCKET);
+    EXPECT_EQ(NetGetLastError(), 10060);
+    long long elapsed = NowMs() - start;
+    EXPECT_GE(elapsed, 900);
+    EXPECT_LE(elapsed, 2500);
+}
+
+TEST(NetCloseSocket, SendsEndOfDataEvenWhenTheDescriptorIsShared) {
+    Connection connection = ConnectLoopback();
+    // A second descriptor keeps the socket open: only the shutdown sends FIN.
+    Fd keeper(::dup(connection.client.get()));
+    ASSERT_EQ(NetCloseSocket(connection.client.release()), 0);
+    NetSocketSet readSet(connection.server.get());
+    NetTimeval timeout{2, 0};
+    ASSERT_EQ(NetSelect(&readSet, nullptr, nullptr, &timeout), 1);
+    char byte;
+    EXPECT_EQ(NetRecv(connection.server.get(), &byte, 1, 0), 0);
+}
+
+TEST(NetCloseSocket, ListeningSocketClosesWithoutError) {
+    Listener listener = ListenLoopback();
+    NetClearLastError();
+    EXPECT_EQ(NetCloseSocket(listener.socket.release()), 0);
+    EXPECT_EQ(NetGetLastError(), 0);
+}
+
+TEST(NetSend, ClosedPeerGivesAnErrorNotASignal) {
+    Connection connection = ConnectLoopback();
+    linger abort{1, 0};
+    ASSERT_EQ(setsockopt(connection.server.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort), 0);
+    connection.server.Reset();  // reset by the peer
+    usleep(50000);
+    char block[4096] = {};
+    int error = 0;
+    for (int i = 0; i < 50 && error == 0; ++i) {
+        if (NetSend(connection.client.get(), block, sizeof block, 0) < 0) error = NetGetLastError();
+    }
+    EXPECT_TRUE(error == 10054 || error == 10058) << error;
+}
+
+TEST(NetWrappers, FailOnDescriptorsThatAreNotSockets) {
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    Fd readEnd(pipeEnds[0]);
+    Fd writeEnd(pipeEnds[1]);
+    int pending = 0;
+    EXPECT_EQ(NetGetSocketError(readEnd.get(), &pending), -1);
+    EXPECT_EQ(NetGetLastError(), 10038);
+    EXPECT_EQ(NetListen(readEnd.get()), -1);
+    EXPECT_EQ(NetGetLastError(), 10038);
+    unsigned long value = 1;
+    EXPECT_EQ(NetIoctl(readEnd.get(), 0x1234, &value), -1);
+    EXPECT_EQ(NetGetLastError(), 10022);
+}
+
+TEST(NetIoctl, ReportsReadableBytes) {
+    Connection connection = ConnectLoopback();
+    ASSERT_EQ(::send(connection.server.get(), "abc", 3, 0), 3);
+    NetSocketSet readSet(connection.client.get());
+    NetTimeval timeout{2, 0};
+    ASSERT_EQ(NetSelect(&readSet, nullptr, nullptr, &timeout), 1);
+    unsigned long readable = 0;
+    ASSERT_EQ(NetIoctl(connection.client.get(), FIONREAD, &readable), 0);
+    EXPECT_EQ(readable, 3u);
+}
+
+// Asynchronous notifications: what reached the window, in order.
+struct Notification {
+    WPARAM socket;
+    int event;
+    int error;
+};
+
+class NetAsyncSelectTest : public ::testing::Test {
+  protected:
+    static constexpr UINT kSocketMessage = WM_USER + 77;
+
+    void SetUp() override {
+        nettest::DrainMessages();
+        window_.SetHandler([this](UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+            if (message == kSocketMessage) {
+                seen_.push_back({wParam, static_cast<int>(lParam & 0xFFFF),
+                                 static_cast<int>((lParam >> 16) & 0xFFFF)});
+            }
+            return 0;
+        });
+    }
+    void TearDown() override { nettest::DrainMessages(); }
+
+    // Pumps notifications and messages until `count` have arrived or 2 s pass.
+    void PumpUntil(std::size_t count) {
+        for (long long end = NowMs() + 2000; seen_.size() < count && NowMs() < end;) {
+            NetPumpAsyncEvents();
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageA(&msg);
+            if (seen_.size() < count) usleep(5000);
+        }
+    }
+
+    TestWindow window_;
+    std::vector<Notification> seen_;
+};
+
+TEST_F(NetAsyncSelectTest, AcceptReadAndCloseArePostedOnceUntilReArmed) {
+    Listener listener = ListenLoopback();
+    SOCKET listening = listener.socket.get();
+    ASSERT_EQ(NetAsyncSelect(listening, window_.hwnd(), kSocketMessage, FD_ACCEPT), 0);
+    Fd client(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in target = nettest::LoopbackAddress(listener.port);
+    ASSERT_EQ(::connect(client.get(), reinterpret_cast<sockaddr*>(&target), sizeof target), 0);
+    PumpUntil(1);
+    ASSERT_EQ(seen_.size(), 1u);
+    EXPECT_EQ(seen_[0].socket, static_cast<WPARAM>(listening));
+    EXPECT_EQ(seen_[0].event, FD_ACCEPT);
+
+    Fd server(NetAccept(listening, nullptr, nullptr));
+    ASSERT_GE(server.get(), 0);
+    ASSERT_EQ(NetAsyncSelect(server.get(), window_.hwnd(), kSocketMessage, FD_READ | FD_CLOSE), 0);
+    ASSERT_EQ(::send(client.get(), "ab", 2, 0), 2);
+    PumpUntil(2);
+    ASSERT_EQ(seen_.size(), 2u);
+    EXPECT_EQ(seen_[1].event, FD_READ);
+    // Not read yet: no second FD_READ, however often the events are pumped.
+    usleep(20000);
+    EXPECT_EQ(NetPumpAsyncEvents(), 0);
+
+    char buffer[8];
+    EXPECT_EQ(NetRecv(server.get(), buffer, 1, 0), 1);  // re-arms FD_READ; one byte is left
+    PumpUntil(3);
+    ASSERT_EQ(seen_.size(), 3u);
+    EXPECT_EQ(seen_[2].event, FD_READ);
+    EXPECT_EQ(NetRecv(server.get(), buffer, sizeof buffer, 0), 1);
+
+    client.Reset();
+    PumpUntil(4);
+    ASSERT_GE(seen_.size(), 4u);
+    EXPECT_EQ(seen_.back().event, FD_CLOSE);
+    EXPECT_EQ(seen_.back().error, 0);
+}
+
+TEST_F(NetAsyncSelectTest, RefusedConnectIsPostedWithItsError) {
+    Fd s(NetSocket(NET_FAMILY_IPV4, SOCK_STREAM, 0));
+    ASSERT_EQ(NetAsyncSelect(s.get(), window_.hwnd(), kSocketMessage, FD_CONNECT | FD_WRITE), 0);
+    EXPECT_EQ(NetPumpAsyncEvents(), 0);  // nothing to say before the connect
+    sockaddr_in target = nettest::LoopbackAddress(nettest::ClosedLoopbackPort());
+    int result = NetConnect(s.get(), reinterpret_cast<sockaddr*>(&target), sizeof target);
+    if (result == 0 || NetGetLastError() != 10035) GTEST_SKIP() << "connect finished at once";
+    PumpUntil(1);
+    ASSERT_EQ(seen_.size(), 1u);
+    EXPECT_EQ(seen_[0].event, FD_CONNECT);
+    EXPECT_EQ(seen_[0].error, 10061);
+}
+
+TEST_F(NetAsyncSelectTest, ConnectAndWriteAreReportedAndAZeroMaskUnregisters) {
+    Listener listener = ListenLoopback();
+    Fd s(NetSocket(NET_FAMILY_IPV4, SOCK_STREAM, 0));
+    ASSERT_EQ(NetAsyncSelect(s.get(), window_.hwnd(), kSocketMessage, FD_CONNECT | FD_WRITE), 0);
+    EXPECT_FALSE(IsBlocking(s.get()));
+    sockaddr_in target = nettest::LoopbackAddress(listener.port);
+    (void)NetConnect(s.get(), reinterpret_cast<sockaddr*>(&target), sizeof target);
+    PumpUntil(2);
+    ASSERT_EQ(seen_.size(), 2u);
+    EXPECT_EQ(seen_[0].event, FD_CONNECT);
+    EXPECT_EQ(seen_[0].error, 0);
+    EXPECT_EQ(seen_[1].event, FD_WRITE);
+
+    ASSERT_EQ(NetAsyncSelect(s.get(), window_.hwnd(), kSocketMessage, 0), 0);
+    char filler[65536] = {};
+    while (NetSend(s.get(), filler, sizeof filler, 0) > 0) {
+    }
+    EXPECT_EQ(NetGetLastError(), 10035);
+    Fd server(::accept(listener.socket.get(), nullptr, nullptr));
+    char sink[65536];
+    for (int i = 0; i < 100 && ::recv(server.get(), sink, sizeof sink, MSG_DONTWAIT) > 0; ++i) {
+    }
+    usleep(20000);
+    EXPECT_EQ(NetPumpAsyncEvents(), 0);
+    EXPECT_EQ(seen_.size(), 2u);
+}
+
+TEST_F(NetAsyncSelectTest, NotificationsArePostedInsideAPumpingWait) {
+    Connection connection = ConnectLoopback();
+    ASSERT_EQ(NetAsyncSelect(connection.server.get(), window_.hwnd(), kSocketMessage, FD_READ), 0);
+    window_.SetHandler([&](UINT message, WPARAM, LPARAM lParam) -> LRESULT {
+        if (message == kSocketMessage && (lParam & 0xFFFF) == FD_READ) NetCancelBlockingCall();
+        return 0;
+    });
+    ASSERT_EQ(::send(connection.client.get(), "z", 1, 0), 1);
+    // Wait on an unrelated socket that never becomes readable.
+    Connection idle = ConnectLoopback();
+    NetSocketSet readSet(idle.client.get());
+    NetTimeval timeout{5, 0};
+    long long start = NowMs();
+    EXPECT_EQ(NetSelect(&readSet, nullptr, nullptr, &timeout), -1);
+    EXPECT_EQ(NetGetLastError(), 10004);
+    EXPECT_LT(NowMs() - start, 900);
+}
+
+TEST_F(NetAsyncSelectTest, RejectsWhatCannotBeNotified) {
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    Fd readEnd(pipeEnds[0]);
+    Fd writeEnd(pipeEnds[1]);
+    EXPECT_EQ(NetAsyncSelect(readEnd.get(), window_.hwnd(), kSocketMessage, FD_READ), -1);
+    EXPECT_EQ(NetGetLastError(), 10038);
+    Connection connection = ConnectLoopback();
+    EXPECT_EQ(NetAsyncSelect(connection.client.get(), nullptr, kSocketMessage, FD_READ), -1);
+    EXPECT_EQ(NetGetLastError(), 10022);
+}
+
+}  // namespace
