@@ -22,3 +22,5 @@ void Sha1(const void* data, std::size_t length, std::uint8_t digest[kSha1DigestL
 
 // The compression function alone: folds one 64-byte block into the chaining state.
 void Sha1Compress(std::uint32_t h[5], const std::uint8_t block[kSha1BlockLength]);
+// The same over consecutive blocks (the bulk path of Sha1Update).
+void Sha1CompressBlocks(std::uint32_t h[5], const std::uint8_t* blocks, std::size_t count);

@@ -1,0 +1,25 @@
+// Blowfish with its CBC and SDCTR modes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "crypto/block_modes.h"
+
+struct BlowfishKey {
+    std::uint32_t p[18];
+    std::uint32_t s[4][256];
+};
+
+// keyLength from 1 to 56 bytes.
+void BlowfishSetKey(BlowfishKey& key, const std::uint8_t* keyBytes, std::size_t keyLength);
+Block64 BlowfishEncrypt(const BlowfishKey& key, Block64 block);
+Block64 BlowfishDecrypt(const BlowfishKey& key, Block64 block);
+
+// SSH-2 reads the two halves of a block big-endian; SSH-1 reads them little-endian.
+void BlowfishCbcEncrypt(const BlowfishKey& key, WordOrder order, std::uint8_t iv[8],
+                        std::uint8_t* data, std::size_t length);
+void BlowfishCbcDecrypt(const BlowfishKey& key, WordOrder order, std::uint8_t iv[8],
+                        std::uint8_t* data, std::size_t length);
+void BlowfishSdctr(const BlowfishKey& key, std::uint8_t counter[8], std::uint8_t* data,
+                   std::size_t length);

@@ -1,0 +1,14 @@
+// Run-time choice between the portable code and the processor's crypto instructions.
+#pragma once
+
+// Whether the processor offers the instructions (independent of the switch below).
+bool CpuHasAesNi();
+bool CpuHasShaNi();
+
+// Fast paths are on by default; tests and benchmarks switch them off to exercise the
+// portable code. Contexts pick their path when their key is set.
+void CryptoSetFastPaths(bool enabled);
+bool CryptoFastPathsEnabled();
+
+bool UseAesNi();
+bool UseShaNi();

@@ -1,0 +1,60 @@
+// Public-key algorithm descriptors for host keys ("ssh-rsa", "ssh-dss"): a
+// table the SSH transport searches by name, each row with the operations on
+// a key made from its SSH blob.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct PublicKeyAlgorithm;
+
+// The part every algorithm's key starts with.
+struct PublicKey {
+    const PublicKeyAlgorithm* algorithm;
+};
+
+struct PublicKeyAlgorithm {
+    std::string_view sshName;
+    // nullptr when the blob is malformed or the key is unusable.
+    PublicKey* (*newKey)(std::span<const std::uint8_t> blob);
+    // Wipes and releases the key.
+    void (*freeKey)(PublicKey* key);
+    std::vector<std::uint8_t> (*keyBlob)(const PublicKey& key);
+    // The numbers in hexadecimal with "0x" prefixes, separated by ",".
+    std::string (*keyText)(const PublicKey& key);
+    // "<name> <bits> <md5 of the blob as colon-separated hex>"
+    std::string (*fingerprint)(const PublicKey& key);
+    // Size of the modulus (RSA) or of p (DSA).
+    std::size_t (*keyBits)(const PublicKey& key);
+    // Checks a signature blob (string name, string signature) over the data.
+    bool (*verify)(const PublicKey& key, std::span<const std::uint8_t> signatureBlob,
+                   std::span<const std::uint8_t> data);
+};
+
+extern const PublicKeyAlgorithm kSshRsa;
+extern const PublicKeyAlgorithm kSshDss;
+
+// In the order the client offers them.
+std::span<const PublicKeyAlgorithm* const> PublicKeyAlgorithms();
+const PublicKeyAlgorithm* FindPublicKeyAlgorithm(std::string_view sshName);
+
+struct PublicKeyDeleter {
+    void operator()(PublicKey* key) const { key->algorithm->freeKey(key); }
+};
+using PublicKeyPtr = std::unique_ptr<PublicKey, PublicKeyDeleter>;
+
+// Makes a key of whichever known algorithm the blob names.
+PublicKeyPtr PublicKeyFromBlob(std::span<const std::uint8_t> blob);
+
+// The fingerprint format shared by the descriptors.
+std::string PublicKeyFingerprint(const PublicKey& key);
+
+// Reads "string name, string signature" and checks the name; the helper the
+// algorithms' verify operations share.
+bool ReadSignatureBlob(std::span<const std::uint8_t> signatureBlob, std::string_view sshName,
+                       std::span<const std::uint8_t>* signature);

@@ -1,0 +1,36 @@
+// RSA public-key operations: "ssh-rsa" host keys (PKCS #1 v1.5 signatures over
+// SHA-1) and the encryption of the SSH-1 session key.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "crypto/bignum.h"
+#include "crypto/pubkey.h"
+
+// Moduli outside this range are refused when a key is made.
+constexpr std::size_t kRsaMinBits = 512;
+constexpr std::size_t kRsaMaxBits = 16384;
+
+struct RsaPublicKey : PublicKey {
+    BigNum exponent;
+    BigNum modulus;
+};
+
+// A key from its numbers (the SSH-1 path, which carries no blob); nullptr
+// when the numbers are not a usable key: the modulus odd and within the size
+// limits, the exponent odd, at least 3 and below the modulus.
+PublicKey* RsaNewKey(BigNum exponent, BigNum modulus);
+
+// m^e mod n.
+BigNum RsaPublicOperation(const RsaPublicKey& key, const BigNum& message);
+
+// Checks a bare signature (the signature string of an "ssh-rsa" blob) over data.
+bool RsaVerifySha1(const RsaPublicKey& key, std::span<const std::uint8_t> signature,
+                   std::span<const std::uint8_t> data);
+
+// PKCS #1 type 2 padding with non-zero random bytes from the random pool,
+// then the public operation; false when the modulus is too short for the data
+// (the padding needs 11 bytes).
+bool RsaSsh1Encrypt(const RsaPublicKey& key, std::span<const std::uint8_t> data, BigNum* result);

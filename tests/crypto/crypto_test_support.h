@@ -1,0 +1,101 @@
+// Helpers shared by the crypto tests: hex, deterministic random data, fast/portable paths.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "crypto/cpu_features.h"
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes FromHex(std::string_view hex) {
+    Bytes out;
+    int high = -1;
+    for (char c : hex) {
+        int v;
+        if (c >= '0' && c <= '9')
+            v = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            v = c - 'A' + 10;
+        else
+            continue;  // spaces and separators in vectors
+        if (high < 0) {
+            high = v;
+        } else {
+            out.push_back(static_cast<std::uint8_t>(high << 4 | v));
+            high = -1;
+        }
+    }
+    return out;
+}
+
+inline std::string ToHex(const std::uint8_t* data, std::size_t length) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (std::size_t i = 0; i < length; ++i) {
+        out += digits[data[i] >> 4];
+        out += digits[data[i] & 15];
+    }
+    return out;
+}
+inline std::string ToHex(const Bytes& b) {
+    return ToHex(b.data(), b.size());
+}
+
+inline Bytes Text(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
+
+// Differential loops run fewer rounds under the sanitizers.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kDifferentialRounds = 200;
+#else
+constexpr int kDifferentialRounds = 2000;
+#endif
+
+class TestRandom {
+  public:
+    explicit TestRandom(std::uint32_t seed) : engine_(seed) {}
+    Bytes Fill(std::size_t length) {
+        Bytes out(length);
+        for (auto& b : out)
+            b = static_cast<std::uint8_t>(engine_());
+        return out;
+    }
+    std::size_t Below(std::size_t limit) { return engine_() % limit; }
+
+  private:
+    std::mt19937 engine_;
+};
+
+// Runs a test body with the fast paths forced on and off, restoring the default after.
+enum class CryptoPath { Fast, Portable };
+
+class ScopedCryptoPath {
+  public:
+    explicit ScopedCryptoPath(CryptoPath path) { CryptoSetFastPaths(path == CryptoPath::Fast); }
+    ~ScopedCryptoPath() { CryptoSetFastPaths(true); }
+    ScopedCryptoPath(const ScopedCryptoPath&) = delete;
+    ScopedCryptoPath& operator=(const ScopedCryptoPath&) = delete;
+};
+
+class BothPaths : public ::testing::TestWithParam<CryptoPath> {
+  protected:
+    void SetUp() override { CryptoSetFastPaths(GetParam() == CryptoPath::Fast); }
+    void TearDown() override { CryptoSetFastPaths(true); }
+};
+
+inline std::string PathName(const ::testing::TestParamInfo<CryptoPath>& info) {
+    return info.param == CryptoPath::Fast ? "Fast" : "Portable";
+}
+
+#define INSTANTIATE_BOTH_PATHS(suite)      \
+    INSTANTIATE_TEST_SUITE_P(Paths, suite, \
+                             ::testing::Values(CryptoPath::Fast, CryptoPath::Portable), PathName)

@@ -1,0 +1,213 @@
+#include "crypto/hmac.h"
+
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
+#include "crypto/mac.h"
+#include "tests/crypto/crypto_test_support.h"
+
+namespace {
+
+std::string HmacHex(const HashDescriptor& hash, const Bytes& key, const Bytes& data) {
+    std::uint8_t mac[kMaxHashDigestLength];
+    Hmac(hash, key.data(), key.size(), data.data(), data.size(), mac);
+    return ToHex(mac, hash.digestLength);
+}
+
+struct HmacVector {
+    Bytes key;
+    Bytes data;
+    const char* sha1;
+    const char* md5;  // keyed with at most 16 bytes of the key where the RFC does so
+};
+
+// RFC 2202 (HMAC-SHA1 and HMAC-MD5), each case by its key and message.
+std::vector<HmacVector> Rfc2202() {
+    return {
+        {Bytes(20, 0x0b), Text("Hi There"), "b617318655057264e28bc0b6fb378c8ef146be00",
+         "9294727a3638bb1c13f48ef8158bfc9d"},
+        {Text("Jefe"), Text("what do ya want for nothing?"),
+         "effcdf6ae5eb2fa2d27416d5f184df9c259a7c79", "750c783e6ab0b503eaa86e310a5db738"},
+        {Bytes(20, 0xaa), Bytes(50, 0xdd), "125d7342b9ac11cd91a39af48aa17b4f63f175d3",
+         "56be34521d144c88dbb8c733f0e8b3f6"},
+        {FromHex("0102030405060708090a0b0c0d0e0f10111213141516171819"), Bytes(50, 0xcd),
+         "4c9007f4026250c6bc8414f9bf50c86c2d7235da", "697eaf0aca3a3aea3a75164746ffaa79"},
+        {Bytes(20, 0x0c), Text("Test With Truncation"), "4c1a03424b55e07fe7f27be1d58bb9324a9a5a04",
+         "56461ef2342edc00f9bab995690efd4c"},
+        {Bytes(80, 0xaa), Text("Test Using Larger Than Block-Size Key - Hash Key First"),
+         "aa4ae5e15272d00e95705637ce8a3b55ed402112", "6b1ab7fe4bd7bf8f0b62e6ce61b9d0cd"},
+        {Bytes(80, 0xaa),
+         Text("Test Using Larger Than Block-Size Key and Larger Than One Block-Size Data"),
+         "e8e99d0f45237d786d6bbaa7965c7808bbff1a91", "6f630fad67cda0ee1fb1f562db3aa53e"},
+    };
+}
+
+class HmacPaths : public BothPaths {};
+
+TEST_P(HmacPaths, Rfc2202Sha1AndMd5) {
+    for (const HmacVector& v : Rfc2202()) {
+        EXPECT_EQ(HmacHex(kHashSha1, v.key, v.data), v.sha1);
+        // The MD5 cases use 16-byte keys where the SHA-1 ones use 20.
+        Bytes md5Key = v.key;
+        if (md5Key.size() == 20) md5Key.resize(16);
+        EXPECT_EQ(HmacHex(kHashMd5, md5Key, v.data), v.md5);
+    }
+}
+
+TEST_P(HmacPaths, Rfc4231Sha256) {
+    EXPECT_EQ(HmacHex(kHashSha256, Bytes(20, 0x0b), Text("Hi There")),
+              "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7");
+    EXPECT_EQ(HmacHex(kHashSha256, Text("Jefe"), Text("what do ya want for nothing?")),
+              "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
+    EXPECT_EQ(HmacHex(kHashSha256, Bytes(20, 0xaa), Bytes(50, 0xdd)),
+              "773ea91e36800e46854db8ebd09181a72959098b3ef8c122d9635514ced565fe");
+    EXPECT_EQ(HmacHex(kHashSha256, FromHex("0102030405060708090a0b0c0d0e0f10111213141516171819"),
+                      Bytes(50, 0xcd)),
+              "82558a389a443c0ea4cc819899f2083a85f0faa3e578f8077a2e3ff46729665b");
+    EXPECT_EQ(HmacHex(kHashSha256, Bytes(20, 0x0c), Text("Test With Truncation")).substr(0, 32),
+              "a3b6167473100ee06e0c796c2955552b");
+    EXPECT_EQ(HmacHex(kHashSha256, Bytes(131, 0xaa),
+                      Text("Test Using Larger Than Block-Size Key - Hash Key First")),
+              "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54");
+    EXPECT_EQ(HmacHex(kHashSha256, Bytes(131, 0xaa),
+                      Text("This is a test using a larger than block-size key and a larger than "
+                           "block-size data. The key needs to be hashed before being used by the "
+                           "HMAC algorithm.")),
+              "9b09ffa71b942fcb27635fbcd5b0e944bfdc63644f0713938a7f51535c3a35e2");
+}
+
+Bytes SequencedPacket(std::uint32_t sequence, const Bytes& packet) {
+    Bytes out(4 + packet.size());
+    for (int i = 0; i < 4; ++i)
+        out[i] = std::uint8_t(sequence >> (24 - 8 * i));
+    for (std::size_t i = 0; i < packet.size(); ++i)
+        out[4 + i] = packet[i];
+    return out;
+}
+
+// Tag from a MAC descriptor, with the tag room after the packet checked for overruns.
+Bytes Tag(const MacDescriptor& mac, void* context, std::uint32_t sequence, const Bytes& packet) {
+    Bytes buffer = packet;
+    buffer.resize(packet.size() + mac.tagLength);
+    mac.generate(context, sequence, buffer.data(), packet.size());
+    return Bytes(buffer.begin() + packet.size(), buffer.end());
+}
+
+struct MacReference {
+    const MacDescriptor* mac;
+    const EVP_MD* (*md)();
+    std::size_t usedKeyBytes;
+};
+
+// Tags over sequence number and packet equal libcrypto's HMAC, with the key context reused
+// across many packets as the transport does.
+TEST_P(HmacPaths, MacDescriptorsAgreeWithLibcrypto) {
+    const MacReference references[] = {
+        {&kMacHmacSha1, EVP_sha1, 20},
+        {&kMacHmacSha1_96, EVP_sha1, 20},
+        {&kMacHmacMd5, EVP_md5, 16},
+        {&kMacHmacSha256, EVP_sha256, 32},
+        {&kMacHmacSha1BugCompatible, EVP_sha1, 16},
+        {&kMacHmacSha1_96BugCompatible, EVP_sha1, 16},
+    };
+    TestRandom random(3);
+    for (const MacReference& reference : references) {
+        const MacDescriptor& mac = *reference.mac;
+        for (int keyRound = 0; keyRound < kDifferentialRounds / 50; ++keyRound) {
+            const Bytes key = random.Fill(mac.keyLength);
+            void* context = mac.createContext();
+            mac.setKey(context, key.data());
+            for (int packetRound = 0; packetRound < 50; ++packetRound) {
+                const auto sequence = static_cast<std::uint32_t>(random.Below(1u << 31) * 2 + 1);
+                const Bytes packet = random.Fill(random.Below(600));
+                const Bytes input = SequencedPacket(sequence, packet);
+                std::uint8_t theirs[EVP_MAX_MD_SIZE];
+                unsigned int theirLength = 0;
+                HMAC(reference.md(), key.data(), static_cast<int>(reference.usedKeyBytes),
+                     input.data(), input.size(), theirs, &theirLength);
+                ASSERT_EQ(ToHex(Tag(mac, context, sequence, packet)), ToHex(theirs, mac.tagLength))
+                    << mac.textName;
+            }
+            mac.freeContext(context);
+        }
+    }
+}
+
+INSTANTIATE_BOTH_PATHS(HmacPaths);
+
+TEST(MacDescriptors, BugCompatibleSha1EqualsStandardKeyedWithFirst16Bytes) {
+    TestRandom random(4);
+    const Bytes key = random.Fill(20);
+    const Bytes packet = random.Fill(100);
+    void* buggy = kMacHmacSha1BugCompatible.createContext();
+    kMacHmacSha1BugCompatible.setKey(buggy, key.data());
+    std::uint8_t expected[20];
+    const Bytes input = SequencedPacket(7, packet);
+    Hmac(kHashSha1, key.data(), 16, input.data(), input.size(), expected);
+    EXPECT_EQ(ToHex(Tag(kMacHmacSha1BugCompatible, buggy, 7, packet)), ToHex(expected, 20));
+    kMacHmacSha1BugCompatible.freeContext(buggy);
+}
+
+TEST(MacDescriptors, VerifyAcceptsOwnTagAndRejectsAnyFlippedBit) {
+    TestRandom random(5);
+    for (const MacDescriptor* mac : {&kMacHmacSha1, &kMacHmacSha1_96, &kMacHmacMd5}) {
+        const Bytes key = random.Fill(mac->keyLength);
+        void* context = mac->createContext();
+        mac->setKey(context, key.data());
+        Bytes buffer = random.Fill(64);
+        buffer.resize(64 + mac->tagLength);
+        mac->generate(context, 42, buffer.data(), 64);
+        EXPECT_TRUE(mac->verify(context, 42, buffer.data(), 64));
+        EXPECT_FALSE(mac->verify(context, 43, buffer.data(), 64)) << "sequence number ignored";
+        for (std::size_t bit = 0; bit < buffer.size() * 8; bit += 7) {
+            buffer[bit / 8] ^= std::uint8_t(1 << (bit % 8));
+            EXPECT_FALSE(mac->verify(context, 42, buffer.data(), 64)) << mac->textName << bit;
+            buffer[bit / 8] ^= std::uint8_t(1 << (bit % 8));
+        }
+        mac->freeContext(context);
+    }
+}
+
+TEST(MacDescriptors, NamesLengthsAndLists) {
+    EXPECT_EQ(FindMac("hmac-sha1"), &kMacHmacSha1);
+    EXPECT_EQ(FindMac("hmac-sha1", true), &kMacHmacSha1BugCompatible);
+    EXPECT_EQ(FindMac("hmac-sha1-96", true), &kMacHmacSha1_96BugCompatible);
+    EXPECT_EQ(FindMac("hmac-md5", true), &kMacHmacMd5);
+    EXPECT_EQ(FindMac("hmac-sha2-256"), &kMacHmacSha256);
+    EXPECT_EQ(FindMac("hmac-ripemd160"), nullptr);
+    EXPECT_EQ(kMacHmacSha1_96.tagLength, 12u);
+    EXPECT_EQ(kMacHmacSha1BugCompatible.keyLength, 20u);
+    EXPECT_STREQ(kMacHmacSha1_96BugCompatible.textName, "bug-compatible HMAC-SHA1-96");
+    ASSERT_EQ(MacList().size(), 3u);
+    EXPECT_STREQ(MacList()[0]->sshName, "hmac-sha1");
+    EXPECT_STREQ(MacList()[2]->sshName, "hmac-md5");
+}
+
+TEST(HmacKeys, WipeClearsSavedStates) {
+    HmacKeyState key;
+    const Bytes secret(20, 0x5a);
+    HmacSetKey(key, kHashSha1, secret.data(), secret.size());
+    HmacWipe(key);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&key);
+    for (std::size_t i = 0; i < sizeof key; ++i)
+        ASSERT_EQ(bytes[i], 0) << i;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MacDescriptors, WipeLeavesNoKeyedStateInTheContext) {
+    for (const MacDescriptor* mac : {&kMacHmacSha1, &kMacHmacMd5, &kMacHmacSha256}) {
+        void* context = mac->createContext();
+        const Bytes key(mac->keyLength, 0x77);
+        mac->setKey(context, key.data());
+        mac->wipeContext(context);
+        const auto* bytes = static_cast<const std::uint8_t*>(context);
+        for (std::size_t i = 0; i < mac->contextSize; ++i)
+            ASSERT_EQ(bytes[i], 0) << mac->textName;
+        mac->freeContext(context);
+    }
+}
+
+}  // namespace

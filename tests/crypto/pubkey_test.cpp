@@ -1,0 +1,167 @@
+// Host-key signatures made by libcrypto verify through our descriptors, and
+// every kind of damage to them, or to the signed data, is caught.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "crypto/pubkey.h"
+#include "pubkey_test_support.h"
+
+namespace {
+
+enum class KeyKind { kRsa1024, kRsa2048, kDsa1024 };
+
+struct TestKey {
+    EvpKey key;
+    std::string name;
+    Bytes blob;
+    Bytes (*sign)(EVP_PKEY*, const Bytes&);
+};
+
+// Key generation is slow, so each kind is made once per run.
+const TestKey& KeyOf(KeyKind kind) {
+    static std::map<KeyKind, TestKey> keys;
+    auto found = keys.find(kind);
+    if (found != keys.end()) return found->second;
+    TestKey made;
+    if (kind == KeyKind::kDsa1024) {
+        made = {GenerateDsa(1024, 160), "ssh-dss", {}, &DsaSignature};
+        made.blob = DsaKeyBlob(made.key.get());
+    } else {
+        made = {GenerateRsa(kind == KeyKind::kRsa1024 ? 1024 : 2048), "ssh-rsa", {}, &RsaSignature};
+        made.blob = RsaKeyBlob(made.key.get());
+    }
+    return keys.emplace(kind, std::move(made)).first->second;
+}
+
+const Bytes kExchangeHash(20, 0x5C);
+
+class HostKeySignature : public ::testing::TestWithParam<KeyKind> {
+  protected:
+    void SetUp() override {
+        const TestKey& test = KeyOf(GetParam());
+        ASSERT_TRUE(test.key);
+        key_ = PublicKeyFromBlob(test.blob);
+        ASSERT_TRUE(key_);
+        signature_ = test.sign(test.key.get(), kExchangeHash);
+        ASSERT_FALSE(signature_.empty());
+    }
+
+    bool Verifies(const Bytes& signature, const Bytes& data = kExchangeHash) const {
+        Bytes blob = SignatureBlob(KeyOf(GetParam()).name, signature);
+        return key_->algorithm->verify(*key_, blob, data);
+    }
+
+    PublicKeyPtr key_;
+    Bytes signature_;
+};
+
+TEST_P(HostKeySignature, GenuineSignatureVerifies) {
+    EXPECT_TRUE(Verifies(signature_));
+}
+
+TEST_P(HostKeySignature, SignatureOverAnotherExchangeHashFails) {
+    Bytes other = kExchangeHash;
+    other.back() ^= 1;
+    EXPECT_FALSE(Verifies(signature_, other));
+    EXPECT_FALSE(Verifies(signature_, {}));
+}
+
+TEST_P(HostKeySignature, AnyFlippedBitFails) {
+    for (std::size_t bit = 0; bit < signature_.size() * 8; bit += 37) {
+        Bytes damaged = signature_;
+        damaged[bit / 8] ^= static_cast<std::uint8_t>(1 << (bit % 8));
+        EXPECT_FALSE(Verifies(damaged)) << "bit " << bit;
+    }
+    Bytes lastBit = signature_;
+    lastBit.back() ^= 1;
+    EXPECT_FALSE(Verifies(lastBit));
+}
+
+TEST_P(HostKeySignature, WrongLengthsFail) {
+    Bytes shorter(signature_.begin(), signature_.end() - 1);
+    Bytes longer = signature_;
+    longer.push_back(0);
+    Bytes zeroPrefixed = signature_;
+    zeroPrefixed.insert(zeroPrefixed.begin(), 0);
+    EXPECT_FALSE(Verifies(shorter));
+    EXPECT_FALSE(Verifies(longer));
+    EXPECT_FALSE(Verifies(zeroPrefixed));
+    EXPECT_FALSE(Verifies({}));
+}
+
+TEST_P(HostKeySignature, SignatureBlobMustNameTheKeyTypeAndEndThere) {
+    const std::string& name = KeyOf(GetParam()).name;
+    Bytes wrongName = SignatureBlob(name == "ssh-rsa" ? "ssh-dss" : "ssh-rsa", signature_);
+    EXPECT_FALSE(key_->algorithm->verify(*key_, wrongName, kExchangeHash));
+    Bytes trailing = SignatureBlob(name, signature_);
+    trailing.push_back(0);
+    EXPECT_FALSE(key_->algorithm->verify(*key_, trailing, kExchangeHash));
+    Bytes blob = SignatureBlob(name, signature_);
+    for (std::size_t length = 0; length < blob.size(); ++length) {
+        Bytes cut(blob.begin(), blob.begin() + length);
+        EXPECT_FALSE(key_->algorithm->verify(*key_, cut, kExchangeHash)) << length;
+    }
+}
+
+TEST_P(HostKeySignature, BlobTextAndFingerprintDescribeTheKey) {
+    const TestKey& test = KeyOf(GetParam());
+    EXPECT_EQ(key_->algorithm->sshName, test.name);
+    EXPECT_EQ(key_->algorithm->keyBlob(*key_), test.blob);
+
+    unsigned char digest[16];
+    ASSERT_TRUE(
+        EVP_Digest(test.blob.data(), test.blob.size(), digest, nullptr, EVP_md5(), nullptr));
+    std::string expected = test.name + (GetParam() == KeyKind::kRsa2048 ? " 2048 " : " 1024 ");
+    for (int i = 0; i < 16; ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, i ? ":%02x" : "%02x", digest[i]);
+        expected += hex;
+    }
+    EXPECT_EQ(key_->algorithm->fingerprint(*key_), expected);
+
+    std::string text = key_->algorithm->keyText(*key_);
+    std::size_t numbers = test.name == "ssh-rsa" ? 2 : 4;
+    EXPECT_EQ(std::count(text.begin(), text.end(), ','), static_cast<long>(numbers - 1));
+    EXPECT_EQ(text.rfind("0x", 0), 0u);
+    if (test.name == "ssh-rsa") {
+        EXPECT_EQ(text.substr(0, 8), "0x10001,");
+    }
+}
+
+TEST_P(HostKeySignature, DamagedKeyBlobsAreRefused) {
+    const Bytes& blob = KeyOf(GetParam()).blob;
+    for (std::size_t length = 0; length < blob.size(); length += (length < 64 ? 1 : 29)) {
+        Bytes cut(blob.begin(), blob.begin() + length);
+        EXPECT_FALSE(PublicKeyFromBlob(cut)) << length;
+    }
+    Bytes trailing = blob;
+    trailing.push_back(0);
+    EXPECT_FALSE(PublicKeyFromBlob(trailing));
+}
+
+std::string KindName(const ::testing::TestParamInfo<KeyKind>& info) {
+    static const char* const kNames[] = {"Rsa1024", "Rsa2048", "Dsa1024"};
+    return kNames[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, HostKeySignature,
+                         ::testing::Values(KeyKind::kRsa1024, KeyKind::kRsa2048, KeyKind::kDsa1024),
+                         KindName);
+
+TEST(PublicKeyAlgorithms, OfferedInOrderAndFoundByName) {
+    auto algorithms = PublicKeyAlgorithms();
+    ASSERT_EQ(algorithms.size(), 2u);
+    EXPECT_EQ(algorithms[0]->sshName, "ssh-rsa");
+    EXPECT_EQ(algorithms[1]->sshName, "ssh-dss");
+    EXPECT_EQ(FindPublicKeyAlgorithm("ssh-dss"), &kSshDss);
+    EXPECT_EQ(FindPublicKeyAlgorithm("ssh-ed25519"), nullptr);
+    Bytes unknown;
+    AppendString(unknown, "ssh-ed25519");
+    EXPECT_FALSE(PublicKeyFromBlob(unknown));
+}
+
+}  // namespace
