@@ -1,0 +1,374 @@
+#include "ftp/ftpurl.h"
+
+#include <gtest/gtest.h>
+
+#include <strings.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "http/url_test_helpers.h"
+
+namespace {
+
+struct FreeFtpUrl {
+    void operator()(FtpUrlRecord* record) const { FtpFreeUrl(record); }
+};
+using FtpUrl = std::unique_ptr<FtpUrlRecord, FreeFtpUrl>;
+
+FtpUrl Parse(const char* text) {
+    FtpUrlRecord* record = nullptr;
+    int result = FtpParseUrl(text, &record);
+    EXPECT_EQ(result == 1, record != nullptr) << text;
+    return FtpUrl(record);
+}
+
+std::string Text(const char* text) {
+    return text == nullptr ? "(null)" : text;
+}
+
+FtpUrlRecord MakeRecord(int scheme, int port, const char* host, const char* directory = nullptr,
+                        const char* fileName = nullptr, const char* user = nullptr,
+                        const char* password = nullptr) {
+    return FtpUrlRecord{scheme,
+                        port,
+                        FTP_URL_TYPE_IMAGE,
+                        const_cast<char*>(host),
+                        const_cast<char*>(directory),
+                        const_cast<char*>(fileName),
+                        const_cast<char*>(user),
+                        const_cast<char*>(password)};
+}
+
+std::string Compose(const FtpUrlRecord& record) {
+    return ComposeExactly(FtpComposeUrl, record);
+}
+
+std::string Normalized(const char* path) {
+    ExactText text(path);
+    EXPECT_EQ(NormalizeUrlPath(text.get()), text.get());
+    return text.get();
+}
+
+struct Split {
+    const char* text;
+    const char* directory;
+    const char* fileName;  // null: none
+};
+
+}  // namespace
+
+TEST(FtpParseUrl, SchemeTableGivesNumberAndDefaultPort) {
+    struct Case {
+        const char* text;
+        int scheme;
+        int port;
+    } cases[] = {
+        {"ftp://h/", FTP_SCHEME_FTP, 21},       {"FTP://h/", FTP_SCHEME_FTP, 21},
+        {"ftps://h/", FTP_SCHEME_FTPS, 21},     {"FtPs://h:990/", FTP_SCHEME_FTPS, 990},
+        {"sftp://h/", FTP_SCHEME_SFTP, 22},     {"sftp://h:2222/", FTP_SCHEME_SFTP, 2222},
+        {"ftp://h:0/", FTP_SCHEME_FTP, 21},     {"ftp://h:65535/", FTP_SCHEME_FTP, 65535},
+        {"ftp://h:65536/", FTP_SCHEME_FTP, 21}, {"sftp://h:123456789012345678901/", 3, 22},
+        {"ftp://h:/", FTP_SCHEME_FTP, 21},      {"ftp://[::1]:2121", FTP_SCHEME_FTP, 2121},
+    };
+    for (const Case& c : cases) {
+        FtpUrl url = Parse(c.text);
+        ASSERT_TRUE(url) << c.text;
+        EXPECT_EQ(url->scheme, c.scheme) << c.text;
+        EXPECT_EQ(url->port, c.port) << c.text;
+    }
+}
+
+TEST(FtpParseUrl, PathSplitsIntoDirectoryAndFileName) {
+    const Split cases[] = {
+        {"ftp://host", "", nullptr},
+        {"ftp://host/", "", nullptr},
+        {"ftp://host/a.txt", "", "a.txt"},
+        {"ftp://host/d/s/a.txt", "d/s", "a.txt"},
+        {"ftp://host/d/", "d/", nullptr},
+        {"ftp://host//a", "", "a"},
+        {"ftp://host/a/b/../c/./f.txt", "a/c", "f.txt"},
+        {"ftp://host/x/../../y/z", "y", "z"},
+        {"ftp://host/a\\.\\b/f", "a\\b", "f"},
+        {"ftp://host/d/..", "d", ".."},
+        {"host/pub/file.zip", "pub", "file.zip"},
+        {"host", "", nullptr},
+    };
+    for (const Split& c : cases) {
+        FtpUrl url = Parse(c.text);
+        ASSERT_TRUE(url) << c.text;
+        ASSERT_NE(url->directory, nullptr) << c.text;  // an empty directory is still present
+        EXPECT_EQ(Text(url->directory), c.directory) << c.text;
+        EXPECT_EQ(Text(url->fileName), Text(c.fileName)) << c.text;
+    }
+}
+
+TEST(FtpParseUrl, TextWithoutSchemeIsPlainFtp) {
+    FtpUrl url = Parse("  host/pub/a.txt");
+    ASSERT_TRUE(url);
+    EXPECT_EQ(url->scheme, FTP_SCHEME_FTP);
+    EXPECT_EQ(url->port, 21);
+    EXPECT_EQ(url->transferType, FTP_URL_TYPE_IMAGE);
+    EXPECT_EQ(Text(url->host), "host");
+    EXPECT_EQ(url->user, nullptr);
+}
+
+TEST(FtpParseUrl, TypeSuffixSelectsTransferType) {
+    struct Case {
+        const char* text;
+        int type;
+        const char* fileName;
+    } cases[] = {
+        {"ftp://h/a", FTP_URL_TYPE_IMAGE, "a"},
+        {"ftp://h/a;type=a", FTP_URL_TYPE_ASCII, "a"},
+        {"ftp://h/a;TYPE=A", FTP_URL_TYPE_ASCII, "a"},
+        {"ftp://h/a;type=i", FTP_URL_TYPE_IMAGE, "a"},
+        {"ftp://h/a;Type=I", FTP_URL_TYPE_IMAGE, "a"},
+        {"ftp://h/d/;type=a", FTP_URL_TYPE_ASCII, nullptr},
+        {"ftp://h/a;b", FTP_URL_TYPE_IMAGE, "a;b"},
+    };
+    for (const auto& c : cases) {
+        FtpUrl url = Parse(c.text);
+        ASSERT_TRUE(url) << c.text;
+        EXPECT_EQ(url->transferType, c.type) << c.text;
+        EXPECT_EQ(Text(url->fileName), Text(c.fileName)) << c.text;
+    }
+    for (const char* text : {"ftp://h/a;type=x", "ftp://h/a;type=", "ftp://h/a;type=ai",
+                             "ftp://h/a;type=d", "ftp://h/d;type=a/f"}) {
+        EXPECT_FALSE(Parse(text)) << text;
+    }
+}
+
+TEST(FtpParseUrl, UserInformationAndHosts) {
+    FtpUrl full = Parse("ftps://u:p:q@[2001:db8::5]:990/x");
+    ASSERT_TRUE(full);
+    EXPECT_EQ(Text(full->user), "u");
+    EXPECT_EQ(Text(full->password), "p:q");
+    EXPECT_EQ(Text(full->host), "2001:db8::5");
+
+    FtpUrl anonymous = Parse("ftp://Anonymous@h/");
+    ASSERT_TRUE(anonymous);  // kept as written; only composing drops it
+    EXPECT_EQ(Text(anonymous->user), "Anonymous");
+    EXPECT_EQ(anonymous->password, nullptr);
+
+    FtpUrl passwordOnly = Parse("ftp://:pw@h/");
+    ASSERT_TRUE(passwordOnly);
+    EXPECT_EQ(passwordOnly->user, nullptr);
+    EXPECT_EQ(Text(passwordOnly->password), "pw");
+
+    FtpUrl noHost = Parse("ftp:///a");
+    ASSERT_TRUE(noHost);
+    EXPECT_EQ(noHost->host, nullptr);
+}
+
+TEST(FtpParseUrl, MalformedTextsFailAndClearTheRecord) {
+    for (const char* text :
+         {"", "  ", "\t\n", "h:21/x", "ftp:/h/", "ftp:h", "http://h/", "gopher://h/", "://h",
+          "ftp://[::1/x", "ftp://[::1]2/x", "ftp://[host]/", "ftp://h:2x/", "ftp://h:-1/",
+          "ftp://h: 21/", "[::1]/x", "u@[h/x"}) {
+        FtpUrlRecord* record = reinterpret_cast<FtpUrlRecord*>(&record);
+        EXPECT_EQ(FtpParseUrl(text, &record), 0) << '"' << text << '"';
+        EXPECT_EQ(record, nullptr) << text;
+    }
+    FtpUrlRecord* record = nullptr;
+    EXPECT_EQ(FtpParseUrl(nullptr, &record), 0);
+    EXPECT_EQ(FtpParseUrl("ftp://h/", nullptr), 0);
+}
+
+TEST(FtpParseUrl, RecordOwnsItsTexts) {
+    std::string text = "sftp://user:pw@host/dir/file";
+    FtpUrl url = Parse(text.c_str());
+    ASSERT_TRUE(url);
+    text.assign(text.size(), 'X');
+    EXPECT_EQ(Text(url->user), "user");
+    EXPECT_EQ(Text(url->password), "pw");
+    EXPECT_EQ(Text(url->host), "host");
+    EXPECT_EQ(Text(url->directory), "dir");
+    EXPECT_EQ(Text(url->fileName), "file");
+}
+
+TEST(FtpComposeUrl, AnonymousUserIsLeftOut) {
+    EXPECT_EQ(Compose(MakeRecord(1, 21, "h", "d", "f", "anonymous", "user@")), "ftp://h/d/f");
+    EXPECT_EQ(Compose(MakeRecord(1, 21, "h", "d", "f", "ANONYMOUS", "x")), "ftp://h/d/f");
+    EXPECT_EQ(Compose(MakeRecord(1, 21, "h", "d", "f", "anonymous2", "x")),
+              "ftp://anonymous2:x@h/d/f");
+    EXPECT_EQ(Compose(MakeRecord(1, 21, "h", "d", "f", "u", nullptr)), "ftp://u@h/d/f");
+    EXPECT_EQ(Compose(MakeRecord(1, 21, "h", "d", "f", "u", "")), "ftp://u@h/d/f");
+    EXPECT_EQ(Compose(MakeRecord(1, 21, "h", "d", "f", "", "p")), "ftp://h/d/f");
+}
+
+TEST(FtpComposeUrl, PortOnlyWhenNotTheSchemeDefault) {
+    EXPECT_EQ(Compose(MakeRecord(FTP_SCHEME_FTP, 21, "h")), "ftp://h/");
+    EXPECT_EQ(Compose(MakeRecord(FTP_SCHEME_FTP, 2121, "h")), "ftp://h:2121/");
+    EXPECT_EQ(Compose(MakeRecord(FTP_SCHEME_FTP, 0, "h")), "ftp://h/");
+    EXPECT_EQ(Compose(MakeRecord(FTP_SCHEME_FTPS, 21, "h")), "ftps://h/");
+    EXPECT_EQ(Compose(MakeRecord(FTP_SCHEME_FTPS, 990, "h")), "ftps://h:990/");
+    EXPECT_EQ(Compose(MakeRecord(FTP_SCHEME_SFTP, 22, "h")), "sftp://h/");
+    EXPECT_EQ(Compose(MakeRecord(FTP_SCHEME_SFTP, 21, "h")), "sftp://h:21/");
+}
+
+TEST(FtpComposeUrl, HostsAndIncompleteRecords) {
+    EXPECT_EQ(Compose(MakeRecord(1, 2121, "2001:db8::5", "d")), "ftp://[2001:db8::5]:2121/d");
+    EXPECT_EQ(Compose(MakeRecord(1, 21, "::ffff:10.0.0.1")), "ftp://[::ffff:10.0.0.1]/");
+    EXPECT_EQ(Compose(MakeRecord(1, 21, "10.0.0.1")), "ftp://10.0.0.1/");
+    EXPECT_EQ(Compose(MakeRecord(1, 21, nullptr, "d")), "");
+    EXPECT_EQ(Compose(MakeRecord(1, 21, "", "d")), "");
+    EXPECT_EQ(Compose(MakeRecord(0, 21, "h")), "");
+    EXPECT_EQ(Compose(MakeRecord(4, 21, "h")), "");
+    char buffer[32];
+    EXPECT_EQ(FtpComposeUrl(nullptr, buffer, sizeof buffer), 0);
+}
+
+TEST(FtpComposeUrl, DirectoryIsRootedNormalisedAndJoinedWithFileName) {
+    struct Case {
+        const char* directory;
+        const char* fileName;
+        const char* url;
+    } cases[] = {
+        {nullptr, nullptr, "ftp://h/"},       {"", "a.txt", "ftp://h/a.txt"},
+        {"pub", nullptr, "ftp://h/pub"},      {"/pub", "f", "ftp://h/pub/f"},
+        {"d/", "f", "ftp://h/d/f"},           {"d/s", "", "ftp://h/d/s"},
+        {"a/./b/../c", "f", "ftp://h/a/c/f"}, {"a\\..\\b", "f", "ftp://h/b/f"},
+        {"../../x", nullptr, "ftp://h/x"},
+    };
+    for (const Case& c : cases) {
+        FtpUrlRecord record = MakeRecord(1, 21, "h", c.directory, c.fileName);
+        record.transferType = FTP_URL_TYPE_ASCII;  // never written
+        EXPECT_EQ(Compose(record), c.url) << Text(c.directory);
+    }
+}
+
+TEST(FtpComposeUrl, FailsUnlessTextAndNulFit) {
+    FtpUrlRecord record = MakeRecord(FTP_SCHEME_SFTP, 2222, "host", "d", "f", "u", "p");
+    const std::string expected = "sftp://u:p@host:2222/d/f";
+    const int length = static_cast<int>(expected.size());
+    std::vector<char> buffer(length + 1, '#');
+    EXPECT_EQ(FtpComposeUrl(&record, buffer.data(), length + 1), length);
+    EXPECT_EQ(std::string(buffer.data()), expected);
+    EXPECT_EQ(FtpComposeUrl(&record, buffer.data(), length), 0);
+    EXPECT_EQ(FtpComposeUrl(&record, buffer.data(), 0), 0);
+    EXPECT_EQ(FtpComposeUrl(&record, buffer.data(), -1), 0);
+    EXPECT_EQ(FtpComposeUrl(&record, nullptr, 64), 0);
+}
+
+TEST(NormalizeUrlPath, RemovesDotSegmentsOverBothSeparators) {
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"/a/./b", "/a/b"},
+        {"/a/b/../c", "/a/c"},
+        {"/x/../../y", "/y"},
+        {"\\a\\.\\b", "\\a\\b"},
+        {"a/b\\../c", "a/c"},
+        {"/a/b/c/.../d", "/a/d"},
+        {"/a/.", "/a/."},
+        {"/a/..", "/a/.."},
+        {"/a.b/c..d/.e/", "/a.b/c..d/.e/"},
+        {"/a./b", "/a./b"},
+        {"", ""},
+        {"../x", "/x"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Normalized(c.in), c.out) << c.in;
+    EXPECT_EQ(NormalizeUrlPath(nullptr), nullptr);
+}
+
+TEST(FtpUrlRoundTrip, ParseThenComposeGivesCanonicalText) {
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"ftp://h/pub/file.zip", "ftp://h/pub/file.zip"},
+        {"ftp://h", "ftp://h/"},
+        {"ftp://h/d/", "ftp://h/d/"},
+        {"ftp://anonymous:me@h/a", "ftp://h/a"},
+        {"ftps://u:p@[2001:db8::5]:990/d/s/a.txt;type=a", "ftps://u:p@[2001:db8::5]:990/d/s/a.txt"},
+        {"sftp://u@[fe80::1%eth0]:22/x/../y/", "sftp://u@[fe80::1%eth0]/y/"},
+        {"ftp://h:99999/./a/b/../c", "ftp://h/a/c"},
+        {"  FTP://h:2121", "ftp://h:2121/"},
+        {"host/pub/a.txt", "ftp://host/pub/a.txt"},
+        {"ftp://me@mail.example:p@ss@h/x", "ftp://me@mail.example:p@ss@h/x"},
+    };
+    for (const Case& c : cases) {
+        FtpUrl url = Parse(c.in);
+        ASSERT_TRUE(url) << c.in;
+        EXPECT_EQ(Compose(*url), c.out) << c.in;
+    }
+}
+
+// The directory as a list of segments: composing neither doubles a leading "/"
+// nor writes a second "/" before the file name, so runs of "/" and the slashes
+// at the ends carry no meaning here.
+std::string Segments(std::string_view directory) {
+    std::string segments;
+    for (char c : directory) {
+        if (c == '/' && (segments.empty() || segments.back() == '/')) continue;
+        segments += c;
+    }
+    if (segments.ends_with('/')) segments.pop_back();
+    return segments;
+}
+
+// Reading back a composed URL gives the same server, login, directory and file;
+// the transfer type is not written and an anonymous login is left out.
+void ExpectSameTarget(const FtpUrlRecord& first, const FtpUrlRecord& again,
+                      const std::string& context) {
+    bool anonymous = first.user == nullptr || strcasecmp(first.user, "anonymous") == 0;
+    EXPECT_EQ(again.scheme, first.scheme) << context;
+    EXPECT_EQ(again.port, first.port) << context;
+    EXPECT_EQ(again.transferType, FTP_URL_TYPE_IMAGE) << context;
+    EXPECT_EQ(Text(again.host), Text(first.host)) << context;
+    EXPECT_EQ(Segments(again.directory), Segments(first.directory)) << context;
+    EXPECT_EQ(Text(again.fileName), Text(first.fileName)) << context;
+    EXPECT_EQ(Text(again.user), anonymous ? "(null)" : Text(first.user)) << context;
+    EXPECT_EQ(Text(again.password), anonymous ? "(null)" : Text(first.password)) << context;
+}
+
+// Damaged texts never crash or read past their end, and whatever parses composes
+// to a text that reads back to the same target.
+TEST(FtpUrlFuzz, DamagedTextsParseSafelyAndComposeStably) {
+    UrlMutator mutator(0xf7b, {"ftp://h/pub/file.zip", "ftps://u:p@[2001:db8::5]:990/d/s/a;type=a",
+                               "sftp://anonymous@host:22/x/../y/", "host/d/./f;TYPE=I",
+                               "ftp://h\\a\\..\\b/..././c", " FTP://[::1]:2121"});
+    int parsed = 0;
+    for (int i = 0; i < 4000; ++i) {
+        std::string text = mutator.Next();
+        ExactText input(text);
+        ExactText path(text);
+        ASSERT_LE(std::strlen(NormalizeUrlPath(path.get())), text.size());
+
+        FtpUrlRecord* record = nullptr;
+        if (FtpParseUrl(input.get(), &record) == 0) {
+            ASSERT_EQ(record, nullptr);
+            continue;
+        }
+        ++parsed;
+        FtpUrl first(record);
+        ASSERT_NE(first->directory, nullptr) << text;
+        std::string composed = Compose(*first);
+        if (composed.empty()) continue;
+
+        FtpUrl again = Parse(composed.c_str());
+        ASSERT_TRUE(again) << text << " -> " << composed;
+        ExpectSameTarget(*first, *again, text + " -> " + composed);
+    }
+    EXPECT_GT(parsed, 400);  // the mutations still reach the composer
+}
+
+TEST(FtpUrlFuzz, RandomRecordsComposeWithinTheirBuffers) {
+    UrlMutator mutator(3, {"x"});
+    const int ports[] = {0, 21, 22, 990, -7, 1 << 20};
+    for (int i = 0; i < 3000; ++i) {
+        ExactText host(mutator.RandomText()), directory(mutator.RandomText()),
+            fileName(mutator.RandomText()), user(mutator.RandomText()),
+            password(mutator.RandomText());
+        FtpUrlRecord record =
+            MakeRecord(static_cast<int>(mutator.Pick(5)), ports[mutator.Pick(std::size(ports))],
+                       host.get(), mutator.Pick(4) == 0 ? nullptr : directory.get(), fileName.get(),
+                       user.get(), password.get());
+        Compose(record);
+    }
+}

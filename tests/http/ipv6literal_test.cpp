@@ -1,0 +1,127 @@
+#include "http/ipv6literal.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+
+namespace {
+
+// The system's own parser is the reference for which texts are IPv6 addresses.
+bool SystemParses(const std::string& text, Ipv6Bytes* address) {
+    return inet_pton(AF_INET6, text.c_str(), address->data()) == 1;
+}
+
+void ExpectAgreesWithSystem(const std::string& text) {
+    Ipv6Bytes ours{};
+    Ipv6Bytes reference{};
+    bool expected = SystemParses(text, &reference);
+    ASSERT_EQ(ParseIpv6Literal(text, &ours), expected) << '"' << text << '"';
+    if (expected) {
+        EXPECT_EQ(ours, reference) << text;
+    }
+}
+
+}  // namespace
+
+TEST(Ipv6Literal, AcceptsEveryTextualForm) {
+    for (const char* text :
+         {"::", "::1", "1::", "2001:db8::8:800:200c:417a", "2001:DB8:0:0:8:800:200C:417A",
+          "fe80::", "1:2:3:4:5:6:7:8", "::ffff:192.0.2.1", "1:2:3:4:5:6:1.2.3.4", "::0.0.0.0",
+          "1::2:3", "0000:0:0:0:0:0:0:1"}) {
+        ExpectAgreesWithSystem(text);
+        EXPECT_TRUE(ParseIpv6Literal(text)) << text;
+    }
+}
+
+TEST(Ipv6Literal, PlacesGroupsAroundTheGap) {
+    Ipv6Bytes address{};
+    ASSERT_TRUE(ParseIpv6Literal("12:34::ab:cdef", &address));
+    Ipv6Bytes expected{0x00, 0x12, 0x00, 0x34, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0xab, 0xcd, 0xef};
+    EXPECT_EQ(address, expected);
+    ASSERT_TRUE(ParseIpv6Literal("::ffff:10.1.255.0", &address));
+    Ipv6Bytes mapped{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 10, 1, 255, 0};
+    EXPECT_EQ(address, mapped);
+}
+
+TEST(Ipv6Literal, RejectsMalformedTexts) {
+    for (const char* text : {"",
+                             ":",
+                             ":::",
+                             "1:::2",
+                             "1::2::3",
+                             ":1::",
+                             "1::2:",
+                             "12345::",
+                             "g::",
+                             "1:2:3:4:5:6:7",
+                             "1:2:3:4:5:6:7:8:9",
+                             "1:2:3:4:5:6:7::8",
+                             "::1:2:3:4:5:6:7:8",
+                             "1.2.3.4",
+                             "::1.2.3",
+                             "::1.2.3.4.5",
+                             "::256.1.1.1",
+                             "::01.2.3.4",
+                             "::1.2.3.4:1",
+                             "1:2:3:4:5:6:7:1.2.3.4",
+                             "::1 ",
+                             " ::1",
+                             "[::1]",
+                             "::1%eth0",
+                             "::1.2..3"}) {
+        ExpectAgreesWithSystem(text);
+        EXPECT_FALSE(ParseIpv6Literal(text)) << text;
+    }
+}
+
+TEST(Ipv6Literal, ZoneSuffixStillCountsAsLiteral) {
+    EXPECT_TRUE(IsIpv6Literal("fe80::1%eth0"));
+    EXPECT_TRUE(IsIpv6Literal("fe80::1%25"));
+    EXPECT_FALSE(IsIpv6Literal("fe80::1%"));
+    EXPECT_FALSE(IsIpv6Literal("%eth0"));
+    EXPECT_FALSE(IsIpv6Literal("example.com"));
+    EXPECT_FALSE(IsIpv6Literal("192.0.2.1"));
+    EXPECT_FALSE(IsIpv6Literal(""));
+}
+
+// Random texts over the characters that matter agree with the system parser;
+// the texts are bounded in number and length, the seed fixed.
+TEST(Ipv6Literal, AgreesWithSystemOnRandomTexts) {
+    std::mt19937 random(20240611);
+    const std::string alphabet = "0123456789abcdefABCDEF::::...g";
+    for (int i = 0; i < 20000; ++i) {
+        std::string text;
+        int length = static_cast<int>(random() % 24);
+        for (int k = 0; k < length; ++k)
+            text += alphabet[random() % alphabet.size()];
+        ExpectAgreesWithSystem(text);
+    }
+}
+
+TEST(Ipv6Literal, AgreesWithSystemOnMutatedAddresses) {
+    std::mt19937 random(7);
+    const char* seeds[] = {"2001:db8::8:800:200c:417a", "::ffff:192.0.2.1", "1:2:3:4:5:6:7:8",
+                           "fe80::1", "::"};
+    const std::string alphabet = "0f:.9";
+    for (int i = 0; i < 20000; ++i) {
+        std::string text = seeds[random() % std::size(seeds)];
+        int edits = 1 + static_cast<int>(random() % 3);
+        for (int e = 0; e < edits; ++e) {
+            std::size_t at = text.empty() ? 0 : random() % (text.size() + 1);
+            switch (random() % 3) {
+                case 0:
+                    text.insert(at, 1, alphabet[random() % alphabet.size()]);
+                    break;
+                case 1:
+                    if (at < text.size()) text.erase(at, 1);
+                    break;
+                default:
+                    if (at < text.size()) text[at] = alphabet[random() % alphabet.size()];
+            }
+        }
+        ExpectAgreesWithSystem(text);
+    }
+}

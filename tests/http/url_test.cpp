@@ -1,0 +1,300 @@
+#include "http/url.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "http/url_test_helpers.h"
+
+namespace {
+
+struct FreeHttpUrl {
+    void operator()(HttpUrlRecord* record) const { HttpFreeUrl(record); }
+};
+using HttpUrl = std::unique_ptr<HttpUrlRecord, FreeHttpUrl>;
+
+HttpUrl Parse(const char* text) {
+    HttpUrlRecord* record = nullptr;
+    int result = HttpParseUrl(text, &record);
+    EXPECT_EQ(result == 1, record != nullptr) << text;
+    return HttpUrl(record);
+}
+
+std::string Text(const char* text) {
+    return text == nullptr ? "(null)" : text;
+}
+
+HttpUrlRecord MakeRecord(int scheme, int port, const char* host, const char* path = nullptr,
+                         const char* query = nullptr, const char* user = nullptr,
+                         const char* password = nullptr) {
+    return HttpUrlRecord{scheme,
+                         port,
+                         const_cast<char*>(host),
+                         const_cast<char*>(path),
+                         const_cast<char*>(query),
+                         const_cast<char*>(user),
+                         const_cast<char*>(password)};
+}
+
+std::string Compose(const HttpUrlRecord& record) {
+    return ComposeExactly(HttpComposeUrl, record);
+}
+
+std::string Normalized(const char* path) {
+    ExactText text(path);
+    EXPECT_EQ(HttpNormalizePath(text.get()), text.get());
+    return text.get();
+}
+
+}  // namespace
+
+TEST(HttpIsUrl, RecognisesKnownSchemesFollowedByColon) {
+    EXPECT_EQ(HttpIsUrl("http://example.com/"), HTTP_SCHEME_HTTP);
+    EXPECT_EQ(HttpIsUrl("HTTPS://example.com/"), HTTP_SCHEME_HTTPS);
+    EXPECT_EQ(HttpIsUrl("  \thttps://h"), HTTP_SCHEME_HTTPS);
+    EXPECT_EQ(HttpIsUrl("http:"), HTTP_SCHEME_HTTP);
+}
+
+TEST(HttpIsUrl, RejectsOtherTexts) {
+    for (const char* text : {"", "   ", "ftp://h/", "httpx://h", "https//h", "http", "ht:", ":",
+                             "/path", "example.com", "h ttp://x"}) {
+        EXPECT_EQ(HttpIsUrl(text), HTTP_SCHEME_NONE) << text;
+    }
+    EXPECT_EQ(HttpIsUrl(nullptr), HTTP_SCHEME_NONE);
+}
+
+TEST(HttpParseUrl, SplitsEveryPartOfAFullUrl) {
+    HttpUrl url = Parse("https://user:secret@[2001:db8::1]:8443/a/../b?x=1");
+    ASSERT_TRUE(url);
+    EXPECT_EQ(url->scheme, HTTP_SCHEME_HTTPS);
+    EXPECT_EQ(url->port, 8443);
+    EXPECT_EQ(Text(url->host), "2001:db8::1");
+    EXPECT_EQ(Text(url->user), "user");
+    EXPECT_EQ(Text(url->password), "secret");
+    EXPECT_EQ(Text(url->path), "/b");
+    EXPECT_EQ(Text(url->query), "x=1");
+}
+
+TEST(HttpParseUrl, TextWithoutSchemeIsPlainHttp) {
+    HttpUrl url = Parse("example/path");
+    ASSERT_TRUE(url);
+    EXPECT_EQ(url->scheme, HTTP_SCHEME_HTTP);
+    EXPECT_EQ(url->port, 80);
+    EXPECT_EQ(Text(url->host), "example");
+    EXPECT_EQ(Text(url->path), "/path");
+    EXPECT_EQ(url->query, nullptr);
+    EXPECT_EQ(url->user, nullptr);
+
+    HttpUrl withUser = Parse("u@example/x");
+    ASSERT_TRUE(withUser);
+    EXPECT_EQ(Text(withUser->user), "u");
+    EXPECT_EQ(Text(withUser->host), "example");
+
+    HttpUrl bare = Parse("  example.com");
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(Text(bare->host), "example.com");
+    EXPECT_EQ(Text(bare->path), "/");
+}
+
+TEST(HttpParseUrl, AbsentPartsAreNullButPathDefaultsToRoot) {
+    HttpUrl url = Parse("http://h");
+    ASSERT_TRUE(url);
+    EXPECT_EQ(Text(url->path), "/");
+    EXPECT_EQ(url->query, nullptr);
+    EXPECT_EQ(url->user, nullptr);
+    EXPECT_EQ(url->password, nullptr);
+
+    HttpUrl emptyQuery = Parse("http://h/p?");
+    ASSERT_TRUE(emptyQuery);
+    EXPECT_EQ(emptyQuery->query, nullptr);
+
+    HttpUrl noHost = Parse("http:///p");
+    ASSERT_TRUE(noHost);
+    EXPECT_EQ(noHost->host, nullptr);
+    EXPECT_EQ(Text(noHost->path), "/p");
+}
+
+TEST(HttpParseUrl, UserInformationSplitsAtFirstColonAndLastAt) {
+    HttpUrl both = Parse("http://u:p:q@h/");
+    ASSERT_TRUE(both);
+    EXPECT_EQ(Text(both->user), "u");
+    EXPECT_EQ(Text(both->password), "p:q");
+
+    HttpUrl userOnly = Parse("http://u@h/");
+    ASSERT_TRUE(userOnly);
+    EXPECT_EQ(Text(userOnly->user), "u");
+    EXPECT_EQ(userOnly->password, nullptr);
+
+    HttpUrl passwordOnly = Parse("http://:pw@h/");
+    ASSERT_TRUE(passwordOnly);
+    EXPECT_EQ(passwordOnly->user, nullptr);
+    EXPECT_EQ(Text(passwordOnly->password), "pw");
+
+    HttpUrl twoAts = Parse("http://me@mail.example:p@ss@h/");
+    ASSERT_TRUE(twoAts);
+    EXPECT_EQ(Text(twoAts->user), "me@mail.example");
+    EXPECT_EQ(Text(twoAts->password), "p@ss");
+    EXPECT_EQ(Text(twoAts->host), "h");
+}
+
+TEST(HttpParseUrl, PortOutsideRangeKeepsSchemeDefault) {
+    struct Case {
+        const char* text;
+        int port;
+    } cases[] = {
+        {"http://h/", 80},       {"https://h/", 443},        {"http://h:8080/", 8080},
+        {"https://h:1/", 1},     {"http://h:65535/", 65535}, {"http://h:65536/", 80},
+        {"https://h:0/", 443},   {"http://h:/", 80},         {"http://h:99999999999999999999/", 80},
+        {"http://[::1]:81", 81}, {"HtTp://h:00081", 81},
+    };
+    for (const Case& c : cases) {
+        HttpUrl url = Parse(c.text);
+        ASSERT_TRUE(url) << c.text;
+        EXPECT_EQ(url->port, c.port) << c.text;
+        EXPECT_NE(url->host, nullptr) << c.text;
+    }
+}
+
+TEST(HttpParseUrl, MalformedTextsFailAndClearTheRecord) {
+    for (const char* text :
+         {"", "   ", "\t\r\n", "host:80/x", "http:/x", "http:x", "gopher://h/", "ftp://h/", "://h/",
+          "http://[::1/x", "http://[::1]x/", "http://[not-v6]/", "http://[]/", "http://h:8a/",
+          "http://h:-1/", "http://h: 80/", "http://h:+80/", "h/a:b", "[h/x"}) {
+        HttpUrlRecord* record = reinterpret_cast<HttpUrlRecord*>(&record);
+        EXPECT_EQ(HttpParseUrl(text, &record), 0) << '"' << text << '"';
+        EXPECT_EQ(record, nullptr) << text;
+    }
+    HttpUrlRecord* record = nullptr;
+    EXPECT_EQ(HttpParseUrl(nullptr, &record), 0);
+    EXPECT_EQ(HttpParseUrl("http://h/", nullptr), 0);
+}
+
+TEST(HttpParseUrl, RecordOwnsItsTexts) {
+    std::string text = "http://u:p@host/dir/file?q=1";
+    HttpUrl url = Parse(text.c_str());
+    ASSERT_TRUE(url);
+    text.assign(text.size(), 'X');
+    EXPECT_EQ(Text(url->host), "host");
+    EXPECT_EQ(Text(url->path), "/dir/file");
+    EXPECT_EQ(Text(url->query), "q=1");
+    EXPECT_EQ(Text(url->user), "u");
+    EXPECT_EQ(Text(url->password), "p");
+}
+
+TEST(HttpParseUrl, QueryIsNotNormalised) {
+    HttpUrl url = Parse("http://h/a/./b?next=/x/../y");
+    ASSERT_TRUE(url);
+    EXPECT_EQ(Text(url->path), "/a/b");
+    EXPECT_EQ(Text(url->query), "next=/x/../y");
+}
+
+TEST(HttpComposeUrl, OmitsDefaultAndZeroPorts) {
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 80, "h", "/x")), "http://h/x");
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 8080, "h", "/x")), "http://h:8080/x");
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTPS, 443, "h", "/")), "https://h/");
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTPS, 80, "h", "/")), "https://h:80/");
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 0, "h", "/")), "http://h/");
+}
+
+TEST(HttpComposeUrl, BracketsIpv6HostsOnly) {
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 8080, "::1", "/")), "http://[::1]:8080/");
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 80, "fe80::1%eth0", "/")),
+              "http://[fe80::1%eth0]/");
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 80, "192.0.2.1", "/")), "http://192.0.2.1/");
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 80, "[::1]", "/")), "http://[::1]/");
+}
+
+TEST(HttpComposeUrl, WritesUserInformationOnlyWithAUserName) {
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 80, "h", "/", nullptr, "u", "p")),
+              "http://u:p@h/");
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 80, "h", "/", nullptr, "u", "")), "http://u@h/");
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 80, "h", "/", nullptr, nullptr, "p")),
+              "http://h/");
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 80, "h", "/", nullptr, "", "p")), "http://h/");
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 80, "h", "/", nullptr, "anonymous", "p")),
+              "http://anonymous:p@h/");
+}
+
+TEST(HttpComposeUrl, RootsAndNormalisesThePathAndAppendsQuery) {
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 80, "h")), "http://h/");
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 80, "h", "")), "http://h/");
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 80, "h", "a/b")), "http://h/a/b");
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 80, "h", "/a/./b/../c")), "http://h/a/c");
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 80, "h", "a\\..\\b")), "http://h/b");
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 80, "h", "/s", "q=1&r")), "http://h/s?q=1&r");
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 80, "h", "/s", "")), "http://h/s");
+}
+
+TEST(HttpComposeUrl, IncompleteRecordsFail) {
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_NONE, 80, "h", "/")), "");
+    EXPECT_EQ(Compose(MakeRecord(3, 80, "h", "/")), "");
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 80, nullptr, "/")), "");
+    EXPECT_EQ(Compose(MakeRecord(HTTP_SCHEME_HTTP, 80, "", "/")), "");
+    char buffer[64];
+    EXPECT_EQ(HttpComposeUrl(nullptr, buffer, sizeof buffer), 0);
+}
+
+TEST(HttpComposeUrl, FailsUnlessTextAndNulFit) {
+    HttpUrlRecord record = MakeRecord(HTTP_SCHEME_HTTP, 8080, "host", "/p", "q");
+    const std::string expected = "http://host:8080/p?q";
+    const int length = static_cast<int>(expected.size());
+
+    std::vector<char> exact(length + 1, '#');
+    EXPECT_EQ(HttpComposeUrl(&record, exact.data(), length + 1), length);
+    EXPECT_EQ(std::string(exact.data()), expected);
+
+    std::vector<char> oneShort(length, '#');
+    EXPECT_EQ(HttpComposeUrl(&record, oneShort.data(), length), 0);
+    EXPECT_EQ(HttpComposeUrl(&record, oneShort.data(), 0), 0);
+    EXPECT_EQ(HttpComposeUrl(&record, oneShort.data(), -5), 0);
+    EXPECT_EQ(HttpComposeUrl(&record, nullptr, 100), 0);
+}
+
+TEST(HttpNormalizePath, RemovesDotSegmentsFollowedBySeparator) {
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"/a/./b", "/a/b"},    {"/a/b/../c", "/a/c"},
+        {"/x/../../y", "/y"},  {"/../y", "/y"},
+        {"./a", "/a"},         {"/a/b/c/.../d", "/a/d"},
+        {"/a\\.\\b", "/a\\b"}, {"/a/b\\..\\c", "/a\\c"},
+        {"/a//../b", "/a/b"},  {"/a/./", "/a/"},
+        {"/a/b/../", "/a/"},   {"/x\\..\\y", "/y"},
+        {"\\x/../y", "\\y"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Normalized(c.in), c.out) << c.in;
+}
+
+TEST(HttpNormalizePath, LeavesTrailingDotsAndDottedNamesAlone) {
+    for (const char* path : {"/a/.", "/a/..", "..", "/a.b/c..d/.e/f.", "/a./b", "/..a/b", "/a../b",
+                             "", "/", "//", "/a/b"}) {
+        EXPECT_EQ(Normalized(path), path);
+    }
+    EXPECT_EQ(HttpNormalizePath(nullptr), nullptr);
+}
+
+TEST(HttpUrlRoundTrip, ParseThenComposeGivesCanonicalText) {
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"http://example.com/", "http://example.com/"},
+        {"http://example.com", "http://example.com/"},
+        {"  HTTPS://example.com:443/a", "https://example.com/a"},
+        {"https://u:p@[2001:db8::1]:8443/a/../b?x=1", "https://u:p@[2001:db8::1]:8443/b?x=1"},
+        {"http://[fe80::1%eth0]:81/", "http://[fe80::1%eth0]:81/"},
+        {"http://u@h:8080/a/./b/", "http://u@h:8080/a/b/"},
+        {"http://h:70000/x", "http://h/x"},
+        {"host/x/../y?z", "http://host/y?z"},
+    };
+    for (const Case& c : cases) {
+        HttpUrl url = Parse(c.in);
+        ASSERT_TRUE(url) << c.in;
+        EXPECT_EQ(Compose(*url), c.out) << c.in;
+    }
+}
