@@ -1,0 +1,305 @@
+#include "ftp/command_channel.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+#include "ftp/engine.h"
+#include "ftp/notify.h"
+#include "ftp/reply_reader.h"
+#include "ftp/tables.h"
+#include "platform/system.h"
+#include "resources/errors.h"
+
+namespace ftp {
+namespace {
+
+constexpr std::size_t kUserAtHostCapacity = 1024;
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::toupper(static_cast<unsigned char>(x)) ==
+                      std::toupper(static_cast<unsigned char>(y));
+           });
+}
+
+// Keeps the caller's last error across commands whose failure does not matter.
+class LastErrorKeeper {
+  public:
+    LastErrorKeeper() : saved_(FtpGetLastError()) {}
+    ~LastErrorKeeper() { FtpSetLastError(saved_); }
+    LastErrorKeeper(const LastErrorKeeper&) = delete;
+    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
+
+  private:
+    DWORD saved_;
+};
+
+class InternalCommandScope {
+  public:
+    explicit InternalCommandScope(FtpSession& session)
+        : session_(session), wasSet_(session.HasOption(FTP_OPTION_INTERNAL)) {
+        session_.options |= FTP_OPTION_INTERNAL;
+    }
+    ~InternalCommandScope() {
+        if (!wasSet_) session_.options &= ~static_cast<std::uint32_t>(FTP_OPTION_INTERNAL);
+    }
+    InternalCommandScope(const InternalCommandScope&) = delete;
+    InternalCommandScope& operator=(const InternalCommandScope&) = delete;
+
+  private:
+    FtpSession& session_;
+    bool wasSet_;
+};
+
+// Waits until the socket is ready within the session's time-out: 0, or the
+// error (already the thread's last error, with its notification sent).
+int WaitForSocket(FtpSession& session, SOCKET s, bool forWrite) {
+    NetSocketSet set(s);
+    NetTimeval timeout{session.timeout, 0};
+    int ready = NetSelect(forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &timeout);
+    if (ready > 0) return 0;
+    int error = ready == 0 ? fileErrorOperationTimeout : NetGetLastError();
+    if (error == 0) error = fileErrorOperationTimeout;
+    if (error == fileErrorOperationTimeout) RaiseEvent(session, FTP_EVENT_TIMEOUT, error);
+    if (error == fileErrorOperationCanceled) RaiseEvent(session, FTP_EVENT_CANCEL, error);
+    Fail(error);
+    return error;
+}
+
+int ReadByte(FtpSession& session, char& c) {
+    if (session.released || !session.controlSocket.valid()) {
+        Fail(fileErrorNotConnected);
+        return fileErrorNotConnected;
+    }
+    if (session.commandChannelSecure && session.commandTls) {
+        int got = TlsDecrypt(session.commandTls.get(), &c, 1);
+        if (got == 1) return 0;
+        int error = got == 0 ? fileErrorConnectionClosed : TlsGetLastError();
+        Fail(error);
+        return error;
+    }
+    if (int error = WaitForSocket(session, session.controlSocket.get(), false)) return error;
+    if (session.released) {
+        Fail(fileErrorNotConnected);
+        return fileErrorNotConnected;
+    }
+    int got = NetRecv(session.controlSocket.get(), &c, 1, 0);
+    if (got == 1) return 0;
+    int error = got == 0 ? fileErrorConnectionClosed : NetGetLastError();
+    if (error == 0) error = fileErrorConnectionReset;
+    Fail(error);
+    return error;
+}
+
+int SendLine(FtpSession& session) {
+    std::string_view line = session.commandLine.view();
+    auto length = static_cast<int>(line.size());
+    if (session.released || !session.controlSocket.valid()) return Fail(fileErrorNotConnected);
+    if (session.commandChannelSecure && session.commandTls) {
+        if (TlsEncrypt(session.commandTls.get(), line.data(), length) != length) {
+            return Fail(TlsGetLastError());
+        }
+        return 0;
+    }
+    if (WaitForSocket(session, session.controlSocket.get(), true) != 0) return -1;
+    int sent = NetSend(session.controlSocket.get(), line.data(), length, 0);
+    if (sent == length) return 0;
+    int error = sent < 0 ? NetGetLastError() : fileErrorOutOfBuffers;
+    return Fail(error == 0 ? fileErrorConnectionReset : error);
+}
+
+Exchange ReadReplyExchange(FtpSession& session) {
+    session.replyPending = false;
+    ReplyReader reader;
+    while (reader.step() == ReplyReader::Step::NeedMore) {
+        char c = 0;
+        if (int error = ReadByte(session, c)) return {0, error};
+        reader.Feed(c);
+        if (reader.code() >= 0) session.lastReplyCode = reader.code();
+    }
+    if (reader.step() == ReplyReader::Step::Invalid) {
+        Fail(fileErrorInvalidServerResponse);
+        return {0, fileErrorInvalidServerResponse};
+    }
+    session.replyText.AssignTruncated(reader.text());
+    int outcome = ReplyOutcome(reader.code());
+    RaiseEvent(session, FTP_EVENT_COMMAND, outcome);
+    if (outcome != 0) Fail(outcome);
+    return {reader.code(), outcome};
+}
+
+void RunFirstCommandQueries(FtpSession& session, std::string_view command) {
+    session.firstCommandDone = true;
+    LastErrorKeeper keeper;
+    InternalCommandScope internal(session);
+    if (session.systemType == kSystemNotAsked) QuerySystemType(session);
+    if (!EqualsIgnoringCase(command, "PWD") && session.currentDirectory.empty()) {
+        RefreshCurrentDirectory(session);
+    }
+}
+
+Exchange Failed(int error) {
+    Fail(error);
+    return {0, error};
+}
+
+}  // namespace
+
+int ReadReply(FtpSession& session) {
+    Exchange result = ReadReplyExchange(session);
+    return result.ok() ? result.code : -1;
+}
+
+Exchange RunCommand(FtpSession& session, std::string_view command, std::string_view argument) {
+    if (session.IsSecureShell()) return Failed(fileErrorOperationNotSupported);
+    if (command.empty() || command.size() + argument.size() + 3 >= FTP_MAX_COMMAND) {
+        return Failed(fileErrorInvalidParameter);
+    }
+    if (session.replyPending || session.listingOpen) return Failed(fileErrorOperationInProgress);
+    if (session.loggedIn && !session.firstCommandDone && session.proxyType != kProxyOther &&
+        !session.HasOption(FTP_OPTION_INTERNAL)) {
+        RunFirstCommandQueries(session, command);
+    }
+    std::string line(command);
+    if (!argument.empty()) {
+        line += ' ';
+        line += argument;
+    }
+    line += "\r\n";
+    session.commandLine.Assign(line);
+    std::fill(line.begin(), line.end(), '\0');
+    if (SendLine(session) != 0) return {0, LastErrorNumber()};
+    session.replyPending = true;
+    session.lastCommandTick = GetTickCount();
+    return ReadReplyExchange(session);
+}
+
+Exchange RunInternalCommand(FtpSession& session, std::string_view command,
+                            std::string_view argument) {
+    InternalCommandScope internal(session);
+    return RunCommand(session, command, argument);
+}
+
+int LoginSession(FtpSession& session, std::string_view user, std::string_view password,
+                 std::string_view account) {
+    if (session.IsSecureShell()) return 0;
+    if (session.loggedIn) return Fail(fileErrorAlreadyAuthenticated);
+    if (user.empty()) user = "anonymous";
+    if (password.empty()) password = "user@";
+    if (!session.userName.Assign(user)) return Fail(fileErrorInvalidUserName);
+    if (!session.password.Assign(password)) return Fail(fileErrorInvalidPassword);
+    if (!session.account.Assign(account)) return Fail(fileErrorInvalidAccount);
+
+    std::string userArgument(user);
+    if (ProxySendsUserAtHost(session.proxyType)) {
+        userArgument += '@';
+        userArgument += session.hostName.view();
+        if (userArgument.size() >= kUserAtHostCapacity) return Fail(fileErrorInvalidUserName);
+    }
+    Exchange reply = RunCommand(session, "USER", userArgument);
+    if (reply.ok() && reply.code != 331) session.loggedIn = true;
+    if (reply.ok() && reply.code >= 300 && reply.code <= 399) {
+        reply = RunCommand(session, "PASS", session.password.view());
+        session.commandLine.Wipe();
+        if (reply.ok() && reply.code != 332) session.loggedIn = true;
+        if (reply.ok() && reply.code >= 300 && reply.code <= 399) {
+            reply = RunCommand(session, "ACCT", session.account.view());
+            session.commandLine.Wipe();
+            if (reply.ok()) session.loggedIn = true;
+        }
+    }
+    if (reply.code >= 400 && reply.code <= 599) {
+        session.loggedIn = false;
+        return Fail(fileErrorAuthenticationFailed);
+    }
+    if (!reply.ok()) return -1;
+    return reply.code;
+}
+
+int QuerySystemType(FtpSession& session) {
+    if (!session.loggedIn) return Fail(fileErrorAuthenticationRequired);
+    if (session.systemType != kSystemNotAsked) return session.systemType;
+    session.systemType = kSystemUnknown;
+    Exchange reply = RunCommand(session, "SYST");
+    if (reply.positive()) {
+        if (const SystemTypeEntry* entry = FindSystemType(session.replyText.view())) {
+            session.systemType = entry->type;
+            session.features &= ~entry->clearedFeatures;
+        }
+    }
+    return session.systemType;
+}
+
+std::uint32_t QueryServerFeatures(FtpSession& session) {
+    if (!session.loggedIn) {
+        Fail(fileErrorAuthenticationRequired);
+        return 0;
+    }
+    if (session.IsSecureShell()) {
+        Fail(fileErrorOperationNotSupported);
+        return 0;
+    }
+    if (!session.featAsked) {
+        session.featAsked = true;
+        Exchange reply = RunCommand(session, "FEAT");
+        if (reply.positive()) session.features |= FeaturesFromFeatReply(session.replyText.view());
+    }
+    session.features = WithTimeCommandFallback(session.features);
+    return session.features;
+}
+
+std::string ParsePwdPath(std::string_view replyText) {
+    std::string path;
+    std::size_t i = (!replyText.empty() && replyText.front() == '"') ? 1 : 0;
+    while (i < replyText.size() && path.size() < FTP_MAX_PATH - 1) {
+        char c = replyText[i];
+        if (c == '"') {
+            if (i + 1 >= replyText.size() || replyText[i + 1] != '"') break;
+            ++i;
+        }
+        path += c;
+        ++i;
+    }
+    return path;
+}
+
+int RefreshCurrentDirectory(FtpSession& session) {
+    Exchange reply = RunCommand(session, "PWD");
+    if (!reply.ok()) return -1;
+    if (reply.positive())
+        session.currentDirectory.AssignTruncated(ParsePwdPath(session.replyText.view()));
+    return reply.code;
+}
+
+int ChangeDirectory(FtpSession& session, std::string_view path) {
+    if (path.empty()) return Fail(fileErrorDirectoryNotFound);
+    if (session.IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    int systemType;
+    {
+        LastErrorKeeper keeper;
+        systemType = QuerySystemType(session);
+    }
+    bool trimsSeparator = systemType == kSystemUnix || systemType == kSystemWindows;
+    if (trimsSeparator && path.size() > 1 && (path.back() == '/' || path.back() == '\\')) {
+        path.remove_suffix(1);
+    }
+    Exchange reply = RunCommand(session, "CWD", path);
+    if (!reply.ok()) return -1;
+    session.currentDirectory.Wipe();
+    {
+        LastErrorKeeper keeper;
+        InternalCommandScope internal(session);
+        RefreshCurrentDirectory(session);
+    }
+    return reply.code;
+}
+
+void SendQuit(FtpSession& session) {
+    if (!session.controlSocket.valid()) return;
+    LastErrorKeeper keeper;
+    session.replyPending = false;
+    RunInternalCommand(session, "QUIT");
+}
+
+}  // namespace ftp

@@ -1,0 +1,190 @@
+// The FTP engine: sessions over integer client handles, the command channel and
+// its replies, FTP proxies, settings and host-window notifications.
+//
+// Every operation runs on the calling thread and blocks it (pumping its window
+// messages) until done. Failures return -1 (or 0 for flag results) and set the
+// thread's last error, 0x80040000 | error number; nothing throws. A handle
+// belongs to the thread that made it unless the session is free-threaded.
+#pragma once
+
+#include <stdint.h>
+
+#include "net/net.h"
+#include "platform/messages.h"
+#include "platform/wintypes.h"
+#include "tls/tls.h"
+
+extern "C" {
+
+typedef int64_t FtpClient;
+#define INVALID_CLIENT ((FtpClient)-1)
+
+// Fixed text capacities, terminator included.
+#define FTP_MAX_HOSTNAME 128
+#define FTP_MAX_USERNAME 128
+#define FTP_MAX_PASSWORD 128
+#define FTP_MAX_ACCOUNT 128
+#define FTP_MAX_PATH 512
+#define FTP_MAX_REPLY 8192
+#define FTP_MAX_COMMAND 2048
+
+#define FTP_LIBRARY_INFO_SIZE 168
+#define FTP_NOTIFY_MESSAGE 2025
+#define FTP_ASYNC_MESSAGE 9215
+
+// Connect options.
+#define FTP_OPTION_PASSIVE 0x1
+#define FTP_OPTION_FIREWALL_ADDRESS 0x2
+#define FTP_OPTION_NOAUTH 0x4
+#define FTP_OPTION_KEEPALIVE 0x8
+#define FTP_OPTION_VIRTUALHOST 0x200
+#define FTP_OPTION_VERIFY 0x400
+#define FTP_OPTION_SECURE 0x1000
+#define FTP_OPTION_SECURE_EXPLICIT 0x2000
+#define FTP_OPTION_SECURE_SHELL 0x4000
+#define FTP_OPTION_FIREWALL 0x10000
+#define FTP_OPTION_KEEPALIVE_DATA 0x20000
+#define FTP_OPTION_IPV6_ONLY 0x40000
+#define FTP_OPTION_FREETHREAD 0x80000
+#define FTP_OPTION_INTERNAL 0x10000000
+
+// Notification events (the bits of the event mask).
+#define FTP_EVENT_CONNECT 1
+#define FTP_EVENT_DISCONNECT 2
+#define FTP_EVENT_OPENDATA 4
+#define FTP_EVENT_CLOSEDATA 8
+#define FTP_EVENT_READ 16
+#define FTP_EVENT_WRITE 32
+#define FTP_EVENT_TIMEOUT 64
+#define FTP_EVENT_CANCEL 128
+#define FTP_EVENT_COMMAND 256
+#define FTP_EVENT_PROGRESS 512
+#define FTP_EVENT_GETFILE 1024
+#define FTP_EVENT_PUTFILE 2048
+#define FTP_EVENT_ALL 0xFFFFFFFFu
+
+// Proxy kinds of FtpProxyConnect.
+#define FTP_PROXY_NONE 0
+#define FTP_PROXY_USER 1
+#define FTP_PROXY_LOGIN 2
+#define FTP_PROXY_OPEN 3
+#define FTP_PROXY_SITE 4
+#define FTP_PROXY_OTHER 255
+
+// File types of FtpSetFileType.
+#define FTP_FILE_TYPE_AUTO 0
+#define FTP_FILE_TYPE_ASCII 1
+#define FTP_FILE_TYPE_EBCDIC 2
+#define FTP_FILE_TYPE_IMAGE 3
+
+// Channels and modes of FtpGetChannelMode/FtpSetChannelMode.
+#define FTP_CHANNEL_COMMAND 0
+#define FTP_CHANNEL_DATA 1
+#define FTP_CHANNEL_CLEAR 0
+#define FTP_CHANNEL_SECURE 1
+
+// System types of FtpGetSystemType.
+#define FTP_SYSTEM_UNKNOWN 0
+#define FTP_SYSTEM_UNIX 1
+#define FTP_SYSTEM_MSDOS 2
+#define FTP_SYSTEM_WINDOWS 3
+#define FTP_SYSTEM_VMS 4
+#define FTP_SYSTEM_NETWARE 5
+
+// Engine statuses.
+#define FTP_STATUS_IDLE 1
+#define FTP_STATUS_CONNECTING 2
+#define FTP_STATUS_RECEIVING 3
+#define FTP_STATUS_SENDING 4
+#define FTP_STATUS_DISCONNECTING 5
+#define FTP_STATUS_OPENDATA 6
+#define FTP_STATUS_CLOSEDATA 7
+#define FTP_STATUS_GETFILE 8
+#define FTP_STATUS_PUTFILE 9
+#define FTP_STATUS_LISTING 10
+
+typedef struct FtpLibraryInfo {
+    uint32_t size;  // must be 168
+    uint32_t majorVersion;
+    uint32_t minorVersion;
+    uint32_t build;
+    uint32_t reserved0;
+    uint64_t reserved1;
+    NetStartupData* startupData;  // the socket runtime's start-up record
+    char description[128];
+} FtpLibraryInfo;
+
+// The last reply of a session.
+typedef struct FtpReply {
+    int32_t code;
+    char text[FTP_MAX_REPLY];
+} FtpReply;
+
+// Progress of the current or last transfer.
+typedef struct FtpTransferStatus {
+    uint64_t totalBytes;
+    uint64_t bytesCopied;
+    uint32_t bytesPerSecond;
+    uint32_t elapsedSeconds;
+    uint32_t secondsRemaining;
+    char localFile[FTP_MAX_PATH];
+    char remoteFile[FTP_MAX_PATH];
+} FtpTransferStatus;
+
+// ---- Library ----------------------------------------------------------------------
+
+int FtpInitialize(FtpLibraryInfo* info);
+void FtpUninitialize(void);
+DWORD FtpGetLastError(void);
+void FtpSetLastError(DWORD error);
+// The message text of an error (0: the last error) into buffer (at least 128
+// characters; null uses an internal buffer). The length, 0 when there is none.
+int FtpGetErrorString(DWORD error, char* buffer);
+
+// ---- Connections ------------------------------------------------------------------
+
+FtpClient FtpConnect(const char* hostOrUrl, int port, const char* user, const char* password,
+                     int timeoutSeconds, DWORD options, const TlsCredentials* credentials);
+FtpClient FtpProxyConnect(int proxyType, const char* proxyHost, int proxyPort,
+                          const char* proxyUser, const char* proxyPassword, const char* serverHost,
+                          int timeoutSeconds, DWORD options, const TlsCredentials* credentials);
+int FtpLogin(FtpClient client, const char* user, const char* password, const char* account);
+int FtpDisconnect(FtpClient client);
+int FtpReconnect(FtpClient client);
+int FtpCancel(FtpClient client);
+
+// ---- Commands and replies ---------------------------------------------------------
+
+int FtpCommand(FtpClient client, const char* command, const char* argument);
+int FtpGetResultCode(FtpClient client);
+int FtpGetResultString(FtpClient client, char* buffer, int size);
+int FtpGetSystemName(FtpClient client, char* buffer);
+int FtpGetSystemType(FtpClient client);
+DWORD FtpGetServerFeatures(FtpClient client);
+int FtpGetCurrentDirectory(FtpClient client, char* buffer, int size);
+int FtpChangeDirectory(FtpClient client, const char* path);
+
+// ---- Settings -----------------------------------------------------------------------
+
+DWORD FtpGetFeatures(FtpClient client);
+DWORD FtpSetFeatures(FtpClient client, DWORD features);
+int FtpSetFileType(FtpClient client, int fileType);
+int FtpSetPassiveMode(FtpClient client, BOOL passive);
+int FtpGetChannelMode(FtpClient client, int channel);
+int FtpSetChannelMode(FtpClient client, int channel, int mode);
+int FtpGetActivePorts(FtpClient client, int* lowPort, int* highPort);
+int FtpSetActivePorts(FtpClient client, int lowPort, int highPort);
+int FtpGetPriority(FtpClient client);
+int FtpSetPriority(FtpClient client, int priority);
+int FtpGetDirectoryFormat(FtpClient client);
+int FtpSetDirectoryFormat(FtpClient client, int format);
+int FtpGetLocalAddress(FtpClient client, int family, NetAddress* address);
+int FtpGetSecurityInfo(FtpClient client, SecurityInfo* info);
+int FtpGetTransferStatus(FtpClient client, FtpTransferStatus* status);
+
+// ---- Notifications ------------------------------------------------------------------
+
+int FtpRegisterNotify(FtpClient client, HWND window, UINT message, DWORD eventMask);
+LRESULT FtpRaiseEvent(FtpClient client, DWORD event, DWORD error);
+
+}  // extern "C"

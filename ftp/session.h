@@ -1,0 +1,175 @@
+// The record of one FTP connection, owned by the handle table. Everything a
+// session holds (sockets, TLS channels, buffers, secrets) is released with it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "ftp/fixed_text.h"
+#include "ftp/ftp.h"
+#include "ftp/tables.h"
+#include "net/net.h"
+#include "platform/messages.h"
+#include "tls/tls.h"
+
+namespace ftp {
+
+inline constexpr int kDefaultTimeoutSeconds = 20;
+inline constexpr int kDefaultActivePortLow = 1025;
+inline constexpr int kDefaultActivePortHigh = 4999;
+inline constexpr std::size_t kDataBufferSize = 8192;
+
+enum class EngineStatus : int {
+    None = 0,
+    Idle = FTP_STATUS_IDLE,
+    Connecting = FTP_STATUS_CONNECTING,
+    Receiving = FTP_STATUS_RECEIVING,
+    Sending = FTP_STATUS_SENDING,
+    Disconnecting = FTP_STATUS_DISCONNECTING,
+    OpeningData = FTP_STATUS_OPENDATA,
+    ClosingData = FTP_STATUS_CLOSEDATA,
+    Downloading = FTP_STATUS_GETFILE,
+    Uploading = FTP_STATUS_PUTFILE,
+    Listing = FTP_STATUS_LISTING,
+};
+
+// A socket closed with NetCloseSocket when its owner lets go of it.
+class SocketOwner {
+  public:
+    SocketOwner() = default;
+    ~SocketOwner() { Close(); }
+    SocketOwner(const SocketOwner&) = delete;
+    SocketOwner& operator=(const SocketOwner&) = delete;
+
+    void Reset(SOCKET s) {
+        Close();
+        socket_ = s;
+    }
+    void Close() {
+        if (socket_ != INVALID_SOCKET) NetCloseSocket(socket_);
+        socket_ = INVALID_SOCKET;
+    }
+    SOCKET get() const { return socket_; }
+    bool valid() const { return socket_ != INVALID_SOCKET; }
+
+  private:
+    SOCKET socket_ = INVALID_SOCKET;
+};
+
+struct TlsChannelDeleter {
+    void operator()(TlsChannel* channel) const { TlsFreeChannel(channel); }
+};
+using TlsChannelPtr = std::unique_ptr<TlsChannel, TlsChannelDeleter>;
+
+struct TlsCredentialsDeleter {
+    void operator()(TlsCredentials* record) const { TlsFreeCredentials(&record); }
+};
+using TlsCredentialsPtr = std::unique_ptr<TlsCredentials, TlsCredentialsDeleter>;
+
+// What a transfer keeps (filled by the transfer operations).
+struct TransferFields {
+    FixedText<FTP_MAX_PATH> localFile;
+    FixedText<FTP_MAX_PATH> remoteFile;
+    std::uint64_t fileSize = 0;
+    std::uint64_t bytesTransferred = 0;
+    std::uint64_t restartOffset = 0;
+    DWORD startTick = 0;
+    DWORD endTick = 0;
+};
+
+struct FtpSession {
+    FtpClient handle = INVALID_CLIENT;
+    std::size_t index = 0;
+    DWORD ownerThread = 0;
+    bool released = false;
+
+    SocketOwner controlSocket;
+    SocketOwner dataSocket;
+    void* sftpSession = nullptr;
+
+    // Notifications.
+    HWND asyncWindow = nullptr;
+    UINT asyncMessage = 0;
+    HWND notifyWindow = nullptr;
+    UINT notifyMessage = 0;
+    DWORD eventMask = 0;
+    DWORD pendingAsyncEvents = 0;
+    bool notificationsSuspended = false;
+    bool insideNotification = false;
+
+    bool loggedIn = false;
+    bool autoFileType = true;
+    bool ioInProgress = false;
+    std::atomic<bool> cancelRequested{false};
+    bool replyPending = false;
+    bool connected = false;
+    bool endOfData = false;
+    bool featAsked = false;
+    bool listingOpen = false;
+    bool firstCommandDone = false;
+    bool nameOnlyListing = false;
+    bool passive = false;
+    bool restart = false;
+    bool pbszSent = false;
+
+    std::uint32_t features = kDefaultFeatures;
+    std::uint32_t options = 0;
+    int dataDirection = 0;
+    int fileType = FTP_FILE_TYPE_IMAGE;
+    int defaultFileType = FTP_FILE_TYPE_IMAGE;
+    bool commandChannelSecure = false;
+    bool dataChannelSecure = false;
+
+    NetAddress serverAddress{};
+    int serverPort = 0;
+    int timeout = kDefaultTimeoutSeconds;
+    int activePortLow = kDefaultActivePortLow;
+    int activePortHigh = kDefaultActivePortHigh;
+
+    FixedText<FTP_MAX_HOSTNAME> hostName;
+    FixedText<FTP_MAX_USERNAME + 1> userName;
+    FixedText<FTP_MAX_PASSWORD + 1> password;
+    FixedText<FTP_MAX_ACCOUNT + 1> account;
+    FixedText<FTP_MAX_PATH> currentDirectory;
+
+    int proxyType = kProxyNone;
+    NetAddress proxyAddress{};
+    int proxyPort = 0;
+    FixedText<FTP_MAX_HOSTNAME> proxyHost;
+    FixedText<FTP_MAX_USERNAME + 1> proxyUser;
+    FixedText<FTP_MAX_PASSWORD + 1> proxyPassword;
+
+    TransferFields transfer;
+    EngineStatus status = EngineStatus::None;
+    int priority = 2;
+
+    int lastReplyCode = 0;
+    FixedText<FTP_MAX_REPLY> replyText;
+    FixedText<FTP_MAX_COMMAND> commandLine;
+    DWORD lastCommandTick = 0;
+
+    std::vector<char> dataBuffer = std::vector<char>(kDataBufferSize);
+    std::size_t dataPosition = 0;
+    std::size_t dataLength = 0;
+
+    int systemType = kSystemNotAsked;
+    int directoryFormat = 0;
+
+    TlsCredentialsPtr credentials;
+    int tlsProtocol = TLS_PROTOCOL_DEFAULT;
+    TlsChannelPtr commandTls;
+    TlsChannelPtr dataTls;
+
+    bool HasOption(std::uint32_t bit) const { return (options & bit) != 0; }
+    bool IsSecureShell() const { return HasOption(FTP_OPTION_SECURE_SHELL); }
+};
+
+using SessionRef = std::shared_ptr<FtpSession>;
+
+// The one place the engine status changes.
+void SetStatus(FtpSession& session, EngineStatus status);
+
+}  // namespace ftp

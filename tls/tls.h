@@ -1,0 +1,96 @@
+// The secure channel of the FTP and HTTP engines: client credentials, the TLS
+// handshake over an engine's socket, record encryption and decryption, and the
+// security information shown by the control.
+#pragma once
+
+#include <stdint.h>
+
+#include "net/net.h"
+#include "platform/automation.h"
+#include "platform/wintypes.h"
+
+extern "C" {
+
+// fileProtocol bits of the protocol mask.
+#define TLS_PROTOCOL_SSL2 1
+#define TLS_PROTOCOL_SSL3 2
+#define TLS_PROTOCOL_TLS 8
+#define TLS_PROTOCOL_DEFAULT 10
+
+// Store location flags.
+#define TLS_STORE_CURRENT_USER 1
+#define TLS_STORE_LOCAL_MACHINE 2
+#define TLS_STORE_PFX_FILE 4
+
+#define TLS_CREDENTIALS_SIZE 64
+#define TLS_SECURITY_INFO_SIZE 88
+
+// One allocation: the fixed part followed by the texts it points to. Made by
+// TlsCreateCredentials, owned by the caller, copied into each connection.
+typedef struct TlsCredentials {
+    uint32_t size;           // size of the fixed part (64)
+    uint32_t protocol;       // TLS_PROTOCOL_* mask; 0 means TLS_PROTOCOL_DEFAULT
+    uint32_t location;       // TLS_STORE_* flags; 0 means current user
+    uint32_t reserved;       // 0
+    char* serverName;        // name to validate the certificate against (null: the host)
+    char* reserved1;         // not set by the control
+    char* pfxPassword;       // password of a PFX file
+    char* certificateStore;  // store name ("HKLM:"/"HKCU:" prefix) or a PFX file path
+    char* certificateName;   // friendly name or part of the subject
+    char* reserved2;         // not set by the control; the secure-shell path refuses it
+} TlsCredentials;
+
+// Filled for the control; the caller sets size (at least 88) first.
+typedef struct SecurityInfo {
+    uint32_t size;
+    uint32_t protocol;           // 1 SSL 2, 2 SSL 3, 8 TLS, 4096 other
+    uint32_t cipher;             // fileCipher value
+    uint32_t cipherStrength;     // bits
+    uint32_t hash;               // fileHash value
+    uint32_t hashStrength;       // bits
+    uint32_t keyExchange;        // fileKeyExchange value
+    uint32_t certificateStatus;  // fileCertificate value
+    SYSTEMTIME validFrom;
+    SYSTEMTIME validUntil;
+    const char* issuer;   // owned by the connection
+    const char* subject;  // owned by the connection
+    const char* extra;    // left null by the secure channel
+} SecurityInfo;
+
+// The TLS state of one channel (an FTP command or data connection, an HTTP client).
+typedef struct TlsChannel TlsChannel;
+
+// The error number of the calling thread's last failed TLS operation (0 for none).
+int TlsGetLastError(void);
+
+int TlsBindProvider(void);
+void TlsUnbindProvider(void);
+
+// Frees a record already in *record and stores a new one. 1 or 0.
+int TlsCreateCredentials(uint32_t protocol, const char* certificateStore,
+                         const char* certificateName, TlsCredentials** record);
+// A deep copy, or null.
+TlsCredentials* TlsCopyCredentials(const TlsCredentials* record);
+// Frees *slot (texts wiped) and clears it.
+void TlsFreeCredentials(TlsCredentials** slot);
+
+// A channel over a connected socket; hostName is the name the certificate is
+// checked against unless the credentials name another. Null when out of memory.
+TlsChannel* TlsCreateChannel(SOCKET socket, const char* hostName, const TlsCredentials* credentials,
+                             int timeoutSeconds, uint32_t options);
+void TlsFreeChannel(TlsChannel* channel);
+
+int TlsAcquireCredentials(TlsChannel* channel);
+int TlsStartHandshake(TlsChannel* channel);
+int TlsHandshakeLoop(TlsChannel* channel);
+int TlsSelectClientCertificate(TlsChannel* channel);
+int TlsValidateCertificate(TlsChannel* channel);
+int TlsShutdown(TlsChannel* channel);
+// Bytes delivered, 0 at the end of the stream, -1 on error.
+int TlsDecrypt(TlsChannel* channel, void* buffer, int length);
+// length, or -1 on error.
+int TlsEncrypt(TlsChannel* channel, const void* data, int length);
+// Fills the record of a secured channel. 1 or 0.
+int TlsGetSecurityInfo(TlsChannel* channel, SecurityInfo* info);
+
+}  // extern "C"
