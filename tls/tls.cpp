@@ -139,6 +139,10 @@ TlsChannel* TlsCreateChannel(SOCKET socket, const char* hostName, const TlsCrede
     return channel;
 }
 
+int TlsResumeSessionOf(TlsChannel* channel, const TlsChannel* source) {
+    return channel != nullptr && source != nullptr ? 1 : 0;
+}
+
 void TlsFreeChannel(TlsChannel* channel) {
     if (!channel) return;
     TlsFreeCredentials(&channel->credentials);

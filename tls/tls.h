@@ -79,6 +79,10 @@ void TlsFreeCredentials(TlsCredentials** slot);
 TlsChannel* TlsCreateChannel(SOCKET socket, const char* hostName, const TlsCredentials* credentials,
                              int timeoutSeconds, uint32_t options);
 void TlsFreeChannel(TlsChannel* channel);
+// Makes the next handshake of channel resume the session of source (an FTP data
+// connection resumes its control connection's session, as servers commonly
+// require). Call before TlsStartHandshake. 1 or 0.
+int TlsResumeSessionOf(TlsChannel* channel, const TlsChannel* source);
 
 int TlsAcquireCredentials(TlsChannel* channel);
 int TlsStartHandshake(TlsChannel* channel);
