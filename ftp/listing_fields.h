@@ -1,0 +1,76 @@
+// Pieces shared by the listing parsers: capped text copies, the date fields of
+// the various layouts, and the per-format line parsers.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "ftp/listing_cursor.h"
+#include "ftp/listing_parser.h"
+
+namespace ftp {
+
+// Copies as much of text as fits into a buffer of Size bytes (terminator
+// included), never cutting a UTF-8 sequence in two.
+void CopyCapped(char* buffer, std::size_t size, std::string_view text);
+template <std::size_t Size>
+void CopyCapped(char (&buffer)[Size], std::string_view text) {
+    CopyCapped(buffer, Size, text);
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+// The session's system types (the answer to SYST) that the parsers consult.
+enum ListingSystemType : int {
+    kListingSystemUnknown = 0,
+    kListingSystemUnix = 1,
+    kListingSystemMsDos = 2,
+    kListingSystemWindows = 3,
+    kListingSystemVms = 4,
+    kListingSystemNetWare = 5,
+};
+
+// ---- Dates -------------------------------------------------------------------
+// Every reader fills the fields it reads and fails on a malformed or
+// out-of-range field; FinishDate then checks the whole date and sets the day
+// of the week.
+
+// "hh:mm", optionally followed by ":ss" (read, not kept); the cursor stays
+// after what was read.
+bool ReadClock(ListingCursor& cursor, SYSTEMTIME& date);
+// A year of two or four digits; two-digit years are 1900 + yy, and 100 more
+// below pivotYear.
+bool ReadYear(ListingCursor& cursor, int pivotYear, SYSTEMTIME& date);
+// The UNIX pair of day and "hh:mm" or year. A time means the most recent such
+// date not after now's month: this year, or last year for a later month.
+bool ReadUnixDayAndTime(std::string_view day, std::string_view timeOrYear, const SYSTEMTIME& now,
+                        SYSTEMTIME& date);
+// "mm-dd-yy" or "mm-dd-yyyy".
+bool ReadNumericDate(std::string_view token, SYSTEMTIME& date);
+// "d-MON-yy" or "dd-MON-yyyy" with any month name of the table.
+bool ReadVmsDate(std::string_view token, SYSTEMTIME& date);
+bool FinishDate(SYSTEMTIME& date);
+
+// ---- Line parsers --------------------------------------------------------------
+
+struct ListingContext {
+    int systemType = 0;
+    SYSTEMTIME now{};
+};
+
+enum class LineResult { Parsed, Failed, NeedsNextLine };
+
+// Each parses a whole line of its format into a zeroed entry.
+LineResult ParseUnixLine(std::string_view line, const ListingContext& context, ListingEntry& entry);
+LineResult ParseMsDosLine(std::string_view line, const ListingContext& context,
+                          ListingEntry& entry);
+LineResult ParseVmsLine(std::string_view line, const ListingContext& context, ListingEntry& entry);
+LineResult ParseSterling1Line(std::string_view line, const ListingContext& context,
+                              ListingEntry& entry);
+LineResult ParseSterling2Line(std::string_view line, const ListingContext& context,
+                              ListingEntry& entry);
+LineResult ParseNetWareLine(std::string_view line, const ListingContext& context,
+                            ListingEntry& entry);
+LineResult ParseSftpLine(std::string_view line, const ListingContext& context, ListingEntry& entry);
+
+}  // namespace ftp

@@ -1,0 +1,441 @@
+// One parser per listing layout. Each reads its line through a cursor of
+// blank-separated tokens and fails on the first missing or malformed field.
+#include <cstdint>
+#include <limits>
+#include <string_view>
+
+#include "ftp/listing_fields.h"
+
+namespace ftp {
+namespace {
+
+constexpr std::uint64_t kMaxSize = std::numeric_limits<std::uint64_t>::max();
+constexpr std::uint32_t kAllPermissions = 0x1FF;
+
+bool ReadWholeNumber(std::string_view token, std::uint64_t max, std::uint64_t& value) {
+    ListingCursor cursor(token);
+    return cursor.TakeNumber(max, value) && cursor.AtEnd();
+}
+
+bool NextNumber(ListingCursor& tokens, std::uint64_t max, std::uint64_t& value) {
+    std::string_view token;
+    return tokens.NextToken(token) && ReadWholeNumber(token, max, value);
+}
+
+bool NextText(ListingCursor& tokens, char* buffer, std::size_t size) {
+    std::string_view token;
+    if (!tokens.NextToken(token)) return false;
+    CopyCapped(buffer, size, token);
+    return true;
+}
+
+bool NextMonth(ListingCursor& tokens, SYSTEMTIME& date) {
+    std::string_view token;
+    if (!tokens.NextToken(token)) return false;
+    date.wMonth = static_cast<WORD>(MonthFromName(token));
+    return date.wMonth != 0;
+}
+
+// "day hh:mm" or "day year", after the month.
+bool NextDayAndTime(ListingCursor& tokens, const ListingContext& context, SYSTEMTIME& date) {
+    std::string_view day;
+    std::string_view timeOrYear;
+    return tokens.NextToken(day) && tokens.NextToken(timeOrYear) &&
+           ReadUnixDayAndTime(day, timeOrYear, context.now, date) && FinishDate(date);
+}
+
+// The columns "size month day time-or-year" that UNIX-like layouts end with.
+bool NextSizeAndDate(ListingCursor& tokens, const ListingContext& context, ListingEntry& entry) {
+    return NextNumber(tokens, kMaxSize, entry.fields.size) &&
+           NextMonth(tokens, entry.fields.date) &&
+           NextDayAndTime(tokens, context, entry.fields.date);
+}
+
+// The rest of the line is the name; a link's name is cut at " -> ", and a link
+// whose target is not shown is taken for a directory.
+bool TakeNameAndLink(ListingCursor& tokens, ListingEntry& entry) {
+    std::string_view name = tokens.TakeRestAfterSeparator();
+    if (entry.link) {
+        constexpr std::string_view kArrow = " -> ";
+        std::size_t arrow = name.find(kArrow);
+        if (arrow == std::string_view::npos) {
+            entry.fields.directory = 1;
+        } else {
+            CopyCapped(entry.linkTarget.data(), entry.linkTarget.size(),
+                       name.substr(arrow + kArrow.size()));
+            name = name.substr(0, arrow);
+        }
+    }
+    if (name.empty()) return false;
+    CopyCapped(entry.fields.name, name);
+    return true;
+}
+
+bool TakeName(ListingCursor& tokens, ListingEntry& entry) {
+    std::string_view name = tokens.TakeRestAfterSeparator();
+    if (name.empty()) return false;
+    CopyCapped(entry.fields.name, name);
+    return true;
+}
+
+void MarkLink(ListingEntry& entry) {
+    entry.link = true;
+    entry.fields.permissions |= FTP_PERM_SYMLINK;
+}
+
+LineResult Outcome(bool parsed) {
+    return parsed ? LineResult::Parsed : LineResult::Failed;
+}
+
+// ---- UNIX ----------------------------------------------------------------------
+
+constexpr std::string_view kUnixRights = "rwxrwxrwx";
+
+void ReadUnixType(char type, ListingEntry& entry) {
+    if (type == 'd') entry.fields.directory = 1;
+    if (type == 'l') MarkLink(entry);
+}
+
+// Only the letter of its place sets a bit: an 's' or 't' sets no execute bit.
+std::uint32_t UnixRightsBits(std::string_view rights) {
+    std::uint32_t bits = 0;
+    for (std::size_t i = 0; i < kUnixRights.size() && i < rights.size(); ++i)
+        if (rights[i] == kUnixRights[i]) bits |= 0x100u >> i;
+    return bits;
+}
+
+// Owner and group, or a lone owner column (then the size follows at once and
+// the name shown there is kept as the group).
+bool ReadUnixNameColumns(ListingCursor& tokens, const ListingContext& context,
+                         ListingEntry& entry) {
+    std::string_view first;
+    std::string_view second;
+    std::string_view third;
+    if (!tokens.NextToken(first) || !tokens.NextToken(second) || !tokens.NextToken(third))
+        return false;
+    int month = MonthFromName(third);
+    if (month != 0) {
+        CopyCapped(entry.fields.group, first);
+        entry.fields.date.wMonth = static_cast<WORD>(month);
+        return ReadWholeNumber(second, kMaxSize, entry.fields.size) &&
+               NextDayAndTime(tokens, context, entry.fields.date);
+    }
+    CopyCapped(entry.fields.owner, first);
+    CopyCapped(entry.fields.group, second);
+    return ReadWholeNumber(third, kMaxSize, entry.fields.size) &&
+           NextMonth(tokens, entry.fields.date) &&
+           NextDayAndTime(tokens, context, entry.fields.date);
+}
+
+bool IsMsDosSystem(int systemType) {
+    return systemType == kListingSystemMsDos || systemType == kListingSystemWindows;
+}
+
+// ---- VMS -----------------------------------------------------------------------
+
+constexpr std::uint64_t kVmsBlockSize = 512;
+
+// "NAME.EXT;VERSION"; a ".DIR" extension marks a directory and is dropped.
+bool ReadVmsName(std::string_view token, ListingEntry& entry) {
+    std::size_t semicolon = token.find(';');
+    std::string_view name = token.substr(0, semicolon);
+    if (semicolon != std::string_view::npos) {
+        std::uint64_t version = 0;
+        if (!ReadWholeNumber(token.substr(semicolon + 1), UINT32_MAX, version)) return false;
+        entry.fields.version = static_cast<std::uint32_t>(version);
+    }
+    std::size_t dot = name.rfind('.');
+    if (dot != std::string_view::npos && EqualsIgnoreCase(name.substr(dot + 1), "DIR")) {
+        entry.fields.directory = 1;
+        name = name.substr(0, dot);
+    }
+    if (name.empty()) return false;
+    CopyCapped(entry.fields.name, name);
+    return true;
+}
+
+// Used blocks, optionally followed by "/allocated".
+bool ReadVmsSize(std::string_view token, ListingEntry& entry) {
+    ListingCursor cursor(token);
+    std::uint64_t blocks = 0;
+    if (!cursor.TakeNumber(kMaxSize / kVmsBlockSize, blocks)) return false;
+    std::uint64_t allocated = 0;
+    if (cursor.Skip('/') && !cursor.TakeNumber(kMaxSize, allocated)) return false;
+    entry.fields.size = blocks * kVmsBlockSize;
+    return cursor.AtEnd();
+}
+
+// "[GROUP,OWNER]", or "[OWNER]".
+void ReadVmsOwner(std::string_view token, ListingEntry& entry) {
+    ListingCursor cursor(token.substr(1));
+    std::string_view inside = cursor.TakeUntil(']');
+    std::size_t comma = inside.find(',');
+    if (comma == std::string_view::npos) {
+        CopyCapped(entry.fields.owner, inside);
+        return;
+    }
+    CopyCapped(entry.fields.group, inside.substr(0, comma));
+    CopyCapped(entry.fields.owner, inside.substr(comma + 1));
+}
+
+// "(system,owner,group,world)", each a set of the letters R, W, E (and D,
+// which has no bit here).
+std::uint32_t VmsAccessBits(std::string_view token) {
+    struct Right {
+        char letter;
+        std::uint32_t ownerBit;
+    };
+    static constexpr Right kRights[] = {
+        {'R', FTP_PERM_OWNER_READ}, {'W', FTP_PERM_OWNER_WRITE}, {'E', FTP_PERM_OWNER_EXECUTE}};
+    ListingCursor cursor(token.substr(1));
+    std::string_view inside = cursor.TakeUntil(')');
+    ListingCursor fields(inside);
+    std::uint32_t bits = 0;
+    for (int field = 0; field < 4; ++field) {
+        std::string_view letters = fields.TakeUntil(',');
+        int shift = 3 * (field - 1);  // system (field 0) has no bits of its own
+        for (const Right& right : kRights)
+            if (field > 0 && letters.find(right.letter) != std::string_view::npos)
+                bits |= right.ownerBit >> shift;
+        if (!fields.Skip(',')) break;
+    }
+    return bits;
+}
+
+// What follows the date: an optional time, then owner and access columns.
+bool ReadVmsTail(ListingCursor& tokens, ListingEntry& entry) {
+    std::string_view token;
+    if (!tokens.NextToken(token)) {
+        entry.fields.permissions = kAllPermissions;
+        return FinishDate(entry.fields.date);
+    }
+    if (token.find(':') != std::string_view::npos) {
+        ListingCursor clock(token);
+        if (!ReadClock(clock, entry.fields.date)) return false;
+        if (!tokens.NextToken(token)) {
+            entry.fields.permissions = kAllPermissions;
+            return FinishDate(entry.fields.date);
+        }
+    }
+    if (!FinishDate(entry.fields.date)) return false;
+    if (!token.starts_with('[')) return true;
+    ReadVmsOwner(token, entry);
+    if (!tokens.NextToken(token)) return true;
+    if (!token.starts_with('(')) return false;
+    entry.fields.permissions = VmsAccessBits(token);
+    return true;
+}
+
+// ---- Sterling ------------------------------------------------------------------
+
+constexpr std::size_t kSterlingStatusLength = 10;
+
+// Each letter of the status column sets bit (letter - 'A').
+bool ReadSterlingStatus(std::string_view status, ListingEntry& entry) {
+    for (char c : status.substr(0, kSterlingStatusLength)) {
+        if (c == '-') continue;
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c < 'A' || c > 'Z') return false;
+        entry.fields.permissions |= 1u << (c - 'A');
+    }
+    return true;
+}
+
+std::uint32_t SterlingProtocolBit(std::string_view protocol) {
+    struct Protocol {
+        std::string_view name;
+        std::uint32_t bit;
+    };
+    static constexpr Protocol kProtocols[] = {
+        {"TCP", FTP_STERLING_STATUS_TCP}, {"FTP", FTP_STERLING_STATUS_FTP},
+        {"BSC", FTP_STERLING_STATUS_BSC}, {"ASC", FTP_STERLING_STATUS_ASC},
+        {"FTS", FTP_STERLING_STATUS_FTS},
+    };
+    for (const Protocol& entry : kProtocols)
+        if (entry.name == protocol) return entry.bit;
+    return FTP_STERLING_STATUS_OTHER;
+}
+
+// Two columns make the owner ("B QUA1I1"); format 2 marks its group with '#'.
+bool ReadSterlingColumns(ListingCursor& tokens, int format, ListingEntry& entry) {
+    std::string_view first;
+    std::string_view second;
+    std::string_view group;
+    if (!tokens.NextToken(first) || !tokens.NextToken(second) || !tokens.NextToken(group))
+        return false;
+    char owner[FTP_ENTRY_OWNER_SIZE] = {};
+    CopyCapped(owner, first);
+    std::string_view ownerSoFar(owner);
+    if (ownerSoFar.size() + 1 < sizeof owner) {
+        owner[ownerSoFar.size()] = ' ';
+        CopyCapped(owner + ownerSoFar.size() + 1, sizeof owner - ownerSoFar.size() - 1, second);
+    }
+    CopyCapped(entry.fields.owner, owner);
+    if (format == FTP_DIRECTORY_STERLING2) {
+        if (first == "1") entry.fields.permissions |= FTP_STERLING_STATUS_FTP;
+        entry.fields.group[0] = '#';
+        CopyCapped(entry.fields.group + 1, sizeof entry.fields.group - 1, group);
+    } else {
+        CopyCapped(entry.fields.group, group);
+    }
+    return true;
+}
+
+LineResult ParseSterlingLine(std::string_view line, int format, const ListingContext& context,
+                             ListingEntry& entry) {
+    const std::size_t statusLength = format == FTP_DIRECTORY_STERLING1 ? 13 : 10;
+    ListingCursor tokens(line);
+    std::string_view status;
+    if (!tokens.NextToken(status) || status.size() != statusLength) return LineResult::Failed;
+    if (!ReadSterlingStatus(status, entry)) return LineResult::Failed;
+    if (format == FTP_DIRECTORY_STERLING1)
+        entry.fields.permissions |= SterlingProtocolBit(status.substr(kSterlingStatusLength));
+    return Outcome(ReadSterlingColumns(tokens, format, entry) &&
+                   NextSizeAndDate(tokens, context, entry) && TakeName(tokens, entry));
+}
+
+// ---- NetWare -------------------------------------------------------------------
+
+std::uint32_t NetWareRightsBits(std::string_view rights) {
+    struct Right {
+        char letter;
+        std::uint32_t bits;
+    };
+    static constexpr Right kRights[] = {{'R', 0x1A4}, {'W', 0x92}, {'F', 0x124}};
+    std::uint32_t bits = 0;
+    for (char c : rights)
+        for (const Right& right : kRights)
+            if (c == right.letter || c == right.letter - 'A' + 'a') bits |= right.bits;
+    return bits;
+}
+
+// The rights in brackets, attached to the type letter ("d[RWCEAFMS]") or in
+// the next token.
+bool ReadNetWareRights(ListingCursor& tokens, std::string_view first, ListingEntry& entry) {
+    std::string_view rights = first.substr(1);
+    if (rights.empty() && !tokens.NextToken(rights)) return false;
+    if (!rights.starts_with('[')) return false;
+    ListingCursor cursor(rights.substr(1));
+    entry.fields.permissions |= NetWareRightsBits(cursor.TakeUntil(']'));
+    return true;
+}
+
+// ---- SFTP ------------------------------------------------------------------------
+
+constexpr std::uint64_t kModeLink = 0x2000;
+constexpr std::uint64_t kModeDirectory = 0x4000;
+constexpr std::uint64_t kModePermissions = 0xFFF;
+
+bool ReadSftpDateAndTime(ListingCursor& tokens, SYSTEMTIME& date) {
+    std::string_view day;
+    std::string_view time;
+    if (!tokens.NextToken(day) || !tokens.NextToken(time) || !ReadNumericDate(day, date))
+        return false;
+    ListingCursor clock(time);
+    if (!ReadClock(clock, date) || !clock.AtEnd()) return false;
+    return FinishDate(date);
+}
+
+}  // namespace
+
+LineResult ParseUnixLine(std::string_view line, const ListingContext& context,
+                         ListingEntry& entry) {
+    ListingCursor tokens(line);
+    std::string_view mode;
+    std::uint64_t links = 0;
+    if (!tokens.NextToken(mode) || !NextNumber(tokens, UINT32_MAX, links))
+        return LineResult::Failed;
+    ReadUnixType(mode.front(), entry);
+    entry.fields.permissions |= UnixRightsBits(mode.substr(1));
+    entry.fields.linkCount = static_cast<std::uint32_t>(links);
+    if (!ReadUnixNameColumns(tokens, context, entry) || !TakeNameAndLink(tokens, entry))
+        return LineResult::Failed;
+    if (IsMsDosSystem(context.systemType)) ApplyMsDosDefaultPermissions(entry.fields);
+    return LineResult::Parsed;
+}
+
+LineResult ParseMsDosLine(std::string_view line, const ListingContext&, ListingEntry& entry) {
+    ListingCursor tokens(line);
+    std::string_view day;
+    std::string_view time;
+    std::string_view kind;
+    if (!tokens.NextToken(day) || !tokens.NextToken(time) || !tokens.NextToken(kind))
+        return LineResult::Failed;
+    SYSTEMTIME& date = entry.fields.date;
+    ListingCursor clock(time);
+    if (!ReadNumericDate(day, date) || !ReadClock(clock, date)) return LineResult::Failed;
+    std::string_view meridiem = clock.TakeRest();
+    if (EqualsIgnoreCase(meridiem, "AM")) {
+        if (date.wHour == 12) date.wHour = 0;
+    } else if (EqualsIgnoreCase(meridiem, "PM")) {
+        if (date.wHour < 12) date.wHour = static_cast<WORD>(date.wHour + 12);
+    } else if (!meridiem.empty()) {
+        return LineResult::Failed;
+    }
+    if (!FinishDate(date)) return LineResult::Failed;
+    if (EqualsIgnoreCase(kind, "<DIR>"))
+        entry.fields.directory = 1;
+    else if (!ReadWholeNumber(kind, kMaxSize, entry.fields.size))
+        return LineResult::Failed;
+    if (!TakeName(tokens, entry)) return LineResult::Failed;
+    ApplyMsDosDefaultPermissions(entry.fields);
+    return LineResult::Parsed;
+}
+
+LineResult ParseVmsLine(std::string_view line, const ListingContext&, ListingEntry& entry) {
+    ListingCursor tokens(line);
+    std::string_view name;
+    std::string_view size;
+    std::string_view date;
+    if (!tokens.NextToken(name)) return LineResult::Failed;
+    if (!tokens.NextToken(size)) {
+        bool looksLikeFileName = name.find_first_of(".;") != std::string_view::npos;
+        return looksLikeFileName ? LineResult::NeedsNextLine : LineResult::Failed;
+    }
+    if (!ReadVmsName(name, entry) || !ReadVmsSize(size, entry) || !tokens.NextToken(date) ||
+        !ReadVmsDate(date, entry.fields.date))
+        return LineResult::Failed;
+    return Outcome(ReadVmsTail(tokens, entry));
+}
+
+LineResult ParseSterling1Line(std::string_view line, const ListingContext& context,
+                              ListingEntry& entry) {
+    return ParseSterlingLine(line, FTP_DIRECTORY_STERLING1, context, entry);
+}
+
+LineResult ParseSterling2Line(std::string_view line, const ListingContext& context,
+                              ListingEntry& entry) {
+    return ParseSterlingLine(line, FTP_DIRECTORY_STERLING2, context, entry);
+}
+
+LineResult ParseNetWareLine(std::string_view line, const ListingContext& context,
+                            ListingEntry& entry) {
+    ListingCursor tokens(line);
+    std::string_view first;
+    if (!tokens.NextToken(first)) return LineResult::Failed;
+    char type = first.front();
+    if (type == 'D') type = 'd';
+    if (type == 'L') type = 'l';
+    ReadUnixType(type, entry);
+    return Outcome(ReadNetWareRights(tokens, first, entry) &&
+                   NextText(tokens, entry.fields.owner, sizeof entry.fields.owner) &&
+                   NextSizeAndDate(tokens, context, entry) && TakeNameAndLink(tokens, entry));
+}
+
+LineResult ParseSftpLine(std::string_view line, const ListingContext&, ListingEntry& entry) {
+    ListingCursor tokens(line);
+    std::uint64_t mode = 0;
+    std::uint64_t links = 0;
+    if (!NextNumber(tokens, UINT32_MAX, mode) || !NextNumber(tokens, UINT32_MAX, links))
+        return LineResult::Failed;
+    entry.fields.permissions = static_cast<std::uint32_t>(mode & kModePermissions);
+    if (mode & kModeLink) MarkLink(entry);
+    if (mode & kModeDirectory) entry.fields.directory = 1;
+    entry.fields.linkCount = static_cast<std::uint32_t>(links);
+    return Outcome(NextText(tokens, entry.fields.owner, sizeof entry.fields.owner) &&
+                   NextText(tokens, entry.fields.group, sizeof entry.fields.group) &&
+                   NextNumber(tokens, kMaxSize, entry.fields.size) &&
+                   ReadSftpDateAndTime(tokens, entry.fields.date) && TakeName(tokens, entry));
+}
+
+}  // namespace ftp
