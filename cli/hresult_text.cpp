@@ -1,0 +1,59 @@
+#include "cli/hresult_text.h"
+
+#include <cstdio>
+
+#include "control/FileTransfer.h"
+#include "resources/errors.h"
+
+namespace {
+
+struct HresultMeaning {
+    HRESULT hr;
+    const char* meaning;
+};
+
+constexpr HresultMeaning kMeanings[] = {
+    {CTL_E_INVALIDPROPERTYVALUE, "Invalid property value"},
+    {CTL_E_INVALIDPROPERTYARRAYINDEX, "Invalid property array index"},
+    {CTL_E_SETNOTSUPPORTED, "Set not supported"},
+    {CTL_E_GETNOTSUPPORTED, "Get not supported"},
+    {CTL_E_OUTOFMEMORY, "Out of memory"},
+    {CTL_E_ILLEGALFUNCTIONCALL, "Illegal function call"},
+    {E_OUTOFMEMORY, "Out of memory"},
+    {E_INVALIDARG, "Invalid argument"},
+    {E_NOTIMPL, "Not implemented"},
+    {E_POINTER, "Invalid pointer"},
+    {DISP_E_TYPEMISMATCH, "Type mismatch"},
+    {DISP_E_OVERFLOW, "Overflow"},
+    {DISP_E_MEMBERNOTFOUND, "Member not found"},
+    {DISP_E_BADPARAMCOUNT, "Invalid number of parameters"},
+    {DISP_E_PARAMNOTFOUND, "Parameter not found"},
+};
+
+const char* MeaningOf(HRESULT hr) {
+    for (const HresultMeaning& entry : kMeanings) {
+        if (entry.hr == hr) return entry.meaning;
+    }
+    return "Unknown error";
+}
+
+// The error number of an automation error, or 0 when hr is not one of ours.
+int ErrorNumberOf(HRESULT hr) {
+    const auto bits = static_cast<DWORD>(hr);
+    if ((bits & 0xFFFF0000u) != static_cast<DWORD>(kAutomationErrorBase)) return 0;
+    const ErrorInfo* info = FindErrorByNumber(static_cast<int>(bits & 0xFFFFu));
+    return (info && info->name[0] != '\0') ? info->number : 0;
+}
+
+}  // namespace
+
+std::string DescribeFailure(HRESULT hr) {
+    char text[512];
+    if (int number = ErrorNumberOf(hr)) {
+        std::snprintf(text, sizeof text, "error %d: %s", number, FindErrorByNumber(number)->text);
+    } else {
+        std::snprintf(text, sizeof text, "error 0x%08X: %s", static_cast<unsigned>(hr),
+                      MeaningOf(hr));
+    }
+    return text;
+}

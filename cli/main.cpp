@@ -1,0 +1,7 @@
+#include <iostream>
+
+#include "cli/command_line.h"
+
+int main(int argc, char** argv) {
+    return RunCommandLine(argc, argv, std::cout, std::cerr);
+}

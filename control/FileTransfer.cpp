@@ -1,0 +1,150 @@
+#include "control/FileTransfer.h"
+
+#include <array>
+#include <new>
+
+#include "control/class_factory.h"
+#include "control/notify_window.h"
+#include "platform/text.h"
+
+CFileTransfer* CFileTransfer::Create() {
+    auto* control = new (std::nothrow) CFileTransfer();
+    if (control && !control->eventPoint_) {
+        control->Release();
+        return nullptr;
+    }
+    return control;
+}
+
+CFileTransfer::CFileTransfer() {
+    state_.errorSource = Utf8ToUtf16(ProgIdOfClass(CLSID_FileTransfer));
+    state_.enabled = TRUE;
+    eventPoint_ = ConnectionPoint::Create(DIID__IFileTransferEvents, this);
+}
+
+CFileTransfer::~CFileTransfer() {
+    // No events from here on: closing the connection still makes the engine talk.
+    DestroyNotifyWindow(state_.notifyWindow);
+    state_.notifyWindow = nullptr;
+    Disconnect(nullptr);
+    TlsFreeCredentials(&state_.tlsCredentials);
+    Uninitialize();
+    if (eventPoint_) {
+        eventPoint_->DisconnectAll();
+        eventPoint_->Release();
+    }
+}
+
+// ---- Hosting ----------------------------------------------------------------
+
+HRESULT CFileTransfer::SetClientSite(IUnknown* site) {
+    ambientDispatch_.Reset();
+    if (site) {
+        site->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(ambientDispatch_.Receive()));
+    }
+    return S_OK;
+}
+
+bool CFileTransfer::IsUserMode() {
+    if (!ambientDispatch_) return true;
+    VARIANT answer;
+    VariantInit(&answer);
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    const HRESULT hr =
+        ambientDispatch_->Invoke(kDispidAmbientUserMode, IID_NULL, LOCALE_USER_DEFAULT,
+                                 DISPATCH_PROPERTYGET, &none, &answer, nullptr, nullptr);
+    const bool userMode = SUCCEEDED(hr) && answer.vt == VT_BOOL && answer.boolVal != VARIANT_FALSE;
+    VariantClear(&answer);
+    return userMode;
+}
+
+HRESULT CFileTransfer::CheckReadable(const void* out) {
+    if (!IsUserMode()) return CTL_E_GETNOTSUPPORTED;
+    return out ? S_OK : E_POINTER;
+}
+
+HRESULT CFileTransfer::ReadText(std::u16string_view text, BSTR* out) {
+    if (HRESULT hr = CheckReadable(out); FAILED(hr)) return hr;
+    *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+template <class T>
+HRESULT CFileTransfer::ReadValue(T value, T* out) {
+    if (HRESULT hr = CheckReadable(out); FAILED(hr)) return hr;
+    *out = value;
+    return S_OK;
+}
+template HRESULT CFileTransfer::ReadValue<LONG>(LONG, LONG*);
+template HRESULT CFileTransfer::ReadValue<VARIANT_BOOL>(VARIANT_BOOL, VARIANT_BOOL*);
+
+// ---- Connection points and events -------------------------------------------
+
+HRESULT CFileTransfer::EnumConnectionPoints(IEnumConnectionPoints** points) {
+    if (points) *points = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT CFileTransfer::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
+    if (!point) return E_POINTER;
+    *point = nullptr;
+    if (!(iid == DIID__IFileTransferEvents)) return CONNECT_E_NOCONNECTION;
+    eventPoint_->AddRef();
+    *point = eventPoint_;
+    return S_OK;
+}
+
+HRESULT CFileTransfer::FireEvent(DISPID event, std::span<VARIANT> arguments) {
+    // Keep the control alive while handlers run: they may release it.
+    AddRef();
+    const HRESULT hr = eventPoint_->Fire(event, arguments);
+    for (VARIANT& argument : arguments)
+        VariantClear(&argument);
+    Release();
+    return hr;
+}
+
+namespace {
+
+VARIANT LongArgument(LONG value) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = value;
+    return v;
+}
+
+VARIANT TextArgument(std::u16string_view text) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return v;
+}
+
+}  // namespace
+
+HRESULT CFileTransfer::Fire_OnCancel() {
+    return FireEvent(1, {});
+}
+
+HRESULT CFileTransfer::Fire_OnCommand(LONG resultCode, std::u16string_view resultString) {
+    std::array<VARIANT, 2> arguments{LongArgument(resultCode), TextArgument(resultString)};
+    return FireEvent(2, arguments);
+}
+
+HRESULT CFileTransfer::Fire_OnError(LONG errorCode, std::u16string_view description) {
+    std::array<VARIANT, 2> arguments{LongArgument(errorCode), TextArgument(description)};
+    return FireEvent(3, arguments);
+}
+
+HRESULT CFileTransfer::Fire_OnProgress(std::u16string_view fileName, LONG fileSize,
+                                       LONG bytesCopied, LONG percent) {
+    std::array<VARIANT, 4> arguments{TextArgument(fileName), LongArgument(fileSize),
+                                     LongArgument(bytesCopied), LongArgument(percent)};
+    return FireEvent(4, arguments);
+}
+
+HRESULT CFileTransfer::Fire_OnTimeout() {
+    return FireEvent(5, {});
+}

@@ -1,0 +1,249 @@
+// CFileTransfer: the FileTransfer control. Its properties are C++ members in
+// COM style and are also reached through IDispatch by name and dispid, using
+// the type information table; its events go to the sinks connected to the
+// _IFileTransferEvents connection point.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "control/control_state.h"
+#include "platform/automation.h"
+#include "platform/dispatch.h"
+#include "platform/unknown.h"
+#include "resources/typeinfo.h"
+
+// The control's dispatch interface: every member is reached through Invoke.
+struct IFileTransfer : IDispatch {};
+
+inline constexpr IID IID_IFileTransfer =
+    MakeGuid(0x1ECD3DBF, 0xA66A, 0x4EB3, 0xB5, 0x88, 0x39, 0xBC, 0x53, 0xE4, 0x94, 0xA8);
+inline constexpr IID DIID__IFileTransferEvents =
+    MakeGuid(0x58D6D9B4, 0xFE61, 0x46EA, 0xA2, 0xF7, 0x6A, 0xED, 0x60, 0xA7, 0x4A, 0x42);
+inline constexpr CLSID CLSID_FileTransfer =
+    MakeGuid(0x9F6A8780, 0x2267, 0x473A, 0xA5, 0x10, 0x62, 0x5C, 0xD4, 0x84, 0x36, 0x4C);
+inline constexpr GUID LIBID_FileTransferCtl =
+    MakeGuid(0x52F93070, 0x00BF, 0x4956, 0x82, 0xC6, 0xDC, 0x61, 0x3B, 0x6D, 0xFC, 0x2E);
+
+template <>
+struct InterfaceIid<IFileTransfer> {
+    static constexpr IID value = IID_IFileTransfer;
+};
+
+// Failures of the control itself (OLE control error range).
+constexpr HRESULT CTL_E_OUTOFMEMORY = MakeHResult(0x800A0007);
+constexpr HRESULT CTL_E_ILLEGALFUNCTIONCALL = MakeHResult(0x800A0005);
+constexpr HRESULT CTL_E_INVALIDPROPERTYVALUE = MakeHResult(0x800A017C);
+constexpr HRESULT CTL_E_INVALIDPROPERTYARRAYINDEX = MakeHResult(0x800A017D);
+constexpr HRESULT CTL_E_SETNOTSUPPORTED = MakeHResult(0x800A017F);
+constexpr HRESULT CTL_E_GETNOTSUPPORTED = MakeHResult(0x800A018A);
+// The HRESULT of an error number reported as an automation exception.
+constexpr HRESULT kAutomationErrorBase = MakeHResult(0x800A0000);
+
+class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointContainer> {
+  public:
+    // A new control with one reference held by the caller.
+    static CFileTransfer* Create();
+
+    // ---- Hosting ----------------------------------------------------------
+    // The container's site. When it answers IDispatch, that is the ambient
+    // property dispatch asked for UserMode; without one the control is in
+    // user mode. Null detaches.
+    HRESULT SetClientSite(IUnknown* site);
+
+    // ---- IDispatch --------------------------------------------------------
+    HRESULT GetTypeInfoCount(UINT* count) override;
+    HRESULT GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
+    HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale,
+                          DISPID* dispids) override;
+    HRESULT Invoke(DISPID member, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
+                   VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
+
+    // ---- IConnectionPointContainer ---------------------------------------
+    HRESULT EnumConnectionPoints(IEnumConnectionPoints** points) override;
+    HRESULT FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
+
+    // ---- Events -----------------------------------------------------------
+    HRESULT Fire_OnCancel();
+    HRESULT Fire_OnCommand(LONG resultCode, std::u16string_view resultString);
+    HRESULT Fire_OnError(LONG errorCode, std::u16string_view description);
+    HRESULT Fire_OnProgress(std::u16string_view fileName, LONG fileSize, LONG bytesCopied,
+                            LONG percent);
+    HRESULT Fire_OnTimeout();
+
+    // ---- Error reporting --------------------------------------------------
+    // Turns an error code (0 = the engine's last error) into LastError, the
+    // thread's error information and, when asked, OnError; returns S_OK or,
+    // with returnFailure, the automation HRESULT of the error.
+    HRESULT ReportError(DWORD code, bool returnFailure, bool raiseEvent);
+
+    // ---- Session lifecycle --------------------------------------------------
+    // Optional arguments may be null, VT_EMPTY or VT_ERROR; error (the Error
+    // result) may be null.
+    HRESULT Initialize(VARIANT* error);
+    HRESULT Uninitialize();
+    HRESULT Connect(const VARIANT* serverName, const VARIANT* serverPort, const VARIANT* userName,
+                    const VARIANT* password, const VARIANT* timeout, const VARIANT* options,
+                    VARIANT* error);
+    HRESULT Disconnect(VARIANT* error);
+    HRESULT Reset();
+    HRESULT Cancel(VARIANT* error);
+
+    // Starts the engines (and the notification window) unless started.
+    HRESULT InitializeEngines();
+    // Opens the one connection with the current properties.
+    HRESULT OpenConnection();
+
+    // Message 2025 of an engine: the client handle and (error << 16) | event.
+    void HandleNotification(WPARAM client, LPARAM word);
+
+    // ---- Properties -------------------------------------------------------
+    HRESULT get_Enabled(VARIANT_BOOL* value);
+    HRESULT put_Enabled(VARIANT_BOOL value);
+    HRESULT get_Account(BSTR* value);
+    HRESULT put_Account(BSTR value);
+    HRESULT get_ActivePort(LONG index, LONG* value);
+    HRESULT put_ActivePort(LONG index, LONG value);
+    HRESULT get_AppendFile(VARIANT_BOOL* value);
+    HRESULT put_AppendFile(VARIANT_BOOL value);
+    HRESULT get_CertificateExpires(BSTR* value);
+    HRESULT get_CertificateIssued(BSTR* value);
+    HRESULT get_CertificateIssuer(BSTR* value);
+    HRESULT get_CertificateName(BSTR* value);
+    HRESULT put_CertificateName(BSTR value);
+    HRESULT get_CertificateStatus(LONG* value);
+    HRESULT get_CertificateStore(BSTR* value);
+    HRESULT put_CertificateStore(BSTR value);
+    HRESULT get_CertificateSubject(BSTR* value);
+    HRESULT get_ChannelMode(LONG index, LONG* value);
+    HRESULT put_ChannelMode(LONG index, LONG value);
+    HRESULT get_CipherStrength(LONG* value);
+    HRESULT get_DirectoryFormat(LONG* value);
+    HRESULT put_DirectoryFormat(LONG value);
+    HRESULT get_Features(LONG* value);
+    HRESULT put_Features(LONG value);
+    HRESULT get_FileType(LONG* value);
+    HRESULT put_FileType(LONG value);
+    HRESULT get_Fingerprint(BSTR* value);
+    HRESULT get_HashStrength(LONG* value);
+    HRESULT get_KeepAlive(VARIANT_BOOL* value);
+    HRESULT put_KeepAlive(VARIANT_BOOL value);
+    HRESULT get_LastError(LONG* value);
+    HRESULT put_LastError(LONG value);
+    HRESULT get_LastErrorString(BSTR* value);
+    HRESULT get_Library(BSTR* value);
+    HRESULT put_Library(BSTR value);
+    HRESULT get_LocalAddress(BSTR* value);
+    HRESULT get_Localize(VARIANT_BOOL* value);
+    HRESULT put_Localize(VARIANT_BOOL value);
+    HRESULT get_LocalName(BSTR* value);
+    HRESULT get_Options(LONG* value);
+    HRESULT put_Options(LONG value);
+    HRESULT get_Passive(VARIANT_BOOL* value);
+    HRESULT put_Passive(VARIANT_BOOL value);
+    HRESULT get_Password(BSTR* value);
+    HRESULT put_Password(BSTR value);
+    HRESULT get_Priority(LONG* value);
+    HRESULT put_Priority(LONG value);
+    HRESULT get_PrivateKey(BSTR* value);
+    HRESULT put_PrivateKey(BSTR value);
+    HRESULT get_ProtocolVersion(BSTR* value);
+    HRESULT put_ProtocolVersion(BSTR value);
+    HRESULT get_ProxyPassword(BSTR* value);
+    HRESULT put_ProxyPassword(BSTR value);
+    HRESULT get_ProxyPort(LONG* value);
+    HRESULT put_ProxyPort(LONG value);
+    HRESULT get_ProxyServer(BSTR* value);
+    HRESULT put_ProxyServer(BSTR value);
+    HRESULT get_ProxyType(LONG* value);
+    HRESULT put_ProxyType(LONG value);
+    HRESULT get_ProxyUser(BSTR* value);
+    HRESULT put_ProxyUser(BSTR value);
+    HRESULT get_Resource(BSTR* value);
+    HRESULT put_Resource(BSTR value);
+    HRESULT get_ResultCode(LONG* value);
+    HRESULT get_ResultString(BSTR* value);
+    HRESULT get_Secure(VARIANT_BOOL* value);
+    HRESULT put_Secure(VARIANT_BOOL value);
+    HRESULT get_SecureCipher(LONG* value);
+    HRESULT get_SecureHash(LONG* value);
+    HRESULT get_SecureKeyExchange(LONG* value);
+    HRESULT get_SecureProtocol(LONG* value);
+    HRESULT put_SecureProtocol(LONG value);
+    HRESULT get_ServerDirectory(BSTR* value);
+    HRESULT put_ServerDirectory(BSTR value);
+    HRESULT get_ServerName(BSTR* value);
+    HRESULT put_ServerName(BSTR value);
+    HRESULT get_ServerPort(LONG* value);
+    HRESULT put_ServerPort(LONG value);
+    HRESULT get_ServerType(LONG* value);
+    HRESULT put_ServerType(LONG value);
+    HRESULT get_System(BSTR* value);
+    HRESULT get_ThrowError(VARIANT_BOOL* value);
+    HRESULT put_ThrowError(VARIANT_BOOL value);
+    HRESULT get_Timeout(LONG* value);
+    HRESULT put_Timeout(LONG value);
+    HRESULT get_Trace(VARIANT_BOOL* value);
+    HRESULT put_Trace(VARIANT_BOOL value);
+    HRESULT get_TraceFile(BSTR* value);
+    HRESULT put_TraceFile(BSTR value);
+    HRESULT get_TraceFlags(LONG* value);
+    HRESULT put_TraceFlags(LONG value);
+    HRESULT get_TransferBytes(LONG* value);
+    HRESULT get_TransferTime(LONG* value);
+    HRESULT get_URL(BSTR* value);
+    HRESULT put_URL(BSTR value);
+    HRESULT get_UserName(BSTR* value);
+    HRESULT put_UserName(BSTR value);
+    HRESULT get_Version(BSTR* value);
+    HRESULT get_Compression(VARIANT_BOOL* value);
+    HRESULT put_Compression(VARIANT_BOOL value);
+
+    // Read-only view of the state, for diagnostics and tests.
+    const ControlState& State() const { return state_; }
+
+  private:
+    CFileTransfer();
+    ~CFileTransfer() override;
+
+    bool IsUserMode();
+    bool IsConnected() const { return state_.clientHandle != kNoClientHandle; }
+    bool IsFtpConnected() const { return IsConnected() && state_.serverType == fileServerFTP; }
+
+    // Guards for the reading rule of every property but ThrowError and Enabled.
+    HRESULT CheckReadable(const void* out);
+    HRESULT ReadText(std::u16string_view text, BSTR* out);
+    template <class T>
+    HRESULT ReadValue(T value, T* out);
+
+    HRESULT WriteHttpUrl(const std::string& text);
+    HRESULT WriteFtpUrl(const std::string& text);
+    std::string ComposeUrl() const;
+
+    HRESULT InvokePropertyGet(const MemberInfo& member, DISPPARAMS* params, VARIANT* result,
+                              UINT* argumentError);
+    HRESULT InvokePropertyPut(const MemberInfo& member, DISPPARAMS* params, UINT* argumentError);
+    // Methods found in the method table; the others are not implemented yet.
+    HRESULT InvokeMethod(const MemberInfo& member, DISPPARAMS* params, VARIANT* result,
+                         UINT* argumentError);
+
+    bool StartEnginesIfNeeded();
+    HRESULT OpenFtpConnection();
+    HRESULT OpenHttpConnection();
+    HRESULT FinishConnection();
+    void CloseConnection();
+    void CopySecurityInfo();
+    DWORD EngineLastError() const;
+    // The failure of an engine call made from a property: LastError, error
+    // information and the automation HRESULT, no event.
+    HRESULT ReportEngineFailure() { return ReportError(0, true, false); }
+
+    HRESULT FireEvent(DISPID event, std::span<VARIANT> arguments);
+    HRESULT RefreshActivePorts();
+    HRESULT ReadTransferStatus(LONG* bytes, LONG* seconds);
+
+    ControlState state_;
+    ComPtr<IDispatch> ambientDispatch_;
+    ConnectionPoint* eventPoint_ = nullptr;
+};

@@ -1,0 +1,72 @@
+// Engine notifications (message 2025) turned into the control's events.
+#include "control/FileTransfer.h"
+#include "ftp/ftp.h"
+#include "platform/text.h"
+#include "resources/errors.h"
+
+namespace {
+
+enum class NotifiedEvent { None, Timeout, Cancel, Command, Progress };
+
+struct EventCode {
+    LONG serverType;
+    DWORD code;
+    NotifiedEvent event;
+};
+
+// The engines number their events differently.
+constexpr EventCode kEventCodes[] = {
+    {fileServerFTP, FTP_EVENT_TIMEOUT, NotifiedEvent::Timeout},
+    {fileServerFTP, FTP_EVENT_CANCEL, NotifiedEvent::Cancel},
+    {fileServerFTP, FTP_EVENT_COMMAND, NotifiedEvent::Command},
+    {fileServerFTP, FTP_EVENT_PROGRESS, NotifiedEvent::Progress},
+    {fileServerHTTP, 16, NotifiedEvent::Timeout},
+    {fileServerHTTP, 32, NotifiedEvent::Cancel},
+    {fileServerHTTP, 64, NotifiedEvent::Command},
+    {fileServerHTTP, 128, NotifiedEvent::Progress},
+};
+
+NotifiedEvent EventOf(LONG serverType, DWORD code) {
+    for (const EventCode& entry : kEventCodes) {
+        if (entry.serverType == serverType && entry.code == code) return entry.event;
+    }
+    return NotifiedEvent::None;
+}
+
+constexpr int kReplyTextSize = 2048;
+
+}  // namespace
+
+void CFileTransfer::HandleNotification(WPARAM, LPARAM word) {
+    const auto parameter = static_cast<DWORD>(word);
+    const DWORD code = parameter & 0xFFFFu;
+    const DWORD number = parameter >> 16;
+    const NotifiedEvent event = EventOf(state_.serverType, code);
+    if (number != 0) {
+        ReportError(MakeErrorCode(static_cast<int>(number)), false, true);
+        if (event != NotifiedEvent::Timeout && event != NotifiedEvent::Cancel) return;
+    }
+    switch (event) {
+        case NotifiedEvent::Timeout:
+            Fire_OnTimeout();
+            return;
+        case NotifiedEvent::Cancel:
+            Fire_OnCancel();
+            return;
+        case NotifiedEvent::Command: {
+            LONG resultCode = 0;
+            get_ResultCode(&resultCode);
+            // HTTP replies arrive with the HTTP engine's connections.
+            char text[kReplyTextSize] = {};
+            if (state_.serverType == fileServerFTP) {
+                FtpGetResultString(state_.clientHandle, text, sizeof text);
+            }
+            Fire_OnCommand(resultCode, Utf8ToUtf16(text));
+            return;
+        }
+        case NotifiedEvent::Progress:
+            // Progress events arrive with the transfer methods.
+        case NotifiedEvent::None:
+            return;
+    }
+}

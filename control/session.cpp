@@ -1,0 +1,358 @@
+// Starting the engines, opening and closing the one connection, Reset and
+// Cancel.
+#include <algorithm>
+#include <string>
+
+#include "control/FileTransfer.h"
+#include "control/method_args.h"
+#include "control/notify_window.h"
+#include "control/url_scheme.h"
+#include "ftp/ftp.h"
+#include "http/http.h"
+#include "platform/text.h"
+#include "resources/errors.h"
+
+namespace {
+
+// The events the control turns into OnTimeout, OnCancel, OnCommand, OnProgress.
+constexpr DWORD kFtpEventMask =
+    FTP_EVENT_TIMEOUT | FTP_EVENT_CANCEL | FTP_EVENT_COMMAND | FTP_EVENT_PROGRESS;
+constexpr int kReplyTextSize = 2048;
+constexpr int kDirectoryTextSize = 512;
+constexpr int kLibraryPathSize = 1024;
+
+// An 8-bit copy of a control text for an engine call, wiped when it goes.
+class EngineText {
+  public:
+    explicit EngineText(std::u16string_view text) : text_(Utf16ToUtf8(text)) {}
+    ~EngineText() { WipeText(text_); }
+    EngineText(const EngineText&) = delete;
+    EngineText& operator=(const EngineText&) = delete;
+    const char* c_str() const { return text_.c_str(); }
+
+  private:
+    std::string text_;
+};
+
+// The number an HRESULT carries in its low 16 bits.
+LONG HResultNumber(HRESULT hr) {
+    return static_cast<LONG>(static_cast<DWORD>(hr) & 0xFFFFu);
+}
+
+bool StartsWithIgnoringCase(std::u16string_view text, std::u16string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char16_t c = text[i];
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+        if (c != prefix[i]) return false;
+    }
+    return true;
+}
+
+// Connect's choice of engine when ServerType is still undefined.
+LONG InferServerType(std::u16string_view serverName, LONG serverPort) {
+    if (StartsWithIgnoringCase(serverName, u"ftp")) return fileServerFTP;
+    if (StartsWithIgnoringCase(serverName, u"www")) return fileServerHTTP;
+    if (serverPort == filePortHTTP || serverPort == filePortHTTPS) return fileServerHTTP;
+    return fileServerFTP;
+}
+
+DWORD FtpConnectFlags(const ControlState& state) {
+    DWORD flags = 0;
+    if (state.options & fileOptionSecureImplicit) flags = FTP_OPTION_SECURE;
+    if (state.options & fileOptionSecureExplicit)
+        flags = FTP_OPTION_SECURE | FTP_OPTION_SECURE_EXPLICIT;
+    if (state.options & fileOptionSecureShell) flags |= FTP_OPTION_SECURE_SHELL;
+    if (state.keepAlive) flags |= FTP_OPTION_KEEPALIVE;
+    if (state.secure) flags |= FTP_OPTION_SECURE;
+    return flags;
+}
+
+// The engine's last error, kept across calls whose own failure does not count.
+class FtpErrorKeeper {
+  public:
+    FtpErrorKeeper() : saved_(FtpGetLastError()) {}
+    ~FtpErrorKeeper() { FtpSetLastError(saved_); }
+    FtpErrorKeeper(const FtpErrorKeeper&) = delete;
+    FtpErrorKeeper& operator=(const FtpErrorKeeper&) = delete;
+
+  private:
+    DWORD saved_;
+};
+
+}  // namespace
+
+// ---- Engines ------------------------------------------------------------------
+
+HRESULT CFileTransfer::InitializeEngines() {
+    if (state_.enginesInitialized) return S_OK;
+    if (!IsUserMode()) return CTL_E_ILLEGALFUNCTIONCALL;
+    if (!state_.notifyWindow) state_.notifyWindow = CreateNotifyWindow(*this);
+
+    FtpLibraryInfo ftpInfo{};
+    ftpInfo.size = FTP_LIBRARY_INFO_SIZE;
+    if (!FtpInitialize(&ftpInfo)) return ReportError(FtpGetLastError(), state_.throwError, false);
+    HttpLibraryInfo httpInfo{};
+    httpInfo.size = HTTP_LIBRARY_INFO_SIZE;
+    if (!HttpInitialize(&httpInfo)) {
+        const DWORD code = HttpGetLastError();
+        // A half start would leave the FTP engine's reference behind.
+        FtpUninitialize();
+        return ReportError(code, state_.throwError, false);
+    }
+
+    char path[kLibraryPathSize] = {};
+    NetGetLibraryPath(path, sizeof path);
+    state_.library = Utf8ToUtf16(path);
+    state_.enginesInitialized = TRUE;
+    // Tracing starts here once the trace facility exists (NetTraceOn).
+    return S_OK;
+}
+
+bool CFileTransfer::StartEnginesIfNeeded() {
+    // A failure shows up as the engine's error of the operation itself.
+    if (!state_.enginesInitialized) InitializeEngines();
+    return state_.enginesInitialized;
+}
+
+HRESULT CFileTransfer::Initialize(VARIANT* error) {
+    SetErrorResult(error, 0);
+    const HRESULT hr = InitializeEngines();
+    if (SUCCEEDED(hr)) return S_OK;
+    SetErrorResult(error, HResultNumber(hr));
+    return state_.throwError ? hr : S_OK;
+}
+
+HRESULT CFileTransfer::Uninitialize() {
+    if (!state_.enginesInitialized) return S_OK;
+    // Tracing stops here once the trace facility exists (NetTraceOff).
+    FtpUninitialize();
+    HttpUninitialize();
+    state_.enginesInitialized = FALSE;
+    state_.versionText.clear();
+    return S_OK;
+}
+
+// ---- Connect ------------------------------------------------------------------
+
+HRESULT CFileTransfer::Connect(const VARIANT* serverName, const VARIANT* serverPort,
+                               const VARIANT* userName, const VARIANT* password,
+                               const VARIANT* timeout, const VARIANT* options, VARIANT* error) {
+    SetErrorResult(error, 0);
+    StartEnginesIfNeeded();
+
+    const TextArgument name = ReadTextArgument(serverName);
+    if (FAILED(name.hr)) return name.hr;
+    if (name.value) {
+        if (DetectUrlScheme(Utf16ToUtf8(*name.value)) != fileServerUndefined) {
+            BSTR url = SysAllocStringLen(name.value->data(), static_cast<UINT>(name.value->size()));
+            if (!url) return E_OUTOFMEMORY;
+            const HRESULT hr = put_URL(url);
+            SysFreeString(url);
+            if (FAILED(hr)) return hr;
+        } else {
+            state_.serverName = *name.value;
+        }
+    }
+    const LongArgument port = ReadLongArgument(serverPort);
+    if (FAILED(port.hr)) return port.hr;
+    if (port.value) state_.serverPort = *port.value;
+    const TextArgument user = ReadTextArgument(userName);
+    if (FAILED(user.hr)) return user.hr;
+    if (user.value) state_.userName = *user.value;
+    TextArgument secret = ReadTextArgument(password);
+    if (FAILED(secret.hr)) return secret.hr;
+    if (secret.value) {
+        state_.password.assign(*secret.value);
+        std::fill(secret.value->begin(), secret.value->end(), u'\0');
+    }
+
+    SetErrorResult(error, 0);
+    if (state_.serverType == fileServerUndefined) {
+        state_.serverType = InferServerType(state_.serverName, state_.serverPort);
+    }
+
+    const LongArgument seconds = ReadLongArgument(timeout);
+    if (FAILED(seconds.hr)) return seconds.hr;
+    if (seconds.value) state_.timeout = *seconds.value;
+    const LongArgument flags = ReadLongArgument(options);
+    if (FAILED(flags.hr)) return flags.hr;
+    if (flags.value) {
+        state_.options = *flags.value;
+        if (state_.options & fileOptionSecureExplicit) {
+            state_.secure = TRUE;
+            state_.options |= fileOptionSecureImplicit;
+        }
+    }
+
+    if (IsConnected()) Disconnect(nullptr);
+    if (SUCCEEDED(OpenConnection())) return S_OK;
+    SetErrorResult(error, ErrorNumber(EngineLastError()));
+    return ReportError(0, state_.throwError, true);
+}
+
+DWORD CFileTransfer::EngineLastError() const {
+    return state_.serverType == fileServerHTTP ? HttpGetLastError() : FtpGetLastError();
+}
+
+HRESULT CFileTransfer::OpenConnection() {
+    if (IsConnected()) Disconnect(nullptr);
+    state_.connectionState = fileStateConnecting;
+    switch (state_.serverType) {
+        case fileServerFTP:
+            return OpenFtpConnection();
+        case fileServerHTTP:
+            return OpenHttpConnection();
+        default:
+            return FinishConnection();
+    }
+}
+
+HRESULT CFileTransfer::OpenFtpConnection() {
+    const DWORD flags = FtpConnectFlags(state_);
+    {
+        EngineText store(state_.certificateStore);
+        EngineText name(state_.certificateName);
+        TlsFreeCredentials(&state_.tlsCredentials);
+        TlsCreateCredentials(static_cast<uint32_t>(state_.secureProtocol), store.c_str(),
+                             name.c_str(), &state_.tlsCredentials);
+    }
+    EngineText server(state_.serverName);
+    EngineText user(state_.userName);
+    EngineText password(state_.password.view());
+    if (state_.proxyType == fileProxyNone) {
+        state_.clientHandle =
+            FtpConnect(server.c_str(), state_.serverPort, user.c_str(), password.c_str(),
+                       state_.timeout, flags, state_.tlsCredentials);
+    } else {
+        EngineText proxyServer(state_.proxyServer);
+        EngineText proxyUser(state_.proxyUser);
+        EngineText proxyPassword(state_.proxyPassword.view());
+        state_.clientHandle = FtpProxyConnect(
+            state_.proxyType, proxyServer.c_str(), state_.proxyPort, proxyUser.c_str(),
+            proxyPassword.c_str(), server.c_str(), state_.timeout, flags, state_.tlsCredentials);
+    }
+    if (!IsConnected()) return FinishConnection();
+
+    const FtpClient client = state_.clientHandle;
+    state_.connectionState = fileStateLogin;
+    FtpSetPriority(client, state_.priority);
+    FtpSetActivePorts(client, state_.activePort[0], state_.activePort[1]);
+    if (state_.featuresSet) FtpSetFeatures(client, static_cast<DWORD>(state_.features));
+    FtpRegisterNotify(client, state_.notifyWindow, kNotifyMessage, kFtpEventMask);
+
+    if (state_.proxyType != fileProxyNone) {
+        // The caller of an unknown proxy logs in itself with Command.
+        if (state_.proxyType == fileProxyOther) return FinishConnection();
+        state_.lastResultCode = -1;
+        EngineText account(state_.account);
+        if (FtpLogin(client, user.c_str(), password.c_str(), account.c_str()) < 0) {
+            FtpErrorKeeper keeper;
+            state_.lastResultCode = FtpGetResultCode(client);
+            char reply[kReplyTextSize];
+            FtpGetResultString(client, reply, sizeof reply);
+            FtpDisconnect(client);
+            state_.clientHandle = kNoClientHandle;
+            state_.connectionState = fileStateUnused;
+            return FinishConnection();
+        }
+    }
+
+    state_.connectionState = fileStateIdle;
+    char directory[kDirectoryTextSize] = {};
+    if (FtpGetCurrentDirectory(client, directory, sizeof directory) >= 0) {
+        state_.serverDirectory = Utf8ToUtf16(directory);
+    } else {
+        // Reported, but the connection stays open.
+        ReportError(0, true, false);
+    }
+    put_FileType(state_.fileType);
+    put_Passive(state_.passive ? VARIANT_TRUE : VARIANT_FALSE);
+    return FinishConnection();
+}
+
+HRESULT CFileTransfer::OpenHttpConnection() {
+    // The HTTP engine has no connections yet.
+    HttpSetLastError(fileErrorNotImplemented);
+    return FinishConnection();
+}
+
+HRESULT CFileTransfer::FinishConnection() {
+    if (!IsConnected()) {
+        state_.connectionState = fileStateUnused;
+        return ReportError(0, true, false);
+    }
+    state_.connectionState = fileStateIdle;
+    CopySecurityInfo();
+    return S_OK;
+}
+
+void CFileTransfer::CopySecurityInfo() {
+    SecurityInfo info{};
+    info.size = TLS_SECURITY_INFO_SIZE;
+    ControlSecurityInfo& target = state_.securityInfo;
+    target = ControlSecurityInfo{};
+    target.size = TLS_SECURITY_INFO_SIZE;
+    if (state_.serverType != fileServerFTP || !FtpGetSecurityInfo(state_.clientHandle, &info)) {
+        return;
+    }
+    target.protocol = info.protocol;
+    target.cipher = info.cipher;
+    target.cipherStrength = info.cipherStrength;
+    target.hash = info.hash;
+    target.hashStrength = info.hashStrength;
+    target.keyExchange = info.keyExchange;
+    target.certificateStatus = info.certificateStatus;
+    target.certificateIssued = info.validFrom;
+    target.certificateExpires = info.validUntil;
+    target.issuer = info.issuer;
+    target.subject = info.subject;
+    target.fingerprint = info.extra;
+}
+
+// ---- Disconnect, Reset, Cancel --------------------------------------------------
+
+void CFileTransfer::CloseConnection() {
+    // HTTP connections arrive with the HTTP engine's connections.
+    if (state_.serverType == fileServerFTP) FtpDisconnect(state_.clientHandle);
+}
+
+HRESULT CFileTransfer::Disconnect(VARIANT* error) {
+    SetErrorResult(error, 0);
+    if (!IsConnected()) return S_OK;
+    CloseConnection();
+    state_.clientHandle = kNoClientHandle;
+    state_.connectionState = fileStateUnused;
+    state_.featuresSet = FALSE;
+    return S_OK;
+}
+
+HRESULT CFileTransfer::Reset() {
+    if (IsConnected()) CloseConnection();
+    // Tracing stops here once the trace facility exists (NetTraceOff).
+    TlsFreeCredentials(&state_.tlsCredentials);
+    ControlState fresh;
+    fresh.library = std::move(state_.library);
+    fresh.enabled = state_.enabled;
+    fresh.enginesInitialized = state_.enginesInitialized;
+    fresh.lastResultCode = state_.lastResultCode;
+    fresh.errorSource = std::move(state_.errorSource);
+    fresh.notifyWindow = state_.notifyWindow;
+    state_ = std::move(fresh);
+    return S_OK;
+}
+
+HRESULT CFileTransfer::Cancel(VARIANT* error) {
+    SetErrorResult(error, 0);
+    if (state_.connectionState == fileStateConnecting || state_.connectionState == fileStateLogin) {
+        if (NetIsBlocking()) NetCancelBlockingCall();
+        Fire_OnCancel();
+        state_.connectionState = fileStateUnused;
+        return S_OK;
+    }
+    if (!IsConnected()) return S_OK;
+    // HTTP connections arrive with the HTTP engine's connections.
+    if (state_.serverType != fileServerFTP || FtpCancel(state_.clientHandle) == 0) return S_OK;
+    SetErrorResult(error, ErrorNumber(EngineLastError()));
+    return ReportError(0, state_.throwError, true);
+}

@@ -1,0 +1,142 @@
+// How Connect chooses the engine and reports a failed connect, without any
+// network traffic: each case fails before a host is looked up.
+#include "session_test_support.h"
+
+namespace {
+
+class ConnectChoice : public SessionTest {};
+
+TEST_F(ConnectChoice, NoArgumentsPickTheFtpEngineAndReportTheEmptyHostOnce) {
+    EXPECT_EQ(ConnectWith(nullptr), fileErrorInvalidHostName);
+    EXPECT_EQ(Long(&CFileTransfer::get_ServerType), fileServerFTP);
+    EXPECT_EQ(Long(&CFileTransfer::get_LastError), fileErrorInvalidHostName);
+    EXPECT_EQ(sink_->Trace(), "OnError 11001");
+    EXPECT_EQ(sink_->events[0].arguments[1],
+              "The specified hostname is invalid or could not be resolved");
+    EXPECT_EQ(control_->State().connectionState, fileStateUnused);
+    EXPECT_EQ(control_->State().clientHandle, kNoClientHandle);
+    EXPECT_TRUE(control_->State().enginesInitialized);
+}
+
+// With the secure-shell option the FTP engine refuses at once (no SFTP yet, no
+// user name): 12222 shows the FTP engine was chosen, 12003 the HTTP engine.
+struct Choice {
+    const char* serverName;
+    LONG port;
+    LONG serverType;
+    int error;
+};
+
+class ConnectInference : public ConnectChoice, public ::testing::WithParamInterface<Choice> {};
+
+TEST_P(ConnectInference, PrefixThenPortDecide) {
+    const Choice& choice = GetParam();
+    TextVariant name(choice.serverName);
+    VARIANT port = I4(choice.port);
+    VARIANT options = I4(fileOptionSecureShell);
+    EXPECT_EQ(ConnectWith(name, &port, &options), choice.error);
+    EXPECT_EQ(Long(&CFileTransfer::get_ServerType), choice.serverType);
+    EXPECT_EQ(sink_->Count(kOnError), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ConnectInference,
+    ::testing::Values(Choice{"ftp.example.com", 443, fileServerFTP, fileErrorInvalidUserName},
+                      Choice{"FTPhost", 80, fileServerFTP, fileErrorInvalidUserName},
+                      Choice{"www.example.com", 21, fileServerHTTP, fileErrorNotImplemented},
+                      Choice{"WWW.example.com", 0, fileServerHTTP, fileErrorNotImplemented},
+                      Choice{"example.com", 443, fileServerHTTP, fileErrorNotImplemented},
+                      Choice{"example.com", 80, fileServerHTTP, fileErrorNotImplemented},
+                      Choice{"example.com", 8080, fileServerFTP, fileErrorInvalidUserName},
+                      Choice{"example.com", 0, fileServerFTP, fileErrorInvalidUserName}));
+
+TEST_F(ConnectChoice, AChosenServerTypeIsKept) {
+    ASSERT_EQ(control_->put_ServerType(fileServerHTTP), S_OK);
+    TextVariant name("ftp.example.com");
+    EXPECT_EQ(ConnectWith(name), fileErrorNotImplemented);
+    EXPECT_EQ(Long(&CFileTransfer::get_ServerType), fileServerHTTP);
+}
+
+TEST_F(ConnectChoice, PortArgumentDoesNotInferLikeThePropertyWrite) {
+    // Writing ServerPort 21 would pick FTP; the argument is stored as it is
+    // and the connect's own rule looks at the name first.
+    TextVariant name("www.example.com");
+    VARIANT port = I4(21);
+    EXPECT_EQ(ConnectWith(name, &port), fileErrorNotImplemented);
+    EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), 21);
+}
+
+TEST_F(ConnectChoice, SftpUrlSetsPropertiesAndFailsUntilSftpExists) {
+    TextVariant url("sftp://alice:pw@127.0.0.1/upload/x.bin");
+    EXPECT_EQ(ConnectWith(url), fileErrorOperationNotSupported);
+    EXPECT_EQ(Long(&CFileTransfer::get_ServerType), fileServerFTP);
+    EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), 22);
+    EXPECT_EQ(Long(&CFileTransfer::get_Options), fileOptionSecureShell | fileOptionSecureImplicit);
+    EXPECT_EQ(Text(&CFileTransfer::get_UserName), "alice");
+    EXPECT_EQ(Text(&CFileTransfer::get_ServerName), "127.0.0.1");
+    EXPECT_EQ(Text(&CFileTransfer::get_Resource), "upload/x.bin");
+    EXPECT_EQ(sink_->Trace(), "OnError 12201");
+}
+
+TEST_F(ConnectChoice, AnUnusableUrlEndsConnectWithTheWriteFailure) {
+    TextVariant url("ftp://h/a;type=x");
+    EXPECT_EQ(ConnectWith(url, nullptr, nullptr, CTL_E_INVALIDPROPERTYVALUE), 0);
+    EXPECT_TRUE(sink_->events.empty());
+}
+
+TEST_F(ConnectChoice, ExplicitSecurityOptionAlsoSetsSecure) {
+    TextVariant name("www.example.com");
+    VARIANT options = I4(fileOptionSecureExplicit);
+    ConnectWith(name, nullptr, &options);
+    EXPECT_EQ(Long(&CFileTransfer::get_Options),
+              fileOptionSecureExplicit | fileOptionSecureImplicit);
+    EXPECT_TRUE(Bool(&CFileTransfer::get_Secure));
+}
+
+TEST_F(ConnectChoice, ConversionFailureEndsConnectBeforeAnyEffect) {
+    TextVariant name("first.example.com");
+    TextVariant port("not a number");
+    EXPECT_EQ(ConnectWith(name, port, nullptr, DISP_E_TYPEMISMATCH), 0);
+    EXPECT_EQ(Text(&CFileTransfer::get_ServerName), "first.example.com");
+    EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), 0);
+    EXPECT_EQ(Long(&CFileTransfer::get_ServerType), fileServerUndefined);
+    EXPECT_TRUE(sink_->events.empty());
+}
+
+TEST_F(ConnectChoice, ThrowErrorTurnsTheFailureIntoAnAutomationError) {
+    ASSERT_EQ(control_->put_ThrowError(VARIANT_TRUE), S_OK);
+    EXPECT_EQ(ConnectWith(nullptr, nullptr, nullptr, MakeHResult(0x800A0000u + 11001)),
+              fileErrorInvalidHostName);
+    ComPtr<IErrorInfo> info;
+    ASSERT_EQ(GetErrorInfo(0, info.Receive()), S_OK);
+    BSTR description = nullptr;
+    info->GetDescription(&description);
+    EXPECT_EQ(Utf8FromBstr(description),
+              "The specified hostname is invalid or could not be resolved");
+    SysFreeString(description);
+    EXPECT_EQ(sink_->Count(kOnError), 1);
+}
+
+TEST_F(ConnectChoice, ThroughDispatchTheErrorComesBackAsException) {
+    IDispatch* dispatch = control_;
+    VARIANT result;
+    VariantInit(&result);
+    // Without ThrowError: success and the number in the Error result.
+    EXPECT_EQ(DispatchCall(dispatch, 0x40, {}, &result), S_OK);
+    EXPECT_EQ(result.vt, VT_I4);
+    EXPECT_EQ(result.lVal, fileErrorInvalidHostName);
+
+    ASSERT_EQ(control_->put_ThrowError(VARIANT_TRUE), S_OK);
+    EXCEPINFO exception{};
+    // ServerName 0 becomes the text "0"; the secure-shell option refuses before any lookup.
+    VARIANT empty;
+    VariantInit(&empty);
+    VARIANT arguments[] = {I4(0), I4(0), empty, empty, empty, I4(fileOptionSecureShell)};
+    VariantClear(&result);
+    EXPECT_EQ(DispatchCall(dispatch, 0x40, arguments, &result, &exception), DISP_E_EXCEPTION);
+    EXPECT_EQ(exception.scode, MakeHResult(0x800A0000u + fileErrorInvalidUserName));
+    EXPECT_EQ(Utf8FromBstr(exception.bstrDescription), "The specified username is invalid");
+    ClearExcepInfo(&exception);
+}
+
+}  // namespace

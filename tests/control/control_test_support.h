@@ -1,0 +1,152 @@
+// Helpers shared by the control tests: a fresh control, BSTR handling, a host
+// that answers ambient properties and an event sink that records what it gets.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "control/FileTransfer.h"
+#include "platform/automation.h"
+#include "platform/dispatch.h"
+#include "platform/text.h"
+
+// A BSTR argument made from UTF-8 text, freed at the end of the statement.
+class Bstr {
+  public:
+    explicit Bstr(std::string_view text) : value_(BstrFromUtf8(text)) {}
+    ~Bstr() { SysFreeString(value_); }
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+    operator BSTR() const { return value_; }
+
+  private:
+    BSTR value_;
+};
+
+class ControlTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SetErrorInfo(0, nullptr);
+        control_ = CFileTransfer::Create();
+        ASSERT_NE(control_, nullptr);
+    }
+    void TearDown() override {
+        if (control_) control_->Release();
+        SetErrorInfo(0, nullptr);
+    }
+
+    using TextGetter = HRESULT (CFileTransfer::*)(BSTR*);
+    using TextSetter = HRESULT (CFileTransfer::*)(BSTR);
+    using LongGetter = HRESULT (CFileTransfer::*)(LONG*);
+    using BoolGetter = HRESULT (CFileTransfer::*)(VARIANT_BOOL*);
+
+    std::string Text(TextGetter get) {
+        BSTR value = nullptr;
+        const HRESULT hr = (control_->*get)(&value);
+        EXPECT_EQ(hr, S_OK);
+        std::string text = Utf8FromBstr(value);
+        SysFreeString(value);
+        return text;
+    }
+    LONG Long(LongGetter get) {
+        LONG value = -12345;
+        EXPECT_EQ((control_->*get)(&value), S_OK);
+        return value;
+    }
+    bool Bool(BoolGetter get) {
+        VARIANT_BOOL value = 7;
+        EXPECT_EQ((control_->*get)(&value), S_OK);
+        EXPECT_TRUE(value == VARIANT_TRUE || value == VARIANT_FALSE);
+        return value == VARIANT_TRUE;
+    }
+    HRESULT SetText(TextSetter put, std::string_view text) {
+        Bstr value(text);
+        return (control_->*put)(value);
+    }
+    HRESULT SetUrl(std::string_view url) { return SetText(&CFileTransfer::put_URL, url); }
+    std::string Url() { return Text(&CFileTransfer::get_URL); }
+
+    CFileTransfer* control_ = nullptr;
+};
+
+// A container whose ambient UserMode is fixed by the test.
+class AmbientHost final : public ComObject<IDispatch> {
+  public:
+    static AmbientHost* Create(VARIANT userMode) { return new AmbientHost(userMode); }
+
+    HRESULT GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result,
+                   EXCEPINFO*, UINT*) override {
+        ++queries;
+        if (member != kDispidAmbientUserMode || !(flags & DISPATCH_PROPERTYGET)) {
+            return DISP_E_MEMBERNOTFOUND;
+        }
+        return VariantCopy(result, &userMode_);
+    }
+
+    int queries = 0;
+
+  private:
+    explicit AmbientHost(VARIANT userMode) : userMode_(userMode) {}
+    ~AmbientHost() override { VariantClear(&userMode_); }
+    VARIANT userMode_;
+};
+
+inline VARIANT BoolVariant(bool value) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BOOL;
+    v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return v;
+}
+
+// Records every event it receives, with its arguments as text.
+class RecordingSink final : public ComObject<IDispatch> {
+  public:
+    struct Event {
+        DISPID dispid;
+        std::vector<std::string> arguments;  // written order
+        std::vector<VARTYPE> types;
+    };
+
+    static RecordingSink* Create() { return new RecordingSink(); }
+
+    HRESULT GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                   UINT*) override {
+        Event event{member, {}, {}};
+        for (UINT i = 0; i < params->cArgs; ++i) {
+            VARIANT* argument = DispParamsArgument(params, i);
+            event.types.push_back(argument->vt);
+            VARIANT text;
+            VariantInit(&text);
+            VariantChangeType(&text, argument, 0, VT_BSTR);
+            event.arguments.push_back(Utf8FromBstr(text.bstrVal));
+            VariantClear(&text);
+        }
+        events.push_back(event);
+        return S_OK;
+    }
+
+    std::vector<Event> events;
+
+  private:
+    RecordingSink() = default;
+};

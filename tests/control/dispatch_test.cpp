@@ -1,0 +1,295 @@
+#include <array>
+
+#include "control/class_factory.h"
+#include "control_test_support.h"
+
+namespace {
+
+class Dispatch : public ControlTest {
+  protected:
+    IDispatch* Disp() { return control_; }
+
+    DISPID IdOf(std::u16string_view name) {
+        DISPID dispid = 12345;
+        EXPECT_EQ(DispatchGetIdOfName(Disp(), name, &dispid), S_OK);
+        return dispid;
+    }
+
+    HRESULT Put(DISPID dispid, VARIANT value, EXCEPINFO* exception = nullptr) {
+        const HRESULT hr = DispatchPutProperty(Disp(), dispid, {}, &value, exception);
+        VariantClear(&value);
+        return hr;
+    }
+
+    std::string GetAsText(DISPID dispid) {
+        VARIANT value;
+        VariantInit(&value);
+        EXPECT_EQ(DispatchGetProperty(Disp(), dispid, {}, &value), S_OK);
+        VARIANT text;
+        VariantInit(&text);
+        VariantChangeType(&text, &value, 0, VT_BSTR);
+        std::string result = Utf8FromBstr(text.bstrVal);
+        VariantClear(&text);
+        VariantClear(&value);
+        return result;
+    }
+
+    static VARIANT I4(LONG value) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_I4;
+        v.lVal = value;
+        return v;
+    }
+    static VARIANT Text(std::string_view text) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_BSTR;
+        v.bstrVal = BstrFromUtf8(text);
+        return v;
+    }
+};
+
+TEST_F(Dispatch, NamesResolveIgnoringCase) {
+    EXPECT_EQ(IdOf(u"servername"), 0x2D);
+    EXPECT_EQ(IdOf(u"URL"), 0x38);
+    EXPECT_EQ(IdOf(u"Connect"), 0x40);
+    EXPECT_EQ(IdOf(u"enabled"), -514);
+    DISPID dispid = 0;
+    EXPECT_EQ(DispatchGetIdOfName(Disp(), u"NoSuchMember", &dispid), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(dispid, DISPID_UNKNOWN);
+}
+
+TEST_F(Dispatch, ParameterNamesResolveToPositions) {
+    std::u16string member = u"GetFile", local = u"localfile", offset = u"RestartOffset",
+                   bogus = u"Bogus";
+    std::array<LPOLESTR, 4> names{member.data(), offset.data(), local.data(), bogus.data()};
+    std::array<DISPID, 4> ids{};
+    EXPECT_EQ(Disp()->GetIDsOfNames(IID_NULL, names.data(), 4, LOCALE_USER_DEFAULT, ids.data()),
+              DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(ids[0], 0x45);
+    EXPECT_EQ(ids[1], 2);
+    EXPECT_EQ(ids[2], 0);
+    EXPECT_EQ(ids[3], DISPID_UNKNOWN);
+}
+
+TEST_F(Dispatch, PutsConvertTheValueToThePropertyType) {
+    EXPECT_EQ(Put(IdOf(u"ServerPort"), Text(" 990 ")), S_OK);
+    EXPECT_EQ(control_->State().serverPort, 990);
+    EXPECT_EQ(control_->State().serverType, 1) << "the put goes through put_ServerPort";
+    EXPECT_EQ(Put(IdOf(u"ServerName"), I4(42)), S_OK);
+    EXPECT_EQ(control_->State().serverName, u"42");
+    VARIANT flag = BoolVariant(true);
+    EXPECT_EQ(Put(IdOf(u"Secure"), flag), S_OK);
+    EXPECT_EQ(GetAsText(IdOf(u"Secure")), "True");
+    EXPECT_EQ(GetAsText(IdOf(u"SecureProtocol")), "10");
+    EXPECT_EQ(Put(IdOf(u"Passive"), Text("false")), S_OK);
+    EXPECT_EQ(control_->State().passive, FALSE);
+}
+
+TEST_F(Dispatch, ByReferenceValuesAreFollowed) {
+    LONG port = 443;
+    VARIANT ref;
+    VariantInit(&ref);
+    ref.vt = VT_I4 | VT_BYREF;
+    ref.plVal = &port;
+    EXPECT_EQ(DispatchPutProperty(Disp(), IdOf(u"ServerPort"), {}, &ref), S_OK);
+    EXPECT_EQ(control_->State().serverType, 2);
+}
+
+TEST_F(Dispatch, UnconvertibleValuesAreTypeMismatches) {
+    EXPECT_EQ(Put(IdOf(u"ServerPort"), Text("abc")), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(Put(IdOf(u"Timeout"), Text("99999999999")), DISP_E_OVERFLOW);
+    EXPECT_EQ(control_->State().timeout, 20);
+}
+
+TEST_F(Dispatch, MemberFailuresBecomeExceptions) {
+    EXCEPINFO exception{};
+    EXPECT_EQ(Put(IdOf(u"ServerType"), I4(9), &exception), DISP_E_EXCEPTION);
+    EXPECT_EQ(exception.scode, CTL_E_INVALIDPROPERTYVALUE);
+    EXPECT_EQ(Utf8FromBstr(exception.bstrSource), "Tollane.FileTransfer.7");
+    ClearExcepInfo(&exception);
+
+    EXPECT_EQ(Put(IdOf(u"Library"), Text("x"), &exception), DISP_E_EXCEPTION);
+    EXPECT_EQ(exception.scode, CTL_E_SETNOTSUPPORTED);
+    ClearExcepInfo(&exception);
+}
+
+TEST_F(Dispatch, ReportedFailuresCarryTheirDescription) {
+    // A connect without a host fails in the FTP engine before any lookup.
+    ASSERT_EQ(Put(IdOf(u"ThrowError"), I4(-1)), S_OK);
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO exception{};
+    EXPECT_EQ(DispatchCall(Disp(), IdOf(u"Connect"), {}, &result, &exception), DISP_E_EXCEPTION);
+    EXPECT_EQ(exception.scode, kAutomationErrorBase + fileErrorInvalidHostName);
+    EXPECT_EQ(Utf8FromBstr(exception.bstrDescription),
+              "The specified hostname is invalid or could not be resolved");
+    EXPECT_EQ(Utf8FromBstr(exception.bstrSource), "Tollane.FileTransfer.7");
+    ClearExcepInfo(&exception);
+    // A later failure without error information of its own does not reuse it.
+    EXPECT_EQ(Put(IdOf(u"ServerType"), I4(9), &exception), DISP_E_EXCEPTION);
+    EXPECT_EQ(exception.bstrDescription, nullptr);
+    ClearExcepInfo(&exception);
+}
+
+TEST_F(Dispatch, IndexedPropertiesTakeTheirIndex) {
+    const DISPID activePort = IdOf(u"ActivePort");
+    VARIANT index = I4(1);
+    VARIANT value = I4(5000);
+    EXPECT_EQ(DispatchPutProperty(Disp(), activePort, std::span<VARIANT>(&index, 1), &value), S_OK);
+    VARIANT read;
+    VariantInit(&read);
+    VARIANT textIndex = Text("1");
+    EXPECT_EQ(DispatchGetProperty(Disp(), activePort, std::span<VARIANT>(&textIndex, 1), &read),
+              S_OK);
+    EXPECT_EQ(read.vt, VT_I4);
+    EXPECT_EQ(read.lVal, 5000);
+    VariantClear(&textIndex);
+
+    EXCEPINFO exception{};
+    VARIANT badIndex = I4(2);
+    EXPECT_EQ(DispatchGetProperty(Disp(), activePort, std::span<VARIANT>(&badIndex, 1), &read,
+                                  &exception),
+              DISP_E_EXCEPTION);
+    EXPECT_EQ(exception.scode, CTL_E_INVALIDPROPERTYARRAYINDEX);
+    ClearExcepInfo(&exception);
+    EXPECT_EQ(DispatchGetProperty(Disp(), activePort, {}, &read), DISP_E_BADPARAMCOUNT);
+}
+
+TEST_F(Dispatch, ReadOnlyPropertiesRefusePuts) {
+    EXPECT_EQ(Put(IdOf(u"Version"), Text("1.0")), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(GetAsText(0x3A), "7.2.7210.1848");
+}
+
+TEST_F(Dispatch, UnknownDispidsAndInterfacesAreRefused) {
+    VARIANT result;
+    VariantInit(&result);
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    EXPECT_EQ(
+        Disp()->Invoke(0x77, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+        DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(Disp()->Invoke(0x2D, IID_IDispatch, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr,
+                             nullptr),
+              DISP_E_UNKNOWNINTERFACE);
+}
+
+TEST_F(Dispatch, MethodsTakeArgumentsByPositionAndByName) {
+    VARIANT result;
+    VariantInit(&result);
+    EXPECT_EQ(DispatchCall(Disp(), IdOf(u"Disconnect"), {}, &result), S_OK);
+    EXPECT_EQ(result.vt, VT_I4);
+    EXPECT_EQ(result.lVal, 0);
+    // Reset and Uninitialize have no Error result.
+    VariantClear(&result);
+    EXPECT_EQ(DispatchCall(Disp(), IdOf(u"Reset"), {}, &result), S_OK);
+    EXPECT_EQ(result.vt, VT_EMPTY);
+    // Too many arguments.
+    VARIANT one = I4(1);
+    EXPECT_EQ(DispatchCall(Disp(), IdOf(u"Disconnect"), std::span<VARIANT>(&one, 1), &result),
+              DISP_E_BADPARAMCOUNT);
+
+    // Options by name: the secure-shell option refuses before any lookup.
+    VARIANT arguments[] = {I4(fileOptionSecureShell), Text("example.com")};
+    DISPID names[] = {5, 0};
+    DISPPARAMS params{arguments, names, 2, 2};
+    EXPECT_EQ(Disp()->Invoke(IdOf(u"Connect"), IID_NULL, 0, DISPATCH_METHOD, &params, &result,
+                             nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(result.lVal, fileErrorInvalidUserName);
+    EXPECT_EQ(GetAsText(IdOf(u"ServerName")), "example.com");
+    VariantClear(&arguments[1]);
+    DISPID unknown[] = {9};
+    DISPPARAMS badName{&one, unknown, 1, 1};
+    EXPECT_EQ(Disp()->Invoke(IdOf(u"Connect"), IID_NULL, 0, DISPATCH_METHOD, &badName, &result,
+                             nullptr, nullptr),
+              DISP_E_PARAMNOTFOUND);
+}
+
+TEST_F(Dispatch, MethodsOfLaterWorkAreNotImplementedYet) {
+    VARIANT result;
+    VariantInit(&result);
+    VARIANT file = Text("x");
+    EXPECT_EQ(DispatchCall(Disp(), IdOf(u"GetFile"), std::span<VARIANT>(&file, 1), &result),
+              E_NOTIMPL);
+    VariantClear(&file);
+}
+
+TEST_F(Dispatch, ControlsAreCreatedByProgId) {
+    for (std::u16string_view progId : {u"Tollane.FileTransfer.7", u"tollane.filetransfer"}) {
+        ComPtr<IDispatch> created;
+        ASSERT_EQ(CreateControlByProgId(progId, IID_IDispatch,
+                                        reinterpret_cast<void**>(created.Receive())),
+                  S_OK);
+        ComPtr<IConnectionPointContainer> container = created.As<IConnectionPointContainer>();
+        EXPECT_TRUE(container);
+    }
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CreateControlByProgId(u"Tollane.FileTransfer.6", IID_IDispatch, &object),
+              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(object, nullptr);
+}
+
+// ---- Events -----------------------------------------------------------------------
+
+class Events : public ControlTest {};
+
+TEST_F(Events, EveryEventReachesEveryAdvisedSink) {
+    ComPtr<IConnectionPoint> point;
+    ASSERT_EQ(control_->FindConnectionPoint(DIID__IFileTransferEvents, point.Receive()), S_OK);
+    IID iid{};
+    ASSERT_EQ(point->GetConnectionInterface(&iid), S_OK);
+    EXPECT_TRUE(iid == DIID__IFileTransferEvents);
+
+    RecordingSink* first = RecordingSink::Create();
+    RecordingSink* second = RecordingSink::Create();
+    DWORD firstCookie = 0, secondCookie = 0;
+    ASSERT_EQ(point->Advise(first, &firstCookie), S_OK);
+    ASSERT_EQ(point->Advise(second, &secondCookie), S_OK);
+
+    control_->Fire_OnCancel();
+    control_->Fire_OnCommand(226, u"Transfer complete");
+    control_->Fire_OnProgress(u"a.txt", 1000, 250, 25);
+    control_->Fire_OnTimeout();
+    ASSERT_EQ(point->Unadvise(secondCookie), S_OK);
+    control_->Fire_OnError(10060, u"The specified operation has timed out");
+
+    ASSERT_EQ(first->events.size(), 5u);
+    EXPECT_EQ(first->events[0].dispid, 1);
+    EXPECT_TRUE(first->events[0].arguments.empty());
+    EXPECT_EQ(first->events[1].dispid, 2);
+    EXPECT_EQ(first->events[1].arguments, (std::vector<std::string>{"226", "Transfer complete"}));
+    EXPECT_EQ(first->events[2].dispid, 4);
+    EXPECT_EQ(first->events[2].arguments, (std::vector<std::string>{"a.txt", "1000", "250", "25"}));
+    EXPECT_EQ(first->events[2].types, (std::vector<VARTYPE>{VT_BSTR, VT_I4, VT_I4, VT_I4}));
+    EXPECT_EQ(first->events[3].dispid, 5);
+    EXPECT_EQ(first->events[4].dispid, 3);
+    EXPECT_EQ(second->events.size(), 4u) << "an unadvised sink gets nothing more";
+
+    ASSERT_EQ(point->Unadvise(firstCookie), S_OK);
+    first->Release();
+    second->Release();
+}
+
+TEST_F(Events, OtherEventInterfacesAreNotOffered) {
+    ComPtr<IConnectionPoint> point;
+    EXPECT_EQ(control_->FindConnectionPoint(IID_IDispatch, point.Receive()),
+              CONNECT_E_NOCONNECTION);
+    EXPECT_FALSE(point);
+}
+
+TEST_F(Events, SinksStillAdvisedWhenTheControlGoesAreReleased) {
+    ComPtr<IConnectionPoint> point;
+    ASSERT_EQ(control_->FindConnectionPoint(DIID__IFileTransferEvents, point.Receive()), S_OK);
+    RecordingSink* sink = RecordingSink::Create();
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
+    EXPECT_GT(sink->RefCount(), 1u);
+    point.Reset();
+    control_->Release();
+    control_ = nullptr;
+    EXPECT_EQ(sink->RefCount(), 1u);
+    sink->Release();
+}
+
+}  // namespace

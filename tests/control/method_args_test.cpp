@@ -1,0 +1,134 @@
+// The argument conventions shared by the control's methods.
+#include <gtest/gtest.h>
+
+#include "control/method_args.h"
+#include "platform/text.h"
+
+namespace {
+
+VARIANT Long(LONG value) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = value;
+    return v;
+}
+
+VARIANT Text(std::string_view text) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = BstrFromUtf8(text);
+    return v;
+}
+
+VARIANT ByRef(VARTYPE type, void* target) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = static_cast<VARTYPE>(VT_BYREF | type);
+    v.byref = target;
+    return v;
+}
+
+TEST(OptionalArguments, EmptyMissingAndNullAreAbsent) {
+    VARIANT empty;
+    VariantInit(&empty);
+    VARIANT missing;
+    VariantInit(&missing);
+    missing.vt = VT_ERROR;
+    VARIANT viaReference = ByRef(VT_VARIANT, &missing);
+    VARIANT zero = Long(0);
+    EXPECT_TRUE(IsAbsentArgument(nullptr));
+    EXPECT_TRUE(IsAbsentArgument(&empty));
+    EXPECT_TRUE(IsAbsentArgument(&missing));
+    EXPECT_TRUE(IsAbsentArgument(&viaReference));
+    EXPECT_FALSE(IsAbsentArgument(&zero));
+    EXPECT_FALSE(ReadLongArgument(&missing).value);
+    EXPECT_EQ(ReadLongArgument(&missing).hr, S_OK);
+}
+
+TEST(OptionalArguments, PresentArgumentsAreConverted) {
+    VARIANT number = Long(42);
+    EXPECT_EQ(*ReadTextArgument(&number).value, u"42");
+    VARIANT text = Text("2121");
+    EXPECT_EQ(*ReadLongArgument(&text).value, 2121);
+    LONG stored = 7;
+    VARIANT reference = ByRef(VT_I4, &stored);
+    EXPECT_EQ(*ReadTextArgument(&reference).value, u"7");
+    VariantClear(&text);
+}
+
+TEST(OptionalArguments, ConversionFailuresCarryTheirResult) {
+    VARIANT text = Text("twenty");
+    const LongArgument result = ReadLongArgument(&text);
+    EXPECT_EQ(result.hr, DISP_E_TYPEMISMATCH);
+    EXPECT_FALSE(result.value);
+    VARIANT huge;
+    VariantInit(&huge);
+    huge.vt = VT_R8;
+    huge.dblVal = 1e12;
+    EXPECT_EQ(ReadLongArgument(&huge).hr, DISP_E_OVERFLOW);
+    VariantClear(&text);
+}
+
+TEST(ErrorResult, IsClearedAndSet) {
+    VARIANT error = Text("old");
+    SetErrorResult(&error, 0);
+    EXPECT_EQ(error.vt, VT_I4);
+    EXPECT_EQ(error.lVal, 0);
+    SetErrorResult(&error, 10060);
+    EXPECT_EQ(error.lVal, 10060);
+    SetErrorResult(nullptr, 5);  // a caller without the result
+}
+
+TEST(TextResults, FollowTheirArgumentKind) {
+    EXPECT_EQ(StoreTextResult(nullptr, u"x"), E_INVALIDARG);
+    VARIANT empty;
+    VariantInit(&empty);
+    EXPECT_EQ(StoreTextResult(&empty, u"x"), E_INVALIDARG);
+
+    VARIANT byValue = Long(3);
+    EXPECT_EQ(StoreTextResult(&byValue, u"name"), S_OK);
+    EXPECT_EQ(byValue.vt, VT_BSTR);
+    EXPECT_EQ(Utf8FromBstr(byValue.bstrVal), "name");
+    VariantClear(&byValue);
+
+    BSTR old = BstrFromUtf8("old");
+    VARIANT reference = ByRef(VT_BSTR, &old);
+    EXPECT_EQ(StoreTextResult(&reference, u"new"), S_OK);
+    EXPECT_EQ(Utf8FromBstr(old), "new");
+    SysFreeString(old);
+
+    LONG number = 0;
+    VARIANT wrongReference = ByRef(VT_I4, &number);
+    EXPECT_EQ(StoreTextResult(&wrongReference, u"x"), DISP_E_TYPEMISMATCH);
+    VARIANT array;
+    VariantInit(&array);
+    array.vt = VT_ARRAY | VT_UI1;
+    EXPECT_EQ(StoreTextResult(&array, u"x"), DISP_E_TYPEMISMATCH);
+}
+
+TEST(NumberResults, KeepTheTypeOfAReference) {
+    SHORT small = 0;
+    VARIANT shortRef = ByRef(VT_I2, &small);
+    EXPECT_EQ(StoreLongResult(&shortRef, 1234), S_OK);
+    EXPECT_EQ(small, 1234);
+    EXPECT_EQ(StoreLongResult(&shortRef, 70000), MakeHResult(0x800A0006));
+    double real = 0;
+    VARIANT realRef = ByRef(VT_R8, &real);
+    EXPECT_EQ(StoreLongResult(&realRef, -5), S_OK);
+    EXPECT_EQ(real, -5.0);
+    BSTR text = nullptr;
+    VARIANT textRef = ByRef(VT_BSTR, &text);
+    EXPECT_EQ(StoreLongResult(&textRef, 2048), S_OK);
+    EXPECT_EQ(Utf8FromBstr(text), "2048");
+    SysFreeString(text);
+
+    VARIANT byValue = Text("x");
+    EXPECT_EQ(StoreLongResult(&byValue, 9), S_OK);
+    EXPECT_EQ(byValue.vt, VT_I4);
+    EXPECT_EQ(byValue.lVal, 9);
+    EXPECT_EQ(StoreLongResult(nullptr, 9), S_OK);  // missing: left alone
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+// Connect, the connected property paths and Disconnect against scripted FTP
+// peers on loopback.
+#include "session_test_support.h"
+
+namespace {
+
+class ScriptedSession : public SessionTest {};
+
+TEST_F(ScriptedSession, ConnectLogsInAndReadsTheSessionState) {
+    PeerScript script;
+    LoginScript(script)
+        .Reply("PWD", "257 \"/home/bob\"\r\n")
+        .Reply("SYST", "215 UNIX Type: L8\r\n");
+    QuitScript(script);
+    ScriptedPeer peer(script);
+
+    ASSERT_EQ(ConnectTo(peer), 0) << Text(&CFileTransfer::get_LastErrorString);
+    EXPECT_NE(control_->State().clientHandle, kNoClientHandle);
+    EXPECT_EQ(control_->State().connectionState, fileStateIdle);
+    EXPECT_EQ(Text(&CFileTransfer::get_ServerDirectory), "/home/bob");
+    EXPECT_EQ(Text(&CFileTransfer::get_System), "UNIX Type: L8");
+    EXPECT_EQ(Long(&CFileTransfer::get_ResultCode), 215);
+    EXPECT_EQ(Text(&CFileTransfer::get_ResultString), "UNIX Type: L8");
+    EXPECT_NE(Long(&CFileTransfer::get_Features), 0);
+    EXPECT_EQ(control_->State().securityInfo.size, 88u);
+    EXPECT_EQ(Long(&CFileTransfer::get_SecureProtocol), 0);
+
+    // The pushed settings are what the session reports back.
+    LONG port = 0;
+    EXPECT_EQ(control_->get_ActivePort(1, &port), S_OK);
+    EXPECT_EQ(port, 4099);
+    EXPECT_EQ(Long(&CFileTransfer::get_Priority), filePriorityNormal);
+    LONG mode = -1;
+    EXPECT_EQ(control_->get_ChannelMode(ftpChannelData, &mode), S_OK);
+    EXPECT_EQ(mode, ftpChannelClear);
+
+    VARIANT error;
+    VariantInit(&error);
+    EXPECT_EQ(control_->Disconnect(&error), S_OK);
+    EXPECT_EQ(error.lVal, 0);
+    EXPECT_EQ(control_->State().clientHandle, kNoClientHandle);
+    EXPECT_EQ(control_->State().connectionState, fileStateUnused);
+    EXPECT_EQ(Text(&CFileTransfer::get_System), "");
+    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(peer.Transcript(), "USER bob|PASS secret|PWD|SYST|FEAT|TYPE I|PWD|PWD|SYST|QUIT");
+}
+
+TEST_F(ScriptedSession, WritesWhileConnectedGoToTheSession) {
+    PeerScript script;
+    LoginScript(script)
+        .Reply("CWD /pub", "250 Directory successfully changed.\r\n")
+        .Reply("PWD", "257 \"/pub\"\r\n")
+        .Reply("TYPE A", "200 Switching to ASCII mode.\r\n")
+        .Reply("CWD /missing", "550 Failed to change directory.\r\n");
+    QuitScript(script);
+    ScriptedPeer peer(script);
+    ASSERT_EQ(ConnectTo(peer), 0);
+
+    EXPECT_EQ(SetText(&CFileTransfer::put_ServerDirectory, "/pub"), S_OK);
+    EXPECT_EQ(control_->put_FileType(fileTypeASCII), S_OK);
+    EXPECT_EQ(control_->put_Priority(9), S_OK);  // out of range becomes normal
+    EXPECT_EQ(FtpGetPriority(control_->State().clientHandle), filePriorityNormal);
+    EXPECT_EQ(control_->put_ActivePort(0, 30000), S_OK);
+    int low = 0, high = 0;
+    ASSERT_EQ(FtpGetActivePorts(control_->State().clientHandle, &low, &high), 0);
+    EXPECT_EQ(low, 4099);  // the session keeps its range ordered
+    EXPECT_EQ(high, 30000);
+    EXPECT_EQ(control_->put_Passive(VARIANT_FALSE), S_OK);
+
+    // A refused change fails the write with the error; the value stays stored.
+    const HRESULT hr = SetText(&CFileTransfer::put_ServerDirectory, "/missing");
+    EXPECT_EQ(hr,
+              MakeHResult(0x800A0000u + static_cast<DWORD>(Long(&CFileTransfer::get_LastError))));
+    EXPECT_NE(Long(&CFileTransfer::get_LastError), 0);
+    EXPECT_EQ(control_->State().serverDirectory, u"/missing");
+    EXPECT_EQ(sink_->Count(kOnError), 1);  // the 550 reply notified as an error
+
+    // Settings that must not change while connected.
+    EXPECT_EQ(control_->put_SecureProtocol(fileProtocolDefault),
+              MakeHResult(0x800A0000u + fileErrorAlreadyConnected));
+    EXPECT_EQ(control_->put_ServerType(fileServerHTTP),
+              MakeHResult(0x800A0000u + fileErrorAlreadyConnected));
+    control_->Disconnect(nullptr);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(ScriptedSession, WrongPasswordGivesTheMappedError) {
+    PeerScript script;
+    script.Send("220 ready\r\n")
+        .Reply("USER bob", "331 Password please.\r\n")
+        .Reply("PASS wrong", "530 Login incorrect.\r\n");
+    QuitScript(script);
+    ScriptedPeer peer(script);
+
+    EXPECT_EQ(ConnectTo(peer, "bob", "wrong"), fileErrorAuthenticationFailed);
+    EXPECT_EQ(Text(&CFileTransfer::get_LastErrorString),
+              "Unable to authenticate the specified user");
+    EXPECT_EQ(control_->State().clientHandle, kNoClientHandle);
+    EXPECT_EQ(control_->State().connectionState, fileStateUnused);
+    EXPECT_EQ(sink_->Count(kOnError), 1);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(ScriptedSession, ConnectWhileConnectedClosesTheOldConnectionFirst) {
+    PeerScript first;
+    QuitScript(LoginScript(first));
+    PeerScript second;
+    QuitScript(LoginScript(second, "carol", "/srv").Reply("PWD", "257 \"/srv\"\r\n"));
+    ScriptedPeer oldPeer(first);
+    ScriptedPeer newPeer(second);
+
+    ASSERT_EQ(ConnectTo(oldPeer), 0);
+    ASSERT_EQ(ConnectTo(newPeer, "carol"), 0);
+    EXPECT_EQ(oldPeer.Finish(), "");
+    EXPECT_EQ(oldPeer.Transcript().substr(oldPeer.Transcript().rfind('|') + 1), "QUIT");
+    EXPECT_EQ(Text(&CFileTransfer::get_ServerDirectory), "/srv");
+    control_->Disconnect(nullptr);
+    EXPECT_EQ(newPeer.Finish(), "");
+}
+
+TEST_F(ScriptedSession, FailedDirectoryRefreshKeepsTheConnection) {
+    PeerScript script;
+    script.Send("220 ready\r\n")
+        .Reply("USER bob", "331 Password please.\r\n")
+        .Reply("PASS ", "230 ok\r\n")
+        .Reply("PWD", "257 \"/\"\r\n")
+        .Reply("SYST", "215 UNIX Type: L8\r\n")
+        .Reply("FEAT", "500 Unknown command.\r\n")
+        .Reply("TYPE I", "200 ok\r\n")
+        .Reply("PWD", "550 Not allowed.\r\n");
+    QuitScript(script);
+    ScriptedPeer peer(script);
+
+    EXPECT_EQ(ConnectTo(peer), 0);
+    EXPECT_NE(control_->State().clientHandle, kNoClientHandle);
+    EXPECT_NE(Long(&CFileTransfer::get_LastError), 0);  // the refresh failure is recorded
+    control_->Disconnect(nullptr);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(ScriptedSession, ProxyLoginFailureClosesAndClearsTheHandle) {
+    PeerScript script;
+    script.Send("220 proxy ready\r\n")
+        .Reply("USER bob@target.example", "331 Password please.\r\n")
+        .Reply("PASS ", "530 Login incorrect.\r\n");
+    QuitScript(script);
+    ScriptedPeer peer(script);
+    ASSERT_EQ(control_->put_ServerType(fileServerFTP), S_OK);
+    ASSERT_EQ(control_->put_ProxyType(fileProxyFtpUser), S_OK);
+    ASSERT_EQ(SetText(&CFileTransfer::put_ProxyServer, "127.0.0.1"), S_OK);
+    ASSERT_EQ(control_->put_ProxyPort(peer.port()), S_OK);
+    ASSERT_EQ(control_->put_Timeout(5), S_OK);
+    TextVariant host("target.example");
+    TextVariant user("bob");
+    TextVariant password("secret");
+    VARIANT error;
+    VariantInit(&error);
+    EXPECT_EQ(control_->Connect(host, nullptr, user, password, nullptr, nullptr, &error), S_OK);
+    EXPECT_EQ(error.lVal, fileErrorAuthenticationFailed);
+    EXPECT_EQ(control_->State().clientHandle, kNoClientHandle);
+    EXPECT_EQ(control_->State().connectionState, fileStateUnused);
+    EXPECT_EQ(Long(&CFileTransfer::get_ResultCode), 530);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(ScriptedSession, UninitializeLeavesAStaleHandleThatDisconnectClears) {
+    PeerScript script;
+    LoginScript(script).ReadToEnd();
+    ScriptedPeer peer(script);
+    ASSERT_EQ(ConnectTo(peer), 0);
+    EXPECT_EQ(control_->Uninitialize(), S_OK);
+    EXPECT_FALSE(control_->State().enginesInitialized);
+    EXPECT_NE(control_->State().clientHandle, kNoClientHandle);
+    // The engine dropped the connection: reads fail with its handle error.
+    BSTR text = nullptr;
+    EXPECT_EQ(control_->get_ResultString(&text), MakeHResult(0x800A0000u + fileErrorInvalidHandle));
+    VARIANT error;
+    VariantInit(&error);
+    EXPECT_EQ(control_->Disconnect(&error), S_OK);
+    EXPECT_EQ(error.lVal, 0);
+    EXPECT_EQ(control_->State().clientHandle, kNoClientHandle);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(ScriptedSession, ReleasingAConnectedControlClosesItsConnectionQuietly) {
+    PeerScript script;
+    QuitScript(LoginScript(script));
+    ScriptedPeer peer(script);
+    ASSERT_EQ(ConnectTo(peer), 0);
+    const size_t eventsBefore = sink_->events.size();
+    control_->Release();
+    control_ = nullptr;
+    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(peer.Transcript().substr(peer.Transcript().rfind('|') + 1), "QUIT");
+    // The QUIT reply reaches no handler of a control that is going away.
+    EXPECT_EQ(sink_->events.size(), eventsBefore);
+}
+
+}  // namespace

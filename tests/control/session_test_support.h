@@ -1,0 +1,166 @@
+// Helpers for the session tests: a control with an advised sink that records
+// events and may act on them, scripted FTP peers that play a whole login, and
+// small VARIANT builders.
+#pragma once
+
+#include <functional>
+
+#include "control_test_support.h"
+#include "ftp/ftp.h"
+#include "http/http.h"
+#include "resources/errors.h"
+#include "support/scripted_peer.h"
+
+using testsupport::PeerScript;
+using testsupport::ScriptedPeer;
+
+constexpr DISPID kOnCancel = 1;
+constexpr DISPID kOnCommand = 2;
+constexpr DISPID kOnError = 3;
+constexpr DISPID kOnTimeout = 5;
+
+// Records events like RecordingSink and then calls the test's hook.
+class HookedSink final : public ComObject<IDispatch> {
+  public:
+    static HookedSink* Create() { return new HookedSink(); }
+
+    HRESULT GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                   UINT*) override {
+        RecordingSink::Event event{member, {}, {}};
+        for (UINT i = 0; i < params->cArgs; ++i) {
+            VARIANT* argument = DispParamsArgument(params, i);
+            event.types.push_back(argument->vt);
+            VARIANT text;
+            VariantInit(&text);
+            VariantChangeType(&text, argument, 0, VT_BSTR);
+            event.arguments.push_back(Utf8FromBstr(text.bstrVal));
+            VariantClear(&text);
+        }
+        events.push_back(event);
+        if (hook) hook(events.back());
+        return S_OK;
+    }
+
+    int Count(DISPID dispid) const {
+        int count = 0;
+        for (const auto& event : events)
+            count += event.dispid == dispid ? 1 : 0;
+        return count;
+    }
+    // "OnCommand 257", "OnError 10060", "OnCancel" ... joined with '|'.
+    std::string Trace() const {
+        static const char* const kNames[] = {"",        "OnCancel",   "OnCommand",
+                                             "OnError", "OnProgress", "OnTimeout"};
+        std::string trace;
+        for (const auto& event : events) {
+            if (!trace.empty()) trace += '|';
+            trace += kNames[event.dispid];
+            if (!event.arguments.empty()) trace += " " + event.arguments[0];
+        }
+        return trace;
+    }
+
+    std::vector<RecordingSink::Event> events;
+    std::function<void(const RecordingSink::Event&)> hook;
+
+  private:
+    HookedSink() = default;
+};
+
+inline VARIANT I4(LONG value) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = value;
+    return v;
+}
+
+// Owns a VT_BSTR variant.
+class TextVariant {
+  public:
+    explicit TextVariant(std::string_view text) {
+        VariantInit(&value_);
+        value_.vt = VT_BSTR;
+        value_.bstrVal = BstrFromUtf8(text);
+    }
+    ~TextVariant() { VariantClear(&value_); }
+    TextVariant(const TextVariant&) = delete;
+    TextVariant& operator=(const TextVariant&) = delete;
+    const VARIANT* get() const { return &value_; }
+    operator const VARIANT*() const { return &value_; }
+
+  private:
+    VARIANT value_;
+};
+
+// A login as the engine and the control run it: greeting, USER/PASS, the
+// engine's PWD/SYST/FEAT/TYPE I, then the control's own PWD.
+inline PeerScript& LoginScript(PeerScript& script, const std::string& user = "bob",
+                               const std::string& directory = "/home/bob") {
+    return script.Send("220 Scripted server ready\r\n")
+        .Reply("USER " + user, "331 Please specify the password.\r\n")
+        .Reply("PASS ", "230 Login successful.\r\n")
+        .Reply("PWD", "257 \"" + directory + "\" is the current directory\r\n")
+        .Reply("SYST", "215 UNIX Type: L8\r\n")
+        .Reply("FEAT", "211-Features:\r\n SIZE\r\n MDTM\r\n EPSV\r\n211 End\r\n")
+        .Reply("TYPE I", "200 Switching to Binary mode.\r\n")
+        .Reply("PWD", "257 \"" + directory + "\" is the current directory\r\n");
+}
+
+inline PeerScript& QuitScript(PeerScript& script) {
+    return script.Reply("QUIT", "221 Goodbye.\r\n");
+}
+
+class SessionTest : public ControlTest {
+  protected:
+    void SetUp() override {
+        ControlTest::SetUp();
+        sink_ = HookedSink::Create();
+        ComPtr<IConnectionPoint> point;
+        ASSERT_EQ(control_->FindConnectionPoint(DIID__IFileTransferEvents, point.Receive()), S_OK);
+        ASSERT_EQ(point->Advise(sink_, &cookie_), S_OK);
+        FtpSetLastError(0);
+        HttpSetLastError(0);
+    }
+    void TearDown() override {
+        ControlTest::TearDown();  // the control drops its sinks when it goes
+        control_ = nullptr;
+        if (sink_) sink_->Release();
+    }
+
+    // Connect by properties to a scripted peer on 127.0.0.1; the Error result.
+    LONG ConnectTo(const ScriptedPeer& peer, const std::string& user = "bob",
+                   const std::string& password = "secret", LONG timeout = 5) {
+        TextVariant host("127.0.0.1");
+        VARIANT port = I4(peer.port());
+        TextVariant userName(user);
+        TextVariant pass(password);
+        VARIANT seconds = I4(timeout);
+        VARIANT error;
+        VariantInit(&error);
+        EXPECT_EQ(control_->Connect(host, &port, userName, pass, &seconds, nullptr, &error), S_OK);
+        EXPECT_EQ(error.vt, VT_I4);
+        return error.lVal;
+    }
+
+    // Connect with only the arguments given (null = absent); the Error result.
+    LONG ConnectWith(const VARIANT* name, const VARIANT* port = nullptr,
+                     const VARIANT* options = nullptr, HRESULT expected = S_OK) {
+        VARIANT error;
+        VariantInit(&error);
+        EXPECT_EQ(control_->Connect(name, port, nullptr, nullptr, nullptr, options, &error),
+                  expected);
+        return error.vt == VT_I4 ? error.lVal : -1;
+    }
+
+    HookedSink* sink_ = nullptr;
+    DWORD cookie_ = 0;
+};
