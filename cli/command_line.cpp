@@ -19,7 +19,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: filetransfer [--set NAME=VALUE]... COMMAND\n"
     "       filetransfer --set NAME=VALUE [--set NAME=VALUE]...\n"
-    "commands: version | props [NAME]... | info URL\n";
+    "commands: version | props [NAME]... | info URL | cmd URL COMMAND...\n";
 
 // What `info` prints of an open connection, in this order.
 constexpr const char* kInfoProperties[] = {"System", "ServerDirectory", "Features", "ResultCode",
@@ -48,7 +48,8 @@ struct Invocation {
     std::vector<Assignment> assignments;
     std::string command;
     std::vector<PropertyRef> names;
-    std::string url;  // info
+    std::string url;                 // info, cmd
+    std::vector<std::string> words;  // cmd
 };
 
 std::optional<LONG> ParseIndex(std::string_view text) {
@@ -110,6 +111,10 @@ Invocation ParseArguments(int argc, char** argv) {
     } else if (invocation.command == "info") {
         if (i + 1 != argc) throw UsageError{"info takes one URL"};
         invocation.url = argv[i];
+    } else if (invocation.command == "cmd") {
+        if (i + 2 > argc) throw UsageError{"cmd takes a URL and a command"};
+        invocation.url = argv[i++];
+        invocation.words.assign(argv + i, argv + argc);
     } else if (invocation.command == "version") {
         if (i < argc) throw UsageError{"version takes no arguments"};
     } else {
@@ -151,8 +156,10 @@ class Session {
 
     // Reads one property (one index of an indexed one); prints it or its failure.
     // A failure listed in skippable leaves the property out silently.
+    using Formatter = std::string (*)(const VARIANT&);
+
     bool Print(const MemberInfo& member, std::optional<LONG> index, bool skippable,
-               bool labelled = true) {
+               bool labelled = true, Formatter format = nullptr) {
         ScopedVariant value;
         ScopedVariant indexValue;
         std::span<VARIANT> indices;
@@ -173,7 +180,7 @@ class Session {
             return Report(hr, exception);
         }
         if (labelled) out_ << label << " = ";
-        out_ << VariantToDisplay(*value) << "\n";
+        out_ << (format ? format(*value) : VariantToDisplay(*value)) << "\n";
         return true;
     }
 
@@ -236,20 +243,49 @@ int RunProps(Session& session, const std::vector<PropertyRef>& names) {
     return kExitSuccess;
 }
 
-// Connects to the URL, prints what the server told about itself, disconnects.
-// ThrowError is switched on so that a failed connect ends with its error.
-int RunInfo(Session& session, const std::string& url) {
-    if (!session.Assign(Assignment{ResolveProperty("ThrowError"), "True"})) return kExitFailure;
+std::string FeaturesDisplay(const VARIANT& value) {
+    return value.vt == VT_I4 ? FeatureNames(value.lVal) : VariantToDisplay(value);
+}
+
+// Opens a connection to the URL. ThrowError is switched on so that a failed
+// connect (and any later failure) ends with its error.
+bool ConnectTo(Session& session, const std::string& url) {
+    if (!session.Assign(Assignment{ResolveProperty("ThrowError"), "True"})) return false;
     ScopedVariant serverName;
     serverName.get()->vt = VT_BSTR;
     serverName.get()->bstrVal = BstrFromUtf8(url);
-    if (!session.Call("Connect", std::span<VARIANT>(serverName.get(), 1))) return kExitFailure;
+    return session.Call("Connect", std::span<VARIANT>(serverName.get(), 1));
+}
+
+bool PrintNamed(Session& session, const char* name, Session::Formatter format = nullptr) {
+    return session.Print(*FindMemberByName(name), std::nullopt, false, true, format);
+}
+
+// Connects to the URL, prints what the server told about itself, disconnects.
+int RunInfo(Session& session, const std::string& url) {
+    if (!ConnectTo(session, url)) return kExitFailure;
     bool printed = true;
     for (const char* name : kInfoProperties) {
-        printed = printed && session.Print(*FindMemberByName(name), std::nullopt, false);
+        const bool features = std::string_view(name) == "Features";
+        printed = printed && PrintNamed(session, name, features ? FeaturesDisplay : nullptr);
     }
     const bool disconnected = session.Call("Disconnect", {});
     return printed && disconnected ? kExitSuccess : kExitFailure;
+}
+
+// Sends one raw command after the login and prints the server's reply.
+int RunCmd(Session& session, const std::string& url, const std::vector<std::string>& words) {
+    if (!ConnectTo(session, url)) return kExitFailure;
+    std::string line;
+    for (const std::string& word : words)
+        line += (line.empty() ? "" : " ") + word;
+    ScopedVariant command;
+    command.get()->vt = VT_BSTR;
+    command.get()->bstrVal = BstrFromUtf8(line);
+    const bool sent = session.Call("Command", std::span<VARIANT>(command.get(), 1)) &&
+                      PrintNamed(session, "ResultCode") && PrintNamed(session, "ResultString");
+    const bool disconnected = session.Call("Disconnect", {});
+    return sent && disconnected ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace
@@ -273,5 +309,6 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
         return session.Print(version, std::nullopt, false, false) ? kExitSuccess : kExitFailure;
     }
     if (invocation.command == "info") return RunInfo(session, invocation.url);
+    if (invocation.command == "cmd") return RunCmd(session, invocation.url, invocation.words);
     return RunProps(session, invocation.names);
 }

@@ -68,3 +68,17 @@ std::string VariantToDisplay(const VARIANT& value) {
     if (FAILED(VariantChangeType(text.get(), &value, 0, VT_BSTR))) return "?";
     return Utf8FromBstr((*text).bstrVal);
 }
+
+std::string FeatureNames(LONG mask) {
+    constexpr std::string_view kPrefix = "fileFeature";
+    std::string names;
+    const EnumInfo* features = FindEnumByName("FeatureConstants");
+    for (const ConstantInfo& constant :
+         features ? features->constants : std::span<const ConstantInfo>{}) {
+        const auto bit = static_cast<ULONG>(constant.value);
+        if (bit == 0 || (bit & (bit - 1)) != 0 || (static_cast<ULONG>(mask) & bit) == 0) continue;
+        if (!names.empty()) names += ' ';
+        names += std::string_view(constant.name).substr(kPrefix.size());
+    }
+    return names.empty() ? "none" : names;
+}

@@ -28,3 +28,7 @@ void LiteralToVariant(std::string_view literal, VARIANT* value);
 
 // Booleans as True/False, numbers in decimal, texts as they are.
 std::string VariantToDisplay(const VARIANT& value);
+
+// The names of the bits set in a feature mask ("SIZE MDTM REST"), from the
+// feature constants without their prefix; "none" for an empty mask.
+std::string FeatureNames(LONG mask);

@@ -90,6 +90,11 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     HRESULT Reset();
     HRESULT Cancel(VARIANT* error);
 
+    // ---- Commands and file management ---------------------------------------
+    // Sends the whole text as one command line; the reply is then readable in
+    // ResultCode and ResultString.
+    HRESULT Command(const VARIANT* command, VARIANT* error);
+
     // Starts the engines (and the notification window) unless started.
     HRESULT InitializeEngines();
     // Opens the one connection with the current properties.
@@ -238,6 +243,11 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     // The failure of an engine call made from a property: LastError, error
     // information and the automation HRESULT, no event.
     HRESULT ReportEngineFailure() { return ReportError(0, true, false); }
+    // The shared failure paths of the methods that return Error.
+    void SetEngineLastError(int number);
+    HRESULT ReportNotConnected(VARIANT* error);
+    HRESULT ReportNotSupported(VARIANT* error);
+    HRESULT ReportMethodFailure(VARIANT* error);
 
     HRESULT FireEvent(DISPID event, std::span<VARIANT> arguments);
     HRESULT RefreshActivePorts();

@@ -349,6 +349,8 @@ struct MethodEntry {
 
 const MethodEntry kMethods[] = {
     {0x3C, [](CFileTransfer& c, const MethodArguments&, VARIANT* e) { return c.Cancel(e); }},
+    {0x3F,
+     [](CFileTransfer& c, const MethodArguments& a, VARIANT* e) { return c.Command(a[0], e); }},
     {0x40, [](CFileTransfer& c, const MethodArguments& a,
               VARIANT* e) { return c.Connect(a[0], a[1], a[2], a[3], a[4], a[5], e); }},
     {0x42, [](CFileTransfer& c, const MethodArguments&, VARIANT* e) { return c.Disconnect(e); }},

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "control/FileTransfer.h"
+#include "control/engine_text.h"
 #include "control/method_args.h"
 #include "control/notify_window.h"
 #include "control/url_scheme.h"
@@ -20,19 +21,6 @@ constexpr DWORD kFtpEventMask =
 constexpr int kReplyTextSize = 2048;
 constexpr int kDirectoryTextSize = 512;
 constexpr int kLibraryPathSize = 1024;
-
-// An 8-bit copy of a control text for an engine call, wiped when it goes.
-class EngineText {
-  public:
-    explicit EngineText(std::u16string_view text) : text_(Utf16ToUtf8(text)) {}
-    ~EngineText() { WipeText(text_); }
-    EngineText(const EngineText&) = delete;
-    EngineText& operator=(const EngineText&) = delete;
-    const char* c_str() const { return text_.c_str(); }
-
-  private:
-    std::string text_;
-};
 
 // The number an HRESULT carries in its low 16 bits.
 LONG HResultNumber(HRESULT hr) {
