@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "ftp/file_types.h"
 #include "ftp/notify.h"
 #include "platform/lasterror.h"
 #include "platform/system.h"
@@ -188,6 +189,7 @@ void FtpUninitialize(void) {
         leftovers = engine.table.Sessions();
     }
     RestoreAllSubclasses();
+    ClearFileTypeRules();
     DWORD self = GetCurrentThreadId();
     for (const auto& session : leftovers) {
         session->ownerThread = self;

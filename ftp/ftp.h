@@ -77,6 +77,17 @@ typedef int64_t FtpClient;
 #define FTP_FILE_TYPE_EBCDIC 2
 #define FTP_FILE_TYPE_IMAGE 3
 
+// Flags of FtpGetFile and FtpPutFile.
+#define FTP_TRANSFER_APPEND 0x1  // append to the local file (get) or with APPE (put)
+#define FTP_TRANSFER_VERIFY 0x2  // compare the sizes after a binary transfer
+#define FTP_TRANSFER_UNIQUE 0x4  // put with STOU: the server chooses a unique name
+
+// Modes of FtpBeginTransfer.
+#define FTP_MODE_RETRIEVE 0
+#define FTP_MODE_STORE 1
+#define FTP_MODE_APPEND 2
+#define FTP_MODE_STORE_UNIQUE 3
+
 // Channels and modes of FtpGetChannelMode/FtpSetChannelMode.
 #define FTP_CHANNEL_COMMAND 0
 #define FTP_CHANNEL_DATA 1
@@ -181,6 +192,45 @@ int FtpSetDirectoryFormat(FtpClient client, int format);
 int FtpGetLocalAddress(FtpClient client, int family, NetAddress* address);
 int FtpGetSecurityInfo(FtpClient client, SecurityInfo* info);
 int FtpGetTransferStatus(FtpClient client, FtpTransferStatus* status);
+
+// ---- Transfers ------------------------------------------------------------------
+
+// Downloads to a local file and uploads from one. restartOffset resumes at that
+// byte (REST); sizes and offsets are 64-bit. 0 on success, the reply code when
+// the server answered the transfer command with one that is no failure but does
+// not start it, -1 on error.
+int FtpGetFile(FtpClient client, const char* localFile, const char* remoteFile, DWORD flags,
+               uint64_t restartOffset);
+int FtpPutFile(FtpClient client, const char* localFile, const char* remoteFile, DWORD flags,
+               uint64_t restartOffset);
+// Downloads into memory. With *length 0, *(HGLOBAL*)bufferOrHandle receives a
+// movable global block of exactly the received size (the caller frees it);
+// otherwise at most *length bytes are copied into the buffer. *length is set
+// to the bytes delivered. 0 or -1.
+int FtpGetData(FtpClient client, const char* remoteFile, void* bufferOrHandle, DWORD* length);
+int FtpPutData(FtpClient client, const char* remoteFile, const void* buffer, DWORD length);
+
+// The raw data connection: FtpBeginTransfer opens it and sends RETR, STOR,
+// APPE or STOU (125/150 when data may flow); FtpRead returns a line at a time
+// for text types (0 at the end), FtpWrite sends; FtpEndTransfer closes it and
+// returns the completion reply code.
+int FtpBeginTransfer(FtpClient client, const char* remoteFile, int mode, uint64_t restartOffset);
+int FtpRead(FtpClient client, void* buffer, int size);
+int FtpWrite(FtpClient client, const void* buffer, int size);
+int FtpEndTransfer(FtpClient client);
+
+// The size of a remote file by SIZE, else from its status: the reply code (213
+// for a status) or -1.
+int FtpGetFileSize64(FtpClient client, const char* fileName, int64_t* size);
+int FtpGetFileSize(FtpClient client, const char* fileName, DWORD* size);
+
+// Adds or changes a process-wide rule: files with this extension get this type
+// (1 ASCII, 2 EBCDIC, 3 image). 1 or 0.
+int FtpAddFileType(const char* extension, int fileType);
+// The type the automatic rules give a name (sniff: look into the local file).
+int FtpGuessFileType(FtpClient client, const char* fileName, BOOL sniff);
+// The data buffer's size, 256 bytes to 1 MiB. 0 or -1.
+int FtpSetBufferSize(FtpClient client, int size);
 
 // ---- Notifications ------------------------------------------------------------------
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <vector>
 
+#include "ftp/data_connection.h"
 #include "ftp/engine.h"
 #include "platform/system.h"
 #include "resources/errors.h"
@@ -69,6 +70,13 @@ SessionRef SessionOfSocket(SOCKET s) {
     return nullptr;
 }
 
+template <typename Step>
+void KeepingLastError(Step step) {
+    DWORD saved = FtpGetLastError();
+    step();
+    FtpSetLastError(saved);
+}
+
 void HandleSocketEvent(FtpSession& session, SOCKET s, LPARAM lParam) {
     auto event = static_cast<DWORD>(lParam & 0xFFFF);
     int error = static_cast<int>((static_cast<DWORD>(lParam) >> 16) & 0xFFFF);
@@ -80,11 +88,14 @@ void HandleSocketEvent(FtpSession& session, SOCKET s, LPARAM lParam) {
     bool onData = s == session.dataSocket.get();
     switch (event) {
         case FD_READ:
-            // Filling the data buffer belongs to the transfer code.
-            if (onData) RaiseEvent(session, FTP_EVENT_READ, error);
+            if (!onData) break;
+            if (error == 0) KeepingLastError([&] { FillDataBuffer(session); });
+            RaiseEvent(session, FTP_EVENT_READ, error);
             break;
         case FD_WRITE:
-            if (onData) RaiseEvent(session, FTP_EVENT_WRITE, error);
+            if (!onData) break;
+            if (error == 0) KeepingLastError([&] { FlushDataBuffer(session, false); });
+            RaiseEvent(session, FTP_EVENT_WRITE, error);
             break;
         case FD_CONNECT:
             if (s == session.controlSocket.get()) {

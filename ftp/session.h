@@ -11,6 +11,7 @@
 #include "ftp/fixed_text.h"
 #include "ftp/ftp.h"
 #include "ftp/tables.h"
+#include "ftp/text_conversion.h"
 #include "net/net.h"
 #include "platform/messages.h"
 #include "tls/tls.h"
@@ -114,6 +115,10 @@ struct FtpSession {
     bool passive = false;
     bool restart = false;
     bool pbszSent = false;
+    // The data socket still listens for the server's connection (active mode).
+    bool dataListening = false;
+    // The cancel of the current transfer was already reported to the host.
+    bool cancelReported = false;
 
     std::uint32_t features = kDefaultFeatures;
     std::uint32_t options = 0;
@@ -154,6 +159,10 @@ struct FtpSession {
     std::vector<char> dataBuffer = std::vector<char>(kDataBufferSize);
     std::size_t dataPosition = 0;
     std::size_t dataLength = 0;
+    LineEndState lineEnds;
+    // A receive that failed after a read had already copied bytes: reported by
+    // the next read, so that a reset or time-out is neither lost nor waited for twice.
+    int deferredReadError = 0;
 
     int systemType = kSystemNotAsked;
     int directoryFormat = 0;

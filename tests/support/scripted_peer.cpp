@@ -154,6 +154,7 @@ bool ScriptedPeer::ReadLine(int connection, std::string& line) {
 
 bool ScriptedPeer::RunScript(int connection, const PeerScript& script) {
     pending_.clear();
+    std::string lastLine;
     for (const auto& step : script.steps()) {
         switch (step.kind) {
             case PeerScript::Kind::Send:
@@ -170,6 +171,7 @@ bool ScriptedPeer::RunScript(int connection, const PeerScript& script) {
                     return true;
                 }
                 Record(line);
+                lastLine = line;
                 if (line.rfind(step.text, 0) != 0) {
                     Fail("expected '" + step.text + "', got '" + line + "'");
                     return true;
@@ -184,6 +186,9 @@ bool ScriptedPeer::RunScript(int connection, const PeerScript& script) {
             case PeerScript::Kind::Drop:
                 return false;
             case PeerScript::Kind::ReadToEnd:
+                break;
+            case PeerScript::Kind::Call:
+                if (step.callback) step.callback(lastLine);
                 break;
         }
     }

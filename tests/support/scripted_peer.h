@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,11 +20,13 @@ namespace testsupport {
 
 class PeerScript {
   public:
-    enum class Kind { Send, Expect, Stall, Close, Drop, ReadToEnd };
+    enum class Kind { Send, Expect, Stall, Close, Drop, ReadToEnd, Call };
+    using Callback = std::function<void(const std::string& lastLine)>;
     struct Step {
         Kind kind;
         std::string text;  // bytes to send, or the prefix a received line must have
         int delayMs;       // before sending, or how long to stall
+        Callback callback = nullptr;
     };
 
     // Sends the bytes as they are (add "\r\n" yourself).
@@ -48,11 +51,18 @@ class PeerScript {
     // script that does not close by itself).
     PeerScript& ReadToEnd() { return Add(Kind::ReadToEnd, {}, 0); }
 
+    // Runs a function on the peer's thread with the last line received (to
+    // open a data connection to an address the client named, for example).
+    PeerScript& Call(Callback callback) {
+        steps_.push_back({Kind::Call, {}, 0, std::move(callback)});
+        return *this;
+    }
+
     const std::vector<Step>& steps() const { return steps_; }
 
   private:
     PeerScript& Add(Kind kind, std::string text, int ms) {
-        steps_.push_back({kind, std::move(text), ms});
+        steps_.push_back({kind, std::move(text), ms, nullptr});
         return *this;
     }
     std::vector<Step> steps_;

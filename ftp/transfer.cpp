@@ -1,0 +1,375 @@
+#include "ftp/transfer.h"
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <utility>
+
+#include "ftp/command_channel.h"
+#include "ftp/data_connection.h"
+#include "ftp/engine.h"
+#include "ftp/file_types.h"
+#include "ftp/ftpurl.h"
+#include "resources/errors.h"
+
+namespace ftp {
+namespace {
+
+constexpr std::array<std::string_view, 4> kTransferCommands{"RETR", "STOR", "APPE", "STOU"};
+constexpr std::array<std::string_view, 4> kTypeLetters{"", "A", "E", "I"};
+constexpr int kDrainWaitSeconds = 1;
+constexpr int kMaxDrainRounds = 256;
+constexpr std::size_t kDrainChunk = 256;
+
+// Keeps the thread's last error across clean-up steps whose own failure does not matter.
+class ErrorKeeper {
+  public:
+    ErrorKeeper() : saved_(FtpGetLastError()) {}
+    ~ErrorKeeper() { FtpSetLastError(saved_); }
+    ErrorKeeper(const ErrorKeeper&) = delete;
+    ErrorKeeper& operator=(const ErrorKeeper&) = delete;
+
+  private:
+    DWORD saved_;
+};
+
+bool SameHost(const FtpSession& session, const FtpUrlRecord& url) {
+    if (!url.host || session.hostName.view() != url.host) return false;
+    return url.port == 0 || url.port == session.serverPort;
+}
+
+// A URL of this session's own server names its path; other names stay as they are.
+// False when the URL has no path.
+bool NameFromUrl(const FtpSession& session, std::string_view name, std::string& result) {
+    result.assign(name);
+    if (session.proxyType != kProxyNone || name.find("://") == std::string_view::npos) return true;
+    FtpUrlRecord* url = nullptr;
+    if (!FtpParseUrl(result.c_str(), &url) || !url) return true;
+    bool own = SameHost(session, *url);
+    if (own) {
+        std::string path = url->directory ? url->directory : "";
+        std::string file = url->fileName ? url->fileName : "";
+        if (!path.empty() && !file.empty()) path += '/';
+        result = path + file;
+    }
+    FtpFreeUrl(url);
+    return !own || !result.empty();
+}
+
+int SelectFileType(FtpSession& session, int type) {
+    if (type == session.fileType) return 0;
+    Exchange reply = RunCommand(session, "TYPE", kTypeLetters[static_cast<std::size_t>(type)]);
+    if (!reply.ok()) return -1;
+    if (!reply.positive()) return Fail(fileErrorInvalidServerResponse);
+    session.fileType = type;
+    return 0;
+}
+
+int DirectionOfMode(int mode) {
+    if (mode == kModeRetrieve) return kDirectionReceive;
+    return mode == kModeAppend ? kDirectionAppend : kDirectionStore;
+}
+
+void ClearRestart(FtpSession& session) {
+    session.restart = false;
+    session.transfer.restartOffset = 0;
+}
+
+// The data connection could not be used although the server agreed to the
+// transfer: close it and bring the command channel back in step.
+int FailOpenedTransfer(FtpSession& session, EngineStatus previous) {
+    {
+        ErrorKeeper keeper;
+        CloseDataConnection(session);
+        ClearRestart(session);
+        Resync(session);
+    }
+    SetStatus(session, previous);
+    return -1;
+}
+
+void DrainCommandChannel(FtpSession& session) {
+    for (int round = 0; round < kMaxDrainRounds && session.controlSocket.valid(); ++round) {
+        NetSocketSet set(session.controlSocket.get());
+        NetTimeval timeout{kDrainWaitSeconds, 0};
+        if (NetSelect(&set, nullptr, nullptr, &timeout) <= 0) return;
+        std::array<char, kDrainChunk> scratch{};
+        int got = session.commandChannelSecure && session.commandTls
+                      ? TlsDecrypt(session.commandTls.get(), scratch.data(), kDrainChunk)
+                      : NetRecv(session.controlSocket.get(), scratch.data(), kDrainChunk, 0);
+        if (got <= 0) return;
+    }
+}
+
+int DropBuffered(FtpSession& session, int size) {
+    if (session.dataLength == 0 && FillDataBuffer(session) < 0) {
+        return LastErrorNumber() == fileErrorEndOfData ? 0 : -1;
+    }
+    std::size_t dropped = std::min(static_cast<std::size_t>(size), session.dataLength);
+    session.dataPosition += dropped;
+    session.dataLength -= dropped;
+    return static_cast<int>(dropped);
+}
+
+void RepostRead(FtpSession& session) {
+    if (session.asyncWindow && session.dataSocket.valid() && session.dataLength > 0) {
+        PostMessageA(session.asyncWindow, session.asyncMessage,
+                     static_cast<WPARAM>(session.dataSocket.get()), FD_READ);
+    }
+}
+
+int CheckReadable(FtpSession& session) {
+    if (session.dataDirection != kDirectionReceive) return Fail(fileErrorDataWriteOnly);
+    if (!session.dataSocket.valid()) return Fail(fileErrorConnectionClosed);
+    if (session.ioInProgress) return Fail(fileErrorOperationInProgress);
+    return 0;
+}
+
+int CheckWritable(FtpSession& session) {
+    if (!session.dataSocket.valid() || session.dataListening) {
+        return Fail(fileErrorConnectionClosed);
+    }
+    if (session.dataDirection == kDirectionReceive) return Fail(fileErrorDataReadOnly);
+    if (session.ioInProgress) return Fail(fileErrorOperationInProgress);
+    return 0;
+}
+
+// After an unreadable completion reply the session reconnects; the transfer
+// still reports the reply as unreadable.
+int CompletionReplyFailed(FtpSession& session) {
+    int error = LastErrorNumber();
+    if (error == fileErrorInvalidServerResponse) {
+        if (FtpReconnect(session.handle) < 0) return Fail(fileErrorServerResyncFailed);
+        return Fail(fileErrorInvalidServerResponse);
+    }
+    if (error == fileErrorConnectionClosed) return Fail(fileErrorCommandAborted);
+    return -1;
+}
+
+}  // namespace
+
+int TransferFileType(FtpSession& session, std::string_view remoteName, std::string_view localName,
+                     bool sniff) {
+    if (int type = FileTypeOfExtension(ExtensionOf(remoteName))) return type;
+    if (sniff && !localName.empty()) {
+        int type = GuessFileTypeOfName(localName, true, 0);
+        if (type > 0) return type;
+    }
+    return session.defaultFileType;
+}
+
+int BeginTransfer(FtpSession& session, std::string_view remoteName, int mode,
+                  std::uint64_t restartOffset) {
+    std::string name;
+    if (!NameFromUrl(session, remoteName, name)) return Fail(fileErrorInvalidFileName);
+    if (session.IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (name.empty()) return Fail(fileErrorInvalidFileName);
+    if (mode == kModeAppend && restartOffset != 0) return Fail(fileErrorOperationNotSupported);
+    if (mode < kModeRetrieve || mode > kModeStoreUnique) return Fail(fileErrorInvalidParameter);
+    if (session.dataSocket.valid()) return Fail(fileErrorConnectionOpen);
+    if (session.ioInProgress) return Fail(fileErrorOperationInProgress);
+
+    session.transfer.bytesTransferred = 0;
+    if (session.autoFileType) {
+        int type = TransferFileType(session, name, session.transfer.localFile.view(),
+                                    mode != kModeRetrieve);
+        if (SelectFileType(session, type) != 0) return -1;
+    }
+    EngineStatus previous = session.status;
+    SetStatus(session, EngineStatus::OpeningData);
+    if (OpenDataConnection(session, DirectionOfMode(mode), restartOffset) != 0) {
+        SetStatus(session, previous);
+        return -1;
+    }
+    Exchange reply = RunCommand(session, kTransferCommands[static_cast<std::size_t>(mode)], name);
+    if (reply.ok() && (reply.code == 125 || reply.code == 150)) {
+        if (!session.passive && AcceptDataConnection(session) != 0) {
+            return FailOpenedTransfer(session, previous);
+        }
+        if (session.dataChannelSecure && StartDataTls(session) != 0) {
+            return FailOpenedTransfer(session, previous);
+        }
+        SetStatus(session, previous);
+        return reply.code;
+    }
+    {
+        ErrorKeeper keeper;
+        CloseDataConnection(session);
+        ClearRestart(session);
+    }
+    SetStatus(session, previous);
+    return reply.ok() ? reply.code : -1;
+}
+
+int EndTransfer(FtpSession& session) {
+    if (session.IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (!session.dataSocket.valid()) return Fail(fileErrorConnectionClosed);
+    if (session.cancelRequested) {
+        AbandonTransfer(session);
+        return -1;
+    }
+    SetStatus(session, EngineStatus::ClosingData);
+    CloseDataConnection(session);
+    ClearRestart(session);
+    session.replyPending = true;
+    int code = ReadReply(session);
+    if (code < 0) code = CompletionReplyFailed(session);
+    SetStatus(session, EngineStatus::Idle);
+    if (session.listingOpen) {
+        session.listingOpen = false;
+        std::string_view letter = kTypeLetters[static_cast<std::size_t>(session.fileType)];
+        Exchange reply = RunCommand(session, "TYPE", letter);
+        if (reply.code != 200) return Fail(fileErrorInvalidServerResponse);
+    }
+    return code;
+}
+
+void AbandonTransfer(FtpSession& session) {
+    bool cancelled = session.cancelRequested;
+    {
+        ErrorKeeper keeper;
+        SetStatus(session, EngineStatus::ClosingData);
+        if (cancelled && session.dataDirection != kDirectionReceive && session.dataSocket.valid()) {
+            FlushDataBuffer(session, true, true);
+        }
+        CloseDataConnection(session);
+        ClearRestart(session);
+        session.listingOpen = false;
+        session.cancelRequested = false;
+        Resync(session);
+        SetStatus(session, EngineStatus::Idle);
+    }
+    if (cancelled) FailCancelled(session);
+}
+
+int Resync(FtpSession& session) {
+    if (session.ioInProgress || session.dataSocket.valid()) {
+        return Fail(fileErrorOperationInProgress);
+    }
+    DrainCommandChannel(session);
+    session.ioInProgress = false;
+    session.restart = false;
+    session.replyPending = false;
+    Exchange reply = RunInternalCommand(session, "NOOP");
+    // A completion reply that came after the drain answers in NOOP's place.
+    if (reply.code != 0 && reply.code != 200) {
+        session.replyPending = true;
+        int code = ReadReply(session);
+        reply = code < 0 ? Exchange{0, LastErrorNumber()} : Exchange{code, 0};
+    }
+    if (reply.ok()) return 0;
+    return FtpReconnect(session.handle) < 0 ? -1 : 0;
+}
+
+int ReadData(FtpSession& session, char* buffer, int size) {
+    if (session.IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (size < 1) return Fail(fileErrorInvalidParameter);
+    if (session.cancelRequested) return FailCancelled(session);
+    if (session.endOfData && session.dataLength == 0 && !session.lineEnds.pendingCr) {
+        Fail(fileErrorEndOfData);
+        return 0;
+    }
+    if (CheckReadable(session) != 0) return -1;
+    if (int error = std::exchange(session.deferredReadError, 0)) return Fail(error);
+    if (!buffer) return DropBuffered(session, size);
+    int type = session.listingOpen ? FTP_FILE_TYPE_ASCII : session.fileType;
+    std::span<char> out(buffer, static_cast<std::size_t>(size));
+    std::size_t copied = 0;
+    while (copied < out.size()) {
+        if (session.dataLength == 0 && FillDataBuffer(session) < 0) {
+            int error = LastErrorNumber();
+            if (error == fileErrorEndOfData) {
+                copied += FinishDecode(session.lineEnds, out.subspan(copied));
+            } else if (copied > 0) {
+                session.deferredReadError = error;
+            }
+            if (copied > 0) break;
+            return error == fileErrorEndOfData ? 0 : -1;
+        }
+        std::span<const char> in(session.dataBuffer.data() + session.dataPosition,
+                                 session.dataLength);
+        DecodeResult result = DecodeData(type, session.lineEnds, in, out.subspan(copied),
+                                         type != FTP_FILE_TYPE_IMAGE);
+        session.dataPosition += result.consumed;
+        session.dataLength -= result.consumed;
+        copied += result.produced;
+        if (result.lineEnded || (result.consumed == 0 && result.produced == 0)) break;
+    }
+    RepostRead(session);
+    return static_cast<int>(copied);
+}
+
+int WriteData(FtpSession& session, const char* data, int size) {
+    if (session.IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (!data || size < 1) return Fail(fileErrorInvalidParameter);
+    if (session.cancelRequested) return FailCancelled(session);
+    if (CheckWritable(session) != 0) return -1;
+    bool blocking = session.asyncWindow == nullptr;
+    std::span<const char> in(data, static_cast<std::size_t>(size));
+    std::size_t taken = 0;
+    while (taken < in.size()) {
+        std::size_t used = session.dataPosition + session.dataLength;
+        std::span<char> space(session.dataBuffer.data() + used, session.dataBuffer.size() - used);
+        EncodeResult result =
+            EncodeData(session.fileType, session.lineEnds, in.subspan(taken), space);
+        taken += result.consumed;
+        session.dataLength += result.produced;
+        if (taken == in.size()) break;
+        std::size_t before = session.dataLength;
+        if (FlushDataBuffer(session, blocking) != 0) return -1;
+        if (!blocking && session.dataLength == before) return static_cast<int>(taken);
+    }
+    if (FlushDataBuffer(session, blocking) != 0) return -1;
+    return size;
+}
+
+}  // namespace ftp
+
+using namespace ftp;
+
+extern "C" {
+
+int FtpBeginTransfer(FtpClient client, const char* remoteFile, int mode, uint64_t restartOffset) {
+    SessionRef session = LookupSession(client);
+    if (!session) return -1;
+    if (!session->dataSocket.valid()) {
+        // A raw transfer has no local file of its own.
+        session->transfer.localFile.Wipe();
+        session->transfer.remoteFile.AssignTruncated(remoteFile ? remoteFile : "");
+        session->transfer.fileSize = 0;
+    }
+    return BeginTransfer(*session, remoteFile ? remoteFile : "", mode, restartOffset);
+}
+
+int FtpEndTransfer(FtpClient client) {
+    SessionRef session = LookupSession(client);
+    if (!session) return -1;
+    return EndTransfer(*session);
+}
+
+int FtpRead(FtpClient client, void* buffer, int size) {
+    SessionRef session = LookupSession(client);
+    if (!session) return -1;
+    return ReadData(*session, static_cast<char*>(buffer), size);
+}
+
+int FtpWrite(FtpClient client, const void* buffer, int size) {
+    SessionRef session = LookupSession(client);
+    if (!session) return -1;
+    return WriteData(*session, static_cast<const char*>(buffer), size);
+}
+
+int FtpSetBufferSize(FtpClient client, int size) {
+    SessionRef session = LookupSession(client);
+    if (!session) return -1;
+    return SetDataBufferSize(*session, size < 0 ? 0 : static_cast<std::size_t>(size));
+}
+
+int FtpGuessFileType(FtpClient client, const char* name, BOOL sniff) {
+    SessionRef session = LookupSession(client);
+    if (!session) return -1;
+    if (!name || name[0] == '\0') return Fail(fileErrorInvalidFileName);
+    return GuessFileTypeOfName(name, sniff != FALSE, session->defaultFileType);
+}
+
+}  // extern "C"

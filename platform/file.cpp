@@ -1,0 +1,152 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+namespace platform {
+namespace {
+
+struct ErrnoMapping {
+    int errnoValue;
+    int systemError;
+};
+
+constexpr ErrnoMapping kErrnoMappings[] = {
+    {ENOENT, kFileErrorNotFound},          {ENOTDIR, kFileErrorPathNotFound},
+    {EACCES, kFileErrorAccessDenied},      {EPERM, kFileErrorAccessDenied},
+    {EISDIR, kFileErrorAccessDenied},      {EROFS, kFileErrorAccessDenied},
+    {ETXTBSY, kFileErrorSharingViolation}, {ENOSPC, kFileErrorDiskFull},
+    {EDQUOT, kFileErrorDiskFull},          {EFBIG, kFileErrorDiskFull},
+    {ENAMETOOLONG, kFileErrorInvalidName},
+};
+
+int OpenFlags(FileAccess access, FileDisposition disposition) {
+    int flags = O_CLOEXEC | (access == FileAccess::Read ? O_RDONLY : O_RDWR);
+    switch (disposition) {
+        case FileDisposition::OpenExisting:
+            break;
+        case FileDisposition::OpenAlways:
+            flags |= O_CREAT;
+            break;
+        case FileDisposition::CreateAlways:
+            flags |= O_CREAT | O_TRUNC;
+            break;
+    }
+    return flags;
+}
+
+}  // namespace
+
+int FileErrorFromErrno(int error) {
+    if (error == 0) return 0;
+    for (const ErrnoMapping& mapping : kErrnoMappings) {
+        if (mapping.errnoValue == error) return mapping.systemError;
+    }
+    return kFileErrorGeneral;
+}
+
+LocalFile::LocalFile(LocalFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), error_(other.error_) {}
+
+LocalFile& LocalFile::operator=(LocalFile&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = std::exchange(other.fd_, -1);
+        error_ = other.error_;
+    }
+    return *this;
+}
+
+int LocalFile::Open(const std::string& path, FileAccess access, FileDisposition disposition) {
+    Close();
+    if (path.empty()) return error_ = kFileErrorNotFound;
+    int fd = ::open(path.c_str(), OpenFlags(access, disposition), 0644);
+    if (fd < 0) return error_ = FileErrorFromErrno(errno);
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        return error_ = kFileErrorAccessDenied;
+    }
+    fd_ = fd;
+    return error_ = 0;
+}
+
+void LocalFile::Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+std::int64_t LocalFile::Read(void* buffer, std::size_t size) {
+    for (;;) {
+        ssize_t got = ::read(fd_, buffer, size);
+        if (got >= 0) return got;
+        if (errno != EINTR) {
+            error_ = FileErrorFromErrno(errno);
+            return -1;
+        }
+    }
+}
+
+bool LocalFile::Write(const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t written = ::write(fd_, bytes, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            error_ = written < 0 ? FileErrorFromErrno(errno) : kFileErrorDiskFull;
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool LocalFile::Seek(std::uint64_t offset) {
+    if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0) return true;
+    error_ = FileErrorFromErrno(errno);
+    return false;
+}
+
+bool LocalFile::SeekToEnd() {
+    if (::lseek(fd_, 0, SEEK_END) >= 0) return true;
+    error_ = FileErrorFromErrno(errno);
+    return false;
+}
+
+std::int64_t LocalFile::Size() const {
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) return -1;
+    return static_cast<std::int64_t>(info.st_size);
+}
+
+bool LocalFile::Truncate(std::uint64_t size) {
+    if (::ftruncate(fd_, static_cast<off_t>(size)) == 0) return true;
+    error_ = FileErrorFromErrno(errno);
+    return false;
+}
+
+std::int64_t FileSizeOf(const std::string& path, int* error) {
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0) {
+        if (error) *error = path.empty() ? kFileErrorNotFound : FileErrorFromErrno(errno);
+        return -1;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        if (error) *error = kFileErrorAccessDenied;
+        return -1;
+    }
+    if (error) *error = 0;
+    return static_cast<std::int64_t>(info.st_size);
+}
+
+bool FileExists(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+}  // namespace platform

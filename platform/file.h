@@ -1,0 +1,66 @@
+// Local files with 64-bit sizes and offsets, as the engines need them for
+// transfers: open by disposition, read, write, seek, size and truncate. Errors
+// are reported as system error numbers (2 file not found, 3 path not found,
+// 5 access denied, ...), so callers map them the way they would on Windows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+constexpr int kFileErrorNotFound = 2;
+constexpr int kFileErrorPathNotFound = 3;
+constexpr int kFileErrorAccessDenied = 5;
+constexpr int kFileErrorSharingViolation = 32;
+constexpr int kFileErrorDiskFull = 112;
+constexpr int kFileErrorInvalidName = 123;
+constexpr int kFileErrorGeneral = 31;
+
+enum class FileDisposition {
+    OpenExisting,  // fails when the file does not exist
+    OpenAlways,    // opens, or creates an empty file
+    CreateAlways,  // creates, or truncates an existing file
+};
+
+enum class FileAccess { Read, ReadWrite };
+
+class LocalFile {
+  public:
+    LocalFile() = default;
+    ~LocalFile() { Close(); }
+    LocalFile(LocalFile&& other) noexcept;
+    LocalFile& operator=(LocalFile&& other) noexcept;
+    LocalFile(const LocalFile&) = delete;
+    LocalFile& operator=(const LocalFile&) = delete;
+
+    // 0, or the system error number.
+    int Open(const std::string& path, FileAccess access, FileDisposition disposition);
+    void Close();
+    bool valid() const { return fd_ >= 0; }
+
+    // Bytes read (0 at the end), or -1 with error() set.
+    std::int64_t Read(void* buffer, std::size_t size);
+    // True when every byte was written.
+    bool Write(const void* data, std::size_t size);
+    bool Seek(std::uint64_t offset);
+    bool SeekToEnd();
+    // The size, or -1.
+    std::int64_t Size() const;
+    bool Truncate(std::uint64_t size);
+    int error() const { return error_; }
+
+  private:
+    int fd_ = -1;
+    int error_ = 0;
+};
+
+// The size of a file by name, or -1 with *error (when given) set.
+std::int64_t FileSizeOf(const std::string& path, int* error = nullptr);
+bool FileExists(const std::string& path);
+
+// The system error number of an errno value.
+int FileErrorFromErrno(int error);
+
+}  // namespace platform

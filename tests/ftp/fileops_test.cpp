@@ -1,0 +1,721 @@
+// File operations against scripted peers: which command each operation picks,
+// how refusals teach the session's feature mask, the fallbacks, the formats of
+// times, modes and digests, and the status listings of several systems.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "ftp/fileops.h"
+#include "ftp/ftp.h"
+#include "ftp/tables.h"
+#include "resources/errors.h"
+#include "support/scripted_peer.h"
+
+namespace {
+
+using testsupport::PeerScript;
+using testsupport::ScriptedPeer;
+namespace fs = std::filesystem;
+
+constexpr int kTimeout = 5;
+constexpr const char* kLoginCommands = "USER bob|PASS pw|PWD|SYST|FEAT|TYPE I|";
+constexpr const char* kUnixSyst = "215 UNIX Type: L8\r\n";
+constexpr const char* kNoFeatures = "211 No features\r\n";
+
+DWORD Code(int number) {
+    return MakeErrorCode(number);
+}
+
+// A session logged in with the given SYST and FEAT answers; the caller adds
+// the commands under test, and the script ends with QUIT.
+PeerScript LoggedIn(const std::string& syst = kUnixSyst, const std::string& feat = kNoFeatures) {
+    PeerScript script;
+    script.Send("220 ready\r\n")
+        .Reply("USER bob", "331 Password?\r\n")
+        .Reply("PASS pw", "230 Welcome\r\n")
+        .Reply("PWD", "257 \"/home/bob\"\r\n")
+        .Reply("SYST", syst)
+        .Reply("FEAT", feat)
+        .Reply("TYPE I", "200 Binary\r\n");
+    return script;
+}
+
+PeerScript& Quit(PeerScript& script) {
+    return script.Reply("QUIT", "221 Bye\r\n");
+}
+
+std::string StatusReply(const std::string& line) {
+    return "213-Status follows:\r\n" + line + "\r\n213 End of status\r\n";
+}
+
+// TZ for the duration of a test (the platform reads it at every conversion).
+class ScopedTimeZone {
+  public:
+    explicit ScopedTimeZone(const char* zone) {
+        if (const char* old = std::getenv("TZ")) saved_ = old, hadOne_ = true;
+        setenv("TZ", zone, 1);
+    }
+    ~ScopedTimeZone() {
+        if (hadOne_)
+            setenv("TZ", saved_.c_str(), 1);
+        else
+            unsetenv("TZ");
+    }
+
+  private:
+    std::string saved_;
+    bool hadOne_ = false;
+};
+
+std::string TimeText(const SYSTEMTIME& t) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
+                  t.wHour, t.wMinute, t.wSecond);
+    return text;
+}
+
+class FileOpsTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_EQ(FtpInitialize(nullptr), 1); }
+    void TearDown() override {
+        FtpUninitialize();
+        if (!tempDir_.empty()) fs::remove_all(tempDir_);
+    }
+
+    FtpClient Open(const ScriptedPeer& peer) {
+        FtpClient client = FtpConnect("127.0.0.1", peer.port(), "bob", "pw", kTimeout, 0, nullptr);
+        EXPECT_NE(client, INVALID_CLIENT) << std::hex << FtpGetLastError();
+        return client;
+    }
+
+    // Disconnects and returns the commands after the login.
+    static std::string Finish(FtpClient client, ScriptedPeer& peer) {
+        EXPECT_EQ(FtpDisconnect(client), 0);
+        EXPECT_EQ(peer.Finish(), "");
+        std::string transcript = peer.Transcript();
+        std::string login = kLoginCommands;
+        EXPECT_EQ(transcript.substr(0, login.size()), login);
+        return transcript.substr(std::min(login.size(), transcript.size()));
+    }
+
+    std::string LocalFile(const std::string& content) {
+        if (tempDir_.empty()) {
+            tempDir_ = fs::temp_directory_path() /
+                       ("fileops-test-" + std::to_string(::getpid()) + "-" +
+                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+            fs::create_directories(tempDir_);
+        }
+        fs::path path = tempDir_ / ("local" + std::to_string(++files_) + ".bin");
+        std::ofstream(path, std::ios::binary) << content;
+        return path.string();
+    }
+
+    fs::path tempDir_;
+    int files_ = 0;
+};
+
+// ---- Status ------------------------------------------------------------------
+
+TEST_F(FileOpsTest, StatusComesFromMlstFactsWithTheNameAskedFor) {
+    PeerScript script = LoggedIn(kUnixSyst, "211-Features:\r\n MLST type*;size*;\r\n211 End\r\n");
+    const std::string mlst =
+        "250-Listing hello.txt\r\n modify=20200102030405;perm=adfrw;size=4294967310;type=file;"
+        "unix.mode=0644;unix.uid=1000;unix.gid=100; /home/bob/hello.txt\r\n250 End\r\n";
+    script.Reply("MLST hello.txt", mlst).Reply("MLST hello.txt", mlst);
+    Quit(script);
+    ScriptedPeer peer(script);
+    FtpClient client = Open(peer);
+
+    FtpDirectoryEntry entry{};
+    ASSERT_EQ(FtpGetFileInfo(client, "hello.txt", &entry), 1) << std::hex << FtpGetLastError();
+    EXPECT_STREQ(entry.name, "hello.txt");
+    EXPECT_EQ(entry.size, 4294967310u);
+    EXPECT_EQ(entry.permissions, 0644u);
+    EXPECT_STREQ(entry.owner, "1000");
+    EXPECT_STREQ(entry.group, "100");
+    EXPECT_EQ(entry.directory, 0);
+    EXPECT_EQ(TimeText(entry.date), "2020-01-02 03:04:05");
+
+    // The control's copy keeps the low 32 bits of the size.
+    FtpFileStatus status{};
+    ASSERT_EQ(FtpGetFileStatus(client, "hello.txt", &status), 1);
+    EXPECT_EQ(status.size, 14u);
+    EXPECT_STREQ(status.name, "hello.txt");
+    EXPECT_EQ(status.permissions, 0644u);
+
+    // Wildcards are refused before any command.
+    EXPECT_EQ(FtpGetFileStatus(client, "*.txt", &status), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorInvalidFileName));
+    EXPECT_EQ(Finish(client, peer), "MLST hello.txt|MLST hello.txt|QUIT");
+    EXPECT_EQ(FtpGetFileInfo(client, "x", &entry), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorInvalidHandle));
+}
+
+TEST_F(FileOpsTest, RefusedCommandsAreLearnedAndTheStatusListingTakesOver) {
+    ScopedTimeZone zone("TST-3");  // three hours east of UTC, no daylight saving
+    PeerScript script =
+        LoggedIn(kUnixSyst, "211-Features:\r\n MDTM\r\n MLST size*;\r\n211 End\r\n");
+    script.Reply("MDTM a.txt", "502 Command not implemented.\r\n")
+        .Reply("MLST a.txt", "500 Unknown command.\r\n")
+        .Reply("STAT a.txt", StatusReply("-rw-r--r--    1 bob   staff      42 Mar 05  2021 a.txt"))
+        .Reply("STAT a.txt", StatusReply("-rw-r--r--    1 bob   staff      42 Mar 05  2021 a.txt"))
+        .Reply("STAT a.txt", "504 Not for this argument.\r\n");
+    Quit(script);
+    ScriptedPeer peer(script);
+    FtpClient client = Open(peer);
+    DWORD before = FtpGetFeatures(client);
+    ASSERT_TRUE(before & ftp::kFeatureMdtm);
+    ASSERT_TRUE(before & ftp::kFeatureMlst);
+    ASSERT_TRUE(before & ftp::kFeatureStat);
+
+    // A listed date is the server's local time; the caller asked for UTC.
+    SYSTEMTIME time{};
+    EXPECT_EQ(FtpGetFileTime(client, "a.txt", &time, FALSE), 213);
+    EXPECT_EQ(TimeText(time), "2021-03-04 21:00:00");
+    DWORD learned = FtpGetFeatures(client);
+    EXPECT_FALSE(learned & ftp::kFeatureMdtm);
+    EXPECT_FALSE(learned & ftp::kFeatureMlst);
+    EXPECT_TRUE(learned & ftp::kFeatureStat);
+    EXPECT_EQ(learned | ftp::kFeatureMdtm | ftp::kFeatureMlst, before);
+
+    // The next query goes straight to STAT; local time as listed.
+    EXPECT_EQ(FtpGetFileTime(client, "a.txt", &time, TRUE), 213);
+    EXPECT_EQ(TimeText(time), "2021-03-05 00:00:00");
+
+    // A refused STAT leaves nothing to ask.
+    EXPECT_EQ(FtpGetFileTime(client, "a.txt", &time, TRUE), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFeatureNotSupported));
+    EXPECT_FALSE(FtpGetFeatures(client) & ftp::kFeatureStat);
+    FtpDirectoryEntry entry{};
+    EXPECT_EQ(FtpGetFileInfo(client, "a.txt", &entry), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFeatureNotSupported));
+    DWORD permissions = 0;
+    EXPECT_EQ(FtpGetFilePermissions(client, "a.txt", &permissions), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFeatureNotSupported));
+    EXPECT_EQ(Finish(client, peer), "MDTM a.txt|MLST a.txt|STAT a.txt|STAT a.txt|STAT a.txt|QUIT");
+}
+
+TEST_F(FileOpsTest, MdtmTimesAreUtcWithOrWithoutFractions) {
+    ScopedTimeZone zone("TST-3");
+    PeerScript script = LoggedIn(kUnixSyst, "211-Features:\r\n MDTM\r\n211 End\r\n");
+    script.Reply("MDTM a", "213 20200102030405\r\n")
+        .Reply("MDTM a", "213 20200102030405.123\r\n")
+        .Reply("MDTM b", "213 19991231233000\r\n")
+        .Reply("MDTM c", "213 2020010203040x\r\n")
+        .Reply("MDTM d", "213 2020130203040599\r\n")
+        .Reply("MDTM e", "550 e: No such file or directory\r\n");
+    Quit(script);
+    ScriptedPeer peer(script);
+    FtpClient client = Open(peer);
+
+    SYSTEMTIME time{};
+    EXPECT_EQ(FtpGetFileTime(client, "a", &time, FALSE), 213);
+    EXPECT_EQ(TimeText(time), "2020-01-02 03:04:05");
+    EXPECT_EQ(time.wDayOfWeek, 4);  // a Thursday
+    EXPECT_EQ(FtpGetFileTime(client, "a", &time, TRUE), 213);
+    EXPECT_EQ(TimeText(time), "2020-01-02 06:04:05");
+    EXPECT_EQ(FtpGetFileTime(client, "b", &time, TRUE), 213);
+    EXPECT_EQ(TimeText(time), "2000-01-01 02:30:00");
+
+    EXPECT_EQ(FtpGetFileTime(client, "c", &time, FALSE), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorUnexpectedServerResponse));
+    EXPECT_EQ(TimeText(time), "0000-00-00 00:00:00");
+    EXPECT_EQ(FtpGetFileTime(client, "d", &time, FALSE), -1);  // month 13
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorUnexpectedServerResponse));
+    // A missing file is not a missing command.
+    EXPECT_EQ(FtpGetFileTime(client, "e", &time, FALSE), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileNotFound));
+    EXPECT_TRUE(FtpGetFeatures(client) & ftp::kFeatureMdtm);
+
+    EXPECT_EQ(Finish(client, peer), "MDTM a|MDTM a|MDTM b|MDTM c|MDTM d|MDTM e|QUIT");
+}
+
+TEST_F(FileOpsTest, MlstDatesAreUtcWhenMdtmIsMissing) {
+    ScopedTimeZone zone("TST-3");
+    PeerScript script =
+        LoggedIn(kUnixSyst, "211-Features:\r\n MLST modify*;\r\n MFMT\r\n211 End\r\n");
+    script.Reply("MLST a", "250-Listing a\r\n modify=20200102030405;type=file; a\r\n250 End\r\n");
+    Quit(script);
+    ScriptedPeer peer(script);
+    FtpClient client = Open(peer);
+    ASSERT_FALSE(FtpGetFeatures(client) & ftp::kFeatureMdtm);
+    SYSTEMTIME time{};
+    EXPECT_EQ(FtpGetFileTime(client, "a", &time, TRUE), 213);
+    EXPECT_EQ(TimeText(time), "2020-01-02 06:04:05");
+    EXPECT_EQ(Finish(client, peer), "MLST a|QUIT");
+}
+
+// ---- Setting times and modes ------------------------------------------------------
+
+TEST_F(FileOpsTest, SetTimeFallsBackFromMfmtToMdtmToSiteUtime) {
+    PeerScript script = LoggedIn();
+    script.Reply("MFMT 20240102030405 a.txt", "500 Unknown command.\r\n")
+        .Reply("MDTM 20240102030405 a.txt", "550 20240102030405 a.txt: No such file\r\n")
+        .Reply("SITE UTIME 20240102030405 a.txt", "200 UTIME command successful\r\n")
+        .Reply("MDTM 20240102030405 a.txt", "213 File modification time set.\r\n")
+        .Reply("MDTM 20240102030405 b", "502 Not implemented\r\n")
+        .Reply("SITE UTIME 20240102030405 b", "501 Bad arguments\r\n");
+    Quit(script);
+    ScriptedPeer peer(script);
+    FtpClient client = Open(peer);
+    DWORD timeCommands = ftp::kFeatureMfmt | ftp::kFeatureMdtm | ftp::kFeatureUtime;
+    FtpSetFeatures(client, ftp::kDefaultFeatures | timeCommands);
+
+    SYSTEMTIME time{};
+    time.wYear = 2024, time.wMonth = 1, time.wDay = 2, time.wHour = 3, time.wMinute = 4;
+    time.wSecond = 5;
+    EXPECT_EQ(FtpSetFileTime(client, "a.txt", &time), 200);
+    DWORD features = FtpGetFeatures(client);
+    EXPECT_FALSE(features & ftp::kFeatureMfmt);
+    EXPECT_TRUE(features & ftp::kFeatureMdtm);  // a 550 says nothing about the command
+    EXPECT_TRUE(features & ftp::kFeatureUtime);
+
+    EXPECT_EQ(FtpSetFileTime(client, "a.txt", &time), 213);
+    EXPECT_EQ(FtpSetFileTime(client, "b", &time), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFeatureNotSupported));
+    EXPECT_EQ(FtpGetFeatures(client) & timeCommands, 0u);
+    // Nothing is left to try: no command goes out.
+    EXPECT_EQ(FtpSetFileTime(client, "b", &time), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFeatureNotSupported));
+
+    EXPECT_EQ(Finish(client, peer),
+              "MFMT 20240102030405 a.txt|MDTM 20240102030405 a.txt|"
+              "SITE UTIME 20240102030405 a.txt|MDTM 20240102030405 a.txt|"
+              "MDTM 20240102030405 b|SITE UTIME 20240102030405 b|QUIT");
+}
+
+TEST_F(FileOpsTest, SiteChmodWritesTheModeInOctalAndLearnsARefusal) {
+    PeerScript script = LoggedIn();
+    script.Reply("SITE CHMOD 755 a.txt", "200 SITE CHMOD command successful\r\n")
+        .Reply("SITE CHMOD 007 with space.txt", "200 SITE CHMOD command successful\r\n")
+        .Reply("SITE CHMOD 4750 c", "200 SITE CHMOD command successful\r\n")
+        .Reply("SITE CHMOD 644 d", "550 d: Operation not permitted\r\n")
+        .Reply("SITE CHMOD 644 e", "502 Unknown SITE command\r\n");
+    Quit(script);
+    ScriptedPeer peer(script);
+    FtpClient client = Open(peer);
+
+    EXPECT_EQ(FtpSetFilePermissions(client, "a.txt", 0x1ED), 200);
+    EXPECT_EQ(FtpSetFilePermissions(client, "with space.txt", 0x7), 200);
+    EXPECT_EQ(FtpSetFilePermissions(client, "c", 04750), 200);
+    EXPECT_EQ(FtpSetFilePermissions(client, "d", 0644), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorAccessDenied));
+    EXPECT_TRUE(FtpGetFeatures(client) & ftp::kFeatureChmod);
+    EXPECT_EQ(FtpSetFilePermissions(client, "e", 0644), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFeatureNotSupported));
+    EXPECT_FALSE(FtpGetFeatures(client) & ftp::kFeatureChmod);
+    EXPECT_TRUE(FtpGetFeatures(client) & ftp::kFeatureSite);
+    EXPECT_EQ(FtpSetFilePermissions(client, "f", 0644), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFeatureNotSupported));
+    EXPECT_EQ(Finish(client, peer),
+              "SITE CHMOD 755 a.txt|SITE CHMOD 007 with space.txt|SITE CHMOD 4750 c|"
+              "SITE CHMOD 644 d|SITE CHMOD 644 e|QUIT");
+}
+
+// ---- Status listings --------------------------------------------------------------
+
+TEST_F(FileOpsTest, PermissionsComeFromTheStatusListingPastItsTotalLine) {
+    PeerScript script = LoggedIn();
+    script.Reply("STAT run.sh",
+                 "211-Status of run.sh:\r\n total 8\r\n -rwxr-x---   1 bob staff  120 Jan 02  "
+                 "2020 run.sh\r\n211 End of status\r\n");
+    Quit(script);
+    ScriptedPeer peer(script);
+    FtpClient client = Open(peer);
+    DWORD permissions = 0;
+    EXPECT_EQ(FtpGetFilePermissions(client, "run.sh", &permissions), 211);
+    EXPECT_EQ(permissions, 0750u);
+    EXPECT_EQ(Finish(client, peer), "STAT run.sh|QUIT");
+}
+
+TEST_F(FileOpsTest, StatusFollowsSymbolicLinksToTheirTargets) {
+    PeerScript script = LoggedIn();
+    script
+        .Reply("STAT sub/link",
+               StatusReply("lrwxrwxrwx 1 bob staff 9 Jan 02 2020 link -> hello.txt"))
+        .Reply("STAT sub/hello.txt", StatusReply("-rw-r----- 1 bob staff 14 Jan 02 2020 hello.txt"))
+        .Reply("STAT abs", StatusReply("lrwxrwxrwx 1 bob staff 9 Jan 02 2020 abs -> /etc/motd"))
+        .Reply("STAT /etc/motd", StatusReply("-rw-r--r-- 1 root root 286 Jan 02 2020 motd"));
+    // A link to itself ends after a bounded number of steps, as the link.
+    for (int i = 0; i < 9; ++i)
+        script.Reply("STAT loop", StatusReply("lrwxrwxrwx 1 bob staff 4 Jan 02 2020 loop -> loop"));
+    Quit(script);
+    ScriptedPeer peer(script);
+    FtpClient client = Open(peer);
+
+    FtpDirectoryEntry entry{};
+    ASSERT_EQ(FtpGetFileInfo(client, "sub/link", &entry), 1) << std::hex << FtpGetLastError();
+    EXPECT_STREQ(entry.name, "sub/link");
+    EXPECT_EQ(entry.size, 14u);
+    EXPECT_EQ(entry.permissions, 0640u);
+    EXPECT_EQ(entry.directory, 0);
+    ASSERT_EQ(FtpGetFileInfo(client, "abs", &entry), 1);
+    EXPECT_EQ(entry.size, 286u);
+    EXPECT_STREQ(entry.owner, "root");
+    ASSERT_EQ(FtpGetFileInfo(client, "loop", &entry), 1);
+    EXPECT_EQ(entry.permissions, 0777u | FTP_PERM_SYMLINK);
+    EXPECT_EQ(entry.directory, 1);  // links are flagged as directories
+    std::string loops;
+    for (int i = 0; i < 9; ++i)
+        loops += "STAT loop|";
+    EXPECT_EQ(Finish(client, peer),
+              "STAT sub/link|STAT sub/hello.txt|STAT abs|STAT /etc/motd|" + loops + "QUIT");
+}
+
+TEST_F(FileOpsTest, UnreadableStatusRepliesSayWhy) {
+    PeerScript script = LoggedIn();
+    script.Reply("STAT nosuch", StatusReply(" nosuch: No such file or directory"))
+        .Reply("STAT gone", StatusReply("File not found"))
+        .Reply("STAT one-line", "213 nothing to list\r\n")
+        .Reply("STAT garbage", StatusReply("%%% ### !!!"))
+        .Reply("STAT facts", StatusReply(" type=file;size=5; facts"))
+        .Reply("STAT later", "450 Busy\r\n")
+        .Reply("STAT empty", "213-Status follows:\r\n213 End of status\r\n")
+        .Reply("STAT refused", "450 refused: No such file or directory\r\n");
+    Quit(script);
+    ScriptedPeer peer(script);
+    FtpClient client = Open(peer);
+    FtpDirectoryEntry entry{};
+    EXPECT_EQ(FtpGetFileInfo(client, "nosuch", &entry), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileNotFound));
+    EXPECT_EQ(FtpGetFileInfo(client, "gone", &entry), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileNotFound));
+    EXPECT_EQ(FtpGetFileInfo(client, "one-line", &entry), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorUnknownDirectoryFormat));
+    EXPECT_EQ(FtpGetFileInfo(client, "garbage", &entry), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorUnknownDirectoryFormat));
+    ASSERT_EQ(FtpGetFileInfo(client, "facts", &entry), 1);
+    EXPECT_EQ(entry.size, 5u);
+    EXPECT_EQ(FtpGetFileInfo(client, "later", &entry), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorRemoteFileUnavailable));
+    // Nothing listed, or a refusal that names the reason: the file is missing.
+    EXPECT_EQ(FtpGetFileInfo(client, "empty", &entry), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileNotFound));
+    EXPECT_EQ(FtpGetFileInfo(client, "refused", &entry), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileNotFound));
+    EXPECT_TRUE(FtpGetFeatures(client) & ftp::kFeatureStat);
+    Finish(client, peer);
+}
+
+struct SystemListing {
+    const char* label;
+    const char* systReply;
+    const char* name;
+    std::vector<std::string> lines;  // the status reply's listing lines
+    uint64_t size;
+    uint32_t permissions;
+    const char* owner;
+    const char* group;
+    int directory;
+    const char* date;  // as listed (local time)
+    uint32_t version;
+};
+
+void PrintTo(const SystemListing& listing, std::ostream* out) {
+    *out << listing.label;
+}
+
+class StatusListingTest : public FileOpsTest,
+                          public ::testing::WithParamInterface<SystemListing> {};
+
+TEST_P(StatusListingTest, ParsesTheServersLayout) {
+    const SystemListing& listing = GetParam();
+    std::string reply = "213-Status of " + std::string(listing.name) + ":\r\n";
+    for (const std::string& line : listing.lines)
+        reply += line + "\r\n";
+    reply += "213 End of status\r\n";
+    PeerScript script = LoggedIn(std::string(listing.systReply) + "\r\n");
+    script.Reply(std::string("STAT ") + listing.name, reply);
+    Quit(script);
+    ScriptedPeer peer(script);
+    FtpClient client = Open(peer);
+    // Some system types give up STAT; these servers are known to have it.
+    FtpSetFeatures(client, FtpGetFeatures(client) | ftp::kFeatureStat);
+
+    FtpDirectoryEntry entry{};
+    ASSERT_EQ(FtpGetFileInfo(client, listing.name, &entry), 1) << std::hex << FtpGetLastError();
+    EXPECT_STREQ(entry.name, listing.name);
+    EXPECT_EQ(entry.size, listing.size);
+    EXPECT_EQ(entry.permissions, listing.permissions);
+    EXPECT_STREQ(entry.owner, listing.owner);
+    EXPECT_STREQ(entry.group, listing.group);
+    EXPECT_EQ(entry.directory, listing.directory);
+    EXPECT_EQ(entry.version, listing.version);
+    EXPECT_EQ(TimeText(entry.date).substr(0, 16), listing.date);
+    EXPECT_EQ(Finish(client, peer), std::string("STAT ") + listing.name + "|QUIT");
+}
+
+constexpr uint32_t SterlingBit(char letter) {
+    return 1u << (letter - 'A');
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Systems, StatusListingTest,
+    ::testing::Values(
+        SystemListing{"MsDosFile",
+                      "215 Windows_NT",
+                      "report.exe",
+                      {"03-15-99  02:05PM                 1234 report.exe"},
+                      1234,
+                      0x124 | 0x49,
+                      "",
+                      "",
+                      0,
+                      "1999-03-15 14:05",
+                      0},
+        SystemListing{"MsDosDirectory",
+                      "215 MS-DOS",
+                      "Docs",
+                      {"01-02-2020  03:04AM       <DIR>          Docs"},
+                      0,
+                      0x1B6,
+                      "",
+                      "",
+                      1,
+                      "2020-01-02 03:04",
+                      0},
+        SystemListing{"Vms",
+                      "215 VMS V7.3 is the operating system",
+                      "LOGIN.COM",
+                      {"LOGIN.COM;2   1/3   16-NOV-1999 14:01:22  [STAFF,JOHN]  (RWED,RWED,RE,)"},
+                      512,
+                      0750,
+                      "JOHN",
+                      "STAFF",
+                      0,
+                      "1999-11-16 14:01",
+                      2},
+        SystemListing{"VmsNameOnItsOwnLine",
+                      "215 VMS V7.3",
+                      "A_VERY_LONG_FILE_NAME_INDEED.TXT",
+                      {"A_VERY_LONG_FILE_NAME_INDEED.TXT;12",
+                       "        10/12     3-MAR-2001 09:15:00  [STAFF,JOHN]  (RWED,RWED,R,R)"},
+                      5120,
+                      0744,
+                      "JOHN",
+                      "STAFF",
+                      0,
+                      "2001-03-03 09:15",
+                      12},
+        SystemListing{"NetWare",
+                      "215 NETWARE Type: L8",
+                      "cx.exe",
+                      {"-[RWCEAFMS] rhesus             214059       Oct 20  2023    cx.exe"},
+                      214059,
+                      0x1A4 | 0x92 | 0x124,
+                      "rhesus",
+                      "",
+                      0,
+                      "2023-10-20 00:00",
+                      0},
+        SystemListing{"Sterling",
+                      "215 This system has no name",
+                      "QUADTEST",
+                      {"-C--E-----FTP B QUA1I1      18128       41 Aug 12  2019 QUADTEST"},
+                      41,
+                      SterlingBit('C') | SterlingBit('E') | FTP_STERLING_STATUS_FTP,
+                      "B QUA1I1",
+                      "18128",
+                      0,
+                      "2019-08-12 00:00",
+                      0}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// ---- Verification ---------------------------------------------------------------------
+
+constexpr const char* kHello = "Hello, world!\n";
+constexpr const char* kHelloMd5 = "746308829575e17c3331bbcb00c0898b";
+constexpr const char* kHelloCrc = "7B55A718";
+// A file whose CRC-32 has a leading zero digit: 01F43F93.
+constexpr const char* kLeadingZeroCrcContent = "data 301\n";
+
+TEST_F(FileOpsTest, VerifyComparesMd5AndCrcDigestsWithoutRegardToCase) {
+    PeerScript script = LoggedIn(kUnixSyst, "211-Features:\r\n XCRC\r\n XMD5\r\n211 End\r\n");
+    script.Reply("XMD5 remote.txt", std::string("250 ") + kHelloMd5 + "\r\n")
+        .Reply("XMD5 remote.txt", "250 00000000000000000000000000000000\r\n")
+        .Reply("XMD5 remote.txt", "250 \r\n")
+        .Reply("XCRC remote.txt", std::string("250 ") + kHelloCrc + " remote.txt\r\n")
+        .Reply("XCRC remote.txt", "250 7b55a719\r\n")
+        .Reply("XCRC zero.txt", "250-Computing CRC32 digest\r\n250 01f43f93\r\n")
+        .Reply("XMD5 remote.txt", "550 remote.txt: No such file\r\n");
+    Quit(script);
+    ScriptedPeer peer(script);
+    FtpClient client = Open(peer);
+    std::string local = LocalFile(kHello);
+    std::string zero = LocalFile(kLeadingZeroCrcContent);
+
+    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_DEFAULT), 1);
+    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_ALL), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileChecksumMismatch));
+    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_MD5), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileChecksumMismatch));
+    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_CRC32), 1);
+    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_CRC32), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileChecksumMismatch));
+    EXPECT_EQ(FtpVerifyFile(client, zero.c_str(), "zero.txt", FTP_VERIFY_CRC32), 1);
+    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_MD5), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorAccessDenied));
+    EXPECT_TRUE(FtpGetFeatures(client) & ftp::kFeatureXmd5);
+    EXPECT_EQ(Finish(client, peer),
+              "XMD5 remote.txt|XMD5 remote.txt|XMD5 remote.txt|XCRC remote.txt|XCRC remote.txt|"
+              "XCRC zero.txt|XMD5 remote.txt|QUIT");
+}
+
+TEST_F(FileOpsTest, VerifyWithMd5AndCrcBitsUsesCrcWhenOnlyXcrcIsOffered) {
+    PeerScript script = LoggedIn(kUnixSyst, "211-Features:\r\n XCRC\r\n211 End\r\n");
+    script.Reply("XCRC r", std::string("250 ") + kHelloCrc + "\r\n");
+    Quit(script);
+    ScriptedPeer peer(script);
+    FtpClient client = Open(peer);
+    std::string local = LocalFile(kHello);
+    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_MD5 | FTP_VERIFY_CRC32), 1);
+    // MD5 alone has no command to run.
+    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_MD5), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorOperationNotSupported));
+    EXPECT_EQ(Finish(client, peer), "XCRC r|QUIT");
+}
+
+TEST_F(FileOpsTest, VerifyLearnsARefusedDigestAndChecksTheLocalFileFirst) {
+    PeerScript script = LoggedIn(kUnixSyst, "211-Features:\r\n XMD5\r\n211 End\r\n");
+    script.Reply("XMD5 r", "502 Command not implemented\r\n");
+    Quit(script);
+    ScriptedPeer peer(script);
+    FtpClient client = Open(peer);
+    std::string local = LocalFile(kHello);
+    std::string missing = (tempDir_ / "missing.bin").string();
+
+    EXPECT_EQ(FtpVerifyFile(client, missing.c_str(), "r", FTP_VERIFY_MD5), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileNotFound));
+    std::string inMissingFolder = (tempDir_ / "nofolder" / "x").string();
+    EXPECT_EQ(FtpVerifyFile(client, inMissingFolder.c_str(), "r", FTP_VERIFY_MD5), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileNotFound));
+    EXPECT_EQ(FtpVerifyFile(client, tempDir_.c_str(), "r", FTP_VERIFY_MD5), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorAccessDenied));
+
+    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_MD5), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFeatureNotSupported));
+    EXPECT_FALSE(FtpGetFeatures(client) & ftp::kFeatureXmd5);
+    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_MD5), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorOperationNotSupported));
+    EXPECT_EQ(Finish(client, peer), "XMD5 r|QUIT");
+}
+
+TEST_F(FileOpsTest, VerifyBySizeWhenNoDigestIsOffered) {
+    PeerScript script = LoggedIn(kUnixSyst, "211-Features:\r\n SIZE\r\n211 End\r\n");
+    script.Reply("SIZE r", "213 14\r\n")
+        .Reply("SIZE r", "213 15\r\n")
+        .Reply("SIZE gone", "550 gone: No such file\r\n")
+        .Reply("SIZE r", "213 14\r\n");
+    Quit(script);
+    ScriptedPeer peer(script);
+    FtpClient client = Open(peer);
+    std::string local = LocalFile(kHello);
+    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_DEFAULT), 1);
+    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_ALL), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileSizeMismatch));
+    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "gone", FTP_VERIFY_SIZE), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileNotFound));
+    // Bits without size on a server without digests: nothing can run.
+    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_CRC32 | FTP_VERIFY_MD5), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorOperationNotSupported));
+    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_SIZE | FTP_VERIFY_MD5), 1);
+    EXPECT_EQ(Finish(client, peer), "SIZE r|SIZE r|SIZE gone|SIZE r|QUIT");
+}
+
+TEST_F(FileOpsTest, RefusedSizeFallsBackToTheStatusListing) {
+    PeerScript script = LoggedIn(kUnixSyst, "211-Features:\r\n SIZE\r\n211 End\r\n");
+    script.Reply("SIZE a.txt", "502 Command not implemented.\r\n")
+        .Reply("STAT a.txt", StatusReply("-rw-r--r-- 1 bob staff 42 Mar 05 2021 a.txt"));
+    Quit(script);
+    ScriptedPeer peer(script);
+    FtpClient client = Open(peer);
+    int64_t size = 0;
+    EXPECT_EQ(FtpGetFileSize64(client, "a.txt", &size), 213) << std::hex << FtpGetLastError();
+    EXPECT_EQ(size, 42);
+    EXPECT_FALSE(FtpGetFeatures(client) & ftp::kFeatureSize);
+    EXPECT_EQ(Finish(client, peer), "SIZE a.txt|STAT a.txt|QUIT");
+}
+
+// ---- Files and directories --------------------------------------------------------
+
+TEST_F(FileOpsTest, FileAndDirectoryCommandsAndTheirFailures) {
+    PeerScript script = LoggedIn();
+    script.Reply("DELE a.txt", "250 Delete operation successful.\r\n")
+        .Reply("DELE b.txt", "550 Delete operation failed.\r\n")
+        .Reply("RNFR old name", "350 Ready for RNTO.\r\n")
+        .Reply("RNTO new name", "250 Rename successful.\r\n")
+        .Reply("RNFR missing", "550 RNFR command failed.\r\n")
+        .Reply("RNFR odd", "250 Renamed already?\r\n")
+        .Reply("MKD dir", "257 \"/home/bob/dir\" created\r\n")
+        .Reply("MKD dir", "521 \"/home/bob/dir\" directory already exists\r\n")
+        .Reply("MKD deny", "550 Create directory operation failed.\r\n")
+        .Reply("RMD dir", "250 Remove directory operation successful.\r\n")
+        .Reply("RMD dir", "550 Remove directory operation failed.\r\n");
+    Quit(script);
+    ScriptedPeer peer(script);
+    FtpClient client = Open(peer);
+
+    EXPECT_EQ(FtpDeleteFile(client, "a.txt"), 250);
+    EXPECT_EQ(FtpDeleteFile(client, "b.txt"), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorAccessDenied));
+    EXPECT_EQ(FtpRenameFile(client, "old name", "new name"), 250);
+    EXPECT_EQ(FtpRenameFile(client, "missing", "x"), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorAccessDenied));
+    EXPECT_EQ(FtpRenameFile(client, "odd", "x"), 250);
+    EXPECT_EQ(FtpMakeDirectory(client, "dir"), 257);
+    EXPECT_EQ(FtpMakeDirectory(client, "dir"), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorDirectoryExists));
+    EXPECT_EQ(FtpMakeDirectory(client, "deny"), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorAccessDenied));
+    EXPECT_EQ(FtpRemoveDirectory(client, "dir"), 250);
+    EXPECT_EQ(FtpRemoveDirectory(client, "dir"), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorAccessDenied));
+
+    // Empty arguments never reach the server.
+    EXPECT_EQ(FtpDeleteFile(client, ""), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorInvalidFileName));
+    EXPECT_EQ(FtpRenameFile(client, "a", ""), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorInvalidParameter));
+    EXPECT_EQ(FtpMakeDirectory(client, ""), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorInvalidParameter));
+    EXPECT_EQ(Finish(client, peer),
+              "DELE a.txt|DELE b.txt|RNFR old name|RNTO new name|RNFR missing|RNFR odd|MKD dir|"
+              "MKD dir|MKD deny|RMD dir|RMD dir|QUIT");
+}
+
+// ---- Listing lines over a session ------------------------------------------------------
+
+TEST_F(FileOpsTest, ParsingALineTeachesTheSessionItsFormat) {
+    PeerScript script = LoggedIn();
+    Quit(script);
+    ScriptedPeer peer(script);
+    FtpClient client = Open(peer);
+    ASSERT_EQ(FtpGetDirectoryFormat(client), FTP_DIRECTORY_AUTO);
+
+    FtpDirectoryEntry entry{};
+    ASSERT_EQ(FtpParseListingLine(client, "drwxr-xr-x 2 bob staff 4096 Jan 02 2020 docs", &entry),
+              1);
+    EXPECT_STREQ(entry.name, "docs");
+    EXPECT_EQ(entry.directory, 1);
+    EXPECT_EQ(FtpGetDirectoryFormat(client), FTP_DIRECTORY_UNIX);
+    // The session now reads UNIX lines only.
+    EXPECT_EQ(FtpParseListingLine(client, "01-02-2020  03:04AM  <DIR>  Docs", &entry), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorUnknownDirectoryFormat));
+    EXPECT_EQ(FtpParseListingLine(client, "", &entry), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorUnknownDirectoryFormat));
+
+    ASSERT_EQ(FtpParseFacts(client, "type=dir;modify=20240102030405; sub dir", &entry), 1);
+    EXPECT_STREQ(entry.name, "sub dir");
+    EXPECT_EQ(entry.directory, 1);
+    EXPECT_EQ(FtpParseFacts(client, "no facts here", &entry), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorUnexpectedServerResponse));
+    EXPECT_EQ(Finish(client, peer), "QUIT");
+}
+
+}  // namespace

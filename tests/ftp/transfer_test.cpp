@@ -1,0 +1,523 @@
+// Transfers against scripted peers on loopback: passive and active data
+// connections, restart offsets beyond 4 GiB, refused commands, stalls, drops,
+// cancel from a progress handler, progress pacing and reconnects after an
+// unreadable completion reply.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ftp/ftp.h"
+#include "platform/memory.h"
+#include "platform/messages.h"
+#include "resources/errors.h"
+#include "support/scripted_peer.h"
+#include "tests/ftp/data_peer.h"
+
+namespace {
+
+using testsupport::DataPeer;
+using testsupport::DataPlan;
+using testsupport::PeerScript;
+using testsupport::ScriptedPeer;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct Progress {
+    std::uint64_t copied;
+    std::uint64_t total;
+    Clock::time_point when;
+};
+
+struct Events {
+    std::vector<Progress> progress;
+    int cancels = 0;
+    int timeouts = 0;
+    int getFile = 0;
+    bool cancelOnProgress = false;
+    FtpClient client = INVALID_CLIENT;
+};
+Events events;
+
+LRESULT HostProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != FTP_NOTIFY_MESSAGE) return DefWindowProcA(window, message, wParam, lParam);
+    switch (lParam & 0xFFFF) {
+        case FTP_EVENT_PROGRESS: {
+            FtpTransferStatus status{};
+            FtpGetTransferStatus(static_cast<FtpClient>(wParam), &status);
+            events.progress.push_back({status.bytesCopied, status.totalBytes, Clock::now()});
+            if (events.cancelOnProgress) FtpCancel(static_cast<FtpClient>(wParam));
+            break;
+        }
+        case FTP_EVENT_CANCEL:
+            ++events.cancels;
+            EXPECT_EQ(lParam >> 16, fileErrorOperationCanceled);
+            break;
+        case FTP_EVENT_TIMEOUT:
+            ++events.timeouts;
+            break;
+        case FTP_EVENT_GETFILE:
+            ++events.getFile;
+            break;
+    }
+    return 0;
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(generator() & 0xFF);
+    return bytes;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+DataPlan ReceiveAll() {
+    DataPlan plan;
+    plan.receive = true;
+    return plan;
+}
+
+DWORD Code(int number) {
+    return MakeErrorCode(number);
+}
+
+class FtpTransferTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(FtpInitialize(nullptr), 1);
+        events = Events{};
+        window_ = CreateMessageWindow(&HostProcedure, nullptr);
+        ASSERT_NE(window_, nullptr);
+        dir_ = fs::temp_directory_path() /
+               ("ft-transfer-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        DestroyWindow(window_);
+        FtpUninitialize();
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    // Logged in without commands; the connect asks PWD, SYST, FEAT and TYPE I.
+    static PeerScript LoggedIn() {
+        PeerScript script;
+        script.Send("220 ready\r\n")
+            .Reply("PWD", "257 \"/home/bob\"\r\n")
+            .Reply("SYST", "215 UNIX Type: L8\r\n")
+            .Reply("FEAT", "211-Features:\r\n SIZE\r\n REST STREAM\r\n211 End\r\n")
+            .Reply("TYPE I", "200 Binary\r\n");
+        return script;
+    }
+    FtpClient Connect(const ScriptedPeer& peer, int timeout = 5, bool passive = true) {
+        DWORD options = FTP_OPTION_NOAUTH | (passive ? FTP_OPTION_PASSIVE : 0);
+        FtpClient client =
+            FtpConnect("127.0.0.1", peer.port(), nullptr, nullptr, timeout, options, nullptr);
+        if (client != INVALID_CLIENT) {
+            FtpRegisterNotify(
+                client, window_, FTP_NOTIFY_MESSAGE,
+                FTP_EVENT_PROGRESS | FTP_EVENT_CANCEL | FTP_EVENT_TIMEOUT | FTP_EVENT_GETFILE);
+        }
+        events.client = client;
+        return client;
+    }
+
+    HWND window_ = nullptr;
+    fs::path dir_;
+};
+
+TEST_F(FtpTransferTest, PassiveDownloadIsByteExactWithPacedProgressEndingAtFull) {
+    const std::string payload = RandomBytes(600 * 1024, 1);
+    DataPeer data;
+    data.Serve({.payload = payload, .chunk = 16384, .chunkDelayMs = 30});
+    PeerScript script = LoggedIn();
+    script.Reply("SIZE data.bin", "213 " + std::to_string(payload.size()) + "\r\n")
+        .Reply("PASV", data.PasvReply())
+        .Reply("RETR data.bin", "150 Opening BINARY mode data connection\r\n")
+        .Send("226 Transfer complete\r\n")
+        .Reply("QUIT", "221 bye\r\n");
+    ScriptedPeer peer(script);
+    FtpClient client = Connect(peer);
+    ASSERT_NE(client, INVALID_CLIENT);
+
+    auto start = Clock::now();
+    ASSERT_EQ(FtpGetFile(client, (dir_ / "data.bin").c_str(), "data.bin", 0, 0), 0)
+        << std::hex << FtpGetLastError();
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_EQ(ReadFile(dir_ / "data.bin"), payload);
+    EXPECT_EQ(FtpGetResultCode(client), 226);
+    EXPECT_EQ(events.getFile, 1);
+
+    ASSERT_GE(events.progress.size(), 3u);
+    for (std::size_t i = 1; i < events.progress.size(); ++i) {
+        EXPECT_GE(events.progress[i].copied, events.progress[i - 1].copied);
+    }
+    // At most one every 250 ms, plus the first and the last.
+    EXPECT_LE(events.progress.size(), static_cast<std::size_t>(seconds * 4) + 2);
+    EXPECT_EQ(events.progress.back().copied, payload.size());
+    EXPECT_EQ(events.progress.back().total, payload.size());
+
+    FtpTransferStatus status{};
+    ASSERT_EQ(FtpGetTransferStatus(client, &status), 0);
+    EXPECT_EQ(status.bytesCopied, payload.size());
+    EXPECT_STREQ(status.remoteFile, "data.bin");
+    FtpDisconnect(client);
+    data.Join();
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(FtpTransferTest, ActiveUploadOffersAPortOfTheRangeAndDeliversEveryByte) {
+    const std::string payload = RandomBytes(100000, 2);
+    WriteFile(dir_ / "up.bin", payload);
+    DataPeer data;
+    PeerScript script = LoggedIn();
+    script.Reply("PORT 127,0,0,1,175,200", "200 PORT command successful\r\n")
+        .Call([&data](const std::string& line) {
+            data.ConnectTo(testsupport::PortOfActiveCommand(line), ReceiveAll());
+        })
+        .Reply("STOR up.bin", "150 Ok to send data\r\n")
+        .Send("226 Transfer complete\r\n")
+        .Reply("QUIT", "221 bye\r\n");
+    ScriptedPeer peer(script);
+    FtpClient client = Connect(peer, 5, false);
+    ASSERT_NE(client, INVALID_CLIENT);
+    // A range under 10 ports starts at its low end: 45000 is 175 * 256 + 200.
+    ASSERT_EQ(FtpSetActivePorts(client, 45000, 45005), 0);
+    ASSERT_EQ(FtpPutFile(client, (dir_ / "up.bin").c_str(), "up.bin", 0, 0), 0)
+        << std::hex << FtpGetLastError();
+    data.Join();
+    EXPECT_EQ(data.received(), payload);
+    FtpDisconnect(client);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(FtpTransferTest, RestartBeyondFourGibibytesSendsTheFullOffset) {
+    constexpr std::uint64_t kOffset = 5'000'000'123ULL;
+    WriteFile(dir_ / "huge.bin", "head");
+    DataPeer data;
+    data.Serve({.payload = "tail"});
+    PeerScript script = LoggedIn();
+    script.Reply("SIZE huge.bin", "213 5000000127\r\n")
+        .Reply("PASV", data.PasvReply())
+        .Reply("REST 5000000123", "350 Restarting at 5000000123\r\n")
+        .Reply("RETR huge.bin", "150 Opening\r\n")
+        .Send("226 Done\r\n")
+        .Reply("QUIT", "221 bye\r\n");
+    ScriptedPeer peer(script);
+    FtpClient client = Connect(peer);
+    ASSERT_NE(client, INVALID_CLIENT);
+    ASSERT_EQ(FtpGetFile(client, (dir_ / "huge.bin").c_str(), "huge.bin", 0, kOffset), 0)
+        << std::hex << FtpGetLastError();
+    EXPECT_EQ(events.progress.back().copied, kOffset + 4);
+    EXPECT_EQ(events.progress.back().total, kOffset + 4);
+    EXPECT_EQ(fs::file_size(dir_ / "huge.bin"), kOffset + 4);
+    std::ifstream file(dir_ / "huge.bin", std::ios::binary);
+    char tail[4] = {};
+    file.seekg(static_cast<std::streamoff>(kOffset));
+    file.read(tail, 4);
+    EXPECT_EQ(std::string(tail, 4), "tail");
+    // A finished transfer keeps no restart offset.
+    FtpTransferStatus status{};
+    FtpGetTransferStatus(client, &status);
+    EXPECT_EQ(status.bytesCopied, 4u);
+    FtpDisconnect(client);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(FtpTransferTest, RefusedRestartFailsAsNotSupported) {
+    WriteFile(dir_ / "part.bin", "12345");
+    DataPeer data;
+    data.Serve({.payload = ""});
+    PeerScript script = LoggedIn();
+    script.Reply("SIZE part.bin", "213 10\r\n")
+        .Reply("PASV", data.PasvReply())
+        .Reply("REST 5", "502 REST not implemented\r\n")
+        .Reply("NOOP", "200 ok\r\n")
+        .Reply("QUIT", "221 bye\r\n");
+    ScriptedPeer peer(script);
+    FtpClient client = Connect(peer);
+    ASSERT_NE(client, INVALID_CLIENT);
+    EXPECT_EQ(FtpGetFile(client, (dir_ / "part.bin").c_str(), "part.bin", 0, 5), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorOperationNotSupported));
+    EXPECT_EQ(ReadFile(dir_ / "part.bin"), "12345");
+    EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
+    FtpDisconnect(client);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(FtpTransferTest, RefusedRetrieveLeavesTheLocalFileAlone) {
+    WriteFile(dir_ / "keep.txt", "precious");
+    DataPeer data;
+    data.Serve({.payload = ""});
+    PeerScript script = LoggedIn();
+    script.Reply("SIZE secret.bin", "550 No such file\r\n")
+        .Reply("PASV", data.PasvReply())
+        .Reply("RETR secret.bin", "550 Failed to open file.\r\n")
+        .Reply("NOOP", "200 ok\r\n")
+        .Reply("QUIT", "221 bye\r\n");
+    ScriptedPeer peer(script);
+    FtpClient client = Connect(peer);
+    ASSERT_NE(client, INVALID_CLIENT);
+    EXPECT_EQ(FtpGetFile(client, (dir_ / "keep.txt").c_str(), "secret.bin", 0, 0), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorAccessDenied));
+    EXPECT_EQ(FtpGetResultCode(client), 550);
+    EXPECT_EQ(ReadFile(dir_ / "keep.txt"), "precious");
+    EXPECT_FALSE(fs::exists(dir_ / "secret.bin"));
+    EXPECT_EQ(events.getFile, 0);
+    EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
+    FtpDisconnect(client);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(FtpTransferTest, StalledDataConnectionTimesOutWithinTheTimeout) {
+    constexpr int kTimeout = 2;
+    DataPeer data;
+    data.Serve({.payload = RandomBytes(50000, 3), .stallAfter = 1000, .stallMs = 8000});
+    PeerScript script = LoggedIn();
+    script.Reply("SIZE slow.bin", "213 50000\r\n")
+        .Reply("PASV", data.PasvReply())
+        .Reply("RETR slow.bin", "150 Opening\r\n")
+        .Reply("NOOP", "200 ok\r\n")
+        .Reply("QUIT", "221 bye\r\n");
+    ScriptedPeer peer(script);
+    FtpClient client = Connect(peer, kTimeout);
+    ASSERT_NE(client, INVALID_CLIENT);
+    auto start = Clock::now();
+    EXPECT_EQ(FtpGetFile(client, (dir_ / "slow.bin").c_str(), "slow.bin", 0, 0), -1);
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorOperationTimeout));
+    EXPECT_EQ(events.timeouts, 1);
+    EXPECT_GE(seconds, kTimeout - 0.1);
+    // The time-out, then one quiet second of draining the command channel.
+    EXPECT_LT(seconds, kTimeout + 2.5);
+    EXPECT_EQ(fs::file_size(dir_ / "slow.bin"), 1000u);
+    FtpDisconnect(client);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(FtpTransferTest, DroppedDataConnectionFailsAndKeepsThePartialFile) {
+    const std::string payload = RandomBytes(200000, 4);
+    DataPeer data;
+    data.Serve({.payload = payload, .stallAfter = 70000, .stallMs = 200, .dropAfterStall = true});
+    PeerScript script = LoggedIn();
+    script.Reply("SIZE lost.bin", "213 200000\r\n")
+        .Reply("PASV", data.PasvReply())
+        .Reply("RETR lost.bin", "150 Opening\r\n")
+        .SendAfter(300, "426 Connection closed; transfer aborted.\r\n")
+        .Reply("NOOP", "200 ok\r\n")
+        .Reply("NOOP", "200 ok\r\n")
+        .Reply("QUIT", "221 bye\r\n");
+    ScriptedPeer peer(script);
+    FtpClient client = Connect(peer);
+    ASSERT_NE(client, INVALID_CLIENT);
+    EXPECT_EQ(FtpGetFile(client, (dir_ / "lost.bin").c_str(), "lost.bin", 0, 0), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorConnectionReset));
+    std::string partial = ReadFile(dir_ / "lost.bin");
+    EXPECT_GT(partial.size(), 0u);
+    EXPECT_LE(partial.size(), 70000u);
+    EXPECT_EQ(partial, payload.substr(0, partial.size()));
+    EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
+    FtpDisconnect(client);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(FtpTransferTest, CancelFromProgressEndsWithCancelAndTheSessionGoesOn) {
+    DataPeer data;
+    data.Serve({.payload = RandomBytes(2000000, 5), .chunk = 8192, .chunkDelayMs = 20});
+    PeerScript script = LoggedIn();
+    script.Reply("SIZE big.bin", "213 2000000\r\n")
+        .Reply("PASV", data.PasvReply())
+        .Reply("RETR big.bin", "150 Opening\r\n")
+        .SendAfter(200, "426 Failure writing network stream.\r\n")
+        .Reply("NOOP", "200 NOOP ok.\r\n")
+        .Reply("PWD", "257 \"/home/bob\"\r\n")
+        .Reply("QUIT", "221 bye\r\n");
+    ScriptedPeer peer(script);
+    FtpClient client = Connect(peer);
+    ASSERT_NE(client, INVALID_CLIENT);
+    events.cancelOnProgress = true;
+    EXPECT_EQ(FtpGetFile(client, (dir_ / "big.bin").c_str(), "big.bin", 0, 0), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorOperationCanceled));
+    EXPECT_EQ(events.cancels, 1);
+    EXPECT_LT(fs::file_size(dir_ / "big.bin"), 2000000u);
+    char directory[FTP_MAX_PATH] = {};
+    EXPECT_EQ(FtpGetCurrentDirectory(client, directory, sizeof directory), 257);
+    EXPECT_STREQ(directory, "/home/bob");
+    FtpDisconnect(client);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(FtpTransferTest, UnreadableCompletionReplyReconnects) {
+    DataPeer data;
+    data.Serve({.payload = "payload"});
+    PeerScript first = LoggedIn();
+    first.Reply("SIZE a.bin", "213 7\r\n")
+        .Reply("PASV", data.PasvReply())
+        .Reply("RETR a.bin", "150 Opening\r\n")
+        .Send("xyz garbled\r\n");
+    PeerScript second;
+    second.Send("220 again\r\n")
+        .Reply("USER anonymous", "331 password\r\n")
+        .Reply("PASS user@", "230 in\r\n")
+        .Reply("CWD /home/bob", "250 ok\r\n")
+        .Reply("PWD", "257 \"/home/bob\"\r\n")
+        .Reply("NOOP", "200 ok\r\n")
+        .Reply("QUIT", "221 bye\r\n");
+    ScriptedPeer peer(std::vector<PeerScript>{first, second});
+    FtpClient client = Connect(peer);
+    ASSERT_NE(client, INVALID_CLIENT);
+    EXPECT_EQ(FtpGetFile(client, (dir_ / "a.bin").c_str(), "a.bin", 0, 0), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorInvalidServerResponse));
+    EXPECT_EQ(ReadFile(dir_ / "a.bin"), "payload");
+    EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
+    FtpDisconnect(client);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(FtpTransferTest, MemoryDownloadHandsOverABlockOfExactlyTheReceivedSize) {
+    const std::string payload = RandomBytes(30000, 6);
+    DataPeer first;
+    first.Serve({.payload = payload, .chunk = 7000});
+    DataPeer second;
+    second.Serve({.payload = payload});
+    PeerScript script = LoggedIn();
+    // SIZE claims less than arrives, so the block has to grow.
+    script.Reply("SIZE m.bin", "213 1000\r\n")
+        .Reply("PASV", first.PasvReply())
+        .Reply("RETR m.bin", "150 Opening\r\n")
+        .Send("226 Done\r\n")
+        .Reply("SIZE m.bin", "213 30000\r\n")
+        .Reply("PASV", second.PasvReply())
+        .Reply("RETR m.bin", "150 Opening\r\n")
+        .Send("226 Done\r\n")
+        .Reply("QUIT", "221 bye\r\n");
+    ScriptedPeer peer(script);
+    FtpClient client = Connect(peer);
+    ASSERT_NE(client, INVALID_CLIENT);
+
+    HGLOBAL block = nullptr;
+    DWORD length = 0;
+    ASSERT_EQ(FtpGetData(client, "m.bin", &block, &length), 0) << std::hex << FtpGetLastError();
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(length, payload.size());
+    EXPECT_EQ(GlobalSize(block), payload.size());
+    auto* bytes = static_cast<const char*>(GlobalLock(block));
+    EXPECT_EQ(std::string(bytes, length), payload);
+    GlobalUnlock(block);
+    GlobalFree(block);
+
+    char buffer[10] = {};
+    length = sizeof buffer;
+    ASSERT_EQ(FtpGetData(client, "m.bin", buffer, &length), 0);
+    EXPECT_EQ(length, sizeof buffer);
+    EXPECT_EQ(std::string(buffer, sizeof buffer), payload.substr(0, sizeof buffer));
+    FtpDisconnect(client);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(FtpTransferTest, AsciiReadGivesOneLocalLinePerCallAcrossChunkBoundaries) {
+    DataPeer data;
+    // The CR of the first line ends a chunk; its LF comes later.
+    data.Serve({.payload = "one\r\ntwo\r\nlast", .chunk = 4, .chunkDelayMs = 50});
+    PeerScript script = LoggedIn();
+    script.Reply("TYPE A", "200 ASCII\r\n")
+        .Reply("PASV", data.PasvReply())
+        .Reply("RETR notes.txt", "150 Opening ASCII\r\n")
+        .Send("226 Done\r\n")
+        .Reply("QUIT", "221 bye\r\n");
+    ScriptedPeer peer(script);
+    FtpClient client = Connect(peer);
+    ASSERT_NE(client, INVALID_CLIENT);
+    ASSERT_EQ(FtpBeginTransfer(client, "notes.txt", FTP_MODE_RETRIEVE, 0), 150);
+    std::vector<std::string> lines;
+    char buffer[64];
+    for (int i = 0; i < 10; ++i) {
+        int got = FtpRead(client, buffer, sizeof buffer);
+        if (got <= 0) break;
+        lines.emplace_back(buffer, static_cast<std::size_t>(got));
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{"one\n", "two\n", "last"}));
+    EXPECT_EQ(FtpRead(client, buffer, sizeof buffer), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorEndOfData));
+    EXPECT_EQ(FtpWrite(client, "x", 1), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorDataReadOnly));
+    EXPECT_EQ(FtpEndTransfer(client), 226);
+    FtpDisconnect(client);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(FtpTransferTest, Ipv6UsesExtendedPassiveAndActiveCommands) {
+    DataPeer data(AF_INET6);
+    if (data.port() == 0) GTEST_SKIP() << "no IPv6 loopback";
+    data.Serve({.payload = "six\x01"});
+    DataPeer active(AF_INET6);
+    PeerScript script = LoggedIn();
+    script.Reply("SIZE v6.bin", "213 4\r\n")
+        .Reply("EPSV 2", data.EpsvReply())
+        .Reply("RETR v6.bin", "150 Opening\r\n")
+        .Send("226 Done\r\n")
+        .Expect("EPRT |2|::1|")
+        .Send("200 EPRT ok\r\n")
+        .Call([&active](const std::string& line) {
+            active.ConnectTo(testsupport::PortOfActiveCommand(line), ReceiveAll());
+        })
+        .Reply("STOR v6.bin", "150 Ok to send\r\n")
+        .Send("226 Done\r\n")
+        .Reply("QUIT", "221 bye\r\n");
+    ScriptedPeer peer(std::vector<PeerScript>{script}, ScriptedPeer::Options{AF_INET6, 15000});
+    FtpClient client = FtpConnect("::1", peer.port(), nullptr, nullptr, 5,
+                                  FTP_OPTION_NOAUTH | FTP_OPTION_PASSIVE, nullptr);
+    ASSERT_NE(client, INVALID_CLIENT);
+    ASSERT_EQ(FtpGetFile(client, (dir_ / "v6.bin").c_str(), "v6.bin", 0, 0), 0)
+        << std::hex << FtpGetLastError();
+    EXPECT_EQ(ReadFile(dir_ / "v6.bin"), "six\x01");
+    ASSERT_EQ(FtpSetPassiveMode(client, FALSE), 0);
+    ASSERT_EQ(FtpPutFile(client, (dir_ / "v6.bin").c_str(), "v6.bin", 0, 0), 0)
+        << std::hex << FtpGetLastError();
+    active.Join();
+    EXPECT_EQ(active.received(), "six\x01");
+    FtpDisconnect(client);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(FtpTransferTest, OnlyOneDataConnectionAtATime) {
+    DataPeer data;
+    data.Serve({.payload = "abc"});
+    PeerScript script = LoggedIn();
+    script.Reply("PASV", data.PasvReply())
+        .Reply("RETR one.bin", "150 Opening\r\n")
+        .Send("226 Done\r\n")
+        .Reply("QUIT", "221 bye\r\n");
+    ScriptedPeer peer(script);
+    FtpClient client = Connect(peer);
+    ASSERT_NE(client, INVALID_CLIENT);
+    ASSERT_EQ(FtpBeginTransfer(client, "one.bin", FTP_MODE_RETRIEVE, 0), 150);
+    EXPECT_EQ(FtpGetFile(client, (dir_ / "x").c_str(), "x", 0, 0), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorConnectionOpen));
+    EXPECT_EQ(FtpBeginTransfer(client, "y", FTP_MODE_APPEND, 10), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorOperationNotSupported));
+    char buffer[8];
+    EXPECT_EQ(FtpRead(client, buffer, sizeof buffer), 3);
+    EXPECT_EQ(FtpEndTransfer(client), 226);
+    EXPECT_EQ(FtpEndTransfer(client), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorConnectionClosed));
+    FtpDisconnect(client);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+}  // namespace

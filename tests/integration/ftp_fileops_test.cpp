@@ -1,0 +1,336 @@
+// File operations against the real FTP servers that scripts/servers.sh runs on
+// loopback. The test user's home is on the local disk (FT_TEST_ROOT), so every
+// effect is checked on the files themselves. Without the servers' settings the
+// tests skip, unless CI=true.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "ftp/fileops.h"
+#include "ftp/ftp.h"
+#include "ftp/tables.h"
+#include "resources/errors.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::map<std::string, std::string> LoadServerFile() {
+    std::map<std::string, std::string> values;
+    std::string path;
+    if (const char* dir = std::getenv("FT_TEST_SERVERS_DIR")) {
+        path = std::string(dir) + "/env";
+    } else {
+        std::string source = __FILE__;  // <repo>/tests/integration/this file
+        path = source.substr(0, source.rfind("/tests/")) + "/build/servers/env";
+    }
+    std::ifstream file(path);
+    std::string line;
+    while (std::getline(file, line)) {
+        auto equals = line.find('=');
+        if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return values;
+}
+
+std::string Setting(const std::string& name) {
+    if (const char* value = std::getenv(name.c_str())) return value;
+    static const std::map<std::string, std::string> file = LoadServerFile();
+    auto it = file.find(name);
+    return it == file.end() ? std::string() : it->second;
+}
+
+bool InCi() {
+    const char* ci = std::getenv("CI");
+    return ci && std::string(ci) == "true";
+}
+
+DWORD Code(int number) {
+    return MakeErrorCode(number);
+}
+
+constexpr const char* kContent = "Hello, world!\n";
+constexpr const char* kSameSizeOther = "Hello, World!\n";
+
+struct Server {
+    const char* name;
+    const char* portVariable;
+    bool offersDigests;  // XCRC, XMD5, MLST and MFMT
+};
+
+void PrintTo(const Server& server, std::ostream* out) {
+    *out << server.name;
+}
+
+time_t UtcSeconds(int year, int month, int day, int hour, int minute, int second) {
+    std::tm fields{};
+    fields.tm_year = year - 1900;
+    fields.tm_mon = month - 1;
+    fields.tm_mday = day;
+    fields.tm_hour = hour;
+    fields.tm_min = minute;
+    fields.tm_sec = second;
+    return timegm(&fields);
+}
+
+class FtpFileOpsTest : public ::testing::TestWithParam<Server> {
+  protected:
+    void SetUp() override {
+        std::string host = Setting("FT_TEST_HOST");
+        user_ = Setting("FT_TEST_USER");
+        password_ = Setting("FT_TEST_PASSWORD");
+        std::string root = Setting("FT_TEST_ROOT");
+        std::string port = Setting(GetParam().portVariable);
+        if (host.empty() || user_.empty() || root.empty() || port.empty()) {
+            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
+            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
+        }
+        host_ = host;
+        port_ = std::stoi(port);
+        MakeWorkFolder(root);
+        if (HasFatalFailure() || IsSkipped()) return;
+        ASSERT_EQ(FtpInitialize(nullptr), 1);
+        initialized_ = true;
+        client_ =
+            FtpConnect(host_.c_str(), port_, user_.c_str(), password_.c_str(), 10, 0, nullptr);
+        if (client_ == INVALID_CLIENT && FtpGetLastError() == Code(fileErrorConnectionRefused) &&
+            !InCi()) {
+            GTEST_SKIP() << GetParam().name << " is not running";
+        }
+        ASSERT_NE(client_, INVALID_CLIENT) << std::hex << FtpGetLastError();
+    }
+
+    void TearDown() override {
+        if (client_ != INVALID_CLIENT) FtpDisconnect(client_);
+        if (initialized_) FtpUninitialize();
+        if (!local_.empty()) fs::remove_all(local_);
+        if (!work_.empty()) fs::remove_all(work_);
+    }
+
+    // A folder of this test's own in the test user's home, owned by that user
+    // so that the server may change what is in it.
+    void MakeWorkFolder(const std::string& root) {
+        struct stat home {};
+        if (::stat(root.c_str(), &home) != 0) {
+            if (InCi()) FAIL() << root << " is missing";
+            GTEST_SKIP() << root << " is missing";
+        }
+        std::string name = std::string("fileops-") + GetParam().name + "-" +
+                           std::to_string(::getpid()) + "-" +
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        for (char& c : name)
+            if (c == '/') c = '_';
+        remoteFolder_ = name;
+        work_ = fs::path(root) / name;
+        std::error_code error;
+        fs::create_directories(work_, error);
+        if (error) {
+            if (InCi()) FAIL() << "cannot write into " << root << ": " << error.message();
+            GTEST_SKIP() << "cannot write into " << root << ": " << error.message();
+        }
+        owner_ = home.st_uid;
+        group_ = home.st_gid;
+        Own(work_);
+        local_ = fs::temp_directory_path() / (name + "-local");
+        fs::create_directories(local_);
+    }
+
+    void Own(const fs::path& path) const {
+        if (::geteuid() != 0) return;
+        ASSERT_EQ(::chown(path.c_str(), owner_, group_), 0) << path;
+    }
+
+    // A file written straight into the work folder; the name the server knows it by.
+    std::string ServerFile(const std::string& name, const std::string& content, mode_t mode = 0644,
+                           time_t modified = 0) {
+        fs::path path = work_ / name;
+        std::ofstream(path, std::ios::binary) << content;
+        Own(path);
+        ::chmod(path.c_str(), mode);
+        if (modified != 0) {
+            struct timespec times[2] = {{modified, 0}, {modified, 0}};
+            ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+        }
+        return Remote(name);
+    }
+    std::string Remote(const std::string& name) const { return remoteFolder_ + "/" + name; }
+    fs::path OnDisk(const std::string& name) const { return work_ / name; }
+
+    std::string LocalFile(const std::string& content) {
+        fs::path path = local_ / ("local" + std::to_string(++localFiles_));
+        std::ofstream(path, std::ios::binary) << content;
+        return path.string();
+    }
+
+    struct stat Stat(const std::string& name) const {
+        struct stat info {};
+        EXPECT_EQ(::stat(OnDisk(name).c_str(), &info), 0) << name;
+        return info;
+    }
+
+    std::string host_, user_, password_, remoteFolder_;
+    int port_ = 0;
+    fs::path work_, local_;
+    uid_t owner_ = 0;
+    gid_t group_ = 0;
+    int localFiles_ = 0;
+    bool initialized_ = false;
+    FtpClient client_ = INVALID_CLIENT;
+};
+
+TEST_P(FtpFileOpsTest, ReadsSizeTimePermissionsAndStatus) {
+    time_t modified = UtcSeconds(2020, 1, 2, 3, 4, 5);
+    std::string file = ServerFile("hello.txt", kContent, 0640, modified);
+    ASSERT_EQ(::mkdir(OnDisk("folder").c_str(), 0755), 0);
+    Own(OnDisk("folder"));
+    DWORD features = FtpGetFeatures(client_);
+    if (GetParam().offersDigests) {
+        EXPECT_TRUE(features & ftp::kFeatureMlst);
+        EXPECT_TRUE(features & ftp::kFeatureMfmt);
+        EXPECT_TRUE(features & ftp::kFeatureXcrc);
+        EXPECT_TRUE(features & ftp::kFeatureXmd5);
+    }
+
+    int64_t size = 0;
+    EXPECT_GT(FtpGetFileSize64(client_, file.c_str(), &size), 0) << std::hex << FtpGetLastError();
+    EXPECT_EQ(size, static_cast<int64_t>(Stat("hello.txt").st_size));
+
+    SYSTEMTIME time{};
+    EXPECT_EQ(FtpGetFileTime(client_, file.c_str(), &time, FALSE), 213);
+    FILETIME value{};
+    ASSERT_TRUE(SystemTimeToFileTime(&time, &value));
+    EXPECT_EQ(time.wYear, 2020);
+    EXPECT_EQ(time.wMonth, 1);
+    EXPECT_EQ(time.wDay, 2);
+    EXPECT_EQ(time.wHour, 3);
+    EXPECT_EQ(time.wMinute, 4);
+    EXPECT_EQ(time.wSecond, 5);
+
+    DWORD permissions = 0;
+    EXPECT_GT(FtpGetFilePermissions(client_, file.c_str(), &permissions), 0);
+    EXPECT_EQ(permissions, Stat("hello.txt").st_mode & 0777);
+    EXPECT_EQ(permissions, 0640u);
+
+    FtpDirectoryEntry entry{};
+    ASSERT_EQ(FtpGetFileInfo(client_, file.c_str(), &entry), 1) << std::hex << FtpGetLastError();
+    EXPECT_EQ(entry.name, file);
+    EXPECT_EQ(entry.size, 14u);
+    EXPECT_EQ(entry.directory, 0);
+    EXPECT_EQ(entry.permissions, 0640u);
+    EXPECT_EQ(entry.date.wYear, 2020);
+    EXPECT_EQ(entry.date.wMonth, 1);
+
+    std::string folder = Remote("folder");
+    ASSERT_EQ(FtpGetFileInfo(client_, folder.c_str(), &entry), 1) << std::hex << FtpGetLastError();
+    EXPECT_EQ(entry.directory, 1);
+
+    std::string missing = Remote("missing.txt");
+    EXPECT_EQ(FtpGetFileInfo(client_, missing.c_str(), &entry), 0);
+    DWORD error = FtpGetLastError();
+    EXPECT_TRUE(error == Code(fileErrorFileNotFound) || error == Code(fileErrorAccessDenied))
+        << std::hex << error;
+    EXPECT_EQ(FtpGetFileTime(client_, missing.c_str(), &time, FALSE), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileNotFound));
+    // None of these is a refusal of a command: the mask learned nothing.
+    EXPECT_EQ(FtpGetFeatures(client_), features);
+}
+
+TEST_P(FtpFileOpsTest, SetsTimeAndPermissions) {
+    std::string file = ServerFile("stamp.txt", kContent, 0644);
+    SYSTEMTIME time{};
+    time.wYear = 2021, time.wMonth = 6, time.wDay = 7;
+    time.wHour = 8, time.wMinute = 9, time.wSecond = 10;
+    int result = FtpSetFileTime(client_, file.c_str(), &time);
+    EXPECT_GE(result, 200) << std::hex << FtpGetLastError();
+    EXPECT_LT(result, 300);
+    EXPECT_EQ(Stat("stamp.txt").st_mtime, UtcSeconds(2021, 6, 7, 8, 9, 10));
+
+    SYSTEMTIME readBack{};
+    EXPECT_EQ(FtpGetFileTime(client_, file.c_str(), &readBack, FALSE), 213);
+    EXPECT_EQ(readBack.wYear, 2021);
+    EXPECT_EQ(readBack.wHour, 8);
+    EXPECT_EQ(readBack.wSecond, 10);
+
+    EXPECT_EQ(FtpSetFilePermissions(client_, file.c_str(), 0600), 200)
+        << std::hex << FtpGetLastError();
+    EXPECT_EQ(Stat("stamp.txt").st_mode & 07777, 0600u);
+    EXPECT_EQ(FtpSetFilePermissions(client_, file.c_str(), 0754), 200);
+    EXPECT_EQ(Stat("stamp.txt").st_mode & 07777, 0754u);
+    DWORD permissions = 0;
+    EXPECT_GT(FtpGetFilePermissions(client_, file.c_str(), &permissions), 0);
+    EXPECT_EQ(permissions, 0754u);
+}
+
+TEST_P(FtpFileOpsTest, RenamesDeletesAndManagesDirectories) {
+    std::string original = ServerFile("before.txt", kContent);
+    std::string renamed = Remote("after.txt");
+    EXPECT_EQ(FtpRenameFile(client_, original.c_str(), renamed.c_str()), 250)
+        << std::hex << FtpGetLastError();
+    EXPECT_FALSE(fs::exists(OnDisk("before.txt")));
+    EXPECT_EQ(Stat("after.txt").st_size, 14);
+    EXPECT_EQ(FtpRenameFile(client_, original.c_str(), renamed.c_str()), -1);
+    EXPECT_FALSE(fs::exists(OnDisk("before.txt")));
+
+    EXPECT_EQ(FtpDeleteFile(client_, renamed.c_str()), 250);
+    EXPECT_FALSE(fs::exists(OnDisk("after.txt")));
+    EXPECT_EQ(FtpDeleteFile(client_, renamed.c_str()), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorAccessDenied));
+
+    std::string folder = Remote("made");
+    EXPECT_EQ(FtpMakeDirectory(client_, folder.c_str()), 257);
+    EXPECT_TRUE(fs::is_directory(OnDisk("made")));
+    EXPECT_EQ(FtpMakeDirectory(client_, folder.c_str()), -1);
+    EXPECT_TRUE(fs::is_directory(OnDisk("made")));
+    EXPECT_EQ(FtpRemoveDirectory(client_, folder.c_str()), 250);
+    EXPECT_FALSE(fs::exists(OnDisk("made")));
+    EXPECT_EQ(FtpRemoveDirectory(client_, folder.c_str()), -1);
+}
+
+TEST_P(FtpFileOpsTest, VerifiesByEveryMethodTheServerOffers) {
+    std::string remote = ServerFile("verify.txt", kContent);
+    std::string same = LocalFile(kContent);
+    std::string sameSize = LocalFile(kSameSizeOther);
+    std::string longer = LocalFile(std::string(kContent) + "more");
+
+    EXPECT_EQ(FtpVerifyFile(client_, same.c_str(), remote.c_str(), FTP_VERIFY_SIZE), 1)
+        << std::hex << FtpGetLastError();
+    EXPECT_EQ(FtpVerifyFile(client_, sameSize.c_str(), remote.c_str(), FTP_VERIFY_SIZE), 1);
+    EXPECT_EQ(FtpVerifyFile(client_, longer.c_str(), remote.c_str(), FTP_VERIFY_SIZE), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileSizeMismatch));
+
+    if (!GetParam().offersDigests) {
+        // The default falls to the size; digests alone cannot run here.
+        EXPECT_EQ(FtpVerifyFile(client_, same.c_str(), remote.c_str(), FTP_VERIFY_DEFAULT), 1);
+        EXPECT_EQ(FtpVerifyFile(client_, same.c_str(), remote.c_str(), FTP_VERIFY_MD5), 0);
+        EXPECT_EQ(FtpGetLastError(), Code(fileErrorOperationNotSupported));
+        return;
+    }
+    for (DWORD method : {FTP_VERIFY_MD5, FTP_VERIFY_CRC32}) {
+        SCOPED_TRACE(method);
+        EXPECT_EQ(FtpVerifyFile(client_, same.c_str(), remote.c_str(), method), 1)
+            << std::hex << FtpGetLastError();
+        EXPECT_EQ(FtpVerifyFile(client_, sameSize.c_str(), remote.c_str(), method), 0);
+        EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileChecksumMismatch));
+    }
+    // A changed server file is caught by the default method as well. (The
+    // server caches digests by name and time, so the time changes too.)
+    ServerFile("verify.txt", kSameSizeOther, 0644, UtcSeconds(2020, 1, 2, 3, 4, 5));
+    EXPECT_EQ(FtpVerifyFile(client_, same.c_str(), remote.c_str(), FTP_VERIFY_DEFAULT), 0);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileChecksumMismatch));
+    EXPECT_EQ(FtpVerifyFile(client_, sameSize.c_str(), remote.c_str(), FTP_VERIFY_DEFAULT), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, FtpFileOpsTest,
+                         ::testing::Values(Server{"vsftpd", "FT_TEST_FTP_PORT", false},
+                                           Server{"proftpd", "FT_TEST_PROFTPD_PORT", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,304 @@
+// Transfers against the real FTP servers that scripts/servers.sh runs on
+// loopback: byte-exact downloads and uploads (passive and active, IPv4 and
+// IPv6), ASCII line ends, restarts, appends, unique names, memory transfers and
+// 64-bit sizes. Without the servers' settings the tests skip, unless CI=true.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ftp/ftp.h"
+#include "platform/memory.h"
+#include "resources/errors.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr std::size_t kLargeSize = 8u << 20;
+#else
+constexpr std::size_t kLargeSize = 64u << 20;
+#endif
+
+std::map<std::string, std::string> LoadServerFile() {
+    std::map<std::string, std::string> values;
+    std::string path;
+    if (const char* dir = std::getenv("FT_TEST_SERVERS_DIR")) {
+        path = std::string(dir) + "/env";
+    } else {
+        std::string source = __FILE__;
+        path = source.substr(0, source.rfind("/tests/")) + "/build/servers/env";
+    }
+    std::ifstream file(path);
+    std::string line;
+    while (std::getline(file, line)) {
+        auto equals = line.find('=');
+        if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return values;
+}
+
+std::string Setting(const std::string& name) {
+    if (const char* value = std::getenv(name.c_str())) return value;
+    static const std::map<std::string, std::string> file = LoadServerFile();
+    auto it = file.find(name);
+    return it == file.end() ? std::string() : it->second;
+}
+
+bool InCi() {
+    const char* ci = std::getenv("CI");
+    return ci && std::string(ci) == "true";
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937_64 generator(seed);
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i + 8 <= size; i += 8) {
+        std::uint64_t value = generator();
+        std::memcpy(&bytes[i], &value, 8);
+    }
+    for (std::size_t i = size - size % 8; i < size; ++i)
+        bytes[i] = static_cast<char>(generator());
+    return bytes;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+struct Case {
+    const char* server;
+    const char* portVariable;
+    bool ipv6;
+    bool passive;
+    bool convertsAscii;  // the server itself converts line ends in ASCII mode
+};
+
+std::string CaseName(const Case& c) {
+    return std::string(c.server) + (c.ipv6 ? "_ipv6" : "_ipv4") +
+           (c.passive ? "_passive" : "_active");
+}
+
+class FtpTransferServerTest : public ::testing::TestWithParam<Case> {
+  protected:
+    void SetUp() override {
+        host_ = Setting(GetParam().ipv6 ? "FT_TEST_HOST6" : "FT_TEST_HOST");
+        user_ = Setting("FT_TEST_USER");
+        password_ = Setting("FT_TEST_PASSWORD");
+        root_ = Setting("FT_TEST_ROOT");
+        std::string port = Setting(GetParam().portVariable);
+        if (host_.empty() || user_.empty() || port.empty() || root_.empty()) {
+            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
+            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
+        }
+        ASSERT_EQ(FtpInitialize(nullptr), 1);
+        initialized_ = true;
+        DWORD options = GetParam().passive ? FTP_OPTION_PASSIVE : 0;
+        client_ = FtpConnect(host_.c_str(), std::stoi(port), user_.c_str(), password_.c_str(), 10,
+                             options, nullptr);
+        if (client_ == INVALID_CLIENT &&
+            FtpGetLastError() == MakeErrorCode(fileErrorConnectionRefused) && !InCi()) {
+            GTEST_SKIP() << GetParam().server << " is not running";
+        }
+        ASSERT_NE(client_, INVALID_CLIENT) << std::hex << FtpGetLastError();
+        local_ = fs::temp_directory_path() /
+                 ("ft-xfer-" + std::to_string(::getpid()) + "-" + CaseName(GetParam()));
+        fs::create_directories(local_);
+        prefix_ = "xfer-" + CaseName(GetParam()) + "-";
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        for (const auto& name : remoteFiles_)
+            fs::remove(fs::path(root_) / name, ignored);
+        if (!local_.empty()) fs::remove_all(local_, ignored);
+        if (client_ != INVALID_CLIENT) FtpDisconnect(client_);
+        if (initialized_) FtpUninitialize();
+    }
+
+    // A name in the test user's home that the test removes afterwards.
+    std::string Remote(const std::string& name) {
+        remoteFiles_.push_back(prefix_ + name);
+        return prefix_ + name;
+    }
+    fs::path OnServer(const std::string& remote) const { return fs::path(root_) / remote; }
+
+    std::string host_, user_, password_, root_, prefix_;
+    fs::path local_;
+    std::vector<std::string> remoteFiles_;
+    FtpClient client_ = INVALID_CLIENT;
+    bool initialized_ = false;
+};
+
+TEST_P(FtpTransferServerTest, BinaryRoundTripsAreByteExact) {
+    ASSERT_EQ(FtpSetFileType(client_, FTP_FILE_TYPE_IMAGE), 200);
+    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{8191}, std::size_t{8192},
+                             std::size_t{8193}, std::size_t{16385}, kLargeSize}) {
+        SCOPED_TRACE(size);
+        std::string bytes = RandomBytes(size, static_cast<unsigned>(size) + 11);
+        fs::path source = local_ / "source.bin";
+        fs::path back = local_ / "back.bin";
+        WriteFile(source, bytes);
+        std::string remote = Remote("round-" + std::to_string(size) + ".bin");
+        ASSERT_EQ(FtpPutFile(client_, source.c_str(), remote.c_str(), 0, 0), 0)
+            << std::hex << FtpGetLastError();
+        EXPECT_EQ(fs::file_size(OnServer(remote)), size);
+        ASSERT_EQ(FtpGetFile(client_, back.c_str(), remote.c_str(), 0, 0), 0)
+            << std::hex << FtpGetLastError();
+        EXPECT_TRUE(ReadFile(back) == bytes);
+        EXPECT_TRUE(ReadFile(OnServer(remote)) == bytes);
+        FtpTransferStatus status{};
+        ASSERT_EQ(FtpGetTransferStatus(client_, &status), 0);
+        EXPECT_EQ(status.bytesCopied, size);
+    }
+}
+
+TEST_P(FtpTransferServerTest, FixturesDownloadAsTheyAreOnDisk) {
+    for (const char* name : {"empty.txt", "one.txt", "hello.txt", "big.bin"}) {
+        SCOPED_TRACE(name);
+        fs::path target = local_ / name;
+        ASSERT_EQ(FtpSetFileType(client_, FTP_FILE_TYPE_IMAGE), 200);
+        ASSERT_EQ(FtpGetFile(client_, target.c_str(), name, 0, 0), 0)
+            << std::hex << FtpGetLastError();
+        EXPECT_TRUE(ReadFile(target) == ReadFile(OnServer(name)));
+    }
+    HGLOBAL block = nullptr;
+    DWORD length = 0;
+    ASSERT_EQ(FtpGetData(client_, "hello.txt", &block, &length), 0);
+    EXPECT_EQ(length, 14u);
+    EXPECT_EQ(GlobalSize(block), 14u);
+    EXPECT_EQ(std::string(static_cast<const char*>(GlobalLock(block)), length), "Hello, world!\n");
+    GlobalUnlock(block);
+    GlobalFree(block);
+}
+
+TEST_P(FtpTransferServerTest, AsciiModeConvertsLineEndsBothWays) {
+    ASSERT_EQ(FtpSetFileType(client_, FTP_FILE_TYPE_ASCII), 200);
+    fs::path lines = local_ / "lines.txt";
+    ASSERT_EQ(FtpGetFile(client_, lines.c_str(), "lines.txt", 0, 0), 0)
+        << std::hex << FtpGetLastError();
+    EXPECT_EQ(ReadFile(lines), "alpha\nbeta\ngamma\ndelta\n");
+
+    fs::path text = local_ / "up.txt";
+    WriteFile(text, "one\ntwo\r\nthree\n");
+    std::string remote = Remote("ascii.txt");
+    ASSERT_EQ(FtpPutFile(client_, text.c_str(), remote.c_str(), 0, 0), 0)
+        << std::hex << FtpGetLastError();
+    // On the wire the lines ended with CR LF; a converting server stores LF.
+    EXPECT_EQ(ReadFile(OnServer(remote)),
+              GetParam().convertsAscii ? "one\ntwo\nthree\n" : "one\r\ntwo\r\nthree\r\n");
+    fs::path back = local_ / "back.txt";
+    ASSERT_EQ(FtpGetFile(client_, back.c_str(), remote.c_str(), 0, 0), 0);
+    EXPECT_EQ(ReadFile(back), "one\ntwo\nthree\n");
+}
+
+TEST_P(FtpTransferServerTest, AutomaticTypeChoosesAsciiForTextNames) {
+    ASSERT_EQ(FtpSetFileType(client_, FTP_FILE_TYPE_AUTO), 200);
+    fs::path lines = local_ / "auto.txt";
+    ASSERT_EQ(FtpGetFile(client_, lines.c_str(), "lines.txt", 0, 0), 0);
+    EXPECT_EQ(ReadFile(lines), "alpha\nbeta\ngamma\ndelta\n");
+    fs::path big = local_ / "auto.bin";
+    ASSERT_EQ(FtpGetFile(client_, big.c_str(), "big.bin", 0, 0), 0);
+    EXPECT_TRUE(ReadFile(big) == ReadFile(OnServer("big.bin")));
+}
+
+TEST_P(FtpTransferServerTest, RestartsResumeExactlyAndAppendsAppend) {
+    ASSERT_EQ(FtpSetFileType(client_, FTP_FILE_TYPE_IMAGE), 200);
+    std::string whole = ReadFile(OnServer("big.bin"));
+    constexpr std::size_t kCut = 300001;
+    fs::path partial = local_ / "partial.bin";
+    WriteFile(partial, whole.substr(0, kCut));
+    ASSERT_EQ(FtpGetFile(client_, partial.c_str(), "big.bin", 0, kCut), 0)
+        << std::hex << FtpGetLastError();
+    EXPECT_TRUE(ReadFile(partial) == whole);
+
+    std::string bytes = RandomBytes(200000, 99);
+    std::string remote = Remote("restart.bin");
+    ASSERT_EQ(FtpPutData(client_, remote.c_str(), bytes.data(), kCut / 3), 0);
+    fs::path source = local_ / "source.bin";
+    WriteFile(source, bytes);
+    ASSERT_EQ(FtpPutFile(client_, source.c_str(), remote.c_str(), 0, kCut / 3), 0)
+        << std::hex << FtpGetLastError();
+    EXPECT_TRUE(ReadFile(OnServer(remote)) == bytes);
+
+    fs::path tail = local_ / "tail.bin";
+    WriteFile(tail, "-appended");
+    ASSERT_EQ(FtpPutFile(client_, tail.c_str(), remote.c_str(), FTP_TRANSFER_APPEND, 0), 0);
+    EXPECT_TRUE(ReadFile(OnServer(remote)) == bytes + "-appended");
+
+    fs::path local = local_ / "local-append.bin";
+    WriteFile(local, "start:");
+    ASSERT_EQ(FtpGetFile(client_, local.c_str(), "hello.txt", FTP_TRANSFER_APPEND, 0), 0);
+    EXPECT_EQ(ReadFile(local), "start:Hello, world!\n");
+}
+
+TEST_P(FtpTransferServerTest, UniqueStoreNeverOverwrites) {
+    ASSERT_EQ(FtpSetFileType(client_, FTP_FILE_TYPE_IMAGE), 200);
+    fs::path source = local_ / "unique.bin";
+    WriteFile(source, "first");
+    std::string remote = Remote("unique.bin");
+    ASSERT_EQ(FtpPutFile(client_, source.c_str(), remote.c_str(), 0, 0), 0);
+    // Content of this run alone: other test programs upload into the same home.
+    const std::string second = "second " + std::to_string(getpid()) + " " +
+                               ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    WriteFile(source, second);
+    ASSERT_EQ(FtpPutFile(client_, source.c_str(), remote.c_str(), FTP_TRANSFER_UNIQUE, 0), 0)
+        << std::hex << FtpGetLastError();
+    EXPECT_EQ(ReadFile(OnServer(remote)), "first");
+    std::size_t tracked = remoteFiles_.size();
+    for (const auto& entry : fs::directory_iterator(root_)) {
+        if (entry.is_regular_file() && ReadFile(entry.path()) == second) {
+            remoteFiles_.push_back(entry.path().filename().string());
+        }
+    }
+    EXPECT_EQ(remoteFiles_.size(), tracked + 1) << "one new file holds the unique upload";
+}
+
+TEST_P(FtpTransferServerTest, RefusedDownloadWritesNothing) {
+    fs::path target = local_ / "missing.bin";
+    EXPECT_EQ(FtpGetFile(client_, target.c_str(), "no-such-file.bin", 0, 0), -1);
+    EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorAccessDenied));
+    EXPECT_EQ(FtpGetResultCode(client_), 550);
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_EQ(FtpCommand(client_, "NOOP", nullptr), 200);
+}
+
+TEST_P(FtpTransferServerTest, SizesBeyondFourGibibytes) {
+    std::string remote = Remote("sparse.bin");
+    constexpr std::uintmax_t kSize = (5ULL << 30) + 7;
+    { std::ofstream create(OnServer(remote), std::ios::binary); }
+    fs::resize_file(OnServer(remote), kSize);
+    int64_t size = 0;
+    ASSERT_EQ(FtpGetFileSize64(client_, remote.c_str(), &size), 213)
+        << std::hex << FtpGetLastError();
+    EXPECT_EQ(static_cast<std::uintmax_t>(size), kSize);
+    DWORD low = 0;
+    ASSERT_EQ(FtpGetFileSize(client_, remote.c_str(), &low), 213);
+    EXPECT_EQ(low, static_cast<DWORD>(kSize));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, FtpTransferServerTest,
+    ::testing::Values(Case{"vsftpd", "FT_TEST_FTP_PORT", false, true, false},
+                      Case{"vsftpd", "FT_TEST_FTP_PORT", false, false, false},
+                      Case{"vsftpd", "FT_TEST_FTP_PORT", true, true, false},
+                      Case{"vsftpd", "FT_TEST_FTP_PORT", true, false, false},
+                      Case{"proftpd", "FT_TEST_PROFTPD_PORT", false, true, true},
+                      Case{"proftpd", "FT_TEST_PROFTPD_PORT", false, false, true},
+                      Case{"proftpd", "FT_TEST_PROFTPD_PORT", true, true, true},
+                      Case{"proftpd", "FT_TEST_PROFTPD_PORT", true, false, true}),
+    [](const auto& info) { return CaseName(info.param); });
+
+}  // namespace
