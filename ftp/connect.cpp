@@ -114,6 +114,13 @@ bool NegotiateAuth(FtpSession& session) {
     return false;
 }
 
+// A TLS wait on the control channel that timed out or was cancelled.
+void RaiseTlsWaitEvent(void* context, int error) {
+    auto& session = *static_cast<FtpSession*>(context);
+    RaiseEvent(session, error == fileErrorOperationTimeout ? FTP_EVENT_TIMEOUT : FTP_EVENT_CANCEL,
+               error);
+}
+
 // Secures the command channel: for explicit TLS after the greeting and AUTH.
 // 0, or -1 with the error set.
 int StartCommandTls(FtpSession& session, bool explicitTls) {
@@ -129,6 +136,7 @@ int StartCommandTls(FtpSession& session, bool explicitTls) {
                          session.credentials.get(), session.timeout, session.options);
     if (!channel) return Fail(TlsGetLastError());
     session.commandTls.reset(channel);
+    TlsSetWaitObserver(channel, RaiseTlsWaitEvent, &session);
     if (!TlsAcquireCredentials(channel) || !TlsStartHandshake(channel) ||
         !TlsHandshakeLoop(channel)) {
         return Fail(TlsGetLastError());

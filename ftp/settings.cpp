@@ -57,7 +57,8 @@ int ClearCommandChannel(FtpSession& session) {
         return -1;
     }
     if (reply.positive()) {
-        // No close-notify: the server expects the next command in plain text.
+        // Both sides close TLS; later commands go out unprotected.
+        if (session.commandTls) TlsEndSecureChannel(session.commandTls.get());
         session.commandChannelSecure = false;
         return 0;
     }

@@ -79,6 +79,10 @@ void TlsFreeCredentials(TlsCredentials** slot);
 TlsChannel* TlsCreateChannel(SOCKET socket, const char* hostName, const TlsCredentials* credentials,
                              int timeoutSeconds, uint32_t options);
 void TlsFreeChannel(TlsChannel* channel);
+// Told when a wait of the channel ends by time-out (10060) or cancellation
+// (10004), so that the engine can raise its own event for it.
+typedef void (*TlsWaitObserver)(void* context, int error);
+void TlsSetWaitObserver(TlsChannel* channel, TlsWaitObserver observer, void* context);
 // Makes the next handshake of channel resume the session of source (an FTP data
 // connection resumes its control connection's session, as servers commonly
 // require). Call before TlsStartHandshake. 1 or 0.
@@ -90,6 +94,9 @@ int TlsHandshakeLoop(TlsChannel* channel);
 int TlsSelectClientCertificate(TlsChannel* channel);
 int TlsValidateCertificate(TlsChannel* channel);
 int TlsShutdown(TlsChannel* channel);
+// Ends TLS on a connection that goes on in clear text (FTP's CCC): sends
+// close-notify and takes the peer's off the socket. 1 or 0.
+int TlsEndSecureChannel(TlsChannel* channel);
 // Bytes delivered, 0 at the end of the stream, -1 on error.
 int TlsDecrypt(TlsChannel* channel, void* buffer, int length);
 // length, or -1 on error.

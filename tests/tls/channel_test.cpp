@@ -1,0 +1,261 @@
+// The channel over a real socket: handshakes and record traffic with TLS 1.2
+// and 1.3, the end of the stream, time-outs, cancellation, hostile peers and
+// the protocol mask.
+#include <gtest/gtest.h>
+
+#include "resources/errors.h"
+#include "tls_test_support.h"
+
+namespace {
+
+using tlstest::Behaviour;
+using tlstest::Client;
+using tlstest::Credentials;
+using tlstest::ServerConfig;
+using tlstest::TlsTestServer;
+
+struct VersionCase {
+    const char* name;
+    int version;
+};
+
+class ChannelByVersion : public ::testing::TestWithParam<VersionCase> {
+  protected:
+    ServerConfig Config(Behaviour behaviour = Behaviour::Echo) const {
+        ServerConfig config;
+        config.lowestVersion = config.highestVersion = GetParam().version;
+        config.behaviour = behaviour;
+        return config;
+    }
+};
+
+TEST_P(ChannelByVersion, EchoesSmallAndLargeMessagesInAnyPieceSize) {
+    TlsTestServer server(Config());
+    Credentials credentials;
+    Client client(server.port(), credentials.record);
+    ASSERT_EQ(client.Handshake(), 1) << TlsGetLastError();
+    EXPECT_EQ(client.RoundTrip("USER fttest\r\n", 1), "USER fttest\r\n");
+    // Several records per message, read in pieces that never line up with them.
+    std::string block;
+    for (int i = 0; i < 40000; ++i)
+        block += static_cast<char>('a' + i % 23);
+    for (int round = 0; round < 5; ++round)
+        EXPECT_EQ(client.RoundTrip(block, 1000), block);
+    EXPECT_EQ(TlsShutdown(client.channel()), 1);
+}
+
+TEST_P(ChannelByVersion, CloseNotifyEndsTheStreamAfterTheBufferedBytes) {
+    TlsTestServer server(Config(Behaviour::GreetThenClose));
+    Credentials credentials;
+    Client client(server.port(), credentials.record);
+    ASSERT_EQ(client.Handshake(), 1) << TlsGetLastError();
+    EXPECT_EQ(client.ReadAll(3), "220 ready\r\n");
+    char c;
+    EXPECT_EQ(TlsDecrypt(client.channel(), &c, 1), 0);  // and it stays ended
+}
+
+TEST_P(ChannelByVersion, ASocketClosedWithoutCloseNotifyAlsoEndsTheStream) {
+    TlsTestServer server(Config(Behaviour::GreetThenHangUp));
+    Credentials credentials;
+    Client client(server.port(), credentials.record);
+    ASSERT_EQ(client.Handshake(), 1) << TlsGetLastError();
+    EXPECT_EQ(client.ReadAll(), "220 ready\r\n");
+}
+
+TEST_P(ChannelByVersion, EndingTheSecureChannelLeavesTheSocketInClearText) {
+    ServerConfig config = Config(Behaviour::GreetThenClear);
+    TlsTestServer server(config);
+    Credentials credentials;
+    Client client(server.port(), credentials.record);
+    ASSERT_EQ(client.Handshake(), 1) << TlsGetLastError();
+    char greeting[11];
+    int got = 0;
+    while (got < 11) {
+        int n = TlsDecrypt(client.channel(), greeting + got, 11 - got);
+        ASSERT_GT(n, 0);
+        got += n;
+    }
+    long long start = tlstest::NowMs();
+    EXPECT_EQ(TlsEndSecureChannel(client.channel()), 1);
+    EXPECT_LT(tlstest::NowMs() - start, 1000);  // the peer's close-notify ended the wait
+    // The next bytes on the socket are the server's clear text, nothing of TLS.
+    std::string plain;
+    char buffer[64];
+    for (int rounds = 0; rounds < 50 && plain.size() < config.clearText.size(); ++rounds) {
+        NetSocketSet readable(client.socket());
+        NetTimeval second{1, 0};
+        if (NetSelect(&readable, nullptr, nullptr, &second) <= 0) break;
+        int n = NetRecv(client.socket(), buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        plain.append(buffer, static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(plain, config.clearText);
+    char c;
+    EXPECT_EQ(TlsEncrypt(client.channel(), "x", 1), -1);
+    EXPECT_EQ(TlsDecrypt(client.channel(), &c, 1), -1);
+}
+
+TEST_P(ChannelByVersion, SecurityInfoShowsWhatWasNegotiated) {
+    TlsTestServer server(Config());
+    Credentials credentials;
+    Client client(server.port(), credentials.record);
+    ASSERT_EQ(client.Handshake(), 1);
+    ASSERT_EQ(TlsValidateCertificate(client.channel()), 1);
+    SecurityInfo info{};
+    info.size = TLS_SECURITY_INFO_SIZE;
+    ASSERT_EQ(TlsGetSecurityInfo(client.channel(), &info), 1);
+    EXPECT_EQ(info.size, 88u);
+    EXPECT_EQ(info.protocol, 8u);
+    EXPECT_EQ(info.cipher, 64u);  // AES-256-GCM is both versions' first choice here
+    EXPECT_EQ(info.cipherStrength, 256u);
+    EXPECT_EQ(info.hash, 2u);  // SHA-384
+    EXPECT_EQ(info.hashStrength, 384u);
+    EXPECT_EQ(info.keyExchange, 8u);  // ECDHE
+    EXPECT_EQ(info.certificateStatus, 1u);
+    EXPECT_STREQ(info.subject, "CN=localhost, O=Channel Tests");
+    EXPECT_STREQ(info.issuer, "CN=Channel Test CA, O=Channel Tests");
+    EXPECT_EQ(info.extra, nullptr);
+    // Valid from yesterday for 30 days.
+    EXPECT_GE(info.validFrom.wYear, 2024);
+    EXPECT_GT(info.validUntil.wYear * 400 + info.validUntil.wMonth * 32 + info.validUntil.wDay,
+              info.validFrom.wYear * 400 + info.validFrom.wMonth * 32 + info.validFrom.wDay);
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, ChannelByVersion,
+                         ::testing::Values(VersionCase{"Tls12", TLS1_2_VERSION},
+                                           VersionCase{"Tls13", TLS1_3_VERSION}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct ObservedWaits {
+    std::vector<int> errors;
+    static void Record(void* context, int error) {
+        static_cast<ObservedWaits*>(context)->errors.push_back(error);
+    }
+};
+
+TEST(ChannelWaits, AStalledHandshakeTimesOutWithinTheTimeOut) {
+    ServerConfig config;
+    config.behaviour = Behaviour::Stall;
+    TlsTestServer server(config);
+    Credentials credentials;
+    Client client(server.port(), credentials.record, 1);
+    ObservedWaits observed;
+    TlsSetWaitObserver(client.channel(), &ObservedWaits::Record, &observed);
+    long long start = tlstest::NowMs();
+    EXPECT_EQ(client.Handshake(), 0);
+    long long elapsed = tlstest::NowMs() - start;
+    EXPECT_EQ(TlsGetLastError(), fileErrorOperationTimeout);
+    EXPECT_GE(elapsed, 900);
+    EXPECT_LT(elapsed, 2500);
+    EXPECT_EQ(observed.errors, std::vector<int>{fileErrorOperationTimeout});
+}
+
+TEST(ChannelWaits, CancelFromAHandlerDuringTheHandshakeEndsIt) {
+    ServerConfig config;
+    config.behaviour = Behaviour::Stall;
+    TlsTestServer server(config);
+    Credentials credentials;
+    Client client(server.port(), credentials.record, 5);
+    ObservedWaits observed;
+    TlsSetWaitObserver(client.channel(), &ObservedWaits::Record, &observed);
+    tlstest::TestWindow window([](UINT) { EXPECT_EQ(NetCancelBlockingCall(), 0); });
+    ASSERT_TRUE(PostMessageA(window.hwnd(), WM_USER + 1, 0, 0));
+    long long start = tlstest::NowMs();
+    EXPECT_EQ(client.Handshake(), 0);
+    EXPECT_EQ(TlsGetLastError(), fileErrorOperationCanceled);
+    EXPECT_LT(tlstest::NowMs() - start, 1500);
+    EXPECT_EQ(observed.errors, std::vector<int>{fileErrorOperationCanceled});
+}
+
+TEST(ChannelWaits, ADecryptWaitTimesOutWhenThePeerSendsNothing) {
+    TlsTestServer server(ServerConfig{});  // echoes, so it never speaks first
+    Credentials credentials;
+    Client client(server.port(), credentials.record, 1);
+    ASSERT_EQ(client.Handshake(), 1);
+    char buffer[16];
+    EXPECT_EQ(TlsDecrypt(client.channel(), buffer, sizeof buffer), -1);
+    EXPECT_EQ(TlsGetLastError(), fileErrorOperationTimeout);
+}
+
+TEST(ChannelFailures, GarbageFromThePeerFailsTheHandshake) {
+    ServerConfig config;
+    config.behaviour = Behaviour::Garbage;
+    TlsTestServer server(config);
+    Credentials credentials;
+    Client client(server.port(), credentials.record);
+    EXPECT_EQ(client.Handshake(), 0);
+    EXPECT_EQ(TlsGetLastError(), fileErrorSecurityContext);
+    // A failed channel carries no records and has no security information.
+    char c = 'x';
+    EXPECT_EQ(TlsEncrypt(client.channel(), &c, 1), -1);
+    EXPECT_EQ(TlsGetLastError(), fileErrorSecurityEncryption);
+    SecurityInfo info{};
+    info.size = TLS_SECURITY_INFO_SIZE;
+    EXPECT_EQ(TlsGetSecurityInfo(client.channel(), &info), 0);
+    EXPECT_EQ(TlsGetLastError(), fileErrorSecurityContext);
+}
+
+TEST(ChannelFailures, APeerThatHangsUpDuringTheHandshakeFailsIt) {
+    ServerConfig config;
+    config.behaviour = Behaviour::HangUp;
+    TlsTestServer server(config);
+    Credentials credentials;
+    Client client(server.port(), credentials.record);
+    EXPECT_EQ(client.Handshake(), 0);
+    EXPECT_EQ(TlsGetLastError(), fileErrorSecurityContext);
+}
+
+TEST(ChannelFailures, ServerVersionOutsideTheRangeFailsTheHandshake) {
+    ServerConfig config;
+    config.lowestVersion = config.highestVersion = TLS1_1_VERSION;
+    TlsTestServer server(config);
+    Credentials credentials;
+    Client client(server.port(), credentials.record);
+    EXPECT_EQ(client.Handshake(), 0);
+    EXPECT_EQ(TlsGetLastError(), fileErrorSecurityContext);
+}
+
+TEST(ProtocolMask, OnlySslVersionsCannotBeHad) {
+    for (uint32_t mask : {1u, 2u, 3u, 4u, 7u}) {
+        Credentials credentials(mask);
+        TlsChannel* channel =
+            TlsCreateChannel(INVALID_SOCKET, "localhost", credentials.record, 1, 0);
+        EXPECT_EQ(TlsAcquireCredentials(channel), 0) << mask;
+        EXPECT_EQ(TlsGetLastError(), fileErrorSecurityCredentials) << mask;
+        EXPECT_EQ(TlsStartHandshake(channel), 0) << mask;
+        EXPECT_EQ(TlsGetLastError(), fileErrorSecurityCredentials) << mask;
+        TlsFreeChannel(channel);
+    }
+}
+
+TEST(ProtocolMask, TheTlsBitAndTheDefaultBothReachTls12And13) {
+    for (uint32_t mask : {8u, 10u, 0u}) {
+        for (int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
+            ServerConfig config;
+            config.lowestVersion = config.highestVersion = version;
+            TlsTestServer server(config);
+            Credentials credentials(mask);
+            Client client(server.port(), credentials.record);
+            EXPECT_EQ(client.Handshake(), 1) << mask << " " << version;
+        }
+    }
+}
+
+TEST(ChannelArguments, NullsAndMissingNamesAreRefused) {
+    char c;
+    EXPECT_EQ(TlsDecrypt(nullptr, &c, 1), -1);
+    EXPECT_EQ(TlsGetLastError(), fileErrorInvalidParameter);
+    EXPECT_EQ(TlsEncrypt(nullptr, &c, 1), -1);
+    EXPECT_EQ(TlsCreateCredentials(8, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(TlsGetLastError(), fileErrorInvalidParameter);
+    SecurityInfo small{};
+    small.size = 87;
+    TlsChannel* channel = TlsCreateChannel(INVALID_SOCKET, "", nullptr, 1, 0);
+    EXPECT_EQ(TlsGetSecurityInfo(channel, &small), 0);
+    EXPECT_EQ(TlsGetLastError(), fileErrorInvalidParameter);
+    EXPECT_EQ(TlsStartHandshake(channel), 0);
+    EXPECT_EQ(TlsGetLastError(), fileErrorInvalidHostName);
+    TlsFreeChannel(channel);
+}
+
+}  // namespace

@@ -1,0 +1,196 @@
+// Client certificates: the store texts and where they lead, choosing by
+// friendly name or subject, and a server that requires a certificate.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "resources/errors.h"
+#include "tls/client_certificate.h"
+#include "tls_test_support.h"
+
+namespace {
+
+using tls::ResolveCertificateStore;
+using tls::StoreLocation;
+using tlstest::Client;
+using tlstest::Credentials;
+using tlstest::ServerConfig;
+using tlstest::TestPki;
+using tlstest::TlsTestServer;
+
+StoreLocation Resolve(const char* store, uint32_t location = 0) {
+    TlsCredentials record{};
+    record.certificateStore = const_cast<char*>(store);
+    record.location = location;
+    return ResolveCertificateStore(record);
+}
+
+TEST(CertificateStoreText, PrefixesAndStoreNamesMapToFolders) {
+    tlstest::ScopedEnv config("XDG_CONFIG_HOME", "/home/u/.cfg");
+    struct Case {
+        const char* store;
+        uint32_t location;
+        const char* folder;
+    } cases[] = {
+        {"HKLM:Root", 0, "/etc/tollane/certs/Root"},
+        {"hklm:", 0, "/etc/tollane/certs/MY"},
+        {"HKCU:Work", 0, "/home/u/.cfg/tollane/certs/Work"},
+        {"HKCU:", 2, "/home/u/.cfg/tollane/certs/MY"},
+        {"", 0, "/home/u/.cfg/tollane/certs/MY"},
+        {"Mine", 0, "/home/u/.cfg/tollane/certs/Mine"},
+        {"Mine", TLS_STORE_LOCAL_MACHINE, "/etc/tollane/certs/Mine"},
+    };
+    for (const Case& c : cases) {
+        StoreLocation location = Resolve(c.store, c.location);
+        EXPECT_EQ(location.kind, StoreLocation::Kind::Folder) << c.store;
+        EXPECT_EQ(location.path, c.folder) << c.store;
+    }
+}
+
+TEST(CertificateStoreText, WithoutXdgConfigHomeTheUserFolderIsUnderHome) {
+    tlstest::ScopedEnv home("HOME", "/home/u");
+    tlstest::ScopedEnv config("XDG_CONFIG_HOME", "");
+    EXPECT_EQ(Resolve("").path, "/home/u/.config/tollane/certs/MY");
+}
+
+TEST(CertificateStoreText, NamesThatLeaveTheirRootAreRefused) {
+    for (const char* store : {"HKCU:../x", "HKLM:a/b", "HKCU:..", "sub/dir-that-is-missing"}) {
+        EXPECT_EQ(Resolve(store).kind, StoreLocation::Kind::Invalid) << store;
+    }
+}
+
+TEST(CertificateStoreText, ExistingFilesAndFoldersAreUsedAsTheyAre) {
+    std::string folder = tlstest::NewFolder("resolve");
+    std::string file = folder + "/id.p12";
+    tlstest::WritePkcs12(file, TestPki().client, "x", "");
+    EXPECT_EQ(Resolve(file.c_str()).kind, StoreLocation::Kind::Pkcs12File);
+    EXPECT_EQ(Resolve(folder.c_str()).kind, StoreLocation::Kind::Folder);
+    EXPECT_EQ(Resolve(folder.c_str()).path, folder);
+}
+
+class RequiredClientCertificate : public ::testing::TestWithParam<int> {};
+
+std::string SubjectSeenBy(int version, const TlsCredentials* record, int* handshake,
+                          std::string* echoed) {
+    ServerConfig config;
+    config.requireClientCertificate = true;
+    config.lowestVersion = config.highestVersion = version;
+    TlsTestServer server(config);
+    {
+        Client client(server.port(), record);
+        *handshake = client.Handshake();
+        if (*handshake) *echoed = client.RoundTrip("PWD\r\n");
+    }
+    server.Join();
+    return server.clientSubjects.empty() ? "" : server.clientSubjects[0];
+}
+
+TEST_P(RequiredClientCertificate, APkcs12FileIsAcceptedByFriendlyName) {
+    std::string file = tlstest::NewFolder("p12") + "/client.p12";
+    tlstest::WritePkcs12(file, TestPki().client, "Test Client", "");
+    Credentials credentials(0, file.c_str(), "test client");
+    int handshake = 0;
+    std::string echoed;
+    std::string subject = SubjectSeenBy(GetParam(), credentials.record, &handshake, &echoed);
+    EXPECT_EQ(handshake, 1) << TlsGetLastError();
+    EXPECT_EQ(echoed, "PWD\r\n");
+    EXPECT_NE(subject.find("CN=fttest client"), std::string::npos) << subject;
+}
+
+TEST_P(RequiredClientCertificate, APasswordProtectedPkcs12UsesThePfxPassword) {
+    std::string file = tlstest::NewFolder("p12pw") + "/client.pfx";
+    tlstest::WritePkcs12(file, TestPki().client, "Test Client", "s3cret");
+    Credentials base(0, file.c_str(), "Test Client");
+    TlsCredentials withPassword = *base.record;
+    withPassword.pfxPassword = const_cast<char*>("s3cret");
+    int handshake = 0;
+    std::string echoed;
+    std::string subject = SubjectSeenBy(GetParam(), &withPassword, &handshake, &echoed);
+    EXPECT_EQ(handshake, 1) << TlsGetLastError();
+    EXPECT_NE(subject.find("CN=fttest client"), std::string::npos) << subject;
+    // Without the password the file cannot be read: no credentials.
+    TlsChannel* channel = TlsCreateChannel(INVALID_SOCKET, "localhost", base.record, 1, 0);
+    EXPECT_EQ(TlsAcquireCredentials(channel), 0);
+    EXPECT_EQ(TlsGetLastError(), fileErrorSecurityCredentials);
+    TlsFreeChannel(channel);
+}
+
+TEST_P(RequiredClientCertificate, AFolderOfPemFilesIsSearchedBySubject) {
+    std::string folder = tlstest::NewFolder("pem");
+    tlstest::WritePem(folder + "/a-other.pem", TestPki().otherClient, true);
+    tlstest::WritePem(folder + "/b-mine.pem", TestPki().client, false);
+    tlstest::WritePem(folder + "/b-mine.key.tmp", TestPki().client, true);
+    std::rename((folder + "/b-mine.key.tmp").c_str(), (folder + "/b-mine.key").c_str());
+    Credentials credentials(0, folder.c_str(), "FTTEST");
+    int handshake = 0;
+    std::string echoed;
+    std::string subject = SubjectSeenBy(GetParam(), credentials.record, &handshake, &echoed);
+    EXPECT_EQ(handshake, 1) << TlsGetLastError();
+    EXPECT_NE(subject.find("CN=fttest client"), std::string::npos) << subject;
+}
+
+TEST_P(RequiredClientCertificate, TheUserStoreIsTheFolderUnderXdgConfigHome) {
+    std::string config = tlstest::NewFolder("xdg");
+    std::string store = config + "/tollane/certs/MY";
+    std::filesystem::create_directories(store);
+    tlstest::WritePem(store + "/someone.pem", TestPki().otherClient, true);
+    tlstest::WritePem(store + "/mine.pem", TestPki().client, true);
+    tlstest::ScopedEnv xdg("XDG_CONFIG_HOME", config);
+    Credentials credentials(0, "", "Mine");  // by friendly name: the file name
+    int handshake = 0;
+    std::string echoed;
+    std::string subject = SubjectSeenBy(GetParam(), credentials.record, &handshake, &echoed);
+    EXPECT_EQ(handshake, 1) << TlsGetLastError();
+    EXPECT_NE(subject.find("CN=fttest client"), std::string::npos) << subject;
+}
+
+TEST_P(RequiredClientCertificate, WithoutACertificateTheServerRefuses) {
+    Credentials credentials;
+    ServerConfig config;
+    config.requireClientCertificate = true;
+    config.lowestVersion = config.highestVersion = GetParam();
+    TlsTestServer server(config);
+    Client client(server.port(), credentials.record);
+    if (GetParam() == TLS1_2_VERSION) {
+        EXPECT_EQ(client.Handshake(), 0);
+        EXPECT_EQ(TlsGetLastError(), fileErrorSecurityContext);
+    } else {
+        // TLS 1.3 finishes the client's side first; the refusal is the next record.
+        ASSERT_EQ(client.Handshake(), 1);
+        char buffer[8];
+        EXPECT_EQ(TlsEncrypt(client.channel(), "PWD\r\n", 5), 5);
+        EXPECT_EQ(TlsDecrypt(client.channel(), buffer, sizeof buffer), -1);
+        EXPECT_EQ(TlsGetLastError(), fileErrorSecurityDecryption);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, RequiredClientCertificate,
+                         ::testing::Values(TLS1_2_VERSION, TLS1_3_VERSION), [](const auto& info) {
+                             return std::string(info.param == TLS1_2_VERSION ? "Tls12" : "Tls13");
+                         });
+
+TEST(ClientCertificateChoice, ANameThatMatchesNothingHasNoCredentials) {
+    std::string folder = tlstest::NewFolder("nomatch");
+    tlstest::WritePem(folder + "/mine.pem", TestPki().client, true);
+    for (const char* store : {folder.c_str(), "HKCU:DoesNotExist"}) {
+        Credentials credentials(0, store, "nobody at all");
+        TlsChannel* channel =
+            TlsCreateChannel(INVALID_SOCKET, "localhost", credentials.record, 1, 0);
+        EXPECT_EQ(TlsAcquireCredentials(channel), 0) << store;
+        EXPECT_EQ(TlsGetLastError(), fileErrorSecurityCredentials) << store;
+        TlsFreeChannel(channel);
+    }
+}
+
+TEST(ClientCertificateChoice, ACertificateWithoutItsKeyIsNotOffered) {
+    std::string folder = tlstest::NewFolder("nokey");
+    tlstest::WritePem(folder + "/mine.pem", TestPki().client, false);
+    Credentials credentials(0, folder.c_str(), "mine");
+    TlsChannel* channel = TlsCreateChannel(INVALID_SOCKET, "localhost", credentials.record, 1, 0);
+    EXPECT_EQ(TlsAcquireCredentials(channel), 0);
+    EXPECT_EQ(TlsGetLastError(), fileErrorSecurityCredentials);
+    TlsFreeChannel(channel);
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+// Record traffic: decryption with buffering, encryption, and close-notify.
+#include <openssl/err.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "resources/errors.h"
+#include "tls/channel.h"
+
+namespace tls {
+namespace {
+
+int Delivered(TlsChannel& channel, void* buffer, int length) {
+    std::size_t count = std::min(static_cast<std::size_t>(length), channel.decryptedCount);
+    std::memcpy(buffer, channel.decrypted.data() + channel.decryptedStart, count);
+    channel.decryptedStart += count;
+    channel.decryptedCount -= count;
+    if (channel.decryptedCount == 0) channel.decryptedStart = 0;
+    return static_cast<int>(count);
+}
+
+int FailRecord(int error) {
+    Fail(error);
+    return -1;
+}
+
+constexpr int kShutdownRounds = 64;
+
+int PeerClosed(TlsChannel& channel) {
+    SetState(channel, ChannelState::PeerClosed);
+    return 0;
+}
+
+bool CarriesRecords(const TlsChannel& channel) {
+    return channel.ssl && (channel.state == ChannelState::Established ||
+                           channel.state == ChannelState::PeerClosed);
+}
+
+// Decrypts the next records into the decrypted-data buffer: the byte count,
+// 0 at the end of the stream, -1 with the error set.
+int DecryptMore(TlsChannel& channel) {
+    for (;;) {
+        ERR_clear_error();
+        int result = SSL_read(channel.ssl, channel.decrypted.data(), kBufferSize);
+        int reason = SSL_get_error(channel.ssl, result);
+        ERR_clear_error();
+        // Reading may answer the peer (a key update, for example).
+        if (!FlushOutput(channel)) return -1;
+        if (result > 0) {
+            channel.decryptedStart = 0;
+            channel.decryptedCount = static_cast<std::size_t>(result);
+            return result;
+        }
+        if (reason == SSL_ERROR_ZERO_RETURN) return PeerClosed(channel);
+        if (reason == SSL_ERROR_WANT_WRITE) continue;
+        if (reason != SSL_ERROR_WANT_READ) return FailRecord(fileErrorSecurityDecryption);
+        int filled = FillInput(channel);
+        if (filled == 0) return PeerClosed(channel);
+        if (filled < 0) return -1;
+    }
+}
+
+}  // namespace
+}  // namespace tls
+
+using tls::ChannelState;
+using tls::Fail;
+using tls::FailRecord;
+
+extern "C" {
+
+int TlsDecrypt(TlsChannel* channel, void* buffer, int length) {
+    if (!channel || !buffer || length <= 0) return FailRecord(fileErrorInvalidParameter);
+    if (!tls::IsBound()) return FailRecord(fileErrorSecurityNotInitialized);
+    if (channel->decryptedCount > 0) return tls::Delivered(*channel, buffer, length);
+    if (channel->state == ChannelState::PeerClosed) return 0;
+    if (!tls::CarriesRecords(*channel)) return FailRecord(fileErrorSecurityDecryption);
+    int decrypted = tls::DecryptMore(*channel);
+    return decrypted > 0 ? tls::Delivered(*channel, buffer, length) : decrypted;
+}
+
+int TlsEncrypt(TlsChannel* channel, const void* data, int length) {
+    if (!channel || !data || length < 0) return FailRecord(fileErrorInvalidParameter);
+    if (!tls::IsBound()) return FailRecord(fileErrorSecurityNotInitialized);
+    if (!tls::CarriesRecords(*channel)) return FailRecord(fileErrorSecurityEncryption);
+    if (length == 0) return 0;
+    ERR_clear_error();
+    int written = SSL_write(channel->ssl, data, length);
+    ERR_clear_error();
+    if (written != length) return FailRecord(fileErrorSecurityEncryption);
+    return tls::FlushOutput(*channel) ? length : -1;
+}
+
+// Sends close-notify. The session stays readable (security information) until
+// the channel is freed.
+int TlsShutdown(TlsChannel* channel) {
+    if (!channel) return Fail(fileErrorInvalidParameter);
+    if (!tls::IsBound()) return Fail(fileErrorSecurityNotInitialized);
+    if (!tls::CarriesRecords(*channel)) return Fail(fileErrorSecurityContext);
+    ERR_clear_error();
+    SSL_shutdown(channel->ssl);
+    ERR_clear_error();
+    tls::SetState(*channel, ChannelState::ShutDown);
+    if (!tls::FlushOutput(*channel)) return 0;
+    tls::DiscardUnread(*channel);
+    return 1;
+}
+
+// After CCC both sides send close-notify and the connection goes on in clear
+// text, so the peer's close-notify must be taken off the socket before the
+// next reply is read. A peer that sends none is given a short while.
+int TlsEndSecureChannel(TlsChannel* channel) {
+    if (!channel) return Fail(fileErrorInvalidParameter);
+    if (!tls::IsBound()) return Fail(fileErrorSecurityNotInitialized);
+    if (!tls::CarriesRecords(*channel)) return Fail(fileErrorSecurityContext);
+    int limit = channel->timeoutSeconds > 0
+                    ? std::min(channel->timeoutSeconds, tls::kPeerCloseWaitSeconds)
+                    : tls::kPeerCloseWaitSeconds;
+    // The first call sends ours; the later ones look for the peer's, which may
+    // already be among the bytes received, before reading the socket again.
+    for (int round = 0; round < tls::kShutdownRounds; ++round) {
+        ERR_clear_error();
+        int result = SSL_shutdown(channel->ssl);
+        int reason = SSL_get_error(channel->ssl, result);
+        ERR_clear_error();
+        if (!tls::FlushOutput(*channel)) return 0;
+        if (result == 0) continue;
+        if (result == 1 || reason != SSL_ERROR_WANT_READ) break;
+        if (tls::FillInputWithin(*channel, limit, false) <= 0) break;
+    }
+    tls::SetState(*channel, ChannelState::ShutDown);
+    return 1;
+}
+
+}  // extern "C"

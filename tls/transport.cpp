@@ -1,0 +1,116 @@
+// Moves bytes between OpenSSL's memory BIOs and the engine's socket, waiting
+// with NetSelect so that the engine's time-out, cancel and message pumping
+// apply. Sockets are never left to block: every send and receive is
+// non-blocking and preceded by a wait when it would block.
+#include <openssl/bio.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "resources/errors.h"
+#include "tls/channel.h"
+
+namespace tls {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kSendChunk = 16384;
+constexpr int kDiscardRounds = 16;
+
+// Waits until the socket is ready, at most `seconds` (negative: no limit).
+// 0, or the error number (already the thread's last error). A time-out or a
+// cancellation is told to the channel's observer when `observed`.
+int WaitForSocket(TlsChannel& channel, bool forWrite, int seconds, bool observed = true) {
+    NetSocketSet set(channel.socket);
+    NetTimeval timeout{std::max(seconds, 0), 0};
+    int ready = NetSelect(forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr,
+                          seconds < 0 ? nullptr : &timeout);
+    if (ready > 0) return 0;
+    int error = ready == 0 ? fileErrorOperationTimeout : NetGetLastError();
+    if (error == 0) error = fileErrorOperationTimeout;
+    observed =
+        observed && (error == fileErrorOperationTimeout || error == fileErrorOperationCanceled);
+    if (observed && channel.waitObserver) {
+        channel.waitObserver(channel.waitObserverContext, error);
+    }
+    Fail(error);
+    return error;
+}
+
+int SocketError() {
+    int error = NetGetLastError();
+    return error == 0 ? fileErrorConnectionReset : error;
+}
+
+// Sends all of data before the send time-out. 1, or 0 with the error set.
+int SendAll(TlsChannel& channel, const unsigned char* data, int length) {
+    int limit = channel.timeoutSeconds > 0 ? channel.timeoutSeconds : kDefaultSendTimeoutSeconds;
+    auto deadline = Clock::now() + std::chrono::seconds(limit);
+    while (length > 0) {
+        int sent = NetSend(channel.socket, data, length, MSG_DONTWAIT);
+        if (sent > 0) {
+            data += sent;
+            length -= sent;
+            continue;
+        }
+        if (sent == 0 || NetGetLastError() != fileErrorOperationWouldBlock)
+            return Fail(SocketError());
+        auto left = std::chrono::duration_cast<std::chrono::seconds>(deadline - Clock::now());
+        if (left.count() <= 0) return Fail(fileErrorOperationTimeout);
+        if (WaitForSocket(channel, true, static_cast<int>(left.count())) != 0) return 0;
+    }
+    return 1;
+}
+
+}  // namespace
+
+int FlushOutput(TlsChannel& channel) {
+    unsigned char chunk[kSendChunk];
+    while (BIO_ctrl_pending(channel.networkOut) > 0) {
+        int length = BIO_read(channel.networkOut, chunk, sizeof chunk);
+        if (length <= 0) break;
+        if (!SendAll(channel, chunk, length)) return 0;
+    }
+    return 1;
+}
+
+int FillInput(TlsChannel& channel) {
+    return FillInputWithin(channel, channel.timeoutSeconds > 0 ? channel.timeoutSeconds : -1, true);
+}
+
+int FillInputWithin(TlsChannel& channel, int limit, bool observed) {
+    for (;;) {
+        int got = NetRecv(channel.socket, channel.received.data(), kBufferSize, MSG_DONTWAIT);
+        if (got == 0) return 0;
+        if (got > 0) {
+            if (BIO_write(channel.networkIn, channel.received.data(), got) != got) {
+                Fail(fileErrorOutOfMemory);
+                return -1;
+            }
+            return 1;
+        }
+        if (NetGetLastError() != fileErrorOperationWouldBlock) {
+            Fail(SocketError());
+            return -1;
+        }
+        if (WaitForSocket(channel, false, limit, observed) != 0) return -1;
+    }
+}
+
+void DiscardUnread(TlsChannel& channel) {
+    for (int round = 0; round < kDiscardRounds; ++round) {
+        int got = NetRecv(channel.socket, channel.received.data(), kBufferSize, MSG_DONTWAIT);
+        if (got <= 0) break;
+    }
+}
+
+std::string TargetName(const TlsChannel& channel) {
+    const TlsCredentials* credentials = channel.credentials;
+    if (credentials && credentials->serverName && credentials->serverName[0] != '\0') {
+        return credentials->serverName;
+    }
+    return channel.hostName;
+}
+
+}  // namespace tls
