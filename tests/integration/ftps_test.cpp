@@ -15,38 +15,9 @@
 #include "ftp/ftp.h"
 #include "ftp/tables.h"
 #include "resources/errors.h"
+#include "support/server_settings.h"
 
 namespace {
-
-std::map<std::string, std::string> LoadServerFile() {
-    std::map<std::string, std::string> values;
-    std::string path;
-    if (const char* dir = std::getenv("FT_TEST_SERVERS_DIR")) {
-        path = std::string(dir) + "/env";
-    } else {
-        std::string source = __FILE__;  // <repo>/tests/integration/this file
-        path = source.substr(0, source.rfind("/tests/")) + "/build/servers/env";
-    }
-    std::ifstream file(path);
-    std::string line;
-    while (std::getline(file, line)) {
-        auto equals = line.find('=');
-        if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
-    }
-    return values;
-}
-
-std::string Setting(const std::string& name) {
-    if (const char* value = std::getenv(name.c_str())) return value;
-    static const std::map<std::string, std::string> file = LoadServerFile();
-    auto it = file.find(name);
-    return it == file.end() ? std::string() : it->second;
-}
-
-bool InCi() {
-    const char* ci = std::getenv("CI");
-    return ci && std::string(ci) == "true";
-}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
