@@ -238,3 +238,6 @@ int FtpRegisterNotify(FtpClient client, HWND window, UINT message, DWORD eventMa
 LRESULT FtpRaiseEvent(FtpClient client, DWORD event, DWORD error);
 
 }  // extern "C"
+
+// Listings over the data connection.
+#include "ftp/directory.h"

@@ -1,0 +1,33 @@
+// Directory listings over the data connection: LIST, NLST or MLSD opened on a
+// session, read entry by entry through a first/next cursor, or all at once as
+// text. Conventions as in ftp/ftp.h.
+#pragma once
+
+#include <stdint.h>
+
+#include "ftp/ftp.h"
+#include "ftp/listing.h"
+
+extern "C" {
+
+// Starts a listing of a path, a mask or (null or empty) the current directory:
+// MLSD when the session's directory format is FTP_DIRECTORY_MLSD, else LIST.
+// The reply code (125 or 150) or -1.
+int FtpOpenDirectory(FtpClient client, const char* path);
+// Starts NLST (nameOnly set: every line is one name) or LIST. The reply code or -1.
+int FtpOpenFileList(FtpClient client, const char* path, BOOL nameOnly);
+
+// The first entry of the open listing, reading lines until one parses: 1, or 0
+// with fileErrorDirectoryEmpty when the listing has none.
+int FtpGetFirstEntry(FtpClient client, FtpDirectoryEntry* entry);
+// The entry after the cursor: 1, or 0 with fileErrorEndOfDirectory after the last.
+int FtpGetNextEntry(FtpClient client, FtpDirectoryEntry* entry);
+// Ends the listing: the completion reply code, 0 when no data connection is
+// open, or -1. The entries stay readable until the next listing.
+int FtpCloseDirectory(FtpClient client);
+
+// The whole listing text (NLST with nameOnly, else LIST), lines ended by CR LF,
+// into buffer (terminated; what does not fit is read and dropped). The length or -1.
+int FtpGetFileList(FtpClient client, const char* path, BOOL nameOnly, char* buffer, int size);
+
+}  // extern "C"

@@ -1,0 +1,231 @@
+// Listings over a session: opening LIST, NLST or MLSD on the data connection,
+// the entry cursor, closing, and the listing as one text.
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include "ftp/command_channel.h"
+#include "ftp/data_connection.h"
+#include "ftp/directory.h"
+#include "ftp/directory_listing.h"
+#include "ftp/engine.h"
+#include "ftp/transfer.h"
+#include "resources/errors.h"
+
+using namespace ftp;
+
+namespace {
+
+constexpr std::size_t kFileListPiece = 8192;
+constexpr int kMinFileListSize = 2;
+constexpr std::array<std::string_view, 4> kTypeLetters{"", "A", "E", "I"};
+
+// Keeps the thread's last error across clean-up steps whose own failure does not matter.
+class KeepLastError {
+  public:
+    KeepLastError() : saved_(FtpGetLastError()) {}
+    ~KeepLastError() { FtpSetLastError(saved_); }
+    KeepLastError(const KeepLastError&) = delete;
+    KeepLastError& operator=(const KeepLastError&) = delete;
+
+  private:
+    DWORD saved_;
+};
+
+int FailFlag(int error) {
+    Fail(error);
+    return 0;
+}
+
+bool IsTextSession(const FtpSession& session) {
+    return session.fileType == FTP_FILE_TYPE_ASCII;
+}
+
+// Listings travel as text; the session's own type is restored when the listing ends.
+int SelectTextType(FtpSession& session) {
+    if (IsTextSession(session)) return 0;
+    Exchange reply = RunCommand(session, "TYPE", "A");
+    if (reply.code == 200) return 0;
+    if (reply.code == 0 && !reply.ok()) return -1;
+    return Fail(fileErrorInvalidServerResponse);
+}
+
+void RestoreType(FtpSession& session) {
+    if (IsTextSession(session)) return;
+    std::size_t type = static_cast<std::size_t>(session.fileType);
+    if (type >= kTypeLetters.size() || kTypeLetters[type].empty()) return;
+    KeepLastError keeper;
+    RunCommand(session, "TYPE", kTypeLetters[type]);
+}
+
+// Behind a proxy that logs in by itself the engine asks what the login skipped.
+void QueryWhatProxyLoginSkipped(FtpSession& session) {
+    if (session.proxyType != kProxyOther) return;
+    KeepLastError keeper;
+    const bool wasInternal = session.HasOption(FTP_OPTION_INTERNAL);
+    session.options |= FTP_OPTION_INTERNAL;
+    if (session.systemType == kSystemNotAsked) QuerySystemType(session);
+    if (session.currentDirectory.empty()) RefreshCurrentDirectory(session);
+    if (!wasInternal) session.options &= ~static_cast<std::uint32_t>(FTP_OPTION_INTERNAL);
+}
+
+// The server agreed, but the data connection could not be used.
+int FailAcceptedListing(FtpSession& session) {
+    {
+        KeepLastError keeper;
+        CloseDataConnection(session);
+        Resync(session);
+        RestoreType(session);
+    }
+    SetStatus(session, EngineStatus::Idle);
+    return -1;
+}
+
+int FailRefusedListing(FtpSession& session, const Exchange& reply) {
+    {
+        KeepLastError keeper;
+        CloseDataConnection(session);
+        RestoreType(session);
+    }
+    // A positive reply that opens no data transfer is a failure as well.
+    if (reply.ok()) return Fail(fileErrorConnectionOpen);
+    return -1;
+}
+
+int OpenListing(const SessionRef& ref, std::string_view command, std::string_view path) {
+    FtpSession& session = *ref;
+    if (session.IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (session.dataSocket.valid()) return Fail(fileErrorConnectionOpen);
+    if (session.ioInProgress) return Fail(fileErrorOperationInProgress);
+    QueryWhatProxyLoginSkipped(session);
+    if (SelectTextType(session) != 0) return -1;
+    if (OpenDataConnection(session, kDirectionReceive, 0) != 0) {
+        RestoreType(session);
+        return -1;
+    }
+    Exchange reply = RunCommand(session, command, path);
+    if (!reply.ok() || (reply.code != 125 && reply.code != 150)) {
+        return FailRefusedListing(session, reply);
+    }
+    if (!session.passive && AcceptDataConnection(session) != 0) return FailAcceptedListing(session);
+    if (session.dataChannelSecure && StartDataTls(session) != 0) {
+        return FailAcceptedListing(session);
+    }
+    ListingOf(ref).Restart(session);
+    session.listingOpen = true;
+    SetStatus(session, EngineStatus::Listing);
+    return reply.code;
+}
+
+// Reads lines until one more entry is in the list. An open listing without a
+// data connection fails with the given error.
+int ReadUntilNewEntry(FtpSession& session, DirectoryListing& listing, int noDataError) {
+    while (true) {
+        if (!session.dataSocket.valid()) return FailFlag(noDataError);
+        LineOutcome outcome = ReadListingLine(session, listing);
+        if (outcome == LineOutcome::EntryAdded) return 1;
+        if (outcome == LineOutcome::Failed) return 0;
+    }
+}
+
+int NextEntry(FtpSession& session, DirectoryListing& listing, FtpDirectoryEntry* entry) {
+    if (!entry) return FailFlag(fileErrorInvalidBuffer);
+    if (listing.cursor >= listing.entries.size()) {
+        listing.cursor = listing.entries.size();
+        if (!ReadUntilNewEntry(session, listing, fileErrorEndOfDirectory)) return 0;
+    }
+    *entry = listing.entries[listing.cursor].Record();
+    ++listing.cursor;
+    return 1;
+}
+
+// Copies one piece of listing text, its LF line ends made CR LF, into what is
+// left of the output; what does not fit is dropped.
+void AppendListingText(std::string_view piece, char* buffer, std::size_t capacity,
+                       std::size_t& length) {
+    for (char c : piece) {
+        if (c == '\n' && length < capacity) buffer[length++] = '\r';
+        if (length < capacity) buffer[length++] = c;
+    }
+}
+
+int ReadFileList(FtpSession& session, char* buffer, std::size_t capacity) {
+    std::array<char, kFileListPiece> piece{};
+    std::size_t length = 0;
+    while (true) {
+        const int got = ReadData(session, piece.data(), static_cast<int>(piece.size()));
+        if (got < 0) {
+            AbandonTransfer(session);
+            return -1;
+        }
+        if (got == 0) break;
+        AppendListingText({piece.data(), static_cast<std::size_t>(got)}, buffer, capacity, length);
+    }
+    buffer[length] = '\0';
+    if (EndTransfer(session) < 0) return -1;
+    return static_cast<int>(length);
+}
+
+}  // namespace
+
+extern "C" {
+
+int FtpOpenDirectory(FtpClient client, const char* path) {
+    SessionRef session = LookupSession(client);
+    if (!session) return -1;
+    if (session->dataSocket.valid()) return Fail(fileErrorConnectionOpen);
+    session->nameOnlyListing = false;
+    const bool facts = session->directoryFormat == FTP_DIRECTORY_MLSD;
+    return OpenListing(session, facts ? "MLSD" : "LIST", path ? path : "");
+}
+
+int FtpOpenFileList(FtpClient client, const char* path, BOOL nameOnly) {
+    SessionRef session = LookupSession(client);
+    if (!session) return -1;
+    if (session->dataSocket.valid()) return Fail(fileErrorConnectionOpen);
+    session->nameOnlyListing = nameOnly != FALSE;
+    return OpenListing(session, nameOnly ? "NLST" : "LIST", path ? path : "");
+}
+
+int FtpGetFirstEntry(FtpClient client, FtpDirectoryEntry* entry) {
+    SessionRef session = LookupSession(client);
+    if (!session) return 0;
+    DirectoryListing& listing = ListingOf(session);
+    if (listing.entries.empty() && !ReadUntilNewEntry(*session, listing, fileErrorDirectoryEmpty)) {
+        // Nothing at all, rather than nothing more.
+        if (LastErrorNumber() == fileErrorEndOfDirectory) Fail(fileErrorDirectoryEmpty);
+        return 0;
+    }
+    listing.cursor = 0;
+    return NextEntry(*session, listing, entry);
+}
+
+int FtpGetNextEntry(FtpClient client, FtpDirectoryEntry* entry) {
+    SessionRef session = LookupSession(client);
+    if (!session) return 0;
+    return NextEntry(*session, ListingOf(session), entry);
+}
+
+int FtpCloseDirectory(FtpClient client) {
+    SessionRef session = LookupSession(client);
+    if (!session) return -1;
+    if (session->IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (!session->dataSocket.valid()) return 0;
+    if (!session->listingOpen) return Fail(fileErrorDirectoryEmpty);
+    ListingOf(session).line.clear();
+    return EndTransfer(*session);
+}
+
+int FtpGetFileList(FtpClient client, const char* path, BOOL nameOnly, char* buffer, int size) {
+    SessionRef session = LookupSession(client);
+    if (!session) return -1;
+    if (!buffer) return Fail(fileErrorInvalidParameter);
+    if (size < kMinFileListSize) return Fail(fileErrorBufferTooSmall);
+    buffer[0] = '\0';
+    if (FtpOpenFileList(client, path, nameOnly) < 0) return -1;
+    const int length = ReadFileList(*session, buffer, static_cast<std::size_t>(size) - 1);
+    if (length < 0) buffer[0] = '\0';
+    return length;
+}
+
+}  // extern "C"
