@@ -1,9 +1,10 @@
-// The filetransfer command line: filetransfer [--set NAME=VALUE]... COMMAND.
+// The filetransfer command line: filetransfer [--set NAME=VALUE]... COMMAND ...
+// The commands are in cli/commands_*.cpp (see cli/command_line.cpp).
 #pragma once
 
 #include <ostream>
 
-// Exit codes: 0 success, 1 a property call failed, 2 usage error.
+// Exit codes: 0 success, 1 a call failed, 2 usage error.
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;

@@ -82,3 +82,12 @@ std::string FeatureNames(LONG mask) {
     }
     return names.empty() ? "none" : names;
 }
+
+std::string ConstantName(std::string_view enumeration, LONG value) {
+    if (const EnumInfo* info = FindEnumByName(enumeration)) {
+        for (const ConstantInfo& constant : info->constants) {
+            if (constant.value == value) return constant.name;
+        }
+    }
+    return std::to_string(value);
+}

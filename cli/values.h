@@ -32,3 +32,7 @@ std::string VariantToDisplay(const VARIANT& value);
 // The names of the bits set in a feature mask ("SIZE MDTM REST"), from the
 // feature constants without their prefix; "none" for an empty mask.
 std::string FeatureNames(LONG mask);
+
+// The name of the constant of an enumeration with this value
+// ("fileCertificateUntrusted"), or the value in decimal when none has it.
+std::string ConstantName(std::string_view enumeration, LONG value);

@@ -95,6 +95,54 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     // ResultCode and ResultString.
     HRESULT Command(const VARIANT* command, VARIANT* error);
 
+    // ---- Transfers (control/transfer_methods.cpp) ---------------------------
+    // Without an open connection they open one for the call (see below).
+    HRESULT GetFile(const VARIANT* localFile, const VARIANT* remoteFile,
+                    const VARIANT* restartOffset, VARIANT* error);
+    HRESULT PutFile(const VARIANT* localFile, const VARIANT* remoteFile,
+                    const VARIANT* restartOffset, VARIANT* error);
+    HRESULT GetData(const VARIANT* remoteFile, VARIANT* buffer, VARIANT* length,
+                    const VARIANT* reserved, VARIANT* error);
+    HRESULT PutData(const VARIANT* remoteFile, const VARIANT* buffer, const VARIANT* length,
+                    const VARIANT* reserved, VARIANT* error);
+    HRESULT PostFile(const VARIANT* localFile, const VARIANT* remoteFile,
+                     const VARIANT* fieldName, const VARIANT* options, VARIANT* error);
+    HRESULT GetMultipleFiles(const VARIANT* localDir, const VARIANT* remoteDir,
+                             const VARIANT* fileMask, VARIANT* error);
+    HRESULT PutMultipleFiles(const VARIANT* localDir, const VARIANT* remoteDir,
+                             const VARIANT* fileMask, VARIANT* error);
+
+    // ---- Directories and file management ------------------------------------
+    // (control/directory_methods.cpp, control/file_methods.cpp.) Outputs
+    // follow the in/out rules of control/method_args.h; the optional outputs
+    // of ReadDirectory and GetFileStatus may be null or VT_ERROR. Dates travel
+    // as texts in the platform's date form; Localize chooses local time or UTC.
+    HRESULT ChangeDirectory(const VARIANT* dirName, VARIANT* error);
+    HRESULT GetDirectory(VARIANT* remotePath, VARIANT* error);
+    HRESULT OpenDirectory(const VARIANT* dirName, const VARIANT* parseList, VARIANT* error);
+    HRESULT ReadDirectory(VARIANT* fileName, VARIANT* fileLength, VARIANT* fileDate,
+                          VARIANT* fileOwner, VARIANT* fileGroup, VARIANT* filePerms,
+                          VARIANT* isDirectory, VARIANT* error);
+    HRESULT CloseDirectory(VARIANT* error);
+    HRESULT GetFileList(const VARIANT* remotePath, VARIANT* buffer, const VARIANT* length,
+                        const VARIANT* options, VARIANT* error);
+    HRESULT GetFileStatus(const VARIANT* fileName, VARIANT* fileLength, VARIANT* fileDate,
+                          VARIANT* fileOwner, VARIANT* fileGroup, VARIANT* filePerms,
+                          VARIANT* isDirectory, VARIANT* error);
+    HRESULT GetFileSize(const VARIANT* fileName, VARIANT* fileSize, VARIANT* error);
+    HRESULT GetFileTime(const VARIANT* fileName, VARIANT* fileDate, VARIANT* error);
+    HRESULT GetFilePermissions(const VARIANT* fileName, VARIANT* filePerms, VARIANT* error);
+    HRESULT DeleteFile(const VARIANT* fileName, VARIANT* error);
+    HRESULT RenameFile(const VARIANT* oldFileName, const VARIANT* newFileName, VARIANT* error);
+    HRESULT MakeDirectory(const VARIANT* dirName, VARIANT* error);
+    HRESULT RemoveDirectory(const VARIANT* dirName, VARIANT* error);
+    HRESULT SetFilePermissions(const VARIANT* fileName, const VARIANT* filePerms, VARIANT* error);
+    HRESULT SetFileTime(const VARIANT* fileName, const VARIANT* fileDate, VARIANT* error);
+    HRESULT VerifyFile(const VARIANT* localFile, const VARIANT* remoteFile, const VARIANT* options,
+                       VARIANT* error);
+    // Returns S_OK or, on an engine failure, the automation HRESULT (no Error, no event).
+    HRESULT AddFileType(const VARIANT* fileExtension, const VARIANT* fileType);
+
     // Starts the engines (and the notification window) unless started.
     HRESULT InitializeEngines();
     // Opens the one connection with the current properties.
@@ -248,6 +296,33 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     HRESULT ReportNotConnected(VARIANT* error);
     HRESULT ReportNotSupported(VARIANT* error);
     HRESULT ReportMethodFailure(VARIANT* error);
+
+    // ---- Directory and file-management helpers -------------------------------
+    // A file operation the HTTP engine does not have (yet): not connected
+    // without a connection, else not supported.
+    HRESULT ReportHttpUnavailable(VARIANT* error);
+    // fileErrorOperationNotSupported reported directly, with Error and OnError.
+    HRESULT ReportUnsupportedDirectly(VARIANT* error);
+    using FtpNameOperation = int (*)(LONGLONG client, const char* first, const char* second);
+    // The shape of DeleteFile, RenameFile, MakeDirectory and RemoveDirectory.
+    HRESULT ManageRemoteNames(const VARIANT* first, const VARIANT* second,
+                              FtpNameOperation operation, VARIANT* error);
+
+    // ---- Transfer helpers (control/transfer_methods.cpp) ----------------------
+    // The remote name of a single-file transfer: Resource when absent, the
+    // new Resource after a URL (written through URL), else the text itself.
+    HRESULT ResolveRemoteName(const VARIANT* remoteFile, std::u16string* name);
+    // Opens a connection for this call only when none is open; *opened tells
+    // CloseCallConnection what to close.
+    HRESULT ConnectForCall(bool* opened);
+    void CloseCallConnection(bool opened);
+    enum class FileDirection { Download, Upload };
+    HRESULT TransferFile(FileDirection direction, const VARIANT* localFile,
+                         const VARIANT* remoteFile, const VARIANT* restartOffset, VARIANT* error);
+    HRESULT MultipleFiles(const VARIANT* localDir, const VARIANT* remoteDir,
+                          const VARIANT* fileMask, VARIANT* error);
+    // OnProgress from the engine's transfer status (control/notifications.cpp).
+    void RaiseProgress();
 
     HRESULT FireEvent(DISPID event, std::span<VARIANT> arguments);
     HRESULT RefreshActivePorts();

@@ -1,5 +1,6 @@
 // Engine notifications (message 2025) turned into the control's events.
 #include "control/FileTransfer.h"
+#include "control/progress.h"
 #include "ftp/ftp.h"
 #include "platform/text.h"
 #include "resources/errors.h"
@@ -65,8 +66,20 @@ void CFileTransfer::HandleNotification(WPARAM, LPARAM word) {
             return;
         }
         case NotifiedEvent::Progress:
-            // Progress events arrive with the transfer methods.
+            RaiseProgress();
+            return;
         case NotifiedEvent::None:
             return;
     }
+}
+
+// Sizes travel as 32-bit values; the percentage is taken from the full ones.
+void CFileTransfer::RaiseProgress() {
+    // HTTP progress arrives with the HTTP engine's transfers.
+    if (state_.serverType != fileServerFTP) return;
+    FtpTransferStatus status{};
+    if (FtpGetTransferStatus(state_.clientHandle, &status) < 0) return;
+    Fire_OnProgress(Utf8ToUtf16(status.remoteFile), static_cast<LONG>(status.totalBytes),
+                    static_cast<LONG>(status.bytesCopied),
+                    ProgressPercent(status.totalBytes, status.bytesCopied));
 }

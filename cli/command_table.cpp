@@ -1,0 +1,100 @@
+#include "cli/command_table.h"
+
+#include "cli/session.h"
+
+namespace {
+
+constexpr OptionSpec kConnectionOptions[] = {
+    {"--quiet", "-q", false},
+    {"--insecure", "-k", false},
+    {"--implicit", "", false},
+};
+
+std::vector<const CommandSpec*>& Registry() {
+    static std::vector<const CommandSpec*> commands;
+    return commands;
+}
+
+const OptionSpec* FindOption(std::span<const OptionSpec> options, std::string_view word) {
+    for (const OptionSpec& option : options) {
+        if (word == option.name || (!option.alias.empty() && word == option.alias)) return &option;
+    }
+    return nullptr;
+}
+
+const OptionSpec* FindOptionOf(const CommandSpec& definition, std::string_view word) {
+    if (const OptionSpec* option = FindOption(definition.options, word)) return option;
+    return definition.connects ? FindOption(kConnectionOptions, word) : nullptr;
+}
+
+void CheckArgumentCount(const CommandSpec& definition, std::size_t count) {
+    const auto given = static_cast<int>(count);
+    const bool tooFew = given < definition.minArguments;
+    const bool tooMany = definition.maxArguments != kAnyCount && given > definition.maxArguments;
+    if (tooFew || tooMany) {
+        throw UsageError{std::string(definition.name) + " takes " + std::string(definition.usage)};
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> ParsedCommand::Value(std::string_view name) const {
+    const auto found = options.find(name);
+    if (found == options.end()) return std::nullopt;
+    return found->second;
+}
+
+CommandRegistration::CommandRegistration(std::span<const CommandSpec> commands) {
+    for (const CommandSpec& command : commands)
+        Registry().push_back(&command);
+}
+
+const CommandSpec* FindCommand(std::string_view name) {
+    for (const CommandSpec* command : Registry()) {
+        if (command->name == name) return command;
+    }
+    return nullptr;
+}
+
+std::string CommandSynopses() {
+    std::string text;
+    for (const CommandSpec* command : Registry()) {
+        text += "       filetransfer " + std::string(command->name);
+        if (!command->usage.empty()) text += " " + std::string(command->usage);
+        text += "\n";
+    }
+    return text;
+}
+
+ParsedCommand ParseCommandWords(const CommandSpec& definition, std::span<char* const> words) {
+    ParsedCommand parsed;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::string_view word = words[i];
+        const bool verbatim =
+            definition.verbatimAfter > 0 &&
+            parsed.arguments.size() >= static_cast<std::size_t>(definition.verbatimAfter);
+        if (optionsEnded || verbatim || word.size() < 2 || word.front() != '-') {
+            parsed.arguments.emplace_back(word);
+            continue;
+        }
+        if (word == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const OptionSpec* option = FindOptionOf(definition, word);
+        if (!option) {
+            throw UsageError{"unknown option " + std::string(word) + " for " +
+                             std::string(definition.name)};
+        }
+        std::string value;
+        if (option->takesValue) {
+            if (i + 1 >= words.size()) throw UsageError{std::string(word) + " needs a value"};
+            value = words[++i];
+        }
+        parsed.options[std::string(option->name)] = value;
+    }
+    CheckArgumentCount(definition, parsed.arguments.size());
+    if (definition.validate) definition.validate(parsed);
+    return parsed;
+}

@@ -1,0 +1,518 @@
+// Listings and file management on one URL: ls, stat, size, mtime, touch,
+// chmod, rm, mkdir, rmdir, mv and verify.
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "cli/command_table.h"
+#include "cli/session.h"
+#include "control/FileTransfer.h"
+#include "platform/text.h"
+#include "resources/errors.h"
+#include "resources/typeinfo.h"
+
+namespace {
+
+constexpr OptionSpec kListOptions[] = {
+    {"--json", "", false},
+    {"--raw", "", false},
+    {"--names", "", false},
+};
+
+constexpr OptionSpec kVerifyOptions[] = {
+    {"--size", "", false},
+    {"--crc32", "", false},
+    {"--md5", "", false},
+};
+
+struct VerifyMethod {
+    std::string_view option;
+    LONG bit;
+};
+
+constexpr VerifyMethod kVerifyMethods[] = {
+    {"--size", fileVerifySize},
+    {"--crc32", fileVerifyCRC32},
+    {"--md5", fileVerifyMD5},
+};
+
+// The names of a name list come back as one text; this is the most it takes.
+constexpr LONG kNameListCapacity = 16 * 1024 * 1024;
+constexpr LONG kSymbolicLinkBit = 0x1000;
+constexpr int kModeBits = 9;
+
+const HRESULT kEndOfDirectory = kAutomationErrorBase + fileErrorEndOfDirectory;
+
+// ---- Arguments for the control ----------------------------------------------------
+
+// Method arguments in written order, cleared when they go.
+class Arguments {
+  public:
+    explicit Arguments(std::size_t count) : values_(count) {
+        for (VARIANT& value : values_)
+            VariantInit(&value);
+    }
+    ~Arguments() {
+        for (VARIANT& value : values_)
+            VariantClear(&value);
+    }
+    Arguments(const Arguments&) = delete;
+    Arguments& operator=(const Arguments&) = delete;
+
+    Arguments& Text(std::size_t i, std::string_view text) {
+        SetTextVariant(&values_[i], text);
+        return *this;
+    }
+    Arguments& Long(std::size_t i, LONG value) {
+        VariantClear(&values_[i]);
+        values_[i].vt = VT_I4;
+        values_[i].lVal = value;
+        return *this;
+    }
+    Arguments& Bool(std::size_t i, bool value) {
+        VariantClear(&values_[i]);
+        values_[i].vt = VT_BOOL;
+        values_[i].boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+        return *this;
+    }
+    // An output the control writes to: a reference to a variant of ours.
+    Arguments& Output(std::size_t i, VARIANT* target) {
+        VariantClear(&values_[i]);
+        values_[i].vt = VT_BYREF | VT_VARIANT;
+        values_[i].pvarVal = target;
+        return *this;
+    }
+    std::span<VARIANT> span() { return values_; }
+
+  private:
+    std::vector<VARIANT> values_;
+};
+
+std::string TextOf(const VARIANT& value) {
+    return value.vt == VT_BSTR ? Utf8FromBstr(value.bstrVal) : std::string();
+}
+
+LONG LongOf(const VARIANT& value) {
+    return value.vt == VT_I4 ? value.lVal : 0;
+}
+
+// Sizes reach the command line as the control's 32-bit values.
+std::uint32_t SizeOf(const VARIANT& value) {
+    return static_cast<std::uint32_t>(LongOf(value));
+}
+
+// ---- Formatting ------------------------------------------------------------------
+
+// "drwxr-xr-x": d, l or - and the nine mode bits.
+std::string ModeText(LONG permissions, bool directory) {
+    std::string text(1, (permissions & kSymbolicLinkBit) ? 'l' : directory ? 'd' : '-');
+    static constexpr char kLetters[] = "rwx";
+    for (int bit = kModeBits - 1; bit >= 0; --bit)
+        text += (permissions >> bit) & 1 ? kLetters[(kModeBits - 1 - bit) % 3] : '-';
+    return text;
+}
+
+// The control's date text ("YYYY-MM-DD HH:MM:SS", or "YYYY-MM-DD" at midnight)
+// with seconds; empty stays empty.
+std::string FullDate(const std::string& date) {
+    if (date.empty()) return date;
+    return date.size() == 10 ? date + " 00:00:00" : date;
+}
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            static constexpr char kHex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += kHex[u >> 4];
+            out += kHex[u & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+struct Entry {
+    std::string name, date, owner, group;
+    std::uint32_t size = 0;
+    LONG permissions = 0;
+    bool directory = false;
+
+    bool IsLink() const { return (permissions & kSymbolicLinkBit) != 0; }
+    std::string Mode() const { return ModeText(permissions, directory); }
+    std::string ShortDate() const { return date.empty() ? "-" : FullDate(date).substr(0, 16); }
+};
+
+std::string ListLine(const Entry& entry) {
+    return entry.Mode() + " " + std::to_string(entry.size) + " " + entry.ShortDate() + " " +
+           entry.name;
+}
+
+std::string JsonObject(const Entry& entry) {
+    const bool link = entry.IsLink();
+    return "{\"name\":" + JsonString(entry.name) + ",\"size\":" + std::to_string(entry.size) +
+           ",\"is_dir\":" + (entry.directory && !link ? "true" : "false") +
+           ",\"is_link\":" + (link ? "true" : "false") +
+           ",\"permissions\":" + JsonString(entry.Mode()) + ",\"date\":" +
+           (entry.date.empty() ? std::string("null") : JsonString(FullDate(entry.date))) +
+           ",\"owner\":" + JsonString(entry.owner) + ",\"group\":" + JsonString(entry.group) + "}";
+}
+
+// ---- Running against one URL --------------------------------------------------------
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string PercentDecoded(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+            HexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// The remote path a URL names, relative to the login folder as in FTP URLs:
+// "ftp://h/a/b.txt" is "a/b.txt"; "ftp://h//srv/x" and "ftp://h/%2Fsrv/x" are
+// "/srv/x". Percent escapes are decoded and a ";type=" suffix is dropped.
+std::string UrlPath(std::string_view url) {
+    const std::size_t scheme = url.find("://");
+    if (scheme == std::string_view::npos) return {};
+    const std::size_t slash = url.find('/', scheme + 3);
+    if (slash == std::string_view::npos) return {};
+    std::string_view path = url.substr(slash + 1);
+    if (const std::size_t type = path.find(";type="); type != std::string_view::npos) {
+        path = path.substr(0, type);
+    }
+    return PercentDecoded(path);
+}
+
+// Connects to the URL, runs the work with the URL's path and disconnects.
+template <class Work>
+int OnUrl(Session& session, const ParsedCommand& command, const std::string& url, Work work) {
+    if (!ConnectFor(session, url, command)) return kExitFailure;
+    const bool done = work(UrlPath(url));
+    if (!done) {
+        session.TryCall("Disconnect", {});
+        return kExitFailure;
+    }
+    return DisconnectFrom(session) ? kExitSuccess : kExitFailure;
+}
+
+// ReadDirectory until the end of the listing; false after printing a failure.
+bool ReadEntries(Session& session, std::vector<Entry>& entries) {
+    while (true) {
+        VARIANT values[7];
+        for (VARIANT& value : values)
+            VariantInit(&value);
+        values[0].vt = VT_BSTR;
+        values[0].bstrVal = SysAllocString(u"");
+        Arguments arguments(7);
+        for (std::size_t i = 0; i < 7; ++i)
+            arguments.Output(i, &values[i]);
+        const HRESULT hr = session.TryCall("ReadDirectory", arguments.span());
+        Entry entry{TextOf(values[0]),
+                    TextOf(values[2]),
+                    TextOf(values[3]),
+                    TextOf(values[4]),
+                    SizeOf(values[1]),
+                    LongOf(values[5]),
+                    values[6].vt == VT_BOOL && values[6].boolVal != VARIANT_FALSE};
+        for (VARIANT& value : values)
+            VariantClear(&value);
+        if (hr == kEndOfDirectory) return true;
+        if (FAILED(hr)) return session.Fail(hr);
+        entries.push_back(std::move(entry));
+    }
+}
+
+bool ListEntries(Session& session, const std::string& path, const ParsedCommand& command) {
+    const bool raw = command.Has("--raw");
+    Arguments open(2);
+    open.Text(0, path).Bool(1, !raw);
+    if (!session.Call("OpenDirectory", open.span())) return false;
+    std::vector<Entry> entries;
+    const bool read = ReadEntries(session, entries);
+    session.TryCall("CloseDirectory", {});
+    if (!read) return false;
+    if (raw) {
+        for (const Entry& entry : entries)
+            session.out() << entry.name << "\n";
+    } else if (command.Has("--json")) {
+        session.out() << "[";
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            session.out() << (i ? "," : "") << JsonObject(entries[i]);
+        session.out() << "]\n";
+    } else {
+        for (const Entry& entry : entries)
+            session.out() << ListLine(entry) << "\n";
+    }
+    return true;
+}
+
+bool ListNames(Session& session, const std::string& path) {
+    ScopedVariant text;
+    SetTextVariant(text.get(), "");
+    Arguments arguments(4);
+    arguments.Text(0, path)
+        .Output(1, text.get())
+        .Long(2, kNameListCapacity)
+        .Long(3, fileListNameOnly);
+    if (!session.Call("GetFileList", arguments.span())) return false;
+    std::string names = TextOf(*text);
+    std::string line;
+    for (char c : names) {
+        if (c == '\r') continue;
+        if (c == '\n') {
+            session.out() << line << "\n";
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty()) session.out() << line << "\n";
+    return true;
+}
+
+void ValidateList(const ParsedCommand& command) {
+    const int chosen = command.Has("--json") + command.Has("--raw") + command.Has("--names");
+    if (chosen > 1) throw UsageError{"ls takes one of --json, --raw and --names"};
+}
+
+int RunList(Session& session, const ParsedCommand& command) {
+    return OnUrl(session, command, command.arguments[0], [&](const std::string& path) {
+        return command.Has("--names") ? ListNames(session, path)
+                                      : ListEntries(session, path, command);
+    });
+}
+
+int RunStat(Session& session, const ParsedCommand& command) {
+    return OnUrl(session, command, command.arguments[0], [&](const std::string& path) {
+        VARIANT values[6];
+        for (VARIANT& value : values)
+            VariantInit(&value);
+        Arguments arguments(7);
+        arguments.Text(0, path);
+        for (std::size_t i = 0; i < 6; ++i)
+            arguments.Output(i + 1, &values[i]);
+        const bool ok = session.Call("GetFileStatus", arguments.span());
+        Entry entry{path,
+                    TextOf(values[1]),
+                    TextOf(values[2]),
+                    TextOf(values[3]),
+                    SizeOf(values[0]),
+                    LongOf(values[4]),
+                    values[5].vt == VT_BOOL && values[5].boolVal != VARIANT_FALSE};
+        for (VARIANT& value : values)
+            VariantClear(&value);
+        if (!ok) return false;
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "%04o",
+                      static_cast<unsigned>(entry.permissions & 07777));
+        session.out() << "name: " << entry.name << "\n"
+                      << "type: "
+                      << (entry.IsLink()    ? "link"
+                          : entry.directory ? "directory"
+                                            : "file")
+                      << "\n"
+                      << "size: " << entry.size << "\n"
+                      << "date: " << (entry.date.empty() ? "-" : FullDate(entry.date)) << "\n"
+                      << "owner: " << entry.owner << "\n"
+                      << "group: " << entry.group << "\n"
+                      << "permissions: " << entry.Mode() << " " << octal << "\n";
+        return true;
+    });
+}
+
+int RunSize(Session& session, const ParsedCommand& command) {
+    return OnUrl(session, command, command.arguments[0], [&](const std::string& path) {
+        ScopedVariant size;
+        Arguments arguments(2);
+        arguments.Text(0, path).Output(1, size.get());
+        if (!session.Call("GetFileSize", arguments.span())) return false;
+        session.out() << SizeOf(*size) << "\n";
+        return true;
+    });
+}
+
+int RunMtime(Session& session, const ParsedCommand& command) {
+    return OnUrl(session, command, command.arguments[0], [&](const std::string& path) {
+        ScopedVariant date;
+        SetTextVariant(date.get(), "");
+        Arguments arguments(2);
+        arguments.Text(0, path).Output(1, date.get());
+        if (!session.Call("GetFileTime", arguments.span())) return false;
+        session.out() << FullDate(TextOf(*date)) << "\n";
+        return true;
+    });
+}
+
+int RunTouch(Session& session, const ParsedCommand& command) {
+    return OnUrl(session, command, command.arguments[0], [&](const std::string& path) {
+        Arguments arguments(2);
+        arguments.Text(0, path).Text(1, command.arguments[1]);
+        return session.Call("SetFileTime", arguments.span());
+    });
+}
+
+std::optional<LONG> OctalMode(std::string_view text) {
+    LONG mode = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), mode, 8);
+    if (text.empty() || text.size() > 4 || error != std::errc() ||
+        end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return mode;
+}
+
+void ValidateChmod(const ParsedCommand& command) {
+    if (!OctalMode(command.arguments[0])) {
+        throw UsageError{"chmod takes an octal MODE such as 644"};
+    }
+}
+
+int RunChmod(Session& session, const ParsedCommand& command) {
+    return OnUrl(session, command, command.arguments[1], [&](const std::string& path) {
+        Arguments arguments(2);
+        arguments.Text(0, path).Long(1, *OctalMode(command.arguments[0]));
+        return session.Call("SetFilePermissions", arguments.span());
+    });
+}
+
+// rm, mkdir and rmdir: one method on the URL's path.
+template <const char* Method>
+int RunOnPath(Session& session, const ParsedCommand& command) {
+    return OnUrl(session, command, command.arguments[0], [&](const std::string& path) {
+        Arguments arguments(1);
+        arguments.Text(0, path);
+        return session.Call(Method, arguments.span());
+    });
+}
+
+constexpr char kDeleteFile[] = "DeleteFile";
+constexpr char kMakeDirectory[] = "MakeDirectory";
+constexpr char kRemoveDirectory[] = "RemoveDirectory";
+
+// A new name without '/' stays in the folder of the old one.
+std::string NewPath(const std::string& oldPath, const std::string& newName) {
+    if (newName.find('/') != std::string::npos) return newName;
+    const std::size_t slash = oldPath.find_last_of('/');
+    return slash == std::string::npos ? newName : oldPath.substr(0, slash + 1) + newName;
+}
+
+int RunMove(Session& session, const ParsedCommand& command) {
+    return OnUrl(session, command, command.arguments[0], [&](const std::string& path) {
+        Arguments arguments(2);
+        arguments.Text(0, path).Text(1, NewPath(path, command.arguments[1]));
+        return session.Call("RenameFile", arguments.span());
+    });
+}
+
+int RunVerify(Session& session, const ParsedCommand& command) {
+    LONG methods = fileVerifyDefault;
+    for (const VerifyMethod& method : kVerifyMethods)
+        if (command.Has(method.option)) methods |= method.bit;
+    return OnUrl(session, command, command.arguments[1], [&](const std::string& path) {
+        Arguments arguments(3);
+        arguments.Text(0, command.arguments[0]).Text(1, path).Long(2, methods);
+        return session.Call("VerifyFile", arguments.span());
+    });
+}
+
+const CommandSpec kFileCommands[] = {
+    {.name = "ls",
+     .usage = "URL [--json|--raw|--names]",
+     .minArguments = 1,
+     .maxArguments = 1,
+     .options = kListOptions,
+     .run = RunList,
+     .connects = true,
+     .validate = ValidateList},
+    {.name = "stat",
+     .usage = "URL",
+     .minArguments = 1,
+     .maxArguments = 1,
+     .run = RunStat,
+     .connects = true},
+    {.name = "size",
+     .usage = "URL",
+     .minArguments = 1,
+     .maxArguments = 1,
+     .run = RunSize,
+     .connects = true},
+    {.name = "mtime",
+     .usage = "URL",
+     .minArguments = 1,
+     .maxArguments = 1,
+     .run = RunMtime,
+     .connects = true},
+    {.name = "touch",
+     .usage = "URL DATE",
+     .minArguments = 2,
+     .maxArguments = 2,
+     .run = RunTouch,
+     .connects = true},
+    {.name = "chmod",
+     .usage = "MODE URL",
+     .minArguments = 2,
+     .maxArguments = 2,
+     .run = RunChmod,
+     .connects = true,
+     .validate = ValidateChmod},
+    {.name = "rm",
+     .usage = "URL",
+     .minArguments = 1,
+     .maxArguments = 1,
+     .run = RunOnPath<kDeleteFile>,
+     .connects = true},
+    {.name = "mkdir",
+     .usage = "URL",
+     .minArguments = 1,
+     .maxArguments = 1,
+     .run = RunOnPath<kMakeDirectory>,
+     .connects = true},
+    {.name = "rmdir",
+     .usage = "URL",
+     .minArguments = 1,
+     .maxArguments = 1,
+     .run = RunOnPath<kRemoveDirectory>,
+     .connects = true},
+    {.name = "mv",
+     .usage = "URL NEWNAME",
+     .minArguments = 2,
+     .maxArguments = 2,
+     .run = RunMove,
+     .connects = true},
+    {.name = "verify",
+     .usage = "LOCAL URL [--size|--crc32|--md5]",
+     .minArguments = 2,
+     .maxArguments = 2,
+     .options = kVerifyOptions,
+     .run = RunVerify,
+     .connects = true},
+};
+
+const CommandRegistration kRegistration(kFileCommands);
+
+}  // namespace

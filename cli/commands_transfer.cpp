@@ -1,0 +1,213 @@
+// get and put: one file between the local disk and the server.
+#include <charconv>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cli/command_line.h"
+#include "cli/command_table.h"
+#include "cli/interrupt.h"
+#include "cli/progress_line.h"
+#include "cli/progress_sink.h"
+#include "cli/session.h"
+#include "platform/text.h"
+#include "resources/typeinfo.h"
+
+namespace {
+
+constexpr OptionSpec kTransferOptions[] = {
+    {"--append", "", false},  {"--restart", "", true}, {"--active", "", false},
+    {"--passive", "", false}, {"--type", "", true},
+};
+
+struct TypeName {
+    std::string_view name;
+    LONG fileType;
+};
+
+constexpr TypeName kTypeNames[] = {
+    {"ascii", fileTypeASCII},
+    {"binary", fileTypeImage},
+    {"auto", fileTypeAuto},
+};
+
+std::optional<LONG> FileTypeOf(std::string_view name) {
+    for (const TypeName& entry : kTypeNames) {
+        if (entry.name == name) return entry.fileType;
+    }
+    return std::nullopt;
+}
+
+// Restart offsets travel as 32-bit numbers.
+std::optional<LONG> RestartOffsetOf(std::string_view text) {
+    LONG value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < 0) return std::nullopt;
+    return value;
+}
+
+void ValidateTransfer(const ParsedCommand& command) {
+    if (auto type = command.Value("--type"); type && !FileTypeOf(*type)) {
+        throw UsageError{"--type takes ascii, binary or auto"};
+    }
+    if (auto offset = command.Value("--restart"); offset && !RestartOffsetOf(*offset)) {
+        throw UsageError{"--restart takes a byte offset from 0 to 2147483647"};
+    }
+    if (command.Has("--active") && command.Has("--passive")) {
+        throw UsageError{"--active and --passive exclude each other"};
+    }
+}
+
+std::string_view BaseName(std::string_view path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+bool PutBool(Session& session, std::string_view name, bool on) {
+    ScopedVariant value;
+    value.get()->vt = VT_BOOL;
+    value.get()->boolVal = on ? VARIANT_TRUE : VARIANT_FALSE;
+    return session.Put(name, value.get());
+}
+
+bool PutLong(Session& session, std::string_view name, LONG number) {
+    ScopedVariant value;
+    value.get()->vt = VT_I4;
+    value.get()->lVal = number;
+    return session.Put(name, value.get());
+}
+
+std::optional<std::string> ReadText(Session& session, std::string_view name) {
+    ScopedVariant value;
+    if (!session.Get(name, value.get()) || (*value).vt != VT_BSTR) return std::nullopt;
+    return Utf8FromBstr((*value).bstrVal);
+}
+
+// The transfer settings that must follow the URL's own (its ;type=).
+bool ApplyTransferOptions(Session& session, const ParsedCommand& command) {
+    bool ok = true;
+    if (command.Has("--active")) ok = ok && PutBool(session, "Passive", false);
+    if (command.Has("--passive")) ok = ok && PutBool(session, "Passive", true);
+    if (auto type = command.Value("--type"))
+        ok = ok && PutLong(session, "FileType", *FileTypeOf(*type));
+    if (command.Has("--append")) ok = ok && PutBool(session, "AppendFile", true);
+    return ok;
+}
+
+enum class Direction { Get, Put };
+
+// GetFile/PutFile's arguments: LocalFile, then RemoteFile missing (the URL's
+// path, Resource, is the remote name) and RestartOffset when one is given.
+class TransferArguments {
+  public:
+    TransferArguments(const std::string& localFile, std::optional<LONG> restartOffset) {
+        for (VARIANT& value : values_)
+            VariantInit(&value);
+        SetTextVariant(&values_[0], localFile);
+        if (!restartOffset) return;
+        values_[1].vt = VT_ERROR;
+        values_[1].scode = DISP_E_PARAMNOTFOUND;
+        values_[2].vt = VT_I4;
+        values_[2].lVal = *restartOffset;
+        count_ = 3;
+    }
+    ~TransferArguments() {
+        for (VARIANT& value : values_)
+            VariantClear(&value);
+    }
+    TransferArguments(const TransferArguments&) = delete;
+    TransferArguments& operator=(const TransferArguments&) = delete;
+
+    std::span<VARIANT> span() { return std::span<VARIANT>(values_, count_); }
+
+  private:
+    VARIANT values_[3];
+    std::size_t count_ = 1;
+};
+
+// Runs GetFile or PutFile on the open connection with the progress line on
+// a terminal and Ctrl-C cancelling, then disconnects.
+int Transfer(Session& session, const ParsedCommand& command, Direction direction,
+             const std::string& localFile) {
+    InterruptCancel interrupt(session);
+    const bool showProgress = !command.Has("--quiet") && IsTerminalStream(session.err());
+    ProgressLine line(session.err());
+    const ProgressAdvise advise(session.control(), [&](long size, long copied, long percent) {
+        if (showProgress) line.Update(size, copied, percent);
+        interrupt.CancelIfRequested();
+    });
+    std::optional<LONG> restart;
+    if (auto offset = command.Value("--restart")) restart = RestartOffsetOf(*offset);
+    TransferArguments arguments(localFile, restart);
+    const HRESULT hr =
+        session.TryCall(direction == Direction::Get ? "GetFile" : "PutFile", arguments.span());
+    line.Finish();
+    if (FAILED(hr)) {
+        session.Fail(hr);
+        session.TryCall("Disconnect", {});
+        return kExitFailure;
+    }
+    return DisconnectFrom(session) ? kExitSuccess : kExitFailure;
+}
+
+// get URL [LOCAL]: LOCAL defaults to the remote file name; an existing
+// directory receives the file under that name.
+int RunGet(Session& session, const ParsedCommand& command) {
+    const std::string& url = command.arguments[0];
+    if (!ConnectFor(session, url, command)) return kExitFailure;
+    const std::optional<std::string> resource = ReadText(session, "Resource");
+    if (!resource) {
+        session.TryCall("Disconnect", {});
+        return kExitFailure;
+    }
+    const std::string remoteName(BaseName(*resource));
+    std::string local = command.arguments.size() > 1 ? command.arguments[1] : remoteName;
+    std::error_code ignored;
+    if (command.arguments.size() > 1 && std::filesystem::is_directory(local, ignored)) {
+        local = (std::filesystem::path(local) / remoteName).string();
+    }
+    if (local.empty()) {
+        session.TryCall("Disconnect", {});
+        session.err() << "filetransfer: " << url << " names no file\n";
+        return kExitFailure;
+    }
+    if (!ApplyTransferOptions(session, command)) return kExitFailure;
+    return Transfer(session, command, Direction::Get, local);
+}
+
+// put LOCAL URL: a URL ending in '/' takes the local file's name.
+int RunPut(Session& session, const ParsedCommand& command) {
+    const std::string& local = command.arguments[0];
+    std::string url = command.arguments[1];
+    if (!url.empty() && url.back() == '/') {
+        // Resource is not percent-decoded, so the name goes in as it is.
+        url += std::filesystem::path(local).filename().string();
+    }
+    if (!ConnectFor(session, url, command)) return kExitFailure;
+    if (!ApplyTransferOptions(session, command)) return kExitFailure;
+    return Transfer(session, command, Direction::Put, local);
+}
+
+const CommandSpec kTransferCommands[] = {
+    {.name = "get",
+     .usage = "URL [LOCAL]",
+     .minArguments = 1,
+     .maxArguments = 2,
+     .options = kTransferOptions,
+     .run = RunGet,
+     .connects = true,
+     .validate = ValidateTransfer},
+    {.name = "put",
+     .usage = "LOCAL URL",
+     .minArguments = 2,
+     .maxArguments = 2,
+     .options = kTransferOptions,
+     .run = RunPut,
+     .connects = true,
+     .validate = ValidateTransfer},
+};
+
+const CommandRegistration kRegistration(kTransferCommands);
+
+}  // namespace

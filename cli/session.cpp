@@ -1,0 +1,248 @@
+#include "cli/session.h"
+
+#include <charconv>
+
+#include "cli/command_table.h"
+#include "cli/hresult_text.h"
+#include "control/FileTransfer.h"
+#include "control/class_factory.h"
+#include "platform/text.h"
+#include "resources/version.h"
+
+namespace {
+
+// Reads that only fail because no engine is started or no connection is open.
+constexpr int kSkippedWithoutSession[] = {fileErrorNetworkNotInitialized, fileErrorNotConnected};
+
+constexpr LONG kImplicitTls = fileOptionSecureImplicit;
+constexpr LONG kExplicitTls = fileOptionSecureExplicit;
+
+std::optional<LONG> ParseIndex(std::string_view text) {
+    LONG value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+HRESULT EffectiveResult(HRESULT hr, const EXCEPINFO& exception) {
+    return hr == DISP_E_EXCEPTION && exception.scode != 0 ? exception.scode : hr;
+}
+
+bool IsSkippable(HRESULT hr, const EXCEPINFO& exception) {
+    const HRESULT effective = EffectiveResult(hr, exception);
+    for (int number : kSkippedWithoutSession) {
+        if (effective == kAutomationErrorBase + number) return true;
+    }
+    return false;
+}
+
+HRESULT IdOfName(IDispatch* control, std::string_view name, DISPID* dispid) {
+    return DispatchGetIdOfName(control, Utf8ToUtf16(name), dispid);
+}
+
+LONG ReadLong(Session& session, std::string_view name, bool* ok) {
+    ScopedVariant value;
+    *ok = *ok && session.Get(name, value.get());
+    return *ok && (*value).vt == VT_I4 ? (*value).lVal : 0;
+}
+
+bool WriteLong(Session& session, std::string_view name, LONG number) {
+    ScopedVariant value;
+    value.get()->vt = VT_I4;
+    value.get()->lVal = number;
+    return session.Put(name, value.get());
+}
+
+// --implicit: the URL's host, port and credentials, then implicit TLS
+// whatever the port.
+bool ApplyUrlForImplicitTls(Session& session, const std::string& url) {
+    ScopedVariant text;
+    SetTextVariant(text.get(), url);
+    bool ok = session.Put("URL", text.get());
+    const LONG options = ReadLong(session, "Options", &ok);
+    return ok && WriteLong(session, "Options", (options | kImplicitTls) & ~kExplicitTls);
+}
+
+// A secure connection whose certificate is not valid is closed again.
+bool AcceptCertificate(Session& session, const ParsedCommand& command) {
+    if (command.Has("--insecure")) return true;
+    bool ok = true;
+    ScopedVariant secure;
+    ok = session.Get("Secure", secure.get());
+    if (!ok) return false;
+    if ((*secure).vt != VT_BOOL || (*secure).boolVal == VARIANT_FALSE) return true;
+    const LONG status = ReadLong(session, "CertificateStatus", &ok);
+    if (!ok) return false;
+    if (status == fileCertificateValid) return true;
+    session.TryCall("Disconnect", {});
+    session.err() << "filetransfer: certificate not valid: "
+                  << ConstantName("CertificateConstants", status) << " (" << status << ")\n";
+    return false;
+}
+
+}  // namespace
+
+PropertyRef ResolveProperty(std::string_view written) {
+    PropertyRef ref;
+    std::string_view name = written;
+    if (std::size_t open = written.find('('); open != std::string_view::npos) {
+        if (written.back() != ')')
+            throw UsageError{"malformed property name " + std::string(written)};
+        name = written.substr(0, open);
+        ref.index = ParseIndex(written.substr(open + 1, written.size() - open - 2));
+        if (!ref.index) throw UsageError{"malformed property index in " + std::string(written)};
+    }
+    ref.member = FindMemberByName(name);
+    if (!ref.member || !ref.member->IsProperty()) {
+        throw UsageError{"unknown property " + std::string(name)};
+    }
+    if (ref.index && !ref.member->IsIndexed()) {
+        throw UsageError{std::string(ref.member->name) + " takes no index"};
+    }
+    return ref;
+}
+
+Assignment ParseAssignment(std::string_view text) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos || equals == 0) {
+        throw UsageError{"malformed --set " + std::string(text)};
+    }
+    Assignment assignment{ResolveProperty(text.substr(0, equals)),
+                          std::string(text.substr(equals + 1))};
+    if (assignment.property.member->IsIndexed() && !assignment.property.index) {
+        throw UsageError{std::string(assignment.property.member->name) + " needs an index"};
+    }
+    return assignment;
+}
+
+void SetTextVariant(VARIANT* value, std::string_view text) {
+    VariantClear(value);
+    value->vt = VT_BSTR;
+    value->bstrVal = BstrFromUtf8(text);
+}
+
+bool Session::Create() {
+    const HRESULT hr = CreateControlByProgId(Utf8ToUtf16(kProgId), IID_IDispatch,
+                                             reinterpret_cast<void**>(control_.Receive()));
+    return SUCCEEDED(hr) || Fail(hr);
+}
+
+bool Session::Assign(const Assignment& assignment) {
+    ScopedVariant value;
+    LiteralToVariant(assignment.value, value.get());
+    ScopedVariant index;
+    std::span<VARIANT> indices;
+    if (assignment.property.index) {
+        LiteralToVariant(std::to_string(*assignment.property.index), index.get());
+        indices = std::span<VARIANT>(index.get(), 1);
+    }
+    EXCEPINFO exception{};
+    DISPID dispid = DISPID_UNKNOWN;
+    HRESULT hr = IdOfName(control_.get(), assignment.property.member->name, &dispid);
+    if (SUCCEEDED(hr)) {
+        hr = DispatchPutProperty(control_.get(), dispid, indices, value.get(), &exception);
+    }
+    return Report(hr, exception);
+}
+
+bool Session::Put(std::string_view name, VARIANT* value) {
+    EXCEPINFO exception{};
+    DISPID dispid = DISPID_UNKNOWN;
+    HRESULT hr = IdOfName(control_.get(), name, &dispid);
+    if (SUCCEEDED(hr)) hr = DispatchPutProperty(control_.get(), dispid, {}, value, &exception);
+    return Report(hr, exception);
+}
+
+bool Session::Get(std::string_view name, VARIANT* value) {
+    EXCEPINFO exception{};
+    DISPID dispid = DISPID_UNKNOWN;
+    HRESULT hr = IdOfName(control_.get(), name, &dispid);
+    if (SUCCEEDED(hr)) hr = DispatchGetProperty(control_.get(), dispid, {}, value, &exception);
+    return Report(hr, exception);
+}
+
+bool Session::Print(const MemberInfo& member, std::optional<LONG> index, bool skippable,
+                    bool labelled, Formatter format) {
+    ScopedVariant value;
+    ScopedVariant indexValue;
+    std::span<VARIANT> indices;
+    std::string label = member.name;
+    if (index) {
+        LiteralToVariant(std::to_string(*index), indexValue.get());
+        indices = std::span<VARIANT>(indexValue.get(), 1);
+        label += "(" + std::to_string(*index) + ")";
+    }
+    EXCEPINFO exception{};
+    const HRESULT hr =
+        DispatchGetProperty(control_.get(), member.dispid, indices, value.get(), &exception);
+    if (FAILED(hr)) {
+        if (skippable && IsSkippable(hr, exception)) {
+            ClearExcepInfo(&exception);
+            return true;
+        }
+        return Report(hr, exception);
+    }
+    if (labelled) out_ << label << " = ";
+    out_ << (format ? format(*value) : VariantToDisplay(*value)) << "\n";
+    return true;
+}
+
+bool Session::PrintAll(const MemberInfo& member, std::optional<LONG> index, bool skippable) {
+    if (!member.IsIndexed() || index) return Print(member, index, skippable);
+    return Print(member, 0, skippable) && Print(member, 1, skippable);
+}
+
+bool Session::PrintNamed(std::string_view name, Formatter format) {
+    const MemberInfo* member = FindMemberByName(name);
+    return member ? Print(*member, std::nullopt, false, true, format) : Fail(DISP_E_UNKNOWNNAME);
+}
+
+HRESULT Session::TryCall(std::string_view name, std::span<VARIANT> arguments, VARIANT* result) {
+    DISPID dispid = DISPID_UNKNOWN;
+    HRESULT hr = IdOfName(control_.get(), name, &dispid);
+    ScopedVariant ignored;
+    EXCEPINFO exception{};
+    if (SUCCEEDED(hr)) {
+        hr = DispatchCall(control_.get(), dispid, arguments, result ? result : ignored.get(),
+                          &exception);
+    }
+    const HRESULT effective = EffectiveResult(hr, exception);
+    ClearExcepInfo(&exception);
+    return FAILED(hr) ? effective : hr;
+}
+
+bool Session::Call(std::string_view name, std::span<VARIANT> arguments, VARIANT* result) {
+    const HRESULT hr = TryCall(name, arguments, result);
+    return SUCCEEDED(hr) || Fail(hr);
+}
+
+bool Session::Fail(HRESULT hr) {
+    err_ << "filetransfer: " << DescribeFailure(hr) << "\n";
+    return false;
+}
+
+bool Session::Report(HRESULT hr, EXCEPINFO& exception) {
+    const HRESULT effective = EffectiveResult(hr, exception);
+    ClearExcepInfo(&exception);
+    return SUCCEEDED(hr) || Fail(effective);
+}
+
+bool ConnectFor(Session& session, const std::string& url, const ParsedCommand& command) {
+    ScopedVariant on;
+    on.get()->vt = VT_BOOL;
+    on.get()->boolVal = VARIANT_TRUE;
+    if (!session.Put("ThrowError", on.get())) return false;
+    bool connected = false;
+    if (command.Has("--implicit")) {
+        connected = ApplyUrlForImplicitTls(session, url) && session.Call("Connect", {});
+    } else {
+        ScopedVariant serverName;
+        SetTextVariant(serverName.get(), url);
+        connected = session.Call("Connect", std::span<VARIANT>(serverName.get(), 1));
+    }
+    return connected && AcceptCertificate(session, command);
+}
+
+bool DisconnectFrom(Session& session) {
+    return session.Call("Disconnect", {});
+}

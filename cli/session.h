@@ -1,0 +1,98 @@
+// The pieces every command shares: the control driven only through its
+// dispatch interface (Session), property names as written on the command
+// line, and the connection a command opens to its URL.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "cli/values.h"
+#include "platform/automation.h"
+#include "platform/dispatch.h"
+#include "platform/unknown.h"
+#include "resources/typeinfo.h"
+
+struct ParsedCommand;
+
+// Thrown while reading the command line; exits with kExitUsage.
+struct UsageError {
+    std::string message;
+};
+
+// NAME or NAME(INDEX) as written on the command line.
+struct PropertyRef {
+    const MemberInfo* member = nullptr;
+    std::optional<LONG> index;
+};
+
+struct Assignment {
+    PropertyRef property;
+    std::string value;
+};
+
+// Throws UsageError for an unknown name or a malformed index.
+PropertyRef ResolveProperty(std::string_view written);
+// NAME=VALUE of --set.
+Assignment ParseAssignment(std::string_view text);
+
+// A VT_BSTR argument made from UTF-8 text.
+void SetTextVariant(VARIANT* value, std::string_view text);
+
+class Session {
+  public:
+    Session(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+
+    bool Create();
+    std::ostream& out() { return out_; }
+    std::ostream& err() { return err_; }
+    IDispatch* control() { return control_.get(); }
+
+    // Writes a property given as a literal ("--set NAME=VALUE").
+    bool Assign(const Assignment& assignment);
+    // Writes a property by name with a ready value.
+    bool Put(std::string_view name, VARIANT* value);
+    // Reads a property by name into value; prints the failure.
+    bool Get(std::string_view name, VARIANT* value);
+
+    // Reads one property (one index of an indexed one); prints it or its
+    // failure. With skippable, a failure only caused by a missing engine or
+    // connection leaves the property out silently.
+    using Formatter = std::string (*)(const VARIANT&);
+    bool Print(const MemberInfo& member, std::optional<LONG> index, bool skippable,
+               bool labelled = true, Formatter format = nullptr);
+    // Both entries of an indexed property unless an index is given.
+    bool PrintAll(const MemberInfo& member, std::optional<LONG> index, bool skippable);
+    // "Name = value" of a property by name.
+    bool PrintNamed(std::string_view name, Formatter format = nullptr);
+
+    // Calls a method by name with its arguments in written order; result may be null.
+    bool Call(std::string_view name, std::span<VARIANT> arguments, VARIANT* result = nullptr);
+    // Like Call, but hands the failing HRESULT back instead of printing it.
+    HRESULT TryCall(std::string_view name, std::span<VARIANT> arguments, VARIANT* result = nullptr);
+
+    // Prints "filetransfer: error ..." for hr; returns false.
+    bool Fail(HRESULT hr);
+
+  private:
+    bool Report(HRESULT hr, EXCEPINFO& exception);
+
+    std::ostream& out_;
+    std::ostream& err_;
+    ComPtr<IDispatch> control_;
+};
+
+// The options every command that connects accepts (see command_table.h).
+//   -q, --quiet     no progress output
+//   -k, --insecure  accept a server certificate that is not valid
+//   --implicit      implicit TLS on any port (for ftps:// URLs)
+//
+// Connects to the URL with ThrowError on, so that a failed connect (and any
+// later failure) ends with its error. With TLS, a certificate whose status
+// is not valid ends the command unless --insecure was given. Returns false
+// after printing the failure; the connection is then closed.
+bool ConnectFor(Session& session, const std::string& url, const ParsedCommand& command);
+// Disconnects; false after printing a failure.
+bool DisconnectFrom(Session& session);

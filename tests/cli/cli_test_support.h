@@ -1,0 +1,26 @@
+// Runs whole command lines in-process and captures what they print.
+#pragma once
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/command_line.h"
+
+struct RunResult {
+    int exitCode;
+    std::string out;
+    std::string err;
+};
+
+// Runs `filetransfer ARGS...`.
+inline RunResult RunCli(std::vector<std::string> args) {
+    args.insert(args.begin(), "filetransfer");
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::ostringstream out, err;
+    const int code = RunCommandLine(static_cast<int>(args.size()), argv.data(), out, err);
+    return {code, out.str(), err.str()};
+}

@@ -1,0 +1,286 @@
+// get and put through the in-process command line, against the real servers
+// of scripts/servers.sh (skipped without them, unless CI=true), and the
+// progress line's format.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "cli/progress_line.h"
+#include "cli_test_support.h"
+#include "support/server_settings.h"
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const std::string& path, const std::string& bytes, mode_t mode = 0644) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    chmod(path.c_str(), mode);
+}
+
+std::string Pattern(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 13 + i / 509) & 0xFF);
+    return bytes;
+}
+
+// ---- The progress line ----------------------------------------------------------
+
+TEST(ProgressLineFormat, ShowsBytesPercentRateAndTimeLeft) {
+    EXPECT_EQ(FormatBytes(512), "512 B");
+    EXPECT_EQ(FormatBytes(1536), "1.5 KiB");
+    EXPECT_EQ(FormatBytes(uint64_t{3} << 30), "3.0 GiB");
+    EXPECT_EQ(FormatProgress(1 << 20, 4 << 20, 25, 2.0),
+              "1.0 MiB / 4.0 MiB  25%  512.0 KiB/s  0:06 left");
+    EXPECT_EQ(FormatProgress(4 << 20, 4 << 20, 100, 4.0),
+              "4.0 MiB / 4.0 MiB  100%  1.0 MiB/s  0:04 total");
+    // Too early for a rate.
+    EXPECT_EQ(FormatProgress(10, 100, 10, 0.01), "10 B / 100 B  10%  -- /s  -- left");
+    EXPECT_EQ(FormatProgress(1, 7200, 0, 1.0), "1 B / 7.0 KiB  0%  1 B/s  1:59:59 left");
+}
+
+TEST(ProgressLineFormat, NothingIsDrawnWhenNotATerminal) {
+    std::ostringstream stream;
+    EXPECT_FALSE(IsTerminalStream(stream));
+}
+
+// ---- Usage ------------------------------------------------------------------------
+
+TEST(TransferUsage, MalformedInvocationsExitWithTwo) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"get"},
+        {"get", "ftp://h/a", "b", "c"},
+        {"put", "a"},
+        {"get", "--type", "ebcdic", "ftp://h/a"},
+        {"get", "--restart", "-5", "ftp://h/a"},
+        {"get", "--restart", "x", "ftp://h/a"},
+        {"get", "--restart"},
+        {"get", "--active", "--passive", "ftp://h/a"},
+        {"put", "--bogus", "a", "ftp://h/"},
+    };
+    for (const auto& args : cases) {
+        const RunResult run = RunCli(args);
+        EXPECT_EQ(run.exitCode, 2) << args[1];
+        EXPECT_NE(run.err.find("usage: filetransfer"), std::string::npos);
+    }
+}
+
+// ---- Against the servers ------------------------------------------------------------
+
+struct Server {
+    const char* name;
+    const char* portVariable;
+};
+
+class TransferCommandTest : public ::testing::TestWithParam<Server> {
+  protected:
+    void SetUp() override {
+        const std::string host = Setting("FT_TEST_HOST");
+        const std::string user = Setting("FT_TEST_USER");
+        const std::string password = Setting("FT_TEST_PASSWORD");
+        const std::string port = Setting(GetParam().portVariable);
+        root_ = Setting("FT_TEST_ROOT");
+        if (host.empty() || user.empty() || port.empty() || root_.empty()) {
+            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
+            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
+        }
+        base_ = "ftp://" + user + ":" + password + "@" + host + ":" + port + "/" + root_ + "/";
+        name_ = "cli-transfer-" + std::string(GetParam().name) + "-" + std::to_string(getpid());
+        local_ = testing::TempDir() + name_ + ".local";
+        const RunResult probe = RunCli({"info", base_});
+        if (probe.err.find("error 10061") != std::string::npos && !InCi()) {
+            GTEST_SKIP() << GetParam().name << " is not running";
+        }
+    }
+    void TearDown() override {
+        std::remove(local_.c_str());
+        std::remove(ServerPath().c_str());
+    }
+    std::string ServerPath() const { return root_ + "/" + name_; }
+    std::string Url() const { return base_ + name_; }
+
+    std::string root_, base_, name_, local_;
+};
+
+TEST_P(TransferCommandTest, PutThenGetIsByteExact) {
+    const std::string bytes = Pattern(200000);
+    WriteFile(local_, bytes);
+    RunResult run = RunCli({"put", local_, Url()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");  // not a terminal: no progress line
+    EXPECT_TRUE(ReadFile(ServerPath()) == bytes);
+    std::remove(local_.c_str());
+    run = RunCli({"get", "--active", Url(), local_});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(ReadFile(local_) == bytes);
+}
+
+TEST_P(TransferCommandTest, UrlEndingInASlashTakesTheLocalName) {
+    WriteFile(local_, "named after the local file");
+    const RunResult run = RunCli({"put", "-q", local_, base_});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string stored = root_ + "/" + name_ + ".local";
+    EXPECT_EQ(ReadFile(stored), "named after the local file");
+    std::remove(stored.c_str());
+}
+
+TEST_P(TransferCommandTest, RestartAndAppend) {
+    const std::string bytes = Pattern(50000);
+    WriteFile(ServerPath(), bytes, 0666);
+    WriteFile(local_, bytes.substr(0, 12345));
+    RunResult run = RunCli({"get", "--restart", "12345", Url(), local_});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(ReadFile(local_) == bytes);
+
+    WriteFile(local_, "+more");
+    run = RunCli({"put", "--append", local_, Url()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(ReadFile(ServerPath()) == bytes + "+more");
+}
+
+TEST_P(TransferCommandTest, AsciiTypeTurnsLineEnds) {
+    // Uploaded as text the lines reach the server; back as text they end in LF.
+    WriteFile(local_, "one\ntwo\n");
+    RunResult run = RunCli({"put", "--type", "ascii", local_, Url()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string stored = ReadFile(ServerPath());
+    EXPECT_TRUE(stored == "one\ntwo\n" || stored == "one\r\ntwo\r\n") << stored;
+    WriteFile(ServerPath(), "a\r\nb\r\n", 0666);
+    run = RunCli({"get", "--type", "ascii", Url(), local_});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFile(local_), "a\nb\n");
+    run = RunCli({"get", "--type", "binary", Url(), local_});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFile(local_), "a\r\nb\r\n");
+}
+
+TEST_P(TransferCommandTest, RefusedRetrExitsOneWithItsError) {
+    const RunResult run = RunCli({"get", base_ + "no-such-file.bin", local_});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "filetransfer: error 10013: Access denied\n");
+    EXPECT_FALSE(std::ifstream(local_).good());
+}
+
+TEST_P(TransferCommandTest, InterruptCancelsTheTransfer) {
+    // The lowest priority makes the transfer take seconds. The signal comes
+    // from another thread, as a terminal's would, once the download has
+    // created its local file: the command's handler is in place by then.
+    WriteFile(ServerPath(), Pattern(1 << 20), 0666);
+    std::thread interrupter([this] {
+        for (int i = 0; i < 200; ++i) {
+            if (access(local_.c_str(), F_OK) == 0) {
+                kill(getpid(), SIGINT);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    const RunResult run = RunCli({"--set", "Priority=0", "get", Url(), local_});
+    interrupter.join();
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "filetransfer: error 10004: The blocking operation has been canceled\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, TransferCommandTest,
+                         ::testing::Values(Server{"vsftpd", "FT_TEST_FTP_PORT"},
+                                           Server{"proftpd", "FT_TEST_PROFTPD_PORT"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- FTPS ---------------------------------------------------------------------------
+
+class SecureCommandTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        host_ = Setting("FT_TEST_HOST");
+        credentials_ = Setting("FT_TEST_USER") + ":" + Setting("FT_TEST_PASSWORD");
+        explicitPort_ = Setting("FT_TEST_FTPS_PORT");
+        implicitPort_ = Setting("FT_TEST_FTPS_IMPLICIT_PORT");
+        ca_ = Setting("FT_TEST_CA_FILE");
+        root_ = Setting("FT_TEST_ROOT");
+        if (host_.empty() || explicitPort_.empty() || implicitPort_.empty() || ca_.empty()) {
+            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
+            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
+        }
+        const char* previous = std::getenv("SSL_CERT_FILE");
+        previousCa_ = previous ? previous : "";
+        hadCa_ = previous != nullptr;
+        setenv("SSL_CERT_FILE", ca_.c_str(), 1);
+    }
+    void TearDown() override {
+        if (hadCa_) {
+            setenv("SSL_CERT_FILE", previousCa_.c_str(), 1);
+        } else {
+            unsetenv("SSL_CERT_FILE");
+        }
+    }
+    std::string Url(const std::string& port, const std::string& path = "") const {
+        return "ftps://" + credentials_ + "@" + host_ + ":" + port + "/" + path;
+    }
+
+    std::string host_, credentials_, explicitPort_, implicitPort_, ca_, root_, previousCa_;
+    bool hadCa_ = false;
+};
+
+TEST_F(SecureCommandTest, InfoShowsTheSecureSession) {
+    for (const bool implicit : {false, true}) {
+        const RunResult run = implicit ? RunCli({"info", "--implicit", Url(implicitPort_)})
+                                       : RunCli({"info", Url(explicitPort_)});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_NE(run.out.find("\nSecureProtocol = fileProtocol"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("\nSecureCipher = fileCipherAES\n"), std::string::npos);
+        EXPECT_NE(run.out.find("\nCipherStrength = "), std::string::npos);
+        EXPECT_NE(run.out.find("\nCertificateSubject = CN=localhost\n"), std::string::npos);
+        EXPECT_NE(run.out.find("\nCertificateExpires = "), std::string::npos);
+    }
+}
+
+TEST_F(SecureCommandTest, ImplicitTlsOnAnotherPortNeedsTheOption) {
+    // Without --implicit a non-990 port means explicit TLS, which this server
+    // does not speak: the connect fails.
+    const RunResult run = RunCli({"--set", "Timeout=3", "info", Url(implicitPort_)});
+    EXPECT_EQ(run.exitCode, 1);
+}
+
+TEST_F(SecureCommandTest, GetAndPutOverExplicitTls) {
+    const std::string name = "cli-ftps-" + std::to_string(getpid());
+    const std::string local = testing::TempDir() + name;
+    const std::string bytes = Pattern(100000);
+    WriteFile(local, bytes);
+    RunResult run = RunCli({"put", local, Url(explicitPort_, "/" + root_ + "/" + name)});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::remove(local.c_str());
+    run = RunCli({"get", Url(explicitPort_, "/" + root_ + "/" + name), local});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(ReadFile(local) == bytes);
+    std::remove(local.c_str());
+    std::remove((root_ + "/" + name).c_str());
+}
+
+TEST_F(SecureCommandTest, AnUntrustedCertificateIsRefusedUnlessInsecure) {
+    unsetenv("SSL_CERT_FILE");
+    RunResult run = RunCli({"info", Url(explicitPort_)});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "filetransfer: certificate not valid: fileCertificateUntrusted (5)\n");
+    run = RunCli({"info", "-k", Url(explicitPort_)});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+}
+
+}  // namespace

@@ -1,0 +1,261 @@
+// The failure paths shared by the directory and file methods: not connected,
+// not supported by the HTTP engine, argument conversions that end a method
+// before any effect, AddFileType's no-op cases, and the dispatch rows.
+#include <cstdlib>
+#include <functional>
+
+#include "ftp/file_types.h"
+#include "session_test_support.h"
+
+namespace {
+
+struct Call {
+    const char* label;
+    std::function<HRESULT(CFileTransfer&, VARIANT* error)> run;
+};
+
+void PrintTo(const Call& call, std::ostream* out) {
+    *out << call.label;
+}
+
+// Each method with its arguments filled with harmless values.
+const Call kCalls[] = {
+    {"ChangeDirectory",
+     [](CFileTransfer& c, VARIANT* e) { return c.ChangeDirectory(TextVariant("d"), e); }},
+    {"OpenDirectory",
+     [](CFileTransfer& c, VARIANT* e) { return c.OpenDirectory(nullptr, nullptr, e); }},
+    {"ReadDirectory",
+     [](CFileTransfer& c, VARIANT* e) {
+         VARIANT name;
+         VariantInit(&name);
+         return c.ReadDirectory(&name, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, e);
+     }},
+    {"GetFileStatus",
+     [](CFileTransfer& c, VARIANT* e) {
+         return c.GetFileStatus(TextVariant("f"), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                nullptr, e);
+     }},
+    {"DeleteFile", [](CFileTransfer& c, VARIANT* e) { return c.DeleteFile(TextVariant("f"), e); }},
+    {"RenameFile", [](CFileTransfer& c,
+                      VARIANT* e) { return c.RenameFile(TextVariant("a"), TextVariant("b"), e); }},
+    {"MakeDirectory",
+     [](CFileTransfer& c, VARIANT* e) { return c.MakeDirectory(TextVariant("d"), e); }},
+    {"RemoveDirectory",
+     [](CFileTransfer& c, VARIANT* e) { return c.RemoveDirectory(TextVariant("d"), e); }},
+};
+
+class NotConnected : public SessionTest, public ::testing::WithParamInterface<Call> {};
+
+// The handle error goes into Error; LastError and the one OnError say "not connected".
+TEST_P(NotConnected, ErrorHoldsTheHandleErrorAndTheEventSaysNotConnected) {
+    ASSERT_EQ(control_->put_ServerType(fileServerFTP), S_OK);
+    VARIANT error;
+    VariantInit(&error);
+    EXPECT_EQ(GetParam().run(*control_, &error), S_OK);
+    EXPECT_EQ(error.vt, VT_I4);
+    EXPECT_EQ(error.lVal, fileErrorInvalidHandle);
+    EXPECT_EQ(Long(&CFileTransfer::get_LastError), fileErrorNotConnected);
+    EXPECT_EQ(sink_->Trace(), "OnError 10057");
+}
+
+TEST_P(NotConnected, ThrowErrorTurnsItIntoAnAutomationFailure) {
+    ASSERT_EQ(control_->put_ServerType(fileServerFTP), S_OK);
+    ASSERT_EQ(control_->put_ThrowError(VARIANT_TRUE), S_OK);
+    VARIANT error;
+    VariantInit(&error);
+    EXPECT_EQ(GetParam().run(*control_, &error), MakeHResult(0x800A0000u + fileErrorNotConnected));
+    EXPECT_EQ(sink_->Count(kOnError), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, NotConnected, ::testing::ValuesIn(kCalls));
+
+class FileMethods : public SessionTest {
+  protected:
+    LONG ErrorOf(const std::function<HRESULT(CFileTransfer&, VARIANT*)>& run,
+                 HRESULT expected = S_OK) {
+        VARIANT error;
+        VariantInit(&error);
+        EXPECT_EQ(run(*control_, &error), expected);
+        return error.vt == VT_I4 ? error.lVal : -1;
+    }
+};
+
+TEST_F(FileMethods, HttpServerTypeRefusesTheFtpOnlyMethodsAsNotSupported) {
+    ASSERT_EQ(control_->put_ServerType(fileServerHTTP), S_OK);
+    const std::function<HRESULT(CFileTransfer&, VARIANT*)> calls[] = {
+        [](CFileTransfer& c, VARIANT* e) {
+            return c.RenameFile(TextVariant("a"), TextVariant("b"), e);
+        },
+        [](CFileTransfer& c, VARIANT* e) { return c.MakeDirectory(TextVariant("d"), e); },
+        [](CFileTransfer& c, VARIANT* e) { return c.RemoveDirectory(TextVariant("d"), e); },
+        [](CFileTransfer& c, VARIANT* e) { return c.ChangeDirectory(TextVariant("d"), e); },
+        [](CFileTransfer& c, VARIANT* e) { return c.OpenDirectory(nullptr, nullptr, e); },
+        [](CFileTransfer& c, VARIANT* e) { return c.CloseDirectory(e); },
+        [](CFileTransfer& c, VARIANT* e) {
+            TextVariant path("");
+            return c.GetDirectory(const_cast<VARIANT*>(path.get()), e);
+        },
+        [](CFileTransfer& c, VARIANT* e) {
+            VARIANT perms = I4(7);
+            return c.GetFilePermissions(TextVariant("f"), &perms, e);
+        },
+        [](CFileTransfer& c, VARIANT* e) {
+            VARIANT perms = I4(0644);
+            return c.SetFilePermissions(TextVariant("f"), &perms, e);
+        },
+        [](CFileTransfer& c, VARIANT* e) {
+            VARIANT buffer;
+            VariantInit(&buffer);
+            return c.GetFileList(TextVariant(""), &buffer, nullptr, nullptr, e);
+        },
+    };
+    int expectedEvents = 0;
+    for (const auto& call : calls) {
+        EXPECT_EQ(ErrorOf(call), fileErrorOperationNotSupported);
+        EXPECT_EQ(Long(&CFileTransfer::get_LastError), fileErrorOperationNotSupported);
+        EXPECT_EQ(sink_->Count(kOnError), ++expectedEvents);
+    }
+}
+
+TEST_F(FileMethods, HttpFileOperationsWithoutAConnectionAreNotConnected) {
+    ASSERT_EQ(control_->put_ServerType(fileServerHTTP), S_OK);
+    EXPECT_EQ(
+        ErrorOf([](CFileTransfer& c, VARIANT* e) { return c.DeleteFile(TextVariant("f"), e); }),
+        fileErrorInvalidHandle);
+    EXPECT_EQ(Long(&CFileTransfer::get_LastError), fileErrorNotConnected);
+    VARIANT size = I4(5);
+    EXPECT_EQ(ErrorOf([&size](CFileTransfer& c, VARIANT* e) {
+                  return c.GetFileSize(TextVariant("f"), &size, e);
+              }),
+              fileErrorInvalidHandle);
+    EXPECT_EQ(size.lVal, 0);  // cleared before the work
+    EXPECT_EQ(sink_->Trace(), "OnError 10057|OnError 10057");
+}
+
+TEST_F(FileMethods, GetFileListWithoutTheFtpEngineIsNotSupported) {
+    // Undefined server type as well: only the FTP engine lists.
+    VARIANT buffer;
+    VariantInit(&buffer);
+    EXPECT_EQ(ErrorOf([&buffer](CFileTransfer& c, VARIANT* e) {
+                  return c.GetFileList(nullptr, &buffer, nullptr, nullptr, e);
+              }),
+              fileErrorOperationNotSupported);
+    EXPECT_EQ(buffer.vt, VT_EMPTY);
+    EXPECT_EQ(sink_->Trace(), "OnError 12201");
+}
+
+TEST_F(FileMethods, CloseDirectoryWithoutAConnectionIsNotConnected) {
+    ASSERT_EQ(control_->put_ServerType(fileServerFTP), S_OK);
+    EXPECT_EQ(ErrorOf([](CFileTransfer& c, VARIANT* e) { return c.CloseDirectory(e); }),
+              fileErrorNotConnected);
+    EXPECT_EQ(sink_->Trace(), "OnError 10057");
+}
+
+TEST_F(FileMethods, RefusedOutputsEndTheMethodBeforeAnyEffect) {
+    ASSERT_EQ(control_->put_ServerType(fileServerFTP), S_OK);
+    SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, 1);
+    VARIANT arrayOutput;
+    VariantInit(&arrayOutput);
+    arrayOutput.vt = VT_ARRAY | VT_BSTR;
+    arrayOutput.parray = array;
+    EXPECT_EQ(ErrorOf([&](CFileTransfer& c,
+                          VARIANT* e) { return c.GetFileTime(TextVariant("f"), &arrayOutput, e); },
+                      DISP_E_TYPEMISMATCH),
+              -1);
+    SHORT small = 0;
+    VARIANT shortReference;
+    VariantInit(&shortReference);
+    shortReference.vt = VT_BYREF | VT_DATE;
+    shortReference.piVal = &small;
+    EXPECT_EQ(
+        ErrorOf([&](CFileTransfer& c,
+                    VARIANT* e) { return c.GetFileSize(TextVariant("f"), &shortReference, e); },
+                DISP_E_TYPEMISMATCH),
+        -1);
+    EXPECT_EQ(ErrorOf([](CFileTransfer& c,
+                         VARIANT* e) { return c.GetFileTime(TextVariant("f"), nullptr, e); },
+                      E_INVALIDARG),
+              -1);
+    EXPECT_EQ(sink_->Count(kOnError), 0);
+    VariantClear(&arrayOutput);
+}
+
+TEST_F(FileMethods, SetFileTimeWithATextThatIsNoDateFailsWithTheConversion) {
+    ASSERT_EQ(control_->put_ServerType(fileServerFTP), S_OK);
+    EXPECT_EQ(ErrorOf(
+                  [](CFileTransfer& c, VARIANT* e) {
+                      return c.SetFileTime(TextVariant("f"), TextVariant("next tuesday"), e);
+                  },
+                  DISP_E_TYPEMISMATCH),
+              0);
+    EXPECT_EQ(sink_->Count(kOnError), 0);
+    EXPECT_EQ(Long(&CFileTransfer::get_LastError), 0);
+}
+
+TEST_F(FileMethods, AddFileTypeIgnoresTypesOutsideTextToBinaryAndEmptyExtensions) {
+    ASSERT_EQ(control_->Initialize(nullptr), S_OK);
+    for (LONG type : {0L, 4L}) {
+        VARIANT value = I4(type);
+        EXPECT_EQ(control_->AddFileType(TextVariant("zzq"), &value), S_OK);
+        EXPECT_EQ(ftp::FileTypeOfExtension("zzq"), 0) << type;
+    }
+    VARIANT binary = I4(fileTypeBinary);
+    EXPECT_EQ(control_->AddFileType(TextVariant(""), &binary), S_OK);
+    EXPECT_EQ(control_->AddFileType(nullptr, nullptr), S_OK);
+    EXPECT_EQ(control_->AddFileType(TextVariant("zzq"), nullptr), S_OK);  // text by default
+    EXPECT_EQ(ftp::FileTypeOfExtension("zzq"), FTP_FILE_TYPE_ASCII);
+    EXPECT_EQ(control_->AddFileType(TextVariant(".zzq"), &binary), S_OK);
+    EXPECT_EQ(ftp::FileTypeOfExtension("zzq"), FTP_FILE_TYPE_IMAGE);
+    EXPECT_EQ(sink_->Count(kOnError), 0);
+}
+
+TEST_F(FileMethods, AddFileTypeFailureIsAnAutomationErrorWithoutEvent) {
+    // The engines are not started: the rule cannot be kept.
+    ASSERT_EQ(control_->put_ServerType(fileServerFTP), S_OK);
+    VARIANT text = I4(fileTypeText);
+    const HRESULT hr = control_->AddFileType(TextVariant("abc"), &text);
+    EXPECT_EQ(hr, MakeHResult(0x800A0000u + static_cast<DWORD>(fileErrorNetworkNotInitialized)));
+    EXPECT_EQ(Long(&CFileTransfer::get_LastError), fileErrorNetworkNotInitialized);
+    EXPECT_EQ(sink_->Count(kOnError), 0);
+}
+
+TEST_F(FileMethods, MethodsAreReachedThroughInvoke) {
+    ASSERT_EQ(control_->put_ServerType(fileServerFTP), S_OK);
+    DISPID id = 0;
+    ASSERT_EQ(DispatchGetIdOfName(control_, u"DeleteFile", &id), S_OK);
+    VARIANT name;
+    VariantInit(&name);
+    name.vt = VT_BSTR;
+    name.bstrVal = BstrFromUtf8("x");
+    VARIANT result;
+    VariantInit(&result);
+    EXPECT_EQ(DispatchCall(control_, id, std::span<VARIANT>(&name, 1), &result), S_OK);
+    EXPECT_EQ(result.vt, VT_I4);
+    EXPECT_EQ(result.lVal, fileErrorInvalidHandle);
+
+    ASSERT_EQ(DispatchGetIdOfName(control_, u"AddFileType", &id), S_OK);
+    VARIANT arguments[2];
+    arguments[0] = name;
+    arguments[1] = I4(4);
+    EXPECT_EQ(DispatchCall(control_, id, std::span<VARIANT>(arguments, 2), nullptr), S_OK);
+    VariantClear(&name);
+
+    for (const char16_t* method :
+         {u"ChangeDirectory", u"GetDirectory", u"OpenDirectory", u"ReadDirectory",
+          u"CloseDirectory", u"GetFileList", u"GetFileStatus", u"GetFileSize", u"GetFileTime",
+          u"GetFilePermissions", u"RenameFile", u"MakeDirectory", u"RemoveDirectory",
+          u"SetFilePermissions", u"SetFileTime", u"VerifyFile"}) {
+        ASSERT_EQ(DispatchGetIdOfName(control_, method, &id), S_OK);
+        // Too few arguments reach the dispatch check, not E_NOTIMPL.
+        VARIANT none[8];
+        for (VARIANT& v : none) {
+            VariantInit(&v);
+            v.vt = VT_ERROR;
+        }
+        const HRESULT hr = DispatchCall(control_, id, std::span<VARIANT>(none, 0), &result);
+        EXPECT_NE(hr, E_NOTIMPL) << Utf16ToUtf8(method);
+        VariantClear(&result);
+    }
+}
+
+}  // namespace

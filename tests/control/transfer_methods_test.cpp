@@ -1,0 +1,254 @@
+// The transfer methods' argument rules, failure paths and the OnProgress
+// percentage, without a server (the transfers themselves are exercised
+// against real servers in tests/integration/control_transfer_test.cpp).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "control/data_buffer.h"
+#include "control/progress.h"
+#include "net/net.h"
+#include "session_test_support.h"
+
+namespace {
+
+VARIANT TextVariant(std::u16string_view text) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return v;
+}
+
+SAFEARRAY* ByteArray(std::string_view bytes) {
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    void* data = nullptr;
+    SafeArrayAccessData(array, &data);
+    if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+    SafeArrayUnaccessData(array);
+    return array;
+}
+
+std::string Bytes(const DataSource& source) {
+    return std::string(reinterpret_cast<const char*>(source.bytes().data()), source.bytes().size());
+}
+
+std::span<const BYTE> Span(std::string_view bytes) {
+    return {reinterpret_cast<const BYTE*>(bytes.data()), bytes.size()};
+}
+
+// ---- PutData's Buffer -------------------------------------------------------------
+
+TEST(DataSourceTest, TextsGiveOneBytePerCharacterAlsoByReference) {
+    VARIANT text = TextVariant(u"a\u00ff\u0100z");
+    DataSource byValue(&text);
+    ASSERT_EQ(byValue.hr(), S_OK);
+    EXPECT_EQ(Bytes(byValue), std::string("a\xff?z"));
+    VARIANT reference;
+    VariantInit(&reference);
+    reference.vt = VT_BYREF | VT_BSTR;
+    reference.pbstrVal = &text.bstrVal;
+    EXPECT_EQ(Bytes(DataSource(&reference)), std::string("a\xff?z"));
+    VARIANT outer;
+    VariantInit(&outer);
+    outer.vt = VT_BYREF | VT_VARIANT;
+    outer.pvarVal = &text;
+    EXPECT_EQ(Bytes(DataSource(&outer)), std::string("a\xff?z"));
+    VariantClear(&text);
+}
+
+TEST(DataSourceTest, ByteArraysGiveTheirElements) {
+    VARIANT array;
+    VariantInit(&array);
+    array.vt = VT_ARRAY | VT_UI1;
+    array.parray = ByteArray(std::string("\x00\x01\x02", 3));
+    EXPECT_EQ(Bytes(DataSource(&array)), std::string("\x00\x01\x02", 3));
+    VariantClear(&array);
+}
+
+TEST(DataSourceTest, RefusedBuffers) {
+    EXPECT_EQ(DataSource(nullptr).hr(), E_INVALIDARG);
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_UI1;
+    value.bVal = 7;
+    EXPECT_EQ(DataSource(&value).hr(), E_INVALIDARG);
+    value.vt = VT_I4;
+    EXPECT_EQ(DataSource(&value).hr(), E_INVALIDARG);
+    value.vt = VT_EMPTY;
+    EXPECT_EQ(DataSource(&value).hr(), E_INVALIDARG);
+
+    SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
+    VARIANT matrix;
+    VariantInit(&matrix);
+    matrix.vt = VT_ARRAY | VT_UI1;
+    matrix.parray = SafeArrayCreate(VT_UI1, 2, bounds);
+    EXPECT_EQ(DataSource(&matrix).hr(), CTL_E_ILLEGALFUNCTIONCALL);
+    VariantClear(&matrix);
+
+    VARIANT texts;
+    VariantInit(&texts);
+    texts.vt = VT_ARRAY | VT_BSTR;
+    texts.parray = SafeArrayCreateVector(VT_BSTR, 0, 1);
+    EXPECT_EQ(DataSource(&texts).hr(), E_INVALIDARG);
+    VariantClear(&texts);
+}
+
+// ---- GetData's Buffer ---------------------------------------------------------------
+
+TEST(FillDataBufferTest, EmptyAndTextBuffersBecomeTextsOfEveryByte) {
+    const std::string bytes("\x00\x80\xff", 3);
+    VARIANT empty;
+    VariantInit(&empty);
+    EXPECT_EQ(FillDataBuffer(&empty, Span(bytes)), 3u);
+    ASSERT_EQ(empty.vt, VT_BSTR);
+    EXPECT_EQ(std::u16string(BstrView(empty.bstrVal)), std::u16string(u"\u0000\u0080\u00ff", 3));
+
+    BSTR old = SysAllocString(u"old");
+    VARIANT reference;
+    VariantInit(&reference);
+    reference.vt = VT_BYREF | VT_BSTR;
+    reference.pbstrVal = &old;
+    EXPECT_EQ(FillDataBuffer(&reference, Span(bytes)), 3u);
+    EXPECT_EQ(SysStringLen(old), 3u);
+    SysFreeString(old);
+    VariantClear(&empty);
+}
+
+TEST(FillDataBufferTest, ArraysTakeWhatFitsAndANewArrayTakesAll) {
+    SAFEARRAY* small = ByteArray("0123456789");
+    VARIANT reference;
+    VariantInit(&reference);
+    reference.vt = VT_BYREF | VT_ARRAY | VT_UI1;
+    reference.pparray = &small;
+    const std::string hundred(100, 'x');
+    EXPECT_EQ(FillDataBuffer(&reference, Span(hundred)), 10u);
+    SafeArrayDestroy(small);
+
+    SAFEARRAY* none = nullptr;
+    reference.pparray = &none;
+    EXPECT_EQ(FillDataBuffer(&reference, Span(hundred)), 100u);
+    ASSERT_NE(none, nullptr);
+    EXPECT_EQ(none->rgsabound[0].cElements, 100u);
+    SafeArrayDestroy(none);
+
+    VARIANT other;
+    VariantInit(&other);
+    other.vt = VT_I4;
+    other.lVal = 5;
+    EXPECT_EQ(FillDataBuffer(&other, Span(hundred)), 100u);
+    EXPECT_EQ(other.lVal, 5);
+}
+
+// ---- OnProgress ----------------------------------------------------------------------
+
+TEST(ProgressPercentTest, TruncatesCapsAndTreatsEmptyFiles) {
+    EXPECT_EQ(ProgressPercent(0, 0), 100);
+    EXPECT_EQ(ProgressPercent(0, 5), 0);
+    EXPECT_EQ(ProgressPercent(200, 50), 25);
+    EXPECT_EQ(ProgressPercent(3, 2), 66);
+    EXPECT_EQ(ProgressPercent(100, 150), 100);
+    EXPECT_EQ(ProgressPercent(uint64_t{6} << 30, uint64_t{3} << 30), 50);
+}
+
+// ---- Failure paths ---------------------------------------------------------------------
+
+class TransferMethodsTest : public ControlTest {
+  protected:
+    void SetUp() override {
+        ControlTest::SetUp();
+        sink_ = HookedSink::Create();
+        ComPtr<IConnectionPoint> point;
+        ASSERT_EQ(control_->FindConnectionPoint(DIID__IFileTransferEvents, point.Receive()), S_OK);
+        ASSERT_EQ(point->Advise(sink_, &cookie_), S_OK);
+        point_ = point;
+    }
+    void TearDown() override {
+        point_->Unadvise(cookie_);
+        sink_->Release();
+        ControlTest::TearDown();
+    }
+
+    HookedSink* sink_ = nullptr;
+    ComPtr<IConnectionPoint> point_;
+    DWORD cookie_ = 0;
+};
+
+// Nothing listens on loopback port 1, so connecting to it is refused at once.
+constexpr LONG kClosedPort = 1;
+
+TEST_F(TransferMethodsTest, AFailedOneCallConnectReturnsItsFailureWithoutErrorOrEvent) {
+    for (const bool throwError : {false, true}) {
+        control_->put_ThrowError(throwError ? VARIANT_TRUE : VARIANT_FALSE);
+        const std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(kClosedPort) + "/f.bin";
+        VARIANT local = TextVariant(u"/tmp/never-written.bin");
+        VARIANT remote = TextVariant(Utf8ToUtf16(url));
+        VARIANT error = I4(-1);
+        const HRESULT hr = control_->GetFile(&local, &remote, nullptr, &error);
+        EXPECT_EQ(hr, kAutomationErrorBase + fileErrorConnectionRefused);
+        EXPECT_EQ(error.lVal, 0);
+        EXPECT_EQ(sink_->Count(kOnError), 0);
+        LONG last = 0;
+        control_->get_LastError(&last);
+        EXPECT_EQ(last & 0xFFFF, fileErrorConnectionRefused);
+        VariantClear(&local);
+        VariantClear(&remote);
+    }
+}
+
+TEST_F(TransferMethodsTest, PutDataChecksItsBufferBeforeConnecting) {
+    VARIANT remote = TextVariant(u"ftp://u:p@127.0.0.1:1/x");
+    VARIANT number = I4(3);
+    VARIANT error = I4(-1);
+    EXPECT_EQ(control_->PutData(&remote, &number, nullptr, nullptr, &error), E_INVALIDARG);
+    EXPECT_EQ(control_->PutData(&remote, nullptr, nullptr, nullptr, &error), E_INVALIDARG);
+    EXPECT_EQ(error.lVal, 0);
+    EXPECT_EQ(sink_->events.size(), 0u);
+    EXPECT_EQ(control_->State().clientHandle, kNoClientHandle);
+    VariantClear(&remote);
+}
+
+TEST_F(TransferMethodsTest, MethodsWithoutAnEnginePathReportTheirErrors) {
+    VARIANT text = TextVariant(u"x");
+    VARIANT error = I4(-1);
+    control_->put_ServerType(fileServerFTP);
+    // The multiple-file methods do not connect by themselves.
+    EXPECT_EQ(control_->GetMultipleFiles(&text, &text, &text, &error), S_OK);
+    EXPECT_EQ(error.lVal, fileErrorInvalidHandle);
+    EXPECT_EQ(sink_->Count(kOnError), 1);
+    EXPECT_EQ(control_->PutMultipleFiles(&text, &text, &text, &error), S_OK);
+    EXPECT_EQ(error.lVal, fileErrorInvalidHandle);
+    // PostFile belongs to the HTTP engine.
+    EXPECT_EQ(control_->PostFile(&text, nullptr, nullptr, nullptr, &error), S_OK);
+    EXPECT_EQ(error.lVal, fileErrorOperationNotSupported);
+    control_->put_ThrowError(VARIANT_TRUE);
+    EXPECT_EQ(control_->PostFile(&text, nullptr, nullptr, nullptr, &error),
+              kAutomationErrorBase + fileErrorOperationNotSupported);
+    VariantClear(&text);
+}
+
+TEST_F(TransferMethodsTest, ReachableThroughInvokeByName) {
+    for (const char* name : {"GetFile", "PutFile", "GetData", "PutData", "PostFile",
+                             "GetMultipleFiles", "PutMultipleFiles"}) {
+        DISPID dispid = DISPID_UNKNOWN;
+        ASSERT_EQ(DispatchGetIdOfName(control_, Utf8ToUtf16(name), &dispid), S_OK) << name;
+        VARIANT arguments[3];
+        for (VARIANT& argument : arguments)
+            argument = TextVariant(u"x");
+        VARIANT result;
+        VariantInit(&result);
+        EXCEPINFO exception{};
+        // Not connected and nothing to connect to: every one answers with Error,
+        // none is left unimplemented.
+        const HRESULT hr =
+            DispatchCall(control_, dispid, std::span<VARIANT>(arguments, 3), &result, &exception);
+        EXPECT_NE(hr, E_NOTIMPL) << name;
+        ClearExcepInfo(&exception);
+        for (VARIANT& argument : arguments)
+            VariantClear(&argument);
+        VariantClear(&result);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,291 @@
+// The control's directory and file methods against the loopback vsftpd (UNIX
+// listings) and proftpd (MLSD with DirectoryFormat 7, MLST, MFMT, digests).
+// Every change is checked on the files under FT_TEST_ROOT.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "control/session_test_support.h"
+#include "support/server_settings.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Server {
+    const char* name;
+    const char* portVariable;
+    bool facts;  // MLST/MLSD, MFMT, XCRC and XMD5
+};
+
+void PrintTo(const Server& server, std::ostream* out) {
+    *out << server.name;
+}
+
+struct Listed {
+    std::string date, owner, group;
+    LONG length = 0, perms = 0;
+    bool directory = false;
+};
+
+class ControlFiles : public SessionTest, public ::testing::WithParamInterface<Server> {
+  protected:
+    void SetUp() override {
+        SessionTest::SetUp();
+        const std::string host = Setting("FT_TEST_HOST");
+        const std::string user = Setting("FT_TEST_USER");
+        const std::string password = Setting("FT_TEST_PASSWORD");
+        const std::string root = Setting("FT_TEST_ROOT");
+        const std::string port = Setting(GetParam().portVariable);
+        if (host.empty() || user.empty() || root.empty() || port.empty()) {
+            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
+            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
+        }
+        struct stat home {};
+        if (::stat(root.c_str(), &home) != 0) GTEST_SKIP() << root << " is missing";
+        owner_ = home.st_uid;
+        group_ = home.st_gid;
+        folder_ = std::string("ctl-files-") + GetParam().name + "-" + std::to_string(::getpid());
+        work_ = fs::path(root) / folder_;
+        fs::create_directories(work_);
+        Own(work_);
+        TextVariant name(host);
+        VARIANT portNumber = I4(std::stoi(port));
+        TextVariant userName(user), pass(password);
+        VARIANT error;
+        VariantInit(&error);
+        ASSERT_EQ(control_->Connect(name, &portNumber, userName, pass, nullptr, nullptr, &error),
+                  S_OK);
+        if (error.lVal == fileErrorConnectionRefused && !InCi()) GTEST_SKIP() << "not running";
+        ASSERT_EQ(error.lVal, 0) << Text(&CFileTransfer::get_LastErrorString);
+    }
+    void TearDown() override {
+        if (control_) control_->Disconnect(nullptr);
+        if (!work_.empty()) fs::remove_all(work_);
+        SessionTest::TearDown();
+    }
+
+    void Own(const fs::path& path) const {
+        if (::geteuid() == 0) {
+            ASSERT_EQ(::chown(path.c_str(), owner_, group_), 0);
+        }
+    }
+    void Write(const std::string& name, const std::string& content, mode_t mode = 0644) {
+        std::ofstream(work_ / name, std::ios::binary) << content;
+        Own(work_ / name);
+        ::chmod((work_ / name).c_str(), mode);
+        struct timespec times[2] = {{1577934245, 0}, {1577934245, 0}};  // 2020-01-02 03:04:05 UTC
+        ::utimensat(AT_FDCWD, (work_ / name).c_str(), times, 0);
+    }
+    std::string Remote(const std::string& name) const { return folder_ + "/" + name; }
+
+    LONG Call(const std::function<HRESULT(VARIANT*)>& run) {
+        VARIANT error;
+        VariantInit(&error);
+        EXPECT_EQ(run(&error), S_OK);
+        return error.lVal;
+    }
+
+    // Every entry of the folder through OpenDirectory and ReadDirectory.
+    std::map<std::string, Listed> List(bool parsed = true) {
+        std::map<std::string, Listed> entries;
+        VARIANT parse = BoolVariant(parsed);
+        EXPECT_EQ(Call([&](VARIANT* e) {
+                      return control_->OpenDirectory(TextVariant(folder_), &parse, e);
+                  }),
+                  0)
+            << Text(&CFileTransfer::get_LastErrorString);
+        for (int i = 0; i < 100; ++i) {
+            VARIANT out[7];
+            for (VARIANT& v : out)
+                VariantInit(&v);
+            const LONG error = Call([&](VARIANT* e) {
+                return control_->ReadDirectory(&out[0], &out[1], &out[2], &out[3], &out[4], &out[5],
+                                               &out[6], e);
+            });
+            if (error != 0) {
+                EXPECT_EQ(error, fileErrorEndOfDirectory);
+                break;
+            }
+            Listed listed{Utf8FromBstr(out[2].bstrVal),
+                          Utf8FromBstr(out[3].bstrVal),
+                          Utf8FromBstr(out[4].bstrVal),
+                          out[1].lVal,
+                          out[5].lVal,
+                          out[6].boolVal != VARIANT_FALSE};
+            entries[Utf8FromBstr(out[0].bstrVal)] = listed;
+            for (VARIANT& v : out)
+                VariantClear(&v);
+        }
+        EXPECT_EQ(Call([&](VARIANT* e) { return control_->CloseDirectory(e); }), 0);
+        return entries;
+    }
+
+    std::string folder_;
+    fs::path work_;
+    uid_t owner_ = 0;
+    gid_t group_ = 0;
+};
+
+TEST_P(ControlFiles, ListingsMatchTheFolder) {
+    Write("a file.txt", "0123456789", 0640);
+    Write("caf\xC3\xA9.txt", "x");
+    ASSERT_EQ(::mkdir((work_ / "inner").c_str(), 0755), 0);
+    Own(work_ / "inner");
+    if (GetParam().facts) {
+        // The property stops at NetWare (6); the session itself takes MLSD.
+        ASSERT_EQ(FtpSetDirectoryFormat(control_->State().clientHandle, 7), 0);
+    }
+
+    std::map<std::string, Listed> entries = List();
+    ASSERT_TRUE(entries.count("a file.txt")) << entries.size();
+    ASSERT_TRUE(entries.count("caf\xC3\xA9.txt"));
+    ASSERT_TRUE(entries.count("inner"));
+    EXPECT_EQ(entries["a file.txt"].length, 10);
+    EXPECT_EQ(entries["a file.txt"].perms, 0640);
+    EXPECT_FALSE(entries["a file.txt"].directory);
+    EXPECT_TRUE(entries["inner"].directory);
+    EXPECT_EQ(entries["inner"].perms & 0777, 0755);
+    // Facts give the numeric ids, vsftpd lists them too (no names are shown).
+    EXPECT_EQ(entries["a file.txt"].owner, std::to_string(owner_));
+    EXPECT_EQ(entries["a file.txt"].group, std::to_string(group_));
+    if (GetParam().facts) {
+        EXPECT_EQ(entries["a file.txt"].date, "2020-01-02 03:04:05");
+    }
+
+    std::map<std::string, Listed> raw = List(false);
+    bool sawName = false;
+    for (const auto& [line, listed] : raw) {
+        sawName = sawName || line.find("a file.txt") != std::string::npos;
+        EXPECT_EQ(listed.length, 0);
+    }
+    EXPECT_TRUE(sawName);
+
+    VARIANT text;
+    VariantInit(&text);
+    VARIANT nameOnly = I4(fileListNameOnly);
+    EXPECT_EQ(Call([&](VARIANT* e) {
+                  return control_->GetFileList(TextVariant(folder_), &text, nullptr, &nameOnly, e);
+              }),
+              0);
+    EXPECT_NE(Utf8FromBstr(text.bstrVal).find("a file.txt\r\n"), std::string::npos);
+    VariantClear(&text);
+}
+
+TEST_P(ControlFiles, InformationMethodsReadTheFile) {
+    Write("info.txt", "0123456789", 0604);
+    VARIANT size = I4(0);
+    EXPECT_EQ(Call([&](VARIANT* e) {
+                  return control_->GetFileSize(TextVariant(Remote("info.txt")), &size, e);
+              }),
+              0);
+    EXPECT_EQ(size.lVal, 10);
+    TextVariant date("");
+    EXPECT_EQ(Call([&](VARIANT* e) {
+                  return control_->GetFileTime(TextVariant(Remote("info.txt")),
+                                               const_cast<VARIANT*>(date.get()), e);
+              }),
+              0);
+    EXPECT_EQ(Utf8FromBstr(date.get()->bstrVal), "2020-01-02 03:04:05");
+    VARIANT perms = I4(0);
+    EXPECT_EQ(Call([&](VARIANT* e) {
+                  return control_->GetFilePermissions(TextVariant(Remote("info.txt")), &perms, e);
+              }),
+              0);
+    EXPECT_EQ(perms.lVal, 0604);
+    VARIANT out[6];
+    for (VARIANT& v : out)
+        VariantInit(&v);
+    EXPECT_EQ(Call([&](VARIANT* e) {
+                  return control_->GetFileStatus(TextVariant(Remote("info.txt")), &out[0], &out[1],
+                                                 &out[2], &out[3], &out[4], &out[5], e);
+              }),
+              0);
+    EXPECT_EQ(out[0].lVal, 10);
+    EXPECT_EQ(out[4].lVal, 0604);
+    EXPECT_EQ(Utf8FromBstr(out[2].bstrVal), std::to_string(owner_));
+    for (VARIANT& v : out)
+        VariantClear(&v);
+
+    EXPECT_EQ(Call([&](VARIANT* e) { return control_->ChangeDirectory(TextVariant(folder_), e); }),
+              0);
+    TextVariant path("");
+    EXPECT_EQ(Call([&](VARIANT* e) {
+                  return control_->GetDirectory(const_cast<VARIANT*>(path.get()), e);
+              }),
+              0);
+    EXPECT_EQ(Utf8FromBstr(path.get()->bstrVal), work_.string());
+}
+
+TEST_P(ControlFiles, ManagementMethodsChangeTheFiles) {
+    Write("old.txt", "content\n");
+    EXPECT_EQ(
+        Call([&](VARIANT* e) { return control_->MakeDirectory(TextVariant(Remote("made")), e); }),
+        0);
+    EXPECT_TRUE(fs::is_directory(work_ / "made"));
+    EXPECT_EQ(Call([&](VARIANT* e) {
+                  return control_->RenameFile(TextVariant(Remote("old.txt")),
+                                              TextVariant(Remote("made/new.txt")), e);
+              }),
+              0);
+    EXPECT_TRUE(fs::exists(work_ / "made" / "new.txt"));
+    const std::string file = Remote("made/new.txt");
+
+    VARIANT mode = I4(0600);
+    EXPECT_EQ(
+        Call([&](VARIANT* e) { return control_->SetFilePermissions(TextVariant(file), &mode, e); }),
+        0);
+    struct stat info {};
+    ASSERT_EQ(::stat((work_ / "made" / "new.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    VARIANT when;
+    VariantInit(&when);
+    when.vt = VT_DATE;
+    SYSTEMTIME time{2021, 3, 0, 4, 5, 6, 7, 0};
+    SystemTimeToVariantTime(&time, &when.date);
+    EXPECT_EQ(Call([&](VARIANT* e) { return control_->SetFileTime(TextVariant(file), &when, e); }),
+              0);
+    ASSERT_EQ(::stat((work_ / "made" / "new.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, 1614834367);
+
+    const fs::path local = fs::temp_directory_path() / (folder_ + "-local.txt");
+    std::ofstream(local) << "content\n";
+    for (LONG method : {fileVerifySize, fileVerifyCRC32, fileVerifyMD5}) {
+        VARIANT options = I4(method);
+        const LONG error = Call([&](VARIANT* e) {
+            return control_->VerifyFile(TextVariant(local.string()), TextVariant(file), &options,
+                                        e);
+        });
+        const bool supported = method == fileVerifySize || GetParam().facts;
+        EXPECT_EQ(error, supported ? 0 : fileErrorOperationNotSupported) << method;
+    }
+    std::ofstream(local) << "CONTENT\n";
+    VARIANT md5 = I4(fileVerifyMD5);
+    if (GetParam().facts) {
+        EXPECT_EQ(Call([&](VARIANT* e) {
+                      return control_->VerifyFile(TextVariant(local.string()), TextVariant(file),
+                                                  &md5, e);
+                  }),
+                  fileErrorFileChecksumMismatch);
+    }
+    fs::remove(local);
+
+    EXPECT_EQ(Call([&](VARIANT* e) { return control_->DeleteFile(TextVariant(file), e); }), 0);
+    EXPECT_FALSE(fs::exists(work_ / "made" / "new.txt"));
+    EXPECT_EQ(
+        Call([&](VARIANT* e) { return control_->RemoveDirectory(TextVariant(Remote("made")), e); }),
+        0);
+    EXPECT_FALSE(fs::exists(work_ / "made"));
+    EXPECT_NE(Call([&](VARIANT* e) { return control_->DeleteFile(TextVariant(file), e); }), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, ControlFiles,
+                         ::testing::Values(Server{"vsftpd", "FT_TEST_FTP_PORT", false},
+                                           Server{"proftpd", "FT_TEST_PROFTPD_PORT", true}));
+
+}  // namespace
