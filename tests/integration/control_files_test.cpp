@@ -109,6 +109,8 @@ class ControlFiles : public SessionTest, public ::testing::WithParamInterface<Se
             });
             if (error != 0) {
                 EXPECT_EQ(error, fileErrorEndOfDirectory);
+                for (VARIANT& v : out)
+                    VariantClear(&v);
                 break;
             }
             Listed listed{Utf8FromBstr(out[2].bstrVal),
