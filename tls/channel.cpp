@@ -124,7 +124,6 @@ TlsChannel* TlsCreateChannel(SOCKET socket, const char* hostName, const TlsCrede
     channel->timeoutSeconds = timeoutSeconds;
     channel->options = options;
     channel->received.resize(tls::kBufferSize);
-    channel->decrypted.resize(tls::kBufferSize);
     if (credentials) {
         channel->credentials = TlsCopyCredentials(credentials);
         if (!channel->credentials) {
@@ -141,7 +140,6 @@ void TlsFreeChannel(TlsChannel* channel) {
     SSL_SESSION_free(channel->resumeFrom);
     SSL_SESSION_free(channel->latestSession);
     TlsFreeCredentials(&channel->credentials);
-    OPENSSL_cleanse(channel->decrypted.data(), channel->decrypted.size());
     delete channel;
 }
 

@@ -16,7 +16,7 @@
 
 namespace tls {
 
-// Size of one socket receive and of the decrypted-data buffer.
+// Size of one socket receive.
 constexpr int kBufferSize = 65536;
 // Sends without a time-out of their own give up after this long.
 constexpr int kDefaultSendTimeoutSeconds = 60;
@@ -63,9 +63,6 @@ struct TlsChannel {
     SSL_SESSION* latestSession = nullptr;  // the newest resumable session of this channel
 
     std::vector<unsigned char> received;  // one socket receive
-    std::vector<unsigned char> decrypted;
-    std::size_t decryptedStart = 0;
-    std::size_t decryptedCount = 0;
 
     long validationStatus = 0;  // X509_V_OK or the verification error
     std::string issuer;

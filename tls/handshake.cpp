@@ -29,7 +29,6 @@ int CreateSession(TlsChannel& channel, const std::string& target) {
         SSL_set_tlsext_host_name(channel.ssl, target.c_str());
     }
     if (channel.resumeFrom) SSL_set_session(channel.ssl, channel.resumeFrom);
-    channel.decryptedStart = channel.decryptedCount = 0;
     channel.validationStatus = X509_V_OK;
     return 1;
 }

@@ -2,22 +2,12 @@
 #include <openssl/err.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "resources/errors.h"
 #include "tls/channel.h"
 
 namespace tls {
 namespace {
-
-int Delivered(TlsChannel& channel, void* buffer, int length) {
-    std::size_t count = std::min(static_cast<std::size_t>(length), channel.decryptedCount);
-    std::memcpy(buffer, channel.decrypted.data() + channel.decryptedStart, count);
-    channel.decryptedStart += count;
-    channel.decryptedCount -= count;
-    if (channel.decryptedCount == 0) channel.decryptedStart = 0;
-    return static_cast<int>(count);
-}
 
 int FailRecord(int error) {
     Fail(error);
@@ -36,21 +26,18 @@ bool CarriesRecords(const TlsChannel& channel) {
                            channel.state == ChannelState::PeerClosed);
 }
 
-// Decrypts the next records into the decrypted-data buffer: the byte count,
-// 0 at the end of the stream, -1 with the error set.
-int DecryptMore(TlsChannel& channel) {
+// Decrypts straight into the caller's buffer (OpenSSL keeps the rest of a
+// record for the next call): the byte count, 0 at the end of the stream, -1
+// with the error set.
+int DecryptInto(TlsChannel& channel, void* buffer, int length) {
     for (;;) {
         ERR_clear_error();
-        int result = SSL_read(channel.ssl, channel.decrypted.data(), kBufferSize);
+        int result = SSL_read(channel.ssl, buffer, length);
         int reason = SSL_get_error(channel.ssl, result);
         ERR_clear_error();
         // Reading may answer the peer (a key update, for example).
         if (!FlushOutput(channel)) return -1;
-        if (result > 0) {
-            channel.decryptedStart = 0;
-            channel.decryptedCount = static_cast<std::size_t>(result);
-            return result;
-        }
+        if (result > 0) return result;
         if (reason == SSL_ERROR_ZERO_RETURN) return PeerClosed(channel);
         if (reason == SSL_ERROR_WANT_WRITE) continue;
         if (reason != SSL_ERROR_WANT_READ) return FailRecord(fileErrorSecurityDecryption);
@@ -72,11 +59,9 @@ extern "C" {
 int TlsDecrypt(TlsChannel* channel, void* buffer, int length) {
     if (!channel || !buffer || length <= 0) return FailRecord(fileErrorInvalidParameter);
     if (!tls::IsBound()) return FailRecord(fileErrorSecurityNotInitialized);
-    if (channel->decryptedCount > 0) return tls::Delivered(*channel, buffer, length);
     if (channel->state == ChannelState::PeerClosed) return 0;
     if (!tls::CarriesRecords(*channel)) return FailRecord(fileErrorSecurityDecryption);
-    int decrypted = tls::DecryptMore(*channel);
-    return decrypted > 0 ? tls::Delivered(*channel, buffer, length) : decrypted;
+    return tls::DecryptInto(*channel, buffer, length);
 }
 
 int TlsEncrypt(TlsChannel* channel, const void* data, int length) {
