@@ -4,6 +4,8 @@
 // unreadable completion reply.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -239,49 +241,50 @@ TEST_F(FtpTransferTest, RestartBeyondFourGibibytesSendsTheFullOffset) {
     EXPECT_EQ(peer.Finish(), "");
 }
 
-TEST_F(FtpTransferTest, RefusedRestartFailsAsNotSupported) {
-    WriteFile(dir_ / "part.bin", "12345");
-    DataPeer data;
-    data.Serve({.payload = ""});
-    PeerScript script = LoggedIn();
-    script.Reply("SIZE part.bin", "213 10\r\n")
-        .Reply("PASV", data.PasvReply())
-        .Reply("REST 5", "502 REST not implemented\r\n")
-        .Reply("NOOP", "200 ok\r\n")
-        .Reply("QUIT", "221 bye\r\n");
-    ScriptedPeer peer(script);
-    FtpClient client = Connect(peer);
-    ASSERT_NE(client, INVALID_CLIENT);
-    EXPECT_EQ(FtpGetFile(client, (dir_ / "part.bin").c_str(), "part.bin", 0, 5), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorOperationNotSupported));
-    EXPECT_EQ(ReadFile(dir_ / "part.bin"), "12345");
-    EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
-    FtpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
-}
-
-TEST_F(FtpTransferTest, RefusedRetrieveLeavesTheLocalFileAlone) {
-    WriteFile(dir_ / "keep.txt", "precious");
-    DataPeer data;
-    data.Serve({.payload = ""});
-    PeerScript script = LoggedIn();
-    script.Reply("SIZE secret.bin", "550 No such file\r\n")
-        .Reply("PASV", data.PasvReply())
-        .Reply("RETR secret.bin", "550 Failed to open file.\r\n")
-        .Reply("NOOP", "200 ok\r\n")
-        .Reply("QUIT", "221 bye\r\n");
-    ScriptedPeer peer(script);
-    FtpClient client = Connect(peer);
-    ASSERT_NE(client, INVALID_CLIENT);
-    EXPECT_EQ(FtpGetFile(client, (dir_ / "keep.txt").c_str(), "secret.bin", 0, 0), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorAccessDenied));
-    EXPECT_EQ(FtpGetResultCode(client), 550);
-    EXPECT_EQ(ReadFile(dir_ / "keep.txt"), "precious");
-    EXPECT_FALSE(fs::exists(dir_ / "secret.bin"));
-    EXPECT_EQ(events.getFile, 0);
-    EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
-    FtpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+// A download the server refuses (its REST or its RETR) fails with the mapped
+// error, leaves the local file as it was, starts no file transfer and keeps the
+// session usable.
+TEST_F(FtpTransferTest, RefusedDownloadLeavesTheLocalFileAndTheSessionAlone) {
+    struct Refusal {
+        const char* remote;
+        const char* sizeReply;
+        const char* refusedCommand;
+        const char* refusal;
+        long long restartOffset;
+        int error;
+    };
+    const Refusal refusals[] = {
+        {"part.bin", "213 10\r\n", "REST 5", "502 REST not implemented\r\n", 5,
+         fileErrorOperationNotSupported},
+        {"secret.bin", "550 No such file\r\n", "RETR secret.bin", "550 Failed to open file.\r\n", 0,
+         fileErrorAccessDenied},
+    };
+    for (const Refusal& refusal : refusals) {
+        SCOPED_TRACE(refusal.refusedCommand);
+        events = Events{};
+        const fs::path local = dir_ / "keep.bin";
+        WriteFile(local, "precious");
+        DataPeer data;
+        data.Serve({.payload = ""});
+        PeerScript script = LoggedIn();
+        script.Reply(std::string("SIZE ") + refusal.remote, refusal.sizeReply)
+            .Reply("PASV", data.PasvReply())
+            .Reply(refusal.refusedCommand, refusal.refusal)
+            .Reply("NOOP", "200 ok\r\n")
+            .Reply("QUIT", "221 bye\r\n");
+        ScriptedPeer peer(script);
+        FtpClient client = Connect(peer);
+        ASSERT_NE(client, INVALID_CLIENT);
+        EXPECT_EQ(FtpGetFile(client, local.c_str(), refusal.remote, 0, refusal.restartOffset), -1);
+        EXPECT_EQ(FtpGetLastError(), Code(refusal.error));
+        EXPECT_EQ(FtpGetResultCode(client), std::atoi(refusal.refusal));
+        EXPECT_EQ(ReadFile(local), "precious");
+        EXPECT_FALSE(fs::exists(dir_ / refusal.remote));
+        EXPECT_EQ(events.getFile, 0);
+        EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
+        FtpDisconnect(client);
+        EXPECT_EQ(peer.Finish(), "");
+    }
 }
 
 TEST_F(FtpTransferTest, StalledDataConnectionTimesOutWithinTheTimeout) {
