@@ -245,7 +245,9 @@ std::size_t SendBuffered(FtpSession& session, bool blocking, bool watchCancel, i
     const char* data = session.dataBuffer.data() + session.dataPosition;
     std::size_t length = session.dataLength;
     if (session.dataTls && session.dataChannelSecure) {
-        if (TlsEncrypt(session.dataTls.get(), data, static_cast<int>(length)) ==
+        // Whole records: the server then has half the records to open that
+        // 8 KiB blocks would give it.
+        if (TlsEncryptGathered(session.dataTls.get(), data, static_cast<int>(length)) ==
             static_cast<int>(length)) {
             return length;
         }
@@ -368,6 +370,13 @@ int StartDataTls(FtpSession& session) {
         return Fail(TlsGetLastError());
     }
     return 0;
+}
+
+int FinishSending(FtpSession& session) {
+    bool secure = session.dataTls && session.dataChannelSecure;
+    if (!secure || session.dataDirection == kDirectionReceive) return 0;
+    if (TlsFlush(session.dataTls.get())) return 0;
+    return TlsGetLastError() ? TlsGetLastError() : fileErrorSecurityEncryption;
 }
 
 void CloseDataConnection(FtpSession& session) {

@@ -30,6 +30,9 @@ int FillDataBuffer(FtpSession& session);
 // Sends the buffered bytes: 0, or -1 with the error set. Without blocking it
 // sends what the socket takes now; with ignoreCancel it also runs after a cancel.
 int FlushDataBuffer(FtpSession& session, bool blocking, bool ignoreCancel = false);
+// Sends what the secure data channel still holds back of an upload: 0 or the
+// error number.
+int FinishSending(FtpSession& session);
 // Resizes the data buffer (clamped to 256..1 MiB), keeping its bytes. 0 or -1.
 int SetDataBufferSize(FtpSession& session, std::size_t size);
 

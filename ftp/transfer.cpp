@@ -209,6 +209,10 @@ int EndTransfer(FtpSession& session) {
         return -1;
     }
     SetStatus(session, EngineStatus::ClosingData);
+    if (int error = FinishSending(session)) {
+        AbandonTransfer(session);
+        return Fail(error);
+    }
     CloseDataConnection(session);
     ClearRestart(session);
     session.replyPending = true;

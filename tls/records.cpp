@@ -15,6 +15,8 @@ int FailRecord(int error) {
 }
 
 constexpr int kShutdownRounds = 64;
+// The largest plaintext one record carries.
+constexpr std::size_t kRecordPayload = 16384;
 
 int PeerClosed(TlsChannel& channel) {
     SetState(channel, ChannelState::PeerClosed);
@@ -47,6 +49,39 @@ int DecryptInto(TlsChannel& channel, void* buffer, int length) {
     }
 }
 
+// One SSL_write into the outgoing BIO: 1, or 0 with the error set.
+int Seal(TlsChannel& channel, const unsigned char* data, std::size_t length) {
+    ERR_clear_error();
+    int written = SSL_write(channel.ssl, data, static_cast<int>(length));
+    ERR_clear_error();
+    return written == static_cast<int>(length) ? 1 : Fail(fileErrorSecurityEncryption);
+}
+
+// Seals what TlsEncryptGathered kept back. 1, or 0 with the error set.
+int SealGathered(TlsChannel& channel) {
+    if (channel.gathered.empty()) return 1;
+    int sealed = Seal(channel, channel.gathered.data(), channel.gathered.size());
+    channel.gathered.clear();
+    return sealed;
+}
+
+// Seals whole records from data, keeping back a tail shorter than a record.
+int GatherRecords(TlsChannel& channel, const unsigned char* data, std::size_t length) {
+    std::vector<unsigned char>& gathered = channel.gathered;
+    if (!gathered.empty()) {
+        std::size_t take = std::min(length, kRecordPayload - gathered.size());
+        gathered.insert(gathered.end(), data, data + take);
+        data += take;
+        length -= take;
+        if (gathered.size() == kRecordPayload && !SealGathered(channel)) return 0;
+    }
+    for (; length >= kRecordPayload; data += kRecordPayload, length -= kRecordPayload) {
+        if (!Seal(channel, data, kRecordPayload)) return 0;
+    }
+    gathered.insert(gathered.end(), data, data + length);
+    return 1;
+}
+
 }  // namespace
 }  // namespace tls
 
@@ -69,11 +104,30 @@ int TlsEncrypt(TlsChannel* channel, const void* data, int length) {
     if (!tls::IsBound()) return FailRecord(fileErrorSecurityNotInitialized);
     if (!tls::CarriesRecords(*channel)) return FailRecord(fileErrorSecurityEncryption);
     if (length == 0) return 0;
-    ERR_clear_error();
-    int written = SSL_write(channel->ssl, data, length);
-    ERR_clear_error();
-    if (written != length) return FailRecord(fileErrorSecurityEncryption);
+    if (!tls::SealGathered(*channel) ||
+        !tls::Seal(*channel, static_cast<const unsigned char*>(data), length)) {
+        return -1;
+    }
     return tls::FlushOutput(*channel) ? length : -1;
+}
+
+int TlsEncryptGathered(TlsChannel* channel, const void* data, int length) {
+    if (!channel || !data || length < 0) return FailRecord(fileErrorInvalidParameter);
+    if (!tls::IsBound()) return FailRecord(fileErrorSecurityNotInitialized);
+    if (!tls::CarriesRecords(*channel)) return FailRecord(fileErrorSecurityEncryption);
+    if (!tls::GatherRecords(*channel, static_cast<const unsigned char*>(data),
+                            static_cast<std::size_t>(length))) {
+        return -1;
+    }
+    return tls::FlushOutput(*channel) ? length : -1;
+}
+
+int TlsFlush(TlsChannel* channel) {
+    if (!channel) return Fail(fileErrorInvalidParameter);
+    if (!tls::IsBound()) return Fail(fileErrorSecurityNotInitialized);
+    if (channel->gathered.empty()) return 1;
+    if (!tls::CarriesRecords(*channel)) return Fail(fileErrorSecurityEncryption);
+    return tls::SealGathered(*channel) && tls::FlushOutput(*channel);
 }
 
 // Sends close-notify. The session stays readable (security information) until
@@ -82,6 +136,7 @@ int TlsShutdown(TlsChannel* channel) {
     if (!channel) return Fail(fileErrorInvalidParameter);
     if (!tls::IsBound()) return Fail(fileErrorSecurityNotInitialized);
     if (!tls::CarriesRecords(*channel)) return Fail(fileErrorSecurityContext);
+    if (!tls::SealGathered(*channel)) return 0;
     ERR_clear_error();
     SSL_shutdown(channel->ssl);
     ERR_clear_error();
@@ -98,6 +153,7 @@ int TlsEndSecureChannel(TlsChannel* channel) {
     if (!channel) return Fail(fileErrorInvalidParameter);
     if (!tls::IsBound()) return Fail(fileErrorSecurityNotInitialized);
     if (!tls::CarriesRecords(*channel)) return Fail(fileErrorSecurityContext);
+    if (!tls::SealGathered(*channel)) return 0;
     int limit = channel->timeoutSeconds > 0
                     ? std::min(channel->timeoutSeconds, tls::kPeerCloseWaitSeconds)
                     : tls::kPeerCloseWaitSeconds;

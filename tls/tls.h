@@ -99,8 +99,15 @@ int TlsShutdown(TlsChannel* channel);
 int TlsEndSecureChannel(TlsChannel* channel);
 // Bytes delivered, 0 at the end of the stream, -1 on error.
 int TlsDecrypt(TlsChannel* channel, void* buffer, int length);
-// length, or -1 on error.
+// Seals data into records and sends them: length, or -1 on error.
 int TlsEncrypt(TlsChannel* channel, const void* data, int length);
+// For bulk data: seals and sends only whole 16 KiB records and keeps the rest
+// for the next call, so that small writes still travel in full records. The
+// kept bytes go out with TlsFlush, the next TlsEncrypt, or TlsShutdown.
+// length, or -1 on error.
+int TlsEncryptGathered(TlsChannel* channel, const void* data, int length);
+// Seals and sends what TlsEncryptGathered kept back. 1 or 0.
+int TlsFlush(TlsChannel* channel);
 // Fills the record of a secured channel. 1 or 0.
 int TlsGetSecurityInfo(TlsChannel* channel, SecurityInfo* info);
 

@@ -44,6 +44,25 @@ TEST_P(ChannelByVersion, EchoesSmallAndLargeMessagesInAnyPieceSize) {
     EXPECT_EQ(TlsShutdown(client.channel()), 1);
 }
 
+TEST_P(ChannelByVersion, GatheredWritesTravelInWholeRecordsAndNothingIsLeftBehind) {
+    TlsTestServer server(Config(Behaviour::Sink));
+    Credentials credentials;
+    Client client(server.port(), credentials.record);
+    ASSERT_EQ(client.Handshake(), 1) << TlsGetLastError();
+    std::string block(8192, 'g');
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(TlsEncryptGathered(client.channel(), block.data(), 8192), 8192);
+    ASSERT_EQ(TlsEncryptGathered(client.channel(), block.data(), 40000), 40000);
+    ASSERT_EQ(TlsFlush(client.channel()), 1);
+    ASSERT_EQ(TlsEncryptGathered(client.channel(), block.data(), 100), 100);
+    EXPECT_EQ(TlsEncrypt(client.channel(), "now", 3), 3);  // goes after the kept bytes
+    ASSERT_EQ(TlsEncryptGathered(client.channel(), block.data(), 5000), 5000);
+    EXPECT_EQ(TlsShutdown(client.channel()), 1);  // sends the kept bytes first
+    server.Join();
+    std::vector<int> expected{16384, 16384, 16384, 16384, 15424, 100, 3, 5000};
+    EXPECT_EQ(server.recordSizes, expected);
+}
+
 TEST_P(ChannelByVersion, CloseNotifyEndsTheStreamAfterTheBufferedBytes) {
     TlsTestServer server(Config(Behaviour::GreetThenClose));
     Credentials credentials;

@@ -249,6 +249,13 @@ void TlsTestServer::Serve(int socket, std::size_t index) {
             if (SSL_write(ssl, buffer, got) != got) break;
         }
         SSL_shutdown(ssl);
+    } else if (config_.behaviour == Behaviour::Sink) {
+        // One SSL_read never returns more than one record.
+        char buffer[65536];
+        int got;
+        while ((got = SSL_read(ssl, buffer, sizeof buffer)) > 0)
+            recordSizes.push_back(got);
+        SSL_shutdown(ssl);
     } else {
         SSL_write(ssl, config_.greeting.data(), static_cast<int>(config_.greeting.size()));
         if (config_.behaviour == Behaviour::GreetThenClose) SSL_shutdown(ssl);

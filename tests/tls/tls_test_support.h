@@ -53,6 +53,7 @@ enum class Behaviour {
     GreetThenClose,   // handshake, send the greeting, then close-notify
     GreetThenHangUp,  // handshake, send the greeting, then close the socket
     GreetThenClear,   // greeting, close-notify both ways, then clear text
+    Sink,             // handshake, then read every record until the client ends
 };
 
 struct ServerConfig {
@@ -82,6 +83,7 @@ class TlsTestServer {
     // Per connection in the order of arrival (1 when the session was resumed).
     std::vector<int> resumed;
     std::vector<std::string> clientSubjects;  // "" without a certificate
+    std::vector<int> recordSizes;             // Sink: the plaintext of each record read
     std::atomic<int> failedHandshakes{0};
 
   private:
