@@ -1,0 +1,113 @@
+// The configuration of one SSH connection, filled by the SFTP client before the
+// connection starts and copied into it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Which SSH protocol versions the caller accepts.
+enum class SshProtocolChoice : int {
+    Ssh1Only = 0,
+    EitherPreferSsh2 = 2,
+    Ssh2Only = 3,
+};
+
+// A key-exchange preference entry.
+enum class SshKexGroup : int {
+    EndOfList = 0,
+    GroupExchange,
+    Group14,
+    Group1,
+};
+
+// A cipher preference entry: the cipher families, plus the end-of-list marker.
+enum class SshCipherChoice : int {
+    EndOfList = 0,
+    Aes,
+    Blowfish,
+    TripleDes,
+    Arcfour,
+    SingleDes,
+};
+
+// Each workaround setting: on whatever the server, off whatever the server, or on
+// when the server's version text matches the workaround's patterns.
+enum class SshWorkaroundSetting : int {
+    AlwaysOn = 0,
+    AlwaysOff = 1,
+    Automatic = 2,
+};
+
+// The workarounds, in the order of SshConfig::workarounds.
+enum class SshWorkaround : int {
+    Ssh1Ignore = 0,
+    Ssh1PlainPassword,
+    Ssh1Rsa,
+    Ssh2Hmac,
+    Ssh2KeyDerivation,
+    Ssh2RsaPadding,
+    Ssh2PublicKeySessionId,
+    Ssh2Rekey,
+    SftpWindow,
+    Count,
+};
+constexpr std::size_t kSshWorkaroundCount = static_cast<std::size_t>(SshWorkaround::Count);
+
+// Limits of the configured texts (excluding the terminating NUL).
+constexpr std::size_t kSshMaxHostLength = 511;
+constexpr std::size_t kSshMaxUserLength = 99;
+constexpr std::size_t kSshMaxPasswordLength = 99;
+
+struct SshConfig {
+    std::string host;
+    std::uint16_t port = 22;
+    bool tcpKeepAlive = false;
+    // Seconds; 0 means the default of kSshDefaultTimeoutSeconds (see transport.h).
+    int timeoutSeconds = 0;
+    std::array<SshKexGroup, 4> kexPreference{SshKexGroup::GroupExchange, SshKexGroup::Group14,
+                                             SshKexGroup::Group1, SshKexGroup::EndOfList};
+    std::array<SshCipherChoice, 6> cipherPreference{
+        SshCipherChoice::Aes,     SshCipherChoice::Blowfish,  SshCipherChoice::TripleDes,
+        SshCipherChoice::Arcfour, SshCipherChoice::SingleDes, SshCipherChoice::EndOfList};
+    bool compression = false;
+    int rekeyIntervalMinutes = 60;
+    std::string rekeyDataLimit = "1G";
+    SshProtocolChoice protocolChoice = SshProtocolChoice::EitherPreferSsh2;
+    bool allowSingleDesInSsh2 = false;
+    bool allowKeyboardInteractive = true;
+    std::string userName;
+    std::string password;
+    std::string remoteCommand;
+    bool remoteCommandIsSubsystem = false;
+    std::string fallbackCommand;
+    bool fallbackCommandIsSubsystem = false;
+    bool noTerminal = true;
+    std::array<SshWorkaroundSetting, kSshWorkaroundCount> workarounds{
+        SshWorkaroundSetting::Automatic, SshWorkaroundSetting::Automatic,
+        SshWorkaroundSetting::Automatic, SshWorkaroundSetting::AlwaysOff,
+        SshWorkaroundSetting::Automatic, SshWorkaroundSetting::Automatic,
+        SshWorkaroundSetting::Automatic, SshWorkaroundSetting::Automatic,
+        SshWorkaroundSetting::Automatic};
+
+    // Group exchange: true sends the old request (pbits alone, message 30), which
+    // current OpenSSH servers refuse; false sends min/preferred/max (message 34).
+    bool groupExchangeOldRequest = false;
+    // Comma-separated name lists that replace the offered key-exchange, host-key,
+    // cipher or MAC names when not empty. Left empty by the SFTP client; tests and
+    // diagnostics use them to pin one algorithm.
+    std::string kexOverride;
+    std::string hostKeyOverride;
+    std::string cipherOverride;
+    std::string macOverride;
+
+    SshWorkaroundSetting& workaround(SshWorkaround which) {
+        return workarounds[static_cast<std::size_t>(which)];
+    }
+};
+
+// "1G", "512K", "1048576": a byte count with an optional K, M or G suffix (powers
+// of 1024, either case). nullopt for anything else or an overflow.
+std::optional<std::uint64_t> ParseSshDataLimit(std::string_view text);

@@ -1,0 +1,202 @@
+#include "ssh/packet.h"
+
+#include <algorithm>
+
+#include "crypto/random.h"
+
+SshPacket::SshPacket(std::uint8_t type) : type_(type) {
+    const std::uint8_t header[kHeaderLength] = {};
+    writer_.PutBytes(header);
+    writer_.PutByte(type);
+}
+
+SshPacket& SshPacket::PutByte(std::uint8_t value) {
+    writer_.PutByte(value);
+    return *this;
+}
+SshPacket& SshPacket::PutBool(bool value) {
+    writer_.PutBool(value);
+    return *this;
+}
+SshPacket& SshPacket::PutUint32(std::uint32_t value) {
+    writer_.PutUint32(value);
+    return *this;
+}
+SshPacket& SshPacket::PutString(std::string_view text) {
+    writer_.PutString(text);
+    return *this;
+}
+SshPacket& SshPacket::PutString(std::span<const std::uint8_t> bytes) {
+    writer_.PutString(bytes);
+    return *this;
+}
+SshPacket& SshPacket::PutMpint(const BigNum& value) {
+    writer_.PutMpint(value);
+    return *this;
+}
+SshPacket& SshPacket::PutBytes(std::span<const std::uint8_t> bytes) {
+    writer_.PutBytes(bytes);
+    return *this;
+}
+
+std::span<const std::uint8_t> SshPacket::payload() const {
+    return writer_.data().subspan(kHeaderLength);
+}
+
+// ---- Direction keys -----------------------------------------------------------------
+
+SshDirectionKeys::SshDirectionKeys(const CipherDescriptor* cipher,
+                                   std::span<const std::uint8_t> key,
+                                   std::span<const std::uint8_t> iv, const MacDescriptor* mac,
+                                   std::span<const std::uint8_t> macKey)
+    : cipher_(cipher), mac_(mac) {
+    if (cipher_) {
+        cipherContext_ = cipher_->createContext();
+        cipher_->setKey(cipherContext_, key.data());
+        cipher_->setIv(cipherContext_, iv.data());
+    }
+    if (mac_) {
+        macContext_ = mac_->createContext();
+        mac_->setKey(macContext_, macKey.data());
+    }
+}
+
+SshDirectionKeys::~SshDirectionKeys() {
+    if (cipherContext_) cipher_->freeContext(cipherContext_);
+    if (macContext_) mac_->freeContext(macContext_);
+}
+
+std::size_t SshDirectionKeys::blockSize() const {
+    return std::max<std::size_t>(cipher_ ? cipher_->blockSize : 0, 8);
+}
+
+void SshDirectionKeys::Encrypt(std::uint8_t* data, std::size_t length) {
+    if (cipher_) cipher_->encrypt(cipherContext_, data, length);
+}
+
+void SshDirectionKeys::Decrypt(std::uint8_t* data, std::size_t length) {
+    if (cipher_) cipher_->decrypt(cipherContext_, data, length);
+}
+
+void SshDirectionKeys::Sign(std::uint32_t sequence, std::uint8_t* packet, std::size_t length) {
+    if (mac_) mac_->generate(macContext_, sequence, packet, length);
+}
+
+bool SshDirectionKeys::Verify(std::uint32_t sequence, const std::uint8_t* packet,
+                              std::size_t length) {
+    return mac_ == nullptr || mac_->verify(macContext_, sequence, packet, length);
+}
+
+// ---- Encoder ------------------------------------------------------------------------
+
+namespace {
+
+void StoreUint32(std::uint8_t* out, std::uint32_t value) {
+    out[0] = static_cast<std::uint8_t>(value >> 24);
+    out[1] = static_cast<std::uint8_t>(value >> 16);
+    out[2] = static_cast<std::uint8_t>(value >> 8);
+    out[3] = static_cast<std::uint8_t>(value);
+}
+
+std::uint32_t LoadUint32(const std::uint8_t* in) {
+    return (std::uint32_t{in[0]} << 24) | (std::uint32_t{in[1]} << 16) |
+           (std::uint32_t{in[2]} << 8) | std::uint32_t{in[3]};
+}
+
+}  // namespace
+
+SshPacketEncoder::SshPacketEncoder() : keys_(std::make_unique<SshDirectionKeys>()) {}
+SshPacketEncoder::~SshPacketEncoder() = default;
+
+void SshPacketEncoder::SetKeys(std::unique_ptr<SshDirectionKeys> keys) {
+    keys_ = std::move(keys);
+}
+
+SecureBytes SshPacketEncoder::Encode(SshPacket packet) {
+    const std::size_t minimumPadded = packet.minimumPaddedLength();
+    SecureBytes buffer = packet.TakeBuffer();
+    const std::size_t block = keys_->blockSize();
+    std::size_t padding = kSshMinPadding;
+    const std::size_t unpadded = buffer.size() + padding;
+    if (unpadded < minimumPadded) padding += minimumPadded - unpadded;
+    padding += (block - (buffer.size() + padding) % block) % block;
+
+    const std::size_t packetLength = buffer.size() + padding;
+    buffer.resize(packetLength + keys_->macLength());
+    RandomBytes(std::span(buffer).subspan(packetLength - padding, padding));
+    StoreUint32(buffer.data(), static_cast<std::uint32_t>(packetLength - 4));
+    buffer[4] = static_cast<std::uint8_t>(padding);
+
+    keys_->Sign(sequence_, buffer.data(), packetLength);
+    keys_->Encrypt(buffer.data(), packetLength);
+    ++sequence_;
+    return buffer;
+}
+
+// ---- Decoder ------------------------------------------------------------------------
+
+SshPacketDecoder::SshPacketDecoder() : keys_(std::make_unique<SshDirectionKeys>()) {}
+SshPacketDecoder::~SshPacketDecoder() = default;
+
+void SshPacketDecoder::SetKeys(std::unique_ptr<SshDirectionKeys> keys) {
+    keys_ = std::move(keys);
+}
+
+SshPacketDecoder::Status SshPacketDecoder::Feed(std::span<const std::uint8_t> input,
+                                                std::size_t* consumed) {
+    *consumed = 0;
+    if (state_ == State::Complete) {
+        buffer_.clear();
+        payload_ = {};
+        state_ = State::FirstBlock;
+    }
+    if (state_ == State::FirstBlock && buffer_.empty()) {
+        wanted_ = FirstBlockLength();
+        rejection_ = Rejection::None;
+    }
+    while (*consumed < input.size()) {
+        const std::size_t take = std::min(wanted_ - buffer_.size(), input.size() - *consumed);
+        buffer_.insert(buffer_.end(), input.begin() + static_cast<std::ptrdiff_t>(*consumed),
+                       input.begin() + static_cast<std::ptrdiff_t>(*consumed + take));
+        *consumed += take;
+        if (buffer_.size() < wanted_) break;
+        const Status status = state_ == State::FirstBlock ? CheckHeader() : Finish();
+        if (status != Status::NeedMore) return status;
+    }
+    return Status::NeedMore;
+}
+
+SshPacketDecoder::Status SshPacketDecoder::CheckHeader() {
+    const std::size_t first = FirstBlockLength();
+    keys_->Decrypt(buffer_.data(), first);
+    packetLength_ = LoadUint32(buffer_.data());
+    if (packetLength_ > kSshMaxPacketLength) return Reject(Rejection::Length);
+    const std::uint8_t padding = buffer_[4];
+    if (padding < kSshMinPadding || padding >= packetLength_) return Reject(Rejection::Padding);
+    const std::size_t total = std::size_t{packetLength_} + 4;
+    if (total % keys_->blockSize() != 0 || total < first) return Reject(Rejection::BlockMultiple);
+    wanted_ = total + keys_->macLength();
+    buffer_.reserve(wanted_);
+    state_ = State::Rest;
+    return buffer_.size() < wanted_ ? Status::NeedMore : Finish();
+}
+
+SshPacketDecoder::Status SshPacketDecoder::Finish() {
+    const std::size_t first = FirstBlockLength();
+    const std::size_t total = std::size_t{packetLength_} + 4;
+    keys_->Decrypt(buffer_.data() + first, total - first);
+    if (!keys_->Verify(sequence_, buffer_.data(), total)) return Reject(Rejection::Mac);
+    const std::size_t padding = buffer_[4];
+    payload_ = std::span<const std::uint8_t>(buffer_).subspan(5, packetLength_ - padding - 1);
+    ++sequence_;
+    state_ = State::Complete;
+    return Status::Packet;
+}
+
+SshPacketDecoder::Status SshPacketDecoder::Reject(Rejection why) {
+    rejection_ = why;
+    buffer_.clear();
+    state_ = State::FirstBlock;
+    wanted_ = FirstBlockLength();
+    return Status::Rejected;
+}

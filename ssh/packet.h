@@ -1,0 +1,142 @@
+// The SSH-2 binary packet protocol: a packet builder that frames in place, the
+// keys of one direction, and the encoder and decoder that apply them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+
+#include "crypto/bignum.h"
+#include "crypto/cipher.h"
+#include "crypto/mac.h"
+#include "crypto/sshbuf.h"
+
+// Largest packet length field accepted from the server.
+constexpr std::uint32_t kSshMaxPacketLength = 35000;
+constexpr std::size_t kSshMinPadding = 4;
+
+// A message being built: the five header bytes (length, padding length) are
+// reserved in front of the payload so that framing, MAC and encryption work on
+// the one buffer.
+class SshPacket {
+  public:
+    static constexpr std::size_t kHeaderLength = 5;
+
+    explicit SshPacket(std::uint8_t type);
+    SshPacket(SshPacket&&) = default;
+    SshPacket& operator=(SshPacket&&) = default;
+
+    SshPacket& PutByte(std::uint8_t value);
+    SshPacket& PutBool(bool value);
+    SshPacket& PutUint32(std::uint32_t value);
+    SshPacket& PutString(std::string_view text);
+    SshPacket& PutString(std::span<const std::uint8_t> bytes);
+    SshPacket& PutMpint(const BigNum& value);
+    SshPacket& PutBytes(std::span<const std::uint8_t> bytes);
+
+    std::uint8_t type() const { return type_; }
+    // Type byte and fields.
+    std::span<const std::uint8_t> payload() const;
+    // Asks for padding up to at least this many bytes of length field, padding
+    // length, payload and padding.
+    void SetMinimumPaddedLength(std::size_t length) { minimumPaddedLength_ = length; }
+    std::size_t minimumPaddedLength() const { return minimumPaddedLength_; }
+
+    // Hands the buffer (header room and payload) to the encoder.
+    SecureBytes TakeBuffer() { return writer_.Take(); }
+
+  private:
+    SshWriter writer_;
+    std::uint8_t type_;
+    std::size_t minimumPaddedLength_ = 0;
+};
+
+// The cipher and MAC of one direction with their keyed contexts. Released
+// contexts are wiped by their descriptors.
+class SshDirectionKeys {
+  public:
+    SshDirectionKeys() = default;
+    // Key, IV and MAC key are taken from the starts of the given spans, which
+    // must hold at least the descriptors' lengths.
+    SshDirectionKeys(const CipherDescriptor* cipher, std::span<const std::uint8_t> key,
+                     std::span<const std::uint8_t> iv, const MacDescriptor* mac,
+                     std::span<const std::uint8_t> macKey);
+    ~SshDirectionKeys();
+    SshDirectionKeys(const SshDirectionKeys&) = delete;
+    SshDirectionKeys& operator=(const SshDirectionKeys&) = delete;
+
+    const CipherDescriptor* cipher() const { return cipher_; }
+    const MacDescriptor* mac() const { return mac_; }
+    // The cipher's block size, at least 8.
+    std::size_t blockSize() const;
+    std::size_t macLength() const { return mac_ ? mac_->tagLength : 0; }
+
+    void Encrypt(std::uint8_t* data, std::size_t length);
+    void Decrypt(std::uint8_t* data, std::size_t length);
+    void Sign(std::uint32_t sequence, std::uint8_t* packet, std::size_t length);
+    bool Verify(std::uint32_t sequence, const std::uint8_t* packet, std::size_t length);
+
+  private:
+    const CipherDescriptor* cipher_ = nullptr;
+    void* cipherContext_ = nullptr;
+    const MacDescriptor* mac_ = nullptr;
+    void* macContext_ = nullptr;
+};
+
+class SshPacketEncoder {
+  public:
+    SshPacketEncoder();
+    ~SshPacketEncoder();
+
+    // Frames, pads, signs and encrypts the packet; returns the bytes for the wire.
+    SecureBytes Encode(SshPacket packet);
+    // Takes effect from the next packet.
+    void SetKeys(std::unique_ptr<SshDirectionKeys> keys);
+    const SshDirectionKeys& keys() const { return *keys_; }
+    std::uint32_t sequence() const { return sequence_; }
+    bool cbcActive() const { return keys_->cipher() != nullptr && keys_->cipher()->cbc; }
+
+  private:
+    std::unique_ptr<SshDirectionKeys> keys_;
+    std::uint32_t sequence_ = 0;
+};
+
+class SshPacketDecoder {
+  public:
+    enum class Status { NeedMore, Packet, Rejected };
+    enum class Rejection { None, Length, Padding, BlockMultiple, Mac };
+
+    SshPacketDecoder();
+    ~SshPacketDecoder();
+
+    // Consumes bytes from the input until one packet is complete or rejected, or
+    // the input is used up; *consumed tells how many bytes were taken.
+    Status Feed(std::span<const std::uint8_t> input, std::size_t* consumed);
+    // The payload (type byte and fields) of the packet that Feed just completed.
+    std::span<const std::uint8_t> payload() const { return payload_; }
+    Rejection rejection() const { return rejection_; }
+    // Takes effect from the next packet.
+    void SetKeys(std::unique_ptr<SshDirectionKeys> keys);
+    const SshDirectionKeys& keys() const { return *keys_; }
+    std::uint32_t sequence() const { return sequence_; }
+    // True while part of a packet has been received.
+    bool midPacket() const { return !buffer_.empty() && state_ != State::Complete; }
+
+  private:
+    enum class State { FirstBlock, Rest, Complete };
+    std::size_t FirstBlockLength() const { return keys_->blockSize(); }
+    Status CheckHeader();
+    Status Finish();
+    Status Reject(Rejection why);
+
+    std::unique_ptr<SshDirectionKeys> keys_;
+    std::uint32_t sequence_ = 0;
+    State state_ = State::FirstBlock;
+    SecureBytes buffer_;
+    std::size_t wanted_ = 0;
+    std::uint32_t packetLength_ = 0;
+    std::span<const std::uint8_t> payload_;
+    Rejection rejection_ = Rejection::None;
+};

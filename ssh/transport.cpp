@@ -1,0 +1,553 @@
+#include "ssh/transport.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "crypto/random.h"
+#include "platform/lasterror.h"
+#include "platform/system.h"
+#include "resources/errors.h"
+#include "ssh/messages.h"
+
+namespace {
+
+constexpr std::size_t kReadChunk = 16384;
+constexpr std::uint64_t kDefaultRekeyLimit = std::uint64_t{1} << 30;
+constexpr int kWouldBlock = 10035;
+constexpr int kAlreadyWaiting = 10036;
+constexpr std::size_t kCompactThreshold = 64 * 1024;
+
+const char* RejectionText(SshPacketDecoder::Rejection why) {
+    switch (why) {
+        case SshPacketDecoder::Rejection::Length:
+            return "Incoming packet length out of range";
+        case SshPacketDecoder::Rejection::Padding:
+            return "Incoming packet padding length out of range";
+        case SshPacketDecoder::Rejection::BlockMultiple:
+            return "Incoming packet length not a multiple of the cipher block";
+        case SshPacketDecoder::Rejection::Mac:
+            return "Incorrect MAC received on packet";
+        case SshPacketDecoder::Rejection::None:
+            break;
+    }
+    return "Incoming packet rejected";
+}
+
+}  // namespace
+
+int SshConnection::Start(const SshConfig& config, std::unique_ptr<SshConnection>* out) {
+    if (int error = NetStartup(nullptr); error != 0) return error;
+    NetAddress address{};
+    const int timeout =
+        config.timeoutSeconds > 0 ? config.timeoutSeconds : kSshDefaultTimeoutSeconds;
+    SOCKET socket = INVALID_SOCKET;
+    if (NetResolveHost(config.host.c_str(), 0, &address) >= 0)
+        socket = NetConnectAddress(&address, config.port == 0 ? 22 : config.port, timeout);
+    if (socket == INVALID_SOCKET) {
+        const int error = NetGetLastError();
+        NetCleanup();
+        return error != 0 ? error : fileErrorNotConnected;
+    }
+    if (config.tcpKeepAlive) {
+        const int on = 1;
+        NetSetSockOpt(socket, SOL_SOCKET, SO_KEEPALIVE, &on);
+    }
+    *out = std::make_unique<SshConnection>(config, socket);
+    NetCleanup();  // the connection holds its own start-up reference
+    return 0;
+}
+
+SshConnection::SshConnection(const SshConfig& config, SOCKET socket)
+    : config_(config), socket_(socket), kex_(config_, *this) {
+    netStarted_ = NetStartup(nullptr) == 0;
+    unsigned long nonBlocking = 1;
+    NetIoctl(socket_, FIONBIO, &nonBlocking);
+    rekeyLimit_ = ParseSshDataLimit(config_.rekeyDataLimit).value_or(kDefaultRekeyLimit);
+    holdOutgoing_ = true;  // nothing but the key exchange goes out before the first keys
+}
+
+SshConnection::~SshConnection() {
+    // Releasing a connection leaves the thread's last error alone.
+    if (socket_ != INVALID_SOCKET) NetCloseSocket(socket_);
+    if (netStarted_) NetCleanup();
+}
+
+void SshConnection::SetPhase(SshPhase phase) {
+    phase_ = phase;
+}
+
+// ---- Waiting and reading --------------------------------------------------------------
+
+int SshConnection::TimeoutMilliseconds() const {
+    const int seconds =
+        config_.timeoutSeconds > 0 ? config_.timeoutSeconds : kSshDefaultTimeoutSeconds;
+    return std::min(seconds, INT_MAX / 1000) * 1000;
+}
+
+int SshConnection::NetworkWait() {
+    return WaitMilliseconds(TimeoutMilliseconds());
+}
+
+int SshConnection::WaitMilliseconds(int milliseconds) {
+    if (closed()) return -1;
+    NetSocketSet readable(socket_);
+    NetSocketSet writable;
+    if (queuedBytes() > 0) NetFdAdd(&writable, socket_);
+    const NetTimeval timeout{std::max(milliseconds, 0) / 1000,
+                             (std::max(milliseconds, 0) % 1000) * 1000};
+    const int ready = NetSelect(&readable, &writable, nullptr, &timeout);
+    if (ready < 0) {
+        // A cancelled wait (or one nested in another) fails the round but leaves
+        // the connection as it is; anything else is a broken socket.
+        const int error = NetGetLastError();
+        if (error == fileErrorOperationCanceled || error == kAlreadyWaiting) {
+            SetLastError(MakeErrorCode(error));
+            return -1;
+        }
+        Close(error, "Network wait failed");
+        return -1;
+    }
+    CheckRekeyDue();
+    if (ready == 0) return closed() ? -1 : 0;
+
+    const std::uint32_t noise[2] = {
+        static_cast<std::uint32_t>(GetTickCount()),
+        (readable.Contains(socket_) ? 1u : 0u) | (writable.Contains(socket_) ? 2u : 0u)};
+    RandomAddNoise(std::span(reinterpret_cast<const std::uint8_t*>(noise), sizeof noise));
+    if (writable.Contains(socket_)) Flush();
+    if (!closed() && readable.Contains(socket_)) ReadSocket();
+    return closed() ? -1 : 1;
+}
+
+bool SshConnection::ReadSocket() {
+    std::uint8_t buffer[kReadChunk];
+    const int received = NetRecv(socket_, buffer, sizeof buffer, 0);
+    if (received > 0) {
+        bytesReceived_ += static_cast<std::uint64_t>(received);
+        ConsumeBytes(std::span(buffer, static_cast<std::size_t>(received)));
+        SecureWipe(buffer, sizeof buffer);
+        return !closed();
+    }
+    if (received == 0) {
+        const bool truncated = phase_ == SshPhase::Transport &&
+                               (protocol_ == 1 ? ssh1Decoder_.midPacket() : decoder_.midPacket());
+        Close(fileErrorRemoteShutdown, truncated ? "Server closed the connection in a packet"
+                                                 : "Server closed the connection");
+        return false;
+    }
+    const int error = NetGetLastError();
+    if (error == kWouldBlock) return true;
+    Close(error, "Network read failed");
+    return false;
+}
+
+void SshConnection::ConsumeBytes(std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty() && !closed()) {
+        if (phase_ == SshPhase::Version) {
+            bytes = bytes.subspan(FeedVersion(bytes));
+            continue;
+        }
+        std::size_t used = 0;
+        if (protocol_ == 1) {
+            const Ssh1PacketDecoder::Status status = ssh1Decoder_.Feed(bytes, &used);
+            bytes = bytes.subspan(used);
+            if (status == Ssh1PacketDecoder::Status::Packet)
+                OnSsh1Packet(ssh1Decoder_.payload());
+            else if (status == Ssh1PacketDecoder::Status::Rejected)
+                Close(fileErrorSecurityDecryption, "Incoming SSH-1 packet rejected");
+            continue;
+        }
+        const SshPacketDecoder::Status status = decoder_.Feed(bytes, &used);
+        bytes = bytes.subspan(used);
+        if (status == SshPacketDecoder::Status::Packet) {
+            OnPacket(decoder_.payload());
+        } else if (status == SshPacketDecoder::Status::Rejected) {
+            const auto why = decoder_.rejection();
+            Fail(fileErrorSecurityDecryption,
+                 why == SshPacketDecoder::Rejection::Mac ? kSshDisconnectMacError
+                                                         : kSshDisconnectProtocolError,
+                 RejectionText(why));
+        }
+    }
+}
+
+// ---- Version exchange ---------------------------------------------------------------
+
+std::size_t SshConnection::FeedVersion(std::span<const std::uint8_t> bytes) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        switch (versionReader_.Feed(bytes[i])) {
+            case SshVersionReader::Result::NeedMore:
+                break;
+            case SshVersionReader::Result::Complete:
+                OnVersionLine();
+                return i + 1;
+            case SshVersionReader::Result::TooLong:
+                Close(fileErrorInvalidServerResponse, "Server's version line is too long");
+                return bytes.size();
+        }
+    }
+    return bytes.size();
+}
+
+void SshConnection::OnVersionLine() {
+    serverVersion_ = versionReader_.line();
+    workarounds_ = ComputeSshWorkarounds(config_, versionReader_.softwareVersion());
+    const std::string& serverProtocol = versionReader_.protocolVersion();
+    const std::optional<int> protocol = ChooseSshProtocol(config_.protocolChoice, serverProtocol);
+    if (!protocol) {
+        Close(fileErrorInvalidProtocolVersion, "Server's SSH protocol version is not accepted");
+        return;
+    }
+    protocol_ = *protocol;
+    const std::string line = SshClientVersionLine(protocol_, serverProtocol);
+    outgoing_.insert(outgoing_.end(), line.begin(), line.end());
+    clientVersion_ = line.substr(0, line.find_first_of("\r\n"));
+    if (!Flush()) return;
+    SetPhase(SshPhase::Transport);
+    if (protocol_ == 1) return;  // the server speaks first: its public keys
+    kex_.SetVersions(clientVersion_, serverVersion_, workarounds_.mask);
+    kex_.Start();
+}
+
+// ---- Incoming packets ---------------------------------------------------------------
+
+void SshConnection::OnPacket(std::span<const std::uint8_t> payload) {
+    if (payload.empty()) {
+        Fail(fileErrorInvalidServerResponse, kSshDisconnectProtocolError, "Empty packet received");
+        return;
+    }
+    const std::uint8_t type = payload[0];
+    if (type == kSshMsgDisconnect) {
+        OnDisconnectMessage(payload);
+        return;
+    }
+    if (type == kSshMsgUnimplemented) {
+        OnUnimplemented(payload);
+        return;
+    }
+    if (type == kSshMsgIgnore || type == kSshMsgDebug) return;
+    if (type >= kSshMsgKexinit && type <= 49) {
+        const int before = kex_.completed();
+        if (std::optional<SshKexFailure> failure = kex_.Handle(payload)) {
+            Fail(failure->error, failure->reason, std::move(failure->description));
+            return;
+        }
+        if (kex_.completed() != before) {
+            bytesSent_ = bytesReceived_ = 0;
+            ArmRekeyTimer();
+        }
+        return;
+    }
+    if (kex_.completed() == 0) {
+        Fail(fileErrorInvalidServerResponse, kSshDisconnectProtocolError,
+             "Service message before the first key exchange");
+        return;
+    }
+    received_.emplace_back(payload.begin(), payload.end());
+    CheckRekeyDue();
+}
+
+// ---- SSH-1 ---------------------------------------------------------------------------
+
+void SshConnection::OnSsh1Packet(std::span<const std::uint8_t> payload) {
+    if (payload.empty()) {
+        Close(fileErrorInvalidServerResponse, "Empty packet received");
+        return;
+    }
+    SshReader reader(payload.subspan(1));
+    std::string_view text;
+    switch (payload[0]) {
+        case kSsh1MsgDisconnect:
+            if (!reader.ReadString(&text)) text = {};
+            Close(fileErrorRemoteShutdown, "Disconnected: " + std::string(text));
+            return;
+        case kSsh1MsgIgnore:
+        case kSsh1MsgDebug:
+            return;
+        case kSsh1SmsgPublicKey:
+            if (!ssh1Setup_) {
+                OnSsh1PublicKey(payload);
+                return;
+            }
+            break;
+        case kSsh1SmsgSuccess:
+            if (ssh1Setup_ && !ssh1Ready_) {
+                ssh1Ready_ = true;
+                holdOutgoing_ = false;
+                ReleaseHeldPackets();
+                return;
+            }
+            break;
+        case kSsh1SmsgFailure:
+            if (ssh1Setup_ && !ssh1Ready_) {
+                Close(fileErrorSecurityContext, "Server refused the session key");
+                return;
+            }
+            break;
+        default:
+            break;
+    }
+    if (!ssh1Ready_) {
+        Close(fileErrorInvalidServerResponse, "Unexpected packet before the session key");
+        return;
+    }
+    received_.emplace_back(payload.begin(), payload.end());
+}
+
+void SshConnection::OnSsh1PublicKey(std::span<const std::uint8_t> payload) {
+    Ssh1SessionSetup setup;
+    if (std::optional<SshKexFailure> failure = SetUpSsh1Session(config_, payload, &setup)) {
+        Fail(failure->error, failure->reason, std::move(failure->description));
+        return;
+    }
+    const SecureBytes wire = ssh1Encoder_.Encode(setup.sessionKeyMessage);
+    outgoing_.insert(outgoing_.end(), wire.begin(), wire.end());
+    ssh1Encoder_.SetCipher(std::make_unique<Ssh1CipherState>(*setup.cipher, setup.sessionKey));
+    ssh1Decoder_.SetCipher(std::make_unique<Ssh1CipherState>(*setup.cipher, setup.sessionKey));
+    ssh1SessionId_.assign(setup.sessionId.begin(), setup.sessionId.end());
+    setup.sessionKey.clear();
+    ssh1Setup_ = std::move(setup);
+    Flush();
+}
+
+// A server that does not know one of our key-exchange messages ends the exchange;
+// a complaint about an older packet is left to the service layer's time-outs.
+void SshConnection::OnUnimplemented(std::span<const std::uint8_t> payload) {
+    SshReader reader(payload.subspan(1));
+    std::uint32_t sequence = 0;
+    if (!reader.ReadUint32(&sequence) || !kex_.running()) return;
+    if (sequence - kexFirstSequence_ < encoder_.sequence() - kexFirstSequence_)
+        Fail(fileErrorSecurityContext, kSshDisconnectKeyExchangeFailed,
+             "Server refused a key-exchange message");
+}
+
+void SshConnection::OnDisconnectMessage(std::span<const std::uint8_t> payload) {
+    SshReader reader(payload.subspan(1));
+    std::uint32_t reason = 0;
+    std::string_view description;
+    if (!reader.ReadUint32(&reason) || !reader.ReadString(&description)) description = {};
+    Close(fileErrorRemoteShutdown, "Disconnected: " + std::string(description));
+}
+
+// ---- Sending ------------------------------------------------------------------------
+
+bool SshConnection::SendPacket(SshPacket packet) {
+    if (closed()) return false;
+    if (holdOutgoing_ && !PassesWhileHeld(packet.type())) {
+        held_.push_back(std::move(packet));
+        return true;
+    }
+    Transmit(std::move(packet));
+    if (!kex_.running()) CheckRekeyDue();
+    return !closed();
+}
+
+bool SshConnection::SendPacketsTogether(std::vector<SshPacket> packets) {
+    if (closed()) return false;
+    const bool hold = std::any_of(packets.begin(), packets.end(), [this](const SshPacket& p) {
+        return holdOutgoing_ && !PassesWhileHeld(p.type());
+    });
+    for (SshPacket& packet : packets) {
+        if (hold)
+            held_.push_back(std::move(packet));
+        else
+            Transmit(std::move(packet), false);
+    }
+    if (!hold) Flush();
+    if (!kex_.running()) CheckRekeyDue();
+    return !closed();
+}
+
+bool SshConnection::PassesWhileHeld(std::uint8_t type) const {
+    if (protocol_ == 1) return type == kSsh1MsgDisconnect || type == kSsh1MsgIgnore;
+    return SshPassesDuringKex(type);
+}
+
+bool SshConnection::Ping() {
+    if (protocol_ == 1) {
+        if (workarounds_.mask & kBugSsh1Ignore) return !closed();
+        return SendPacket(std::move(SshPacket(kSsh1MsgIgnore).PutString("")));
+    }
+    return SendPacket(std::move(SshPacket(kSshMsgIgnore).PutString("")));
+}
+
+void SshConnection::Transmit(SshPacket packet, bool flush) {
+    if (closed()) return;
+    if (protocol_ == 1) {
+        const SecureBytes wire = ssh1Encoder_.Encode(packet.payload());
+        outgoing_.insert(outgoing_.end(), wire.begin(), wire.end());
+        if (flush) Flush();
+        return;
+    }
+    if (encoder_.cbcActive() && queuedBytes() == 0) {
+        const SecureBytes ignore =
+            encoder_.Encode(std::move(SshPacket(kSshMsgIgnore).PutString("")));
+        outgoing_.insert(outgoing_.end(), ignore.begin(), ignore.end());
+        bytesSent_ += ignore.size();
+    }
+    const SecureBytes wire = encoder_.Encode(std::move(packet));
+    outgoing_.insert(outgoing_.end(), wire.begin(), wire.end());
+    bytesSent_ += wire.size();
+    if (flush) Flush();
+}
+
+bool SshConnection::Flush() {
+    while (queuedBytes() > 0) {
+        const int length = static_cast<int>(std::min<std::size_t>(queuedBytes(), INT_MAX));
+        const int sent = NetSend(socket_, outgoing_.data() + outgoingSent_, length, 0);
+        if (sent > 0) {
+            outgoingSent_ += static_cast<std::size_t>(sent);
+            continue;
+        }
+        const int error = NetGetLastError();
+        if (error == kWouldBlock) break;
+        Close(error, "Network write failed");
+        return false;
+    }
+    if (outgoingSent_ == outgoing_.size()) {
+        outgoing_.clear();
+        outgoingSent_ = 0;
+    } else if (outgoingSent_ > kCompactThreshold) {
+        outgoing_.erase(outgoing_.begin(),
+                        outgoing_.begin() + static_cast<std::ptrdiff_t>(outgoingSent_));
+        outgoingSent_ = 0;
+    }
+    return true;
+}
+
+void SshConnection::SendKexPacket(SshPacket packet) {
+    if (packet.type() == kSshMsgKexinit) {
+        holdOutgoing_ = true;
+        kexFirstSequence_ = encoder_.sequence();
+    }
+    Transmit(std::move(packet));
+}
+
+void SshConnection::SwitchOutgoingKeys(std::unique_ptr<SshDirectionKeys> keys) {
+    encoder_.SetKeys(std::move(keys));
+    holdOutgoing_ = false;
+    ReleaseHeldPackets();
+}
+
+void SshConnection::ReleaseHeldPackets() {
+    std::vector<SshPacket> held = std::move(held_);
+    held_.clear();
+    for (SshPacket& packet : held)
+        Transmit(std::move(packet));
+}
+
+void SshConnection::SwitchIncomingKeys(std::unique_ptr<SshDirectionKeys> keys) {
+    decoder_.SetKeys(std::move(keys));
+}
+
+// ---- Re-keying ----------------------------------------------------------------------
+
+void SshConnection::ArmRekeyTimer() {
+    rekeyDueTick_ = config_.rekeyIntervalMinutes > 0
+                        ? GetTickCount64() + std::uint64_t(config_.rekeyIntervalMinutes) * 60000
+                        : 0;
+}
+
+void SshConnection::CheckRekeyDue() {
+    if (phase_ != SshPhase::Transport || protocol_ != 2 || kex_.running() || kex_.completed() == 0)
+        return;
+    if (bytesSent_ > rekeyLimit_)
+        Rekey("too much data sent");
+    else if (bytesReceived_ > rekeyLimit_)
+        Rekey("too much data received");
+    else if (rekeyDueTick_ != 0 && GetTickCount64() >= rekeyDueTick_)
+        Rekey("timeout");
+}
+
+void SshConnection::Rekey(const char* why) {
+    if (phase_ != SshPhase::Transport || protocol_ != 2 || kex_.running()) return;
+    if ((workarounds_.mask & kBugSsh2Rekey) && kex_.completed() > 0) {
+        bytesSent_ = bytesReceived_ = 0;
+        ArmRekeyTimer();
+        return;
+    }
+    lastRekeyReason_ = why;
+    kex_.Start();
+}
+
+// ---- Waiting for results ------------------------------------------------------------
+
+bool SshConnection::ReceivePacket(SecureBytes* payload) {
+    const std::uint64_t deadline =
+        GetTickCount64() + static_cast<std::uint64_t>(TimeoutMilliseconds());
+    while (received_.empty()) {
+        if (closed()) {
+            SetLastError(MakeErrorCode(error_ != 0 ? error_ : fileErrorConnectionClosed));
+            return false;
+        }
+        const std::uint64_t now = GetTickCount64();
+        if (now >= deadline) {
+            SetLastError(MakeErrorCode(fileErrorOperationTimeout));
+            return false;
+        }
+        if (WaitMilliseconds(static_cast<int>(deadline - now)) < 0 && !closed()) return false;
+    }
+    *payload = std::move(received_.front());
+    received_.pop_front();
+    return true;
+}
+
+bool SshConnection::WaitForKeys() {
+    const std::uint64_t deadline =
+        GetTickCount64() + static_cast<std::uint64_t>(TimeoutMilliseconds());
+    while (completedKeyExchanges() == 0) {
+        if (closed()) {
+            SetLastError(MakeErrorCode(error_ != 0 ? error_ : fileErrorConnectionClosed));
+            return false;
+        }
+        const std::uint64_t now = GetTickCount64();
+        if (now >= deadline) {
+            SetLastError(MakeErrorCode(fileErrorOperationTimeout));
+            return false;
+        }
+        if (WaitMilliseconds(static_cast<int>(deadline - now)) < 0 && !closed()) return false;
+    }
+    return true;
+}
+
+// ---- Closing ------------------------------------------------------------------------
+
+void SshConnection::SendDisconnect(std::uint32_t reason, std::string_view description) {
+    if (phase_ != SshPhase::Transport) return;
+    if (protocol_ == 1) {
+        Transmit(std::move(SshPacket(kSsh1MsgDisconnect).PutString(description)));
+        return;
+    }
+    Transmit(std::move(
+        SshPacket(kSshMsgDisconnect).PutUint32(reason).PutString(description).PutString("en")));
+}
+
+void SshConnection::Disconnect(std::uint32_t reason, std::string_view description) {
+    if (closed()) return;
+    SendDisconnect(reason, description);
+    Close(0, "Disconnected: " + std::string(description));
+}
+
+void SshConnection::CloseQuietly() {
+    Close(0, "Disconnected");
+}
+
+void SshConnection::Fail(int error, std::uint32_t reason, std::string description) {
+    if (closed()) return;
+    SendDisconnect(reason, description);
+    Close(error, std::move(description));
+}
+
+void SshConnection::Close(int error, std::string message) {
+    if (closed()) return;
+    SetPhase(SshPhase::Closed);
+    error_ = error;
+    closeMessage_ = std::move(message);
+    if (socket_ != INVALID_SOCKET) NetCloseSocket(socket_);
+    socket_ = INVALID_SOCKET;
+    held_.clear();
+    outgoing_.clear();
+    outgoingSent_ = 0;
+    SetLastError(error != 0 ? MakeErrorCode(error) : 0);
+    if (closedHandler_) closedHandler_();
+}

@@ -1,0 +1,162 @@
+// One SSH connection: the socket, the version exchange, the key exchange and the
+// binary packet protocol in both directions, re-keying, and closing. Everything
+// runs on the calling thread; progress is made inside NetworkWait rounds.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "crypto/bignum.h"
+#include "net/net.h"
+#include "ssh/config.h"
+#include "ssh/kex.h"
+#include "ssh/packet.h"
+#include "ssh/ssh1_kex.h"
+#include "ssh/ssh1_packet.h"
+#include "ssh/version.h"
+
+// The time-out used when the configuration says 0: waits must still end.
+constexpr int kSshDefaultTimeoutSeconds = 60;
+
+enum class SshPhase {
+    Version,    // waiting for the server's version line
+    Transport,  // SSH-2 packets flow (key exchanges may run at any time)
+    Closed,
+};
+
+class SshConnection final : private SshKexHost {
+  public:
+    // Resolves the host and connects. 0 with the connection in *out, or the
+    // socket error number (11001 host not found, 10061 refused, 10060 timed out).
+    static int Start(const SshConfig& config, std::unique_ptr<SshConnection>* out);
+    // Also used by tests with a socket connected elsewhere; takes ownership.
+    SshConnection(const SshConfig& config, SOCKET socket);
+    ~SshConnection() override;
+    SshConnection(const SshConnection&) = delete;
+    SshConnection& operator=(const SshConnection&) = delete;
+
+    // One network-wait round: waits for the socket (pumping the thread's
+    // messages) until something happens or the time-out passes, and processes
+    // what arrived. 1 after progress, 0 when the time ran out, -1 when the
+    // connection is (or became) closed.
+    int NetworkWait();
+
+    // Sends a packet, or holds it while a key exchange runs. false when closed.
+    bool SendPacket(SshPacket packet);
+    // Sends the packets in one write (a password and the ignore message that hides
+    // its length, for example), or holds them all during a key exchange.
+    bool SendPacketsTogether(std::vector<SshPacket> packets);
+    // The next packet for the service layer (type byte and fields), pumping
+    // rounds as needed. false when closed or when nothing came within the
+    // time-out (error 10060, the connection stays open).
+    bool ReceivePacket(SecureBytes* payload);
+    // Pumps until the first key exchange is complete. false when the connection
+    // closed or the time-out passed first.
+    bool WaitForKeys();
+
+    // Sends SSH_MSG_DISCONNECT and closes; the local message becomes
+    // "Disconnected: <description>". Error 0: the close is orderly.
+    void Disconnect(std::uint32_t reason, std::string_view description);
+    // Closes without sending anything ("Disconnected").
+    void CloseQuietly();
+    // An ignore message with an empty string.
+    bool Ping();
+    // Starts a key exchange of our own unless one is running (or the re-key
+    // workaround forbids it after the first).
+    void Rekey(const char* why);
+
+    // Called once when the connection closes (event 2 of the SFTP client). The
+    // handler must not destroy the connection: it runs inside its methods.
+    void SetClosedHandler(std::function<void()> handler) { closedHandler_ = std::move(handler); }
+
+    SshPhase phase() const { return phase_; }
+    bool closed() const { return phase_ == SshPhase::Closed; }
+    int protocol() const { return protocol_; }
+    // The error number of the close (0 orderly), and the local close text.
+    int error() const { return error_; }
+    const std::string& closeMessage() const { return closeMessage_; }
+    const std::string& clientVersion() const { return clientVersion_; }
+    const std::string& serverVersion() const { return serverVersion_; }
+    const SshWorkarounds& workarounds() const { return workarounds_; }
+    std::span<const std::uint8_t> sessionId() const {
+        return protocol_ == 1 ? std::span<const std::uint8_t>(ssh1SessionId_) : kex_.sessionId();
+    }
+    const std::string& fingerprint() const { return kex_.fingerprint(); }
+    const std::optional<SshNegotiated>& negotiated() const { return kex_.negotiated(); }
+    const SshKeyExchange& keyExchange() const { return kex_; }
+    int completedKeyExchanges() const {
+        return protocol_ == 1 ? (ssh1Ready_ ? 1 : 0) : kex_.completed();
+    }
+    // SSH-1: the chosen cipher and the server's masks, once the session key is sent.
+    const std::optional<Ssh1SessionSetup>& ssh1Session() const { return ssh1Setup_; }
+    std::uint32_t outgoingSequence() const { return encoder_.sequence(); }
+    std::uint32_t incomingSequence() const { return decoder_.sequence(); }
+    std::uint64_t rekeyDataLimit() const { return rekeyLimit_; }
+    // Bytes waiting to go out at the socket (for throttling the channels).
+    std::size_t queuedBytes() const { return outgoing_.size() - outgoingSent_; }
+    std::string lastRekeyReason() const { return lastRekeyReason_; }
+
+  private:
+    // SshKexHost
+    void SendKexPacket(SshPacket packet) override;
+    void SwitchOutgoingKeys(std::unique_ptr<SshDirectionKeys> keys) override;
+    void SwitchIncomingKeys(std::unique_ptr<SshDirectionKeys> keys) override;
+
+    int WaitMilliseconds(int milliseconds);
+    int TimeoutMilliseconds() const;
+    void Transmit(SshPacket packet, bool flush = true);
+    bool Flush();
+    bool ReadSocket();
+    void ConsumeBytes(std::span<const std::uint8_t> bytes);
+    std::size_t FeedVersion(std::span<const std::uint8_t> bytes);
+    void OnVersionLine();
+    void OnPacket(std::span<const std::uint8_t> payload);
+    void OnDisconnectMessage(std::span<const std::uint8_t> payload);
+    void OnUnimplemented(std::span<const std::uint8_t> payload);
+    void OnSsh1Packet(std::span<const std::uint8_t> payload);
+    void OnSsh1PublicKey(std::span<const std::uint8_t> payload);
+    void ReleaseHeldPackets();
+    bool PassesWhileHeld(std::uint8_t type) const;
+    void CheckRekeyDue();
+    void ArmRekeyTimer();
+    void SetPhase(SshPhase phase);
+    void SendDisconnect(std::uint32_t reason, std::string_view description);
+    void Fail(int error, std::uint32_t reason, std::string description);
+    void Close(int error, std::string message);
+
+    SshConfig config_;
+    SOCKET socket_;
+    SshPhase phase_ = SshPhase::Version;
+    int protocol_ = 0;
+    int error_ = 0;
+    std::string closeMessage_;
+    SshVersionReader versionReader_;
+    std::string clientVersion_, serverVersion_;
+    SshWorkarounds workarounds_;
+    SshPacketEncoder encoder_;
+    SshPacketDecoder decoder_;
+    SshKeyExchange kex_;
+    bool holdOutgoing_ = false;
+    std::uint32_t kexFirstSequence_ = 0;  // our first packet of the running exchange
+    std::vector<SshPacket> held_;
+    std::deque<SecureBytes> received_;
+    SecureBytes outgoing_;
+    std::size_t outgoingSent_ = 0;
+    std::uint64_t bytesSent_ = 0, bytesReceived_ = 0;
+    std::uint64_t rekeyLimit_ = 0;
+    std::uint64_t rekeyDueTick_ = 0;
+    std::string lastRekeyReason_;
+    Ssh1PacketEncoder ssh1Encoder_;
+    Ssh1PacketDecoder ssh1Decoder_;
+    std::optional<Ssh1SessionSetup> ssh1Setup_;
+    SecureBytes ssh1SessionId_;
+    bool ssh1Ready_ = false;
+    std::function<void()> closedHandler_;
+    bool netStarted_ = false;
+};
