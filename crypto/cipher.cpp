@@ -1,5 +1,6 @@
 #include "crypto/cipher.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -13,63 +14,53 @@ namespace {
 
 // Each mode is a context type with SetKey, SetIv, Encrypt and Decrypt; the descriptor
 // functions below are generated from it.
-template <std::size_t KeyLength>
-struct AesCtr {
-    AesKey key;
-    std::uint8_t counter[kAesBlockLength];
-    void SetKey(const std::uint8_t* k) { AesSetKey(key, k, KeyLength); }
-    void SetIv(const std::uint8_t* iv) { std::memcpy(counter, iv, sizeof counter); }
-    void Encrypt(std::uint8_t* d, std::size_t n) { AesSdctr(key, counter, d, n); }
-    void Decrypt(std::uint8_t* d, std::size_t n) { AesSdctr(key, counter, d, n); }
-};
 
-template <std::size_t KeyLength>
-struct AesCbc {
-    AesKey key;
-    std::uint8_t iv[kAesBlockLength];
-    void SetKey(const std::uint8_t* k) { AesSetKey(key, k, KeyLength); }
+// A key schedule and one IV or counter block that the mode functions carry on.
+template <class Key, std::size_t IvLength, auto SetKeyOf, auto EncryptIn, auto DecryptIn>
+struct ChainedMode {
+    Key key;
+    std::uint8_t iv[IvLength];
+    void SetKey(const std::uint8_t* k) { SetKeyOf(key, k); }
     void SetIv(const std::uint8_t* v) { std::memcpy(iv, v, sizeof iv); }
-    void Encrypt(std::uint8_t* d, std::size_t n) { AesCbcEncrypt(key, iv, d, n); }
-    void Decrypt(std::uint8_t* d, std::size_t n) { AesCbcDecrypt(key, iv, d, n); }
+    void Encrypt(std::uint8_t* d, std::size_t n) { EncryptIn(key, iv, d, n); }
+    void Decrypt(std::uint8_t* d, std::size_t n) { DecryptIn(key, iv, d, n); }
 };
 
 template <std::size_t KeyLength>
-struct BlowfishCtr {
-    BlowfishKey key;
-    std::uint8_t counter[8];
-    void SetKey(const std::uint8_t* k) { BlowfishSetKey(key, k, KeyLength); }
-    void SetIv(const std::uint8_t* iv) { std::memcpy(counter, iv, sizeof counter); }
-    void Encrypt(std::uint8_t* d, std::size_t n) { BlowfishSdctr(key, counter, d, n); }
-    void Decrypt(std::uint8_t* d, std::size_t n) { BlowfishSdctr(key, counter, d, n); }
-};
+void AesKeyOf(AesKey& key, const std::uint8_t* bytes) {
+    AesSetKey(key, bytes, KeyLength);
+}
+template <std::size_t KeyLength>
+void BlowfishKeyOf(BlowfishKey& key, const std::uint8_t* bytes) {
+    BlowfishSetKey(key, bytes, KeyLength);
+}
+template <WordOrder Order>
+void BlowfishCbcEncryptIn(const BlowfishKey& key, std::uint8_t* iv, std::uint8_t* d,
+                          std::size_t n) {
+    BlowfishCbcEncrypt(key, Order, iv, d, n);
+}
+template <WordOrder Order>
+void BlowfishCbcDecryptIn(const BlowfishKey& key, std::uint8_t* iv, std::uint8_t* d,
+                          std::size_t n) {
+    BlowfishCbcDecrypt(key, Order, iv, d, n);
+}
 
+// Counter mode encrypts and decrypts alike.
+template <std::size_t KeyLength>
+using AesCtr = ChainedMode<AesKey, kAesBlockLength, AesKeyOf<KeyLength>, AesSdctr, AesSdctr>;
+template <std::size_t KeyLength>
+using AesCbc =
+    ChainedMode<AesKey, kAesBlockLength, AesKeyOf<KeyLength>, AesCbcEncrypt, AesCbcDecrypt>;
+template <std::size_t KeyLength>
+using BlowfishCtr =
+    ChainedMode<BlowfishKey, 8, BlowfishKeyOf<KeyLength>, BlowfishSdctr, BlowfishSdctr>;
 template <std::size_t KeyLength, WordOrder Order>
-struct BlowfishCbc {
-    BlowfishKey key;
-    std::uint8_t iv[8];
-    void SetKey(const std::uint8_t* k) { BlowfishSetKey(key, k, KeyLength); }
-    void SetIv(const std::uint8_t* v) { std::memcpy(iv, v, sizeof iv); }
-    void Encrypt(std::uint8_t* d, std::size_t n) { BlowfishCbcEncrypt(key, Order, iv, d, n); }
-    void Decrypt(std::uint8_t* d, std::size_t n) { BlowfishCbcDecrypt(key, Order, iv, d, n); }
-};
-
-struct TripleDesCtr {
-    TripleDesKey key;
-    std::uint8_t counter[8];
-    void SetKey(const std::uint8_t* k) { TripleDesSetKey(key, k); }
-    void SetIv(const std::uint8_t* iv) { std::memcpy(counter, iv, sizeof counter); }
-    void Encrypt(std::uint8_t* d, std::size_t n) { TripleDesSdctr(key, counter, d, n); }
-    void Decrypt(std::uint8_t* d, std::size_t n) { TripleDesSdctr(key, counter, d, n); }
-};
-
-struct TripleDesCbc {
-    TripleDesKey key;
-    std::uint8_t iv[8];
-    void SetKey(const std::uint8_t* k) { TripleDesSetKey(key, k); }
-    void SetIv(const std::uint8_t* v) { std::memcpy(iv, v, sizeof iv); }
-    void Encrypt(std::uint8_t* d, std::size_t n) { TripleDesCbcEncrypt(key, iv, d, n); }
-    void Decrypt(std::uint8_t* d, std::size_t n) { TripleDesCbcDecrypt(key, iv, d, n); }
-};
+using BlowfishCbc = ChainedMode<BlowfishKey, 8, BlowfishKeyOf<KeyLength>,
+                                BlowfishCbcEncryptIn<Order>, BlowfishCbcDecryptIn<Order>>;
+using TripleDesCtr = ChainedMode<TripleDesKey, 8, TripleDesSetKey, TripleDesSdctr, TripleDesSdctr>;
+using TripleDesCbc =
+    ChainedMode<TripleDesKey, 8, TripleDesSetKey, TripleDesCbcEncrypt, TripleDesCbcDecrypt>;
+using DesCbc = ChainedMode<DesKey, 8, DesSetKey, DesCbcEncrypt, DesCbcDecrypt>;
 
 struct TripleDesInner {
     TripleDesInnerCbc state;
@@ -81,15 +72,6 @@ struct TripleDesInner {
     }
     void Encrypt(std::uint8_t* d, std::size_t n) { TripleDesInnerCbcEncrypt(state, d, n); }
     void Decrypt(std::uint8_t* d, std::size_t n) { TripleDesInnerCbcDecrypt(state, d, n); }
-};
-
-struct DesCbc {
-    DesKey key;
-    std::uint8_t iv[8];
-    void SetKey(const std::uint8_t* k) { DesSetKey(key, k); }
-    void SetIv(const std::uint8_t* v) { std::memcpy(iv, v, sizeof iv); }
-    void Encrypt(std::uint8_t* d, std::size_t n) { DesCbcEncrypt(key, iv, d, n); }
-    void Decrypt(std::uint8_t* d, std::size_t n) { DesCbcDecrypt(key, iv, d, n); }
 };
 
 template <std::size_t KeyLength>
@@ -187,18 +169,6 @@ const CipherDescriptor kCipherSsh1Des =
 
 namespace {
 
-const std::array<const CipherDescriptor*, 7> kAesList = {
-    &kCipherAes256Ctr, &kCipherAes256Cbc, &kCipherAes256CbcRijndaelAlias,
-    &kCipherAes192Ctr, &kCipherAes192Cbc, &kCipherAes128Ctr,
-    &kCipherAes128Cbc};
-const std::array<const CipherDescriptor*, 2> kBlowfishList = {&kCipherBlowfishCtr,
-                                                              &kCipherBlowfishCbc};
-const std::array<const CipherDescriptor*, 2> kTripleDesList = {&kCipherTripleDesCtr,
-                                                               &kCipherTripleDesCbc};
-const std::array<const CipherDescriptor*, 2> kArcfourList = {&kCipherArcfour256,
-                                                             &kCipherArcfour128};
-const std::array<const CipherDescriptor*, 2> kDesList = {&kCipherDesCbc, &kCipherDesCbcAlias};
-
 const std::array<const CipherDescriptor*, 15> kAllCiphers = {
     &kCipherAes256Ctr,    &kCipherAes256Cbc,    &kCipherAes256CbcRijndaelAlias,
     &kCipherAes192Ctr,    &kCipherAes192Cbc,    &kCipherAes128Ctr,
@@ -219,20 +189,12 @@ std::span<const CipherDescriptor* const> CipherList() {
     return kAllCiphers;
 }
 
+// The families stand in kAllCiphers one after the other, each in its own order.
 std::span<const CipherDescriptor* const> CipherFamilyList(CipherFamily family) {
-    switch (family) {
-        case CipherFamily::Aes:
-            return kAesList;
-        case CipherFamily::Blowfish:
-            return kBlowfishList;
-        case CipherFamily::TripleDes:
-            return kTripleDesList;
-        case CipherFamily::Arcfour:
-            return kArcfourList;
-        case CipherFamily::SingleDes:
-            return kDesList;
-    }
-    return {};
+    auto inFamily = [family](const CipherDescriptor* c) { return c->family == family; };
+    const auto first = std::find_if(kAllCiphers.begin(), kAllCiphers.end(), inFamily);
+    const auto end = std::find_if_not(first, kAllCiphers.end(), inFamily);
+    return {first, end};
 }
 
 const CipherDescriptor* FindCipher(std::string_view sshName) {

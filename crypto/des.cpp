@@ -25,40 +25,22 @@ constexpr std::uint8_t kKeyChoice2[48] = {
 
 constexpr std::uint8_t kKeyShifts[16] = {1, 1, 2, 2, 2, 2, 2, 2, 1, 2, 2, 2, 2, 2, 2, 1};
 
-// S-boxes by row (outer bits of the 6-bit group) and column (inner four bits).
-constexpr std::uint8_t kSboxes[8][4][16] = {
-    {{14, 4, 13, 1, 2, 15, 11, 8, 3, 10, 6, 12, 5, 9, 0, 7},
-     {0, 15, 7, 4, 14, 2, 13, 1, 10, 6, 12, 11, 9, 5, 3, 8},
-     {4, 1, 14, 8, 13, 6, 2, 11, 15, 12, 9, 7, 3, 10, 5, 0},
-     {15, 12, 8, 2, 4, 9, 1, 7, 5, 11, 3, 14, 10, 0, 6, 13}},
-    {{15, 1, 8, 14, 6, 11, 3, 4, 9, 7, 2, 13, 12, 0, 5, 10},
-     {3, 13, 4, 7, 15, 2, 8, 14, 12, 0, 1, 10, 6, 9, 11, 5},
-     {0, 14, 7, 11, 10, 4, 13, 1, 5, 8, 12, 6, 9, 3, 2, 15},
-     {13, 8, 10, 1, 3, 15, 4, 2, 11, 6, 7, 12, 0, 5, 14, 9}},
-    {{10, 0, 9, 14, 6, 3, 15, 5, 1, 13, 12, 7, 11, 4, 2, 8},
-     {13, 7, 0, 9, 3, 4, 6, 10, 2, 8, 5, 14, 12, 11, 15, 1},
-     {13, 6, 4, 9, 8, 15, 3, 0, 11, 1, 2, 12, 5, 10, 14, 7},
-     {1, 10, 13, 0, 6, 9, 8, 7, 4, 15, 14, 3, 11, 5, 2, 12}},
-    {{7, 13, 14, 3, 0, 6, 9, 10, 1, 2, 8, 5, 11, 12, 4, 15},
-     {13, 8, 11, 5, 6, 15, 0, 3, 4, 7, 2, 12, 1, 10, 14, 9},
-     {10, 6, 9, 0, 12, 11, 7, 13, 15, 1, 3, 14, 5, 2, 8, 4},
-     {3, 15, 0, 6, 10, 1, 13, 8, 9, 4, 5, 11, 12, 7, 2, 14}},
-    {{2, 12, 4, 1, 7, 10, 11, 6, 8, 5, 3, 15, 13, 0, 14, 9},
-     {14, 11, 2, 12, 4, 7, 13, 1, 5, 0, 15, 10, 3, 9, 8, 6},
-     {4, 2, 1, 11, 10, 13, 7, 8, 15, 9, 12, 5, 6, 3, 0, 14},
-     {11, 8, 12, 7, 1, 14, 2, 13, 6, 15, 0, 9, 10, 4, 5, 3}},
-    {{12, 1, 10, 15, 9, 2, 6, 8, 0, 13, 3, 4, 14, 7, 5, 11},
-     {10, 15, 4, 2, 7, 12, 9, 5, 6, 1, 13, 14, 0, 11, 3, 8},
-     {9, 14, 15, 5, 2, 8, 12, 3, 7, 0, 4, 10, 1, 13, 11, 6},
-     {4, 3, 2, 12, 9, 5, 15, 10, 11, 14, 1, 7, 6, 0, 8, 13}},
-    {{4, 11, 2, 14, 15, 0, 8, 13, 3, 12, 9, 7, 5, 10, 6, 1},
-     {13, 0, 11, 7, 4, 9, 1, 10, 14, 3, 5, 12, 2, 15, 8, 6},
-     {1, 4, 11, 13, 12, 3, 7, 14, 10, 15, 6, 8, 0, 5, 9, 2},
-     {6, 11, 13, 8, 1, 4, 10, 7, 9, 5, 0, 15, 14, 2, 3, 12}},
-    {{13, 2, 8, 4, 6, 15, 11, 1, 10, 9, 3, 14, 5, 0, 12, 7},
-     {1, 15, 13, 8, 10, 3, 7, 4, 12, 5, 6, 11, 0, 14, 9, 2},
-     {7, 11, 4, 1, 9, 12, 14, 2, 0, 6, 10, 13, 15, 3, 5, 8},
-     {2, 1, 14, 7, 4, 10, 8, 13, 15, 12, 9, 0, 3, 5, 6, 11}}};
+// S-boxes, one a line: 64 hexadecimal digits, row by row (row from the outer
+// bits of the 6-bit group, column from the inner four).
+constexpr char kSboxes[8][65] = {
+    "e4d12fb83a6c59070f74e2d1a6cb953841e8d62bfc973a50fc8249175b3ea06d",
+    "f18e6b34972dc05a3d47f28ec01a69b50e7ba4d158c6932fd8a13f42b67c05e9",
+    "a09e63f51dc7b428d709346a285ecbf1d6498f30b12c5ae71ad069874fe3b52c",
+    "7de3069a1285bc4fd8b56f03472c1ae9a690cb7df13e52843f06a1d8945bc72e",
+    "2c417ab6853fd0e9eb2c47d150fa3986421bad78f9c5630eb8c71e2d6f09a453",
+    "c1af92680d34e75baf427c9561de0b389ef528c3704a1db6432c95fabe17608d",
+    "4b2ef08d3c975a61d0b7491ae35c2f8614bdc37eaf6805926bd814a7950fe23c",
+    "d2846fb1a93e50c71fd8a374c56b0e927b419ce206adf35821e74a8dfc90356b"};
+
+constexpr std::uint8_t SboxValue(int box, int row, int column) {
+    const char digit = kSboxes[box][16 * row + column];
+    return std::uint8_t(digit <= '9' ? digit - '0' : digit - 'a' + 10);
+}
 
 // Output bit i (1-based) takes input bit table[i - 1]; widths count from the top bit.
 constexpr std::uint64_t Permute(std::uint64_t in, int inWidth, const std::uint8_t* table,
@@ -93,7 +75,8 @@ constexpr DesTables MakeTables() {
         for (int v = 0; v < 64; ++v) {
             const int row = ((v >> 4) & 2) | (v & 1);
             const int column = (v >> 1) & 15;
-            const std::uint32_t placed = std::uint32_t(kSboxes[box][row][column]) << (28 - 4 * box);
+            const std::uint32_t placed = std::uint32_t(SboxValue(box, row, column))
+                                         << (28 - 4 * box);
             t.sp[box][v] = static_cast<std::uint32_t>(Permute(placed, 32, kRoundPermutation, 32));
         }
     }
@@ -181,22 +164,16 @@ Block64 TripleDesDecrypt(const TripleDesKey& key, Block64 block) {
 
 namespace {
 
-struct DesEncryptor {
-    const DesKey& key;
-    Block64 operator()(Block64 b) const { return DesEncrypt(key, b); }
+// One block function bound to its key, as the chaining modes call it.
+template <class Key, Block64 (*Crypt)(const Key&, Block64)>
+struct BoundCipher {
+    const Key& key;
+    Block64 operator()(Block64 b) const { return Crypt(key, b); }
 };
-struct DesDecryptor {
-    const DesKey& key;
-    Block64 operator()(Block64 b) const { return DesDecrypt(key, b); }
-};
-struct TripleDesEncryptor {
-    const TripleDesKey& key;
-    Block64 operator()(Block64 b) const { return TripleDesEncrypt(key, b); }
-};
-struct TripleDesDecryptor {
-    const TripleDesKey& key;
-    Block64 operator()(Block64 b) const { return TripleDesDecrypt(key, b); }
-};
+using DesEncryptor = BoundCipher<DesKey, DesEncrypt>;
+using DesDecryptor = BoundCipher<DesKey, DesDecrypt>;
+using TripleDesEncryptor = BoundCipher<TripleDesKey, TripleDesEncrypt>;
+using TripleDesDecryptor = BoundCipher<TripleDesKey, TripleDesDecrypt>;
 
 constexpr WordOrder kOrder = WordOrder::BigEndian;
 

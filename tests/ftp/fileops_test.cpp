@@ -12,42 +12,17 @@
 #include <unistd.h>
 
 #include "ftp/fileops.h"
-#include "ftp/ftp.h"
 #include "ftp/tables.h"
-#include "resources/errors.h"
-#include "support/scripted_peer.h"
+#include "tests/ftp/ftp_test_support.h"
 
 namespace {
 
-using testsupport::PeerScript;
-using testsupport::ScriptedPeer;
+using namespace ftptest;
 namespace fs = std::filesystem;
 
-constexpr int kTimeout = 5;
-constexpr const char* kLoginCommands = "USER bob|PASS pw|PWD|SYST|FEAT|TYPE I|";
-constexpr const char* kUnixSyst = "215 UNIX Type: L8\r\n";
-constexpr const char* kNoFeatures = "211 No features\r\n";
-
-DWORD Code(int number) {
-    return MakeErrorCode(number);
-}
-
-// A session logged in with the given SYST and FEAT answers; the caller adds
-// the commands under test, and the script ends with QUIT.
-PeerScript LoggedIn(const std::string& syst = kUnixSyst, const std::string& feat = kNoFeatures) {
-    PeerScript script;
-    script.Send("220 ready\r\n")
-        .Reply("USER bob", "331 Password?\r\n")
-        .Reply("PASS pw", "230 Welcome\r\n")
-        .Reply("PWD", "257 \"/home/bob\"\r\n")
-        .Reply("SYST", syst)
-        .Reply("FEAT", feat)
-        .Reply("TYPE I", "200 Binary\r\n");
-    return script;
-}
-
-PeerScript& Quit(PeerScript& script) {
-    return script.Reply("QUIT", "221 Bye\r\n");
+// A login with a UNIX SYST and a FEAT reply offering these features.
+SessionSetup Offering(std::initializer_list<std::string_view> features) {
+    return {kUnixSyst, Features(features)};
 }
 
 std::string StatusReply(const std::string& line) {
@@ -80,28 +55,11 @@ std::string TimeText(const SYSTEMTIME& t) {
     return text;
 }
 
-class FileOpsTest : public ::testing::Test {
+class FileOpsTest : public EngineTest {
   protected:
-    void SetUp() override { ASSERT_EQ(FtpInitialize(nullptr), 1); }
     void TearDown() override {
-        FtpUninitialize();
+        EngineTest::TearDown();
         if (!tempDir_.empty()) fs::remove_all(tempDir_);
-    }
-
-    FtpClient Open(const ScriptedPeer& peer) {
-        FtpClient client = FtpConnect("127.0.0.1", peer.port(), "bob", "pw", kTimeout, 0, nullptr);
-        EXPECT_NE(client, INVALID_CLIENT) << std::hex << FtpGetLastError();
-        return client;
-    }
-
-    // Disconnects and returns the commands after the login.
-    static std::string Finish(FtpClient client, ScriptedPeer& peer) {
-        EXPECT_EQ(FtpDisconnect(client), 0);
-        EXPECT_EQ(peer.Finish(), "");
-        std::string transcript = peer.Transcript();
-        std::string login = kLoginCommands;
-        EXPECT_EQ(transcript.substr(0, login.size()), login);
-        return transcript.substr(std::min(login.size(), transcript.size()));
     }
 
     std::string LocalFile(const std::string& content) {
@@ -123,14 +81,13 @@ class FileOpsTest : public ::testing::Test {
 // ---- Status ------------------------------------------------------------------
 
 TEST_F(FileOpsTest, StatusComesFromMlstFactsWithTheNameAskedFor) {
-    PeerScript script = LoggedIn(kUnixSyst, "211-Features:\r\n MLST type*;size*;\r\n211 End\r\n");
+    PeerScript script;
     const std::string mlst =
         "250-Listing hello.txt\r\n modify=20200102030405;perm=adfrw;size=4294967310;type=file;"
         "unix.mode=0644;unix.uid=1000;unix.gid=100; /home/bob/hello.txt\r\n250 End\r\n";
     script.Reply("MLST hello.txt", mlst).Reply("MLST hello.txt", mlst);
-    Quit(script);
-    ScriptedPeer peer(script);
-    FtpClient client = Open(peer);
+    PeerSession session(script, Offering({"MLST type*;size*;"}));
+    const FtpClient client = session.client();
 
     FtpDirectoryEntry entry{};
     ASSERT_EQ(FtpGetFileInfo(client, "hello.txt", &entry), 1) << std::hex << FtpGetLastError();
@@ -150,25 +107,21 @@ TEST_F(FileOpsTest, StatusComesFromMlstFactsWithTheNameAskedFor) {
     EXPECT_EQ(status.permissions, 0644u);
 
     // Wildcards are refused before any command.
-    EXPECT_EQ(FtpGetFileStatus(client, "*.txt", &status), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorInvalidFileName));
-    EXPECT_EQ(Finish(client, peer), "MLST hello.txt|MLST hello.txt|QUIT");
-    EXPECT_EQ(FtpGetFileInfo(client, "x", &entry), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorInvalidHandle));
+    EXPECT_TRUE(FailsWith(fileErrorInvalidFileName, FtpGetFileStatus(client, "*.txt", &status), 0));
+    EXPECT_EQ(session.Finish(), "MLST hello.txt|MLST hello.txt");
+    EXPECT_TRUE(FailsWith(fileErrorInvalidHandle, FtpGetFileInfo(client, "x", &entry), 0));
 }
 
 TEST_F(FileOpsTest, RefusedCommandsAreLearnedAndTheStatusListingTakesOver) {
     ScopedTimeZone zone("TST-3");  // three hours east of UTC, no daylight saving
-    PeerScript script =
-        LoggedIn(kUnixSyst, "211-Features:\r\n MDTM\r\n MLST size*;\r\n211 End\r\n");
+    PeerScript script;
     script.Reply("MDTM a.txt", "502 Command not implemented.\r\n")
         .Reply("MLST a.txt", "500 Unknown command.\r\n")
         .Reply("STAT a.txt", StatusReply("-rw-r--r--    1 bob   staff      42 Mar 05  2021 a.txt"))
         .Reply("STAT a.txt", StatusReply("-rw-r--r--    1 bob   staff      42 Mar 05  2021 a.txt"))
         .Reply("STAT a.txt", "504 Not for this argument.\r\n");
-    Quit(script);
-    ScriptedPeer peer(script);
-    FtpClient client = Open(peer);
+    PeerSession session(script, Offering({"MDTM", "MLST size*;"}));
+    const FtpClient client = session.client();
     DWORD before = FtpGetFeatures(client);
     ASSERT_TRUE(before & ftp::kFeatureMdtm);
     ASSERT_TRUE(before & ftp::kFeatureMlst);
@@ -189,30 +142,29 @@ TEST_F(FileOpsTest, RefusedCommandsAreLearnedAndTheStatusListingTakesOver) {
     EXPECT_EQ(TimeText(time), "2021-03-05 00:00:00");
 
     // A refused STAT leaves nothing to ask.
-    EXPECT_EQ(FtpGetFileTime(client, "a.txt", &time, TRUE), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFeatureNotSupported));
+    EXPECT_TRUE(
+        FailsWith(fileErrorFeatureNotSupported, FtpGetFileTime(client, "a.txt", &time, TRUE)));
     EXPECT_FALSE(FtpGetFeatures(client) & ftp::kFeatureStat);
     FtpDirectoryEntry entry{};
-    EXPECT_EQ(FtpGetFileInfo(client, "a.txt", &entry), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFeatureNotSupported));
+    EXPECT_TRUE(
+        FailsWith(fileErrorFeatureNotSupported, FtpGetFileInfo(client, "a.txt", &entry), 0));
     DWORD permissions = 0;
-    EXPECT_EQ(FtpGetFilePermissions(client, "a.txt", &permissions), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFeatureNotSupported));
-    EXPECT_EQ(Finish(client, peer), "MDTM a.txt|MLST a.txt|STAT a.txt|STAT a.txt|STAT a.txt|QUIT");
+    EXPECT_TRUE(FailsWith(fileErrorFeatureNotSupported,
+                          FtpGetFilePermissions(client, "a.txt", &permissions)));
+    EXPECT_EQ(session.Finish(), "MDTM a.txt|MLST a.txt|STAT a.txt|STAT a.txt|STAT a.txt");
 }
 
 TEST_F(FileOpsTest, MdtmTimesAreUtcWithOrWithoutFractions) {
     ScopedTimeZone zone("TST-3");
-    PeerScript script = LoggedIn(kUnixSyst, "211-Features:\r\n MDTM\r\n211 End\r\n");
+    PeerScript script;
     script.Reply("MDTM a", "213 20200102030405\r\n")
         .Reply("MDTM a", "213 20200102030405.123\r\n")
         .Reply("MDTM b", "213 19991231233000\r\n")
         .Reply("MDTM c", "213 2020010203040x\r\n")
         .Reply("MDTM d", "213 2020130203040599\r\n")
         .Reply("MDTM e", "550 e: No such file or directory\r\n");
-    Quit(script);
-    ScriptedPeer peer(script);
-    FtpClient client = Open(peer);
+    PeerSession session(script, Offering({"MDTM"}));
+    const FtpClient client = session.client();
 
     SYSTEMTIME time{};
     EXPECT_EQ(FtpGetFileTime(client, "a", &time, FALSE), 213);
@@ -223,47 +175,43 @@ TEST_F(FileOpsTest, MdtmTimesAreUtcWithOrWithoutFractions) {
     EXPECT_EQ(FtpGetFileTime(client, "b", &time, TRUE), 213);
     EXPECT_EQ(TimeText(time), "2000-01-01 02:30:00");
 
-    EXPECT_EQ(FtpGetFileTime(client, "c", &time, FALSE), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorUnexpectedServerResponse));
+    EXPECT_TRUE(
+        FailsWith(fileErrorUnexpectedServerResponse, FtpGetFileTime(client, "c", &time, FALSE)));
     EXPECT_EQ(TimeText(time), "0000-00-00 00:00:00");
-    EXPECT_EQ(FtpGetFileTime(client, "d", &time, FALSE), -1);  // month 13
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorUnexpectedServerResponse));
+    EXPECT_TRUE(FailsWith(fileErrorUnexpectedServerResponse,
+                          FtpGetFileTime(client, "d", &time, FALSE)));  // month 13
     // A missing file is not a missing command.
-    EXPECT_EQ(FtpGetFileTime(client, "e", &time, FALSE), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileNotFound));
+    EXPECT_TRUE(FailsWith(fileErrorFileNotFound, FtpGetFileTime(client, "e", &time, FALSE)));
     EXPECT_TRUE(FtpGetFeatures(client) & ftp::kFeatureMdtm);
 
-    EXPECT_EQ(Finish(client, peer), "MDTM a|MDTM a|MDTM b|MDTM c|MDTM d|MDTM e|QUIT");
+    EXPECT_EQ(session.Finish(), "MDTM a|MDTM a|MDTM b|MDTM c|MDTM d|MDTM e");
 }
 
 TEST_F(FileOpsTest, MlstDatesAreUtcWhenMdtmIsMissing) {
     ScopedTimeZone zone("TST-3");
-    PeerScript script =
-        LoggedIn(kUnixSyst, "211-Features:\r\n MLST modify*;\r\n MFMT\r\n211 End\r\n");
+    PeerScript script;
     script.Reply("MLST a", "250-Listing a\r\n modify=20200102030405;type=file; a\r\n250 End\r\n");
-    Quit(script);
-    ScriptedPeer peer(script);
-    FtpClient client = Open(peer);
+    PeerSession session(script, Offering({"MLST modify*;", "MFMT"}));
+    const FtpClient client = session.client();
     ASSERT_FALSE(FtpGetFeatures(client) & ftp::kFeatureMdtm);
     SYSTEMTIME time{};
     EXPECT_EQ(FtpGetFileTime(client, "a", &time, TRUE), 213);
     EXPECT_EQ(TimeText(time), "2020-01-02 06:04:05");
-    EXPECT_EQ(Finish(client, peer), "MLST a|QUIT");
+    EXPECT_EQ(session.Finish(), "MLST a");
 }
 
 // ---- Setting times and modes ------------------------------------------------------
 
 TEST_F(FileOpsTest, SetTimeFallsBackFromMfmtToMdtmToSiteUtime) {
-    PeerScript script = LoggedIn();
+    PeerScript script;
     script.Reply("MFMT 20240102030405 a.txt", "500 Unknown command.\r\n")
         .Reply("MDTM 20240102030405 a.txt", "550 20240102030405 a.txt: No such file\r\n")
         .Reply("SITE UTIME 20240102030405 a.txt", "200 UTIME command successful\r\n")
         .Reply("MDTM 20240102030405 a.txt", "213 File modification time set.\r\n")
         .Reply("MDTM 20240102030405 b", "502 Not implemented\r\n")
         .Reply("SITE UTIME 20240102030405 b", "501 Bad arguments\r\n");
-    Quit(script);
-    ScriptedPeer peer(script);
-    FtpClient client = Open(peer);
+    PeerSession session(script);
+    const FtpClient client = session.client();
     DWORD timeCommands = ftp::kFeatureMfmt | ftp::kFeatureMdtm | ftp::kFeatureUtime;
     FtpSetFeatures(client, ftp::kDefaultFeatures | timeCommands);
 
@@ -277,65 +225,58 @@ TEST_F(FileOpsTest, SetTimeFallsBackFromMfmtToMdtmToSiteUtime) {
     EXPECT_TRUE(features & ftp::kFeatureUtime);
 
     EXPECT_EQ(FtpSetFileTime(client, "a.txt", &time), 213);
-    EXPECT_EQ(FtpSetFileTime(client, "b", &time), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFeatureNotSupported));
+    EXPECT_TRUE(FailsWith(fileErrorFeatureNotSupported, FtpSetFileTime(client, "b", &time)));
     EXPECT_EQ(FtpGetFeatures(client) & timeCommands, 0u);
     // Nothing is left to try: no command goes out.
-    EXPECT_EQ(FtpSetFileTime(client, "b", &time), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFeatureNotSupported));
+    EXPECT_TRUE(FailsWith(fileErrorFeatureNotSupported, FtpSetFileTime(client, "b", &time)));
 
-    EXPECT_EQ(Finish(client, peer),
+    EXPECT_EQ(session.Finish(),
               "MFMT 20240102030405 a.txt|MDTM 20240102030405 a.txt|"
               "SITE UTIME 20240102030405 a.txt|MDTM 20240102030405 a.txt|"
-              "MDTM 20240102030405 b|SITE UTIME 20240102030405 b|QUIT");
+              "MDTM 20240102030405 b|SITE UTIME 20240102030405 b");
 }
 
 TEST_F(FileOpsTest, SiteChmodWritesTheModeInOctalAndLearnsARefusal) {
-    PeerScript script = LoggedIn();
+    PeerScript script;
     script.Reply("SITE CHMOD 755 a.txt", "200 SITE CHMOD command successful\r\n")
         .Reply("SITE CHMOD 007 with space.txt", "200 SITE CHMOD command successful\r\n")
         .Reply("SITE CHMOD 4750 c", "200 SITE CHMOD command successful\r\n")
         .Reply("SITE CHMOD 644 d", "550 d: Operation not permitted\r\n")
         .Reply("SITE CHMOD 644 e", "502 Unknown SITE command\r\n");
-    Quit(script);
-    ScriptedPeer peer(script);
-    FtpClient client = Open(peer);
+    PeerSession session(script);
+    const FtpClient client = session.client();
 
     EXPECT_EQ(FtpSetFilePermissions(client, "a.txt", 0x1ED), 200);
     EXPECT_EQ(FtpSetFilePermissions(client, "with space.txt", 0x7), 200);
     EXPECT_EQ(FtpSetFilePermissions(client, "c", 04750), 200);
-    EXPECT_EQ(FtpSetFilePermissions(client, "d", 0644), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorAccessDenied));
+    EXPECT_TRUE(FailsWith(fileErrorAccessDenied, FtpSetFilePermissions(client, "d", 0644)));
     EXPECT_TRUE(FtpGetFeatures(client) & ftp::kFeatureChmod);
-    EXPECT_EQ(FtpSetFilePermissions(client, "e", 0644), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFeatureNotSupported));
+    EXPECT_TRUE(FailsWith(fileErrorFeatureNotSupported, FtpSetFilePermissions(client, "e", 0644)));
     EXPECT_FALSE(FtpGetFeatures(client) & ftp::kFeatureChmod);
     EXPECT_TRUE(FtpGetFeatures(client) & ftp::kFeatureSite);
-    EXPECT_EQ(FtpSetFilePermissions(client, "f", 0644), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFeatureNotSupported));
-    EXPECT_EQ(Finish(client, peer),
+    EXPECT_TRUE(FailsWith(fileErrorFeatureNotSupported, FtpSetFilePermissions(client, "f", 0644)));
+    EXPECT_EQ(session.Finish(),
               "SITE CHMOD 755 a.txt|SITE CHMOD 007 with space.txt|SITE CHMOD 4750 c|"
-              "SITE CHMOD 644 d|SITE CHMOD 644 e|QUIT");
+              "SITE CHMOD 644 d|SITE CHMOD 644 e");
 }
 
 // ---- Status listings --------------------------------------------------------------
 
 TEST_F(FileOpsTest, PermissionsComeFromTheStatusListingPastItsTotalLine) {
-    PeerScript script = LoggedIn();
+    PeerScript script;
     script.Reply("STAT run.sh",
                  "211-Status of run.sh:\r\n total 8\r\n -rwxr-x---   1 bob staff  120 Jan 02  "
                  "2020 run.sh\r\n211 End of status\r\n");
-    Quit(script);
-    ScriptedPeer peer(script);
-    FtpClient client = Open(peer);
+    PeerSession session(script);
+    const FtpClient client = session.client();
     DWORD permissions = 0;
     EXPECT_EQ(FtpGetFilePermissions(client, "run.sh", &permissions), 211);
     EXPECT_EQ(permissions, 0750u);
-    EXPECT_EQ(Finish(client, peer), "STAT run.sh|QUIT");
+    EXPECT_EQ(session.Finish(), "STAT run.sh");
 }
 
 TEST_F(FileOpsTest, StatusFollowsSymbolicLinksToTheirTargets) {
-    PeerScript script = LoggedIn();
+    PeerScript script;
     script
         .Reply("STAT sub/link",
                StatusReply("lrwxrwxrwx 1 bob staff 9 Jan 02 2020 link -> hello.txt"))
@@ -345,9 +286,8 @@ TEST_F(FileOpsTest, StatusFollowsSymbolicLinksToTheirTargets) {
     // A link to itself ends after a bounded number of steps, as the link.
     for (int i = 0; i < 9; ++i)
         script.Reply("STAT loop", StatusReply("lrwxrwxrwx 1 bob staff 4 Jan 02 2020 loop -> loop"));
-    Quit(script);
-    ScriptedPeer peer(script);
-    FtpClient client = Open(peer);
+    PeerSession session(script);
+    const FtpClient client = session.client();
 
     FtpDirectoryEntry entry{};
     ASSERT_EQ(FtpGetFileInfo(client, "sub/link", &entry), 1) << std::hex << FtpGetLastError();
@@ -363,13 +303,12 @@ TEST_F(FileOpsTest, StatusFollowsSymbolicLinksToTheirTargets) {
     EXPECT_EQ(entry.directory, 1);  // links are flagged as directories
     std::string loops;
     for (int i = 0; i < 9; ++i)
-        loops += "STAT loop|";
-    EXPECT_EQ(Finish(client, peer),
-              "STAT sub/link|STAT sub/hello.txt|STAT abs|STAT /etc/motd|" + loops + "QUIT");
+        loops += "|STAT loop";
+    EXPECT_EQ(session.Finish(), "STAT sub/link|STAT sub/hello.txt|STAT abs|STAT /etc/motd" + loops);
 }
 
 TEST_F(FileOpsTest, UnreadableStatusRepliesSayWhy) {
-    PeerScript script = LoggedIn();
+    PeerScript script;
     script.Reply("STAT nosuch", StatusReply(" nosuch: No such file or directory"))
         .Reply("STAT gone", StatusReply("File not found"))
         .Reply("STAT one-line", "213 nothing to list\r\n")
@@ -378,29 +317,24 @@ TEST_F(FileOpsTest, UnreadableStatusRepliesSayWhy) {
         .Reply("STAT later", "450 Busy\r\n")
         .Reply("STAT empty", "213-Status follows:\r\n213 End of status\r\n")
         .Reply("STAT refused", "450 refused: No such file or directory\r\n");
-    Quit(script);
-    ScriptedPeer peer(script);
-    FtpClient client = Open(peer);
+    PeerSession session(script);
+    const FtpClient client = session.client();
     FtpDirectoryEntry entry{};
-    EXPECT_EQ(FtpGetFileInfo(client, "nosuch", &entry), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileNotFound));
-    EXPECT_EQ(FtpGetFileInfo(client, "gone", &entry), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileNotFound));
-    EXPECT_EQ(FtpGetFileInfo(client, "one-line", &entry), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorUnknownDirectoryFormat));
-    EXPECT_EQ(FtpGetFileInfo(client, "garbage", &entry), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorUnknownDirectoryFormat));
+    EXPECT_TRUE(FailsWith(fileErrorFileNotFound, FtpGetFileInfo(client, "nosuch", &entry), 0));
+    EXPECT_TRUE(FailsWith(fileErrorFileNotFound, FtpGetFileInfo(client, "gone", &entry), 0));
+    EXPECT_TRUE(
+        FailsWith(fileErrorUnknownDirectoryFormat, FtpGetFileInfo(client, "one-line", &entry), 0));
+    EXPECT_TRUE(
+        FailsWith(fileErrorUnknownDirectoryFormat, FtpGetFileInfo(client, "garbage", &entry), 0));
     ASSERT_EQ(FtpGetFileInfo(client, "facts", &entry), 1);
     EXPECT_EQ(entry.size, 5u);
-    EXPECT_EQ(FtpGetFileInfo(client, "later", &entry), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorRemoteFileUnavailable));
+    EXPECT_TRUE(
+        FailsWith(fileErrorRemoteFileUnavailable, FtpGetFileInfo(client, "later", &entry), 0));
     // Nothing listed, or a refusal that names the reason: the file is missing.
-    EXPECT_EQ(FtpGetFileInfo(client, "empty", &entry), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileNotFound));
-    EXPECT_EQ(FtpGetFileInfo(client, "refused", &entry), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileNotFound));
+    EXPECT_TRUE(FailsWith(fileErrorFileNotFound, FtpGetFileInfo(client, "empty", &entry), 0));
+    EXPECT_TRUE(FailsWith(fileErrorFileNotFound, FtpGetFileInfo(client, "refused", &entry), 0));
     EXPECT_TRUE(FtpGetFeatures(client) & ftp::kFeatureStat);
-    Finish(client, peer);
+    session.Finish();
 }
 
 struct SystemListing {
@@ -430,11 +364,10 @@ TEST_P(StatusListingTest, ParsesTheServersLayout) {
     for (const std::string& line : listing.lines)
         reply += line + "\r\n";
     reply += "213 End of status\r\n";
-    PeerScript script = LoggedIn(std::string(listing.systReply) + "\r\n");
+    PeerScript script;
     script.Reply(std::string("STAT ") + listing.name, reply);
-    Quit(script);
-    ScriptedPeer peer(script);
-    FtpClient client = Open(peer);
+    PeerSession session(script, {std::string(listing.systReply) + "\r\n"});
+    const FtpClient client = session.client();
     // Some system types give up STAT; these servers are known to have it.
     FtpSetFeatures(client, FtpGetFeatures(client) | ftp::kFeatureStat);
 
@@ -448,7 +381,7 @@ TEST_P(StatusListingTest, ParsesTheServersLayout) {
     EXPECT_EQ(entry.directory, listing.directory);
     EXPECT_EQ(entry.version, listing.version);
     EXPECT_EQ(TimeText(entry.date).substr(0, 16), listing.date);
-    EXPECT_EQ(Finish(client, peer), std::string("STAT ") + listing.name + "|QUIT");
+    EXPECT_EQ(session.Finish(), std::string("STAT ") + listing.name + "");
 }
 
 constexpr uint32_t SterlingBit(char letter) {
@@ -536,7 +469,7 @@ constexpr const char* kHelloCrc = "7B55A718";
 constexpr const char* kLeadingZeroCrcContent = "data 301\n";
 
 TEST_F(FileOpsTest, VerifyComparesMd5AndCrcDigestsWithoutRegardToCase) {
-    PeerScript script = LoggedIn(kUnixSyst, "211-Features:\r\n XCRC\r\n XMD5\r\n211 End\r\n");
+    PeerScript script;
     script.Reply("XMD5 remote.txt", std::string("250 ") + kHelloMd5 + "\r\n")
         .Reply("XMD5 remote.txt", "250 00000000000000000000000000000000\r\n")
         .Reply("XMD5 remote.txt", "250 \r\n")
@@ -544,108 +477,104 @@ TEST_F(FileOpsTest, VerifyComparesMd5AndCrcDigestsWithoutRegardToCase) {
         .Reply("XCRC remote.txt", "250 7b55a719\r\n")
         .Reply("XCRC zero.txt", "250-Computing CRC32 digest\r\n250 01f43f93\r\n")
         .Reply("XMD5 remote.txt", "550 remote.txt: No such file\r\n");
-    Quit(script);
-    ScriptedPeer peer(script);
-    FtpClient client = Open(peer);
+    PeerSession session(script, Offering({"XCRC", "XMD5"}));
+    const FtpClient client = session.client();
     std::string local = LocalFile(kHello);
     std::string zero = LocalFile(kLeadingZeroCrcContent);
 
     EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_DEFAULT), 1);
-    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_ALL), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileChecksumMismatch));
-    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_MD5), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileChecksumMismatch));
+    EXPECT_TRUE(FailsWith(fileErrorFileChecksumMismatch,
+                          FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_ALL), 0));
+    EXPECT_TRUE(FailsWith(fileErrorFileChecksumMismatch,
+                          FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_MD5), 0));
     EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_CRC32), 1);
-    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_CRC32), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileChecksumMismatch));
+    EXPECT_TRUE(FailsWith(fileErrorFileChecksumMismatch,
+                          FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_CRC32), 0));
     EXPECT_EQ(FtpVerifyFile(client, zero.c_str(), "zero.txt", FTP_VERIFY_CRC32), 1);
-    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_MD5), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorAccessDenied));
+    EXPECT_TRUE(FailsWith(fileErrorAccessDenied,
+                          FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_MD5), 0));
     EXPECT_TRUE(FtpGetFeatures(client) & ftp::kFeatureXmd5);
-    EXPECT_EQ(Finish(client, peer),
+    EXPECT_EQ(session.Finish(),
               "XMD5 remote.txt|XMD5 remote.txt|XMD5 remote.txt|XCRC remote.txt|XCRC remote.txt|"
-              "XCRC zero.txt|XMD5 remote.txt|QUIT");
+              "XCRC zero.txt|XMD5 remote.txt");
 }
 
 TEST_F(FileOpsTest, VerifyWithMd5AndCrcBitsUsesCrcWhenOnlyXcrcIsOffered) {
-    PeerScript script = LoggedIn(kUnixSyst, "211-Features:\r\n XCRC\r\n211 End\r\n");
+    PeerScript script;
     script.Reply("XCRC r", std::string("250 ") + kHelloCrc + "\r\n");
-    Quit(script);
-    ScriptedPeer peer(script);
-    FtpClient client = Open(peer);
+    PeerSession session(script, Offering({"XCRC"}));
+    const FtpClient client = session.client();
     std::string local = LocalFile(kHello);
     EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_MD5 | FTP_VERIFY_CRC32), 1);
     // MD5 alone has no command to run.
-    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_MD5), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorOperationNotSupported));
-    EXPECT_EQ(Finish(client, peer), "XCRC r|QUIT");
+    EXPECT_TRUE(FailsWith(fileErrorOperationNotSupported,
+                          FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_MD5), 0));
+    EXPECT_EQ(session.Finish(), "XCRC r");
 }
 
 TEST_F(FileOpsTest, VerifyLearnsARefusedDigestAndChecksTheLocalFileFirst) {
-    PeerScript script = LoggedIn(kUnixSyst, "211-Features:\r\n XMD5\r\n211 End\r\n");
+    PeerScript script;
     script.Reply("XMD5 r", "502 Command not implemented\r\n");
-    Quit(script);
-    ScriptedPeer peer(script);
-    FtpClient client = Open(peer);
+    PeerSession session(script, Offering({"XMD5"}));
+    const FtpClient client = session.client();
     std::string local = LocalFile(kHello);
     std::string missing = (tempDir_ / "missing.bin").string();
 
-    EXPECT_EQ(FtpVerifyFile(client, missing.c_str(), "r", FTP_VERIFY_MD5), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileNotFound));
+    EXPECT_TRUE(FailsWith(fileErrorFileNotFound,
+                          FtpVerifyFile(client, missing.c_str(), "r", FTP_VERIFY_MD5), 0));
     std::string inMissingFolder = (tempDir_ / "nofolder" / "x").string();
-    EXPECT_EQ(FtpVerifyFile(client, inMissingFolder.c_str(), "r", FTP_VERIFY_MD5), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileNotFound));
-    EXPECT_EQ(FtpVerifyFile(client, tempDir_.c_str(), "r", FTP_VERIFY_MD5), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorAccessDenied));
+    EXPECT_TRUE(FailsWith(fileErrorFileNotFound,
+                          FtpVerifyFile(client, inMissingFolder.c_str(), "r", FTP_VERIFY_MD5), 0));
+    EXPECT_TRUE(FailsWith(fileErrorAccessDenied,
+                          FtpVerifyFile(client, tempDir_.c_str(), "r", FTP_VERIFY_MD5), 0));
 
-    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_MD5), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFeatureNotSupported));
+    EXPECT_TRUE(FailsWith(fileErrorFeatureNotSupported,
+                          FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_MD5), 0));
     EXPECT_FALSE(FtpGetFeatures(client) & ftp::kFeatureXmd5);
-    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_MD5), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorOperationNotSupported));
-    EXPECT_EQ(Finish(client, peer), "XMD5 r|QUIT");
+    EXPECT_TRUE(FailsWith(fileErrorOperationNotSupported,
+                          FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_MD5), 0));
+    EXPECT_EQ(session.Finish(), "XMD5 r");
 }
 
 TEST_F(FileOpsTest, VerifyBySizeWhenNoDigestIsOffered) {
-    PeerScript script = LoggedIn(kUnixSyst, "211-Features:\r\n SIZE\r\n211 End\r\n");
+    PeerScript script;
     script.Reply("SIZE r", "213 14\r\n")
         .Reply("SIZE r", "213 15\r\n")
         .Reply("SIZE gone", "550 gone: No such file\r\n")
         .Reply("SIZE r", "213 14\r\n");
-    Quit(script);
-    ScriptedPeer peer(script);
-    FtpClient client = Open(peer);
+    PeerSession session(script, Offering({"SIZE"}));
+    const FtpClient client = session.client();
     std::string local = LocalFile(kHello);
     EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_DEFAULT), 1);
-    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_ALL), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileSizeMismatch));
-    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "gone", FTP_VERIFY_SIZE), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileNotFound));
+    EXPECT_TRUE(FailsWith(fileErrorFileSizeMismatch,
+                          FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_ALL), 0));
+    EXPECT_TRUE(FailsWith(fileErrorFileNotFound,
+                          FtpVerifyFile(client, local.c_str(), "gone", FTP_VERIFY_SIZE), 0));
     // Bits without size on a server without digests: nothing can run.
-    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_CRC32 | FTP_VERIFY_MD5), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorOperationNotSupported));
+    EXPECT_TRUE(
+        FailsWith(fileErrorOperationNotSupported,
+                  FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_CRC32 | FTP_VERIFY_MD5), 0));
     EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_SIZE | FTP_VERIFY_MD5), 1);
-    EXPECT_EQ(Finish(client, peer), "SIZE r|SIZE r|SIZE gone|SIZE r|QUIT");
+    EXPECT_EQ(session.Finish(), "SIZE r|SIZE r|SIZE gone|SIZE r");
 }
 
 TEST_F(FileOpsTest, RefusedSizeFallsBackToTheStatusListing) {
-    PeerScript script = LoggedIn(kUnixSyst, "211-Features:\r\n SIZE\r\n211 End\r\n");
+    PeerScript script;
     script.Reply("SIZE a.txt", "502 Command not implemented.\r\n")
         .Reply("STAT a.txt", StatusReply("-rw-r--r-- 1 bob staff 42 Mar 05 2021 a.txt"));
-    Quit(script);
-    ScriptedPeer peer(script);
-    FtpClient client = Open(peer);
+    PeerSession session(script, Offering({"SIZE"}));
+    const FtpClient client = session.client();
     int64_t size = 0;
     EXPECT_EQ(FtpGetFileSize64(client, "a.txt", &size), 213) << std::hex << FtpGetLastError();
     EXPECT_EQ(size, 42);
     EXPECT_FALSE(FtpGetFeatures(client) & ftp::kFeatureSize);
-    EXPECT_EQ(Finish(client, peer), "SIZE a.txt|STAT a.txt|QUIT");
+    EXPECT_EQ(session.Finish(), "SIZE a.txt|STAT a.txt");
 }
 
 // ---- Files and directories --------------------------------------------------------
 
 TEST_F(FileOpsTest, FileAndDirectoryCommandsAndTheirFailures) {
-    PeerScript script = LoggedIn();
+    PeerScript script;
     script.Reply("DELE a.txt", "250 Delete operation successful.\r\n")
         .Reply("DELE b.txt", "550 Delete operation failed.\r\n")
         .Reply("RNFR old name", "350 Ready for RNTO.\r\n")
@@ -657,45 +586,35 @@ TEST_F(FileOpsTest, FileAndDirectoryCommandsAndTheirFailures) {
         .Reply("MKD deny", "550 Create directory operation failed.\r\n")
         .Reply("RMD dir", "250 Remove directory operation successful.\r\n")
         .Reply("RMD dir", "550 Remove directory operation failed.\r\n");
-    Quit(script);
-    ScriptedPeer peer(script);
-    FtpClient client = Open(peer);
+    PeerSession session(script);
+    const FtpClient client = session.client();
 
     EXPECT_EQ(FtpDeleteFile(client, "a.txt"), 250);
-    EXPECT_EQ(FtpDeleteFile(client, "b.txt"), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorAccessDenied));
+    EXPECT_TRUE(FailsWith(fileErrorAccessDenied, FtpDeleteFile(client, "b.txt")));
     EXPECT_EQ(FtpRenameFile(client, "old name", "new name"), 250);
-    EXPECT_EQ(FtpRenameFile(client, "missing", "x"), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorAccessDenied));
+    EXPECT_TRUE(FailsWith(fileErrorAccessDenied, FtpRenameFile(client, "missing", "x")));
     EXPECT_EQ(FtpRenameFile(client, "odd", "x"), 250);
     EXPECT_EQ(FtpMakeDirectory(client, "dir"), 257);
-    EXPECT_EQ(FtpMakeDirectory(client, "dir"), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorDirectoryExists));
-    EXPECT_EQ(FtpMakeDirectory(client, "deny"), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorAccessDenied));
+    EXPECT_TRUE(FailsWith(fileErrorDirectoryExists, FtpMakeDirectory(client, "dir")));
+    EXPECT_TRUE(FailsWith(fileErrorAccessDenied, FtpMakeDirectory(client, "deny")));
     EXPECT_EQ(FtpRemoveDirectory(client, "dir"), 250);
-    EXPECT_EQ(FtpRemoveDirectory(client, "dir"), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorAccessDenied));
+    EXPECT_TRUE(FailsWith(fileErrorAccessDenied, FtpRemoveDirectory(client, "dir")));
 
     // Empty arguments never reach the server.
-    EXPECT_EQ(FtpDeleteFile(client, ""), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorInvalidFileName));
-    EXPECT_EQ(FtpRenameFile(client, "a", ""), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorInvalidParameter));
-    EXPECT_EQ(FtpMakeDirectory(client, ""), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorInvalidParameter));
-    EXPECT_EQ(Finish(client, peer),
+    EXPECT_TRUE(FailsWith(fileErrorInvalidFileName, FtpDeleteFile(client, "")));
+    EXPECT_TRUE(FailsWith(fileErrorInvalidParameter, FtpRenameFile(client, "a", "")));
+    EXPECT_TRUE(FailsWith(fileErrorInvalidParameter, FtpMakeDirectory(client, "")));
+    EXPECT_EQ(session.Finish(),
               "DELE a.txt|DELE b.txt|RNFR old name|RNTO new name|RNFR missing|RNFR odd|MKD dir|"
-              "MKD dir|MKD deny|RMD dir|RMD dir|QUIT");
+              "MKD dir|MKD deny|RMD dir|RMD dir");
 }
 
 // ---- Listing lines over a session ------------------------------------------------------
 
 TEST_F(FileOpsTest, ParsingALineTeachesTheSessionItsFormat) {
-    PeerScript script = LoggedIn();
-    Quit(script);
-    ScriptedPeer peer(script);
-    FtpClient client = Open(peer);
+    PeerScript script;
+    PeerSession session(script);
+    const FtpClient client = session.client();
     ASSERT_EQ(FtpGetDirectoryFormat(client), FTP_DIRECTORY_AUTO);
 
     FtpDirectoryEntry entry{};
@@ -705,17 +624,18 @@ TEST_F(FileOpsTest, ParsingALineTeachesTheSessionItsFormat) {
     EXPECT_EQ(entry.directory, 1);
     EXPECT_EQ(FtpGetDirectoryFormat(client), FTP_DIRECTORY_UNIX);
     // The session now reads UNIX lines only.
-    EXPECT_EQ(FtpParseListingLine(client, "01-02-2020  03:04AM  <DIR>  Docs", &entry), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorUnknownDirectoryFormat));
-    EXPECT_EQ(FtpParseListingLine(client, "", &entry), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorUnknownDirectoryFormat));
+    EXPECT_TRUE(FailsWith(fileErrorUnknownDirectoryFormat,
+                          FtpParseListingLine(client, "01-02-2020  03:04AM  <DIR>  Docs", &entry),
+                          0));
+    EXPECT_TRUE(
+        FailsWith(fileErrorUnknownDirectoryFormat, FtpParseListingLine(client, "", &entry), 0));
 
     ASSERT_EQ(FtpParseFacts(client, "type=dir;modify=20240102030405; sub dir", &entry), 1);
     EXPECT_STREQ(entry.name, "sub dir");
     EXPECT_EQ(entry.directory, 1);
-    EXPECT_EQ(FtpParseFacts(client, "no facts here", &entry), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorUnexpectedServerResponse));
-    EXPECT_EQ(Finish(client, peer), "QUIT");
+    EXPECT_TRUE(FailsWith(fileErrorUnexpectedServerResponse,
+                          FtpParseFacts(client, "no facts here", &entry), 0));
+    EXPECT_EQ(session.Finish(), "");
 }
 
 }  // namespace

@@ -13,13 +13,11 @@
 #include "ftp/ftp.h"
 #include "ftp/notify.h"
 #include "platform/messages.h"
-#include "resources/errors.h"
-#include "support/scripted_peer.h"
+#include "tests/ftp/ftp_test_support.h"
 
 namespace {
 
-using testsupport::PeerScript;
-using testsupport::ScriptedPeer;
+using namespace ftptest;
 
 constexpr UINT kNotifyMessage = FTP_NOTIFY_MESSAGE;
 constexpr UINT kCancelRequest = WM_USER + 7;
@@ -52,46 +50,34 @@ LPARAM Word(int error, int event) {
     return static_cast<LPARAM>((error << 16) | event);
 }
 
-class FtpNotifyTest : public ::testing::Test {
+class FtpNotifyTest : public EngineTest {
   protected:
     void SetUp() override {
-        ASSERT_EQ(FtpInitialize(nullptr), 1);
+        EngineTest::SetUp();
         notifications.clear();
         window_ = CreateMessageWindow(&HostProcedure, nullptr);
         ASSERT_NE(window_, nullptr);
     }
     void TearDown() override {
         DestroyWindow(window_);
-        FtpUninitialize();
+        EngineTest::TearDown();
     }
 
     // A session that is logged in without commands and has learnt nothing yet.
-    static PeerScript ConnectedScript() {
-        PeerScript script;
-        script.Send("220 ready\r\n")
-            .Reply("PWD", "257 \"/\"\r\n")
-            .Reply("SYST", "215 UNIX\r\n")
-            .Reply("FEAT", "211 no features\r\n")
-            .Reply("TYPE I", "200 ok\r\n");
-        return script;
-    }
-    static PeerScript& Quit(PeerScript& script) { return script.Reply("QUIT", "221 bye\r\n"); }
-    static FtpClient Connect(const ScriptedPeer& peer, int timeout = 5) {
-        return FtpConnect("127.0.0.1", peer.port(), nullptr, nullptr, timeout, FTP_OPTION_NOAUTH,
-                          nullptr);
+    static SessionSetup Setup(int timeout = 5) {
+        return {.options = FTP_OPTION_NOAUTH, .timeout = timeout};
     }
 
     HWND window_ = nullptr;
 };
 
 TEST_F(FtpNotifyTest, EveryReplySendsTheCommandEvent) {
-    PeerScript script = ConnectedScript();
+    PeerScript script;
     script.Reply("NOOP", "200 ok\r\n")
         .Reply("DELE x", "550 denied\r\n")
         .Reply("NOOP", "200 ok\r\n");
-    ScriptedPeer peer(Quit(script));
-    FtpClient client = Connect(peer);
-    ASSERT_NE(client, INVALID_CLIENT);
+    PeerSession session(script, Setup());
+    const FtpClient client = session.client();
     ASSERT_EQ(FtpRegisterNotify(client, window_, kNotifyMessage, 0x3C0), 0);
 
     EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
@@ -106,15 +92,22 @@ TEST_F(FtpNotifyTest, EveryReplySendsTheCommandEvent) {
     EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
     EXPECT_EQ(notifications.size(), 2u);
     EXPECT_EQ(FtpGetResultCode(client), 200);
-    FtpDisconnect(client);
+    EXPECT_EQ(session.Finish(), "NOOP|DELE x|NOOP");
 }
 
-TEST_F(FtpNotifyTest, RaiseEventCarriesTheErrorNumberInTheHighWord) {
-    PeerScript script = ConnectedScript();
-    ScriptedPeer peer(Quit(script));
-    FtpClient client = Connect(peer);
-    ASSERT_NE(client, INVALID_CLIENT);
+TEST_F(FtpNotifyTest, RegistrationRulesAndRaisedEventWords) {
+    PeerSession session(PeerScript{}, Setup());
+    const FtpClient client = session.client();
     EXPECT_EQ(FtpRaiseEvent(client, FTP_EVENT_COMMAND, 0), 0);  // nothing registered
+    EXPECT_TRUE(
+        FailsWith(fileErrorInvalidParameter,
+                  FtpRegisterNotify(client, window_, 100, FTP_EVENT_ALL)));  // not a user message
+    HWND gone = CreateMessageWindow(&OtherProcedure, nullptr);
+    DestroyWindow(gone);
+    EXPECT_TRUE(FailsWith(fileErrorInvalidParameter,
+                          FtpRegisterNotify(client, gone, kNotifyMessage, FTP_EVENT_ALL)));
+
+    // The error number rides in the high word.
     ASSERT_EQ(FtpRegisterNotify(client, window_, kNotifyMessage, FTP_EVENT_ALL), 0);
     EXPECT_EQ(FtpRaiseEvent(client, FTP_EVENT_COMMAND, MakeErrorCode(12259)), 77);
     ASSERT_EQ(notifications.size(), 1u);
@@ -125,30 +118,15 @@ TEST_F(FtpNotifyTest, RaiseEventCarriesTheErrorNumberInTheHighWord) {
     EXPECT_EQ(FtpRaiseEvent(client, FTP_EVENT_COMMAND, 0), 0);
     EXPECT_EQ(notifications.size(), 1u);
     EXPECT_EQ(FtpRaiseEvent(INVALID_CLIENT, FTP_EVENT_COMMAND, 0), -1);
-    FtpDisconnect(client);
-}
-
-TEST_F(FtpNotifyTest, RegistrationNeedsAWindowAndAUserMessage) {
-    PeerScript script = ConnectedScript();
-    ScriptedPeer peer(Quit(script));
-    FtpClient client = Connect(peer);
-    ASSERT_NE(client, INVALID_CLIENT);
-    EXPECT_EQ(FtpRegisterNotify(client, window_, 100, FTP_EVENT_ALL), -1);
-    EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorInvalidParameter));
-    HWND gone = CreateMessageWindow(&OtherProcedure, nullptr);
-    DestroyWindow(gone);
-    EXPECT_EQ(FtpRegisterNotify(client, gone, kNotifyMessage, FTP_EVENT_ALL), -1);
-    EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorInvalidParameter));
-    FtpDisconnect(client);
+    EXPECT_EQ(session.Finish(), "");
 }
 
 TEST_F(FtpNotifyTest, CancelFromAHandlerEndsTheWait) {
-    PeerScript script = ConnectedScript();
+    PeerScript script;
     // The peer never answers NOOP; the QUIT after the cancel gets the reply.
     script.Expect("NOOP");
-    ScriptedPeer peer(Quit(script));
-    FtpClient client = Connect(peer, 10);
-    ASSERT_NE(client, INVALID_CLIENT);
+    PeerSession session(script, Setup(10));
+    const FtpClient client = session.client();
     ASSERT_EQ(FtpRegisterNotify(client, window_, kNotifyMessage, 0x3C0), 0);
     clientToCancel = client;
     std::thread poster([this] {
@@ -163,23 +141,21 @@ TEST_F(FtpNotifyTest, CancelFromAHandlerEndsTheWait) {
     EXPECT_LT(elapsed, std::chrono::milliseconds(2500));
     ASSERT_EQ(notifications.size(), 1u);
     EXPECT_EQ(notifications[0].word, Word(fileErrorOperationCanceled, FTP_EVENT_CANCEL));
-    EXPECT_EQ(FtpCancel(INVALID_CLIENT), -1);  // not inside a wait now
-    EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorOperationNotBlocking));
-    FtpDisconnect(client);
+    EXPECT_TRUE(FailsWith(fileErrorOperationNotBlocking,
+                          FtpCancel(INVALID_CLIENT)));  // not inside a wait now
+    EXPECT_EQ(session.Finish(), "NOOP");
 }
 
 TEST_F(FtpNotifyTest, TimeOutSendsTheTimeoutEvent) {
-    PeerScript script = ConnectedScript();
+    PeerScript script;
     script.Expect("NOOP");
-    ScriptedPeer peer(Quit(script));
-    FtpClient client = Connect(peer, 1);
-    ASSERT_NE(client, INVALID_CLIENT);
+    PeerSession session(script, Setup(1));
+    const FtpClient client = session.client();
     ASSERT_EQ(FtpRegisterNotify(client, window_, kNotifyMessage, 0x3C0), 0);
-    EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), -1);
-    EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorOperationTimeout));
+    EXPECT_TRUE(FailsWith(fileErrorOperationTimeout, FtpCommand(client, "NOOP", nullptr)));
     ASSERT_EQ(notifications.size(), 1u);
     EXPECT_EQ(notifications[0].word, Word(fileErrorOperationTimeout, FTP_EVENT_TIMEOUT));
-    FtpDisconnect(client);
+    EXPECT_EQ(session.Finish(), "NOOP");
 }
 
 // Gives the session a data socket so that its socket events can be switched on.
@@ -192,11 +168,16 @@ int AttachDataSocket(FtpClient client) {
 }
 
 TEST_F(FtpNotifyTest, SessionsShareOneSubclassOfTheirWindow) {
-    PeerScript script = ConnectedScript();
-    ScriptedPeer firstPeer(Quit(script));
+    // The sessions end without QUIT: their data sockets are still open.
+    const PeerScript script = LoginScript(Setup());
+    ScriptedPeer firstPeer(script);
     ScriptedPeer secondPeer(script);
-    FtpClient first = Connect(firstPeer);
-    FtpClient second = Connect(secondPeer);
+    auto connect = [](const ScriptedPeer& peer) {
+        return FtpConnect("127.0.0.1", peer.port(), nullptr, nullptr, 5, FTP_OPTION_NOAUTH,
+                          nullptr);
+    };
+    const FtpClient first = connect(firstPeer);
+    const FtpClient second = connect(secondPeer);
     ASSERT_NE(first, INVALID_CLIENT);
     ASSERT_NE(second, INVALID_CLIENT);
     int firstPeerEnd = AttachDataSocket(first);

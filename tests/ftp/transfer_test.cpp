@@ -18,15 +18,14 @@
 #include "platform/memory.h"
 #include "platform/messages.h"
 #include "resources/errors.h"
-#include "support/scripted_peer.h"
 #include "tests/ftp/data_peer.h"
+#include "tests/ftp/ftp_test_support.h"
 
 namespace {
 
+using namespace ftptest;
 using testsupport::DataPeer;
 using testsupport::DataPlan;
-using testsupport::PeerScript;
-using testsupport::ScriptedPeer;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
@@ -93,10 +92,6 @@ DataPlan ReceiveAll() {
     return plan;
 }
 
-DWORD Code(int number) {
-    return MakeErrorCode(number);
-}
-
 class FtpTransferTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -117,19 +112,13 @@ class FtpTransferTest : public ::testing::Test {
     }
 
     // Logged in without commands; the connect asks PWD, SYST, FEAT and TYPE I.
-    static PeerScript LoggedIn() {
-        PeerScript script;
-        script.Send("220 ready\r\n")
-            .Reply("PWD", "257 \"/home/bob\"\r\n")
-            .Reply("SYST", "215 UNIX Type: L8\r\n")
-            .Reply("FEAT", "211-Features:\r\n SIZE\r\n REST STREAM\r\n211 End\r\n")
-            .Reply("TYPE I", "200 Binary\r\n");
-        return script;
+    static SessionSetup Setup(int timeout = 5, bool passive = true) {
+        return {kUnixSyst, Features({"SIZE", "REST STREAM"}),
+                static_cast<DWORD>(FTP_OPTION_NOAUTH | (passive ? FTP_OPTION_PASSIVE : 0)),
+                timeout};
     }
-    FtpClient Connect(const ScriptedPeer& peer, int timeout = 5, bool passive = true) {
-        DWORD options = FTP_OPTION_NOAUTH | (passive ? FTP_OPTION_PASSIVE : 0);
-        FtpClient client =
-            FtpConnect("127.0.0.1", peer.port(), nullptr, nullptr, timeout, options, nullptr);
+    // The session's notifications go to the test's window.
+    FtpClient Watch(FtpClient client) {
         if (client != INVALID_CLIENT) {
             FtpRegisterNotify(
                 client, window_, FTP_NOTIFY_MESSAGE,
@@ -138,6 +127,7 @@ class FtpTransferTest : public ::testing::Test {
         events.client = client;
         return client;
     }
+    FtpClient Watch(const PeerSession& session) { return Watch(session.client()); }
 
     HWND window_ = nullptr;
     fs::path dir_;
@@ -147,14 +137,13 @@ TEST_F(FtpTransferTest, PassiveDownloadIsByteExactWithPacedProgressEndingAtFull)
     const std::string payload = RandomBytes(600 * 1024, 1);
     DataPeer data;
     data.Serve({.payload = payload, .chunk = 16384, .chunkDelayMs = 30});
-    PeerScript script = LoggedIn();
+    PeerScript script;
     script.Reply("SIZE data.bin", "213 " + std::to_string(payload.size()) + "\r\n")
         .Reply("PASV", data.PasvReply())
         .Reply("RETR data.bin", "150 Opening BINARY mode data connection\r\n")
-        .Send("226 Transfer complete\r\n")
-        .Reply("QUIT", "221 bye\r\n");
-    ScriptedPeer peer(script);
-    FtpClient client = Connect(peer);
+        .Send("226 Transfer complete\r\n");
+    PeerSession session(script, Setup());
+    const FtpClient client = Watch(session);
     ASSERT_NE(client, INVALID_CLIENT);
 
     auto start = Clock::now();
@@ -178,25 +167,23 @@ TEST_F(FtpTransferTest, PassiveDownloadIsByteExactWithPacedProgressEndingAtFull)
     ASSERT_EQ(FtpGetTransferStatus(client, &status), 0);
     EXPECT_EQ(status.bytesCopied, payload.size());
     EXPECT_STREQ(status.remoteFile, "data.bin");
-    FtpDisconnect(client);
     data.Join();
-    EXPECT_EQ(peer.Finish(), "");
+    session.Finish();
 }
 
 TEST_F(FtpTransferTest, ActiveUploadOffersAPortOfTheRangeAndDeliversEveryByte) {
     const std::string payload = RandomBytes(100000, 2);
     WriteFile(dir_ / "up.bin", payload);
     DataPeer data;
-    PeerScript script = LoggedIn();
+    PeerScript script;
     script.Reply("PORT 127,0,0,1,175,200", "200 PORT command successful\r\n")
         .Call([&data](const std::string& line) {
             data.ConnectTo(testsupport::PortOfActiveCommand(line), ReceiveAll());
         })
         .Reply("STOR up.bin", "150 Ok to send data\r\n")
-        .Send("226 Transfer complete\r\n")
-        .Reply("QUIT", "221 bye\r\n");
-    ScriptedPeer peer(script);
-    FtpClient client = Connect(peer, 5, false);
+        .Send("226 Transfer complete\r\n");
+    PeerSession session(script, Setup(5, false));
+    const FtpClient client = Watch(session);
     ASSERT_NE(client, INVALID_CLIENT);
     // A range under 10 ports starts at its low end: 45000 is 175 * 256 + 200.
     ASSERT_EQ(FtpSetActivePorts(client, 45000, 45005), 0);
@@ -204,8 +191,7 @@ TEST_F(FtpTransferTest, ActiveUploadOffersAPortOfTheRangeAndDeliversEveryByte) {
         << std::hex << FtpGetLastError();
     data.Join();
     EXPECT_EQ(data.received(), payload);
-    FtpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    session.Finish();
 }
 
 TEST_F(FtpTransferTest, RestartBeyondFourGibibytesSendsTheFullOffset) {
@@ -213,15 +199,14 @@ TEST_F(FtpTransferTest, RestartBeyondFourGibibytesSendsTheFullOffset) {
     WriteFile(dir_ / "huge.bin", "head");
     DataPeer data;
     data.Serve({.payload = "tail"});
-    PeerScript script = LoggedIn();
+    PeerScript script;
     script.Reply("SIZE huge.bin", "213 5000000127\r\n")
         .Reply("PASV", data.PasvReply())
         .Reply("REST 5000000123", "350 Restarting at 5000000123\r\n")
         .Reply("RETR huge.bin", "150 Opening\r\n")
-        .Send("226 Done\r\n")
-        .Reply("QUIT", "221 bye\r\n");
-    ScriptedPeer peer(script);
-    FtpClient client = Connect(peer);
+        .Send("226 Done\r\n");
+    PeerSession session(script, Setup());
+    const FtpClient client = Watch(session);
     ASSERT_NE(client, INVALID_CLIENT);
     ASSERT_EQ(FtpGetFile(client, (dir_ / "huge.bin").c_str(), "huge.bin", 0, kOffset), 0)
         << std::hex << FtpGetLastError();
@@ -237,8 +222,7 @@ TEST_F(FtpTransferTest, RestartBeyondFourGibibytesSendsTheFullOffset) {
     FtpTransferStatus status{};
     FtpGetTransferStatus(client, &status);
     EXPECT_EQ(status.bytesCopied, 4u);
-    FtpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    session.Finish();
 }
 
 // A download the server refuses (its REST or its RETR) fails with the mapped
@@ -266,24 +250,22 @@ TEST_F(FtpTransferTest, RefusedDownloadLeavesTheLocalFileAndTheSessionAlone) {
         WriteFile(local, "precious");
         DataPeer data;
         data.Serve({.payload = ""});
-        PeerScript script = LoggedIn();
+        PeerScript script;
         script.Reply(std::string("SIZE ") + refusal.remote, refusal.sizeReply)
             .Reply("PASV", data.PasvReply())
             .Reply(refusal.refusedCommand, refusal.refusal)
-            .Reply("NOOP", "200 ok\r\n")
-            .Reply("QUIT", "221 bye\r\n");
-        ScriptedPeer peer(script);
-        FtpClient client = Connect(peer);
+            .Reply("NOOP", "200 ok\r\n");
+        PeerSession session(script, Setup());
+        const FtpClient client = Watch(session);
         ASSERT_NE(client, INVALID_CLIENT);
-        EXPECT_EQ(FtpGetFile(client, local.c_str(), refusal.remote, 0, refusal.restartOffset), -1);
-        EXPECT_EQ(FtpGetLastError(), Code(refusal.error));
+        EXPECT_TRUE(FailsWith(refusal.error, FtpGetFile(client, local.c_str(), refusal.remote, 0,
+                                                        refusal.restartOffset)));
         EXPECT_EQ(FtpGetResultCode(client), std::atoi(refusal.refusal));
         EXPECT_EQ(ReadFile(local), "precious");
         EXPECT_FALSE(fs::exists(dir_ / refusal.remote));
         EXPECT_EQ(events.getFile, 0);
         EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
-        FtpDisconnect(client);
-        EXPECT_EQ(peer.Finish(), "");
+        session.Finish();
     }
 }
 
@@ -291,14 +273,13 @@ TEST_F(FtpTransferTest, StalledDataConnectionTimesOutWithinTheTimeout) {
     constexpr int kTimeout = 2;
     DataPeer data;
     data.Serve({.payload = RandomBytes(50000, 3), .stallAfter = 1000, .stallMs = 8000});
-    PeerScript script = LoggedIn();
+    PeerScript script;
     script.Reply("SIZE slow.bin", "213 50000\r\n")
         .Reply("PASV", data.PasvReply())
         .Reply("RETR slow.bin", "150 Opening\r\n")
-        .Reply("NOOP", "200 ok\r\n")
-        .Reply("QUIT", "221 bye\r\n");
-    ScriptedPeer peer(script);
-    FtpClient client = Connect(peer, kTimeout);
+        .Reply("NOOP", "200 ok\r\n");
+    PeerSession session(script, Setup(kTimeout));
+    const FtpClient client = Watch(session);
     ASSERT_NE(client, INVALID_CLIENT);
     auto start = Clock::now();
     EXPECT_EQ(FtpGetFile(client, (dir_ / "slow.bin").c_str(), "slow.bin", 0, 0), -1);
@@ -309,66 +290,61 @@ TEST_F(FtpTransferTest, StalledDataConnectionTimesOutWithinTheTimeout) {
     // The time-out, then one quiet second of draining the command channel.
     EXPECT_LT(seconds, kTimeout + 2.5);
     EXPECT_EQ(fs::file_size(dir_ / "slow.bin"), 1000u);
-    FtpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    session.Finish();
 }
 
 TEST_F(FtpTransferTest, DroppedDataConnectionFailsAndKeepsThePartialFile) {
     const std::string payload = RandomBytes(200000, 4);
     DataPeer data;
     data.Serve({.payload = payload, .stallAfter = 70000, .stallMs = 200, .dropAfterStall = true});
-    PeerScript script = LoggedIn();
+    PeerScript script;
     script.Reply("SIZE lost.bin", "213 200000\r\n")
         .Reply("PASV", data.PasvReply())
         .Reply("RETR lost.bin", "150 Opening\r\n")
         .SendAfter(300, "426 Connection closed; transfer aborted.\r\n")
         .Reply("NOOP", "200 ok\r\n")
-        .Reply("NOOP", "200 ok\r\n")
-        .Reply("QUIT", "221 bye\r\n");
-    ScriptedPeer peer(script);
-    FtpClient client = Connect(peer);
+        .Reply("NOOP", "200 ok\r\n");
+    PeerSession session(script, Setup());
+    const FtpClient client = Watch(session);
     ASSERT_NE(client, INVALID_CLIENT);
-    EXPECT_EQ(FtpGetFile(client, (dir_ / "lost.bin").c_str(), "lost.bin", 0, 0), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorConnectionReset));
+    EXPECT_TRUE(FailsWith(fileErrorConnectionReset,
+                          FtpGetFile(client, (dir_ / "lost.bin").c_str(), "lost.bin", 0, 0)));
     std::string partial = ReadFile(dir_ / "lost.bin");
     EXPECT_GT(partial.size(), 0u);
     EXPECT_LE(partial.size(), 70000u);
     EXPECT_EQ(partial, payload.substr(0, partial.size()));
     EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
-    FtpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    session.Finish();
 }
 
 TEST_F(FtpTransferTest, CancelFromProgressEndsWithCancelAndTheSessionGoesOn) {
     DataPeer data;
     data.Serve({.payload = RandomBytes(2000000, 5), .chunk = 8192, .chunkDelayMs = 20});
-    PeerScript script = LoggedIn();
+    PeerScript script;
     script.Reply("SIZE big.bin", "213 2000000\r\n")
         .Reply("PASV", data.PasvReply())
         .Reply("RETR big.bin", "150 Opening\r\n")
         .SendAfter(200, "426 Failure writing network stream.\r\n")
         .Reply("NOOP", "200 NOOP ok.\r\n")
-        .Reply("PWD", "257 \"/home/bob\"\r\n")
-        .Reply("QUIT", "221 bye\r\n");
-    ScriptedPeer peer(script);
-    FtpClient client = Connect(peer);
+        .Reply("PWD", "257 \"/home/bob\"\r\n");
+    PeerSession session(script, Setup());
+    const FtpClient client = Watch(session);
     ASSERT_NE(client, INVALID_CLIENT);
     events.cancelOnProgress = true;
-    EXPECT_EQ(FtpGetFile(client, (dir_ / "big.bin").c_str(), "big.bin", 0, 0), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorOperationCanceled));
+    EXPECT_TRUE(FailsWith(fileErrorOperationCanceled,
+                          FtpGetFile(client, (dir_ / "big.bin").c_str(), "big.bin", 0, 0)));
     EXPECT_EQ(events.cancels, 1);
     EXPECT_LT(fs::file_size(dir_ / "big.bin"), 2000000u);
     char directory[FTP_MAX_PATH] = {};
     EXPECT_EQ(FtpGetCurrentDirectory(client, directory, sizeof directory), 257);
     EXPECT_STREQ(directory, "/home/bob");
-    FtpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    session.Finish();
 }
 
 TEST_F(FtpTransferTest, UnreadableCompletionReplyReconnects) {
     DataPeer data;
     data.Serve({.payload = "payload"});
-    PeerScript first = LoggedIn();
+    PeerScript first = LoginScript(Setup());
     first.Reply("SIZE a.bin", "213 7\r\n")
         .Reply("PASV", data.PasvReply())
         .Reply("RETR a.bin", "150 Opening\r\n")
@@ -382,10 +358,11 @@ TEST_F(FtpTransferTest, UnreadableCompletionReplyReconnects) {
         .Reply("NOOP", "200 ok\r\n")
         .Reply("QUIT", "221 bye\r\n");
     ScriptedPeer peer(std::vector<PeerScript>{first, second});
-    FtpClient client = Connect(peer);
+    const FtpClient client =
+        Watch(FtpConnect("127.0.0.1", peer.port(), nullptr, nullptr, 5, Setup().options, nullptr));
     ASSERT_NE(client, INVALID_CLIENT);
-    EXPECT_EQ(FtpGetFile(client, (dir_ / "a.bin").c_str(), "a.bin", 0, 0), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorInvalidServerResponse));
+    EXPECT_TRUE(FailsWith(fileErrorInvalidServerResponse,
+                          FtpGetFile(client, (dir_ / "a.bin").c_str(), "a.bin", 0, 0)));
     EXPECT_EQ(ReadFile(dir_ / "a.bin"), "payload");
     EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
     FtpDisconnect(client);
@@ -398,7 +375,7 @@ TEST_F(FtpTransferTest, MemoryDownloadHandsOverABlockOfExactlyTheReceivedSize) {
     first.Serve({.payload = payload, .chunk = 7000});
     DataPeer second;
     second.Serve({.payload = payload});
-    PeerScript script = LoggedIn();
+    PeerScript script;
     // SIZE claims less than arrives, so the block has to grow.
     script.Reply("SIZE m.bin", "213 1000\r\n")
         .Reply("PASV", first.PasvReply())
@@ -407,10 +384,9 @@ TEST_F(FtpTransferTest, MemoryDownloadHandsOverABlockOfExactlyTheReceivedSize) {
         .Reply("SIZE m.bin", "213 30000\r\n")
         .Reply("PASV", second.PasvReply())
         .Reply("RETR m.bin", "150 Opening\r\n")
-        .Send("226 Done\r\n")
-        .Reply("QUIT", "221 bye\r\n");
-    ScriptedPeer peer(script);
-    FtpClient client = Connect(peer);
+        .Send("226 Done\r\n");
+    PeerSession session(script, Setup());
+    const FtpClient client = Watch(session);
     ASSERT_NE(client, INVALID_CLIENT);
 
     HGLOBAL block = nullptr;
@@ -429,22 +405,20 @@ TEST_F(FtpTransferTest, MemoryDownloadHandsOverABlockOfExactlyTheReceivedSize) {
     ASSERT_EQ(FtpGetData(client, "m.bin", buffer, &length), 0);
     EXPECT_EQ(length, sizeof buffer);
     EXPECT_EQ(std::string(buffer, sizeof buffer), payload.substr(0, sizeof buffer));
-    FtpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    session.Finish();
 }
 
 TEST_F(FtpTransferTest, AsciiReadGivesOneLocalLinePerCallAcrossChunkBoundaries) {
     DataPeer data;
     // The CR of the first line ends a chunk; its LF comes later.
     data.Serve({.payload = "one\r\ntwo\r\nlast", .chunk = 4, .chunkDelayMs = 50});
-    PeerScript script = LoggedIn();
+    PeerScript script;
     script.Reply("TYPE A", "200 ASCII\r\n")
         .Reply("PASV", data.PasvReply())
         .Reply("RETR notes.txt", "150 Opening ASCII\r\n")
-        .Send("226 Done\r\n")
-        .Reply("QUIT", "221 bye\r\n");
-    ScriptedPeer peer(script);
-    FtpClient client = Connect(peer);
+        .Send("226 Done\r\n");
+    PeerSession session(script, Setup());
+    const FtpClient client = Watch(session);
     ASSERT_NE(client, INVALID_CLIENT);
     ASSERT_EQ(FtpBeginTransfer(client, "notes.txt", FTP_MODE_RETRIEVE, 0), 150);
     std::vector<std::string> lines;
@@ -455,13 +429,10 @@ TEST_F(FtpTransferTest, AsciiReadGivesOneLocalLinePerCallAcrossChunkBoundaries) 
         lines.emplace_back(buffer, static_cast<std::size_t>(got));
     }
     EXPECT_EQ(lines, (std::vector<std::string>{"one\n", "two\n", "last"}));
-    EXPECT_EQ(FtpRead(client, buffer, sizeof buffer), 0);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorEndOfData));
-    EXPECT_EQ(FtpWrite(client, "x", 1), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorDataReadOnly));
+    EXPECT_TRUE(FailsWith(fileErrorEndOfData, FtpRead(client, buffer, sizeof buffer), 0));
+    EXPECT_TRUE(FailsWith(fileErrorDataReadOnly, FtpWrite(client, "x", 1)));
     EXPECT_EQ(FtpEndTransfer(client), 226);
-    FtpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    session.Finish();
 }
 
 TEST_F(FtpTransferTest, Ipv6UsesExtendedPassiveAndActiveCommands) {
@@ -469,7 +440,7 @@ TEST_F(FtpTransferTest, Ipv6UsesExtendedPassiveAndActiveCommands) {
     if (data.port() == 0) GTEST_SKIP() << "no IPv6 loopback";
     data.Serve({.payload = "six\x01"});
     DataPeer active(AF_INET6);
-    PeerScript script = LoggedIn();
+    PeerScript script = LoginScript(Setup());
     script.Reply("SIZE v6.bin", "213 4\r\n")
         .Reply("EPSV 2", data.EpsvReply())
         .Reply("RETR v6.bin", "150 Opening\r\n")
@@ -481,7 +452,7 @@ TEST_F(FtpTransferTest, Ipv6UsesExtendedPassiveAndActiveCommands) {
         })
         .Reply("STOR v6.bin", "150 Ok to send\r\n")
         .Send("226 Done\r\n")
-        .Reply("QUIT", "221 bye\r\n");
+        .Reply("QUIT", "221 Bye\r\n");
     ScriptedPeer peer(std::vector<PeerScript>{script}, ScriptedPeer::Options{AF_INET6, 15000});
     FtpClient client = FtpConnect("::1", peer.port(), nullptr, nullptr, 5,
                                   FTP_OPTION_NOAUTH | FTP_OPTION_PASSIVE, nullptr);
@@ -501,26 +472,23 @@ TEST_F(FtpTransferTest, Ipv6UsesExtendedPassiveAndActiveCommands) {
 TEST_F(FtpTransferTest, OnlyOneDataConnectionAtATime) {
     DataPeer data;
     data.Serve({.payload = "abc"});
-    PeerScript script = LoggedIn();
+    PeerScript script;
     script.Reply("PASV", data.PasvReply())
         .Reply("RETR one.bin", "150 Opening\r\n")
-        .Send("226 Done\r\n")
-        .Reply("QUIT", "221 bye\r\n");
-    ScriptedPeer peer(script);
-    FtpClient client = Connect(peer);
+        .Send("226 Done\r\n");
+    PeerSession session(script, Setup());
+    const FtpClient client = Watch(session);
     ASSERT_NE(client, INVALID_CLIENT);
     ASSERT_EQ(FtpBeginTransfer(client, "one.bin", FTP_MODE_RETRIEVE, 0), 150);
-    EXPECT_EQ(FtpGetFile(client, (dir_ / "x").c_str(), "x", 0, 0), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorConnectionOpen));
-    EXPECT_EQ(FtpBeginTransfer(client, "y", FTP_MODE_APPEND, 10), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorOperationNotSupported));
+    EXPECT_TRUE(
+        FailsWith(fileErrorConnectionOpen, FtpGetFile(client, (dir_ / "x").c_str(), "x", 0, 0)));
+    EXPECT_TRUE(FailsWith(fileErrorOperationNotSupported,
+                          FtpBeginTransfer(client, "y", FTP_MODE_APPEND, 10)));
     char buffer[8];
     EXPECT_EQ(FtpRead(client, buffer, sizeof buffer), 3);
     EXPECT_EQ(FtpEndTransfer(client), 226);
-    EXPECT_EQ(FtpEndTransfer(client), -1);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorConnectionClosed));
-    FtpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_TRUE(FailsWith(fileErrorConnectionClosed, FtpEndTransfer(client)));
+    session.Finish();
 }
 
 }  // namespace
