@@ -282,6 +282,11 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
                          UINT* argumentError);
 
     bool StartEnginesIfNeeded();
+    // Tracing with the stored file and flags; Trace reads back whether it runs.
+    void StartTracing();
+    void StopTracing();
+    // Stops and starts a running trace again (a new file or new flags).
+    void RestartTracing();
     HRESULT OpenFtpConnection();
     HRESULT OpenHttpConnection();
     HRESULT FinishConnection();

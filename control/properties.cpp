@@ -24,7 +24,9 @@ BOOL FromVariantBool(VARIANT_BOOL value) {
     return value != VARIANT_FALSE ? TRUE : FALSE;
 }
 
-HRESULT StoreText(std::u16string& target, BSTR value) {
+// Assigns a COM text to a kept setting (a plain or a secret text).
+template <class Text>
+HRESULT StoreText(Text& target, BSTR value) {
     try {
         target.assign(BstrView(value));
     } catch (const std::bad_alloc&) {
@@ -33,13 +35,11 @@ HRESULT StoreText(std::u16string& target, BSTR value) {
     return S_OK;
 }
 
-HRESULT StoreSecret(SecretText& target, BSTR value) {
-    try {
-        target.assign(BstrView(value));
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+std::u16string_view TextView(const std::u16string& text) {
+    return text;
+}
+std::u16string_view TextView(const SecretText& text) {
+    return text.view();
 }
 
 bool IsValidIndex(LONG index) {
@@ -115,87 +115,102 @@ std::u16string AddressText(const NetAddress& address) {
 
 }  // namespace
 
-// ---- Stock property ---------------------------------------------------------
+// ---- Settings kept as they are written ----------------------------------------
+// One row a property: its name and the ControlState member that keeps it.
 
-HRESULT CFileTransfer::get_Enabled(VARIANT_BOOL* value) {
-    if (!value) return E_POINTER;
-    *value = ToVariantBool(state_.enabled);
+#define FT_KEPT_TEXT(Name, field)                       \
+    HRESULT CFileTransfer::get_##Name(BSTR* value) {    \
+        return ReadText(TextView(state_.field), value); \
+    }                                                   \
+    HRESULT CFileTransfer::put_##Name(BSTR value) {     \
+        return StoreText(state_.field, value);          \
+    }
+#define FT_PUT_FLAG(Name, field)                            \
+    HRESULT CFileTransfer::put_##Name(VARIANT_BOOL value) { \
+        state_.field = FromVariantBool(value);              \
+        return S_OK;                                        \
+    }
+#define FT_KEPT_FLAG(Name, field)                             \
+    HRESULT CFileTransfer::get_##Name(VARIANT_BOOL* value) {  \
+        return ReadValue(ToVariantBool(state_.field), value); \
+    }                                                         \
+    FT_PUT_FLAG(Name, field)
+// Enabled (the stock property) and ThrowError are readable at design time too.
+#define FT_KEPT_FLAG_ALWAYS_READABLE(Name, field)            \
+    HRESULT CFileTransfer::get_##Name(VARIANT_BOOL* value) { \
+        if (!value) return E_POINTER;                        \
+        *value = ToVariantBool(state_.field);                \
+        return S_OK;                                         \
+    }                                                        \
+    FT_PUT_FLAG(Name, field)
+#define FT_KEPT_NUMBER(Name, field)                  \
+    HRESULT CFileTransfer::get_##Name(LONG* value) { \
+        return ReadValue(state_.field, value);       \
+    }                                                \
+    HRESULT CFileTransfer::put_##Name(LONG value) {  \
+        state_.field = value;                        \
+        return S_OK;                                 \
+    }
+
+FT_KEPT_FLAG_ALWAYS_READABLE(Enabled, enabled)
+FT_KEPT_FLAG_ALWAYS_READABLE(ThrowError, throwError)
+
+FT_KEPT_TEXT(Account, account)
+FT_KEPT_TEXT(CertificateName, certificateName)
+FT_KEPT_TEXT(CertificateStore, certificateStore)
+FT_KEPT_TEXT(Password, password)
+FT_KEPT_TEXT(PrivateKey, privateKey)
+FT_KEPT_TEXT(ProxyPassword, proxyPassword)
+FT_KEPT_TEXT(ProxyServer, proxyServer)
+FT_KEPT_TEXT(ProxyUser, proxyUser)
+FT_KEPT_TEXT(Resource, resource)
+FT_KEPT_TEXT(ServerName, serverName)
+FT_KEPT_TEXT(UserName, userName)
+
+FT_KEPT_FLAG(AppendFile, appendFile)
+FT_KEPT_FLAG(KeepAlive, keepAlive)
+FT_KEPT_FLAG(Localize, localize)
+// Connected to an HTTP server, the session's compression is to be switched too
+// (arrives with the HTTP session).
+FT_KEPT_FLAG(Compression, compression)
+
+FT_KEPT_NUMBER(Timeout, timeout)
+FT_KEPT_NUMBER(ProxyPort, proxyPort)
+
+// ---- Tracing (tracing.md) ------------------------------------------------------
+// While the engines run, Trace says whether tracing runs; before, it is the wish.
+
+HRESULT CFileTransfer::get_Trace(VARIANT_BOOL* value) {
+    return ReadValue(ToVariantBool(state_.trace), value);
+}
+HRESULT CFileTransfer::put_Trace(VARIANT_BOOL value) {
+    if (state_.enginesInitialized) StopTracing();
+    state_.trace = FromVariantBool(value);
+    if (state_.enginesInitialized && state_.trace) StartTracing();
+    return S_OK;
+}
+HRESULT CFileTransfer::get_TraceFile(BSTR* value) {
+    return ReadText(state_.traceFile, value);
+}
+HRESULT CFileTransfer::put_TraceFile(BSTR value) {
+    const HRESULT hr = StoreText(state_.traceFile, value);
+    RestartTracing();
+    return hr;
+}
+HRESULT CFileTransfer::get_TraceFlags(LONG* value) {
+    return ReadValue(state_.traceFlags, value);
+}
+HRESULT CFileTransfer::put_TraceFlags(LONG value) {
+    state_.traceFlags = value;
+    RestartTracing();
     return S_OK;
 }
 
-HRESULT CFileTransfer::put_Enabled(VARIANT_BOOL value) {
-    state_.enabled = FromVariantBool(value);
-    return S_OK;
-}
-
-// ---- Texts kept as they are -------------------------------------------------
-
-HRESULT CFileTransfer::get_Account(BSTR* value) {
-    return ReadText(state_.account, value);
-}
-HRESULT CFileTransfer::put_Account(BSTR value) {
-    return StoreText(state_.account, value);
-}
-HRESULT CFileTransfer::get_CertificateName(BSTR* value) {
-    return ReadText(state_.certificateName, value);
-}
-HRESULT CFileTransfer::put_CertificateName(BSTR value) {
-    return StoreText(state_.certificateName, value);
-}
-HRESULT CFileTransfer::get_CertificateStore(BSTR* value) {
-    return ReadText(state_.certificateStore, value);
-}
-HRESULT CFileTransfer::put_CertificateStore(BSTR value) {
-    return StoreText(state_.certificateStore, value);
-}
-HRESULT CFileTransfer::get_Password(BSTR* value) {
-    return ReadText(state_.password.view(), value);
-}
-HRESULT CFileTransfer::put_Password(BSTR value) {
-    return StoreSecret(state_.password, value);
-}
-HRESULT CFileTransfer::get_PrivateKey(BSTR* value) {
-    return ReadText(state_.privateKey.view(), value);
-}
-HRESULT CFileTransfer::put_PrivateKey(BSTR value) {
-    return StoreSecret(state_.privateKey, value);
-}
-HRESULT CFileTransfer::get_ProxyPassword(BSTR* value) {
-    return ReadText(state_.proxyPassword.view(), value);
-}
-HRESULT CFileTransfer::put_ProxyPassword(BSTR value) {
-    return StoreSecret(state_.proxyPassword, value);
-}
-HRESULT CFileTransfer::get_ProxyServer(BSTR* value) {
-    return ReadText(state_.proxyServer, value);
-}
-HRESULT CFileTransfer::put_ProxyServer(BSTR value) {
-    return StoreText(state_.proxyServer, value);
-}
-HRESULT CFileTransfer::get_ProxyUser(BSTR* value) {
-    return ReadText(state_.proxyUser, value);
-}
-HRESULT CFileTransfer::put_ProxyUser(BSTR value) {
-    return StoreText(state_.proxyUser, value);
-}
-HRESULT CFileTransfer::get_Resource(BSTR* value) {
-    return ReadText(state_.resource, value);
-}
-HRESULT CFileTransfer::put_Resource(BSTR value) {
-    return StoreText(state_.resource, value);
-}
-HRESULT CFileTransfer::get_ServerName(BSTR* value) {
-    return ReadText(state_.serverName, value);
-}
-HRESULT CFileTransfer::put_ServerName(BSTR value) {
-    return StoreText(state_.serverName, value);
-}
-HRESULT CFileTransfer::get_UserName(BSTR* value) {
-    return ReadText(state_.userName, value);
-}
-HRESULT CFileTransfer::put_UserName(BSTR value) {
-    return StoreText(state_.userName, value);
-}
+#undef FT_KEPT_TEXT
+#undef FT_PUT_FLAG
+#undef FT_KEPT_FLAG
+#undef FT_KEPT_FLAG_ALWAYS_READABLE
+#undef FT_KEPT_NUMBER
 
 HRESULT CFileTransfer::get_Library(BSTR* value) {
     return ReadText(state_.library, value);
@@ -224,90 +239,6 @@ HRESULT CFileTransfer::put_ServerDirectory(BSTR value) {
         FtpChangeDirectory(state_.clientHandle, Utf8FromBstr(value).c_str()) < 0) {
         return ReportEngineFailure();
     }
-    return S_OK;
-}
-
-// ---- Flags and numbers kept as they are -------------------------------------
-
-HRESULT CFileTransfer::get_AppendFile(VARIANT_BOOL* value) {
-    return ReadValue(ToVariantBool(state_.appendFile), value);
-}
-HRESULT CFileTransfer::put_AppendFile(VARIANT_BOOL value) {
-    state_.appendFile = FromVariantBool(value);
-    return S_OK;
-}
-HRESULT CFileTransfer::get_KeepAlive(VARIANT_BOOL* value) {
-    return ReadValue(ToVariantBool(state_.keepAlive), value);
-}
-HRESULT CFileTransfer::put_KeepAlive(VARIANT_BOOL value) {
-    state_.keepAlive = FromVariantBool(value);
-    return S_OK;
-}
-HRESULT CFileTransfer::get_Localize(VARIANT_BOOL* value) {
-    return ReadValue(ToVariantBool(state_.localize), value);
-}
-HRESULT CFileTransfer::put_Localize(VARIANT_BOOL value) {
-    state_.localize = FromVariantBool(value);
-    return S_OK;
-}
-HRESULT CFileTransfer::get_Compression(VARIANT_BOOL* value) {
-    return ReadValue(ToVariantBool(state_.compression), value);
-}
-HRESULT CFileTransfer::put_Compression(VARIANT_BOOL value) {
-    // Connected to an HTTP server: the session's compression is switched too
-    // (arrives with the HTTP session).
-    state_.compression = FromVariantBool(value);
-    return S_OK;
-}
-
-// ThrowError is readable even at design time.
-HRESULT CFileTransfer::get_ThrowError(VARIANT_BOOL* value) {
-    if (!value) return E_POINTER;
-    *value = ToVariantBool(state_.throwError);
-    return S_OK;
-}
-HRESULT CFileTransfer::put_ThrowError(VARIANT_BOOL value) {
-    state_.throwError = FromVariantBool(value);
-    return S_OK;
-}
-
-HRESULT CFileTransfer::get_Timeout(LONG* value) {
-    return ReadValue(state_.timeout, value);
-}
-HRESULT CFileTransfer::put_Timeout(LONG value) {
-    state_.timeout = value;
-    return S_OK;
-}
-HRESULT CFileTransfer::get_ProxyPort(LONG* value) {
-    return ReadValue(state_.proxyPort, value);
-}
-HRESULT CFileTransfer::put_ProxyPort(LONG value) {
-    state_.proxyPort = value;
-    return S_OK;
-}
-
-// ---- Tracing ------------------------------------------------------------------
-// The trace facility (NetTraceOn/NetTraceOff) is not there yet: the values are
-// only stored, and Trace reads as written.
-
-HRESULT CFileTransfer::get_Trace(VARIANT_BOOL* value) {
-    return ReadValue(ToVariantBool(state_.trace), value);
-}
-HRESULT CFileTransfer::put_Trace(VARIANT_BOOL value) {
-    state_.trace = FromVariantBool(value);
-    return S_OK;
-}
-HRESULT CFileTransfer::get_TraceFile(BSTR* value) {
-    return ReadText(state_.traceFile, value);
-}
-HRESULT CFileTransfer::put_TraceFile(BSTR value) {
-    return StoreText(state_.traceFile, value);
-}
-HRESULT CFileTransfer::get_TraceFlags(LONG* value) {
-    return ReadValue(state_.traceFlags, value);
-}
-HRESULT CFileTransfer::put_TraceFlags(LONG value) {
-    state_.traceFlags = value;
     return S_OK;
 }
 
@@ -546,46 +477,36 @@ HRESULT CFileTransfer::put_ServerType(LONG value) {
 // Without a connection these read as empty or 0. The security record is filled
 // by each successful connect; the session's own figures come from the engine.
 
-HRESULT CFileTransfer::get_CertificateExpires(BSTR* value) {
-    return ReadText(IsConnected() ? DateText(state_.securityInfo.certificateExpires) : u"", value);
-}
-HRESULT CFileTransfer::get_CertificateIssued(BSTR* value) {
-    return ReadText(IsConnected() ? DateText(state_.securityInfo.certificateIssued) : u"", value);
-}
-HRESULT CFileTransfer::get_CertificateIssuer(BSTR* value) {
-    return ReadText(IsConnected() ? ConnectionText(state_.securityInfo.issuer) : u"", value);
-}
-HRESULT CFileTransfer::get_CertificateSubject(BSTR* value) {
-    return ReadText(IsConnected() ? ConnectionText(state_.securityInfo.subject) : u"", value);
-}
-HRESULT CFileTransfer::get_Fingerprint(BSTR* value) {
-    return ReadText(IsConnected() ? ConnectionText(state_.securityInfo.fingerprint) : u"", value);
-}
-
 namespace {
 LONG SecurityField(bool connected, DWORD field) {
     return connected ? static_cast<LONG>(field) : 0;
 }
 }  // namespace
 
-HRESULT CFileTransfer::get_CertificateStatus(LONG* value) {
-    return ReadValue(SecurityField(IsConnected(), state_.securityInfo.certificateStatus), value);
-}
-HRESULT CFileTransfer::get_CipherStrength(LONG* value) {
-    return ReadValue(SecurityField(IsConnected(), state_.securityInfo.cipherStrength), value);
-}
-HRESULT CFileTransfer::get_HashStrength(LONG* value) {
-    return ReadValue(SecurityField(IsConnected(), state_.securityInfo.hashStrength), value);
-}
-HRESULT CFileTransfer::get_SecureCipher(LONG* value) {
-    return ReadValue(SecurityField(IsConnected(), state_.securityInfo.cipher), value);
-}
-HRESULT CFileTransfer::get_SecureHash(LONG* value) {
-    return ReadValue(SecurityField(IsConnected(), state_.securityInfo.hash), value);
-}
-HRESULT CFileTransfer::get_SecureKeyExchange(LONG* value) {
-    return ReadValue(SecurityField(IsConnected(), state_.securityInfo.keyExchange), value);
-}
+// One row a property: its name, how the record's field becomes text, the field.
+#define FT_SECURITY_TEXT(Name, toText, field)                                            \
+    HRESULT CFileTransfer::get_##Name(BSTR* value) {                                     \
+        return ReadText(IsConnected() ? toText(state_.securityInfo.field) : u"", value); \
+    }
+#define FT_SECURITY_NUMBER(Name, field)                                                   \
+    HRESULT CFileTransfer::get_##Name(LONG* value) {                                      \
+        return ReadValue(SecurityField(IsConnected(), state_.securityInfo.field), value); \
+    }
+
+FT_SECURITY_TEXT(CertificateExpires, DateText, certificateExpires)
+FT_SECURITY_TEXT(CertificateIssued, DateText, certificateIssued)
+FT_SECURITY_TEXT(CertificateIssuer, ConnectionText, issuer)
+FT_SECURITY_TEXT(CertificateSubject, ConnectionText, subject)
+FT_SECURITY_TEXT(Fingerprint, ConnectionText, fingerprint)
+FT_SECURITY_NUMBER(CertificateStatus, certificateStatus)
+FT_SECURITY_NUMBER(CipherStrength, cipherStrength)
+FT_SECURITY_NUMBER(HashStrength, hashStrength)
+FT_SECURITY_NUMBER(SecureCipher, cipher)
+FT_SECURITY_NUMBER(SecureHash, hash)
+FT_SECURITY_NUMBER(SecureKeyExchange, keyExchange)
+
+#undef FT_SECURITY_TEXT
+#undef FT_SECURITY_NUMBER
 
 HRESULT CFileTransfer::get_ResultCode(LONG* value) {
     if (HRESULT hr = CheckReadable(value); FAILED(hr)) return hr;

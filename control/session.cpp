@@ -10,6 +10,7 @@
 #include "control/url_scheme.h"
 #include "ftp/ftp.h"
 #include "http/http.h"
+#include "net/trace.h"
 #include "platform/text.h"
 #include "resources/errors.h"
 
@@ -93,8 +94,25 @@ HRESULT CFileTransfer::InitializeEngines() {
     NetGetLibraryPath(path, sizeof path);
     state_.library = Utf8ToUtf16(path);
     state_.enginesInitialized = TRUE;
-    // Tracing starts here once the trace facility exists (NetTraceOn).
+    if (state_.trace) StartTracing();
     return S_OK;
+}
+
+void CFileTransfer::StartTracing() {
+    const std::string file = Utf16ToUtf8(state_.traceFile);
+    state_.trace = NetTraceOn(file.c_str(), static_cast<uint32_t>(state_.traceFlags)) ? TRUE : FALSE;
+}
+
+// Only a control that started tracing stops it: the starts of other controls in
+// the process stay counted.
+void CFileTransfer::StopTracing() {
+    if (state_.trace) NetTraceOff();
+}
+
+void CFileTransfer::RestartTracing() {
+    if (!state_.enginesInitialized || !state_.trace) return;
+    NetTraceOff();
+    StartTracing();
 }
 
 bool CFileTransfer::StartEnginesIfNeeded() {
@@ -113,7 +131,7 @@ HRESULT CFileTransfer::Initialize(VARIANT* error) {
 
 HRESULT CFileTransfer::Uninitialize() {
     if (!state_.enginesInitialized) return S_OK;
-    // Tracing stops here once the trace facility exists (NetTraceOff).
+    StopTracing();
     FtpUninitialize();
     HttpUninitialize();
     state_.enginesInitialized = FALSE;
@@ -317,7 +335,7 @@ HRESULT CFileTransfer::Disconnect(VARIANT* error) {
 
 HRESULT CFileTransfer::Reset() {
     if (IsConnected()) CloseConnection();
-    // Tracing stops here once the trace facility exists (NetTraceOff).
+    StopTracing();
     TlsFreeCredentials(&state_.tlsCredentials);
     ControlState fresh;
     fresh.library = std::move(state_.library);

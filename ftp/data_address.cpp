@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "net/trace.h"
 #include "resources/errors.h"
 
 namespace ftp {
@@ -138,7 +139,11 @@ bool IsPrivateAddress(const NetAddress& address) {
 int ChoosePassiveAddress(const PassiveReply& reply, const NetAddress& controlPeer,
                          bool ignoreReplyAddress, NetAddress& target) {
     target = controlPeer;
-    if (ignoreReplyAddress || reply.addressText.empty()) return 0;
+    if (ignoreReplyAddress) {
+        NetTraceMessage(NET_TRACE_INFO, "Ignoring passive IP address, using host address instead");
+        return 0;
+    }
+    if (reply.addressText.empty()) return 0;
     NetAddress named{};
     if (NetParseAddress(reply.addressText.c_str(), reply.family, &named) != reply.family) {
         return reply.family == NET_FAMILY_IPV6 ? fileErrorInvalidServerResponse

@@ -6,6 +6,7 @@
 
 #include "ftp/file_types.h"
 #include "ftp/notify.h"
+#include "net/trace.h"
 #include "platform/lasterror.h"
 #include "platform/system.h"
 #include "resources/errors.h"
@@ -199,6 +200,7 @@ void FtpUninitialize(void) {
         CriticalSectionGuard guard(*engine.lock.get());
         engine.table.Clear();
     }
+    NetTraceOff();
     NetCleanup();
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "net/trace.h"
 #include "resources/errors.h"
 #include "tls/channel.h"
 
@@ -39,7 +40,12 @@ int DecryptInto(TlsChannel& channel, void* buffer, int length) {
         ERR_clear_error();
         // Reading may answer the peer (a key update, for example).
         if (!FlushOutput(channel)) return -1;
-        if (result > 0) return result;
+        if (result > 0) {
+            NetTraceMessage(NET_TRACE_INFO, "Decrypted buffer of %ld bytes",
+                            static_cast<long>(result));
+            NetTraceDump(buffer, result);
+            return result;
+        }
         if (reason == SSL_ERROR_ZERO_RETURN) return PeerClosed(channel);
         if (reason == SSL_ERROR_WANT_WRITE) continue;
         if (reason != SSL_ERROR_WANT_READ) return FailRecord(fileErrorSecurityDecryption);
@@ -54,6 +60,8 @@ int Seal(TlsChannel& channel, const unsigned char* data, std::size_t length) {
     ERR_clear_error();
     int written = SSL_write(channel.ssl, data, static_cast<int>(length));
     ERR_clear_error();
+    NetTraceMessage(NET_TRACE_INFO, "Encrypted buffer of %ld bytes", static_cast<long>(length));
+    NetTraceDump(data, static_cast<long>(length));
     return written == static_cast<int>(length) ? 1 : Fail(fileErrorSecurityEncryption);
 }
 

@@ -1,5 +1,11 @@
 // Starting and stopping the engines, Reset, Disconnect and the error texts of
 // the lifecycle.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "net/trace.h"
 #include "session_test_support.h"
 
 namespace {
@@ -164,3 +170,51 @@ TEST_F(Lifecycle, LastErrorWritesReachTheEnginesOfTheServerType) {
 }
 
 }  // namespace
+
+// Tracing follows Trace, TraceFile and TraceFlags while the engines run, and a
+// file that cannot be written turns Trace back to FALSE.
+class Tracing : public SessionTest {
+  protected:
+    void SetUp() override {
+        SessionTest::SetUp();
+        char folder[] = "/tmp/fttraceXXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        folder_ = folder;
+    }
+    void TearDown() override {
+        control_->Uninitialize();
+        std::filesystem::remove_all(folder_);
+        SessionTest::TearDown();
+    }
+    std::string FileText(const std::string& name) const {
+        std::ifstream in(folder_ + "/" + name);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::string folder_;
+};
+
+TEST_F(Tracing, StartsWithTheEnginesFollowsTheSettingsAndStopsOnReset) {
+    ASSERT_EQ(SetText(&CFileTransfer::put_TraceFile, folder_ + "/first.txt"), S_OK);
+    ASSERT_EQ(control_->put_Trace(VARIANT_TRUE), S_OK);
+    EXPECT_TRUE(FileText("first.txt").empty());  // nothing before the engines start
+    ASSERT_EQ(control_->Initialize(nullptr), S_OK);
+    EXPECT_TRUE(Bool(&CFileTransfer::get_Trace));
+    EXPECT_NE(FileText("first.txt").find("trace on, flags 0x0"), std::string::npos);
+
+    ASSERT_EQ(control_->put_TraceFlags(4), S_OK);  // restarts with the new flags
+    EXPECT_NE(FileText("first.txt").find("trace on, flags 0x4"), std::string::npos);
+    ASSERT_EQ(SetText(&CFileTransfer::put_TraceFile, folder_ + "/second.txt"), S_OK);
+    EXPECT_TRUE(Bool(&CFileTransfer::get_Trace));
+    EXPECT_NE(FileText("second.txt").find("trace on"), std::string::npos);
+
+    ASSERT_EQ(SetText(&CFileTransfer::put_TraceFile, folder_ + "/missing/third.txt"), S_OK);
+    EXPECT_FALSE(Bool(&CFileTransfer::get_Trace));
+    EXPECT_EQ(NetTraceOff(), 0);  // nothing left running
+
+    ASSERT_EQ(SetText(&CFileTransfer::put_TraceFile, folder_ + "/fourth.txt"), S_OK);
+    ASSERT_EQ(control_->put_Trace(VARIANT_TRUE), S_OK);
+    EXPECT_TRUE(Bool(&CFileTransfer::get_Trace));
+    EXPECT_EQ(control_->Reset(), S_OK);
+    EXPECT_NE(FileText("fourth.txt").find("trace off"), std::string::npos);
+    EXPECT_EQ(NetTraceOff(), 0);
+}
