@@ -60,16 +60,6 @@ class SocketOwner {
     SOCKET socket_ = INVALID_SOCKET;
 };
 
-struct TlsChannelDeleter {
-    void operator()(TlsChannel* channel) const { TlsFreeChannel(channel); }
-};
-using TlsChannelPtr = std::unique_ptr<TlsChannel, TlsChannelDeleter>;
-
-struct TlsCredentialsDeleter {
-    void operator()(TlsCredentials* record) const { TlsFreeCredentials(&record); }
-};
-using TlsCredentialsPtr = std::unique_ptr<TlsCredentials, TlsCredentialsDeleter>;
-
 // What a transfer keeps (filled by the transfer operations).
 struct TransferFields {
     FixedText<FTP_MAX_PATH> localFile;

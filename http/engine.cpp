@@ -1,29 +1,35 @@
-// Start and stop of the HTTP engine and its per-thread error state.
+// Start and stop of the HTTP engine, its client table and per-thread error state.
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
-#include "http/http.h"
+#include "http/client.h"
+#include "http/urlparts.h"
 #include "platform/lasterror.h"
-#include "platform/sync.h"
 #include "platform/system.h"
 #include "resources/errors.h"
 #include "resources/version.h"
 
+namespace http {
 namespace {
 
 constexpr const char* kDescription = "Tollane Hypertext Transfer Protocol Library";
 constexpr std::size_t kInternalTextSize = 512;
+constexpr std::size_t kTableGrowth = 256;
 
 static_assert(sizeof(HttpLibraryInfo) == HTTP_LIBRARY_INFO_SIZE);
 
-// Reference count and the socket runtime's start-up record, guarded by the lock.
+// Reference count, the socket runtime's start-up record and the client table,
+// guarded by the lock (never held across a network wait).
 struct EngineState {
     std::mutex lock;
     int initCount = 0;
     NetStartupData startup{};
+    HttpClient base = 4096 + static_cast<HttpClient>(GetTickCount() & 255);
+    std::vector<ClientRef> table;
 };
 
 EngineState& Engine() {
@@ -60,7 +66,123 @@ int LocalHostAddress(int family, NetAddress* address) {
     return NetResolveHost(name, family, address);
 }
 
+int SocketAddress(SOCKET s, NetAddress* address) {
+    sockaddr_storage storage{};
+    socklen_t length = sizeof storage;
+    if (NetGetSockName(s, reinterpret_cast<sockaddr*>(&storage), &length) != 0) return -1;
+    *address = NetAddress{};
+    if (storage.ss_family == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(storage);
+        address->family = NET_FAMILY_IPV6;
+        std::memcpy(address->address, &v6.sin6_addr, 16);
+    } else {
+        const auto& v4 = reinterpret_cast<const sockaddr_in&>(storage);
+        address->family = NET_FAMILY_IPV4;
+        std::memcpy(address->address, &v4.sin_addr, 4);
+    }
+    return address->family;
+}
+
+void WipeSecrets(HttpClientRecord& client) {
+    urlparts::WipeString(client.password);
+    urlparts::WipeString(client.proxyPassword);
+    urlparts::WipeString(client.requestLine);
+}
+
+bool MayUse(const HttpClientRecord& client) {
+    return client.HasOption(HTTP_OPTION_FREETHREAD) || client.ownerThread == GetCurrentThreadId();
+}
+
 }  // namespace
+
+int Fail(int error) {
+    HttpSetLastError(static_cast<DWORD>(error));
+    return -1;
+}
+
+int LastErrorNumber() {
+    const DWORD code = HttpGetLastError();
+    return code == 0 ? 0 : ErrorNumber(code);
+}
+
+void SetState(HttpClientRecord& client, ConnectionState state) {
+    client.state = state;
+}
+
+ClientRef LookupClientAnyThread(HttpClient handle) {
+    EngineState& engine = Engine();
+    ClientRef client;
+    {
+        std::lock_guard guard(engine.lock);
+        if (handle >= engine.base && handle - engine.base < engine.table.size()) {
+            client = engine.table[static_cast<std::size_t>(handle - engine.base)];
+        }
+    }
+    if (!client) Fail(fileErrorInvalidHandle);
+    return client;
+}
+
+ClientRef LookupClient(HttpClient handle) {
+    ClientRef client = LookupClientAnyThread(handle);
+    if (client && !MayUse(*client)) {
+        Fail(fileErrorNotHandleOwner);
+        return nullptr;
+    }
+    return client;
+}
+
+ClientRef AllocateClient() {
+    EngineState& engine = Engine();
+    std::lock_guard guard(engine.lock);
+    if (engine.initCount == 0) {
+        Fail(fileErrorNetworkNotInitialized);
+        return nullptr;
+    }
+    try {
+        auto client = std::make_shared<HttpClientRecord>();
+        auto slot = std::find(engine.table.begin(), engine.table.end(), nullptr);
+        const auto index = static_cast<std::size_t>(slot - engine.table.begin());
+        if (slot == engine.table.end()) engine.table.resize(engine.table.size() + kTableGrowth);
+        engine.table[index] = client;
+        client->index = index;
+        client->handle = engine.base + index;
+        client->ownerThread = GetCurrentThreadId();
+        SetState(*client, ConnectionState::Connecting);
+        return client;
+    } catch (const std::bad_alloc&) {
+        Fail(fileErrorOutOfMemory);
+        return nullptr;
+    }
+}
+
+void ReleaseClient(const ClientRef& client) {
+    if (!client || client->released) return;
+    const DWORD savedError = HttpGetLastError();
+    {
+        EngineState& engine = Engine();
+        std::lock_guard guard(engine.lock);
+        if (client->index < engine.table.size() && engine.table[client->index] == client) {
+            engine.table[client->index].reset();
+        }
+    }
+    client->released = true;
+    client->suppression = 0;
+    client->eventWindow = nullptr;
+    client->eventMask = 0;
+    CloseConnection(*client);
+    client->credentials.reset();
+    client->requestHeaders.Clear();
+    client->responseHeaders.Clear();
+    WipeSecrets(*client);
+    client->connected = false;
+    // An operation that still holds the record finds it released; the memory
+    // goes with the last holder.
+    HttpSetLastError(savedError);
+}
+
+}  // namespace http
+
+using namespace http;
 
 extern "C" {
 
@@ -84,9 +206,25 @@ int HttpInitialize(HttpLibraryInfo* info) {
 
 void HttpUninitialize(void) {
     EngineState& engine = Engine();
-    std::lock_guard guard(engine.lock);
-    if (engine.initCount == 0) return;
-    --engine.initCount;
+    std::vector<ClientRef> leftovers;
+    {
+        std::lock_guard guard(engine.lock);
+        if (engine.initCount == 0) return;
+        if (--engine.initCount == 0) leftovers = engine.table;
+    }
+    const DWORD self = GetCurrentThreadId();
+    for (const auto& client : leftovers) {
+        if (!client) continue;
+        client->ownerThread = self;
+        ReleaseClient(client);
+    }
+    {
+        std::lock_guard guard(engine.lock);
+        if (engine.initCount == 0) {
+            engine.table.clear();
+            engine.table.shrink_to_fit();
+        }
+    }
     // Each start took one reference of the socket runtime.
     NetCleanup();
 }
@@ -114,12 +252,20 @@ int HttpGetErrorString(DWORD error, char* buffer) {
     return CopyText(text, internalBuffer, sizeof internalBuffer);
 }
 
-int HttpGetLocalAddress(HttpClient, int family, NetAddress* address) {
+int HttpGetLocalAddress(HttpClient handle, int family, NetAddress* address) {
     if (!address) {
         HttpSetLastError(fileErrorInvalidParameter);
         return -1;
     }
-    const int wanted = family == NET_FAMILY_IPV6 ? NET_FAMILY_IPV6 : NET_FAMILY_IPV4;
+    int wanted = family == NET_FAMILY_IPV6 ? NET_FAMILY_IPV6 : NET_FAMILY_IPV4;
+    const DWORD savedError = HttpGetLastError();
+    if (ClientRef client = LookupClientAnyThread(handle)) {
+        if (client->socket != INVALID_SOCKET && SocketAddress(client->socket, address) > 0) {
+            return address->family;
+        }
+        if (client->HasOption(HTTP_OPTION_IPV6ONLY)) wanted = NET_FAMILY_IPV6;
+    }
+    HttpSetLastError(savedError);
     const int found = LocalHostAddress(wanted, address);
     if (found < 0) {
         HttpSetLastError(fileErrorUnknownLocalhost);

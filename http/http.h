@@ -1,17 +1,19 @@
-// The HTTP engine: start and stop, the thread's last error and its texts.
-// Connections (HttpClient handles), requests and transfers come later; until
-// then the engine only owns its reference count and the socket runtime it
-// starts.
+// The HTTP engine: start and stop, the thread's last error and its texts,
+// client connections (HttpClient handles), requests and responses, headers,
+// events, and the send and receive primitives the transfers are built on.
 //
-// Every operation runs on the calling thread. Failures return -1 (or 0 for flag
-// results) and set the thread's last error, 0x80040000 | error number; nothing
-// throws.
+// Every operation runs on the calling thread and blocks it (pumping its window
+// messages) until done. Failures return -1 (or 0 for flag results) and set the
+// thread's last error, 0x80040000 | error number; nothing throws. A handle
+// belongs to the thread that made it unless the client is free-threaded.
 #pragma once
 
 #include <stdint.h>
 
 #include "net/net.h"
+#include "platform/messages.h"
 #include "platform/wintypes.h"
+#include "tls/tls.h"
 
 extern "C" {
 
@@ -21,6 +23,68 @@ typedef uint64_t HttpClient;
 #define HTTP_LIBRARY_INFO_SIZE 168
 #define HTTP_NOTIFY_MESSAGE 2025
 #define HTTP_ERROR_TEXT_SIZE 128
+
+// Fixed text capacities, terminator included.
+#define HTTP_MAX_HOSTNAME 256
+#define HTTP_MAX_USERNAME 128
+#define HTTP_MAX_PASSWORD 128
+#define HTTP_MAX_PATH 512
+#define HTTP_MAX_REASON 128
+#define HTTP_MAX_LINE 32767
+
+// Protocol versions of HttpConnect: (major << 16) | minor.
+#define HTTP_VERSION(major, minor) ((DWORD)(((major) << 16) | (minor)))
+#define HTTP_VERSION_09 HTTP_VERSION(0, 9)
+#define HTTP_VERSION_10 HTTP_VERSION(1, 0)
+#define HTTP_VERSION_11 HTTP_VERSION(1, 1)
+
+// Options of HttpConnect.
+#define HTTP_OPTION_NOCACHE 0x1
+#define HTTP_OPTION_KEEPALIVE 0x2
+#define HTTP_OPTION_REDIRECT 0x4
+#define HTTP_OPTION_PROXYCONFIG 0x8
+#define HTTP_OPTION_NOERRORS 0x10
+#define HTTP_OPTION_NOPORT443 0x400
+#define HTTP_OPTION_NOVERIFY 0x800
+#define HTTP_OPTION_SECURE 0x1000
+#define HTTP_OPTION_IPV6ONLY 0x40000
+#define HTTP_OPTION_FREETHREAD 0x80000
+
+// Proxy types of HttpConnect.
+#define HTTP_PROXY_NONE 0
+#define HTTP_PROXY_CERN 1
+#define HTTP_PROXY_TUNNEL 2
+#define HTTP_PROXY_WINDOWS 3
+#define HTTP_PROXY_OTHER 255
+
+// Events (the bits of the event mask).
+#define HTTP_EVENT_CONNECT 1
+#define HTTP_EVENT_DISCONNECT 2
+#define HTTP_EVENT_READ 4
+#define HTTP_EVENT_WRITE 8
+#define HTTP_EVENT_TIMEOUT 16
+#define HTTP_EVENT_CANCEL 32
+#define HTTP_EVENT_COMMAND 64
+#define HTTP_EVENT_PROGRESS 128
+#define HTTP_EVENT_REDIRECT 256
+#define HTTP_EVENT_COUNT 9
+
+// Connection states.
+#define HTTP_STATE_IDLE 1
+#define HTTP_STATE_CONNECTING 2
+#define HTTP_STATE_RECEIVING 3
+#define HTTP_STATE_SENDING 4
+#define HTTP_STATE_DISCONNECTING 5
+#define HTTP_STATE_DOWNLOADING 6
+#define HTTP_STATE_UPLOADING 7
+#define HTTP_STATE_POSTING 8
+
+// Priorities.
+#define HTTP_PRIORITY_BACKGROUND 0
+#define HTTP_PRIORITY_LOW 1
+#define HTTP_PRIORITY_NORMAL 2
+#define HTTP_PRIORITY_HIGH 3
+#define HTTP_PRIORITY_CRITICAL 4
 
 typedef struct HttpLibraryInfo {
     uint32_t size;  // must be 168
@@ -32,11 +96,25 @@ typedef struct HttpLibraryInfo {
     char description[136];
 } HttpLibraryInfo;
 
+typedef struct HttpTransferStatus {
+    uint32_t totalBytes;
+    uint32_t bytesCopied;
+    uint32_t bytesPerSecond;
+    uint32_t elapsedSeconds;
+    uint32_t secondsLeft;
+} HttpTransferStatus;
+
+// Called by HttpRaiseEvent before the event message is sent.
+typedef void (*HttpEventProc)(HttpClient client, DWORD event, DWORD error, void* userValue);
+
+// ---- Engine ----------------------------------------------------------------------
+
 // Process reference count +1; the first start also starts the socket runtime.
-// 1, or 0 with the error set (10022 for a record whose size is not 168, the
+// 1, or 0 with the error set (10014 for a record whose size is not 168, the
 // socket runtime's error when it cannot start).
 int HttpInitialize(HttpLibraryInfo* info);
-// Reference count -1; the last stop stops the socket runtime.
+// Reference count -1; the last stop releases every client left and stops the
+// socket runtime.
 void HttpUninitialize(void);
 
 DWORD HttpGetLastError(void);
@@ -46,10 +124,93 @@ void HttpSetLastError(DWORD error);
 // null uses an internal buffer). The length, 0 when there is no text.
 int HttpGetErrorString(DWORD error, char* buffer);
 
-// The local address used for a connection; without one (no connection is open
-// yet in this engine) the address of the local host name for family 2 (also
-// for 0) or 23. Gives the family, or -1 (12004 when the local host cannot be
-// resolved, 10022 for a null record).
+// The local address of the client's socket; without one the address of the
+// local host name for family 2 (also for 0) or 23 (forced by
+// HTTP_OPTION_IPV6ONLY). Gives the family, or -1 (12004 when the local host
+// cannot be resolved, 10014 for a null record).
 int HttpGetLocalAddress(HttpClient client, int family, NetAddress* address);
+
+// ---- Connections -----------------------------------------------------------------
+
+// Opens a client: directly (proxy type 0), through a CERN-style proxy (1, 255:
+// requests carry absolute URLs) or a CONNECT tunnel (2). serverHost may be a
+// URL; port 0 is the scheme's default. version is HTTP_VERSION(major, minor).
+// credentials may be null (TLS with the default protocols).
+HttpClient HttpConnect(int proxyType, const char* proxyHost, int proxyPort, const char* proxyUser,
+                       const char* proxyPassword, const char* serverHost, int serverPort,
+                       int timeoutSeconds, DWORD options, DWORD version,
+                       const TlsCredentials* credentials);
+// Finishes a pending request, closes the connection and frees the handle. 0 or -1.
+int HttpDisconnect(HttpClient client);
+// Opens the connection again (proxy, tunnel and TLS included); a failure frees
+// the handle. 0 or -1.
+int HttpReconnect(HttpClient client);
+// Asks the client's running operation to stop (any thread). INVALID_HTTP_CLIENT
+// cancels the calling thread's blocking call. 0 or -1.
+int HttpCancel(HttpClient client);
+// The TLS parameters and certificate of a secure client; every field 0 but the
+// size on a plain one. 1 or 0.
+int HttpGetSecurityInfo(HttpClient client, SecurityInfo* info);
+
+// ---- Requests and responses ------------------------------------------------------
+
+// Sends a request and, for most verbs, reads the response header. The status
+// code, or -1 (a status that maps to an error fails with that error).
+int HttpSendRequest(HttpClient client, const char* verb, const char* resource);
+// Reads a pending response header (or a chunked body's trailer). 0 or -1.
+int HttpReadResponse(HttpClient client);
+// Sends the current request again to location (a path or a URL). The status
+// code, or -1.
+int HttpFollowRedirect(HttpClient client, const char* location);
+// Ends the current request: reads a pending upload response, clears the body
+// state; a body left unread closes the connection. 0 or -1.
+int HttpFinishRequest(HttpClient client);
+int HttpGetResultCode(HttpClient client);
+// The reason phrase into buffer (HTTP_MAX_REASON characters); its length or -1.
+int HttpGetResultString(HttpClient client, char* buffer);
+
+// ---- Settings and headers --------------------------------------------------------
+
+// Basic authentication is on when user or password is non-empty. 0 or -1.
+int HttpSetCredentials(HttpClient client, const char* user, const char* password);
+// An empty or null value removes the header. 0 or -1.
+int HttpSetRequestHeader(HttpClient client, const char* name, const char* value);
+// Case-insensitive look-up. A null length only tests presence; a null buffer
+// gives the value's length in *length; else the value is copied when *length
+// (terminator included) is large enough and *length becomes the value's
+// length. 1 when present, 0 (12283) when not, 0 (10014) when it does not fit.
+int HttpGetRequestHeader(HttpClient client, const char* name, char* buffer, int* length);
+int HttpGetResponseHeader(HttpClient client, const char* name, char* buffer, int* length);
+// which: 0 request headers, 1 response headers. 0 or -1.
+int HttpClearHeaders(HttpClient client, int which);
+// Sets ("bytes=N-") or, for 0, removes the Range header. 0 or -1.
+int HttpSetRestartOffset(HttpClient client, uint64_t offset);
+int HttpGetPriority(HttpClient client);
+// The previous priority, or -1.
+int HttpSetPriority(HttpClient client, int priority);
+// Stored for later GET requests. 0 or -1.
+int HttpEnableCompression(HttpClient client, BOOL enable);
+// 1 or 0.
+int HttpGetTransferStatus(HttpClient client, HttpTransferStatus* status);
+
+// ---- Events ----------------------------------------------------------------------
+
+// Sends `message` to window for the events of the mask (message >= 1024); a
+// null window unregisters and clears the callbacks. 0 or -1.
+int HttpRegisterNotify(HttpClient client, HWND window, UINT message, DWORD eventMask);
+// The callback of one event bit (null clears it). 0 or -1.
+int HttpSetEventCallback(HttpClient client, DWORD event, HttpEventProc callback, void* userValue);
+// Raises an event as the engine does: 0, or -1 for an unknown handle.
+int HttpRaiseEvent(HttpClient client, DWORD event, DWORD error);
+
+// ---- Data ------------------------------------------------------------------------
+
+// Sends the bytes (TLS when secure): length, or -1.
+int HttpSend(HttpClient client, const void* data, int length);
+// Receives up to length bytes of the body: the count, 0 at its end, or -1.
+int HttpRecv(HttpClient client, void* buffer, int length);
+// The size of the next chunk of a chunked body; 0 for the last one (its
+// trailer is read too) or at the end of the stream; -1 on failure.
+int64_t HttpReadChunkSize(HttpClient client);
 
 }  // extern "C"

@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include <memory>
+
 #include "net/net.h"
 #include "platform/automation.h"
 #include "platform/wintypes.h"
@@ -112,3 +114,14 @@ int TlsFlush(TlsChannel* channel);
 int TlsGetSecurityInfo(TlsChannel* channel, SecurityInfo* info);
 
 }  // extern "C"
+
+// Owners that free a channel or a credentials record with the functions above.
+struct TlsChannelDeleter {
+    void operator()(TlsChannel* channel) const { TlsFreeChannel(channel); }
+};
+using TlsChannelPtr = std::unique_ptr<TlsChannel, TlsChannelDeleter>;
+
+struct TlsCredentialsDeleter {
+    void operator()(TlsCredentials* record) const { TlsFreeCredentials(&record); }
+};
+using TlsCredentialsPtr = std::unique_ptr<TlsCredentials, TlsCredentialsDeleter>;

@@ -1,0 +1,224 @@
+// The record of one HTTP client connection and the engine-wide functions
+// around it: handle look-up, allocation and release, the last error.
+// Everything a client holds (socket, TLS channel, buffers, secrets) goes with it.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "http/headers.h"
+#include "http/http.h"
+#include "http/wire.h"
+#include "net/net.h"
+#include "tls/tls.h"
+
+namespace http {
+
+inline constexpr int kDefaultTimeoutSeconds = 20;
+inline constexpr std::size_t kPieceSize = 8192;
+inline constexpr std::size_t kInboxSize = 8192;
+
+enum class ConnectionState : int {
+    None = 0,
+    Idle = HTTP_STATE_IDLE,
+    Connecting = HTTP_STATE_CONNECTING,
+    Receiving = HTTP_STATE_RECEIVING,
+    Sending = HTTP_STATE_SENDING,
+    Disconnecting = HTTP_STATE_DISCONNECTING,
+    Downloading = HTTP_STATE_DOWNLOADING,
+    Uploading = HTTP_STATE_UPLOADING,
+    Posting = HTTP_STATE_POSTING,
+};
+
+struct EventCallback {
+    HttpEventProc proc = nullptr;
+    void* userValue = nullptr;
+};
+
+struct HttpClientRecord {
+    HttpClient handle = INVALID_HTTP_CLIENT;
+    std::size_t index = 0;
+    DWORD ownerThread = 0;
+    bool released = false;
+
+    SOCKET socket = INVALID_SOCKET;
+
+    // Events.
+    HWND eventWindow = nullptr;
+    UINT eventMessage = 0;
+    DWORD eventMask = 0;
+    std::array<EventCallback, HTTP_EVENT_COUNT> callbacks{};
+    int suppression = 0;  // nesting count of event suppression
+    bool raisingEvent = false;
+
+    // Flags.
+    bool blockingCall = false;
+    std::atomic<bool> cancelRequested{false};
+    bool chunked = false;
+    bool closed = false;
+    bool responsePending = false;
+    bool connected = false;
+    bool errorResponse = false;
+    bool bodyPending = false;
+    bool keepAlive = false;
+    bool readingHeader = false;
+    bool lengthAnnounced = false;  // a Content-Length (possibly 0) came with the response
+    bool lastChunkRead = false;    // the last chunk and the trailer of a chunked body were read
+    bool reused = false;           // the connection has served a whole request already
+
+    bool compression = false;
+    int redirectCount = 0;
+    int timeout = kDefaultTimeoutSeconds;
+    int priority = HTTP_PRIORITY_NORMAL;
+    Verb verb = Verb::Other;
+    std::string verbText;
+    bool basicAuth = false;
+    int proxyType = HTTP_PROXY_NONE;
+    bool proxyAuth = false;
+    bool queryEncoding = true;
+    std::uint32_t options = 0;
+    DWORD version = HTTP_VERSION_11;
+
+    NetAddress serverAddress{};
+    NetAddress proxyAddress{};
+    int serverPort = 0;
+    int proxyPort = 0;
+
+    std::uint64_t contentLength = 0;
+    std::uint64_t bytesTransferred = 0;
+    std::uint64_t restartOffset = 0;
+    DWORD startTick = 0;
+    DWORD endTick = 0;
+    bool transferStarted = false;
+
+    std::string host;
+    std::string user;
+    std::string password;
+    std::string proxyHost;
+    std::string proxyUser;
+    std::string proxyPassword;
+
+    std::string resource;  // as the caller gave it (for redirects)
+    std::string path;      // after encoding
+    std::string query;
+    std::string prefix;  // scheme and host of an absolute resource sent to a proxy
+    std::string requestLine;
+
+    // Form or body data of the request (set by the transfer operations).
+    const char* formData = nullptr;
+    std::uint32_t formLength = 0;
+
+    HeaderList requestHeaders;
+    HeaderList responseHeaders;
+
+    ConnectionState state = ConnectionState::None;
+    int statusCode = 0;
+    std::string reason;
+
+    // Bytes received on a plain socket and not yet consumed.
+    std::vector<char> inbox = std::vector<char>(kInboxSize);
+    std::size_t inboxStart = 0;
+    std::size_t inboxEnd = 0;
+
+    // TLS.
+    int tlsProtocol = TLS_PROTOCOL_DEFAULT;
+    TlsCredentialsPtr credentials;
+    TlsChannelPtr tls;
+
+    bool HasOption(std::uint32_t bit) const { return (options & bit) != 0; }
+    bool secure() const { return tls != nullptr; }
+    bool viaProxy() const { return proxyType != HTTP_PROXY_NONE; }
+    int major() const { return static_cast<int>(version >> 16); }
+    int minor() const { return static_cast<int>(version & 0xFFFF); }
+    bool AtLeast(int major, int minor) const { return version >= HTTP_VERSION(major, minor); }
+};
+
+using ClientRef = std::shared_ptr<HttpClientRecord>;
+
+// Sets the thread's last error to the error number and returns -1.
+int Fail(int error);
+// The error number of the thread's last error (0 for none).
+int LastErrorNumber();
+
+// The client of a handle for the calling thread, or null with
+// fileErrorInvalidHandle / fileErrorNotHandleOwner set.
+ClientRef LookupClient(HttpClient client);
+// The same without the owner check (cancel, transfer status).
+ClientRef LookupClientAnyThread(HttpClient client);
+// A new client in the table (lowest free slot), owned by the calling thread;
+// null with the error set when the engine is not started or memory runs out.
+ClientRef AllocateClient();
+// Frees what the client holds and empties its slot. The caller's last error
+// is kept.
+void ReleaseClient(const ClientRef& client);
+
+// The one place the connection state changes.
+void SetState(HttpClientRecord& client, ConnectionState state);
+
+// Marks a blocking call of the client for its duration.
+class BlockingScope {
+  public:
+    explicit BlockingScope(HttpClientRecord& client) : client_(client), was_(client.blockingCall) {
+        client_.blockingCall = true;
+    }
+    ~BlockingScope() { client_.blockingCall = was_; }
+    BlockingScope(const BlockingScope&) = delete;
+    BlockingScope& operator=(const BlockingScope&) = delete;
+
+  private:
+    HttpClientRecord& client_;
+    bool was_;
+};
+
+// ---- Events (notify.cpp) ----
+void RaiseEvent(HttpClientRecord& client, DWORD event, int error);
+// Events are not raised while suppressed (nested).
+class EventSuppression {
+  public:
+    explicit EventSuppression(HttpClientRecord& client) : client_(client) { ++client_.suppression; }
+    ~EventSuppression() { --client_.suppression; }
+    EventSuppression(const EventSuppression&) = delete;
+    EventSuppression& operator=(const EventSuppression&) = delete;
+
+  private:
+    HttpClientRecord& client_;
+};
+
+// ---- Transport (transport.cpp) ----
+// Waits for the socket within the client's time-out, watching the cancel flag:
+// 0, or the error (set, with event 16 or 32 raised).
+int WaitForSocket(HttpClientRecord& client, bool forWrite);
+// Sends all bytes in pieces of at most 8192: 0, or -1 with the error set.
+int SendAll(HttpClientRecord& client, const char* data, std::size_t length);
+// Up to length bytes: the count, 0 at the end of the stream (closed flag set),
+// -1 with the error set.
+int ReceiveSome(HttpClientRecord& client, char* buffer, std::size_t length);
+// One byte: 1, 0 at the end of the stream, -1 with the error set.
+int ReadByte(HttpClientRecord& client, char& c);
+// Closes TLS (close-notify) and the socket.
+void CloseConnection(HttpClientRecord& client);
+
+// ---- Connections (connect.cpp) ----
+// Binds the TLS layer and keeps a copy of the credentials (a default record
+// when none are given). False with the error set.
+bool PrepareTls(HttpClientRecord& client, const TlsCredentials* given);
+// "Basic " and the Base64 form of "user:password".
+std::string BasicAuthorization(std::string_view user, std::string_view password);
+// Re-opens the connection; any failure frees the client. 0 or -1.
+int ReopenConnection(const ClientRef& client);
+
+// ---- Requests and responses (request.cpp, response.cpp) ----
+int SendRequest(const ClientRef& client, std::string_view verb, std::string_view resource,
+                bool redirected);
+// mayFollow false: a redirect is handed back instead of followed.
+int ReadResponse(const ClientRef& client, bool mayFollow = true);
+int FollowRedirect(const ClientRef& client, std::string_view location);
+int FinishRequest(const ClientRef& client);
+// Per-request body data for POST and the PROP* verbs (kept by the caller).
+void SetRequestBody(HttpClientRecord& client, const char* data, std::uint32_t length);
+
+}  // namespace http

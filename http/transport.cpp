@@ -1,0 +1,146 @@
+// Bytes on a client's connection: waits bounded by the client's time-out and
+// watching its cancel flag, sends in pieces, receives through a small inbox
+// (plain sockets) or the TLS channel.
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "http/client.h"
+#include "resources/errors.h"
+
+namespace http {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A cancel from another thread is noticed within one slice.
+constexpr std::chrono::milliseconds kSlice{1000};
+
+int SocketError() {
+    const int error = NetGetLastError();
+    return error == 0 ? fileErrorConnectionReset : error;
+}
+
+int WaitSliced(HttpClientRecord& client, bool forWrite) {
+    const bool limited = client.timeout > 0;
+    const auto deadline = Clock::now() + std::chrono::seconds(client.timeout);
+    for (;;) {
+        if (client.cancelRequested) return fileErrorOperationCanceled;
+        if (client.released || client.socket == INVALID_SOCKET) return fileErrorNotConnected;
+        auto slice = kSlice;
+        if (limited) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) return fileErrorOperationTimeout;
+            slice = std::min(slice, left);
+        }
+        NetSocketSet set(client.socket);
+        const auto ms = static_cast<int32_t>(slice.count());
+        const NetTimeval timeout{ms / 1000, (ms % 1000) * 1000};
+        const int ready =
+            NetSelect(forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &timeout);
+        if (ready > 0) return 0;
+        if (ready < 0) {
+            return NetGetLastError() == 0 ? fileErrorOperationCanceled : NetGetLastError();
+        }
+    }
+}
+
+// Takes bytes already in the inbox.
+std::size_t TakeFromInbox(HttpClientRecord& client, char* buffer, std::size_t length) {
+    const std::size_t count = std::min(length, client.inboxEnd - client.inboxStart);
+    std::memcpy(buffer, client.inbox.data() + client.inboxStart, count);
+    client.inboxStart += count;
+    return count;
+}
+
+int ReceivePlain(HttpClientRecord& client, char* buffer, std::size_t length) {
+    if (client.inboxStart < client.inboxEnd) {
+        return static_cast<int>(TakeFromInbox(client, buffer, length));
+    }
+    if (WaitForSocket(client, false) != 0) return -1;
+    const bool direct = length >= client.inbox.size();
+    char* target = direct ? buffer : client.inbox.data();
+    const std::size_t room = direct ? length : client.inbox.size();
+    const int got =
+        NetRecv(client.socket, target, static_cast<int>(std::min<std::size_t>(room, 1 << 30)), 0);
+    if (got < 0) return Fail(SocketError());
+    if (got == 0 || direct) return got;
+    client.inboxStart = 0;
+    client.inboxEnd = static_cast<std::size_t>(got);
+    return static_cast<int>(TakeFromInbox(client, buffer, length));
+}
+
+int ReceiveSecure(HttpClientRecord& client, char* buffer, std::size_t length) {
+    const int got = TlsDecrypt(client.tls.get(), buffer,
+                               static_cast<int>(std::min<std::size_t>(length, 1 << 30)));
+    if (got < 0) return Fail(TlsGetLastError());
+    return got;
+}
+
+}  // namespace
+
+int WaitForSocket(HttpClientRecord& client, bool forWrite) {
+    const ConnectionState waiting =
+        forWrite ? ConnectionState::Sending : ConnectionState::Receiving;
+    const bool fromIdle = client.state == ConnectionState::Idle;
+    if (fromIdle) SetState(client, waiting);
+    const int error = WaitSliced(client, forWrite);
+    if (fromIdle && client.state == waiting) SetState(client, ConnectionState::Idle);
+    if (error == 0) return 0;
+    if (error == fileErrorOperationCanceled) {
+        client.cancelRequested = false;
+        RaiseEvent(client, HTTP_EVENT_CANCEL, error);
+    } else if (error == fileErrorOperationTimeout) {
+        RaiseEvent(client, HTTP_EVENT_TIMEOUT, error);
+    }
+    Fail(error);
+    return error;
+}
+
+int SendAll(HttpClientRecord& client, const char* data, std::size_t length) {
+    while (length > 0) {
+        if (client.released || client.socket == INVALID_SOCKET) return Fail(fileErrorNotConnected);
+        const int piece = static_cast<int>(std::min(length, kPieceSize));
+        int sent = 0;
+        if (client.secure()) {
+            sent = TlsEncrypt(client.tls.get(), data, piece);
+            if (sent != piece) return Fail(TlsGetLastError());
+        } else {
+            if (WaitForSocket(client, true) != 0) return -1;
+            sent = NetSend(client.socket, data, piece, 0);
+            if (sent <= 0) return Fail(sent < 0 ? SocketError() : fileErrorConnectionReset);
+        }
+        data += sent;
+        length -= static_cast<std::size_t>(sent);
+    }
+    return 0;
+}
+
+int ReceiveSome(HttpClientRecord& client, char* buffer, std::size_t length) {
+    if (client.released || client.socket == INVALID_SOCKET) return Fail(fileErrorNotConnected);
+    if (length == 0) return 0;
+    const int got = client.secure() ? ReceiveSecure(client, buffer, length)
+                                    : ReceivePlain(client, buffer, length);
+    if (got == 0) client.closed = true;
+    return got;
+}
+
+int ReadByte(HttpClientRecord& client, char& c) {
+    return ReceiveSome(client, &c, 1);
+}
+
+void CloseConnection(HttpClientRecord& client) {
+    const DWORD savedError = HttpGetLastError();
+    if (client.tls && client.socket != INVALID_SOCKET && !client.closed) {
+        TlsShutdown(client.tls.get());
+    }
+    client.tls.reset();
+    if (client.socket != INVALID_SOCKET) NetCloseSocket(client.socket);
+    client.socket = INVALID_SOCKET;
+    client.inboxStart = client.inboxEnd = 0;
+    client.connected = false;
+    HttpSetLastError(savedError);
+}
+
+}  // namespace http

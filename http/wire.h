@@ -1,0 +1,135 @@
+// The HTTP wire formats as pure functions over bytes: the response line
+// assembler, status and header lines, chunk-size lines, and the verb and
+// status-to-error tables. No sockets here, so all of it is testable with strings.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace http {
+
+// Verb codes (255: any other verb, sent as given).
+enum class Verb : int {
+    Get = 1,
+    Head = 2,
+    Post = 3,
+    Put = 4,
+    Options = 5,
+    Copy = 6,
+    Move = 7,
+    Lock = 8,
+    Unlock = 9,
+    Delete = 10,
+    Mkcol = 11,
+    Propfind = 12,
+    Bpropfind = 13,
+    Proppatch = 14,
+    Bproppatch = 15,
+    Other = 255,
+};
+
+struct VerbEntry {
+    std::string_view name;
+    Verb code;
+};
+
+// The table's entry for a verb (case-insensitive), or null.
+const VerbEntry* FindVerb(std::string_view verb);
+// POST, PUT and the PROP* verbs carry their form data as a body.
+bool VerbSendsBody(Verb verb);
+
+// The error number of a status (0: none), from the status table.
+int StatusError(int status);
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix);
+bool IsBlank(char c);
+
+// Collects one response line from single bytes: CR is dropped, a double quote
+// toggles a quoted state, outside quotes a run of white space becomes one
+// blank and white space at the start of a line is dropped. At most
+// HTTP_MAX_LINE characters are kept; the rest of a longer line is dropped.
+class LineAssembler {
+  public:
+    static constexpr std::size_t kCapacity = 32767;
+
+    // True when c ended the line (LF); line() then holds it until the next Feed.
+    bool Feed(char c);
+    std::string_view line() const { return line_; }
+    // True when the last line lost characters to the cap.
+    bool truncated() const { return truncated_; }
+
+  private:
+    void Keep(char c);
+
+    std::string line_;
+    bool complete_ = false;
+    bool quoted_ = false;
+    bool inBlankRun_ = false;
+    bool truncated_ = false;
+};
+
+struct StatusLine {
+    int code = 0;
+    std::string reason;  // at most HTTP_MAX_REASON - 1 characters
+};
+// A line starting with "HTTP/" (any case), or nullopt.
+std::optional<StatusLine> ParseStatusLine(std::string_view line);
+
+struct HeaderLine {
+    std::string_view name;
+    std::string_view value;
+};
+// "name: value" split at the first ":", or nullopt for a line without one or
+// with an empty name.
+std::optional<HeaderLine> ParseHeaderLine(std::string_view line);
+
+// Reads one response header block (or a chunked body's trailer) from single
+// bytes: the status line first, then header lines up to an empty line.
+// Empty lines before the status line are skipped; a block with status 100 is
+// dropped and reading goes on when interim blocks are skipped (HTTP/1.1 and
+// later). Invalid: the first line is no status line, or the block has more
+// than kMaxLines lines.
+class ResponseHeadReader {
+  public:
+    enum class Step { NeedMore, Done, Invalid };
+    static constexpr std::size_t kMaxLines = 1000;
+
+    ResponseHeadReader(bool skipInterim, bool trailerOnly)
+        : skipInterim_(skipInterim), trailerOnly_(trailerOnly) {}
+
+    Step Feed(char c);
+    Step step() const { return step_; }
+    bool sawStatus() const { return sawStatus_; }
+    int status() const { return status_; }
+    const std::string& reason() const { return reason_; }
+    // The header lines of the final block, in order.
+    const std::vector<std::pair<std::string, std::string>>& headers() const { return headers_; }
+
+  private:
+    Step TakeLine(std::string_view line);
+
+    bool skipInterim_;
+    bool trailerOnly_;
+    LineAssembler assembler_;
+    Step step_ = Step::NeedMore;
+    bool sawStatus_ = false;
+    std::size_t lines_ = 0;
+    int status_ = 0;
+    std::string reason_;
+    std::vector<std::pair<std::string, std::string>> headers_;
+};
+
+// The leading hexadecimal digits of a chunk-size line (extensions after them
+// are ignored), or nullopt when there are none or the value does not fit.
+std::optional<std::uint64_t> ParseChunkSize(std::string_view line);
+
+// A decimal Content-Length value (blanks around it allowed), or nullopt.
+std::optional<std::uint64_t> ParseContentLength(std::string_view value);
+
+}  // namespace http

@@ -1,0 +1,136 @@
+// Helpers of the HTTP engine tests: the engine started per test, clients to
+// scripted peers, the request lines the engine sends, and a window that
+// records the engine's event messages.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "http/http.h"
+#include "resources/errors.h"
+#include "support/scripted_peer.h"
+
+namespace httptest {
+
+using testsupport::PeerScript;
+using testsupport::ScriptedPeer;
+
+constexpr UINT kEventMessage = HTTP_NOTIFY_MESSAGE;
+constexpr DWORD kAllEvents = 0x1FF;
+
+inline bool FailsWith(int error, long long result) {
+    const DWORD code = HttpGetLastError();
+    EXPECT_EQ(code, MakeErrorCode(error)) << "error " << (code & 0xFFFF) << ", wanted " << error;
+    return (result == -1 || result == 0) && code == MakeErrorCode(error);
+}
+
+// The engine is started for each test and stopped after it.
+class HttpTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_EQ(HttpInitialize(nullptr), 1); }
+    void TearDown() override { HttpUninitialize(); }
+};
+
+struct Options {
+    DWORD options = 0;
+    DWORD version = HTTP_VERSION_11;
+    int timeout = 5;
+    std::string host = "127.0.0.1";
+};
+
+inline HttpClient ConnectTo(const ScriptedPeer& peer, const Options& o = Options()) {
+    return HttpConnect(HTTP_PROXY_NONE, nullptr, 0, nullptr, nullptr, o.host.c_str(), peer.port(),
+                       o.timeout, o.options, o.version, nullptr);
+}
+
+// Expects a request: its request line, then exactly these header lines and
+// the empty line that ends them.
+inline PeerScript& ExpectRequest(PeerScript& script, const std::string& requestLine,
+                                 const std::vector<std::string>& headers) {
+    script.Expect(requestLine);
+    for (const auto& header : headers)
+        script.Expect(header);
+    return script.Expect("");
+}
+
+// The transcript of one plain GET of HTTP/1.1 without keep-alive.
+inline std::string GetTranscript(const std::string& path, const std::string& hostHeader) {
+    return "GET " + path + " HTTP/1.1|Host: " + hostHeader + "|Connection: Close|Accept: */*|";
+}
+
+inline std::string HostOf(const ScriptedPeer& peer) {
+    return "127.0.0.1:" + std::to_string(peer.port());
+}
+
+// Reads a length-delimited or close-delimited body to its end.
+inline std::string ReadBody(HttpClient client) {
+    std::string body;
+    char buffer[3000];
+    for (int round = 0; round < 100000; ++round) {
+        const int got = HttpRecv(client, buffer, sizeof buffer);
+        if (got <= 0) break;
+        body.append(buffer, static_cast<std::size_t>(got));
+    }
+    return body;
+}
+
+// Reads a chunked body to its end; "<error>" when a chunk could not be read.
+inline std::string ReadChunkedBody(HttpClient client) {
+    std::string body;
+    for (int chunk = 0; chunk < 10000; ++chunk) {
+        const int64_t size = HttpReadChunkSize(client);
+        if (size < 0) return body + "<error>";
+        if (size == 0) break;
+        std::string data(static_cast<std::size_t>(size), '\0');
+        std::size_t have = 0;
+        while (have < data.size()) {
+            const int got =
+                HttpRecv(client, data.data() + have, static_cast<int>(data.size() - have));
+            if (got <= 0) return body + "<error>";
+            have += static_cast<std::size_t>(got);
+        }
+        body += data;
+    }
+    return body;
+}
+
+// A window that records the engine's event messages as (error << 16) | event.
+class EventWindow {
+  public:
+    EventWindow() {
+        Words().clear();
+        window_ = CreateMessageWindow(&Procedure, nullptr);
+    }
+    ~EventWindow() { DestroyWindow(window_); }
+    EventWindow(const EventWindow&) = delete;
+    EventWindow& operator=(const EventWindow&) = delete;
+
+    HWND handle() const { return window_; }
+    static std::vector<DWORD>& Words() {
+        static std::vector<DWORD> words;
+        return words;
+    }
+    static DWORD Word(int error, DWORD event) { return (static_cast<DWORD>(error) << 16) | event; }
+    // The recorded words of one event.
+    static std::vector<DWORD> Of(DWORD event) {
+        std::vector<DWORD> found;
+        for (DWORD word : Words()) {
+            if ((word & 0xFFFF) == event) found.push_back(word);
+        }
+        return found;
+    }
+
+  private:
+    static LRESULT Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == kEventMessage) {
+            Words().push_back(static_cast<DWORD>(lParam));
+            return 0;
+        }
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    HWND window_ = nullptr;
+};
+
+}  // namespace httptest

@@ -1,0 +1,224 @@
+// Waits and handles: a stalled peer times out within the client's time-out,
+// a cancel ends a wait from another thread or from a window handler inside
+// it, handles belong to their thread, and failed connects leave nothing behind.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "tests/http/http_test_support.h"
+
+namespace {
+
+using namespace httptest;
+using Clock = std::chrono::steady_clock;
+
+using HttpWaitTest = HttpTest;
+
+// A response header, then nothing of the announced body.
+PeerScript StallInBody(int ms) {
+    PeerScript script;
+    script.Expect("GET ").Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n").Stall(ms).Close();
+    return script;
+}
+
+// A loopback port that nothing listens on: bound once, then given back.
+int UnusedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = -1;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+TEST_F(HttpWaitTest, AStalledHeaderTimesOutWithinTheTimeOut) {
+    PeerScript script;
+    script.Expect("GET ").Send("HTTP/1.1 200 OK\r\n").Stall(4000).Close();
+    ScriptedPeer peer(script);
+    HttpClient client = ConnectTo(peer, {.timeout = 1});
+    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    const auto start = Clock::now();
+    EXPECT_TRUE(FailsWith(fileErrorOperationTimeout, HttpSendRequest(client, "GET", "/")));
+    const double took = SecondsSince(start);
+    EXPECT_GE(took, 0.9);
+    EXPECT_LT(took, 2.5);
+    HttpDisconnect(client);
+}
+
+TEST_F(HttpWaitTest, AStalledBodyTimesOutWithTheTimeOutEvent) {
+    ScriptedPeer peer(StallInBody(4000));
+    EventWindow events;
+    HttpClient client = ConnectTo(peer, {.timeout = 1});
+    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kAllEvents), 0);
+    EXPECT_EQ(HttpSendRequest(client, "GET", "/"), 200);
+    char buffer[16];
+    const auto start = Clock::now();
+    EXPECT_TRUE(FailsWith(fileErrorOperationTimeout, HttpRecv(client, buffer, sizeof buffer)));
+    EXPECT_LT(SecondsSince(start), 2.5);
+    EXPECT_EQ(EventWindow::Of(HTTP_EVENT_TIMEOUT),
+              std::vector<DWORD>{EventWindow::Word(fileErrorOperationTimeout, HTTP_EVENT_TIMEOUT)});
+    HttpDisconnect(client);
+}
+
+TEST_F(HttpWaitTest, ACancelFromAnotherThreadEndsTheWait) {
+    ScriptedPeer peer(StallInBody(4000));
+    EventWindow events;
+    HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_FREETHREAD, .timeout = 10});
+    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kAllEvents), 0);
+    EXPECT_EQ(HttpSendRequest(client, "GET", "/"), 200);
+    std::thread canceller([client] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        HttpCancel(client);
+    });
+    char buffer[16];
+    const auto start = Clock::now();
+    EXPECT_TRUE(FailsWith(fileErrorOperationCanceled, HttpRecv(client, buffer, sizeof buffer)));
+    canceller.join();
+    EXPECT_LT(SecondsSince(start), 2.5);
+    EXPECT_EQ(EventWindow::Of(HTTP_EVENT_CANCEL),
+              std::vector<DWORD>{EventWindow::Word(fileErrorOperationCanceled, HTTP_EVENT_CANCEL)});
+    HttpDisconnect(client);
+}
+
+// A message handler that runs inside the wait cancels it at once.
+TEST_F(HttpWaitTest, ACancelFromAHandlerInsideTheWaitEndsItAtOnce) {
+    static HttpClient target = INVALID_HTTP_CLIENT;
+    constexpr UINT kCancelMessage = WM_USER + 7;
+    HWND window = CreateMessageWindow(
+        [](HWND w, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+            if (message == kCancelMessage) return HttpCancel(target);
+            return DefWindowProcA(w, message, wParam, lParam);
+        },
+        nullptr);
+    ScriptedPeer peer(StallInBody(4000));
+    target = ConnectTo(peer, {.timeout = 10});
+    ASSERT_NE(target, INVALID_HTTP_CLIENT);
+    EXPECT_EQ(HttpSendRequest(target, "GET", "/"), 200);
+    std::thread poster([window] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        PostMessageA(window, kCancelMessage, 0, 0);
+    });
+    char buffer[16];
+    const auto start = Clock::now();
+    EXPECT_TRUE(FailsWith(fileErrorOperationCanceled, HttpRecv(target, buffer, sizeof buffer)));
+    poster.join();
+    EXPECT_LT(SecondsSince(start), 1.5);
+    // Without a blocking call there is nothing to cancel for the thread.
+    EXPECT_TRUE(FailsWith(fileErrorOperationNotBlocking, HttpCancel(INVALID_HTTP_CLIENT)));
+    HttpDisconnect(target);
+    DestroyWindow(window);
+}
+
+TEST_F(HttpWaitTest, HandlesBelongToTheirThreadUnlessFreeThreaded) {
+    PeerScript script;
+    script.ReadToEnd();
+    ScriptedPeer peer(std::vector<PeerScript>{script, script});
+    HttpClient owned = ConnectTo(peer);
+    HttpClient shared = ConnectTo(peer, {.options = HTTP_OPTION_FREETHREAD});
+    ASSERT_NE(owned, INVALID_HTTP_CLIENT);
+    ASSERT_NE(shared, INVALID_HTTP_CLIENT);
+    EXPECT_NE(owned, shared);
+    std::atomic<int> ownedResult{0}, ownedError{0}, sharedResult{0}, cancelResult{-1};
+    std::thread other([&] {
+        ownedResult = HttpGetPriority(owned);
+        ownedError = static_cast<int>(HttpGetLastError() & 0xFFFF);
+        sharedResult = HttpSetPriority(shared, HTTP_PRIORITY_HIGH);
+        cancelResult = HttpCancel(owned);  // allowed from any thread
+    });
+    other.join();
+    EXPECT_EQ(ownedResult, -1);
+    EXPECT_EQ(ownedError, fileErrorNotHandleOwner);
+    EXPECT_EQ(sharedResult, HTTP_PRIORITY_NORMAL);
+    EXPECT_EQ(HttpGetPriority(shared), HTTP_PRIORITY_HIGH);
+    EXPECT_EQ(cancelResult, 0);
+    EXPECT_TRUE(FailsWith(fileErrorInvalidParameter, HttpSetPriority(shared, 5)));
+    EXPECT_TRUE(FailsWith(fileErrorInvalidHandle, HttpGetPriority(12345)));
+    EXPECT_GE(owned, 4096u);
+    EXPECT_LT(owned, 4096u + 256u + 256u);
+    // A freed slot is the next one taken.
+    HttpDisconnect(owned);
+    EXPECT_TRUE(FailsWith(fileErrorInvalidHandle, HttpGetPriority(owned)));
+    ScriptedPeer again(script);
+    EXPECT_EQ(ConnectTo(again), owned);
+    HttpDisconnect(owned);
+    HttpDisconnect(shared);
+}
+
+TEST_F(HttpWaitTest, FailedConnectsReportTheCause) {
+    const int port = UnusedPort();
+    ASSERT_GT(port, 0);
+    HttpClient client = HttpConnect(HTTP_PROXY_NONE, nullptr, 0, nullptr, nullptr, "127.0.0.1",
+                                    port, 2, 0, HTTP_VERSION_11, nullptr);
+    EXPECT_EQ(client, INVALID_HTTP_CLIENT);
+    EXPECT_EQ(HttpGetLastError(), MakeErrorCode(fileErrorConnectionRefused));
+    EXPECT_EQ(HttpConnect(HTTP_PROXY_NONE, nullptr, 0, nullptr, nullptr, "", 80, 2, 0,
+                          HTTP_VERSION_11, nullptr),
+              INVALID_HTTP_CLIENT);
+    EXPECT_EQ(HttpGetLastError(), MakeErrorCode(fileErrorInvalidHostName));
+    EXPECT_EQ(HttpConnect(7, "p", 1, nullptr, nullptr, "h", 80, 2, 0, HTTP_VERSION_11, nullptr),
+              INVALID_HTTP_CLIENT);
+    EXPECT_EQ(HttpGetLastError(), MakeErrorCode(fileErrorInvalidProxyType));
+    EXPECT_EQ(HttpConnect(HTTP_PROXY_TUNNEL, "127.0.0.1", 443, nullptr, nullptr, "h", 443, 2,
+                          HTTP_OPTION_SECURE, HTTP_VERSION_11, nullptr),
+              INVALID_HTTP_CLIENT);
+    EXPECT_EQ(HttpGetLastError(), MakeErrorCode(fileErrorInvalidServicePort));
+    EXPECT_EQ(HttpConnect(HTTP_PROXY_TUNNEL, "127.0.0.1", 8888, nullptr, nullptr, "h", 80, 2, 0,
+                          HTTP_VERSION_09, nullptr),
+              INVALID_HTTP_CLIENT);
+    EXPECT_EQ(HttpGetLastError(), MakeErrorCode(fileErrorInvalidParameter));
+}
+
+TEST_F(HttpWaitTest, EventsReachCallbacksAndTheWindowOnlyForTheMask) {
+    PeerScript script;
+    script.ReadToEnd();
+    ScriptedPeer peer(script);
+    EventWindow events;
+    HttpClient client = ConnectTo(peer);
+    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    static std::vector<DWORD> called;
+    called.clear();
+    auto record = [](HttpClient, DWORD event, DWORD error, void* user) {
+        called.push_back((error << 16) | event | (user ? 0x8000 : 0));
+    };
+    int marker = 0;
+    ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, HTTP_EVENT_PROGRESS), 0);
+    ASSERT_EQ(HttpSetEventCallback(client, HTTP_EVENT_TIMEOUT, record, &marker), 0);
+    EXPECT_TRUE(FailsWith(fileErrorInvalidParameter,
+                          HttpSetEventCallback(client, HTTP_EVENT_TIMEOUT | 1, record, nullptr)));
+    EXPECT_EQ(HttpRaiseEvent(client, HTTP_EVENT_TIMEOUT, MakeErrorCode(fileErrorOperationTimeout)),
+              0);
+    EXPECT_EQ(HttpRaiseEvent(client, HTTP_EVENT_COMMAND, 0), 0);  // not in the mask
+    EXPECT_EQ(HttpRaiseEvent(client, HTTP_EVENT_PROGRESS, 0), 0);
+    EXPECT_EQ(called,
+              (std::vector<DWORD>{EventWindow::Word(fileErrorOperationTimeout, HTTP_EVENT_TIMEOUT) |
+                                  0x8000}));
+    EXPECT_EQ(EventWindow::Words(),
+              (std::vector<DWORD>{EventWindow::Word(fileErrorOperationTimeout, HTTP_EVENT_TIMEOUT),
+                                  EventWindow::Word(0, HTTP_EVENT_PROGRESS)}));
+    EXPECT_TRUE(FailsWith(fileErrorInvalidParameter,
+                          HttpRegisterNotify(client, events.handle(), 100, HTTP_EVENT_PROGRESS)));
+    EXPECT_EQ(HttpRegisterNotify(client, nullptr, 0, 0), 0);
+    EXPECT_EQ(HttpRaiseEvent(client, HTTP_EVENT_TIMEOUT, 0), 0);
+    EXPECT_EQ(called.size(), 1u);
+    HttpDisconnect(client);
+}
+
+}  // namespace

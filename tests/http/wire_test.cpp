@@ -1,0 +1,298 @@
+// The wire formats and tables of the HTTP engine as pure functions: the
+// response line assembler, status, header and chunk-size lines, the status
+// mapping, the verb table, and the encodings.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "http/encoding.h"
+#include "http/headers.h"
+#include "http/http.h"
+#include "http/wire.h"
+#include "resources/errors.h"
+
+namespace {
+
+using namespace http;
+
+// Feeds text and gives the lines it completes.
+std::vector<std::string> Lines(const std::string& text) {
+    LineAssembler assembler;
+    std::vector<std::string> lines;
+    for (char c : text) {
+        if (assembler.Feed(c)) lines.emplace_back(assembler.line());
+    }
+    return lines;
+}
+
+struct LineCase {
+    const char* input;
+    const char* line;
+};
+
+class LineAssemblerTest : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(LineAssemblerTest, ShapesOneLine) {
+    const std::vector<std::string> lines = Lines(GetParam().input);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], GetParam().line);
+}
+
+INSTANTIATE_TEST_SUITE_P(WhiteSpaceAndQuotes, LineAssemblerTest,
+                         ::testing::Values(LineCase{"Server:   a \t  b\r\n", "Server: a b"},
+                                           LineCase{"   \t X-Lead: v\r\n", "X-Lead: v"},
+                                           LineCase{"X-Q: \"a   b\"   c\r\n", "X-Q: \"a   b\" c"},
+                                           LineCase{"X-Open: \"a    b\n", "X-Open: \"a    b"},
+                                           LineCase{"no-cr\n", "no-cr"}, LineCase{"a\rb\r\n", "ab"},
+                                           LineCase{"\r\n", ""}));
+
+TEST(LineAssembler, AQuoteDoesNotCarryIntoTheNextLine) {
+    EXPECT_EQ(Lines("A: \"x\n B:  y\n"), (std::vector<std::string>{"A: \"x", "B: y"}));
+}
+
+TEST(LineAssembler, CutsAnOverlongLineAtItsCapacity) {
+    std::string text = "X-Long: " + std::string(40000, 'a') + "\r\nNext: 1\r\n";
+    LineAssembler assembler;
+    std::vector<std::string> lines;
+    bool truncated = false;
+    for (char c : text) {
+        if (assembler.Feed(c)) {
+            lines.emplace_back(assembler.line());
+            truncated = truncated || assembler.truncated();
+        }
+    }
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].size(), LineAssembler::kCapacity);
+    EXPECT_TRUE(truncated);
+    EXPECT_EQ(lines[1], "Next: 1");
+}
+
+TEST(StatusLine, CodeAndReason) {
+    auto status = ParseStatusLine("HTTP/1.1 404 Not Found");
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->code, 404);
+    EXPECT_EQ(status->reason, "Not Found");
+    status = ParseStatusLine("http/1.0 200");
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->code, 200);
+    EXPECT_EQ(status->reason, "");
+    EXPECT_FALSE(ParseStatusLine("HTTX/1.1 200 OK"));
+    EXPECT_FALSE(ParseStatusLine(""));
+    status = ParseStatusLine("HTTP/1.1 200 " + std::string(500, 'r'));
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->reason.size(), static_cast<std::size_t>(HTTP_MAX_REASON - 1));
+    status = ParseStatusLine("HTTP/1.1 99999999999999999999 big");
+    ASSERT_TRUE(status);
+    EXPECT_GT(status->code, 99999);
+}
+
+TEST(HeaderLine, SplitsAtTheFirstColon) {
+    auto header = ParseHeaderLine("Location: http://h:8080/x");
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->name, "Location");
+    EXPECT_EQ(header->value, "http://h:8080/x");
+    header = ParseHeaderLine("Empty:");
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->value, "");
+    EXPECT_FALSE(ParseHeaderLine("no colon here"));
+    EXPECT_FALSE(ParseHeaderLine(": no name"));
+}
+
+struct ChunkCase {
+    const char* line;
+    std::optional<std::uint64_t> size;
+};
+
+class ChunkSizeTest : public ::testing::TestWithParam<ChunkCase> {};
+
+TEST_P(ChunkSizeTest, LeadingHexDigits) {
+    EXPECT_EQ(ParseChunkSize(GetParam().line), GetParam().size) << GetParam().line;
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, ChunkSizeTest,
+                         ::testing::Values(ChunkCase{"1a;ext=1", 26}, ChunkCase{"1A", 26},
+                                           ChunkCase{"0", 0}, ChunkCase{"ff ; name", 255},
+                                           ChunkCase{"10000000", 0x10000000},
+                                           ChunkCase{"", std::nullopt},
+                                           ChunkCase{"xyz", std::nullopt},
+                                           ChunkCase{"fffffffffffffffff", std::nullopt}));
+
+TEST(ContentLength, DecimalOnly) {
+    EXPECT_EQ(ParseContentLength(" 16000 "), 16000u);
+    EXPECT_EQ(ParseContentLength("0"), 0u);
+    EXPECT_FALSE(ParseContentLength("12a"));
+    EXPECT_FALSE(ParseContentLength(""));
+    EXPECT_FALSE(ParseContentLength("99999999999999999999999"));
+}
+
+struct StatusCase {
+    int status;
+    int error;
+};
+
+class StatusMappingTest : public ::testing::TestWithParam<StatusCase> {};
+
+TEST_P(StatusMappingTest, MapsThroughTheTable) {
+    EXPECT_EQ(StatusError(GetParam().status), GetParam().error) << GetParam().status;
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, StatusMappingTest,
+                         ::testing::Values(StatusCase{200, 0}, StatusCase{204, 0},
+                                           StatusCase{299, 0}, StatusCase{300, 0},
+                                           StatusCase{302, fileErrorResourceRedirected},
+                                           StatusCase{307, fileErrorResourceRedirected},
+                                           StatusCase{304, fileErrorResourceNotModified},
+                                           StatusCase{403, fileErrorAccessDenied},
+                                           StatusCase{404, fileErrorResourceNotFound},
+                                           StatusCase{407, fileErrorProxyAuthenticationRequired},
+                                           StatusCase{408, fileErrorOperationTimeout},
+                                           StatusCase{418, fileErrorUnexpectedServerResponse},
+                                           StatusCase{500, fileErrorInvalidServerResponse},
+                                           StatusCase{501, fileErrorInvalidCommand},
+                                           StatusCase{505, fileErrorInvalidProtocolVersion},
+                                           StatusCase{599, fileErrorUnexpectedServerResponse}));
+
+TEST(Verbs, LookedUpWithoutRegardToCase) {
+    const VerbEntry* verb = FindVerb("propFind");
+    ASSERT_NE(verb, nullptr);
+    EXPECT_EQ(verb->name, "PROPFIND");
+    EXPECT_EQ(verb->code, Verb::Propfind);
+    EXPECT_EQ(FindVerb("bproppatch")->code, Verb::Bproppatch);
+    EXPECT_EQ(FindVerb("PATCH"), nullptr);
+    EXPECT_TRUE(VerbSendsBody(Verb::Post));
+    EXPECT_FALSE(VerbSendsBody(Verb::Get));
+}
+
+TEST(HeaderListTest, ReplacesRemovesAndReusesEntries) {
+    HeaderList list;
+    list.Set("Accept", "a");
+    list.Set("Range", "bytes=1-");
+    list.Set("accept", "b");
+    EXPECT_EQ(*list.Find("ACCEPT"), "b");
+    list.Remove("accept");
+    EXPECT_FALSE(list.Contains("Accept"));
+    list.Set("X-New", "n");  // takes the removed entry's place
+    std::vector<std::string> order;
+    list.ForEach([&](const std::string& name, const std::string&) { order.push_back(name); });
+    EXPECT_EQ(order, (std::vector<std::string>{"X-New", "Range"}));
+    list.Append("X-New", "second");
+    EXPECT_EQ(list.count(), 3u);
+    EXPECT_EQ(*list.Find("x-new"), "n");
+}
+
+std::string Encode(int mode, const std::string& text, int size = 256) {
+    std::string out(static_cast<std::size_t>(size), '\0');
+    const int length =
+        HttpEncode(mode, text.data(), static_cast<int>(text.size()), out.data(), size);
+    if (length < 0) return "<error>";
+    return out.substr(0, static_cast<std::size_t>(length));
+}
+
+TEST(Encoding, PathQueryFormAndBase64) {
+    EXPECT_EQ(Encode(HTTP_ENCODE_PATH, "/a b/c&d=e"), "/a%20b/c%26d%3De");
+    EXPECT_EQ(Encode(HTTP_ENCODE_QUERY, "a=b/c&d"), "a=b%2Fc&d");
+    EXPECT_EQ(Encode(HTTP_ENCODE_FORM, "a b"), "a b");
+    EXPECT_EQ(Encode(HTTP_ENCODE_PATH, "%41%zz"), "%41%25zz");
+    EXPECT_EQ(Encode(HTTP_ENCODE_BASE64, "abc"), "YWJj");
+    EXPECT_EQ(Encode(HTTP_ENCODE_BASE64, "ab"), "YWI=");
+    EXPECT_EQ(Encode(HTTP_ENCODE_BASE64, "fttest:fttest-Pa55word"),
+              "ZnR0ZXN0OmZ0dGVzdC1QYTU1d29yZA==");
+    EXPECT_EQ(Encode(HTTP_ENCODE_PATH, "\xC3\xA9"), "%C3%A9");
+}
+
+TEST(Encoding, NeverWritesPastTheOutput) {
+    // Room for the size rule but not for three escapes.
+    EXPECT_EQ(Encode(HTTP_ENCODE_PATH, "   ", 6), "<error>");
+    EXPECT_EQ(HttpGetLastError(), MakeErrorCode(fileErrorBufferTooSmall));
+    EXPECT_EQ(Encode(HTTP_ENCODE_BASE64, "abcd", 7), "<error>");
+    EXPECT_EQ(Encode(0, "x"), "<error>");
+    EXPECT_EQ(HttpGetLastError(), MakeErrorCode(fileErrorInvalidParameter));
+    EXPECT_EQ(HttpNeedsEncoding("/plain/path-1.txt", -1), 0);
+    EXPECT_EQ(HttpNeedsEncoding("a+b", -1), 0);
+    EXPECT_EQ(HttpNeedsEncoding("with space", -1), 1);
+    EXPECT_EQ(HttpNeedsEncoding("100%", -1), 1);
+    EXPECT_EQ(HttpNeedsEncoding("a%2F", -1), 0);
+}
+
+}  // namespace
+
+namespace {
+
+using http::ResponseHeadReader;
+using Step = ResponseHeadReader::Step;
+
+// Feeds text until the reader stops; the step and the bytes left unread.
+std::pair<Step, std::size_t> FeedAll(ResponseHeadReader& reader, const std::string& text) {
+    std::size_t used = 0;
+    while (used < text.size() && reader.Feed(text[used]) == Step::NeedMore)
+        ++used;
+    if (used < text.size()) ++used;
+    return {reader.step(), text.size() - used};
+}
+
+TEST(ResponseHeadReaderTest, InterimBlocksAreSkippedOnlyWhenAsked) {
+    const std::string text =
+        "\r\nHTTP/1.1 100 Continue\r\nX-First: 1\r\n\r\nHTTP/1.1 200 OK\r\nX-Second: 2\r\n\r\nbody";
+    ResponseHeadReader skipping(true, false);
+    EXPECT_EQ(FeedAll(skipping, text), std::make_pair(Step::Done, std::size_t{4}));
+    EXPECT_EQ(skipping.status(), 200);
+    EXPECT_EQ(skipping.reason(), "OK");
+    ASSERT_EQ(skipping.headers().size(), 1u);
+    EXPECT_EQ(skipping.headers()[0].first, "X-Second");
+
+    ResponseHeadReader keeping(false, false);
+    EXPECT_EQ(FeedAll(keeping, text).first, Step::Done);
+    EXPECT_EQ(keeping.status(), 100);
+    ASSERT_EQ(keeping.headers().size(), 1u);
+    EXPECT_EQ(keeping.headers()[0].second, "1");
+}
+
+TEST(ResponseHeadReaderTest, TrailersHaveNoStatusLine) {
+    ResponseHeadReader reader(true, true);
+    EXPECT_EQ(FeedAll(reader, "X-Sum: 5\r\n\r\n").first, Step::Done);
+    EXPECT_FALSE(reader.sawStatus());
+    ASSERT_EQ(reader.headers().size(), 1u);
+    ResponseHeadReader empty(true, true);
+    EXPECT_EQ(FeedAll(empty, "\r\n"), std::make_pair(Step::Done, std::size_t{0}));
+}
+
+TEST(ResponseHeadReaderTest, RefusesWhatIsNoResponse) {
+    ResponseHeadReader notHttp(true, false);
+    EXPECT_EQ(FeedAll(notHttp, "220 ftp ready\r\n\r\n").first, Step::Invalid);
+    std::string many = "HTTP/1.1 200 OK\r\n";
+    for (std::size_t i = 0; i < ResponseHeadReader::kMaxLines; ++i)
+        many += "X: y\r\n";
+    ResponseHeadReader flood(true, false);
+    EXPECT_EQ(FeedAll(flood, many + "\r\n").first, Step::Invalid);
+    // Feeding after the end changes nothing.
+    EXPECT_EQ(flood.Feed('x'), Step::Invalid);
+}
+
+}  // namespace
+
+namespace {
+
+// Random bytes, biased towards the characters the readers react to, never
+// make a reader run past its input or its caps (checked under the sanitizers).
+TEST(WireRobustness, RandomBytesStayWithinBounds) {
+    std::mt19937 random(20261206);
+    const std::string alphabet = "HTTP/1.1 200\r\n:\" \t;0123456789abcdefXYZ\x01\xff";
+    for (int round = 0; round < 300; ++round) {
+        std::string text = round % 2 == 0 ? "HTTP/1.1 " : "";
+        const std::size_t length = random() % 2000;
+        for (std::size_t i = 0; i < length; ++i)
+            text += alphabet[random() % alphabet.size()];
+        http::ResponseHeadReader reader(round % 3 != 0, round % 5 == 0);
+        for (char c : text) {
+            if (reader.Feed(c) != http::ResponseHeadReader::Step::NeedMore) break;
+        }
+        EXPECT_LE(reader.reason().size(), static_cast<std::size_t>(HTTP_MAX_REASON - 1));
+        EXPECT_LE(reader.headers().size(), http::ResponseHeadReader::kMaxLines);
+        http::ParseChunkSize(text.substr(0, 40));
+        http::ParseContentLength(text.substr(0, 30));
+    }
+}
+
+}  // namespace
