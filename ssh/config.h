@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 // Which SSH protocol versions the caller accepts.
 enum class SshProtocolChoice : int {
@@ -85,6 +87,10 @@ struct SshConfig {
     std::string fallbackCommand;
     bool fallbackCommandIsSubsystem = false;
     bool noTerminal = true;
+    // Left off and empty by the SFTP client: skip the "ssh-userauth" service
+    // request, and environment variables sent as "env" requests (name, value).
+    bool skipServiceRequest = false;
+    std::vector<std::pair<std::string, std::string>> environment;
     std::array<SshWorkaroundSetting, kSshWorkaroundCount> workarounds{
         SshWorkaroundSetting::Automatic, SshWorkaroundSetting::Automatic,
         SshWorkaroundSetting::Automatic, SshWorkaroundSetting::AlwaysOff,

@@ -473,8 +473,12 @@ void SshConnection::Rekey(const char* why) {
 // ---- Waiting for results ------------------------------------------------------------
 
 bool SshConnection::ReceivePacket(SecureBytes* payload) {
+    return ReceivePacketWithin(payload, TimeoutMilliseconds());
+}
+
+bool SshConnection::ReceivePacketWithin(SecureBytes* payload, int milliseconds) {
     const std::uint64_t deadline =
-        GetTickCount64() + static_cast<std::uint64_t>(TimeoutMilliseconds());
+        GetTickCount64() + static_cast<std::uint64_t>(std::max(milliseconds, 0));
     while (received_.empty()) {
         if (closed()) {
             SetLastError(MakeErrorCode(error_ != 0 ? error_ : fileErrorConnectionClosed));
@@ -526,6 +530,11 @@ void SshConnection::Disconnect(std::uint32_t reason, std::string_view descriptio
     if (closed()) return;
     SendDisconnect(reason, description);
     Close(0, "Disconnected: " + std::string(description));
+}
+
+void SshConnection::DisconnectWithError(int error, std::uint32_t reason,
+                                        std::string_view description) {
+    Fail(error, reason, std::string(description));
 }
 
 void SshConnection::CloseQuietly() {

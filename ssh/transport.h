@@ -56,6 +56,9 @@ class SshConnection final : private SshKexHost {
     // rounds as needed. false when closed or when nothing came within the
     // time-out (error 10060, the connection stays open).
     bool ReceivePacket(SecureBytes* payload);
+    // The same with a wait of its own (milliseconds, 0 = only what is already
+    // here); on a time-out the error is 10060 and the connection stays open.
+    bool ReceivePacketWithin(SecureBytes* payload, int milliseconds);
     // Pumps until the first key exchange is complete. false when the connection
     // closed or the time-out passed first.
     bool WaitForKeys();
@@ -65,6 +68,12 @@ class SshConnection final : private SshKexHost {
     void Disconnect(std::uint32_t reason, std::string_view description);
     // Closes without sending anything ("Disconnected").
     void CloseQuietly();
+    // Sends SSH_MSG_DISCONNECT and closes with an error number (authentication
+    // refused, protocol errors of the service layer).
+    void DisconnectWithError(int error, std::uint32_t reason, std::string_view description);
+    // Closes without sending anything, with the given local text and error 0
+    // ("All channels closed").
+    void CloseLocally(std::string message) { Close(0, std::move(message)); }
     // An ignore message with an empty string.
     bool Ping();
     // Starts a key exchange of our own unless one is running (or the re-key
@@ -96,6 +105,10 @@ class SshConnection final : private SshKexHost {
     // SSH-1: the chosen cipher and the server's masks, once the session key is sent.
     const std::optional<Ssh1SessionSetup>& ssh1Session() const { return ssh1Setup_; }
     std::uint32_t outgoingSequence() const { return encoder_.sequence(); }
+    // The outgoing cipher's block size (at least 8), or 0 while no cipher is on.
+    std::size_t outgoingBlockSize() const {
+        return encoder_.keys().cipher() ? encoder_.keys().blockSize() : 0;
+    }
     std::uint32_t incomingSequence() const { return decoder_.sequence(); }
     std::uint64_t rekeyDataLimit() const { return rekeyLimit_; }
     // Bytes waiting to go out at the socket (for throttling the channels).

@@ -1,6 +1,6 @@
 // SSH-1: the packet format with its CRC and attack screen, the cipher choice, and a
 // whole session-key exchange against a server played by the test over a socket pair
-// (RSA keys and decryption from libcrypto).
+// (RSA keys and decryption from libcrypto), then login, the command and its data.
 #include <gtest/gtest.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
@@ -15,9 +15,12 @@
 
 #include "crypto/sshbuf.h"
 #include "resources/errors.h"
+#include "ssh/session.h"
 #include "ssh/ssh1_kex.h"
 #include "ssh/ssh1_packet.h"
+#include "ssh/ssh1_session.h"
 #include "ssh/transport.h"
+#include "ssh/version.h"
 
 namespace {
 
@@ -319,6 +322,180 @@ TEST_F(Ssh1SessionTest, KeysTooShortForTheDoubleEncryptionEndTheConnection) {
     Pump();
     EXPECT_TRUE(connection_->closed());
     EXPECT_EQ(connection_->error(), fileErrorSecurityContext);
+}
+
+}  // namespace
+
+// ---- Login and the session over SSH-1 ------------------------------------------------
+
+namespace {
+
+// Reads the client's session-key message, recovers the key and keys both server
+// directions with it (Blowfish, as the default order chooses).
+bool AcceptSessionKey(int fd, const RsaKey& serverKey, const RsaKey& hostKey,
+                      Ssh1PacketEncoder& server, Ssh1PacketDecoder& serverIn,
+                      std::span<const std::uint8_t> sessionId) {
+    const std::string written = ReadAvailable(fd, 2000);
+    if (written.rfind("SSH-1.5-Tollane_7.2\n", 0) != 0) return false;
+    const auto packets = DecodeString(serverIn, written.substr(20));
+    if (packets.size() != 1) return false;
+    SshReader reader(packets[0]);
+    std::uint8_t type = 0, cipher = 0;
+    std::span<const std::uint8_t> cookie;
+    BigNum encrypted;
+    if (!reader.ReadByte(&type) || !reader.ReadByte(&cipher) || !reader.ReadBytes(8, &cookie) ||
+        !reader.ReadSsh1Mpint(&encrypted))
+        return false;
+    std::vector<std::uint8_t> key = serverKey.Decrypt(hostKey.Decrypt(encrypted.ToBytes()));
+    if (key.size() != 32 || sessionId.size() != 16) return false;
+    for (int i = 0; i < 16; ++i)
+        key[i] ^= sessionId[i];
+    server.SetCipher(std::make_unique<Ssh1CipherState>(kCipherSsh1Blowfish, key));
+    serverIn.SetCipher(std::make_unique<Ssh1CipherState>(kCipherSsh1Blowfish, key));
+    return true;
+}
+
+SecureBytes Ssh1Message(std::uint8_t type, std::string_view text = {}, bool withText = false) {
+    SshWriter w;
+    w.PutByte(type);
+    if (withText) w.PutString(text);
+    return w.Take();
+}
+
+TEST_F(Ssh1SessionTest, PasswordLoginRunsTheFallbackCommandAndCarriesData) {
+    const RsaKey serverKey(768), hostKey(1024);
+    Ssh1PacketEncoder server;
+    Ssh1PacketDecoder serverIn;
+    WriteAll(fds_[1], server.Encode(PublicKeyMessage(serverKey, hostKey, 1u << 6)));
+    Pump();
+    ASSERT_TRUE(connection_->ssh1Session()) << connection_->closeMessage();
+    ASSERT_TRUE(
+        AcceptSessionKey(fds_[1], serverKey, hostKey, server, serverIn, connection_->sessionId()));
+    // Key accepted; the user needs a password; the password is right.
+    for (std::uint8_t reply : {kSsh1SmsgSuccess, kSsh1SmsgFailure, kSsh1SmsgSuccess})
+        WriteAll(fds_[1], server.Encode(Ssh1Message(reply)));
+
+    SshConfig config;
+    config.timeoutSeconds = 3;
+    config.userName = "fttest";
+    config.password = "pw-of-eleven";
+    config.remoteCommand = "sftp";
+    config.remoteCommandIsSubsystem = true;
+    config.fallbackCommand = "exec sftp-server";
+    SshSession session(config, std::move(connection_));
+    ASSERT_EQ(session.WaitUntilReady(), 0) << session.errorText();
+
+    const auto packets = DecodeString(serverIn, ReadAvailable(fds_[1], 1000));
+    std::vector<int> types;
+    std::string password, command;
+    std::size_t ignoreBytes = 0;
+    for (const auto& packet : packets) {
+        types.push_back(packet.at(0));
+        SshReader reader(std::span<const std::uint8_t>(packet).subspan(1));
+        std::string_view text;
+        reader.ReadString(&text);
+        if (packet[0] == kSsh1CmsgAuthPassword) password = text;
+        if (packet[0] == kSsh1CmsgExecCmd) command = text;
+        if (packet[0] == kSsh1MsgIgnore) {
+            ignoreBytes += text.size();
+            EXPECT_EQ(text.find('\0'), std::string_view::npos);
+        }
+    }
+    // User, then 16 packets for lengths 0 to 15 with the real one at 12, then the
+    // command: a subsystem cannot be asked for, so the fallback runs.
+    ASSERT_EQ(types.size(), 18u);
+    EXPECT_EQ(types.front(), kSsh1CmsgUser);
+    EXPECT_EQ(types[1 + 12], kSsh1CmsgAuthPassword);
+    EXPECT_EQ(types.back(), kSsh1CmsgExecCmd);
+    EXPECT_EQ(password, "pw-of-eleven");
+    EXPECT_EQ(ignoreBytes, 15u * 16u / 2u - 12u);
+    EXPECT_EQ(command, "exec sftp-server");
+
+    const std::uint8_t ping[] = {'p', 'i', 'n', 'g'};
+    ASSERT_TRUE(session.Send(ping));
+    WriteAll(fds_[1], server.Encode(Ssh1Message(kSsh1SmsgStdoutData, "pong", true)));
+    WriteAll(fds_[1], server.Encode(Ssh1Message(kSsh1SmsgStderrData, "noise", true)));
+    SshWriter status;
+    status.PutByte(kSsh1SmsgExitStatus);
+    status.PutUint32(0);
+    WriteAll(fds_[1], server.Encode(status.data()));
+    std::uint8_t buffer[8];
+    ASSERT_TRUE(session.ReadExactly(std::span(buffer, 4)));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4), "pong");
+    EXPECT_EQ(session.Read(buffer), 0);
+    EXPECT_EQ(session.exit().status.value_or(99), 0u);
+    const auto after = DecodeString(serverIn, ReadAvailable(fds_[1], 500));
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_EQ(after[0].at(0), kSsh1CmsgStdinData);
+    EXPECT_EQ(after[1].at(0), kSsh1CmsgExitConfirmation);
+}
+
+TEST_F(Ssh1SessionTest, RefusedPasswordFailsTheLogin) {
+    const RsaKey serverKey(768), hostKey(1024);
+    Ssh1PacketEncoder server;
+    Ssh1PacketDecoder serverIn;
+    WriteAll(fds_[1], server.Encode(PublicKeyMessage(serverKey, hostKey, 1u << 6)));
+    Pump();
+    ASSERT_TRUE(
+        AcceptSessionKey(fds_[1], serverKey, hostKey, server, serverIn, connection_->sessionId()));
+    for (std::uint8_t reply : {kSsh1SmsgSuccess, kSsh1SmsgFailure, kSsh1SmsgFailure})
+        WriteAll(fds_[1], server.Encode(Ssh1Message(reply)));
+    SshConfig config;
+    config.timeoutSeconds = 3;
+    config.userName = "fttest";
+    config.password = "wrong";
+    SshSession session(config, std::move(connection_));
+    EXPECT_EQ(session.WaitUntilReady(), fileErrorAuthenticationFailed);
+    EXPECT_TRUE(session.closed());
+    const auto packets = DecodeString(serverIn, ReadAvailable(fds_[1], 1000));
+    ASSERT_FALSE(packets.empty());
+    SshReader reader(std::span<const std::uint8_t>(packets.back()).subspan(1));
+    std::string_view text;
+    ASSERT_TRUE(reader.ReadString(&text));
+    EXPECT_EQ(packets.back().at(0), kSsh1MsgDisconnect);
+    EXPECT_EQ(text, "User authentication failed");
+}
+
+TEST(Ssh1PasswordTest, CamouflageFollowsTheWorkarounds) {
+    struct Row {
+        const char* name;
+        std::string password;
+        std::uint32_t workarounds;
+        std::size_t packets;
+        std::size_t realIndex;
+        std::size_t sentLength;
+    } rows[] = {
+        {"short, among 0 to 15", "abc", 0, 16, 3, 3},
+        {"20 characters, among 16 to 23", std::string(20, 'x'), 0, 8, 4, 20},
+        {"16 characters, among 16 to 23", std::string(16, 'x'), 0, 8, 0, 16},
+        {"ignore workaround pads to 64", "abcde", kBugSsh1Ignore, 1, 0, 64},
+        {"ignore workaround, long password as it is", std::string(70, 'y'), kBugSsh1Ignore, 1, 0,
+         70},
+        {"plain password", "abcde", kBugSsh1PlainPassword | kBugSsh1Ignore, 1, 0, 5},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::vector<SshPacket> packets = Ssh1PasswordPackets(row.password, row.workarounds);
+        ASSERT_EQ(packets.size(), row.packets);
+        for (std::size_t i = 0; i < packets.size(); ++i) {
+            SshReader reader(packets[i].payload().subspan(1));
+            std::span<const std::uint8_t> sent;
+            ASSERT_TRUE(reader.ReadString(&sent));
+            if (i != row.realIndex) {
+                EXPECT_EQ(packets[i].type(), kSsh1MsgIgnore);
+                continue;
+            }
+            EXPECT_EQ(packets[i].type(), kSsh1CmsgAuthPassword);
+            ASSERT_EQ(sent.size(), row.sentLength);
+            EXPECT_TRUE(std::equal(row.password.begin(), row.password.end(), sent.begin()));
+            if (row.sentLength > row.password.size()) {
+                EXPECT_EQ(sent[row.password.size()], 0);
+            }
+        }
+        // The lengths run without gaps around the real one.
+        for (std::size_t i = 1; i < packets.size(); ++i)
+            EXPECT_EQ(packets[i].payload().size(), packets[i - 1].payload().size() + 1);
+    }
 }
 
 }  // namespace

@@ -1,0 +1,381 @@
+#include "ssh/channel.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "crypto/sshbuf.h"
+#include "resources/errors.h"
+#include "ssh/messages.h"
+
+namespace {
+
+constexpr std::size_t kCompactThreshold = 64 * 1024;
+
+// What a server-opened channel is refused with, by type; anything else is an
+// unknown type.
+struct OpenRefusal {
+    std::string_view type;
+    std::uint32_t reason;
+    std::string_view text;
+};
+constexpr OpenRefusal kOpenRefusals[] = {
+    {"x11", kSshOpenAdministrativelyProhibited, "X11 forwarding is not enabled"},
+    {"forwarded-tcpip", kSshOpenAdministrativelyProhibited, "Remote port is not recognised"},
+    {"auth-agent@openssh.com", kSshOpenAdministrativelyProhibited,
+     "Agent forwarding is not enabled"},
+};
+constexpr OpenRefusal kUnknownTypeRefusal = {"", kSshOpenUnknownChannelType,
+                                             "Unsupported channel type requested"};
+
+struct SignalName {
+    std::string_view name;
+    int number;
+};
+constexpr SignalName kSignals[] = {{"ABRT", 6}, {"SEGV", 11}, {"TERM", 15}};
+
+// The text of the protocol error for a message naming a channel we do not have.
+const char* InvalidChannelFormat(std::uint8_t type) {
+    switch (type) {
+        case kSshMsgChannelRequest:
+            return "Received channel request for invalid channel %u";
+        case kSshMsgChannelData:
+        case kSshMsgChannelExtendedData:
+            return "Received data for invalid channel %u";
+        case kSshMsgChannelWindowAdjust:
+            return "Received window adjust for invalid channel %u";
+        case kSshMsgChannelEof:
+            return "Received end-of-file for invalid channel %u";
+        case kSshMsgChannelClose:
+            return "Received close for invalid channel %u";
+        default:
+            return "Received channel message for invalid channel %u";
+    }
+}
+
+}  // namespace
+
+SshConnectionLayer::SshConnectionLayer(const SshConfig& config, SshLink& link)
+    : config_(config), link_(link) {}
+
+void SshConnectionLayer::SetState(SshChannel& channel, SshChannelState state) {
+    channel.state = state;
+}
+
+void SshConnectionLayer::OpenSession() {
+    std::uint32_t id = kSshFirstLocalChannel;
+    while (channels_.count(id))
+        ++id;
+    SshChannel& channel = channels_[id];
+    channel.localId = id;
+    session_ = &channel;
+    link_.Send(std::move(SshPacket(kSshMsgChannelOpen)
+                             .PutString("session")
+                             .PutUint32(id)
+                             .PutUint32(kSshLocalWindow)
+                             .PutUint32(kSshLocalMaxPacket)));
+    SetState(channel, SshChannelState::Opening);
+}
+
+bool SshConnectionLayer::Handle(std::span<const std::uint8_t> payload) {
+    if (payload.empty()) return false;
+    const std::uint8_t type = payload[0];
+    if (type == kSshMsgGlobalRequest) {
+        OnGlobalRequest(payload);
+        return true;
+    }
+    if (type == kSshMsgChannelOpen) {
+        OnServerOpen(payload);
+        return true;
+    }
+    if (type < kSshMsgChannelOpenConfirmation || type > kSshMsgChannelFailure) return false;
+    std::uint32_t id = 0;
+    SshChannel* channel = Find(payload, &id);
+    if (!channel) return true;
+    switch (type) {
+        case kSshMsgChannelOpenConfirmation:
+            OnOpenConfirmation(*channel, payload);
+            break;
+        case kSshMsgChannelOpenFailure:
+            // The server would not open the session: nothing can run.
+            if (channel == session_) session_ = nullptr;
+            channels_.erase(id);
+            if (channels_.empty()) link_.EndLocally("All channels closed");
+            break;
+        case kSshMsgChannelWindowAdjust:
+            OnWindowAdjust(*channel, payload);
+            break;
+        case kSshMsgChannelData:
+        case kSshMsgChannelExtendedData:
+            OnData(*channel, payload, type == kSshMsgChannelExtendedData);
+            break;
+        case kSshMsgChannelEof:
+            channel->eofReceived = true;
+            break;
+        case kSshMsgChannelClose:
+            OnClose(*channel);
+            break;
+        case kSshMsgChannelRequest:
+            OnRequest(*channel, payload);
+            break;
+        case kSshMsgChannelSuccess:
+        case kSshMsgChannelFailure:
+            OnReply(*channel, type == kSshMsgChannelSuccess);
+            break;
+        default:
+            break;
+    }
+    return true;
+}
+
+SshChannel* SshConnectionLayer::Find(std::span<const std::uint8_t> payload, std::uint32_t* id) {
+    SshReader reader(payload.subspan(1));
+    if (!reader.ReadUint32(id)) {
+        Malformed();
+        return nullptr;
+    }
+    const auto found = channels_.find(*id);
+    if (found != channels_.end()) return &found->second;
+    char text[96];
+    std::snprintf(text, sizeof text, InvalidChannelFormat(payload[0]), *id);
+    ProtocolError(text);
+    return nullptr;
+}
+
+void SshConnectionLayer::OnOpenConfirmation(SshChannel& channel,
+                                            std::span<const std::uint8_t> payload) {
+    SshReader reader(payload.subspan(5));
+    if (channel.state != SshChannelState::Opening || !reader.ReadUint32(&channel.remoteId) ||
+        !reader.ReadUint32(&channel.remoteWindow) || !reader.ReadUint32(&channel.remoteMaxPacket)) {
+        Malformed();
+        return;
+    }
+    for (const auto& [name, value] : config_.environment)
+        link_.Send(std::move(SshPacket(kSshMsgChannelRequest)
+                                 .PutUint32(channel.remoteId)
+                                 .PutString("env")
+                                 .PutBool(false)
+                                 .PutString(name)
+                                 .PutString(value)));
+    SetState(channel, SshChannelState::RequestingPrimary);
+    RequestCommand(channel, config_.remoteCommand, config_.remoteCommandIsSubsystem);
+}
+
+void SshConnectionLayer::RequestCommand(SshChannel& channel, const std::string& command,
+                                        bool subsystem) {
+    requestedCommand_ = command;
+    SshPacket request(kSshMsgChannelRequest);
+    request.PutUint32(channel.remoteId);
+    if (subsystem)
+        request.PutString("subsystem").PutBool(true).PutString(command);
+    else if (!command.empty())
+        request.PutString("exec").PutBool(true).PutString(command);
+    else
+        request.PutString("shell").PutBool(true);
+    link_.Send(std::move(request));
+}
+
+void SshConnectionLayer::OnReply(SshChannel& channel, bool success) {
+    const bool fallbackLeft = !config_.fallbackCommand.empty();
+    switch (channel.state) {
+        case SshChannelState::RequestingPrimary:
+            if (!success && fallbackLeft) {
+                SetState(channel, SshChannelState::RequestingFallback);
+                RequestCommand(channel, config_.fallbackCommand,
+                               config_.fallbackCommandIsSubsystem);
+                return;
+            }
+            break;
+        case SshChannelState::RequestingFallback:
+            break;
+        default:
+            return;  // replies to nothing we are waiting for
+    }
+    if (!success) {
+        SetState(channel, SshChannelState::Refused);
+        return;
+    }
+    SetState(channel, SshChannelState::Running);
+    Flush(channel);
+}
+
+void SshConnectionLayer::OnWindowAdjust(SshChannel& channel,
+                                        std::span<const std::uint8_t> payload) {
+    SshReader reader(payload.subspan(5));
+    std::uint32_t add = 0;
+    if (!reader.ReadUint32(&add)) {
+        Malformed();
+        return;
+    }
+    channel.remoteWindow = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(std::uint64_t{channel.remoteWindow} + add, UINT32_MAX));
+    Flush(channel);
+}
+
+void SshConnectionLayer::OnData(SshChannel& channel, std::span<const std::uint8_t> payload,
+                                bool extended) {
+    SshReader reader(payload.subspan(5));
+    std::uint32_t dataType = 0;
+    std::span<const std::uint8_t> data;
+    if ((extended && !reader.ReadUint32(&dataType)) || !reader.ReadString(&data)) {
+        Malformed();
+        return;
+    }
+    // A server that overruns the window is tolerated; the window just stays shut.
+    channel.localWindow -=
+        std::min<std::uint32_t>(channel.localWindow, static_cast<std::uint32_t>(data.size()));
+    if (!extended && &channel == session_)
+        incoming_.insert(incoming_.end(), data.begin(), data.end());
+    TopUpWindow();
+}
+
+void SshConnectionLayer::OnRequest(SshChannel& channel, std::span<const std::uint8_t> payload) {
+    SshReader reader(payload.subspan(5));
+    std::string_view type;
+    bool wantReply = false;
+    if (!reader.ReadString(&type) || !reader.ReadBool(&wantReply)) {
+        Malformed();
+        return;
+    }
+    bool known = false;
+    if (type == "exit-status") {
+        std::uint32_t status = 0;
+        known = reader.ReadUint32(&status);
+        if (known) exit_.status = status;
+    } else if (type == "exit-signal") {
+        std::string_view name;
+        known = reader.ReadString(&name);
+        if (known) {
+            exit_.signal = std::string(name);
+            for (const SignalName& row : kSignals)
+                if (row.name == name) exit_.signalNumber = row.number;
+        }
+    }
+    if (wantReply)
+        link_.Send(std::move(SshPacket(known ? kSshMsgChannelSuccess : kSshMsgChannelFailure)
+                                 .PutUint32(channel.remoteId)));
+}
+
+void SshConnectionLayer::OnClose(SshChannel& channel) {
+    channel.closeReceived = true;
+    if (!channel.closeSent) {
+        channel.closeSent = true;
+        link_.Send(std::move(SshPacket(kSshMsgChannelClose).PutUint32(channel.remoteId)));
+    }
+    SetState(channel, SshChannelState::Closed);
+    if (&channel == session_) session_ = nullptr;
+    const std::uint32_t id = channel.localId;
+    channels_.erase(id);
+    if (channels_.empty()) link_.EndLocally("All channels closed");
+}
+
+void SshConnectionLayer::OnServerOpen(std::span<const std::uint8_t> payload) {
+    SshReader reader(payload.subspan(1));
+    std::string_view type;
+    std::uint32_t sender = 0;
+    if (!reader.ReadString(&type) || !reader.ReadUint32(&sender)) {
+        Malformed();
+        return;
+    }
+    const OpenRefusal* refusal = &kUnknownTypeRefusal;
+    for (const OpenRefusal& row : kOpenRefusals)
+        if (row.type == type) refusal = &row;
+    link_.Send(std::move(SshPacket(kSshMsgChannelOpenFailure)
+                             .PutUint32(sender)
+                             .PutUint32(refusal->reason)
+                             .PutString(refusal->text)
+                             .PutString("en")));
+}
+
+void SshConnectionLayer::OnGlobalRequest(std::span<const std::uint8_t> payload) {
+    SshReader reader(payload.subspan(1));
+    std::string_view name;
+    bool wantReply = false;
+    if (!reader.ReadString(&name) || !reader.ReadBool(&wantReply)) {
+        Malformed();
+        return;
+    }
+    if (wantReply) link_.Send(SshPacket(kSshMsgRequestFailure));
+}
+
+bool SshConnectionLayer::Send(std::span<const std::uint8_t> data) {
+    if (!session_ || session_->closeSent || session_->eofWanted) return false;
+    session_->outgoing.insert(session_->outgoing.end(), data.begin(), data.end());
+    Flush(*session_);
+    return true;
+}
+
+void SshConnectionLayer::Flush(SshChannel& channel) {
+    if (channel.state != SshChannelState::Running || channel.closeSent) return;
+    std::size_t sent = 0;
+    while (sent < channel.outgoing.size() && channel.remoteWindow > 0 &&
+           channel.remoteMaxPacket > 0) {
+        const std::size_t piece = std::min<std::size_t>(
+            {channel.outgoing.size() - sent, channel.remoteWindow, channel.remoteMaxPacket});
+        if (!link_.Send(
+                std::move(SshPacket(kSshMsgChannelData)
+                              .PutUint32(channel.remoteId)
+                              .PutString(std::span(channel.outgoing).subspan(sent, piece)))))
+            return;
+        sent += piece;
+        channel.remoteWindow -= static_cast<std::uint32_t>(piece);
+    }
+    channel.outgoing.erase(channel.outgoing.begin(),
+                           channel.outgoing.begin() + static_cast<std::ptrdiff_t>(sent));
+    if (channel.outgoing.empty() && channel.eofWanted && !channel.eofSent) SendEofNow(channel);
+}
+
+void SshConnectionLayer::SendEof() {
+    if (!session_ || session_->eofSent) return;
+    session_->eofWanted = true;
+    Flush(*session_);
+}
+
+void SshConnectionLayer::SendEofNow(SshChannel& channel) {
+    channel.eofSent = true;
+    link_.Send(std::move(SshPacket(kSshMsgChannelEof).PutUint32(channel.remoteId)));
+}
+
+void SshConnectionLayer::Close() {
+    if (!session_ || session_->closeSent) return;
+    session_->closeSent = true;
+    // A channel the server has not confirmed yet has no number to close.
+    if (session_->state == SshChannelState::Opening) return;
+    link_.Send(std::move(SshPacket(kSshMsgChannelClose).PutUint32(session_->remoteId)));
+}
+
+std::size_t SshConnectionLayer::Read(std::span<std::uint8_t> out) {
+    const std::size_t count = std::min(out.size(), buffered());
+    std::copy_n(incoming_.begin() + static_cast<std::ptrdiff_t>(incomingRead_), count, out.begin());
+    incomingRead_ += count;
+    if (incomingRead_ == incoming_.size()) {
+        incoming_.clear();
+        incomingRead_ = 0;
+    } else if (incomingRead_ > kCompactThreshold) {
+        incoming_.erase(incoming_.begin(),
+                        incoming_.begin() + static_cast<std::ptrdiff_t>(incomingRead_));
+        incomingRead_ = 0;
+    }
+    if (count > 0) TopUpWindow();
+    return count;
+}
+
+// The window is raised back to what the buffer has room for once that is more
+// than twice what is left, so adjusts go out in large steps.
+void SshConnectionLayer::TopUpWindow() {
+    if (!session_ || session_->closeSent || session_->state == SshChannelState::Opening) return;
+    const std::size_t held = std::min<std::size_t>(buffered(), kSshLocalWindow);
+    const std::uint32_t target = kSshLocalWindow - static_cast<std::uint32_t>(held);
+    if (target <= 2 * std::uint64_t{session_->localWindow}) return;
+    link_.Send(std::move(SshPacket(kSshMsgChannelWindowAdjust)
+                             .PutUint32(session_->remoteId)
+                             .PutUint32(target - session_->localWindow)));
+    session_->localWindow = target;
+}
+
+void SshConnectionLayer::ProtocolError(std::string text) {
+    link_.Fail(fileErrorInvalidServerResponse, kSshDisconnectProtocolError, text);
+}
+
+void SshConnectionLayer::Malformed() {
+    ProtocolError("Malformed connection-layer message");
+}

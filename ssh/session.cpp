@@ -1,0 +1,212 @@
+#include "ssh/session.h"
+
+#include <algorithm>
+
+#include "platform/lasterror.h"
+#include "platform/system.h"
+#include "resources/errors.h"
+
+namespace {
+
+const SshExit kNoExit;
+
+std::string TableText(int error) {
+    const ErrorInfo* info = FindErrorByNumber(error);
+    return info ? info->text : "";
+}
+
+}  // namespace
+
+int SshSession::Connect(const SshConfig& config, std::unique_ptr<SshSession>* out) {
+    std::unique_ptr<SshConnection> connection;
+    if (const int error = SshConnection::Start(config, &connection); error != 0) {
+        SetLastError(MakeErrorCode(error));
+        return error;
+    }
+    auto session = std::make_unique<SshSession>(config, std::move(connection));
+    if (const int error = session->WaitUntilReady(); error != 0) return error;
+    *out = std::move(session);
+    return 0;
+}
+
+SshSession::SshSession(const SshConfig& config, std::unique_ptr<SshConnection> connection)
+    : config_(config), connection_(std::move(connection)) {}
+
+SshSession::~SshSession() = default;
+
+std::uint64_t SshSession::Deadline() const {
+    const int seconds =
+        config_.timeoutSeconds > 0 ? config_.timeoutSeconds : kSshDefaultTimeoutSeconds;
+    return GetTickCount64() + std::uint64_t(seconds) * 1000;
+}
+
+int SshSession::WaitUntilReady() {
+    const std::uint64_t deadline = Deadline();
+    if (!channel_ && !StartProtocol()) return error_;
+    while (!channel_->ready()) {
+        if (connection_->closed()) return ConnectionError();
+        if (!PumpUntil(deadline)) return error_;
+    }
+    return 0;
+}
+
+// After the first keys: authentication and the channel layer (SSH-2), or the
+// user name (SSH-1).
+bool SshSession::StartProtocol() {
+    if (!connection_->WaitForKeys()) {
+        if (connection_->closed())
+            ConnectionError();
+        else
+            SetError(ErrorNumber(GetLastError()));  // time-out or cancel
+        return false;
+    }
+    SshLink& link = *this;
+    if (connection_->protocol() == 1) {
+        const std::uint32_t mask =
+            connection_->ssh1Session() ? connection_->ssh1Session()->supportedAuthentications : 0;
+        ssh1_ = std::make_unique<Ssh1Session>(config_, link, mask);
+        channel_ = ssh1_.get();
+        ssh1_->Start();
+        return true;
+    }
+    auth_ = std::make_unique<SshUserAuth>(config_, link);
+    layer_ = std::make_unique<SshConnectionLayer>(config_, link);
+    channel_ = layer_.get();
+    auth_->Start();
+    return true;
+}
+
+// Waits for one packet until the deadline and handles it.
+bool SshSession::PumpUntil(std::uint64_t deadline) {
+    const std::uint64_t now = GetTickCount64();
+    const int wait =
+        deadline > now ? static_cast<int>(std::min<std::uint64_t>(deadline - now, INT32_MAX)) : 0;
+    SecureBytes payload;
+    if (!connection_->ReceivePacketWithin(&payload, wait)) {
+        if (connection_->closed())
+            ConnectionError();
+        else
+            SetError(ErrorNumber(GetLastError()));
+        return false;
+    }
+    Dispatch(payload);
+    return true;
+}
+
+void SshSession::Dispatch(std::span<const std::uint8_t> payload) {
+    if (ssh1_) {
+        ssh1_->Handle(payload);
+        return;
+    }
+    if (!auth_->succeeded()) {
+        if (!auth_->Handle(payload)) {
+            // Global requests may come at any time; anything else before the
+            // login is not the channel layer's.
+            if (!payload.empty() && payload[0] == kSshMsgGlobalRequest) layer_->Handle(payload);
+            return;
+        }
+        if (auth_->succeeded()) layer_->OpenSession();
+        return;
+    }
+    // Late authentication messages (a banner) and unknown ones are dropped.
+    layer_->Handle(payload);
+}
+
+bool SshSession::Send(std::span<const std::uint8_t> data) {
+    if (!ready() || connection_->closed()) return false;
+    return channel_->Send(data);
+}
+
+bool SshSession::WaitUntilSent() {
+    const std::uint64_t deadline = Deadline();
+    while (channel_ && channel_->pendingOutgoing() > 0) {
+        if (connection_->closed()) {
+            ConnectionError();
+            return false;
+        }
+        if (!PumpUntil(deadline)) return false;
+    }
+    return true;
+}
+
+long SshSession::Read(std::span<std::uint8_t> out) {
+    if (!channel_) {
+        SetError(fileErrorNotConnected);
+        return -1;
+    }
+    const std::uint64_t deadline = Deadline();
+    while (channel_->buffered() == 0) {
+        if (channel_->endOfData()) return 0;
+        if (connection_->closed()) {
+            ConnectionError();
+            return -1;
+        }
+        if (!PumpUntil(deadline)) return -1;
+    }
+    return static_cast<long>(channel_->Read(out));
+}
+
+bool SshSession::ReadExactly(std::span<std::uint8_t> out) {
+    while (!out.empty()) {
+        const long count = Read(out);
+        if (count <= 0) return false;
+        out = out.subspan(static_cast<std::size_t>(count));
+    }
+    return true;
+}
+
+void SshSession::SendEof() {
+    if (channel_ && !connection_->closed()) channel_->SendEof();
+}
+
+void SshSession::Close() {
+    if (!channel_ || connection_->closed()) return;
+    channel_->SendEof();
+    channel_->Close();
+    const std::uint64_t deadline = Deadline();
+    while (!connection_->closed() && PumpUntil(deadline)) {
+    }
+}
+
+const SshExit& SshSession::exit() const {
+    return channel_ ? channel_->exit() : kNoExit;
+}
+
+int SshSession::SetError(int error, std::string text) {
+    error_ = error;
+    errorText_ = text.empty() ? TableText(error) : std::move(text);
+    SetLastError(error != 0 ? MakeErrorCode(error) : 0);
+    return error;
+}
+
+// A closed connection's error; an orderly close before the end counts as closed.
+int SshSession::ConnectionError() {
+    const int error = connection_->error();
+    return SetError(error != 0 ? error : fileErrorConnectionClosed, connection_->closeMessage());
+}
+
+// ---- SshLink ----------------------------------------------------------------------
+
+bool SshSession::Send(SshPacket packet) {
+    return connection_->SendPacket(std::move(packet));
+}
+
+bool SshSession::SendTogether(std::vector<SshPacket> packets) {
+    return connection_->SendPacketsTogether(std::move(packets));
+}
+
+void SshSession::Fail(int error, std::uint32_t reason, std::string_view description) {
+    connection_->DisconnectWithError(error, reason, description);
+}
+
+void SshSession::EndLocally(std::string message) {
+    connection_->CloseLocally(std::move(message));
+}
+
+std::size_t SshSession::OutgoingBlockSize() const {
+    return connection_->outgoingBlockSize();
+}
+
+std::uint32_t SshSession::Workarounds() const {
+    return connection_->workarounds().mask;
+}

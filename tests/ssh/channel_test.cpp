@@ -1,0 +1,331 @@
+// The session channel fed with hand-made server messages: opening and the command
+// with its fallback, flow control in both directions, the remembered end-of-file,
+// requests from the server, invalid channel numbers and the close.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "recording_link.h"
+#include "ssh/channel.h"
+
+using testssh::Message;
+using testssh::ReadText;
+using testssh::RecordingLink;
+
+namespace {
+
+constexpr std::uint32_t kRemote = 5;
+
+class SshChannelTest : public ::testing::Test {
+  protected:
+    SshChannelTest() : layer_(config_, link_) {
+        config_.remoteCommand = "sftp";
+        config_.remoteCommandIsSubsystem = true;
+        config_.fallbackCommand = "exec sftp-server";
+    }
+
+    std::uint32_t Open(std::uint32_t window = 100000, std::uint32_t maxPacket = 32768) {
+        layer_.OpenSession();
+        SshReader open = link_.Reader(0);
+        EXPECT_EQ(ReadText(open), "session");
+        std::uint32_t id = 0;
+        open.ReadUint32(&id);
+        EXPECT_TRUE(layer_.Handle(Message(kSshMsgChannelOpenConfirmation)
+                                      .U32(id)
+                                      .U32(kRemote)
+                                      .U32(window)
+                                      .U32(maxPacket)));
+        return id;
+    }
+    std::uint32_t Run(std::uint32_t window = 100000, std::uint32_t maxPacket = 32768) {
+        const std::uint32_t id = Open(window, maxPacket);
+        layer_.Handle(Message(kSshMsgChannelSuccess).U32(id));
+        EXPECT_TRUE(layer_.ready());
+        link_.Clear();
+        return id;
+    }
+    // The requests sent: type and first text argument.
+    std::vector<std::string> Requests() const {
+        std::vector<std::string> requests;
+        for (std::size_t i = 0; i < link_.sent.size(); ++i) {
+            if (link_.sent[i].payload[0] != kSshMsgChannelRequest) continue;
+            SshReader r = link_.Reader(i);
+            std::uint32_t recipient = 0;
+            bool wantReply = false;
+            r.ReadUint32(&recipient);
+            std::string request = ReadText(r);
+            r.ReadBool(&wantReply);
+            if (request != "shell") request += " " + ReadText(r);
+            requests.push_back(std::to_string(recipient) + (wantReply ? " ? " : " ! ") + request);
+        }
+        return requests;
+    }
+    // Sizes of the data packets sent.
+    std::vector<std::size_t> DataSizes() const {
+        std::vector<std::size_t> sizes;
+        for (std::size_t i = 0; i < link_.sent.size(); ++i) {
+            if (link_.sent[i].payload[0] != kSshMsgChannelData) continue;
+            SshReader r = link_.Reader(i);
+            std::uint32_t recipient = 0;
+            std::span<const std::uint8_t> data;
+            r.ReadUint32(&recipient);
+            r.ReadString(&data);
+            EXPECT_EQ(recipient, kRemote);
+            sizes.push_back(data.size());
+        }
+        return sizes;
+    }
+    // The window adjusts sent, by amount.
+    std::vector<std::uint32_t> Adjusts() const {
+        std::vector<std::uint32_t> adjusts;
+        for (std::size_t i = 0; i < link_.sent.size(); ++i) {
+            if (link_.sent[i].payload[0] != kSshMsgChannelWindowAdjust) continue;
+            SshReader r = link_.Reader(i);
+            std::uint32_t recipient = 0, amount = 0;
+            r.ReadUint32(&recipient);
+            r.ReadUint32(&amount);
+            adjusts.push_back(amount);
+        }
+        return adjusts;
+    }
+    void Data(std::uint32_t id, std::size_t length) {
+        layer_.Handle(Message(kSshMsgChannelData).U32(id).Str(std::string(length, 'd')));
+    }
+
+    SshConfig config_;
+    RecordingLink link_;
+    SshConnectionLayer layer_;
+};
+
+TEST_F(SshChannelTest, OpensWithOurWindowAndAsksForTheSubsystemAfterTheEnvironment) {
+    config_.environment = {{"LANG", "C"}, {"TZ", "UTC"}};
+    layer_.OpenSession();
+    ASSERT_EQ(link_.Types(), std::vector<int>{kSshMsgChannelOpen});
+    SshReader open = link_.Reader(0);
+    std::uint32_t id = 0, window = 0, maxPacket = 0;
+    EXPECT_EQ(ReadText(open), "session");
+    ASSERT_TRUE(open.ReadUint32(&id) && open.ReadUint32(&window) && open.ReadUint32(&maxPacket));
+    EXPECT_EQ(id, kSshFirstLocalChannel);
+    EXPECT_EQ(window, 16384u);
+    EXPECT_EQ(maxPacket, 16384u);
+    EXPECT_FALSE(layer_.ready());
+
+    layer_.Handle(Message(kSshMsgChannelOpenConfirmation).U32(id).U32(kRemote).U32(1000).U32(500));
+    EXPECT_EQ(Requests(),
+              (std::vector<std::string>{"5 ! env LANG", "5 ! env TZ", "5 ? subsystem sftp"}));
+    EXPECT_FALSE(layer_.ready());
+    layer_.Handle(Message(kSshMsgChannelSuccess).U32(id));
+    EXPECT_TRUE(layer_.ready());
+    EXPECT_EQ(layer_.requestedCommand(), "sftp");
+}
+
+TEST_F(SshChannelTest, CommandFallbackTable) {
+    struct Row {
+        const char* name;
+        std::string command;
+        bool subsystem;
+        std::string fallback;
+        std::vector<bool> replies;
+        std::vector<std::string> requests;
+        SshChannelState state;
+    } rows[] = {
+        {"fallback after refusal",
+         "sftp",
+         true,
+         "exec sftp-server",
+         {false, true},
+         {"5 ? subsystem sftp", "5 ? exec exec sftp-server"},
+         SshChannelState::Running},
+        {"both refused",
+         "sftp",
+         true,
+         "exec sftp-server",
+         {false, false},
+         {"5 ? subsystem sftp", "5 ? exec exec sftp-server"},
+         SshChannelState::Refused},
+        {"no fallback",
+         "sftp",
+         true,
+         "",
+         {false},
+         {"5 ? subsystem sftp"},
+         SshChannelState::Refused},
+        {"exec command", "cat", false, "", {true}, {"5 ? exec cat"}, SshChannelState::Running},
+        {"empty command is a shell",
+         "",
+         false,
+         "",
+         {true},
+         {"5 ? shell"},
+         SshChannelState::Running},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SshConfig config;
+        config.remoteCommand = row.command;
+        config.remoteCommandIsSubsystem = row.subsystem;
+        config.fallbackCommand = row.fallback;
+        RecordingLink link;
+        SshConnectionLayer layer(config, link);
+        layer.OpenSession();
+        layer.Handle(Message(kSshMsgChannelOpenConfirmation)
+                         .U32(kSshFirstLocalChannel)
+                         .U32(kRemote)
+                         .U32(10)
+                         .U32(10));
+        for (bool reply : row.replies)
+            layer.Handle(Message(reply ? kSshMsgChannelSuccess : kSshMsgChannelFailure)
+                             .U32(kSshFirstLocalChannel));
+        std::swap(link_.sent, link.sent);
+        EXPECT_EQ(Requests(), row.requests);
+        EXPECT_EQ(layer.sessionState(), row.state);
+        EXPECT_EQ(layer.ready(), row.state == SshChannelState::Running);
+        EXPECT_EQ(layer.failed(), row.state == SshChannelState::Refused);
+    }
+}
+
+TEST_F(SshChannelTest, DataWaitsForWindowAndIsCutAtTheMaximumPacket) {
+    const std::uint32_t id = Run(100, 40);
+    const std::vector<std::uint8_t> data(250, 7);
+    ASSERT_TRUE(layer_.Send(data));
+    EXPECT_EQ(DataSizes(), (std::vector<std::size_t>{40, 40, 20}));
+    EXPECT_EQ(layer_.pendingOutgoing(), 150u);
+    link_.Clear();
+    layer_.Handle(Message(kSshMsgChannelWindowAdjust).U32(id).U32(130));
+    EXPECT_EQ(DataSizes(), (std::vector<std::size_t>{40, 40, 40, 10}));
+    EXPECT_EQ(layer_.pendingOutgoing(), 20u);
+    link_.Clear();
+    layer_.Handle(Message(kSshMsgChannelWindowAdjust).U32(id).U32(1000));
+    EXPECT_EQ(DataSizes(), std::vector<std::size_t>{20});
+    EXPECT_EQ(layer_.session()->remoteWindow, 980u);
+}
+
+TEST_F(SshChannelTest, EndOfFileWaitsForTheCommandAndForQueuedData) {
+    const std::uint32_t id = Open(10, 100);
+    const std::vector<std::uint8_t> data(25, 1);
+    layer_.SendEof();
+    link_.Clear();
+    layer_.Handle(Message(kSshMsgChannelSuccess).U32(id));
+    EXPECT_EQ(link_.Types(), std::vector<int>{kSshMsgChannelEof});
+
+    // Queued data first, the end-of-file after its last byte.
+    RecordingLink link;
+    SshConnectionLayer layer(config_, link);
+    layer.OpenSession();
+    layer.Handle(Message(kSshMsgChannelOpenConfirmation)
+                     .U32(kSshFirstLocalChannel)
+                     .U32(kRemote)
+                     .U32(10)
+                     .U32(100));
+    layer.Handle(Message(kSshMsgChannelSuccess).U32(kSshFirstLocalChannel));
+    link.Clear();
+    ASSERT_TRUE(layer.Send(data));
+    layer.SendEof();
+    EXPECT_FALSE(layer.Send(data));  // nothing after end-of-file
+    EXPECT_EQ(link.Types(), std::vector<int>{kSshMsgChannelData});
+    layer.Handle(Message(kSshMsgChannelWindowAdjust).U32(kSshFirstLocalChannel).U32(100));
+    EXPECT_EQ(link.Types(),
+              (std::vector<int>{kSshMsgChannelData, kSshMsgChannelData, kSshMsgChannelEof}));
+    EXPECT_EQ(layer.session()->eofSent, true);
+}
+
+// The window is raised once what the buffer has room for is more than twice what
+// the server may still send.
+TEST_F(SshChannelTest, LocalWindowIsToppedUpInLargeSteps) {
+    const std::uint32_t id = Run();
+    Data(id, 10000);
+    EXPECT_EQ(layer_.session()->localWindow, 6384u);
+    EXPECT_EQ(Adjusts(), std::vector<std::uint32_t>{});  // 6384 room, 6384 left
+    std::vector<std::uint8_t> out(16384);
+    EXPECT_EQ(layer_.Read(std::span(out).first(3000)), 3000u);
+    EXPECT_EQ(Adjusts(), std::vector<std::uint32_t>{});  // 9384 is not above 12768
+    EXPECT_EQ(layer_.Read(out), 7000u);
+    EXPECT_EQ(Adjusts(), std::vector<std::uint32_t>{10000});
+    EXPECT_EQ(layer_.session()->localWindow, 16384u);
+
+    link_.Clear();
+    Data(id, 9000);  // 7384 left, 7384 room: nothing
+    EXPECT_EQ(Adjusts(), std::vector<std::uint32_t>{});
+    layer_.Read(std::span(out).first(9000));
+    EXPECT_EQ(Adjusts(), std::vector<std::uint32_t>{9000});
+
+    // Data beyond the window is kept; the window stays shut until it is read.
+    link_.Clear();
+    Data(id, 20000);
+    EXPECT_EQ(layer_.session()->localWindow, 0u);
+    EXPECT_EQ(layer_.buffered(), 20000u);
+    EXPECT_EQ(Adjusts(), std::vector<std::uint32_t>{});
+    std::size_t total = 0;
+    while (layer_.buffered() > 0)
+        total += layer_.Read(out);
+    EXPECT_EQ(total, 20000u);
+    EXPECT_EQ(Adjusts(), std::vector<std::uint32_t>{12768});  // after the first 16384 read
+}
+
+TEST_F(SshChannelTest, ServerRequestsAreStoredOrRefused) {
+    const std::uint32_t id = Run();
+    layer_.Handle(Message(kSshMsgChannelRequest).U32(id).Str("exit-status").Bool(false).U32(42));
+    EXPECT_EQ(layer_.exit().status.value_or(0), 42u);
+    layer_.Handle(Message(kSshMsgChannelRequest)
+                      .U32(id)
+                      .Str("exit-signal")
+                      .Bool(false)
+                      .Str("SEGV")
+                      .Bool(false)
+                      .Str("")
+                      .Str(""));
+    EXPECT_EQ(layer_.exit().signal, "SEGV");
+    EXPECT_EQ(layer_.exit().signalNumber, 11);
+    EXPECT_TRUE(link_.sent.empty());
+    layer_.Handle(Message(kSshMsgChannelRequest).U32(id).Str("keepalive@openssh.com").Bool(true));
+    layer_.Handle(Message(kSshMsgChannelRequest).U32(id).Str("something").Bool(false));
+    ASSERT_EQ(link_.Types(), std::vector<int>{kSshMsgChannelFailure});
+    SshReader r = link_.Reader(0);
+    std::uint32_t recipient = 0;
+    r.ReadUint32(&recipient);
+    EXPECT_EQ(recipient, kRemote);
+    layer_.Handle(Message(kSshMsgGlobalRequest).Str("hostkeys-00@openssh.com").Bool(true));
+    EXPECT_EQ(link_.Types().back(), kSshMsgRequestFailure);
+    EXPECT_FALSE(link_.failed);
+}
+
+TEST_F(SshChannelTest, ServerCloseIsAnsweredAndTheLastChannelEndsTheConnection) {
+    const std::uint32_t id = Run();
+    Data(id, 10);
+    layer_.Handle(Message(kSshMsgChannelEof).U32(id));
+    EXPECT_FALSE(layer_.endOfData() && layer_.buffered() == 0);
+    layer_.Handle(Message(kSshMsgChannelClose).U32(id));
+    EXPECT_EQ(link_.Types(), std::vector<int>{kSshMsgChannelClose});
+    EXPECT_EQ(layer_.channelCount(), 0u);
+    EXPECT_EQ(link_.endedLocally, "All channels closed");
+    // What arrived before the close can still be read.
+    std::uint8_t out[20];
+    EXPECT_EQ(layer_.Read(out), 10u);
+    EXPECT_TRUE(layer_.endOfData());
+
+    // Our close first: the server's close is not answered again.
+    RecordingLink link;
+    SshConnectionLayer layer(config_, link);
+    layer.OpenSession();
+    layer.Handle(Message(kSshMsgChannelOpenConfirmation)
+                     .U32(kSshFirstLocalChannel)
+                     .U32(kRemote)
+                     .U32(10)
+                     .U32(10));
+    layer.Close();
+    layer.Handle(Message(kSshMsgChannelClose).U32(kSshFirstLocalChannel));
+    EXPECT_EQ(link.Types().back(), kSshMsgChannelClose);
+    EXPECT_EQ(link.Types().size(), 3u);  // open, subsystem request, one close
+    EXPECT_EQ(link.endedLocally, "All channels closed");
+}
+
+TEST_F(SshChannelTest, RefusedOpenLeavesNothingToRun) {
+    layer_.OpenSession();
+    layer_.Handle(
+        Message(kSshMsgChannelOpenFailure).U32(kSshFirstLocalChannel).U32(1).Str("no").Str(""));
+    EXPECT_TRUE(layer_.failed());
+    EXPECT_EQ(link_.endedLocally, "All channels closed");
+}
+
+}  // namespace

@@ -1,0 +1,298 @@
+// Authentication fed with hand-made server messages: which method comes next for
+// each server offer, how prompts are answered, the one-password rule, and the
+// password camouflage measured on real encrypted packets.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "crypto/cipher.h"
+#include "crypto/mac.h"
+#include "recording_link.h"
+#include "resources/errors.h"
+#include "ssh/messages.h"
+#include "ssh/packet.h"
+#include "ssh/userauth.h"
+
+using testssh::Message;
+using testssh::ReadText;
+using testssh::RecordingLink;
+
+namespace {
+
+TEST(SshPromptTest, AnswersFollowThePromptText) {
+    struct Row {
+        const char* prompt;
+        std::size_t count;
+        SshPromptAnswer answer;
+    } rows[] = {
+        {"Verification code:", 1, SshPromptAnswer::Password},  // a single prompt: the password
+        {"", 1, SshPromptAnswer::Password},
+        {"Password:", 2, SshPromptAnswer::Password},
+        {"PASSWORD: for fttest", 2, SshPromptAnswer::Password},
+        {"Username:", 2, SshPromptAnswer::UserName},
+        {"login: ", 2, SshPromptAnswer::UserName},
+        {"LOGIN:", 3, SshPromptAnswer::UserName},
+        {"", 2, SshPromptAnswer::Empty},
+        {"Password", 2, SshPromptAnswer::Unknown},  // the colon is part of the match
+        {"login", 2, SshPromptAnswer::Unknown},
+        {"Token:", 2, SshPromptAnswer::Unknown},
+        {" Password:", 2, SshPromptAnswer::Unknown},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(ClassifySshPrompt(row.prompt, row.count), row.answer)
+            << '"' << row.prompt << "\" of " << row.count;
+}
+
+SshConfig AuthConfig() {
+    SshConfig config;
+    config.userName = "tester";
+    config.password = "secret";
+    return config;
+}
+
+// The method names of the user-authentication requests sent so far.
+std::vector<std::string> Methods(const RecordingLink& link) {
+    std::vector<std::string> methods;
+    for (std::size_t i = 0; i < link.sent.size(); ++i) {
+        if (link.sent[i].payload[0] != kSshMsgUserauthRequest) continue;
+        SshReader reader = link.Reader(i);
+        ReadText(reader);
+        ReadText(reader);
+        methods.push_back(ReadText(reader));
+    }
+    return methods;
+}
+
+Message Failure(std::string_view methods) {
+    return std::move(Message(kSshMsgUserauthFailure).Str(methods).Bool(false));
+}
+
+Message InfoRequest(std::vector<std::string> prompts) {
+    Message m(kSshMsgUserauthInfoRequest);
+    m.Str("").Str("").Str("").U32(static_cast<std::uint32_t>(prompts.size()));
+    for (const std::string& prompt : prompts)
+        m.Str(prompt).Bool(false);
+    return m;
+}
+
+struct FlowCase {
+    const char* name;
+    bool keyboardInteractive;
+    std::vector<std::string> offers;  // failure messages, in turn
+    std::vector<std::string> methods;
+    int error;  // 0: still waiting
+    std::uint32_t reason;
+};
+
+class SshAuthFlowTest : public ::testing::TestWithParam<FlowCase> {};
+
+TEST_P(SshAuthFlowTest, MethodsFollowTheOffers) {
+    const FlowCase& c = GetParam();
+    SshConfig config = AuthConfig();
+    config.allowKeyboardInteractive = c.keyboardInteractive;
+    RecordingLink link;
+    SshUserAuth auth(config, link);
+    auth.Start();
+    ASSERT_EQ(link.Types(), std::vector<int>{kSshMsgServiceRequest});
+    ASSERT_TRUE(auth.Handle(Message(kSshMsgServiceAccept).Str("ssh-userauth")));
+    for (const std::string& offer : c.offers) {
+        if (link.failed) break;
+        ASSERT_TRUE(auth.Handle(Failure(offer)));
+    }
+    EXPECT_EQ(Methods(link), c.methods);
+    EXPECT_EQ(link.failError, c.error);
+    EXPECT_EQ(link.failReason, c.reason);
+    const char* text = c.error == fileErrorAuthenticationFailed ? "User authentication failed"
+                       : c.reason == 14 ? "No supported authentication methods available"
+                                        : "";
+    EXPECT_EQ(link.failText, text);
+    EXPECT_EQ(auth.state() == SshAuthState::Failed, c.error != 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Offers, SshAuthFlowTest,
+    ::testing::Values(FlowCase{"OnlyPublickey", true, {"publickey"}, {"none"}, 12226, 14},
+                      FlowCase{"NothingAtAll", true, {""}, {"none"}, 12226, 14},
+                      FlowCase{"PasswordThenRefused",
+                               true,
+                               {"publickey,password", "publickey,password"},
+                               {"none", "password"},
+                               12230,
+                               13},
+                      FlowCase{"KeyboardInteractiveFirst",
+                               true,
+                               {"password,keyboard-interactive"},
+                               {"none", "keyboard-interactive"},
+                               0,
+                               0},
+                      FlowCase{"KeyboardInteractiveNotAllowed",
+                               false,
+                               {"password,keyboard-interactive"},
+                               {"none", "password"},
+                               0,
+                               0},
+                      FlowCase{"KeyboardInteractiveFailsWithoutPromptsThenPassword",
+                               true,
+                               {"keyboard-interactive,password", "keyboard-interactive,password"},
+                               {"none", "keyboard-interactive", "password"},
+                               0,
+                               0},
+                      FlowCase{"KeyboardInteractiveOnlyTriedOnce",
+                               true,
+                               {"keyboard-interactive", "keyboard-interactive"},
+                               {"none", "keyboard-interactive"},
+                               12226,
+                               14}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SshAuthTest, PasswordGivenAsAnAnswerIsNotSentAgain) {
+    SshConfig config = AuthConfig();
+    RecordingLink link;
+    SshUserAuth auth(config, link);
+    auth.Start();
+    auth.Handle(Message(kSshMsgServiceAccept).Str("ssh-userauth"));
+    auth.Handle(Failure("keyboard-interactive,password"));
+    link.Clear();
+    ASSERT_TRUE(auth.Handle(InfoRequest({"Password: "})));
+    ASSERT_FALSE(link.failed);
+    // The answer and its camouflage go out in one write.
+    EXPECT_EQ(link.togetherCalls, 1);
+    ASSERT_EQ(link.Types(), (std::vector<int>{kSshMsgUserauthInfoResponse, kSshMsgIgnore}));
+    SshReader answer = link.Reader(0);
+    std::uint32_t count = 0;
+    ASSERT_TRUE(answer.ReadUint32(&count));
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(ReadText(answer), "secret");
+    EXPECT_EQ(auth.passwordsSent(), 1);
+
+    // A second password prompt in the same round of questions ends it.
+    RecordingLink again;
+    SshUserAuth second(config, again);
+    second.Start();
+    second.Handle(Message(kSshMsgServiceAccept).Str("ssh-userauth"));
+    second.Handle(Failure("keyboard-interactive"));
+    second.Handle(InfoRequest({"Password:"}));
+    second.Handle(InfoRequest({"Password:"}));
+    EXPECT_EQ(again.failError, fileErrorAuthenticationFailed);
+    EXPECT_EQ(again.failReason, 13u);
+
+    // The refusal after the answer: no password request follows.
+    auth.Handle(Failure("keyboard-interactive,password"));
+    EXPECT_EQ(link.failError, fileErrorAuthenticationFailed);
+    EXPECT_EQ(link.failReason, 13u);
+    EXPECT_EQ(Methods(link), std::vector<std::string>{});
+}
+
+TEST(SshAuthTest, ZeroPromptsAreAnsweredWithAnEmptyResponseAndSuccessEnds) {
+    SshConfig config = AuthConfig();
+    RecordingLink link;
+    SshUserAuth auth(config, link);
+    auth.Start();
+    auth.Handle(Message(kSshMsgServiceAccept).Str("ssh-userauth"));
+    auth.Handle(Failure("keyboard-interactive"));
+    link.Clear();
+    auth.Handle(InfoRequest({}));
+    ASSERT_EQ(link.Types(), std::vector<int>{kSshMsgUserauthInfoResponse});
+    EXPECT_EQ(link.togetherCalls, 0);
+    EXPECT_EQ(auth.passwordsSent(), 0);
+    EXPECT_TRUE(auth.Handle(Message(kSshMsgUserauthBanner).Str("welcome").Str("")));
+    EXPECT_TRUE(auth.Handle(Message(kSshMsgUserauthSuccess)));
+    EXPECT_TRUE(auth.succeeded());
+    EXPECT_FALSE(auth.Handle(Message(94)));  // not authentication's
+}
+
+TEST(SshAuthTest, SkippedServiceRequestStartsWithNone) {
+    SshConfig config = AuthConfig();
+    config.skipServiceRequest = true;
+    config.userName = std::string(150, 'u');
+    RecordingLink link;
+    SshUserAuth auth(config, link);
+    auth.Start();
+    ASSERT_EQ(link.Types(), std::vector<int>{kSshMsgUserauthRequest});
+    SshReader reader = link.Reader(0);
+    EXPECT_EQ(ReadText(reader), std::string(100, 'u'));  // cut to 100 characters
+    EXPECT_EQ(ReadText(reader), "ssh-connection");
+    EXPECT_EQ(ReadText(reader), "none");
+}
+
+TEST(SshAuthTest, MalformedOrMisplacedMessagesAreProtocolErrors) {
+    const std::vector<std::uint8_t> truncatedFailure = {kSshMsgUserauthFailure, 0, 0, 0, 9, 'x'};
+    SshConfig config = AuthConfig();
+    {
+        RecordingLink link;
+        SshUserAuth auth(config, link);
+        auth.Start();
+        auth.Handle(truncatedFailure);
+        EXPECT_EQ(link.failError, fileErrorInvalidServerResponse);
+        EXPECT_EQ(link.failReason, 2u);
+    }
+    {
+        RecordingLink link;
+        SshUserAuth auth(config, link);
+        auth.Start();
+        auth.Handle(InfoRequest({"Password:"}));  // keyboard-interactive was not asked for
+        EXPECT_EQ(link.failError, fileErrorInvalidServerResponse);
+        EXPECT_TRUE(link.sent.size() == 1);  // the password did not leave
+    }
+    {
+        RecordingLink link;
+        SshUserAuth auth(config, link);
+        auth.Start();
+        auth.Handle(Message(kSshMsgServiceAccept).Str("ssh-userauth"));
+        auth.Handle(Failure("keyboard-interactive"));
+        // Three prompts announced, one present.
+        auth.Handle(Message(kSshMsgUserauthInfoRequest)
+                        .Str("")
+                        .Str("")
+                        .Str("")
+                        .U32(3)
+                        .Str("Password:")
+                        .Bool(false));
+        EXPECT_EQ(link.failError, fileErrorInvalidServerResponse);
+        EXPECT_EQ(auth.passwordsSent(), 0);
+    }
+}
+
+// Encoded with a real cipher and MAC, the secret and its ignore message take the
+// same room on the wire whatever the password's length.
+TEST(SshCamouflageTest, WireLengthIsTheSameForEveryPasswordLength) {
+    const std::uint8_t key[32] = {1, 2, 3}, iv[16] = {4, 5, 6}, macKey[20] = {7, 8, 9};
+    for (const CipherDescriptor* cipher :
+         {&kCipherAes128Cbc, &kCipherTripleDesCbc, &kCipherAes256Ctr}) {
+        SCOPED_TRACE(cipher->sshName);
+        std::set<std::size_t> lengths;
+        for (std::size_t length = 0; length <= kSshMaxPasswordLength; ++length) {
+            SshPacketEncoder encoder;
+            encoder.SetKeys(
+                std::make_unique<SshDirectionKeys>(cipher, key, iv, &kMacHmacSha1, macKey));
+            SshPacket secret(kSshMsgUserauthRequest);
+            secret.PutString("tester")
+                .PutString("ssh-connection")
+                .PutString("password")
+                .PutBool(false)
+                .PutString(std::string(length, 'p'));
+            std::size_t wire = 0;
+            const std::size_t block = std::max<std::size_t>(cipher->blockSize, 8);
+            std::vector<SshPacket> packets = CamouflageSecret(std::move(secret), block);
+            ASSERT_EQ(packets.size(), 2u);
+            EXPECT_EQ(packets[1].type(), kSshMsgIgnore);
+            for (SshPacket& packet : packets)
+                wire += encoder.Encode(std::move(packet)).size();
+            lengths.insert(wire);
+        }
+        ASSERT_EQ(lengths.size(), 1u);
+        EXPECT_GE(*lengths.begin() - 2 * kMacHmacSha1.tagLength, kSshCamouflageMinimum);
+    }
+}
+
+TEST(SshCamouflageTest, WithoutACipherTheSecretGoesAlone) {
+    SshPacket secret(kSshMsgUserauthInfoResponse);
+    secret.PutUint32(1).PutString("pw");
+    EXPECT_EQ(CamouflageSecret(std::move(secret), 0).size(), 1u);
+}
+
+}  // namespace
