@@ -45,43 +45,8 @@ secure="$FT_TEST_HOST:$FT_TEST_FTPS_PORT"
 remote=$(basename "$source_file")
 uploaded=$(basename "$upload_file")
 
-# One timed run: prints "WALL CPU" (seconds).
-timed() {
-    /usr/bin/time -o "$work/time" -f '%e %U %S' "$@" >/dev/null 2>"$work/stderr" || {
-        echo "bench: failed: $*" >&2
-        cat "$work/stderr" >&2
-        exit 1
-    }
-    awk '{ printf "%.2f %.2f\n", $1, $2 + $3 }' "$work/time"
-}
-
-# The median of three "WALL CPU" lines, per column.
-median() {
-    local walls cpus
-    walls=$(cut -d' ' -f1 <<<"$1" | sort -n | sed -n 2p)
-    cpus=$(cut -d' ' -f2 <<<"$1" | sort -n | sed -n 2p)
-    echo "$walls $cpus"
-}
-
-check() {
-    local actual
-    actual=$(sha256sum <"$1" | cut -d' ' -f1)
-    [[ $actual == "$expected" ]] || { echo "bench: $2 produced a different file" >&2; exit 1; }
-}
-
-# run KIND TOOL: three runs, checked, median printed.
-run() {
-    local kind=$1 tool=$2 lines="" i
-    for ((i = 0; i < runs; i++)); do
-        rm -f "$work/down.bin" "$upload_file"
-        lines+="$(measure "$kind" "$tool")"$'\n'
-        case $kind in
-            *download) check "$work/down.bin" "$tool $kind" ;;
-            *upload) check "$upload_file" "$tool $kind" ;;
-        esac
-    done
-    median "$(sed '/^$/d' <<<"$lines")"
-}
+# shellcheck source=bench/lib.sh
+source bench/lib.sh
 
 measure() {
     case "$1/$2" in
@@ -108,16 +73,6 @@ measure() {
     esac
 }
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
-
 printf '%s MiB over loopback against vsftpd, median of %d runs, %s\n\n' "$size_mb" "$runs" \
     "$(curl --version | head -1 | cut -d' ' -f1-2)"
-printf '| Transfer | filetransfer wall s | curl wall s | wall ratio | filetransfer CPU s | curl CPU s | CPU ratio |\n'
-printf '|---|---|---|---|---|---|---|\n'
-for kind in download upload "ftps download" "ftps upload"; do
-    echo "bench: $kind" >&2
-    read -r ft_wall ft_cpu <<<"$(run "$kind" filetransfer)"
-    read -r curl_wall curl_cpu <<<"$(run "$kind" curl)"
-    printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$kind" "$ft_wall" "$curl_wall" \
-        "$(ratio "$ft_wall" "$curl_wall")" "$ft_cpu" "$curl_cpu" "$(ratio "$ft_cpu" "$curl_cpu")"
-done
+table curl download upload "ftps download" "ftps upload"

@@ -69,6 +69,7 @@ struct HttpClientRecord {
     bool lengthAnnounced = false;  // a Content-Length (possibly 0) came with the response
     bool lastChunkRead = false;    // the last chunk and the trailer of a chunked body were read
     bool reused = false;           // the connection has served a whole request already
+    bool memoryDownload = false;   // an in-memory download (HttpGetData) is running
 
     bool compression = false;
     int redirectCount = 0;

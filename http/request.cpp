@@ -7,9 +7,9 @@
 
 #include "http/client.h"
 #include "http/encoding.h"
+#include "http/transfer_common.h"
 #include "http/url.h"
 #include "http/urlparts.h"
-#include "platform/messages.h"
 #include "platform/system.h"
 #include "resources/errors.h"
 
@@ -18,24 +18,11 @@ namespace {
 
 constexpr std::size_t kMaxPath = HTTP_MAX_PATH - 1;
 constexpr std::size_t kMaxPrefix = HTTP_MAX_HOSTNAME - 1;
-constexpr DWORD kProgressIntervalMs = 250;
 
 struct Target {
     std::string path;
     std::string query;
 };
-
-// The pause of the loops for a priority (background and low only).
-DWORD PauseFor(int priority) {
-    switch (priority) {
-        case HTTP_PRIORITY_BACKGROUND:
-            return 100;
-        case HTTP_PRIORITY_LOW:
-            return 20;
-        default:
-            return 0;
-    }
-}
 
 bool IsDottedNumeric(std::string_view host) {
     return !host.empty() && std::all_of(host.begin(), host.end(),
@@ -234,37 +221,21 @@ void ResetRequestState(HttpClientRecord& client) {
     client.prefix.clear();
 }
 
-void PauseAndDispatch(DWORD pauseMs) {
-    Sleep(pauseMs);
-    MSG message{};
-    if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
-}
-
-// Sends the form data as the body, with progress events. 0 or -1.
+// Sends the form data as the body under the transfer loop's rules. 0 or -1.
 int SendBody(HttpClientRecord& client) {
     client.contentLength = client.formLength;
     client.bytesTransferred = 0;
     client.transferStarted = true;
     client.startTick = GetTickCount();
     RaiseEvent(client, HTTP_EVENT_PROGRESS, 0);
-    DWORD lastProgress = client.startTick;
+    TransferPacer pacer(client);
     std::size_t sent = 0;
     while (sent < client.formLength) {
         const std::size_t piece = std::min<std::size_t>(kPieceSize, client.formLength - sent);
         if (SendAll(client, client.formData + sent, piece) != 0) return -1;
         sent += piece;
         client.bytesTransferred = sent;
-        if (const DWORD pause = PauseFor(client.priority)) PauseAndDispatch(pause);
-        if (client.priority < HTTP_PRIORITY_CRITICAL &&
-            GetTickCount() - lastProgress > kProgressIntervalMs) {
-            lastProgress = GetTickCount();
-            RaiseEvent(client, HTTP_EVENT_PROGRESS, 0);
-        }
-        if (client.cancelRequested) {
-            client.cancelRequested = false;
-            RaiseEvent(client, HTTP_EVENT_CANCEL, fileErrorOperationCanceled);
-            return Fail(fileErrorOperationCanceled);
-        }
+        if (pacer.AfterPiece() != 0) return -1;
     }
     RaiseEvent(client, HTTP_EVENT_PROGRESS, 0);
     client.endTick = GetTickCount();
@@ -311,7 +282,11 @@ int ReadResponseAtOnce(const ClientRef& client) {
         client->statusCode = 200;
         return 0;
     }
-    if (bodilessPropfind) return 0;
+    // A POST without form data leaves the body to the caller (multipart
+    // uploads), who reads the response after it.
+    const bool bodilessPost =
+        client->verb == Verb::Post && (!client->formData || client->formLength == 0);
+    if (bodilessPropfind || bodilessPost) return 0;
     return ReadResponse(client);
 }
 

@@ -51,8 +51,10 @@ std::string Argument(char kind, std::intptr_t value) {
         case 's': {
             const char* s = reinterpret_cast<const char*>(value);
             if (s == nullptr) return "null";
-            std::string_view view(s, strnlen(s, kLongestText));
-            return "\"" + std::string(view) + "\"";
+            std::string quoted(1, '"');
+            quoted.append(s, strnlen(s, kLongestText));
+            quoted += '"';
+            return quoted;
         }
         case 'p':
             if (value == 0) return "null";

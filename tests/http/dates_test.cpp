@@ -1,0 +1,114 @@
+// Content types by extension and HTTP dates in their three layouts.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "http/content_type.h"
+#include "http/dates.h"
+#include "platform/lasterror.h"
+#include "resources/errors.h"
+#include "tests/http/transfer_test_support.h"
+
+namespace {
+
+TEST(HttpContentTypeTest, ExtensionsMapThroughTheTable) {
+    struct Case {
+        const char* name;
+        const char* type;
+    };
+    const std::vector<Case> cases = {
+        {"/files/report.PDF", "application/pdf"},
+        {"/files/noext", "application/octet-stream"},
+        {"archive.tar", "application/x-tar"},
+        {"C:\\dir.with.dots\\page.HTM", "text/html"},
+        {"dir.txt/file", "application/octet-stream"},
+        {"notes.text", "text/plain"},
+        {"run.cmd", "text/plain"},
+        {"clip.mpeg", "video/mpeg"},
+        {"x.aifc", "audio/x-aiff"},
+        {"unknown.qqq", "application/octet-stream"},
+        {"trailing.", "application/octet-stream"},
+    };
+    for (const Case& c : cases) {
+        char type[128] = {};
+        EXPECT_EQ(HttpGetContentType(c.name, type, sizeof type),
+                  static_cast<int>(std::string(c.type).size()))
+            << c.name;
+        EXPECT_STREQ(type, c.type) << c.name;
+    }
+}
+
+TEST(HttpContentTypeTest, OutputIsCutToItsSizeAndBadArgumentsFail) {
+    char small[5] = {};
+    EXPECT_EQ(HttpGetContentType("a.pdf", small, sizeof small), 4);
+    EXPECT_STREQ(small, "appl");
+    EXPECT_EQ(HttpGetContentType("", small, sizeof small), -1);
+    EXPECT_EQ(HttpGetContentType(nullptr, small, sizeof small), -1);
+    EXPECT_EQ(HttpGetContentType("a.pdf", nullptr, 10), -1);
+}
+
+// The parts of a parsed date as TimeText gives them, or "" when it fails.
+std::string Parsed(const char* text, BOOL local) {
+    int64_t time = 0;
+    long zone = 0;
+    SYSTEMTIME parts{};
+    if (HttpParseDate(text, local, &time, &zone) != 1) return "";
+    if (HttpTimeToSystemTime(time, &parts) != 1) return "";
+    return httptest::TimeText(parts);
+}
+
+struct DateCase {
+    const char* text;
+    std::string parts;  // without "/w" where the day of the week is not checked
+};
+
+void ExpectDates(const std::vector<DateCase>& cases, BOOL local) {
+    for (const DateCase& c : cases)
+        EXPECT_EQ(Parsed(c.text, local).substr(0, c.parts.size()), c.parts) << c.text;
+}
+
+TEST(HttpDateTest, TheUsualLayoutsKeepTheirPartsAsWritten) {
+    ExpectDates({{"Sun, 06 Nov 1994 08:49:37 GMT", "1994-11-06 08:49:37/0"},
+                 {"Sunday, 06-Nov-94 08:49:37 GMT", "1994-11-06 08:49:37/0"},
+                 {"Sun Nov  6 08:49:37 1994", "1994-11-06 08:49:37/0"},
+                 {"Thu, 02 Jan 2020 03:04:05 +0100", "2020-01-02 03:04:05/4"},
+                 {"11/06/1994 8:49 pm", "1994-11-06 20:49:00"},
+                 {"6 nov 05 12:00 am", "2005-11-06 00:00:00"}},
+                FALSE);
+}
+
+TEST(HttpDateTest, TheLocalFlagMovesTheMomentIntoTheLocalZone) {
+    const char* saved = std::getenv("TZ");
+    const std::string previous = saved ? saved : "";
+    setenv("TZ", "UTC-2", 1);  // two hours east, no daylight saving
+    tzset();
+    ExpectDates({{"Sun, 06 Nov 1994 08:49:37 GMT", "1994-11-06 10:49:37/0"},
+                 {"Sun, 06 Nov 1994 08:49:37 +0100", "1994-11-06 09:49:37/0"},
+                 {"Sun, 06 Nov 1994 23:30:00 -0130", "1994-11-07 03:00:00/1"}},
+                TRUE);
+    int64_t time = 0;
+    long zone = 0;
+    EXPECT_EQ(HttpParseDate("Sun, 06 Nov 1994 08:49:37 GMT", FALSE, &time, &zone), 1);
+    EXPECT_EQ(zone, -7200);
+    if (saved) {
+        setenv("TZ", previous.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
+}
+
+TEST(HttpDateTest, EmptyAndUnreadableTextsGiveNoTime) {
+    int64_t time = 0;
+    long zone = 0;
+    for (const char* text : {"", "garbage", "99:99:99 1 Jan 2000", "25:00:00 1 Jan 2000"}) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(HttpParseDate(text, FALSE, &time, &zone), 0);
+    }
+    EXPECT_EQ(HttpParseDate(nullptr, FALSE, &time, &zone), 0);
+}
+
+}  // namespace

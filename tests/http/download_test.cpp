@@ -1,0 +1,331 @@
+// Downloads against scripted peers: bodies framed by length, chunks and the
+// end of the connection, decoding, text conversion, restart, and the faults
+// that must fail a download (cut-off bodies, corrupt streams, local files).
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "http/client.h"
+#include "tests/http/transfer_test_support.h"
+
+namespace {
+
+using namespace httptest;
+
+using HttpDownloadTest = HttpTest;
+
+const Options kKeepAlive{.options = HTTP_OPTION_KEEPALIVE};
+
+PeerScript& ExpectGet(PeerScript& script, const std::string& path,
+                      std::vector<std::string> before = {}) {
+    before.push_back("Host: ");
+    before.push_back("Accept: */*");
+    return ExpectRequest(script, "GET " + path + " HTTP/1.1", before);
+}
+
+// Runs the check against a client whose peer answers one GET and closes.
+template <typename Check>
+void AgainstOneAnswer(const std::string& response, Check check) {
+    PeerScript script;
+    script.Expect("GET /f").Send(response).Close();
+    ScriptedPeer peer(script);
+    HttpClient client = ConnectTo(peer, kKeepAlive);
+    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    check(client);
+    HttpDisconnect(client);
+    peer.Finish();
+}
+
+const std::string kChunkBody = std::string(10, 'x') + Pattern(2000);
+const std::string kText = Pattern(5000);
+
+struct MemoryCase {
+    const char* name;
+    std::string response;
+    DWORD flags;
+    std::string expected;
+};
+
+TEST_F(HttpDownloadTest, MemoryDownloadsHandOverTheDecodedBody) {
+    const std::vector<MemoryCase> cases = {
+        {"length", Response("200 OK", "hello world"), 0, "hello world"},
+        {"empty", Response("200 OK", ""), 0, ""},
+        {"chunks 10 and 2000", ChunkedResponse({std::string(10, 'x'), Pattern(2000)}), 0,
+         kChunkBody},
+        {"gzip asked for", Response("200 OK", Compressed(kText), {"Content-Encoding: gzip"}),
+         HTTP_GETDATA_COMPRESS, kText},
+        {"zlib-wrapped deflate",
+         Response("200 OK", Compressed(kText, 15), {"Content-Encoding: deflate"}),
+         HTTP_GETDATA_COMPRESS, kText},
+        {"raw deflate", Response("200 OK", Compressed(kText, -15), {"Content-Encoding: Deflate"}),
+         HTTP_GETDATA_COMPRESS, kText},
+        {"gzip not asked for", Response("200 OK", Compressed("abc"), {"Content-Encoding: gzip"}), 0,
+         Compressed("abc")},
+        {"identity", Response("200 OK", "as is", {"Content-Encoding: identity"}),
+         HTTP_GETDATA_COMPRESS, "as is"},
+        {"text converted", Response("200 OK", "a\nb", {"Content-Type: text/plain"}),
+         HTTP_GETDATA_CONVERT, "a\r\nb\r\n"},
+        {"text already CR LF", Response("200 OK", "a\r\nb\nc", {"Content-Type: Text/plain"}),
+         HTTP_GETDATA_CONVERT, "a\r\nb\nc"},
+        {"binary not converted",
+         Response("200 OK", "a\nb", {"Content-Type: application/octet-stream"}),
+         HTTP_GETDATA_CONVERT, "a\nb"},
+        {"close-delimited", Response("200 OK", "until the end", {}, false), 0, "until the end"},
+    };
+    for (const MemoryCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        PeerScript script;
+        const bool compress = (c.flags & HTTP_GETDATA_COMPRESS) != 0;
+        ExpectGet(script, "/data",
+                  compress ? std::vector<std::string>{"Accept-Encoding: gzip, deflate"}
+                           : std::vector<std::string>{})
+            .Send(c.response);
+        if (c.response.find("Content-Length") == std::string::npos &&
+            c.response.find("chunked") == std::string::npos) {
+            script.Close();
+        }
+        ScriptedPeer peer(script);
+        HttpClient client = ConnectTo(peer, kKeepAlive);
+        ASSERT_NE(client, INVALID_HTTP_CLIENT);
+        HGLOBAL block = nullptr;
+        DWORD length = 0;
+        ASSERT_EQ(HttpGetData(client, "/data", &block, &length, c.flags), 0) << HttpGetLastError();
+        // An empty body comes as no block.
+        ASSERT_EQ(block == nullptr, c.expected.empty());
+        EXPECT_EQ(GlobalSize(block), c.expected.size());
+        EXPECT_EQ(TakeBlock(block, length), c.expected);
+        HttpDisconnect(client);
+        EXPECT_EQ(peer.Finish(), "");
+    }
+}
+
+TEST_F(HttpDownloadTest, ACallersBufferGetsAtMostItsLengthAndTheRequestHeadersAreNotKept) {
+    PeerScript script;
+    ExpectGet(script, "/a", {"Accept-Encoding: gzip, deflate"})
+        .Send(Response("200 OK", "0123456789"));
+    ExpectGet(script, "/b").Send(Response("200 OK", "x"));
+    ScriptedPeer peer(script);
+    HttpClient client = ConnectTo(peer, kKeepAlive);
+    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    char buffer[4] = {};
+    DWORD length = sizeof buffer;
+    ASSERT_EQ(HttpGetData(client, "/a", buffer, &length, HTTP_GETDATA_COMPRESS), 0);
+    EXPECT_EQ(length, 4u);
+    EXPECT_EQ(std::string(buffer, 4), "0123");
+    // Compression asked for one request only: the next one goes without it.
+    EXPECT_EQ(HttpGetData(client, "/b", buffer, &length, 0), 0);
+    EXPECT_EQ(std::string(buffer, 1), "x");
+    HttpDisconnect(client);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+struct FaultCase {
+    const char* name;
+    std::string response;  // the peer closes after it
+    DWORD flags;
+    int error;
+};
+
+TEST_F(HttpDownloadTest, CutOffAndCorruptBodiesFailInMemory) {
+    const std::string gzip = Compressed(kText);
+    std::string corrupt = gzip;
+    corrupt[corrupt.size() / 2] ^= 0x55;
+    corrupt[corrupt.size() / 2 + 1] ^= 0x55;
+    const std::vector<FaultCase> cases = {
+        {"short of its length",
+         "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + std::string(50, 'x'), 0,
+         fileErrorConnectionClosed},
+        {"chunked without the last chunk", ChunkedResponse({"abc", "defg"}, false), 0,
+         fileErrorConnectionClosed},
+        {"chunk cut inside", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nabc", 0,
+         fileErrorConnectionClosed},
+        {"corrupt gzip", Response("200 OK", corrupt, {"Content-Encoding: gzip"}),
+         HTTP_GETDATA_COMPRESS, fileErrorInvalidEncodingType},
+        {"gzip cut short",
+         Response("200 OK", gzip.substr(0, gzip.size() - 12), {"Content-Encoding: gzip"}),
+         HTTP_GETDATA_COMPRESS, fileErrorInvalidEncodingType},
+        {"compress coding", Response("200 OK", "abc", {"Content-Encoding: compress"}),
+         HTTP_GETDATA_COMPRESS, fileErrorInvalidEncodingType},
+    };
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        AgainstOneAnswer(c.response, [&c](HttpClient client) {
+            HGLOBAL block = nullptr;
+            DWORD length = 0;
+            EXPECT_TRUE(FailsWith(c.error, HttpGetData(client, "/f", &block, &length, c.flags)));
+            EXPECT_EQ(block, nullptr);
+        });
+    }
+}
+
+TEST_F(HttpDownloadTest, FileDownloadsWriteChunksAndDecodeInPlace) {
+    TempFolder folder;
+    const std::string path = folder.File("down.bin");
+    PeerScript script;
+    ExpectGet(script, "/chunks").Send(ChunkedResponse({std::string(10, 'x'), Pattern(2000)}));
+    ExpectGet(script, "/zipped", {"Accept-Encoding: gzip, deflate"})
+        .Send(Response("200 OK", Compressed(kText), {"Content-Encoding: gzip"}));
+    ScriptedPeer peer(script);
+    HttpClient client = ConnectTo(peer, kKeepAlive);
+    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    ASSERT_EQ(HttpGetFile(client, path.c_str(), "/chunks", 0), 0) << HttpGetLastError();
+    EXPECT_EQ(ReadFileBytes(path), kChunkBody);
+    ASSERT_EQ(HttpEnableCompression(client, TRUE), 0);
+    ASSERT_EQ(HttpGetFile(client, path.c_str(), "/zipped", 0), 0) << HttpGetLastError();
+    EXPECT_EQ(ReadFileBytes(path), kText);
+    // Nothing but the file itself is left in the folder.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.File("")),
+                            std::filesystem::directory_iterator()),
+              1);
+    HttpDisconnect(client);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(HttpDownloadTest, ARestartContinuesAPartialAnswerAndRewritesAWholeOne) {
+    TempFolder folder;
+    const std::string path = folder.File("restart.bin");
+    const std::string whole = Pattern(3000);
+    PeerScript script;
+    ExpectGet(script, "/r", {"Range: bytes=1000-"})
+        .Send(Response("206 Partial Content", whole.substr(1000),
+                       {"Content-Range: bytes 1000-2999/3000"}));
+    // A server that ignores the range sends everything.
+    ExpectGet(script, "/r", {"Range: bytes=1000-"}).Send(Response("200 OK", whole));
+    ExpectGet(script, "/r", {"Range: bytes=1000-"})
+        .Send(Response("206 Partial Content", whole.substr(500),
+                       {"Content-Range: bytes 500-2999/3000"}));
+    // The refused answer was left unread, so the next request opens a new
+    // connection; the range lasted for its request only.
+    PeerScript next;
+    ExpectGet(next, "/plain").Send(Response("200 OK", "p"));
+    ScriptedPeer peer({script, next});
+    HttpClient client = ConnectTo(peer, kKeepAlive);
+    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+
+    WriteFileBytes(path, whole.substr(0, 1000));
+    ASSERT_EQ(HttpGetFile(client, path.c_str(), "/r", 1000), 0) << HttpGetLastError();
+    EXPECT_EQ(ReadFileBytes(path), whole);
+    HttpTransferStatus status{};
+    ASSERT_EQ(HttpGetTransferStatus(client, &status), 1);
+    EXPECT_EQ(status.totalBytes, 3000u);
+    EXPECT_EQ(status.bytesCopied, 3000u);
+
+    WriteFileBytes(path, whole.substr(0, 1000) + "stale tail that must go");
+    ASSERT_EQ(HttpGetFile(client, path.c_str(), "/r", 1000), 0) << HttpGetLastError();
+    EXPECT_EQ(ReadFileBytes(path), whole);
+
+    EXPECT_TRUE(
+        FailsWith(fileErrorInvalidContentRange, HttpGetFile(client, path.c_str(), "/r", 1000)));
+    char buffer[2];
+    DWORD length = sizeof buffer;
+    EXPECT_EQ(HttpGetData(client, "/plain", buffer, &length, 0), 0) << HttpGetLastError();
+    HttpDisconnect(client);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(HttpDownloadTest, FailedFileDownloadsKeepWhatArrivedAndSayWhy) {
+    TempFolder folder;
+    const std::string path = folder.File("f.bin");
+    std::string corrupt = Compressed(kText);
+    corrupt[corrupt.size() / 2] ^= 0x55;
+    struct Case {
+        const char* name;
+        std::string response;
+        int error;
+        std::string left;  // the file afterwards
+    };
+    const std::vector<Case> cases = {
+        {"short of its length",
+         "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + std::string(50, 'x'),
+         fileErrorConnectionClosed, std::string(50, 'x')},
+        {"chunked without the last chunk", ChunkedResponse({"abc", "defg"}, false),
+         fileErrorConnectionClosed, "abcdefg"},
+        {"corrupt gzip stays undecoded", Response("200 OK", corrupt, {"Content-Encoding: gzip"}),
+         fileErrorInvalidFileType, corrupt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AgainstOneAnswer(c.response, [&](HttpClient client) {
+            EXPECT_TRUE(FailsWith(c.error, HttpGetFile(client, path.c_str(), "/f", 0)));
+            EXPECT_EQ(ReadFileBytes(path), c.left);
+        });
+    }
+}
+
+TEST_F(HttpDownloadTest, LocalFileAndArgumentRules) {
+    TempFolder folder;
+    struct Case {
+        const char* name;
+        std::string local;
+        uint64_t offset;
+        int error;
+    };
+    const std::vector<Case> cases = {
+        {"cannot be created", folder.File("missing/dir/f.bin"), 0, fileErrorFileNotCreated},
+        {"restart without a file", folder.File("absent.bin"), 10, fileErrorFileNotFound},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AgainstOneAnswer(Response("200 OK", "body"), [&c](HttpClient client) {
+            EXPECT_TRUE(FailsWith(c.error, HttpGetFile(client, c.local.c_str(), "/f", c.offset)));
+            EXPECT_FALSE(std::filesystem::exists(c.local));
+        });
+    }
+    // An error status creates no local file.
+    const std::string refused = folder.File("refused.bin");
+    AgainstOneAnswer(Response("404 Not Found", "nope"), [&refused](HttpClient client) {
+        EXPECT_TRUE(
+            FailsWith(fileErrorResourceNotFound, HttpGetFile(client, refused.c_str(), "/f", 0)));
+        EXPECT_FALSE(std::filesystem::exists(refused));
+    });
+    PeerScript idle;
+    ScriptedPeer peer(idle);
+    HttpClient old =
+        ConnectTo(peer, {.options = HTTP_OPTION_KEEPALIVE, .version = HTTP_VERSION_09});
+    ASSERT_NE(old, INVALID_HTTP_CLIENT);
+    const std::string path = folder.File("x");
+    EXPECT_TRUE(FailsWith(fileErrorOperationNotSupported, HttpGetFile(old, path.c_str(), "/f", 5)));
+    EXPECT_TRUE(FailsWith(fileErrorInvalidResource, HttpGetFile(old, path.c_str(), "", 0)));
+    EXPECT_TRUE(FailsWith(fileErrorInvalidFileName, HttpGetFile(old, nullptr, "/f", 0)));
+    DWORD length = 0;
+    EXPECT_TRUE(FailsWith(fileErrorInvalidParameter, HttpGetData(old, "/f", nullptr, &length, 0)));
+    HttpDisconnect(old);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace httptest;
+
+TEST(HttpDecoderTest, MemoryAndFileDecodersStandOnTheirOwn) {
+    const std::string zipped = Compressed(kText);
+    HGLOBAL input = GlobalAlloc(GHND, zipped.size());
+    std::memcpy(GlobalLock(input), zipped.data(), zipped.size());
+    GlobalUnlock(input);
+    HGLOBAL output = nullptr;
+    DWORD length = 0;
+    ASSERT_EQ(HttpDecodeMemory(input, static_cast<DWORD>(zipped.size()), &output, &length), 1);
+    EXPECT_EQ(TakeBlock(output, length), kText);
+    EXPECT_EQ(HttpDecodeMemory(input, 0, &output, &length), 0);
+    EXPECT_EQ(HttpGetLastError(), MakeErrorCode(fileErrorInvalidParameter));
+    GlobalFree(input);
+
+    // Line ends are converted across the inflate windows' borders.
+    std::string text;
+    for (int i = 0; i < 3000; ++i)
+        text += i % 3 == 0 ? "line\r\n" : "line\n";
+    std::string wanted;
+    for (int i = 0; i < 3000; ++i)
+        wanted += "line\r\n";
+    TempFolder folder;
+    const std::string path = folder.File("text.gz");
+    WriteFileBytes(path, Compressed(text));
+    ASSERT_EQ(HttpDecodeFile(INVALID_HTTP_CLIENT, path.c_str(), TRUE), 1);
+    EXPECT_EQ(ReadFileBytes(path), wanted);
+    EXPECT_EQ(HttpDecodeFile(INVALID_HTTP_CLIENT, folder.File("absent").c_str(), FALSE), 0);
+    EXPECT_EQ(HttpGetLastError(), MakeErrorCode(fileErrorFileNotFound));
+}
+
+}  // namespace

@@ -1,0 +1,116 @@
+// Helpers of the transfer tests: canned responses, gzip bodies, a private
+// folder for local files, and reading back what a download wrote.
+#pragma once
+
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "http/transfers.h"
+#include "tests/http/http_test_support.h"
+
+namespace httptest {
+
+// A response with a Content-Length (unless the headers frame the body).
+inline std::string Response(const std::string& status, const std::string& body,
+                            const std::vector<std::string>& headers = {}, bool withLength = true) {
+    std::string text = "HTTP/1.1 " + status + "\r\n";
+    for (const auto& header : headers)
+        text += header + "\r\n";
+    if (withLength) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    return text + "\r\n" + body;
+}
+
+inline std::string Chunk(const std::string& data) {
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx", data.size());
+    return std::string(size) + "\r\n" + data + "\r\n";
+}
+
+// A chunked response of these chunks (the last chunk only when complete).
+inline std::string ChunkedResponse(const std::vector<std::string>& chunks, bool complete = true) {
+    std::string text = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (const auto& chunk : chunks)
+        text += Chunk(chunk);
+    return complete ? text + "0\r\n\r\n" : text;
+}
+
+// The data compressed with a gzip (windowBits 31), zlib (15) or raw (-15) header.
+inline std::string Compressed(const std::string& data, int windowBits = 31) {
+    z_stream stream{};
+    deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&stream, data.size()) + 32, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+// Text that compresses well but is not all the same byte.
+inline std::string Pattern(std::size_t size) {
+    std::string text(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        text[i] = static_cast<char>('a' + (i * 7 + i / 100) % 26);
+    return text;
+}
+
+inline std::string ReadFileBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A folder of its own for each test, removed afterwards.
+class TempFolder {
+  public:
+    TempFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "ft-httpx-XXXXXX").string();
+        path_ = mkdtemp(pattern.data()) ? pattern : std::string();
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+// The bytes of a memory block handed out by a download; the block is freed.
+inline std::string TakeBlock(HGLOBAL block, DWORD length) {
+    std::string bytes;
+    if (const void* address = GlobalLock(block)) {
+        bytes.assign(static_cast<const char*>(address), length);
+        GlobalUnlock(block);
+    }
+    GlobalFree(block);
+    return bytes;
+}
+
+// "YYYY-MM-DD HH:MM:SS/w", w the day of the week (0 Sunday).
+inline std::string TimeText(const SYSTEMTIME& time) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u/%u", time.wYear, time.wMonth,
+                  time.wDay, time.wHour, time.wMinute, time.wSecond, time.wDayOfWeek);
+    return text;
+}
+
+}  // namespace httptest
