@@ -1,0 +1,327 @@
+// Starting and ending SFTP sessions, the process-wide lock, and the results that
+// the FTP engine shows (reply code and text, last error, security information).
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
+#include "net/net.h"
+#include "platform/lasterror.h"
+#include "platform/system.h"
+#include "resources/errors.h"
+#include "ssh/session.h"
+#include "ssh/sftp_session.h"
+
+namespace {
+
+std::recursive_timed_mutex sftpLock;
+int startupCount = 0;
+
+constexpr char kFallbackCommand[] =
+    "test -x /usr/lib/sftp-server && exec /usr/lib/sftp-server\n"
+    "test -x /usr/local/lib/sftp-server && exec /usr/local/lib/sftp-server\n"
+    "exec sftp-server";
+
+struct OptionWorkaround {
+    DWORD bit;
+    SshWorkaround workaround;
+};
+
+constexpr OptionWorkaround kOptionWorkarounds[] = {
+    {16, SshWorkaround::Ssh1Rsa},   {32, SshWorkaround::Ssh1PlainPassword},
+    {64, SshWorkaround::Ssh2Rekey}, {128, SshWorkaround::Ssh2PublicKeySessionId},
+    {256, SshWorkaround::Ssh2Hmac},
+};
+constexpr DWORD kOptionTcpKeepAlive = 8;
+
+std::optional<SshProtocolChoice> ProtocolFor(int secureProtocol) {
+    switch (secureProtocol) {
+        case 0:
+        case 10:
+        case 48:
+            return SshProtocolChoice::EitherPreferSsh2;
+        case 16:
+            return SshProtocolChoice::Ssh1Only;
+        case 32:
+            return SshProtocolChoice::Ssh2Only;
+        default:
+            return std::nullopt;
+    }
+}
+
+std::string Limited(const char* text, std::size_t limit) {
+    std::string value = text ? text : "";
+    if (value.size() > limit) value.resize(limit);
+    return value;
+}
+
+class SshChannelLink final : public SftpChannelLink {
+  public:
+    explicit SshChannelLink(std::unique_ptr<SshSession> session) : session_(std::move(session)) {}
+    bool Send(std::span<const std::uint8_t> data) override { return session_->Send(data); }
+    bool ReadExactly(std::span<std::uint8_t> out) override { return session_->ReadExactly(out); }
+    int error() const override { return session_->error(); }
+    void Close() override { session_->Close(); }
+    SshSession* ssh() override { return session_.get(); }
+
+  private:
+    std::unique_ptr<SshSession> session_;
+};
+
+// Connects the socket as the transport would, with Nagle's algorithm off: the
+// session channel's 16 KiB window makes every download wait on small window
+// adjusts and read requests, which Nagle and the peer's delayed
+// acknowledgements would otherwise hold back for tens of milliseconds each.
+int OpenSocket(const SshConfig& config, SOCKET* out) {
+    if (const int error = NetStartup(nullptr); error != 0) return error;
+    NetAddress address{};
+    const int timeout =
+        config.timeoutSeconds > 0 ? config.timeoutSeconds : kSshDefaultTimeoutSeconds;
+    SOCKET socket = INVALID_SOCKET;
+    if (NetResolveHost(config.host.c_str(), 0, &address) >= 0)
+        socket = NetConnectAddress(&address, config.port, timeout);
+    const int error = socket == INVALID_SOCKET ? NetGetLastError() : 0;
+    if (socket != INVALID_SOCKET) {
+        const int on = 1;
+        NetSetSockOpt(socket, IPPROTO_TCP, TCP_NODELAY, &on);
+        if (config.tcpKeepAlive) NetSetSockOpt(socket, SOL_SOCKET, SO_KEEPALIVE, &on);
+    }
+    NetCleanup();  // the connection takes its own start-up reference
+    *out = socket;
+    return socket == INVALID_SOCKET ? (error != 0 ? error : fileErrorNotConnected) : 0;
+}
+
+int ConnectSsh(const SshConfig& config, std::unique_ptr<SshSession>* out) {
+    SOCKET socket = INVALID_SOCKET;
+    if (const int error = OpenSocket(config, &socket); error != 0) return error;
+    auto session =
+        std::make_unique<SshSession>(config, std::make_unique<SshConnection>(config, socket));
+    if (const int error = session->WaitUntilReady(); error != 0) return error;
+    *out = std::move(session);
+    return 0;
+}
+
+// INIT/VERSION and the home directory. 0 or the error number.
+int StartProtocol(SftpSession& session) {
+    SftpWriter init(SSH_FXP_INIT);
+    init.Uint32(3);
+    if (!session.link->Send(init.Finish())) return fileErrorNotConnected;
+    std::uint8_t prefix[4];
+    std::vector<std::uint8_t> payload;
+    if (!session.link->ReadExactly(prefix)) return fileErrorNotConnected;
+    const std::uint32_t length = std::uint32_t(prefix[0]) << 24 | std::uint32_t(prefix[1]) << 16 |
+                                 std::uint32_t(prefix[2]) << 8 | prefix[3];
+    if (length > kSftpMaxPacket) return fileErrorInvalidPacketSize;
+    payload.resize(length);
+    if (!session.link->ReadExactly(payload)) return fileErrorNotConnected;
+    SftpReader reader(payload);
+    std::uint8_t type = 0;
+    std::uint32_t version = 0;
+    if (!reader.Byte(type) || type != SSH_FXP_VERSION) return fileErrorUnexpectedServerResponse;
+    if (!reader.Uint32(version)) return fileErrorInvalidPacketData;
+    if (version >= 4) return fileErrorProtocolNotSupported;
+    auto home = session.RealPath(".");
+    if (!home) return ErrorNumber(session.lastError);
+    session.home = *home;
+    session.current = *home;
+    return 0;
+}
+
+}  // namespace
+
+std::unique_ptr<SftpChannelLink> MakeSshChannelLink(std::unique_ptr<SshSession> session) {
+    return std::make_unique<SshChannelLink>(std::move(session));
+}
+
+int SftpStartup() {
+    std::lock_guard guard(sftpLock);
+    ++startupCount;
+    return 1;
+}
+
+int SftpCleanup() {
+    std::lock_guard guard(sftpLock);
+    if (startupCount > 0) --startupCount;
+    return 1;
+}
+
+void SftpLock() {
+    sftpLock.lock();
+}
+
+bool SftpTryLock() {
+    for (int attempt = 0; attempt <= 10; ++attempt) {
+        if (sftpLock.try_lock()) return true;
+        if (attempt < 10) Sleep(100);
+    }
+    return false;
+}
+
+void SftpUnlock() {
+    sftpLock.unlock();
+}
+
+SftpSession* SftpConnect(const char* host, int port, const char* user, const char* password,
+                         int timeoutSeconds, DWORD options, int secureProtocol, DWORD* error) {
+    auto report = [error](DWORD code) -> SftpSession* {
+        if (error) *error = code;
+        SetLastError(code);
+        return nullptr;
+    };
+    if (!host || host[0] == '\0') return report(fileErrorInvalidHostName);
+    const auto protocol = ProtocolFor(secureProtocol);
+    if (!protocol) return report(MakeErrorCode(fileErrorInvalidProtocol));
+    SshConfig config;
+    config.host = Limited(host, kSshMaxHostLength);
+    config.port = static_cast<std::uint16_t>(port == 0 ? 22 : port);
+    config.userName = Limited(user, kSshMaxUserLength);
+    config.password = Limited(password, kSshMaxPasswordLength);
+    config.timeoutSeconds = timeoutSeconds;
+    config.protocolChoice = *protocol;
+    config.remoteCommand = "sftp";
+    config.remoteCommandIsSubsystem = true;
+    config.fallbackCommand = kFallbackCommand;
+    config.noTerminal = true;
+    config.tcpKeepAlive = (options & kOptionTcpKeepAlive) != 0;
+    for (const OptionWorkaround& entry : kOptionWorkarounds) {
+        if (options & entry.bit)
+            config.workaround(entry.workaround) = SshWorkaroundSetting::AlwaysOn;
+    }
+    std::unique_ptr<SshSession> ssh;
+    const int failure = ConnectSsh(config, &ssh);
+    std::fill(config.password.begin(), config.password.end(), '\0');
+    if (failure != 0) return report(MakeErrorCode(failure & 0xFFFF));
+    const bool smallWindow = ssh->connection().workarounds().smallSftpWindow;
+    std::string fingerprint = ssh->connection().fingerprint();
+    SftpSession* session = SftpConnectOver(MakeSshChannelLink(std::move(ssh)), error);
+    if (session) {
+        session->smallWindow = smallWindow;
+        session->fingerprint = std::move(fingerprint);
+        session->link->ssh()->connection().SetClosedHandler([session] {
+            session->closed = true;
+            session->Raise(kSftpEventClosed, nullptr);
+        });
+    }
+    return session;
+}
+
+SftpSession* SftpConnectOver(std::unique_ptr<SftpChannelLink> link, DWORD* error) {
+    auto session = std::make_unique<SftpSession>();
+    session->link = std::move(link);
+    if (const int failure = StartProtocol(*session); failure != 0) {
+        if (error) *error = MakeErrorCode(failure);
+        SetLastError(MakeErrorCode(failure));
+        session->link->Close();
+        return nullptr;
+    }
+    session->Fail(0);
+    if (error) *error = 0;
+    return session.release();
+}
+
+int SftpSetEventHandler(SftpSession* session, SftpEventCallback callback, void* clientId) {
+    if (!CheckSession(session)) return 0;
+    session->callback = callback;
+    session->clientId = clientId;
+    session->eventMask = 0xFFFF;
+    session->Raise(kSftpEventConnected, nullptr);
+    return 1;
+}
+
+int SftpDisconnect(SftpSession* session) {
+    if (!CheckSession(session)) return 0;
+    if (SshSession* ssh = session->link->ssh()) ssh->connection().SetClosedHandler(nullptr);
+    if (!session->closed) session->link->Close();
+    delete session;
+    return 1;
+}
+
+int SftpCancel(SftpSession* session) {
+    if (!CheckSession(session)) return 0;
+    session->cancel = true;
+    return 1;
+}
+
+DWORD SftpGetLastError(SftpSession* session) {
+    return session ? session->lastError : GetLastError();
+}
+
+int SftpGetLastStatus(SftpSession* session) {
+    return session ? session->lastStatus : -1;
+}
+
+int SftpGetResultCode(SftpSession* session) {
+    return session ? SftpStatusReplyCode(session->lastStatus) : -1;
+}
+
+int SftpGetResultString(SftpSession* session, char* buffer, int length) {
+    if (!CheckSession(session)) return 0;
+    if (!buffer || length < 1) return 0;
+    const std::string_view text = SftpStatusText(session->lastStatus);
+    const std::size_t count = std::min<std::size_t>(text.size(), std::size_t(length) - 1);
+    std::memcpy(buffer, text.data(), count);
+    buffer[count] = '\0';
+    return static_cast<int>(count);
+}
+
+const char* SftpGetCurrentDirectory(SftpSession* session) {
+    return CheckSession(session) ? session->current.c_str() : nullptr;
+}
+
+namespace {
+
+std::uint32_t CipherValue(CipherFamily family) {
+    switch (family) {
+        case CipherFamily::TripleDes:
+            return 16;
+        case CipherFamily::Blowfish:
+            return 256;
+        case CipherFamily::Aes:
+            return 64;
+        case CipherFamily::SingleDes:
+            return 8;
+        case CipherFamily::Arcfour:
+            return 2;
+    }
+    return 4096;
+}
+
+// The digest part of "type bits digest", or the whole text.
+const char* FingerprintDigest(const std::string& text) {
+    const std::size_t first = text.find(' ');
+    const std::size_t second = first == std::string::npos ? first : text.find(' ', first + 1);
+    return second == std::string::npos ? text.c_str() : text.c_str() + second + 1;
+}
+
+}  // namespace
+
+int SftpGetSecurityInfo(SftpSession* session, SftpSecurityInfo* info) {
+    if (!CheckSession(session)) return 0;
+    if (!info || info->size < kSftpSecurityInfoSize)
+        return session->Fail(fileErrorInvalidParameter);
+    *info = SftpSecurityInfo{};
+    info->size = kSftpSecurityInfoSize;
+    info->protocol = 4096;
+    info->cipher = 4096;
+    info->hash = 2;
+    info->hashStrength = 160;
+    info->keyExchange = 4;
+    if (SshSession* ssh = session->link->ssh()) {
+        const SshConnection& connection = ssh->connection();
+        info->protocol = connection.protocol() == 1 ? 16 : connection.protocol() == 2 ? 32 : 4096;
+        if (const auto& negotiated = connection.negotiated(); negotiated && negotiated->cipherCs) {
+            info->cipher = CipherValue(negotiated->cipherCs->family);
+            info->cipherStrength = static_cast<std::uint32_t>(negotiated->cipherCs->keyBits);
+        }
+    }
+    if (!session->fingerprint.empty()) info->fingerprint = FingerprintDigest(session->fingerprint);
+    return SucceedOp(*session);
+}
+
+long SftpGetSocket(SftpSession* session) {
+    // The transport keeps its socket to itself; nothing here needs it.
+    if (!CheckSession(session)) return -1;
+    return -1;
+}

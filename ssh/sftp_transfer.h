@@ -1,0 +1,32 @@
+// Pipelined SSH_FXP_READ and SSH_FXP_WRITE requests of one transfer object.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <span>
+
+#include "ssh/sftp_session.h"
+
+constexpr std::uint64_t kSftpLargeWindow = 1048576;
+constexpr std::uint32_t kSftpLargeBlock = 32768;
+constexpr std::uint32_t kSftpSmallWindow = 8192;
+constexpr std::uint32_t kSftpUploadPiece = 4096;
+
+std::unique_ptr<SftpTransfer> MakeTransfer(const SftpSession& session, std::string handle,
+                                           bool download, std::uint64_t start);
+// Records the transfer's first failure (the session's current error and status).
+void MarkFailed(SftpSession& session, SftpTransfer& transfer);
+// Downloads: sends reads while the window has room. False when sending failed.
+bool QueueReads(SftpSession& session, SftpTransfer& transfer);
+// Uploads: sends one piece as SSH_FXP_WRITE.
+bool SendWrite(SftpSession& session, SftpTransfer& transfer, std::span<const std::uint8_t> piece);
+bool WindowHasRoom(const SftpTransfer& transfer);
+// Receives one reply and applies it to its block. False when no packet could be
+// taken (the transfer is then over: its outstanding requests are abandoned).
+bool ReceiveOne(SftpSession& session, SftpTransfer& transfer);
+// Hands the answered head blocks' data out in offset order; a false from the sink
+// stops it.
+bool DeliverInOrder(SftpTransfer& transfer,
+                    const std::function<bool(std::span<const std::uint8_t>)>& sink);
+// Abandons what is outstanding, closes the handle and restores the first failure.
+bool FinishTransfer(SftpSession& session, SftpTransfer& transfer);

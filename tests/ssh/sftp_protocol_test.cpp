@@ -1,0 +1,514 @@
+// The SFTP client's protocol layer against an in-memory peer: the bounded reader,
+// the start of a session, status mapping, malformed and unexpected replies, path
+// canonicalisation, directory reading and listing lines, attribute changes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sftp_fake_peer.h"
+
+namespace {
+
+// ---- wire format ---------------------------------------------------------------------
+
+TEST(SftpWire, AttributesRoundTripAndExtendedPairsAreDropped) {
+    SftpAttributes sent;
+    sent.flags = kSftpAttrSize | kSftpAttrUidGid | kSftpAttrPermissions | kSftpAttrTimes;
+    sent.size = 0x123456789ull;
+    sent.uid = 1000;
+    sent.gid = 1001;
+    sent.permissions = 0100644;
+    sent.atime = 7;
+    sent.mtime = 9;
+    SftpWriter writer(SSH_FXP_ATTRS);
+    writer.Attributes(sent);
+    auto bytes = writer.Finish();
+    SftpReader reader(bytes.subspan(5));
+    SftpAttributes read;
+    ASSERT_TRUE(reader.Attributes(read));
+    EXPECT_EQ(read.size, sent.size);
+    EXPECT_EQ(read.gid, 1001u);
+    EXPECT_EQ(read.mtime, 9u);
+    EXPECT_EQ(reader.remaining(), 0u);
+
+    SftpWriter extended(SSH_FXP_ATTRS);
+    extended.Uint32(kSftpAttrExtended | kSftpAttrSize).Uint64(5).Uint32(1).String("a").String("b");
+    auto more = extended.Finish();
+    SftpReader second(more.subspan(5));
+    ASSERT_TRUE(second.Attributes(read));
+    EXPECT_EQ(read.size, 5u);
+    EXPECT_EQ(second.remaining(), 0u);
+}
+
+TEST(SftpWire, ReaderNeverRunsPastItsBytes) {
+    const std::vector<std::uint8_t> lengthBeyond{0, 0, 0, 9, 'a', 'b'};
+    SftpReader reader(lengthBeyond);
+    std::string_view text;
+    EXPECT_FALSE(reader.String(text));
+    std::uint8_t byte = 0;
+    EXPECT_FALSE(reader.Byte(byte)) << "a failed read poisons the reader";
+
+    const std::vector<std::uint8_t> shortAttributes{0, 0, 0, 1, 0, 0, 0};  // size flag, 3 bytes
+    SftpReader attributes(shortAttributes);
+    SftpAttributes out;
+    EXPECT_FALSE(attributes.Attributes(out));
+}
+
+// ---- session start -------------------------------------------------------------------
+
+TEST(SftpStart, VersionThreeGivesTheHomeAsCurrentDirectory) {
+    FakeSession s;
+    ASSERT_NE(s.session, nullptr);
+    EXPECT_STREQ(SftpGetCurrentDirectory(s.session), "/home/u");
+    ASSERT_EQ(s->seen.size(), 1u);
+    EXPECT_EQ(s->seen[0].type, SSH_FXP_REALPATH);
+    EXPECT_EQ(s->seen[0].id, 256u);
+    EXPECT_EQ(SftpGetResultCode(s.session), 200);
+}
+
+struct StartCase {
+    const char* name;
+    std::vector<std::uint8_t> reply;  // the whole answer to INIT
+    int error;
+};
+
+class SftpStartFailure : public ::testing::TestWithParam<StartCase> {};
+
+class RawReplyLink final : public SftpChannelLink {
+  public:
+    explicit RawReplyLink(std::vector<std::uint8_t> reply) : reply_(std::move(reply)) {}
+    bool Send(std::span<const std::uint8_t>) override { return true; }
+    bool ReadExactly(std::span<std::uint8_t> out) override {
+        if (reply_.size() < out.size()) return false;
+        std::memcpy(out.data(), reply_.data(), out.size());
+        reply_.erase(reply_.begin(), reply_.begin() + static_cast<long>(out.size()));
+        return true;
+    }
+    int error() const override { return 0; }
+    void Close() override {}
+
+  private:
+    std::vector<std::uint8_t> reply_;
+};
+
+TEST_P(SftpStartFailure, IsRefusedWithItsError) {
+    DWORD error = 0;
+    SftpSession* session =
+        SftpConnectOver(std::make_unique<RawReplyLink>(GetParam().reply), &error);
+    EXPECT_EQ(session, nullptr);
+    EXPECT_EQ(error, MakeErrorCode(GetParam().error));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, SftpStartFailure,
+    ::testing::Values(
+        StartCase{"NoReply", {}, fileErrorNotConnected},
+        StartCase{"VersionFour", {0, 0, 0, 5, 2, 0, 0, 0, 4}, fileErrorProtocolNotSupported},
+        StartCase{"NotVersion", {0, 0, 0, 5, 101, 0, 0, 0, 3}, fileErrorUnexpectedServerResponse},
+        StartCase{"NoVersionField", {0, 0, 0, 1, 2}, fileErrorInvalidPacketData}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SftpStart, ConnectValidatesHostAndProtocolBeforeTheNetwork) {
+    DWORD error = 0;
+    EXPECT_EQ(SftpConnect("", 22, "u", "p", 1, 0, 0, &error), nullptr);
+    EXPECT_EQ(error, DWORD(fileErrorInvalidHostName)) << "the plain number";
+    EXPECT_EQ(SftpConnect("127.0.0.1", 22, "u", "p", 1, 0, 7, &error), nullptr);
+    EXPECT_EQ(error, 0x80042739u);
+}
+
+// ---- statuses ------------------------------------------------------------------------
+
+struct StatusCase {
+    std::uint32_t status;
+    int error;
+    int code;
+    const char* text;
+};
+
+class SftpStatusMapping : public ::testing::TestWithParam<StatusCase> {};
+
+TEST_P(SftpStatusMapping, BecomesLastErrorReplyCodeAndText) {
+    FakeSession s;
+    const StatusCase c = GetParam();
+    s->handler = [&](const FakeRequest& r, FakeSftpPeer& peer) {
+        if (r.type == SSH_FXP_REALPATH) return peer.Name(r.id, r.FirstString());
+        peer.Status(r.id, c.status);
+    };
+    EXPECT_EQ(SftpMakeDirectory(s.session, "d"), c.status == 0 ? 1 : 0);
+    EXPECT_EQ(LastErrorNumber(s.session), c.error);
+    EXPECT_EQ(SftpGetResultCode(s.session), c.code);
+    char text[64];
+    SftpGetResultString(s.session, text, sizeof text);
+    EXPECT_STREQ(text, c.text);
+    char small[5];
+    EXPECT_EQ(SftpGetResultString(s.session, small, sizeof small), 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, SftpStatusMapping,
+    ::testing::Values(
+        StatusCase{0, 0, 200, "Command okay"},
+        StatusCase{1, fileErrorEndOfFile, 226, "Closing data connection"},
+        StatusCase{2, fileErrorFileNotFound, 550, "File not found"},
+        StatusCase{3, fileErrorAccessDenied, 550, "Access denied"},
+        StatusCase{4, fileErrorServerTransactionFailed, 500, "General failure"},
+        StatusCase{5, fileErrorInvalidServerResponse, 503, "Invalid response from server"},
+        StatusCase{6, fileErrorNotConnected, 530, "Connection closed"},
+        StatusCase{7, fileErrorConnectionAborted, 530, "Connection aborted"},
+        StatusCase{8, fileErrorOperationNotSupported, 502, "Unrecognized command"},
+        StatusCase{42, fileErrorUnexpectedServerResponse, 502, "Unrecognized command"}));
+
+// ---- malformed and unexpected replies --------------------------------------------------
+
+struct FaultCase {
+    const char* name;
+    std::function<void(const FakeRequest&, FakeSftpPeer&)> reply;
+    int error;
+};
+
+class SftpReplyFault : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(SftpReplyFault, FailsTheOperationWithItsError) {
+    FakeSession s;
+    s->handler = GetParam().reply;
+    EXPECT_EQ(SftpRemoveDirectory(s.session, "/x"), 0);
+    EXPECT_EQ(LastErrorNumber(s.session), GetParam().error);
+    EXPECT_EQ(SftpGetResultCode(s.session), 502);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, SftpReplyFault,
+    ::testing::Values(
+        FaultCase{"UnknownId", [](const FakeRequest& r, FakeSftpPeer& p) { p.Status(r.id + 7, 0); },
+                  fileErrorInvalidPacketId},
+        FaultCase{"NoId",
+                  [](const FakeRequest&, FakeSftpPeer& p) {
+                      p.Raw({0, 0, 0, 2, 101, 0});
+                  },
+                  fileErrorInvalidPacketData},
+        FaultCase{"StatusWithoutCode",
+                  [](const FakeRequest& r, FakeSftpPeer& p) {
+                      SftpWriter w(SSH_FXP_STATUS);
+                      w.Uint32(r.id);
+                      p.Packet(w);
+                  },
+                  fileErrorInvalidPacketData},
+        FaultCase{"WrongType", [](const FakeRequest& r, FakeSftpPeer& p) { p.Handle(r.id, "h"); },
+                  fileErrorInvalidPacketData},
+        FaultCase{"TruncatedPacket",
+                  [](const FakeRequest&, FakeSftpPeer& p) {
+                      p.Raw({0, 0, 0, 40, 101, 0, 0});
+                  },
+                  fileErrorOperationTimeout},
+        FaultCase{"OversizedLength",
+                  [](const FakeRequest&, FakeSftpPeer& p) {
+                      p.Raw({0x7F, 0, 0, 0, 101});
+                  },
+                  fileErrorInvalidPacketSize}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SftpReplies, LengthBeyondThePacketIsAnInvalidResponse) {
+    FakeSession s;
+    s->handler = [](const FakeRequest& r, FakeSftpPeer& p) {
+        if (r.type == SSH_FXP_REALPATH) return p.Name(r.id, r.FirstString());
+        SftpWriter w(SSH_FXP_ATTRS);
+        w.Uint32(r.id).Uint32(kSftpAttrSize).Uint32(0);  // half of the 64-bit size
+        p.Packet(w);
+    };
+    std::uint64_t size = 0;
+    EXPECT_EQ(SftpGetFileSize(s.session, "/f", &size), 0);
+    EXPECT_EQ(LastErrorNumber(s.session), fileErrorInvalidServerResponse);
+}
+
+TEST(SftpReplies, ALostReplyEndsTheSession) {
+    FakeSession s;
+    s->handler = [](const FakeRequest&, FakeSftpPeer& p) { p.Raw({0, 0, 0, 40, 101}); };
+    EXPECT_EQ(SftpMakeDirectory(s.session, "/d"), 0);
+    EXPECT_EQ(LastErrorNumber(s.session), fileErrorOperationTimeout);
+    const std::size_t before = s->seen.size();
+    EXPECT_EQ(SftpMakeDirectory(s.session, "/d"), 0);
+    EXPECT_EQ(LastErrorNumber(s.session), fileErrorNotConnected);
+    EXPECT_EQ(s->seen.size(), before) << "nothing more is sent on a broken stream";
+}
+
+TEST(SftpReplies, LateReplyOfAFailedRequestIsDropped) {
+    FakeSession s;
+    std::vector<std::uint32_t> removals;
+    s->handler = [&](const FakeRequest& r, FakeSftpPeer& p) {
+        if (r.type == SSH_FXP_REALPATH) return p.Name(r.id, r.FirstString());
+        removals.push_back(r.id);
+        if (removals.size() == 1) return p.Status(r.id + 7, 0);
+        p.Status(removals[0], 4);  // the first request's answer, too late
+        p.Status(r.id, 0);
+    };
+    EXPECT_EQ(SftpRemoveDirectory(s.session, "/x"), 0);
+    EXPECT_EQ(LastErrorNumber(s.session), fileErrorInvalidPacketId);
+    EXPECT_EQ(SftpRemoveDirectory(s.session, "/x"), 1);
+    ASSERT_EQ(removals.size(), 2u);
+    EXPECT_NE(removals[0], removals[1]) << "the unanswered id stays taken";
+}
+
+TEST(SftpReplies, EmptyPacketsAreDroppedAndTheSessionGoesOn) {
+    FakeSession s;
+    s->handler = [](const FakeRequest& r, FakeSftpPeer& p) {
+        p.Raw({0, 0, 0, 0});
+        p.Status(r.id, 0);
+    };
+    EXPECT_EQ(SftpRemoveDirectory(s.session, "/x"), 1);
+}
+
+TEST(SftpReplies, FailedStatLeavesStatusMinusOneAndFileNotFound) {
+    FakeSession s;
+    s->handler = [](const FakeRequest& r, FakeSftpPeer& p) {
+        if (r.type == SSH_FXP_REALPATH) return p.Name(r.id, r.FirstString());
+        p.Status(r.id, 2);
+    };
+    std::uint64_t size = 0;
+    EXPECT_EQ(SftpGetFileSize(s.session, "missing", &size), 0);
+    EXPECT_EQ(LastErrorNumber(s.session), fileErrorFileNotFound);
+    EXPECT_EQ(SftpGetResultCode(s.session), 502);
+    EXPECT_EQ(SftpGetLastStatus(s.session), -1);
+}
+
+// ---- paths ---------------------------------------------------------------------------
+
+struct PathCase {
+    const char* argument;
+    std::vector<std::string> unresolvable;  // REALPATH fails for these
+    const char* expected;                   // the path REMOVE receives
+};
+
+class SftpCanonicalPath : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(SftpCanonicalPath, ResolvesAsTheServerAnswers) {
+    FakeSession s;
+    const PathCase c = GetParam();
+    std::string removed;
+    s->handler = [&](const FakeRequest& r, FakeSftpPeer& p) {
+        const std::string path = r.FirstString();
+        if (r.type == SSH_FXP_REMOVE) {
+            removed = path;
+            return p.Status(r.id, 0);
+        }
+        for (const std::string& bad : c.unresolvable) {
+            if (path == bad) return p.Status(r.id, 2);
+        }
+        p.Name(r.id, path == "/home/u/link" ? "/data/real" : path);
+    };
+    EXPECT_EQ(SftpDeleteFile(s.session, c.argument), 1);
+    EXPECT_EQ(removed, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, SftpCanonicalPath,
+    ::testing::Values(PathCase{"a/b", {}, "/home/u/a/b"}, PathCase{"~/x", {}, "/home/u/x"},
+                      PathCase{"/abs/f", {}, "/abs/f"}, PathCase{"link", {}, "/data/real"},
+                      PathCase{"link/new.txt", {"/home/u/link/new.txt"}, "/data/real/new.txt"},
+                      PathCase{"gone/..", {"/home/u/gone/.."}, "/home/u/gone/.."},
+                      PathCase{"a/b/", {"/home/u/a/b/", "/home/u/a"}, "/home/u/a/b/"}));
+
+TEST(SftpPaths, EmptyNamesAreRefusedWithoutARequest) {
+    FakeSession s;
+    const std::size_t before = s->seen.size();
+    EXPECT_EQ(SftpDeleteFile(s.session, ""), 0);
+    EXPECT_EQ(LastErrorNumber(s.session), fileErrorInvalidFileName);
+    EXPECT_EQ(SftpDeleteFile(nullptr, "x"), 0);
+    EXPECT_EQ(s->seen.size(), before);
+}
+
+// ---- directories ---------------------------------------------------------------------
+
+SftpAttributes EntryAttributes(std::uint32_t permissions, std::uint64_t size, std::uint32_t mtime) {
+    SftpAttributes a;
+    a.flags = kSftpAttrSize | kSftpAttrUidGid | kSftpAttrPermissions | kSftpAttrTimes;
+    a.size = size;
+    a.uid = 1000;
+    a.gid = 1000;
+    a.permissions = permissions;
+    a.mtime = mtime;
+    return a;
+}
+
+// Serves one directory: names in one page, then end of file.
+void ServeDirectory(FakeSession& s, std::vector<std::string> names, bool* closed = nullptr) {
+    auto pages = std::make_shared<int>(0);
+    s->handler = [=](const FakeRequest& r, FakeSftpPeer& p) {
+        switch (r.type) {
+            case SSH_FXP_REALPATH:
+                return p.Name(r.id, r.FirstString());
+            case SSH_FXP_OPENDIR:
+                return r.FirstString() == "/nope" ? p.Status(r.id, 2) : p.Handle(r.id, "D");
+            case SSH_FXP_CLOSE:
+                if (closed) *closed = true;
+                return p.Status(r.id, 0);
+            case SSH_FXP_READDIR: {
+                if ((*pages)++ > 0 || names.empty()) return p.Status(r.id, 1);
+                SftpWriter w(SSH_FXP_NAME);
+                w.Uint32(r.id).Uint32(static_cast<std::uint32_t>(names.size()));
+                for (const std::string& n : names) {
+                    w.String(n).String("long " + n).Attributes(EntryAttributes(0100644, 5, 0));
+                }
+                return p.Packet(w);
+            }
+            default:
+                return p.Status(r.id, 8);
+        }
+    };
+}
+
+std::vector<std::string> Lines(SftpSession* session) {
+    std::vector<std::string> names;
+    char line[1024];
+    while (SftpGetNextListingLine(session, line)) {
+        names.push_back(std::string(line).substr(std::string(line).rfind(' ') + 1));
+    }
+    return names;
+}
+
+TEST(SftpDirectory, MaskFiltersCaseSensitivelyAndEntriesSortByteWise) {
+    FakeSession s;
+    bool closed = false;
+    ServeDirectory(s, {"a.txt", "A.TXT", "a.txt.bak", "B.txt", "b.txt"}, &closed);
+    ASSERT_EQ(SftpReadDirectory(s.session, "*.txt"), 1);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(Lines(s.session), (std::vector<std::string>{"B.txt", "a.txt", "b.txt"}));
+    EXPECT_EQ(LastErrorNumber(s.session), fileErrorInvalidParameter) << "read past the last entry";
+    long count = 0;
+    long next = 0;
+    SftpGetDirectoryPosition(s.session, &count, &next);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(next, 3);
+}
+
+TEST(SftpDirectory, WildcardInTheDirectoryPartAndMissingDirectoriesFail) {
+    FakeSession s;
+    ServeDirectory(s, {"x"});
+    EXPECT_EQ(SftpReadDirectory(s.session, "dir*/x.txt"), 0);
+    EXPECT_EQ(LastErrorNumber(s.session), fileErrorDirectoryNotFound);
+    EXPECT_EQ(SftpChangeDirectory(s.session, "/nope"), 0);
+    EXPECT_EQ(LastErrorNumber(s.session), fileErrorDirectoryNotFound);
+    EXPECT_STREQ(SftpGetCurrentDirectory(s.session), "/home/u");
+    EXPECT_EQ(SftpChangeDirectory(s.session, "/srv"), 1);
+    EXPECT_STREQ(SftpGetCurrentDirectory(s.session), "/srv");
+    EXPECT_EQ(SftpChangeDirectory(s.session, nullptr), 1);
+    EXPECT_STREQ(SftpGetCurrentDirectory(s.session), "/home/u");
+}
+
+TEST(SftpDirectory, EmptyDirectoryEndsAtOnce) {
+    FakeSession s;
+    ServeDirectory(s, {});
+    ASSERT_EQ(SftpReadDirectory(s.session, nullptr), 1);
+    char line[1024];
+    EXPECT_EQ(SftpGetNextListingLine(s.session, line), 0);
+    EXPECT_EQ(LastErrorNumber(s.session), fileErrorEndOfDirectory);
+}
+
+TEST(SftpDirectory, ListingLineHasTheNumericLayout) {
+    FakeSession s;
+    s->handler = [](const FakeRequest& r, FakeSftpPeer& p) {
+        if (r.type == SSH_FXP_REALPATH) return p.Name(r.id, r.FirstString());
+        if (r.type == SSH_FXP_OPENDIR) return p.Handle(r.id, "D");
+        if (r.type == SSH_FXP_CLOSE) return p.Status(r.id, 0);
+        static int calls = 0;
+        if (calls++ % 2) return p.Status(r.id, 1);
+        SftpWriter w(SSH_FXP_NAME);
+        w.Uint32(r.id).Uint32(2);
+        w.String("docs")
+            .String("drwxr-xr-x docs")
+            .Attributes(EntryAttributes(16877, 4096, 1325375998));
+        SftpAttributes none;
+        w.String("bare").String("bare").Attributes(none);
+        p.Packet(w);
+    };
+    ASSERT_EQ(SftpReadDirectory(s.session, ""), 1);
+    char line[1024];
+    ASSERT_EQ(SftpGetNextListingLine(s.session, line), 1);
+    EXPECT_STREQ(line, "0 1 0 0 0 01-01-1970 00:00:00 bare");
+    ASSERT_EQ(SftpGetNextListingLine(s.session, line), 1);
+    EXPECT_STREQ(line, "16877 1 1000 1000 4096 12-31-2011 23:59:58 docs");
+}
+
+TEST(SftpDirectory, NameListCutsAtTheBufferAndDropsTheEntries) {
+    FakeSession s;
+    ServeDirectory(s, {"alpha", "beta"});
+    char buffer[64];
+    ASSERT_EQ(SftpGetNameList(s.session, "", 1, buffer, sizeof buffer), 1);
+    EXPECT_STREQ(buffer, "alpha\r\nbeta\r\n");
+    char small[10];
+    ServeDirectory(s, {"alpha", "beta"});
+    ASSERT_EQ(SftpGetNameList(s.session, "", 0, small, sizeof small), 1);
+    EXPECT_STREQ(small, "long alph");
+    long count = -1;
+    SftpGetDirectoryPosition(s.session, &count, nullptr);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(SftpGetNameList(s.session, "", 0, small, 1), 0);
+    EXPECT_EQ(LastErrorNumber(s.session), fileErrorBufferTooSmall);
+}
+
+// ---- attributes ----------------------------------------------------------------------
+
+TEST(SftpAttributeChanges, SameValuesSendNothingAndChangesKeepTheOtherFields) {
+    FakeSession s;
+    SftpAttributes current = EntryAttributes(0100644, 10, 1000000);
+    current.atime = 55;
+    std::vector<SftpAttributes> set;
+    s->handler = [&](const FakeRequest& r, FakeSftpPeer& p) {
+        if (r.type == SSH_FXP_REALPATH) return p.Name(r.id, r.FirstString());
+        if (r.type == SSH_FXP_STAT) return p.Attrs(r.id, current);
+        SftpReader fields = r.Fields();
+        std::string_view path;
+        SftpAttributes a;
+        fields.String(path);
+        fields.Attributes(a);
+        set.push_back(a);
+        p.Status(r.id, 0);
+    };
+    EXPECT_EQ(SftpSetFilePermissions(s.session, "f", 0644), 1);
+    EXPECT_TRUE(set.empty());
+    EXPECT_EQ(SftpSetFilePermissions(s.session, "f", 0100600), 1);
+    ASSERT_EQ(set.size(), 1u);
+    EXPECT_EQ(set[0].flags, kSftpAttrPermissions);
+    EXPECT_EQ(set[0].permissions, 0600u) << "file-type bits are not sent";
+    DWORD permissions = 0;
+    EXPECT_EQ(SftpGetFilePermissions(s.session, "f", &permissions), 1);
+    EXPECT_EQ(permissions, 0644u);
+
+    SYSTEMTIME utc{};
+    ASSERT_EQ(SftpGetFileTime(s.session, "f", &utc, false), 1);
+    EXPECT_EQ(utc.wYear, 1970);
+    EXPECT_EQ(utc.wDay, 12);
+    SYSTEMTIME local{};
+    ASSERT_EQ(SftpGetFileTime(s.session, "f", &local, true), 1);
+    EXPECT_EQ(SftpSetFileTime(s.session, "f", &local), 1);
+    EXPECT_EQ(set.size(), 1u) << "unchanged time sends nothing";
+    local.wYear = 2001;
+    EXPECT_EQ(SftpSetFileTime(s.session, "f", &local), 1);
+    ASSERT_EQ(set.size(), 2u);
+    EXPECT_EQ(set[1].flags, kSftpAttrTimes);
+    EXPECT_EQ(set[1].atime, 55u);
+
+    current.flags = kSftpAttrSize;
+    EXPECT_EQ(SftpSetFilePermissions(s.session, "f", 0600), 0);
+    EXPECT_EQ(LastErrorNumber(s.session), fileErrorOperationNotSupported);
+    EXPECT_EQ(SftpGetFileTime(s.session, "f", &utc, false), 0);
+    EXPECT_EQ(LastErrorNumber(s.session), fileErrorFeatureNotSupported);
+}
+
+TEST(SftpAttributeChanges, FileStatusFillsTheRecord) {
+    FakeSession s;
+    s->handler = [](const FakeRequest& r, FakeSftpPeer& p) {
+        if (r.type == SSH_FXP_REALPATH) return p.Name(r.id, r.FirstString());
+        p.Attrs(r.id, EntryAttributes(040755, 4096, 0));
+    };
+    SftpFileInfo info;
+    ASSERT_EQ(SftpGetFileStatus(s.session, "sub", &info), 1);
+    EXPECT_EQ(info.name, "/home/u/sub");
+    EXPECT_EQ(info.owner, "1000");
+    EXPECT_TRUE(info.directory);
+    EXPECT_EQ(info.permissions, 0755u);
+    EXPECT_EQ(info.size, 4096u);
+}
+
+}  // namespace
