@@ -63,10 +63,12 @@ bool ApplyUrlForImplicitTls(Session& session, const std::string& url) {
     return ok && WriteLong(session, "Options", (options | kImplicitTls) & ~kExplicitTls);
 }
 
-// A secure connection whose certificate is not valid is closed again.
+// A secure connection whose certificate is not valid is closed again. SSH
+// sessions have no certificate (and their host key is not checked).
 bool AcceptCertificate(Session& session, const ParsedCommand& command) {
     if (command.Has("--insecure")) return true;
     bool ok = true;
+    if (ReadLong(session, "Options", &ok) & fileOptionSecureShell) return ok;
     ScopedVariant secure;
     ok = session.Get("Secure", secure.get());
     if (!ok) return false;

@@ -303,9 +303,6 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     HRESULT ReportMethodFailure(VARIANT* error);
 
     // ---- Directory and file-management helpers -------------------------------
-    // A file operation the HTTP engine does not have (yet): not connected
-    // without a connection, else not supported.
-    HRESULT ReportHttpUnavailable(VARIANT* error);
     // fileErrorOperationNotSupported reported directly, with Error and OnError.
     HRESULT ReportUnsupportedDirectly(VARIANT* error);
     using FtpNameOperation = int (*)(LONGLONG client, const char* first, const char* second);
@@ -324,10 +321,18 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     enum class FileDirection { Download, Upload };
     HRESULT TransferFile(FileDirection direction, const VARIANT* localFile,
                          const VARIANT* remoteFile, const VARIANT* restartOffset, VARIANT* error);
-    HRESULT MultipleFiles(const VARIANT* localDir, const VARIANT* remoteDir,
-                          const VARIANT* fileMask, VARIANT* error);
+    HRESULT MultipleFiles(FileDirection direction, const VARIANT* localDir,
+                          const VARIANT* remoteDir, const VARIANT* fileMask, VARIANT* error);
     // OnProgress from the engine's transfer status (control/notifications.cpp).
     void RaiseProgress();
+
+    // ---- HTTP engine (control/http_session.cpp) -------------------------------
+    bool IsHttpConnected() const { return IsConnected() && state_.serverType == fileServerHTTP; }
+    // GetFile's download, following redirects (a bounded number) to new
+    // addresses; 0, or -1 with the HTTP engine's last error.
+    int HttpGetFileFollowingRedirects(const std::u16string& local, std::u16string remote,
+                                      uint64_t restartOffset);
+    int FollowHttpRedirect(const std::string& address, std::u16string* remote);
 
     HRESULT FireEvent(DISPID event, std::span<VARIANT> arguments);
     HRESULT RefreshActivePorts();

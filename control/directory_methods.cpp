@@ -11,6 +11,7 @@
 
 #include "control/FileTransfer.h"
 #include "control/engine_text.h"
+#include "control/http_methods.h"
 #include "control/method_args.h"
 #include "ftp/fileops.h"
 #include "ftp/ftp.h"
@@ -241,10 +242,6 @@ HRESULT StoreFileList(const FileListBuffer& buffer, std::string_view text) {
 
 // ---- Shared failure paths ------------------------------------------------------
 
-HRESULT CFileTransfer::ReportHttpUnavailable(VARIANT* error) {
-    return IsConnected() ? ReportNotSupported(error) : ReportNotConnected(error);
-}
-
 HRESULT CFileTransfer::ReportUnsupportedDirectly(VARIANT* error) {
     SetErrorResult(error, fileErrorOperationNotSupported);
     return ReportError(MakeErrorCode(fileErrorOperationNotSupported), state_.throwError, true);
@@ -397,12 +394,12 @@ HRESULT CFileTransfer::GetFileSize(const VARIANT* fileName, VARIANT* fileSize, V
     if (FAILED(name.hr)) return name.hr;
     if (HRESULT hr = StoreLongResult(fileSize, 0); FAILED(hr)) return hr;
     SetErrorResult(error, 0);
-    if (state_.serverType == fileServerHTTP) return ReportHttpUnavailable(error);
     const EngineText remote(name.value.value_or(u""));
     DWORD size = 0;
-    if (FtpGetFileSize(state_.clientHandle, remote.c_str(), &size) < 0) {
-        return ReportMethodFailure(error);
-    }
+    const int found = state_.serverType == fileServerHTTP
+                          ? HttpRemoteFileSize(state_.clientHandle, name.value.value_or(u""), &size)
+                          : FtpGetFileSize(state_.clientHandle, remote.c_str(), &size);
+    if (found < 0) return ReportMethodFailure(error);
     return StoreLongResult(fileSize, static_cast<LONG>(size));
 }
 
@@ -411,12 +408,14 @@ HRESULT CFileTransfer::GetFileTime(const VARIANT* fileName, VARIANT* fileDate, V
     if (FAILED(name.hr)) return name.hr;
     if (HRESULT hr = StoreTextResult(fileDate, u""); FAILED(hr)) return hr;
     SetErrorResult(error, 0);
-    if (state_.serverType == fileServerHTTP) return ReportHttpUnavailable(error);
     const EngineText remote(name.value.value_or(u""));
     SYSTEMTIME time{};
-    if (FtpGetFileTime(state_.clientHandle, remote.c_str(), &time, state_.localize) < 0) {
-        return ReportMethodFailure(error);
-    }
+    const int found =
+        state_.serverType == fileServerHTTP
+            ? HttpRemoteFileTime(state_.clientHandle, name.value.value_or(u""), &time,
+                                 state_.localize)
+            : FtpGetFileTime(state_.clientHandle, remote.c_str(), &time, state_.localize);
+    if (found < 0) return ReportMethodFailure(error);
     return StoreTextResult(fileDate, DateToText(time));
 }
 

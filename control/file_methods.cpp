@@ -3,10 +3,12 @@
 // methods that return Error.
 #include "control/FileTransfer.h"
 #include "control/engine_text.h"
+#include "control/http_methods.h"
 #include "control/method_args.h"
 #include "ftp/fileops.h"
 #include "ftp/ftp.h"
 #include "http/http.h"
+#include "http/transfers.h"
 #include "resources/errors.h"
 
 void CFileTransfer::SetEngineLastError(int number) {
@@ -78,6 +80,10 @@ bool LocalToUtc(SYSTEMTIME& time) {
 int DeleteName(LONGLONG client, const char* name, const char*) {
     return FtpDeleteFile(client, name);
 }
+// DELETE answers with its status; only success counts here.
+int HttpDeleteName(LONGLONG client, const char* name, const char*) {
+    return HttpDeleteFile(static_cast<HttpClient>(client), name) < 0 ? -1 : 0;
+}
 int RenameName(LONGLONG client, const char* oldName, const char* newName) {
     return FtpRenameFile(client, oldName, newName);
 }
@@ -90,13 +96,12 @@ int RemoveDirectoryName(LONGLONG client, const char* name, const char*) {
 
 }  // namespace
 
-// The HTTP engine has none of these operations yet. An operation it does not
-// offer fails as not supported whether or not a connection is open.
+// The operation runs on the engine of ServerType; the callers refuse what
+// the HTTP engine does not offer, whether or not a connection is open.
 HRESULT CFileTransfer::ManageRemoteNames(const VARIANT* first, const VARIANT* second,
                                          FtpNameOperation operation, VARIANT* error) {
     SetErrorResult(error, 0);
     StartEnginesIfNeeded();
-    if (state_.serverType == fileServerHTTP) return ReportHttpUnavailable(error);
     if (!IsConnected()) return ReportNotConnected(error);
     const TextArgument firstName = ReadTextArgument(first);
     if (FAILED(firstName.hr)) return firstName.hr;
@@ -109,7 +114,8 @@ HRESULT CFileTransfer::ManageRemoteNames(const VARIANT* first, const VARIANT* se
 }
 
 HRESULT CFileTransfer::DeleteFile(const VARIANT* fileName, VARIANT* error) {
-    return ManageRemoteNames(fileName, nullptr, &DeleteName, error);
+    const bool http = state_.serverType == fileServerHTTP;
+    return ManageRemoteNames(fileName, nullptr, http ? &HttpDeleteName : &DeleteName, error);
 }
 
 HRESULT CFileTransfer::RenameFile(const VARIANT* oldFileName, const VARIANT* newFileName,
@@ -176,13 +182,15 @@ HRESULT CFileTransfer::VerifyFile(const VARIANT* localFile, const VARIANT* remot
     if (FAILED(remote.hr)) return remote.hr;
     const LongArgument methods = ReadLongArgument(options);
     if (FAILED(methods.hr)) return methods.hr;
-    if (state_.serverType == fileServerHTTP) return ReportHttpUnavailable(error);
     const EngineText localName(local.value.value_or(u""));
     const EngineText remoteName(remote.value.value_or(u""));
     const DWORD bits = static_cast<DWORD>(methods.value.value_or(fileVerifyDefault));
-    if (FtpVerifyFile(state_.clientHandle, localName.c_str(), remoteName.c_str(), bits) == 1) {
-        return S_OK;
-    }
+    const int matched =
+        state_.serverType == fileServerHTTP
+            ? HttpCompareFile(state_.clientHandle, local.value.value_or(u""),
+                              remote.value.value_or(u""), bits)
+            : FtpVerifyFile(state_.clientHandle, localName.c_str(), remoteName.c_str(), bits);
+    if (matched == 1) return S_OK;
     return ReportMethodFailure(error);
 }
 

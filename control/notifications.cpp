@@ -2,6 +2,7 @@
 #include "control/FileTransfer.h"
 #include "control/progress.h"
 #include "ftp/ftp.h"
+#include "http/http.h"
 #include "platform/text.h"
 #include "resources/errors.h"
 
@@ -57,10 +58,11 @@ void CFileTransfer::HandleNotification(WPARAM, LPARAM word) {
         case NotifiedEvent::Command: {
             LONG resultCode = 0;
             get_ResultCode(&resultCode);
-            // HTTP replies arrive with the HTTP engine's connections.
             char text[kReplyTextSize] = {};
             if (state_.serverType == fileServerFTP) {
                 FtpGetResultString(state_.clientHandle, text, sizeof text);
+            } else {
+                HttpGetResultString(static_cast<HttpClient>(state_.clientHandle), text);
             }
             Fire_OnCommand(resultCode, Utf8ToUtf16(text));
             return;
@@ -74,8 +76,16 @@ void CFileTransfer::HandleNotification(WPARAM, LPARAM word) {
 }
 
 // Sizes travel as 32-bit values; the percentage is taken from the full ones.
+// The HTTP engine's status names no file: the control's transfer name does.
 void CFileTransfer::RaiseProgress() {
-    // HTTP progress arrives with the HTTP engine's transfers.
+    if (state_.serverType == fileServerHTTP) {
+        HttpTransferStatus status{};
+        if (!HttpGetTransferStatus(static_cast<HttpClient>(state_.clientHandle), &status)) return;
+        Fire_OnProgress(state_.transferFileName, static_cast<LONG>(status.totalBytes),
+                        static_cast<LONG>(status.bytesCopied),
+                        ProgressPercent(status.totalBytes, status.bytesCopied));
+        return;
+    }
     if (state_.serverType != fileServerFTP) return;
     FtpTransferStatus status{};
     if (FtpGetTransferStatus(state_.clientHandle, &status) < 0) return;

@@ -1,9 +1,8 @@
 // Property reads and writes that keep plain settings. The URL property is in
 // url_property.cpp, the error properties in report_error.cpp.
 //
-// While an FTP connection is open several properties are refreshed from, or
-// pushed into, the engine session. HTTP connections do not exist yet, so the
-// HTTP engine's side of those properties arrives with them.
+// While a connection is open several properties are refreshed from, or
+// pushed into, the engine session of ServerType.
 #include <algorithm>
 #include <cstdio>
 #include <new>
@@ -170,9 +169,16 @@ FT_KEPT_TEXT(UserName, userName)
 FT_KEPT_FLAG(AppendFile, appendFile)
 FT_KEPT_FLAG(KeepAlive, keepAlive)
 FT_KEPT_FLAG(Localize, localize)
-// Connected to an HTTP server, the session's compression is to be switched too
-// (arrives with the HTTP session).
-FT_KEPT_FLAG(Compression, compression)
+HRESULT CFileTransfer::get_Compression(VARIANT_BOOL* value) {
+    return ReadValue(ToVariantBool(state_.compression), value);
+}
+HRESULT CFileTransfer::put_Compression(VARIANT_BOOL value) {
+    state_.compression = FromVariantBool(value);
+    if (IsHttpConnected()) {
+        HttpEnableCompression(static_cast<HttpClient>(state_.clientHandle), state_.compression);
+    }
+    return S_OK;
+}
 
 FT_KEPT_NUMBER(Timeout, timeout)
 FT_KEPT_NUMBER(ProxyPort, proxyPort)
@@ -361,8 +367,10 @@ HRESULT CFileTransfer::put_Passive(VARIANT_BOOL value) {
 }
 
 HRESULT CFileTransfer::get_Priority(LONG* value) {
-    if (IsFtpConnected()) {
-        const int priority = FtpGetPriority(state_.clientHandle);
+    if (IsConnected()) {
+        const int priority = IsFtpConnected()
+                                 ? FtpGetPriority(state_.clientHandle)
+                                 : HttpGetPriority(static_cast<HttpClient>(state_.clientHandle));
         if (priority >= 0) state_.priority = priority;
     }
     return ReadValue(state_.priority, value);
@@ -372,6 +380,10 @@ HRESULT CFileTransfer::put_Priority(LONG value) {
     if (value < filePriorityLowest || value > filePriorityHighest) value = filePriorityNormal;
     // The session must accept it before it is stored.
     if (IsFtpConnected() && FtpSetPriority(state_.clientHandle, value) < 0) {
+        return ReportEngineFailure();
+    }
+    if (IsHttpConnected() &&
+        HttpSetPriority(static_cast<HttpClient>(state_.clientHandle), value) < 0) {
         return ReportEngineFailure();
     }
     state_.priority = value;
@@ -510,13 +522,19 @@ FT_SECURITY_NUMBER(SecureKeyExchange, keyExchange)
 
 HRESULT CFileTransfer::get_ResultCode(LONG* value) {
     if (HRESULT hr = CheckReadable(value); FAILED(hr)) return hr;
-    *value = IsFtpConnected() ? FtpGetResultCode(state_.clientHandle) : state_.lastResultCode;
+    *value = IsFtpConnected()    ? FtpGetResultCode(state_.clientHandle)
+             : IsHttpConnected() ? HttpGetResultCode(static_cast<HttpClient>(state_.clientHandle))
+                                 : state_.lastResultCode;
     return S_OK;
 }
 HRESULT CFileTransfer::get_ResultString(BSTR* value) {
     if (HRESULT hr = CheckReadable(value); FAILED(hr)) return hr;
     char text[kReplyTextSize] = {};
     if (IsFtpConnected() && FtpGetResultString(state_.clientHandle, text, sizeof text) < 0) {
+        return ReportEngineFailure();
+    }
+    if (IsHttpConnected() &&
+        HttpGetResultString(static_cast<HttpClient>(state_.clientHandle), text) < 0) {
         return ReportEngineFailure();
     }
     return ReadText(Utf8ToUtf16(text), value);
@@ -532,6 +550,15 @@ HRESULT CFileTransfer::get_System(BSTR* value) {
 
 // Bytes copied and seconds spent by the session's current or last transfer.
 HRESULT CFileTransfer::ReadTransferStatus(LONG* bytes, LONG* seconds) {
+    if (IsHttpConnected()) {
+        HttpTransferStatus status{};
+        if (!HttpGetTransferStatus(static_cast<HttpClient>(state_.clientHandle), &status)) {
+            return S_OK;
+        }
+        if (bytes) *bytes = static_cast<LONG>(status.bytesCopied);
+        if (seconds) *seconds = static_cast<LONG>(status.elapsedSeconds);
+        return S_OK;
+    }
     if (!IsFtpConnected()) return S_OK;
     FtpTransferStatus status{};
     if (FtpGetTransferStatus(state_.clientHandle, &status) < 0) return S_OK;

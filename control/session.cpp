@@ -277,12 +277,6 @@ HRESULT CFileTransfer::OpenFtpConnection() {
     return FinishConnection();
 }
 
-HRESULT CFileTransfer::OpenHttpConnection() {
-    // The HTTP engine has no connections yet.
-    HttpSetLastError(fileErrorNotImplemented);
-    return FinishConnection();
-}
-
 HRESULT CFileTransfer::FinishConnection() {
     if (!IsConnected()) {
         state_.connectionState = fileStateUnused;
@@ -299,9 +293,11 @@ void CFileTransfer::CopySecurityInfo() {
     ControlSecurityInfo& target = state_.securityInfo;
     target = ControlSecurityInfo{};
     target.size = TLS_SECURITY_INFO_SIZE;
-    if (state_.serverType != fileServerFTP || !FtpGetSecurityInfo(state_.clientHandle, &info)) {
-        return;
-    }
+    const bool found =
+        state_.serverType == fileServerFTP
+            ? FtpGetSecurityInfo(state_.clientHandle, &info)
+            : HttpGetSecurityInfo(static_cast<HttpClient>(state_.clientHandle), &info);
+    if (!found) return;
     target.protocol = info.protocol;
     target.cipher = info.cipher;
     target.cipherStrength = info.cipherStrength;
@@ -319,8 +315,11 @@ void CFileTransfer::CopySecurityInfo() {
 // ---- Disconnect, Reset, Cancel --------------------------------------------------
 
 void CFileTransfer::CloseConnection() {
-    // HTTP connections arrive with the HTTP engine's connections.
-    if (state_.serverType == fileServerFTP) FtpDisconnect(state_.clientHandle);
+    if (state_.serverType == fileServerFTP) {
+        FtpDisconnect(state_.clientHandle);
+    } else {
+        HttpDisconnect(static_cast<HttpClient>(state_.clientHandle));
+    }
 }
 
 HRESULT CFileTransfer::Disconnect(VARIANT* error) {
@@ -357,8 +356,10 @@ HRESULT CFileTransfer::Cancel(VARIANT* error) {
         return S_OK;
     }
     if (!IsConnected()) return S_OK;
-    // HTTP connections arrive with the HTTP engine's connections.
-    if (state_.serverType != fileServerFTP || FtpCancel(state_.clientHandle) == 0) return S_OK;
+    const int cancelled = state_.serverType == fileServerFTP
+                              ? FtpCancel(state_.clientHandle)
+                              : HttpCancel(static_cast<HttpClient>(state_.clientHandle));
+    if (cancelled == 0) return S_OK;
     SetErrorResult(error, ErrorNumber(EngineLastError()));
     return ReportError(0, state_.throwError, true);
 }

@@ -1,9 +1,11 @@
 // GetFile, PutFile, GetData, PutData, PostFile and the multiple-file methods.
+#include <iterator>
 #include <string>
 
 #include "control/FileTransfer.h"
 #include "control/data_buffer.h"
 #include "control/engine_text.h"
+#include "control/http_methods.h"
 #include "control/method_args.h"
 #include "control/url_scheme.h"
 #include "ftp/ftp.h"
@@ -110,8 +112,11 @@ HRESULT CFileTransfer::TransferFile(FileDirection direction, const VARIANT* loca
                      : FtpPutFile(state_.clientHandle, localName.c_str(), remoteName.c_str(), flags,
                                   from);
     } else {
-        // The HTTP engine has no transfers yet.
-        SetEngineLastError(fileErrorOperationNotSupported);
+        const std::u16string localName = local.value.value_or(u"");
+        result = direction == FileDirection::Download
+                     ? HttpGetFileFollowingRedirects(localName, remote,
+                                                     RestartOffsetOf(offset.value.value_or(0)))
+                     : HttpUploadFile(state_.clientHandle, localName, remote);
     }
     if (IsConnected()) state_.connectionState = fileStateIdle;
     CloseCallConnection(opened);
@@ -144,7 +149,7 @@ HRESULT CFileTransfer::GetData(const VARIANT* remoteFile, VARIANT* buffer, VARIA
         const EngineText remoteName(remote);
         result = FtpGetData(state_.clientHandle, remoteName.c_str(), block.Receive(), &received);
     } else {
-        SetEngineLastError(fileErrorOperationNotSupported);
+        result = HttpDownloadData(state_.clientHandle, remote, block.Receive(), &received);
     }
     CloseCallConnection(opened);
     if (result < 0) return ReportMethodFailure(error);
@@ -182,7 +187,7 @@ HRESULT CFileTransfer::PutData(const VARIANT* remoteFile, const VARIANT* buffer,
         const EngineText remoteName(remote);
         result = FtpPutData(state_.clientHandle, remoteName.c_str(), data.bytes().data(), count);
     } else {
-        SetEngineLastError(fileErrorOperationNotSupported);
+        result = HttpUploadData(state_.clientHandle, remote, data.bytes().data(), count);
     }
     CloseCallConnection(opened);
     return result < 0 ? ReportMethodFailure(error) : S_OK;
@@ -206,31 +211,44 @@ HRESULT CFileTransfer::PostFile(const VARIANT* localFile, const VARIANT* remoteF
     }
     bool opened = false;
     if (HRESULT hr = ConnectForCall(&opened); FAILED(hr)) return hr;
-    // The HTTP engine has no form posts yet (field name default: File1).
-    static_cast<void>(kDefaultFieldName);
-    HttpSetLastError(MakeErrorCode(fileErrorOperationNotSupported));
+    const int result = HttpPostForm(state_.clientHandle, local.value.value_or(u""), remote,
+                                    field.value.value_or(std::u16string(kDefaultFieldName)),
+                                    static_cast<DWORD>(flags.value.value_or(0)));
     CloseCallConnection(opened);
-    return ReportMethodFailure(error);
+    return result < 0 ? ReportMethodFailure(error) : S_OK;
 }
 
-HRESULT CFileTransfer::MultipleFiles(const VARIANT* localDir, const VARIANT* remoteDir,
-                                     const VARIANT* fileMask, VARIANT* error) {
+// Neither method connects by itself, and only the FTP engine copies whole
+// directories.
+HRESULT CFileTransfer::MultipleFiles(FileDirection direction, const VARIANT* localDir,
+                                     const VARIANT* remoteDir, const VARIANT* fileMask,
+                                     VARIANT* error) {
     StartEnginesIfNeeded();
     SetErrorResult(error, 0);
-    if (state_.serverType == fileServerFTP && !IsConnected()) return ReportNotConnected(error);
-    for (const VARIANT* argument : {localDir, remoteDir, fileMask}) {
-        if (const TextArgument text = ReadTextArgument(argument); FAILED(text.hr)) return text.hr;
+    if (state_.serverType != fileServerFTP) return ReportNotSupported(error);
+    if (!IsConnected()) return ReportNotConnected(error);
+    // Absent and empty texts mean the same to the engine: the current
+    // directories, and no mask.
+    const VARIANT* arguments[] = {localDir, remoteDir, fileMask};
+    std::u16string texts[std::size(arguments)];
+    for (std::size_t i = 0; i < std::size(arguments); ++i) {
+        const TextArgument text = ReadTextArgument(arguments[i]);
+        if (FAILED(text.hr)) return text.hr;
+        texts[i] = text.value.value_or(u"");
     }
-    // Neither engine copies whole directories yet.
-    return ReportNotSupported(error);
+    const EngineText local(texts[0]), remote(texts[1]), mask(texts[2]);
+    const auto copy =
+        direction == FileDirection::Download ? &FtpGetMultipleFiles : &FtpPutMultipleFiles;
+    if (copy(state_.clientHandle, local.c_str(), remote.c_str(), mask.c_str()) == 0) return S_OK;
+    return ReportMethodFailure(error);
 }
 
 HRESULT CFileTransfer::GetMultipleFiles(const VARIANT* localDir, const VARIANT* remoteDir,
                                         const VARIANT* fileMask, VARIANT* error) {
-    return MultipleFiles(localDir, remoteDir, fileMask, error);
+    return MultipleFiles(FileDirection::Download, localDir, remoteDir, fileMask, error);
 }
 
 HRESULT CFileTransfer::PutMultipleFiles(const VARIANT* localDir, const VARIANT* remoteDir,
                                         const VARIANT* fileMask, VARIANT* error) {
-    return MultipleFiles(localDir, remoteDir, fileMask, error);
+    return MultipleFiles(FileDirection::Upload, localDir, remoteDir, fileMask, error);
 }

@@ -7,6 +7,7 @@
 #include "ftp/engine.h"
 #include "ftp/notify.h"
 #include "ftp/reply_reader.h"
+#include "ftp/sftp_bridge.h"
 #include "ftp/tables.h"
 #include "platform/system.h"
 #include "resources/errors.h"
@@ -274,7 +275,7 @@ int RefreshCurrentDirectory(FtpSession& session) {
 
 int ChangeDirectory(FtpSession& session, std::string_view path) {
     if (path.empty()) return Fail(fileErrorDirectoryNotFound);
-    if (session.IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (session.IsSecureShell()) return SftpChangeDirectoryFor(session, path);
     int systemType;
     {
         LastErrorKeeper keeper;

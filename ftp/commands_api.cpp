@@ -4,6 +4,7 @@
 
 #include "ftp/command_channel.h"
 #include "ftp/engine.h"
+#include "ftp/sftp_bridge.h"
 #include "resources/errors.h"
 
 using namespace ftp;
@@ -72,7 +73,7 @@ int FtpGetCurrentDirectory(FtpClient client, char* buffer, int size) {
     if (!session) return -1;
     if (!session->loggedIn) return Fail(fileErrorAuthenticationRequired);
     if (buffer && size < 2) return Fail(fileErrorInvalidParameter);
-    if (session->IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (session->IsSecureShell()) return SftpCurrentDirectoryFor(*session, buffer, size);
     int code = RefreshCurrentDirectory(*session);
     if (code >= 200 && code <= 299 && buffer)
         CopyText(session->currentDirectory.view(), buffer, size);

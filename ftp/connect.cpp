@@ -7,7 +7,9 @@
 #include "ftp/command_channel.h"
 #include "ftp/engine.h"
 #include "ftp/ftpurl.h"
+#include "ftp/keepalive.h"
 #include "ftp/notify.h"
+#include "ftp/sftp_bridge.h"
 #include "platform/system.h"
 #include "resources/errors.h"
 
@@ -92,7 +94,7 @@ int DefaultPort(std::uint32_t options) {
     return implicitTls ? kImplicitTlsPort : kPlainPort;
 }
 
-// The secure-shell path is refused until the SFTP client is part of the engine.
+// The secure-shell path: the SFTP client carries the session.
 FtpClient ConnectSecureShell(const ConnectRequest& request) {
     if (request.user.empty()) return FailClient(fileErrorInvalidUserName);
     if (request.password.empty()) return FailClient(fileErrorInvalidPassword);
@@ -100,7 +102,8 @@ FtpClient ConnectSecureShell(const ConnectRequest& request) {
     if (credentials && credentials->reserved2 && credentials->reserved2[0] != '\0') {
         return FailClient(fileErrorFeatureNotSupported);
     }
-    return FailClient(fileErrorOperationNotSupported);
+    return ConnectSftp(request.host, request.port, request.user, request.password, request.timeout,
+                       request.options, credentials);
 }
 
 bool NegotiateAuth(FtpSession& session) {
@@ -239,6 +242,10 @@ FtpClient ConnectFtp(ConnectRequest& request) {
         QuerySystemType(*session);
         QueryServerFeatures(*session);
         if (RunCommand(*session, "TYPE", "I").positive()) session->fileType = FTP_FILE_TYPE_IMAGE;
+    }
+    // A caller that asked for keep-alive learns when it cannot have it.
+    if (session->HasOption(FTP_OPTION_KEEPALIVE) && EnableKeepAlive(*session) != 0) {
+        return Abandon(session, true);
     }
     FtpSetLastError(0);
     return session->handle;
@@ -435,7 +442,7 @@ int FtpCancel(FtpClient client) {
     SessionRef session = LookupSessionAnyThread(client);
     if (!session) return -1;
     if (session->ownerThread == GetCurrentThreadId() && NetIsBlocking()) NetCancelBlockingCall();
-    if (session->IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (session->IsSecureShell()) return CancelSftp(*session);
     session->restart = false;
     session->cancelRequested = true;
     return 0;

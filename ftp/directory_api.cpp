@@ -9,6 +9,7 @@
 #include "ftp/directory.h"
 #include "ftp/directory_listing.h"
 #include "ftp/engine.h"
+#include "ftp/sftp_bridge.h"
 #include "ftp/transfer.h"
 #include "resources/errors.h"
 
@@ -94,7 +95,7 @@ int FailRefusedListing(FtpSession& session, const Exchange& reply) {
 
 int OpenListing(const SessionRef& ref, std::string_view command, std::string_view path) {
     FtpSession& session = *ref;
-    if (session.IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (session.IsSecureShell()) return SftpOpenListingFor(ref, path);
     if (session.dataSocket.valid()) return Fail(fileErrorConnectionOpen);
     if (session.ioInProgress) return Fail(fileErrorOperationInProgress);
     QueryWhatProxyLoginSkipped(session);
@@ -121,7 +122,7 @@ int OpenListing(const SessionRef& ref, std::string_view command, std::string_vie
 // data connection fails with the given error.
 int ReadUntilNewEntry(FtpSession& session, DirectoryListing& listing, int noDataError) {
     while (true) {
-        if (!session.dataSocket.valid()) return FailFlag(noDataError);
+        if (!session.dataSocket.valid() && !session.IsSecureShell()) return FailFlag(noDataError);
         LineOutcome outcome = ReadListingLine(session, listing);
         if (outcome == LineOutcome::EntryAdded) return 1;
         if (outcome == LineOutcome::Failed) return 0;
@@ -209,7 +210,7 @@ int FtpGetNextEntry(FtpClient client, FtpDirectoryEntry* entry) {
 int FtpCloseDirectory(FtpClient client) {
     SessionRef session = LookupSession(client);
     if (!session) return -1;
-    if (session->IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (session->IsSecureShell()) return SftpCloseListingFor(*session);
     if (!session->dataSocket.valid()) return 0;
     if (!session->listingOpen) return Fail(fileErrorDirectoryEmpty);
     ListingOf(session).line.clear();
@@ -222,6 +223,7 @@ int FtpGetFileList(FtpClient client, const char* path, BOOL nameOnly, char* buff
     if (!buffer) return Fail(fileErrorInvalidParameter);
     if (size < kMinFileListSize) return Fail(fileErrorBufferTooSmall);
     buffer[0] = '\0';
+    if (session->IsSecureShell()) return SftpFileListFor(*session, path, nameOnly, buffer, size);
     if (FtpOpenFileList(client, path, nameOnly) < 0) return -1;
     const int length = ReadFileList(*session, buffer, static_cast<std::size_t>(size) - 1);
     if (length < 0) buffer[0] = '\0';

@@ -9,6 +9,7 @@
 
 #include "ftp/engine.h"
 #include "ftp/fileops_internal.h"
+#include "ftp/sftp_bridge.h"
 #include "ftp/transfer.h"
 #include "resources/errors.h"
 
@@ -96,7 +97,11 @@ LineOutcome ReadListingLine(FtpSession& session, DirectoryListing& listing) {
         AbandonTransfer(session);  // ends with fileErrorOperationCanceled
         return LineOutcome::Failed;
     }
-    if (session.IsSecureShell()) return Failed(fileErrorOperationNotSupported);
+    if (session.IsSecureShell()) {
+        std::string line;
+        if (!SftpNextListingLine(session, line)) return LineOutcome::Failed;
+        return ParseLine(session, listing, line);
+    }
     std::array<char, kListingLineMax> buffer{};
     const std::size_t room = kListingLineMax - listing.line.size();
     const int got = ReadData(session, buffer.data(), static_cast<int>(room));

@@ -5,12 +5,15 @@
 #include <string>
 
 #include "ftp/file_types.h"
+#include "ftp/keepalive.h"
 #include "ftp/notify.h"
+#include "ftp/sftp_bridge.h"
 #include "net/trace.h"
 #include "platform/lasterror.h"
 #include "platform/system.h"
 #include "resources/errors.h"
 #include "resources/version.h"
+#include "ssh/sftp.h"
 
 namespace ftp {
 namespace {
@@ -69,6 +72,7 @@ SessionRef LookupSession(FtpClient client) {
         Fail(fileErrorNotHandleOwner);
         return nullptr;
     }
+    if (session) WaitForKeepAliveExchange(*session);
     return session;
 }
 
@@ -103,6 +107,7 @@ void ReleaseSession(const SessionRef& session) {
         CriticalSectionGuard guard(*engine.lock.get());
         engine.table.Remove(*session);
     }
+    LeaveKeepAlive(*session);
     session->released = true;
     ReleaseSubclass(*session);
     session->credentials.reset();
@@ -110,6 +115,7 @@ void ReleaseSession(const SessionRef& session) {
     session->dataTls.reset();
     session->controlSocket.Close();
     session->dataSocket.Close();
+    ReleaseSftp(*session);
     session->password.Wipe();
     session->proxyPassword.Wipe();
     session->account.Wipe();
@@ -176,6 +182,7 @@ int FtpInitialize(FtpLibraryInfo* info) {
                      sizeof info->description - 1);
     }
     ++engine.initCount;
+    SftpStartup();
     FtpSetLastError(0);
     return 1;
 }
@@ -189,6 +196,7 @@ void FtpUninitialize(void) {
         if (--engine.initCount > 0) return;
         leftovers = engine.table.Sessions();
     }
+    StopKeepAliveThread();
     RestoreAllSubclasses();
     ClearFileTypeRules();
     DWORD self = GetCurrentThreadId();
@@ -202,6 +210,7 @@ void FtpUninitialize(void) {
     }
     NetTraceOff();
     NetCleanup();
+    SftpCleanup();
 }
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 #include "ftp/engine.h"
 #include "ftp/fileops.h"
 #include "ftp/fileops_internal.h"
+#include "ftp/sftp_bridge.h"
 #include "resources/errors.h"
 
 namespace ftp {
@@ -21,14 +22,9 @@ std::string OctalMode(DWORD mode) {
 }
 
 // Looks the session up for a command that changes the server; null with the
-// error set when the session cannot run it.
+// error set when there is none.
 SessionRef SessionForCommand(FtpClient client) {
-    SessionRef session = LookupSession(client);
-    if (session && session->IsSecureShell()) {
-        Fail(fileErrorOperationNotSupported);
-        return nullptr;
-    }
-    return session;
+    return LookupSession(client);
 }
 
 int ResultOf(const Exchange& reply) {
@@ -50,6 +46,7 @@ int FtpDeleteFile(FtpClient client, const char* fileName) {
     SessionRef session = SessionForCommand(client);
     if (!session) return -1;
     if (IsEmpty(fileName)) return Fail(fileErrorInvalidFileName);
+    if (session->IsSecureShell()) return SftpDeleteFileFor(*session, fileName);
     return ResultOf(RunCommand(*session, "DELE", fileName));
 }
 
@@ -57,6 +54,7 @@ int FtpRenameFile(FtpClient client, const char* oldName, const char* newName) {
     SessionRef session = SessionForCommand(client);
     if (!session) return -1;
     if (IsEmpty(oldName) || IsEmpty(newName)) return Fail(fileErrorInvalidParameter);
+    if (session->IsSecureShell()) return SftpRenameFileFor(*session, oldName, newName);
     Exchange from = RunCommand(*session, "RNFR", oldName);
     if (!from.ok() || from.code != kRenamePending) return ResultOf(from);
     return ResultOf(RunCommand(*session, "RNTO", newName));
@@ -66,6 +64,7 @@ int FtpMakeDirectory(FtpClient client, const char* path) {
     SessionRef session = SessionForCommand(client);
     if (!session) return -1;
     if (IsEmpty(path)) return Fail(fileErrorInvalidParameter);
+    if (session->IsSecureShell()) return SftpMakeDirectoryFor(*session, path);
     Exchange reply = RunCommand(*session, "MKD", path);
     if (!reply.ok() && reply.code == kDirectoryExistsReply) return Fail(fileErrorDirectoryExists);
     return ResultOf(reply);
@@ -75,6 +74,7 @@ int FtpRemoveDirectory(FtpClient client, const char* path) {
     SessionRef session = SessionForCommand(client);
     if (!session) return -1;
     if (IsEmpty(path)) return Fail(fileErrorInvalidParameter);
+    if (session->IsSecureShell()) return SftpRemoveDirectoryFor(*session, path);
     return ResultOf(RunCommand(*session, "RMD", path));
 }
 
@@ -82,6 +82,7 @@ int FtpSetFilePermissions(FtpClient client, const char* fileName, DWORD mode) {
     SessionRef session = SessionForCommand(client);
     if (!session) return -1;
     if (IsEmpty(fileName)) return Fail(fileErrorInvalidFileName);
+    if (session->IsSecureShell()) return SftpSetPermissionsFor(*session, fileName, mode);
     if (!HasFeature(*session, kFeatureSite) || !HasFeature(*session, kFeatureChmod))
         return Fail(fileErrorFeatureNotSupported);
     std::string argument = "CHMOD " + OctalMode(mode) + " " + fileName;

@@ -8,6 +8,7 @@
 #include "ftp/fileops.h"
 #include "ftp/fileops_internal.h"
 #include "ftp/listing_fields.h"
+#include "ftp/sftp_bridge.h"
 #include "resources/errors.h"
 
 namespace ftp {
@@ -226,7 +227,7 @@ int FtpGetFileInfo(FtpClient client, const char* fileName, FtpDirectoryEntry* en
     std::string_view name = fileName ? fileName : "";
     if (!IsValidStatusName(name)) return FailFlag(fileErrorInvalidFileName);
     if (!entry) return FailFlag(fileErrorInvalidParameter);
-    if (session->IsSecureShell()) return FailFlag(fileErrorOperationNotSupported);
+    if (session->IsSecureShell()) return SftpFileInfoFor(*session, name, entry);
     FileInfo info;
     if (QueryFileInfo(*session, name, info) < 0) return 0;
     *entry = RecordFor(name, info);
@@ -246,7 +247,7 @@ int FtpGetFilePermissions(FtpClient client, const char* fileName, DWORD* permiss
     if (!permissions) return Fail(fileErrorInvalidParameter);
     std::string_view name = fileName ? fileName : "";
     if (name.empty()) return Fail(fileErrorInvalidFileName);
-    if (session->IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (session->IsSecureShell()) return SftpGetPermissionsFor(*session, name, permissions);
     if (!HasFeature(*session, kFeatureStat) && !HasFeature(*session, kFeatureMlst))
         return Fail(fileErrorFeatureNotSupported);
     FileInfo info;

@@ -6,6 +6,7 @@
 #include "ftp/engine.h"
 #include "ftp/fileops.h"
 #include "ftp/fileops_internal.h"
+#include "ftp/sftp_bridge.h"
 #include "resources/errors.h"
 
 namespace ftp {
@@ -100,7 +101,7 @@ int FtpGetFileTime(FtpClient client, const char* fileName, SYSTEMTIME* time, BOO
     if (name.empty()) return Fail(fileErrorInvalidFileName);
     if (!time) return Fail(fileErrorInvalidParameter);
     *time = SYSTEMTIME{};
-    if (session->IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (session->IsSecureShell()) return SftpGetFileTimeFor(*session, name, time, localTime);
     if (HasFeature(*session, kFeatureMdtm)) {
         Exchange reply = RunCommand(*session, "MDTM", name);
         if (reply.positive()) {
@@ -127,7 +128,7 @@ int FtpSetFileTime(FtpClient client, const char* fileName, const SYSTEMTIME* tim
     std::string_view name = fileName ? fileName : "";
     if (name.empty()) return Fail(fileErrorInvalidFileName);
     if (!time) return Fail(fileErrorInvalidParameter);
-    if (session->IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (session->IsSecureShell()) return SftpSetFileTimeFor(*session, name, time);
     std::string argument = TimeStampedName(*time, name);
     for (const SetTimeCommand& candidate : kSetTimeCommands) {
         if (!HasFeature(*session, candidate.feature)) continue;

@@ -232,6 +232,27 @@ int FtpGuessFileType(FtpClient client, const char* fileName, BOOL sniff);
 // The data buffer's size, 256 bytes to 1 MiB. 0 or -1.
 int FtpSetBufferSize(FtpClient client, int size);
 
+// ---- Multiple files and keep-alive ---------------------------------------------------
+
+// Downloads every file of a remote directory's listing (LIST or MLSD with the
+// mask as its argument, so the server applies it) into a local directory, and
+// uploads every local file that matches a mask ("*" any run, "?" one
+// character, case ignored; none: "*.*", every file) into a remote directory.
+// Null or empty directories mean the current ones; the remote one is changed to
+// for the call and changed back after it. Directories are skipped. The first
+// failing file ends the call with its error; the files copied before it stay.
+// 0 or -1 (fileErrorDirectoryEmpty when there is nothing to copy).
+int FtpGetMultipleFiles(FtpClient client, const char* localDirectory, const char* remoteDirectory,
+                        const char* mask);
+int FtpPutMultipleFiles(FtpClient client, const char* localDirectory, const char* remoteDirectory,
+                        const char* mask);
+
+// Lets the keep-alive thread send NOOP on the session whenever it has been idle
+// for 55 seconds (FtpConnect does this for FTP_OPTION_KEEPALIVE). 0 or -1.
+int FtpEnableKeepAlive(FtpClient client);
+// The keep-alive thread's procedure; the engine starts and ends it.
+DWORD FtpKeepAliveThread(void* parameter);
+
 // ---- Notifications ------------------------------------------------------------------
 
 int FtpRegisterNotify(FtpClient client, HWND window, UINT message, DWORD eventMask);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string_view>
 #include <vector>
 
@@ -145,6 +146,11 @@ struct FtpSession {
     FixedText<FTP_MAX_REPLY> replyText;
     FixedText<FTP_MAX_COMMAND> commandLine;
     DWORD lastCommandTick = 0;
+
+    // Keep-alive (ftp/keepalive.h): counted among the sessions that take part,
+    // and held by the keep-alive thread while it exchanges a NOOP.
+    bool keepAliveCounted = false;
+    std::mutex keepAliveExchange;
 
     std::vector<char> dataBuffer = std::vector<char>(kDataBufferSize);
     std::size_t dataPosition = 0;

@@ -5,6 +5,7 @@
 
 #include "ftp/command_channel.h"
 #include "ftp/engine.h"
+#include "ftp/sftp_bridge.h"
 #include "platform/system.h"
 #include "resources/errors.h"
 
@@ -249,6 +250,7 @@ int FtpGetSecurityInfo(FtpClient client, SecurityInfo* info) {
     }
     std::memset(info, 0, sizeof *info);
     info->size = TLS_SECURITY_INFO_SIZE;
+    if (session->IsSecureShell()) return SftpSecurityInfoFor(*session, info);
     if (!session->commandChannelSecure || !session->commandTls) return 1;
     if (!TlsGetSecurityInfo(session->commandTls.get(), info)) {
         Fail(TlsGetLastError());

@@ -10,6 +10,7 @@
 #include "ftp/engine.h"
 #include "ftp/file_types.h"
 #include "ftp/ftpurl.h"
+#include "ftp/sftp_bridge.h"
 #include "resources/errors.h"
 
 namespace ftp {
@@ -162,7 +163,7 @@ int BeginTransfer(FtpSession& session, std::string_view remoteName, int mode,
                   std::uint64_t restartOffset) {
     std::string name;
     if (!NameFromUrl(session, remoteName, name)) return Fail(fileErrorInvalidFileName);
-    if (session.IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (session.IsSecureShell()) return SftpBeginTransferFor(session, name, mode, restartOffset);
     if (name.empty()) return Fail(fileErrorInvalidFileName);
     if (mode == kModeAppend && restartOffset != 0) return Fail(fileErrorOperationNotSupported);
     if (mode < kModeRetrieve || mode > kModeStoreUnique) return Fail(fileErrorInvalidParameter);
@@ -202,7 +203,7 @@ int BeginTransfer(FtpSession& session, std::string_view remoteName, int mode,
 }
 
 int EndTransfer(FtpSession& session) {
-    if (session.IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (session.IsSecureShell()) return SftpEndTransferFor(session);
     if (!session.dataSocket.valid()) return Fail(fileErrorConnectionClosed);
     if (session.cancelRequested) {
         AbandonTransfer(session);
@@ -266,7 +267,7 @@ int Resync(FtpSession& session) {
 }
 
 int ReadData(FtpSession& session, char* buffer, int size) {
-    if (session.IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (session.IsSecureShell()) return SftpReadFor(session, buffer, size);
     if (size < 1) return Fail(fileErrorInvalidParameter);
     if (session.cancelRequested) return FailCancelled(session);
     if (session.endOfData && session.dataLength == 0 && !session.lineEnds.pendingCr) {
@@ -304,7 +305,7 @@ int ReadData(FtpSession& session, char* buffer, int size) {
 }
 
 int WriteData(FtpSession& session, const char* data, int size) {
-    if (session.IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (session.IsSecureShell()) return SftpWriteFor(session, data, size);
     if (!data || size < 1) return Fail(fileErrorInvalidParameter);
     if (session.cancelRequested) return FailCancelled(session);
     if (CheckWritable(session) != 0) return -1;

@@ -10,6 +10,7 @@
 #include "ftp/file_size.h"
 #include "ftp/fileops.h"
 #include "ftp/notify.h"
+#include "ftp/sftp_bridge.h"
 #include "ftp/transfer.h"
 #include "platform/file.h"
 #include "platform/memory.h"
@@ -233,7 +234,8 @@ bool MakeBlock(std::vector<char>& block, std::size_t size) {
 int GetFile(FtpSession& session, const std::string& local, const std::string& remote, DWORD flags,
             std::uint64_t offset) {
     if (session.dataSocket.valid()) return Fail(fileErrorConnectionOpen);
-    if (session.IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (session.IsSecureShell())
+        return SftpGetFileFor(session, local, remote, WantsVerify(session, flags), offset);
     if (local.empty()) return Fail(fileErrorInvalidFileName);
     AsyncEventsPause pause(session);
     LoopStatus status(session, EngineStatus::Downloading);
@@ -266,7 +268,8 @@ int GetFile(FtpSession& session, const std::string& local, const std::string& re
 int PutFile(FtpSession& session, const std::string& local, const std::string& remote, DWORD flags,
             std::uint64_t offset) {
     if (session.dataSocket.valid()) return Fail(fileErrorConnectionOpen);
-    if (session.IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (session.IsSecureShell())
+        return SftpPutFileFor(session, local, remote, WantsVerify(session, flags), offset);
     int mode = (flags & kFlagAppend)   ? kModeAppend
                : (flags & kFlagUnique) ? kModeStoreUnique
                                        : kModeStore;
@@ -356,7 +359,7 @@ int ReadIntoBlock(FtpSession& session, GrowingBlock& block, std::size_t& receive
 int GetData(FtpSession& session, const std::string& remote, void* bufferOrHandle, DWORD* length) {
     if (!bufferOrHandle || !length) return Fail(fileErrorInvalidParameter);
     if (session.dataSocket.valid()) return Fail(fileErrorConnectionOpen);
-    if (session.IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (session.IsSecureShell()) return SftpGetDataFor(session, remote, bufferOrHandle, length);
     AsyncEventsPause pause(session);
     LoopStatus status(session, EngineStatus::Downloading);
     StartTransferRecord(session, {}, remote, 0);
@@ -389,7 +392,7 @@ int GetData(FtpSession& session, const std::string& remote, void* bufferOrHandle
 int PutData(FtpSession& session, const std::string& remote, const char* data, DWORD length) {
     if (!data || length == 0) return Fail(fileErrorInvalidParameter);
     if (session.dataSocket.valid()) return Fail(fileErrorConnectionOpen);
-    if (session.IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (session.IsSecureShell()) return SftpPutDataFor(session, remote, data, length);
     AsyncEventsPause pause(session);
     LoopStatus status(session, EngineStatus::Uploading);
     StartTransferRecord(session, {}, remote, 0);

@@ -4,7 +4,15 @@
 
 namespace {
 
-class ConnectChoice : public SessionTest {};
+class ConnectChoice : public SessionTest {
+  protected:
+    // Port 1 of the loopback address: nothing listens there.
+    void UseClosedProxy() {
+        ASSERT_EQ(control_->put_ProxyType(fileProxyCern), S_OK);
+        ASSERT_EQ(SetText(&CFileTransfer::put_ProxyServer, "127.0.0.1"), S_OK);
+        ASSERT_EQ(control_->put_ProxyPort(1), S_OK);
+    }
+};
 
 TEST_F(ConnectChoice, NoArgumentsPickTheFtpEngineAndReportTheEmptyHostOnce) {
     EXPECT_EQ(ConnectWith(nullptr), fileErrorInvalidHostName);
@@ -18,8 +26,9 @@ TEST_F(ConnectChoice, NoArgumentsPickTheFtpEngineAndReportTheEmptyHostOnce) {
     EXPECT_TRUE(control_->State().enginesInitialized);
 }
 
-// With the secure-shell option the FTP engine refuses at once (no SFTP yet, no
-// user name): 12222 shows the FTP engine was chosen, 12003 the HTTP engine.
+// With the secure-shell option the FTP engine refuses at once (no user name):
+// 12222 shows the FTP engine was chosen. The HTTP engine is sent to a proxy on
+// a closed loopback port, so no name is looked up: 10061 shows it was chosen.
 struct Choice {
     const char* serverName;
     LONG port;
@@ -34,6 +43,7 @@ TEST_P(ConnectInference, PrefixThenPortDecide) {
     TextVariant name(choice.serverName);
     VARIANT port = I4(choice.port);
     VARIANT options = I4(fileOptionSecureShell);
+    if (choice.serverType == fileServerHTTP) UseClosedProxy();
     EXPECT_EQ(ConnectWith(name, &port, &options), choice.error);
     EXPECT_EQ(Long(&CFileTransfer::get_ServerType), choice.serverType);
     EXPECT_EQ(sink_->Count(kOnError), 1);
@@ -43,39 +53,43 @@ INSTANTIATE_TEST_SUITE_P(
     Names, ConnectInference,
     ::testing::Values(Choice{"ftp.example.com", 443, fileServerFTP, fileErrorInvalidUserName},
                       Choice{"FTPhost", 80, fileServerFTP, fileErrorInvalidUserName},
-                      Choice{"www.example.com", 21, fileServerHTTP, fileErrorNotImplemented},
-                      Choice{"WWW.example.com", 0, fileServerHTTP, fileErrorNotImplemented},
-                      Choice{"example.com", 443, fileServerHTTP, fileErrorNotImplemented},
-                      Choice{"example.com", 80, fileServerHTTP, fileErrorNotImplemented},
+                      Choice{"www.example.com", 21, fileServerHTTP, fileErrorConnectionRefused},
+                      Choice{"WWW.example.com", 0, fileServerHTTP, fileErrorConnectionRefused},
+                      Choice{"example.com", 443, fileServerHTTP, fileErrorConnectionRefused},
+                      Choice{"example.com", 80, fileServerHTTP, fileErrorConnectionRefused},
                       Choice{"example.com", 8080, fileServerFTP, fileErrorInvalidUserName},
                       Choice{"example.com", 0, fileServerFTP, fileErrorInvalidUserName}));
 
 TEST_F(ConnectChoice, AChosenServerTypeIsKept) {
     ASSERT_EQ(control_->put_ServerType(fileServerHTTP), S_OK);
+    UseClosedProxy();
     TextVariant name("ftp.example.com");
-    EXPECT_EQ(ConnectWith(name), fileErrorNotImplemented);
+    EXPECT_EQ(ConnectWith(name), fileErrorConnectionRefused);
     EXPECT_EQ(Long(&CFileTransfer::get_ServerType), fileServerHTTP);
 }
 
 TEST_F(ConnectChoice, PortArgumentDoesNotInferLikeThePropertyWrite) {
     // Writing ServerPort 21 would pick FTP; the argument is stored as it is
     // and the connect's own rule looks at the name first.
+    UseClosedProxy();
     TextVariant name("www.example.com");
     VARIANT port = I4(21);
-    EXPECT_EQ(ConnectWith(name, &port), fileErrorNotImplemented);
+    EXPECT_EQ(ConnectWith(name, &port), fileErrorConnectionRefused);
     EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), 21);
 }
 
-TEST_F(ConnectChoice, SftpUrlSetsPropertiesAndFailsUntilSftpExists) {
-    TextVariant url("sftp://alice:pw@127.0.0.1/upload/x.bin");
-    EXPECT_EQ(ConnectWith(url), fileErrorOperationNotSupported);
+TEST_F(ConnectChoice, SftpUrlSetsPropertiesAndConnectsOverSsh) {
+    ASSERT_EQ(SetUrl("sftp://alice:pw@127.0.0.1/upload/x.bin"), S_OK);
     EXPECT_EQ(Long(&CFileTransfer::get_ServerType), fileServerFTP);
     EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), 22);
     EXPECT_EQ(Long(&CFileTransfer::get_Options), fileOptionSecureShell | fileOptionSecureImplicit);
     EXPECT_EQ(Text(&CFileTransfer::get_UserName), "alice");
     EXPECT_EQ(Text(&CFileTransfer::get_ServerName), "127.0.0.1");
     EXPECT_EQ(Text(&CFileTransfer::get_Resource), "upload/x.bin");
-    EXPECT_EQ(sink_->Trace(), "OnError 12201");
+    // Port 1 of the loopback address: the SSH connection itself is refused.
+    ASSERT_EQ(control_->put_ServerPort(1), S_OK);
+    EXPECT_EQ(ConnectWith(nullptr), fileErrorConnectionRefused);
+    EXPECT_EQ(sink_->Trace(), "OnError 10061");
 }
 
 TEST_F(ConnectChoice, AnUnusableUrlEndsConnectWithTheWriteFailure) {
@@ -85,6 +99,7 @@ TEST_F(ConnectChoice, AnUnusableUrlEndsConnectWithTheWriteFailure) {
 }
 
 TEST_F(ConnectChoice, ExplicitSecurityOptionAlsoSetsSecure) {
+    UseClosedProxy();
     TextVariant name("www.example.com");
     VARIANT options = I4(fileOptionSecureExplicit);
     ConnectWith(name, nullptr, &options);

@@ -241,9 +241,6 @@ TEST_F(FtpSessionTest, ConnectArgumentRules) {
     EXPECT_EQ(FtpGetLastError(), Code(fileErrorInvalidHostName));
     EXPECT_EQ(FtpConnect("127.0.0.1", 22, nullptr, nullptr, 1, 0, nullptr), INVALID_CLIENT);
     EXPECT_EQ(FtpGetLastError(), Code(fileErrorInvalidUserName));
-    EXPECT_EQ(FtpConnect("sftp://u:p@127.0.0.1:2222/", 0, nullptr, nullptr, 1, 0, nullptr),
-              INVALID_CLIENT);
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorOperationNotSupported));
     EXPECT_EQ(FtpConnect("host.invalid", 2121, nullptr, nullptr, 1, 0, nullptr), INVALID_CLIENT);
     EXPECT_EQ(FtpGetLastError(), Code(fileErrorInvalidHostName));
 }

@@ -1,0 +1,41 @@
+// The HTTP engine's side of the control's transfer and file methods. Names
+// arrive as the control keeps them and reach the engine as 8-bit copies;
+// results are the engine's (-1, or a flag result other than 1, fails with
+// the engine's last error set).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "control/control_state.h"
+#include "platform/memory.h"
+
+// GET into a local file. An empty local name fails with
+// fileErrorFileNotCreated; an answer that redirects fails with
+// fileErrorResourceRedirected (its body is not the resource), leaving the
+// Location header readable.
+int HttpDownloadFile(LONGLONG client, std::u16string_view local, std::u16string_view remote,
+                     uint64_t restartOffset);
+// PUT of a local file. The engine always sends a whole file.
+int HttpUploadFile(LONGLONG client, std::u16string_view local, std::u16string_view remote);
+// GET into a new movable block (*block, *length); an empty body gives none.
+int HttpDownloadData(LONGLONG client, std::u16string_view remote, HGLOBAL* block, DWORD* length);
+int HttpUploadData(LONGLONG client, std::u16string_view remote, const BYTE* data, DWORD length);
+// A multipart form post; an empty field name is "File1".
+int HttpPostForm(LONGLONG client, std::u16string_view local, std::u16string_view remote,
+                 std::u16string_view fieldName, DWORD options);
+int HttpRemoteFileSize(LONGLONG client, std::u16string_view remote, DWORD* size);
+int HttpRemoteFileTime(LONGLONG client, std::u16string_view remote, SYSTEMTIME* time,
+                       BOOL localTime);
+// 1 when the local and remote files match.
+int HttpCompareFile(LONGLONG client, std::u16string_view local, std::u16string_view remote,
+                    DWORD options);
+
+// The absolute address a redirect's Location names. An http: or https:
+// location is taken as it is; anything else is a path on the server of the
+// control's settings: "http[s]://[user:password@]host[:port]/" + location.
+std::string RedirectAddress(std::string_view location, const ControlState& state);
+// The Location of the client's last response, or nullopt when it has none.
+std::optional<std::string> RedirectLocation(LONGLONG client);

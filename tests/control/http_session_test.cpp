@@ -1,0 +1,239 @@
+// The control over the HTTP engine against scripted peers: the session and the
+// properties that read it, the redirect loop of GetFile, and what the HTTP
+// engine does not offer.
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "control/http_methods.h"
+#include "method_call_support.h"
+#include "session_test_support.h"
+
+namespace {
+
+constexpr DISPID kOnProgress = 4;
+
+// A request of the control's default HTTP/1.0 session to a numeric host: the
+// request line, then Connection, Accept (and extra headers) and the blank line.
+PeerScript& ExpectGet(PeerScript& script, const std::string& path, int extraHeaders = 0) {
+    script.Expect("GET " + path + " HTTP/1.0");
+    for (int i = 0; i < 3 + extraHeaders; ++i)
+        script.Expect("");
+    return script;
+}
+
+std::string Answer(const std::string& status, const std::string& body,
+                   const std::string& headers = "") {
+    return "HTTP/1.1 " + status + "\r\n" + headers +
+           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string Redirect(const std::string& location) {
+    return Answer("302 Found", "", "Location: " + location + "\r\n");
+}
+
+class HttpSession : public SessionTest {
+  protected:
+    void SetUp() override {
+        SessionTest::SetUp();
+        local_ = testing::TempDir() + "http-session-" + std::to_string(getpid()) + ".bin";
+    }
+    void TearDown() override {
+        SessionTest::TearDown();
+        std::remove(local_.c_str());
+    }
+
+    static std::string Base(const ScriptedPeer& peer) {
+        return "http://127.0.0.1:" + std::to_string(peer.port());
+    }
+    LONG ConnectHttp(const ScriptedPeer& peer) {
+        VARIANT seconds = I4(5);
+        return CallWithError(control_, &CFileTransfer::Connect, TextVariant(Base(peer) + "/"),
+                             nullptr, nullptr, nullptr, &seconds, nullptr);
+    }
+    LONG GetFile(const std::string& remote) {
+        return CallWithError(control_, &CFileTransfer::GetFile, TextVariant(local_),
+                             TextVariant(remote), nullptr);
+    }
+    std::string LocalBytes() const {
+        std::ifstream in(local_, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    HttpClient Client() const { return static_cast<HttpClient>(control_->State().clientHandle); }
+
+    std::string local_;
+};
+
+TEST_F(HttpSession, ConnectOpensASessionThatThePropertiesRead) {
+    PeerScript script;
+    ExpectGet(script, "/hello.txt").Send(Answer("200 OK", "hello"));
+    ExpectGet(script, "/data", 1).Send(Answer("200 OK", "data"));
+    ScriptedPeer peer(script);
+    ASSERT_EQ(ConnectHttp(peer), 0);
+    EXPECT_EQ(Long(&CFileTransfer::get_ServerType), fileServerHTTP);
+    EXPECT_EQ(control_->State().connectionState, fileStateIdle);
+    EXPECT_EQ(Long(&CFileTransfer::get_CertificateStatus), 0);
+
+    // Priority goes into the session and is read back from it.
+    ASSERT_EQ(control_->put_Priority(filePriorityHighest), S_OK);
+    EXPECT_EQ(HttpGetPriority(Client()), filePriorityHighest);
+    HttpSetPriority(Client(), filePriorityLow);
+    EXPECT_EQ(Long(&CFileTransfer::get_Priority), filePriorityLow);
+
+    EXPECT_EQ(GetFile("/hello.txt"), 0);
+    EXPECT_EQ(LocalBytes(), "hello");
+    EXPECT_EQ(Long(&CFileTransfer::get_ResultCode), 200);
+    EXPECT_EQ(Text(&CFileTransfer::get_ResultString), "OK");
+    EXPECT_EQ(Long(&CFileTransfer::get_TransferBytes), 5);
+    EXPECT_EQ(control_->State().connectionState, fileStateIdle);
+    ASSERT_GE(sink_->Count(kOnProgress), 1);
+    EXPECT_EQ(sink_->Count(kOnCommand), 1);
+    EXPECT_EQ(sink_->Count(kOnError), 0);
+    const RecordingSink::Event& last = sink_->events.back();
+    ASSERT_EQ(last.dispid, kOnProgress);
+    EXPECT_EQ(last.arguments, (std::vector<std::string>{"/hello.txt", "5", "5", "100"}));
+
+    // Compression switched on while connected asks for a coded body.
+    ASSERT_EQ(control_->put_Compression(VARIANT_TRUE), S_OK);
+    VariantOutputs<1> buffer;
+    EXPECT_EQ(CallWithError(control_, &CFileTransfer::GetData, TextVariant("/data"), buffer[0],
+                            nullptr, nullptr),
+              0);
+    ASSERT_EQ(buffer[0]->vt, VT_BSTR);
+    EXPECT_EQ(Utf8FromBstr(buffer[0]->bstrVal), "data");
+
+    EXPECT_EQ(CallWithError(control_, &CFileTransfer::Disconnect), 0);
+    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_NE(peer.Transcript().find("|Accept-Encoding: "), std::string::npos) << peer.Transcript();
+    EXPECT_EQ(Long(&CFileTransfer::get_ResultCode), 0);
+}
+
+TEST_F(HttpSession, ARelativeLocationIsAPathOnTheConfiguredServer) {
+    PeerScript script;
+    ExpectGet(script, "/start").Send(Redirect("x/y"));
+    ExpectGet(script, "/x/y").Send(Answer("200 OK", "moved"));
+    ScriptedPeer peer(script);
+    // Not connected: the call opens a connection of its own and closes it.
+    EXPECT_EQ(GetFile(Base(peer) + "/start"), 0);
+    EXPECT_EQ(LocalBytes(), "moved");
+    EXPECT_EQ(Text(&CFileTransfer::get_Resource), "/x/y");
+    EXPECT_EQ(control_->State().clientHandle, kNoClientHandle);
+    EXPECT_EQ(sink_->Count(kOnError), 0);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(HttpSession, AnAbsoluteLocationOnAnotherServerGetsItsOwnConnection) {
+    PeerScript target;
+    ExpectGet(target, "/there").Send(Answer("200 OK", "far"));
+    ScriptedPeer second(target);
+    PeerScript script;
+    ExpectGet(script, "/here").Send(Redirect(Base(second) + "/there"));
+    ScriptedPeer first(script);
+    ASSERT_EQ(ConnectHttp(first), 0);
+    EXPECT_EQ(GetFile("/here"), 0);
+    EXPECT_EQ(LocalBytes(), "far");
+    EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), second.port());
+    EXPECT_NE(control_->State().clientHandle, kNoClientHandle);
+    control_->Disconnect(nullptr);
+    EXPECT_EQ(first.Finish(), "");
+    EXPECT_EQ(second.Finish(), "");
+}
+
+TEST_F(HttpSession, RedirectsAreFollowedFourTimesThenReported) {
+    PeerScript script;
+    for (int i = 0; i < 5; ++i)
+        ExpectGet(script, "/loop").Send(Redirect("/loop"));
+    ScriptedPeer peer(script);
+    ASSERT_EQ(ConnectHttp(peer), 0);
+    EXPECT_EQ(GetFile("/loop"), fileErrorResourceRedirected);
+    EXPECT_EQ(Long(&CFileTransfer::get_LastError), fileErrorResourceRedirected);
+    EXPECT_EQ(sink_->Count(kOnError), 1);
+    control_->Disconnect(nullptr);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(HttpSession, ANotFoundAnswerIsTheMethodsError) {
+    PeerScript script;
+    ExpectGet(script, "/missing").Send(Answer("404 Not Found", "no"));
+    ScriptedPeer peer(script);
+    ASSERT_EQ(ConnectHttp(peer), 0);
+    EXPECT_EQ(GetFile("/missing"), fileErrorResourceNotFound);
+    // Reported by the engine's notification and by the method.
+    EXPECT_EQ(sink_->Trace().find("OnError 12275"), 0u) << sink_->Trace();
+    EXPECT_EQ(control_->State().connectionState, fileStateIdle);
+    // An empty local name is refused before any request.
+    EXPECT_EQ(CallWithError(control_, &CFileTransfer::GetFile, TextVariant(""),
+                            TextVariant("/missing"), nullptr),
+              fileErrorFileNotCreated);
+    control_->Disconnect(nullptr);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(HttpSession, WhatTheHttpEngineDoesNotOfferIsNotSupportedWhileConnected) {
+    ScriptedPeer peer(PeerScript{});
+    ASSERT_EQ(ConnectHttp(peer), 0);
+    VariantOutputs<2> out;
+    const std::function<LONG()> calls[] = {
+        [&] { return CallWithError(control_, &CFileTransfer::Command, TextVariant("NOOP")); },
+        [&] {
+            return CallWithError(control_, &CFileTransfer::RenameFile, TextVariant("a"),
+                                 TextVariant("b"));
+        },
+        [&] { return CallWithError(control_, &CFileTransfer::MakeDirectory, TextVariant("d")); },
+        [&] {
+            return CallWithError(control_, &CFileTransfer::GetMultipleFiles, TextVariant("."),
+                                 TextVariant("/"), TextVariant("*"));
+        },
+        [&] {
+            return CallWithError(control_, &CFileTransfer::GetFileStatus, TextVariant("f"), out[0],
+                                 nullptr, nullptr, nullptr, out[1], nullptr);
+        },
+    };
+    for (const auto& call : calls)
+        EXPECT_EQ(call(), fileErrorOperationNotSupported);
+    EXPECT_EQ(sink_->Count(kOnError), static_cast<int>(std::size(calls)));
+    EXPECT_NE(control_->State().clientHandle, kNoClientHandle);
+    control_->Disconnect(nullptr);
+}
+
+TEST_F(HttpSession, PostFileWithTheFtpEngineIsRefused) {
+    ASSERT_EQ(control_->put_ServerType(fileServerFTP), S_OK);
+    EXPECT_EQ(CallWithError(control_, &CFileTransfer::PostFile, TextVariant(local_),
+                            TextVariant("/form"), nullptr, nullptr),
+              fileErrorOperationNotSupported);
+    EXPECT_EQ(Long(&CFileTransfer::get_LastError), fileErrorOperationNotSupported);
+    EXPECT_EQ(sink_->Trace(), "OnError 12201");
+}
+
+struct AddressCase {
+    const char* location;
+    const char* user;
+    const char* password;
+    LONG port;
+    bool secure;
+    const char* expected;
+};
+
+TEST(HttpRedirectAddress, IsComposedFromTheControlsSettings) {
+    const AddressCase cases[] = {
+        {"x/y", "", "", 8080, false, "http://h:8080/x/y"},
+        {"/x/y", "", "", 0, true, "https://h/x/y"},
+        {"x", "u", "p", 0, false, "http://u:p@h/x"},
+        {"x", "u", "", 0, false, "http://h/x"},
+        {"HTTPS://other/z", "u", "p", 81, false, "HTTPS://other/z"},
+        {"http:/odd", "", "", 0, false, "http:/odd"},
+    };
+    for (const AddressCase& c : cases) {
+        ControlState state;
+        state.serverName = u"h";
+        state.userName = Utf8ToUtf16(c.user);
+        state.password.assign(Utf8ToUtf16(c.password));
+        state.serverPort = c.port;
+        state.secure = c.secure ? TRUE : FALSE;
+        EXPECT_EQ(RedirectAddress(c.location, state), c.expected) << c.location;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,187 @@
+// The control over the HTTP engine against the real nginx of
+// scripts/servers.sh, over HTTP and HTTPS: files and memory up and down byte
+// for byte, size and time, delete, verify, a form post, a redirect and a
+// missing resource. Without the servers' settings the tests skip, unless CI=true.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "control/method_call_support.h"
+#include "control/session_test_support.h"
+#include "support/server_settings.h"
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Every byte value, in a pattern that shows shifted or lost blocks.
+std::string Pattern(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
+
+struct Scheme {
+    const char* name;
+    const char* portVariable;
+};
+
+class ControlHttpTest : public SessionTest, public ::testing::WithParamInterface<Scheme> {
+  protected:
+    void SetUp() override {
+        SessionTest::SetUp();
+        port_ = Setting(GetParam().portVariable);
+        root_ = Setting("FT_TEST_HTTP_ROOT");
+        dav_ = Setting("FT_TEST_DAV_PATH");
+        const std::string ca = Setting("FT_TEST_CA_FILE");
+        if (port_.empty() || root_.empty() || dav_.empty() || ca.empty()) {
+            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
+            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
+        }
+        setenv("SSL_CERT_FILE", ca.c_str(), 1);
+        setenv("SSL_CERT_DIR", "/nonexistent", 1);
+        const std::string tag = std::string(GetParam().name) + "-" + std::to_string(getpid());
+        remote_ = dav_ + "ctl-http-" + tag + ".bin";
+        local_ = testing::TempDir() + "ctl-http-" + tag + ".local";
+    }
+    void TearDown() override {
+        SessionTest::TearDown();
+        std::remove(local_.c_str());
+        std::remove((root_ + remote_).c_str());
+    }
+
+    std::string Base() const { return std::string(GetParam().name) + "://127.0.0.1:" + port_; }
+    // false (and the test skipped) when the server is not running.
+    bool Connect() {
+        VARIANT timeout = I4(10);
+        const LONG error =
+            CallWithError(control_, &CFileTransfer::Connect, TextVariant(Base() + "/"), nullptr,
+                          nullptr, nullptr, &timeout, nullptr);
+        if (error == fileErrorConnectionRefused && !InCi()) return false;
+        EXPECT_EQ(error, 0) << Text(&CFileTransfer::get_LastErrorString);
+        return error == 0;
+    }
+    LONG Transfer(decltype(&CFileTransfer::GetFile) method, const std::string& remote) {
+        return CallWithError(control_, method, TextVariant(local_), TextVariant(remote), nullptr);
+    }
+
+    std::string port_, root_, dav_, remote_, local_;
+};
+
+#define CONNECT_OR_SKIP() \
+    if (!Connect()) GTEST_SKIP() << GetParam().name << " server is not running"
+
+TEST_P(ControlHttpTest, FilesAndMemoryGoUpAndComeBackByteExact) {
+    CONNECT_OR_SKIP();
+    const bool secure = std::string(GetParam().name) == "https";
+    EXPECT_EQ(Long(&CFileTransfer::get_CertificateStatus),
+              secure ? fileCertificateValid : fileCertificateNone);
+    const std::string bytes = Pattern(300000);
+    WriteFile(local_, bytes);
+    ASSERT_EQ(Transfer(&CFileTransfer::PutFile, remote_), 0);
+    EXPECT_TRUE(ReadFile(root_ + remote_) == bytes);
+    EXPECT_EQ(Long(&CFileTransfer::get_TransferBytes), static_cast<LONG>(bytes.size()));
+    std::remove(local_.c_str());
+    ASSERT_EQ(Transfer(&CFileTransfer::GetFile, remote_), 0);
+    EXPECT_TRUE(ReadFile(local_) == bytes);
+    EXPECT_EQ(CallWithError(control_, &CFileTransfer::VerifyFile, TextVariant(local_),
+                            TextVariant(remote_), nullptr),
+              0);
+
+    VariantOutputs<2> size;
+    size.v[0] = I4(0);
+    EXPECT_EQ(CallWithError(control_, &CFileTransfer::GetFileSize, TextVariant(remote_), size[0]),
+              0);
+    EXPECT_EQ(size.v[0].lVal, static_cast<LONG>(bytes.size()));
+
+    // Memory: a text goes up, a byte array of 10 takes the first 10 bytes back.
+    VARIANT length = I4(5);
+    EXPECT_EQ(CallWithError(control_, &CFileTransfer::PutData, TextVariant(remote_),
+                            TextVariant("hello world"), &length, nullptr),
+              0);
+    EXPECT_EQ(ReadFile(root_ + remote_), "hello");
+    VariantOutputs<1> text;
+    VARIANT copied = I4(0);
+    EXPECT_EQ(CallWithError(control_, &CFileTransfer::GetData, TextVariant(remote_), text[0],
+                            &copied, nullptr),
+              0);
+    ASSERT_EQ(text.v[0].vt, VT_BSTR);
+    EXPECT_EQ(Utf8FromBstr(text.v[0].bstrVal), "hello");
+    EXPECT_EQ(copied.lVal, 5);
+
+    EXPECT_EQ(CallWithError(control_, &CFileTransfer::DeleteFile, TextVariant(remote_)), 0);
+    EXPECT_FALSE(std::ifstream(root_ + remote_).good());
+    EXPECT_EQ(sink_->Count(kOnError), 0);
+    EXPECT_EQ(CallWithError(control_, &CFileTransfer::Disconnect), 0);
+}
+
+TEST_P(ControlHttpTest, SizeAndTimeOfAFixture) {
+    CONNECT_OR_SKIP();
+    VARIANT size = I4(0);
+    EXPECT_EQ(
+        CallWithError(control_, &CFileTransfer::GetFileSize, TextVariant("/hello.txt"), &size), 0);
+    EXPECT_EQ(size.lVal, 14);
+    VariantOutputs<1> date;
+    date.v[0].vt = VT_BSTR;  // a text output must be a text
+    date.v[0].bstrVal = BstrFromUtf8("");
+    EXPECT_EQ(
+        CallWithError(control_, &CFileTransfer::GetFileTime, TextVariant("/hello.txt"), date[0]),
+        0);
+    ASSERT_EQ(date.v[0].vt, VT_BSTR);
+    // The fixtures are dated FT_TEST_FIXTURE_MTIME (UTC): its year shows in the text.
+    const std::string stamp = Setting("FT_TEST_FIXTURE_MTIME");
+    EXPECT_NE(Utf8FromBstr(date.v[0].bstrVal).find(stamp.substr(0, 4)), std::string::npos)
+        << Utf8FromBstr(date.v[0].bstrVal);
+}
+
+TEST_P(ControlHttpTest, APostedFileArrivesInTheSink) {
+    CONNECT_OR_SKIP();
+    const std::string bytes = Pattern(50000);
+    WriteFile(local_, bytes);
+    EXPECT_EQ(CallWithError(control_, &CFileTransfer::PostFile, TextVariant(local_),
+                            TextVariant("/post-sink"), nullptr, nullptr),
+              0);
+    EXPECT_EQ(Long(&CFileTransfer::get_ResultCode), 200);
+    char stored[512] = {};
+    int length = sizeof stored;
+    ASSERT_EQ(HttpGetResponseHeader(static_cast<HttpClient>(control_->State().clientHandle),
+                                    "X-Body-File", stored, &length),
+              1);
+    const std::string body = ReadFile(stored);
+    std::remove(stored);
+    EXPECT_NE(body.find("Content-Disposition: form-data; name=\"File1\"; filename=\""),
+              std::string::npos);
+    EXPECT_NE(body.find(bytes), std::string::npos);
+}
+
+TEST_P(ControlHttpTest, ARedirectIsFollowedAndAMissingFileIsReported) {
+    CONNECT_OR_SKIP();
+    // nginx names the address of its redirect in full (host localhost).
+    ASSERT_EQ(Transfer(&CFileTransfer::GetFile, "/redirect"), 0);
+    EXPECT_EQ(ReadFile(local_), ReadFile(root_ + "/hello.txt"));
+    EXPECT_EQ(Text(&CFileTransfer::get_Resource), "/hello.txt");
+
+    EXPECT_EQ(Transfer(&CFileTransfer::GetFile, "/no-such-file"), fileErrorResourceNotFound);
+    EXPECT_EQ(Long(&CFileTransfer::get_LastError), fileErrorResourceNotFound);
+    EXPECT_EQ(sink_->events.back().dispid, kOnError);
+    EXPECT_EQ(sink_->events.back().arguments[1], "The specified resource cannot be found");
+}
+
+INSTANTIATE_TEST_SUITE_P(Schemes, ControlHttpTest,
+                         ::testing::Values(Scheme{"http", "FT_TEST_HTTP_PORT"},
+                                           Scheme{"https", "FT_TEST_HTTPS_PORT"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

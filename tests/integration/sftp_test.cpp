@@ -1,0 +1,386 @@
+// The SFTP client, the FTP engine's secure-shell sessions and the control over
+// sftp:// against the OpenSSH server of scripts/servers.sh (internal-sftp):
+// login and home, listing, file information, file management, large byte-exact
+// transfers with restart, cancel, a refused password and a server that stalls.
+// Without the server's settings the tests skip, unless CI=true.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "control/FileTransfer.h"
+#include "ftp/directory.h"
+#include "ftp/fileops.h"
+#include "ftp/ftp.h"
+#include "ftp/listing.h"
+#include "platform/text.h"
+#include "resources/errors.h"
+#include "ssh/sftp.h"
+#include "support/server_settings.h"
+#include "tls/tls.h"
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr std::size_t kLargeFile = 8u << 20;  // the sanitizers make the ciphers slow
+#else
+constexpr std::size_t kLargeFile = 64u << 20;
+#endif
+
+std::string Sha256Of(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    EVP_DigestInit_ex(context, EVP_sha256(), nullptr);
+    std::vector<char> buffer(1 << 16);
+    while (in.read(buffer.data(), static_cast<long>(buffer.size())) || in.gcount() > 0) {
+        EVP_DigestUpdate(context, buffer.data(), static_cast<std::size_t>(in.gcount()));
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(context, digest, &length);
+    EVP_MD_CTX_free(context);
+    return std::string(reinterpret_cast<char*>(digest), length);
+}
+
+void WriteRandomFile(const std::string& path, std::size_t size, unsigned seed) {
+    std::mt19937_64 random(seed);
+    std::vector<std::uint64_t> chunk(1 << 14);
+    std::ofstream out(path, std::ios::binary);
+    for (std::size_t written = 0; written < size;) {
+        for (auto& word : chunk)
+            word = random();
+        const std::size_t count = std::min(size - written, chunk.size() * 8);
+        out.write(reinterpret_cast<const char*>(chunk.data()), static_cast<long>(count));
+        written += count;
+    }
+}
+
+class SftpServerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        host_ = Setting("FT_TEST_HOST");
+        port_ = Setting("FT_TEST_SFTP_PORT");
+        user_ = Setting("FT_TEST_USER");
+        password_ = Setting("FT_TEST_PASSWORD");
+        root_ = Setting("FT_TEST_ROOT");
+        if (host_.empty() || port_.empty() || user_.empty() || root_.empty()) {
+            if (InCi()) FAIL() << "FT_TEST_SFTP_PORT not set; run scripts/servers.sh start";
+            GTEST_SKIP() << "no SFTP test server (scripts/servers.sh start)";
+        }
+        const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        remoteDir_ = root_ + "/sftp-" + std::to_string(getpid()) + "-" + test;
+        localDir_ = std::filesystem::temp_directory_path() /
+                    ("sftp-local-" + std::to_string(getpid()) + "-" + test);
+        std::filesystem::create_directories(localDir_);
+    }
+    void TearDown() override {
+        if (session_) {
+            Cleanup(session_);
+            SftpDisconnect(session_);
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(localDir_, ignored);
+    }
+
+    SftpSession* Connect(const std::string& password, DWORD* error, int timeout = 10) {
+        return SftpConnect(host_.c_str(), std::stoi(port_), user_.c_str(), password.c_str(),
+                           timeout, 0, 0, error);
+    }
+    // A session with a fresh working directory of its own as current directory.
+    void Open() {
+        DWORD error = 0;
+        session_ = Connect(password_, &error);
+        ASSERT_NE(session_, nullptr) << std::hex << error;
+        ASSERT_EQ(SftpMakeDirectory(session_, remoteDir_.c_str()), 1);
+        ASSERT_EQ(SftpChangeDirectory(session_, remoteDir_.c_str()), 1);
+    }
+    // Removes the working directory's files and the directory.
+    void Cleanup(SftpSession* session) {
+        if (!SftpReadDirectory(session, remoteDir_.c_str())) return;
+        std::vector<std::string> names;
+        char line[1024];
+        while (SftpGetNextListingLine(session, line)) {
+            const std::string text = line;
+            names.push_back(text.substr(text.rfind(' ') + 1));
+        }
+        for (const std::string& name : names) {
+            if (name != "." && name != "..")
+                SftpDeleteFile(session, (remoteDir_ + "/" + name).c_str());
+        }
+        SftpRemoveDirectory(session, remoteDir_.c_str());
+    }
+    std::string Local(const char* name) const { return (localDir_ / name).string(); }
+
+    std::string host_, port_, user_, password_, root_, remoteDir_;
+    std::filesystem::path localDir_;
+    SftpSession* session_ = nullptr;
+};
+
+TEST_F(SftpServerTest, LoginGivesHomeListingAndFileInformation) {
+    DWORD error = 0;
+    session_ = Connect(password_, &error);
+    ASSERT_NE(session_, nullptr) << std::hex << error;
+    EXPECT_STREQ(SftpGetCurrentDirectory(session_), root_.c_str());
+    SftpSecurityInfo info;
+    info.size = kSftpSecurityInfoSize;
+    ASSERT_EQ(SftpGetSecurityInfo(session_, &info), 1);
+    EXPECT_EQ(info.protocol, 32u);
+    EXPECT_EQ(info.cipher, 64u);
+    ASSERT_NE(info.fingerprint, nullptr);
+    EXPECT_EQ(std::string(info.fingerprint).size(), 47u) << "md5 digest, colon-separated";
+
+    ASSERT_EQ(SftpReadDirectory(session_, root_.c_str()), 1);
+    bool found = false;
+    char line[1024];
+    while (SftpGetNextListingLine(session_, line)) {
+        if (std::string(line).ends_with(" hello.txt")) {
+            found = true;
+            EXPECT_NE(std::string(line).find(" 14 01-02-2020 "), std::string::npos) << line;
+        }
+    }
+    EXPECT_TRUE(found);
+    std::uint64_t size = 0;
+    ASSERT_EQ(SftpGetFileSize(session_, "hello.txt", &size), 1);
+    EXPECT_EQ(size, 14u);
+    SftpFileInfo status;
+    ASSERT_EQ(SftpGetFileStatus(session_, "sub", &status), 1);
+    EXPECT_TRUE(status.directory);
+    EXPECT_EQ(status.name, root_ + "/sub");
+    EXPECT_EQ(SftpGetFileSize(session_, "no-such-file", &size), 0);
+    EXPECT_EQ(SftpGetLastError(session_), MakeErrorCode(fileErrorFileNotFound));
+}
+
+TEST_F(SftpServerTest, ManagesFilesAndDirectories) {
+    Open();
+    const char text[] = "sftp says hello";
+    ASSERT_EQ(SftpPutMemory(session_, "a.txt", text, sizeof text - 1), 1);
+    ASSERT_EQ(SftpRenameFile(session_, "a.txt", "b.txt"), 1);
+    HGLOBAL memory = nullptr;
+    std::uint64_t length = 0;
+    ASSERT_EQ(SftpGetFileToMemory(session_, "b.txt", &memory, &length, 0), 1);
+    EXPECT_EQ(std::string(static_cast<char*>(GlobalLock(memory)), length), text);
+    GlobalUnlock(memory);
+    GlobalFree(memory);
+    ASSERT_EQ(SftpSetFilePermissions(session_, "b.txt", 0600), 1);
+    DWORD permissions = 0;
+    ASSERT_EQ(SftpGetFilePermissions(session_, "b.txt", &permissions), 1);
+    EXPECT_EQ(permissions, 0600u);
+    ASSERT_EQ(SftpMakeDirectory(session_, "d"), 1);
+    EXPECT_EQ(SftpMakeDirectory(session_, "d"), 0);
+    EXPECT_EQ(SftpGetResultCode(session_), 500);
+    ASSERT_EQ(SftpRemoveDirectory(session_, "d"), 1);
+    ASSERT_EQ(SftpDeleteFile(session_, "b.txt"), 1);
+    EXPECT_EQ(SftpGetResultCode(session_), 200);
+    EXPECT_EQ(SftpDeleteFile(session_, "b.txt"), 0);
+    EXPECT_EQ(SftpGetResultCode(session_), 550);
+}
+
+TEST_F(SftpServerTest, LargeTransfersAreByteExactAndRestart) {
+    Open();
+    const std::string source = Local("source.bin");
+    WriteRandomFile(source, kLargeFile, 42);
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(SftpPutFile(session_, source.c_str(), "big.bin", 0), 1)
+        << std::hex << SftpGetLastError(session_);
+    ASSERT_EQ(SftpGetFile(session_, Local("back.bin").c_str(), "big.bin", 0), 1)
+        << std::hex << SftpGetLastError(session_);
+    EXPECT_EQ(Sha256Of(Local("back.bin")), Sha256Of(source));
+    std::cout << "put+get of " << (kLargeFile >> 20) << " MiB: "
+              << std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()
+              << " s\n";
+
+    std::filesystem::resize_file(Local("back.bin"), kLargeFile / 3);
+    ASSERT_EQ(SftpGetFile(session_, Local("back.bin").c_str(), "big.bin", kLargeFile / 3), 1);
+    EXPECT_EQ(Sha256Of(Local("back.bin")), Sha256Of(source));
+
+    ASSERT_EQ(SftpPutMemory(session_, "big.bin", "x", 0), 1);  // empty again
+    ASSERT_EQ(SftpPutFile(session_, source.c_str(), "big.bin", kLargeFile), 1)
+        << "a restart beyond the remote size starts at it";
+    ASSERT_EQ(SftpGetFile(session_, Local("again.bin").c_str(), "big.bin", 0), 1);
+    EXPECT_EQ(Sha256Of(Local("again.bin")), Sha256Of(source));
+}
+
+struct CancelProbe {
+    int canceled = 0;
+    int endsAfterCancel = 0;
+};
+
+TEST_F(SftpServerTest, CancelEndsADownloadAndTheSessionGoesOn) {
+    Open();
+    const std::string source = Local("source.bin");
+    WriteRandomFile(source, 8u << 20, 7);
+    ASSERT_EQ(SftpPutFile(session_, source.c_str(), "c.bin", 0), 1);
+    CancelProbe probe;
+    SftpSetEventHandler(
+        session_,
+        [](SftpSession* s, int event, const SftpTransferRecord* record, void* context) {
+            auto& p = *static_cast<CancelProbe*>(context);
+            if (event == kSftpEventProgress && record->bytesCopied > (1u << 20)) SftpCancel(s);
+            if (event == kSftpEventCanceled) ++p.canceled;
+            if (event == kSftpEventTransferEnd && p.canceled) ++p.endsAfterCancel;
+        },
+        &probe);
+    EXPECT_EQ(SftpGetFile(session_, Local("c.bin").c_str(), "c.bin", 0), 0);
+    EXPECT_EQ(SftpGetLastError(session_), MakeErrorCode(fileErrorOperationCanceled));
+    EXPECT_EQ(probe.canceled, 1);
+    EXPECT_EQ(probe.endsAfterCancel, 1);
+    SftpSetEventHandler(session_, nullptr, nullptr);
+    std::uint64_t size = 0;
+    ASSERT_EQ(SftpGetFileSize(session_, "c.bin", &size), 1);
+    EXPECT_EQ(size, 8u << 20);
+}
+
+TEST_F(SftpServerTest, WrongPasswordIsRefused) {
+    DWORD error = 0;
+    EXPECT_EQ(Connect(password_ + "-wrong", &error), nullptr);
+    EXPECT_EQ(error, MakeErrorCode(fileErrorAuthenticationFailed)) << std::hex << error;
+}
+
+TEST_F(SftpServerTest, StalledServerTimesOut) {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    socklen_t length = sizeof address;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    const auto started = std::chrono::steady_clock::now();
+    DWORD error = 0;
+    SftpSession* session =
+        SftpConnect("127.0.0.1", ntohs(address.sin_port), "u", "p", 2, 0, 0, &error);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    close(listener);
+    EXPECT_EQ(session, nullptr);
+    EXPECT_EQ(error, MakeErrorCode(fileErrorOperationTimeout));
+    EXPECT_GE(seconds, 1.5);
+    EXPECT_LT(seconds, 6.0);
+}
+
+// ---- the FTP engine's secure-shell sessions ---------------------------------------------
+
+class SftpEngineTest : public SftpServerTest {
+  protected:
+    void SetUp() override {
+        SftpServerTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        ASSERT_EQ(FtpInitialize(nullptr), 1);
+        initialized_ = true;
+    }
+    void TearDown() override {
+        if (client_ != INVALID_CLIENT) FtpDisconnect(client_);
+        if (initialized_) FtpUninitialize();
+        SftpServerTest::TearDown();
+    }
+    FtpClient client_ = INVALID_CLIENT;
+    bool initialized_ = false;
+};
+
+TEST_F(SftpEngineTest, EngineOperationsGoThroughTheSftpClient) {
+    const std::string url = "sftp://" + host_ + ":" + port_;
+    client_ = FtpConnect(url.c_str(), 0, user_.c_str(), password_.c_str(), 10, 0, nullptr);
+    ASSERT_NE(client_, INVALID_CLIENT) << std::hex << FtpGetLastError();
+    char directory[512];
+    ASSERT_EQ(FtpGetCurrentDirectory(client_, directory, sizeof directory), 0);
+    EXPECT_EQ(std::string(directory), root_);
+    SecurityInfo security{};
+    security.size = TLS_SECURITY_INFO_SIZE;
+    ASSERT_EQ(FtpGetSecurityInfo(client_, &security), 1);
+    EXPECT_EQ(security.protocol, 32u);
+    ASSERT_NE(security.extra, nullptr) << "the host key's fingerprint";
+    EXPECT_EQ(std::string(security.extra).size(), 47u);
+    ASSERT_GE(FtpMakeDirectory(client_, remoteDir_.c_str()), 0);
+    ASSERT_EQ(FtpChangeDirectory(client_, remoteDir_.c_str()), 0);
+
+    WriteRandomFile(Local("f.bin"), 300000, 3);
+    ASSERT_EQ(FtpPutFile(client_, Local("f.bin").c_str(), "f.bin", FTP_TRANSFER_VERIFY, 0), 0)
+        << std::hex << FtpGetLastError();
+    ASSERT_EQ(FtpGetFile(client_, Local("g.bin").c_str(), "f.bin", 0, 0), 0);
+    EXPECT_EQ(Sha256Of(Local("g.bin")), Sha256Of(Local("f.bin")));
+    FtpTransferStatus status{};
+    ASSERT_EQ(FtpGetTransferStatus(client_, &status), 0);
+    EXPECT_EQ(status.bytesCopied, 300000u);
+    EXPECT_EQ(FtpGetResultCode(client_), 200);
+
+    DWORD size = 0;
+    EXPECT_GE(FtpGetFileSize(client_, "f.bin", &size), 0);
+    EXPECT_EQ(size, 300000u);
+    ASSERT_GE(FtpOpenDirectory(client_, nullptr), 0);
+    // The server lists "." and ".." too; they are passed on as they come.
+    FtpDirectoryEntry entry{};
+    std::vector<std::string> names;
+    ASSERT_EQ(FtpGetFirstEntry(client_, &entry), 1) << std::hex << FtpGetLastError();
+    do {
+        names.push_back(entry.name);
+        if (names.back() != "f.bin") continue;
+        EXPECT_EQ(entry.size, 300000u);
+        EXPECT_EQ(entry.permissions & 0600u, 0600u);
+        EXPECT_EQ(entry.directory, 0);
+    } while (FtpGetNextEntry(client_, &entry));
+    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "f.bin"}));
+    EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorEndOfDirectory));
+    EXPECT_EQ(FtpCloseDirectory(client_), 0);
+
+    ASSERT_EQ(FtpBeginTransfer(client_, "f.bin", 0, 299990), 0);
+    char tail[64];
+    EXPECT_EQ(FtpRead(client_, tail, sizeof tail), 10);
+    EXPECT_EQ(FtpRead(client_, tail, sizeof tail), 0);
+    EXPECT_GE(FtpEndTransfer(client_), 0);
+
+    ASSERT_EQ(FtpRenameFile(client_, "f.bin", "h.bin"), 0);
+    ASSERT_EQ(FtpDeleteFile(client_, "h.bin"), 0);
+    EXPECT_EQ(FtpDeleteFile(client_, "h.bin"), -1);
+    EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorFileNotFound));
+    EXPECT_EQ(FtpGetResultCode(client_), 550);
+}
+
+TEST_F(SftpEngineTest, RefusedLoginReturnsTheClientError) {
+    client_ = FtpConnect(host_.c_str(), std::stoi(port_), user_.c_str(), "nope", 10,
+                         FTP_OPTION_SECURE_SHELL, nullptr);
+    EXPECT_EQ(client_, INVALID_CLIENT);
+    EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorAuthenticationFailed));
+}
+
+// ---- the control over sftp:// --------------------------------------------------------------
+
+VARIANT TextArg(const std::string& text) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = BstrFromUtf8(text);
+    return v;
+}
+
+TEST_F(SftpServerTest, ControlConnectsAndTransfersBySftpUrl) {
+    CFileTransfer* control = CFileTransfer::Create();
+    ASSERT_NE(control, nullptr);
+    const std::string url = "sftp://" + user_ + ":" + password_ + "@" + host_ + ":" + port_ + "/";
+    VARIANT name = TextArg(url);
+    VARIANT error;
+    VariantInit(&error);
+    ASSERT_EQ(control->Connect(&name, nullptr, nullptr, nullptr, nullptr, nullptr, &error), S_OK);
+    EXPECT_EQ(error.lVal, 0);
+    VARIANT local = TextArg(Local("hello.txt"));
+    VARIANT remote = TextArg(root_ + "/hello.txt");
+    ASSERT_EQ(control->GetFile(&local, &remote, nullptr, &error), S_OK);
+    EXPECT_EQ(error.lVal, 0);
+    EXPECT_EQ(std::filesystem::file_size(Local("hello.txt")), 14u);
+    control->Disconnect(nullptr);
+    VariantClear(&name);
+    VariantClear(&local);
+    VariantClear(&remote);
+    control->Release();
+}
+
+}  // namespace
