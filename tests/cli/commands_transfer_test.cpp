@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -218,24 +219,18 @@ class SecureCommandTest : public ::testing::Test {
             if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
             GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
         }
-        const char* previous = std::getenv("SSL_CERT_FILE");
-        previousCa_ = previous ? previous : "";
-        hadCa_ = previous != nullptr;
+        if (const char* previous = std::getenv("SSL_CERT_FILE")) previousCa_ = previous;
         setenv("SSL_CERT_FILE", ca_.c_str(), 1);
     }
     void TearDown() override {
-        if (hadCa_) {
-            setenv("SSL_CERT_FILE", previousCa_.c_str(), 1);
-        } else {
-            unsetenv("SSL_CERT_FILE");
-        }
+        previousCa_ ? setenv("SSL_CERT_FILE", previousCa_->c_str(), 1) : unsetenv("SSL_CERT_FILE");
     }
     std::string Url(const std::string& port, const std::string& path = "") const {
         return "ftps://" + credentials_ + "@" + host_ + ":" + port + "/" + path;
     }
 
-    std::string host_, credentials_, explicitPort_, implicitPort_, ca_, root_, previousCa_;
-    bool hadCa_ = false;
+    std::string host_, credentials_, explicitPort_, implicitPort_, ca_, root_;
+    std::optional<std::string> previousCa_;
 };
 
 TEST_F(SecureCommandTest, InfoShowsTheSecureSession) {
@@ -243,11 +238,11 @@ TEST_F(SecureCommandTest, InfoShowsTheSecureSession) {
         const RunResult run = implicit ? RunCli({"info", "--implicit", Url(implicitPort_)})
                                        : RunCli({"info", Url(explicitPort_)});
         ASSERT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_NE(run.out.find("\nSecureProtocol = fileProtocol"), std::string::npos) << run.out;
-        EXPECT_NE(run.out.find("\nSecureCipher = fileCipherAES\n"), std::string::npos);
-        EXPECT_NE(run.out.find("\nCipherStrength = "), std::string::npos);
-        EXPECT_NE(run.out.find("\nCertificateSubject = CN=localhost\n"), std::string::npos);
-        EXPECT_NE(run.out.find("\nCertificateExpires = "), std::string::npos);
+        for (const char* line :
+             {"\nSecureProtocol = fileProtocol", "\nSecureCipher = fileCipherAES\n",
+              "\nCipherStrength = ", "\nCertificateSubject = CN=localhost\n",
+              "\nCertificateExpires = "})
+            EXPECT_NE(run.out.find(line), std::string::npos) << line << " in " << run.out;
     }
 }
 

@@ -3,7 +3,9 @@
 // one text into every kind of buffer, a file's status, size, time and
 // permissions, local-time conversions, and the feature bits a session learns.
 #include <cstdlib>
+#include <optional>
 
+#include "method_call_support.h"
 #include "session_test_support.h"
 #include "tests/ftp/data_peer.h"
 
@@ -20,26 +22,35 @@ constexpr const char* kListing =
 class ScopedTimeZone {
   public:
     explicit ScopedTimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) saved_ = old, hadOne_ = true;
+        if (const char* old = std::getenv("TZ")) saved_ = old;
         setenv("TZ", zone, 1);
     }
-    ~ScopedTimeZone() {
-        if (hadOne_)
-            setenv("TZ", saved_.c_str(), 1);
-        else
-            unsetenv("TZ");
-    }
+    ~ScopedTimeZone() { saved_ ? setenv("TZ", saved_->c_str(), 1) : unsetenv("TZ"); }
 
   private:
-    std::string saved_;
-    bool hadOne_ = false;
+    std::optional<std::string> saved_;
 };
+
+// A login whose FEAT offers features and whose directory is home.
+PeerScript& LoginOffering(PeerScript& script, const std::string& features,
+                          const std::string& home) {
+    const std::string pwd = "257 \"" + home + "\"\r\n";
+    return script.Send("220 ready\r\n")
+        .Reply("USER bob", "331 Password?\r\n")
+        .Reply("PASS ", "230 Welcome\r\n")
+        .Reply("PWD", pwd)
+        .Reply("SYST", "215 UNIX Type: L8\r\n")
+        .Reply("FEAT", "211-Features:\r\n" + features + "211 End\r\n")
+        .Reply("TYPE I", "200 Binary\r\n")
+        .Reply("PWD", pwd);
+}
 
 PeerScript& ListingCommands(PeerScript& script, const DataPeer& data, const std::string& command) {
     return script.Reply("TYPE A", "200 ASCII\r\n")
         .Reply("PASV", data.PasvReply())
         .Reply(command, "150 Here comes the listing.\r\n")
-        .Send("226 Done.\r\n");
+        .Send("226 Done.\r\n")
+        .Reply("TYPE I", "200 Binary\r\n");
 }
 
 // One ReadDirectory's outputs, each a by-reference variant of its own type.
@@ -72,19 +83,26 @@ struct Outputs {
 class DirectoryMethods : public SessionTest {
   protected:
     LONG Read(Outputs& out) {
-        VARIANT error;
-        VariantInit(&error);
-        EXPECT_EQ(control_->ReadDirectory(&out.v[0], &out.v[1], &out.v[2], &out.v[3], &out.v[4],
-                                          &out.v[5], &out.v[6], &error),
-                  S_OK);
-        return error.lVal;
+        return Run(&CFileTransfer::ReadDirectory, &out.v[0], &out.v[1], &out.v[2], &out.v[3],
+                   &out.v[4], &out.v[5], &out.v[6]);
     }
-    LONG Call(const std::function<HRESULT(VARIANT*)>& run) {
-        VARIANT error;
-        VariantInit(&error);
-        EXPECT_EQ(run(&error), S_OK);
-        return error.lVal;
+    // Plays script and then QUIT to a session that connects now.
+    void Start(PeerScript& script) {
+        QuitScript(script);
+        peer_.emplace(script);
+        ASSERT_EQ(ConnectTo(*peer_), 0);
     }
+    void Finish() {
+        EXPECT_EQ(Run(&CFileTransfer::Disconnect), 0);
+        EXPECT_EQ(peer_->Finish(), "");
+    }
+
+    template <class... Params, class... Args>
+    LONG Run(HRESULT (CFileTransfer::*method)(Params...), Args&&... args) {
+        return CallWithError(control_, method, std::forward<Args>(args)...);
+    }
+
+    std::optional<ScriptedPeer> peer_;
 };
 
 TEST_F(DirectoryMethods, ParsedListingReadsEntriesUntilTheEnd) {
@@ -94,14 +112,9 @@ TEST_F(DirectoryMethods, ParsedListingReadsEntriesUntilTheEnd) {
     PeerScript script;
     LoginScript(script);
     ListingCommands(script, data, "LIST /pub");
-    script.Reply("TYPE I", "200 Binary\r\n");
-    QuitScript(script);
-    ScriptedPeer peer(script);
-    ASSERT_EQ(ConnectTo(peer), 0);
+    Start(script);
 
-    EXPECT_EQ(
-        Call([&](VARIANT* e) { return control_->OpenDirectory(TextVariant("/pub"), nullptr, e); }),
-        0);
+    EXPECT_EQ(Run(&CFileTransfer::OpenDirectory, TextVariant("/pub"), nullptr), 0);
     EXPECT_EQ(control_->State().connectionState, fileStateFileList);
     Outputs first, second, end;
     ASSERT_EQ(Read(first), 0) << Text(&CFileTransfer::get_LastErrorString);
@@ -113,10 +126,9 @@ TEST_F(DirectoryMethods, ParsedListingReadsEntriesUntilTheEnd) {
     EXPECT_EQ(end.Summary(), " 0  : 0 file");  // cleared outputs
     EXPECT_EQ(sink_->Trace().substr(sink_->Trace().rfind('|') + 1), "OnError 12269");
 
-    EXPECT_EQ(Call([&](VARIANT* e) { return control_->CloseDirectory(e); }), 0);
+    EXPECT_EQ(Run(&CFileTransfer::CloseDirectory), 0);
     EXPECT_EQ(control_->State().connectionState, fileStateIdle);
-    EXPECT_EQ(Call([&](VARIANT* e) { return control_->Disconnect(e); }), 0);
-    EXPECT_EQ(peer.Finish(), "");
+    Finish();
 }
 
 TEST_F(DirectoryMethods, RawListingGivesTheServersLinesInTheName) {
@@ -125,13 +137,10 @@ TEST_F(DirectoryMethods, RawListingGivesTheServersLinesInTheName) {
     PeerScript script;
     LoginScript(script);
     ListingCommands(script, data, "LIST");
-    script.Reply("TYPE I", "200 Binary\r\n");
-    QuitScript(script);
-    ScriptedPeer peer(script);
-    ASSERT_EQ(ConnectTo(peer), 0);
+    Start(script);
 
     VARIANT parse = BoolVariant(false);
-    EXPECT_EQ(Call([&](VARIANT* e) { return control_->OpenDirectory(nullptr, &parse, e); }), 0);
+    EXPECT_EQ(Run(&CFileTransfer::OpenDirectory, nullptr, &parse), 0);
     EXPECT_EQ(control_->State().parseDirectory, 0);
     std::vector<std::string> lines;
     for (int i = 0; i < 10; ++i) {
@@ -145,28 +154,22 @@ TEST_F(DirectoryMethods, RawListingGivesTheServersLinesInTheName) {
     EXPECT_EQ(lines[0], "total 8");
     EXPECT_EQ(lines[2], "-rw-r-----    1 bob      staff          14 Mar 04  2021 h\xC3\xA9llo.txt");
     EXPECT_EQ(Long(&CFileTransfer::get_LastError), fileErrorEndOfDirectory);
-    EXPECT_EQ(Call([&](VARIANT* e) { return control_->CloseDirectory(e); }), 0);
-    control_->Disconnect(nullptr);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(Run(&CFileTransfer::CloseDirectory), 0);
+    Finish();
 }
 
 TEST_F(DirectoryMethods, ReadWithoutOpenFailsAndNonTextNameReportsTheLastError) {
     PeerScript script;
     LoginScript(script);
-    QuitScript(script);
-    ScriptedPeer peer(script);
-    ASSERT_EQ(ConnectTo(peer), 0);
+    Start(script);
     Outputs out;
     EXPECT_EQ(Read(out), fileErrorEndOfDirectory);
     VARIANT number = I4(3);
-    EXPECT_EQ(Call([&](VARIANT* e) {
-                  return control_->ReadDirectory(&number, nullptr, nullptr, nullptr, nullptr,
-                                                 nullptr, nullptr, e);
-              }),
+    EXPECT_EQ(Run(&CFileTransfer::ReadDirectory, &number, nullptr, nullptr, nullptr, nullptr,
+                  nullptr, nullptr),
               fileErrorEndOfDirectory);  // the engine's error as it stood
     EXPECT_EQ(number.lVal, 3);           // untouched
-    control_->Disconnect(nullptr);
-    EXPECT_EQ(peer.Finish(), "");
+    Finish();
 }
 
 TEST_F(DirectoryMethods, FileListFillsTextsAndByteArrays) {
@@ -176,28 +179,21 @@ TEST_F(DirectoryMethods, FileListFillsTextsAndByteArrays) {
     third.Serve({.payload = "xyz\r\n"});
     PeerScript script;
     LoginScript(script);
-    ListingCommands(script, first, "NLST pub").Reply("TYPE I", "200 Binary\r\n");
-    ListingCommands(script, second, "LIST").Reply("TYPE I", "200 Binary\r\n");
-    ListingCommands(script, third, "LIST").Reply("TYPE I", "200 Binary\r\n");
-    QuitScript(script);
-    ScriptedPeer peer(script);
-    ASSERT_EQ(ConnectTo(peer), 0);
+    ListingCommands(script, first, "NLST pub");
+    ListingCommands(script, second, "LIST");
+    ListingCommands(script, third, "LIST");
+    Start(script);
 
     VARIANT text;
     VariantInit(&text);
     VARIANT nameOnly = I4(fileListNameOnly);
-    EXPECT_EQ(Call([&](VARIANT* e) {
-                  return control_->GetFileList(TextVariant("pub"), &text, nullptr, &nameOnly, e);
-              }),
-              0);
+    EXPECT_EQ(Run(&CFileTransfer::GetFileList, TextVariant("pub"), &text, nullptr, &nameOnly), 0);
     ASSERT_EQ(text.vt, VT_BSTR);
     EXPECT_EQ(Utf8FromBstr(text.bstrVal), "a.txt\r\nb c.txt\r\n");
 
     // Length 0 with a text buffer does nothing at all.
     VARIANT zero = I4(0);
-    EXPECT_EQ(
-        Call([&](VARIANT* e) { return control_->GetFileList(nullptr, &text, &zero, nullptr, e); }),
-        0);
+    EXPECT_EQ(Run(&CFileTransfer::GetFileList, nullptr, &text, &zero, nullptr), 0);
     EXPECT_EQ(Utf8FromBstr(text.bstrVal), "a.txt\r\nb c.txt\r\n");
     VariantClear(&text);
 
@@ -206,10 +202,7 @@ TEST_F(DirectoryMethods, FileListFillsTextsAndByteArrays) {
     VariantInit(&bytes);
     bytes.vt = VT_ARRAY | VT_UI1;
     bytes.parray = SafeArrayCreateVector(VT_UI1, 0, 8);
-    EXPECT_EQ(Call([&](VARIANT* e) {
-                  return control_->GetFileList(nullptr, &bytes, nullptr, nullptr, e);
-              }),
-              0);
+    EXPECT_EQ(Run(&CFileTransfer::GetFileList, nullptr, &bytes, nullptr, nullptr), 0);
     void* data = nullptr;
     SafeArrayAccessData(bytes.parray, &data);
     EXPECT_EQ(std::string(static_cast<char*>(data), 8), "01234567");
@@ -223,31 +216,20 @@ TEST_F(DirectoryMethods, FileListFillsTextsAndByteArrays) {
     reference.vt = VT_BYREF | VT_ARRAY | VT_UI1;
     reference.pparray = &made;
     VARIANT hundred = I4(100);
-    EXPECT_EQ(Call([&](VARIANT* e) {
-                  return control_->GetFileList(nullptr, &reference, &hundred, nullptr, e);
-              }),
-              0);
+    EXPECT_EQ(Run(&CFileTransfer::GetFileList, nullptr, &reference, &hundred, nullptr), 0);
     ASSERT_NE(made, nullptr);
     LONG upper = -1;
     SafeArrayGetUBound(made, 1, &upper);
     EXPECT_EQ(upper, 4);  // "xyz\r\n"
     SafeArrayDestroy(made);
 
-    control_->Disconnect(nullptr);
-    EXPECT_EQ(peer.Finish(), "");
+    Finish();
 }
 
 TEST_F(DirectoryMethods, FileInformationMethodsFillTheirOutputs) {
     ScopedTimeZone zone("XYZ-2");  // two hours east of UTC, no daylight saving
     PeerScript script;
-    script.Send("220 ready\r\n")
-        .Reply("USER bob", "331 Password?\r\n")
-        .Reply("PASS ", "230 Welcome\r\n")
-        .Reply("PWD", "257 \"/home/bob\"\r\n")
-        .Reply("SYST", "215 UNIX Type: L8\r\n")
-        .Reply("FEAT", "211-Features:\r\n SIZE\r\n MDTM\r\n MLST size*;\r\n MFMT\r\n211 End\r\n")
-        .Reply("TYPE I", "200 Binary\r\n")
-        .Reply("PWD", "257 \"/home/bob\"\r\n")
+    LoginOffering(script, " SIZE\r\n MDTM\r\n MLST size*;\r\n MFMT\r\n", "/home/bob")
         .Reply("CWD docs", "250 Okay.\r\n")
         .Reply("PWD", "257 \"/home/bob/docs\"\r\n")
         .Reply("PWD", "257 \"/home/bob/docs\"\r\n")
@@ -260,23 +242,16 @@ TEST_F(DirectoryMethods, FileInformationMethodsFillTheirOutputs) {
         .Reply("MLST a.txt", "250-Listing a.txt\r\n type=file;UNIX.mode=0640; a.txt\r\n250 End\r\n")
         .Reply("MFMT 20240615100000 a.txt", "213 Modify=20240615100000; a.txt\r\n")
         .Reply("SITE CHMOD 755 a.txt", "200 SITE CHMOD command successful\r\n");
-    QuitScript(script);
-    ScriptedPeer peer(script);
-    ASSERT_EQ(ConnectTo(peer), 0);
+    Start(script);
 
-    EXPECT_EQ(Call([&](VARIANT* e) { return control_->ChangeDirectory(TextVariant("docs"), e); }),
-              0);
+    EXPECT_EQ(Run(&CFileTransfer::ChangeDirectory, TextVariant("docs")), 0);
     TextVariant path("old");
-    EXPECT_EQ(Call([&](VARIANT* e) {
-                  return control_->GetDirectory(const_cast<VARIANT*>(path.get()), e);
-              }),
-              0);
+    EXPECT_EQ(Run(&CFileTransfer::GetDirectory, const_cast<VARIANT*>(path.get())), 0);
     EXPECT_EQ(Utf8FromBstr(path.get()->bstrVal), "/home/bob/docs");
 
     VARIANT size;
     VariantInit(&size);
-    EXPECT_EQ(
-        Call([&](VARIANT* e) { return control_->GetFileSize(TextVariant("a.txt"), &size, e); }), 0);
+    EXPECT_EQ(Run(&CFileTransfer::GetFileSize, TextVariant("a.txt"), &size), 0);
     EXPECT_EQ(size.vt, VT_I4);
     EXPECT_EQ(static_cast<DWORD>(size.lVal), 705032705u);  // the low 32 bits
 
@@ -286,84 +261,56 @@ TEST_F(DirectoryMethods, FileInformationMethodsFillTheirOutputs) {
     VariantInit(&date);
     date.vt = VT_BYREF | VT_BSTR;
     date.pbstrVal = &text;
-    EXPECT_EQ(
-        Call([&](VARIANT* e) { return control_->GetFileTime(TextVariant("a.txt"), &date, e); }), 0);
+    EXPECT_EQ(Run(&CFileTransfer::GetFileTime, TextVariant("a.txt"), &date), 0);
     EXPECT_EQ(Utf8FromBstr(text), "2024-06-15 10:00:00");
     ASSERT_EQ(control_->put_Localize(VARIANT_TRUE), S_OK);
-    EXPECT_EQ(
-        Call([&](VARIANT* e) { return control_->GetFileTime(TextVariant("a.txt"), &date, e); }), 0);
+    EXPECT_EQ(Run(&CFileTransfer::GetFileTime, TextVariant("a.txt"), &date), 0);
     EXPECT_EQ(Utf8FromBstr(text), "2024-06-15 12:00:00");
     SysFreeString(text);
 
     Outputs status;
-    EXPECT_EQ(Call([&](VARIANT* e) {
-                  return control_->GetFileStatus(TextVariant("a.txt"), &status.v[1], &status.v[2],
-                                                 &status.v[3], &status.v[4], &status.v[5],
-                                                 &status.v[6], e);
-              }),
+    EXPECT_EQ(Run(&CFileTransfer::GetFileStatus, TextVariant("a.txt"), &status.v[1], &status.v[2],
+                  &status.v[3], &status.v[4], &status.v[5], &status.v[6]),
               0);
     // MLST dates are UTC; the status passes them on as given.
     EXPECT_EQ(status.Summary(), " 14 2024-06-15 10:00:00 1001:1002 416 file");
 
     VARIANT perms;
     VariantInit(&perms);
-    EXPECT_EQ(Call([&](VARIANT* e) {
-                  return control_->GetFilePermissions(TextVariant("a.txt"), &perms, e);
-              }),
-              0);
+    EXPECT_EQ(Run(&CFileTransfer::GetFilePermissions, TextVariant("a.txt"), &perms), 0);
     EXPECT_EQ(perms.lVal, 0640);
 
     // With Localize a local 12:00 goes out as 10:00 UTC.
-    EXPECT_EQ(Call([&](VARIANT* e) {
-                  return control_->SetFileTime(TextVariant("a.txt"),
-                                               TextVariant("2024-06-15 12:00:00"), e);
-              }),
-              0);
+    EXPECT_EQ(
+        Run(&CFileTransfer::SetFileTime, TextVariant("a.txt"), TextVariant("2024-06-15 12:00:00")),
+        0);
     VARIANT mode = I4(0755);
-    EXPECT_EQ(Call([&](VARIANT* e) {
-                  return control_->SetFilePermissions(TextVariant("a.txt"), &mode, e);
-              }),
-              0);
-    control_->Disconnect(nullptr);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(Run(&CFileTransfer::SetFilePermissions, TextVariant("a.txt"), &mode), 0);
+    Finish();
     EXPECT_EQ(sink_->Count(kOnError), 0);
 }
 
 TEST_F(DirectoryMethods, FeaturesShowWhatTheSessionLearnedFromRefusals) {
     PeerScript script;
-    script.Send("220 ready\r\n")
-        .Reply("USER bob", "331 Password?\r\n")
-        .Reply("PASS ", "230 Welcome\r\n")
-        .Reply("PWD", "257 \"/\"\r\n")
-        .Reply("SYST", "215 UNIX Type: L8\r\n")
-        .Reply("FEAT", "211-Features:\r\n SIZE\r\n MDTM\r\n MLST size*;\r\n211 End\r\n")
-        .Reply("TYPE I", "200 Binary\r\n")
-        .Reply("PWD", "257 \"/\"\r\n")
+    LoginOffering(script, " SIZE\r\n MDTM\r\n MLST size*;\r\n", "/")
         .Reply("SIZE f", "500 SIZE not understood\r\n")
         .Reply("MLST f", "501 No\r\n")
         .Reply("STAT f", "502 STAT not implemented\r\n")
         .Reply("MDTM f", "504 Not for this\r\n");
-    QuitScript(script);
-    ScriptedPeer peer(script);
-    ASSERT_EQ(ConnectTo(peer), 0);
+    Start(script);
     const LONG before = Long(&CFileTransfer::get_Features);
     constexpr LONG kSize = 0x1, kStat = 0x2, kMdtm = 0x4, kMlst = 0x1000;
     EXPECT_EQ(before & (kSize | kStat | kMdtm | kMlst), kSize | kStat | kMdtm | kMlst);
 
     VARIANT size = I4(0);
-    EXPECT_NE(Call([&](VARIANT* e) { return control_->GetFileSize(TextVariant("f"), &size, e); }),
-              0);
+    EXPECT_NE(Run(&CFileTransfer::GetFileSize, TextVariant("f"), &size), 0);
     TextVariant date("");
-    EXPECT_NE(Call([&](VARIANT* e) {
-                  return control_->GetFileTime(TextVariant("f"), const_cast<VARIANT*>(date.get()),
-                                               e);
-              }),
+    EXPECT_NE(Run(&CFileTransfer::GetFileTime, TextVariant("f"), const_cast<VARIANT*>(date.get())),
               0);
     const LONG after = Long(&CFileTransfer::get_Features);
     EXPECT_EQ(after & (kSize | kStat | kMdtm | kMlst), 0);
     EXPECT_EQ(after | kSize | kStat | kMdtm | kMlst, before);
-    control_->Disconnect(nullptr);
-    EXPECT_EQ(peer.Finish(), "");
+    Finish();
 }
 
 }  // namespace

@@ -1,26 +1,8 @@
 // The argument conventions shared by the control's methods.
-#include <gtest/gtest.h>
-
 #include "control/method_args.h"
-#include "platform/text.h"
+#include "session_test_support.h"
 
 namespace {
-
-VARIANT Long(LONG value) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = value;
-    return v;
-}
-
-VARIANT Text(std::string_view text) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = BstrFromUtf8(text);
-    return v;
-}
 
 VARIANT ByRef(VARTYPE type, void* target) {
     VARIANT v;
@@ -37,7 +19,7 @@ TEST(OptionalArguments, EmptyMissingAndNullAreAbsent) {
     VariantInit(&missing);
     missing.vt = VT_ERROR;
     VARIANT viaReference = ByRef(VT_VARIANT, &missing);
-    VARIANT zero = Long(0);
+    VARIANT zero = I4(0);
     EXPECT_TRUE(IsAbsentArgument(nullptr));
     EXPECT_TRUE(IsAbsentArgument(&empty));
     EXPECT_TRUE(IsAbsentArgument(&missing));
@@ -48,19 +30,16 @@ TEST(OptionalArguments, EmptyMissingAndNullAreAbsent) {
 }
 
 TEST(OptionalArguments, PresentArgumentsAreConverted) {
-    VARIANT number = Long(42);
+    VARIANT number = I4(42);
     EXPECT_EQ(*ReadTextArgument(&number).value, u"42");
-    VARIANT text = Text("2121");
-    EXPECT_EQ(*ReadLongArgument(&text).value, 2121);
+    EXPECT_EQ(*ReadLongArgument(TextVariant("2121")).value, 2121);
     LONG stored = 7;
     VARIANT reference = ByRef(VT_I4, &stored);
     EXPECT_EQ(*ReadTextArgument(&reference).value, u"7");
-    VariantClear(&text);
 }
 
 TEST(OptionalArguments, ConversionFailuresCarryTheirResult) {
-    VARIANT text = Text("twenty");
-    const LongArgument result = ReadLongArgument(&text);
+    const LongArgument result = ReadLongArgument(TextVariant("twenty"));
     EXPECT_EQ(result.hr, DISP_E_TYPEMISMATCH);
     EXPECT_FALSE(result.value);
     VARIANT huge;
@@ -68,11 +47,13 @@ TEST(OptionalArguments, ConversionFailuresCarryTheirResult) {
     huge.vt = VT_R8;
     huge.dblVal = 1e12;
     EXPECT_EQ(ReadLongArgument(&huge).hr, DISP_E_OVERFLOW);
-    VariantClear(&text);
 }
 
 TEST(ErrorResult, IsClearedAndSet) {
-    VARIANT error = Text("old");
+    VARIANT error;
+    VariantInit(&error);
+    error.vt = VT_BSTR;
+    error.bstrVal = BstrFromUtf8("old");  // freed by the store
     SetErrorResult(&error, 0);
     EXPECT_EQ(error.vt, VT_I4);
     EXPECT_EQ(error.lVal, 0);
@@ -87,7 +68,7 @@ TEST(TextResults, FollowTheirArgumentKind) {
     VariantInit(&empty);
     EXPECT_EQ(StoreTextResult(&empty, u"x"), E_INVALIDARG);
 
-    VARIANT byValue = Long(3);
+    VARIANT byValue = I4(3);
     EXPECT_EQ(StoreTextResult(&byValue, u"name"), S_OK);
     EXPECT_EQ(byValue.vt, VT_BSTR);
     EXPECT_EQ(Utf8FromBstr(byValue.bstrVal), "name");
@@ -124,7 +105,10 @@ TEST(NumberResults, KeepTheTypeOfAReference) {
     EXPECT_EQ(Utf8FromBstr(text), "2048");
     SysFreeString(text);
 
-    VARIANT byValue = Text("x");
+    VARIANT byValue;
+    VariantInit(&byValue);
+    byValue.vt = VT_BSTR;
+    byValue.bstrVal = BstrFromUtf8("x");  // freed by the store
     EXPECT_EQ(StoreLongResult(&byValue, 9), S_OK);
     EXPECT_EQ(byValue.vt, VT_I4);
     EXPECT_EQ(byValue.lVal, 9);

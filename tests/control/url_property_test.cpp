@@ -1,103 +1,76 @@
 #include "control_test_support.h"
 
+#include <cstdio>
+#include <string>
+
 namespace {
 
 using UrlWrite = ControlTest;
 using UrlRead = ControlTest;
 
-TEST_F(UrlWrite, PlainFtpUrlLogsInAnonymously) {
-    ASSERT_EQ(SetUrl("ftp://h/pub/file.zip"), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_ServerType), 1);
-    EXPECT_EQ(Text(&CFileTransfer::get_ServerName), "h");
-    EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), 21);
-    EXPECT_EQ(Text(&CFileTransfer::get_UserName), "anonymous");
-    EXPECT_EQ(Text(&CFileTransfer::get_Password), "user@");
-    EXPECT_EQ(Text(&CFileTransfer::get_Resource), "pub/file.zip");
-    EXPECT_EQ(Long(&CFileTransfer::get_FileType), fileTypeBinary);
-    EXPECT_FALSE(Bool(&CFileTransfer::get_Secure));
+// A URL written after Options was set to optionsBefore, and what the session
+// properties read then: "ServerType ServerName:ServerPort UserName:Password
+// Resource Options(hex) Secure FileType".
+struct WriteCase {
+    const char* name;
+    LONG optionsBefore;
+    const char* url;
+    const char* properties;
+};
+
+const WriteCase kWrites[] = {
+    {"PlainFtpLogsInAnonymously", 0, "ftp://h/pub/file.zip",
+     "1 h:21 anonymous:user@ pub/file.zip 0 clear 3"},
+    {"AnonymousKeepsAGivenPassword", 0, "ftp://:secret@h/", "1 h:21 anonymous:secret  0 clear 3"},
+    {"UserWithoutPasswordClearsIt", 0, "ftp://bob@h/", "1 h:21 bob:  0 clear 3"},
+    {"FileAtTheRootKeepsItsSlash", 0, "ftp://host/a.txt",
+     "1 host:21 anonymous:user@ /a.txt 0 clear 3"},
+    {"NoPath", 0, "ftp://host", "1 host:21 anonymous:user@  0 clear 3"},
+    {"DirectoryOnly", 0, "ftp://host/d/", "1 host:21 anonymous:user@ d/ 0 clear 3"},
+    {"DotSegmentsAreRemoved", 0, "ftp://host/a/./b/../c.txt",
+     "1 host:21 anonymous:user@ a/c.txt 0 clear 3"},
+    {"FtpsOnTheImplicitPortIsImplicitOnly", 0, "ftps://u:p@h:990/x",
+     "1 h:990 u:p /x 1000 secure 3"},
+    {"FtpsOnOtherPortsIsExplicit", 0, "ftps://h/x", "1 h:21 anonymous:user@ /x 3000 secure 3"},
+    {"FtpsAddsBitsWithoutClearingOthers", fileOptionNoCache | fileOptionSecureShell,
+     "ftps://h:990/x", "1 h:990 anonymous:user@ /x 5001 secure 3"},
+    {"SftpSelectsSecureShell", fileOptionSecureExplicit, "sftp://h/x",
+     "1 h:22 anonymous:user@ /x 5000 secure 3"},
+    {"PlainFtpClearsTlsBitsButNotSecureShell", fileOptionSecureShell | fileOptionNoCache,
+     "ftp://h/x", "1 h:21 anonymous:user@ /x 4001 clear 3"},
+    {"TypeSuffixAscii", 0, "ftp://h/a;type=a", "1 h:21 anonymous:user@ /a 0 clear 1"},
+    {"TypeSuffixImage", 0, "ftp://h/a;TYPE=I", "1 h:21 anonymous:user@ /a 0 clear 3"},
+    {"Ipv6LiteralHostAndPort", 0, "ftp://[::1]:2121/f", "1 ::1:2121 anonymous:user@ /f 0 clear 3"},
+    {"PortOutOfRangeKeepsTheDefault", 0, "ftp://h:70000/f", "1 h:21 anonymous:user@ /f 0 clear 3"},
+    {"HttpsWithQuery", 0, "https://u:p@www.example.com:8443/a/../b/c.html?x=1&y=2",
+     "2 www.example.com:8443 u:p /b/c.html?x=1&y=2 0 secure 0"},
+};
+
+class UrlWriteCase : public ControlTest, public ::testing::WithParamInterface<WriteCase> {
+  protected:
+    std::string Properties() {
+        char numbers[64];
+        std::snprintf(numbers, sizeof numbers, " %lx %s %ld",
+                      static_cast<unsigned long>(Long(&CFileTransfer::get_Options)),
+                      Bool(&CFileTransfer::get_Secure) ? "secure" : "clear",
+                      static_cast<long>(Long(&CFileTransfer::get_FileType)));
+        return std::to_string(Long(&CFileTransfer::get_ServerType)) + " " +
+               Text(&CFileTransfer::get_ServerName) + ":" +
+               std::to_string(Long(&CFileTransfer::get_ServerPort)) + " " +
+               Text(&CFileTransfer::get_UserName) + ":" + Text(&CFileTransfer::get_Password) + " " +
+               Text(&CFileTransfer::get_Resource) + numbers;
+    }
+};
+
+TEST_P(UrlWriteCase, SetsTheSessionProperties) {
+    const WriteCase& c = GetParam();
+    ASSERT_EQ(control_->put_Options(c.optionsBefore), S_OK);
+    ASSERT_EQ(SetUrl(c.url), S_OK);
+    EXPECT_EQ(Properties(), c.properties);
 }
 
-TEST_F(UrlWrite, AnonymousRuleKeepsAGivenPassword) {
-    ASSERT_EQ(SetUrl("ftp://:secret@h/"), S_OK);
-    EXPECT_EQ(Text(&CFileTransfer::get_UserName), "anonymous");
-    EXPECT_EQ(Text(&CFileTransfer::get_Password), "secret");
-    ASSERT_EQ(SetUrl("ftp://bob@h/"), S_OK);
-    EXPECT_EQ(Text(&CFileTransfer::get_UserName), "bob");
-    EXPECT_EQ(Text(&CFileTransfer::get_Password), "") << "a user without password clears it";
-}
-
-TEST_F(UrlWrite, FileAtTheRootKeepsItsSlash) {
-    ASSERT_EQ(SetUrl("ftp://host/a.txt"), S_OK);
-    EXPECT_EQ(Text(&CFileTransfer::get_Resource), "/a.txt");
-    ASSERT_EQ(SetUrl("ftp://host"), S_OK);
-    EXPECT_EQ(Text(&CFileTransfer::get_Resource), "");
-    ASSERT_EQ(SetUrl("ftp://host/d/"), S_OK);
-    EXPECT_EQ(Text(&CFileTransfer::get_Resource), "d/");
-    ASSERT_EQ(SetUrl("ftp://host/d/s/a.txt"), S_OK);
-    EXPECT_EQ(Text(&CFileTransfer::get_Resource), "d/s/a.txt");
-}
-
-TEST_F(UrlWrite, DotSegmentsAreRemoved) {
-    ASSERT_EQ(SetUrl("ftp://host/a/./b/../c.txt"), S_OK);
-    EXPECT_EQ(Text(&CFileTransfer::get_Resource), "a/c.txt");
-}
-
-TEST_F(UrlWrite, FtpsOnTheImplicitPortIsImplicitOnly) {
-    ASSERT_EQ(SetUrl("ftps://u:p@h:990/x"), S_OK);
-    EXPECT_EQ(Text(&CFileTransfer::get_UserName), "u");
-    EXPECT_EQ(Text(&CFileTransfer::get_Password), "p");
-    EXPECT_TRUE(Bool(&CFileTransfer::get_Secure));
-    EXPECT_EQ(Long(&CFileTransfer::get_Options), 0x1000);
-    EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), 990);
-    EXPECT_EQ(Text(&CFileTransfer::get_Resource), "/x");
-}
-
-TEST_F(UrlWrite, FtpsOnOtherPortsIsExplicit) {
-    ASSERT_EQ(SetUrl("ftps://h/x"), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_Options), 0x3000);
-    EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), 21);
-}
-
-TEST_F(UrlWrite, FtpsAddsBitsWithoutClearingOthers) {
-    ASSERT_EQ(control_->put_Options(fileOptionNoCache | fileOptionSecureShell), S_OK);
-    ASSERT_EQ(SetUrl("ftps://h:990/x"), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_Options), 0x5001);
-}
-
-TEST_F(UrlWrite, SftpSelectsSecureShell) {
-    ASSERT_EQ(control_->put_Options(fileOptionSecureExplicit), S_OK);
-    ASSERT_EQ(SetUrl("sftp://h/x"), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), 22);
-    EXPECT_EQ(Long(&CFileTransfer::get_Options), 0x5000);
-    EXPECT_TRUE(Bool(&CFileTransfer::get_Secure));
-}
-
-TEST_F(UrlWrite, PlainFtpClearsTlsBitsButNotSecureShell) {
-    ASSERT_EQ(control_->put_Options(fileOptionSecureShell | fileOptionNoCache), S_OK);
-    ASSERT_EQ(SetUrl("ftp://h/x"), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_Options), 0x4001);
-    EXPECT_FALSE(Bool(&CFileTransfer::get_Secure));
-}
-
-TEST_F(UrlWrite, TypeSuffixSelectsTheTransferType) {
-    ASSERT_EQ(SetUrl("ftp://h/a;type=a"), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_FileType), fileTypeASCII);
-    EXPECT_EQ(Text(&CFileTransfer::get_Resource), "/a");
-    ASSERT_EQ(SetUrl("ftp://h/a;TYPE=I"), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_FileType), fileTypeImage);
-    EXPECT_EQ(SetUrl("ftp://h/a;type=x"), CTL_E_INVALIDPROPERTYVALUE);
-}
-
-TEST_F(UrlWrite, Ipv6LiteralHostsAndPorts) {
-    ASSERT_EQ(SetUrl("ftp://[::1]:2121/f"), S_OK);
-    EXPECT_EQ(Text(&CFileTransfer::get_ServerName), "::1");
-    EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), 2121);
-    // A port outside 1..65535 keeps the default.
-    ASSERT_EQ(SetUrl("ftp://h:70000/f"), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), 21);
-    EXPECT_EQ(SetUrl("ftp://h:2x/f"), CTL_E_INVALIDPROPERTYVALUE);
-    EXPECT_EQ(SetUrl("ftp://[::1/f"), CTL_E_INVALIDPROPERTYVALUE);
-}
+INSTANTIATE_TEST_SUITE_P(Urls, UrlWriteCase, ::testing::ValuesIn(kWrites),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UrlWrite, PathOnlyChangesOnlyTheResource) {
     ASSERT_EQ(SetUrl("ftp://u:p@h:2121/a"), S_OK);
@@ -108,24 +81,17 @@ TEST_F(UrlWrite, PathOnlyChangesOnlyTheResource) {
     EXPECT_EQ(Text(&CFileTransfer::get_UserName), "u");
 }
 
-TEST_F(UrlWrite, UnknownSchemeIsRejectedAndChangesNothing) {
+TEST_F(UrlWrite, MalformedUrlsAreRejected) {
     ASSERT_EQ(control_->put_ServerType(2), S_OK);
-    EXPECT_EQ(SetUrl("gopher://h/"), CTL_E_INVALIDPROPERTYVALUE);
-    EXPECT_EQ(SetUrl("h/x"), CTL_E_INVALIDPROPERTYVALUE);
-    EXPECT_EQ(SetUrl(""), CTL_E_INVALIDPROPERTYVALUE);
+    for (const char* url : {"ftp://h:2x/f", "ftp://[::1/f", "ftp://h/a;type=x"})
+        EXPECT_EQ(SetUrl(url), CTL_E_INVALIDPROPERTYVALUE) << url;
+    // Those may already have chosen the server type; without a known scheme
+    // nothing changes.
+    ASSERT_EQ(control_->put_ServerType(2), S_OK);
+    for (const char* url : {"gopher://h/", "h/x", ""})
+        EXPECT_EQ(SetUrl(url), CTL_E_INVALIDPROPERTYVALUE) << url;
     EXPECT_EQ(Long(&CFileTransfer::get_ServerType), 2);
     EXPECT_EQ(Text(&CFileTransfer::get_ServerName), "");
-}
-
-TEST_F(UrlWrite, HttpUrlSetsServerSecurityAndResourceWithQuery) {
-    ASSERT_EQ(SetUrl("https://u:p@www.example.com:8443/a/../b/c.html?x=1&y=2"), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_ServerType), 2);
-    EXPECT_TRUE(Bool(&CFileTransfer::get_Secure));
-    EXPECT_EQ(Text(&CFileTransfer::get_ServerName), "www.example.com");
-    EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), 8443);
-    EXPECT_EQ(Text(&CFileTransfer::get_Resource), "/b/c.html?x=1&y=2");
-    EXPECT_EQ(Text(&CFileTransfer::get_UserName), "u");
-    EXPECT_EQ(Text(&CFileTransfer::get_Password), "p");
 }
 
 TEST_F(UrlWrite, HttpUrlWithoutCredentialsKeepsTheOldOnes) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "http/url_test_helpers.h"
@@ -52,115 +53,63 @@ std::string Normalized(const char* path) {
     return text.get();
 }
 
-struct Split {
-    const char* text;
-    const char* directory;
-    const char* fileName;  // null: none
-};
-
 }  // namespace
 
-TEST(FtpParseUrl, SchemeTableGivesNumberAndDefaultPort) {
-    struct Case {
-        const char* text;
-        int scheme;
-        int port;
-    } cases[] = {
-        {"ftp://h/", FTP_SCHEME_FTP, 21},       {"FTP://h/", FTP_SCHEME_FTP, 21},
-        {"ftps://h/", FTP_SCHEME_FTPS, 21},     {"FtPs://h:990/", FTP_SCHEME_FTPS, 990},
-        {"sftp://h/", FTP_SCHEME_SFTP, 22},     {"sftp://h:2222/", FTP_SCHEME_SFTP, 2222},
-        {"ftp://h:0/", FTP_SCHEME_FTP, 21},     {"ftp://h:65535/", FTP_SCHEME_FTP, 65535},
-        {"ftp://h:65536/", FTP_SCHEME_FTP, 21}, {"sftp://h:123456789012345678901/", 3, 22},
-        {"ftp://h:/", FTP_SCHEME_FTP, 21},      {"ftp://[::1]:2121", FTP_SCHEME_FTP, 2121},
-    };
-    for (const Case& c : cases) {
-        FtpUrl url = Parse(c.text);
-        ASSERT_TRUE(url) << c.text;
-        EXPECT_EQ(url->scheme, c.scheme) << c.text;
-        EXPECT_EQ(url->port, c.port) << c.text;
-    }
+// "scheme port type host user:password directory|fileName" of a parsed record,
+// null parts shown as (null).
+std::string Parts(const FtpUrlRecord& url) {
+    return std::to_string(url.scheme) + " " + std::to_string(url.port) + " " +
+           std::to_string(url.transferType) + " " + Text(url.host) + " " + Text(url.user) + ":" +
+           Text(url.password) + " " + Text(url.directory) + "|" + Text(url.fileName);
 }
 
-TEST(FtpParseUrl, PathSplitsIntoDirectoryAndFileName) {
-    const Split cases[] = {
-        {"ftp://host", "", nullptr},
-        {"ftp://host/", "", nullptr},
-        {"ftp://host/a.txt", "", "a.txt"},
-        {"ftp://host/d/s/a.txt", "d/s", "a.txt"},
-        {"ftp://host/d/", "d/", nullptr},
-        {"ftp://host//a", "", "a"},
-        {"ftp://host/a/b/../c/./f.txt", "a/c", "f.txt"},
-        {"ftp://host/x/../../y/z", "y", "z"},
-        {"ftp://host/a\\.\\b/f", "a\\b", "f"},
-        {"ftp://host/d/..", "d", ".."},
-        {"host/pub/file.zip", "pub", "file.zip"},
-        {"host", "", nullptr},
+TEST(FtpParseUrl, SplitsTheParts) {
+    const std::pair<const char*, const char*> cases[] = {
+        // The scheme gives the number and the default port.
+        {"ftp://h/", "1 21 3 h (null):(null) |(null)"},
+        {"FTP://h/", "1 21 3 h (null):(null) |(null)"},
+        {"ftps://h/", "2 21 3 h (null):(null) |(null)"},
+        {"FtPs://h:990/", "2 990 3 h (null):(null) |(null)"},
+        {"sftp://h/", "3 22 3 h (null):(null) |(null)"},
+        {"sftp://h:2222/", "3 2222 3 h (null):(null) |(null)"},
+        {"ftp://h:0/", "1 21 3 h (null):(null) |(null)"},
+        {"ftp://h:65535/", "1 65535 3 h (null):(null) |(null)"},
+        {"ftp://h:65536/", "1 21 3 h (null):(null) |(null)"},
+        {"sftp://h:123456789012345678901/", "3 22 3 h (null):(null) |(null)"},
+        {"ftp://h:/", "1 21 3 h (null):(null) |(null)"},
+        {"ftp://[::1]:2121", "1 2121 3 ::1 (null):(null) |(null)"},
+        // The path splits into directory and file name; the directory is never null.
+        {"ftp://host", "1 21 3 host (null):(null) |(null)"},
+        {"ftp://host/a.txt", "1 21 3 host (null):(null) |a.txt"},
+        {"ftp://host/d/s/a.txt", "1 21 3 host (null):(null) d/s|a.txt"},
+        {"ftp://host/d/", "1 21 3 host (null):(null) d/|(null)"},
+        {"ftp://host//a", "1 21 3 host (null):(null) |a"},
+        {"ftp://host/a/b/../c/./f.txt", "1 21 3 host (null):(null) a/c|f.txt"},
+        {"ftp://host/x/../../y/z", "1 21 3 host (null):(null) y|z"},
+        {"ftp://host/a\\.\\b/f", "1 21 3 host (null):(null) a\\b|f"},
+        {"ftp://host/d/..", "1 21 3 host (null):(null) d|.."},
+        {"host", "1 21 3 host (null):(null) |(null)"},
+        {"  host/pub/a.txt", "1 21 3 host (null):(null) pub|a.txt"},
+        // A type suffix selects the transfer type.
+        {"ftp://h/a;type=a", "1 21 1 h (null):(null) |a"},
+        {"ftp://h/a;TYPE=A", "1 21 1 h (null):(null) |a"},
+        {"ftp://h/a;Type=I", "1 21 3 h (null):(null) |a"},
+        {"ftp://h/d/;type=a", "1 21 1 h (null):(null) d/|(null)"},
+        {"ftp://h/a;b", "1 21 3 h (null):(null) |a;b"},
+        // User information splits at the first colon; an anonymous user is kept as written.
+        {"ftps://u:p:q@[2001:db8::5]:990/x", "2 990 3 2001:db8::5 u:p:q |x"},
+        {"ftp://Anonymous@h/", "1 21 3 h Anonymous:(null) |(null)"},
+        {"ftp://:pw@h/", "1 21 3 h (null):pw |(null)"},
+        {"ftp:///a", "1 21 3 (null) (null):(null) |a"},
     };
-    for (const Split& c : cases) {
-        FtpUrl url = Parse(c.text);
-        ASSERT_TRUE(url) << c.text;
-        ASSERT_NE(url->directory, nullptr) << c.text;  // an empty directory is still present
-        EXPECT_EQ(Text(url->directory), c.directory) << c.text;
-        EXPECT_EQ(Text(url->fileName), Text(c.fileName)) << c.text;
-    }
-}
-
-TEST(FtpParseUrl, TextWithoutSchemeIsPlainFtp) {
-    FtpUrl url = Parse("  host/pub/a.txt");
-    ASSERT_TRUE(url);
-    EXPECT_EQ(url->scheme, FTP_SCHEME_FTP);
-    EXPECT_EQ(url->port, 21);
-    EXPECT_EQ(url->transferType, FTP_URL_TYPE_IMAGE);
-    EXPECT_EQ(Text(url->host), "host");
-    EXPECT_EQ(url->user, nullptr);
-}
-
-TEST(FtpParseUrl, TypeSuffixSelectsTransferType) {
-    struct Case {
-        const char* text;
-        int type;
-        const char* fileName;
-    } cases[] = {
-        {"ftp://h/a", FTP_URL_TYPE_IMAGE, "a"},
-        {"ftp://h/a;type=a", FTP_URL_TYPE_ASCII, "a"},
-        {"ftp://h/a;TYPE=A", FTP_URL_TYPE_ASCII, "a"},
-        {"ftp://h/a;type=i", FTP_URL_TYPE_IMAGE, "a"},
-        {"ftp://h/a;Type=I", FTP_URL_TYPE_IMAGE, "a"},
-        {"ftp://h/d/;type=a", FTP_URL_TYPE_ASCII, nullptr},
-        {"ftp://h/a;b", FTP_URL_TYPE_IMAGE, "a;b"},
-    };
-    for (const auto& c : cases) {
-        FtpUrl url = Parse(c.text);
-        ASSERT_TRUE(url) << c.text;
-        EXPECT_EQ(url->transferType, c.type) << c.text;
-        EXPECT_EQ(Text(url->fileName), Text(c.fileName)) << c.text;
+    for (const auto& [text, parts] : cases) {
+        FtpUrl url = Parse(text);
+        ASSERT_TRUE(url) << text;
+        EXPECT_EQ(Parts(*url), parts) << text;
     }
     for (const char* text : {"ftp://h/a;type=x", "ftp://h/a;type=", "ftp://h/a;type=ai",
-                             "ftp://h/a;type=d", "ftp://h/d;type=a/f"}) {
+                             "ftp://h/a;type=d", "ftp://h/d;type=a/f"})
         EXPECT_FALSE(Parse(text)) << text;
-    }
-}
-
-TEST(FtpParseUrl, UserInformationAndHosts) {
-    FtpUrl full = Parse("ftps://u:p:q@[2001:db8::5]:990/x");
-    ASSERT_TRUE(full);
-    EXPECT_EQ(Text(full->user), "u");
-    EXPECT_EQ(Text(full->password), "p:q");
-    EXPECT_EQ(Text(full->host), "2001:db8::5");
-
-    FtpUrl anonymous = Parse("ftp://Anonymous@h/");
-    ASSERT_TRUE(anonymous);  // kept as written; only composing drops it
-    EXPECT_EQ(Text(anonymous->user), "Anonymous");
-    EXPECT_EQ(anonymous->password, nullptr);
-
-    FtpUrl passwordOnly = Parse("ftp://:pw@h/");
-    ASSERT_TRUE(passwordOnly);
-    EXPECT_EQ(passwordOnly->user, nullptr);
-    EXPECT_EQ(Text(passwordOnly->password), "pw");
-
-    FtpUrl noHost = Parse("ftp:///a");
-    ASSERT_TRUE(noHost);
-    EXPECT_EQ(noHost->host, nullptr);
 }
 
 TEST(FtpParseUrl, MalformedTextsFailAndClearTheRecord) {
@@ -189,34 +138,34 @@ TEST(FtpParseUrl, RecordOwnsItsTexts) {
     EXPECT_EQ(Text(url->fileName), "file");
 }
 
-TEST(FtpComposeUrl, AnonymousUserIsLeftOut) {
-    EXPECT_EQ(Compose(MakeRecord(1, 21, "h", "d", "f", "anonymous", "user@")), "ftp://h/d/f");
-    EXPECT_EQ(Compose(MakeRecord(1, 21, "h", "d", "f", "ANONYMOUS", "x")), "ftp://h/d/f");
-    EXPECT_EQ(Compose(MakeRecord(1, 21, "h", "d", "f", "anonymous2", "x")),
-              "ftp://anonymous2:x@h/d/f");
-    EXPECT_EQ(Compose(MakeRecord(1, 21, "h", "d", "f", "u", nullptr)), "ftp://u@h/d/f");
-    EXPECT_EQ(Compose(MakeRecord(1, 21, "h", "d", "f", "u", "")), "ftp://u@h/d/f");
-    EXPECT_EQ(Compose(MakeRecord(1, 21, "h", "d", "f", "", "p")), "ftp://h/d/f");
-}
-
-TEST(FtpComposeUrl, PortOnlyWhenNotTheSchemeDefault) {
-    EXPECT_EQ(Compose(MakeRecord(FTP_SCHEME_FTP, 21, "h")), "ftp://h/");
-    EXPECT_EQ(Compose(MakeRecord(FTP_SCHEME_FTP, 2121, "h")), "ftp://h:2121/");
-    EXPECT_EQ(Compose(MakeRecord(FTP_SCHEME_FTP, 0, "h")), "ftp://h/");
-    EXPECT_EQ(Compose(MakeRecord(FTP_SCHEME_FTPS, 21, "h")), "ftps://h/");
-    EXPECT_EQ(Compose(MakeRecord(FTP_SCHEME_FTPS, 990, "h")), "ftps://h:990/");
-    EXPECT_EQ(Compose(MakeRecord(FTP_SCHEME_SFTP, 22, "h")), "sftp://h/");
-    EXPECT_EQ(Compose(MakeRecord(FTP_SCHEME_SFTP, 21, "h")), "sftp://h:21/");
-}
-
-TEST(FtpComposeUrl, HostsAndIncompleteRecords) {
-    EXPECT_EQ(Compose(MakeRecord(1, 2121, "2001:db8::5", "d")), "ftp://[2001:db8::5]:2121/d");
-    EXPECT_EQ(Compose(MakeRecord(1, 21, "::ffff:10.0.0.1")), "ftp://[::ffff:10.0.0.1]/");
-    EXPECT_EQ(Compose(MakeRecord(1, 21, "10.0.0.1")), "ftp://10.0.0.1/");
-    EXPECT_EQ(Compose(MakeRecord(1, 21, nullptr, "d")), "");
-    EXPECT_EQ(Compose(MakeRecord(1, 21, "", "d")), "");
-    EXPECT_EQ(Compose(MakeRecord(0, 21, "h")), "");
-    EXPECT_EQ(Compose(MakeRecord(4, 21, "h")), "");
+TEST(FtpComposeUrl, WritesTheCanonicalText) {
+    const std::pair<FtpUrlRecord, const char*> cases[] = {
+        // An anonymous login is left out.
+        {MakeRecord(1, 21, "h", "d", "f", "anonymous", "user@"), "ftp://h/d/f"},
+        {MakeRecord(1, 21, "h", "d", "f", "ANONYMOUS", "x"), "ftp://h/d/f"},
+        {MakeRecord(1, 21, "h", "d", "f", "anonymous2", "x"), "ftp://anonymous2:x@h/d/f"},
+        {MakeRecord(1, 21, "h", "d", "f", "u", nullptr), "ftp://u@h/d/f"},
+        {MakeRecord(1, 21, "h", "d", "f", "u", ""), "ftp://u@h/d/f"},
+        {MakeRecord(1, 21, "h", "d", "f", "", "p"), "ftp://h/d/f"},
+        // The port only when it is not the scheme's default.
+        {MakeRecord(FTP_SCHEME_FTP, 21, "h"), "ftp://h/"},
+        {MakeRecord(FTP_SCHEME_FTP, 2121, "h"), "ftp://h:2121/"},
+        {MakeRecord(FTP_SCHEME_FTP, 0, "h"), "ftp://h/"},
+        {MakeRecord(FTP_SCHEME_FTPS, 21, "h"), "ftps://h/"},
+        {MakeRecord(FTP_SCHEME_FTPS, 990, "h"), "ftps://h:990/"},
+        {MakeRecord(FTP_SCHEME_SFTP, 22, "h"), "sftp://h/"},
+        {MakeRecord(FTP_SCHEME_SFTP, 21, "h"), "sftp://h:21/"},
+        // IPv6 hosts are bracketed; incomplete records compose nothing.
+        {MakeRecord(1, 2121, "2001:db8::5", "d"), "ftp://[2001:db8::5]:2121/d"},
+        {MakeRecord(1, 21, "::ffff:10.0.0.1"), "ftp://[::ffff:10.0.0.1]/"},
+        {MakeRecord(1, 21, "10.0.0.1"), "ftp://10.0.0.1/"},
+        {MakeRecord(1, 21, nullptr, "d"), ""},
+        {MakeRecord(1, 21, "", "d"), ""},
+        {MakeRecord(0, 21, "h"), ""},
+        {MakeRecord(4, 21, "h"), ""},
+    };
+    for (const auto& [record, url] : cases)
+        EXPECT_EQ(Compose(record), url);
     char buffer[32];
     EXPECT_EQ(FtpComposeUrl(nullptr, buffer, sizeof buffer), 0);
 }
@@ -240,16 +189,12 @@ TEST(FtpComposeUrl, DirectoryIsRootedNormalisedAndJoinedWithFileName) {
     }
 }
 
-TEST(FtpComposeUrl, FailsUnlessTextAndNulFit) {
+TEST(FtpComposeUrl, FailsWithoutRoomForTextAndNul) {
     FtpUrlRecord record = MakeRecord(FTP_SCHEME_SFTP, 2222, "host", "d", "f", "u", "p");
-    const std::string expected = "sftp://u:p@host:2222/d/f";
-    const int length = static_cast<int>(expected.size());
-    std::vector<char> buffer(length + 1, '#');
-    EXPECT_EQ(FtpComposeUrl(&record, buffer.data(), length + 1), length);
-    EXPECT_EQ(std::string(buffer.data()), expected);
-    EXPECT_EQ(FtpComposeUrl(&record, buffer.data(), length), 0);
-    EXPECT_EQ(FtpComposeUrl(&record, buffer.data(), 0), 0);
-    EXPECT_EQ(FtpComposeUrl(&record, buffer.data(), -1), 0);
+    EXPECT_EQ(Compose(record), "sftp://u:p@host:2222/d/f");  // and not into one byte less
+    char buffer[64];
+    EXPECT_EQ(FtpComposeUrl(&record, buffer, 0), 0);
+    EXPECT_EQ(FtpComposeUrl(&record, buffer, -1), 0);
     EXPECT_EQ(FtpComposeUrl(&record, nullptr, 64), 0);
 }
 

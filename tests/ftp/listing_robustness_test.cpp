@@ -17,6 +17,8 @@ using namespace listing_test;
 
 namespace {
 
+using namespace std::string_view_literals;
+
 struct Seed {
     int format;
     int systemType;
@@ -104,45 +106,18 @@ TEST(ListingRobustness, LinesCutAtEveryPosition) {
 }
 
 TEST(ListingRobustness, GarbageAndControlBytes) {
-    const std::string garbage[] = {
-        "",
-        " ",
-        "\r\n",
-        "\t\t\t",
-        std::string("\0\0\0", 3),
-        "->",
-        " -> ",
-        "[",
-        "(",
-        "]",
-        ";",
-        "=",
-        "==;;",
-        "type=",
-        "=;",
-        "-",
-        "d",
-        "l[",
-        "d [",
-        "12-",
-        "--",
-        "A;",
-        ".DIR;",
-        "-rw-r--r--",
-        "-rw-r--r-- 1",
-        "lrwxrwxrwx 1 u g 1 Jan 1 2020  -> x",
-        "\xFF\xFE\xC3\xC3\xA9\x80",
-        "99-99-99 99:99PM <DIR> x",
-        "01-01-01 01:01AM",
-        "X;99999999999 1 1-JAN-2000",
-        "A.B;1 99999999999999999999/1 1-JAN-2000",
-        "A.B;1 1 1-FOO-2000",
-        "A.B;1 1 1-JAN-2000 12:00 [",
-        "A.B;1 1 1-JAN-2000 [a,b] (",
-        "4294967296 1 0 0 1 01-01-2000 00:00:00 x",
-        "1 1 0 0 1 13-01-2000 00:00:00 x",
-    };
-    for (const std::string& line : garbage) {
+    std::vector<std::string_view> garbage = {
+        "",  " ",  "\r\n", "\t\t\t", "\0\0\0"sv, "->",    " -> ",  "[",
+        "(", "]",  ";",    "=",      "==;;",     "type=", "=;",    "-",
+        "d", "l[", "d [",  "12-",    "--",       "A;",    ".DIR;", "-rw-r--r--"};
+    garbage.insert(
+        garbage.end(),
+        {"-rw-r--r-- 1", "lrwxrwxrwx 1 u g 1 Jan 1 2020  -> x", "\xFF\xFE\xC3\xC3\xA9\x80",
+         "99-99-99 99:99PM <DIR> x", "01-01-01 01:01AM", "X;99999999999 1 1-JAN-2000",
+         "A.B;1 99999999999999999999/1 1-JAN-2000", "A.B;1 1 1-FOO-2000",
+         "A.B;1 1 1-JAN-2000 12:00 [", "A.B;1 1 1-JAN-2000 [a,b] (",
+         "4294967296 1 0 0 1 01-01-2000 00:00:00 x", "1 1 0 0 1 13-01-2000 00:00:00 x"});
+    for (std::string_view line : garbage) {
         for (int format = FTP_DIRECTORY_AUTO; format <= FTP_DIRECTORY_MLSD; ++format) {
             for (int systemType = 0; systemType <= 5; ++systemType) {
                 ListingParserState state = StateFor(format, systemType);
@@ -271,7 +246,6 @@ TEST(LongListing, ThousandsOfUnixEntries) {
     ListingParserState state = StateFor(FTP_DIRECTORY_AUTO, 1);
     ListingEntry entry;
     EXPECT_FALSE(Parse(state, "total 24000", entry));
-    int count = 0;
     for (int i = 0; i < kLongListing; ++i) {
         const char* mode = i % 10 == 0 ? "drwxr-xr-x" : "-rw-r--r--";
         std::string line = std::string(mode) + "    1 1000     1000     " +
@@ -281,9 +255,7 @@ TEST(LongListing, ThousandsOfUnixEntries) {
         EXPECT_EQ(entry.fields.size, i * 1000ULL);
         EXPECT_EQ(std::string(entry.fields.name), "file number " + std::to_string(i) + ".dat");
         EXPECT_EQ(entry.fields.directory, i % 10 == 0 ? 1 : 0);
-        ++count;
     }
-    EXPECT_EQ(count, kLongListing);
 }
 
 TEST(LongListing, ThousandsOfFactsAndMsDosEntries) {

@@ -1,7 +1,9 @@
 // Listing lines of each layout, as real servers write them.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <utility>
 
 #include "ftp/listing_parser.h"
 #include "ftp/listing_test_support.h"
@@ -16,48 +18,156 @@ std::string Name(const ListingEntry& entry) {
     return entry.fields.name;
 }
 
-// ---- UNIX ----------------------------------------------------------------------
-
-TEST(UnixListing, VsftpdFileWithNumericIdsAndTime) {
-    auto entry = MustParse(FTP_DIRECTORY_UNIX,
-                           "-rw-r--r--    1 1000     1000         1234 Mar 05 12:34 notes.txt\r");
-    EXPECT_EQ(Name(entry), "notes.txt");
-    EXPECT_STREQ(entry.fields.owner, "1000");
-    EXPECT_STREQ(entry.fields.group, "1000");
-    EXPECT_EQ(entry.fields.size, 1234u);
-    EXPECT_EQ(entry.fields.linkCount, 1u);
-    EXPECT_EQ(entry.fields.permissions, 0x1A4u);
-    EXPECT_EQ(entry.fields.directory, 0);
-    EXPECT_EQ(DateText(entry.fields.date), "2024-03-05 12:34");
-    EXPECT_EQ(entry.fields.date.wDayOfWeek, 2);  // a Tuesday
+// name|size|permissions in octal|d or f|link count|owner:group|date of one entry.
+std::string Summary(const ListingEntry& entry) {
+    const FtpDirectoryEntry& f = entry.fields;
+    char text[64];
+    std::snprintf(text, sizeof text, "|%llu|%o|%c|%u|", static_cast<unsigned long long>(f.size),
+                  f.permissions, f.directory ? 'd' : 'f', f.linkCount);
+    return f.name + std::string(text) + f.owner + ":" + f.group + "|" + DateText(f.date);
 }
 
-TEST(UnixListing, ProftpdDirectoryWithYear) {
-    auto entry = MustParse(FTP_DIRECTORY_UNIX,
-                           "drwxr-xr-x   3 ftpuser  ftpgroup     4096 Nov 30  2019 archive");
-    EXPECT_EQ(Name(entry), "archive");
-    EXPECT_EQ(entry.fields.directory, 1);
-    EXPECT_EQ(entry.fields.linkCount, 3u);
-    EXPECT_EQ(entry.fields.permissions, 0x1EDu);
-    EXPECT_EQ(DateText(entry.fields.date), "2019-11-30 00:00");
+struct LineCase {
+    const char* name;
+    int format;
+    int systemType;
+    const char* line;
+    const char* summary;
+    bool secureShell = false;  // a line of the secure-shell client's own listing
+};
+
+// Lines of each layout as real servers write them, read on 15 June 2024.
+const LineCase kLines[] = {
+    {"UnixVsftpdNumericIdsAndTime", FTP_DIRECTORY_UNIX, 0,
+     "-rw-r--r--    1 1000     1000         1234 Mar 05 12:34 notes.txt\r",
+     "notes.txt|1234|644|f|1|1000:1000|2024-03-05 12:34"},
+    {"UnixProftpdDirectoryWithYear", FTP_DIRECTORY_UNIX, 0,
+     "drwxr-xr-x   3 ftpuser  ftpgroup     4096 Nov 30  2019 archive",
+     "archive|4096|755|d|3|ftpuser:ftpgroup|2019-11-30 00:00"},
+    // Set-id and sticky letters set no execute bit.
+    {"UnixStickyBit", FTP_DIRECTORY_UNIX, 0, "drwxrwxrwt 9 root root 4096 Jan 1 2024 tmp",
+     "tmp|4096|776|d|9|root:root|2024-01-01 00:00"},
+    {"UnixLoneNameColumnIsTheGroup", FTP_DIRECTORY_UNIX, 0,
+     "-rw-r--r-- 1 ftp 220 Jun 1 09:00 welcome.msg",
+     "welcome.msg|220|644|f|1|:ftp|2024-06-01 09:00"},
+    {"UnixNameKeepsInnerBlanks", FTP_DIRECTORY_UNIX, 0,
+     "-rw-r--r-- 1 u g 5 Jan 2 2020 my  holiday\tphotos.zip",
+     "my  holiday\tphotos.zip|5|644|f|1|u:g|2020-01-02 00:00"},
+    // Only links are split at the arrow.
+    {"UnixArrowOfAFile", FTP_DIRECTORY_UNIX, 0, "-rw-r--r-- 1 u g 5 Jan 2 2020 a -> b",
+     "a -> b|5|644|f|1|u:g|2020-01-02 00:00"},
+    {"UnixUtf8Name", FTP_DIRECTORY_UNIX, 0,
+     "-rw-r--r-- 1 u g 5 Jan 2 2020 \u00dcbersicht \u2013 \u6771\u4eac.txt\r\n",
+     "\u00dcbersicht \u2013 \u6771\u4eac.txt|5|644|f|1|u:g|2020-01-02 00:00"},
+    {"UnixSizeBeyondFourGigabytes", FTP_DIRECTORY_UNIX, 0,
+     "-rw-r--r-- 1 u g 8589934592 Jan 2 2020 disk.img",
+     "disk.img|8589934592|644|f|1|u:g|2020-01-02 00:00"},
+    // A Windows server whose mode says nothing gets the MS-DOS defaults.
+    {"UnixOfAWindowsServer", FTP_DIRECTORY_UNIX, 3,
+     "---------- 1 owner group 10 Jan 2 2020 run.EXE",
+     "run.EXE|10|555|f|1|owner:group|2020-01-02 00:00"},
+    {"UnixOfAUnixServer", FTP_DIRECTORY_UNIX, 1, "---------- 1 owner group 10 Jan 2 2020 run.EXE",
+     "run.EXE|10|0|f|1|owner:group|2020-01-02 00:00"},
+    {"MsDosIisDirectoryAfternoon", FTP_DIRECTORY_MSDOS, 0,
+     "03-15-99  02:05PM       <DIR>          Docs", "Docs|0|666|d|0|:|1999-03-15 14:05"},
+    // Two-digit years below 80 are this century.
+    {"MsDosYear79", FTP_DIRECTORY_MSDOS, 0, "03-15-79  02:05PM <DIR> Docs",
+     "Docs|0|666|d|0|:|2079-03-15 14:05"},
+    {"MsDosYear80", FTP_DIRECTORY_MSDOS, 0, "03-15-80  02:05PM <DIR> Docs",
+     "Docs|0|666|d|0|:|1980-03-15 14:05"},
+    {"MsDosMidnight", FTP_DIRECTORY_MSDOS, 0, "12-24-20  12:00AM 512 a",
+     "a|512|444|f|0|:|2020-12-24 00:00"},
+    {"MsDosNoonLowerCase", FTP_DIRECTORY_MSDOS, 0, "12-24-20  12:30pm 512 a",
+     "a|512|444|f|0|:|2020-12-24 12:30"},
+    {"MsDosMorning", FTP_DIRECTORY_MSDOS, 0, "12-24-20  11:59am 512 a",
+     "a|512|444|f|0|:|2020-12-24 11:59"},
+    {"MsDosTwentyFourHourClock", FTP_DIRECTORY_MSDOS, 0, "12-24-20  17:45 512 a",
+     "a|512|444|f|0|:|2020-12-24 17:45"},
+    {"MsDosExecutableWithBlanksAndLongYear", FTP_DIRECTORY_MSDOS, 0,
+     "10-01-2019  09:30AM              1048576 Setup Program.exe",
+     "Setup Program.exe|1048576|555|f|0|:|2019-10-01 09:30"},
+    {"MsDosBatch", FTP_DIRECTORY_MSDOS, 0, "01-01-20 01:00AM 1 a.BAT",
+     "a.BAT|1|555|f|0|:|2020-01-01 01:00"},
+    {"MsDosCmd", FTP_DIRECTORY_MSDOS, 0, "01-01-20 01:00AM 1 b.cmd",
+     "b.cmd|1|555|f|0|:|2020-01-01 01:00"},
+    {"MsDosCom", FTP_DIRECTORY_MSDOS, 0, "01-01-20 01:00AM 1 c.Com",
+     "c.Com|1|555|f|0|:|2020-01-01 01:00"},
+    {"MsDosPif", FTP_DIRECTORY_MSDOS, 0, "01-01-20 01:00AM 1 d.pif",
+     "d.pif|1|555|f|0|:|2020-01-01 01:00"},
+    {"MsDosExeOnlyInTheName", FTP_DIRECTORY_MSDOS, 0, "01-01-20 01:00AM 1 exe.txt",
+     "exe.txt|1|444|f|0|:|2020-01-01 01:00"},
+    // Blocks of 512 bytes; rwx for the owner and r-x for the group.
+    {"VmsVersionOwnerAndAccess", FTP_DIRECTORY_VMS, 0,
+     "LOGIN.COM;2              1/3       16-NOV-1999 14:01:22  [STAFF,JOHN]  (RWED,RWED,RE,)",
+     "LOGIN.COM|512|750|f|0|JOHN:STAFF|1999-11-16 14:01"},
+    {"VmsDirectoryExtensionDropped", FTP_DIRECTORY_VMS, 0,
+     "MAIL.DIR;1  2  01-JAN-00 00:00  [SYSTEM]  (RWE,RWE,,R)",
+     "MAIL|1024|704|d|0|SYSTEM:|2000-01-01 00:00"},
+    {"VmsTwoDigitYearPivotsAtSixty", FTP_DIRECTORY_VMS, 0, "A.TXT;1 2 01-JAN-60",
+     "A.TXT|1024|777|f|0|:|1960-01-01 00:00"},
+    {"VmsShortLineGetsAllPermissions", FTP_DIRECTORY_VMS, 0, "README.TXT;3 4 3-MAR-2001 09:15",
+     "README.TXT|2048|777|f|0|:|2001-03-03 09:15"},
+    {"VmsUnknownTailGetsNone", FTP_DIRECTORY_VMS, 0, "README.TXT;3 4 3-MAR-2001 09:15 something",
+     "README.TXT|2048|0|f|0|:|2001-03-03 09:15"},
+    {"NetWareRightsInTheirOwnColumn", FTP_DIRECTORY_NETWARE, 0,
+     "d [R----F--] supervisor            512       Jan 16 18:53    login",
+     "login|512|644|d|0|supervisor:|2024-01-16 18:53"},
+    {"NetWareRightsAttached", FTP_DIRECTORY_NETWARE, 0,
+     "-[RWCEAFMS] rhesus             214059       Oct 20  2023    cx.exe",
+     "cx.exe|214059|666|f|0|rhesus:|2023-10-20 00:00"},
+    // Secure-shell lines give the mode in decimal.
+    {"SftpDirectory", FTP_DIRECTORY_AUTO, 0, "16877 1 1000 1000 4096 12-31-2011 23:59:58 docs",
+     "docs|4096|755|d|1|1000:1000|2011-12-31 23:59", true},
+    {"SftpBigFile", FTP_DIRECTORY_AUTO, 0,
+     "33188 1 0 0 5000000000 01-02-2024 03:04:05 big file.iso",
+     "big file.iso|5000000000|644|f|1|0:0|2024-01-02 03:04", true},
+    {"FactsOfProftpd", FTP_DIRECTORY_MLSD, 0,
+     "modify=20240102030405;perm=adfr;size=10;type=file;unique=FD01U2C3;UNIX.group=1001;"
+     "UNIX.groupname=ftp;UNIX.mode=0644;UNIX.owner=1000;UNIX.ownername=ftp; a.txt\r\n",
+     "a.txt|10|644|f|0|1000:1001|2024-01-02 03:04"},
+};
+
+class ListingLine : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(ListingLine, ParsesToItsEntry) {
+    const LineCase& c = GetParam();
+    ListingParserState state = StateFor(c.format, c.systemType);
+    state.secureShell = c.secureShell;
+    EXPECT_EQ(Summary(MustParse(state, c.line)), c.summary);
+    EXPECT_EQ(state.format, c.format) << "nothing to detect";
 }
 
-TEST(UnixListing, SetIdAndStickyLettersSetNoExecuteBit) {
+INSTANTIATE_TEST_SUITE_P(Layouts, ListingLine, ::testing::ValuesIn(kLines),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ListingLines, MissingOrMalformedColumnsDropTheLine) {
+    const std::pair<int, const char*> lines[] = {
+        {FTP_DIRECTORY_UNIX, "total 48"},
+        {FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 5 Jan 2 2020"},
+        {FTP_DIRECTORY_UNIX, "-rw-r--r-- x u g 5 Jan 2 2020 name"},
+        {FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 5 Foo 2 2020 name"},
+        {FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 5 Jan 32 2020 name"},
+        {FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 5 Feb 30 2020 name"},
+        {FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 5 Jan 2 24:00 name"},
+        {FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 5 Jan 2 12:5 name"},
+        {FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 99999999999999999999999 Jan 2 2020 too.big"},
+        {FTP_DIRECTORY_MSDOS, "12-24-20  05:45XM 512 a"},
+        {FTP_DIRECTORY_NETWARE, "d RWF supervisor 512 Jan 16 18:53 login"},
+        {FTP_DIRECTORY_STERLING2, "-C--E-----FTP B Q 1 41 Aug 12 13:56 X"},
+        {FTP_DIRECTORY_STERLING2, "-C1-E----- 1 A 1 41 Aug 12 13:56 X"},
+    };
+    for (const auto& [format, line] : lines)
+        EXPECT_TRUE(Fails(format, line)) << line;
+}
+
+TEST(UnixListing, DatesWithoutYearLieInThePastAndCarryTheirWeekday) {
     auto entry = MustParse(FTP_DIRECTORY_UNIX, "drwxr-sr-x 2 u g 4096 Mar 5 12:34 shared", 1,
                            Day(2024, 1, 20));
-    EXPECT_EQ(entry.fields.permissions, 0x1E5u);
-    EXPECT_EQ(entry.fields.date.wYear, 2023);  // March lies after January
-    EXPECT_EQ(MustParse(FTP_DIRECTORY_UNIX, "drwxrwxrwt 9 root root 4096 Jan 1 2024 tmp")
-                  .fields.permissions,
-              0x1FEu);
-}
-
-TEST(UnixListing, LoneNameColumnBecomesTheGroup) {
-    auto entry = MustParse(FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 ftp 220 Jun 1 09:00 welcome.msg");
-    EXPECT_STREQ(entry.fields.owner, "");
-    EXPECT_STREQ(entry.fields.group, "ftp");
-    EXPECT_EQ(entry.fields.size, 220u);
-    EXPECT_EQ(Name(entry), "welcome.msg");
+    EXPECT_EQ(entry.fields.permissions, 0x1E5u);  // the set-group-id letter sets no execute bit
+    EXPECT_EQ(entry.fields.date.wYear, 2023);     // March lies after January
+    EXPECT_EQ(
+        MustParse(FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 1 Mar 05 12:34 t").fields.date.wDayOfWeek,
+        2);  // a Tuesday
 }
 
 TEST(UnixListing, SymbolicLinkKeepsTargetAndCountsAsDirectoryInRecord) {
@@ -80,122 +190,6 @@ TEST(UnixListing, LinkWithoutShownTargetIsTakenForDirectory) {
     EXPECT_EQ(entry.LinkTarget(), "");
 }
 
-TEST(UnixListing, NamesKeepInnerBlanksArrowsOfFilesAndUtf8) {
-    EXPECT_EQ(Name(MustParse(FTP_DIRECTORY_UNIX,
-                             "-rw-r--r-- 1 u g 5 Jan 2 2020 my  holiday\tphotos.zip")),
-              "my  holiday\tphotos.zip");
-    // Only links are split at the arrow.
-    EXPECT_EQ(Name(MustParse(FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 5 Jan 2 2020 a -> b")),
-              "a -> b");
-    EXPECT_EQ(Name(MustParse(FTP_DIRECTORY_UNIX,
-                             "-rw-r--r-- 1 u g 5 Jan 2 2020 Übersicht – 東京.txt\r\n")),
-              "Übersicht – 東京.txt");
-}
-
-TEST(UnixListing, SizesBeyondFourGigabytes) {
-    EXPECT_EQ(MustParse(FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 8589934592 Jan 2 2020 disk.img")
-                  .fields.size,
-              8589934592u);
-    EXPECT_TRUE(
-        Fails(FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 99999999999999999999999 Jan 2 2020 too.big"));
-}
-
-TEST(UnixListing, MissingOrMalformedColumnsDropTheLine) {
-    EXPECT_TRUE(Fails(FTP_DIRECTORY_UNIX, "total 48"));
-    EXPECT_TRUE(Fails(FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 5 Jan 2 2020"));
-    EXPECT_TRUE(Fails(FTP_DIRECTORY_UNIX, "-rw-r--r-- x u g 5 Jan 2 2020 name"));
-    EXPECT_TRUE(Fails(FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 5 Foo 2 2020 name"));
-    EXPECT_TRUE(Fails(FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 5 Jan 32 2020 name"));
-    EXPECT_TRUE(Fails(FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 5 Feb 30 2020 name"));
-    EXPECT_TRUE(Fails(FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 5 Jan 2 24:00 name"));
-    EXPECT_TRUE(Fails(FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 5 Jan 2 12:5 name"));
-}
-
-TEST(UnixListing, WindowsServersGetMsDosDefaultsWhenModeSaysNothing) {
-    auto file = MustParse(FTP_DIRECTORY_UNIX, "---------- 1 owner group 10 Jan 2 2020 run.EXE", 3);
-    EXPECT_EQ(file.fields.permissions, 0x124u | 0x49u);
-    auto unixFile =
-        MustParse(FTP_DIRECTORY_UNIX, "---------- 1 owner group 10 Jan 2 2020 run.EXE", 1);
-    EXPECT_EQ(unixFile.fields.permissions, 0u);
-}
-
-// ---- MS-DOS ----------------------------------------------------------------------
-
-TEST(MsDosListing, IisDirectoryWithAfternoonTime) {
-    auto entry = MustParse(FTP_DIRECTORY_MSDOS, "03-15-99  02:05PM       <DIR>          Docs");
-    EXPECT_EQ(Name(entry), "Docs");
-    EXPECT_EQ(entry.fields.directory, 1);
-    EXPECT_EQ(DateText(entry.fields.date), "1999-03-15 14:05");
-    EXPECT_EQ(entry.fields.permissions, 0x1B6u);
-}
-
-TEST(MsDosListing, TwoDigitYearsBelowEightyAreThisCentury) {
-    EXPECT_EQ(MustParse(FTP_DIRECTORY_MSDOS, "03-15-79  02:05PM <DIR> Docs").fields.date.wYear,
-              2079);
-    EXPECT_EQ(MustParse(FTP_DIRECTORY_MSDOS, "03-15-80  02:05PM <DIR> Docs").fields.date.wYear,
-              1980);
-    EXPECT_EQ(MustParse(FTP_DIRECTORY_MSDOS, "10-01-2019  09:30AM 1 a").fields.date.wYear, 2019);
-}
-
-TEST(MsDosListing, MidnightNoonAndTwentyFourHourClock) {
-    EXPECT_EQ(MustParse(FTP_DIRECTORY_MSDOS, "12-24-20  12:00AM 512 a").fields.date.wHour, 0);
-    EXPECT_EQ(MustParse(FTP_DIRECTORY_MSDOS, "12-24-20  12:30pm 512 a").fields.date.wHour, 12);
-    EXPECT_EQ(MustParse(FTP_DIRECTORY_MSDOS, "12-24-20  11:59am 512 a").fields.date.wHour, 11);
-    EXPECT_EQ(MustParse(FTP_DIRECTORY_MSDOS, "12-24-20  17:45 512 a").fields.date.wHour, 17);
-    EXPECT_TRUE(Fails(FTP_DIRECTORY_MSDOS, "12-24-20  05:45XM 512 a"));
-}
-
-TEST(MsDosListing, FileSizeNameWithBlanksAndExecutableDefaults) {
-    auto setup = MustParse(FTP_DIRECTORY_MSDOS,
-                           "10-01-2019  09:30AM              1048576 Setup Program.exe");
-    EXPECT_EQ(Name(setup), "Setup Program.exe");
-    EXPECT_EQ(setup.fields.size, 1048576u);
-    EXPECT_EQ(setup.fields.permissions, 0x16Du);
-    for (const char* name : {"a.BAT", "b.cmd", "c.Com", "d.pif"})
-        EXPECT_EQ(MustParse(FTP_DIRECTORY_MSDOS, std::string("01-01-20 01:00AM 1 ") + name)
-                      .fields.permissions,
-                  0x16Du)
-            << name;
-    EXPECT_EQ(MustParse(FTP_DIRECTORY_MSDOS, "01-01-20 01:00AM 1 exe.txt").fields.permissions,
-              0x124u);
-}
-
-// ---- VMS -----------------------------------------------------------------------
-
-TEST(VmsListing, FileWithVersionOwnerAndAccess) {
-    auto entry = MustParse(FTP_DIRECTORY_VMS,
-                           "LOGIN.COM;2              1/3       16-NOV-1999 14:01:22  [STAFF,JOHN]  "
-                           "(RWED,RWED,RE,)");
-    EXPECT_EQ(Name(entry), "LOGIN.COM");
-    EXPECT_EQ(entry.fields.version, 2u);
-    EXPECT_EQ(entry.fields.size, 512u);
-    EXPECT_STREQ(entry.fields.group, "STAFF");
-    EXPECT_STREQ(entry.fields.owner, "JOHN");
-    EXPECT_EQ(entry.fields.permissions, 0x1E8u);  // rwx for owner, r-x for group
-    EXPECT_EQ(DateText(entry.fields.date), "1999-11-16 14:01");
-}
-
-TEST(VmsListing, DirectoryExtensionIsDroppedAndTwoDigitYearPivotsAtSixty) {
-    auto entry =
-        MustParse(FTP_DIRECTORY_VMS, "MAIL.DIR;1  2  01-JAN-00 00:00  [SYSTEM]  (RWE,RWE,,R)");
-    EXPECT_EQ(Name(entry), "MAIL");
-    EXPECT_EQ(entry.fields.directory, 1);
-    EXPECT_STREQ(entry.fields.owner, "SYSTEM");
-    EXPECT_STREQ(entry.fields.group, "");
-    EXPECT_EQ(entry.fields.permissions, 0x1C4u);
-    EXPECT_EQ(entry.fields.date.wYear, 2000);
-    EXPECT_EQ(MustParse(FTP_DIRECTORY_VMS, "A.TXT;1 2 01-JAN-60").fields.date.wYear, 1960);
-}
-
-TEST(VmsListing, ShortLinesGetAllPermissionsOrNone) {
-    auto bare = MustParse(FTP_DIRECTORY_VMS, "README.TXT;3 4 3-MAR-2001 09:15");
-    EXPECT_EQ(bare.fields.permissions, 0x1FFu);
-    EXPECT_EQ(bare.fields.size, 2048u);
-    auto odd = MustParse(FTP_DIRECTORY_VMS, "README.TXT;3 4 3-MAR-2001 09:15 something");
-    EXPECT_EQ(odd.fields.permissions, 0u);
-    EXPECT_STREQ(odd.fields.owner, "");
-}
-
 TEST(VmsListing, NameOnItsOwnLineIsJoinedWithTheNext) {
     ListingParserState state = StateFor(FTP_DIRECTORY_VMS);
     ListingEntry entry;
@@ -211,24 +205,6 @@ TEST(VmsListing, NameOnItsOwnLineIsJoinedWithTheNext) {
     EXPECT_FALSE(Parse(state, "Directory DISK$USER:[JOHN]", entry));
     EXPECT_FALSE(Parse(state, "Total of 2 files, 11/15 blocks.", entry));
     EXPECT_FALSE(state.HasPendingLine());
-}
-
-// ---- NetWare and Sterling ---------------------------------------------------------
-
-TEST(NetWareListing, RightsInTheirOwnColumnOrAttached) {
-    auto directory =
-        MustParse(FTP_DIRECTORY_NETWARE,
-                  "d [R----F--] supervisor            512       Jan 16 18:53    login");
-    EXPECT_EQ(Name(directory), "login");
-    EXPECT_EQ(directory.fields.directory, 1);
-    EXPECT_STREQ(directory.fields.owner, "supervisor");
-    EXPECT_EQ(directory.fields.permissions, 0x1A4u | 0x124u);
-    auto file = MustParse(FTP_DIRECTORY_NETWARE,
-                          "-[RWCEAFMS] rhesus             214059       Oct 20  2023    cx.exe");
-    EXPECT_EQ(file.fields.size, 214059u);
-    EXPECT_EQ(file.fields.permissions, 0x1A4u | 0x92u | 0x124u);
-    EXPECT_EQ(DateText(file.fields.date), "2023-10-20 00:00");
-    EXPECT_TRUE(Fails(FTP_DIRECTORY_NETWARE, "d RWF supervisor 512 Jan 16 18:53 login"));
 }
 
 TEST(SterlingListing, FirstLayoutWithProtocolColumn) {
@@ -259,48 +235,22 @@ TEST(SterlingListing, SecondLayoutMarksGroupAndFtpBit) {
     EXPECT_EQ(MustParse(FTP_DIRECTORY_STERLING2, "-C--------  2 A  7 41 Aug 12 13:56 X")
                   .fields.permissions,
               1u << ('C' - 'A'));
-    EXPECT_TRUE(Fails(FTP_DIRECTORY_STERLING2, "-C--E-----FTP B Q 1 41 Aug 12 13:56 X"));
-    EXPECT_TRUE(Fails(FTP_DIRECTORY_STERLING2, "-C1-E----- 1 A 1 41 Aug 12 13:56 X"));
 }
 
 // ---- SFTP client lines ------------------------------------------------------------
 
-TEST(SftpListing, DirectoryFileAndLinkModes) {
+TEST(SftpListing, SecondsAreDroppedAndLinksCountAsDirectories) {
     ListingParserState state = StateFor(FTP_DIRECTORY_AUTO);
     state.secureShell = true;
     auto docs = MustParse(state, "16877 1 1000 1000 4096 12-31-2011 23:59:58 docs");
-    EXPECT_EQ(docs.fields.directory, 1);
-    EXPECT_EQ(docs.fields.permissions, 0755u);
-    EXPECT_STREQ(docs.fields.owner, "1000");
-    EXPECT_EQ(DateText(docs.fields.date), "2011-12-31 23:59");
     EXPECT_EQ(docs.fields.date.wSecond, 0);
     EXPECT_EQ(docs.fields.date.wDayOfWeek, 6);
-    auto big = MustParse(state, "33188 1 0 0 5000000000 01-02-2024 03:04:05 big file.iso");
-    EXPECT_EQ(big.fields.directory, 0);
-    EXPECT_EQ(big.fields.size, 5000000000u);
-    EXPECT_EQ(Name(big), "big file.iso");
     auto link = MustParse(state, "41471 1 0 0 7 01-01-1970 00:00:00 current");
     EXPECT_TRUE(link.link);
     EXPECT_EQ(link.Record().directory, 1);
-    EXPECT_EQ(state.format, FTP_DIRECTORY_AUTO);  // nothing to detect
 }
 
 // ---- MLSD facts -------------------------------------------------------------------
-
-TEST(FactsListing, ProftpdFileLine) {
-    auto entry = MustParse(FTP_DIRECTORY_MLSD,
-                           "modify=20240102030405;perm=adfr;size=10;type=file;unique=FD01U2C3;"
-                           "UNIX.group=1001;UNIX.groupname=ftp;UNIX.mode=0644;UNIX.owner=1000;"
-                           "UNIX.ownername=ftp; a.txt\r\n");
-    EXPECT_EQ(Name(entry), "a.txt");
-    EXPECT_EQ(entry.fields.size, 10u);
-    EXPECT_EQ(entry.fields.directory, 0);
-    EXPECT_EQ(entry.fields.permissions, 0644u);
-    EXPECT_STREQ(entry.fields.owner, "1000");
-    EXPECT_STREQ(entry.fields.group, "1001");
-    EXPECT_EQ(DateText(entry.fields.date), "2024-01-02 03:04");
-    EXPECT_EQ(entry.fields.date.wSecond, 5);
-}
 
 TEST(FactsListing, DirectoryTypesPermFactAndCase) {
     for (const char* type : {"dir", "cdir", "PDIR"}) {

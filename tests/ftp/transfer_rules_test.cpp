@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "ftp/data_address.h"
 #include "ftp/file_size.h"
@@ -36,23 +37,26 @@ bool SameAddress(const NetAddress& a, const NetAddress& b) {
 }
 
 TEST(PassiveReplies, PasvNumbersAreFoundInParenthesesBracketsOrAtTheFirstDigit) {
-    PassiveReply reply;
-    ASSERT_EQ(ParsePasvReply("Entering Passive Mode (192,168,1,10,156,64).", reply), 0);
-    EXPECT_EQ(reply.addressText, "192.168.1.10");
-    EXPECT_EQ(reply.port, 156 * 256 + 64);
-    ASSERT_EQ(ParsePasvReply("Entering Passive Mode [10,0,0,1,0,21]", reply), 0);
-    EXPECT_EQ(reply.port, 21);
-    ASSERT_EQ(ParsePasvReply("Entering Passive Mode 93,184,216,34,4,1", reply), 0);
-    EXPECT_EQ(reply.addressText, "93.184.216.34");
-    EXPECT_EQ(reply.port, 1025);
+    struct Case {
+        const char* text;
+        const char* address;
+        int port;
+    };
+    for (Case c : {Case{"Entering Passive Mode (192,168,1,10,156,64).", "192.168.1.10", 40000},
+                   Case{"Entering Passive Mode [10,0,0,1,0,21]", "10.0.0.1", 21},
+                   Case{"Entering Passive Mode 93,184,216,34,4,1", "93.184.216.34", 1025}}) {
+        PassiveReply reply;
+        ASSERT_EQ(ParsePasvReply(c.text, reply), 0) << c.text;
+        EXPECT_EQ(reply.addressText, c.address);
+        EXPECT_EQ(reply.port, c.port);
+    }
 }
 
 TEST(PassiveReplies, MalformedPasvRepliesAreInvalid) {
     PassiveReply reply;
     for (const char* text : {"Entering Passive Mode", "(1,2,3,4,5)", "(1,2,3,4)", "(1,2,3,4,5,)",
-                             "(256,1,1,1,1,1)", "(1,2,3,4,5,999)", ""}) {
+                             "(256,1,1,1,1,1)", "(1,2,3,4,5,999)", ""})
         EXPECT_EQ(ParsePasvReply(text, reply), fileErrorInvalidServerResponse) << text;
-    }
     // Only the first 255 characters are looked at.
     std::string late = std::string(300, ' ') + "(1,2,3,4,5,6)";
     EXPECT_EQ(ParsePasvReply(late, reply), fileErrorInvalidServerResponse);
@@ -67,9 +71,8 @@ TEST(PassiveReplies, EpsvFieldsBetweenBars) {
     EXPECT_EQ(reply.addressText, "2001:db8::7");
     ASSERT_EQ(ParseEpsvReply("(||||)", reply), 0);
     EXPECT_EQ(reply.port, 0);
-    for (const char* text : {"no bars", "(|1|||21|)", "(|||65536|)", "(|||12a|)", "(||6446|)"}) {
+    for (const char* text : {"no bars", "(|1|||21|)", "(|||65536|)", "(|||12a|)", "(||6446|)"})
         EXPECT_EQ(ParseEpsvReply(text, reply), fileErrorInvalidServerResponse) << text;
-    }
 }
 
 TEST(PassiveReplies, PrivateAndLoopbackAddressesGiveWayToTheServerAddress) {
@@ -78,16 +81,11 @@ TEST(PassiveReplies, PrivateAndLoopbackAddressesGiveWayToTheServerAddress) {
     PassiveReply reply{"192.168.1.10", NET_FAMILY_IPV4, 5000};
     ASSERT_EQ(ChoosePassiveAddress(reply, server, false, target), 0);
     EXPECT_TRUE(SameAddress(target, server));
-    for (const char* text :
-         {"10.1.2.3", "127.5.5.5", "172.16.0.1", "172.31.255.255", "192.168.0.1", "0.0.0.0"}) {
+    for (const char* text : {"10.1.2.3", "127.5.5.5", "172.16.0.1", "172.31.255.255", "192.168.0.1",
+                             "0.0.0.0", "::", "::1", "fe80::1", "febf::1", "fec0::1", "feff::1"})
         EXPECT_TRUE(IsPrivateAddress(Address(text))) << text;
-    }
-    for (const char* text : {"172.15.0.1", "172.32.0.1", "93.184.216.34", "2001:db8::1"}) {
+    for (const char* text : {"172.15.0.1", "172.32.0.1", "93.184.216.34", "2001:db8::1"})
         EXPECT_FALSE(IsPrivateAddress(Address(text))) << text;
-    }
-    for (const char* text : {"::", "::1", "fe80::1", "febf::1", "fec0::1", "feff::1"}) {
-        EXPECT_TRUE(IsPrivateAddress(Address(text))) << text;
-    }
     // A public address is used as it is, unless the option says otherwise.
     reply.addressText = "93.184.216.34";
     ASSERT_EQ(ChoosePassiveAddress(reply, server, false, target), 0);
@@ -200,14 +198,10 @@ TEST(Ebcdic, TablesRoundTripAndKeepTheirLandmarks) {
         EXPECT_EQ(EbcdicToAscii(AsciiToEbcdic(byte)), byte) << c;
         EXPECT_EQ(AsciiToEbcdic(EbcdicToAscii(byte)), byte) << c;
     }
-    EXPECT_EQ(AsciiToEbcdic(0x0A), 0x25);
-    EXPECT_EQ(AsciiToEbcdic(0x0D), 0x0D);
-    EXPECT_EQ(AsciiToEbcdic(0x20), 0x40);
-    EXPECT_EQ(AsciiToEbcdic(0x41), 0xC1);
+    // {ASCII, EBCDIC}: LF, CR, blank, 'A'; and EBCDIC NL reads as NEL.
+    for (auto [ascii, ebcdic] : {std::pair{0x0A, 0x25}, {0x0D, 0x0D}, {0x20, 0x40}, {0x41, 0xC1}})
+        EXPECT_EQ(AsciiToEbcdic(ascii), ebcdic) << ascii;
     EXPECT_EQ(EbcdicToAscii(0x15), 0x85);
-    EXPECT_EQ(EbcdicToAscii(0x25), 0x0A);
-    EXPECT_EQ(EbcdicToAscii(0x40), 0x20);
-    EXPECT_EQ(EbcdicToAscii(0xC1), 0x41);
 }
 
 TEST(Ebcdic, LineEndsBecomeTheRecordMarkAndBack) {
@@ -225,12 +219,13 @@ class FileTypes : public ::testing::Test {
 };
 
 TEST_F(FileTypes, ExtensionOfTheLastPathElement) {
-    EXPECT_EQ(ExtensionOf("dir.d/readme.TXT"), "TXT");
-    EXPECT_EQ(ExtensionOf("c:\\dir.x\\file"), "");
-    EXPECT_EQ(ExtensionOf("c:name.ini"), "ini");
-    EXPECT_EQ(ExtensionOf("archive.tar.gz"), "gz");
-    EXPECT_EQ(ExtensionOf("trailing."), "");
-    EXPECT_EQ(ExtensionOf("dir.d/noext"), "");
+    for (auto [path, extension] : {std::pair{"dir.d/readme.TXT", "TXT"},
+                                   {"c:\\dir.x\\file", ""},
+                                   {"c:name.ini", "ini"},
+                                   {"archive.tar.gz", "gz"},
+                                   {"trailing.", ""},
+                                   {"dir.d/noext", ""}})
+        EXPECT_EQ(ExtensionOf(path), extension) << path;
 }
 
 TEST_F(FileTypes, TextListRulesAndDefault) {
@@ -280,15 +275,14 @@ TEST_F(FileTypes, ContentSniffingLooksAtTheFirstBlock) {
 
 TEST(SizeReplies, NumbersUpToSixtyFourBits) {
     std::uint64_t size = 1;
-    ASSERT_TRUE(ParseSizeReply("5000000123", size));
-    EXPECT_EQ(size, 5000000123u);
-    ASSERT_TRUE(ParseSizeReply("file.txt; 42", size));
-    EXPECT_EQ(size, 42u);
-    ASSERT_TRUE(ParseSizeReply("18446744073709551615", size));
-    EXPECT_EQ(size, 18446744073709551615u);
-    for (const char* text : {"", "x", "12x", "18446744073709551616", "a;", "-1"}) {
-        EXPECT_FALSE(ParseSizeReply(text, size)) << text;
+    for (auto [text, value] : {std::pair<const char*, std::uint64_t>{"5000000123", 5000000123u},
+                               {"file.txt; 42", 42u},
+                               {"18446744073709551615", 18446744073709551615u}}) {
+        ASSERT_TRUE(ParseSizeReply(text, size)) << text;
+        EXPECT_EQ(size, value);
     }
+    for (const char* text : {"", "x", "12x", "18446744073709551616", "a;", "-1"})
+        EXPECT_FALSE(ParseSizeReply(text, size)) << text;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 
+#include "control/method_call_support.h"
 #include "control/session_test_support.h"
 #include "support/server_settings.h"
 
@@ -56,12 +57,10 @@ class ControlFiles : public SessionTest, public ::testing::WithParamInterface<Se
         TextVariant name(host);
         VARIANT portNumber = I4(std::stoi(port));
         TextVariant userName(user), pass(password);
-        VARIANT error;
-        VariantInit(&error);
-        ASSERT_EQ(control_->Connect(name, &portNumber, userName, pass, nullptr, nullptr, &error),
-                  S_OK);
-        if (error.lVal == fileErrorConnectionRefused && !InCi()) GTEST_SKIP() << "not running";
-        ASSERT_EQ(error.lVal, 0) << Text(&CFileTransfer::get_LastErrorString);
+        const LONG error =
+            Run(&CFileTransfer::Connect, name, &portNumber, userName, pass, nullptr, nullptr);
+        if (error == fileErrorConnectionRefused && !InCi()) GTEST_SKIP() << "not running";
+        ASSERT_EQ(error, 0) << Text(&CFileTransfer::get_LastErrorString);
     }
     void TearDown() override {
         if (control_) control_->Disconnect(nullptr);
@@ -83,47 +82,33 @@ class ControlFiles : public SessionTest, public ::testing::WithParamInterface<Se
     }
     std::string Remote(const std::string& name) const { return folder_ + "/" + name; }
 
-    LONG Call(const std::function<HRESULT(VARIANT*)>& run) {
-        VARIANT error;
-        VariantInit(&error);
-        EXPECT_EQ(run(&error), S_OK);
-        return error.lVal;
+    template <class... Params, class... Args>
+    LONG Run(HRESULT (CFileTransfer::*method)(Params...), Args&&... args) {
+        return CallWithError(control_, method, std::forward<Args>(args)...);
     }
 
     // Every entry of the folder through OpenDirectory and ReadDirectory.
     std::map<std::string, Listed> List(bool parsed = true) {
         std::map<std::string, Listed> entries;
         VARIANT parse = BoolVariant(parsed);
-        EXPECT_EQ(Call([&](VARIANT* e) {
-                      return control_->OpenDirectory(TextVariant(folder_), &parse, e);
-                  }),
-                  0)
+        EXPECT_EQ(Run(&CFileTransfer::OpenDirectory, TextVariant(folder_), &parse), 0)
             << Text(&CFileTransfer::get_LastErrorString);
         for (int i = 0; i < 100; ++i) {
-            VARIANT out[7];
-            for (VARIANT& v : out)
-                VariantInit(&v);
-            const LONG error = Call([&](VARIANT* e) {
-                return control_->ReadDirectory(&out[0], &out[1], &out[2], &out[3], &out[4], &out[5],
-                                               &out[6], e);
-            });
+            VariantOutputs<7> out;
+            const LONG error = Run(&CFileTransfer::ReadDirectory, out[0], out[1], out[2], out[3],
+                                   out[4], out[5], out[6]);
             if (error != 0) {
                 EXPECT_EQ(error, fileErrorEndOfDirectory);
-                for (VARIANT& v : out)
-                    VariantClear(&v);
                 break;
             }
-            Listed listed{Utf8FromBstr(out[2].bstrVal),
-                          Utf8FromBstr(out[3].bstrVal),
-                          Utf8FromBstr(out[4].bstrVal),
-                          out[1].lVal,
-                          out[5].lVal,
-                          out[6].boolVal != VARIANT_FALSE};
-            entries[Utf8FromBstr(out[0].bstrVal)] = listed;
-            for (VARIANT& v : out)
-                VariantClear(&v);
+            entries[Utf8FromBstr(out[0]->bstrVal)] = {Utf8FromBstr(out[2]->bstrVal),
+                                                      Utf8FromBstr(out[3]->bstrVal),
+                                                      Utf8FromBstr(out[4]->bstrVal),
+                                                      out[1]->lVal,
+                                                      out[5]->lVal,
+                                                      out[6]->boolVal != VARIANT_FALSE};
         }
-        EXPECT_EQ(Call([&](VARIANT* e) { return control_->CloseDirectory(e); }), 0);
+        EXPECT_EQ(Run(&CFileTransfer::CloseDirectory), 0);
         return entries;
     }
 
@@ -170,77 +155,49 @@ TEST_P(ControlFiles, ListingsMatchTheFolder) {
     VARIANT text;
     VariantInit(&text);
     VARIANT nameOnly = I4(fileListNameOnly);
-    EXPECT_EQ(Call([&](VARIANT* e) {
-                  return control_->GetFileList(TextVariant(folder_), &text, nullptr, &nameOnly, e);
-              }),
-              0);
+    EXPECT_EQ(Run(&CFileTransfer::GetFileList, TextVariant(folder_), &text, nullptr, &nameOnly), 0);
     EXPECT_NE(Utf8FromBstr(text.bstrVal).find("a file.txt\r\n"), std::string::npos);
     VariantClear(&text);
 }
 
 TEST_P(ControlFiles, InformationMethodsReadTheFile) {
     Write("info.txt", "0123456789", 0604);
+    const TextVariant info(Remote("info.txt"));
     VARIANT size = I4(0);
-    EXPECT_EQ(Call([&](VARIANT* e) {
-                  return control_->GetFileSize(TextVariant(Remote("info.txt")), &size, e);
-              }),
-              0);
+    EXPECT_EQ(Run(&CFileTransfer::GetFileSize, info, &size), 0);
     EXPECT_EQ(size.lVal, 10);
     TextVariant date("");
-    EXPECT_EQ(Call([&](VARIANT* e) {
-                  return control_->GetFileTime(TextVariant(Remote("info.txt")),
-                                               const_cast<VARIANT*>(date.get()), e);
-              }),
-              0);
+    EXPECT_EQ(Run(&CFileTransfer::GetFileTime, info, const_cast<VARIANT*>(date.get())), 0);
     EXPECT_EQ(Utf8FromBstr(date.get()->bstrVal), "2020-01-02 03:04:05");
     VARIANT perms = I4(0);
-    EXPECT_EQ(Call([&](VARIANT* e) {
-                  return control_->GetFilePermissions(TextVariant(Remote("info.txt")), &perms, e);
-              }),
-              0);
+    EXPECT_EQ(Run(&CFileTransfer::GetFilePermissions, info, &perms), 0);
     EXPECT_EQ(perms.lVal, 0604);
-    VARIANT out[6];
-    for (VARIANT& v : out)
-        VariantInit(&v);
-    EXPECT_EQ(Call([&](VARIANT* e) {
-                  return control_->GetFileStatus(TextVariant(Remote("info.txt")), &out[0], &out[1],
-                                                 &out[2], &out[3], &out[4], &out[5], e);
-              }),
-              0);
-    EXPECT_EQ(out[0].lVal, 10);
-    EXPECT_EQ(out[4].lVal, 0604);
-    EXPECT_EQ(Utf8FromBstr(out[2].bstrVal), std::to_string(owner_));
-    for (VARIANT& v : out)
-        VariantClear(&v);
+    VariantOutputs<6> out;
+    EXPECT_EQ(
+        Run(&CFileTransfer::GetFileStatus, info, out[0], out[1], out[2], out[3], out[4], out[5]),
+        0);
+    EXPECT_EQ(out[0]->lVal, 10);
+    EXPECT_EQ(out[4]->lVal, 0604);
+    EXPECT_EQ(Utf8FromBstr(out[2]->bstrVal), std::to_string(owner_));
 
-    EXPECT_EQ(Call([&](VARIANT* e) { return control_->ChangeDirectory(TextVariant(folder_), e); }),
-              0);
+    EXPECT_EQ(Run(&CFileTransfer::ChangeDirectory, TextVariant(folder_)), 0);
     TextVariant path("");
-    EXPECT_EQ(Call([&](VARIANT* e) {
-                  return control_->GetDirectory(const_cast<VARIANT*>(path.get()), e);
-              }),
-              0);
+    EXPECT_EQ(Run(&CFileTransfer::GetDirectory, const_cast<VARIANT*>(path.get())), 0);
     EXPECT_EQ(Utf8FromBstr(path.get()->bstrVal), work_.string());
 }
 
 TEST_P(ControlFiles, ManagementMethodsChangeTheFiles) {
     Write("old.txt", "content\n");
-    EXPECT_EQ(
-        Call([&](VARIANT* e) { return control_->MakeDirectory(TextVariant(Remote("made")), e); }),
-        0);
+    EXPECT_EQ(Run(&CFileTransfer::MakeDirectory, TextVariant(Remote("made"))), 0);
     EXPECT_TRUE(fs::is_directory(work_ / "made"));
-    EXPECT_EQ(Call([&](VARIANT* e) {
-                  return control_->RenameFile(TextVariant(Remote("old.txt")),
-                                              TextVariant(Remote("made/new.txt")), e);
-              }),
+    EXPECT_EQ(Run(&CFileTransfer::RenameFile, TextVariant(Remote("old.txt")),
+                  TextVariant(Remote("made/new.txt"))),
               0);
     EXPECT_TRUE(fs::exists(work_ / "made" / "new.txt"));
     const std::string file = Remote("made/new.txt");
 
     VARIANT mode = I4(0600);
-    EXPECT_EQ(
-        Call([&](VARIANT* e) { return control_->SetFilePermissions(TextVariant(file), &mode, e); }),
-        0);
+    EXPECT_EQ(Run(&CFileTransfer::SetFilePermissions, TextVariant(file), &mode), 0);
     struct stat info {};
     ASSERT_EQ(::stat((work_ / "made" / "new.txt").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -250,8 +207,7 @@ TEST_P(ControlFiles, ManagementMethodsChangeTheFiles) {
     when.vt = VT_DATE;
     SYSTEMTIME time{2021, 3, 0, 4, 5, 6, 7, 0};
     SystemTimeToVariantTime(&time, &when.date);
-    EXPECT_EQ(Call([&](VARIANT* e) { return control_->SetFileTime(TextVariant(file), &when, e); }),
-              0);
+    EXPECT_EQ(Run(&CFileTransfer::SetFileTime, TextVariant(file), &when), 0);
     ASSERT_EQ(::stat((work_ / "made" / "new.txt").c_str(), &info), 0);
     EXPECT_EQ(info.st_mtime, 1614834367);
 
@@ -259,31 +215,25 @@ TEST_P(ControlFiles, ManagementMethodsChangeTheFiles) {
     std::ofstream(local) << "content\n";
     for (LONG method : {fileVerifySize, fileVerifyCRC32, fileVerifyMD5}) {
         VARIANT options = I4(method);
-        const LONG error = Call([&](VARIANT* e) {
-            return control_->VerifyFile(TextVariant(local.string()), TextVariant(file), &options,
-                                        e);
-        });
+        const LONG error = Run(&CFileTransfer::VerifyFile, TextVariant(local.string()),
+                               TextVariant(file), &options);
         const bool supported = method == fileVerifySize || GetParam().facts;
         EXPECT_EQ(error, supported ? 0 : fileErrorOperationNotSupported) << method;
     }
     std::ofstream(local) << "CONTENT\n";
     VARIANT md5 = I4(fileVerifyMD5);
     if (GetParam().facts) {
-        EXPECT_EQ(Call([&](VARIANT* e) {
-                      return control_->VerifyFile(TextVariant(local.string()), TextVariant(file),
-                                                  &md5, e);
-                  }),
-                  fileErrorFileChecksumMismatch);
+        EXPECT_EQ(
+            Run(&CFileTransfer::VerifyFile, TextVariant(local.string()), TextVariant(file), &md5),
+            fileErrorFileChecksumMismatch);
     }
     fs::remove(local);
 
-    EXPECT_EQ(Call([&](VARIANT* e) { return control_->DeleteFile(TextVariant(file), e); }), 0);
+    EXPECT_EQ(Run(&CFileTransfer::DeleteFile, TextVariant(file)), 0);
     EXPECT_FALSE(fs::exists(work_ / "made" / "new.txt"));
-    EXPECT_EQ(
-        Call([&](VARIANT* e) { return control_->RemoveDirectory(TextVariant(Remote("made")), e); }),
-        0);
+    EXPECT_EQ(Run(&CFileTransfer::RemoveDirectory, TextVariant(Remote("made"))), 0);
     EXPECT_FALSE(fs::exists(work_ / "made"));
-    EXPECT_NE(Call([&](VARIANT* e) { return control_->DeleteFile(TextVariant(file), e); }), 0);
+    EXPECT_NE(Run(&CFileTransfer::DeleteFile, TextVariant(file)), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ControlFiles,

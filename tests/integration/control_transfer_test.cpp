@@ -1,72 +1,36 @@
 // The control's transfer methods and events against the real FTP servers that
 // scripts/servers.sh runs on loopback. Without their settings the tests skip,
 // unless CI=true.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "control/FileTransfer.h"
-#include "platform/text.h"
-#include "resources/errors.h"
+#include "control/method_call_support.h"
+#include "control/session_test_support.h"
 #include "support/server_settings.h"
 
 namespace {
 
-constexpr DISPID kOnCancel = 1;
-constexpr DISPID kOnError = 3;
 constexpr DISPID kOnProgress = 4;
-
-VARIANT Text(const std::string& text) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = BstrFromUtf8(text);
-    return v;
-}
-
-VARIANT Long(LONG value) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = value;
-    return v;
-}
-
-// A VARIANT that frees what it holds.
-struct Arg {
-    VARIANT v;
-    explicit Arg(VARIANT value) : v(value) {}
-    ~Arg() { VariantClear(&v); }
-    Arg(const Arg&) = delete;
-    Arg& operator=(const Arg&) = delete;
-    VARIANT* operator&() { return &v; }
-};
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
+// mode 0666 for a file the test puts into the server's area: the servers run
+// as the test user and must be able to write it.
+void WriteFile(const std::string& path, const std::string& bytes, mode_t mode = 0644) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-// A file the test puts into the server's area; the servers run as the test
-// user, so it must stay writable for them.
-void WriteServerFile(const std::string& path, const std::string& bytes) {
-    WriteFile(path, bytes);
-    chmod(path.c_str(), 0666);
+    chmod(path.c_str(), mode);
 }
 
 // Bytes of every value, in a pattern that shows shifted or lost blocks.
@@ -77,54 +41,15 @@ std::string Pattern(std::size_t size) {
     return bytes;
 }
 
-struct ProgressEvent {
-    LONG size, copied, percent;
-    std::chrono::steady_clock::time_point when;
-};
-
-class EventSink final : public ComObject<IDispatch> {
-  public:
-    static EventSink* Create() { return new EventSink(); }
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
-    HRESULT Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                   UINT*) override {
-        dispids.push_back(member);
-        if (member == kOnProgress) {
-            progress.push_back(
-                {DispParamsArgument(params, 1)->lVal, DispParamsArgument(params, 2)->lVal,
-                 DispParamsArgument(params, 3)->lVal, std::chrono::steady_clock::now()});
-            fileName = Utf8FromBstr(DispParamsArgument(params, 0)->bstrVal);
-            if (onProgress) onProgress();
-        }
-        if (member == kOnError) errors.push_back(DispParamsArgument(params, 0)->lVal);
-        return S_OK;
-    }
-    int Count(DISPID dispid) const {
-        return static_cast<int>(std::count(dispids.begin(), dispids.end(), dispid));
-    }
-
-    std::vector<DISPID> dispids;
-    std::vector<ProgressEvent> progress;
-    std::vector<LONG> errors;
-    std::string fileName;
-    std::function<void()> onProgress;
-};
-
 struct Server {
     const char* name;
     const char* portVariable;
 };
 
-class ControlTransferTest : public ::testing::TestWithParam<Server> {
+class ControlTransferTest : public SessionTest, public ::testing::WithParamInterface<Server> {
   protected:
     void SetUp() override {
+        SessionTest::SetUp();
         host_ = Setting("FT_TEST_HOST");
         user_ = Setting("FT_TEST_USER");
         password_ = Setting("FT_TEST_PASSWORD");
@@ -137,18 +62,9 @@ class ControlTransferTest : public ::testing::TestWithParam<Server> {
         const std::string tag = std::string(GetParam().name) + "-" + std::to_string(getpid());
         remoteName_ = "ctl-transfer-" + tag + ".bin";
         local_ = testing::TempDir() + "ctl-transfer-" + tag + ".local";
-        control_ = CFileTransfer::Create();
-        ASSERT_NE(control_, nullptr);
-        sink_ = EventSink::Create();
-        ComPtr<IConnectionPoint> point;
-        ASSERT_EQ(control_->FindConnectionPoint(DIID__IFileTransferEvents, point.Receive()), S_OK);
-        ASSERT_EQ(point->Advise(sink_, &cookie_), S_OK);
-        point_ = point;
     }
     void TearDown() override {
-        if (point_) point_->Unadvise(cookie_);
-        if (sink_) sink_->Release();
-        if (control_) control_->Release();
+        SessionTest::TearDown();
         std::remove(local_.c_str());
         std::remove(ServerPath().c_str());
     }
@@ -158,49 +74,33 @@ class ControlTransferTest : public ::testing::TestWithParam<Server> {
                file;
     }
     std::string ServerPath() const { return root_ + "/" + remoteName_; }
+    std::string LastErrorString() { return Text(&CFileTransfer::get_LastErrorString); }
 
     // Connects by URL; false (and the test skipped) when the server is not running.
     bool Connect() {
-        Arg url(Text(Url("")));
-        Arg timeout(Long(10));
-        Arg error(Long(-1));
-        EXPECT_EQ(control_->Connect(&url, nullptr, nullptr, nullptr, &timeout, nullptr, &error),
-                  S_OK);
-        if (error.v.lVal == fileErrorConnectionRefused && !InCi()) return false;
-        EXPECT_EQ(error.v.lVal, 0) << LastErrorString();
-        return error.v.lVal == 0;
+        VARIANT timeout = I4(10);
+        const LONG error = CallWithError(control_, &CFileTransfer::Connect, TextVariant(Url("")),
+                                         nullptr, nullptr, nullptr, &timeout, nullptr);
+        if (error == fileErrorConnectionRefused && !InCi()) return false;
+        EXPECT_EQ(error, 0) << LastErrorString();
+        return error == 0;
     }
 
-    std::string LastErrorString() {
-        BSTR text = nullptr;
-        control_->get_LastErrorString(&text);
-        std::string result = Utf8FromBstr(text);
-        SysFreeString(text);
-        return result;
+    // GetFile or PutFile between local_ and remote; the Error result.
+    LONG Transfer(decltype(&CFileTransfer::GetFile) method, const std::string& remote,
+                  std::optional<LONG> restart = std::nullopt) {
+        VARIANT offset = I4(restart.value_or(0));
+        return CallWithError(control_, method, TextVariant(local_), TextVariant(remote),
+                             restart ? &offset : nullptr);
     }
-
     LONG GetFile(const std::string& remote, std::optional<LONG> restart = std::nullopt) {
-        Arg local(Text(local_));
-        Arg remoteArg(Text(remote));
-        Arg offset(Long(restart.value_or(0)));
-        Arg error(Long(-1));
-        EXPECT_EQ(control_->GetFile(&local, &remoteArg, restart ? &offset : nullptr, &error), S_OK);
-        return error.v.lVal;
+        return Transfer(&CFileTransfer::GetFile, remote, restart);
     }
     LONG PutFile(const std::string& remote, std::optional<LONG> restart = std::nullopt) {
-        Arg local(Text(local_));
-        Arg remoteArg(Text(remote));
-        Arg offset(Long(restart.value_or(0)));
-        Arg error(Long(-1));
-        EXPECT_EQ(control_->PutFile(&local, &remoteArg, restart ? &offset : nullptr, &error), S_OK);
-        return error.v.lVal;
+        return Transfer(&CFileTransfer::PutFile, remote, restart);
     }
 
     std::string host_, user_, password_, root_, port_, remoteName_, local_;
-    CFileTransfer* control_ = nullptr;
-    EventSink* sink_ = nullptr;
-    ComPtr<IConnectionPoint> point_;
-    DWORD cookie_ = 0;
 };
 
 #define CONNECT_OR_SKIP() \
@@ -218,9 +118,7 @@ TEST_P(ControlTransferTest, FilesRoundTripByteExactPassiveAndActive) {
         std::remove(local_.c_str());
         ASSERT_EQ(GetFile(remoteName_), 0) << LastErrorString();
         EXPECT_TRUE(ReadFile(local_) == bytes) << "contents differ";
-        LONG transferred = 0;
-        EXPECT_EQ(control_->get_TransferBytes(&transferred), S_OK);
-        EXPECT_EQ(transferred, static_cast<LONG>(bytes.size()));
+        EXPECT_EQ(Long(&CFileTransfer::get_TransferBytes), static_cast<LONG>(bytes.size()));
     }
     EXPECT_EQ(control_->State().connectionState, fileStateIdle);
 }
@@ -228,13 +126,13 @@ TEST_P(ControlTransferTest, FilesRoundTripByteExactPassiveAndActive) {
 TEST_P(ControlTransferTest, AppendFileAndRestartOffset) {
     CONNECT_OR_SKIP();
     const std::string bytes = Pattern(100000);
-    WriteServerFile(ServerPath(), bytes);
+    WriteFile(ServerPath(), bytes, 0666);
     // A resumed download continues a partial local file.
     WriteFile(local_, bytes.substr(0, 40000));
     ASSERT_EQ(GetFile(remoteName_, 40000), 0) << LastErrorString();
     EXPECT_TRUE(ReadFile(local_) == bytes) << "contents differ";
     // A resumed upload continues a partial remote file.
-    WriteServerFile(ServerPath(), bytes.substr(0, 25000));
+    WriteFile(ServerPath(), bytes.substr(0, 25000), 0666);
     ASSERT_EQ(PutFile(remoteName_, 25000), 0) << LastErrorString();
     EXPECT_TRUE(ReadFile(ServerPath()) == bytes) << "contents differ";
     // AppendFile appends to the remote file on upload and the local one on download.
@@ -256,21 +154,21 @@ TEST_P(ControlTransferTest, DataInTextsAndByteArrays) {
     std::u16string wide(all.begin(), all.end());
     for (auto& c : wide)
         c = static_cast<unsigned char>(c);
-    Arg remote(Text(remoteName_));
-    Arg text(VARIANT{});
-    text.v.vt = VT_BSTR;
-    text.v.bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-    Arg error(Long(-1));
-    ASSERT_EQ(control_->PutData(&remote, &text, nullptr, nullptr, &error), S_OK);
-    ASSERT_EQ(error.v.lVal, 0) << LastErrorString();
+    const TextVariant remote(remoteName_);
+    VariantOutputs<2> texts;  // sent, received
+    texts[0]->vt = VT_BSTR;
+    texts[0]->bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    ASSERT_EQ(CallWithError(control_, &CFileTransfer::PutData, remote, texts[0], nullptr, nullptr),
+              0)
+        << LastErrorString();
     EXPECT_TRUE(ReadFile(ServerPath()) == all) << "contents differ";
 
-    Arg received(VARIANT{});
-    Arg length(Long(0));
-    ASSERT_EQ(control_->GetData(&remote, &received, &length, nullptr, &error), S_OK);
-    ASSERT_EQ(received.v.vt, VT_BSTR);
-    EXPECT_TRUE(std::u16string(BstrView(received.v.bstrVal)) == wide) << "contents differ";
-    EXPECT_EQ(length.v.lVal, 256);
+    VARIANT length = I4(0);
+    ASSERT_EQ(CallWithError(control_, &CFileTransfer::GetData, remote, texts[1], &length, nullptr),
+              0);
+    ASSERT_EQ(texts[1]->vt, VT_BSTR);
+    EXPECT_TRUE(std::u16string(BstrView(texts[1]->bstrVal)) == wide) << "contents differ";
+    EXPECT_EQ(length.lVal, 256);
 
     // A byte array with Length 100 sends its first 100 bytes.
     const std::string bytes = Pattern(5000);
@@ -279,15 +177,16 @@ TEST_P(ControlTransferTest, DataInTextsAndByteArrays) {
     SafeArrayAccessData(array, &data);
     std::memcpy(data, bytes.data(), bytes.size());
     SafeArrayUnaccessData(array);
-    Arg buffer(VARIANT{});
-    buffer.v.vt = VT_ARRAY | VT_UI1;
-    buffer.v.parray = array;
-    Arg limit(Long(100));
-    ASSERT_EQ(control_->PutData(&remote, &buffer, &limit, nullptr, &error), S_OK);
+    VariantOutputs<1> buffer;
+    buffer[0]->vt = VT_ARRAY | VT_UI1;
+    buffer[0]->parray = array;
+    VARIANT limit = I4(100);
+    ASSERT_EQ(CallWithError(control_, &CFileTransfer::PutData, remote, buffer[0], &limit, nullptr),
+              0);
     EXPECT_TRUE(ReadFile(ServerPath()) == bytes.substr(0, 100)) << "contents differ";
 
     // A by-reference array of 10 elements receives 10 bytes of a longer file.
-    WriteServerFile(ServerPath(), bytes);
+    WriteFile(ServerPath(), bytes, 0666);
     SAFEARRAY* small = SafeArrayCreateVector(VT_UI1, 0, 10);
     VARIANT byReference;
     VariantInit(&byReference);
@@ -298,7 +197,9 @@ TEST_P(ControlTransferTest, DataInTextsAndByteArrays) {
     VariantInit(&countRef);
     countRef.vt = VT_BYREF | VT_I4;
     countRef.plVal = &count;
-    ASSERT_EQ(control_->GetData(&remote, &byReference, &countRef, nullptr, &error), S_OK);
+    ASSERT_EQ(
+        CallWithError(control_, &CFileTransfer::GetData, remote, &byReference, &countRef, nullptr),
+        0);
     EXPECT_EQ(count, 10);
     SafeArrayAccessData(small, &data);
     EXPECT_EQ(std::string(static_cast<char*>(data), 10), bytes.substr(0, 10));
@@ -311,9 +212,20 @@ TEST_P(ControlTransferTest, ProgressRisesAtMostFourTimesASecondAndEndsAtAHundred
     // Slow enough (the lowest priority throttles) to see several progress events.
     control_->put_Priority(filePriorityBackground);
     const std::string bytes = Pattern(64 << 10);
-    WriteServerFile(ServerPath(), bytes);
+    WriteFile(ServerPath(), bytes, 0666);
+    struct Progress {
+        std::string fileName;
+        LONG size, copied, percent;
+        std::chrono::steady_clock::time_point when;
+    };
+    std::vector<Progress> events;
+    sink_->hook = [&](const RecordingSink::Event& event) {
+        if (event.dispid != kOnProgress) return;
+        const auto& a = event.arguments;
+        events.push_back({a[0], std::stoi(a[1]), std::stoi(a[2]), std::stoi(a[3]),
+                          std::chrono::steady_clock::now()});
+    };
     ASSERT_EQ(GetFile(remoteName_), 0) << LastErrorString();
-    const auto& events = sink_->progress;
     ASSERT_GE(events.size(), 2u);
     for (std::size_t i = 1; i < events.size(); ++i) {
         EXPECT_GE(events[i].copied, events[i - 1].copied);
@@ -325,18 +237,18 @@ TEST_P(ControlTransferTest, ProgressRisesAtMostFourTimesASecondAndEndsAtAHundred
     EXPECT_EQ(events.back().percent, 100);
     EXPECT_EQ(events.back().copied, static_cast<LONG>(bytes.size()));
     EXPECT_EQ(events.back().size, static_cast<LONG>(bytes.size()));
-    EXPECT_NE(sink_->fileName.find(remoteName_), std::string::npos);
+    EXPECT_NE(events.back().fileName.find(remoteName_), std::string::npos);
 }
 
 TEST_P(ControlTransferTest, CancelFromOnProgressEndsWithTenThousandFour) {
     CONNECT_OR_SKIP();
     control_->put_Priority(filePriorityBackground);
-    WriteServerFile(ServerPath(), Pattern(1 << 20));
-    sink_->onProgress = [this] {
-        VARIANT error;
-        VariantInit(&error);
-        control_->Cancel(&error);
-        sink_->onProgress = nullptr;
+    WriteFile(ServerPath(), Pattern(1 << 20), 0666);
+    bool cancelled = false;
+    sink_->hook = [&](const RecordingSink::Event& event) {
+        if (event.dispid != kOnProgress || cancelled) return;
+        cancelled = true;
+        control_->Cancel(nullptr);
     };
     EXPECT_EQ(GetFile(remoteName_), fileErrorOperationCanceled);
     EXPECT_EQ(sink_->Count(kOnCancel), 1);
@@ -349,23 +261,18 @@ TEST_P(ControlTransferTest, CancelFromOnProgressEndsWithTenThousandFour) {
 TEST_P(ControlTransferTest, OneCallConnectionAndRefusedTransfer) {
     // Not connected: a URL as RemoteFile connects, downloads and disconnects.
     const std::string bytes = Pattern(4096);
-    WriteServerFile(ServerPath(), bytes);
+    WriteFile(ServerPath(), bytes, 0666);
     const LONG error = GetFile(Url(remoteName_));
     if (error == fileErrorConnectionRefused && !InCi()) GTEST_SKIP() << "not running";
     ASSERT_EQ(error, 0) << LastErrorString();
     EXPECT_TRUE(ReadFile(local_) == bytes) << "contents differ";
     EXPECT_EQ(control_->State().clientHandle, kNoClientHandle);
-    BSTR resource = nullptr;
-    control_->get_Resource(&resource);
-    EXPECT_NE(Utf8FromBstr(resource).find(remoteName_), std::string::npos);
-    SysFreeString(resource);
+    EXPECT_NE(Text(&CFileTransfer::get_Resource).find(remoteName_), std::string::npos);
 
     // A refused RETR keeps its error through the disconnect and leaves no file.
     std::remove(local_.c_str());
     EXPECT_EQ(GetFile(Url("no-such-file.bin")), fileErrorAccessDenied);
-    LONG last = 0;
-    control_->get_LastError(&last);
-    EXPECT_EQ(last & 0xFFFF, fileErrorAccessDenied);
+    EXPECT_EQ(Long(&CFileTransfer::get_LastError) & 0xFFFF, fileErrorAccessDenied);
     EXPECT_FALSE(std::ifstream(local_).good());
     EXPECT_EQ(control_->State().clientHandle, kNoClientHandle);
 }

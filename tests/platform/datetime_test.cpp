@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include <unistd.h>
@@ -23,24 +24,17 @@ bool SameTime(const SYSTEMTIME& a, const SYSTEMTIME& b) {
 class ZoneScope {
   public:
     explicit ZoneScope(const char* zone) {
-        const char* old = std::getenv("TZ");
-        hadOld_ = old != nullptr;
-        if (old) old_ = old;
+        if (const char* old = std::getenv("TZ")) old_ = old;
         setenv("TZ", zone, 1);
         tzset();
     }
     ~ZoneScope() {
-        if (hadOld_) {
-            setenv("TZ", old_.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
+        old_ ? setenv("TZ", old_->c_str(), 1) : unsetenv("TZ");
         tzset();
     }
 
   private:
-    bool hadOld_ = false;
-    std::string old_;
+    std::optional<std::string> old_;
 };
 
 TEST(AutomationDate, KnownDates) {

@@ -1,21 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <cstdio>
+#include <string>
 
 #include "platform/automation.h"
 #include "test_variant.h"
 
 namespace {
-
-HRESULT Change(VARIANT* source, VARTYPE vt, TestVariant& out) {
-    return VariantChangeType(out.get(), source, 0, vt);
-}
-
-HRESULT FromText(const char* text, VARTYPE vt, TestVariant& out) {
-    TestVariant source;
-    SetText(source.get(), text);
-    return Change(source.get(), vt, out);
-}
 
 VARIANT Real(double value) {
     VARIANT v;
@@ -33,50 +24,90 @@ VARIANT Long(LONG value) {
     return v;
 }
 
-TEST(VariantNumbers, RealToIntegerRoundsHalvesToEven) {
-    struct Case {
-        double in;
-        LONG out;
-    } cases[] = {{2.5, 2}, {3.5, 4}, {-2.5, -2}, {2.4999, 2}, {-0.6, -1}, {1e9, 1000000000}};
-    for (auto c : cases) {
-        VARIANT source = Real(c.in);
-        TestVariant out;
-        ASSERT_EQ(Change(&source, VT_I4, out), S_OK) << c.in;
-        EXPECT_EQ(out.v.vt, VT_I4);
-        EXPECT_EQ(out.v.lVal, c.out) << c.in;
-    }
+VARIANT Text(const char* text) {
+    VARIANT v;
+    VariantInit(&v);
+    SetText(&v, text);
+    return v;
 }
 
-TEST(VariantNumbers, OverflowAtEachTargetsLimits) {
-    struct Case {
-        LONG in;
-        VARTYPE vt;
-        HRESULT expected;
-    } cases[] = {
-        {32767, VT_I2, S_OK},          {32768, VT_I2, DISP_E_OVERFLOW},
-        {-32768, VT_I2, S_OK},         {-32769, VT_I2, DISP_E_OVERFLOW},
-        {255, VT_UI1, S_OK},           {256, VT_UI1, DISP_E_OVERFLOW},
-        {-1, VT_UI1, DISP_E_OVERFLOW}, {-1, VT_UI4, DISP_E_OVERFLOW},
+VARIANT Bool(bool value) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BOOL;
+    v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return v;
+}
+
+// A date read from text.
+VARIANT Date(const char* text) {
+    VARIANT source = Text(text), date;
+    VariantInit(&date);
+    EXPECT_EQ(VariantChangeType(&date, &source, 0, VT_DATE), S_OK) << text;
+    VariantClear(&source);
+    return date;
+}
+
+VARIANT OfType(VARTYPE vt) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = vt;
+    return v;
+}
+
+// Converts source (and then frees it) to vt; the result shown as text, or
+// "overflow", "mismatch" or the failure's code.
+std::string As(VARIANT source, VARTYPE vt) {
+    TestVariant out, text;
+    const HRESULT hr = VariantChangeType(out.get(), &source, 0, vt);
+    VariantClear(&source);
+    if (hr == DISP_E_OVERFLOW) return "overflow";
+    if (hr == DISP_E_TYPEMISMATCH) return "mismatch";
+    if (hr != S_OK) return "error " + std::to_string(hr);
+    EXPECT_EQ(out.v.vt, vt);
+    if (VariantChangeType(text.get(), out.get(), 0, VT_BSTR) != S_OK) return "not shown";
+    return text.Text();
+}
+
+struct Conversion {
+    VARIANT in;
+    VARTYPE vt;
+    const char* out;
+};
+
+void ExpectConversions(Conversion* cases, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        EXPECT_EQ(As(cases[i].in, cases[i].vt), cases[i].out) << "row " << i;
+}
+
+TEST(VariantNumbers, RealsRoundHalvesToEvenAndOverflowAtEachTargetsLimits) {
+    Conversion cases[] = {
+        {Real(2.5), VT_I4, "2"},
+        {Real(3.5), VT_I4, "4"},
+        {Real(-2.5), VT_I4, "-2"},
+        {Real(2.4999), VT_I4, "2"},
+        {Real(-0.6), VT_I4, "-1"},
+        {Real(1e9), VT_I4, "1000000000"},
+        {Long(32767), VT_I2, "32767"},
+        {Long(32768), VT_I2, "overflow"},
+        {Long(-32768), VT_I2, "-32768"},
+        {Long(-32769), VT_I2, "overflow"},
+        {Long(255), VT_UI1, "255"},
+        {Long(256), VT_UI1, "overflow"},
+        {Long(-1), VT_UI1, "overflow"},
+        {Long(-1), VT_UI4, "overflow"},
+        {Real(3e9), VT_I4, "overflow"},
+        {Real(1e39), VT_R4, "overflow"},
+        {Real(32767.5), VT_I2, "overflow"},  // rounds to 32768
     };
-    for (auto c : cases) {
-        VARIANT source = Long(c.in);
-        TestVariant out;
-        EXPECT_EQ(Change(&source, c.vt, out), c.expected) << c.in << " to " << c.vt;
-    }
-    VARIANT huge = Real(3e9);
-    TestVariant out;
-    EXPECT_EQ(Change(&huge, VT_I4, out), DISP_E_OVERFLOW);
-    VARIANT tooBigForFloat = Real(1e39);
-    EXPECT_EQ(Change(&tooBigForFloat, VT_R4, out), DISP_E_OVERFLOW);
-    VARIANT roundsOver = Real(32767.5);  // rounds to 32768
-    EXPECT_EQ(Change(&roundsOver, VT_I2, out), DISP_E_OVERFLOW);
+    ExpectConversions(cases, std::size(cases));
 }
 
 TEST(VariantNumbers, FailedConversionLeavesDestinationAlone) {
     TestVariant out;
     SetText(out.get(), "keep");
     VARIANT source = Long(100000);
-    EXPECT_EQ(Change(&source, VT_I2, out), DISP_E_OVERFLOW);
+    EXPECT_EQ(VariantChangeType(out.get(), &source, 0, VT_I2), DISP_E_OVERFLOW);
     ASSERT_EQ(out.v.vt, VT_BSTR);
     EXPECT_EQ(out.Text(), "keep");
 }
@@ -91,160 +122,97 @@ TEST(VariantNumbers, ConvertsInPlace) {
     EXPECT_EQ(v.Text(), "42");
 }
 
-TEST(VariantText, NumbersParseWithBlanksSignAndDecimals) {
-    struct Case {
-        const char* text;
-        double value;
-    } cases[] = {{"  12  ", 12},     {"-7", -7},  {"+3", 3},    {"1.5", 1.5},
-                 {"\t-0.25", -0.25}, {".5", 0.5}, {"2e3", 2000}};
-    for (auto c : cases) {
-        TestVariant out;
-        ASSERT_EQ(FromText(c.text, VT_R8, out), S_OK) << c.text;
-        EXPECT_DOUBLE_EQ(out.v.dblVal, c.value) << c.text;
-    }
-    TestVariant out;
-    ASSERT_EQ(FromText("2.5", VT_I4, out), S_OK);
-    EXPECT_EQ(out.v.lVal, 2);
+TEST(VariantText, NumbersParseWithBlanksSignAndDecimalsAndFormatAsDecimalText) {
+    Conversion cases[] = {
+        {Text("  12  "), VT_R8, "12"},
+        {Text("-7"), VT_R8, "-7"},
+        {Text("+3"), VT_R8, "3"},
+        {Text("1.5"), VT_R8, "1.5"},
+        {Text("\t-0.25"), VT_R8, "-0.25"},
+        {Text(".5"), VT_R8, "0.5"},
+        {Text("2e3"), VT_R8, "2000"},
+        {Text("2.5"), VT_I4, "2"},
+        {Text("2147483647"), VT_I4, "2147483647"},
+        {Text("2147483648"), VT_I4, "overflow"},
+        {Text("70000"), VT_I2, "overflow"},
+        {Text("99999999999999999999999"), VT_I4, "overflow"},
+        {Long(-12), VT_BSTR, "-12"},
+        {Real(0.1), VT_BSTR, "0.1"},
+        {Real(1e20), VT_BSTR, "1E+20"},
+        {Real(-0.0), VT_BSTR, "0"},
+        {Real(1.0 / 3), VT_BSTR, "0.333333333333333"},
+    };
+    ExpectConversions(cases, std::size(cases));
+    VARIANT single = OfType(VT_R4);
+    single.fltVal = 0.1f;
+    EXPECT_EQ(As(single, VT_BSTR), "0.1");
 }
 
 TEST(VariantText, UnparsableTextIsATypeMismatch) {
-    for (const char* text : {"", "  ", "abc", "12abc", "1 2", "--1", "inf", "nan", "0x10", "."}) {
-        TestVariant out;
-        EXPECT_EQ(FromText(text, VT_I4, out), DISP_E_TYPEMISMATCH) << '"' << text << '"';
-    }
+    for (const char* text : {"", "  ", "abc", "12abc", "1 2", "--1", "inf", "nan", "0x10", "."})
+        EXPECT_EQ(As(Text(text), VT_I4), "mismatch") << '"' << text << '"';
 }
 
-TEST(VariantText, NumbersBeyondTheTargetOverflow) {
-    TestVariant out;
-    EXPECT_EQ(FromText("70000", VT_I2, out), DISP_E_OVERFLOW);
-    EXPECT_EQ(FromText("99999999999999999999999", VT_I4, out), DISP_E_OVERFLOW);
-    EXPECT_EQ(FromText("2147483647", VT_I4, out), S_OK);
-    EXPECT_EQ(out.v.lVal, 2147483647);
-    EXPECT_EQ(FromText("2147483648", VT_I4, out), DISP_E_OVERFLOW);
-}
-
-TEST(VariantText, NumbersFormatAsDecimalText) {
-    struct Case {
-        VARIANT in;
-        const char* text;
-    } cases[] = {{Long(-12), "-12"},    {Real(1.5), "1.5"}, {Real(0.1), "0.1"},
-                 {Real(1e20), "1E+20"}, {Real(-0.0), "0"},  {Real(1.0 / 3), "0.333333333333333"}};
-    for (auto& c : cases) {
-        TestVariant out;
-        ASSERT_EQ(Change(&c.in, VT_BSTR, out), S_OK);
-        EXPECT_EQ(out.Text(), c.text);
-    }
-    VARIANT single;
-    VariantInit(&single);
-    single.vt = VT_R4;
-    single.fltVal = 0.1f;
-    TestVariant out;
-    ASSERT_EQ(Change(&single, VT_BSTR, out), S_OK);
-    EXPECT_EQ(out.Text(), "0.1");
-}
-
-TEST(VariantBool, TextAcceptsWordsInAnyCaseAndNumbers) {
-    struct Case {
-        const char* text;
-        VARIANT_BOOL value;
-    } cases[] = {{"True", VARIANT_TRUE}, {"FALSE", VARIANT_FALSE}, {" tRuE ", VARIANT_TRUE},
-                 {"0", VARIANT_FALSE},   {"-1", VARIANT_TRUE},     {"2.5", VARIANT_TRUE}};
-    for (auto c : cases) {
-        TestVariant out;
-        ASSERT_EQ(FromText(c.text, VT_BOOL, out), S_OK) << c.text;
-        EXPECT_EQ(out.v.boolVal, c.value) << c.text;
-    }
-    TestVariant out;
-    EXPECT_EQ(FromText("yes", VT_BOOL, out), DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(FromText("true", VT_I4, out), DISP_E_TYPEMISMATCH);  // words are for booleans only
-}
-
-TEST(VariantBool, BooleansBecomeWordsAndMinusOne) {
-    VARIANT b;
-    VariantInit(&b);
-    b.vt = VT_BOOL;
-    b.boolVal = VARIANT_TRUE;
-    TestVariant text, number, byte;
-    ASSERT_EQ(Change(&b, VT_BSTR, text), S_OK);
-    EXPECT_EQ(text.Text(), "True");
-    ASSERT_EQ(Change(&b, VT_I2, number), S_OK);
-    EXPECT_EQ(number.v.iVal, -1);
-    ASSERT_EQ(Change(&b, VT_UI1, byte), S_OK);
-    EXPECT_EQ(byte.v.bVal, 255);
-    b.boolVal = VARIANT_FALSE;
-    ASSERT_EQ(Change(&b, VT_BSTR, text), S_OK);
-    EXPECT_EQ(text.Text(), "False");
-
+TEST(VariantBool, WordsInAnyCaseAndNumbersBothWays) {
+    Conversion cases[] = {
+        {Text("True"), VT_BOOL, "True"},
+        {Text("FALSE"), VT_BOOL, "False"},
+        {Text(" tRuE "), VT_BOOL, "True"},
+        {Text("0"), VT_BOOL, "False"},
+        {Text("-1"), VT_BOOL, "True"},
+        {Text("2.5"), VT_BOOL, "True"},
+        {Text("yes"), VT_BOOL, "mismatch"},
+        {Text("true"), VT_I4, "mismatch"},  // words are for booleans only
+        {Bool(true), VT_I2, "-1"},
+        {Bool(true), VT_UI1, "255"},
+        {Bool(false), VT_BSTR, "False"},
+        {Bool(true), VT_BSTR, "True"},
+    };
+    ExpectConversions(cases, std::size(cases));
+    // Any non-zero value is the canonical true.
     VARIANT seven = Long(7);
     TestVariant flag;
-    ASSERT_EQ(Change(&seven, VT_BOOL, flag), S_OK);
-    EXPECT_EQ(flag.v.boolVal, VARIANT_TRUE);  // any non-zero value is the canonical true
+    ASSERT_EQ(VariantChangeType(flag.get(), &seven, 0, VT_BOOL), S_OK);
+    EXPECT_EQ(flag.v.boolVal, VARIANT_TRUE);
 }
 
-TEST(VariantEmpty, BecomesZeroEmptyTextOrFalse) {
-    VARIANT empty;
-    VariantInit(&empty);
-    TestVariant i4, text, flag, date;
-    ASSERT_EQ(Change(&empty, VT_I4, i4), S_OK);
-    EXPECT_EQ(i4.v.lVal, 0);
-    ASSERT_EQ(Change(&empty, VT_BSTR, text), S_OK);
-    EXPECT_EQ(text.v.vt, VT_BSTR);
-    EXPECT_EQ(SysStringLen(text.v.bstrVal), 0u);
-    ASSERT_EQ(Change(&empty, VT_BOOL, flag), S_OK);
-    EXPECT_EQ(flag.v.boolVal, VARIANT_FALSE);
-    ASSERT_EQ(Change(&empty, VT_DATE, date), S_OK);
-    EXPECT_EQ(date.v.date, 0.0);
+TEST(VariantEmptyAndNull, EmptyBecomesZeroOrFalseNullAndErrorsDoNot) {
+    Conversion cases[] = {
+        {OfType(VT_EMPTY), VT_I4, "0"},       {OfType(VT_EMPTY), VT_BSTR, ""},
+        {OfType(VT_EMPTY), VT_BOOL, "False"}, {OfType(VT_EMPTY), VT_DATE, "00:00:00"},
+        {OfType(VT_NULL), VT_I4, "mismatch"}, {OfType(VT_ERROR), VT_BSTR, "mismatch"},
+    };
+    ExpectConversions(cases, std::size(cases));
 }
 
-TEST(VariantMismatch, NullErrorAndArraysDoNotConvert) {
-    TestVariant out;
-    VARIANT null;
-    VariantInit(&null);
-    null.vt = VT_NULL;
-    EXPECT_EQ(Change(&null, VT_I4, out), DISP_E_TYPEMISMATCH);
-    VARIANT missing;
-    VariantInit(&missing);
-    missing.vt = VT_ERROR;
-    missing.scode = DISP_E_PARAMNOTFOUND;
-    EXPECT_EQ(Change(&missing, VT_BSTR, out), DISP_E_TYPEMISMATCH);
-
-    TestVariant array;
+TEST(VariantMismatch, ArraysDoNotConvertButCopy) {
+    TestVariant array, out;
     array.v.vt = VT_ARRAY | VT_UI1;
     array.v.parray = SafeArrayCreateVector(VT_UI1, 0, 4);
-    EXPECT_EQ(Change(array.get(), VT_BSTR, out), DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(Change(array.get(), VT_I4, out), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(VariantChangeType(out.get(), array.get(), 0, VT_BSTR), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(VariantChangeType(out.get(), array.get(), 0, VT_I4), DISP_E_TYPEMISMATCH);
     // The same array type is a copy, not a conversion.
-    ASSERT_EQ(Change(array.get(), VT_ARRAY | VT_UI1, out), S_OK);
+    ASSERT_EQ(VariantChangeType(out.get(), array.get(), 0, VT_ARRAY | VT_UI1), S_OK);
     EXPECT_NE(out.v.parray, array.v.parray);
 }
 
 TEST(VariantByReference, SourcesAreFollowed) {
     SHORT shortValue = 300;
-    VARIANT ref;
-    VariantInit(&ref);
-    ref.vt = VT_BYREF | VT_I2;
+    VARIANT ref = OfType(VT_BYREF | VT_I2);
     ref.piVal = &shortValue;
-    TestVariant out;
-    ASSERT_EQ(Change(&ref, VT_BSTR, out), S_OK);
-    EXPECT_EQ(out.Text(), "300");
+    EXPECT_EQ(As(ref, VT_BSTR), "300");
 
     BSTR text = BstrFromUtf8("17");
-    VARIANT textRef;
-    VariantInit(&textRef);
-    textRef.vt = VT_BYREF | VT_BSTR;
+    VARIANT textRef = OfType(VT_BYREF | VT_BSTR);
     textRef.pbstrVal = &text;
-    ASSERT_EQ(Change(&textRef, VT_I4, out), S_OK);
-    EXPECT_EQ(out.v.lVal, 17);
+    EXPECT_EQ(As(textRef, VT_I4), "17");
 
     // A variant by reference: the inner variant is converted, and stays intact.
     TestVariant inner;
     SetText(inner.get(), "2.5");
-    VARIANT variantRef;
-    VariantInit(&variantRef);
-    variantRef.vt = VT_BYREF | VT_VARIANT;
+    VARIANT variantRef = OfType(VT_BYREF | VT_VARIANT);
     variantRef.pvarVal = inner.get();
-    ASSERT_EQ(Change(&variantRef, VT_R8, out), S_OK);
-    EXPECT_EQ(out.v.dblVal, 2.5);
+    EXPECT_EQ(As(variantRef, VT_R8), "2.5");
     EXPECT_EQ(inner.Text(), "2.5");
 
     // Converting a by-reference variant in place leaves its target alone.
@@ -255,42 +223,25 @@ TEST(VariantByReference, SourcesAreFollowed) {
 }
 
 TEST(VariantDates, TextAndNumbersRoundTrip) {
-    TestVariant date;
-    ASSERT_EQ(FromText("2024-02-29 13:45:30", VT_DATE, date), S_OK);
-    TestVariant text;
-    ASSERT_EQ(Change(date.get(), VT_BSTR, text), S_OK);
-    EXPECT_EQ(text.Text(), "2024-02-29 13:45:30");
-
-    ASSERT_EQ(FromText("2000-01-01", VT_DATE, date), S_OK);
-    EXPECT_EQ(date.v.date, 36526.0);
-    ASSERT_EQ(Change(date.get(), VT_BSTR, text), S_OK);
-    EXPECT_EQ(text.Text(), "2000-01-01");  // midnight: the date alone
-
-    ASSERT_EQ(FromText("1899-12-30 06:00:00", VT_DATE, date), S_OK);
-    EXPECT_EQ(date.v.date, 0.25);
-    ASSERT_EQ(Change(date.get(), VT_BSTR, text), S_OK);
-    EXPECT_EQ(text.Text(), "06:00:00");  // day zero: the time alone
-
-    ASSERT_EQ(FromText("12:00", VT_DATE, date), S_OK);
-    EXPECT_EQ(date.v.date, 0.5);
-    ASSERT_EQ(FromText("2001-02-03T04:05:06", VT_DATE, date), S_OK);
-    ASSERT_EQ(Change(date.get(), VT_BSTR, text), S_OK);
-    EXPECT_EQ(text.Text(), "2001-02-03 04:05:06");
-
-    TestVariant number;
-    ASSERT_EQ(Change(date.get(), VT_I4, number), S_OK);
-    EXPECT_EQ(number.v.lVal, 36925);
+    Conversion cases[] = {
+        {Text("2024-02-29 13:45:30"), VT_DATE, "2024-02-29 13:45:30"},
+        {Text("2000-01-01"), VT_DATE, "2000-01-01"},         // midnight: the date alone
+        {Text("1899-12-30 06:00:00"), VT_DATE, "06:00:00"},  // day zero: the time alone
+        {Text("2001-02-03T04:05:06"), VT_DATE, "2001-02-03 04:05:06"},
+        {Date("2000-01-01"), VT_R8, "36526"},
+        {Date("1899-12-30 06:00:00"), VT_R8, "0.25"},
+        {Date("12:00"), VT_R8, "0.5"},
+        {Date("2001-02-03T04:05:06"), VT_I4, "36925"},
+    };
+    ExpectConversions(cases, std::size(cases));
 }
 
 TEST(VariantDates, BadTextAndOutOfRangeNumbersFail) {
-    TestVariant out;
     for (const char* text : {"2023-02-29", "2024-13-01", "2024-01-01 24:00:00", "0099-01-01",
                              "yesterday", "2024/01/01", "2024-01-01 10:00:00 x"})
-        EXPECT_EQ(FromText(text, VT_DATE, out), DISP_E_TYPEMISMATCH) << text;
-    VARIANT far = Real(3000000.0);
-    EXPECT_EQ(Change(&far, VT_DATE, out), DISP_E_OVERFLOW);
-    VARIANT early = Real(-700000.0);
-    EXPECT_EQ(Change(&early, VT_DATE, out), DISP_E_OVERFLOW);
+        EXPECT_EQ(As(Text(text), VT_DATE), "mismatch") << text;
+    EXPECT_EQ(As(Real(3000000.0), VT_DATE), "overflow");
+    EXPECT_EQ(As(Real(-700000.0), VT_DATE), "overflow");
 }
 
 }  // namespace

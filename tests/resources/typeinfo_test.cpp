@@ -4,6 +4,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -13,45 +14,39 @@ std::string Lower(std::string s) {
     return s;
 }
 
-TEST(TypeInfoUniqueness, InterfaceDispidsAndNamesAreUnique) {
-    std::set<DISPID> dispids;
-    std::set<std::string> names;
-    for (const MemberInfo& m : InterfaceMembers()) {
-        EXPECT_TRUE(dispids.insert(m.dispid).second) << "duplicate dispid of " << m.name;
-        EXPECT_TRUE(names.insert(Lower(m.name)).second) << "duplicate name " << m.name;
-    }
+// Names compare ignoring case, as callers look them up.
+template <class Items, class Key>
+void ExpectUnique(const Items& items, Key key, const std::string& what) {
+    std::set<std::string> seen;
+    for (const auto& item : items)
+        EXPECT_TRUE(seen.insert(Lower(key(item))).second)
+            << "duplicate " << what << " " << key(item);
 }
 
-TEST(TypeInfoUniqueness, EventDispidsAndNamesAreUnique) {
-    std::set<DISPID> dispids;
-    std::set<std::string> names;
-    for (const MemberInfo& m : EventMembers()) {
-        EXPECT_TRUE(dispids.insert(m.dispid).second) << m.name;
-        EXPECT_TRUE(names.insert(Lower(m.name)).second) << m.name;
+TEST(TypeInfoUniqueness, DispidsAndNamesOfMembersConstantsAndParameters) {
+    auto name = [](const auto& item) { return std::string(item.name); };
+    auto dispid = [](const MemberInfo& m) { return std::to_string(m.dispid); };
+    for (std::span<const MemberInfo> members : {InterfaceMembers(), EventMembers()}) {
+        ExpectUnique(members, name, "member");
+        ExpectUnique(members, dispid, "dispid");
     }
-    EXPECT_EQ(dispids, (std::set<DISPID>{1, 2, 3, 4, 5}));
-}
+    std::set<DISPID> events;
+    for (const MemberInfo& m : EventMembers())
+        events.insert(m.dispid);
+    EXPECT_EQ(events, (std::set<DISPID>{1, 2, 3, 4, 5}));
+    for (const MemberInfo& m : InterfaceMembers())
+        ExpectUnique(m.params, name, std::string(m.name) + " parameter");
 
-TEST(TypeInfoUniqueness, ConstantAndEnumNamesAreUnique) {
-    std::set<std::string> constants;
-    std::set<std::string> enums;
+    std::vector<std::string> enums, constants;
     for (const EnumInfo& e : ConstantEnumerations()) {
-        EXPECT_TRUE(enums.insert(Lower(e.name)).second) << e.name;
-        EXPECT_TRUE(enums.insert(Lower(e.alias)).second) << e.alias;
+        enums.insert(enums.end(), {e.name, e.alias});
         EXPECT_FALSE(e.constants.empty()) << e.name;
-        for (const ConstantInfo& c : e.constants) {
-            EXPECT_TRUE(constants.insert(Lower(c.name)).second) << c.name;
-        }
+        for (const ConstantInfo& c : e.constants)
+            constants.push_back(c.name);
     }
-}
-
-TEST(TypeInfoUniqueness, ParameterNamesAreUniqueWithinAMember) {
-    for (const MemberInfo& m : InterfaceMembers()) {
-        std::set<std::string> names;
-        for (const ParamInfo& p : m.params) {
-            EXPECT_TRUE(names.insert(Lower(p.name)).second) << m.name << "." << p.name;
-        }
-    }
+    auto self = [](const std::string& text) { return text; };
+    ExpectUnique(enums, self, "enumeration");
+    ExpectUnique(constants, self, "constant");
 }
 
 TEST(TypeInfoLookup, NamesResolveIgnoringCase) {
