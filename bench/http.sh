@@ -13,37 +13,21 @@ size_mb=${1:-1024}
 runs=3
 ft=${FT_BENCH_HTTP:-build/bench-release/bin/bench_http}
 
+# shellcheck source=bench/lib.sh
+source bench/lib.sh
 if [[ -z ${FT_BENCH_HTTP:-} ]]; then
     cmake -S . -B build/bench-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DFT_BENCH=ON \
         -DFT_TESTS=OFF >/dev/null
     cmake --build build/bench-release --target bench_http -j2 >/dev/null
 fi
-command -v curl >/dev/null || { echo "bench: curl is needed" >&2; exit 1; }
-
-if [[ $(bash scripts/servers.sh status 2>/dev/null || true) != *"nginx: running"* ]]; then
-    bash scripts/servers.sh start >/dev/null
-fi
-# shellcheck disable=SC1091
-source <(bash scripts/servers.sh env)
-
-work=$(mktemp -d)
+need curl curl
+use_servers nginx
 name="bench-$$.bin"
-source_file="$FT_TEST_HTTP_ROOT/$name"
-upload_file="$FT_TEST_HTTP_ROOT${FT_TEST_DAV_PATH}bench-$$-up.bin"
-trap 'rm -rf "$work"; rm -f "$source_file" "$upload_file"' EXIT
-
-echo "bench: generating $size_mb MiB in $source_file" >&2
-head -c "$((size_mb * 1024 * 1024))" /dev/urandom >"$source_file"
-chmod 0644 "$source_file"
-cp "$source_file" "$work/local.bin"
-expected=$(sha256sum <"$source_file" | cut -d' ' -f1)
+make_source "$FT_TEST_HTTP_ROOT/$name" "$FT_TEST_HTTP_ROOT${FT_TEST_DAV_PATH}bench-$$-up.bin"
 
 plain="http://$FT_TEST_HOST:$FT_TEST_HTTP_PORT"
 secure="https://$FT_TEST_HOST:$FT_TEST_HTTPS_PORT"
 uploaded="${FT_TEST_DAV_PATH}$(basename "$upload_file")"
-
-# shellcheck source=bench/lib.sh
-source bench/lib.sh
 
 measure() {
     local base=$plain

@@ -1,7 +1,52 @@
-# Shared pieces of the transfer benchmarks (sourced by bench/*.sh). The caller
-# sets: work (a scratch folder), runs, expected (sha256 of the source file),
-# upload_file (where uploads land), and defines measure KIND TOOL, which runs
-# one timed transfer (downloads write $work/down.bin).
+# Shared pieces of the transfer benchmarks (sourced by bench/*.sh from the
+# project folder). make_source sets work (a scratch folder), expected (the
+# sha256 of the source file) and upload_file (where uploads land); the caller
+# sets runs and size_mb and defines measure KIND TOOL, which runs one timed
+# transfer (downloads write $work/down.bin).
+
+# need COMMAND WHAT: stops with a message when COMMAND is missing.
+need() { command -v "$1" >/dev/null || { echo "bench: $2 is needed" >&2; exit 1; }; }
+
+# Sets ft to the command-line program, built first unless FT_BIN names one.
+build_command_line() {
+    ft=${FT_BIN:-build/release/bin/filetransfer}
+    [[ -z ${FT_BIN:-} ]] || return 0
+    if [[ -d build/release ]]; then
+        cmake --build build/release --target filetransfer_cli -j2 >/dev/null
+    else
+        bash scripts/build.sh release >/dev/null
+    fi
+}
+
+# use_servers NAME...: starts the test servers unless the named ones all run,
+# then loads their settings (FT_TEST_*).
+use_servers() {
+    local status name
+    status=$(bash scripts/servers.sh status 2>/dev/null || true)
+    for name in "$@"; do
+        if [[ $status != *"$name: running"* ]]; then
+            bash scripts/servers.sh start >/dev/null
+            break
+        fi
+    done
+    # shellcheck disable=SC1090
+    source <(bash scripts/servers.sh env)
+}
+
+# make_source SOURCE UPLOAD: size_mb MiB of random bytes in SOURCE (the
+# server's copy) and in $work/local.bin; SOURCE, UPLOAD and the scratch folder
+# go at exit.
+make_source() {
+    source_file=$1
+    upload_file=$2
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"; rm -f "$source_file" "$upload_file"' EXIT
+    echo "bench: generating $size_mb MiB in $source_file" >&2
+    head -c "$((size_mb * 1024 * 1024))" /dev/urandom >"$source_file"
+    chmod 0644 "$source_file"
+    cp "$source_file" "$work/local.bin"
+    expected=$(sha256sum <"$source_file" | cut -d' ' -f1)
+}
 
 # One timed run: prints "WALL CPU" (seconds).
 timed() {

@@ -12,42 +12,17 @@ cd "$(dirname "$0")/.."
 
 size_mb=${1:-1024}
 runs=3
-ft=${FT_BIN:-build/release/bin/filetransfer}
-
-if [[ -z ${FT_BIN:-} ]]; then
-    if [[ -d build/release ]]; then
-        cmake --build build/release --target filetransfer_cli -j2 >/dev/null
-    else
-        bash scripts/build.sh release >/dev/null
-    fi
-fi
-command -v sftp >/dev/null || { echo "bench: OpenSSH's sftp is needed" >&2; exit 1; }
-
-server_status=$(bash scripts/servers.sh status 2>/dev/null || true)
-if [[ $server_status != *"sshd: running"* ]]; then
-    bash scripts/servers.sh start >/dev/null
-fi
-# shellcheck disable=SC1091
-source <(bash scripts/servers.sh env)
-
-work=$(mktemp -d)
-source_file="$FT_TEST_ROOT/bench-$$.bin"
-upload_file="$FT_TEST_ROOT/bench-$$-up.bin"
-trap 'rm -rf "$work"; rm -f "$source_file" "$upload_file"' EXIT
-
-echo "bench: generating $size_mb MiB in $source_file" >&2
-head -c "$((size_mb * 1024 * 1024))" /dev/urandom >"$source_file"
-chmod 0644 "$source_file"
-cp "$source_file" "$work/local.bin"
-expected=$(sha256sum <"$source_file" | cut -d' ' -f1)
+# shellcheck source=bench/lib.sh
+source bench/lib.sh
+build_command_line
+need sftp "OpenSSH's sftp"
+use_servers sshd
+make_source "$FT_TEST_ROOT/bench-$$.bin" "$FT_TEST_ROOT/bench-$$-up.bin"
 
 printf '#!/bin/sh\necho "%s"\n' "$FT_TEST_PASSWORD" >"$work/askpass"
 chmod 0700 "$work/askpass"
 credentials="$FT_TEST_USER:$FT_TEST_PASSWORD"
 server="$FT_TEST_HOST:$FT_TEST_SFTP_PORT"
-
-# shellcheck source=bench/lib.sh
-source bench/lib.sh
 
 # OpenSSH's sftp with its commands on stdin (batch mode would refuse the password).
 openssh_sftp() {

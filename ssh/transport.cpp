@@ -476,10 +476,10 @@ bool SshConnection::ReceivePacket(SecureBytes* payload) {
     return ReceivePacketWithin(payload, TimeoutMilliseconds());
 }
 
-bool SshConnection::ReceivePacketWithin(SecureBytes* payload, int milliseconds) {
+bool SshConnection::PumpUntil(const std::function<bool()>& done, int milliseconds) {
     const std::uint64_t deadline =
         GetTickCount64() + static_cast<std::uint64_t>(std::max(milliseconds, 0));
-    while (received_.empty()) {
+    while (!done()) {
         if (closed()) {
             SetLastError(MakeErrorCode(error_ != 0 ? error_ : fileErrorConnectionClosed));
             return false;
@@ -491,27 +491,18 @@ bool SshConnection::ReceivePacketWithin(SecureBytes* payload, int milliseconds) 
         }
         if (WaitMilliseconds(static_cast<int>(deadline - now)) < 0 && !closed()) return false;
     }
+    return true;
+}
+
+bool SshConnection::ReceivePacketWithin(SecureBytes* payload, int milliseconds) {
+    if (!PumpUntil([this] { return !received_.empty(); }, milliseconds)) return false;
     *payload = std::move(received_.front());
     received_.pop_front();
     return true;
 }
 
 bool SshConnection::WaitForKeys() {
-    const std::uint64_t deadline =
-        GetTickCount64() + static_cast<std::uint64_t>(TimeoutMilliseconds());
-    while (completedKeyExchanges() == 0) {
-        if (closed()) {
-            SetLastError(MakeErrorCode(error_ != 0 ? error_ : fileErrorConnectionClosed));
-            return false;
-        }
-        const std::uint64_t now = GetTickCount64();
-        if (now >= deadline) {
-            SetLastError(MakeErrorCode(fileErrorOperationTimeout));
-            return false;
-        }
-        if (WaitMilliseconds(static_cast<int>(deadline - now)) < 0 && !closed()) return false;
-    }
-    return true;
+    return PumpUntil([this] { return completedKeyExchanges() != 0; }, TimeoutMilliseconds());
 }
 
 // ---- Closing ------------------------------------------------------------------------

@@ -122,6 +122,9 @@ class SshConnection final : private SshKexHost {
     void SwitchIncomingKeys(std::unique_ptr<SshDirectionKeys> keys) override;
 
     int WaitMilliseconds(int milliseconds);
+    // Runs network rounds until done() holds: false when the connection closed
+    // or the time ran out first (the last error says which).
+    bool PumpUntil(const std::function<bool()>& done, int milliseconds);
     int TimeoutMilliseconds() const;
     void Transmit(SshPacket packet, bool flush = true);
     bool Flush();
