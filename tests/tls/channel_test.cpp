@@ -49,7 +49,7 @@ TEST_P(ChannelByVersion, GatheredWritesTravelInWholeRecordsAndNothingIsLeftBehin
     Credentials credentials;
     Client client(server.port(), credentials.record);
     ASSERT_EQ(client.Handshake(), 1) << TlsGetLastError();
-    std::string block(8192, 'g');
+    std::string block(40000, 'g');  // the longest write below
     for (int i = 0; i < 5; ++i)
         ASSERT_EQ(TlsEncryptGathered(client.channel(), block.data(), 8192), 8192);
     ASSERT_EQ(TlsEncryptGathered(client.channel(), block.data(), 40000), 40000);
