@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "recording_link.h"
@@ -45,49 +46,45 @@ class SshChannelTest : public ::testing::Test {
         link_.Clear();
         return id;
     }
-    // The requests sent: type and first text argument.
-    std::vector<std::string> Requests() const {
-        std::vector<std::string> requests;
+    // read(reader, recipient) for every sent packet of one type, in order.
+    template <typename Read>
+    auto Collect(std::uint8_t type, Read read) const {
+        std::vector<decltype(read(std::declval<SshReader&>(), std::uint32_t{}))> results;
         for (std::size_t i = 0; i < link_.sent.size(); ++i) {
-            if (link_.sent[i].payload[0] != kSshMsgChannelRequest) continue;
+            if (link_.sent[i].payload[0] != type) continue;
             SshReader r = link_.Reader(i);
             std::uint32_t recipient = 0;
-            bool wantReply = false;
             r.ReadUint32(&recipient);
+            results.push_back(read(r, recipient));
+        }
+        return results;
+    }
+    // The requests sent: recipient, want-reply and the request with its first text.
+    std::vector<std::string> Requests() const {
+        return Collect(kSshMsgChannelRequest, [](SshReader& r, std::uint32_t recipient) {
+            bool wantReply = false;
             std::string request = ReadText(r);
             r.ReadBool(&wantReply);
             if (request != "shell") request += " " + ReadText(r);
-            requests.push_back(std::to_string(recipient) + (wantReply ? " ? " : " ! ") + request);
-        }
-        return requests;
+            return std::to_string(recipient) + (wantReply ? " ? " : " ! ") + request;
+        });
     }
     // Sizes of the data packets sent.
     std::vector<std::size_t> DataSizes() const {
-        std::vector<std::size_t> sizes;
-        for (std::size_t i = 0; i < link_.sent.size(); ++i) {
-            if (link_.sent[i].payload[0] != kSshMsgChannelData) continue;
-            SshReader r = link_.Reader(i);
-            std::uint32_t recipient = 0;
+        return Collect(kSshMsgChannelData, [](SshReader& r, std::uint32_t recipient) {
             std::span<const std::uint8_t> data;
-            r.ReadUint32(&recipient);
             r.ReadString(&data);
             EXPECT_EQ(recipient, kRemote);
-            sizes.push_back(data.size());
-        }
-        return sizes;
+            return data.size();
+        });
     }
     // The window adjusts sent, by amount.
     std::vector<std::uint32_t> Adjusts() const {
-        std::vector<std::uint32_t> adjusts;
-        for (std::size_t i = 0; i < link_.sent.size(); ++i) {
-            if (link_.sent[i].payload[0] != kSshMsgChannelWindowAdjust) continue;
-            SshReader r = link_.Reader(i);
-            std::uint32_t recipient = 0, amount = 0;
-            r.ReadUint32(&recipient);
+        return Collect(kSshMsgChannelWindowAdjust, [](SshReader& r, std::uint32_t) {
+            std::uint32_t amount = 0;
             r.ReadUint32(&amount);
-            adjusts.push_back(amount);
-        }
-        return adjusts;
+            return amount;
+        });
     }
     void Data(std::uint32_t id, std::size_t length) {
         layer_.Handle(Message(kSshMsgChannelData).U32(id).Str(std::string(length, 'd')));
