@@ -13,13 +13,9 @@
 
 #include "cli_test_support.h"
 #include "support/server_settings.h"
+#include "support/test_files.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 TEST(PostUsage, MalformedInvocationsExitWithTwo) {
     struct Case {

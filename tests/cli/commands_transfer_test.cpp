@@ -21,25 +21,9 @@
 #include "cli/progress_line.h"
 #include "cli_test_support.h"
 #include "support/server_settings.h"
+#include "support/test_files.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const std::string& path, const std::string& bytes, mode_t mode = 0644) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    chmod(path.c_str(), mode);
-}
-
-std::string Pattern(std::size_t size) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 13 + i / 509) & 0xFF);
-    return bytes;
-}
 
 // ---- The progress line ----------------------------------------------------------
 

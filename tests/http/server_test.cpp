@@ -10,6 +10,7 @@
 
 #include "http/client.h"
 #include "support/server_settings.h"
+#include "support/test_files.h"
 #include "tests/http/http_test_support.h"
 
 namespace {
@@ -25,13 +26,6 @@ using namespace httptest;
     return ::testing::AssertionFailure()
            << "got " << got.size() << " bytes, wanted " << wanted.size() << ", first difference at "
            << at << ": " << got.substr(0, 80);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
 }
 
 class HttpServerTest : public HttpTest {

@@ -13,25 +13,9 @@
 #include "control/method_call_support.h"
 #include "control/session_test_support.h"
 #include "support/server_settings.h"
+#include "support/test_files.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-// Every byte value, in a pattern that shows shifted or lost blocks.
-std::string Pattern(std::size_t size) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-    return bytes;
-}
 
 struct Scheme {
     const char* name;

@@ -16,15 +16,9 @@
 #include "ftp/tables.h"
 #include "resources/errors.h"
 #include "support/server_settings.h"
+#include "support/test_files.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
 
 struct Server {
     const char* name;
