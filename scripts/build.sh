@@ -12,5 +12,11 @@ case "$flavour" in
     *) echo "usage: $0 release|asan|bench" >&2; exit 2 ;;
 esac
 
+# A compiler cache, where one is installed, makes rebuilds in other checkouts cheap.
+if command -v ccache >/dev/null; then
+    flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$PWD")}
+fi
+
 cmake -S . -B "build/$flavour" -G Ninja "${flags[@]}" >/dev/null
 cmake --build "build/$flavour" -j "$(nproc)"

@@ -213,6 +213,16 @@ std::optional<SshNegotiated> NegotiateSsh(const SshKexinit& client, const SshKex
     return result;
 }
 
+SshNegotiatedNames NamesOf(const SshNegotiated& n) {
+    auto name = [](const auto* row) { return row ? std::string(row->sshName) : std::string(); };
+    return {n.kex ? std::string(n.kex->name) : std::string(),
+            name(n.hostKey),
+            name(n.cipherCs),
+            name(n.cipherSc),
+            name(n.macCs),
+            name(n.macSc)};
+}
+
 std::uint32_t SshGroupExchangeBits(const CipherDescriptor& cs, const CipherDescriptor& sc,
                                    const HashDescriptor& hash) {
     const std::size_t nbits = std::max<std::size_t>(NBits(cs, sc, hash), 1);

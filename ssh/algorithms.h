@@ -71,6 +71,13 @@ struct SshNegotiated {
     bool ignoreGuessedPacket = false;
 };
 
+// The negotiated names as they appear on the wire, for display ("" where a list
+// was not negotiated, such as the MAC of an authenticated cipher).
+struct SshNegotiatedNames {
+    std::string kex, hostKey, cipherCs, cipherSc, macCs, macSc;
+};
+SshNegotiatedNames NamesOf(const SshNegotiated& negotiated);
+
 // For each list the first client entry the server also lists. nullopt (with the
 // list's index in *failedList) when a list has no common entry.
 std::optional<SshNegotiated> NegotiateSsh(const SshKexinit& client, const SshKexinit& server,

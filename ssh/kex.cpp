@@ -231,6 +231,7 @@ std::optional<SshKexFailure> SshKeyExchange::OnReply(std::span<const std::uint8_
         return SshKexFailure{fileErrorSecurityCertificate, kSshDisconnectKeyExchangeFailed,
                              "Server's host key did not match the signature supplied"};
     fingerprint_ = algorithm.fingerprint(*key);
+    hostKeyBlob_.assign(hostKeyBlob.begin(), hostKeyBlob.end());
     if (sessionId_.empty()) sessionId_ = h;
 
     host_.SendKexPacket(SshPacket(kSshMsgNewkeys));

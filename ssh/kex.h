@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "crypto/bignum.h"
 #include "crypto/dh.h"
@@ -69,6 +70,8 @@ class SshKeyExchange {
     int completed() const { return completed_; }
     std::span<const std::uint8_t> sessionId() const { return sessionId_; }
     const std::string& fingerprint() const { return fingerprint_; }
+    // The server's host key blob from the last exchange.
+    std::span<const std::uint8_t> hostKeyBlob() const { return hostKeyBlob_; }
     const std::optional<SshNegotiated>& negotiated() const { return negotiated_; }
     // The modulus size asked for in the last group exchange (0 for a fixed group).
     std::uint32_t requestedGroupBits() const { return pbits_; }
@@ -101,5 +104,6 @@ class SshKeyExchange {
     BigNum e_;
     SecureBytes sessionId_;
     std::string fingerprint_;
+    std::vector<std::uint8_t> hostKeyBlob_;
     std::unique_ptr<SshDirectionKeys> pendingIncoming_;
 };

@@ -97,6 +97,7 @@ class SshConnection final : private SshKexHost {
         return protocol_ == 1 ? std::span<const std::uint8_t>(ssh1SessionId_) : kex_.sessionId();
     }
     const std::string& fingerprint() const { return kex_.fingerprint(); }
+    std::span<const std::uint8_t> hostKeyBlob() const { return kex_.hostKeyBlob(); }
     const std::optional<SshNegotiated>& negotiated() const { return kex_.negotiated(); }
     const SshKeyExchange& keyExchange() const { return kex_; }
     int completedKeyExchanges() const {
