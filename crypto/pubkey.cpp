@@ -1,9 +1,11 @@
 #include "crypto/pubkey.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
 #include "crypto/md5.h"
+#include "crypto/sha256.h"
 #include "crypto/sshbuf.h"
 
 namespace {
@@ -46,6 +48,23 @@ std::string PublicKeyFingerprint(const PublicKey& key) {
         char hex[4];
         std::snprintf(hex, sizeof hex, i ? ":%02x" : "%02x", digest[i]);
         text += hex;
+    }
+    return text;
+}
+
+std::string PublicKeySha256Fingerprint(std::span<const std::uint8_t> blob) {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::uint8_t digest[kSha256DigestLength];
+    Sha256(blob.data(), blob.size(), digest);
+    std::string text = "SHA256:";
+    for (std::size_t i = 0; i < kSha256DigestLength; i += 3) {
+        const std::size_t count = std::min<std::size_t>(3, kSha256DigestLength - i);
+        std::uint32_t group = std::uint32_t{digest[i]} << 16;
+        if (count > 1) group |= std::uint32_t{digest[i + 1]} << 8;
+        if (count > 2) group |= digest[i + 2];
+        for (std::size_t j = 0; j <= count; ++j)
+            text += kAlphabet[(group >> (18 - 6 * j)) & 0x3F];
     }
     return text;
 }

@@ -54,6 +54,9 @@ PublicKeyPtr PublicKeyFromBlob(std::span<const std::uint8_t> blob);
 // The fingerprint format shared by the descriptors.
 std::string PublicKeyFingerprint(const PublicKey& key);
 
+// OpenSSH's form: "SHA256:" and the unpadded Base64 of the blob's SHA-256.
+std::string PublicKeySha256Fingerprint(std::span<const std::uint8_t> blob);
+
 // Reads "string name, string signature" and checks the name; the helper the
 // algorithms' verify operations share.
 bool ReadSignatureBlob(std::span<const std::uint8_t> signatureBlob, std::string_view sshName,
