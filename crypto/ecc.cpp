@@ -613,8 +613,8 @@ struct Ops {
     }
 
   public:
-    static constexpr EcOps kTable = {PointIsValid, PublicFromPrivate, SharedSecret, RandomScalar,
-                                     Verify,       Sign,              Nonce};
+    static constexpr EcOps kTable = {
+        PointIsValid, PublicFromPrivate, SharedSecret, RandomScalar, Verify, Sign, Nonce};
 };
 
 constexpr EcCurve kCurves[] = {
