@@ -10,7 +10,8 @@
 
 namespace {
 
-constexpr std::array<const PublicKeyAlgorithm*, 2> kAlgorithms = {&kSshRsa, &kSshDss};
+constexpr std::array<const PublicKeyAlgorithm*, 5> kAlgorithms = {
+    &kSshRsa, &kSshDss, &kSshEcdsaNistp256, &kSshEcdsaNistp384, &kSshEcdsaNistp521};
 
 }  // namespace
 

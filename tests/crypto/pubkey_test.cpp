@@ -154,9 +154,10 @@ INSTANTIATE_TEST_SUITE_P(Keys, HostKeySignature,
 
 TEST(PublicKeyAlgorithms, OfferedInOrderAndFoundByName) {
     auto algorithms = PublicKeyAlgorithms();
-    ASSERT_EQ(algorithms.size(), 2u);
+    ASSERT_EQ(algorithms.size(), 5u);
     EXPECT_EQ(algorithms[0]->sshName, "ssh-rsa");
     EXPECT_EQ(algorithms[1]->sshName, "ssh-dss");
+    EXPECT_EQ(algorithms[4]->sshName, "ecdsa-sha2-nistp521");
     EXPECT_EQ(FindPublicKeyAlgorithm("ssh-dss"), &kSshDss);
     EXPECT_EQ(FindPublicKeyAlgorithm("ssh-ed25519"), nullptr);
     Bytes unknown;
