@@ -14,7 +14,7 @@ struct GcmKey {
     AesKey aes;
     std::uint64_t h[2];  // the hash key as two big-endian halves, first half first
     alignas(16) std::uint8_t hPowers[16 * kGhashClmulPowers];  // for the instruction path
-    bool pclmul;  // chosen when the key is set
+    bool pclmul;                                               // chosen when the key is set
 };
 
 // keyLength is 16, 24 or 32.

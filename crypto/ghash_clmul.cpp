@@ -54,9 +54,9 @@ FT_CLMUL_INLINE __m128i Reduce(Wide product) {
     const __m128i carryLow = _mm_srli_epi64(product.low, 63);
     const __m128i carryHigh = _mm_srli_epi64(product.high, 63);
     __m128i low = _mm_or_si128(_mm_slli_epi64(product.low, 1), _mm_slli_si128(carryLow, 8));
-    __m128i high = _mm_or_si128(_mm_or_si128(_mm_slli_epi64(product.high, 1),
-                                             _mm_slli_si128(carryHigh, 8)),
-                                _mm_srli_si128(carryLow, 8));
+    __m128i high =
+        _mm_or_si128(_mm_or_si128(_mm_slli_epi64(product.high, 1), _mm_slli_si128(carryHigh, 8)),
+                     _mm_srli_si128(carryLow, 8));
     // The lowest lane first, since what spills from it lands in the other low lane.
     low = _mm_xor_si128(low, _mm_slli_si128(Spill(low), 8));
     high = _mm_xor_si128(high, low);

@@ -68,8 +68,7 @@ TEST(ChaCha20, CounterCarryDependsOnLayout) {
 }
 
 TEST(Poly1305, Rfc8439Vector) {
-    const Bytes key =
-        FromHex("85d6be7857556d337f4452fe42d506a80103808afb0db2fd4abff6af4149f51b");
+    const Bytes key = FromHex("85d6be7857556d337f4452fe42d506a80103808afb0db2fd4abff6af4149f51b");
     const Bytes message = Text("Cryptographic Forum Research Group");
     Bytes tag(16);
     Poly1305Mac(key.data(), message.data(), message.size(), tag.data());
@@ -113,7 +112,8 @@ TEST(Poly1305, EdgeValuesMatchLibcrypto) {
         {Cat({FromHex("01"), Bytes(31, 0)}),
          Cat({ones, FromHex("fbfefefefefefefefefefefefefefefe"), FromHex("01"), Bytes(15, 0)})},
         {Cat({FromHex("01"), Bytes(31, 0)}), FromHex("fdffffffffffffffffffffffffffffff")},
-        {Cat({FromHex("02"), Bytes(31, 0)}), Cat({FromHex("fdffffffffffffffffffffffffffffff"), zeros})},
+        {Cat({FromHex("02"), Bytes(31, 0)}),
+         Cat({FromHex("fdffffffffffffffffffffffffffffff"), zeros})},
     };
     for (const auto& c : cases) {
         Bytes tag(16);
@@ -220,8 +220,8 @@ TEST_P(Gcm, PublishedVectors) {
         EXPECT_EQ(ToHex(data), c.plain) << c.number;
         tag[15] ^= 1;
         const Bytes before = data;
-        EXPECT_FALSE(GcmDecrypt(gcm, iv.data(), aad.data(), aad.size(), data.data(),
-                                data.size(), tag.data()));
+        EXPECT_FALSE(GcmDecrypt(gcm, iv.data(), aad.data(), aad.size(), data.data(), data.size(),
+                                tag.data()));
         EXPECT_EQ(data, before) << "a refused message is left alone";
         GcmWipe(gcm);
     }
@@ -235,8 +235,7 @@ TEST_P(Gcm, MatchesLibcrypto) {
         const std::size_t keyLength = round % 2 ? 32 : 16;
         const Bytes key = random.Fill(keyLength), iv = random.Fill(12);
         const Bytes aad = random.Fill(round % 3 == 0 ? random.Below(40) : 4);
-        const std::size_t length =
-            round % 3 == 0 ? random.Below(600) : 16 * random.Below(300);
+        const std::size_t length = round % 3 == 0 ? random.Below(600) : 16 * random.Below(300);
         const Bytes plain = random.Fill(length);
 
         GcmKey gcm;
