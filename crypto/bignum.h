@@ -103,5 +103,9 @@ BigNum ModMul(const BigNum& a, const BigNum& b, const BigNum& modulus);
 // base^exponent mod modulus; Montgomery form with a sliding window for odd
 // moduli, plain square-and-multiply for even ones. Not constant-time.
 BigNum ModExp(const BigNum& base, const BigNum& exponent, const BigNum& modulus);
+// The same for secret exponents, in time independent of the exponent's value: fixed 4-bit
+// windows over as many bits as the modulus has limbs, each table entry read for every
+// window. The modulus must be odd (an even one aborts, as a program fault).
+BigNum ModExpSecret(const BigNum& base, const BigNum& exponent, const BigNum& modulus);
 // The x in [0, modulus) with a * x = 1 (mod modulus); false when none exists.
 bool ModInverse(const BigNum& a, const BigNum& modulus, BigNum* inverse);

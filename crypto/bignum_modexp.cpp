@@ -14,7 +14,7 @@ namespace {
 class Montgomery {
   public:
     explicit Montgomery(const BigNum& modulus)
-        : n_(modulus.limbs()), k_(n_.size()), scratch_(2 * k_ + 1) {
+        : n_(modulus.limbs()), k_(n_.size()), scratch_(2 * k_ + 1), difference_(k_) {
         // -n^-1 mod 2^64 by Newton's iteration; an odd n is its own inverse
         // modulo 8, and each step doubles the number of correct bits.
         Limb inverse = n_[0];
@@ -100,13 +100,14 @@ class Montgomery {
         Finish(r, t + k_);
     }
 
-    // t has k + 1 limbs and is below 2n: r = t mod n.
+    // t has k + 1 limbs and is below 2n: r = t mod n. The subtraction always runs and its
+    // result is chosen by mask, so the secret exponentiation shows no branch here.
     void Finish(Limb* r, Limb* t) const {
-        if (t[k_] != 0 || CompareN(t, n_.data(), k_) >= 0) {
-            SubN(r, t, n_.data(), k_);
-        } else {
-            std::copy(t, t + k_, r);
-        }
+        Limb* difference = difference_.data();
+        const Limb borrow = SubN(difference, t, n_.data(), k_);
+        const Limb keepDifference = 0 - ((t[k_] | (borrow ^ 1)) & 1);
+        for (std::size_t i = 0; i < k_; ++i)
+            r[i] = (difference[i] & keepDifference) | (t[i] & ~keepDifference);
     }
 
     const BigNum::Limbs& n_;
@@ -114,6 +115,7 @@ class Montgomery {
     Limb n0_ = 0;
     BigNum::Limbs rSquared_;
     mutable BigNum::Limbs scratch_;
+    mutable BigNum::Limbs difference_;
 };
 
 // Window width by exponent size: wider windows cost more precomputation and
@@ -170,6 +172,63 @@ BigNum MontgomeryExp(const BigNum& base, const BigNum& exponent, const BigNum& m
     return mont.FromMontgomery(result);
 }
 
+// Fixed 4-bit windows over an exponent as wide as the modulus: every window costs four
+// squarings, a read of the whole table under masks and a multiplication, whatever its bits.
+constexpr int kSecretWindowBits = 4;
+constexpr std::size_t kSecretTableSize = std::size_t{1} << kSecretWindowBits;
+
+// All ones when a == b, else zero, without a comparison the compiler could branch on.
+inline Limb EqualMask(Limb a, Limb b) {
+    Limb mask = 0 - (((a ^ b) - 1) >> 63);
+#if defined(__GNUC__)
+    __asm__("" : "+r"(mask));
+#endif
+    return mask;
+}
+
+BigNum MontgomeryExpSecret(const BigNum& base, const BigNum& exponent, const BigNum& modulus) {
+    Montgomery mont(modulus);
+    const std::size_t k = mont.limbs();
+    // The exponent's own length shows only as a limb count beyond the modulus's.
+    const std::size_t width = std::max(k, exponent.limbs().size());
+    BigNum::Limbs e(width, 0);
+    std::copy(exponent.limbs().begin(), exponent.limbs().end(), e.begin());
+
+    // table[i] = base^i in Montgomery form, one flat vector.
+    BigNum::Limbs table(kSecretTableSize * k);
+    const BigNum::Limbs one = mont.ToMontgomery(BigNum(1));
+    const BigNum::Limbs power = mont.ToMontgomery(Mod(base, modulus));
+    std::copy(one.begin(), one.end(), table.begin());
+    std::copy(power.begin(), power.end(), table.begin() + static_cast<std::ptrdiff_t>(k));
+    for (std::size_t i = 2; i < kSecretTableSize; ++i)
+        mont.Multiply(&table[i * k], &table[(i - 1) * k], power.data());
+
+    BigNum::Limbs result(k), selected(k);
+    auto select = [&](Limb window) {
+        std::fill(selected.begin(), selected.end(), 0);
+        for (std::size_t i = 0; i < kSecretTableSize; ++i) {
+            const Limb mask = EqualMask(i, window);
+            for (std::size_t j = 0; j < k; ++j)
+                selected[j] |= table[i * k + j] & mask;
+        }
+    };
+    constexpr std::size_t kWindowsPerLimb = BigNum::kLimbBits / kSecretWindowBits;
+    const std::size_t windows = width * kWindowsPerLimb;
+    for (std::size_t w = windows; w-- > 0;) {
+        const Limb window = (e[w / kWindowsPerLimb] >> (w % kWindowsPerLimb * kSecretWindowBits)) &
+                            (kSecretTableSize - 1);
+        select(window);
+        if (w + 1 == windows) {
+            result = selected;
+            continue;
+        }
+        for (int s = 0; s < kSecretWindowBits; ++s)
+            mont.Square(result.data(), result.data());
+        mont.Multiply(result.data(), result.data(), selected.data());
+    }
+    return mont.FromMontgomery(result);
+}
+
 BigNum PlainExp(const BigNum& base, const BigNum& exponent, const BigNum& modulus) {
     BigNum result = Mod(BigNum(1), modulus);
     BigNum power = Mod(base, modulus);
@@ -190,4 +249,13 @@ BigNum ModExp(const BigNum& base, const BigNum& exponent, const BigNum& modulus)
     if (modulus == BigNum(1)) return BigNum();
     return modulus.IsOdd() ? MontgomeryExp(base, exponent, modulus)
                            : PlainExp(base, exponent, modulus);
+}
+
+BigNum ModExpSecret(const BigNum& base, const BigNum& exponent, const BigNum& modulus) {
+    if (!modulus.IsOdd()) {
+        std::fprintf(stderr, "bignum: secret exponentiation needs an odd modulus\n");
+        std::abort();
+    }
+    if (modulus == BigNum(1)) return BigNum();
+    return MontgomeryExpSecret(base, exponent, modulus);
 }

@@ -11,6 +11,7 @@ namespace {
 struct CpuFeatures {
     bool aesNi = false;
     bool shaNi = false;
+    bool pclmul = false;
 };
 
 CpuFeatures DetectCpuFeatures() {
@@ -21,6 +22,7 @@ CpuFeatures DetectCpuFeatures() {
     const bool sse41 = (ecx & bit_SSE4_1) != 0;
     const bool ssse3 = (ecx & bit_SSSE3) != 0;
     features.aesNi = sse41 && (ecx & bit_AES) != 0;
+    features.pclmul = sse41 && ssse3 && (ecx & bit_PCLMUL) != 0;
     if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx))
         features.shaNi = sse41 && ssse3 && (ebx & bit_SHA) != 0;
 #endif
@@ -42,6 +44,9 @@ bool CpuHasAesNi() {
 bool CpuHasShaNi() {
     return Features().shaNi;
 }
+bool CpuHasPclmul() {
+    return Features().pclmul;
+}
 
 void CryptoSetFastPaths(bool enabled) {
     fastPathsEnabled.store(enabled, std::memory_order_relaxed);
@@ -55,4 +60,7 @@ bool UseAesNi() {
 }
 bool UseShaNi() {
     return CryptoFastPathsEnabled() && CpuHasShaNi();
+}
+bool UsePclmul() {
+    return CryptoFastPathsEnabled() && CpuHasPclmul();
 }

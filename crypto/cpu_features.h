@@ -4,6 +4,8 @@
 // Whether the processor offers the instructions (independent of the switch below).
 bool CpuHasAesNi();
 bool CpuHasShaNi();
+// Carry-less multiplication (PCLMULQDQ) with SSE4.1 and SSSE3, for GHASH.
+bool CpuHasPclmul();
 
 // Fast paths are on by default; tests and benchmarks switch them off to exercise the
 // portable code. Contexts pick their path when their key is set.
@@ -12,3 +14,4 @@ bool CryptoFastPathsEnabled();
 
 bool UseAesNi();
 bool UseShaNi();
+bool UsePclmul();

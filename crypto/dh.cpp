@@ -66,7 +66,7 @@ BigNum DhContext::MakeE(std::size_t exponentBits) {
     random[0] &= static_cast<std::uint8_t>(0xFF >> excess);
     random[0] |= static_cast<std::uint8_t>(0x80 >> excess);
     x_ = BigNum::FromBytes(random);
-    return ModExp(g_, x_, p_);
+    return ModExpSecret(g_, x_, p_);
 }
 
 // A peer value of 0, 1 or p - 1 (or anything outside the group) would force
@@ -74,6 +74,6 @@ BigNum DhContext::MakeE(std::size_t exponentBits) {
 bool DhContext::FindK(const BigNum& f, BigNum* k) const {
     if (x_.IsZero()) return false;
     if (f < BigNum(2) || f > Subtract(p_, BigNum(2))) return false;
-    *k = ModExp(f, x_, p_);
+    *k = ModExpSecret(f, x_, p_);
     return true;
 }

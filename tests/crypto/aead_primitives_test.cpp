@@ -1,0 +1,273 @@
+// ChaCha20, Poly1305 and AES-GCM: published vectors on both GHASH paths, and GCM against
+// libcrypto over random lengths.
+#include <openssl/evp.h>
+
+#include <cstring>
+#include <initializer_list>
+
+#include "crypto/byte_order.h"
+#include "crypto/chacha20.h"
+#include "crypto/gcm.h"
+#include "crypto/poly1305.h"
+#include "tests/crypto/crypto_test_support.h"
+
+namespace {
+
+const char kSunscreen[] =
+    "Ladies and Gentlemen of the class of '99: If I could offer you only one tip for the "
+    "future, sunscreen would be it.";
+
+Bytes Sequence(std::uint8_t first, std::size_t length) {
+    Bytes out(length);
+    for (std::size_t i = 0; i < length; ++i)
+        out[i] = static_cast<std::uint8_t>(first + i);
+    return out;
+}
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+// RFC 8439 sections 2.3.2 and 2.4.2.
+TEST(ChaCha20, Rfc8439Vectors) {
+    const Bytes key = Sequence(0, 32);
+    ChaCha20 cipher;
+    ChaCha20Init(cipher, key.data(), 1, FromHex("000000090000004a00000000").data());
+    Bytes block(64);
+    ChaCha20Block(cipher, block.data());
+    EXPECT_EQ(ToHex(block),
+              "10f1e7e4d13b5915500fdd1fa32071c4c7d1f4c733c068030422aa9ac3d46c4e"
+              "d2826446079faa0914c2d705d98b02a2b5129cd1de164eb9cbd083e8a2503c4e");
+
+    Bytes text = Text(kSunscreen);
+    ChaCha20Init(cipher, key.data(), 1, FromHex("000000000000004a00000000").data());
+    ChaCha20Xor(cipher, text.data(), text.size());
+    EXPECT_EQ(ToHex(text),
+              "6e2e359a2568f98041ba0728dd0d6981e97e7aec1d4360c20a27afccfd9fae0b"
+              "f91b65c5524733ab8f593dabcd62b3571639d624e65152ab8f530c359f0861d8"
+              "07ca0dbf500d6a6156a38e088a22b65e52bc514d16ccf806818ce91ab7793736"
+              "5af90bbf74a35be6b40b8eedf2785e42874d");
+}
+
+// The original layout carries the counter into word 13; the RFC layout wraps word 12.
+TEST(ChaCha20, CounterCarryDependsOnLayout) {
+    const Bytes key = Sequence(7, 32), nonce8 = Sequence(1, 8);
+    ChaCha20 wide, next;
+    ChaCha20InitOriginal(wide, key.data(), 0xFFFFFFFF, nonce8.data());
+    Bytes two(128, 0);
+    ChaCha20Xor(wide, two.data(), two.size());
+    ChaCha20InitOriginal(next, key.data(), 0x100000000, nonce8.data());
+    Bytes second(64, 0);
+    ChaCha20Xor(next, second.data(), second.size());
+    EXPECT_EQ(Bytes(two.begin() + 64, two.end()), second);
+    EXPECT_EQ(wide.state[13], 1u);
+    EXPECT_EQ(wide.state[12], 1u);
+}
+
+TEST(Poly1305, Rfc8439Vector) {
+    const Bytes key = FromHex("85d6be7857556d337f4452fe42d506a80103808afb0db2fd4abff6af4149f51b");
+    const Bytes message = Text("Cryptographic Forum Research Group");
+    Bytes tag(16);
+    Poly1305Mac(key.data(), message.data(), message.size(), tag.data());
+    EXPECT_EQ(ToHex(tag), "a8061dc1305136c6c22b8baf0c0127a9");
+
+    // The same through updates of every split, which exercises the buffering.
+    for (std::size_t split = 0; split <= message.size(); ++split) {
+        Poly1305 mac;
+        Poly1305Init(mac, key.data());
+        Poly1305Update(mac, message.data(), split);
+        Poly1305Update(mac, message.data() + split, message.size() - split);
+        Bytes piecewise(16);
+        Poly1305Final(mac, piecewise.data());
+        EXPECT_EQ(piecewise, tag) << split;
+    }
+}
+
+// Accumulator values next to 2^130 - 5, where the final reduction must subtract p once
+// (RFC 8439 appendix A.3 vectors 6 and 10's shapes): checked against libcrypto.
+Bytes LibcryptoPoly1305(const Bytes& key, const Bytes& message) {
+    EVP_MAC* mac = EVP_MAC_fetch(nullptr, "POLY1305", nullptr);
+    EVP_MAC_CTX* ctx = EVP_MAC_CTX_new(mac);
+    Bytes tag(16);
+    std::size_t length = 0;
+    EXPECT_EQ(EVP_MAC_init(ctx, key.data(), key.size(), nullptr), 1);
+    EXPECT_EQ(EVP_MAC_update(ctx, message.data(), message.size()), 1);
+    EXPECT_EQ(EVP_MAC_final(ctx, tag.data(), &length, tag.size()), 1);
+    EVP_MAC_CTX_free(ctx);
+    EVP_MAC_free(mac);
+    return tag;
+}
+
+TEST(Poly1305, EdgeValuesMatchLibcrypto) {
+    TestRandom random(1305);
+    const Bytes ones(16, 0xFF), zeros(16, 0);
+    const struct {
+        Bytes key, message;
+    } cases[] = {
+        {Cat({FromHex("02"), Bytes(31, 0)}), ones},
+        {Cat({FromHex("02"), Bytes(15, 0), ones}), ones},
+        {Cat({FromHex("01"), Bytes(31, 0)}),
+         Cat({ones, FromHex("fbfefefefefefefefefefefefefefefe"), FromHex("01"), Bytes(15, 0)})},
+        {Cat({FromHex("01"), Bytes(31, 0)}), FromHex("fdffffffffffffffffffffffffffffff")},
+        {Cat({FromHex("02"), Bytes(31, 0)}),
+         Cat({FromHex("fdffffffffffffffffffffffffffffff"), zeros})},
+    };
+    for (const auto& c : cases) {
+        Bytes tag(16);
+        Poly1305Mac(c.key.data(), c.message.data(), c.message.size(), tag.data());
+        EXPECT_EQ(tag, LibcryptoPoly1305(c.key, c.message)) << ToHex(c.message);
+    }
+    for (int round = 0; round < kDifferentialRounds / 10; ++round) {
+        const Bytes key = round % 2 ? Bytes(32, 0xFF) : random.Fill(32);
+        const Bytes message = random.Fill(random.Below(300));
+        Bytes tag(16);
+        Poly1305Mac(key.data(), message.data(), message.size(), tag.data());
+        ASSERT_EQ(tag, LibcryptoPoly1305(key, message)) << round;
+    }
+}
+
+// RFC 8439 section 2.8.2, assembled from the primitives as the RFC does.
+TEST(ChaCha20Poly1305, Rfc8439AeadVector) {
+    const Bytes key = Sequence(0x80, 32);
+    const Bytes nonce = FromHex("070000004041424344454647");
+    const Bytes aad = FromHex("50515253c0c1c2c3c4c5c6c7");
+    Bytes text = Text(kSunscreen);
+
+    ChaCha20 cipher;
+    ChaCha20Init(cipher, key.data(), 0, nonce.data());
+    std::uint8_t block[64];
+    ChaCha20Block(cipher, block);
+    ChaCha20Xor(cipher, text.data(), text.size());
+    EXPECT_EQ(ToHex(text),
+              "d31a8d34648e60db7b86afbc53ef7ec2a4aded51296e08fea9e2b5a736ee62d6"
+              "3dbea45e8ca9671282fafb69da92728b1a71de0a9e060b2905d6a5b67ecd3b36"
+              "92ddbd7f2d778b8c9803aee328091b58fab324e4fad675945585808b4831d7bc"
+              "3ff4def08e4b7a9de576d26586cec64b6116");
+
+    Poly1305 mac;
+    Poly1305Init(mac, block);
+    const std::uint8_t zeros[16] = {};
+    Poly1305Update(mac, aad.data(), aad.size());
+    Poly1305Update(mac, zeros, (16 - aad.size() % 16) % 16);
+    Poly1305Update(mac, text.data(), text.size());
+    Poly1305Update(mac, zeros, (16 - text.size() % 16) % 16);
+    std::uint8_t lengths[16];
+    StoreLe64(lengths, aad.size());
+    StoreLe64(lengths + 8, text.size());
+    Poly1305Update(mac, lengths, 16);
+    Bytes tag(16);
+    Poly1305Final(mac, tag.data());
+    EXPECT_EQ(ToHex(tag), "1ae10b594f09e26a7e902ecbd0600691");
+}
+
+class Gcm : public BothPaths {};
+
+// The test cases of the original GCM paper: 2-4 (AES-128) and 14-16 (AES-256).
+TEST_P(Gcm, PublishedVectors) {
+    const char* p3 =
+        "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a72"
+        "1c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de657ba637b391aafd255";
+    const char* p4 =
+        "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a72"
+        "1c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de657ba637b39";
+    const char* k3 = "feffe9928665731c6d6a8f9467308308";
+    const char* k15 = "feffe9928665731c6d6a8f9467308308feffe9928665731c6d6a8f9467308308";
+    const char* iv3 = "cafebabefacedbaddecaf888";
+    const char* a4 = "feedfacedeadbeeffeedfacedeadbeefabaddad2";
+    const struct {
+        int number;
+        const char *key, *iv, *aad, *plain, *cipher, *tag;
+    } cases[] = {
+        {2, "00000000000000000000000000000000", "000000000000000000000000", "",
+         "00000000000000000000000000000000", "0388dace60b6a392f328c2b971b2fe78",
+         "ab6e47d42cec13bdf53a67b21257bddf"},
+        {3, k3, iv3, "", p3,
+         "42831ec2217774244b7221b784d0d49ce3aa212f2c02a4e035c17e2329aca12e"
+         "21d514b25466931c7d8f6a5aac84aa051ba30b396a0aac973d58e091473f5985",
+         "4d5c2af327cd64a62cf35abd2ba6fab4"},
+        {4, k3, iv3, a4, p4,
+         "42831ec2217774244b7221b784d0d49ce3aa212f2c02a4e035c17e2329aca12e"
+         "21d514b25466931c7d8f6a5aac84aa051ba30b396a0aac973d58e091",
+         "5bc94fbc3221a5db94fae95ae7121a47"},
+        {14, "0000000000000000000000000000000000000000000000000000000000000000",
+         "000000000000000000000000", "", "00000000000000000000000000000000",
+         "cea7403d4d606b6e074ec5d3baf39d18", "d0d1c8a799996bf0265b98b5d48ab919"},
+        {15, k15, iv3, "", p3,
+         "522dc1f099567d07f47f37a32a84427d643a8cdcbfe5c0c97598a2bd2555d1aa"
+         "8cb08e48590dbb3da7b08b1056828838c5f61e6393ba7a0abcc9f662898015ad",
+         "b094dac5d93471bdec1a502270e3cc6c"},
+        {16, k15, iv3, a4, p4,
+         "522dc1f099567d07f47f37a32a84427d643a8cdcbfe5c0c97598a2bd2555d1aa"
+         "8cb08e48590dbb3da7b08b1056828838c5f61e6393ba7a0abcc9f662",
+         "76fc6ece0f4e1768cddf8853bb2d551b"},
+    };
+    for (const auto& c : cases) {
+        const Bytes key = FromHex(c.key), iv = FromHex(c.iv), aad = FromHex(c.aad);
+        GcmKey gcm;
+        GcmSetKey(gcm, key.data(), key.size());
+        EXPECT_EQ(gcm.pclmul, GetParam() == CryptoPath::Fast && CpuHasPclmul());
+        Bytes data = FromHex(c.plain);
+        Bytes tag(16);
+        GcmEncrypt(gcm, iv.data(), aad.data(), aad.size(), data.data(), data.size(), tag.data());
+        EXPECT_EQ(ToHex(data), c.cipher) << c.number;
+        EXPECT_EQ(ToHex(tag), c.tag) << c.number;
+
+        EXPECT_TRUE(GcmDecrypt(gcm, iv.data(), aad.data(), aad.size(), data.data(), data.size(),
+                               tag.data()));
+        EXPECT_EQ(ToHex(data), c.plain) << c.number;
+        tag[15] ^= 1;
+        const Bytes before = data;
+        EXPECT_FALSE(GcmDecrypt(gcm, iv.data(), aad.data(), aad.size(), data.data(), data.size(),
+                                tag.data()));
+        EXPECT_EQ(data, before) << "a refused message is left alone";
+        GcmWipe(gcm);
+    }
+}
+
+// The packet layout the SSH modes use (4-byte AAD, a body of whole blocks), plus odd
+// lengths, against libcrypto; the sizes cross the four-block aggregation boundaries.
+TEST_P(Gcm, MatchesLibcrypto) {
+    TestRandom random(0x6c6d);
+    for (int round = 0; round < kDifferentialRounds / 4; ++round) {
+        const std::size_t keyLength = round % 2 ? 32 : 16;
+        const Bytes key = random.Fill(keyLength), iv = random.Fill(12);
+        const Bytes aad = random.Fill(round % 3 == 0 ? random.Below(40) : 4);
+        const std::size_t length = round % 3 == 0 ? random.Below(600) : 16 * random.Below(300);
+        const Bytes plain = random.Fill(length);
+
+        GcmKey gcm;
+        GcmSetKey(gcm, key.data(), key.size());
+        Bytes ours = plain, tag(16);
+        GcmEncrypt(gcm, iv.data(), aad.data(), aad.size(), ours.data(), ours.size(), tag.data());
+
+        EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+        ASSERT_EQ(EVP_EncryptInit_ex(ctx, keyLength == 32 ? EVP_aes_256_gcm() : EVP_aes_128_gcm(),
+                                     nullptr, key.data(), iv.data()),
+                  1);
+        int n = 0;
+        if (!aad.empty()) {
+            ASSERT_EQ(EVP_EncryptUpdate(ctx, nullptr, &n, aad.data(), int(aad.size())), 1);
+        }
+        Bytes theirs(length + 16), theirTag(16);
+        if (length > 0) {
+            ASSERT_EQ(EVP_EncryptUpdate(ctx, theirs.data(), &n, plain.data(), int(length)), 1);
+        }
+        ASSERT_EQ(EVP_EncryptFinal_ex(ctx, theirs.data() + n, &n), 1);
+        ASSERT_EQ(EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_GET_TAG, 16, theirTag.data()), 1);
+        EVP_CIPHER_CTX_free(ctx);
+        theirs.resize(length);
+
+        ASSERT_EQ(ours, theirs) << "round " << round << " length " << length;
+        ASSERT_EQ(tag, theirTag) << "round " << round << " length " << length;
+        ASSERT_TRUE(GcmDecrypt(gcm, iv.data(), aad.data(), aad.size(), ours.data(), ours.size(),
+                               tag.data()));
+        ASSERT_EQ(ours, plain);
+    }
+}
+
+INSTANTIATE_BOTH_PATHS(Gcm);
+
+}  // namespace

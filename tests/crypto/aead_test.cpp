@@ -1,0 +1,191 @@
+// The SSH authenticated ciphers against outputs built independently from libcrypto's raw
+// ChaCha20, Poly1305 and AES-GCM, with the packet layouts of the transport.
+#include <openssl/evp.h>
+
+#include <cstring>
+
+#include "crypto/aead.h"
+#include "tests/crypto/crypto_test_support.h"
+
+namespace {
+
+Bytes Evp(const EVP_CIPHER* type, const Bytes& key, const Bytes& iv, const Bytes& input) {
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    Bytes out(input.size() + 16);
+    int n = 0;
+    EXPECT_EQ(EVP_EncryptInit_ex(ctx, type, nullptr, key.data(), iv.data()), 1);
+    EXPECT_EQ(EVP_EncryptUpdate(ctx, out.data(), &n, input.data(), int(input.size())), 1);
+    EVP_CIPHER_CTX_free(ctx);
+    out.resize(input.size());
+    return out;
+}
+
+// EVP_chacha20's IV is the 32-bit little-endian counter and then 12 nonce bytes; the SSH
+// layout is a 64-bit little-endian counter and the sequence number big-endian, which is
+// the same words for counters below 2^32.
+Bytes ChaChaStream(const Bytes& key, std::uint32_t counter, std::uint32_t sequence,
+                   const Bytes& input) {
+    Bytes iv(16, 0);
+    for (int i = 0; i < 4; ++i) {
+        iv[i] = std::uint8_t(counter >> (8 * i));
+        iv[15 - i] = std::uint8_t(sequence >> (8 * i));
+    }
+    return Evp(EVP_chacha20(), key, iv, input);
+}
+
+Bytes Poly1305Tag(const Bytes& key, const Bytes& message) {
+    EVP_MAC* mac = EVP_MAC_fetch(nullptr, "POLY1305", nullptr);
+    EVP_MAC_CTX* ctx = EVP_MAC_CTX_new(mac);
+    Bytes tag(16);
+    std::size_t length = 0;
+    EXPECT_EQ(EVP_MAC_init(ctx, key.data(), key.size(), nullptr), 1);
+    EXPECT_EQ(EVP_MAC_update(ctx, message.data(), message.size()), 1);
+    EXPECT_EQ(EVP_MAC_final(ctx, tag.data(), &length, tag.size()), 1);
+    EVP_MAC_CTX_free(ctx);
+    EVP_MAC_free(mac);
+    return tag;
+}
+
+// The sealed packet and tag as OpenSSH's construction defines them.
+Bytes ReferenceChaChaPoly(const Bytes& key, std::uint32_t sequence, const Bytes& packet) {
+    const Bytes mainKey(key.begin(), key.begin() + 32), headerKey(key.begin() + 32, key.end());
+    Bytes out = ChaChaStream(headerKey, 0, sequence, Bytes(packet.begin(), packet.begin() + 4));
+    const Bytes body = ChaChaStream(mainKey, 1, sequence, Bytes(packet.begin() + 4, packet.end()));
+    out.insert(out.end(), body.begin(), body.end());
+    const Bytes polyKey = ChaChaStream(mainKey, 0, sequence, Bytes(32, 0));
+    const Bytes tag = Poly1305Tag(polyKey, out);
+    out.insert(out.end(), tag.begin(), tag.end());
+    return out;
+}
+
+// RFC 5647: the length field is the additional data, the rest is encrypted.
+Bytes ReferenceGcm(const Bytes& key, const Bytes& iv, const Bytes& packet) {
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    const EVP_CIPHER* type = key.size() == 32 ? EVP_aes_256_gcm() : EVP_aes_128_gcm();
+    Bytes out(packet.begin(), packet.begin() + 4);
+    out.resize(packet.size() + 16);
+    int n = 0;
+    EXPECT_EQ(EVP_EncryptInit_ex(ctx, type, nullptr, key.data(), iv.data()), 1);
+    EXPECT_EQ(EVP_EncryptUpdate(ctx, nullptr, &n, packet.data(), 4), 1);
+    EXPECT_EQ(EVP_EncryptUpdate(ctx, out.data() + 4, &n, packet.data() + 4, int(packet.size() - 4)),
+              1);
+    EXPECT_EQ(EVP_EncryptFinal_ex(ctx, out.data() + 4 + n, &n), 1);
+    EXPECT_EQ(EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_GET_TAG, 16, out.data() + packet.size()), 1);
+    EVP_CIPHER_CTX_free(ctx);
+    return out;
+}
+
+void StepInvocationCounter(Bytes& iv) {
+    for (std::size_t i = 12; i-- > 4;) {
+        if (++iv[i] != 0) break;
+    }
+}
+
+// A plain packet of the given total length (length field included), as the transport
+// builds it: the length field counts the bytes after it.
+Bytes PlainPacket(TestRandom& random, std::size_t length) {
+    Bytes packet = random.Fill(length);
+    const std::uint32_t field = std::uint32_t(length - 4);
+    for (int i = 0; i < 4; ++i)
+        packet[i] = std::uint8_t(field >> (24 - 8 * i));
+    return packet;
+}
+
+struct Context {
+    const AeadDescriptor* aead;
+    void* context;
+    explicit Context(const AeadDescriptor* a) : aead(a), context(a->createContext()) {}
+    ~Context() { aead->freeContext(context); }
+};
+
+class Aead : public BothPaths {};
+
+// Several packets per key, so the GCM counter (started just below a byte carry) and the
+// sequence numbers move as on a connection.
+TEST_P(Aead, SealMatchesReferenceAndOpens) {
+    TestRandom random(0x5eed);
+    for (const AeadDescriptor* aead : AeadList()) {
+        const bool gcm = aead->ivLength != 0;
+        for (int connection = 0; connection < kDifferentialRounds / 100; ++connection) {
+            const Bytes key = random.Fill(aead->keyLength);
+            Bytes iv = random.Fill(aead->ivLength);
+            if (gcm) iv[11] = 0xFE;
+            Context sender(aead), receiver(aead);
+            aead->setKey(sender.context, key.data(), iv.data());
+            aead->setKey(receiver.context, key.data(), iv.data());
+            std::uint32_t sequence = connection == 1 ? 0xFFFFFFFE : std::uint32_t(random.Below(9));
+            for (int n = 0; n < 6; ++n, ++sequence) {
+                const std::size_t length = 4 + aead->blockSize * (1 + random.Below(200));
+                const Bytes plain = PlainPacket(random, length);
+                Bytes packet = plain;
+                packet.resize(length + aead->tagLength);
+                aead->seal(sender.context, sequence, packet.data(), length);
+                const Bytes expected =
+                    gcm ? ReferenceGcm(key, iv, plain) : ReferenceChaChaPoly(key, sequence, plain);
+                ASSERT_EQ(ToHex(packet), ToHex(expected)) << aead->sshName << " " << n;
+
+                EXPECT_EQ(aead->packetLength(receiver.context, sequence, packet.data()),
+                          length - 4);
+                ASSERT_TRUE(aead->open(receiver.context, sequence, packet.data(), length));
+                EXPECT_EQ(Bytes(packet.begin(), packet.begin() + long(length)), plain);
+                if (gcm) StepInvocationCounter(iv);
+            }
+        }
+    }
+}
+
+// A flipped bit anywhere (length field, body, tag) is refused and leaves both the bytes
+// and the state as they were: the genuine packet still opens afterwards.
+TEST_P(Aead, AnyFlippedBitIsRefused) {
+    TestRandom random(0xb17);
+    for (const AeadDescriptor* aead : AeadList()) {
+        const Bytes key = random.Fill(aead->keyLength), iv = random.Fill(aead->ivLength);
+        Context sender(aead), receiver(aead);
+        aead->setKey(sender.context, key.data(), iv.data());
+        aead->setKey(receiver.context, key.data(), iv.data());
+        const std::size_t length = 4 + 3 * aead->blockSize;
+        Bytes sealed = PlainPacket(random, length);
+        const Bytes plain = sealed;
+        sealed.resize(length + aead->tagLength);
+        aead->seal(sender.context, 7, sealed.data(), length);
+
+        for (std::size_t bit = 0; bit < 8 * sealed.size(); ++bit) {
+            Bytes forged = sealed;
+            forged[bit / 8] ^= std::uint8_t(1 << (bit % 8));
+            const Bytes before = forged;
+            ASSERT_FALSE(aead->open(receiver.context, 7, forged.data(), length))
+                << aead->sshName << " bit " << bit;
+            ASSERT_EQ(forged, before) << aead->sshName << " bit " << bit;
+        }
+        if (aead->ivLength == 0) {
+            // GCM ignores the sequence number; its invocation counter plays that part.
+            EXPECT_FALSE(aead->open(receiver.context, 8, Bytes(sealed).data(), length))
+                << "the wrong sequence number";
+        }
+        ASSERT_TRUE(aead->open(receiver.context, 7, sealed.data(), length)) << aead->sshName;
+        EXPECT_EQ(Bytes(sealed.begin(), sealed.begin() + long(length)), plain);
+    }
+}
+
+INSTANTIATE_BOTH_PATHS(Aead);
+
+TEST(AeadTable, NamesAndSizes) {
+    const struct {
+        const char* name;
+        std::size_t keyLength, ivLength, blockSize;
+    } rows[] = {{"chacha20-poly1305@openssh.com", 64, 0, 8},
+                {"aes128-gcm@openssh.com", 16, 12, 16},
+                {"aes256-gcm@openssh.com", 32, 12, 16}};
+    ASSERT_EQ(AeadList().size(), std::size(rows));
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const AeadDescriptor* aead = FindAead(rows[i].name);
+        ASSERT_EQ(aead, AeadList()[i]) << rows[i].name;
+        EXPECT_EQ(aead->keyLength, rows[i].keyLength);
+        EXPECT_EQ(aead->ivLength, rows[i].ivLength);
+        EXPECT_EQ(aead->blockSize, rows[i].blockSize);
+        EXPECT_EQ(aead->tagLength, 16u);
+    }
+    EXPECT_EQ(FindAead("aes192-gcm@openssh.com"), nullptr);
+}
+
+}  // namespace
