@@ -47,10 +47,13 @@ int ErrorNumberOf(HRESULT hr) {
 
 }  // namespace
 
-std::string DescribeFailure(HRESULT hr) {
+std::string DescribeFailure(HRESULT hr, std::string_view reported) {
     char text[512];
     if (int number = ErrorNumberOf(hr)) {
-        std::snprintf(text, sizeof text, "error %d: %s", number, FindErrorByNumber(number)->text);
+        const std::string table = FindErrorByNumber(number)->text;
+        if (reported.size() > table.size() + 2 && reported.starts_with(table + ": "))
+            return "error " + std::to_string(number) + ": " + std::string(reported);
+        std::snprintf(text, sizeof text, "error %d: %s", number, table.c_str());
     } else {
         std::snprintf(text, sizeof text, "error 0x%08X: %s", static_cast<unsigned>(hr),
                       MeaningOf(hr));

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/wintypes.h"
 
 // "error N: TEXT" for the automation HRESULT of an error number (0x800A0000|N),
-// else "error 0xXXXXXXXX: MEANING".
-std::string DescribeFailure(HRESULT hr);
+// else "error 0xXXXXXXXX: MEANING". `reported` is the control's text of its last
+// error: when it is TEXT followed by ": " and more, the more is shown too.
+std::string DescribeFailure(HRESULT hr, std::string_view reported = {});

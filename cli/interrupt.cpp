@@ -29,7 +29,11 @@ InterruptCancel::InterruptCancel(Session& session) : session_(session) {
 }
 
 InterruptCancel::~InterruptCancel() {
-    stopping_ = true;
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
     watcher_.join();
     sigaction(SIGINT, &previous_, nullptr);
     if (window_) DestroyWindow(window_);
@@ -47,11 +51,12 @@ void InterruptCancel::CancelIfRequested() {
 
 void InterruptCancel::Watch() {
     bool posted = false;
+    std::unique_lock lock(mutex_);
     while (!stopping_) {
         if (!posted && interrupted != 0 && window_) {
             posted = PostMessageA(window_, kCancelMessage, 0, 0) != FALSE;
         }
-        std::this_thread::sleep_for(kWatchInterval);
+        wake_.wait_for(lock, kWatchInterval, [this] { return stopping_; });
     }
 }
 

@@ -8,8 +8,9 @@
 // transfer or a connect is cancelled as well. Cancel is called once.
 #pragma once
 
-#include <atomic>
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
 #include <thread>
 
 #include "platform/messages.h"
@@ -34,7 +35,10 @@ class InterruptCancel {
     Session& session_;
     HWND window_ = nullptr;
     struct sigaction previous_ {};
-    std::atomic<bool> stopping_{false};
+    // The watcher sleeps on this between looks, so the end of a command wakes it at once.
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
     bool cancelled_ = false;
     std::thread watcher_;
 };

@@ -219,7 +219,17 @@ bool Session::Call(std::string_view name, std::span<VARIANT> arguments, VARIANT*
 }
 
 bool Session::Fail(HRESULT hr) {
-    err_ << "filetransfer: " << DescribeFailure(hr) << "\n";
+    // The control's own text may say more than the number's (LastErrorString).
+    std::string reported;
+    DISPID dispid = DISPID_UNKNOWN;
+    ScopedVariant text;
+    EXCEPINFO exception{};
+    if (control_ && SUCCEEDED(IdOfName(control_.get(), "LastErrorString", &dispid)) &&
+        SUCCEEDED(DispatchGetProperty(control_.get(), dispid, {}, text.get(), &exception)) &&
+        (*text).vt == VT_BSTR)
+        reported = Utf8FromBstr((*text).bstrVal);
+    ClearExcepInfo(&exception);
+    err_ << "filetransfer: " << DescribeFailure(hr, reported) << "\n";
     return false;
 }
 

@@ -37,6 +37,8 @@ struct ControlState {
     BOOL enginesInitialized = FALSE;
     BOOL keepAlive = FALSE;
     DWORD lastError = 0;
+    // The reported text of lastError when the engine said more than the table.
+    std::string lastErrorText;
     std::u16string library;
     BOOL localize = FALSE;
     LONG parseDirectory = 1;

@@ -4,6 +4,7 @@
 #include "control/FileTransfer.h"
 #include "ftp/ftp.h"
 #include "http/http.h"
+#include "platform/lasterror.h"
 #include "platform/text.h"
 #include "resources/errors.h"
 
@@ -54,6 +55,7 @@ HRESULT CFileTransfer::ReportError(DWORD code, bool returnFailure, bool raiseEve
         if (chosen.code == 0) chosen.code = engine->lastError();
         if (chosen.code == 0) {
             state_.lastError = 0;
+            state_.lastErrorText.clear();
             return S_OK;
         }
         if (chosen.code == MakeErrorCode(fileErrorInvalidHandle) && !IsConnected()) {
@@ -67,7 +69,11 @@ HRESULT CFileTransfer::ReportError(DWORD code, bool returnFailure, bool raiseEve
         chosen.text = EngineErrorText(engine ? *engine : kFtpErrors, chosen.code);
     // ErrorDescription gives the fallback text for a code without one.
     if (chosen.text.empty()) chosen.text = ErrorDescription(chosen.code);
+    if (const std::string detail = TakeLastErrorDetail(chosen.code);
+        !detail.empty() && detail != chosen.text)
+        chosen.text += ": " + detail;
     state_.lastError = chosen.code;
+    state_.lastErrorText = chosen.text;
 
     const std::u16string description = Utf8ToUtf16(chosen.text);
     ComPtr<ICreateErrorInfo> creator;
@@ -93,6 +99,7 @@ HRESULT CFileTransfer::put_LastError(LONG value) {
     DWORD code = static_cast<DWORD>(value);
     if (value >= 1 && value <= 0xFFFF) code = MakeErrorCode(value);
     state_.lastError = code;
+    state_.lastErrorText.clear();
     const LONG type = state_.serverType;
     if (type == fileServerUndefined || type == fileServerFTP) FtpSetLastError(code);
     if (type == fileServerUndefined || type == fileServerHTTP) HttpSetLastError(code);
@@ -100,5 +107,9 @@ HRESULT CFileTransfer::put_LastError(LONG value) {
 }
 
 HRESULT CFileTransfer::get_LastErrorString(BSTR* value) {
-    return ReadText(Utf8ToUtf16(ErrorDescription(state_.lastError)), value);
+    // The engine's detail follows the table text, which stays its beginning.
+    const std::string table = ErrorDescription(state_.lastError);
+    const std::string& reported = state_.lastErrorText;
+    const bool detailed = reported.size() > table.size() && reported.starts_with(table + ": ");
+    return ReadText(Utf8ToUtf16(detailed ? reported : table), value);
 }

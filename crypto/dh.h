@@ -17,6 +17,9 @@ class DhContext {
     static std::unique_ptr<DhContext> Group1();
     // Group 14: the 2048-bit prime of RFC 3526, generator 2.
     static std::unique_ptr<DhContext> Group14();
+    // Groups 16 and 18: the 4096- and 8192-bit primes of RFC 3526, generator 2.
+    static std::unique_ptr<DhContext> Group16();
+    static std::unique_ptr<DhContext> Group18();
     // A group from group exchange, used as given once it passes the sanity
     // checks: p odd and of 1024 to 8192 bits, 2 <= g <= p - 2. nullptr otherwise.
     static std::unique_ptr<DhContext> FromGroup(BigNum p, BigNum g);

@@ -2,10 +2,13 @@
 
 #include <array>
 #include <mutex>
+#include <utility>
 
 namespace {
 
 thread_local DWORD t_lastError = 0;
+thread_local DWORD t_detailCode = 0;
+thread_local std::string t_detail;
 
 // A slot's generation changes when it is freed, so values that threads stored
 // under an earlier allocation of the same index read as null.
@@ -35,6 +38,17 @@ bool SlotInUse(DWORD index, ULONGLONG* generation) {
 }
 
 }  // namespace
+
+void SetLastErrorDetail(DWORD code, std::string_view detail) {
+    t_detailCode = code;
+    t_detail.assign(detail);
+}
+
+std::string TakeLastErrorDetail(DWORD code) {
+    if (code == 0 || code != t_detailCode) return {};
+    t_detailCode = 0;
+    return std::exchange(t_detail, std::string());
+}
 
 void SetLastError(DWORD error) {
     t_lastError = error;

@@ -1,6 +1,9 @@
 // The calling thread's last-error value and numbered thread-local slots.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "platform/wintypes.h"
 
 constexpr DWORD ERROR_SUCCESS = 0;
@@ -21,6 +24,13 @@ constexpr DWORD ERROR_TIMEOUT = 1460;
 
 void SetLastError(DWORD error);
 DWORD GetLastError();
+
+// What a failure's number cannot say (the algorithms two sides failed to agree
+// on, the server's disconnect text): kept per thread with the code it explains,
+// and taken once by whoever reports that code.
+void SetLastErrorDetail(DWORD code, std::string_view detail);
+// The detail kept for this code ("" for another code), and forgets it.
+std::string TakeLastErrorDetail(DWORD code);
 
 // Slots hold one pointer per thread; a slot reads as null in every thread
 // until that thread sets it, and again after TlsFree.

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "crypto/aead.h"
 #include "crypto/bignum.h"
 #include "crypto/cipher.h"
 #include "crypto/hash.h"
@@ -17,13 +18,22 @@
 #include "crypto/pubkey.h"
 #include "ssh/config.h"
 
-enum class SshKexKind { GroupExchange, Group14, Group1 };
+// How the shared secret is agreed: Diffie-Hellman over a fixed or a server-given
+// group, or an elliptic-curve exchange (Curve25519 or a NIST curve).
+enum class SshKexKind { GroupExchange, Group14, Group16, Group18, Group1, Curve25519, Ecdh };
 
 struct SshKexMethod {
     std::string_view name;
     SshKexKind kind;
     const HashDescriptor* hash;
+    std::string_view curve;  // the NIST curve of an Ecdh method ("nistp256")
 };
+
+// Pseudo-algorithms of the key-exchange list: the client's wish for the server's
+// extension message, and the strict key exchange of either side.
+constexpr std::string_view kSshExtInfoClient = "ext-info-c";
+constexpr std::string_view kSshStrictKexClient = "kex-strict-c-v00@openssh.com";
+constexpr std::string_view kSshStrictKexServer = "kex-strict-s-v00@openssh.com";
 
 std::span<const SshKexMethod> SshKexMethods();
 const SshKexMethod* FindSshKexMethod(std::string_view name);
@@ -50,8 +60,15 @@ struct SshKexinit {
     bool firstPacketFollows = false;
 };
 
-// What the client offers under this configuration and workaround mask.
-SshKexinit SshClientOffer(const SshConfig& config, std::uint32_t workaroundMask);
+// "a,b,c" without the key-exchange pseudo-algorithms (extension and strict-exchange
+// markers), for messages.
+std::string JoinSshNames(const SshNameList& names);
+
+// What the client offers under this configuration and workaround mask. The first
+// exchange of a connection also asks for the extension message and the strict
+// key exchange.
+SshKexinit SshClientOffer(const SshConfig& config, std::uint32_t workaroundMask,
+                          bool firstExchange = true);
 
 // The message (type byte included) with a random cookie.
 SecureBytes BuildSshKexinit(const SshKexinit& offer);
@@ -61,10 +78,19 @@ std::optional<SshKexinit> ParseSshKexinit(std::span<const std::uint8_t> message)
 struct SshNegotiated {
     const SshKexMethod* kex = nullptr;
     const PublicKeyAlgorithm* hostKey = nullptr;
+    // Each direction has either a cipher and a MAC, or an authenticated cipher
+    // (then cipher and MAC are null: the MAC lists are not negotiated).
     const CipherDescriptor* cipherCs = nullptr;
     const CipherDescriptor* cipherSc = nullptr;
+    const AeadDescriptor* aeadCs = nullptr;
+    const AeadDescriptor* aeadSc = nullptr;
     const MacDescriptor* macCs = nullptr;
     const MacDescriptor* macSc = nullptr;
+    // The "-etm@openssh.com" forms: the MAC covers the encrypted packet.
+    bool etmCs = false;
+    bool etmSc = false;
+    // Both sides asked for the strict key exchange (first exchange only).
+    bool strictKex = false;
     bool compressionCs = false;  // true for "zlib"
     bool compressionSc = false;
     // The server sent a guessed key-exchange packet that guessed wrong.
@@ -84,10 +110,15 @@ std::optional<SshNegotiated> NegotiateSsh(const SshKexinit& client, const SshKex
                                           std::uint32_t workaroundMask,
                                           std::size_t* failedList = nullptr);
 
+// The key bits of a direction's cipher (authenticated or not).
+int SshCipherKeyBits(const SshNegotiated& negotiated, bool clientToServer);
+
 // Group-exchange size: nbits is the larger key size of the two ciphers, at most 8
 // times the hash length; the modulus size asked for is 512 << ((nbits - 1) / 64).
 std::uint32_t SshGroupExchangeBits(const CipherDescriptor& cs, const CipherDescriptor& sc,
                                    const HashDescriptor& hash);
+std::uint32_t SshGroupExchangeBits(const SshNegotiated& negotiated);
 // Bits of the private exponent: twice nbits as above.
 std::size_t SshExponentBits(const CipherDescriptor& cs, const CipherDescriptor& sc,
                             const HashDescriptor& hash);
+std::size_t SshExponentBits(const SshNegotiated& negotiated);

@@ -68,11 +68,12 @@ void SshConnectionLayer::OpenSession() {
     SshChannel& channel = channels_[id];
     channel.localId = id;
     session_ = &channel;
+    channel.localWindow = window_;
     link_.Send(std::move(SshPacket(kSshMsgChannelOpen)
                              .PutString("session")
                              .PutUint32(id)
-                             .PutUint32(kSshLocalWindow)
-                             .PutUint32(kSshLocalMaxPacket)));
+                             .PutUint32(window_)
+                             .PutUint32(maxPacket_)));
     SetState(channel, SshChannelState::Opening);
 }
 
@@ -363,8 +364,8 @@ std::size_t SshConnectionLayer::Read(std::span<std::uint8_t> out) {
 // than twice what is left, so adjusts go out in large steps.
 void SshConnectionLayer::TopUpWindow() {
     if (!session_ || session_->closeSent || session_->state == SshChannelState::Opening) return;
-    const std::size_t held = std::min<std::size_t>(buffered(), kSshLocalWindow);
-    const std::uint32_t target = kSshLocalWindow - static_cast<std::uint32_t>(held);
+    const std::size_t held = std::min<std::size_t>(buffered(), window_);
+    const std::uint32_t target = window_ - static_cast<std::uint32_t>(held);
     if (target <= 2 * std::uint64_t{session_->localWindow}) return;
     link_.Send(std::move(SshPacket(kSshMsgChannelWindowAdjust)
                              .PutUint32(session_->remoteId)

@@ -39,8 +39,13 @@ enum SshOpenFailure : std::uint32_t {
     kSshOpenUnknownChannelType = 3,
 };
 
+// The classic window and packet size, kept for servers that cannot take more
+// (the SFTP-window workaround), and the large ones that keep a fast link busy:
+// the window is what may be in flight towards us before we answer.
 constexpr std::uint32_t kSshLocalWindow = 16384;
 constexpr std::uint32_t kSshLocalMaxPacket = 16384;
+constexpr std::uint32_t kSshLargeWindow = 4 * 1024 * 1024;
+constexpr std::uint32_t kSshLargeMaxPacket = 32768;
 // Local channel numbers count from here, so that they never look like the small
 // numbers servers hand out.
 constexpr std::uint32_t kSshFirstLocalChannel = 256;
@@ -71,6 +76,12 @@ class SshConnectionLayer final : public SshDataChannel {
   public:
     SshConnectionLayer(const SshConfig& config, SshLink& link);
 
+    // The window and maximum packet offered when the session opens (the classic
+    // 16 KiB ones unless set).
+    void SetWindow(std::uint32_t window, std::uint32_t maxPacket) {
+        window_ = window;
+        maxPacket_ = maxPacket;
+    }
     // Opens the session channel (after authentication).
     void OpenSession();
     // Connection-layer packets (80 to 100).
@@ -126,6 +137,8 @@ class SshConnectionLayer final : public SshDataChannel {
     SshChannel* session_ = nullptr;
     SecureBytes incoming_;
     std::size_t incomingRead_ = 0;
+    std::uint32_t window_ = kSshLocalWindow;
+    std::uint32_t maxPacket_ = kSshLocalMaxPacket;
     SshExit exit_;
     std::string requestedCommand_;
 };

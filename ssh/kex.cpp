@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "crypto/pubkey.h"
+#include "crypto/random.h"
+#include "crypto/x25519.h"
 #include "crypto/sshbuf.h"
 #include "resources/errors.h"
 #include "ssh/messages.h"
@@ -16,6 +18,22 @@ constexpr std::uint32_t kGexMaxBits = 8192;
 
 const char* const kListNames[] = {"key-exchange", "host-key", "cipher",      "cipher",
                                   "MAC",          "MAC",      "compression", "compression"};
+
+bool IsCurve(SshKexKind kind) {
+    return kind == SshKexKind::Curve25519 || kind == SshKexKind::Ecdh;
+}
+
+// The fixed Diffie-Hellman groups by kind.
+struct FixedGroupRow {
+    SshKexKind kind;
+    std::unique_ptr<DhContext> (*make)();
+};
+constexpr FixedGroupRow kFixedGroups[] = {
+    {SshKexKind::Group1, &DhContext::Group1},
+    {SshKexKind::Group14, &DhContext::Group14},
+    {SshKexKind::Group16, &DhContext::Group16},
+    {SshKexKind::Group18, &DhContext::Group18},
+};
 
 SshKexFailure Malformed(const char* what) {
     return {fileErrorInvalidServerResponse, kSshDisconnectProtocolError,
@@ -80,7 +98,7 @@ void SshKeyExchange::SetState(SshKexState state) {
 }
 
 void SshKeyExchange::Start() {
-    offer_ = SshClientOffer(config_, workarounds_);
+    offer_ = SshClientOffer(config_, workarounds_, completed_ == 0);
     clientKexinit_ = BuildSshKexinit(offer_);
     SshPacket packet(kSshMsgKexinit);
     packet.PutBytes(std::span(clientKexinit_).subspan(1));
@@ -125,19 +143,27 @@ std::optional<SshKexFailure> SshKeyExchange::OnKexinit(std::span<const std::uint
     std::size_t failedList = 0;
     negotiated_ = NegotiateSsh(offer_, *server, workarounds_, &failedList);
     if (!negotiated_)
-        return Refused(std::string("No common ") + kListNames[failedList] + " algorithm");
+        return Refused(std::string("No common ") + kListNames[failedList] +
+                       " algorithm; server offers " + JoinSshNames(server->lists[failedList]) +
+                       "; client offers " + JoinSshNames(offer_.lists[failedList]));
     if (negotiated_->compressionCs || negotiated_->compressionSc)
         return Refused("Compression is not supported");
     ignoreNext_ = negotiated_->ignoreGuessedPacket;
+    if (completed_ == 0) strict_ = negotiated_->strictKex;
 
     const SshNegotiated& n = *negotiated_;
-    if (n.kex->kind != SshKexKind::GroupExchange) {
-        dh_ = n.kex->kind == SshKexKind::Group14 ? DhContext::Group14() : DhContext::Group1();
-        pbits_ = 0;
+    pbits_ = 0;
+    if (IsCurve(n.kex->kind)) {
+        if (!SendEphemeralKey()) return Refused("Unknown elliptic curve");
+        return std::nullopt;
+    }
+    for (const FixedGroupRow& row : kFixedGroups) {
+        if (row.kind != n.kex->kind) continue;
+        dh_ = row.make();
         SendE(kSshMsgKexdhInit);
         return std::nullopt;
     }
-    pbits_ = SshGroupExchangeBits(*n.cipherCs, *n.cipherSc, *n.kex->hash);
+    pbits_ = SshGroupExchangeBits(n);
     if (config_.groupExchangeOldRequest) {
         host_.SendKexPacket(std::move(SshPacket(kSshMsgKexDhGexRequestOld).PutUint32(pbits_)));
     } else {
@@ -162,13 +188,47 @@ std::optional<SshKexFailure> SshKeyExchange::OnGroup(std::span<const std::uint8_
 }
 
 void SshKeyExchange::SendE(std::uint8_t messageType) {
-    const SshNegotiated& n = *negotiated_;
-    e_ = dh_->MakeE(SshExponentBits(*n.cipherCs, *n.cipherSc, *n.kex->hash));
+    e_ = dh_->MakeE(SshExponentBits(*negotiated_));
     host_.SendKexPacket(std::move(SshPacket(messageType).PutMpint(e_)));
     SetState(SshKexState::AwaitReply);
 }
 
-SecureBytes SshKeyExchange::ExchangeHash(std::span<const std::uint8_t> hostKeyBlob, const BigNum& f,
+bool SshKeyExchange::SendEphemeralKey() {
+    const SshKexMethod& method = *negotiated_->kex;
+    if (method.kind == SshKexKind::Curve25519) {
+        curveSecret_.assign(kX25519Length, 0);
+        RandomBytes(curveSecret_);
+        clientPublic_.assign(kX25519Length, 0);
+        X25519Base(clientPublic_.data(), curveSecret_.data());
+    } else {
+        const EcCurve* curve = FindEcCurve(method.curve);
+        if (!curve) return false;
+        ecdh_ = EcdhPrivateKey::Generate(*curve);
+        const auto point = ecdh_->publicPoint();
+        clientPublic_.assign(point.begin(), point.end());
+    }
+    host_.SendKexPacket(std::move(SshPacket(kSshMsgKexEcdhInit).PutString(clientPublic_)));
+    SetState(SshKexState::AwaitReply);
+    return true;
+}
+
+// K for the elliptic-curve exchanges: the X25519 output or the x coordinate, read
+// as an unsigned big-endian number (RFC 8731 section 3.1, RFC 5656 section 4).
+std::optional<SecureBytes> SshKeyExchange::SharedSecret(
+    std::span<const std::uint8_t> serverValue) const {
+    SecureBytes secret;
+    if (negotiated_->kex->kind == SshKexKind::Curve25519) {
+        if (serverValue.size() != kX25519Length) return std::nullopt;
+        secret.assign(kX25519Length, 0);
+        if (!X25519(secret.data(), curveSecret_.data(), serverValue.data())) return std::nullopt;
+    } else if (!ecdh_ || !ecdh_->SharedSecret(serverValue, &secret)) {
+        return std::nullopt;
+    }
+    return MpintBytes(BigNum::FromBytes(secret));
+}
+
+SecureBytes SshKeyExchange::ExchangeHash(std::span<const std::uint8_t> hostKeyBlob,
+                                         std::span<const std::uint8_t> serverValue,
                                          std::span<const std::uint8_t> secretMpint) const {
     SshWriter input;
     input.PutString(clientLine_);
@@ -187,8 +247,13 @@ SecureBytes SshKeyExchange::ExchangeHash(std::span<const std::uint8_t> hostKeyBl
         input.PutMpint(dh_->prime());
         input.PutMpint(dh_->generator());
     }
-    input.PutMpint(e_);
-    input.PutMpint(f);
+    if (IsCurve(negotiated_->kex->kind)) {
+        input.PutString(clientPublic_);
+        input.PutString(serverValue);
+    } else {
+        input.PutMpint(e_);
+        input.PutBytes(serverValue);  // f, already in mpint form
+    }
     input.PutBytes(secretMpint);
     const std::span<const std::uint8_t> parts[] = {input.data()};
     return HashOf(*negotiated_->kex->hash, parts);
@@ -199,31 +264,52 @@ std::unique_ptr<SshDirectionKeys> SshKeyExchange::MakeKeys(
     std::span<const std::uint8_t> exchangeHash) const {
     const HashDescriptor& hash = *negotiated_->kex->hash;
     const bool omit = (workarounds_ & kBugSsh2KeyDerivation) != 0;
-    const CipherDescriptor* cipher = clientToServer ? negotiated_->cipherCs : negotiated_->cipherSc;
-    const MacDescriptor* mac = clientToServer ? negotiated_->macCs : negotiated_->macSc;
+    const SshNegotiated& n = *negotiated_;
+    const AeadDescriptor* aead = clientToServer ? n.aeadCs : n.aeadSc;
+    const CipherDescriptor* cipher = clientToServer ? n.cipherCs : n.cipherSc;
+    const MacDescriptor* mac = clientToServer ? n.macCs : n.macSc;
     const char ivLetter = clientToServer ? 'A' : 'B';
     const char keyLetter = clientToServer ? 'C' : 'D';
     const char macLetter = clientToServer ? 'E' : 'F';
-    const SecureBytes key = DeriveSshKey(hash, secretMpint, exchangeHash, keyLetter, sessionId_,
-                                         cipher->keyLength, omit);
-    const SecureBytes iv = DeriveSshKey(hash, secretMpint, exchangeHash, ivLetter, sessionId_,
-                                        cipher->blockSize, omit);
-    const SecureBytes macKey =
-        DeriveSshKey(hash, secretMpint, exchangeHash, macLetter, sessionId_, mac->keyLength, omit);
-    return std::make_unique<SshDirectionKeys>(cipher, key, iv, mac, macKey);
+    auto derive = [&](char letter, std::size_t length) {
+        return DeriveSshKey(hash, secretMpint, exchangeHash, letter, sessionId_, length, omit);
+    };
+    if (aead) {
+        const SecureBytes key = derive(keyLetter, aead->keyLength);
+        const SecureBytes iv = derive(ivLetter, aead->ivLength);
+        return std::make_unique<SshDirectionKeys>(aead, key, iv);
+    }
+    const SecureBytes key = derive(keyLetter, cipher->keyLength);
+    const SecureBytes iv = derive(ivLetter, cipher->blockSize);
+    const SecureBytes macKey = derive(macLetter, mac->keyLength);
+    return std::make_unique<SshDirectionKeys>(cipher, key, iv, mac, macKey,
+                                              clientToServer ? n.etmCs : n.etmSc);
 }
 
 std::optional<SshKexFailure> SshKeyExchange::OnReply(std::span<const std::uint8_t> message) {
     SshReader reader(message.subspan(1));
     std::span<const std::uint8_t> hostKeyBlob, signature;
+    const bool curve = IsCurve(negotiated_->kex->kind);
     BigNum f;
-    if (!reader.ReadString(&hostKeyBlob) || !reader.ReadMpint(&f) ||
+    std::span<const std::uint8_t> serverPublic;
+    if (!reader.ReadString(&hostKeyBlob) ||
+        !(curve ? reader.ReadString(&serverPublic) : reader.ReadMpint(&f)) ||
         !reader.ReadString(&signature) || !reader.AtEnd())
         return Malformed("key-exchange reply");
-    BigNum k;
-    if (!dh_->FindK(f, &k)) return Refused("Diffie-Hellman value out of range");
-    const SecureBytes secretMpint = MpintBytes(k);
-    const SecureBytes h = ExchangeHash(hostKeyBlob, f, secretMpint);
+    SecureBytes secretMpint;
+    SecureBytes serverValue;  // Q_S as sent, or f as an mpint
+    if (curve) {
+        std::optional<SecureBytes> secret = SharedSecret(serverPublic);
+        if (!secret) return Refused("Elliptic-curve value out of range");
+        secretMpint = std::move(*secret);
+        serverValue.assign(serverPublic.begin(), serverPublic.end());
+    } else {
+        BigNum k;
+        if (!dh_->FindK(f, &k)) return Refused("Diffie-Hellman value out of range");
+        secretMpint = MpintBytes(k);
+        serverValue = MpintBytes(f);
+    }
+    const SecureBytes h = ExchangeHash(hostKeyBlob, serverValue, secretMpint);
 
     const PublicKeyAlgorithm& algorithm = *negotiated_->hostKey;
     PublicKeyPtr key(algorithm.newKey(hostKeyBlob));
@@ -235,16 +321,18 @@ std::optional<SshKexFailure> SshKeyExchange::OnReply(std::span<const std::uint8_
     if (sessionId_.empty()) sessionId_ = h;
 
     host_.SendKexPacket(SshPacket(kSshMsgNewkeys));
-    host_.SwitchOutgoingKeys(MakeKeys(true, secretMpint, h));
+    host_.SwitchOutgoingKeys(MakeKeys(true, secretMpint, h), strict_);
     pendingIncoming_ = MakeKeys(false, secretMpint, h);
     dh_.reset();
     e_ = BigNum();
+    ecdh_.reset();
+    curveSecret_.clear();
     SetState(SshKexState::AwaitNewkeys);
     return std::nullopt;
 }
 
 std::optional<SshKexFailure> SshKeyExchange::OnNewkeys() {
-    host_.SwitchIncomingKeys(std::move(pendingIncoming_));
+    host_.SwitchIncomingKeys(std::move(pendingIncoming_), strict_);
     ++completed_;
     SetState(SshKexState::Idle);
     return std::nullopt;

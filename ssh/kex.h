@@ -13,6 +13,7 @@
 
 #include "crypto/bignum.h"
 #include "crypto/dh.h"
+#include "crypto/ecc.h"
 #include "crypto/hash.h"
 #include "ssh/algorithms.h"
 #include "ssh/config.h"
@@ -24,8 +25,10 @@ class SshKexHost {
     virtual ~SshKexHost() = default;
     // Sends at once, ahead of packets held back for the exchange.
     virtual void SendKexPacket(SshPacket packet) = 0;
-    virtual void SwitchOutgoingKeys(std::unique_ptr<SshDirectionKeys> keys) = 0;
-    virtual void SwitchIncomingKeys(std::unique_ptr<SshDirectionKeys> keys) = 0;
+    // resetSequence: the strict key exchange starts the sequence numbers again at
+    // zero with every NEWKEYS.
+    virtual void SwitchOutgoingKeys(std::unique_ptr<SshDirectionKeys> keys, bool resetSequence) = 0;
+    virtual void SwitchIncomingKeys(std::unique_ptr<SshDirectionKeys> keys, bool resetSequence) = 0;
 };
 
 // Why an exchange failed: the error number, the disconnect reason and text.
@@ -39,7 +42,7 @@ enum class SshKexState {
     Idle,          // no exchange running
     AwaitKexinit,  // ours sent, the server's awaited
     AwaitGroup,    // group-exchange request sent
-    AwaitReply,    // e sent
+    AwaitReply,    // e (or the ephemeral public key) sent
     AwaitNewkeys,  // our NEWKEYS sent
 };
 
@@ -75,6 +78,10 @@ class SshKeyExchange {
     const std::optional<SshNegotiated>& negotiated() const { return negotiated_; }
     // The modulus size asked for in the last group exchange (0 for a fixed group).
     std::uint32_t requestedGroupBits() const { return pbits_; }
+    // The strict key exchange is in force (agreed in the first exchange).
+    bool strict() const { return strict_; }
+    // The first exchange has not completed yet.
+    bool initial() const { return completed_ == 0; }
 
   private:
     void SetState(SshKexState state);
@@ -83,7 +90,12 @@ class SshKeyExchange {
     std::optional<SshKexFailure> OnReply(std::span<const std::uint8_t> message);
     std::optional<SshKexFailure> OnNewkeys();
     void SendE(std::uint8_t messageType);
-    SecureBytes ExchangeHash(std::span<const std::uint8_t> hostKeyBlob, const BigNum& f,
+    bool SendEphemeralKey();
+    // The shared secret as an mpint from the server's reply value (f or Q_S);
+    // nullopt when the value is unusable.
+    std::optional<SecureBytes> SharedSecret(std::span<const std::uint8_t> serverValue) const;
+    SecureBytes ExchangeHash(std::span<const std::uint8_t> hostKeyBlob,
+                             std::span<const std::uint8_t> serverValue,
                              std::span<const std::uint8_t> secretMpint) const;
     std::unique_ptr<SshDirectionKeys> MakeKeys(bool clientToServer,
                                                std::span<const std::uint8_t> secretMpint,
@@ -102,6 +114,11 @@ class SshKeyExchange {
     std::uint32_t pbits_ = 0;
     std::unique_ptr<DhContext> dh_;
     BigNum e_;
+    // Elliptic-curve exchanges: our secret (Curve25519) or key (NIST), and Q_C.
+    SecureBytes curveSecret_;
+    std::unique_ptr<EcdhPrivateKey> ecdh_;
+    std::vector<std::uint8_t> clientPublic_;
+    bool strict_ = false;
     SecureBytes sessionId_;
     std::string fingerprint_;
     std::vector<std::uint8_t> hostKeyBlob_;

@@ -10,6 +10,7 @@ enum SshMessage : std::uint8_t {
     kSshMsgDebug = 4,
     kSshMsgServiceRequest = 5,
     kSshMsgServiceAccept = 6,
+    kSshMsgExtInfo = 7,
     kSshMsgKexinit = 20,
     kSshMsgNewkeys = 21,
     // Group 1 and 14, and the old group-exchange request, share the numbers 30 and 31.
@@ -20,6 +21,9 @@ enum SshMessage : std::uint8_t {
     kSshMsgKexDhGexInit = 32,
     kSshMsgKexDhGexReply = 33,
     kSshMsgKexDhGexRequest = 34,
+    // Elliptic-curve exchanges (Curve25519 and the NIST curves) use 30 and 31 as well.
+    kSshMsgKexEcdhInit = 30,
+    kSshMsgKexEcdhReply = 31,
 };
 
 // Disconnect reason codes the client sends.

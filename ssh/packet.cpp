@@ -48,7 +48,7 @@ std::span<const std::uint8_t> SshPacket::payload() const {
 SshDirectionKeys::SshDirectionKeys(const CipherDescriptor* cipher,
                                    std::span<const std::uint8_t> key,
                                    std::span<const std::uint8_t> iv, const MacDescriptor* mac,
-                                   std::span<const std::uint8_t> macKey)
+                                   std::span<const std::uint8_t> macKey, bool encryptThenMac)
     : cipher_(cipher), mac_(mac) {
     if (cipher_) {
         cipherContext_ = cipher_->createContext();
@@ -59,15 +59,30 @@ SshDirectionKeys::SshDirectionKeys(const CipherDescriptor* cipher,
         macContext_ = mac_->createContext();
         mac_->setKey(macContext_, macKey.data());
     }
+    if (cipher_ || mac_)
+        mode_ = encryptThenMac ? SshPacketMode::EncryptThenMac : SshPacketMode::MacThenEncrypt;
+}
+
+SshDirectionKeys::SshDirectionKeys(const AeadDescriptor* aead, std::span<const std::uint8_t> key,
+                                   std::span<const std::uint8_t> iv)
+    : mode_(SshPacketMode::Aead), aead_(aead) {
+    aeadContext_ = aead_->createContext();
+    aead_->setKey(aeadContext_, key.data(), iv.data());
 }
 
 SshDirectionKeys::~SshDirectionKeys() {
     if (cipherContext_) cipher_->freeContext(cipherContext_);
+    if (aeadContext_) aead_->freeContext(aeadContext_);
     if (macContext_) mac_->freeContext(macContext_);
 }
 
 std::size_t SshDirectionKeys::blockSize() const {
-    return std::max<std::size_t>(cipher_ ? cipher_->blockSize : 0, 8);
+    const std::size_t block = aead_ ? aead_->blockSize : cipher_ ? cipher_->blockSize : 0;
+    return std::max<std::size_t>(block, 8);
+}
+
+std::size_t SshDirectionKeys::macLength() const {
+    return aead_ ? aead_->tagLength : mac_ ? mac_->tagLength : 0;
 }
 
 void SshDirectionKeys::Encrypt(std::uint8_t* data, std::size_t length) {
@@ -85,6 +100,18 @@ void SshDirectionKeys::Sign(std::uint32_t sequence, std::uint8_t* packet, std::s
 bool SshDirectionKeys::Verify(std::uint32_t sequence, const std::uint8_t* packet,
                               std::size_t length) {
     return mac_ == nullptr || mac_->verify(macContext_, sequence, packet, length);
+}
+
+std::uint32_t SshDirectionKeys::PacketLength(std::uint32_t sequence, const std::uint8_t* first4) {
+    return aead_->packetLength(aeadContext_, sequence, first4);
+}
+
+void SshDirectionKeys::Seal(std::uint32_t sequence, std::uint8_t* packet, std::size_t length) {
+    aead_->seal(aeadContext_, sequence, packet, length);
+}
+
+bool SshDirectionKeys::Open(std::uint32_t sequence, std::uint8_t* packet, std::size_t length) {
+    return aead_->open(aeadContext_, sequence, packet, length);
 }
 
 // ---- Encoder ------------------------------------------------------------------------
@@ -116,10 +143,12 @@ SecureBytes SshPacketEncoder::Encode(SshPacket packet) {
     const std::size_t minimumPadded = packet.minimumPaddedLength();
     SecureBytes buffer = packet.TakeBuffer();
     const std::size_t block = keys_->blockSize();
+    // Where the length field stands apart, it is not part of the block multiple.
+    const std::size_t apart = keys_->lengthApart() ? 4 : 0;
     std::size_t padding = kSshMinPadding;
     const std::size_t unpadded = buffer.size() + padding;
     if (unpadded < minimumPadded) padding += minimumPadded - unpadded;
-    padding += (block - (buffer.size() + padding) % block) % block;
+    padding += (block - (buffer.size() - apart + padding) % block) % block;
 
     const std::size_t packetLength = buffer.size() + padding;
     buffer.resize(packetLength + keys_->macLength());
@@ -127,8 +156,20 @@ SecureBytes SshPacketEncoder::Encode(SshPacket packet) {
     StoreUint32(buffer.data(), static_cast<std::uint32_t>(packetLength - 4));
     buffer[4] = static_cast<std::uint8_t>(padding);
 
-    keys_->Sign(sequence_, buffer.data(), packetLength);
-    keys_->Encrypt(buffer.data(), packetLength);
+    switch (keys_->mode()) {
+        case SshPacketMode::Plain:
+        case SshPacketMode::MacThenEncrypt:
+            keys_->Sign(sequence_, buffer.data(), packetLength);
+            keys_->Encrypt(buffer.data(), packetLength);
+            break;
+        case SshPacketMode::EncryptThenMac:
+            keys_->Encrypt(buffer.data() + 4, packetLength - 4);
+            keys_->Sign(sequence_, buffer.data(), packetLength);
+            break;
+        case SshPacketMode::Aead:
+            keys_->Seal(sequence_, buffer.data(), packetLength);
+            break;
+    }
     ++sequence_;
     return buffer;
 }
@@ -168,24 +209,55 @@ SshPacketDecoder::Status SshPacketDecoder::Feed(std::span<const std::uint8_t> in
 
 SshPacketDecoder::Status SshPacketDecoder::CheckHeader() {
     const std::size_t first = FirstBlockLength();
-    keys_->Decrypt(buffer_.data(), first);
-    packetLength_ = LoadUint32(buffer_.data());
+    switch (keys_->mode()) {
+        case SshPacketMode::Plain:
+        case SshPacketMode::MacThenEncrypt:
+            keys_->Decrypt(buffer_.data(), first);
+            packetLength_ = LoadUint32(buffer_.data());
+            break;
+        case SshPacketMode::EncryptThenMac:
+            packetLength_ = LoadUint32(buffer_.data());
+            break;
+        case SshPacketMode::Aead:
+            packetLength_ = keys_->PacketLength(sequence_, buffer_.data());
+            break;
+    }
     if (packetLength_ > kSshMaxPacketLength) return Reject(Rejection::Length);
-    const std::uint8_t padding = buffer_[4];
-    if (padding < kSshMinPadding || padding >= packetLength_) return Reject(Rejection::Padding);
+    // The padding length is readable now only where the first block was decrypted.
+    if (!keys_->lengthApart() && !PaddingFits()) return Reject(Rejection::Padding);
     const std::size_t total = std::size_t{packetLength_} + 4;
-    if (total % keys_->blockSize() != 0 || total < first) return Reject(Rejection::BlockMultiple);
+    const std::size_t multiple = keys_->lengthApart() ? packetLength_ : total;
+    if (packetLength_ < 8 || multiple % keys_->blockSize() != 0 || total < first)
+        return Reject(Rejection::BlockMultiple);
     wanted_ = total + keys_->macLength();
     buffer_.reserve(wanted_);
     state_ = State::Rest;
     return buffer_.size() < wanted_ ? Status::NeedMore : Finish();
 }
 
+bool SshPacketDecoder::PaddingFits() const {
+    const std::uint8_t padding = buffer_[4];
+    return padding >= kSshMinPadding && padding < packetLength_;
+}
+
 SshPacketDecoder::Status SshPacketDecoder::Finish() {
     const std::size_t first = FirstBlockLength();
     const std::size_t total = std::size_t{packetLength_} + 4;
-    keys_->Decrypt(buffer_.data() + first, total - first);
-    if (!keys_->Verify(sequence_, buffer_.data(), total)) return Reject(Rejection::Mac);
+    switch (keys_->mode()) {
+        case SshPacketMode::Plain:
+        case SshPacketMode::MacThenEncrypt:
+            keys_->Decrypt(buffer_.data() + first, total - first);
+            if (!keys_->Verify(sequence_, buffer_.data(), total)) return Reject(Rejection::Mac);
+            break;
+        case SshPacketMode::EncryptThenMac:
+            if (!keys_->Verify(sequence_, buffer_.data(), total)) return Reject(Rejection::Mac);
+            keys_->Decrypt(buffer_.data() + 4, total - 4);
+            break;
+        case SshPacketMode::Aead:
+            if (!keys_->Open(sequence_, buffer_.data(), total)) return Reject(Rejection::Mac);
+            break;
+    }
+    if (keys_->lengthApart() && !PaddingFits()) return Reject(Rejection::Padding);
     const std::size_t padding = buffer_[4];
     payload_ = std::span<const std::uint8_t>(buffer_).subspan(5, packetLength_ - padding - 1);
     ++sequence_;

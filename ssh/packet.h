@@ -8,6 +8,7 @@
 #include <span>
 #include <string_view>
 
+#include "crypto/aead.h"
 #include "crypto/bignum.h"
 #include "crypto/cipher.h"
 #include "crypto/mac.h"
@@ -53,8 +54,16 @@ class SshPacket {
     std::size_t minimumPaddedLength_ = 0;
 };
 
-// The cipher and MAC of one direction with their keyed contexts. Released
-// contexts are wiped by their descriptors.
+// How a direction protects its packets.
+enum class SshPacketMode {
+    Plain,           // before the first keys
+    MacThenEncrypt,  // the MAC covers the plain packet; the length is encrypted
+    EncryptThenMac,  // "-etm@openssh.com": the length stays plain, the MAC covers the ciphertext
+    Aead,            // an authenticated cipher (ChaCha20-Poly1305, AES-GCM)
+};
+
+// The cipher and MAC (or the authenticated cipher) of one direction with their
+// keyed contexts. Released contexts are wiped by their descriptors.
 class SshDirectionKeys {
   public:
     SshDirectionKeys() = default;
@@ -62,25 +71,42 @@ class SshDirectionKeys {
     // must hold at least the descriptors' lengths.
     SshDirectionKeys(const CipherDescriptor* cipher, std::span<const std::uint8_t> key,
                      std::span<const std::uint8_t> iv, const MacDescriptor* mac,
-                     std::span<const std::uint8_t> macKey);
+                     std::span<const std::uint8_t> macKey, bool encryptThenMac = false);
+    SshDirectionKeys(const AeadDescriptor* aead, std::span<const std::uint8_t> key,
+                     std::span<const std::uint8_t> iv);
     ~SshDirectionKeys();
     SshDirectionKeys(const SshDirectionKeys&) = delete;
     SshDirectionKeys& operator=(const SshDirectionKeys&) = delete;
 
+    SshPacketMode mode() const { return mode_; }
     const CipherDescriptor* cipher() const { return cipher_; }
+    const AeadDescriptor* aead() const { return aead_; }
     const MacDescriptor* mac() const { return mac_; }
-    // The cipher's block size, at least 8.
+    bool encrypting() const { return mode_ != SshPacketMode::Plain; }
+    // The length field is outside the block multiple (and readable before the rest).
+    bool lengthApart() const {
+        return mode_ == SshPacketMode::EncryptThenMac || mode_ == SshPacketMode::Aead;
+    }
+    // What the packet (length field included unless lengthApart) is a multiple of: at least 8.
     std::size_t blockSize() const;
-    std::size_t macLength() const { return mac_ ? mac_->tagLength : 0; }
+    // The MAC or the authentication tag after each packet.
+    std::size_t macLength() const;
 
     void Encrypt(std::uint8_t* data, std::size_t length);
     void Decrypt(std::uint8_t* data, std::size_t length);
     void Sign(std::uint32_t sequence, std::uint8_t* packet, std::size_t length);
     bool Verify(std::uint32_t sequence, const std::uint8_t* packet, std::size_t length);
+    // Authenticated ciphers: see AeadDescriptor.
+    std::uint32_t PacketLength(std::uint32_t sequence, const std::uint8_t* first4);
+    void Seal(std::uint32_t sequence, std::uint8_t* packet, std::size_t length);
+    bool Open(std::uint32_t sequence, std::uint8_t* packet, std::size_t length);
 
   private:
+    SshPacketMode mode_ = SshPacketMode::Plain;
     const CipherDescriptor* cipher_ = nullptr;
     void* cipherContext_ = nullptr;
+    const AeadDescriptor* aead_ = nullptr;
+    void* aeadContext_ = nullptr;
     const MacDescriptor* mac_ = nullptr;
     void* macContext_ = nullptr;
 };
@@ -96,7 +122,11 @@ class SshPacketEncoder {
     void SetKeys(std::unique_ptr<SshDirectionKeys> keys);
     const SshDirectionKeys& keys() const { return *keys_; }
     std::uint32_t sequence() const { return sequence_; }
-    bool cbcActive() const { return keys_->cipher() != nullptr && keys_->cipher()->cbc; }
+    // The strict key exchange starts again at zero after each NEWKEYS.
+    void ResetSequence() { sequence_ = 0; }
+    bool cbcActive() const {
+        return keys_->mode() == SshPacketMode::MacThenEncrypt && keys_->cipher()->cbc;
+    }
 
   private:
     std::unique_ptr<SshDirectionKeys> keys_;
@@ -121,13 +151,17 @@ class SshPacketDecoder {
     void SetKeys(std::unique_ptr<SshDirectionKeys> keys);
     const SshDirectionKeys& keys() const { return *keys_; }
     std::uint32_t sequence() const { return sequence_; }
+    void ResetSequence() { sequence_ = 0; }
     // True while part of a packet has been received.
     bool midPacket() const { return !buffer_.empty() && state_ != State::Complete; }
 
   private:
     enum class State { FirstBlock, Rest, Complete };
-    std::size_t FirstBlockLength() const { return keys_->blockSize(); }
+    // What must be read before the length is known: the first cipher block, or
+    // just the length field where it stands apart.
+    std::size_t FirstBlockLength() const { return keys_->lengthApart() ? 4 : keys_->blockSize(); }
     Status CheckHeader();
+    bool PaddingFits() const;
     Status Finish();
     Status Reject(Rejection why);
 

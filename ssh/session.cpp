@@ -71,6 +71,8 @@ bool SshSession::StartProtocol() {
     }
     auth_ = std::make_unique<SshUserAuth>(config_, link);
     layer_ = std::make_unique<SshConnectionLayer>(config_, link);
+    if (!connection_->workarounds().smallSftpWindow)
+        layer_->SetWindow(kSshLargeWindow, kSshLargeMaxPacket);
     channel_ = layer_.get();
     auth_->Start();
     return true;

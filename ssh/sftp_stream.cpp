@@ -163,7 +163,7 @@ long SftpWrite(SftpSession* handle, const void* buffer, long length) {
             return session->Fail(transfer.failure), -1;
         }
         const std::size_t count =
-            std::min<std::size_t>(kSftpUploadPiece, std::size_t(length) - sent);
+            std::min<std::size_t>(transfer.blockSize, std::size_t(length) - sent);
         if (!SendWrite(*session, transfer, {bytes + sent, count})) return -1;
         sent += count;
         session->streamCount += count;

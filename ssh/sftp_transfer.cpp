@@ -1,6 +1,7 @@
 // Whole-file transfers between the server and a local file or memory.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/file.h"
 #include "platform/system.h"
@@ -73,12 +74,12 @@ int RunDownload(SftpSession& session, SftpTransfer& transfer, SftpTransferRecord
 
 int RunUpload(SftpSession& session, SftpTransfer& transfer, SftpTransferRecord& record,
               const Source& source) {
-    std::uint8_t piece[kSftpUploadPiece];
+    std::vector<std::uint8_t> piece(transfer.blockSize);
     bool exhausted = false;
     bool stopped = false;
     while (!((exhausted || stopped || transfer.error) && transfer.Waiting() == 0)) {
         while (!exhausted && !stopped && !transfer.error && WindowHasRoom(transfer)) {
-            const long count = source(piece, sizeof piece);
+            const long count = source(piece.data(), piece.size());
             if (count < 0) {
                 session.lastStatus = -1;
                 session.Fail(fileErrorFileReadFailed);
@@ -89,7 +90,8 @@ int RunUpload(SftpSession& session, SftpTransfer& transfer, SftpTransferRecord& 
                 exhausted = true;
                 break;
             }
-            if (!SendWrite(session, transfer, {piece, static_cast<std::size_t>(count)})) break;
+            if (!SendWrite(session, transfer, {piece.data(), static_cast<std::size_t>(count)}))
+                break;
             record.bytesCopied += static_cast<std::uint64_t>(count);
             stopped = TakeCancel(session, transfer, record);
             session.Raise(kSftpEventProgress, &record);

@@ -7,10 +7,12 @@
 
 #include "ssh/sftp_session.h"
 
-constexpr std::uint64_t kSftpLargeWindow = 1048576;
+// Requests in flight: 64 blocks of 32 KiB, as much as a fast link needs to stay
+// busy; servers with the SFTP-window workaround get one small block at a time.
+// Reads and writes use the same block size.
+constexpr std::uint64_t kSftpLargeWindow = 2 * 1024 * 1024;
 constexpr std::uint32_t kSftpLargeBlock = 32768;
 constexpr std::uint32_t kSftpSmallWindow = 8192;
-constexpr std::uint32_t kSftpUploadPiece = 4096;
 
 std::unique_ptr<SftpTransfer> MakeTransfer(const SftpSession& session, std::string handle,
                                            bool download, std::uint64_t start);

@@ -11,7 +11,8 @@
 
 namespace {
 
-constexpr std::size_t kReadChunk = 16384;
+// Large reads keep the system calls few when data streams in.
+constexpr std::size_t kReadChunk = 256 * 1024;
 constexpr std::uint64_t kDefaultRekeyLimit = std::uint64_t{1} << 30;
 constexpr int kWouldBlock = 10035;
 constexpr int kAlreadyWaiting = 10036;
@@ -120,12 +121,13 @@ int SshConnection::WaitMilliseconds(int milliseconds) {
 }
 
 bool SshConnection::ReadSocket() {
-    std::uint8_t buffer[kReadChunk];
-    const int received = NetRecv(socket_, buffer, sizeof buffer, 0);
+    readBuffer_.resize(kReadChunk);
+    std::uint8_t* buffer = readBuffer_.data();
+    const int received = NetRecv(socket_, buffer, static_cast<int>(kReadChunk), 0);
     if (received > 0) {
         bytesReceived_ += static_cast<std::uint64_t>(received);
         ConsumeBytes(std::span(buffer, static_cast<std::size_t>(received)));
-        SecureWipe(buffer, sizeof buffer);
+        SecureWipe(buffer, static_cast<std::size_t>(received));
         return !closed();
     }
     if (received == 0) {
@@ -225,17 +227,17 @@ void SshConnection::OnPacket(std::span<const std::uint8_t> payload) {
         OnUnimplemented(payload);
         return;
     }
+    const bool kexMessage = type >= kSshMsgKexinit && type <= 49;
+    // Under the strict key exchange nothing but its own messages may arrive before
+    // the first NEWKEYS: an injected packet would shift the sequence numbers.
+    if (kex_.strict() && kex_.initial() && !kexMessage) {
+        Fail(fileErrorInvalidServerResponse, kSshDisconnectProtocolError,
+             "Unexpected message " + std::to_string(type) + " during the strict key exchange");
+        return;
+    }
     if (type == kSshMsgIgnore || type == kSshMsgDebug) return;
-    if (type >= kSshMsgKexinit && type <= 49) {
-        const int before = kex_.completed();
-        if (std::optional<SshKexFailure> failure = kex_.Handle(payload)) {
-            Fail(failure->error, failure->reason, std::move(failure->description));
-            return;
-        }
-        if (kex_.completed() != before) {
-            bytesSent_ = bytesReceived_ = 0;
-            ArmRekeyTimer();
-        }
+    if (kexMessage) {
+        OnKexMessage(payload);
         return;
     }
     if (kex_.completed() == 0) {
@@ -243,8 +245,54 @@ void SshConnection::OnPacket(std::span<const std::uint8_t> payload) {
              "Service message before the first key exchange");
         return;
     }
+    if (type == kSshMsgExtInfo) {
+        OnExtInfo(payload);
+        return;
+    }
     received_.emplace_back(payload.begin(), payload.end());
     CheckRekeyDue();
+}
+
+void SshConnection::OnKexMessage(std::span<const std::uint8_t> payload) {
+    const int before = kex_.completed();
+    const bool firstKexinit = payload[0] == kSshMsgKexinit && kex_.initial();
+    if (std::optional<SshKexFailure> failure = kex_.Handle(payload)) {
+        Fail(failure->error, failure->reason, std::move(failure->description));
+        return;
+    }
+    // The strict exchange also requires the server's KEXINIT to be its first packet.
+    if (firstKexinit && kex_.strict() && decoder_.sequence() != 1) {
+        Fail(fileErrorInvalidServerResponse, kSshDisconnectProtocolError,
+             "Key-exchange init was not the server's first packet");
+        return;
+    }
+    if (kex_.completed() != before) {
+        bytesSent_ = bytesReceived_ = 0;
+        ArmRekeyTimer();
+    }
+}
+
+// RFC 8308: a count of name-value pairs; only "server-sig-algs" matters here.
+void SshConnection::OnExtInfo(std::span<const std::uint8_t> payload) {
+    constexpr std::uint32_t kMaxExtensions = 64;
+    SshReader reader(payload.subspan(1));
+    std::uint32_t count = 0;
+    bool ok = reader.ReadUint32(&count) && count <= kMaxExtensions;
+    for (std::uint32_t i = 0; ok && i < count; ++i) {
+        std::string_view name, value;
+        ok = reader.ReadString(&name) && reader.ReadString(&value);
+        if (!ok || name != "server-sig-algs") continue;
+        serverSigAlgs_.clear();
+        while (!value.empty() && serverSigAlgs_.size() < kMaxExtensions) {
+            const std::size_t comma = value.find(',');
+            if (comma != 0) serverSigAlgs_.emplace_back(value.substr(0, comma));
+            if (comma == std::string_view::npos) break;
+            value.remove_prefix(comma + 1);
+        }
+    }
+    if (!ok)
+        Fail(fileErrorInvalidServerResponse, kSshDisconnectProtocolError,
+             "Malformed extension message");
 }
 
 // ---- SSH-1 ---------------------------------------------------------------------------
@@ -423,8 +471,10 @@ void SshConnection::SendKexPacket(SshPacket packet) {
     Transmit(std::move(packet));
 }
 
-void SshConnection::SwitchOutgoingKeys(std::unique_ptr<SshDirectionKeys> keys) {
+void SshConnection::SwitchOutgoingKeys(std::unique_ptr<SshDirectionKeys> keys,
+                                       bool resetSequence) {
     encoder_.SetKeys(std::move(keys));
+    if (resetSequence) encoder_.ResetSequence();
     holdOutgoing_ = false;
     ReleaseHeldPackets();
 }
@@ -436,8 +486,10 @@ void SshConnection::ReleaseHeldPackets() {
         Transmit(std::move(packet));
 }
 
-void SshConnection::SwitchIncomingKeys(std::unique_ptr<SshDirectionKeys> keys) {
+void SshConnection::SwitchIncomingKeys(std::unique_ptr<SshDirectionKeys> keys,
+                                       bool resetSequence) {
     decoder_.SetKeys(std::move(keys));
+    if (resetSequence) decoder_.ResetSequence();
 }
 
 // ---- Re-keying ----------------------------------------------------------------------
@@ -549,5 +601,6 @@ void SshConnection::Close(int error, std::string message) {
     outgoing_.clear();
     outgoingSent_ = 0;
     SetLastError(error != 0 ? MakeErrorCode(error) : 0);
+    if (error != 0) SetLastErrorDetail(MakeErrorCode(error), closeMessage_);
     if (closedHandler_) closedHandler_();
 }

@@ -108,19 +108,24 @@ class SshConnection final : private SshKexHost {
     std::uint32_t outgoingSequence() const { return encoder_.sequence(); }
     // The outgoing cipher's block size (at least 8), or 0 while no cipher is on.
     std::size_t outgoingBlockSize() const {
-        return encoder_.keys().cipher() ? encoder_.keys().blockSize() : 0;
+        return encoder_.keys().encrypting() ? encoder_.keys().blockSize() : 0;
     }
     std::uint32_t incomingSequence() const { return decoder_.sequence(); }
     std::uint64_t rekeyDataLimit() const { return rekeyLimit_; }
     // Bytes waiting to go out at the socket (for throttling the channels).
     std::size_t queuedBytes() const { return outgoing_.size() - outgoingSent_; }
     std::string lastRekeyReason() const { return lastRekeyReason_; }
+    // The signature algorithms the server accepts for public keys ("server-sig-algs"
+    // of its extension message), empty when it sent none.
+    const std::vector<std::string>& serverSignatureAlgorithms() const { return serverSigAlgs_; }
 
   private:
     // SshKexHost
     void SendKexPacket(SshPacket packet) override;
-    void SwitchOutgoingKeys(std::unique_ptr<SshDirectionKeys> keys) override;
-    void SwitchIncomingKeys(std::unique_ptr<SshDirectionKeys> keys) override;
+    void SwitchOutgoingKeys(std::unique_ptr<SshDirectionKeys> keys, bool resetSequence) override;
+    void SwitchIncomingKeys(std::unique_ptr<SshDirectionKeys> keys, bool resetSequence) override;
+    void OnKexMessage(std::span<const std::uint8_t> payload);
+    void OnExtInfo(std::span<const std::uint8_t> payload);
 
     int WaitMilliseconds(int milliseconds);
     // Runs network rounds until done() holds: false when the connection closed
@@ -165,10 +170,12 @@ class SshConnection final : private SshKexHost {
     std::deque<SecureBytes> received_;
     SecureBytes outgoing_;
     std::size_t outgoingSent_ = 0;
+    std::vector<std::uint8_t> readBuffer_;
     std::uint64_t bytesSent_ = 0, bytesReceived_ = 0;
     std::uint64_t rekeyLimit_ = 0;
     std::uint64_t rekeyDueTick_ = 0;
     std::string lastRekeyReason_;
+    std::vector<std::string> serverSigAlgs_;
     Ssh1PacketEncoder ssh1Encoder_;
     Ssh1PacketDecoder ssh1Decoder_;
     std::optional<Ssh1SessionSetup> ssh1Setup_;

@@ -10,10 +10,14 @@ namespace {
 TEST(DhGroups, FixedPrimesAreThePublishedOnes) {
     Bn group1(BN_get_rfc2409_prime_1024(nullptr));
     Bn group14(BN_get_rfc3526_prime_2048(nullptr));
+    Bn group16(BN_get_rfc3526_prime_4096(nullptr));
+    Bn group18(BN_get_rfc3526_prime_8192(nullptr));
     EXPECT_EQ(DhContext::Group1()->prime(), FromBn(group1.get()));
     EXPECT_EQ(DhContext::Group14()->prime(), FromBn(group14.get()));
+    EXPECT_EQ(DhContext::Group16()->prime(), FromBn(group16.get()));
+    EXPECT_EQ(DhContext::Group18()->prime(), FromBn(group18.get()));
     EXPECT_EQ(DhContext::Group1()->generator(), BigNum(2));
-    EXPECT_EQ(DhContext::Group14()->generator(), BigNum(2));
+    EXPECT_EQ(DhContext::Group18()->generator(), BigNum(2));
 }
 
 void ExpectAgreement(DhContext& client, DhContext& server, std::size_t exponentBits) {

@@ -20,15 +20,27 @@ std::string Join(const SshNameList& names) {
 TEST(SshOfferTest, DefaultListsInPreferenceOrder) {
     const SshKexinit offer = SshClientOffer(SshConfig(), 0);
     EXPECT_EQ(Join(offer.lists[kListKex]),
-              "diffie-hellman-group-exchange-sha256,diffie-hellman-group-exchange-sha1,"
-              "diffie-hellman-group14-sha1,diffie-hellman-group1-sha1");
-    EXPECT_EQ(Join(offer.lists[kListHostKey]), "ssh-rsa,ssh-dss");
+              "curve25519-sha256,curve25519-sha256@libssh.org,ecdh-sha2-nistp256,"
+              "ecdh-sha2-nistp384,ecdh-sha2-nistp521,diffie-hellman-group-exchange-sha256,"
+              "diffie-hellman-group16-sha512,diffie-hellman-group18-sha512,"
+              "diffie-hellman-group14-sha256,diffie-hellman-group-exchange-sha1,"
+              "diffie-hellman-group14-sha1,diffie-hellman-group1-sha1,ext-info-c,"
+              "kex-strict-c-v00@openssh.com");
+    EXPECT_EQ(Join(offer.lists[kListHostKey]),
+              "ssh-ed25519,ecdsa-sha2-nistp256,ecdsa-sha2-nistp384,ecdsa-sha2-nistp521,"
+              "rsa-sha2-512,rsa-sha2-256,ssh-rsa,ssh-dss");
     EXPECT_EQ(Join(offer.lists[kListCipherCs]),
+              "chacha20-poly1305@openssh.com,aes128-gcm@openssh.com,aes256-gcm@openssh.com,"
               "aes256-ctr,aes256-cbc,rijndael-cbc@lysator.liu.se,aes192-ctr,aes192-cbc,"
               "aes128-ctr,aes128-cbc,blowfish-ctr,blowfish-cbc,3des-ctr,3des-cbc,arcfour256,"
               "arcfour128");
     EXPECT_EQ(offer.lists[kListCipherSc], offer.lists[kListCipherCs]);
-    EXPECT_EQ(Join(offer.lists[kListMacCs]), "hmac-sha1,hmac-sha1-96,hmac-md5");
+    EXPECT_EQ(Join(offer.lists[kListMacCs]),
+              "hmac-sha2-256-etm@openssh.com,hmac-sha2-512-etm@openssh.com,hmac-sha2-256,"
+              "hmac-sha2-512,hmac-sha1,hmac-sha1-96,hmac-md5");
+    // A re-key asks for neither the extension message nor the strict exchange.
+    EXPECT_EQ(SshClientOffer(SshConfig(), 0, false).lists[kListKex].back(),
+              "diffie-hellman-group1-sha1");
     EXPECT_EQ(Join(offer.lists[kListCompressionCs]), "none,zlib");
     EXPECT_TRUE(offer.lists[kListLanguageCs].empty());
     EXPECT_FALSE(offer.firstPacketFollows);
@@ -102,12 +114,28 @@ TEST(SshNegotiationTest, ClientOrderWinsAmongCommonNames) {
         "hmac-md5,hmac-sha1-96", "zlib@openssh.com,none");
     const std::optional<SshNegotiated> n = NegotiateSsh(client, server, 0);
     ASSERT_TRUE(n);
-    EXPECT_EQ(n->kex->name, "diffie-hellman-group-exchange-sha1");
-    EXPECT_EQ(n->hostKey->sshName, "ssh-rsa");
-    EXPECT_STREQ(n->cipherCs->sshName, "aes128-ctr");
-    EXPECT_STREQ(n->macSc->sshName, "hmac-sha1-96");
+    EXPECT_EQ(n->kex->name, "curve25519-sha256");
+    EXPECT_EQ(n->hostKey->sshName, "ssh-ed25519");
+    EXPECT_EQ(n->aeadCs, &kAeadChaCha20Poly1305);
+    EXPECT_EQ(n->cipherCs, nullptr);
+    EXPECT_EQ(n->macSc, nullptr);  // an authenticated cipher needs no MAC
     EXPECT_FALSE(n->compressionCs);
     EXPECT_FALSE(n->ignoreGuessedPacket);
+    EXPECT_FALSE(n->strictKex);
+
+    const std::optional<SshNegotiated> etm = NegotiateSsh(
+        client,
+        ServerOffer("diffie-hellman-group14-sha256,kex-strict-s-v00@openssh.com", "rsa-sha2-256",
+                    "aes128-ctr", "hmac-sha1,hmac-sha2-512-etm@openssh.com"),
+        0);
+    ASSERT_TRUE(etm);
+    EXPECT_TRUE(etm->strictKex);
+    EXPECT_STREQ(etm->cipherCs->sshName, "aes128-ctr");
+    EXPECT_EQ(etm->macCs, &kMacHmacSha512);
+    EXPECT_TRUE(etm->etmSc);
+    const SshNegotiatedNames names = NamesOf(*etm);
+    EXPECT_EQ(names.macSc, "hmac-sha2-512-etm@openssh.com");
+    EXPECT_EQ(names.hostKey, "rsa-sha2-256");
 }
 
 TEST(SshNegotiationTest, ReportsTheListWithoutCommonName) {
@@ -115,13 +143,17 @@ TEST(SshNegotiationTest, ReportsTheListWithoutCommonName) {
     std::size_t failed = 99;
     EXPECT_FALSE(NegotiateSsh(client,
                               ServerOffer("diffie-hellman-group1-sha1", "ssh-rsa",
-                                          "chacha20-poly1305@openssh.com", "hmac-sha1"),
+                                          "twofish-cbc", "hmac-sha1"),
                               0, &failed));
     EXPECT_EQ(failed, kListCipherCs);
     EXPECT_FALSE(NegotiateSsh(
-        client, ServerOffer("diffie-hellman-group1-sha1", "ssh-ed25519", "aes128-ctr", "hmac-sha1"),
+        client, ServerOffer("diffie-hellman-group1-sha1", "x509v3-sign-rsa", "aes128-ctr", "hmac-sha1"),
         0, &failed));
     EXPECT_EQ(failed, kListHostKey);
+    EXPECT_FALSE(NegotiateSsh(
+        client, ServerOffer("diffie-hellman-group1-sha1", "ssh-rsa", "aes128-ctr", "umac-64@openssh.com"),
+        0, &failed));
+    EXPECT_EQ(failed, kListMacCs);
 }
 
 TEST(SshNegotiationTest, WrongGuessIsIgnoredRightGuessIsKept) {

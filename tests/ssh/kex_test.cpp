@@ -60,8 +60,8 @@ class RecordingHost : public SshKexHost {
     void SendKexPacket(SshPacket packet) override {
         sent.emplace_back(packet.payload().begin(), packet.payload().end());
     }
-    void SwitchOutgoingKeys(std::unique_ptr<SshDirectionKeys>) override { ++outgoingSwitches; }
-    void SwitchIncomingKeys(std::unique_ptr<SshDirectionKeys>) override { ++incomingSwitches; }
+    void SwitchOutgoingKeys(std::unique_ptr<SshDirectionKeys>, bool) override { ++outgoingSwitches; }
+    void SwitchIncomingKeys(std::unique_ptr<SshDirectionKeys>, bool) override { ++incomingSwitches; }
     std::vector<std::vector<std::uint8_t>> sent;
     int outgoingSwitches = 0;
     int incomingSwitches = 0;
@@ -225,7 +225,20 @@ TEST(SshKeyExchangeTest, NoCommonCipherAndOutOfOrderMessagesFail) {
     auto failure = f.kex->Handle(ServerKexinit("diffie-hellman-group1-sha1"));
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->error, fileErrorSecurityContext);
-    EXPECT_EQ(failure->description, "No common cipher algorithm");
+    EXPECT_EQ(failure->description,
+              "No common cipher algorithm; server offers aes128-ctr; client offers blowfish-cbc");
+
+    // Both lists are named, without the client's pseudo-algorithms.
+    Fixture h;
+    h.Begin();
+    failure = h.kex->Handle(ServerKexinit("sntrup761x25519-sha512@openssh.com"));
+    ASSERT_TRUE(failure);
+    EXPECT_TRUE(failure->description.starts_with(
+        "No common key-exchange algorithm; server offers sntrup761x25519-sha512@openssh.com; "
+        "client offers curve25519-sha256,"))
+        << failure->description;
+    EXPECT_TRUE(failure->description.ends_with("diffie-hellman-group1-sha1"))
+        << failure->description;
 
     Fixture g;
     g.Begin();

@@ -57,32 +57,51 @@ std::vector<std::vector<std::uint8_t>> Decode(SshPacketDecoder& decoder, const S
     return packets;
 }
 
+// One way of protecting packets: a cipher and a MAC (either order), or an
+// authenticated cipher.
 struct CodecCase {
-    const CipherDescriptor* cipher;
-    const MacDescriptor* mac;
+    const CipherDescriptor* cipher = nullptr;
+    const MacDescriptor* mac = nullptr;
+    bool etm = false;
+    const AeadDescriptor* aead = nullptr;
+
+    std::string Name() const {
+        if (aead) return aead->sshName;
+        return std::string(cipher ? cipher->sshName : "none") + "/" +
+               (mac ? mac->sshName : "none") + (etm ? "-etm" : "");
+    }
+    std::unique_ptr<SshDirectionKeys> MakeKeys(std::uint8_t seed = 1) const {
+        const auto key = Material(seed), iv = Material(seed + 1), macKey = Material(seed + 2);
+        if (aead) return std::make_unique<SshDirectionKeys>(aead, key, iv);
+        return std::make_unique<SshDirectionKeys>(cipher, key, iv, mac, macKey, etm);
+    }
 };
 
 std::vector<CodecCase> AllCombinations() {
-    std::vector<CodecCase> cases{{nullptr, nullptr}};
+    std::vector<CodecCase> cases{{}};
     std::vector<const MacDescriptor*> macs(MacList().begin(), MacList().end());
     macs.insert(macs.end(), BugCompatibleMacList().begin(), BugCompatibleMacList().end());
+    macs.push_back(&kMacHmacSha256);
     for (const CipherDescriptor* cipher : CipherList())
         for (const MacDescriptor* mac : macs)
-            cases.push_back({cipher, mac});
+            for (const bool etm : {false, true})
+                cases.push_back({cipher, mac, etm});
+    for (const AeadDescriptor* aead : AeadList())
+        cases.push_back({nullptr, nullptr, false, aead});
     return cases;
 }
 
 TEST(SshPacketCodecTest, EveryCipherAndMacRoundTrips) {
     for (const CodecCase& c : AllCombinations()) {
-        const std::string name = std::string(c.cipher ? c.cipher->sshName : "none") + "/" +
-                                 (c.mac ? c.mac->sshName : "none");
-        SCOPED_TRACE(name);
+        SCOPED_TRACE(c.Name());
         SshPacketEncoder encoder;
         SshPacketDecoder decoder;
-        encoder.SetKeys(Keys(c.cipher, c.mac));
-        decoder.SetKeys(Keys(c.cipher, c.mac));
-        const std::size_t block = std::max<std::size_t>(c.cipher ? c.cipher->blockSize : 8, 8);
-        const std::size_t tag = c.mac ? c.mac->tagLength : 0;
+        encoder.SetKeys(c.MakeKeys());
+        decoder.SetKeys(c.MakeKeys());
+        const std::size_t block = decoder.keys().blockSize();
+        const std::size_t tag = decoder.keys().macLength();
+        // The length field stands outside the block multiple in the newer modes.
+        const std::size_t apart = decoder.keys().lengthApart() ? 4 : 0;
 
         SecureBytes wire;
         std::vector<std::vector<std::uint8_t>> sent;
@@ -90,14 +109,14 @@ TEST(SshPacketCodecTest, EveryCipherAndMacRoundTrips) {
             SshPacket packet = Message(static_cast<std::uint8_t>(90 + length % 7), length);
             sent.push_back(Payload(packet));
             const SecureBytes bytes = encoder.Encode(std::move(packet));
-            EXPECT_EQ((bytes.size() - tag) % block, 0u);
+            EXPECT_EQ((bytes.size() - tag - apart) % block, 0u);
             // At least 4 bytes of padding, and less than 4 plus a block.
             const std::size_t padded = bytes.size() - tag - 5 - sent.back().size();
             EXPECT_GE(padded, 4u);
             EXPECT_LT(padded, 4 + block);
             wire.insert(wire.end(), bytes.begin(), bytes.end());
         }
-        if (c.cipher) {
+        if (c.cipher || c.aead) {
             const std::string plain = "abcdefghijklmnopqrstuvwxyz";
             EXPECT_EQ(std::search(wire.begin(), wire.end(), plain.begin(), plain.end()), wire.end())
                 << "plain text on the wire";
@@ -201,6 +220,57 @@ TEST(SshPacketRejectionTest, WrongKeysAreRejectedBeforeAnyPayloadIsDelivered) {
         // A garbled length may also just ask for more bytes; it never delivers.
         EXPECT_NE(status, SshPacketDecoder::Status::Packet);
         EXPECT_EQ(decoder.sequence(), 0u);
+    }
+}
+
+// A flipped bit anywhere in a packet (length, body, tag) of every mode is
+// rejected, whatever follows it: a lengthened packet must not wait for ever.
+TEST(SshPacketRejectionTest, TamperedPacketsAreRejectedInEveryMode) {
+    const CodecCase modes[] = {
+        {&kCipherAes128Ctr, &kMacHmacSha256, false},
+        {&kCipherAes128Ctr, &kMacHmacSha256, true},
+        {&kCipherAes128Cbc, &kMacHmacSha1, true},
+        {nullptr, nullptr, false, &kAeadChaCha20Poly1305},
+        {nullptr, nullptr, false, &kAeadAes128Gcm},
+        {nullptr, nullptr, false, &kAeadAes256Gcm},
+    };
+    for (const CodecCase& mode : modes) {
+        SshPacketEncoder encoder;
+        encoder.SetKeys(mode.MakeKeys());
+        const SecureBytes original = encoder.Encode(Message(94, 60));
+        const SecureBytes next = encoder.Encode(Message(94, 60));
+        for (const std::size_t at : {std::size_t{3}, std::size_t{2}, std::size_t{20},
+                                     original.size() - 1}) {
+            for (const std::uint8_t bit : {0x01, 0x80}) {
+                SCOPED_TRACE(mode.Name() + " byte " + std::to_string(at) + " bit " +
+                             std::to_string(bit));
+                SecureBytes wire = original;
+                wire[at] ^= bit;
+                wire.insert(wire.end(), next.begin(), next.end());
+                wire.resize(wire.size() + kSshMaxPacketLength + 64);  // whatever may come
+                SshPacketDecoder decoder;
+                decoder.SetKeys(mode.MakeKeys());
+                SshPacketDecoder::Status status = SshPacketDecoder::Status::NeedMore;
+                EXPECT_TRUE(Decode(decoder, wire, 4096, &status).empty());
+                EXPECT_EQ(status, SshPacketDecoder::Status::Rejected);
+            }
+        }
+    }
+}
+
+TEST(SshPacketCodecTest, SequenceResetRestartsTheNonce) {
+    for (const AeadDescriptor* aead : AeadList()) {
+        SCOPED_TRACE(aead->sshName);
+        const CodecCase mode{nullptr, nullptr, false, aead};
+        SshPacketEncoder encoder;
+        SshPacketDecoder decoder;
+        encoder.SetKeys(mode.MakeKeys());
+        decoder.SetKeys(mode.MakeKeys());
+        EXPECT_EQ(Decode(decoder, encoder.Encode(Message(94, 10)), 64).size(), 1u);
+        encoder.ResetSequence();
+        decoder.ResetSequence();
+        EXPECT_EQ(Decode(decoder, encoder.Encode(Message(94, 10)), 64).size(), 1u);
+        EXPECT_EQ(decoder.sequence(), 1u);
     }
 }
 
