@@ -10,8 +10,9 @@
 
 namespace {
 
+// Modern signatures first; the classic SHA-1 ones last.
 constexpr std::array<const PublicKeyAlgorithm*, 5> kAlgorithms = {
-    &kSshRsa, &kSshDss, &kSshEcdsaNistp256, &kSshEcdsaNistp384, &kSshEcdsaNistp521};
+    &kSshEcdsaNistp256, &kSshEcdsaNistp384, &kSshEcdsaNistp521, &kSshRsa, &kSshDss};
 
 }  // namespace
 
