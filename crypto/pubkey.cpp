@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr std::array<const PublicKeyAlgorithm*, 2> kAlgorithms = {&kSshRsa, &kSshDss};
+constexpr std::array<const PublicKeyAlgorithm*, 3> kAlgorithms = {&kSshRsa, &kSshDss, &kSshEd25519};
 
 }  // namespace
 

@@ -1,4 +1,4 @@
-// Public-key algorithm descriptors for host keys ("ssh-rsa", "ssh-dss"): a
+// Public-key algorithm descriptors for host keys ("ssh-rsa", "ssh-dss", "ssh-ed25519"): a
 // table the SSH transport searches by name, each row with the operations on
 // a key made from its SSH blob.
 #pragma once
@@ -29,7 +29,7 @@ struct PublicKeyAlgorithm {
     std::string (*keyText)(const PublicKey& key);
     // "<name> <bits> <md5 of the blob as colon-separated hex>"
     std::string (*fingerprint)(const PublicKey& key);
-    // Size of the modulus (RSA) or of p (DSA).
+    // Size of the modulus (RSA) or of p (DSA); 256 for Ed25519.
     std::size_t (*keyBits)(const PublicKey& key);
     // Checks a signature blob (string name, string signature) over the data.
     bool (*verify)(const PublicKey& key, std::span<const std::uint8_t> signatureBlob,
@@ -38,6 +38,7 @@ struct PublicKeyAlgorithm {
 
 extern const PublicKeyAlgorithm kSshRsa;
 extern const PublicKeyAlgorithm kSshDss;
+extern const PublicKeyAlgorithm kSshEd25519;  // crypto/ed25519.cpp
 
 // In the order the client offers them.
 std::span<const PublicKeyAlgorithm* const> PublicKeyAlgorithms();
