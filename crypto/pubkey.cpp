@@ -11,8 +11,8 @@
 namespace {
 
 // Modern signatures first; the classic SHA-1 ones last.
-constexpr std::array<const PublicKeyAlgorithm*, 5> kAlgorithms = {
-    &kSshEcdsaNistp256, &kSshEcdsaNistp384, &kSshEcdsaNistp521, &kSshRsa, &kSshDss};
+constexpr std::array<const PublicKeyAlgorithm*, 6> kAlgorithms = {
+    &kSshEd25519, &kSshEcdsaNistp256, &kSshEcdsaNistp384, &kSshEcdsaNistp521, &kSshRsa, &kSshDss};
 
 }  // namespace
 

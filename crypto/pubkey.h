@@ -1,6 +1,6 @@
-// Public-key algorithm descriptors for host keys ("ssh-rsa", "ssh-dss",
-// "ecdsa-sha2-nistp*"): a table the SSH transport searches by name, each row
-// with the operations on a key made from its SSH blob.
+// Public-key algorithm descriptors for host keys ("ssh-ed25519", "ecdsa-sha2-nistp*",
+// "rsa-sha2-*", "ssh-rsa", "ssh-dss"): a table the SSH transport searches by name, each
+// row with the operations on a key made from its SSH blob.
 #pragma once
 
 #include <cstddef>
@@ -29,7 +29,7 @@ struct PublicKeyAlgorithm {
     std::string (*keyText)(const PublicKey& key);
     // "<name> <bits> <md5 of the blob as colon-separated hex>"
     std::string (*fingerprint)(const PublicKey& key);
-    // Size of the modulus (RSA), of p (DSA) or of the group order (ECDSA).
+    // Size of the modulus (RSA), of p (DSA) or of the group order (ECDSA); 256 for Ed25519.
     std::size_t (*keyBits)(const PublicKey& key);
     // Checks a signature blob (string name, string signature) over the data.
     bool (*verify)(const PublicKey& key, std::span<const std::uint8_t> signatureBlob,
@@ -41,6 +41,7 @@ extern const PublicKeyAlgorithm kSshDss;
 extern const PublicKeyAlgorithm kSshEcdsaNistp256;
 extern const PublicKeyAlgorithm kSshEcdsaNistp384;
 extern const PublicKeyAlgorithm kSshEcdsaNistp521;
+extern const PublicKeyAlgorithm kSshEd25519;  // crypto/ed25519.cpp
 
 // In the order the client offers them.
 std::span<const PublicKeyAlgorithm* const> PublicKeyAlgorithms();

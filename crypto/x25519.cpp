@@ -1,5 +1,6 @@
 #include "crypto/x25519.h"
 
+#include "crypto/edwards25519.h"
 #include "crypto/field25519.h"
 #include "crypto/wipe.h"
 
@@ -78,7 +79,14 @@ bool X25519(std::uint8_t out[kX25519Length], const std::uint8_t scalar[kX25519Le
     return ((any - 1) >> 31) == 0;
 }
 
+// The fixed-base comb on the equivalent Edwards curve is about three times faster than the
+// ladder; u = (1 + y) / (1 - y) carries the result across.
 void X25519Base(std::uint8_t out[kX25519Length], const std::uint8_t scalar[kX25519Length]) {
-    static constexpr std::uint8_t kBasePoint[kX25519Length] = {9};
-    X25519(out, scalar, kBasePoint);
+    std::uint8_t k[32];
+    Clamp(k, scalar);
+    EdPoint point;
+    EdBaseMultiply(point, k);
+    EdMontgomeryU(out, point);
+    SecureWipeObject(k);
+    SecureWipeObject(point);
 }

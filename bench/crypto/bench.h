@@ -13,6 +13,8 @@ void PrintThroughputRow(const std::string& name, const std::string& path, double
 
 void RunSymmetricBenchmarks();
 void RunPublicKeyBenchmarks();
+// X25519 and Ed25519 (called by RunPublicKeyBenchmarks).
+void RunCurve25519Benchmarks();
 
 // The symmetric rows of the portable paths, run in a child process whose libcrypto has its
 // AES and SHA instructions masked, so that table-driven code meets libcrypto's own

@@ -19,6 +19,7 @@
 #include "crypto/md5.h"
 #include "crypto/sha1.h"
 #include "crypto/sha256.h"
+#include "crypto/sha512.h"
 
 namespace {
 
@@ -169,7 +170,7 @@ const CipherRow kOtherCipherRows[] = {
     {&kCipherArcfour256, "RC4", nullptr, false},
 };
 
-// MD5 has a single path; it is measured with the fast rows only.
+// MD5 and SHA-512 have a single path; they are measured with the fast rows only.
 void HashAndMacRows(const std::string& path, bool withMd5) {
     if (withMd5) BenchHash<kMd5DigestLength>("MD5", "MD5", Md5, "-");
     BenchHash<kSha1DigestLength>("SHA-1", "SHA1", Sha1, path);
@@ -177,6 +178,8 @@ void HashAndMacRows(const std::string& path, bool withMd5) {
     BenchMac(kMacHmacSha1, EVP_sha1(), path);
     BenchMac(kMacHmacSha256, EVP_sha256(), path);
     if (withMd5) BenchMac(kMacHmacMd5, EVP_md5(), "-");
+    if (withMd5) BenchHash<kSha512DigestLength>("SHA-512", "SHA512", Sha512, "-");
+    if (withMd5) BenchMac(kMacHmacSha512, EVP_sha512(), "-");
 }
 
 void LoadProviders() {

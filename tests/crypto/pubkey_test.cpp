@@ -12,7 +12,7 @@
 
 namespace {
 
-enum class KeyKind { kRsa1024, kRsa2048, kDsa1024 };
+enum class KeyKind { kRsa1024, kRsa2048, kDsa1024, kEd25519 };
 
 struct TestKey {
     EvpKey key;
@@ -30,6 +30,9 @@ const TestKey& KeyOf(KeyKind kind) {
     if (kind == KeyKind::kDsa1024) {
         made = {GenerateDsa(1024, 160), "ssh-dss", {}, &DsaSignature};
         made.blob = DsaKeyBlob(made.key.get());
+    } else if (kind == KeyKind::kEd25519) {
+        made = {GenerateEd25519(), "ssh-ed25519", {}, &Ed25519Signature};
+        made.blob = Ed25519KeyBlob(made.key.get());
     } else {
         made = {GenerateRsa(kind == KeyKind::kRsa1024 ? 1024 : 2048), "ssh-rsa", {}, &RsaSignature};
         made.blob = RsaKeyBlob(made.key.get());
@@ -38,6 +41,16 @@ const TestKey& KeyOf(KeyKind kind) {
 }
 
 const Bytes kExchangeHash(20, 0x5C);
+
+std::string ToHexText(const Bytes& bytes) {
+    std::string text;
+    for (std::uint8_t byte : bytes) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", byte);
+        text += hex;
+    }
+    return text;
+}
 
 class HostKeySignature : public ::testing::TestWithParam<KeyKind> {
   protected:
@@ -115,7 +128,10 @@ TEST_P(HostKeySignature, BlobTextAndFingerprintDescribeTheKey) {
     unsigned char digest[16];
     ASSERT_TRUE(
         EVP_Digest(test.blob.data(), test.blob.size(), digest, nullptr, EVP_md5(), nullptr));
-    std::string expected = test.name + (GetParam() == KeyKind::kRsa2048 ? " 2048 " : " 1024 ");
+    const char* bits = GetParam() == KeyKind::kRsa2048   ? " 2048 "
+                       : GetParam() == KeyKind::kEd25519 ? " 256 "
+                                                         : " 1024 ";
+    std::string expected = test.name + bits;
     for (int i = 0; i < 16; ++i) {
         char hex[4];
         std::snprintf(hex, sizeof hex, i ? ":%02x" : "%02x", digest[i]);
@@ -124,11 +140,14 @@ TEST_P(HostKeySignature, BlobTextAndFingerprintDescribeTheKey) {
     EXPECT_EQ(key_->algorithm->fingerprint(*key_), expected);
 
     std::string text = key_->algorithm->keyText(*key_);
-    std::size_t numbers = test.name == "ssh-rsa" ? 2 : 4;
+    std::size_t numbers = test.name == "ssh-rsa" ? 2 : test.name == "ssh-dss" ? 4 : 1;
     EXPECT_EQ(std::count(text.begin(), text.end(), ','), static_cast<long>(numbers - 1));
     EXPECT_EQ(text.rfind("0x", 0), 0u);
     if (test.name == "ssh-rsa") {
         EXPECT_EQ(text.substr(0, 8), "0x10001,");
+    }
+    if (test.name == "ssh-ed25519") {
+        EXPECT_EQ(text, "0x" + ToHexText(Ed25519RawPublic(test.key.get())));
     }
 }
 
@@ -144,24 +163,23 @@ TEST_P(HostKeySignature, DamagedKeyBlobsAreRefused) {
 }
 
 std::string KindName(const ::testing::TestParamInfo<KeyKind>& info) {
-    static const char* const kNames[] = {"Rsa1024", "Rsa2048", "Dsa1024"};
+    static const char* const kNames[] = {"Rsa1024", "Rsa2048", "Dsa1024", "Ed25519"};
     return kNames[static_cast<int>(info.param)];
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, HostKeySignature,
-                         ::testing::Values(KeyKind::kRsa1024, KeyKind::kRsa2048, KeyKind::kDsa1024),
+                         ::testing::Values(KeyKind::kRsa1024, KeyKind::kRsa2048, KeyKind::kDsa1024,
+                                           KeyKind::kEd25519),
                          KindName);
 
-TEST(PublicKeyAlgorithms, OfferedInOrderAndFoundByName) {
-    auto algorithms = PublicKeyAlgorithms();
-    ASSERT_EQ(algorithms.size(), 5u);
-    EXPECT_EQ(algorithms[0]->sshName, "ssh-rsa");
-    EXPECT_EQ(algorithms[1]->sshName, "ssh-dss");
-    EXPECT_EQ(algorithms[4]->sshName, "ecdsa-sha2-nistp521");
+// The offered order is checked with the rest of the client's offer (tests/ssh).
+TEST(PublicKeyAlgorithms, FoundByName) {
     EXPECT_EQ(FindPublicKeyAlgorithm("ssh-dss"), &kSshDss);
-    EXPECT_EQ(FindPublicKeyAlgorithm("ssh-ed25519"), nullptr);
+    EXPECT_EQ(FindPublicKeyAlgorithm("ecdsa-sha2-nistp521"), &kSshEcdsaNistp521);
+    EXPECT_EQ(FindPublicKeyAlgorithm("ssh-ed25519"), &kSshEd25519);
+    EXPECT_EQ(FindPublicKeyAlgorithm("ssh-ed448"), nullptr);
     Bytes unknown;
-    AppendString(unknown, "ssh-ed25519");
+    AppendString(unknown, "ssh-ed448");
     EXPECT_FALSE(PublicKeyFromBlob(unknown));
 }
 

@@ -137,3 +137,40 @@ inline Bytes SignatureBlob(std::string_view name, const Bytes& signature) {
     AppendString(blob, signature);
     return blob;
 }
+
+inline EvpKey GenerateEd25519() {
+    EvpCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "ED25519", nullptr));
+    EVP_PKEY* key = nullptr;
+    if (EVP_PKEY_keygen_init(ctx.get()) <= 0 || EVP_PKEY_keygen(ctx.get(), &key) <= 0) {
+        return nullptr;
+    }
+    return EvpKey(key);
+}
+
+inline Bytes Ed25519RawPublic(EVP_PKEY* key) {
+    Bytes raw(32);
+    std::size_t length = raw.size();
+    if (EVP_PKEY_get_raw_public_key(key, raw.data(), &length) <= 0 || length != 32) return {};
+    return raw;
+}
+
+inline Bytes Ed25519KeyBlob(EVP_PKEY* key) {
+    Bytes blob;
+    AppendString(blob, "ssh-ed25519");
+    AppendString(blob, Ed25519RawPublic(key));
+    return blob;
+}
+
+// Ed25519 signs the message itself (no separate digest): the 64 bytes R || S.
+inline Bytes Ed25519Signature(EVP_PKEY* key, const Bytes& data) {
+    EVP_MD_CTX* md = EVP_MD_CTX_new();
+    Bytes signature(64);
+    std::size_t length = signature.size();
+    if (EVP_DigestSignInit(md, nullptr, nullptr, nullptr, key) <= 0 ||
+        EVP_DigestSign(md, signature.data(), &length, data.data(), data.size()) <= 0 ||
+        length != 64) {
+        signature.clear();
+    }
+    EVP_MD_CTX_free(md);
+    return signature;
+}
