@@ -13,6 +13,7 @@ void PrintThroughputRow(const std::string& name, const std::string& path, double
 
 void RunSymmetricBenchmarks();
 void RunPublicKeyBenchmarks();
+void RunEccBenchmarks();
 
 // The symmetric rows of the portable paths, run in a child process whose libcrypto has its
 // AES and SHA instructions masked, so that table-driven code meets libcrypto's own

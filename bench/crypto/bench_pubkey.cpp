@@ -80,4 +80,5 @@ void BenchModExp(std::size_t modulusBits, std::size_t exponentBits) {
 void RunPublicKeyBenchmarks() {
     BenchModExp(2048, 512);
     BenchModExp(4096, 512);
+    RunEccBenchmarks();
 }
