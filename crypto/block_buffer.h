@@ -1,4 +1,5 @@
-// The 64-byte block buffering and length padding that MD5, SHA-1 and SHA-256 share.
+// The block buffering and length padding that MD5, SHA-1, SHA-256 (64-byte blocks) and
+// SHA-512 (128-byte blocks) share.
 #pragma once
 
 #include <cstddef>
@@ -7,10 +8,8 @@
 
 #include "crypto/byte_order.h"
 
-constexpr std::size_t kHashBlockLength = 64;
-
 // compress(const uint8_t* blocks, size_t count) folds whole blocks into the chaining state.
-template <typename Compress>
+template <std::size_t kHashBlockLength, typename Compress>
 void BufferedHashUpdate(std::uint8_t (&block)[kHashBlockLength], std::size_t& used,
                         const void* data, std::size_t length, Compress compress) {
     if (length == 0) return;  // data may be null then
@@ -37,11 +36,14 @@ void BufferedHashUpdate(std::uint8_t (&block)[kHashBlockLength], std::size_t& us
 enum class LengthOrder { BigEndian, LittleEndian };
 
 // Appends 0x80, zeros and the message length in bits, and compresses the last block(s).
-template <typename Compress>
+// The length field is an eighth of the block (64 or 128 bits); the bit count of any message
+// this process can hold fits its low 64 bits.
+template <std::size_t kHashBlockLength, typename Compress>
 void BufferedHashPad(std::uint8_t (&block)[kHashBlockLength], std::size_t used,
                      std::uint64_t totalBytes, LengthOrder order, Compress compress) {
+    constexpr std::size_t kLengthField = kHashBlockLength / 8;
     block[used++] = 0x80;
-    if (used > kHashBlockLength - 8) {
+    if (used > kHashBlockLength - kLengthField) {
         std::memset(block + used, 0, kHashBlockLength - used);
         compress(block, 1);
         used = 0;

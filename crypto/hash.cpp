@@ -5,6 +5,7 @@
 #include "crypto/md5.h"
 #include "crypto/sha1.h"
 #include "crypto/sha256.h"
+#include "crypto/sha512.h"
 #include "crypto/wipe.h"
 
 namespace {
@@ -37,24 +38,30 @@ struct HashOps {
     }
 
     static constexpr HashDescriptor Describe(std::size_t digestLength, const char* name) {
-        return {Create,     UpdateState,  Finish,           Free,          InitState, UpdateState,
-                FinalState, digestLength, kHashBlockLength, sizeof(State), name};
+        constexpr std::size_t blockLength = sizeof(State::block);
+        static_assert(blockLength <= kMaxHashBlockLength);
+        return {Create,     UpdateState,  Finish,      Free,          InitState, UpdateState,
+                FinalState, digestLength, blockLength, sizeof(State), name};
     }
-    static constexpr std::size_t kHashBlockLength = 64;
 };
 
 using Md5Ops = HashOps<Md5State, Md5Init, Md5Update, Md5Final>;
 using Sha1Ops = HashOps<Sha1State, Sha1Init, Sha1Update, Sha1Final>;
 using Sha256Ops = HashOps<Sha256State, Sha256Init, Sha256Update, Sha256Final>;
+using Sha384Ops = HashOps<Sha512State, Sha384Init, Sha512Update, Sha384Final>;
+using Sha512Ops = HashOps<Sha512State, Sha512Init, Sha512Update, Sha512Final>;
 
 }  // namespace
 
 const HashDescriptor kHashMd5 = Md5Ops::Describe(kMd5DigestLength, "md5");
 const HashDescriptor kHashSha1 = Sha1Ops::Describe(kSha1DigestLength, "sha1");
 const HashDescriptor kHashSha256 = Sha256Ops::Describe(kSha256DigestLength, "sha256");
+const HashDescriptor kHashSha384 = Sha384Ops::Describe(kSha384DigestLength, "sha384");
+const HashDescriptor kHashSha512 = Sha512Ops::Describe(kSha512DigestLength, "sha512");
 
 const HashDescriptor* FindHash(std::string_view name) {
-    for (const HashDescriptor* hash : {&kHashMd5, &kHashSha1, &kHashSha256}) {
+    for (const HashDescriptor* hash :
+         {&kHashMd5, &kHashSha1, &kHashSha256, &kHashSha384, &kHashSha512}) {
         if (name == hash->name) return hash;
     }
     return nullptr;

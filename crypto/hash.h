@@ -6,10 +6,12 @@
 #include <string_view>
 
 #include "crypto/sha256.h"
+#include "crypto/sha512.h"
 
 // Room for the largest hash state; HMAC keeps its saved states in buffers of this size.
-constexpr std::size_t kMaxHashStateSize = sizeof(Sha256State);
-constexpr std::size_t kMaxHashDigestLength = 32;
+constexpr std::size_t kMaxHashStateSize = sizeof(Sha512State);
+constexpr std::size_t kMaxHashDigestLength = 64;
+constexpr std::size_t kMaxHashBlockLength = 128;
 
 struct HashDescriptor {
     // On a heap context: create, add bytes, finish (writes the digest, wipes and frees it).
@@ -31,6 +33,8 @@ struct HashDescriptor {
 extern const HashDescriptor kHashMd5;
 extern const HashDescriptor kHashSha1;
 extern const HashDescriptor kHashSha256;
+extern const HashDescriptor kHashSha384;
+extern const HashDescriptor kHashSha512;
 
-// By name: "md5", "sha1", "sha256"; null when unknown.
+// By name: "md5", "sha1", "sha256", "sha384", "sha512"; null when unknown.
 const HashDescriptor* FindHash(std::string_view name);

@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr std::size_t kMaxHashBlockLength = 64;
-
 void KeyedPadState(const HashDescriptor& hash, const std::uint8_t* key, std::size_t keyLength,
                    std::uint8_t pad, std::uint8_t* state) {
     std::uint8_t block[kMaxHashBlockLength];

@@ -88,6 +88,7 @@ constexpr MacDescriptor DescribeMac(const char* sshName, const char* textName,
 }
 
 constexpr HmacVariant kSha256Key32{&kHashSha256, 32};
+constexpr HmacVariant kSha512Key64{&kHashSha512, 64};
 constexpr HmacVariant kSha1Key20{&kHashSha1, 20};
 constexpr HmacVariant kSha1Key16{&kHashSha1, 16};
 constexpr HmacVariant kMd5Key16{&kHashMd5, 16};
@@ -95,6 +96,7 @@ constexpr HmacVariant kMd5Key16{&kHashMd5, 16};
 }  // namespace
 
 const MacDescriptor kMacHmacSha256 = DescribeMac<kSha256Key32, 32>("hmac-sha2-256", "HMAC-SHA-256");
+const MacDescriptor kMacHmacSha512 = DescribeMac<kSha512Key64, 64>("hmac-sha2-512", "HMAC-SHA-512");
 const MacDescriptor kMacHmacSha1 = DescribeMac<kSha1Key20, 20>("hmac-sha1", "HMAC-SHA1");
 const MacDescriptor kMacHmacSha1_96 = DescribeMac<kSha1Key20, 12>("hmac-sha1-96", "HMAC-SHA1-96");
 const MacDescriptor kMacHmacMd5 = DescribeMac<kMd5Key16, 16>("hmac-md5", "HMAC-MD5");
@@ -106,8 +108,8 @@ const MacDescriptor kMacHmacSha1_96BugCompatible =
 
 namespace {
 
-const std::array<const MacDescriptor*, 3> kStandardMacs = {&kMacHmacSha1, &kMacHmacSha1_96,
-                                                           &kMacHmacMd5};
+const std::array<const MacDescriptor*, 4> kStandardMacs = {&kMacHmacSha1, &kMacHmacSha1_96,
+                                                           &kMacHmacMd5, &kMacHmacSha512};
 const std::array<const MacDescriptor*, 3> kBugCompatibleMacs = {
     &kMacHmacSha1BugCompatible, &kMacHmacSha1_96BugCompatible, &kMacHmacMd5};
 // Known by name but not offered by default.

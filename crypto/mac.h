@@ -26,6 +26,7 @@ struct MacDescriptor {
 };
 
 extern const MacDescriptor kMacHmacSha256;
+extern const MacDescriptor kMacHmacSha512;
 extern const MacDescriptor kMacHmacSha1;
 extern const MacDescriptor kMacHmacSha1_96;
 extern const MacDescriptor kMacHmacMd5;

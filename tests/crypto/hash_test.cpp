@@ -88,7 +88,11 @@ TEST(HashDescriptors, FoundByNameWithTheirDigestLengths) {
     EXPECT_EQ(FindHash("sha256")->digestLength, 32u);
     EXPECT_EQ(FindHash("sha1")->digestLength, 20u);
     EXPECT_EQ(FindHash("md5")->digestLength, 16u);
-    EXPECT_EQ(FindHash("sha512"), nullptr);
+    EXPECT_EQ(FindHash("sha512")->digestLength, 64u);
+    EXPECT_EQ(FindHash("sha512")->blockLength, 128u);
+    EXPECT_EQ(FindHash("sha384")->digestLength, 48u);
+    EXPECT_EQ(FindHash("sha256")->blockLength, 64u);
+    EXPECT_EQ(FindHash("sha224"), nullptr);
 }
 
 TEST(HashDescriptors, CallerOwnedStateCanBeCopiedMidMessage) {
@@ -107,7 +111,7 @@ TEST(HashDescriptors, CallerOwnedStateCanBeCopiedMidMessage) {
 }
 
 TEST(HashDescriptors, FinalWipesCallerOwnedState) {
-    for (const HashDescriptor* hash : {&kHashMd5, &kHashSha1, &kHashSha256}) {
+    for (const HashDescriptor* hash : {&kHashMd5, &kHashSha1, &kHashSha256, &kHashSha512}) {
         alignas(8) std::uint8_t state[kMaxHashStateSize];
         hash->init(state);
         hash->update(state, "secret material", 15);

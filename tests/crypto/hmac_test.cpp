@@ -107,6 +107,7 @@ TEST_P(HmacPaths, MacDescriptorsAgreeWithLibcrypto) {
         {&kMacHmacSha1_96, EVP_sha1, 20},
         {&kMacHmacMd5, EVP_md5, 16},
         {&kMacHmacSha256, EVP_sha256, 32},
+        {&kMacHmacSha512, EVP_sha512, 64},
         {&kMacHmacSha1BugCompatible, EVP_sha1, 16},
         {&kMacHmacSha1_96BugCompatible, EVP_sha1, 16},
     };
@@ -150,7 +151,8 @@ TEST(MacDescriptors, BugCompatibleSha1EqualsStandardKeyedWithFirst16Bytes) {
 
 TEST(MacDescriptors, VerifyAcceptsOwnTagAndRejectsAnyFlippedBit) {
     TestRandom random(5);
-    for (const MacDescriptor* mac : {&kMacHmacSha1, &kMacHmacSha1_96, &kMacHmacMd5}) {
+    for (const MacDescriptor* mac :
+         {&kMacHmacSha1, &kMacHmacSha1_96, &kMacHmacMd5, &kMacHmacSha512}) {
         const Bytes key = random.Fill(mac->keyLength);
         void* context = mac->createContext();
         mac->setKey(context, key.data());
@@ -178,7 +180,10 @@ TEST(MacDescriptors, NamesLengthsAndLists) {
     EXPECT_EQ(kMacHmacSha1_96.tagLength, 12u);
     EXPECT_EQ(kMacHmacSha1BugCompatible.keyLength, 20u);
     EXPECT_STREQ(kMacHmacSha1_96BugCompatible.textName, "bug-compatible HMAC-SHA1-96");
-    ASSERT_EQ(MacList().size(), 3u);
+    EXPECT_EQ(FindMac("hmac-sha2-512"), &kMacHmacSha512);
+    EXPECT_EQ(kMacHmacSha512.tagLength, 64u);
+    EXPECT_EQ(kMacHmacSha512.keyLength, 64u);
+    ASSERT_EQ(MacList().size(), 4u);
     EXPECT_STREQ(MacList()[0]->sshName, "hmac-sha1");
     EXPECT_STREQ(MacList()[2]->sshName, "hmac-md5");
 }
