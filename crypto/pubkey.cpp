@@ -10,7 +10,8 @@
 
 namespace {
 
-constexpr std::array<const PublicKeyAlgorithm*, 2> kAlgorithms = {&kSshRsa, &kSshDss};
+constexpr std::array<const PublicKeyAlgorithm*, 4> kAlgorithms = {&kSshRsa, &kSshDss,
+                                                                  &kSshRsaSha256, &kSshRsaSha512};
 
 }  // namespace
 
@@ -35,12 +36,16 @@ PublicKeyPtr PublicKeyFromBlob(std::span<const std::uint8_t> blob) {
 }
 
 std::string PublicKeyFingerprint(const PublicKey& key) {
+    return PublicKeyFingerprintAs(key, key.algorithm->sshName);
+}
+
+std::string PublicKeyFingerprintAs(const PublicKey& key, std::string_view keyType) {
     const PublicKeyAlgorithm& algorithm = *key.algorithm;
     std::vector<std::uint8_t> blob = algorithm.keyBlob(key);
     std::uint8_t digest[kMd5DigestLength];
     Md5(blob.data(), blob.size(), digest);
 
-    std::string text(algorithm.sshName);
+    std::string text(keyType);
     text += ' ';
     text += std::to_string(algorithm.keyBits(key));
     text += ' ';

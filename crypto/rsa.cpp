@@ -11,6 +11,25 @@ namespace {
 // DER of DigestInfo { AlgorithmIdentifier { id-sha1, NULL }, OCTET STRING (20) }.
 constexpr std::uint8_t kSha1DigestInfo[] = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2b, 0x0e,
                                             0x03, 0x02, 0x1a, 0x05, 0x00, 0x04, 0x14};
+// The same for SHA-256 and SHA-512 (id-sha256, id-sha512 under 2.16.840.1.101.3.4.2).
+constexpr std::uint8_t kSha256DigestInfo[] = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60,
+                                              0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02,
+                                              0x01, 0x05, 0x00, 0x04, 0x20};
+constexpr std::uint8_t kSha512DigestInfo[] = {0x30, 0x51, 0x30, 0x0d, 0x06, 0x09, 0x60,
+                                              0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02,
+                                              0x03, 0x05, 0x00, 0x04, 0x40};
+
+struct DigestInfoRow {
+    std::string_view hashName;
+    std::size_t digestLength;
+    std::span<const std::uint8_t> prefix;
+};
+constexpr DigestInfoRow kDigestInfos[] = {
+    {"sha1", 20, kSha1DigestInfo},
+    {"sha256", 32, kSha256DigestInfo},
+    {"sha512", 64, kSha512DigestInfo},
+};
+
 constexpr std::size_t kPkcs1Overhead = 11;  // 00 0T, eight padding bytes at least, 00
 
 const RsaPublicKey& AsRsa(const PublicKey& key) {
@@ -26,6 +45,31 @@ PublicKey* NewKeyFromBlob(std::span<const std::uint8_t> blob) {
         return nullptr;
     }
     return RsaNewKey(std::move(exponent), std::move(modulus));
+}
+
+// The SHA-2 rows: an "ssh-rsa" blob, a key of at least 1024 bits, owned by the row.
+template <const PublicKeyAlgorithm& Row>
+PublicKey* NewSha2KeyFromBlob(std::span<const std::uint8_t> blob) {
+    PublicKey* key = NewKeyFromBlob(blob);
+    if (key && AsRsa(*key).modulus.BitCount() < kRsaSha2MinBits) {
+        delete static_cast<RsaPublicKey*>(key);
+        return nullptr;
+    }
+    if (key) key->algorithm = &Row;
+    return key;
+}
+
+// Fingerprints show the key type, which is "ssh-rsa" whatever signature the row checks.
+std::string Sha2Fingerprint(const PublicKey& key) {
+    return PublicKeyFingerprintAs(key, kSshRsa.sshName);
+}
+
+template <const PublicKeyAlgorithm& Row, const HashDescriptor& Hash>
+bool VerifySha2(const PublicKey& key, std::span<const std::uint8_t> signatureBlob,
+                std::span<const std::uint8_t> data) {
+    std::span<const std::uint8_t> signature;
+    return ReadSignatureBlob(signatureBlob, Row.sshName, &signature) &&
+           RsaVerifyPkcs1(AsRsa(key), Hash, signature, data);
 }
 
 void FreeKey(PublicKey* key) {
@@ -73,6 +117,20 @@ const PublicKeyAlgorithm kSshRsa = {
     "ssh-rsa", NewKeyFromBlob, FreeKey, KeyBlob, KeyText, PublicKeyFingerprint, KeyBits, Verify,
 };
 
+const PublicKeyAlgorithm kSshRsaSha256 = {
+    "rsa-sha2-256", NewSha2KeyFromBlob<kSshRsaSha256>,
+    FreeKey,        KeyBlob,
+    KeyText,        Sha2Fingerprint,
+    KeyBits,        VerifySha2<kSshRsaSha256, kHashSha256>,
+};
+
+const PublicKeyAlgorithm kSshRsaSha512 = {
+    "rsa-sha2-512", NewSha2KeyFromBlob<kSshRsaSha512>,
+    FreeKey,        KeyBlob,
+    KeyText,        Sha2Fingerprint,
+    KeyBits,        VerifySha2<kSshRsaSha512, kHashSha512>,
+};
+
 PublicKey* RsaNewKey(BigNum exponent, BigNum modulus) {
     std::size_t bits = modulus.BitCount();
     if (bits < kRsaMinBits || bits > kRsaMaxBits || !modulus.IsOdd() || !exponent.IsOdd() ||
@@ -118,4 +176,36 @@ bool RsaSsh1Encrypt(const RsaPublicKey& key, std::span<const std::uint8_t> data,
     std::copy(data.begin(), data.end(), padded.begin() + padEnd + 1);
     *result = RsaPublicOperation(key, BigNum::FromBytes(padded));
     return true;
+}
+
+bool RsaVerifyPkcs1(const RsaPublicKey& key, const HashDescriptor& hash,
+                    std::span<const std::uint8_t> signature, std::span<const std::uint8_t> data) {
+    const DigestInfoRow* row = nullptr;
+    for (const DigestInfoRow& candidate : kDigestInfos) {
+        if (candidate.hashName == hash.name && candidate.digestLength == hash.digestLength)
+            row = &candidate;
+    }
+    const std::size_t k = key.modulus.ByteCount();
+    if (!row || signature.size() != k ||
+        k < kPkcs1Overhead + row->prefix.size() + row->digestLength) {
+        return false;
+    }
+    const BigNum s = BigNum::FromBytes(signature);
+    if (s >= key.modulus) return false;
+    SecureBytes recovered(k);
+    RsaPublicOperation(key, s).ToBytes(recovered);
+
+    // EMSA-PKCS1-v1_5: 00 01 FF..FF 00 DigestInfo digest.
+    SecureBytes expected(k, 0xFF);
+    expected[0] = 0x00;
+    expected[1] = 0x01;
+    const std::size_t tail = row->prefix.size() + row->digestLength;
+    expected[k - tail - 1] = 0x00;
+    std::copy(row->prefix.begin(), row->prefix.end(), expected.end() - tail);
+    std::uint8_t digest[kMaxHashDigestLength];
+    void* context = hash.create();
+    hash.add(context, data.data(), data.size());
+    hash.finish(context, digest);
+    std::copy(digest, digest + row->digestLength, expected.end() - row->digestLength);
+    return recovered == expected;
 }

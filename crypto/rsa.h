@@ -1,5 +1,6 @@
 // RSA public-key operations: "ssh-rsa" host keys (PKCS #1 v1.5 signatures over
-// SHA-1) and the encryption of the SSH-1 session key.
+// SHA-1), their "rsa-sha2-256" and "rsa-sha2-512" signatures, and the encryption of the
+// SSH-1 session key.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +8,7 @@
 #include <span>
 
 #include "crypto/bignum.h"
+#include "crypto/hash.h"
 #include "crypto/pubkey.h"
 
 // Moduli outside this range are refused when a key is made.
@@ -29,6 +31,15 @@ BigNum RsaPublicOperation(const RsaPublicKey& key, const BigNum& message);
 // Checks a bare signature (the signature string of an "ssh-rsa" blob) over data.
 bool RsaVerifySha1(const RsaPublicKey& key, std::span<const std::uint8_t> signature,
                    std::span<const std::uint8_t> data);
+
+// RSASSA-PKCS1-v1_5 (RFC 8017) with SHA-1, SHA-256 or SHA-512 (any other hash fails): the
+// signature exactly as long as the modulus and below it, the recovered block equal to the
+// whole encoding, DigestInfo with its NULL parameters included.
+bool RsaVerifyPkcs1(const RsaPublicKey& key, const HashDescriptor& hash,
+                    std::span<const std::uint8_t> signature, std::span<const std::uint8_t> data);
+
+// The SHA-2 host-key rows (RFC 8332) refuse moduli below this size.
+constexpr std::size_t kRsaSha2MinBits = 1024;
 
 // PKCS #1 type 2 padding with non-zero random bytes from the random pool,
 // then the public operation; false when the modulus is too short for the data

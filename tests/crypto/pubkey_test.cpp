@@ -154,9 +154,11 @@ INSTANTIATE_TEST_SUITE_P(Keys, HostKeySignature,
 
 TEST(PublicKeyAlgorithms, OfferedInOrderAndFoundByName) {
     auto algorithms = PublicKeyAlgorithms();
-    ASSERT_EQ(algorithms.size(), 2u);
+    ASSERT_EQ(algorithms.size(), 4u);
     EXPECT_EQ(algorithms[0]->sshName, "ssh-rsa");
     EXPECT_EQ(algorithms[1]->sshName, "ssh-dss");
+    EXPECT_EQ(algorithms[2]->sshName, "rsa-sha2-256");
+    EXPECT_EQ(algorithms[3]->sshName, "rsa-sha2-512");
     EXPECT_EQ(FindPublicKeyAlgorithm("ssh-dss"), &kSshDss);
     EXPECT_EQ(FindPublicKeyAlgorithm("ssh-ed25519"), nullptr);
     Bytes unknown;

@@ -22,7 +22,7 @@ TEST(SshOfferTest, DefaultListsInPreferenceOrder) {
     EXPECT_EQ(Join(offer.lists[kListKex]),
               "diffie-hellman-group-exchange-sha256,diffie-hellman-group-exchange-sha1,"
               "diffie-hellman-group14-sha1,diffie-hellman-group1-sha1");
-    EXPECT_EQ(Join(offer.lists[kListHostKey]), "ssh-rsa,ssh-dss");
+    EXPECT_EQ(Join(offer.lists[kListHostKey]), "ssh-rsa,ssh-dss,rsa-sha2-256,rsa-sha2-512");
     EXPECT_EQ(Join(offer.lists[kListCipherCs]),
               "aes256-ctr,aes256-cbc,rijndael-cbc@lysator.liu.se,aes192-ctr,aes192-cbc,"
               "aes128-ctr,aes128-cbc,blowfish-ctr,blowfish-cbc,3des-ctr,3des-cbc,arcfour256,"
