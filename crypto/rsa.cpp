@@ -178,34 +178,89 @@ bool RsaSsh1Encrypt(const RsaPublicKey& key, std::span<const std::uint8_t> data,
     return true;
 }
 
-bool RsaVerifyPkcs1(const RsaPublicKey& key, const HashDescriptor& hash,
-                    std::span<const std::uint8_t> signature, std::span<const std::uint8_t> data) {
+namespace {
+
+// EMSA-PKCS1-v1_5 (RFC 8017 section 9.2): 00 01 FF..FF 00 DigestInfo digest, k bytes;
+// false for a hash without a DigestInfo here or a modulus too short for it.
+bool EncodePkcs1(const HashDescriptor& hash, std::span<const std::uint8_t> data, std::size_t k,
+                 SecureBytes* encoded) {
     const DigestInfoRow* row = nullptr;
     for (const DigestInfoRow& candidate : kDigestInfos) {
         if (candidate.hashName == hash.name && candidate.digestLength == hash.digestLength)
             row = &candidate;
     }
-    const std::size_t k = key.modulus.ByteCount();
-    if (!row || signature.size() != k ||
-        k < kPkcs1Overhead + row->prefix.size() + row->digestLength) {
-        return false;
-    }
-    const BigNum s = BigNum::FromBytes(signature);
-    if (s >= key.modulus) return false;
-    SecureBytes recovered(k);
-    RsaPublicOperation(key, s).ToBytes(recovered);
-
-    // EMSA-PKCS1-v1_5: 00 01 FF..FF 00 DigestInfo digest.
-    SecureBytes expected(k, 0xFF);
-    expected[0] = 0x00;
-    expected[1] = 0x01;
+    if (!row || k < kPkcs1Overhead + row->prefix.size() + row->digestLength) return false;
+    encoded->assign(k, 0xFF);
+    (*encoded)[0] = 0x00;
+    (*encoded)[1] = 0x01;
     const std::size_t tail = row->prefix.size() + row->digestLength;
-    expected[k - tail - 1] = 0x00;
-    std::copy(row->prefix.begin(), row->prefix.end(), expected.end() - tail);
+    (*encoded)[k - tail - 1] = 0x00;
+    std::copy(row->prefix.begin(), row->prefix.end(), encoded->end() - tail);
     std::uint8_t digest[kMaxHashDigestLength];
     void* context = hash.create();
     hash.add(context, data.data(), data.size());
     hash.finish(context, digest);
-    std::copy(digest, digest + row->digestLength, expected.end() - row->digestLength);
+    std::copy(digest, digest + row->digestLength, encoded->end() - row->digestLength);
+    return true;
+}
+
+// A random r in [2, n) with an inverse modulo n, from the random pool.
+bool BlindingFactor(const BigNum& n, BigNum* r, BigNum* inverse) {
+    SecureBytes bytes(n.ByteCount() + 8);
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        RandomBytes(bytes);
+        *r = Mod(BigNum::FromBytes(bytes), n);
+        if (*r > BigNum(1) && ModInverse(*r, n, inverse)) return true;
+    }
+    return false;
+}
+
+// (a - b) mod m for a, b already below m.
+BigNum SubtractMod(const BigNum& a, const BigNum& b, const BigNum& m) {
+    return a >= b ? Subtract(a, b) : Subtract(Add(a, m), b);
+}
+
+}  // namespace
+
+bool RsaVerifyPkcs1(const RsaPublicKey& key, const HashDescriptor& hash,
+                    std::span<const std::uint8_t> signature, std::span<const std::uint8_t> data) {
+    const std::size_t k = key.modulus.ByteCount();
+    SecureBytes expected;
+    if (signature.size() != k || !EncodePkcs1(hash, data, k, &expected)) return false;
+    const BigNum s = BigNum::FromBytes(signature);
+    if (s >= key.modulus) return false;
+    SecureBytes recovered(k);
+    RsaPublicOperation(key, s).ToBytes(recovered);
     return recovered == expected;
+}
+
+// The message is blinded by r^e before the private operation, so the values the CRT
+// halves work on are unrelated to the message; the halves use the constant-time
+// exponentiation for the secret exponents. A result that does not verify (a fault in the
+// key or the computation) is never returned, since it would give away a factor.
+std::vector<std::uint8_t> RsaSignPkcs1(const RsaPrivateKey& key, const HashDescriptor& hash,
+                                       std::span<const std::uint8_t> data) {
+    const BigNum& n = key.modulus;
+    const std::size_t k = n.ByteCount();
+    SecureBytes encoded;
+    if (!n.IsOdd() || !key.prime1.IsOdd() || !key.prime2.IsOdd() ||
+        !EncodePkcs1(hash, data, k, &encoded)) {
+        return {};
+    }
+    const BigNum m = BigNum::FromBytes(encoded);
+    BigNum r, rInverse;
+    if (!BlindingFactor(n, &r, &rInverse)) return {};
+    const BigNum blinded = ModMul(m, ModExp(r, key.publicExponent, n), n);
+
+    const BigNum& p = key.prime1;
+    const BigNum& q = key.prime2;
+    const BigNum m1 = ModExpSecret(Mod(blinded, p), key.exponent1, p);
+    const BigNum m2 = ModExpSecret(Mod(blinded, q), key.exponent2, q);
+    const BigNum h = ModMul(key.coefficient, SubtractMod(m1, Mod(m2, p), p), p);
+    const BigNum s = ModMul(Add(m2, Multiply(h, q)), rInverse, n);
+
+    if (ModExp(s, key.publicExponent, n) != m) return {};
+    std::vector<std::uint8_t> signature(k);
+    s.ToBytes(signature);
+    return signature;
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "crypto/bignum.h"
 #include "crypto/hash.h"
@@ -37,6 +38,22 @@ bool RsaVerifySha1(const RsaPublicKey& key, std::span<const std::uint8_t> signat
 // whole encoding, DigestInfo with its NULL parameters included.
 bool RsaVerifyPkcs1(const RsaPublicKey& key, const HashDescriptor& hash,
                     std::span<const std::uint8_t> signature, std::span<const std::uint8_t> data);
+
+// The numbers of a private key as PKCS #1 lists them; BigNum wipes them when released.
+struct RsaPrivateKey {
+    BigNum modulus;
+    BigNum publicExponent;
+    BigNum privateExponent;
+    BigNum prime1, prime2;        // p, q
+    BigNum exponent1, exponent2;  // d mod (p - 1), d mod (q - 1)
+    BigNum coefficient;           // q^-1 mod p
+};
+
+// RSASSA-PKCS1-v1_5 signature over data, as long as the modulus, with the CRT, the message
+// blinded by a random r^e and the result checked with the public key; empty when the hash
+// has no DigestInfo here, the modulus is too short for it or the check fails.
+std::vector<std::uint8_t> RsaSignPkcs1(const RsaPrivateKey& key, const HashDescriptor& hash,
+                                       std::span<const std::uint8_t> data);
 
 // The SHA-2 host-key rows (RFC 8332) refuse moduli below this size.
 constexpr std::size_t kRsaSha2MinBits = 1024;

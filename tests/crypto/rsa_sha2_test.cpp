@@ -5,6 +5,7 @@
 #include "crypto/hash.h"
 #include "crypto/rsa.h"
 #include "pubkey_test_support.h"
+#include "tests/crypto/crypto_test_support.h"
 
 namespace {
 
@@ -134,6 +135,52 @@ TEST(RsaSha2Rows, UnknownHashIsRefused) {
     const Bytes signature = SignWith(Key(1024).get(), EVP_md5(), kExchangeHash);
     EXPECT_FALSE(
         RsaVerifyPkcs1(static_cast<const RsaPublicKey&>(*key), kHashMd5, signature, kExchangeHash));
+}
+
+RsaPrivateKey PrivateOf(EVP_PKEY* key) {
+    auto number = [key](const char* name) { return FromBn(KeyNumber(key, name).get()); };
+    return {number(OSSL_PKEY_PARAM_RSA_N),         number(OSSL_PKEY_PARAM_RSA_E),
+            number(OSSL_PKEY_PARAM_RSA_D),         number(OSSL_PKEY_PARAM_RSA_FACTOR1),
+            number(OSSL_PKEY_PARAM_RSA_FACTOR2),   number(OSSL_PKEY_PARAM_RSA_EXPONENT1),
+            number(OSSL_PKEY_PARAM_RSA_EXPONENT2), number(OSSL_PKEY_PARAM_RSA_COEFFICIENT1)};
+}
+
+bool LibcryptoVerifies(EVP_PKEY* key, const EVP_MD* md, const Bytes& signature, const Bytes& data) {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    const bool ok =
+        EVP_DigestVerifyInit(ctx, nullptr, md, nullptr, key) > 0 &&
+        EVP_DigestVerify(ctx, signature.data(), signature.size(), data.data(), data.size()) == 1;
+    EVP_MD_CTX_free(ctx);
+    return ok;
+}
+
+// PKCS #1 v1.5 signatures are deterministic, so ours must equal libcrypto's byte for byte
+// (the blinding must cancel out), and libcrypto must accept them.
+TEST_P(RsaSha2, SigningMatchesLibcrypto) {
+    EVP_PKEY* evp = Key(GetParam()).get();
+    const RsaPrivateKey key = PrivateOf(evp);
+    TestRandom random(GetParam());
+    for (const Signer& signer : kSigners) {
+        for (std::size_t length : {0, 1, 32, 200}) {
+            const Bytes data = random.Fill(length);
+            const std::vector<std::uint8_t> ours =
+                RsaSignPkcs1(key, *FindHash(signer.hashName), data);
+            ASSERT_EQ(ours.size(), GetParam() / 8) << signer.hashName;
+            EXPECT_EQ(Bytes(ours.begin(), ours.end()), SignWith(evp, signer.md(), data))
+                << signer.hashName << " " << length;
+            EXPECT_TRUE(LibcryptoVerifies(evp, signer.md(), Bytes(ours.begin(), ours.end()), data));
+        }
+    }
+}
+
+// A damaged CRT exponent gives a wrong half; the self-check catches it instead of
+// returning a signature that would reveal a factor of the modulus.
+TEST(RsaSigning, FaultsAndUnknownHashesGiveNoSignature) {
+    RsaPrivateKey key = PrivateOf(Key(1024).get());
+    const Bytes data = {1, 2, 3};
+    EXPECT_TRUE(RsaSignPkcs1(key, kHashMd5, data).empty());
+    key.exponent1 = Add(key.exponent1, BigNum(2));
+    EXPECT_TRUE(RsaSignPkcs1(key, kHashSha256, data).empty());
 }
 
 }  // namespace
