@@ -11,6 +11,7 @@ constexpr std::size_t kChaCha20BlockLength = 64;
 struct ChaCha20 {
     std::uint32_t state[16];
     bool wideCounter;  // words 12 and 13 are one 64-bit counter
+    bool avx2;         // eight blocks at a time; chosen when the state is set up
 };
 
 // RFC 8439 layout: counter in word 12, nonce in words 13 to 15.

@@ -12,6 +12,7 @@ struct CpuFeatures {
     bool aesNi = false;
     bool shaNi = false;
     bool pclmul = false;
+    bool avx2 = false;
 };
 
 CpuFeatures DetectCpuFeatures() {
@@ -23,8 +24,17 @@ CpuFeatures DetectCpuFeatures() {
     const bool ssse3 = (ecx & bit_SSSE3) != 0;
     features.aesNi = sse41 && (ecx & bit_AES) != 0;
     features.pclmul = sse41 && ssse3 && (ecx & bit_PCLMUL) != 0;
-    if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx))
+    // The 256-bit registers are usable only when the system saves them (XCR0 bits 1, 2).
+    bool ymmSaved = false;
+    if ((ecx & bit_OSXSAVE) != 0 && (ecx & bit_AVX) != 0) {
+        unsigned xcr0Low = 0, xcr0High = 0;
+        __asm__("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
+        ymmSaved = (xcr0Low & 6) == 6;
+    }
+    if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) {
         features.shaNi = sse41 && ssse3 && (ebx & bit_SHA) != 0;
+        features.avx2 = ymmSaved && (ebx & bit_AVX2) != 0;
+    }
 #endif
     return features;
 }
@@ -47,6 +57,9 @@ bool CpuHasShaNi() {
 bool CpuHasPclmul() {
     return Features().pclmul;
 }
+bool CpuHasAvx2() {
+    return Features().avx2;
+}
 
 void CryptoSetFastPaths(bool enabled) {
     fastPathsEnabled.store(enabled, std::memory_order_relaxed);
@@ -63,4 +76,7 @@ bool UseShaNi() {
 }
 bool UsePclmul() {
     return CryptoFastPathsEnabled() && CpuHasPclmul();
+}
+bool UseAvx2() {
+    return CryptoFastPathsEnabled() && CpuHasAvx2();
 }

@@ -6,6 +6,8 @@ bool CpuHasAesNi();
 bool CpuHasShaNi();
 // Carry-less multiplication (PCLMULQDQ) with SSE4.1 and SSSE3, for GHASH.
 bool CpuHasPclmul();
+// AVX2 with the operating system saving the 256-bit registers, for ChaCha20.
+bool CpuHasAvx2();
 
 // Fast paths are on by default; tests and benchmarks switch them off to exercise the
 // portable code. Contexts pick their path when their key is set.
@@ -15,3 +17,4 @@ bool CryptoFastPathsEnabled();
 bool UseAesNi();
 bool UseShaNi();
 bool UsePclmul();
+bool UseAvx2();

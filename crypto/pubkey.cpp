@@ -11,8 +11,9 @@
 namespace {
 
 // Modern signatures first; the classic SHA-1 ones last.
-constexpr std::array<const PublicKeyAlgorithm*, 6> kAlgorithms = {
-    &kSshEd25519, &kSshEcdsaNistp256, &kSshEcdsaNistp384, &kSshEcdsaNistp521, &kSshRsa, &kSshDss};
+constexpr std::array<const PublicKeyAlgorithm*, 8> kAlgorithms = {
+    &kSshEd25519,   &kSshEcdsaNistp256, &kSshEcdsaNistp384, &kSshEcdsaNistp521,
+    &kSshRsaSha512, &kSshRsaSha256,     &kSshRsa,           &kSshDss};
 
 }  // namespace
 
@@ -37,12 +38,16 @@ PublicKeyPtr PublicKeyFromBlob(std::span<const std::uint8_t> blob) {
 }
 
 std::string PublicKeyFingerprint(const PublicKey& key) {
+    return PublicKeyFingerprintAs(key, key.algorithm->sshName);
+}
+
+std::string PublicKeyFingerprintAs(const PublicKey& key, std::string_view keyType) {
     const PublicKeyAlgorithm& algorithm = *key.algorithm;
     std::vector<std::uint8_t> blob = algorithm.keyBlob(key);
     std::uint8_t digest[kMd5DigestLength];
     Md5(blob.data(), blob.size(), digest);
 
-    std::string text(algorithm.sshName);
+    std::string text(keyType);
     text += ' ';
     text += std::to_string(algorithm.keyBits(key));
     text += ' ';

@@ -37,6 +37,10 @@ struct PublicKeyAlgorithm {
 };
 
 extern const PublicKeyAlgorithm kSshRsa;
+// "ssh-rsa" keys with SHA-2 signatures (RFC 8332): the key blob stays "ssh-rsa", the
+// signature blob carries the row's name.
+extern const PublicKeyAlgorithm kSshRsaSha256;
+extern const PublicKeyAlgorithm kSshRsaSha512;
 extern const PublicKeyAlgorithm kSshDss;
 extern const PublicKeyAlgorithm kSshEcdsaNistp256;
 extern const PublicKeyAlgorithm kSshEcdsaNistp384;
@@ -57,6 +61,8 @@ PublicKeyPtr PublicKeyFromBlob(std::span<const std::uint8_t> blob);
 
 // The fingerprint format shared by the descriptors.
 std::string PublicKeyFingerprint(const PublicKey& key);
+// The same with another key type name in front (rows whose name is a signature type).
+std::string PublicKeyFingerprintAs(const PublicKey& key, std::string_view keyType);
 
 // OpenSSH's form: "SHA256:" and the unpadded Base64 of the blob's SHA-256.
 std::string PublicKeySha256Fingerprint(std::span<const std::uint8_t> blob);

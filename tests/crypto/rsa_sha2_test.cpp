@@ -1,0 +1,186 @@
+// RSA signatures with SHA-2 (rsa-sha2-256, rsa-sha2-512) made by libcrypto verify through
+// our rows, and the ways a signature can be for something else are refused.
+#include <gtest/gtest.h>
+
+#include "crypto/hash.h"
+#include "crypto/rsa.h"
+#include "pubkey_test_support.h"
+#include "tests/crypto/crypto_test_support.h"
+
+namespace {
+
+Bytes SignWith(EVP_PKEY* key, const EVP_MD* md, const Bytes& data) {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    std::size_t length = 0;
+    Bytes signature;
+    if (EVP_DigestSignInit(ctx, nullptr, md, nullptr, key) > 0 &&
+        EVP_DigestSign(ctx, nullptr, &length, data.data(), data.size()) > 0) {
+        signature.resize(length);
+        if (EVP_DigestSign(ctx, signature.data(), &length, data.data(), data.size()) <= 0)
+            signature.clear();
+    }
+    EVP_MD_CTX_free(ctx);
+    return signature;
+}
+
+struct Signer {
+    const char* row;
+    const char* hashName;
+    const EVP_MD* (*md)();
+};
+constexpr Signer kSigners[] = {
+    {"ssh-rsa", "sha1", EVP_sha1},
+    {"rsa-sha2-256", "sha256", EVP_sha256},
+    {"rsa-sha2-512", "sha512", EVP_sha512},
+};
+
+const EvpKey& Key(unsigned bits) {
+    static EvpKey k1024 = GenerateRsa(1024), k2048 = GenerateRsa(2048);
+    return bits == 1024 ? k1024 : k2048;
+}
+
+const Bytes kExchangeHash(32, 0xA7);
+
+class RsaSha2 : public ::testing::TestWithParam<unsigned> {
+  protected:
+    void SetUp() override { blob_ = RsaKeyBlob(Key(GetParam()).get()); }
+    Bytes blob_;
+};
+
+// Every signer's signature verifies through its own row and through RsaVerifyPkcs1 with
+// its hash, and through no other row or hash.
+TEST_P(RsaSha2, EachSignatureVerifiesOnlyWithItsOwnHashAndName) {
+    for (const Signer& signer : kSigners) {
+        const Bytes signature = SignWith(Key(GetParam()).get(), signer.md(), kExchangeHash);
+        ASSERT_EQ(signature.size(), GetParam() / 8);
+        for (const Signer& row : kSigners) {
+            const PublicKeyAlgorithm* algorithm = FindPublicKeyAlgorithm(row.row);
+            ASSERT_TRUE(algorithm);
+            PublicKeyPtr key(algorithm->newKey(blob_));
+            ASSERT_TRUE(key) << row.row;
+            const bool same = &row == &signer;
+            for (const Signer& name : kSigners) {
+                EXPECT_EQ(
+                    algorithm->verify(*key, SignatureBlob(name.row, signature), kExchangeHash),
+                    same && &name == &row)
+                    << "signed " << signer.hashName << ", row " << row.row << ", named "
+                    << name.row;
+            }
+            const auto& rsa = static_cast<const RsaPublicKey&>(*key);
+            EXPECT_EQ(RsaVerifyPkcs1(rsa, *FindHash(row.hashName), signature, kExchangeHash), same);
+        }
+        Bytes other = kExchangeHash;
+        other[0] ^= 0x80;
+        PublicKeyPtr key(PublicKeyFromBlob(blob_));
+        EXPECT_FALSE(RsaVerifyPkcs1(static_cast<const RsaPublicKey&>(*key),
+                                    *FindHash(signer.hashName), signature, other));
+    }
+}
+
+// The signature is exactly as long as the modulus: neither shortened nor padded.
+TEST_P(RsaSha2, SignatureLengthMustEqualTheModulusLength) {
+    PublicKeyPtr key(kSshRsaSha256.newKey(blob_));
+    ASSERT_TRUE(key);
+    const Bytes signature = SignWith(Key(GetParam()).get(), EVP_sha256(), kExchangeHash);
+    Bytes truncated(signature.begin(), signature.end() - 1), zeroPrefixed = signature,
+                                                             trailing = signature;
+    zeroPrefixed.insert(zeroPrefixed.begin(), 0);
+    trailing.push_back(0);
+    for (const Bytes* damaged : {&truncated, &zeroPrefixed, &trailing}) {
+        EXPECT_FALSE(
+            kSshRsaSha256.verify(*key, SignatureBlob("rsa-sha2-256", *damaged), kExchangeHash))
+            << damaged->size();
+    }
+    Bytes blob = SignatureBlob("rsa-sha2-256", signature);
+    blob.push_back(0);
+    EXPECT_FALSE(kSshRsaSha256.verify(*key, blob, kExchangeHash)) << "bytes after the blob";
+    EXPECT_TRUE(
+        kSshRsaSha256.verify(*key, SignatureBlob("rsa-sha2-256", signature), kExchangeHash));
+}
+
+INSTANTIATE_TEST_SUITE_P(Bits, RsaSha2, ::testing::Values(1024u, 2048u));
+
+// The rows take and give the "ssh-rsa" blob, print the key type in the fingerprint, and
+// refuse keys below 1024 bits (which "ssh-rsa" still takes).
+TEST(RsaSha2Rows, BlobFingerprintAndMinimumSize) {
+    const Bytes blob = RsaKeyBlob(Key(2048).get());
+    PublicKeyPtr classic(PublicKeyFromBlob(blob));
+    ASSERT_TRUE(classic);
+    EXPECT_EQ(classic->algorithm, &kSshRsa) << "blobs are found by their own name";
+    for (const PublicKeyAlgorithm* row : {&kSshRsaSha256, &kSshRsaSha512}) {
+        PublicKeyPtr key(row->newKey(blob));
+        ASSERT_TRUE(key) << row->sshName;
+        EXPECT_EQ(key->algorithm, row);
+        EXPECT_EQ(row->keyBlob(*key), blob);
+        EXPECT_EQ(row->fingerprint(*key), kSshRsa.fingerprint(*classic));
+        EXPECT_EQ(row->fingerprint(*key).rfind("ssh-rsa 2048 ", 0), 0u);
+        EXPECT_EQ(row->keyBits(*key), 2048u);
+    }
+
+    EvpKey small = GenerateRsa(768);
+    ASSERT_TRUE(small);
+    const Bytes smallBlob = RsaKeyBlob(small.get());
+    EXPECT_TRUE(PublicKeyPtr(kSshRsa.newKey(smallBlob)));
+    EXPECT_FALSE(PublicKeyPtr(kSshRsaSha256.newKey(smallBlob)));
+    EXPECT_FALSE(PublicKeyPtr(kSshRsaSha512.newKey(smallBlob)));
+
+    Bytes dssNamed;
+    AppendString(dssNamed, "ssh-dss");
+    dssNamed.insert(dssNamed.end(), blob.begin() + 11, blob.end());
+    EXPECT_FALSE(PublicKeyPtr(kSshRsaSha256.newKey(dssNamed)));
+}
+
+TEST(RsaSha2Rows, UnknownHashIsRefused) {
+    PublicKeyPtr key(PublicKeyFromBlob(RsaKeyBlob(Key(1024).get())));
+    const Bytes signature = SignWith(Key(1024).get(), EVP_md5(), kExchangeHash);
+    EXPECT_FALSE(
+        RsaVerifyPkcs1(static_cast<const RsaPublicKey&>(*key), kHashMd5, signature, kExchangeHash));
+}
+
+RsaPrivateKey PrivateOf(EVP_PKEY* key) {
+    auto number = [key](const char* name) { return FromBn(KeyNumber(key, name).get()); };
+    return {number(OSSL_PKEY_PARAM_RSA_N),         number(OSSL_PKEY_PARAM_RSA_E),
+            number(OSSL_PKEY_PARAM_RSA_D),         number(OSSL_PKEY_PARAM_RSA_FACTOR1),
+            number(OSSL_PKEY_PARAM_RSA_FACTOR2),   number(OSSL_PKEY_PARAM_RSA_EXPONENT1),
+            number(OSSL_PKEY_PARAM_RSA_EXPONENT2), number(OSSL_PKEY_PARAM_RSA_COEFFICIENT1)};
+}
+
+bool LibcryptoVerifies(EVP_PKEY* key, const EVP_MD* md, const Bytes& signature, const Bytes& data) {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    const bool ok =
+        EVP_DigestVerifyInit(ctx, nullptr, md, nullptr, key) > 0 &&
+        EVP_DigestVerify(ctx, signature.data(), signature.size(), data.data(), data.size()) == 1;
+    EVP_MD_CTX_free(ctx);
+    return ok;
+}
+
+// PKCS #1 v1.5 signatures are deterministic, so ours must equal libcrypto's byte for byte
+// (the blinding must cancel out), and libcrypto must accept them.
+TEST_P(RsaSha2, SigningMatchesLibcrypto) {
+    EVP_PKEY* evp = Key(GetParam()).get();
+    const RsaPrivateKey key = PrivateOf(evp);
+    TestRandom random(GetParam());
+    for (const Signer& signer : kSigners) {
+        for (std::size_t length : {0, 1, 32, 200}) {
+            const Bytes data = random.Fill(length);
+            const std::vector<std::uint8_t> ours =
+                RsaSignPkcs1(key, *FindHash(signer.hashName), data);
+            ASSERT_EQ(ours.size(), GetParam() / 8) << signer.hashName;
+            EXPECT_EQ(Bytes(ours.begin(), ours.end()), SignWith(evp, signer.md(), data))
+                << signer.hashName << " " << length;
+            EXPECT_TRUE(LibcryptoVerifies(evp, signer.md(), Bytes(ours.begin(), ours.end()), data));
+        }
+    }
+}
+
+// A damaged CRT exponent gives a wrong half; the self-check catches it instead of
+// returning a signature that would reveal a factor of the modulus.
+TEST(RsaSigning, FaultsAndUnknownHashesGiveNoSignature) {
+    RsaPrivateKey key = PrivateOf(Key(1024).get());
+    const Bytes data = {1, 2, 3};
+    EXPECT_TRUE(RsaSignPkcs1(key, kHashMd5, data).empty());
+    key.exponent1 = Add(key.exponent1, BigNum(2));
+    EXPECT_TRUE(RsaSignPkcs1(key, kHashSha256, data).empty());
+}
+
+}  // namespace
