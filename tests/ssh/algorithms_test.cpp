@@ -56,18 +56,25 @@ TEST(SshOfferTest, ConfigurationShapesTheLists) {
                             SshKexGroup::EndOfList};
     config.compression = true;
     const SshKexinit offer = SshClientOffer(config, kBugSsh2Hmac);
-    // The end-of-list marker is a boundary that emits nothing.
-    EXPECT_EQ(Join(offer.lists[kListKex]),
+    // The end-of-list marker is a boundary that emits nothing. The elliptic-curve
+    // methods lead whatever the group order; SHA-2 groups come before SHA-1 ones.
+    EXPECT_EQ(JoinSshNames(offer.lists[kListKex]),
+              "curve25519-sha256,curve25519-sha256@libssh.org,ecdh-sha2-nistp256,"
+              "ecdh-sha2-nistp384,ecdh-sha2-nistp521,diffie-hellman-group16-sha512,"
+              "diffie-hellman-group18-sha512,diffie-hellman-group14-sha256,"
               "diffie-hellman-group1-sha1,diffie-hellman-group14-sha1");
+    // The authenticated ciphers lead the AES entry.
     EXPECT_EQ(Join(offer.lists[kListCipherCs]),
-              "3des-ctr,3des-cbc,des-cbc,des-cbc@ssh.com,aes256-ctr,aes256-cbc,"
+              "3des-ctr,3des-cbc,des-cbc,des-cbc@ssh.com,chacha20-poly1305@openssh.com,"
+              "aes128-gcm@openssh.com,aes256-gcm@openssh.com,aes256-ctr,aes256-cbc,"
               "rijndael-cbc@lysator.liu.se,aes192-ctr,aes192-cbc,aes128-ctr,aes128-cbc");
     EXPECT_EQ(Join(offer.lists[kListCompressionSc]), "zlib,none");
     // The bug-compatible MACs go by the standard names.
     EXPECT_EQ(Join(offer.lists[kListMacSc]), "hmac-sha1,hmac-sha1-96,hmac-md5");
     config.allowSingleDesInSsh2 = false;
     EXPECT_EQ(Join(SshClientOffer(config, 0).lists[kListCipherCs]),
-              "3des-ctr,3des-cbc,aes256-ctr,aes256-cbc,rijndael-cbc@lysator.liu.se,aes192-ctr,"
+              "3des-ctr,3des-cbc,chacha20-poly1305@openssh.com,aes128-gcm@openssh.com,"
+              "aes256-gcm@openssh.com,aes256-ctr,aes256-cbc,rijndael-cbc@lysator.liu.se,aes192-ctr,"
               "aes192-cbc,aes128-ctr,aes128-cbc");
 }
 

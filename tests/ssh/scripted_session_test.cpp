@@ -102,7 +102,7 @@ std::uint32_t ConfirmSession(FakeSsh2Server& s, std::uint32_t window = 32768,
     std::uint32_t id = 0, clientWindow = 0, clientMax = 0;
     if (ReadText(m.reader) != "session" || !m.reader.ReadUint32(&id) ||
         !m.reader.ReadUint32(&clientWindow) || !m.reader.ReadUint32(&clientMax) ||
-        clientWindow != 16384 || clientMax != 16384)
+        clientWindow != kSshLargeWindow || clientMax != kSshLargeMaxPacket)
         s.Fail("bad session open");
     SshWriter w;
     w.PutByte(kSshMsgChannelOpenConfirmation);

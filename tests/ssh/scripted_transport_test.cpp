@@ -196,7 +196,7 @@ TEST(SshScriptedFaultTest, ServerDisconnectIsReportedWithItsText) {
 
 TEST(SshScriptedFaultTest, NoCommonAlgorithmEndsTheNegotiation) {
     SshKexinit server;
-    server.lists[kListKex] = {"curve25519-sha256"};
+    server.lists[kListKex] = {"sntrup761x25519-sha512@openssh.com"};
     server.lists[kListHostKey] = {"ssh-ed25519"};
     for (std::size_t i = kListCipherCs; i <= kListCompressionSc; ++i)
         server.lists[i] = {"x"};
@@ -209,7 +209,10 @@ TEST(SshScriptedFaultTest, NoCommonAlgorithmEndsTheNegotiation) {
     ASSERT_TRUE(o.connection);
     EXPECT_TRUE(o.connection->closed());
     EXPECT_EQ(o.connection->error(), fileErrorSecurityContext);
-    EXPECT_EQ(o.connection->closeMessage(), "No common key-exchange algorithm");
+    EXPECT_TRUE(o.connection->closeMessage().starts_with(
+        "No common key-exchange algorithm; server offers sntrup761x25519-sha512@openssh.com; "
+        "client offers curve25519-sha256,"))
+        << o.connection->closeMessage();
     EXPECT_EQ(peer.Finish(), "");
 }
 
