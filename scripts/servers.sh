@@ -339,17 +339,22 @@ issue() {
     rm -f "$name.csr"
 }
 
+ssh_key_types=(rsa dsa ecdsa ecdsa384 ecdsa521 ed25519)
+
 make_ssh_keys() {
     local ssh=$run_dir/ssh type
     mkdir -p "$ssh"
     chmod 700 "$ssh"
-    for type in rsa dsa ecdsa ed25519; do
+    # One ECDSA key per curve, so that each ecdsa-sha2-nistp* host-key name can be pinned.
+    local -A bits=([rsa]=3072 [dsa]=1024 [ecdsa]=256 [ecdsa384]=384 [ecdsa521]=521 [ed25519]=256)
+    for type in "${ssh_key_types[@]}"; do
         [ -s "$ssh/ssh_host_${type}_key" ] ||
-            ssh-keygen -q -t "$type" -N '' -C "fttest-$type" -f "$ssh/ssh_host_${type}_key"
+            ssh-keygen -q -t "${type%%[0-9]*}" -b "${bits[$type]}" -N '' -C "fttest-$type" \
+                -f "$ssh/ssh_host_${type}_key"
     done
     : >"$ssh/known_hosts"
     local port key
-    for type in rsa dsa ecdsa ed25519; do
+    for type in "${ssh_key_types[@]}"; do
         key=$(cut -d' ' -f1,2 "$ssh/ssh_host_${type}_key.pub")
         for port in "$FT_TEST_SFTP_PORT" "$FT_TEST_SFTP_LEGACY_PORT"; do
             echo "[127.0.0.1]:$port $key" >>"$ssh/known_hosts"
