@@ -65,9 +65,12 @@ constexpr SecureInfoLine kShellInfoBefore[] = {
     {"SecureProtocol", ProtocolDisplay},
 };
 constexpr SecureInfoLine kShellInfoAfter[] = {
-    {"SecureKeyExchange", KeyExchangeDisplay}, {"SecureCipher", CipherDisplay},
-    {"CipherStrength", nullptr},               {"SecureHash", HashDisplay},
-    {"HashStrength", nullptr},                 {"Fingerprint", Md5FingerprintDisplay},
+    {"SecureKeyExchange", KeyExchangeDisplay},
+    {"SecureCipher", CipherDisplay},
+    {"CipherStrength", nullptr},
+    {"SecureHash", HashDisplay},
+    {"HashStrength", nullptr},
+    {"Fingerprint", Md5FingerprintDisplay},
     {"FingerprintSHA256", nullptr},
 };
 // Labels of the names in SecureAlgorithms, in its order; Out is client to server.
@@ -110,17 +113,15 @@ bool IsSecure(Session& session) {
            (*secure).boolVal != VARIANT_FALSE;
 }
 
-bool PrintLines(Session& session, std::span<const SecureInfoLine> lines);
-
-bool PrintSecureInfo(Session& session) {
-    return PrintLines(session, kSecureInfo);
-}
-
 bool PrintLines(Session& session, std::span<const SecureInfoLine> lines) {
     bool printed = true;
     for (const SecureInfoLine& line : lines)
         printed = printed && session.PrintNamed(line.name, line.format);
     return printed;
+}
+
+bool PrintSecureInfo(Session& session) {
+    return PrintLines(session, kSecureInfo);
 }
 
 // The negotiated names of a secure-shell connection; empty for any other.
@@ -135,7 +136,7 @@ bool PrintShellInfo(Session& session, std::string_view algorithms) {
     for (std::size_t i = 0; i < std::size(kAlgorithmLabels); ++i) {
         const std::size_t comma = algorithms.find(',');
         std::string_view name = algorithms.substr(0, comma);
-        algorithms = comma == std::string_view::npos ? std::string_view() : algorithms.substr(comma + 1);
+        algorithms.remove_prefix(comma == std::string_view::npos ? algorithms.size() : comma + 1);
         // An authenticated cipher carries its own integrity check.
         if (name.empty() && i >= kFirstMac) name = "(implicit)";
         session.out() << kAlgorithmLabels[i] << " = " << name << "\n";

@@ -61,8 +61,8 @@ SshSecurityFigures SshSecurityFiguresOf(const SshNegotiatedNames& names, int cip
         figures.cipher = kOther;
         figures.cipherStrength = static_cast<std::uint32_t>(cipherKeyBits);
     }
-    const SecurityNameRow* hash = names.macCs.empty() ? Find(Figure::Hash, names.cipherCs)
-                                                      : Find(Figure::Hash, names.macCs);
+    const SecurityNameRow* hash =
+        names.macCs.empty() ? Find(Figure::Hash, names.cipherCs) : Find(Figure::Hash, names.macCs);
     figures.hash = hash ? static_cast<std::uint32_t>(hash->value) : kOther;
     figures.hashStrength = hash ? hash->strength : 0;
     return figures;

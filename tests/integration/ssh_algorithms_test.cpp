@@ -127,7 +127,9 @@ std::string RowName(const ::testing::TestParamInfo<Row>& info) {
     static constexpr const char* kKinds[] = {"Kex", "HostKey", "Cipher", "Mac"};
     std::string name = std::string(kServers[static_cast<int>(info.param.server)]) +
                        kKinds[static_cast<int>(info.param.pin)] + "_" + info.param.name;
-    std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+    std::replace_if(
+        name.begin(), name.end(),
+        [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
     return name;
 }
 
@@ -165,8 +167,9 @@ class PinnedSshd {
     PinnedSshd(const std::string& config, std::vector<std::string> options) {
         port_ = FreePort();
         log_ = "/tmp/ft-sshd-" + std::to_string(getpid()) + "-" + std::to_string(port_) + ".log";
-        std::vector<std::string> args = {"/usr/sbin/sshd", "-D", "-e", "-f", config, "-p",
-                                         std::to_string(port_), "-o", "PidFile=none"};
+        std::vector<std::string> args = {
+            "/usr/sbin/sshd",      "-D", "-e",          "-f", config, "-p",
+            std::to_string(port_), "-o", "PidFile=none"};
         for (std::string& option : options) {
             args.push_back("-o");
             args.push_back(std::move(option));

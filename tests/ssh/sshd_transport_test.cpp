@@ -126,7 +126,7 @@ TEST(SshdTransportTest, DefaultOfferNegotiatesGroupExchangeWithAes256Ctr) {
     REQUIRE_SERVER(config, kMainPort);
     std::unique_ptr<SshConnection> connection = Connect(*config);
     ASSERT_TRUE(connection);
-    ExpectServiceAccept(*connection);
+    ASSERT_NO_FATAL_FAILURE(ExpectServiceAccept(*connection));
     const SshNegotiated& n = *connection->negotiated();
     EXPECT_EQ(n.kex->name, "diffie-hellman-group-exchange-sha256");
     EXPECT_STREQ(n.cipherCs->sshName, "aes256-ctr");
@@ -248,7 +248,7 @@ TEST(SshdTransportTest, RekeyWorkaroundSuppressesClientExchanges) {
     config->workaround(SshWorkaround::Ssh2Rekey) = SshWorkaroundSetting::AlwaysOn;
     std::unique_ptr<SshConnection> connection = Connect(*config);
     ASSERT_TRUE(connection);
-    LogIn(*connection);
+    ASSERT_NO_FATAL_FAILURE(LogIn(*connection));
     const std::string filler(700, 'y');
     for (int i = 0; i < 4; ++i) {
         ASSERT_TRUE(connection->SendPacket(std::move(SshPacket(kSshMsgIgnore).PutString(filler))));
