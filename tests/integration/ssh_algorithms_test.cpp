@@ -285,8 +285,13 @@ TEST_P(SshAlgorithmTest, PinnedAlgorithmIsNegotiatedAndCarriesAFile) {
     } else {
         std::vector<std::string> options = {std::string(pin.sshdOption) + "=" + row.name};
         if (row.pin == Pin::Mac) options.push_back(std::string("Ciphers=") + kMacRowCipher);
-        sshd = std::make_unique<PinnedSshd>(server, std::move(options));
-        ASSERT_TRUE(sshd->WaitUntilListening()) << sshd->log();
+        // Another program may take the free port first; a few tries settle that.
+        bool listening = false;
+        for (int attempt = 0; attempt < 3 && !listening; ++attempt) {
+            sshd = std::make_unique<PinnedSshd>(server, options);
+            listening = sshd->WaitUntilListening();
+        }
+        ASSERT_TRUE(listening) << sshd->log();
         config.port = static_cast<std::uint16_t>(sshd->port());
         Offer(config, pin, row.name);
     }
