@@ -1,4 +1,6 @@
 // version, props, info and cmd.
+#include <iterator>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -27,6 +29,21 @@ std::string ProtocolDisplay(const VARIANT& value) {
                              : VariantToDisplay(value);
 }
 
+std::string HashDisplay(const VARIANT& value) {
+    return value.vt == VT_I4 ? ConstantName("HashConstants", value.lVal) : VariantToDisplay(value);
+}
+
+std::string KeyExchangeDisplay(const VARIANT& value) {
+    return value.vt == VT_I4 ? ConstantName("KeyExchangeConstants", value.lVal)
+                             : VariantToDisplay(value);
+}
+
+// ssh-keygen's form of the MD5 fingerprint.
+std::string Md5FingerprintDisplay(const VARIANT& value) {
+    const std::string digest = VariantToDisplay(value);
+    return digest.empty() ? digest : "MD5:" + digest;
+}
+
 struct SecureInfoLine {
     const char* name;
     Session::Formatter format;
@@ -39,6 +56,27 @@ constexpr SecureInfoLine kSecureInfo[] = {
     {"CertificateSubject", nullptr},     {"CertificateIssued", nullptr},
     {"CertificateExpires", nullptr},
 };
+
+// What `info` prints of a secure-shell connection (SFTP has no system type, features
+// or reply texts): the server's version, then what the key exchange settled.
+constexpr SecureInfoLine kShellInfoBefore[] = {
+    {"ServerVersion", nullptr},
+    {"ServerDirectory", nullptr},
+    {"SecureProtocol", ProtocolDisplay},
+};
+constexpr SecureInfoLine kShellInfoAfter[] = {
+    {"SecureKeyExchange", KeyExchangeDisplay},
+    {"SecureCipher", CipherDisplay},
+    {"CipherStrength", nullptr},
+    {"SecureHash", HashDisplay},
+    {"HashStrength", nullptr},
+    {"Fingerprint", Md5FingerprintDisplay},
+    {"FingerprintSHA256", nullptr},
+};
+// Labels of the names in SecureAlgorithms, in its order; Out is client to server.
+constexpr const char* kAlgorithmLabels[] = {"KeyExchange", "HostKey", "CipherOut",
+                                            "CipherIn",    "MacOut",  "MacIn"};
+constexpr std::size_t kFirstMac = 4;
 
 int ExitCodeOf(bool ok) {
     return ok ? kExitSuccess : kExitFailure;
@@ -75,16 +113,45 @@ bool IsSecure(Session& session) {
            (*secure).boolVal != VARIANT_FALSE;
 }
 
-bool PrintSecureInfo(Session& session) {
+bool PrintLines(Session& session, std::span<const SecureInfoLine> lines) {
     bool printed = true;
-    for (const SecureInfoLine& line : kSecureInfo)
+    for (const SecureInfoLine& line : lines)
         printed = printed && session.PrintNamed(line.name, line.format);
     return printed;
+}
+
+bool PrintSecureInfo(Session& session) {
+    return PrintLines(session, kSecureInfo);
+}
+
+// The negotiated names of a secure-shell connection; empty for any other.
+std::string ShellAlgorithms(Session& session) {
+    ScopedVariant algorithms;
+    if (!session.Get("SecureAlgorithms", algorithms.get())) return {};
+    return VariantToDisplay(*algorithms);
+}
+
+bool PrintShellInfo(Session& session, std::string_view algorithms) {
+    if (!PrintLines(session, kShellInfoBefore)) return false;
+    for (std::size_t i = 0; i < std::size(kAlgorithmLabels); ++i) {
+        const std::size_t comma = algorithms.find(',');
+        std::string_view name = algorithms.substr(0, comma);
+        algorithms.remove_prefix(comma == std::string_view::npos ? algorithms.size() : comma + 1);
+        // An authenticated cipher carries its own integrity check.
+        if (name.empty() && i >= kFirstMac) name = "(implicit)";
+        session.out() << kAlgorithmLabels[i] << " = " << name << "\n";
+    }
+    return PrintLines(session, kShellInfoAfter);
 }
 
 // Connects to the URL, prints what the server told about itself, disconnects.
 int RunInfo(Session& session, const ParsedCommand& command) {
     if (!ConnectFor(session, command.arguments[0], command)) return kExitFailure;
+    if (const std::string algorithms = ShellAlgorithms(session); !algorithms.empty()) {
+        const bool printed = PrintShellInfo(session, algorithms);
+        const bool disconnected = DisconnectFrom(session);
+        return ExitCodeOf(printed && disconnected);
+    }
     bool printed = true;
     for (const char* name : kInfoProperties) {
         const bool features = std::string_view(name) == "Features";

@@ -252,6 +252,10 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     HRESULT get_Version(BSTR* value);
     HRESULT get_Compression(VARIANT_BOOL* value);
     HRESULT put_Compression(VARIANT_BOOL value);
+    // What the secure shell of an sftp:// connection negotiated (empty otherwise).
+    HRESULT get_SecureAlgorithms(BSTR* value);
+    HRESULT get_FingerprintSHA256(BSTR* value);
+    HRESULT get_ServerVersion(BSTR* value);
 
     // Read-only view of the state, for diagnostics and tests.
     const ControlState& State() const { return state_; }

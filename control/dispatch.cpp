@@ -164,6 +164,9 @@ const PropertyAccessor kAccessors[] = {
     FT_TEXT(UserName, 0x39),
     FT_TEXT_RO(Version, 0x3A),
     FT_BOOL(Compression, 0x5A),
+    FT_TEXT_RO(SecureAlgorithms, 0x5C),
+    FT_TEXT_RO(FingerprintSHA256, 0x5D),
+    FT_TEXT_RO(ServerVersion, 0x5E),
 };
 
 #undef FT_TEXT

@@ -20,4 +20,8 @@ struct ControlSecurityInfo {
     const char* issuer;
     const char* subject;
     const char* fingerprint;
+    // The secure shell's texts (FtpShellInfo); null for other connections.
+    const char* serverVersion;
+    const char* algorithms;
+    const char* fingerprintSha256;
 };

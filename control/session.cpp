@@ -310,6 +310,12 @@ void CFileTransfer::CopySecurityInfo() {
     target.issuer = info.issuer;
     target.subject = info.subject;
     target.fingerprint = info.extra;
+    FtpShellInfo shell{};
+    if (state_.serverType == fileServerFTP && FtpGetShellInfo(state_.clientHandle, &shell)) {
+        target.serverVersion = shell.serverVersion;
+        target.algorithms = shell.algorithms;
+        target.fingerprintSha256 = shell.fingerprintSha256;
+    }
 }
 
 // ---- Disconnect, Reset, Cancel --------------------------------------------------

@@ -142,6 +142,14 @@ typedef struct FtpTransferStatus {
     char remoteFile[FTP_MAX_PATH];
 } FtpTransferStatus;
 
+// What the secure shell of an sftp:// session negotiated. The texts belong to the
+// session and stay until the next call or the disconnect; all empty for other sessions.
+typedef struct FtpShellInfo {
+    const char* serverVersion;      // the server's version line, "SSH-2.0-..."
+    const char* algorithms;         // kex,host key,cipher c>s,cipher s>c,MAC c>s,MAC s>c
+    const char* fingerprintSha256;  // "SHA256:" and the unpadded Base64 digest
+} FtpShellInfo;
+
 // ---- Library ----------------------------------------------------------------------
 
 int FtpInitialize(FtpLibraryInfo* info);
@@ -191,6 +199,8 @@ int FtpGetDirectoryFormat(FtpClient client);
 int FtpSetDirectoryFormat(FtpClient client, int format);
 int FtpGetLocalAddress(FtpClient client, int family, NetAddress* address);
 int FtpGetSecurityInfo(FtpClient client, SecurityInfo* info);
+// 1 or 0 (the error set).
+int FtpGetShellInfo(FtpClient client, FtpShellInfo* info);
 int FtpGetTransferStatus(FtpClient client, FtpTransferStatus* status);
 
 // ---- Transfers ------------------------------------------------------------------

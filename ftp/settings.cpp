@@ -259,6 +259,18 @@ int FtpGetSecurityInfo(FtpClient client, SecurityInfo* info) {
     return 1;
 }
 
+int FtpGetShellInfo(FtpClient client, FtpShellInfo* info) {
+    SessionRef session = LookupSession(client);
+    if (!session) return 0;
+    if (!info) {
+        Fail(fileErrorInvalidParameter);
+        return 0;
+    }
+    static const char kNone[] = "";
+    *info = FtpShellInfo{kNone, kNone, kNone};
+    return session->IsSecureShell() ? SftpShellInfoFor(*session, info) : 1;
+}
+
 int FtpGetTransferStatus(FtpClient client, FtpTransferStatus* status) {
     SessionRef session = LookupSessionAnyThread(client);
     if (!session) return -1;

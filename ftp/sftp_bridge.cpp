@@ -184,6 +184,18 @@ int SftpSecurityInfoFor(FtpSession& session, SecurityInfo* info) {
     return 1;
 }
 
+int SftpShellInfoFor(FtpSession& session, FtpShellInfo* info) {
+    SftpShellInfo shell;
+    {
+        SftpCall call;
+        if (!SftpGetShellInfo(SftpOf(session), &shell)) return Outcome(session, false), 0;
+    }
+    info->serverVersion = shell.serverVersion;
+    info->algorithms = shell.algorithms;
+    info->fingerprintSha256 = shell.fingerprintSha256;
+    return 1;
+}
+
 int SftpGetFileFor(FtpSession& session, const std::string& local, const std::string& remote,
                    bool verify, std::uint64_t offset) {
     int result = 0;

@@ -24,6 +24,8 @@ int CancelSftp(FtpSession& session);
 // Fills the zeroed record: protocol, cipher, hash, key exchange, and the host
 // key's fingerprint in the place of the certificate's extra text. 1 or 0.
 int SftpSecurityInfoFor(FtpSession& session, SecurityInfo* info);
+// Fills the record from the SFTP client's shell information. 1 or 0.
+int SftpShellInfoFor(FtpSession& session, FtpShellInfo* info);
 
 // Transfers: 0 or -1 (the stream's reads and writes: counts).
 int SftpGetFileFor(FtpSession& session, const std::string& local, const std::string& remote,

@@ -211,6 +211,9 @@ constexpr MemberInfo kMembers[] = {
     ReadWrite("UserName", 0x39, VT_BSTR),
     ReadOnly("Version", 0x3A, VT_BSTR),
     ReadWrite("Compression", 0x5A, VT_BOOL),
+    ReadOnly("SecureAlgorithms", 0x5C, VT_BSTR),
+    ReadOnly("FingerprintSHA256", 0x5D, VT_BSTR),
+    ReadOnly("ServerVersion", 0x5E, VT_BSTR),
 
     PlainMethod("AddFileType", 0x3B, kAddFileTypeParams),
     Method("Cancel", 0x3C, {}),

@@ -30,6 +30,7 @@ ftps=ftp://$host:$FT_TEST_FTPS_PORT
 ftps_implicit=ftps://$host:$FT_TEST_FTPS_IMPLICIT_PORT
 proftpd=ftp://$host:$FT_TEST_PROFTPD_PORT
 sftp=sftp://$host:$FT_TEST_SFTP_PORT
+dropbear=sftp://$host:$FT_TEST_DROPBEAR_PORT
 http=http://$host:$FT_TEST_HTTP_PORT
 https=https://localhost:$FT_TEST_HTTPS_PORT
 https6=https://[$FT_TEST_HOST6]:$FT_TEST_HTTPS_PORT
@@ -110,17 +111,39 @@ sftp_upload() {
 }
 # Key exchange and host-key check with one set of algorithms, stopping at authentication.
 ssh_algorithms() {
-    local kex=$1 hostkey=$2 cipher=$3 mac=$4
-    timeout 20 ssh -F none -o BatchMode=yes -o ConnectTimeout=5 -p "$FT_TEST_SFTP_PORT" \
+    local port=$1 kex=$2 hostkey=$3 cipher=$4 mac=$5
+    timeout 20 ssh -F none -o BatchMode=yes -o ConnectTimeout=5 -p "$port" \
         -o UserKnownHostsFile="$FT_TEST_SSH_KNOWN_HOSTS" -o StrictHostKeyChecking=yes \
         -o KexAlgorithms="$kex" -o HostKeyAlgorithms="$hostkey" -o Ciphers="$cipher" \
         -o MACs="$mac" -o PreferredAuthentications=none "$FT_TEST_USER@$host" true \
         >"$out" 2>"$err"
     grep -q 'Permission denied' "$err"
 }
-ssh_modern() { ssh_algorithms curve25519-sha256 ssh-ed25519 aes128-ctr hmac-sha2-256; }
-ssh_legacy_rsa() { ssh_algorithms diffie-hellman-group14-sha1 ssh-rsa aes128-cbc hmac-sha1; }
-ssh_legacy_dsa() { ssh_algorithms diffie-hellman-group1-sha1 ssh-dss 3des-cbc hmac-md5; }
+ssh_modern() {
+    ssh_algorithms "$FT_TEST_SFTP_PORT" curve25519-sha256 ssh-ed25519 aes128-ctr hmac-sha2-256
+}
+# The main server keeps to OpenSSH's defaults: no SHA-1 key exchange, no ssh-rsa.
+ssh_no_legacy() {
+    ! ssh_algorithms "$FT_TEST_SFTP_PORT" diffie-hellman-group14-sha1 ssh-rsa aes128-ctr hmac-sha1
+}
+ssh_legacy_rsa() {
+    ssh_algorithms "$FT_TEST_SFTP_LEGACY_PORT" diffie-hellman-group14-sha1 ssh-rsa aes128-cbc hmac-sha1
+}
+ssh_legacy_dsa() {
+    ssh_algorithms "$FT_TEST_SFTP_LEGACY_PORT" diffie-hellman-group1-sha1 ssh-dss 3des-cbc hmac-md5
+}
+
+# --- dropbear ------------------------------------------------------------------------------
+dropbear_fetch() { fetch -k -u "$user" "$dropbear$FT_TEST_ROOT/hello.txt" && is_hello; }
+dropbear_upload() {
+    fetch -k -u "$user" -T "$upload" "$dropbear$FT_TEST_ROOT/$upload_name" &&
+        fetch -k -u "$user" "$dropbear$FT_TEST_ROOT/$upload_name" && is_upload &&
+        fetch -k -u "$user" -Q "rm $FT_TEST_ROOT/$upload_name" "$dropbear$FT_TEST_ROOT/"
+}
+dropbear_algorithms() {
+    ssh_algorithms "$FT_TEST_DROPBEAR_PORT" curve25519-sha256 ssh-ed25519 chacha20-poly1305@openssh.com hmac-sha2-256 &&
+        ssh_algorithms "$FT_TEST_DROPBEAR_PORT" diffie-hellman-group14-sha1 ssh-rsa aes128-ctr hmac-sha1
+}
 
 # --- nginx and the proxy -------------------------------------------------------------------
 http_get() { fetch "$http/hello.txt" && is_hello; }
@@ -166,7 +189,8 @@ checks=(
     ftps_implicit_list ftps_implicit_fetch
     proftpd_mlsd proftpd_features proftpd_digests proftpd_mfmt_and_chmod proftpd_explicit_tls
     proftpd_anonymous
-    sftp_list sftp_fetch sftp_upload ssh_modern ssh_legacy_rsa ssh_legacy_dsa
+    sftp_list sftp_fetch sftp_upload ssh_modern ssh_no_legacy ssh_legacy_rsa ssh_legacy_dsa
+    dropbear_fetch dropbear_upload dropbear_algorithms
     http_get http_gzip http_put_delete http_basic_auth http_form_post http_redirect
     https_get https_ipv6 https_client_certificate
     proxy_http proxy_connect proxy_authentication

@@ -29,6 +29,8 @@ proftpd_root=$data_dir/proftpd
 : "${FT_TEST_FTPS_IMPLICIT_PORT:=2990}"
 : "${FT_TEST_PROFTPD_PORT:=2131}"
 : "${FT_TEST_SFTP_PORT:=2222}"
+: "${FT_TEST_SFTP_LEGACY_PORT:=2223}"
+: "${FT_TEST_DROPBEAR_PORT:=2224}"
 : "${FT_TEST_HTTP_PORT:=8080}"
 : "${FT_TEST_HTTPS_PORT:=8443}"
 : "${FT_TEST_PROXY_PORT:=8888}"
@@ -42,8 +44,8 @@ proxy_password=ftproxy-Pa55word
 fixture_mtime='2020-01-02 03:04:05 UTC'
 wait_seconds=10
 
-server_names=(vsftpd-plain vsftpd-plain6 vsftpd-explicit vsftpd-implicit proftpd sshd nginx
-    tinyproxy tinyproxy-auth)
+server_names=(vsftpd-plain vsftpd-plain6 vsftpd-explicit vsftpd-implicit proftpd sshd sshd-legacy
+    dropbear nginx tinyproxy tinyproxy-auth)
 
 # Templates concatenated (in order) into each server's configuration file.
 declare -A server_templates=(
@@ -52,7 +54,8 @@ declare -A server_templates=(
     [vsftpd-explicit]="vsftpd-common.conf vsftpd-tls.conf vsftpd-explicit.conf"
     [vsftpd-implicit]="vsftpd-common.conf vsftpd-tls.conf vsftpd-implicit.conf"
     [proftpd]="proftpd.conf"
-    [sshd]="sshd_config"
+    [sshd]="sshd-main.conf sshd_config"
+    [sshd-legacy]="sshd-legacy.conf sshd_config"
     [nginx]="nginx.conf"
     [tinyproxy]="tinyproxy.conf"
     [tinyproxy-auth]="tinyproxy-auth.conf"
@@ -66,6 +69,8 @@ declare -A server_listens=(
     [vsftpd-implicit]="127.0.0.1/$FT_TEST_FTPS_IMPLICIT_PORT"
     [proftpd]="127.0.0.1/$FT_TEST_PROFTPD_PORT ::1/$FT_TEST_PROFTPD_PORT"
     [sshd]="127.0.0.1/$FT_TEST_SFTP_PORT ::1/$FT_TEST_SFTP_PORT"
+    [sshd-legacy]="127.0.0.1/$FT_TEST_SFTP_LEGACY_PORT ::1/$FT_TEST_SFTP_LEGACY_PORT"
+    [dropbear]="127.0.0.1/$FT_TEST_DROPBEAR_PORT"
     [nginx]="127.0.0.1/$FT_TEST_HTTP_PORT ::1/$FT_TEST_HTTP_PORT 127.0.0.1/$FT_TEST_HTTPS_PORT ::1/$FT_TEST_HTTPS_PORT"
     [tinyproxy]="127.0.0.1/$FT_TEST_PROXY_PORT"
     [tinyproxy-auth]="127.0.0.1/$FT_TEST_PROXY_AUTH_PORT"
@@ -73,7 +78,10 @@ declare -A server_listens=(
 
 # Debian packages the servers and the smoke check need. proftpd is not among them: it
 # conflicts with vsftpd as a package and is unpacked privately instead (install_proftpd).
-packages=(vsftpd openssh-server nginx libnginx-mod-http-echo tinyproxy-bin curl openssl)
+# dropbear-bin is the bare program, without a service; its SFTP subsystem runs the
+# sftp-server of openssh-sftp-server (a dependency of openssh-server).
+packages=(vsftpd openssh-server openssh-sftp-server dropbear-bin nginx libnginx-mod-http-echo
+    tinyproxy-bin curl openssl)
 proftpd_packages=(proftpd-core proftpd-mod-crypto)
 # System services that the packages above bring; they must not run on the standard ports.
 system_services=(vsftpd ssh nginx)
@@ -103,7 +111,13 @@ print_env() {
         "FT_TEST_FTPS_IMPLICIT_PORT=$FT_TEST_FTPS_IMPLICIT_PORT"
         "FT_TEST_PROFTPD_PORT=$FT_TEST_PROFTPD_PORT"
         "FT_TEST_SFTP_PORT=$FT_TEST_SFTP_PORT"
+        "FT_TEST_SFTP_LEGACY_PORT=$FT_TEST_SFTP_LEGACY_PORT"
+        "FT_TEST_DROPBEAR_PORT=$FT_TEST_DROPBEAR_PORT"
         "FT_TEST_SSH_KNOWN_HOSTS=$run_dir/ssh/known_hosts"
+        "FT_TEST_SSH_KEY_DIR=$run_dir/ssh"
+        "FT_TEST_DROPBEAR_KEY_DIR=$run_dir/dropbear"
+        "FT_TEST_SSHD_CONFIG=$(config_file sshd)"
+        "FT_TEST_SSHD_LEGACY_CONFIG=$(config_file sshd-legacy)"
         "FT_TEST_HTTP_PORT=$FT_TEST_HTTP_PORT"
         "FT_TEST_HTTPS_PORT=$FT_TEST_HTTPS_PORT"
         "FT_TEST_HTTP_ROOT=$data_dir/www"
@@ -325,24 +339,56 @@ issue() {
     rm -f "$name.csr"
 }
 
+ssh_key_types=(rsa dsa ecdsa ecdsa384 ecdsa521 ed25519)
+
 make_ssh_keys() {
     local ssh=$run_dir/ssh type
     mkdir -p "$ssh"
     chmod 700 "$ssh"
-    for type in rsa dsa ecdsa ed25519; do
+    # One ECDSA key per curve, so that each ecdsa-sha2-nistp* host-key name can be pinned.
+    local -A bits=([rsa]=3072 [dsa]=1024 [ecdsa]=256 [ecdsa384]=384 [ecdsa521]=521 [ed25519]=256)
+    for type in "${ssh_key_types[@]}"; do
         [ -s "$ssh/ssh_host_${type}_key" ] ||
-            ssh-keygen -q -t "$type" -N '' -C "fttest-$type" -f "$ssh/ssh_host_${type}_key"
+            ssh-keygen -q -t "${type%%[0-9]*}" -b "${bits[$type]}" -N '' -C "fttest-$type" \
+                -f "$ssh/ssh_host_${type}_key"
     done
     : >"$ssh/known_hosts"
-    for type in rsa dsa ecdsa ed25519; do
-        local key
+    local port key
+    for type in "${ssh_key_types[@]}"; do
         key=$(cut -d' ' -f1,2 "$ssh/ssh_host_${type}_key.pub")
-        echo "[127.0.0.1]:$FT_TEST_SFTP_PORT $key" >>"$ssh/known_hosts"
-        echo "[::1]:$FT_TEST_SFTP_PORT $key" >>"$ssh/known_hosts"
+        for port in "$FT_TEST_SFTP_PORT" "$FT_TEST_SFTP_LEGACY_PORT"; do
+            echo "[127.0.0.1]:$port $key" >>"$ssh/known_hosts"
+            echo "[::1]:$port $key" >>"$ssh/known_hosts"
+        done
+    done
+    for type in rsa ecdsa ed25519; do
+        key=$(cut -d' ' -f1,2 "$run_dir/dropbear/dropbear_${type}_host_key.pub")
+        echo "[127.0.0.1]:$FT_TEST_DROPBEAR_PORT $key" >>"$ssh/known_hosts"
     done
     # sshd's privilege separation needs this folder.
     mkdir -p /run/sshd
     chmod 755 /run/sshd
+}
+
+# dropbear's own host keys (its format), each with the public half in OpenSSH's form
+# beside it, so that tests can compare fingerprints with ssh-keygen's.
+make_dropbear_keys() {
+    local dir=$run_dir/dropbear type
+    mkdir -p "$dir"
+    chmod 700 "$dir"
+    for type in rsa ecdsa ed25519; do
+        local key=$dir/dropbear_${type}_host_key
+        [ -s "$key" ] || dropbearkey -t "$type" -f "$key" >/dev/null 2>&1 ||
+            die "dropbearkey -t $type failed"
+        dropbearkey -y -f "$key" | grep -E '^(ssh-|ecdsa-)' | cut -d' ' -f1,2 >"$key.pub"
+        [ -s "$key.pub" ] || die "dropbearkey -y -f $key printed no public key"
+    done
+    # The SFTP subsystem is the program at dropbear's compiled-in path (on Debian 12
+    # /usr/lib/sftp-server, a link into openssh-sftp-server).
+    local sftp_server
+    sftp_server=$(grep -a -o -m1 '/[a-z/]*sftp-server' /usr/sbin/dropbear | head -n1)
+    [ -n "$sftp_server" ] && [ -x "$sftp_server" ] ||
+        die "dropbear's sftp-server (${sftp_server:-path unknown}) is missing"
 }
 
 make_password_files() {
@@ -372,7 +418,8 @@ render() {
         [TEST_USER]=$test_user [FTP_GROUP]=$(id -gn ftp)
         [FTP_PORT]=$FT_TEST_FTP_PORT [FTPS_PORT]=$FT_TEST_FTPS_PORT
         [FTPS_IMPLICIT_PORT]=$FT_TEST_FTPS_IMPLICIT_PORT [PROFTPD_PORT]=$FT_TEST_PROFTPD_PORT
-        [SFTP_PORT]=$FT_TEST_SFTP_PORT [HTTP_PORT]=$FT_TEST_HTTP_PORT
+        [SFTP_PORT]=$FT_TEST_SFTP_PORT [SFTP_LEGACY_PORT]=$FT_TEST_SFTP_LEGACY_PORT
+        [HTTP_PORT]=$FT_TEST_HTTP_PORT
         [HTTPS_PORT]=$FT_TEST_HTTPS_PORT [PROXY_PORT]=$FT_TEST_PROXY_PORT
         [PROXY_AUTH_PORT]=$FT_TEST_PROXY_AUTH_PORT
         [PROXY_USER]=$proxy_user [PROXY_PASSWORD]=$proxy_password
@@ -389,6 +436,7 @@ render() {
 render_configs() {
     local name
     for name in "${server_names[@]}"; do
+        [ -n "${server_templates[$name]:-}" ] || continue  # dropbear takes only options
         # shellcheck disable=SC2086 # the template list splits on purpose
         render "$(config_file "$name")" ${server_templates[$name]}
     done
@@ -408,7 +456,14 @@ launch_command() {
     case $name in
         vsftpd-*) command_line=(/usr/sbin/vsftpd "$conf") ;;
         proftpd) command_line=("$proftpd_root/usr/sbin/proftpd" --nodaemon -c "$conf") ;;
-        sshd) command_line=(/usr/sbin/sshd -D -e -f "$conf") ;;
+        sshd | sshd-legacy) command_line=(/usr/sbin/sshd -D -e -f "$conf") ;;
+        dropbear)
+            local keys=$run_dir/dropbear
+            command_line=(/usr/sbin/dropbear -F -E -w -m -j -k -G "$test_user"
+                -p "127.0.0.1:$FT_TEST_DROPBEAR_PORT" -P "$run_dir/dropbear.pidfile"
+                -r "$keys/dropbear_ed25519_host_key" -r "$keys/dropbear_ecdsa_host_key"
+                -r "$keys/dropbear_rsa_host_key")
+            ;;
         nginx) command_line=(/usr/sbin/nginx -c "$conf" -p "$run_dir/" -e "$run_dir/logs/nginx-error.log") ;;
         tinyproxy*) command_line=(/usr/bin/tinyproxy -d -c "$conf") ;;
         *) die "unknown server $name" ;;
@@ -524,6 +579,7 @@ cmd_start() {
     ensure_users
     reset_fixtures
     make_certificates
+    make_dropbear_keys
     make_ssh_keys
     make_password_files
     render_configs

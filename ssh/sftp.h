@@ -68,6 +68,16 @@ struct SftpSecurityInfo {
     const char* fingerprint = nullptr;  // owned by the session
 };
 
+// What the secure shell under the session negotiated, as texts owned by the session
+// (empty for a session over another link).
+struct SftpShellInfo {
+    const char* serverVersion = nullptr;  // the server's version line, "SSH-2.0-..."
+    // kex,host key,cipher c>s,cipher s>c,MAC c>s,MAC s>c: the wire names in the order
+    // of the key-exchange init lists, "" for the MAC of an authenticated cipher.
+    const char* algorithms = nullptr;
+    const char* fingerprintSha256 = nullptr;  // "SHA256:" and the unpadded Base64 digest
+};
+
 struct SftpFileInfo {
     std::string name;  // the canonical path
     std::string owner;
@@ -142,4 +152,5 @@ int SftpGetNameList(SftpSession* session, const char* path, DWORD flags, char* b
 int SftpFreeDirectory(SftpSession* session);
 
 int SftpGetSecurityInfo(SftpSession* session, SftpSecurityInfo* info);
+int SftpGetShellInfo(SftpSession* session, SftpShellInfo* info);
 long SftpGetSocket(SftpSession* session);

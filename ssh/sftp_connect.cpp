@@ -11,6 +11,7 @@
 #include "platform/lasterror.h"
 #include "platform/system.h"
 #include "resources/errors.h"
+#include "ssh/security_names.h"
 #include "ssh/session.h"
 #include "ssh/sftp_session.h"
 
@@ -272,22 +273,6 @@ const char* SftpGetCurrentDirectory(SftpSession* session) {
 
 namespace {
 
-std::uint32_t CipherValue(CipherFamily family) {
-    switch (family) {
-        case CipherFamily::TripleDes:
-            return 16;
-        case CipherFamily::Blowfish:
-            return 256;
-        case CipherFamily::Aes:
-            return 64;
-        case CipherFamily::SingleDes:
-            return 8;
-        case CipherFamily::Arcfour:
-            return 2;
-    }
-    return 4096;
-}
-
 // The digest part of "type bits digest", or the whole text.
 const char* FingerprintDigest(const std::string& text) {
     const std::size_t first = text.find(' ');
@@ -305,18 +290,42 @@ int SftpGetSecurityInfo(SftpSession* session, SftpSecurityInfo* info) {
     info->size = kSftpSecurityInfoSize;
     info->protocol = 4096;
     info->cipher = 4096;
-    info->hash = 2;
-    info->hashStrength = 160;
-    info->keyExchange = 4;
+    info->hash = 4096;
+    info->keyExchange = 4096;
     if (SshSession* ssh = session->link->ssh()) {
         const SshConnection& connection = ssh->connection();
         info->protocol = connection.protocol() == 1 ? 16 : connection.protocol() == 2 ? 32 : 4096;
         if (const auto& negotiated = connection.negotiated(); negotiated && negotiated->cipherCs) {
-            info->cipher = CipherValue(negotiated->cipherCs->family);
-            info->cipherStrength = static_cast<std::uint32_t>(negotiated->cipherCs->keyBits);
+            const SshSecurityFigures figures =
+                SshSecurityFiguresOf(NamesOf(*negotiated), negotiated->cipherCs->keyBits);
+            info->cipher = figures.cipher;
+            info->cipherStrength = figures.cipherStrength;
+            info->hash = figures.hash;
+            info->hashStrength = figures.hashStrength;
+            info->keyExchange = figures.keyExchange;
         }
     }
     if (!session->fingerprint.empty()) info->fingerprint = FingerprintDigest(session->fingerprint);
+    return SucceedOp(*session);
+}
+
+int SftpGetShellInfo(SftpSession* session, SftpShellInfo* info) {
+    if (!CheckSession(session)) return 0;
+    if (!info) return session->Fail(fileErrorInvalidParameter);
+    session->serverVersion.clear();
+    session->algorithms.clear();
+    session->fingerprintSha256.clear();
+    if (SshSession* ssh = session->link->ssh()) {
+        const SshConnection& connection = ssh->connection();
+        session->serverVersion = connection.serverVersion();
+        if (const auto& negotiated = connection.negotiated())
+            session->algorithms = SshAlgorithmsText(NamesOf(*negotiated));
+        if (!connection.hostKeyBlob().empty())
+            session->fingerprintSha256 = PublicKeySha256Fingerprint(connection.hostKeyBlob());
+    }
+    info->serverVersion = session->serverVersion.c_str();
+    info->algorithms = session->algorithms.c_str();
+    info->fingerprintSha256 = session->fingerprintSha256.c_str();
     return SucceedOp(*session);
 }
 

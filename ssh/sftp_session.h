@@ -95,6 +95,8 @@ struct SftpSession {
     void* clientId = nullptr;
     std::vector<SftpRequest> requests;  // sorted by id
     std::string fingerprint;
+    // Texts of SftpGetShellInfo, made at each call.
+    std::string serverVersion, algorithms, fingerprintSha256;
 
     // ---- errors and statuses ----
     // Sets the last error (a fileError number) here and in the thread; returns 0.

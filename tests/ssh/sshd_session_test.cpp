@@ -1,7 +1,8 @@
-// Login and the session channel against the real OpenSSH server of
-// scripts/servers.sh: keyboard-interactive and password logins, a wrong password,
-// the "sftp" subsystem answering SSH_FXP_INIT, and a large echo through `cat` that
-// runs the flow control through many windows in both directions.
+// Login and the session channel against the legacy OpenSSH server of
+// scripts/servers.sh (it accepts the SHA-1 key exchange pinned below):
+// keyboard-interactive and password logins, a wrong password, the "sftp" subsystem
+// answering SSH_FXP_INIT, and a large echo through `cat` that runs the flow control
+// through many windows in both directions.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -18,11 +19,11 @@ namespace {
 
 std::optional<SshConfig> SessionConfig(std::string* why) {
     const std::string host = Setting("FT_TEST_HOST");
-    const std::string port = Setting("FT_TEST_SFTP_PORT");
+    const std::string port = Setting("FT_TEST_SFTP_LEGACY_PORT");
     const std::string user = Setting("FT_TEST_USER");
     const std::string password = Setting("FT_TEST_PASSWORD");
     if (host.empty() || port.empty() || user.empty() || password.empty()) {
-        *why = "FT_TEST_SFTP_PORT or the test user not set (scripts/servers.sh start)";
+        *why = "FT_TEST_SFTP_LEGACY_PORT or the test user not set (scripts/servers.sh start)";
         return std::nullopt;
     }
     SshConfig config;

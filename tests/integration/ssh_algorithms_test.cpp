@@ -1,0 +1,342 @@
+// Every SSH algorithm the client knows, one at a time, against real servers: a
+// private sshd pinned to that one algorithm through its own options (the stock
+// configuration for the modern names, the legacy one for the classic names), and
+// dropbear, which cannot be pinned, with our client pinned instead. Each row
+// moves a small file through the sftp subsystem and checks the negotiated name.
+// Needs root (sshd and the test user), like the other server tests.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/memory.h"
+#include "ssh/algorithms.h"
+#include "ssh/session.h"
+#include "ssh/sftp.h"
+#include "ssh/sftp_link.h"
+#include "support/server_settings.h"
+#include "support/test_files.h"
+
+extern char** environ;
+
+namespace {
+
+enum class Server { Stock, Legacy, Dropbear };
+enum class Pin { Kex, HostKey, Cipher, Mac };
+
+struct Row {
+    Server server;
+    Pin pin;
+    const char* name;
+};
+
+// The sshd option and the client's name list for each kind of pin.
+struct PinInfo {
+    const char* sshdOption;
+    SshNameListIndex list;
+    std::string SshConfig::*override;
+};
+constexpr PinInfo kPins[] = {
+    {"KexAlgorithms", kListKex, &SshConfig::kexOverride},
+    {"HostKeyAlgorithms", kListHostKey, &SshConfig::hostKeyOverride},
+    {"Ciphers", kListCipherCs, &SshConfig::cipherOverride},
+    {"MACs", kListMacCs, &SshConfig::macOverride},
+};
+const PinInfo& InfoOf(Pin pin) {
+    return kPins[static_cast<int>(pin)];
+}
+
+// An authenticated cipher takes no MAC, so a MAC row runs over this one.
+constexpr char kMacRowCipher[] = "aes128-ctr";
+
+// dropbear 2022.83 (Debian 12) offers these of the client's names; see
+// docs/test-servers.md.
+constexpr Row kRows[] = {
+    {Server::Stock, Pin::Kex, "curve25519-sha256"},
+    {Server::Stock, Pin::Kex, "ecdh-sha2-nistp256"},
+    {Server::Stock, Pin::Kex, "ecdh-sha2-nistp384"},
+    {Server::Stock, Pin::Kex, "ecdh-sha2-nistp521"},
+    {Server::Stock, Pin::Kex, "diffie-hellman-group16-sha512"},
+    {Server::Stock, Pin::Kex, "diffie-hellman-group18-sha512"},
+    {Server::Stock, Pin::Kex, "diffie-hellman-group14-sha256"},
+    {Server::Stock, Pin::HostKey, "ssh-ed25519"},
+    {Server::Stock, Pin::HostKey, "ecdsa-sha2-nistp256"},
+    {Server::Stock, Pin::HostKey, "ecdsa-sha2-nistp384"},
+    {Server::Stock, Pin::HostKey, "ecdsa-sha2-nistp521"},
+    {Server::Stock, Pin::HostKey, "rsa-sha2-256"},
+    {Server::Stock, Pin::HostKey, "rsa-sha2-512"},
+    {Server::Stock, Pin::Cipher, "chacha20-poly1305@openssh.com"},
+    {Server::Stock, Pin::Cipher, "aes128-gcm@openssh.com"},
+    {Server::Stock, Pin::Cipher, "aes256-gcm@openssh.com"},
+    {Server::Stock, Pin::Mac, "hmac-sha2-256"},
+    {Server::Stock, Pin::Mac, "hmac-sha2-512"},
+    {Server::Stock, Pin::Mac, "hmac-sha2-256-etm@openssh.com"},
+    {Server::Stock, Pin::Mac, "hmac-sha2-512-etm@openssh.com"},
+
+    {Server::Legacy, Pin::Kex, "diffie-hellman-group-exchange-sha256"},
+    {Server::Legacy, Pin::Kex, "diffie-hellman-group-exchange-sha1"},
+    {Server::Legacy, Pin::Kex, "diffie-hellman-group14-sha1"},
+    {Server::Legacy, Pin::Kex, "diffie-hellman-group1-sha1"},
+    {Server::Legacy, Pin::HostKey, "ssh-rsa"},
+    {Server::Legacy, Pin::HostKey, "ssh-dss"},
+    {Server::Legacy, Pin::Cipher, "aes128-ctr"},
+    {Server::Legacy, Pin::Cipher, "aes192-ctr"},
+    {Server::Legacy, Pin::Cipher, "aes256-ctr"},
+    {Server::Legacy, Pin::Cipher, "aes128-cbc"},
+    {Server::Legacy, Pin::Cipher, "aes192-cbc"},
+    {Server::Legacy, Pin::Cipher, "aes256-cbc"},
+    {Server::Legacy, Pin::Cipher, "3des-cbc"},
+    {Server::Legacy, Pin::Mac, "hmac-sha1"},
+    {Server::Legacy, Pin::Mac, "hmac-sha1-96"},
+    {Server::Legacy, Pin::Mac, "hmac-md5"},
+    {Server::Legacy, Pin::Mac, "hmac-md5-96"},
+
+    {Server::Dropbear, Pin::Kex, "curve25519-sha256"},
+    {Server::Dropbear, Pin::Kex, "ecdh-sha2-nistp256"},
+    {Server::Dropbear, Pin::Kex, "ecdh-sha2-nistp384"},
+    {Server::Dropbear, Pin::Kex, "ecdh-sha2-nistp521"},
+    {Server::Dropbear, Pin::Kex, "diffie-hellman-group14-sha256"},
+    {Server::Dropbear, Pin::Kex, "diffie-hellman-group14-sha1"},
+    {Server::Dropbear, Pin::HostKey, "ssh-ed25519"},
+    {Server::Dropbear, Pin::HostKey, "ecdsa-sha2-nistp256"},
+    {Server::Dropbear, Pin::HostKey, "rsa-sha2-256"},
+    {Server::Dropbear, Pin::HostKey, "ssh-rsa"},
+    {Server::Dropbear, Pin::Cipher, "chacha20-poly1305@openssh.com"},
+    {Server::Dropbear, Pin::Cipher, "aes128-ctr"},
+    {Server::Dropbear, Pin::Cipher, "aes256-ctr"},
+    {Server::Dropbear, Pin::Mac, "hmac-sha1"},
+    {Server::Dropbear, Pin::Mac, "hmac-sha2-256"},
+};
+
+std::string RowName(const ::testing::TestParamInfo<Row>& info) {
+    static constexpr const char* kServers[] = {"Stock", "Legacy", "Dropbear"};
+    static constexpr const char* kKinds[] = {"Kex", "HostKey", "Cipher", "Mac"};
+    std::string name = std::string(kServers[static_cast<int>(info.param.server)]) +
+                       kKinds[static_cast<int>(info.param.pin)] + "_" + info.param.name;
+    std::replace_if(
+        name.begin(), name.end(),
+        [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+    return name;
+}
+
+bool Listening(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return ok;
+}
+
+// A loopback port that nothing listens on just now.
+int FreePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    close(fd);
+    return port;
+}
+
+// An sshd of its own session, pinned through -o options, stopped (with the
+// sessions it forked) when the object goes.
+class PinnedSshd {
+  public:
+    PinnedSshd(const std::string& config, std::vector<std::string> options) {
+        port_ = FreePort();
+        log_ = "/tmp/ft-sshd-" + std::to_string(getpid()) + "-" + std::to_string(port_) + ".log";
+        std::vector<std::string> args = {
+            "/usr/sbin/sshd",      "-D", "-e",          "-f", config, "-p",
+            std::to_string(port_), "-o", "PidFile=none"};
+        for (std::string& option : options) {
+            args.push_back("-o");
+            args.push_back(std::move(option));
+        }
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+        if (posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~PinnedSshd() {
+        if (pid_ > 0) {
+            kill(-pid_, SIGTERM);
+            if (!Reaped(std::chrono::seconds(5))) {
+                kill(-pid_, SIGKILL);
+                waitpid(pid_, nullptr, 0);
+            }
+        }
+        unlink(log_.c_str());
+    }
+    PinnedSshd(const PinnedSshd&) = delete;
+    PinnedSshd& operator=(const PinnedSshd&) = delete;
+
+    // Waits (at most 10 seconds) until it accepts connections; false when it
+    // exited or never listened.
+    bool WaitUntilListening() {
+        for (int i = 0; i < 100 && pid_ > 0; ++i) {
+            if (Listening(port_)) return true;
+            if (Reaped(std::chrono::milliseconds(100))) return false;
+        }
+        return false;
+    }
+    int port() const { return port_; }
+    std::string log() const { return ReadFile(log_); }
+
+  private:
+    bool Reaped(std::chrono::milliseconds within) {
+        const auto end = std::chrono::steady_clock::now() + within;
+        do {
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1;
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        } while (std::chrono::steady_clock::now() < end);
+        return false;
+    }
+
+    pid_t pid_ = -1;
+    int port_ = 0;
+    std::string log_;
+};
+
+std::string JoinNames(const SshNameList& names) {
+    std::string text;
+    for (const std::string& name : names)
+        text += (text.empty() ? "" : ",") + name;
+    return text;
+}
+
+// The client keeps its default offer against a pinned server, with the pinned
+// name added where the default leaves it out (a name it knows but does not offer).
+void Offer(SshConfig& config, const PinInfo& pin, const std::string& name) {
+    SshNameList names = SshClientOffer(config, 0).lists[pin.list];
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    config.*pin.override = JoinNames(names);
+}
+
+class SshAlgorithmTest : public ::testing::TestWithParam<Row> {};
+
+TEST_P(SshAlgorithmTest, PinnedAlgorithmIsNegotiatedAndCarriesAFile) {
+    const Row& row = GetParam();
+    const PinInfo& pin = InfoOf(row.pin);
+    const std::string host = Setting("FT_TEST_HOST");
+    const std::string root = Setting("FT_TEST_ROOT");
+    const char* serverSetting = row.server == Server::Stock    ? "FT_TEST_SSHD_CONFIG"
+                                : row.server == Server::Legacy ? "FT_TEST_SSHD_LEGACY_CONFIG"
+                                                               : "FT_TEST_DROPBEAR_PORT";
+    const std::string server = Setting(serverSetting);
+    if (host.empty() || root.empty() || server.empty() || Setting("FT_TEST_USER").empty() ||
+        geteuid() != 0) {
+        const std::string why =
+            std::string(serverSetting) + " or root missing (scripts/servers.sh start, as root)";
+        if (InCi()) FAIL() << why;
+        GTEST_SKIP() << why;
+    }
+
+    SshConfig config;
+    config.host = host;
+    config.timeoutSeconds = 20;
+    config.userName = Setting("FT_TEST_USER");
+    config.password = Setting("FT_TEST_PASSWORD");
+    config.remoteCommand = "sftp";
+    config.remoteCommandIsSubsystem = true;
+
+    std::unique_ptr<PinnedSshd> sshd;
+    if (row.server == Server::Dropbear) {
+        config.port = static_cast<std::uint16_t>(std::stoi(server));
+        config.*pin.override = row.name;
+        if (row.pin == Pin::Mac) config.cipherOverride = kMacRowCipher;
+    } else {
+        std::vector<std::string> options = {std::string(pin.sshdOption) + "=" + row.name};
+        if (row.pin == Pin::Mac) options.push_back(std::string("Ciphers=") + kMacRowCipher);
+        // Another program may take the free port first; a few tries settle that.
+        bool listening = false;
+        for (int attempt = 0; attempt < 3 && !listening; ++attempt) {
+            sshd = std::make_unique<PinnedSshd>(server, options);
+            listening = sshd->WaitUntilListening();
+        }
+        ASSERT_TRUE(listening) << sshd->log();
+        config.port = static_cast<std::uint16_t>(sshd->port());
+        Offer(config, pin, row.name);
+    }
+
+    std::unique_ptr<SshSession> ssh;
+    ASSERT_EQ(SshSession::Connect(config, &ssh), 0) << (sshd ? sshd->log() : "");
+    ASSERT_TRUE(ssh->connection().negotiated());
+    const SshNegotiatedNames names = NamesOf(*ssh->connection().negotiated());
+    switch (row.pin) {
+        case Pin::Kex:
+            EXPECT_EQ(names.kex, row.name);
+            break;
+        case Pin::HostKey:
+            EXPECT_EQ(names.hostKey, row.name);
+            break;
+        case Pin::Cipher:
+            EXPECT_EQ(names.cipherCs, row.name);
+            EXPECT_EQ(names.cipherSc, row.name);
+            break;
+        case Pin::Mac:
+            EXPECT_EQ(names.macCs, row.name);
+            EXPECT_EQ(names.macSc, row.name);
+            break;
+    }
+
+    DWORD error = 0;
+    SftpSession* sftp = SftpConnectOver(MakeSshChannelLink(std::move(ssh)), &error);
+    ASSERT_NE(sftp, nullptr) << "error " << error;
+    // Larger than one packet, so that more than one goes each way.
+    const std::string bytes = Pattern(40000);
+    const std::string remote = root + "/algorithm-" + std::to_string(getpid()) + ".bin";
+    EXPECT_EQ(SftpPutMemory(sftp, remote.c_str(), bytes.data(), bytes.size()), 1);
+    HGLOBAL memory = nullptr;
+    std::uint64_t length = 0;
+    if (SftpGetFileToMemory(sftp, remote.c_str(), &memory, &length, 0) == 1) {
+        EXPECT_TRUE(std::string(static_cast<const char*>(GlobalLock(memory)), length) == bytes);
+        GlobalUnlock(memory);
+        GlobalFree(memory);
+    } else {
+        ADD_FAILURE() << "download failed: " << SftpGetLastError(sftp);
+    }
+    EXPECT_EQ(SftpDeleteFile(sftp, remote.c_str()), 1);
+    SftpDisconnect(sftp);
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, SshAlgorithmTest, ::testing::ValuesIn(kRows), RowName);
+
+}  // namespace
