@@ -347,9 +347,11 @@ make_ssh_keys() {
     chmod 700 "$ssh"
     # One ECDSA key per curve, so that each ecdsa-sha2-nistp* host-key name can be pinned.
     local -A bits=([rsa]=3072 [dsa]=1024 [ecdsa]=256 [ecdsa384]=384 [ecdsa521]=521 [ed25519]=256)
+    local -A kinds=([rsa]=rsa [dsa]=dsa [ecdsa]=ecdsa [ecdsa384]=ecdsa [ecdsa521]=ecdsa
+        [ed25519]=ed25519)
     for type in "${ssh_key_types[@]}"; do
         [ -s "$ssh/ssh_host_${type}_key" ] ||
-            ssh-keygen -q -t "${type%%[0-9]*}" -b "${bits[$type]}" -N '' -C "fttest-$type" \
+            ssh-keygen -q -t "${kinds[$type]}" -b "${bits[$type]}" -N '' -C "fttest-$type" \
                 -f "$ssh/ssh_host_${type}_key"
     done
     : >"$ssh/known_hosts"

@@ -5,6 +5,8 @@
 // those that take the default offer use the main one, which keeps OpenSSH's defaults.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -122,15 +124,21 @@ INSTANTIATE_TEST_SUITE_P(
         Pinned{"diffie-hellman-group14-sha1", "ssh-dss", "aes128-ctr", "hmac-sha1"},
         Pinned{"diffie-hellman-group-exchange-sha256", "ssh-dss", "aes256-cbc", "hmac-md5"}));
 
-TEST(SshdTransportTest, DefaultOfferNegotiatesGroupExchangeWithAes256Ctr) {
+// A stock server: the modern algorithms, the strict key exchange and the
+// extension message with the signature algorithms it accepts.
+TEST(SshdTransportTest, DefaultOfferNegotiatesTheModernAlgorithms) {
     REQUIRE_SERVER(config, kMainPort);
     std::unique_ptr<SshConnection> connection = Connect(*config);
     ASSERT_TRUE(connection);
     ASSERT_NO_FATAL_FAILURE(ExpectServiceAccept(*connection));
     const SshNegotiated& n = *connection->negotiated();
-    EXPECT_EQ(n.kex->name, "diffie-hellman-group-exchange-sha256");
-    EXPECT_STREQ(n.cipherCs->sshName, "aes256-ctr");
-    EXPECT_EQ(connection->keyExchange().requestedGroupBits(), 4096u);
+    EXPECT_EQ(n.kex->name, "curve25519-sha256");
+    EXPECT_EQ(n.hostKey->sshName, "ssh-ed25519");
+    EXPECT_EQ(n.aeadCs, &kAeadChaCha20Poly1305);
+    EXPECT_EQ(n.aeadSc, &kAeadChaCha20Poly1305);
+    EXPECT_TRUE(connection->keyExchange().strict());
+    const auto& sigAlgs = connection->serverSignatureAlgorithms();
+    EXPECT_NE(std::find(sigAlgs.begin(), sigAlgs.end(), "rsa-sha2-512"), sigAlgs.end());
     EXPECT_EQ(connection->serverVersion().rfind("SSH-2.0-OpenSSH_", 0), 0u);
     EXPECT_EQ(connection->clientVersion(), "SSH-2.0-Tollane_7.2");
 }
@@ -261,8 +269,9 @@ TEST(SshdTransportTest, RekeyWorkaroundSuppressesClientExchanges) {
 }
 
 // Current OpenSSH no longer knows the old group-exchange request (message 30 with
-// pbits alone) and answers it as unimplemented, which is why the newer request is
-// the default. The exchange must fail at once rather than wait for the time-out.
+// pbits alone), which is why the newer request is the default. Under the strict
+// key exchange it disconnects (without, it would answer "unimplemented", which
+// ends the exchange as well). The exchange must fail at once, not by time-out.
 TEST(SshdTransportTest, OldGroupExchangeRequestIsRefusedByCurrentServer) {
     REQUIRE_SERVER(config, kLegacyPort);
     config->groupExchangeOldRequest = true;
@@ -274,7 +283,7 @@ TEST(SshdTransportTest, OldGroupExchangeRequestIsRefusedByCurrentServer) {
     EXPECT_FALSE(connection->WaitForKeys());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     EXPECT_TRUE(connection->closed());
-    EXPECT_EQ(connection->error(), fileErrorSecurityContext);
+    EXPECT_EQ(connection->error(), fileErrorRemoteShutdown) << connection->closeMessage();
 }
 
 TEST(SshdTransportTest, RefusedPortIsANetworkError) {
