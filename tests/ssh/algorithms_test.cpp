@@ -22,13 +22,13 @@ TEST(SshOfferTest, DefaultListsInPreferenceOrder) {
     EXPECT_EQ(Join(offer.lists[kListKex]),
               "diffie-hellman-group-exchange-sha256,diffie-hellman-group-exchange-sha1,"
               "diffie-hellman-group14-sha1,diffie-hellman-group1-sha1");
-    EXPECT_EQ(Join(offer.lists[kListHostKey]), "ssh-rsa,ssh-dss");
+    EXPECT_EQ(Join(offer.lists[kListHostKey]), "ssh-rsa,ssh-dss,ssh-ed25519");
     EXPECT_EQ(Join(offer.lists[kListCipherCs]),
               "aes256-ctr,aes256-cbc,rijndael-cbc@lysator.liu.se,aes192-ctr,aes192-cbc,"
               "aes128-ctr,aes128-cbc,blowfish-ctr,blowfish-cbc,3des-ctr,3des-cbc,arcfour256,"
               "arcfour128");
     EXPECT_EQ(offer.lists[kListCipherSc], offer.lists[kListCipherCs]);
-    EXPECT_EQ(Join(offer.lists[kListMacCs]), "hmac-sha1,hmac-sha1-96,hmac-md5");
+    EXPECT_EQ(Join(offer.lists[kListMacCs]), "hmac-sha1,hmac-sha1-96,hmac-md5,hmac-sha2-512");
     EXPECT_EQ(Join(offer.lists[kListCompressionCs]), "none,zlib");
     EXPECT_TRUE(offer.lists[kListLanguageCs].empty());
     EXPECT_FALSE(offer.firstPacketFollows);
@@ -119,7 +119,7 @@ TEST(SshNegotiationTest, ReportsTheListWithoutCommonName) {
                               0, &failed));
     EXPECT_EQ(failed, kListCipherCs);
     EXPECT_FALSE(NegotiateSsh(
-        client, ServerOffer("diffie-hellman-group1-sha1", "ssh-ed25519", "aes128-ctr", "hmac-sha1"),
+        client, ServerOffer("diffie-hellman-group1-sha1", "ssh-ed448", "aes128-ctr", "hmac-sha1"),
         0, &failed));
     EXPECT_EQ(failed, kListHostKey);
 }
