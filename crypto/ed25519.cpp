@@ -95,7 +95,7 @@ void ReduceDigest(std::uint8_t out[32], const std::uint8_t digest[64]) {
     SecureWipeObject(reduced);
 }
 
-// out = (r + k * a) mod L, with r and k below L and a below 2^256.
+// out = (r + k * a) mod L, with r and k below L and a (a clamped secret scalar) below 2^255.
 void MultiplyAdd(std::uint8_t out[32], const std::uint8_t r[32], const std::uint8_t k[32],
                  const std::uint8_t a[32]) {
     std::uint64_t kl[4], al[4], rl[4], wide[8], reduced[4];

@@ -1,6 +1,7 @@
 #include "crypto/edwards25519.h"
 
 #include <cstring>
+#include <vector>
 
 #include "crypto/wipe.h"
 
@@ -177,21 +178,20 @@ void BatchToNiels(Niels* out, const EdPoint* points, int count, Fe25519* scratch
 }
 
 BaseTable BuildBaseTable() {
-    constexpr int kTotal = kTableSize;
-    auto* points = new EdPoint[kTotal];
-    auto* scratch = new Fe25519[kTotal];
+    std::vector<EdPoint> points(kTableSize);
+    std::vector<Fe25519> scratch(kTableSize);
     EdPoint row = kBase;
     for (int i = 0; i < kCombRows; ++i) {
-        EdPoint* multiples = points + i * kCombColumns;
+        EdPoint* multiples = points.data() + i * kCombColumns;
         multiples[0] = row;
         for (int j = 1; j < kCombColumns; ++j)
             AddPoints(multiples[j], multiples[j - 1], row);
-        // 256 * row = 2 * (128 * row), and 8 * row is already in the table.
+        // 256 row is 8 row, the last entry, doubled five times.
         row = multiples[kCombColumns - 1];
         for (int k = 0; k < 5; ++k)
             DoublePoint(row, row);
     }
-    EdPoint* odd = points + kCombRows * kCombColumns;
+    EdPoint* odd = points.data() + kCombRows * kCombColumns;
     EdPoint twiceBase;
     DoublePoint(twiceBase, kBase);
     odd[0] = kBase;
@@ -199,9 +199,7 @@ BaseTable BuildBaseTable() {
         AddPoints(odd[j], odd[j - 1], twiceBase);
 
     BaseTable table;
-    BatchToNiels(table.entries, points, kTotal, scratch);
-    delete[] points;
-    delete[] scratch;
+    BatchToNiels(table.entries, points.data(), kTableSize, scratch.data());
     return table;
 }
 
