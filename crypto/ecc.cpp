@@ -261,12 +261,35 @@ void WipePoint(Point<N>& point) {
 constexpr std::size_t kWindowBits = 4;
 constexpr std::size_t kTableSize = 1 << kWindowBits;
 
+// The multiples 0 to 15 of a point.
 template <std::size_t N>
-void FillTable(Point<N> (&table)[kTableSize], const Point<N>& point, const CurveParams<N>& c) {
-    table[0] = Infinity(c);
-    table[1] = point;
-    for (std::size_t i = 2; i < kTableSize; ++i)
-        table[i] = i % 2 ? Add(table[i - 1], point, c) : Double(table[i / 2], c);
+struct Table {
+    Point<N> entries[kTableSize];
+};
+
+template <std::size_t N>
+void FillTable(Table<N>& table, const Point<N>& point, const CurveParams<N>& c) {
+    table.entries[0] = Infinity(c);
+    table.entries[1] = point;
+    for (std::size_t i = 2; i < kTableSize; ++i) {
+        table.entries[i] =
+            i % 2 ? Add(table.entries[i - 1], point, c) : Double(table.entries[i / 2], c);
+    }
+}
+
+// table[digit] read without a secret index: every entry is loaded and masked.
+template <std::size_t N>
+void Lookup(const Table<N>& table, Limb digit, Point<N>* chosen) {
+    *chosen = Point<N>{};
+    for (std::size_t i = 0; i < kTableSize; ++i) {
+        const Limb mask = ecc::MaskOf(ecc::IsZeroLimb(digit ^ i));
+        const Point<N>& entry = table.entries[i];
+        for (std::size_t j = 0; j < N; ++j) {
+            chosen->x[j] |= entry.x[j] & mask;
+            chosen->y[j] |= entry.y[j] & mask;
+            chosen->z[j] |= entry.z[j] & mask;
+        }
+    }
 }
 
 // The 4-bit digit of a scalar at a window; windows never straddle limbs.
@@ -276,32 +299,58 @@ Limb Digit(const Limbs<N>& k, std::size_t window) {
     return (k[bit / 64] >> (bit % 64)) & (kTableSize - 1);
 }
 
+template <std::size_t N>
+std::size_t WindowCount(const CurveParams<N>& c) {
+    return (c.orderBits + kWindowBits - 1) / kWindowBits;
+}
+
 // k * P in constant time: a fixed 4-bit window whose table entry is found by
-// scanning the whole table with masks, and complete formulas throughout, so
-// the sequence of operations and memory reads is the same for every k < n.
+// a full masked scan, and complete formulas throughout, so the sequence of
+// operations and memory reads is the same for every k < n.
 template <std::size_t N>
 Point<N> MultiplySecret(const Limbs<N>& k, const Point<N>& point, const CurveParams<N>& c) {
-    Point<N> table[kTableSize];
+    Table<N> table;
     FillTable(table, point, c);
     Point<N> acc = Infinity(c);
     Point<N> chosen;
-    for (std::size_t window = (c.orderBits + kWindowBits - 1) / kWindowBits; window-- > 0;) {
+    for (std::size_t window = WindowCount(c); window-- > 0;) {
         for (std::size_t i = 0; i < kWindowBits; ++i)
             acc = Double(acc, c);
-        const Limb digit = Digit(k, window);
-        chosen = Point<N>{};
-        for (std::size_t i = 0; i < kTableSize; ++i) {
-            const Limb mask = ecc::MaskOf(ecc::IsZeroLimb(digit ^ i));
-            for (std::size_t j = 0; j < N; ++j) {
-                chosen.x[j] |= table[i].x[j] & mask;
-                chosen.y[j] |= table[i].y[j] & mask;
-                chosen.z[j] |= table[i].z[j] & mask;
-            }
-        }
+        Lookup(table, Digit(k, window), &chosen);
         acc = Add(acc, chosen, c);
     }
-    for (Point<N>& entry : table)
-        WipePoint(entry);
+    SecureWipeObject(table);
+    WipePoint(chosen);
+    return acc;
+}
+
+// For every window i the multiples of 16^i * G, made once per curve (public
+// data), so that k * G costs one addition a window and no doublings.
+template <std::size_t N>
+const std::vector<Table<N>>& BaseTables(const CurveParams<N>& c) {
+    static const std::vector<Table<N>> tables = [&] {
+        std::vector<Table<N>> made(WindowCount(c));
+        Point<N> base = c.g;
+        for (Table<N>& table : made) {
+            FillTable(table, base, c);
+            for (std::size_t i = 0; i < kWindowBits; ++i)
+                base = Double(base, c);
+        }
+        return made;
+    }();
+    return tables;
+}
+
+// k * G in constant time, with the same masked scan over the window's table.
+template <std::size_t N>
+Point<N> MultiplyBaseSecret(const Limbs<N>& k, const CurveParams<N>& c) {
+    const std::vector<Table<N>>& tables = BaseTables(c);
+    Point<N> acc = Infinity(c);
+    Point<N> chosen;
+    for (std::size_t window = 0; window < tables.size(); ++window) {
+        Lookup(tables[window], Digit(k, window), &chosen);
+        acc = Add(acc, chosen, c);
+    }
     WipePoint(chosen);
     return acc;
 }
@@ -310,15 +359,15 @@ Point<N> MultiplySecret(const Limbs<N>& k, const Point<N>& point, const CurvePar
 template <std::size_t N>
 Point<N> MultiplyPublic(const Limbs<N>& u1, const Limbs<N>& u2, const Point<N>& q,
                         const CurveParams<N>& c) {
-    Point<N> gTable[kTableSize], qTable[kTableSize];
-    FillTable(gTable, c.g, c);
+    const Table<N>& gTable = BaseTables(c)[0];
+    Table<N> qTable;
     FillTable(qTable, q, c);
     Point<N> acc = Infinity(c);
-    for (std::size_t window = (c.orderBits + kWindowBits - 1) / kWindowBits; window-- > 0;) {
+    for (std::size_t window = WindowCount(c); window-- > 0;) {
         for (std::size_t i = 0; i < kWindowBits; ++i)
             acc = Double(acc, c);
-        if (Limb digit = Digit(u1, window)) acc = Add(acc, gTable[digit], c);
-        if (Limb digit = Digit(u2, window)) acc = Add(acc, qTable[digit], c);
+        if (Limb digit = Digit(u1, window)) acc = Add(acc, gTable.entries[digit], c);
+        if (Limb digit = Digit(u2, window)) acc = Add(acc, qTable.entries[digit], c);
     }
     return acc;
 }
@@ -465,7 +514,7 @@ struct Ops {
         Limbs<N> k;
         bool ok = ParseScalar(scalar, c, &k);
         if (ok) {
-            Point<N> point = MultiplySecret(k, c.g, c);
+            Point<N> point = MultiplyBaseSecret(k, c);
             Limbs<N> x, y;
             ok = ToAffine(point, c, &x, &y);
             if (ok) *out = EncodePoint(x, y, c);
@@ -566,7 +615,7 @@ struct Ops {
         ecc::ToMont(dMont, d, c.n);
         for (;;) {
             NextNonce(generator, c, &k);
-            Point<N> point = MultiplySecret(k, c.g, c);
+            Point<N> point = MultiplyBaseSecret(k, c);
             ToAffine(point, c, &r, static_cast<Limbs<N>*>(nullptr));
             WipePoint(point);
             ecc::ReduceOnce(r, r, c.n);

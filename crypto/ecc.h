@@ -55,8 +55,9 @@ class EcdhPrivateKey {
     std::vector<std::uint8_t> publicPoint_;
 };
 
-// The private scalar is big-endian; it may be shorter than EcFieldBytes, or
-// longer with leading zero bytes (an mpint), and must lie in [1, n - 1].
+// A private scalar (here and in signing) is big-endian; it may be shorter
+// than EcFieldBytes, or longer with leading zero bytes (an mpint), and must
+// lie in [1, n - 1]; false otherwise.
 bool EcPublicFromPrivate(const EcCurve& curve, std::span<const std::uint8_t> privateScalar,
                          std::vector<std::uint8_t>* point);
 
@@ -65,6 +66,7 @@ bool EcPublicFromPrivate(const EcCurve& curve, std::span<const std::uint8_t> pri
 bool EcdsaVerify(const EcCurve& curve, std::span<const std::uint8_t> point, const BigNum& r,
                  const BigNum& s, std::span<const std::uint8_t> digest);
 // Deterministic signing: the nonce is the RFC 6979 one for the curve's hash.
+// r and s come out in [1, n - 1].
 bool EcdsaSign(const EcCurve& curve, std::span<const std::uint8_t> privateScalar,
                std::span<const std::uint8_t> digest, BigNum* r, BigNum* s);
 // The RFC 6979 nonce for the key and digest (big-endian, EcFieldBytes long):
