@@ -7,14 +7,20 @@
 #include <algorithm>
 #include <cstring>
 
+#include "crypto/cpu_features.h"
+#include "crypto/poly1305_avx2.h"
 #include "crypto/wipe.h"
 
 namespace {
 
 using Wide = unsigned __int128;
 
+// Below this the power precomputation of the four-lane path costs more than it saves.
+constexpr std::size_t kAvx2MinBlocks = 16;
+
 inline std::uint64_t LoadLe64(const std::uint8_t* p) {
     std::uint64_t v = 0;
+#pragma GCC unroll 8
     for (int i = 7; i >= 0; --i)
         v = (v << 8) | p[i];
     return v;
@@ -59,6 +65,18 @@ void Blocks(Poly1305& mac, const std::uint8_t* data, std::size_t blocks, std::ui
     mac.h[2] = h2;
 }
 
+// Long runs of full blocks go four at a time where the processor allows; the remainder
+// (fewer than four) follows one at a time, in order.
+void FullBlocks(Poly1305& mac, const std::uint8_t* data, std::size_t blocks) {
+    if (mac.avx2 && blocks >= kAvx2MinBlocks) {
+        const std::size_t wide = blocks / 4 * 4;
+        Poly1305Avx2Blocks(mac.h, mac.r, data, wide);
+        data += 16 * wide;
+        blocks -= wide;
+    }
+    Blocks(mac, data, blocks, 1);
+}
+
 }  // namespace
 
 void Poly1305Init(Poly1305& mac, const std::uint8_t key[32]) {
@@ -69,6 +87,7 @@ void Poly1305Init(Poly1305& mac, const std::uint8_t key[32]) {
     mac.s[1] = LoadLe64(key + 24);
     mac.h[0] = mac.h[1] = mac.h[2] = 0;
     mac.buffered = 0;
+    mac.avx2 = UseAvx2();
 }
 
 void Poly1305Update(Poly1305& mac, const std::uint8_t* data, std::size_t length) {
@@ -82,7 +101,7 @@ void Poly1305Update(Poly1305& mac, const std::uint8_t* data, std::size_t length)
         Blocks(mac, mac.buffer, 1, 1);
         mac.buffered = 0;
     }
-    Blocks(mac, data, length / 16, 1);
+    FullBlocks(mac, data, length / 16);
     data += length / 16 * 16;
     length %= 16;
     std::memcpy(mac.buffer, data, length);

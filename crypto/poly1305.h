@@ -12,6 +12,7 @@ struct Poly1305 {
     std::uint64_t h[3];        // the accumulator, 64 + 64 + a few bits
     std::uint8_t buffer[16];
     std::size_t buffered;
+    bool avx2;  // four blocks at a time; chosen when the key is set
 };
 
 void Poly1305Init(Poly1305& mac, const std::uint8_t key[32]);

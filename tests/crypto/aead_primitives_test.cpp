@@ -143,7 +143,10 @@ Bytes LibcryptoPoly1305(const Bytes& key, const Bytes& message) {
     return tag;
 }
 
-TEST(Poly1305, EdgeValuesMatchLibcrypto) {
+class Poly1305Paths : public BothPaths {};
+
+// On both paths: the four-lane one takes runs of 16 blocks and more.
+TEST_P(Poly1305Paths, EdgeValuesMatchLibcrypto) {
     TestRandom random(1305);
     const Bytes ones(16, 0xFF), zeros(16, 0);
     const struct {
@@ -162,14 +165,23 @@ TEST(Poly1305, EdgeValuesMatchLibcrypto) {
         Poly1305Mac(c.key.data(), c.message.data(), c.message.size(), tag.data());
         EXPECT_EQ(tag, LibcryptoPoly1305(c.key, c.message)) << ToHex(c.message);
     }
+    // Every limb at its largest, over lengths around the four-lane strides.
+    for (std::size_t length : {255, 256, 257, 320, 1024, 1040, 4099}) {
+        const Bytes key(32, 0xFF), message(length, 0xFF);
+        Bytes tag(16);
+        Poly1305Mac(key.data(), message.data(), message.size(), tag.data());
+        EXPECT_EQ(tag, LibcryptoPoly1305(key, message)) << length;
+    }
     for (int round = 0; round < kDifferentialRounds / 10; ++round) {
         const Bytes key = round % 2 ? Bytes(32, 0xFF) : random.Fill(32);
-        const Bytes message = random.Fill(random.Below(300));
+        const Bytes message = random.Fill(random.Below(round % 3 ? 300 : 3000));
         Bytes tag(16);
         Poly1305Mac(key.data(), message.data(), message.size(), tag.data());
         ASSERT_EQ(tag, LibcryptoPoly1305(key, message)) << round;
     }
 }
+
+INSTANTIATE_BOTH_PATHS(Poly1305Paths);
 
 // RFC 8439 section 2.8.2, assembled from the primitives as the RFC does.
 TEST(ChaCha20Poly1305, Rfc8439AeadVector) {
