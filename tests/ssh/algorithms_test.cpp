@@ -28,7 +28,7 @@ TEST(SshOfferTest, DefaultListsInPreferenceOrder) {
               "aes128-ctr,aes128-cbc,blowfish-ctr,blowfish-cbc,3des-ctr,3des-cbc,arcfour256,"
               "arcfour128");
     EXPECT_EQ(offer.lists[kListCipherSc], offer.lists[kListCipherCs]);
-    EXPECT_EQ(Join(offer.lists[kListMacCs]), "hmac-sha1,hmac-sha1-96,hmac-md5");
+    EXPECT_EQ(Join(offer.lists[kListMacCs]), "hmac-sha1,hmac-sha1-96,hmac-md5,hmac-sha2-512");
     EXPECT_EQ(Join(offer.lists[kListCompressionCs]), "none,zlib");
     EXPECT_TRUE(offer.lists[kListLanguageCs].empty());
     EXPECT_FALSE(offer.firstPacketFollows);
