@@ -44,8 +44,8 @@ inline std::uint64_t LoadBe64(const std::uint8_t* p) {
     return (std::uint64_t(LoadBe32(p)) << 32) | LoadBe32(p + 4);
 }
 
+// W[t] for t >= 16, kept in a ring of 16 words.
 inline std::uint64_t ScheduleWord(std::uint64_t (&w)[16], int t) {
-    if (t < 16) return w[t];
     const std::uint64_t w15 = w[(t - 15) & 15], w2 = w[(t - 2) & 15];
     const std::uint64_t sigma0 = Rotr64(w15, 1) ^ Rotr64(w15, 8) ^ (w15 >> 7);
     const std::uint64_t sigma1 = Rotr64(w2, 19) ^ Rotr64(w2, 61) ^ (w2 >> 6);
@@ -56,14 +56,29 @@ inline std::uint64_t ScheduleWord(std::uint64_t (&w)[16], int t) {
 // moving their values.
 inline void Sha512Round(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t& d,
                         std::uint64_t e, std::uint64_t f, std::uint64_t g, std::uint64_t& h,
-                        std::uint64_t (&w)[16], int t) {
+                        std::uint64_t word, int t) {
     const std::uint64_t bigSigma1 = Rotr64(e, 14) ^ Rotr64(e, 18) ^ Rotr64(e, 41);
     const std::uint64_t choose = g ^ (e & (f ^ g));
-    const std::uint64_t t1 = h + bigSigma1 + choose + kRoundConstants[t] + ScheduleWord(w, t);
+    const std::uint64_t t1 = h + bigSigma1 + choose + kRoundConstants[t] + word;
     const std::uint64_t bigSigma0 = Rotr64(a, 28) ^ Rotr64(a, 34) ^ Rotr64(a, 39);
     const std::uint64_t majority = (a & b) | (c & (a | b));
     d += t1;
     h = t1 + bigSigma0 + majority;
+}
+
+// Eight rounds from t on; the first sixteen use the message words as they are, so the
+// schedule step is chosen at compile time rather than tested every round.
+template <bool Schedule>
+inline void EightRounds(std::uint64_t (&v)[8], std::uint64_t (&w)[16], int t) {
+    auto word = [&](int i) { return Schedule ? ScheduleWord(w, t + i) : w[(t + i) & 15]; };
+    Sha512Round(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], word(0), t);
+    Sha512Round(v[7], v[0], v[1], v[2], v[3], v[4], v[5], v[6], word(1), t + 1);
+    Sha512Round(v[6], v[7], v[0], v[1], v[2], v[3], v[4], v[5], word(2), t + 2);
+    Sha512Round(v[5], v[6], v[7], v[0], v[1], v[2], v[3], v[4], word(3), t + 3);
+    Sha512Round(v[4], v[5], v[6], v[7], v[0], v[1], v[2], v[3], word(4), t + 4);
+    Sha512Round(v[3], v[4], v[5], v[6], v[7], v[0], v[1], v[2], word(5), t + 5);
+    Sha512Round(v[2], v[3], v[4], v[5], v[6], v[7], v[0], v[1], word(6), t + 6);
+    Sha512Round(v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[0], word(7), t + 7);
 }
 
 void Sha512FinalInto(Sha512State& state, std::uint8_t* digest, std::size_t digestLength) {
@@ -86,32 +101,23 @@ void InitWith(Sha512State& state, const std::uint64_t (&initial)[8]) {
 }  // namespace
 
 void Sha512CompressBlocks(std::uint64_t h[8], const std::uint8_t* data, std::size_t blocks) {
+    std::uint64_t w[16];
+    std::uint64_t v[8];
     for (; blocks > 0; --blocks, data += kSha512BlockLength) {
-        std::uint64_t w[16];
         for (int i = 0; i < 16; ++i)
             w[i] = LoadBe64(data + 8 * i);
-        std::uint64_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6],
-                      hh = h[7];
-        for (int t = 0; t < 80; t += 8) {
-            Sha512Round(a, b, c, d, e, f, g, hh, w, t);
-            Sha512Round(hh, a, b, c, d, e, f, g, w, t + 1);
-            Sha512Round(g, hh, a, b, c, d, e, f, w, t + 2);
-            Sha512Round(f, g, hh, a, b, c, d, e, w, t + 3);
-            Sha512Round(e, f, g, hh, a, b, c, d, w, t + 4);
-            Sha512Round(d, e, f, g, hh, a, b, c, w, t + 5);
-            Sha512Round(c, d, e, f, g, hh, a, b, w, t + 6);
-            Sha512Round(b, c, d, e, f, g, hh, a, w, t + 7);
-        }
-        h[0] += a;
-        h[1] += b;
-        h[2] += c;
-        h[3] += d;
-        h[4] += e;
-        h[5] += f;
-        h[6] += g;
-        h[7] += hh;
-        SecureWipeObject(w);
+        for (int i = 0; i < 8; ++i)
+            v[i] = h[i];
+        EightRounds<false>(v, w, 0);
+        EightRounds<false>(v, w, 8);
+#pragma GCC unroll 8
+        for (int t = 16; t < 80; t += 8)
+            EightRounds<true>(v, w, t);
+        for (int i = 0; i < 8; ++i)
+            h[i] += v[i];
     }
+    SecureWipeObject(w);
+    SecureWipeObject(v);
 }
 
 void Sha512Init(Sha512State& state) {
