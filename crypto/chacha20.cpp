@@ -61,8 +61,7 @@ FT_CHACHA_INLINE void StoreGroup(const V (&x)[16], int g, const std::uint8_t* in
         o[1] = __builtin_shufflevector(t0, t1, 2, 3, 6, 7);
         o[2] = __builtin_shufflevector(t2, t3, 0, 1, 4, 5);
         o[3] = __builtin_shufflevector(t2, t3, 2, 3, 6, 7);
-    } else {
-        static_assert(lanes == 8);
+    } else if constexpr (lanes == 8) {
         const V t0 = __builtin_shufflevector(a, b, 0, 8, 1, 9, 4, 12, 5, 13);
         const V t1 = __builtin_shufflevector(c, d, 0, 8, 1, 9, 4, 12, 5, 13);
         const V t2 = __builtin_shufflevector(a, b, 2, 10, 3, 11, 6, 14, 7, 15);
@@ -71,6 +70,24 @@ FT_CHACHA_INLINE void StoreGroup(const V (&x)[16], int g, const std::uint8_t* in
         o[1] = __builtin_shufflevector(t0, t1, 2, 3, 10, 11, 6, 7, 14, 15);
         o[2] = __builtin_shufflevector(t2, t3, 0, 1, 8, 9, 4, 5, 12, 13);
         o[3] = __builtin_shufflevector(t2, t3, 2, 3, 10, 11, 6, 7, 14, 15);
+    } else {
+        static_assert(lanes == 16);
+        const V t0 =
+            __builtin_shufflevector(a, b, 0, 16, 1, 17, 4, 20, 5, 21, 8, 24, 9, 25, 12, 28, 13, 29);
+        const V t1 =
+            __builtin_shufflevector(c, d, 0, 16, 1, 17, 4, 20, 5, 21, 8, 24, 9, 25, 12, 28, 13, 29);
+        const V t2 = __builtin_shufflevector(a, b, 2, 18, 3, 19, 6, 22, 7, 23, 10, 26, 11, 27, 14,
+                                             30, 15, 31);
+        const V t3 = __builtin_shufflevector(c, d, 2, 18, 3, 19, 6, 22, 7, 23, 10, 26, 11, 27, 14,
+                                             30, 15, 31);
+        o[0] = __builtin_shufflevector(t0, t1, 0, 1, 16, 17, 4, 5, 20, 21, 8, 9, 24, 25, 12, 13, 28,
+                                       29);
+        o[1] = __builtin_shufflevector(t0, t1, 2, 3, 18, 19, 6, 7, 22, 23, 10, 11, 26, 27, 14, 15,
+                                       30, 31);
+        o[2] = __builtin_shufflevector(t2, t3, 0, 1, 16, 17, 4, 5, 20, 21, 8, 9, 24, 25, 12, 13, 28,
+                                       29);
+        o[3] = __builtin_shufflevector(t2, t3, 2, 3, 18, 19, 6, 7, 22, 23, 10, 11, 26, 27, 14, 15,
+                                       30, 31);
     }
     // Part k of o[j] holds block 4k + j.
     for (int k = 0; k < lanes / 4; ++k) {
@@ -172,8 +189,19 @@ __attribute__((target("avx2"))) void XorAvx2(ChaCha20& cipher, std::uint8_t* dat
                                              std::size_t length) {
     XorStream<Vector8>(cipher, data, length);
 }
+
+// Sixteen lanes in the 512-bit registers, which also rotate in one instruction.
+using Vector16 = std::uint32_t __attribute__((vector_size(64)));
+
+__attribute__((target("avx512f"))) void XorAvx512(ChaCha20& cipher, std::uint8_t* data,
+                                                  std::size_t length) {
+    XorStream<Vector16>(cipher, data, length);
+}
 #else
 void XorAvx2(ChaCha20& cipher, std::uint8_t* data, std::size_t length) {
+    XorStream<Vector>(cipher, data, length);
+}
+void XorAvx512(ChaCha20& cipher, std::uint8_t* data, std::size_t length) {
     XorStream<Vector>(cipher, data, length);
 }
 #endif
@@ -188,6 +216,7 @@ void ChaCha20Init(ChaCha20& cipher, const std::uint8_t key[32], std::uint32_t co
         cipher.state[13 + i] = LoadLe32(nonce + 4 * i);
     cipher.wideCounter = false;
     cipher.avx2 = UseAvx2();
+    cipher.avx512 = UseAvx512();
 }
 
 void ChaCha20InitOriginal(ChaCha20& cipher, const std::uint8_t key[32], std::uint64_t counter,
@@ -199,6 +228,7 @@ void ChaCha20InitOriginal(ChaCha20& cipher, const std::uint8_t key[32], std::uin
     cipher.state[15] = LoadLe32(nonce + 4);
     cipher.wideCounter = true;
     cipher.avx2 = UseAvx2();
+    cipher.avx512 = UseAvx512();
 }
 
 void ChaCha20Block(ChaCha20& cipher, std::uint8_t out[64]) {
@@ -212,6 +242,7 @@ void ChaCha20Block(ChaCha20& cipher, std::uint8_t out[64]) {
 }
 
 void ChaCha20Xor(ChaCha20& cipher, std::uint8_t* data, std::size_t length) {
+    if (cipher.avx512) return XorAvx512(cipher, data, length);
     if (cipher.avx2) return XorAvx2(cipher, data, length);
     XorStream<Vector>(cipher, data, length);
 }
