@@ -12,6 +12,7 @@ struct ChaCha20 {
     std::uint32_t state[16];
     bool wideCounter;  // words 12 and 13 are one 64-bit counter
     bool avx2;         // eight blocks at a time; chosen when the state is set up
+    bool avx512;       // sixteen blocks at a time; chosen likewise, preferred over avx2
 };
 
 // RFC 8439 layout: counter in word 12, nonce in words 13 to 15.

@@ -8,6 +8,8 @@ bool CpuHasShaNi();
 bool CpuHasPclmul();
 // AVX2 with the operating system saving the 256-bit registers, for ChaCha20.
 bool CpuHasAvx2();
+// AVX-512 Foundation with the system saving the 512-bit and mask registers.
+bool CpuHasAvx512();
 
 // Fast paths are on by default; tests and benchmarks switch them off to exercise the
 // portable code. Contexts pick their path when their key is set.
@@ -18,3 +20,4 @@ bool UseAesNi();
 bool UseShaNi();
 bool UsePclmul();
 bool UseAvx2();
+bool UseAvx512();

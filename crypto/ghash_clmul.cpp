@@ -83,16 +83,20 @@ FT_CLMUL_TARGET void GhashClmulInit(const std::uint8_t h[16], std::uint8_t* powe
 FT_CLMUL_TARGET void GhashClmulBlocks(const std::uint8_t* powers, std::uint8_t y[16],
                                       const std::uint8_t* data, std::size_t blocks) {
     __m128i state = LoadSwapped(y);
-    const __m128i h1 = LoadPower(powers, 1), h2 = LoadPower(powers, 2);
-    const __m128i h3 = LoadPower(powers, 3), h4 = LoadPower(powers, 4);
-    // Four blocks per reduction: (y + X1) H^4 + X2 H^3 + X3 H^2 + X4 H.
-    for (; blocks >= 4; blocks -= 4, data += 64) {
-        Wide sum = Multiply(_mm_xor_si128(state, LoadSwapped(data)), h4);
-        Accumulate(sum, Multiply(LoadSwapped(data + 16), h3));
-        Accumulate(sum, Multiply(LoadSwapped(data + 32), h2));
-        Accumulate(sum, Multiply(LoadSwapped(data + 48), h1));
+    __m128i h[kGhashClmulPowers];
+    for (std::size_t i = 0; i < kGhashClmulPowers; ++i)
+        h[i] = LoadPower(powers, i + 1);
+    // Eight blocks per reduction: (y + X1) H^8 + X2 H^7 + ... + X8 H, so the serial chain
+    // through the reduction is paid once per eight blocks.
+    constexpr std::size_t kFold = kGhashClmulPowers;
+    for (; blocks >= kFold; blocks -= kFold, data += 16 * kFold) {
+        Wide sum = Multiply(_mm_xor_si128(state, LoadSwapped(data)), h[kFold - 1]);
+#pragma GCC unroll 8
+        for (std::size_t i = 1; i < kFold; ++i)
+            Accumulate(sum, Multiply(LoadSwapped(data + 16 * i), h[kFold - 1 - i]));
         state = Reduce(sum);
     }
+    const __m128i h1 = h[0];
     for (; blocks > 0; --blocks, data += 16)
         state = Reduce(Multiply(_mm_xor_si128(state, LoadSwapped(data)), h1));
     StoreSwapped(y, state);

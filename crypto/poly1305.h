@@ -8,10 +8,11 @@ constexpr std::size_t kPoly1305KeyLength = 32;
 constexpr std::size_t kPoly1305TagLength = 16;
 
 struct Poly1305 {
-    std::uint64_t r[3], s[2];  // r clamped, in 44/44/42-bit limbs; s is the second key half
-    std::uint64_t h[3];
+    std::uint64_t r[2], s[2];  // r clamped; s is the second key half
+    std::uint64_t h[3];        // the accumulator, 64 + 64 + a few bits
     std::uint8_t buffer[16];
     std::size_t buffered;
+    bool avx2;  // four blocks at a time; chosen when the key is set
 };
 
 void Poly1305Init(Poly1305& mac, const std::uint8_t key[32]);

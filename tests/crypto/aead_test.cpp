@@ -169,23 +169,4 @@ TEST_P(Aead, AnyFlippedBitIsRefused) {
 
 INSTANTIATE_BOTH_PATHS(Aead);
 
-TEST(AeadTable, NamesAndSizes) {
-    const struct {
-        const char* name;
-        std::size_t keyLength, ivLength, blockSize;
-    } rows[] = {{"chacha20-poly1305@openssh.com", 64, 0, 8},
-                {"aes128-gcm@openssh.com", 16, 12, 16},
-                {"aes256-gcm@openssh.com", 32, 12, 16}};
-    ASSERT_EQ(AeadList().size(), std::size(rows));
-    for (std::size_t i = 0; i < std::size(rows); ++i) {
-        const AeadDescriptor* aead = FindAead(rows[i].name);
-        ASSERT_EQ(aead, AeadList()[i]) << rows[i].name;
-        EXPECT_EQ(aead->keyLength, rows[i].keyLength);
-        EXPECT_EQ(aead->ivLength, rows[i].ivLength);
-        EXPECT_EQ(aead->blockSize, rows[i].blockSize);
-        EXPECT_EQ(aead->tagLength, 16u);
-    }
-    EXPECT_EQ(FindAead("aes192-gcm@openssh.com"), nullptr);
-}
-
 }  // namespace

@@ -130,13 +130,6 @@ TEST(RsaSha2Rows, BlobFingerprintAndMinimumSize) {
     EXPECT_FALSE(PublicKeyPtr(kSshRsaSha256.newKey(dssNamed)));
 }
 
-TEST(RsaSha2Rows, UnknownHashIsRefused) {
-    PublicKeyPtr key(PublicKeyFromBlob(RsaKeyBlob(Key(1024).get())));
-    const Bytes signature = SignWith(Key(1024).get(), EVP_md5(), kExchangeHash);
-    EXPECT_FALSE(
-        RsaVerifyPkcs1(static_cast<const RsaPublicKey&>(*key), kHashMd5, signature, kExchangeHash));
-}
-
 RsaPrivateKey PrivateOf(EVP_PKEY* key) {
     auto number = [key](const char* name) { return FromBn(KeyNumber(key, name).get()); };
     return {number(OSSL_PKEY_PARAM_RSA_N),         number(OSSL_PKEY_PARAM_RSA_E),
