@@ -27,6 +27,11 @@ std::string ProtocolDisplay(const VARIANT& value) {
                              : VariantToDisplay(value);
 }
 
+std::string HostKeyDisplay(const VARIANT& value) {
+    return value.vt == VT_I4 ? ConstantName("HostKeyStatusConstants", value.lVal)
+                             : VariantToDisplay(value);
+}
+
 struct SecureInfoLine {
     const char* name;
     Session::Formatter format;
@@ -75,6 +80,12 @@ bool IsSecure(Session& session) {
            (*secure).boolVal != VARIANT_FALSE;
 }
 
+bool IsSecureShell(Session& session) {
+    ScopedVariant options;
+    return session.Get("Options", options.get()) && (*options).vt == VT_I4 &&
+           ((*options).lVal & fileOptionSecureShell) != 0;
+}
+
 bool PrintSecureInfo(Session& session) {
     bool printed = true;
     for (const SecureInfoLine& line : kSecureInfo)
@@ -91,6 +102,8 @@ int RunInfo(Session& session, const ParsedCommand& command) {
         printed = printed && session.PrintNamed(name, features ? FeaturesDisplay : nullptr);
     }
     if (printed && IsSecure(session)) printed = PrintSecureInfo(session);
+    if (printed && IsSecureShell(session))
+        printed = session.PrintNamed("HostKeyStatus", HostKeyDisplay);
     const bool disconnected = DisconnectFrom(session);
     return ExitCodeOf(printed && disconnected);
 }

@@ -164,6 +164,10 @@ const PropertyAccessor kAccessors[] = {
     FT_TEXT(UserName, 0x39),
     FT_TEXT_RO(Version, 0x3A),
     FT_BOOL(Compression, 0x5A),
+    FT_LONG(HostKeyPolicy, 0x60),
+    FT_TEXT(KnownHostsFile, 0x61),
+    FT_LONG_RO(HostKeyStatus, 0x62),
+    FT_TEXT_RO(HostKeyText, 0x63),
 };
 
 #undef FT_TEXT

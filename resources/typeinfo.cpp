@@ -211,6 +211,10 @@ constexpr MemberInfo kMembers[] = {
     ReadWrite("UserName", 0x39, VT_BSTR),
     ReadOnly("Version", 0x3A, VT_BSTR),
     ReadWrite("Compression", 0x5A, VT_BOOL),
+    ReadWrite("HostKeyPolicy", 0x60, VT_I4),
+    ReadWrite("KnownHostsFile", 0x61, VT_BSTR),
+    ReadOnly("HostKeyStatus", 0x62, VT_I4),
+    ReadOnly("HostKeyText", 0x63, VT_BSTR),
 
     PlainMethod("AddFileType", 0x3B, kAddFileTypeParams),
     Method("Cancel", 0x3C, {}),
