@@ -97,13 +97,15 @@ bool PrintSecureInfo(Session& session) {
 int RunInfo(Session& session, const ParsedCommand& command) {
     if (!ConnectFor(session, command.arguments[0], command)) return kExitFailure;
     bool printed = true;
+    const bool secureShell = IsSecureShell(session);
     for (const char* name : kInfoProperties) {
         const bool features = std::string_view(name) == "Features";
+        // An SSH server has no system name to ask for.
+        if (secureShell && std::string_view(name) == "System") continue;
         printed = printed && session.PrintNamed(name, features ? FeaturesDisplay : nullptr);
     }
     if (printed && IsSecure(session)) printed = PrintSecureInfo(session);
-    if (printed && IsSecureShell(session))
-        printed = session.PrintNamed("HostKeyStatus", HostKeyDisplay);
+    if (printed && secureShell) printed = session.PrintNamed("HostKeyStatus", HostKeyDisplay);
     const bool disconnected = DisconnectFrom(session);
     return ExitCodeOf(printed && disconnected);
 }
