@@ -41,8 +41,7 @@ std::optional<std::vector<std::uint8_t>> Base64Decode(std::string_view text) {
         ++padding;
     }
     const std::size_t tail = text.size() % 4;
-    if (tail == 1 || (padding != 0 && padding != 4 - tail))
-        return std::nullopt;
+    if (tail == 1 || (padding != 0 && padding != 4 - tail)) return std::nullopt;
     std::vector<std::uint8_t> bytes;
     bytes.reserve(text.size() / 4 * 3 + 2);
     std::uint32_t group = 0;

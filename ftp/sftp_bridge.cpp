@@ -129,10 +129,9 @@ FtpClient ConnectSftp(std::string_view host, int port, std::string_view user,
     std::string secret(password);
     {
         SftpCall call;
-        sftp =
-            SftpConnect(Text(host).c_str(), session->serverPort, Text(user).c_str(), secret.c_str(),
-                        timeoutSeconds, options & ~kTlsOptions, protocol, &error, &hostKeyCheck,
-                        &hostKeyOutcome);
+        sftp = SftpConnect(Text(host).c_str(), session->serverPort, Text(user).c_str(),
+                           secret.c_str(), timeoutSeconds, options & ~kTlsOptions, protocol, &error,
+                           &hostKeyCheck, &hostKeyOutcome);
     }
     std::fill(secret.begin(), secret.end(), '\0');
     if (!sftp) {

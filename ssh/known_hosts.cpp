@@ -231,8 +231,7 @@ int AppendKnownHost(const std::string& file, std::string_view hostName,
             existing.Read(&last, 1) == 1 && last != '\n')
             text.insert(text.begin(), '\n');
         existing.Close();
-    } else if (const std::size_t slash = file.rfind('/');
-               slash != std::string::npos && slash > 0) {
+    } else if (const std::size_t slash = file.rfind('/'); slash != std::string::npos && slash > 0) {
         if (const int error = platform::CreatePrivateDirectory(file.substr(0, slash)); error != 0)
             return error;
     }
@@ -252,8 +251,7 @@ SshHostKeyVerdict VerifyHostKey(const SshConfig& config, std::span<const std::ui
         config.knownHostsFile.empty() ? DefaultKnownHostsFile() : config.knownHostsFile;
     const std::string userText = ReadCapped(userFile);
     const std::string systemText = ReadCapped(kSystemKnownHostsFile);
-    const KnownHostsSource sources[] = {{userFile, userText},
-                                        {kSystemKnownHostsFile, systemText}};
+    const KnownHostsSource sources[] = {{userFile, userText}, {kSystemKnownHostsFile, systemText}};
     const KnownHostLookup lookup = LookupKnownHost(sources, name, blob);
     const std::string refused = "Host key verification failed for " + name + " (" + key + "): ";
     switch (lookup.result) {

@@ -84,7 +84,8 @@ bool SshSession::CheckHostKey() {
     if (config_.hostKeyPolicy == SshHostKeyPolicy::Off) return true;
     if (connection_->protocol() == 1) {
         hostKey_ = {SshHostKeyStatus::NotVerifiable, false,
-                    "Host key verification failed for " + KnownHostName(config_.host, config_.port) +
+                    "Host key verification failed for " +
+                        KnownHostName(config_.host, config_.port) +
                         ": SSH-1 host keys cannot be checked"};
     } else {
         hostKey_ = VerifyHostKey(config_, connection_->hostKeyBlob());

@@ -20,8 +20,13 @@ struct Base64Case {
 };
 
 constexpr Base64Case kRfc4648[] = {
-    {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},        {"foo", "Zm9v"},
-    {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+    {"", ""},
+    {"f", "Zg=="},
+    {"fo", "Zm8="},
+    {"foo", "Zm9v"},
+    {"foob", "Zm9vYg=="},
+    {"fooba", "Zm9vYmE="},
+    {"foobar", "Zm9vYmFy"},
 };
 
 TEST(Base64Test, Rfc4648VectorsBothWays) {
@@ -36,8 +41,8 @@ TEST(Base64Test, Rfc4648VectorsBothWays) {
 TEST(Base64Test, DecodesWithoutPaddingAndRefusesMalformedText) {
     EXPECT_EQ(Base64Decode("Zm8"), BytesOf("fo"));
     EXPECT_EQ(Base64Decode("Zg"), BytesOf("f"));
-    for (const char* bad : {"Z", "Zg=", "Zg===", "Zm9v=", "Zh==", "Zm9=", "Zm$v", "Zm 9v",
-                            "=Zm9", "Zm9vY"})
+    for (const char* bad :
+         {"Z", "Zg=", "Zg===", "Zm9v=", "Zh==", "Zm9=", "Zm$v", "Zm 9v", "=Zm9", "Zm9vY"})
         EXPECT_FALSE(Base64Decode(bad)) << bad;
 }
 
@@ -45,9 +50,8 @@ TEST(Base64Test, MatchesLibcryptoForEveryLength) {
     std::vector<std::uint8_t> data;
     for (std::size_t length = 0; length <= 100; ++length) {
         std::string expected(4 * ((length + 2) / 3) + 1, '\0');
-        const int written =
-            EVP_EncodeBlock(reinterpret_cast<unsigned char*>(expected.data()), data.data(),
-                            static_cast<int>(length));
+        const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(expected.data()),
+                                            data.data(), static_cast<int>(length));
         expected.resize(static_cast<std::size_t>(written));
         EXPECT_EQ(Base64Encode(data), expected) << length;
         EXPECT_EQ(Base64Decode(expected), data) << length;

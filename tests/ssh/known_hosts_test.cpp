@@ -106,14 +106,12 @@ const LookupCase kLookups[] = {
      KnownHostResult::Unknown, 0},
     {"negation leaves others", "!127.0.0.3,127.0.0.* {A}", "", "127.0.0.4", 22, &kKeyA,
      KnownHostResult::Known, 1},
-    {"case-insensitive", "LocalHost {A}", "", "LOCALHOST", 22, &kKeyA, KnownHostResult::Known,
+    {"case-insensitive", "LocalHost {A}", "", "LOCALHOST", 22, &kKeyA, KnownHostResult::Known, 1},
+    {"hashed", "{H:[127.0.0.1]:2222} {A}", "", "127.0.0.1", 2222, &kKeyA, KnownHostResult::Known,
      1},
-    {"hashed", "{H:[127.0.0.1]:2222} {A}", "", "127.0.0.1", 2222, &kKeyA,
-     KnownHostResult::Known, 1},
     {"hashed other host", "{H:127.0.0.2} {A}", "", "127.0.0.1", 22, &kKeyA,
      KnownHostResult::Unknown, 0},
-    {"changed", "# old\n127.0.0.1 {B}", "", "127.0.0.1", 22, &kKeyA, KnownHostResult::Changed,
-     2},
+    {"changed", "# old\n127.0.0.1 {B}", "", "127.0.0.1", 22, &kKeyA, KnownHostResult::Changed, 2},
     {"other type is not a change", "127.0.0.1 {RSA}", "", "127.0.0.1", 22, &kKeyA,
      KnownHostResult::Unknown, 0},
     {"known wins over changed", "127.0.0.1 {B}\n127.0.0.1 {A}", "", "127.0.0.1", 22, &kKeyA,
@@ -122,18 +120,18 @@ const LookupCase kLookups[] = {
      KnownHostResult::Revoked, 2},
     {"revoked other key", "@revoked 127.0.0.1 {B}\n127.0.0.1 {A}", "", "127.0.0.1", 22, &kKeyA,
      KnownHostResult::Known, 2},
-    {"certificate authority only", "@cert-authority 127.0.0.* {B}", "", "127.0.0.1", 22,
-     &kKeyA, KnownHostResult::CertificateAuthorityOnly, 1},
-    {"comments, blanks, CRLF and trailing comment", "# c\n\n   \t\r\n127.0.0.1 {A} me@x\r\n",
-     "", "127.0.0.1", 22, &kKeyA, KnownHostResult::Known, 4},
+    {"certificate authority only", "@cert-authority 127.0.0.* {B}", "", "127.0.0.1", 22, &kKeyA,
+     KnownHostResult::CertificateAuthorityOnly, 1},
+    {"comments, blanks, CRLF and trailing comment", "# c\n\n   \t\r\n127.0.0.1 {A} me@x\r\n", "",
+     "127.0.0.1", 22, &kKeyA, KnownHostResult::Known, 4},
     {"malformed lines skipped",
      "127.0.0.1 ssh-ed25519\n127.0.0.1 ssh-ed25519 !!!!\n@bogus 127.0.0.1 {A}\n"
      "127.0.0.1 ssh-rsa AAAAC3NzaC1lZDI1NTE5\n127.0.0.1 {A}",
      "", "127.0.0.1", 22, &kKeyA, KnownHostResult::Known, 5},
     {"overlong line skipped", kOverlong.c_str(), "", "127.0.0.1", 22, &kKeyA,
      KnownHostResult::Unknown, 0},
-    {"system file after the user file", "127.0.0.2 {B}", "127.0.0.1 {A}", "127.0.0.1", 22,
-     &kKeyA, KnownHostResult::Known, 1, true},
+    {"system file after the user file", "127.0.0.2 {B}", "127.0.0.1 {A}", "127.0.0.1", 22, &kKeyA,
+     KnownHostResult::Known, 1, true},
     {"change reported from the system file", "", "127.0.0.1 {B}", "127.0.0.1", 22, &kKeyA,
      KnownHostResult::Changed, 1, true},
 };
@@ -269,7 +267,8 @@ TEST(KnownHostsTest, PolicyDecidesBeforeAuthentication) {
         SshConfig config = FakeSsh2Server::ClientConfig();
         config.hostKeyPolicy = c.policy;
         config.knownHostsFile = file;
-        SshSession session(config, std::make_unique<SshConnection>(config, server.TakeClientSocket()));
+        SshSession session(config,
+                           std::make_unique<SshConnection>(config, server.TakeClientSocket()));
         const int result = session.WaitUntilReady();
         server.Finish();
         EXPECT_EQ(session.hostKey().status, c.status);
