@@ -34,11 +34,13 @@ openssh_sftp() {
 measure() {
     case "$1/$2" in
         download/filetransfer)
-            timed "$ft" get -q "sftp://$credentials@$server/$source_file" "$work/down.bin" ;;
+            timed "$ft" get -q --known-hosts "$FT_TEST_SSH_KNOWN_HOSTS" \
+                "sftp://$credentials@$server/$source_file" "$work/down.bin" ;;
         download/sftp)
             timed bash -c 'openssh_sftp "$1"' _ "get $source_file $work/down.bin" ;;
         upload/filetransfer)
-            timed "$ft" put -q "$work/local.bin" "sftp://$credentials@$server/$upload_file" ;;
+            timed "$ft" put -q --known-hosts "$FT_TEST_SSH_KNOWN_HOSTS" "$work/local.bin" \
+                "sftp://$credentials@$server/$upload_file" ;;
         upload/sftp)
             timed bash -c 'openssh_sftp "$1"' _ "put $work/local.bin $upload_file" ;;
     esac

@@ -8,6 +8,7 @@ constexpr OptionSpec kConnectionOptions[] = {
     {"--quiet", "-q", false},
     {"--insecure", "-k", false},
     {"--implicit", "", false},
+    {"--known-hosts", "", true},
 };
 
 std::vector<const CommandSpec*>& Registry() {

@@ -44,6 +44,12 @@ std::string Md5FingerprintDisplay(const VARIANT& value) {
     return digest.empty() ? digest : "MD5:" + digest;
 }
 
+
+std::string HostKeyDisplay(const VARIANT& value) {
+    return value.vt == VT_I4 ? ConstantName("HostKeyStatusConstants", value.lVal)
+                             : VariantToDisplay(value);
+}
+
 struct SecureInfoLine {
     const char* name;
     Session::Formatter format;
@@ -72,6 +78,7 @@ constexpr SecureInfoLine kShellInfoAfter[] = {
     {"HashStrength", nullptr},
     {"Fingerprint", Md5FingerprintDisplay},
     {"FingerprintSHA256", nullptr},
+    {"HostKeyStatus", HostKeyDisplay},
 };
 // Labels of the names in SecureAlgorithms, in its order; Out is client to server.
 constexpr const char* kAlgorithmLabels[] = {"KeyExchange", "HostKey", "CipherOut",

@@ -63,8 +63,42 @@ bool ApplyUrlForImplicitTls(Session& session, const std::string& url) {
     return ok && WriteLong(session, "Options", (options | kImplicitTls) & ~kExplicitTls);
 }
 
+// Host keys of SSH servers: off with --insecure, else new hosts are recorded
+// unless --set chose strict checking.
+bool ApplyHostKeyPolicy(Session& session, const ParsedCommand& command) {
+    bool ok = true;
+    const LONG policy = ReadLong(session, "HostKeyPolicy", &ok);
+    if (!ok) return false;
+    if (command.Has("--insecure"))
+        ok = WriteLong(session, "HostKeyPolicy", fileHostKeyOff);
+    else if (policy == fileHostKeyOff)
+        ok = WriteLong(session, "HostKeyPolicy", fileHostKeyAcceptNew);
+    if (const std::optional<std::string> file = command.Value("--known-hosts"); ok && file) {
+        ScopedVariant text;
+        SetTextVariant(text.get(), *file);
+        ok = session.Put("KnownHostsFile", text.get());
+    }
+    return ok;
+}
+
+// The check's line for the user: a recorded host, a key that could not be
+// recorded, or why the key was refused.
+void ReportHostKey(Session& session, bool connected) {
+    bool ok = true;
+    const LONG status = ReadLong(session, "HostKeyStatus", &ok);
+    ScopedVariant text;
+    if (!ok || status == fileHostKeyNotChecked || status == fileHostKeyKnown ||
+        !session.Get("HostKeyText", text.get()) || (*text).vt != VT_BSTR)
+        return;
+    const std::string line = Utf16ToUtf8(BstrView((*text).bstrVal));
+    if (status == fileHostKeyAdded)
+        session.err() << line << "\n";
+    else if (!line.empty())
+        session.err() << "filetransfer: " << (connected ? "warning: " : "") << line << "\n";
+}
+
 // A secure connection whose certificate is not valid is closed again. SSH
-// sessions have no certificate (and their host key is not checked).
+// sessions have no certificate (their host key is checked while connecting).
 bool AcceptCertificate(Session& session, const ParsedCommand& command) {
     if (command.Has("--insecure")) return true;
     bool ok = true;
@@ -243,7 +277,7 @@ bool ConnectFor(Session& session, const std::string& url, const ParsedCommand& c
     ScopedVariant on;
     on.get()->vt = VT_BOOL;
     on.get()->boolVal = VARIANT_TRUE;
-    if (!session.Put("ThrowError", on.get())) return false;
+    if (!session.Put("ThrowError", on.get()) || !ApplyHostKeyPolicy(session, command)) return false;
     bool connected = false;
     if (command.Has("--implicit")) {
         connected = ApplyUrlForImplicitTls(session, url) && session.Call("Connect", {});
@@ -252,6 +286,7 @@ bool ConnectFor(Session& session, const std::string& url, const ParsedCommand& c
         SetTextVariant(serverName.get(), url);
         connected = session.Call("Connect", std::span<VARIANT>(serverName.get(), 1));
     }
+    ReportHostKey(session, connected);
     return connected && AcceptCertificate(session, command);
 }
 

@@ -86,8 +86,15 @@ class Session {
 
 // The options every command that connects accepts (see command_table.h).
 //   -q, --quiet     no progress output
-//   -k, --insecure  accept a server certificate that is not valid
+//   -k, --insecure  accept a server certificate that is not valid, and leave
+//                   an SSH server's host key unchecked
 //   --implicit      implicit TLS on any port (for ftps:// URLs)
+//   --known-hosts FILE  the known_hosts file instead of ~/.ssh/known_hosts
+//
+// SSH host keys are checked against known_hosts (HostKeyPolicy 1 unless --set
+// chose 2): an unknown host is recorded (one line on stderr says so), a changed
+// or revoked key ends the command with the key's fingerprint and the entry it
+// contradicts.
 //
 // Connects to the URL with ThrowError on, so that a failed connect (and any
 // later failure) ends with its error. With TLS, a certificate whose status

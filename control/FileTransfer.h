@@ -180,6 +180,13 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     HRESULT put_FileType(LONG value);
     HRESULT get_Fingerprint(BSTR* value);
     HRESULT get_HashStrength(LONG* value);
+    // Host-key trust of SFTP connections (control/host_key.cpp).
+    HRESULT get_HostKeyPolicy(LONG* value);
+    HRESULT put_HostKeyPolicy(LONG value);
+    HRESULT get_HostKeyStatus(LONG* value);
+    HRESULT get_HostKeyText(BSTR* value);
+    HRESULT get_KnownHostsFile(BSTR* value);
+    HRESULT put_KnownHostsFile(BSTR value);
     HRESULT get_KeepAlive(VARIANT_BOOL* value);
     HRESULT put_KeepAlive(VARIANT_BOOL value);
     HRESULT get_LastError(LONG* value);
@@ -296,6 +303,8 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     HRESULT FinishConnection();
     void CloseConnection();
     void CopySecurityInfo();
+    // HostKeyStatus and HostKeyText from the engine after an FTP-engine connect.
+    void CopyHostKeyStatus();
     DWORD EngineLastError() const;
     // The failure of an engine call made from a property: LastError, error
     // information and the automation HRESULT, no event.

@@ -73,4 +73,9 @@ struct ControlState {
     std::u16string userName;
     std::u16string versionText;
     HWND notifyWindow = nullptr;  // the window registered with the engines
+    LONG hostKeyPolicy = fileHostKeyOff;
+    std::u16string knownHostsFile;
+    // What the last SFTP connect's host-key check found, and its text.
+    LONG hostKeyStatus = fileHostKeyNotChecked;
+    std::u16string hostKeyText;
 };

@@ -167,6 +167,10 @@ const PropertyAccessor kAccessors[] = {
     FT_TEXT_RO(SecureAlgorithms, 0x5C),
     FT_TEXT_RO(FingerprintSHA256, 0x5D),
     FT_TEXT_RO(ServerVersion, 0x5E),
+    FT_LONG(HostKeyPolicy, 0x60),
+    FT_TEXT(KnownHostsFile, 0x61),
+    FT_LONG_RO(HostKeyStatus, 0x62),
+    FT_TEXT_RO(HostKeyText, 0x63),
 };
 
 #undef FT_TEXT

@@ -65,6 +65,9 @@ HRESULT CFileTransfer::ReportError(DWORD code, bool returnFailure, bool raiseEve
         chosen.code = MakeErrorCode(fileErrorInvalidProtocol);
         chosen.text = kUndefinedServerTypeText;
     }
+    // A refused host key says which key, and which entry it contradicts.
+    if (chosen.text.empty() && chosen.code == MakeErrorCode(fileErrorSecurityHostKey))
+        chosen.text = Utf16ToUtf8(state_.hostKeyText);
     if (chosen.text.empty())
         chosen.text = EngineErrorText(engine ? *engine : kFtpErrors, chosen.code);
     // ErrorDescription gives the fallback text for a code without one.
@@ -107,6 +110,8 @@ HRESULT CFileTransfer::put_LastError(LONG value) {
 }
 
 HRESULT CFileTransfer::get_LastErrorString(BSTR* value) {
+    if (state_.lastError == MakeErrorCode(fileErrorSecurityHostKey) && !state_.hostKeyText.empty())
+        return ReadText(state_.hostKeyText, value);
     // The engine's detail follows the table text, which stays its beginning.
     const std::string table = ErrorDescription(state_.lastError);
     const std::string& reported = state_.lastErrorText;

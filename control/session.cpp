@@ -227,9 +227,12 @@ HRESULT CFileTransfer::OpenFtpConnection() {
     EngineText user(state_.userName);
     EngineText password(state_.password.view());
     if (state_.proxyType == fileProxyNone) {
+        EngineText knownHosts(state_.knownHostsFile);
+        FtpSetHostKeyPolicy(state_.hostKeyPolicy, knownHosts.c_str());
         state_.clientHandle =
             FtpConnect(server.c_str(), state_.serverPort, user.c_str(), password.c_str(),
                        state_.timeout, flags, state_.tlsCredentials);
+        CopyHostKeyStatus();
     } else {
         EngineText proxyServer(state_.proxyServer);
         EngineText proxyUser(state_.proxyUser);

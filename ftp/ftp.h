@@ -168,6 +168,15 @@ FtpClient FtpProxyConnect(int proxyType, const char* proxyHost, int proxyPort,
                           const char* proxyUser, const char* proxyPassword, const char* serverHost,
                           int timeoutSeconds, DWORD options, const TlsCredentials* credentials);
 int FtpLogin(FtpClient client, const char* user, const char* password, const char* account);
+// Host-key trust for the secure-shell connections the calling thread opens from
+// now on: policy 0 off (the default), 1 records unknown hosts and refuses changed
+// keys, 2 refuses both; knownHostsFile null or "" for ~/.ssh/known_hosts. Clears
+// the outcome FtpGetHostKeyStatus reads. 0, or -1 for a policy out of range.
+int FtpSetHostKeyPolicy(int policy, const char* knownHostsFile);
+// The host-key check of the calling thread's last secure-shell connect, also when
+// it failed: 0 not checked, 1 known, 2 added, 3 unknown, 4 changed, 5 revoked, 6 not
+// verifiable; its text goes into buffer (size bytes with the terminator) when given.
+int FtpGetHostKeyStatus(char* buffer, int size);
 int FtpDisconnect(FtpClient client);
 int FtpReconnect(FtpClient client);
 int FtpCancel(FtpClient client);

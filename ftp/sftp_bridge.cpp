@@ -102,6 +102,10 @@ std::string Text(std::string_view view) {
     return std::string(view);
 }
 
+// Per thread, as the control that sets them belongs to one thread.
+thread_local SftpHostKeyCheck hostKeyCheck;
+thread_local SftpHostKeyOutcome hostKeyOutcome;
+
 }  // namespace
 
 FtpClient ConnectSftp(std::string_view host, int port, std::string_view user,
@@ -119,14 +123,15 @@ FtpClient ConnectSftp(std::string_view host, int port, std::string_view user,
         return INVALID_CLIENT;
     }
     const int protocol = credentials ? static_cast<int>(credentials->protocol) : 0;
+    hostKeyOutcome = SftpHostKeyOutcome{};
     DWORD error = 0;
     SftpSession* sftp = nullptr;
     std::string secret(password);
     {
         SftpCall call;
-        sftp =
-            SftpConnect(Text(host).c_str(), session->serverPort, Text(user).c_str(), secret.c_str(),
-                        timeoutSeconds, options & ~kTlsOptions, protocol, &error);
+        sftp = SftpConnect(Text(host).c_str(), session->serverPort, Text(user).c_str(),
+                           secret.c_str(), timeoutSeconds, options & ~kTlsOptions, protocol, &error,
+                           &hostKeyCheck, &hostKeyOutcome);
     }
     std::fill(secret.begin(), secret.end(), '\0');
     if (!sftp) {
@@ -148,6 +153,29 @@ FtpClient ConnectSftp(std::string_view host, int port, std::string_view user,
     FtpSetLastError(0);
     return session->handle;
 }
+
+}  // namespace ftp
+
+int FtpSetHostKeyPolicy(int policy, const char* knownHostsFile) {
+    if (policy < 0 || policy > 2) return ftp::Fail(fileErrorInvalidParameter);
+    ftp::hostKeyCheck.policy = policy;
+    ftp::hostKeyCheck.knownHostsFile = knownHostsFile ? knownHostsFile : "";
+    ftp::hostKeyOutcome = SftpHostKeyOutcome{};
+    FtpSetLastError(0);
+    return 0;
+}
+
+int FtpGetHostKeyStatus(char* buffer, int size) {
+    if (buffer && size > 0) {
+        const std::string& text = ftp::hostKeyOutcome.text;
+        const std::size_t count = std::min<std::size_t>(text.size(), std::size_t(size) - 1);
+        std::memcpy(buffer, text.data(), count);
+        buffer[count] = '\0';
+    }
+    return ftp::hostKeyOutcome.status;
+}
+
+namespace ftp {
 
 void ReleaseSftp(FtpSession& session) {
     SftpSession* sftp = SftpOf(session);

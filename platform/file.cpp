@@ -1,10 +1,12 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <utility>
 
 namespace platform {
@@ -147,6 +149,39 @@ std::int64_t FileSizeOf(const std::string& path, int* error) {
 bool FileExists(const std::string& path) {
     struct stat info {};
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+std::string HomeDirectory() {
+    if (const char* home = std::getenv("HOME"); home && home[0] != '\0') return home;
+    const struct passwd* entry = ::getpwuid(::getuid());
+    return entry && entry->pw_dir ? entry->pw_dir : "";
+}
+
+int CreatePrivateDirectory(const std::string& path) {
+    if (path.empty()) return kFileErrorPathNotFound;
+    if (::mkdir(path.c_str(), 0700) == 0) return 0;
+    const int error = errno;
+    struct stat info {};
+    if (error == EEXIST && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return 0;
+    return FileErrorFromErrno(error);
+}
+
+int AppendToPrivateFile(const std::string& path, std::string_view text) {
+    if (path.empty()) return kFileErrorNotFound;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return FileErrorFromErrno(errno);
+    int error = 0;
+    while (!text.empty()) {
+        const ssize_t written = ::write(fd, text.data(), text.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            error = written < 0 ? FileErrorFromErrno(errno) : kFileErrorDiskFull;
+            break;
+        }
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+    if (::close(fd) != 0 && error == 0) error = FileErrorFromErrno(errno);
+    return error;
 }
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -59,6 +60,15 @@ class LocalFile {
 // The size of a file by name, or -1 with *error (when given) set.
 std::int64_t FileSizeOf(const std::string& path, int* error = nullptr);
 bool FileExists(const std::string& path);
+
+// The user's home directory ($HOME, else the password database), or "".
+std::string HomeDirectory();
+// Creates a directory readable by its owner only (0700); 0 when it exists already
+// or was made, else the system error number.
+int CreatePrivateDirectory(const std::string& path);
+// Appends the text to a file, creating it readable by its owner only (0600). 0 or
+// the system error number.
+int AppendToPrivateFile(const std::string& path, std::string_view text);
 
 // The system error number of an errno value.
 int FileErrorFromErrno(int error);

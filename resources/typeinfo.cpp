@@ -214,6 +214,10 @@ constexpr MemberInfo kMembers[] = {
     ReadOnly("SecureAlgorithms", 0x5C, VT_BSTR),
     ReadOnly("FingerprintSHA256", 0x5D, VT_BSTR),
     ReadOnly("ServerVersion", 0x5E, VT_BSTR),
+    ReadWrite("HostKeyPolicy", 0x60, VT_I4),
+    ReadWrite("KnownHostsFile", 0x61, VT_BSTR),
+    ReadOnly("HostKeyStatus", 0x62, VT_I4),
+    ReadOnly("HostKeyText", 0x63, VT_BSTR),
 
     PlainMethod("AddFileType", 0x3B, kAddFileTypeParams),
     Method("Cancel", 0x3C, {}),

@@ -17,6 +17,13 @@ enum class SshProtocolChoice : int {
     Ssh2Only = 3,
 };
 
+// What is done with the server's host key before authentication.
+enum class SshHostKeyPolicy : int {
+    Off = 0,        // accept any key (the classic behaviour)
+    AcceptNew = 1,  // record an unknown host, refuse a changed key
+    Strict = 2,     // refuse an unknown host or a changed key
+};
+
 // A key-exchange preference entry.
 enum class SshKexGroup : int {
     EndOfList = 0,
@@ -108,6 +115,11 @@ struct SshConfig {
     std::string hostKeyOverride;
     std::string cipherOverride;
     std::string macOverride;
+
+    // Host-key trust: the policy and the user's known_hosts file (empty means
+    // $HOME/.ssh/known_hosts; /etc/ssh/ssh_known_hosts is read after it).
+    SshHostKeyPolicy hostKeyPolicy = SshHostKeyPolicy::Off;
+    std::string knownHostsFile;
 
     SshWorkaroundSetting& workaround(SshWorkaround which) {
         return workarounds[static_cast<std::size_t>(which)];

@@ -7,6 +7,7 @@
 #include "crypto/x25519.h"
 #include "crypto/sshbuf.h"
 #include "resources/errors.h"
+#include "ssh/known_hosts.h"
 #include "ssh/messages.h"
 #include "ssh/version.h"
 
@@ -316,6 +317,13 @@ std::optional<SshKexFailure> SshKeyExchange::OnReply(std::span<const std::uint8_
     if (!key || !algorithm.verify(*key, signature, h))
         return SshKexFailure{fileErrorSecurityCertificate, kSshDisconnectKeyExchangeFailed,
                              "Server's host key did not match the signature supplied"};
+    // A re-key must bring the key the first exchange was checked with. The
+    // disconnect text names the server's own key only.
+    if (completed_ > 0 && config_.hostKeyPolicy != SshHostKeyPolicy::Off &&
+        !std::equal(hostKeyBlob.begin(), hostKeyBlob.end(), hostKeyBlob_.begin(),
+                    hostKeyBlob_.end()))
+        return SshKexFailure{fileErrorSecurityHostKey, kSshDisconnectHostKeyNotVerifiable,
+                             HostKeyChangedOnRekeyText(config_, hostKeyBlob)};
     fingerprint_ = algorithm.fingerprint(*key);
     hostKeyBlob_.assign(hostKeyBlob.begin(), hostKeyBlob.end());
     if (sessionId_.empty()) sessionId_ = h;

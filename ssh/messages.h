@@ -30,6 +30,7 @@ enum SshMessage : std::uint8_t {
 enum SshDisconnectReason : std::uint32_t {
     kSshDisconnectProtocolError = 2,
     kSshDisconnectKeyExchangeFailed = 3,
+    kSshDisconnectHostKeyNotVerifiable = 9,
     kSshDisconnectMacError = 5,
     kSshDisconnectByApplication = 11,
     kSshDisconnectNoMoreAuthMethods = 14,

@@ -5,6 +5,7 @@
 #include "platform/lasterror.h"
 #include "platform/system.h"
 #include "resources/errors.h"
+#include "ssh/messages.h"
 
 namespace {
 
@@ -60,6 +61,7 @@ bool SshSession::StartProtocol() {
             SetError(ErrorNumber(GetLastError()));  // time-out or cancel
         return false;
     }
+    if (!CheckHostKey()) return false;
     SshLink& link = *this;
     if (connection_->protocol() == 1) {
         const std::uint32_t mask =
@@ -76,6 +78,25 @@ bool SshSession::StartProtocol() {
     channel_ = layer_.get();
     auth_->Start();
     return true;
+}
+
+// The configured host-key policy, after the key exchange has verified the server's
+// signature and before any authentication packet leaves. A refusal disconnects.
+bool SshSession::CheckHostKey() {
+    if (config_.hostKeyPolicy == SshHostKeyPolicy::Off) return true;
+    if (connection_->protocol() == 1) {
+        hostKey_ = {SshHostKeyStatus::NotVerifiable, false,
+                    "Host key verification failed for " +
+                        KnownHostName(config_.host, config_.port) +
+                        ": SSH-1 host keys cannot be checked"};
+    } else {
+        hostKey_ = VerifyHostKey(config_, connection_->hostKeyBlob());
+    }
+    if (hostKey_.accepted) return true;
+    connection_->DisconnectWithError(fileErrorSecurityHostKey, kSshDisconnectHostKeyNotVerifiable,
+                                     "Host key verification failed");
+    SetError(fileErrorSecurityHostKey, hostKey_.text);
+    return false;
 }
 
 // Waits for one packet until the deadline and handles it.

@@ -12,6 +12,7 @@
 #include "ssh/channel.h"
 #include "ssh/config.h"
 #include "ssh/data_channel.h"
+#include "ssh/known_hosts.h"
 #include "ssh/link.h"
 #include "ssh/ssh1_session.h"
 #include "ssh/transport.h"
@@ -60,6 +61,8 @@ class SshSession final : private SshLink {
     // The channel layer (SSH-2) or the SSH-1 session, once started.
     const SshDataChannel* channel() const { return channel_; }
     const SshUserAuth* userAuth() const { return auth_.get(); }
+    // The host-key check of this connection (NotChecked under the Off policy).
+    const SshHostKeyVerdict& hostKey() const { return hostKey_; }
 
   private:
     // SshLink
@@ -72,6 +75,7 @@ class SshSession final : private SshLink {
 
     std::uint64_t Deadline() const;
     bool StartProtocol();
+    bool CheckHostKey();
     bool PumpUntil(std::uint64_t deadline);
     void Dispatch(std::span<const std::uint8_t> payload);
     int SetError(int error, std::string text = {});
@@ -85,4 +89,5 @@ class SshSession final : private SshLink {
     SshDataChannel* channel_ = nullptr;
     int error_ = 0;
     std::string errorText_;
+    SshHostKeyVerdict hostKey_;
 };

@@ -102,10 +102,25 @@ void SftpLock();
 bool SftpTryLock();
 void SftpUnlock();
 
+// Host-key trust of a connection: the policy (0 off, 1 accept new hosts, 2
+// strict) and the user's known_hosts file ("" for ~/.ssh/known_hosts).
+struct SftpHostKeyCheck {
+    int policy = 0;
+    std::string knownHostsFile;
+};
+// What the check found (0 not checked, 1 known, 2 added, 3 unknown, 4 changed,
+// 5 revoked, 6 not verifiable) and its text, also after a failed connect.
+struct SftpHostKeyOutcome {
+    int status = 0;
+    std::string text;
+};
+
 // A new session, or null with the error code in *error. secureProtocol is the
-// control's SecureProtocol value.
+// control's SecureProtocol value. Without hostKeys the host key is not checked.
 SftpSession* SftpConnect(const char* host, int port, const char* user, const char* password,
-                         int timeoutSeconds, DWORD options, int secureProtocol, DWORD* error);
+                         int timeoutSeconds, DWORD options, int secureProtocol, DWORD* error,
+                         const SftpHostKeyCheck* hostKeys = nullptr,
+                         SftpHostKeyOutcome* outcome = nullptr);
 // Starts the protocol over a stream already running (tests use in-memory peers).
 SftpSession* SftpConnectOver(std::unique_ptr<SftpChannelLink> link, DWORD* error);
 int SftpSetEventHandler(SftpSession* session, SftpEventCallback callback, void* clientId);

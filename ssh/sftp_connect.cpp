@@ -94,12 +94,18 @@ int OpenSocket(const SshConfig& config, SOCKET* out) {
     return socket == INVALID_SOCKET ? (error != 0 ? error : fileErrorNotConnected) : 0;
 }
 
-int ConnectSsh(const SshConfig& config, std::unique_ptr<SshSession>* out) {
+int ConnectSsh(const SshConfig& config, std::unique_ptr<SshSession>* out,
+               SftpHostKeyOutcome* outcome) {
     SOCKET socket = INVALID_SOCKET;
     if (const int error = OpenSocket(config, &socket); error != 0) return error;
     auto session =
         std::make_unique<SshSession>(config, std::make_unique<SshConnection>(config, socket));
-    if (const int error = session->WaitUntilReady(); error != 0) return error;
+    const int error = session->WaitUntilReady();
+    if (outcome) {
+        outcome->status = static_cast<int>(session->hostKey().status);
+        outcome->text = session->hostKey().text;
+    }
+    if (error != 0) return error;
     *out = std::move(session);
     return 0;
 }
@@ -165,7 +171,9 @@ void SftpUnlock() {
 }
 
 SftpSession* SftpConnect(const char* host, int port, const char* user, const char* password,
-                         int timeoutSeconds, DWORD options, int secureProtocol, DWORD* error) {
+                         int timeoutSeconds, DWORD options, int secureProtocol, DWORD* error,
+                         const SftpHostKeyCheck* hostKeys, SftpHostKeyOutcome* outcome) {
+    if (outcome) *outcome = SftpHostKeyOutcome{};
     auto report = [error](DWORD code) -> SftpSession* {
         if (error) *error = code;
         SetLastError(code);
@@ -190,8 +198,14 @@ SftpSession* SftpConnect(const char* host, int port, const char* user, const cha
         if (options & entry.bit)
             config.workaround(entry.workaround) = SshWorkaroundSetting::AlwaysOn;
     }
+    if (hostKeys) {
+        if (hostKeys->policy < 0 || hostKeys->policy > static_cast<int>(SshHostKeyPolicy::Strict))
+            return report(MakeErrorCode(fileErrorInvalidParameter));
+        config.hostKeyPolicy = static_cast<SshHostKeyPolicy>(hostKeys->policy);
+        config.knownHostsFile = hostKeys->knownHostsFile;
+    }
     std::unique_ptr<SshSession> ssh;
-    const int failure = ConnectSsh(config, &ssh);
+    const int failure = ConnectSsh(config, &ssh, outcome);
     std::fill(config.password.begin(), config.password.end(), '\0');
     if (failure != 0) return report(MakeErrorCode(failure & 0xFFFF));
     const bool smallWindow = ssh->connection().workarounds().smallSftpWindow;

@@ -124,6 +124,10 @@ TEST_F(Properties, EnumerationsOutsideTheirRangeAreRejectedAndKept) {
     EXPECT_EQ(control_->put_DirectoryFormat(-1), CTL_E_INVALIDPROPERTYVALUE);
     EXPECT_EQ(Long(&CFileTransfer::get_ServerType), 2);
     EXPECT_EQ(Long(&CFileTransfer::get_DirectoryFormat), fileDirectoryNetWare);
+    // Off by default, so that programs written before the check connect as they did.
+    EXPECT_EQ(Long(&CFileTransfer::get_HostKeyPolicy), fileHostKeyOff);
+    for (LONG bad : {fileHostKeyStrict + 1, -1})
+        EXPECT_EQ(control_->put_HostKeyPolicy(bad), CTL_E_INVALIDPROPERTYVALUE) << bad;
 }
 
 TEST_F(Properties, ProxyTypeIsCheckedAgainstTheServerType) {

@@ -109,7 +109,7 @@ TEST(TypeInfoSpotValues, PropertiesComeBeforeMethods) {
             ++properties;
         }
     }
-    EXPECT_EQ(properties, 63);
+    EXPECT_EQ(properties, 67);
 }
 
 TEST(TypeInfoSpotValues, Methods) {
@@ -177,7 +177,7 @@ TEST(TypeInfoConstants, SpotValues) {
     }
     EXPECT_EQ(fileOptionSecureShell, 16384);
     EXPECT_STREQ(FindEnumByName("ChannelConstants")->alias, "_ftpChannelConstants");
-    EXPECT_EQ(ConstantEnumerations().size(), 23u);
+    EXPECT_EQ(ConstantEnumerations().size(), 25u);
 }
 
 TEST(TypeInfoConstants, EveryErrorNumberIsAnErrorConstant) {

@@ -1,0 +1,173 @@
+// Host-key trust of sftp:// URLs through the command line against the loopback
+// OpenSSH server, with an empty temporary HOME: a new host is recorded where
+// ssh-keygen finds it, a known one is silent, a changed or revoked key is refused
+// before authentication, -k skips the check, and hashed entries match.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "cli/command_line.h"
+#include "cli_test_support.h"
+#include "support/server_settings.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteAll(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::trunc) << text;
+}
+
+// ssh-keygen's -t argument for a host-key type.
+std::string KeygenType(const std::string& sshType) {
+    if (sshType == "ssh-rsa") return "rsa -b 2048";
+    if (sshType == "ssh-dss") return "dsa";
+    if (sshType == "ssh-ed25519") return "ed25519";
+    if (sshType.starts_with("ecdsa-sha2-nistp")) return "ecdsa -b " + sshType.substr(16);
+    return sshType;
+}
+
+int Shell(const std::string& command) {
+    return std::system(("timeout 30 " + command + " >/dev/null 2>&1").c_str());
+}
+
+class HostKeyCommands : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const std::string host = Setting("FT_TEST_HOST");
+        port_ = Setting("FT_TEST_SFTP_PORT");
+        const std::string user = Setting("FT_TEST_USER");
+        const std::string password = Setting("FT_TEST_PASSWORD");
+        if (host.empty() || port_.empty() || user.empty()) {
+            if (InCi()) FAIL() << "FT_TEST_SFTP_PORT not set; run scripts/servers.sh start";
+            GTEST_SKIP() << "no SFTP test server (scripts/servers.sh start)";
+        }
+        url_ = "sftp://" + user + ":" + password + "@" + host + ":" + port_ + "/";
+        name_ = "[" + host + "]:" + port_;
+        char pattern[] = "/tmp/ft-home-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        home_ = pattern;
+        if (const char* old = std::getenv("HOME")) oldHome_ = old;
+        setenv("HOME", home_.c_str(), 1);
+        file_ = home_ / ".ssh" / "known_hosts";
+    }
+    void TearDown() override {
+        if (home_.empty()) return;
+        setenv("HOME", oldHome_.c_str(), 1);
+        fs::remove_all(home_);
+    }
+
+    RunResult List(std::vector<std::string> options = {}) {
+        std::vector<std::string> args{"ls"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back(url_);
+        return RunCli(args);
+    }
+
+    // The sshd log of the refused connection, when the log is readable: the
+    // client's disconnect came before any authentication request.
+    void ExpectNoAuthenticationInLog() {
+        const std::string dir = Setting("FT_TEST_SERVERS_DIR");
+        if (dir.empty() || !fs::is_directory(fs::path(dir) / "logs")) return;
+        std::string port, log;
+        for (int i = 0; i < 50 && port.empty(); ++i) {  // sshd writes after the close
+            log.clear();
+            for (const fs::directory_entry& file : fs::directory_iterator(fs::path(dir) / "logs"))
+                if (file.path().filename().string().starts_with("sshd")) log += ReadAll(file);
+            std::istringstream lines(log);
+            for (std::string line; std::getline(lines, line);) {
+                const std::size_t at = line.find(":9: Host key verification failed");
+                const std::size_t from = line.rfind(" port ", at);
+                if (at != std::string::npos && from != std::string::npos)
+                    port = line.substr(from + 6, at - from - 6);
+            }
+            if (port.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        ASSERT_FALSE(port.empty()) << "no disconnect for the refused key in the sshd logs";
+        std::istringstream lines(log);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find("port " + port + " ssh2") == std::string::npos) continue;
+            EXPECT_EQ(line.find("Failed"), std::string::npos) << line;
+            EXPECT_EQ(line.find("Accepted"), std::string::npos) << line;
+        }
+    }
+
+    std::string port_, url_, name_, oldHome_;
+    fs::path home_, file_;
+};
+
+TEST_F(HostKeyCommands, RecordsRefusesAndMatchesHashedEntries) {
+    // First contact: recorded, in OpenSSH's plain form.
+    RunResult run = List();
+    ASSERT_EQ(run.exitCode, kExitSuccess) << run.err;
+    ASSERT_EQ(run.err.rfind("added host key for " + name_ + " (", 0), 0u) << run.err;
+    const std::string fingerprint = run.err.substr(run.err.find("SHA256:"));
+    ASSERT_EQ(Shell("ssh-keygen -F '" + name_ + "' -f " + file_.string()), 0);
+    const std::string entry = ReadAll(file_);
+    EXPECT_EQ(entry.rfind(name_ + " ", 0), 0u) << entry;
+
+    run = List();
+    EXPECT_EQ(run.exitCode, kExitSuccess) << run.err;
+    EXPECT_EQ(run.err, "");
+    run = RunCli({"info", url_});
+    EXPECT_NE(run.out.find("HostKeyStatus = fileHostKeyKnown"), std::string::npos) << run.out;
+
+    // Another key of the same type in its place: refused before authentication.
+    std::istringstream fields(entry);
+    std::string host, type, key;
+    fields >> host >> type >> key;
+    const fs::path other = home_ / "other";
+    ASSERT_EQ(Shell("ssh-keygen -q -N '' -t " + KeygenType(type) + " -f " + other.string()), 0);
+    std::istringstream otherFields(ReadAll(other.string() + ".pub"));
+    std::string otherType, otherKey;
+    otherFields >> otherType >> otherKey;
+    WriteAll(file_, "# replaced\n" + name_ + " " + otherType + " " + otherKey + "\n");
+    run = List();
+    EXPECT_EQ(run.exitCode, kExitFailure);
+    EXPECT_NE(run.err.find("error 12107"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(fingerprint.substr(0, fingerprint.find(')'))), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find(file_.string() + ":2"), std::string::npos) << run.err;
+    ExpectNoAuthenticationInLog();
+
+    run = List({"-k"});
+    EXPECT_EQ(run.exitCode, kExitSuccess) << run.err;
+    EXPECT_EQ(run.err, "");
+
+    // Hashed by ssh-keygen -H: still known.
+    WriteAll(file_, entry);
+    ASSERT_EQ(Shell("ssh-keygen -H -f " + file_.string()), 0);
+    ASSERT_EQ(ReadAll(file_).rfind("|1|", 0), 0u);
+    run = List();
+    EXPECT_EQ(run.exitCode, kExitSuccess) << run.err;
+    EXPECT_EQ(run.err, "");
+
+    // Revoked: refused whatever else the file says.
+    WriteAll(file_, "@revoked * " + type + " " + key + "\n" + entry);
+    run = List();
+    EXPECT_EQ(run.exitCode, kExitFailure);
+    EXPECT_NE(run.err.find("revoked"), std::string::npos) << run.err;
+
+    // --known-hosts: recorded there, HOME's file left alone.
+    const fs::path chosen = home_ / "chosen" / "hosts";
+    run = List({"--known-hosts", chosen.string()});
+    EXPECT_EQ(run.exitCode, kExitSuccess) << run.err;
+    EXPECT_EQ(run.err.rfind("added host key for ", 0), 0u) << run.err;
+    EXPECT_EQ(ReadAll(chosen), entry);
+}
+
+}  // namespace

@@ -1,0 +1,300 @@
+// known_hosts: the matcher over a table of files (plain, hashed names made with
+// libcrypto's HMAC, [host]:port, lists, wildcards, negation, markers, comments,
+// malformed and overlong lines), recording a new host, and the policy applied to
+// a scripted server's key before authentication.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "crypto/base64.h"
+#include "crypto/pubkey.h"
+#include "crypto/sshbuf.h"
+#include "fake_ssh2_server.h"
+#include "resources/errors.h"
+#include "ssh/known_hosts.h"
+#include "ssh/messages.h"
+#include "ssh/session.h"
+
+using testssh::FakeSsh2Server;
+
+namespace {
+
+using Blob = std::vector<std::uint8_t>;
+
+Blob KeyBlob(std::string_view type, std::uint8_t fill) {
+    SshWriter w;
+    w.PutString(type);
+    const Blob key(32, fill);
+    w.PutString(key);
+    return {w.data().begin(), w.data().end()};
+}
+
+const Blob kKeyA = KeyBlob("ssh-ed25519", 0xA1);
+const Blob kKeyB = KeyBlob("ssh-ed25519", 0xB2);
+const Blob kRsaKey = KeyBlob("ssh-rsa", 0xC3);
+
+// "|1|salt|hmac" computed by libcrypto, independently of the code under test.
+std::string OpensslHashedName(std::string_view name) {
+    unsigned char salt[20];
+    for (unsigned i = 0; i < sizeof salt; ++i)
+        salt[i] = static_cast<unsigned char>(i * 13 + 5);
+    unsigned char mac[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    HMAC(EVP_sha1(), salt, sizeof salt, reinterpret_cast<const unsigned char*>(name.data()),
+         name.size(), mac, &length);
+    auto encode = [](const unsigned char* data, int size) {
+        std::string text(4 * ((static_cast<std::size_t>(size) + 2) / 3) + 1, '\0');
+        text.resize(static_cast<std::size_t>(
+            EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), data, size)));
+        return text;
+    };
+    return "|1|" + encode(salt, sizeof salt) + "|" + encode(mac, static_cast<int>(length));
+}
+
+// {A}, {B}, {RSA}: "type base64" of the keys; {H:name}: the hashed name.
+std::string Expand(std::string text) {
+    const std::pair<const char*, const Blob*> keys[] = {
+        {"{A}", &kKeyA}, {"{B}", &kKeyB}, {"{RSA}", &kRsaKey}};
+    for (const auto& [mark, blob] : keys) {
+        const std::string value = KeyTypeOfBlob(*blob) + " " + Base64Encode(*blob);
+        for (std::size_t at; (at = text.find(mark)) != std::string::npos;)
+            text.replace(at, std::string_view(mark).size(), value);
+    }
+    for (std::size_t at; (at = text.find("{H:")) != std::string::npos;) {
+        const std::size_t end = text.find('}', at);
+        text.replace(at, end + 1 - at, OpensslHashedName(text.substr(at + 3, end - at - 3)));
+    }
+    return text;
+}
+
+struct LookupCase {
+    const char* name;
+    const char* user;
+    const char* system;
+    const char* host;
+    std::uint16_t port;
+    const Blob* key;
+    KnownHostResult result;
+    std::size_t line;  // of the deciding entry; the file is "user" unless systemFile
+    bool systemFile = false;
+};
+
+const std::string kOverlong = "127.0.0.1 {A} " + std::string(kKnownHostsMaxLine, 'x');
+
+const LookupCase kLookups[] = {
+    {"plain", "127.0.0.1 {A}", "", "127.0.0.1", 22, &kKeyA, KnownHostResult::Known, 1},
+    {"plain entry is for port 22 only", "127.0.0.1 {A}", "", "127.0.0.1", 2222, &kKeyA,
+     KnownHostResult::Unknown, 0},
+    {"bracketed port", "127.0.0.1 {B}\n[127.0.0.1]:2222 {A}", "", "127.0.0.1", 2222, &kKeyA,
+     KnownHostResult::Known, 2},
+    {"bracketed port is not port 22", "[127.0.0.1]:2222 {A}", "", "127.0.0.1", 22, &kKeyA,
+     KnownHostResult::Unknown, 0},
+    {"list", "127.0.0.2,[127.0.0.1]:2222,localhost {A}", "", "localhost", 22, &kKeyA,
+     KnownHostResult::Known, 1},
+    {"star", "127.0.0.* {A}", "", "127.0.0.9", 22, &kKeyA, KnownHostResult::Known, 1},
+    {"question mark", "[127.0.0.?]:2222 {A}", "", "127.0.0.10", 2222, &kKeyA,
+     KnownHostResult::Unknown, 0},
+    {"negation excludes the line", "127.0.0.*,!127.0.0.3 {A}", "", "127.0.0.3", 22, &kKeyA,
+     KnownHostResult::Unknown, 0},
+    {"negation leaves others", "!127.0.0.3,127.0.0.* {A}", "", "127.0.0.4", 22, &kKeyA,
+     KnownHostResult::Known, 1},
+    {"case-insensitive", "LocalHost {A}", "", "LOCALHOST", 22, &kKeyA, KnownHostResult::Known, 1},
+    {"hashed", "{H:[127.0.0.1]:2222} {A}", "", "127.0.0.1", 2222, &kKeyA, KnownHostResult::Known,
+     1},
+    {"hashed other host", "{H:127.0.0.2} {A}", "", "127.0.0.1", 22, &kKeyA,
+     KnownHostResult::Unknown, 0},
+    {"changed", "# old\n127.0.0.1 {B}", "", "127.0.0.1", 22, &kKeyA, KnownHostResult::Changed, 2},
+    {"other type is not a change", "127.0.0.1 {RSA}", "", "127.0.0.1", 22, &kKeyA,
+     KnownHostResult::Unknown, 0},
+    {"known wins over changed", "127.0.0.1 {B}\n127.0.0.1 {A}", "", "127.0.0.1", 22, &kKeyA,
+     KnownHostResult::Known, 2},
+    {"revoked wins", "127.0.0.1 {A}\n@revoked * {A}", "", "127.0.0.1", 22, &kKeyA,
+     KnownHostResult::Revoked, 2},
+    {"revoked other key", "@revoked 127.0.0.1 {B}\n127.0.0.1 {A}", "", "127.0.0.1", 22, &kKeyA,
+     KnownHostResult::Known, 2},
+    {"certificate authority only", "@cert-authority 127.0.0.* {B}", "", "127.0.0.1", 22, &kKeyA,
+     KnownHostResult::CertificateAuthorityOnly, 1},
+    {"comments, blanks, CRLF and trailing comment", "# c\n\n   \t\r\n127.0.0.1 {A} me@x\r\n", "",
+     "127.0.0.1", 22, &kKeyA, KnownHostResult::Known, 4},
+    {"malformed lines skipped",
+     "127.0.0.1 ssh-ed25519\n127.0.0.1 ssh-ed25519 !!!!\n@bogus 127.0.0.1 {A}\n"
+     "127.0.0.1 ssh-rsa AAAAC3NzaC1lZDI1NTE5\n127.0.0.1 {A}",
+     "", "127.0.0.1", 22, &kKeyA, KnownHostResult::Known, 5},
+    {"overlong line skipped", kOverlong.c_str(), "", "127.0.0.1", 22, &kKeyA,
+     KnownHostResult::Unknown, 0},
+    {"system file after the user file", "127.0.0.2 {B}", "127.0.0.1 {A}", "127.0.0.1", 22, &kKeyA,
+     KnownHostResult::Known, 1, true},
+    {"change reported from the system file", "", "127.0.0.1 {B}", "127.0.0.1", 22, &kKeyA,
+     KnownHostResult::Changed, 1, true},
+};
+
+TEST(KnownHostsTest, LookupTable) {
+    for (const LookupCase& c : kLookups) {
+        const std::string user = Expand(c.user), system = Expand(c.system);
+        const KnownHostsSource sources[] = {{"user", user}, {"system", system}};
+        const KnownHostLookup found =
+            LookupKnownHost(sources, KnownHostName(c.host, c.port), *c.key);
+        EXPECT_EQ(found.result, c.result) << c.name;
+        EXPECT_EQ(found.line, c.line) << c.name;
+        if (c.result != KnownHostResult::Unknown) {
+            EXPECT_EQ(found.file, c.systemFile ? "system" : "user") << c.name;
+        }
+    }
+}
+
+TEST(KnownHostsTest, HashedNameMatchesLibcrypto) {
+    const std::uint8_t salt[20] = {5,   18,  31,  44,  57,  70,  83,  96,  109, 122,
+                                   135, 148, 161, 174, 187, 200, 213, 226, 239, 252};
+    EXPECT_EQ(HashKnownHostName("[127.0.0.1]:2222", salt), OpensslHashedName("[127.0.0.1]:2222"));
+}
+
+// A temporary directory removed at the end.
+class TempDir {
+  public:
+    TempDir() {
+        char pattern[] = "/tmp/known-hosts-XXXXXX";
+        path_ = mkdtemp(pattern);
+    }
+    ~TempDir() { std::filesystem::remove_all(path_); }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(KnownHostsTest, AppendCreatesPrivateDirectoryAndFile) {
+    TempDir dir;
+    const std::string file = dir.path() + "/.ssh/known_hosts";
+    ASSERT_EQ(AppendKnownHost(file, "[127.0.0.1]:2222", kKeyA), 0);
+    struct stat info {};
+    ASSERT_EQ(stat((dir.path() + "/.ssh").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    ASSERT_EQ(stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(ReadAll(file), "[127.0.0.1]:2222 ssh-ed25519 " + Base64Encode(kKeyA) + "\n");
+    // A last line without its line end is ended first.
+    std::ofstream(file, std::ios::app) << "# note";
+    ASSERT_EQ(AppendKnownHost(file, "127.0.0.1", kKeyB), 0);
+    EXPECT_NE(ReadAll(file).find("# note\n127.0.0.1 ssh-ed25519 "), std::string::npos);
+}
+
+// ---- The policy against a scripted server --------------------------------------
+
+struct PolicyCase {
+    const char* name;
+    SshHostKeyPolicy policy;
+    const char* file;  // {KEY}: the server's key, {OTHER}: another RSA key
+    int result;
+    SshHostKeyStatus status;
+    const char* textHas;
+};
+
+const PolicyCase kPolicies[] = {
+    {"strict refuses an unknown host", SshHostKeyPolicy::Strict, "", fileErrorSecurityHostKey,
+     SshHostKeyStatus::Unknown, "no host key is known"},
+    {"accept-new records it", SshHostKeyPolicy::AcceptNew, "", 0, SshHostKeyStatus::Added,
+     "added host key for 127.0.0.1 (ssh-rsa SHA256:"},
+    {"strict accepts a known key", SshHostKeyPolicy::Strict, "127.0.0.1 {KEY}\n", 0,
+     SshHostKeyStatus::Known, ":1"},
+    {"changed key refused with the old entry", SshHostKeyPolicy::AcceptNew,
+     "# first\n127.0.0.1 {OTHER}\n", fileErrorSecurityHostKey, SshHostKeyStatus::Changed,
+     "has changed; the old key is at "},
+    {"revoked key refused", SshHostKeyPolicy::AcceptNew, "@revoked 127.0.0.1 {KEY}\n",
+     fileErrorSecurityHostKey, SshHostKeyStatus::Revoked, "revoked"},
+    {"certificate authority refused", SshHostKeyPolicy::AcceptNew,
+     "@cert-authority 127.0.0.1 {OTHER}\n", fileErrorSecurityHostKey,
+     SshHostKeyStatus::NotVerifiable, "certificates are not supported"},
+    {"off accepts a changed key", SshHostKeyPolicy::Off, "127.0.0.1 {OTHER}\n", 0,
+     SshHostKeyStatus::NotChecked, ""},
+};
+
+// The server's key, read from a connection that does not check it.
+Blob ServerKey() {
+    FakeSsh2Server server([](FakeSsh2Server& s) { s.ReceiveType(kSshMsgServiceRequest); });
+    SshConfig config = FakeSsh2Server::ClientConfig();
+    SshConnection connection(config, server.TakeClientSocket());
+    EXPECT_TRUE(connection.WaitForKeys());
+    Blob key(connection.hostKeyBlob().begin(), connection.hostKeyBlob().end());
+    connection.CloseQuietly();
+    server.Finish();
+    return key;
+}
+
+void Replace(std::string& text, std::string_view mark, const std::string& value) {
+    for (std::size_t at; (at = text.find(mark)) != std::string::npos;)
+        text.replace(at, mark.size(), value);
+}
+
+TEST(KnownHostsTest, PolicyDecidesBeforeAuthentication) {
+    const Blob key = ServerKey();
+    ASSERT_FALSE(key.empty());
+    const std::string other = "ssh-rsa " + Base64Encode(kRsaKey);
+    TempDir dir;
+    for (const PolicyCase& c : kPolicies) {
+        SCOPED_TRACE(c.name);
+        const std::string file = dir.path() + "/known_hosts";
+        std::string text = c.file;
+        Replace(text, "{KEY}", "ssh-rsa " + Base64Encode(key));
+        Replace(text, "{OTHER}", other);
+        std::ofstream(file, std::ios::trunc) << text;
+        std::pair<std::uint32_t, std::string> disconnect{0, ""};
+        FakeSsh2Server server([&](FakeSsh2Server& s) {
+            std::optional<SecureBytes> first = s.Receive();
+            if (!first || first->empty()) return s.Fail("nothing after the key exchange");
+            if ((*first)[0] == kSshMsgDisconnect) {
+                SshReader reader(std::span<const std::uint8_t>(*first).subspan(1));
+                std::string_view description;
+                reader.ReadUint32(&disconnect.first);
+                reader.ReadString(&description);
+                disconnect.second = description;
+            }
+        });
+        SshConfig config = FakeSsh2Server::ClientConfig();
+        config.hostKeyPolicy = c.policy;
+        config.knownHostsFile = file;
+        SshSession session(config,
+                           std::make_unique<SshConnection>(config, server.TakeClientSocket()));
+        const int result = session.WaitUntilReady();
+        server.Finish();
+        EXPECT_EQ(session.hostKey().status, c.status);
+        EXPECT_NE(session.hostKey().text.find(c.textHas), std::string::npos)
+            << session.hostKey().text;
+        if (c.result == 0) {
+            // The first packet after the keys is the service request: not refused.
+            EXPECT_EQ(disconnect.first, 0u);
+            if (c.status == SshHostKeyStatus::Added) {
+                EXPECT_EQ(ReadAll(file), "127.0.0.1 ssh-rsa " + Base64Encode(key) + "\n");
+            }
+            continue;
+        }
+        EXPECT_EQ(result, c.result);
+        // Refused before the service request or any authentication packet.
+        EXPECT_EQ(disconnect.first, kSshDisconnectHostKeyNotVerifiable);
+        EXPECT_EQ(disconnect.second, "Host key verification failed");
+        for (const FakeSsh2Server::Received& packet : server.received()) {
+            const bool transport = packet.type < kSshMsgServiceRequest ||
+                                   (packet.type >= kSshMsgKexinit && packet.type < 50);
+            EXPECT_TRUE(transport) << int(packet.type);
+        }
+        EXPECT_NE(session.errorText().find(PublicKeySha256Fingerprint(key)), std::string::npos)
+            << session.errorText();
+        EXPECT_TRUE(session.closed());
+    }
+}
+
+}  // namespace
