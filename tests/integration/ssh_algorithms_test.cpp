@@ -103,7 +103,6 @@ constexpr Row kRows[] = {
     {Server::Legacy, Pin::Mac, "hmac-sha1"},
     {Server::Legacy, Pin::Mac, "hmac-sha1-96"},
     {Server::Legacy, Pin::Mac, "hmac-md5"},
-    {Server::Legacy, Pin::Mac, "hmac-md5-96"},
 
     {Server::Dropbear, Pin::Kex, "curve25519-sha256"},
     {Server::Dropbear, Pin::Kex, "ecdh-sha2-nistp256"},
