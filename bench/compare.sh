@@ -15,7 +15,8 @@
 #   FT_BENCH_SMALL_RUNS=n  rounds of the small-file get (default 9)
 #   FT_BENCH_PROTOCOLS="ftp ftps http https sftp-classic sftp-modern"  the rows to run
 # The servers come from scripts/servers.sh (started when vsftpd is not running;
-# FT_TEST_* and FT_SERVERS_* choose ports and folders as there). SFTP with the
+# FT_TEST_* and FT_SERVERS_* choose ports and folders as there); the local files
+# go to /dev/shm when it has room. SFTP with the
 # classic algorithms runs against the legacy sshd (FT_TEST_SFTP_LEGACY_PORT),
 # with the modern ones against the stock sshd (FT_TEST_SFTP_PORT). Not part of
 # the test command.
@@ -54,7 +55,14 @@ fi
 # shellcheck disable=SC1090
 source <(bash scripts/servers.sh env)
 
-work=$(mktemp -d)
+# The clients' local files live in memory when there is room, so that the
+# local disk does not take part in the comparison (the servers' files do).
+scratch=/tmp
+if [[ -d /dev/shm ]] &&
+    (($(df -Pk /dev/shm | awk 'NR == 2 { print $4 }') > size_mb * 1024 * 3)); then
+    scratch=/dev/shm
+fi
+work=$(mktemp -d -p "$scratch")
 tag=compare-$$
 ftp_source=$FT_TEST_ROOT/$tag.bin
 ftp_upload=$FT_TEST_ROOT/$tag-up.bin
@@ -327,7 +335,7 @@ done
 
 printf '%s MiB over loopback, median of %d alternating runs (small file: %d), %s, %s, %s, %s\n\n' \
     "$size_mb" "$runs" "$small_runs" "$(date -u +%Y-%m-%d)" \
-    "$(curl --version | head -1 | cut -d' ' -f1-2)" "$(lftp --version | head -1 | sed 's/^LFTP | //; s/ |.*//')" \
+    "$(curl --version | head -1 | cut -d' ' -f1-2)" "$(lftp --version | head -1 | sed 's/^LFTP | Version /lftp /; s/ |.*//')" \
     "$(ssh -V 2>&1 | cut -d, -f1)"
 print_transfer_table
 printf '\n27-byte get, median wall time:\n\n'
