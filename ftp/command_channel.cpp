@@ -1,6 +1,7 @@
 #include "ftp/command_channel.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <string>
 
@@ -16,6 +17,9 @@ namespace ftp {
 namespace {
 
 constexpr std::size_t kUserAtHostCapacity = 1024;
+// Most replies arrive whole in one look at the socket.
+constexpr std::size_t kReplyChunk = 4096;
+constexpr int kWouldBlock = 10035;
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -68,29 +72,61 @@ int WaitForSocket(FtpSession& session, SOCKET s, bool forWrite) {
     return error;
 }
 
-int ReadByte(FtpSession& session, char& c) {
-    if (session.released || !session.controlSocket.valid()) {
-        Fail(fileErrorNotConnected);
-        return fileErrorNotConnected;
-    }
-    if (session.commandChannelSecure && session.commandTls) {
-        int got = TlsDecrypt(session.commandTls.get(), &c, 1);
-        if (got == 1) return 0;
-        int error = got == 0 ? fileErrorConnectionClosed : TlsGetLastError();
-        Fail(error);
-        return error;
-    }
-    if (int error = WaitForSocket(session, session.controlSocket.get(), false)) return error;
-    if (session.released) {
-        Fail(fileErrorNotConnected);
-        return fileErrorNotConnected;
-    }
-    int got = NetRecv(session.controlSocket.get(), &c, 1, 0);
-    if (got == 1) return 0;
-    int error = got == 0 ? fileErrorConnectionClosed : NetGetLastError();
-    if (error == 0) error = fileErrorConnectionReset;
+int FailRead(int error) {
     Fail(error);
     return error;
+}
+
+void Feed(FtpSession& session, ReplyReader& reader, char c) {
+    reader.Feed(c);
+    if (reader.code() >= 0) session.lastReplyCode = reader.code();
+}
+
+// The secure channel decrypts from what it has buffered, so a byte at a time
+// costs no system call.
+int ReadSecureReply(FtpSession& session, ReplyReader& reader) {
+    while (reader.step() == ReplyReader::Step::NeedMore) {
+        char c = 0;
+        int got = TlsDecrypt(session.commandTls.get(), &c, 1);
+        if (got != 1) return FailRead(got == 0 ? fileErrorConnectionClosed : TlsGetLastError());
+        Feed(session, reader, c);
+    }
+    return 0;
+}
+
+// Looks at what has arrived without taking it, feeds it to the reader and
+// then takes exactly the bytes of this reply: whatever follows (the next
+// reply, or the server's TLS handshake after AUTH TLS) stays in the socket for
+// its own reader. Waits only when nothing has arrived.
+int ReadPlainReply(FtpSession& session, ReplyReader& reader) {
+    std::array<char, kReplyChunk> chunk{};
+    const SOCKET s = session.controlSocket.get();
+    while (reader.step() == ReplyReader::Step::NeedMore) {
+        int got = NetRecv(s, chunk.data(), static_cast<int>(chunk.size()), MSG_PEEK | MSG_DONTWAIT);
+        if (got < 0 && NetGetLastError() == kWouldBlock) {
+            if (int error = WaitForSocket(session, s, false)) return error;
+            if (session.released) return FailRead(fileErrorNotConnected);
+            continue;
+        }
+        if (got <= 0) {
+            int error = got == 0 ? fileErrorConnectionClosed : NetGetLastError();
+            return FailRead(error == 0 ? fileErrorConnectionReset : error);
+        }
+        int used = 0;
+        while (used < got && reader.step() == ReplyReader::Step::NeedMore)
+            Feed(session, reader, chunk[static_cast<std::size_t>(used++)]);
+        if (NetRecv(s, chunk.data(), used, 0) != used) {
+            int error = NetGetLastError();
+            return FailRead(error == 0 ? fileErrorConnectionReset : error);
+        }
+    }
+    return 0;
+}
+
+int ReadReplyBytes(FtpSession& session, ReplyReader& reader) {
+    if (session.released || !session.controlSocket.valid()) return FailRead(fileErrorNotConnected);
+    if (session.commandChannelSecure && session.commandTls) return ReadSecureReply(session, reader);
+    return ReadPlainReply(session, reader);
 }
 
 int SendLine(FtpSession& session) {
@@ -113,12 +149,7 @@ int SendLine(FtpSession& session) {
 Exchange ReadReplyExchange(FtpSession& session) {
     session.replyPending = false;
     ReplyReader reader;
-    while (reader.step() == ReplyReader::Step::NeedMore) {
-        char c = 0;
-        if (int error = ReadByte(session, c)) return {0, error};
-        reader.Feed(c);
-        if (reader.code() >= 0) session.lastReplyCode = reader.code();
-    }
+    if (int error = ReadReplyBytes(session, reader)) return {0, error};
     if (reader.step() == ReplyReader::Step::Invalid) {
         Fail(fileErrorInvalidServerResponse);
         return {0, fileErrorInvalidServerResponse};

@@ -218,12 +218,16 @@ class IoStatusScope {
     bool wasIdle_;
 };
 
+int ClampedLength(std::size_t length) {
+    return static_cast<int>(std::min<std::size_t>(length, kMaxDataBufferSize));
+}
+
 // Receives first and waits only when nothing has arrived yet, so a busy
 // transfer costs one system call per block instead of a wait and a receive.
-int ReceivePlain(FtpSession& session) {
+int ReceivePlain(FtpSession& session, char* target, std::size_t size) {
     for (;;) {
-        int got = NetRecv(session.dataSocket.get(), session.dataBuffer.data(),
-                          static_cast<int>(session.dataBuffer.size()), MSG_DONTWAIT);
+        int got =
+            NetRecv(session.dataSocket.get(), target, ClampedLength(size), MSG_DONTWAIT);
         if (got >= 0 || NetGetLastError() != kWouldBlock) return got;
         int error = WaitForData(session, session.dataSocket.get(), false, true);
         if (error != 0) {
@@ -233,17 +237,41 @@ int ReceivePlain(FtpSession& session) {
     }
 }
 
-int ReceiveSecure(FtpSession& session) {
-    int got = TlsDecrypt(session.dataTls.get(), session.dataBuffer.data(),
-                         static_cast<int>(session.dataBuffer.size()));
+int ReceiveSecure(FtpSession& session, char* target, std::size_t size) {
+    int got = TlsDecrypt(session.dataTls.get(), target, ClampedLength(size));
     if (got < 0) NetSetLastError(TlsGetLastError() ? TlsGetLastError() : fileErrorSecurityContext);
     return got;
 }
 
-// Sends the buffered bytes: the count sent, with *error set when it stopped.
-std::size_t SendBuffered(FtpSession& session, bool blocking, bool watchCancel, int& error) {
-    const char* data = session.dataBuffer.data() + session.dataPosition;
-    std::size_t length = session.dataLength;
+// The checks and the receive of FillDataBuffer, into any target: the count,
+// or -1 with the error set.
+int ReceiveData(FtpSession& session, char* target, std::size_t size) {
+    if (session.cancelRequested) return FailCancelled(session);
+    if (session.dataDirection != kDirectionReceive) return Fail(fileErrorDataWriteOnly);
+    if (!session.dataSocket.valid()) return Fail(fileErrorConnectionClosed);
+    if (session.endOfData) return Fail(fileErrorEndOfData);
+    if (session.ioInProgress) return Fail(fileErrorOperationInProgress);
+    int got;
+    {
+        IoStatusScope scope(session, EngineStatus::Receiving);
+        bool secure = session.dataTls && session.dataChannelSecure;
+        got = secure ? ReceiveSecure(session, target, size) : ReceivePlain(session, target, size);
+    }
+    if (got > 0) {
+        session.transfer.bytesTransferred += static_cast<std::uint64_t>(got);
+        return got;
+    }
+    if (got == 0) {
+        session.endOfData = true;
+        return Fail(fileErrorEndOfData);
+    }
+    int error = NetGetLastError();
+    return FailWith(session, error == 0 ? fileErrorConnectionReset : error);
+}
+
+// Sends data: the count sent, with *error set when it stopped.
+std::size_t SendSpan(FtpSession& session, const char* data, std::size_t length, bool blocking,
+                     bool watchCancel, int& error) {
     if (session.dataTls && session.dataChannelSecure) {
         // Whole records: the server then has half the records to open that
         // 8 KiB blocks would give it.
@@ -256,7 +284,7 @@ std::size_t SendBuffered(FtpSession& session, bool blocking, bool watchCancel, i
     }
     std::size_t sent = 0;
     while (sent < length) {
-        int n = NetSend(session.dataSocket.get(), data + sent, static_cast<int>(length - sent), 0);
+        int n = NetSend(session.dataSocket.get(), data + sent, ClampedLength(length - sent), 0);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
             continue;
@@ -271,6 +299,11 @@ std::size_t SendBuffered(FtpSession& session, bool blocking, bool watchCancel, i
         if (error != 0) break;
     }
     return sent;
+}
+
+std::size_t SendBuffered(FtpSession& session, bool blocking, bool watchCancel, int& error) {
+    return SendSpan(session, session.dataBuffer.data() + session.dataPosition, session.dataLength,
+                    blocking, watchCancel, error);
 }
 
 }  // namespace
@@ -398,27 +431,34 @@ int FillDataBuffer(FtpSession& session) {
     if (session.cancelRequested) return FailCancelled(session);
     if (session.dataDirection != kDirectionReceive) return Fail(fileErrorDataWriteOnly);
     if (session.dataLength > 0) return static_cast<int>(session.dataLength);
-    if (!session.dataSocket.valid()) return Fail(fileErrorConnectionClosed);
-    if (session.endOfData) return Fail(fileErrorEndOfData);
-    if (session.ioInProgress) return Fail(fileErrorOperationInProgress);
-    int got;
-    {
-        IoStatusScope scope(session, EngineStatus::Receiving);
-        bool secure = session.dataTls && session.dataChannelSecure;
-        got = secure ? ReceiveSecure(session) : ReceivePlain(session);
-    }
+    int got = ReceiveData(session, session.dataBuffer.data(), session.dataBuffer.size());
     if (got > 0) {
         session.dataPosition = 0;
         session.dataLength = static_cast<std::size_t>(got);
-        session.transfer.bytesTransferred += static_cast<std::uint64_t>(got);
-        return got;
     }
-    if (got == 0) {
-        session.endOfData = true;
-        return Fail(fileErrorEndOfData);
+    return got;
+}
+
+int ReceiveDirect(FtpSession& session, std::span<char> target) {
+    if (session.dataLength > 0) return Fail(fileErrorOperationInProgress);
+    return ReceiveData(session, target.data(), target.size());
+}
+
+int SendDirect(FtpSession& session, std::span<const char> data) {
+    if (session.cancelRequested) return FailCancelled(session);
+    if (session.dataDirection == kDirectionReceive) return Fail(fileErrorDataReadOnly);
+    if (session.dataLength > 0) return Fail(fileErrorOperationInProgress);
+    if (!session.dataSocket.valid()) return Fail(fileErrorConnectionClosed);
+    if (session.ioInProgress) return Fail(fileErrorOperationInProgress);
+    int error = 0;
+    std::size_t sent;
+    {
+        IoStatusScope scope(session, EngineStatus::Sending);
+        sent = SendSpan(session, data.data(), data.size(), true, true, error);
     }
-    int error = NetGetLastError();
-    return FailWith(session, error == 0 ? fileErrorConnectionReset : error);
+    session.transfer.bytesTransferred += sent;
+    if (error != 0) return FailWith(session, error);
+    return 0;
 }
 
 int FlushDataBuffer(FtpSession& session, bool blocking, bool ignoreCancel) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "ftp/session.h"
 
@@ -27,6 +28,12 @@ void CloseDataConnection(FtpSession& session);
 // Receives into the empty data buffer: the bytes in it, or -1 with the error
 // set (fileErrorEndOfData at the end of the stream).
 int FillDataBuffer(FtpSession& session);
+// The line-rate forms for loops that move whole blocks of an image transfer
+// through an empty data buffer: a receive straight into target (the count, or
+// -1 with the error set, fileErrorEndOfData at the end), and a blocking send of
+// all of data (0 or -1). Cancel, time-out, status and counters as above.
+int ReceiveDirect(FtpSession& session, std::span<char> target);
+int SendDirect(FtpSession& session, std::span<const char> data);
 // Sends the buffered bytes: 0, or -1 with the error set. Without blocking it
 // sends what the socket takes now; with ignoreCancel it also runs after a cancel.
 int FlushDataBuffer(FtpSession& session, bool blocking, bool ignoreCancel = false);

@@ -266,7 +266,17 @@ int Resync(FtpSession& session) {
     return FtpReconnect(session.handle) < 0 ? -1 : 0;
 }
 
-int ReadData(FtpSession& session, char* buffer, int size) {
+namespace {
+
+// An image transfer with nothing buffered receives straight into the caller's
+// space when that holds at least a data buffer: the same bytes without the copy
+// and with as few receives as the socket allows.
+bool ReceivesDirectly(const FtpSession& session, int type, std::size_t room) {
+    return type == FTP_FILE_TYPE_IMAGE && session.dataLength == 0 &&
+           room >= session.dataBuffer.size();
+}
+
+int ReadConverted(FtpSession& session, char* buffer, int size, bool fillAll) {
     if (session.IsSecureShell()) return SftpReadFor(session, buffer, size);
     if (size < 1) return Fail(fileErrorInvalidParameter);
     if (session.cancelRequested) return FailCancelled(session);
@@ -281,7 +291,16 @@ int ReadData(FtpSession& session, char* buffer, int size) {
     std::span<char> out(buffer, static_cast<std::size_t>(size));
     std::size_t copied = 0;
     while (copied < out.size()) {
-        if (session.dataLength == 0 && FillDataBuffer(session) < 0) {
+        bool direct = ReceivesDirectly(session, type, out.size() - copied);
+        int got = direct ? ReceiveDirect(session, out.subspan(copied))
+                  : session.dataLength == 0 ? FillDataBuffer(session)
+                                            : 1;
+        if (direct && got > 0) {
+            copied += static_cast<std::size_t>(got);
+            if (!fillAll) break;
+            continue;
+        }
+        if (got < 0) {
             int error = LastErrorNumber();
             if (error == fileErrorEndOfData) {
                 copied += FinishDecode(session.lineEnds, out.subspan(copied));
@@ -299,9 +318,20 @@ int ReadData(FtpSession& session, char* buffer, int size) {
         session.dataLength -= result.consumed;
         copied += result.produced;
         if (result.lineEnded || (result.consumed == 0 && result.produced == 0)) break;
+        if (!fillAll && copied > 0) break;
     }
     RepostRead(session);
     return static_cast<int>(copied);
+}
+
+}  // namespace
+
+int ReadData(FtpSession& session, char* buffer, int size) {
+    return ReadConverted(session, buffer, size, true);
+}
+
+int ReadAvailable(FtpSession& session, char* buffer, int size) {
+    return ReadConverted(session, buffer, size, false);
 }
 
 int WriteData(FtpSession& session, const char* data, int size) {
@@ -311,6 +341,11 @@ int WriteData(FtpSession& session, const char* data, int size) {
     if (CheckWritable(session) != 0) return -1;
     bool blocking = session.asyncWindow == nullptr;
     std::span<const char> in(data, static_cast<std::size_t>(size));
+    // An image block at least as large as the data buffer goes out as it is.
+    if (blocking && session.fileType == FTP_FILE_TYPE_IMAGE && session.dataLength == 0 &&
+        in.size() >= session.dataBuffer.size()) {
+        return SendDirect(session, in) == 0 ? size : -1;
+    }
     std::size_t taken = 0;
     while (taken < in.size()) {
         std::size_t used = session.dataPosition + session.dataLength;

@@ -35,6 +35,9 @@ int Resync(FtpSession& session);
 // Reads converted data: a line at a time for text types, up to size for
 // images; without a buffer, drops buffered bytes. Bytes, 0 at the end, or -1.
 int ReadData(FtpSession& session, char* buffer, int size);
+// As ReadData, but returns after the first receive that gave bytes, so that a
+// loop over large blocks keeps its progress and cancel checks per receive.
+int ReadAvailable(FtpSession& session, char* buffer, int size);
 // Converts and sends data: size, the bytes taken when a non-blocking flush
 // could not go on, or -1.
 int WriteData(FtpSession& session, const char* data, int size);

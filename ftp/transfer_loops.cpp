@@ -21,6 +21,10 @@ namespace ftp {
 namespace {
 
 constexpr DWORD kProgressIntervalMs = 250;
+// The block of the file loops at priorities that do not throttle: large enough
+// that a line-rate transfer makes few receives, sends and file writes.
+constexpr std::size_t kStreamBlockSize = 1048576;
+constexpr int kNormalPriority = 2;
 constexpr DWORD kSocketEventBits = FTP_EVENT_CONNECT | FTP_EVENT_DISCONNECT | FTP_EVENT_OPENDATA |
                                    FTP_EVENT_CLOSEDATA | FTP_EVENT_READ | FTP_EVENT_WRITE;
 constexpr DWORD kFlagAppend = FTP_TRANSFER_APPEND;
@@ -199,15 +203,40 @@ int ReadLoopError() {
     return error == fileErrorEndOfData ? 0 : error;
 }
 
-// Copies the data connection into the file; the loop's error or 0.
+// The block size of the file loops: the data buffer's at the throttled
+// priorities (their pause comes once per block), a large block otherwise.
+std::size_t LoopBlockSize(const FtpSession& session) {
+    std::size_t size = session.dataBuffer.size();
+    return session.priority >= kNormalPriority ? std::max(size, kStreamBlockSize) : size;
+}
+
+// Copies the data connection into the file; the loop's error or 0. A large
+// block collects receives and goes to the file when less than a data buffer of
+// room is left; progress and cancel are checked after every receive.
 int DownloadToFile(FtpSession& session, platform::LocalFile& file, std::vector<char>& block) {
     BlockPacer pacer(session, true);
+    const bool collects = block.size() > session.dataBuffer.size();
+    std::size_t held = 0;
+    auto flush = [&]() {
+        bool written = held == 0 || file.Write(block.data(), held);
+        held = 0;
+        return written;
+    };
     for (;;) {
-        int got = ReadData(session, block.data(), static_cast<int>(block.size()));
-        if (got < 1) return got < 0 ? ReadLoopError() : 0;
-        if (!file.Write(block.data(), static_cast<std::size_t>(got)))
+        int room = static_cast<int>(block.size() - held);
+        int got = collects ? ReadAvailable(session, block.data() + held, room)
+                           : ReadData(session, block.data(), room);
+        if (got < 1) {
+            // What arrived before a failure is kept in the file as well.
+            int error = got < 0 ? ReadLoopError() : 0;
+            return flush() ? error : fileErrorFileWriteFailed;
+        }
+        held += static_cast<std::size_t>(got);
+        if (block.size() - held < session.dataBuffer.size() && !flush())
             return fileErrorFileWriteFailed;
-        if (int error = pacer.AfterBlock()) return error;
+        if (int error = pacer.AfterBlock()) {
+            return flush() ? error : fileErrorFileWriteFailed;
+        }
     }
 }
 
@@ -246,7 +275,7 @@ int GetFile(FtpSession& session, const std::string& local, const std::string& re
 
     std::vector<char> block;
     platform::LocalFile file;
-    int error = MakeBlock(block, session.dataBuffer.size()) ? 0 : fileErrorOutOfMemory;
+    int error = MakeBlock(block, LoopBlockSize(session)) ? 0 : fileErrorOutOfMemory;
     if (error == 0) error = OpenDownloadTarget(file, local, flags, offset);
     if (error != 0) {
         AbandonTransfer(session);
@@ -287,7 +316,7 @@ int PutFile(FtpSession& session, const std::string& local, const std::string& re
     if (code < 0 || code > 199) return code;
 
     std::vector<char> block;
-    if (!MakeBlock(block, session.dataBuffer.size())) {
+    if (!MakeBlock(block, LoopBlockSize(session))) {
         AbandonTransfer(session);
         return Fail(fileErrorOutOfMemory);
     }
@@ -402,7 +431,7 @@ int PutData(FtpSession& session, const std::string& remote, const char* data, DW
     BlockPacer pacer(session, false);
     int loopError = 0;
     for (DWORD sent = 0; sent < length && loopError == 0;) {
-        DWORD piece = std::min<DWORD>(length - sent, static_cast<DWORD>(session.dataBuffer.size()));
+        DWORD piece = std::min<DWORD>(length - sent, static_cast<DWORD>(LoopBlockSize(session)));
         if (WriteData(session, data + sent, static_cast<int>(piece)) < 0) {
             loopError = LastErrorNumber();
             break;

@@ -21,6 +21,9 @@ namespace http {
 inline constexpr int kDefaultTimeoutSeconds = 20;
 inline constexpr std::size_t kPieceSize = 8192;
 inline constexpr std::size_t kInboxSize = 8192;
+// Body pieces at the priorities that do not pause between pieces: large enough
+// that a line-rate transfer makes few receives, sends and file writes.
+inline constexpr std::size_t kBodyPieceSize = 262144;
 
 enum class ConnectionState : int {
     None = 0,
@@ -193,8 +196,13 @@ class EventSuppression {
 // Waits for the socket within the client's time-out, watching the cancel flag:
 // 0, or the error (set, with event 16 or 32 raised).
 int WaitForSocket(HttpClientRecord& client, bool forWrite);
-// Sends all bytes in pieces of at most 8192: 0, or -1 with the error set.
-int SendAll(HttpClientRecord& client, const char* data, std::size_t length);
+// Sends all bytes in pieces of at most pieceSize: 0, or -1 with the error set.
+// A plain socket is tried first and waited for only when it takes nothing.
+int SendAll(HttpClientRecord& client, const char* data, std::size_t length,
+            std::size_t pieceSize = kPieceSize);
+// The piece size of a body transfer: kPieceSize at background and low
+// priority (they pause after every piece), kBodyPieceSize above.
+std::size_t BodyPieceSize(const HttpClientRecord& client);
 // Up to length bytes: the count, 0 at the end of the stream (closed flag set),
 // -1 with the error set.
 int ReceiveSome(HttpClientRecord& client, char* buffer, std::size_t length);

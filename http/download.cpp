@@ -153,17 +153,23 @@ int OpenTarget(platform::LocalFile& file, const std::string& path, std::uint64_t
     return placed ? 0 : fileErrorAccessDenied;
 }
 
-// Receives the body into the open file through a work buffer. 0 or -1.
+// Receives the body into the open file through a work buffer: small pieces
+// are gathered, a piece of a work buffer or more is written as it is. 0 or -1.
 int ReceiveIntoFile(HttpClientRecord& client, platform::LocalFile& file) {
     std::vector<char> work;
     work.reserve(kWorkBufferSize);
+    const auto write = [&](const char* data, std::size_t size) {
+        return size == 0 || file.Write(data, size) ? true
+                                                   : (Fail(fileErrorFileWriteFailed), false);
+    };
     const auto flush = [&]() {
-        const bool written = work.empty() || file.Write(work.data(), work.size());
+        const bool written = write(work.data(), work.size());
         work.clear();
-        return written ? true : (Fail(fileErrorFileWriteFailed), false);
+        return written;
     };
     TransferPacer pacer(client);
     const int received = ReceiveBody(client, pacer, [&](const char* data, std::size_t size) {
+        if (work.empty() && size >= kWorkBufferSize) return write(data, size);
         work.insert(work.end(), data, data + size);
         return work.size() < kWorkBufferSize || flush();
     });

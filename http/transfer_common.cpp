@@ -187,7 +187,7 @@ int TransferPacer::AfterPiece() {
 }
 
 int ReceiveBody(HttpClientRecord& client, TransferPacer& pacer, const BodySink& sink) {
-    std::vector<char> buffer(kPieceSize);
+    std::vector<char> buffer(BodyPieceSize(client));
     return client.chunked ? ReceiveChunks(client, pacer, sink, buffer)
                           : ReceiveLengthOrClose(client, pacer, sink, buffer);
 }

@@ -100,8 +100,8 @@ class TransferPacer {
     DWORD lastProgress_;
 };
 
-// Receives the response body to its end, piece by piece (at most 8192 bytes a
-// receive), handing each piece to the sink (false: the sink set the error).
+// Receives the response body to its end, piece by piece (at most
+// BodyPieceSize bytes a receive), handing each piece to the sink (false: the sink set the error).
 // A body shorter than its Content-Length, or a chunked body without its last
 // chunk, fails with fileErrorConnectionClosed. 0 or -1.
 using BodySink = std::function<bool(const char* data, std::size_t size)>;

@@ -54,16 +54,22 @@ std::size_t TakeFromInbox(HttpClientRecord& client, char* buffer, std::size_t le
     return count;
 }
 
+// Receives first and waits only when nothing has arrived, so a busy body
+// costs one system call per piece instead of a wait and a receive.
 int ReceivePlain(HttpClientRecord& client, char* buffer, std::size_t length) {
     if (client.inboxStart < client.inboxEnd) {
         return static_cast<int>(TakeFromInbox(client, buffer, length));
     }
-    if (WaitForSocket(client, false) != 0) return -1;
     const bool direct = length >= client.inbox.size();
     char* target = direct ? buffer : client.inbox.data();
     const std::size_t room = direct ? length : client.inbox.size();
-    const int got =
-        NetRecv(client.socket, target, static_cast<int>(std::min<std::size_t>(room, 1 << 30)), 0);
+    int got = -1;
+    for (;;) {
+        got = NetRecv(client.socket, target, static_cast<int>(std::min<std::size_t>(room, 1 << 30)),
+                      MSG_DONTWAIT);
+        if (got >= 0 || NetGetLastError() != fileErrorOperationWouldBlock) break;
+        if (WaitForSocket(client, false) != 0) return -1;
+    }
     if (got < 0) return Fail(SocketError());
     if (got == 0 || direct) return got;
     client.inboxStart = 0;
@@ -98,17 +104,25 @@ int WaitForSocket(HttpClientRecord& client, bool forWrite) {
     return error;
 }
 
-int SendAll(HttpClientRecord& client, const char* data, std::size_t length) {
+std::size_t BodyPieceSize(const HttpClientRecord& client) {
+    return client.priority >= HTTP_PRIORITY_NORMAL ? kBodyPieceSize : kPieceSize;
+}
+
+int SendAll(HttpClientRecord& client, const char* data, std::size_t length,
+            std::size_t pieceSize) {
     while (length > 0) {
         if (client.released || client.socket == INVALID_SOCKET) return Fail(fileErrorNotConnected);
-        const int piece = static_cast<int>(std::min(length, kPieceSize));
+        const int piece = static_cast<int>(std::min({length, pieceSize, std::size_t{1} << 30}));
         int sent = 0;
         if (client.secure()) {
             sent = TlsEncrypt(client.tls.get(), data, piece);
             if (sent != piece) return Fail(TlsGetLastError());
         } else {
-            if (WaitForSocket(client, true) != 0) return -1;
-            sent = NetSend(client.socket, data, piece, 0);
+            sent = NetSend(client.socket, data, piece, MSG_DONTWAIT);
+            if (sent < 0 && NetGetLastError() == fileErrorOperationWouldBlock) {
+                if (WaitForSocket(client, true) != 0) return -1;
+                continue;
+            }
             if (sent <= 0) return Fail(sent < 0 ? SocketError() : fileErrorConnectionReset);
         }
         data += sent;

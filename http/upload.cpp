@@ -42,7 +42,7 @@ int SendPutBody(const ClientRef& ref, std::uint64_t length, const PieceSource& s
     HttpClientRecord& client = *ref;
     BeginBody(client, ConnectionState::Uploading, length);
     TransferPacer pacer(client);
-    std::vector<char> piece(kPieceSize);
+    std::vector<char> piece(BodyPieceSize(client));
     int result = 0;
     for (std::uint64_t sent = 0; sent < length && result == 0;) {
         const std::size_t want = std::min<std::uint64_t>(piece.size(), length - sent);
@@ -52,7 +52,7 @@ int SendPutBody(const ClientRef& ref, std::uint64_t length, const PieceSource& s
             break;
         }
         const auto size = static_cast<std::size_t>(got);
-        if (SendAll(client, piece.data(), size) != 0) {
+        if (SendAll(client, piece.data(), size, piece.size()) != 0) {
             result = -1;
             break;
         }

@@ -147,8 +147,9 @@ int NetListen(SOCKET s);
 int NetRecv(SOCKET s, void* buffer, int length, int flags);
 int NetSend(SOCKET s, const void* buffer, int length, int flags);
 int NetShutdown(SOCKET s, int how);
-// family: NET_FAMILY_IPV4/NET_FAMILY_IPV6 or AF_INET/AF_INET6. Stream sockets get
-// 65535-byte send and receive buffers.
+// family: NET_FAMILY_IPV4/NET_FAMILY_IPV6 or AF_INET/AF_INET6. Stream sockets keep
+// the kernel's automatically tuned buffers (at least 65535 bytes to receive once
+// connected); a caller that wants a fixed size sets it with NetSetSockOpt.
 SOCKET NetSocket(int family, int type, int protocol);
 // The pumping wait. Returns the number of ready sockets, 0 on time-out, or -1
 // (10004 cancelled with all sets emptied, 10036 when this thread is already

@@ -15,7 +15,6 @@
 namespace net {
 namespace {
 
-constexpr int kSocketBufferSize = 65535;
 constexpr int kMaximumBacklog = 0x7FFFFFFF;
 
 // The result of a system call, with the thread's error set from errno when it
@@ -50,16 +49,6 @@ int HostLookupError(int error) {
         if (row.from == error) return row.to;
     }
     return WSANO_RECOVERY;
-}
-
-bool IsStreamRequest(int type, int protocol) {
-    return (type & 0xF) == SOCK_STREAM || protocol == IPPROTO_TCP;
-}
-
-void SetBufferSizes(SOCKET s) {
-    int size = kSocketBufferSize;
-    NetSetSockOpt(s, SOL_SOCKET, SO_RCVBUF, &size);
-    NetSetSockOpt(s, SOL_SOCKET, SO_SNDBUF, &size);
 }
 
 }  // namespace
@@ -200,12 +189,13 @@ int NetShutdown(SOCKET s, int how) {
 
 // The IPv6 protection level of the Windows runtime has no counterpart here.
 // Sockets are created close-on-exec so that child processes do not inherit them.
+// Buffer sizes stay with the kernel: setting SO_RCVBUF/SO_SNDBUF would pin them
+// and switch off the automatic tuning that loopback and fast links need.
 SOCKET NetSocket(int family, int type, int protocol) {
     BIND_OR_FAIL(socket, INVALID_SOCKET);
     int systemFamily = SystemFamilyOf(family);
     if (systemFamily < 0) systemFamily = family;
     SOCKET result = Checked(socket(systemFamily, type | SOCK_CLOEXEC, protocol));
-    if (result >= 0 && IsStreamRequest(type, protocol)) SetBufferSizes(result);
     return Reported(SocketCall::socket, result, family, type, protocol);
 }
 

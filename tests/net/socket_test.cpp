@@ -43,6 +43,59 @@ TEST(NetTimedConnect, ConnectsToAListeningPortAndLeavesTheSocketBlocking) {
     EXPECT_GE(accepted.get(), 0);
 }
 
+int SendBufferOf(SOCKET s) {
+    int size = 0;
+    socklen_t length = sizeof size;
+    EXPECT_EQ(getsockopt(s, SOL_SOCKET, SO_SNDBUF, &size, &length), 0);
+    return size;
+}
+
+// Pushes up to 64 MiB through the connection, draining the far end as it goes
+// (both ends non-blocking, one thread, bounded by count and time).
+void PushTraffic(SOCKET sender, int receiver) {
+    ASSERT_EQ(fcntl(sender, F_SETFL, O_NONBLOCK), 0);
+    ASSERT_EQ(fcntl(receiver, F_SETFL, O_NONBLOCK), 0);
+    std::vector<char> block(65536);
+    std::size_t moved = 0;
+    const long long start = NowMs();
+    while (moved < (64u << 20) && NowMs() - start < 3000) {
+        while (::send(sender, block.data(), block.size(), MSG_NOSIGNAL) > 0) {
+        }
+        ssize_t got;
+        while ((got = ::recv(receiver, block.data(), block.size(), 0)) > 0)
+            moved += static_cast<std::size_t>(got);
+    }
+}
+
+// Sizes stay with the kernel, which grows them with the connection; a size the
+// caller sets is pinned and stays.
+TEST(NetSocket, BufferSizesAreTunedByTheKernelUnlessTheCallerSetsThem) {
+    struct Case {
+        const char* name;
+        int callerSize;  // 0: leave the sizes alone
+    };
+    for (const Case& c : {Case{"automatic", 0}, Case{"pinned", 65535}}) {
+        SCOPED_TRACE(c.name);
+        Listener listener = ListenLoopback();
+        NetAddress address = Loopback4();
+        Fd s(NetConnectAddress(&address, listener.port, 5));
+        ASSERT_GE(s.get(), 0) << NetGetLastError();
+        Fd accepted(::accept(listener.socket.get(), nullptr, nullptr));
+        ASSERT_GE(accepted.get(), 0);
+        if (c.callerSize != 0) {
+            ASSERT_EQ(NetSetSockOpt(s.get(), SOL_SOCKET, SO_SNDBUF, &c.callerSize), 0);
+        }
+        const int before = SendBufferOf(s.get());
+        PushTraffic(s.get(), accepted.get());
+        const int after = SendBufferOf(s.get());
+        if (c.callerSize != 0) {
+            EXPECT_EQ(after, before);
+        } else {
+            EXPECT_GT(after, 2 * 65535) << "before " << before;
+        }
+    }
+}
+
 TEST(NetTimedConnect, ConnectsOverIpv6) {
     Listener listener = ListenLoopback(16, AF_INET6);
     NetAddress address{};
