@@ -309,9 +309,9 @@ int SftpGetSecurityInfo(SftpSession* session, SftpSecurityInfo* info) {
     if (SshSession* ssh = session->link->ssh()) {
         const SshConnection& connection = ssh->connection();
         info->protocol = connection.protocol() == 1 ? 16 : connection.protocol() == 2 ? 32 : 4096;
-        if (const auto& negotiated = connection.negotiated(); negotiated && negotiated->cipherCs) {
+        if (const auto& negotiated = connection.negotiated(); negotiated && negotiated->kex) {
             const SshSecurityFigures figures =
-                SshSecurityFiguresOf(NamesOf(*negotiated), negotiated->cipherCs->keyBits);
+                SshSecurityFiguresOf(NamesOf(*negotiated), SshCipherKeyBits(*negotiated, true));
             info->cipher = figures.cipher;
             info->cipherStrength = figures.cipherStrength;
             info->hash = figures.hash;
