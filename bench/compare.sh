@@ -13,7 +13,10 @@
 #   FT_BIN=path          the filetransfer binary (else build/release is built)
 #   FT_BENCH_RUNS=n      rounds per transfer (default 3, at least 3 is sensible)
 #   FT_BENCH_SMALL_RUNS=n  rounds of the small-file get (default 9)
-#   FT_BENCH_PROTOCOLS="ftp ftps http https sftp-classic sftp-modern"  the rows to run
+#   FT_BENCH_PROTOCOLS="ftp ftps http https sftp-classic sftp-modern"  the rows to run;
+#     sftp-chacha, sftp-gcm and sftp-ctr-etm (not run by default) each start a private
+#     stock sshd pinned to chacha20-poly1305@openssh.com, aes128-gcm@openssh.com, or
+#     aes128-ctr with hmac-sha2-256-etm@openssh.com, so both clients use that set
 # The servers come from scripts/servers.sh (started when vsftpd is not running;
 # FT_TEST_* and FT_SERVERS_* choose ports and folders as there); the local files
 # go to /dev/shm when it has room. SFTP with the
@@ -70,7 +73,9 @@ ftp_small=$FT_TEST_ROOT/$tag-small.txt
 http_source=$FT_TEST_HTTP_ROOT/$tag.bin
 http_small=$FT_TEST_HTTP_ROOT/$tag-small.txt
 http_upload=$FT_TEST_HTTP_ROOT$FT_TEST_DAV_PATH$tag-up.bin
+pinned_pids=()
 cleanup() {
+    for pid in "${pinned_pids[@]}"; do kill "$pid" 2>/dev/null; done
     rm -rf "$work"
     rm -f "$ftp_source" "$ftp_upload" "$ftp_small" "$http_source" "$http_small" "$http_upload"
 }
@@ -84,6 +89,15 @@ for copy in "$ftp_source" "$http_source"; do cp "$work/local.bin" "$copy"; done
 for copy in "$ftp_small" "$http_small"; do cp "$work/small.txt" "$copy"; done
 chown "$FT_TEST_USER" "$ftp_source" "$ftp_small" 2>/dev/null
 chmod 0644 "$ftp_source" "$ftp_small" "$http_source" "$http_small"
+
+pinned_port=${FT_BENCH_PINNED_PORT:-2240}
+for protocol in $protocols; do
+    case $protocol in
+        sftp-chacha | sftp-gcm | sftp-ctr-etm)
+            start_pinned_sshd "$protocol" "$pinned_port"
+            pinned_port=$((pinned_port + 1)) ;;
+    esac
+done
 
 printf '#!/bin/sh\necho "%s"\n' "$FT_TEST_PASSWORD" >"$work/askpass"
 chmod 0700 "$work/askpass"
@@ -106,6 +120,7 @@ url_of() {
         https) echo "https://$host:$FT_TEST_HTTPS_PORT" ;;
         sftp-classic) echo "sftp://$user:$password@$host:${FT_TEST_SFTP_LEGACY_PORT:-}" ;;
         sftp-modern) echo "sftp://$user:$password@$host:$FT_TEST_SFTP_PORT" ;;
+        sftp-*) echo "sftp://$user:$password@$host:$(ssh_port "$1")" ;;
     esac
 }
 # remote PROTOCOL KIND: the remote path (KIND: source, upload, small).
@@ -124,18 +139,52 @@ upload_file() {
 }
 peers_of() {
     case $1 in
-        sftp*) echo "sftp lftp" ;;
+        sftp-classic | sftp-modern) echo "sftp lftp" ;;
+        sftp*) echo "sftp" ;;
         *) echo "curl lftp" ;;
     esac
 }
 ssh_port() {
-    case $1 in sftp-classic) echo "${FT_TEST_SFTP_LEGACY_PORT:-}" ;; *) echo "$FT_TEST_SFTP_PORT" ;; esac
+    case $1 in
+        sftp-classic) echo "${FT_TEST_SFTP_LEGACY_PORT:-}" ;;
+        sftp-modern) echo "$FT_TEST_SFTP_PORT" ;;
+        *) cat "$work/$1.port" 2>/dev/null ;;
+    esac
+}
+
+# The sshd options of the pinned rows.
+pinned_options() {
+    case $1 in
+        sftp-chacha) echo "-o Ciphers=chacha20-poly1305@openssh.com" ;;
+        sftp-gcm) echo "-o Ciphers=aes128-gcm@openssh.com" ;;
+        sftp-ctr-etm) echo "-o Ciphers=aes128-ctr -o MACs=hmac-sha2-256-etm@openssh.com" ;;
+    esac
+}
+
+# Starts the private sshd of a pinned row on a free loopback port (bounded wait).
+start_pinned_sshd() {
+    local protocol=$1 port=$2 options
+    # shellcheck disable=SC2207
+    options=($(pinned_options "$protocol"))
+    /usr/sbin/sshd -D -e -f "$FT_TEST_SSHD_CONFIG" -p "$port" -o PidFile=none \
+        "${options[@]}" 2>"$work/$protocol.log" &
+    pinned_pids+=($!)
+    for _ in $(seq 50); do
+        if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+            echo "$port" >"$work/$protocol.port"
+            return 0
+        fi
+        sleep 0.1
+    done
+    echo "compare: the pinned sshd of $protocol did not start" >&2
 }
 
 openssh_sftp() {
     local protocol=$1 commands=$2 options=()
     # shellcheck disable=SC2206
     [[ $protocol == sftp-classic ]] && options=($classic_ssh)
+    # A pinned sshd serves the stock server's host keys on a port of its own.
+    [[ -n $(pinned_options "$protocol") ]] && options=(-o "HostKeyAlias=[$host]:$FT_TEST_SFTP_PORT")
     SSH_ASKPASS="$work/askpass" SSH_ASKPASS_REQUIRE=force sftp -q -P "$(ssh_port "$protocol")" \
         -o UserKnownHostsFile="$FT_TEST_SSH_KNOWN_HOSTS" -o StrictHostKeyChecking=yes \
         "${options[@]}" "$user@$host" <<<"$commands"
@@ -187,7 +236,7 @@ transfer() {
     esac
 }
 
-export -f transfer url_of ssh_port openssh_sftp lftp_settings
+export -f transfer url_of ssh_port openssh_sftp lftp_settings pinned_options
 export work ft user password host ca classic_ssh FT_TEST_FTP_PORT FT_TEST_FTPS_PORT \
     FT_TEST_HTTP_PORT FT_TEST_HTTPS_PORT FT_TEST_SFTP_PORT FT_TEST_SSH_KNOWN_HOSTS
 export FT_TEST_SFTP_LEGACY_PORT=${FT_TEST_SFTP_LEGACY_PORT:-}
