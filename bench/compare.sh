@@ -90,15 +90,6 @@ for copy in "$ftp_small" "$http_small"; do cp "$work/small.txt" "$copy"; done
 chown "$FT_TEST_USER" "$ftp_source" "$ftp_small" 2>/dev/null
 chmod 0644 "$ftp_source" "$ftp_small" "$http_source" "$http_small"
 
-pinned_port=${FT_BENCH_PINNED_PORT:-2240}
-for protocol in $protocols; do
-    case $protocol in
-        sftp-chacha | sftp-gcm | sftp-ctr-etm)
-            start_pinned_sshd "$protocol" "$pinned_port"
-            pinned_port=$((pinned_port + 1)) ;;
-    esac
-done
-
 printf '#!/bin/sh\necho "%s"\n' "$FT_TEST_PASSWORD" >"$work/askpass"
 chmod 0700 "$work/askpass"
 
@@ -235,6 +226,15 @@ transfer() {
         sftp/put) openssh_sftp "$protocol" "put $from $to" ;;
     esac
 }
+
+pinned_port=${FT_BENCH_PINNED_PORT:-2240}
+for protocol in $protocols; do
+    case $protocol in
+        sftp-chacha | sftp-gcm | sftp-ctr-etm)
+            start_pinned_sshd "$protocol" "$pinned_port"
+            pinned_port=$((pinned_port + 1)) ;;
+    esac
+done
 
 export -f transfer url_of ssh_port openssh_sftp lftp_settings pinned_options
 export work ft user password host ca classic_ssh FT_TEST_FTP_PORT FT_TEST_FTPS_PORT \
