@@ -51,7 +51,7 @@ std::string DescribeFailure(HRESULT hr, std::string_view reported) {
     char text[512];
     if (int number = ErrorNumberOf(hr)) {
         const std::string table = FindErrorByNumber(number)->text;
-        if (reported.size() > table.size() + 2 && reported.starts_with(table + ": "))
+        if (reported.size() > table.size() && reported.starts_with(table))
             return "error " + std::to_string(number) + ": " + std::string(reported);
         std::snprintf(text, sizeof text, "error %d: %s", number, table.c_str());
     } else {

@@ -8,5 +8,5 @@
 
 // "error N: TEXT" for the automation HRESULT of an error number (0x800A0000|N),
 // else "error 0xXXXXXXXX: MEANING". `reported` is the control's text of its last
-// error: when it is TEXT followed by ": " and more, the more is shown too.
+// error: when it begins with TEXT and says more, it is shown instead.
 std::string DescribeFailure(HRESULT hr, std::string_view reported = {});

@@ -81,8 +81,8 @@ bool ApplyHostKeyPolicy(Session& session, const ParsedCommand& command) {
     return ok;
 }
 
-// The check's line for the user: a recorded host, a key that could not be
-// recorded, or why the key was refused.
+// The check's line for the user: a recorded host, or a key that could not be
+// recorded. A refusal is told by the error line itself.
 void ReportHostKey(Session& session, bool connected) {
     bool ok = true;
     const LONG status = ReadLong(session, "HostKeyStatus", &ok);
@@ -93,8 +93,8 @@ void ReportHostKey(Session& session, bool connected) {
     const std::string line = Utf16ToUtf8(BstrView((*text).bstrVal));
     if (status == fileHostKeyAdded)
         session.err() << line << "\n";
-    else if (!line.empty())
-        session.err() << "filetransfer: " << (connected ? "warning: " : "") << line << "\n";
+    else if (connected && !line.empty())
+        session.err() << "filetransfer: warning: " << line << "\n";
 }
 
 // A secure connection whose certificate is not valid is closed again. SSH

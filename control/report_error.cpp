@@ -65,16 +65,19 @@ HRESULT CFileTransfer::ReportError(DWORD code, bool returnFailure, bool raiseEve
         chosen.code = MakeErrorCode(fileErrorInvalidProtocol);
         chosen.text = kUndefinedServerTypeText;
     }
-    // A refused host key says which key, and which entry it contradicts.
-    if (chosen.text.empty() && chosen.code == MakeErrorCode(fileErrorSecurityHostKey))
-        chosen.text = Utf16ToUtf8(state_.hostKeyText);
     if (chosen.text.empty())
         chosen.text = EngineErrorText(engine ? *engine : kFtpErrors, chosen.code);
     // ErrorDescription gives the fallback text for a code without one.
     if (chosen.text.empty()) chosen.text = ErrorDescription(chosen.code);
-    if (const std::string detail = TakeLastErrorDetail(chosen.code);
-        !detail.empty() && detail != chosen.text)
-        chosen.text += ": " + detail;
+    // The engine's detail extends the text: it follows it, or replaces it when it
+    // already begins with it.
+    // The engine's last error reported again on its way out keeps the detail it
+    // was first reported with.
+    std::string detail = TakeLastErrorDetail(chosen.code);
+    if (detail.empty() && code == 0 && chosen.code == state_.lastError)
+        detail = state_.lastErrorText;
+    if (!detail.empty() && detail != chosen.text)
+        chosen.text = detail.starts_with(chosen.text) ? detail : chosen.text + ": " + detail;
     state_.lastError = chosen.code;
     state_.lastErrorText = chosen.text;
 
@@ -110,11 +113,9 @@ HRESULT CFileTransfer::put_LastError(LONG value) {
 }
 
 HRESULT CFileTransfer::get_LastErrorString(BSTR* value) {
-    if (state_.lastError == MakeErrorCode(fileErrorSecurityHostKey) && !state_.hostKeyText.empty())
-        return ReadText(state_.hostKeyText, value);
-    // The engine's detail follows the table text, which stays its beginning.
+    // The engine's detail extends the table text, which stays its beginning.
     const std::string table = ErrorDescription(state_.lastError);
     const std::string& reported = state_.lastErrorText;
-    const bool detailed = reported.size() > table.size() && reported.starts_with(table + ": ");
+    const bool detailed = reported.size() > table.size() && reported.starts_with(table);
     return ReadText(Utf8ToUtf16(detailed ? reported : table), value);
 }

@@ -95,6 +95,8 @@ bool SshSession::CheckHostKey() {
     if (hostKey_.accepted) return true;
     connection_->DisconnectWithError(fileErrorSecurityHostKey, kSshDisconnectHostKeyNotVerifiable,
                                      "Host key verification failed");
+    // The server hears the short text; the user learns which key and which entry.
+    SetLastErrorDetail(MakeErrorCode(fileErrorSecurityHostKey), hostKey_.text);
     SetError(fileErrorSecurityHostKey, hostKey_.text);
     return false;
 }
