@@ -82,37 +82,17 @@ constexpr char kNistp256[] = "nistp256";
 constexpr char kNistp384[] = "nistp384";
 constexpr char kNistp521[] = "nistp521";
 
+// The three curves differ only in their name and in how a blob becomes a key.
+constexpr PublicKeyAlgorithm Row(std::string_view name,
+                                 PublicKey* (*newKey)(std::span<const std::uint8_t>)) {
+    return {name, newKey, FreeKey, KeyBlob, KeyText, PublicKeyFingerprint, KeyBits, Verify};
+}
+
 }  // namespace
 
-const PublicKeyAlgorithm kSshEcdsaNistp256 = {
-    "ecdsa-sha2-nistp256",
-    NewKeyFromBlob<kSshEcdsaNistp256, kNistp256>,
-    FreeKey,
-    KeyBlob,
-    KeyText,
-    PublicKeyFingerprint,
-    KeyBits,
-    Verify,
-};
-
-const PublicKeyAlgorithm kSshEcdsaNistp384 = {
-    "ecdsa-sha2-nistp384",
-    NewKeyFromBlob<kSshEcdsaNistp384, kNistp384>,
-    FreeKey,
-    KeyBlob,
-    KeyText,
-    PublicKeyFingerprint,
-    KeyBits,
-    Verify,
-};
-
-const PublicKeyAlgorithm kSshEcdsaNistp521 = {
-    "ecdsa-sha2-nistp521",
-    NewKeyFromBlob<kSshEcdsaNistp521, kNistp521>,
-    FreeKey,
-    KeyBlob,
-    KeyText,
-    PublicKeyFingerprint,
-    KeyBits,
-    Verify,
-};
+constinit const PublicKeyAlgorithm kSshEcdsaNistp256 =
+    Row("ecdsa-sha2-nistp256", NewKeyFromBlob<kSshEcdsaNistp256, kNistp256>);
+constinit const PublicKeyAlgorithm kSshEcdsaNistp384 =
+    Row("ecdsa-sha2-nistp384", NewKeyFromBlob<kSshEcdsaNistp384, kNistp384>);
+constinit const PublicKeyAlgorithm kSshEcdsaNistp521 =
+    Row("ecdsa-sha2-nistp521", NewKeyFromBlob<kSshEcdsaNistp521, kNistp521>);

@@ -1,6 +1,7 @@
 // Crypto micro-benchmarks: our primitives next to OpenSSL's libcrypto in the same run.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 // A row of time per operation (public-key rows): ours, libcrypto's, and their ratio.
@@ -10,6 +11,21 @@ void PrintRow(const std::string& name, double oursSeconds, double opensslSeconds
 // opensslSeconds <= 0 means libcrypto has no counterpart for the row.
 void PrintThroughputRow(const std::string& name, const std::string& path, double bytes,
                         double oursSeconds, double opensslSeconds);
+
+// Seconds per call of op, averaged over as many calls as fit in the budget.
+template <typename Op>
+double SecondsPerCall(Op&& op, double budgetSeconds = 0.5) {
+    using Clock = std::chrono::steady_clock;
+    int calls = 0;
+    const Clock::time_point start = Clock::now();
+    double elapsed = 0;
+    do {
+        op();
+        ++calls;
+        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    } while (elapsed < budgetSeconds);
+    return elapsed / calls;
+}
 
 void RunSymmetricBenchmarks();
 void RunPublicKeyBenchmarks();

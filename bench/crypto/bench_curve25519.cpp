@@ -15,23 +15,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 constexpr double kSliceSeconds = 0.1;
 constexpr int kSlices = 3;
-
-template <typename Op>
-double SliceSecondsPerCall(Op& op) {
-    int calls = 0;
-    const Clock::time_point start = Clock::now();
-    double elapsed = 0;
-    do {
-        op();
-        ++calls;
-        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    } while (elapsed < kSliceSeconds);
-    return elapsed / calls;
-}
 
 // Best of a few slices, ours and theirs interleaved so both see the same machine load.
 template <typename Ours, typename Theirs>
@@ -40,8 +26,8 @@ void Measure(const char* name, Ours ours, Theirs theirs) {
     theirs();
     double best = 1e9, bestTheirs = 1e9;
     for (int slice = 0; slice < kSlices; ++slice) {
-        best = std::min(best, SliceSecondsPerCall(ours));
-        bestTheirs = std::min(bestTheirs, SliceSecondsPerCall(theirs));
+        best = std::min(best, SecondsPerCall(ours, kSliceSeconds));
+        bestTheirs = std::min(bestTheirs, SecondsPerCall(theirs, kSliceSeconds));
     }
     PrintRow(name, best, bestTheirs);
 }

@@ -16,23 +16,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-constexpr double kMeasureSeconds = 0.5;
-
-template <typename Op>
-double SecondsPerCall(Op op) {
-    op();  // warm-up
-    int calls = 0;
-    Clock::time_point start = Clock::now();
-    double elapsed = 0;
-    do {
-        op();
-        ++calls;
-        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    } while (elapsed < kMeasureSeconds);
-    return elapsed / calls;
-}
-
 std::vector<std::uint8_t> PublicPoint(EVP_PKEY* key) {
     std::size_t length = 0;
     EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, nullptr, 0, &length);

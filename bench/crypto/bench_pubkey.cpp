@@ -16,24 +16,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-constexpr double kMeasureSeconds = 0.5;
-
-// Seconds per call of op, averaged over as many calls as fit in the budget.
-template <typename Op>
-double SecondsPerCall(Op op) {
-    op();  // warm-up
-    int calls = 0;
-    Clock::time_point start = Clock::now();
-    double elapsed = 0;
-    do {
-        op();
-        ++calls;
-        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    } while (elapsed < kMeasureSeconds);
-    return elapsed / calls;
-}
-
 std::vector<std::uint8_t> RandomBytes(std::mt19937_64& rng, std::size_t length) {
     std::vector<std::uint8_t> bytes(length);
     for (auto& byte : bytes)

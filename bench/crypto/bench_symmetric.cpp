@@ -24,25 +24,12 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 using Operation = std::function<void()>;
 
 constexpr std::size_t kPacketLength = 32 * 1024;
 constexpr double kSliceSeconds = 0.06;
 constexpr int kSlices = 3;
-
-double SliceSecondsPerCall(const Operation& op) {
-    int calls = 0;
-    const Clock::time_point start = Clock::now();
-    double elapsed = 0;
-    do {
-        op();
-        ++calls;
-        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    } while (elapsed < kSliceSeconds);
-    return elapsed / calls;
-}
 
 // Best of a few slices, ours and theirs interleaved so both see the same machine load.
 void Measure(const std::string& name, const std::string& path, const Operation& ours,
@@ -51,8 +38,8 @@ void Measure(const std::string& name, const std::string& path, const Operation& 
     if (theirs) theirs();
     double best = 1e9, bestTheirs = 1e9;
     for (int slice = 0; slice < kSlices; ++slice) {
-        best = std::min(best, SliceSecondsPerCall(ours));
-        if (theirs) bestTheirs = std::min(bestTheirs, SliceSecondsPerCall(theirs));
+        best = std::min(best, SecondsPerCall(ours, kSliceSeconds));
+        if (theirs) bestTheirs = std::min(bestTheirs, SecondsPerCall(theirs, kSliceSeconds));
     }
     PrintThroughputRow(name, path, kPacketLength, best, theirs ? bestTheirs : 0);
 }
