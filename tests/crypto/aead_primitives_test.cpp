@@ -112,19 +112,6 @@ TEST(Poly1305, Rfc8439Vector) {
 
 // Accumulator values next to 2^130 - 5, where the final reduction must subtract p once
 // (RFC 8439 appendix A.3 vectors 6 and 10's shapes): checked against libcrypto.
-Bytes LibcryptoPoly1305(const Bytes& key, const Bytes& message) {
-    EVP_MAC* mac = EVP_MAC_fetch(nullptr, "POLY1305", nullptr);
-    EVP_MAC_CTX* ctx = EVP_MAC_CTX_new(mac);
-    Bytes tag(16);
-    std::size_t length = 0;
-    EXPECT_EQ(EVP_MAC_init(ctx, key.data(), key.size(), nullptr), 1);
-    EXPECT_EQ(EVP_MAC_update(ctx, message.data(), message.size()), 1);
-    EXPECT_EQ(EVP_MAC_final(ctx, tag.data(), &length, tag.size()), 1);
-    EVP_MAC_CTX_free(ctx);
-    EVP_MAC_free(mac);
-    return tag;
-}
-
 class Poly1305Paths : public BothPaths {};
 
 // On both paths: the four-lane one takes runs of 16 blocks and more.

@@ -33,19 +33,6 @@ Bytes ChaChaStream(const Bytes& key, std::uint32_t counter, std::uint32_t sequen
     return Evp(EVP_chacha20(), key, iv, input);
 }
 
-Bytes Poly1305Tag(const Bytes& key, const Bytes& message) {
-    EVP_MAC* mac = EVP_MAC_fetch(nullptr, "POLY1305", nullptr);
-    EVP_MAC_CTX* ctx = EVP_MAC_CTX_new(mac);
-    Bytes tag(16);
-    std::size_t length = 0;
-    EXPECT_EQ(EVP_MAC_init(ctx, key.data(), key.size(), nullptr), 1);
-    EXPECT_EQ(EVP_MAC_update(ctx, message.data(), message.size()), 1);
-    EXPECT_EQ(EVP_MAC_final(ctx, tag.data(), &length, tag.size()), 1);
-    EVP_MAC_CTX_free(ctx);
-    EVP_MAC_free(mac);
-    return tag;
-}
-
 // The sealed packet and tag as OpenSSH's construction defines them.
 Bytes ReferenceChaChaPoly(const Bytes& key, std::uint32_t sequence, const Bytes& packet) {
     const Bytes mainKey(key.begin(), key.begin() + 32), headerKey(key.begin() + 32, key.end());
@@ -53,7 +40,7 @@ Bytes ReferenceChaChaPoly(const Bytes& key, std::uint32_t sequence, const Bytes&
     const Bytes body = ChaChaStream(mainKey, 1, sequence, Bytes(packet.begin() + 4, packet.end()));
     out.insert(out.end(), body.begin(), body.end());
     const Bytes polyKey = ChaChaStream(mainKey, 0, sequence, Bytes(32, 0));
-    const Bytes tag = Poly1305Tag(polyKey, out);
+    const Bytes tag = LibcryptoPoly1305(polyKey, out);
     out.insert(out.end(), tag.begin(), tag.end());
     return out;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include <cstdint>
 #include <random>
@@ -99,3 +100,17 @@ inline std::string PathName(const ::testing::TestParamInfo<CryptoPath>& info) {
 #define INSTANTIATE_BOTH_PATHS(suite)      \
     INSTANTIATE_TEST_SUITE_P(Paths, suite, \
                              ::testing::Values(CryptoPath::Fast, CryptoPath::Portable), PathName)
+
+// Poly1305 of libcrypto, the reference for ours.
+inline Bytes LibcryptoPoly1305(const Bytes& key, const Bytes& message) {
+    EVP_MAC* mac = EVP_MAC_fetch(nullptr, "POLY1305", nullptr);
+    EVP_MAC_CTX* ctx = EVP_MAC_CTX_new(mac);
+    Bytes tag(16);
+    std::size_t length = 0;
+    EXPECT_EQ(EVP_MAC_init(ctx, key.data(), key.size(), nullptr), 1);
+    EXPECT_EQ(EVP_MAC_update(ctx, message.data(), message.size()), 1);
+    EXPECT_EQ(EVP_MAC_final(ctx, tag.data(), &length, tag.size()), 1);
+    EVP_MAC_CTX_free(ctx);
+    EVP_MAC_free(mac);
+    return tag;
+}
