@@ -38,6 +38,7 @@ proftpd_root=$data_dir/proftpd
 
 test_user=fttest
 test_password=fttest-Pa55word
+client_key_passphrase=fttest-key-Pa55phrase
 proxy_user=ftproxy
 proxy_password=ftproxy-Pa55word
 # Fixtures carry this modification time so listing and MDTM tests can expect it.
@@ -116,6 +117,8 @@ print_env() {
         "FT_TEST_SSH_KNOWN_HOSTS=$run_dir/ssh/known_hosts"
         "FT_TEST_SSH_KEY_DIR=$run_dir/ssh"
         "FT_TEST_DROPBEAR_KEY_DIR=$run_dir/dropbear"
+        "FT_TEST_SSH_CLIENT_KEY_DIR=$run_dir/ssh/client"
+        "FT_TEST_SSH_KEY_PASSPHRASE=$client_key_passphrase"
         "FT_TEST_SSHD_CONFIG=$(config_file sshd)"
         "FT_TEST_SSHD_LEGACY_CONFIG=$(config_file sshd-legacy)"
         "FT_TEST_HTTP_PORT=$FT_TEST_HTTP_PORT"
@@ -367,9 +370,34 @@ make_ssh_keys() {
         key=$(cut -d' ' -f1,2 "$run_dir/dropbear/dropbear_${type}_host_key.pub")
         echo "[127.0.0.1]:$FT_TEST_DROPBEAR_PORT $key" >>"$ssh/known_hosts"
     done
+    make_client_keys
     # sshd's privilege separation needs this folder.
     mkdir -p /run/sshd
     chmod 755 /run/sshd
+}
+
+# The test user's login keys: each type as ssh-keygen writes it by default
+# (openssh-key-v1), unencrypted (id_TYPE) and passphrase-protected (id_TYPE_pass,
+# bcrypt and aes256-ctr), plus an RSA key in the old PEM form (id_rsa_pem). Every
+# public half is authorized for the test user through sshd's AuthorizedKeysFile.
+make_client_keys() {
+    local dir=$run_dir/ssh/client type
+    mkdir -p "$dir"
+    chmod 700 "$dir"
+    local -A kinds=([ed25519]="-t ed25519" [ecdsa]="-t ecdsa -b 256" [rsa]="-t rsa -b 3072")
+    for type in ed25519 ecdsa rsa; do
+        # shellcheck disable=SC2086
+        [ -s "$dir/id_$type" ] ||
+            ssh-keygen -q ${kinds[$type]} -N '' -C "fttest-client-$type" -f "$dir/id_$type"
+        # shellcheck disable=SC2086
+        [ -s "$dir/id_${type}_pass" ] ||
+            ssh-keygen -q ${kinds[$type]} -N "$client_key_passphrase" \
+                -C "fttest-client-$type-pass" -f "$dir/id_${type}_pass"
+    done
+    [ -s "$dir/id_rsa_pem" ] ||
+        ssh-keygen -q -t rsa -b 2048 -m PEM -N '' -C fttest-client-rsa-pem -f "$dir/id_rsa_pem"
+    cat "$dir"/id_*.pub >"$run_dir/authorized_keys"
+    chmod 644 "$run_dir/authorized_keys"
 }
 
 # dropbear's own host keys (its format), each with the public half in OpenSSH's form
