@@ -115,6 +115,7 @@ bool SshSession::PumpUntil(std::uint64_t deadline) {
         return false;
     }
     Dispatch(payload);
+    if (connection_) connection_->Recycle(std::move(payload));
     return true;
 }
 

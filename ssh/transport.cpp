@@ -126,8 +126,9 @@ bool SshConnection::ReadSocket() {
     const int received = NetRecv(socket_, buffer, static_cast<int>(kReadChunk), 0);
     if (received > 0) {
         bytesReceived_ += static_cast<std::uint64_t>(received);
+        // What arrives is ciphertext (or the public key exchange): the decoders
+        // wipe their own plaintext, this buffer needs no wiping.
         ConsumeBytes(std::span(buffer, static_cast<std::size_t>(received)));
-        SecureWipe(buffer, static_cast<std::size_t>(received));
         return !closed();
     }
     if (received == 0) {
@@ -249,7 +250,7 @@ void SshConnection::OnPacket(std::span<const std::uint8_t> payload) {
         OnExtInfo(payload);
         return;
     }
-    received_.emplace_back(payload.begin(), payload.end());
+    Enqueue(payload);
     CheckRekeyDue();
 }
 
@@ -339,7 +340,7 @@ void SshConnection::OnSsh1Packet(std::span<const std::uint8_t> payload) {
         Close(fileErrorInvalidServerResponse, "Unexpected packet before the session key");
         return;
     }
-    received_.emplace_back(payload.begin(), payload.end());
+    Enqueue(payload);
 }
 
 void SshConnection::OnSsh1PublicKey(std::span<const std::uint8_t> payload) {
@@ -546,11 +547,30 @@ bool SshConnection::PumpUntil(const std::function<bool()>& done, int millisecond
     return true;
 }
 
+// A payload is copied into a buffer a caller handed back earlier when there is
+// one: at full speed every packet would otherwise allocate, wipe and free 32 KiB.
+void SshConnection::Enqueue(std::span<const std::uint8_t> payload) {
+    if (spare_.empty()) {
+        received_.emplace_back(payload.begin(), payload.end());
+        return;
+    }
+    received_.push_back(std::move(spare_.back()));
+    spare_.pop_back();
+    received_.back().assign(payload.begin(), payload.end());
+}
+
 bool SshConnection::ReceivePacketWithin(SecureBytes* payload, int milliseconds) {
     if (!PumpUntil([this] { return !received_.empty(); }, milliseconds)) return false;
-    *payload = std::move(received_.front());
+    payload->swap(received_.front());
     received_.pop_front();
     return true;
+}
+
+void SshConnection::Recycle(SecureBytes&& payload) {
+    if (spare_.size() >= kSpareBuffers) return;  // wiped and freed by the caller
+    SecureWipe(payload.data(), payload.size());
+    payload.clear();
+    spare_.push_back(std::move(payload));
 }
 
 bool SshConnection::WaitForKeys() {

@@ -59,6 +59,8 @@ class SshConnection final : private SshKexHost {
     // The same with a wait of its own (milliseconds, 0 = only what is already
     // here); on a time-out the error is 10060 and the connection stays open.
     bool ReceivePacketWithin(SecureBytes* payload, int milliseconds);
+    // Hands a received payload's buffer back (wiped here) for the next packet.
+    void Recycle(SecureBytes&& payload);
     // Pumps until the first key exchange is complete. false when the connection
     // closed or the time-out passed first.
     bool WaitForKeys();
@@ -139,6 +141,7 @@ class SshConnection final : private SshKexHost {
     std::size_t FeedVersion(std::span<const std::uint8_t> bytes);
     void OnVersionLine();
     void OnPacket(std::span<const std::uint8_t> payload);
+    void Enqueue(std::span<const std::uint8_t> payload);
     void OnDisconnectMessage(std::span<const std::uint8_t> payload);
     void OnUnimplemented(std::span<const std::uint8_t> payload);
     void OnSsh1Packet(std::span<const std::uint8_t> payload);
@@ -168,6 +171,8 @@ class SshConnection final : private SshKexHost {
     std::uint32_t kexFirstSequence_ = 0;  // our first packet of the running exchange
     std::vector<SshPacket> held_;
     std::deque<SecureBytes> received_;
+    static constexpr std::size_t kSpareBuffers = 4;
+    std::vector<SecureBytes> spare_;  // wiped, empty buffers of earlier payloads
     SecureBytes outgoing_;
     std::size_t outgoingSent_ = 0;
     std::vector<std::uint8_t> readBuffer_;
