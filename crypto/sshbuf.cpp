@@ -88,7 +88,7 @@ void SshWriter::PutUint32(std::uint32_t value) {
 }
 
 void SshWriter::PutBytes(std::span<const std::uint8_t> bytes) {
-    buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+    AppendBytes(buffer_, bytes);
 }
 
 void SshWriter::PutString(std::span<const std::uint8_t> bytes) {

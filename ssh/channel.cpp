@@ -225,7 +225,7 @@ void SshConnectionLayer::OnData(SshChannel& channel, std::span<const std::uint8_
     channel.localWindow -=
         std::min<std::uint32_t>(channel.localWindow, static_cast<std::uint32_t>(data.size()));
     if (!extended && &channel == session_)
-        incoming_.insert(incoming_.end(), data.begin(), data.end());
+        AppendBytes(incoming_, data);
     TopUpWindow();
 }
 
@@ -300,7 +300,7 @@ void SshConnectionLayer::OnGlobalRequest(std::span<const std::uint8_t> payload) 
 
 bool SshConnectionLayer::Send(std::span<const std::uint8_t> data) {
     if (!session_ || session_->closeSent || session_->eofWanted) return false;
-    session_->outgoing.insert(session_->outgoing.end(), data.begin(), data.end());
+    AppendBytes(session_->outgoing, data);
     Flush(*session_);
     return true;
 }

@@ -197,8 +197,7 @@ SshPacketDecoder::Status SshPacketDecoder::Feed(std::span<const std::uint8_t> in
     }
     while (*consumed < input.size()) {
         const std::size_t take = std::min(wanted_ - buffer_.size(), input.size() - *consumed);
-        buffer_.insert(buffer_.end(), input.begin() + static_cast<std::ptrdiff_t>(*consumed),
-                       input.begin() + static_cast<std::ptrdiff_t>(*consumed + take));
+        AppendBytes(buffer_, input.subspan(*consumed, take));
         *consumed += take;
         if (buffer_.size() < wanted_) break;
         const Status status = state_ == State::FirstBlock ? CheckHeader() : Finish();

@@ -350,7 +350,7 @@ void SshConnection::OnSsh1PublicKey(std::span<const std::uint8_t> payload) {
         return;
     }
     const SecureBytes wire = ssh1Encoder_.Encode(setup.sessionKeyMessage);
-    outgoing_.insert(outgoing_.end(), wire.begin(), wire.end());
+    AppendBytes(outgoing_, wire);
     ssh1Encoder_.SetCipher(std::make_unique<Ssh1CipherState>(*setup.cipher, setup.sessionKey));
     ssh1Decoder_.SetCipher(std::make_unique<Ssh1CipherState>(*setup.cipher, setup.sessionKey));
     ssh1SessionId_.assign(setup.sessionId.begin(), setup.sessionId.end());
@@ -424,18 +424,18 @@ void SshConnection::Transmit(SshPacket packet, bool flush) {
     if (closed()) return;
     if (protocol_ == 1) {
         const SecureBytes wire = ssh1Encoder_.Encode(packet.payload());
-        outgoing_.insert(outgoing_.end(), wire.begin(), wire.end());
+        AppendBytes(outgoing_, wire);
         if (flush) Flush();
         return;
     }
     if (encoder_.cbcActive() && queuedBytes() == 0) {
         const SecureBytes ignore =
             encoder_.Encode(std::move(SshPacket(kSshMsgIgnore).PutString("")));
-        outgoing_.insert(outgoing_.end(), ignore.begin(), ignore.end());
+        AppendBytes(outgoing_, ignore);
         bytesSent_ += ignore.size();
     }
     const SecureBytes wire = encoder_.Encode(std::move(packet));
-    outgoing_.insert(outgoing_.end(), wire.begin(), wire.end());
+    AppendBytes(outgoing_, wire);
     bytesSent_ += wire.size();
     if (flush) Flush();
 }
@@ -551,12 +551,12 @@ bool SshConnection::PumpUntil(const std::function<bool()>& done, int millisecond
 // one: at full speed every packet would otherwise allocate, wipe and free 32 KiB.
 void SshConnection::Enqueue(std::span<const std::uint8_t> payload) {
     if (spare_.empty()) {
-        received_.emplace_back(payload.begin(), payload.end());
-        return;
+        received_.emplace_back();
+    } else {
+        received_.push_back(std::move(spare_.back()));
+        spare_.pop_back();
     }
-    received_.push_back(std::move(spare_.back()));
-    spare_.pop_back();
-    received_.back().assign(payload.begin(), payload.end());
+    AssignBytes(received_.back(), payload);
 }
 
 bool SshConnection::ReceivePacketWithin(SecureBytes* payload, int milliseconds) {
