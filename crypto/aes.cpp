@@ -195,10 +195,12 @@ void IncrementCounter(std::uint8_t* counter, std::size_t length) {
 
 }  // namespace
 
-void AesSetKey(AesKey& key, const std::uint8_t* keyBytes, std::size_t keyLength) {
+bool AesSetKey(AesKey& key, const std::uint8_t* keyBytes, std::size_t keyLength) {
+    if (keyLength != 16 && keyLength != 24 && keyLength != 32) return false;
     ExpandKey(key, keyBytes, keyLength);
     key.aesNi = UseAesNi();
     if (key.aesNi) AesNiPrepareKeys(key.encrypt, key.rounds, key.niEncrypt, key.niDecrypt);
+    return true;
 }
 
 void AesWipe(AesKey& key) {

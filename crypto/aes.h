@@ -15,8 +15,8 @@ struct AesKey {
     bool aesNi;  // chosen when the key is set
 };
 
-// keyLength is 16, 24 or 32.
-void AesSetKey(AesKey& key, const std::uint8_t* keyBytes, std::size_t keyLength);
+// keyLength must be 16, 24 or 32; any other is refused (false, key untouched).
+bool AesSetKey(AesKey& key, const std::uint8_t* keyBytes, std::size_t keyLength);
 void AesWipe(AesKey& key);
 
 void AesEncryptBlock(const AesKey& key, const std::uint8_t in[16], std::uint8_t out[16]);

@@ -2,7 +2,8 @@
 
 #include "crypto/wipe.h"
 
-void ArcfourSetKeyRaw(ArcfourState& state, const std::uint8_t* key, std::size_t keyLength) {
+bool ArcfourSetKeyRaw(ArcfourState& state, const std::uint8_t* key, std::size_t keyLength) {
+    if (keyLength == 0 || keyLength > kArcfourMaxKeyLength) return false;
     for (int k = 0; k < 256; ++k)
         state.s[k] = std::uint8_t(k);
     std::uint8_t j = 0;
@@ -14,13 +15,15 @@ void ArcfourSetKeyRaw(ArcfourState& state, const std::uint8_t* key, std::size_t 
     }
     state.i = 0;
     state.j = 0;
+    return true;
 }
 
-void ArcfourSetKey(ArcfourState& state, const std::uint8_t* key, std::size_t keyLength) {
-    ArcfourSetKeyRaw(state, key, keyLength);
+bool ArcfourSetKey(ArcfourState& state, const std::uint8_t* key, std::size_t keyLength) {
+    if (!ArcfourSetKeyRaw(state, key, keyLength)) return false;
     std::uint8_t discard[kArcfourDiscard] = {};
     ArcfourCrypt(state, discard, sizeof discard);
     SecureWipeObject(discard);
+    return true;
 }
 
 void ArcfourCrypt(ArcfourState& state, std::uint8_t* data, std::size_t length) {

@@ -11,10 +11,12 @@ struct ArcfourState {
 };
 
 constexpr std::size_t kArcfourDiscard = 1536;
+constexpr std::size_t kArcfourMaxKeyLength = 256;
 
-// The plain RC4 key schedule, without the discard.
-void ArcfourSetKeyRaw(ArcfourState& state, const std::uint8_t* key, std::size_t keyLength);
+// The plain RC4 key schedule, without the discard. A key of 0 or more than 256
+// bytes is refused (false).
+bool ArcfourSetKeyRaw(ArcfourState& state, const std::uint8_t* key, std::size_t keyLength);
 // The key schedule followed by the discard of kArcfourDiscard keystream bytes.
-void ArcfourSetKey(ArcfourState& state, const std::uint8_t* key, std::size_t keyLength);
+bool ArcfourSetKey(ArcfourState& state, const std::uint8_t* key, std::size_t keyLength);
 // Encryption and decryption are the same: XOR with the keystream, in place, any length.
 void ArcfourCrypt(ArcfourState& state, std::uint8_t* data, std::size_t length);

@@ -44,7 +44,8 @@ Block64 BlowfishDecrypt(const BlowfishKey& key, Block64 block) {
     return {right ^ key.p[0], left ^ key.p[1]};
 }
 
-void BlowfishSetKey(BlowfishKey& key, const std::uint8_t* keyBytes, std::size_t keyLength) {
+bool BlowfishSetKey(BlowfishKey& key, const std::uint8_t* keyBytes, std::size_t keyLength) {
+    if (keyLength == 0 || keyLength > kBlowfishMaxKeyLength) return false;
     std::memcpy(key.p, kBlowfishInitialP, sizeof key.p);
     std::memcpy(key.s, kBlowfishInitialS, sizeof key.s);
     std::size_t at = 0;
@@ -68,6 +69,7 @@ void BlowfishSetKey(BlowfishKey& key, const std::uint8_t* keyBytes, std::size_t 
             box[i + 1] = block.right;
         }
     }
+    return true;
 }
 
 void BlowfishCbcEncrypt(const BlowfishKey& key, WordOrder order, std::uint8_t iv[8],

@@ -11,8 +11,10 @@ struct BlowfishKey {
     std::uint32_t s[4][256];
 };
 
-// keyLength from 1 to 56 bytes.
-void BlowfishSetKey(BlowfishKey& key, const std::uint8_t* keyBytes, std::size_t keyLength);
+constexpr std::size_t kBlowfishMaxKeyLength = 56;
+
+// keyLength from 1 to 56 bytes; any other is refused (false).
+bool BlowfishSetKey(BlowfishKey& key, const std::uint8_t* keyBytes, std::size_t keyLength);
 Block64 BlowfishEncrypt(const BlowfishKey& key, Block64 block);
 Block64 BlowfishDecrypt(const BlowfishKey& key, Block64 block);
 

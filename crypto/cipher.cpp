@@ -28,10 +28,12 @@ struct ChainedMode {
 
 template <std::size_t KeyLength>
 void AesKeyOf(AesKey& key, const std::uint8_t* bytes) {
+    static_assert(KeyLength == 16 || KeyLength == 24 || KeyLength == 32);
     AesSetKey(key, bytes, KeyLength);
 }
 template <std::size_t KeyLength>
 void BlowfishKeyOf(BlowfishKey& key, const std::uint8_t* bytes) {
+    static_assert(KeyLength >= 1 && KeyLength <= kBlowfishMaxKeyLength);
     BlowfishSetKey(key, bytes, KeyLength);
 }
 template <WordOrder Order>

@@ -12,13 +12,17 @@ const DsaPublicKey& AsDsa(const PublicKey& key) {
 }
 
 // A key is refused unless p is an odd number of sane size, q a 160-bit odd
-// divisor of p - 1, and g and y proper elements of the group.
+// divisor of p - 1, and g and y elements of the order-q subgroup other than 1.
+// Without the subgroup checks a key with g = p - 1 and y = 1 "verifies"
+// signatures over messages nobody signed.
 bool IsUsable(const DsaPublicKey& key) {
     std::size_t bits = key.p.BitCount();
     if (bits < kDsaMinBits || bits > kDsaMaxBits || !key.p.IsOdd()) return false;
     if (key.q.BitCount() != kDsaSubgroupBits || !key.q.IsOdd()) return false;
     if (!Mod(Subtract(key.p, BigNum(1)), key.q).IsZero()) return false;
-    return key.g > BigNum(1) && key.g < key.p && !key.y.IsZero() && key.y < key.p;
+    const BigNum one(1);
+    if (!(key.g > one && key.g < key.p && key.y > one && key.y < key.p)) return false;
+    return ModExp(key.g, key.q, key.p) == one && ModExp(key.y, key.q, key.p) == one;
 }
 
 PublicKey* NewKeyFromBlob(std::span<const std::uint8_t> blob) {

@@ -141,8 +141,8 @@ void CounterMode(const GcmKey& key, const std::uint8_t* iv, std::uint8_t* data,
 
 }  // namespace
 
-void GcmSetKey(GcmKey& key, const std::uint8_t* keyBytes, std::size_t keyLength) {
-    AesSetKey(key.aes, keyBytes, keyLength);
+bool GcmSetKey(GcmKey& key, const std::uint8_t* keyBytes, std::size_t keyLength) {
+    if (!AesSetKey(key.aes, keyBytes, keyLength)) return false;
     std::uint8_t h[16] = {};
     AesEncryptBlock(key.aes, h, h);
     key.h[0] = ReadBe64(h);
@@ -150,6 +150,7 @@ void GcmSetKey(GcmKey& key, const std::uint8_t* keyBytes, std::size_t keyLength)
     key.pclmul = UsePclmul();
     if (key.pclmul) GhashClmulInit(h, key.hPowers);
     SecureWipeObject(h);
+    return true;
 }
 
 void GcmWipe(GcmKey& key) {

@@ -17,8 +17,8 @@ struct GcmKey {
     bool pclmul;                                               // chosen when the key is set
 };
 
-// keyLength is 16, 24 or 32.
-void GcmSetKey(GcmKey& key, const std::uint8_t* keyBytes, std::size_t keyLength);
+// keyLength must be 16, 24 or 32; any other is refused (false).
+bool GcmSetKey(GcmKey& key, const std::uint8_t* keyBytes, std::size_t keyLength);
 void GcmWipe(GcmKey& key);
 
 // Encrypts data in place and writes the tag over aad and the ciphertext.

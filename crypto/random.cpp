@@ -27,7 +27,8 @@ void ChainBytes(const std::uint32_t chain[5], std::uint8_t out[kSha1DigestLength
 
 }  // namespace
 
-RandomPool::RandomPool(TickSource ticks) : ticks_(ticks ? ticks : &GetTickCount) {}
+RandomPool::RandomPool(TickSource ticks, SystemSource system)
+    : ticks_(ticks ? ticks : &GetTickCount), system_(system ? system : &PlatformRandomBytes) {}
 
 RandomPool::~RandomPool() {
     Wipe();
@@ -45,7 +46,7 @@ void RandomPool::Wipe() {
     incomingUsed_ = 0;
 }
 
-void RandomPool::Initialize() {
+bool RandomPool::Initialize() {
     Wipe();
     std::memcpy(chain_, kChainStart, sizeof chain_);
     lastSlowNoise_ = Now();
@@ -54,13 +55,14 @@ void RandomPool::Initialize() {
     DWORD processId = GetCurrentProcessId();
     ULONGLONG clock = GetSystemTimeAsFileTimeValue();
     std::uint8_t system[64] = {};
-    PlatformRandomBytes(system, sizeof system);  // on failure the clocks remain
+    healthy_ = system_(system, sizeof system);
     AddNoise(AsBytes(ticks));
     AddNoise(AsBytes(processId));
     AddNoise(AsBytes(clock));
     AddNoise(system);
     SecureWipe(system, sizeof system);
     Stir();
+    return healthy_;
 }
 
 // Two passes over the pool, twenty bytes at a time: each step compresses the
@@ -148,6 +150,10 @@ void RandomPool::AddSlowNoise() {
     AddNoise(AsBytes(process));
     AddNoise(AsBytes(thread));
     AddNoise(AsBytes(ticks));
+    std::uint8_t system[32] = {};
+    if (!system_(system, sizeof system)) healthy_ = false;
+    AddNoise(system);
+    SecureWipe(system, sizeof system);
 }
 
 std::uint8_t RandomPool::Byte() {
@@ -200,6 +206,10 @@ void RandomStop() {
     if (process.users == 0 || --process.users > 0) return;
     process.pool.Wipe();
     process.ready = false;
+}
+
+bool RandomReady() {
+    return ReadyPool().healthy();
 }
 
 void RandomAddNoise(std::span<const std::uint8_t> noise) {

@@ -18,15 +18,20 @@ constexpr DWORD kRandomSlowNoiseIntervalMs = 300000;
 class RandomPool {
   public:
     using TickSource = DWORD (*)();
+    // Fills a buffer from the operating system; false when it cannot.
+    using SystemSource = bool (*)(void* buffer, std::size_t length);
 
-    // The clock decides when the slow noise is due; tests pass their own.
-    explicit RandomPool(TickSource ticks = nullptr);
+    // The clock decides when the slow noise is due; tests pass their own clock
+    // and system source.
+    explicit RandomPool(TickSource ticks = nullptr, SystemSource system = nullptr);
     ~RandomPool();
     RandomPool(const RandomPool&) = delete;
     RandomPool& operator=(const RandomPool&) = delete;
 
-    // Zeroes everything, adds the start-up noise and stirs.
-    void Initialize();
+    // Zeroes everything, adds the start-up noise and stirs. False when the
+    // system source failed: the pool then holds clock noise only and healthy()
+    // stays false.
+    bool Initialize();
     void Wipe();
 
     // XORs the bytes into the pool from the read position on, stirring and
@@ -41,6 +46,10 @@ class RandomPool {
     void SaveData(std::span<std::uint8_t, kRandomSaveSize> out);
     void Stir();
 
+    // False once the system source has failed, at start-up or at a reseed
+    // (every slow-noise interval draws 32 fresh bytes from it).
+    bool healthy() const { return healthy_; }
+
     // Read-only views for behavioural tests.
     std::span<const std::uint8_t, kRandomPoolSize> pool() const { return pool_; }
     std::size_t readPosition() const { return position_; }
@@ -53,6 +62,8 @@ class RandomPool {
     DWORD Now() const;
 
     TickSource ticks_;
+    SystemSource system_;
+    bool healthy_ = false;
     std::array<std::uint8_t, kRandomPoolSize> pool_{};
     std::size_t position_ = 0;
     std::array<std::uint8_t, 64> incoming_{};
@@ -62,8 +73,11 @@ class RandomPool {
 };
 
 // The process-wide pool. The first start initialises it; the last stop wipes
-// it. Using it without a start starts it.
+// it. Using it without a start starts it. Whatever makes keys asks RandomReady
+// first and refuses to go on without the system's randomness: the pool fails
+// closed rather than run on clock noise alone.
 void RandomStart();
+bool RandomReady();
 void RandomStop();
 void RandomAddNoise(std::span<const std::uint8_t> noise);
 void RandomAddFastNoise(std::span<const std::uint8_t> noise);

@@ -37,6 +37,12 @@ const char* RejectionText(SshPacketDecoder::Rejection why) {
 }  // namespace
 
 int SshConnection::Start(const SshConfig& config, std::unique_ptr<SshConnection>* out) {
+    // Keys made from clock noise alone would be guessable: no connection then.
+    if (!RandomReady()) {
+        SetLastErrorDetail(MakeErrorCode(fileErrorSecurityNotInitialized),
+                           "The system's random source is not available");
+        return fileErrorSecurityNotInitialized;
+    }
     if (int error = NetStartup(nullptr); error != 0) return error;
     NetAddress address{};
     const int timeout =

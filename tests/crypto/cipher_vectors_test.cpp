@@ -5,6 +5,7 @@
 #include "crypto/blowfish.h"
 #include "crypto/cipher.h"
 #include "crypto/des.h"
+#include "crypto/gcm.h"
 #include "tests/crypto/crypto_test_support.h"
 
 namespace {
@@ -251,6 +252,26 @@ TEST(ArcfourVectors, Rfc6229KeystreamAtOffsets0And1536) {
         ArcfourCrypt(ssh, discarded.data(), discarded.size());
         EXPECT_EQ(ToHex(discarded), v.offset1536);
     }
+}
+
+// Lengths the algorithms do not define are refused instead of read past or
+// divided by.
+TEST(KeySetup, LengthsOutsideTheAlgorithmAreRefused) {
+    const Bytes key(300, 0x11);
+    AesKey aes;
+    GcmKey gcm;
+    BlowfishKey blowfish;
+    ArcfourState arcfour;
+    for (std::size_t length : {0, 8, 15, 17, 31, 33, 64})
+        EXPECT_FALSE(AesSetKey(aes, key.data(), length) || GcmSetKey(gcm, key.data(), length))
+            << length;
+    for (std::size_t length : {16, 24, 32}) EXPECT_TRUE(AesSetKey(aes, key.data(), length));
+    EXPECT_FALSE(BlowfishSetKey(blowfish, key.data(), 0));
+    EXPECT_FALSE(BlowfishSetKey(blowfish, key.data(), 57));
+    EXPECT_TRUE(BlowfishSetKey(blowfish, key.data(), 56));
+    EXPECT_FALSE(ArcfourSetKey(arcfour, key.data(), 0));
+    EXPECT_FALSE(ArcfourSetKeyRaw(arcfour, key.data(), 257));
+    EXPECT_TRUE(ArcfourSetKey(arcfour, key.data(), 256));
 }
 
 TEST(ArcfourVectors, DescriptorsUseTheirKeyLengthAndDiscard) {

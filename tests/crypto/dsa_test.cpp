@@ -44,6 +44,12 @@ TEST(DsaKey, KeysOutsideAProperSubgroupAreRefused) {
         {"public value zero", {good.p, good.q, good.g, BigNum()}},
         {"public value p", {good.p, good.q, good.g, good.p}},
         {"even p", {Add(good.p, BigNum(1)), good.q, good.g, good.y}},
+        // Elements outside the order-q subgroup: with g = p - 1 and y = 1 any
+        // signature with r = 1 would verify.
+        {"generator p - 1", {good.p, good.q, Subtract(good.p, BigNum(1)), good.y}},
+        {"public value one", {good.p, good.q, good.g, BigNum(1)}},
+        {"public value p - 1", {good.p, good.q, good.g, Subtract(good.p, BigNum(1))}},
+        {"public value not in the subgroup", {good.p, good.q, good.g, Add(good.y, BigNum(1))}},
     };
     for (const Case& c : cases)
         EXPECT_FALSE(PublicKeyFromBlob(Blob(c.numbers))) << c.what;

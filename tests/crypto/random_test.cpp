@@ -1,5 +1,5 @@
-// Behaviour of the random pool: how noise lands in it, what stirring does,
-// where reads come from, and that differently started pools differ.
+// Behaviour of the random pool: what stirring does, that differently started
+// pools differ, the periodic reseed, and failing closed without the system source.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -47,90 +47,6 @@ TEST(RandomPool, StirChangesEveryBlockAndNearlyEveryByte) {
     }
 }
 
-TEST(RandomPool, ReadsComeFromTheReadPositionAndStirAtTheEnd) {
-    RandomPool pool;
-    pool.Initialize();
-    ASSERT_EQ(pool.readPosition(), kRandomStirOffset);
-    Snapshot before = Take(pool);
-    for (std::size_t i = kRandomStirOffset; i < kRandomPoolSize; ++i) {
-        ASSERT_EQ(pool.Byte(), before[i]) << i;
-    }
-    EXPECT_EQ(pool.readPosition(), kRandomPoolSize);
-    EXPECT_EQ(Take(pool), before);  // reading alone does not stir
-    std::uint8_t next = pool.Byte();
-    Snapshot after = Take(pool);
-    EXPECT_NE(after, before);
-    EXPECT_EQ(next, after[kRandomStirOffset]);
-    EXPECT_EQ(pool.readPosition(), kRandomStirOffset + 1);
-}
-
-TEST(RandomPool, NoiseIsXoredFromTheReadPositionOn) {
-    RandomPool pool;
-    pool.Initialize();
-    for (int i = 0; i < 100; ++i)
-        pool.Byte();
-    std::size_t position = pool.readPosition();
-    Snapshot before = Take(pool);
-    const std::vector<std::uint8_t> noise = {0x01, 0x80, 0xFF, 0x00, 0x5A};
-    pool.AddNoise(noise);
-    Snapshot after = Take(pool);
-    for (std::size_t i = 0; i < noise.size(); ++i) {
-        EXPECT_EQ(after[position + i], before[position + i] ^ noise[i]);
-    }
-    EXPECT_EQ(CountChanged(before, after, 0, kRandomPoolSize),
-              4u);  // the zero byte changes nothing
-    EXPECT_EQ(pool.readPosition(), position + noise.size());
-}
-
-TEST(RandomPool, NoiseReachingTheEndStirsAndContinues) {
-    RandomPool pool;
-    pool.Initialize();
-    while (pool.readPosition() < kRandomPoolSize - 2)
-        pool.Byte();
-    const std::vector<std::uint8_t> noise = {1, 2, 3, 4, 5};
-    pool.AddNoise(noise);
-    EXPECT_EQ(pool.readPosition(), kRandomStirOffset + 3);
-}
-
-// Stirring itself puts the clock into the incoming block, so the first fold
-// comes within 64 bytes and every later one after exactly 64.
-TEST(RandomPool, FastNoiseIsFoldedOncePerFullBlock) {
-    RandomPool pool;
-    pool.Initialize();
-    const std::uint8_t byte = 0x42;
-    Snapshot before = Take(pool);
-    std::size_t fed = 0;
-    while (Take(pool) == before && fed < 64) {
-        pool.AddFastNoise({&byte, 1});
-        ++fed;
-    }
-    Snapshot after = Take(pool);
-    ASSERT_NE(after, before);
-    EXPECT_EQ(pool.readPosition(), kRandomStirOffset + 20);
-    EXPECT_EQ(CountChanged(before, after, 0, kRandomStirOffset), 0u);
-    EXPECT_GT(CountChanged(before, after, kRandomStirOffset, kRandomStirOffset + 20), 15u);
-    EXPECT_EQ(CountChanged(before, after, kRandomStirOffset + 20, kRandomPoolSize), 0u);
-
-    for (int i = 0; i < 63; ++i)
-        pool.AddFastNoise({&byte, 1});
-    EXPECT_EQ(Take(pool), after);
-    pool.AddFastNoise({&byte, 1});
-    EXPECT_GT(CountChanged(after, Take(pool), kRandomStirOffset + 20, kRandomStirOffset + 40), 15u);
-    EXPECT_EQ(pool.readPosition(), kRandomStirOffset + 40);
-}
-
-TEST(RandomPool, FastNoiseWrappingToThePoolStartStirs) {
-    RandomPool pool;
-    pool.Initialize();
-    while (pool.readPosition() < kRandomPoolSize - 20)
-        pool.Byte();
-    Snapshot before = Take(pool);
-    std::vector<std::uint8_t> noise(64, 7);
-    pool.AddFastNoise(noise);
-    EXPECT_EQ(pool.readPosition(), kRandomStirOffset);
-    EXPECT_GT(CountChanged(before, Take(pool), 0, kRandomPoolSize), 1000u);
-}
-
 TEST(RandomPool, PoolsStartedDifferentlyNeverAgree) {
     RandomPool first, second;
     first.Initialize();
@@ -145,10 +61,23 @@ TEST(RandomPool, PoolsStartedDifferentlyNeverAgree) {
     EXPECT_LT(equal, 64u);  // about 16 expected by chance
 }
 
-TEST(RandomPool, SlowNoiseArrivesAfterFiveMinutes) {
+int systemCalls = 0;
+bool systemWorks = true;
+bool FakeSystem(void* buffer, std::size_t length) {
+    ++systemCalls;
+    std::fill_n(static_cast<std::uint8_t*>(buffer), length, std::uint8_t{0x5A});
+    return systemWorks;
+}
+
+// Every slow-noise interval also draws from the system source; a failure there
+// or at the start leaves the pool unhealthy, and nothing may make keys from it.
+TEST(RandomPool, SlowNoiseAndTheSystemReseedArriveAfterFiveMinutes) {
     fakeNow = 1000;
-    RandomPool pool(&FakeTicks);
-    pool.Initialize();
+    systemCalls = 0;
+    systemWorks = true;
+    RandomPool pool(&FakeTicks, &FakeSystem);
+    EXPECT_TRUE(pool.Initialize());
+    EXPECT_EQ(systemCalls, 1);
     const std::uint8_t byte = 1;
     Snapshot before = Take(pool);
     fakeNow += kRandomSlowNoiseIntervalMs - 1;
@@ -160,6 +89,17 @@ TEST(RandomPool, SlowNoiseArrivesAfterFiveMinutes) {
     Snapshot afterSlow = Take(pool);
     pool.AddFastNoise({&byte, 1});
     EXPECT_EQ(Take(pool), afterSlow);  // not again until the next interval
+    EXPECT_EQ(systemCalls, 2);
+    EXPECT_TRUE(pool.healthy());
+
+    systemWorks = false;
+    fakeNow += kRandomSlowNoiseIntervalMs;
+    pool.AddFastNoise({&byte, 1});
+    EXPECT_FALSE(pool.healthy());
+    RandomPool failing(&FakeTicks, &FakeSystem);
+    EXPECT_FALSE(failing.Initialize());
+    EXPECT_FALSE(failing.healthy());
+    systemWorks = true;
 }
 
 TEST(RandomPool, SaveDataIsNotWhatComesOutNext) {
@@ -193,6 +133,7 @@ TEST(ProcessRandom, UsersShareOnePoolAndTheLastStopWipesIt) {
     RandomStop();
     RandomStop();  // an extra stop is harmless
     EXPECT_NE(RandomByte() | RandomByte() | RandomByte() | RandomByte(), 0);
+    EXPECT_TRUE(RandomReady());
 }
 
 }  // namespace
