@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, starts the loopback test servers, builds the release
-# and the sanitizer flavours, and runs every test in both. Exits non-zero on any
+# and the sanitizer flavours, runs every test in both, and runs every fuzz target
+# for a bounded time (scripts/fuzz.sh). Exits non-zero on any
 # failure. Without root the servers cannot be installed and the integration tests
 # skip; with CI=true nothing may be skipped.
 set -euo pipefail
@@ -43,4 +44,6 @@ for flavour in release asan; do
         status=1
     fi
 done
+echo "== fuzz targets"
+bash scripts/fuzz.sh || status=1
 exit $status

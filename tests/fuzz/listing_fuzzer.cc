@@ -1,6 +1,4 @@
-// libFuzzer target for the listing parser. Not part of the normal build (the
-// test folders build only *.cpp); build and run it by hand, see
-// docs/listings.md.
+// libFuzzer target for the listing parser (built and run by scripts/fuzz.sh).
 //
 // The first byte chooses the format, the system type and the modes; the rest
 // is a listing whose lines are parsed one after the other with one state, so
