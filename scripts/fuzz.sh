@@ -11,19 +11,40 @@ bash scripts/deps.sh clang libclang-rt-14-dev
 
 seconds=${FT_FUZZ_SECONDS:-20}
 out=build/fuzz
-mkdir -p "$out"
-compiler=(clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined
-    -fno-sanitize-recover=all -I.)
+mkdir -p "$out/obj"
+flags=(-std=c++20 -g -O1 -fconstexpr-steps=100000000 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -I.)
+launcher=()
+command -v ccache >/dev/null && launcher=(ccache)
+
+# Each source is compiled once per run, whichever targets share it.
+declare -A compiled=()
+object_of() {
+    local source=$1 object
+    object=$out/obj/${source//\//_}.o
+    if [ -z "${compiled[$source]:-}" ]; then
+        "${launcher[@]}" clang++ "${flags[@]}" -c "$source" -o "$object" \
+            2>>"$out/build.log" || return 1
+        compiled[$source]=1
+    fi
+    echo "$object"
+}
 
 status=0
+: >"$out/build.log"
 while read -r name max_len sources; do
     case $name in '' | '#'*) continue ;; esac
     if [ $# -gt 0 ] && [[ " $* " != *" $name "* ]]; then continue; fi
     echo "== fuzz $name (${seconds}s)"
-    # shellcheck disable=SC2086
-    if ! "${compiler[@]}" "tests/fuzz/${name}_fuzzer.cc" $sources -o "$out/$name" \
-        -lcrypto 2>"$out/$name.build.log"; then
-        cat "$out/$name.build.log" >&2
+    objects=()
+    built=1
+    # shellcheck disable=SC2086  # the source list may hold globs
+    for source in tests/fuzz/${name}_fuzzer.cc $sources; do
+        if ! object=$(object_of "$source"); then built=0; break; fi
+        objects+=("$object")
+    done
+    if [ $built -eq 0 ] || ! clang++ -fsanitize=fuzzer,address,undefined "${objects[@]}" \
+        -o "$out/$name" 2>>"$out/build.log"; then
+        tail -n 40 "$out/build.log" >&2
         echo "fuzz: $name does not build" >&2
         status=1
         continue
