@@ -201,7 +201,9 @@ bool DecryptPrivateSection(const OpensshCipher& cipher, std::span<const std::uin
 }  // namespace
 
 bool ReadPemArmor(std::string_view text, PemArmor* armor, std::string* detail) {
-    // The armor may follow other text (as in files that carry a certificate too).
+    // The armor may follow other text (as in files that carry a certificate too),
+    // and OpenSSL's EC keys may come after a block of their curve's parameters.
+    constexpr std::string_view kEcParameters = "-----BEGIN EC PARAMETERS-----";
     std::string_view line;
     do {
         if (text.empty()) {
@@ -209,6 +211,11 @@ bool ReadPemArmor(std::string_view text, PemArmor* armor, std::string* detail) {
             return false;
         }
         line = NextLine(&text);
+        if (line == kEcParameters) {
+            while (!text.empty() && NextLine(&text) != "-----END EC PARAMETERS-----") {
+            }
+            line = {};
+        }
     } while (!line.starts_with(kBegin));
     if (line.size() < kBegin.size() + kDashes.size() || !line.ends_with(kDashes)) {
         *detail = "the key file's first armor line is malformed";

@@ -553,7 +553,10 @@ TEST(LibcryptoKeys, PemAndPkcs8FromAnotherWriter) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const std::string passphrase = row.cipher ? "libcrypto pass" : "";
-        const std::string text = WritePem(row.key, row.traditional, row.cipher, passphrase);
+        std::string text = WritePem(row.key, row.traditional, row.cipher, passphrase);
+        // As "openssl ecparam -genkey" writes them, after the curve's parameters.
+        if (row.label == std::string_view("EC PRIVATE KEY"))
+            text = "-----BEGIN EC PARAMETERS-----\nBggqhkjOPQMBBw==\n-----END EC PARAMETERS-----\n" + text;
         ASSERT_NE(text.find("-----BEGIN " + std::string(row.label) + "-----"), std::string::npos);
         const SshKeyLoadResult loaded = LoadSshPrivateKey(text, row.name, Pass(passphrase));
         ASSERT_EQ(loaded.status, SshKeyLoadStatus::Ok) << loaded.detail;
