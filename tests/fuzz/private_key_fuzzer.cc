@@ -22,9 +22,9 @@ void CheckLoaded(const SshKeyLoadResult& result) {
     if (!result.key) return;
     const std::uint8_t data[] = {1, 2, 3};
     if (result.key->publicKeyBlob().empty()) __builtin_trap();
-    if (result.key->Sign(result.key->keyType() == "ssh-rsa" ? "rsa-sha2-256"
-                                                            : result.key->keyType(),
-                         data)
+    if (result.key
+            ->Sign(result.key->keyType() == "ssh-rsa" ? "rsa-sha2-256" : result.key->keyType(),
+                   data)
             .empty()) {
         __builtin_trap();
     }

@@ -77,7 +77,8 @@ EvpKey EvpFromBlob(const Bytes& blob) {
     if (type == "ssh-ed25519") {
         std::span<const std::uint8_t> key;
         if (!reader.ReadString(&key)) return nullptr;
-        return EvpKey(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.data(), key.size()));
+        return EvpKey(
+            EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.data(), key.size()));
     }
     OSSL_PARAM_BLD* build = OSSL_PARAM_BLD_new();
     EvpKey key;
@@ -109,9 +110,12 @@ EvpKey EvpFromBlob(const Bytes& blob) {
 
 const EVP_MD* DigestOf(std::string_view algorithm) {
     static const std::map<std::string_view, const EVP_MD*> digests = {
-        {"ssh-ed25519", nullptr},          {"rsa-sha2-512", EVP_sha512()},
-        {"rsa-sha2-256", EVP_sha256()},    {"ssh-rsa", EVP_sha1()},
-        {"ecdsa-sha2-nistp256", EVP_sha256()}, {"ecdsa-sha2-nistp384", EVP_sha384()},
+        {"ssh-ed25519", nullptr},
+        {"rsa-sha2-512", EVP_sha512()},
+        {"rsa-sha2-256", EVP_sha256()},
+        {"ssh-rsa", EVP_sha1()},
+        {"ecdsa-sha2-nistp256", EVP_sha256()},
+        {"ecdsa-sha2-nistp384", EVP_sha384()},
         {"ecdsa-sha2-nistp521", EVP_sha512()}};
     return digests.at(algorithm);
 }
@@ -209,8 +213,8 @@ class KeyFiles : public ::testing::Test {
                 command = "ssh-keygen -q -p -P '' -N '" + std::string(row.passphrase) + "' " +
                           make.substr(space + 1) + " -f " + path;
             } else {
-                command = "ssh-keygen -q " + make + " -N '" + row.passphrase + "' -C test -f " +
-                          path;
+                command =
+                    "ssh-keygen -q " + make + " -N '" + row.passphrase + "' -C test -f " + path;
             }
             ASSERT_TRUE(RunQuiet(command)) << command;
         }
@@ -255,9 +259,9 @@ TEST_F(KeyFiles, LoadAndSignEveryKind) {
             EXPECT_FALSE(RowVerifies(blob, signature, Text("other data")));
         }
         EXPECT_TRUE(key.Sign("ssh-dss", data).empty());
-        EXPECT_TRUE(key.Sign(row.keyType == std::string_view("ssh-rsa") ? "ssh-ed25519" : "ssh-rsa",
-                             data)
-                        .empty());
+        EXPECT_TRUE(
+            key.Sign(row.keyType == std::string_view("ssh-rsa") ? "ssh-ed25519" : "ssh-rsa", data)
+                .empty());
 
         if (*row.passphrase) {
             EXPECT_EQ(LoadSshPrivateKey(text, path, {}).status, SshKeyLoadStatus::PassphraseNeeded);
@@ -318,7 +322,8 @@ TEST_F(KeyFiles, KeygenSignaturesCheckAgainstLoadedKeys) {
 std::string Armor(std::string_view label, const Bytes& body) {
     std::string text = "-----BEGIN " + std::string(label) + "-----\n";
     const std::string base64 = Base64Encode(body);
-    for (std::size_t at = 0; at < base64.size(); at += 70) text += base64.substr(at, 70) + "\n";
+    for (std::size_t at = 0; at < base64.size(); at += 70)
+        text += base64.substr(at, 70) + "\n";
     return text + "-----END " + std::string(label) + "-----\n";
 }
 
@@ -330,8 +335,14 @@ TEST_F(KeyFiles, DamagedFilesNeverYieldAnotherKey) {
         const char* name;
         std::size_t stride;  // every byte of small keys, a sample of RSA's
     };
-    const DamageRow rows[] = {{"ed25519", 1},  {"ecdsa521", 1}, {"ed25519_enc", 61},
-                              {"rsa", 29},     {"rsa_pem", 29},  {"ecdsa256_pkcs8", 1},
+    // Each RSA load makes one private operation, slow under the sanitizers.
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr std::size_t kRsaStride = 97;
+#else
+    constexpr std::size_t kRsaStride = 29;
+#endif
+    const DamageRow rows[] = {{"ed25519", 1},      {"ecdsa521", 1},         {"ed25519_enc", 61},
+                              {"rsa", kRsaStride}, {"rsa_pem", kRsaStride}, {"ecdsa256_pkcs8", 1},
                               {"ecdsa384_pem", 1}};
     for (const DamageRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -342,7 +353,8 @@ TEST_F(KeyFiles, DamagedFilesNeverYieldAnotherKey) {
         const std::string text = ReadAll(Path(row.name));
         SshKeyLoadResult original = LoadSshPrivateKey(text, row.name, Pass(keyRow->passphrase));
         ASSERT_EQ(original.status, SshKeyLoadStatus::Ok);
-        const Bytes blob(original.key->publicKeyBlob().begin(), original.key->publicKeyBlob().end());
+        const Bytes blob(original.key->publicKeyBlob().begin(),
+                         original.key->publicKeyBlob().end());
 
         for (std::size_t length = 0; length < text.size() - 30; length += 13 * row.stride) {
             EXPECT_NE(LoadSshPrivateKey(text.substr(0, length), row.name, Pass(keyRow->passphrase))
@@ -360,8 +372,9 @@ TEST_F(KeyFiles, DamagedFilesNeverYieldAnotherKey) {
             SshKeyLoadResult result =
                 LoadSshPrivateKey(Armor(armor.label, damaged), row.name, Pass(keyRow->passphrase));
             if (result.status == SshKeyLoadStatus::Ok) {
-                EXPECT_EQ(Bytes(result.key->publicKeyBlob().begin(), result.key->publicKeyBlob().end()),
-                          blob)
+                EXPECT_EQ(
+                    Bytes(result.key->publicKeyBlob().begin(), result.key->publicKeyBlob().end()),
+                    blob)
                     << "byte " << at;
             } else {
                 EXPECT_FALSE(result.detail.empty());
@@ -403,7 +416,8 @@ struct OpensshParts {
 
     std::string Armored() const {
         SshWriter writer;
-        writer.PutBytes(Bytes{'o', 'p', 'e', 'n', 's', 's', 'h', '-', 'k', 'e', 'y', '-', 'v', '1', 0});
+        writer.PutBytes(
+            Bytes{'o', 'p', 'e', 'n', 's', 's', 'h', '-', 'k', 'e', 'y', '-', 'v', '1', 0});
         writer.PutString(cipher);
         writer.PutString(kdf);
         writer.PutString(kdfOptions);
@@ -441,13 +455,15 @@ TEST_F(KeyFiles, HandMadeContainersGiveTheirStatus) {
          SshKeyLoadStatus::BadFormat, "match"},
         {"another key's public half", [&](OpensshParts& p) { p.publicBlob = encrypted.publicBlob; },
          SshKeyLoadStatus::BadFormat, "match"},
-        {"two keys", [](OpensshParts& p) { p.keyCount = 2; }, SshKeyLoadStatus::Unsupported, "2 keys"},
+        {"two keys", [](OpensshParts& p) { p.keyCount = 2; }, SshKeyLoadStatus::Unsupported,
+         "2 keys"},
         {"authenticated cipher",
          [](OpensshParts& p) { p.cipher = "chacha20-poly1305@openssh.com"; },
          SshKeyLoadStatus::Unsupported, "chacha20-poly1305@openssh.com"},
         {"unknown kdf", [&](OpensshParts& p) { p = encrypted, p.kdf = "scrypt"; },
          SshKeyLoadStatus::Unsupported, "scrypt"},
-        {"plain with a kdf", [](OpensshParts& p) { p.kdf = "bcrypt"; }, SshKeyLoadStatus::BadFormat, ""},
+        {"plain with a kdf", [](OpensshParts& p) { p.kdf = "bcrypt"; }, SshKeyLoadStatus::BadFormat,
+         ""},
         {"unknown key type",
          [](OpensshParts& p) {
              SshWriter blob;
@@ -457,8 +473,7 @@ TEST_F(KeyFiles, HandMadeContainersGiveTheirStatus) {
          SshKeyLoadStatus::Unsupported, "ssh-dss"},
         {"section not whole blocks", [](OpensshParts& p) { p.privateSection.pop_back(); },
          SshKeyLoadStatus::BadFormat, ""},
-        {"padding wrong",
-         [](OpensshParts& p) { p.privateSection.back() ^= 0x10; },
+        {"padding wrong", [](OpensshParts& p) { p.privateSection.back() ^= 0x10; },
          SshKeyLoadStatus::BadFormat, ""},
         {"check ints differ", [](OpensshParts& p) { p.privateSection[0] ^= 1; },
          SshKeyLoadStatus::BadFormat, ""},
@@ -514,10 +529,10 @@ std::string WritePem(EVP_PKEY* key, bool traditional, const EVP_CIPHER* cipher,
     BIO* bio = BIO_new(BIO_s_mem());
     auto* pass = reinterpret_cast<unsigned char*>(const_cast<char*>(passphrase.data()));
     const int length = static_cast<int>(passphrase.size());
-    const int ok = traditional
-                       ? PEM_write_bio_PrivateKey_traditional(bio, key, cipher, pass, length,
-                                                              nullptr, nullptr)
-                       : PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
+    const int ok =
+        traditional
+            ? PEM_write_bio_PrivateKey_traditional(bio, key, cipher, pass, length, nullptr, nullptr)
+            : PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
     char* data = nullptr;
     const long size = BIO_get_mem_data(bio, &data);
     std::string text = ok ? std::string(data, static_cast<std::size_t>(size)) : std::string();
@@ -538,16 +553,11 @@ TEST(LibcryptoKeys, PemAndPkcs8FromAnotherWriter) {
     };
     const Row rows[] = {
         {"rsa pkcs8", rsa.get(), false, nullptr, "PRIVATE KEY"},
-        {"ed25519 pkcs8", ed25519.get(), false, nullptr,
-         "PRIVATE KEY"},
-        {"p521 pkcs8", p521.get(), false, nullptr,
-         "PRIVATE KEY"},
-        {"rsa des-ede3-cbc", rsa.get(), true, EVP_des_ede3_cbc(),
-         "RSA PRIVATE KEY"},
-        {"p256 sec1", p256.get(), true, nullptr,
-         "EC PRIVATE KEY"},
-        {"p256 sec1 aes-192-cbc", p256.get(), true,
-         EVP_aes_192_cbc(), "EC PRIVATE KEY"},
+        {"ed25519 pkcs8", ed25519.get(), false, nullptr, "PRIVATE KEY"},
+        {"p521 pkcs8", p521.get(), false, nullptr, "PRIVATE KEY"},
+        {"rsa des-ede3-cbc", rsa.get(), true, EVP_des_ede3_cbc(), "RSA PRIVATE KEY"},
+        {"p256 sec1", p256.get(), true, nullptr, "EC PRIVATE KEY"},
+        {"p256 sec1 aes-192-cbc", p256.get(), true, EVP_aes_192_cbc(), "EC PRIVATE KEY"},
     };
     const Bytes data = Text("signed by a key libcrypto wrote");
     for (const Row& row : rows) {
@@ -556,7 +566,9 @@ TEST(LibcryptoKeys, PemAndPkcs8FromAnotherWriter) {
         std::string text = WritePem(row.key, row.traditional, row.cipher, passphrase);
         // As "openssl ecparam -genkey" writes them, after the curve's parameters.
         if (row.label == std::string_view("EC PRIVATE KEY"))
-            text = "-----BEGIN EC PARAMETERS-----\nBggqhkjOPQMBBw==\n-----END EC PARAMETERS-----\n" + text;
+            text =
+                "-----BEGIN EC PARAMETERS-----\nBggqhkjOPQMBBw==\n-----END EC PARAMETERS-----\n" +
+                text;
         ASSERT_NE(text.find("-----BEGIN " + std::string(row.label) + "-----"), std::string::npos);
         const SshKeyLoadResult loaded = LoadSshPrivateKey(text, row.name, Pass(passphrase));
         ASSERT_EQ(loaded.status, SshKeyLoadStatus::Ok) << loaded.detail;
