@@ -46,30 +46,54 @@ Block64 BlowfishDecrypt(const BlowfishKey& key, Block64 block) {
 
 bool BlowfishSetKey(BlowfishKey& key, const std::uint8_t* keyBytes, std::size_t keyLength) {
     if (keyLength == 0 || keyLength > kBlowfishMaxKeyLength) return false;
+    BlowfishInitState(key);
+    BlowfishExpandState(key, {}, std::span(keyBytes, keyLength));
+    return true;
+}
+
+namespace {
+
+// The next four bytes of a cycled stream, big-endian.
+std::uint32_t StreamWord(std::span<const std::uint8_t> bytes, std::size_t& at) {
+    std::uint32_t word = 0;
+    for (int i = 0; i < 4; ++i, at = (at + 1) % bytes.size())
+        word = (word << 8) | bytes[at];
+    return word;
+}
+
+}  // namespace
+
+void BlowfishInitState(BlowfishKey& key) {
     std::memcpy(key.p, kBlowfishInitialP, sizeof key.p);
     std::memcpy(key.s, kBlowfishInitialS, sizeof key.s);
+}
+
+void BlowfishExpandState(BlowfishKey& key, std::span<const std::uint8_t> salt,
+                         std::span<const std::uint8_t> keyBytes) {
     std::size_t at = 0;
-    for (auto& subkey : key.p) {
-        std::uint32_t word = 0;
-        for (int i = 0; i < 4; ++i, at = (at + 1) % keyLength)
-            word = (word << 8) | keyBytes[at];
-        subkey ^= word;
-    }
-    // Each pair of subkeys is replaced by the encryption of the previous pair.
+    for (auto& subkey : key.p)
+        subkey ^= StreamWord(keyBytes, at);
+    at = 0;
     Block64 block{0, 0};
+    const auto next = [&] {
+        if (!salt.empty()) {
+            block.left ^= StreamWord(salt, at);
+            block.right ^= StreamWord(salt, at);
+        }
+        return block = BlowfishEncrypt(key, block);
+    };
     for (int i = 0; i < 18; i += 2) {
-        block = BlowfishEncrypt(key, block);
+        next();
         key.p[i] = block.left;
         key.p[i + 1] = block.right;
     }
     for (auto& box : key.s) {
         for (int i = 0; i < 256; i += 2) {
-            block = BlowfishEncrypt(key, block);
+            next();
             box[i] = block.left;
             box[i + 1] = block.right;
         }
     }
-    return true;
 }
 
 void BlowfishCbcEncrypt(const BlowfishKey& key, WordOrder order, std::uint8_t iv[8],
