@@ -12,7 +12,7 @@ bash scripts/deps.sh clang libclang-rt-14-dev
 seconds=${FT_FUZZ_SECONDS:-20}
 out=build/fuzz
 mkdir -p "$out/obj"
-flags=(-std=c++20 -g -O1 -fconstexpr-steps=100000000 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -I.)
+flags=(-std=c++20 -g -O1 -fconstexpr-steps=200000000 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -I.)
 launcher=()
 command -v ccache >/dev/null && launcher=(ccache)
 
