@@ -299,10 +299,12 @@ int GetFile(FtpSession& session, const std::string& local, const std::string& re
     int loopError = DownloadToFile(session, file, block);
     file.Close();
     int type = session.fileType;
+    // Counted before the end, which may reconnect and clear the record.
+    const bool received = session.transfer.bytesTransferred != 0;
     if (FinishLoop(session, loopError) != 0) {
         // A file this download created and never wrote to goes again; a
         // partial one stays for a resume.
-        if (!existed && session.transfer.bytesTransferred == 0) {
+        if (!existed && !received) {
             ErrorKeeper keeper;
             platform::RemoveLocalFile(local);
         }
