@@ -270,6 +270,25 @@ TEST_F(FtpTransferTest, RefusedDownloadLeavesTheLocalFileAndTheSessionAlone) {
     }
 }
 
+// An offset beyond the local file's end would leave a hole of zeros: refused
+// before REST or RETR, so the next command the server sees is the NOOP.
+TEST_F(FtpTransferTest, RestartBeyondTheLocalEndIsRefusedBeforeAnyCommand) {
+    const fs::path local = dir_ / "short.bin";
+    WriteFile(local, "0123456789");
+    PeerScript script;
+    script.Reply("NOOP", "200 ok\r\n");
+    PeerSession session(script, Setup());
+    const FtpClient client = Watch(session);
+    ASSERT_NE(client, INVALID_CLIENT);
+    EXPECT_TRUE(
+        FailsWith(fileErrorRestartBeyondEnd, FtpGetFile(client, local.c_str(), "r.bin", 0, 11)));
+    EXPECT_TRUE(FailsWith(fileErrorFileNotFound,
+                          FtpGetFile(client, (dir_ / "none").c_str(), "r.bin", 0, 1)));
+    EXPECT_EQ(ReadFile(local), "0123456789");
+    EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
+    session.Finish();
+}
+
 TEST_F(FtpTransferTest, StalledDataConnectionTimesOutWithinTheTimeout) {
     constexpr int kTimeout = 2;
     DataPeer data;
