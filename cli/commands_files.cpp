@@ -48,6 +48,7 @@ constexpr LONG kSymbolicLinkBit = 0x1000;
 constexpr int kModeBits = 9;
 
 const HRESULT kEndOfDirectory = kAutomationErrorBase + fileErrorEndOfDirectory;
+const HRESULT kDirectoryEmpty = kAutomationErrorBase + fileErrorDirectoryEmpty;
 
 // ---- Arguments for the control ----------------------------------------------------
 
@@ -102,9 +103,10 @@ LONG LongOf(const VARIANT& value) {
     return value.vt == VT_I4 ? value.lVal : 0;
 }
 
-// Sizes reach the command line as the control's 32-bit values.
-std::uint32_t SizeOf(const VARIANT& value) {
-    return static_cast<std::uint32_t>(LongOf(value));
+// Sizes come from the control's 64-bit members (VT_I8).
+std::int64_t SizeOf(const VARIANT& value) {
+    if (value.vt == VT_I8) return value.llVal;
+    return value.vt == VT_I4 ? static_cast<std::uint32_t>(value.lVal) : 0;
 }
 
 // ---- Formatting ------------------------------------------------------------------
@@ -144,9 +146,42 @@ std::string JsonString(std::string_view text) {
     return out + "\"";
 }
 
+// The local time of a "YYYY-MM-DD HH:MM:SS" UTC text in the same form; the
+// text as it is when it is no such time.
+std::string LocalFromUtcText(const std::string& text) {
+    SYSTEMTIME time{};
+    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (std::sscanf(text.c_str(), "%4u-%2u-%2u %2u:%2u:%2u", &year, &month, &day, &hour, &minute,
+                    &second) != 6) {
+        return text;
+    }
+    time.wYear = static_cast<WORD>(year);
+    time.wMonth = static_cast<WORD>(month);
+    time.wDay = static_cast<WORD>(day);
+    time.wHour = static_cast<WORD>(hour);
+    time.wMinute = static_cast<WORD>(minute);
+    time.wSecond = static_cast<WORD>(second);
+    FILETIME utc{}, local{};
+    if (!SystemTimeToFileTime(&time, &utc) || !FileTimeToLocalFileTime(&utc, &local) ||
+        !FileTimeToSystemTime(&local, &time)) {
+        return text;
+    }
+    char out[64];
+    std::snprintf(out, sizeof out, "%04u-%02u-%02u %02u:%02u:%02u", unsigned{time.wYear},
+                  unsigned{time.wMonth}, unsigned{time.wDay}, unsigned{time.wHour},
+                  unsigned{time.wMinute}, unsigned{time.wSecond});
+    return out;
+}
+
+bool LocalizeIsSet(Session& session) {
+    ScopedVariant value;
+    return session.Get("Localize", value.get()) && (*value).vt == VT_BOOL &&
+           (*value).boolVal != VARIANT_FALSE;
+}
+
 struct Entry {
     std::string name, date, owner, group;
-    std::uint32_t size = 0;
+    std::int64_t size = 0;
     LONG permissions = 0;
     bool directory = false;
 
@@ -221,7 +256,8 @@ int OnUrl(Session& session, const ParsedCommand& command, const std::string& url
 }
 
 // ReadDirectory until the end of the listing; false after printing a failure.
-bool ReadEntries(Session& session, std::vector<Entry>& entries) {
+// *empty tells that the listing held no entry at all.
+bool ReadEntries(Session& session, std::vector<Entry>& entries, bool* empty) {
     while (true) {
         VARIANT values[7];
         for (VARIANT& value : values)
@@ -231,7 +267,7 @@ bool ReadEntries(Session& session, std::vector<Entry>& entries) {
         Arguments arguments(7);
         for (std::size_t i = 0; i < 7; ++i)
             arguments.Output(i, &values[i]);
-        const HRESULT hr = session.TryCall("ReadDirectory", arguments.span());
+        const HRESULT hr = session.TryCall("ReadDirectory64", arguments.span());
         Entry entry{TextOf(values[0]),
                     TextOf(values[2]),
                     TextOf(values[3]),
@@ -242,6 +278,10 @@ bool ReadEntries(Session& session, std::vector<Entry>& entries) {
         for (VARIANT& value : values)
             VariantClear(&value);
         if (hr == kEndOfDirectory) return true;
+        if (hr == kDirectoryEmpty && entries.empty()) {
+            *empty = true;
+            return true;
+        }
         if (FAILED(hr)) return session.Fail(hr);
         entries.push_back(std::move(entry));
     }
@@ -253,9 +293,17 @@ bool ListEntries(Session& session, const std::string& path, const ParsedCommand&
     open.Text(0, path).Bool(1, !raw);
     if (!session.Call("OpenDirectory", open.span())) return false;
     std::vector<Entry> entries;
-    const bool read = ReadEntries(session, entries);
+    bool empty = false;
+    const bool read = ReadEntries(session, entries, &empty);
     session.TryCall("CloseDirectory", {});
     if (!read) return false;
+    // Some servers (vsftpd) list a missing directory as an empty one: an empty
+    // listing counts only when the directory can be entered.
+    if (empty && !path.empty()) {
+        Arguments change(1);
+        change.Text(0, path);
+        if (!session.Call("ChangeDirectory", change.span())) return false;
+    }
     if (raw) {
         for (const Entry& entry : entries)
             session.out() << entry.name << "\n";
@@ -316,7 +364,7 @@ int RunStat(Session& session, const ParsedCommand& command) {
         arguments.Text(0, path);
         for (std::size_t i = 0; i < 6; ++i)
             arguments.Output(i + 1, &values[i]);
-        const bool ok = session.Call("GetFileStatus", arguments.span());
+        const bool ok = session.Call("GetFileStatus64", arguments.span());
         Entry entry{path,
                     TextOf(values[1]),
                     TextOf(values[2]),
@@ -327,6 +375,10 @@ int RunStat(Session& session, const ParsedCommand& command) {
         for (VARIANT& value : values)
             VariantClear(&value);
         if (!ok) return false;
+        // The status carries UTC; stat follows Localize as mtime does.
+        if (!entry.date.empty() && LocalizeIsSet(session)) {
+            entry.date = LocalFromUtcText(FullDate(entry.date));
+        }
         char octal[8];
         std::snprintf(octal, sizeof octal, "%04o",
                       static_cast<unsigned>(entry.permissions & 07777));
@@ -350,7 +402,7 @@ int RunSize(Session& session, const ParsedCommand& command) {
         ScopedVariant size;
         Arguments arguments(2);
         arguments.Text(0, path).Output(1, size.get());
-        if (!session.Call("GetFileSize", arguments.span())) return false;
+        if (!session.Call("GetFileSize64", arguments.span())) return false;
         session.out() << SizeOf(*size) << "\n";
         return true;
     });

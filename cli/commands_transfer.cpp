@@ -39,9 +39,9 @@ std::optional<LONG> FileTypeOf(std::string_view name) {
     return std::nullopt;
 }
 
-// Restart offsets travel as 32-bit numbers.
-std::optional<LONG> RestartOffsetOf(std::string_view text) {
-    LONG value = 0;
+// Restart offsets travel as 64-bit numbers (GetFile64, PutFile64).
+std::optional<LONGLONG> RestartOffsetOf(std::string_view text) {
+    LONGLONG value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size() || value < 0) return std::nullopt;
     return value;
@@ -52,7 +52,7 @@ void ValidateTransfer(const ParsedCommand& command) {
         throw UsageError{"--type takes ascii, binary or auto"};
     }
     if (auto offset = command.Value("--restart"); offset && !RestartOffsetOf(*offset)) {
-        throw UsageError{"--restart takes a byte offset from 0 to 2147483647"};
+        throw UsageError{"--restart takes a byte offset from 0 to 9223372036854775807"};
     }
     if (command.Has("--active") && command.Has("--passive")) {
         throw UsageError{"--active and --passive exclude each other"};
@@ -101,15 +101,15 @@ enum class Direction { Get, Put };
 // path, Resource, is the remote name) and RestartOffset when one is given.
 class TransferArguments {
   public:
-    TransferArguments(const std::string& localFile, std::optional<LONG> restartOffset) {
+    TransferArguments(const std::string& localFile, std::optional<LONGLONG> restartOffset) {
         for (VARIANT& value : values_)
             VariantInit(&value);
         SetTextVariant(&values_[0], localFile);
         if (!restartOffset) return;
         values_[1].vt = VT_ERROR;
         values_[1].scode = DISP_E_PARAMNOTFOUND;
-        values_[2].vt = VT_I4;
-        values_[2].lVal = *restartOffset;
+        values_[2].vt = VT_I8;
+        values_[2].llVal = *restartOffset;
         count_ = 3;
     }
     ~TransferArguments() {
@@ -137,11 +137,11 @@ int Transfer(Session& session, const ParsedCommand& command, Direction direction
         if (showProgress) line.Update(size, copied, percent);
         interrupt.CancelIfRequested();
     });
-    std::optional<LONG> restart;
+    std::optional<LONGLONG> restart;
     if (auto offset = command.Value("--restart")) restart = RestartOffsetOf(*offset);
     TransferArguments arguments(localFile, restart);
     const HRESULT hr =
-        session.TryCall(direction == Direction::Get ? "GetFile" : "PutFile", arguments.span());
+        session.TryCall(direction == Direction::Get ? "GetFile64" : "PutFile64", arguments.span());
     line.Finish();
     if (FAILED(hr)) {
         session.Fail(hr);

@@ -76,6 +76,7 @@ HRESULT CFileTransfer::ReadValue(T value, T* out) {
     return S_OK;
 }
 template HRESULT CFileTransfer::ReadValue<LONG>(LONG, LONG*);
+template HRESULT CFileTransfer::ReadValue<LONGLONG>(LONGLONG, LONGLONG*);
 template HRESULT CFileTransfer::ReadValue<VARIANT_BOOL>(VARIANT_BOOL, VARIANT_BOOL*);
 
 // ---- Connection points and events -------------------------------------------

@@ -140,6 +140,25 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     HRESULT SetFileTime(const VARIANT* fileName, const VARIANT* fileDate, VARIANT* error);
     HRESULT VerifyFile(const VARIANT* localFile, const VARIANT* remoteFile, const VARIANT* options,
                        VARIANT* error);
+    // ---- 64-bit sizes and offsets ----------------------------------------------
+    // GetFile, PutFile, GetFileSize, GetFileStatus and ReadDirectory with whole
+    // 64-bit sizes (VT_I8) and restart offsets (any number up to 2^63-1); the
+    // 32-bit members keep handing out the low 32 bits.
+    HRESULT GetFile64(const VARIANT* localFile, const VARIANT* remoteFile,
+                      const VARIANT* restartOffset, VARIANT* error);
+    HRESULT PutFile64(const VARIANT* localFile, const VARIANT* remoteFile,
+                      const VARIANT* restartOffset, VARIANT* error);
+    HRESULT GetFileSize64(const VARIANT* fileName, VARIANT* fileSize, VARIANT* error);
+    HRESULT GetFileStatus64(const VARIANT* fileName, VARIANT* fileLength, VARIANT* fileDate,
+                            VARIANT* fileOwner, VARIANT* fileGroup, VARIANT* filePerms,
+                            VARIANT* isDirectory, VARIANT* error);
+    HRESULT ReadDirectory64(VARIANT* fileName, VARIANT* fileLength, VARIANT* fileDate,
+                            VARIANT* fileOwner, VARIANT* fileGroup, VARIANT* filePerms,
+                            VARIANT* isDirectory, VARIANT* error);
+    // Bytes copied and the size of the current or last transfer.
+    HRESULT get_TransferBytes64(LONGLONG* value);
+    HRESULT get_TransferSize64(LONGLONG* value);
+
     // Returns S_OK or, on an engine failure, the automation HRESULT (no Error, no event).
     HRESULT AddFileType(const VARIANT* fileExtension, const VARIANT* fileType);
 
@@ -332,8 +351,17 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     HRESULT ConnectForCall(bool* opened);
     void CloseCallConnection(bool opened);
     enum class FileDirection { Download, Upload };
+    // wide: the restart offset is read as a 64-bit number (GetFile64, PutFile64).
     HRESULT TransferFile(FileDirection direction, const VARIANT* localFile,
-                         const VARIANT* remoteFile, const VARIANT* restartOffset, VARIANT* error);
+                         const VARIANT* remoteFile, const VARIANT* restartOffset, VARIANT* error,
+                         bool wide = false);
+    // ReadDirectory, GetFileStatus: wide hands out FileLength as VT_I8.
+    HRESULT ReadEntry(VARIANT* fileName, VARIANT* fileLength, VARIANT* fileDate,
+                      VARIANT* fileOwner, VARIANT* fileGroup, VARIANT* filePerms,
+                      VARIANT* isDirectory, VARIANT* error, bool wide);
+    HRESULT FileStatus(const VARIANT* fileName, VARIANT* fileLength, VARIANT* fileDate,
+                       VARIANT* fileOwner, VARIANT* fileGroup, VARIANT* filePerms,
+                       VARIANT* isDirectory, VARIANT* error, bool wide);
     HRESULT MultipleFiles(FileDirection direction, const VARIANT* localDir,
                           const VARIANT* remoteDir, const VARIANT* fileMask, VARIANT* error);
     // OnProgress from the engine's transfer status (control/notifications.cpp).
@@ -350,6 +378,8 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     HRESULT FireEvent(DISPID event, std::span<VARIANT> arguments);
     HRESULT RefreshActivePorts();
     HRESULT ReadTransferStatus(LONG* bytes, LONG* seconds);
+    // The whole counts of the current or last transfer (0 without a connection).
+    void ReadTransferTotals(uint64_t* total, uint64_t* copied);
 
     ControlState state_;
     ComPtr<IDispatch> ambientDispatch_;

@@ -3,6 +3,7 @@
 // size, time and permissions.
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -92,15 +93,25 @@ struct EntryOutputs {
 // The values of one entry (all empty for a cleared set of outputs).
 struct EntryValues {
     std::u16string name, date, owner, group;
-    LONG length = 0;
+    LONGLONG length = 0;
     LONG perms = 0;
     bool isDirectory = false;
 };
 
-HRESULT StoreEntry(const EntryOutputs& out, const EntryValues& values) {
+// The 32-bit members hand out the low 32 bits of a size; the 64-bit ones
+// (wide) the whole size as VT_I8.
+HRESULT PutLength(VARIANT* output, LONGLONG length, bool wide) {
+    if (!wide) return PutLong(output, static_cast<LONG>(static_cast<std::uint32_t>(length)));
+    VARIANT* target = OutputTarget(output);
+    if (!target) return S_OK;
+    if (target->vt & VT_ARRAY) return DISP_E_TYPEMISMATCH;
+    return StoreInt64Result(target, length);
+}
+
+HRESULT StoreEntry(const EntryOutputs& out, const EntryValues& values, bool wide = false) {
     const HRESULT results[] = {
         PutText(out.name, values.name),
-        PutLong(out.length, values.length),
+        PutLength(out.length, values.length, wide),
         PutText(out.date, values.date),
         PutText(out.owner, values.owner),
         PutText(out.group, values.group),
@@ -145,22 +156,10 @@ EntryValues ValuesOf(const FtpDirectoryEntry& entry) {
     values.owner = TextOf(entry.owner);
     values.group = TextOf(entry.group);
     values.date = DateToText(entry.date);
-    values.length = static_cast<LONG>(static_cast<std::uint32_t>(entry.size));
+    values.length = static_cast<LONGLONG>(entry.size);
     values.perms = static_cast<LONG>(entry.permissions);
     values.isDirectory = entry.directory != 0;
     return values;
-}
-
-EntryValues ValuesOf(const FtpFileStatus& status) {
-    FtpDirectoryEntry entry{};
-    std::memcpy(entry.name, status.name, sizeof entry.name);
-    std::memcpy(entry.owner, status.owner, sizeof entry.owner);
-    std::memcpy(entry.group, status.group, sizeof entry.group);
-    entry.size = status.size;
-    entry.permissions = status.permissions;
-    entry.directory = status.directory;
-    entry.date = status.date;
-    return ValuesOf(entry);
 }
 
 std::u16string_view WithoutLineEnd(std::u16string_view line) {
@@ -302,6 +301,20 @@ HRESULT CFileTransfer::OpenDirectory(const VARIANT* dirName, const VARIANT* pars
 HRESULT CFileTransfer::ReadDirectory(VARIANT* fileName, VARIANT* fileLength, VARIANT* fileDate,
                                      VARIANT* fileOwner, VARIANT* fileGroup, VARIANT* filePerms,
                                      VARIANT* isDirectory, VARIANT* error) {
+    return ReadEntry(fileName, fileLength, fileDate, fileOwner, fileGroup, filePerms, isDirectory,
+                     error, false);
+}
+
+HRESULT CFileTransfer::ReadDirectory64(VARIANT* fileName, VARIANT* fileLength, VARIANT* fileDate,
+                                       VARIANT* fileOwner, VARIANT* fileGroup, VARIANT* filePerms,
+                                       VARIANT* isDirectory, VARIANT* error) {
+    return ReadEntry(fileName, fileLength, fileDate, fileOwner, fileGroup, filePerms, isDirectory,
+                     error, true);
+}
+
+HRESULT CFileTransfer::ReadEntry(VARIANT* fileName, VARIANT* fileLength, VARIANT* fileDate,
+                                 VARIANT* fileOwner, VARIANT* fileGroup, VARIANT* filePerms,
+                                 VARIANT* isDirectory, VARIANT* error, bool wide) {
     StartEnginesIfNeeded();
     SetErrorResult(error, 0);
     if (state_.serverType == fileServerHTTP) return ReportNotSupported(error);
@@ -309,7 +322,7 @@ HRESULT CFileTransfer::ReadDirectory(VARIANT* fileName, VARIANT* fileLength, VAR
     if (!IsTextOrEmpty(fileName)) return ReportMethodFailure(error);
     const EntryOutputs outputs{fileName,  fileLength, fileDate,   fileOwner,
                                fileGroup, filePerms,  isDirectory};
-    if (HRESULT hr = StoreEntry(outputs, {}); FAILED(hr)) return hr;
+    if (HRESULT hr = StoreEntry(outputs, {}, wide); FAILED(hr)) return hr;
 
     if (state_.parseDirectory == 0) {
         std::array<char, kRawLineBufferSize> line{};
@@ -330,7 +343,7 @@ HRESULT CFileTransfer::ReadDirectory(VARIANT* fileName, VARIANT* fileLength, VAR
     const int found = first ? FtpGetFirstEntry(state_.clientHandle, &entry)
                             : FtpGetNextEntry(state_.clientHandle, &entry);
     if (!found) return ReportMethodFailure(error);
-    return StoreEntry(outputs, ValuesOf(entry));
+    return StoreEntry(outputs, ValuesOf(entry), wide);
 }
 
 HRESULT CFileTransfer::CloseDirectory(VARIANT* error) {
@@ -372,6 +385,20 @@ HRESULT CFileTransfer::GetFileList(const VARIANT* remotePath, VARIANT* buffer,
 HRESULT CFileTransfer::GetFileStatus(const VARIANT* fileName, VARIANT* fileLength,
                                      VARIANT* fileDate, VARIANT* fileOwner, VARIANT* fileGroup,
                                      VARIANT* filePerms, VARIANT* isDirectory, VARIANT* error) {
+    return FileStatus(fileName, fileLength, fileDate, fileOwner, fileGroup, filePerms,
+                      isDirectory, error, false);
+}
+
+HRESULT CFileTransfer::GetFileStatus64(const VARIANT* fileName, VARIANT* fileLength,
+                                       VARIANT* fileDate, VARIANT* fileOwner, VARIANT* fileGroup,
+                                       VARIANT* filePerms, VARIANT* isDirectory, VARIANT* error) {
+    return FileStatus(fileName, fileLength, fileDate, fileOwner, fileGroup, filePerms,
+                      isDirectory, error, true);
+}
+
+HRESULT CFileTransfer::FileStatus(const VARIANT* fileName, VARIANT* fileLength, VARIANT* fileDate,
+                                  VARIANT* fileOwner, VARIANT* fileGroup, VARIANT* filePerms,
+                                  VARIANT* isDirectory, VARIANT* error, bool wide) {
     StartEnginesIfNeeded();
     SetErrorResult(error, 0);
     if (state_.serverType == fileServerHTTP) return ReportNotSupported(error);
@@ -380,13 +407,14 @@ HRESULT CFileTransfer::GetFileStatus(const VARIANT* fileName, VARIANT* fileLengt
     if (FAILED(name.hr)) return name.hr;
     const EntryOutputs outputs{nullptr,   fileLength, fileDate,   fileOwner,
                                fileGroup, filePerms,  isDirectory};
-    if (HRESULT hr = StoreEntry(outputs, {}); FAILED(hr)) return hr;
+    if (HRESULT hr = StoreEntry(outputs, {}, wide); FAILED(hr)) return hr;
     const EngineText remote(name.value.value_or(u""));
-    FtpFileStatus status{};
-    if (!FtpGetFileStatus(state_.clientHandle, remote.c_str(), &status)) {
+    // The engine's own record keeps the whole size for the 64-bit member.
+    FtpDirectoryEntry entry{};
+    if (!FtpGetFileInfo(state_.clientHandle, remote.c_str(), &entry)) {
         return ReportMethodFailure(error);
     }
-    return StoreEntry(outputs, ValuesOf(status));
+    return StoreEntry(outputs, ValuesOf(entry), wide);
 }
 
 HRESULT CFileTransfer::GetFileSize(const VARIANT* fileName, VARIANT* fileSize, VARIANT* error) {
@@ -401,6 +429,24 @@ HRESULT CFileTransfer::GetFileSize(const VARIANT* fileName, VARIANT* fileSize, V
                           : FtpGetFileSize(state_.clientHandle, remote.c_str(), &size);
     if (found < 0) return ReportMethodFailure(error);
     return StoreLongResult(fileSize, static_cast<LONG>(size));
+}
+
+HRESULT CFileTransfer::GetFileSize64(const VARIANT* fileName, VARIANT* fileSize,
+                                     VARIANT* error) {
+    const TextArgument name = ReadTextArgument(fileName);
+    if (FAILED(name.hr)) return name.hr;
+    if (HRESULT hr = StoreInt64Result(fileSize, 0); FAILED(hr)) return hr;
+    SetErrorResult(error, 0);
+    const EngineText remote(name.value.value_or(u""));
+    uint64_t size = 0;
+    int64_t ftpSize = 0;
+    const int found =
+        state_.serverType == fileServerHTTP
+            ? HttpRemoteFileSize64(state_.clientHandle, name.value.value_or(u""), &size)
+            : FtpGetFileSize64(state_.clientHandle, remote.c_str(), &ftpSize);
+    if (found < 0) return ReportMethodFailure(error);
+    if (state_.serverType != fileServerHTTP) size = static_cast<uint64_t>(ftpSize);
+    return StoreInt64Result(fileSize, static_cast<LONGLONG>(size));
 }
 
 HRESULT CFileTransfer::GetFileTime(const VARIANT* fileName, VARIANT* fileDate, VARIANT* error) {

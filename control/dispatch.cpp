@@ -24,6 +24,13 @@ struct VariantValue<LONG> {
     }
 };
 template <>
+struct VariantValue<LONGLONG> {
+    static void Give(VARIANT* v, LONGLONG value) {
+        v->vt = VT_I8;
+        v->llVal = value;
+    }
+};
+template <>
 struct VariantValue<VARIANT_BOOL> {
     static VARIANT_BOOL Take(VARIANT& v) { return v.boolVal; }
     static void Give(VARIANT* v, VARIANT_BOOL value) {
@@ -95,6 +102,8 @@ struct PropertyAccessor {
     { id, &Get<LONG, &CFileTransfer::get_##name>, &Put<LONG, &CFileTransfer::put_##name> }
 #define FT_LONG_RO(name, id) \
     { id, &Get<LONG, &CFileTransfer::get_##name>, nullptr }
+#define FT_INT64_RO(name, id) \
+    { id, &Get<LONGLONG, &CFileTransfer::get_##name>, nullptr }
 #define FT_BOOL(name, id)                                   \
     {                                                       \
         id, &Get<VARIANT_BOOL, &CFileTransfer::get_##name>, \
@@ -171,12 +180,15 @@ const PropertyAccessor kAccessors[] = {
     FT_TEXT(KnownHostsFile, 0x61),
     FT_LONG_RO(HostKeyStatus, 0x62),
     FT_TEXT_RO(HostKeyText, 0x63),
+    FT_INT64_RO(TransferBytes64, 0x6D),
+    FT_INT64_RO(TransferSize64, 0x6E),
 };
 
 #undef FT_TEXT
 #undef FT_TEXT_RO
 #undef FT_LONG
 #undef FT_LONG_RO
+#undef FT_INT64_RO
 #undef FT_BOOL
 #undef FT_INDEXED
 
@@ -416,6 +428,19 @@ const MethodEntry kMethods[] = {
               VARIANT* e) { return c.VerifyFile(a[0], a[1], a[2], e); }},
     {0x5B, [](CFileTransfer& c, const MethodArguments& a,
               VARIANT* e) { return c.GetFileList(a[0], a[1], a[2], a[3], e); }},
+    // 64-bit sizes and offsets.
+    {0x68, [](CFileTransfer& c, const MethodArguments& a,
+              VARIANT* e) { return c.GetFile64(a[0], a[1], a[2], e); }},
+    {0x69, [](CFileTransfer& c, const MethodArguments& a,
+              VARIANT* e) { return c.PutFile64(a[0], a[1], a[2], e); }},
+    {0x6A, [](CFileTransfer& c, const MethodArguments& a,
+              VARIANT* e) { return c.GetFileSize64(a[0], a[1], e); }},
+    {0x6B,
+     [](CFileTransfer& c, const MethodArguments& a,
+        VARIANT* e) { return c.GetFileStatus64(a[0], a[1], a[2], a[3], a[4], a[5], a[6], e); }},
+    {0x6C,
+     [](CFileTransfer& c, const MethodArguments& a,
+        VARIANT* e) { return c.ReadDirectory64(a[0], a[1], a[2], a[3], a[4], a[5], a[6], e); }},
 };
 
 const MethodEntry* FindMethod(DISPID dispid) {

@@ -7,6 +7,7 @@
 #include "control/engine_text.h"
 #include "http/http.h"
 #include "http/transfers.h"
+#include "platform/file.h"
 #include "platform/text.h"
 #include "resources/errors.h"
 
@@ -56,6 +57,13 @@ int HttpDownloadFile(LONGLONG client, std::u16string_view local, std::u16string_
     if (local.empty()) return Failed(fileErrorFileNotCreated);
     const EngineText localName(local);
     const EngineText remoteName(remote);
+    // A resume continues the local file at its end at the latest; beyond it
+    // the engine would leave a hole of zeros.
+    if (restartOffset != 0) {
+        const std::int64_t size = platform::FileSizeOf(localName.c_str());
+        if (size < 0) return Failed(fileErrorFileNotFound);
+        if (restartOffset > static_cast<uint64_t>(size)) return Failed(fileErrorRestartBeyondEnd);
+    }
     if (HttpGetFile(ClientOf(client), localName.c_str(), remoteName.c_str(), restartOffset) < 0) {
         return -1;
     }
@@ -94,6 +102,11 @@ int HttpPostForm(LONGLONG client, std::u16string_view local, std::u16string_view
 int HttpRemoteFileSize(LONGLONG client, std::u16string_view remote, DWORD* size) {
     const EngineText remoteName(remote);
     return StatusResult(HttpGetFileSize(ClientOf(client), remoteName.c_str(), size));
+}
+
+int HttpRemoteFileSize64(LONGLONG client, std::u16string_view remote, uint64_t* size) {
+    const EngineText remoteName(remote);
+    return StatusResult(HttpGetFileSize64(ClientOf(client), remoteName.c_str(), size));
 }
 
 int HttpRemoteFileTime(LONGLONG client, std::u16string_view remote, SYSTEMTIME* time,

@@ -27,6 +27,7 @@ int HttpUploadData(LONGLONG client, std::u16string_view remote, const BYTE* data
 int HttpPostForm(LONGLONG client, std::u16string_view local, std::u16string_view remote,
                  std::u16string_view fieldName, DWORD options);
 int HttpRemoteFileSize(LONGLONG client, std::u16string_view remote, DWORD* size);
+int HttpRemoteFileSize64(LONGLONG client, std::u16string_view remote, uint64_t* size);
 int HttpRemoteFileTime(LONGLONG client, std::u16string_view remote, SYSTEMTIME* time,
                        BOOL localTime);
 // 1 when the local and remote files match.

@@ -1,5 +1,6 @@
 #include "control/method_args.h"
 
+#include <cstdint>
 #include <string>
 
 #include "platform/text.h"
@@ -40,6 +41,9 @@ TextArgument TakeText(const VARIANT& v) {
 }
 LongArgument TakeLong(const VARIANT& v) {
     return {S_OK, v.lVal};
+}
+Int64Argument TakeInt64(const VARIANT& v) {
+    return {S_OK, v.llVal};
 }
 
 HRESULT StoreIntoReference(VARIANT& target, LONG value) {
@@ -84,6 +88,10 @@ LongArgument ReadLongArgument(const VARIANT* argument) {
     return Convert<LongArgument>(argument, VT_I4, &TakeLong);
 }
 
+Int64Argument ReadInt64Argument(const VARIANT* argument) {
+    return Convert<Int64Argument>(argument, VT_I8, &TakeInt64);
+}
+
 void SetErrorResult(VARIANT* error, LONG number) {
     if (!error) return;
     VariantClear(error);
@@ -118,4 +126,37 @@ HRESULT StoreLongResult(VARIANT* argument, LONG value) {
     argument->vt = VT_I4;
     argument->lVal = value;
     return S_OK;
+}
+
+HRESULT StoreInt64Result(VARIANT* argument, LONGLONG value) {
+    argument = const_cast<VARIANT*>(Referenced(argument));
+    if (!argument || argument->vt == VT_ERROR) return S_OK;
+    if (!(argument->vt & VT_BYREF)) {
+        VariantClear(argument);
+        argument->vt = VT_I8;
+        argument->llVal = value;
+        return S_OK;
+    }
+    switch (BaseType(*argument)) {
+        case VT_I8:
+            *argument->pllVal = value;
+            return S_OK;
+        case VT_UI8:
+            if (value < 0) return DISP_E_OVERFLOW;
+            *argument->pullVal = static_cast<ULONGLONG>(value);
+            return S_OK;
+        case VT_R8:
+            *argument->pdblVal = static_cast<double>(value);
+            return S_OK;
+        case VT_BSTR: {
+            BSTR text = BstrFromUtf8(std::to_string(value));
+            if (!text) return E_OUTOFMEMORY;
+            SysFreeString(*argument->pbstrVal);
+            *argument->pbstrVal = text;
+            return S_OK;
+        }
+        default:
+            if (value < INT32_MIN || value > INT32_MAX) return DISP_E_OVERFLOW;
+            return StoreIntoReference(*argument, static_cast<LONG>(value));
+    }
 }

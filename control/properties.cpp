@@ -569,6 +569,31 @@ HRESULT CFileTransfer::ReadTransferStatus(LONG* bytes, LONG* seconds) {
     if (seconds) *seconds = static_cast<LONG>(status.elapsedSeconds);
     return S_OK;
 }
+void CFileTransfer::ReadTransferTotals(uint64_t* total, uint64_t* copied) {
+    *total = *copied = 0;
+    if (IsHttpConnected()) {
+        HttpGetTransferTotals64(static_cast<HttpClient>(state_.clientHandle), total, copied);
+        return;
+    }
+    if (!IsFtpConnected()) return;
+    FtpTransferStatus status{};
+    if (FtpGetTransferStatus(state_.clientHandle, &status) < 0) return;
+    *total = status.totalBytes;
+    *copied = status.bytesCopied;
+}
+
+HRESULT CFileTransfer::get_TransferBytes64(LONGLONG* value) {
+    uint64_t total = 0, copied = 0;
+    ReadTransferTotals(&total, &copied);
+    return ReadValue(static_cast<LONGLONG>(copied), value);
+}
+
+HRESULT CFileTransfer::get_TransferSize64(LONGLONG* value) {
+    uint64_t total = 0, copied = 0;
+    ReadTransferTotals(&total, &copied);
+    return ReadValue(static_cast<LONGLONG>(total), value);
+}
+
 HRESULT CFileTransfer::get_TransferBytes(LONG* value) {
     LONG bytes = 0;
     ReadTransferStatus(&bytes, nullptr);

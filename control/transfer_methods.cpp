@@ -86,15 +86,24 @@ void CFileTransfer::CloseCallConnection(bool opened) {
 
 HRESULT CFileTransfer::TransferFile(FileDirection direction, const VARIANT* localFile,
                                     const VARIANT* remoteFile, const VARIANT* restartOffset,
-                                    VARIANT* error) {
+                                    VARIANT* error, bool wide) {
     StartEnginesIfNeeded();
     SetErrorResult(error, 0);
     const TextArgument local = ReadTextArgument(localFile);
     if (FAILED(local.hr)) return local.hr;
     std::u16string remote;
     if (HRESULT hr = ResolveRemoteName(remoteFile, &remote); FAILED(hr)) return hr;
-    const LongArgument offset = ReadLongArgument(restartOffset);
-    if (FAILED(offset.hr)) return offset.hr;
+    uint64_t from = 0;
+    if (wide) {
+        const Int64Argument offset = ReadInt64Argument(restartOffset);
+        if (FAILED(offset.hr)) return offset.hr;
+        if (offset.value.value_or(0) < 0) return E_INVALIDARG;
+        from = static_cast<uint64_t>(offset.value.value_or(0));
+    } else {
+        const LongArgument offset = ReadLongArgument(restartOffset);
+        if (FAILED(offset.hr)) return offset.hr;
+        from = RestartOffsetOf(offset.value.value_or(0));
+    }
     bool opened = false;
     if (HRESULT hr = ConnectForCall(&opened); FAILED(hr)) return hr;
 
@@ -105,7 +114,6 @@ HRESULT CFileTransfer::TransferFile(FileDirection direction, const VARIANT* loca
         const EngineText localName(local.value.value_or(u""));
         const EngineText remoteName(remote);
         const DWORD flags = state_.appendFile ? FTP_TRANSFER_APPEND : 0;
-        const uint64_t from = RestartOffsetOf(offset.value.value_or(0));
         result = direction == FileDirection::Download
                      ? FtpGetFile(state_.clientHandle, localName.c_str(), remoteName.c_str(), flags,
                                   from)
@@ -114,8 +122,7 @@ HRESULT CFileTransfer::TransferFile(FileDirection direction, const VARIANT* loca
     } else {
         const std::u16string localName = local.value.value_or(u"");
         result = direction == FileDirection::Download
-                     ? HttpGetFileFollowingRedirects(localName, remote,
-                                                     RestartOffsetOf(offset.value.value_or(0)))
+                     ? HttpGetFileFollowingRedirects(localName, remote, from)
                      : HttpUploadFile(state_.clientHandle, localName, remote);
     }
     if (IsConnected()) state_.connectionState = fileStateIdle;
@@ -131,6 +138,17 @@ HRESULT CFileTransfer::GetFile(const VARIANT* localFile, const VARIANT* remoteFi
 HRESULT CFileTransfer::PutFile(const VARIANT* localFile, const VARIANT* remoteFile,
                                const VARIANT* restartOffset, VARIANT* error) {
     return TransferFile(FileDirection::Upload, localFile, remoteFile, restartOffset, error);
+}
+
+HRESULT CFileTransfer::GetFile64(const VARIANT* localFile, const VARIANT* remoteFile,
+                                 const VARIANT* restartOffset, VARIANT* error) {
+    return TransferFile(FileDirection::Download, localFile, remoteFile, restartOffset, error,
+                        true);
+}
+
+HRESULT CFileTransfer::PutFile64(const VARIANT* localFile, const VARIANT* remoteFile,
+                                 const VARIANT* restartOffset, VARIANT* error) {
+    return TransferFile(FileDirection::Upload, localFile, remoteFile, restartOffset, error, true);
 }
 
 HRESULT CFileTransfer::GetData(const VARIANT* remoteFile, VARIANT* buffer, VARIANT* length,

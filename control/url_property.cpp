@@ -98,6 +98,10 @@ HRESULT CFileTransfer::put_URL(BSTR value) {
     if (!text.empty() && text.front() == '/') return put_Resource(value);
     const LONG serverType = DetectUrlScheme(text);
     if (serverType == fileServerUndefined) return CTL_E_INVALIDPROPERTYVALUE;
+    // The open connection belongs to the engine of the old type: it is closed
+    // before the type changes, else it would stay open and later calls would
+    // hand its handle to the other engine.
+    if (IsConnected() && serverType != state_.serverType) Disconnect(nullptr);
     state_.serverType = serverType;
     const HRESULT hr = serverType == fileServerHTTP ? WriteHttpUrl(text) : WriteFtpUrl(text);
     WipeText(text);

@@ -113,6 +113,10 @@ int SniffFileType(std::span<const unsigned char> head) {
                                                              : FTP_FILE_TYPE_IMAGE;
 }
 
+int SniffLocalFileType(std::string_view name) {
+    return name.empty() ? 0 : SniffLocalFile(name);
+}
+
 int GuessFileTypeOfName(std::string_view name, bool sniff, int defaultType) {
     if (name.empty()) return -1;
     if (int type = FileTypeOfExtension(ExtensionOf(name))) return type;

@@ -22,6 +22,9 @@ int SniffFileType(std::span<const unsigned char> head);
 // The type for a local or remote name: the extension, then (with sniff) the
 // content of the local file of that name, then defaultType. -1 for an empty name.
 int GuessFileTypeOfName(std::string_view name, bool sniff, int defaultType);
+// The type the content of a local file gives (SniffFileType of its head); 0
+// when it cannot be read or is empty. The local name's extension plays no part.
+int SniffLocalFileType(std::string_view name);
 
 // Adds or changes a rule; 0, or the error number (the caller holds no lock).
 int AddFileTypeRule(std::string_view extension, int type);

@@ -26,7 +26,7 @@ std::string_view Trim(std::string_view text) {
 void ApplySize(std::string_view value, FtpDirectoryEntry& entry) {
     ListingCursor cursor(value);
     std::uint64_t size = 0;
-    if (cursor.TakeNumber(UINT64_MAX, size) && cursor.AtEnd()) entry.size = size;
+    if (cursor.TakeNumber(INT64_MAX, size) && cursor.AtEnd()) entry.size = size;
 }
 
 void ApplyType(std::string_view value, FtpDirectoryEntry& entry) {

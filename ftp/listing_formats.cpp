@@ -9,7 +9,9 @@
 namespace ftp {
 namespace {
 
-constexpr std::uint64_t kMaxSize = std::numeric_limits<std::uint64_t>::max();
+// Sizes are handed on as signed 64-bit numbers: a larger one drops the line
+// rather than turning negative.
+constexpr std::uint64_t kMaxSize = std::numeric_limits<std::int64_t>::max();
 constexpr std::uint32_t kAllPermissions = 0x1FF;
 
 bool ReadWholeNumber(std::string_view token, std::uint64_t max, std::uint64_t& value) {

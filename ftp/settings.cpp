@@ -126,6 +126,12 @@ int FtpSetFileType(FtpClient client, int fileType) {
         return 200;
     }
     session->autoFileType = false;
+    // SFTP moves bytes as they are: the type is kept for the session's
+    // record, and `--type binary` on an sftp:// URL is no failure.
+    if (session->IsSecureShell()) {
+        session->fileType = fileType;
+        return 200;
+    }
     Exchange reply = RunCommand(*session, "TYPE", kTypeArguments[fileType]);
     if (reply.positive()) session->fileType = fileType;
     return reply.ok() ? reply.code : -1;

@@ -225,13 +225,14 @@ int SftpShellInfoFor(FtpSession& session, FtpShellInfo* info) {
 }
 
 int SftpGetFileFor(FtpSession& session, const std::string& local, const std::string& remote,
-                   bool verify, std::uint64_t offset) {
+                   bool verify, std::uint64_t offset, bool append) {
     int result = 0;
     {
         SetStatus(session, EngineStatus::Downloading);
         SftpCall call;
         result = Outcome(session,
-                         SftpGetFile(SftpOf(session), local.c_str(), remote.c_str(), offset) != 0);
+                         SftpGetFile(SftpOf(session), local.c_str(), remote.c_str(), offset,
+                                     append) != 0);
         SetStatus(session, EngineStatus::Idle);
     }
     if (result != 0 || !verify) return result;
@@ -240,13 +241,14 @@ int SftpGetFileFor(FtpSession& session, const std::string& local, const std::str
 }
 
 int SftpPutFileFor(FtpSession& session, const std::string& local, const std::string& remote,
-                   bool verify, std::uint64_t offset) {
+                   bool verify, std::uint64_t offset, bool append) {
     int result = 0;
     {
         SetStatus(session, EngineStatus::Uploading);
         SftpCall call;
         result = Outcome(session,
-                         SftpPutFile(SftpOf(session), local.c_str(), remote.c_str(), offset) != 0);
+                         SftpPutFile(SftpOf(session), local.c_str(), remote.c_str(), offset,
+                                     append) != 0);
         SetStatus(session, EngineStatus::Idle);
     }
     if (result != 0 || !verify) return result;

@@ -29,9 +29,9 @@ int SftpShellInfoFor(FtpSession& session, FtpShellInfo* info);
 
 // Transfers: 0 or -1 (the stream's reads and writes: counts).
 int SftpGetFileFor(FtpSession& session, const std::string& local, const std::string& remote,
-                   bool verify, std::uint64_t offset);
+                   bool verify, std::uint64_t offset, bool append = false);
 int SftpPutFileFor(FtpSession& session, const std::string& local, const std::string& remote,
-                   bool verify, std::uint64_t offset);
+                   bool verify, std::uint64_t offset, bool append = false);
 int SftpGetDataFor(FtpSession& session, const std::string& remote, void* bufferOrHandle,
                    DWORD* length);
 int SftpPutDataFor(FtpSession& session, const std::string& remote, const char* data, DWORD length);

@@ -152,9 +152,10 @@ int CompletionReplyFailed(FtpSession& session) {
 int TransferFileType(FtpSession& session, std::string_view remoteName, std::string_view localName,
                      bool sniff) {
     if (int type = FileTypeOfExtension(ExtensionOf(remoteName))) return type;
-    if (sniff && !localName.empty()) {
-        int type = GuessFileTypeOfName(localName, true, 0);
-        if (type > 0) return type;
+    // The local name is only where the bytes come from: a binary file named
+    // "x.txt" still goes up as image.
+    if (sniff) {
+        if (int type = SniffLocalFileType(localName)) return type;
     }
     return session.defaultFileType;
 }

@@ -260,12 +260,25 @@ bool MakeBlock(std::vector<char>& block, std::size_t size) {
     return true;
 }
 
+// A resume continues the local file where it ends at the latest: an offset
+// beyond its end would leave a hole of zeros, so it is refused before anything
+// is sent. 0 or the error number.
+int CheckResumeOffset(const std::string& local, DWORD flags, std::uint64_t offset) {
+    if (offset == 0 || (flags & kFlagAppend)) return 0;
+    const std::int64_t size = platform::FileSizeOf(local);
+    if (size < 0) return fileErrorFileNotFound;
+    return offset > static_cast<std::uint64_t>(size) ? fileErrorRestartBeyondEnd : 0;
+}
+
 int GetFile(FtpSession& session, const std::string& local, const std::string& remote, DWORD flags,
             std::uint64_t offset) {
     if (session.dataSocket.valid()) return Fail(fileErrorConnectionOpen);
-    if (session.IsSecureShell())
-        return SftpGetFileFor(session, local, remote, WantsVerify(session, flags), offset);
     if (local.empty()) return Fail(fileErrorInvalidFileName);
+    if (int error = CheckResumeOffset(local, flags, offset)) return Fail(error);
+    if (session.IsSecureShell()) {
+        return SftpGetFileFor(session, local, remote, WantsVerify(session, flags), offset,
+                              (flags & kFlagAppend) != 0);
+    }
     AsyncEventsPause pause(session);
     LoopStatus status(session, EngineStatus::Downloading);
     StartTransferRecord(session, local, remote, offset);
@@ -275,6 +288,7 @@ int GetFile(FtpSession& session, const std::string& local, const std::string& re
 
     std::vector<char> block;
     platform::LocalFile file;
+    const bool existed = platform::FileExists(local);
     int error = MakeBlock(block, LoopBlockSize(session)) ? 0 : fileErrorOutOfMemory;
     if (error == 0) error = OpenDownloadTarget(file, local, flags, offset);
     if (error != 0) {
@@ -285,7 +299,17 @@ int GetFile(FtpSession& session, const std::string& local, const std::string& re
     int loopError = DownloadToFile(session, file, block);
     file.Close();
     int type = session.fileType;
-    if (FinishLoop(session, loopError) != 0) return -1;
+    // Counted before the end, which may reconnect and clear the record.
+    const bool received = session.transfer.bytesTransferred != 0;
+    if (FinishLoop(session, loopError) != 0) {
+        // A file this download created and never wrote to goes again; a
+        // partial one stays for a resume.
+        if (!existed && !received) {
+            ErrorKeeper keeper;
+            platform::RemoveLocalFile(local);
+        }
+        return -1;
+    }
     if (WantsVerify(session, flags) && type == FTP_FILE_TYPE_IMAGE &&
         VerifyTransfer(session, local, remote) != 0) {
         return -1;
@@ -297,8 +321,10 @@ int GetFile(FtpSession& session, const std::string& local, const std::string& re
 int PutFile(FtpSession& session, const std::string& local, const std::string& remote, DWORD flags,
             std::uint64_t offset) {
     if (session.dataSocket.valid()) return Fail(fileErrorConnectionOpen);
-    if (session.IsSecureShell())
-        return SftpPutFileFor(session, local, remote, WantsVerify(session, flags), offset);
+    if (session.IsSecureShell()) {
+        return SftpPutFileFor(session, local, remote, WantsVerify(session, flags), offset,
+                              (flags & kFlagAppend) != 0);
+    }
     int mode = (flags & kFlagAppend)   ? kModeAppend
                : (flags & kFlagUnique) ? kModeStoreUnique
                                        : kModeStore;

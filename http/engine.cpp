@@ -19,6 +19,7 @@ namespace {
 constexpr const char* kDescription = "Tollane Hypertext Transfer Protocol Library";
 constexpr std::size_t kInternalTextSize = 512;
 constexpr std::size_t kTableGrowth = 256;
+constexpr HttpClient kHttpHandleBase = 0x40000000;
 
 static_assert(sizeof(HttpLibraryInfo) == HTTP_LIBRARY_INFO_SIZE);
 
@@ -28,7 +29,9 @@ struct EngineState {
     std::mutex lock;
     int initCount = 0;
     NetStartupData startup{};
-    HttpClient base = 4096 + static_cast<HttpClient>(GetTickCount() & 255);
+    // A range of its own, far above the FTP engine's handles (4096 up), so that
+    // a handle number names one connection whichever engine it came from.
+    HttpClient base = kHttpHandleBase + static_cast<HttpClient>(GetTickCount() & 255);
     std::vector<ClientRef> table;
 };
 

@@ -192,6 +192,9 @@ int HttpSetPriority(HttpClient client, int priority);
 int HttpEnableCompression(HttpClient client, BOOL enable);
 // 1 or 0.
 int HttpGetTransferStatus(HttpClient client, HttpTransferStatus* status);
+// The whole byte counts of the current or last transfer (restart offset
+// included), which HttpTransferStatus holds only up to 4 GiB. 1, or 0.
+int HttpGetTransferTotals64(HttpClient client, uint64_t* totalBytes, uint64_t* bytesCopied);
 
 // ---- Events ----------------------------------------------------------------------
 

@@ -150,6 +150,17 @@ int HttpEnableCompression(HttpClient handle, BOOL enable) {
     return 0;
 }
 
+int HttpGetTransferTotals64(HttpClient handle, uint64_t* totalBytes, uint64_t* bytesCopied) {
+    ClientRef client = LookupClientAnyThread(handle);
+    if (!client) return 0;
+    if (!totalBytes || !bytesCopied) return Fail(fileErrorInvalidParameter), 0;
+    *totalBytes = *bytesCopied = 0;
+    if (!client->transferStarted) return 1;
+    *bytesCopied = client->bytesTransferred + client->restartOffset;
+    *totalBytes = std::max(client->contentLength + client->restartOffset, *bytesCopied);
+    return 1;
+}
+
 int HttpGetTransferStatus(HttpClient handle, HttpTransferStatus* status) {
     ClientRef client = LookupClientAnyThread(handle);
     if (!client) return 0;

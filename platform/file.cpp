@@ -151,6 +151,10 @@ bool FileExists(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
+bool RemoveLocalFile(const std::string& path) {
+    return !path.empty() && (::unlink(path.c_str()) == 0 || errno == ENOENT);
+}
+
 std::string HomeDirectory() {
     if (const char* home = std::getenv("HOME"); home && home[0] != '\0') return home;
     const struct passwd* entry = ::getpwuid(::getuid());

@@ -60,6 +60,8 @@ class LocalFile {
 // The size of a file by name, or -1 with *error (when given) set.
 std::int64_t FileSizeOf(const std::string& path, int* error = nullptr);
 bool FileExists(const std::string& path);
+// Removes a file (not a directory); true when it is gone.
+bool RemoveLocalFile(const std::string& path);
 
 // The user's home directory ($HOME, else the password database), or "".
 std::string HomeDirectory();

@@ -218,6 +218,8 @@ constexpr MemberInfo kMembers[] = {
     ReadWrite("KnownHostsFile", 0x61, VT_BSTR),
     ReadOnly("HostKeyStatus", 0x62, VT_I4),
     ReadOnly("HostKeyText", 0x63, VT_BSTR),
+    ReadOnly("TransferBytes64", 0x6D, VT_I8),
+    ReadOnly("TransferSize64", 0x6E, VT_I8),
 
     PlainMethod("AddFileType", 0x3B, kAddFileTypeParams),
     Method("Cancel", 0x3C, {}),
@@ -251,6 +253,11 @@ constexpr MemberInfo kMembers[] = {
     PlainMethod("Uninitialize", 0x58),
     Method("VerifyFile", 0x59, kVerifyFileParams),
     Method("GetFileList", 0x5B, kGetFileListParams),
+    Method("GetFile64", 0x68, kFileTransferParams),
+    Method("PutFile64", 0x69, kFileTransferParams),
+    Method("GetFileSize64", 0x6A, kGetFileSizeParams),
+    Method("GetFileStatus64", 0x6B, kGetFileStatusParams),
+    Method("ReadDirectory64", 0x6C, kReadDirectoryParams),
     PlainMethod("About", kDispidAbout),
 };
 

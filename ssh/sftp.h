@@ -140,17 +140,22 @@ int SftpDeleteFile(SftpSession* session, const char* path);
 int SftpRenameFile(SftpSession* session, const char* oldPath, const char* newPath);
 int SftpGetFileSize(SftpSession* session, const char* path, std::uint64_t* size);
 int SftpGetFileTime(SftpSession* session, const char* path, SYSTEMTIME* time, bool local);
-int SftpSetFileTime(SftpSession* session, const char* path, const SYSTEMTIME* localTime);
+// Times are UTC (local with SftpGetFileTime's local set); SftpGetFileStatus's
+// date is UTC.
+int SftpSetFileTime(SftpSession* session, const char* path, const SYSTEMTIME* utcTime);
 int SftpGetFilePermissions(SftpSession* session, const char* path, DWORD* permissions);
 int SftpSetFilePermissions(SftpSession* session, const char* path, DWORD permissions);
 int SftpGetFileStatus(SftpSession* session, const char* path, SftpFileInfo* info);
 
+// append: the download goes after the local file's end (created when missing)
+// and reads the remote file from its start; the upload opens the remote file
+// with APPEND and writes from its size on. startOffset is ignored then.
 int SftpGetFile(SftpSession* session, const char* localFile, const char* remoteFile,
-                std::uint64_t startOffset);
+                std::uint64_t startOffset, bool append = false);
 int SftpGetFileToMemory(SftpSession* session, const char* remoteFile, HGLOBAL* memory,
                         std::uint64_t* length, std::uint64_t largest);
 int SftpPutFile(SftpSession* session, const char* localFile, const char* remoteFile,
-                std::uint64_t startOffset);
+                std::uint64_t startOffset, bool append = false);
 int SftpPutMemory(SftpSession* session, const char* remoteFile, const void* buffer,
                   std::uint64_t length);
 

@@ -23,13 +23,11 @@ bool LocalFromUnix(std::uint32_t seconds, SYSTEMTIME& out) {
     return FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &out);
 }
 
-// Seconds since 1970 of a local time; false when it cannot be converted.
-bool UnixFromLocal(const SYSTEMTIME& time, std::uint32_t& seconds) {
-    FILETIME local{};
+// Seconds since 1970 of a UTC time; false when it cannot be converted. Times
+// cross this interface in UTC, as MFMT's do on FTP.
+bool UnixFromUtc(const SYSTEMTIME& time, std::uint32_t& seconds) {
     FILETIME utc{};
-    if (!SystemTimeToFileTime(&time, &local) || !LocalFileTimeToFileTime(&local, &utc)) {
-        return false;
-    }
+    if (!SystemTimeToFileTime(&time, &utc)) return false;
     const std::uint64_t value = std::uint64_t(utc.dwHighDateTime) << 32 | utc.dwLowDateTime;
     if (value < kUnixEpochAsFileTime) return false;
     const std::uint64_t unix = (value - kUnixEpochAsFileTime) / 10000000ull;
@@ -127,11 +125,11 @@ int SftpGetFileTime(SftpSession* handle, const char* path, SYSTEMTIME* time, boo
     return SucceedOp(*session);
 }
 
-int SftpSetFileTime(SftpSession* handle, const char* path, const SYSTEMTIME* localTime) {
+int SftpSetFileTime(SftpSession* handle, const char* path, const SYSTEMTIME* utcTime) {
     SftpSession* session = CheckSession(handle);
     if (!session) return 0;
     std::uint32_t seconds = 0;
-    if (!localTime || !UnixFromLocal(*localTime, seconds)) {
+    if (!utcTime || !UnixFromUtc(*utcTime, seconds)) {
         return session->Fail(fileErrorInvalidParameter);
     }
     std::string full;
@@ -198,6 +196,7 @@ int SftpGetFileStatus(SftpSession* handle, const char* path, SftpFileInfo* info)
         info->permissions = attributes.permissions & kPermissionBits;
         info->directory = (attributes.permissions & kDirectoryBit) != 0;
     }
-    if (attributes.Has(kSftpAttrTimes)) LocalFromUnix(attributes.mtime, info->date);
+    // UTC like the listing lines and MLST, so stat, ls and mtime agree.
+    if (attributes.Has(kSftpAttrTimes)) UtcFromUnix(attributes.mtime, info->date);
     return SucceedOp(*session);
 }

@@ -108,11 +108,21 @@ struct RemoteFile {
     SftpAttributes attributes;
 };
 
-// Canonical path, STAT, OPEN for reading.
+// A directory or a device is no file to download. Servers that send no type
+// bits are trusted.
+bool IsRegularFile(const SftpAttributes& attributes) {
+    if (!attributes.Has(kSftpAttrPermissions)) return true;
+    const std::uint32_t type = attributes.permissions & kSftpFileTypeMask;
+    return type == 0 || type == kSftpFileTypeRegular;
+}
+
+// Canonical path, STAT, OPEN for reading. OpenSSH opens directories for
+// reading too, so the type is checked before the local file is touched.
 bool OpenForDownload(SftpSession& session, const char* remote, RemoteFile& file) {
     if (session.stream) return session.Fail(fileErrorConnectionOpen);
     auto path = session.Canonical(remote);
     if (!path || !session.Stat(*path, file.attributes)) return false;
+    if (!IsRegularFile(file.attributes)) return session.Fail(fileErrorInvalidFileType);
     auto handle = session.Open(*path, kSftpOpenRead);
     if (!handle) return false;
     file.path = *path;
@@ -145,6 +155,21 @@ bool OpenForUpload(SftpSession& session, const char* remote, std::uint64_t& star
     return true;
 }
 
+// Opens the remote file for appending; the start is its size, since servers
+// that ignore APPEND write where they are told.
+bool OpenForAppend(SftpSession& session, const char* remote, std::uint64_t& start,
+                   RemoteFile& file) {
+    auto path = session.Canonical(remote);
+    if (!path) return false;
+    auto handle = session.Open(*path, kSftpOpenCreateAppend);
+    if (!handle) return false;
+    file.path = *path;
+    file.handle = *handle;
+    if (!RequireRemoteSize(session, file)) return false;
+    start = file.attributes.size;
+    return true;
+}
+
 // Opens the local file of a resumed download and positions it: at the offset when
 // the file is that long, else at its end; what lies after is cut off so the file
 // ends up exactly as long as the remote one. The position, or -1.
@@ -159,21 +184,28 @@ std::int64_t PositionForResume(platform::LocalFile& local, std::uint64_t offset)
 }  // namespace
 
 int SftpGetFile(SftpSession* handle, const char* localFile, const char* remoteFile,
-                std::uint64_t startOffset) {
+                std::uint64_t startOffset, bool append) {
     SftpSession* session = CheckSession(handle);
     if (!session) return 0;
     if (!localFile || localFile[0] == '\0') return session->Fail(fileErrorInvalidFileName);
     RemoteFile remote;
     if (!OpenForDownload(*session, remoteFile, remote)) return 0;
+    using platform::FileAccess;
+    using platform::FileDisposition;
+    const bool existed = platform::FileExists(localFile);
     platform::LocalFile local;
     std::int64_t start = 0;
-    if (startOffset == 0) {
-        if (local.Open(localFile, platform::FileAccess::ReadWrite,
-                       platform::FileDisposition::CreateAlways) != 0) {
+    if (append) {
+        if (local.Open(localFile, FileAccess::ReadWrite, FileDisposition::OpenAlways) != 0) {
+            start = -2;
+        } else if (!local.SeekToEnd()) {
+            start = -1;
+        }
+    } else if (startOffset == 0) {
+        if (local.Open(localFile, FileAccess::ReadWrite, FileDisposition::CreateAlways) != 0) {
             start = -2;
         }
-    } else if (local.Open(localFile, platform::FileAccess::ReadWrite,
-                          platform::FileDisposition::OpenExisting) != 0) {
+    } else if (local.Open(localFile, FileAccess::ReadWrite, FileDisposition::OpenExisting) != 0) {
         start = -2;
     } else {
         start = PositionForResume(local, startOffset);
@@ -186,10 +218,17 @@ int SftpGetFile(SftpSession* handle, const char* localFile, const char* remoteFi
     SftpTransferRecord record;
     BeginRecord(*session, record, kSftpKindDownload, localFile, remote.path, remote.attributes.size,
                 std::uint64_t(start));
-    return RunDownload(
+    const int result = RunDownload(
         *session, *transfer, record,
         [&](std::span<const std::uint8_t> data) { return local.Write(data.data(), data.size()); },
         [] { return false; });
+    // A file this download created and never wrote to goes again; a partial
+    // one stays for a resume.
+    if (result == 0 && !existed && record.bytesCopied == 0) {
+        local.Close();
+        platform::RemoveLocalFile(localFile);
+    }
+    return result;
 }
 
 int SftpGetFileToMemory(SftpSession* handle, const char* remoteFile, HGLOBAL* memory,
@@ -235,7 +274,7 @@ int SftpGetFileToMemory(SftpSession* handle, const char* remoteFile, HGLOBAL* me
 }
 
 int SftpPutFile(SftpSession* handle, const char* localFile, const char* remoteFile,
-                std::uint64_t startOffset) {
+                std::uint64_t startOffset, bool append) {
     SftpSession* session = CheckSession(handle);
     if (!session) return 0;
     if (session->stream) return session->Fail(fileErrorConnectionOpen);
@@ -245,10 +284,15 @@ int SftpPutFile(SftpSession* handle, const char* localFile, const char* remoteFi
         return session->Fail(fileErrorFileNotFound);
     }
     const std::int64_t localSize = local.Size();
-    std::uint64_t start = startOffset;
+    std::uint64_t start = append ? 0 : startOffset;
     RemoteFile remote;
-    if (!OpenForUpload(*session, remoteFile, start, remote)) return 0;
-    if (start != 0 && !local.Seek(start)) local.SeekToEnd();
+    if (append) {
+        // The whole local file goes after the remote file's end.
+        if (!OpenForAppend(*session, remoteFile, start, remote)) return 0;
+    } else {
+        if (!OpenForUpload(*session, remoteFile, start, remote)) return 0;
+        if (start != 0 && !local.Seek(start)) local.SeekToEnd();
+    }
     auto transfer = MakeTransfer(*session, remote.handle, false, start);
     SftpTransferRecord record;
     BeginRecord(*session, record, kSftpKindUpload, localFile, remote.path,

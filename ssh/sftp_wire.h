@@ -37,6 +37,12 @@ enum SftpPacketType : std::uint8_t {
 constexpr std::uint32_t kSftpOpenRead = 1;
 constexpr std::uint32_t kSftpOpenWrite = 2;
 constexpr std::uint32_t kSftpOpenCreateTruncate = 2 | 8 | 16;
+// WRITE | APPEND | CREAT. OpenSSH ignores APPEND, so appends also write at the
+// remote size.
+constexpr std::uint32_t kSftpOpenCreateAppend = 2 | 4 | 8;
+// The file-type bits of the permissions and the regular-file type.
+constexpr std::uint32_t kSftpFileTypeMask = 0170000;
+constexpr std::uint32_t kSftpFileTypeRegular = 0100000;
 
 // Attribute flags.
 constexpr std::uint32_t kSftpAttrSize = 1;

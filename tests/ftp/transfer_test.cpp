@@ -197,6 +197,7 @@ TEST_F(FtpTransferTest, ActiveUploadOffersAPortOfTheRangeAndDeliversEveryByte) {
 TEST_F(FtpTransferTest, RestartBeyondFourGibibytesSendsTheFullOffset) {
     constexpr std::uint64_t kOffset = 5'000'000'123ULL;
     WriteFile(dir_ / "huge.bin", "head");
+    fs::resize_file(dir_ / "huge.bin", kOffset);  // sparse: all that comes before the offset
     DataPeer data;
     data.Serve({.payload = "tail"});
     PeerScript script;
@@ -267,6 +268,25 @@ TEST_F(FtpTransferTest, RefusedDownloadLeavesTheLocalFileAndTheSessionAlone) {
         EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
         session.Finish();
     }
+}
+
+// An offset beyond the local file's end would leave a hole of zeros: refused
+// before REST or RETR, so the next command the server sees is the NOOP.
+TEST_F(FtpTransferTest, RestartBeyondTheLocalEndIsRefusedBeforeAnyCommand) {
+    const fs::path local = dir_ / "short.bin";
+    WriteFile(local, "0123456789");
+    PeerScript script;
+    script.Reply("NOOP", "200 ok\r\n");
+    PeerSession session(script, Setup());
+    const FtpClient client = Watch(session);
+    ASSERT_NE(client, INVALID_CLIENT);
+    EXPECT_TRUE(
+        FailsWith(fileErrorRestartBeyondEnd, FtpGetFile(client, local.c_str(), "r.bin", 0, 11)));
+    EXPECT_TRUE(FailsWith(fileErrorFileNotFound,
+                          FtpGetFile(client, (dir_ / "none").c_str(), "r.bin", 0, 1)));
+    EXPECT_EQ(ReadFile(local), "0123456789");
+    EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
+    session.Finish();
 }
 
 TEST_F(FtpTransferTest, StalledDataConnectionTimesOutWithinTheTimeout) {

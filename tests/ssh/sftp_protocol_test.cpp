@@ -479,15 +479,15 @@ TEST(SftpAttributeChanges, SameValuesSendNothingAndChangesKeepTheOtherFields) {
     ASSERT_EQ(SftpGetFileTime(s.session, "f", &utc, false), 1);
     EXPECT_EQ(utc.wYear, 1970);
     EXPECT_EQ(utc.wDay, 12);
-    SYSTEMTIME local{};
-    ASSERT_EQ(SftpGetFileTime(s.session, "f", &local, true), 1);
-    EXPECT_EQ(SftpSetFileTime(s.session, "f", &local), 1);
+    EXPECT_EQ(SftpSetFileTime(s.session, "f", &utc), 1);
     EXPECT_EQ(set.size(), 1u) << "unchanged time sends nothing";
-    local.wYear = 2001;
-    EXPECT_EQ(SftpSetFileTime(s.session, "f", &local), 1);
+    // Times go out as given, in UTC, whatever the local zone.
+    const SYSTEMTIME billion{2001, 9, 0, 9, 1, 46, 40, 0};
+    EXPECT_EQ(SftpSetFileTime(s.session, "f", &billion), 1);
     ASSERT_EQ(set.size(), 2u);
     EXPECT_EQ(set[1].flags, kSftpAttrTimes);
     EXPECT_EQ(set[1].atime, 55u);
+    EXPECT_EQ(set[1].mtime, 1000000000u);
 
     current.flags = kSftpAttrSize;
     EXPECT_EQ(SftpSetFilePermissions(s.session, "f", 0600), 0);

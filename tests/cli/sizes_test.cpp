@@ -1,0 +1,469 @@
+// 64-bit sizes end to end and transfers that must not lose data, against the
+// loopback servers: vsftpd, proftpd, OpenSSH's sftp and nginx. Every file is
+// named for the test and the process and removed afterwards; HOME is a
+// temporary folder.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "cli_test_support.h"
+#include "control/session_test_support.h"
+#include "control/method_call_support.h"
+#include "support/server_settings.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr unsigned long long kBigSize = 5368709120ull;  // 5 GiB
+constexpr unsigned long long kTailOffset = 5368709000ull;
+constexpr std::size_t kTailLength = 120;
+
+enum class Kind { Ftp, Sftp, Http };
+
+struct Server {
+    const char* name;
+    Kind kind;
+    const char* portVariable;
+};
+
+void PrintTo(const Server& server, std::ostream* out) {
+    *out << server.name;
+}
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteAll(const fs::path& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+// The bytes of the last kTailLength bytes of the big file: none of them zero.
+std::string TailPattern() {
+    std::string tail;
+    for (std::size_t i = 0; i < kTailLength; ++i)
+        tail += static_cast<char>('A' + i % 26);
+    return tail;
+}
+
+// Connection settings and a folder of the test's own on the server's disk.
+class ServerTest : public ::testing::TestWithParam<Server> {
+  protected:
+    void SetUp() override {
+        const Server& server = GetParam();
+        host_ = Setting("FT_TEST_HOST");
+        user_ = Setting("FT_TEST_USER");
+        password_ = Setting("FT_TEST_PASSWORD");
+        port_ = Setting(server.portVariable);
+        root_ = Setting(server.kind == Kind::Http ? "FT_TEST_HTTP_ROOT" : "FT_TEST_ROOT");
+        knownHosts_ = Setting("FT_TEST_SSH_KNOWN_HOSTS");
+        if (host_.empty() || user_.empty() || port_.empty() || root_.empty() ||
+            (server.kind == Kind::Sftp && knownHosts_.empty())) {
+            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
+            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
+        }
+        struct stat rootInfo {};
+        if (::stat(root_.c_str(), &rootInfo) != 0) GTEST_SKIP() << root_ << " is missing";
+        owner_ = rootInfo.st_uid;
+        group_ = rootInfo.st_gid;
+        folder_ = std::string("sizes-") + server.name + "-" + std::to_string(::getpid());
+        remote_ = fs::path(root_) / folder_;
+        fs::create_directories(remote_);
+        Own(remote_);
+        local_ = fs::path(::testing::TempDir()) / folder_;
+        fs::create_directories(local_ / "home");
+        if (const char* home = std::getenv("HOME")) savedHome_ = home;
+        ::setenv("HOME", (local_ / "home").c_str(), 1);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        if (!remote_.empty()) fs::remove_all(remote_, ignored);
+        if (!local_.empty()) fs::remove_all(local_, ignored);
+        if (!savedHome_.empty()) ::setenv("HOME", savedHome_.c_str(), 1);
+    }
+
+    void Own(const fs::path& path) const {
+        if (::geteuid() == 0) {
+            ASSERT_EQ(::chown(path.c_str(), owner_, group_), 0);
+        }
+    }
+    // A file in the test's server folder, owned by the login user.
+    void PutOnServer(const std::string& name, const std::string& content) {
+        WriteAll(remote_ / name, content);
+        Own(remote_ / name);
+    }
+    std::string Url(const std::string& name) const {
+        const Kind kind = GetParam().kind;
+        const std::string scheme = kind == Kind::Http ? "http" : kind == Kind::Sftp ? "sftp" : "ftp";
+        const std::string login = kind == Kind::Http ? "" : user_ + ":" + password_ + "@";
+        // FTP and SFTP paths are relative to the login folder, which is the root.
+        return scheme + "://" + login + host_ + ":" + port_ + "/" + folder_ + "/" + name;
+    }
+    // filetransfer with the connect options every server needs here.
+    RunResult Run(std::vector<std::string> args) const {
+        args.insert(args.begin(), {"--set", "Timeout=20"});
+        if (GetParam().kind == Kind::Sftp) {
+            args.push_back("--known-hosts");
+            args.push_back(knownHosts_);
+        }
+        return RunCli(args);
+    }
+    bool IsHttp() const { return GetParam().kind == Kind::Http; }
+
+    std::string host_, user_, password_, port_, root_, knownHosts_, folder_, savedHome_;
+    fs::path remote_, local_;
+    uid_t owner_ = 0;
+    gid_t group_ = 0;
+};
+
+// ---- A sparse 5 GiB file ------------------------------------------------------------
+
+class BigFile : public ServerTest {
+  protected:
+    void SetUp() override {
+        ServerTest::SetUp();
+        if (IsSkipped() || HasFailure()) return;
+        const fs::path big = remote_ / "big.bin";
+        const int fd = ::open(big.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(kBigSize)), 0);
+        const std::string tail = TailPattern();
+        ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(kTailOffset)),
+                  static_cast<ssize_t>(tail.size()));
+        ::close(fd);
+        Own(big);
+    }
+};
+
+TEST_P(BigFile, SizeListingStatusAndResumeSeeAllFiveGigabytes) {
+    const RunResult size = Run({"size", Url("big.bin")});
+    ASSERT_EQ(size.exitCode, 0) << size.err;
+    EXPECT_EQ(size.out, "5368709120\n");
+
+    if (!IsHttp()) {
+        const RunResult stat = Run({"stat", Url("big.bin")});
+        ASSERT_EQ(stat.exitCode, 0) << stat.err;
+        EXPECT_NE(stat.out.find("size: 5368709120\n"), std::string::npos) << stat.out;
+        const RunResult json = Run({"ls", "--json", Url("")});
+        ASSERT_EQ(json.exitCode, 0) << json.err;
+        EXPECT_NE(json.out.find("{\"name\":\"big.bin\",\"size\":5368709120,"), std::string::npos)
+            << json.out;
+    }
+
+    // The local file holds everything before the offset (sparse here too).
+    const fs::path local = local_ / "big.part";
+    const int fd = ::open(local.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(kTailOffset)), 0);
+    ::close(fd);
+    const RunResult get =
+        Run({"get", "--restart", std::to_string(kTailOffset), Url("big.bin"), local.string()});
+    ASSERT_EQ(get.exitCode, 0) << get.err;
+    ASSERT_EQ(fs::file_size(local), kBigSize);
+    std::ifstream in(local, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(kTailOffset));
+    std::string tail(kTailLength, '\0');
+    in.read(tail.data(), static_cast<std::streamsize>(tail.size()));
+    EXPECT_EQ(tail, TailPattern());
+}
+
+// The control's 64-bit members against the same file; the 32-bit ones keep
+// their low 32 bits.
+class BigFileControl : public BigFile {
+  protected:
+    void SetUp() override {
+        BigFile::SetUp();
+        if (IsSkipped() || HasFailure()) return;
+        control_ = CFileTransfer::Create();
+        ASSERT_NE(control_, nullptr);
+    }
+    void TearDown() override {
+        if (control_) {
+            control_->Disconnect(nullptr);
+            control_->Release();
+        }
+        BigFile::TearDown();
+    }
+    CFileTransfer* control_ = nullptr;
+};
+
+TEST_P(BigFileControl, SixtyFourBitMembersReportTheWholeSize) {
+    BSTR url = BstrFromUtf8(Url(""));
+    ASSERT_EQ(control_->put_URL(url), S_OK);
+    SysFreeString(url);
+    VARIANT timeout = I4(20);
+    ASSERT_EQ(CallWithError(control_, &CFileTransfer::Connect, nullptr, nullptr, nullptr, nullptr,
+                            &timeout, nullptr),
+              0);
+    const std::string name = IsHttp() ? "/" + folder_ + "/big.bin" : folder_ + "/big.bin";
+
+    VariantOutputs<2> sizes;
+    EXPECT_EQ(CallWithError(control_, &CFileTransfer::GetFileSize64, TextVariant(name), sizes[0]),
+              0);
+    ASSERT_EQ(sizes.v[0].vt, VT_I8);
+    EXPECT_EQ(sizes.v[0].llVal, static_cast<LONGLONG>(kBigSize));
+    if (!IsHttp()) {
+        EXPECT_EQ(CallWithError(control_, &CFileTransfer::GetFileSize, TextVariant(name), sizes[1]),
+                  0);
+        EXPECT_EQ(static_cast<ULONG>(sizes.v[1].lVal), 1073741824u) << "the low 32 bits";
+        VariantOutputs<6> status;
+        EXPECT_EQ(CallWithError(control_, &CFileTransfer::GetFileStatus64, TextVariant(name),
+                                status[0], status[1], status[2], status[3], status[4], status[5]),
+                  0);
+        ASSERT_EQ(status.v[0].vt, VT_I8);
+        EXPECT_EQ(status.v[0].llVal, static_cast<LONGLONG>(kBigSize));
+    }
+
+    const fs::path local = local_ / "tail.part";
+    const int fd = ::open(local.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(kTailOffset)), 0);
+    ::close(fd);
+    VARIANT offset;
+    VariantInit(&offset);
+    offset.vt = VT_I8;
+    offset.llVal = static_cast<LONGLONG>(kTailOffset);
+    EXPECT_EQ(CallWithError(control_, &CFileTransfer::GetFile64, TextVariant(local.string()),
+                            TextVariant(name), &offset),
+              0);
+    EXPECT_EQ(fs::file_size(local), kBigSize);
+    LONGLONG copied = 0, total = 0;
+    EXPECT_EQ(control_->get_TransferBytes64(&copied), S_OK);
+    EXPECT_EQ(control_->get_TransferSize64(&total), S_OK);
+    EXPECT_EQ(total, static_cast<LONGLONG>(kBigSize));
+    EXPECT_GE(copied, static_cast<LONGLONG>(kTailLength));
+    EXPECT_LE(copied, static_cast<LONGLONG>(kBigSize));
+}
+
+const Server kAllServers[] = {
+    {"Vsftpd", Kind::Ftp, "FT_TEST_FTP_PORT"},
+    {"Proftpd", Kind::Ftp, "FT_TEST_PROFTPD_PORT"},
+    {"Sftp", Kind::Sftp, "FT_TEST_SFTP_PORT"},
+    {"Nginx", Kind::Http, "FT_TEST_HTTP_PORT"},
+};
+const auto kServerName = [](const auto& info) { return std::string(info.param.name); };
+
+INSTANTIATE_TEST_SUITE_P(Servers, BigFile, ::testing::ValuesIn(kAllServers), kServerName);
+INSTANTIATE_TEST_SUITE_P(Servers, BigFileControl, ::testing::ValuesIn(kAllServers), kServerName);
+
+// ---- Transfers that must keep what is there ---------------------------------------------
+
+class KeepsData : public ServerTest {};
+
+TEST_P(KeepsData, AppendAppendsInBothDirections) {
+    if (IsHttp()) GTEST_SKIP() << "HTTP has no append";
+    PutOnServer("get.txt", "remote-tail");
+    WriteAll(local_ / "get.txt", "local-head:");
+    const RunResult get =
+        Run({"get", "--append", "--type", "binary", Url("get.txt"), (local_ / "get.txt").string()});
+    ASSERT_EQ(get.exitCode, 0) << get.err;
+    EXPECT_EQ(ReadAll(local_ / "get.txt"), "local-head:remote-tail");
+
+    PutOnServer("put.txt", "remote-head:");
+    WriteAll(local_ / "put.txt", "local-tail");
+    const RunResult put =
+        Run({"put", "--append", "--type", "binary", (local_ / "put.txt").string(), Url("put.txt")});
+    ASSERT_EQ(put.exitCode, 0) << put.err;
+    EXPECT_EQ(ReadAll(remote_ / "put.txt"), "remote-head:local-tail");
+}
+
+TEST_P(KeepsData, GetOfADirectoryLeavesTheLocalFileAlone) {
+    if (IsHttp()) GTEST_SKIP() << "HTTP serves no directories as files here";
+    fs::create_directories(remote_ / "inner");
+    Own(remote_ / "inner");
+    WriteAll(local_ / "keep.txt", "precious");
+    const RunResult get = Run({"get", Url("inner"), (local_ / "keep.txt").string()});
+    EXPECT_NE(get.exitCode, 0);
+    EXPECT_EQ(ReadAll(local_ / "keep.txt"), "precious");
+    // Nor is a file created for it.
+    const RunResult fresh = Run({"get", Url("inner"), (local_ / "new.txt").string()});
+    EXPECT_NE(fresh.exitCode, 0);
+    EXPECT_FALSE(fs::exists(local_ / "new.txt"));
+}
+
+TEST_P(KeepsData, RestartBeyondTheLocalEndIsRefusedBeforeSending) {
+    PutOnServer("data.bin", std::string(64, 'r'));
+    WriteAll(local_ / "data.bin", "0123456789");
+    const RunResult get =
+        Run({"get", "--restart", "32", Url("data.bin"), (local_ / "data.bin").string()});
+    EXPECT_NE(get.exitCode, 0);
+    EXPECT_NE(get.err.find("12241"), std::string::npos) << get.err;
+    EXPECT_EQ(ReadAll(local_ / "data.bin"), "0123456789") << "no hole of zeros";
+}
+
+TEST_P(KeepsData, AutomaticTypeIgnoresTheLocalName) {
+    if (IsHttp()) GTEST_SKIP() << "HTTP has no transfer type";
+    // Bytes that a text transfer would change; the local name says text.
+    const std::string binary("line\nnext\r\n\0\xff\x80 end\n", 20);
+    WriteAll(local_ / "looks.txt", binary);
+    const RunResult put =
+        Run({"put", "--type", "auto", (local_ / "looks.txt").string(), Url("data.bin")});
+    ASSERT_EQ(put.exitCode, 0) << put.err;
+    EXPECT_EQ(ReadAll(remote_ / "data.bin"), binary);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, KeepsData, ::testing::ValuesIn(kAllServers), kServerName);
+
+// ---- Times and empty listings ---------------------------------------------------------
+
+// Times in UTC unless Localize is set, in a zone nine hours east of UTC.
+class Times : public ServerTest {
+  protected:
+    void SetUp() override {
+        ServerTest::SetUp();
+        if (const char* zone = std::getenv("TZ")) savedZone_ = zone;
+        ::setenv("TZ", "JST-9", 1);
+        ::tzset();
+    }
+    void TearDown() override {
+        if (savedZone_.empty()) {
+            ::unsetenv("TZ");
+        } else {
+            ::setenv("TZ", savedZone_.c_str(), 1);
+        }
+        ::tzset();
+        ServerTest::TearDown();
+    }
+    time_t ModifiedAt(const std::string& name) const {
+        struct stat info {};
+        EXPECT_EQ(::stat((remote_ / name).c_str(), &info), 0);
+        return info.st_mtime;
+    }
+    std::string savedZone_;
+};
+
+TEST_P(Times, TouchMtimeAndStatAgree) {
+    PutOnServer("t.txt", "x");
+    constexpr time_t kUtc = 1577934245;  // 2020-01-02 03:04:05 UTC, 12:04:05 in the zone
+    struct Case {
+        std::vector<std::string> set;
+        const char* written;
+    };
+    const Case cases[] = {{{}, "2020-01-02 03:04:05"},
+                          {{"--set", "Localize=True"}, "2020-01-02 12:04:05"}};
+    for (const Case& c : cases) {
+        auto with = [&](std::vector<std::string> args) {
+            args.insert(args.begin(), c.set.begin(), c.set.end());
+            return Run(args);
+        };
+        ASSERT_EQ(::truncate((remote_ / "t.txt").c_str(), 1), 0);
+        struct timespec old[2] = {{86400, 0}, {86400, 0}};
+        ::utimensat(AT_FDCWD, (remote_ / "t.txt").c_str(), old, 0);
+        const RunResult touch = with({"touch", Url("t.txt"), c.written});
+        ASSERT_EQ(touch.exitCode, 0) << touch.err;
+        EXPECT_EQ(ModifiedAt("t.txt"), kUtc) << c.written;
+        const RunResult mtime = with({"mtime", Url("t.txt")});
+        EXPECT_EQ(mtime.out, std::string(c.written) + "\n") << mtime.err;
+        const RunResult stat = with({"stat", Url("t.txt")});
+        EXPECT_NE(stat.out.find(std::string("date: ") + c.written + "\n"), std::string::npos)
+            << stat.out << stat.err;
+    }
+}
+
+// vsftpd's status of a file is a listing line without the time of day.
+const Server kExactTimeServers[] = {
+    {"Proftpd", Kind::Ftp, "FT_TEST_PROFTPD_PORT"},
+    {"Sftp", Kind::Sftp, "FT_TEST_SFTP_PORT"},
+};
+INSTANTIATE_TEST_SUITE_P(Servers, Times, ::testing::ValuesIn(kExactTimeServers), kServerName);
+
+class EmptyListing : public ServerTest {};
+
+TEST_P(EmptyListing, PrintsNothingAndAMissingFolderStillFails) {
+    fs::create_directories(remote_ / "empty");
+    Own(remote_ / "empty");
+    const RunResult plain = Run({"ls", Url("empty")});
+    EXPECT_EQ(plain.exitCode, 0) << plain.err;
+    EXPECT_EQ(plain.out, "");
+    const RunResult json = Run({"ls", "--json", Url("empty")});
+    EXPECT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_EQ(json.out, "[]\n");
+    const RunResult missing = Run({"ls", Url("missing")});
+    EXPECT_NE(missing.exitCode, 0) << missing.out;
+}
+
+const Server kFtpServers[] = {
+    {"Vsftpd", Kind::Ftp, "FT_TEST_FTP_PORT"},
+    {"Proftpd", Kind::Ftp, "FT_TEST_PROFTPD_PORT"},
+};
+INSTANTIATE_TEST_SUITE_P(Servers, EmptyListing, ::testing::ValuesIn(kFtpServers), kServerName);
+
+// ---- Switching engines -------------------------------------------------------------------
+
+class EngineSwitch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        host_ = Setting("FT_TEST_HOST");
+        const std::string user = Setting("FT_TEST_USER"), password = Setting("FT_TEST_PASSWORD");
+        const std::string ftpPort = Setting("FT_TEST_FTP_PORT");
+        const std::string httpPort = Setting("FT_TEST_HTTP_PORT");
+        if (host_.empty() || user.empty() || ftpPort.empty() || httpPort.empty()) {
+            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
+            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
+        }
+        ftpUrl_ = "ftp://" + user + ":" + password + "@" + host_ + ":" + ftpPort + "/";
+        httpUrl_ = "http://" + host_ + ":" + httpPort + "/";
+        for (CFileTransfer*& control : controls_) {
+            control = CFileTransfer::Create();
+            ASSERT_NE(control, nullptr);
+        }
+    }
+    void TearDown() override {
+        for (CFileTransfer* control : controls_) {
+            if (!control) continue;
+            control->Disconnect(nullptr);
+            control->Release();
+        }
+    }
+    static LONG ConnectTo(CFileTransfer* control, const std::string& url) {
+        BSTR text = BstrFromUtf8(url);
+        EXPECT_EQ(control->put_URL(text), S_OK);
+        SysFreeString(text);
+        VARIANT timeout = I4(20);
+        return CallWithError(control, &CFileTransfer::Connect, nullptr, nullptr, nullptr, nullptr,
+                             &timeout, nullptr);
+    }
+    std::string host_, ftpUrl_, httpUrl_;
+    CFileTransfer* controls_[2] = {nullptr, nullptr};
+};
+
+TEST_F(EngineSwitch, AnotherEnginesUrlClosesTheConnectionFirst) {
+    CFileTransfer* control = controls_[0];
+    ASSERT_EQ(ConnectTo(control, ftpUrl_), 0);
+    const LONGLONG ftpHandle = control->State().clientHandle;
+    BSTR text = BstrFromUtf8(httpUrl_);
+    ASSERT_EQ(control->put_URL(text), S_OK);
+    SysFreeString(text);
+    EXPECT_EQ(control->State().clientHandle, kNoClientHandle);
+    // The FTP engine no longer knows the handle: the session was closed.
+    FtpTransferStatus status{};
+    EXPECT_LT(FtpGetTransferStatus(ftpHandle, &status), 0);
+}
+
+TEST_F(EngineSwitch, HandlesOfBothEnginesNeverMeet) {
+    ASSERT_EQ(ConnectTo(controls_[0], ftpUrl_), 0);
+    ASSERT_EQ(ConnectTo(controls_[1], httpUrl_), 0);
+    const LONGLONG ftp = controls_[0]->State().clientHandle;
+    const LONGLONG http = controls_[1]->State().clientHandle;
+    EXPECT_NE(ftp, http);
+    // Neither engine takes the other's handle for one of its own.
+    FtpTransferStatus ftpStatus{};
+    EXPECT_LT(FtpGetTransferStatus(http, &ftpStatus), 0);
+    HttpTransferStatus httpStatus{};
+    EXPECT_EQ(HttpGetTransferStatus(static_cast<HttpClient>(ftp), &httpStatus), 0);
+}
+
+}  // namespace
