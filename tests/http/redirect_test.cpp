@@ -3,6 +3,7 @@
 // their origin, interim answers, and the Transfer-Encoding and Content-Length
 // combinations a body may come with.
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -411,15 +412,61 @@ TEST_F(HttpTest, SizesAndOffsetsAboveFourGibibytesAreExact) {
     head.Expect("HEAD /big ")
         .Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kBig) + "\r\n\r\n")
         .Close();
-    PeerScript get;
-    get.Expect("GET /big ").ReadToEnd();
-    ScriptedPeer peer({head, get});
+    ScriptedPeer peer(head);
     HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_KEEPALIVE});
     ASSERT_NE(client, INVALID_HTTP_CLIENT);
     std::uint64_t size = 0;
     EXPECT_GE(HttpGetFileSize64(client, "/big", &size), 0);
     EXPECT_EQ(size, kBig);
     HttpDisconnect(client);
+    peer.Finish();
+
+    // A restart beyond 4 GiB asks for exactly that offset.
+    TempFolder folder;
+    const std::string path = folder.File("big.part");
+    WriteFileBytes(path, "x");
+    PeerScript ranged;
+    ranged.Expect("GET /big ")
+        .Send("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n")
+        .ReadToEnd();
+    ScriptedPeer second(ranged);
+    client = ConnectTo(second);
+    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    EXPECT_TRUE(
+        FailsWith(fileErrorInvalidContentRange, HttpGetFile(client, path.c_str(), "/big", kBig)));
+    HttpDisconnect(client);
+    second.Finish();
+    EXPECT_NE(second.Transcript().find("|Range: bytes=5000000123-|"), std::string::npos)
+        << second.Transcript();
+    EXPECT_EQ(ReadFileBytes(path), "x");
+}
+
+}  // namespace
+
+namespace {
+
+using namespace httptest;
+
+// What a proxy sends in the same breath as its CONNECT answer belongs to the
+// tunnel: here a TLS alert, which must end the handshake at once instead of
+// being lost (the handshake would then wait for the time-out).
+TEST_F(HttpTest, BytesRightAfterTheConnectAnswerReachTheTunnel) {
+    const std::string alert("\x15\x03\x03\x00\x02\x02\x28", 7);
+    PeerScript proxy;
+    proxy.Expect("CONNECT 127.0.0.1:8443 HTTP/1.1")
+        .Expect("")
+        .Send("HTTP/1.1 200 Connection established\r\n\r\n" + alert)
+        .ReadToEnd();
+    ScriptedPeer peer(proxy);
+    const auto start = std::chrono::steady_clock::now();
+    const HttpClient client =
+        HttpConnect(HTTP_PROXY_TUNNEL, "127.0.0.1", peer.port(), nullptr, nullptr, "127.0.0.1",
+                    8443, 4, HTTP_OPTION_SECURE, HTTP_VERSION_11, nullptr);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(client, INVALID_HTTP_CLIENT);
+    EXPECT_NE(HttpGetLastError(), MakeErrorCode(fileErrorOperationTimeout));
+    EXPECT_LT(elapsed, std::chrono::seconds(3));
+    if (client != INVALID_HTTP_CLIENT) HttpDisconnect(client);
     peer.Finish();
 }
 
