@@ -111,7 +111,7 @@ struct HttpClientRecord {
     std::string resource;  // as the caller gave it (for redirects)
     std::string path;      // after encoding
     std::string query;
-    std::string prefix;  // scheme and host of an absolute resource sent to a proxy
+    std::string prefix;    // scheme and host of an absolute resource sent to a proxy
     std::string fragment;  // "#..." of the request URL: never sent, kept for redirects
     std::string requestLine;
 

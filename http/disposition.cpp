@@ -16,7 +16,8 @@ struct Parameter {
 };
 
 std::string_view SkipWhite(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
     return text;
 }
 
@@ -29,7 +30,8 @@ std::vector<Parameter> Parameters(std::string_view text) {
         const std::size_t equals = text.find('=');
         if (equals == std::string_view::npos) break;
         std::string_view name = text.substr(0, equals);
-        while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+        while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+            name.remove_suffix(1);
         text = SkipWhite(text.substr(equals + 1));
         std::string value;
         if (text.starts_with('"')) {
@@ -42,7 +44,8 @@ std::vector<Parameter> Parameters(std::string_view text) {
         } else {
             const std::size_t end = std::min(text.find(';'), text.size());
             value.assign(text.substr(0, end));
-            while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
+            while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+                value.pop_back();
             text.remove_prefix(end);
         }
         std::string lower(name);
@@ -103,7 +106,8 @@ std::optional<std::string> Sanitised(std::string_view name) {
     if (out.size() > kMaxName) {
         // Cut at a character boundary: continuation bytes and their lead go.
         out.resize(kMaxName);
-        while (!out.empty() && (static_cast<unsigned char>(out.back()) & 0xC0) == 0x80) out.pop_back();
+        while (!out.empty() && (static_cast<unsigned char>(out.back()) & 0xC0) == 0x80)
+            out.pop_back();
         if (!out.empty() && (static_cast<unsigned char>(out.back()) & 0x80) != 0) out.pop_back();
     }
     if (out.empty() || out == "." || out == "..") return std::nullopt;

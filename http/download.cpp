@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -167,9 +167,9 @@ constexpr int kResumableErrors[] = {fileErrorConnectionClosed, fileErrorConnecti
 void DropFailedFile(const std::string& path, std::uint64_t offset, bool resumable) {
     if (offset != 0) return;
     const int error = LastErrorNumber();
-    const bool keep = resumable && std::find(std::begin(kResumableErrors),
-                                             std::end(kResumableErrors),
-                                             error) != std::end(kResumableErrors);
+    const bool keep =
+        resumable && std::find(std::begin(kResumableErrors), std::end(kResumableErrors), error) !=
+                         std::end(kResumableErrors);
     if (!keep) std::remove(path.c_str());
 }
 

@@ -106,7 +106,7 @@ std::string ResolveReference(std::string_view baseText, std::string_view referen
             query = ref.query ? ref.query : base.query;
         } else {
             path = RemoveDotSegments(ref.path.starts_with('/') ? std::string(ref.path)
-                                                              : Merge(base, ref.path));
+                                                               : Merge(base, ref.path));
             query = ref.query;
         }
     }

@@ -153,15 +153,16 @@ constexpr RedirectRow kRedirectRules[] = {
     {308, MethodRule::Repeat},
 };
 
-struct FindVerbResult {
+struct RedirectMethod {
     std::string verb;
     bool dropsBody = false;
     bool followable = true;
 };
 
-FindVerbResult RedirectedMethod(const HttpClientRecord& client, const std::string& verb) {
-    const auto* row = std::find_if(std::begin(kRedirectRules), std::end(kRedirectRules),
-                                   [&](const RedirectRow& r) { return r.status == client.statusCode; });
+RedirectMethod MethodAfterRedirect(const HttpClientRecord& client, const std::string& verb) {
+    const auto* row =
+        std::find_if(std::begin(kRedirectRules), std::end(kRedirectRules),
+                     [&](const RedirectRow& r) { return r.status == client.statusCode; });
     const MethodRule rule = row == std::end(kRedirectRules) ? MethodRule::Repeat : row->rule;
     const bool toGet = (rule == MethodRule::PostBecomesGet && client.verb == Verb::Post) ||
                        (rule == MethodRule::AllBecomeGet && client.verb != Verb::Head);
@@ -184,8 +185,8 @@ std::string RequestUrl(const HttpClientRecord& client) {
 
 // Scheme, host and port: the origin that credentials were given for.
 bool SameOrigin(const HttpClientRecord& client, bool https, const std::string& host, int port) {
-    return https == client.HasOption(HTTP_OPTION_SECURE) &&
-           EqualsIgnoringCase(host, client.host) && port == client.serverPort;
+    return https == client.HasOption(HTTP_OPTION_SECURE) && EqualsIgnoringCase(host, client.host) &&
+           port == client.serverPort;
 }
 
 // Points the client at another origin. Its credentials stay behind: they were
@@ -257,8 +258,8 @@ int FollowRedirect(const ClientRef& client, std::string_view location) {
     if (client->blockingCall) return Fail(fileErrorOperationInProgress);
     const std::size_t blank = client->requestLine.find(' ');
     if (blank == std::string::npos) return Fail(fileErrorInvalidCommand);
-    const FindVerbResult method =
-        RedirectedMethod(*client, client->requestLine.substr(0, blank));
+    const RedirectMethod method =
+        MethodAfterRedirect(*client, client->requestLine.substr(0, blank));
     if (!method.followable) return Fail(fileErrorResourceRedirected);
     const std::string target = RedirectTarget(RequestUrl(*client), location);
     const std::size_t hash = target.find('#');

@@ -272,10 +272,9 @@ std::optional<std::uint64_t> ParseContentLength(std::string_view value) {
 }
 
 int CodingKind(std::string_view name) {
-    const auto* it = std::find_if(std::begin(kCodings), std::end(kCodings),
-                                  [name](const CodingRow& row) {
-                                      return EqualsIgnoringCase(row.name, name);
-                                  });
+    const auto* it =
+        std::find_if(std::begin(kCodings), std::end(kCodings),
+                     [name](const CodingRow& row) { return EqualsIgnoringCase(row.name, name); });
     return it == std::end(kCodings) ? -1 : it->kind;
 }
 

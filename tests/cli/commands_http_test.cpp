@@ -193,8 +193,8 @@ TEST_F(HttpCommandTest, ARedirectToAnUntrustedCertificateIsRefused) {
               "\r\nContent-Length: 0\r\n\r\n")
         .ReadToEnd();
     testsupport::ScriptedPeer peer(script);
-    const RunResult run = RunCli(
-        {"get", "-q", "http://127.0.0.1:" + std::to_string(peer.port()) + "/start", local_});
+    const RunResult run =
+        RunCli({"get", "-q", "http://127.0.0.1:" + std::to_string(peer.port()) + "/start", local_});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("12104"), std::string::npos) << run.err;
     EXPECT_FALSE(std::ifstream(local_).good());

@@ -39,7 +39,8 @@ TEST(HttpDispositionTest, FileNamesAreFoundAndMadeSafe) {
     }
     // A long name is cut to 255 bytes, never inside a character.
     std::string many;
-    for (int i = 0; i < 200; ++i) many += "%C3%A9";
+    for (int i = 0; i < 200; ++i)
+        many += "%C3%A9";
     const auto cut = http::DispositionFileName("attachment; filename*=UTF-8''" + many);
     ASSERT_TRUE(cut);
     EXPECT_EQ(cut->size(), 254u);

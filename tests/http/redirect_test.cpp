@@ -149,18 +149,16 @@ TEST_F(HttpRedirectTest, TheRedirectStatusDecidesTheMethodThatFollows) {
         bool bodyRepeated;
     };
     const Case cases[] = {
-        {301, "POST", "GET /to HTTP/1.1", false},   {302, "POST", "GET /to HTTP/1.1", false},
-        {303, "POST", "GET /to HTTP/1.1", false},   {303, "DELETE", "GET /to HTTP/1.1", false},
-        {303, "HEAD", "HEAD /to HTTP/1.1", false},  {301, "DELETE", "DELETE /to HTTP/1.1", false},
-        {307, "POST", "POST /to HTTP/1.1", true},   {308, "POST", "POST /to HTTP/1.1", true},
+        {301, "POST", "GET /to HTTP/1.1", false},  {302, "POST", "GET /to HTTP/1.1", false},
+        {303, "POST", "GET /to HTTP/1.1", false},  {303, "DELETE", "GET /to HTTP/1.1", false},
+        {303, "HEAD", "HEAD /to HTTP/1.1", false}, {301, "DELETE", "DELETE /to HTTP/1.1", false},
+        {307, "POST", "POST /to HTTP/1.1", true},  {308, "POST", "POST /to HTTP/1.1", true},
     };
     const std::string body = "a=1&b=2";
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.status) + " " + c.verb);
         PeerScript simple;
-        simple.Expect(std::string(c.verb) + " /from ")
-            .Send(Redirect(c.status, "/to"))
-            .Close();
+        simple.Expect(std::string(c.verb) + " /from ").Send(Redirect(c.status, "/to")).Close();
         PeerScript second;
         second.Expect(c.followingLine).Send(kOkHi).ReadToEnd();
         ScriptedPeer peer({simple, second});
@@ -190,9 +188,8 @@ TEST_F(HttpRedirectTest, AuthorizationStaysWithItsOrigin) {
     other.Expect("GET /elsewhere HTTP/1.1").Send(kOkHi).ReadToEnd();
     ScriptedPeer second(other);
     PeerScript same;
-    same.Expect("GET /inside ").Send(Redirect(302,
-                                              "http://127.0.0.1:" + std::to_string(second.port()) +
-                                                  "/elsewhere"))
+    same.Expect("GET /inside ")
+        .Send(Redirect(302, "http://127.0.0.1:" + std::to_string(second.port()) + "/elsewhere"))
         .ReadToEnd();
     PeerScript start;
     start.Expect("GET /start ").Send(Redirect(302, "/inside")).ReadToEnd();
@@ -247,8 +244,8 @@ TEST_F(HttpRedirectTest, UnfollowedRedirectsFailAndWriteNothing) {
         ScriptedPeer peer(get);
         HttpClient client = ConnectTo(peer);
         ASSERT_NE(client, INVALID_HTTP_CLIENT);
-        EXPECT_TRUE(FailsWith(fileErrorResourceRedirected,
-                              HttpGetFile(client, path.c_str(), "/page", 0)));
+        EXPECT_TRUE(
+            FailsWith(fileErrorResourceRedirected, HttpGetFile(client, path.c_str(), "/page", 0)));
         EXPECT_FALSE(std::filesystem::exists(path));
         HttpDisconnect(client);
         peer.Finish();
@@ -264,8 +261,8 @@ TEST_F(HttpRedirectTest, UnfollowedRedirectsFailAndWriteNothing) {
         ScriptedPeer peer(loop);
         HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_REDIRECT});
         ASSERT_NE(client, INVALID_HTTP_CLIENT);
-        EXPECT_TRUE(FailsWith(fileErrorResourceRedirected,
-                              HttpGetFile(client, path.c_str(), "/loop", 0)));
+        EXPECT_TRUE(
+            FailsWith(fileErrorResourceRedirected, HttpGetFile(client, path.c_str(), "/loop", 0)));
         EXPECT_FALSE(std::filesystem::exists(path));
         HttpDisconnect(client);
         peer.Finish();
@@ -313,8 +310,8 @@ TEST_F(HttpRedirectTest, InterimAnswersAreSkippedAtEveryVersion) {
     }
     // A 1.0 PUT whose server says 100 and then 500 fails with the 500.
     PeerScript put;
-    put.Expect("PUT /up ").Send(
-        "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 500 Broken\r\nContent-Length: 0\r\n\r\n");
+    put.Expect("PUT /up ")
+        .Send("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 500 Broken\r\nContent-Length: 0\r\n\r\n");
     put.ReadToEnd();
     ScriptedPeer peer(put);
     HttpClient client = ConnectTo(peer, {.version = HTTP_VERSION_10});
@@ -355,19 +352,16 @@ TEST_F(HttpRedirectTest, TransferEncodingAndContentLengthCombinations) {
          0, "hello"},
         {"chunked not last", chunked("chunked, gzip", zipped), 0, "<error>"},
         {"unknown coding", chunked("br, chunked", "x"), 0, "<error>"},
-        {"coding without chunks", withHeaders("Transfer-Encoding: gzip\r\n", zipped), 0,
-         "<error>"},
+        {"coding without chunks", withHeaders("Transfer-Encoding: gzip\r\n", zipped), 0, "<error>"},
         {"x-gzip content", Response("200 OK", zipped, {"Content-Encoding: x-gzip"}),
          HTTP_GETDATA_COMPRESS, text},
         {"x-deflate content",
          Response("200 OK", Compressed(text, 15), {"Content-Encoding: x-deflate"}),
          HTTP_GETDATA_COMPRESS, text},
         {"equal length list", withHeaders("Content-Length: 5, 5\r\n", "hellothere"), 0, "hello"},
-        {"equal length lines", withHeaders("Content-Length: 5\r\nContent-Length: 5\r\n",
-                                           "hellothere"),
-         0, "hello"},
-        {"conflicting list", withHeaders("Content-Length: 5, 6\r\n", "hellothere"), 0,
-         "<error>"},
+        {"equal length lines",
+         withHeaders("Content-Length: 5\r\nContent-Length: 5\r\n", "hellothere"), 0, "hello"},
+        {"conflicting list", withHeaders("Content-Length: 5, 6\r\n", "hellothere"), 0, "<error>"},
         {"conflicting lines",
          withHeaders("Content-Length: 5\r\nContent-Length: 6\r\n", "hellothere"), 0, "<error>"},
         {"not a number", withHeaders("Content-Length: 5x\r\n", "hellothere"), 0, "<error>"},
