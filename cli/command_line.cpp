@@ -55,6 +55,8 @@ Invocation ParseArguments(int argc, char** argv) {
     return invocation;
 }
 
+constexpr std::string_view kCommandLineHttpVersion = "1.1";
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) {
@@ -68,6 +70,11 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
     }
     Session session(out, err);
     if (!session.Create()) return kExitFailure;
+    // The command line speaks HTTP/1.1 (the control's own default is 1.0);
+    // --set ProtocolVersion=... still decides.
+    ScopedVariant version;
+    SetTextVariant(version.get(), kCommandLineHttpVersion);
+    if (!session.Put("ProtocolVersion", version.get())) return kExitFailure;
     for (const Assignment& assignment : invocation.assignments) {
         if (!session.Assign(assignment)) return kExitFailure;
     }

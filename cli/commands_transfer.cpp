@@ -1,4 +1,5 @@
 // get and put: one file between the local disk and the server.
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <optional>
@@ -47,6 +48,20 @@ std::optional<LONGLONG> RestartOffsetOf(std::string_view text) {
     return value;
 }
 
+bool IsWebUrl(const std::string& text) {
+    const auto startsWith = [&text](std::string_view scheme) {
+        if (text.size() < scheme.size()) return false;
+        for (std::size_t i = 0; i < scheme.size(); ++i) {
+            const char c = text[i];
+            if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != scheme[i]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    return startsWith("http://") || startsWith("https://");
+}
+
 void ValidateTransfer(const ParsedCommand& command) {
     if (auto type = command.Value("--type"); type && !FileTypeOf(*type)) {
         throw UsageError{"--type takes ascii, binary or auto"};
@@ -56,6 +71,12 @@ void ValidateTransfer(const ParsedCommand& command) {
     }
     if (command.Has("--active") && command.Has("--passive")) {
         throw UsageError{"--active and --passive exclude each other"};
+    }
+    // An HTTP server cannot append, and a download would rewrite the local
+    // file from its start: refused before anything is opened.
+    if (command.Has("--append") &&
+        std::any_of(command.arguments.begin(), command.arguments.end(), IsWebUrl)) {
+        throw UsageError{"--append is not available for http:// and https:// URLs"};
     }
 }
 

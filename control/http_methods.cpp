@@ -6,7 +6,9 @@
 
 #include "control/engine_text.h"
 #include "http/http.h"
+#include "http/reference.h"
 #include "http/transfers.h"
+#include "http/urlparts.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "resources/errors.h"
@@ -19,7 +21,7 @@ constexpr std::u16string_view kDefaultFieldName = u"File1";
 
 // The answers the engine hands to the caller when it does not follow them
 // itself; they carry the redirect's own body.
-constexpr int kRedirectStatuses[] = {301, 302, 303, 307};
+constexpr int kRedirectStatuses[] = {301, 302, 303, 307, 308};
 
 HttpClient ClientOf(LONGLONG client) {
     return static_cast<HttpClient>(client);
@@ -33,16 +35,6 @@ int Failed(int number) {
 bool IsRedirectStatus(int status) {
     return std::find(std::begin(kRedirectStatuses), std::end(kRedirectStatuses), status) !=
            std::end(kRedirectStatuses);
-}
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i]) return false;
-    }
-    return true;
 }
 
 // HEAD-based calls answer with the status; the control only needs success.
@@ -122,19 +114,23 @@ int HttpCompareFile(LONGLONG client, std::u16string_view local, std::u16string_v
     return HttpVerifyFile(ClientOf(client), localName.c_str(), remoteName.c_str(), options);
 }
 
-std::string RedirectAddress(std::string_view location, const ControlState& state) {
-    if (StartsWithIgnoringCase(location, "http:") || StartsWithIgnoringCase(location, "https:")) {
-        return std::string(location);
-    }
-    std::string address = state.secure ? "https://" : "http://";
+std::string RedirectAddress(std::string_view location, const ControlState& state,
+                            std::string_view request) {
+    std::string base = state.secure ? "https://" : "http://";
+    // The credentials go with the base, so only a location on the same
+    // server (a reference without a host of its own) takes them on.
     if (!state.userName.empty() && !state.password.view().empty()) {
-        address += Utf16ToUtf8(state.userName) + ":" + Utf16ToUtf8(state.password.view()) + "@";
+        base += Utf16ToUtf8(state.userName) + ":" + Utf16ToUtf8(state.password.view()) + "@";
     }
-    address += Utf16ToUtf8(state.serverName);
-    if (state.serverPort > 0) address += ":" + std::to_string(state.serverPort);
-    // A location that is already a path keeps its one "/".
-    if (location.empty() || location.front() != '/') address += '/';
-    return address + std::string(location);
+    base += Utf16ToUtf8(state.serverName);
+    if (state.serverPort > 0) base += ":" + std::to_string(state.serverPort);
+    if (request.empty() || request.front() != '/') base += '/';
+    base += request;
+    std::string target = http::ResolveReference(base, location);
+    urlparts::WipeString(base);
+    // A fragment is never sent; the control's Resource has none.
+    target.resize(std::min(target.size(), target.find('#')));
+    return target;
 }
 
 std::optional<std::string> RedirectLocation(LONGLONG client) {

@@ -34,9 +34,12 @@ int HttpRemoteFileTime(LONGLONG client, std::u16string_view remote, SYSTEMTIME* 
 int HttpCompareFile(LONGLONG client, std::u16string_view local, std::u16string_view remote,
                     DWORD options);
 
-// The absolute address a redirect's Location names. An http: or https:
-// location is taken as it is; anything else is a path on the server of the
-// control's settings: "http[s]://[user:password@]host[:port]/" + location.
-std::string RedirectAddress(std::string_view location, const ControlState& state);
+// The absolute address a redirect's Location names: the location resolved
+// (RFC 3986 section 5) against the request, "http[s]://[user:password@]
+// host[:port]" of the control's settings and the request's resource. Only a
+// location without a host of its own keeps the user name and password; the
+// fragment is dropped.
+std::string RedirectAddress(std::string_view location, const ControlState& state,
+                            std::string_view request);
 // The Location of the client's last response, or nullopt when it has none.
 std::optional<std::string> RedirectLocation(LONGLONG client);

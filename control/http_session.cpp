@@ -71,9 +71,14 @@ HRESULT CFileTransfer::OpenHttpConnection() {
 }
 
 // Each redirect is written through URL, so the control's settings name the
-// new address; a new server gets a new connection.
+// new address; a new server gets a new connection. What was given for the
+// first server stays there: the user name and password are cleared, and the
+// new connection must validate its certificate unless the caller went on over
+// one that failed before.
 int CFileTransfer::FollowHttpRedirect(const std::string& address, std::u16string* remote) {
     const ServerAddress before = AddressOf(state_);
+    const bool invalidAccepted =
+        before.secure && state_.securityInfo.certificateStatus != fileCertificateValid;
     const std::u16string text = Utf8ToUtf16(address);
     BSTR url = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     if (!url) {
@@ -87,8 +92,16 @@ int CFileTransfer::FollowHttpRedirect(const std::string& address, std::u16string
         return -1;
     }
     if (!(AddressOf(state_) == before)) {
+        state_.userName.clear();
+        state_.password.assign(u"");
         Disconnect(nullptr);
         if (FAILED(OpenConnection())) return -1;
+        if (state_.secure && !invalidAccepted &&
+            state_.securityInfo.certificateStatus != fileCertificateValid) {
+            Disconnect(nullptr);
+            HttpSetLastError(MakeErrorCode(fileErrorSecurityCertificate));
+            return -1;
+        }
         state_.connectionState = fileStateTransfer;
     }
     *remote = state_.resource;
@@ -108,7 +121,8 @@ int CFileTransfer::HttpGetFileFollowingRedirects(const std::u16string& local, st
             break;
         }
         HttpSetLastError(0);
-        if (FollowHttpRedirect(RedirectAddress(*location, state_), &remote) < 0) return -1;
+        const std::string address = RedirectAddress(*location, state_, Utf16ToUtf8(remote));
+        if (FollowHttpRedirect(address, &remote) < 0) return -1;
         result = HttpDownloadFile(state_.clientHandle, local, remote, 0);
     }
     return result;

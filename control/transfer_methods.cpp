@@ -121,9 +121,14 @@ HRESULT CFileTransfer::TransferFile(FileDirection direction, const VARIANT* loca
                                   from);
     } else {
         const std::u16string localName = local.value.value_or(u"");
-        result = direction == FileDirection::Download
-                     ? HttpGetFileFollowingRedirects(localName, remote, from)
-                     : HttpUploadFile(state_.clientHandle, localName, remote);
+        if (direction == FileDirection::Upload) {
+            result = HttpUploadFile(state_.clientHandle, localName, remote);
+        } else if (state_.appendFile) {
+            // HTTP has no appending download: refused before the file is touched.
+            HttpSetLastError(MakeErrorCode(fileErrorOperationNotSupported));
+        } else {
+            result = HttpGetFileFollowingRedirects(localName, remote, from);
+        }
     }
     if (IsConnected()) state_.connectionState = fileStateIdle;
     CloseCallConnection(opened);

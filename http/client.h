@@ -73,6 +73,8 @@ struct HttpClientRecord {
     bool lastChunkRead = false;    // the last chunk and the trailer of a chunked body were read
     bool reused = false;           // the connection has served a whole request already
     bool memoryDownload = false;   // an in-memory download (HttpGetData) is running
+    bool redirecting = false;      // the connection is opened for a followed redirect
+    bool invalidCertificateSeen = false;  // the caller went on over a certificate that failed
 
     bool compression = false;
     int redirectCount = 0;
@@ -109,7 +111,8 @@ struct HttpClientRecord {
     std::string resource;  // as the caller gave it (for redirects)
     std::string path;      // after encoding
     std::string query;
-    std::string prefix;  // scheme and host of an absolute resource sent to a proxy
+    std::string prefix;    // scheme and host of an absolute resource sent to a proxy
+    std::string fragment;  // "#..." of the request URL: never sent, kept for redirects
     std::string requestLine;
 
     // Form or body data of the request (set by the transfer operations).

@@ -145,16 +145,27 @@ int StartTls(HttpClientRecord& client) {
     if (!channel) return Fail(TlsGetLastError());
     client.tls.reset(channel);
     TlsSetWaitObserver(channel, RaiseTlsWaitEvent, &client);
+    // What the reader took off the socket past the proxy's answer belongs to TLS.
+    const char* early = client.inbox.data() + client.inboxStart;
+    const auto earlyLength = static_cast<int>(client.inboxEnd - client.inboxStart);
+    client.inboxStart = client.inboxEnd = 0;
     if (!TlsAcquireCredentials(channel) || !TlsStartHandshake(channel) ||
-        !TlsHandshakeLoop(channel)) {
+        !TlsPushReceived(channel, early, earlyLength) || !TlsHandshakeLoop(channel)) {
         const int error = TlsGetLastError();
         client.tls.reset();
         return Fail(error);
     }
-    if (!TlsValidateCertificate(channel) && TlsGetLastError() != fileErrorSecurityCertificate) {
+    if (!TlsValidateCertificate(channel)) {
         const int error = TlsGetLastError();
-        client.tls.reset();
-        return Fail(error);
+        // A redirect keeps the trust of the first connection: a certificate
+        // that fails is refused unless the caller went on over one before.
+        const bool refused = error != fileErrorSecurityCertificate ||
+                             (client.redirecting && !client.invalidCertificateSeen);
+        if (refused) {
+            client.tls.reset();
+            return Fail(error);
+        }
+        if (!client.redirecting) client.invalidCertificateSeen = true;
     }
     return 0;
 }

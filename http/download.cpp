@@ -2,7 +2,9 @@
 // (HttpGetFile), with restart and transparent decoding.
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -68,7 +70,8 @@ int HandOver(const std::vector<char>& body, void* buffer, DWORD* length) {
 int FinishBody(const HttpClientRecord& client, bool compress, DWORD flags,
                std::vector<char>& body) {
     const int kind = EncodingKind(client);
-    if (compress && kind != HTTP_ENCODING_IDENTITY) {
+    // A transfer coding is the connection's business: undone whether asked or not.
+    if ((compress || TransferCoded(client)) && kind != HTTP_ENCODING_IDENTITY) {
         if (kind == HTTP_ENCODING_COMPRESS) return Fail(fileErrorInvalidEncodingType);
         std::vector<char> decoded;
         if (const int error = DecodeBytes(body.data(), body.size(), decoded)) return Fail(error);
@@ -153,6 +156,23 @@ int OpenTarget(platform::LocalFile& file, const std::string& path, std::uint64_t
     return placed ? 0 : fileErrorAccessDenied;
 }
 
+// Failures after which a restart can continue what arrived.
+constexpr int kResumableErrors[] = {fileErrorConnectionClosed, fileErrorConnectionReset,
+                                    fileErrorConnectionAborted, fileErrorOperationTimeout,
+                                    fileErrorOperationCanceled};
+
+// A failed download removes the file it created, unless it holds the
+// beginning of the resource as sent (no coding undone) and the failure is one
+// a restart continues from. A restart's file was the caller's: it stays.
+void DropFailedFile(const std::string& path, std::uint64_t offset, bool resumable) {
+    if (offset != 0) return;
+    const int error = LastErrorNumber();
+    const bool keep =
+        resumable && std::find(std::begin(kResumableErrors), std::end(kResumableErrors), error) !=
+                         std::end(kResumableErrors);
+    if (!keep) std::remove(path.c_str());
+}
+
 // Receives the body into the open file through a work buffer: small pieces
 // are gathered, a piece of a work buffer or more is written as it is. 0 or -1.
 int ReceiveIntoFile(HttpClientRecord& client, platform::LocalFile& file) {
@@ -195,6 +215,12 @@ int GetFile(const ClientRef& ref, const std::string& path, std::string_view reso
         FinishKeepingError(ref);
         return -1;
     }
+    // A redirect handed back is not the resource: nothing is written.
+    if (StatusError(client.statusCode) == fileErrorResourceRedirected) {
+        Fail(fileErrorResourceRedirected);
+        FinishKeepingError(ref);
+        return -1;
+    }
     std::uint64_t position = 0;
     platform::LocalFile file;
     int error = WritePosition(client, offset, position);
@@ -209,11 +235,18 @@ int GetFile(const ClientRef& ref, const std::string& path, std::string_view reso
     const int received = ReceiveIntoFile(client, file);
     file.Close();
     FinishKeepingError(ref);
-    if (received != 0) return -1;
+    const bool coded = EncodingKind(client) != HTTP_ENCODING_IDENTITY;
+    if (received != 0) {
+        DropFailedFile(path, offset, !coded && client.bytesTransferred > 0);
+        return -1;
+    }
     RaiseEvent(client, HTTP_EVENT_PROGRESS, 0);
-    if (EncodingKind(client) == HTTP_ENCODING_IDENTITY) return 0;
+    if (!coded) return 0;
     error = DecodeFileInPlace(path, false);
-    return error == 0 ? 0 : Fail(error);
+    if (error == 0) return 0;
+    Fail(error);
+    DropFailedFile(path, offset, false);
+    return -1;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "http/urlparts.h"
 #include "platform/system.h"
 #include "resources/errors.h"
+#include "resources/version.h"
 
 namespace http {
 namespace {
@@ -23,11 +24,6 @@ struct Target {
     std::string path;
     std::string query;
 };
-
-bool IsDottedNumeric(std::string_view host) {
-    return !host.empty() && std::all_of(host.begin(), host.end(),
-                                        [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
-}
 
 std::string HostAndPort(const HttpClientRecord& client) {
     const bool v6 = NetAddressFamilyOf(client.host.c_str()) == NET_FAMILY_IPV6;
@@ -126,15 +122,23 @@ std::string RequestLine(const HttpClientRecord& client) {
     return line + "\r\n";
 }
 
+// "Tollane-FileTransfer/major.minor", the product and its version.
+const std::string& UserAgent() {
+    static const std::string agent = "Tollane-FileTransfer/" + std::to_string(kFileVersion.major) +
+                                     "." + std::to_string(kFileVersion.minor);
+    return agent;
+}
+
 void SetDefault(HeaderList& headers, std::string_view name, std::string_view value) {
     if (!headers.Contains(name)) headers.Set(name, value);
 }
 
-// Host and Connection; keep-alive is decided here for the request.
+// Host (at every version: name-based servers need it even from 1.0 clients)
+// and Connection; keep-alive is decided here for the request.
 void AddConnectionHeaders(HttpClientRecord& client, HeaderList& headers) {
     const bool v11 = client.AtLeast(1, 1);
     headers.Remove("Connection");
-    if (v11 || !IsDottedNumeric(client.host)) SetDefault(headers, "Host", HostAndPort(client));
+    SetDefault(headers, "Host", HostAndPort(client));
     client.keepAlive = client.HasOption(HTTP_OPTION_KEEPALIVE);
     if (client.keepAlive && !v11) headers.Set("Connection", "Keep-Alive");
     if (!client.keepAlive && v11) headers.Set("Connection", "Close");
@@ -188,6 +192,7 @@ HeaderList RequestHeaders(HttpClientRecord& client) {
     AddConnectionHeaders(client, headers);
     AddVerbHeaders(client, headers);
     AddAuthorization(client, headers);
+    SetDefault(headers, "User-Agent", UserAgent());
     return headers;
 }
 
@@ -354,6 +359,10 @@ int SendRequest(const ClientRef& client, std::string_view verb, std::string_view
     if (PrepareConnection(client) != 0) return -1;
     std::string target =
         client->viaProxy() ? std::string(resource) : ReduceToConnectedHost(*client, resource);
+    // A fragment is for the client alone; it is kept for the redirects.
+    const std::size_t hash = target.find('#');
+    client->fragment = hash == std::string::npos ? std::string() : target.substr(hash);
+    if (hash != std::string::npos) target.resize(hash);
     client->resource = target;
     if (ComposeTarget(*client, verb, std::move(target)) != 0) return -1;
     int status = Transmit(client);

@@ -2,10 +2,14 @@
 // mapping, redirects, the end of a request, and the body primitives.
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "http/client.h"
+#include "http/reference.h"
 #include "http/url.h"
+#include "http/urlparts.h"
 #include "platform/system.h"
 #include "resources/errors.h"
 
@@ -19,15 +23,21 @@ constexpr int kMaxEmptyChunkLines = 2;
 void StoreResponseHeader(HttpClientRecord& client, const std::string& name,
                          const std::string& value) {
     client.responseHeaders.Append(name, value);
-    if (EqualsIgnoringCase(name, "Transfer-Encoding")) {
-        client.chunked = EqualsIgnoringCase(value, "chunked");
-    }
+}
+
+// Every value of a response header, in order.
+std::vector<std::string_view> ValuesOf(const HeaderList& headers, std::string_view name) {
+    std::vector<std::string_view> values;
+    headers.ForEach([&](const std::string& key, const std::string& value) {
+        if (EqualsIgnoringCase(key, name)) values.emplace_back(value);
+    });
+    return values;
 }
 
 // Reads a header block (or a chunked body's trailer) from the connection.
 // 0, or -1 with the error set.
 int ReadHeaderBlock(HttpClientRecord& client, bool trailerOnly) {
-    ResponseHeadReader reader(client.AtLeast(1, 1), trailerOnly);
+    ResponseHeadReader reader(true, trailerOnly);
     while (reader.step() == ResponseHeadReader::Step::NeedMore) {
         char c = 0;
         const int got = ReadByte(client, c);
@@ -50,23 +60,36 @@ int ReadHeaderBlock(HttpClientRecord& client, bool trailerOnly) {
     return 0;
 }
 
-// What the status line and headers say about the body to come.
-void NoteBodyFraming(HttpClientRecord& client) {
+// What the status line and headers say about the body to come. 0, or -1
+// with the error set for a framing the engine cannot read safely.
+int NoteBodyFraming(HttpClientRecord& client) {
     const int status = client.statusCode;
     if (const std::string* connection = client.responseHeaders.Find("Connection")) {
         if (EqualsIgnoringCase(*connection, "close")) client.keepAlive = false;
     }
+    client.chunked = false;
     if (status < 200 || status == 204 || status == 304) {
         client.lengthAnnounced = true;
         client.contentLength = 0;
-        return;
+        return 0;
     }
-    const std::string* length = client.responseHeaders.Find("Content-Length");
-    if (!length || client.chunked) return;
-    if (auto value = ParseContentLength(*length)) {
-        client.contentLength = *value;
+    const BodyFraming framing =
+        ParseBodyFraming(ValuesOf(client.responseHeaders, "Transfer-Encoding"),
+                         ValuesOf(client.responseHeaders, "Content-Length"));
+    if (framing.invalid) {
+        client.keepAlive = false;
+        return Fail(fileErrorInvalidServerResponse);
+    }
+    client.chunked = framing.chunked;
+    if (framing.length) {
+        client.contentLength = *framing.length;
         client.lengthAnnounced = true;
     }
+    return 0;
+}
+
+bool HandsRedirectsBack(Verb verb) {
+    return verb == Verb::Get || verb == Verb::Head;
 }
 
 int HandleRedirect(const ClientRef& client, bool mayFollow) {
@@ -78,7 +101,11 @@ int HandleRedirect(const ClientRef& client, bool mayFollow) {
     RaiseEvent(*client, HTTP_EVENT_COMMAND, 0);
     RaiseEvent(*client, HTTP_EVENT_REDIRECT, 0);
     const std::string* location = client->responseHeaders.Find("Location");
-    if (!mayFollow || !client->HasOption(HTTP_OPTION_REDIRECT) || !location) return 1;
+    if (!mayFollow || !client->HasOption(HTTP_OPTION_REDIRECT) || !location) {
+        // A GET or HEAD hands the answer back; any other method did not do
+        // what was asked (nothing stored, posted or deleted).
+        return HandsRedirectsBack(client->verb) ? 1 : Fail(fileErrorResourceRedirected);
+    }
     const std::string target = *location;
     return FollowRedirect(client, target) < 0 ? -1 : 0;
 }
@@ -110,6 +137,86 @@ int ReadChunkLine(HttpClientRecord& client, std::string& line) {
     }
 }
 
+// What a followed redirect sends (RFC 9110 section 15.4): 307 and 308 repeat
+// the method and its body, 301 and 302 turn a POST into a GET, 303 turns
+// every method but HEAD into a GET.
+enum class MethodRule { Repeat, PostBecomesGet, AllBecomeGet };
+
+struct RedirectRow {
+    int status;
+    MethodRule rule;
+};
+
+constexpr RedirectRow kRedirectRules[] = {
+    {301, MethodRule::PostBecomesGet}, {302, MethodRule::PostBecomesGet},
+    {303, MethodRule::AllBecomeGet},   {307, MethodRule::Repeat},
+    {308, MethodRule::Repeat},
+};
+
+struct RedirectMethod {
+    std::string verb;
+    bool dropsBody = false;
+    bool followable = true;
+};
+
+RedirectMethod MethodAfterRedirect(const HttpClientRecord& client, const std::string& verb) {
+    const auto* row =
+        std::find_if(std::begin(kRedirectRules), std::end(kRedirectRules),
+                     [&](const RedirectRow& r) { return r.status == client.statusCode; });
+    const MethodRule rule = row == std::end(kRedirectRules) ? MethodRule::Repeat : row->rule;
+    const bool toGet = (rule == MethodRule::PostBecomesGet && client.verb == Verb::Post) ||
+                       (rule == MethodRule::AllBecomeGet && client.verb != Verb::Head);
+    if (toGet) return {"GET", true, true};
+    // A body the caller streams after the request cannot be sent again.
+    const bool streamed = VerbSendsBody(client.verb) && client.formData == nullptr;
+    return {verb, false, !streamed};
+}
+
+// The URL of the request just sent, fragment included.
+std::string RequestUrl(const HttpClientRecord& client) {
+    if (HttpIsUrl(client.resource.c_str())) return client.resource + client.fragment;
+    const bool v6 = NetAddressFamilyOf(client.host.c_str()) == NET_FAMILY_IPV6;
+    std::string url = client.HasOption(HTTP_OPTION_SECURE) ? "https://" : "http://";
+    url += v6 ? "[" + client.host + "]" : client.host;
+    url += ":" + std::to_string(client.serverPort);
+    if (client.resource.empty() || client.resource.front() != '/') url += '/';
+    return url + client.resource + client.fragment;
+}
+
+// Scheme, host and port: the origin that credentials were given for.
+bool SameOrigin(const HttpClientRecord& client, bool https, const std::string& host, int port) {
+    return https == client.HasOption(HTTP_OPTION_SECURE) && EqualsIgnoringCase(host, client.host) &&
+           port == client.serverPort;
+}
+
+// Points the client at another origin. Its credentials stay behind: they were
+// given for the first origin only. 0, or -1 (the client may be gone).
+int MoveToOrigin(const ClientRef& client, bool https, const std::string& host, int port) {
+    client->basicAuth = false;
+    urlparts::WipeString(client->user);
+    urlparts::WipeString(client->password);
+    client->user.clear();
+    client->password.clear();
+    client->requestHeaders.Remove("Authorization");
+    client->host = host;
+    client->serverPort = port;
+    const int family = client->HasOption(HTTP_OPTION_IPV6ONLY) ? NET_FAMILY_IPV6 : 0;
+    if (!client->viaProxy() &&
+        NetResolveHost(client->host.c_str(), family, &client->serverAddress) <= 0) {
+        Fail(fileErrorInvalidHostName);
+        ReleaseClient(client);
+        return -1;
+    }
+    // The first connection's credentials (protocols, client certificate) go on.
+    if (https && !client->credentials && !PrepareTls(*client, nullptr)) {
+        ReleaseClient(client);
+        return -1;
+    }
+    client->options = https ? client->options | HTTP_OPTION_SECURE
+                            : client->options & ~static_cast<std::uint32_t>(HTTP_OPTION_SECURE);
+    return 0;
+}
+
 }  // namespace
 
 int ReadResponse(const ClientRef& client, bool mayFollow) {
@@ -129,6 +236,8 @@ int ReadResponse(const ClientRef& client, bool mayFollow) {
     }
     client->responsePending = false;
     client->errorResponse = client->statusCode >= 400;
+    const bool hasBody = client->verb != Verb::Head && client->verb != Verb::Put;
+    if (hasBody && NoteBodyFraming(*client) != 0) return -1;
     const int error = client->HasOption(HTTP_OPTION_NOERRORS) ? 0 : StatusError(client->statusCode);
     if (error == fileErrorResourceRedirected) {
         const int redirect = HandleRedirect(client, mayFollow);
@@ -141,8 +250,6 @@ int ReadResponse(const ClientRef& client, bool mayFollow) {
         RaiseEvent(*client, HTTP_EVENT_COMMAND, 0);
     }
     client->redirectCount = 0;
-    if (client->verb == Verb::Head || client->verb == Verb::Put) return 0;
-    NoteBodyFraming(*client);
     return 0;
 }
 
@@ -151,39 +258,36 @@ int FollowRedirect(const ClientRef& client, std::string_view location) {
     if (client->blockingCall) return Fail(fileErrorOperationInProgress);
     const std::size_t blank = client->requestLine.find(' ');
     if (blank == std::string::npos) return Fail(fileErrorInvalidCommand);
-    const std::string verb = client->requestLine.substr(0, blank);
-    std::string resource(location);
-    if (location.front() != '/') {
-        HttpUrlRecord* url = nullptr;
-        if (!HttpIsUrl(resource.c_str()) || !HttpParseUrl(resource.c_str(), &url) || !url->host) {
-            HttpFreeUrl(url);
-            return Fail(fileErrorInvalidResource);
-        }
-        client->host = url->host;
-        client->serverPort = url->port;
-        resource = url->path ? url->path : "/";
-        if (url->query) resource += std::string("?") + url->query;
-        const bool https = url->scheme == HTTP_SCHEME_HTTPS;
+    const RedirectMethod method =
+        MethodAfterRedirect(*client, client->requestLine.substr(0, blank));
+    if (!method.followable) return Fail(fileErrorResourceRedirected);
+    const std::string target = RedirectTarget(RequestUrl(*client), location);
+    const std::size_t hash = target.find('#');
+    HttpUrlRecord* url = nullptr;
+    if (!HttpIsUrl(target.c_str()) || !HttpParseUrl(target.substr(0, hash).c_str(), &url) ||
+        !url->host) {
         HttpFreeUrl(url);
-        const int family = client->HasOption(HTTP_OPTION_IPV6ONLY) ? NET_FAMILY_IPV6 : 0;
-        if (!client->viaProxy() &&
-            NetResolveHost(client->host.c_str(), family, &client->serverAddress) < 0) {
-            Fail(fileErrorInvalidHostName);
-            ReleaseClient(client);
-            return -1;
-        }
-        if (https && !client->credentials && !PrepareTls(*client, nullptr)) {
-            ReleaseClient(client);
-            return -1;
-        }
-        client->options = https ? client->options | HTTP_OPTION_SECURE
-                                : client->options & ~static_cast<std::uint32_t>(HTTP_OPTION_SECURE);
+        return Fail(fileErrorInvalidResource);
     }
-    if (ReopenConnection(client) != 0) return -1;
+    std::string resource = url->path ? url->path : "/";
+    if (url->query) resource += std::string("?") + url->query;
+    if (hash != std::string::npos) resource += target.substr(hash);
+    const bool https = url->scheme == HTTP_SCHEME_HTTPS;
+    const std::string host = url->host;
+    const int port = url->port;
+    HttpFreeUrl(url);
+    if (!SameOrigin(*client, https, host, port)) {
+        if (MoveToOrigin(client, https, host, port) != 0) return -1;
+    }
+    if (method.dropsBody) SetRequestBody(*client, nullptr, 0);
+    client->redirecting = true;
+    const int reopened = ReopenConnection(client);
+    if (reopened != 0) return -1;
+    client->redirecting = false;
     client->requestHeaders.Remove("Host");
     client->responseHeaders.Clear();
     ++client->redirectCount;
-    return SendRequest(client, verb, resource, true);
+    return SendRequest(client, method.verb, resource, true);
 }
 
 int FinishRequest(const ClientRef& ref) {

@@ -23,12 +23,6 @@ struct NamedKind {
     int kind;
 };
 
-constexpr NamedKind kEncodings[] = {
-    {"identity", HTTP_ENCODING_IDENTITY}, {"compress", HTTP_ENCODING_COMPRESS},
-    {"deflate", HTTP_ENCODING_DEFLATE},   {"gzip", HTTP_ENCODING_GZIP},
-    {"zlib", HTTP_ENCODING_ZLIB},
-};
-
 constexpr NamedKind kMediaClasses[] = {
     {"application", HTTP_MEDIA_APPLICATION},
     {"text", HTTP_MEDIA_TEXT},
@@ -119,10 +113,42 @@ int LocalFileError(int systemError) {
     return missing ? fileErrorFileNotFound : fileErrorAccessDenied;
 }
 
+namespace {
+
+// The codings of a response, content codings first, identity left out.
+std::vector<int> CodingsOf(const HttpClientRecord& client, std::string_view header) {
+    std::vector<int> kinds;
+    client.responseHeaders.ForEach([&](const std::string& name, const std::string& value) {
+        if (!EqualsIgnoringCase(name, header)) return;
+        std::string_view rest(value);
+        while (!rest.empty()) {
+            const std::size_t comma = rest.find(',');
+            const std::string_view element = Trimmed(rest.substr(0, comma));
+            if (!element.empty() && !EqualsIgnoringCase(element, "chunked")) {
+                const int kind = CodingKind(element);
+                if (kind != HTTP_ENCODING_IDENTITY) kinds.push_back(kind);
+            }
+            if (comma == std::string_view::npos) break;
+            rest.remove_prefix(comma + 1);
+        }
+    });
+    return kinds;
+}
+
+}  // namespace
+
 int EncodingKind(const HttpClientRecord& client) {
-    const std::string* value = client.responseHeaders.Find("Content-Encoding");
-    if (!value) return HTTP_ENCODING_IDENTITY;
-    return KindOf(kEncodings, Trimmed(*value), HTTP_ENCODING_IDENTITY);
+    std::vector<int> kinds = CodingsOf(client, "Content-Encoding");
+    // An unknown content coding is handed over as it came.
+    std::erase(kinds, -1);
+    const std::vector<int> transfer = CodingsOf(client, "Transfer-Encoding");
+    kinds.insert(kinds.end(), transfer.begin(), transfer.end());
+    if (kinds.empty()) return HTTP_ENCODING_IDENTITY;
+    return kinds.size() == 1 ? kinds.front() : HTTP_ENCODING_COMPRESS;
+}
+
+bool TransferCoded(const HttpClientRecord& client) {
+    return !CodingsOf(client, "Transfer-Encoding").empty();
 }
 
 int MediaClass(const HttpClientRecord& client) {

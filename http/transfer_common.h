@@ -35,7 +35,11 @@ std::string_view ContentTypeOf(std::string_view name);
 // The response's content-encoding kind (HTTP_ENCODING_*) and media class
 // (HTTP_MEDIA_*; from the request path's extension when the response has no
 // Content-Type).
+// Content and transfer codings count together; a body coded twice over is
+// HTTP_ENCODING_COMPRESS (which the engine does not undo).
 int EncodingKind(const HttpClientRecord& client);
+// The response came with a transfer coding besides chunked.
+bool TransferCoded(const HttpClientRecord& client);
 int MediaClass(const HttpClientRecord& client);
 
 // The thread's last error number is put back when the scope ends.

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "http/http.h"
+#include "http/transfers.h"
 #include "resources/errors.h"
 
 namespace http {
@@ -48,6 +49,8 @@ constexpr StatusRow kStatusErrors[] = {
     {302, fileErrorResourceRedirected},
     {303, fileErrorResourceRedirected},
     {307, fileErrorResourceRedirected},
+    {308, fileErrorResourceRedirected},
+    {101, fileErrorUnexpectedServerResponse},
     {304, fileErrorResourceNotModified},
     {305, fileErrorProxyRequired},
     {400, fileErrorInvalidCommand},
@@ -72,6 +75,20 @@ constexpr StatusRow kStatusErrors[] = {
     {504, fileErrorOperationTimeout},
     {505, fileErrorInvalidProtocolVersion},
 };
+
+struct CodingRow {
+    std::string_view name;
+    int kind;
+};
+
+constexpr CodingRow kCodings[] = {
+    {"identity", HTTP_ENCODING_IDENTITY}, {"gzip", HTTP_ENCODING_GZIP},
+    {"x-gzip", HTTP_ENCODING_GZIP},       {"deflate", HTTP_ENCODING_DEFLATE},
+    {"x-deflate", HTTP_ENCODING_DEFLATE}, {"zlib", HTTP_ENCODING_ZLIB},
+    {"compress", HTTP_ENCODING_COMPRESS}, {"x-compress", HTTP_ENCODING_COMPRESS},
+};
+
+constexpr std::string_view kChunked = "chunked";
 
 constexpr std::uint64_t kMaxChunkSize = std::numeric_limits<std::uint64_t>::max() >> 4;
 
@@ -206,7 +223,9 @@ ResponseHeadReader::Step ResponseHeadReader::TakeLine(std::string_view line) {
     const bool expectStatus = !trailerOnly_ && !sawStatus_;
     if (line.empty()) {
         if (expectStatus) return Step::NeedMore;
-        if (status_ == 100 && skipInterim_ && !trailerOnly_) {
+        // Every interim answer but 101 (which switches protocols) is skipped.
+        const bool interim = status_ >= 100 && status_ < 200 && status_ != 101;
+        if (interim && skipInterim_ && !trailerOnly_) {
             sawStatus_ = false;
             headers_.clear();
             return Step::NeedMore;
@@ -250,6 +269,65 @@ std::optional<std::uint64_t> ParseContentLength(std::string_view value) {
         length = length * 10 + static_cast<std::uint64_t>(c - '0');
     }
     return length;
+}
+
+int CodingKind(std::string_view name) {
+    const auto* it =
+        std::find_if(std::begin(kCodings), std::end(kCodings),
+                     [name](const CodingRow& row) { return EqualsIgnoringCase(row.name, name); });
+    return it == std::end(kCodings) ? -1 : it->kind;
+}
+
+namespace {
+
+// The comma-separated elements of header values, trimmed, empty ones dropped.
+std::vector<std::string_view> ListElements(const std::vector<std::string_view>& values) {
+    std::vector<std::string_view> elements;
+    for (std::string_view value : values) {
+        while (!value.empty()) {
+            const std::size_t comma = value.find(',');
+            const std::string_view element = TrimBlanks(value.substr(0, comma));
+            if (!element.empty()) elements.push_back(element);
+            if (comma == std::string_view::npos) break;
+            value.remove_prefix(comma + 1);
+        }
+    }
+    return elements;
+}
+
+}  // namespace
+
+BodyFraming ParseBodyFraming(const std::vector<std::string_view>& transferEncodings,
+                             const std::vector<std::string_view>& contentLengths) {
+    BodyFraming framing;
+    const std::vector<std::string_view> codings = ListElements(transferEncodings);
+    if (!codings.empty()) {
+        for (std::size_t i = 0; i < codings.size(); ++i) {
+            if (EqualsIgnoringCase(codings[i], kChunked)) {
+                if (i + 1 != codings.size()) framing.invalid = true;
+                framing.chunked = true;
+                continue;
+            }
+            const int kind = CodingKind(codings[i]);
+            if (kind < 0 || kind == HTTP_ENCODING_COMPRESS) framing.invalid = true;
+            if (kind > 0) framing.transferCodings.push_back(kind);
+        }
+        // A coded body without chunks would end only with the connection, which
+        // cannot tell a whole body from a cut-off one.
+        if (!framing.chunked && !framing.transferCodings.empty()) framing.invalid = true;
+        if (framing.chunked || framing.invalid) return framing;
+    }
+    for (std::string_view element : ListElements(contentLengths)) {
+        const auto value = ParseContentLength(element);
+        if (!value || (framing.length && *framing.length != *value)) {
+            framing.invalid = true;
+            framing.length.reset();
+            return framing;
+        }
+        framing.length = value;
+    }
+    if (!contentLengths.empty() && !framing.length) framing.invalid = true;
+    return framing;
 }
 
 }  // namespace http

@@ -132,4 +132,22 @@ std::optional<std::uint64_t> ParseChunkSize(std::string_view line);
 // A decimal Content-Length value (blanks around it allowed), or nullopt.
 std::optional<std::uint64_t> ParseContentLength(std::string_view value);
 
+// The content coding of a name (HTTP_ENCODING_*; "x-gzip" and "x-deflate" are
+// the old aliases), or -1 for a name the engine cannot decode.
+int CodingKind(std::string_view name);
+
+// How a response body is delimited, from every Transfer-Encoding and every
+// Content-Length value it came with (RFC 9112 section 6). Transfer codings
+// apply in order and chunked must come last, exactly once; any coding the
+// engine cannot undo makes the framing invalid. A Content-Length list counts
+// only when all its values are equal; it is ignored beside a Transfer-Encoding.
+struct BodyFraming {
+    bool invalid = false;
+    bool chunked = false;
+    std::optional<std::uint64_t> length;
+    std::vector<int> transferCodings;  // HTTP_ENCODING_* before chunked, identity left out
+};
+BodyFraming ParseBodyFraming(const std::vector<std::string_view>& transferEncodings,
+                             const std::vector<std::string_view>& contentLengths);
+
 }  // namespace http

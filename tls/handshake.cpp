@@ -74,6 +74,15 @@ int TlsStartHandshake(TlsChannel* channel) {
     return 1;
 }
 
+int TlsPushReceived(TlsChannel* channel, const void* data, int length) {
+    if (!channel || !data || length < 0) return Fail(fileErrorInvalidParameter);
+    if (!channel->networkIn) return Fail(fileErrorSecurityContext);
+    if (length > 0 && BIO_write(channel->networkIn, data, length) != length) {
+        return Fail(fileErrorOutOfMemory);
+    }
+    return 1;
+}
+
 int TlsHandshakeLoop(TlsChannel* channel) {
     if (!channel) return Fail(fileErrorInvalidParameter);
     if (!tls::IsBound()) return Fail(fileErrorSecurityNotInitialized);

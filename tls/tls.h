@@ -93,6 +93,10 @@ int TlsResumeSessionOf(TlsChannel* channel, const TlsChannel* source);
 int TlsAcquireCredentials(TlsChannel* channel);
 int TlsStartHandshake(TlsChannel* channel);
 int TlsHandshakeLoop(TlsChannel* channel);
+// Hands the channel bytes of the peer that were read from the socket before
+// TLS took it over (after a proxy's CONNECT answer), once the handshake has
+// started. 1 or 0.
+int TlsPushReceived(TlsChannel* channel, const void* data, int length);
 int TlsSelectClientCertificate(TlsChannel* channel);
 int TlsValidateCertificate(TlsChannel* channel);
 int TlsShutdown(TlsChannel* channel);

@@ -103,7 +103,7 @@ TEST(CommandLineCommands, PropsListsEveryReadablePropertyInTypeInformationOrder)
         0u)
         << out;
     for (const char* line :
-         {"\nChannelMode(0) = 0\nChannelMode(1) = 0\n", "\nProtocolVersion = 1.0\n",
+         {"\nChannelMode(0) = 0\nChannelMode(1) = 0\n", "\nProtocolVersion = 1.1\n",
           "\nTimeout = 20\n", "\nVersion = 7.2.7210.1848\nCompression = False\n"}) {
         EXPECT_NE(out.find(line), std::string::npos) << line;
     }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "cli_test_support.h"
+#include "support/scripted_peer.h"
 #include "support/server_settings.h"
 #include "support/test_files.h"
 
@@ -34,6 +35,56 @@ TEST(PostUsage, MalformedInvocationsExitWithTwo) {
     }
     EXPECT_NE(RunCli({"nonsense"}).err.find("filetransfer post LOCAL URL [--field NAME]"),
               std::string::npos);
+}
+
+// get --append over HTTP would rewrite the local file: refused before
+// anything is opened, the file untouched.
+TEST(HttpAppend, IsRefusedAndTheLocalFileStaysAsItWas) {
+    const std::string local = testing::TempDir() + "cli-append-" + std::to_string(getpid());
+    std::ofstream(local, std::ios::binary | std::ios::trunc) << "kept bytes";
+    for (const char* url : {"http://127.0.0.1:9/x", "HTTPS://127.0.0.1:9/x"}) {
+        const RunResult run = RunCli({"get", "--append", url, local});
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.err.rfind(
+                      "filetransfer: --append is not available for http:// and https:// URLs", 0),
+                  0u)
+            << run.err;
+    }
+    EXPECT_EQ(ReadFile(local), "kept bytes");
+    std::remove(local.c_str());
+}
+
+// The command line speaks HTTP/1.1 with Host and User-Agent, and a failed
+// download leaves no file behind.
+TEST(HttpScripted, RequestsAreHttp11AndAFailedGetLeavesNoFile) {
+    using testsupport::PeerScript;
+    using testsupport::ScriptedPeer;
+    const std::string local = testing::TempDir() + "cli-scripted-" + std::to_string(getpid());
+    std::remove(local.c_str());
+    PeerScript ok;
+    ok.Expect("GET /file.bin HTTP/1.1")
+        .Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n")
+        .ReadToEnd();
+    PeerScript moved;
+    moved.Expect("GET /page HTTP/1.1")
+        .Send("HTTP/1.1 200 OK\r\nContent-Length: 5, 6\r\n\r\nhello")
+        .ReadToEnd();
+    ScriptedPeer peer({ok, moved});
+    const std::string base = "http://127.0.0.1:" + std::to_string(peer.port());
+    RunResult run = RunCli({"--set", "Timeout=5", "get", "-q", base + "/file.bin", local});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFile(local), "hello");
+    std::remove(local.c_str());
+    run = RunCli({"--set", "Timeout=5", "get", "-q", base + "/page", local});
+    EXPECT_EQ(run.exitCode, 1);
+    FILE* left = std::fopen(local.c_str(), "rb");
+    EXPECT_EQ(left, nullptr);
+    if (left) std::fclose(left);
+    EXPECT_EQ(peer.Finish(), "");
+    const std::string transcript = peer.Transcript();
+    EXPECT_NE(transcript.find("|Host: 127.0.0.1:"), std::string::npos) << transcript;
+    EXPECT_NE(transcript.find("|User-Agent: Tollane-FileTransfer/"), std::string::npos)
+        << transcript;
 }
 
 class HttpCommandTest : public ::testing::Test {
@@ -113,6 +164,41 @@ TEST_F(HttpCommandTest, AnUntrustedCertificateIsRefusedUnlessInsecure) {
     run = RunCli({"size", "-k", url});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "14\n");
+}
+
+// Redirects on the real server: a method other than GET that is redirected
+// did nothing and fails; a loop fails and leaves no redirect page as the file.
+TEST_F(HttpCommandTest, RedirectedPutAndRmFailAndALoopWritesNoFile) {
+    std::ofstream(local_, std::ios::binary | std::ios::trunc) << "data";
+    RunResult run = RunCli({"put", "-q", local_, Url(http_, "/redirect")});
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    run = RunCli({"rm", Url(http_, "/redirect")});
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    std::remove(local_.c_str());
+    run = RunCli({"get", "-q", Url(http_, "/redirect-loop"), local_});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_FALSE(std::ifstream(local_).good());
+    run = RunCli({"get", "-q", Url(http_, "/redirect"), local_});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFile(local_), ReadFile(root_ + "/hello.txt"));
+}
+
+// A redirect from plain HTTP to a server whose certificate does not validate
+// is refused as the first connection would be, and nothing is written.
+TEST_F(HttpCommandTest, ARedirectToAnUntrustedCertificateIsRefused) {
+    unsetenv("SSL_CERT_FILE");
+    testsupport::PeerScript script;
+    script.Expect("GET /start ")
+        .Send("HTTP/1.1 302 Found\r\nLocation: " + Url(https_, "/hello.txt", true) +
+              "\r\nContent-Length: 0\r\n\r\n")
+        .ReadToEnd();
+    testsupport::ScriptedPeer peer(script);
+    const RunResult run =
+        RunCli({"get", "-q", "http://127.0.0.1:" + std::to_string(peer.port()) + "/start", local_});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("12104"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::ifstream(local_).good());
+    peer.Finish();
 }
 
 }  // namespace

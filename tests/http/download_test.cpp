@@ -3,6 +3,7 @@
 // that must fail a download (cut-off bodies, corrupt streams, local files).
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -224,7 +225,7 @@ TEST_F(HttpDownloadTest, ARestartContinuesAPartialAnswerAndRewritesAWholeOne) {
     EXPECT_EQ(peer.Finish(), "");
 }
 
-TEST_F(HttpDownloadTest, FailedFileDownloadsKeepWhatArrivedAndSayWhy) {
+TEST_F(HttpDownloadTest, FailedFileDownloadsKeepOnlyWhatARestartContinues) {
     TempFolder folder;
     const std::string path = folder.File("f.bin");
     std::string corrupt = Compressed(kText);
@@ -241,14 +242,25 @@ TEST_F(HttpDownloadTest, FailedFileDownloadsKeepWhatArrivedAndSayWhy) {
          fileErrorConnectionClosed, std::string(50, 'x')},
         {"chunked without the last chunk", ChunkedResponse({"abc", "defg"}, false),
          fileErrorConnectionClosed, "abcdefg"},
-        {"corrupt gzip stays undecoded", Response("200 OK", corrupt, {"Content-Encoding: gzip"}),
-         fileErrorInvalidFileType, corrupt},
+        // Nothing a restart could continue: the file goes.
+        {"corrupt gzip", Response("200 OK", corrupt, {"Content-Encoding: gzip"}),
+         fileErrorInvalidFileType, "<removed>"},
+        {"gzip cut short",
+         "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 9999\r\n\r\n" +
+             Compressed(kText).substr(0, 40),
+         fileErrorConnectionClosed, "<removed>"},
+        {"nothing arrived", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n",
+         fileErrorConnectionClosed, "<removed>"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         AgainstOneAnswer(c.response, [&](HttpClient client) {
             EXPECT_TRUE(FailsWith(c.error, HttpGetFile(client, path.c_str(), "/f", 0)));
-            EXPECT_EQ(ReadFileBytes(path), c.left);
+            if (c.left == "<removed>") {
+                EXPECT_FALSE(std::filesystem::exists(path));
+            } else {
+                EXPECT_EQ(ReadFileBytes(path), c.left);
+            }
         });
     }
 }

@@ -45,19 +45,23 @@ inline HttpClient ConnectTo(const ScriptedPeer& peer, const Options& o = Options
                        o.timeout, o.options, o.version, nullptr);
 }
 
-// Expects a request: its request line, then exactly these header lines and
-// the empty line that ends them.
+// The engine's User-Agent line, which ends every default header block.
+inline const std::string kUserAgentLine = "User-Agent: Tollane-FileTransfer/";
+
+// Expects a request: its request line, then exactly these header lines, the
+// engine's User-Agent and the empty line that ends them.
 inline PeerScript& ExpectRequest(PeerScript& script, const std::string& requestLine,
                                  const std::vector<std::string>& headers) {
     script.Expect(requestLine);
     for (const auto& header : headers)
         script.Expect(header);
-    return script.Expect("");
+    return script.Expect(kUserAgentLine).Expect("");
 }
 
 // The transcript of one plain GET of HTTP/1.1 without keep-alive.
 inline std::string GetTranscript(const std::string& path, const std::string& hostHeader) {
-    return "GET " + path + " HTTP/1.1|Host: " + hostHeader + "|Connection: Close|Accept: */*|";
+    return "GET " + path + " HTTP/1.1|Host: " + hostHeader +
+           "|Connection: Close|Accept: */*|User-Agent: Tollane-FileTransfer/7.2|";
 }
 
 inline std::string HostOf(const ScriptedPeer& peer) {

@@ -40,14 +40,6 @@ TEST_F(HttpResponseTest, InterimContinueBlockIsSkippedFromVersion11On) {
     EXPECT_EQ(HttpGetResultString(client, reason), 2);
     EXPECT_STREQ(reason, "OK");
     HttpDisconnect(client);
-
-    // Version 1.0 ends with the interim block.
-    ScriptedPeer old(Answer(response));
-    client = ConnectTo(old, {.version = HTTP_VERSION_10});
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
-    EXPECT_EQ(HttpSendRequest(client, "GET", "/"), 100);
-    EXPECT_EQ(ResponseHeader(client, "X-First"), "1");
-    HttpDisconnect(client);
 }
 
 TEST_F(HttpResponseTest, QuotedTextKeepsItsBlanksAndLongLinesAreCut) {

@@ -49,7 +49,8 @@ TEST_F(HttpUploadTest, PutFailuresComeFromTheFileOrTheFinalStatus) {
     WriteFileBytes(file, "line\n");
     PeerScript refused;
     refused.Expect("PUT /locked").Expect("Content-Type").Expect("Content-Length: 5");
-    refused.Expect("Host").Expect("").Expect("line").Send(Response("403 Forbidden", "no"));
+    refused.Expect("Host").Expect(kUserAgentLine).Expect("").Expect("line");
+    refused.Send(Response("403 Forbidden", "no"));
     ScriptedPeer peer(refused);
     HttpClient client = ConnectTo(peer, kKeepAlive);
     ASSERT_NE(client, INVALID_HTTP_CLIENT);
@@ -123,7 +124,12 @@ TEST_F(HttpUploadTest, HeadGivesSizeAndTimeAndVerifyComparesSizes) {
         "08:49:37 GMT\r\n\r\n";
     PeerScript script;
     for (int i = 0; i < 4; ++i)
-        script.Expect("HEAD /r HTTP/1.1").Expect("Host").Expect("Accept").Expect("").Send(head);
+        script.Expect("HEAD /r HTTP/1.1")
+            .Expect("Host")
+            .Expect("Accept")
+            .Expect(kUserAgentLine)
+            .Expect("")
+            .Send(head);
     ExpectRequest(script, "DELETE /r HTTP/1.1", {"Host: "})
         .Send(Response("204 No Content", "", {}, false));
     ScriptedPeer peer(script);

@@ -1,0 +1,44 @@
+// libFuzzer target for the HTTP response head reader, the body framing rules
+// (Transfer-Encoding and Content-Length lists), chunk-size lines and Location
+// resolution. Not part of the normal build; build and run it by hand, see
+// docs/http-engine.md.
+//
+// The input is fed byte by byte to a head reader (the first byte picks the
+// trailer mode); the headers it finds go through the framing rules, every
+// line through the chunk-size parser, and each Location through the resolver.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "http/reference.h"
+#include "http/wire.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const bool trailerOnly = (data[0] & 1) != 0;
+    http::ResponseHeadReader reader(true, trailerOnly);
+    std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
+    for (char c : bytes) {
+        if (reader.Feed(c) != http::ResponseHeadReader::Step::NeedMore) break;
+    }
+    std::vector<std::string_view> codings;
+    std::vector<std::string_view> lengths;
+    for (const auto& [name, value] : reader.headers()) {
+        if (http::EqualsIgnoringCase(name, "Transfer-Encoding")) codings.push_back(value);
+        if (http::EqualsIgnoringCase(name, "Content-Length")) lengths.push_back(value);
+        if (http::EqualsIgnoringCase(name, "Location")) {
+            const std::string target = http::RedirectTarget("http://127.0.0.1/b/c/d;p?q#f", value);
+            // A resolved path keeps no dot segments.
+            const std::string_view path = http::SplitUriReference(target).path;
+            if (path.find("/../") != std::string_view::npos || path.ends_with("/.."))
+                __builtin_trap();
+        }
+        (void)http::ParseChunkSize(value);
+    }
+    const http::BodyFraming framing = http::ParseBodyFraming(codings, lengths);
+    if (framing.invalid && framing.length) __builtin_trap();
+    if (framing.chunked && framing.length) __builtin_trap();
+    return 0;
+}
