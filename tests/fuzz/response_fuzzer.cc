@@ -1,7 +1,6 @@
 // libFuzzer target for the HTTP response head reader, the body framing rules
 // (Transfer-Encoding and Content-Length lists), chunk-size lines and Location
-// resolution. Not part of the normal build; build and run it by hand, see
-// docs/http-engine.md.
+// resolution (built and run by scripts/fuzz.sh).
 //
 // The input is fed byte by byte to a head reader (the first byte picks the
 // trailer mode); the headers it finds go through the framing rules, every
