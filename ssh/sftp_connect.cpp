@@ -186,7 +186,7 @@ SftpSession* SftpConnect(const char* host, int port, const char* user, const cha
     config.host = Limited(host, kSshMaxHostLength);
     config.port = static_cast<std::uint16_t>(port == 0 ? 22 : port);
     config.userName = Limited(user, kSshMaxUserLength);
-    config.password = Limited(password, kSshMaxPasswordLength);
+    if (password) config.password.assign(std::string_view(password).substr(0, kSshMaxPasswordLength));
     config.timeoutSeconds = timeoutSeconds;
     config.protocolChoice = *protocol;
     config.remoteCommand = "sftp";
@@ -206,7 +206,8 @@ SftpSession* SftpConnect(const char* host, int port, const char* user, const cha
     }
     std::unique_ptr<SshSession> ssh;
     const int failure = ConnectSsh(config, &ssh, outcome);
-    std::fill(config.password.begin(), config.password.end(), '\0');
+    config.password.Wipe();
+    config.identities.clear();
     if (failure != 0) return report(MakeErrorCode(failure & 0xFFFF));
     const bool smallWindow = ssh->connection().workarounds().smallSftpWindow;
     std::string fingerprint = ssh->connection().fingerprint();
