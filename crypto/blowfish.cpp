@@ -70,6 +70,49 @@ void BlowfishSetKey(BlowfishKey& key, const std::uint8_t* keyBytes, std::size_t 
     }
 }
 
+namespace {
+
+// The next four bytes of a cycled stream, big-endian.
+std::uint32_t StreamWord(std::span<const std::uint8_t> bytes, std::size_t& at) {
+    std::uint32_t word = 0;
+    for (int i = 0; i < 4; ++i, at = (at + 1) % bytes.size()) word = (word << 8) | bytes[at];
+    return word;
+}
+
+}  // namespace
+
+void BlowfishInitState(BlowfishKey& key) {
+    std::memcpy(key.p, kBlowfishInitialP, sizeof key.p);
+    std::memcpy(key.s, kBlowfishInitialS, sizeof key.s);
+}
+
+void BlowfishExpandState(BlowfishKey& key, std::span<const std::uint8_t> salt,
+                         std::span<const std::uint8_t> keyBytes) {
+    std::size_t at = 0;
+    for (auto& subkey : key.p) subkey ^= StreamWord(keyBytes, at);
+    at = 0;
+    Block64 block{0, 0};
+    const auto next = [&] {
+        if (!salt.empty()) {
+            block.left ^= StreamWord(salt, at);
+            block.right ^= StreamWord(salt, at);
+        }
+        return block = BlowfishEncrypt(key, block);
+    };
+    for (int i = 0; i < 18; i += 2) {
+        next();
+        key.p[i] = block.left;
+        key.p[i + 1] = block.right;
+    }
+    for (auto& box : key.s) {
+        for (int i = 0; i < 256; i += 2) {
+            next();
+            box[i] = block.left;
+            box[i + 1] = block.right;
+        }
+    }
+}
+
 void BlowfishCbcEncrypt(const BlowfishKey& key, WordOrder order, std::uint8_t iv[8],
                         std::uint8_t* data, std::size_t length) {
     if (order == WordOrder::BigEndian)
