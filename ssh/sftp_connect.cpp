@@ -172,7 +172,8 @@ void SftpUnlock() {
 
 SftpSession* SftpConnect(const char* host, int port, const char* user, const char* password,
                          int timeoutSeconds, DWORD options, int secureProtocol, DWORD* error,
-                         const SftpHostKeyCheck* hostKeys, SftpHostKeyOutcome* outcome) {
+                         const SftpHostKeyCheck* hostKeys, SftpHostKeyOutcome* outcome,
+                         const SftpLoginKeys* login) {
     if (outcome) *outcome = SftpHostKeyOutcome{};
     auto report = [error](DWORD code) -> SftpSession* {
         if (error) *error = code;
@@ -203,6 +204,11 @@ SftpSession* SftpConnect(const char* host, int port, const char* user, const cha
             return report(MakeErrorCode(fileErrorInvalidParameter));
         config.hostKeyPolicy = static_cast<SshHostKeyPolicy>(hostKeys->policy);
         config.knownHostsFile = hostKeys->knownHostsFile;
+    }
+    if (login) {
+        config.identities = login->keys;
+        config.useAgent = login->useAgent;
+        config.agentSocket = login->agentSocket;
     }
     std::unique_ptr<SshSession> ssh;
     const int failure = ConnectSsh(config, &ssh, outcome);
