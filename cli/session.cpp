@@ -114,7 +114,8 @@ UrlLogin LoginOf(std::string_view url) {
         login.hasPassword = info.find(':') != std::string_view::npos;
         url.remove_prefix(at + 1);
     }
-    login.host = std::string(url.substr(0, url[0] == '[' ? url.find(']') + 1 : url.find(':')));
+    const bool bracketed = !url.empty() && url[0] == '[';
+    login.host = std::string(url.substr(0, bracketed ? url.find(']') + 1 : url.find(':')));
     return login;
 }
 
@@ -185,7 +186,8 @@ HRESULT ConnectAsking(Session& session, const std::string& url, const ParsedComm
         else
             passwordAsked = true;
         if (!PromptSecret(prompt, &secret) || !PutSecret(session, "Password", secret)) break;
-        hr = TryConnect(session, url, command);
+        // The URL is applied already; given again it would clear Password.
+        hr = session.TryCall("Connect", {});
     }
     return hr;
 }

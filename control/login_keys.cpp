@@ -55,7 +55,7 @@ bool CFileTransfer::PrepareLoginKeys(const SecretBytes& password, bool* password
         }
         login.keys.push_back(std::move(result.key));
     } else if (state_.defaultIdentities) {
-        const std::string home = HomeDirectory();
+        const std::string home = platform::HomeDirectory();
         for (const char* name : kDefaultIdentities) {
             const std::string path = home + "/.ssh/" + name;
             SshKeyLoadResult result = LoadSshPrivateKeyFile(path, {});

@@ -117,14 +117,17 @@ class PublicKeyLoginTest : public ::testing::Test {
         }
     }
 
-    // Connects to sftp://USER@HOST:PORT/ (no password in the URL); the Error result.
-    LONG Connect(const std::string& hostPort) {
+    // Connects to sftp://USER@HOST:PORT/ (no password in the URL, which clears
+    // Password) with the password argument; the Error result.
+    LONG Connect(const std::string& hostPort, const std::string& password = "") {
         VARIANT name = TextArg("sftp://" + user_ + "@" + hostPort + "/");
+        VARIANT secret = TextArg(password);
         VARIANT error;
         VariantInit(&error);
-        EXPECT_EQ(control_->Connect(&name, nullptr, nullptr, nullptr, nullptr, nullptr, &error),
+        EXPECT_EQ(control_->Connect(&name, nullptr, nullptr, &secret, nullptr, nullptr, &error),
                   S_OK);
         VariantClear(&name);
+        VariantClear(&secret);
         return error.lVal;
     }
     LONG Connect() { return Connect(host_ + ":" + port_); }
@@ -154,11 +157,12 @@ TEST_P(KeyFileLoginTest, LogsInWithTheKeyAlone) {
     ScopedEnv noAgent("SSH_AUTH_SOCK", nullptr);
     SshdLog log;
     PutText(control_, &CFileTransfer::put_PrivateKey, keys_ + "/" + row.file);
-    if (row.encrypted) PutText(control_, &CFileTransfer::put_Password, passphrase_);
-    ASSERT_EQ(Connect(), 0) << LastErrorText();
-    if (log.readable())
+    ASSERT_EQ(Connect(host_ + ":" + port_, row.encrypted ? passphrase_ : ""), 0)
+        << LastErrorText();
+    if (log.readable()) {
         EXPECT_TRUE(log.Shows("Accepted publickey for " + user_ + " from 127.0.0.1"));
-    EXPECT_TRUE(log.Shows(row.logged));
+        EXPECT_TRUE(log.Shows(row.logged));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, KeyFileLoginTest,
@@ -219,8 +223,8 @@ TEST_F(PublicKeyLoginTest, UnusableKeyFailsBeforeAnyConnection) {
         SCOPED_TRACE(row.name);
         CountingListener listener;
         PutText(control_, &CFileTransfer::put_PrivateKey, row.file);
-        PutText(control_, &CFileTransfer::put_Password, row.password);
-        EXPECT_EQ(Connect("127.0.0.1:" + std::to_string(listener.port())), row.error);
+        EXPECT_EQ(Connect("127.0.0.1:" + std::to_string(listener.port()), row.password),
+                  row.error);
         EXPECT_NE(LastErrorText().find(row.file), std::string::npos) << LastErrorText();
         EXPECT_EQ(listener.Accepted(), 0);
     }
@@ -281,24 +285,24 @@ TEST_F(PublicKeyLoginTest, AgentKeysLogInWithoutPasswordOrKeyFile) {
         ScopedEnv agentSocket("SSH_AUTH_SOCK", agent.socket().c_str());
         SshdLog log;
         ASSERT_EQ(Connect(), 0) << LastErrorText();
-        if (log.readable()) EXPECT_TRUE(log.Shows(row.logged));
+        if (log.readable()) {
+            EXPECT_TRUE(log.Shows(row.logged));
+        }
         control_->Disconnect(nullptr);
     }
 }
 
 TEST_F(PublicKeyLoginTest, DeadAgentIsSkippedAndUseAgentOffIgnoresIt) {
     const std::string password = Setting("FT_TEST_PASSWORD");
-    PutText(control_, &CFileTransfer::put_Password, password);
     {
         ScopedEnv deadAgent("SSH_AUTH_SOCK", "/tmp/ft-no-such-agent.sock");
-        EXPECT_EQ(Connect(), 0) << LastErrorText();
+        EXPECT_EQ(Connect(host_ + ":" + port_, password), 0) << LastErrorText();
         control_->Disconnect(nullptr);
     }
     Agent agent;
     if (!agent.running()) GTEST_SKIP() << "ssh-agent could not be started";
     ASSERT_TRUE(agent.Add(keys_ + "/id_ed25519"));
     ScopedEnv agentSocket("SSH_AUTH_SOCK", agent.socket().c_str());
-    PutText(control_, &CFileTransfer::put_Password, "");
     EXPECT_EQ(control_->put_UseAgent(VARIANT_FALSE), S_OK);
     EXPECT_NE(Connect(), 0);  // neither key nor password
 }

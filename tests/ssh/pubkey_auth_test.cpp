@@ -305,10 +305,14 @@ TEST(SshAgentTest, IdentitiesAnswersGoodAndBadEndPromptly) {
         EXPECT_EQ(ok, row.identities != std::string::npos) << peer.agent().why();
         if (ok) {
             ASSERT_EQ(identities.size(), row.identities);
-            if (!identities.empty()) EXPECT_EQ(identities[0].keyType, "ssh-ed25519");
+            if (!identities.empty()) {
+                EXPECT_EQ(identities[0].keyType, "ssh-ed25519");
+            }
         }
         // A failed exchange leaves no half-read answer behind: the next one fails too.
-        if (!ok) EXPECT_FALSE(peer.agent().RequestIdentities(&identities));
+        if (!ok) {
+            EXPECT_FALSE(peer.agent().RequestIdentities(&identities));
+        }
     }
 }
 
