@@ -29,8 +29,7 @@ void Sha512Of(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b,
 // text encrypted 64 times. The words go out little-endian, as the original
 // writes them (it reads the magic big-endian).
 void BcryptHash(const std::uint8_t passDigest[kSha512DigestLength],
-                const std::uint8_t saltDigest[kSha512DigestLength],
-                std::uint8_t out[kHashBytes]) {
+                const std::uint8_t saltDigest[kSha512DigestLength], std::uint8_t out[kHashBytes]) {
     const std::span<const std::uint8_t> pass(passDigest, kSha512DigestLength);
     const std::span<const std::uint8_t> salt(saltDigest, kSha512DigestLength);
     BlowfishKey key;
@@ -46,7 +45,8 @@ void BcryptHash(const std::uint8_t passDigest[kSha512DigestLength],
         blocks[i] = {LoadBe32(magic), LoadBe32(magic + 4)};
     }
     for (int round = 0; round < kExpensiveRounds; ++round)
-        for (Block64& block : blocks) block = BlowfishEncrypt(key, block);
+        for (Block64& block : blocks)
+            block = BlowfishEncrypt(key, block);
     for (std::size_t i = 0; i < kHashWords / 2; ++i) {
         StoreLe32(out + 8 * i, blocks[i].left);
         StoreLe32(out + 8 * i + 4, blocks[i].right);
@@ -83,7 +83,8 @@ bool BcryptPbkdf(std::span<const std::uint8_t> passphrase, std::span<const std::
         for (std::uint32_t round = 1; round < rounds; ++round) {
             Sha512Of(roundOut, {}, saltDigest);
             BcryptHash(passDigest, saltDigest, roundOut);
-            for (std::size_t j = 0; j < sizeof out; ++j) out[j] ^= roundOut[j];
+            for (std::size_t j = 0; j < sizeof out; ++j)
+                out[j] ^= roundOut[j];
         }
         for (std::size_t i = 0; i < perBlock; ++i) {
             const std::size_t dest = i * stride + (count - 1);

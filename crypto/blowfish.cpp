@@ -75,7 +75,8 @@ namespace {
 // The next four bytes of a cycled stream, big-endian.
 std::uint32_t StreamWord(std::span<const std::uint8_t> bytes, std::size_t& at) {
     std::uint32_t word = 0;
-    for (int i = 0; i < 4; ++i, at = (at + 1) % bytes.size()) word = (word << 8) | bytes[at];
+    for (int i = 0; i < 4; ++i, at = (at + 1) % bytes.size())
+        word = (word << 8) | bytes[at];
     return word;
 }
 
@@ -89,7 +90,8 @@ void BlowfishInitState(BlowfishKey& key) {
 void BlowfishExpandState(BlowfishKey& key, std::span<const std::uint8_t> salt,
                          std::span<const std::uint8_t> keyBytes) {
     std::size_t at = 0;
-    for (auto& subkey : key.p) subkey ^= StreamWord(keyBytes, at);
+    for (auto& subkey : key.p)
+        subkey ^= StreamWord(keyBytes, at);
     at = 0;
     Block64 block{0, 0};
     const auto next = [&] {

@@ -23,7 +23,8 @@ bool DerReader::Read(std::uint8_t tag, std::span<const std::uint8_t>* contents) 
         const std::size_t count = length & 0x7f;
         if (count == 0 || count > 3 || size - at < count) return false;
         length = 0;
-        for (std::size_t i = 0; i < count; ++i) length = (length << 8) | data_[at + i];
+        for (std::size_t i = 0; i < count; ++i)
+            length = (length << 8) | data_[at + i];
         at += count;
     }
     if (length > size - at) return false;
@@ -59,6 +60,7 @@ bool DerReader::ReadSmallInteger(std::uint32_t* value) {
         return false;
     }
     *value = 0;
-    for (std::size_t i = 4; i-- > 0;) *value = (*value << 8) | number.Byte(i);
+    for (std::size_t i = 4; i-- > 0;)
+        *value = (*value << 8) | number.Byte(i);
     return true;
 }

@@ -163,8 +163,8 @@ std::unique_ptr<SshSigner> MakeRsaSigner(RsaPrivateKey key, std::string origin) 
     const std::size_t bits = n.BitCount();
     if (bits < kRsaMinBits || bits > kRsaMaxBits || !n.IsOdd() || !e.IsOdd() || e < BigNum(3) ||
         e >= n || key.privateExponent.IsZero() || key.privateExponent >= n || !p.IsOdd() ||
-        !q.IsOdd() || p <= one || q <= one || Multiply(p, q) != n ||
-        key.coefficient >= p || ModMul(key.coefficient, q, p) != one) {
+        !q.IsOdd() || p <= one || q <= one || Multiply(p, q) != n || key.coefficient >= p ||
+        ModMul(key.coefficient, q, p) != one) {
         return nullptr;
     }
     key.exponent1 = Mod(key.privateExponent, Subtract(p, one));

@@ -132,7 +132,8 @@ bool OpenPemBody(const PemArmor& armor, Bytes passphrase, SecureBytes* der, bool
     }
     const std::string* dekInfo = FindHeader(armor, "DEK-Info");
     if (*procType != "4,ENCRYPTED" || !dekInfo) {
-        *failure = Failure(SshKeyLoadStatus::BadFormat, "the PEM key's encryption headers are damaged");
+        *failure =
+            Failure(SshKeyLoadStatus::BadFormat, "the PEM key's encryption headers are damaged");
         return false;
     }
     const std::size_t comma = dekInfo->find(',');
@@ -150,7 +151,8 @@ bool OpenPemBody(const PemArmor& armor, Bytes passphrase, SecureBytes* der, bool
     if (comma == std::string::npos ||
         !ParseHex(std::string_view(*dekInfo).substr(comma + 1), iv, cipher->blockLength) ||
         armor.body.size() % cipher->blockLength != 0) {
-        *failure = Failure(SshKeyLoadStatus::BadFormat, "the PEM key's encryption headers are damaged");
+        *failure =
+            Failure(SshKeyLoadStatus::BadFormat, "the PEM key's encryption headers are damaged");
         return false;
     }
     if (passphrase.empty()) {
@@ -166,7 +168,8 @@ bool OpenPemBody(const PemArmor& armor, Bytes passphrase, SecureBytes* der, bool
     if (pad == 0 || pad > cipher->blockLength || pad > der->size() ||
         !std::all_of(der->end() - static_cast<std::ptrdiff_t>(pad), der->end(),
                      [pad](std::uint8_t b) { return b == pad; })) {
-        *failure = Failure(SshKeyLoadStatus::WrongPassphrase, "the passphrase does not open the key file");
+        *failure =
+            Failure(SshKeyLoadStatus::WrongPassphrase, "the passphrase does not open the key file");
         return false;
     }
     der->resize(der->size() - pad);
@@ -228,9 +231,8 @@ std::unique_ptr<SshSigner> ReadEcPrivateKey(Bytes der, const EcCurve* curve,
     }
     if (fields.PeekTag(&tag) && tag == kDerContext1) {
         DerReader publicKey;
-        if (!fields.ReadChild(kDerContext1, &publicKey) ||
-            !publicKey.Read(kDerBitString, &point) || !publicKey.AtEnd() || point.empty() ||
-            point[0] != 0) {
+        if (!fields.ReadChild(kDerContext1, &publicKey) || !publicKey.Read(kDerBitString, &point) ||
+            !publicKey.AtEnd() || point.empty() || point[0] != 0) {
             return nullptr;
         }
         point = point.subspan(1);  // no unused bits
@@ -240,7 +242,8 @@ std::unique_ptr<SshSigner> ReadEcPrivateKey(Bytes der, const EcCurve* curve,
     if (signer && !point.empty()) {
         // The blob ends with the point: string name, string curve, string point.
         const Bytes blob = signer->publicKeyBlob();
-        if (blob.size() < point.size() || !SameBytes(blob.last(point.size()), point)) return nullptr;
+        if (blob.size() < point.size() || !SameBytes(blob.last(point.size()), point))
+            return nullptr;
     }
     return signer;
 }
@@ -315,6 +318,7 @@ SshKeyLoadResult LoadSec1EcKey(const PemArmor& armor, std::string_view origin,
     if (!OpenPemBody(armor, passphrase, &der, &encrypted, &failure)) return failure;
     auto signer = ReadEcPrivateKey(der, nullptr, origin);
     if (!signer && encrypted)
-        return Failure(SshKeyLoadStatus::WrongPassphrase, "the passphrase does not open the key file");
+        return Failure(SshKeyLoadStatus::WrongPassphrase,
+                       "the passphrase does not open the key file");
     return Loaded(std::move(signer), "PEM EC");
 }

@@ -30,7 +30,8 @@ constexpr std::size_t kMaxHeaders = 8;
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && (text.back() == '\r' || text.back() == ' ' || text.back() == '\t'))
         text.remove_suffix(1);
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
     return text;
 }
 
@@ -166,14 +167,15 @@ bool DecryptPrivateSection(const OpensshCipher& cipher, std::span<const std::uin
     std::uint32_t rounds;
     if (!options.ReadString(&salt) || !options.ReadUint32(&rounds) || !options.AtEnd() ||
         salt.empty() || salt.size() > kMaxSaltBytes) {
-        *failure = Failure(SshKeyLoadStatus::BadFormat, "the key file's bcrypt parameters are damaged");
+        *failure =
+            Failure(SshKeyLoadStatus::BadFormat, "the key file's bcrypt parameters are damaged");
         return false;
     }
     if (rounds == 0 || rounds > kMaxBcryptRounds) {
-        *failure = Failure(SshKeyLoadStatus::BadFormat,
-                           "the key file asks for " + std::to_string(rounds) +
-                               " bcrypt rounds (1 to " + std::to_string(kMaxBcryptRounds) +
-                               " are accepted)");
+        *failure =
+            Failure(SshKeyLoadStatus::BadFormat,
+                    "the key file asks for " + std::to_string(rounds) + " bcrypt rounds (1 to " +
+                        std::to_string(kMaxBcryptRounds) + " are accepted)");
         return false;
     }
     if (passphrase.empty()) {
@@ -182,7 +184,8 @@ bool DecryptPrivateSection(const OpensshCipher& cipher, std::span<const std::uin
     }
     SecureBytes keyAndIv(cipher.keyLength + kAesBlockLength);
     if (!BcryptPbkdf(passphrase, salt, rounds, keyAndIv)) {
-        *failure = Failure(SshKeyLoadStatus::BadFormat, "the key file's bcrypt parameters are damaged");
+        *failure =
+            Failure(SshKeyLoadStatus::BadFormat, "the key file's bcrypt parameters are damaged");
         return false;
     }
     AesKey key;
@@ -201,7 +204,9 @@ bool DecryptPrivateSection(const OpensshCipher& cipher, std::span<const std::uin
 }  // namespace
 
 bool ReadPemArmor(std::string_view text, PemArmor* armor, std::string* detail) {
-    // The armor may follow other text (as in files that carry a certificate too).
+    // The armor may follow other text (as in files that carry a certificate too),
+    // and OpenSSL's EC keys may come after a block of their curve's parameters.
+    constexpr std::string_view kEcParameters = "-----BEGIN EC PARAMETERS-----";
     std::string_view line;
     do {
         if (text.empty()) {
@@ -209,6 +214,11 @@ bool ReadPemArmor(std::string_view text, PemArmor* armor, std::string* detail) {
             return false;
         }
         line = NextLine(&text);
+        if (line == kEcParameters) {
+            while (!text.empty() && NextLine(&text) != "-----END EC PARAMETERS-----") {
+            }
+            line = {};
+        }
     } while (!line.starts_with(kBegin));
     if (line.size() < kBegin.size() + kDashes.size() || !line.ends_with(kDashes)) {
         *detail = "the key file's first armor line is malformed";
@@ -243,8 +253,8 @@ bool ReadPemArmor(std::string_view text, PemArmor* armor, std::string* detail) {
         for (char c : line)
             if (c != ' ' && c != '\t') base64.push_back(static_cast<std::uint8_t>(c));
     }
-    auto decoded = Base64Decode(
-        std::string_view(reinterpret_cast<const char*>(base64.data()), base64.size()));
+    auto decoded =
+        Base64Decode(std::string_view(reinterpret_cast<const char*>(base64.data()), base64.size()));
     if (!decoded || decoded->empty()) {
         *detail = "the key file's Base64 text is damaged";
         return false;
@@ -277,9 +287,9 @@ SshKeyLoadResult LoadOpensshKey(std::span<const std::uint8_t> body, std::string_
     }
     const OpensshCipher* cipher = FindOpensshCipher(cipherName);
     if (!cipher) {
-        return Failure(SshKeyLoadStatus::Unsupported,
-                       "the key file is encrypted with \"" + std::string(cipherName) +
-                           "\", which this client does not read");
+        return Failure(SshKeyLoadStatus::Unsupported, "the key file is encrypted with \"" +
+                                                          std::string(cipherName) +
+                                                          "\", which this client does not read");
     }
     const bool plain = cipher->mode == CipherMode::None;
     if (plain ? kdfName != "none" || !kdfOptions.empty() : kdfName != "bcrypt") {
@@ -297,9 +307,9 @@ SshKeyLoadResult LoadOpensshKey(std::span<const std::uint8_t> body, std::string_
     if (!publicReader.ReadString(&publicType)) return damaged();
     const OpensshKeyType* type = FindOpensshKeyType(publicType);
     if (!type) {
-        return Failure(SshKeyLoadStatus::Unsupported,
-                       "the key file holds a \"" + std::string(publicType) +
-                           "\" key, which this client cannot use");
+        return Failure(SshKeyLoadStatus::Unsupported, "the key file holds a \"" +
+                                                          std::string(publicType) +
+                                                          "\" key, which this client cannot use");
     }
 
     SecureBytes section(encrypted.begin(), encrypted.end());
@@ -382,12 +392,13 @@ SshKeyLoadResult LoadSshPrivateKey(std::string_view fileText, std::string_view o
 SshKeyLoadResult LoadSshPrivateKeyFile(const std::string& path,
                                        std::span<const std::uint8_t> passphrase) {
     platform::LocalFile file;
-    const int error = file.Open(path, platform::FileAccess::Read,
-                                platform::FileDisposition::OpenExisting);
+    const int error =
+        file.Open(path, platform::FileAccess::Read, platform::FileDisposition::OpenExisting);
     if (error == platform::kFileErrorNotFound || error == platform::kFileErrorPathNotFound)
         return Failure(SshKeyLoadStatus::NotFound, "no key file \"" + path + "\"");
     if (error != 0)
-        return Failure(SshKeyLoadStatus::Unreadable, "the key file \"" + path + "\" cannot be read");
+        return Failure(SshKeyLoadStatus::Unreadable,
+                       "the key file \"" + path + "\" cannot be read");
     // One byte more than the limit tells a file that is too large.
     SecureBytes text(kSshKeyFileMaxBytes + 1);
     std::size_t length = 0;
@@ -402,6 +413,6 @@ SshKeyLoadResult LoadSshPrivateKeyFile(const std::string& path,
     if (length > kSshKeyFileMaxBytes)
         return Failure(SshKeyLoadStatus::Unreadable,
                        "the key file \"" + path + "\" is larger than 64 KiB");
-    return LoadSshPrivateKey(
-        std::string_view(reinterpret_cast<const char*>(text.data()), length), path, passphrase);
+    return LoadSshPrivateKey(std::string_view(reinterpret_cast<const char*>(text.data()), length),
+                             path, passphrase);
 }

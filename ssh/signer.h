@@ -45,8 +45,9 @@ struct SshKeyLoadResult {
 };
 
 // Reads an OpenSSH private key file ("openssh-key-v1", unencrypted or bcrypt +
-// aes256-ctr) or a PEM RSA key. The passphrase is only read, never kept. The
-// returned key wipes its private material when destroyed.
+// aes256-ctr) or a PEM RSA key; also PKCS #8 and SEC 1 EC keys (docs/ssh-keys.md).
+// The passphrase is only read, never kept. The returned key wipes its private
+// material when destroyed.
 SshKeyLoadResult LoadSshPrivateKey(std::string_view fileText, std::string_view origin,
                                    std::span<const std::uint8_t> passphrase);
 SshKeyLoadResult LoadSshPrivateKeyFile(const std::string& path,
