@@ -12,6 +12,7 @@
 #include "ftp/login_keys.h"
 #include "http/http.h"
 #include "net/trace.h"
+#include "platform/lasterror.h"
 #include "platform/text.h"
 #include "resources/errors.h"
 
@@ -216,6 +217,10 @@ HRESULT CFileTransfer::OpenConnection() {
 }
 
 HRESULT CFileTransfer::OpenFtpConnection() {
+    // A login failure's detail that nobody took (an SFTP call made directly) must
+    // not be read as this connect's.
+    for (const int stale : {fileErrorAuthenticationFailed, fileErrorInvalidAuthenticationType})
+        TakeLastErrorDetail(MakeErrorCode(stale));
     const DWORD flags = FtpConnectFlags(state_);
     {
         EngineText store(state_.certificateStore);
