@@ -9,6 +9,7 @@ constexpr OptionSpec kConnectionOptions[] = {
     {"--insecure", "-k", false},
     {"--implicit", "", false},
     {"--known-hosts", "", true},
+    {"--identity", "-i", true},
 };
 
 std::vector<const CommandSpec*>& Registry() {

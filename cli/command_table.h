@@ -43,7 +43,7 @@ struct CommandSpec {
     int maxArguments = 0;  // kAnyCount: no limit
     std::span<const OptionSpec> options = {};
     CommandHandler run = nullptr;
-    // Commands that connect also accept -q, -k, --implicit and --known-hosts.
+    // Commands that connect also accept -q, -k, --implicit, --known-hosts and -i.
     bool connects = false;
     // After this many arguments the remaining words are taken as they are,
     // also those starting with '-' (the raw command words of cmd). 0: never.

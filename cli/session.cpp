@@ -4,6 +4,7 @@
 
 #include "cli/command_table.h"
 #include "cli/hresult_text.h"
+#include "cli/prompt.h"
 #include "control/FileTransfer.h"
 #include "control/class_factory.h"
 #include "platform/text.h"
@@ -79,6 +80,116 @@ bool ApplyHostKeyPolicy(Session& session, const ParsedCommand& command) {
         ok = session.Put("KnownHostsFile", text.get());
     }
     return ok;
+}
+
+// Public-key login: -i names the key file; without it OpenSSH's default keys in
+// ~/.ssh are tried. The agent is asked either way (UseAgent).
+bool ApplyIdentity(Session& session, const ParsedCommand& command) {
+    if (const std::optional<std::string> file = command.Value("--identity")) {
+        ScopedVariant text;
+        SetTextVariant(text.get(), *file);
+        return session.Put("PrivateKey", text.get());
+    }
+    ScopedVariant on;
+    on.get()->vt = VT_BOOL;
+    on.get()->boolVal = VARIANT_TRUE;
+    return session.Put("DefaultIdentities", on.get());
+}
+
+// The user and host of a URL's authority, and whether it carries a password.
+struct UrlLogin {
+    std::string user;
+    std::string host;
+    bool hasPassword = false;
+};
+
+UrlLogin LoginOf(std::string_view url) {
+    UrlLogin login;
+    if (const std::size_t scheme = url.find("://"); scheme != std::string_view::npos)
+        url.remove_prefix(scheme + 3);
+    url = url.substr(0, url.find('/'));
+    if (const std::size_t at = url.rfind('@'); at != std::string_view::npos) {
+        const std::string_view info = url.substr(0, at);
+        login.user = std::string(info.substr(0, info.find(':')));
+        login.hasPassword = info.find(':') != std::string_view::npos;
+        url.remove_prefix(at + 1);
+    }
+    const bool bracketed = !url.empty() && url[0] == '[';
+    login.host = std::string(url.substr(0, bracketed ? url.find(']') + 1 : url.find(':')));
+    return login;
+}
+
+// Writes a secret property; the BSTR's characters are wiped before it is freed.
+bool PutSecret(Session& session, std::string_view name, const SecretBytes& secret) {
+    ScopedVariant text;
+    SetTextVariant(text.get(), secret.view());
+    const bool ok = session.Put(name, text.get());
+    if ((*text).vt == VT_BSTR && (*text).bstrVal)
+        SecureWipe((*text).bstrVal, SysStringLen((*text).bstrVal) * sizeof(OLECHAR));
+    return ok;
+}
+
+HRESULT TryConnect(Session& session, const std::string& url, const ParsedCommand& command) {
+    if (command.Has("--implicit"))
+        return ApplyUrlForImplicitTls(session, url) ? session.TryCall("Connect", {}) : E_FAIL;
+    ScopedVariant serverName;
+    SetTextVariant(serverName.get(), url);
+    return session.TryCall("Connect", std::span<VARIANT>(serverName.get(), 1));
+}
+
+// What to ask after a failed connect: a key's passphrase (again, at most three
+// times), or once the login password of a user given without one.
+enum class Ask { Nothing, Passphrase, Password };
+
+Ask WhatToAsk(Session& session, const ParsedCommand& command, const UrlLogin& login,
+              int passphrasesAsked, bool passwordAsked) {
+    bool ok = true;
+    const LONG error = ReadLong(session, "LastError", &ok);
+    if (!ok) return Ask::Nothing;
+    if (error == fileErrorPrivateKeyPassphrase && command.Has("--identity"))
+        return passphrasesAsked < 3 ? Ask::Passphrase : Ask::Nothing;
+    const bool refused = error == fileErrorAuthenticationFailed ||
+                         error == fileErrorInvalidAuthenticationType ||
+                         error == fileErrorInvalidPassword;
+    // After a passphrase, Password holds it: it cannot be the login password too.
+    if (refused && !passwordAsked && passphrasesAsked == 0 && !login.user.empty() &&
+        !login.hasPassword) {
+        ScopedVariant password;
+        if (session.Get("Password", password.get()) && (*password).vt == VT_BSTR &&
+            SysStringLen((*password).bstrVal) == 0)
+            return Ask::Password;
+    }
+    return Ask::Nothing;
+}
+
+// Connects, asking for what is missing when a terminal is there to ask.
+HRESULT ConnectAsking(Session& session, const std::string& url, const ParsedCommand& command) {
+    const UrlLogin login = LoginOf(url);
+    int passphrasesAsked = 0;
+    bool passwordAsked = false;
+    HRESULT hr = TryConnect(session, url, command);
+    while (FAILED(hr)) {
+        const Ask ask = WhatToAsk(session, command, login, passphrasesAsked, passwordAsked);
+        if (ask == Ask::Nothing) break;
+        if (!CanPrompt()) {
+            session.err() << "filetransfer: standard input is not a terminal: cannot ask for the "
+                          << (ask == Ask::Passphrase ? "passphrase" : "password") << "\n";
+            break;
+        }
+        SecretBytes secret;
+        const std::string prompt =
+            ask == Ask::Passphrase
+                ? "Enter passphrase for key '" + *command.Value("--identity") + "': "
+                : login.user + "@" + login.host + "'s password: ";
+        if (ask == Ask::Passphrase)
+            ++passphrasesAsked;
+        else
+            passwordAsked = true;
+        if (!PromptSecret(prompt, &secret) || !PutSecret(session, "Password", secret)) break;
+        // The URL is applied already; given again it would clear Password.
+        hr = session.TryCall("Connect", {});
+    }
+    return hr;
 }
 
 // The check's line for the user: a recorded host, or a key that could not be
@@ -277,17 +388,17 @@ bool ConnectFor(Session& session, const std::string& url, const ParsedCommand& c
     ScopedVariant on;
     on.get()->vt = VT_BOOL;
     on.get()->boolVal = VARIANT_TRUE;
-    if (!session.Put("ThrowError", on.get()) || !ApplyHostKeyPolicy(session, command)) return false;
-    bool connected = false;
-    if (command.Has("--implicit")) {
-        connected = ApplyUrlForImplicitTls(session, url) && session.Call("Connect", {});
-    } else {
-        ScopedVariant serverName;
-        SetTextVariant(serverName.get(), url);
-        connected = session.Call("Connect", std::span<VARIANT>(serverName.get(), 1));
-    }
+    if (!session.Put("ThrowError", on.get()) || !ApplyHostKeyPolicy(session, command) ||
+        !ApplyIdentity(session, command))
+        return false;
+    const HRESULT hr = ConnectAsking(session, url, command);
+    const bool connected = SUCCEEDED(hr);
     ReportHostKey(session, connected);
-    return connected && AcceptCertificate(session, command);
+    if (!connected) {
+        if (hr != E_FAIL) session.Fail(hr);  // E_FAIL: the --implicit set-up said why
+        return false;
+    }
+    return AcceptCertificate(session, command);
 }
 
 bool DisconnectFrom(Session& session) {

@@ -90,11 +90,16 @@ class Session {
 //                   an SSH server's host key unchecked
 //   --implicit      implicit TLS on any port (for ftps:// URLs)
 //   --known-hosts FILE  the known_hosts file instead of ~/.ssh/known_hosts
+//   -i, --identity FILE  the private key for SSH login (else ~/.ssh's default keys)
 //
 // SSH host keys are checked against known_hosts (HostKeyPolicy 1 unless --set
 // chose 2): an unknown host is recorded (one line on stderr says so), a changed
 // or revoked key ends the command with the key's fingerprint and the entry it
 // contradicts.
+//
+// A key's passphrase, or the login password of a URL with a user and none, is
+// asked for on the terminal when a connect fails for the want of it (never
+// without a terminal: the error says so instead).
 //
 // Connects to the URL with ThrowError on, so that a failed connect (and any
 // later failure) ends with its error. With TLS, a certificate whose status

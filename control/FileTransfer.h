@@ -206,6 +206,11 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     HRESULT get_HostKeyText(BSTR* value);
     HRESULT get_KnownHostsFile(BSTR* value);
     HRESULT put_KnownHostsFile(BSTR value);
+    // Public-key login of SFTP connections (control/login_keys.cpp).
+    HRESULT get_UseAgent(VARIANT_BOOL* value);
+    HRESULT put_UseAgent(VARIANT_BOOL value);
+    HRESULT get_DefaultIdentities(VARIANT_BOOL* value);
+    HRESULT put_DefaultIdentities(VARIANT_BOOL value);
     HRESULT get_KeepAlive(VARIANT_BOOL* value);
     HRESULT put_KeepAlive(VARIANT_BOOL value);
     HRESULT get_LastError(LONG* value);
@@ -324,6 +329,10 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     void CopySecurityInfo();
     // HostKeyStatus and HostKeyText from the engine after an FTP-engine connect.
     void CopyHostKeyStatus();
+    // Loads the key files of public-key login and hands them with the agent
+    // setting to the FTP engine. false with the engine's last error set when a key
+    // cannot be loaded; *passwordIsPassphrase when Password opened the key.
+    bool PrepareLoginKeys(const SecretBytes& password, bool* passwordIsPassphrase);
     DWORD EngineLastError() const;
     // The failure of an engine call made from a property: LastError, error
     // information and the automation HRESULT, no event.

@@ -78,4 +78,8 @@ struct ControlState {
     // What the last SFTP connect's host-key check found, and its text.
     LONG hostKeyStatus = fileHostKeyNotChecked;
     std::u16string hostKeyText;
+    // Public-key login: ask the agent (SSH_AUTH_SOCK), and try ~/.ssh's default
+    // keys when PrivateKey is empty.
+    BOOL useAgent = TRUE;
+    BOOL defaultIdentities = FALSE;
 };

@@ -180,6 +180,8 @@ const PropertyAccessor kAccessors[] = {
     FT_TEXT(KnownHostsFile, 0x61),
     FT_LONG_RO(HostKeyStatus, 0x62),
     FT_TEXT_RO(HostKeyText, 0x63),
+    FT_BOOL(UseAgent, 0x64),
+    FT_BOOL(DefaultIdentities, 0x65),
     FT_INT64_RO(TransferBytes64, 0x6D),
     FT_INT64_RO(TransferSize64, 0x6E),
 };

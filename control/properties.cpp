@@ -169,6 +169,8 @@ FT_KEPT_TEXT(UserName, userName)
 FT_KEPT_FLAG(AppendFile, appendFile)
 FT_KEPT_FLAG(KeepAlive, keepAlive)
 FT_KEPT_FLAG(Localize, localize)
+FT_KEPT_FLAG(UseAgent, useAgent)
+FT_KEPT_FLAG(DefaultIdentities, defaultIdentities)
 HRESULT CFileTransfer::get_Compression(VARIANT_BOOL* value) {
     return ReadValue(ToVariantBool(state_.compression), value);
 }

@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "crypto/secret_bytes.h"
+#include "platform/text.h"
+
 class SecretText {
   public:
     SecretText() = default;
@@ -21,6 +24,11 @@ class SecretText {
     }
     std::u16string_view view() const { return text_; }
     bool empty() const { return text_.empty(); }
+    // The engines' UTF-8 form, converted straight into the wiping buffer.
+    void ToUtf8(SecretBytes* out) const {
+        const std::span<char> room = out->Resize(text_.size() * 3);
+        out->Truncate(Utf16ToUtf8Into(text_, room.data()));
+    }
 
   private:
     void Wipe() {

@@ -9,8 +9,10 @@
 #include "control/notify_window.h"
 #include "control/url_scheme.h"
 #include "ftp/ftp.h"
+#include "ftp/login_keys.h"
 #include "http/http.h"
 #include "net/trace.h"
+#include "platform/lasterror.h"
 #include "platform/text.h"
 #include "resources/errors.h"
 
@@ -215,6 +217,10 @@ HRESULT CFileTransfer::OpenConnection() {
 }
 
 HRESULT CFileTransfer::OpenFtpConnection() {
+    // A login failure's detail that nobody took (an SFTP call made directly) must
+    // not be read as this connect's.
+    for (const int stale : {fileErrorAuthenticationFailed, fileErrorInvalidAuthenticationType})
+        TakeLastErrorDetail(MakeErrorCode(stale));
     const DWORD flags = FtpConnectFlags(state_);
     {
         EngineText store(state_.certificateStore);
@@ -225,13 +231,19 @@ HRESULT CFileTransfer::OpenFtpConnection() {
     }
     EngineText server(state_.serverName);
     EngineText user(state_.userName);
-    EngineText password(state_.password.view());
+    SecretBytes password;
+    state_.password.ToUtf8(&password);
     if (state_.proxyType == fileProxyNone) {
+        bool passwordIsPassphrase = false;
+        if (!PrepareLoginKeys(password, &passwordIsPassphrase)) return FinishConnection();
+        // A passphrase opens the key and never goes to the server.
+        if (passwordIsPassphrase) password.Wipe();
         EngineText knownHosts(state_.knownHostsFile);
         FtpSetHostKeyPolicy(state_.hostKeyPolicy, knownHosts.c_str());
         state_.clientHandle =
             FtpConnect(server.c_str(), state_.serverPort, user.c_str(), password.c_str(),
                        state_.timeout, flags, state_.tlsCredentials);
+        FtpSetLoginKeys({});  // an FTP connect leaves them unused
         CopyHostKeyStatus();
     } else {
         EngineText proxyServer(state_.proxyServer);

@@ -8,6 +8,7 @@
 #include "ftp/engine.h"
 #include "ftp/ftpurl.h"
 #include "ftp/keepalive.h"
+#include "ftp/login_keys.h"
 #include "ftp/notify.h"
 #include "ftp/sftp_bridge.h"
 #include "platform/system.h"
@@ -97,7 +98,7 @@ int DefaultPort(std::uint32_t options) {
 // The secure-shell path: the SFTP client carries the session.
 FtpClient ConnectSecureShell(const ConnectRequest& request) {
     if (request.user.empty()) return FailClient(fileErrorInvalidUserName);
-    if (request.password.empty()) return FailClient(fileErrorInvalidPassword);
+    if (request.password.empty() && !FtpLoginKeysSet()) return FailClient(fileErrorInvalidPassword);
     const TlsCredentials* credentials = request.credentials;
     if (credentials && credentials->reserved2 && credentials->reserved2[0] != '\0') {
         return FailClient(fileErrorFeatureNotSupported);

@@ -1,9 +1,13 @@
 #include "ftp/sftp_bridge.h"
 
+#include <utility>
+
 #include <algorithm>
 #include <cstring>
 
+#include "crypto/secret_bytes.h"
 #include "ftp/directory_listing.h"
+#include "ftp/login_keys.h"
 #include "ftp/engine.h"
 #include "ftp/notify.h"
 #include "platform/memory.h"
@@ -105,6 +109,7 @@ std::string Text(std::string_view view) {
 // Per thread, as the control that sets them belongs to one thread.
 thread_local SftpHostKeyCheck hostKeyCheck;
 thread_local SftpHostKeyOutcome hostKeyOutcome;
+thread_local SftpLoginKeys loginKeys;
 
 }  // namespace
 
@@ -126,14 +131,16 @@ FtpClient ConnectSftp(std::string_view host, int port, std::string_view user,
     hostKeyOutcome = SftpHostKeyOutcome{};
     DWORD error = 0;
     SftpSession* sftp = nullptr;
-    std::string secret(password);
+    SecretBytes secret(password);
+    // The keys serve this one connect; what is left of them goes with it.
+    const SftpLoginKeys login = std::exchange(loginKeys, SftpLoginKeys{});
     {
         SftpCall call;
         sftp = SftpConnect(Text(host).c_str(), session->serverPort, Text(user).c_str(),
                            secret.c_str(), timeoutSeconds, options & ~kTlsOptions, protocol, &error,
-                           &hostKeyCheck, &hostKeyOutcome);
+                           &hostKeyCheck, &hostKeyOutcome, &login);
     }
-    std::fill(secret.begin(), secret.end(), '\0');
+    secret.Wipe();
     if (!sftp) {
         FtpSetLastError(error);
         ReleaseSession(session);
@@ -163,6 +170,15 @@ int FtpSetHostKeyPolicy(int policy, const char* knownHostsFile) {
     ftp::hostKeyOutcome = SftpHostKeyOutcome{};
     FtpSetLastError(0);
     return 0;
+}
+
+void FtpSetLoginKeys(SftpLoginKeys keys) {
+    ftp::loginKeys = std::move(keys);
+}
+
+bool FtpLoginKeysSet() {
+    return !ftp::loginKeys.keys.empty() ||
+           (ftp::loginKeys.useAgent && !ftp::loginKeys.agentSocket.empty());
 }
 
 int FtpGetHostKeyStatus(char* buffer, int size) {

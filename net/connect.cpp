@@ -1,4 +1,8 @@
 // The timed connect: a non-blocking connect finished inside the pumping wait.
+#include <sys/un.h>
+
+#include <cstring>
+
 #include "net/binding.h"
 #include "net/net.h"
 #include "net/socket_errors.h"
@@ -53,6 +57,22 @@ SOCKET NetConnectAddress(const NetAddress* address, uint16_t port, int timeoutSe
     if (s == INVALID_SOCKET) return INVALID_SOCKET;
     if (NetTimedConnect(s, reinterpret_cast<sockaddr*>(&socketAddress), length, timeoutSeconds) !=
         0) {
+        int error = NetGetLastError();
+        NetCloseSocket(s);
+        return Fail(error, INVALID_SOCKET);
+    }
+    return s;
+}
+
+SOCKET NetConnectLocal(const char* path, int timeoutSeconds) {
+    sockaddr_un local{};
+    local.sun_family = AF_UNIX;
+    if (!path || path[0] == '\0' || std::strlen(path) >= sizeof local.sun_path)
+        return Fail(WSAEDESTADDRREQ, INVALID_SOCKET);
+    std::strcpy(local.sun_path, path);
+    SOCKET s = NetSocket(AF_UNIX, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET) return INVALID_SOCKET;
+    if (NetTimedConnect(s, reinterpret_cast<sockaddr*>(&local), sizeof local, timeoutSeconds) != 0) {
         int error = NetGetLastError();
         NetCloseSocket(s);
         return Fail(error, INVALID_SOCKET);

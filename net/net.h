@@ -187,6 +187,10 @@ int NetTimedConnect(SOCKET s, const struct sockaddr* address, socklen_t length, 
 // Creates a stream socket for the address and connects it as above. Returns the
 // socket, or INVALID_SOCKET with the error set (the socket is closed).
 SOCKET NetConnectAddress(const NetAddress* address, uint16_t port, int timeoutSeconds);
+// Connects a stream socket to a local (Unix-domain) socket path the same way, for
+// local services such as an ssh-agent. INVALID_SOCKET with the error set (10039
+// for a path too long, the connect's error otherwise).
+SOCKET NetConnectLocal(const char* path, int timeoutSeconds);
 
 // ---- Addresses ----------------------------------------------------------------------
 

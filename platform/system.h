@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "platform/wintypes.h"
 
@@ -26,3 +27,5 @@ bool PlatformRandomBytes(void* buffer, std::size_t length);
 
 // Suspends the calling thread for at least this many milliseconds.
 void Sleep(DWORD milliseconds);
+// The value of an environment variable, or "" when it is not set.
+std::string EnvironmentValue(const char* name);

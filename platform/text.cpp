@@ -127,6 +127,21 @@ int CopyOut(const std::basic_string<Char>& converted, Char* target, int targetSi
 std::string Utf16ToUtf8(std::u16string_view text) {
     return ToUtf8(text, nullptr);
 }
+std::size_t Utf16ToUtf8Into(std::u16string_view text, char* out) {
+    std::size_t written = 0;
+    for (size_t pos = 0; pos < text.size();) {
+        const char32_t cp = DecodeUtf16(text, pos, nullptr);
+        // A surrogate pair (two units) gives four bytes, a single unit at most three.
+        const int count = cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+        static constexpr unsigned char kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
+        for (int i = count - 1; i > 0; --i)
+            out[written + i] = static_cast<char>(0x80 | ((cp >> (6 * (count - 1 - i))) & 0x3F));
+        out[written] = static_cast<char>(count == 1 ? cp : kLead[count] | (cp >> (6 * (count - 1))));
+        written += count;
+    }
+    return written;
+}
+
 std::u16string Utf8ToUtf16(std::string_view text) {
     return ToUtf16(text, nullptr);
 }

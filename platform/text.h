@@ -9,6 +9,9 @@
 
 std::string Utf16ToUtf8(std::u16string_view text);
 std::u16string Utf8ToUtf16(std::string_view text);
+// Converts into the caller's buffer, which holds at least 3 bytes per UTF-16 unit,
+// so that a secret needs no temporary copy. Returns the bytes written.
+std::size_t Utf16ToUtf8Into(std::u16string_view text, char* out);
 
 // A new BSTR (the caller frees it with SysFreeString); null only when out of memory.
 BSTR BstrFromUtf8(std::string_view text);

@@ -218,6 +218,8 @@ constexpr MemberInfo kMembers[] = {
     ReadWrite("KnownHostsFile", 0x61, VT_BSTR),
     ReadOnly("HostKeyStatus", 0x62, VT_I4),
     ReadOnly("HostKeyText", 0x63, VT_BSTR),
+    ReadWrite("UseAgent", 0x64, VT_BOOL),
+    ReadWrite("DefaultIdentities", 0x65, VT_BOOL),
     ReadOnly("TransferBytes64", 0x6D, VT_I8),
     ReadOnly("TransferSize64", 0x6E, VT_I8),
 

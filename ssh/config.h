@@ -4,11 +4,15 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "crypto/secret_bytes.h"
+#include "ssh/signer.h"
 
 // Which SSH protocol versions the caller accepts.
 enum class SshProtocolChoice : int {
@@ -88,7 +92,13 @@ struct SshConfig {
     bool allowSingleDesInSsh2 = false;
     bool allowKeyboardInteractive = true;
     std::string userName;
-    std::string password;
+    // Wiped by the connection once the login has succeeded or failed.
+    SecretBytes password;
+    // Public-key login: keys already loaded (tried after the agent's), and whether
+    // the agent at agentSocket (empty: none) is asked for its keys first.
+    std::vector<std::shared_ptr<SshSigner>> identities;
+    bool useAgent = false;
+    std::string agentSocket;
     std::string remoteCommand;
     bool remoteCommandIsSubsystem = false;
     std::string fallbackCommand;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,4 +26,11 @@ class SshLink {
     virtual std::size_t OutgoingBlockSize() const = 0;
     // The workaround mask of the connection (SSH-1 password variants).
     virtual std::uint32_t Workarounds() const = 0;
+    // What public-key signatures cover and may use: the session identifier and the
+    // server's "server-sig-algs" (empty when it sent none).
+    virtual std::span<const std::uint8_t> SessionId() const { return {}; }
+    virtual const std::vector<std::string>& ServerSignatureAlgorithms() const {
+        static const std::vector<std::string> none;
+        return none;
+    }
 };

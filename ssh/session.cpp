@@ -4,7 +4,9 @@
 
 #include "platform/lasterror.h"
 #include "platform/system.h"
+#include "net/trace.h"
 #include "resources/errors.h"
+#include "ssh/agent.h"
 #include "ssh/messages.h"
 
 namespace {
@@ -66,12 +68,13 @@ bool SshSession::StartProtocol() {
     if (connection_->protocol() == 1) {
         const std::uint32_t mask =
             connection_->ssh1Session() ? connection_->ssh1Session()->supportedAuthentications : 0;
+        config_.identities.clear();  // SSH-1 logs in with the password only
         ssh1_ = std::make_unique<Ssh1Session>(config_, link, mask);
         channel_ = ssh1_.get();
         ssh1_->Start();
         return true;
     }
-    auth_ = std::make_unique<SshUserAuth>(config_, link);
+    auth_ = std::make_unique<SshUserAuth>(config_, link, LoginKeys());
     layer_ = std::make_unique<SshConnectionLayer>(config_, link);
     if (!connection_->workarounds().smallSftpWindow)
         layer_->SetWindow(kSshLargeWindow, kSshLargeMaxPacket);
@@ -119,13 +122,45 @@ bool SshSession::PumpUntil(std::uint64_t deadline) {
     return true;
 }
 
+std::vector<std::shared_ptr<SshSigner>> SshSession::LoginKeys() const {
+    std::vector<std::shared_ptr<SshSigner>> keys;
+    if (config_.useAgent && !config_.agentSocket.empty()) {
+        std::string why;
+        const int seconds =
+            config_.timeoutSeconds > 0 ? config_.timeoutSeconds : kSshDefaultTimeoutSeconds;
+        if (auto agent = SshAgent::Connect(config_.agentSocket, seconds, &why))
+            keys = SshAgent::Keys(agent);
+        else
+            NetTraceMessage(NET_TRACE_INFO, "ssh-agent skipped: %s", why.c_str());
+    }
+    const std::size_t fromAgent = keys.size();
+    for (const std::shared_ptr<SshSigner>& key : config_.identities) {
+        const auto blob = key->publicKeyBlob();
+        const bool known = std::any_of(keys.begin(), keys.begin() + fromAgent, [&](const auto& k) {
+            return std::ranges::equal(k->publicKeyBlob(), blob);
+        });
+        if (!known) keys.push_back(key);
+    }
+    return keys;
+}
+
+void SshSession::ForgetLoginSecrets() {
+    config_.password.Wipe();
+    config_.identities.clear();
+    if (auth_) auth_->ForgetKeys();
+}
+
 void SshSession::Dispatch(std::span<const std::uint8_t> payload) {
     if (ssh1_) {
         ssh1_->Handle(payload);
+        if (ssh1_->ready() || connection_->closed()) config_.password.Wipe();
         return;
     }
     if (!auth_->succeeded()) {
-        if (!auth_->Handle(payload)) {
+        const bool handled = auth_->Handle(payload);
+        if (auth_->succeeded() || auth_->state() == SshAuthState::Failed || connection_->closed())
+            ForgetLoginSecrets();
+        if (!handled) {
             // Global requests may come at any time; anything else before the
             // login is not the channel layer's.
             if (!payload.empty() && payload[0] == kSshMsgGlobalRequest) layer_->Handle(payload);
@@ -235,4 +270,12 @@ std::size_t SshSession::OutgoingBlockSize() const {
 
 std::uint32_t SshSession::Workarounds() const {
     return connection_->workarounds().mask;
+}
+
+std::span<const std::uint8_t> SshSession::SessionId() const {
+    return connection_->sessionId();
+}
+
+const std::vector<std::string>& SshSession::ServerSignatureAlgorithms() const {
+    return connection_->serverSignatureAlgorithms();
 }

@@ -72,6 +72,14 @@ class SshSession final : private SshLink {
     void EndLocally(std::string message) override;
     std::size_t OutgoingBlockSize() const override;
     std::uint32_t Workarounds() const override;
+    std::span<const std::uint8_t> SessionId() const override;
+    const std::vector<std::string>& ServerSignatureAlgorithms() const override;
+
+    // The keys publickey offers: the agent's, then the configured ones not
+    // already among them.
+    std::vector<std::shared_ptr<SshSigner>> LoginKeys() const;
+    // The password and keys are wiped once the login has ended either way.
+    void ForgetLoginSecrets();
 
     std::uint64_t Deadline() const;
     bool StartProtocol();

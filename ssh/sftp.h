@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/automation.h"
 #include "platform/memory.h"
 #include "platform/wintypes.h"
+#include "ssh/signer.h"
 
 struct SftpSession;
 class SftpChannelLink;
@@ -115,12 +117,21 @@ struct SftpHostKeyOutcome {
     std::string text;
 };
 
+// Public-key login of a connection: keys already loaded (tried after the agent's),
+// and the agent at agentSocket when useAgent is set.
+struct SftpLoginKeys {
+    std::vector<std::shared_ptr<SshSigner>> keys;
+    bool useAgent = false;
+    std::string agentSocket;
+};
+
 // A new session, or null with the error code in *error. secureProtocol is the
 // control's SecureProtocol value. Without hostKeys the host key is not checked.
 SftpSession* SftpConnect(const char* host, int port, const char* user, const char* password,
                          int timeoutSeconds, DWORD options, int secureProtocol, DWORD* error,
                          const SftpHostKeyCheck* hostKeys = nullptr,
-                         SftpHostKeyOutcome* outcome = nullptr);
+                         SftpHostKeyOutcome* outcome = nullptr,
+                         const SftpLoginKeys* login = nullptr);
 // Starts the protocol over a stream already running (tests use in-memory peers).
 SftpSession* SftpConnectOver(std::unique_ptr<SftpChannelLink> link, DWORD* error);
 int SftpSetEventHandler(SftpSession* session, SftpEventCallback callback, void* clientId);

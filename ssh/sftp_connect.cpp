@@ -172,7 +172,8 @@ void SftpUnlock() {
 
 SftpSession* SftpConnect(const char* host, int port, const char* user, const char* password,
                          int timeoutSeconds, DWORD options, int secureProtocol, DWORD* error,
-                         const SftpHostKeyCheck* hostKeys, SftpHostKeyOutcome* outcome) {
+                         const SftpHostKeyCheck* hostKeys, SftpHostKeyOutcome* outcome,
+                         const SftpLoginKeys* login) {
     if (outcome) *outcome = SftpHostKeyOutcome{};
     auto report = [error](DWORD code) -> SftpSession* {
         if (error) *error = code;
@@ -186,7 +187,7 @@ SftpSession* SftpConnect(const char* host, int port, const char* user, const cha
     config.host = Limited(host, kSshMaxHostLength);
     config.port = static_cast<std::uint16_t>(port == 0 ? 22 : port);
     config.userName = Limited(user, kSshMaxUserLength);
-    config.password = Limited(password, kSshMaxPasswordLength);
+    if (password) config.password.assign(std::string_view(password).substr(0, kSshMaxPasswordLength));
     config.timeoutSeconds = timeoutSeconds;
     config.protocolChoice = *protocol;
     config.remoteCommand = "sftp";
@@ -204,9 +205,15 @@ SftpSession* SftpConnect(const char* host, int port, const char* user, const cha
         config.hostKeyPolicy = static_cast<SshHostKeyPolicy>(hostKeys->policy);
         config.knownHostsFile = hostKeys->knownHostsFile;
     }
+    if (login) {
+        config.identities = login->keys;
+        config.useAgent = login->useAgent;
+        config.agentSocket = login->agentSocket;
+    }
     std::unique_ptr<SshSession> ssh;
     const int failure = ConnectSsh(config, &ssh, outcome);
-    std::fill(config.password.begin(), config.password.end(), '\0');
+    config.password.Wipe();
+    config.identities.clear();
     if (failure != 0) return report(MakeErrorCode(failure & 0xFFFF));
     const bool smallWindow = ssh->connection().workarounds().smallSftpWindow;
     std::string fingerprint = ssh->connection().fingerprint();

@@ -117,7 +117,7 @@ void Ssh1Session::OnAuthReply(bool success) {
                 return;
             }
             SetState(Ssh1SessionState::AwaitPasswordReply);
-            link_.SendTogether(Ssh1PasswordPackets(config_.password, link_.Workarounds()));
+            link_.SendTogether(Ssh1PasswordPackets(config_.password.view(), link_.Workarounds()));
             return;
         case Ssh1SessionState::AwaitPasswordReply:
             if (success)

@@ -66,6 +66,9 @@ int SshConnection::Start(const SshConfig& config, std::unique_ptr<SshConnection>
 
 SshConnection::SshConnection(const SshConfig& config, SOCKET socket)
     : config_(config), socket_(socket), kex_(config_, *this) {
+    // The transport has no use for the login secrets; the session keeps its own.
+    config_.password.Wipe();
+    config_.identities.clear();
     netStarted_ = NetStartup(nullptr) == 0;
     unsigned long nonBlocking = 1;
     NetIoctl(socket_, FIONBIO, &nonBlocking);

@@ -5,6 +5,7 @@
 
 #include "crypto/random.h"
 #include "crypto/sshbuf.h"
+#include "platform/lasterror.h"
 #include "resources/errors.h"
 #include "ssh/messages.h"
 
@@ -41,7 +42,35 @@ bool NameListHas(std::string_view list, std::string_view name) {
     return false;
 }
 
+constexpr std::string_view kMethodNames[] = {"publickey", "keyboard-interactive", "password"};
+
 }  // namespace
+
+std::string_view SshSignatureAlgorithmFor(std::string_view keyType,
+                                          const std::vector<std::string>& serverSigAlgs) {
+    if (keyType != "ssh-rsa") return keyType;
+    if (serverSigAlgs.empty()) return "ssh-rsa";
+    static constexpr std::string_view kRsaPreference[] = {"rsa-sha2-512", "rsa-sha2-256"};
+    for (std::string_view algorithm : kRsaPreference)
+        if (std::find(serverSigAlgs.begin(), serverSigAlgs.end(), algorithm) != serverSigAlgs.end())
+            return algorithm;
+    return {};
+}
+
+SecureBytes SshPublicKeySignedData(std::span<const std::uint8_t> sessionId,
+                                   std::string_view user, std::string_view algorithm,
+                                   std::span<const std::uint8_t> keyBlob) {
+    SshWriter writer;
+    writer.PutString(sessionId);
+    writer.PutByte(kSshMsgUserauthRequest);
+    writer.PutString(user);
+    writer.PutString(kConnectionService);
+    writer.PutString("publickey");
+    writer.PutBool(true);
+    writer.PutString(algorithm);
+    writer.PutString(keyBlob);
+    return writer.Take();
+}
 
 SshPromptAnswer ClassifySshPrompt(std::string_view prompt, std::size_t promptCount) {
     if (promptCount == 1) return SshPromptAnswer::Password;
@@ -78,7 +107,9 @@ std::vector<SshPacket> CamouflageSecret(SshPacket secret, std::size_t blockSize)
     return packets;
 }
 
-SshUserAuth::SshUserAuth(const SshConfig& config, SshLink& link) : config_(config), link_(link) {}
+SshUserAuth::SshUserAuth(const SshConfig& config, SshLink& link,
+                         std::vector<std::shared_ptr<SshSigner>> keys)
+    : config_(config), link_(link), keys_(std::move(keys)) {}
 
 void SshUserAuth::SetState(SshAuthState state) {
     state_ = state;
@@ -114,8 +145,11 @@ bool SshUserAuth::Handle(std::span<const std::uint8_t> payload) {
             return true;
         case kSshMsgUserauthBanner:
             return true;
-        case kSshMsgUserauthInfoRequest:
-            OnInfoRequest(payload);
+        case kSshMsgUserauthInfoRequest:  // also PK_OK
+            if (state_ == SshAuthState::AwaitPublicKeyOk)
+                OnPublicKeyOk(payload);
+            else
+                OnInfoRequest(payload);
             return true;
         default:
             return false;
@@ -133,36 +167,151 @@ void SshUserAuth::OnFailureMessage(std::span<const std::uint8_t> payload) {
         Fail(fileErrorInvalidServerResponse, kSshDisconnectProtocolError, kMalformedText);
         return;
     }
+    offered_ = std::string(methods);
     passwordOffered_ = NameListHas(methods, "password");
     keyboardInteractiveOffered_ =
         config_.allowKeyboardInteractive && NameListHas(methods, "keyboard-interactive");
     TryNextMethod();
 }
 
+// The methods in the order they are tried; each Try sends one request, or says
+// that it has nothing (more) to offer.
 void SshUserAuth::TryNextMethod() {
-    if (keyboardInteractiveOffered_ && !keyboardInteractiveTried_) {
-        keyboardInteractiveTried_ = true;
-        method_ = "keyboard-interactive";
-        link_.Send(std::move(SshPacket(kSshMsgUserauthRequest)
-                                 .PutString(userName())
-                                 .PutString(kConnectionService)
-                                 .PutString("keyboard-interactive")
-                                 .PutString("")     // language
-                                 .PutString("")));  // submethods
-        SetState(SshAuthState::KeyboardInteractive);
-        return;
+    struct Row {
+        Method method;
+        bool (SshUserAuth::*attempt)();
+    };
+    static constexpr Row kOrder[] = {
+        {Method::PublicKey, &SshUserAuth::TryPublicKey},
+        {Method::KeyboardInteractive, &SshUserAuth::TryKeyboardInteractive},
+        {Method::Password, &SshUserAuth::TryPassword},
+    };
+    for (const Row& row : kOrder) {
+        if (!NameListHas(offered_, kMethodNames[static_cast<int>(row.method)])) continue;
+        if ((this->*row.attempt)()) return;
     }
     // The password goes out once per connection, keyboard-interactive answers
     // included: a refusal after it is final.
     if (passwordsSent_ > 0) {
-        Fail(fileErrorAuthenticationFailed, kSshDisconnectAuthCancelledByUser, kAuthFailedText);
+        FailWithDetail(fileErrorAuthenticationFailed, kSshDisconnectAuthCancelledByUser,
+                       kAuthFailedText);
+    } else if (nextKey_ > 0 && !tried_.empty()) {
+        FailWithDetail(fileErrorAuthenticationFailed, kSshDisconnectNoMoreAuthMethods,
+                       kAuthFailedText);
+    } else {
+        FailWithDetail(fileErrorInvalidAuthenticationType, kSshDisconnectNoMoreAuthMethods,
+                       kNoMethodsText);
+    }
+}
+
+bool SshUserAuth::TryPublicKey() {
+    while (nextKey_ < keys_.size()) {
+        SshSigner& key = *keys_[nextKey_++];
+        const std::string_view algorithm =
+            SshSignatureAlgorithmFor(key.keyType(), link_.ServerSignatureAlgorithms());
+        if (algorithm.empty()) {
+            Note(Method::PublicKey, std::string(key.keyType()) + " " + std::string(key.origin()) +
+                                        " skipped: no signature algorithm in common");
+            continue;
+        }
+        keyAlgorithm_ = algorithm;
+        method_ = "publickey";
+        Note(Method::PublicKey, std::string(algorithm) + " " + std::string(key.origin()));
+        link_.Send(std::move(SshPacket(kSshMsgUserauthRequest)
+                                 .PutString(userName())
+                                 .PutString(kConnectionService)
+                                 .PutString("publickey")
+                                 .PutBool(false)
+                                 .PutString(algorithm)
+                                 .PutString(key.publicKeyBlob())));
+        SetState(SshAuthState::AwaitPublicKeyOk);
+        return true;
+    }
+    return false;
+}
+
+// The server would take the key offered last: sign and send the real request.
+void SshUserAuth::OnPublicKeyOk(std::span<const std::uint8_t> payload) {
+    SshReader reader(payload.subspan(1));
+    std::string_view algorithm;
+    std::span<const std::uint8_t> blob;
+    if (!reader.ReadString(&algorithm) || !reader.ReadString(&blob)) {
+        Fail(fileErrorInvalidServerResponse, kSshDisconnectProtocolError, kMalformedText);
         return;
     }
-    if (passwordOffered_ && !passwordTried_) {
-        SendPassword();
+    SshSigner& key = *keys_.at(nextKey_ - 1);
+    const std::span<const std::uint8_t> ours = key.publicKeyBlob();
+    if (algorithm != keyAlgorithm_ || !std::equal(blob.begin(), blob.end(), ours.begin(), ours.end())) {
+        Fail(fileErrorInvalidServerResponse, kSshDisconnectProtocolError,
+             "Public key acceptance for another key");
         return;
     }
-    Fail(fileErrorInvalidAuthenticationType, kSshDisconnectNoMoreAuthMethods, kNoMethodsText);
+    const SecureBytes data =
+        SshPublicKeySignedData(link_.SessionId(), userName(), keyAlgorithm_, ours);
+    const std::vector<std::uint8_t> signature = key.Sign(keyAlgorithm_, data);
+    if (signature.empty()) {
+        tried_.back().second += " (signing failed)";
+        TryNextMethod();
+        return;
+    }
+    link_.Send(std::move(SshPacket(kSshMsgUserauthRequest)
+                             .PutString(userName())
+                             .PutString(kConnectionService)
+                             .PutString("publickey")
+                             .PutBool(true)
+                             .PutString(keyAlgorithm_)
+                             .PutString(ours)
+                             .PutString(signature)));
+    SetState(SshAuthState::AwaitPublicKeyReply);
+}
+
+bool SshUserAuth::TryKeyboardInteractive() {
+    // Without a password there is nothing to answer a prompt with.
+    if (!keyboardInteractiveOffered_ || keyboardInteractiveTried_ || config_.password.empty())
+        return false;
+    keyboardInteractiveTried_ = true;
+    method_ = "keyboard-interactive";
+    Note(Method::KeyboardInteractive, {});
+    link_.Send(std::move(SshPacket(kSshMsgUserauthRequest)
+                             .PutString(userName())
+                             .PutString(kConnectionService)
+                             .PutString("keyboard-interactive")
+                             .PutString("")     // language
+                             .PutString("")));  // submethods
+    SetState(SshAuthState::KeyboardInteractive);
+    return true;
+}
+
+bool SshUserAuth::TryPassword() {
+    if (passwordsSent_ > 0 || passwordTried_ || config_.password.empty()) return false;
+    Note(Method::Password, {});
+    SendPassword();
+    return true;
+}
+
+void SshUserAuth::Note(Method method, std::string what) {
+    tried_.emplace_back(method, std::move(what));
+}
+
+std::string SshUserAuth::TriedText() const {
+    std::string text;
+    for (std::size_t i = 0; i < tried_.size(); ++i) {
+        const Method method = tried_[i].first;
+        const bool sameAsBefore = i > 0 && tried_[i - 1].first == method;
+        if (!sameAsBefore) {
+            if (!text.empty()) text += "), " ;
+            text += kMethodNames[static_cast<int>(method)];
+            text += " (";
+        } else {
+            text += ", ";
+        }
+        text += tried_[i].second;
+    }
+    if (!text.empty()) text += ")";
+    // Methods without a note read "password ()": drop the empty brackets.
+    for (std::size_t at; (at = text.find(" ()")) != std::string::npos;)
+        text.erase(at, 3);
+    return text;
 }
 
 void SshUserAuth::SendRequest(std::string_view method) {
@@ -183,7 +332,7 @@ void SshUserAuth::SendPassword() {
                              .PutString(kConnectionService)
                              .PutString("password")
                              .PutBool(false)
-                             .PutString(config_.password)));
+                             .PutString(config_.password.view())));
 }
 
 // The packet's buffer is a wiping one: the copy of the secret is gone once sent.
@@ -221,7 +370,7 @@ void SshUserAuth::OnInfoRequest(std::span<const std::uint8_t> payload) {
     for (std::string_view prompt : prompts) {
         switch (ClassifySshPrompt(prompt, prompts.size())) {
             case SshPromptAnswer::Password:
-                response.PutString(config_.password);
+                response.PutString(config_.password.view());
                 carriesPassword = true;
                 break;
             case SshPromptAnswer::UserName:
@@ -247,6 +396,15 @@ void SshUserAuth::OnInfoRequest(std::span<const std::uint8_t> payload) {
         link_.Send(std::move(response));
     else
         SendSecret(std::move(response));
+}
+
+// The server hears the short text; the user also learns what was tried and what
+// the server offers.
+void SshUserAuth::FailWithDetail(int error, std::uint32_t reason, std::string_view text) {
+    Fail(error, reason, text);
+    std::string detail = "tried " + (tried_.empty() ? std::string("none") : TriedText());
+    detail += "; the server offers " + (offered_.empty() ? std::string("nothing") : offered_);
+    SetLastErrorDetail(MakeErrorCode(error), detail);
 }
 
 void SshUserAuth::Fail(int error, std::uint32_t reason, std::string_view text) {

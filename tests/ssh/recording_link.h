@@ -83,6 +83,10 @@ class Message {
         writer_.PutString(text);
         return *this;
     }
+    Message& Blob(std::span<const std::uint8_t> bytes) {
+        writer_.PutString(bytes);
+        return *this;
+    }
     std::span<const std::uint8_t> bytes() const { return writer_.data(); }
     operator std::span<const std::uint8_t>() const { return bytes(); }
 

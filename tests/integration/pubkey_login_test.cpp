@@ -1,0 +1,310 @@
+// Public-key login through the control against the loopback OpenSSH server with
+// the test user's generated keys: each key file with no login password, a key that
+// cannot be opened failing before any TCP connection, and the keys of a real
+// ssh-agent (the RSA key proves the SHA-2 sign flags). sshd's log must show the
+// public-key acceptance.
+#include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "control/FileTransfer.h"
+#include "platform/text.h"
+#include "resources/errors.h"
+#include "support/server_settings.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+VARIANT TextArg(const std::string& text) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = BstrFromUtf8(text);
+    return v;
+}
+
+void PutText(CFileTransfer* control, HRESULT (CFileTransfer::*put)(BSTR), const std::string& text) {
+    BSTR value = BstrFromUtf8(text);
+    EXPECT_EQ((control->*put)(value), S_OK);
+    SysFreeString(value);
+}
+
+// Sets an environment variable for the test's lifetime.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            setenv(name_, old_->c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// The part of sshd's log written after construction.
+class SshdLog {
+  public:
+    SshdLog() : path_(Setting("FT_TEST_SERVERS_DIR") + "/logs/sshd.out") {
+        std::error_code error;
+        start_ = fs::exists(path_, error) ? fs::file_size(path_, error) : 0;
+    }
+    bool Shows(const std::string& text) const {
+        // sshd writes its lines a moment after the login.
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            std::ifstream in(path_);
+            in.seekg(static_cast<std::streamoff>(start_));
+            std::stringstream added;
+            added << in.rdbuf();
+            if (added.str().find(text) != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+    bool readable() const { return fs::exists(path_); }
+
+  private:
+    std::string path_;
+    std::uintmax_t start_ = 0;
+};
+
+class PublicKeyLoginTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        host_ = Setting("FT_TEST_HOST");
+        port_ = Setting("FT_TEST_SFTP_PORT");
+        user_ = Setting("FT_TEST_USER");
+        keys_ = Setting("FT_TEST_SSH_CLIENT_KEY_DIR");
+        passphrase_ = Setting("FT_TEST_SSH_KEY_PASSPHRASE");
+        if (host_.empty() || port_.empty() || user_.empty() || keys_.empty()) {
+            if (InCi()) FAIL() << "SFTP server or client keys missing; run scripts/servers.sh start";
+            GTEST_SKIP() << "no SFTP test server with client keys (scripts/servers.sh start)";
+        }
+        control_ = CFileTransfer::Create();
+        ASSERT_NE(control_, nullptr);
+    }
+    void TearDown() override {
+        if (control_) {
+            control_->Disconnect(nullptr);
+            control_->Release();
+        }
+    }
+
+    // Connects to sftp://USER@HOST:PORT/ (no password in the URL, which clears
+    // Password) with the password argument; the Error result.
+    LONG Connect(const std::string& hostPort, const std::string& password = "") {
+        VARIANT name = TextArg("sftp://" + user_ + "@" + hostPort + "/");
+        VARIANT secret = TextArg(password);
+        VARIANT error;
+        VariantInit(&error);
+        EXPECT_EQ(control_->Connect(&name, nullptr, nullptr, &secret, nullptr, nullptr, &error),
+                  S_OK);
+        VariantClear(&name);
+        VariantClear(&secret);
+        return error.lVal;
+    }
+    LONG Connect() { return Connect(host_ + ":" + port_); }
+    std::string LastErrorText() {
+        BSTR text = nullptr;
+        control_->get_LastErrorString(&text);
+        std::string result = Utf16ToUtf8(BstrView(text));
+        SysFreeString(text);
+        return result;
+    }
+
+    std::string host_, port_, user_, keys_, passphrase_;
+    CFileTransfer* control_ = nullptr;
+};
+
+struct KeyFileRow {
+    const char* file;
+    bool encrypted;
+    const char* logged;  // sshd's name of the key type
+};
+
+class KeyFileLoginTest : public PublicKeyLoginTest,
+                         public ::testing::WithParamInterface<KeyFileRow> {};
+
+TEST_P(KeyFileLoginTest, LogsInWithTheKeyAlone) {
+    const KeyFileRow& row = GetParam();
+    ScopedEnv noAgent("SSH_AUTH_SOCK", nullptr);
+    SshdLog log;
+    PutText(control_, &CFileTransfer::put_PrivateKey, keys_ + "/" + row.file);
+    ASSERT_EQ(Connect(host_ + ":" + port_, row.encrypted ? passphrase_ : ""), 0)
+        << LastErrorText();
+    if (log.readable()) {
+        EXPECT_TRUE(log.Shows("Accepted publickey for " + user_ + " from 127.0.0.1"));
+        EXPECT_TRUE(log.Shows(row.logged));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, KeyFileLoginTest,
+                         ::testing::Values(KeyFileRow{"id_ed25519", false, "ED25519"},
+                                           KeyFileRow{"id_ecdsa", false, "ECDSA"},
+                                           KeyFileRow{"id_rsa", false, "RSA"},
+                                           KeyFileRow{"id_rsa_pem", false, "RSA"},
+                                           KeyFileRow{"id_ed25519_pass", true, "ED25519"},
+                                           KeyFileRow{"id_ecdsa_pass", true, "ECDSA"},
+                                           KeyFileRow{"id_rsa_pass", true, "RSA"}),
+                         [](const auto& info) { return std::string(info.param.file); });
+
+// A loopback listener that only counts the connections made to it.
+class CountingListener {
+  public:
+    CountingListener() {
+        socket_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(socket_, 8);
+        getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        fcntl(socket_, F_SETFL, O_NONBLOCK);
+    }
+    ~CountingListener() { close(socket_); }
+    int port() const { return port_; }
+    // The connections waiting in the backlog (none is ever answered).
+    int Accepted() {
+        int count = 0;
+        for (int fd; (fd = accept(socket_, nullptr, nullptr)) >= 0; ++count)
+            close(fd);
+        return count;
+    }
+
+  private:
+    int socket_ = -1;
+    int port_ = 0;
+};
+
+TEST_F(PublicKeyLoginTest, UnusableKeyFailsBeforeAnyConnection) {
+    struct Row {
+        const char* name;
+        std::string file;
+        const char* password;
+        int error;
+    } rows[] = {
+        {"WrongPassphrase", keys_ + "/id_ed25519_pass", "not-the-passphrase",
+         fileErrorPrivateKeyPassphrase},
+        {"MissingPassphrase", keys_ + "/id_rsa_pass", "", fileErrorPrivateKeyPassphrase},
+        {"MissingFile", keys_ + "/id_none", "", fileErrorPrivateKeyLoad},
+        {"NotAKey", keys_ + "/id_ed25519.pub", "", fileErrorPrivateKeyLoad},
+    };
+    ScopedEnv noAgent("SSH_AUTH_SOCK", nullptr);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CountingListener listener;
+        PutText(control_, &CFileTransfer::put_PrivateKey, row.file);
+        EXPECT_EQ(Connect("127.0.0.1:" + std::to_string(listener.port()), row.password),
+                  row.error);
+        EXPECT_NE(LastErrorText().find(row.file), std::string::npos) << LastErrorText();
+        EXPECT_EQ(listener.Accepted(), 0);
+    }
+}
+
+// ssh-agent -D on a socket of its own, killed at the end.
+class Agent {
+  public:
+    Agent() {
+        char pattern[] = "/tmp/ft-agent-XXXXXX";
+        if (!mkdtemp(pattern)) return;
+        directory_ = pattern;
+        socket_ = directory_ + "/agent.sock";
+        std::vector<std::string> args{"ssh-agent", "-D", "-a", socket_};
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        if (posix_spawnp(&pid_, "ssh-agent", &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        for (int attempt = 0; attempt < 50 && pid_ > 0 && !fs::exists(socket_); ++attempt)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ~Agent() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (!directory_.empty()) fs::remove_all(directory_);
+    }
+    bool running() const { return pid_ > 0 && fs::exists(socket_); }
+    const std::string& socket() const { return socket_; }
+    bool Add(const std::string& keyFile) const {
+        const std::string command =
+            "SSH_AUTH_SOCK=" + socket_ + " timeout 20 ssh-add -q " + keyFile + " </dev/null >/dev/null 2>&1";
+        return std::system(command.c_str()) == 0;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    std::string directory_, socket_;
+};
+
+TEST_F(PublicKeyLoginTest, AgentKeysLogInWithoutPasswordOrKeyFile) {
+    struct Row {
+        const char* file;
+        const char* logged;
+    } rows[] = {{"id_ed25519", "ED25519"}, {"id_rsa", "RSA"}, {"id_ecdsa", "ECDSA"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        Agent agent;
+        if (!agent.running()) GTEST_SKIP() << "ssh-agent could not be started";
+        ASSERT_TRUE(agent.Add(keys_ + "/" + row.file));
+        ScopedEnv agentSocket("SSH_AUTH_SOCK", agent.socket().c_str());
+        SshdLog log;
+        ASSERT_EQ(Connect(), 0) << LastErrorText();
+        if (log.readable()) {
+            EXPECT_TRUE(log.Shows(row.logged));
+        }
+        control_->Disconnect(nullptr);
+    }
+}
+
+TEST_F(PublicKeyLoginTest, DeadAgentIsSkippedAndUseAgentOffIgnoresIt) {
+    const std::string password = Setting("FT_TEST_PASSWORD");
+    {
+        ScopedEnv deadAgent("SSH_AUTH_SOCK", "/tmp/ft-no-such-agent.sock");
+        EXPECT_EQ(Connect(host_ + ":" + port_, password), 0) << LastErrorText();
+        control_->Disconnect(nullptr);
+    }
+    Agent agent;
+    if (!agent.running()) GTEST_SKIP() << "ssh-agent could not be started";
+    ASSERT_TRUE(agent.Add(keys_ + "/id_ed25519"));
+    ScopedEnv agentSocket("SSH_AUTH_SOCK", agent.socket().c_str());
+    EXPECT_EQ(control_->put_UseAgent(VARIANT_FALSE), S_OK);
+    EXPECT_NE(Connect(), 0);  // neither key nor password
+}
+
+}  // namespace
