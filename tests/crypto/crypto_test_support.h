@@ -50,6 +50,13 @@ inline std::string ToHex(const Bytes& b) {
     return ToHex(b.data(), b.size());
 }
 
+inline bool AllZero(const void* p, std::size_t n) {
+    const auto* bytes = static_cast<const std::uint8_t*>(p);
+    for (std::size_t i = 0; i < n; ++i)
+        if (bytes[i] != 0) return false;
+    return true;
+}
+
 inline Bytes Text(std::string_view s) {
     return Bytes(s.begin(), s.end());
 }

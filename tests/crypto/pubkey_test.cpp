@@ -8,6 +8,7 @@
 #include <string>
 
 #include "crypto/pubkey.h"
+#include "crypto_test_support.h"
 #include "pubkey_test_support.h"
 
 namespace {
@@ -42,16 +43,6 @@ const TestKey& KeyOf(KeyKind kind) {
 
 const Bytes kExchangeHash(20, 0x5C);
 
-std::string ToHexText(const Bytes& bytes) {
-    std::string text;
-    for (std::uint8_t byte : bytes) {
-        char hex[3];
-        std::snprintf(hex, sizeof hex, "%02x", byte);
-        text += hex;
-    }
-    return text;
-}
-
 class HostKeySignature : public ::testing::TestWithParam<KeyKind> {
   protected:
     void SetUp() override {
@@ -72,38 +63,25 @@ class HostKeySignature : public ::testing::TestWithParam<KeyKind> {
     Bytes signature_;
 };
 
-TEST_P(HostKeySignature, GenuineSignatureVerifies) {
+// Only the genuine signature over the genuine hash verifies.
+TEST_P(HostKeySignature, GenuineSignatureVerifiesAndAnyDamageFails) {
     EXPECT_TRUE(Verifies(signature_));
-}
-
-TEST_P(HostKeySignature, SignatureOverAnotherExchangeHashFails) {
-    Bytes other = kExchangeHash;
-    other.back() ^= 1;
-    EXPECT_FALSE(Verifies(signature_, other));
+    Bytes otherHash = kExchangeHash;
+    otherHash.back() ^= 1;
+    EXPECT_FALSE(Verifies(signature_, otherHash));
     EXPECT_FALSE(Verifies(signature_, {}));
-}
-
-TEST_P(HostKeySignature, AnyFlippedBitFails) {
+    std::vector<Bytes> damaged = {
+        {}, Bytes(signature_.begin(), signature_.end() - 1), signature_, signature_};
+    damaged[2].push_back(0);
+    damaged[3].insert(damaged[3].begin(), 0);
     for (std::size_t bit = 0; bit < signature_.size() * 8; bit += 37) {
-        Bytes damaged = signature_;
-        damaged[bit / 8] ^= static_cast<std::uint8_t>(1 << (bit % 8));
-        EXPECT_FALSE(Verifies(damaged)) << "bit " << bit;
+        damaged.push_back(signature_);
+        damaged.back()[bit / 8] ^= static_cast<std::uint8_t>(1 << (bit % 8));
     }
-    Bytes lastBit = signature_;
-    lastBit.back() ^= 1;
-    EXPECT_FALSE(Verifies(lastBit));
-}
-
-TEST_P(HostKeySignature, WrongLengthsFail) {
-    Bytes shorter(signature_.begin(), signature_.end() - 1);
-    Bytes longer = signature_;
-    longer.push_back(0);
-    Bytes zeroPrefixed = signature_;
-    zeroPrefixed.insert(zeroPrefixed.begin(), 0);
-    EXPECT_FALSE(Verifies(shorter));
-    EXPECT_FALSE(Verifies(longer));
-    EXPECT_FALSE(Verifies(zeroPrefixed));
-    EXPECT_FALSE(Verifies({}));
+    damaged.push_back(signature_);
+    damaged.back().back() ^= 1;
+    for (std::size_t i = 0; i < damaged.size(); ++i)
+        EXPECT_FALSE(Verifies(damaged[i])) << "case " << i;
 }
 
 TEST_P(HostKeySignature, SignatureBlobMustNameTheKeyTypeAndEndThere) {
@@ -147,7 +125,7 @@ TEST_P(HostKeySignature, BlobTextAndFingerprintDescribeTheKey) {
         EXPECT_EQ(text.substr(0, 8), "0x10001,");
     }
     if (test.name == "ssh-ed25519") {
-        EXPECT_EQ(text, "0x" + ToHexText(Ed25519RawPublic(test.key.get())));
+        EXPECT_EQ(text, "0x" + ToHex(Ed25519RawPublic(test.key.get())));
     }
 }
 

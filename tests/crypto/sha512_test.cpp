@@ -3,7 +3,6 @@
 #include <openssl/evp.h>
 
 #include "crypto/hash.h"
-#include "crypto/hmac.h"
 #include "tests/crypto/crypto_test_support.h"
 
 namespace {
@@ -83,44 +82,6 @@ TEST(Sha512, AgreesWithLibcryptoOnRandomMessagesAndSplits) {
             ASSERT_EQ(ToHex(ours, hash->digestLength), ToHex(theirs, theirLength))
                 << hash->name << " length " << data.size();
         }
-    }
-}
-
-// RFC 4231 test cases 1 to 7, keys of 4 to 131 bytes (the last two longer than the block).
-TEST(Sha512, Rfc4231HmacThroughTheDescriptor) {
-    const struct {
-        Bytes key;
-        Bytes data;
-        const char* mac;
-    } vectors[] = {
-        {Bytes(20, 0x0b), Text("Hi There"),
-         "87aa7cdea5ef619d4ff0b4241a1d6cb02379f4e2ce4ec2787ad0b30545e17cdedaa833b7d6b8a702038b274ea"
-         "ea3f4e4be9d914eeb61f1702e696c203a126854"},
-        {Text("Jefe"), Text("what do ya want for nothing?"),
-         "164b7a7bfcf819e2e395fbe73b56e0a387bd64222e831fd610270cd7ea2505549758bf75c05a994a6d034f65f"
-         "8f0e6fdcaeab1a34d4a6b4b636e070a38bce737"},
-        {Bytes(20, 0xaa), Bytes(50, 0xdd),
-         "fa73b0089d56a284efb0f0756c890be9b1b5dbdd8ee81a3655f83e33b2279d39bf3e848279a722c806b485a47"
-         "e67c807b946a337bee8942674278859e13292fb"},
-        {FromHex("0102030405060708090a0b0c0d0e0f10111213141516171819"), Bytes(50, 0xcd),
-         "b0ba465637458c6990e5a8c5f61d4af7e576d97ff94b872de76f8050361ee3dba91ca5c11aa25eb4d679275cc"
-         "5788063a5f19741120c4f2de2adebeb10a298dd"},
-        {Bytes(20, 0x0c), Text("Test With Truncation"), "415fad6271580a531d4179bc891d87a6"},
-        {Bytes(131, 0xaa), Text("Test Using Larger Than Block-Size Key - Hash Key First"),
-         "80b24263c7c1a3ebb71493c1dd7be8b49b46d1f41b4aeec1121b013783f8f3526b56d037e05f2598bd0fd2215"
-         "d6a1e5295e64f73f63f0aec8b915a985d786598"},
-        {Bytes(131, 0xaa),
-         Text(
-             "This is a test using a larger than block-size key and a larger than block-size data. "
-             "The key needs to be hashed before being used by the HMAC algorithm."),
-         "e37b6a775dc87dbaa4dfa9f96e5e3ffddebd71f8867289865df5a32d20cdc944b6022cac3c4982b10d5eeb55c"
-         "3e4de15134676fb6de0446065c97440fa8c6a58"},
-    };
-    for (const auto& v : vectors) {
-        std::uint8_t mac[kMaxHashDigestLength];
-        Hmac(*FindHash("sha512"), v.key.data(), v.key.size(), v.data.data(), v.data.size(), mac);
-        const std::string expected = v.mac;
-        EXPECT_EQ(ToHex(mac, expected.size() / 2), expected) << v.key.size();
     }
 }
 

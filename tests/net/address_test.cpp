@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "net/net.h"
 #include "net_test_support.h"
@@ -19,27 +20,26 @@ uint32_t Ipv4(const char* dotted) {
     return address.s_addr;
 }
 
-TEST(NetInetAddr, ComposesOneToFourParts) {
-    EXPECT_EQ(NetInetAddr("10.1"), Ipv4("10.0.0.1"));
-    EXPECT_EQ(NetInetAddr("0x7f.1"), Ipv4("127.0.0.1"));
-    EXPECT_EQ(NetInetAddr("1.2.3"), Ipv4("1.2.0.3"));
-    EXPECT_EQ(NetInetAddr("1.2.65535"), Ipv4("1.2.255.255"));
-    EXPECT_EQ(NetInetAddr("16909060"), Ipv4("1.2.3.4"));
-    EXPECT_EQ(NetInetAddr("0x01020304"), Ipv4("1.2.3.4"));
-    EXPECT_EQ(NetInetAddr("192.168.0.10"), Ipv4("192.168.0.10"));
-}
-
-TEST(NetInetAddr, LeadingZeroIsDecimalAndHexIsEitherCase) {
-    EXPECT_EQ(NetInetAddr("010.0.0.1"), Ipv4("10.0.0.1"));
-    EXPECT_EQ(NetInetAddr("0X0A.0xFf.0xaB.1"), Ipv4("10.255.171.1"));
-    EXPECT_EQ(NetInetAddr("0.0.0.0"), 0u);
-}
-
-TEST(NetInetAddr, SkipsLeadingBlanksAndStopsAtBlankTabCrLf) {
-    EXPECT_EQ(NetInetAddr("  \t1.2.3.4"), Ipv4("1.2.3.4"));
-    EXPECT_EQ(NetInetAddr("1.2.3.4 trailing"), Ipv4("1.2.3.4"));
-    EXPECT_EQ(NetInetAddr("1.2.3.4\t"), Ipv4("1.2.3.4"));
-    EXPECT_EQ(NetInetAddr("1.2.3.4\r\n"), Ipv4("1.2.3.4"));
+// One to four parts, octal-looking decimals, hex in either case, leading blanks skipped,
+// and a blank, tab or line end ending the text.
+TEST(NetInetAddr, AcceptedForms) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"10.1", "10.0.0.1"},
+        {"0x7f.1", "127.0.0.1"},
+        {"1.2.3", "1.2.0.3"},
+        {"1.2.65535", "1.2.255.255"},
+        {"16909060", "1.2.3.4"},
+        {"0x01020304", "1.2.3.4"},
+        {"010.0.0.1", "10.0.0.1"},
+        {"0X0A.0xFf.0xaB.1", "10.255.171.1"},
+        {"0.0.0.0", "0.0.0.0"},
+        {"  \t1.2.3.4", "1.2.3.4"},
+        {"1.2.3.4 trailing", "1.2.3.4"},
+        {"1.2.3.4\t", "1.2.3.4"},
+        {"1.2.3.4\r\n", "1.2.3.4"},
+    };
+    for (const auto& [text, dotted] : cases)
+        EXPECT_EQ(NetInetAddr(text), Ipv4(dotted)) << '"' << text << '"';
 }
 
 TEST(NetInetAddr, RejectsWhatIsNotAnAddress) {

@@ -18,6 +18,16 @@ namespace {
 
 constexpr std::uint32_t kRemote = 5;
 
+// Opens the session channel of a further layer and confirms it with the given window.
+void OpenAndConfirm(SshConnectionLayer& layer, std::uint32_t window, std::uint32_t maxPacket) {
+    layer.OpenSession();
+    layer.Handle(Message(kSshMsgChannelOpenConfirmation)
+                     .U32(kSshFirstLocalChannel)
+                     .U32(kRemote)
+                     .U32(window)
+                     .U32(maxPacket));
+}
+
 class SshChannelTest : public ::testing::Test {
   protected:
     SshChannelTest() : layer_(config_, link_) {
@@ -165,12 +175,7 @@ TEST_F(SshChannelTest, CommandFallbackTable) {
         config.fallbackCommand = row.fallback;
         RecordingLink link;
         SshConnectionLayer layer(config, link);
-        layer.OpenSession();
-        layer.Handle(Message(kSshMsgChannelOpenConfirmation)
-                         .U32(kSshFirstLocalChannel)
-                         .U32(kRemote)
-                         .U32(10)
-                         .U32(10));
+        OpenAndConfirm(layer, 10, 10);
         for (bool reply : row.replies)
             layer.Handle(Message(reply ? kSshMsgChannelSuccess : kSshMsgChannelFailure)
                              .U32(kSshFirstLocalChannel));
@@ -209,12 +214,7 @@ TEST_F(SshChannelTest, EndOfFileWaitsForTheCommandAndForQueuedData) {
     // Queued data first, the end-of-file after its last byte.
     RecordingLink link;
     SshConnectionLayer layer(config_, link);
-    layer.OpenSession();
-    layer.Handle(Message(kSshMsgChannelOpenConfirmation)
-                     .U32(kSshFirstLocalChannel)
-                     .U32(kRemote)
-                     .U32(10)
-                     .U32(100));
+    OpenAndConfirm(layer, 10, 100);
     layer.Handle(Message(kSshMsgChannelSuccess).U32(kSshFirstLocalChannel));
     link.Clear();
     ASSERT_TRUE(layer.Send(data));
@@ -304,12 +304,7 @@ TEST_F(SshChannelTest, ServerCloseIsAnsweredAndTheLastChannelEndsTheConnection) 
     // Our close first: the server's close is not answered again.
     RecordingLink link;
     SshConnectionLayer layer(config_, link);
-    layer.OpenSession();
-    layer.Handle(Message(kSshMsgChannelOpenConfirmation)
-                     .U32(kSshFirstLocalChannel)
-                     .U32(kRemote)
-                     .U32(10)
-                     .U32(10));
+    OpenAndConfirm(layer, 10, 10);
     layer.Close();
     layer.Handle(Message(kSshMsgChannelClose).U32(kSshFirstLocalChannel));
     EXPECT_EQ(link.Types().back(), kSshMsgChannelClose);

@@ -71,31 +71,28 @@ TEST(CertificateStoreText, ExistingFilesAndFoldersAreUsedAsTheyAre) {
 
 class RequiredClientCertificate : public ::testing::TestWithParam<int> {};
 
-std::string SubjectSeenBy(int version, const TlsCredentials* record, int* handshake,
-                          std::string* echoed) {
+// The server requires a certificate and must see ours, at the given version.
+void ExpectServerSeesOurCertificate(int version, const TlsCredentials* record) {
     ServerConfig config;
     config.requireClientCertificate = true;
     config.lowestVersion = config.highestVersion = version;
     TlsTestServer server(config);
     {
         Client client(server.port(), record);
-        *handshake = client.Handshake();
-        if (*handshake) *echoed = client.RoundTrip("PWD\r\n");
+        ASSERT_EQ(client.Handshake(), 1) << TlsGetLastError();
+        EXPECT_EQ(client.RoundTrip("PWD\r\n"), "PWD\r\n");
     }
     server.Join();
-    return server.clientSubjects.empty() ? "" : server.clientSubjects[0];
+    ASSERT_FALSE(server.clientSubjects.empty());
+    EXPECT_NE(server.clientSubjects[0].find("CN=fttest client"), std::string::npos)
+        << server.clientSubjects[0];
 }
 
 TEST_P(RequiredClientCertificate, APkcs12FileIsAcceptedByFriendlyName) {
     std::string file = tlstest::NewFolder("p12") + "/client.p12";
     tlstest::WritePkcs12(file, TestPki().client, "Test Client", "");
     Credentials credentials(0, file.c_str(), "test client");
-    int handshake = 0;
-    std::string echoed;
-    std::string subject = SubjectSeenBy(GetParam(), credentials.record, &handshake, &echoed);
-    EXPECT_EQ(handshake, 1) << TlsGetLastError();
-    EXPECT_EQ(echoed, "PWD\r\n");
-    EXPECT_NE(subject.find("CN=fttest client"), std::string::npos) << subject;
+    ExpectServerSeesOurCertificate(GetParam(), credentials.record);
 }
 
 TEST_P(RequiredClientCertificate, APasswordProtectedPkcs12UsesThePfxPassword) {
@@ -104,11 +101,7 @@ TEST_P(RequiredClientCertificate, APasswordProtectedPkcs12UsesThePfxPassword) {
     Credentials base(0, file.c_str(), "Test Client");
     TlsCredentials withPassword = *base.record;
     withPassword.pfxPassword = const_cast<char*>("s3cret");
-    int handshake = 0;
-    std::string echoed;
-    std::string subject = SubjectSeenBy(GetParam(), &withPassword, &handshake, &echoed);
-    EXPECT_EQ(handshake, 1) << TlsGetLastError();
-    EXPECT_NE(subject.find("CN=fttest client"), std::string::npos) << subject;
+    ExpectServerSeesOurCertificate(GetParam(), &withPassword);
     // Without the password the file cannot be read: no credentials.
     TlsChannel* channel = TlsCreateChannel(INVALID_SOCKET, "localhost", base.record, 1, 0);
     EXPECT_EQ(TlsAcquireCredentials(channel), 0);
@@ -123,11 +116,7 @@ TEST_P(RequiredClientCertificate, AFolderOfPemFilesIsSearchedBySubject) {
     tlstest::WritePem(folder + "/b-mine.key.tmp", TestPki().client, true);
     std::rename((folder + "/b-mine.key.tmp").c_str(), (folder + "/b-mine.key").c_str());
     Credentials credentials(0, folder.c_str(), "FTTEST");
-    int handshake = 0;
-    std::string echoed;
-    std::string subject = SubjectSeenBy(GetParam(), credentials.record, &handshake, &echoed);
-    EXPECT_EQ(handshake, 1) << TlsGetLastError();
-    EXPECT_NE(subject.find("CN=fttest client"), std::string::npos) << subject;
+    ExpectServerSeesOurCertificate(GetParam(), credentials.record);
 }
 
 TEST_P(RequiredClientCertificate, TheUserStoreIsTheFolderUnderXdgConfigHome) {
@@ -138,11 +127,7 @@ TEST_P(RequiredClientCertificate, TheUserStoreIsTheFolderUnderXdgConfigHome) {
     tlstest::WritePem(store + "/mine.pem", TestPki().client, true);
     tlstest::ScopedEnv xdg("XDG_CONFIG_HOME", config);
     Credentials credentials(0, "", "Mine");  // by friendly name: the file name
-    int handshake = 0;
-    std::string echoed;
-    std::string subject = SubjectSeenBy(GetParam(), credentials.record, &handshake, &echoed);
-    EXPECT_EQ(handshake, 1) << TlsGetLastError();
-    EXPECT_NE(subject.find("CN=fttest client"), std::string::npos) << subject;
+    ExpectServerSeesOurCertificate(GetParam(), credentials.record);
 }
 
 TEST_P(RequiredClientCertificate, WithoutACertificateTheServerRefuses) {
@@ -170,27 +155,22 @@ INSTANTIATE_TEST_SUITE_P(Versions, RequiredClientCertificate,
                              return std::string(info.param == TLS1_2_VERSION ? "Tls12" : "Tls13");
                          });
 
-TEST(ClientCertificateChoice, ANameThatMatchesNothingHasNoCredentials) {
+// A name that matches nothing, a store that does not exist, a certificate without its key.
+TEST(ClientCertificateChoice, NothingUsableGivesNoCredentials) {
     std::string folder = tlstest::NewFolder("nomatch");
     tlstest::WritePem(folder + "/mine.pem", TestPki().client, true);
-    for (const char* store : {folder.c_str(), "HKCU:DoesNotExist"}) {
-        Credentials credentials(0, store, "nobody at all");
+    std::string noKey = tlstest::NewFolder("nokey");
+    tlstest::WritePem(noKey + "/mine.pem", TestPki().client, false);
+    const std::pair<std::string, const char*> cases[] = {
+        {folder, "nobody at all"}, {"HKCU:DoesNotExist", "nobody at all"}, {noKey, "mine"}};
+    for (const auto& [store, name] : cases) {
+        Credentials credentials(0, store.c_str(), name);
         TlsChannel* channel =
             TlsCreateChannel(INVALID_SOCKET, "localhost", credentials.record, 1, 0);
         EXPECT_EQ(TlsAcquireCredentials(channel), 0) << store;
         EXPECT_EQ(TlsGetLastError(), fileErrorSecurityCredentials) << store;
         TlsFreeChannel(channel);
     }
-}
-
-TEST(ClientCertificateChoice, ACertificateWithoutItsKeyIsNotOffered) {
-    std::string folder = tlstest::NewFolder("nokey");
-    tlstest::WritePem(folder + "/mine.pem", TestPki().client, false);
-    Credentials credentials(0, folder.c_str(), "mine");
-    TlsChannel* channel = TlsCreateChannel(INVALID_SOCKET, "localhost", credentials.record, 1, 0);
-    EXPECT_EQ(TlsAcquireCredentials(channel), 0);
-    EXPECT_EQ(TlsGetLastError(), fileErrorSecurityCredentials);
-    TlsFreeChannel(channel);
 }
 
 }  // namespace

@@ -45,46 +45,35 @@ Validated Validate(const Identity& identity, const char* hostName, uint32_t opti
     return validated;
 }
 
-TEST(CertificateStatus, ACertificateOfTheTrustedCaForTheAddressIsValid) {
-    Validated v = Validate(TestPki().valid, "127.0.0.1");
-    EXPECT_EQ(v.result, 1);
-    EXPECT_EQ(v.status, 1u);
-}
-
-TEST(CertificateStatus, TheHostNameIsCheckedLikeTheAddress) {
-    EXPECT_EQ(Validate(TestPki().valid, "localhost").status, 1u);
-    EXPECT_EQ(Validate(TestPki().valid, "LOCALHOST").status, 1u);
-    EXPECT_EQ(Validate(TestPki().valid, "127.0.0.2").status, 2u);
-    EXPECT_EQ(Validate(TestPki().valid, "elsewhere.example").status, 2u);
-}
-
-TEST(CertificateStatus, TheCredentialsServerNameReplacesTheHostName) {
-    EXPECT_EQ(Validate(TestPki().wrongName, "127.0.0.1", 0, "other.example").status, 1u);
-    EXPECT_EQ(Validate(TestPki().valid, "127.0.0.1", 0, "other.example").status, 2u);
-}
-
-TEST(CertificateStatus, EachFailureGivesItsStatusAndTheCertificateError) {
+// Status 1 valid, 2 wrong name, 3 expired, 5 untrusted. Host names match without case;
+// the credentials' server name replaces the host name; option 0x800 skips the check.
+TEST(CertificateStatus, EachCertificateAndNameGivesItsStatus) {
     struct Case {
         const Identity* identity;
+        const char* hostName;
+        uint32_t options;
+        const char* serverName;
         uint32_t status;
     } cases[] = {
-        {&TestPki().wrongName, 2},
-        {&TestPki().expired, 3},
-        {&TestPki().selfSigned, 5},
+        {&TestPki().valid, "127.0.0.1", 0, nullptr, 1},
+        {&TestPki().valid, "localhost", 0, nullptr, 1},
+        {&TestPki().valid, "LOCALHOST", 0, nullptr, 1},
+        {&TestPki().valid, "127.0.0.2", 0, nullptr, 2},
+        {&TestPki().valid, "elsewhere.example", 0, nullptr, 2},
+        {&TestPki().wrongName, "127.0.0.1", 0, "other.example", 1},
+        {&TestPki().valid, "127.0.0.1", 0, "other.example", 2},
+        {&TestPki().wrongName, "127.0.0.1", 0, nullptr, 2},
+        {&TestPki().expired, "127.0.0.1", 0, nullptr, 3},
+        {&TestPki().selfSigned, "127.0.0.1", 0, nullptr, 5},
+        {&TestPki().selfSigned, "127.0.0.1", 0x800, nullptr, 1},
+        {&TestPki().expired, "127.0.0.1", 0x800, nullptr, 1},
     };
-    for (const Case& c : cases) {
-        Validated v = Validate(*c.identity, "127.0.0.1");
-        EXPECT_EQ(v.result, 0) << c.status;
-        EXPECT_EQ(v.error, fileErrorSecurityCertificate) << c.status;
-        EXPECT_EQ(v.status, c.status);
-    }
-}
-
-TEST(CertificateStatus, OptionSkipValidationReportsValidWhateverTheCertificate) {
-    for (const Identity* identity : {&TestPki().selfSigned, &TestPki().expired}) {
-        Validated v = Validate(*identity, "127.0.0.1", 0x800);
-        EXPECT_EQ(v.result, 1);
-        EXPECT_EQ(v.status, 1u);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        Validated v = Validate(*c.identity, c.hostName, c.options, c.serverName);
+        EXPECT_EQ(v.status, c.status) << "case " << i;
+        EXPECT_EQ(v.result, c.status == 1 ? 1 : 0) << "case " << i;
+        EXPECT_EQ(v.error, c.status == 1 ? 0 : fileErrorSecurityCertificate) << "case " << i;
     }
 }
 
