@@ -405,11 +405,46 @@ int StartDataTls(FtpSession& session) {
     return 0;
 }
 
+// Closing a socket that still holds unread bytes sends a reset, and a reset
+// throws away whatever of the upload the server has not read yet. A TLS 1.3
+// server sends session tickets on the data connection that an upload never
+// reads, so a secure upload ends with close-notify and a half-close, then reads
+// to the server's end (bounded) before the socket is closed.
+constexpr DWORD kUploadDrainLimitMs = 5000;
+constexpr std::size_t kUploadDrainBytes = 64 * 1024;
+
+void DrainAfterUpload(FtpSession& session) {
+    TlsShutdown(session.dataTls.get());
+    session.dataTls.reset();
+    const SOCKET s = session.dataSocket.get();
+    NetShutdown(s, SHUT_WR);
+    const DWORD limit = std::min<DWORD>(kUploadDrainLimitMs,
+                                        static_cast<DWORD>(EffectiveTimeout(session)) * 1000);
+    const DWORD start = GetTickCount();
+    char scratch[4096];
+    std::size_t drained = 0;
+    while (drained < kUploadDrainBytes && GetTickCount() - start < limit) {
+        NetSocketSet set(s);
+        NetTimeval timeout{0, static_cast<int32_t>(kWaitSliceMs * 1000)};
+        const int ready = NetSelect(&set, nullptr, nullptr, &timeout);
+        if (ready < 0) break;
+        if (ready == 0) continue;
+        const int got = NetRecv(s, scratch, sizeof scratch, MSG_DONTWAIT);
+        if (got <= 0) break;
+        drained += static_cast<std::size_t>(got);
+    }
+}
+
 int FinishSending(FtpSession& session) {
     bool secure = session.dataTls && session.dataChannelSecure;
     if (!secure || session.dataDirection == kDirectionReceive) return 0;
-    if (TlsFlush(session.dataTls.get())) return 0;
-    return TlsGetLastError() ? TlsGetLastError() : fileErrorSecurityEncryption;
+    if (!TlsFlush(session.dataTls.get()))
+        return TlsGetLastError() ? TlsGetLastError() : fileErrorSecurityEncryption;
+    // The clean-up's own failures do not matter: the server's reply tells.
+    const DWORD saved = FtpGetLastError();
+    DrainAfterUpload(session);
+    FtpSetLastError(saved);
+    return 0;
 }
 
 void CloseDataConnection(FtpSession& session) {
