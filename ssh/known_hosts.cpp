@@ -11,6 +11,7 @@
 #include "crypto/sha1.h"
 #include "crypto/sshbuf.h"
 #include "platform/file.h"
+#include "ssh/wildcard.h"
 
 namespace {
 
@@ -42,31 +43,6 @@ std::string_view NextField(std::string_view* rest) {
 
 char Lower(char c) {
     return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
-
-// "*" and "?" only, case-insensitive; iterative with one backtrack point. The
-// brackets of "[host]:port" are plain characters here.
-bool PatternMatches(std::string_view pattern, std::string_view text) {
-    std::size_t p = 0, t = 0;
-    std::size_t starPattern = std::string_view::npos, starText = 0;
-    while (t < text.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
-            starPattern = ++p;
-            starText = t;
-            continue;
-        }
-        if (p < pattern.size() && (pattern[p] == '?' || Lower(pattern[p]) == Lower(text[t]))) {
-            ++p;
-            ++t;
-            continue;
-        }
-        if (starPattern == std::string_view::npos) return false;
-        p = starPattern;
-        t = ++starText;
-    }
-    while (p < pattern.size() && pattern[p] == '*')
-        ++p;
-    return p == pattern.size();
 }
 
 bool HashedNameMatches(std::string_view field, std::string_view hostName) {
@@ -155,7 +131,7 @@ bool KnownHostFieldMatches(std::string_view field, std::string_view hostName) {
         field.remove_prefix(std::min(comma + 1, field.size()));
         const bool negated = pattern.starts_with('!');
         if (negated) pattern.remove_prefix(1);
-        if (pattern.empty() || !PatternMatches(pattern, hostName)) continue;
+        if (pattern.empty() || !SshHostPatternMatch(pattern, hostName)) continue;
         if (negated) return false;
         matched = true;
     }

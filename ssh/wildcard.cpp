@@ -1,5 +1,6 @@
 #include "ssh/wildcard.h"
 
+#include <cctype>
 #include <cstddef>
 
 namespace {
@@ -56,9 +57,13 @@ std::size_t MatchOne(std::string_view pattern, std::size_t p, char c) {
 
 }  // namespace
 
+namespace {
+
 // Iterative matching with one backtrack point: the last "*" seen and the text
-// position it has absorbed up to. Linear in practice, never recursive.
-bool SshWildcardMatch(std::string_view pattern, std::string_view text) {
+// position it has absorbed up to. Linear in practice, never recursive. matchOne
+// gives the pattern position after matching one character, or npos.
+template <typename MatchOneFn>
+bool MatchWithStars(std::string_view pattern, std::string_view text, MatchOneFn matchOne) {
     std::size_t p = 0, t = 0;
     std::size_t starPattern = std::string_view::npos, starText = 0;
     while (t < text.size()) {
@@ -70,7 +75,7 @@ bool SshWildcardMatch(std::string_view pattern, std::string_view text) {
             continue;
         }
         const std::size_t next =
-            p < pattern.size() ? MatchOne(pattern, p, text[t]) : std::string_view::npos;
+            p < pattern.size() ? matchOne(pattern, p, text[t]) : std::string_view::npos;
         if (next != std::string_view::npos) {
             p = next;
             ++t;
@@ -83,4 +88,20 @@ bool SshWildcardMatch(std::string_view pattern, std::string_view text) {
     while (p < pattern.size() && pattern[p] == '*')
         ++p;
     return p == pattern.size();
+}
+
+char Lower(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+
+}  // namespace
+
+bool SshWildcardMatch(std::string_view pattern, std::string_view text) {
+    return MatchWithStars(pattern, text, MatchOne);
+}
+
+bool SshHostPatternMatch(std::string_view pattern, std::string_view text) {
+    return MatchWithStars(pattern, text, [](std::string_view pat, std::size_t p, char c) {
+        return pat[p] == '?' || Lower(pat[p]) == Lower(c) ? p + 1 : std::string_view::npos;
+    });
 }

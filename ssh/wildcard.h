@@ -7,3 +7,7 @@
 #include <string_view>
 
 bool SshWildcardMatch(std::string_view pattern, std::string_view text);
+
+// The patterns of OpenSSH's host lists (known_hosts): "*" and "?" only, any case;
+// every other character, brackets included, stands for itself.
+bool SshHostPatternMatch(std::string_view pattern, std::string_view text);
