@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <ctime>
 #include <optional>
 #include <string_view>
 
@@ -129,26 +128,25 @@ DateParts Scan(std::string_view text) {
 }
 
 // Completes the parts (today's date where missing, time 0, am/pm, years) into
-// a calendar record; false for values no calendar has.
-bool ToCalendar(DateParts parts, std::tm& calendar) {
-    const std::time_t now = std::time(nullptr);
-    std::tm today{};
-    localtime_r(&now, &today);
+// calendar fields; false for values no calendar has.
+bool ToCalendar(DateParts parts, SYSTEMTIME& calendar) {
+    SYSTEMTIME today{};
+    GetLocalTime(&today);
     if (parts.hour == 12 && parts.am) parts.hour = 0;
     if (parts.hour >= 0 && parts.hour < 12 && parts.pm) parts.hour += 12;
-    int year = today.tm_year + 1900;
+    int year = today.wYear;
     if (parts.year >= 0 && parts.year < 100) year = parts.year + 1900;
     if (parts.year >= 1900) year = parts.year;
-    calendar = std::tm{};
-    calendar.tm_year = year - 1900;
-    calendar.tm_mon = (parts.month >= 1 ? parts.month : today.tm_mon + 1) - 1;
-    calendar.tm_mday = parts.day >= 1 ? parts.day : today.tm_mday;
-    calendar.tm_hour = std::max(parts.hour, 0);
-    calendar.tm_min = std::max(parts.minute, 0);
-    calendar.tm_sec = std::max(parts.second, 0);
-    calendar.tm_isdst = -1;
-    return calendar.tm_mon <= 11 && calendar.tm_mday <= 31 && calendar.tm_hour <= 23 &&
-           calendar.tm_min <= 59 && calendar.tm_sec <= 60;
+    const auto field = [](int value) { return static_cast<WORD>(std::clamp(value, 0, 0xFFFF)); };
+    calendar = SYSTEMTIME{};
+    calendar.wYear = field(year);
+    calendar.wMonth = parts.month >= 1 ? field(parts.month) : today.wMonth;
+    calendar.wDay = parts.day >= 1 ? field(parts.day) : today.wDay;
+    calendar.wHour = field(parts.hour);
+    calendar.wMinute = field(parts.minute);
+    calendar.wSecond = field(parts.second);
+    LONGLONG ignored = 0;
+    return SystemTimeToUnixTime(&calendar, &ignored) != FALSE;
 }
 
 }  // namespace
@@ -162,36 +160,29 @@ int HttpParseDate(const char* text, BOOL localFlag, int64_t* time, long* zone) {
     if (zone) *zone = GetTimeZoneBiasSeconds();
     if (!text || text[0] == '\0' || !time) return 0;
     const DateParts parts = Scan(text);
-    std::tm calendar{};
+    SYSTEMTIME calendar{};
     if (!parts.AnyFound() || !ToCalendar(parts, calendar)) return 0;
+    LONGLONG value = 0;
     if (localFlag) {
-        // The moment in UTC, then its local calendar time.
-        std::tm written = calendar;
-        const std::time_t utc = timegm(&written) + parts.zoneWest.value_or(0);
-        if (!localtime_r(&utc, &calendar)) return 0;
-        calendar.tm_isdst = -1;
+        // The fields are the moment in UTC, moved by the zone the text names.
+        if (!SystemTimeToUnixTime(&calendar, &value)) return 0;
+        value += parts.zoneWest.value_or(0);
+    } else {
+        // The fields as written, read as a local calendar time.
+        SYSTEMTIME utc{};
+        if (!TzSpecificLocalTimeToSystemTime(nullptr, &calendar, &utc) ||
+            !SystemTimeToUnixTime(&utc, &value)) {
+            return 0;
+        }
     }
-    std::tm normalised = calendar;
-    const std::time_t value = mktime(&normalised);
-    if (value == static_cast<std::time_t>(-1)) return 0;
     *time = static_cast<int64_t>(value);
     return 1;
 }
 
 int HttpTimeToSystemTime(int64_t time, SYSTEMTIME* systemTime) {
-    if (!systemTime) return 0;
-    const auto value = static_cast<std::time_t>(time);
-    std::tm calendar{};
-    if (!localtime_r(&value, &calendar)) return 0;
-    *systemTime = SYSTEMTIME{};
-    systemTime->wYear = static_cast<WORD>(calendar.tm_year + 1900);
-    systemTime->wMonth = static_cast<WORD>(calendar.tm_mon + 1);
-    systemTime->wDayOfWeek = static_cast<WORD>(calendar.tm_wday);
-    systemTime->wDay = static_cast<WORD>(calendar.tm_mday);
-    systemTime->wHour = static_cast<WORD>(calendar.tm_hour);
-    systemTime->wMinute = static_cast<WORD>(calendar.tm_min);
-    systemTime->wSecond = static_cast<WORD>(calendar.tm_sec);
-    return 1;
+    SYSTEMTIME utc{};
+    if (!systemTime || !UnixTimeToSystemTime(static_cast<LONGLONG>(time), &utc)) return 0;
+    return SystemTimeToTzSpecificLocalTime(nullptr, &utc, systemTime) ? 1 : 0;
 }
 
 }  // extern "C"

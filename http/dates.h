@@ -8,12 +8,13 @@
 extern "C" {
 
 // Reads a date in any of the usual layouts (RFC 1123, RFC 850, asctime, with
-// or without a numeric zone). *time is a time value of the local calendar
-// (seconds, as mktime gives them); with localFlag the moment is converted to
-// local time, else the parts stay as written. *zone gets the local zone's
-// bias in seconds west of UTC. 1, or 0 for an empty or unreadable text.
+// or without a numeric zone). *time is the moment in seconds since 1970 UTC:
+// with localFlag the parts are UTC moved by the zone the text names (so the
+// local calendar shows the moment in local time), else the parts are read as
+// local calendar time and stay as written. *zone gets the local zone's bias
+// in seconds west of UTC. 1, or 0 for an empty or unreadable text.
 int HttpParseDate(const char* text, BOOL localFlag, int64_t* time, long* zone);
-// The calendar parts of a time value (milliseconds 0). 1, or 0.
+// The local calendar parts of a time value (milliseconds 0). 1, or 0.
 int HttpTimeToSystemTime(int64_t time, SYSTEMTIME* systemTime);
 
 }  // extern "C"

@@ -141,6 +141,8 @@ int NetGetPeerName(SOCKET s, struct sockaddr* address, socklen_t* length);
 int NetGetSocketError(SOCKET s, int* error);
 // The option value is always 4 bytes (an int).
 int NetSetSockOpt(SOCKET s, int level, int option, const void* value);
+// Sends small writes at once (TCP_NODELAY) or lets the stack gather them.
+int NetSetNoDelay(SOCKET s, bool on);
 // Listens with the largest backlog the system allows.
 int NetListen(SOCKET s);
 // MSG_NOSIGNAL is always added to NetSend: a closed peer gives 10058/10054, not SIGPIPE.

@@ -1,6 +1,7 @@
 // The socket wrappers: each calls the bound entry point, turns errno into the
 // thread's socket error, reports the call and returns the result unchanged.
 #include <netdb.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 
 #include <cctype>
@@ -156,6 +157,11 @@ int NetSetSockOpt(SOCKET s, int level, int option, const void* value) {
     BIND_OR_FAIL(setsockopt, -1);
     int result = Checked(setsockopt(s, level, option, value, sizeof(int)));
     return Reported(SocketCall::setsockopt, result, s, level, option, value);
+}
+
+int NetSetNoDelay(SOCKET s, bool on) {
+    const int value = on ? 1 : 0;
+    return NetSetSockOpt(s, IPPROTO_TCP, TCP_NODELAY, &value);
 }
 
 int NetListen(SOCKET s) {

@@ -217,6 +217,11 @@ void GetSystemTimeAsFileTime(FILETIME* fileTime);
 BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local);
 BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc);
 LONG CompareFileTime(const FILETIME* a, const FILETIME* b);
+// Seconds since 1970-01-01 UTC and the UTC calendar fields, both ways, over
+// the SYSTEMTIME range (years 1601 to 30827); FALSE outside it or for fields
+// no calendar has.
+BOOL UnixTimeToSystemTime(LONGLONG seconds, SYSTEMTIME* time);
+BOOL SystemTimeToUnixTime(const SYSTEMTIME* time, LONGLONG* seconds);
 
 struct TIME_ZONE_INFORMATION {
     LONG Bias;  // minutes; UTC = local time + Bias

@@ -288,6 +288,20 @@ LONG CompareFileTime(const FILETIME* a, const FILETIME* b) {
     return x < y ? -1 : (x > y ? 1 : 0);
 }
 
+BOOL UnixTimeToSystemTime(LONGLONG seconds, SYSTEMTIME* time) {
+    constexpr LONGLONG kFirst = -kDaysFileTimeToUnix * kSecondsPerDay;  // 1601-01-01
+    constexpr LONGLONG kLast = 910670515199LL;                           // 30827-12-31 23:59:59
+    if (!time || seconds < kFirst || seconds > kLast) return FALSE;
+    *time = FromUnixSeconds(seconds, 0);
+    return TRUE;
+}
+
+BOOL SystemTimeToUnixTime(const SYSTEMTIME* time, LONGLONG* seconds) {
+    if (!time || !seconds || !ValidFields(*time, 1601, 30827)) return FALSE;
+    *seconds = UnixSeconds(*time);
+    return TRUE;
+}
+
 LONG GetTimeZoneBiasSeconds() {
     return BiasSecondsAt(::time(nullptr));
 }

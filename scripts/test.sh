@@ -34,6 +34,7 @@ case $rc in
 esac
 
 status=0
+bash scripts/check-seams.sh || status=1
 for flavour in release asan; do
     echo "== $flavour build"
     bash scripts/build.sh "$flavour"

@@ -4,9 +4,6 @@
 #include <cstring>
 #include <mutex>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-
 #include "net/net.h"
 #include "platform/lasterror.h"
 #include "platform/system.h"
@@ -86,7 +83,7 @@ int OpenSocket(const SshConfig& config, SOCKET* out) {
     const int error = socket == INVALID_SOCKET ? NetGetLastError() : 0;
     if (socket != INVALID_SOCKET) {
         const int on = 1;
-        NetSetSockOpt(socket, IPPROTO_TCP, TCP_NODELAY, &on);
+        NetSetNoDelay(socket, true);
         if (config.tcpKeepAlive) NetSetSockOpt(socket, SOL_SOCKET, SO_KEEPALIVE, &on);
     }
     NetCleanup();  // the connection takes its own start-up reference

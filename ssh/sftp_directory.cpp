@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "platform/messages.h"
 #include "platform/system.h"
@@ -187,15 +186,16 @@ int SftpGetNextListingLine(SftpSession* handle, char* line) {
     }
     const SftpNameEntry& entry = session->directory[static_cast<std::size_t>(session->cursor + 1)];
     const SftpAttributes& a = entry.attributes;
-    const std::time_t seconds = a.mtime;
-    std::tm fields{};
-    if (!gmtime_r(&seconds, &fields)) return session->Fail(fileErrorInvalidDateFormat);
+    SYSTEMTIME fields{};
+    if (!UnixTimeToSystemTime(static_cast<LONGLONG>(a.mtime), &fields)) {
+        return session->Fail(fileErrorInvalidDateFormat);
+    }
     // Sizes of 4 GiB and more are printed whole; the listing parser reads 64 bits.
     std::snprintf(line, kListingLineRoom, "%lu %d %d %d %llu %02d-%02d-%04d %02d:%02d:%02d %s",
                   static_cast<unsigned long>(a.permissions), 1, static_cast<int>(a.uid),
                   static_cast<int>(a.gid), static_cast<unsigned long long>(a.size),
-                  fields.tm_mon + 1, fields.tm_mday, fields.tm_year + 1900, fields.tm_hour,
-                  fields.tm_min, fields.tm_sec, entry.name.c_str());
+                  fields.wMonth, fields.wDay, fields.wYear, fields.wHour, fields.wMinute,
+                  fields.wSecond, entry.name.c_str());
     ++session->cursor;
     return SucceedOp(*session);
 }

@@ -6,33 +6,24 @@
 
 namespace {
 
-constexpr std::uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
 constexpr std::uint32_t kPermissionBits = 0xFFF;
 constexpr std::uint32_t kDirectoryBit = 0x4000;
 
 bool UtcFromUnix(std::uint32_t seconds, SYSTEMTIME& out) {
-    const std::uint64_t value = kUnixEpochAsFileTime + std::uint64_t(seconds) * 10000000ull;
-    const FILETIME time{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
-    return FileTimeToSystemTime(&time, &out) != 0;
+    return UnixTimeToSystemTime(seconds, &out) != FALSE;
 }
 
+// With the offset in effect now, whatever the date (as FileTimeToLocalFileTime).
 bool LocalFromUnix(std::uint32_t seconds, SYSTEMTIME& out) {
-    const std::uint64_t value = kUnixEpochAsFileTime + std::uint64_t(seconds) * 10000000ull;
-    const FILETIME utc{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
-    FILETIME local{};
-    return FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &out);
+    return UnixTimeToSystemTime(LONGLONG{seconds} - GetTimeZoneBiasSeconds(), &out) != FALSE;
 }
 
 // Seconds since 1970 of a UTC time; false when it cannot be converted. Times
 // cross this interface in UTC, as MFMT's do on FTP.
 bool UnixFromUtc(const SYSTEMTIME& time, std::uint32_t& seconds) {
-    FILETIME utc{};
-    if (!SystemTimeToFileTime(&time, &utc)) return false;
-    const std::uint64_t value = std::uint64_t(utc.dwHighDateTime) << 32 | utc.dwLowDateTime;
-    if (value < kUnixEpochAsFileTime) return false;
-    const std::uint64_t unix = (value - kUnixEpochAsFileTime) / 10000000ull;
-    if (unix > UINT32_MAX) return false;
-    seconds = static_cast<std::uint32_t>(unix);
+    LONGLONG value = 0;
+    if (!SystemTimeToUnixTime(&time, &value) || value < 0 || value > UINT32_MAX) return false;
+    seconds = static_cast<std::uint32_t>(value);
     return true;
 }
 
