@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string_view>
 
 #include "ftp/listing_cursor.h"
@@ -50,6 +51,14 @@ bool ReadNumericDate(std::string_view token, SYSTEMTIME& date);
 // "d-MON-yy" or "dd-MON-yyyy" with any month name of the table.
 bool ReadVmsDate(std::string_view token, SYSTEMTIME& date);
 bool FinishDate(SYSTEMTIME& date);
+// The date of a UNIX-like line in any of the shapes servers print, read from
+// the first tokens: month and day ("Jun 7 21:22", "4月 18日 2003年"), day and
+// month ("26. Juli 2003"), year, month and day ("2005년 1월 6일"), or numeric
+// ("2005-06-07 21:22", "24-04-2003", "09-26 2000", "1999/10/12"), a time
+// standing for the most recent such date. How many tokens it took; 0, date
+// unchanged, when no shape fits.
+std::size_t ReadListingDate(std::span<const std::string_view> tokens, const SYSTEMTIME& now,
+                            SYSTEMTIME& date);
 
 // ---- Line parsers --------------------------------------------------------------
 

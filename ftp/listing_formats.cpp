@@ -1,7 +1,10 @@
 // One parser per listing layout. Each reads its line through a cursor of
 // blank-separated tokens and fails on the first missing or malformed field.
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string_view>
 
 #include "ftp/listing_fields.h"
@@ -106,27 +109,164 @@ std::uint32_t UnixRightsBits(std::string_view rights) {
     return bits;
 }
 
-// Owner and group, or a lone owner column (then the size follows at once and
-// the name shown there is kept as the group).
-bool ReadUnixNameColumns(ListingCursor& tokens, const ListingContext& context,
-                         ListingEntry& entry) {
-    std::string_view first;
-    std::string_view second;
-    std::string_view third;
-    if (!tokens.NextToken(first) || !tokens.NextToken(second) || !tokens.NextToken(third))
-        return false;
-    int month = MonthFromName(third);
-    if (month != 0) {
-        CopyCapped(entry.fields.group, first);
-        entry.fields.date.wMonth = static_cast<WORD>(month);
-        return ReadWholeNumber(second, kMaxSize, entry.fields.size) &&
-               NextDayAndTime(tokens, context, entry.fields.date);
+// A UNIX-like line is read by the shape of its fields rather than by fixed
+// columns: the mode (with an ACL marker, and a link count glued to it on some
+// servers), then columns up to the size, the first date after a size, and the
+// name. The columns between the link count and the size are the owner and the
+// group, which may hold blanks ("Domain Users"); a lone column is the group.
+constexpr std::size_t kMaxUnixTokens = 48;
+
+struct UnixTokens {
+    std::array<std::string_view, kMaxUnixTokens> token{};
+    std::size_t count = 0;
+};
+
+UnixTokens SplitUnixTokens(std::string_view line) {
+    UnixTokens tokens;
+    ListingCursor cursor(line);
+    while (tokens.count < kMaxUnixTokens && cursor.NextToken(tokens.token[tokens.count]))
+        ++tokens.count;
+    return tokens;
+}
+
+// "drwxr-xr-x", "-rw-r--r--+", "drwxr-x---+1464": the rights, and the link
+// count when it is glued on.
+bool ReadUnixMode(std::string_view mode, ListingEntry& entry, bool& hasLinks) {
+    constexpr std::size_t kModeLength = 10;
+    if (mode.size() < kModeLength) return false;
+    ReadUnixType(mode.front(), entry);
+    entry.fields.permissions |= UnixRightsBits(mode.substr(1, kModeLength - 1));
+    std::string_view rest = mode.substr(kModeLength);
+    if (!rest.empty() && std::string_view("+.@").find(rest.front()) != std::string_view::npos)
+        rest.remove_prefix(1);
+    hasLinks = !rest.empty();
+    if (!hasLinks) return true;
+    std::uint64_t links = 0;
+    if (!ReadWholeNumber(rest, UINT32_MAX, links)) return false;
+    entry.fields.linkCount = static_cast<std::uint32_t>(links);
+    return true;
+}
+
+// "1234", or "33.5k" (K, M, G, T: powers of 1024).
+bool ReadUnixSize(std::string_view token, std::uint64_t& size) {
+    if (ReadWholeNumber(token, kMaxSize, size)) return true;
+    static constexpr std::string_view kUnits = "KMGT";
+    if (token.size() < 2) return false;
+    const std::size_t unit = kUnits.find(static_cast<char>(token.back() & ~0x20));
+    if (unit == std::string_view::npos) return false;
+    ListingCursor cursor(token.substr(0, token.size() - 1));
+    std::uint64_t whole = 0;
+    std::uint64_t tenths = 0;
+    if (!cursor.TakeNumber(UINT32_MAX, whole)) return false;
+    if (cursor.Skip('.')) {
+        unsigned digit = 0;
+        if (!cursor.TakeFixedDigits(1, digit)) return false;
+        tenths = digit;
+        cursor.SkipWhile(ListingCursor::IsDigit);
     }
-    CopyCapped(entry.fields.owner, first);
-    CopyCapped(entry.fields.group, second);
-    return ReadWholeNumber(third, kMaxSize, entry.fields.size) &&
-           NextMonth(tokens, entry.fields.date) &&
-           NextDayAndTime(tokens, context, entry.fields.date);
+    if (!cursor.AtEnd()) return false;
+    const std::uint64_t scale = std::uint64_t{1} << (10 * (unit + 1));
+    size = whole * scale + tenths * scale / 10;
+    return true;
+}
+
+// A device's "major, minor" (as two tokens or one) stands where the size would:
+// the entry gets size 0. The first column of the pair, or 0 when it is none.
+std::size_t DevicePairStart(const UnixTokens& tokens, std::size_t last) {
+    std::uint64_t number = 0;
+    std::string_view token = tokens.token[last];
+    const std::size_t comma = token.find(',');
+    if (comma != std::string_view::npos && comma + 1 < token.size() &&
+        ReadWholeNumber(token.substr(0, comma), UINT32_MAX, number) &&
+        ReadWholeNumber(token.substr(comma + 1), UINT32_MAX, number))
+        return last;
+    if (last < 2 || !ReadWholeNumber(token, UINT32_MAX, number)) return 0;
+    std::string_view major = tokens.token[last - 1];
+    if (!major.ends_with(',')) return 0;
+    return ReadWholeNumber(major.substr(0, major.size() - 1), UINT32_MAX, number) ? last - 1 : 0;
+}
+
+// The owner and group columns between first and end (exclusive).
+void ReadUnixColumns(std::string_view line, const UnixTokens& tokens, std::size_t first,
+                     std::size_t end, ListingEntry& entry) {
+    if (first >= end) return;
+    if (end - first == 1) {
+        CopyCapped(entry.fields.group, tokens.token[first]);
+        return;
+    }
+    CopyCapped(entry.fields.owner, tokens.token[first]);
+    const char* from = tokens.token[first + 1].data();
+    const char* to = tokens.token[end - 1].data() + tokens.token[end - 1].size();
+    CopyCapped(entry.fields.group, line.substr(from - line.data(), to - from));
+}
+
+// Where the size column is and where the columns before it end.
+struct UnixSizeColumn {
+    std::size_t at = 0;   // the size token (the minor number of a device)
+    std::size_t end = 0;  // the first token after the owner and group
+};
+
+// The size column in front of tokens[at], or false.
+bool SizeColumnBefore(const UnixTokens& tokens, std::size_t at, std::size_t first,
+                      ListingEntry& entry, UnixSizeColumn& column) {
+    if (at <= first) return false;
+    const std::size_t device = DevicePairStart(tokens, at - 1);
+    if (device >= first && device != 0) {
+        entry.fields.size = 0;
+        column = {at - 1, device};
+        return true;
+    }
+    if (!ReadUnixSize(tokens.token[at - 1], entry.fields.size)) return false;
+    column = {at - 1, at - 1};
+    return true;
+}
+
+// The name after the token that ends at nameFrom: one separator, then all of
+// the rest but the line end, blanks included.
+bool TakeUnixName(std::string_view line, std::size_t nameFrom, ListingEntry& entry) {
+    std::string_view name = line.substr(std::min(nameFrom + 1, line.size()));
+    while (!name.empty() && (name.back() == '\r' || name.back() == '\n'))
+        name.remove_suffix(1);
+    if (name.find_first_not_of(" \t") == std::string_view::npos) return false;
+    if (entry.link) {
+        constexpr std::string_view kArrow = " -> ";
+        const std::size_t arrow = name.find(kArrow);
+        if (arrow == std::string_view::npos) {
+            entry.fields.directory = 1;
+        } else {
+            CopyCapped(entry.linkTarget.data(), entry.linkTarget.size(),
+                       name.substr(arrow + kArrow.size()));
+            name = name.substr(0, arrow);
+        }
+    }
+    CopyCapped(entry.fields.name, name);
+    return !name.empty();
+}
+
+// What follows a size without a date must not look like a broken date: a
+// month name or a number first, or a number second.
+bool BeginsLikeADate(const UnixTokens& tokens, std::size_t at) {
+    const auto numeric = [&](std::size_t i) {
+        return i < tokens.count && ListingCursor::IsDigit(tokens.token[i].front());
+    };
+    return MonthFromName(tokens.token[at]) != 0 || numeric(at) || numeric(at + 1);
+}
+
+// Lines without a date: the size is the last number among the first columns,
+// and the name follows it.
+bool ReadUndatedUnixColumns(const UnixTokens& tokens, std::size_t first, ListingEntry& entry,
+                            UnixSizeColumn& column) {
+    constexpr std::size_t kLastSizeColumn = 4;
+    bool found = false;
+    for (std::size_t at = first; at + 1 < tokens.count && at <= kLastSizeColumn; ++at) {
+        std::uint64_t size = 0;
+        if (ReadUnixSize(tokens.token[at], size)) {
+            entry.fields.size = size;
+            column = {at, at};
+            found = true;
+        }
+    }
+    return found && !BeginsLikeADate(tokens, column.at + 1);
 }
 
 bool IsMsDosSystem(int systemType) {
@@ -342,15 +482,36 @@ bool ReadSftpDateAndTime(ListingCursor& tokens, SYSTEMTIME& date) {
 
 LineResult ParseUnixLine(std::string_view line, const ListingContext& context,
                          ListingEntry& entry) {
-    ListingCursor tokens(line);
-    std::string_view mode;
-    std::uint64_t links = 0;
-    if (!tokens.NextToken(mode) || !NextNumber(tokens, UINT32_MAX, links))
+    const UnixTokens tokens = SplitUnixTokens(line);
+    bool hasLinks = false;
+    if (tokens.count < 3 || !ReadUnixMode(tokens.token[0], entry, hasLinks))
         return LineResult::Failed;
-    ReadUnixType(mode.front(), entry);
-    entry.fields.permissions |= UnixRightsBits(mode.substr(1));
-    entry.fields.linkCount = static_cast<std::uint32_t>(links);
-    if (!ReadUnixNameColumns(tokens, context, entry) || !TakeNameAndLink(tokens, entry))
+    std::size_t first = 1;
+    std::uint64_t links = 0;
+    // A number right after the mode is the link count unless it is the size.
+    if (!hasLinks && ReadWholeNumber(tokens.token[1], UINT32_MAX, links) &&
+        ReadListingDate(std::span(tokens.token).subspan(2, tokens.count - 2), context.now,
+                        entry.fields.date) == 0) {
+        entry.fields.linkCount = static_cast<std::uint32_t>(links);
+        first = 2;
+    }
+    UnixSizeColumn column;
+    std::size_t dateEnd = 0;
+    for (std::size_t at = first + 1; at < tokens.count && dateEnd == 0; ++at) {
+        if (!SizeColumnBefore(tokens, at, first, entry, column)) continue;
+        const std::span rest = std::span(tokens.token).subspan(at, tokens.count - at);
+        const std::size_t taken = ReadListingDate(rest, context.now, entry.fields.date);
+        if (taken != 0) dateEnd = at + taken;
+    }
+    if (dateEnd == 0) {
+        entry.fields.date = SYSTEMTIME{};
+        if (!ReadUndatedUnixColumns(tokens, first, entry, column)) return LineResult::Failed;
+        dateEnd = column.at + 1;
+    }
+    ReadUnixColumns(line, tokens, first, column.end, entry);
+    const std::string_view last = tokens.token[dateEnd - 1];
+    if (!TakeUnixName(line, static_cast<std::size_t>(last.data() - line.data()) + last.size(),
+                      entry))
         return LineResult::Failed;
     if (IsMsDosSystem(context.systemType)) ApplyMsDosDefaultPermissions(entry.fields);
     return LineResult::Parsed;

@@ -21,8 +21,10 @@ bool IsLetter(char c) {
 
 // "drwxr-sr-x": the type, then each place '-' or its own letter; the execute
 // places take any letter (s, S, t, T). Some servers append a marker for
-// extended attributes or ACLs ('+', '.', '@').
+// extended attributes or ACLs ('+', '.', '@'), and some glue the link count on.
 bool LooksLikeUnixMode(std::string_view token) {
+    while (token.size() > kUnixModeLength && ListingCursor::IsDigit(token.back()))
+        token.remove_suffix(1);
     if (token.size() == kUnixModeLength + 1 &&
         std::string_view("+.@").find(token.back()) != std::string_view::npos)
         token.remove_suffix(1);
