@@ -152,47 +152,11 @@ TEST_P(Poly1305Paths, EdgeValuesMatchLibcrypto) {
 
 INSTANTIATE_BOTH_PATHS(Poly1305Paths);
 
-// RFC 8439 section 2.8.2, assembled from the primitives as the RFC does.
-TEST(ChaCha20Poly1305, Rfc8439AeadVector) {
-    const Bytes key = Sequence(0x80, 32);
-    const Bytes nonce = FromHex("070000004041424344454647");
-    const Bytes aad = FromHex("50515253c0c1c2c3c4c5c6c7");
-    Bytes text = Text(kSunscreen);
-
-    ChaCha20 cipher;
-    ChaCha20Init(cipher, key.data(), 0, nonce.data());
-    std::uint8_t block[64];
-    ChaCha20Block(cipher, block);
-    ChaCha20Xor(cipher, text.data(), text.size());
-    EXPECT_EQ(ToHex(text),
-              "d31a8d34648e60db7b86afbc53ef7ec2a4aded51296e08fea9e2b5a736ee62d6"
-              "3dbea45e8ca9671282fafb69da92728b1a71de0a9e060b2905d6a5b67ecd3b36"
-              "92ddbd7f2d778b8c9803aee328091b58fab324e4fad675945585808b4831d7bc"
-              "3ff4def08e4b7a9de576d26586cec64b6116");
-
-    Poly1305 mac;
-    Poly1305Init(mac, block);
-    const std::uint8_t zeros[16] = {};
-    Poly1305Update(mac, aad.data(), aad.size());
-    Poly1305Update(mac, zeros, (16 - aad.size() % 16) % 16);
-    Poly1305Update(mac, text.data(), text.size());
-    Poly1305Update(mac, zeros, (16 - text.size() % 16) % 16);
-    std::uint8_t lengths[16];
-    StoreLe64(lengths, aad.size());
-    StoreLe64(lengths + 8, text.size());
-    Poly1305Update(mac, lengths, 16);
-    Bytes tag(16);
-    Poly1305Final(mac, tag.data());
-    EXPECT_EQ(ToHex(tag), "1ae10b594f09e26a7e902ecbd0600691");
-}
-
 class Gcm : public BothPaths {};
 
-// The test cases of the original GCM paper: 2-4 (AES-128) and 14-16 (AES-256).
+// The test cases of the original GCM paper: 2 and 4 (AES-128), 16 (AES-256, with
+// additional data and a partial last block).
 TEST_P(Gcm, PublishedVectors) {
-    const char* p3 =
-        "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a72"
-        "1c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de657ba637b391aafd255";
     const char* p4 =
         "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a72"
         "1c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de657ba637b39";
@@ -207,21 +171,10 @@ TEST_P(Gcm, PublishedVectors) {
         {2, "00000000000000000000000000000000", "000000000000000000000000", "",
          "00000000000000000000000000000000", "0388dace60b6a392f328c2b971b2fe78",
          "ab6e47d42cec13bdf53a67b21257bddf"},
-        {3, k3, iv3, "", p3,
-         "42831ec2217774244b7221b784d0d49ce3aa212f2c02a4e035c17e2329aca12e"
-         "21d514b25466931c7d8f6a5aac84aa051ba30b396a0aac973d58e091473f5985",
-         "4d5c2af327cd64a62cf35abd2ba6fab4"},
         {4, k3, iv3, a4, p4,
          "42831ec2217774244b7221b784d0d49ce3aa212f2c02a4e035c17e2329aca12e"
          "21d514b25466931c7d8f6a5aac84aa051ba30b396a0aac973d58e091",
          "5bc94fbc3221a5db94fae95ae7121a47"},
-        {14, "0000000000000000000000000000000000000000000000000000000000000000",
-         "000000000000000000000000", "", "00000000000000000000000000000000",
-         "cea7403d4d606b6e074ec5d3baf39d18", "d0d1c8a799996bf0265b98b5d48ab919"},
-        {15, k15, iv3, "", p3,
-         "522dc1f099567d07f47f37a32a84427d643a8cdcbfe5c0c97598a2bd2555d1aa"
-         "8cb08e48590dbb3da7b08b1056828838c5f61e6393ba7a0abcc9f662898015ad",
-         "b094dac5d93471bdec1a502270e3cc6c"},
         {16, k15, iv3, a4, p4,
          "522dc1f099567d07f47f37a32a84427d643a8cdcbfe5c0c97598a2bd2555d1aa"
          "8cb08e48590dbb3da7b08b1056828838c5f61e6393ba7a0abcc9f662",

@@ -21,24 +21,16 @@ struct HmacVector {
     const char* md5;  // keyed with at most 16 bytes of the key where the RFC does so
 };
 
-// RFC 2202 (HMAC-SHA1 and HMAC-MD5), each case by its key and message.
+// RFC 2202 (HMAC-SHA1 and HMAC-MD5): a short key, a key shorter than the digest and
+// a key longer than the block, which is hashed first.
 std::vector<HmacVector> Rfc2202() {
     return {
         {Bytes(20, 0x0b), Text("Hi There"), "b617318655057264e28bc0b6fb378c8ef146be00",
          "9294727a3638bb1c13f48ef8158bfc9d"},
         {Text("Jefe"), Text("what do ya want for nothing?"),
          "effcdf6ae5eb2fa2d27416d5f184df9c259a7c79", "750c783e6ab0b503eaa86e310a5db738"},
-        {Bytes(20, 0xaa), Bytes(50, 0xdd), "125d7342b9ac11cd91a39af48aa17b4f63f175d3",
-         "56be34521d144c88dbb8c733f0e8b3f6"},
-        {FromHex("0102030405060708090a0b0c0d0e0f10111213141516171819"), Bytes(50, 0xcd),
-         "4c9007f4026250c6bc8414f9bf50c86c2d7235da", "697eaf0aca3a3aea3a75164746ffaa79"},
-        {Bytes(20, 0x0c), Text("Test With Truncation"), "4c1a03424b55e07fe7f27be1d58bb9324a9a5a04",
-         "56461ef2342edc00f9bab995690efd4c"},
         {Bytes(80, 0xaa), Text("Test Using Larger Than Block-Size Key - Hash Key First"),
          "aa4ae5e15272d00e95705637ce8a3b55ed402112", "6b1ab7fe4bd7bf8f0b62e6ce61b9d0cd"},
-        {Bytes(80, 0xaa),
-         Text("Test Using Larger Than Block-Size Key and Larger Than One Block-Size Data"),
-         "e8e99d0f45237d786d6bbaa7965c7808bbff1a91", "6f630fad67cda0ee1fb1f562db3aa53e"},
     };
 }
 
@@ -54,8 +46,8 @@ TEST_P(HmacPaths, Rfc2202Sha1AndMd5) {
     }
 }
 
-// RFC 4231 test cases 1 to 7, keys of 4 to 131 bytes (the last two longer than either
-// hash's block); case 5 gives only the first 128 bits.
+// RFC 4231 cases 1, 2 and 6: keys of 20, 4 and 131 bytes (the last longer than
+// either hash's block).
 TEST_P(HmacPaths, Rfc4231Sha256AndSha512) {
     const Bytes longKey(131, 0xaa);
     const struct {
@@ -72,31 +64,15 @@ TEST_P(HmacPaths, Rfc4231Sha256AndSha512) {
          "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843",
          "164b7a7bfcf819e2e395fbe73b56e0a387bd64222e831fd610270cd7ea2505549758bf75c05a994a6d034f65f"
          "8f0e6fdcaeab1a34d4a6b4b636e070a38bce737"},
-        {Bytes(20, 0xaa), Bytes(50, 0xdd),
-         "773ea91e36800e46854db8ebd09181a72959098b3ef8c122d9635514ced565fe",
-         "fa73b0089d56a284efb0f0756c890be9b1b5dbdd8ee81a3655f83e33b2279d39bf3e848279a722c806b485a47"
-         "e67c807b946a337bee8942674278859e13292fb"},
-        {FromHex("0102030405060708090a0b0c0d0e0f10111213141516171819"), Bytes(50, 0xcd),
-         "82558a389a443c0ea4cc819899f2083a85f0faa3e578f8077a2e3ff46729665b",
-         "b0ba465637458c6990e5a8c5f61d4af7e576d97ff94b872de76f8050361ee3dba91ca5c11aa25eb4d679275cc"
-         "5788063a5f19741120c4f2de2adebeb10a298dd"},
-        {Bytes(20, 0x0c), Text("Test With Truncation"), "a3b6167473100ee06e0c796c2955552b",
-         "415fad6271580a531d4179bc891d87a6"},
         {longKey, Text("Test Using Larger Than Block-Size Key - Hash Key First"),
          "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54",
          "80b24263c7c1a3ebb71493c1dd7be8b49b46d1f41b4aeec1121b013783f8f3526b56d037e05f2598bd0fd2215"
          "d6a1e5295e64f73f63f0aec8b915a985d786598"},
-        {longKey,
-         Text("This is a test using a larger than block-size key and a larger than block-size "
-              "data. The key needs to be hashed before being used by the HMAC algorithm."),
-         "9b09ffa71b942fcb27635fbcd5b0e944bfdc63644f0713938a7f51535c3a35e2",
-         "e37b6a775dc87dbaa4dfa9f96e5e3ffddebd71f8867289865df5a32d20cdc944b6022cac3c4982b10d5eeb55c"
-         "3e4de15134676fb6de0446065c97440fa8c6a58"},
     };
     for (const auto& v : vectors) {
         for (const auto& [hash, expected] : {std::pair{&kHashSha256, std::string(v.sha256)},
                                              std::pair{&kHashSha512, std::string(v.sha512)}})
-            EXPECT_EQ(HmacHex(*hash, v.key, v.data).substr(0, expected.size()), expected)
+            EXPECT_EQ(HmacHex(*hash, v.key, v.data), expected)
                 << hash->name << " key of " << v.key.size();
     }
 }
@@ -191,19 +167,18 @@ TEST(MacDescriptors, BugCompatibleVariantsChosenOnlyWhenAsked) {
     EXPECT_EQ(FindMac("hmac-ripemd160"), nullptr);
 }
 
-TEST(HmacKeys, WipeClearsSavedStates) {
+// Wiping a key leaves neither the saved inner and outer states nor a keyed
+// descriptor context behind.
+TEST(MacDescriptors, WipeLeavesNoKeyedState) {
     HmacKeyState key;
     const Bytes secret(20, 0x5a);
     HmacSetKey(key, kHashSha1, secret.data(), secret.size());
     HmacWipe(key);
     EXPECT_TRUE(AllZero(&key, sizeof key));
-}
-
-TEST(MacDescriptors, WipeLeavesNoKeyedStateInTheContext) {
     for (const MacDescriptor* mac : {&kMacHmacSha1, &kMacHmacMd5, &kMacHmacSha256}) {
         void* context = mac->createContext();
-        const Bytes key(mac->keyLength, 0x77);
-        mac->setKey(context, key.data());
+        const Bytes macKey(mac->keyLength, 0x77);
+        mac->setKey(context, macKey.data());
         mac->wipeContext(context);
         EXPECT_TRUE(AllZero(context, mac->contextSize)) << mac->textName;
         mac->freeContext(context);

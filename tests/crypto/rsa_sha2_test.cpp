@@ -96,6 +96,19 @@ TEST_P(RsaSha2, SignatureLengthMustEqualTheModulusLength) {
     EXPECT_FALSE(kSshRsaSha256.verify(*key, blob, kExchangeHash)) << "bytes after the blob";
     EXPECT_TRUE(
         kSshRsaSha256.verify(*key, SignatureBlob("rsa-sha2-256", signature), kExchangeHash));
+
+    // A signature that starts with a zero byte, sent without it, is the same number:
+    // "ssh-rsa" takes it (some signers strip the zeros), the SHA-2 names do not.
+    Bytes data(4, 0), zeroLed;
+    for (std::uint32_t i = 0; i < 5000 && zeroLed.empty(); ++i) {
+        data.assign({std::uint8_t(i), std::uint8_t(i >> 8), 0, 0});
+        const Bytes candidate = SignWith(Key(GetParam()).get(), EVP_sha256(), data);
+        if (candidate[0] == 0) zeroLed = candidate;
+    }
+    ASSERT_FALSE(zeroLed.empty());
+    const Bytes stripped(zeroLed.begin() + 1, zeroLed.end());
+    EXPECT_TRUE(kSshRsaSha256.verify(*key, SignatureBlob("rsa-sha2-256", zeroLed), data));
+    EXPECT_FALSE(kSshRsaSha256.verify(*key, SignatureBlob("rsa-sha2-256", stripped), data));
 }
 
 INSTANTIATE_TEST_SUITE_P(Bits, RsaSha2, ::testing::Values(1024u, 2048u));

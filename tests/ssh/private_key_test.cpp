@@ -1,6 +1,5 @@
 // Private key files written by ssh-keygen and libcrypto, loaded and used to sign;
-// the signatures checked by libcrypto and by our host-key rows, and ssh-keygen's
-// own signatures checked against the loaded public key.
+// the signatures checked by libcrypto and by our host-key rows.
 #include "ssh/private_key.h"
 
 #include <openssl/core_names.h>
@@ -20,7 +19,6 @@
 
 #include "crypto/base64.h"
 #include "crypto/pubkey.h"
-#include "crypto/sha512.h"
 #include "crypto/sshbuf.h"
 #include "tests/crypto/crypto_test_support.h"
 #include "tests/crypto/pubkey_test_support.h"
@@ -271,50 +269,6 @@ TEST_F(KeyFiles, LoadAndSignEveryKind) {
             // A passphrase given for a plain key is not needed and does no harm.
             EXPECT_EQ(LoadSshPrivateKey(text, path, Pass("unused")).status, SshKeyLoadStatus::Ok);
         }
-    }
-}
-
-// SSHSIG (ssh-keygen -Y sign): the signed data is "SSHSIG", the namespace, the
-// reserved string, the hash name and the message's hash; ssh-keygen's signature
-// must check with our host-key rows against the key we loaded.
-TEST_F(KeyFiles, KeygenSignaturesCheckAgainstLoadedKeys) {
-    const std::string message = Path("message");
-    WriteAll(message, "a message signed by ssh-keygen\n");
-    for (const KeyRow& row : kKeyRows) {
-        if (*row.passphrase || std::string_view(row.make).starts_with("from:")) continue;
-        SCOPED_TRACE(row.name);
-        std::filesystem::remove(message + ".sig");
-        ASSERT_TRUE(RunQuiet("ssh-keygen -Y sign -f " + Path(row.name) + " -n file " + message));
-        PemArmor armor;
-        std::string detail;
-        ASSERT_TRUE(ReadPemArmor(ReadAll(message + ".sig"), &armor, &detail)) << detail;
-        ASSERT_EQ(armor.label, "SSH SIGNATURE");
-
-        SshReader reader(armor.body);
-        std::span<const std::uint8_t> magic, publicKey, signature;
-        std::string_view space, reserved, hashName;
-        std::uint32_t version;
-        ASSERT_TRUE(reader.ReadBytes(6, &magic) && reader.ReadUint32(&version) &&
-                    reader.ReadString(&publicKey) && reader.ReadString(&space) &&
-                    reader.ReadString(&reserved) && reader.ReadString(&hashName) &&
-                    reader.ReadString(&signature) && reader.AtEnd());
-        ASSERT_EQ(hashName, "sha512");
-        const std::string text = ReadAll(message);
-        std::uint8_t digest[kSha512DigestLength];
-        Sha512(text.data(), text.size(), digest);
-        SshWriter signedData;
-        signedData.PutBytes(Text("SSHSIG"));
-        signedData.PutString(space);
-        signedData.PutString(reserved);
-        signedData.PutString(hashName);
-        signedData.PutString(std::span<const std::uint8_t>(digest));
-
-        SshKeyLoadResult loaded = LoadSshPrivateKeyFile(Path(row.name), {});
-        ASSERT_EQ(loaded.status, SshKeyLoadStatus::Ok) << loaded.detail;
-        const Bytes blob(loaded.key->publicKeyBlob().begin(), loaded.key->publicKeyBlob().end());
-        EXPECT_EQ(blob, Bytes(publicKey.begin(), publicKey.end()));
-        const Bytes data(signedData.data().begin(), signedData.data().end());
-        EXPECT_TRUE(RowVerifies(blob, Bytes(signature.begin(), signature.end()), data));
     }
 }
 

@@ -1,7 +1,7 @@
 // Authentication and the session channel over the wire, against a scripted SSH-2
-// server that really exchanges keys: method choice and its failures, prompts, the
-// hidden password length, the fallback command, protocol errors, refused channel
-// opens and a server that stalls.
+// server that really exchanges keys: prompts, protocol errors, refused channel opens
+// and a server that stalls. Method choice, the hidden password length and the
+// fallback command are covered message by message in userauth_test and channel_test.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,10 +19,6 @@
 using testssh::FakeSsh2Server;
 
 namespace {
-
-std::span<const std::uint8_t> Bytes(std::string_view text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
 
 // ---- Server-side steps ------------------------------------------------------------
 
@@ -175,23 +171,6 @@ Client Connect(FakeSsh2Server& server, const SshConfig& config) {
 
 // ---- Authentication ---------------------------------------------------------------
 
-TEST(SshScriptedAuthTest, OnlyPublickeyOfferedEndsWithNoSupportedMethods) {
-    std::pair<std::uint32_t, std::string> disconnect;
-    FakeSsh2Server server([&](FakeSsh2Server& s) {
-        ServiceAccepted(s);
-        AuthRequest(s);
-        AuthFailure(s, "publickey");
-        disconnect = Disconnect(s);
-    });
-    Client client = Connect(server, FakeSsh2Server::ClientConfig());
-    EXPECT_EQ(server.Finish(), "");
-    EXPECT_EQ(client.result, fileErrorInvalidAuthenticationType);
-    EXPECT_EQ(disconnect.first, 14u);
-    EXPECT_EQ(disconnect.second, "No supported authentication methods available");
-    EXPECT_EQ(client.session->errorText(), "No supported authentication methods available");
-    EXPECT_TRUE(client.session->closed());
-}
-
 struct PromptCase {
     const char* name;
     std::vector<std::string> prompts;
@@ -256,46 +235,6 @@ INSTANTIATE_TEST_SUITE_P(
         PromptCase{"UnknownSecondPrompt", {"Password:", "Token:"}, {}, 12226}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The password packet and its ignore message have the same size on the wire for
-// a short and a long password.
-TEST(SshScriptedAuthTest, PasswordLengthDoesNotShowOnTheWire) {
-    std::vector<std::size_t> sizes;
-    for (const std::string& password : {std::string(5, 'p'), std::string(50, 'q')}) {
-        std::string seen;
-        FakeSsh2Server server([&](FakeSsh2Server& s) {
-            ServiceAccepted(s);
-            AuthRequest(s);
-            AuthFailure(s, "password");
-            Message m;
-            if (AuthRequest(s, &m) != "password") s.Fail("password expected");
-            bool change = true;
-            m.reader.ReadBool(&change);
-            seen = ReadText(m.reader);
-            // Read the ignore message that follows, so that it is counted.
-            s.Receive(300);
-        });
-        SshConfig config = FakeSsh2Server::ClientConfig(2);
-        config.password = password;
-        Client client = Connect(server, config);
-        EXPECT_EQ(server.Finish(), "");
-        EXPECT_EQ(seen, password);
-        const auto received = server.received();
-        std::size_t i = 0;
-        while (i < received.size() && received[i].type != kSshMsgUserauthRequest)
-            ++i;
-        ++i;  // the "none" request
-        while (i < received.size() && received[i].type != kSshMsgUserauthRequest)
-            ++i;
-        ASSERT_LT(i + 1, received.size());
-        EXPECT_EQ(received[i + 1].type, kSshMsgIgnore);
-        sizes.push_back(received[i].wireLength + received[i + 1].wireLength);
-    }
-    ASSERT_EQ(sizes.size(), 2u);
-    EXPECT_EQ(sizes[0], sizes[1]);
-    EXPECT_EQ((sizes[0] - 2 * 20) % 16, 0u);  // whole cipher blocks and two MACs
-    EXPECT_GE(sizes[0] - 2 * 20, kSshCamouflageMinimum);
-}
-
 TEST(SshScriptedAuthTest, StallDuringAuthenticationTimesOut) {
     FakeSsh2Server server([](FakeSsh2Server& s) {
         ServiceAccepted(s);
@@ -311,69 +250,6 @@ TEST(SshScriptedAuthTest, StallDuringAuthenticationTimesOut) {
 }
 
 // ---- The session channel ------------------------------------------------------------
-
-TEST(SshScriptedChannelTest, RefusedSubsystemFallsBackToExecAndRuns) {
-    std::string fallback, dataIn;
-    std::uint32_t closedBack = 0;
-    FakeSsh2Server server([&](FakeSsh2Server& s) {
-        LogInWithPassword(s);
-        const std::uint32_t channel = ConfirmSession(s);
-        bool wantReply = false;
-        Message m;
-        if (ChannelRequest(s, &wantReply, &m) != "subsystem" || !wantReply)
-            s.Fail("subsystem with want-reply expected");
-        if (ReadText(m.reader) != "sftp") s.Fail("sftp expected");
-        ChannelReply(s, channel, false);
-        if (ChannelRequest(s, &wantReply, &m) != "exec" || !wantReply)
-            s.Fail("exec with want-reply expected");
-        fallback = ReadText(m.reader);
-        ChannelReply(s, channel, true);
-
-        Message data = Expect(s, kSshMsgChannelData);
-        std::uint32_t recipient = 0;
-        data.reader.ReadUint32(&recipient);
-        dataIn = ReadText(data.reader);
-        SshWriter out;
-        out.PutByte(kSshMsgChannelData);
-        out.PutUint32(channel);
-        out.PutString(std::string_view("pong"));
-        s.Send(out);
-        SshWriter status;
-        status.PutByte(kSshMsgChannelRequest);
-        status.PutUint32(channel);
-        status.PutString(std::string_view("exit-status"));
-        status.PutBool(false);
-        status.PutUint32(3);
-        s.Send(status);
-        for (std::uint8_t type : {kSshMsgChannelEof, kSshMsgChannelClose}) {
-            SshWriter w;
-            w.PutByte(type);
-            w.PutUint32(channel);
-            s.Send(w);
-        }
-        Expect(s, kSshMsgChannelEof);
-        Message close = Expect(s, kSshMsgChannelClose);
-        close.reader.ReadUint32(&closedBack);
-    });
-    SshConfig config = FakeSsh2Server::ClientConfig();
-    config.fallbackCommand = "test -x /a && exec /a\ntest -x /b && exec /b\nexec sftp-server";
-    Client client = Connect(server, config);
-    ASSERT_EQ(client.result, 0) << client.session->errorText();
-    ASSERT_TRUE(client.session->Send(Bytes("ping")));
-    std::uint8_t buffer[16] = {};
-    ASSERT_TRUE(client.session->ReadExactly(std::span(buffer, 4)));
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4), "pong");
-    EXPECT_EQ(client.session->Read(buffer), 0);  // end of data
-    client.session->Close();
-    EXPECT_EQ(server.Finish(), "");
-    EXPECT_EQ(fallback, config.fallbackCommand);
-    EXPECT_EQ(dataIn, "ping");
-    EXPECT_EQ(closedBack, kServerChannel);
-    EXPECT_EQ(client.session->exit().status.value_or(99), 3u);
-    EXPECT_TRUE(client.session->closed());
-    EXPECT_EQ(client.session->connection().closeMessage(), "All channels closed");
-    EXPECT_EQ(client.session->connection().error(), 0);
-}
 
 TEST(SshScriptedChannelTest, RequestForAnInvalidChannelIsAProtocolError) {
     std::pair<std::uint32_t, std::string> disconnect;

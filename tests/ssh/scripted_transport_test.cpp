@@ -80,19 +80,6 @@ TEST(SshScriptedVersionTest, CiscoSsh15GetsSsh1LineAndItsWorkarounds) {
     EXPECT_EQ(peer.Finish(), "");
 }
 
-TEST(SshScriptedVersionTest, BannerLinesBeforeTheVersionAreSkipped) {
-    ScriptedPeer peer(PeerScript()
-                          .Send("Welcome to the test host\r\nbanner SSH-2.0-Fake\r\n")
-                          .SendAfter(50, "SSH-2.0-Real_1.0 extra\r\n")
-                          .Expect("SSH-2.0-Tollane_7.2")
-                          .Close());
-    Outcome o = RunClient(PeerConfig(peer));
-    EXPECT_EQ(peer.Finish(), "");
-    ASSERT_TRUE(o.connection);
-    EXPECT_EQ(o.connection->serverVersion(), "SSH-2.0-Real_1.0 extra");
-    EXPECT_EQ(o.connection->protocol(), 2);
-}
-
 TEST(SshScriptedVersionTest, Ssh2OnlyRefusesAnSsh15ServerWithoutAnswering) {
     ScriptedPeer peer(PeerScript().Send("SSH-1.5-Old_1.0\r\n"));
     SshConfig config = PeerConfig(peer);
@@ -144,76 +131,60 @@ TEST(SshScriptedFaultTest, CancelFromAMessageHandlerEndsTheWait) {
     EXPECT_EQ(peer.Finish(), "");
 }
 
-TEST(SshScriptedFaultTest, CloseInsideAPacketEndsTheConnectionWithAnError) {
-    ScriptedPeer peer(PeerScript()
-                          .Send("SSH-2.0-Closer\r\n")
-                          .Expect("SSH-2.0-Tollane")
-                          .Send(std::string("\x00\x00\x01\x0c\x05\x14", 6))
-                          .Close());
-    Outcome o = RunClient(PeerConfig(peer));
-    ASSERT_TRUE(o.connection);
-    EXPECT_FALSE(o.keys);
-    EXPECT_TRUE(o.connection->closed());
-    EXPECT_EQ(o.connection->error(), fileErrorRemoteShutdown);
-    EXPECT_EQ(o.connection->closeMessage(), "Server closed the connection in a packet");
-    EXPECT_LT(o.elapsed.count(), 2000);
-    EXPECT_EQ(o.closedEvents, 1);
-    SecureBytes payload;
-    EXPECT_FALSE(o.connection->ReceivePacket(&payload));
-    EXPECT_FALSE(o.connection->SendPacket(SshPacket(kSshMsgIgnore)));
-    EXPECT_EQ(o.connection->NetworkWait(), -1);
-    EXPECT_EQ(peer.Finish(), "");
-}
-
-TEST(SshScriptedFaultTest, ImpossiblePacketLengthIsRejected) {
-    ScriptedPeer peer(PeerScript()
-                          .Send("SSH-2.0-Garbage\r\n")
-                          .Expect("SSH-2.0-Tollane")
-                          .Send(std::string("\xff\xff\xff\xf0\x04xyz", 8)));
-    Outcome o = RunClient(PeerConfig(peer));
-    ASSERT_TRUE(o.connection);
-    EXPECT_TRUE(o.connection->closed());
-    EXPECT_EQ(o.connection->error(), fileErrorSecurityDecryption);
-    EXPECT_EQ(o.connection->closeMessage(), "Incoming packet length out of range");
-    EXPECT_EQ(o.connection->incomingSequence(), 0u);
-    EXPECT_LT(o.elapsed.count(), 2000);
-    EXPECT_EQ(peer.Finish(), "");
-}
-
-TEST(SshScriptedFaultTest, ServerDisconnectIsReportedWithItsText) {
-    const std::string disconnect = Plain(
-        std::move(SshPacket(kSshMsgDisconnect).PutUint32(2).PutString("go away").PutString("")));
-    ScriptedPeer peer(
-        PeerScript().Send("SSH-2.0-Rude\r\n").Expect("SSH-2.0-Tollane").Send(disconnect));
-    Outcome o = RunClient(PeerConfig(peer));
-    ASSERT_TRUE(o.connection);
-    EXPECT_TRUE(o.connection->closed());
-    EXPECT_EQ(o.connection->error(), fileErrorRemoteShutdown);
-    EXPECT_EQ(o.connection->closeMessage(), "Disconnected: go away");
-    EXPECT_EQ(o.connection->incomingSequence(), 1u);
-    EXPECT_EQ(peer.Finish(), "");
-}
-
-TEST(SshScriptedFaultTest, NoCommonAlgorithmEndsTheNegotiation) {
-    SshKexinit server;
-    server.lists[kListKex] = {"sntrup761x25519-sha512@openssh.com"};
-    server.lists[kListHostKey] = {"ssh-ed25519"};
+// What a server sends after its version line ends the connection with its error
+// and text, promptly and once; afterwards nothing can be sent or received.
+TEST(SshScriptedFaultTest, BadServerBytesEndTheConnection) {
+    SshKexinit modern;
+    modern.lists[kListKex] = {"sntrup761x25519-sha512@openssh.com"};
+    modern.lists[kListHostKey] = {"ssh-ed25519"};
     for (std::size_t i = kListCipherCs; i <= kListCompressionSc; ++i)
-        server.lists[i] = {"x"};
-    const SecureBytes kexinit = BuildSshKexinit(server);
-    const std::string packet =
-        Plain(std::move(SshPacket(kSshMsgKexinit).PutBytes(std::span(kexinit).subspan(1))));
-    ScriptedPeer peer(
-        PeerScript().Send("SSH-2.0-Modern\r\n").Expect("SSH-2.0-Tollane").Send(packet));
-    Outcome o = RunClient(PeerConfig(peer));
-    ASSERT_TRUE(o.connection);
-    EXPECT_TRUE(o.connection->closed());
-    EXPECT_EQ(o.connection->error(), fileErrorSecurityContext);
-    EXPECT_TRUE(o.connection->closeMessage().starts_with(
-        "No common key-exchange algorithm; server offers sntrup761x25519-sha512@openssh.com; "
-        "client offers curve25519-sha256,"))
-        << o.connection->closeMessage();
-    EXPECT_EQ(peer.Finish(), "");
+        modern.lists[i] = {"x"};
+    const SecureBytes kexinit = BuildSshKexinit(modern);
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool thenClose;
+        int error;
+        const char* message;  // its beginning
+        std::uint32_t sequence;
+    } rows[] = {
+        {"closed inside a packet", std::string("\x00\x00\x01\x0c\x05\x14", 6), true,
+         fileErrorRemoteShutdown, "Server closed the connection in a packet", 0},
+        {"impossible length", std::string("\xff\xff\xff\xf0\x04xyz", 8), false,
+         fileErrorSecurityDecryption, "Incoming packet length out of range", 0},
+        {"disconnect",
+         Plain(std::move(
+             SshPacket(kSshMsgDisconnect).PutUint32(2).PutString("go away").PutString(""))),
+         false, fileErrorRemoteShutdown, "Disconnected: go away", 1},
+        {"no common algorithm",
+         Plain(std::move(SshPacket(kSshMsgKexinit).PutBytes(std::span(kexinit).subspan(1)))), false,
+         fileErrorSecurityContext,
+         "No common key-exchange algorithm; server offers sntrup761x25519-sha512@openssh.com; "
+         "client offers curve25519-sha256,",
+         1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        PeerScript script =
+            PeerScript().Send("SSH-2.0-Bad\r\n").Expect("SSH-2.0-Tollane").Send(row.bytes);
+        if (row.thenClose) script.Close();
+        ScriptedPeer peer(std::move(script));
+        Outcome o = RunClient(PeerConfig(peer));
+        ASSERT_TRUE(o.connection);
+        EXPECT_FALSE(o.keys);
+        EXPECT_TRUE(o.connection->closed());
+        EXPECT_EQ(o.connection->error(), row.error);
+        EXPECT_TRUE(o.connection->closeMessage().starts_with(row.message))
+            << o.connection->closeMessage();
+        EXPECT_EQ(o.connection->incomingSequence(), row.sequence);
+        EXPECT_LT(o.elapsed.count(), 2000);
+        EXPECT_EQ(o.closedEvents, 1);
+        SecureBytes payload;
+        EXPECT_FALSE(o.connection->ReceivePacket(&payload));
+        EXPECT_FALSE(o.connection->SendPacket(SshPacket(kSshMsgIgnore)));
+        EXPECT_EQ(o.connection->NetworkWait(), -1);
+        EXPECT_EQ(peer.Finish(), "");
+    }
 }
 
 TEST(SshScriptedFaultTest, ServicePacketsWaitForTheFirstKeys) {

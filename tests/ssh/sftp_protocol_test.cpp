@@ -146,18 +146,15 @@ TEST_P(SftpStatusMapping, BecomesLastErrorReplyCodeAndText) {
     EXPECT_EQ(SftpGetResultString(s.session, small, sizeof small), 4);
 }
 
+// Success, end of file, a failure and a code beyond the table; the other rows of
+// the status table take the same path.
 INSTANTIATE_TEST_SUITE_P(
     Codes, SftpStatusMapping,
     ::testing::Values(
         StatusCase{0, 0, 200, "Command okay"},
         StatusCase{1, fileErrorEndOfFile, 226, "Closing data connection"},
         StatusCase{2, fileErrorFileNotFound, 550, "File not found"},
-        StatusCase{3, fileErrorAccessDenied, 550, "Access denied"},
         StatusCase{4, fileErrorServerTransactionFailed, 500, "General failure"},
-        StatusCase{5, fileErrorInvalidServerResponse, 503, "Invalid response from server"},
-        StatusCase{6, fileErrorNotConnected, 530, "Connection closed"},
-        StatusCase{7, fileErrorConnectionAborted, 530, "Connection aborted"},
-        StatusCase{8, fileErrorOperationNotSupported, 502, "Unrecognized command"},
         StatusCase{42, fileErrorUnexpectedServerResponse, 502, "Unrecognized command"}));
 
 // ---- malformed and unexpected replies --------------------------------------------------

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -220,22 +221,61 @@ class Ssh1SessionTest : public ::testing::Test {
             connection_->NetworkWait();
     }
 
+    // Offers Blowfish and triple DES, checks the client's session-key message and
+    // keys both server directions with the key it carries; then queues replies.
+    void Keyed(std::initializer_list<std::uint8_t> replies);
+
     int fds_[2] = {-1, -1};
     std::unique_ptr<SshConnection> connection_;
+    Ssh1PacketEncoder server_;
+    Ssh1PacketDecoder serverIn_;
 };
 
-TEST_F(Ssh1SessionTest, SessionKeyReachesTheServerAndBothDirectionsWork) {
+// No cipher in common, or keys too short for the double encryption (both of 512
+// bits leave the outer layer no room for the inner one).
+TEST_F(Ssh1SessionTest, UnusableOffersEndTheConnection) {
+    const struct {
+        unsigned serverBits, hostBits;
+        std::uint32_t ciphers;
+        const char* message;
+    } rows[] = {{768, 1024, 1u << 1, "No common cipher algorithm"}, {512, 512, 1u << 3, nullptr}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.ciphers);
+        if (&row != rows) {
+            TearDown();
+            SetUp();
+        }
+        const RsaKey serverKey(row.serverBits), hostKey(row.hostBits);
+        Ssh1PacketEncoder server;
+        WriteAll(fds_[1], server.Encode(PublicKeyMessage(serverKey, hostKey, row.ciphers)));
+        Pump();
+        EXPECT_TRUE(connection_->closed());
+        EXPECT_EQ(connection_->error(), fileErrorSecurityContext);
+        if (row.message) {
+            EXPECT_EQ(connection_->closeMessage(), row.message);
+        }
+    }
+}
+
+// ---- Login and the session over SSH-1 ------------------------------------------------
+
+SecureBytes Ssh1Message(std::uint8_t type, std::string_view text = {}, bool withText = false) {
+    SshWriter w;
+    w.PutByte(type);
+    if (withText) w.PutString(text);
+    return w.Take();
+}
+
+void Ssh1SessionTest::Keyed(std::initializer_list<std::uint8_t> replies) {
     const RsaKey serverKey(768), hostKey(1024);
-    Ssh1PacketEncoder server;
-    WriteAll(fds_[1], server.Encode(PublicKeyMessage(serverKey, hostKey, (1u << 3) | (1u << 6))));
+    WriteAll(fds_[1], server_.Encode(PublicKeyMessage(serverKey, hostKey, (1u << 3) | (1u << 6))));
     Pump();
     ASSERT_TRUE(connection_->ssh1Session()) << connection_->closeMessage();
 
     // The client's line, then its session-key message in the clear.
     const std::string written = ReadAvailable(fds_[1], 2000);
     ASSERT_EQ(written.rfind("SSH-1.5-Tollane_7.2\n", 0), 0u);
-    Ssh1PacketDecoder serverIn;
-    const auto packets = DecodeString(serverIn, written.substr(20));
+    const auto packets = DecodeString(serverIn_, written.substr(20));
     ASSERT_EQ(packets.size(), 1u);
     SshReader reader(packets[0]);
     std::uint8_t type = 0, cipher = 0;
@@ -251,13 +291,9 @@ TEST_F(Ssh1SessionTest, SessionKeyReachesTheServerAndBothDirectionsWork) {
     EXPECT_EQ(flags, 1u);
 
     // Outer layer under the larger (host) key, inner under the server key.
-    const SecureBytes outerBytes = encrypted.ToBytes();
-    std::vector<std::uint8_t> middle = hostKey.Decrypt(outerBytes);
-    ASSERT_FALSE(middle.empty());
-    std::vector<std::uint8_t> sessionKey = serverKey.Decrypt(middle);
-    ASSERT_EQ(sessionKey.size(), 32u);
-
-    // Session id: MD5 of host modulus, server modulus and cookie.
+    std::vector<std::uint8_t> key = serverKey.Decrypt(hostKey.Decrypt(encrypted.ToBytes()));
+    ASSERT_EQ(key.size(), 32u);
+    // Session id: MD5 of host modulus, server modulus and cookie; it masks the key.
     std::vector<std::uint8_t> md5Input;
     for (const BigNum* n : {&hostKey.n, &serverKey.n}) {
         const SecureBytes bytes = n->ToBytes();
@@ -265,38 +301,34 @@ TEST_F(Ssh1SessionTest, SessionKeyReachesTheServerAndBothDirectionsWork) {
     }
     md5Input.insert(md5Input.end(), std::begin(kCookie), std::end(kCookie));
     std::uint8_t sessionId[16];
-    unsigned int idLength = 0;
-    EVP_Digest(md5Input.data(), md5Input.size(), sessionId, &idLength, EVP_md5(), nullptr);
+    EVP_Digest(md5Input.data(), md5Input.size(), sessionId, nullptr, EVP_md5(), nullptr);
     ASSERT_EQ(connection_->sessionId().size(), 16u);
     EXPECT_TRUE(std::equal(sessionId, sessionId + 16, connection_->sessionId().begin()));
     for (int i = 0; i < 16; ++i)
-        sessionKey[i] ^= sessionId[i];
+        key[i] ^= sessionId[i];
+    server_.SetCipher(std::make_unique<Ssh1CipherState>(kCipherSsh1Blowfish, key));
+    serverIn_.SetCipher(std::make_unique<Ssh1CipherState>(kCipherSsh1Blowfish, key));
+    for (std::uint8_t reply : replies)
+        WriteAll(fds_[1], server_.Encode(Ssh1Message(reply)));
+}
 
+TEST_F(Ssh1SessionTest, SessionKeyReachesTheServerAndBothDirectionsWork) {
+    ASSERT_NO_FATAL_FAILURE(Keyed({}));
     // A packet queued before the keys waits for the server's success.
     ASSERT_TRUE(connection_->SendPacket(std::move(SshPacket(4).PutString("fttest"))));
     EXPECT_EQ(ReadAvailable(fds_[1], 100), "");
-
-    server.SetCipher(std::make_unique<Ssh1CipherState>(kCipherSsh1Blowfish, sessionKey));
-    serverIn.SetCipher(std::make_unique<Ssh1CipherState>(kCipherSsh1Blowfish, sessionKey));
-    WriteAll(fds_[1], server.Encode(std::vector<std::uint8_t>{kSsh1SmsgSuccess}));
+    WriteAll(fds_[1], server_.Encode(Ssh1Message(kSsh1SmsgSuccess)));
     ASSERT_TRUE(connection_->WaitForKeys()) << connection_->closeMessage();
     EXPECT_TRUE(connection_->Ping());
-
-    const auto userPackets = DecodeString(serverIn, ReadAvailable(fds_[1], 2000));
+    const auto userPackets = DecodeString(serverIn_, ReadAvailable(fds_[1], 2000));
     ASSERT_EQ(userPackets.size(), 2u);
-    SshReader user(userPackets[0]);
-    std::string_view name;
-    ASSERT_TRUE(user.ReadByte(&type) && user.ReadString(&name));
-    EXPECT_EQ(type, 4);
-    EXPECT_EQ(name, "fttest");
+    EXPECT_EQ(userPackets[0],
+              (std::vector<std::uint8_t>{4, 0, 0, 0, 6, 'f', 't', 't', 'e', 's', 't'}));
     EXPECT_EQ(userPackets[1].at(0), kSsh1MsgIgnore);
 
     // An answer from the server arrives decrypted; its disconnect ends the session.
-    WriteAll(fds_[1], server.Encode(std::vector<std::uint8_t>{15}));
-    SshWriter bye;
-    bye.PutByte(kSsh1MsgDisconnect);
-    bye.PutString(std::string_view("bye"));
-    WriteAll(fds_[1], server.Encode(bye.data()));
+    WriteAll(fds_[1], server_.Encode(std::vector<std::uint8_t>{15}));
+    WriteAll(fds_[1], server_.Encode(Ssh1Message(kSsh1MsgDisconnect, "bye", true)));
     SecureBytes reply;
     ASSERT_TRUE(connection_->ReceivePacket(&reply));
     EXPECT_EQ(reply, SecureBytes{15});
@@ -304,76 +336,11 @@ TEST_F(Ssh1SessionTest, SessionKeyReachesTheServerAndBothDirectionsWork) {
     EXPECT_EQ(connection_->closeMessage(), "Disconnected: bye");
 }
 
-TEST_F(Ssh1SessionTest, NoUsableCipherEndsTheConnection) {
-    const RsaKey serverKey(768), hostKey(1024);
-    Ssh1PacketEncoder server;
-    WriteAll(fds_[1], server.Encode(PublicKeyMessage(serverKey, hostKey, 1u << 1)));
-    Pump();
-    EXPECT_TRUE(connection_->closed());
-    EXPECT_EQ(connection_->error(), fileErrorSecurityContext);
-    EXPECT_EQ(connection_->closeMessage(), "No common cipher algorithm");
-}
-
-TEST_F(Ssh1SessionTest, KeysTooShortForTheDoubleEncryptionEndTheConnection) {
-    // Both keys of 512 bits: the outer layer has no room for the inner one.
-    const RsaKey serverKey(512), hostKey(512);
-    Ssh1PacketEncoder server;
-    WriteAll(fds_[1], server.Encode(PublicKeyMessage(serverKey, hostKey, 1u << 3)));
-    Pump();
-    EXPECT_TRUE(connection_->closed());
-    EXPECT_EQ(connection_->error(), fileErrorSecurityContext);
-}
-
-}  // namespace
-
-// ---- Login and the session over SSH-1 ------------------------------------------------
-
-namespace {
-
-// Reads the client's session-key message, recovers the key and keys both server
-// directions with it (Blowfish, as the default order chooses).
-bool AcceptSessionKey(int fd, const RsaKey& serverKey, const RsaKey& hostKey,
-                      Ssh1PacketEncoder& server, Ssh1PacketDecoder& serverIn,
-                      std::span<const std::uint8_t> sessionId) {
-    const std::string written = ReadAvailable(fd, 2000);
-    if (written.rfind("SSH-1.5-Tollane_7.2\n", 0) != 0) return false;
-    const auto packets = DecodeString(serverIn, written.substr(20));
-    if (packets.size() != 1) return false;
-    SshReader reader(packets[0]);
-    std::uint8_t type = 0, cipher = 0;
-    std::span<const std::uint8_t> cookie;
-    BigNum encrypted;
-    if (!reader.ReadByte(&type) || !reader.ReadByte(&cipher) || !reader.ReadBytes(8, &cookie) ||
-        !reader.ReadSsh1Mpint(&encrypted))
-        return false;
-    std::vector<std::uint8_t> key = serverKey.Decrypt(hostKey.Decrypt(encrypted.ToBytes()));
-    if (key.size() != 32 || sessionId.size() != 16) return false;
-    for (int i = 0; i < 16; ++i)
-        key[i] ^= sessionId[i];
-    server.SetCipher(std::make_unique<Ssh1CipherState>(kCipherSsh1Blowfish, key));
-    serverIn.SetCipher(std::make_unique<Ssh1CipherState>(kCipherSsh1Blowfish, key));
-    return true;
-}
-
-SecureBytes Ssh1Message(std::uint8_t type, std::string_view text = {}, bool withText = false) {
-    SshWriter w;
-    w.PutByte(type);
-    if (withText) w.PutString(text);
-    return w.Take();
-}
-
 TEST_F(Ssh1SessionTest, PasswordLoginRunsTheFallbackCommandAndCarriesData) {
-    const RsaKey serverKey(768), hostKey(1024);
-    Ssh1PacketEncoder server;
-    Ssh1PacketDecoder serverIn;
-    WriteAll(fds_[1], server.Encode(PublicKeyMessage(serverKey, hostKey, 1u << 6)));
-    Pump();
-    ASSERT_TRUE(connection_->ssh1Session()) << connection_->closeMessage();
-    ASSERT_TRUE(
-        AcceptSessionKey(fds_[1], serverKey, hostKey, server, serverIn, connection_->sessionId()));
     // Key accepted; the user needs a password; the password is right.
-    for (std::uint8_t reply : {kSsh1SmsgSuccess, kSsh1SmsgFailure, kSsh1SmsgSuccess})
-        WriteAll(fds_[1], server.Encode(Ssh1Message(reply)));
+    ASSERT_NO_FATAL_FAILURE(Keyed({kSsh1SmsgSuccess, kSsh1SmsgFailure, kSsh1SmsgSuccess}));
+    Ssh1PacketEncoder& server = server_;
+    Ssh1PacketDecoder& serverIn = serverIn_;
 
     SshConfig config;
     config.timeoutSeconds = 3;
@@ -431,15 +398,7 @@ TEST_F(Ssh1SessionTest, PasswordLoginRunsTheFallbackCommandAndCarriesData) {
 }
 
 TEST_F(Ssh1SessionTest, RefusedPasswordFailsTheLogin) {
-    const RsaKey serverKey(768), hostKey(1024);
-    Ssh1PacketEncoder server;
-    Ssh1PacketDecoder serverIn;
-    WriteAll(fds_[1], server.Encode(PublicKeyMessage(serverKey, hostKey, 1u << 6)));
-    Pump();
-    ASSERT_TRUE(
-        AcceptSessionKey(fds_[1], serverKey, hostKey, server, serverIn, connection_->sessionId()));
-    for (std::uint8_t reply : {kSsh1SmsgSuccess, kSsh1SmsgFailure, kSsh1SmsgFailure})
-        WriteAll(fds_[1], server.Encode(Ssh1Message(reply)));
+    ASSERT_NO_FATAL_FAILURE(Keyed({kSsh1SmsgSuccess, kSsh1SmsgFailure, kSsh1SmsgFailure}));
     SshConfig config;
     config.timeoutSeconds = 3;
     config.userName = "fttest";
@@ -447,7 +406,7 @@ TEST_F(Ssh1SessionTest, RefusedPasswordFailsTheLogin) {
     SshSession session(config, std::move(connection_));
     EXPECT_EQ(session.WaitUntilReady(), fileErrorAuthenticationFailed);
     EXPECT_TRUE(session.closed());
-    const auto packets = DecodeString(serverIn, ReadAvailable(fds_[1], 1000));
+    const auto packets = DecodeString(serverIn_, ReadAvailable(fds_[1], 1000));
     ASSERT_FALSE(packets.empty());
     SshReader reader(std::span<const std::uint8_t>(packets.back()).subspan(1));
     std::string_view text;

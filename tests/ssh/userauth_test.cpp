@@ -104,6 +104,9 @@ TEST_P(SshAuthFlowTest, MethodsFollowTheOffers) {
         ASSERT_TRUE(auth.Handle(Failure(offer)));
     }
     EXPECT_EQ(Methods(link), c.methods);
+    // A password leaves with its camouflage in one write.
+    EXPECT_EQ(link.togetherCalls,
+              std::count(c.methods.begin(), c.methods.end(), std::string("password")));
     EXPECT_EQ(link.failError, c.error);
     EXPECT_EQ(link.failReason, c.reason);
     const char* text = c.error == fileErrorAuthenticationFailed ? "User authentication failed"

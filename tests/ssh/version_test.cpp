@@ -98,25 +98,21 @@ struct WorkaroundCase {
 
 TEST(SshWorkaroundTest, AutomaticSettingsFollowTheVersionTable) {
     SshConfig config;  // defaults: all automatic except the HMAC workaround
+    // A row each side of the table's version boundaries, not every entry.
     const WorkaroundCase cases[] = {
         {"OpenSSH_3.1p1", kBugSsh2RsaPadding},
         {"OpenSSH_2.5.2p2", kBugSsh2RsaPadding | kBugSsh2Rekey},
         {"OpenSSH_2.1.1", kBugSsh2PublicKeySessionId | kBugSsh2Rekey},
-        {"OpenSSH_2.5.4", kBugSsh2RsaPadding},
         {"OpenSSH_3.3", 0},
-        {"OpenSSH_9.2p1 Debian-2", 0},
         {"Cisco-1.25", kBugSsh1Ignore | kBugSsh1PlainPassword | kBugSsh1Rsa},
         {"OSU_1.4alpha3", kBugSsh1Ignore | kBugSsh1PlainPassword},
         {"OSU_1.5alpha4", kBugSsh1Ignore},
         {"1.2.22", kBugSsh1Ignore},
         {"1.2.23", 0},
         {"2.0.0 SSH Secure Shell", kBugSsh2KeyDerivation},  // HMAC setting is off by default
-        {"2.0.10 x", kBugSsh2KeyDerivation},
         {"2.0.0 VShell", 0},
-        {"WeOnlyDo-2.1", kBugSsh2Rekey},
         {"Sun_SSH_1.0.1", kBugSsh2Rekey},
         {"Sun_SSH_1.0.2", 0},
-        {"DigiSSH_2.0", kBugSsh2Rekey},
     };
     for (const WorkaroundCase& c : cases) {
         EXPECT_EQ(ComputeSshWorkarounds(config, c.software).mask, c.mask) << c.software;

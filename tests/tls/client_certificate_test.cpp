@@ -88,46 +88,49 @@ void ExpectServerSeesOurCertificate(int version, const TlsCredentials* record) {
         << server.clientSubjects[0];
 }
 
-TEST_P(RequiredClientCertificate, APkcs12FileIsAcceptedByFriendlyName) {
-    std::string file = tlstest::NewFolder("p12") + "/client.p12";
-    tlstest::WritePkcs12(file, TestPki().client, "Test Client", "");
-    Credentials credentials(0, file.c_str(), "test client");
-    ExpectServerSeesOurCertificate(GetParam(), credentials.record);
-}
-
-TEST_P(RequiredClientCertificate, APasswordProtectedPkcs12UsesThePfxPassword) {
-    std::string file = tlstest::NewFolder("p12pw") + "/client.pfx";
-    tlstest::WritePkcs12(file, TestPki().client, "Test Client", "s3cret");
-    Credentials base(0, file.c_str(), "Test Client");
-    TlsCredentials withPassword = *base.record;
-    withPassword.pfxPassword = const_cast<char*>("s3cret");
-    ExpectServerSeesOurCertificate(GetParam(), &withPassword);
-    // Without the password the file cannot be read: no credentials.
-    TlsChannel* channel = TlsCreateChannel(INVALID_SOCKET, "localhost", base.record, 1, 0);
-    EXPECT_EQ(TlsAcquireCredentials(channel), 0);
-    EXPECT_EQ(TlsGetLastError(), fileErrorSecurityCredentials);
-    TlsFreeChannel(channel);
-}
-
-TEST_P(RequiredClientCertificate, AFolderOfPemFilesIsSearchedBySubject) {
-    std::string folder = tlstest::NewFolder("pem");
-    tlstest::WritePem(folder + "/a-other.pem", TestPki().otherClient, true);
-    tlstest::WritePem(folder + "/b-mine.pem", TestPki().client, false);
-    tlstest::WritePem(folder + "/b-mine.key.tmp", TestPki().client, true);
-    std::rename((folder + "/b-mine.key.tmp").c_str(), (folder + "/b-mine.key").c_str());
-    Credentials credentials(0, folder.c_str(), "FTTEST");
-    ExpectServerSeesOurCertificate(GetParam(), credentials.record);
-}
-
-TEST_P(RequiredClientCertificate, TheUserStoreIsTheFolderUnderXdgConfigHome) {
-    std::string config = tlstest::NewFolder("xdg");
-    std::string store = config + "/tollane/certs/MY";
+// Each kind of store gives the server the certificate it requires: a PKCS #12
+// file chosen by friendly name (with and without its password), a folder of PEM
+// files searched by subject past another client's, and the user store under
+// XDG_CONFIG_HOME by file name.
+TEST_P(RequiredClientCertificate, EachStoreKindGivesTheCertificate) {
+    const std::string p12 = tlstest::NewFolder("p12") + "/client.p12";
+    tlstest::WritePkcs12(p12, TestPki().client, "Test Client", "");
+    const std::string pfx = tlstest::NewFolder("p12pw") + "/client.pfx";
+    tlstest::WritePkcs12(pfx, TestPki().client, "Test Client", "s3cret");
+    const std::string pem = tlstest::NewFolder("pem");
+    tlstest::WritePem(pem + "/a-other.pem", TestPki().otherClient, true);
+    tlstest::WritePem(pem + "/b-mine.pem", TestPki().client, false);
+    tlstest::WritePem(pem + "/b-mine.key.tmp", TestPki().client, true);
+    std::rename((pem + "/b-mine.key.tmp").c_str(), (pem + "/b-mine.key").c_str());
+    const std::string config = tlstest::NewFolder("xdg");
+    const std::string store = config + "/tollane/certs/MY";
     std::filesystem::create_directories(store);
     tlstest::WritePem(store + "/someone.pem", TestPki().otherClient, true);
     tlstest::WritePem(store + "/mine.pem", TestPki().client, true);
     tlstest::ScopedEnv xdg("XDG_CONFIG_HOME", config);
-    Credentials credentials(0, "", "Mine");  // by friendly name: the file name
-    ExpectServerSeesOurCertificate(GetParam(), credentials.record);
+
+    const struct {
+        const char* store;
+        const char* name;
+        const char* password;
+    } rows[] = {{p12.c_str(), "test client", nullptr},
+                {pfx.c_str(), "Test Client", "s3cret"},
+                {pem.c_str(), "FTTEST", nullptr},
+                {"", "Mine", nullptr}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.store);
+        Credentials credentials(0, row.store, row.name);
+        TlsCredentials record = *credentials.record;
+        record.pfxPassword = const_cast<char*>(row.password);
+        ExpectServerSeesOurCertificate(GetParam(), &record);
+        if (!row.password) continue;
+        // Without the password the file cannot be read: no credentials.
+        TlsChannel* channel =
+            TlsCreateChannel(INVALID_SOCKET, "localhost", credentials.record, 1, 0);
+        EXPECT_EQ(TlsAcquireCredentials(channel), 0);
+        EXPECT_EQ(TlsGetLastError(), fileErrorSecurityCredentials);
+        TlsFreeChannel(channel);
+    }
 }
 
 TEST_P(RequiredClientCertificate, WithoutACertificateTheServerRefuses) {
