@@ -20,6 +20,14 @@ void ReplyReader::Reset() {
 }
 
 ReplyReader::Step ReplyReader::Feed(char c) {
+    if (phase_ != Phase::Done) {
+        lineBytes_ = c == '\n' ? 0 : lineBytes_ + 1;
+        if (++replyBytes_ > kReplyLimit || lineBytes_ > kReplyLineLimit) {
+            phase_ = Phase::Done;
+            step_ = Step::Invalid;
+            return step_;
+        }
+    }
     switch (phase_) {
         case Phase::Code:
             return FeedCode(c);
@@ -38,7 +46,9 @@ ReplyReader::Step ReplyReader::Feed(char c) {
 ReplyReader::Step ReplyReader::FeedCode(char c) {
     // A non-digit is refused at once, so garbage never makes the reader wait
     // for bytes that may not come.
-    if (!IsDigit(c)) {
+    // RFC 959 codes start with 1 to 5, RFC 2228's protected replies with 6.
+    const bool first = lineHeadLength_ == 0;
+    if (!IsDigit(c) || (first && (c < '1' || c > '6'))) {
         phase_ = Phase::Done;
         step_ = Step::Invalid;
         return step_;

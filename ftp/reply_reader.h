@@ -12,13 +12,17 @@ namespace ftp {
 
 // Reply text capacity including the terminator.
 inline constexpr std::size_t kReplyTextCapacity = 8192;
+// A reply line, or a whole reply, longer than these is refused as invalid: a
+// server that never ends a line or a multi-line reply cannot hold the client.
+inline constexpr std::size_t kReplyLineLimit = 64 * 1024;
+inline constexpr std::size_t kReplyLimit = 256 * 1024;
 
 class ReplyReader {
   public:
     enum class Step { NeedMore, Complete, Invalid };
 
     // Consumes one byte. After Complete or Invalid further bytes are ignored
-    // until Reset.
+    // until Reset. A code that does not start with 1 to 6 is invalid at once.
     Step Feed(char c);
     void Reset();
 
@@ -52,6 +56,8 @@ class ReplyReader {
     std::size_t lineHeadLength_ = 0;
     std::array<char, kReplyTextCapacity> text_{};
     std::size_t length_ = 0;
+    std::size_t lineBytes_ = 0;
+    std::size_t replyBytes_ = 0;
 };
 
 // Runs the reader over a whole string: the outcome, the code, the text and how

@@ -124,6 +124,21 @@ TEST(ReplyReaderGarbage, NonDigitCodeIsRefusedAtOnce) {
     EXPECT_EQ(reply.consumed, 1u);
     EXPECT_EQ(ParseReply("22x ok\r\n").step, Step::Invalid);
     EXPECT_EQ(ParseReply("\r\n").step, Step::Invalid);
+    EXPECT_EQ(ParseReply("004 ok\r\n").step, Step::Invalid);
+    EXPECT_EQ(ParseReply("700 ok\r\n").step, Step::Invalid);
+    EXPECT_EQ(ParseReply("631 protected\r\n").step, Step::Complete);
+}
+
+// A line or a multi-line reply that never ends is refused once past its
+// bound, not read for ever.
+TEST(ReplyReaderGarbage, EndlessLinesAndRepliesAreRefused) {
+    const std::string endlessLine = "220 " + std::string(ftp::kReplyLineLimit, 'a');
+    EXPECT_EQ(ParseReply(endlessLine).step, Step::Invalid);
+    std::string endlessReply = "220-start\r\n";
+    while (endlessReply.size() <= ftp::kReplyLimit) endlessReply += " more text\r\n";
+    const auto reply = ParseReply(endlessReply);
+    EXPECT_EQ(reply.step, Step::Invalid);
+    EXPECT_EQ(reply.consumed, ftp::kReplyLimit + 1);
 }
 
 TEST(ReplyReaderGarbage, EmbeddedNulCannotCutTheText) {
