@@ -214,6 +214,7 @@ std::optional<HeaderLine> ParseHeaderLine(std::string_view line) {
 
 ResponseHeadReader::Step ResponseHeadReader::Feed(char c) {
     if (step_ != Step::NeedMore) return step_;
+    if (++bytes_ > kMaxBytes) return step_ = Step::Invalid;
     if (assembler_.Feed(c)) step_ = TakeLine(assembler_.line());
     return step_;
 }

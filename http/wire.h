@@ -93,12 +93,14 @@ std::optional<HeaderLine> ParseHeaderLine(std::string_view line);
 // bytes: the status line first, then header lines up to an empty line.
 // Empty lines before the status line are skipped; a block with status 100 is
 // dropped and reading goes on when interim blocks are skipped (HTTP/1.1 and
-// later). Invalid: the first line is no status line, or the block has more
-// than kMaxLines lines.
+// later). Invalid: the first line is no status line, or the blocks together
+// have more than kMaxLines lines or kMaxBytes bytes (a line that never ends
+// cannot hold the client).
 class ResponseHeadReader {
   public:
     enum class Step { NeedMore, Done, Invalid };
     static constexpr std::size_t kMaxLines = 1000;
+    static constexpr std::size_t kMaxBytes = 256 * 1024;
 
     ResponseHeadReader(bool skipInterim, bool trailerOnly)
         : skipInterim_(skipInterim), trailerOnly_(trailerOnly) {}
@@ -120,6 +122,7 @@ class ResponseHeadReader {
     Step step_ = Step::NeedMore;
     bool sawStatus_ = false;
     std::size_t lines_ = 0;
+    std::size_t bytes_ = 0;
     int status_ = 0;
     std::string reason_;
     std::vector<std::pair<std::string, std::string>> headers_;

@@ -268,6 +268,12 @@ TEST(ResponseHeadReaderTest, RefusesWhatIsNoResponse) {
     EXPECT_EQ(FeedAll(flood, many + "\r\n").first, Step::Invalid);
     // Feeding after the end changes nothing.
     EXPECT_EQ(flood.Feed('x'), Step::Invalid);
+    // A header line that never ends is refused once the block passes its bound.
+    ResponseHeadReader endless(true, false);
+    const std::string line =
+        "HTTP/1.1 200 OK\r\nX: " + std::string(ResponseHeadReader::kMaxBytes, 'a');
+    EXPECT_EQ(FeedAll(endless, line),
+              std::make_pair(Step::Invalid, line.size() - ResponseHeadReader::kMaxBytes - 1));
 }
 
 }  // namespace
