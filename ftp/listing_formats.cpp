@@ -56,21 +56,25 @@ bool NextSizeAndDate(ListingCursor& tokens, const ListingContext& context, Listi
            NextDayAndTime(tokens, context, entry.fields.date);
 }
 
-// The rest of the line is the name; a link's name is cut at " -> ", and a link
-// whose target is not shown is taken for a directory.
+// A link's name is cut at " -> ", and a link whose target is not shown is
+// taken for a directory.
+void SplitLink(std::string_view& name, ListingEntry& entry) {
+    if (!entry.link) return;
+    constexpr std::string_view kArrow = " -> ";
+    const std::size_t arrow = name.find(kArrow);
+    if (arrow == std::string_view::npos) {
+        entry.fields.directory = 1;
+        return;
+    }
+    CopyCapped(entry.linkTarget.data(), entry.linkTarget.size(),
+               name.substr(arrow + kArrow.size()));
+    name = name.substr(0, arrow);
+}
+
+// The rest of the line is the name (a link's split from its target).
 bool TakeNameAndLink(ListingCursor& tokens, ListingEntry& entry) {
     std::string_view name = tokens.TakeRestAfterSeparator();
-    if (entry.link) {
-        constexpr std::string_view kArrow = " -> ";
-        std::size_t arrow = name.find(kArrow);
-        if (arrow == std::string_view::npos) {
-            entry.fields.directory = 1;
-        } else {
-            CopyCapped(entry.linkTarget.data(), entry.linkTarget.size(),
-                       name.substr(arrow + kArrow.size()));
-            name = name.substr(0, arrow);
-        }
-    }
+    SplitLink(name, entry);
     if (name.empty()) return false;
     CopyCapped(entry.fields.name, name);
     return true;
@@ -228,17 +232,7 @@ bool TakeUnixName(std::string_view line, std::size_t nameFrom, ListingEntry& ent
     while (!name.empty() && (name.back() == '\r' || name.back() == '\n'))
         name.remove_suffix(1);
     if (name.find_first_not_of(" \t") == std::string_view::npos) return false;
-    if (entry.link) {
-        constexpr std::string_view kArrow = " -> ";
-        const std::size_t arrow = name.find(kArrow);
-        if (arrow == std::string_view::npos) {
-            entry.fields.directory = 1;
-        } else {
-            CopyCapped(entry.linkTarget.data(), entry.linkTarget.size(),
-                       name.substr(arrow + kArrow.size()));
-            name = name.substr(0, arrow);
-        }
-    }
+    SplitLink(name, entry);
     CopyCapped(entry.fields.name, name);
     return !name.empty();
 }

@@ -290,7 +290,7 @@ LONG CompareFileTime(const FILETIME* a, const FILETIME* b) {
 
 BOOL UnixTimeToSystemTime(LONGLONG seconds, SYSTEMTIME* time) {
     constexpr LONGLONG kFirst = -kDaysFileTimeToUnix * kSecondsPerDay;  // 1601-01-01
-    constexpr LONGLONG kLast = 910670515199LL;                           // 30827-12-31 23:59:59
+    constexpr LONGLONG kLast = 910670515199LL;                          // 30827-12-31 23:59:59
     if (!time || seconds < kFirst || seconds > kLast) return FALSE;
     *time = FromUnixSeconds(seconds, 0);
     return TRUE;

@@ -193,9 +193,9 @@ int SftpGetNextListingLine(SftpSession* handle, char* line) {
     // Sizes of 4 GiB and more are printed whole; the listing parser reads 64 bits.
     std::snprintf(line, kListingLineRoom, "%lu %d %d %d %llu %02d-%02d-%04d %02d:%02d:%02d %s",
                   static_cast<unsigned long>(a.permissions), 1, static_cast<int>(a.uid),
-                  static_cast<int>(a.gid), static_cast<unsigned long long>(a.size),
-                  fields.wMonth, fields.wDay, fields.wYear, fields.wHour, fields.wMinute,
-                  fields.wSecond, entry.name.c_str());
+                  static_cast<int>(a.gid), static_cast<unsigned long long>(a.size), fields.wMonth,
+                  fields.wDay, fields.wYear, fields.wHour, fields.wMinute, fields.wSecond,
+                  entry.name.c_str());
     ++session->cursor;
     return SucceedOp(*session);
 }

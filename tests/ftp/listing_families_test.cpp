@@ -62,7 +62,8 @@ TEST(ListingFamilies, EveryFamilyReadsNameTypeSizeAndDate) {
         {"cjk", "-rw-r--r-- 1 u g 5 4\u6708 18\u65e5 2003\u5e74 a", "[a]|5|f|u:g|2003-04-18 00:00"},
         {"cjk", "-rw-r--r-- 1 u g 5 4\u6708 18 12:34 b", "[b]|5|f|u:g|2024-04-18 12:34"},
         {"cjk", "-rw-r--r-- 1 u g 5 12\u6708 1 2020 c", "[c]|5|f|u:g|2020-12-01 00:00"},
-        {"korean", "-rw-r--r-- 1 u g 5 2005\ub144 1\uc6d4 6\uc77c a", "[a]|5|f|u:g|2005-01-06 00:00"},
+        {"korean", "-rw-r--r-- 1 u g 5 2005\ub144 1\uc6d4 6\uc77c a",
+         "[a]|5|f|u:g|2005-01-06 00:00"},
         {"korean", "-rw-r--r-- 1 u g 5 1\uc6d4 6 2005 b", "[b]|5|f|u:g|2005-01-06 00:00"},
         {"korean", "-rw-r--r-- 1 u g 5 2005\ub144 1\uc6d4 6\uc77c 10:20 c",
          "[c]|5|f|u:g|2005-01-06 10:20"},
@@ -75,9 +76,12 @@ TEST(ListingFamilies, EveryFamilyReadsNameTypeSizeAndDate) {
         {"no columns", "-rw-r--r-- 1234 Jan 2 2020 a", "[a]|1234|f|:|2020-01-02 00:00"},
         {"no columns", "-rw-r--r-- 1 1234 Jan 2 2020 b", "[b]|1234|f|:|2020-01-02 00:00"},
         {"no columns", "drwxr-xr-x folder 0 Jan 2 2020 c", "[c]|0|d|:folder|2020-01-02 00:00"},
-        {"device", "crw-r----- 1 root kmem 0, 27 Jun 7 2005 mem", "[mem]|0|f|root:kmem|2005-06-07 00:00"},
-        {"device", "brw-rw---- 1 root disk 8,0 Jun 7 2005 sda", "[sda]|0|f|root:disk|2005-06-07 00:00"},
-        {"device", "crw-rw-rw- 1 root tty 5, 0 Jun 14 10:00 tty", "[tty]|0|f|root:tty|2024-06-14 10:00"},
+        {"device", "crw-r----- 1 root kmem 0, 27 Jun 7 2005 mem",
+         "[mem]|0|f|root:kmem|2005-06-07 00:00"},
+        {"device", "brw-rw---- 1 root disk 8,0 Jun 7 2005 sda",
+         "[sda]|0|f|root:disk|2005-06-07 00:00"},
+        {"device", "crw-rw-rw- 1 root tty 5, 0 Jun 14 10:00 tty",
+         "[tty]|0|f|root:tty|2024-06-14 10:00"},
         {"no date", "-rw-r--r-- 1 u g 123 nodate.txt", "[nodate.txt]|123|f|u:g|0000-00-00 00:00"},
         {"no date", "drwxr-xr-x 2 u g 4096 folder", "[folder]|4096|d|u:g|0000-00-00 00:00"},
         {"no date", "-rw-r--r-- 1 u 7 lone", "[lone]|7|f|:u|0000-00-00 00:00"},
@@ -87,30 +91,35 @@ TEST(ListingFamilies, EveryFamilyReadsNameTypeSizeAndDate) {
         {"edge blanks", "-rw-r--r-- 1 u g 5 Jan 2 2020  lead", "[ lead]|5|f|u:g|2020-01-02 00:00"},
         {"edge blanks", "-rw-r--r-- 1 u g 5 Jan 2 2020 trail  \r\n",
          "[trail  ]|5|f|u:g|2020-01-02 00:00"},
-        {"edge blanks", "-rw-r--r-- 1 u g 5 Jan 2 10:00  both ", "[ both ]|5|f|u:g|2024-01-02 10:00"},
+        {"edge blanks", "-rw-r--r-- 1 u g 5 Jan 2 10:00  both ",
+         "[ both ]|5|f|u:g|2024-01-02 10:00"},
         {"acl", "drwxr-x---+1464 u g 4096 Jan 2 2020 a", "[a]|4096|d|u:g|2020-01-02 00:00"},
         {"acl", "-rw-r--r--@ 1 u g 5 Jan 2 2020 b", "[b]|5|f|u:g|2020-01-02 00:00"},
         {"acl", "-rw-r--r--. 1 u g 5 Jan 2 2020 c", "[c]|5|f|u:g|2020-01-02 00:00"},
-        {"big", "-rw-r--r-- 1 u g 5368709120 Jan 2 2020 big", "[big]|5368709120|f|u:g|2020-01-02 00:00"},
+        {"big", "-rw-r--r-- 1 u g 5368709120 Jan 2 2020 big",
+         "[big]|5368709120|f|u:g|2020-01-02 00:00"},
         // Broken dates drop the line rather than make a wrong entry.
         {"broken", "-rw-r--r-- 1 u g 5 Foo 2 2020 name", "dropped"},
         {"broken", "-rw-r--r-- 1 u g 5 2020-02-30 name", "dropped"},
         {"broken", "-rw-r--r-- 1 u g 5 Jan 2 25:00 name", "dropped"},
     };
-    for (const Case& c : cases) EXPECT_EQ(Entry(c.line), c.entry) << c.family << ": " << c.line;
+    for (const Case& c : cases)
+        EXPECT_EQ(Entry(c.line), c.entry) << c.family << ": " << c.line;
 }
 
 // Tens of thousands of tokens on one line stay bounded: the name is the rest
 // of the line whatever its length.
 TEST(ListingFamilies, LongLinesAreReadWithinTheLine) {
     std::string line = "-rw-r--r-- 1 u g 5 Jan 2 2020 ";
-    for (int i = 0; i < 300; ++i) line += "x ";
+    for (int i = 0; i < 300; ++i)
+        line += "x ";
     ftp::ListingParserState state = StateFor(FTP_DIRECTORY_AUTO);
     ftp::ListingEntry entry;
     ASSERT_TRUE(Parse(state, line, entry));
     EXPECT_EQ(std::string(entry.fields.name).substr(0, 4), "x x ");
     std::string columns = "-rw-r--r-- 1";
-    for (int i = 0; i < 100; ++i) columns += " g";
+    for (int i = 0; i < 100; ++i)
+        columns += " g";
     EXPECT_EQ(Entry((columns + " 5 Jan 2 2020 far").c_str()), "dropped");
 }
 
