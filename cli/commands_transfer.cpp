@@ -10,10 +10,10 @@
 
 #include "cli/command_line.h"
 #include "cli/command_table.h"
+#include "cli/hresult_text.h"
 #include "cli/interrupt.h"
 #include "cli/progress_line.h"
 #include "cli/progress_sink.h"
-#include "cli/hresult_text.h"
 #include "cli/session.h"
 #include "control/FileTransfer.h"
 #include "platform/file.h"

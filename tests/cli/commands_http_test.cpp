@@ -223,7 +223,7 @@ TEST_F(HttpCommandTest, ARedirectKeepsTheCertificateDecision) {
         bool insecure;
         bool trusted;
         const char* target;  // on the HTTPS server; /redirect goes on to /hello.txt
-        bool intoFolder;  // named after the requested URL: "start"
+        bool intoFolder;     // named after the requested URL: "start"
         int exitCode;
     };
     const Case cases[] = {

@@ -52,9 +52,11 @@ TEST(ProgressLineFormat, CountsAbove4GiBStayWhole) {
     };
     const Case cases[] = {
         {5 * kGiB, 8 * kGiB, 62, 2.0, "5.0 GiB / 8.0 GiB  62%  2.5 GiB/s  0:01 left"},
-        {(uint64_t{1} << 32) + 1, 12 * kGiB, 33, 4.0, "4.0 GiB / 12.0 GiB  33%  1.0 GiB/s  0:08 left"},
+        {(uint64_t{1} << 32) + 1, 12 * kGiB, 33, 4.0,
+         "4.0 GiB / 12.0 GiB  33%  1.0 GiB/s  0:08 left"},
         {6 * kGiB, 6 * kGiB, 100, 3.0, "6.0 GiB / 6.0 GiB  100%  2.0 GiB/s  0:03 total"},
-        {1024 * kGiB, 2048 * kGiB, 50, 1024.0, "1024.0 GiB / 2048.0 GiB  50%  1.0 GiB/s  17:04 left"},
+        {1024 * kGiB, 2048 * kGiB, 50, 1024.0,
+         "1024.0 GiB / 2048.0 GiB  50%  1.0 GiB/s  17:04 left"},
         {kGiB / 2, 5 * kGiB, 10, 0.1, "512.0 MiB / 5.0 GiB  10%  -- /s  -- left"},
     };
     for (const Case& c : cases) {

@@ -64,27 +64,73 @@ TEST_F(HttpNameTest, TheResponseNamesTheFileSafelyAndNeverOverAnotherOne) {
         const char* error = "";  // how standard error begins
     };
     const Case cases[] = {
-        {"plain name", "200 OK", "attachment; filename=\"report.pdf\"", body.size(), {}, 0,
+        {"plain name",
+         "200 OK",
+         "attachment; filename=\"report.pdf\"",
+         body.size(),
+         {},
+         0,
          {{"report.pdf", body}}},
-        {"extended name wins", "200 OK",
-         "attachment; filename=plain.txt; filename*=UTF-8''na%C3%AFve%20file.txt", body.size(),
-         {}, 0, {{"na\xC3\xAFve file.txt", body}}},
-        {"path parts dropped", "200 OK", "attachment; filename=\"../../escape.txt\"",
-         body.size(), {}, 0, {{"escape.txt", body}}},
-        {"leading dots dropped", "200 OK", "attachment; filename=.profile", body.size(), {}, 0,
+        {"extended name wins",
+         "200 OK",
+         "attachment; filename=plain.txt; filename*=UTF-8''na%C3%AFve%20file.txt",
+         body.size(),
+         {},
+         0,
+         {{"na\xC3\xAFve file.txt", body}}},
+        {"path parts dropped",
+         "200 OK",
+         "attachment; filename=\"../../escape.txt\"",
+         body.size(),
+         {},
+         0,
+         {{"escape.txt", body}}},
+        {"leading dots dropped",
+         "200 OK",
+         "attachment; filename=.profile",
+         body.size(),
+         {},
+         0,
          {{"profile", body}}},
         {"no name: the URL's", "200 OK", "", body.size(), {}, 0, {{"file.bin", body}}},
-        {"unusable name: the URL's", "200 OK", "attachment; filename=\"..\"", body.size(), {},
-         0, {{"file.bin", body}}},
-        {"the URL's name replaces", "200 OK", "", body.size(), {{"file.bin", "old"}}, 0,
+        {"unusable name: the URL's",
+         "200 OK",
+         "attachment; filename=\"..\"",
+         body.size(),
+         {},
+         0,
          {{"file.bin", body}}},
-        {"a server's name does not", "200 OK", "attachment; filename=taken.txt", body.size(),
-         {{"taken.txt", "old"}}, 1, {{"taken.txt", "old"}},
+        {"the URL's name replaces",
+         "200 OK",
+         "",
+         body.size(),
+         {{"file.bin", "old"}},
+         0,
+         {{"file.bin", body}}},
+        {"a server's name does not",
+         "200 OK",
+         "attachment; filename=taken.txt",
+         body.size(),
+         {{"taken.txt", "old"}},
+         1,
+         {{"taken.txt", "old"}},
          "filetransfer: error 10018: The specified file already exists: "},
-        {"an error answer writes nothing", "404 Not Found", "attachment; filename=gone.txt",
-         body.size(), {}, 1, {}, "filetransfer: error 12275: "},
-        {"a cut-off body stays to resume", "200 OK", "attachment; filename=part.bin",
-         body.size() + 500, {}, 1, {{"part.bin", body}}, "filetransfer: error 12256: "},
+        {"an error answer writes nothing",
+         "404 Not Found",
+         "attachment; filename=gone.txt",
+         body.size(),
+         {},
+         1,
+         {},
+         "filetransfer: error 12275: "},
+        {"a cut-off body stays to resume",
+         "200 OK",
+         "attachment; filename=part.bin",
+         body.size() + 500,
+         {},
+         1,
+         {{"part.bin", body}},
+         "filetransfer: error 12256: "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -98,8 +144,7 @@ TEST_F(HttpNameTest, TheResponseNamesTheFileSafelyAndNeverOverAnotherOne) {
             .Close();
         testsupport::ScriptedPeer peer(script);
         const std::string url = "http://127.0.0.1:" + std::to_string(peer.port()) + "/dl/file.bin";
-        const RunResult run =
-            RunCli({"--set", "Timeout=5", "get", "-q", url, folder_.string()});
+        const RunResult run = RunCli({"--set", "Timeout=5", "get", "-q", url, folder_.string()});
         EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
         EXPECT_EQ(peer.Finish(), "");
         EXPECT_TRUE(FilesIn(folder_) == c.after) << FilesIn(folder_).size() << " files";
@@ -119,8 +164,8 @@ TEST_F(HttpNameTest, WithoutLocalTheCurrentFolderReceivesIt) {
     testsupport::ScriptedPeer peer(script);
     const fs::path previous = fs::current_path();
     fs::current_path(folder_);
-    const RunResult run = RunCli(
-        {"get", "-q", "http://127.0.0.1:" + std::to_string(peer.port()) + "/export?id=7"});
+    const RunResult run =
+        RunCli({"get", "-q", "http://127.0.0.1:" + std::to_string(peer.port()) + "/export?id=7"});
     fs::current_path(previous);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(peer.Finish(), "");
