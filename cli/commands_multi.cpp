@@ -37,7 +37,7 @@ int CopyFolder(Session& session, const ParsedCommand& command, const char* metho
     }
     InterruptCancel interrupt(session);
     const ProgressAdvise advise(session.control(),
-                                [&](long, long, long) { interrupt.CancelIfRequested(); });
+                                [&](uint64_t, uint64_t, long) { interrupt.CancelIfRequested(); });
     VARIANT arguments[3];
     for (VARIANT& argument : arguments)
         VariantInit(&argument);

@@ -1,4 +1,6 @@
 // get and put: one file between the local disk and the server.
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
@@ -8,11 +10,15 @@
 
 #include "cli/command_line.h"
 #include "cli/command_table.h"
+#include "cli/hresult_text.h"
 #include "cli/interrupt.h"
 #include "cli/progress_line.h"
 #include "cli/progress_sink.h"
 #include "cli/session.h"
+#include "control/FileTransfer.h"
+#include "platform/file.h"
 #include "platform/text.h"
+#include "resources/errors.h"
 #include "resources/typeinfo.h"
 
 namespace {
@@ -147,33 +153,127 @@ class TransferArguments {
     std::size_t count_ = 1;
 };
 
+HRESULT ErrorResult(int number) {
+    return static_cast<HRESULT>(static_cast<DWORD>(kAutomationErrorBase) |
+                                static_cast<DWORD>(number));
+}
+
 // Runs GetFile or PutFile on the open connection with the progress line on
-// a terminal and Ctrl-C cancelling, then disconnects.
-int Transfer(Session& session, const ParsedCommand& command, Direction direction,
-             const std::string& localFile) {
+// a terminal and Ctrl-C cancelling; the connection stays open.
+HRESULT RunTransfer(Session& session, const ParsedCommand& command, Direction direction,
+                    const std::string& localFile) {
     InterruptCancel interrupt(session);
     const bool showProgress = !command.Has("--quiet") && IsTerminalStream(session.err());
     ProgressLine line(session.err());
-    const ProgressAdvise advise(session.control(), [&](long size, long copied, long percent) {
-        if (showProgress) line.Update(size, copied, percent);
-        interrupt.CancelIfRequested();
-    });
+    const ProgressAdvise advise(session.control(),
+                                [&](uint64_t size, uint64_t copied, long percent) {
+                                    if (showProgress) line.Update(size, copied, percent);
+                                    interrupt.CancelIfRequested();
+                                });
     std::optional<LONGLONG> restart;
     if (auto offset = command.Value("--restart")) restart = RestartOffsetOf(*offset);
     TransferArguments arguments(localFile, restart);
     const HRESULT hr =
         session.TryCall(direction == Direction::Get ? "GetFile64" : "PutFile64", arguments.span());
     line.Finish();
-    if (FAILED(hr)) {
+    return hr;
+}
+
+// A certificate refused after a redirect is reported as the first
+// connection's would be; any other failure by its error.
+int FailTransfer(Session& session, HRESULT hr) {
+    if (hr != ErrorResult(fileErrorSecurityCertificate) || !RefuseInvalidCertificate(session)) {
         session.Fail(hr);
+    }
+    session.TryCall("Disconnect", {});
+    return kExitFailure;
+}
+
+int Transfer(Session& session, const ParsedCommand& command, Direction direction,
+             const std::string& localFile) {
+    const HRESULT hr = RunTransfer(session, command, direction, localFile);
+    if (FAILED(hr)) return FailTransfer(session, hr);
+    return DisconnectFrom(session) ? kExitSuccess : kExitFailure;
+}
+
+// A download the server may name goes into a new file of its own in the
+// target folder first, so that no other file is touched before the name is
+// known. The path, or nullopt when none could be created.
+std::optional<std::string> CreatePartFile(const std::filesystem::path& folder) {
+    constexpr int kAttempts = 100;
+    const std::string stem = ".filetransfer-" + std::to_string(getpid()) + "-";
+    for (int i = 0; i < kAttempts; ++i) {
+        const std::string path = (folder / (stem + std::to_string(i) + ".part")).string();
+        const int error = platform::CreateNewFile(path);
+        if (error == 0) return path;
+        if (error != platform::kFileErrorExists) break;
+    }
+    return std::nullopt;
+}
+
+struct ChosenName {
+    std::string name;
+    bool fromServer = false;
+};
+
+// The response's Content-Disposition file name (made safe by the control),
+// else the URL's last segment.
+ChosenName ChooseName(Session& session, const std::string& remoteName) {
+    const std::optional<std::string> offered = ReadText(session, "ResponseFileName");
+    if (offered && !offered->empty()) return {*offered, true};
+    return {remoteName, false};
+}
+
+// Gives the part file its name. A name the server chose never replaces an
+// existing file; the URL's name does, as a LOCAL the user names would.
+// 0 or the error number.
+int PlacePartFile(const std::string& part, const std::filesystem::path& folder,
+                  const ChosenName& chosen) {
+    if (chosen.name.empty()) return fileErrorInvalidFileName;
+    const int error =
+        platform::RenameLocalFile(part, (folder / chosen.name).string(), !chosen.fromServer);
+    if (error == 0) return 0;
+    return error == platform::kFileErrorExists ? fileErrorFileExists : fileErrorFileNotCreated;
+}
+
+// get over HTTP without a file name of the user's: the response names it.
+int GetNamedByServer(Session& session, const ParsedCommand& command,
+                     const std::filesystem::path& folder, const std::string& remoteName) {
+    if (!ApplyTransferOptions(session, command)) return kExitFailure;
+    const std::optional<std::string> part = CreatePartFile(folder);
+    if (!part) {
+        session.Fail(ErrorResult(fileErrorFileNotCreated));
         session.TryCall("Disconnect", {});
+        return kExitFailure;
+    }
+    const HRESULT hr = RunTransfer(session, command, Direction::Get, *part);
+    const ChosenName chosen = ChooseName(session, remoteName);
+    if (FAILED(hr)) {
+        // What is left is a beginning that --restart can continue (the
+        // download removed anything else): it gets its name too.
+        if (platform::FileSizeOf(*part) <= 0 || PlacePartFile(*part, folder, chosen) != 0) {
+            platform::RemoveLocalFile(*part);
+        }
+        return FailTransfer(session, hr);
+    }
+    if (const int error = PlacePartFile(*part, folder, chosen); error != 0) {
+        platform::RemoveLocalFile(*part);
+        session.TryCall("Disconnect", {});
+        if (error == fileErrorInvalidFileName) {
+            session.err() << "filetransfer: " << command.arguments[0] << " names no file\n";
+        } else {
+            session.err() << "filetransfer: " << DescribeFailure(ErrorResult(error)) << ": "
+                          << (folder / chosen.name).string() << "\n";
+        }
         return kExitFailure;
     }
     return DisconnectFrom(session) ? kExitSuccess : kExitFailure;
 }
 
 // get URL [LOCAL]: LOCAL defaults to the remote file name; an existing
-// directory receives the file under that name.
+// directory receives the file under that name. Over HTTP, without LOCAL or
+// into a directory, the response's Content-Disposition name comes first
+// (not for --restart, which continues a file of a known name).
 int RunGet(Session& session, const ParsedCommand& command) {
     const std::string& url = command.arguments[0];
     if (!ConnectFor(session, url, command)) return kExitFailure;
@@ -183,11 +283,15 @@ int RunGet(Session& session, const ParsedCommand& command) {
         return kExitFailure;
     }
     const std::string remoteName(BaseName(*resource));
-    std::string local = command.arguments.size() > 1 ? command.arguments[1] : remoteName;
+    const bool named = command.arguments.size() > 1;
     std::error_code ignored;
-    if (command.arguments.size() > 1 && std::filesystem::is_directory(local, ignored)) {
-        local = (std::filesystem::path(local) / remoteName).string();
+    const bool intoFolder = named && std::filesystem::is_directory(command.arguments[1], ignored);
+    if (IsWebUrl(url) && (!named || intoFolder) && !command.Has("--restart")) {
+        const std::filesystem::path folder = intoFolder ? command.arguments[1] : "";
+        return GetNamedByServer(session, command, folder, remoteName);
     }
+    std::string local = named ? command.arguments[1] : remoteName;
+    if (intoFolder) local = (std::filesystem::path(local) / remoteName).string();
     if (local.empty()) {
         session.TryCall("Disconnect", {});
         session.err() << "filetransfer: " << url << " names no file\n";

@@ -36,10 +36,6 @@ std::string FormatDuration(double seconds) {
     return text;
 }
 
-uint64_t Unsigned32(long value) {
-    return static_cast<uint32_t>(value);
-}
-
 }  // namespace
 
 std::string FormatBytes(uint64_t bytes) {
@@ -74,10 +70,9 @@ bool IsTerminalStream(const std::ostream& stream) {
 ProgressLine::ProgressLine(std::ostream& out)
     : out_(out), start_(std::chrono::steady_clock::now()) {}
 
-void ProgressLine::Update(long fileSize, long bytesCopied, long percent) {
+void ProgressLine::Update(uint64_t fileSize, uint64_t bytesCopied, long percent) {
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
-    const std::string line =
-        FormatProgress(Unsigned32(bytesCopied), Unsigned32(fileSize), percent, elapsed.count());
+    const std::string line = FormatProgress(bytesCopied, fileSize, percent, elapsed.count());
     // Blanks wipe what a longer previous line left behind.
     const std::size_t padding = lastWidth_ > line.size() ? lastWidth_ - line.size() : 0;
     out_ << '\r' << line << std::string(padding, ' ') << std::flush;

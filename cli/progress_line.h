@@ -20,9 +20,8 @@ bool IsTerminalStream(const std::ostream& stream);
 class ProgressLine {
   public:
     explicit ProgressLine(std::ostream& out);
-    // Redraws the line; the engine reports sizes as 32-bit values, read here
-    // as unsigned so that files up to 4 GiB show correctly.
-    void Update(long fileSize, long bytesCopied, long percent);
+    // Redraws the line with the whole 64-bit counts.
+    void Update(uint64_t fileSize, uint64_t bytesCopied, long percent);
     // Ends the line when one was drawn.
     void Finish();
 

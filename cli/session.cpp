@@ -210,24 +210,33 @@ void ReportHostKey(Session& session, bool connected) {
 
 // A secure connection whose certificate is not valid is closed again. SSH
 // sessions have no certificate (their host key is checked while connecting).
+// --insecure is the decision for every server of the command: the servers a
+// redirect leads to are accepted the same way.
 bool AcceptCertificate(Session& session, const ParsedCommand& command) {
-    if (command.Has("--insecure")) return true;
     bool ok = true;
-    if (ReadLong(session, "Options", &ok) & fileOptionSecureShell) return ok;
-    ScopedVariant secure;
-    ok = session.Get("Secure", secure.get());
+    const LONG options = ReadLong(session, "Options", &ok);
     if (!ok) return false;
-    if ((*secure).vt != VT_BOOL || (*secure).boolVal == VARIANT_FALSE) return true;
-    const LONG status = ReadLong(session, "CertificateStatus", &ok);
-    if (!ok) return false;
-    if (status == fileCertificateValid) return true;
-    session.TryCall("Disconnect", {});
-    session.err() << "filetransfer: certificate not valid: "
-                  << ConstantName("CertificateConstants", status) << " (" << status << ")\n";
-    return false;
+    if (command.Has("--insecure"))
+        return WriteLong(session, "Options", options | fileOptionAcceptInvalidCertificate);
+    if (options & fileOptionSecureShell) return true;
+    return !RefuseInvalidCertificate(session);
 }
 
 }  // namespace
+
+bool RefuseInvalidCertificate(Session& session) {
+    ScopedVariant secure;
+    if (!session.Get("Secure", secure.get())) return true;
+    if ((*secure).vt != VT_BOOL || (*secure).boolVal == VARIANT_FALSE) return false;
+    bool ok = true;
+    const LONG status = ReadLong(session, "CertificateStatus", &ok);
+    if (!ok) return true;
+    if (status == fileCertificateValid) return false;
+    session.TryCall("Disconnect", {});
+    session.err() << "filetransfer: certificate not valid: "
+                  << ConstantName("CertificateConstants", status) << " (" << status << ")\n";
+    return true;
+}
 
 PropertyRef ResolveProperty(std::string_view written) {
     PropertyRef ref;

@@ -106,5 +106,10 @@ class Session {
 // is not valid ends the command unless --insecure was given. Returns false
 // after printing the failure; the connection is then closed.
 bool ConnectFor(Session& session, const std::string& url, const ParsedCommand& command);
+// A secure connection whose certificate is not valid (the first one, or one a
+// redirect led to) is closed with "filetransfer: certificate not valid: NAME
+// (N)"; true when it was refused (or its status could not be read, which is
+// printed), false when it is valid or not secure.
+bool RefuseInvalidCertificate(Session& session);
 // Disconnects; false after printing a failure.
 bool DisconnectFrom(Session& session);

@@ -158,6 +158,9 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     // Bytes copied and the size of the current or last transfer.
     HRESULT get_TransferBytes64(LONGLONG* value);
     HRESULT get_TransferSize64(LONGLONG* value);
+    // The file name the last HTTP download's response gave in
+    // Content-Disposition, without path parts; empty when it gave none.
+    HRESULT get_ResponseFileName(BSTR* value);
 
     // Returns S_OK or, on an engine failure, the automation HRESULT (no Error, no event).
     HRESULT AddFileType(const VARIANT* fileExtension, const VARIANT* fileType);
@@ -382,7 +385,8 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     // addresses; 0, or -1 with the HTTP engine's last error.
     int HttpGetFileFollowingRedirects(const std::u16string& local, std::u16string remote,
                                       uint64_t restartOffset);
-    int FollowHttpRedirect(const std::string& address, std::u16string* remote);
+    int FollowHttpRedirect(const std::string& address, std::u16string* remote,
+                           bool invalidAccepted);
 
     HRESULT FireEvent(DISPID event, std::span<VARIANT> arguments);
     HRESULT RefreshActivePorts();

@@ -70,6 +70,8 @@ struct ControlState {
     std::u16string traceFile;
     LONG traceFlags = fileTraceDefault;
     std::u16string transferFileName;
+    // The Content-Disposition file name of the last HTTP download, sanitised.
+    std::u16string responseFileName;
     std::u16string userName;
     std::u16string versionText;
     HWND notifyWindow = nullptr;  // the window registered with the engines

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "control/engine_text.h"
+#include "http/disposition.h"
 #include "http/http.h"
 #include "http/reference.h"
 #include "http/transfers.h"
@@ -131,6 +132,24 @@ std::string RedirectAddress(std::string_view location, const ControlState& state
     // A fragment is never sent; the control's Resource has none.
     target.resize(std::min(target.size(), target.find('#')));
     return target;
+}
+
+std::string ResponseFileName(LONGLONG client) {
+    const DWORD kept = HttpGetLastError();
+    std::string value;
+    int length = 0;
+    if (HttpGetResponseHeader(ClientOf(client), "Content-Disposition", nullptr, &length) == 1 &&
+        length > 0) {
+        value.resize(static_cast<std::size_t>(length) + 1);  // and the terminator
+        length = static_cast<int>(value.size());
+        if (HttpGetResponseHeader(ClientOf(client), "Content-Disposition", value.data(), &length) !=
+            1) {
+            length = 0;
+        }
+        value.resize(static_cast<std::size_t>(std::max(length, 0)));
+    }
+    HttpSetLastError(kept);
+    return http::DispositionFileName(value).value_or("");
 }
 
 std::optional<std::string> RedirectLocation(LONGLONG client) {

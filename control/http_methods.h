@@ -41,5 +41,9 @@ int HttpCompareFile(LONGLONG client, std::u16string_view local, std::u16string_v
 // fragment is dropped.
 std::string RedirectAddress(std::string_view location, const ControlState& state,
                             std::string_view request);
+// The Content-Disposition file name of the client's last response, made safe
+// as a local name (http/disposition.h); "" when it has none. The engine's last
+// error is kept.
+std::string ResponseFileName(LONGLONG client);
 // The Location of the client's last response, or nullopt when it has none.
 std::optional<std::string> RedirectLocation(LONGLONG client);

@@ -73,12 +73,12 @@ HRESULT CFileTransfer::OpenHttpConnection() {
 // Each redirect is written through URL, so the control's settings name the
 // new address; a new server gets a new connection. What was given for the
 // first server stays there: the user name and password are cleared, and the
-// new connection must validate its certificate unless the caller went on over
-// one that failed before.
-int CFileTransfer::FollowHttpRedirect(const std::string& address, std::u16string* remote) {
+// new connection must validate its certificate unless invalid ones are
+// accepted. A refused certificate leaves the connection up, as Connect does,
+// so that its status can be read; no request goes to that server.
+int CFileTransfer::FollowHttpRedirect(const std::string& address, std::u16string* remote,
+                                      bool invalidAccepted) {
     const ServerAddress before = AddressOf(state_);
-    const bool invalidAccepted =
-        before.secure && state_.securityInfo.certificateStatus != fileCertificateValid;
     const std::u16string text = Utf8ToUtf16(address);
     BSTR url = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     if (!url) {
@@ -98,7 +98,6 @@ int CFileTransfer::FollowHttpRedirect(const std::string& address, std::u16string
         if (FAILED(OpenConnection())) return -1;
         if (state_.secure && !invalidAccepted &&
             state_.securityInfo.certificateStatus != fileCertificateValid) {
-            Disconnect(nullptr);
             HttpSetLastError(MakeErrorCode(fileErrorSecurityCertificate));
             return -1;
         }
@@ -111,6 +110,11 @@ int CFileTransfer::FollowHttpRedirect(const std::string& address, std::u16string
 
 int CFileTransfer::HttpGetFileFollowingRedirects(const std::u16string& local, std::u16string remote,
                                                  uint64_t restartOffset) {
+    // The trust decision of the first connection holds for the whole chain:
+    // the caller accepts invalid certificates, or went on over one.
+    const bool invalidAccepted =
+        (state_.options & fileOptionAcceptInvalidCertificate) != 0 ||
+        (state_.secure && state_.securityInfo.certificateStatus != fileCertificateValid);
     int result = HttpDownloadFile(state_.clientHandle, local, remote, restartOffset);
     for (int hop = 0; result < 0 && hop < kMaxRedirects &&
                       HttpGetLastError() == MakeErrorCode(fileErrorResourceRedirected);
@@ -122,8 +126,9 @@ int CFileTransfer::HttpGetFileFollowingRedirects(const std::u16string& local, st
         }
         HttpSetLastError(0);
         const std::string address = RedirectAddress(*location, state_, Utf16ToUtf8(remote));
-        if (FollowHttpRedirect(address, &remote) < 0) return -1;
+        if (FollowHttpRedirect(address, &remote, invalidAccepted) < 0) return -1;
         result = HttpDownloadFile(state_.clientHandle, local, remote, 0);
     }
+    state_.responseFileName = Utf8ToUtf16(ResponseFileName(state_.clientHandle));
     return result;
 }

@@ -596,6 +596,10 @@ HRESULT CFileTransfer::get_TransferSize64(LONGLONG* value) {
     return ReadValue(static_cast<LONGLONG>(total), value);
 }
 
+HRESULT CFileTransfer::get_ResponseFileName(BSTR* value) {
+    return ReadText(state_.responseFileName, value);
+}
+
 HRESULT CFileTransfer::get_TransferBytes(LONG* value) {
     LONG bytes = 0;
     ReadTransferStatus(&bytes, nullptr);

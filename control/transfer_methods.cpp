@@ -109,6 +109,7 @@ HRESULT CFileTransfer::TransferFile(FileDirection direction, const VARIANT* loca
 
     state_.connectionState = fileStateTransfer;
     state_.transferFileName = remote;
+    state_.responseFileName.clear();
     int result = -1;
     if (state_.serverType == fileServerFTP) {
         const EngineText localName(local.value.value_or(u""));

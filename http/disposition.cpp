@@ -103,6 +103,8 @@ std::optional<std::string> Sanitised(std::string_view name) {
         if (byte < 0x20 || byte == 0x7F) continue;
         out.push_back(c);
     }
+    // A leading dot would hide the file (or name "." and ".."): dots go.
+    out.erase(0, out.find_first_not_of('.'));
     if (out.size() > kMaxName) {
         // Cut at a character boundary: continuation bytes and their lead go.
         out.resize(kMaxName);
@@ -110,7 +112,7 @@ std::optional<std::string> Sanitised(std::string_view name) {
             out.pop_back();
         if (!out.empty() && (static_cast<unsigned char>(out.back()) & 0x80) != 0) out.pop_back();
     }
-    if (out.empty() || out == "." || out == "..") return std::nullopt;
+    if (out.empty()) return std::nullopt;
     return out;
 }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
@@ -153,6 +154,28 @@ bool FileExists(const std::string& path) {
 
 bool RemoveLocalFile(const std::string& path) {
     return !path.empty() && (::unlink(path.c_str()) == 0 || errno == ENOENT);
+}
+
+int CreateNewFile(const std::string& path) {
+    if (path.empty()) return kFileErrorNotFound;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return errno == EEXIST ? kFileErrorExists : FileErrorFromErrno(errno);
+    ::close(fd);
+    return 0;
+}
+
+int RenameLocalFile(const std::string& from, const std::string& to, bool replace) {
+    if (from.empty() || to.empty()) return kFileErrorNotFound;
+    if (replace) return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : FileErrorFromErrno(errno);
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno == EEXIST) return kFileErrorExists;
+    if (errno != EINVAL && errno != ENOSYS) return FileErrorFromErrno(errno);
+    // File systems without the flag: a hard link cannot replace either.
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        return errno == EEXIST ? kFileErrorExists : FileErrorFromErrno(errno);
+    }
+    ::unlink(from.c_str());
+    return 0;
 }
 
 std::string HomeDirectory() {

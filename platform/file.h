@@ -18,6 +18,7 @@ constexpr int kFileErrorSharingViolation = 32;
 constexpr int kFileErrorDiskFull = 112;
 constexpr int kFileErrorInvalidName = 123;
 constexpr int kFileErrorGeneral = 31;
+constexpr int kFileErrorExists = 80;
 
 enum class FileDisposition {
     OpenExisting,  // fails when the file does not exist
@@ -71,6 +72,13 @@ int CreatePrivateDirectory(const std::string& path);
 // Appends the text to a file, creating it readable by its owner only (0600). 0 or
 // the system error number.
 int AppendToPrivateFile(const std::string& path, std::string_view text);
+
+// Creates an empty file that must not exist yet, with the permissions the
+// umask leaves. 0, kFileErrorExists, or another system error number.
+int CreateNewFile(const std::string& path);
+// Renames a file in one step. Without replace an existing target stays as it
+// is and the call fails with kFileErrorExists. 0 or the system error number.
+int RenameLocalFile(const std::string& from, const std::string& to, bool replace);
 
 // The system error number of an errno value.
 int FileErrorFromErrno(int error);

@@ -6,10 +6,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli_test_support.h"
 #include "support/scripted_peer.h"
@@ -183,22 +185,87 @@ TEST_F(HttpCommandTest, RedirectedPutAndRmFailAndALoopWritesNoFile) {
     EXPECT_EQ(ReadFile(local_), ReadFile(root_ + "/hello.txt"));
 }
 
-// A redirect from plain HTTP to a server whose certificate does not validate
-// is refused as the first connection would be, and nothing is written.
-TEST_F(HttpCommandTest, ARedirectToAnUntrustedCertificateIsRefused) {
+// nginx names the file of /named itself (tests/servers/nginx-site.conf), over
+// HTTP and HTTPS alike.
+TEST_F(HttpCommandTest, TheServersNameIsTaken) {
+    if (RunCli({"size", Url(http_, "/named")}).exitCode != 0 && !InCi()) {
+        GTEST_SKIP() << "the running nginx has no /named location yet";
+    }
+    const std::filesystem::path folder =
+        testing::TempDir() + "cli-http-named-" + std::to_string(getpid());
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directory(folder);
+    for (const bool secure : {false, true}) {
+        SCOPED_TRACE(secure ? "https" : "http");
+        const RunResult run =
+            RunCli({"get", "-q", Url(secure ? https_ : http_, "/named", secure), folder.string()});
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(ReadFile((folder / "named hello.txt").string()), ReadFile(root_ + "/hello.txt"));
+        std::filesystem::remove(folder / "named hello.txt");
+        EXPECT_TRUE(std::filesystem::is_empty(folder));
+    }
+    std::filesystem::remove_all(folder);
+}
+
+// A redirect keeps the command's certificate decision: without -k a server
+// that does not validate is refused after a redirect exactly as a first
+// connection is (same line, nothing written, no part file); with -k it is
+// accepted as the first server would be.
+TEST_F(HttpCommandTest, ARedirectKeepsTheCertificateDecision) {
     unsetenv("SSL_CERT_FILE");
-    testsupport::PeerScript script;
-    script.Expect("GET /start ")
-        .Send("HTTP/1.1 302 Found\r\nLocation: " + Url(https_, "/hello.txt", true) +
-              "\r\nContent-Length: 0\r\n\r\n")
-        .ReadToEnd();
-    testsupport::ScriptedPeer peer(script);
-    const RunResult run =
-        RunCli({"get", "-q", "http://127.0.0.1:" + std::to_string(peer.port()) + "/start", local_});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.err.find("12104"), std::string::npos) << run.err;
-    EXPECT_FALSE(std::ifstream(local_).good());
-    peer.Finish();
+    const std::string refusal = RunCli({"size", Url(https_, "/hello.txt", true)}).err;
+    EXPECT_EQ(refusal, "filetransfer: certificate not valid: fileCertificateUntrusted (5)\n");
+    const std::string folder = testing::TempDir() + "cli-http-dir-" + std::to_string(getpid());
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directory(folder);
+    const std::string hello = ReadFile(root_ + "/hello.txt");
+    struct Case {
+        bool insecure;
+        bool trusted;
+        const char* target;  // on the HTTPS server; /redirect goes on to /hello.txt
+        bool intoFolder;     // named after the requested URL: "start"
+        int exitCode;
+    };
+    const Case cases[] = {
+        {false, false, "/hello.txt", false, 1}, {false, false, "/hello.txt", true, 1},
+        {true, false, "/hello.txt", false, 0},  {true, false, "/redirect", true, 0},
+        {false, true, "/redirect", true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.target) + (c.insecure ? " -k" : "") +
+                     (c.trusted ? " trusted" : "") + (c.intoFolder ? " folder" : ""));
+        c.trusted ? setenv("SSL_CERT_FILE", ca_.c_str(), 1) : unsetenv("SSL_CERT_FILE");
+        std::remove(local_.c_str());
+        std::filesystem::remove(std::filesystem::path(folder) / "start");
+        testsupport::PeerScript script;
+        script.Expect("GET /start ")
+            .Send("HTTP/1.1 302 Found\r\nLocation: " + Url(https_, c.target, true) +
+                  "\r\nContent-Length: 0\r\n\r\n")
+            .ReadToEnd();
+        testsupport::ScriptedPeer peer(script);
+        std::vector<std::string> args = {"get", "-q"};
+        if (c.insecure) args.push_back("-k");
+        args.push_back("http://127.0.0.1:" + std::to_string(peer.port()) + "/start");
+        args.push_back(c.intoFolder ? folder : local_);
+        const RunResult run = RunCli(args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        EXPECT_EQ(peer.Finish(), "");
+        const std::string written =
+            c.intoFolder ? (std::filesystem::path(folder) / "start").string() : local_;
+        if (c.exitCode == 0) {
+            EXPECT_EQ(run.err, "");
+            EXPECT_EQ(ReadFile(written), hello);
+        } else {
+            EXPECT_EQ(run.err, refusal);
+            EXPECT_FALSE(std::ifstream(written).good());
+        }
+        // Nothing else is left in the folder (no part file).
+        std::size_t files = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
+            ++files;
+        EXPECT_EQ(files, c.exitCode == 0 && c.intoFolder ? 1u : 0u);
+    }
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -40,6 +40,36 @@ TEST(ProgressLineFormat, ShowsBytesPercentRateAndTimeLeft) {
     EXPECT_EQ(FormatProgress(1, 7200, 0, 1.0), "1 B / 7.0 KiB  0%  1 B/s  1:59:59 left");
 }
 
+// Files beyond 4 GiB: the counts stay whole (no wrap at 2^32, no clamp).
+TEST(ProgressLineFormat, CountsAbove4GiBStayWhole) {
+    constexpr uint64_t kGiB = uint64_t{1} << 30;
+    struct Case {
+        uint64_t copied;
+        uint64_t total;
+        long percent;
+        double seconds;
+        const char* line;
+    };
+    const Case cases[] = {
+        {5 * kGiB, 8 * kGiB, 62, 2.0, "5.0 GiB / 8.0 GiB  62%  2.5 GiB/s  0:01 left"},
+        {(uint64_t{1} << 32) + 1, 12 * kGiB, 33, 4.0,
+         "4.0 GiB / 12.0 GiB  33%  1.0 GiB/s  0:08 left"},
+        {6 * kGiB, 6 * kGiB, 100, 3.0, "6.0 GiB / 6.0 GiB  100%  2.0 GiB/s  0:03 total"},
+        {1024 * kGiB, 2048 * kGiB, 50, 1024.0,
+         "1024.0 GiB / 2048.0 GiB  50%  1.0 GiB/s  17:04 left"},
+        {kGiB / 2, 5 * kGiB, 10, 0.1, "512.0 MiB / 5.0 GiB  10%  -- /s  -- left"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FormatProgress(c.copied, c.total, c.percent, c.seconds), c.line) << c.line;
+    }
+    // The line itself takes the 64-bit counts the control's members give.
+    std::ostringstream stream;
+    ProgressLine line(stream);
+    line.Update(9 * kGiB, 5 * kGiB, 55);
+    line.Finish();
+    EXPECT_EQ(stream.str().rfind("\r5.0 GiB / 9.0 GiB  55%  ", 0), 0u) << stream.str();
+}
+
 TEST(ProgressLineFormat, NothingIsDrawnWhenNotATerminal) {
     std::ostringstream stream;
     EXPECT_FALSE(IsTerminalStream(stream));

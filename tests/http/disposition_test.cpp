@@ -30,6 +30,11 @@ TEST(HttpDispositionTest, FileNamesAreFoundAndMadeSafe) {
         {"attachment; filename*=UTF-8''..%2F..%2Fx.txt", "x.txt"},
         {"attachment; filename*=UTF-8''a%0Ab%00c.txt", "abc.txt"},
         {"attachment; filename=\"..\"", std::nullopt},
+        {"attachment; filename=\"...\"; filename*=UTF-8''.", std::nullopt},
+        // Leading dots would hide the file.
+        {"attachment; filename=.bashrc", "bashrc"},
+        {"attachment; filename*=UTF-8''..%2F.profile", "profile"},
+        {"attachment; filename=\"..a..b\"", "a..b"},
         {"attachment; filename=\"dir/\"", std::nullopt},
         {"attachment", std::nullopt},
         {"", std::nullopt},
