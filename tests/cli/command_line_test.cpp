@@ -42,14 +42,9 @@ const RunCase kRuns[] = {
      "ServerType = 1\nSecure = True\nOptions = 4096\nUserName = u\nPassword = p\n"
      "Resource = /x\nServerPort = 990\n"},
     {"UnknownScheme", "--set URL=gopher://h/ props", 1, kInvalidValue},
-    {"LastErrorNumberGivesItsText", "--set LastError=10057 props LastErrorString", 0,
-     "LastErrorString = No connection established with remote host\n"},
-    {"LibraryAlone", "--set Library=x", 1, kSetNotSupported},
     {"LibraryBeforeACommand", "--set Library=x version", 1, kSetNotSupported},
     {"WritesAloneAreQuiet", "--set ServerName=h --set Timeout=5", 0, ""},
     {"Version", "version", 0, "7.2.7210.1848\n"},
-    {"ConnectionViewsEmptyWithoutAConnection", "--set ServerType=1 props ResultCode System", 0,
-     "ResultCode = 0\nSystem = \n"},
     {"NamesIgnoreCaseAndPrintProperly", "--set serverport=0x1bb props servertype SERVERPORT", 0,
      "ServerType = 2\nServerPort = 443\n"},
     {"IndexedProperties", "--set ActivePort(1)=5000 props ActivePort ActivePort(0)", 0,
@@ -59,12 +54,9 @@ const RunCase kRuns[] = {
     // Sets apply in order: a chosen server type keeps port 443 from choosing HTTP.
     {"TypeThenPort", "--set ServerType=1 --set ServerPort=443 props ServerType", 0,
      "ServerType = 1\n"},
-    {"PortThenType", "--set ServerPort=443 --set ServerType=1 props ServerType", 0,
-     "ServerType = 1\n"},
     {"PortAlone", "--set ServerPort=443 props ServerType", 0, "ServerType = 2\n"},
     {"NotANumberForAPort", "--set ServerPort=abc version", 1,
      "filetransfer: error 0x80020005: Type mismatch\n"},
-    {"ServerTypeOutOfRange", "--set ServerType=7 version", 1, kInvalidValue},
     // Nothing listens on port 1 of the loopback address.
     {"FailedConnect", "--set Timeout=5 info ftp://u:p@127.0.0.1:1/", 1,
      "filetransfer: error 10061: The connection has been refused by the remote host\n"},

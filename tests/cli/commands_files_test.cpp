@@ -9,12 +9,14 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/command_line.h"
 #include "cli_test_support.h"
+#include "support/server_folder.h"
 #include "support/server_settings.h"
 
 namespace {
@@ -49,51 +51,27 @@ void PrintTo(const Server& server, std::ostream* out) {
 class FileCommands : public ::testing::TestWithParam<Server> {
   protected:
     void SetUp() override {
-        const std::string host = Setting("FT_TEST_HOST");
-        const std::string user = Setting("FT_TEST_USER");
-        const std::string password = Setting("FT_TEST_PASSWORD");
-        const std::string root = Setting("FT_TEST_ROOT");
-        const std::string port = Setting(GetParam().portVariable);
-        if (host.empty() || user.empty() || root.empty() || port.empty()) {
-            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
-            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
-        }
-        struct stat home {};
-        if (::stat(root.c_str(), &home) != 0) GTEST_SKIP() << root << " is missing";
-        folder_ = std::string("cli-files-") + GetParam().name + "-" + std::to_string(::getpid());
-        work_ = fs::path(root) / folder_;
-        std::error_code error;
-        fs::create_directories(work_, error);
-        if (error) GTEST_SKIP() << "cannot write into " << root;
-        owner_ = home.st_uid;
-        group_ = home.st_gid;
-        Own(work_);
-        base_ = "ftp://" + user + ":" + password + "@" + host + ":" + port + "/" + folder_ + "/";
+        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", "FT_TEST_ROOT",
+                                GetParam().portVariable);
+        server_.emplace(Setting("FT_TEST_ROOT"), std::string("cli-files-") + GetParam().name);
+        folder_ = server_->name();
+        work_ = server_->path();
+        base_ = "ftp://" + Setting("FT_TEST_USER") + ":" + Setting("FT_TEST_PASSWORD") + "@" +
+                Setting("FT_TEST_HOST") + ":" + Setting(GetParam().portVariable) + "/" + folder_ +
+                "/";
         const RunResult probe = RunCli({"ls", "--names", base_});
-        if (probe.err.find("error 10061") != std::string::npos && !InCi()) {
-            GTEST_SKIP() << GetParam().name << " is not running";
-        }
-    }
-    void TearDown() override {
-        if (!work_.empty()) fs::remove_all(work_);
+        SKIP_IF_NOT_RUNNING(probe.err.find("error 10061") != std::string::npos, GetParam().name);
     }
 
-    void Own(const fs::path& path) const {
-        if (::geteuid() == 0) {
-            ASSERT_EQ(::chown(path.c_str(), owner_, group_), 0);
-        }
-    }
+    void Own(const fs::path& path) const { server_->Own(path); }
     void Write(const std::string& name, const std::string& content, mode_t mode = 0644) {
-        std::ofstream(work_ / name, std::ios::binary) << content;
-        Own(work_ / name);
-        ::chmod((work_ / name).c_str(), mode);
+        server_->Put(name, content, mode);
     }
     std::string Url(const std::string& name) const { return base_ + name; }
 
+    std::optional<ServerFolder> server_;
     std::string folder_, base_;
     fs::path work_;
-    uid_t owner_ = 0;
-    gid_t group_ = 0;
 };
 
 TEST_P(FileCommands, ListShowsModeSizeDateAndName) {

@@ -43,7 +43,7 @@ TEST(PostUsage, MalformedInvocationsExitWithTwo) {
 // anything is opened, the file untouched.
 TEST(HttpAppend, IsRefusedAndTheLocalFileStaysAsItWas) {
     const std::string local = testing::TempDir() + "cli-append-" + std::to_string(getpid());
-    std::ofstream(local, std::ios::binary | std::ios::trunc) << "kept bytes";
+    WriteFile(local, "kept bytes");
     for (const char* url : {"http://127.0.0.1:9/x", "HTTPS://127.0.0.1:9/x"}) {
         const RunResult run = RunCli({"get", "--append", url, local});
         EXPECT_EQ(run.exitCode, 2);
@@ -92,26 +92,20 @@ TEST(HttpScripted, RequestsAreHttp11AndAFailedGetLeavesNoFile) {
 class HttpCommandTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        REQUIRE_SERVER_SETTINGS("FT_TEST_HTTP_PORT", "FT_TEST_HTTPS_PORT", "FT_TEST_HTTP_ROOT",
+                                "FT_TEST_DAV_PATH", "FT_TEST_CA_FILE");
         http_ = Setting("FT_TEST_HTTP_PORT");
         https_ = Setting("FT_TEST_HTTPS_PORT");
         root_ = Setting("FT_TEST_HTTP_ROOT");
         dav_ = Setting("FT_TEST_DAV_PATH");
-        ca_ = Setting("FT_TEST_CA_FILE");
-        if (http_.empty() || https_.empty() || root_.empty() || dav_.empty() || ca_.empty()) {
-            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
-            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
-        }
-        if (const char* previous = std::getenv("SSL_CERT_FILE")) previousCa_ = previous;
-        setenv("SSL_CERT_FILE", ca_.c_str(), 1);
+        trust_.emplace("SSL_CERT_FILE", Setting("FT_TEST_CA_FILE"));
         name_ = "cli-http-" + std::to_string(getpid()) + ".bin";
         local_ = testing::TempDir() + name_;
-        if (RunCli({"--set", "Timeout=3", "size", Url(http_, "/hello.txt")}).exitCode != 0 &&
-            !InCi()) {
-            GTEST_SKIP() << "the HTTP test server is not running";
-        }
+        SKIP_IF_NOT_RUNNING(
+            RunCli({"--set", "Timeout=3", "size", Url(http_, "/hello.txt")}).exitCode != 0,
+            "the HTTP test server");
     }
     void TearDown() override {
-        previousCa_ ? setenv("SSL_CERT_FILE", previousCa_->c_str(), 1) : unsetenv("SSL_CERT_FILE");
         std::remove(local_.c_str());
         std::remove((root_ + dav_ + name_).c_str());
     }
@@ -119,18 +113,16 @@ class HttpCommandTest : public ::testing::Test {
         return std::string(secure ? "https" : "http") + "://127.0.0.1:" + port + path;
     }
 
-    std::string http_, https_, root_, dav_, ca_, name_, local_;
-    std::optional<std::string> previousCa_;
+    std::string http_, https_, root_, dav_, name_, local_;
+    std::optional<ScopedEnv> trust_;
 };
 
 TEST_F(HttpCommandTest, PutGetSizeVerifyAndRmOverHttpAndHttps) {
     for (const bool secure : {false, true}) {
         SCOPED_TRACE(secure ? "https" : "http");
         const std::string url = Url(secure ? https_ : http_, dav_ + name_, secure);
-        std::string bytes(70000, '\0');
-        for (std::size_t i = 0; i < bytes.size(); ++i)
-            bytes[i] = static_cast<char>(i * 13 + i / 256);
-        std::ofstream(local_, std::ios::binary | std::ios::trunc) << bytes;
+        const std::string bytes = Pattern(70000);
+        WriteFile(local_, bytes);
         RunResult run = RunCli({"put", "-q", local_, url});
         ASSERT_EQ(run.exitCode, 0) << run.err;
         EXPECT_TRUE(ReadFile(root_ + dav_ + name_) == bytes);
@@ -151,7 +143,7 @@ TEST_F(HttpCommandTest, PutGetSizeVerifyAndRmOverHttpAndHttps) {
 }
 
 TEST_F(HttpCommandTest, PostSendsTheFileUnderTheNamedField) {
-    std::ofstream(local_, std::ios::binary | std::ios::trunc) << "posted bytes";
+    WriteFile(local_, "posted bytes");
     const RunResult run = RunCli({"post", local_, Url(http_, "/post-sink"), "--field", "doc"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "");
@@ -171,7 +163,7 @@ TEST_F(HttpCommandTest, AnUntrustedCertificateIsRefusedUnlessInsecure) {
 // Redirects on the real server: a method other than GET that is redirected
 // did nothing and fails; a loop fails and leaves no redirect page as the file.
 TEST_F(HttpCommandTest, RedirectedPutAndRmFailAndALoopWritesNoFile) {
-    std::ofstream(local_, std::ios::binary | std::ios::trunc) << "data";
+    WriteFile(local_, "data");
     RunResult run = RunCli({"put", "-q", local_, Url(http_, "/redirect")});
     EXPECT_EQ(run.exitCode, 1) << run.err;
     run = RunCli({"rm", Url(http_, "/redirect")});

@@ -106,22 +106,18 @@ struct Server {
 class TransferCommandTest : public ::testing::TestWithParam<Server> {
   protected:
     void SetUp() override {
+        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", "FT_TEST_ROOT",
+                                GetParam().portVariable);
         const std::string host = Setting("FT_TEST_HOST");
         const std::string user = Setting("FT_TEST_USER");
         const std::string password = Setting("FT_TEST_PASSWORD");
         const std::string port = Setting(GetParam().portVariable);
         root_ = Setting("FT_TEST_ROOT");
-        if (host.empty() || user.empty() || port.empty() || root_.empty()) {
-            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
-            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
-        }
         base_ = "ftp://" + user + ":" + password + "@" + host + ":" + port + "/" + root_ + "/";
         name_ = "cli-transfer-" + std::string(GetParam().name) + "-" + std::to_string(getpid());
         local_ = testing::TempDir() + name_ + ".local";
         const RunResult probe = RunCli({"info", base_});
-        if (probe.err.find("error 10061") != std::string::npos && !InCi()) {
-            GTEST_SKIP() << GetParam().name << " is not running";
-        }
+        SKIP_IF_NOT_RUNNING(probe.err.find("error 10061") != std::string::npos, GetParam().name);
     }
     void TearDown() override {
         std::remove(local_.c_str());
@@ -154,20 +150,6 @@ TEST_P(TransferCommandTest, UrlEndingInASlashTakesTheLocalName) {
     const std::string stored = root_ + "/" + name_ + ".local";
     EXPECT_EQ(ReadFile(stored), "named after the local file");
     std::remove(stored.c_str());
-}
-
-TEST_P(TransferCommandTest, RestartAndAppend) {
-    const std::string bytes = Pattern(50000);
-    WriteFile(ServerPath(), bytes, 0666);
-    WriteFile(local_, bytes.substr(0, 12345));
-    RunResult run = RunCli({"get", "--restart", "12345", Url(), local_});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_TRUE(ReadFile(local_) == bytes);
-
-    WriteFile(local_, "+more");
-    run = RunCli({"put", "--append", local_, Url()});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_TRUE(ReadFile(ServerPath()) == bytes + "+more");
 }
 
 TEST_P(TransferCommandTest, AsciiTypeTurnsLineEnds) {
@@ -223,28 +205,21 @@ INSTANTIATE_TEST_SUITE_P(Servers, TransferCommandTest,
 class SecureCommandTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_FTPS_PORT", "FT_TEST_FTPS_IMPLICIT_PORT",
+                                "FT_TEST_CA_FILE");
         host_ = Setting("FT_TEST_HOST");
         credentials_ = Setting("FT_TEST_USER") + ":" + Setting("FT_TEST_PASSWORD");
         explicitPort_ = Setting("FT_TEST_FTPS_PORT");
         implicitPort_ = Setting("FT_TEST_FTPS_IMPLICIT_PORT");
-        ca_ = Setting("FT_TEST_CA_FILE");
         root_ = Setting("FT_TEST_ROOT");
-        if (host_.empty() || explicitPort_.empty() || implicitPort_.empty() || ca_.empty()) {
-            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
-            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
-        }
-        if (const char* previous = std::getenv("SSL_CERT_FILE")) previousCa_ = previous;
-        setenv("SSL_CERT_FILE", ca_.c_str(), 1);
-    }
-    void TearDown() override {
-        previousCa_ ? setenv("SSL_CERT_FILE", previousCa_->c_str(), 1) : unsetenv("SSL_CERT_FILE");
+        trust_.emplace("SSL_CERT_FILE", Setting("FT_TEST_CA_FILE"));
     }
     std::string Url(const std::string& port, const std::string& path = "") const {
         return "ftps://" + credentials_ + "@" + host_ + ":" + port + "/" + path;
     }
 
-    std::string host_, credentials_, explicitPort_, implicitPort_, ca_, root_;
-    std::optional<std::string> previousCa_;
+    std::string host_, credentials_, explicitPort_, implicitPort_, root_;
+    std::optional<ScopedEnv> trust_;
 };
 
 TEST_F(SecureCommandTest, InfoShowsTheSecureSession) {

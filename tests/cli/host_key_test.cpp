@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -17,21 +18,11 @@
 #include "cli/command_line.h"
 #include "cli_test_support.h"
 #include "support/server_settings.h"
+#include "support/test_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteAll(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::trunc) << text;
-}
 
 // ssh-keygen's -t argument for a host-key type.
 std::string KeygenType(const std::string& sshType) {
@@ -49,27 +40,16 @@ int Shell(const std::string& command) {
 class HostKeyCommands : public ::testing::Test {
   protected:
     void SetUp() override {
+        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_SFTP_PORT", "FT_TEST_USER");
         const std::string host = Setting("FT_TEST_HOST");
         port_ = Setting("FT_TEST_SFTP_PORT");
-        const std::string user = Setting("FT_TEST_USER");
-        const std::string password = Setting("FT_TEST_PASSWORD");
-        if (host.empty() || port_.empty() || user.empty()) {
-            if (InCi()) FAIL() << "FT_TEST_SFTP_PORT not set; run scripts/servers.sh start";
-            GTEST_SKIP() << "no SFTP test server (scripts/servers.sh start)";
-        }
-        url_ = "sftp://" + user + ":" + password + "@" + host + ":" + port_ + "/";
+        url_ = "sftp://" + Setting("FT_TEST_USER") + ":" + Setting("FT_TEST_PASSWORD") + "@" +
+               host + ":" + port_ + "/";
         name_ = "[" + host + "]:" + port_;
-        char pattern[] = "/tmp/ft-home-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        home_ = pattern;
-        if (const char* old = std::getenv("HOME")) oldHome_ = old;
-        setenv("HOME", home_.c_str(), 1);
+        folder_.emplace("ft-home");
+        home_ = folder_->path();
+        homeVariable_.emplace("HOME", home_.string());
         file_ = home_ / ".ssh" / "known_hosts";
-    }
-    void TearDown() override {
-        if (home_.empty()) return;
-        setenv("HOME", oldHome_.c_str(), 1);
-        fs::remove_all(home_);
     }
 
     RunResult List(std::vector<std::string> options = {}) {
@@ -100,7 +80,7 @@ class HostKeyCommands : public ::testing::Test {
         for (int i = 0; i < 50 && port.empty(); ++i) {  // sshd writes after the close
             log.clear();
             for (const auto& [file, from] : marks) {
-                const std::string text = ReadAll(file);
+                const std::string text = ReadFile(file);
                 if (text.size() > from) log += text.substr(from);
             }
             std::istringstream lines(log);
@@ -121,7 +101,9 @@ class HostKeyCommands : public ::testing::Test {
         }
     }
 
-    std::string port_, url_, name_, oldHome_;
+    std::string port_, url_, name_;
+    std::optional<ScratchFolder> folder_;
+    std::optional<ScopedEnv> homeVariable_;
     fs::path home_, file_;
 };
 
@@ -132,7 +114,7 @@ TEST_F(HostKeyCommands, RecordsRefusesAndMatchesHashedEntries) {
     ASSERT_EQ(run.err.rfind("added host key for " + name_ + " (", 0), 0u) << run.err;
     const std::string fingerprint = run.err.substr(run.err.find("SHA256:"));
     ASSERT_EQ(Shell("ssh-keygen -F '" + name_ + "' -f " + file_.string()), 0);
-    const std::string entry = ReadAll(file_);
+    const std::string entry = ReadFile(file_);
     EXPECT_EQ(entry.rfind(name_ + " ", 0), 0u) << entry;
 
     run = List();
@@ -147,10 +129,10 @@ TEST_F(HostKeyCommands, RecordsRefusesAndMatchesHashedEntries) {
     fields >> host >> type >> key;
     const fs::path other = home_ / "other";
     ASSERT_EQ(Shell("ssh-keygen -q -N '' -t " + KeygenType(type) + " -f " + other.string()), 0);
-    std::istringstream otherFields(ReadAll(other.string() + ".pub"));
+    std::istringstream otherFields(ReadFile(other.string() + ".pub"));
     std::string otherType, otherKey;
     otherFields >> otherType >> otherKey;
-    WriteAll(file_, "# replaced\n" + name_ + " " + otherType + " " + otherKey + "\n");
+    WriteFile(file_, "# replaced\n" + name_ + " " + otherType + " " + otherKey + "\n");
     const auto marks = LogMarks();
     run = List();
     EXPECT_EQ(run.exitCode, kExitFailure);
@@ -165,15 +147,15 @@ TEST_F(HostKeyCommands, RecordsRefusesAndMatchesHashedEntries) {
     EXPECT_EQ(run.err, "");
 
     // Hashed by ssh-keygen -H: still known.
-    WriteAll(file_, entry);
+    WriteFile(file_, entry);
     ASSERT_EQ(Shell("ssh-keygen -H -f " + file_.string()), 0);
-    ASSERT_EQ(ReadAll(file_).rfind("|1|", 0), 0u);
+    ASSERT_EQ(ReadFile(file_).rfind("|1|", 0), 0u);
     run = List();
     EXPECT_EQ(run.exitCode, kExitSuccess) << run.err;
     EXPECT_EQ(run.err, "");
 
     // Revoked: refused whatever else the file says.
-    WriteAll(file_, "@revoked * " + type + " " + key + "\n" + entry);
+    WriteFile(file_, "@revoked * " + type + " " + key + "\n" + entry);
     run = List();
     EXPECT_EQ(run.exitCode, kExitFailure);
     EXPECT_NE(run.err.find("revoked"), std::string::npos) << run.err;
@@ -183,7 +165,7 @@ TEST_F(HostKeyCommands, RecordsRefusesAndMatchesHashedEntries) {
     run = List({"--known-hosts", chosen.string()});
     EXPECT_EQ(run.exitCode, kExitSuccess) << run.err;
     EXPECT_EQ(run.err.rfind("added host key for ", 0), 0u) << run.err;
-    EXPECT_EQ(ReadAll(chosen), entry);
+    EXPECT_EQ(ReadFile(chosen), entry);
 }
 
 }  // namespace

@@ -2,17 +2,17 @@
 // an empty temporary HOME and without an agent: -i names a key file, OpenSSH's
 // default key files are found in ~/.ssh, and with standard input not a terminal a
 // missing passphrase or password ends with a clear error instead of a prompt.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
 
 #include "cli_test_support.h"
 #include "support/server_settings.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -21,20 +21,14 @@ namespace fs = std::filesystem;
 class IdentityCommands : public ::testing::Test {
   protected:
     void SetUp() override {
-        const std::string host = Setting("FT_TEST_HOST");
-        const std::string port = Setting("FT_TEST_SFTP_PORT");
-        const std::string user = Setting("FT_TEST_USER");
+        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_SFTP_PORT", "FT_TEST_USER",
+                                "FT_TEST_SSH_CLIENT_KEY_DIR");
         keys_ = Setting("FT_TEST_SSH_CLIENT_KEY_DIR");
-        if (host.empty() || port.empty() || user.empty() || keys_.empty()) {
-            if (InCi()) FAIL() << "SFTP server or client keys missing; run scripts/servers.sh start";
-            GTEST_SKIP() << "no SFTP test server with client keys (scripts/servers.sh start)";
-        }
-        url_ = "sftp://" + user + "@" + host + ":" + port + "/";
-        char pattern[] = "/tmp/ft-home-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        home_ = pattern;
-        Save("HOME", home_.c_str(), oldHome_);
-        Save("SSH_AUTH_SOCK", nullptr, oldAgent_);
+        url_ = "sftp://" + Setting("FT_TEST_USER") + "@" + Setting("FT_TEST_HOST") + ":" +
+               Setting("FT_TEST_SFTP_PORT") + "/";
+        home_.emplace("ft-home");
+        homeVariable_.emplace("HOME", home_->path().string());
+        agentVariable_.emplace("SSH_AUTH_SOCK", nullptr);
         // Standard input is not a terminal, whatever ran the tests.
         savedStdin_ = dup(STDIN_FILENO);
         const int null = open("/dev/null", O_RDONLY);
@@ -42,35 +36,20 @@ class IdentityCommands : public ::testing::Test {
         close(null);
     }
     void TearDown() override {
-        if (home_.empty()) return;
+        if (savedStdin_ < 0) return;
         dup2(savedStdin_, STDIN_FILENO);
         close(savedStdin_);
-        Restore("HOME", oldHome_);
-        Restore("SSH_AUTH_SOCK", oldAgent_);
-        fs::remove_all(home_);
-    }
-    static void Save(const char* name, const char* value, std::optional<std::string>& old) {
-        if (const char* current = std::getenv(name)) old = current;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    static void Restore(const char* name, const std::optional<std::string>& old) {
-        if (old)
-            setenv(name, old->c_str(), 1);
-        else
-            unsetenv(name);
     }
     void InstallDefaultKey(const std::string& file, const std::string& as) {
-        fs::create_directories(home_ / ".ssh");
-        fs::copy_file(fs::path(keys_) / file, home_ / ".ssh" / as);
-        fs::permissions(home_ / ".ssh" / as, fs::perms::owner_read | fs::perms::owner_write);
+        const fs::path ssh = home_->path() / ".ssh";
+        fs::create_directories(ssh);
+        fs::copy_file(fs::path(keys_) / file, ssh / as);
+        fs::permissions(ssh / as, fs::perms::owner_read | fs::perms::owner_write);
     }
 
     std::string keys_, url_;
-    fs::path home_;
-    std::optional<std::string> oldHome_, oldAgent_;
+    std::optional<ScratchFolder> home_;
+    std::optional<ScopedEnv> homeVariable_, agentVariable_;
     int savedStdin_ = -1;
 };
 

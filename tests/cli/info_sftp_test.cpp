@@ -73,13 +73,10 @@ class InfoSftpTest : public ::testing::TestWithParam<InfoCase> {};
 
 TEST_P(InfoSftpTest, ShowsNegotiationAndFingerprintsAsSshKeygen) {
     const InfoCase& c = GetParam();
+    REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", c.portSetting, c.keyDirSetting);
     const std::string host = Setting("FT_TEST_HOST"), port = Setting(c.portSetting);
     const std::string user = Setting("FT_TEST_USER"), password = Setting("FT_TEST_PASSWORD");
     const std::string keyDir = Setting(c.keyDirSetting);
-    if (host.empty() || port.empty() || user.empty() || keyDir.empty()) {
-        if (InCi()) FAIL() << c.portSetting << " not set";
-        GTEST_SKIP() << c.portSetting << " not set (scripts/servers.sh start)";
-    }
     // The servers' own known_hosts file: the keys are checked, and nothing is
     // recorded in the user's.
     const std::string knownHosts = Setting("FT_TEST_SSH_KNOWN_HOSTS");

@@ -11,15 +11,16 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/command_line.h"
 #include "cli_test_support.h"
-#include "control/session_test_support.h"
 #include "control/method_call_support.h"
+#include "control/session_test_support.h"
+#include "support/server_folder.h"
 #include "support/server_settings.h"
 
 namespace {
@@ -42,15 +43,6 @@ void PrintTo(const Server& server, std::ostream* out) {
     *out << server.name;
 }
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteAll(const fs::path& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
-
 // The bytes of the last kTailLength bytes of the big file: none of them zero.
 std::string TailPattern() {
     std::string tail;
@@ -64,53 +56,33 @@ class ServerTest : public ::testing::TestWithParam<Server> {
   protected:
     void SetUp() override {
         const Server& server = GetParam();
+        const char* rootVariable = server.kind == Kind::Http ? "FT_TEST_HTTP_ROOT" : "FT_TEST_ROOT";
+        REQUIRE_SERVER_SETTINGS(
+            "FT_TEST_HOST", "FT_TEST_USER", server.portVariable, rootVariable,
+            server.kind == Kind::Sftp ? "FT_TEST_SSH_KNOWN_HOSTS" : rootVariable);
         host_ = Setting("FT_TEST_HOST");
         user_ = Setting("FT_TEST_USER");
         password_ = Setting("FT_TEST_PASSWORD");
         port_ = Setting(server.portVariable);
-        root_ = Setting(server.kind == Kind::Http ? "FT_TEST_HTTP_ROOT" : "FT_TEST_ROOT");
         knownHosts_ = Setting("FT_TEST_SSH_KNOWN_HOSTS");
-        if (host_.empty() || user_.empty() || port_.empty() || root_.empty() ||
-            (server.kind == Kind::Sftp && knownHosts_.empty())) {
-            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
-            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
-        }
-        struct stat rootInfo {};
-        if (::stat(root_.c_str(), &rootInfo) != 0) {
-            if (InCi()) FAIL() << root_ << " is missing";
-            GTEST_SKIP() << root_ << " is missing";
-        }
-        owner_ = rootInfo.st_uid;
-        group_ = rootInfo.st_gid;
-        folder_ = std::string("sizes-") + server.name + "-" + std::to_string(::getpid());
-        remote_ = fs::path(root_) / folder_;
-        fs::create_directories(remote_);
-        Own(remote_);
-        local_ = fs::path(::testing::TempDir()) / folder_;
+        server_.emplace(Setting(rootVariable), std::string("sizes-") + server.name);
+        folder_ = server_->name();
+        remote_ = server_->path();
+        local_ = scratch_.path();
         fs::create_directories(local_ / "home");
-        if (const char* home = std::getenv("HOME")) savedHome_ = home;
-        ::setenv("HOME", (local_ / "home").c_str(), 1);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        if (!remote_.empty()) fs::remove_all(remote_, ignored);
-        if (!local_.empty()) fs::remove_all(local_, ignored);
-        if (!savedHome_.empty()) ::setenv("HOME", savedHome_.c_str(), 1);
+        home_.emplace("HOME", (local_ / "home").string());
     }
 
-    void Own(const fs::path& path) const {
-        if (::geteuid() == 0) {
-            ASSERT_EQ(::chown(path.c_str(), owner_, group_), 0);
-        }
-    }
+    void Own(const fs::path& path) const { server_->Own(path); }
     // A file in the test's server folder, owned by the login user.
     void PutOnServer(const std::string& name, const std::string& content) {
-        WriteAll(remote_ / name, content);
-        Own(remote_ / name);
+        server_->Put(name, content);
     }
     std::string Url(const std::string& name) const {
         const Kind kind = GetParam().kind;
-        const std::string scheme = kind == Kind::Http ? "http" : kind == Kind::Sftp ? "sftp" : "ftp";
+        const std::string scheme = kind == Kind::Http   ? "http"
+                                   : kind == Kind::Sftp ? "sftp"
+                                                        : "ftp";
         const std::string login = kind == Kind::Http ? "" : user_ + ":" + password_ + "@";
         // FTP and SFTP paths are relative to the login folder, which is the root.
         return scheme + "://" + login + host_ + ":" + port_ + "/" + folder_ + "/" + name;
@@ -126,10 +98,11 @@ class ServerTest : public ::testing::TestWithParam<Server> {
     }
     bool IsHttp() const { return GetParam().kind == Kind::Http; }
 
-    std::string host_, user_, password_, port_, root_, knownHosts_, folder_, savedHome_;
+    std::string host_, user_, password_, port_, knownHosts_, folder_;
+    std::optional<ServerFolder> server_;
+    ScratchFolder scratch_{"sizes"};
     fs::path remote_, local_;
-    uid_t owner_ = 0;
-    gid_t group_ = 0;
+    std::optional<ScopedEnv> home_;
 };
 
 // ---- A sparse 5 GiB file ------------------------------------------------------------
@@ -271,27 +244,27 @@ class RestartRefused : public ServerTest {};
 
 TEST_P(KeepsData, AppendAppendsInBothDirections) {
     PutOnServer("get.txt", "remote-tail");
-    WriteAll(local_ / "get.txt", "local-head:");
+    WriteFile(local_ / "get.txt", "local-head:");
     const RunResult get =
         Run({"get", "--append", "--type", "binary", Url("get.txt"), (local_ / "get.txt").string()});
     ASSERT_EQ(get.exitCode, 0) << get.err;
-    EXPECT_EQ(ReadAll(local_ / "get.txt"), "local-head:remote-tail");
+    EXPECT_EQ(ReadFile(local_ / "get.txt"), "local-head:remote-tail");
 
     PutOnServer("put.txt", "remote-head:");
-    WriteAll(local_ / "put.txt", "local-tail");
+    WriteFile(local_ / "put.txt", "local-tail");
     const RunResult put =
         Run({"put", "--append", "--type", "binary", (local_ / "put.txt").string(), Url("put.txt")});
     ASSERT_EQ(put.exitCode, 0) << put.err;
-    EXPECT_EQ(ReadAll(remote_ / "put.txt"), "remote-head:local-tail");
+    EXPECT_EQ(ReadFile(remote_ / "put.txt"), "remote-head:local-tail");
 }
 
 TEST_P(KeepsData, GetOfADirectoryLeavesTheLocalFileAlone) {
     fs::create_directories(remote_ / "inner");
     Own(remote_ / "inner");
-    WriteAll(local_ / "keep.txt", "precious");
+    WriteFile(local_ / "keep.txt", "precious");
     const RunResult get = Run({"get", Url("inner"), (local_ / "keep.txt").string()});
     EXPECT_NE(get.exitCode, 0);
-    EXPECT_EQ(ReadAll(local_ / "keep.txt"), "precious");
+    EXPECT_EQ(ReadFile(local_ / "keep.txt"), "precious");
     // Nor is a file created for it.
     const RunResult fresh = Run({"get", Url("inner"), (local_ / "new.txt").string()});
     EXPECT_NE(fresh.exitCode, 0);
@@ -300,22 +273,22 @@ TEST_P(KeepsData, GetOfADirectoryLeavesTheLocalFileAlone) {
 
 TEST_P(RestartRefused, BeyondTheLocalEndBeforeSending) {
     PutOnServer("data.bin", std::string(64, 'r'));
-    WriteAll(local_ / "data.bin", "0123456789");
+    WriteFile(local_ / "data.bin", "0123456789");
     const RunResult get =
         Run({"get", "--restart", "32", Url("data.bin"), (local_ / "data.bin").string()});
     EXPECT_NE(get.exitCode, 0);
     EXPECT_NE(get.err.find("12241"), std::string::npos) << get.err;
-    EXPECT_EQ(ReadAll(local_ / "data.bin"), "0123456789") << "no hole of zeros";
+    EXPECT_EQ(ReadFile(local_ / "data.bin"), "0123456789") << "no hole of zeros";
 }
 
 TEST_P(KeepsData, AutomaticTypeIgnoresTheLocalName) {
     // Bytes that a text transfer would change; the local name says text.
     const std::string binary("line\nnext\r\n\0\xff\x80 end\n", 20);
-    WriteAll(local_ / "looks.txt", binary);
+    WriteFile(local_ / "looks.txt", binary);
     const RunResult put =
         Run({"put", "--type", "auto", (local_ / "looks.txt").string(), Url("data.bin")});
     ASSERT_EQ(put.exitCode, 0) << put.err;
-    EXPECT_EQ(ReadAll(remote_ / "data.bin"), binary);
+    EXPECT_EQ(ReadFile(remote_ / "data.bin"), binary);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, KeepsData,
@@ -328,27 +301,12 @@ INSTANTIATE_TEST_SUITE_P(Servers, RestartRefused, ::testing::ValuesIn(kAllServer
 // Times in UTC unless Localize is set, in a zone nine hours east of UTC.
 class Times : public ServerTest {
   protected:
-    void SetUp() override {
-        ServerTest::SetUp();
-        if (const char* zone = std::getenv("TZ")) savedZone_ = zone;
-        ::setenv("TZ", "JST-9", 1);
-        ::tzset();
-    }
-    void TearDown() override {
-        if (savedZone_.empty()) {
-            ::unsetenv("TZ");
-        } else {
-            ::setenv("TZ", savedZone_.c_str(), 1);
-        }
-        ::tzset();
-        ServerTest::TearDown();
-    }
+    ScopedEnv zone_{"TZ", "JST-9"};
     time_t ModifiedAt(const std::string& name) const {
         struct stat info {};
         EXPECT_EQ(::stat((remote_ / name).c_str(), &info), 0);
         return info.st_mtime;
     }
-    std::string savedZone_;
 };
 
 TEST_P(Times, TouchMtimeAndStatAgree) {

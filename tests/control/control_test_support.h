@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -110,7 +111,8 @@ inline VARIANT BoolVariant(bool value) {
     return v;
 }
 
-// Records every event it receives, with its arguments as text.
+// Records every event it receives, with its arguments as text, and then calls
+// the test's hook.
 class RecordingSink final : public ComObject<IDispatch> {
   public:
     struct Event {
@@ -142,10 +144,31 @@ class RecordingSink final : public ComObject<IDispatch> {
             VariantClear(&text);
         }
         events.push_back(event);
+        if (hook) hook(events.back());
         return S_OK;
     }
 
+    int Count(DISPID dispid) const {
+        int count = 0;
+        for (const auto& event : events)
+            count += event.dispid == dispid ? 1 : 0;
+        return count;
+    }
+    // "OnCommand 257", "OnError 10060", "OnCancel" ... joined with '|'.
+    std::string Trace() const {
+        static const char* const kNames[] = {"",        "OnCancel",   "OnCommand",
+                                             "OnError", "OnProgress", "OnTimeout"};
+        std::string trace;
+        for (const auto& event : events) {
+            if (!trace.empty()) trace += '|';
+            trace += kNames[event.dispid];
+            if (!event.arguments.empty()) trace += " " + event.arguments[0];
+        }
+        return trace;
+    }
+
     std::vector<Event> events;
+    std::function<void(const Event&)> hook;
 
   private:
     RecordingSink() = default;

@@ -1,6 +1,6 @@
 // The failure paths shared by the directory and file methods: not connected,
 // not supported by the HTTP engine, argument conversions that end a method
-// before any effect, AddFileType's no-op cases, and the dispatch rows.
+// before any effect, and AddFileType's no-op cases.
 #include <cstdlib>
 #include <functional>
 
@@ -217,45 +217,6 @@ TEST_F(FileMethods, AddFileTypeFailureIsAnAutomationErrorWithoutEvent) {
     EXPECT_EQ(hr, MakeHResult(0x800A0000u + static_cast<DWORD>(fileErrorNetworkNotInitialized)));
     EXPECT_EQ(Long(&CFileTransfer::get_LastError), fileErrorNetworkNotInitialized);
     EXPECT_EQ(sink_->Count(kOnError), 0);
-}
-
-TEST_F(FileMethods, MethodsAreReachedThroughInvoke) {
-    ASSERT_EQ(control_->put_ServerType(fileServerFTP), S_OK);
-    DISPID id = 0;
-    ASSERT_EQ(DispatchGetIdOfName(control_, u"DeleteFile", &id), S_OK);
-    VARIANT name;
-    VariantInit(&name);
-    name.vt = VT_BSTR;
-    name.bstrVal = BstrFromUtf8("x");
-    VARIANT result;
-    VariantInit(&result);
-    EXPECT_EQ(DispatchCall(control_, id, std::span<VARIANT>(&name, 1), &result), S_OK);
-    EXPECT_EQ(result.vt, VT_I4);
-    EXPECT_EQ(result.lVal, fileErrorInvalidHandle);
-
-    ASSERT_EQ(DispatchGetIdOfName(control_, u"AddFileType", &id), S_OK);
-    VARIANT arguments[2];
-    arguments[0] = name;
-    arguments[1] = I4(4);
-    EXPECT_EQ(DispatchCall(control_, id, std::span<VARIANT>(arguments, 2), nullptr), S_OK);
-    VariantClear(&name);
-
-    for (const char16_t* method :
-         {u"ChangeDirectory", u"GetDirectory", u"OpenDirectory", u"ReadDirectory",
-          u"CloseDirectory", u"GetFileList", u"GetFileStatus", u"GetFileSize", u"GetFileTime",
-          u"GetFilePermissions", u"RenameFile", u"MakeDirectory", u"RemoveDirectory",
-          u"SetFilePermissions", u"SetFileTime", u"VerifyFile"}) {
-        ASSERT_EQ(DispatchGetIdOfName(control_, method, &id), S_OK);
-        // Too few arguments reach the dispatch check, not E_NOTIMPL.
-        VARIANT none[8];
-        for (VARIANT& v : none) {
-            VariantInit(&v);
-            v.vt = VT_ERROR;
-        }
-        const HRESULT hr = DispatchCall(control_, id, std::span<VARIANT>(none, 0), &result);
-        EXPECT_NE(hr, E_NOTIMPL) << Utf16ToUtf8(method);
-        VariantClear(&result);
-    }
 }
 
 }  // namespace

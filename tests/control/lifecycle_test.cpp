@@ -16,9 +16,6 @@ TEST_F(Lifecycle, InitializeStartsBothEnginesAndRecordsTheSocketLibrary) {
     VARIANT error = I4(99);
     EXPECT_EQ(control_->Initialize(&error), S_OK);
     EXPECT_EQ(error.lVal, 0);
-    EXPECT_TRUE(control_->State().enginesInitialized);
-    EXPECT_NE(control_->State().notifyWindow, nullptr);
-    EXPECT_TRUE(IsWindow(control_->State().notifyWindow));
     const std::string library = Text(&CFileTransfer::get_Library);
     EXPECT_FALSE(library.empty());
     EXPECT_EQ(library.front(), '/');
@@ -50,8 +47,7 @@ TEST_F(Lifecycle, InitializeAtDesignTimeGivesErrorFiveAndStartsNothing) {
 
 TEST_F(Lifecycle, ResetKeepsTheEnginesAndReturnsPropertiesToDefaults) {
     ASSERT_EQ(control_->Initialize(nullptr), S_OK);
-    const std::u16string library = control_->State().library;
-    const HWND window = control_->State().notifyWindow;
+    const std::string library = Text(&CFileTransfer::get_Library);
     ASSERT_EQ(SetText(&CFileTransfer::put_ServerName, "example.com"), S_OK);
     ASSERT_EQ(control_->put_Timeout(3), S_OK);
     ASSERT_EQ(control_->put_ServerType(fileServerHTTP), S_OK);
@@ -62,20 +58,18 @@ TEST_F(Lifecycle, ResetKeepsTheEnginesAndReturnsPropertiesToDefaults) {
     SysFreeString(version);
 
     EXPECT_EQ(control_->Reset(), S_OK);
-    EXPECT_TRUE(control_->State().enginesInitialized);
-    EXPECT_EQ(control_->State().library, library);
-    EXPECT_EQ(control_->State().notifyWindow, window);
+    EXPECT_EQ(Text(&CFileTransfer::get_Library), library);
+    EXPECT_EQ(FtpGetPriority(12345), -1);  // the engine still runs: a handle error
+    EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorInvalidHandle));
     EXPECT_EQ(Text(&CFileTransfer::get_ServerName), "");
     EXPECT_EQ(Long(&CFileTransfer::get_Timeout), 20);
     EXPECT_EQ(Long(&CFileTransfer::get_ServerType), fileServerUndefined);
     EXPECT_EQ(Long(&CFileTransfer::get_LastError), 0);
     EXPECT_FALSE(Bool(&CFileTransfer::get_ThrowError));
-    EXPECT_TRUE(control_->State().versionText.empty());
 
     // A connect after Reset uses the started engines as they are.
     EXPECT_EQ(ConnectWith(nullptr), fileErrorInvalidHostName);
-    EXPECT_EQ(control_->State().library, library);
-    EXPECT_EQ(control_->State().notifyWindow, window);
+    EXPECT_EQ(Text(&CFileTransfer::get_Library), library);
 }
 
 TEST_F(Lifecycle, UninitializeStopsTheEnginesAndClearsTheVersionCache) {
@@ -107,66 +101,6 @@ TEST_F(Lifecycle, LocalNameStartsTheEnginesAndGivesTheHostName) {
     ASSERT_EQ(NetGetHostName(expected, sizeof expected), 0);
     EXPECT_EQ(name, expected);
     EXPECT_TRUE(control_->State().enginesInitialized);
-}
-
-// ---- Error texts ---------------------------------------------------------------
-
-TEST_F(Lifecycle, TimeoutCodeHasItsText) {
-    ASSERT_EQ(control_->put_LastError(static_cast<LONG>(0x8004274C)), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_LastError), fileErrorOperationTimeout);
-    EXPECT_EQ(Text(&CFileTransfer::get_LastErrorString), "The specified operation has timed out");
-}
-
-TEST_F(Lifecycle, CodesWithoutTextFallBackToTheUndefinedText) {
-    for (LONG type : {fileServerUndefined, fileServerFTP, fileServerHTTP}) {
-        ASSERT_EQ(control_->put_ServerType(type), S_OK);
-        EXPECT_EQ(control_->ReportError(0x80041234u, true, false), MakeHResult(0x800A1234));
-        EXPECT_EQ(Text(&CFileTransfer::get_LastErrorString),
-                  "Undefined control error (0x80041234)");
-        ComPtr<IErrorInfo> info;
-        ASSERT_EQ(GetErrorInfo(0, info.Receive()), S_OK);
-        BSTR description = nullptr;
-        info->GetDescription(&description);
-        EXPECT_EQ(Utf8FromBstr(description), "Undefined control error (0x80041234)") << type;
-        SysFreeString(description);
-    }
-    // A code outside the table's facility keeps its own bits in the result.
-    EXPECT_EQ(control_->ReportError(0x80070005u, true, false),
-              MakeHResult(0x800A0005u | 0x80070005u));
-}
-
-TEST_F(Lifecycle, EngineLastErrorIsWhatACodeOfZeroReports) {
-    ASSERT_EQ(control_->put_ServerType(fileServerHTTP), S_OK);
-    HttpSetLastError(fileErrorResourceNotFound);
-    EXPECT_EQ(control_->ReportError(0, true, true), MakeHResult(0x800A0000u + 12275));
-    EXPECT_EQ(sink_->Trace(), "OnError 12275");
-    EXPECT_EQ(sink_->events[0].arguments[1], "The specified resource cannot be found");
-    // Without an engine error nothing is reported and LastError is cleared.
-    HttpSetLastError(0);
-    EXPECT_EQ(control_->ReportError(0, true, true), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_LastError), 0);
-    EXPECT_EQ(sink_->events.size(), 1u);
-    // Undefined server type: a code of 0 is the invalid-protocol error with its own text.
-    ASSERT_EQ(control_->put_ServerType(fileServerUndefined), S_OK);
-    EXPECT_EQ(control_->ReportError(0, false, true), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_LastError), fileErrorInvalidProtocol);
-    EXPECT_EQ(sink_->events[1].arguments[1], "Invalid server type or server type is undefined");
-}
-
-TEST_F(Lifecycle, LastErrorWritesReachTheEnginesOfTheServerType) {
-    FtpSetLastError(0);
-    HttpSetLastError(0);
-    ASSERT_EQ(control_->put_LastError(fileErrorOperationTimeout), S_OK);
-    EXPECT_EQ(FtpGetLastError(), 0x8004274Cu);
-    EXPECT_EQ(HttpGetLastError(), 0x8004274Cu);
-    ASSERT_EQ(control_->put_ServerType(fileServerFTP), S_OK);
-    ASSERT_EQ(control_->put_LastError(fileErrorNotConnected), S_OK);
-    EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorNotConnected));
-    EXPECT_EQ(HttpGetLastError(), 0x8004274Cu);
-    ASSERT_EQ(control_->put_ServerType(fileServerHTTP), S_OK);
-    ASSERT_EQ(control_->put_LastError(0), S_OK);
-    EXPECT_EQ(HttpGetLastError(), 0u);
-    EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorNotConnected));
 }
 
 }  // namespace

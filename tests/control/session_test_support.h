@@ -3,8 +3,6 @@
 // small VARIANT builders.
 #pragma once
 
-#include <functional>
-
 #include "control_test_support.h"
 #include "ftp/ftp.h"
 #include "http/http.h"
@@ -19,61 +17,7 @@ constexpr DISPID kOnCommand = 2;
 constexpr DISPID kOnError = 3;
 constexpr DISPID kOnTimeout = 5;
 
-// Records events like RecordingSink and then calls the test's hook.
-class HookedSink final : public ComObject<IDispatch> {
-  public:
-    static HookedSink* Create() { return new HookedSink(); }
-
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
-    HRESULT Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                   UINT*) override {
-        RecordingSink::Event event{member, {}, {}};
-        for (UINT i = 0; i < params->cArgs; ++i) {
-            VARIANT* argument = DispParamsArgument(params, i);
-            event.types.push_back(argument->vt);
-            VARIANT text;
-            VariantInit(&text);
-            VariantChangeType(&text, argument, 0, VT_BSTR);
-            event.arguments.push_back(Utf8FromBstr(text.bstrVal));
-            VariantClear(&text);
-        }
-        events.push_back(event);
-        if (hook) hook(events.back());
-        return S_OK;
-    }
-
-    int Count(DISPID dispid) const {
-        int count = 0;
-        for (const auto& event : events)
-            count += event.dispid == dispid ? 1 : 0;
-        return count;
-    }
-    // "OnCommand 257", "OnError 10060", "OnCancel" ... joined with '|'.
-    std::string Trace() const {
-        static const char* const kNames[] = {"",        "OnCancel",   "OnCommand",
-                                             "OnError", "OnProgress", "OnTimeout"};
-        std::string trace;
-        for (const auto& event : events) {
-            if (!trace.empty()) trace += '|';
-            trace += kNames[event.dispid];
-            if (!event.arguments.empty()) trace += " " + event.arguments[0];
-        }
-        return trace;
-    }
-
-    std::vector<RecordingSink::Event> events;
-    std::function<void(const RecordingSink::Event&)> hook;
-
-  private:
-    HookedSink() = default;
-};
+using HookedSink = RecordingSink;
 
 inline VARIANT I4(LONG value) {
     VARIANT v;

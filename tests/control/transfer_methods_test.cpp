@@ -154,26 +154,7 @@ TEST(ProgressPercentTest, TruncatesCapsAndTreatsEmptyFiles) {
 
 // ---- Failure paths ---------------------------------------------------------------------
 
-class TransferMethodsTest : public ControlTest {
-  protected:
-    void SetUp() override {
-        ControlTest::SetUp();
-        sink_ = HookedSink::Create();
-        ComPtr<IConnectionPoint> point;
-        ASSERT_EQ(control_->FindConnectionPoint(DIID__IFileTransferEvents, point.Receive()), S_OK);
-        ASSERT_EQ(point->Advise(sink_, &cookie_), S_OK);
-        point_ = point;
-    }
-    void TearDown() override {
-        point_->Unadvise(cookie_);
-        sink_->Release();
-        ControlTest::TearDown();
-    }
-
-    HookedSink* sink_ = nullptr;
-    ComPtr<IConnectionPoint> point_;
-    DWORD cookie_ = 0;
-};
+using TransferMethodsTest = SessionTest;
 
 // Nothing listens on loopback port 1, so connecting to it is refused at once.
 constexpr LONG kClosedPort = 1;
@@ -205,20 +186,13 @@ TEST_F(TransferMethodsTest, PutDataChecksItsBufferBeforeConnecting) {
     EXPECT_EQ(control_->PutData(&remote, nullptr, nullptr, nullptr, &error), E_INVALIDARG);
     EXPECT_EQ(error.lVal, 0);
     EXPECT_EQ(sink_->events.size(), 0u);
-    EXPECT_EQ(control_->State().clientHandle, kNoClientHandle);
     VariantClear(&remote);
 }
 
-TEST_F(TransferMethodsTest, MethodsWithoutAnEnginePathReportTheirErrors) {
+TEST_F(TransferMethodsTest, PostFileIsTheHttpEnginesOnly) {
     VARIANT text = TextVariant(u"x");
     VARIANT error = I4(-1);
     control_->put_ServerType(fileServerFTP);
-    // The multiple-file methods do not connect by themselves.
-    EXPECT_EQ(control_->GetMultipleFiles(&text, &text, &text, &error), S_OK);
-    EXPECT_EQ(error.lVal, fileErrorInvalidHandle);
-    EXPECT_EQ(sink_->Count(kOnError), 1);
-    EXPECT_EQ(control_->PutMultipleFiles(&text, &text, &text, &error), S_OK);
-    EXPECT_EQ(error.lVal, fileErrorInvalidHandle);
     // PostFile belongs to the HTTP engine.
     EXPECT_EQ(control_->PostFile(&text, nullptr, nullptr, nullptr, &error), S_OK);
     EXPECT_EQ(error.lVal, fileErrorOperationNotSupported);
@@ -226,29 +200,6 @@ TEST_F(TransferMethodsTest, MethodsWithoutAnEnginePathReportTheirErrors) {
     EXPECT_EQ(control_->PostFile(&text, nullptr, nullptr, nullptr, &error),
               kAutomationErrorBase + fileErrorOperationNotSupported);
     VariantClear(&text);
-}
-
-TEST_F(TransferMethodsTest, ReachableThroughInvokeByName) {
-    for (const char* name : {"GetFile", "PutFile", "GetData", "PutData", "PostFile",
-                             "GetMultipleFiles", "PutMultipleFiles"}) {
-        DISPID dispid = DISPID_UNKNOWN;
-        ASSERT_EQ(DispatchGetIdOfName(control_, Utf8ToUtf16(name), &dispid), S_OK) << name;
-        VARIANT arguments[3];
-        for (VARIANT& argument : arguments)
-            argument = TextVariant(u"x");
-        VARIANT result;
-        VariantInit(&result);
-        EXCEPINFO exception{};
-        // Not connected and nothing to connect to: every one answers with Error,
-        // none is left unimplemented.
-        const HRESULT hr =
-            DispatchCall(control_, dispid, std::span<VARIANT>(arguments, 3), &result, &exception);
-        EXPECT_NE(hr, E_NOTIMPL) << name;
-        ClearExcepInfo(&exception);
-        for (VARIANT& argument : arguments)
-            VariantClear(&argument);
-        VariantClear(&result);
-    }
 }
 
 }  // namespace

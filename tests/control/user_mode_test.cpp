@@ -1,3 +1,5 @@
+// The ambient UserMode of a container: at design time the reads fail (but
+// ThrowError and Enabled), the writes still work.
 #include "control_test_support.h"
 
 namespace {
@@ -16,9 +18,38 @@ class UserMode : public ControlTest {
     AmbientHost* host_ = nullptr;
 };
 
-TEST_F(UserMode, WithoutAHostTheControlIsInUserMode) {
-    LONG value = 0;
-    EXPECT_EQ(control_->get_Timeout(&value), S_OK);
+TEST_F(UserMode, OnlyABooleanTrueOrNoHostCountsAsUserMode) {
+    VARIANT number;
+    VariantInit(&number);
+    number.vt = VT_I4;
+    number.lVal = 1;
+    struct Case {
+        const char* label;
+        bool attach;
+        VARIANT userMode;
+        bool detachAgain;
+        HRESULT read;
+    };
+    for (const Case& c :
+         {Case{"NoHost", false, BoolVariant(true), false, S_OK},
+          Case{"RunTime", true, BoolVariant(true), false, S_OK},
+          Case{"DesignTime", true, BoolVariant(false), false, CTL_E_GETNOTSUPPORTED},
+          Case{"NumberOne", true, number, false, CTL_E_GETNOTSUPPORTED},
+          Case{"Detached", true, BoolVariant(false), true, S_OK}}) {
+        SCOPED_TRACE(c.label);
+        if (c.attach) AttachHost(c.userMode);
+        if (c.detachAgain) {
+            ASSERT_EQ(control_->SetClientSite(nullptr), S_OK);
+        }
+        LONG value = 0;
+        EXPECT_EQ(control_->get_Timeout(&value), c.read);
+        if (c.read == S_OK) {
+            EXPECT_EQ(value, 20);
+        }
+        control_->SetClientSite(nullptr);
+        if (host_) host_->Release();
+        host_ = nullptr;
+    }
 }
 
 TEST_F(UserMode, DesignTimeReadsFailExceptThrowErrorAndEnabled) {
@@ -32,7 +63,6 @@ TEST_F(UserMode, DesignTimeReadsFailExceptThrowErrorAndEnabled) {
     EXPECT_EQ(control_->get_Version(&text), CTL_E_GETNOTSUPPORTED);
     EXPECT_EQ(control_->get_LastErrorString(&text), CTL_E_GETNOTSUPPORTED);
     EXPECT_EQ(control_->get_LocalName(&text), CTL_E_GETNOTSUPPORTED);
-    EXPECT_EQ(control_->get_Timeout(&number), CTL_E_GETNOTSUPPORTED);
     EXPECT_EQ(control_->get_ActivePort(0, &number), CTL_E_GETNOTSUPPORTED);
     EXPECT_EQ(control_->get_ChannelMode(5, &number), CTL_E_GETNOTSUPPORTED);
     EXPECT_EQ(number, -7);
@@ -44,38 +74,15 @@ TEST_F(UserMode, DesignTimeReadsFailExceptThrowErrorAndEnabled) {
     EXPECT_EQ(control_->get_Enabled(&flag), S_OK);
     EXPECT_EQ(flag, VARIANT_TRUE);
     EXPECT_GT(host_->queries, 0);
-}
 
-TEST_F(UserMode, DesignTimeWritesStillWork) {
-    AttachHost(BoolVariant(false));
+    // Writes still work, and read back once the host is gone.
     EXPECT_EQ(control_->put_ServerPort(990), S_OK);
-    EXPECT_EQ(control_->State().serverType, 1);
-    EXPECT_EQ(SetUrl("ftp://h/x"), S_OK);
-    EXPECT_EQ(control_->State().userName, u"anonymous");
-}
-
-TEST_F(UserMode, OnlyABooleanTrueCountsAsUserMode) {
-    VARIANT number;
-    VariantInit(&number);
-    number.vt = VT_I4;
-    number.lVal = 1;
-    AttachHost(number);
-    LONG value = 0;
-    EXPECT_EQ(control_->get_Timeout(&value), CTL_E_GETNOTSUPPORTED);
-}
-
-TEST_F(UserMode, RunTimeHostAllowsReads) {
-    AttachHost(BoolVariant(true));
-    LONG value = 0;
-    EXPECT_EQ(control_->get_Timeout(&value), S_OK);
-    EXPECT_EQ(value, 20);
-}
-
-TEST_F(UserMode, DetachingTheHostReturnsToUserMode) {
-    AttachHost(BoolVariant(false));
     ASSERT_EQ(control_->SetClientSite(nullptr), S_OK);
-    LONG value = 0;
-    EXPECT_EQ(control_->get_Timeout(&value), S_OK);
+    EXPECT_EQ(Long(&CFileTransfer::get_ServerType), 1);
+    ASSERT_EQ(control_->SetClientSite(host_), S_OK);
+    EXPECT_EQ(SetUrl("ftp://h/x"), S_OK);
+    ASSERT_EQ(control_->SetClientSite(nullptr), S_OK);
+    EXPECT_EQ(Text(&CFileTransfer::get_UserName), "anonymous");
 }
 
 }  // namespace

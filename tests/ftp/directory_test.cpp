@@ -184,6 +184,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- MLSD -----------------------------------------------------------------------------
 
+// (Without MLST the facts format is refused: session_test's SettingsValidateAndClamp.)
 TEST_F(DirectoryTest, FactsListingNeedsTheMlstFeatureAndFillsOwnerAndGroup) {
     DataPeer data;
     data.Serve({.payload = "modify=20240102030405;perm=adfr;size=10;type=file;UNIX.group=1001;"
@@ -203,14 +204,6 @@ TEST_F(DirectoryTest, FactsListingNeedsTheMlstFeatureAndFillsOwnerAndGroup) {
     EXPECT_EQ(entries[0].date.wSecond, 5);
     EXPECT_EQ(entries[1].directory, 1);
     EXPECT_EQ(session.Finish(), "TYPE A|PASV|MLSD /pub|TYPE I");
-}
-
-TEST_F(DirectoryTest, FactsFormatIsRefusedWithoutTheMlstFeature) {
-    PeerSession session(PeerScript{}, Passive());
-    EXPECT_TRUE(FailsWith(fileErrorFeatureNotSupported,
-                          FtpSetDirectoryFormat(session.client(), FTP_DIRECTORY_MLSD)));
-    EXPECT_EQ(FtpGetDirectoryFormat(session.client()), FTP_DIRECTORY_AUTO);
-    EXPECT_EQ(session.Finish(), "");
 }
 
 // ---- Empty listings, refusals and misuse -----------------------------------------------

@@ -3,16 +3,13 @@
 // times, modes and digests, and the status listings of several systems.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "ftp/fileops.h"
 #include "ftp/tables.h"
+#include "support/test_files.h"
 #include "tests/ftp/ftp_test_support.h"
 
 namespace {
@@ -29,25 +26,6 @@ std::string StatusReply(const std::string& line) {
     return "213-Status follows:\r\n" + line + "\r\n213 End of status\r\n";
 }
 
-// TZ for the duration of a test (the platform reads it at every conversion).
-class ScopedTimeZone {
-  public:
-    explicit ScopedTimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) saved_ = old, hadOne_ = true;
-        setenv("TZ", zone, 1);
-    }
-    ~ScopedTimeZone() {
-        if (hadOne_)
-            setenv("TZ", saved_.c_str(), 1);
-        else
-            unsetenv("TZ");
-    }
-
-  private:
-    std::string saved_;
-    bool hadOne_ = false;
-};
-
 std::string TimeText(const SYSTEMTIME& t) {
     char text[64];
     std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
@@ -57,24 +35,14 @@ std::string TimeText(const SYSTEMTIME& t) {
 
 class FileOpsTest : public EngineTest {
   protected:
-    void TearDown() override {
-        EngineTest::TearDown();
-        if (!tempDir_.empty()) fs::remove_all(tempDir_);
-    }
-
     std::string LocalFile(const std::string& content) {
-        if (tempDir_.empty()) {
-            tempDir_ = fs::temp_directory_path() /
-                       ("fileops-test-" + std::to_string(::getpid()) + "-" +
-                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-            fs::create_directories(tempDir_);
-        }
-        fs::path path = tempDir_ / ("local" + std::to_string(++files_) + ".bin");
-        std::ofstream(path, std::ios::binary) << content;
+        const fs::path path = tempDir_ / ("local" + std::to_string(++files_) + ".bin");
+        WriteFile(path, content);
         return path.string();
     }
 
-    fs::path tempDir_;
+    ScratchFolder folder_{"fileops-test"};
+    const fs::path tempDir_ = folder_.path();
     int files_ = 0;
 };
 
@@ -113,7 +81,7 @@ TEST_F(FileOpsTest, StatusComesFromMlstFactsWithTheNameAskedFor) {
 }
 
 TEST_F(FileOpsTest, RefusedCommandsAreLearnedAndTheStatusListingTakesOver) {
-    ScopedTimeZone zone("TST-3");  // three hours east of UTC, no daylight saving
+    ScopedEnv zone("TZ", "TST-3");  // three hours east of UTC, no daylight saving
     PeerScript script;
     script.Reply("MDTM a.txt", "502 Command not implemented.\r\n")
         .Reply("MLST a.txt", "500 Unknown command.\r\n")
@@ -155,7 +123,7 @@ TEST_F(FileOpsTest, RefusedCommandsAreLearnedAndTheStatusListingTakesOver) {
 }
 
 TEST_F(FileOpsTest, MdtmTimesAreUtcWithOrWithoutFractions) {
-    ScopedTimeZone zone("TST-3");
+    ScopedEnv zone("TZ", "TST-3");
     PeerScript script;
     script.Reply("MDTM a", "213 20200102030405\r\n")
         .Reply("MDTM a", "213 20200102030405.123\r\n")
@@ -188,7 +156,7 @@ TEST_F(FileOpsTest, MdtmTimesAreUtcWithOrWithoutFractions) {
 }
 
 TEST_F(FileOpsTest, MlstDatesAreUtcWhenMdtmIsMissing) {
-    ScopedTimeZone zone("TST-3");
+    ScopedEnv zone("TZ", "TST-3");
     PeerScript script;
     script.Reply("MLST a", "250-Listing a\r\n modify=20200102030405;type=file; a\r\n250 End\r\n");
     PeerSession session(script, Offering({"MLST modify*;", "MFMT"}));
@@ -341,7 +309,7 @@ struct SystemListing {
     const char* label;
     const char* systReply;
     const char* name;
-    std::vector<std::string> lines;  // the status reply's listing lines
+    const char* lines;  // the status reply's listing lines
     uint64_t size;
     uint32_t permissions;
     const char* owner;
@@ -361,9 +329,7 @@ class StatusListingTest : public FileOpsTest,
 TEST_P(StatusListingTest, ParsesTheServersLayout) {
     const SystemListing& listing = GetParam();
     std::string reply = "213-Status of " + std::string(listing.name) + ":\r\n";
-    for (const std::string& line : listing.lines)
-        reply += line + "\r\n";
-    reply += "213 End of status\r\n";
+    reply += std::string(listing.lines) + "\r\n213 End of status\r\n";
     PeerScript script;
     script.Reply(std::string("STAT ") + listing.name, reply);
     PeerSession session(script, {std::string(listing.systReply) + "\r\n"});
@@ -388,77 +354,31 @@ constexpr uint32_t SterlingBit(char letter) {
     return 1u << (letter - 'A');
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Systems, StatusListingTest,
-    ::testing::Values(
-        SystemListing{"MsDosFile",
-                      "215 Windows_NT",
-                      "report.exe",
-                      {"03-15-99  02:05PM                 1234 report.exe"},
-                      1234,
-                      0x124 | 0x49,
-                      "",
-                      "",
-                      0,
-                      "1999-03-15 14:05",
-                      0},
-        SystemListing{"MsDosDirectory",
-                      "215 MS-DOS",
-                      "Docs",
-                      {"01-02-2020  03:04AM       <DIR>          Docs"},
-                      0,
-                      0x1B6,
-                      "",
-                      "",
-                      1,
-                      "2020-01-02 03:04",
-                      0},
-        SystemListing{"Vms",
-                      "215 VMS V7.3 is the operating system",
-                      "LOGIN.COM",
-                      {"LOGIN.COM;2   1/3   16-NOV-1999 14:01:22  [STAFF,JOHN]  (RWED,RWED,RE,)"},
-                      512,
-                      0750,
-                      "JOHN",
-                      "STAFF",
-                      0,
-                      "1999-11-16 14:01",
-                      2},
-        SystemListing{"VmsNameOnItsOwnLine",
-                      "215 VMS V7.3",
-                      "A_VERY_LONG_FILE_NAME_INDEED.TXT",
-                      {"A_VERY_LONG_FILE_NAME_INDEED.TXT;12",
-                       "        10/12     3-MAR-2001 09:15:00  [STAFF,JOHN]  (RWED,RWED,R,R)"},
-                      5120,
-                      0744,
-                      "JOHN",
-                      "STAFF",
-                      0,
-                      "2001-03-03 09:15",
-                      12},
-        SystemListing{"NetWare",
-                      "215 NETWARE Type: L8",
-                      "cx.exe",
-                      {"-[RWCEAFMS] rhesus             214059       Oct 20  2023    cx.exe"},
-                      214059,
-                      0x1A4 | 0x92 | 0x124,
-                      "rhesus",
-                      "",
-                      0,
-                      "2023-10-20 00:00",
-                      0},
-        SystemListing{"Sterling",
-                      "215 This system has no name",
-                      "QUADTEST",
-                      {"-C--E-----FTP B QUA1I1      18128       41 Aug 12  2019 QUADTEST"},
-                      41,
-                      SterlingBit('C') | SterlingBit('E') | FTP_STERLING_STATUS_FTP,
-                      "B QUA1I1",
-                      "18128",
-                      0,
-                      "2019-08-12 00:00",
-                      0}),
-    [](const auto& info) { return std::string(info.param.label); });
+// label, SYST, name, listing, size, permissions, owner, group, directory, date, version
+const SystemListing kSystemListings[] = {
+    {"MsDosFile", "215 Windows_NT", "report.exe",
+     "03-15-99  02:05PM                 1234 report.exe", 1234, 0x124 | 0x49, "", "", 0,
+     "1999-03-15 14:05", 0},
+    {"MsDosDirectory", "215 MS-DOS", "Docs", "01-02-2020  03:04AM       <DIR>          Docs", 0,
+     0x1B6, "", "", 1, "2020-01-02 03:04", 0},
+    {"Vms", "215 VMS V7.3 is the operating system", "LOGIN.COM",
+     "LOGIN.COM;2   1/3   16-NOV-1999 14:01:22  [STAFF,JOHN]  (RWED,RWED,RE,)", 512, 0750, "JOHN",
+     "STAFF", 0, "1999-11-16 14:01", 2},
+    {"VmsNameOnItsOwnLine", "215 VMS V7.3", "A_VERY_LONG_FILE_NAME_INDEED.TXT",
+     "A_VERY_LONG_FILE_NAME_INDEED.TXT;12\r\n"
+     "        10/12     3-MAR-2001 09:15:00  [STAFF,JOHN]  (RWED,RWED,R,R)",
+     5120, 0744, "JOHN", "STAFF", 0, "2001-03-03 09:15", 12},
+    {"NetWare", "215 NETWARE Type: L8", "cx.exe",
+     "-[RWCEAFMS] rhesus             214059       Oct 20  2023    cx.exe", 214059,
+     0x1A4 | 0x92 | 0x124, "rhesus", "", 0, "2023-10-20 00:00", 0},
+    {"Sterling", "215 This system has no name", "QUADTEST",
+     "-C--E-----FTP B QUA1I1      18128       41 Aug 12  2019 QUADTEST", 41,
+     SterlingBit('C') | SterlingBit('E') | FTP_STERLING_STATUS_FTP, "B QUA1I1", "18128", 0,
+     "2019-08-12 00:00", 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Systems, StatusListingTest, ::testing::ValuesIn(kSystemListings),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 // ---- Verification ---------------------------------------------------------------------
 

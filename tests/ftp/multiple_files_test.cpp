@@ -14,6 +14,7 @@
 
 #include "ftp/ftp.h"
 #include "ftp/local_mask.h"
+#include "support/test_files.h"
 #include "tests/ftp/data_peer.h"
 #include "tests/ftp/ftp_test_support.h"
 
@@ -23,22 +24,6 @@ using namespace ftptest;
 using testsupport::DataPeer;
 using testsupport::DataPlan;
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string BinaryBytes(std::size_t size) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 7) & 0xFF);
-    return bytes;
-}
 
 std::string ListingLine(const std::string& name, std::size_t size, char type = '-') {
     return std::string(1, type) + "rw-r--r--    1 bob      users " + std::to_string(size) +
@@ -100,22 +85,11 @@ void AddEnterPub(PeerScript& script) {
 
 class MultipleFilesTest : public EngineTest {
   protected:
-    void SetUp() override {
-        EngineTest::SetUp();
-        dir_ = fs::temp_directory_path() /
-               ("ft-multi-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-        EngineTest::TearDown();
-    }
     static SessionSetup PassiveSetup() {
         return {kUnixSyst, Features({"SIZE"}), FTP_OPTION_NOAUTH | FTP_OPTION_PASSIVE};
     }
-    fs::path dir_;
+    ScratchFolder folder_{"ft-multi"};
+    const fs::path dir_ = folder_.path();
 };
 
 // ---- Downloads --------------------------------------------------------------------
@@ -224,7 +198,7 @@ TEST_F(MultipleFilesTest, AListingWithoutEntriesIsAnEmptyDirectory) {
 TEST_F(MultipleFilesTest, UploadsTheMatchingFilesInNameOrderAndSkipsFolders) {
     // Binary contents: the automatic type stays image.
     const std::string bee("b\0e", 3);
-    const std::string many = BinaryBytes(50000);
+    const std::string many = Pattern(50000);
     WriteFile(dir_ / "b.BIN", bee);
     WriteFile(dir_ / "a.bin", many);
     WriteFile(dir_ / "notes.txt", "not this one");

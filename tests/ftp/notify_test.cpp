@@ -1,6 +1,6 @@
-// Host-window notifications: command, time-out and cancel events reaching a
-// window procedure, the event word, cancellation from inside a wait, and the
-// shared subclass of the window that receives data-socket events.
+// Host-window notifications: command events reaching a window procedure, the
+// event word, and the shared subclass of the window that receives data-socket
+// events.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,7 +20,6 @@ namespace {
 using namespace ftptest;
 
 constexpr UINT kNotifyMessage = FTP_NOTIFY_MESSAGE;
-constexpr UINT kCancelRequest = WM_USER + 7;
 
 struct Notification {
     WPARAM client;
@@ -28,16 +27,11 @@ struct Notification {
 };
 
 std::vector<Notification> notifications;
-FtpClient clientToCancel = INVALID_CLIENT;
 
 LRESULT HostProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kNotifyMessage) {
         notifications.push_back({wParam, lParam});
         return 77;
-    }
-    if (message == kCancelRequest) {
-        FtpCancel(clientToCancel);
-        return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -118,44 +112,10 @@ TEST_F(FtpNotifyTest, RegistrationRulesAndRaisedEventWords) {
     EXPECT_EQ(FtpRaiseEvent(client, FTP_EVENT_COMMAND, 0), 0);
     EXPECT_EQ(notifications.size(), 1u);
     EXPECT_EQ(FtpRaiseEvent(INVALID_CLIENT, FTP_EVENT_COMMAND, 0), -1);
+    // Cancel outside a wait has nothing to end. (Cancel inside one, and the
+    // time-out, reach the control's events: tests/control/session_events_test.cpp.)
+    EXPECT_TRUE(FailsWith(fileErrorOperationNotBlocking, FtpCancel(INVALID_CLIENT)));
     EXPECT_EQ(session.Finish(), "");
-}
-
-TEST_F(FtpNotifyTest, CancelFromAHandlerEndsTheWait) {
-    PeerScript script;
-    // The peer never answers NOOP; the QUIT after the cancel gets the reply.
-    script.Expect("NOOP");
-    PeerSession session(script, Setup(10));
-    const FtpClient client = session.client();
-    ASSERT_EQ(FtpRegisterNotify(client, window_, kNotifyMessage, 0x3C0), 0);
-    clientToCancel = client;
-    std::thread poster([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        PostMessageA(window_, kCancelRequest, 0, 0);
-    });
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), -1);
-    auto elapsed = std::chrono::steady_clock::now() - start;
-    poster.join();
-    EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorOperationCanceled));
-    EXPECT_LT(elapsed, std::chrono::milliseconds(2500));
-    ASSERT_EQ(notifications.size(), 1u);
-    EXPECT_EQ(notifications[0].word, Word(fileErrorOperationCanceled, FTP_EVENT_CANCEL));
-    EXPECT_TRUE(FailsWith(fileErrorOperationNotBlocking,
-                          FtpCancel(INVALID_CLIENT)));  // not inside a wait now
-    EXPECT_EQ(session.Finish(), "NOOP");
-}
-
-TEST_F(FtpNotifyTest, TimeOutSendsTheTimeoutEvent) {
-    PeerScript script;
-    script.Expect("NOOP");
-    PeerSession session(script, Setup(1));
-    const FtpClient client = session.client();
-    ASSERT_EQ(FtpRegisterNotify(client, window_, kNotifyMessage, 0x3C0), 0);
-    EXPECT_TRUE(FailsWith(fileErrorOperationTimeout, FtpCommand(client, "NOOP", nullptr)));
-    ASSERT_EQ(notifications.size(), 1u);
-    EXPECT_EQ(notifications[0].word, Word(fileErrorOperationTimeout, FTP_EVENT_TIMEOUT));
-    EXPECT_EQ(session.Finish(), "NOOP");
 }
 
 // Gives the session a data socket so that its socket events can be switched on.

@@ -4,13 +4,10 @@
 // unreadable completion reply.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include <chrono>
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -18,6 +15,7 @@
 #include "platform/memory.h"
 #include "platform/messages.h"
 #include "resources/errors.h"
+#include "support/test_files.h"
 #include "tests/ftp/data_peer.h"
 #include "tests/ftp/ftp_test_support.h"
 
@@ -69,23 +67,6 @@ LRESULT HostProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return 0;
 }
 
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(generator() & 0xFF);
-    return bytes;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 DataPlan ReceiveAll() {
     DataPlan plan;
     plan.receive = true;
@@ -99,16 +80,10 @@ class FtpTransferTest : public ::testing::Test {
         events = Events{};
         window_ = CreateMessageWindow(&HostProcedure, nullptr);
         ASSERT_NE(window_, nullptr);
-        dir_ = fs::temp_directory_path() /
-               ("ft-transfer-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
     }
     void TearDown() override {
         DestroyWindow(window_);
         FtpUninitialize();
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
     }
 
     // Logged in without commands; the connect asks PWD, SYST, FEAT and TYPE I.
@@ -130,11 +105,11 @@ class FtpTransferTest : public ::testing::Test {
     FtpClient Watch(const PeerSession& session) { return Watch(session.client()); }
 
     HWND window_ = nullptr;
-    fs::path dir_;
+    ScratchFolder dir_{"ft-transfer"};
 };
 
 TEST_F(FtpTransferTest, PassiveDownloadIsByteExactWithPacedProgressEndingAtFull) {
-    const std::string payload = RandomBytes(600 * 1024, 1);
+    const std::string payload = Pattern(600 * 1024, 1);
     DataPeer data;
     data.Serve({.payload = payload, .chunk = 16384, .chunkDelayMs = 30});
     PeerScript script;
@@ -172,7 +147,7 @@ TEST_F(FtpTransferTest, PassiveDownloadIsByteExactWithPacedProgressEndingAtFull)
 }
 
 TEST_F(FtpTransferTest, ActiveUploadOffersAPortOfTheRangeAndDeliversEveryByte) {
-    const std::string payload = RandomBytes(100000, 2);
+    const std::string payload = Pattern(100000, 2);
     WriteFile(dir_ / "up.bin", payload);
     DataPeer data;
     PeerScript script;
@@ -292,7 +267,7 @@ TEST_F(FtpTransferTest, RestartBeyondTheLocalEndIsRefusedBeforeAnyCommand) {
 TEST_F(FtpTransferTest, StalledDataConnectionTimesOutWithinTheTimeout) {
     constexpr int kTimeout = 2;
     DataPeer data;
-    data.Serve({.payload = RandomBytes(50000, 3), .stallAfter = 1000, .stallMs = 8000});
+    data.Serve({.payload = Pattern(50000, 3), .stallAfter = 1000, .stallMs = 8000});
     PeerScript script;
     script.Reply("SIZE slow.bin", "213 50000\r\n")
         .Reply("PASV", data.PasvReply())
@@ -314,7 +289,7 @@ TEST_F(FtpTransferTest, StalledDataConnectionTimesOutWithinTheTimeout) {
 }
 
 TEST_F(FtpTransferTest, DroppedDataConnectionFailsAndKeepsThePartialFile) {
-    const std::string payload = RandomBytes(200000, 4);
+    const std::string payload = Pattern(200000, 4);
     DataPeer data;
     data.Serve({.payload = payload, .stallAfter = 70000, .stallMs = 200, .dropAfterStall = true});
     PeerScript script;
@@ -339,7 +314,7 @@ TEST_F(FtpTransferTest, DroppedDataConnectionFailsAndKeepsThePartialFile) {
 
 TEST_F(FtpTransferTest, CancelFromProgressEndsWithCancelAndTheSessionGoesOn) {
     DataPeer data;
-    data.Serve({.payload = RandomBytes(2000000, 5), .chunk = 8192, .chunkDelayMs = 20});
+    data.Serve({.payload = Pattern(2000000, 5), .chunk = 8192, .chunkDelayMs = 20});
     PeerScript script;
     script.Reply("SIZE big.bin", "213 2000000\r\n")
         .Reply("PASV", data.PasvReply())
@@ -390,7 +365,7 @@ TEST_F(FtpTransferTest, UnreadableCompletionReplyReconnects) {
 }
 
 TEST_F(FtpTransferTest, MemoryDownloadHandsOverABlockOfExactlyTheReceivedSize) {
-    const std::string payload = RandomBytes(30000, 6);
+    const std::string payload = Pattern(30000, 6);
     DataPeer first;
     first.Serve({.payload = payload, .chunk = 7000});
     DataPeer second;

@@ -1,16 +1,16 @@
 // The control's directory and file methods against the loopback vsftpd (UNIX
 // listings) and proftpd (MLSD with DirectoryFormat 7, MLST, MFMT, digests).
 // Every change is checked on the files under FT_TEST_ROOT.
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 
 #include "control/method_call_support.h"
 #include "control/session_test_support.h"
+#include "support/server_folder.h"
 #include "support/server_settings.h"
 
 namespace {
@@ -37,50 +37,30 @@ class ControlFiles : public SessionTest, public ::testing::WithParamInterface<Se
   protected:
     void SetUp() override {
         SessionTest::SetUp();
-        const std::string host = Setting("FT_TEST_HOST");
-        const std::string user = Setting("FT_TEST_USER");
-        const std::string password = Setting("FT_TEST_PASSWORD");
-        const std::string root = Setting("FT_TEST_ROOT");
-        const std::string port = Setting(GetParam().portVariable);
-        if (host.empty() || user.empty() || root.empty() || port.empty()) {
-            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
-            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
-        }
-        struct stat home {};
-        if (::stat(root.c_str(), &home) != 0) GTEST_SKIP() << root << " is missing";
-        owner_ = home.st_uid;
-        group_ = home.st_gid;
-        folder_ = std::string("ctl-files-") + GetParam().name + "-" + std::to_string(::getpid());
-        work_ = fs::path(root) / folder_;
-        fs::create_directories(work_);
-        Own(work_);
-        TextVariant name(host);
-        VARIANT portNumber = I4(std::stoi(port));
-        TextVariant userName(user), pass(password);
-        const LONG error =
-            Run(&CFileTransfer::Connect, name, &portNumber, userName, pass, nullptr, nullptr);
-        if (error == fileErrorConnectionRefused && !InCi()) GTEST_SKIP() << "not running";
+        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", "FT_TEST_ROOT",
+                                GetParam().portVariable);
+        work_ = std::make_unique<ServerFolder>(Setting("FT_TEST_ROOT"),
+                                               std::string("ctl-files-") + GetParam().name);
+        folder_ = work_->name();
+        owner_ = work_->owner();
+        group_ = work_->group();
+        VARIANT port = I4(std::stoi(Setting(GetParam().portVariable)));
+        const LONG error = Run(&CFileTransfer::Connect, TextVariant(Setting("FT_TEST_HOST")), &port,
+                               TextVariant(Setting("FT_TEST_USER")),
+                               TextVariant(Setting("FT_TEST_PASSWORD")), nullptr, nullptr);
+        SKIP_IF_NOT_RUNNING(error == fileErrorConnectionRefused, GetParam().name);
         ASSERT_EQ(error, 0) << Text(&CFileTransfer::get_LastErrorString);
     }
     void TearDown() override {
         if (control_) control_->Disconnect(nullptr);
-        if (!work_.empty()) fs::remove_all(work_);
         SessionTest::TearDown();
     }
 
-    void Own(const fs::path& path) const {
-        if (::geteuid() == 0) {
-            ASSERT_EQ(::chown(path.c_str(), owner_, group_), 0);
-        }
-    }
+    // Dated 2020-01-02 03:04:05 UTC.
     void Write(const std::string& name, const std::string& content, mode_t mode = 0644) {
-        std::ofstream(work_ / name, std::ios::binary) << content;
-        Own(work_ / name);
-        ::chmod((work_ / name).c_str(), mode);
-        struct timespec times[2] = {{1577934245, 0}, {1577934245, 0}};  // 2020-01-02 03:04:05 UTC
-        ::utimensat(AT_FDCWD, (work_ / name).c_str(), times, 0);
+        work_->Put(name, content, mode, 1577934245);
     }
-    std::string Remote(const std::string& name) const { return folder_ + "/" + name; }
+    std::string Remote(const std::string& name) const { return work_->Remote(name); }
 
     template <class... Params, class... Args>
     LONG Run(HRESULT (CFileTransfer::*method)(Params...), Args&&... args) {
@@ -112,8 +92,8 @@ class ControlFiles : public SessionTest, public ::testing::WithParamInterface<Se
         return entries;
     }
 
+    std::unique_ptr<ServerFolder> work_;
     std::string folder_;
-    fs::path work_;
     uid_t owner_ = 0;
     gid_t group_ = 0;
 };
@@ -121,8 +101,7 @@ class ControlFiles : public SessionTest, public ::testing::WithParamInterface<Se
 TEST_P(ControlFiles, ListingsMatchTheFolder) {
     Write("a file.txt", "0123456789", 0640);
     Write("caf\xC3\xA9.txt", "x");
-    ASSERT_EQ(::mkdir((work_ / "inner").c_str(), 0755), 0);
-    Own(work_ / "inner");
+    work_->MakeFolder("inner");
     if (GetParam().facts) {
         // The property stops at NetWare (6); the session itself takes MLSD.
         ASSERT_EQ(FtpSetDirectoryFormat(control_->State().clientHandle, 7), 0);
@@ -183,23 +162,23 @@ TEST_P(ControlFiles, InformationMethodsReadTheFile) {
     EXPECT_EQ(Run(&CFileTransfer::ChangeDirectory, TextVariant(folder_)), 0);
     TextVariant path("");
     EXPECT_EQ(Run(&CFileTransfer::GetDirectory, const_cast<VARIANT*>(path.get())), 0);
-    EXPECT_EQ(Utf8FromBstr(path.get()->bstrVal), work_.string());
+    EXPECT_EQ(Utf8FromBstr(path.get()->bstrVal), work_->path().string());
 }
 
 TEST_P(ControlFiles, ManagementMethodsChangeTheFiles) {
     Write("old.txt", "content\n");
     EXPECT_EQ(Run(&CFileTransfer::MakeDirectory, TextVariant(Remote("made"))), 0);
-    EXPECT_TRUE(fs::is_directory(work_ / "made"));
+    EXPECT_TRUE(fs::is_directory(*work_ / "made"));
     EXPECT_EQ(Run(&CFileTransfer::RenameFile, TextVariant(Remote("old.txt")),
                   TextVariant(Remote("made/new.txt"))),
               0);
-    EXPECT_TRUE(fs::exists(work_ / "made" / "new.txt"));
+    EXPECT_TRUE(fs::exists(*work_ / "made" / "new.txt"));
     const std::string file = Remote("made/new.txt");
 
     VARIANT mode = I4(0600);
     EXPECT_EQ(Run(&CFileTransfer::SetFilePermissions, TextVariant(file), &mode), 0);
     struct stat info {};
-    ASSERT_EQ(::stat((work_ / "made" / "new.txt").c_str(), &info), 0);
+    ASSERT_EQ(::stat((*work_ / "made" / "new.txt").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 
     VARIANT when;
@@ -208,7 +187,7 @@ TEST_P(ControlFiles, ManagementMethodsChangeTheFiles) {
     SYSTEMTIME time{2021, 3, 0, 4, 5, 6, 7, 0};
     SystemTimeToVariantTime(&time, &when.date);
     EXPECT_EQ(Run(&CFileTransfer::SetFileTime, TextVariant(file), &when), 0);
-    ASSERT_EQ(::stat((work_ / "made" / "new.txt").c_str(), &info), 0);
+    ASSERT_EQ(::stat((*work_ / "made" / "new.txt").c_str(), &info), 0);
     EXPECT_EQ(info.st_mtime, 1614834367);
 
     const fs::path local = fs::temp_directory_path() / (folder_ + "-local.txt");
@@ -230,9 +209,9 @@ TEST_P(ControlFiles, ManagementMethodsChangeTheFiles) {
     fs::remove(local);
 
     EXPECT_EQ(Run(&CFileTransfer::DeleteFile, TextVariant(file)), 0);
-    EXPECT_FALSE(fs::exists(work_ / "made" / "new.txt"));
+    EXPECT_FALSE(fs::exists(*work_ / "made" / "new.txt"));
     EXPECT_EQ(Run(&CFileTransfer::RemoveDirectory, TextVariant(Remote("made"))), 0);
-    EXPECT_FALSE(fs::exists(work_ / "made"));
+    EXPECT_FALSE(fs::exists(*work_ / "made"));
     EXPECT_NE(Run(&CFileTransfer::DeleteFile, TextVariant(file)), 0);
 }
 

@@ -26,15 +26,12 @@ class ControlHttpTest : public SessionTest, public ::testing::WithParamInterface
   protected:
     void SetUp() override {
         SessionTest::SetUp();
+        REQUIRE_SERVER_SETTINGS(GetParam().portVariable, "FT_TEST_HTTP_ROOT", "FT_TEST_DAV_PATH",
+                                "FT_TEST_CA_FILE");
         port_ = Setting(GetParam().portVariable);
         root_ = Setting("FT_TEST_HTTP_ROOT");
         dav_ = Setting("FT_TEST_DAV_PATH");
-        const std::string ca = Setting("FT_TEST_CA_FILE");
-        if (port_.empty() || root_.empty() || dav_.empty() || ca.empty()) {
-            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
-            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
-        }
-        setenv("SSL_CERT_FILE", ca.c_str(), 1);
+        setenv("SSL_CERT_FILE", Setting("FT_TEST_CA_FILE").c_str(), 1);
         setenv("SSL_CERT_DIR", "/nonexistent", 1);
         const std::string tag = std::string(GetParam().name) + "-" + std::to_string(getpid());
         remote_ = dav_ + "ctl-http-" + tag + ".bin";

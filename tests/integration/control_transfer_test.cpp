@@ -1,6 +1,6 @@
-// The control's transfer methods and events against the real FTP servers that
-// scripts/servers.sh runs on loopback. Without their settings the tests skip,
-// unless CI=true.
+// The control's session, transfer methods and events against the real FTP
+// servers that scripts/servers.sh runs on loopback. Without their settings the
+// tests skip, unless CI=true.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,15 +31,13 @@ class ControlTransferTest : public SessionTest, public ::testing::WithParamInter
   protected:
     void SetUp() override {
         SessionTest::SetUp();
+        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", "FT_TEST_ROOT",
+                                GetParam().portVariable);
         host_ = Setting("FT_TEST_HOST");
         user_ = Setting("FT_TEST_USER");
         password_ = Setting("FT_TEST_PASSWORD");
         root_ = Setting("FT_TEST_ROOT");
         port_ = Setting(GetParam().portVariable);
-        if (host_.empty() || user_.empty() || port_.empty() || root_.empty()) {
-            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
-            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
-        }
         const std::string tag = std::string(GetParam().name) + "-" + std::to_string(getpid());
         remoteName_ = "ctl-transfer-" + tag + ".bin";
         local_ = testing::TempDir() + "ctl-transfer-" + tag + ".local";
@@ -87,6 +85,34 @@ class ControlTransferTest : public SessionTest, public ::testing::WithParamInter
 #define CONNECT_OR_SKIP() \
     if (!Connect()) GTEST_SKIP() << GetParam().name << " is not running"
 
+// Connect by properties, over IPv4 and (where configured) IPv6 loopback.
+TEST_P(ControlTransferTest, ConnectByPropertiesReadsTheSession) {
+    for (const std::string& host : {host_, Setting("FT_TEST_HOST6")}) {
+        if (host.empty()) continue;
+        SCOPED_TRACE(host);
+        VARIANT port = I4(std::stoi(port_));
+        const LONG error =
+            CallWithError(control_, &CFileTransfer::Connect, TextVariant(host), &port,
+                          TextVariant(user_), TextVariant(password_), nullptr, nullptr);
+        SKIP_IF_NOT_RUNNING(error == fileErrorConnectionRefused, GetParam().name);
+        ASSERT_EQ(error, 0) << LastErrorString();
+        EXPECT_EQ(Long(&CFileTransfer::get_ServerType), fileServerFTP);
+        EXPECT_EQ(Text(&CFileTransfer::get_ServerDirectory), root_);
+        EXPECT_NE(Text(&CFileTransfer::get_System).find("UNIX"), std::string::npos);
+        EXPECT_NE(Long(&CFileTransfer::get_Features), 0);
+        EXPECT_EQ(Long(&CFileTransfer::get_ResultCode) / 100, 2);
+        EXPECT_FALSE(Text(&CFileTransfer::get_ResultString).empty());
+        const std::string local = Text(&CFileTransfer::get_LocalAddress);
+        EXPECT_EQ(local, host.find(':') == std::string::npos ? host_ : "::1");
+
+        // Writing the directory changes it on the server.
+        EXPECT_EQ(SetText(&CFileTransfer::put_ServerDirectory, root_ + "/sub"), S_OK);
+        EXPECT_EQ(Text(&CFileTransfer::get_ServerDirectory), root_ + "/sub");
+        EXPECT_EQ(CallWithError(control_, &CFileTransfer::Disconnect), 0);
+        EXPECT_EQ(Text(&CFileTransfer::get_System), "");
+    }
+}
+
 TEST_P(ControlTransferTest, FilesRoundTripByteExactPassiveAndActive) {
     CONNECT_OR_SKIP();
     for (const bool passive : {true, false}) {
@@ -101,7 +127,6 @@ TEST_P(ControlTransferTest, FilesRoundTripByteExactPassiveAndActive) {
         EXPECT_TRUE(ReadFile(local_) == bytes) << "contents differ";
         EXPECT_EQ(Long(&CFileTransfer::get_TransferBytes), static_cast<LONG>(bytes.size()));
     }
-    EXPECT_EQ(control_->State().connectionState, fileStateIdle);
 }
 
 TEST_P(ControlTransferTest, AppendFileAndRestartOffset) {
@@ -244,7 +269,7 @@ TEST_P(ControlTransferTest, OneCallConnectionAndRefusedTransfer) {
     const std::string bytes = Pattern(4096);
     WriteFile(ServerPath(), bytes, 0666);
     const LONG error = GetFile(Url(remoteName_));
-    if (error == fileErrorConnectionRefused && !InCi()) GTEST_SKIP() << "not running";
+    SKIP_IF_NOT_RUNNING(error == fileErrorConnectionRefused, GetParam().name);
     ASSERT_EQ(error, 0) << LastErrorString();
     EXPECT_TRUE(ReadFile(local_) == bytes) << "contents differ";
     EXPECT_EQ(control_->State().clientHandle, kNoClientHandle);

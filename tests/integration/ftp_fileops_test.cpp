@@ -2,23 +2,19 @@
 // loopback. The test user's home is on the local disk (FT_TEST_ROOT), so every
 // effect is checked on the files themselves. Without the servers' settings the
 // tests skip, unless CI=true.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
-#include <map>
+#include <memory>
 #include <string>
 
 #include "ftp/fileops.h"
 #include "ftp/ftp.h"
 #include "ftp/tables.h"
 #include "resources/errors.h"
+#include "support/server_folder.h"
 #include "support/server_settings.h"
 
 namespace {
@@ -63,97 +59,44 @@ std::string Stamp(const SYSTEMTIME& t) {
 class FtpFileOpsTest : public ::testing::TestWithParam<Server> {
   protected:
     void SetUp() override {
-        const std::string host = Setting("FT_TEST_HOST"), user = Setting("FT_TEST_USER");
-        const std::string root = Setting("FT_TEST_ROOT"), port = Setting(GetParam().portVariable);
-        if (host.empty() || user.empty() || root.empty() || port.empty()) {
-            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
-            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
-        }
-        MakeWorkFolder(root);
-        if (HasFatalFailure() || IsSkipped()) return;
+        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", "FT_TEST_ROOT",
+                                GetParam().portVariable);
+        work_ = std::make_unique<ServerFolder>(Setting("FT_TEST_ROOT"),
+                                               std::string("fileops-") + GetParam().name);
         ASSERT_EQ(FtpInitialize(nullptr), 1);
         initialized_ = true;
-        client_ = FtpConnect(host.c_str(), std::stoi(port), user.c_str(),
-                             Setting("FT_TEST_PASSWORD").c_str(), 10, 0, nullptr);
-        if (client_ == INVALID_CLIENT && FtpGetLastError() == Code(fileErrorConnectionRefused) &&
-            !InCi()) {
-            GTEST_SKIP() << GetParam().name << " is not running";
-        }
+        client_ = FtpConnect(
+            Setting("FT_TEST_HOST").c_str(), std::stoi(Setting(GetParam().portVariable)),
+            Setting("FT_TEST_USER").c_str(), Setting("FT_TEST_PASSWORD").c_str(), 10, 0, nullptr);
+        SKIP_IF_NOT_RUNNING(
+            client_ == INVALID_CLIENT && FtpGetLastError() == Code(fileErrorConnectionRefused),
+            GetParam().name);
         ASSERT_NE(client_, INVALID_CLIENT) << std::hex << FtpGetLastError();
     }
-
     void TearDown() override {
         if (client_ != INVALID_CLIENT) FtpDisconnect(client_);
         if (initialized_) FtpUninitialize();
-        if (!local_.empty()) fs::remove_all(local_);
-        if (!work_.empty()) fs::remove_all(work_);
     }
 
-    // A folder of this test's own in the test user's home, owned by that user
-    // so that the server may change what is in it.
-    void MakeWorkFolder(const std::string& root) {
-        struct stat home {};
-        if (::stat(root.c_str(), &home) != 0) {
-            if (InCi()) FAIL() << root << " is missing";
-            GTEST_SKIP() << root << " is missing";
-        }
-        std::string name = std::string("fileops-") + GetParam().name + "-" +
-                           std::to_string(::getpid()) + "-" +
-                           ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& c : name)
-            if (c == '/') c = '_';
-        remoteFolder_ = name;
-        work_ = fs::path(root) / name;
-        std::error_code error;
-        fs::create_directories(work_, error);
-        if (error) {
-            if (InCi()) FAIL() << "cannot write into " << root << ": " << error.message();
-            GTEST_SKIP() << "cannot write into " << root << ": " << error.message();
-        }
-        owner_ = home.st_uid;
-        group_ = home.st_gid;
-        Own(work_);
-        local_ = fs::temp_directory_path() / (name + "-local");
-        fs::create_directories(local_);
-    }
-
-    void Own(const fs::path& path) const {
-        if (::geteuid() != 0) return;
-        ASSERT_EQ(::chown(path.c_str(), owner_, group_), 0) << path;
-    }
-
-    // A file written straight into the work folder; the name the server knows it by.
     std::string ServerFile(const std::string& name, const std::string& content, mode_t mode = 0644,
                            time_t modified = 0) {
-        fs::path path = work_ / name;
-        std::ofstream(path, std::ios::binary) << content;
-        Own(path);
-        ::chmod(path.c_str(), mode);
-        if (modified != 0) {
-            struct timespec times[2] = {{modified, 0}, {modified, 0}};
-            ::utimensat(AT_FDCWD, path.c_str(), times, 0);
-        }
-        return Remote(name);
+        return work_->Put(name, content, mode, modified);
     }
-    std::string Remote(const std::string& name) const { return remoteFolder_ + "/" + name; }
-    fs::path OnDisk(const std::string& name) const { return work_ / name; }
-
+    std::string Remote(const std::string& name) const { return work_->Remote(name); }
+    fs::path OnDisk(const std::string& name) const { return *work_ / name; }
     std::string LocalFile(const std::string& content) {
-        fs::path path = local_ / ("local" + std::to_string(++localFiles_));
-        std::ofstream(path, std::ios::binary) << content;
+        const fs::path path = local_ / ("local" + std::to_string(++localFiles_));
+        WriteFile(path, content);
         return path.string();
     }
-
     struct stat Stat(const std::string& name) const {
         struct stat info {};
         EXPECT_EQ(::stat(OnDisk(name).c_str(), &info), 0) << name;
         return info;
     }
 
-    std::string remoteFolder_;
-    fs::path work_, local_;
-    uid_t owner_ = 0;
-    gid_t group_ = 0;
+    std::unique_ptr<ServerFolder> work_;
+    ScratchFolder local_{"fileops-local"};
     int localFiles_ = 0;
     bool initialized_ = false;
     FtpClient client_ = INVALID_CLIENT;
@@ -162,8 +105,7 @@ class FtpFileOpsTest : public ::testing::TestWithParam<Server> {
 TEST_P(FtpFileOpsTest, ReadsSizeTimePermissionsAndStatus) {
     time_t modified = UtcSeconds(2020, 1, 2, 3, 4, 5);
     std::string file = ServerFile("hello.txt", kContent, 0640, modified);
-    ASSERT_EQ(::mkdir(OnDisk("folder").c_str(), 0755), 0);
-    Own(OnDisk("folder"));
+    work_->MakeFolder("folder");
     DWORD features = FtpGetFeatures(client_);
     const DWORD facts =
         ftp::kFeatureMlst | ftp::kFeatureMfmt | ftp::kFeatureXcrc | ftp::kFeatureXmd5;

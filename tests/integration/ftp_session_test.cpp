@@ -4,9 +4,6 @@
 
 #include <filesystem>
 
-#include <cstdlib>
-#include <fstream>
-#include <map>
 #include <string>
 
 #include "ftp/ftp.h"
@@ -25,16 +22,12 @@ struct Server {
 class FtpServerTest : public ::testing::TestWithParam<Server> {
   protected:
     void SetUp() override {
+        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", GetParam().portVariable);
         host_ = Setting("FT_TEST_HOST");
         user_ = Setting("FT_TEST_USER");
         password_ = Setting("FT_TEST_PASSWORD");
         root_ = Setting("FT_TEST_ROOT");
-        std::string port = Setting(GetParam().portVariable);
-        if (host_.empty() || user_.empty() || port.empty()) {
-            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
-            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
-        }
-        port_ = std::stoi(port);
+        port_ = std::stoi(Setting(GetParam().portVariable));
         ASSERT_EQ(FtpInitialize(nullptr), 1);
         initialized_ = true;
     }

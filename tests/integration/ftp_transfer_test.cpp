@@ -5,12 +5,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -18,6 +14,7 @@
 #include "platform/memory.h"
 #include "resources/errors.h"
 #include "support/server_settings.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -28,27 +25,6 @@ constexpr std::size_t kLargeSize = 8u << 20;
 #else
 constexpr std::size_t kLargeSize = 64u << 20;
 #endif
-
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937_64 generator(seed);
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i + 8 <= size; i += 8) {
-        std::uint64_t value = generator();
-        std::memcpy(&bytes[i], &value, 8);
-    }
-    for (std::size_t i = size - size % 8; i < size; ++i)
-        bytes[i] = static_cast<char>(generator());
-    return bytes;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 struct Case {
     const char* server;
@@ -66,35 +42,26 @@ std::string CaseName(const Case& c) {
 class FtpTransferServerTest : public ::testing::TestWithParam<Case> {
   protected:
     void SetUp() override {
-        host_ = Setting(GetParam().ipv6 ? "FT_TEST_HOST6" : "FT_TEST_HOST");
-        user_ = Setting("FT_TEST_USER");
-        password_ = Setting("FT_TEST_PASSWORD");
+        const char* hostVariable = GetParam().ipv6 ? "FT_TEST_HOST6" : "FT_TEST_HOST";
+        REQUIRE_SERVER_SETTINGS(hostVariable, "FT_TEST_USER", "FT_TEST_ROOT",
+                                GetParam().portVariable);
         root_ = Setting("FT_TEST_ROOT");
-        std::string port = Setting(GetParam().portVariable);
-        if (host_.empty() || user_.empty() || port.empty() || root_.empty()) {
-            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
-            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
-        }
         ASSERT_EQ(FtpInitialize(nullptr), 1);
         initialized_ = true;
-        DWORD options = GetParam().passive ? FTP_OPTION_PASSIVE : 0;
-        client_ = FtpConnect(host_.c_str(), std::stoi(port), user_.c_str(), password_.c_str(), 10,
-                             options, nullptr);
-        if (client_ == INVALID_CLIENT &&
-            FtpGetLastError() == MakeErrorCode(fileErrorConnectionRefused) && !InCi()) {
-            GTEST_SKIP() << GetParam().server << " is not running";
-        }
+        client_ =
+            FtpConnect(Setting(hostVariable).c_str(), std::stoi(Setting(GetParam().portVariable)),
+                       Setting("FT_TEST_USER").c_str(), Setting("FT_TEST_PASSWORD").c_str(), 10,
+                       GetParam().passive ? FTP_OPTION_PASSIVE : 0, nullptr);
+        SKIP_IF_NOT_RUNNING(client_ == INVALID_CLIENT &&
+                                FtpGetLastError() == MakeErrorCode(fileErrorConnectionRefused),
+                            GetParam().server);
         ASSERT_NE(client_, INVALID_CLIENT) << std::hex << FtpGetLastError();
-        local_ = fs::temp_directory_path() /
-                 ("ft-xfer-" + std::to_string(::getpid()) + "-" + CaseName(GetParam()));
-        fs::create_directories(local_);
         prefix_ = "xfer-" + CaseName(GetParam()) + "-";
     }
     void TearDown() override {
         std::error_code ignored;
         for (const auto& name : remoteFiles_)
             fs::remove(fs::path(root_) / name, ignored);
-        if (!local_.empty()) fs::remove_all(local_, ignored);
         if (client_ != INVALID_CLIENT) FtpDisconnect(client_);
         if (initialized_) FtpUninitialize();
     }
@@ -106,8 +73,8 @@ class FtpTransferServerTest : public ::testing::TestWithParam<Case> {
     }
     fs::path OnServer(const std::string& remote) const { return fs::path(root_) / remote; }
 
-    std::string host_, user_, password_, root_, prefix_;
-    fs::path local_;
+    std::string root_, prefix_;
+    ScratchFolder local_{"ft-xfer"};
     std::vector<std::string> remoteFiles_;
     FtpClient client_ = INVALID_CLIENT;
     bool initialized_ = false;
@@ -118,7 +85,7 @@ TEST_P(FtpTransferServerTest, BinaryRoundTripsAreByteExact) {
     for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{8191}, std::size_t{8192},
                              std::size_t{8193}, std::size_t{16385}, kLargeSize}) {
         SCOPED_TRACE(size);
-        std::string bytes = RandomBytes(size, static_cast<unsigned>(size) + 11);
+        std::string bytes = Pattern(size, static_cast<unsigned>(size) + 11);
         fs::path source = local_ / "source.bin";
         fs::path back = local_ / "back.bin";
         WriteFile(source, bytes);
@@ -195,7 +162,7 @@ TEST_P(FtpTransferServerTest, RestartsResumeExactlyAndAppendsAppend) {
         << std::hex << FtpGetLastError();
     EXPECT_TRUE(ReadFile(partial) == whole);
 
-    std::string bytes = RandomBytes(200000, 99);
+    std::string bytes = Pattern(200000, 99);
     std::string remote = Remote("restart.bin");
     ASSERT_EQ(FtpPutData(client_, remote.c_str(), bytes.data(), kCut / 3), 0);
     fs::path source = local_ / "source.bin";

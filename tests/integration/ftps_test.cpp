@@ -7,9 +7,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 
 #include "ftp/ftp.h"
@@ -33,18 +30,14 @@ struct Server {
 class FtpsServerTest : public ::testing::TestWithParam<Server> {
   protected:
     void SetUp() override {
+        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", "FT_TEST_CA_FILE",
+                                GetParam().portVariable);
         host_ = Setting("FT_TEST_HOST");
         user_ = Setting("FT_TEST_USER");
         password_ = Setting("FT_TEST_PASSWORD");
         root_ = Setting("FT_TEST_ROOT");
-        std::string port = Setting(GetParam().portVariable);
-        std::string ca = Setting("FT_TEST_CA_FILE");
-        if (host_.empty() || user_.empty() || port.empty() || ca.empty()) {
-            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
-            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
-        }
-        port_ = std::stoi(port);
-        Trust(ca);
+        port_ = std::stoi(Setting(GetParam().portVariable));
+        Trust(Setting("FT_TEST_CA_FILE"));
         ASSERT_EQ(FtpInitialize(nullptr), 1);
         initialized_ = true;
     }
@@ -144,10 +137,8 @@ TEST_P(FtpsServerTest, ProtectedTransfersAreByteExactBothWays) {
         std::remove(local.c_str());
     }
     std::string upload = LocalPath("upload.bin");
-    std::string content;
-    for (int i = 0; i < 300000; ++i)
-        content += static_cast<char>(i * 7 % 251);
-    std::ofstream(upload, std::ios::binary) << content;
+    const std::string content = Pattern(300000);
+    WriteFile(upload, content);
     std::string remote = "ftps-upload-" + std::to_string(getpid()) + ".bin";
     ASSERT_EQ(FtpPutFile(client, upload.c_str(), remote.c_str(), 0, 0), 0)
         << std::hex << FtpGetLastError();

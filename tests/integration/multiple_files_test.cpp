@@ -3,40 +3,23 @@
 // idle session that gets NOOPs and stays usable. Without the servers' settings
 // the tests skip, unless CI=true.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "ftp/ftp.h"
 #include "ftp/keepalive.h"
 #include "resources/errors.h"
+#include "support/server_folder.h"
 #include "support/server_settings.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-std::string Binary(std::size_t size, unsigned salt) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 131 + salt + i / 509) & 0xFF);
-    return bytes;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 struct Server {
     const char* name;
@@ -46,77 +29,56 @@ struct Server {
 class MultipleFilesServerTest : public ::testing::TestWithParam<Server> {
   protected:
     void SetUp() override {
-        const std::string host = Setting("FT_TEST_HOST"), user = Setting("FT_TEST_USER");
-        const std::string root = Setting("FT_TEST_ROOT"), port = Setting(GetParam().portVariable);
-        if (host.empty() || user.empty() || root.empty() || port.empty()) {
-            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
-            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
-        }
-        struct stat home {};
-        ASSERT_EQ(::stat(root.c_str(), &home), 0) << root;
-        const std::string name = std::string("multi-") + GetParam().name + "-" +
-                                 std::to_string(::getpid()) + "-" +
-                                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        remoteFolder_ = name;
-        for (char& c : remoteFolder_)
-            if (c == '/') c = '_';
-        work_ = fs::path(root) / remoteFolder_;
-        fs::create_directories(work_);
-        // The server writes as the test user.
-        if (::geteuid() == 0) {
-            ASSERT_EQ(::chown(work_.c_str(), home.st_uid, home.st_gid), 0);
-        }
-        local_ = fs::temp_directory_path() / (remoteFolder_ + "-local");
-        fs::create_directories(local_);
-
+        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", "FT_TEST_ROOT",
+                                GetParam().portVariable);
+        work_ = std::make_unique<ServerFolder>(Setting("FT_TEST_ROOT"),
+                                               std::string("multi-") + GetParam().name);
+        remoteFolder_ = work_->name();
         ASSERT_EQ(FtpInitialize(nullptr), 1);
         initialized_ = true;
-        client_ = Connect(host, std::stoi(port), user, FTP_OPTION_PASSIVE);
-        if (client_ == INVALID_CLIENT &&
-            FtpGetLastError() == MakeErrorCode(fileErrorConnectionRefused) && !InCi()) {
-            GTEST_SKIP() << GetParam().name << " is not running";
-        }
+        client_ = Connect(FTP_OPTION_PASSIVE);
+        SKIP_IF_NOT_RUNNING(client_ == INVALID_CLIENT &&
+                                FtpGetLastError() == MakeErrorCode(fileErrorConnectionRefused),
+                            GetParam().name);
         ASSERT_NE(client_, INVALID_CLIENT) << std::hex << FtpGetLastError();
     }
     void TearDown() override {
         if (client_ != INVALID_CLIENT) FtpDisconnect(client_);
         if (initialized_) FtpUninitialize();
         ftp::SetKeepAliveTimings(ftp::KeepAliveTimings{});
-        std::error_code ignored;
-        fs::remove_all(local_, ignored);
-        fs::remove_all(work_, ignored);
     }
-    static FtpClient Connect(const std::string& host, int port, const std::string& user,
-                             DWORD options) {
-        return FtpConnect(host.c_str(), port, user.c_str(), Setting("FT_TEST_PASSWORD").c_str(), 10,
+    FtpClient Connect(DWORD options) const {
+        return FtpConnect(Setting("FT_TEST_HOST").c_str(),
+                          std::stoi(Setting(GetParam().portVariable)),
+                          Setting("FT_TEST_USER").c_str(), Setting("FT_TEST_PASSWORD").c_str(), 10,
                           options, nullptr);
     }
 
     FtpClient client_ = INVALID_CLIENT;
     bool initialized_ = false;
+    std::unique_ptr<ServerFolder> work_;
     std::string remoteFolder_;
-    fs::path work_;
-    fs::path local_;
+    ScratchFolder local_{"multi-local"};
 };
 
 TEST_P(MultipleFilesServerTest, AFolderGoesUpAndComesBackByMaskByteForByte) {
     const fs::path up = local_ / "up";
     fs::create_directories(up / "nested.bin");
-    const std::string first = Binary(300000, 1), second = Binary(1, 2);
+    const std::string first = Pattern(300000, 1), second = Pattern(1, 2);
     WriteFile(up / "first.bin", first);
     WriteFile(up / "second file.bin", second);
     WriteFile(up / "notes.txt", "left out\n");
 
     ASSERT_EQ(FtpPutMultipleFiles(client_, up.c_str(), remoteFolder_.c_str(), "*.bin"), 0)
         << std::hex << FtpGetLastError();
-    EXPECT_TRUE(ReadFile(work_ / "first.bin") == first);
-    EXPECT_TRUE(ReadFile(work_ / "second file.bin") == second);
-    EXPECT_FALSE(fs::exists(work_ / "notes.txt"));
-    EXPECT_FALSE(fs::exists(work_ / "nested.bin"));
+    EXPECT_TRUE(ReadFile(*work_ / "first.bin") == first);
+    EXPECT_TRUE(ReadFile(*work_ / "second file.bin") == second);
+    EXPECT_FALSE(fs::exists(*work_ / "notes.txt"));
+    EXPECT_FALSE(fs::exists(*work_ / "nested.bin"));
 
     // The server's own files join them; its folders are skipped on the way down.
-    WriteFile(work_ / "server.dat", "not matched");
-    fs::create_directories(work_ / "folder.bin");
+    WriteFile(*work_ / "server.dat", "not matched");
+    fs::create_directories(*work_ / "folder.bin");
     const fs::path down = local_ / "down";
     fs::create_directories(down);
     ASSERT_EQ(
@@ -137,9 +99,7 @@ TEST_P(MultipleFilesServerTest, AFolderGoesUpAndComesBackByMaskByteForByte) {
 TEST_P(MultipleFilesServerTest, AnIdleSessionGetsNoopsAndStaysUsableUntilUninitialize) {
     ftp::SetKeepAliveTimings(
         {.passInterval = 50, .idleTime = 200, .firstAnswerWait = 2000, .moreAnswerWait = 50});
-    const FtpClient idle =
-        Connect(Setting("FT_TEST_HOST"), std::stoi(Setting(GetParam().portVariable)),
-                Setting("FT_TEST_USER"), FTP_OPTION_PASSIVE | FTP_OPTION_KEEPALIVE);
+    const FtpClient idle = Connect(FTP_OPTION_PASSIVE | FTP_OPTION_KEEPALIVE);
     ASSERT_NE(idle, INVALID_CLIENT) << std::hex << FtpGetLastError();
     EXPECT_EQ(ftp::KeepAliveSessionCount(), 1);
     const int before = ftp::KeepAliveAnsweredCount();

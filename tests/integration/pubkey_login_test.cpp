@@ -3,9 +3,9 @@
 // cannot be opened failing before any TCP connection, and the keys of a real
 // ssh-agent (the RSA key proves the SHA-2 sign flags). sshd's log must show the
 // public-key acceptance.
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -26,6 +26,7 @@
 #include "platform/text.h"
 #include "resources/errors.h"
 #include "support/server_settings.h"
+#include "support/test_files.h"
 
 extern char** environ;
 
@@ -46,28 +47,6 @@ void PutText(CFileTransfer* control, HRESULT (CFileTransfer::*put)(BSTR), const 
     EXPECT_EQ((control->*put)(value), S_OK);
     SysFreeString(value);
 }
-
-// Sets an environment variable for the test's lifetime.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // The part of sshd's log written after construction.
 class SshdLog {
@@ -98,15 +77,13 @@ class SshdLog {
 class PublicKeyLoginTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_SFTP_PORT", "FT_TEST_USER",
+                                "FT_TEST_SSH_CLIENT_KEY_DIR");
         host_ = Setting("FT_TEST_HOST");
         port_ = Setting("FT_TEST_SFTP_PORT");
         user_ = Setting("FT_TEST_USER");
         keys_ = Setting("FT_TEST_SSH_CLIENT_KEY_DIR");
         passphrase_ = Setting("FT_TEST_SSH_KEY_PASSPHRASE");
-        if (host_.empty() || port_.empty() || user_.empty() || keys_.empty()) {
-            if (InCi()) FAIL() << "SFTP server or client keys missing; run scripts/servers.sh start";
-            GTEST_SKIP() << "no SFTP test server with client keys (scripts/servers.sh start)";
-        }
         control_ = CFileTransfer::Create();
         ASSERT_NE(control_, nullptr);
     }
@@ -157,8 +134,7 @@ TEST_P(KeyFileLoginTest, LogsInWithTheKeyAlone) {
     ScopedEnv noAgent("SSH_AUTH_SOCK", nullptr);
     SshdLog log;
     PutText(control_, &CFileTransfer::put_PrivateKey, keys_ + "/" + row.file);
-    ASSERT_EQ(Connect(host_ + ":" + port_, row.encrypted ? passphrase_ : ""), 0)
-        << LastErrorText();
+    ASSERT_EQ(Connect(host_ + ":" + port_, row.encrypted ? passphrase_ : ""), 0) << LastErrorText();
     if (log.readable()) {
         EXPECT_TRUE(log.Shows("Accepted publickey for " + user_ + " from 127.0.0.1"));
         EXPECT_TRUE(log.Shows(row.logged));
@@ -223,8 +199,7 @@ TEST_F(PublicKeyLoginTest, UnusableKeyFailsBeforeAnyConnection) {
         SCOPED_TRACE(row.name);
         CountingListener listener;
         PutText(control_, &CFileTransfer::put_PrivateKey, row.file);
-        EXPECT_EQ(Connect("127.0.0.1:" + std::to_string(listener.port()), row.password),
-                  row.error);
+        EXPECT_EQ(Connect("127.0.0.1:" + std::to_string(listener.port()), row.password), row.error);
         EXPECT_NE(LastErrorText().find(row.file), std::string::npos) << LastErrorText();
         EXPECT_EQ(listener.Accepted(), 0);
     }
@@ -262,8 +237,8 @@ class Agent {
     bool running() const { return pid_ > 0 && fs::exists(socket_); }
     const std::string& socket() const { return socket_; }
     bool Add(const std::string& keyFile) const {
-        const std::string command =
-            "SSH_AUTH_SOCK=" + socket_ + " timeout 20 ssh-add -q " + keyFile + " </dev/null >/dev/null 2>&1";
+        const std::string command = "SSH_AUTH_SOCK=" + socket_ + " timeout 20 ssh-add -q " +
+                                    keyFile + " </dev/null >/dev/null 2>&1";
         return std::system(command.c_str()) == 0;
     }
 

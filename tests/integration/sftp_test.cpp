@@ -26,6 +26,7 @@
 #include "resources/errors.h"
 #include "ssh/sftp.h"
 #include "support/server_settings.h"
+#include "support/test_files.h"
 #include "tls/tls.h"
 
 namespace {
@@ -67,28 +68,20 @@ void WriteRandomFile(const std::string& path, std::size_t size, unsigned seed) {
 class SftpServerTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_SFTP_PORT", "FT_TEST_USER",
+                                "FT_TEST_ROOT");
         host_ = Setting("FT_TEST_HOST");
         port_ = Setting("FT_TEST_SFTP_PORT");
         user_ = Setting("FT_TEST_USER");
         password_ = Setting("FT_TEST_PASSWORD");
         root_ = Setting("FT_TEST_ROOT");
-        if (host_.empty() || port_.empty() || user_.empty() || root_.empty()) {
-            if (InCi()) FAIL() << "FT_TEST_SFTP_PORT not set; run scripts/servers.sh start";
-            GTEST_SKIP() << "no SFTP test server (scripts/servers.sh start)";
-        }
-        const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        remoteDir_ = root_ + "/sftp-" + std::to_string(getpid()) + "-" + test;
-        localDir_ = std::filesystem::temp_directory_path() /
-                    ("sftp-local-" + std::to_string(getpid()) + "-" + test);
-        std::filesystem::create_directories(localDir_);
+        remoteDir_ = root_ + "/" + UniqueTestName("sftp");
     }
     void TearDown() override {
         if (session_) {
             Cleanup(session_);
             SftpDisconnect(session_);
         }
-        std::error_code ignored;
-        std::filesystem::remove_all(localDir_, ignored);
     }
 
     SftpSession* Connect(const std::string& password, DWORD* error, int timeout = 10) {
@@ -121,7 +114,7 @@ class SftpServerTest : public ::testing::Test {
     std::string Local(const char* name) const { return (localDir_ / name).string(); }
 
     std::string host_, port_, user_, password_, root_, remoteDir_;
-    std::filesystem::path localDir_;
+    ScratchFolder localDir_{"sftp-local"};
     SftpSession* session_ = nullptr;
 };
 

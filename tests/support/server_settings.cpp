@@ -36,3 +36,9 @@ bool InCi() {
     const char* ci = std::getenv("CI");
     return ci && std::string(ci) == "true";
 }
+
+std::string MissingSetting(std::initializer_list<std::string> names) {
+    for (const std::string& name : names)
+        if (Setting(name).empty()) return name;
+    return "";
+}

@@ -1,11 +1,18 @@
-// Local files of the tests: whole-file reads and writes, and recognisable bytes.
+// Local files of the tests: whole-file reads and writes, recognisable bytes, a
+// folder of the test's own and environment settings for a scope.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstddef>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 inline std::string ReadFile(const std::string& path) {
@@ -20,10 +27,71 @@ inline void WriteFile(const std::string& path, const std::string& bytes, mode_t 
     chmod(path.c_str(), mode);
 }
 
-// Bytes of every value, in a pattern that shows shifted or lost blocks.
-inline std::string Pattern(std::size_t size) {
+// Bytes of every value, in a pattern that shows shifted or lost blocks; salt
+// makes files of the same size differ.
+inline std::string Pattern(std::size_t size, unsigned salt = 0) {
     std::string bytes(size, '\0');
     for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+        bytes[i] = static_cast<char>((i * 7 + i / 251 + salt) & 0xFF);
     return bytes;
 }
+
+// A name unique to this process and the running test ("tag-pid-Suite_Test").
+inline std::string UniqueTestName(const std::string& tag) {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = tag + "-" + std::to_string(::getpid());
+    if (test) name += std::string("-") + test->test_suite_name() + "-" + test->name();
+    for (char& c : name)
+        if (c == '/') c = '_';
+    return name;
+}
+
+// A folder of the test's own under the temporary folder, removed with all
+// that is in it.
+class ScratchFolder {
+  public:
+    explicit ScratchFolder(const std::string& tag)
+        : path_(std::filesystem::temp_directory_path() / UniqueTestName(tag)) {
+        std::filesystem::create_directories(path_);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+// An environment variable (TZ, HOME...) set for a scope, then restored; the
+// time zone is re-read both times.
+class ScopedEnv {
+  public:
+    // A null value unsets the variable for the scope.
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) saved_ = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+        ::tzset();
+    }
+    ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name, value.c_str()) {}
+    ~ScopedEnv() {
+        if (saved_)
+            ::setenv(name_, saved_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+        ::tzset();
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> saved_;
+};
