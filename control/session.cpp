@@ -59,6 +59,15 @@ DWORD FtpConnectFlags(const ControlState& state) {
     return flags;
 }
 
+// The connect below asks PWD itself and sets a manual file type at once, so
+// the engine leaves out its own PWD and TYPE I (a small get then costs two
+// round trips less). An automatic type still needs the engine's TYPE I.
+DWORD CallerSetupFlags(const ControlState& state) {
+    if (state.options & fileOptionSecureShell) return 0;
+    const bool manualType = state.fileType >= fileTypeASCII && state.fileType <= fileTypeImage;
+    return FTP_OPTION_CALLER_PWD | (manualType ? FTP_OPTION_CALLER_TYPE : 0);
+}
+
 // The engine's last error, kept across calls whose own failure does not count.
 class FtpErrorKeeper {
   public:
@@ -242,7 +251,7 @@ HRESULT CFileTransfer::OpenFtpConnection() {
         FtpSetHostKeyPolicy(state_.hostKeyPolicy, knownHosts.c_str());
         state_.clientHandle =
             FtpConnect(server.c_str(), state_.serverPort, user.c_str(), password.c_str(),
-                       state_.timeout, flags, state_.tlsCredentials);
+                       state_.timeout, flags | CallerSetupFlags(state_), state_.tlsCredentials);
         FtpSetLoginKeys({});  // an FTP connect leaves them unused
         CopyHostKeyStatus();
     } else {

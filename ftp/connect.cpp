@@ -21,6 +21,8 @@ constexpr int kPlainPort = 21;
 constexpr int kImplicitTlsPort = 990;
 constexpr int kSecureShellPort = 22;
 
+constexpr std::uint32_t kCallerSetupOptions = FTP_OPTION_CALLER_PWD | FTP_OPTION_CALLER_TYPE;
+
 struct ConnectRequest {
     std::string host;
     int port = 0;
@@ -206,7 +208,7 @@ FtpClient ConnectFtp(ConnectRequest& request) {
     SessionRef session = AllocateSession();
     if (!session) return INVALID_CLIENT;
     if (tls && !SecureSession(*session, request)) return Abandon(session, false);
-    session->options = request.options;
+    session->options = request.options & ~kCallerSetupOptions;
     session->serverPort = request.port;
     session->timeout = request.timeout > 0 ? request.timeout : kDefaultTimeoutSeconds;
     session->passive = request.Has(FTP_OPTION_PASSIVE);
@@ -240,9 +242,16 @@ FtpClient ConnectFtp(ConnectRequest& request) {
     }
     // Without a login the server would refuse these; the caller logs in later.
     if (session->loggedIn) {
+        // Run as internal commands these leave the lazy PWD to the caller's own
+        // first command, so a caller that starts with PWD sends it once.
+        const std::uint32_t kept = session->options;
+        if (request.Has(FTP_OPTION_CALLER_PWD)) session->options |= FTP_OPTION_INTERNAL;
         QuerySystemType(*session);
         QueryServerFeatures(*session);
-        if (RunCommand(*session, "TYPE", "I").positive()) session->fileType = FTP_FILE_TYPE_IMAGE;
+        if (!request.Has(FTP_OPTION_CALLER_TYPE) && RunCommand(*session, "TYPE", "I").positive()) {
+            session->fileType = FTP_FILE_TYPE_IMAGE;
+        }
+        session->options = kept;
     }
     // A caller that asked for keep-alive learns when it cannot have it.
     if (session->HasOption(FTP_OPTION_KEEPALIVE) && EnableKeepAlive(*session) != 0) {

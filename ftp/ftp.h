@@ -47,6 +47,11 @@ typedef int64_t FtpClient;
 #define FTP_OPTION_IPV6_ONLY 0x40000
 #define FTP_OPTION_FREETHREAD 0x80000
 #define FTP_OPTION_INTERNAL 0x10000000
+// Connect only: the caller sends PWD itself as its first command (the engine's
+// own PWD after the login is then left out), and sets the transfer type itself
+// at once (the engine's TYPE I is left out). Neither stays in the session.
+#define FTP_OPTION_CALLER_PWD 0x20000000
+#define FTP_OPTION_CALLER_TYPE 0x40000000
 
 // Notification events (the bits of the event mask).
 #define FTP_EVENT_CONNECT 1

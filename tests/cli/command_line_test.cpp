@@ -172,16 +172,15 @@ TEST(CommandLineInfo, FeaturesArePrintedByName) {
 
 // ---- Against a scripted server ---------------------------------------------------
 
-// The login of bob with the URL's own TYPE I after it.
+// The login of bob: the URL's type is set by the control, so the engine
+// sends neither its own PWD nor its TYPE I.
 PeerScript& BobLogin(PeerScript& script, const std::string& directory) {
     const std::string pwd = "257 \"" + directory + "\"\r\n";
     return script.Send("220 Scripted server ready\r\n")
         .Reply("USER bob", "331 Please specify the password.\r\n")
         .Reply("PASS secret", "230 Login successful.\r\n")
-        .Reply("PWD", pwd)
         .Reply("SYST", "215 UNIX Type: L8\r\n")
         .Reply("FEAT", "211-Features:\r\n SIZE\r\n211 End\r\n")
-        .Reply("TYPE I", "200 Binary.\r\n")
         .Reply("PWD", pwd)
         .Reply("TYPE I", "200 Binary.\r\n");
 }

@@ -25,7 +25,6 @@ PeerScript& LoginOffering(PeerScript& script, const std::string& features,
     return script.Send("220 ready\r\n")
         .Reply("USER bob", "331 Password?\r\n")
         .Reply("PASS ", "230 Welcome\r\n")
-        .Reply("PWD", pwd)
         .Reply("SYST", "215 UNIX Type: L8\r\n")
         .Reply("FEAT", "211-Features:\r\n" + features + "211 End\r\n")
         .Reply("TYPE I", "200 Binary\r\n")

@@ -37,7 +37,7 @@ TEST_F(ScriptedSession, ConnectLogsInAndReadsTheSessionState) {
     EXPECT_EQ(error.lVal, 0);
     EXPECT_EQ(Text(&CFileTransfer::get_System), "");
     EXPECT_EQ(peer.Finish(), "");
-    EXPECT_EQ(peer.Transcript(), "USER bob|PASS secret|PWD|SYST|FEAT|TYPE I|PWD|PWD|SYST|QUIT");
+    EXPECT_EQ(peer.Transcript(), "USER bob|PASS secret|SYST|FEAT|TYPE I|PWD|PWD|SYST|QUIT");
 }
 
 TEST_F(ScriptedSession, WritesWhileConnectedGoToTheSession) {
@@ -79,6 +79,51 @@ TEST_F(ScriptedSession, WritesWhileConnectedGoToTheSession) {
     EXPECT_EQ(peer.Finish(), "");
 }
 
+// The engine leaves PWD to the control, and TYPE too when the control sets a
+// type of its own: each is sent once, with the events and the last reply the
+// control reports unchanged.
+TEST_F(ScriptedSession, ConnectSendsPwdAndTypeOnce) {
+    struct Case {
+        LONG fileType;
+        const char* typeCommand;
+        const char* transcript;
+        const char* events;
+        LONG resultCode;
+    };
+    const Case cases[] = {
+        {fileTypeAuto, "TYPE I", "USER bob|PASS secret|SYST|FEAT|TYPE I|PWD|QUIT",
+         "OnCommand 257", 257},
+        {fileTypeImage, "TYPE I", "USER bob|PASS secret|SYST|FEAT|PWD|TYPE I|QUIT",
+         "OnCommand 257|OnCommand 200", 200},
+        {fileTypeASCII, "TYPE A", "USER bob|PASS secret|SYST|FEAT|PWD|TYPE A|QUIT",
+         "OnCommand 257|OnCommand 200", 200},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fileType);
+        PeerScript script;
+        script.Send("220 ready\r\n")
+            .Reply("USER bob", "331 Password please.\r\n")
+            .Reply("PASS ", "230 ok\r\n")
+            .Reply("SYST", "215 UNIX Type: L8\r\n")
+            .Reply("FEAT", "211-Features:\r\n SIZE\r\n211 End\r\n");
+        if (c.fileType == fileTypeAuto) script.Reply("TYPE I", "200 Binary.\r\n");
+        script.Reply("PWD", "257 \"/home/bob\"\r\n");
+        if (c.fileType != fileTypeAuto) script.Reply(c.typeCommand, "200 Type set.\r\n");
+        QuitScript(script);
+        ScriptedPeer peer(script);
+        ASSERT_EQ(control_->put_FileType(c.fileType), S_OK);
+        sink_->events.clear();
+
+        ASSERT_EQ(ConnectTo(peer), 0);
+        EXPECT_EQ(sink_->Trace(), c.events);
+        EXPECT_EQ(Long(&CFileTransfer::get_ResultCode), c.resultCode);
+        EXPECT_EQ(control_->State().serverDirectory, u"/home/bob");
+        control_->Disconnect(nullptr);
+        EXPECT_EQ(peer.Finish(), "");
+        EXPECT_EQ(peer.Transcript(), c.transcript);
+    }
+}
+
 TEST_F(ScriptedSession, WrongPasswordGivesTheMappedError) {
     PeerScript script;
     script.Send("220 ready\r\n")
@@ -117,7 +162,6 @@ TEST_F(ScriptedSession, FailedDirectoryRefreshKeepsTheConnection) {
     script.Send("220 ready\r\n")
         .Reply("USER bob", "331 Password please.\r\n")
         .Reply("PASS ", "230 ok\r\n")
-        .Reply("PWD", "257 \"/\"\r\n")
         .Reply("SYST", "215 UNIX Type: L8\r\n")
         .Reply("FEAT", "500 Unknown command.\r\n")
         .Reply("TYPE I", "200 ok\r\n")
