@@ -406,4 +406,55 @@ std::size_t ReadListingDate(std::span<const std::string_view> tokens, const SYST
     return 0;
 }
 
+bool ReadMsDosDate(std::string_view token, SYSTEMTIME& date) {
+    constexpr int kPivotYear = 1980;
+    NumericDate n;
+    if (!SplitNumericDate(token, n) || n.count != 3) return false;
+    const char separator = token[n.digits[0]];
+    std::size_t year = 2, month = 0, day = 1;
+    if (n.digits[0] == 4) {
+        year = 0, month = 1, day = 2;
+    } else if (separator == '.') {
+        month = 1, day = 0;
+    }
+    if ((n.digits[year] != 2 && n.digits[year] != 4) || n.digits[month] > 2 || n.digits[day] > 2)
+        return false;
+    int fullYear = static_cast<int>(n.part[year]);
+    if (n.digits[year] == 2) {
+        fullYear += 1900;
+        if (fullYear < kPivotYear) fullYear += 100;
+    }
+    date.wYear = static_cast<WORD>(fullYear);
+    date.wMonth = static_cast<WORD>(n.part[month]);
+    date.wDay = static_cast<WORD>(n.part[day]);
+    return true;
+}
+
+// The civil calendar from a day count, in 400-year eras of 146097 days that
+// start on 1 March, so that the leap day ends each year of the era.
+bool DateFromUnixTime(std::uint64_t seconds, SYSTEMTIME& date) {
+    constexpr std::uint64_t kSecondsPerDay = 86400;
+    constexpr std::uint64_t kLastSecond = 253402300799;  // 9999-12-31 23:59:59
+    constexpr std::uint64_t kDaysPerEra = 146097;
+    constexpr std::uint64_t kEpochFromEraStart = 719468;  // 0000-03-01 to 1970-01-01
+    if (seconds > kLastSecond) return false;
+    const std::uint64_t daysFromStart = seconds / kSecondsPerDay + kEpochFromEraStart;
+    const std::uint64_t secondOfDay = seconds % kSecondsPerDay;
+    const std::uint64_t era = daysFromStart / kDaysPerEra;
+    const std::uint64_t dayOfEra = daysFromStart - era * kDaysPerEra;
+    const std::uint64_t yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const std::uint64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const std::uint64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
+    const std::uint64_t month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
+    date = SYSTEMTIME{};
+    date.wYear = static_cast<WORD>(era * 400 + yearOfEra + (month <= 2 ? 1 : 0));
+    date.wMonth = static_cast<WORD>(month);
+    date.wDay = static_cast<WORD>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1);
+    date.wHour = static_cast<WORD>(secondOfDay / 3600);
+    date.wMinute = static_cast<WORD>(secondOfDay / 60 % 60);
+    date.wSecond = static_cast<WORD>(secondOfDay % 60);
+    return FinishDate(date);
+}
+
 }  // namespace ftp

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string_view>
 
@@ -60,7 +61,23 @@ bool FinishDate(SYSTEMTIME& date);
 std::size_t ReadListingDate(std::span<const std::string_view> tokens, const SYSTEMTIME& now,
                             SYSTEMTIME& date);
 
+// "04-27-2005", "04/27/05" (month first), "2005-04-27" (year first) or
+// "27.04.2005" (day first, as European Windows servers write it).
+bool ReadMsDosDate(std::string_view token, SYSTEMTIME& date);
+// Seconds since 1970-01-01 00:00 UTC as a UTC calendar date.
+bool DateFromUnixTime(std::uint64_t seconds, SYSTEMTIME& date);
+
 // ---- Line parsers --------------------------------------------------------------
+
+// Layouts beyond the session's documented formats. Each is recognised by the
+// look of its line and is never stored as the session's format, so the next
+// line is recognised anew and a listing that mixes layouts is still read.
+enum ListingFamily : int {
+    kListingFamilyEplf = 0x100,
+    kListingFamilyOs2,
+    kListingFamilyIbmI,
+    kListingFamilyMvs,
+};
 
 struct ListingContext {
     int systemType = 0;
@@ -81,5 +98,9 @@ LineResult ParseSterling2Line(std::string_view line, const ListingContext& conte
 LineResult ParseNetWareLine(std::string_view line, const ListingContext& context,
                             ListingEntry& entry);
 LineResult ParseSftpLine(std::string_view line, const ListingContext& context, ListingEntry& entry);
+LineResult ParseEplfLine(std::string_view line, const ListingContext& context, ListingEntry& entry);
+LineResult ParseOs2Line(std::string_view line, const ListingContext& context, ListingEntry& entry);
+LineResult ParseIbmILine(std::string_view line, const ListingContext& context, ListingEntry& entry);
+LineResult ParseMvsLine(std::string_view line, const ListingContext& context, ListingEntry& entry);
 
 }  // namespace ftp

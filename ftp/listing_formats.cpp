@@ -290,15 +290,32 @@ bool ReadVmsName(std::string_view token, ListingEntry& entry) {
     return true;
 }
 
-// Used blocks, optionally followed by "/allocated".
+// Used blocks, optionally followed by "/allocated"; or bytes with a unit
+// ("2KB", "12K", "3MB": powers of 1024), as some servers print them.
 bool ReadVmsSize(std::string_view token, ListingEntry& entry) {
     ListingCursor cursor(token);
-    std::uint64_t blocks = 0;
-    if (!cursor.TakeNumber(kMaxSize / kVmsBlockSize, blocks)) return false;
+    std::uint64_t count = 0;
+    if (!cursor.TakeNumber(kMaxSize, count)) return false;
     std::uint64_t allocated = 0;
-    if (cursor.Skip('/') && !cursor.TakeNumber(kMaxSize, allocated)) return false;
-    entry.fields.size = blocks * kVmsBlockSize;
-    return cursor.AtEnd();
+    if (cursor.Skip('/')) {
+        if (!cursor.TakeNumber(kMaxSize, allocated) || !cursor.AtEnd()) return false;
+    }
+    char unit = 0;
+    if (!cursor.Take(unit)) {
+        if (count > kMaxSize / kVmsBlockSize) return false;
+        entry.fields.size = count * kVmsBlockSize;
+        return true;
+    }
+    static constexpr std::string_view kUnits = "KMGT";
+    const std::size_t power = kUnits.find(static_cast<char>(unit & ~0x20));
+    if (power == std::string_view::npos) return false;
+    char byteMark = 0;
+    if (cursor.Take(byteMark) && (byteMark & ~0x20) != 'B') return false;
+    if (!cursor.AtEnd()) return false;
+    const unsigned shift = static_cast<unsigned>(10 * (power + 1));
+    if (count > (kMaxSize >> shift)) return false;
+    entry.fields.size = count << shift;
+    return true;
 }
 
 // "[GROUP,OWNER]", or "[OWNER]".
@@ -338,27 +355,86 @@ std::uint32_t VmsAccessBits(std::string_view token) {
     return bits;
 }
 
-// What follows the date: an optional time, then owner and access columns.
-bool ReadVmsTail(ListingCursor& tokens, ListingEntry& entry) {
+// The columns after the name, in any order: the size, the date, the time
+// ("16:09", "16:09:22.51"), the owner in brackets and the access in
+// parentheses (either may hold blanks). Size and date are needed; no column
+// may come twice.
+bool IsVmsDate(std::string_view token) {
+    return token.find('-') != std::string_view::npos;
+}
+bool IsVmsTime(std::string_view token) {
+    return token.find(':') != std::string_view::npos;
+}
+bool IsVmsOwner(std::string_view token) {
+    return token.starts_with('[');
+}
+bool IsVmsAccess(std::string_view token) {
+    return token.starts_with('(');
+}
+bool IsVmsSize(std::string_view token) {
+    return ListingCursor::IsDigit(token.front());
+}
+
+bool ReadVmsDateColumn(std::string_view text, ListingEntry& entry) {
+    return ReadVmsDate(text, entry.fields.date);
+}
+bool ReadVmsTimeColumn(std::string_view text, ListingEntry& entry) {
+    ListingCursor clock(text);
+    if (!ReadClock(clock, entry.fields.date)) return false;
+    if (clock.Skip('.')) clock.SkipWhile(ListingCursor::IsDigit);
+    return clock.AtEnd();
+}
+bool ReadVmsOwnerColumn(std::string_view text, ListingEntry& entry) {
+    ReadVmsOwner(text, entry);
+    return true;
+}
+bool ReadVmsAccessColumn(std::string_view text, ListingEntry& entry) {
+    entry.fields.permissions = VmsAccessBits(text);
+    return true;
+}
+
+struct VmsColumn {
+    bool (*looksLike)(std::string_view token);
+    bool (*read)(std::string_view text, ListingEntry& entry);
+    char close;  // ends a column that may hold blanks; 0 for a single token
+};
+
+enum VmsColumnIndex : std::size_t { kVmsDate, kVmsTime, kVmsOwner, kVmsAccess, kVmsSize };
+
+constexpr VmsColumn kVmsColumns[] = {
+    {IsVmsDate, ReadVmsDateColumn, 0},     {IsVmsTime, ReadVmsTimeColumn, 0},
+    {IsVmsOwner, ReadVmsOwnerColumn, ']'}, {IsVmsAccess, ReadVmsAccessColumn, ')'},
+    {IsVmsSize, ReadVmsSize, 0},
+};
+
+// The token, or for a bracketed column with blanks, all of it up to its close.
+std::string_view VmsColumnText(std::string_view token, char close, ListingCursor& tokens) {
+    if (close == 0 || token.find(close) != std::string_view::npos) return token;
+    std::string_view more = tokens.TakeUntil(close);
+    if (!tokens.Skip(close)) return {};
+    return {token.data(), static_cast<std::size_t>(more.data() + more.size() + 1 - token.data())};
+}
+
+bool ReadVmsColumns(ListingCursor& tokens, ListingEntry& entry) {
+    std::array<bool, std::size(kVmsColumns)> seen{};
+    bool unknownTail = false;
     std::string_view token;
-    if (!tokens.NextToken(token)) {
+    while (tokens.NextToken(token)) {
+        std::size_t index = 0;
+        while (index < seen.size() && !kVmsColumns[index].looksLike(token))
+            ++index;
+        // Columns this parser does not know end the line once size and date
+        // are read; the entry then gets no permissions rather than all.
+        unknownTail = index == seen.size() && seen[kVmsSize] && seen[kVmsDate];
+        if (unknownTail) break;
+        if (index == seen.size() || seen[index]) return false;
+        std::string_view text = VmsColumnText(token, kVmsColumns[index].close, tokens);
+        if (text.empty() || !kVmsColumns[index].read(text, entry)) return false;
+        seen[index] = true;
+    }
+    if (!seen[kVmsSize] || !seen[kVmsDate] || !FinishDate(entry.fields.date)) return false;
+    if (!seen[kVmsOwner] && !seen[kVmsAccess] && !unknownTail)
         entry.fields.permissions = kAllPermissions;
-        return FinishDate(entry.fields.date);
-    }
-    if (token.find(':') != std::string_view::npos) {
-        ListingCursor clock(token);
-        if (!ReadClock(clock, entry.fields.date)) return false;
-        if (!tokens.NextToken(token)) {
-            entry.fields.permissions = kAllPermissions;
-            return FinishDate(entry.fields.date);
-        }
-    }
-    if (!FinishDate(entry.fields.date)) return false;
-    if (!token.starts_with('[')) return true;
-    ReadVmsOwner(token, entry);
-    if (!tokens.NextToken(token)) return true;
-    if (!token.starts_with('(')) return false;
-    entry.fields.permissions = VmsAccessBits(token);
     return true;
 }
 
@@ -520,8 +596,13 @@ LineResult ParseMsDosLine(std::string_view line, const ListingContext&, ListingE
         return LineResult::Failed;
     SYSTEMTIME& date = entry.fields.date;
     ListingCursor clock(time);
-    if (!ReadNumericDate(day, date) || !ReadClock(clock, date)) return LineResult::Failed;
+    if (!ReadMsDosDate(day, date) || !ReadClock(clock, date)) return LineResult::Failed;
     std::string_view meridiem = clock.TakeRest();
+    // Some servers put a blank between the time and "AM"/"PM".
+    if (meridiem.empty() && (EqualsIgnoreCase(kind, "AM") || EqualsIgnoreCase(kind, "PM"))) {
+        meridiem = kind;
+        if (!tokens.NextToken(kind)) return LineResult::Failed;
+    }
     if (EqualsIgnoreCase(meridiem, "AM")) {
         if (date.wHour == 12) date.wHour = 0;
     } else if (EqualsIgnoreCase(meridiem, "PM")) {
@@ -542,17 +623,12 @@ LineResult ParseMsDosLine(std::string_view line, const ListingContext&, ListingE
 LineResult ParseVmsLine(std::string_view line, const ListingContext&, ListingEntry& entry) {
     ListingCursor tokens(line);
     std::string_view name;
-    std::string_view size;
-    std::string_view date;
     if (!tokens.NextToken(name)) return LineResult::Failed;
-    if (!tokens.NextToken(size)) {
+    if (tokens.Rest().find_first_not_of(" \t\r\n") == std::string_view::npos) {
         bool looksLikeFileName = name.find_first_of(".;") != std::string_view::npos;
         return looksLikeFileName ? LineResult::NeedsNextLine : LineResult::Failed;
     }
-    if (!ReadVmsName(name, entry) || !ReadVmsSize(size, entry) || !tokens.NextToken(date) ||
-        !ReadVmsDate(date, entry.fields.date))
-        return LineResult::Failed;
-    return Outcome(ReadVmsTail(tokens, entry));
+    return Outcome(ReadVmsName(name, entry) && ReadVmsColumns(tokens, entry));
 }
 
 LineResult ParseSterling1Line(std::string_view line, const ListingContext& context,

@@ -70,6 +70,20 @@ bool LooksLikeMsDosLine(std::string_view line) {
     return ParseMsDosLine(line, context, entry) == LineResult::Parsed;
 }
 
+// "NAME.EXT;3" followed by VMS columns, or alone (its columns come on the next line).
+bool LooksLikeVmsLine(std::string_view line) {
+    std::string_view token;
+    ListingCursor cursor(line);
+    if (!cursor.NextToken(token)) return false;
+    const std::size_t semicolon = token.rfind(';');
+    if (semicolon == std::string_view::npos || semicolon + 1 == token.size()) return false;
+    for (char c : token.substr(semicolon + 1))
+        if (!ListingCursor::IsDigit(c)) return false;
+    ListingContext context;
+    ListingEntry entry;
+    return ParseVmsLine(line, context, entry) != LineResult::Failed;
+}
+
 struct SystemFormatTest {
     int systemType;
     bool (*matches)(std::string_view firstToken);
@@ -88,6 +102,26 @@ constexpr SystemFormatTest kSystemFormatTests[] = {
 
 using LineParser = LineResult (*)(std::string_view, const ListingContext&, ListingEntry&);
 
+// Layouts that only a whole line tells apart, tried first whatever the system
+// type: a leading number (OS/2) or a ten-letter owner (IBM i) would otherwise
+// be taken for MS-DOS or Sterling. Their parsers fail on any other layout.
+struct LineFamily {
+    LineParser parse;
+    int format;
+};
+
+constexpr LineFamily kLineFamilies[] = {
+    {ParseEplfLine, kListingFamilyEplf},
+    {ParseOs2Line, kListingFamilyOs2},
+    {ParseIbmILine, kListingFamilyIbmI},
+    {ParseMvsLine, kListingFamilyMvs},
+};
+
+bool IsLineFamily(int format) {
+    return std::any_of(std::begin(kLineFamilies), std::end(kLineFamilies),
+                       [&](const LineFamily& family) { return family.format == format; });
+}
+
 struct FormatParser {
     int format;
     LineParser parse;
@@ -101,6 +135,10 @@ constexpr FormatParser kFormatParsers[] = {
     {FTP_DIRECTORY_STERLING2, ParseSterling2Line},
     {FTP_DIRECTORY_NETWARE, ParseNetWareLine},
     {FTP_DIRECTORY_SFTP, ParseSftpLine},
+    {kListingFamilyEplf, ParseEplfLine},
+    {kListingFamilyOs2, ParseOs2Line},
+    {kListingFamilyIbmI, ParseIbmILine},
+    {kListingFamilyMvs, ParseMvsLine},
 };
 
 LineParser ParserOf(int format) {
@@ -148,7 +186,7 @@ bool ParseByFormat(ListingParserState& state, std::string_view line, ListingEntr
     if (format == FTP_DIRECTORY_AUTO) {
         format = DetectListingFormat(state.systemType, line);
         if (format == FTP_DIRECTORY_AUTO) return false;
-        state.format = format;
+        if (!IsLineFamily(format)) state.format = format;
     }
     LineParser parse = ParserOf(format);
     if (parse == nullptr) return false;
@@ -216,12 +254,18 @@ FtpDirectoryEntry ListingEntry::Record() const {
 int DetectListingFormat(int systemType, std::string_view line) {
     std::string_view token;
     if (!FirstToken(line, token)) return FTP_DIRECTORY_AUTO;
+    for (const LineFamily& family : kLineFamilies) {
+        const ListingContext context{systemType, SYSTEMTIME{}};
+        ListingEntry entry;
+        if (family.parse(line, context, entry) == LineResult::Parsed) return family.format;
+    }
     for (const SystemFormatTest& test : kSystemFormatTests)
         if (test.systemType == systemType && test.matches(token)) return test.format;
     if (LooksLikeUnixMode(token)) return FTP_DIRECTORY_UNIX;
     int sterling = SterlingFormatOf(token);
     if (sterling != FTP_DIRECTORY_AUTO) return sterling;
     if (LooksLikeMsDosLine(line)) return FTP_DIRECTORY_MSDOS;
+    if (LooksLikeVmsLine(line)) return FTP_DIRECTORY_VMS;
     return FTP_DIRECTORY_AUTO;
 }
 

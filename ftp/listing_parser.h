@@ -1,5 +1,5 @@
-// Turns directory-listing lines (UNIX, MS-DOS, VMS, Sterling, NetWare, MLSD
-// facts and the SFTP client's lines) into directory entries. Pure functions of
+// Turns directory-listing lines (UNIX, MS-DOS, VMS, Sterling, NetWare, EPLF,
+// OS/2, IBM i, z/OS, MLSD facts and the SFTP client's lines) into directory entries. Pure functions of
 // the text and a small state: no sockets, no clock, no session.
 #pragma once
 
@@ -19,7 +19,9 @@ inline constexpr std::size_t kListingLineMax = 1023;
 class ListingParserState {
   public:
     // FTP_DIRECTORY_*. While it is FTP_DIRECTORY_AUTO every line is tested and
-    // the first format recognised is stored here for the rest of the listing.
+    // the first format recognised is stored here for the rest of the listing;
+    // the layouts without a format number of their own (EPLF, OS/2, IBM i,
+    // z/OS) are recognised line by line and leave it at FTP_DIRECTORY_AUTO.
     int format = FTP_DIRECTORY_AUTO;
     // The session's system type (FTP_SYSTEM_*; 0 when unknown).
     int systemType = 0;
@@ -65,7 +67,8 @@ bool ParseListingLine(ListingParserState& state, std::string_view line, FtpDirec
 // is no fact or no name.
 bool ParseFacts(std::string_view facts, FtpDirectoryEntry& entry);
 
-// The format that the line's look suggests for the session's system type, or
+// The format that the line's look suggests for the session's system type (one
+// of the internal layout numbers for EPLF, OS/2, IBM i and z/OS lines), or
 // FTP_DIRECTORY_AUTO when none fits.
 int DetectListingFormat(int systemType, std::string_view line);
 

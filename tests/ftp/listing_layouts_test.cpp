@@ -1,0 +1,179 @@
+// Listing layouts beyond UNIX: MS-DOS/IIS with other date orders, EPLF, OS/2,
+// IBM i, VMS column variants and z/OS. Lines follow the servers' published
+// samples; each is read with no system type (detected) and must give the
+// expected name, type, size and date, or be dropped.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "ftp/ftp.h"
+#include "ftp/listing_parser.h"
+#include "ftp/listing_test_support.h"
+
+using namespace listing_test;
+
+namespace {
+
+// [name]|size|d or f|date (seconds included), read on 15 June 2024.
+std::string Entry(ftp::ListingParserState& state, const std::string& line) {
+    ftp::ListingEntry entry;
+    if (!Parse(state, line, entry)) return "dropped";
+    const FtpDirectoryEntry& f = entry.fields;
+    char text[64];
+    std::snprintf(text, sizeof text, "|%llu|%c|%s:%02u", static_cast<unsigned long long>(f.size),
+                  f.directory ? 'd' : 'f', DateText(f.date).c_str(), f.date.wSecond);
+    return "[" + std::string(f.name) + "]" + text;
+}
+
+std::string Entry(const std::string& line, int systemType = 0) {
+    ftp::ListingParserState state = StateFor(FTP_DIRECTORY_AUTO, systemType);
+    return Entry(state, line);
+}
+
+struct Case {
+    const char* family;
+    const char* line;
+    const char* entry;
+};
+
+void ExpectEntries(std::initializer_list<Case> cases, int systemType = 0) {
+    for (const Case& c : cases)
+        EXPECT_EQ(Entry(c.line, systemType), c.entry) << c.family << ": " << c.line;
+}
+
+TEST(ListingLayouts, MsDosDatesInEveryOrder) {
+    ExpectEntries({
+        {"us 4-digit", "04-27-2005  09:12PM       <DIR>          dir", "[dir]|0|d|2005-04-27 21:12:00"},
+        {"us 4-digit", "04-27-2005  12:05AM                 17 a b.txt",
+         "[a b.txt]|17|f|2005-04-27 00:05:00"},
+        {"iso 24h", "2005-04-27  21:12            1234 file.txt", "[file.txt]|1234|f|2005-04-27 21:12:00"},
+        {"iso 24h", "2005-04-27  21:12       <DIR>          Sub Dir", "[Sub Dir]|0|d|2005-04-27 21:12:00"},
+        {"iso am/pm", "2005/04/27  09:12 PM     5368709120 big.iso",
+         "[big.iso]|5368709120|f|2005-04-27 21:12:00"},
+        {"european", "27.04.2005  21:12  1234 name", "[name]|1234|f|2005-04-27 21:12:00"},
+        {"european", "01.02.2005  08:00  <DIR>  Ordner", "[Ordner]|0|d|2005-02-01 08:00:00"},
+        {"european 2-digit", "01.02.05  08:00:59  7 x", "[x]|7|f|2005-02-01 08:00:00"},
+        // Dates that cannot exist and broken columns drop the line.
+        {"broken", "2005-02-30  21:12  1 a", "dropped"},
+        {"broken", "31.04.2005  21:12  1 a", "dropped"},
+        {"broken", "2005-04-27  21:12  12x a", "dropped"},
+        {"broken", "2005-4-27-1  21:12  1 a", "dropped"},
+    });
+}
+
+TEST(ListingLayouts, Eplf) {
+    ExpectEntries({
+        {"dir", "+i8388621.29609,m824255902,/,\tdev", "[dev]|0|d|1996-02-13 23:58:22"},
+        {"file", "+i8388621.44468,m839956783,r,s10376,\tRFCEPLF",
+         "[RFCEPLF]|10376|f|1996-08-13 17:19:43"},
+        {"blanks kept", "+r,s5,m0,up644,\t  two  words \r\n", "[  two  words ]|5|f|1970-01-01 00:00:00"},
+        {"unknown fact", "+r,xyz,s1,\tb", "[b]|1|f|0000-00-00 00:00:00"},
+        {"leap day", "+m951782400,r,\tleap", "[leap]|0|f|2000-02-29 00:00:00"},
+        {"no tab", "+i1,r,s5, name", "dropped"},
+        {"no name", "+i1,r,s5,\t", "dropped"},
+        {"bad size", "+r,s12a,\tx", "dropped"},
+        {"size beyond 63 bits", "+r,s9223372036854775808,\tx", "dropped"},
+        {"time beyond 9999", "+r,m253402300800,\tx", "dropped"},
+    });
+}
+
+TEST(ListingLayouts, Os2) {
+    ExpectEntries({
+        {"dir", "     0           DIR   12-03-96  06:38  ORACLE", "[ORACLE]|0|d|1996-12-03 06:38:00"},
+        {"file", "   345  A         12-03-96  06:38  file.txt", "[file.txt]|345|f|1996-12-03 06:38:00"},
+        {"attributes", "  7654  A  H  S   01-15-2004  23:59  OS2 BOOT.INI",
+         "[OS2 BOOT.INI]|7654|f|2004-01-15 23:59:00"},
+        {"no attributes", "  100   05-05-05  05:05  plain", "[plain]|100|f|2005-05-05 05:05:00"},
+        {"unknown attribute", "   345  Q   12-03-96  06:38  file.txt", "dropped"},
+        {"no time", "   345  A   12-03-96  file.txt", "dropped"},
+    });
+}
+
+TEST(ListingLayouts, IbmI) {
+    ExpectEntries({
+        {"library", "QSYS           77824 02/23/00 15:09:55 *DIR       QSYS/", "[QSYS]|77824|d|2000-02-23 15:09:00"},
+        {"folder", "QDOC            4096 01/01/70 00:00:00 *FLR       QDOC/", "[QDOC]|4096|d|1970-01-01 00:00:00"},
+        {"stream file", "USER1   1234 05/01/03 10:10:10 *STMF      file.txt",
+         "[file.txt]|1234|f|2003-05-01 10:10:00"},
+        {"member", "QGPL  *MEM  QGPL.FILE/MBR.MBR", "[QGPL.FILE/MBR.MBR]|0|f|0000-00-00 00:00:00"},
+        {"ten-letter owner", "PRODUSERAB   8192 12/31/99 23:59:59 *FILE      SALES.FILE",
+         "[SALES.FILE]|8192|f|1999-12-31 23:59:00"},
+        {"day first", "USER1   1 31.12.19 10:10:10 *STMF  d.txt", "[d.txt]|1|f|2019-12-31 10:10:00"},
+        {"not a member", "QGPL  *FILE  X", "dropped"},
+        {"bad date", "USER1   1234 02/30/03 10:10:10 *STMF  f", "dropped"},
+    });
+}
+
+TEST(ListingLayouts, VmsColumnVariants) {
+    ExpectEntries(
+        {
+            {"classic", "CORE.DIR;1          1  8-SEP-1996 16:09 [SYSTEM] (RWE,RWE,RE,RE)",
+             "[CORE]|512|d|1996-09-08 16:09:00"},
+            {"used/allocated", "FILE.TXT;4    6/8   24-APR-2003 10:21:53.22 [GROUP,OWNER] (RWED,RWED,RE,)",
+             "[FILE.TXT]|3072|f|2003-04-24 10:21:00"},
+            {"units", "DATA.BIN;2   2KB  1-JAN-2020 00:00  [SUMMARY]", "[DATA.BIN]|2048|f|2020-01-01 00:00:00"},
+            {"no time", "NOTES.TXT;1   3  1-JAN-2020  [USER]  (RWED,RWED,R,)", "[NOTES.TXT]|1536|f|2020-01-01 00:00:00"},
+            {"date first", "A.B;1  1-JAN-2020 12:00  5  [USER]", "[A.B]|2560|f|2020-01-01 12:00:00"},
+            {"access first", "A.B;1  5  1-JAN-2020  (RWED,RWED,RE,RE) [ADMIN, STAFF]",
+             "[A.B]|2560|f|2020-01-01 00:00:00"},
+            {"twice", "A.B;1  5  6  1-JAN-2020", "dropped"},
+            {"no size", "A.B;1  1-JAN-2020 12:00", "dropped"},
+            {"open owner", "A.B;1  5  1-JAN-2020 [USER", "dropped"},
+            {"unit overflow", "A.B;1  9999999999999999TB  1-JAN-2020", "dropped"},
+        },
+        FTP_SYSTEM_VMS);
+}
+
+TEST(ListingLayouts, VmsDetectedByLookAndJoined) {
+    ftp::ListingParserState state = StateFor(FTP_DIRECTORY_AUTO);
+    EXPECT_EQ(Entry(state, "LONGER_THAN_USUAL_NAME.TXT;12"), "dropped");
+    EXPECT_EQ(Entry(state, "   9/9  2-FEB-2022 08:09  [USER]  (RWED,RWED,RE,)"),
+              "[LONGER_THAN_USUAL_NAME.TXT]|4608|f|2022-02-02 08:09:00");
+    EXPECT_EQ(state.format, FTP_DIRECTORY_VMS);
+    // The format found stays: the owner column of a UNIX line is not read as VMS.
+    EXPECT_EQ(Entry(state, "X.Y;1  2  2-FEB-2022"), "[X.Y]|1024|f|2022-02-02 00:00:00");
+}
+
+TEST(ListingLayouts, ZOsDatasetsAndMembers) {
+    ExpectEntries({
+        {"header", "Volume Unit    Referred Ext Used Recfm Lrecl BlkSz Dsorg Dsname", "dropped"},
+        {"sequential", "SMS004 3390   2005/06/22  1    1  FB      80  3120  PS  ALLOC.DATA",
+         "[ALLOC.DATA]|0|f|2005-06-22 00:00:00"},
+        {"partitioned", "WYOSPT 3420   2003/03/31  2   15  FB      80  6160  PO  MY.CLIST",
+         "[MY.CLIST]|0|d|2003-03-31 00:00:00"},
+        {"never read", "SMS001 3390   **NONE**    1   15  VB     255 27998  PO-E  LIB.LOAD",
+         "[LIB.LOAD]|0|d|0000-00-00 00:00:00"},
+        {"migrated", "Migrated                                                OLD.DATA", "[OLD.DATA]|0|f|0000-00-00 00:00:00"},
+        {"pseudo directory", "Pseudo Directory                                        PROJ", "[PROJ]|0|d|0000-00-00 00:00:00"},
+        {"member header", " Name     VV.MM   Created       Changed      Size  Init   Mod   Id", "dropped"},
+        {"member", "MEMBER1  01.01 2002/01/22 2002/01/22 10:20     8     8     0 USERID",
+         "[MEMBER1]|0|f|2002-01-22 10:20:00"},
+        {"member without id", "M2  01.00 2002/01/22 2003/07/04 23:59:30   8   8   0",
+         "[M2]|0|f|2003-07-04 23:59:00"},
+        {"unknown organisation", "SMS004 3390   2005/06/22  1    1  FB      80  3120  XX  A.B", "dropped"},
+        {"bad member date", "MEMBER1  01.01 2002/01/22 2002/13/22 10:20 8 8 0 USERID", "dropped"},
+    });
+}
+
+// A server that mixes layouts is read line by line: the line families never
+// become the listing's format, so a later line of another family still parses.
+TEST(ListingLayouts, MixedListingIsReadLineByLine) {
+    ftp::ListingParserState state = StateFor(FTP_DIRECTORY_AUTO);
+    EXPECT_EQ(Entry(state, "QSYS  77824 02/23/00 15:09:55 *DIR  QSYS/"), "[QSYS]|77824|d|2000-02-23 15:09:00");
+    EXPECT_EQ(state.format, FTP_DIRECTORY_AUTO);
+    EXPECT_EQ(Entry(state, "QGPL  *MEM  QGPL.FILE/A.MBR"), "[QGPL.FILE/A.MBR]|0|f|0000-00-00 00:00:00");
+    EXPECT_EQ(Entry(state, "+r,s3,\te"), "[e]|3|f|0000-00-00 00:00:00");
+    EXPECT_EQ(Entry(state, "2005-04-27  21:12  1 dos"), "[dos]|1|f|2005-04-27 21:12:00");
+    EXPECT_EQ(state.format, FTP_DIRECTORY_MSDOS);
+}
+
+// The families come before the system type's own test: an OS/2 line on a
+// server that calls itself Windows is still read as OS/2.
+TEST(ListingLayouts, LineFamiliesWhateverTheSystemType) {
+    EXPECT_EQ(Entry("   345  A   12-03-96  06:38  f", FTP_SYSTEM_WINDOWS), "[f]|345|f|1996-12-03 06:38:00");
+    EXPECT_EQ(Entry("PRODUSERAB  1 12/31/99 23:59:59 *STMF  s"), "[s]|1|f|1999-12-31 23:59:00");
+    EXPECT_EQ(Entry("-rw-r--r-- 1 u g 5 Jan 2 2020 unix", FTP_SYSTEM_UNIX), "[unix]|5|f|2020-01-02 00:00:00");
+}
+
+}  // namespace
