@@ -184,6 +184,7 @@ const PropertyAccessor kAccessors[] = {
     FT_BOOL(DefaultIdentities, 0x65),
     FT_INT64_RO(TransferBytes64, 0x6D),
     FT_INT64_RO(TransferSize64, 0x6E),
+    FT_BOOL(UseMlsd, 0x70),
 };
 
 #undef FT_TEXT

@@ -222,6 +222,7 @@ constexpr MemberInfo kMembers[] = {
     ReadWrite("DefaultIdentities", 0x65, VT_BOOL),
     ReadOnly("TransferBytes64", 0x6D, VT_I8),
     ReadOnly("TransferSize64", 0x6E, VT_I8),
+    ReadWrite("UseMlsd", 0x70, VT_BOOL),
 
     PlainMethod("AddFileType", 0x3B, kAddFileTypeParams),
     Method("Cancel", 0x3C, {}),
