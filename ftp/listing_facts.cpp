@@ -193,7 +193,8 @@ bool ParseFacts(std::string_view text, ListingEntry& entry) {
         // The session's entry keeps a link's own type apart, as UNIX lines do.
         entry.link = true;
         entry.fields.directory = 0;
-        CopyCapped(entry.linkTarget.data(), entry.linkTarget.size(), read.linkTarget);
+        if (!read.linkTarget.empty())
+            CopyCapped(entry.linkTarget.data(), entry.linkTarget.size(), read.linkTarget);
     }
     return true;
 }
