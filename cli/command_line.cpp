@@ -27,7 +27,8 @@ constexpr const char* kUsageHead =
     "commands:\n";
 
 constexpr const char* kUsageTail =
-    "options of the commands that connect: -q (--quiet), -k (--insecure), --implicit\n";
+    "options of the commands that connect: -q (--quiet), -k (--insecure), --implicit,\n"
+    "  --no-mlsd\n";
 
 struct Invocation {
     std::vector<Assignment> assignments;
@@ -75,6 +76,12 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
     ScopedVariant version;
     SetTextVariant(version.get(), kCommandLineHttpVersion);
     if (!session.Put("ProtocolVersion", version.get())) return kExitFailure;
+    // Listings by MLSD where the server offers MLST: exact names, sizes and UTC
+    // times. --no-mlsd or --set UseMlsd=False keeps LIST.
+    ScopedVariant mlsd;
+    mlsd.get()->vt = VT_BOOL;
+    mlsd.get()->boolVal = VARIANT_TRUE;
+    if (!session.Put("UseMlsd", mlsd.get())) return kExitFailure;
     for (const Assignment& assignment : invocation.assignments) {
         if (!session.Assign(assignment)) return kExitFailure;
     }

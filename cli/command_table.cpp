@@ -10,6 +10,7 @@ constexpr OptionSpec kConnectionOptions[] = {
     {"--implicit", "", false},
     {"--known-hosts", "", true},
     {"--identity", "-i", true},
+    {"--no-mlsd", "", false},
 };
 
 std::vector<const CommandSpec*>& Registry() {

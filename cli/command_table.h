@@ -43,7 +43,8 @@ struct CommandSpec {
     int maxArguments = 0;  // kAnyCount: no limit
     std::span<const OptionSpec> options = {};
     CommandHandler run = nullptr;
-    // Commands that connect also accept -q, -k, --implicit, --known-hosts and -i.
+    // Commands that connect also accept -q, -k, --implicit, --known-hosts, -i and
+    // --no-mlsd.
     bool connects = false;
     // After this many arguments the remaining words are taken as they are,
     // also those starting with '-' (the raw command words of cmd). 0: never.

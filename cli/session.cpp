@@ -400,6 +400,12 @@ bool ConnectFor(Session& session, const std::string& url, const ParsedCommand& c
     if (!session.Put("ThrowError", on.get()) || !ApplyHostKeyPolicy(session, command) ||
         !ApplyIdentity(session, command))
         return false;
+    if (command.Has("--no-mlsd")) {
+        ScopedVariant off;
+        off.get()->vt = VT_BOOL;
+        off.get()->boolVal = VARIANT_FALSE;
+        if (!session.Put("UseMlsd", off.get())) return false;
+    }
     const HRESULT hr = ConnectAsking(session, url, command);
     const bool connected = SUCCEEDED(hr);
     ReportHostKey(session, connected);

@@ -91,6 +91,7 @@ class Session {
 //   --implicit      implicit TLS on any port (for ftps:// URLs)
 //   --known-hosts FILE  the known_hosts file instead of ~/.ssh/known_hosts
 //   -i, --identity FILE  the private key for SSH login (else ~/.ssh's default keys)
+//   --no-mlsd       list with LIST even where the server offers MLSD
 //
 // SSH host keys are checked against known_hosts (HostKeyPolicy 1 unless --set
 // chose 2): an unknown host is recorded (one line on stderr says so), a changed

@@ -212,6 +212,8 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     // Public-key login of SFTP connections (control/login_keys.cpp).
     HRESULT get_UseAgent(VARIANT_BOOL* value);
     HRESULT put_UseAgent(VARIANT_BOOL value);
+    HRESULT get_UseMlsd(VARIANT_BOOL* value);
+    HRESULT put_UseMlsd(VARIANT_BOOL value);
     HRESULT get_DefaultIdentities(VARIANT_BOOL* value);
     HRESULT put_DefaultIdentities(VARIANT_BOOL value);
     HRESULT get_KeepAlive(VARIANT_BOOL* value);

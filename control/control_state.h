@@ -84,4 +84,6 @@ struct ControlState {
     // keys when PrivateKey is empty.
     BOOL useAgent = TRUE;
     BOOL defaultIdentities = FALSE;
+    // Listings by MLSD (and dates of them in UTC) where FEAT offers MLST.
+    BOOL useMlsd = FALSE;
 };

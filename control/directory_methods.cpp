@@ -292,7 +292,12 @@ HRESULT CFileTransfer::OpenDirectory(const VARIANT* dirName, const VARIANT* pars
         state_.parseDirectory = flag.boolVal;
     }
     const EngineText path(name.value.value_or(u""));
-    if (FtpOpenDirectory(state_.clientHandle, path.c_str()) < 0) return ReportMethodFailure(error);
+    // Raw lines are the server's usual listing (LIST), with or without UseMlsd.
+    const bool raw = state_.parseDirectory == 0;
+    if (raw && state_.useMlsd) FtpSetListingFacts(state_.clientHandle, FALSE);
+    const int opened = FtpOpenDirectory(state_.clientHandle, path.c_str());
+    if (raw && state_.useMlsd) FtpSetListingFacts(state_.clientHandle, TRUE);
+    if (opened < 0) return ReportMethodFailure(error);
     state_.connectionState = fileStateFileList;
     state_.firstEntryPending = 1;
     return S_OK;
@@ -343,6 +348,11 @@ HRESULT CFileTransfer::ReadEntry(VARIANT* fileName, VARIANT* fileLength, VARIANT
     const int found = first ? FtpGetFirstEntry(state_.clientHandle, &entry)
                             : FtpGetNextEntry(state_.clientHandle, &entry);
     if (!found) return ReportMethodFailure(error);
+    // MLSD dates are UTC; Localize asks for local time, as GetFileTime does.
+    if (state_.localize && entry.date.wYear != 0 && FtpListingHasFacts(state_.clientHandle)) {
+        SYSTEMTIME local{};
+        if (SystemTimeToTzSpecificLocalTime(nullptr, &entry.date, &local)) entry.date = local;
+    }
     return StoreEntry(outputs, ValuesOf(entry), wide);
 }
 

@@ -185,6 +185,7 @@ const PropertyAccessor kAccessors[] = {
     FT_INT64_RO(TransferBytes64, 0x6D),
     FT_INT64_RO(TransferSize64, 0x6E),
     FT_TEXT_RO(ResponseFileName, 0x78),
+    FT_BOOL(UseMlsd, 0x70),
 };
 
 #undef FT_TEXT

@@ -171,6 +171,15 @@ FT_KEPT_FLAG(KeepAlive, keepAlive)
 FT_KEPT_FLAG(Localize, localize)
 FT_KEPT_FLAG(UseAgent, useAgent)
 FT_KEPT_FLAG(DefaultIdentities, defaultIdentities)
+HRESULT CFileTransfer::get_UseMlsd(VARIANT_BOOL* value) {
+    return ReadValue(ToVariantBool(state_.useMlsd), value);
+}
+HRESULT CFileTransfer::put_UseMlsd(VARIANT_BOOL value) {
+    state_.useMlsd = FromVariantBool(value);
+    if (IsFtpConnected()) FtpSetListingFacts(state_.clientHandle, state_.useMlsd);
+    return S_OK;
+}
+
 HRESULT CFileTransfer::get_Compression(VARIANT_BOOL* value) {
     return ReadValue(ToVariantBool(state_.compression), value);
 }

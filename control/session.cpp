@@ -269,6 +269,12 @@ HRESULT CFileTransfer::OpenFtpConnection() {
     FtpSetPriority(client, state_.priority);
     FtpSetActivePorts(client, state_.activePort[0], state_.activePort[1]);
     if (state_.featuresSet) FtpSetFeatures(client, static_cast<DWORD>(state_.features));
+    FtpSetListingFacts(client, state_.useMlsd);
+    // A layout chosen before the connect holds for its listings (and keeps MLSD off).
+    if (state_.directoryFormat != fileDirectoryAutoDetect) {
+        FtpErrorKeeper keeper;
+        FtpSetDirectoryFormat(client, state_.directoryFormat);
+    }
     FtpRegisterNotify(client, state_.notifyWindow, kNotifyMessage, kFtpEventMask);
 
     if (state_.proxyType != fileProxyNone) {

@@ -11,9 +11,17 @@
 extern "C" {
 
 // Starts a listing of a path, a mask or (null or empty) the current directory:
-// MLSD when the session's directory format is FTP_DIRECTORY_MLSD, else LIST.
+// MLSD when the session's directory format is FTP_DIRECTORY_MLSD, or when
+// FtpSetListingFacts is on, the server's FEAT offered MLST, no layout was
+// chosen and the path holds no wildcard; else LIST.
 // The reply code (125 or 150) or -1.
 int FtpOpenDirectory(FtpClient client, const char* path);
+// Turns the MLSD preference of FtpOpenDirectory on or off (off when a session
+// starts). The previous setting (1 or 0), or -1.
+int FtpSetListingFacts(FtpClient client, BOOL enable);
+// 1 when the open (or last) listing of FtpOpenDirectory reads MLSD facts
+// (dates in UTC), else 0.
+int FtpListingHasFacts(FtpClient client);
 // Starts NLST (nameOnly set: every line is one name) or LIST. The reply code or -1.
 int FtpOpenFileList(FtpClient client, const char* path, BOOL nameOnly);
 

@@ -93,7 +93,8 @@ int FailRefusedListing(FtpSession& session, const Exchange& reply) {
     return -1;
 }
 
-int OpenListing(const SessionRef& ref, std::string_view command, std::string_view path) {
+int OpenListing(const SessionRef& ref, std::string_view command, std::string_view path,
+                bool facts = false) {
     FtpSession& session = *ref;
     if (session.IsSecureShell()) return SftpOpenListingFor(ref, path);
     if (session.dataSocket.valid()) return Fail(fileErrorConnectionOpen);
@@ -112,7 +113,9 @@ int OpenListing(const SessionRef& ref, std::string_view command, std::string_vie
     if (session.dataChannelSecure && StartDataTls(session) != 0) {
         return FailAcceptedListing(session);
     }
-    ListingOf(ref).Restart(session);
+    DirectoryListing& listing = ListingOf(ref);
+    listing.Restart(session);
+    listing.facts = facts;
     session.listingOpen = true;
     SetStatus(session, EngineStatus::Listing);
     return reply.code;
@@ -120,6 +123,20 @@ int OpenListing(const SessionRef& ref, std::string_view command, std::string_vie
 
 // Reads lines until one more entry is in the list. An open listing without a
 // data connection fails with the given error.
+bool HasWildcard(std::string_view path) {
+    return path.find_first_of("*?") != std::string_view::npos;
+}
+
+// MLSD when the caller chose it as the layout, or asked for facts and the
+// server offered MLST without a layout chosen. MLSD takes a directory only
+// (RFC 3659), so a mask goes to LIST.
+bool ListsByFacts(const FtpSession& session, std::string_view path) {
+    if (session.IsSecureShell()) return false;
+    if (session.directoryFormat == FTP_DIRECTORY_MLSD) return true;
+    return session.preferFacts && !session.directoryFormatChosen &&
+           (session.features & kFeatureMlst) != 0 && !HasWildcard(path);
+}
+
 int ReadUntilNewEntry(FtpSession& session, DirectoryListing& listing, int noDataError) {
     while (true) {
         if (!session.dataSocket.valid() && !session.IsSecureShell()) return FailFlag(noDataError);
@@ -176,8 +193,23 @@ int FtpOpenDirectory(FtpClient client, const char* path) {
     if (!session) return -1;
     if (session->dataSocket.valid()) return Fail(fileErrorConnectionOpen);
     session->nameOnlyListing = false;
-    const bool facts = session->directoryFormat == FTP_DIRECTORY_MLSD;
-    return OpenListing(session, facts ? "MLSD" : "LIST", path ? path : "");
+    const std::string_view argument = path ? path : "";
+    const bool facts = ListsByFacts(*session, argument);
+    return OpenListing(session, facts ? "MLSD" : "LIST", argument, facts);
+}
+
+int FtpSetListingFacts(FtpClient client, BOOL enable) {
+    SessionRef session = LookupSession(client);
+    if (!session) return -1;
+    const bool previous = session->preferFacts;
+    session->preferFacts = enable != FALSE;
+    return previous ? 1 : 0;
+}
+
+int FtpListingHasFacts(FtpClient client) {
+    SessionRef session = LookupSession(client);
+    if (!session) return 0;
+    return ListingOf(session).facts ? 1 : 0;
 }
 
 int FtpOpenFileList(FtpClient client, const char* path, BOOL nameOnly) {

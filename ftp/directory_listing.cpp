@@ -9,6 +9,7 @@
 
 #include "ftp/engine.h"
 #include "ftp/fileops_internal.h"
+#include "ftp/listing_facts.h"
 #include "ftp/sftp_bridge.h"
 #include "ftp/transfer.h"
 #include "resources/errors.h"
@@ -50,10 +51,13 @@ bool IsLeadingTotalLine(const FtpSession& session, const DirectoryListing& listi
 
 LineOutcome ParseLine(FtpSession& session, DirectoryListing& listing, std::string_view line) {
     if (IsLeadingTotalLine(session, listing, line)) return LineOutcome::NoEntry;
-    listing.parser.format = session.directoryFormat;
+    listing.parser.format = listing.facts ? FTP_DIRECTORY_MLSD : session.directoryFormat;
+    if (listing.parser.format == FTP_DIRECTORY_MLSD && IsFactsOfListedOrParentDirectory(line)) {
+        return LineOutcome::NoEntry;
+    }
     ListingEntry entry;
     const bool parsed = ParseListingLine(listing.parser, line, entry);
-    if (session.directoryFormat == FTP_DIRECTORY_AUTO) {
+    if (!listing.facts && session.directoryFormat == FTP_DIRECTORY_AUTO) {
         session.directoryFormat = listing.parser.format;
     }
     // A line that does not parse is dropped; the listing goes on.
@@ -74,6 +78,7 @@ void DirectoryListing::Restart(const FtpSession& session) {
     cursor = 0;
     line.clear();
     droppingLongLine = false;
+    facts = false;
     parser = ListingParserState{};
     parser.format = session.directoryFormat;
     parser.systemType = KnownSystemType(session);

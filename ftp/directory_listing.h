@@ -22,6 +22,8 @@ struct DirectoryListing {
     // The rest of a line longer than the line buffer is dropped.
     bool droppingLongLine = false;
     ListingParserState parser;
+    // MLSD: every line is facts, whatever the session's directory format.
+    bool facts = false;
 
     // Forgets the previous listing's entries and lines.
     void Restart(const FtpSession& session);

@@ -7,6 +7,7 @@
 #include "ftp/engine.h"
 #include "ftp/fileops.h"
 #include "ftp/fileops_internal.h"
+#include "ftp/listing_facts.h"
 #include "ftp/listing_fields.h"
 #include "ftp/sftp_bridge.h"
 #include "resources/errors.h"
@@ -63,10 +64,9 @@ std::string_view WithoutLeadingBlanks(std::string_view line) {
 }
 
 int FactsToInfo(std::string_view text, FileInfo& info) {
-    FtpDirectoryEntry fields{};
-    if (!ParseFacts(text, fields)) return -1;
-    info.entry = ListingEntry{};
-    info.entry.fields = fields;
+    ListingEntry entry;
+    if (!ParseFacts(text, entry)) return -1;
+    info.entry = entry;
     info.dateIsUtc = true;
     return 0;
 }

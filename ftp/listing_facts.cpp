@@ -1,5 +1,9 @@
-// Machine-readable listing facts: MLSD lines and the entry of an MLST or STAT
-// reply ("modify=20240102030405;size=10;type=file; a.txt").
+// Machine-readable listing facts (RFC 3659): MLSD lines and the entry of an
+// MLST or STAT reply ("modify=20240102030405;size=10;type=file; a.txt").
+// Facts hold no blank, each ends with ';', and exactly one blank separates
+// them from the name, which runs to the line end and keeps every blank.
+#include "ftp/listing_facts.h"
+
 #include <cstdint>
 #include <string_view>
 
@@ -15,27 +19,60 @@ bool IsLineEnd(char c) {
     return c == '\r' || c == '\n';
 }
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsWhiteSpace(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsWhiteSpace(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
+// What the facts of one entry said, applied to the record once all are read
+// (their order is free, and unix.mode outranks perm).
+struct FactsRead {
+    FtpDirectoryEntry entry{};
+    bool hasMode = false;
+    bool hasSize = false;
+    std::uint32_t perm = 0;
+    bool link = false;
+    std::string_view linkTarget;
+    bool listedOrParent = false;
+};
 
-void ApplySize(std::string_view value, FtpDirectoryEntry& entry) {
+bool TakeSize(std::string_view value, std::uint64_t& size) {
     ListingCursor cursor(value);
+    return cursor.TakeNumber(INT64_MAX, size) && cursor.AtEnd();
+}
+
+void ApplySize(std::string_view value, FactsRead& read) {
     std::uint64_t size = 0;
-    if (cursor.TakeNumber(INT64_MAX, size) && cursor.AtEnd()) entry.size = size;
+    if (!TakeSize(value, size)) return;
+    read.entry.size = size;
+    read.hasSize = true;
 }
 
-void ApplyType(std::string_view value, FtpDirectoryEntry& entry) {
+// sizd: the space a directory takes; "size" wins when both are sent.
+void ApplyDirectorySize(std::string_view value, FactsRead& read) {
+    std::uint64_t size = 0;
+    if (!read.hasSize && TakeSize(value, size)) read.entry.size = size;
+}
+
+// file, dir, cdir, pdir, or an OS-specific type: "OS.unix=slink:target" (also
+// "symlink", the target optional) is a symbolic link.
+void ApplyType(std::string_view value, FactsRead& read) {
     for (std::string_view directoryType : {"dir", "cdir", "pdir"})
-        if (EqualsIgnoreCase(value, directoryType)) entry.directory = 1;
+        if (EqualsIgnoreCase(value, directoryType)) read.entry.directory = 1;
+    read.listedOrParent = EqualsIgnoreCase(value, "cdir") || EqualsIgnoreCase(value, "pdir");
+    constexpr std::string_view kUnixType = "os.unix=";
+    if (value.size() <= kUnixType.size() ||
+        !EqualsIgnoreCase(value.substr(0, kUnixType.size()), kUnixType))
+        return;
+    std::string_view unixType = value.substr(kUnixType.size());
+    const std::size_t colon = unixType.find(':');
+    std::string_view target;
+    if (colon != std::string_view::npos) {
+        target = unixType.substr(colon + 1);
+        unixType = unixType.substr(0, colon);
+    }
+    if (!EqualsIgnoreCase(unixType, "slink") && !EqualsIgnoreCase(unixType, "symlink")) return;
+    read.link = true;
+    read.linkTarget = target;
 }
 
-// YYYYMMDDHHMMSS as sent (servers send UTC); fractions of a second are ignored.
-void ApplyModify(std::string_view value, FtpDirectoryEntry& entry) {
+// YYYYMMDDHHMMSS[.sss] in UTC; fractions of a second are ignored.
+void ApplyModify(std::string_view value, FactsRead& read) {
     ListingCursor cursor(value);
     unsigned fields[6] = {};
     static constexpr std::size_t kDigits[6] = {4, 2, 2, 2, 2, 2};
@@ -50,47 +87,51 @@ void ApplyModify(std::string_view value, FtpDirectoryEntry& entry) {
     date.wSecond = static_cast<WORD>(fields[5]);
     if (!FinishDate(date)) return;
     date.wDayOfWeek = 0;  // the fact carries no weekday and none is made up
-    entry.date = date;
+    read.entry.date = date;
 }
 
-void ApplyPerm(std::string_view value, FtpDirectoryEntry& entry) {
-    if (value.find('r') != std::string_view::npos) entry.permissions |= FTP_PERM_OWNER_READ;
-    if (value.find('w') != std::string_view::npos) entry.permissions |= FTP_PERM_OWNER_WRITE;
+// perm says what the login may do: reading ('r', or 'l'/'e' for a directory)
+// and writing ('w', 'a', 'c'). Only the owner's bits can stand for that.
+void ApplyPerm(std::string_view value, FactsRead& read) {
+    if (value.find('r') != std::string_view::npos) read.perm |= FTP_PERM_OWNER_READ;
+    if (value.find('w') != std::string_view::npos) read.perm |= FTP_PERM_OWNER_WRITE;
 }
 
-void ApplyMode(std::string_view value, FtpDirectoryEntry& entry) {
+void ApplyMode(std::string_view value, FactsRead& read) {
     std::uint32_t mode = 0;
     for (char c : value) {
         if (c < '0' || c > '7' || mode > (UINT32_MAX >> 3)) break;
         mode = mode * 8 + static_cast<std::uint32_t>(c - '0');
     }
-    entry.permissions = mode;
+    read.entry.permissions = mode;
+    read.hasMode = true;
 }
 
-void ApplyOwner(std::string_view value, FtpDirectoryEntry& entry) {
-    CopyCapped(entry.owner, value);
+void ApplyOwner(std::string_view value, FactsRead& read) {
+    CopyCapped(read.entry.owner, value);
 }
 
-void ApplyGroup(std::string_view value, FtpDirectoryEntry& entry) {
-    CopyCapped(entry.group, value);
+void ApplyGroup(std::string_view value, FactsRead& read) {
+    CopyCapped(read.entry.group, value);
 }
 
 struct Fact {
     std::string_view name;
-    void (*apply)(std::string_view value, FtpDirectoryEntry& entry);
+    void (*apply)(std::string_view value, FactsRead& read);
 };
 
 // Compared without regard to case. "unix.owner" and "unix.group" are the names
 // some servers give to the same numeric ids as "unix.uid" and "unix.gid".
 constexpr Fact kFacts[] = {
-    {"size", ApplySize},      {"type", ApplyType},        {"modify", ApplyModify},
-    {"perm", ApplyPerm},      {"unix.mode", ApplyMode},   {"unix.uid", ApplyOwner},
-    {"unix.gid", ApplyGroup}, {"unix.owner", ApplyOwner}, {"unix.group", ApplyGroup},
+    {"size", ApplySize},         {"sizd", ApplyDirectorySize}, {"type", ApplyType},
+    {"modify", ApplyModify},     {"perm", ApplyPerm},          {"unix.mode", ApplyMode},
+    {"unix.uid", ApplyOwner},    {"unix.gid", ApplyGroup},     {"unix.owner", ApplyOwner},
+    {"unix.group", ApplyGroup},
 };
 
-void ApplyFact(std::string_view name, std::string_view value, FtpDirectoryEntry& entry) {
+void ApplyFact(std::string_view name, std::string_view value, FactsRead& read) {
     for (const Fact& fact : kFacts)
-        if (EqualsIgnoreCase(name, fact.name)) fact.apply(value, entry);
+        if (EqualsIgnoreCase(name, fact.name)) fact.apply(value, read);
 }
 
 // Where the facts begin: after the last white space before the first '=', so
@@ -106,40 +147,61 @@ bool FindFacts(std::string_view text, std::string_view& facts) {
     return true;
 }
 
-// The name runs to the end of its line: it may hold ';' itself.
-bool TakeFactsName(std::string_view rest, FtpDirectoryEntry& entry) {
-    ListingCursor cursor(rest);
-    cursor.SkipWhile(IsWhiteSpace);
-    std::string_view name = Trim(cursor.TakeWhile([](char c) { return !IsLineEnd(c); }));
+// "fact=value;" pieces up to the blank before the name, then the name to its
+// line end. False for anything else: no blank on the line, a piece without
+// '=' or a name, facts not ended by ';', or no name.
+bool ReadFacts(std::string_view text, FactsRead& read) {
+    std::string_view facts;
+    if (!FindFacts(text, facts)) return false;
+    ListingCursor cursor(facts);
+    std::string_view list = cursor.TakeWhile([](char c) { return !IsWhiteSpace(c); });
+    if (list.empty() || list.back() != ';' || !cursor.Skip(' ')) return false;
+    ListingCursor parts(list);
+    while (!parts.AtEnd()) {
+        std::string_view part = parts.TakeUntil(';');
+        parts.Skip(';');
+        const std::size_t equals = part.find('=');
+        if (equals == std::string_view::npos || equals == 0) return false;
+        ApplyFact(part.substr(0, equals), part.substr(equals + 1), read);
+    }
+    std::string_view name = cursor.TakeWhile([](char c) { return !IsLineEnd(c); });
     if (name.empty()) return false;
-    CopyCapped(entry.name, name);
+    CopyCapped(read.entry.name, name);
+    if (!read.hasMode) read.entry.permissions |= read.perm;
+    if (read.link) {
+        read.entry.permissions |= FTP_PERM_SYMLINK;
+        read.entry.directory = 1;
+    }
     return true;
 }
 
 }  // namespace
 
 bool ParseFacts(std::string_view text, FtpDirectoryEntry& entry) {
-    std::string_view facts;
-    if (!FindFacts(text, facts)) return false;
-    FtpDirectoryEntry parsed{};
-    ListingCursor parts(facts);
-    while (!parts.AtEnd()) {
-        std::string_view rest = parts.Rest();
-        std::string_view part = parts.TakeUntil(';');
-        parts.Skip(';');
-        ListingCursor partCursor(part);
-        std::string_view onItsLine = partCursor.TakeWhile([](char c) { return !IsLineEnd(c); });
-        std::size_t equals = onItsLine.find('=');
-        if (equals == std::string_view::npos) {
-            if (!TakeFactsName(rest, parsed)) return false;
-            entry = parsed;
-            return true;
-        }
-        std::string_view name = Trim(onItsLine.substr(0, equals));
-        if (name.empty()) return false;
-        ApplyFact(name, Trim(onItsLine.substr(equals + 1)), parsed);
+    FactsRead read;
+    if (!ReadFacts(text, read)) return false;
+    entry = read.entry;
+    return true;
+}
+
+bool ParseFacts(std::string_view text, ListingEntry& entry) {
+    FactsRead read;
+    if (!ReadFacts(text, read)) return false;
+    entry = ListingEntry{};
+    entry.fields = read.entry;
+    if (read.link) {
+        // The session's entry keeps a link's own type apart, as UNIX lines do.
+        entry.link = true;
+        entry.fields.directory = 0;
+        if (!read.linkTarget.empty())
+            CopyCapped(entry.linkTarget.data(), entry.linkTarget.size(), read.linkTarget);
     }
-    return false;
+    return true;
+}
+
+bool IsFactsOfListedOrParentDirectory(std::string_view line) {
+    FactsRead read;
+    return ReadFacts(line, read) && read.listedOrParent;
 }
 
 }  // namespace ftp

@@ -162,6 +162,10 @@ struct FtpSession {
 
     int systemType = kSystemNotAsked;
     int directoryFormat = 0;
+    // A layout the caller chose (FtpSetDirectoryFormat), as against one detected.
+    bool directoryFormatChosen = false;
+    // FtpSetListingFacts: MLSD instead of LIST when FEAT offered MLST.
+    bool preferFacts = false;
 
     TlsCredentialsPtr credentials;
     int tlsProtocol = TLS_PROTOCOL_DEFAULT;

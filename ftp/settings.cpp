@@ -229,6 +229,7 @@ int FtpSetDirectoryFormat(FtpClient client, int format) {
         return Fail(fileErrorFeatureNotSupported);
     }
     session->directoryFormat = format;
+    session->directoryFormatChosen = format != FTP_DIRECTORY_AUTO;
     return 0;
 }
 

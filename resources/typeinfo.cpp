@@ -223,6 +223,7 @@ constexpr MemberInfo kMembers[] = {
     ReadOnly("TransferBytes64", 0x6D, VT_I8),
     ReadOnly("TransferSize64", 0x6E, VT_I8),
     ReadOnly("ResponseFileName", 0x78, VT_BSTR),
+    ReadWrite("UseMlsd", 0x70, VT_BOOL),
 
     PlainMethod("AddFileType", 0x3B, kAddFileTypeParams),
     Method("Cancel", 0x3C, {}),

@@ -226,7 +226,8 @@ TEST_F(HttpCommandTest, ARedirectKeepsTheCertificateDecision) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.target) + (c.insecure ? " -k" : "") +
                      (c.trusted ? " trusted" : "") + (c.intoFolder ? " folder" : ""));
-        c.trusted ? setenv("SSL_CERT_FILE", Setting("FT_TEST_CA_FILE").c_str(), 1) : unsetenv("SSL_CERT_FILE");
+        c.trusted ? setenv("SSL_CERT_FILE", Setting("FT_TEST_CA_FILE").c_str(), 1)
+                  : unsetenv("SSL_CERT_FILE");
         std::remove(local_.c_str());
         std::filesystem::remove(std::filesystem::path(folder) / "start");
         testsupport::PeerScript script;

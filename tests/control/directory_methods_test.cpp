@@ -141,6 +141,50 @@ TEST_F(DirectoryMethods, RawListingGivesTheServersLinesInTheName) {
     Finish();
 }
 
+TEST_F(DirectoryMethods, UseMlsdListsByFactsInUtcOrLocalTimeAndRawLinesStayList) {
+    ScopedTimeZone zone("JST-9");
+    VARIANT_BOOL initial = VARIANT_TRUE;
+    ASSERT_EQ(control_->get_UseMlsd(&initial), S_OK);
+    EXPECT_EQ(initial, VARIANT_FALSE);  // existing programs keep LIST
+    ASSERT_EQ(control_->put_UseMlsd(VARIANT_TRUE), S_OK);
+    const std::string payload =
+        "type=cdir; /pub\r\n"
+        "modify=20200102030405;size=5000000000;type=file;unix.mode=0640;"
+        "unix.uid=7;unix.gid=8;  two blanks \r\n";
+    DataPeer facts, lines, factsAgain;
+    facts.Serve({.payload = payload});
+    lines.Serve({.payload = kListing});
+    factsAgain.Serve({.payload = payload});
+    PeerScript script;
+    LoginOffering(script, " MLST size*;modify*;type*;\r\n", "/home/bob");
+    ListingCommands(script, facts, "MLSD /pub");
+    ListingCommands(script, lines, "LIST /pub");
+    ListingCommands(script, factsAgain, "MLSD /pub");
+    Start(script);
+
+    for (bool localize : {false, true}) {
+        if (localize) {
+            // Raw lines are the usual listing in between.
+            VARIANT parse = BoolVariant(false);
+            ASSERT_EQ(Run(&CFileTransfer::OpenDirectory, TextVariant("/pub"), &parse), 0);
+            Outputs raw;
+            ASSERT_EQ(Read(raw), 0);
+            EXPECT_EQ(Utf8FromBstr(raw.name), "total 8");
+            EXPECT_EQ(Run(&CFileTransfer::CloseDirectory), 0);
+            ASSERT_EQ(control_->put_Localize(VARIANT_TRUE), S_OK);
+        }
+        ASSERT_EQ(Run(&CFileTransfer::OpenDirectory, TextVariant("/pub"), nullptr), 0);
+        Outputs entry, end;
+        ASSERT_EQ(Read(entry), 0) << Text(&CFileTransfer::get_LastErrorString);
+        // The low 32 bits of 5000000000 are 705032704.
+        EXPECT_EQ(entry.Summary(), std::string(" two blanks  705032704 2020-01-02 ") +
+                                       (localize ? "12" : "03") + ":04:05 7:8 416 file");
+        EXPECT_EQ(Read(end), fileErrorEndOfDirectory);
+        EXPECT_EQ(Run(&CFileTransfer::CloseDirectory), 0);
+    }
+    Finish();
+}
+
 TEST_F(DirectoryMethods, ReadWithoutOpenFailsAndNonTextNameReportsTheLastError) {
     PeerScript script;
     LoginScript(script);

@@ -1,0 +1,193 @@
+// MLSD/MLST facts (RFC 3659): the exact name after the one blank, every fact
+// type, links, broken lines; and the choice between MLSD and LIST that
+// FtpSetListingFacts makes over scripted control and data connections.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ftp/directory.h"
+#include "ftp/listing_facts.h"
+#include "tests/ftp/data_peer.h"
+#include "tests/ftp/ftp_test_support.h"
+
+namespace {
+
+using namespace ftptest;
+using testsupport::DataPeer;
+
+// ---- The facts parser ----------------------------------------------------------------
+
+struct FactsCase {
+    const char* line;
+    const char* name;
+    std::uint64_t size;
+    std::uint32_t permissions;
+    int directory;
+    bool link;
+    const char* target;
+};
+
+TEST(FactsLine, NamesSizesTypesAndModes) {
+    const FactsCase cases[] = {
+        {"type=file;size=3; inner blank.txt", "inner blank.txt", 3, 0, 0, false, ""},
+        {"type=file;size=3;  leading", " leading", 3, 0, 0, false, ""},
+        {"type=file;size=3; trailing  ", "trailing  ", 3, 0, 0, false, ""},
+        {"type=file;size=3;   all three  \r\n", "  all three  ", 3, 0, 0, false, ""},
+        {"type=file;size=3; a=b;c.txt", "a=b;c.txt", 3, 0, 0, false, ""},
+        {"size=5000000000;type=file; big", "big", 5000000000u, 0, 0, false, ""},
+        {"type=dir;sizd=4096;perm=flcdmpe; sub", "sub", 4096, 0, 1, false, ""},
+        {"sizd=4096;size=7;type=dir; both", "both", 7, 0, 1, false, ""},
+        {"unix.mode=0644;perm=adfrw;type=file; mode first", "mode first", 0, 0644, 0, false, ""},
+        {"perm=adfrw;UNIX.mode=0600;type=file; perm first", "perm first", 0, 0600, 0, false, ""},
+        {"type=OS.unix=slink:/srv/t.txt;unix.mode=0777; ln", "ln", 0, 0777 | FTP_PERM_SYMLINK,
+         0, true, "/srv/t.txt"},
+        {"Type=OS.UNIX=symlink; ln2", "ln2", 0, FTP_PERM_SYMLINK, 0, true, ""},
+        {"type=OS.unix=blk;size=0; dev", "dev", 0, 0, 0, false, ""},
+    };
+    for (const FactsCase& c : cases) {
+        SCOPED_TRACE(c.line);
+        ftp::ListingEntry entry;
+        ASSERT_TRUE(ftp::ParseFacts(c.line, entry));
+        EXPECT_EQ(std::string(entry.fields.name), c.name);
+        EXPECT_EQ(entry.fields.size, c.size);
+        EXPECT_EQ(entry.fields.permissions, c.permissions);
+        EXPECT_EQ(entry.fields.directory, c.directory);
+        EXPECT_EQ(entry.link, c.link);
+        EXPECT_EQ(entry.LinkTarget(), c.target);
+        // The record handed out counts a link as a directory, as for LIST.
+        FtpDirectoryEntry record{};
+        ASSERT_TRUE(ftp::ParseFacts(c.line, record));
+        EXPECT_EQ(record.directory, c.directory || c.link ? 1 : 0);
+    }
+}
+
+TEST(FactsLine, ModifyIsReadAsSentWithOrWithoutFraction) {
+    FtpDirectoryEntry entry{};
+    ASSERT_TRUE(ftp::ParseFacts("modify=20231231235958.123;type=file; f", entry));
+    EXPECT_EQ(entry.date.wYear, 2023);
+    EXPECT_EQ(entry.date.wMonth, 12);
+    EXPECT_EQ(entry.date.wDay, 31);
+    EXPECT_EQ(entry.date.wHour, 23);
+    EXPECT_EQ(entry.date.wMinute, 59);
+    EXPECT_EQ(entry.date.wSecond, 58);
+    ASSERT_TRUE(ftp::ParseFacts("modify=20230229000000;type=file; g", entry));
+    EXPECT_EQ(entry.date.wYear, 0);  // no such day: no date, the entry stays
+}
+
+TEST(FactsLine, BrokenLinesGiveNoEntry) {
+    for (const char* line : {"", "garbage without facts", "type=file;size=1;",
+                             "type=file;size=1 name", "type=file size=1; name", "type;size=1; x",
+                             "type=file;=1; x", "type=file;\tname", "type=file; \r\n",
+                             "-rw-r--r-- 1 a b 1 Jan 02 2020 x=y"}) {
+        FtpDirectoryEntry entry{};
+        entry.size = 99;
+        EXPECT_FALSE(ftp::ParseFacts(line, entry)) << line;
+        EXPECT_EQ(entry.size, 99u) << line;
+    }
+}
+
+TEST(FactsLine, ListedAndParentDirectoriesAreToldApart) {
+    EXPECT_TRUE(ftp::IsFactsOfListedOrParentDirectory("type=cdir;perm=el; /pub"));
+    EXPECT_TRUE(ftp::IsFactsOfListedOrParentDirectory("Type=PDIR; .."));
+    EXPECT_FALSE(ftp::IsFactsOfListedOrParentDirectory("type=dir; cdir"));
+    EXPECT_FALSE(ftp::IsFactsOfListedOrParentDirectory("type=cdir;"));
+}
+
+// ---- MLSD or LIST over a session ----------------------------------------------------------
+
+const std::string kMlstFeat = Features({"MLST modify*;perm*;size*;type*;unix.mode*;"});
+
+SessionSetup Passive(std::string feat) {
+    return {kUnixSyst, std::move(feat), FTP_OPTION_NOAUTH | FTP_OPTION_PASSIVE};
+}
+
+PeerScript Listing(const DataPeer& data, const std::string& command) {
+    PeerScript script;
+    script.Reply("TYPE A", "200 ASCII\r\n")
+        .Reply("PASV", data.PasvReply())
+        .Reply(command, "150 Opening data connection.\r\n")
+        .Send("226 Transfer complete.\r\n")
+        .Reply("TYPE I", "200 Binary\r\n");
+    return script;
+}
+
+std::vector<FtpDirectoryEntry> ListAll(FtpClient client, const char* path) {
+    std::vector<FtpDirectoryEntry> entries;
+    EXPECT_EQ(FtpOpenDirectory(client, path), 150) << std::hex << FtpGetLastError();
+    FtpDirectoryEntry record{};
+    for (int more = FtpGetFirstEntry(client, &record); more == 1;
+         more = FtpGetNextEntry(client, &record))
+        entries.push_back(record);
+    EXPECT_EQ(FtpCloseDirectory(client), 226);
+    return entries;
+}
+
+using MlsdSessionTest = EngineTest;
+
+TEST_F(MlsdSessionTest, OfferedMlstListsByFactsSkippingDirectoriesAndBrokenLines) {
+    DataPeer data;
+    data.Serve({.payload = "type=cdir;perm=el;modify=20240102030405; /pub\r\n"
+                           "type=pdir;perm=el; /\r\n"
+                           "modify=20240102030405.5;perm=adfrw;size=5000000000;type=file;"
+                           "unix.mode=0644; two  inner \r\n"
+                           "type=dir;sizd=4096;unix.mode=0755; sub\r\n"
+                           "this line has no facts\r\n"
+                           "type=OS.unix=slink:/pub/two;unix.mode=0777; ln\r\n",
+                .chunk = 29});
+    PeerSession session(Listing(data, "MLSD pub"), Passive(kMlstFeat));
+    const FtpClient client = session.client();
+    EXPECT_EQ(FtpSetListingFacts(client, TRUE), 0);
+
+    const std::vector<FtpDirectoryEntry> entries = ListAll(client, "pub");
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_STREQ(entries[0].name, "two  inner ");
+    EXPECT_EQ(entries[0].size, 5000000000u);
+    EXPECT_EQ(entries[0].permissions, 0644u);
+    EXPECT_EQ(entries[0].date.wHour, 3);
+    EXPECT_STREQ(entries[1].name, "sub");
+    EXPECT_EQ(entries[1].directory, 1);
+    EXPECT_STREQ(entries[2].name, "ln");
+    EXPECT_EQ(entries[2].permissions, 0777u | FTP_PERM_SYMLINK);
+    EXPECT_EQ(FtpListingHasFacts(client), 1);
+    // A listing by facts leaves the detected layout alone.
+    EXPECT_EQ(FtpGetDirectoryFormat(client), FTP_DIRECTORY_AUTO);
+    EXPECT_EQ(session.Finish(), "TYPE A|PASV|MLSD pub|TYPE I");
+}
+
+struct ChoiceCase {
+    const char* label;
+    bool offered;
+    bool prefer;
+    int chosenFormat;
+    const char* path;
+    const char* command;
+};
+
+class ListingChoice : public EngineTest, public ::testing::WithParamInterface<ChoiceCase> {};
+
+TEST_P(ListingChoice, ListIsKeptUnlessFactsAreAskedForAndPossible) {
+    const ChoiceCase& c = GetParam();
+    DataPeer data;
+    data.Serve({.payload = "-rw-r--r-- 1 a b 1 Jan 02 2020 x\r\n"});
+    PeerSession session(Listing(data, std::string(c.command) + " " + c.path),
+                        Passive(c.offered ? kMlstFeat : kNoFeatures));
+    const FtpClient client = session.client();
+    FtpSetListingFacts(client, c.prefer ? TRUE : FALSE);
+    if (c.chosenFormat != FTP_DIRECTORY_AUTO) {
+        ASSERT_EQ(FtpSetDirectoryFormat(client, c.chosenFormat), 0);
+    }
+    ListAll(client, c.path);
+    EXPECT_EQ(FtpListingHasFacts(client), 0);
+    EXPECT_EQ(session.Finish(), std::string("TYPE A|PASV|") + c.command + " " + c.path + "|TYPE I");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ListingChoice,
+    ::testing::Values(ChoiceCase{"NotAskedFor", true, false, FTP_DIRECTORY_AUTO, "pub", "LIST"},
+                      ChoiceCase{"NotOffered", false, true, FTP_DIRECTORY_AUTO, "pub", "LIST"},
+                      ChoiceCase{"LayoutChosen", true, true, FTP_DIRECTORY_UNIX, "pub", "LIST"},
+                      ChoiceCase{"Mask", true, true, FTP_DIRECTORY_AUTO, "*.txt", "LIST"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+}  // namespace
