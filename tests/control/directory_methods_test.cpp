@@ -142,7 +142,7 @@ TEST_F(DirectoryMethods, RawListingGivesTheServersLinesInTheName) {
 }
 
 TEST_F(DirectoryMethods, UseMlsdListsByFactsInUtcOrLocalTimeAndRawLinesStayList) {
-    ScopedTimeZone zone("JST-9");
+    ScopedEnv zone("TZ", "JST-9");
     VARIANT_BOOL initial = VARIANT_TRUE;
     ASSERT_EQ(control_->get_UseMlsd(&initial), S_OK);
     EXPECT_EQ(initial, VARIANT_FALSE);  // existing programs keep LIST
