@@ -25,12 +25,6 @@ std::string_view WithoutLineEnd(std::string_view text) {
     return text;
 }
 
-bool TakeName(ListingCursor& tokens, ListingEntry& entry) {
-    std::string_view name = tokens.TakeRestAfterSeparator();
-    if (name.empty()) return false;
-    CopyCapped(entry.fields.name, name);
-    return true;
-}
 
 // Three numbers joined by one separator; a four-digit first number is the
 // year, a first number over 12 or a '.' separator puts the day first, and

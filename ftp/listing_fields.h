@@ -69,6 +69,10 @@ bool DateFromUnixTime(std::uint64_t seconds, SYSTEMTIME& date);
 
 // ---- Line parsers --------------------------------------------------------------
 
+// The rest of the line after the last token read and its separator is the
+// name; false when it is empty.
+bool TakeName(ListingCursor& tokens, ListingEntry& entry);
+
 // Layouts beyond the session's documented formats. Each is recognised by the
 // look of its line and is never stored as the session's format, so the next
 // line is recognised anew and a listing that mixes layouts is still read.

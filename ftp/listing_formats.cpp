@@ -80,12 +80,6 @@ bool TakeNameAndLink(ListingCursor& tokens, ListingEntry& entry) {
     return true;
 }
 
-bool TakeName(ListingCursor& tokens, ListingEntry& entry) {
-    std::string_view name = tokens.TakeRestAfterSeparator();
-    if (name.empty()) return false;
-    CopyCapped(entry.fields.name, name);
-    return true;
-}
 
 void MarkLink(ListingEntry& entry) {
     entry.link = true;
@@ -549,6 +543,13 @@ bool ReadSftpDateAndTime(ListingCursor& tokens, SYSTEMTIME& date) {
 }
 
 }  // namespace
+
+bool TakeName(ListingCursor& tokens, ListingEntry& entry) {
+    std::string_view name = tokens.TakeRestAfterSeparator();
+    if (name.empty()) return false;
+    CopyCapped(entry.fields.name, name);
+    return true;
+}
 
 LineResult ParseUnixLine(std::string_view line, const ListingContext& context,
                          ListingEntry& entry) {
