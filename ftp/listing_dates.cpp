@@ -18,31 +18,31 @@ struct MonthName {
 // Spanish, Italian, Portuguese, Dutch, Swedish, Danish, Hungarian and the
 // transliterations some servers print, short and long.
 constexpr MonthName kMonthNames[] = {
-    {"january", 1},    {"jan", 1},        {"janv", 1},       {"djan", 1},      {"enero", 1},
-    {"ene", 1},        {"genn", 1},       {"ian", 1},        {"ianv", 1},      {"januar", 1},
-    {"janvier", 1},    {"gennaio", 1},    {"januari", 1},    {"february", 2},  {"feb", 2},
-    {"febr", 2},       {"febbr", 2},      {"fev", 2},        {"fevr", 2},      {"peb", 2},
-    {"februar", 2},    {"fevrier", 2},    {"febrero", 2},    {"febbraio", 2},  {"februari", 2},
-    {"march", 3},      {"mar", 3},        {"marco", 3},      {"mart", 3},      {"maart", 3},
-    {"marts", 3},      {"mars", 3},       {"marzo", 3},      {"mrt", 3},       {"marz", 3},
-    {"marc", 3},       {"apr", 4},        {"abr", 4},        {"abril", 4},     {"april", 4},
-    {"avril", 4},      {"avr", 4},        {"aprile", 4},     {"may", 5},       {"mai", 5},
-    {"maio", 5},       {"maios", 5},      {"magg", 5},       {"maj", 5},       {"mayo", 5},
-    {"mei", 5},        {"maggio", 5},     {"june", 6},       {"jun", 6},       {"junho", 6},
-    {"juin", 6},       {"juni", 6},       {"djuni", 6},      {"giugno", 6},    {"iiun", 6},
-    {"ioun", 6},       {"junio", 6},      {"giu", 6},        {"july", 7},      {"jul", 7},
-    {"julho", 7},      {"juil", 7},       {"juli", 7},       {"djuli", 7},     {"iiul", 7},
-    {"ioul", 7},       {"iuglio", 7},     {"juillet", 7},    {"julio", 7},     {"luglio", 7},
-    {"lug", 7},        {"august", 8},     {"aug", 8},        {"ag", 8},        {"agosto", 8},
-    {"aout", 8},       {"ago", 8},        {"augusti", 8},    {"augustus", 8},  {"september", 9},
-    {"sep", 9},        {"sept", 9},       {"set", 9},        {"sent", 9},      {"sett", 9},
-    {"szept", 9},      {"septembre", 9},  {"septiembre", 9}, {"settembre", 9}, {"setembro", 9},
-    {"october", 10},   {"oktober", 10},   {"oct", 10},       {"okt", 10},      {"ott", 10},
-    {"out", 10},       {"octobre", 10},   {"octubre", 10},   {"ottobre", 10},  {"outubro", 10},
-    {"november", 11},  {"nov", 11},       {"noem", 11},      {"noiabr", 11},   {"nop", 11},
-    {"novembre", 11},  {"noviembre", 11}, {"novembro", 11},  {"december", 12}, {"dec", 12},
-    {"dek", 12},       {"des", 12},       {"dez", 12},       {"dic", 12},      {"dezember", 12},
-    {"decembre", 12},  {"diciembre", 12}, {"dicembre", 12},  {"dezembro", 12},
+    {"january", 1},   {"jan", 1},        {"janv", 1},       {"djan", 1},      {"enero", 1},
+    {"ene", 1},       {"genn", 1},       {"ian", 1},        {"ianv", 1},      {"januar", 1},
+    {"janvier", 1},   {"gennaio", 1},    {"januari", 1},    {"february", 2},  {"feb", 2},
+    {"febr", 2},      {"febbr", 2},      {"fev", 2},        {"fevr", 2},      {"peb", 2},
+    {"februar", 2},   {"fevrier", 2},    {"febrero", 2},    {"febbraio", 2},  {"februari", 2},
+    {"march", 3},     {"mar", 3},        {"marco", 3},      {"mart", 3},      {"maart", 3},
+    {"marts", 3},     {"mars", 3},       {"marzo", 3},      {"mrt", 3},       {"marz", 3},
+    {"marc", 3},      {"apr", 4},        {"abr", 4},        {"abril", 4},     {"april", 4},
+    {"avril", 4},     {"avr", 4},        {"aprile", 4},     {"may", 5},       {"mai", 5},
+    {"maio", 5},      {"maios", 5},      {"magg", 5},       {"maj", 5},       {"mayo", 5},
+    {"mei", 5},       {"maggio", 5},     {"june", 6},       {"jun", 6},       {"junho", 6},
+    {"juin", 6},      {"juni", 6},       {"djuni", 6},      {"giugno", 6},    {"iiun", 6},
+    {"ioun", 6},      {"junio", 6},      {"giu", 6},        {"july", 7},      {"jul", 7},
+    {"julho", 7},     {"juil", 7},       {"juli", 7},       {"djuli", 7},     {"iiul", 7},
+    {"ioul", 7},      {"iuglio", 7},     {"juillet", 7},    {"julio", 7},     {"luglio", 7},
+    {"lug", 7},       {"august", 8},     {"aug", 8},        {"ag", 8},        {"agosto", 8},
+    {"aout", 8},      {"ago", 8},        {"augusti", 8},    {"augustus", 8},  {"september", 9},
+    {"sep", 9},       {"sept", 9},       {"set", 9},        {"sent", 9},      {"sett", 9},
+    {"szept", 9},     {"septembre", 9},  {"septiembre", 9}, {"settembre", 9}, {"setembro", 9},
+    {"october", 10},  {"oktober", 10},   {"oct", 10},       {"okt", 10},      {"ott", 10},
+    {"out", 10},      {"octobre", 10},   {"octubre", 10},   {"ottobre", 10},  {"outubro", 10},
+    {"november", 11}, {"nov", 11},       {"noem", 11},      {"noiabr", 11},   {"nop", 11},
+    {"novembre", 11}, {"noviembre", 11}, {"novembro", 11},  {"december", 12}, {"dec", 12},
+    {"dek", 12},      {"des", 12},       {"dez", 12},       {"dic", 12},      {"dezember", 12},
+    {"decembre", 12}, {"diciembre", 12}, {"dicembre", 12},  {"dezembro", 12},
 };
 
 // What the Latin-1 letters 0xC0 to 0xFF fold to; '?' for those that never
@@ -388,8 +388,7 @@ std::size_t NumericShape(std::span<const std::string_view> t, const SYSTEMTIME& 
     return t.size() >= 3 && IsZoneToken(t[2]) ? 3 : 2;
 }
 
-constexpr DateShape kDateShapes[] = {MonthDayShape, DayMonthShape, YearMonthDayShape,
-                                     NumericShape};
+constexpr DateShape kDateShapes[] = {MonthDayShape, DayMonthShape, YearMonthDayShape, NumericShape};
 
 }  // namespace
 

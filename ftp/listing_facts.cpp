@@ -123,9 +123,9 @@ struct Fact {
 // Compared without regard to case. "unix.owner" and "unix.group" are the names
 // some servers give to the same numeric ids as "unix.uid" and "unix.gid".
 constexpr Fact kFacts[] = {
-    {"size", ApplySize},         {"sizd", ApplyDirectorySize}, {"type", ApplyType},
-    {"modify", ApplyModify},     {"perm", ApplyPerm},          {"unix.mode", ApplyMode},
-    {"unix.uid", ApplyOwner},    {"unix.gid", ApplyGroup},     {"unix.owner", ApplyOwner},
+    {"size", ApplySize},        {"sizd", ApplyDirectorySize}, {"type", ApplyType},
+    {"modify", ApplyModify},    {"perm", ApplyPerm},          {"unix.mode", ApplyMode},
+    {"unix.uid", ApplyOwner},   {"unix.gid", ApplyGroup},     {"unix.owner", ApplyOwner},
     {"unix.group", ApplyGroup},
 };
 

@@ -25,7 +25,6 @@ std::string_view WithoutLineEnd(std::string_view text) {
     return text;
 }
 
-
 // Three numbers joined by one separator; a four-digit first number is the
 // year, a first number over 12 or a '.' separator puts the day first, and
 // otherwise the month comes first. Two-digit years fall in the 100 years from
@@ -177,7 +176,7 @@ struct MvsOrganisation {
 
 // Partitioned datasets hold members and are listed like directories.
 constexpr MvsOrganisation kMvsOrganisations[] = {
-    {"PS", false}, {"PO", true},  {"PO-E", true}, {"DA", false},
+    {"PS", false}, {"PO", true},  {"PO-E", true},  {"DA", false},
     {"IS", false}, {"VS", false}, {"VSAM", false},
 };
 
@@ -310,8 +309,8 @@ LineResult ParseOs2Line(std::string_view line, const ListingContext&, ListingEnt
             return LineResult::Failed;
     }
     std::string_view time;
-    if (!dated || !tokens.NextToken(time) || !ReadWholeClock(time, date) ||
-        !FinishDate(date) || !TakeName(tokens, entry))
+    if (!dated || !tokens.NextToken(time) || !ReadWholeClock(time, date) || !FinishDate(date) ||
+        !TakeName(tokens, entry))
         return LineResult::Failed;
     return LineResult::Parsed;
 }
@@ -323,9 +322,9 @@ LineResult ParseIbmILine(std::string_view line, const ListingContext&, ListingEn
     if (!tokens.NextToken(owner) || IsIbmIType(owner) || !tokens.NextToken(token))
         return LineResult::Failed;
     CopyCapped(entry.fields.owner, owner);
-    if (IsIbmIType(token)) return token == "*MEM" && TakeIbmIName(tokens, token, entry)
-                                      ? LineResult::Parsed
-                                      : LineResult::Failed;
+    if (IsIbmIType(token))
+        return token == "*MEM" && TakeIbmIName(tokens, token, entry) ? LineResult::Parsed
+                                                                     : LineResult::Failed;
     std::string_view day;
     std::string_view time;
     std::string_view type;

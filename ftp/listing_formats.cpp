@@ -80,7 +80,6 @@ bool TakeNameAndLink(ListingCursor& tokens, ListingEntry& entry) {
     return true;
 }
 
-
 void MarkLink(ListingEntry& entry) {
     entry.link = true;
     entry.fields.permissions |= FTP_PERM_SYMLINK;

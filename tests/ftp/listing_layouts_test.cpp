@@ -44,11 +44,14 @@ void ExpectEntries(std::initializer_list<Case> cases, int systemType = 0) {
 
 TEST(ListingLayouts, MsDosDatesInEveryOrder) {
     ExpectEntries({
-        {"us 4-digit", "04-27-2005  09:12PM       <DIR>          dir", "[dir]|0|d|2005-04-27 21:12:00"},
+        {"us 4-digit", "04-27-2005  09:12PM       <DIR>          dir",
+         "[dir]|0|d|2005-04-27 21:12:00"},
         {"us 4-digit", "04-27-2005  12:05AM                 17 a b.txt",
          "[a b.txt]|17|f|2005-04-27 00:05:00"},
-        {"iso 24h", "2005-04-27  21:12            1234 file.txt", "[file.txt]|1234|f|2005-04-27 21:12:00"},
-        {"iso 24h", "2005-04-27  21:12       <DIR>          Sub Dir", "[Sub Dir]|0|d|2005-04-27 21:12:00"},
+        {"iso 24h", "2005-04-27  21:12            1234 file.txt",
+         "[file.txt]|1234|f|2005-04-27 21:12:00"},
+        {"iso 24h", "2005-04-27  21:12       <DIR>          Sub Dir",
+         "[Sub Dir]|0|d|2005-04-27 21:12:00"},
         {"iso am/pm", "2005/04/27  09:12 PM     5368709120 big.iso",
          "[big.iso]|5368709120|f|2005-04-27 21:12:00"},
         {"european", "27.04.2005  21:12  1234 name", "[name]|1234|f|2005-04-27 21:12:00"},
@@ -67,7 +70,8 @@ TEST(ListingLayouts, Eplf) {
         {"dir", "+i8388621.29609,m824255902,/,\tdev", "[dev]|0|d|1996-02-13 23:58:22"},
         {"file", "+i8388621.44468,m839956783,r,s10376,\tRFCEPLF",
          "[RFCEPLF]|10376|f|1996-08-13 17:19:43"},
-        {"blanks kept", "+r,s5,m0,up644,\t  two  words \r\n", "[  two  words ]|5|f|1970-01-01 00:00:00"},
+        {"blanks kept", "+r,s5,m0,up644,\t  two  words \r\n",
+         "[  two  words ]|5|f|1970-01-01 00:00:00"},
         {"unknown fact", "+r,xyz,s1,\tb", "[b]|1|f|0000-00-00 00:00:00"},
         {"leap day", "+m951782400,r,\tleap", "[leap]|0|f|2000-02-29 00:00:00"},
         {"no tab", "+i1,r,s5, name", "dropped"},
@@ -80,8 +84,10 @@ TEST(ListingLayouts, Eplf) {
 
 TEST(ListingLayouts, Os2) {
     ExpectEntries({
-        {"dir", "     0           DIR   12-03-96  06:38  ORACLE", "[ORACLE]|0|d|1996-12-03 06:38:00"},
-        {"file", "   345  A         12-03-96  06:38  file.txt", "[file.txt]|345|f|1996-12-03 06:38:00"},
+        {"dir", "     0           DIR   12-03-96  06:38  ORACLE",
+         "[ORACLE]|0|d|1996-12-03 06:38:00"},
+        {"file", "   345  A         12-03-96  06:38  file.txt",
+         "[file.txt]|345|f|1996-12-03 06:38:00"},
         {"attributes", "  7654  A  H  S   01-15-2004  23:59  OS2 BOOT.INI",
          "[OS2 BOOT.INI]|7654|f|2004-01-15 23:59:00"},
         {"no attributes", "  100   05-05-05  05:05  plain", "[plain]|100|f|2005-05-05 05:05:00"},
@@ -92,14 +98,17 @@ TEST(ListingLayouts, Os2) {
 
 TEST(ListingLayouts, IbmI) {
     ExpectEntries({
-        {"library", "QSYS           77824 02/23/00 15:09:55 *DIR       QSYS/", "[QSYS]|77824|d|2000-02-23 15:09:00"},
-        {"folder", "QDOC            4096 01/01/70 00:00:00 *FLR       QDOC/", "[QDOC]|4096|d|1970-01-01 00:00:00"},
+        {"library", "QSYS           77824 02/23/00 15:09:55 *DIR       QSYS/",
+         "[QSYS]|77824|d|2000-02-23 15:09:00"},
+        {"folder", "QDOC            4096 01/01/70 00:00:00 *FLR       QDOC/",
+         "[QDOC]|4096|d|1970-01-01 00:00:00"},
         {"stream file", "USER1   1234 05/01/03 10:10:10 *STMF      file.txt",
          "[file.txt]|1234|f|2003-05-01 10:10:00"},
         {"member", "QGPL  *MEM  QGPL.FILE/MBR.MBR", "[QGPL.FILE/MBR.MBR]|0|f|0000-00-00 00:00:00"},
         {"ten-letter owner", "PRODUSERAB   8192 12/31/99 23:59:59 *FILE      SALES.FILE",
          "[SALES.FILE]|8192|f|1999-12-31 23:59:00"},
-        {"day first", "USER1   1 31.12.19 10:10:10 *STMF  d.txt", "[d.txt]|1|f|2019-12-31 10:10:00"},
+        {"day first", "USER1   1 31.12.19 10:10:10 *STMF  d.txt",
+         "[d.txt]|1|f|2019-12-31 10:10:00"},
         {"not a member", "QGPL  *FILE  X", "dropped"},
         {"bad date", "USER1   1234 02/30/03 10:10:10 *STMF  f", "dropped"},
     });
@@ -110,11 +119,15 @@ TEST(ListingLayouts, VmsColumnVariants) {
         {
             {"classic", "CORE.DIR;1          1  8-SEP-1996 16:09 [SYSTEM] (RWE,RWE,RE,RE)",
              "[CORE]|512|d|1996-09-08 16:09:00"},
-            {"used/allocated", "FILE.TXT;4    6/8   24-APR-2003 10:21:53.22 [GROUP,OWNER] (RWED,RWED,RE,)",
+            {"used/allocated",
+             "FILE.TXT;4    6/8   24-APR-2003 10:21:53.22 [GROUP,OWNER] (RWED,RWED,RE,)",
              "[FILE.TXT]|3072|f|2003-04-24 10:21:00"},
-            {"units", "DATA.BIN;2   2KB  1-JAN-2020 00:00  [SUMMARY]", "[DATA.BIN]|2048|f|2020-01-01 00:00:00"},
-            {"no time", "NOTES.TXT;1   3  1-JAN-2020  [USER]  (RWED,RWED,R,)", "[NOTES.TXT]|1536|f|2020-01-01 00:00:00"},
-            {"date first", "A.B;1  1-JAN-2020 12:00  5  [USER]", "[A.B]|2560|f|2020-01-01 12:00:00"},
+            {"units", "DATA.BIN;2   2KB  1-JAN-2020 00:00  [SUMMARY]",
+             "[DATA.BIN]|2048|f|2020-01-01 00:00:00"},
+            {"no time", "NOTES.TXT;1   3  1-JAN-2020  [USER]  (RWED,RWED,R,)",
+             "[NOTES.TXT]|1536|f|2020-01-01 00:00:00"},
+            {"date first", "A.B;1  1-JAN-2020 12:00  5  [USER]",
+             "[A.B]|2560|f|2020-01-01 12:00:00"},
             {"access first", "A.B;1  5  1-JAN-2020  (RWED,RWED,RE,RE) [ADMIN, STAFF]",
              "[A.B]|2560|f|2020-01-01 00:00:00"},
             {"twice", "A.B;1  5  6  1-JAN-2020", "dropped"},
@@ -144,14 +157,18 @@ TEST(ListingLayouts, ZOsDatasetsAndMembers) {
          "[MY.CLIST]|0|d|2003-03-31 00:00:00"},
         {"never read", "SMS001 3390   **NONE**    1   15  VB     255 27998  PO-E  LIB.LOAD",
          "[LIB.LOAD]|0|d|0000-00-00 00:00:00"},
-        {"migrated", "Migrated                                                OLD.DATA", "[OLD.DATA]|0|f|0000-00-00 00:00:00"},
-        {"pseudo directory", "Pseudo Directory                                        PROJ", "[PROJ]|0|d|0000-00-00 00:00:00"},
-        {"member header", " Name     VV.MM   Created       Changed      Size  Init   Mod   Id", "dropped"},
+        {"migrated", "Migrated                                                OLD.DATA",
+         "[OLD.DATA]|0|f|0000-00-00 00:00:00"},
+        {"pseudo directory", "Pseudo Directory                                        PROJ",
+         "[PROJ]|0|d|0000-00-00 00:00:00"},
+        {"member header", " Name     VV.MM   Created       Changed      Size  Init   Mod   Id",
+         "dropped"},
         {"member", "MEMBER1  01.01 2002/01/22 2002/01/22 10:20     8     8     0 USERID",
          "[MEMBER1]|0|f|2002-01-22 10:20:00"},
         {"member without id", "M2  01.00 2002/01/22 2003/07/04 23:59:30   8   8   0",
          "[M2]|0|f|2003-07-04 23:59:00"},
-        {"unknown organisation", "SMS004 3390   2005/06/22  1    1  FB      80  3120  XX  A.B", "dropped"},
+        {"unknown organisation", "SMS004 3390   2005/06/22  1    1  FB      80  3120  XX  A.B",
+         "dropped"},
         {"bad member date", "MEMBER1  01.01 2002/01/22 2002/13/22 10:20 8 8 0 USERID", "dropped"},
     });
 }
@@ -160,9 +177,11 @@ TEST(ListingLayouts, ZOsDatasetsAndMembers) {
 // become the listing's format, so a later line of another family still parses.
 TEST(ListingLayouts, MixedListingIsReadLineByLine) {
     ftp::ListingParserState state = StateFor(FTP_DIRECTORY_AUTO);
-    EXPECT_EQ(Entry(state, "QSYS  77824 02/23/00 15:09:55 *DIR  QSYS/"), "[QSYS]|77824|d|2000-02-23 15:09:00");
+    EXPECT_EQ(Entry(state, "QSYS  77824 02/23/00 15:09:55 *DIR  QSYS/"),
+              "[QSYS]|77824|d|2000-02-23 15:09:00");
     EXPECT_EQ(state.format, FTP_DIRECTORY_AUTO);
-    EXPECT_EQ(Entry(state, "QGPL  *MEM  QGPL.FILE/A.MBR"), "[QGPL.FILE/A.MBR]|0|f|0000-00-00 00:00:00");
+    EXPECT_EQ(Entry(state, "QGPL  *MEM  QGPL.FILE/A.MBR"),
+              "[QGPL.FILE/A.MBR]|0|f|0000-00-00 00:00:00");
     EXPECT_EQ(Entry(state, "+r,s3,\te"), "[e]|3|f|0000-00-00 00:00:00");
     EXPECT_EQ(Entry(state, "2005-04-27  21:12  1 dos"), "[dos]|1|f|2005-04-27 21:12:00");
     EXPECT_EQ(state.format, FTP_DIRECTORY_MSDOS);
@@ -171,9 +190,11 @@ TEST(ListingLayouts, MixedListingIsReadLineByLine) {
 // The families come before the system type's own test: an OS/2 line on a
 // server that calls itself Windows is still read as OS/2.
 TEST(ListingLayouts, LineFamiliesWhateverTheSystemType) {
-    EXPECT_EQ(Entry("   345  A   12-03-96  06:38  f", FTP_SYSTEM_WINDOWS), "[f]|345|f|1996-12-03 06:38:00");
+    EXPECT_EQ(Entry("   345  A   12-03-96  06:38  f", FTP_SYSTEM_WINDOWS),
+              "[f]|345|f|1996-12-03 06:38:00");
     EXPECT_EQ(Entry("PRODUSERAB  1 12/31/99 23:59:59 *STMF  s"), "[s]|1|f|1999-12-31 23:59:00");
-    EXPECT_EQ(Entry("-rw-r--r-- 1 u g 5 Jan 2 2020 unix", FTP_SYSTEM_UNIX), "[unix]|5|f|2020-01-02 00:00:00");
+    EXPECT_EQ(Entry("-rw-r--r-- 1 u g 5 Jan 2 2020 unix", FTP_SYSTEM_UNIX),
+              "[unix]|5|f|2020-01-02 00:00:00");
 }
 
 }  // namespace

@@ -40,8 +40,8 @@ TEST(FactsLine, NamesSizesTypesAndModes) {
         {"sizd=4096;size=7;type=dir; both", "both", 7, 0, 1, false, ""},
         {"unix.mode=0644;perm=adfrw;type=file; mode first", "mode first", 0, 0644, 0, false, ""},
         {"perm=adfrw;UNIX.mode=0600;type=file; perm first", "perm first", 0, 0600, 0, false, ""},
-        {"type=OS.unix=slink:/srv/t.txt;unix.mode=0777; ln", "ln", 0, 0777 | FTP_PERM_SYMLINK,
-         0, true, "/srv/t.txt"},
+        {"type=OS.unix=slink:/srv/t.txt;unix.mode=0777; ln", "ln", 0, 0777 | FTP_PERM_SYMLINK, 0,
+         true, "/srv/t.txt"},
         {"Type=OS.UNIX=symlink; ln2", "ln2", 0, FTP_PERM_SYMLINK, 0, true, ""},
         {"type=OS.unix=blk;size=0; dev", "dev", 0, 0, 0, false, ""},
     };
@@ -76,10 +76,10 @@ TEST(FactsLine, ModifyIsReadAsSentWithOrWithoutFraction) {
 }
 
 TEST(FactsLine, BrokenLinesGiveNoEntry) {
-    for (const char* line : {"", "garbage without facts", "type=file;size=1;",
-                             "type=file;size=1 name", "type=file size=1; name", "type;size=1; x",
-                             "type=file;=1; x", "type=file;\tname", "type=file; \r\n",
-                             "-rw-r--r-- 1 a b 1 Jan 02 2020 x=y"}) {
+    for (const char* line :
+         {"", "garbage without facts", "type=file;size=1;", "type=file;size=1 name",
+          "type=file size=1; name", "type;size=1; x", "type=file;=1; x", "type=file;\tname",
+          "type=file; \r\n", "-rw-r--r-- 1 a b 1 Jan 02 2020 x=y"}) {
         FtpDirectoryEntry entry{};
         entry.size = 99;
         EXPECT_FALSE(ftp::ParseFacts(line, entry)) << line;
