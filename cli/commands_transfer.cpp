@@ -1,6 +1,4 @@
 // get and put: one file between the local disk and the server.
-#include <unistd.h>
-
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
@@ -17,6 +15,7 @@
 #include "cli/session.h"
 #include "control/FileTransfer.h"
 #include "platform/file.h"
+#include "platform/system.h"
 #include "platform/text.h"
 #include "resources/errors.h"
 #include "resources/typeinfo.h"
@@ -201,7 +200,7 @@ int Transfer(Session& session, const ParsedCommand& command, Direction direction
 // known. The path, or nullopt when none could be created.
 std::optional<std::string> CreatePartFile(const std::filesystem::path& folder) {
     constexpr int kAttempts = 100;
-    const std::string stem = ".filetransfer-" + std::to_string(getpid()) + "-";
+    const std::string stem = ".filetransfer-" + std::to_string(GetCurrentProcessId()) + "-";
     for (int i = 0; i < kAttempts; ++i) {
         const std::string path = (folder / (stem + std::to_string(i) + ".part")).string();
         const int error = platform::CreateNewFile(path);
