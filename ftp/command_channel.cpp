@@ -10,6 +10,7 @@
 #include "ftp/reply_reader.h"
 #include "ftp/sftp_bridge.h"
 #include "ftp/tables.h"
+#include "net/socket_wait.h"
 #include "platform/system.h"
 #include "resources/errors.h"
 
@@ -60,12 +61,9 @@ class InternalCommandScope {
 // Waits until the socket is ready within the session's time-out: 0, or the
 // error (already the thread's last error, with its notification sent).
 int WaitForSocket(FtpSession& session, SOCKET s, bool forWrite) {
-    NetSocketSet set(s);
-    NetTimeval timeout{session.timeout, 0};
-    int ready = NetSelect(forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &timeout);
-    if (ready > 0) return 0;
-    int error = ready == 0 ? fileErrorOperationTimeout : NetGetLastError();
-    if (error == 0) error = fileErrorOperationTimeout;
+    const int error = NetWait(s, forWrite ? kNetWritable : kNetReadable,
+                              {NetDeadline::InSeconds(session.timeout)});
+    if (error == 0) return 0;
     if (error == fileErrorOperationTimeout) RaiseEvent(session, FTP_EVENT_TIMEOUT, error);
     if (error == fileErrorOperationCanceled) RaiseEvent(session, FTP_EVENT_CANCEL, error);
     Fail(error);

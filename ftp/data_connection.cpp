@@ -8,6 +8,7 @@
 #include "ftp/data_address.h"
 #include "ftp/engine.h"
 #include "ftp/notify.h"
+#include "net/socket_wait.h"
 #include "platform/system.h"
 #include "resources/errors.h"
 
@@ -53,25 +54,13 @@ bool LocalAddressOf(SOCKET s, NetAddress& address, int* port = nullptr) {
 
 // 0 when the socket is ready, else the error number (10060, 10004, socket errors).
 int WaitForData(FtpSession& session, SOCKET s, bool forWrite, bool watchCancel) {
-    DWORD limit = static_cast<DWORD>(EffectiveTimeout(session)) * 1000;
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (watchCancel && session.cancelRequested) return fileErrorOperationCanceled;
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= limit) return fileErrorOperationTimeout;
-        DWORD slice = std::min(kWaitSliceMs, limit - elapsed);
-        NetSocketSet set(s);
-        NetTimeval timeout{static_cast<int32_t>(slice / 1000),
-                           static_cast<int32_t>((slice % 1000) * 1000)};
-        int ready =
-            NetSelect(forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &timeout);
-        if (ready > 0) return 0;
-        if (ready < 0) {
-            int error = NetGetLastError();
-            return error == 0 ? fileErrorOperationCanceled : error;
-        }
-        if (session.released) return fileErrorNotConnected;
-    }
+    NetWaitRules rules{
+        NetDeadline::In(static_cast<std::uint64_t>(EffectiveTimeout(session)) * 1000), kWaitSliceMs,
+        [&session, watchCancel]() -> int {
+            if (watchCancel && session.cancelRequested) return fileErrorOperationCanceled;
+            return session.released ? fileErrorNotConnected : 0;
+        }};
+    return NetWait(s, forWrite ? kNetWritable : kNetReadable, rules);
 }
 
 int FailWith(FtpSession& session, int error) {
@@ -226,8 +215,7 @@ int ClampedLength(std::size_t length) {
 // transfer costs one system call per block instead of a wait and a receive.
 int ReceivePlain(FtpSession& session, char* target, std::size_t size) {
     for (;;) {
-        int got =
-            NetRecv(session.dataSocket.get(), target, ClampedLength(size), MSG_DONTWAIT);
+        int got = NetRecv(session.dataSocket.get(), target, ClampedLength(size), MSG_DONTWAIT);
         if (got >= 0 || NetGetLastError() != kWouldBlock) return got;
         int error = WaitForData(session, session.dataSocket.get(), false, true);
         if (error != 0) {
@@ -418,17 +406,13 @@ void DrainAfterUpload(FtpSession& session) {
     session.dataTls.reset();
     const SOCKET s = session.dataSocket.get();
     NetShutdown(s, SHUT_WR);
-    const DWORD limit = std::min<DWORD>(kUploadDrainLimitMs,
-                                        static_cast<DWORD>(EffectiveTimeout(session)) * 1000);
-    const DWORD start = GetTickCount();
+    const NetWaitRules rules{
+        NetDeadline::In(std::min<std::uint64_t>(
+            kUploadDrainLimitMs, static_cast<std::uint64_t>(EffectiveTimeout(session)) * 1000)),
+        kWaitSliceMs};
     char scratch[4096];
     std::size_t drained = 0;
-    while (drained < kUploadDrainBytes && GetTickCount() - start < limit) {
-        NetSocketSet set(s);
-        NetTimeval timeout{0, static_cast<int32_t>(kWaitSliceMs * 1000)};
-        const int ready = NetSelect(&set, nullptr, nullptr, &timeout);
-        if (ready < 0) break;
-        if (ready == 0) continue;
+    while (drained < kUploadDrainBytes && NetWait(s, kNetReadable, rules) == 0) {
         const int got = NetRecv(s, scratch, sizeof scratch, MSG_DONTWAIT);
         if (got <= 0) break;
         drained += static_cast<std::size_t>(got);

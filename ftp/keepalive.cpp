@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ftp/engine.h"
+#include "net/socket_wait.h"
 #include "platform/system.h"
 #include "resources/errors.h"
 
@@ -74,25 +75,15 @@ bool AwaitNextPass() {
 
 // True when the socket becomes readable within ms.
 bool WaitReadable(SOCKET s, DWORD ms) {
-    const DWORD start = GetTickCount();
-    while (!Stopping()) {
-        const DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= ms) return false;
-        const DWORD slice = std::min(kWaitSlice, ms - elapsed);
-        NetSocketSet set(s);
-        NetTimeval timeout{0, static_cast<int32_t>(slice * 1000)};
-        const int ready = NetSelect(&set, nullptr, nullptr, &timeout);
-        if (ready != 0) return ready > 0;
-    }
-    return false;
+    const NetWaitRules rules{NetDeadline::In(ms), kWaitSlice,
+                             []() -> int { return Stopping() ? fileErrorOperationCanceled : 0; }};
+    return NetWait(s, kNetReadable, rules) == 0;
 }
 
 // Sends the NOOP in one piece when the socket takes it at once.
 bool SendNoop(const FtpSession& session, TlsChannel* tls) {
     const SOCKET s = session.controlSocket.get();
-    NetSocketSet set(s);
-    NetTimeval now{0, 0};
-    if (NetSelect(nullptr, &set, nullptr, &now) <= 0) return false;
+    if (NetWait(s, kNetWritable, {NetDeadline::In(0)}) != 0) return false;
     if (tls) return TlsEncrypt(tls, kNoop, kNoopLength) == kNoopLength;
     return NetSend(s, kNoop, kNoopLength, 0) == kNoopLength;
 }

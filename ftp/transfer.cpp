@@ -11,6 +11,7 @@
 #include "ftp/file_types.h"
 #include "ftp/ftpurl.h"
 #include "ftp/sftp_bridge.h"
+#include "net/socket_wait.h"
 #include "resources/errors.h"
 
 namespace ftp {
@@ -91,9 +92,8 @@ int FailOpenedTransfer(FtpSession& session, EngineStatus previous) {
 
 void DrainCommandChannel(FtpSession& session) {
     for (int round = 0; round < kMaxDrainRounds && session.controlSocket.valid(); ++round) {
-        NetSocketSet set(session.controlSocket.get());
-        NetTimeval timeout{kDrainWaitSeconds, 0};
-        if (NetSelect(&set, nullptr, nullptr, &timeout) <= 0) return;
+        const NetWaitRules rules{NetDeadline::InSeconds(kDrainWaitSeconds)};
+        if (NetWait(session.controlSocket.get(), kNetReadable, rules) != 0) return;
         std::array<char, kDrainChunk> scratch{};
         int got = session.commandChannelSecure && session.commandTls
                       ? TlsDecrypt(session.commandTls.get(), scratch.data(), kDrainChunk)

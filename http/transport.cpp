@@ -2,19 +2,14 @@
 // watching its cancel flag, sends in pieces, receives through a small inbox
 // (plain sockets) or the TLS channel.
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 #include "http/client.h"
+#include "net/socket_wait.h"
 #include "resources/errors.h"
 
 namespace http {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// A cancel from another thread is noticed within one slice.
-constexpr std::chrono::milliseconds kSlice{1000};
 
 int SocketError() {
     const int error = NetGetLastError();
@@ -22,28 +17,14 @@ int SocketError() {
 }
 
 int WaitSliced(HttpClientRecord& client, bool forWrite) {
-    const bool limited = client.timeout > 0;
-    const auto deadline = Clock::now() + std::chrono::seconds(client.timeout);
-    for (;;) {
-        if (client.cancelRequested) return fileErrorOperationCanceled;
-        if (client.released || client.socket == INVALID_SOCKET) return fileErrorNotConnected;
-        auto slice = kSlice;
-        if (limited) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) return fileErrorOperationTimeout;
-            slice = std::min(slice, left);
-        }
-        NetSocketSet set(client.socket);
-        const auto ms = static_cast<int32_t>(slice.count());
-        const NetTimeval timeout{ms / 1000, (ms % 1000) * 1000};
-        const int ready =
-            NetSelect(forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &timeout);
-        if (ready > 0) return 0;
-        if (ready < 0) {
-            return NetGetLastError() == 0 ? fileErrorOperationCanceled : NetGetLastError();
-        }
-    }
+    const NetWaitRules rules{
+        client.timeout > 0 ? NetDeadline::InSeconds(client.timeout) : NetDeadline::Never(), 1000,
+        [&client]() -> int {
+            if (client.cancelRequested) return fileErrorOperationCanceled;
+            if (client.released || client.socket == INVALID_SOCKET) return fileErrorNotConnected;
+            return 0;
+        }};
+    return NetWait(client.socket, forWrite ? kNetWritable : kNetReadable, rules);
 }
 
 // Takes bytes already in the inbox.
@@ -108,8 +89,7 @@ std::size_t BodyPieceSize(const HttpClientRecord& client) {
     return client.priority >= HTTP_PRIORITY_NORMAL ? kBodyPieceSize : kPieceSize;
 }
 
-int SendAll(HttpClientRecord& client, const char* data, std::size_t length,
-            std::size_t pieceSize) {
+int SendAll(HttpClientRecord& client, const char* data, std::size_t length, std::size_t pieceSize) {
     while (length > 0) {
         if (client.released || client.socket == INVALID_SOCKET) return Fail(fileErrorNotConnected);
         const int piece = static_cast<int>(std::min({length, pieceSize, std::size_t{1} << 30}));

@@ -3,8 +3,10 @@
 #include <algorithm>
 
 #include "crypto/sshbuf.h"
+#include "net/socket_wait.h"
 #include "net/trace.h"
 #include "platform/system.h"
+#include "resources/errors.h"
 #include "ssh/transport.h"
 
 namespace {
@@ -22,7 +24,8 @@ class SshAgentKey final : public SshSigner {
   public:
     SshAgentKey(std::shared_ptr<SshAgent> agent, SshAgentIdentity identity)
         : agent_(std::move(agent)), identity_(std::move(identity)) {
-        origin_ = "agent key " + (identity_.comment.empty() ? identity_.keyType : identity_.comment);
+        origin_ =
+            "agent key " + (identity_.comment.empty() ? identity_.keyType : identity_.comment);
     }
     std::string_view keyType() const override { return identity_.keyType; }
     std::span<const std::uint8_t> publicKeyBlob() const override { return identity_.blob; }
@@ -158,13 +161,10 @@ std::vector<std::uint8_t> SshAgent::Sign(std::span<const std::uint8_t> keyBlob,
 bool SshAgent::WaitFor(bool writing, std::uint64_t deadline) {
     const std::uint64_t now = GetTickCount64();
     if (now >= deadline) return Failure("the agent did not answer in time");
-    const std::uint64_t left = deadline - now;
-    NetTimeval timeout{static_cast<std::int32_t>(left / 1000),
-                       static_cast<std::int32_t>(left % 1000 * 1000)};
-    NetSocketSet set(socket_);
-    const int ready = NetSelect(writing ? nullptr : &set, writing ? &set : nullptr, nullptr, &timeout);
-    if (ready < 0) return Failure("wait failed (error " + std::to_string(NetGetLastError()) + ")");
-    if (ready == 0) return Failure("the agent did not answer in time");
+    const int error =
+        NetWait(socket_, writing ? kNetWritable : kNetReadable, {NetDeadline::In(deadline - now)});
+    if (error == fileErrorOperationTimeout) return Failure("the agent did not answer in time");
+    if (error != 0) return Failure("wait failed (error " + std::to_string(error) + ")");
     return true;
 }
 
@@ -184,7 +184,8 @@ bool SshAgent::Transfer(std::span<const std::uint8_t> request, std::vector<std::
     const SecureBytes framed = writer.Take();
     for (std::size_t sent = 0; sent < framed.size();) {
         if (!WaitFor(true, deadline)) return false;
-        const int count = NetSend(socket_, framed.data() + sent, static_cast<int>(framed.size() - sent), 0);
+        const int count =
+            NetSend(socket_, framed.data() + sent, static_cast<int>(framed.size() - sent), 0);
         if (count < 0 && NetGetLastError() == kWouldBlock) continue;
         if (count <= 0) return Failure("the agent connection broke while sending");
         sent += static_cast<std::size_t>(count);

@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "crypto/random.h"
+#include "net/socket_wait.h"
 #include "platform/lasterror.h"
 #include "platform/system.h"
 #include "resources/errors.h"
@@ -100,16 +101,12 @@ int SshConnection::NetworkWait() {
 
 int SshConnection::WaitMilliseconds(int milliseconds) {
     if (closed()) return -1;
-    NetSocketSet readable(socket_);
-    NetSocketSet writable;
-    if (queuedBytes() > 0) NetFdAdd(&writable, socket_);
-    const NetTimeval timeout{std::max(milliseconds, 0) / 1000,
-                             (std::max(milliseconds, 0) % 1000) * 1000};
-    const int ready = NetSelect(&readable, &writable, nullptr, &timeout);
-    if (ready < 0) {
+    unsigned ready = 0;
+    const int error = NetWait(socket_, kNetReadable | (queuedBytes() > 0 ? kNetWritable : 0u),
+                              {NetDeadline::In(std::max(milliseconds, 0))}, &ready);
+    if (error != 0 && error != fileErrorOperationTimeout) {
         // A cancelled wait (or one nested in another) fails the round but leaves
         // the connection as it is; anything else is a broken socket.
-        const int error = NetGetLastError();
         if (error == fileErrorOperationCanceled || error == kAlreadyWaiting) {
             SetLastError(MakeErrorCode(error));
             return -1;
@@ -118,14 +115,12 @@ int SshConnection::WaitMilliseconds(int milliseconds) {
         return -1;
     }
     CheckRekeyDue();
-    if (ready == 0) return closed() ? -1 : 0;
+    if (error != 0) return closed() ? -1 : 0;
 
-    const std::uint32_t noise[2] = {
-        static_cast<std::uint32_t>(GetTickCount()),
-        (readable.Contains(socket_) ? 1u : 0u) | (writable.Contains(socket_) ? 2u : 0u)};
+    const std::uint32_t noise[2] = {static_cast<std::uint32_t>(GetTickCount()), ready};
     RandomAddNoise(std::span(reinterpret_cast<const std::uint8_t*>(noise), sizeof noise));
-    if (writable.Contains(socket_)) Flush();
-    if (!closed() && readable.Contains(socket_)) ReadSocket();
+    if (ready & kNetWritable) Flush();
+    if (!closed() && (ready & kNetReadable)) ReadSocket();
     return closed() ? -1 : 1;
 }
 
@@ -481,8 +476,7 @@ void SshConnection::SendKexPacket(SshPacket packet) {
     Transmit(std::move(packet));
 }
 
-void SshConnection::SwitchOutgoingKeys(std::unique_ptr<SshDirectionKeys> keys,
-                                       bool resetSequence) {
+void SshConnection::SwitchOutgoingKeys(std::unique_ptr<SshDirectionKeys> keys, bool resetSequence) {
     encoder_.SetKeys(std::move(keys));
     if (resetSequence) encoder_.ResetSequence();
     holdOutgoing_ = false;
@@ -496,8 +490,7 @@ void SshConnection::ReleaseHeldPackets() {
         Transmit(std::move(packet));
 }
 
-void SshConnection::SwitchIncomingKeys(std::unique_ptr<SshDirectionKeys> keys,
-                                       bool resetSequence) {
+void SshConnection::SwitchIncomingKeys(std::unique_ptr<SshDirectionKeys> keys, bool resetSequence) {
     decoder_.SetKeys(std::move(keys));
     if (resetSequence) decoder_.ResetSequence();
 }

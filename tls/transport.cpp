@@ -1,34 +1,27 @@
 // Moves bytes between OpenSSL's memory BIOs and the engine's socket, waiting
-// with NetSelect so that the engine's time-out, cancel and message pumping
+// with NetWait so that the engine's time-out, cancel and message pumping
 // apply. Sockets are never left to block: every send and receive is
 // non-blocking and preceded by a wait when it would block.
 #include <openssl/bio.h>
 
 #include <algorithm>
-#include <chrono>
 
+#include "net/socket_wait.h"
 #include "resources/errors.h"
 #include "tls/channel.h"
 
 namespace tls {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int kSendChunk = 16384;
 constexpr int kDiscardRounds = 16;
 
-// Waits until the socket is ready, at most `seconds` (negative: no limit).
-// 0, or the error number (already the thread's last error). A time-out or a
-// cancellation is told to the channel's observer when `observed`.
-int WaitForSocket(TlsChannel& channel, bool forWrite, int seconds, bool observed = true) {
-    NetSocketSet set(channel.socket);
-    NetTimeval timeout{std::max(seconds, 0), 0};
-    int ready = NetSelect(forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr,
-                          seconds < 0 ? nullptr : &timeout);
-    if (ready > 0) return 0;
-    int error = ready == 0 ? fileErrorOperationTimeout : NetGetLastError();
-    if (error == 0) error = fileErrorOperationTimeout;
+// Waits until the socket is ready or the deadline passes. 0, or the error
+// number (already the thread's last error). A time-out or a cancellation is
+// told to the channel's observer when `observed`.
+int WaitForSocket(TlsChannel& channel, bool forWrite, NetDeadline deadline, bool observed = true) {
+    const int error = NetWait(channel.socket, forWrite ? kNetWritable : kNetReadable, {deadline});
+    if (error == 0) return 0;
     observed =
         observed && (error == fileErrorOperationTimeout || error == fileErrorOperationCanceled);
     if (observed && channel.waitObserver) {
@@ -46,7 +39,7 @@ int SocketError() {
 // Sends all of data before the send time-out. 1, or 0 with the error set.
 int SendAll(TlsChannel& channel, const unsigned char* data, int length) {
     int limit = channel.timeoutSeconds > 0 ? channel.timeoutSeconds : kDefaultSendTimeoutSeconds;
-    auto deadline = Clock::now() + std::chrono::seconds(limit);
+    const NetDeadline deadline = NetDeadline::InSeconds(limit);
     while (length > 0) {
         int sent = NetSend(channel.socket, data, length, MSG_DONTWAIT);
         if (sent > 0) {
@@ -56,9 +49,8 @@ int SendAll(TlsChannel& channel, const unsigned char* data, int length) {
         }
         if (sent == 0 || NetGetLastError() != fileErrorOperationWouldBlock)
             return Fail(SocketError());
-        auto left = std::chrono::duration_cast<std::chrono::seconds>(deadline - Clock::now());
-        if (left.count() <= 0) return Fail(fileErrorOperationTimeout);
-        if (WaitForSocket(channel, true, static_cast<int>(left.count())) != 0) return 0;
+        if (deadline.Left() == 0) return Fail(fileErrorOperationTimeout);
+        if (WaitForSocket(channel, true, deadline) != 0) return 0;
     }
     return 1;
 }
@@ -94,7 +86,9 @@ int FillInputWithin(TlsChannel& channel, int limit, bool observed) {
             Fail(SocketError());
             return -1;
         }
-        if (WaitForSocket(channel, false, limit, observed) != 0) return -1;
+        const NetDeadline deadline =
+            limit < 0 ? NetDeadline::Never() : NetDeadline::InSeconds(limit);
+        if (WaitForSocket(channel, false, deadline, observed) != 0) return -1;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "net/net.h"
+#include "net/socket_wait.h"
 #include "net_test_support.h"
 #include "platform/system.h"
 
@@ -64,6 +65,27 @@ TEST_F(NetSelectTest, TimesOutAfterTwoAndAHalfSeconds) {
     EXPECT_GE(elapsed, 2450);
     EXPECT_LE(elapsed, 3500);
     EXPECT_EQ(readSet.fd_count, 0u);
+}
+
+// NetWait: the deadline bounds the whole wait across slices, the stop check
+// ends it within a slice with its own number, and readiness comes back as bits.
+TEST_F(NetSelectTest, NetWaitEndsAtTheDeadlineAtAStopOrWhenReady) {
+    long long start = NowMs();
+    EXPECT_EQ(NetWait(client(), kNetReadable, {NetDeadline::In(700), 200}), 10060);
+    EXPECT_GE(NowMs() - start, 650);
+    EXPECT_LE(NowMs() - start, 1500);
+
+    int checks = 0;
+    start = NowMs();
+    const NetWaitRules stopping{NetDeadline::InSeconds(5), 100,
+                                [&checks] { return ++checks == 3 ? 10057 : 0; }};
+    EXPECT_EQ(NetWait(client(), kNetReadable, stopping), 10057);
+    EXPECT_LT(NowMs() - start, 900);
+
+    unsigned ready = 0;
+    SendToClient();
+    EXPECT_EQ(NetWait(client(), kNetReadable | kNetWritable, {NetDeadline::In(0)}, &ready), 0);
+    EXPECT_EQ(ready, kNetReadable | kNetWritable);
 }
 
 TEST_F(NetSelectTest, DispatchesPostedMessagesDuringTheWait) {
