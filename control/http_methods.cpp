@@ -9,10 +9,10 @@
 #include "http/http.h"
 #include "http/reference.h"
 #include "http/transfers.h"
-#include "http/urlparts.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "resources/errors.h"
+#include "url/urlparts.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "ftp/engine.h"
+#include "ftp/ftp_ops.h"
 #include "ftp/notify.h"
 #include "ftp/reply_reader.h"
-#include "ftp/sftp_bridge.h"
 #include "ftp/tables.h"
 #include "net/socket_wait.h"
 #include "platform/system.h"
@@ -182,7 +182,7 @@ int ReadReply(FtpSession& session) {
 }
 
 Exchange RunCommand(FtpSession& session, std::string_view command, std::string_view argument) {
-    if (session.IsSecureShell()) return Failed(fileErrorOperationNotSupported);
+    if (!session.ops->commandChannel) return Failed(fileErrorOperationNotSupported);
     if (command.empty() || command.size() + argument.size() + 3 >= FTP_MAX_COMMAND) {
         return Failed(fileErrorInvalidParameter);
     }
@@ -213,7 +213,7 @@ Exchange RunInternalCommand(FtpSession& session, std::string_view command,
 
 int LoginSession(FtpSession& session, std::string_view user, std::string_view password,
                  std::string_view account) {
-    if (session.IsSecureShell()) return 0;
+    if (!session.ops->commandChannel) return 0;
     if (session.loggedIn) return Fail(fileErrorAlreadyAuthenticated);
     if (user.empty()) user = "anonymous";
     if (password.empty()) password = "user@";
@@ -266,7 +266,7 @@ std::uint32_t QueryServerFeatures(FtpSession& session) {
         Fail(fileErrorAuthenticationRequired);
         return 0;
     }
-    if (session.IsSecureShell()) {
+    if (!session.ops->commandChannel) {
         Fail(fileErrorOperationNotSupported);
         return 0;
     }
@@ -304,7 +304,10 @@ int RefreshCurrentDirectory(FtpSession& session) {
 
 int ChangeDirectory(FtpSession& session, std::string_view path) {
     if (path.empty()) return Fail(fileErrorDirectoryNotFound);
-    if (session.IsSecureShell()) return SftpChangeDirectoryFor(session, path);
+    return session.ops->changeDirectory(session, path);
+}
+
+int ftpops::ChangeDirectory(FtpSession& session, std::string_view path) {
     int systemType;
     {
         LastErrorKeeper keeper;

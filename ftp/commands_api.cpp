@@ -4,7 +4,7 @@
 
 #include "ftp/command_channel.h"
 #include "ftp/engine.h"
-#include "ftp/sftp_bridge.h"
+#include "ftp/ftp_ops.h"
 #include "resources/errors.h"
 
 using namespace ftp;
@@ -20,12 +20,19 @@ int CopyText(std::string_view text, char* buffer, int size) {
 
 }  // namespace
 
+int ftp::ftpops::CurrentDirectory(FtpSession& session, char* buffer, int size) {
+    int code = RefreshCurrentDirectory(session);
+    if (code >= 200 && code <= 299 && buffer)
+        CopyText(session.currentDirectory.view(), buffer, size);
+    return code;
+}
+
 extern "C" {
 
 int FtpCommand(FtpClient client, const char* command, const char* argument) {
     SessionRef session = LookupSession(client);
     if (!session) return -1;
-    if (session->IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (!session->ops->commandChannel) return Fail(fileErrorOperationNotSupported);
     if (!command) return Fail(fileErrorInvalidParameter);
     Exchange reply = RunCommand(*session, command, argument ? argument : "");
     return reply.ok() ? reply.code : -1;
@@ -50,7 +57,7 @@ int FtpGetSystemName(FtpClient client, char* buffer) {
     constexpr int kSystemNameCapacity = 128;
     SessionRef session = LookupSession(client);
     if (!session) return -1;
-    if (session->IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (!session->ops->commandChannel) return Fail(fileErrorOperationNotSupported);
     if (!buffer) return Fail(fileErrorInvalidParameter);
     Exchange reply = RunCommand(*session, "SYST");
     if (!reply.ok()) return -1;
@@ -73,11 +80,7 @@ int FtpGetCurrentDirectory(FtpClient client, char* buffer, int size) {
     if (!session) return -1;
     if (!session->loggedIn) return Fail(fileErrorAuthenticationRequired);
     if (buffer && size < 2) return Fail(fileErrorInvalidParameter);
-    if (session->IsSecureShell()) return SftpCurrentDirectoryFor(*session, buffer, size);
-    int code = RefreshCurrentDirectory(*session);
-    if (code >= 200 && code <= 299 && buffer)
-        CopyText(session->currentDirectory.view(), buffer, size);
-    return code;
+    return session->ops->currentDirectory(*session, buffer, size);
 }
 
 int FtpChangeDirectory(FtpClient client, const char* path) {

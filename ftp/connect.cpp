@@ -6,11 +6,10 @@
 
 #include "ftp/command_channel.h"
 #include "ftp/engine.h"
+#include "ftp/ftp_ops.h"
 #include "ftp/ftpurl.h"
 #include "ftp/keepalive.h"
-#include "ftp/login_keys.h"
 #include "ftp/notify.h"
-#include "ftp/sftp_bridge.h"
 #include "platform/system.h"
 #include "resources/errors.h"
 
@@ -22,18 +21,6 @@ constexpr int kImplicitTlsPort = 990;
 constexpr int kSecureShellPort = 22;
 
 constexpr std::uint32_t kCallerSetupOptions = FTP_OPTION_CALLER_PWD | FTP_OPTION_CALLER_TYPE;
-
-struct ConnectRequest {
-    std::string host;
-    int port = 0;
-    std::string user;
-    std::string password;
-    int timeout = 0;
-    std::uint32_t options = 0;
-    const TlsCredentials* credentials = nullptr;
-
-    bool Has(std::uint32_t bit) const { return (options & bit) != 0; }
-};
 
 std::string TextOrEmpty(const char* text) {
     return text ? std::string(text) : std::string();
@@ -95,18 +82,6 @@ int DefaultPort(std::uint32_t options) {
     bool implicitTls =
         (options & FTP_OPTION_SECURE) != 0 && (options & FTP_OPTION_SECURE_EXPLICIT) == 0;
     return implicitTls ? kImplicitTlsPort : kPlainPort;
-}
-
-// The secure-shell path: the SFTP client carries the session.
-FtpClient ConnectSecureShell(const ConnectRequest& request) {
-    if (request.user.empty()) return FailClient(fileErrorInvalidUserName);
-    if (request.password.empty() && !FtpLoginKeysSet()) return FailClient(fileErrorInvalidPassword);
-    const TlsCredentials* credentials = request.credentials;
-    if (credentials && credentials->reserved2 && credentials->reserved2[0] != '\0') {
-        return FailClient(fileErrorFeatureNotSupported);
-    }
-    return ConnectSftp(request.host, request.port, request.user, request.password, request.timeout,
-                       request.options, credentials);
 }
 
 bool NegotiateAuth(FtpSession& session) {
@@ -197,7 +172,9 @@ bool SecureSession(FtpSession& session, const ConnectRequest& request) {
     return true;
 }
 
-FtpClient ConnectFtp(ConnectRequest& request) {
+}  // namespace
+
+FtpClient ftpops::Connect(ConnectRequest& request) {
     bool tls = request.Has(FTP_OPTION_SECURE);
     if (tls && request.port == kPlainPort && !request.Has(FTP_OPTION_FIREWALL)) {
         request.options |= FTP_OPTION_SECURE_EXPLICIT;
@@ -260,6 +237,14 @@ FtpClient ConnectFtp(ConnectRequest& request) {
     FtpSetLastError(0);
     return session->handle;
 }
+
+int ftpops::Cancel(FtpSession& session) {
+    session.restart = false;
+    session.cancelRequested = true;
+    return 0;
+}
+
+namespace {
 
 int RunProxyLogin(FtpSession& session) {
     int previousCode = 0;
@@ -383,8 +368,7 @@ FtpClient FtpConnect(const char* hostOrUrl, int port, const char* user, const ch
         return FailClient(fileErrorInvalidHostName);
     }
     ApplyPortRules(request);
-    FtpClient client =
-        request.Has(FTP_OPTION_SECURE_SHELL) ? ConnectSecureShell(request) : ConnectFtp(request);
+    FtpClient client = OperationsFor(request.options).connect(request);
     std::fill(request.password.begin(), request.password.end(), '\0');
     return client;
 }
@@ -440,7 +424,7 @@ int FtpDisconnect(FtpClient client) {
 int FtpReconnect(FtpClient client) {
     SessionRef session = LookupSession(client);
     if (!session) return -1;
-    if (session->IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (!session->ops->commandChannel) return Fail(fileErrorOperationNotSupported);
     return Reconnect(session);
 }
 
@@ -452,10 +436,7 @@ int FtpCancel(FtpClient client) {
     SessionRef session = LookupSessionAnyThread(client);
     if (!session) return -1;
     if (session->ownerThread == GetCurrentThreadId() && NetIsBlocking()) NetCancelBlockingCall();
-    if (session->IsSecureShell()) return CancelSftp(*session);
-    session->restart = false;
-    session->cancelRequested = true;
-    return 0;
+    return session->ops->cancel(*session);
 }
 
 }  // extern "C"

@@ -8,6 +8,7 @@
 #include "ftp/data_address.h"
 #include "ftp/engine.h"
 #include "ftp/notify.h"
+#include "ftp/protocol_ops.h"
 #include "net/socket_wait.h"
 #include "platform/system.h"
 #include "resources/errors.h"
@@ -324,7 +325,7 @@ bool ControlPeerAddress(const FtpSession& session, NetAddress& address) {
 }
 
 int OpenDataConnection(FtpSession& session, int direction, std::uint64_t restartOffset) {
-    if (session.IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (!session.ops->commandChannel) return Fail(fileErrorOperationNotSupported);
     if (direction < kDirectionReceive || direction > kDirectionAppend) {
         return Fail(fileErrorInvalidParameter);
     }
@@ -353,7 +354,7 @@ int OpenDataConnection(FtpSession& session, int direction, std::uint64_t restart
 }
 
 int AcceptDataConnection(FtpSession& session) {
-    if (session.IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (!session.ops->commandChannel) return Fail(fileErrorOperationNotSupported);
     if (!session.dataSocket.valid()) return Fail(fileErrorConnectionClosed);
     if (session.passive || !session.dataListening) return Fail(fileErrorConnectionPassive);
     int error = WaitForData(session, session.dataSocket.get(), false, true);

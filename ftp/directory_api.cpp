@@ -9,7 +9,7 @@
 #include "ftp/directory.h"
 #include "ftp/directory_listing.h"
 #include "ftp/engine.h"
-#include "ftp/sftp_bridge.h"
+#include "ftp/ftp_ops.h"
 #include "ftp/transfer.h"
 #include "resources/errors.h"
 
@@ -95,8 +95,14 @@ int FailRefusedListing(FtpSession& session, const Exchange& reply) {
 
 int OpenListing(const SessionRef& ref, std::string_view command, std::string_view path,
                 bool facts = false) {
+    return ref->ops->openListing(ref, command, path, facts);
+}
+
+}  // namespace
+
+int ftp::ftpops::OpenListing(const SessionRef& ref, std::string_view command, std::string_view path,
+                             bool facts) {
     FtpSession& session = *ref;
-    if (session.IsSecureShell()) return SftpOpenListingFor(ref, path);
     if (session.dataSocket.valid()) return Fail(fileErrorConnectionOpen);
     if (session.ioInProgress) return Fail(fileErrorOperationInProgress);
     QueryWhatProxyLoginSkipped(session);
@@ -121,6 +127,8 @@ int OpenListing(const SessionRef& ref, std::string_view command, std::string_vie
     return reply.code;
 }
 
+namespace {
+
 // Reads lines until one more entry is in the list. An open listing without a
 // data connection fails with the given error.
 bool HasWildcard(std::string_view path) {
@@ -131,7 +139,7 @@ bool HasWildcard(std::string_view path) {
 // server offered MLST without a layout chosen. MLSD takes a directory only
 // (RFC 3659), so a mask goes to LIST.
 bool ListsByFacts(const FtpSession& session, std::string_view path) {
-    if (session.IsSecureShell()) return false;
+    if (!session.ops->commandChannel) return false;
     if (session.directoryFormat == FTP_DIRECTORY_MLSD) return true;
     return session.preferFacts && !session.directoryFormatChosen &&
            (session.features & kFeatureMlst) != 0 && !HasWildcard(path);
@@ -139,7 +147,8 @@ bool ListsByFacts(const FtpSession& session, std::string_view path) {
 
 int ReadUntilNewEntry(FtpSession& session, DirectoryListing& listing, int noDataError) {
     while (true) {
-        if (!session.dataSocket.valid() && !session.IsSecureShell()) return FailFlag(noDataError);
+        if (!session.dataSocket.valid() && session.ops->commandChannel)
+            return FailFlag(noDataError);
         LineOutcome outcome = ReadListingLine(session, listing);
         if (outcome == LineOutcome::EntryAdded) return 1;
         if (outcome == LineOutcome::Failed) return 0;
@@ -185,6 +194,21 @@ int ReadFileList(FtpSession& session, char* buffer, std::size_t capacity) {
 }
 
 }  // namespace
+
+int ftp::ftpops::CloseListing(const SessionRef& session) {
+    if (!session->dataSocket.valid()) return 0;
+    if (!session->listingOpen) return Fail(fileErrorDirectoryEmpty);
+    ListingOf(session).line.clear();
+    return ftp::EndTransfer(*session);
+}
+
+int ftp::ftpops::FileList(const SessionRef& session, const char* path, bool nameOnly, char* buffer,
+                          int size) {
+    if (FtpOpenFileList(session->handle, path, nameOnly) < 0) return -1;
+    const int length = ReadFileList(*session, buffer, static_cast<std::size_t>(size) - 1);
+    if (length < 0) buffer[0] = '\0';
+    return length;
+}
 
 extern "C" {
 
@@ -242,11 +266,7 @@ int FtpGetNextEntry(FtpClient client, FtpDirectoryEntry* entry) {
 int FtpCloseDirectory(FtpClient client) {
     SessionRef session = LookupSession(client);
     if (!session) return -1;
-    if (session->IsSecureShell()) return SftpCloseListingFor(*session);
-    if (!session->dataSocket.valid()) return 0;
-    if (!session->listingOpen) return Fail(fileErrorDirectoryEmpty);
-    ListingOf(session).line.clear();
-    return EndTransfer(*session);
+    return session->ops->closeListing(session);
 }
 
 int FtpGetFileList(FtpClient client, const char* path, BOOL nameOnly, char* buffer, int size) {
@@ -255,11 +275,7 @@ int FtpGetFileList(FtpClient client, const char* path, BOOL nameOnly, char* buff
     if (!buffer) return Fail(fileErrorInvalidParameter);
     if (size < kMinFileListSize) return Fail(fileErrorBufferTooSmall);
     buffer[0] = '\0';
-    if (session->IsSecureShell()) return SftpFileListFor(*session, path, nameOnly, buffer, size);
-    if (FtpOpenFileList(client, path, nameOnly) < 0) return -1;
-    const int length = ReadFileList(*session, buffer, static_cast<std::size_t>(size) - 1);
-    if (length < 0) buffer[0] = '\0';
-    return length;
+    return session->ops->fileList(session, path, nameOnly != FALSE, buffer, size);
 }
 
 }  // extern "C"

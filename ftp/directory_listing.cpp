@@ -9,8 +9,8 @@
 
 #include "ftp/engine.h"
 #include "ftp/fileops_internal.h"
+#include "ftp/ftp_ops.h"
 #include "ftp/listing_facts.h"
-#include "ftp/sftp_bridge.h"
 #include "ftp/transfer.h"
 #include "resources/errors.h"
 
@@ -83,7 +83,7 @@ void DirectoryListing::Restart(const FtpSession& session) {
     parser.format = session.directoryFormat;
     parser.systemType = KnownSystemType(session);
     parser.nameOnly = session.nameOnlyListing;
-    parser.secureShell = session.IsSecureShell();
+    parser.secureShell = session.ops->sftpListings;
     GetLocalTime(&parser.now);
 }
 
@@ -102,11 +102,14 @@ LineOutcome ReadListingLine(FtpSession& session, DirectoryListing& listing) {
         AbandonTransfer(session);  // ends with fileErrorOperationCanceled
         return LineOutcome::Failed;
     }
-    if (session.IsSecureShell()) {
-        std::string line;
-        if (!SftpNextListingLine(session, line)) return LineOutcome::Failed;
-        return ParseLine(session, listing, line);
-    }
+    return session.ops->readListingLine(session, listing);
+}
+
+LineOutcome AddListingLine(FtpSession& session, DirectoryListing& listing, std::string_view line) {
+    return ParseLine(session, listing, line);
+}
+
+LineOutcome ftpops::ReadListingLine(FtpSession& session, DirectoryListing& listing) {
     std::array<char, kListingLineMax> buffer{};
     const std::size_t room = kListingLineMax - listing.line.size();
     const int got = ReadData(session, buffer.data(), static_cast<int>(room));

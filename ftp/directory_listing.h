@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <deque>
 #include <string>
+#include <string_view>
 
 #include "ftp/listing_parser.h"
 #include "ftp/session.h"
@@ -38,5 +39,7 @@ enum class LineOutcome { EntryAdded, NoEntry, Failed };
 // line gave no entry (or is not complete yet); Failed: the error is set
 // (fileErrorEndOfDirectory at the end of the data).
 LineOutcome ReadListingLine(FtpSession& session, DirectoryListing& listing);
+// Parses one complete line (without its line end) into the listing.
+LineOutcome AddListingLine(FtpSession& session, DirectoryListing& listing, std::string_view line);
 
 }  // namespace ftp

@@ -7,7 +7,7 @@
 #include "ftp/file_types.h"
 #include "ftp/keepalive.h"
 #include "ftp/notify.h"
-#include "ftp/sftp_bridge.h"
+#include "ftp/protocol_ops.h"
 #include "net/trace.h"
 #include "platform/lasterror.h"
 #include "platform/system.h"
@@ -115,7 +115,7 @@ void ReleaseSession(const SessionRef& session) {
     session->dataTls.reset();
     session->controlSocket.Close();
     session->dataSocket.Close();
-    ReleaseSftp(*session);
+    session->ops->release(*session);
     session->password.Wipe();
     session->proxyPassword.Wipe();
     session->account.Wipe();

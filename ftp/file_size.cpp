@@ -8,7 +8,7 @@
 #include "ftp/command_channel.h"
 #include "ftp/engine.h"
 #include "ftp/fileops.h"
-#include "ftp/sftp_bridge.h"
+#include "ftp/ftp_ops.h"
 #include "resources/errors.h"
 
 namespace ftp {
@@ -72,7 +72,10 @@ bool ParseSizeReply(std::string_view text, std::uint64_t& size) {
 int QueryRemoteFileSize(FtpSession& session, std::string_view name, std::uint64_t& size) {
     size = 0;
     if (name.empty()) return Fail(fileErrorInvalidFileName);
-    if (session.IsSecureShell()) return SftpFileSizeFor(session, name, size);
+    return session.ops->fileSize(session, name, size);
+}
+
+int ftpops::FileSize(FtpSession& session, std::string_view name, std::uint64_t& size) {
     if ((session.features & kFeatureSize) == 0) return SizeFromStatus(session, name, size);
     if (session.autoFileType && session.fileType != FTP_FILE_TYPE_IMAGE) {
         if (RunCommand(session, "TYPE", "I").positive()) session.fileType = FTP_FILE_TYPE_IMAGE;

@@ -7,9 +7,9 @@
 #include "ftp/engine.h"
 #include "ftp/fileops.h"
 #include "ftp/fileops_internal.h"
+#include "ftp/ftp_ops.h"
 #include "ftp/listing_facts.h"
 #include "ftp/listing_fields.h"
-#include "ftp/sftp_bridge.h"
 #include "resources/errors.h"
 
 namespace ftp {
@@ -219,6 +219,22 @@ int QueryFileInfo(FtpSession& session, std::string_view name, FileInfo& info) {
 
 using namespace ftp;
 
+int ftp::ftpops::FileEntry(FtpSession& session, std::string_view name, FtpDirectoryEntry* entry) {
+    FileInfo info;
+    if (QueryFileInfo(session, name, info) < 0) return 0;
+    *entry = RecordFor(name, info);
+    return 1;
+}
+
+int ftp::ftpops::GetPermissions(FtpSession& session, std::string_view name, DWORD* permissions) {
+    if (!HasFeature(session, kFeatureStat) && !HasFeature(session, kFeatureMlst))
+        return Fail(fileErrorFeatureNotSupported);
+    FileInfo info;
+    if (QueryFileInfo(session, name, info) < 0) return -1;
+    *permissions = info.entry.fields.permissions;
+    return session.lastReplyCode;
+}
+
 extern "C" {
 
 int FtpGetFileInfo(FtpClient client, const char* fileName, FtpDirectoryEntry* entry) {
@@ -227,11 +243,7 @@ int FtpGetFileInfo(FtpClient client, const char* fileName, FtpDirectoryEntry* en
     std::string_view name = fileName ? fileName : "";
     if (!IsValidStatusName(name)) return FailFlag(fileErrorInvalidFileName);
     if (!entry) return FailFlag(fileErrorInvalidParameter);
-    if (session->IsSecureShell()) return SftpFileInfoFor(*session, name, entry);
-    FileInfo info;
-    if (QueryFileInfo(*session, name, info) < 0) return 0;
-    *entry = RecordFor(name, info);
-    return 1;
+    return session->ops->fileInfo(*session, name, entry);
 }
 
 int FtpGetFileStatus(FtpClient client, const char* fileName, FtpFileStatus* status) {
@@ -247,13 +259,7 @@ int FtpGetFilePermissions(FtpClient client, const char* fileName, DWORD* permiss
     if (!permissions) return Fail(fileErrorInvalidParameter);
     std::string_view name = fileName ? fileName : "";
     if (name.empty()) return Fail(fileErrorInvalidFileName);
-    if (session->IsSecureShell()) return SftpGetPermissionsFor(*session, name, permissions);
-    if (!HasFeature(*session, kFeatureStat) && !HasFeature(*session, kFeatureMlst))
-        return Fail(fileErrorFeatureNotSupported);
-    FileInfo info;
-    if (QueryFileInfo(*session, name, info) < 0) return -1;
-    *permissions = info.entry.fields.permissions;
-    return session->lastReplyCode;
+    return session->ops->getPermissions(*session, name, permissions);
 }
 
 }  // extern "C"

@@ -6,7 +6,7 @@
 #include "ftp/engine.h"
 #include "ftp/fileops.h"
 #include "ftp/fileops_internal.h"
-#include "ftp/sftp_bridge.h"
+#include "ftp/ftp_ops.h"
 #include "resources/errors.h"
 
 namespace ftp {
@@ -92,6 +92,41 @@ std::string TimeStampedName(const SYSTEMTIME& time, std::string_view name) {
 
 using namespace ftp;
 
+int ftp::ftpops::GetFileTime(FtpSession& session, std::string_view name, SYSTEMTIME* time,
+                             bool localTime) {
+    if (HasFeature(session, kFeatureMdtm)) {
+        Exchange reply = RunCommand(session, "MDTM", name);
+        if (reply.positive()) {
+            SYSTEMTIME parsed{};
+            if (!ParseMdtmTime(session.replyText.view(), parsed) || !Normalised(parsed))
+                return Fail(fileErrorUnexpectedServerResponse);
+            ConvertTime(parsed, true, localTime);
+            *time = parsed;
+            return reply.code;
+        }
+        if (reply.code == 550) return Fail(fileErrorFileNotFound);
+        // Without a reply there is no server to ask another way.
+        if (reply.code == 0) return -1;
+        LearnFeature(session, reply, kFeatureMdtm);
+    }
+    if (!HasFeature(session, kFeatureStat) && !HasFeature(session, kFeatureMlst))
+        return Fail(fileErrorFeatureNotSupported);
+    return TimeFromStatus(session, name, localTime, *time);
+}
+
+int ftp::ftpops::SetFileTime(FtpSession& session, std::string_view name, const SYSTEMTIME* time) {
+    std::string argument = TimeStampedName(*time, name);
+    for (const SetTimeCommand& candidate : kSetTimeCommands) {
+        if (!HasFeature(session, candidate.feature)) continue;
+        Exchange reply =
+            RunCommand(session, candidate.command, std::string(candidate.prefix) + argument);
+        if (reply.positive()) return reply.code;
+        if (reply.code == 0) return -1;
+        LearnFeature(session, reply, candidate.feature);
+    }
+    return Fail(fileErrorFeatureNotSupported);
+}
+
 extern "C" {
 
 int FtpGetFileTime(FtpClient client, const char* fileName, SYSTEMTIME* time, BOOL localTime) {
@@ -101,25 +136,7 @@ int FtpGetFileTime(FtpClient client, const char* fileName, SYSTEMTIME* time, BOO
     if (name.empty()) return Fail(fileErrorInvalidFileName);
     if (!time) return Fail(fileErrorInvalidParameter);
     *time = SYSTEMTIME{};
-    if (session->IsSecureShell()) return SftpGetFileTimeFor(*session, name, time, localTime);
-    if (HasFeature(*session, kFeatureMdtm)) {
-        Exchange reply = RunCommand(*session, "MDTM", name);
-        if (reply.positive()) {
-            SYSTEMTIME parsed{};
-            if (!ParseMdtmTime(session->replyText.view(), parsed) || !Normalised(parsed))
-                return Fail(fileErrorUnexpectedServerResponse);
-            ConvertTime(parsed, true, localTime != FALSE);
-            *time = parsed;
-            return reply.code;
-        }
-        if (reply.code == 550) return Fail(fileErrorFileNotFound);
-        // Without a reply there is no server to ask another way.
-        if (reply.code == 0) return -1;
-        LearnFeature(*session, reply, kFeatureMdtm);
-    }
-    if (!HasFeature(*session, kFeatureStat) && !HasFeature(*session, kFeatureMlst))
-        return Fail(fileErrorFeatureNotSupported);
-    return TimeFromStatus(*session, name, localTime != FALSE, *time);
+    return session->ops->getFileTime(*session, name, time, localTime != FALSE);
 }
 
 int FtpSetFileTime(FtpClient client, const char* fileName, const SYSTEMTIME* time) {
@@ -128,17 +145,7 @@ int FtpSetFileTime(FtpClient client, const char* fileName, const SYSTEMTIME* tim
     std::string_view name = fileName ? fileName : "";
     if (name.empty()) return Fail(fileErrorInvalidFileName);
     if (!time) return Fail(fileErrorInvalidParameter);
-    if (session->IsSecureShell()) return SftpSetFileTimeFor(*session, name, time);
-    std::string argument = TimeStampedName(*time, name);
-    for (const SetTimeCommand& candidate : kSetTimeCommands) {
-        if (!HasFeature(*session, candidate.feature)) continue;
-        Exchange reply =
-            RunCommand(*session, candidate.command, std::string(candidate.prefix) + argument);
-        if (reply.positive()) return reply.code;
-        if (reply.code == 0) return -1;
-        LearnFeature(*session, reply, candidate.feature);
-    }
-    return Fail(fileErrorFeatureNotSupported);
+    return session->ops->setFileTime(*session, name, time);
 }
 
 }  // extern "C"

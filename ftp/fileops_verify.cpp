@@ -14,6 +14,7 @@
 #include "ftp/engine.h"
 #include "ftp/fileops.h"
 #include "ftp/fileops_internal.h"
+#include "ftp/protocol_ops.h"
 #include "platform/file.h"
 #include "resources/errors.h"
 
@@ -155,7 +156,7 @@ int FtpVerifyFile(FtpClient client, const char* localFile, const char* remoteFil
     if (!localFile || !*localFile || !remoteFile || !*remoteFile)
         return FailFlag(fileErrorInvalidParameter);
     DWORD bits = verify == FTP_VERIFY_DEFAULT ? FTP_VERIFY_ALL : verify;
-    if (session->IsSecureShell()) bits &= FTP_VERIFY_SIZE;
+    bits &= session->ops->verifyMethods;
     if ((bits & FTP_VERIFY_MD5) && HasFeature(*session, kFeatureXmd5))
         return VerifyByChecksum(*session, kMd5Method, localFile, remoteFile);
     if ((bits & FTP_VERIFY_CRC32) && HasFeature(*session, kFeatureXcrc))

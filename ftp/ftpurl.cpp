@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "http/urlparts.h"
+#include "url/urlparts.h"
 
 using urlparts::PresentIfNotEmpty;
 using urlparts::TextOrEmpty;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ftp/engine.h"
+#include "ftp/protocol_ops.h"
 #include "net/socket_wait.h"
 #include "platform/system.h"
 #include "resources/errors.h"
@@ -210,7 +211,7 @@ bool KeepAliveThreadRunning() {
 int EnableKeepAlive(FtpSession& session) {
     session.options |= FTP_OPTION_KEEPALIVE;
     session.lastCommandTick = GetTickCount();
-    if (session.IsSecureShell()) return 0;
+    if (!session.ops->commandChannel) return 0;
     Service& service = TheService();
     std::lock_guard<std::mutex> lock(service.mutex);
     if (session.keepAliveCounted) return 0;

@@ -3,6 +3,7 @@
 #include "ftp/engine.h"
 #include "ftp/fileops.h"
 #include "ftp/fileops_internal.h"
+#include "ftp/protocol_ops.h"
 #include "resources/errors.h"
 
 using namespace ftp;
@@ -26,7 +27,7 @@ int FtpParseListingLine(FtpClient client, const char* line, FtpDirectoryEntry* e
     state.format = session->directoryFormat;
     state.systemType = KnownSystemType(*session);
     state.nameOnly = session->nameOnlyListing;
-    state.secureShell = session->IsSecureShell();
+    state.secureShell = session->ops->sftpListings;
     GetLocalTime(&state.now);
     ListingEntry parsed;
     if (!ParseListingLine(state, line, parsed)) return FailFlag(fileErrorUnknownDirectoryFormat);

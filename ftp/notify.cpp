@@ -6,6 +6,7 @@
 
 #include "ftp/data_connection.h"
 #include "ftp/engine.h"
+#include "ftp/protocol_ops.h"
 #include "platform/system.h"
 #include "resources/errors.h"
 
@@ -186,7 +187,7 @@ LRESULT RaiseEvent(FtpSession& session, DWORD event, int error) {
 }
 
 int SetAsyncEvents(FtpSession& session, HWND window) {
-    if (session.IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (!session.ops->commandChannel) return Fail(fileErrorOperationNotSupported);
     if (!session.dataSocket.valid()) return Fail(fileErrorConnectionClosed);
     if (session.insideNotification) return Fail(fileErrorOperationInProgress);
     SOCKET data = session.dataSocket.get();

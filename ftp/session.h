@@ -17,7 +17,14 @@
 #include "platform/messages.h"
 #include "tls/tls.h"
 
+struct SftpSession;
+
 namespace ftp {
+
+struct ProtocolOps;
+// The FTP operations (ftp/protocol_ops.h): every session's until a connect
+// binds another protocol's.
+extern const ProtocolOps kFtpOperations;
 
 inline constexpr int kDefaultTimeoutSeconds = 20;
 inline constexpr int kDefaultActivePortLow = 1025;
@@ -80,7 +87,10 @@ struct FtpSession {
 
     SocketOwner controlSocket;
     SocketOwner dataSocket;
-    void* sftpSession = nullptr;
+    // The protocol's operations, chosen at connect, and on SFTP the SFTP
+    // client's session, which only those operations use.
+    const ProtocolOps* ops = &kFtpOperations;
+    ::SftpSession* sftp = nullptr;
 
     // Notifications.
     HWND asyncWindow = nullptr;
@@ -173,7 +183,6 @@ struct FtpSession {
     TlsChannelPtr dataTls;
 
     bool HasOption(std::uint32_t bit) const { return (options & bit) != 0; }
-    bool IsSecureShell() const { return HasOption(FTP_OPTION_SECURE_SHELL); }
 };
 
 using SessionRef = std::shared_ptr<FtpSession>;

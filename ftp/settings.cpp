@@ -5,7 +5,7 @@
 
 #include "ftp/command_channel.h"
 #include "ftp/engine.h"
-#include "ftp/sftp_bridge.h"
+#include "ftp/ftp_ops.h"
 #include "platform/system.h"
 #include "resources/errors.h"
 
@@ -97,6 +97,15 @@ bool ClientInTable(FtpClient client) {
 
 }  // namespace
 
+int ftp::ftpops::SecurityInfoOf(FtpSession& session, SecurityInfo* info) {
+    if (!session.commandChannelSecure || !session.commandTls) return 1;
+    if (!TlsGetSecurityInfo(session.commandTls.get(), info)) {
+        Fail(TlsGetLastError());
+        return 0;
+    }
+    return 1;
+}
+
 extern "C" {
 
 DWORD FtpGetFeatures(FtpClient client) {
@@ -128,7 +137,7 @@ int FtpSetFileType(FtpClient client, int fileType) {
     session->autoFileType = false;
     // SFTP moves bytes as they are: the type is kept for the session's
     // record, and `--type binary` on an sftp:// URL is no failure.
-    if (session->IsSecureShell()) {
+    if (!session->ops->commandChannel) {
         session->fileType = fileType;
         return 200;
     }
@@ -152,7 +161,7 @@ int FtpSetPassiveMode(FtpClient client, BOOL passive) {
 int FtpGetChannelMode(FtpClient client, int channel) {
     SessionRef session = LookupSession(client);
     if (!session) return -1;
-    if (session->IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (!session->ops->commandChannel) return Fail(fileErrorOperationNotSupported);
     if (channel == FTP_CHANNEL_COMMAND) return session->commandChannelSecure ? 1 : 0;
     if (channel == FTP_CHANNEL_DATA) return session->dataChannelSecure ? 1 : 0;
     return Fail(fileErrorInvalidParameter);
@@ -161,7 +170,7 @@ int FtpGetChannelMode(FtpClient client, int channel) {
 int FtpSetChannelMode(FtpClient client, int channel, int mode) {
     SessionRef session = LookupSession(client);
     if (!session) return -1;
-    if (session->IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (!session->ops->commandChannel) return Fail(fileErrorOperationNotSupported);
     bool validChannel = channel == FTP_CHANNEL_COMMAND || channel == FTP_CHANNEL_DATA;
     bool validMode = mode == FTP_CHANNEL_CLEAR || mode == FTP_CHANNEL_SECURE;
     if (!validChannel || !validMode) return Fail(fileErrorInvalidParameter);
@@ -190,7 +199,7 @@ int FtpGetActivePorts(FtpClient client, int* lowPort, int* highPort) {
 int FtpSetActivePorts(FtpClient client, int lowPort, int highPort) {
     SessionRef session = LookupSession(client);
     if (!session) return -1;
-    if (session->IsSecureShell()) return Fail(fileErrorOperationNotSupported);
+    if (!session->ops->commandChannel) return Fail(fileErrorOperationNotSupported);
     int low = lowPort == -1 ? session->activePortLow : ClampActivePort(lowPort);
     int high = highPort == -1 ? session->activePortHigh : ClampActivePort(highPort);
     if (low > high) std::swap(low, high);
@@ -217,13 +226,15 @@ int FtpSetPriority(FtpClient client, int priority) {
 int FtpGetDirectoryFormat(FtpClient client) {
     SessionRef session = LookupSession(client);
     if (!session) return -1;
-    return session->IsSecureShell() ? 1 : session->directoryFormat;
+    const int fixed = session->ops->fixedDirectoryFormat;
+    return fixed != FTP_DIRECTORY_AUTO ? fixed : session->directoryFormat;
 }
 
 int FtpSetDirectoryFormat(FtpClient client, int format) {
     SessionRef session = LookupSession(client);
     if (!session) return -1;
-    int highest = session->IsSecureShell() ? 1 : kMlsdFormat;
+    const int fixed = session->ops->fixedDirectoryFormat;
+    int highest = fixed != FTP_DIRECTORY_AUTO ? fixed : kMlsdFormat;
     if (format < 0 || format > highest) return Fail(fileErrorInvalidParameter);
     if (format == kMlsdFormat && (session->features & kFeatureMlst) == 0) {
         return Fail(fileErrorFeatureNotSupported);
@@ -257,13 +268,7 @@ int FtpGetSecurityInfo(FtpClient client, SecurityInfo* info) {
     }
     std::memset(info, 0, sizeof *info);
     info->size = TLS_SECURITY_INFO_SIZE;
-    if (session->IsSecureShell()) return SftpSecurityInfoFor(*session, info);
-    if (!session->commandChannelSecure || !session->commandTls) return 1;
-    if (!TlsGetSecurityInfo(session->commandTls.get(), info)) {
-        Fail(TlsGetLastError());
-        return 0;
-    }
-    return 1;
+    return session->ops->securityInfo(*session, info);
 }
 
 int FtpGetShellInfo(FtpClient client, FtpShellInfo* info) {
@@ -275,7 +280,7 @@ int FtpGetShellInfo(FtpClient client, FtpShellInfo* info) {
     }
     static const char kNone[] = "";
     *info = FtpShellInfo{kNone, kNone, kNone};
-    return session->IsSecureShell() ? SftpShellInfoFor(*session, info) : 1;
+    return session->ops->shellInfo(*session, info);
 }
 
 int FtpGetTransferStatus(FtpClient client, FtpTransferStatus* status) {

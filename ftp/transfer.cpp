@@ -9,8 +9,8 @@
 #include "ftp/data_connection.h"
 #include "ftp/engine.h"
 #include "ftp/file_types.h"
+#include "ftp/ftp_ops.h"
 #include "ftp/ftpurl.h"
-#include "ftp/sftp_bridge.h"
 #include "net/socket_wait.h"
 #include "resources/errors.h"
 
@@ -164,7 +164,11 @@ int BeginTransfer(FtpSession& session, std::string_view remoteName, int mode,
                   std::uint64_t restartOffset) {
     std::string name;
     if (!NameFromUrl(session, remoteName, name)) return Fail(fileErrorInvalidFileName);
-    if (session.IsSecureShell()) return SftpBeginTransferFor(session, name, mode, restartOffset);
+    return session.ops->beginTransfer(session, name, mode, restartOffset);
+}
+
+int ftpops::BeginTransfer(FtpSession& session, std::string_view name, int mode,
+                          std::uint64_t restartOffset) {
     if (name.empty()) return Fail(fileErrorInvalidFileName);
     if (mode == kModeAppend && restartOffset != 0) return Fail(fileErrorOperationNotSupported);
     if (mode < kModeRetrieve || mode > kModeStoreUnique) return Fail(fileErrorInvalidParameter);
@@ -204,7 +208,10 @@ int BeginTransfer(FtpSession& session, std::string_view remoteName, int mode,
 }
 
 int EndTransfer(FtpSession& session) {
-    if (session.IsSecureShell()) return SftpEndTransferFor(session);
+    return session.ops->endTransfer(session);
+}
+
+int ftpops::EndTransfer(FtpSession& session) {
     if (!session.dataSocket.valid()) return Fail(fileErrorConnectionClosed);
     if (session.cancelRequested) {
         AbandonTransfer(session);
@@ -277,8 +284,9 @@ bool ReceivesDirectly(const FtpSession& session, int type, std::size_t room) {
            room >= session.dataBuffer.size();
 }
 
-int ReadConverted(FtpSession& session, char* buffer, int size, bool fillAll) {
-    if (session.IsSecureShell()) return SftpReadFor(session, buffer, size);
+}  // namespace
+
+int ftpops::Read(FtpSession& session, char* buffer, int size, bool fillAll) {
     if (size < 1) return Fail(fileErrorInvalidParameter);
     if (session.cancelRequested) return FailCancelled(session);
     if (session.endOfData && session.dataLength == 0 && !session.lineEnds.pendingCr) {
@@ -325,18 +333,19 @@ int ReadConverted(FtpSession& session, char* buffer, int size, bool fillAll) {
     return static_cast<int>(copied);
 }
 
-}  // namespace
-
 int ReadData(FtpSession& session, char* buffer, int size) {
-    return ReadConverted(session, buffer, size, true);
+    return session.ops->read(session, buffer, size, true);
 }
 
 int ReadAvailable(FtpSession& session, char* buffer, int size) {
-    return ReadConverted(session, buffer, size, false);
+    return session.ops->read(session, buffer, size, false);
 }
 
 int WriteData(FtpSession& session, const char* data, int size) {
-    if (session.IsSecureShell()) return SftpWriteFor(session, data, size);
+    return session.ops->write(session, data, size);
+}
+
+int ftpops::Write(FtpSession& session, const char* data, int size) {
     if (!data || size < 1) return Fail(fileErrorInvalidParameter);
     if (session.cancelRequested) return FailCancelled(session);
     if (CheckWritable(session) != 0) return -1;

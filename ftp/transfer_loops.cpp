@@ -9,8 +9,8 @@
 #include "ftp/engine.h"
 #include "ftp/file_size.h"
 #include "ftp/fileops.h"
+#include "ftp/ftp_ops.h"
 #include "ftp/notify.h"
-#include "ftp/sftp_bridge.h"
 #include "ftp/transfer.h"
 #include "platform/file.h"
 #include "platform/memory.h"
@@ -179,9 +179,13 @@ int VerifyTransfer(FtpSession& session, const std::string& local, const std::str
                                                                                             : -1;
 }
 
+}  // namespace
+
 bool WantsVerify(const FtpSession& session, DWORD flags) {
     return (flags & kFlagVerify) != 0 || session.HasOption(FTP_OPTION_VERIFY);
 }
+
+namespace {
 
 // Ends a loop: the final progress after a clean loop, then the completion
 // reply, or the resynchronisation after a failure. 0 or -1.
@@ -275,15 +279,18 @@ int GetFile(FtpSession& session, const std::string& local, const std::string& re
     if (session.dataSocket.valid()) return Fail(fileErrorConnectionOpen);
     if (local.empty()) return Fail(fileErrorInvalidFileName);
     if (int error = CheckResumeOffset(local, flags, offset)) return Fail(error);
-    if (session.IsSecureShell()) {
-        return SftpGetFileFor(session, local, remote, WantsVerify(session, flags), offset,
-                              (flags & kFlagAppend) != 0);
-    }
+    return session.ops->getFile(session, local, remote, flags, offset);
+}
+
+}  // namespace
+
+int ftpops::GetFile(FtpSession& session, const std::string& local, const std::string& remote,
+                    DWORD flags, std::uint64_t offset) {
     AsyncEventsPause pause(session);
     LoopStatus status(session, EngineStatus::Downloading);
     StartTransferRecord(session, local, remote, offset);
     session.transfer.fileSize = RemoteSizeOrZero(session, remote);
-    int code = BeginTransfer(session, remote, kModeRetrieve, offset);
+    int code = ftp::BeginTransfer(session, remote, kModeRetrieve, offset);
     if (code < 0 || code > 199) return code;
 
     std::vector<char> block;
@@ -318,13 +325,18 @@ int GetFile(FtpSession& session, const std::string& local, const std::string& re
     return 0;
 }
 
+namespace {
+
 int PutFile(FtpSession& session, const std::string& local, const std::string& remote, DWORD flags,
             std::uint64_t offset) {
     if (session.dataSocket.valid()) return Fail(fileErrorConnectionOpen);
-    if (session.IsSecureShell()) {
-        return SftpPutFileFor(session, local, remote, WantsVerify(session, flags), offset,
-                              (flags & kFlagAppend) != 0);
-    }
+    return session.ops->putFile(session, local, remote, flags, offset);
+}
+
+}  // namespace
+
+int ftpops::PutFile(FtpSession& session, const std::string& local, const std::string& remote,
+                    DWORD flags, std::uint64_t offset) {
     int mode = (flags & kFlagAppend)   ? kModeAppend
                : (flags & kFlagUnique) ? kModeStoreUnique
                                        : kModeStore;
@@ -338,7 +350,7 @@ int PutFile(FtpSession& session, const std::string& local, const std::string& re
     std::int64_t localSize = file.Size();
     session.transfer.fileSize = localSize > 0 ? static_cast<std::uint64_t>(localSize) : 0;
     if (offset != 0 && !file.Seek(offset)) return Fail(fileErrorFileReadFailed);
-    int code = BeginTransfer(session, remote, mode, offset);
+    int code = ftp::BeginTransfer(session, remote, mode, offset);
     if (code < 0 || code > 199) return code;
 
     std::vector<char> block;
@@ -358,6 +370,8 @@ int PutFile(FtpSession& session, const std::string& local, const std::string& re
     FtpSetLastError(0);
     return 0;
 }
+
+namespace {
 
 // A movable global block that grows by whole steps and is locked only while
 // it is written to.
@@ -414,7 +428,13 @@ int ReadIntoBlock(FtpSession& session, GrowingBlock& block, std::size_t& receive
 int GetData(FtpSession& session, const std::string& remote, void* bufferOrHandle, DWORD* length) {
     if (!bufferOrHandle || !length) return Fail(fileErrorInvalidParameter);
     if (session.dataSocket.valid()) return Fail(fileErrorConnectionOpen);
-    if (session.IsSecureShell()) return SftpGetDataFor(session, remote, bufferOrHandle, length);
+    return session.ops->getData(session, remote, bufferOrHandle, length);
+}
+
+}  // namespace
+
+int ftpops::GetData(FtpSession& session, const std::string& remote, void* bufferOrHandle,
+                    DWORD* length) {
     AsyncEventsPause pause(session);
     LoopStatus status(session, EngineStatus::Downloading);
     StartTransferRecord(session, {}, remote, 0);
@@ -424,7 +444,7 @@ int GetData(FtpSession& session, const std::string& remote, void* bufferOrHandle
                               : session.dataBuffer.size();
     GrowingBlock block;
     if (!block.Allocate(initial)) return Fail(fileErrorOutOfMemory);
-    int code = BeginTransfer(session, remote, kModeRetrieve, 0);
+    int code = ftp::BeginTransfer(session, remote, kModeRetrieve, 0);
     if (code < 0 || code > 199) return code;
     std::size_t received = 0;
     int loopError = ReadIntoBlock(session, block, received);
@@ -444,15 +464,23 @@ int GetData(FtpSession& session, const std::string& remote, void* bufferOrHandle
     return 0;
 }
 
+namespace {
+
 int PutData(FtpSession& session, const std::string& remote, const char* data, DWORD length) {
     if (!data || length == 0) return Fail(fileErrorInvalidParameter);
     if (session.dataSocket.valid()) return Fail(fileErrorConnectionOpen);
-    if (session.IsSecureShell()) return SftpPutDataFor(session, remote, data, length);
+    return session.ops->putData(session, remote, data, length);
+}
+
+}  // namespace
+
+int ftpops::PutData(FtpSession& session, const std::string& remote, const char* data,
+                    DWORD length) {
     AsyncEventsPause pause(session);
     LoopStatus status(session, EngineStatus::Uploading);
     StartTransferRecord(session, {}, remote, 0);
     session.transfer.fileSize = length;
-    int code = BeginTransfer(session, remote, kModeStore, 0);
+    int code = ftp::BeginTransfer(session, remote, kModeStore, 0);
     if (code < 0 || code > 199) return code;
     BlockPacer pacer(session, false);
     int loopError = 0;
@@ -469,6 +497,8 @@ int PutData(FtpSession& session, const std::string& remote, const char* data, DW
     FtpSetLastError(0);
     return 0;
 }
+
+namespace {
 
 std::string Text(const char* text) {
     return text ? std::string(text) : std::string();

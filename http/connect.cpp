@@ -6,9 +6,9 @@
 #include "http/client.h"
 #include "http/encoding.h"
 #include "http/url.h"
-#include "http/urlparts.h"
 #include "platform/system.h"
 #include "resources/errors.h"
+#include "url/urlparts.h"
 
 namespace http {
 namespace {

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "http/client.h"
-#include "http/urlparts.h"
 #include "platform/lasterror.h"
 #include "platform/system.h"
 #include "resources/errors.h"
 #include "resources/version.h"
+#include "url/urlparts.h"
 
 namespace http {
 namespace {

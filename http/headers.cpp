@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "http/urlparts.h"
 #include "http/wire.h"
+#include "url/urlparts.h"
 
 namespace http {
 

@@ -9,10 +9,10 @@
 #include "http/encoding.h"
 #include "http/transfer_common.h"
 #include "http/url.h"
-#include "http/urlparts.h"
 #include "platform/system.h"
 #include "resources/errors.h"
 #include "resources/version.h"
+#include "url/urlparts.h"
 
 namespace http {
 namespace {

@@ -9,9 +9,9 @@
 #include "http/client.h"
 #include "http/reference.h"
 #include "http/url.h"
-#include "http/urlparts.h"
 #include "platform/system.h"
 #include "resources/errors.h"
+#include "url/urlparts.h"
 
 namespace http {
 namespace {

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "http/client.h"
-#include "http/urlparts.h"
 #include "platform/system.h"
 #include "resources/errors.h"
+#include "url/urlparts.h"
 
 namespace http {
 namespace {

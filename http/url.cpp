@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "http/urlcursor.h"
-#include "http/urlparts.h"
+#include "url/urlcursor.h"
+#include "url/urlparts.h"
 
 using urlparts::PresentIfNotEmpty;
 using urlparts::TextOrEmpty;

@@ -1,15 +1,18 @@
-#include "ftp/sftp_bridge.h"
-
-#include <utility>
-
+// The FTP engine's operations on an SFTP session: each one is handed to the
+// SFTP client under its lock, and the client's error becomes the thread's last
+// error. The SFTP client's reply code and text become the session's reply.
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <string_view>
+#include <utility>
 
 #include "crypto/secret_bytes.h"
 #include "ftp/directory_listing.h"
-#include "ftp/login_keys.h"
 #include "ftp/engine.h"
+#include "ftp/login_keys.h"
 #include "ftp/notify.h"
+#include "ftp/protocol_ops.h"
 #include "platform/memory.h"
 #include "resources/errors.h"
 #include "ssh/sftp.h"
@@ -18,10 +21,6 @@ namespace ftp {
 namespace {
 
 constexpr std::uint32_t kTlsOptions = FTP_OPTION_SECURE | FTP_OPTION_SECURE_EXPLICIT;
-
-SftpSession* SftpOf(FtpSession& session) {
-    return static_cast<SftpSession*>(session.sftpSession);
-}
 
 // Holds the SFTP lock for one call into the client.
 class SftpCall {
@@ -35,7 +34,7 @@ class SftpCall {
 // Copies the client's reply into the session and its error into the thread:
 // 0 on success, -1 on failure.
 int Outcome(FtpSession& session, bool ok) {
-    SftpSession* sftp = SftpOf(session);
+    SftpSession* sftp = session.sftp;
     session.lastReplyCode = SftpGetResultCode(sftp);
     char text[64];
     SftpGetResultString(sftp, text, sizeof text);
@@ -113,13 +112,30 @@ thread_local SftpLoginKeys loginKeys;
 
 }  // namespace
 
-FtpClient ConnectSftp(std::string_view host, int port, std::string_view user,
-                      std::string_view password, int timeoutSeconds, std::uint32_t options,
-                      const TlsCredentials* credentials) {
+namespace sftpops {
+
+FtpClient ConnectFail(int error) {
+    Fail(error);
+    return INVALID_CLIENT;
+}
+
+FtpClient Connect(ConnectRequest& request) {
+    const std::string_view host = request.host;
+    const std::string_view user = request.user;
+    const std::string_view password = request.password;
+    const int timeoutSeconds = request.timeout;
+    const std::uint32_t options = request.options;
+    const TlsCredentials* credentials = request.credentials;
+    if (user.empty()) return ConnectFail(fileErrorInvalidUserName);
+    if (password.empty() && !FtpLoginKeysSet()) return ConnectFail(fileErrorInvalidPassword);
+    if (credentials && credentials->reserved2 && credentials->reserved2[0] != '\0') {
+        return ConnectFail(fileErrorFeatureNotSupported);
+    }
     SessionRef session = AllocateSession();
     if (!session) return INVALID_CLIENT;
+    session->ops = &kSftpOperations;
     session->options = options & ~kTlsOptions;
-    session->serverPort = port == 0 ? 22 : port;
+    session->serverPort = request.port == 0 ? 22 : request.port;
     session->timeout = timeoutSeconds > 0 ? timeoutSeconds : kDefaultTimeoutSeconds;
     if (!session->hostName.Assign(host) || !session->userName.Assign(user) ||
         !session->password.Assign(password)) {
@@ -146,7 +162,7 @@ FtpClient ConnectSftp(std::string_view host, int port, std::string_view user,
         ReleaseSession(session);
         return INVALID_CLIENT;
     }
-    session->sftpSession = sftp;
+    session->sftp = sftp;
     session->currentDirectory.AssignTruncated(SftpGetCurrentDirectory(sftp));
     session->loggedIn = true;
     session->connected = true;
@@ -161,6 +177,25 @@ FtpClient ConnectSftp(std::string_view host, int port, std::string_view user,
     return session->handle;
 }
 
+void Release(FtpSession& session) {
+    SftpSession* sftp = session.sftp;
+    if (!sftp) return;
+    // Without the lock the session is left alone rather than torn down under a
+    // call that still runs.
+    if (!SftpTryLock()) return;
+    SftpDisconnect(sftp);
+    SftpUnlock();
+    session.sftp = nullptr;
+}
+
+int Cancel(FtpSession& session) {
+    // Only a flag: no lock, so that another thread or an event handler can ask.
+    SftpCancel(session.sftp);
+    FtpSetLastError(0);
+    return 0;
+}
+
+}  // namespace sftpops
 }  // namespace ftp
 
 int FtpSetHostKeyPolicy(int policy, const char* knownHostsFile) {
@@ -192,31 +227,14 @@ int FtpGetHostKeyStatus(char* buffer, int size) {
 }
 
 namespace ftp {
+namespace sftpops {
 
-void ReleaseSftp(FtpSession& session) {
-    SftpSession* sftp = SftpOf(session);
-    if (!sftp) return;
-    // Without the lock the session is left alone rather than torn down under a
-    // call that still runs.
-    if (!SftpTryLock()) return;
-    SftpDisconnect(sftp);
-    SftpUnlock();
-    session.sftpSession = nullptr;
-}
-
-int CancelSftp(FtpSession& session) {
-    // Only a flag: no lock, so that another thread or an event handler can ask.
-    SftpCancel(SftpOf(session));
-    FtpSetLastError(0);
-    return 0;
-}
-
-int SftpSecurityInfoFor(FtpSession& session, SecurityInfo* info) {
+int SecurityInfoOf(FtpSession& session, SecurityInfo* info) {
     SftpSecurityInfo sftp;
     sftp.size = kSftpSecurityInfoSize;
     {
         SftpCall call;
-        if (!SftpGetSecurityInfo(SftpOf(session), &sftp)) return Outcome(session, false), 0;
+        if (!SftpGetSecurityInfo(session.sftp, &sftp)) return Outcome(session, false), 0;
     }
     info->protocol = sftp.protocol;
     info->cipher = sftp.cipher;
@@ -228,11 +246,11 @@ int SftpSecurityInfoFor(FtpSession& session, SecurityInfo* info) {
     return 1;
 }
 
-int SftpShellInfoFor(FtpSession& session, FtpShellInfo* info) {
+int ShellInfo(FtpSession& session, FtpShellInfo* info) {
     SftpShellInfo shell;
     {
         SftpCall call;
-        if (!SftpGetShellInfo(SftpOf(session), &shell)) return Outcome(session, false), 0;
+        if (!SftpGetShellInfo(session.sftp, &shell)) return Outcome(session, false), 0;
     }
     info->serverVersion = shell.serverVersion;
     info->algorithms = shell.algorithms;
@@ -240,15 +258,16 @@ int SftpShellInfoFor(FtpSession& session, FtpShellInfo* info) {
     return 1;
 }
 
-int SftpGetFileFor(FtpSession& session, const std::string& local, const std::string& remote,
-                   bool verify, std::uint64_t offset, bool append) {
+int GetFile(FtpSession& session, const std::string& local, const std::string& remote, DWORD flags,
+            std::uint64_t offset) {
+    const bool verify = WantsVerify(session, flags);
+    const bool append = (flags & FTP_TRANSFER_APPEND) != 0;
     int result = 0;
     {
         SetStatus(session, EngineStatus::Downloading);
         SftpCall call;
-        result = Outcome(session,
-                         SftpGetFile(SftpOf(session), local.c_str(), remote.c_str(), offset,
-                                     append) != 0);
+        result = Outcome(
+            session, SftpGetFile(session.sftp, local.c_str(), remote.c_str(), offset, append) != 0);
         SetStatus(session, EngineStatus::Idle);
     }
     if (result != 0 || !verify) return result;
@@ -256,15 +275,16 @@ int SftpGetFileFor(FtpSession& session, const std::string& local, const std::str
                                                                                             : -1;
 }
 
-int SftpPutFileFor(FtpSession& session, const std::string& local, const std::string& remote,
-                   bool verify, std::uint64_t offset, bool append) {
+int PutFile(FtpSession& session, const std::string& local, const std::string& remote, DWORD flags,
+            std::uint64_t offset) {
+    const bool verify = WantsVerify(session, flags);
+    const bool append = (flags & FTP_TRANSFER_APPEND) != 0;
     int result = 0;
     {
         SetStatus(session, EngineStatus::Uploading);
         SftpCall call;
-        result = Outcome(session,
-                         SftpPutFile(SftpOf(session), local.c_str(), remote.c_str(), offset,
-                                     append) != 0);
+        result = Outcome(
+            session, SftpPutFile(session.sftp, local.c_str(), remote.c_str(), offset, append) != 0);
         SetStatus(session, EngineStatus::Idle);
     }
     if (result != 0 || !verify) return result;
@@ -272,14 +292,13 @@ int SftpPutFileFor(FtpSession& session, const std::string& local, const std::str
                                                                                             : -1;
 }
 
-int SftpGetDataFor(FtpSession& session, const std::string& remote, void* bufferOrHandle,
-                   DWORD* length) {
+int GetData(FtpSession& session, const std::string& remote, void* bufferOrHandle, DWORD* length) {
     HGLOBAL block = nullptr;
     std::uint64_t received = 0;
     {
         SftpCall call;
         const bool ok =
-            SftpGetFileToMemory(SftpOf(session), remote.c_str(), &block, &received, 0) != 0;
+            SftpGetFileToMemory(session.sftp, remote.c_str(), &block, &received, 0) != 0;
         if (Outcome(session, ok) != 0) {
             if (block) GlobalFree(block);
             return -1;
@@ -302,20 +321,19 @@ int SftpGetDataFor(FtpSession& session, const std::string& remote, void* bufferO
     return 0;
 }
 
-int SftpPutDataFor(FtpSession& session, const std::string& remote, const char* data, DWORD length) {
+int PutData(FtpSession& session, const std::string& remote, const char* data, DWORD length) {
     SftpCall call;
-    return Outcome(session, SftpPutMemory(SftpOf(session), remote.c_str(), data, length) != 0);
+    return Outcome(session, SftpPutMemory(session.sftp, remote.c_str(), data, length) != 0);
 }
 
-int SftpBeginTransferFor(FtpSession& session, std::string_view remote, int mode,
-                         std::uint64_t offset) {
+int BeginTransfer(FtpSession& session, std::string_view remote, int mode, std::uint64_t offset) {
     SftpCall call;
-    return Outcome(session, SftpOpenFile(SftpOf(session), Text(remote).c_str(), mode, offset) != 0);
+    return Outcome(session, SftpOpenFile(session.sftp, Text(remote).c_str(), mode, offset) != 0);
 }
 
-int SftpReadFor(FtpSession& session, char* buffer, int size) {
+int Read(FtpSession& session, char* buffer, int size, bool) {
     SftpCall call;
-    const long count = SftpRead(SftpOf(session), buffer, size);
+    const long count = SftpRead(session.sftp, buffer, size);
     if (count < 0) return Outcome(session, false);
     if (count == 0) {
         Fail(fileErrorEndOfData);
@@ -324,26 +342,26 @@ int SftpReadFor(FtpSession& session, char* buffer, int size) {
     return static_cast<int>(count);
 }
 
-int SftpWriteFor(FtpSession& session, const char* data, int size) {
+int Write(FtpSession& session, const char* data, int size) {
     SftpCall call;
-    const long count = SftpWrite(SftpOf(session), data, size);
+    const long count = SftpWrite(session.sftp, data, size);
     return count < 0 ? Outcome(session, false) : static_cast<int>(count);
 }
 
-int SftpEndTransferFor(FtpSession& session) {
+int EndTransfer(FtpSession& session) {
     SftpCall call;
-    return CodeOutcome(session, SftpCloseFile(SftpOf(session)) != 0);
+    return CodeOutcome(session, SftpCloseFile(session.sftp) != 0);
 }
 
-int SftpChangeDirectoryFor(FtpSession& session, std::string_view path) {
+int ChangeDirectory(FtpSession& session, std::string_view path) {
     SftpCall call;
-    const bool ok = SftpChangeDirectory(SftpOf(session), Text(path).c_str()) != 0;
-    if (ok) session.currentDirectory.AssignTruncated(SftpGetCurrentDirectory(SftpOf(session)));
+    const bool ok = SftpChangeDirectory(session.sftp, Text(path).c_str()) != 0;
+    if (ok) session.currentDirectory.AssignTruncated(SftpGetCurrentDirectory(session.sftp));
     return Outcome(session, ok);
 }
 
-int SftpCurrentDirectoryFor(FtpSession& session, char* buffer, int size) {
-    const char* current = SftpGetCurrentDirectory(SftpOf(session));
+int CurrentDirectory(FtpSession& session, char* buffer, int size) {
+    const char* current = SftpGetCurrentDirectory(session.sftp);
     session.currentDirectory.AssignTruncated(current);
     if (buffer) {
         const std::size_t count = std::min(std::strlen(current), std::size_t(size) - 1);
@@ -354,33 +372,42 @@ int SftpCurrentDirectoryFor(FtpSession& session, char* buffer, int size) {
     return 0;
 }
 
-int SftpOpenListingFor(const SessionRef& session, std::string_view path) {
+int OpenListing(const SessionRef& session, std::string_view, std::string_view path, bool) {
     SftpCall call;
-    const bool ok = SftpReadDirectory(SftpOf(*session), Text(path).c_str()) != 0;
+    const bool ok = SftpReadDirectory(session->sftp, Text(path).c_str()) != 0;
     ListingOf(session).Restart(*session);
     return Outcome(*session, ok);
 }
 
-bool SftpNextListingLine(FtpSession& session, std::string& line) {
+// The next stored entry as a listing line; false with the error set at the end.
+bool NextListingLine(FtpSession& session, std::string& line) {
     SftpCall call;
     long count = 0;
     long next = 0;
-    SftpGetDirectoryPosition(SftpOf(session), &count, &next);
+    SftpGetDirectoryPosition(session.sftp, &count, &next);
     if (next >= count) return Fail(fileErrorEndOfDirectory), false;
     char text[1024];
-    if (!SftpGetNextListingLine(SftpOf(session), text)) return Outcome(session, false), false;
+    if (!SftpGetNextListingLine(session.sftp, text)) return Outcome(session, false), false;
     line = text;
     return true;
 }
 
-int SftpCloseListingFor(FtpSession& session) {
-    SftpCall call;
-    return Outcome(session, SftpFreeDirectory(SftpOf(session)) != 0);
+LineOutcome ReadListingLine(FtpSession& session, DirectoryListing& listing) {
+    std::string line;
+    if (!NextListingLine(session, line)) return LineOutcome::Failed;
+    return AddListingLine(session, listing, line);
 }
 
-int SftpFileListFor(FtpSession& session, const char* path, bool nameOnly, char* buffer, int size) {
+int CloseListing(const SessionRef& ref) {
+    FtpSession& session = *ref;
     SftpCall call;
-    const bool ok = SftpGetNameList(SftpOf(session), path, nameOnly ? 1 : 0, buffer, size) != 0;
+    return Outcome(session, SftpFreeDirectory(session.sftp) != 0);
+}
+
+int FileList(const SessionRef& ref, const char* path, bool nameOnly, char* buffer, int size) {
+    FtpSession& session = *ref;
+    SftpCall call;
+    const bool ok = SftpGetNameList(session.sftp, path, nameOnly ? 1 : 0, buffer, size) != 0;
     if (Outcome(session, ok) != 0) {
         if (buffer && size > 0) buffer[0] = '\0';
         return -1;
@@ -388,59 +415,58 @@ int SftpFileListFor(FtpSession& session, const char* path, bool nameOnly, char* 
     return static_cast<int>(std::strlen(buffer));
 }
 
-int SftpDeleteFileFor(FtpSession& session, const char* name) {
+int DeleteFile(FtpSession& session, const char* name) {
     SftpCall call;
-    return Outcome(session, SftpDeleteFile(SftpOf(session), name) != 0);
+    return Outcome(session, SftpDeleteFile(session.sftp, name) != 0);
 }
 
-int SftpRenameFileFor(FtpSession& session, const char* oldName, const char* newName) {
+int RenameFile(FtpSession& session, const char* oldName, const char* newName) {
     SftpCall call;
-    return Outcome(session, SftpRenameFile(SftpOf(session), oldName, newName) != 0);
+    return Outcome(session, SftpRenameFile(session.sftp, oldName, newName) != 0);
 }
 
-int SftpMakeDirectoryFor(FtpSession& session, const char* path) {
+int MakeDirectory(FtpSession& session, const char* path) {
     SftpCall call;
-    return Outcome(session, SftpMakeDirectory(SftpOf(session), path) != 0);
+    return Outcome(session, SftpMakeDirectory(session.sftp, path) != 0);
 }
 
-int SftpRemoveDirectoryFor(FtpSession& session, const char* path) {
+int RemoveDirectory(FtpSession& session, const char* path) {
     SftpCall call;
-    return Outcome(session, SftpRemoveDirectory(SftpOf(session), path) != 0);
+    return Outcome(session, SftpRemoveDirectory(session.sftp, path) != 0);
 }
 
-int SftpFileSizeFor(FtpSession& session, std::string_view name, std::uint64_t& size) {
+int FileSize(FtpSession& session, std::string_view name, std::uint64_t& size) {
     SftpCall call;
-    return CodeOutcome(session, SftpGetFileSize(SftpOf(session), Text(name).c_str(), &size) != 0);
+    return CodeOutcome(session, SftpGetFileSize(session.sftp, Text(name).c_str(), &size) != 0);
 }
 
-int SftpGetFileTimeFor(FtpSession& session, std::string_view name, SYSTEMTIME* time, bool local) {
+int GetFileTime(FtpSession& session, std::string_view name, SYSTEMTIME* time, bool local) {
     SftpCall call;
     return CodeOutcome(session,
-                       SftpGetFileTime(SftpOf(session), Text(name).c_str(), time, local) != 0);
+                       SftpGetFileTime(session.sftp, Text(name).c_str(), time, local) != 0);
 }
 
-int SftpSetFileTimeFor(FtpSession& session, std::string_view name, const SYSTEMTIME* time) {
+int SetFileTime(FtpSession& session, std::string_view name, const SYSTEMTIME* time) {
     SftpCall call;
-    return CodeOutcome(session, SftpSetFileTime(SftpOf(session), Text(name).c_str(), time) != 0);
+    return CodeOutcome(session, SftpSetFileTime(session.sftp, Text(name).c_str(), time) != 0);
 }
 
-int SftpGetPermissionsFor(FtpSession& session, std::string_view name, DWORD* permissions) {
+int GetPermissions(FtpSession& session, std::string_view name, DWORD* permissions) {
     SftpCall call;
-    return CodeOutcome(
-        session, SftpGetFilePermissions(SftpOf(session), Text(name).c_str(), permissions) != 0);
+    return CodeOutcome(session,
+                       SftpGetFilePermissions(session.sftp, Text(name).c_str(), permissions) != 0);
 }
 
-int SftpSetPermissionsFor(FtpSession& session, std::string_view name, DWORD permissions) {
+int SetPermissions(FtpSession& session, const char* name, DWORD permissions) {
     SftpCall call;
-    return CodeOutcome(
-        session, SftpSetFilePermissions(SftpOf(session), Text(name).c_str(), permissions) != 0);
+    return CodeOutcome(session, SftpSetFilePermissions(session.sftp, name, permissions) != 0);
 }
 
-int SftpFileInfoFor(FtpSession& session, std::string_view name, FtpDirectoryEntry* entry) {
+int FileEntry(FtpSession& session, std::string_view name, FtpDirectoryEntry* entry) {
     SftpFileInfo info;
     {
         SftpCall call;
-        if (Outcome(session, SftpGetFileStatus(SftpOf(session), Text(name).c_str(), &info) != 0) !=
+        if (Outcome(session, SftpGetFileStatus(session.sftp, Text(name).c_str(), &info) != 0) !=
             0) {
             return 0;
         }
@@ -461,5 +487,43 @@ int SftpFileInfoFor(FtpSession& session, std::string_view name, FtpDirectoryEntr
     entry->date = info.date;
     return 1;
 }
+
+}  // namespace sftpops
+
+const ProtocolOps kSftpOperations = {
+    .commandChannel = false,
+    .sftpListings = true,
+    .fixedDirectoryFormat = FTP_DIRECTORY_UNIX,
+    .verifyMethods = FTP_VERIFY_SIZE,
+    .connect = sftpops::Connect,
+    .cancel = sftpops::Cancel,
+    .release = sftpops::Release,
+    .securityInfo = sftpops::SecurityInfoOf,
+    .shellInfo = sftpops::ShellInfo,
+    .changeDirectory = sftpops::ChangeDirectory,
+    .currentDirectory = sftpops::CurrentDirectory,
+    .openListing = sftpops::OpenListing,
+    .readListingLine = sftpops::ReadListingLine,
+    .closeListing = sftpops::CloseListing,
+    .fileList = sftpops::FileList,
+    .fileSize = sftpops::FileSize,
+    .fileInfo = sftpops::FileEntry,
+    .getPermissions = sftpops::GetPermissions,
+    .setPermissions = sftpops::SetPermissions,
+    .getFileTime = sftpops::GetFileTime,
+    .setFileTime = sftpops::SetFileTime,
+    .deleteFile = sftpops::DeleteFile,
+    .renameFile = sftpops::RenameFile,
+    .makeDirectory = sftpops::MakeDirectory,
+    .removeDirectory = sftpops::RemoveDirectory,
+    .getFile = sftpops::GetFile,
+    .putFile = sftpops::PutFile,
+    .getData = sftpops::GetData,
+    .putData = sftpops::PutData,
+    .beginTransfer = sftpops::BeginTransfer,
+    .read = sftpops::Read,
+    .write = sftpops::Write,
+    .endTransfer = sftpops::EndTransfer,
+};
 
 }  // namespace ftp

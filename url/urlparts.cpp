@@ -1,9 +1,9 @@
-#include "http/urlparts.h"
+#include "url/urlparts.h"
 
 #include <charconv>
 
-#include "http/ipv6literal.h"
-#include "http/urlcursor.h"
+#include "url/ipv6literal.h"
+#include "url/urlcursor.h"
 
 namespace urlparts {
 

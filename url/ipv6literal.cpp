@@ -1,8 +1,8 @@
-#include "http/ipv6literal.h"
+#include "url/ipv6literal.h"
 
 #include <cstddef>
 
-#include "http/urlcursor.h"
+#include "url/urlcursor.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "http/ipv6literal.h"
+#include "url/ipv6literal.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
