@@ -108,8 +108,7 @@ std::size_t BodyPieceSize(const HttpClientRecord& client) {
     return client.priority >= HTTP_PRIORITY_NORMAL ? kBodyPieceSize : kPieceSize;
 }
 
-int SendAll(HttpClientRecord& client, const char* data, std::size_t length,
-            std::size_t pieceSize) {
+int SendAll(HttpClientRecord& client, const char* data, std::size_t length, std::size_t pieceSize) {
     while (length > 0) {
         if (client.released || client.socket == INVALID_SOCKET) return Fail(fileErrorNotConnected);
         const int piece = static_cast<int>(std::min({length, pieceSize, std::size_t{1} << 30}));
@@ -153,7 +152,6 @@ void CloseConnection(HttpClientRecord& client) {
     if (client.socket != INVALID_SOCKET) NetCloseSocket(client.socket);
     client.socket = INVALID_SOCKET;
     client.inboxStart = client.inboxEnd = 0;
-    client.connected = false;
     HttpSetLastError(savedError);
 }
 
