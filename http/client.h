@@ -37,6 +37,20 @@ enum class ConnectionState : int {
     Posting = HTTP_STATE_POSTING,
 };
 
+// The phase of the request and response on the connection, apart from the
+// state reported to callers above. Changed only through SetState.
+enum class ExchangeState : int {
+    Idle,            // no request outstanding: ready for one
+    RequestSent,     // the request went out; its response is still to be read
+    SendingBody,     // the caller sends the request's body; the response follows it
+    ReadingHeader,   // the status line and header lines are being read
+    HeaderRead,      // the status and header are read; no body is waiting (yet)
+    ReadingBody,     // the header is read; the body is still the caller's to read
+    ReadingTrailer,  // the trailer lines after the last chunk are being read
+    BodyDone,        // the last chunk and its trailer are read; finishing is left
+    BodyCut,         // the caller's body was cut short: no response comes
+};
+
 struct EventCallback {
     HttpEventProc proc = nullptr;
     void* userValue = nullptr;
@@ -63,17 +77,12 @@ struct HttpClientRecord {
     std::atomic<bool> cancelRequested{false};
     bool chunked = false;
     bool closed = false;
-    bool responsePending = false;
-    bool connected = false;
     bool errorResponse = false;
-    bool bodyPending = false;
     bool keepAlive = false;
-    bool readingHeader = false;
-    bool lengthAnnounced = false;  // a Content-Length (possibly 0) came with the response
-    bool lastChunkRead = false;    // the last chunk and the trailer of a chunked body were read
-    bool reused = false;           // the connection has served a whole request already
-    bool memoryDownload = false;   // an in-memory download (HttpGetData) is running
-    bool redirecting = false;      // the connection is opened for a followed redirect
+    bool lengthAnnounced = false;         // a Content-Length (possibly 0) came with the response
+    bool reused = false;                  // the connection has served a whole request already
+    bool memoryDownload = false;          // an in-memory download (HttpGetData) is running
+    bool redirecting = false;             // the connection is opened for a followed redirect
     bool invalidCertificateSeen = false;  // the caller went on over a certificate that failed
 
     bool compression = false;
@@ -123,6 +132,7 @@ struct HttpClientRecord {
     HeaderList responseHeaders;
 
     ConnectionState state = ConnectionState::None;
+    ExchangeState exchange = ExchangeState::Idle;
     int statusCode = 0;
     std::string reason;
 
@@ -137,6 +147,20 @@ struct HttpClientRecord {
     TlsChannelPtr tls;
 
     bool HasOption(std::uint32_t bit) const { return (options & bit) != 0; }
+    // The status and header of the request's response are not read yet.
+    bool responsePending() const {
+        return exchange == ExchangeState::RequestSent || exchange == ExchangeState::SendingBody ||
+               exchange == ExchangeState::ReadingHeader;
+    }
+    // The request is not finished: the caller's body or the response's body is left.
+    bool bodyPending() const {
+        return exchange == ExchangeState::SendingBody || exchange == ExchangeState::ReadingBody ||
+               exchange == ExchangeState::BodyDone || exchange == ExchangeState::BodyCut;
+    }
+    bool readingHeader() const {
+        return exchange == ExchangeState::ReadingHeader ||
+               exchange == ExchangeState::ReadingTrailer;
+    }
     bool secure() const { return tls != nullptr; }
     bool viaProxy() const { return proxyType != HTTP_PROXY_NONE; }
     int major() const { return static_cast<int>(version >> 16); }
@@ -165,6 +189,8 @@ void ReleaseClient(const ClientRef& client);
 
 // The one place the connection state changes.
 void SetState(HttpClientRecord& client, ConnectionState state);
+// The one place the exchange state changes (traced as "HTTP exchange state Old -> New").
+void SetState(HttpClientRecord& client, ExchangeState state);
 
 // Marks a blocking call of the client for its duration.
 class BlockingScope {

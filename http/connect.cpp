@@ -184,7 +184,7 @@ int TunnelConnect(const ClientRef& client) {
     const int sent = SendAll(*client, request.data(), request.size());
     urlparts::WipeString(request);
     if (sent != 0) return -1;
-    client->responsePending = true;
+    SetState(*client, ExchangeState::RequestSent);
     client->responseHeaders.Clear();
     client->verb = Verb::Other;
     client->verbText = "CONNECT";
@@ -216,11 +216,9 @@ int OpenSocket(HttpClientRecord& client) {
         return Fail(error == 0 ? fileErrorConnectionRefused : error);
     }
     client.socket = s;
-    client.connected = true;
     client.closed = false;
     client.reused = false;
-    client.responsePending = false;
-    client.bodyPending = false;
+    SetState(client, ExchangeState::Idle);
     client.chunked = false;
     client.inboxStart = client.inboxEnd = 0;
     SetState(client, ConnectionState::Idle);
@@ -321,7 +319,8 @@ int HttpDisconnect(HttpClient handle) {
     ClientRef client = LookupClient(handle);
     if (!client) return -1;
     if (client->blockingCall) return Fail(fileErrorOperationInProgress);
-    if (client->responsePending || client->chunked || client->bodyPending) FinishRequest(client);
+    if (client->responsePending() || client->chunked || client->bodyPending())
+        FinishRequest(client);
     SetState(*client, ConnectionState::Disconnecting);
     ReleaseClient(client);
     return 0;

@@ -2,11 +2,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "http/client.h"
+#include "net/state_trace.h"
 #include "platform/lasterror.h"
 #include "platform/system.h"
 #include "resources/errors.h"
@@ -112,6 +114,14 @@ void SetState(HttpClientRecord& client, ConnectionState state) {
     client.state = state;
 }
 
+void SetState(HttpClientRecord& client, ExchangeState state) {
+    static constexpr const char* kNames[] = {"Idle",           "RequestSent", "SendingBody",
+                                             "ReadingHeader",  "HeaderRead",  "ReadingBody",
+                                             "ReadingTrailer", "BodyDone",    "BodyCut"};
+    static_assert(std::size(kNames) == static_cast<std::size_t>(ExchangeState::BodyCut) + 1);
+    net::ChangeState(client.exchange, state, "HTTP exchange", kNames);
+}
+
 ClientRef LookupClientAnyThread(HttpClient handle) {
     EngineState& engine = Engine();
     ClientRef client;
@@ -177,7 +187,6 @@ void ReleaseClient(const ClientRef& client) {
     client->requestHeaders.Clear();
     client->responseHeaders.Clear();
     WipeSecrets(*client);
-    client->connected = false;
     // An operation that still holds the record finds it released; the memory
     // goes with the last holder.
     HttpSetLastError(savedError);

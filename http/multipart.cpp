@@ -97,7 +97,7 @@ int PostFile(const ClientRef& ref, const std::string& path, std::string_view res
     const DWORD startTick = client.startTick;
     if (result == 0) result = SendFileBody(client, file, size);
     if (result != 0) {
-        client.responsePending = false;
+        SetState(client, ExchangeState::BodyCut);
         FinishKeepingError(ref);
         return -1;
     }

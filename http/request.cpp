@@ -217,7 +217,6 @@ void ResetRequestState(HttpClientRecord& client) {
     client.statusCode = 0;
     client.reason.clear();
     client.transferStarted = false;
-    client.lastChunkRead = false;
     client.startTick = client.endTick = 0;
     urlparts::WipeString(client.requestLine);
     client.requestLine.clear();
@@ -255,7 +254,7 @@ int PrepareConnection(const ClientRef& client) {
         if (ReopenConnection(client) != 0) return -1;
         HttpSetLastError(0);
     }
-    if (client->bodyPending) return Fail(fileErrorRequestNotCompleted);
+    if (client->bodyPending()) return Fail(fileErrorRequestNotCompleted);
     if (client->closed || client->socket == INVALID_SOCKET) {
         if (!client->HasOption(HTTP_OPTION_KEEPALIVE)) return Fail(fileErrorConnectionClosed);
         if (ReopenConnection(client) != 0) return -1;
@@ -304,12 +303,12 @@ int Transmit(const ClientRef& client) {
             return -1;
         }
         client->responseHeaders.Clear();
-        client->responsePending = true;
+        SetState(*client, ExchangeState::RequestSent);
         if (client->version == HTTP_VERSION_09) {
             client->statusCode = 200;
             client->keepAlive = false;
-            client->responsePending = false;
-            client->bodyPending = client->verb != Verb::Head;
+            SetState(*client,
+                     client->verb != Verb::Head ? ExchangeState::ReadingBody : ExchangeState::Idle);
             return 200;
         }
         HeaderList headers = RequestHeaders(*client);
@@ -374,7 +373,14 @@ int SendRequest(const ClientRef& client, std::string_view verb, std::string_view
     if (status < 0) return -1;
     if (client->released) return Fail(fileErrorInvalidHandle);
     if (client->verb != Verb::Head && client->version != HTTP_VERSION_09) {
-        client->bodyPending = true;
+        // A response still to come follows the caller's body; a read one has
+        // its body left to read.
+        if (client->exchange == ExchangeState::RequestSent) {
+            SetState(*client, ExchangeState::SendingBody);
+        } else if (client->exchange == ExchangeState::HeaderRead ||
+                   client->exchange == ExchangeState::Idle) {
+            SetState(*client, ExchangeState::ReadingBody);
+        }
     }
     return client->statusCode;
 }

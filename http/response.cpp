@@ -111,8 +111,8 @@ int HandleRedirect(const ClientRef& client, bool mayFollow) {
 }
 
 bool BodyComplete(const HttpClientRecord& client) {
-    if (!client.bodyPending || client.verb == Verb::Head) return true;
-    if (client.closed || client.lastChunkRead) return true;
+    if (!client.bodyPending() || client.verb == Verb::Head) return true;
+    if (client.closed || client.exchange == ExchangeState::BodyDone) return true;
     if (client.chunked) return false;
     if (client.lengthAnnounced) return client.bytesTransferred >= client.contentLength;
     // A body without length or chunks ends only with the connection.
@@ -220,21 +220,26 @@ int MoveToOrigin(const ClientRef& client, bool https, const std::string& host, i
 }  // namespace
 
 int ReadResponse(const ClientRef& client, bool mayFollow) {
-    if (!client->responsePending && !client->chunked) return 0;
-    const bool trailerOnly = !client->responsePending;
+    if (!client->responsePending() && !client->chunked) return 0;
+    const bool trailerOnly = !client->responsePending();
+    const ExchangeState before = client->exchange;
     {
         BlockingScope blocking(*client);
         EventSuppression suppressed(*client);
-        client->readingHeader = true;
+        SetState(*client,
+                 trailerOnly ? ExchangeState::ReadingTrailer : ExchangeState::ReadingHeader);
         const int result = ReadHeaderBlock(*client, trailerOnly);
-        client->readingHeader = false;
+        if (result != 0 || trailerOnly) SetState(*client, before);
         if (result != 0) return -1;
     }
     if (trailerOnly) {
         client->chunked = false;
         return 0;
     }
-    client->responsePending = false;
+    // After the caller's body the response's body is left; otherwise the
+    // request decides what follows.
+    SetState(*client, before == ExchangeState::SendingBody ? ExchangeState::ReadingBody
+                                                           : ExchangeState::HeaderRead);
     client->errorResponse = client->statusCode >= 400;
     const bool hasBody = client->verb != Verb::Head && client->verb != Verb::Put;
     if (hasBody && NoteBodyFraming(*client) != 0) return -1;
@@ -294,15 +299,14 @@ int FinishRequest(const ClientRef& ref) {
     HttpClientRecord& client = *ref;
     if (client.blockingCall) return Fail(fileErrorOperationInProgress);
     int result = 0;
-    if (client.verb == Verb::Put && client.responsePending) result = ReadResponse(ref, false);
+    if (client.verb == Verb::Put && client.responsePending()) result = ReadResponse(ref, false);
     if (!BodyComplete(client) || !client.keepAlive) {
         CloseConnection(client);
         client.closed = true;
     } else {
         client.reused = true;
     }
-    client.bodyPending = false;
-    client.responsePending = false;
+    SetState(client, ExchangeState::Idle);
     client.chunked = false;
     SetState(client, ConnectionState::Idle);
     client.endTick = GetTickCount();
@@ -336,7 +340,7 @@ int HttpFinishRequest(HttpClient handle) {
 int HttpGetResultCode(HttpClient handle) {
     ClientRef client = LookupClient(handle);
     if (!client) return -1;
-    if (client->responsePending) ReadResponse(client);
+    if (client->responsePending()) ReadResponse(client);
     return client->statusCode;
 }
 
@@ -344,7 +348,7 @@ int HttpGetResultString(HttpClient handle, char* buffer) {
     ClientRef client = LookupClient(handle);
     if (!client) return -1;
     if (!buffer) return Fail(fileErrorInvalidParameter);
-    if (client->responsePending) ReadResponse(client);
+    if (client->responsePending()) ReadResponse(client);
     const std::size_t length = std::min<std::size_t>(client->reason.size(), HTTP_MAX_REASON - 1);
     std::memcpy(buffer, client->reason.data(), length);
     buffer[length] = '\0';
@@ -370,7 +374,7 @@ int HttpRecv(HttpClient handle, void* buffer, int length) {
     if (!buffer || length < 0) return Fail(fileErrorInvalidParameter);
     if (client->closed) return Fail(fileErrorConnectionClosed);
     std::size_t wanted = static_cast<std::size_t>(length);
-    if (!client->responsePending && client->lengthAnnounced && !client->chunked) {
+    if (!client->responsePending() && client->lengthAnnounced && !client->chunked) {
         if (client->bytesTransferred >= client->contentLength) return 0;
         wanted = static_cast<std::size_t>(
             std::min<std::uint64_t>(wanted, client->contentLength - client->bytesTransferred));
@@ -381,7 +385,7 @@ int HttpRecv(HttpClient handle, void* buffer, int length) {
         client->startTick = GetTickCount();
     }
     const int got = ReceiveSome(*client, static_cast<char*>(buffer), wanted);
-    if (got > 0 && !client->readingHeader) {
+    if (got > 0 && !client->readingHeader()) {
         client->bytesTransferred += static_cast<std::uint64_t>(got);
     }
     return got;
@@ -406,7 +410,9 @@ int64_t HttpReadChunkSize(HttpClient handle) {
     if (!size) return Fail(fileErrorInvalidServerResponse);
     if (*size == 0) {
         if (ReadResponse(client) != 0) return -1;
-        client->lastChunkRead = true;
+        if (client->exchange == ExchangeState::ReadingBody) {
+            SetState(*client, ExchangeState::BodyDone);
+        }
     }
     return static_cast<int64_t>(*size);
 }

@@ -102,7 +102,7 @@ int ReceiveChunks(HttpClientRecord& client, TransferPacer& pacer, const BodySink
         }
     }
     // The end of the stream before the last chunk is a cut-off body.
-    return client.lastChunkRead ? 0 : Fail(fileErrorConnectionClosed);
+    return client.exchange == ExchangeState::BodyDone ? 0 : Fail(fileErrorConnectionClosed);
 }
 
 }  // namespace

@@ -133,7 +133,6 @@ void CloseConnection(HttpClientRecord& client) {
     if (client.socket != INVALID_SOCKET) NetCloseSocket(client.socket);
     client.socket = INVALID_SOCKET;
     client.inboxStart = client.inboxEnd = 0;
-    client.connected = false;
     HttpSetLastError(savedError);
 }
 

@@ -62,7 +62,7 @@ int SendPutBody(const ClientRef& ref, std::uint64_t length, const PieceSource& s
     }
     if (result != 0) {
         // No answer can come for a body that was cut short.
-        client.responsePending = false;
+        SetState(client, ExchangeState::BodyCut);
         FinishKeepingError(ref);
         return -1;
     }

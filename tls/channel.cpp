@@ -3,8 +3,10 @@
 
 #include <openssl/err.h>
 
+#include <iterator>
 #include <new>
 
+#include "net/state_trace.h"
 #include "resources/errors.h"
 #include "tls/client_certificate.h"
 
@@ -43,8 +45,9 @@ int KeepNewSession(SSL* ssl, SSL_SESSION* session) {
     return 1;  // the reference is ours now
 }
 
-constexpr const char* kStateNames[] = {"created",     "ready",     "handshaking", "established",
-                                       "peer closed", "shut down", "failed"};
+constexpr const char* kStateNames[] = {"Created",    "Ready",    "Handshaking", "Established",
+                                       "PeerClosed", "ShutDown", "Failed"};
+static_assert(std::size(kStateNames) == static_cast<std::size_t>(ChannelState::Failed) + 1);
 
 std::string_view Text(const char* text) {
     return text ? std::string_view(text) : std::string_view();
@@ -90,12 +93,8 @@ ClientContext::~ClientContext() {
     SSL_CTX_free(ctx);
 }
 
-const char* ChannelStateName(ChannelState state) {
-    return kStateNames[static_cast<int>(state)];
-}
-
 void SetState(TlsChannel& channel, ChannelState state) {
-    channel.state = state;
+    net::ChangeState(channel.state, state, "TLS channel", kStateNames);
 }
 
 int EnsureContext(TlsChannel& channel) {

@@ -43,8 +43,6 @@ enum class ChannelState {
     Failed,       // the handshake failed
 };
 
-const char* ChannelStateName(ChannelState state);
-
 }  // namespace tls
 
 struct TlsChannel {

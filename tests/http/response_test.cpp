@@ -1,9 +1,12 @@
 // Responses from scripted peers: interim 100 blocks, header text rules, the
 // status mapping and its events, redirects, chunked, length- and close-delimited
 // bodies, and responses cut short.
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "net/trace.h"
+#include "support/test_files.h"
 #include "tests/http/http_test_support.h"
 
 namespace {
@@ -167,7 +170,11 @@ TEST_F(HttpResponseTest, AnAbsoluteLocationMovesToItsHostAndPort) {
     EXPECT_EQ(second.Finish(), "");
 }
 
+// The exchange's states are traced on the way, trailer included.
 TEST_F(HttpResponseTest, ChunkedBodyIsReadToItsEndAndTheConnectionServesAgain) {
+    ScratchFolder folder("http-trace");
+    const std::string trace = (folder / "trace.txt").string();
+    ASSERT_EQ(NetTraceOn(trace.c_str(), NET_TRACE_INFO), 1);
     const std::string first(26, 'a');
     PeerScript script;
     ExpectRequest(script, "GET /chunked HTTP/1.1", {"Host: ", "Accept: */*"})
@@ -186,6 +193,17 @@ TEST_F(HttpResponseTest, ChunkedBodyIsReadToItsEndAndTheConnectionServesAgain) {
     EXPECT_EQ(ReadChunkedBody(client), "hello");
     EXPECT_EQ(ResponseHeader(client, "X-Trailer"), "t");
     EXPECT_EQ(HttpFinishRequest(client), 0);
+    EXPECT_EQ(NetTraceOff(), 1);
+    std::string states;
+    std::istringstream lines(ReadFile(trace));
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t at = line.find("HTTP exchange state ");
+        if (at != std::string::npos) states += line.substr(at + 20) + "|";
+    }
+    EXPECT_EQ(states,
+              "Idle -> RequestSent|RequestSent -> ReadingHeader|ReadingHeader -> HeaderRead|"
+              "HeaderRead -> ReadingBody|ReadingBody -> ReadingTrailer|"
+              "ReadingTrailer -> ReadingBody|ReadingBody -> BodyDone|BodyDone -> Idle|");
     EXPECT_EQ(HttpSendRequest(client, "GET", "/again"), 200);
     // The body ends at its length, without waiting for more.
     char buffer[64];

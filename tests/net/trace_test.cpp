@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "net/net.h"
+#include "net/state_trace.h"
 #include "net/trace.h"
 #include "net/trace_format.h"
 #include "net_test_support.h"
@@ -105,6 +106,22 @@ TEST_F(TraceFile, AFileThatCannotBeOpenedLeavesTracingOff) {
     EXPECT_EQ(NetTraceOn((folder_ + "/missing/trace.txt").c_str(), 0), 0);
     EXPECT_EQ(NetTraceOff(), 0);
     EXPECT_EQ(NetTraceMessage(0, "nowhere"), 0);
+}
+
+// A machine's state change is one line; setting the same state writes none.
+TEST_F(TraceFile, StateChangesAreTracedByTheirNames) {
+    enum class Light { Red, Green, Broken };
+    static constexpr const char* kNames[] = {"Red", "Green"};
+    Light light = Light::Red;
+    ASSERT_EQ(NetTraceOn(path_.c_str(), NET_TRACE_INFO), 1);
+    net::ChangeState(light, Light::Green, "Lamp", kNames);
+    net::ChangeState(light, Light::Green, "Lamp", kNames);
+    net::ChangeState(light, Light::Broken, "Lamp", kNames);
+    EXPECT_EQ(light, Light::Broken);
+    const std::string text = Text();
+    EXPECT_TRUE(Has(text, "Lamp state Red -> Green\n")) << text;
+    EXPECT_TRUE(Has(text, "Lamp state Green -> ?\n")) << text;
+    EXPECT_EQ(text.find("Lamp state Green -> Green"), std::string::npos) << text;
 }
 
 TEST(TraceFormat, DumpsShowOffsetsHexAndPrintableBytes) {
