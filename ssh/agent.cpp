@@ -12,17 +12,13 @@ namespace {
 constexpr std::size_t kLengthField = 4;
 constexpr int kWouldBlock = 10035;  // the socket runtime's error number
 
-std::uint32_t ReadLength(const std::uint8_t* bytes) {
-    return std::uint32_t(bytes[0]) << 24 | std::uint32_t(bytes[1]) << 16 |
-           std::uint32_t(bytes[2]) << 8 | bytes[3];
-}
-
 // A key held by the agent: signing asks the agent.
 class SshAgentKey final : public SshSigner {
   public:
     SshAgentKey(std::shared_ptr<SshAgent> agent, SshAgentIdentity identity)
         : agent_(std::move(agent)), identity_(std::move(identity)) {
-        origin_ = "agent key " + (identity_.comment.empty() ? identity_.keyType : identity_.comment);
+        origin_ =
+            "agent key " + (identity_.comment.empty() ? identity_.keyType : identity_.comment);
     }
     std::string_view keyType() const override { return identity_.keyType; }
     std::span<const std::uint8_t> publicKeyBlob() const override { return identity_.blob; }
@@ -56,7 +52,7 @@ bool ParseSshAgentIdentities(std::span<const std::uint8_t> message,
         if (!blobReader.ReadString(&keyType)) return false;
         found.push_back({{blob.begin(), blob.end()}, std::string(keyType), std::string(comment)});
     }
-    if (!reader.AtEnd()) return false;
+    if (!reader.Finish()) return false;
     *identities = std::move(found);
     return true;
 }
@@ -67,11 +63,11 @@ bool ParseSshAgentSignature(std::span<const std::uint8_t> message, std::string_v
     std::uint8_t type = 0;
     std::span<const std::uint8_t> blob;
     if (!reader.ReadByte(&type) || type != kSshAgentSignResponse) return false;
-    if (!reader.ReadString(&blob) || !reader.AtEnd()) return false;
+    if (!reader.ReadString(&blob) || !reader.Finish()) return false;
     SshReader blobReader(blob);
     std::string_view name;
     std::span<const std::uint8_t> bytes;
-    if (!blobReader.ReadString(&name) || !blobReader.ReadString(&bytes) || !blobReader.AtEnd())
+    if (!blobReader.ReadString(&name) || !blobReader.ReadString(&bytes) || !blobReader.Finish())
         return false;
     if (name != algorithm) return false;
     signature->assign(blob.begin(), blob.end());
@@ -162,7 +158,8 @@ bool SshAgent::WaitFor(bool writing, std::uint64_t deadline) {
     NetTimeval timeout{static_cast<std::int32_t>(left / 1000),
                        static_cast<std::int32_t>(left % 1000 * 1000)};
     NetSocketSet set(socket_);
-    const int ready = NetSelect(writing ? nullptr : &set, writing ? &set : nullptr, nullptr, &timeout);
+    const int ready =
+        NetSelect(writing ? nullptr : &set, writing ? &set : nullptr, nullptr, &timeout);
     if (ready < 0) return Failure("wait failed (error " + std::to_string(NetGetLastError()) + ")");
     if (ready == 0) return Failure("the agent did not answer in time");
     return true;
@@ -184,7 +181,8 @@ bool SshAgent::Transfer(std::span<const std::uint8_t> request, std::vector<std::
     const SecureBytes framed = writer.Take();
     for (std::size_t sent = 0; sent < framed.size();) {
         if (!WaitFor(true, deadline)) return false;
-        const int count = NetSend(socket_, framed.data() + sent, static_cast<int>(framed.size() - sent), 0);
+        const int count =
+            NetSend(socket_, framed.data() + sent, static_cast<int>(framed.size() - sent), 0);
         if (count < 0 && NetGetLastError() == kWouldBlock) continue;
         if (count <= 0) return Failure("the agent connection broke while sending");
         sent += static_cast<std::size_t>(count);
@@ -204,7 +202,7 @@ bool SshAgent::Transfer(std::span<const std::uint8_t> request, std::vector<std::
         return true;
     };
     if (!receive(prefix, kLengthField)) return false;
-    const std::uint32_t answerLength = ReadLength(prefix);
+    const std::uint32_t answerLength = LoadBe32(prefix);
     if (answerLength == 0 || answerLength > kSshAgentMaxMessage)
         return Failure("answer length " + std::to_string(answerLength) + " out of range");
     body.resize(answerLength);

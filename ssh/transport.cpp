@@ -300,7 +300,7 @@ void SshConnection::OnExtInfo(std::span<const std::uint8_t> payload) {
             value.remove_prefix(comma + 1);
         }
     }
-    if (!ok)
+    if (!ok || !reader.Finish())
         Fail(fileErrorInvalidServerResponse, kSshDisconnectProtocolError,
              "Malformed extension message");
 }
@@ -373,7 +373,7 @@ void SshConnection::OnSsh1PublicKey(std::span<const std::uint8_t> payload) {
 void SshConnection::OnUnimplemented(std::span<const std::uint8_t> payload) {
     SshReader reader(payload.subspan(1));
     std::uint32_t sequence = 0;
-    if (!reader.ReadUint32(&sequence) || !kex_.running()) return;
+    if (!reader.ReadUint32(&sequence) || !reader.Finish() || !kex_.running()) return;
     if (sequence - kexFirstSequence_ < encoder_.sequence() - kexFirstSequence_)
         Fail(fileErrorSecurityContext, kSshDisconnectKeyExchangeFailed,
              "Server refused a key-exchange message");
@@ -481,8 +481,7 @@ void SshConnection::SendKexPacket(SshPacket packet) {
     Transmit(std::move(packet));
 }
 
-void SshConnection::SwitchOutgoingKeys(std::unique_ptr<SshDirectionKeys> keys,
-                                       bool resetSequence) {
+void SshConnection::SwitchOutgoingKeys(std::unique_ptr<SshDirectionKeys> keys, bool resetSequence) {
     encoder_.SetKeys(std::move(keys));
     if (resetSequence) encoder_.ResetSequence();
     holdOutgoing_ = false;
@@ -496,8 +495,7 @@ void SshConnection::ReleaseHeldPackets() {
         Transmit(std::move(packet));
 }
 
-void SshConnection::SwitchIncomingKeys(std::unique_ptr<SshDirectionKeys> keys,
-                                       bool resetSequence) {
+void SshConnection::SwitchIncomingKeys(std::unique_ptr<SshDirectionKeys> keys, bool resetSequence) {
     decoder_.SetKeys(std::move(keys));
     if (resetSequence) decoder_.ResetSequence();
 }
