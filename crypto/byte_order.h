@@ -8,6 +8,19 @@ inline std::uint32_t LoadBe32(const std::uint8_t* p) {
            std::uint32_t(p[3]);
 }
 
+inline std::uint16_t LoadBe16(const std::uint8_t* p) {
+    return std::uint16_t((p[0] << 8) | p[1]);
+}
+
+inline std::uint64_t LoadBe64(const std::uint8_t* p) {
+    return (std::uint64_t(LoadBe32(p)) << 32) | LoadBe32(p + 4);
+}
+
+inline void StoreBe16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = std::uint8_t(v >> 8);
+    p[1] = std::uint8_t(v);
+}
+
 inline void StoreBe32(std::uint8_t* p, std::uint32_t v) {
     p[0] = std::uint8_t(v >> 24);
     p[1] = std::uint8_t(v >> 16);

@@ -32,7 +32,7 @@ PublicKey* NewKeyFromBlob(std::span<const std::uint8_t> blob) {
     key->algorithm = &kSshDss;
     if (!reader.ReadString(&name) || name != kSshDss.sshName || !reader.ReadMpint(&key->p) ||
         !reader.ReadMpint(&key->q) || !reader.ReadMpint(&key->g) || !reader.ReadMpint(&key->y) ||
-        !reader.AtEnd() || !IsUsable(*key)) {
+        !reader.Finish() || !IsUsable(*key)) {
         return nullptr;
     }
     return key.release();

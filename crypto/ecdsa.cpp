@@ -17,7 +17,7 @@ PublicKey* NewKey(const PublicKeyAlgorithm& algorithm, std::string_view curveNam
     std::string_view name, curve;
     std::span<const std::uint8_t> point;
     if (!reader.ReadString(&name) || name != algorithm.sshName || !reader.ReadString(&curve) ||
-        curve != curveName || !reader.ReadString(&point) || !reader.AtEnd()) {
+        curve != curveName || !reader.ReadString(&point) || !reader.Finish()) {
         return nullptr;
     }
     auto key = std::make_unique<EcdsaPublicKey>();
@@ -68,7 +68,7 @@ bool Verify(const PublicKey& key, std::span<const std::uint8_t> signatureBlob,
     if (!ReadSignatureBlob(signatureBlob, key.algorithm->sshName, &signature)) return false;
     SshReader reader(signature);
     BigNum r, s;
-    if (!reader.ReadMpint(&r) || !reader.ReadMpint(&s) || !reader.AtEnd()) return false;
+    if (!reader.ReadMpint(&r) || !reader.ReadMpint(&s) || !reader.Finish()) return false;
     const HashDescriptor* hash = FindHash(EcHashName(*ecdsa.curve));
     if (!hash) return false;
     std::uint8_t digest[kMaxHashDigestLength];

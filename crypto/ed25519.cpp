@@ -226,7 +226,7 @@ PublicKey* NewKeyFromBlob(std::span<const std::uint8_t> blob) {
     std::span<const std::uint8_t> key;
     EdPoint point;
     if (!reader.ReadString(&name) || name != kSshEd25519.sshName || !reader.ReadString(&key) ||
-        !reader.AtEnd() || key.size() != kEd25519PublicKeyLength || !EdDecode(point, key.data())) {
+        !reader.Finish() || key.size() != kEd25519PublicKeyLength || !EdDecode(point, key.data())) {
         return nullptr;
     }
     auto* result = new Ed25519Key{};

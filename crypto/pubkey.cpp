@@ -81,5 +81,5 @@ bool ReadSignatureBlob(std::span<const std::uint8_t> signatureBlob, std::string_
     SshReader reader(signatureBlob);
     std::string_view name;
     return reader.ReadString(&name) && name == sshName && reader.ReadString(signature) &&
-           reader.AtEnd();
+           reader.Finish();
 }

@@ -41,7 +41,7 @@ PublicKey* NewKeyFromBlob(std::span<const std::uint8_t> blob) {
     std::string_view name;
     BigNum exponent, modulus;
     if (!reader.ReadString(&name) || name != kSshRsa.sshName || !reader.ReadMpint(&exponent) ||
-        !reader.ReadMpint(&modulus) || !reader.AtEnd()) {
+        !reader.ReadMpint(&modulus) || !reader.Finish()) {
         return nullptr;
     }
     return RsaNewKey(std::move(exponent), std::move(modulus));

@@ -40,10 +40,6 @@ inline std::uint64_t Rotr64(std::uint64_t v, int n) {
     return (v >> n) | (v << (64 - n));
 }
 
-inline std::uint64_t LoadBe64(const std::uint8_t* p) {
-    return (std::uint64_t(LoadBe32(p)) << 32) | LoadBe32(p + 4);
-}
-
 // W[t] for t >= 16, kept in a ring of 16 words.
 inline std::uint64_t ScheduleWord(std::uint64_t (&w)[16], int t) {
     const std::uint64_t w15 = w[(t - 15) & 15], w2 = w[(t - 2) & 15];

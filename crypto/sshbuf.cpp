@@ -1,7 +1,7 @@
 #include "crypto/sshbuf.h"
 
 bool SshReader::ReadBytes(std::size_t length, std::span<const std::uint8_t>* bytes) {
-    if (length > Remaining()) return false;
+    if (failed_ || length > data_.size() - offset_) return Fail();
     *bytes = data_.subspan(offset_, length);
     offset_ += length;
     return true;
@@ -24,17 +24,20 @@ bool SshReader::ReadBool(bool* value) {
 bool SshReader::ReadUint32(std::uint32_t* value) {
     std::span<const std::uint8_t> bytes;
     if (!ReadBytes(4, &bytes)) return false;
-    *value = (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-             (std::uint32_t{bytes[2]} << 8) | bytes[3];
+    *value = LoadBe32(bytes.data());
+    return true;
+}
+
+bool SshReader::ReadUint64(std::uint64_t* value) {
+    std::span<const std::uint8_t> bytes;
+    if (!ReadBytes(8, &bytes)) return false;
+    *value = LoadBe64(bytes.data());
     return true;
 }
 
 bool SshReader::ReadString(std::span<const std::uint8_t>* bytes) {
-    std::size_t start = offset_;
     std::uint32_t length;
-    if (ReadUint32(&length) && ReadBytes(length, bytes)) return true;
-    offset_ = start;
-    return false;
+    return ReadUint32(&length) && ReadBytes(length, bytes);
 }
 
 bool SshReader::ReadString(std::string_view* text) {
@@ -52,65 +55,17 @@ bool SshReader::ReadStringReader(SshReader* child) {
 }
 
 bool SshReader::ReadMpint(BigNum* value) {
-    std::size_t start = offset_;
     std::span<const std::uint8_t> bytes;
     if (!ReadString(&bytes)) return false;
-    if (bytes.size() > kSshMpintMaxBytes || (!bytes.empty() && (bytes[0] & 0x80))) {
-        offset_ = start;
-        return false;
-    }
+    if (bytes.size() > kSshMpintMaxBytes || (!bytes.empty() && (bytes[0] & 0x80))) return Fail();
     *value = BigNum::FromBytes(bytes);
     return true;
 }
 
 bool SshReader::ReadSsh1Mpint(BigNum* value) {
-    std::size_t start = offset_;
     std::span<const std::uint8_t> bits, bytes;
-    if (ReadBytes(2, &bits)) {
-        std::size_t bitCount = (std::size_t{bits[0]} << 8) | bits[1];
-        if (ReadBytes((bitCount + 7) / 8, &bytes)) {
-            *value = BigNum::FromBytes(bytes);
-            return true;
-        }
-    }
-    offset_ = start;
-    return false;
-}
-
-void SshWriter::PutByte(std::uint8_t value) {
-    buffer_.push_back(value);
-}
-
-void SshWriter::PutUint32(std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        buffer_.push_back(static_cast<std::uint8_t>(value >> shift));
-    }
-}
-
-void SshWriter::PutBytes(std::span<const std::uint8_t> bytes) {
-    AppendBytes(buffer_, bytes);
-}
-
-void SshWriter::PutString(std::span<const std::uint8_t> bytes) {
-    PutUint32(static_cast<std::uint32_t>(bytes.size()));
-    PutBytes(bytes);
-}
-
-void SshWriter::PutString(std::string_view text) {
-    PutString(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-}
-
-void SshWriter::PutMpint(const BigNum& value) {
-    SecureBytes bytes = value.ToBytes();
-    bool needsSignByte = !bytes.empty() && (bytes[0] & 0x80);
-    PutUint32(static_cast<std::uint32_t>(bytes.size() + needsSignByte));
-    if (needsSignByte) PutByte(0);
-    PutBytes(bytes);
-}
-
-void SshWriter::PutSsh1Mpint(const BigNum& value) {
-    std::size_t bits = value.BitCount();
-    PutByte(static_cast<std::uint8_t>(bits >> 8));
-    PutByte(static_cast<std::uint8_t>(bits));
-    PutBytes(value.ToBytes());
+    if (!ReadBytes(2, &bits) || !ReadBytes((std::size_t{LoadBe16(bits.data())} + 7) / 8, &bytes))
+        return false;
+    *value = BigNum::FromBytes(bytes);
+    return true;
 }

@@ -14,11 +14,6 @@ namespace {
 constexpr std::size_t kLengthField = 4;
 constexpr int kWouldBlock = 10035;  // the socket runtime's error number
 
-std::uint32_t ReadLength(const std::uint8_t* bytes) {
-    return std::uint32_t(bytes[0]) << 24 | std::uint32_t(bytes[1]) << 16 |
-           std::uint32_t(bytes[2]) << 8 | bytes[3];
-}
-
 // A key held by the agent: signing asks the agent.
 class SshAgentKey final : public SshSigner {
   public:
@@ -59,7 +54,7 @@ bool ParseSshAgentIdentities(std::span<const std::uint8_t> message,
         if (!blobReader.ReadString(&keyType)) return false;
         found.push_back({{blob.begin(), blob.end()}, std::string(keyType), std::string(comment)});
     }
-    if (!reader.AtEnd()) return false;
+    if (!reader.Finish()) return false;
     *identities = std::move(found);
     return true;
 }
@@ -70,11 +65,11 @@ bool ParseSshAgentSignature(std::span<const std::uint8_t> message, std::string_v
     std::uint8_t type = 0;
     std::span<const std::uint8_t> blob;
     if (!reader.ReadByte(&type) || type != kSshAgentSignResponse) return false;
-    if (!reader.ReadString(&blob) || !reader.AtEnd()) return false;
+    if (!reader.ReadString(&blob) || !reader.Finish()) return false;
     SshReader blobReader(blob);
     std::string_view name;
     std::span<const std::uint8_t> bytes;
-    if (!blobReader.ReadString(&name) || !blobReader.ReadString(&bytes) || !blobReader.AtEnd())
+    if (!blobReader.ReadString(&name) || !blobReader.ReadString(&bytes) || !blobReader.Finish())
         return false;
     if (name != algorithm) return false;
     signature->assign(blob.begin(), blob.end());
@@ -205,7 +200,7 @@ bool SshAgent::Transfer(std::span<const std::uint8_t> request, std::vector<std::
         return true;
     };
     if (!receive(prefix, kLengthField)) return false;
-    const std::uint32_t answerLength = ReadLength(prefix);
+    const std::uint32_t answerLength = LoadBe32(prefix);
     if (answerLength == 0 || answerLength > kSshAgentMaxMessage)
         return Failure("answer length " + std::to_string(answerLength) + " out of range");
     body.resize(answerLength);

@@ -253,7 +253,8 @@ std::optional<SshKexinit> ParseSshKexinit(std::span<const std::uint8_t> message)
         list = SplitNameList(text);
     }
     std::uint32_t reserved = 0;
-    if (!reader.ReadBool(&result.firstPacketFollows) || !reader.ReadUint32(&reserved))
+    if (!reader.ReadBool(&result.firstPacketFollows) || !reader.ReadUint32(&reserved) ||
+        !reader.Finish())
         return std::nullopt;
     return result;
 }

@@ -203,7 +203,7 @@ void SshConnectionLayer::OnWindowAdjust(SshChannel& channel,
                                         std::span<const std::uint8_t> payload) {
     SshReader reader(payload.subspan(5));
     std::uint32_t add = 0;
-    if (!reader.ReadUint32(&add)) {
+    if (!reader.ReadUint32(&add) || !reader.Finish()) {
         Malformed();
         return;
     }
@@ -217,15 +217,15 @@ void SshConnectionLayer::OnData(SshChannel& channel, std::span<const std::uint8_
     SshReader reader(payload.subspan(5));
     std::uint32_t dataType = 0;
     std::span<const std::uint8_t> data;
-    if ((extended && !reader.ReadUint32(&dataType)) || !reader.ReadString(&data)) {
+    if ((extended && !reader.ReadUint32(&dataType)) || !reader.ReadString(&data) ||
+        !reader.Finish()) {
         Malformed();
         return;
     }
     // A server that overruns the window is tolerated; the window just stays shut.
     channel.localWindow -=
         std::min<std::uint32_t>(channel.localWindow, static_cast<std::uint32_t>(data.size()));
-    if (!extended && &channel == session_)
-        AppendBytes(incoming_, data);
+    if (!extended && &channel == session_) AppendBytes(incoming_, data);
     TopUpWindow();
 }
 
@@ -240,7 +240,7 @@ void SshConnectionLayer::OnRequest(SshChannel& channel, std::span<const std::uin
     bool known = false;
     if (type == "exit-status") {
         std::uint32_t status = 0;
-        known = reader.ReadUint32(&status);
+        known = reader.ReadUint32(&status) && reader.Finish();
         if (known) exit_.status = status;
     } else if (type == "exit-signal") {
         std::string_view name;

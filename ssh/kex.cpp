@@ -4,8 +4,8 @@
 
 #include "crypto/pubkey.h"
 #include "crypto/random.h"
-#include "crypto/x25519.h"
 #include "crypto/sshbuf.h"
+#include "crypto/x25519.h"
 #include "resources/errors.h"
 #include "ssh/known_hosts.h"
 #include "ssh/messages.h"
@@ -180,7 +180,7 @@ std::optional<SshKexFailure> SshKeyExchange::OnKexinit(std::span<const std::uint
 std::optional<SshKexFailure> SshKeyExchange::OnGroup(std::span<const std::uint8_t> message) {
     SshReader reader(message.subspan(1));
     BigNum p, g;
-    if (!reader.ReadMpint(&p) || !reader.ReadMpint(&g) || !reader.AtEnd())
+    if (!reader.ReadMpint(&p) || !reader.ReadMpint(&g) || !reader.Finish())
         return Malformed("group-exchange group");
     dh_ = DhContext::FromGroup(std::move(p), std::move(g));
     if (!dh_) return Refused("Unusable group-exchange group");
@@ -295,7 +295,7 @@ std::optional<SshKexFailure> SshKeyExchange::OnReply(std::span<const std::uint8_
     std::span<const std::uint8_t> serverPublic;
     if (!reader.ReadString(&hostKeyBlob) ||
         !(curve ? reader.ReadString(&serverPublic) : reader.ReadMpint(&f)) ||
-        !reader.ReadString(&signature) || !reader.AtEnd())
+        !reader.ReadString(&signature) || !reader.Finish())
         return Malformed("key-exchange reply");
     SecureBytes secretMpint;
     SecureBytes serverValue;  // Q_S as sent, or f as an mpint

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "crypto/byte_order.h"
 #include "crypto/random.h"
 
 SshPacket::SshPacket(std::uint8_t type) : type_(type) {
@@ -116,22 +117,6 @@ bool SshDirectionKeys::Open(std::uint32_t sequence, std::uint8_t* packet, std::s
 
 // ---- Encoder ------------------------------------------------------------------------
 
-namespace {
-
-void StoreUint32(std::uint8_t* out, std::uint32_t value) {
-    out[0] = static_cast<std::uint8_t>(value >> 24);
-    out[1] = static_cast<std::uint8_t>(value >> 16);
-    out[2] = static_cast<std::uint8_t>(value >> 8);
-    out[3] = static_cast<std::uint8_t>(value);
-}
-
-std::uint32_t LoadUint32(const std::uint8_t* in) {
-    return (std::uint32_t{in[0]} << 24) | (std::uint32_t{in[1]} << 16) |
-           (std::uint32_t{in[2]} << 8) | std::uint32_t{in[3]};
-}
-
-}  // namespace
-
 SshPacketEncoder::SshPacketEncoder() : keys_(std::make_unique<SshDirectionKeys>()) {}
 SshPacketEncoder::~SshPacketEncoder() = default;
 
@@ -153,7 +138,7 @@ SecureBytes SshPacketEncoder::Encode(SshPacket packet) {
     const std::size_t packetLength = buffer.size() + padding;
     buffer.resize(packetLength + keys_->macLength());
     RandomBytes(std::span(buffer).subspan(packetLength - padding, padding));
-    StoreUint32(buffer.data(), static_cast<std::uint32_t>(packetLength - 4));
+    StoreBe32(buffer.data(), static_cast<std::uint32_t>(packetLength - 4));
     buffer[4] = static_cast<std::uint8_t>(padding);
 
     switch (keys_->mode()) {
@@ -212,10 +197,10 @@ SshPacketDecoder::Status SshPacketDecoder::CheckHeader() {
         case SshPacketMode::Plain:
         case SshPacketMode::MacThenEncrypt:
             keys_->Decrypt(buffer_.data(), first);
-            packetLength_ = LoadUint32(buffer_.data());
+            packetLength_ = LoadBe32(buffer_.data());
             break;
         case SshPacketMode::EncryptThenMac:
-            packetLength_ = LoadUint32(buffer_.data());
+            packetLength_ = LoadBe32(buffer_.data());
             break;
         case SshPacketMode::Aead:
             packetLength_ = keys_->PacketLength(sequence_, buffer_.data());

@@ -11,8 +11,8 @@
 #include "crypto/ecc.h"
 #include "crypto/ed25519.h"
 #include "crypto/sshbuf.h"
-#include "crypto/wipe.h"
 #include "platform/file.h"
+#include "crypto/wipe.h"
 #include "ssh/key_signers.h"
 
 namespace {
@@ -165,7 +165,7 @@ bool DecryptPrivateSection(const OpensshCipher& cipher, std::span<const std::uin
     SshReader options(kdfOptions);
     std::span<const std::uint8_t> salt;
     std::uint32_t rounds;
-    if (!options.ReadString(&salt) || !options.ReadUint32(&rounds) || !options.AtEnd() ||
+    if (!options.ReadString(&salt) || !options.ReadUint32(&rounds) || !options.Finish() ||
         salt.empty() || salt.size() > kMaxSaltBytes) {
         *failure =
             Failure(SshKeyLoadStatus::BadFormat, "the key file's bcrypt parameters are damaged");
@@ -298,7 +298,7 @@ SshKeyLoadResult LoadOpensshKey(std::span<const std::uint8_t> body, std::string_
                        "the key file's passphrase is turned into a key with \"" +
                            std::string(kdfName) + "\", which this client does not have");
     }
-    if (!reader.ReadString(&publicBlob) || !reader.ReadString(&encrypted) || !reader.AtEnd() ||
+    if (!reader.ReadString(&publicBlob) || !reader.ReadString(&encrypted) || !reader.Finish() ||
         encrypted.empty() || encrypted.size() % cipher->blockLength != 0) {
         return damaged();
     }

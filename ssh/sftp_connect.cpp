@@ -115,16 +115,22 @@ int StartProtocol(SftpSession& session) {
     std::uint8_t prefix[4];
     std::vector<std::uint8_t> payload;
     if (!session.link->ReadExactly(prefix)) return fileErrorNotConnected;
-    const std::uint32_t length = std::uint32_t(prefix[0]) << 24 | std::uint32_t(prefix[1]) << 16 |
-                                 std::uint32_t(prefix[2]) << 8 | prefix[3];
+    const std::uint32_t length = LoadBe32(prefix);
     if (length > kSftpMaxPacket) return fileErrorInvalidPacketSize;
     payload.resize(length);
     if (!session.link->ReadExactly(payload)) return fileErrorNotConnected;
-    SftpReader reader(payload);
+    SshReader reader(payload);
     std::uint8_t type = 0;
     std::uint32_t version = 0;
-    if (!reader.Byte(type) || type != SSH_FXP_VERSION) return fileErrorUnexpectedServerResponse;
-    if (!reader.Uint32(version)) return fileErrorInvalidPacketData;
+    if (!reader.ReadByte(&type) || type != SSH_FXP_VERSION)
+        return fileErrorUnexpectedServerResponse;
+    if (!reader.ReadUint32(&version)) return fileErrorInvalidPacketData;
+    // Extension pairs (name, data) follow; none is used.
+    while (reader.Remaining() > 0) {
+        std::string_view name, data;
+        if (!reader.ReadString(&name) || !reader.ReadString(&data)) break;
+    }
+    if (!reader.Finish()) return fileErrorInvalidPacketData;
     if (version >= 4) return fileErrorProtocolNotSupported;
     auto home = session.RealPath(".");
     if (!home) return ErrorNumber(session.lastError);
@@ -184,7 +190,8 @@ SftpSession* SftpConnect(const char* host, int port, const char* user, const cha
     config.host = Limited(host, kSshMaxHostLength);
     config.port = static_cast<std::uint16_t>(port == 0 ? 22 : port);
     config.userName = Limited(user, kSshMaxUserLength);
-    if (password) config.password.assign(std::string_view(password).substr(0, kSshMaxPasswordLength));
+    if (password)
+        config.password.assign(std::string_view(password).substr(0, kSshMaxPasswordLength));
     config.timeoutSeconds = timeoutSeconds;
     config.protocolChoice = *protocol;
     config.remoteCommand = "sftp";

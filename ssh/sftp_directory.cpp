@@ -88,7 +88,7 @@ PageResult ReadPage(SftpSession& session, const std::string& handle, const std::
     }
     if (!session.Expect(reply, SSH_FXP_NAME)) return PageResult::Failed;
     std::uint32_t count = 0;
-    if (!reply.fields.Uint32(count) || count > reply.fields.remaining() / kSmallestNameEntry ||
+    if (!reply.fields.ReadUint32(&count) || count > reply.fields.Remaining() / kSmallestNameEntry ||
         count >= kMaxNamesPerReply) {
         session.Fail(fileErrorInvalidServerResponse);
         return PageResult::Failed;
@@ -99,14 +99,18 @@ PageResult ReadPage(SftpSession& session, const std::string& handle, const std::
         std::string_view name;
         std::string_view longName;
         SftpAttributes attributes;
-        if (!reply.fields.String(name) || !reply.fields.String(longName) ||
-            !reply.fields.Attributes(attributes)) {
+        if (!reply.fields.ReadString(&name) || !reply.fields.ReadString(&longName) ||
+            !ReadSftpAttributes(reply.fields, attributes)) {
             session.Fail(fileErrorInvalidServerResponse);
             return PageResult::Failed;
         }
         if (mask.empty() || SshWildcardMatch(mask, name)) {
             kept.push_back({std::string(name), std::string(longName), attributes});
         }
+    }
+    if (!reply.fields.Finish()) {
+        session.Fail(fileErrorInvalidServerResponse);
+        return PageResult::Failed;
     }
     session.SetStatus(0);
     return PageResult::More;

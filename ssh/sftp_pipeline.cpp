@@ -48,7 +48,7 @@ bool SendBlock(SftpSession& session, SftpTransfer& transfer, SftpWriter& request
 
 void ApplyData(SftpSession& session, SftpTransfer& transfer, SftpBlock& block, SftpReply& reply) {
     std::span<const std::uint8_t> data;
-    if (!reply.fields.String(data) || data.size() > block.length) {
+    if (!reply.fields.ReadString(&data) || !reply.fields.Finish() || data.size() > block.length) {
         block.state = -1;
         FailTransfer(session, transfer, fileErrorInvalidServerResponse);
         return;

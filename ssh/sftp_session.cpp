@@ -71,7 +71,7 @@ void SftpSession::SetStatus(std::int32_t status) {
 
 bool SftpSession::CheckStatus(SftpReply& reply) {
     std::uint32_t code = 0;
-    if (reply.type != SSH_FXP_STATUS || !reply.fields.Uint32(code)) {
+    if (reply.type != SSH_FXP_STATUS || !reply.fields.ReadUint32(&code)) {
         lastStatus = -1;
         Fail(fileErrorInvalidPacketData);
         return false;
@@ -124,9 +124,7 @@ bool ReadPacket(SftpSession& session, std::vector<std::uint8_t>& payload) {
     for (;;) {
         std::uint8_t prefix[4];
         if (!session.link->ReadExactly(prefix)) break;
-        const std::uint32_t length = std::uint32_t(prefix[0]) << 24 |
-                                     std::uint32_t(prefix[1]) << 16 |
-                                     std::uint32_t(prefix[2]) << 8 | prefix[3];
+        const std::uint32_t length = LoadBe32(prefix);
         if (length > kSftpMaxPacket) {
             session.closed = true;  // the stream cannot be resynchronised
             session.lastStatus = -1;
@@ -151,9 +149,8 @@ bool ReadPacket(SftpSession& session, std::vector<std::uint8_t>& payload) {
 bool SftpSession::ReceiveReply(SftpReply& reply) {
     for (;;) {
         if (!ReadPacket(*this, reply.payload)) return false;
-        reply.fields = SftpReader(reply.payload);
-        reply.fields.Byte(reply.type);
-        if (!reply.fields.Uint32(reply.id)) {
+        reply.fields = SshReader(reply.payload);
+        if (!reply.fields.ReadByte(&reply.type) || !reply.fields.ReadUint32(&reply.id)) {
             lastStatus = -1;
             return Fail(fileErrorInvalidPacketData);
         }
@@ -209,7 +206,7 @@ std::optional<std::string> SftpSession::RealPath(std::string_view path) {
     if (!Exchange(request, id, reply) || !Expect(reply, SSH_FXP_NAME)) return std::nullopt;
     std::uint32_t count = 0;
     std::string_view name;
-    if (!reply.fields.Uint32(count)) {
+    if (!reply.fields.ReadUint32(&count)) {
         Fail(fileErrorInvalidServerResponse);
         return std::nullopt;
     }
@@ -217,7 +214,10 @@ std::optional<std::string> SftpSession::RealPath(std::string_view path) {
         Fail(fileErrorUnexpectedServerResponse);
         return std::nullopt;
     }
-    if (!reply.fields.String(name)) {
+    std::string_view longName;
+    SftpAttributes attributes;
+    if (!reply.fields.ReadString(&name) || !reply.fields.ReadString(&longName) ||
+        !ReadSftpAttributes(reply.fields, attributes) || !reply.fields.Finish()) {
         Fail(fileErrorInvalidServerResponse);
         return std::nullopt;
     }
@@ -270,7 +270,8 @@ bool SftpSession::Stat(const std::string& path, SftpAttributes& attributes) {
         lastStatus = -1;
         return Fail(fileErrorFileNotFound);
     }
-    if (!reply.fields.Attributes(attributes)) return Fail(fileErrorInvalidServerResponse);
+    if (!ReadSftpAttributes(reply.fields, attributes) || !reply.fields.Finish())
+        return Fail(fileErrorInvalidServerResponse);
     SetStatus(0);
     return true;
 }
@@ -281,7 +282,8 @@ bool SftpSession::FStat(const std::string& handle, SftpAttributes& attributes) {
     request.Uint32(id).String(handle);
     SftpReply reply;
     if (!Exchange(request, id, reply) || !Expect(reply, SSH_FXP_ATTRS)) return false;
-    if (!reply.fields.Attributes(attributes)) return Fail(fileErrorInvalidServerResponse);
+    if (!ReadSftpAttributes(reply.fields, attributes) || !reply.fields.Finish())
+        return Fail(fileErrorInvalidServerResponse);
     SetStatus(0);
     return true;
 }
@@ -291,7 +293,7 @@ namespace {
 std::optional<std::string> ReadHandle(SftpSession& session, SftpReply& reply) {
     if (!session.Expect(reply, SSH_FXP_HANDLE)) return std::nullopt;
     std::string_view handle;
-    if (!reply.fields.String(handle)) {
+    if (!reply.fields.ReadString(&handle) || !reply.fields.Finish()) {
         session.Fail(fileErrorInvalidServerResponse);
         return std::nullopt;
     }

@@ -38,7 +38,7 @@ struct SftpReply {
     std::uint8_t type = 0;
     std::uint32_t id = 0;
     std::vector<std::uint8_t> payload;
-    SftpReader fields{{}};
+    SshReader fields{{}};
 };
 
 struct SftpBlock {

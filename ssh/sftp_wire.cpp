@@ -1,37 +1,33 @@
 #include "ssh/sftp_wire.h"
 
 SftpWriter::SftpWriter(std::uint8_t type) {
-    bytes_.reserve(64);
-    bytes_.resize(4);
-    bytes_.push_back(type);
+    writer_.Reserve(64);
+    writer_.PutUint32(0);
+    writer_.PutByte(type);
 }
 
 SftpWriter& SftpWriter::Byte(std::uint8_t value) {
-    bytes_.push_back(value);
+    writer_.PutByte(value);
     return *this;
 }
 
 SftpWriter& SftpWriter::Uint32(std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        bytes_.push_back(static_cast<std::uint8_t>(value >> shift));
-    }
+    writer_.PutUint32(value);
     return *this;
 }
 
 SftpWriter& SftpWriter::Uint64(std::uint64_t value) {
-    Uint32(static_cast<std::uint32_t>(value >> 32));
-    return Uint32(static_cast<std::uint32_t>(value));
+    writer_.PutUint64(value);
+    return *this;
 }
 
 SftpWriter& SftpWriter::String(std::string_view value) {
-    Uint32(static_cast<std::uint32_t>(value.size()));
-    bytes_.insert(bytes_.end(), value.begin(), value.end());
+    writer_.PutString(value);
     return *this;
 }
 
 SftpWriter& SftpWriter::Bytes(std::span<const std::uint8_t> value) {
-    Uint32(static_cast<std::uint32_t>(value.size()));
-    bytes_.insert(bytes_.end(), value.begin(), value.end());
+    writer_.PutString(value);
     return *this;
 }
 
@@ -46,77 +42,28 @@ SftpWriter& SftpWriter::Attributes(const SftpAttributes& attributes) {
 }
 
 std::span<const std::uint8_t> SftpWriter::Finish() {
-    const auto length = static_cast<std::uint32_t>(bytes_.size() - 4);
-    for (int i = 0; i < 4; ++i)
-        bytes_[i] = static_cast<std::uint8_t>(length >> (24 - 8 * i));
-    return bytes_;
+    writer_.PatchUint32(0, static_cast<std::uint32_t>(writer_.size() - 4));
+    return writer_.data();
 }
 
-bool SftpReader::Take(std::size_t count, const std::uint8_t** out) {
-    if (!ok_ || data_.size() - position_ < count) {
-        ok_ = false;
+bool ReadSftpAttributes(SshReader& reader, SftpAttributes& a) {
+    a = SftpAttributes{};
+    if (!reader.ReadUint32(&a.flags)) return false;
+    if (a.Has(kSftpAttrSize) && !reader.ReadUint64(&a.size)) return false;
+    if (a.Has(kSftpAttrUidGid) && !(reader.ReadUint32(&a.uid) && reader.ReadUint32(&a.gid))) {
         return false;
     }
-    *out = data_.data() + position_;
-    position_ += count;
-    return true;
-}
-
-bool SftpReader::Byte(std::uint8_t& value) {
-    const std::uint8_t* p = nullptr;
-    if (!Take(1, &p)) return false;
-    value = *p;
-    return true;
-}
-
-bool SftpReader::Uint32(std::uint32_t& value) {
-    const std::uint8_t* p = nullptr;
-    if (!Take(4, &p)) return false;
-    value = std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-    return true;
-}
-
-bool SftpReader::Uint64(std::uint64_t& value) {
-    std::uint32_t high = 0;
-    std::uint32_t low = 0;
-    if (!Uint32(high) || !Uint32(low)) return false;
-    value = std::uint64_t(high) << 32 | low;
-    return true;
-}
-
-bool SftpReader::String(std::span<const std::uint8_t>& value) {
-    std::uint32_t length = 0;
-    const std::uint8_t* p = nullptr;
-    if (!Uint32(length) || !Take(length, &p)) return false;
-    value = {p, length};
-    return true;
-}
-
-bool SftpReader::String(std::string_view& value) {
-    std::span<const std::uint8_t> bytes;
-    if (!String(bytes)) return false;
-    value = {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-    return true;
-}
-
-bool SftpReader::Attributes(SftpAttributes& attributes) {
-    attributes = SftpAttributes{};
-    if (!Uint32(attributes.flags)) return false;
-    if (attributes.Has(kSftpAttrSize) && !Uint64(attributes.size)) return false;
-    if (attributes.Has(kSftpAttrUidGid) && !(Uint32(attributes.uid) && Uint32(attributes.gid))) {
+    if (a.Has(kSftpAttrPermissions) && !reader.ReadUint32(&a.permissions)) return false;
+    if (a.Has(kSftpAttrTimes) && !(reader.ReadUint32(&a.atime) && reader.ReadUint32(&a.mtime))) {
         return false;
     }
-    if (attributes.Has(kSftpAttrPermissions) && !Uint32(attributes.permissions)) return false;
-    if (attributes.Has(kSftpAttrTimes) && !(Uint32(attributes.atime) && Uint32(attributes.mtime))) {
-        return false;
-    }
-    if (!attributes.Has(kSftpAttrExtended)) return true;
+    if (!a.Has(kSftpAttrExtended)) return true;
     std::uint32_t count = 0;
-    if (!Uint32(count)) return false;
+    if (!reader.ReadUint32(&count)) return false;
     for (std::uint32_t i = 0; i < count; ++i) {
         std::string_view name;
         std::string_view value;
-        if (!String(name) || !String(value)) return false;
+        if (!reader.ReadString(&name) || !reader.ReadString(&value)) return false;
     }
     return true;
 }

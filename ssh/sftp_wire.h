@@ -1,5 +1,5 @@
-// SFTP version 3 wire format: packet types, the attributes record, a payload
-// writer and a bounded reader that cannot run past the bytes it was given.
+// SFTP version 3 wire format: packet types, the attributes record and a packet
+// builder. Messages are read with the SSH wire reader (crypto/sshbuf.h).
 #pragma once
 
 #include <cstddef>
@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "crypto/sshbuf.h"
 
 enum SftpPacketType : std::uint8_t {
     SSH_FXP_INIT = 1,
@@ -79,28 +81,8 @@ class SftpWriter {
     std::span<const std::uint8_t> Finish();
 
   private:
-    std::vector<std::uint8_t> bytes_;
+    PlainSshWriter writer_;
 };
 
-// Reads fields in order; any read past the end fails and every later one too.
-class SftpReader {
-  public:
-    explicit SftpReader(std::span<const std::uint8_t> data) : data_(data) {}
-    bool Byte(std::uint8_t& value);
-    bool Uint32(std::uint32_t& value);
-    bool Uint64(std::uint64_t& value);
-    // A view into the reader's bytes.
-    bool String(std::string_view& value);
-    bool String(std::span<const std::uint8_t>& value);
-    // Extended pairs are read and dropped.
-    bool Attributes(SftpAttributes& attributes);
-    std::size_t remaining() const { return ok_ ? data_.size() - position_ : 0; }
-    bool ok() const { return ok_; }
-
-  private:
-    bool Take(std::size_t count, const std::uint8_t** out);
-
-    std::span<const std::uint8_t> data_;
-    std::size_t position_ = 0;
-    bool ok_ = true;
-};
+// Reads the attributes record; extended pairs are read and dropped.
+[[nodiscard]] bool ReadSftpAttributes(SshReader& reader, SftpAttributes& attributes);

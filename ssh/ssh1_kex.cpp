@@ -64,7 +64,8 @@ std::optional<SshKexFailure> SetUpSsh1Session(const SshConfig& config,
     const PublicKeyPtr hostKey = ReadSsh1Key(reader);
     std::uint32_t cipherMask = 0;
     if (!serverKey || !hostKey || !reader.ReadUint32(&setup->protocolFlags) ||
-        !reader.ReadUint32(&cipherMask) || !reader.ReadUint32(&setup->supportedAuthentications))
+        !reader.ReadUint32(&cipherMask) || !reader.ReadUint32(&setup->supportedAuthentications) ||
+        !reader.Finish())
         return SshKexFailure{fileErrorInvalidServerResponse, kSshDisconnectProtocolError,
                              "Malformed public-key message"};
 

@@ -3,24 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "crypto/byte_order.h"
 #include "crypto/crc32.h"
 #include "crypto/random.h"
 
 namespace {
 
 constexpr std::size_t kBlock = 8;
-
-void StoreUint32(std::uint8_t* out, std::uint32_t value) {
-    out[0] = static_cast<std::uint8_t>(value >> 24);
-    out[1] = static_cast<std::uint8_t>(value >> 16);
-    out[2] = static_cast<std::uint8_t>(value >> 8);
-    out[3] = static_cast<std::uint8_t>(value);
-}
-
-std::uint32_t LoadUint32(const std::uint8_t* in) {
-    return (std::uint32_t{in[0]} << 24) | (std::uint32_t{in[1]} << 16) |
-           (std::uint32_t{in[2]} << 8) | std::uint32_t{in[3]};
-}
 
 // Bytes after the length field: padding, type, data and CRC, in whole blocks.
 std::size_t PaddedLength(std::uint32_t length) {
@@ -53,11 +42,11 @@ SecureBytes Ssh1PacketEncoder::Encode(std::span<const std::uint8_t> payload) {
     const std::size_t padded = PaddedLength(length);
     const std::size_t padding = padded - length;
     SecureBytes packet(4 + padded);
-    StoreUint32(packet.data(), length);
+    StoreBe32(packet.data(), length);
     std::uint8_t* body = packet.data() + 4;
     RandomBytes(std::span(body, padding));
     std::copy(payload.begin(), payload.end(), body + padding);
-    StoreUint32(body + padded - 4, Crc32Raw(0, body, padded - 4));
+    StoreBe32(body + padded - 4, Crc32Raw(0, body, padded - 4));
     if (cipher_) cipher_->Encrypt(body, padded);
     return packet;
 }
@@ -83,7 +72,7 @@ Ssh1PacketDecoder::Status Ssh1PacketDecoder::Feed(std::span<const std::uint8_t> 
         *consumed += take;
         if (buffer_.size() < wanted_) break;
         if (state_ == State::Body) return Finish();
-        length_ = LoadUint32(buffer_.data());
+        length_ = LoadBe32(buffer_.data());
         if (length_ < 5 || length_ > kSsh1MaxPacketLength) return Reject(Rejection::Length);
         wanted_ = 4 + PaddedLength(length_);
         state_ = State::Body;
@@ -101,8 +90,7 @@ Ssh1PacketDecoder::Status Ssh1PacketDecoder::Finish() {
         haveLastBlock_ = true;
         cipher_->Decrypt(body, padded);
     }
-    if (Crc32Raw(0, body, padded - 4) != LoadUint32(body + padded - 4))
-        return Reject(Rejection::Crc);
+    if (Crc32Raw(0, body, padded - 4) != LoadBe32(body + padded - 4)) return Reject(Rejection::Crc);
     const std::size_t padding = padded - length_;
     payload_ = std::span<const std::uint8_t>(body + padding, length_ - 4);
     state_ = State::Complete;

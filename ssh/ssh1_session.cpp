@@ -83,7 +83,7 @@ bool Ssh1Session::Handle(std::span<const std::uint8_t> payload) {
         case kSsh1SmsgStdoutData:
         case kSsh1SmsgStderrData: {
             std::span<const std::uint8_t> data;
-            if (!reader.ReadString(&data)) {
+            if (!reader.ReadString(&data) || !reader.Finish()) {
                 Fail(fileErrorInvalidServerResponse, "Malformed session data");
                 return true;
             }
@@ -93,7 +93,7 @@ bool Ssh1Session::Handle(std::span<const std::uint8_t> payload) {
         }
         case kSsh1SmsgExitStatus: {
             std::uint32_t status = 0;
-            if (reader.ReadUint32(&status)) exit_.status = status;
+            if (reader.ReadUint32(&status) && reader.Finish()) exit_.status = status;
             link_.Send(SshPacket(kSsh1CmsgExitConfirmation));
             SetState(Ssh1SessionState::Exited);
             return true;

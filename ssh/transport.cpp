@@ -295,7 +295,7 @@ void SshConnection::OnExtInfo(std::span<const std::uint8_t> payload) {
             value.remove_prefix(comma + 1);
         }
     }
-    if (!ok)
+    if (!ok || !reader.Finish())
         Fail(fileErrorInvalidServerResponse, kSshDisconnectProtocolError,
              "Malformed extension message");
 }
@@ -368,7 +368,7 @@ void SshConnection::OnSsh1PublicKey(std::span<const std::uint8_t> payload) {
 void SshConnection::OnUnimplemented(std::span<const std::uint8_t> payload) {
     SshReader reader(payload.subspan(1));
     std::uint32_t sequence = 0;
-    if (!reader.ReadUint32(&sequence) || !kex_.running()) return;
+    if (!reader.ReadUint32(&sequence) || !reader.Finish() || !kex_.running()) return;
     if (sequence - kexFirstSequence_ < encoder_.sequence() - kexFirstSequence_)
         Fail(fileErrorSecurityContext, kSshDisconnectKeyExchangeFailed,
              "Server refused a key-exchange message");

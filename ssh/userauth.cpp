@@ -57,8 +57,8 @@ std::string_view SshSignatureAlgorithmFor(std::string_view keyType,
     return {};
 }
 
-SecureBytes SshPublicKeySignedData(std::span<const std::uint8_t> sessionId,
-                                   std::string_view user, std::string_view algorithm,
+SecureBytes SshPublicKeySignedData(std::span<const std::uint8_t> sessionId, std::string_view user,
+                                   std::string_view algorithm,
                                    std::span<const std::uint8_t> keyBlob) {
     SshWriter writer;
     writer.PutString(sessionId);
@@ -163,7 +163,7 @@ void SshUserAuth::OnFailureMessage(std::span<const std::uint8_t> payload) {
     SshReader reader(payload.subspan(1));
     std::string_view methods;
     bool partialSuccess = false;
-    if (!reader.ReadString(&methods) || !reader.ReadBool(&partialSuccess)) {
+    if (!reader.ReadString(&methods) || !reader.ReadBool(&partialSuccess) || !reader.Finish()) {
         Fail(fileErrorInvalidServerResponse, kSshDisconnectProtocolError, kMalformedText);
         return;
     }
@@ -235,13 +235,14 @@ void SshUserAuth::OnPublicKeyOk(std::span<const std::uint8_t> payload) {
     SshReader reader(payload.subspan(1));
     std::string_view algorithm;
     std::span<const std::uint8_t> blob;
-    if (!reader.ReadString(&algorithm) || !reader.ReadString(&blob)) {
+    if (!reader.ReadString(&algorithm) || !reader.ReadString(&blob) || !reader.Finish()) {
         Fail(fileErrorInvalidServerResponse, kSshDisconnectProtocolError, kMalformedText);
         return;
     }
     SshSigner& key = *keys_.at(nextKey_ - 1);
     const std::span<const std::uint8_t> ours = key.publicKeyBlob();
-    if (algorithm != keyAlgorithm_ || !std::equal(blob.begin(), blob.end(), ours.begin(), ours.end())) {
+    if (algorithm != keyAlgorithm_ ||
+        !std::equal(blob.begin(), blob.end(), ours.begin(), ours.end())) {
         Fail(fileErrorInvalidServerResponse, kSshDisconnectProtocolError,
              "Public key acceptance for another key");
         return;
@@ -299,7 +300,7 @@ std::string SshUserAuth::TriedText() const {
         const Method method = tried_[i].first;
         const bool sameAsBefore = i > 0 && tried_[i - 1].first == method;
         if (!sameAsBefore) {
-            if (!text.empty()) text += "), " ;
+            if (!text.empty()) text += "), ";
             text += kMethodNames[static_cast<int>(method)];
             text += " (";
         } else {
@@ -363,6 +364,10 @@ void SshUserAuth::OnInfoRequest(std::span<const std::uint8_t> payload) {
             return;
         }
         prompts.push_back(prompt);
+    }
+    if (!reader.Finish()) {
+        Fail(fileErrorInvalidServerResponse, kSshDisconnectProtocolError, kMalformedText);
+        return;
     }
     SshPacket response(kSshMsgUserauthInfoResponse);
     response.PutUint32(count);

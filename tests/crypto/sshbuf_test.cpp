@@ -1,4 +1,5 @@
-// The SSH wire reader stops at its buffer's end and keeps the mpint sign rules.
+// The SSH wire reader stops at its buffer's end, keeps a failure, and keeps the
+// mpint sign rules.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -9,45 +10,91 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-TEST(SshReader, EveryGetterFailsAtTheEndWithoutMoving) {
-    const Bytes data = {0x00, 0x00, 0x00};
-    SshReader reader(data);
-    std::uint32_t value;
-    std::span<const std::uint8_t> bytes;
-    BigNum number;
-    EXPECT_FALSE(reader.ReadUint32(&value));
-    EXPECT_FALSE(reader.ReadString(&bytes));
-    EXPECT_FALSE(reader.ReadMpint(&number));
-    EXPECT_FALSE(reader.ReadBytes(4, &bytes));
-    EXPECT_EQ(reader.Remaining(), 3u);
-    std::uint8_t byte;
-    EXPECT_TRUE(reader.ReadByte(&byte) && reader.ReadByte(&byte) && reader.ReadByte(&byte));
-    EXPECT_FALSE(reader.ReadByte(&byte));
-    EXPECT_TRUE(reader.AtEnd());
+// Whatever fails first, the failure sticks: every later getter fails, even one
+// the bytes could still satisfy, and the end check reports it.
+TEST(SshReader, AFailureSticksAndTheEndCheckReportsIt) {
+    using Get = bool (*)(SshReader&);
+    const struct {
+        const char* name;
+        Bytes wire;
+        Get get;
+    } cases[] = {
+        {"uint32 short",
+         {0, 0, 0},
+         [](SshReader& r) {
+             std::uint32_t v;
+             return r.ReadUint32(&v);
+         }},
+        {"uint64 short",
+         {0, 0, 0, 0, 0, 0, 0},
+         [](SshReader& r) {
+             std::uint64_t v;
+             return r.ReadUint64(&v);
+         }},
+        {"bytes short",
+         {1, 2, 3},
+         [](SshReader& r) {
+             std::span<const std::uint8_t> v;
+             return r.ReadBytes(4, &v);
+         }},
+        {"string 4 of 3",
+         {0, 0, 0, 4, 'a', 'b', 'c'},
+         [](SshReader& r) {
+             std::string_view v;
+             return r.ReadString(&v);
+         }},
+        {"string 2^31-1",
+         {0x7F, 0xFF, 0xFF, 0xFF, 'a', 'b', 'c'},
+         [](SshReader& r) {
+             std::string_view v;
+             return r.ReadString(&v);
+         }},
+        {"string 2^32-1",
+         {0xFF, 0xFF, 0xFF, 0xFF, 'a', 'b', 'c'},
+         [](SshReader& r) {
+             std::string_view v;
+             return r.ReadString(&v);
+         }},
+        {"negative mpint",
+         {0, 0, 0, 1, 0x80, 0},
+         [](SshReader& r) {
+             BigNum v;
+             return r.ReadMpint(&v);
+         }},
+        {"ssh-1 mpint short",
+         {0x00, 0x11, 0x01, 0x02},  // 17 bits need 3 bytes
+         [](SshReader& r) {
+             BigNum v;
+             return r.ReadSsh1Mpint(&v);
+         }},
+    };
+    for (const auto& c : cases) {
+        SshReader reader(c.wire);
+        EXPECT_FALSE(c.get(reader)) << c.name;
+        EXPECT_TRUE(reader.failed()) << c.name;
+        EXPECT_EQ(reader.Remaining(), 0u) << c.name;
+        std::uint8_t byte;
+        EXPECT_FALSE(reader.ReadByte(&byte)) << c.name;
+        EXPECT_FALSE(reader.Finish()) << c.name;
+    }
 }
 
-TEST(SshReader, StringLengthsBeyondTheBufferFailAndRestoreTheCursor) {
-    for (std::uint32_t claimed : {4u, 5u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
-        Bytes data = {static_cast<std::uint8_t>(claimed >> 24),
-                      static_cast<std::uint8_t>(claimed >> 16),
-                      static_cast<std::uint8_t>(claimed >> 8),
-                      static_cast<std::uint8_t>(claimed),
-                      'a',
-                      'b',
-                      'c'};
-        SshReader reader(data);
-        std::string_view text;
-        EXPECT_FALSE(reader.ReadString(&text)) << claimed;
-        EXPECT_EQ(reader.Remaining(), data.size());
-    }
-    const Bytes exact = {0, 0, 0, 3, 'a', 'b', 'c', 0, 0, 0, 0};
-    SshReader reader(exact);
+TEST(SshReader, FinishRefusesBytesLeftOver) {
+    const Bytes data = {0, 0, 0, 3, 'a', 'b', 'c', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9, 0x01};
+    SshReader reader(data);
     std::string_view text;
+    std::uint64_t value;
     ASSERT_TRUE(reader.ReadString(&text));
     EXPECT_EQ(text, "abc");
     ASSERT_TRUE(reader.ReadString(&text));
     EXPECT_EQ(text, "");
-    EXPECT_TRUE(reader.AtEnd());
+    ASSERT_TRUE(reader.ReadUint64(&value));
+    EXPECT_EQ(value, 9u);
+    EXPECT_FALSE(reader.Finish());
+    std::span<const std::uint8_t> rest;
+    ASSERT_TRUE(reader.ReadRest(&rest));
+    EXPECT_EQ(rest.size(), 1u);
+    EXPECT_TRUE(reader.Finish());
 }
 
 TEST(SshReader, ChildReaderSeesOnlyItsString) {
@@ -56,7 +103,8 @@ TEST(SshReader, ChildReaderSeesOnlyItsString) {
     ASSERT_TRUE(reader.ReadStringReader(&child));
     std::uint32_t value;
     EXPECT_FALSE(child.ReadUint32(&value));
-    EXPECT_EQ(child.Remaining(), 2u);
+    EXPECT_TRUE(child.failed());
+    EXPECT_FALSE(reader.failed()) << "the child's failure stays in the child";
     EXPECT_EQ(reader.Remaining(), 1u);
 }
 
@@ -79,10 +127,8 @@ TEST(SshMpint, SignRulesOfTheWireEncoding) {
         ASSERT_EQ(reader.ReadMpint(&value), c.accepted) << c.wire.size();
         if (c.accepted) {
             EXPECT_EQ(value, BigNum(c.value));
-            EXPECT_TRUE(reader.AtEnd());
-        } else {
-            EXPECT_EQ(reader.Remaining(), c.wire.size());
         }
+        EXPECT_EQ(reader.Finish(), c.accepted);
     }
 }
 
@@ -108,21 +154,13 @@ TEST(SshMpint, WriterAndReaderRoundTrip) {
         BigNum first, second;
         ASSERT_TRUE(reader.ReadMpint(&first));
         ASSERT_TRUE(reader.ReadSsh1Mpint(&second));
-        EXPECT_TRUE(reader.AtEnd());
+        EXPECT_TRUE(reader.Finish());
         EXPECT_EQ(first, value);
         EXPECT_EQ(second, value);
     }
     SshWriter writer;
     writer.PutMpint(BigNum(0x80));
     EXPECT_EQ(Bytes(writer.data().begin(), writer.data().end()), (Bytes{0, 0, 0, 2, 0x00, 0x80}));
-}
-
-TEST(SshMpint, Ssh1FormNeedsTheBytesItsBitCountPromises) {
-    const Bytes shortBody = {0x00, 0x11, 0x01, 0x02};  // 17 bits need 3 bytes
-    SshReader reader(shortBody);
-    BigNum value;
-    EXPECT_FALSE(reader.ReadSsh1Mpint(&value));
-    EXPECT_EQ(reader.Remaining(), shortBody.size());
 }
 
 }  // namespace

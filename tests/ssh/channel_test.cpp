@@ -41,7 +41,7 @@ class SshChannelTest : public ::testing::Test {
         SshReader open = link_.Reader(0);
         EXPECT_EQ(ReadText(open), "session");
         std::uint32_t id = 0;
-        open.ReadUint32(&id);
+        EXPECT_TRUE(open.ReadUint32(&id));
         EXPECT_TRUE(layer_.Handle(Message(kSshMsgChannelOpenConfirmation)
                                       .U32(id)
                                       .U32(kRemote)
@@ -64,7 +64,7 @@ class SshChannelTest : public ::testing::Test {
             if (link_.sent[i].payload[0] != type) continue;
             SshReader r = link_.Reader(i);
             std::uint32_t recipient = 0;
-            r.ReadUint32(&recipient);
+            EXPECT_TRUE(r.ReadUint32(&recipient));
             results.push_back(read(r, recipient));
         }
         return results;
@@ -74,7 +74,7 @@ class SshChannelTest : public ::testing::Test {
         return Collect(kSshMsgChannelRequest, [](SshReader& r, std::uint32_t recipient) {
             bool wantReply = false;
             std::string request = ReadText(r);
-            r.ReadBool(&wantReply);
+            EXPECT_TRUE(r.ReadBool(&wantReply));
             if (request != "shell") request += " " + ReadText(r);
             return std::to_string(recipient) + (wantReply ? " ? " : " ! ") + request;
         });
@@ -83,7 +83,7 @@ class SshChannelTest : public ::testing::Test {
     std::vector<std::size_t> DataSizes() const {
         return Collect(kSshMsgChannelData, [](SshReader& r, std::uint32_t recipient) {
             std::span<const std::uint8_t> data;
-            r.ReadString(&data);
+            EXPECT_TRUE(r.ReadString(&data));
             EXPECT_EQ(recipient, kRemote);
             return data.size();
         });
@@ -92,7 +92,7 @@ class SshChannelTest : public ::testing::Test {
     std::vector<std::uint32_t> Adjusts() const {
         return Collect(kSshMsgChannelWindowAdjust, [](SshReader& r, std::uint32_t) {
             std::uint32_t amount = 0;
-            r.ReadUint32(&amount);
+            EXPECT_TRUE(r.ReadUint32(&amount));
             return amount;
         });
     }
@@ -280,7 +280,7 @@ TEST_F(SshChannelTest, ServerRequestsAreStoredOrRefused) {
     ASSERT_EQ(link_.Types(), std::vector<int>{kSshMsgChannelFailure});
     SshReader r = link_.Reader(0);
     std::uint32_t recipient = 0;
-    r.ReadUint32(&recipient);
+    EXPECT_TRUE(r.ReadUint32(&recipient));
     EXPECT_EQ(recipient, kRemote);
     layer_.Handle(Message(kSshMsgGlobalRequest).Str("hostkeys-00@openssh.com").Bool(true));
     EXPECT_EQ(link_.Types().back(), kSshMsgRequestFailure);

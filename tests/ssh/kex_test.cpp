@@ -60,8 +60,12 @@ class RecordingHost : public SshKexHost {
     void SendKexPacket(SshPacket packet) override {
         sent.emplace_back(packet.payload().begin(), packet.payload().end());
     }
-    void SwitchOutgoingKeys(std::unique_ptr<SshDirectionKeys>, bool) override { ++outgoingSwitches; }
-    void SwitchIncomingKeys(std::unique_ptr<SshDirectionKeys>, bool) override { ++incomingSwitches; }
+    void SwitchOutgoingKeys(std::unique_ptr<SshDirectionKeys>, bool) override {
+        ++outgoingSwitches;
+    }
+    void SwitchIncomingKeys(std::unique_ptr<SshDirectionKeys>, bool) override {
+        ++incomingSwitches;
+    }
     std::vector<std::vector<std::uint8_t>> sent;
     int outgoingSwitches = 0;
     int incomingSwitches = 0;
@@ -186,7 +190,7 @@ TEST(SshKeyExchangeTest, GroupExchangeRequestsCarryTheComputedSize) {
             EXPECT_EQ(b, 1024u);
             EXPECT_EQ(c, 8192u);
         }
-        EXPECT_TRUE(reader.AtEnd());
+        EXPECT_TRUE(reader.Finish());
         EXPECT_EQ(f.kex->state(), SshKexState::AwaitGroup);
         // A group below the accepted size is refused.
         SshWriter group;

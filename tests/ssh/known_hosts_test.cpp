@@ -259,8 +259,8 @@ TEST(KnownHostsTest, PolicyDecidesBeforeAuthentication) {
             if ((*first)[0] == kSshMsgDisconnect) {
                 SshReader reader(std::span<const std::uint8_t>(*first).subspan(1));
                 std::string_view description;
-                reader.ReadUint32(&disconnect.first);
-                reader.ReadString(&description);
+                EXPECT_TRUE(reader.ReadUint32(&disconnect.first));
+                EXPECT_TRUE(reader.ReadString(&description));
                 disconnect.second = description;
             }
         });

@@ -82,8 +82,8 @@ EvpKey EvpFromBlob(const Bytes& blob) {
     EvpKey key;
     if (type == "ssh-rsa") {
         BigNum e, n;
-        reader.ReadMpint(&e);
-        reader.ReadMpint(&n);
+        EXPECT_TRUE(reader.ReadMpint(&e));
+        EXPECT_TRUE(reader.ReadMpint(&n));
         Bn bnE = ToBn(e), bnN = ToBn(n);
         OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_N, bnN.get());
         OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_E, bnE.get());
@@ -93,8 +93,8 @@ EvpKey EvpFromBlob(const Bytes& blob) {
             {"nistp256", "P-256"}, {"nistp384", "P-384"}, {"nistp521", "P-521"}};
         std::string_view curve;
         std::span<const std::uint8_t> point;
-        reader.ReadString(&curve);
-        reader.ReadString(&point);
+        EXPECT_TRUE(reader.ReadString(&curve));
+        EXPECT_TRUE(reader.ReadString(&point));
         if (groups.contains(curve)) {
             OSSL_PARAM_BLD_push_utf8_string(build, OSSL_PKEY_PARAM_GROUP_NAME, groups.at(curve), 0);
             OSSL_PARAM_BLD_push_octet_string(build, OSSL_PKEY_PARAM_PUB_KEY, point.data(),
@@ -124,7 +124,7 @@ bool LibcryptoVerifies(EVP_PKEY* key, const Bytes& signatureBlob, const Bytes& d
     std::string_view algorithm;
     std::span<const std::uint8_t> signature;
     if (!key || !reader.ReadString(&algorithm) || !reader.ReadString(&signature) ||
-        !reader.AtEnd()) {
+        !reader.Finish()) {
         return false;
     }
     Bytes raw(signature.begin(), signature.end());
@@ -132,7 +132,7 @@ bool LibcryptoVerifies(EVP_PKEY* key, const Bytes& signatureBlob, const Bytes& d
         // (mpint r, mpint s) to libcrypto's DER.
         SshReader numbers(signature);
         BigNum r, s;
-        if (!numbers.ReadMpint(&r) || !numbers.ReadMpint(&s) || !numbers.AtEnd()) return false;
+        if (!numbers.ReadMpint(&r) || !numbers.ReadMpint(&s) || !numbers.Finish()) return false;
         ECDSA_SIG* sig = ECDSA_SIG_new();
         ECDSA_SIG_set0(sig, ToBn(r).release(), ToBn(s).release());
         unsigned char* der = nullptr;
@@ -353,13 +353,13 @@ struct OpensshParts {
         std::span<const std::uint8_t> magic, options, blob, section;
         std::string_view cipher, kdf;
         OpensshParts parts;
-        reader.ReadBytes(15, &magic);
-        reader.ReadString(&cipher);
-        reader.ReadString(&kdf);
-        reader.ReadString(&options);
-        reader.ReadUint32(&parts.keyCount);
-        reader.ReadString(&blob);
-        reader.ReadString(&section);
+        EXPECT_TRUE(reader.ReadBytes(15, &magic));
+        EXPECT_TRUE(reader.ReadString(&cipher));
+        EXPECT_TRUE(reader.ReadString(&kdf));
+        EXPECT_TRUE(reader.ReadString(&options));
+        EXPECT_TRUE(reader.ReadUint32(&parts.keyCount));
+        EXPECT_TRUE(reader.ReadString(&blob));
+        EXPECT_TRUE(reader.ReadString(&section));
         parts.cipher = cipher;
         parts.kdf = kdf;
         parts.kdfOptions.assign(options.begin(), options.end());
@@ -456,7 +456,7 @@ TEST_F(KeyFiles, HandMadeContainersGiveTheirStatus) {
              p = rsa;
              SshReader length(std::span(p.privateSection).subspan(19));
              std::uint32_t nLength = 0;
-             length.ReadUint32(&nLength);
+             EXPECT_TRUE(length.ReadUint32(&nLength));
              p.privateSection[23 + nLength - 1] ^= 2;
              p.publicBlob.back() ^= 2;
          },

@@ -121,7 +121,7 @@ PublicKeyRequest LastRequest(const RecordingLink& link) {
     ReadText(reader);
     request.method = ReadText(reader);
     if (request.method != "publickey") return request;
-    reader.ReadBool(&request.signature);
+    EXPECT_TRUE(reader.ReadBool(&request.signature));
     request.algorithm = ReadText(reader);
     return request;
 }

@@ -117,7 +117,7 @@ std::string ChannelRequest(FakeSsh2Server& s, bool* wantReply, Message* out) {
     if (!m.reader.ReadUint32(&recipient) || recipient != kServerChannel)
         s.Fail("request for the wrong channel");
     const std::string type = ReadText(m.reader);
-    m.reader.ReadBool(wantReply);
+    EXPECT_TRUE(m.reader.ReadBool(wantReply));
     *out = std::move(m);
     return type;
 }
@@ -146,7 +146,7 @@ std::pair<std::uint32_t, std::string> Disconnect(FakeSsh2Server& s) {
     if (!packet) return {0, "<no disconnect>"};
     SshReader reader(std::span<const std::uint8_t>(*packet).subspan(1));
     std::uint32_t reason = 0;
-    reader.ReadUint32(&reason);
+    EXPECT_TRUE(reader.ReadUint32(&reason));
     return {reason, ReadText(reader)};
 }
 
@@ -206,7 +206,7 @@ TEST_P(SshScriptedPromptTest, PromptsAreAnsweredOrRefused) {
         }
         Message m = Expect(s, kSshMsgUserauthInfoResponse);
         std::uint32_t count = 0;
-        m.reader.ReadUint32(&count);
+        EXPECT_TRUE(m.reader.ReadUint32(&count));
         for (std::uint32_t i = 0; i < count; ++i)
             answers.push_back(ReadText(m.reader));
         AuthSuccess(s);
@@ -302,8 +302,8 @@ TEST(SshScriptedChannelTest, ChannelsOpenedByTheServerAreRefused) {
             s.Send(w);
             Message m = Expect(s, kSshMsgChannelOpenFailure);
             std::uint32_t recipient = 0, reason = 0;
-            m.reader.ReadUint32(&recipient);
-            m.reader.ReadUint32(&reason);
+            EXPECT_TRUE(m.reader.ReadUint32(&recipient));
+            EXPECT_TRUE(m.reader.ReadUint32(&reason));
             refusals.push_back(std::to_string(recipient) + " " + std::to_string(reason) + " " +
                                ReadText(m.reader));
         }

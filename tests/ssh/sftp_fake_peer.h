@@ -21,11 +21,11 @@ struct FakeRequest {
     std::uint8_t type = 0;
     std::uint32_t id = 0;
     std::vector<std::uint8_t> payload;  // the fields after the id
-    SftpReader Fields() const { return SftpReader(payload); }
+    SshReader Fields() const { return SshReader(payload); }
     std::string FirstString() const {
-        SftpReader reader(payload);
+        SshReader reader(payload);
         std::string_view text;
-        reader.String(text);
+        EXPECT_TRUE(reader.ReadString(&text));
         return std::string(text);
     }
 };
@@ -100,10 +100,10 @@ class FakeSftpPeer {
             Packet(w);
             return;
         }
-        SftpReader reader(packet);
+        SshReader reader(packet);
         std::uint8_t type = 0;
-        reader.Byte(type);
-        reader.Uint32(request.id);
+        EXPECT_TRUE(reader.ReadByte(&type));
+        EXPECT_TRUE(reader.ReadUint32(&request.id));
         request.payload.assign(packet.begin() + 5, packet.end());
         seen.push_back(request);
         if (!handler && request.type == SSH_FXP_REALPATH) {

@@ -41,9 +41,9 @@ struct FileServer {
     }
 
     void Serve(const FakeRequest& r, FakeSftpPeer& peer) {
-        SftpReader fields = r.Fields();
+        SshReader fields = r.Fields();
         std::string_view text;
-        fields.String(text);
+        EXPECT_TRUE(fields.ReadString(&text));
         const std::string first(text);
         if (r.type != SSH_FXP_READ && r.type != SSH_FXP_WRITE) Flush(peer);
         switch (r.type) {
@@ -60,7 +60,7 @@ struct FileServer {
             }
             case SSH_FXP_OPEN: {
                 std::uint32_t flags = 0;
-                fields.Uint32(flags);
+                EXPECT_TRUE(fields.ReadUint32(&flags));
                 if (!files.count(first) && !(flags & 8)) return peer.Status(r.id, 2);
                 if (flags & 16) files[first].clear();
                 files[first];
@@ -79,12 +79,12 @@ struct FileServer {
         }
     }
 
-    void Read(const FakeRequest& r, SftpReader& fields, const std::string& path,
+    void Read(const FakeRequest& r, SshReader& fields, const std::string& path,
               FakeSftpPeer& peer) {
         std::uint64_t offset = 0;
         std::uint32_t length = 0;
-        fields.Uint64(offset);
-        fields.Uint32(length);
+        EXPECT_TRUE(fields.ReadUint64(&offset));
+        EXPECT_TRUE(fields.ReadUint32(&length));
         ++readsSeen;
         if (growWhileReading) files[path].resize(files[path].size() + 1000, 0xEE);
         const auto& data = files[path];
@@ -100,12 +100,12 @@ struct FileServer {
         Track(peer);
     }
 
-    void Write(const FakeRequest& r, SftpReader& fields, const std::string& path,
+    void Write(const FakeRequest& r, SshReader& fields, const std::string& path,
                FakeSftpPeer& peer) {
         std::uint64_t offset = 0;
         std::span<const std::uint8_t> data;
-        fields.Uint64(offset);
-        fields.String(data);
+        EXPECT_TRUE(fields.ReadUint64(&offset));
+        EXPECT_TRUE(fields.ReadString(&data));
         auto& file = files[path];
         if (file.size() < offset + data.size()) file.resize(offset + data.size());
         std::copy(data.begin(), data.end(), file.begin() + static_cast<long>(offset));
@@ -192,11 +192,11 @@ TEST_F(SftpTransferTest, DataPastAShortReadIsASizeMismatch) {
     server.files["/f"] = RandomBytes(100000, 4);
     s->handler = [this](const FakeRequest& r, FakeSftpPeer& p) {
         if (r.type == SSH_FXP_READ) {
-            SftpReader fields = r.Fields();
+            SshReader fields = r.Fields();
             std::string_view handle;
             std::uint64_t offset = 0;
-            fields.String(handle);
-            fields.Uint64(offset);
+            EXPECT_TRUE(fields.ReadString(&handle));
+            EXPECT_TRUE(fields.ReadUint64(&offset));
             // The first block comes back short, the others whole.
             std::vector<std::uint8_t> piece(offset == 0 ? 100 : 32768, 1);
             return p.Data(r.id, piece);

@@ -284,7 +284,7 @@ void Ssh1SessionTest::Keyed(std::initializer_list<std::uint8_t> replies) {
     std::uint32_t flags = 0;
     ASSERT_TRUE(reader.ReadByte(&type) && reader.ReadByte(&cipher) &&
                 reader.ReadBytes(8, &cookie) && reader.ReadSsh1Mpint(&encrypted) &&
-                reader.ReadUint32(&flags) && reader.AtEnd());
+                reader.ReadUint32(&flags) && reader.Finish());
     EXPECT_EQ(type, kSsh1CmsgSessionKey);
     EXPECT_EQ(cipher, 6);  // Blowfish comes before triple DES in the default order
     EXPECT_TRUE(std::equal(cookie.begin(), cookie.end(), kCookie));
@@ -360,7 +360,7 @@ TEST_F(Ssh1SessionTest, PasswordLoginRunsTheFallbackCommandAndCarriesData) {
         types.push_back(packet.at(0));
         SshReader reader(std::span<const std::uint8_t>(packet).subspan(1));
         std::string_view text;
-        reader.ReadString(&text);
+        EXPECT_TRUE(reader.ReadString(&text));
         if (packet[0] == kSsh1CmsgAuthPassword) password = text;
         if (packet[0] == kSsh1CmsgExecCmd) command = text;
         if (packet[0] == kSsh1MsgIgnore) {
