@@ -191,9 +191,6 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
 #undef FT_DECLARE_Indexed
     // clang-format on
 
-    // Read-only view of the state, for diagnostics and tests.
-    const ControlState& State() const { return state_; }
-
   private:
     CFileTransfer();
     ~CFileTransfer() override;
