@@ -86,6 +86,21 @@ TEST_F(Dispatch, EveryMemberResolvesBothWaysAndReachesItsImplementation) {
     }
 }
 
+// Each text property keeps its own value: written with its own name, every
+// one that takes the write reads it back (ProtocolVersion normalises it).
+TEST_F(Dispatch, TextPropertiesKeepTheirOwnValues) {
+    std::vector<const MemberInfo*> taken;
+    for (const MemberInfo& member : InterfaceMembers()) {
+        if (!member.writable || member.type != VT_BSTR || member.IsIndexed()) continue;
+        if (Put(member.dispid, Text(member.name)) == S_OK) taken.push_back(&member);
+    }
+    EXPECT_GE(taken.size(), 15u);
+    for (const MemberInfo* member : taken) {
+        const std::string_view name = member->name;
+        EXPECT_EQ(GetAsText(member->dispid), name == "ProtocolVersion" ? "0.9" : name);
+    }
+}
+
 TEST_F(Dispatch, ParameterNamesResolveToPositions) {
     std::u16string member = u"GetFile", local = u"localfile", offset = u"RestartOffset",
                    bogus = u"Bogus";
