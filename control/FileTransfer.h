@@ -191,6 +191,10 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
 #undef FT_DECLARE_Indexed
     // clang-format on
 
+    // Read-only view of the state, for diagnostics and the tests outside
+    // tests/control that still read it.
+    const ControlState& State() const { return state_; }
+
   private:
     CFileTransfer();
     ~CFileTransfer() override;
