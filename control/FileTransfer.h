@@ -155,13 +155,6 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     HRESULT ReadDirectory64(VARIANT* fileName, VARIANT* fileLength, VARIANT* fileDate,
                             VARIANT* fileOwner, VARIANT* fileGroup, VARIANT* filePerms,
                             VARIANT* isDirectory, VARIANT* error);
-    // Bytes copied and the size of the current or last transfer.
-    HRESULT get_TransferBytes64(LONGLONG* value);
-    HRESULT get_TransferSize64(LONGLONG* value);
-    // The file name the last HTTP download's response gave in
-    // Content-Disposition, without path parts; empty when it gave none.
-    HRESULT get_ResponseFileName(BSTR* value);
-
     // Returns S_OK or, on an engine failure, the automation HRESULT (no Error, no event).
     HRESULT AddFileType(const VARIANT* fileExtension, const VARIANT* fileType);
 
@@ -174,126 +167,32 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     void HandleNotification(WPARAM client, LPARAM word);
 
     // ---- Properties -------------------------------------------------------
-    HRESULT get_Enabled(VARIANT_BOOL* value);
-    HRESULT put_Enabled(VARIANT_BOOL value);
-    HRESULT get_Account(BSTR* value);
-    HRESULT put_Account(BSTR value);
-    HRESULT get_ActivePort(LONG index, LONG* value);
-    HRESULT put_ActivePort(LONG index, LONG value);
-    HRESULT get_AppendFile(VARIANT_BOOL* value);
-    HRESULT put_AppendFile(VARIANT_BOOL value);
-    HRESULT get_CertificateExpires(BSTR* value);
-    HRESULT get_CertificateIssued(BSTR* value);
-    HRESULT get_CertificateIssuer(BSTR* value);
-    HRESULT get_CertificateName(BSTR* value);
-    HRESULT put_CertificateName(BSTR value);
-    HRESULT get_CertificateStatus(LONG* value);
-    HRESULT get_CertificateStore(BSTR* value);
-    HRESULT put_CertificateStore(BSTR value);
-    HRESULT get_CertificateSubject(BSTR* value);
-    HRESULT get_ChannelMode(LONG index, LONG* value);
-    HRESULT put_ChannelMode(LONG index, LONG value);
-    HRESULT get_CipherStrength(LONG* value);
-    HRESULT get_DirectoryFormat(LONG* value);
-    HRESULT put_DirectoryFormat(LONG value);
-    HRESULT get_Features(LONG* value);
-    HRESULT put_Features(LONG value);
-    HRESULT get_FileType(LONG* value);
-    HRESULT put_FileType(LONG value);
-    HRESULT get_Fingerprint(BSTR* value);
-    HRESULT get_HashStrength(LONG* value);
-    // Host-key trust of SFTP connections (control/host_key.cpp).
-    HRESULT get_HostKeyPolicy(LONG* value);
-    HRESULT put_HostKeyPolicy(LONG value);
-    HRESULT get_HostKeyStatus(LONG* value);
-    HRESULT get_HostKeyText(BSTR* value);
-    HRESULT get_KnownHostsFile(BSTR* value);
-    HRESULT put_KnownHostsFile(BSTR value);
-    // Public-key login of SFTP connections (control/login_keys.cpp).
-    HRESULT get_UseAgent(VARIANT_BOOL* value);
-    HRESULT put_UseAgent(VARIANT_BOOL value);
-    HRESULT get_UseMlsd(VARIANT_BOOL* value);
-    HRESULT put_UseMlsd(VARIANT_BOOL value);
-    HRESULT get_DefaultIdentities(VARIANT_BOOL* value);
-    HRESULT put_DefaultIdentities(VARIANT_BOOL value);
-    HRESULT get_KeepAlive(VARIANT_BOOL* value);
-    HRESULT put_KeepAlive(VARIANT_BOOL value);
-    HRESULT get_LastError(LONG* value);
-    HRESULT put_LastError(LONG value);
-    HRESULT get_LastErrorString(BSTR* value);
-    HRESULT get_Library(BSTR* value);
-    HRESULT put_Library(BSTR value);
-    HRESULT get_LocalAddress(BSTR* value);
-    HRESULT get_Localize(VARIANT_BOOL* value);
-    HRESULT put_Localize(VARIANT_BOOL value);
-    HRESULT get_LocalName(BSTR* value);
-    HRESULT get_Options(LONG* value);
-    HRESULT put_Options(LONG value);
-    HRESULT get_Passive(VARIANT_BOOL* value);
-    HRESULT put_Passive(VARIANT_BOOL value);
-    HRESULT get_Password(BSTR* value);
-    HRESULT put_Password(BSTR value);
-    HRESULT get_Priority(LONG* value);
-    HRESULT put_Priority(LONG value);
-    HRESULT get_PrivateKey(BSTR* value);
-    HRESULT put_PrivateKey(BSTR value);
-    HRESULT get_ProtocolVersion(BSTR* value);
-    HRESULT put_ProtocolVersion(BSTR value);
-    HRESULT get_ProxyPassword(BSTR* value);
-    HRESULT put_ProxyPassword(BSTR value);
-    HRESULT get_ProxyPort(LONG* value);
-    HRESULT put_ProxyPort(LONG value);
-    HRESULT get_ProxyServer(BSTR* value);
-    HRESULT put_ProxyServer(BSTR value);
-    HRESULT get_ProxyType(LONG* value);
-    HRESULT put_ProxyType(LONG value);
-    HRESULT get_ProxyUser(BSTR* value);
-    HRESULT put_ProxyUser(BSTR value);
-    HRESULT get_Resource(BSTR* value);
-    HRESULT put_Resource(BSTR value);
-    HRESULT get_ResultCode(LONG* value);
-    HRESULT get_ResultString(BSTR* value);
-    HRESULT get_Secure(VARIANT_BOOL* value);
-    HRESULT put_Secure(VARIANT_BOOL value);
-    HRESULT get_SecureCipher(LONG* value);
-    HRESULT get_SecureHash(LONG* value);
-    HRESULT get_SecureKeyExchange(LONG* value);
-    HRESULT get_SecureProtocol(LONG* value);
-    HRESULT put_SecureProtocol(LONG value);
-    HRESULT get_ServerDirectory(BSTR* value);
-    HRESULT put_ServerDirectory(BSTR value);
-    HRESULT get_ServerName(BSTR* value);
-    HRESULT put_ServerName(BSTR value);
-    HRESULT get_ServerPort(LONG* value);
-    HRESULT put_ServerPort(LONG value);
-    HRESULT get_ServerType(LONG* value);
-    HRESULT put_ServerType(LONG value);
-    HRESULT get_System(BSTR* value);
-    HRESULT get_ThrowError(VARIANT_BOOL* value);
-    HRESULT put_ThrowError(VARIANT_BOOL value);
-    HRESULT get_Timeout(LONG* value);
-    HRESULT put_Timeout(LONG value);
-    HRESULT get_Trace(VARIANT_BOOL* value);
-    HRESULT put_Trace(VARIANT_BOOL value);
-    HRESULT get_TraceFile(BSTR* value);
-    HRESULT put_TraceFile(BSTR value);
-    HRESULT get_TraceFlags(LONG* value);
-    HRESULT put_TraceFlags(LONG value);
-    HRESULT get_TransferBytes(LONG* value);
-    HRESULT get_TransferTime(LONG* value);
-    HRESULT get_URL(BSTR* value);
-    HRESULT put_URL(BSTR value);
-    HRESULT get_UserName(BSTR* value);
-    HRESULT put_UserName(BSTR value);
-    HRESULT get_Version(BSTR* value);
-    HRESULT get_Compression(VARIANT_BOOL* value);
-    HRESULT put_Compression(VARIANT_BOOL value);
-    // What the secure shell of an sftp:// connection negotiated (empty otherwise).
-    HRESULT get_SecureAlgorithms(BSTR* value);
-    HRESULT get_FingerprintSHA256(BSTR* value);
-    HRESULT get_ServerVersion(BSTR* value);
+    // get_Name and put_Name of every property of resources/members.inc. The
+    // accessors of kept settings are made in control/properties.cpp; the others
+    // are written beside the code they belong to.
+    // clang-format off
+#define FT_DECLARE_ReadOnly(Name, T) HRESULT get_##Name(T* value);
+#define FT_DECLARE_ReadWrite(Name, T) \
+    HRESULT get_##Name(T* value);     \
+    HRESULT put_##Name(T value);
+#define FT_DECLARE_Indexed(Name, T)              \
+    HRESULT get_##Name(LONG index, T* value); \
+    HRESULT put_##Name(LONG index, T value);
+#define FT_PROPERTY(Name, dispid, Value, Access, help) \
+    FT_DECLARE_##Access(Name, MemberValue::Value)
+#define FT_METHOD(Name, dispid, List, help)
+#define FT_PLAIN_METHOD(Name, dispid, List, help)
+#include "resources/members.inc"
+#undef FT_PROPERTY
+#undef FT_METHOD
+#undef FT_PLAIN_METHOD
+#undef FT_DECLARE_ReadOnly
+#undef FT_DECLARE_ReadWrite
+#undef FT_DECLARE_Indexed
+    // clang-format on
 
-    // Read-only view of the state, for diagnostics and tests.
+    // Read-only view of the state, for diagnostics and the tests outside
+    // tests/control that still read it.
     const ControlState& State() const { return state_; }
 
   private:

@@ -1,9 +1,12 @@
 // IDispatch of the control: names and dispids come from the type information
-// table; property calls are mapped onto the C++ members through a table of
-// accessors.
+// table; calls reach the C++ members through a table of thunks made from the
+// same member table (resources/members.inc), row for row.
 #include <algorithm>
 #include <array>
+#include <cstddef>
+#include <iterator>
 #include <new>
+#include <utility>
 
 #include "control/FileTransfer.h"
 #include "platform/text.h"
@@ -86,120 +89,6 @@ HRESULT Put(CFileTransfer& control, LONG, VARIANT& value) {
 template <HRESULT (CFileTransfer::*Setter)(LONG, LONG)>
 HRESULT PutIndexed(CFileTransfer& control, LONG index, VARIANT& value) {
     return (control.*Setter)(index, VariantValue<LONG>::Take(value));
-}
-
-struct PropertyAccessor {
-    DISPID dispid;
-    GetThunk get;
-    PutThunk put;  // null for read-only properties
-};
-
-#define FT_TEXT(name, id) \
-    { id, &Get<BSTR, &CFileTransfer::get_##name>, &Put<BSTR, &CFileTransfer::put_##name> }
-#define FT_TEXT_RO(name, id) \
-    { id, &Get<BSTR, &CFileTransfer::get_##name>, nullptr }
-#define FT_LONG(name, id) \
-    { id, &Get<LONG, &CFileTransfer::get_##name>, &Put<LONG, &CFileTransfer::put_##name> }
-#define FT_LONG_RO(name, id) \
-    { id, &Get<LONG, &CFileTransfer::get_##name>, nullptr }
-#define FT_INT64_RO(name, id) \
-    { id, &Get<LONGLONG, &CFileTransfer::get_##name>, nullptr }
-#define FT_BOOL(name, id)                                   \
-    {                                                       \
-        id, &Get<VARIANT_BOOL, &CFileTransfer::get_##name>, \
-            &Put<VARIANT_BOOL, &CFileTransfer::put_##name>  \
-    }
-#define FT_INDEXED(name, id) \
-    { id, &GetIndexed<&CFileTransfer::get_##name>, &PutIndexed<&CFileTransfer::put_##name> }
-
-const PropertyAccessor kAccessors[] = {
-    FT_BOOL(Enabled, kDispidEnabled),
-    FT_TEXT(Account, 0x01),
-    FT_INDEXED(ActivePort, 0x02),
-    FT_BOOL(AppendFile, 0x03),
-    FT_TEXT_RO(CertificateExpires, 0x04),
-    FT_TEXT_RO(CertificateIssued, 0x05),
-    FT_TEXT_RO(CertificateIssuer, 0x06),
-    FT_TEXT(CertificateName, 0x07),
-    FT_LONG_RO(CertificateStatus, 0x08),
-    FT_TEXT(CertificateStore, 0x09),
-    FT_TEXT_RO(CertificateSubject, 0x0A),
-    FT_INDEXED(ChannelMode, 0x0B),
-    FT_LONG_RO(CipherStrength, 0x0C),
-    FT_LONG(DirectoryFormat, 0x0D),
-    FT_LONG(Features, 0x0E),
-    FT_LONG(FileType, 0x0F),
-    FT_TEXT_RO(Fingerprint, 0x10),
-    FT_LONG_RO(HashStrength, 0x11),
-    FT_BOOL(KeepAlive, 0x12),
-    FT_LONG(LastError, 0x13),
-    FT_TEXT_RO(LastErrorString, 0x14),
-    FT_TEXT(Library, 0x15),
-    FT_TEXT_RO(LocalAddress, 0x16),
-    FT_BOOL(Localize, 0x17),
-    FT_TEXT_RO(LocalName, 0x18),
-    FT_LONG(Options, 0x19),
-    FT_BOOL(Passive, 0x1A),
-    FT_TEXT(Password, 0x1B),
-    FT_LONG(Priority, 0x1C),
-    FT_TEXT(PrivateKey, 0x1D),
-    FT_TEXT(ProtocolVersion, 0x1E),
-    FT_TEXT(ProxyPassword, 0x1F),
-    FT_LONG(ProxyPort, 0x20),
-    FT_TEXT(ProxyServer, 0x21),
-    FT_LONG(ProxyType, 0x22),
-    FT_TEXT(ProxyUser, 0x23),
-    FT_TEXT(Resource, 0x24),
-    FT_LONG_RO(ResultCode, 0x25),
-    FT_TEXT_RO(ResultString, 0x26),
-    FT_BOOL(Secure, 0x27),
-    FT_LONG_RO(SecureCipher, 0x28),
-    FT_LONG_RO(SecureHash, 0x29),
-    FT_LONG_RO(SecureKeyExchange, 0x2A),
-    FT_LONG(SecureProtocol, 0x2B),
-    FT_TEXT(ServerDirectory, 0x2C),
-    FT_TEXT(ServerName, 0x2D),
-    FT_LONG(ServerPort, 0x2E),
-    FT_LONG(ServerType, 0x2F),
-    FT_TEXT_RO(System, 0x30),
-    FT_BOOL(ThrowError, 0x31),
-    FT_LONG(Timeout, 0x32),
-    FT_BOOL(Trace, 0x33),
-    FT_TEXT(TraceFile, 0x34),
-    FT_LONG(TraceFlags, 0x35),
-    FT_LONG_RO(TransferBytes, 0x36),
-    FT_LONG_RO(TransferTime, 0x37),
-    FT_TEXT(URL, 0x38),
-    FT_TEXT(UserName, 0x39),
-    FT_TEXT_RO(Version, 0x3A),
-    FT_BOOL(Compression, 0x5A),
-    FT_TEXT_RO(SecureAlgorithms, 0x5C),
-    FT_TEXT_RO(FingerprintSHA256, 0x5D),
-    FT_TEXT_RO(ServerVersion, 0x5E),
-    FT_LONG(HostKeyPolicy, 0x60),
-    FT_TEXT(KnownHostsFile, 0x61),
-    FT_LONG_RO(HostKeyStatus, 0x62),
-    FT_TEXT_RO(HostKeyText, 0x63),
-    FT_BOOL(UseAgent, 0x64),
-    FT_BOOL(DefaultIdentities, 0x65),
-    FT_INT64_RO(TransferBytes64, 0x6D),
-    FT_INT64_RO(TransferSize64, 0x6E),
-    FT_TEXT_RO(ResponseFileName, 0x78),
-    FT_BOOL(UseMlsd, 0x70),
-};
-
-#undef FT_TEXT
-#undef FT_TEXT_RO
-#undef FT_LONG
-#undef FT_LONG_RO
-#undef FT_INT64_RO
-#undef FT_BOOL
-#undef FT_INDEXED
-
-const PropertyAccessor* FindAccessor(DISPID dispid) {
-    auto it = std::find_if(std::begin(kAccessors), std::end(kAccessors),
-                           [dispid](const PropertyAccessor& a) { return a.dispid == dispid; });
-    return it != std::end(kAccessors) ? &*it : nullptr;
 }
 
 // Failures of the call's shape, returned as they are; any other failure comes
@@ -323,40 +212,6 @@ HRESULT CFileTransfer::Invoke(DISPID dispid, REFIID iid, LCID, WORD flags, DISPP
     return DISP_E_EXCEPTION;
 }
 
-HRESULT CFileTransfer::InvokePropertyGet(const MemberInfo& member, DISPPARAMS* params,
-                                         VARIANT* result, UINT* argumentError) {
-    if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
-    if (PositionalCount(params) != member.params.size()) return DISP_E_BADPARAMCOUNT;
-    const PropertyAccessor* accessor = FindAccessor(member.dispid);
-    if (!accessor) return DISP_E_MEMBERNOTFOUND;
-    LONG index = 0;
-    if (member.IsIndexed()) {
-        if (HRESULT hr = ReadIndex(params, &index, argumentError); FAILED(hr)) return hr;
-    }
-    return accessor->get(*this, index, result);
-}
-
-HRESULT CFileTransfer::InvokePropertyPut(const MemberInfo& member, DISPPARAMS* params,
-                                         UINT* argumentError) {
-    const PropertyAccessor* accessor = FindAccessor(member.dispid);
-    if (!accessor || !accessor->put) return DISP_E_MEMBERNOTFOUND;
-    const VARIANT* value = DispParamsNamedArgument(params, DISPID_PROPERTYPUT);
-    if (!value || params->cNamedArgs != 1) return DISP_E_PARAMNOTFOUND;
-    if (PositionalCount(params) != member.params.size()) return DISP_E_BADPARAMCOUNT;
-    LONG index = 0;
-    if (member.IsIndexed()) {
-        if (HRESULT hr = ReadIndex(params, &index, argumentError); FAILED(hr)) return hr;
-    }
-    VARIANT converted;
-    if (HRESULT hr = ConvertArgument(value, member.type, &converted); FAILED(hr)) {
-        if (argumentError) *argumentError = 0;
-        return hr;
-    }
-    const HRESULT hr = accessor->put(*this, index, converted);
-    VariantClear(&converted);
-    return hr;
-}
-
 namespace {
 
 // A method's arguments by position (null = not given); at most that many.
@@ -365,92 +220,93 @@ using MethodArguments = std::array<VARIANT*, kMaxMethodArguments>;
 
 using MethodThunk = HRESULT (*)(CFileTransfer&, const MethodArguments&, VARIANT* error);
 
-struct MethodEntry {
-    DISPID dispid;
+template <class Method>
+struct MethodArity;
+template <class... Params>
+struct MethodArity<HRESULT (CFileTransfer::*)(Params...)> {
+    static constexpr std::size_t value = sizeof...(Params);
+};
+
+// Calls a method with its arguments by position and, when it has one, its
+// Error result last.
+template <auto Method, bool withError, std::size_t... I>
+HRESULT CallMethod(CFileTransfer& control, const MethodArguments& arguments, VARIANT* error,
+                   std::index_sequence<I...>) {
+    if constexpr (withError) {
+        return (control.*Method)(arguments[I]..., error);
+    } else {
+        return (control.*Method)(arguments[I]...);
+    }
+}
+// The C++ method must take the table's parameters (and the Error result).
+template <auto Method, std::size_t count>
+HRESULT CallWithError(CFileTransfer& control, const MethodArguments& arguments, VARIANT* error) {
+    static_assert(MethodArity<decltype(Method)>::value == count + 1 &&
+                  count <= kMaxMethodArguments);
+    return CallMethod<Method, true>(control, arguments, error, std::make_index_sequence<count>());
+}
+template <auto Method, std::size_t count>
+HRESULT CallPlain(CFileTransfer& control, const MethodArguments& arguments, VARIANT*) {
+    static_assert(MethodArity<decltype(Method)>::value == count && count <= kMaxMethodArguments);
+    return CallMethod<Method, false>(control, arguments, nullptr,
+                                     std::make_index_sequence<count>());
+}
+
+// The length of each parameter list of the member table.
+template <class... Params>
+constexpr std::size_t CountOf(Params...) {
+    return sizeof...(Params);
+}
+constexpr std::size_t kNoParams = 0;
+#define FT_PARAM(Name, type, flags) 0
+#define FT_PARAMS(List, ...) constexpr std::size_t k##List = CountOf(__VA_ARGS__);
+#define FT_PROPERTY(Name, dispid, Value, Access, help)
+#define FT_METHOD(Name, dispid, List, help)
+#define FT_PLAIN_METHOD(Name, dispid, List, help)
+#include "resources/members.inc"
+#undef FT_PARAM
+#undef FT_PARAMS
+#undef FT_PROPERTY
+#undef FT_METHOD
+#undef FT_PLAIN_METHOD
+
+// What Invoke calls for each member, in the order of InterfaceMembers(): the
+// accessors of a property (put null when it is read-only) or a method (null
+// when it is not implemented).
+struct MemberThunks {
+    GetThunk get;
+    PutThunk put;
     MethodThunk call;
 };
 
-const MethodEntry kMethods[] = {
-    {0x3C, [](CFileTransfer& c, const MethodArguments&, VARIANT* e) { return c.Cancel(e); }},
-    {0x3F,
-     [](CFileTransfer& c, const MethodArguments& a, VARIANT* e) { return c.Command(a[0], e); }},
-    {0x40, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.Connect(a[0], a[1], a[2], a[3], a[4], a[5], e); }},
-    {0x42, [](CFileTransfer& c, const MethodArguments&, VARIANT* e) { return c.Disconnect(e); }},
-    {0x4B, [](CFileTransfer& c, const MethodArguments&, VARIANT* e) { return c.Initialize(e); }},
-    {0x55, [](CFileTransfer& c, const MethodArguments&, VARIANT*) { return c.Reset(); }},
-    {0x58, [](CFileTransfer& c, const MethodArguments&, VARIANT*) { return c.Uninitialize(); }},
-    // Transfers.
-    {0x43, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.GetData(a[0], a[1], a[2], a[3], e); }},
-    {0x45, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.GetFile(a[0], a[1], a[2], e); }},
-    {0x4A, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.GetMultipleFiles(a[0], a[1], a[2], e); }},
-    {0x4E, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.PostFile(a[0], a[1], a[2], a[3], e); }},
-    {0x4F, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.PutData(a[0], a[1], a[2], a[3], e); }},
-    {0x50, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.PutFile(a[0], a[1], a[2], e); }},
-    {0x51, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.PutMultipleFiles(a[0], a[1], a[2], e); }},
-    // Directories and file management.
-    {0x3B, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT*) { return c.AddFileType(a[0], a[1]); }},
-    {0x3D, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.ChangeDirectory(a[0], e); }},
-    {0x3E,
-     [](CFileTransfer& c, const MethodArguments&, VARIANT* e) { return c.CloseDirectory(e); }},
-    {0x41,
-     [](CFileTransfer& c, const MethodArguments& a, VARIANT* e) { return c.DeleteFile(a[0], e); }},
-    {0x44, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.GetDirectory(a[0], e); }},
-    {0x46, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.GetFilePermissions(a[0], a[1], e); }},
-    {0x47, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.GetFileStatus(a[0], a[1], a[2], a[3], a[4], a[5], a[6], e); }},
-    {0x48, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.GetFileSize(a[0], a[1], e); }},
-    {0x49, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.GetFileTime(a[0], a[1], e); }},
-    {0x4C, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.MakeDirectory(a[0], e); }},
-    {0x4D, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.OpenDirectory(a[0], a[1], e); }},
-    {0x52, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.ReadDirectory(a[0], a[1], a[2], a[3], a[4], a[5], a[6], e); }},
-    {0x53, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.RemoveDirectory(a[0], e); }},
-    {0x54, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.RenameFile(a[0], a[1], e); }},
-    {0x56, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.SetFilePermissions(a[0], a[1], e); }},
-    {0x57, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.SetFileTime(a[0], a[1], e); }},
-    {0x59, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.VerifyFile(a[0], a[1], a[2], e); }},
-    {0x5B, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.GetFileList(a[0], a[1], a[2], a[3], e); }},
-    // 64-bit sizes and offsets.
-    {0x68, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.GetFile64(a[0], a[1], a[2], e); }},
-    {0x69, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.PutFile64(a[0], a[1], a[2], e); }},
-    {0x6A, [](CFileTransfer& c, const MethodArguments& a,
-              VARIANT* e) { return c.GetFileSize64(a[0], a[1], e); }},
-    {0x6B,
-     [](CFileTransfer& c, const MethodArguments& a,
-        VARIANT* e) { return c.GetFileStatus64(a[0], a[1], a[2], a[3], a[4], a[5], a[6], e); }},
-    {0x6C,
-     [](CFileTransfer& c, const MethodArguments& a,
-        VARIANT* e) { return c.ReadDirectory64(a[0], a[1], a[2], a[3], a[4], a[5], a[6], e); }},
-};
+#define FT_ACCESSORS_ReadOnly(Name, T) &Get<T, &CFileTransfer::get_##Name>, nullptr
+#define FT_ACCESSORS_ReadWrite(Name, T) \
+    &Get<T, &CFileTransfer::get_##Name>, &Put<T, &CFileTransfer::put_##Name>
+#define FT_ACCESSORS_Indexed(Name, T) \
+    &GetIndexed<&CFileTransfer::get_##Name>, &PutIndexed<&CFileTransfer::put_##Name>
 
-const MethodEntry* FindMethod(DISPID dispid) {
-    auto it = std::find_if(std::begin(kMethods), std::end(kMethods),
-                           [dispid](const MethodEntry& m) { return m.dispid == dispid; });
-    return it != std::end(kMethods) ? &*it : nullptr;
+constexpr MemberThunks kThunks[] = {
+#define FT_PROPERTY(Name, dispid, Value, Access, help) \
+    {FT_ACCESSORS_##Access(Name, MemberValue::Value), nullptr},
+#define FT_METHOD(Name, dispid, List, help) \
+    {nullptr, nullptr, &CallWithError<&CFileTransfer::Name, k##List>},
+#define FT_PLAIN_METHOD(Name, dispid, List, help) \
+    {nullptr, nullptr, &CallPlain<&CFileTransfer::Name, k##List>},
+#define FT_UNIMPLEMENTED_METHOD(Name, dispid, help) {nullptr, nullptr, nullptr},
+#include "resources/members.inc"
+#undef FT_PROPERTY
+#undef FT_METHOD
+#undef FT_PLAIN_METHOD
+#undef FT_UNIMPLEMENTED_METHOD
+};
+static_assert(std::size(kThunks) == kInterfaceMemberCount);
+
+#undef FT_ACCESSORS_ReadOnly
+#undef FT_ACCESSORS_ReadWrite
+#undef FT_ACCESSORS_Indexed
+
+const MemberThunks& ThunksOf(const MemberInfo& member) {
+    return kThunks[static_cast<std::size_t>(&member - InterfaceMembers().data())];
 }
 
 // Places positional and named arguments at their parameter positions.
@@ -477,13 +333,45 @@ HRESULT CollectArguments(const MemberInfo& member, DISPPARAMS* params, MethodArg
 
 }  // namespace
 
+HRESULT CFileTransfer::InvokePropertyGet(const MemberInfo& member, DISPPARAMS* params,
+                                         VARIANT* result, UINT* argumentError) {
+    if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
+    if (PositionalCount(params) != member.params.size()) return DISP_E_BADPARAMCOUNT;
+    LONG index = 0;
+    if (member.IsIndexed()) {
+        if (HRESULT hr = ReadIndex(params, &index, argumentError); FAILED(hr)) return hr;
+    }
+    return ThunksOf(member).get(*this, index, result);
+}
+
+HRESULT CFileTransfer::InvokePropertyPut(const MemberInfo& member, DISPPARAMS* params,
+                                         UINT* argumentError) {
+    const PutThunk put = ThunksOf(member).put;
+    if (!put) return DISP_E_MEMBERNOTFOUND;
+    const VARIANT* value = DispParamsNamedArgument(params, DISPID_PROPERTYPUT);
+    if (!value || params->cNamedArgs != 1) return DISP_E_PARAMNOTFOUND;
+    if (PositionalCount(params) != member.params.size()) return DISP_E_BADPARAMCOUNT;
+    LONG index = 0;
+    if (member.IsIndexed()) {
+        if (HRESULT hr = ReadIndex(params, &index, argumentError); FAILED(hr)) return hr;
+    }
+    VARIANT converted;
+    if (HRESULT hr = ConvertArgument(value, member.type, &converted); FAILED(hr)) {
+        if (argumentError) *argumentError = 0;
+        return hr;
+    }
+    const HRESULT hr = put(*this, index, converted);
+    VariantClear(&converted);
+    return hr;
+}
+
 HRESULT CFileTransfer::InvokeMethod(const MemberInfo& member, DISPPARAMS* params, VARIANT* result,
                                     UINT* argumentError) {
-    const MethodEntry* method = FindMethod(member.dispid);
-    if (!method) return E_NOTIMPL;
+    const MethodThunk call = ThunksOf(member).call;
+    if (!call) return E_NOTIMPL;
     MethodArguments arguments;
     if (HRESULT hr = CollectArguments(member, params, arguments, argumentError); FAILED(hr)) {
         return hr;
     }
-    return method->call(*this, arguments, member.retval ? result : nullptr);
+    return call(*this, arguments, member.retval ? result : nullptr);
 }

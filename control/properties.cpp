@@ -115,74 +115,75 @@ std::u16string AddressText(const NetAddress& address) {
 }  // namespace
 
 // ---- Settings kept as they are written ----------------------------------------
-// One row a property: its name and the ControlState member that keeps it.
+// The FT_KEPT rows of resources/members.inc are read and written here; the
+// FT_KEPT_GET rows only read here, their writes follow.
 
-#define FT_KEPT_TEXT(Name, field)                       \
+#define FT_READ_KEPT_Text(Name, field)                  \
     HRESULT CFileTransfer::get_##Name(BSTR* value) {    \
         return ReadText(TextView(state_.field), value); \
-    }                                                   \
-    HRESULT CFileTransfer::put_##Name(BSTR value) {     \
-        return StoreText(state_.field, value);          \
     }
-#define FT_PUT_FLAG(Name, field)                            \
+#define FT_READ_KEPT_Long(Name, field)               \
+    HRESULT CFileTransfer::get_##Name(LONG* value) { \
+        return ReadValue(state_.field, value);       \
+    }
+#define FT_READ_KEPT_Bool(Name, field)                        \
+    HRESULT CFileTransfer::get_##Name(VARIANT_BOOL* value) {  \
+        return ReadValue(ToVariantBool(state_.field), value); \
+    }
+#define FT_WRITE_KEPT_Text(Name, field)             \
+    HRESULT CFileTransfer::put_##Name(BSTR value) { \
+        return StoreText(state_.field, value);      \
+    }
+#define FT_WRITE_KEPT_Long(Name, field)             \
+    HRESULT CFileTransfer::put_##Name(LONG value) { \
+        state_.field = value;                       \
+        return S_OK;                                \
+    }
+#define FT_WRITE_KEPT_Bool(Name, field)                     \
     HRESULT CFileTransfer::put_##Name(VARIANT_BOOL value) { \
         state_.field = FromVariantBool(value);              \
         return S_OK;                                        \
     }
-#define FT_KEPT_FLAG(Name, field)                             \
-    HRESULT CFileTransfer::get_##Name(VARIANT_BOOL* value) {  \
-        return ReadValue(ToVariantBool(state_.field), value); \
-    }                                                         \
-    FT_PUT_FLAG(Name, field)
+#define FT_PROPERTY(Name, dispid, Value, Access, help)
+#define FT_KEPT(Name, dispid, Value, field, help) \
+    FT_READ_KEPT_##Value(Name, field) FT_WRITE_KEPT_##Value(Name, field)
+#define FT_KEPT_GET(Name, dispid, Value, Access, field, help) FT_READ_KEPT_##Value(Name, field)
+#define FT_METHOD(Name, dispid, List, help)
+#define FT_PLAIN_METHOD(Name, dispid, List, help)
+#include "resources/members.inc"
+#undef FT_PROPERTY
+#undef FT_KEPT
+#undef FT_KEPT_GET
+#undef FT_METHOD
+#undef FT_PLAIN_METHOD
+#undef FT_READ_KEPT_Text
+#undef FT_READ_KEPT_Long
+#undef FT_READ_KEPT_Bool
+#undef FT_WRITE_KEPT_Text
+#undef FT_WRITE_KEPT_Long
+#undef FT_WRITE_KEPT_Bool
+
 // Enabled (the stock property) and ThrowError are readable at design time too.
-#define FT_KEPT_FLAG_ALWAYS_READABLE(Name, field)            \
+#define FT_FLAG_ALWAYS_READABLE(Name, field)                 \
     HRESULT CFileTransfer::get_##Name(VARIANT_BOOL* value) { \
         if (!value) return E_POINTER;                        \
         *value = ToVariantBool(state_.field);                \
         return S_OK;                                         \
     }                                                        \
-    FT_PUT_FLAG(Name, field)
-#define FT_KEPT_NUMBER(Name, field)                  \
-    HRESULT CFileTransfer::get_##Name(LONG* value) { \
-        return ReadValue(state_.field, value);       \
-    }                                                \
-    HRESULT CFileTransfer::put_##Name(LONG value) {  \
-        state_.field = value;                        \
-        return S_OK;                                 \
+    HRESULT CFileTransfer::put_##Name(VARIANT_BOOL value) {  \
+        state_.field = FromVariantBool(value);               \
+        return S_OK;                                         \
     }
+FT_FLAG_ALWAYS_READABLE(Enabled, enabled)
+FT_FLAG_ALWAYS_READABLE(ThrowError, throwError)
+#undef FT_FLAG_ALWAYS_READABLE
 
-FT_KEPT_FLAG_ALWAYS_READABLE(Enabled, enabled)
-FT_KEPT_FLAG_ALWAYS_READABLE(ThrowError, throwError)
-
-FT_KEPT_TEXT(Account, account)
-FT_KEPT_TEXT(CertificateName, certificateName)
-FT_KEPT_TEXT(CertificateStore, certificateStore)
-FT_KEPT_TEXT(Password, password)
-FT_KEPT_TEXT(PrivateKey, privateKey)
-FT_KEPT_TEXT(ProxyPassword, proxyPassword)
-FT_KEPT_TEXT(ProxyServer, proxyServer)
-FT_KEPT_TEXT(ProxyUser, proxyUser)
-FT_KEPT_TEXT(Resource, resource)
-FT_KEPT_TEXT(ServerName, serverName)
-FT_KEPT_TEXT(UserName, userName)
-
-FT_KEPT_FLAG(AppendFile, appendFile)
-FT_KEPT_FLAG(KeepAlive, keepAlive)
-FT_KEPT_FLAG(Localize, localize)
-FT_KEPT_FLAG(UseAgent, useAgent)
-FT_KEPT_FLAG(DefaultIdentities, defaultIdentities)
-HRESULT CFileTransfer::get_UseMlsd(VARIANT_BOOL* value) {
-    return ReadValue(ToVariantBool(state_.useMlsd), value);
-}
 HRESULT CFileTransfer::put_UseMlsd(VARIANT_BOOL value) {
     state_.useMlsd = FromVariantBool(value);
     if (IsFtpConnected()) FtpSetListingFacts(state_.clientHandle, state_.useMlsd);
     return S_OK;
 }
 
-HRESULT CFileTransfer::get_Compression(VARIANT_BOOL* value) {
-    return ReadValue(ToVariantBool(state_.compression), value);
-}
 HRESULT CFileTransfer::put_Compression(VARIANT_BOOL value) {
     state_.compression = FromVariantBool(value);
     if (IsHttpConnected()) {
@@ -191,31 +192,19 @@ HRESULT CFileTransfer::put_Compression(VARIANT_BOOL value) {
     return S_OK;
 }
 
-FT_KEPT_NUMBER(Timeout, timeout)
-FT_KEPT_NUMBER(ProxyPort, proxyPort)
-
 // ---- Tracing (tracing.md) ------------------------------------------------------
 // While the engines run, Trace says whether tracing runs; before, it is the wish.
 
-HRESULT CFileTransfer::get_Trace(VARIANT_BOOL* value) {
-    return ReadValue(ToVariantBool(state_.trace), value);
-}
 HRESULT CFileTransfer::put_Trace(VARIANT_BOOL value) {
     if (state_.enginesInitialized) StopTracing();
     state_.trace = FromVariantBool(value);
     if (state_.enginesInitialized && state_.trace) StartTracing();
     return S_OK;
 }
-HRESULT CFileTransfer::get_TraceFile(BSTR* value) {
-    return ReadText(state_.traceFile, value);
-}
 HRESULT CFileTransfer::put_TraceFile(BSTR value) {
     const HRESULT hr = StoreText(state_.traceFile, value);
     RestartTracing();
     return hr;
-}
-HRESULT CFileTransfer::get_TraceFlags(LONG* value) {
-    return ReadValue(state_.traceFlags, value);
 }
 HRESULT CFileTransfer::put_TraceFlags(LONG value) {
     state_.traceFlags = value;
@@ -223,15 +212,6 @@ HRESULT CFileTransfer::put_TraceFlags(LONG value) {
     return S_OK;
 }
 
-#undef FT_KEPT_TEXT
-#undef FT_PUT_FLAG
-#undef FT_KEPT_FLAG
-#undef FT_KEPT_FLAG_ALWAYS_READABLE
-#undef FT_KEPT_NUMBER
-
-HRESULT CFileTransfer::get_Library(BSTR* value) {
-    return ReadText(state_.library, value);
-}
 HRESULT CFileTransfer::put_Library(BSTR) {
     return CTL_E_SETNOTSUPPORTED;
 }
@@ -355,9 +335,6 @@ HRESULT CFileTransfer::put_Features(LONG value) {
     return S_OK;
 }
 
-HRESULT CFileTransfer::get_FileType(LONG* value) {
-    return ReadValue(state_.fileType, value);
-}
 HRESULT CFileTransfer::put_FileType(LONG value) {
     state_.fileType = value;
     if (IsFtpConnected() && FtpSetFileType(state_.clientHandle, value) < 0) {
@@ -366,9 +343,6 @@ HRESULT CFileTransfer::put_FileType(LONG value) {
     return S_OK;
 }
 
-HRESULT CFileTransfer::get_Passive(VARIANT_BOOL* value) {
-    return ReadValue(ToVariantBool(state_.passive), value);
-}
 HRESULT CFileTransfer::put_Passive(VARIANT_BOOL value) {
     state_.passive = FromVariantBool(value);
     if (IsFtpConnected() && FtpSetPassiveMode(state_.clientHandle, state_.passive) < 0) {
@@ -410,10 +384,6 @@ HRESULT CFileTransfer::put_ProtocolVersion(BSTR value) {
     return S_OK;
 }
 
-HRESULT CFileTransfer::get_ProxyType(LONG* value) {
-    return ReadValue(state_.proxyType, value);
-}
-
 HRESULT CFileTransfer::put_ProxyType(LONG value) {
     if (IsConnected() && value != state_.proxyType) {
         return ReportError(MakeErrorCode(fileErrorAlreadyConnected), true, false);
@@ -423,10 +393,6 @@ HRESULT CFileTransfer::put_ProxyType(LONG value) {
     return S_OK;
 }
 
-HRESULT CFileTransfer::get_Options(LONG* value) {
-    return ReadValue(state_.options, value);
-}
-
 HRESULT CFileTransfer::put_Options(LONG value) {
     if (value & (fileOptionSecureExplicit | fileOptionSecureShell))
         value |= fileOptionSecureImplicit;
@@ -434,10 +400,6 @@ HRESULT CFileTransfer::put_Options(LONG value) {
     // Options can switch security on, never off.
     if (value & fileOptionSecureImplicit) state_.secure = TRUE;
     return S_OK;
-}
-
-HRESULT CFileTransfer::get_Secure(VARIANT_BOOL* value) {
-    return ReadValue(ToVariantBool(state_.secure), value);
 }
 
 HRESULT CFileTransfer::put_Secure(VARIANT_BOOL value) {
@@ -466,10 +428,6 @@ HRESULT CFileTransfer::put_SecureProtocol(LONG value) {
     return S_OK;
 }
 
-HRESULT CFileTransfer::get_ServerPort(LONG* value) {
-    return ReadValue(state_.serverPort, value);
-}
-
 HRESULT CFileTransfer::put_ServerPort(LONG value) {
     if (state_.serverType == fileServerUndefined) {
         for (const PortServerType& known : kWellKnownPorts) {
@@ -478,10 +436,6 @@ HRESULT CFileTransfer::put_ServerPort(LONG value) {
     }
     state_.serverPort = value;
     return S_OK;
-}
-
-HRESULT CFileTransfer::get_ServerType(LONG* value) {
-    return ReadValue(state_.serverType, value);
 }
 
 HRESULT CFileTransfer::put_ServerType(LONG value) {
@@ -603,10 +557,6 @@ HRESULT CFileTransfer::get_TransferSize64(LONGLONG* value) {
     uint64_t total = 0, copied = 0;
     ReadTransferTotals(&total, &copied);
     return ReadValue(static_cast<LONGLONG>(total), value);
-}
-
-HRESULT CFileTransfer::get_ResponseFileName(BSTR* value) {
-    return ReadText(state_.responseFileName, value);
 }
 
 HRESULT CFileTransfer::get_TransferBytes(LONG* value) {

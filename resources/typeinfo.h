@@ -1,8 +1,10 @@
 // The type information of the control: every property, method and event of the
-// dispatch interfaces with its dispid and parameters, and the constant
-// enumerations. This table is what callers resolve names against.
+// dispatch interfaces with its dispid and parameters (from the member table,
+// resources/members.inc), and the constant enumerations. This table is what
+// callers resolve names against.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -26,6 +28,39 @@ constexpr DISPID kDispidAbout = -552;
 constexpr DISPID kDispidAmbientUserMode = -709;
 
 enum class MemberKind : std::uint8_t { Property, Method, Event };
+
+// The Value column of resources/members.inc: the C++ type a property's value
+// travels as in its accessors, and the automation type of that.
+struct MemberValue {
+    using Text = BSTR;
+    using Long = LONG;
+    using Bool = VARIANT_BOOL;
+    using Int64 = LONGLONG;
+};
+template <class T>
+inline constexpr VARTYPE kVarTypeOf = VT_EMPTY;
+template <>
+inline constexpr VARTYPE kVarTypeOf<BSTR> = VT_BSTR;
+template <>
+inline constexpr VARTYPE kVarTypeOf<LONG> = VT_I4;
+template <>
+inline constexpr VARTYPE kVarTypeOf<VARIANT_BOOL> = VT_BOOL;
+template <>
+inline constexpr VARTYPE kVarTypeOf<LONGLONG> = VT_I8;
+
+// The Access column of resources/members.inc.
+enum class MemberAccess : std::uint8_t { ReadWrite, ReadOnly, Indexed };
+
+// The number of properties and methods of IFileTransfer.
+inline constexpr std::size_t kInterfaceMemberCount = 0
+#define FT_PROPERTY(...) +1
+#define FT_METHOD(...) +1
+#define FT_PLAIN_METHOD(...) +1
+#include "resources/members.inc"
+#undef FT_PROPERTY
+#undef FT_METHOD
+#undef FT_PLAIN_METHOD
+    ;
 
 enum ParamFlags : unsigned {
     kParamIn = 1u,
@@ -51,6 +86,7 @@ struct MemberInfo {
     bool writable;  // properties only
     std::span<const ParamInfo> params;  // the index of an indexed property; a method's arguments
     const char* retval;                 // name of a method's retval ("Error"), or null
+    const char* helpText;
 
     bool IsProperty() const { return kind == MemberKind::Property; }
     bool IsMethod() const { return kind == MemberKind::Method; }
@@ -84,7 +120,7 @@ struct TypeLibraryInfo {
 const TypeLibraryInfo& TypeLibrary();
 
 // Properties and methods of IFileTransfer, in type-information order (the
-// properties first).
+// properties first): kInterfaceMemberCount rows, in the order of members.inc.
 std::span<const MemberInfo> InterfaceMembers();
 // Events of _IFileTransferEvents.
 std::span<const MemberInfo> EventMembers();

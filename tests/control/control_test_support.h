@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,17 @@ class Bstr {
 
   private:
     BSTR value_;
+};
+
+// One write (none when `written` is null) and one read through the dispatch
+// interface by name, the values as texts converted to and from the property's
+// type.
+struct PropertyStep {
+    const char* write;
+    const char* written;
+    HRESULT put;  // the member's own result (the exception's code)
+    const char* read;
+    std::string expected;
 };
 
 class ControlTest : public ::testing::Test {
@@ -69,6 +81,34 @@ class ControlTest : public ::testing::Test {
     }
     HRESULT SetUrl(std::string_view url) { return SetText(&CFileTransfer::put_URL, url); }
     std::string Url() { return Text(&CFileTransfer::get_URL); }
+
+    // Runs PropertySteps in order on this control.
+    void RunSteps(std::span<const PropertyStep> steps) {
+        for (const PropertyStep& step : steps) {
+            SCOPED_TRACE(std::string(step.write) + " = " + (step.written ? step.written : "-"));
+            DISPID dispid = 0;
+            VARIANT value, text;
+            VariantInit(&value);
+            VariantInit(&text);
+            if (step.written) {
+                ASSERT_EQ(DispatchGetIdOfName(control_, Utf8ToUtf16(step.write), &dispid), S_OK);
+                value.vt = VT_BSTR;
+                value.bstrVal = BstrFromUtf8(step.written);
+                EXCEPINFO exception{};
+                HRESULT hr = DispatchPutProperty(control_, dispid, {}, &value, &exception);
+                if (hr == DISP_E_EXCEPTION) hr = exception.scode;
+                EXPECT_EQ(hr, step.put);
+                ClearExcepInfo(&exception);
+                VariantClear(&value);
+            }
+            ASSERT_EQ(DispatchGetIdOfName(control_, Utf8ToUtf16(step.read), &dispid), S_OK);
+            ASSERT_EQ(DispatchGetProperty(control_, dispid, {}, &value), S_OK);
+            ASSERT_EQ(VariantChangeType(&text, &value, 0, VT_BSTR), S_OK);
+            EXPECT_EQ(Utf8FromBstr(text.bstrVal), step.expected) << step.read;
+            VariantClear(&text);
+            VariantClear(&value);
+        }
+    }
 
     CFileTransfer* control_ = nullptr;
 };

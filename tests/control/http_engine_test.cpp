@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <thread>
 
 #include "http/http.h"
 #include "platform/lasterror.h"
@@ -45,16 +44,6 @@ TEST(HttpEngineErrors, NumbersGetTheFacilityBitsAndReachTheThread) {
     EXPECT_EQ(HttpGetLastError(), 0x80070005u);
     HttpSetLastError(0);
     EXPECT_EQ(HttpGetLastError(), 0u);
-}
-
-TEST(HttpEngineErrors, LastErrorIsPerThread) {
-    HttpSetLastError(fileErrorNotConnected);
-    DWORD seenByOther = 1;
-    std::thread other([&] { seenByOther = HttpGetLastError(); });
-    other.join();
-    EXPECT_EQ(seenByOther, 0u);
-    EXPECT_EQ(HttpGetLastError(), MakeErrorCode(fileErrorNotConnected));
-    HttpSetLastError(0);
 }
 
 TEST(HttpEngineErrors, TextsComeFromTheMessageTable) {

@@ -4,12 +4,109 @@ namespace {
 
 using Properties = ControlTest;
 
-// The defaults no other test reads (Reset's test covers the rest).
-TEST_F(Properties, FreshControlHasTheInitialValues) {
-    EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), 0);
-    EXPECT_TRUE(Bool(&CFileTransfer::get_Passive));
-    EXPECT_FALSE(Bool(&CFileTransfer::get_Secure));
-    EXPECT_EQ(Text(&CFileTransfer::get_ProtocolVersion), "1.0");
+// Each table runs in order on a fresh control.
+const std::vector<PropertyStep> kRules[] = {
+    // The defaults no other test reads (Reset's test covers the rest).
+    {{"ServerPort", nullptr, S_OK, "ServerPort", "0"},
+     {"Passive", nullptr, S_OK, "Passive", "True"},
+     {"Secure", nullptr, S_OK, "Secure", "False"},
+     {"ProtocolVersion", nullptr, S_OK, "ProtocolVersion", "1.0"},
+     {"Version", nullptr, S_OK, "Version", "7.2.7210.1848"},
+     // Off by default, so that programs written before the check connect as they did.
+     {"HostKeyPolicy", nullptr, S_OK, "HostKeyPolicy", "0"},
+     {"Library", "/lib/x.so", CTL_E_SETNOTSUPPORTED, "Library", ""},
+     {"Features", "5", S_OK, "Features", "5"}},
+    // Well-known ports choose an undefined server type; any number is kept.
+    {{"ServerPort", "21", S_OK, "ServerType", "1"},
+     {"ServerType", "0", S_OK, "ServerType", "0"},
+     {"ServerPort", "990", S_OK, "ServerType", "1"},
+     {"ServerType", "0", S_OK, "ServerType", "0"},
+     {"ServerPort", "80", S_OK, "ServerType", "2"},
+     {"ServerType", "0", S_OK, "ServerType", "0"},
+     {"ServerPort", "443", S_OK, "ServerType", "2"},
+     {"ServerType", "0", S_OK, "ServerType", "0"},
+     {"ServerPort", "22", S_OK, "ServerType", "0"},
+     {"ServerPort", "8080", S_OK, "ServerType", "0"},
+     {"ServerPort", "-5", S_OK, "ServerPort", "-5"},
+     {"ServerPort", "70000", S_OK, "ServerPort", "70000"},
+     // ... but never override a chosen one.
+     {"ServerType", "1", S_OK, "ServerType", "1"},
+     {"ServerPort", "443", S_OK, "ServerType", "1"},
+     {"ServerType", "2", S_OK, "ServerType", "2"},
+     {"ServerPort", "21", S_OK, "ServerType", "2"}},
+    // Secure-shell and explicit options imply implicit security and Secure,
+    // which Options never clears.
+    {{"Options", "262145", S_OK, "Secure", "False"},
+     {"Options", "16384", S_OK, "Options", "20480"},
+     {"Options", nullptr, S_OK, "Secure", "True"},
+     {"Options", "0", S_OK, "Options", "0"},
+     {"Options", nullptr, S_OK, "Secure", "True"},
+     {"Options", "8193", S_OK, "Options", "12289"}},
+    // Secure and SecureProtocol follow each other; a chosen protocol stays.
+    {{"SecureProtocol", nullptr, S_OK, "SecureProtocol", "0"},
+     {"Secure", "True", S_OK, "SecureProtocol", "10"},
+     {"SecureProtocol", "8", S_OK, "SecureProtocol", "8"},
+     {"SecureProtocol", nullptr, S_OK, "Secure", "True"},
+     {"Secure", "True", S_OK, "SecureProtocol", "8"},
+     {"SecureProtocol", "0", S_OK, "Secure", "False"},
+     // While not secure the protocol reads 0, and comes back with Secure.
+     {"SecureProtocol", "32", S_OK, "SecureProtocol", "32"},
+     {"Secure", "False", S_OK, "SecureProtocol", "0"},
+     {"Secure", "True", S_OK, "SecureProtocol", "32"}},
+    // Enumerations outside their range are rejected, keeping the value.
+    {{"ServerType", "3", CTL_E_INVALIDPROPERTYVALUE, "ServerType", "0"},
+     {"ServerType", "-1", CTL_E_INVALIDPROPERTYVALUE, "ServerType", "0"},
+     {"ServerType", "2", S_OK, "ServerType", "2"},
+     {"ServerType", "3", CTL_E_INVALIDPROPERTYVALUE, "ServerType", "2"},
+     {"DirectoryFormat", "7", CTL_E_INVALIDPROPERTYVALUE, "DirectoryFormat", "0"},
+     {"DirectoryFormat", "6", S_OK, "DirectoryFormat", "6"},
+     {"DirectoryFormat", "-1", CTL_E_INVALIDPROPERTYVALUE, "DirectoryFormat", "6"},
+     {"HostKeyPolicy", "3", CTL_E_INVALIDPROPERTYVALUE, "HostKeyPolicy", "0"},
+     {"HostKeyPolicy", "-1", CTL_E_INVALIDPROPERTYVALUE, "HostKeyPolicy", "0"},
+     {"HostKeyPolicy", "2", S_OK, "HostKeyPolicy", "2"}},
+    // ProxyType is checked against the server type (undefined: anything goes).
+    {{"ProxyType", "77", S_OK, "ProxyType", "77"},
+     {"ServerType", "1", S_OK, "ServerType", "1"},
+     {"ProxyType", "4", S_OK, "ProxyType", "4"},
+     {"ProxyType", "5", CTL_E_INVALIDPROPERTYVALUE, "ProxyType", "4"},
+     {"ProxyType", "254", CTL_E_INVALIDPROPERTYVALUE, "ProxyType", "4"},
+     {"ProxyType", "-1", CTL_E_INVALIDPROPERTYVALUE, "ProxyType", "4"},
+     {"ProxyType", "255", S_OK, "ProxyType", "255"},
+     {"ServerType", "2", S_OK, "ServerType", "2"},
+     {"ProxyType", "3", S_OK, "ProxyType", "3"},
+     {"ProxyType", "4", CTL_E_INVALIDPROPERTYVALUE, "ProxyType", "3"},
+     {"ProxyType", "255", CTL_E_INVALIDPROPERTYVALUE, "ProxyType", "3"},
+     {"ProxyType", "0", S_OK, "ProxyType", "0"}},
+    // A priority outside the range becomes normal.
+    {{"Priority", "0", S_OK, "Priority", "0"},
+     {"Priority", "4", S_OK, "Priority", "4"},
+     {"Priority", "-1", S_OK, "Priority", "2"},
+     {"Priority", "5", S_OK, "Priority", "2"},
+     {"Priority", "1000", S_OK, "Priority", "2"}},
+    // ProtocolVersion reads back normalised.
+    {{"ProtocolVersion", "1.1", S_OK, "ProtocolVersion", "1.1"},
+     {"ProtocolVersion", "2", S_OK, "ProtocolVersion", "2.0"},
+     {"ProtocolVersion", "0.5", S_OK, "ProtocolVersion", "0.9"},
+     {"ProtocolVersion", "", S_OK, "ProtocolVersion", "0.9"},
+     {"ProtocolVersion", " 1.0 ", S_OK, "ProtocolVersion", "1.0"}},
+    // The views of a connection are empty without one.
+    {{"ServerType", "1", S_OK, "CertificateIssuer", ""},
+     {"CertificateExpires", nullptr, S_OK, "CertificateExpires", ""},
+     {"Fingerprint", nullptr, S_OK, "Fingerprint", ""},
+     {"System", nullptr, S_OK, "System", ""},
+     {"ResultString", nullptr, S_OK, "ResultString", ""},
+     {"CertificateStatus", nullptr, S_OK, "CertificateStatus", "0"},
+     {"SecureCipher", nullptr, S_OK, "SecureCipher", "0"},
+     {"TransferBytes", nullptr, S_OK, "TransferBytes", "0"},
+     {"ResultCode", nullptr, S_OK, "ResultCode", "0"}},
+};
+
+TEST_F(Properties, WritesAndReadsFollowTheirRules) {
+    for (const std::vector<PropertyStep>& rule : kRules) {
+        control_->Release();
+        control_ = CFileTransfer::Create();
+        RunSteps(rule);
+    }
 }
 
 TEST_F(Properties, StringsAreReturnedAsNewCopies) {
@@ -28,69 +125,6 @@ TEST_F(Properties, StringsAreReturnedAsNewCopies) {
     SysFreeString(empty);
 }
 
-// ---- Server type inference ---------------------------------------------------
-
-TEST_F(Properties, WellKnownPortsSetAnUndefinedServerType) {
-    struct Case {
-        LONG port;
-        LONG serverType;
-    };
-    // No range check either: any number is kept.
-    for (Case c : {Case{21, 1}, Case{990, 1}, Case{80, 2}, Case{443, 2}, Case{8080, 0}, Case{22, 0},
-                   Case{0, 0}, Case{-5, 0}, Case{70000, 0}}) {
-        ASSERT_EQ(control_->put_ServerType(0), S_OK);
-        ASSERT_EQ(control_->put_ServerPort(c.port), S_OK);
-        EXPECT_EQ(Long(&CFileTransfer::get_ServerType), c.serverType) << c.port;
-        EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), c.port);
-    }
-}
-
-TEST_F(Properties, PortsDoNotOverrideAChosenServerType) {
-    ASSERT_EQ(control_->put_ServerType(1), S_OK);
-    ASSERT_EQ(control_->put_ServerPort(443), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_ServerType), 1);
-    ASSERT_EQ(control_->put_ServerType(2), S_OK);
-    ASSERT_EQ(control_->put_ServerPort(21), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_ServerType), 2);
-}
-
-// ---- Security coupling ---------------------------------------------------------
-
-TEST_F(Properties, SecureShellAndExplicitOptionsImplyImplicitAndSecure) {
-    ASSERT_EQ(control_->put_Options(fileOptionNoCache | fileOptionIpv6Only), S_OK);
-    EXPECT_FALSE(Bool(&CFileTransfer::get_Secure)) << "no security bits, no Secure";
-    ASSERT_EQ(control_->put_Options(fileOptionSecureShell), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_Options), 0x5000);
-    EXPECT_TRUE(Bool(&CFileTransfer::get_Secure));
-    ASSERT_EQ(control_->put_Options(0), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_Options), 0);
-    EXPECT_TRUE(Bool(&CFileTransfer::get_Secure)) << "Options never clears Secure";
-    ASSERT_EQ(control_->put_Options(fileOptionSecureExplicit | fileOptionNoCache), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_Options), 0x3001);
-}
-
-TEST_F(Properties, SecureAndSecureProtocolFollowEachOther) {
-    EXPECT_EQ(Long(&CFileTransfer::get_SecureProtocol), 0);
-    ASSERT_EQ(control_->put_Secure(VARIANT_TRUE), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_SecureProtocol), fileProtocolDefault);
-    ASSERT_EQ(control_->put_SecureProtocol(fileProtocolTLS1), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_SecureProtocol), 8);
-    EXPECT_TRUE(Bool(&CFileTransfer::get_Secure));
-    // Writing Secure again keeps a protocol that is already chosen.
-    ASSERT_EQ(control_->put_Secure(VARIANT_TRUE), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_SecureProtocol), 8);
-    ASSERT_EQ(control_->put_SecureProtocol(0), S_OK);
-    EXPECT_FALSE(Bool(&CFileTransfer::get_Secure));
-}
-
-TEST_F(Properties, SecureProtocolReadsZeroWhileNotSecure) {
-    ASSERT_EQ(control_->put_SecureProtocol(fileProtocolSSH2), S_OK);
-    ASSERT_EQ(control_->put_Secure(VARIANT_FALSE), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_SecureProtocol), 0);
-    ASSERT_EQ(control_->put_Secure(VARIANT_TRUE), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_SecureProtocol), fileProtocolSSH2);
-}
-
 TEST_F(Properties, AnyNonZeroBooleanIsTrue) {
     ASSERT_EQ(control_->put_KeepAlive(1), S_OK);
     VARIANT_BOOL value = 0;
@@ -98,42 +132,8 @@ TEST_F(Properties, AnyNonZeroBooleanIsTrue) {
     EXPECT_EQ(value, VARIANT_TRUE);
 }
 
-// ---- Validation ----------------------------------------------------------------------
-
-TEST_F(Properties, EnumerationsOutsideTheirRangeAreRejectedAndKept) {
-    for (LONG bad : {3, -1})
-        EXPECT_EQ(control_->put_ServerType(bad), CTL_E_INVALIDPROPERTYVALUE) << bad;
-    for (LONG bad : {fileDirectoryNetWare + 1, -1})
-        EXPECT_EQ(control_->put_DirectoryFormat(bad), CTL_E_INVALIDPROPERTYVALUE) << bad;
-    ASSERT_EQ(control_->put_ServerType(2), S_OK);
-    ASSERT_EQ(control_->put_DirectoryFormat(fileDirectoryNetWare), S_OK);
-    EXPECT_EQ(control_->put_ServerType(3), CTL_E_INVALIDPROPERTYVALUE);
-    EXPECT_EQ(control_->put_DirectoryFormat(-1), CTL_E_INVALIDPROPERTYVALUE);
-    EXPECT_EQ(Long(&CFileTransfer::get_ServerType), 2);
-    EXPECT_EQ(Long(&CFileTransfer::get_DirectoryFormat), fileDirectoryNetWare);
-    // Off by default, so that programs written before the check connect as they did.
-    EXPECT_EQ(Long(&CFileTransfer::get_HostKeyPolicy), fileHostKeyOff);
-    for (LONG bad : {fileHostKeyStrict + 1, -1})
-        EXPECT_EQ(control_->put_HostKeyPolicy(bad), CTL_E_INVALIDPROPERTYVALUE) << bad;
-}
-
-TEST_F(Properties, ProxyTypeIsCheckedAgainstTheServerType) {
-    // Undefined server type: anything goes.
-    EXPECT_EQ(control_->put_ProxyType(77), S_OK);
-    ASSERT_EQ(control_->put_ServerType(1), S_OK);
-    for (LONG ok : {0, 1, 2, 3, 4, 255})
-        EXPECT_EQ(control_->put_ProxyType(ok), S_OK) << ok;
-    for (LONG bad : {5, 254, 256, -1})
-        EXPECT_EQ(control_->put_ProxyType(bad), CTL_E_INVALIDPROPERTYVALUE) << bad;
-    EXPECT_EQ(Long(&CFileTransfer::get_ProxyType), 255);
-    ASSERT_EQ(control_->put_ServerType(2), S_OK);
-    for (LONG ok : {0, 1, 2, 3})
-        EXPECT_EQ(control_->put_ProxyType(ok), S_OK) << ok;
-    for (LONG bad : {4, 255})
-        EXPECT_EQ(control_->put_ProxyType(bad), CTL_E_INVALIDPROPERTYVALUE) << bad;
-    EXPECT_EQ(Long(&CFileTransfer::get_ProxyType), 3);
-}
-
+// Indexed properties accept only 0 and 1; ChannelMode is not kept without a
+// session and reads as clear.
 TEST_F(Properties, IndexedPropertiesAcceptOnlyZeroAndOne) {
     LONG value = 0;
     EXPECT_EQ(control_->get_ActivePort(2, &value), CTL_E_INVALIDPROPERTYARRAYINDEX);
@@ -146,63 +146,9 @@ TEST_F(Properties, IndexedPropertiesAcceptOnlyZeroAndOne) {
     EXPECT_EQ(value, 6000);
     ASSERT_EQ(control_->get_ActivePort(0, &value), S_OK);
     EXPECT_EQ(value, 1025);
-}
-
-TEST_F(Properties, ChannelModeIsNotKeptWithoutASession) {
     ASSERT_EQ(control_->put_ChannelMode(ftpChannelData, ftpChannelSecure), S_OK);
-    LONG value = -1;
     ASSERT_EQ(control_->get_ChannelMode(ftpChannelData, &value), S_OK);
     EXPECT_EQ(value, ftpChannelClear);
-}
-
-TEST_F(Properties, PriorityOutsideTheRangeBecomesNormal) {
-    for (LONG p : {0, 4, -1, 5, 1000}) {
-        ASSERT_EQ(control_->put_Priority(p), S_OK);
-        EXPECT_EQ(Long(&CFileTransfer::get_Priority), p == 0 || p == 4 ? p : filePriorityNormal);
-    }
-}
-
-TEST_F(Properties, LibraryCannotBeWritten) {
-    EXPECT_EQ(SetText(&CFileTransfer::put_Library, "/lib/x.so"), CTL_E_SETNOTSUPPORTED);
-    EXPECT_EQ(Text(&CFileTransfer::get_Library), "");
-}
-
-TEST_F(Properties, FeaturesWriteMarksThemForTheNextConnect) {
-    EXPECT_FALSE(control_->State().featuresSet);
-    ASSERT_EQ(control_->put_Features(fileFeatureSIZE | fileFeatureMDTM), S_OK);
-    EXPECT_TRUE(control_->State().featuresSet);
-    EXPECT_EQ(Long(&CFileTransfer::get_Features), 5);
-}
-
-// ---- ProtocolVersion and Version ------------------------------------------------
-
-TEST_F(Properties, ProtocolVersionReadsBackNormalised) {
-    struct Case {
-        const char* written;
-        const char* read;
-    };
-    for (Case c : {Case{"1.1", "1.1"}, Case{"2", "2.0"}, Case{"0.5", "0.9"}, Case{"", "0.9"},
-                   Case{" 1.0 ", "1.0"}}) {
-        ASSERT_EQ(SetText(&CFileTransfer::put_ProtocolVersion, c.written), S_OK);
-        EXPECT_EQ(Text(&CFileTransfer::get_ProtocolVersion), c.read) << c.written;
-    }
-}
-
-TEST_F(Properties, VersionComesFromTheFileVersion) {
-    EXPECT_EQ(Text(&CFileTransfer::get_Version), "7.2.7210.1848");
-}
-
-// ---- Without a session ------------------------------------------------------------
-
-TEST_F(Properties, ConnectionViewsAreEmptyWithoutAConnection) {
-    ASSERT_EQ(control_->put_ServerType(1), S_OK);
-    for (TextGetter get : {&CFileTransfer::get_CertificateIssuer,
-                           &CFileTransfer::get_CertificateExpires, &CFileTransfer::get_Fingerprint,
-                           &CFileTransfer::get_System, &CFileTransfer::get_ResultString})
-        EXPECT_EQ(Text(get), "");
-    for (LongGetter get : {&CFileTransfer::get_CertificateStatus, &CFileTransfer::get_SecureCipher,
-                           &CFileTransfer::get_TransferBytes, &CFileTransfer::get_ResultCode})
-        EXPECT_EQ(Long(get), 0);
 }
 
 }  // namespace

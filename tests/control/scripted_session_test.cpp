@@ -54,10 +54,11 @@ TEST_F(ScriptedSession, WritesWhileConnectedGoToTheSession) {
     EXPECT_EQ(SetText(&CFileTransfer::put_ServerDirectory, "/pub"), S_OK);
     EXPECT_EQ(control_->put_FileType(fileTypeASCII), S_OK);
     EXPECT_EQ(control_->put_Priority(9), S_OK);  // out of range becomes normal
-    EXPECT_EQ(FtpGetPriority(control_->State().clientHandle), filePriorityNormal);
+    EXPECT_EQ(Long(&CFileTransfer::get_Priority), filePriorityNormal);
     EXPECT_EQ(control_->put_ActivePort(0, 30000), S_OK);
-    int low = 0, high = 0;
-    ASSERT_EQ(FtpGetActivePorts(control_->State().clientHandle, &low, &high), 0);
+    LONG low = 0, high = 0;
+    ASSERT_EQ(control_->get_ActivePort(0, &low), S_OK);
+    ASSERT_EQ(control_->get_ActivePort(1, &high), S_OK);
     EXPECT_EQ(low, 4099);  // the session keeps its range ordered
     EXPECT_EQ(high, 30000);
     EXPECT_EQ(control_->put_Passive(VARIANT_FALSE), S_OK);
@@ -67,7 +68,6 @@ TEST_F(ScriptedSession, WritesWhileConnectedGoToTheSession) {
     EXPECT_EQ(hr,
               MakeHResult(0x800A0000u + static_cast<DWORD>(Long(&CFileTransfer::get_LastError))));
     EXPECT_NE(Long(&CFileTransfer::get_LastError), 0);
-    EXPECT_EQ(control_->State().serverDirectory, u"/missing");
     EXPECT_EQ(sink_->Count(kOnError), 1);  // the 550 reply notified as an error
 
     // Settings that must not change while connected.
@@ -76,6 +76,7 @@ TEST_F(ScriptedSession, WritesWhileConnectedGoToTheSession) {
     EXPECT_EQ(control_->put_ServerType(fileServerHTTP),
               MakeHResult(0x800A0000u + fileErrorAlreadyConnected));
     control_->Disconnect(nullptr);
+    EXPECT_EQ(Text(&CFileTransfer::get_ServerDirectory), "/missing");
     EXPECT_EQ(peer.Finish(), "");
 }
 
@@ -117,11 +118,23 @@ TEST_F(ScriptedSession, ConnectSendsPwdAndTypeOnce) {
         ASSERT_EQ(ConnectTo(peer), 0);
         EXPECT_EQ(sink_->Trace(), c.events);
         EXPECT_EQ(Long(&CFileTransfer::get_ResultCode), c.resultCode);
-        EXPECT_EQ(control_->State().serverDirectory, u"/home/bob");
         control_->Disconnect(nullptr);
+        EXPECT_EQ(Text(&CFileTransfer::get_ServerDirectory), "/home/bob");
         EXPECT_EQ(peer.Finish(), "");
         EXPECT_EQ(peer.Transcript(), c.transcript);
     }
+}
+
+TEST_F(ScriptedSession, FeaturesWrittenBeforeTheConnectHoldForTheSession) {
+    PeerScript script;
+    QuitScript(LoginScript(script));
+    ScriptedPeer peer(script);
+    ASSERT_EQ(control_->put_Features(fileFeatureSIZE | fileFeatureMDTM), S_OK);
+    EXPECT_EQ(Long(&CFileTransfer::get_Features), fileFeatureSIZE | fileFeatureMDTM);
+    ASSERT_EQ(ConnectTo(peer), 0);
+    EXPECT_EQ(Long(&CFileTransfer::get_Features), fileFeatureSIZE | fileFeatureMDTM);
+    control_->Disconnect(nullptr);
+    EXPECT_EQ(peer.Finish(), "");
 }
 
 TEST_F(ScriptedSession, WrongPasswordGivesTheMappedError) {
@@ -170,10 +183,9 @@ TEST_F(ScriptedSession, FailedDirectoryRefreshKeepsTheConnection) {
     ScriptedPeer peer(script);
 
     EXPECT_EQ(ConnectTo(peer), 0);
-    EXPECT_NE(control_->State().clientHandle, kNoClientHandle);
     EXPECT_NE(Long(&CFileTransfer::get_LastError), 0);  // the refresh failure is recorded
     control_->Disconnect(nullptr);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(peer.Finish(), "") << "the session still sends QUIT";
 }
 
 TEST_F(ScriptedSession, ProxyLoginFailureClosesAndClearsTheHandle) {
@@ -205,8 +217,6 @@ TEST_F(ScriptedSession, UninitializeLeavesAStaleHandleThatDisconnectClears) {
     ScriptedPeer peer(script);
     ASSERT_EQ(ConnectTo(peer), 0);
     EXPECT_EQ(control_->Uninitialize(), S_OK);
-    EXPECT_FALSE(control_->State().enginesInitialized);
-    EXPECT_NE(control_->State().clientHandle, kNoClientHandle);
     // The engine dropped the connection: reads fail with its handle error.
     BSTR text = nullptr;
     EXPECT_EQ(control_->get_ResultString(&text), MakeHResult(0x800A0000u + fileErrorInvalidHandle));
@@ -214,7 +224,7 @@ TEST_F(ScriptedSession, UninitializeLeavesAStaleHandleThatDisconnectClears) {
     VariantInit(&error);
     EXPECT_EQ(control_->Disconnect(&error), S_OK);
     EXPECT_EQ(error.lVal, 0);
-    EXPECT_EQ(control_->State().clientHandle, kNoClientHandle);
+    EXPECT_EQ(Text(&CFileTransfer::get_ResultString), "");
     EXPECT_EQ(peer.Finish(), "");
 }
 

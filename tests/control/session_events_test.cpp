@@ -109,15 +109,15 @@ TEST_F(SessionEvents, CancelDuringTheProxyLoginRaisesOnCancelAtOnce) {
     ASSERT_EQ(SetText(&CFileTransfer::put_ProxyServer, "127.0.0.1"), S_OK);
     ASSERT_EQ(control_->put_ProxyPort(peer.port()), S_OK);
 
-    std::vector<LONG> statesSeen;
+    // A second Cancel finds the login over and raises nothing.
     sink_->hook = [&](const RecordingSink::Event& event) {
         if (event.dispid != kOnCommand || event.arguments[0] != "331") return;
-        statesSeen.push_back(control_->State().connectionState);
-        VARIANT error;
-        VariantInit(&error);
-        EXPECT_EQ(control_->Cancel(&error), S_OK);
-        EXPECT_EQ(error.lVal, 0);
-        statesSeen.push_back(control_->State().connectionState);
+        for (int i = 0; i < 2; ++i) {
+            VARIANT error;
+            VariantInit(&error);
+            EXPECT_EQ(control_->Cancel(&error), S_OK);
+            EXPECT_EQ(error.lVal, 0);
+        }
     };
     TextVariant host("target.example");
     TextVariant user("bob");
@@ -126,7 +126,6 @@ TEST_F(SessionEvents, CancelDuringTheProxyLoginRaisesOnCancelAtOnce) {
     VARIANT error;
     VariantInit(&error);
     EXPECT_EQ(control_->Connect(host, nullptr, user, password, &timeout, nullptr, &error), S_OK);
-    EXPECT_EQ(statesSeen, (std::vector<LONG>{fileStateLogin, fileStateUnused}));
     EXPECT_EQ(sink_->Count(kOnCancel), 1);
     EXPECT_EQ(sink_->Trace().substr(0, 24), "OnCommand 331|OnCancel|O");
     sink_->hook = nullptr;
@@ -171,7 +170,7 @@ TEST_F(SessionEvents, ReentrantDisconnectFromAnOnCommandHandlerIsSafe) {
     control_->get_System(&system);
     SysFreeString(system);
     sink_->hook = nullptr;
-    EXPECT_EQ(control_->State().clientHandle, kNoClientHandle);
+    EXPECT_EQ(Text(&CFileTransfer::get_System), "") << "no session left to ask";
     EXPECT_EQ(peer.Finish(), "");
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -72,15 +73,6 @@ TEST_P(UrlWriteCase, SetsTheSessionProperties) {
 INSTANTIATE_TEST_SUITE_P(Urls, UrlWriteCase, ::testing::ValuesIn(kWrites),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(UrlWrite, PathOnlyChangesOnlyTheResource) {
-    ASSERT_EQ(SetUrl("ftp://u:p@h:2121/a"), S_OK);
-    ASSERT_EQ(SetUrl("/dir/file"), S_OK);
-    EXPECT_EQ(Text(&CFileTransfer::get_Resource), "/dir/file");
-    EXPECT_EQ(Text(&CFileTransfer::get_ServerName), "h");
-    EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), 2121);
-    EXPECT_EQ(Text(&CFileTransfer::get_UserName), "u");
-}
-
 TEST_F(UrlWrite, MalformedUrlsAreRejected) {
     ASSERT_EQ(control_->put_ServerType(2), S_OK);
     for (const char* url : {"ftp://h:2x/f", "ftp://[::1/f", "ftp://h/a;type=x"})
@@ -94,30 +86,48 @@ TEST_F(UrlWrite, MalformedUrlsAreRejected) {
     EXPECT_EQ(Text(&CFileTransfer::get_ServerName), "");
 }
 
-TEST_F(UrlWrite, HttpUrlWithoutCredentialsKeepsTheOldOnes) {
-    ASSERT_EQ(SetText(&CFileTransfer::put_UserName, "keep"), S_OK);
-    ASSERT_EQ(control_->put_Secure(VARIANT_TRUE), S_OK);
-    ASSERT_EQ(SetUrl("http://h"), S_OK);
-    EXPECT_FALSE(Bool(&CFileTransfer::get_Secure));
-    EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), 80);
-    EXPECT_EQ(Text(&CFileTransfer::get_Resource), "/");
-    EXPECT_EQ(Text(&CFileTransfer::get_UserName), "keep");
+// Writes and reads of URL beside the other properties, each table on a fresh
+// control.
+const std::vector<PropertyStep> kUrlRules[] = {
+    // A path alone changes only the resource.
+    {{"URL", "ftp://u:p@h:2121/a", S_OK, "URL", "ftp://u:p@h:2121/a"},
+     {"URL", "/dir/file", S_OK, "Resource", "/dir/file"},
+     {"URL", nullptr, S_OK, "ServerName", "h"},
+     {"URL", nullptr, S_OK, "ServerPort", "2121"},
+     {"URL", nullptr, S_OK, "UserName", "u"}},
+    // An HTTP URL without credentials keeps the old ones.
+    {{"UserName", "keep", S_OK, "UserName", "keep"},
+     {"Secure", "True", S_OK, "Secure", "True"},
+     {"URL", "http://h", S_OK, "Secure", "False"},
+     {"URL", nullptr, S_OK, "ServerPort", "80"},
+     {"URL", nullptr, S_OK, "Resource", "/"},
+     {"URL", nullptr, S_OK, "UserName", "keep"}},
+    // Reading composes nothing without a server name or a server type, and
+    // leaves out the anonymous user and the default port.
+    {{"URL", nullptr, S_OK, "URL", ""},
+     {"ServerName", "h", S_OK, "URL", ""},
+     {"URL", "ftp://h/pub/file.zip", S_OK, "URL", "ftp://h/pub/file.zip"},
+     {"ServerPort", "2121", S_OK, "URL", "ftp://h:2121/pub/file.zip"}},
+    // The scheme follows Secure and Options; dot segments are normalised.
+    {{"ServerType", "1", S_OK, "ServerType", "1"},
+     {"ServerName", "h", S_OK, "ServerName", "h"},
+     {"Resource", "f", S_OK, "URL", "ftp://h/f"},
+     {"Secure", "True", S_OK, "URL", "ftps://h/f"},
+     {"Options", "16384", S_OK, "URL", "sftp://h/f"},
+     {"Options", "0", S_OK, "Secure", "True"},
+     {"Secure", "False", S_OK, "URL", "ftp://h/f"},
+     {"Resource", "a/./b/../c/f.txt", S_OK, "URL", "ftp://h/a/c/f.txt"}},
+};
+
+TEST_F(UrlWrite, FollowsAndSetsTheOtherProperties) {
+    for (const std::vector<PropertyStep>& rule : kUrlRules) {
+        control_->Release();
+        control_ = CFileTransfer::Create();
+        RunSteps(rule);
+    }
 }
 
 // ---- Reading ----------------------------------------------------------------------
-
-TEST_F(UrlRead, EmptyWithoutServerNameOrServerType) {
-    EXPECT_EQ(Url(), "");
-    ASSERT_EQ(SetText(&CFileTransfer::put_ServerName, "h"), S_OK);
-    EXPECT_EQ(Url(), "") << "server type 0 composes nothing";
-}
-
-TEST_F(UrlRead, AnonymousUserAndDefaultPortAreLeftOut) {
-    ASSERT_EQ(SetUrl("ftp://h/pub/file.zip"), S_OK);
-    EXPECT_EQ(Url(), "ftp://h/pub/file.zip");
-    ASSERT_EQ(control_->put_ServerPort(2121), S_OK);
-    EXPECT_EQ(Url(), "ftp://h:2121/pub/file.zip");
-}
 
 TEST_F(UrlRead, RoundTrips) {
     const char* urls[] = {
@@ -138,24 +148,6 @@ TEST_F(UrlRead, RoundTrips) {
         ASSERT_EQ(SetUrl(url), S_OK) << url;
         EXPECT_EQ(Url(), url);
     }
-}
-
-TEST_F(UrlRead, SchemeFollowsSecureAndOptions) {
-    ASSERT_EQ(control_->put_ServerType(1), S_OK);
-    ASSERT_EQ(SetText(&CFileTransfer::put_ServerName, "h"), S_OK);
-    ASSERT_EQ(SetText(&CFileTransfer::put_Resource, "f"), S_OK);
-    EXPECT_EQ(Url(), "ftp://h/f");
-    ASSERT_EQ(control_->put_Secure(VARIANT_TRUE), S_OK);
-    EXPECT_EQ(Url(), "ftps://h/f");
-    ASSERT_EQ(control_->put_Options(fileOptionSecureShell), S_OK);
-    EXPECT_EQ(Url(), "sftp://h/f");
-}
-
-TEST_F(UrlRead, DotSegmentsOfTheResourceAreNormalised) {
-    ASSERT_EQ(control_->put_ServerType(1), S_OK);
-    ASSERT_EQ(SetText(&CFileTransfer::put_ServerName, "h"), S_OK);
-    ASSERT_EQ(SetText(&CFileTransfer::put_Resource, "a/./b/../c/f.txt"), S_OK);
-    EXPECT_EQ(Url(), "ftp://h/a/c/f.txt");
 }
 
 TEST_F(UrlRead, LongSettingsStillFit) {
