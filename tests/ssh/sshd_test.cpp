@@ -318,6 +318,7 @@ TEST_P(SshdLoginTest, LogsInAndTheSftpSubsystemAnswersInit) {
 
     // A wrong password goes out once; the refusal after it ends the login at once.
     config->password = "not-the-password";
+    session.reset();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(SshSession::Connect(*config, &session), fileErrorAuthenticationFailed);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
