@@ -2,8 +2,6 @@
 
 #include <arpa/inet.h>
 
-#include <chrono>
-
 namespace nettest {
 
 // Starts the runtime once for the whole program.
@@ -65,27 +63,6 @@ uint16_t ClosedLoopbackPort() {
     socklen_t length = sizeof address;
     EXPECT_EQ(::getsockname(s.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
     return ntohs(address.sin_port);
-}
-
-long long NowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-TestWindow::TestWindow(Handler handler) : handler_(std::move(handler)) {
-    window_ = CreateMessageWindow(&TestWindow::Procedure, this);
-}
-
-TestWindow::~TestWindow() {
-    if (window_ != nullptr) DestroyWindow(window_);
-}
-
-LRESULT TestWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<TestWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (self != nullptr && self->handler_ && message >= WM_USER) {
-        return self->handler_(message, wParam, lParam);
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
 }
 
 void DrainMessages() {

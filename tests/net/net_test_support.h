@@ -1,6 +1,5 @@
 // Shared helpers of the socket runtime tests: the runtime started once per
-// program, owned descriptors, loopback connections and a message window whose
-// procedure is a lambda.
+// program, owned descriptors and loopback connections.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,11 +7,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <functional>
 #include <utility>
 
 #include "net/net.h"
 #include "platform/messages.h"
+#include "support/test_window.h"
 
 namespace nettest {
 
@@ -59,27 +58,8 @@ uint16_t ClosedLoopbackPort();
 
 sockaddr_in LoopbackAddress(uint16_t port);
 
-// Milliseconds since an arbitrary start.
-long long NowMs();
-
-// A message-only window on the calling thread that hands every message to
-// `handler`.
-class TestWindow {
-  public:
-    using Handler = std::function<LRESULT(UINT message, WPARAM wParam, LPARAM lParam)>;
-    explicit TestWindow(Handler handler = nullptr);
-    ~TestWindow();
-    TestWindow(const TestWindow&) = delete;
-    TestWindow& operator=(const TestWindow&) = delete;
-
-    HWND hwnd() const { return window_; }
-    void SetHandler(Handler handler) { handler_ = std::move(handler); }
-
-  private:
-    static LRESULT Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    Handler handler_;
-    HWND window_ = nullptr;
-};
+using testsupport::NowMs;
+using testsupport::TestWindow;
 
 // Removes every message left in the calling thread's queue.
 void DrainMessages();

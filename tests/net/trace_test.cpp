@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -14,37 +11,25 @@
 #include "net/trace.h"
 #include "net/trace_format.h"
 #include "net_test_support.h"
+#include "support/test_files.h"
 
 namespace {
 
 class TraceFile : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_EQ(NetStartup(nullptr), 0);
-        char folder[] = "/tmp/fttraceXXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        folder_ = folder;
-        path_ = folder_ + "/trace.txt";
-    }
+    void SetUp() override { ASSERT_EQ(NetStartup(nullptr), 0); }
     void TearDown() override {
         while (NetTraceOff() == 1) {
         }
-        std::remove(path_.c_str());
-        rmdir(folder_.c_str());
         NetCleanup();
     }
-    std::string Text() const {
-        std::ifstream in(path_);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string Text() const { return ReadFile(path_); }
     static bool Has(const std::string& text, const std::string& part) {
         return text.find(part) != std::string::npos;
     }
 
-    std::string folder_;
-    std::string path_;
+    ScratchFolder folder_{"fttrace"};
+    std::string path_ = (folder_ / "trace.txt").string();
 };
 
 TEST_F(TraceFile, SocketCallsAreRecordedWithTheirErrorsWhileAnyStartIsOpen) {
@@ -103,7 +88,7 @@ TEST_F(TraceFile, OtherThreadsAreTracedOnlyForTheWholeProcess) {
 }
 
 TEST_F(TraceFile, AFileThatCannotBeOpenedLeavesTracingOff) {
-    EXPECT_EQ(NetTraceOn((folder_ + "/missing/trace.txt").c_str(), 0), 0);
+    EXPECT_EQ(NetTraceOn((folder_ / "missing" / "trace.txt").c_str(), 0), 0);
     EXPECT_EQ(NetTraceOff(), 0);
     EXPECT_EQ(NetTraceMessage(0, "nowhere"), 0);
 }

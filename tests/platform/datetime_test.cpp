@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
-#include <optional>
-#include <string>
 
 #include <unistd.h>
 
 #include "platform/automation.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -19,23 +17,6 @@ bool SameTime(const SYSTEMTIME& a, const SYSTEMTIME& b) {
     return a.wYear == b.wYear && a.wMonth == b.wMonth && a.wDay == b.wDay && a.wHour == b.wHour &&
            a.wMinute == b.wMinute && a.wSecond == b.wSecond;
 }
-
-// Runs a test body under a given TZ and puts the old one back.
-class ZoneScope {
-  public:
-    explicit ZoneScope(const char* zone) {
-        if (const char* old = std::getenv("TZ")) old_ = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ZoneScope() {
-        old_ ? setenv("TZ", old_->c_str(), 1) : unsetenv("TZ");
-        tzset();
-    }
-
-  private:
-    std::optional<std::string> old_;
-};
 
 TEST(AutomationDate, KnownDates) {
     struct Case {
@@ -120,7 +101,7 @@ TEST(FileTimes, SystemTimeAgreesWithTheClock) {
 TEST(LocalTime, NamedZoneWithDaylightSaving) {
     if (access("/usr/share/zoneinfo/America/New_York", R_OK) != 0)
         GTEST_SKIP() << "no time-zone database";
-    ZoneScope zone("America/New_York");
+    ScopedEnv zone("TZ", "America/New_York");
     SYSTEMTIME local{};
     SYSTEMTIME winter = Make(2024, 1, 15, 12);
     ASSERT_TRUE(SystemTimeToTzSpecificLocalTime(nullptr, &winter, &local));
@@ -145,7 +126,7 @@ TEST(LocalTime, NamedZoneWithDaylightSaving) {
 
 TEST(LocalTime, FixedOffsetZonesAndExplicitZoneRecords) {
     {
-        ZoneScope zone("UTC-05:30");  // POSIX sign: 5:30 east of UTC
+        ScopedEnv zone("TZ", "UTC-05:30");  // POSIX sign: 5:30 east of UTC
         EXPECT_EQ(GetTimeZoneBiasMinutes(), -330);
         SYSTEMTIME utc = Make(2024, 12, 31, 20, 0);
         SYSTEMTIME local{};

@@ -69,14 +69,6 @@ TEST(GlobalMemory, MovableBlocksGrowAndKeepTheirHandle) {
     EXPECT_EQ(GlobalHandle(p), nullptr);
 }
 
-TEST(LocalMemory, IsMallocMemory) {
-    auto* p = static_cast<int*>(LocalAlloc(LPTR, 4 * sizeof(int)));
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(p[3], 0);
-    free(p);  // interchangeable with LocalFree
-    EXPECT_EQ(LocalFree(LocalAlloc(LMEM_FIXED, 8)), nullptr);
-}
-
 TEST(ThreadSlots, ValuesArePerThreadAndClearedOnFree) {
     DWORD slot = TlsAlloc();
     ASSERT_NE(slot, TLS_OUT_OF_INDEXES);

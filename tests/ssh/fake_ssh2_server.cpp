@@ -1,8 +1,6 @@
 #include "fake_ssh2_server.h"
 
-#include <openssl/core_names.h>
 #include <openssl/evp.h>
-#include <openssl/rsa.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,6 +12,7 @@
 #include "ssh/algorithms.h"
 #include "ssh/kex.h"
 #include "ssh/messages.h"
+#include "tests/crypto/pubkey_test_support.h"
 
 namespace testssh {
 namespace {
@@ -22,34 +21,8 @@ const std::string kServerVersion = "SSH-2.0-FakeServer_1.0";
 
 // One RSA host key for every server of the test program: generating is slow.
 struct HostKey {
-    EVP_PKEY* key = EVP_RSA_gen(2048);
-    SecureBytes blob;
-    HostKey() {
-        SshWriter w;
-        w.PutString(std::string_view("ssh-rsa"));
-        w.PutMpint(Param(OSSL_PKEY_PARAM_RSA_E));
-        w.PutMpint(Param(OSSL_PKEY_PARAM_RSA_N));
-        blob = w.Take();
-    }
-    BigNum Param(const char* name) const {
-        BIGNUM* bn = nullptr;
-        EVP_PKEY_get_bn_param(key, name, &bn);
-        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(BN_num_bytes(bn)));
-        BN_bn2bin(bn, bytes.data());
-        BN_free(bn);
-        return BigNum::FromBytes(bytes);
-    }
-    std::vector<std::uint8_t> SignSha1(std::span<const std::uint8_t> data) const {
-        EVP_MD_CTX* context = EVP_MD_CTX_new();
-        std::size_t length = 0;
-        EVP_DigestSignInit(context, nullptr, EVP_sha1(), nullptr, key);
-        EVP_DigestSign(context, nullptr, &length, data.data(), data.size());
-        std::vector<std::uint8_t> signature(length);
-        EVP_DigestSign(context, signature.data(), &length, data.data(), data.size());
-        signature.resize(length);
-        EVP_MD_CTX_free(context);
-        return signature;
-    }
+    EvpKey key = GenerateRsa(2048);
+    Bytes blob = RsaKeyBlob(key.get());
 };
 
 const HostKey& TheHostKey() {
@@ -280,7 +253,7 @@ bool FakeSsh2Server::Handshake() {
 
     SshWriter signature;
     signature.PutString(std::string_view("ssh-rsa"));
-    const std::vector<std::uint8_t> rsa = host.SignSha1(h);
+    const Bytes rsa = SignSha1(host.key.get(), Bytes(h.begin(), h.end()));
     signature.PutString(std::span<const std::uint8_t>(rsa));
     SshWriter reply;
     reply.PutByte(kSshMsgKexdhReply);

@@ -8,9 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,6 +20,7 @@
 #include "ssh/known_hosts.h"
 #include "ssh/messages.h"
 #include "ssh/session.h"
+#include "support/test_files.h"
 
 using testssh::FakeSsh2Server;
 
@@ -50,13 +49,8 @@ std::string OpensslHashedName(std::string_view name) {
     unsigned int length = 0;
     HMAC(EVP_sha1(), salt, sizeof salt, reinterpret_cast<const unsigned char*>(name.data()),
          name.size(), mac, &length);
-    auto encode = [](const unsigned char* data, int size) {
-        std::string text(4 * ((static_cast<std::size_t>(size) + 2) / 3) + 1, '\0');
-        text.resize(static_cast<std::size_t>(
-            EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), data, size)));
-        return text;
-    };
-    return "|1|" + encode(salt, sizeof salt) + "|" + encode(mac, static_cast<int>(length));
+    return "|1|" + Base64Encode(Blob(salt, salt + sizeof salt)) + "|" +
+           Base64Encode(Blob(mac, mac + length));
 }
 
 // {A}, {B}, {RSA}: "type base64" of the keys; {H:name}: the hashed name.
@@ -156,41 +150,20 @@ TEST(KnownHostsTest, HashedNameMatchesLibcrypto) {
     EXPECT_EQ(HashKnownHostName("[127.0.0.1]:2222", salt), OpensslHashedName("[127.0.0.1]:2222"));
 }
 
-// A temporary directory removed at the end.
-class TempDir {
-  public:
-    TempDir() {
-        char pattern[] = "/tmp/known-hosts-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 TEST(KnownHostsTest, AppendCreatesPrivateDirectoryAndFile) {
-    TempDir dir;
-    const std::string file = dir.path() + "/.ssh/known_hosts";
+    ScratchFolder dir("known-hosts");
+    const std::string file = dir.path().string() + "/.ssh/known_hosts";
     ASSERT_EQ(AppendKnownHost(file, "[127.0.0.1]:2222", kKeyA), 0);
     struct stat info {};
-    ASSERT_EQ(stat((dir.path() + "/.ssh").c_str(), &info), 0);
+    ASSERT_EQ(stat((dir.path().string() + "/.ssh").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
     ASSERT_EQ(stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
-    EXPECT_EQ(ReadAll(file), "[127.0.0.1]:2222 ssh-ed25519 " + Base64Encode(kKeyA) + "\n");
+    EXPECT_EQ(ReadFile(file), "[127.0.0.1]:2222 ssh-ed25519 " + Base64Encode(kKeyA) + "\n");
     // A last line without its line end is ended first.
     std::ofstream(file, std::ios::app) << "# note";
     ASSERT_EQ(AppendKnownHost(file, "127.0.0.1", kKeyB), 0);
-    EXPECT_NE(ReadAll(file).find("# note\n127.0.0.1 ssh-ed25519 "), std::string::npos);
+    EXPECT_NE(ReadFile(file).find("# note\n127.0.0.1 ssh-ed25519 "), std::string::npos);
 }
 
 // ---- The policy against a scripted server --------------------------------------
@@ -244,10 +217,10 @@ TEST(KnownHostsTest, PolicyDecidesBeforeAuthentication) {
     const Blob key = ServerKey();
     ASSERT_FALSE(key.empty());
     const std::string other = "ssh-rsa " + Base64Encode(kRsaKey);
-    TempDir dir;
+    ScratchFolder dir("known-hosts");
     for (const PolicyCase& c : kPolicies) {
         SCOPED_TRACE(c.name);
-        const std::string file = dir.path() + "/known_hosts";
+        const std::string file = dir.path().string() + "/known_hosts";
         std::string text = c.file;
         Replace(text, "{KEY}", "ssh-rsa " + Base64Encode(key));
         Replace(text, "{OTHER}", other);
@@ -278,7 +251,7 @@ TEST(KnownHostsTest, PolicyDecidesBeforeAuthentication) {
             // The first packet after the keys is the service request: not refused.
             EXPECT_EQ(disconnect.first, 0u);
             if (c.status == SshHostKeyStatus::Added) {
-                EXPECT_EQ(ReadAll(file), "127.0.0.1 ssh-rsa " + Base64Encode(key) + "\n");
+                EXPECT_EQ(ReadFile(file), "127.0.0.1 ssh-rsa " + Base64Encode(key) + "\n");
             }
             continue;
         }

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -20,6 +19,7 @@
 #include "crypto/base64.h"
 #include "crypto/pubkey.h"
 #include "crypto/sshbuf.h"
+#include "support/test_files.h"
 #include "tests/crypto/crypto_test_support.h"
 #include "tests/crypto/pubkey_test_support.h"
 
@@ -27,18 +27,6 @@ namespace {
 
 std::span<const std::uint8_t> Pass(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteAll(const std::string& path, std::string_view text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
 }
 
 bool RunQuiet(const std::string& command) {
@@ -234,7 +222,7 @@ TEST_F(KeyFiles, LoadAndSignEveryKind) {
     for (const KeyRow& row : kKeyRows) {
         SCOPED_TRACE(row.name);
         const std::string path = Path(row.name);
-        const std::string text = ReadAll(path);
+        const std::string text = ReadFile(path);
         PemArmor armor;
         std::string detail;
         ASSERT_TRUE(ReadPemArmor(text, &armor, &detail)) << detail;
@@ -246,7 +234,7 @@ TEST_F(KeyFiles, LoadAndSignEveryKind) {
         EXPECT_EQ(key.keyType(), row.keyType);
         EXPECT_EQ(key.origin(), path);
         const Bytes blob(key.publicKeyBlob().begin(), key.publicKeyBlob().end());
-        EXPECT_EQ(blob, PublicLineBlob(ReadAll(path + ".pub")));
+        EXPECT_EQ(blob, PublicLineBlob(ReadFile(path + ".pub")));
 
         for (std::string_view algorithm : SignatureAlgorithms(row.keyType)) {
             SCOPED_TRACE(algorithm);
@@ -304,7 +292,7 @@ TEST_F(KeyFiles, DamagedFilesNeverYieldAnotherKey) {
         for (const KeyRow& candidate : kKeyRows)
             if (std::string_view(candidate.name) == row.name) keyRow = &candidate;
         ASSERT_NE(keyRow, nullptr);
-        const std::string text = ReadAll(Path(row.name));
+        const std::string text = ReadFile(Path(row.name));
         SshKeyLoadResult original = LoadSshPrivateKey(text, row.name, Pass(keyRow->passphrase));
         ASSERT_EQ(original.status, SshKeyLoadStatus::Ok);
         const Bytes blob(original.key->publicKeyBlob().begin(),
@@ -390,10 +378,10 @@ Bytes BodyOf(const std::string& text) {
 }
 
 TEST_F(KeyFiles, HandMadeContainersGiveTheirStatus) {
-    const OpensshParts ed25519 = OpensshParts::Of(BodyOf(ReadAll(Path("ed25519"))));
-    const OpensshParts ecdsa = OpensshParts::Of(BodyOf(ReadAll(Path("ecdsa256"))));
-    const OpensshParts rsa = OpensshParts::Of(BodyOf(ReadAll(Path("rsa"))));
-    const OpensshParts encrypted = OpensshParts::Of(BodyOf(ReadAll(Path("ed25519_enc"))));
+    const OpensshParts ed25519 = OpensshParts::Of(BodyOf(ReadFile(Path("ed25519"))));
+    const OpensshParts ecdsa = OpensshParts::Of(BodyOf(ReadFile(Path("ecdsa256"))));
+    const OpensshParts rsa = OpensshParts::Of(BodyOf(ReadFile(Path("rsa"))));
+    const OpensshParts encrypted = OpensshParts::Of(BodyOf(ReadFile(Path("ed25519_enc"))));
     ASSERT_EQ(encrypted.cipher, "aes256-ctr");
     ASSERT_EQ(encrypted.kdf, "bcrypt");
 
@@ -572,7 +560,7 @@ TEST(PrivateKeyFile, ArmorAndFileStatuses) {
 
     char pattern[] = "/tmp/ft-key-file-XXXXXX";
     const std::string dir = mkdtemp(pattern);
-    WriteAll(dir + "/large", std::string(kSshKeyFileMaxBytes + 1, 'A'));
+    WriteFile(dir + "/large", std::string(kSshKeyFileMaxBytes + 1, 'A'));
     EXPECT_EQ(LoadSshPrivateKeyFile(dir + "/missing", {}).status, SshKeyLoadStatus::NotFound);
     EXPECT_EQ(LoadSshPrivateKeyFile(dir + "/no/such/dir", {}).status, SshKeyLoadStatus::NotFound);
     EXPECT_EQ(LoadSshPrivateKeyFile(dir, {}).status, SshKeyLoadStatus::Unreadable);

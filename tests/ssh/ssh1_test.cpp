@@ -22,6 +22,7 @@
 #include "ssh/ssh1_session.h"
 #include "ssh/transport.h"
 #include "ssh/version.h"
+#include "tests/crypto/pubkey_test_support.h"
 
 namespace {
 
@@ -127,24 +128,14 @@ TEST(Ssh1CipherChoiceTest, FirstConfiguredFamilyTheServerAllows) {
 // ---- A session-key exchange against a test-played server -------------------------
 
 struct RsaKey {
-    EVP_PKEY* key = nullptr;
+    EvpKey key;
     BigNum e, n;
-    explicit RsaKey(unsigned bits) {
-        key = EVP_RSA_gen(bits);
-        e = Param(OSSL_PKEY_PARAM_RSA_E);
-        n = Param(OSSL_PKEY_PARAM_RSA_N);
-    }
-    ~RsaKey() { EVP_PKEY_free(key); }
-    BigNum Param(const char* name) const {
-        BIGNUM* bn = nullptr;
-        EVP_PKEY_get_bn_param(key, name, &bn);
-        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(BN_num_bytes(bn)));
-        BN_bn2bin(bn, bytes.data());
-        BN_free(bn);
-        return BigNum::FromBytes(bytes);
-    }
+    explicit RsaKey(unsigned bits)
+        : key(GenerateRsa(bits)),
+          e(FromBn(KeyNumber(key.get(), OSSL_PKEY_PARAM_RSA_E).get())),
+          n(FromBn(KeyNumber(key.get(), OSSL_PKEY_PARAM_RSA_N).get())) {}
     std::vector<std::uint8_t> Decrypt(std::span<const std::uint8_t> data) const {
-        EVP_PKEY_CTX* context = EVP_PKEY_CTX_new(key, nullptr);
+        EVP_PKEY_CTX* context = EVP_PKEY_CTX_new(key.get(), nullptr);
         EVP_PKEY_decrypt_init(context);
         EVP_PKEY_CTX_set_rsa_padding(context, RSA_PKCS1_PADDING);
         std::size_t length = 0;

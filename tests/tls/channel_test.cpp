@@ -14,16 +14,11 @@ using tlstest::Credentials;
 using tlstest::ServerConfig;
 using tlstest::TlsTestServer;
 
-struct VersionCase {
-    const char* name;
-    int version;
-};
-
-class ChannelByVersion : public ::testing::TestWithParam<VersionCase> {
+class ChannelByVersion : public ::testing::TestWithParam<int> {
   protected:
     ServerConfig Config(Behaviour behaviour = Behaviour::Echo) const {
         ServerConfig config;
-        config.lowestVersion = config.highestVersion = GetParam().version;
+        config.lowestVersion = config.highestVersion = GetParam();
         config.behaviour = behaviour;
         return config;
     }
@@ -136,10 +131,7 @@ TEST_P(ChannelByVersion, SecurityInfoShowsWhatWasNegotiated) {
               info.validFrom.wYear * 400 + info.validFrom.wMonth * 32 + info.validFrom.wDay);
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, ChannelByVersion,
-                         ::testing::Values(VersionCase{"Tls12", TLS1_2_VERSION},
-                                           VersionCase{"Tls13", TLS1_3_VERSION}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TLS_VERSIONS(ChannelByVersion);
 
 struct ObservedWaits {
     std::vector<int> errors;
@@ -173,7 +165,10 @@ TEST(ChannelWaits, CancelFromAHandlerDuringTheHandshakeEndsIt) {
     Client client(server.port(), credentials.record, 5);
     ObservedWaits observed;
     TlsSetWaitObserver(client.channel(), &ObservedWaits::Record, &observed);
-    tlstest::TestWindow window([](UINT) { EXPECT_EQ(NetCancelBlockingCall(), 0); });
+    tlstest::TestWindow window([](UINT, WPARAM, LPARAM) {
+        EXPECT_EQ(NetCancelBlockingCall(), 0);
+        return LRESULT{0};
+    });
     ASSERT_TRUE(PostMessageA(window.hwnd(), WM_USER + 1, 0, 0));
     long long start = tlstest::NowMs();
     EXPECT_EQ(client.Handshake(), 0);

@@ -49,7 +49,7 @@ TEST_P(Resumption, DataChannelsResumeTheControlChannelsSession) {
     EXPECT_EQ(server.resumed, (std::vector<int>{0, 1, 1, 0}));
 }
 
-TEST_P(Resumption, ASourceWithoutASessionCannotBeResumed) {
+TEST(ResumptionSource, WithoutASessionItCannotBeResumed) {
     Credentials credentials;
     TlsChannel* fresh = TlsCreateChannel(INVALID_SOCKET, "localhost", credentials.record, 1, 0);
     TlsChannel* data = TlsCreateChannel(INVALID_SOCKET, "localhost", credentials.record, 1, 0);
@@ -61,9 +61,6 @@ TEST_P(Resumption, ASourceWithoutASessionCannotBeResumed) {
     TlsFreeChannel(data);
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, Resumption, ::testing::Values(TLS1_2_VERSION, TLS1_3_VERSION),
-                         [](const auto& info) {
-                             return std::string(info.param == TLS1_2_VERSION ? "Tls12" : "Tls13");
-                         });
+INSTANTIATE_TLS_VERSIONS(Resumption);
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "tls_test_support.h"
 
+#include "resources/errors.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
@@ -10,7 +12,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -73,7 +74,8 @@ Identity Make(const CertificateProfile& profile, const Identity* issuer) {
     X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
                                reinterpret_cast<const unsigned char*>("Channel Tests"), -1, -1, 0);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>(profile.commonName), -1, -1, 0);
+                               reinterpret_cast<const unsigned char*>(profile.commonName), -1, -1,
+                               0);
     X509* issuerCertificate = issuer ? issuer->certificate : certificate;
     X509_set_issuer_name(certificate, X509_get_subject_name(issuerCertificate));
     AddExtension(certificate, issuerCertificate, NID_basic_constraints,
@@ -83,7 +85,8 @@ Identity Make(const CertificateProfile& profile, const Identity* issuer) {
         AddExtension(certificate, issuerCertificate, NID_key_usage, "critical,keyCertSign,cRLSign");
     if (profile.altNames)
         AddExtension(certificate, issuerCertificate, NID_subject_alt_name, profile.altNames);
-    if (profile.usage) AddExtension(certificate, issuerCertificate, NID_ext_key_usage, profile.usage);
+    if (profile.usage)
+        AddExtension(certificate, issuerCertificate, NID_ext_key_usage, profile.usage);
     X509_sign(certificate, issuer ? issuer->key : made.key, EVP_sha256());
     return made;
 }
@@ -320,50 +323,20 @@ std::string Client::ReadAll(int piece) {
     return all;
 }
 
+bool AcquireFails(const TlsCredentials* record) {
+    TlsChannel* channel = TlsCreateChannel(INVALID_SOCKET, "localhost", record, 1, 0);
+    const bool failed =
+        TlsAcquireCredentials(channel) == 0 && TlsGetLastError() == fileErrorSecurityCredentials;
+    TlsFreeChannel(channel);
+    return failed;
+}
+
 Credentials::Credentials(uint32_t protocol, const char* store, const char* name) {
     EXPECT_EQ(TlsCreateCredentials(protocol, store, name, &record), 1);
 }
 
 Credentials::~Credentials() {
     TlsFreeCredentials(&record);
-}
-
-ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
-        had_ = true;
-        old_ = old;
-    }
-    setenv(name, value.c_str(), 1);
-}
-
-ScopedEnv::~ScopedEnv() {
-    if (had_) {
-        setenv(name_.c_str(), old_.c_str(), 1);
-    } else {
-        unsetenv(name_.c_str());
-    }
-}
-
-TestWindow::TestWindow(Handler handler) : handler_(std::move(handler)) {
-    window_ = CreateMessageWindow(&TestWindow::Procedure, this);
-}
-
-TestWindow::~TestWindow() {
-    if (window_) DestroyWindow(window_);
-}
-
-LRESULT TestWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<TestWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (self && self->handler_ && message >= WM_USER) {
-        self->handler_(message);
-        return 0;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-long long NowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace tlstest

@@ -7,7 +7,6 @@
 #include <openssl/ssl.h>
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,6 +14,8 @@
 
 #include "net/net.h"
 #include "platform/messages.h"
+#include "support/test_files.h"
+#include "support/test_window.h"
 #include "tls/tls.h"
 
 namespace tlstest {
@@ -128,32 +129,19 @@ struct Credentials {
     TlsCredentials* record = nullptr;
 };
 
-// Sets an environment variable for a scope.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const std::string& value);
-    ~ScopedEnv();
+// Instantiates a suite whose parameter is the protocol version, at TLS 1.2 and 1.3.
+#define INSTANTIATE_TLS_VERSIONS(suite)                                                            \
+    INSTANTIATE_TEST_SUITE_P(                                                                      \
+        Versions, suite, ::testing::Values(TLS1_2_VERSION, TLS1_3_VERSION), [](const auto& info) { \
+            return std::string(info.param == TLS1_2_VERSION ? "Tls12" : "Tls13");                  \
+        })
 
-  private:
-    std::string name_;
-    std::string old_;
-    bool had_ = false;
-};
+// Whether credentials made from the record cannot be acquired (the credentials
+// error), on a channel without a socket.
+bool AcquireFails(const TlsCredentials* record);
 
-// A message-only window on this thread whose handler runs for WM_USER and up.
-class TestWindow {
-  public:
-    using Handler = std::function<void(UINT)>;
-    explicit TestWindow(Handler handler);
-    ~TestWindow();
-    HWND hwnd() const { return window_; }
-
-  private:
-    static LRESULT Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    Handler handler_;
-    HWND window_ = nullptr;
-};
-
-long long NowMs();
+using ::ScopedEnv;
+using testsupport::NowMs;
+using testsupport::TestWindow;
 
 }  // namespace tlstest

@@ -1,20 +1,26 @@
-// The transport against the real OpenSSH servers of scripts/servers.sh: every
-// classic key exchange, cipher, MAC and host key the legacy instance accepts, proven
-// by a service request that only succeeds over working keys in both directions.
-// Tests that pin a classic algorithm (or need ssh-rsa) use the legacy instance;
-// those that take the default offer use the main one, which keeps OpenSSH's defaults.
+// The transport and the session against the real OpenSSH servers of
+// scripts/servers.sh: the default offer, the host-key fingerprint, re-keying and
+// refusals, each proven by requests that only succeed over working keys in both
+// directions; then keyboard-interactive and password logins, a wrong password, the
+// "sftp" subsystem answering SSH_FXP_INIT, and a large echo through `cat` that runs
+// the flow control through many windows in both directions. (Every algorithm one at
+// a time is the integration matrix's business.) Tests that pin a classic algorithm
+// (or need ssh-rsa) use the legacy instance; those that take the default offer use
+// the main one, which keeps OpenSSH's defaults.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "crypto/sshbuf.h"
 #include "resources/errors.h"
 #include "ssh/messages.h"
+#include "ssh/session.h"
 #include "ssh/transport.h"
 #include "support/server_settings.h"
 
@@ -68,48 +74,6 @@ std::unique_ptr<SshConnection> Connect(const SshConfig& config) {
     EXPECT_EQ(error, 0);
     return connection;
 }
-
-struct Pinned {
-    const char* kex;
-    const char* hostKey;
-    const char* cipher;
-    const char* mac;
-};
-
-class SshdAlgorithmTest : public ::testing::TestWithParam<Pinned> {};
-
-TEST_P(SshdAlgorithmTest, KeyExchangeAndServiceAccept) {
-    REQUIRE_SERVER(config, kLegacyPort);
-    const Pinned& p = GetParam();
-    config->kexOverride = p.kex;
-    config->hostKeyOverride = p.hostKey;
-    config->cipherOverride = p.cipher;
-    config->macOverride = p.mac;
-    std::unique_ptr<SshConnection> connection = Connect(*config);
-    ASSERT_TRUE(connection);
-    ExpectServiceAccept(*connection);
-    const SshNegotiated& n = *connection->negotiated();
-    EXPECT_EQ(n.kex->name, p.kex);
-    EXPECT_EQ(n.hostKey->sshName, p.hostKey);
-    EXPECT_STREQ(n.cipherCs->sshName, p.cipher);
-    EXPECT_STREQ(n.macSc->sshName, p.mac);
-    EXPECT_EQ(connection->protocol(), 2);
-    EXPECT_EQ(connection->sessionId().size(), n.kex->hash->digestLength);
-    connection->Disconnect(kSshDisconnectByApplication, "done");
-    EXPECT_EQ(connection->error(), 0);
-    EXPECT_EQ(connection->closeMessage(), "Disconnected: done");
-}
-
-// Each key exchange, host key, cipher family and MAC at least once; aes128-cbc runs
-// in the re-key test below.
-INSTANTIATE_TEST_SUITE_P(
-    Algorithms, SshdAlgorithmTest,
-    ::testing::Values(
-        Pinned{"diffie-hellman-group-exchange-sha256", "ssh-rsa", "aes256-ctr", "hmac-sha1"},
-        Pinned{"diffie-hellman-group-exchange-sha1", "ssh-dss", "aes128-ctr", "hmac-sha1-96"},
-        Pinned{"diffie-hellman-group14-sha1", "ssh-rsa", "aes192-ctr", "hmac-md5"},
-        Pinned{"diffie-hellman-group1-sha1", "ssh-rsa", "3des-cbc", "hmac-sha1"},
-        Pinned{"diffie-hellman-group14-sha1", "ssh-dss", "aes256-cbc", "hmac-md5"}));
 
 // A stock server: the modern algorithms, the strict key exchange and the
 // extension message with the signature algorithms it accepts.
@@ -281,6 +245,123 @@ TEST(SshdTransportTest, RefusedPortIsANetworkError) {
     std::unique_ptr<SshConnection> connection;
     EXPECT_EQ(SshConnection::Start(*config, &connection), 10061);
     EXPECT_FALSE(connection);
+}
+
+// ---- Login and the session channel ------------------------------------------------
+
+// The legacy server with the test user, asking for the "sftp" subsystem; the SHA-1
+// group exchange keeps the run short.
+std::optional<SshConfig> SessionConfig(std::string* why) {
+    std::optional<SshConfig> config = ServerConfig(kLegacyPort, why);
+    if (config && (Setting("FT_TEST_USER").empty() || Setting("FT_TEST_PASSWORD").empty())) {
+        *why = "the test user is not set (scripts/servers.sh start)";
+        config.reset();
+    }
+    if (!config) return config;
+    config->userName = Setting("FT_TEST_USER");
+    config->password = Setting("FT_TEST_PASSWORD");
+    config->remoteCommand = "sftp";
+    config->remoteCommandIsSubsystem = true;
+    config->fallbackCommand = "exec /usr/lib/openssh/sftp-server";
+    config->kexOverride = "diffie-hellman-group14-sha1";
+    return config;
+}
+
+#define REQUIRE_SESSION_SERVER(config)                      \
+    std::string why_;                                       \
+    std::optional<SshConfig> config = SessionConfig(&why_); \
+    if (!config) {                                          \
+        if (InCi()) FAIL() << why_;                         \
+        GTEST_SKIP() << why_;                               \
+    }
+
+std::span<const std::uint8_t> Bytes(const std::vector<std::uint8_t>& bytes) {
+    return bytes;
+}
+
+struct LoginCase {
+    const char* name;
+    bool keyboardInteractive;
+    const char* expectedMethod;
+};
+
+class SshdLoginTest : public ::testing::TestWithParam<LoginCase> {};
+
+// SSH_FXP_INIT (type 1, version 3) as channel data must come back as
+// SSH_FXP_VERSION: the subsystem runs and the channel works both ways.
+TEST_P(SshdLoginTest, LogsInAndTheSftpSubsystemAnswersInit) {
+    REQUIRE_SESSION_SERVER(config);
+    config->allowKeyboardInteractive = GetParam().keyboardInteractive;
+    std::unique_ptr<SshSession> session;
+    ASSERT_EQ(SshSession::Connect(*config, &session), 0);
+    ASSERT_TRUE(session->ready());
+    EXPECT_EQ(session->userAuth()->method(), GetParam().expectedMethod);
+    EXPECT_EQ(session->userAuth()->passwordsSent(), 1);
+
+    const std::vector<std::uint8_t> init = {0, 0, 0, 5, 1, 0, 0, 0, 3};
+    ASSERT_TRUE(session->Send(Bytes(init)));
+    std::uint8_t header[4];
+    ASSERT_TRUE(session->ReadExactly(header)) << session->errorText();
+    const std::uint32_t length = (std::uint32_t{header[0]} << 24) |
+                                 (std::uint32_t{header[1]} << 16) |
+                                 (std::uint32_t{header[2]} << 8) | header[3];
+    ASSERT_GE(length, 5u);
+    ASSERT_LT(length, 65536u);
+    std::vector<std::uint8_t> reply(length);
+    ASSERT_TRUE(session->ReadExactly(reply));
+    EXPECT_EQ(reply[0], 2);  // SSH_FXP_VERSION
+    EXPECT_EQ(reply[4], 3);  // version 3
+
+    session->Close();
+    EXPECT_TRUE(session->closed());
+    EXPECT_EQ(session->connection().closeMessage(), "All channels closed");
+
+    // A wrong password goes out once; the refusal after it ends the login at once.
+    config->password = "not-the-password";
+    session.reset();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(SshSession::Connect(*config, &session), fileErrorAuthenticationFailed);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+    EXPECT_FALSE(session);
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, SshdLoginTest,
+                         ::testing::Values(LoginCase{"KeyboardInteractive", true,
+                                                     "keyboard-interactive"},
+                                           LoginCase{"Password", false, "password"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// 256 KiB through `cat`: sixteen of our windows in, many of the server's out,
+// byte for byte; then end-of-file ends the command, whose status is recorded.
+TEST(SshdSessionTest, LargeEchoThroughCatKeepsEveryByte) {
+    REQUIRE_SESSION_SERVER(config);
+    config->remoteCommand = "cat; exit 3";
+    config->remoteCommandIsSubsystem = false;
+    config->fallbackCommand.clear();
+    std::unique_ptr<SshSession> session;
+    ASSERT_EQ(SshSession::Connect(*config, &session), 0);
+
+    std::vector<std::uint8_t> data(256 * 1024);
+    std::uint32_t x = 12345;
+    for (std::uint8_t& byte : data) {
+        x = x * 1103515245u + 12345u;
+        byte = static_cast<std::uint8_t>(x >> 16);
+    }
+    ASSERT_TRUE(session->Send(Bytes(data)));
+    session->SendEof();
+    std::vector<std::uint8_t> echoed;
+    std::uint8_t buffer[5000];
+    for (int rounds = 0; rounds < 100000; ++rounds) {
+        const long count = session->Read(buffer);
+        ASSERT_GE(count, 0) << session->errorText();
+        if (count == 0) break;
+        echoed.insert(echoed.end(), buffer, buffer + count);
+    }
+    EXPECT_EQ(echoed.size(), data.size());
+    EXPECT_TRUE(echoed == data);
+    session->Close();
+    EXPECT_TRUE(session->closed());
+    EXPECT_EQ(session->exit().status.value_or(999), 3u);
 }
 
 }  // namespace
