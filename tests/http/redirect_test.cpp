@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -121,25 +122,6 @@ TEST_F(HttpRedirectTest, LocationsResolveAgainstTheRequestAndFragmentsStayHome) 
     }
 }
 
-// "//host:port/path" names another server, with the request's scheme.
-TEST_F(HttpRedirectTest, ANetworkPathReferenceMovesToItsServer) {
-    PeerScript target;
-    target.Expect("GET /there HTTP/1.1").Send(kOkHi).Close();
-    ScriptedPeer second(target);
-    PeerScript script;
-    script.Expect("GET /here ")
-        .Send(Redirect(301, "//127.0.0.1:" + std::to_string(second.port()) + "/there"))
-        .Close();
-    ScriptedPeer first(script);
-    HttpClient client = ConnectTo(first, {.options = HTTP_OPTION_REDIRECT});
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
-    EXPECT_EQ(HttpSendRequest(client, "GET", "/here"), 200);
-    EXPECT_EQ(ReadBody(client), "hi");
-    HttpDisconnect(client);
-    EXPECT_EQ(first.Finish(), "");
-    EXPECT_EQ(second.Finish(), "");
-}
-
 // RFC 9110 section 15.4: which method (and body) a followed redirect sends.
 TEST_F(HttpRedirectTest, TheRedirectStatusDecidesTheMethodThatFollows) {
     struct Case {
@@ -218,53 +200,36 @@ TEST_F(HttpRedirectTest, AuthorizationStaysWithItsOrigin) {
 TEST_F(HttpRedirectTest, UnfollowedRedirectsFailAndWriteNothing) {
     TempFolder folder;
     const std::string path = folder.File("page.bin");
-    {
-        PeerScript put;
-        put.Expect("PUT /up ").Send(Redirect(301, "/elsewhere")).ReadToEnd();
-        ScriptedPeer peer(put);
-        HttpClient client = ConnectTo(peer);
-        ASSERT_NE(client, INVALID_HTTP_CLIENT);
-        EXPECT_TRUE(FailsWith(fileErrorResourceRedirected, HttpPutData(client, "/up", "abc", 3)));
-        HttpDisconnect(client);
-        peer.Finish();
-    }
-    {
-        PeerScript del;
-        del.Expect("DELETE /x ").Send(Redirect(302, "/y")).ReadToEnd();
-        ScriptedPeer peer(del);
-        HttpClient client = ConnectTo(peer);
-        ASSERT_NE(client, INVALID_HTTP_CLIENT);
-        EXPECT_TRUE(FailsWith(fileErrorResourceRedirected, HttpDeleteFile(client, "/x")));
-        HttpDisconnect(client);
-        peer.Finish();
-    }
-    {
-        PeerScript get;
-        get.Expect("GET /page ")
-            .Send("HTTP/1.1 302 Found\r\nLocation: /else\r\nContent-Length: 9\r\n\r\nmoved to!")
-            .Close();
-        ScriptedPeer peer(get);
-        HttpClient client = ConnectTo(peer);
-        ASSERT_NE(client, INVALID_HTTP_CLIENT);
-        EXPECT_TRUE(
-            FailsWith(fileErrorResourceRedirected, HttpGetFile(client, path.c_str(), "/page", 0)));
-        EXPECT_FALSE(std::filesystem::exists(path));
-        HttpDisconnect(client);
-        peer.Finish();
-    }
-    {
+    struct Case {
+        const char* name;
+        std::vector<PeerScript> scripts;
+        DWORD options;
+        std::function<int(HttpClient)> call;
+    };
+    PeerScript put, del, get, hop;
+    put.Expect("PUT /up ").Send(Redirect(301, "/elsewhere")).ReadToEnd();
+    del.Expect("DELETE /x ").Send(Redirect(302, "/y")).ReadToEnd();
+    get.Expect("GET /page ")
+        .Send("HTTP/1.1 302 Found\r\nLocation: /else\r\nContent-Length: 9\r\n\r\nmoved to!")
+        .Close();
+    hop.Expect("GET /loop ").Send(Redirect(302, "/loop")).Close();
+    const Case cases[] = {
+        {"put", {put}, 0, [](HttpClient c) { return HttpPutData(c, "/up", "abc", 3); }},
+        {"delete", {del}, 0, [](HttpClient c) { return HttpDeleteFile(c, "/x"); }},
+        {"download",
+         {get},
+         0,
+         [&](HttpClient c) { return HttpGetFile(c, path.c_str(), "/page", 0); }},
         // A loop ends after four hops, with no file.
-        std::vector<PeerScript> loop;
-        for (int hop = 0; hop < 5; ++hop) {
-            PeerScript script;
-            script.Expect("GET /loop ").Send(Redirect(302, "/loop")).Close();
-            loop.push_back(script);
-        }
-        ScriptedPeer peer(loop);
-        HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_REDIRECT});
+        {"loop", std::vector<PeerScript>(5, hop), HTTP_OPTION_REDIRECT,
+         [&](HttpClient c) { return HttpGetFile(c, path.c_str(), "/loop", 0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer(c.scripts);
+        HttpClient client = ConnectTo(peer, {.options = c.options});
         ASSERT_NE(client, INVALID_HTTP_CLIENT);
-        EXPECT_TRUE(
-            FailsWith(fileErrorResourceRedirected, HttpGetFile(client, path.c_str(), "/loop", 0)));
+        EXPECT_TRUE(FailsWith(fileErrorResourceRedirected, c.call(client)));
         EXPECT_FALSE(std::filesystem::exists(path));
         HttpDisconnect(client);
         peer.Finish();
@@ -395,12 +360,6 @@ TEST_F(HttpRedirectTest, TransferEncodingAndContentLengthCombinations) {
     }
 }
 
-}  // namespace
-
-namespace {
-
-using namespace httptest;
-
 // Sizes and offsets above 4 GiB go through exactly.
 TEST_F(HttpTest, SizesAndOffsetsAboveFourGibibytesAreExact) {
     constexpr std::uint64_t kBig = 5'000'000'123ull;
@@ -436,12 +395,6 @@ TEST_F(HttpTest, SizesAndOffsetsAboveFourGibibytesAreExact) {
         << second.Transcript();
     EXPECT_EQ(ReadFileBytes(path), "x");
 }
-
-}  // namespace
-
-namespace {
-
-using namespace httptest;
 
 // What a proxy sends in the same breath as its CONNECT answer belongs to the
 // tunnel: here a TLS alert, which must end the handshake at once instead of
