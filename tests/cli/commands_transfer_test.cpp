@@ -75,27 +75,6 @@ TEST(ProgressLineFormat, NothingIsDrawnWhenNotATerminal) {
     EXPECT_FALSE(IsTerminalStream(stream));
 }
 
-// ---- Usage ------------------------------------------------------------------------
-
-TEST(TransferUsage, MalformedInvocationsExitWithTwo) {
-    const std::vector<std::vector<std::string>> cases = {
-        {"get"},
-        {"get", "ftp://h/a", "b", "c"},
-        {"put", "a"},
-        {"get", "--type", "ebcdic", "ftp://h/a"},
-        {"get", "--restart", "-5", "ftp://h/a"},
-        {"get", "--restart", "x", "ftp://h/a"},
-        {"get", "--restart"},
-        {"get", "--active", "--passive", "ftp://h/a"},
-        {"put", "--bogus", "a", "ftp://h/"},
-    };
-    for (const auto& args : cases) {
-        const RunResult run = RunCli(args);
-        EXPECT_EQ(run.exitCode, 2) << args[1];
-        EXPECT_NE(run.err.find("usage: filetransfer"), std::string::npos);
-    }
-}
-
 // ---- Against the servers ------------------------------------------------------------
 
 struct Server {
