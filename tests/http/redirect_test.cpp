@@ -1,7 +1,6 @@
-// Redirects and response framing by the RFCs: Location resolution (RFC 3986
-// section 5.4), fragments, the method a redirect leaves, credentials kept to
-// their origin, interim answers, and the Transfer-Encoding and Content-Length
-// combinations a body may come with.
+// Redirects by the RFCs: Location resolution (RFC 3986 section 5.4),
+// fragments, the method a redirect leaves, credentials kept to their origin,
+// and interim answers (the framing of bodies is in download_test.cpp).
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -288,78 +287,6 @@ TEST_F(HttpRedirectTest, InterimAnswersAreSkippedAtEveryVersion) {
     EXPECT_TRUE(FailsWith(fileErrorInvalidServerResponse, HttpPutData(client, "/up", "abc", 3)));
     HttpDisconnect(client);
     peer.Finish();
-}
-
-// Transfer-Encoding lists apply in order with chunked last; a Content-Length
-// list counts only when its values agree (RFC 9112 section 6).
-TEST_F(HttpRedirectTest, TransferEncodingAndContentLengthCombinations) {
-    const std::string text = Pattern(3000);
-    const std::string zipped = Compressed(text);
-    const auto chunked = [](const std::string& coding, const std::string& body) {
-        return "HTTP/1.1 200 OK\r\nTransfer-Encoding: " + coding + "\r\n\r\n" + Chunk(body) +
-               "0\r\n\r\n";
-    };
-    const auto withHeaders = [](const std::string& headers, const std::string& body) {
-        return "HTTP/1.1 200 OK\r\n" + headers + "\r\n" + body;
-    };
-    struct Case {
-        const char* name;
-        std::string response;
-        DWORD flags;
-        std::string body;  // "<error>": fails with fileErrorInvalidServerResponse
-    };
-    const std::vector<Case> cases = {
-        {"gzip, chunked", chunked("gzip, chunked", zipped), 0, text},
-        {"x-gzip, chunked", chunked("x-gzip, chunked", zipped), 0, text},
-        {"split over two headers",
-         withHeaders("Transfer-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n",
-                     Chunk(zipped) + "0\r\n\r\n"),
-         0, text},
-        {"chunked beats a length",
-         withHeaders("Transfer-Encoding: chunked\r\nContent-Length: 3\r\n",
-                     Chunk("hello") + "0\r\n\r\n"),
-         0, "hello"},
-        {"chunked not last", chunked("chunked, gzip", zipped), 0, "<error>"},
-        {"unknown coding", chunked("br, chunked", "x"), 0, "<error>"},
-        {"coding without chunks", withHeaders("Transfer-Encoding: gzip\r\n", zipped), 0, "<error>"},
-        {"x-gzip content", Response("200 OK", zipped, {"Content-Encoding: x-gzip"}),
-         HTTP_GETDATA_COMPRESS, text},
-        {"x-deflate content",
-         Response("200 OK", Compressed(text, 15), {"Content-Encoding: x-deflate"}),
-         HTTP_GETDATA_COMPRESS, text},
-        {"equal length list", withHeaders("Content-Length: 5, 5\r\n", "hellothere"), 0, "hello"},
-        {"equal length lines",
-         withHeaders("Content-Length: 5\r\nContent-Length: 5\r\n", "hellothere"), 0, "hello"},
-        {"conflicting list", withHeaders("Content-Length: 5, 6\r\n", "hellothere"), 0, "<error>"},
-        {"conflicting lines",
-         withHeaders("Content-Length: 5\r\nContent-Length: 6\r\n", "hellothere"), 0, "<error>"},
-        {"not a number", withHeaders("Content-Length: 5x\r\n", "hellothere"), 0, "<error>"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        PeerScript script;
-        script.Expect("GET /f").Send(c.response).Close();
-        ScriptedPeer peer(script);
-        HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_KEEPALIVE});
-        ASSERT_NE(client, INVALID_HTTP_CLIENT);
-        HGLOBAL block = nullptr;
-        DWORD length = 0;
-        const int result = HttpGetData(client, "/f", &block, &length, c.flags);
-        if (c.body == "<error>") {
-            EXPECT_TRUE(FailsWith(fileErrorInvalidServerResponse, result));
-        } else {
-            ASSERT_EQ(result, 0) << std::hex << HttpGetLastError();
-            std::string got;
-            if (block) {
-                got.assign(static_cast<const char*>(GlobalLock(block)), length);
-                GlobalUnlock(block);
-                GlobalFree(block);
-            }
-            EXPECT_EQ(got, c.body);
-        }
-        HttpDisconnect(client);
-        peer.Finish();
-    }
 }
 
 // Sizes and offsets above 4 GiB go through exactly.
