@@ -84,6 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StatusCase{"Unlisted418", 418, 0, -1, fileErrorUnexpectedServerResponse},
                       StatusCase{"Unlisted299", 299, 0, 299, 0},
                       StatusCase{"Forbidden", 403, 0, -1, fileErrorAccessDenied},
+                      StatusCase{"ServerError", 500, 0, -1, fileErrorInvalidServerResponse},
                       StatusCase{"RedirectNotFollowed", 302, 0, 302, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
