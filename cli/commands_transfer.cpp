@@ -152,11 +152,6 @@ class TransferArguments {
     std::size_t count_ = 1;
 };
 
-HRESULT ErrorResult(int number) {
-    return static_cast<HRESULT>(static_cast<DWORD>(kAutomationErrorBase) |
-                                static_cast<DWORD>(number));
-}
-
 // Runs GetFile or PutFile on the open connection with the progress line on
 // a terminal and Ctrl-C cancelling; the connection stays open.
 HRESULT RunTransfer(Session& session, const ParsedCommand& command, Direction direction,
@@ -181,7 +176,8 @@ HRESULT RunTransfer(Session& session, const ParsedCommand& command, Direction di
 // A certificate refused after a redirect is reported as the first
 // connection's would be; any other failure by its error.
 int FailTransfer(Session& session, HRESULT hr) {
-    if (hr != ErrorResult(fileErrorSecurityCertificate) || !RefuseInvalidCertificate(session)) {
+    if (hr != kAutomationErrorBase + fileErrorSecurityCertificate ||
+        !RefuseInvalidCertificate(session)) {
         session.Fail(hr);
     }
     session.TryCall("Disconnect", {});
@@ -241,7 +237,7 @@ int GetNamedByServer(Session& session, const ParsedCommand& command,
     if (!ApplyTransferOptions(session, command)) return kExitFailure;
     const std::optional<std::string> part = CreatePartFile(folder);
     if (!part) {
-        session.Fail(ErrorResult(fileErrorFileNotCreated));
+        session.Fail(kAutomationErrorBase + fileErrorFileNotCreated);
         session.TryCall("Disconnect", {});
         return kExitFailure;
     }
@@ -261,8 +257,8 @@ int GetNamedByServer(Session& session, const ParsedCommand& command,
         if (error == fileErrorInvalidFileName) {
             session.err() << "filetransfer: " << command.arguments[0] << " names no file\n";
         } else {
-            session.err() << "filetransfer: " << DescribeFailure(ErrorResult(error)) << ": "
-                          << (folder / chosen.name).string() << "\n";
+            session.err() << "filetransfer: " << DescribeFailure(kAutomationErrorBase + error)
+                          << ": " << (folder / chosen.name).string() << "\n";
         }
         return kExitFailure;
     }

@@ -347,19 +347,16 @@ bool ReadNumericDateToken(std::string_view token, SYSTEMTIME& date, bool& hasYea
 using DateShape = std::size_t (*)(std::span<const std::string_view>, const SYSTEMTIME&,
                                   SYSTEMTIME&);
 
-// "Jun 7 21:22", "Jun 7 2005", "4月 18日 2003年", "1월 6 12:00".
-std::size_t MonthDayShape(std::span<const std::string_view> t, const SYSTEMTIME& now,
-                          SYSTEMTIME& date) {
-    return t.size() >= 3 && ReadMonthToken(t[0], date) && ReadDayToken(t[1], date) &&
-                   ReadYearOrTime(t[2], now, date)
-               ? 3
-               : 0;
-}
+enum class DayOrder { MonthFirst, DayFirst };
 
-// "26. Juli 2003", "2. Okt. 21:22", "7 juin 2005".
-std::size_t DayMonthShape(std::span<const std::string_view> t, const SYSTEMTIME& now,
-                          SYSTEMTIME& date) {
-    return t.size() >= 3 && ReadDayToken(t[0], date) && ReadMonthToken(t[1], date) &&
+// A month name and a day in either order, then a year or a time of day:
+// "Jun 7 21:22", "Jun 7 2005", "4月 18日 2003年", "1월 6 12:00" month first;
+// "26. Juli 2003", "2. Okt. 21:22", "7 juin 2005" day first.
+template <DayOrder kOrder>
+std::size_t NamedMonthShape(std::span<const std::string_view> t, const SYSTEMTIME& now,
+                            SYSTEMTIME& date) {
+    constexpr std::size_t kMonth = kOrder == DayOrder::MonthFirst ? 0 : 1;
+    return t.size() >= 3 && ReadMonthToken(t[kMonth], date) && ReadDayToken(t[1 - kMonth], date) &&
                    ReadYearOrTime(t[2], now, date)
                ? 3
                : 0;
@@ -388,7 +385,9 @@ std::size_t NumericShape(std::span<const std::string_view> t, const SYSTEMTIME& 
     return t.size() >= 3 && IsZoneToken(t[2]) ? 3 : 2;
 }
 
-constexpr DateShape kDateShapes[] = {MonthDayShape, DayMonthShape, YearMonthDayShape, NumericShape};
+constexpr DateShape kDateShapes[] = {NamedMonthShape<DayOrder::MonthFirst>,
+                                     NamedMonthShape<DayOrder::DayFirst>, YearMonthDayShape,
+                                     NumericShape};
 
 }  // namespace
 

@@ -106,32 +106,64 @@ TEST(CommandLineCommands, PropsListsEveryReadablePropertyInTypeInformationOrder)
     EXPECT_LT(out.find("\nServerPort = "), out.find("\nServerType = "));
 }
 
+// Every command's malformed invocations: exit code 2, the usage text on
+// standard error (after the message, where one is given), nothing on standard
+// output.
 TEST(CommandLineUsage, MalformedInvocationsExitWithTwo) {
-    const std::vector<std::vector<std::string>> cases = {
-        {},
-        {"frobnicate"},
-        {"--set"},
-        {"--set", "ServerName=h", "--set"},
-        {"--set", "ServerName", "props"},
-        {"--set", "=x", "props"},
-        {"--set", "NoSuchProperty=1", "props"},
-        {"--set", "Connect=1", "props"},
-        {"--set", "ActivePort=1", "props"},
-        {"--set", "Timeout(1)=1", "props"},
-        {"props", "NoSuchProperty"},
-        {"version", "extra"},
-        {"info"},
-        {"info", "ftp://h/", "extra"},
-        {"cmd"},
-        {"cmd", "ftp://h/"},
+    struct Case {
+        std::vector<std::string> args;
+        const char* message = "";
     };
-    for (const auto& args : cases) {
-        const RunResult run = RunCli(args);
-        EXPECT_EQ(run.exitCode, 2) << (args.empty() ? "" : args[0]);
+    const Case cases[] = {
+        {{}},
+        {{"frobnicate"}},
+        {{"--set"}},
+        {{"--set", "ServerName=h", "--set"}},
+        {{"--set", "ServerName", "props"}},
+        {{"--set", "=x", "props"}},
+        {{"--set", "NoSuchProperty=1", "props"}},
+        {{"--set", "Connect=1", "props"}},
+        {{"--set", "ActivePort=1", "props"}},
+        {{"--set", "Timeout(1)=1", "props"}},
+        {{"props", "NoSuchProperty"}},
+        {{"version", "extra"}},
+        {{"info"}},
+        {{"info", "ftp://h/", "extra"}},
+        {{"cmd"}},
+        {{"cmd", "ftp://h/"}},
+        {{"get"}},
+        {{"get", "ftp://h/a", "b", "c"}},
+        {{"put", "a"}},
+        {{"get", "--type", "ebcdic", "ftp://h/a"}},
+        {{"get", "--restart", "-5", "ftp://h/a"}},
+        {{"get", "--restart", "x", "ftp://h/a"}},
+        {{"get", "--restart"}},
+        {{"get", "--active", "--passive", "ftp://h/a"}},
+        {{"put", "--bogus", "a", "ftp://h/"}},
+        {{"ls"}},
+        {{"ls", "ftp://h/", "--json", "--raw"}},
+        {{"chmod", "9x", "ftp://h/f"}},
+        {{"chmod", "12345", "ftp://h/f"}},
+        {{"mv", "ftp://h/f"}},
+        {{"verify", "local", "ftp://h/f", "--sha1"}},
+        {{"touch", "ftp://h/f"}},
+        {{"post", "a.txt"}, "filetransfer: post takes LOCAL URL [--field NAME]"},
+        {{"post", "a.txt", "ftp://h/x"}, "filetransfer: post needs an http:// or https:// URL"},
+        {{"post", "a.txt", "http://h/x", "--field", ""}, "filetransfer: --field needs a name"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "" : c.args[0] + " " + std::to_string(c.args.size()));
+        const RunResult run = RunCli(c.args);
+        EXPECT_EQ(run.exitCode, kExitUsage);
+        EXPECT_EQ(run.err.rfind(c.message, 0), 0u) << run.err;
         EXPECT_NE(run.err.find("usage: filetransfer [--set NAME=VALUE]... COMMAND"),
-                  std::string::npos);
+                  std::string::npos)
+            << run.err;
         EXPECT_EQ(run.out, "");
     }
+    // The usage text names every command with its arguments.
+    EXPECT_NE(RunCli({"nonsense"}).err.find("filetransfer post LOCAL URL [--field NAME]"),
+              std::string::npos);
 }
 
 TEST(CommandLineLiterals, ReadLikeAScriptHost) {

@@ -1,6 +1,6 @@
 // The listing and file-management commands run in-process against the
 // loopback vsftpd and proftpd; every change is checked on the files under
-// FT_TEST_ROOT. Usage errors need no server.
+// FT_TEST_ROOT (their usage errors are in command_line_test.cpp).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -22,21 +22,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-TEST(FileCommandUsage, WrongArgumentsExitWithTwo) {
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{"ls"},
-                                               {"ls", "ftp://h/", "--json", "--raw"},
-                                               {"chmod", "9x", "ftp://h/f"},
-                                               {"chmod", "12345", "ftp://h/f"},
-                                               {"mv", "ftp://h/f"},
-                                               {"verify", "local", "ftp://h/f", "--sha1"},
-                                               {"touch", "ftp://h/f"}}) {
-        const RunResult run = RunCli(args);
-        EXPECT_EQ(run.exitCode, kExitUsage) << args[0] << " " << run.err;
-        EXPECT_EQ(run.out, "");
-    }
-}
 
 struct Server {
     const char* name;

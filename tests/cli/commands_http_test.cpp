@@ -1,6 +1,6 @@
-// http:// and https:// URLs on the command line and the post command: usage
-// checks, then the commands against the real nginx of scripts/servers.sh
-// (skipped without it unless CI=true).
+// http:// and https:// URLs on the command line and the post command against
+// the real nginx of scripts/servers.sh (skipped without it unless CI=true);
+// their usage errors are in command_line_test.cpp.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -19,25 +19,6 @@
 #include "support/test_files.h"
 
 namespace {
-
-TEST(PostUsage, MalformedInvocationsExitWithTwo) {
-    struct Case {
-        std::vector<std::string> args;
-        const char* message;
-    };
-    const Case cases[] = {
-        {{"post", "a.txt"}, "filetransfer: post takes LOCAL URL [--field NAME]"},
-        {{"post", "a.txt", "ftp://h/x"}, "filetransfer: post needs an http:// or https:// URL"},
-        {{"post", "a.txt", "http://h/x", "--field", ""}, "filetransfer: --field needs a name"},
-    };
-    for (const Case& c : cases) {
-        const RunResult run = RunCli(c.args);
-        EXPECT_EQ(run.exitCode, 2) << c.args[2 % c.args.size()];
-        EXPECT_EQ(run.err.rfind(c.message, 0), 0u) << run.err;
-    }
-    EXPECT_NE(RunCli({"nonsense"}).err.find("filetransfer post LOCAL URL [--field NAME]"),
-              std::string::npos);
-}
 
 // get --append over HTTP would rewrite the local file: refused before
 // anything is opened, the file untouched.

@@ -51,125 +51,74 @@ std::string Response(const std::string& status, const std::string& disposition,
     return head + "\r\n" + body;
 }
 
+// Each row: the response, the file that exists before ("old" in it), the
+// file that then holds the body, and how standard error begins ("" for
+// success). A cut-off row announces more than it sends; a row without LOCAL
+// downloads into the current folder.
 TEST_F(HttpNameTest, TheResponseNamesTheFileSafelyAndNeverOverAnotherOne) {
     const std::string body = Pattern(3000);
     struct Case {
         const char* label;
-        std::string status;
-        std::string disposition;
-        std::size_t announced;  // a length beyond the body: the connection ends early
-        Files before;
-        int exitCode;
-        Files after;
-        const char* error = "";  // how standard error begins
+        const char* status;
+        const char* disposition;
+        const char* existing;
+        const char* received;
+        const char* error = "";
+        bool cutOff = false;
+        const char* path = "/dl/file.bin";
+        bool withoutLocal = false;
     };
     const Case cases[] = {
-        {"plain name",
-         "200 OK",
-         "attachment; filename=\"report.pdf\"",
-         body.size(),
-         {},
-         0,
-         {{"report.pdf", body}}},
-        {"extended name wins",
-         "200 OK",
-         "attachment; filename=plain.txt; filename*=UTF-8''na%C3%AFve%20file.txt",
-         body.size(),
-         {},
-         0,
-         {{"na\xC3\xAFve file.txt", body}}},
-        {"path parts dropped",
-         "200 OK",
-         "attachment; filename=\"../../escape.txt\"",
-         body.size(),
-         {},
-         0,
-         {{"escape.txt", body}}},
-        {"leading dots dropped",
-         "200 OK",
-         "attachment; filename=.profile",
-         body.size(),
-         {},
-         0,
-         {{"profile", body}}},
-        {"no name: the URL's", "200 OK", "", body.size(), {}, 0, {{"file.bin", body}}},
-        {"unusable name: the URL's",
-         "200 OK",
-         "attachment; filename=\"..\"",
-         body.size(),
-         {},
-         0,
-         {{"file.bin", body}}},
-        {"the URL's name replaces",
-         "200 OK",
-         "",
-         body.size(),
-         {{"file.bin", "old"}},
-         0,
-         {{"file.bin", body}}},
-        {"a server's name does not",
-         "200 OK",
-         "attachment; filename=taken.txt",
-         body.size(),
-         {{"taken.txt", "old"}},
-         1,
-         {{"taken.txt", "old"}},
+        {"plain name", "200 OK", "attachment; filename=\"report.pdf\"", "", "report.pdf"},
+        {"extended name wins", "200 OK",
+         "attachment; filename=plain.txt; filename*=UTF-8''na%C3%AFve%20file.txt", "",
+         "na\xC3\xAFve file.txt"},
+        {"path parts dropped", "200 OK", "attachment; filename=\"../../escape.txt\"", "",
+         "escape.txt"},
+        {"leading dots dropped", "200 OK", "attachment; filename=.profile", "", "profile"},
+        {"no name: the URL's", "200 OK", "", "", "file.bin"},
+        {"unusable name: the URL's", "200 OK", "attachment; filename=\"..\"", "", "file.bin"},
+        {"the URL's name replaces", "200 OK", "", "file.bin", "file.bin"},
+        {"a server's name does not", "200 OK", "attachment; filename=taken.txt", "taken.txt", "",
          "filetransfer: error 10018: The specified file already exists: "},
-        {"an error answer writes nothing",
-         "404 Not Found",
-         "attachment; filename=gone.txt",
-         body.size(),
-         {},
-         1,
-         {},
+        {"an error answer writes nothing", "404 Not Found", "attachment; filename=gone.txt", "", "",
          "filetransfer: error 12275: "},
-        {"a cut-off body stays to resume",
-         "200 OK",
-         "attachment; filename=part.bin",
-         body.size() + 500,
-         {},
-         1,
-         {{"part.bin", body}},
-         "filetransfer: error 12256: "},
+        {"a cut-off body stays to resume", "200 OK", "attachment; filename=part.bin", "",
+         "part.bin", "filetransfer: error 12256: ", true},
+        {"without LOCAL the current folder", "200 OK", "attachment; filename*=UTF-8''export-7.csv",
+         "", "export-7.csv", "", false, "/export?id=7", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         fs::remove_all(folder_);
         fs::create_directories(folder_);
-        for (const auto& [name, bytes] : c.before)
-            WriteFile((folder_ / name).string(), bytes);
+        Files expected;
+        if (*c.existing != '\0') {
+            WriteFile((folder_ / c.existing).string(), "old");
+            expected[c.existing] = "old";
+        }
+        if (*c.received != '\0') expected[c.received] = body;
         testsupport::PeerScript script;
-        script.Expect("GET /dl/file.bin HTTP/1.1")
-            .Send(Response(c.status, c.disposition, body, c.announced))
+        script.Expect(std::string("GET ") + c.path + " HTTP/1.1")
+            .Send(Response(c.status, c.disposition, body, body.size() + (c.cutOff ? 500 : 0)))
             .Close();
         testsupport::ScriptedPeer peer(script);
-        const std::string url = "http://127.0.0.1:" + std::to_string(peer.port()) + "/dl/file.bin";
-        const RunResult run = RunCli({"--set", "Timeout=5", "get", "-q", url, folder_.string()});
-        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        const std::string url = "http://127.0.0.1:" + std::to_string(peer.port()) + c.path;
+        const fs::path previous = fs::current_path();
+        if (c.withoutLocal) fs::current_path(folder_);
+        const RunResult run =
+            c.withoutLocal ? RunCli({"--set", "Timeout=5", "get", "-q", url})
+                           : RunCli({"--set", "Timeout=5", "get", "-q", url, folder_.string()});
+        fs::current_path(previous);
+        EXPECT_EQ(run.exitCode, *c.error == '\0' ? 0 : 1) << run.err;
         EXPECT_EQ(peer.Finish(), "");
-        EXPECT_TRUE(FilesIn(folder_) == c.after) << FilesIn(folder_).size() << " files";
-        EXPECT_EQ(run.err.rfind(c.error, 0), 0u) << run.err;
-        if (c.exitCode == 0) {
+        EXPECT_TRUE(FilesIn(folder_) == expected) << FilesIn(folder_).size() << " files";
+        if (*c.error == '\0') {
             EXPECT_EQ(run.err, "");
+        } else {
+            EXPECT_EQ(run.err.rfind(c.error, 0), 0u) << run.err;
         }
     }
-}
-
-// Without LOCAL the file goes into the current folder under the server's name.
-TEST_F(HttpNameTest, WithoutLocalTheCurrentFolderReceivesIt) {
-    testsupport::PeerScript script;
-    script.Expect("GET /export?id=7 HTTP/1.1")
-        .Send(Response("200 OK", "attachment; filename*=UTF-8''export-7.csv", "a,b\n", 4))
-        .Close();
-    testsupport::ScriptedPeer peer(script);
-    const fs::path previous = fs::current_path();
-    fs::current_path(folder_);
-    const RunResult run =
-        RunCli({"get", "-q", "http://127.0.0.1:" + std::to_string(peer.port()) + "/export?id=7"});
-    fs::current_path(previous);
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(peer.Finish(), "");
-    EXPECT_TRUE(FilesIn(folder_) == (Files{{"export-7.csv", "a,b\n"}}));
 }
 
 }  // namespace

@@ -9,10 +9,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli_test_support.h"
+#include "support/server_folder.h"
 #include "support/server_settings.h"
 
 namespace {
@@ -35,52 +37,33 @@ void PrintTo(const Server& server, std::ostream* out) {
 class MlsdCommands : public ::testing::TestWithParam<Server> {
   protected:
     void SetUp() override {
-        const std::string host = Setting("FT_TEST_HOST");
-        const std::string user = Setting("FT_TEST_USER");
-        const std::string password = Setting("FT_TEST_PASSWORD");
-        const std::string root = Setting("FT_TEST_ROOT");
-        const std::string port = Setting(GetParam().portVariable);
-        if (host.empty() || user.empty() || root.empty() || port.empty()) {
-            if (InCi()) FAIL() << "test server settings missing; run scripts/servers.sh start";
-            GTEST_SKIP() << "no test servers configured (scripts/servers.sh start)";
-        }
-        struct stat home {};
-        if (::stat(root.c_str(), &home) != 0) GTEST_SKIP() << root << " is missing";
-        owner_ = home.st_uid;
-        group_ = home.st_gid;
-        const std::string folder =
-            std::string("cli-mlsd-") + GetParam().name + "-" + std::to_string(::getpid());
-        work_ = fs::path(root) / folder;
-        std::error_code error;
-        fs::create_directories(work_ / "sub", error);
-        if (error) GTEST_SKIP() << "cannot write into " << root;
-        Own(work_);
-        Own(work_ / "sub");
-        base_ = "ftp://" + user + ":" + password + "@" + host + ":" + port + "/" + folder + "/";
+        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", "FT_TEST_ROOT",
+                                GetParam().portVariable);
+        server_.emplace(Setting("FT_TEST_ROOT"), std::string("cli-mlsd-") + GetParam().name);
+        work_ = server_->path();
+        owner_ = server_->owner();
+        group_ = server_->group();
+        server_->MakeFolder("sub");
+        base_ = "ftp://" + Setting("FT_TEST_USER") + ":" + Setting("FT_TEST_PASSWORD") + "@" +
+                Setting("FT_TEST_HOST") + ":" + Setting(GetParam().portVariable) + "/" +
+                server_->name() + "/";
         const RunResult probe = RunCli({"ls", "--names", base_});
-        if (probe.err.find("error 10061") != std::string::npos && !InCi()) {
-            GTEST_SKIP() << GetParam().name << " is not running";
-        }
-    }
-    void TearDown() override {
-        if (!work_.empty()) fs::remove_all(work_);
-        if (!local_.empty()) fs::remove_all(local_);
+        SKIP_IF_NOT_RUNNING(probe.err.find("error 10061") != std::string::npos, GetParam().name);
     }
 
+    // lchown: a link is given away itself, not its target.
     void Own(const fs::path& path) const {
         if (::geteuid() == 0) {
             ASSERT_EQ(::lchown(path.c_str(), owner_, group_), 0);
         }
     }
     void Write(const fs::path& path, const std::string& content) {
-        std::ofstream(path, std::ios::binary) << content;
-        Own(path);
-        ::chmod(path.c_str(), 0644);
-        struct timespec times[2] = {{kFixtureTime, 0}, {kFixtureTime, 0}};
-        ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+        server_->Put(fs::relative(path, work_).string(), content, 0644, kFixtureTime);
     }
 
-    fs::path work_, local_;
+    std::optional<ServerFolder> server_;
+    ScratchFolder scratch_{"ft-mlsd"};
+    fs::path work_, local_ = scratch_.path();
     std::string base_;
     uid_t owner_ = 0;
     gid_t group_ = 0;
@@ -89,9 +72,7 @@ class MlsdCommands : public ::testing::TestWithParam<Server> {
 TEST_P(MlsdCommands, ListingKeepsBlanksBigSizesAndLinks) {
     for (const char* name : {" lead", "in ner", "trail "})
         Write(work_ / name, "abc");
-    {
-        std::ofstream big(work_ / "big.bin", std::ios::binary);
-    }
+    { std::ofstream big(work_ / "big.bin", std::ios::binary); }
     fs::resize_file(work_ / "big.bin", kBigSize);
     Own(work_ / "big.bin");
     struct timespec times[2] = {{kFixtureTime, 0}, {kFixtureTime, 0}};
@@ -117,8 +98,7 @@ TEST_P(MlsdCommands, ListingKeepsBlanksBigSizesAndLinks) {
         // Only MLSD says where a name begins and ends, and names owners by number.
         EXPECT_NE(json.out.find("{\"name\":\" lead\",\"size\":3,"), std::string::npos) << json.out;
         EXPECT_NE(json.out.find("{\"name\":\"trail \",\"size\":3,"), std::string::npos);
-        EXPECT_NE(json.out.find("\"owner\":\"" + std::to_string(owner_) + "\""),
-                  std::string::npos);
+        EXPECT_NE(json.out.find("\"owner\":\"" + std::to_string(owner_) + "\""), std::string::npos);
         EXPECT_NE(json.out.find("{\"name\":\"ln\",\"size\":"), std::string::npos);
         EXPECT_NE(json.out.find("\"is_link\":true"), std::string::npos) << json.out;
         // UTC, as the facts give it.
@@ -128,8 +108,7 @@ TEST_P(MlsdCommands, ListingKeepsBlanksBigSizesAndLinks) {
         const RunResult list = RunCli({"ls", "--json", "--no-mlsd", base_});
         ASSERT_EQ(list.exitCode, 0) << list.err;
         // LIST names the owner.
-        EXPECT_EQ(list.out.find("\"owner\":\"" + std::to_string(owner_) + "\""),
-                  std::string::npos)
+        EXPECT_EQ(list.out.find("\"owner\":\"" + std::to_string(owner_) + "\""), std::string::npos)
             << list.out;
     }
 
@@ -143,13 +122,11 @@ TEST_P(MlsdCommands, ListingKeepsBlanksBigSizesAndLinks) {
 }
 
 TEST_P(MlsdCommands, MgetFetchesNamesWithBlanksExactly) {
-    const std::vector<std::string> names = GetParam().offersMlst
-                                                ? std::vector<std::string>{" lead", "in ner", "trail "}
-                                                : std::vector<std::string>{"in ner"};
+    const std::vector<std::string> names =
+        GetParam().offersMlst ? std::vector<std::string>{" lead", "in ner", "trail "}
+                              : std::vector<std::string>{"in ner"};
     for (const std::string& name : names)
         Write(work_ / "sub" / name, "content of " + name);
-    local_ = fs::temp_directory_path() / ("ft-mlsd-" + std::to_string(::getpid()));
-    fs::create_directories(local_);
 
     const RunResult run = RunCli({"mget", "-q", base_ + "sub/", local_.string()});
     ASSERT_EQ(run.exitCode, 0) << run.err;

@@ -36,12 +36,6 @@ TEST(MonthNames, OtherTokensAreNoMonth) {
         EXPECT_EQ(MonthFromName(token), 0) << token;
 }
 
-TEST(MonthNames, AccentedMonthInUnixLine) {
-    auto entry = MustParse(FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 10 févr. 29 2024 rapport.pdf");
-    EXPECT_EQ(DateText(entry.fields.date), "2024-02-29 00:00");
-    EXPECT_EQ(entry.fields.name, std::string("rapport.pdf"));
-}
-
 // ---- Dates without a year ----------------------------------------------------------
 
 int YearOf(std::string_view monthAndDay, SYSTEMTIME now) {

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -78,6 +80,37 @@ inline std::string DateText(const SYSTEMTIME& date) {
     std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u", date.wYear, date.wMonth, date.wDay,
                   date.wHour, date.wMinute);
     return text;
+}
+
+// One entry as "[name]|size|d or f|owner:group|date with seconds", the
+// owner part left out when the line has neither; "dropped" for no entry.
+inline std::string Entry(ftp::ListingParserState& state, std::string_view line) {
+    ftp::ListingEntry entry;
+    if (!Parse(state, line, entry)) return "dropped";
+    const FtpDirectoryEntry& f = entry.fields;
+    const std::string owner =
+        *f.owner || *f.group ? std::string(f.owner) + ":" + f.group + "|" : "";
+    char seconds[8];
+    std::snprintf(seconds, sizeof seconds, ":%02u", f.date.wSecond);
+    return "[" + std::string(f.name) + "]|" + std::to_string(f.size) + "|" +
+           (f.directory ? "d|" : "f|") + owner + DateText(f.date) + seconds;
+}
+
+inline std::string Entry(std::string_view line, int systemType = 0) {
+    ftp::ListingParserState state = StateFor(FTP_DIRECTORY_AUTO, systemType);
+    return Entry(state, line);
+}
+
+struct ListingCase {
+    const char* family;
+    const char* line;
+    const char* entry;
+};
+
+// Each line read alone with the given system type.
+inline void ExpectEntries(std::initializer_list<ListingCase> cases, int systemType = 0) {
+    for (const ListingCase& c : cases)
+        EXPECT_EQ(Entry(c.line, systemType), c.entry) << c.family << ": " << c.line;
 }
 
 }  // namespace listing_test

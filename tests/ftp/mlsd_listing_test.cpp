@@ -8,8 +8,7 @@
 
 #include "ftp/directory.h"
 #include "ftp/listing_facts.h"
-#include "tests/ftp/data_peer.h"
-#include "tests/ftp/ftp_test_support.h"
+#include "tests/ftp/listing_session.h"
 
 namespace {
 
@@ -98,31 +97,6 @@ TEST(FactsLine, ListedAndParentDirectoriesAreToldApart) {
 
 const std::string kMlstFeat = Features({"MLST modify*;perm*;size*;type*;unix.mode*;"});
 
-SessionSetup Passive(std::string feat) {
-    return {kUnixSyst, std::move(feat), FTP_OPTION_NOAUTH | FTP_OPTION_PASSIVE};
-}
-
-PeerScript Listing(const DataPeer& data, const std::string& command) {
-    PeerScript script;
-    script.Reply("TYPE A", "200 ASCII\r\n")
-        .Reply("PASV", data.PasvReply())
-        .Reply(command, "150 Opening data connection.\r\n")
-        .Send("226 Transfer complete.\r\n")
-        .Reply("TYPE I", "200 Binary\r\n");
-    return script;
-}
-
-std::vector<FtpDirectoryEntry> ListAll(FtpClient client, const char* path) {
-    std::vector<FtpDirectoryEntry> entries;
-    EXPECT_EQ(FtpOpenDirectory(client, path), 150) << std::hex << FtpGetLastError();
-    FtpDirectoryEntry record{};
-    for (int more = FtpGetFirstEntry(client, &record); more == 1;
-         more = FtpGetNextEntry(client, &record))
-        entries.push_back(record);
-    EXPECT_EQ(FtpCloseDirectory(client), 226);
-    return entries;
-}
-
 using MlsdSessionTest = EngineTest;
 
 TEST_F(MlsdSessionTest, OfferedMlstListsByFactsSkippingDirectoriesAndBrokenLines) {
@@ -135,7 +109,7 @@ TEST_F(MlsdSessionTest, OfferedMlstListsByFactsSkippingDirectoriesAndBrokenLines
                            "this line has no facts\r\n"
                            "type=OS.unix=slink:/pub/two;unix.mode=0777; ln\r\n",
                 .chunk = 29});
-    PeerSession session(Listing(data, "MLSD pub"), Passive(kMlstFeat));
+    PeerSession session(Listing(data, "MLSD pub"), Passive(kUnixSyst, kMlstFeat));
     const FtpClient client = session.client();
     EXPECT_EQ(FtpSetListingFacts(client, TRUE), 0);
 
@@ -171,7 +145,7 @@ TEST_P(ListingChoice, ListIsKeptUnlessFactsAreAskedForAndPossible) {
     DataPeer data;
     data.Serve({.payload = "-rw-r--r-- 1 a b 1 Jan 02 2020 x\r\n"});
     PeerSession session(Listing(data, std::string(c.command) + " " + c.path),
-                        Passive(c.offered ? kMlstFeat : kNoFeatures));
+                        Passive(kUnixSyst, c.offered ? kMlstFeat : kNoFeatures));
     const FtpClient client = session.client();
     FtpSetListingFacts(client, c.prefer ? TRUE : FALSE);
     if (c.chosenFormat != FTP_DIRECTORY_AUTO) {

@@ -15,8 +15,7 @@
 #include "ftp/ftp.h"
 #include "ftp/local_mask.h"
 #include "support/test_files.h"
-#include "tests/ftp/data_peer.h"
-#include "tests/ftp/ftp_test_support.h"
+#include "tests/ftp/listing_session.h"
 
 namespace {
 
@@ -48,15 +47,6 @@ class DataPeers {
   private:
     std::vector<std::unique_ptr<DataPeer>> peers_;
 };
-
-// The steps of a listing whose data the peer sends (the session is in image type).
-void AddListing(PeerScript& script, const DataPeer& data, const std::string& command) {
-    script.Reply("TYPE A", "200 ASCII\r\n")
-        .Reply("PASV", data.PasvReply())
-        .Reply(command, "150 Here comes the directory listing.\r\n")
-        .Send("226 Directory send OK.\r\n")
-        .Reply("TYPE I", "200 Binary\r\n");
-}
 
 void AddDownload(PeerScript& script, const DataPeer& data, const std::string& name,
                  std::size_t size) {
@@ -106,7 +96,7 @@ TEST_F(MultipleFilesTest, DownloadsEveryFileOfTheListingAndSkipsDirectoriesAndLi
     data.Serve({.payload = odd, .chunk = 4096});
     PeerScript script;
     AddEnterPub(script);
-    AddListing(script, data[0], "LIST *.bin");
+    script = Listing(data[0], "LIST *.bin", std::move(script));
     AddDownload(script, data[1], "a.bin", first.size());
     AddDownload(script, data[2], "sp ace \xC3\xA9.bin", odd.size());
     AddChangeDirectory(script, "/home/bob", "/home/bob");
@@ -135,7 +125,7 @@ TEST_F(MultipleFilesTest, TheFirstFailingFileEndsTheRunAndKeepsWhatCameBefore) {
     data.Serve({.payload = "never sent"});
     PeerScript script;
     AddEnterPub(script);
-    AddListing(script, data[0], "LIST");
+    script = Listing(data[0], "LIST", std::move(script));
     AddDownload(script, data[1], "one.bin", 3);
     script.Reply("SIZE two.bin", "213 3\r\n")
         .Reply("PASV", data[2].PasvReply())
@@ -159,7 +149,7 @@ TEST_F(MultipleFilesTest, ACancelInTheFirstFileEndsTheRun) {
     data.Serve({.payload = ListingLine("big.bin", 2000000) + ListingLine("next.bin", 1)});
     data.Serve({.payload = std::string(2000000, 'b'), .chunk = 8192, .chunkDelayMs = 20});
     PeerScript script;
-    AddListing(script, data[0], "LIST");
+    script = Listing(data[0], "LIST", std::move(script));
     script.Reply("SIZE big.bin", "213 2000000\r\n")
         .Reply("PASV", data[1].PasvReply())
         .Reply("RETR big.bin", "150 Opening\r\n")
@@ -184,7 +174,7 @@ TEST_F(MultipleFilesTest, AListingWithoutEntriesIsAnEmptyDirectory) {
     data.Serve({.payload = "total 0\r\n"});
     PeerScript script;
     AddEnterPub(script);
-    AddListing(script, data[0], "LIST *.none");
+    script = Listing(data[0], "LIST *.none", std::move(script));
     AddChangeDirectory(script, "/home/bob", "/home/bob");
     PeerSession session(script, PassiveSetup());
 

@@ -14,6 +14,7 @@
 
 namespace {
 
+// The extension of the last path element, in any case, finds its row.
 TEST(HttpContentTypeTest, ExtensionsMapThroughTheTable) {
     struct Case {
         const char* name;
@@ -22,13 +23,9 @@ TEST(HttpContentTypeTest, ExtensionsMapThroughTheTable) {
     const std::vector<Case> cases = {
         {"/files/report.PDF", "application/pdf"},
         {"/files/noext", "application/octet-stream"},
-        {"archive.tar", "application/x-tar"},
         {"C:\\dir.with.dots\\page.HTM", "text/html"},
         {"dir.txt/file", "application/octet-stream"},
-        {"notes.text", "text/plain"},
         {"run.cmd", "text/plain"},
-        {"clip.mpeg", "video/mpeg"},
-        {"x.aifc", "audio/x-aiff"},
         {"unknown.qqq", "application/octet-stream"},
         {"trailing.", "application/octet-stream"},
     };

@@ -48,7 +48,19 @@ struct MemoryCase {
     std::string expected;
 };
 
+std::string WithHeaders(const std::string& headers, const std::string& body) {
+    return "HTTP/1.1 200 OK\r\n" + headers + "\r\n" + body;
+}
+
+std::string Coded(const std::string& coding, const std::string& body) {
+    return WithHeaders("Transfer-Encoding: " + coding + "\r\n", Chunk(body) + "0\r\n\r\n");
+}
+
+// Transfer-Encoding lists apply in order with chunked last; a Content-Length
+// list counts only when its values agree (RFC 9112 section 6). An expected
+// "<error>" fails with fileErrorInvalidServerResponse.
 TEST_F(HttpDownloadTest, MemoryDownloadsHandOverTheDecodedBody) {
+    const std::string zipped = Compressed(kText);
     const std::vector<MemoryCase> cases = {
         {"length", Response("200 OK", "hello world"), 0, "hello world"},
         {"empty", Response("200 OK", ""), 0, ""},
@@ -73,6 +85,31 @@ TEST_F(HttpDownloadTest, MemoryDownloadsHandOverTheDecodedBody) {
          Response("200 OK", "a\nb", {"Content-Type: application/octet-stream"}),
          HTTP_GETDATA_CONVERT, "a\nb"},
         {"close-delimited", Response("200 OK", "until the end", {}, false), 0, "until the end"},
+        {"gzip, chunked", Coded("gzip, chunked", zipped), 0, kText},
+        {"x-gzip, chunked", Coded("x-gzip, chunked", zipped), 0, kText},
+        {"split over two headers",
+         WithHeaders("Transfer-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n",
+                     Chunk(zipped) + "0\r\n\r\n"),
+         0, kText},
+        {"chunked beats a length",
+         WithHeaders("Transfer-Encoding: chunked\r\nContent-Length: 3\r\n",
+                     Chunk("hello") + "0\r\n\r\n"),
+         0, "hello"},
+        {"chunked not last", Coded("chunked, gzip", zipped), 0, "<error>"},
+        {"unknown coding", Coded("br, chunked", "x"), 0, "<error>"},
+        {"coding without chunks", WithHeaders("Transfer-Encoding: gzip\r\n", zipped), 0, "<error>"},
+        {"x-gzip content", Response("200 OK", zipped, {"Content-Encoding: x-gzip"}),
+         HTTP_GETDATA_COMPRESS, kText},
+        {"x-deflate content",
+         Response("200 OK", Compressed(kText, 15), {"Content-Encoding: x-deflate"}),
+         HTTP_GETDATA_COMPRESS, kText},
+        {"equal length list", WithHeaders("Content-Length: 5, 5\r\n", "hellothere"), 0, "hello"},
+        {"equal length lines",
+         WithHeaders("Content-Length: 5\r\nContent-Length: 5\r\n", "hellothere"), 0, "hello"},
+        {"conflicting list", WithHeaders("Content-Length: 5, 6\r\n", "hellothere"), 0, "<error>"},
+        {"conflicting lines",
+         WithHeaders("Content-Length: 5\r\nContent-Length: 6\r\n", "hellothere"), 0, "<error>"},
+        {"not a number", WithHeaders("Content-Length: 5x\r\n", "hellothere"), 0, "<error>"},
     };
     for (const MemoryCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -91,7 +128,14 @@ TEST_F(HttpDownloadTest, MemoryDownloadsHandOverTheDecodedBody) {
         ASSERT_NE(client, INVALID_HTTP_CLIENT);
         HGLOBAL block = nullptr;
         DWORD length = 0;
-        ASSERT_EQ(HttpGetData(client, "/data", &block, &length, c.flags), 0) << HttpGetLastError();
+        const int result = HttpGetData(client, "/data", &block, &length, c.flags);
+        if (c.expected == "<error>") {
+            EXPECT_TRUE(FailsWith(fileErrorInvalidServerResponse, result));
+            HttpDisconnect(client);
+            peer.Finish();
+            continue;
+        }
+        ASSERT_EQ(result, 0) << HttpGetLastError();
         // An empty body comes as no block.
         ASSERT_EQ(block == nullptr, c.expected.empty());
         EXPECT_EQ(GlobalSize(block), c.expected.size());

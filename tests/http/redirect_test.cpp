@@ -1,10 +1,10 @@
-// Redirects and response framing by the RFCs: Location resolution (RFC 3986
-// section 5.4), fragments, the method a redirect leaves, credentials kept to
-// their origin, interim answers, and the Transfer-Encoding and Content-Length
-// combinations a body may come with.
+// Redirects by the RFCs: Location resolution (RFC 3986 section 5.4),
+// fragments, the method a redirect leaves, credentials kept to their origin,
+// and interim answers (the framing of bodies is in download_test.cpp).
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -121,25 +121,6 @@ TEST_F(HttpRedirectTest, LocationsResolveAgainstTheRequestAndFragmentsStayHome) 
     }
 }
 
-// "//host:port/path" names another server, with the request's scheme.
-TEST_F(HttpRedirectTest, ANetworkPathReferenceMovesToItsServer) {
-    PeerScript target;
-    target.Expect("GET /there HTTP/1.1").Send(kOkHi).Close();
-    ScriptedPeer second(target);
-    PeerScript script;
-    script.Expect("GET /here ")
-        .Send(Redirect(301, "//127.0.0.1:" + std::to_string(second.port()) + "/there"))
-        .Close();
-    ScriptedPeer first(script);
-    HttpClient client = ConnectTo(first, {.options = HTTP_OPTION_REDIRECT});
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
-    EXPECT_EQ(HttpSendRequest(client, "GET", "/here"), 200);
-    EXPECT_EQ(ReadBody(client), "hi");
-    HttpDisconnect(client);
-    EXPECT_EQ(first.Finish(), "");
-    EXPECT_EQ(second.Finish(), "");
-}
-
 // RFC 9110 section 15.4: which method (and body) a followed redirect sends.
 TEST_F(HttpRedirectTest, TheRedirectStatusDecidesTheMethodThatFollows) {
     struct Case {
@@ -183,8 +164,8 @@ TEST_F(HttpRedirectTest, TheRedirectStatusDecidesTheMethodThatFollows) {
     }
 }
 
-// Credentials belong to the origin (scheme, host, port) that got them: a
-// redirect to another port on the same host sends no Authorization there.
+// Credentials and the caller's Host belong to the origin (scheme, host, port)
+// that got them: a redirect to another port on the same host sends neither.
 TEST_F(HttpRedirectTest, AuthorizationStaysWithItsOrigin) {
     PeerScript other;
     other.Expect("GET /elsewhere HTTP/1.1").Send(kOkHi).ReadToEnd();
@@ -200,6 +181,8 @@ TEST_F(HttpRedirectTest, AuthorizationStaysWithItsOrigin) {
     ASSERT_NE(client, INVALID_HTTP_CLIENT);
     ASSERT_EQ(HttpSetCredentials(client, "user", "secret"), 0);
     ASSERT_EQ(HttpSetRequestHeader(client, "Authorization", "Bearer token"), 0);
+    // The caller's Host goes with the first origin too.
+    ASSERT_EQ(HttpSetRequestHeader(client, "Host", "first.test"), 0);
     EXPECT_EQ(HttpSendRequest(client, "GET", "/start"), 200);
     EXPECT_EQ(ReadBody(client), "hi");
     HttpDisconnect(client);
@@ -209,7 +192,7 @@ TEST_F(HttpRedirectTest, AuthorizationStaysWithItsOrigin) {
     const std::vector<std::string> lines = first.received();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Authorization: Bearer token"), 2);
     const std::string far = second.Transcript();
-    EXPECT_NE(far.find("|Host: "), std::string::npos) << far;
+    EXPECT_NE(far.find("|Host: 127.0.0.1:"), std::string::npos) << far;
     EXPECT_EQ(far.find("Authorization"), std::string::npos) << far;
 }
 
@@ -218,53 +201,36 @@ TEST_F(HttpRedirectTest, AuthorizationStaysWithItsOrigin) {
 TEST_F(HttpRedirectTest, UnfollowedRedirectsFailAndWriteNothing) {
     TempFolder folder;
     const std::string path = folder.File("page.bin");
-    {
-        PeerScript put;
-        put.Expect("PUT /up ").Send(Redirect(301, "/elsewhere")).ReadToEnd();
-        ScriptedPeer peer(put);
-        HttpClient client = ConnectTo(peer);
-        ASSERT_NE(client, INVALID_HTTP_CLIENT);
-        EXPECT_TRUE(FailsWith(fileErrorResourceRedirected, HttpPutData(client, "/up", "abc", 3)));
-        HttpDisconnect(client);
-        peer.Finish();
-    }
-    {
-        PeerScript del;
-        del.Expect("DELETE /x ").Send(Redirect(302, "/y")).ReadToEnd();
-        ScriptedPeer peer(del);
-        HttpClient client = ConnectTo(peer);
-        ASSERT_NE(client, INVALID_HTTP_CLIENT);
-        EXPECT_TRUE(FailsWith(fileErrorResourceRedirected, HttpDeleteFile(client, "/x")));
-        HttpDisconnect(client);
-        peer.Finish();
-    }
-    {
-        PeerScript get;
-        get.Expect("GET /page ")
-            .Send("HTTP/1.1 302 Found\r\nLocation: /else\r\nContent-Length: 9\r\n\r\nmoved to!")
-            .Close();
-        ScriptedPeer peer(get);
-        HttpClient client = ConnectTo(peer);
-        ASSERT_NE(client, INVALID_HTTP_CLIENT);
-        EXPECT_TRUE(
-            FailsWith(fileErrorResourceRedirected, HttpGetFile(client, path.c_str(), "/page", 0)));
-        EXPECT_FALSE(std::filesystem::exists(path));
-        HttpDisconnect(client);
-        peer.Finish();
-    }
-    {
+    struct Case {
+        const char* name;
+        std::vector<PeerScript> scripts;
+        DWORD options;
+        std::function<int(HttpClient)> call;
+    };
+    PeerScript put, del, get, hop;
+    put.Expect("PUT /up ").Send(Redirect(301, "/elsewhere")).ReadToEnd();
+    del.Expect("DELETE /x ").Send(Redirect(302, "/y")).ReadToEnd();
+    get.Expect("GET /page ")
+        .Send("HTTP/1.1 302 Found\r\nLocation: /else\r\nContent-Length: 9\r\n\r\nmoved to!")
+        .Close();
+    hop.Expect("GET /loop ").Send(Redirect(302, "/loop")).Close();
+    const Case cases[] = {
+        {"put", {put}, 0, [](HttpClient c) { return HttpPutData(c, "/up", "abc", 3); }},
+        {"delete", {del}, 0, [](HttpClient c) { return HttpDeleteFile(c, "/x"); }},
+        {"download",
+         {get},
+         0,
+         [&](HttpClient c) { return HttpGetFile(c, path.c_str(), "/page", 0); }},
         // A loop ends after four hops, with no file.
-        std::vector<PeerScript> loop;
-        for (int hop = 0; hop < 5; ++hop) {
-            PeerScript script;
-            script.Expect("GET /loop ").Send(Redirect(302, "/loop")).Close();
-            loop.push_back(script);
-        }
-        ScriptedPeer peer(loop);
-        HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_REDIRECT});
+        {"loop", std::vector<PeerScript>(5, hop), HTTP_OPTION_REDIRECT,
+         [&](HttpClient c) { return HttpGetFile(c, path.c_str(), "/loop", 0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer(c.scripts);
+        HttpClient client = ConnectTo(peer, {.options = c.options});
         ASSERT_NE(client, INVALID_HTTP_CLIENT);
-        EXPECT_TRUE(
-            FailsWith(fileErrorResourceRedirected, HttpGetFile(client, path.c_str(), "/loop", 0)));
+        EXPECT_TRUE(FailsWith(fileErrorResourceRedirected, c.call(client)));
         EXPECT_FALSE(std::filesystem::exists(path));
         HttpDisconnect(client);
         peer.Finish();
@@ -323,84 +289,6 @@ TEST_F(HttpRedirectTest, InterimAnswersAreSkippedAtEveryVersion) {
     peer.Finish();
 }
 
-// Transfer-Encoding lists apply in order with chunked last; a Content-Length
-// list counts only when its values agree (RFC 9112 section 6).
-TEST_F(HttpRedirectTest, TransferEncodingAndContentLengthCombinations) {
-    const std::string text = Pattern(3000);
-    const std::string zipped = Compressed(text);
-    const auto chunked = [](const std::string& coding, const std::string& body) {
-        return "HTTP/1.1 200 OK\r\nTransfer-Encoding: " + coding + "\r\n\r\n" + Chunk(body) +
-               "0\r\n\r\n";
-    };
-    const auto withHeaders = [](const std::string& headers, const std::string& body) {
-        return "HTTP/1.1 200 OK\r\n" + headers + "\r\n" + body;
-    };
-    struct Case {
-        const char* name;
-        std::string response;
-        DWORD flags;
-        std::string body;  // "<error>": fails with fileErrorInvalidServerResponse
-    };
-    const std::vector<Case> cases = {
-        {"gzip, chunked", chunked("gzip, chunked", zipped), 0, text},
-        {"x-gzip, chunked", chunked("x-gzip, chunked", zipped), 0, text},
-        {"split over two headers",
-         withHeaders("Transfer-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n",
-                     Chunk(zipped) + "0\r\n\r\n"),
-         0, text},
-        {"chunked beats a length",
-         withHeaders("Transfer-Encoding: chunked\r\nContent-Length: 3\r\n",
-                     Chunk("hello") + "0\r\n\r\n"),
-         0, "hello"},
-        {"chunked not last", chunked("chunked, gzip", zipped), 0, "<error>"},
-        {"unknown coding", chunked("br, chunked", "x"), 0, "<error>"},
-        {"coding without chunks", withHeaders("Transfer-Encoding: gzip\r\n", zipped), 0, "<error>"},
-        {"x-gzip content", Response("200 OK", zipped, {"Content-Encoding: x-gzip"}),
-         HTTP_GETDATA_COMPRESS, text},
-        {"x-deflate content",
-         Response("200 OK", Compressed(text, 15), {"Content-Encoding: x-deflate"}),
-         HTTP_GETDATA_COMPRESS, text},
-        {"equal length list", withHeaders("Content-Length: 5, 5\r\n", "hellothere"), 0, "hello"},
-        {"equal length lines",
-         withHeaders("Content-Length: 5\r\nContent-Length: 5\r\n", "hellothere"), 0, "hello"},
-        {"conflicting list", withHeaders("Content-Length: 5, 6\r\n", "hellothere"), 0, "<error>"},
-        {"conflicting lines",
-         withHeaders("Content-Length: 5\r\nContent-Length: 6\r\n", "hellothere"), 0, "<error>"},
-        {"not a number", withHeaders("Content-Length: 5x\r\n", "hellothere"), 0, "<error>"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        PeerScript script;
-        script.Expect("GET /f").Send(c.response).Close();
-        ScriptedPeer peer(script);
-        HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_KEEPALIVE});
-        ASSERT_NE(client, INVALID_HTTP_CLIENT);
-        HGLOBAL block = nullptr;
-        DWORD length = 0;
-        const int result = HttpGetData(client, "/f", &block, &length, c.flags);
-        if (c.body == "<error>") {
-            EXPECT_TRUE(FailsWith(fileErrorInvalidServerResponse, result));
-        } else {
-            ASSERT_EQ(result, 0) << std::hex << HttpGetLastError();
-            std::string got;
-            if (block) {
-                got.assign(static_cast<const char*>(GlobalLock(block)), length);
-                GlobalUnlock(block);
-                GlobalFree(block);
-            }
-            EXPECT_EQ(got, c.body);
-        }
-        HttpDisconnect(client);
-        peer.Finish();
-    }
-}
-
-}  // namespace
-
-namespace {
-
-using namespace httptest;
-
 // Sizes and offsets above 4 GiB go through exactly.
 TEST_F(HttpTest, SizesAndOffsetsAboveFourGibibytesAreExact) {
     constexpr std::uint64_t kBig = 5'000'000'123ull;
@@ -436,12 +324,6 @@ TEST_F(HttpTest, SizesAndOffsetsAboveFourGibibytesAreExact) {
         << second.Transcript();
     EXPECT_EQ(ReadFileBytes(path), "x");
 }
-
-}  // namespace
-
-namespace {
-
-using namespace httptest;
 
 // What a proxy sends in the same breath as its CONNECT answer belongs to the
 // tunnel: here a TLS alert, which must end the handshake at once instead of

@@ -61,22 +61,6 @@ TEST_F(HttpWaitTest, AStalledHeaderTimesOutWithinTheTimeOut) {
     HttpDisconnect(client);
 }
 
-TEST_F(HttpWaitTest, AStalledBodyTimesOutWithTheTimeOutEvent) {
-    ScriptedPeer peer(StallInBody(4000));
-    EventWindow events;
-    HttpClient client = ConnectTo(peer, {.timeout = 1});
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
-    ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kAllEvents), 0);
-    EXPECT_EQ(HttpSendRequest(client, "GET", "/"), 200);
-    char buffer[16];
-    const auto start = Clock::now();
-    EXPECT_TRUE(FailsWith(fileErrorOperationTimeout, HttpRecv(client, buffer, sizeof buffer)));
-    EXPECT_LT(SecondsSince(start), 2.5);
-    EXPECT_EQ(EventWindow::Of(HTTP_EVENT_TIMEOUT),
-              std::vector<DWORD>{EventWindow::Word(fileErrorOperationTimeout, HTTP_EVENT_TIMEOUT)});
-    HttpDisconnect(client);
-}
-
 TEST_F(HttpWaitTest, ACancelFromAnotherThreadEndsTheWait) {
     ScriptedPeer peer(StallInBody(4000));
     EventWindow events;

@@ -1,6 +1,6 @@
 // The wire formats and tables of the HTTP engine as pure functions: the
-// response line assembler, status, header and chunk-size lines, the status
-// mapping, the verb table, and the encodings.
+// response line assembler, status, header and chunk-size lines, the verb
+// table, and the encodings (the status mapping shows in response_test.cpp).
 #include <gtest/gtest.h>
 
 #include <random>
@@ -126,33 +126,6 @@ TEST(ContentLength, DecimalOnly) {
     EXPECT_FALSE(ParseContentLength(""));
     EXPECT_FALSE(ParseContentLength("99999999999999999999999"));
 }
-
-struct StatusCase {
-    int status;
-    int error;
-};
-
-class StatusMappingTest : public ::testing::TestWithParam<StatusCase> {};
-
-TEST_P(StatusMappingTest, MapsThroughTheTable) {
-    EXPECT_EQ(StatusError(GetParam().status), GetParam().error) << GetParam().status;
-}
-
-INSTANTIATE_TEST_SUITE_P(Statuses, StatusMappingTest,
-                         ::testing::Values(StatusCase{200, 0}, StatusCase{204, 0},
-                                           StatusCase{299, 0}, StatusCase{300, 0},
-                                           StatusCase{302, fileErrorResourceRedirected},
-                                           StatusCase{307, fileErrorResourceRedirected},
-                                           StatusCase{304, fileErrorResourceNotModified},
-                                           StatusCase{403, fileErrorAccessDenied},
-                                           StatusCase{404, fileErrorResourceNotFound},
-                                           StatusCase{407, fileErrorProxyAuthenticationRequired},
-                                           StatusCase{408, fileErrorOperationTimeout},
-                                           StatusCase{418, fileErrorUnexpectedServerResponse},
-                                           StatusCase{500, fileErrorInvalidServerResponse},
-                                           StatusCase{501, fileErrorInvalidCommand},
-                                           StatusCase{505, fileErrorInvalidProtocolVersion},
-                                           StatusCase{599, fileErrorUnexpectedServerResponse}));
 
 TEST(Verbs, LookedUpWithoutRegardToCase) {
     const VerbEntry* verb = FindVerb("propFind");

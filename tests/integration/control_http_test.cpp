@@ -1,7 +1,8 @@
 // The control over the HTTP engine against the real nginx of
 // scripts/servers.sh, over HTTP and HTTPS: files and memory up and down byte
-// for byte, size and time, delete, verify, a form post, a redirect and a
-// missing resource. Without the servers' settings the tests skip, unless CI=true.
+// for byte, size, delete and verify (the command-line tests take the control
+// through posts and redirects on the same server). Without the servers'
+// settings the tests skip, unless CI=true.
 #include <unistd.h>
 
 #include <cstdio>
@@ -106,58 +107,6 @@ TEST_P(ControlHttpTest, FilesAndMemoryGoUpAndComeBackByteExact) {
     EXPECT_FALSE(std::ifstream(root_ + remote_).good());
     EXPECT_EQ(sink_->Count(kOnError), 0);
     EXPECT_EQ(CallWithError(control_, &CFileTransfer::Disconnect), 0);
-}
-
-TEST_P(ControlHttpTest, SizeAndTimeOfAFixture) {
-    CONNECT_OR_SKIP();
-    VARIANT size = I4(0);
-    EXPECT_EQ(
-        CallWithError(control_, &CFileTransfer::GetFileSize, TextVariant("/hello.txt"), &size), 0);
-    EXPECT_EQ(size.lVal, 14);
-    VariantOutputs<1> date;
-    date.v[0].vt = VT_BSTR;  // a text output must be a text
-    date.v[0].bstrVal = BstrFromUtf8("");
-    EXPECT_EQ(
-        CallWithError(control_, &CFileTransfer::GetFileTime, TextVariant("/hello.txt"), date[0]),
-        0);
-    ASSERT_EQ(date.v[0].vt, VT_BSTR);
-    // The fixtures are dated FT_TEST_FIXTURE_MTIME (UTC): its year shows in the text.
-    const std::string stamp = Setting("FT_TEST_FIXTURE_MTIME");
-    EXPECT_NE(Utf8FromBstr(date.v[0].bstrVal).find(stamp.substr(0, 4)), std::string::npos)
-        << Utf8FromBstr(date.v[0].bstrVal);
-}
-
-TEST_P(ControlHttpTest, APostedFileArrivesInTheSink) {
-    CONNECT_OR_SKIP();
-    const std::string bytes = Pattern(50000);
-    WriteFile(local_, bytes);
-    EXPECT_EQ(CallWithError(control_, &CFileTransfer::PostFile, TextVariant(local_),
-                            TextVariant("/post-sink"), nullptr, nullptr),
-              0);
-    EXPECT_EQ(Long(&CFileTransfer::get_ResultCode), 200);
-    char stored[512] = {};
-    int length = sizeof stored;
-    ASSERT_EQ(HttpGetResponseHeader(static_cast<HttpClient>(control_->State().clientHandle),
-                                    "X-Body-File", stored, &length),
-              1);
-    const std::string body = ReadFile(stored);
-    std::remove(stored);
-    EXPECT_NE(body.find("Content-Disposition: form-data; name=\"File1\"; filename=\""),
-              std::string::npos);
-    EXPECT_NE(body.find(bytes), std::string::npos);
-}
-
-TEST_P(ControlHttpTest, ARedirectIsFollowedAndAMissingFileIsReported) {
-    CONNECT_OR_SKIP();
-    // nginx names the address of its redirect in full (host localhost).
-    ASSERT_EQ(Transfer(&CFileTransfer::GetFile, "/redirect"), 0);
-    EXPECT_EQ(ReadFile(local_), ReadFile(root_ + "/hello.txt"));
-    EXPECT_EQ(Text(&CFileTransfer::get_Resource), "/hello.txt");
-
-    EXPECT_EQ(Transfer(&CFileTransfer::GetFile, "/no-such-file"), fileErrorResourceNotFound);
-    EXPECT_EQ(Long(&CFileTransfer::get_LastError), fileErrorResourceNotFound);
-    EXPECT_EQ(sink_->events.back().dispid, kOnError);
-    EXPECT_EQ(sink_->events.back().arguments[1], "The specified resource cannot be found");
 }
 
 INSTANTIATE_TEST_SUITE_P(Schemes, ControlHttpTest,

@@ -148,8 +148,8 @@ TEST_P(FtpServerTest, ManySessionsInTurnLeakNoDescriptors) {
 }
 
 TEST_P(FtpServerTest, LoopbackIpv6) {
+    REQUIRE_SERVER_SETTINGS("FT_TEST_HOST6");
     std::string host6 = Setting("FT_TEST_HOST6");
-    if (host6.empty()) GTEST_SKIP() << "no IPv6 address configured";
     OPEN_OR_SKIP(client, user_, password_, host6);
     NetAddress local{};
     EXPECT_EQ(FtpGetLocalAddress(client, 0, &local), 0);

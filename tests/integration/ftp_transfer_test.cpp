@@ -1,17 +1,15 @@
 // Transfers against the real FTP servers that scripts/servers.sh runs on
 // loopback: byte-exact downloads and uploads (passive and active, IPv4 and
-// IPv6), ASCII line ends, restarts, appends, unique names, memory transfers and
-// 64-bit sizes. Without the servers' settings the tests skip, unless CI=true.
+// IPv6), ASCII line ends, restarts, appends and unique names (64-bit sizes
+// are in tests/cli/sizes_test.cpp). Without the servers' settings the tests skip, unless CI=true.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "ftp/ftp.h"
-#include "platform/memory.h"
 #include "resources/errors.h"
 #include "support/server_settings.h"
 #include "support/test_files.h"
@@ -103,25 +101,6 @@ TEST_P(FtpTransferServerTest, BinaryRoundTripsAreByteExact) {
     }
 }
 
-TEST_P(FtpTransferServerTest, FixturesDownloadAsTheyAreOnDisk) {
-    for (const char* name : {"empty.txt", "one.txt", "hello.txt", "big.bin"}) {
-        SCOPED_TRACE(name);
-        fs::path target = local_ / name;
-        ASSERT_EQ(FtpSetFileType(client_, FTP_FILE_TYPE_IMAGE), 200);
-        ASSERT_EQ(FtpGetFile(client_, target.c_str(), name, 0, 0), 0)
-            << std::hex << FtpGetLastError();
-        EXPECT_TRUE(ReadFile(target) == ReadFile(OnServer(name)));
-    }
-    HGLOBAL block = nullptr;
-    DWORD length = 0;
-    ASSERT_EQ(FtpGetData(client_, "hello.txt", &block, &length), 0);
-    EXPECT_EQ(length, 14u);
-    EXPECT_EQ(GlobalSize(block), 14u);
-    EXPECT_EQ(std::string(static_cast<const char*>(GlobalLock(block)), length), "Hello, world!\n");
-    GlobalUnlock(block);
-    GlobalFree(block);
-}
-
 TEST_P(FtpTransferServerTest, AsciiModeConvertsLineEndsBothWays) {
     ASSERT_EQ(FtpSetFileType(client_, FTP_FILE_TYPE_ASCII), 200);
     fs::path lines = local_ / "lines.txt";
@@ -211,20 +190,6 @@ TEST_P(FtpTransferServerTest, RefusedDownloadWritesNothing) {
     EXPECT_EQ(FtpGetResultCode(client_), 550);
     EXPECT_FALSE(fs::exists(target));
     EXPECT_EQ(FtpCommand(client_, "NOOP", nullptr), 200);
-}
-
-TEST_P(FtpTransferServerTest, SizesBeyondFourGibibytes) {
-    std::string remote = Remote("sparse.bin");
-    constexpr std::uintmax_t kSize = (5ULL << 30) + 7;
-    { std::ofstream create(OnServer(remote), std::ios::binary); }
-    fs::resize_file(OnServer(remote), kSize);
-    int64_t size = 0;
-    ASSERT_EQ(FtpGetFileSize64(client_, remote.c_str(), &size), 213)
-        << std::hex << FtpGetLastError();
-    EXPECT_EQ(static_cast<std::uintmax_t>(size), kSize);
-    DWORD low = 0;
-    ASSERT_EQ(FtpGetFileSize(client_, remote.c_str(), &low), 213);
-    EXPECT_EQ(low, static_cast<DWORD>(kSize));
 }
 
 INSTANTIATE_TEST_SUITE_P(

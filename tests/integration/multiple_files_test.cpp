@@ -1,17 +1,14 @@
-// Multiple-file transfers and keep-alive against the real FTP servers of
-// scripts/servers.sh: a folder of files up and down by mask, byte-exact, and an
-// idle session that gets NOOPs and stays usable. Without the servers' settings
-// the tests skip, unless CI=true.
+// Multiple-file transfers against the real FTP servers of scripts/servers.sh:
+// a folder of files up and down by mask, byte-exact (keep-alive is
+// tests/ftp/keepalive_test.cpp's, against scripted servers). Without the
+// servers' settings the tests skip, unless CI=true.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "ftp/ftp.h"
-#include "ftp/keepalive.h"
 #include "resources/errors.h"
 #include "support/server_folder.h"
 #include "support/server_settings.h"
@@ -19,7 +16,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 struct Server {
     const char* name;
@@ -45,7 +41,6 @@ class MultipleFilesServerTest : public ::testing::TestWithParam<Server> {
     void TearDown() override {
         if (client_ != INVALID_CLIENT) FtpDisconnect(client_);
         if (initialized_) FtpUninitialize();
-        ftp::SetKeepAliveTimings(ftp::KeepAliveTimings{});
     }
     FtpClient Connect(DWORD options) const {
         return FtpConnect(Setting("FT_TEST_HOST").c_str(),
@@ -94,31 +89,6 @@ TEST_P(MultipleFilesServerTest, AFolderGoesUpAndComesBackByMaskByteForByte) {
     char directory[FTP_MAX_PATH] = {};
     EXPECT_EQ(FtpGetCurrentDirectory(client_, directory, sizeof directory), 257);
     EXPECT_EQ(fs::path(directory).filename(), fs::path(Setting("FT_TEST_ROOT")).filename());
-}
-
-TEST_P(MultipleFilesServerTest, AnIdleSessionGetsNoopsAndStaysUsableUntilUninitialize) {
-    ftp::SetKeepAliveTimings(
-        {.passInterval = 50, .idleTime = 200, .firstAnswerWait = 2000, .moreAnswerWait = 50});
-    const FtpClient idle = Connect(FTP_OPTION_PASSIVE | FTP_OPTION_KEEPALIVE);
-    ASSERT_NE(idle, INVALID_CLIENT) << std::hex << FtpGetLastError();
-    EXPECT_EQ(ftp::KeepAliveSessionCount(), 1);
-    const int before = ftp::KeepAliveAnsweredCount();
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (ftp::KeepAliveAnsweredCount() < before + 3 && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_GE(ftp::KeepAliveAnsweredCount(), before + 3);
-    EXPECT_EQ(ftp::KeepAliveSessionCount(), 1);  // every NOOP was answered
-
-    // The answers never reach the session: its next command reads its own reply.
-    char directory[FTP_MAX_PATH] = {};
-    EXPECT_EQ(FtpGetCurrentDirectory(idle, directory, sizeof directory), 257);
-    EXPECT_EQ(FtpCommand(idle, "SYST", nullptr), 215);
-
-    FtpUninitialize();
-    initialized_ = false;
-    client_ = INVALID_CLIENT;
-    EXPECT_FALSE(ftp::KeepAliveThreadRunning());
-    EXPECT_EQ(ftp::KeepAliveSessionCount(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, MultipleFilesServerTest,

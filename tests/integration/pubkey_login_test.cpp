@@ -255,7 +255,8 @@ TEST_F(PublicKeyLoginTest, AgentKeysLogInWithoutPasswordOrKeyFile) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.file);
         Agent agent;
-        if (!agent.running()) GTEST_SKIP() << "ssh-agent could not be started";
+        SKIP_IF_NOT_RUNNING(!agent.running(), "ssh-agent");
+        ASSERT_TRUE(agent.running());
         ASSERT_TRUE(agent.Add(keys_ + "/" + row.file));
         ScopedEnv agentSocket("SSH_AUTH_SOCK", agent.socket().c_str());
         SshdLog log;
@@ -275,7 +276,8 @@ TEST_F(PublicKeyLoginTest, DeadAgentIsSkippedAndUseAgentOffIgnoresIt) {
         control_->Disconnect(nullptr);
     }
     Agent agent;
-    if (!agent.running()) GTEST_SKIP() << "ssh-agent could not be started";
+    SKIP_IF_NOT_RUNNING(!agent.running(), "ssh-agent");
+    ASSERT_TRUE(agent.running());
     ASSERT_TRUE(agent.Add(keys_ + "/id_ed25519"));
     ScopedEnv agentSocket("SSH_AUTH_SOCK", agent.socket().c_str());
     EXPECT_EQ(control_->put_UseAgent(VARIANT_FALSE), S_OK);
