@@ -16,6 +16,8 @@ esac
 if command -v ccache >/dev/null; then
     flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
     export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$PWD")}
+    # Debug info names the build folder; without this every checkout misses the cache.
+    export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 fi
 
 cmake -S . -B "build/$flavour" -G Ninja "${flags[@]}" >/dev/null

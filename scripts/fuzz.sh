@@ -14,7 +14,7 @@ out=build/fuzz
 mkdir -p "$out/obj"
 flags=(-std=c++20 -g -O1 -fconstexpr-steps=200000000 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -I.)
 launcher=()
-command -v ccache >/dev/null && launcher=(ccache)
+command -v ccache >/dev/null && launcher=(env CCACHE_NOHASHDIR=1 ccache)
 
 # Each source is compiled once per run, whichever targets share it.
 declare -A compiled=()
