@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <iterator>
 
 #include "crypto/random.h"
 #include "net/socket_wait.h"
+#include "net/state_trace.h"
 #include "platform/lasterror.h"
 #include "platform/system.h"
 #include "resources/errors.h"
@@ -74,7 +76,6 @@ SshConnection::SshConnection(const SshConfig& config, SOCKET socket)
     unsigned long nonBlocking = 1;
     NetIoctl(socket_, FIONBIO, &nonBlocking);
     rekeyLimit_ = ParseSshDataLimit(config_.rekeyDataLimit).value_or(kDefaultRekeyLimit);
-    holdOutgoing_ = true;  // nothing but the key exchange goes out before the first keys
 }
 
 SshConnection::~SshConnection() {
@@ -84,7 +85,9 @@ SshConnection::~SshConnection() {
 }
 
 void SshConnection::SetPhase(SshPhase phase) {
-    phase_ = phase;
+    static constexpr const char* kNames[] = {"Version", "KeyExchange", "Transport", "Closed"};
+    static_assert(std::size(kNames) == static_cast<std::size_t>(SshPhase::Closed) + 1);
+    net::ChangeState(phase_, phase, "SSH transport", kNames);
 }
 
 // ---- Waiting and reading --------------------------------------------------------------
@@ -136,8 +139,8 @@ bool SshConnection::ReadSocket() {
         return !closed();
     }
     if (received == 0) {
-        const bool truncated = phase_ == SshPhase::Transport &&
-                               (protocol_ == 1 ? ssh1Decoder_.midPacket() : decoder_.midPacket());
+        const bool truncated =
+            packetsFlow() && (protocol_ == 1 ? ssh1Decoder_.midPacket() : decoder_.midPacket());
         Close(fileErrorRemoteShutdown, truncated ? "Server closed the connection in a packet"
                                                  : "Server closed the connection");
         return false;
@@ -210,7 +213,8 @@ void SshConnection::OnVersionLine() {
     outgoing_.insert(outgoing_.end(), line.begin(), line.end());
     clientVersion_ = line.substr(0, line.find_first_of("\r\n"));
     if (!Flush()) return;
-    SetPhase(SshPhase::Transport);
+    // Nothing but the key exchange goes out before the first keys.
+    SetPhase(SshPhase::KeyExchange);
     if (protocol_ == 1) return;  // the server speaks first: its public keys
     kex_.SetVersions(clientVersion_, serverVersion_, workarounds_.mask);
     kex_.Start();
@@ -324,15 +328,15 @@ void SshConnection::OnSsh1Packet(std::span<const std::uint8_t> payload) {
             }
             break;
         case kSsh1SmsgSuccess:
-            if (ssh1Setup_ && !ssh1Ready_) {
-                ssh1Ready_ = true;
-                holdOutgoing_ = false;
+            if (ssh1Setup_ && phase_ == SshPhase::KeyExchange) {
+                ssh1KeyExchanges_ = 1;
+                SetPhase(SshPhase::Transport);
                 ReleaseHeldPackets();
                 return;
             }
             break;
         case kSsh1SmsgFailure:
-            if (ssh1Setup_ && !ssh1Ready_) {
+            if (ssh1Setup_ && phase_ == SshPhase::KeyExchange) {
                 Close(fileErrorSecurityContext, "Server refused the session key");
                 return;
             }
@@ -340,7 +344,7 @@ void SshConnection::OnSsh1Packet(std::span<const std::uint8_t> payload) {
         default:
             break;
     }
-    if (!ssh1Ready_) {
+    if (phase_ == SshPhase::KeyExchange) {
         Close(fileErrorInvalidServerResponse, "Unexpected packet before the session key");
         return;
     }
@@ -386,7 +390,7 @@ void SshConnection::OnDisconnectMessage(std::span<const std::uint8_t> payload) {
 
 bool SshConnection::SendPacket(SshPacket packet) {
     if (closed()) return false;
-    if (holdOutgoing_ && !PassesWhileHeld(packet.type())) {
+    if (holding() && !PassesWhileHeld(packet.type())) {
         held_.push_back(std::move(packet));
         return true;
     }
@@ -398,7 +402,7 @@ bool SshConnection::SendPacket(SshPacket packet) {
 bool SshConnection::SendPacketsTogether(std::vector<SshPacket> packets) {
     if (closed()) return false;
     const bool hold = std::any_of(packets.begin(), packets.end(), [this](const SshPacket& p) {
-        return holdOutgoing_ && !PassesWhileHeld(p.type());
+        return holding() && !PassesWhileHeld(p.type());
     });
     for (SshPacket& packet : packets) {
         if (hold)
@@ -470,7 +474,7 @@ bool SshConnection::Flush() {
 
 void SshConnection::SendKexPacket(SshPacket packet) {
     if (packet.type() == kSshMsgKexinit) {
-        holdOutgoing_ = true;
+        if (!closed()) SetPhase(SshPhase::KeyExchange);
         kexFirstSequence_ = encoder_.sequence();
     }
     Transmit(std::move(packet));
@@ -479,7 +483,7 @@ void SshConnection::SendKexPacket(SshPacket packet) {
 void SshConnection::SwitchOutgoingKeys(std::unique_ptr<SshDirectionKeys> keys, bool resetSequence) {
     encoder_.SetKeys(std::move(keys));
     if (resetSequence) encoder_.ResetSequence();
-    holdOutgoing_ = false;
+    if (!closed()) SetPhase(SshPhase::Transport);
     ReleaseHeldPackets();
 }
 
@@ -504,8 +508,7 @@ void SshConnection::ArmRekeyTimer() {
 }
 
 void SshConnection::CheckRekeyDue() {
-    if (phase_ != SshPhase::Transport || protocol_ != 2 || kex_.running() || kex_.completed() == 0)
-        return;
+    if (!packetsFlow() || protocol_ != 2 || kex_.running() || kex_.completed() == 0) return;
     if (bytesSent_ > rekeyLimit_)
         Rekey("too much data sent");
     else if (bytesReceived_ > rekeyLimit_)
@@ -515,7 +518,7 @@ void SshConnection::CheckRekeyDue() {
 }
 
 void SshConnection::Rekey(const char* why) {
-    if (phase_ != SshPhase::Transport || protocol_ != 2 || kex_.running()) return;
+    if (!packetsFlow() || protocol_ != 2 || kex_.running()) return;
     if ((workarounds_.mask & kBugSsh2Rekey) && kex_.completed() > 0) {
         bytesSent_ = bytesReceived_ = 0;
         ArmRekeyTimer();
@@ -582,7 +585,7 @@ bool SshConnection::WaitForKeys() {
 // ---- Closing ------------------------------------------------------------------------
 
 void SshConnection::SendDisconnect(std::uint32_t reason, std::string_view description) {
-    if (phase_ != SshPhase::Transport) return;
+    if (!packetsFlow()) return;
     if (protocol_ == 1) {
         Transmit(std::move(SshPacket(kSsh1MsgDisconnect).PutString(description)));
         return;

@@ -24,9 +24,11 @@
 // The time-out used when the configuration says 0: waits must still end.
 constexpr int kSshDefaultTimeoutSeconds = 60;
 
+// The phase of the connection; changed only through SetPhase, which traces it.
 enum class SshPhase {
-    Version,    // waiting for the server's version line
-    Transport,  // SSH-2 packets flow (key exchanges may run at any time)
+    Version,      // waiting for the server's version line
+    KeyExchange,  // keys are being agreed: only the exchange's own packets go out
+    Transport,    // packets flow under the agreed keys
     Closed,
 };
 
@@ -88,6 +90,10 @@ class SshConnection final : private SshKexHost {
 
     SshPhase phase() const { return phase_; }
     bool closed() const { return phase_ == SshPhase::Closed; }
+    // Packets (not the version line) are read and written.
+    bool packetsFlow() const {
+        return phase_ == SshPhase::KeyExchange || phase_ == SshPhase::Transport;
+    }
     int protocol() const { return protocol_; }
     // The error number of the close (0 orderly), and the local close text.
     int error() const { return error_; }
@@ -103,7 +109,7 @@ class SshConnection final : private SshKexHost {
     const std::optional<SshNegotiated>& negotiated() const { return kex_.negotiated(); }
     const SshKeyExchange& keyExchange() const { return kex_; }
     int completedKeyExchanges() const {
-        return protocol_ == 1 ? (ssh1Ready_ ? 1 : 0) : kex_.completed();
+        return protocol_ == 1 ? ssh1KeyExchanges_ : kex_.completed();
     }
     // SSH-1: the chosen cipher and the server's masks, once the session key is sent.
     const std::optional<Ssh1SessionSetup>& ssh1Session() const { return ssh1Setup_; }
@@ -148,6 +154,8 @@ class SshConnection final : private SshKexHost {
     void OnSsh1PublicKey(std::span<const std::uint8_t> payload);
     void ReleaseHeldPackets();
     bool PassesWhileHeld(std::uint8_t type) const;
+    // Outgoing packets wait until the keys are agreed (before and during an exchange).
+    bool holding() const { return phase_ == SshPhase::Version || phase_ == SshPhase::KeyExchange; }
     void CheckRekeyDue();
     void ArmRekeyTimer();
     void SetPhase(SshPhase phase);
@@ -167,7 +175,6 @@ class SshConnection final : private SshKexHost {
     SshPacketEncoder encoder_;
     SshPacketDecoder decoder_;
     SshKeyExchange kex_;
-    bool holdOutgoing_ = false;
     std::uint32_t kexFirstSequence_ = 0;  // our first packet of the running exchange
     std::vector<SshPacket> held_;
     std::deque<SecureBytes> received_;
@@ -185,7 +192,7 @@ class SshConnection final : private SshKexHost {
     Ssh1PacketDecoder ssh1Decoder_;
     std::optional<Ssh1SessionSetup> ssh1Setup_;
     SecureBytes ssh1SessionId_;
-    bool ssh1Ready_ = false;
+    int ssh1KeyExchanges_ = 0;  // 1 once the server accepted the session key
     std::function<void()> closedHandler_;
     bool netStarted_ = false;
 };
