@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <iterator>
 
+#include "net/state_trace.h"
 #include "resources/errors.h"
 #include "ssh/sftp_transfer.h"
 
@@ -11,16 +13,33 @@ std::unique_ptr<SftpTransfer> MakeTransfer(const SftpSession& session, std::stri
     transfer->nextOffset = start;
     transfer->window = session.smallWindow ? kSftpSmallWindow : kSftpLargeWindow;
     transfer->blockSize = session.smallWindow ? kSftpSmallWindow : kSftpLargeBlock;
-    transfer->endOfFileSeen = !download;
+    if (!download) SetState(*transfer, SftpTransferState::Writing);
     return transfer;
 }
 
+void SetState(SftpTransfer& transfer, SftpTransferState state) {
+    static constexpr const char* kNames[] = {"Reading", "Writing", "Draining", "Failed"};
+    static_assert(std::size(kNames) == static_cast<std::size_t>(SftpTransferState::Failed) + 1);
+    net::ChangeState(transfer.state, state, "SFTP transfer", kNames);
+}
+
+namespace {
+
+// The end of the file ends a download's requests; a failure stays.
+void MarkEndOfFile(SftpTransfer& transfer) {
+    if (transfer.state == SftpTransferState::Reading) {
+        SetState(transfer, SftpTransferState::Draining);
+    }
+}
+
+}  // namespace
+
 void MarkFailed(SftpSession& session, SftpTransfer& transfer) {
-    if (!transfer.error || transfer.failure == 0) {
+    if (!transfer.failed() || transfer.failure == 0) {
         transfer.failure = ErrorNumber(session.lastError);
         transfer.failureStatus = session.lastStatus;
     }
-    transfer.error = true;
+    SetState(transfer, SftpTransferState::Failed);
 }
 
 namespace {
@@ -55,7 +74,7 @@ void ApplyData(SftpSession& session, SftpTransfer& transfer, SftpBlock& block, S
     }
     if (data.empty()) {
         block.state = -1;
-        transfer.endOfFileSeen = true;
+        MarkEndOfFile(transfer);
         return;
     }
     block.data.assign(data.begin(), data.end());
@@ -75,7 +94,7 @@ void ApplyReadStatus(SftpSession& session, SftpTransfer& transfer, SftpBlock& bl
     block.state = -1;
     const bool ok = session.CheckStatus(reply);
     if (session.lastStatus == 1) {
-        transfer.endOfFileSeen = true;
+        MarkEndOfFile(transfer);
         session.Fail(0);
         return;
     }
@@ -90,7 +109,7 @@ bool WindowHasRoom(const SftpTransfer& transfer) {
 }
 
 bool QueueReads(SftpSession& session, SftpTransfer& transfer) {
-    while (WindowHasRoom(transfer) && !transfer.endOfFileSeen && !transfer.error) {
+    while (WindowHasRoom(transfer) && transfer.state == SftpTransferState::Reading) {
         SftpBlock block;
         block.id = session.NewRequestId();
         block.offset = transfer.nextOffset;
@@ -149,7 +168,7 @@ bool DeliverInOrder(SftpTransfer& transfer,
     while (!transfer.blocks.empty() && transfer.blocks.front().state != 0) {
         SftpBlock block = std::move(transfer.blocks.front());
         transfer.blocks.pop_front();
-        if (block.state == 1 && !transfer.error && !sink(block.data)) return false;
+        if (block.state == 1 && !transfer.failed() && !sink(block.data)) return false;
     }
     return true;
 }
@@ -159,7 +178,7 @@ bool FinishTransfer(SftpSession& session, SftpTransfer& transfer) {
     transfer.blocks.clear();
     transfer.outstanding = 0;
     const bool closed = !session.closed && session.CloseHandle(transfer.handle);
-    if (transfer.error) {
+    if (transfer.failed()) {
         session.lastStatus = transfer.failureStatus;
         session.Fail(transfer.failure != 0 ? transfer.failure : fileErrorServerTransactionFailed);
         return false;

@@ -53,7 +53,7 @@ std::size_t SftpTransfer::Waiting() const {
 }
 
 bool SftpTransfer::Done() const {
-    return (endOfFileSeen || error) && Waiting() == 0;
+    return state != SftpTransferState::Reading && Waiting() == 0;
 }
 
 // ---- errors and statuses -------------------------------------------------------------

@@ -50,6 +50,14 @@ struct SftpBlock {
     int state = 0;  // 0 waiting, 1 done, -1 failed or end of file
 };
 
+// The phase of a transfer's pipeline; changed only through SetState.
+enum class SftpTransferState {
+    Reading,   // a download: blocks are requested until the end of the file
+    Writing,   // an upload: blocks go out as the data comes
+    Draining,  // the end of the file was seen: only the outstanding replies are left
+    Failed,    // a request failed: the outstanding replies are collected, nothing more sent
+};
+
 struct SftpTransfer {
     std::string handle;
     bool download = true;
@@ -59,13 +67,13 @@ struct SftpTransfer {
     std::uint64_t outstanding = 0;
     std::uint64_t window = 0;
     std::uint32_t blockSize = 0;
-    bool endOfFileSeen = false;
-    bool error = false;
+    SftpTransferState state = SftpTransferState::Reading;
     // The first failure's error number and status.
     int failure = 0;
     std::int32_t failureStatus = 0;
     std::deque<SftpBlock> blocks;
 
+    bool failed() const { return state == SftpTransferState::Failed; }
     bool Done() const;
     std::size_t Waiting() const;
 };

@@ -133,7 +133,7 @@ long SftpRead(SftpSession* handle, void* buffer, long length) {
         session->pendingUsed = 0;
         if (TakePending(*session)) continue;
         if (transfer.Done()) {
-            if (transfer.error) {
+            if (transfer.failed()) {
                 session->lastStatus = transfer.failureStatus;
                 return session->Fail(transfer.failure), -1;
             }
@@ -155,10 +155,10 @@ long SftpWrite(SftpSession* handle, const void* buffer, long length) {
     std::size_t sent = 0;
     while (sent < std::size_t(length)) {
         // Replies are collected only when the window is full, so pieces keep flowing.
-        while (!WindowHasRoom(transfer) && !transfer.error) {
+        while (!WindowHasRoom(transfer) && !transfer.failed()) {
             if (!ReceiveOne(*session, transfer)) return -1;
         }
-        if (transfer.error) {
+        if (transfer.failed()) {
             session->lastStatus = transfer.failureStatus;
             return session->Fail(transfer.failure), -1;
         }
@@ -191,7 +191,7 @@ int SftpCloseFile(SftpSession* handle) {
     if (!session->stream) return session->Fail(fileErrorConnectionClosed);
     SftpTransfer& transfer = *session->stream;
     // A write stream collects its replies first so that a refused write is not lost.
-    while (!transfer.download && transfer.Waiting() > 0 && !transfer.error) {
+    while (!transfer.download && transfer.Waiting() > 0 && !transfer.failed()) {
         if (!ReceiveOne(*session, transfer)) break;
     }
     const bool ok = FinishTransfer(*session, transfer);

@@ -77,8 +77,8 @@ int RunUpload(SftpSession& session, SftpTransfer& transfer, SftpTransferRecord& 
     std::vector<std::uint8_t> piece(transfer.blockSize);
     bool exhausted = false;
     bool stopped = false;
-    while (!((exhausted || stopped || transfer.error) && transfer.Waiting() == 0)) {
-        while (!exhausted && !stopped && !transfer.error && WindowHasRoom(transfer)) {
+    while (!((exhausted || stopped || transfer.failed()) && transfer.Waiting() == 0)) {
+        while (!exhausted && !stopped && !transfer.failed() && WindowHasRoom(transfer)) {
             const long count = source(piece.data(), piece.size());
             if (count < 0) {
                 session.lastStatus = -1;

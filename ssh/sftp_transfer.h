@@ -19,6 +19,8 @@ std::unique_ptr<SftpTransfer> MakeTransfer(const SftpSession& session, std::stri
 // Records the transfer's first failure (the session's current error and status).
 void MarkFailed(SftpSession& session, SftpTransfer& transfer);
 // Downloads: sends reads while the window has room. False when sending failed.
+// The one place a transfer's state changes (traced as "SFTP transfer state Old -> New").
+void SetState(SftpTransfer& transfer, SftpTransferState state);
 bool QueueReads(SftpSession& session, SftpTransfer& transfer);
 // Uploads: sends one piece as SSH_FXP_WRITE.
 bool SendWrite(SftpSession& session, SftpTransfer& transfer, std::span<const std::uint8_t> piece);
