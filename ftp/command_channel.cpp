@@ -187,7 +187,7 @@ Exchange RunCommand(FtpSession& session, std::string_view command, std::string_v
         return Failed(fileErrorInvalidParameter);
     }
     if (session.replyPending || session.listingOpen) return Failed(fileErrorOperationInProgress);
-    if (session.loggedIn && !session.firstCommandDone && session.proxyType != kProxyOther &&
+    if (session.loggedIn() && !session.firstCommandDone && session.proxyType != kProxyOther &&
         !session.HasOption(FTP_OPTION_INTERNAL)) {
         RunFirstCommandQueries(session, command);
     }
@@ -214,7 +214,7 @@ Exchange RunInternalCommand(FtpSession& session, std::string_view command,
 int LoginSession(FtpSession& session, std::string_view user, std::string_view password,
                  std::string_view account) {
     if (!session.ops->commandChannel) return 0;
-    if (session.loggedIn) return Fail(fileErrorAlreadyAuthenticated);
+    if (session.loggedIn()) return Fail(fileErrorAlreadyAuthenticated);
     if (user.empty()) user = "anonymous";
     if (password.empty()) password = "user@";
     if (!session.userName.Assign(user)) return Fail(fileErrorInvalidUserName);
@@ -228,19 +228,19 @@ int LoginSession(FtpSession& session, std::string_view user, std::string_view pa
         if (userArgument.size() >= kUserAtHostCapacity) return Fail(fileErrorInvalidUserName);
     }
     Exchange reply = RunCommand(session, "USER", userArgument);
-    if (reply.ok() && reply.code != 331) session.loggedIn = true;
+    if (reply.ok() && reply.code != 331) SetState(session, SessionState::LoggedIn);
     if (reply.ok() && reply.code >= 300 && reply.code <= 399) {
         reply = RunCommand(session, "PASS", session.password.view());
         session.commandLine.Wipe();
-        if (reply.ok() && reply.code != 332) session.loggedIn = true;
+        if (reply.ok() && reply.code != 332) SetState(session, SessionState::LoggedIn);
         if (reply.ok() && reply.code >= 300 && reply.code <= 399) {
             reply = RunCommand(session, "ACCT", session.account.view());
             session.commandLine.Wipe();
-            if (reply.ok()) session.loggedIn = true;
+            if (reply.ok()) SetState(session, SessionState::LoggedIn);
         }
     }
     if (reply.code >= 400 && reply.code <= 599) {
-        session.loggedIn = false;
+        if (session.loggedIn()) SetState(session, SessionState::Connected);
         return Fail(fileErrorAuthenticationFailed);
     }
     if (!reply.ok()) return -1;
@@ -248,7 +248,7 @@ int LoginSession(FtpSession& session, std::string_view user, std::string_view pa
 }
 
 int QuerySystemType(FtpSession& session) {
-    if (!session.loggedIn) return Fail(fileErrorAuthenticationRequired);
+    if (!session.loggedIn()) return Fail(fileErrorAuthenticationRequired);
     if (session.systemType != kSystemNotAsked) return session.systemType;
     session.systemType = kSystemUnknown;
     Exchange reply = RunCommand(session, "SYST");
@@ -262,7 +262,7 @@ int QuerySystemType(FtpSession& session) {
 }
 
 std::uint32_t QueryServerFeatures(FtpSession& session) {
-    if (!session.loggedIn) {
+    if (!session.loggedIn()) {
         Fail(fileErrorAuthenticationRequired);
         return 0;
     }

@@ -78,7 +78,7 @@ DWORD FtpGetServerFeatures(FtpClient client) {
 int FtpGetCurrentDirectory(FtpClient client, char* buffer, int size) {
     SessionRef session = LookupSession(client);
     if (!session) return -1;
-    if (!session->loggedIn) return Fail(fileErrorAuthenticationRequired);
+    if (!session->loggedIn()) return Fail(fileErrorAuthenticationRequired);
     if (buffer && size < 2) return Fail(fileErrorInvalidParameter);
     return session->ops->currentDirectory(*session, buffer, size);
 }

@@ -134,6 +134,7 @@ int StartCommandTls(FtpSession& session, bool explicitTls) {
 // TLS when the session has it). 0, or -1 with the error set.
 int OpenControlChannel(FtpSession& session, const NetAddress& address, int port) {
     SetStatus(session, EngineStatus::Connecting);
+    if (!session.loggedIn()) SetState(session, SessionState::Connecting);
     session.ioInProgress = true;
     session.replyPending = true;
     SOCKET s = NetConnectAddress(&address, static_cast<uint16_t>(port), session.timeout);
@@ -147,7 +148,7 @@ int OpenControlChannel(FtpSession& session, const NetAddress& address, int port)
 
 void MarkConnected(FtpSession& session) {
     session.ioInProgress = false;
-    session.connected = true;
+    MarkGreeted(session);
     SetStatus(session, EngineStatus::Idle);
 }
 
@@ -212,13 +213,13 @@ FtpClient ftpops::Connect(ConnectRequest& request) {
         }
     }
     if (session->HasOption(FTP_OPTION_NOAUTH)) {
-        session->loggedIn = true;
+        SetState(*session, SessionState::LoggedIn);
     } else if (!request.user.empty() &&
                LoginSession(*session, request.user, request.password, {}) < 0) {
         return Abandon(session, true);
     }
     // Without a login the server would refuse these; the caller logs in later.
-    if (session->loggedIn) {
+    if (session->loggedIn()) {
         // Run as internal commands these leave the lazy PWD to the caller's own
         // first command, so a caller that starts with PWD sends it once.
         const std::uint32_t kept = session->options;
@@ -259,7 +260,7 @@ int RunProxyLogin(FtpSession& session) {
         if (!reply.ok()) return -1;
         previousCode = reply.code;
     }
-    if (session.proxyType == kProxyOther) session.loggedIn = true;
+    if (session.proxyType == kProxyOther) SetState(session, SessionState::LoggedIn);
     return 0;
 }
 
@@ -273,9 +274,8 @@ void ResetForReconnect(FtpSession& session) {
     session.dataSocket.Close();
     session.controlSocket.Close();
     ReleaseSubclass(session);
-    session.loggedIn = false;
+    SetState(session, SessionState::Disconnected);
     session.replyPending = false;
-    session.connected = false;
     session.ioInProgress = false;
     session.cancelRequested = false;
     session.listingOpen = false;

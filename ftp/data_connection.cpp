@@ -329,7 +329,7 @@ int OpenDataConnection(FtpSession& session, int direction, std::uint64_t restart
     if (direction < kDirectionReceive || direction > kDirectionAppend) {
         return Fail(fileErrorInvalidParameter);
     }
-    if (!session.loggedIn) return Fail(fileErrorAuthenticationRequired);
+    if (!session.loggedIn()) return Fail(fileErrorAuthenticationRequired);
     if (session.dataSocket.valid()) return Fail(fileErrorConnectionOpen);
     if (session.HasOption(FTP_OPTION_SECURE)) SendDataProtection(session);
     session.transfer.restartOffset = restartOffset;

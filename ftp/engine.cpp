@@ -2,12 +2,14 @@
 
 #include <atomic>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "ftp/file_types.h"
 #include "ftp/keepalive.h"
 #include "ftp/notify.h"
 #include "ftp/protocol_ops.h"
+#include "net/state_trace.h"
 #include "net/trace.h"
 #include "platform/lasterror.h"
 #include "platform/system.h"
@@ -52,6 +54,16 @@ int LastErrorNumber() {
 
 void SetStatus(FtpSession& session, EngineStatus status) {
     session.status = status;
+}
+
+void SetState(FtpSession& session, SessionState state) {
+    static constexpr const char* kNames[] = {"Disconnected", "Connecting", "Connected", "LoggedIn"};
+    static_assert(std::size(kNames) == static_cast<std::size_t>(SessionState::LoggedIn) + 1);
+    net::ChangeState(session.state, state, "FTP session", kNames);
+}
+
+void MarkGreeted(FtpSession& session) {
+    if (!session.loggedIn()) SetState(session, SessionState::Connected);
 }
 
 SessionRef LookupSessionAnyThread(FtpClient client) {
@@ -119,8 +131,7 @@ void ReleaseSession(const SessionRef& session) {
     session->password.Wipe();
     session->proxyPassword.Wipe();
     session->account.Wipe();
-    session->connected = false;
-    session->loggedIn = false;
+    SetState(*session, SessionState::Disconnected);
     // Whoever still holds the record (an operation that a notification handler
     // interrupted) finds it released and fails; the memory goes with the last holder.
     FtpSetLastError(savedError);

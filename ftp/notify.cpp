@@ -101,7 +101,7 @@ void HandleSocketEvent(FtpSession& session, SOCKET s, LPARAM lParam) {
         case FD_CONNECT:
             if (s == session.controlSocket.get()) {
                 if (error == 0) {
-                    session.connected = true;
+                    MarkGreeted(session);
                     SetStatus(session, EngineStatus::Idle);
                 }
                 RaiseEvent(session, FTP_EVENT_CONNECT, error);

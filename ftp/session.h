@@ -45,6 +45,15 @@ enum class EngineStatus : int {
     Listing = FTP_STATUS_LISTING,
 };
 
+// The phase of the control connection, apart from the status reported to
+// callers above. Changed only through SetState.
+enum class SessionState : int {
+    Disconnected,  // no control connection
+    Connecting,    // the control connection is being opened, the greeting awaited
+    Connected,     // the server greeted; no user is logged in
+    LoggedIn,      // a user is logged in (or the server needs no login)
+};
+
 // A socket closed with NetCloseSocket when its owner lets go of it.
 class SocketOwner {
   public:
@@ -102,12 +111,10 @@ struct FtpSession {
     bool notificationsSuspended = false;
     bool insideNotification = false;
 
-    bool loggedIn = false;
     bool autoFileType = true;
     bool ioInProgress = false;
     std::atomic<bool> cancelRequested{false};
     bool replyPending = false;
-    bool connected = false;
     bool endOfData = false;
     bool featAsked = false;
     bool listingOpen = false;
@@ -150,6 +157,7 @@ struct FtpSession {
 
     TransferFields transfer;
     EngineStatus status = EngineStatus::None;
+    SessionState state = SessionState::Disconnected;
     int priority = 2;
 
     int lastReplyCode = 0;
@@ -183,11 +191,16 @@ struct FtpSession {
     TlsChannelPtr dataTls;
 
     bool HasOption(std::uint32_t bit) const { return (options & bit) != 0; }
+    bool loggedIn() const { return state == SessionState::LoggedIn; }
 };
 
 using SessionRef = std::shared_ptr<FtpSession>;
 
 // The one place the engine status changes.
 void SetStatus(FtpSession& session, EngineStatus status);
+// The one place the session state changes (traced as "FTP session state Old -> New").
+void SetState(FtpSession& session, SessionState state);
+// The control connection is up: Connected, unless a user is logged in already.
+void MarkGreeted(FtpSession& session);
 
 }  // namespace ftp

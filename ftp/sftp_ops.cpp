@@ -164,8 +164,7 @@ FtpClient Connect(ConnectRequest& request) {
     }
     session->sftp = sftp;
     session->currentDirectory.AssignTruncated(SftpGetCurrentDirectory(sftp));
-    session->loggedIn = true;
-    session->connected = true;
+    SetState(*session, SessionState::LoggedIn);
     session->systemType = kSystemUnix;
     session->directoryFormat = FTP_DIRECTORY_UNIX;
     SetStatus(*session, EngineStatus::Idle);
