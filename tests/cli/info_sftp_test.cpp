@@ -4,7 +4,6 @@
 // under CI=true).
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <map>
 #include <sstream>
 #include <string>
@@ -52,13 +51,7 @@ std::string KeyType(const std::string& algorithm) {
 // The second word of ssh-keygen's one-line answer: the fingerprint.
 std::string KeygenFingerprint(const std::string& options, const std::string& file) {
     const std::string command = "timeout 10 ssh-keygen -l " + options + " -f " + file + " 2>&1";
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        while (fgets(buffer, sizeof buffer, pipe))
-            output += buffer;
-        pclose(pipe);
-    }
+    const std::string output = CommandOutput(command);
     std::istringstream words(output);
     std::string bits, fingerprint;
     words >> bits >> fingerprint;

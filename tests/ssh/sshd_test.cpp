@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -97,20 +96,14 @@ TEST(SshdTransportTest, DefaultOfferNegotiatesTheModernAlgorithms) {
 // The fingerprint text against ssh-keygen's MD5 form of the server's RSA key.
 TEST(SshdTransportTest, FingerprintMatchesSshKeygen) {
     REQUIRE_SERVER(config, kLegacyPort);
+    REQUIRE_SERVER_SETTINGS("FT_TEST_SERVERS_DIR");
     const std::string dir = Setting("FT_TEST_SERVERS_DIR");
-    if (dir.empty()) GTEST_SKIP() << "FT_TEST_SERVERS_DIR not set";
     const std::string command =
         "timeout 10 ssh-keygen -l -E md5 -f " + dir + "/ssh/ssh_host_rsa_key.pub 2>/dev/null";
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        while (fgets(buffer, sizeof buffer, pipe))
-            output += buffer;
-        pclose(pipe);
-    }
+    const std::string output = CommandOutput(command);
     // "3072 MD5:aa:bb:... comment (RSA)"
     const std::size_t md5 = output.find(" MD5:");
-    if (md5 == std::string::npos) GTEST_SKIP() << "ssh-keygen gave no fingerprint";
+    ASSERT_NE(md5, std::string::npos) << "ssh-keygen gave no fingerprint: " << output;
     const std::string bits = output.substr(0, md5);
     const std::string hex = output.substr(md5 + 5, output.find(' ', md5 + 5) - md5 - 5);
 
@@ -155,9 +148,7 @@ void ExpectGlobalRequestAnswered(SshConnection& connection) {
     EXPECT_EQ(reply.at(0), 82);
 }
 
-#define REQUIRE_LOGIN()                                                         \
-    if (Setting("FT_TEST_USER").empty() || Setting("FT_TEST_PASSWORD").empty()) \
-    GTEST_SKIP() << "no test user"
+#define REQUIRE_LOGIN() REQUIRE_SERVER_SETTINGS("FT_TEST_USER", "FT_TEST_PASSWORD")
 
 // A tiny data limit forces client-initiated re-keys; the session id stays and the
 // connection keeps working across them.

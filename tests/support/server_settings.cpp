@@ -1,5 +1,6 @@
 #include "support/server_settings.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -41,4 +42,15 @@ std::string MissingSetting(std::initializer_list<std::string> names) {
     for (const std::string& name : names)
         if (Setting(name).empty()) return name;
     return "";
+}
+
+std::string CommandOutput(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (fgets(buffer, sizeof buffer, pipe))
+            output += buffer;
+        pclose(pipe);
+    }
+    return output;
 }
