@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "url/urlcursor.h"
+#include "platform/text_cursor.h"
 #include "url/urlparts.h"
 
 using urlparts::PresentIfNotEmpty;
@@ -32,7 +32,7 @@ struct RequestTarget {
 
 // The path ("/" when there is none) normalised, and the query after the first "?".
 RequestTarget SplitRequestTarget(std::string_view pathAndQuery) {
-    UrlCursor in(pathAndQuery);
+    TextCursor in(pathAndQuery);
     std::string_view path = in.TakeUntilAny("?");
     RequestTarget target{urlparts::NormalizedCopy(path.empty() ? "/" : path), std::nullopt};
     if (in.SkipPrefix("?")) target.query = PresentIfNotEmpty(in.TakeRest());
@@ -43,7 +43,7 @@ RequestTarget SplitRequestTarget(std::string_view pathAndQuery) {
 
 int HttpIsUrl(const char* text) {
     if (text == nullptr) return HTTP_SCHEME_NONE;
-    UrlCursor in(text);
+    TextCursor in(text);
     in.SkipBlanks();
     for (const urlparts::UrlScheme& scheme : kHttpSchemes) {
         if (StartsWithSchemeName(in.Rest(), scheme.name)) return scheme.number;

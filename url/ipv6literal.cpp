@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "url/urlcursor.h"
+#include "platform/text_cursor.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ bool ParseOctet(std::string_view part, unsigned* octet) {
 
 // A dotted IPv4 tail, stored as two 16-bit groups.
 bool ParseIpv4Tail(std::string_view piece, std::uint16_t* high, std::uint16_t* low) {
-    UrlCursor in(piece);
+    TextCursor in(piece);
     unsigned octets[4];
     for (int i = 0; i < 4; ++i) {
         if (i > 0 && !in.SkipPrefix(".")) return false;
@@ -61,7 +61,7 @@ struct GroupList {
 };
 
 bool ReadGroups(std::string_view text, GroupList* list) {
-    UrlCursor in(text);
+    TextCursor in(text);
     if (in.SkipPrefix("::")) {
         list->gapAt = 0;
         if (in.AtEnd()) return true;

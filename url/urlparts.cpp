@@ -2,8 +2,8 @@
 
 #include <charconv>
 
+#include "platform/text_cursor.h"
 #include "url/ipv6literal.h"
-#include "url/urlcursor.h"
 
 namespace urlparts {
 
@@ -32,7 +32,7 @@ bool ApplyPortText(std::string_view text, UrlPieces* pieces) {
 }
 
 void SplitUserInfo(std::string_view userInfo, UrlPieces* pieces) {
-    UrlCursor in(userInfo);
+    TextCursor in(userInfo);
     pieces->user = in.TakeUntilAny(":");
     if (in.SkipPrefix(":")) pieces->password = in.TakeRest();
 }
@@ -45,7 +45,7 @@ bool SplitAuthority(std::string_view authority, UrlPieces* pieces) {
         SplitUserInfo(authority.substr(0, at), pieces);
         authority.remove_prefix(at + 1);
     }
-    UrlCursor in(authority);
+    TextCursor in(authority);
     if (in.SkipPrefix("[")) {
         // Only an IPv6 address may stand in brackets, so that a composed URL
         // reads back the same.
@@ -59,7 +59,7 @@ bool SplitAuthority(std::string_view authority, UrlPieces* pieces) {
     return ApplyPortText(in.TakeRest(), pieces);
 }
 
-void TakePath(UrlCursor& in, UrlPieces* pieces) {
+void TakePath(TextCursor& in, UrlPieces* pieces) {
     if (!in.AtEnd()) pieces->path = in.TakeRest();
 }
 
@@ -101,7 +101,7 @@ const UrlScheme* FindSchemeByNumber(std::span<const UrlScheme> table, int number
 
 bool SplitUrl(std::string_view text, std::span<const UrlScheme> schemes, UrlPieces* pieces) {
     *pieces = UrlPieces();
-    UrlCursor in(text);
+    TextCursor in(text);
     in.SkipBlanks();
     if (in.AtEnd() || schemes.empty()) return false;
 
