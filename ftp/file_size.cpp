@@ -69,6 +69,20 @@ bool ParseSizeReply(std::string_view text, std::uint64_t& size) {
     return true;
 }
 
+bool ParseOpeningReplySize(std::string_view text, std::uint64_t& size) {
+    const std::size_t open = text.rfind('(');
+    if (open == std::string_view::npos) return false;
+    text.remove_prefix(open + 1);
+    const std::size_t blank = text.find(' ');
+    if (blank == 0 || blank == std::string_view::npos) return false;
+    std::string_view unit = text.substr(blank + 1);
+    constexpr std::string_view kUnit = "bytes)";
+    if (unit.size() < kUnit.size() || !EqualsIgnoringCase(unit.substr(0, kUnit.size()), kUnit)) {
+        return false;
+    }
+    return ParseSizeReply(text.substr(0, blank), size);
+}
+
 int QueryRemoteFileSize(FtpSession& session, std::string_view name, std::uint64_t& size) {
     size = 0;
     if (name.empty()) return Fail(fileErrorInvalidFileName);
@@ -89,6 +103,7 @@ int ftpops::FileSize(FtpSession& session, std::string_view name, std::uint64_t& 
         size = 0;
         return Fail(fileErrorInvalidServerResponse);
     }
+    session.transfer.announcedSize = size;
     return reply.code;
 }
 

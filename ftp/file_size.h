@@ -16,4 +16,9 @@ int QueryRemoteFileSize(FtpSession& session, std::string_view name, std::uint64_
 // there is no such number or it does not fit in 64 bits.
 bool ParseSizeReply(std::string_view text, std::uint64_t& size);
 
+// The size in the text of a reply that opens a download, as most servers
+// write it: "Opening BINARY mode data connection for f (1234 bytes)." False
+// when the text has no such size.
+bool ParseOpeningReplySize(std::string_view text, std::uint64_t& size);
+
 }  // namespace ftp

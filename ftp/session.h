@@ -82,6 +82,9 @@ struct TransferFields {
     FixedText<FTP_MAX_PATH> localFile;
     FixedText<FTP_MAX_PATH> remoteFile;
     std::uint64_t fileSize = 0;
+    // The exact size of the remote file as the server gave it (a SIZE reply,
+    // or "(N bytes)" in the reply that opens a download); 0 when unknown.
+    std::uint64_t announcedSize = 0;
     std::uint64_t bytesTransferred = 0;
     std::uint64_t restartOffset = 0;
     DWORD startTick = 0;

@@ -8,6 +8,7 @@
 #include "ftp/command_channel.h"
 #include "ftp/data_connection.h"
 #include "ftp/engine.h"
+#include "ftp/file_size.h"
 #include "ftp/file_types.h"
 #include "ftp/ftp_ops.h"
 #include "ftp/ftpurl.h"
@@ -189,6 +190,13 @@ int ftpops::BeginTransfer(FtpSession& session, std::string_view name, int mode,
     }
     Exchange reply = RunCommand(session, kTransferCommands[static_cast<std::size_t>(mode)], name);
     if (reply.ok() && (reply.code == 125 || reply.code == 150)) {
+        // After REST some servers give the size left, others the whole size.
+        if (mode == kModeRetrieve && restartOffset == 0 && session.transfer.announcedSize == 0) {
+            std::uint64_t size = 0;
+            if (ParseOpeningReplySize(session.replyText.view(), size)) {
+                session.transfer.announcedSize = size;
+            }
+        }
         if (!session.passive && AcceptDataConnection(session) != 0) {
             return FailOpenedTransfer(session, previous);
         }

@@ -154,10 +154,13 @@ int LocalOpenError(int systemError) {
     return missing ? fileErrorFileNotFound : fileErrorAccessDenied;
 }
 
-int OpenDownloadTarget(platform::LocalFile& file, const std::string& path, DWORD flags,
+// Appends and resumes write into the local file itself; a download from the
+// start leaves an existing file alone until it has completed.
+int OpenDownloadTarget(platform::ReplacingFile& target, const std::string& path, DWORD flags,
                        std::uint64_t offset) {
     using platform::FileAccess;
     using platform::FileDisposition;
+    platform::LocalFile& file = target.file();
     if (flags & kFlagAppend) {
         int error = file.Open(path, FileAccess::ReadWrite, FileDisposition::OpenAlways);
         if (error != 0) return LocalOpenError(error);
@@ -168,9 +171,15 @@ int OpenDownloadTarget(platform::LocalFile& file, const std::string& path, DWORD
         if (error != 0) return LocalOpenError(error);
         return file.Seek(offset) ? 0 : fileErrorAccessDenied;
     }
-    return file.Open(path, FileAccess::ReadWrite, FileDisposition::CreateAlways) == 0
-               ? 0
-               : fileErrorFileNotCreated;
+    return target.Open(path) == 0 ? 0 : fileErrorFileNotCreated;
+}
+
+// A binary download that ended short of the size the server announced lost
+// data, whatever the server's final reply says. 0 or the error number.
+int CheckCompleteness(const TransferFields& transfer, int type) {
+    if (type != FTP_FILE_TYPE_IMAGE || transfer.announcedSize == 0) return 0;
+    const std::uint64_t received = transfer.restartOffset + transfer.bytesTransferred;
+    return received < transfer.announcedSize ? fileErrorTransferIncomplete : 0;
 }
 
 // Compares the local and the remote file by the best method the server offers.
@@ -294,33 +303,38 @@ int ftpops::GetFile(FtpSession& session, const std::string& local, const std::st
     if (code < 0 || code > 199) return code;
 
     std::vector<char> block;
-    platform::LocalFile file;
+    platform::ReplacingFile target;
     const bool existed = platform::FileExists(local);
     int error = MakeBlock(block, LoopBlockSize(session)) ? 0 : fileErrorOutOfMemory;
-    if (error == 0) error = OpenDownloadTarget(file, local, flags, offset);
+    if (error == 0) error = OpenDownloadTarget(target, local, flags, offset);
     if (error != 0) {
         AbandonTransfer(session);
         return Fail(error);
     }
     RaiseEvent(session, FTP_EVENT_GETFILE, 0);
-    int loopError = DownloadToFile(session, file, block);
-    file.Close();
+    int loopError = DownloadToFile(session, target.file(), block);
     int type = session.fileType;
-    // Counted before the end, which may reconnect and clear the record.
+    // Taken before the end, which may reconnect and clear the record.
     const bool received = session.transfer.bytesTransferred != 0;
-    if (FinishLoop(session, loopError) != 0) {
+    const int incomplete = loopError == 0 ? CheckCompleteness(session.transfer, type) : 0;
+    int finished = FinishLoop(session, loopError);
+    if (finished == 0 && incomplete != 0) finished = Fail(incomplete);
+    if (finished != 0) {
         // A file this download created and never wrote to goes again; a
         // partial one stays for a resume.
+        target.Discard();
         if (!existed && !received) {
             ErrorKeeper keeper;
             platform::RemoveLocalFile(local);
         }
         return -1;
     }
+    target.file().Close();
     if (WantsVerify(session, flags) && type == FTP_FILE_TYPE_IMAGE &&
-        VerifyTransfer(session, local, remote) != 0) {
+        VerifyTransfer(session, target.writtenPath(), remote) != 0) {
         return -1;
     }
+    if (int placed = target.Commit(); placed != 0) return Fail(LocalOpenError(placed));
     FtpSetLastError(0);
     return 0;
 }

@@ -139,16 +139,14 @@ int WritePosition(const HttpClientRecord& client, std::uint64_t offset, std::uin
     return 0;
 }
 
-// A restart needs the file it continues, whatever the server answers.
-int OpenTarget(platform::LocalFile& file, const std::string& path, std::uint64_t offset,
+// A restart needs the file it continues, whatever the server answers; a
+// download from the start leaves an existing file alone until it completes.
+int OpenTarget(platform::ReplacingFile& target, const std::string& path, std::uint64_t offset,
                std::uint64_t position) {
     using platform::FileAccess;
     using platform::FileDisposition;
-    if (offset == 0) {
-        return file.Open(path, FileAccess::ReadWrite, FileDisposition::CreateAlways) == 0
-                   ? 0
-                   : fileErrorFileNotCreated;
-    }
+    if (offset == 0) return target.Open(path) == 0 ? 0 : fileErrorFileNotCreated;
+    platform::LocalFile& file = target.file();
     if (const int error = file.Open(path, FileAccess::ReadWrite, FileDisposition::OpenExisting)) {
         return LocalFileError(error);
     }
@@ -163,9 +161,13 @@ constexpr int kResumableErrors[] = {fileErrorConnectionClosed, fileErrorConnecti
 
 // A failed download removes the file it created, unless it holds the
 // beginning of the resource as sent (no coding undone) and the failure is one
-// a restart continues from. A restart's file was the caller's: it stays.
-void DropFailedFile(const std::string& path, std::uint64_t offset, bool resumable) {
-    if (offset != 0) return;
+// a restart continues from. A restart's file was the caller's: it stays, and
+// so does a file the download was to replace.
+void DropFailedFile(platform::ReplacingFile& target, const std::string& path, std::uint64_t offset,
+                    bool resumable) {
+    const bool replacing = target.replacing();
+    target.Discard();
+    if (offset != 0 || replacing) return;
     const int error = LastErrorNumber();
     const bool keep =
         resumable && std::find(std::begin(kResumableErrors), std::end(kResumableErrors), error) !=
@@ -222,9 +224,9 @@ int GetFile(const ClientRef& ref, const std::string& path, std::string_view reso
         return -1;
     }
     std::uint64_t position = 0;
-    platform::LocalFile file;
+    platform::ReplacingFile target;
     int error = WritePosition(client, offset, position);
-    if (error == 0) error = OpenTarget(file, path, offset, position);
+    if (error == 0) error = OpenTarget(target, path, offset, position);
     if (error != 0) {
         Fail(error);
         FinishKeepingError(ref);
@@ -232,20 +234,20 @@ int GetFile(const ClientRef& ref, const std::string& path, std::string_view reso
     }
     BeginBody(client, ConnectionState::Downloading, client.contentLength);
     client.restartOffset = position;
-    const int received = ReceiveIntoFile(client, file);
-    file.Close();
+    const int received = ReceiveIntoFile(client, target.file());
+    target.file().Close();
     FinishKeepingError(ref);
     const bool coded = EncodingKind(client) != HTTP_ENCODING_IDENTITY;
     if (received != 0) {
-        DropFailedFile(path, offset, !coded && client.bytesTransferred > 0);
+        DropFailedFile(target, path, offset, !coded && client.bytesTransferred > 0);
         return -1;
     }
     RaiseEvent(client, HTTP_EVENT_PROGRESS, 0);
-    if (!coded) return 0;
-    error = DecodeFileInPlace(path, false);
-    if (error == 0) return 0;
+    error = coded ? DecodeFileInPlace(target.writtenPath(), false) : 0;
+    // A commit that fails has removed the new file and left the old one.
+    if (error == 0) return target.Commit() == 0 ? 0 : Fail(fileErrorFileWriteFailed);
     Fail(error);
-    DropFailedFile(path, offset, false);
+    DropFailedFile(target, path, offset, false);
     return -1;
 }
 

@@ -38,6 +38,9 @@ int OpenFlags(FileAccess access, FileDisposition disposition) {
         case FileDisposition::CreateAlways:
             flags |= O_CREAT | O_TRUNC;
             break;
+        case FileDisposition::CreateNew:
+            flags |= O_CREAT | O_EXCL;
+            break;
     }
     return flags;
 }
@@ -68,7 +71,7 @@ int LocalFile::Open(const std::string& path, FileAccess access, FileDisposition 
     Close();
     if (path.empty()) return error_ = kFileErrorNotFound;
     int fd = ::open(path.c_str(), OpenFlags(access, disposition), 0644);
-    if (fd < 0) return error_ = FileErrorFromErrno(errno);
+    if (fd < 0) return error_ = errno == EEXIST ? kFileErrorExists : FileErrorFromErrno(errno);
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
         ::close(fd);
@@ -154,6 +157,73 @@ bool FileExists(const std::string& path) {
 
 bool RemoveLocalFile(const std::string& path) {
     return !path.empty() && (::unlink(path.c_str()) == 0 || errno == ENOENT);
+}
+
+namespace {
+
+// The regular file with contents a path names, links followed; "" when there
+// is none.
+std::string ExistingRegularFile(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0) {
+        return {};
+    }
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return {};
+    std::string file(resolved);
+    std::free(resolved);
+    return file;
+}
+
+// Opens a new file beside the target with the target's permissions; its name,
+// or "" when the folder takes no new file.
+std::string OpenBeside(const std::string& target, LocalFile& file) {
+    struct stat info {};
+    if (::stat(target.c_str(), &info) != 0) return {};
+    const std::size_t slash = target.find_last_of('/');
+    const std::string folder = target.substr(0, slash + 1);
+    const std::string name = target.substr(slash + 1);
+    const std::string stem = folder + "." + name + "." + std::to_string(::getpid()) + "-";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = stem + std::to_string(attempt) + ".part";
+        const int error = file.Open(candidate, FileAccess::ReadWrite, FileDisposition::CreateNew);
+        if (error == kFileErrorExists) continue;
+        if (error != 0) return {};
+        ::chmod(candidate.c_str(), info.st_mode & 07777);
+        return candidate;
+    }
+    return {};
+}
+
+}  // namespace
+
+int ReplacingFile::Open(const std::string& path) {
+    Discard();
+    target_ = path;
+    if (std::string existing = ExistingRegularFile(path); !existing.empty()) {
+        temporary_ = OpenBeside(existing, file_);
+        if (replacing()) {
+            target_ = std::move(existing);
+            return 0;
+        }
+    }
+    return file_.Open(path, FileAccess::ReadWrite, FileDisposition::CreateAlways);
+}
+
+int ReplacingFile::Commit() {
+    file_.Close();
+    if (!replacing()) return 0;
+    const int error = RenameLocalFile(temporary_, target_, true);
+    if (error != 0) ::unlink(temporary_.c_str());
+    temporary_.clear();
+    return error;
+}
+
+void ReplacingFile::Discard() {
+    file_.Close();
+    if (!replacing()) return;
+    ::unlink(temporary_.c_str());
+    temporary_.clear();
 }
 
 int CreateNewFile(const std::string& path) {

@@ -24,6 +24,7 @@ enum class FileDisposition {
     OpenExisting,  // fails when the file does not exist
     OpenAlways,    // opens, or creates an empty file
     CreateAlways,  // creates, or truncates an existing file
+    CreateNew,     // creates, and fails with kFileErrorExists when it exists
 };
 
 enum class FileAccess { Read, ReadWrite };
@@ -56,6 +57,39 @@ class LocalFile {
   private:
     int fd_ = -1;
     int error_ = 0;
+};
+
+// The local file of a download. An existing regular file with contents stays
+// as it is until the download has completed: the bytes go to a new file beside
+// it (".NAME.PID-N.part" in the same folder, with the old file's permissions)
+// that Commit() renames over it, and without Commit() that new file is removed
+// again. A target that does not exist yet or is empty is written in place, so
+// that a partial download stays for a resume; so is a target that is no
+// regular file (a device, a pipe) or in a folder that takes no new file. A
+// link is followed to its file.
+class ReplacingFile {
+  public:
+    ReplacingFile() = default;
+    ~ReplacingFile() { Discard(); }
+    ReplacingFile(const ReplacingFile&) = delete;
+    ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+    // Opens for writing from the start. 0, or the system error number.
+    int Open(const std::string& path);
+    LocalFile& file() { return file_; }
+    // The file being written: the new file while replacing, else the target.
+    const std::string& writtenPath() const { return replacing() ? temporary_ : target_; }
+    bool replacing() const { return !temporary_.empty(); }
+    // Closes the file and puts it in the target's place. 0, or the system
+    // error number (the new file is removed then).
+    int Commit();
+    // Closes the file; a new file made for replacing goes.
+    void Discard();
+
+  private:
+    std::string target_;
+    std::string temporary_;
+    LocalFile file_;
 };
 
 // The size of a file by name, or -1 with *error (when given) set.

@@ -193,7 +193,10 @@ int SftpGetFile(SftpSession* handle, const char* localFile, const char* remoteFi
     using platform::FileAccess;
     using platform::FileDisposition;
     const bool existed = platform::FileExists(localFile);
-    platform::LocalFile local;
+    // A download from the start leaves an existing file alone until it has
+    // completed; appends and resumes write into the file itself.
+    platform::ReplacingFile target;
+    platform::LocalFile& local = target.file();
     std::int64_t start = 0;
     if (append) {
         if (local.Open(localFile, FileAccess::ReadWrite, FileDisposition::OpenAlways) != 0) {
@@ -202,9 +205,7 @@ int SftpGetFile(SftpSession* handle, const char* localFile, const char* remoteFi
             start = -1;
         }
     } else if (startOffset == 0) {
-        if (local.Open(localFile, FileAccess::ReadWrite, FileDisposition::CreateAlways) != 0) {
-            start = -2;
-        }
+        if (target.Open(localFile) != 0) start = -2;
     } else if (local.Open(localFile, FileAccess::ReadWrite, FileDisposition::OpenExisting) != 0) {
         start = -2;
     } else {
@@ -222,12 +223,13 @@ int SftpGetFile(SftpSession* handle, const char* localFile, const char* remoteFi
         *session, *transfer, record,
         [&](std::span<const std::uint8_t> data) { return local.Write(data.data(), data.size()); },
         [] { return false; });
+    if (result != 0) {
+        return target.Commit() == 0 ? result : session->Fail(fileErrorFileWriteFailed);
+    }
     // A file this download created and never wrote to goes again; a partial
     // one stays for a resume.
-    if (result == 0 && !existed && record.bytesCopied == 0) {
-        local.Close();
-        platform::RemoveLocalFile(localFile);
-    }
+    target.Discard();
+    if (!existed && record.bytesCopied == 0) platform::RemoveLocalFile(localFile);
     return result;
 }
 

@@ -296,16 +296,27 @@ TEST_F(HttpDownloadTest, FailedFileDownloadsKeepOnlyWhatARestartContinues) {
         {"nothing arrived", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n",
          fileErrorConnectionClosed, "<removed>"},
     };
+    // A file that was there before stays as it was, whatever the failure.
+    const std::string old = "the file as it was";
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        AgainstOneAnswer(c.response, [&](HttpClient client) {
-            EXPECT_TRUE(FailsWith(c.error, HttpGetFile(client, path.c_str(), "/f", 0)));
-            if (c.left == "<removed>") {
-                EXPECT_FALSE(std::filesystem::exists(path));
-            } else {
-                EXPECT_EQ(ReadFileBytes(path), c.left);
-            }
-        });
+        for (const bool existed : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (existed ? ", over an existing file" : ""));
+            if (existed) WriteFileBytes(path, old);
+            AgainstOneAnswer(c.response, [&](HttpClient client) {
+                EXPECT_TRUE(FailsWith(c.error, HttpGetFile(client, path.c_str(), "/f", 0)));
+                if (existed) {
+                    EXPECT_EQ(ReadFileBytes(path), old);
+                } else if (c.left == "<removed>") {
+                    EXPECT_FALSE(std::filesystem::exists(path));
+                } else {
+                    EXPECT_EQ(ReadFileBytes(path), c.left);
+                }
+                EXPECT_LE(std::distance(std::filesystem::directory_iterator(folder.File("")),
+                                        std::filesystem::directory_iterator()),
+                          1);
+            });
+            std::filesystem::remove(path);
+        }
     }
 }
 
