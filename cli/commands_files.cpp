@@ -207,42 +207,6 @@ std::string JsonObject(const Entry& entry) {
 
 // ---- Running against one URL --------------------------------------------------------
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::string PercentDecoded(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-            HexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
-// The remote path a URL names, relative to the login folder as in FTP URLs:
-// "ftp://h/a/b.txt" is "a/b.txt"; "ftp://h//srv/x" and "ftp://h/%2Fsrv/x" are
-// "/srv/x". Percent escapes are decoded and a ";type=" suffix is dropped.
-std::string UrlPath(std::string_view url) {
-    const std::size_t scheme = url.find("://");
-    if (scheme == std::string_view::npos) return {};
-    const std::size_t slash = url.find('/', scheme + 3);
-    if (slash == std::string_view::npos) return {};
-    std::string_view path = url.substr(slash + 1);
-    if (const std::size_t type = path.find(";type="); type != std::string_view::npos) {
-        path = path.substr(0, type);
-    }
-    return PercentDecoded(path);
-}
-
 // Connects to the URL, runs the work with the URL's path and disconnects.
 template <class Work>
 int OnUrl(Session& session, const ParsedCommand& command, const std::string& url, Work work) {

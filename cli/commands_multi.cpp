@@ -7,22 +7,13 @@
 #include "cli/interrupt.h"
 #include "cli/progress_sink.h"
 #include "cli/session.h"
-#include "platform/text.h"
 
 namespace {
 
-// The URL names a folder: with its closing '/' the URL property leaves the
-// path relative to the login folder in Resource, as get and put use it.
+// The URL names a folder: its closing '/' is added when missing.
 std::string FolderUrl(std::string url) {
     if (url.empty() || url.back() != '/') url += '/';
     return url;
-}
-
-bool ReadResource(Session& session, std::string& path) {
-    ScopedVariant value;
-    if (!session.Get("Resource", value.get())) return false;
-    path = (*value).vt == VT_BSTR ? Utf8FromBstr((*value).bstrVal) : std::string();
-    return true;
 }
 
 // Connects to the folder URL, runs the method with LocalDir, the URL's folder
@@ -30,11 +21,8 @@ bool ReadResource(Session& session, std::string& path) {
 int CopyFolder(Session& session, const ParsedCommand& command, const char* method,
                const std::string& localFolder, const std::string& url) {
     if (!ConnectFor(session, FolderUrl(url), command)) return kExitFailure;
-    std::string remoteFolder;
-    if (!ReadResource(session, remoteFolder)) {
-        session.TryCall("Disconnect", {});
-        return kExitFailure;
-    }
+    // Relative to the login folder ("" for the login folder itself).
+    const std::string remoteFolder = UrlPath(FolderUrl(url));
     InterruptCancel interrupt(session);
     const ProgressAdvise advise(session.control(),
                                 [&](uint64_t, uint64_t, long) { interrupt.CancelIfRequested(); });

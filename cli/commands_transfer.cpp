@@ -123,17 +123,26 @@ bool ApplyTransferOptions(Session& session, const ParsedCommand& command) {
 
 enum class Direction { Get, Put };
 
-// GetFile/PutFile's arguments: LocalFile, then RemoteFile missing (the URL's
-// path, Resource, is the remote name) and RestartOffset when one is given.
+// GetFile/PutFile's arguments: LocalFile, then RemoteFile, and RestartOffset
+// when one is given. Over HTTP RemoteFile is left out, so the URL's path and
+// query (Resource) name the resource; over FTP and SFTP it is the URL's path
+// relative to the login folder, since Resource keeps the root's slash of a
+// file at the top ("ftp://h/a.txt" gives "/a.txt").
 class TransferArguments {
   public:
-    TransferArguments(const std::string& localFile, std::optional<LONGLONG> restartOffset) {
+    TransferArguments(const std::string& localFile, const std::string& url,
+                      std::optional<LONGLONG> restartOffset) {
         for (VARIANT& value : values_)
             VariantInit(&value);
         SetTextVariant(&values_[0], localFile);
+        if (IsWebUrl(url)) {
+            values_[1].vt = VT_ERROR;
+            values_[1].scode = DISP_E_PARAMNOTFOUND;
+        } else {
+            SetTextVariant(&values_[1], UrlPath(url));
+        }
+        count_ = 2;
         if (!restartOffset) return;
-        values_[1].vt = VT_ERROR;
-        values_[1].scode = DISP_E_PARAMNOTFOUND;
         values_[2].vt = VT_I8;
         values_[2].llVal = *restartOffset;
         count_ = 3;
@@ -155,7 +164,7 @@ class TransferArguments {
 // Runs GetFile or PutFile on the open connection with the progress line on
 // a terminal and Ctrl-C cancelling; the connection stays open.
 HRESULT RunTransfer(Session& session, const ParsedCommand& command, Direction direction,
-                    const std::string& localFile) {
+                    const std::string& localFile, const std::string& url) {
     InterruptCancel interrupt(session);
     const bool showProgress = !command.Has("--quiet") && IsTerminalStream(session.err());
     ProgressLine line(session.err());
@@ -166,7 +175,7 @@ HRESULT RunTransfer(Session& session, const ParsedCommand& command, Direction di
                                 });
     std::optional<LONGLONG> restart;
     if (auto offset = command.Value("--restart")) restart = RestartOffsetOf(*offset);
-    TransferArguments arguments(localFile, restart);
+    TransferArguments arguments(localFile, url, restart);
     const HRESULT hr =
         session.TryCall(direction == Direction::Get ? "GetFile64" : "PutFile64", arguments.span());
     line.Finish();
@@ -185,8 +194,8 @@ int FailTransfer(Session& session, HRESULT hr) {
 }
 
 int Transfer(Session& session, const ParsedCommand& command, Direction direction,
-             const std::string& localFile) {
-    const HRESULT hr = RunTransfer(session, command, direction, localFile);
+             const std::string& localFile, const std::string& url) {
+    const HRESULT hr = RunTransfer(session, command, direction, localFile, url);
     if (FAILED(hr)) return FailTransfer(session, hr);
     return DisconnectFrom(session) ? kExitSuccess : kExitFailure;
 }
@@ -232,7 +241,7 @@ int PlacePartFile(const std::string& part, const std::filesystem::path& folder,
 }
 
 // get over HTTP without a file name of the user's: the response names it.
-int GetNamedByServer(Session& session, const ParsedCommand& command,
+int GetNamedByServer(Session& session, const ParsedCommand& command, const std::string& url,
                      const std::filesystem::path& folder, const std::string& remoteName) {
     if (!ApplyTransferOptions(session, command)) return kExitFailure;
     const std::optional<std::string> part = CreatePartFile(folder);
@@ -241,7 +250,7 @@ int GetNamedByServer(Session& session, const ParsedCommand& command,
         session.TryCall("Disconnect", {});
         return kExitFailure;
     }
-    const HRESULT hr = RunTransfer(session, command, Direction::Get, *part);
+    const HRESULT hr = RunTransfer(session, command, Direction::Get, *part, url);
     const ChosenName chosen = ChooseName(session, remoteName);
     if (FAILED(hr)) {
         // What is left is a beginning that --restart can continue (the
@@ -283,7 +292,7 @@ int RunGet(Session& session, const ParsedCommand& command) {
     const bool intoFolder = named && std::filesystem::is_directory(command.arguments[1], ignored);
     if (IsWebUrl(url) && (!named || intoFolder) && !command.Has("--restart")) {
         const std::filesystem::path folder = intoFolder ? command.arguments[1] : "";
-        return GetNamedByServer(session, command, folder, remoteName);
+        return GetNamedByServer(session, command, url, folder, remoteName);
     }
     std::string local = named ? command.arguments[1] : remoteName;
     if (intoFolder) local = (std::filesystem::path(local) / remoteName).string();
@@ -293,7 +302,7 @@ int RunGet(Session& session, const ParsedCommand& command) {
         return kExitFailure;
     }
     if (!ApplyTransferOptions(session, command)) return kExitFailure;
-    return Transfer(session, command, Direction::Get, local);
+    return Transfer(session, command, Direction::Get, local, url);
 }
 
 // put LOCAL URL: a URL ending in '/' takes the local file's name.
@@ -301,12 +310,19 @@ int RunPut(Session& session, const ParsedCommand& command) {
     const std::string& local = command.arguments[0];
     std::string url = command.arguments[1];
     if (!url.empty() && url.back() == '/') {
-        // Resource is not percent-decoded, so the name goes in as it is.
-        url += std::filesystem::path(local).filename().string();
+        // HTTP's Resource is not percent-decoded, so the name goes in as it
+        // is; an FTP or SFTP URL's path is, so a '%' or ';' of the name is escaped.
+        for (const char c : std::filesystem::path(local).filename().string()) {
+            if (!IsWebUrl(url) && (c == '%' || c == ';')) {
+                url += c == '%' ? "%25" : "%3B";
+            } else {
+                url += c;
+            }
+        }
     }
     if (!ConnectFor(session, url, command)) return kExitFailure;
     if (!ApplyTransferOptions(session, command)) return kExitFailure;
-    return Transfer(session, command, Direction::Put, local);
+    return Transfer(session, command, Direction::Put, local, url);
 }
 
 const CommandSpec kTransferCommands[] = {

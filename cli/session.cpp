@@ -9,8 +9,30 @@
 #include "control/class_factory.h"
 #include "platform/text.h"
 #include "resources/version.h"
+#include "url/urlparts.h"
 
 namespace {
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string PercentDecoded(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+            HexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
 
 // Reads that only fail because no engine is started or no connection is open.
 constexpr int kSkippedWithoutSession[] = {fileErrorNetworkNotInitialized, fileErrorNotConnected};
@@ -418,4 +440,18 @@ bool ConnectFor(Session& session, const std::string& url, const ParsedCommand& c
 
 bool DisconnectFrom(Session& session) {
     return session.Call("Disconnect", {});
+}
+
+std::string UrlPath(std::string_view url) {
+    const std::size_t scheme = url.find("://");
+    if (scheme == std::string_view::npos) return {};
+    const std::size_t slash = url.find('/', scheme + 3);
+    if (slash == std::string_view::npos) return {};
+    std::string_view path = url.substr(slash + 1);
+    if (const std::size_t type = path.find(";type="); type != std::string_view::npos) {
+        path = path.substr(0, type);
+    }
+    // Normalised below a root of its own, so a leading "./" goes too.
+    const std::string normalized = urlparts::NormalizedCopy("/" + std::string(path));
+    return PercentDecoded(std::string_view(normalized).substr(1));
 }

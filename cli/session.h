@@ -114,3 +114,10 @@ bool ConnectFor(Session& session, const std::string& url, const ParsedCommand& c
 bool RefuseInvalidCertificate(Session& session);
 // Disconnects; false after printing a failure.
 bool DisconnectFrom(Session& session);
+
+// The remote path an FTP or SFTP URL names, relative to the login folder as
+// curl and lftp read such URLs: "ftp://h/a/b.txt" is "a/b.txt", "ftp://h/" is
+// "" (the login folder itself), "ftp://h//srv/x" and "ftp://h/%2Fsrv/x" are
+// "/srv/x". Dot segments go ("ftp://h/./a" is "a"), percent escapes are
+// decoded and a ";type=" suffix is dropped.
+std::string UrlPath(std::string_view url);
