@@ -328,11 +328,19 @@ int ftpops::ChangeDirectory(FtpSession& session, std::string_view path) {
     return reply.code;
 }
 
+// The server's goodbye is a courtesy: its reply is waited for a second at
+// most, so that a server that stopped answering does not add a second
+// time-out to the failure that ends the session.
+constexpr int kQuitReplySeconds = 1;
+
 void SendQuit(FtpSession& session) {
     if (!session.controlSocket.valid()) return;
     LastErrorKeeper keeper;
     session.replyPending = false;
+    const int timeout = session.timeout;
+    session.timeout = std::min(timeout, kQuitReplySeconds);
     RunInternalCommand(session, "QUIT");
+    session.timeout = timeout;
 }
 
 }  // namespace ftp
