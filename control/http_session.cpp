@@ -22,8 +22,8 @@ constexpr int kMaxRedirects = 4;
 
 DWORD HttpConnectFlags(const ControlState& state) {
     DWORD flags = 0;
-    if (state.options & fileOptionNoCache) flags = HTTP_OPTION_NOCACHE;
-    if ((state.options & fileOptionSecureImplicit) || state.secure) flags = HTTP_OPTION_SECURE;
+    if (state.options & fileOptionNoCache) flags |= HTTP_OPTION_NOCACHE;
+    if ((state.options & fileOptionSecureImplicit) || state.secure) flags |= HTTP_OPTION_SECURE;
     return flags | HTTP_OPTION_KEEPALIVE;
 }
 

@@ -109,6 +109,17 @@ TEST_P(ControlHttpTest, FilesAndMemoryGoUpAndComeBackByteExact) {
     EXPECT_EQ(CallWithError(control_, &CFileTransfer::Disconnect), 0);
 }
 
+// fileOptionNoCache asks for a fresh answer over HTTPS as over HTTP.
+TEST_P(ControlHttpTest, NoCacheAsksForAFreshAnswer) {
+    ASSERT_EQ(control_->put_Options(fileOptionNoCache), S_OK);
+    CONNECT_OR_SKIP();
+    ASSERT_EQ(Transfer(&CFileTransfer::GetFile, "/echo"), 0);
+    const std::string echoed = ReadFile(local_);
+    // "Cache-Control" in HTTP/1.1, "Pragma" in 1.0.
+    EXPECT_NE(echoed.find("no-cache"), std::string::npos) << echoed;
+    EXPECT_EQ(CallWithError(control_, &CFileTransfer::Disconnect), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Schemes, ControlHttpTest,
                          ::testing::Values(Scheme{"http", "FT_TEST_HTTP_PORT"},
                                            Scheme{"https", "FT_TEST_HTTPS_PORT"}),
