@@ -44,7 +44,11 @@ int Outcome(FtpSession& session, bool ok) {
         return 0;
     }
     const DWORD error = SftpGetLastError(sftp);
-    return Fail(error != 0 ? ErrorNumber(error) : fileErrorServerTransactionFailed);
+    const int number = error != 0 ? ErrorNumber(error) : fileErrorServerTransactionFailed;
+    // The SSH client has no time-out event of its own: a call that ended in a
+    // time-out raises the engine's, once.
+    if (number == fileErrorOperationTimeout) RaiseEvent(session, FTP_EVENT_TIMEOUT, number);
+    return Fail(number);
 }
 
 // The reply code for operations whose FTP result is one.

@@ -42,6 +42,16 @@ void MarkFailed(SftpSession& session, SftpTransfer& transfer) {
     SetState(transfer, SftpTransferState::Failed);
 }
 
+bool TakeCancel(SftpSession& session, SftpTransfer& transfer, SftpTransferRecord& record) {
+    if (!session.cancel) return false;
+    session.cancel = false;
+    session.lastStatus = -1;
+    session.Fail(fileErrorOperationCanceled);
+    MarkFailed(session, transfer);
+    session.Raise(kSftpEventCanceled, &record);
+    return true;
+}
+
 namespace {
 
 void FailTransfer(SftpSession& session, SftpTransfer& transfer, int number) {

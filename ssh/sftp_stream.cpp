@@ -132,6 +132,7 @@ long SftpRead(SftpSession* handle, void* buffer, long length) {
         session->pending.clear();
         session->pendingUsed = 0;
         if (TakePending(*session)) continue;
+        TakeCancel(*session, transfer, session->streamRecord);
         if (transfer.Done()) {
             if (transfer.failed()) {
                 session->lastStatus = transfer.failureStatus;
@@ -154,6 +155,7 @@ long SftpWrite(SftpSession* handle, const void* buffer, long length) {
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     std::size_t sent = 0;
     while (sent < std::size_t(length)) {
+        TakeCancel(*session, transfer, session->streamRecord);
         // Replies are collected only when the window is full, so pieces keep flowing.
         while (!WindowHasRoom(transfer) && !transfer.failed()) {
             if (!ReceiveOne(*session, transfer)) return -1;

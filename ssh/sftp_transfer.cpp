@@ -28,17 +28,6 @@ void BeginRecord(SftpSession& session, SftpTransferRecord& record, std::uint32_t
     session.Raise(kSftpEventProgress, &record);
 }
 
-// Clears the cancel flag and marks the transfer when a cancel was asked for.
-bool TakeCancel(SftpSession& session, SftpTransfer& transfer, SftpTransferRecord& record) {
-    if (!session.cancel) return false;
-    session.cancel = false;
-    session.lastStatus = -1;
-    session.Fail(fileErrorOperationCanceled);
-    MarkFailed(session, transfer);
-    session.Raise(kSftpEventCanceled, &record);
-    return true;
-}
-
 int EndTransfer(SftpSession& session, SftpTransfer& transfer, SftpTransferRecord& record) {
     const bool ok = FinishTransfer(session, transfer);
     record.endTicks = GetTickCount();

@@ -18,6 +18,9 @@ std::unique_ptr<SftpTransfer> MakeTransfer(const SftpSession& session, std::stri
                                            bool download, std::uint64_t start);
 // Records the transfer's first failure (the session's current error and status).
 void MarkFailed(SftpSession& session, SftpTransfer& transfer);
+// Clears the cancel flag and marks the transfer failed (10004, with the cancel
+// event) when a cancel was asked for; true then.
+bool TakeCancel(SftpSession& session, SftpTransfer& transfer, SftpTransferRecord& record);
 // Downloads: sends reads while the window has room. False when sending failed.
 // The one place a transfer's state changes (traced as "SFTP transfer state Old -> New").
 void SetState(SftpTransfer& transfer, SftpTransferState state);

@@ -22,7 +22,9 @@
 #include "resources/errors.h"
 #include "ssh/sftp.h"
 #include "support/server_settings.h"
+#include "support/stalling_relay.h"
 #include "support/test_files.h"
+#include "support/test_window.h"
 #include "tls/tls.h"
 
 namespace {
@@ -301,6 +303,56 @@ TEST_F(SftpEngineTest, EngineOperationsGoThroughTheSftpClient) {
     EXPECT_EQ(FtpDeleteFile(client_, "h.bin"), -1);
     EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorFileNotFound));
     EXPECT_EQ(FtpGetResultCode(client_), 550);
+}
+
+// A server that stops sending in the middle of a download: 10060 and the
+// engine's time-out event, once. Cancel ends a stream read with 10004 and
+// the cancel event.
+TEST_F(SftpEngineTest, StalledDownloadsTimeOutAndStreamReadsCancel) {
+    Open();
+    WriteRandomFile(Local("big.bin"), 4u << 20, 5);
+    ASSERT_EQ(SftpPutFile(session_, Local("big.bin").c_str(), "big.bin", 0, false), 1);
+    const std::string remote = remoteDir_ + "/big.bin";
+    int timeouts = 0, cancels = 0;
+    testsupport::TestWindow window([&](UINT message, WPARAM, LPARAM lParam) -> LRESULT {
+        if (message != FTP_NOTIFY_MESSAGE) return 0;
+        const int error = static_cast<int>(lParam >> 16);
+        if ((lParam & 0xFFFF) == FTP_EVENT_TIMEOUT && error == fileErrorOperationTimeout) {
+            ++timeouts;
+        }
+        if ((lParam & 0xFFFF) == FTP_EVENT_CANCEL && error == fileErrorOperationCanceled) {
+            ++cancels;
+        }
+        return 0;
+    });
+    const DWORD events = FTP_EVENT_TIMEOUT | FTP_EVENT_CANCEL;
+    {
+        testsupport::StallingRelay relay(std::stoi(port_), 1u << 20);
+        client_ = FtpConnect(host_.c_str(), relay.port(), user_.c_str(), password_.c_str(), 2,
+                             FTP_OPTION_SECURE_SHELL, nullptr);
+        ASSERT_NE(client_, INVALID_CLIENT) << std::hex << FtpGetLastError();
+        FtpRegisterNotify(client_, window.hwnd(), FTP_NOTIFY_MESSAGE, events);
+        EXPECT_EQ(FtpGetFile(client_, Local("stalled.bin").c_str(), remote.c_str(), 0, 0), -1);
+        EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorOperationTimeout));
+        EXPECT_TRUE(relay.stalled());
+        EXPECT_EQ(timeouts, 1);
+        FtpDisconnect(std::exchange(client_, INVALID_CLIENT));
+    }
+    client_ = FtpConnect(host_.c_str(), std::stoi(port_), user_.c_str(), password_.c_str(), 10,
+                         FTP_OPTION_SECURE_SHELL, nullptr);
+    ASSERT_NE(client_, INVALID_CLIENT) << std::hex << FtpGetLastError();
+    FtpRegisterNotify(client_, window.hwnd(), FTP_NOTIFY_MESSAGE, events);
+    ASSERT_EQ(FtpBeginTransfer(client_, remote.c_str(), 0, 0), 0);
+    char block[4096];
+    EXPECT_EQ(FtpRead(client_, block, sizeof block), 4096);
+    EXPECT_EQ(FtpCancel(client_), 0);
+    int result = 0;
+    for (int i = 0; i < 2000 && (result = FtpRead(client_, block, sizeof block)) > 0; ++i) {
+    }
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorOperationCanceled));
+    EXPECT_EQ(cancels, 1);
+    FtpEndTransfer(client_);
 }
 
 TEST_F(SftpEngineTest, RefusedLoginReturnsTheClientError) {

@@ -1,0 +1,106 @@
+// A loopback relay in front of a real server, for the faults a real server
+// will not make on its own: it forwards both ways until the server has sent a
+// given number of bytes, then holds back everything the server sends, so the
+// client sees a server that stopped answering in the middle of a transfer.
+// One connection; everything ends by a deadline. Plain POSIX sockets only.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+namespace testsupport {
+
+class StallingRelay {
+  public:
+    StallingRelay(int serverPort, std::size_t stallAfter, int deadlineMs = 30000)
+        : serverPort_(serverPort),
+          stallAfter_(stallAfter),
+          deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs)) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = Loopback(0);
+        socklen_t length = sizeof address;
+        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) ||
+            ::listen(listener_, 1) ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length)) {
+            return;
+        }
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~StallingRelay() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        if (listener_ >= 0) ::close(listener_);
+    }
+    StallingRelay(const StallingRelay&) = delete;
+    StallingRelay& operator=(const StallingRelay&) = delete;
+
+    int port() const { return port_; }
+    // True once the relay holds the server's bytes back.
+    bool stalled() const { return stalled_; }
+
+  private:
+    static sockaddr_in Loopback(int port) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return address;
+    }
+    bool Running() const { return !stop_ && std::chrono::steady_clock::now() < deadline_; }
+
+    void Run() {
+        pollfd waiting{listener_, POLLIN, 0};
+        while (Running() && ::poll(&waiting, 1, 50) == 0) {
+        }
+        const int client = Running() ? ::accept(listener_, nullptr, nullptr) : -1;
+        const int server = client >= 0 ? ::socket(AF_INET, SOCK_STREAM, 0) : -1;
+        sockaddr_in address = Loopback(serverPort_);
+        if (server >= 0 &&
+            ::connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            Relay(client, server);
+        }
+        if (server >= 0) ::close(server);
+        if (client >= 0) ::close(client);
+    }
+
+    void Relay(int client, int server) {
+        std::size_t fromServer = 0;
+        char buffer[16384];
+        while (Running()) {
+            stalled_ = fromServer >= stallAfter_;
+            pollfd fds[2] = {{client, POLLIN, 0}, {server, short(stalled_ ? 0 : POLLIN), 0}};
+            if (::poll(fds, 2, 50) <= 0) continue;
+            if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+                const ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
+                if (got <= 0 || ::send(server, buffer, size_t(got), MSG_NOSIGNAL) != got) return;
+            }
+            if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+                const std::size_t room = stallAfter_ - fromServer;
+                const ssize_t got = ::recv(server, buffer, std::min(sizeof buffer, room), 0);
+                if (got <= 0 || ::send(client, buffer, size_t(got), MSG_NOSIGNAL) != got) return;
+                fromServer += std::size_t(got);
+            }
+        }
+    }
+
+    int serverPort_;
+    std::size_t stallAfter_;
+    std::chrono::steady_clock::time_point deadline_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> stalled_{false};
+    std::thread thread_;
+};
+
+}  // namespace testsupport
