@@ -12,6 +12,7 @@ const ProtocolOps kFtpOperations = {
     .cancel = ftpops::Cancel,
     // The sockets and TLS channels go with every session.
     .release = [](FtpSession&) {},
+    .connectionSocket = [](const FtpSession& session) { return session.controlSocket.get(); },
     .securityInfo = ftpops::SecurityInfoOf,
     .shellInfo = [](FtpSession&, FtpShellInfo*) { return 1; },
     .changeDirectory = ftpops::ChangeDirectory,

@@ -47,6 +47,9 @@ struct ProtocolOps {
     FtpClient (*connect)(ConnectRequest& request);
     int (*cancel)(FtpSession& session);
     void (*release)(FtpSession& session);
+    // The socket of the connection to the server (the control connection, or
+    // the SSH connection), for its local address; INVALID_SOCKET when none.
+    SOCKET (*connectionSocket)(const FtpSession& session);
     // FtpGetSecurityInfo (record zeroed and sized) and FtpGetShellInfo: 1 or 0.
     int (*securityInfo)(FtpSession& session, SecurityInfo* info);
     int (*shellInfo)(FtpSession& session, FtpShellInfo* info);

@@ -251,8 +251,8 @@ int FtpGetLocalAddress(FtpClient client, int family, NetAddress* address) {
     if (!session) return -1;
     sockaddr_storage storage{};
     socklen_t length = sizeof storage;
-    if (NetGetSockName(session->controlSocket.get(), reinterpret_cast<sockaddr*>(&storage),
-                       &length) != 0) {
+    if (NetGetSockName(session->ops->connectionSocket(*session),
+                       reinterpret_cast<sockaddr*>(&storage), &length) != 0) {
         return Fail(NetGetLastError());
     }
     CopySockAddr(storage, address);

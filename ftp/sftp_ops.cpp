@@ -501,6 +501,11 @@ const ProtocolOps kSftpOperations = {
     .connect = sftpops::Connect,
     .cancel = sftpops::Cancel,
     .release = sftpops::Release,
+    .connectionSocket =
+        [](const FtpSession& session) {
+            const long socket = session.sftp ? SftpGetSocket(session.sftp) : -1;
+            return socket < 0 ? INVALID_SOCKET : static_cast<SOCKET>(socket);
+        },
     .securityInfo = sftpops::SecurityInfoOf,
     .shellInfo = sftpops::ShellInfo,
     .changeDirectory = sftpops::ChangeDirectory,

@@ -355,7 +355,7 @@ int SftpGetShellInfo(SftpSession* session, SftpShellInfo* info) {
 }
 
 long SftpGetSocket(SftpSession* session) {
-    // The transport keeps its socket to itself; nothing here needs it.
     if (!CheckSession(session)) return -1;
-    return -1;
+    SshSession* ssh = session->link ? session->link->ssh() : nullptr;
+    return ssh ? static_cast<long>(ssh->connection().socket()) : -1;
 }

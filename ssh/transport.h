@@ -90,6 +90,8 @@ class SshConnection final : private SshKexHost {
 
     SshPhase phase() const { return phase_; }
     bool closed() const { return phase_ == SshPhase::Closed; }
+    // The connection's socket, for its addresses; INVALID_SOCKET once closed.
+    SOCKET socket() const { return socket_; }
     // Packets (not the version line) are read and written.
     bool packetsFlow() const {
         return phase_ == SshPhase::KeyExchange || phase_ == SshPhase::Transport;

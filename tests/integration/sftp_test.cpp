@@ -379,6 +379,11 @@ TEST_F(SftpServerTest, ControlConnectsAndTransfersBySftpUrl) {
     VariantInit(&error);
     ASSERT_EQ(control->Connect(&name, nullptr, nullptr, nullptr, nullptr, nullptr, &error), S_OK);
     EXPECT_EQ(error.lVal, 0);
+    // The local end of the SSH connection.
+    BSTR address = nullptr;
+    ASSERT_EQ(control->get_LocalAddress(&address), S_OK);
+    EXPECT_EQ(Utf8FromBstr(address), "127.0.0.1");
+    SysFreeString(address);
     VARIANT local = TextArg(Local("hello.txt"));
     VARIANT remote = TextArg(root_ + "/hello.txt");
     ASSERT_EQ(control->GetFile(&local, &remote, nullptr, &error), S_OK);
