@@ -102,13 +102,15 @@ void RaiseTlsWaitEvent(void* context, int error) {
                error);
 }
 
-// Secures the command channel: for explicit TLS after the greeting and AUTH.
-// 0, or -1 with the error set.
-int StartCommandTls(FtpSession& session, bool explicitTls) {
-    if (explicitTls) {
+// Secures the command channel: for explicit TLS after the greeting (read here
+// unless the caller has) and AUTH. 0, or -1 with the error set.
+int StartCommandTls(FtpSession& session, bool explicitTls, bool readsGreeting = true) {
+    if (explicitTls && readsGreeting) {
         Exchange greeting{ReadReply(session), 0};
         if (greeting.code < 0) return -1;
         if (greeting.code != 220) return Fail(fileErrorServiceUnavailable);
+    }
+    if (explicitTls) {
         if ((session.features & kFeatureAuth) == 0) return Fail(fileErrorFeatureNotSupported);
         if (!NegotiateAuth(session)) return -1;
     }
@@ -271,6 +273,8 @@ void ResetForReconnect(FtpSession& session) {
     session.commandTls.reset();
     session.commandChannelSecure = false;
     session.dataChannelSecure = false;
+    // The new TLS session needs its own PBSZ before PROT.
+    session.pbszSent = false;
     session.dataSocket.Close();
     session.controlSocket.Close();
     ReleaseSubclass(session);
@@ -312,18 +316,21 @@ int Reconnect(const SessionRef& session) {
         Fail(fileErrorServerResyncFailed);
         return Abandon(session, false), -1;
     }
-    bool explicitTls = hadTls && (options & FTP_OPTION_SECURE_EXPLICIT) != 0;
-    if (!explicitTls) {
-        Exchange greeting{ReadReply(*session), 0};
-        if (greeting.code != 220) {
-            Fail(fileErrorServerResyncFailed);
-            return Abandon(session, false), -1;
-        }
+    // As at the first connect: implicit TLS speaks TLS before the greeting,
+    // explicit TLS reads the greeting in plain text and then asks for TLS. A
+    // greeting that is missing or not 220 is a failed resynchronisation.
+    const bool explicitTls = hadTls && (options & FTP_OPTION_SECURE_EXPLICIT) != 0;
+    if (hadTls && !explicitTls && StartCommandTls(*session, false) != 0) {
+        return Abandon(session, false), -1;
     }
-    if (hadTls) {
-        if (StartCommandTls(*session, explicitTls) != 0) return Abandon(session, false), -1;
-        session->options |= FTP_OPTION_SECURE;
+    if (ReadReply(*session) != 220) {
+        Fail(fileErrorServerResyncFailed);
+        return Abandon(session, false), -1;
     }
+    if (explicitTls && StartCommandTls(*session, true, false) != 0) {
+        return Abandon(session, false), -1;
+    }
+    if (hadTls) session->options |= FTP_OPTION_SECURE;
     MarkConnected(*session);
     if (viaProxy && RunProxyLogin(*session) != 0) {
         Fail(fileErrorProxyResyncFailed);

@@ -152,6 +152,26 @@ TEST_P(FtpsServerTest, ProtectedTransfersAreByteExactBothWays) {
     FtpDisconnect(client);
 }
 
+// A reconnect secures the new control connection as the first connect did
+// (implicit TLS before the greeting, explicit after it) and protects its data
+// connections again, PBSZ first.
+TEST_P(FtpsServerTest, AReconnectIsSecuredAgain) {
+    OPEN_OR_SKIP(client, user_, password_);
+    const std::string local = LocalPath("again.txt");
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round == 0 ? "first connection" : "after the reconnect");
+        if (round == 1) {
+            ASSERT_EQ(FtpReconnect(client), 200) << std::hex << FtpGetLastError();
+        }
+        EXPECT_EQ(FtpGetChannelMode(client, FTP_CHANNEL_COMMAND), FTP_CHANNEL_SECURE);
+        ASSERT_EQ(FtpGetFile(client, local.c_str(), "hello.txt", 0, 0), 0)
+            << std::hex << FtpGetLastError();
+        EXPECT_EQ(ReadFile(local), ReadFile(root_ + "/hello.txt"));
+    }
+    std::remove(local.c_str());
+    FtpDisconnect(client);
+}
+
 TEST_P(FtpsServerTest, AClearDataChannelSendsProtC) {
     bool anonymous = GetParam().clearDataNeedsAnonymous;
     std::string user = anonymous ? Setting("FT_TEST_ANON_USER") : user_;
