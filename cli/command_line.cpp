@@ -18,42 +18,92 @@
 
 #include "cli/command_table.h"
 #include "cli/session.h"
+#include "http/http.h"
+#include "resources/version.h"
+#include "tls/tls.h"
 
 namespace {
 
 constexpr const char* kUsageHead =
     "usage: filetransfer [--set NAME=VALUE]... COMMAND [OPTION]... [ARGUMENT]...\n"
     "       filetransfer --set NAME=VALUE [--set NAME=VALUE]...\n"
+    "       filetransfer --help | --version | help COMMAND\n"
     "commands:\n";
 
 constexpr const char* kUsageTail =
     "options of the commands that connect: -q (--quiet), -k (--insecure), --implicit,\n"
-    "  --no-mlsd\n";
+    "  --no-mlsd, --known-hosts FILE, -i (--identity) KEY\n"
+    "Options may come before or after the command, short ones bundled (-qk); --set\n"
+    "NAME=VALUE writes a property of the control first; -- ends the options.\n";
+
+constexpr const char* kHint = "Try 'filetransfer --help' for more information.\n";
+
+enum class Request { Run, Help, Version };
 
 struct Invocation {
+    Request request = Request::Run;
     std::vector<Assignment> assignments;
     const CommandSpec* command = nullptr;
     ParsedCommand parsed;
 };
 
+// Before the command's name: --set, --help, --version, and options of the
+// command itself, which go to its parser with the words after the name.
 Invocation ParseArguments(int argc, char** argv) {
     Invocation invocation;
+    std::vector<char*> words;
     int i = 1;
-    for (; i < argc && std::string_view(argv[i]) == "--set"; i += 2) {
-        if (i + 1 >= argc) throw UsageError{"--set needs NAME=VALUE"};
-        invocation.assignments.push_back(ParseAssignment(argv[i + 1]));
+    for (; i < argc; ++i) {
+        const std::string_view word = argv[i];
+        if (word == "--set") {
+            if (i + 1 >= argc) throw UsageError{"--set needs NAME=VALUE"};
+            invocation.assignments.push_back(ParseAssignment(argv[++i]));
+        } else if (word == "-h" || word == "--help") {
+            invocation.request = Request::Help;
+            return invocation;
+        } else if (word == "-V" || word == "--version") {
+            invocation.request = Request::Version;
+            return invocation;
+        } else if (word.size() > 1 && word.front() == '-' && word != "--") {
+            words.push_back(argv[i]);
+            if (OptionTakesValue(word) && i + 1 < argc) words.push_back(argv[++i]);
+        } else {
+            break;
+        }
     }
     if (i >= argc) {
         // Writes alone are allowed: they are applied and checked, nothing is printed.
+        if (!words.empty()) throw UsageError{"missing command after " + std::string(words[0])};
         if (invocation.assignments.empty()) throw UsageError{"missing command"};
         return invocation;
     }
-    const std::string_view name = argv[i++];
+    std::string_view name = argv[i++];
+    if (name == "help") {
+        invocation.request = Request::Help;
+        if (i >= argc) return invocation;
+        name = argv[i++];
+        words.push_back(const_cast<char*>("--help"));
+    }
     invocation.command = FindCommand(name);
     if (!invocation.command) throw UsageError{"unknown command " + std::string(name)};
-    invocation.parsed =
-        ParseCommandWords(*invocation.command, std::span<char* const>(argv + i, argv + argc));
+    words.insert(words.end(), argv + i, argv + argc);
+    invocation.parsed = ParseCommandWords(*invocation.command, words);
+    for (const std::string& setting : invocation.parsed.settings) {
+        invocation.assignments.push_back(ParseAssignment(setting));
+    }
+    if (invocation.parsed.help) invocation.request = Request::Help;
     return invocation;
+}
+
+// What --version prints: the version, the protocols, the features and the
+// libraries the engines are built on.
+void PrintVersion(std::ostream& out) {
+    out << "filetransfer " << kFileVersion.major << '.' << kFileVersion.minor << '.'
+        << kFileVersion.build << '.' << kFileVersion.revision << "\n"
+        << "Protocols: ftp ftps sftp http https\n"
+        << "Features: IPv6 TLS-1.2 TLS-1.3 SSH-2 gzip deflate MLSD known_hosts ssh-agent\n"
+        << "Libraries: " << TlsProviderVersion() << ", zlib " << HttpZlibVersion()
+        << ", SSH and its cryptography our own\n";
 }
 
 constexpr std::string_view kCommandLineHttpVersion = "1.1";
@@ -65,9 +115,22 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
     try {
         invocation = ParseArguments(argc, argv);
     } catch (const UsageError& usage) {
-        err << "filetransfer: " << usage.message << "\n"
-            << kUsageHead << CommandSynopses() << kUsageTail;
+        err << "filetransfer: " << usage.message << "\n" << kHint;
         return kExitUsage;
+    }
+    switch (invocation.request) {
+        case Request::Help:
+            if (invocation.command) {
+                out << CommandUsage(*invocation.command);
+            } else {
+                out << kUsageHead << CommandSynopses() << kUsageTail;
+            }
+            return kExitSuccess;
+        case Request::Version:
+            PrintVersion(out);
+            return kExitSuccess;
+        case Request::Run:
+            break;
     }
     Session session(out, err);
     if (!session.Create()) return kExitFailure;

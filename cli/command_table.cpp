@@ -69,6 +69,59 @@ std::string CommandSynopses() {
     return text;
 }
 
+std::string CommandUsage(const CommandSpec& command) {
+    std::string text = "usage: filetransfer " + std::string(command.name);
+    if (!command.usage.empty()) text += " " + std::string(command.usage);
+    text += "\n";
+    std::string options;
+    const auto list = [&options](std::span<const OptionSpec> specs) {
+        for (const OptionSpec& option : specs) {
+            options += options.empty() ? "options: " : ", ";
+            options += option.alias.empty() ? std::string(option.name)
+                                            : std::string(option.alias) + " (" +
+                                                  std::string(option.name) + ")";
+            if (option.takesValue) options += " VALUE";
+        }
+    };
+    list(command.options);
+    if (command.connects) list(kConnectionOptions);
+    return options.empty() ? text : text + options + "\n";
+}
+
+namespace {
+
+// The options a word stands for: itself, or each letter of a bundle of short
+// options ("-qk" is -q and -k). Null entries are unknown.
+std::vector<const OptionSpec*> OptionsOfWord(const CommandSpec* definition,
+                                             std::string_view word) {
+    const auto find = [definition](std::string_view name) -> const OptionSpec* {
+        if (definition) return FindOptionOf(*definition, name);
+        if (const OptionSpec* option = FindOption(kConnectionOptions, name)) return option;
+        for (const CommandSpec* command : Registry()) {
+            if (const OptionSpec* option = FindOption(command->options, name)) return option;
+        }
+        return nullptr;
+    };
+    if (const OptionSpec* option = find(word); option || word.starts_with("--")) return {option};
+    std::vector<const OptionSpec*> letters;
+    for (std::size_t i = 1; i < word.size(); ++i) {
+        const char alias[] = {'-', word[i], '\0'};
+        letters.push_back(find(alias));
+        // Only a bundle's last letter may take a value (the next word).
+        if (letters.back() && letters.back()->takesValue && i + 1 < word.size()) {
+            letters.back() = nullptr;
+        }
+    }
+    return letters;
+}
+
+}  // namespace
+
+bool OptionTakesValue(std::string_view word) {
+    const std::vector<const OptionSpec*> options = OptionsOfWord(nullptr, word);
+    return !options.empty() && options.back() && options.back()->takesValue;
+}
+
 ParsedCommand ParseCommandWords(const CommandSpec& definition, std::span<char* const> words) {
     ParsedCommand parsed;
     bool optionsEnded = false;
@@ -85,18 +138,29 @@ ParsedCommand ParseCommandWords(const CommandSpec& definition, std::span<char* c
             optionsEnded = true;
             continue;
         }
-        const OptionSpec* option = FindOptionOf(definition, word);
-        if (!option) {
-            throw UsageError{"unknown option " + std::string(word) + " for " +
-                             std::string(definition.name)};
+        if (word == "-h" || word == "--help") {
+            parsed.help = true;
+            continue;
         }
-        std::string value;
-        if (option->takesValue) {
-            if (i + 1 >= words.size()) throw UsageError{std::string(word) + " needs a value"};
-            value = words[++i];
+        if (word == "--set") {
+            if (i + 1 >= words.size()) throw UsageError{"--set needs NAME=VALUE"};
+            parsed.settings.emplace_back(words[++i]);
+            continue;
         }
-        parsed.options[std::string(option->name)] = value;
+        for (const OptionSpec* option : OptionsOfWord(&definition, word)) {
+            if (!option) {
+                throw UsageError{"unknown option " + std::string(word) + " for " +
+                                 std::string(definition.name)};
+            }
+            std::string value;
+            if (option->takesValue) {
+                if (i + 1 >= words.size()) throw UsageError{std::string(word) + " needs a value"};
+                value = words[++i];
+            }
+            parsed.options[std::string(option->name)] = value;
+        }
     }
+    if (parsed.help) return parsed;
     CheckArgumentCount(definition, parsed.arguments.size());
     if (definition.validate) definition.validate(parsed);
     return parsed;

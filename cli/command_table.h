@@ -26,6 +26,11 @@ struct ParsedCommand {
     // given wins.
     std::map<std::string, std::string, std::less<>> options;
 
+    // The NAME=VALUE texts of --set options among the words, in order.
+    std::vector<std::string> settings;
+    // -h or --help was among the words: the command's usage is wanted.
+    bool help = false;
+
     bool Has(std::string_view name) const { return options.find(name) != options.end(); }
     std::optional<std::string> Value(std::string_view name) const;
 };
@@ -62,7 +67,17 @@ const CommandSpec* FindCommand(std::string_view name);
 // One "       filetransfer NAME USAGE" line per command, in registration order.
 std::string CommandSynopses();
 
-// Splits the words after the command name into options and arguments;
-// throws UsageError for an unknown option, a missing option value or a wrong
-// number of arguments, and runs the command's validator. "--" ends the options.
+// The usage line of one command ("usage: filetransfer NAME USAGE").
+std::string CommandUsage(const CommandSpec& command);
+
+// Splits the words of a command (its options may also come before its name)
+// into options and arguments; throws UsageError for an unknown option, a
+// missing option value or a wrong number of arguments, and runs the command's
+// validator. Short options may be bundled ("-qk", "-qi KEY"); "--set
+// NAME=VALUE" may stand anywhere; "--" ends the options. With -h or --help
+// nothing else is checked.
 ParsedCommand ParseCommandWords(const CommandSpec& definition, std::span<char* const> words);
+// Whether an option word takes a value, for options met before the command
+// name: the word is looked up among every command's options. Unknown words
+// and bundles take none, except a bundle whose last letter does.
+bool OptionTakesValue(std::string_view word);

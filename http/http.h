@@ -116,6 +116,8 @@ int HttpInitialize(HttpLibraryInfo* info);
 // Reference count -1; the last stop releases every client left and stops the
 // socket runtime.
 void HttpUninitialize(void);
+// The version of the compression library that decodes gzip and deflate bodies.
+const char* HttpZlibVersion(void);
 
 DWORD HttpGetLastError(void);
 // Values from 1 to 0xFFFF get 0x80040000 or-ed in; 0 clears.

@@ -283,3 +283,7 @@ void LineEndConverter::Convert(const char* data, std::size_t size, std::string& 
 }
 
 }  // namespace http
+
+const char* HttpZlibVersion(void) {
+    return zlibVersion();
+}

@@ -80,6 +80,10 @@ int TlsGetLastError(void) {
 
 // OpenSSL is linked in, so binding only initialises it; it cannot fail short
 // of memory.
+const char* TlsProviderVersion(void) {
+    return OpenSSL_version(OPENSSL_VERSION);
+}
+
 int TlsBindProvider(void) {
     if (!tls::bound) {
         if (OPENSSL_init_ssl(0, nullptr) != 1) return Fail(fileErrorSecurityNotInitialized);

@@ -67,6 +67,8 @@ int TlsGetLastError(void);
 
 int TlsBindProvider(void);
 void TlsUnbindProvider(void);
+// The name and version of the TLS library the engines are built on.
+const char* TlsProviderVersion(void);
 
 // Frees a record already in *record and stores a new one. 1 or 0.
 int TlsCreateCredentials(uint32_t protocol, const char* certificateStore,
