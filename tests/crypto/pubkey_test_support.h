@@ -76,21 +76,34 @@ inline EvpKey GenerateDsa(unsigned bits, unsigned qBits) {
     return EvpKey(key);
 }
 
-inline Bytes SignSha1(EVP_PKEY* key, const Bytes& data) {
-    EVP_MD_CTX* md = EVP_MD_CTX_new();
+// A signature by libcrypto over data hashed with md (none for Ed25519).
+inline Bytes SignWith(EVP_PKEY* key, const EVP_MD* md, const Bytes& data) {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     std::size_t length = 0;
     Bytes signature;
-    if (EVP_DigestSignInit(md, nullptr, EVP_sha1(), nullptr, key) > 0 &&
-        EVP_DigestSign(md, nullptr, &length, data.data(), data.size()) > 0) {
+    if (EVP_DigestSignInit(ctx, nullptr, md, nullptr, key) > 0 &&
+        EVP_DigestSign(ctx, nullptr, &length, data.data(), data.size()) > 0) {
         signature.resize(length);
-        if (EVP_DigestSign(md, signature.data(), &length, data.data(), data.size()) > 0) {
-            signature.resize(length);
-        } else {
-            signature.clear();
-        }
+        if (EVP_DigestSign(ctx, signature.data(), &length, data.data(), data.size()) <= 0)
+            length = 0;
+        signature.resize(length);
     }
-    EVP_MD_CTX_free(md);
+    EVP_MD_CTX_free(ctx);
     return signature;
+}
+
+inline bool LibcryptoVerifies(EVP_PKEY* key, const EVP_MD* md, const Bytes& signature,
+                              const Bytes& data) {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    const bool ok =
+        key && EVP_DigestVerifyInit(ctx, nullptr, md, nullptr, key) > 0 &&
+        EVP_DigestVerify(ctx, signature.data(), signature.size(), data.data(), data.size()) == 1;
+    EVP_MD_CTX_free(ctx);
+    return ok;
+}
+
+inline Bytes SignSha1(EVP_PKEY* key, const Bytes& data) {
+    return SignWith(key, EVP_sha1(), data);
 }
 
 inline Bytes RsaKeyBlob(EVP_PKEY* key) {
@@ -139,12 +152,7 @@ inline Bytes SignatureBlob(std::string_view name, const Bytes& signature) {
 }
 
 inline EvpKey GenerateEd25519() {
-    EvpCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "ED25519", nullptr));
-    EVP_PKEY* key = nullptr;
-    if (EVP_PKEY_keygen_init(ctx.get()) <= 0 || EVP_PKEY_keygen(ctx.get(), &key) <= 0) {
-        return nullptr;
-    }
-    return EvpKey(key);
+    return EvpKey(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"));
 }
 
 inline Bytes Ed25519RawPublic(EVP_PKEY* key) {
@@ -163,14 +171,5 @@ inline Bytes Ed25519KeyBlob(EVP_PKEY* key) {
 
 // Ed25519 signs the message itself (no separate digest): the 64 bytes R || S.
 inline Bytes Ed25519Signature(EVP_PKEY* key, const Bytes& data) {
-    EVP_MD_CTX* md = EVP_MD_CTX_new();
-    Bytes signature(64);
-    std::size_t length = signature.size();
-    if (EVP_DigestSignInit(md, nullptr, nullptr, nullptr, key) <= 0 ||
-        EVP_DigestSign(md, signature.data(), &length, data.data(), data.size()) <= 0 ||
-        length != 64) {
-        signature.clear();
-    }
-    EVP_MD_CTX_free(md);
-    return signature;
+    return SignWith(key, nullptr, data);
 }

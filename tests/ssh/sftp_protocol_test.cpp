@@ -168,35 +168,26 @@ TEST_P(SftpReplyFault, FailsTheOperationWithItsError) {
     EXPECT_EQ(SftpGetResultCode(s.session), 502);
 }
 
+// A reply of raw bytes, whatever was asked.
+FakeSftpPeer::Handler Raw(std::vector<std::uint8_t> bytes) {
+    return [bytes](const FakeRequest&, FakeSftpPeer& p) { p.Raw(bytes); };
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Faults, SftpReplyFault,
     ::testing::Values(
         FaultCase{"UnknownId", [](const FakeRequest& r, FakeSftpPeer& p) { p.Status(r.id + 7, 0); },
                   fileErrorInvalidPacketId},
-        FaultCase{"NoId",
-                  [](const FakeRequest&, FakeSftpPeer& p) {
-                      p.Raw({0, 0, 0, 2, 101, 0});
-                  },
-                  fileErrorInvalidPacketData},
+        FaultCase{"NoId", Raw({0, 0, 0, 2, 101, 0}), fileErrorInvalidPacketData},
         FaultCase{"StatusWithoutCode",
                   [](const FakeRequest& r, FakeSftpPeer& p) {
-                      SftpWriter w(SSH_FXP_STATUS);
-                      w.Uint32(r.id);
-                      p.Packet(w);
+                      p.Packet(SftpWriter(SSH_FXP_STATUS).Uint32(r.id));
                   },
                   fileErrorInvalidPacketData},
         FaultCase{"WrongType", [](const FakeRequest& r, FakeSftpPeer& p) { p.Handle(r.id, "h"); },
                   fileErrorInvalidPacketData},
-        FaultCase{"TruncatedPacket",
-                  [](const FakeRequest&, FakeSftpPeer& p) {
-                      p.Raw({0, 0, 0, 40, 101, 0, 0});
-                  },
-                  fileErrorOperationTimeout},
-        FaultCase{"OversizedLength",
-                  [](const FakeRequest&, FakeSftpPeer& p) {
-                      p.Raw({0x7F, 0, 0, 0, 101});
-                  },
-                  fileErrorInvalidPacketSize}),
+        FaultCase{"TruncatedPacket", Raw({0, 0, 0, 40, 101, 0, 0}), fileErrorOperationTimeout},
+        FaultCase{"OversizedLength", Raw({0x7F, 0, 0, 0, 101}), fileErrorInvalidPacketSize}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SftpReplies, LengthBeyondThePacketIsAnInvalidResponse) {
