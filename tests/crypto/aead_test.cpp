@@ -37,8 +37,7 @@ Bytes ReferenceChaChaPoly(const Bytes& key, std::uint32_t sequence, const Bytes&
 // RFC 5647: the length field is the additional data, the rest is encrypted.
 Bytes ReferenceGcm(const Bytes& key, const Bytes& iv, const Bytes& packet) {
     Bytes out(packet.begin(), packet.begin() + 4);
-    const Bytes sealed =
-        LibcryptoGcm(key, iv, out, Bytes(packet.begin() + 4, packet.end()));
+    const Bytes sealed = LibcryptoGcm(key, iv, out, Bytes(packet.begin() + 4, packet.end()));
     out.insert(out.end(), sealed.begin(), sealed.end());
     return out;
 }

@@ -1,5 +1,7 @@
 // Published known answers for the block and stream ciphers, through the modes and the
 // descriptors the transport uses.
+#include <algorithm>
+
 #include "crypto/aes.h"
 #include "crypto/arcfour.h"
 #include "crypto/blowfish.h"

@@ -65,20 +65,12 @@ Bytes PrivateScalar(EVP_PKEY* key, std::size_t length) {
     return scalar;
 }
 
-EvpKey KeyFromPoint(const CurveCase& curve, const Bytes& point) {
-    OSSL_PARAM params[] = {
-        OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, const_cast<char*>(curve.group),
-                                         0),
-        OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY,
-                                          const_cast<std::uint8_t*>(point.data()), point.size()),
-        OSSL_PARAM_construct_end()};
-    EvpCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
-    EVP_PKEY* key = nullptr;
-    if (EVP_PKEY_fromdata_init(ctx.get()) <= 0 ||
-        EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params) <= 0) {
-        return nullptr;
-    }
-    return EvpKey(key);
+Bytes EcdsaKeyBlob(std::string_view curve, const Bytes& point) {
+    Bytes blob;
+    AppendString(blob, "ecdsa-sha2-" + std::string(curve));
+    AppendString(blob, curve);
+    AppendString(blob, point);
+    return blob;
 }
 
 Bytes Derive(EVP_PKEY* mine, EVP_PKEY* peer) {
@@ -195,7 +187,7 @@ TEST_P(Ecc, EcdhAgreesWithLibcryptoBothWays) {
         Bytes ourPoint(ours->publicPoint().begin(), ours->publicPoint().end());
         ASSERT_TRUE(EcPointIsValid(*curve_, ourPoint));
         EvpKey theirs(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", GetParam().group));
-        EvpKey ourPublic = KeyFromPoint(GetParam(), ourPoint);
+        EvpKey ourPublic = EvpFromBlob(EcdsaKeyBlob(GetParam().ssh, ourPoint));
         ASSERT_TRUE(theirs && ourPublic);
 
         SecureBytes secret;
@@ -294,14 +286,7 @@ TEST_P(Ecc, HostKeyRowsReadLibcryptoKeysAndSignatures) {
     const std::string name = std::string("ecdsa-sha2-") + c.ssh;
     EvpKey libKey(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", c.group));
     const Bytes point = PublicPoint(libKey.get());
-    auto blobOf = [&](std::string_view keyName, std::string_view curveName, const Bytes& q) {
-        Bytes blob;
-        AppendString(blob, keyName);
-        AppendString(blob, curveName);
-        AppendString(blob, q);
-        return blob;
-    };
-    const Bytes blob = blobOf(name, c.ssh, point);
+    const Bytes blob = EcdsaKeyBlob(c.ssh, point);
     PublicKeyPtr key = PublicKeyFromBlob(blob);
     ASSERT_TRUE(key);
     EXPECT_EQ(key->algorithm->sshName, name);
@@ -329,10 +314,14 @@ TEST_P(Ecc, HostKeyRowsReadLibcryptoKeysAndSignatures) {
 
     // The curve field must agree with the name; the point must be on the curve.
     const char* otherCurve = std::string_view(c.ssh) == "nistp256" ? "nistp384" : "nistp256";
-    EXPECT_FALSE(PublicKeyFromBlob(blobOf(name, otherCurve, point)));
+    Bytes otherCurveBlob;
+    AppendString(otherCurveBlob, name);
+    AppendString(otherCurveBlob, otherCurve);
+    AppendString(otherCurveBlob, point);
+    EXPECT_FALSE(PublicKeyFromBlob(otherCurveBlob));
     Bytes offCurve = point;
     offCurve.back() ^= 1;
-    EXPECT_FALSE(PublicKeyFromBlob(blobOf(name, c.ssh, offCurve)));
+    EXPECT_FALSE(PublicKeyFromBlob(EcdsaKeyBlob(c.ssh, offCurve)));
     Bytes trailing = blob;
     trailing.push_back(0);
     EXPECT_FALSE(PublicKeyFromBlob(trailing));

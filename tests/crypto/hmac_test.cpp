@@ -51,8 +51,8 @@ TEST_P(HmacPaths, PublishedVectors) {
          "d6a1e5295e64f73f63f0aec8b915a985d786598"},
     };
     for (const auto& v : vectors)
-        EXPECT_EQ(HmacHex(*v.hash, v.key, *v.data), v.mac) << v.hash->name << " key of "
-                                                            << v.key.size();
+        EXPECT_EQ(HmacHex(*v.hash, v.key, *v.data), v.mac)
+            << v.hash->name << " key of " << v.key.size();
 }
 
 Bytes SequencedPacket(std::uint32_t sequence, const Bytes& packet) {

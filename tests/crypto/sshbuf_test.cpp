@@ -10,8 +10,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Whatever fails first, the failure sticks: every later getter fails, even one
-// the bytes could still satisfy, and the end check reports it.
 enum class Get { Uint32, Uint64, Bytes4, String, Mpint, Ssh1Mpint };
 
 bool Read(SshReader& r, Get get) {
@@ -21,16 +19,24 @@ bool Read(SshReader& r, Get get) {
     std::string_view text;
     BigNum number;
     switch (get) {
-        case Get::Uint32: return r.ReadUint32(&u32);
-        case Get::Uint64: return r.ReadUint64(&u64);
-        case Get::Bytes4: return r.ReadBytes(4, &bytes);
-        case Get::String: return r.ReadString(&text);
-        case Get::Mpint: return r.ReadMpint(&number);
-        case Get::Ssh1Mpint: return r.ReadSsh1Mpint(&number);
+        case Get::Uint32:
+            return r.ReadUint32(&u32);
+        case Get::Uint64:
+            return r.ReadUint64(&u64);
+        case Get::Bytes4:
+            return r.ReadBytes(4, &bytes);
+        case Get::String:
+            return r.ReadString(&text);
+        case Get::Mpint:
+            return r.ReadMpint(&number);
+        case Get::Ssh1Mpint:
+            return r.ReadSsh1Mpint(&number);
     }
     return false;
 }
 
+// Whatever fails first, the failure sticks: every later getter fails, even one
+// the bytes could still satisfy, and the end check reports it.
 TEST(SshReader, AFailureSticksAndTheEndCheckReportsIt) {
     const struct {
         const char* name;

@@ -4,7 +4,7 @@
 // directions; then keyboard-interactive and password logins, a wrong password, the
 // "sftp" subsystem answering SSH_FXP_INIT, and a large echo through `cat` that runs
 // the flow control through many windows in both directions. (Every algorithm one at
-// a time is the integration matrix's business.) Tests that pin a classic algorithm
+// a time is ssh_algorithms_test's business.) Tests that pin a classic algorithm
 // (or need ssh-rsa) use the legacy instance; those that take the default offer use
 // the main one, which keeps OpenSSH's defaults.
 #include <gtest/gtest.h>
@@ -38,8 +38,8 @@ SshConfig ServerConfig(const char* portSetting) {
     return config;
 }
 
-#define REQUIRE_SERVER(config, portSetting)                 \
-    REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", portSetting);   \
+#define REQUIRE_SERVER(config, portSetting)               \
+    REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", portSetting); \
     std::optional<SshConfig> config = ServerConfig(portSetting)
 
 // Connects, completes the key exchange and asks for the authentication service.
@@ -232,14 +232,14 @@ TEST(SshdTransportTest, RefusedPortIsANetworkError) {
 
 // The legacy server with the test user, asking for the "sftp" subsystem; the SHA-1
 // group exchange keeps the run short.
-#define REQUIRE_SESSION_SERVER(config)                                  \
-    REQUIRE_SERVER(config, kLegacyPort);                                \
-    REQUIRE_SERVER_SETTINGS("FT_TEST_USER", "FT_TEST_PASSWORD");        \
-    config->userName = Setting("FT_TEST_USER");                         \
-    config->password = Setting("FT_TEST_PASSWORD");                     \
-    config->remoteCommand = "sftp";                                     \
-    config->remoteCommandIsSubsystem = true;                            \
-    config->fallbackCommand = "exec /usr/lib/openssh/sftp-server";      \
+#define REQUIRE_SESSION_SERVER(config)                             \
+    REQUIRE_SERVER(config, kLegacyPort);                           \
+    REQUIRE_SERVER_SETTINGS("FT_TEST_USER", "FT_TEST_PASSWORD");   \
+    config->userName = Setting("FT_TEST_USER");                    \
+    config->password = Setting("FT_TEST_PASSWORD");                \
+    config->remoteCommand = "sftp";                                \
+    config->remoteCommandIsSubsystem = true;                       \
+    config->fallbackCommand = "exec /usr/lib/openssh/sftp-server"; \
     config->kexOverride = "diffie-hellman-group14-sha1"
 
 std::span<const std::uint8_t> Bytes(const std::vector<std::uint8_t>& bytes) {

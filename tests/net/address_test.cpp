@@ -51,8 +51,17 @@ TEST(NetInetAddr, RejectsWhatIsNotAnAddress) {
         "127.16777216",  // b of a.b above 0xFFFFFF
         "127.1.65536",   // c of a.b.c above 0xFFFF
         "4294967296",    // more than 32 bits
-        "",             "   ", "127..1",      "127.0.0.",     ".127.0.1",   "0x",
-        "0x.1",         "abc", "127.0.0.1x",  "127.0.0.1/8",  "-127.0.0.1",
+        "",
+        "   ",
+        "127..1",
+        "127.0.0.",
+        ".127.0.1",
+        "0x",
+        "0x.1",
+        "abc",
+        "127.0.0.1x",
+        "127.0.0.1/8",
+        "-127.0.0.1",
     };
     for (const char* text : rejected)
         EXPECT_EQ(NetInetAddr(text), kNone) << '"' << text << '"';

@@ -55,8 +55,8 @@ std::string AuthRequest(FakeSsh2Server& s) {
 }
 
 void ServiceAccepted(FakeSsh2Server& s) {
-    if (ReadText(Expect(s, kSshMsgServiceRequest).reader) != "ssh-userauth")
-        s.Fail("wrong service");
+    Message m = Expect(s, kSshMsgServiceRequest);
+    if (ReadText(m.reader) != "ssh-userauth") s.Fail("wrong service");
     s.Send(Out(kSshMsgServiceAccept).Str("ssh-userauth"));
 }
 

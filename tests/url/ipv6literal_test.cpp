@@ -103,8 +103,8 @@ TEST(Ipv6Literal, AgreesWithSystemOnRandomTexts) {
 
 TEST(Ipv6Literal, AgreesWithSystemOnMutatedAddresses) {
     std::mt19937 random(7);
-    const char* seeds[] = {"0:0:0:0:0:ffff:7f00:1", "::ffff:127.0.2.1", "0:0:0:0:0:0:0:1",
-                           "::1", "::"};
+    const char* seeds[] = {"0:0:0:0:0:ffff:7f00:1", "::ffff:127.0.2.1", "0:0:0:0:0:0:0:1", "::1",
+                           "::"};
     const std::string alphabet = "0f:.9";
     for (int i = 0; i < 20000; ++i) {
         std::string text = seeds[random() % std::size(seeds)];
