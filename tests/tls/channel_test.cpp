@@ -162,7 +162,9 @@ TEST(ChannelWaits, AStalledHandshakeEndsByTimeOutOrCancel) {
             EXPECT_EQ(NetCancelBlockingCall(), 0);
             return LRESULT{0};
         });
-        if (c.cancel) ASSERT_TRUE(PostMessageA(window.hwnd(), WM_USER + 1, 0, 0));
+        if (c.cancel) {
+            ASSERT_TRUE(PostMessageA(window.hwnd(), WM_USER + 1, 0, 0));
+        }
         const long long start = tlstest::NowMs();
         EXPECT_EQ(client.Handshake(), 0);
         const long long elapsed = tlstest::NowMs() - start;
