@@ -9,17 +9,6 @@
 
 namespace {
 
-Bytes Evp(const EVP_CIPHER* type, const Bytes& key, const Bytes& iv, const Bytes& input) {
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    Bytes out(input.size() + 16);
-    int n = 0;
-    EXPECT_EQ(EVP_EncryptInit_ex(ctx, type, nullptr, key.data(), iv.data()), 1);
-    EXPECT_EQ(EVP_EncryptUpdate(ctx, out.data(), &n, input.data(), int(input.size())), 1);
-    EVP_CIPHER_CTX_free(ctx);
-    out.resize(input.size());
-    return out;
-}
-
 // EVP_chacha20's IV is the 32-bit little-endian counter and then 12 nonce bytes; the SSH
 // layout is a 64-bit little-endian counter and the sequence number big-endian, which is
 // the same words for counters below 2^32.
@@ -30,7 +19,7 @@ Bytes ChaChaStream(const Bytes& key, std::uint32_t counter, std::uint32_t sequen
         iv[i] = std::uint8_t(counter >> (8 * i));
         iv[15 - i] = std::uint8_t(sequence >> (8 * i));
     }
-    return Evp(EVP_chacha20(), key, iv, input);
+    return LibcryptoCipher(EVP_chacha20(), key, iv, input);
 }
 
 // The sealed packet and tag as OpenSSH's construction defines them.
@@ -47,18 +36,9 @@ Bytes ReferenceChaChaPoly(const Bytes& key, std::uint32_t sequence, const Bytes&
 
 // RFC 5647: the length field is the additional data, the rest is encrypted.
 Bytes ReferenceGcm(const Bytes& key, const Bytes& iv, const Bytes& packet) {
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    const EVP_CIPHER* type = key.size() == 32 ? EVP_aes_256_gcm() : EVP_aes_128_gcm();
     Bytes out(packet.begin(), packet.begin() + 4);
-    out.resize(packet.size() + 16);
-    int n = 0;
-    EXPECT_EQ(EVP_EncryptInit_ex(ctx, type, nullptr, key.data(), iv.data()), 1);
-    EXPECT_EQ(EVP_EncryptUpdate(ctx, nullptr, &n, packet.data(), 4), 1);
-    EXPECT_EQ(EVP_EncryptUpdate(ctx, out.data() + 4, &n, packet.data() + 4, int(packet.size() - 4)),
-              1);
-    EXPECT_EQ(EVP_EncryptFinal_ex(ctx, out.data() + 4 + n, &n), 1);
-    EXPECT_EQ(EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_GET_TAG, 16, out.data() + packet.size()), 1);
-    EVP_CIPHER_CTX_free(ctx);
+    const Bytes sealed = LibcryptoGcm(key, iv, out, Bytes(packet.begin() + 4, packet.end()));
+    out.insert(out.end(), sealed.begin(), sealed.end());
     return out;
 }
 

@@ -253,26 +253,4 @@ TEST_P(CipherDifferential, EncryptAndDecryptAgreeWithLibcryptoAcrossPackets) {
 
 INSTANTIATE_BOTH_PATHS(CipherDifferential);
 
-// A context keyed on one path must give the same stream as one keyed on the other.
-TEST(CipherPaths, FastAndPortableAesProduceTheSameStream) {
-    if (!CpuHasAesNi()) GTEST_SKIP() << "no AES instructions on this processor";
-    TestRandom random(12);
-    for (const CipherDescriptor* cipher : CipherFamilyList(CipherFamily::Aes)) {
-        const Bytes key = random.Fill(cipher->keyLength);
-        const Bytes iv = RandomIv(random, 16);
-        const Bytes plaintext = random.Fill(16 * (1 + random.Below(100)));
-        Bytes results[2];
-        for (int path = 0; path < 2; ++path) {
-            ScopedCryptoPath scoped(path == 0 ? CryptoPath::Fast : CryptoPath::Portable);
-            void* context = cipher->createContext();
-            cipher->setKey(context, key.data());
-            cipher->setIv(context, iv.data());
-            results[path] = plaintext;
-            cipher->encrypt(context, results[path].data(), results[path].size());
-            cipher->freeContext(context);
-        }
-        EXPECT_EQ(ToHex(results[0]), ToHex(results[1])) << cipher->textName;
-    }
-}
-
 }  // namespace

@@ -86,14 +86,6 @@ class TestRandom {
 // Runs a test body with the fast paths forced on and off, restoring the default after.
 enum class CryptoPath { Fast, Portable };
 
-class ScopedCryptoPath {
-  public:
-    explicit ScopedCryptoPath(CryptoPath path) { CryptoSetFastPaths(path == CryptoPath::Fast); }
-    ~ScopedCryptoPath() { CryptoSetFastPaths(true); }
-    ScopedCryptoPath(const ScopedCryptoPath&) = delete;
-    ScopedCryptoPath& operator=(const ScopedCryptoPath&) = delete;
-};
-
 class BothPaths : public ::testing::TestWithParam<CryptoPath> {
   protected:
     void SetUp() override { CryptoSetFastPaths(GetParam() == CryptoPath::Fast); }
@@ -120,4 +112,37 @@ inline Bytes LibcryptoPoly1305(const Bytes& key, const Bytes& message) {
     EVP_MAC_CTX_free(ctx);
     EVP_MAC_free(mac);
     return tag;
+}
+
+// One pass of a libcrypto cipher (a stream or counter mode) over the input.
+inline Bytes LibcryptoCipher(const EVP_CIPHER* type, const Bytes& key, const Bytes& iv,
+                             const Bytes& input) {
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    Bytes out(input.size() + 16);
+    int n = 0;
+    EXPECT_EQ(EVP_EncryptInit_ex(ctx, type, nullptr, key.data(), iv.data()), 1);
+    EXPECT_EQ(EVP_EncryptUpdate(ctx, out.data(), &n, input.data(), int(input.size())), 1);
+    EVP_CIPHER_CTX_free(ctx);
+    out.resize(input.size());
+    return out;
+}
+
+// AES-GCM of libcrypto: the ciphertext, then the 16-byte tag.
+inline Bytes LibcryptoGcm(const Bytes& key, const Bytes& iv, const Bytes& aad, const Bytes& plain) {
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    Bytes out(plain.size() + 16);
+    int n = 0;
+    EXPECT_EQ(EVP_EncryptInit_ex(ctx, key.size() == 32 ? EVP_aes_256_gcm() : EVP_aes_128_gcm(),
+                                 nullptr, key.data(), iv.data()),
+              1);
+    if (!aad.empty()) {
+        EXPECT_EQ(EVP_EncryptUpdate(ctx, nullptr, &n, aad.data(), int(aad.size())), 1);
+    }
+    if (!plain.empty()) {
+        EXPECT_EQ(EVP_EncryptUpdate(ctx, out.data(), &n, plain.data(), int(plain.size())), 1);
+    }
+    EXPECT_EQ(EVP_EncryptFinal_ex(ctx, out.data() + plain.size(), &n), 1);
+    EXPECT_EQ(EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_GET_TAG, 16, out.data() + plain.size()), 1);
+    EVP_CIPHER_CTX_free(ctx);
+    return out;
 }

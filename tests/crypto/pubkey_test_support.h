@@ -5,14 +5,20 @@
 #include <openssl/core_names.h>
 #include <openssl/dsa.h>
 #include <openssl/evp.h>
+#include <openssl/param_build.h>
 #include <openssl/rsa.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "bignum_test_support.h"
+#include "crypto/sshbuf.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -76,21 +82,34 @@ inline EvpKey GenerateDsa(unsigned bits, unsigned qBits) {
     return EvpKey(key);
 }
 
-inline Bytes SignSha1(EVP_PKEY* key, const Bytes& data) {
-    EVP_MD_CTX* md = EVP_MD_CTX_new();
+// A signature by libcrypto over data hashed with md (none for Ed25519).
+inline Bytes SignWith(EVP_PKEY* key, const EVP_MD* md, const Bytes& data) {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     std::size_t length = 0;
     Bytes signature;
-    if (EVP_DigestSignInit(md, nullptr, EVP_sha1(), nullptr, key) > 0 &&
-        EVP_DigestSign(md, nullptr, &length, data.data(), data.size()) > 0) {
+    if (EVP_DigestSignInit(ctx, nullptr, md, nullptr, key) > 0 &&
+        EVP_DigestSign(ctx, nullptr, &length, data.data(), data.size()) > 0) {
         signature.resize(length);
-        if (EVP_DigestSign(md, signature.data(), &length, data.data(), data.size()) > 0) {
-            signature.resize(length);
-        } else {
-            signature.clear();
-        }
+        if (EVP_DigestSign(ctx, signature.data(), &length, data.data(), data.size()) <= 0)
+            length = 0;
+        signature.resize(length);
     }
-    EVP_MD_CTX_free(md);
+    EVP_MD_CTX_free(ctx);
     return signature;
+}
+
+inline bool LibcryptoVerifies(EVP_PKEY* key, const EVP_MD* md, const Bytes& signature,
+                              const Bytes& data) {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    const bool ok =
+        key && EVP_DigestVerifyInit(ctx, nullptr, md, nullptr, key) > 0 &&
+        EVP_DigestVerify(ctx, signature.data(), signature.size(), data.data(), data.size()) == 1;
+    EVP_MD_CTX_free(ctx);
+    return ok;
+}
+
+inline Bytes SignSha1(EVP_PKEY* key, const Bytes& data) {
+    return SignWith(key, EVP_sha1(), data);
 }
 
 inline Bytes RsaKeyBlob(EVP_PKEY* key) {
@@ -139,12 +158,7 @@ inline Bytes SignatureBlob(std::string_view name, const Bytes& signature) {
 }
 
 inline EvpKey GenerateEd25519() {
-    EvpCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "ED25519", nullptr));
-    EVP_PKEY* key = nullptr;
-    if (EVP_PKEY_keygen_init(ctx.get()) <= 0 || EVP_PKEY_keygen(ctx.get(), &key) <= 0) {
-        return nullptr;
-    }
-    return EvpKey(key);
+    return EvpKey(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"));
 }
 
 inline Bytes Ed25519RawPublic(EVP_PKEY* key) {
@@ -163,14 +177,56 @@ inline Bytes Ed25519KeyBlob(EVP_PKEY* key) {
 
 // Ed25519 signs the message itself (no separate digest): the 64 bytes R || S.
 inline Bytes Ed25519Signature(EVP_PKEY* key, const Bytes& data) {
-    EVP_MD_CTX* md = EVP_MD_CTX_new();
-    Bytes signature(64);
-    std::size_t length = signature.size();
-    if (EVP_DigestSignInit(md, nullptr, nullptr, nullptr, key) <= 0 ||
-        EVP_DigestSign(md, signature.data(), &length, data.data(), data.size()) <= 0 ||
-        length != 64) {
-        signature.clear();
+    return SignWith(key, nullptr, data);
+}
+
+inline EvpKey EvpFromParams(const char* type, OSSL_PARAM_BLD* build) {
+    OSSL_PARAM* params = OSSL_PARAM_BLD_to_param(build);
+    EvpCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr));
+    EVP_PKEY* key = nullptr;
+    if (EVP_PKEY_fromdata_init(ctx.get()) <= 0 ||
+        EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params) <= 0) {
+        key = nullptr;
     }
-    EVP_MD_CTX_free(md);
-    return signature;
+    OSSL_PARAM_free(params);
+    return EvpKey(key);
+}
+
+// A libcrypto public key built from the numbers of an SSH key blob.
+inline EvpKey EvpFromBlob(const Bytes& blob) {
+    SshReader reader(blob);
+    std::string_view type;
+    if (!reader.ReadString(&type)) return nullptr;
+    if (type == "ssh-ed25519") {
+        std::span<const std::uint8_t> key;
+        if (!reader.ReadString(&key)) return nullptr;
+        return EvpKey(
+            EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.data(), key.size()));
+    }
+    OSSL_PARAM_BLD* build = OSSL_PARAM_BLD_new();
+    EvpKey key;
+    if (type == "ssh-rsa") {
+        BigNum e, n;
+        EXPECT_TRUE(reader.ReadMpint(&e));
+        EXPECT_TRUE(reader.ReadMpint(&n));
+        Bn bnE = ToBn(e), bnN = ToBn(n);
+        OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_N, bnN.get());
+        OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_E, bnE.get());
+        key = EvpFromParams("RSA", build);
+    } else {
+        static const std::map<std::string_view, const char*> groups = {
+            {"nistp256", "P-256"}, {"nistp384", "P-384"}, {"nistp521", "P-521"}};
+        std::string_view curve;
+        std::span<const std::uint8_t> point;
+        EXPECT_TRUE(reader.ReadString(&curve));
+        EXPECT_TRUE(reader.ReadString(&point));
+        if (groups.contains(curve)) {
+            OSSL_PARAM_BLD_push_utf8_string(build, OSSL_PKEY_PARAM_GROUP_NAME, groups.at(curve), 0);
+            OSSL_PARAM_BLD_push_octet_string(build, OSSL_PKEY_PARAM_PUB_KEY, point.data(),
+                                             point.size());
+            key = EvpFromParams("EC", build);
+        }
+    }
+    OSSL_PARAM_BLD_free(build);
+    return key;
 }

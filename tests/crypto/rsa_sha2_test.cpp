@@ -9,20 +9,6 @@
 
 namespace {
 
-Bytes SignWith(EVP_PKEY* key, const EVP_MD* md, const Bytes& data) {
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    std::size_t length = 0;
-    Bytes signature;
-    if (EVP_DigestSignInit(ctx, nullptr, md, nullptr, key) > 0 &&
-        EVP_DigestSign(ctx, nullptr, &length, data.data(), data.size()) > 0) {
-        signature.resize(length);
-        if (EVP_DigestSign(ctx, signature.data(), &length, data.data(), data.size()) <= 0)
-            signature.clear();
-    }
-    EVP_MD_CTX_free(ctx);
-    return signature;
-}
-
 struct Signer {
     const char* row;
     const char* hashName;
@@ -149,15 +135,6 @@ RsaPrivateKey PrivateOf(EVP_PKEY* key) {
             number(OSSL_PKEY_PARAM_RSA_D),         number(OSSL_PKEY_PARAM_RSA_FACTOR1),
             number(OSSL_PKEY_PARAM_RSA_FACTOR2),   number(OSSL_PKEY_PARAM_RSA_EXPONENT1),
             number(OSSL_PKEY_PARAM_RSA_EXPONENT2), number(OSSL_PKEY_PARAM_RSA_COEFFICIENT1)};
-}
-
-bool LibcryptoVerifies(EVP_PKEY* key, const EVP_MD* md, const Bytes& signature, const Bytes& data) {
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    const bool ok =
-        EVP_DigestVerifyInit(ctx, nullptr, md, nullptr, key) > 0 &&
-        EVP_DigestVerify(ctx, signature.data(), signature.size(), data.data(), data.size()) == 1;
-    EVP_MD_CTX_free(ctx);
-    return ok;
 }
 
 // PKCS #1 v1.5 signatures are deterministic, so ours must equal libcrypto's byte for byte

@@ -32,7 +32,7 @@ TEST(NetInetAddr, AcceptedForms) {
         {"0x7F010203", "127.1.2.3"},
         {"0127.0.0.1", "127.0.0.1"},
         {"0X7F.0xFf.0xaB.1", "127.255.171.1"},
-        {"0.0.0.0", "0.0.0.0"},
+        {"127.0.0.0", "127.0.0.0"},
         {"  \t127.1.2.3", "127.1.2.3"},
         {"127.1.2.3 trailing", "127.1.2.3"},
         {"127.1.2.3\t", "127.1.2.3"},
@@ -44,15 +44,24 @@ TEST(NetInetAddr, AcceptedForms) {
 
 TEST(NetInetAddr, RejectsWhatIsNotAnAddress) {
     const char* rejected[] = {
-        "1.2.3.256",   // last of four parts above 255
-        "1.2.3.4:21",  // a port is not a terminator
-        "1.2.3.4.5",   // more than three dots
-        "256.1.2.3",   // an earlier part above 255
-        "1.16777216",  // b of a.b above 0xFFFFFF
-        "1.2.65536",   // c of a.b.c above 0xFFFF
-        "4294967296",  // more than 32 bits
-        "",           "   ", "1..2",     "1.2.3.",     ".1.2.3",   "0x",
-        "0x.1",       "abc", "1.2.3.4x", "1.2.3.4/24", "-1.2.3.4",
+        "127.0.0.256",   // last of four parts above 255
+        "127.0.0.1:21",  // a port is not a terminator
+        "127.0.0.1.5",   // more than three dots
+        "127.256.0.1",   // an earlier part above 255
+        "127.16777216",  // b of a.b above 0xFFFFFF
+        "127.1.65536",   // c of a.b.c above 0xFFFF
+        "4294967296",    // more than 32 bits
+        "",
+        "   ",
+        "127..1",
+        "127.0.0.",
+        ".127.0.1",
+        "0x",
+        "0x.1",
+        "abc",
+        "127.0.0.1x",
+        "127.0.0.1/8",
+        "-127.0.0.1",
     };
     for (const char* text : rejected)
         EXPECT_EQ(NetInetAddr(text), kNone) << '"' << text << '"';
@@ -60,7 +69,7 @@ TEST(NetInetAddr, RejectsWhatIsNotAnAddress) {
 }
 
 TEST(NetInetText, Ipv4AndIpv6RoundTrips) {
-    const char* texts[] = {"127.0.0.1", "127.20.30.40", "255.255.255.0"};
+    const char* texts[] = {"127.0.0.1", "127.20.30.40", "127.255.255.0"};
     for (const char* text : texts) {
         uint8_t bytes[4];
         ASSERT_EQ(NetInetPton(NET_FAMILY_IPV4, text, bytes), 1);
@@ -68,7 +77,7 @@ TEST(NetInetText, Ipv4AndIpv6RoundTrips) {
         ASSERT_NE(NetInetNtop(NET_FAMILY_IPV4, bytes, back, sizeof back), nullptr);
         EXPECT_STREQ(back, text);
     }
-    const char* v6[] = {"::1", "fe80::1", "2001:db8::ff00:42:8329", "::ffff:1.2.3.4"};
+    const char* v6[] = {"::1", "::ffff:127.0.0.1", "::ffff:127.255.0.42"};
     for (const char* text : v6) {
         uint8_t bytes[16];
         ASSERT_EQ(NetInetPton(NET_FAMILY_IPV6, text, bytes), 1) << text;
@@ -81,11 +90,11 @@ TEST(NetInetText, Ipv4AndIpv6RoundTrips) {
 TEST(NetInetText, PtonAnswersZeroForTextOfAnotherFamilyAndFailsOnBadArguments) {
     uint8_t bytes[16];
     EXPECT_EQ(NetInetPton(NET_FAMILY_IPV4, "::1", bytes), 0);
-    EXPECT_EQ(NetInetPton(NET_FAMILY_IPV6, "1.2.3.4", bytes), 0);
-    EXPECT_EQ(NetInetPton(NET_FAMILY_IPV4, "  1.2.3.4", bytes), 1);  // leading blanks skipped
+    EXPECT_EQ(NetInetPton(NET_FAMILY_IPV6, "127.0.0.1", bytes), 0);
+    EXPECT_EQ(NetInetPton(NET_FAMILY_IPV4, "  127.1.2.3", bytes), 1);  // leading blanks skipped
     EXPECT_EQ(NetInetPton(NET_FAMILY_IPV4, nullptr, bytes), -1);
     EXPECT_EQ(NetGetLastError(), 10014);
-    EXPECT_EQ(NetInetPton(7, "1.2.3.4", bytes), -1);
+    EXPECT_EQ(NetInetPton(7, "127.1.2.3", bytes), -1);
     EXPECT_EQ(NetGetLastError(), 10047);
     char small[4];
     EXPECT_EQ(NetInetNtop(NET_FAMILY_IPV4, bytes, small, sizeof small), nullptr);
@@ -97,29 +106,29 @@ TEST(NetInetText, PtonAnswersZeroForTextOfAnotherFamilyAndFailsOnBadArguments) {
 TEST(NetAddressFamilyOf, NumericTextOnly) {
     EXPECT_EQ(NetAddressFamilyOf("127.0.0.1"), 2);
     EXPECT_EQ(NetAddressFamilyOf("  ::1"), 23);
-    EXPECT_EQ(NetAddressFamilyOf("2001:db8::1"), 23);
+    EXPECT_EQ(NetAddressFamilyOf("::ffff:127.0.0.1"), 23);
     EXPECT_EQ(NetAddressFamilyOf("localhost"), 0);
     EXPECT_EQ(NetAddressFamilyOf(""), 0);
     EXPECT_EQ(NetAddressFamilyOf(nullptr), 0);
-    EXPECT_EQ(NetAddressFamilyOf("1.2.3.4:21"), 0);
+    EXPECT_EQ(NetAddressFamilyOf("127.0.0.1:21"), 0);
 }
 
 TEST(NetParseAddress, HintChoosesFamiliesAndErrorsAreDistinct) {
     NetAddress address{};
-    ASSERT_EQ(NetParseAddress("192.0.2.7", 0, &address), 2);
+    ASSERT_EQ(NetParseAddress("127.0.2.7", 0, &address), 2);
     EXPECT_EQ(address.family, 2);
-    EXPECT_EQ(std::memcmp(address.address, "\xC0\x00\x02\x07", 4), 0);
+    EXPECT_EQ(std::memcmp(address.address, "\x7F\x00\x02\x07", 4), 0);
     ASSERT_EQ(NetParseAddress("::1", 0, &address), 23);
     EXPECT_EQ(address.address[15], 1);
     EXPECT_EQ(NetParseAddress("::1", 2, &address), -1);
     EXPECT_EQ(NetGetLastError(), 10039);
-    EXPECT_EQ(NetParseAddress("192.0.2.7", 23, &address), -1);
+    EXPECT_EQ(NetParseAddress("127.0.2.7", 23, &address), -1);
     EXPECT_EQ(NetGetLastError(), 10039);
     EXPECT_EQ(NetParseAddress("", 0, &address), -1);
     EXPECT_EQ(NetGetLastError(), 12005);
-    EXPECT_EQ(NetParseAddress("example.com", 0, &address), -1);
+    EXPECT_EQ(NetParseAddress("localhost", 0, &address), -1);
     EXPECT_EQ(NetGetLastError(), 10039);
-    EXPECT_EQ(NetParseAddress("1.2.3.4", 0, nullptr), -1);
+    EXPECT_EQ(NetParseAddress("127.1.2.3", 0, nullptr), -1);
     EXPECT_EQ(NetGetLastError(), 10014);
 }
 
@@ -135,7 +144,7 @@ TEST(NetMakeSockAddr, BuildsBothFamiliesWithPortInNetworkOrder) {
     EXPECT_EQ(ipv4->sin_port, htons(2121));
     EXPECT_EQ(ipv4->sin_addr.s_addr, Ipv4("127.1.2.3"));
 
-    ASSERT_EQ(NetParseAddress("fe80::2", 0, &address), 23);
+    ASSERT_EQ(NetParseAddress("::ffff:127.0.0.2", 0, &address), 23);
     ASSERT_EQ(NetMakeSockAddr(&address, 990, &storage, &length), 23);
     EXPECT_EQ(length, 28u);
     auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&storage);

@@ -196,17 +196,4 @@ TEST(ErrorInformation, IsPerThread) {
     EXPECT_EQ(GetErrorInfo(0, &none), S_FALSE);
 }
 
-TEST(Guids, TextRoundTrip) {
-    std::string text = GuidToString(IID_IDispatch);
-    EXPECT_EQ(text, "{00020400-0000-0000-C000-000000000046}");
-    GUID parsed;
-    ASSERT_TRUE(GuidFromString("{00020400-0000-0000-c000-000000000046}", &parsed));
-    EXPECT_EQ(parsed, IID_IDispatch);
-    EXPECT_FALSE(GuidFromString("{00020400-0000-0000-C000-00000000004}", &parsed));
-    EXPECT_FALSE(GuidFromString("00020400-0000-0000-C000-000000000046}", &parsed));
-    OLECHAR buffer[39];
-    EXPECT_EQ(StringFromGUID2(IID_IDispatch, buffer, 39), 39);
-    EXPECT_EQ(StringFromGUID2(IID_IDispatch, buffer, 38), 0);
-}
-
 }  // namespace

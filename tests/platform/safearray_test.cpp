@@ -119,22 +119,6 @@ TEST(SafeArrayLifetime, VariantArraysHoldNestedArraysAndStrings) {
     // All of it is released by the VARIANT destructors.
 }
 
-TEST(SafeArrayLifetime, RedimKeepsElementsAndFreesTheOnesCut) {
-    SAFEARRAY* a = SafeArrayCreateVector(VT_BSTR, 0, 3);
-    for (LONG i = 0; i < 3; ++i) {
-        BSTR s = BstrFromUtf8(std::to_string(i));
-        SafeArrayPutElement(a, &i, s);
-        SysFreeString(s);
-    }
-    SAFEARRAYBOUND smaller{1, 0};
-    ASSERT_EQ(SafeArrayRedim(a, &smaller), S_OK);
-    SAFEARRAYBOUND larger{4, 0};
-    ASSERT_EQ(SafeArrayRedim(a, &larger), S_OK);
-    EXPECT_EQ(Utf8FromBstr(static_cast<BSTR*>(a->pvData)[0]), "0");
-    EXPECT_EQ(static_cast<BSTR*>(a->pvData)[3], nullptr);
-    EXPECT_EQ(SafeArrayDestroy(a), S_OK);
-}
-
 TEST(SafeArrayLifetime, RejectsUnknownElementTypes) {
     EXPECT_EQ(SafeArrayCreateVector(VT_NULL, 0, 1), nullptr);
     EXPECT_EQ(SafeArrayCreate(VT_I4, 0, nullptr), nullptr);

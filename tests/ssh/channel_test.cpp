@@ -127,45 +127,22 @@ TEST_F(SshChannelTest, OpensWithOurWindowAndAsksForTheSubsystemAfterTheEnvironme
     EXPECT_EQ(layer_.requestedCommand(), "sftp");
 }
 
+// The server's replies in turn ('+' success, '-' failure) and the requests sent.
 TEST_F(SshChannelTest, CommandFallbackTable) {
+    const std::string sftp = "5 ? subsystem sftp", both = sftp + ", 5 ? exec exec sftp-server";
     struct Row {
         const char* name;
         std::string command;
         bool subsystem;
-        std::string fallback;
-        std::vector<bool> replies;
-        std::vector<std::string> requests;
+        std::string fallback, replies, requests;
         SshChannelState state;
     } rows[] = {
-        {"fallback after refusal",
-         "sftp",
-         true,
-         "exec sftp-server",
-         {false, true},
-         {"5 ? subsystem sftp", "5 ? exec exec sftp-server"},
+        {"fallback after refusal", "sftp", true, "exec sftp-server", "-+", both,
          SshChannelState::Running},
-        {"both refused",
-         "sftp",
-         true,
-         "exec sftp-server",
-         {false, false},
-         {"5 ? subsystem sftp", "5 ? exec exec sftp-server"},
-         SshChannelState::Refused},
-        {"no fallback",
-         "sftp",
-         true,
-         "",
-         {false},
-         {"5 ? subsystem sftp"},
-         SshChannelState::Refused},
-        {"exec command", "cat", false, "", {true}, {"5 ? exec cat"}, SshChannelState::Running},
-        {"empty command is a shell",
-         "",
-         false,
-         "",
-         {true},
-         {"5 ? shell"},
-         SshChannelState::Running},
+        {"both refused", "sftp", true, "exec sftp-server", "--", both, SshChannelState::Refused},
+        {"no fallback", "sftp", true, "", "-", sftp, SshChannelState::Refused},
+        {"exec command", "cat", false, "", "+", "5 ? exec cat", SshChannelState::Running},
+        {"empty command is a shell", "", false, "", "+", "5 ? shell", SshChannelState::Running},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -176,11 +153,14 @@ TEST_F(SshChannelTest, CommandFallbackTable) {
         RecordingLink link;
         SshConnectionLayer layer(config, link);
         OpenAndConfirm(layer, 10, 10);
-        for (bool reply : row.replies)
-            layer.Handle(Message(reply ? kSshMsgChannelSuccess : kSshMsgChannelFailure)
+        for (char reply : row.replies)
+            layer.Handle(Message(reply == '+' ? kSshMsgChannelSuccess : kSshMsgChannelFailure)
                              .U32(kSshFirstLocalChannel));
         std::swap(link_.sent, link.sent);
-        EXPECT_EQ(Requests(), row.requests);
+        std::string requests;
+        for (const std::string& request : Requests())
+            requests += (requests.empty() ? "" : ", ") + request;
+        EXPECT_EQ(requests, row.requests);
         EXPECT_EQ(layer.sessionState(), row.state);
         EXPECT_EQ(layer.ready(), row.state == SshChannelState::Running);
         EXPECT_EQ(layer.failed(), row.state == SshChannelState::Refused);

@@ -18,12 +18,6 @@ std::vector<std::uint8_t> Material(std::uint8_t seed) {
     return bytes;
 }
 
-std::unique_ptr<SshDirectionKeys> Keys(const CipherDescriptor* cipher, const MacDescriptor* mac,
-                                       std::uint8_t seed = 1) {
-    const auto key = Material(seed), iv = Material(seed + 1), macKey = Material(seed + 2);
-    return std::make_unique<SshDirectionKeys>(cipher, key, iv, mac, macKey);
-}
-
 SshPacket Message(std::uint8_t type, std::size_t bodyLength) {
     std::string body(bodyLength, '\0');
     for (std::size_t i = 0; i < bodyLength; ++i)
@@ -76,6 +70,11 @@ struct CodecCase {
         return std::make_unique<SshDirectionKeys>(cipher, key, iv, mac, macKey, etm);
     }
 };
+
+std::unique_ptr<SshDirectionKeys> Keys(const CipherDescriptor* cipher, const MacDescriptor* mac,
+                                       std::uint8_t seed = 1) {
+    return CodecCase{cipher, mac}.MakeKeys(seed);
+}
 
 std::vector<CodecCase> AllCombinations() {
     std::vector<CodecCase> cases{{}};

@@ -61,14 +61,6 @@ TEST(SftpStart, VersionThreeGivesTheHomeAsCurrentDirectory) {
     EXPECT_EQ(SftpGetResultCode(s.session), 200);
 }
 
-struct StartCase {
-    const char* name;
-    std::vector<std::uint8_t> reply;  // the whole answer to INIT
-    int error;
-};
-
-class SftpStartFailure : public ::testing::TestWithParam<StartCase> {};
-
 class RawReplyLink final : public SftpChannelLink {
   public:
     explicit RawReplyLink(std::vector<std::uint8_t> reply) : reply_(std::move(reply)) {}
@@ -86,22 +78,23 @@ class RawReplyLink final : public SftpChannelLink {
     std::vector<std::uint8_t> reply_;
 };
 
-TEST_P(SftpStartFailure, IsRefusedWithItsError) {
-    DWORD error = 0;
-    SftpSession* session =
-        SftpConnectOver(std::make_unique<RawReplyLink>(GetParam().reply), &error);
-    EXPECT_EQ(session, nullptr);
-    EXPECT_EQ(error, MakeErrorCode(GetParam().error));
+TEST(SftpStart, BadAnswersToInitAreRefusedWithTheirError) {
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> reply;  // the whole answer to INIT
+        int error;
+    } cases[] = {
+        {"no reply", {}, fileErrorNotConnected},
+        {"version four", {0, 0, 0, 5, 2, 0, 0, 0, 4}, fileErrorProtocolNotSupported},
+        {"not VERSION", {0, 0, 0, 5, 101, 0, 0, 0, 3}, fileErrorUnexpectedServerResponse},
+        {"no version field", {0, 0, 0, 1, 2}, fileErrorInvalidPacketData},
+    };
+    for (const auto& c : cases) {
+        DWORD error = 0;
+        EXPECT_EQ(SftpConnectOver(std::make_unique<RawReplyLink>(c.reply), &error), nullptr);
+        EXPECT_EQ(error, MakeErrorCode(c.error)) << c.name;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Replies, SftpStartFailure,
-    ::testing::Values(
-        StartCase{"NoReply", {}, fileErrorNotConnected},
-        StartCase{"VersionFour", {0, 0, 0, 5, 2, 0, 0, 0, 4}, fileErrorProtocolNotSupported},
-        StartCase{"NotVersion", {0, 0, 0, 5, 101, 0, 0, 0, 3}, fileErrorUnexpectedServerResponse},
-        StartCase{"NoVersionField", {0, 0, 0, 1, 2}, fileErrorInvalidPacketData}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SftpStart, ConnectValidatesHostAndProtocolBeforeTheNetwork) {
     DWORD error = 0;
@@ -113,91 +106,73 @@ TEST(SftpStart, ConnectValidatesHostAndProtocolBeforeTheNetwork) {
 
 // ---- statuses ------------------------------------------------------------------------
 
-struct StatusCase {
-    std::uint32_t status;
-    int error;
-    int code;
-    const char* text;
-};
-
-class SftpStatusMapping : public ::testing::TestWithParam<StatusCase> {};
-
-TEST_P(SftpStatusMapping, BecomesLastErrorReplyCodeAndText) {
-    FakeSession s;
-    const StatusCase c = GetParam();
-    s->handler = [&](const FakeRequest& r, FakeSftpPeer& peer) {
-        if (r.type == SSH_FXP_REALPATH) return peer.Name(r.id, r.FirstString());
-        peer.Status(r.id, c.status);
-    };
-    EXPECT_EQ(SftpMakeDirectory(s.session, "d"), c.status == 0 ? 1 : 0);
-    EXPECT_EQ(LastErrorNumber(s.session), c.error);
-    EXPECT_EQ(SftpGetResultCode(s.session), c.code);
-    char text[64];
-    SftpGetResultString(s.session, text, sizeof text);
-    EXPECT_STREQ(text, c.text);
-    char small[5];
-    EXPECT_EQ(SftpGetResultString(s.session, small, sizeof small), 4);
-}
-
 // Success, end of file, a failure and a code beyond the table; the other rows of
 // the status table take the same path.
-INSTANTIATE_TEST_SUITE_P(
-    Codes, SftpStatusMapping,
-    ::testing::Values(StatusCase{0, 0, 200, "Command okay"},
-                      StatusCase{1, fileErrorEndOfFile, 226, "Closing data connection"},
-                      StatusCase{2, fileErrorFileNotFound, 550, "File not found"},
-                      StatusCase{4, fileErrorServerTransactionFailed, 500, "General failure"},
-                      StatusCase{42, fileErrorUnexpectedServerResponse, 502,
-                                 "Unrecognized command"}));
+TEST(SftpStatus, BecomesLastErrorReplyCodeAndText) {
+    const struct {
+        std::uint32_t status;
+        int error, code;
+        const char* text;
+    } cases[] = {
+        {0, 0, 200, "Command okay"},
+        {1, fileErrorEndOfFile, 226, "Closing data connection"},
+        {2, fileErrorFileNotFound, 550, "File not found"},
+        {4, fileErrorServerTransactionFailed, 500, "General failure"},
+        {42, fileErrorUnexpectedServerResponse, 502, "Unrecognized command"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.status);
+        FakeSession s;
+        s->handler = [&](const FakeRequest& r, FakeSftpPeer& peer) {
+            if (r.type == SSH_FXP_REALPATH) return peer.Name(r.id, r.FirstString());
+            peer.Status(r.id, c.status);
+        };
+        EXPECT_EQ(SftpMakeDirectory(s.session, "d"), c.status == 0 ? 1 : 0);
+        EXPECT_EQ(LastErrorNumber(s.session), c.error);
+        EXPECT_EQ(SftpGetResultCode(s.session), c.code);
+        char text[64];
+        SftpGetResultString(s.session, text, sizeof text);
+        EXPECT_STREQ(text, c.text);
+        char small[5];
+        EXPECT_EQ(SftpGetResultString(s.session, small, sizeof small), 4);
+    }
+}
 
 // ---- malformed and unexpected replies --------------------------------------------------
 
-struct FaultCase {
-    const char* name;
-    std::function<void(const FakeRequest&, FakeSftpPeer&)> reply;
-    int error;
-};
-
-class SftpReplyFault : public ::testing::TestWithParam<FaultCase> {};
-
-TEST_P(SftpReplyFault, FailsTheOperationWithItsError) {
-    FakeSession s;
-    s->handler = GetParam().reply;
-    EXPECT_EQ(SftpRemoveDirectory(s.session, "/x"), 0);
-    EXPECT_EQ(LastErrorNumber(s.session), GetParam().error);
-    EXPECT_EQ(SftpGetResultCode(s.session), 502);
+// A reply of raw bytes, whatever was asked.
+FakeSftpPeer::Handler Raw(std::vector<std::uint8_t> bytes) {
+    return [bytes](const FakeRequest&, FakeSftpPeer& p) { p.Raw(bytes); };
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, SftpReplyFault,
-    ::testing::Values(
-        FaultCase{"UnknownId", [](const FakeRequest& r, FakeSftpPeer& p) { p.Status(r.id + 7, 0); },
-                  fileErrorInvalidPacketId},
-        FaultCase{"NoId",
-                  [](const FakeRequest&, FakeSftpPeer& p) {
-                      p.Raw({0, 0, 0, 2, 101, 0});
-                  },
-                  fileErrorInvalidPacketData},
-        FaultCase{"StatusWithoutCode",
-                  [](const FakeRequest& r, FakeSftpPeer& p) {
-                      SftpWriter w(SSH_FXP_STATUS);
-                      w.Uint32(r.id);
-                      p.Packet(w);
-                  },
-                  fileErrorInvalidPacketData},
-        FaultCase{"WrongType", [](const FakeRequest& r, FakeSftpPeer& p) { p.Handle(r.id, "h"); },
-                  fileErrorInvalidPacketData},
-        FaultCase{"TruncatedPacket",
-                  [](const FakeRequest&, FakeSftpPeer& p) {
-                      p.Raw({0, 0, 0, 40, 101, 0, 0});
-                  },
-                  fileErrorOperationTimeout},
-        FaultCase{"OversizedLength",
-                  [](const FakeRequest&, FakeSftpPeer& p) {
-                      p.Raw({0x7F, 0, 0, 0, 101});
-                  },
-                  fileErrorInvalidPacketSize}),
-    [](const auto& info) { return std::string(info.param.name); });
+TEST(SftpReplies, FaultsFailTheOperationWithTheirError) {
+    const struct {
+        const char* name;
+        FakeSftpPeer::Handler reply;
+        int error;
+    } cases[] = {
+        {"unknown id", [](const FakeRequest& r, FakeSftpPeer& p) { p.Status(r.id + 7, 0); },
+         fileErrorInvalidPacketId},
+        {"no id", Raw({0, 0, 0, 2, 101, 0}), fileErrorInvalidPacketData},
+        {"status without code",
+         [](const FakeRequest& r, FakeSftpPeer& p) {
+             p.Packet(SftpWriter(SSH_FXP_STATUS).Uint32(r.id));
+         },
+         fileErrorInvalidPacketData},
+        {"wrong type", [](const FakeRequest& r, FakeSftpPeer& p) { p.Handle(r.id, "h"); },
+         fileErrorInvalidPacketData},
+        {"truncated packet", Raw({0, 0, 0, 40, 101, 0, 0}), fileErrorOperationTimeout},
+        {"oversized length", Raw({0x7F, 0, 0, 0, 101}), fileErrorInvalidPacketSize},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeSession s;
+        s->handler = c.reply;
+        EXPECT_EQ(SftpRemoveDirectory(s.session, "/x"), 0);
+        EXPECT_EQ(LastErrorNumber(s.session), c.error);
+        EXPECT_EQ(SftpGetResultCode(s.session), 502);
+    }
+}
 
 TEST(SftpReplies, LengthBeyondThePacketIsAnInvalidResponse) {
     FakeSession s;
@@ -264,40 +239,38 @@ TEST(SftpReplies, FailedStatLeavesStatusMinusOneAndFileNotFound) {
 
 // ---- paths ---------------------------------------------------------------------------
 
-struct PathCase {
-    const char* argument;
-    std::vector<std::string> unresolvable;  // REALPATH fails for these
-    const char* expected;                   // the path REMOVE receives
-};
-
-class SftpCanonicalPath : public ::testing::TestWithParam<PathCase> {};
-
-TEST_P(SftpCanonicalPath, ResolvesAsTheServerAnswers) {
-    FakeSession s;
-    const PathCase c = GetParam();
-    std::string removed;
-    s->handler = [&](const FakeRequest& r, FakeSftpPeer& p) {
-        const std::string path = r.FirstString();
-        if (r.type == SSH_FXP_REMOVE) {
-            removed = path;
-            return p.Status(r.id, 0);
-        }
-        for (const std::string& bad : c.unresolvable) {
-            if (path == bad) return p.Status(r.id, 2);
-        }
-        p.Name(r.id, path == "/home/u/link" ? "/data/real" : path);
+TEST(SftpPaths, ResolveAsTheServerAnswers) {
+    const struct {
+        const char* argument;
+        std::vector<std::string> unresolvable;  // REALPATH fails for these
+        const char* expected;                   // the path REMOVE receives
+    } cases[] = {
+        {"a/b", {}, "/home/u/a/b"},
+        {"~/x", {}, "/home/u/x"},
+        {"/abs/f", {}, "/abs/f"},
+        {"link", {}, "/data/real"},
+        {"link/new.txt", {"/home/u/link/new.txt"}, "/data/real/new.txt"},
+        {"gone/..", {"/home/u/gone/.."}, "/home/u/gone/.."},
+        {"a/b/", {"/home/u/a/b/", "/home/u/a"}, "/home/u/a/b/"},
     };
-    EXPECT_EQ(SftpDeleteFile(s.session, c.argument), 1);
-    EXPECT_EQ(removed, c.expected);
+    for (const auto& c : cases) {
+        FakeSession s;
+        std::string removed;
+        s->handler = [&](const FakeRequest& r, FakeSftpPeer& p) {
+            const std::string path = r.FirstString();
+            if (r.type == SSH_FXP_REMOVE) {
+                removed = path;
+                return p.Status(r.id, 0);
+            }
+            for (const std::string& bad : c.unresolvable) {
+                if (path == bad) return p.Status(r.id, 2);
+            }
+            p.Name(r.id, path == "/home/u/link" ? "/data/real" : path);
+        };
+        EXPECT_EQ(SftpDeleteFile(s.session, c.argument), 1) << c.argument;
+        EXPECT_EQ(removed, c.expected);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, SftpCanonicalPath,
-    ::testing::Values(PathCase{"a/b", {}, "/home/u/a/b"}, PathCase{"~/x", {}, "/home/u/x"},
-                      PathCase{"/abs/f", {}, "/abs/f"}, PathCase{"link", {}, "/data/real"},
-                      PathCase{"link/new.txt", {"/home/u/link/new.txt"}, "/data/real/new.txt"},
-                      PathCase{"gone/..", {"/home/u/gone/.."}, "/home/u/gone/.."},
-                      PathCase{"a/b/", {"/home/u/a/b/", "/home/u/a"}, "/home/u/a/b/"}));
 
 TEST(SftpPaths, EmptyNamesAreRefusedWithoutARequest) {
     FakeSession s;

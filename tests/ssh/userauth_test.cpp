@@ -71,94 +71,117 @@ Message Failure(std::string_view methods) {
     return std::move(Message(kSshMsgUserauthFailure).Str(methods).Bool(false));
 }
 
-Message InfoRequest(std::vector<std::string> prompts) {
+// The prompts; `announced` stands in for their count when it is given.
+Message InfoRequest(std::vector<std::string> prompts, std::uint32_t announced = 0) {
     Message m(kSshMsgUserauthInfoRequest);
-    m.Str("").Str("").Str("").U32(static_cast<std::uint32_t>(prompts.size()));
+    m.Str("").Str("").Str("").U32(announced ? announced
+                                            : static_cast<std::uint32_t>(prompts.size()));
     for (const std::string& prompt : prompts)
         m.Str(prompt).Bool(false);
     return m;
 }
 
-struct FlowCase {
-    const char* name;
-    bool keyboardInteractive;
-    std::vector<std::string> offers;  // failure messages, in turn
-    std::vector<std::string> methods;
-    int error;  // 0: still waiting
-    std::uint32_t reason;
-};
-
-class SshAuthFlowTest : public ::testing::TestWithParam<FlowCase> {};
-
-TEST_P(SshAuthFlowTest, MethodsFollowTheOffers) {
-    const FlowCase& c = GetParam();
-    SshConfig config = AuthConfig();
-    config.allowKeyboardInteractive = c.keyboardInteractive;
-    RecordingLink link;
-    SshUserAuth auth(config, link);
-    auth.Start();
-    ASSERT_EQ(link.Types(), std::vector<int>{kSshMsgServiceRequest});
-    ASSERT_TRUE(auth.Handle(Message(kSshMsgServiceAccept).Str("ssh-userauth")));
-    for (const std::string& offer : c.offers) {
-        if (link.failed) break;
-        ASSERT_TRUE(auth.Handle(Failure(offer)));
+// The failure messages in turn (separated by ';') and the methods tried.
+TEST(SshAuthFlowTest, MethodsFollowTheOffers) {
+    const struct {
+        const char* name;
+        bool keyboardInteractive;
+        std::string offers, methods;
+        int error;  // 0: still waiting
+        std::uint32_t reason;
+    } cases[] = {
+        {"only publickey", true, "publickey", "none", 12226, 14},
+        {"nothing at all", true, "", "none", 12226, 14},
+        {"password, then refused", true, "publickey,password;publickey,password", "none,password",
+         12230, 13},
+        {"keyboard-interactive first", true, "password,keyboard-interactive",
+         "none,keyboard-interactive", 0, 0},
+        {"keyboard-interactive not allowed", false, "password,keyboard-interactive",
+         "none,password", 0, 0},
+        {"keyboard-interactive fails without prompts, then password", true,
+         "keyboard-interactive,password;keyboard-interactive,password",
+         "none,keyboard-interactive,password", 0, 0},
+        {"keyboard-interactive only tried once", true, "keyboard-interactive;keyboard-interactive",
+         "none,keyboard-interactive", 12226, 14},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SshConfig config = AuthConfig();
+        config.allowKeyboardInteractive = c.keyboardInteractive;
+        RecordingLink link;
+        SshUserAuth auth(config, link);
+        auth.Start();
+        ASSERT_EQ(link.Types(), std::vector<int>{kSshMsgServiceRequest});
+        ASSERT_TRUE(auth.Handle(Message(kSshMsgServiceAccept).Str("ssh-userauth")));
+        for (std::size_t at = 0; at <= c.offers.size() && !link.failed;) {
+            const std::size_t end = std::min(c.offers.find(';', at), c.offers.size());
+            ASSERT_TRUE(auth.Handle(Failure(c.offers.substr(at, end - at))));
+            at = end + 1;
+        }
+        std::string methods;
+        for (const std::string& method : Methods(link))
+            methods += (methods.empty() ? "" : ",") + method;
+        EXPECT_EQ(methods, c.methods);
+        // A password leaves with its camouflage in one write.
+        EXPECT_EQ(link.togetherCalls, c.methods.ends_with("password") ? 1 : 0);
+        EXPECT_EQ(link.failError, c.error);
+        EXPECT_EQ(link.failReason, c.reason);
+        const char* text = c.error == fileErrorAuthenticationFailed ? "User authentication failed"
+                           : c.reason == 14 ? "No supported authentication methods available"
+                                            : "";
+        EXPECT_EQ(link.failText, text);
+        EXPECT_EQ(auth.state() == SshAuthState::Failed, c.error != 0);
     }
-    EXPECT_EQ(Methods(link), c.methods);
-    // A password leaves with its camouflage in one write.
-    EXPECT_EQ(link.togetherCalls,
-              std::count(c.methods.begin(), c.methods.end(), std::string("password")));
-    EXPECT_EQ(link.failError, c.error);
-    EXPECT_EQ(link.failReason, c.reason);
-    const char* text = c.error == fileErrorAuthenticationFailed ? "User authentication failed"
-                       : c.reason == 14 ? "No supported authentication methods available"
-                                        : "";
-    EXPECT_EQ(link.failText, text);
-    EXPECT_EQ(auth.state() == SshAuthState::Failed, c.error != 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Offers, SshAuthFlowTest,
-    ::testing::Values(FlowCase{"OnlyPublickey", true, {"publickey"}, {"none"}, 12226, 14},
-                      FlowCase{"NothingAtAll", true, {""}, {"none"}, 12226, 14},
-                      FlowCase{"PasswordThenRefused",
-                               true,
-                               {"publickey,password", "publickey,password"},
-                               {"none", "password"},
-                               12230,
-                               13},
-                      FlowCase{"KeyboardInteractiveFirst",
-                               true,
-                               {"password,keyboard-interactive"},
-                               {"none", "keyboard-interactive"},
-                               0,
-                               0},
-                      FlowCase{"KeyboardInteractiveNotAllowed",
-                               false,
-                               {"password,keyboard-interactive"},
-                               {"none", "password"},
-                               0,
-                               0},
-                      FlowCase{"KeyboardInteractiveFailsWithoutPromptsThenPassword",
-                               true,
-                               {"keyboard-interactive,password", "keyboard-interactive,password"},
-                               {"none", "keyboard-interactive", "password"},
-                               0,
-                               0},
-                      FlowCase{"KeyboardInteractiveOnlyTriedOnce",
-                               true,
-                               {"keyboard-interactive", "keyboard-interactive"},
-                               {"none", "keyboard-interactive"},
-                               12226,
-                               14}),
-    [](const auto& info) { return std::string(info.param.name); });
+// Started and offered keyboard-interactive (with whatever else the offer names).
+void OfferedKeyboardInteractive(SshUserAuth& auth, std::string_view offer) {
+    auth.Start();
+    auth.Handle(Message(kSshMsgServiceAccept).Str("ssh-userauth"));
+    auth.Handle(Failure(offer));
+}
+
+// What goes back for one round of prompts: the answers in order, or, for a prompt
+// that cannot be answered, the end of the login.
+TEST(SshAuthTest, PromptsAreAnsweredFromTheConfiguration) {
+    const struct {
+        std::vector<std::string> prompts, answers;  // no answers: the login fails
+    } cases[] = {
+        {{"Username:", "Password:"}, {"tester", "secret"}},
+        {{"LOGIN: ", "PASSWORD: ", ""}, {"tester", "secret", ""}},
+        {{"Enter PIN for token"}, {"secret"}},
+        {{"Password:", "Token:"}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.prompts.front());
+        SshConfig config = AuthConfig();
+        RecordingLink link;
+        SshUserAuth auth(config, link);
+        OfferedKeyboardInteractive(auth, "password,keyboard-interactive");
+        link.Clear();
+        auth.Handle(InfoRequest(c.prompts));
+        if (c.answers.empty()) {
+            EXPECT_EQ(link.failError, 12226);
+            EXPECT_EQ(link.failReason, 13u);
+            EXPECT_EQ(link.failText, "User authentication failed");
+            continue;
+        }
+        ASSERT_FALSE(link.failed);
+        SshReader reader = link.Reader(0);
+        std::uint32_t count = 0;
+        ASSERT_TRUE(reader.ReadUint32(&count));
+        std::vector<std::string> answers;
+        for (std::uint32_t i = 0; i < count; ++i)
+            answers.push_back(ReadText(reader));
+        EXPECT_EQ(answers, c.answers);
+    }
+}
 
 TEST(SshAuthTest, PasswordGivenAsAnAnswerIsNotSentAgain) {
     SshConfig config = AuthConfig();
     RecordingLink link;
     SshUserAuth auth(config, link);
-    auth.Start();
-    auth.Handle(Message(kSshMsgServiceAccept).Str("ssh-userauth"));
-    auth.Handle(Failure("keyboard-interactive,password"));
+    OfferedKeyboardInteractive(auth, "keyboard-interactive,password");
     link.Clear();
     ASSERT_TRUE(auth.Handle(InfoRequest({"Password: "})));
     ASSERT_FALSE(link.failed);
@@ -175,9 +198,7 @@ TEST(SshAuthTest, PasswordGivenAsAnAnswerIsNotSentAgain) {
     // A second password prompt in the same round of questions ends it.
     RecordingLink again;
     SshUserAuth second(config, again);
-    second.Start();
-    second.Handle(Message(kSshMsgServiceAccept).Str("ssh-userauth"));
-    second.Handle(Failure("keyboard-interactive"));
+    OfferedKeyboardInteractive(second, "keyboard-interactive");
     second.Handle(InfoRequest({"Password:"}));
     second.Handle(InfoRequest({"Password:"}));
     EXPECT_EQ(again.failError, fileErrorAuthenticationFailed);
@@ -194,9 +215,7 @@ TEST(SshAuthTest, ZeroPromptsAreAnsweredWithAnEmptyResponseAndSuccessEnds) {
     SshConfig config = AuthConfig();
     RecordingLink link;
     SshUserAuth auth(config, link);
-    auth.Start();
-    auth.Handle(Message(kSshMsgServiceAccept).Str("ssh-userauth"));
-    auth.Handle(Failure("keyboard-interactive"));
+    OfferedKeyboardInteractive(auth, "keyboard-interactive");
     link.Clear();
     auth.Handle(InfoRequest({}));
     ASSERT_EQ(link.Types(), std::vector<int>{kSshMsgUserauthInfoResponse});
@@ -223,39 +242,32 @@ TEST(SshAuthTest, SkippedServiceRequestStartsWithNone) {
 }
 
 TEST(SshAuthTest, MalformedOrMisplacedMessagesAreProtocolErrors) {
-    const std::vector<std::uint8_t> truncatedFailure = {kSshMsgUserauthFailure, 0, 0, 0, 9, 'x'};
-    SshConfig config = AuthConfig();
-    {
+    const struct {
+        const char* name;
+        const char* offer;  // keyboard-interactive offered first, or nullptr
+        Message message;
+    } cases[] = {
+        {"truncated failure", nullptr, std::move(Message(kSshMsgUserauthFailure).U32(9).Str("x"))},
+        // Keyboard-interactive was not asked for: the password must not leave.
+        {"unasked prompts", nullptr, InfoRequest({"Password:"})},
+        {"three prompts announced, one present", "keyboard-interactive",
+         InfoRequest({"Password:"}, 3)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SshConfig config = AuthConfig();
         RecordingLink link;
         SshUserAuth auth(config, link);
-        auth.Start();
-        auth.Handle(truncatedFailure);
+        if (c.offer) {
+            OfferedKeyboardInteractive(auth, c.offer);
+        } else {
+            auth.Start();
+        }
+        const std::size_t sent = link.sent.size();
+        auth.Handle(c.message);
         EXPECT_EQ(link.failError, fileErrorInvalidServerResponse);
         EXPECT_EQ(link.failReason, 2u);
-    }
-    {
-        RecordingLink link;
-        SshUserAuth auth(config, link);
-        auth.Start();
-        auth.Handle(InfoRequest({"Password:"}));  // keyboard-interactive was not asked for
-        EXPECT_EQ(link.failError, fileErrorInvalidServerResponse);
-        EXPECT_TRUE(link.sent.size() == 1);  // the password did not leave
-    }
-    {
-        RecordingLink link;
-        SshUserAuth auth(config, link);
-        auth.Start();
-        auth.Handle(Message(kSshMsgServiceAccept).Str("ssh-userauth"));
-        auth.Handle(Failure("keyboard-interactive"));
-        // Three prompts announced, one present.
-        auth.Handle(Message(kSshMsgUserauthInfoRequest)
-                        .Str("")
-                        .Str("")
-                        .Str("")
-                        .U32(3)
-                        .Str("Password:")
-                        .Bool(false));
-        EXPECT_EQ(link.failError, fileErrorInvalidServerResponse);
+        EXPECT_EQ(link.sent.size(), sent);
         EXPECT_EQ(auth.passwordsSent(), 0);
     }
 }
