@@ -156,54 +156,6 @@ TEST_P(BigFile, SizeListingStatusAndResumeSeeAllFiveGigabytes) {
     EXPECT_EQ(tail, TailPattern());
 }
 
-// The control's 64-bit information members against the same file; the 32-bit
-// ones keep their low 32 bits. (The resume above goes through GetFile64.)
-class BigFileControl : public BigFile {
-  protected:
-    void SetUp() override {
-        BigFile::SetUp();
-        if (IsSkipped() || HasFailure()) return;
-        control_ = CFileTransfer::Create();
-        ASSERT_NE(control_, nullptr);
-    }
-    void TearDown() override {
-        if (control_) {
-            control_->Disconnect(nullptr);
-            control_->Release();
-        }
-        BigFile::TearDown();
-    }
-    CFileTransfer* control_ = nullptr;
-};
-
-TEST_P(BigFileControl, SixtyFourBitMembersReportTheWholeSize) {
-    BSTR url = BstrFromUtf8(Url(""));
-    ASSERT_EQ(control_->put_URL(url), S_OK);
-    SysFreeString(url);
-    VARIANT timeout = I4(20);
-    ASSERT_EQ(CallWithError(control_, &CFileTransfer::Connect, nullptr, nullptr, nullptr, nullptr,
-                            &timeout, nullptr),
-              0);
-    const std::string name = IsHttp() ? "/" + folder_ + "/big.bin" : folder_ + "/big.bin";
-
-    VariantOutputs<2> sizes;
-    EXPECT_EQ(CallWithError(control_, &CFileTransfer::GetFileSize64, TextVariant(name), sizes[0]),
-              0);
-    ASSERT_EQ(sizes.v[0].vt, VT_I8);
-    EXPECT_EQ(sizes.v[0].llVal, static_cast<LONGLONG>(kBigSize));
-    if (!IsHttp()) {
-        EXPECT_EQ(CallWithError(control_, &CFileTransfer::GetFileSize, TextVariant(name), sizes[1]),
-                  0);
-        EXPECT_EQ(static_cast<ULONG>(sizes.v[1].lVal), 1073741824u) << "the low 32 bits";
-        VariantOutputs<6> status;
-        EXPECT_EQ(CallWithError(control_, &CFileTransfer::GetFileStatus64, TextVariant(name),
-                                status[0], status[1], status[2], status[3], status[4], status[5]),
-                  0);
-        ASSERT_EQ(status.v[0].vt, VT_I8);
-        EXPECT_EQ(status.v[0].llVal, static_cast<LONGLONG>(kBigSize));
-    }
-}
-
 const Server kAllServers[] = {
     {"Vsftpd", Kind::Ftp, "FT_TEST_FTP_PORT"},
     {"Proftpd", Kind::Ftp, "FT_TEST_PROFTPD_PORT"},
@@ -213,7 +165,6 @@ const Server kAllServers[] = {
 const auto kServerName = [](const auto& info) { return std::string(info.param.name); };
 
 INSTANTIATE_TEST_SUITE_P(Servers, BigFile, ::testing::ValuesIn(kAllServers), kServerName);
-INSTANTIATE_TEST_SUITE_P(Servers, BigFileControl, ::testing::ValuesIn(kAllServers), kServerName);
 
 // ---- Transfers that must keep what is there ---------------------------------------------
 
