@@ -1,5 +1,5 @@
 #include "cli/command_line.h"
-#include "cli_test_support.h"
+#include "support/cli_run.h"
 
 #include <gtest/gtest.h>
 

@@ -1,15 +1,17 @@
-// get over HTTP without a local file name: the response's Content-Disposition
-// names the file (made safe), a server's name never replaces an existing
-// file, and a failed download leaves nothing but a beginning to resume.
+// http:// URLs on the command line against scripted peers: without a local
+// file name the response's Content-Disposition names the file (made safe), a
+// server's name never replaces an existing file, a failed download leaves
+// nothing but a beginning to resume, and --append is refused.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <system_error>
 
-#include "cli_test_support.h"
+#include "support/cli_run.h"
 #include "support/scripted_peer.h"
 #include "support/test_files.h"
 
@@ -119,6 +121,56 @@ TEST_F(HttpNameTest, TheResponseNamesTheFileSafelyAndNeverOverAnotherOne) {
             EXPECT_EQ(run.err.rfind(c.error, 0), 0u) << run.err;
         }
     }
+}
+
+// get --append over HTTP would rewrite the local file: refused before
+// anything is opened, the file untouched.
+TEST(HttpAppend, IsRefusedAndTheLocalFileStaysAsItWas) {
+    const std::string local = testing::TempDir() + "cli-append-" + std::to_string(getpid());
+    WriteFile(local, "kept bytes");
+    for (const char* url : {"http://127.0.0.1:9/x", "HTTPS://127.0.0.1:9/x"}) {
+        const RunResult run = RunCli({"get", "--append", url, local});
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.err.rfind(
+                      "filetransfer: --append is not available for http:// and https:// URLs", 0),
+                  0u)
+            << run.err;
+    }
+    EXPECT_EQ(ReadFile(local), "kept bytes");
+    std::remove(local.c_str());
+}
+
+// The command line speaks HTTP/1.1 with Host and User-Agent, and a failed
+// download leaves no file behind.
+TEST(HttpScripted, RequestsAreHttp11AndAFailedGetLeavesNoFile) {
+    using testsupport::PeerScript;
+    using testsupport::ScriptedPeer;
+    const std::string local = testing::TempDir() + "cli-scripted-" + std::to_string(getpid());
+    std::remove(local.c_str());
+    PeerScript ok;
+    ok.Expect("GET /file.bin HTTP/1.1")
+        .Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n")
+        .ReadToEnd();
+    PeerScript moved;
+    moved.Expect("GET /page HTTP/1.1")
+        .Send("HTTP/1.1 200 OK\r\nContent-Length: 5, 6\r\n\r\nhello")
+        .ReadToEnd();
+    ScriptedPeer peer({ok, moved});
+    const std::string base = "http://127.0.0.1:" + std::to_string(peer.port());
+    RunResult run = RunCli({"--set", "Timeout=5", "get", "-q", base + "/file.bin", local});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFile(local), "hello");
+    std::remove(local.c_str());
+    run = RunCli({"--set", "Timeout=5", "get", "-q", base + "/page", local});
+    EXPECT_EQ(run.exitCode, 1);
+    FILE* left = std::fopen(local.c_str(), "rb");
+    EXPECT_EQ(left, nullptr);
+    if (left) std::fclose(left);
+    EXPECT_EQ(peer.Finish(), "");
+    const std::string transcript = peer.Transcript();
+    EXPECT_NE(transcript.find("|Host: 127.0.0.1:"), std::string::npos) << transcript;
+    EXPECT_NE(transcript.find("|User-Agent: Tollane-FileTransfer/"), std::string::npos)
+        << transcript;
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli_test_support.h"
+#include "support/cli_run.h"
 #include "support/scripted_peer.h"
 #include "support/test_files.h"
 #include "tests/ftp/data_peer.h"

@@ -18,19 +18,6 @@ constexpr const char* kListing =
     "drwxr-xr-x    2 bob      staff        4096 Jan 02  2020 sub dir\r\n"
     "-rw-r-----    1 bob      staff          14 Mar 04  2021 h\xC3\xA9llo.txt\r\n";
 
-// A login whose FEAT offers features and whose directory is home.
-PeerScript& LoginOffering(PeerScript& script, const std::string& features,
-                          const std::string& home) {
-    const std::string pwd = "257 \"" + home + "\"\r\n";
-    return script.Send("220 ready\r\n")
-        .Reply("USER bob", "331 Password?\r\n")
-        .Reply("PASS ", "230 Welcome\r\n")
-        .Reply("SYST", "215 UNIX Type: L8\r\n")
-        .Reply("FEAT", "211-Features:\r\n" + features + "211 End\r\n")
-        .Reply("TYPE I", "200 Binary\r\n")
-        .Reply("PWD", pwd);
-}
-
 PeerScript& ListingCommands(PeerScript& script, const DataPeer& data, const std::string& command) {
     return script.Reply("TYPE A", "200 ASCII\r\n")
         .Reply("PASV", data.PasvReply())
@@ -156,7 +143,7 @@ TEST_F(DirectoryMethods, UseMlsdListsByFactsInUtcOrLocalTimeAndRawLinesStayList)
     lines.Serve({.payload = kListing});
     factsAgain.Serve({.payload = payload});
     PeerScript script;
-    LoginOffering(script, " MLST size*;modify*;type*;\r\n", "/home/bob");
+    LoginScript(script, "bob", "/home/bob", " MLST size*;modify*;type*;\r\n");
     ListingCommands(script, facts, "MLSD /pub");
     ListingCommands(script, lines, "LIST /pub");
     ListingCommands(script, factsAgain, "MLSD /pub");
@@ -256,7 +243,7 @@ TEST_F(DirectoryMethods, FileListFillsTextsAndByteArrays) {
 TEST_F(DirectoryMethods, FileInformationMethodsFillTheirOutputs) {
     ScopedEnv zone("TZ", "XYZ-2");  // two hours east of UTC, no daylight saving
     PeerScript script;
-    LoginOffering(script, " SIZE\r\n MDTM\r\n MLST size*;\r\n MFMT\r\n", "/home/bob")
+    LoginScript(script, "bob", "/home/bob", " SIZE\r\n MDTM\r\n MLST size*;\r\n MFMT\r\n")
         .Reply("CWD docs", "250 Okay.\r\n")
         .Reply("PWD", "257 \"/home/bob/docs\"\r\n")
         .Reply("PWD", "257 \"/home/bob/docs\"\r\n")
@@ -319,7 +306,7 @@ TEST_F(DirectoryMethods, FileInformationMethodsFillTheirOutputs) {
 
 TEST_F(DirectoryMethods, FeaturesShowWhatTheSessionLearnedFromRefusals) {
     PeerScript script;
-    LoginOffering(script, " SIZE\r\n MDTM\r\n MLST size*;\r\n", "/")
+    LoginScript(script, "bob", "/", " SIZE\r\n MDTM\r\n MLST size*;\r\n")
         .Reply("SIZE f", "500 SIZE not understood\r\n")
         .Reply("MLST f", "501 No\r\n")
         .Reply("STAT f", "502 STAT not implemented\r\n")

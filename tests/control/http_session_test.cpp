@@ -5,11 +5,11 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 
 #include "control/http_methods.h"
 #include "method_call_support.h"
 #include "session_test_support.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -57,10 +57,7 @@ class HttpSession : public SessionTest {
         return CallWithError(control_, &CFileTransfer::GetFile, TextVariant(local_),
                              TextVariant(remote), nullptr);
     }
-    std::string LocalBytes() const {
-        std::ifstream in(local_, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string LocalBytes() const { return ReadFile(local_); }
 
     std::string local_;
 };

@@ -1,12 +1,10 @@
 // Starting and stopping the engines, Reset, Disconnect and the error texts of
 // the lifecycle.
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "net/trace.h"
 #include "session_test_support.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -107,22 +105,13 @@ TEST_F(Lifecycle, LocalNameStartsTheEnginesAndGivesTheHostName) {
 // file that cannot be written turns Trace back to FALSE.
 class Tracing : public SessionTest {
   protected:
-    void SetUp() override {
-        SessionTest::SetUp();
-        char folder[] = "/tmp/fttraceXXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        folder_ = folder;
-    }
     void TearDown() override {
         control_->Uninitialize();
-        std::filesystem::remove_all(folder_);
         SessionTest::TearDown();
     }
-    std::string FileText(const std::string& name) const {
-        std::ifstream in(folder_ + "/" + name);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    std::string folder_;
+    std::string FileText(const std::string& name) const { return ReadFile(folder_ + "/" + name); }
+    ScratchFolder scratch_{"fttrace"};
+    const std::string folder_ = scratch_.path().string();
 };
 
 TEST_F(Tracing, StartsWithTheEnginesFollowsTheSettingsAndStopsOnReset) {

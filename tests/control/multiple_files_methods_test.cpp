@@ -2,7 +2,7 @@
 // refusal, how their arguments reach the engine, and their failures reported
 // through Error and OnError. The copying itself is the engine's
 // (tests/ftp/multiple_files_test.cpp) and is checked on real servers in
-// tests/integration/multiple_files_test.cpp.
+// tests/integration/cli_ftp_test.cpp.
 #include <unistd.h>
 
 #include <filesystem>

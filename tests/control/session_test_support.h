@@ -47,14 +47,16 @@ class TextVariant {
 
 // A login as the engine and the control run it with the automatic file type:
 // greeting, USER/PASS, the engine's SYST/FEAT/TYPE I, then the control's own
-// PWD (which the engine's lazy one leaves to it).
+// PWD (which the engine's lazy one leaves to it). FEAT offers the features,
+// each line " NAME\r\n".
 inline PeerScript& LoginScript(PeerScript& script, const std::string& user = "bob",
-                               const std::string& directory = "/home/bob") {
+                               const std::string& directory = "/home/bob",
+                               const std::string& features = " SIZE\r\n MDTM\r\n EPSV\r\n") {
     return script.Send("220 Scripted server ready\r\n")
         .Reply("USER " + user, "331 Please specify the password.\r\n")
         .Reply("PASS ", "230 Login successful.\r\n")
         .Reply("SYST", "215 UNIX Type: L8\r\n")
-        .Reply("FEAT", "211-Features:\r\n SIZE\r\n MDTM\r\n EPSV\r\n211 End\r\n")
+        .Reply("FEAT", "211-Features:\r\n" + features + "211 End\r\n")
         .Reply("TYPE I", "200 Switching to Binary mode.\r\n")
         .Reply("PWD", "257 \"" + directory + "\" is the current directory\r\n");
 }

@@ -136,7 +136,7 @@ TEST_F(UrlRead, RoundTrips) {
         "ftps://u:p@h:990/x",
         "ftps://h/x",
         "sftp://me@h/home/me/f",
-        "ftp://[2001:db8::7]:2121/f",
+        "ftp://[::1]:2121/f",
         "http://h/",
         "https://u:p@h:8443/a/b?q=1",
         "http://[::1]:8080/x",

@@ -146,30 +146,6 @@ INSTANTIATE_TEST_SUITE_P(
                              65536, FTP_DIRECTORY_UNIX,
                              std::string(FTP_ENTRY_NAME_SIZE - 1, 'x') + "|after.txt"}));
 
-// ---- MLSD -----------------------------------------------------------------------------
-
-// (Without MLST the facts format is refused: session_test's SettingsValidateAndClamp.)
-TEST_F(DirectoryTest, FactsListingNeedsTheMlstFeatureAndFillsOwnerAndGroup) {
-    DataPeer data;
-    data.Serve({.payload = "modify=20240102030405;perm=adfr;size=10;type=file;UNIX.group=1001;"
-                           "UNIX.mode=0640;UNIX.owner=1000; a;b.txt\r\n"
-                           "modify=20240102030405;perm=flcdmpe;type=dir;UNIX.mode=0755; sub\r\n"});
-    PeerSession session(Listing(data, "MLSD /pub"),
-                        Passive(kUnixSyst, Features({"MLST type*;size*;"})));
-
-    ASSERT_EQ(FtpSetDirectoryFormat(session.client(), FTP_DIRECTORY_MLSD), 0);
-    std::vector<FtpDirectoryEntry> entries = ListAll(session.client(), "/pub");
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_STREQ(entries[0].name, "a;b.txt");
-    EXPECT_EQ(entries[0].size, 10u);
-    EXPECT_EQ(entries[0].permissions, 0640u);
-    EXPECT_STREQ(entries[0].owner, "1000");
-    EXPECT_STREQ(entries[0].group, "1001");
-    EXPECT_EQ(entries[0].date.wSecond, 5);
-    EXPECT_EQ(entries[1].directory, 1);
-    EXPECT_EQ(session.Finish(), "TYPE A|PASV|MLSD /pub|TYPE I");
-}
-
 // ---- Empty listings, refusals and misuse -----------------------------------------------
 
 TEST_F(DirectoryTest, EmptyListingIsDirectoryEmptyAndNothingOpenIsEndOfDirectory) {

@@ -35,15 +35,8 @@ std::string TimeText(const SYSTEMTIME& t) {
 
 class FileOpsTest : public EngineTest {
   protected:
-    std::string LocalFile(const std::string& content) {
-        const fs::path path = tempDir_ / ("local" + std::to_string(++files_) + ".bin");
-        WriteFile(path, content);
-        return path.string();
-    }
-
     ScratchFolder folder_{"fileops-test"};
     const fs::path tempDir_ = folder_.path();
-    int files_ = 0;
 };
 
 // ---- Status ------------------------------------------------------------------
@@ -372,100 +365,85 @@ INSTANTIATE_TEST_SUITE_P(Systems, StatusListingTest, ::testing::ValuesIn(kSystem
 
 // ---- Verification ---------------------------------------------------------------------
 
-constexpr const char* kHello = "Hello, world!\n";
-constexpr const char* kHelloMd5 = "746308829575e17c3331bbcb00c0898b";
-constexpr const char* kHelloCrc = "7B55A718";
-// A file whose CRC-32 has a leading zero digit: 01F43F93.
-constexpr const char* kLeadingZeroCrcContent = "data 301\n";
-
-TEST_F(FileOpsTest, VerifyComparesMd5AndCrcDigestsWithoutRegardToCase) {
-    PeerScript script;
-    script.Reply("XMD5 remote.txt", std::string("250 ") + kHelloMd5 + "\r\n")
-        .Reply("XMD5 remote.txt", "250 00000000000000000000000000000000\r\n")
-        .Reply("XMD5 remote.txt", "250 \r\n")
-        .Reply("XCRC remote.txt", std::string("250 ") + kHelloCrc + " remote.txt\r\n")
-        .Reply("XCRC remote.txt", "250 7b55a719\r\n")
-        .Reply("XCRC zero.txt", "250-Computing CRC32 digest\r\n250 01f43f93\r\n")
-        .Reply("XMD5 remote.txt", "550 remote.txt: No such file\r\n");
-    PeerSession session(script, Offering({"XCRC", "XMD5"}));
-    const FtpClient client = session.client();
-    std::string local = LocalFile(kHello);
-    std::string zero = LocalFile(kLeadingZeroCrcContent);
-
-    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_DEFAULT), 1);
-    EXPECT_TRUE(FailsWith(fileErrorFileChecksumMismatch,
-                          FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_ALL), 0));
-    EXPECT_TRUE(FailsWith(fileErrorFileChecksumMismatch,
-                          FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_MD5), 0));
-    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_CRC32), 1);
-    EXPECT_TRUE(FailsWith(fileErrorFileChecksumMismatch,
-                          FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_CRC32), 0));
-    EXPECT_EQ(FtpVerifyFile(client, zero.c_str(), "zero.txt", FTP_VERIFY_CRC32), 1);
-    EXPECT_TRUE(FailsWith(fileErrorAccessDenied,
-                          FtpVerifyFile(client, local.c_str(), "remote.txt", FTP_VERIFY_MD5), 0));
-    EXPECT_TRUE(FtpGetFeatures(client) & ftp::kFeatureXmd5);
-    EXPECT_EQ(session.Finish(),
-              "XMD5 remote.txt|XMD5 remote.txt|XMD5 remote.txt|XCRC remote.txt|XCRC remote.txt|"
-              "XCRC zero.txt|XMD5 remote.txt");
-}
-
-TEST_F(FileOpsTest, VerifyWithMd5AndCrcBitsUsesCrcWhenOnlyXcrcIsOffered) {
-    PeerScript script;
-    script.Reply("XCRC r", std::string("250 ") + kHelloCrc + "\r\n");
-    PeerSession session(script, Offering({"XCRC"}));
-    const FtpClient client = session.client();
-    std::string local = LocalFile(kHello);
-    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_MD5 | FTP_VERIFY_CRC32), 1);
-    // MD5 alone has no command to run.
-    EXPECT_TRUE(FailsWith(fileErrorOperationNotSupported,
-                          FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_MD5), 0));
-    EXPECT_EQ(session.Finish(), "XCRC r");
-}
-
-TEST_F(FileOpsTest, VerifyLearnsARefusedDigestAndChecksTheLocalFileFirst) {
-    PeerScript script;
-    script.Reply("XMD5 r", "502 Command not implemented\r\n");
-    PeerSession session(script, Offering({"XMD5"}));
-    const FtpClient client = session.client();
-    std::string local = LocalFile(kHello);
-    std::string missing = (tempDir_ / "missing.bin").string();
-
-    EXPECT_TRUE(FailsWith(fileErrorFileNotFound,
-                          FtpVerifyFile(client, missing.c_str(), "r", FTP_VERIFY_MD5), 0));
-    std::string inMissingFolder = (tempDir_ / "nofolder" / "x").string();
-    EXPECT_TRUE(FailsWith(fileErrorFileNotFound,
-                          FtpVerifyFile(client, inMissingFolder.c_str(), "r", FTP_VERIFY_MD5), 0));
-    EXPECT_TRUE(FailsWith(fileErrorAccessDenied,
-                          FtpVerifyFile(client, tempDir_.c_str(), "r", FTP_VERIFY_MD5), 0));
-
-    EXPECT_TRUE(FailsWith(fileErrorFeatureNotSupported,
-                          FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_MD5), 0));
-    EXPECT_FALSE(FtpGetFeatures(client) & ftp::kFeatureXmd5);
-    EXPECT_TRUE(FailsWith(fileErrorOperationNotSupported,
-                          FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_MD5), 0));
-    EXPECT_EQ(session.Finish(), "XMD5 r");
-}
-
-TEST_F(FileOpsTest, VerifyBySizeWhenNoDigestIsOffered) {
-    PeerScript script;
-    script.Reply("SIZE r", "213 14\r\n")
-        .Reply("SIZE r", "213 15\r\n")
-        .Reply("SIZE gone", "550 gone: No such file\r\n")
-        .Reply("SIZE r", "213 14\r\n");
-    PeerSession session(script, Offering({"SIZE"}));
-    const FtpClient client = session.client();
-    std::string local = LocalFile(kHello);
-    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_DEFAULT), 1);
-    EXPECT_TRUE(FailsWith(fileErrorFileSizeMismatch,
-                          FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_ALL), 0));
-    EXPECT_TRUE(FailsWith(fileErrorFileNotFound,
-                          FtpVerifyFile(client, local.c_str(), "gone", FTP_VERIFY_SIZE), 0));
-    // Bits without size on a server without digests: nothing can run.
-    EXPECT_TRUE(
-        FailsWith(fileErrorOperationNotSupported,
-                  FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_CRC32 | FTP_VERIFY_MD5), 0));
-    EXPECT_EQ(FtpVerifyFile(client, local.c_str(), "r", FTP_VERIFY_SIZE | FTP_VERIFY_MD5), 1);
-    EXPECT_EQ(session.Finish(), "SIZE r|SIZE r|SIZE gone|SIZE r");
+// FtpVerifyFile on servers offering digests, CRC-32 alone, MD5 alone or SIZE
+// alone: each row one call with the command it sends ("" for none) and its
+// reply, and the error it ends with (0: the files match). Digests compare
+// without regard to case; the local file is checked before any command; a
+// refused command is learned, a missing file is not.
+TEST_F(FileOpsTest, VerifyPicksAnOfferedMethodAndComparesWhatItGives) {
+    constexpr const char* kHelloMd5 = "746308829575e17c3331bbcb00c0898b";
+    struct Call {
+        const char* command;
+        std::string reply;
+        const char* local;  // "hello", "zero" (CRC-32 01F43F93), or a path in the folder
+        DWORD flags;
+        int error;
+    };
+    struct Server {
+        std::string feat;
+        std::vector<Call> calls;
+        bool xmd5After;  // the session still counts on XMD5
+    };
+    const DWORD kMd5 = FTP_VERIFY_MD5, kCrc = FTP_VERIFY_CRC32, kSize = FTP_VERIFY_SIZE;
+    const Server servers[] = {
+        {Features({"XCRC", "XMD5"}),
+         {{"XMD5 remote.txt", std::string("250 ") + kHelloMd5, "hello", FTP_VERIFY_DEFAULT, 0},
+          {"XMD5 remote.txt", "250 00000000000000000000000000000000", "hello", FTP_VERIFY_ALL,
+           fileErrorFileChecksumMismatch},
+          {"XMD5 remote.txt", "250 ", "hello", kMd5, fileErrorFileChecksumMismatch},
+          {"XCRC remote.txt", "250 7B55A718 remote.txt", "hello", kCrc, 0},
+          {"XCRC remote.txt", "250 7b55a719", "hello", kCrc, fileErrorFileChecksumMismatch},
+          {"XCRC zero.txt", "250-Computing CRC32 digest\r\n250 01f43f93", "zero", kCrc, 0},
+          {"XMD5 remote.txt", "550 remote.txt: No such file", "hello", kMd5,
+           fileErrorAccessDenied}},
+         true},
+        {Features({"XCRC"}),
+         {{"XCRC remote.txt", "250 7B55A718", "hello", kMd5 | kCrc, 0},
+          {"", "", "hello", kMd5, fileErrorOperationNotSupported}},
+         false},
+        {Features({"XMD5"}),
+         {{"", "", "missing.bin", kMd5, fileErrorFileNotFound},
+          {"", "", "nofolder/x", kMd5, fileErrorFileNotFound},
+          {"", "", "", kMd5, fileErrorAccessDenied},  // the folder itself
+          {"XMD5 remote.txt", "502 Command not implemented", "hello", kMd5,
+           fileErrorFeatureNotSupported},
+          {"", "", "hello", kMd5, fileErrorOperationNotSupported}},
+         false},
+        {Features({"SIZE"}),
+         {{"SIZE remote.txt", "213 14", "hello", FTP_VERIFY_DEFAULT, 0},
+          {"SIZE remote.txt", "213 15", "hello", FTP_VERIFY_ALL, fileErrorFileSizeMismatch},
+          {"SIZE gone.txt", "550 gone.txt: No such file", "hello", kSize, fileErrorFileNotFound},
+          {"", "", "hello", kCrc | kMd5, fileErrorOperationNotSupported},
+          {"SIZE remote.txt", "213 14", "hello", kSize | kMd5, 0}},
+         false},
+    };
+    WriteFile(tempDir_ / "hello", "Hello, world!\n");
+    WriteFile(tempDir_ / "zero", "data 301\n");
+    for (const Server& server : servers) {
+        SCOPED_TRACE(server.feat);
+        PeerScript script;
+        std::string commands;
+        for (const Call& call : server.calls) {
+            if (!*call.command) continue;
+            script.Reply(call.command, call.reply + "\r\n");
+            commands += (commands.empty() ? "" : "|") + std::string(call.command);
+        }
+        PeerSession session(script, {kUnixSyst, server.feat});
+        const FtpClient client = session.client();
+        for (const Call& call : server.calls) {
+            SCOPED_TRACE(std::string(call.command) + " " + call.reply);
+            const std::string local = (tempDir_ / call.local).string();
+            const std::string remote = *call.command ? call.command + 5 : "remote.txt";
+            const int result = FtpVerifyFile(client, local.c_str(), remote.c_str(), call.flags);
+            if (call.error == 0) {
+                EXPECT_EQ(result, 1) << std::hex << FtpGetLastError();
+            } else {
+                EXPECT_TRUE(FailsWith(call.error, result, 0));
+            }
+        }
+        EXPECT_EQ((FtpGetFeatures(client) & ftp::kFeatureXmd5) != 0, server.xmd5After);
+        EXPECT_EQ(session.Finish(), commands);
+    }
 }
 
 TEST_F(FileOpsTest, RefusedSizeFallsBackToTheStatusListing) {

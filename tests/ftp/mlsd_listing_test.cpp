@@ -99,34 +99,47 @@ const std::string kMlstFeat = Features({"MLST modify*;perm*;size*;type*;unix.mod
 
 using MlsdSessionTest = EngineTest;
 
+// Asked for by FtpSetListingFacts or by the MLSD format (which needs the MLST
+// feature: session_test's SettingsValidateAndClamp).
 TEST_F(MlsdSessionTest, OfferedMlstListsByFactsSkippingDirectoriesAndBrokenLines) {
-    DataPeer data;
-    data.Serve({.payload = "type=cdir;perm=el;modify=20240102030405; /pub\r\n"
-                           "type=pdir;perm=el; /\r\n"
-                           "modify=20240102030405.5;perm=adfrw;size=5000000000;type=file;"
-                           "unix.mode=0644; two  inner \r\n"
-                           "type=dir;sizd=4096;unix.mode=0755; sub\r\n"
-                           "this line has no facts\r\n"
-                           "type=OS.unix=slink:/pub/two;unix.mode=0777; ln\r\n",
-                .chunk = 29});
-    PeerSession session(Listing(data, "MLSD pub"), Passive(kUnixSyst, kMlstFeat));
-    const FtpClient client = session.client();
-    EXPECT_EQ(FtpSetListingFacts(client, TRUE), 0);
+    for (const bool byFormat : {false, true}) {
+        SCOPED_TRACE(byFormat ? "format" : "facts");
+        DataPeer data;
+        data.Serve({.payload = "type=cdir;perm=el;modify=20240102030405; /pub\r\n"
+                               "type=pdir;perm=el; /\r\n"
+                               "modify=20240102030405.5;perm=adfrw;size=5000000000;type=file;"
+                               "UNIX.mode=0640;UNIX.owner=1000;UNIX.group=1001; two ;inner \r\n"
+                               "type=dir;sizd=4096;unix.mode=0755; sub\r\n"
+                               "this line has no facts\r\n"
+                               "type=OS.unix=slink:/pub/two;unix.mode=0777; ln\r\n",
+                    .chunk = 29});
+        PeerSession session(Listing(data, "MLSD pub"), Passive(kUnixSyst, kMlstFeat));
+        const FtpClient client = session.client();
+        if (byFormat) {
+            ASSERT_EQ(FtpSetDirectoryFormat(client, FTP_DIRECTORY_MLSD), 0);
+        } else {
+            EXPECT_EQ(FtpSetListingFacts(client, TRUE), 0);
+        }
 
-    const std::vector<FtpDirectoryEntry> entries = ListAll(client, "pub");
-    ASSERT_EQ(entries.size(), 3u);
-    EXPECT_STREQ(entries[0].name, "two  inner ");
-    EXPECT_EQ(entries[0].size, 5000000000u);
-    EXPECT_EQ(entries[0].permissions, 0644u);
-    EXPECT_EQ(entries[0].date.wHour, 3);
-    EXPECT_STREQ(entries[1].name, "sub");
-    EXPECT_EQ(entries[1].directory, 1);
-    EXPECT_STREQ(entries[2].name, "ln");
-    EXPECT_EQ(entries[2].permissions, 0777u | FTP_PERM_SYMLINK);
-    EXPECT_EQ(FtpListingHasFacts(client), 1);
-    // A listing by facts leaves the detected layout alone.
-    EXPECT_EQ(FtpGetDirectoryFormat(client), FTP_DIRECTORY_AUTO);
-    EXPECT_EQ(session.Finish(), "TYPE A|PASV|MLSD pub|TYPE I");
+        const std::vector<FtpDirectoryEntry> entries = ListAll(client, "pub");
+        ASSERT_EQ(entries.size(), 3u);
+        EXPECT_STREQ(entries[0].name, "two ;inner ");
+        EXPECT_EQ(entries[0].size, 5000000000u);
+        EXPECT_EQ(entries[0].permissions, 0640u);
+        EXPECT_STREQ(entries[0].owner, "1000");
+        EXPECT_STREQ(entries[0].group, "1001");
+        EXPECT_EQ(entries[0].date.wHour, 3);
+        EXPECT_EQ(entries[0].date.wSecond, 5);
+        EXPECT_STREQ(entries[1].name, "sub");
+        EXPECT_EQ(entries[1].directory, 1);
+        EXPECT_STREQ(entries[2].name, "ln");
+        EXPECT_EQ(entries[2].permissions, 0777u | FTP_PERM_SYMLINK);
+        EXPECT_EQ(FtpListingHasFacts(client), 1);
+        // A listing by facts leaves the detected layout alone.
+        EXPECT_EQ(FtpGetDirectoryFormat(client),
+                  byFormat ? FTP_DIRECTORY_MLSD : FTP_DIRECTORY_AUTO);
+        EXPECT_EQ(session.Finish(), "TYPE A|PASV|MLSD pub|TYPE I");
+    }
 }
 
 struct ChoiceCase {

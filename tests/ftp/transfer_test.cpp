@@ -264,76 +264,72 @@ TEST_F(FtpTransferTest, RestartBeyondTheLocalEndIsRefusedBeforeAnyCommand) {
     session.Finish();
 }
 
-TEST_F(FtpTransferTest, StalledDataConnectionTimesOutWithinTheTimeout) {
-    constexpr int kTimeout = 2;
-    DataPeer data;
-    data.Serve({.payload = Pattern(50000, 3), .stallAfter = 1000, .stallMs = 8000});
-    PeerScript script;
-    script.Reply("SIZE slow.bin", "213 50000\r\n")
-        .Reply("PASV", data.PasvReply())
-        .Reply("RETR slow.bin", "150 Opening\r\n")
-        .Reply("NOOP", "200 ok\r\n");
-    PeerSession session(script, Setup(kTimeout));
-    const FtpClient client = Watch(session);
-    ASSERT_NE(client, INVALID_CLIENT);
-    auto start = Clock::now();
-    EXPECT_EQ(FtpGetFile(client, (dir_ / "slow.bin").c_str(), "slow.bin", 0, 0), -1);
-    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    EXPECT_EQ(FtpGetLastError(), Code(fileErrorOperationTimeout));
-    EXPECT_EQ(events.timeouts, 1);
-    EXPECT_GE(seconds, kTimeout - 0.1);
-    // The time-out, then one quiet second of draining the command channel.
-    EXPECT_LT(seconds, kTimeout + 2.5);
-    EXPECT_EQ(fs::file_size(dir_ / "slow.bin"), 1000u);
-    session.Finish();
-}
-
-TEST_F(FtpTransferTest, DroppedDataConnectionFailsAndKeepsThePartialFile) {
-    const std::string payload = Pattern(200000, 4);
-    DataPeer data;
-    data.Serve({.payload = payload, .stallAfter = 70000, .stallMs = 200, .dropAfterStall = true});
-    PeerScript script;
-    script.Reply("SIZE lost.bin", "213 200000\r\n")
-        .Reply("PASV", data.PasvReply())
-        .Reply("RETR lost.bin", "150 Opening\r\n")
-        .SendAfter(300, "426 Connection closed; transfer aborted.\r\n")
-        .Reply("NOOP", "200 ok\r\n")
-        .Reply("NOOP", "200 ok\r\n");
-    PeerSession session(script, Setup());
-    const FtpClient client = Watch(session);
-    ASSERT_NE(client, INVALID_CLIENT);
-    EXPECT_TRUE(FailsWith(fileErrorConnectionReset,
-                          FtpGetFile(client, (dir_ / "lost.bin").c_str(), "lost.bin", 0, 0)));
-    std::string partial = ReadFile(dir_ / "lost.bin");
-    EXPECT_GT(partial.size(), 0u);
-    EXPECT_LE(partial.size(), 70000u);
-    EXPECT_EQ(partial, payload.substr(0, partial.size()));
-    EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
-    session.Finish();
-}
-
-TEST_F(FtpTransferTest, CancelFromProgressEndsWithCancelAndTheSessionGoesOn) {
-    DataPeer data;
-    data.Serve({.payload = Pattern(2000000, 5), .chunk = 8192, .chunkDelayMs = 20});
-    PeerScript script;
-    script.Reply("SIZE big.bin", "213 2000000\r\n")
-        .Reply("PASV", data.PasvReply())
-        .Reply("RETR big.bin", "150 Opening\r\n")
-        .SendAfter(200, "426 Failure writing network stream.\r\n")
-        .Reply("NOOP", "200 NOOP ok.\r\n")
-        .Reply("PWD", "257 \"/home/bob\"\r\n");
-    PeerSession session(script, Setup());
-    const FtpClient client = Watch(session);
-    ASSERT_NE(client, INVALID_CLIENT);
-    events.cancelOnProgress = true;
-    EXPECT_TRUE(FailsWith(fileErrorOperationCanceled,
-                          FtpGetFile(client, (dir_ / "big.bin").c_str(), "big.bin", 0, 0)));
-    EXPECT_EQ(events.cancels, 1);
-    EXPECT_LT(fs::file_size(dir_ / "big.bin"), 2000000u);
-    char directory[FTP_MAX_PATH] = {};
-    EXPECT_EQ(FtpGetCurrentDirectory(client, directory, sizeof directory), 257);
-    EXPECT_STREQ(directory, "/home/bob");
-    session.Finish();
+// A data connection that stalls, drops or is cancelled from the progress
+// handler: the transfer fails with its error within its time, raises its event
+// once, keeps what arrived (a beginning of the payload) and leaves the session
+// usable. The engine then drains the command channel and sends a NOOP.
+TEST_F(FtpTransferTest, DataConnectionFaultsEndTheTransferAndTheSessionGoesOn) {
+    struct Fault {
+        const char* label;
+        std::size_t stallAfter;  // the data stops after these bytes...
+        int stallMs;             // ...for this long
+        bool drop;               // then is reset
+        int chunkDelayMs;        // or comes slowly, for the handler to cancel
+        int timeout;
+        const char* lateReply;  // after the data, 300 ms later; "" for none
+        int error;
+        std::size_t keptLeast, keptMost;
+        int Events::*event;
+    };
+    const std::string payload = Pattern(2000000, 5);
+    const Fault faults[] = {
+        {"stall", 1000, 8000, false, 0, 2, "", fileErrorOperationTimeout, 1000, 1000,
+         &Events::timeouts},
+        {"drop", 70000, 200, true, 0, 5, "426 Connection closed; transfer aborted.\r\n",
+         fileErrorConnectionReset, 1, 70000, nullptr},
+        {"cancel", std::string::npos, 0, false, 20, 5, "426 Failure writing network stream.\r\n",
+         fileErrorOperationCanceled, 0, payload.size() - 1, &Events::cancels},
+    };
+    for (const Fault& f : faults) {
+        SCOPED_TRACE(f.label);
+        events = Events{};
+        DataPeer data;
+        data.Serve({.payload = payload,
+                    .chunk = f.chunkDelayMs ? 8192u : 65536u,
+                    .chunkDelayMs = f.chunkDelayMs,
+                    .stallAfter = f.stallAfter,
+                    .stallMs = f.stallMs,
+                    .dropAfterStall = f.drop});
+        PeerScript script;
+        script.Reply("SIZE f.bin", "213 2000000\r\n")
+            .Reply("PASV", data.PasvReply())
+            .Reply("RETR f.bin", "150 Opening\r\n");
+        if (*f.lateReply) script.SendAfter(300, f.lateReply);
+        script.Reply("NOOP", "200 ok\r\n").Reply("NOOP", "200 ok\r\n");  // the engine's, ours
+        PeerSession session(script, Setup(f.timeout));
+        const FtpClient client = Watch(session);
+        ASSERT_NE(client, INVALID_CLIENT);
+        events.cancelOnProgress = f.chunkDelayMs > 0;
+        const auto start = Clock::now();
+        EXPECT_TRUE(
+            FailsWith(f.error, FtpGetFile(client, (dir_ / "f.bin").c_str(), "f.bin", 0, 0)));
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        // The time-out, then at most one quiet second of draining the command channel.
+        EXPECT_LT(seconds, f.timeout + 2.5);
+        if (f.event == &Events::timeouts) {
+            EXPECT_GE(seconds, f.timeout - 0.1);
+        }
+        if (f.event) {
+            EXPECT_EQ(events.*f.event, 1);
+        }
+        const std::string kept = ReadFile(dir_ / "f.bin");
+        EXPECT_GE(kept.size(), f.keptLeast);
+        EXPECT_LE(kept.size(), f.keptMost);
+        EXPECT_TRUE(kept == payload.substr(0, kept.size()));
+        events.cancelOnProgress = false;
+        EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
+        session.Finish();
+    }
 }
 
 TEST_F(FtpTransferTest, UnreadableCompletionReplyReconnects) {

@@ -78,24 +78,15 @@ TEST(HttpDateTest, TheUsualLayoutsKeepTheirPartsAsWritten) {
 }
 
 TEST(HttpDateTest, TheLocalFlagMovesTheMomentIntoTheLocalZone) {
-    const char* saved = std::getenv("TZ");
-    const std::string previous = saved ? saved : "";
-    setenv("TZ", "UTC-2", 1);  // two hours east, no daylight saving
-    tzset();
+    ScopedEnv zone("TZ", "UTC-2");  // two hours east, no daylight saving
     ExpectDates({{"Sun, 06 Nov 1994 08:49:37 GMT", "1994-11-06 10:49:37/0"},
                  {"Sun, 06 Nov 1994 08:49:37 +0100", "1994-11-06 09:49:37/0"},
                  {"Sun, 06 Nov 1994 23:30:00 -0130", "1994-11-07 03:00:00/1"}},
                 TRUE);
     int64_t time = 0;
-    long zone = 0;
-    EXPECT_EQ(HttpParseDate("Sun, 06 Nov 1994 08:49:37 GMT", FALSE, &time, &zone), 1);
-    EXPECT_EQ(zone, -7200);
-    if (saved) {
-        setenv("TZ", previous.c_str(), 1);
-    } else {
-        unsetenv("TZ");
-    }
-    tzset();
+    long offset = 0;
+    EXPECT_EQ(HttpParseDate("Sun, 06 Nov 1994 08:49:37 GMT", FALSE, &time, &offset), 1);
+    EXPECT_EQ(offset, -7200);
 }
 
 TEST(HttpDateTest, EmptyAndUnreadableTextsGiveNoTime) {

@@ -38,8 +38,8 @@ void AgainstOneAnswer(const std::string& response, Check check) {
     peer.Finish();
 }
 
-const std::string kChunkBody = std::string(10, 'x') + Pattern(2000);
-const std::string kText = Pattern(5000);
+const std::string kChunkBody = std::string(10, 'x') + TextPattern(2000);
+const std::string kText = TextPattern(5000);
 
 struct MemoryCase {
     const char* name;
@@ -64,7 +64,7 @@ TEST_F(HttpDownloadTest, MemoryDownloadsHandOverTheDecodedBody) {
     const std::vector<MemoryCase> cases = {
         {"length", Response("200 OK", "hello world"), 0, "hello world"},
         {"empty", Response("200 OK", ""), 0, ""},
-        {"chunks 10 and 2000", ChunkedResponse({std::string(10, 'x'), Pattern(2000)}), 0,
+        {"chunks 10 and 2000", ChunkedResponse({std::string(10, 'x'), TextPattern(2000)}), 0,
          kChunkBody},
         {"gzip asked for", Response("200 OK", Compressed(kText), {"Content-Encoding: gzip"}),
          HTTP_GETDATA_COMPRESS, kText},
@@ -205,22 +205,22 @@ TEST_F(HttpDownloadTest, CutOffAndCorruptBodiesFailInMemory) {
 }
 
 TEST_F(HttpDownloadTest, FileDownloadsWriteChunksAndDecodeInPlace) {
-    TempFolder folder;
-    const std::string path = folder.File("down.bin");
+    ScratchFolder folder{"httpx"};
+    const std::string path = (folder / "down.bin").string();
     PeerScript script;
-    ExpectGet(script, "/chunks").Send(ChunkedResponse({std::string(10, 'x'), Pattern(2000)}));
+    ExpectGet(script, "/chunks").Send(ChunkedResponse({std::string(10, 'x'), TextPattern(2000)}));
     ExpectGet(script, "/zipped", {"Accept-Encoding: gzip, deflate"})
         .Send(Response("200 OK", Compressed(kText), {"Content-Encoding: gzip"}));
     ScriptedPeer peer(script);
     HttpClient client = ConnectTo(peer, kKeepAlive);
     ASSERT_NE(client, INVALID_HTTP_CLIENT);
     ASSERT_EQ(HttpGetFile(client, path.c_str(), "/chunks", 0), 0) << HttpGetLastError();
-    EXPECT_EQ(ReadFileBytes(path), kChunkBody);
+    EXPECT_EQ(ReadFile(path), kChunkBody);
     ASSERT_EQ(HttpEnableCompression(client, TRUE), 0);
     ASSERT_EQ(HttpGetFile(client, path.c_str(), "/zipped", 0), 0) << HttpGetLastError();
-    EXPECT_EQ(ReadFileBytes(path), kText);
+    EXPECT_EQ(ReadFile(path), kText);
     // Nothing but the file itself is left in the folder.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.File("")),
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator((folder / "").string()),
                             std::filesystem::directory_iterator()),
               1);
     HttpDisconnect(client);
@@ -228,9 +228,9 @@ TEST_F(HttpDownloadTest, FileDownloadsWriteChunksAndDecodeInPlace) {
 }
 
 TEST_F(HttpDownloadTest, ARestartContinuesAPartialAnswerAndRewritesAWholeOne) {
-    TempFolder folder;
-    const std::string path = folder.File("restart.bin");
-    const std::string whole = Pattern(3000);
+    ScratchFolder folder{"httpx"};
+    const std::string path = (folder / "restart.bin").string();
+    const std::string whole = TextPattern(3000);
     PeerScript script;
     ExpectGet(script, "/r", {"Range: bytes=1000-"})
         .Send(Response("206 Partial Content", whole.substr(1000),
@@ -248,17 +248,17 @@ TEST_F(HttpDownloadTest, ARestartContinuesAPartialAnswerAndRewritesAWholeOne) {
     HttpClient client = ConnectTo(peer, kKeepAlive);
     ASSERT_NE(client, INVALID_HTTP_CLIENT);
 
-    WriteFileBytes(path, whole.substr(0, 1000));
+    WriteFile(path, whole.substr(0, 1000));
     ASSERT_EQ(HttpGetFile(client, path.c_str(), "/r", 1000), 0) << HttpGetLastError();
-    EXPECT_EQ(ReadFileBytes(path), whole);
+    EXPECT_EQ(ReadFile(path), whole);
     HttpTransferStatus status{};
     ASSERT_EQ(HttpGetTransferStatus(client, &status), 1);
     EXPECT_EQ(status.totalBytes, 3000u);
     EXPECT_EQ(status.bytesCopied, 3000u);
 
-    WriteFileBytes(path, whole.substr(0, 1000) + "stale tail that must go");
+    WriteFile(path, whole.substr(0, 1000) + "stale tail that must go");
     ASSERT_EQ(HttpGetFile(client, path.c_str(), "/r", 1000), 0) << HttpGetLastError();
-    EXPECT_EQ(ReadFileBytes(path), whole);
+    EXPECT_EQ(ReadFile(path), whole);
 
     EXPECT_TRUE(
         FailsWith(fileErrorInvalidContentRange, HttpGetFile(client, path.c_str(), "/r", 1000)));
@@ -270,8 +270,8 @@ TEST_F(HttpDownloadTest, ARestartContinuesAPartialAnswerAndRewritesAWholeOne) {
 }
 
 TEST_F(HttpDownloadTest, FailedFileDownloadsKeepOnlyWhatARestartContinues) {
-    TempFolder folder;
-    const std::string path = folder.File("f.bin");
+    ScratchFolder folder{"httpx"};
+    const std::string path = (folder / "f.bin").string();
     std::string corrupt = Compressed(kText);
     corrupt[corrupt.size() / 2] ^= 0x55;
     struct Case {
@@ -301,17 +301,17 @@ TEST_F(HttpDownloadTest, FailedFileDownloadsKeepOnlyWhatARestartContinues) {
     for (const Case& c : cases) {
         for (const bool existed : {false, true}) {
             SCOPED_TRACE(std::string(c.name) + (existed ? ", over an existing file" : ""));
-            if (existed) WriteFileBytes(path, old);
+            if (existed) WriteFile(path, old);
             AgainstOneAnswer(c.response, [&](HttpClient client) {
                 EXPECT_TRUE(FailsWith(c.error, HttpGetFile(client, path.c_str(), "/f", 0)));
                 if (existed) {
-                    EXPECT_EQ(ReadFileBytes(path), old);
+                    EXPECT_EQ(ReadFile(path), old);
                 } else if (c.left == "<removed>") {
                     EXPECT_FALSE(std::filesystem::exists(path));
                 } else {
-                    EXPECT_EQ(ReadFileBytes(path), c.left);
+                    EXPECT_EQ(ReadFile(path), c.left);
                 }
-                EXPECT_LE(std::distance(std::filesystem::directory_iterator(folder.File("")),
+                EXPECT_LE(std::distance(std::filesystem::directory_iterator(folder.path()),
                                         std::filesystem::directory_iterator()),
                           1);
             });
@@ -321,7 +321,7 @@ TEST_F(HttpDownloadTest, FailedFileDownloadsKeepOnlyWhatARestartContinues) {
 }
 
 TEST_F(HttpDownloadTest, LocalFileAndArgumentRules) {
-    TempFolder folder;
+    ScratchFolder folder{"httpx"};
     struct Case {
         const char* name;
         std::string local;
@@ -329,8 +329,8 @@ TEST_F(HttpDownloadTest, LocalFileAndArgumentRules) {
         int error;
     };
     const std::vector<Case> cases = {
-        {"cannot be created", folder.File("missing/dir/f.bin"), 0, fileErrorFileNotCreated},
-        {"restart without a file", folder.File("absent.bin"), 10, fileErrorFileNotFound},
+        {"cannot be created", (folder / "missing/dir/f.bin").string(), 0, fileErrorFileNotCreated},
+        {"restart without a file", (folder / "absent.bin").string(), 10, fileErrorFileNotFound},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -340,7 +340,7 @@ TEST_F(HttpDownloadTest, LocalFileAndArgumentRules) {
         });
     }
     // An error status creates no local file.
-    const std::string refused = folder.File("refused.bin");
+    const std::string refused = (folder / "refused.bin").string();
     AgainstOneAnswer(Response("404 Not Found", "nope"), [&refused](HttpClient client) {
         EXPECT_TRUE(
             FailsWith(fileErrorResourceNotFound, HttpGetFile(client, refused.c_str(), "/f", 0)));
@@ -351,7 +351,7 @@ TEST_F(HttpDownloadTest, LocalFileAndArgumentRules) {
     HttpClient old =
         ConnectTo(peer, {.options = HTTP_OPTION_KEEPALIVE, .version = HTTP_VERSION_09});
     ASSERT_NE(old, INVALID_HTTP_CLIENT);
-    const std::string path = folder.File("x");
+    const std::string path = (folder / "x").string();
     EXPECT_TRUE(FailsWith(fileErrorOperationNotSupported, HttpGetFile(old, path.c_str(), "/f", 5)));
     EXPECT_TRUE(FailsWith(fileErrorInvalidResource, HttpGetFile(old, path.c_str(), "", 0)));
     EXPECT_TRUE(FailsWith(fileErrorInvalidFileName, HttpGetFile(old, nullptr, "/f", 0)));
@@ -386,12 +386,12 @@ TEST(HttpDecoderTest, MemoryAndFileDecodersStandOnTheirOwn) {
     std::string wanted;
     for (int i = 0; i < 3000; ++i)
         wanted += "line\r\n";
-    TempFolder folder;
-    const std::string path = folder.File("text.gz");
-    WriteFileBytes(path, Compressed(text));
+    ScratchFolder folder{"httpx"};
+    const std::string path = (folder / "text.gz").string();
+    WriteFile(path, Compressed(text));
     ASSERT_EQ(HttpDecodeFile(INVALID_HTTP_CLIENT, path.c_str(), TRUE), 1);
-    EXPECT_EQ(ReadFileBytes(path), wanted);
-    EXPECT_EQ(HttpDecodeFile(INVALID_HTTP_CLIENT, folder.File("absent").c_str(), FALSE), 0);
+    EXPECT_EQ(ReadFile(path), wanted);
+    EXPECT_EQ(HttpDecodeFile(INVALID_HTTP_CLIENT, (folder / "absent").string().c_str(), FALSE), 0);
     EXPECT_EQ(HttpGetLastError(), MakeErrorCode(fileErrorFileNotFound));
 }
 

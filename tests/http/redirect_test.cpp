@@ -199,8 +199,8 @@ TEST_F(HttpRedirectTest, AuthorizationStaysWithItsOrigin) {
 // A method other than GET and HEAD answered by a redirect that is not
 // followed did not do its work: it fails. A download leaves no redirect page.
 TEST_F(HttpRedirectTest, UnfollowedRedirectsFailAndWriteNothing) {
-    TempFolder folder;
-    const std::string path = folder.File("page.bin");
+    ScratchFolder folder{"httpx"};
+    const std::string path = (folder / "page.bin").string();
     struct Case {
         const char* name;
         std::vector<PeerScript> scripts;
@@ -306,9 +306,9 @@ TEST_F(HttpTest, SizesAndOffsetsAboveFourGibibytesAreExact) {
     peer.Finish();
 
     // A restart beyond 4 GiB asks for exactly that offset.
-    TempFolder folder;
-    const std::string path = folder.File("big.part");
-    WriteFileBytes(path, "x");
+    ScratchFolder folder{"httpx"};
+    const std::string path = (folder / "big.part").string();
+    WriteFile(path, "x");
     PeerScript ranged;
     ranged.Expect("GET /big ")
         .Send("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n")
@@ -322,7 +322,7 @@ TEST_F(HttpTest, SizesAndOffsetsAboveFourGibibytesAreExact) {
     second.Finish();
     EXPECT_NE(second.Transcript().find("|Range: bytes=5000000123-|"), std::string::npos)
         << second.Transcript();
-    EXPECT_EQ(ReadFileBytes(path), "x");
+    EXPECT_EQ(ReadFile(path), "x");
 }
 
 // What a proxy sends in the same breath as its CONNECT answer belongs to the

@@ -1,18 +1,15 @@
-// Helpers of the transfer tests: canned responses, gzip bodies, a private
-// folder for local files, and reading back what a download wrote.
+// Helpers of the transfer tests: canned responses, gzip bodies, compressible
+// text, and reading back what a download handed over.
 #pragma once
 
 #include <zlib.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "http/transfers.h"
+#include "support/test_files.h"
 #include "tests/http/http_test_support.h"
 
 namespace httptest {
@@ -57,42 +54,12 @@ inline std::string Compressed(const std::string& data, int windowBits = 31) {
 }
 
 // Text that compresses well but is not all the same byte.
-inline std::string Pattern(std::size_t size) {
+inline std::string TextPattern(std::size_t size) {
     std::string text(size, '\0');
     for (std::size_t i = 0; i < size; ++i)
         text[i] = static_cast<char>('a' + (i * 7 + i / 100) % 26);
     return text;
 }
-
-inline std::string ReadFileBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
-inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// A folder of its own for each test, removed afterwards.
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ft-httpx-XXXXXX").string();
-        path_ = mkdtemp(pattern.data()) ? pattern : std::string();
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
 
 // The bytes of a memory block handed out by a download; the block is freed.
 inline std::string TakeBlock(HGLOBAL block, DWORD length) {

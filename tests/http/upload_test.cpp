@@ -44,9 +44,9 @@ TEST_F(HttpUploadTest, PutSendsTypeAndLengthAndTheNextRequestOpensANewConnection
 }
 
 TEST_F(HttpUploadTest, PutFailuresComeFromTheFileOrTheFinalStatus) {
-    TempFolder folder;
-    const std::string file = folder.File("up.txt");
-    WriteFileBytes(file, "line\n");
+    ScratchFolder folder{"httpx"};
+    const std::string file = (folder / "up.txt").string();
+    WriteFile(file, "line\n");
     PeerScript refused;
     refused.Expect("PUT /locked").Expect("Content-Type").Expect("Content-Length: 5");
     refused.Expect("Host").Expect(kUserAgentLine).Expect("").Expect("line");
@@ -56,10 +56,10 @@ TEST_F(HttpUploadTest, PutFailuresComeFromTheFileOrTheFinalStatus) {
     ASSERT_NE(client, INVALID_HTTP_CLIENT);
     EXPECT_EQ(HttpPutFile(client, file.c_str(), "/locked"), -1);
     EXPECT_EQ(HttpGetResultCode(client), 403);
-    EXPECT_TRUE(
-        FailsWith(fileErrorFileNotFound, HttpPutFile(client, folder.File("absent").c_str(), "/x")));
-    EXPECT_TRUE(
-        FailsWith(fileErrorInvalidFileType, HttpPutFile(client, folder.File("").c_str(), "/x")));
+    EXPECT_TRUE(FailsWith(fileErrorFileNotFound,
+                          HttpPutFile(client, (folder / "absent").string().c_str(), "/x")));
+    EXPECT_TRUE(FailsWith(fileErrorInvalidFileType,
+                          HttpPutFile(client, (folder / "").string().c_str(), "/x")));
     EXPECT_TRUE(FailsWith(fileErrorInvalidParameter, HttpPutData(client, "/x", "a", 0)));
     EXPECT_TRUE(FailsWith(fileErrorInvalidResource, HttpPutData(client, nullptr, "a", 1)));
     HttpDisconnect(client);
@@ -67,9 +67,9 @@ TEST_F(HttpUploadTest, PutFailuresComeFromTheFileOrTheFinalStatus) {
 }
 
 TEST_F(HttpUploadTest, MultipartPostAnnouncesExactlyTheBytesItSends) {
-    TempFolder folder;
-    const std::string file = folder.File("form.bin");
-    WriteFileBytes(file, "0123456789");
+    ScratchFolder folder{"httpx"};
+    const std::string file = (folder / "form.bin").string();
+    WriteFile(file, "0123456789");
     PeerScript script;
     ExpectRequest(script, "POST /upload HTTP/1.1",
                   {"Content-Type: multipart/form-data; boundary=----=_TL7210_",
@@ -114,11 +114,11 @@ TEST_F(HttpUploadTest, MultipartPostAnnouncesExactlyTheBytesItSends) {
 }
 
 TEST_F(HttpUploadTest, HeadGivesSizeAndTimeAndVerifyComparesSizes) {
-    TempFolder folder;
-    const std::string same = folder.File("same");
-    const std::string other = folder.File("other");
-    WriteFileBytes(same, std::string(12345, 'x'));
-    WriteFileBytes(other, "short");
+    ScratchFolder folder{"httpx"};
+    const std::string same = (folder / "same").string();
+    const std::string other = (folder / "other").string();
+    WriteFile(same, std::string(12345, 'x'));
+    WriteFile(other, "short");
     const std::string head =
         "HTTP/1.1 200 OK\r\nContent-Length: 12345\r\nLast-Modified: Sun, 06 Nov 1994 "
         "08:49:37 GMT\r\n\r\n";
@@ -146,7 +146,7 @@ TEST_F(HttpUploadTest, HeadGivesSizeAndTimeAndVerifyComparesSizes) {
     EXPECT_TRUE(
         FailsWith(fileErrorFileSizeMismatch, HttpVerifyFile(client, other.c_str(), "/r", 0)));
     EXPECT_TRUE(FailsWith(fileErrorFileNotFound,
-                          HttpVerifyFile(client, folder.File("absent").c_str(), "/r", 0)));
+                          HttpVerifyFile(client, (folder / "absent").string().c_str(), "/r", 0)));
     EXPECT_EQ(HttpVerifyFile(client, same.c_str(), "/r", 1), -1);
     EXPECT_EQ(HttpDeleteFile(client, "/r"), 204);
     HttpDisconnect(client);
@@ -184,7 +184,7 @@ double SecondsSince(Clock::time_point start) {
 }
 
 TEST_F(HttpUploadTest, AStallInTheBodyTimesOutWithItsEvent) {
-    TempFolder folder;
+    ScratchFolder folder{"httpx"};
     ScriptedPeer peer(SlowBody(4000));
     EventWindow events;
     HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_KEEPALIVE, .timeout = 1});
@@ -192,7 +192,7 @@ TEST_F(HttpUploadTest, AStallInTheBodyTimesOutWithItsEvent) {
     ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kAllEvents), 0);
     const auto start = Clock::now();
     EXPECT_TRUE(FailsWith(fileErrorOperationTimeout,
-                          HttpGetFile(client, folder.File("slow").c_str(), "/slow", 0)));
+                          HttpGetFile(client, (folder / "slow").string().c_str(), "/slow", 0)));
     EXPECT_LT(SecondsSince(start), 2.5);
     EXPECT_EQ(EventWindow::Of(HTTP_EVENT_TIMEOUT),
               std::vector<DWORD>{EventWindow::Word(fileErrorOperationTimeout, HTTP_EVENT_TIMEOUT)});
@@ -234,7 +234,7 @@ void DownloadAgainOnProgress(HttpClient client, DWORD, DWORD, void* result) {
 
 TEST_F(HttpUploadTest, ADownloadToMemoryCannotBeStartedFromInsideAnother) {
     PeerScript script;
-    script.Expect("GET /first").Send(Response("200 OK", Pattern(100)));
+    script.Expect("GET /first").Send(Response("200 OK", TextPattern(100)));
     ScriptedPeer peer(script);
     HttpClient client = ConnectTo(peer, kKeepAlive);
     ASSERT_NE(client, INVALID_HTTP_CLIENT);
@@ -244,13 +244,13 @@ TEST_F(HttpUploadTest, ADownloadToMemoryCannotBeStartedFromInsideAnother) {
     HGLOBAL block = nullptr;
     DWORD length = 0;
     ASSERT_EQ(HttpGetData(client, "/first", &block, &length, 0), 0);
-    EXPECT_EQ(TakeBlock(block, length), Pattern(100));
+    EXPECT_EQ(TakeBlock(block, length), TextPattern(100));
     EXPECT_EQ(nested, MakeErrorCode(fileErrorOperationInProgress));
     HttpDisconnect(client);
 }
 
 TEST_F(HttpUploadTest, ProgressComesAtTheStartAndTheEndAndNotMoreThanEvery250ms) {
-    const std::string body = Pattern(300000);
+    const std::string body = TextPattern(300000);
     PeerScript script;
     script.Expect("GET /p").Send("HTTP/1.1 200 OK\r\nContent-Length: 300000\r\n\r\n");
     for (std::size_t at = 0; at < body.size(); at += 30000)

@@ -10,10 +10,10 @@ namespace {
 
 const std::vector<std::string> kSeeds = {
     "http://example.com/",
-    "https://user:secret@[2001:db8::1]:8443/a/../b?x=1",
+    "https://user:secret@[::1]:8443/a/../b?x=1",
     "http://h:8080/a/./b/c/../d?q=/./x",
     "example/path",
-    "  HTTP://u@[fe80::1%eth0]:81",
+    "  HTTP://u@[::1%lo]:81",
     "http://h\\a\\..\\b",
     "https://a:b:c@x@y:65535/..././.../x?",
 };

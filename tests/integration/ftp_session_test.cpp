@@ -147,16 +147,6 @@ TEST_P(FtpServerTest, ManySessionsInTurnLeakNoDescriptors) {
     EXPECT_EQ(OpenDescriptorCount(), before);
 }
 
-TEST_P(FtpServerTest, LoopbackIpv6) {
-    REQUIRE_SERVER_SETTINGS("FT_TEST_HOST6");
-    std::string host6 = Setting("FT_TEST_HOST6");
-    OPEN_OR_SKIP(client, user_, password_, host6);
-    NetAddress local{};
-    EXPECT_EQ(FtpGetLocalAddress(client, 0, &local), 0);
-    EXPECT_EQ(local.family, NET_FAMILY_IPV6);
-    FtpDisconnect(client);
-}
-
 INSTANTIATE_TEST_SUITE_P(Servers, FtpServerTest,
                          ::testing::Values(Server{"vsftpd", "FT_TEST_FTP_PORT", false},
                                            Server{"proftpd", "FT_TEST_PROFTPD_PORT", true}),

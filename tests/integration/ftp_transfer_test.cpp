@@ -1,7 +1,7 @@
 // Transfers against the real FTP servers that scripts/servers.sh runs on
 // loopback: byte-exact downloads and uploads (passive and active, IPv4 and
 // IPv6), ASCII line ends, restarts, appends and unique names (64-bit sizes
-// are in tests/cli/sizes_test.cpp). Without the servers' settings the tests skip, unless CI=true.
+// are in cli_sizes_test.cpp). Without the servers' settings the tests skip, unless CI=true.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

@@ -4,21 +4,16 @@
 // transfers with restart, cancel and a refused password.
 // Without the server's settings the tests skip, unless CI=true.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "control/FileTransfer.h"
 #include "ftp/directory.h"
 #include "ftp/fileops.h"
 #include "ftp/ftp.h"
 #include "ftp/listing.h"
-#include "platform/text.h"
 #include "resources/errors.h"
 #include "ssh/sftp.h"
 #include "support/server_settings.h"
@@ -34,34 +29,6 @@ constexpr std::size_t kLargeFile = 8u << 20;  // the sanitizers make the ciphers
 #else
 constexpr std::size_t kLargeFile = 64u << 20;
 #endif
-
-std::string Sha256Of(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    EVP_DigestInit_ex(context, EVP_sha256(), nullptr);
-    std::vector<char> buffer(1 << 16);
-    while (in.read(buffer.data(), static_cast<long>(buffer.size())) || in.gcount() > 0) {
-        EVP_DigestUpdate(context, buffer.data(), static_cast<std::size_t>(in.gcount()));
-    }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context, digest, &length);
-    EVP_MD_CTX_free(context);
-    return std::string(reinterpret_cast<char*>(digest), length);
-}
-
-void WriteRandomFile(const std::string& path, std::size_t size, unsigned seed) {
-    std::mt19937_64 random(seed);
-    std::vector<std::uint64_t> chunk(1 << 14);
-    std::ofstream out(path, std::ios::binary);
-    for (std::size_t written = 0; written < size;) {
-        for (auto& word : chunk)
-            word = random();
-        const std::size_t count = std::min(size - written, chunk.size() * 8);
-        out.write(reinterpret_cast<const char*>(chunk.data()), static_cast<long>(count));
-        written += count;
-    }
-}
 
 class SftpServerTest : public ::testing::Test {
   protected:
@@ -181,21 +148,21 @@ TEST_F(SftpServerTest, ManagesFilesAndDirectories) {
 TEST_F(SftpServerTest, LargeTransfersAreByteExactAndRestart) {
     Open();
     const std::string source = Local("source.bin");
-    WriteRandomFile(source, kLargeFile, 42);
+    WriteFile(source, NoiseBytes(kLargeFile, 42));
     ASSERT_EQ(SftpPutFile(session_, source.c_str(), "big.bin", 0), 1)
         << std::hex << SftpGetLastError(session_);
     ASSERT_EQ(SftpGetFile(session_, Local("back.bin").c_str(), "big.bin", 0), 1)
         << std::hex << SftpGetLastError(session_);
-    EXPECT_EQ(Sha256Of(Local("back.bin")), Sha256Of(source));
+    EXPECT_EQ(Sha256Hex(ReadFile(Local("back.bin"))), Sha256Hex(ReadFile(source)));
     std::filesystem::resize_file(Local("back.bin"), kLargeFile / 3);
     ASSERT_EQ(SftpGetFile(session_, Local("back.bin").c_str(), "big.bin", kLargeFile / 3), 1);
-    EXPECT_EQ(Sha256Of(Local("back.bin")), Sha256Of(source));
+    EXPECT_EQ(Sha256Hex(ReadFile(Local("back.bin"))), Sha256Hex(ReadFile(source)));
 
     ASSERT_EQ(SftpPutMemory(session_, "big.bin", "x", 0), 1);  // empty again
     ASSERT_EQ(SftpPutFile(session_, source.c_str(), "big.bin", kLargeFile), 1)
         << "a restart beyond the remote size starts at it";
     ASSERT_EQ(SftpGetFile(session_, Local("again.bin").c_str(), "big.bin", 0), 1);
-    EXPECT_EQ(Sha256Of(Local("again.bin")), Sha256Of(source));
+    EXPECT_EQ(Sha256Hex(ReadFile(Local("again.bin"))), Sha256Hex(ReadFile(source)));
 }
 
 struct CancelProbe {
@@ -206,7 +173,7 @@ struct CancelProbe {
 TEST_F(SftpServerTest, CancelEndsADownloadAndTheSessionGoesOn) {
     Open();
     const std::string source = Local("source.bin");
-    WriteRandomFile(source, 8u << 20, 7);
+    WriteFile(source, NoiseBytes(8u << 20, 7));
     ASSERT_EQ(SftpPutFile(session_, source.c_str(), "c.bin", 0), 1);
     CancelProbe probe;
     SftpSetEventHandler(
@@ -257,17 +224,22 @@ TEST_F(SftpEngineTest, EngineOperationsGoThroughTheSftpClient) {
     SecurityInfo security{};
     security.size = TLS_SECURITY_INFO_SIZE;
     ASSERT_EQ(FtpGetSecurityInfo(client_, &security), 1);
+    // The local end of the SSH connection.
+    NetAddress local{};
+    ASSERT_EQ(FtpGetLocalAddress(client_, NET_FAMILY_IPV4, &local), 0);
+    EXPECT_EQ(local.family, NET_FAMILY_IPV4);
+    EXPECT_EQ(local.address[0], 127);
     EXPECT_EQ(security.protocol, 32u);
     ASSERT_NE(security.extra, nullptr) << "the host key's fingerprint";
     EXPECT_EQ(std::string(security.extra).size(), 47u);
     ASSERT_GE(FtpMakeDirectory(client_, remoteDir_.c_str()), 0);
     ASSERT_EQ(FtpChangeDirectory(client_, remoteDir_.c_str()), 0);
 
-    WriteRandomFile(Local("f.bin"), 300000, 3);
+    WriteFile(Local("f.bin"), NoiseBytes(300000, 3));
     ASSERT_EQ(FtpPutFile(client_, Local("f.bin").c_str(), "f.bin", FTP_TRANSFER_VERIFY, 0), 0)
         << std::hex << FtpGetLastError();
     ASSERT_EQ(FtpGetFile(client_, Local("g.bin").c_str(), "f.bin", 0, 0), 0);
-    EXPECT_EQ(Sha256Of(Local("g.bin")), Sha256Of(Local("f.bin")));
+    EXPECT_EQ(Sha256Hex(ReadFile(Local("g.bin"))), Sha256Hex(ReadFile(Local("f.bin"))));
     FtpTransferStatus status{};
     ASSERT_EQ(FtpGetTransferStatus(client_, &status), 0);
     EXPECT_EQ(status.bytesCopied, 300000u);
@@ -310,7 +282,7 @@ TEST_F(SftpEngineTest, EngineOperationsGoThroughTheSftpClient) {
 // the cancel event.
 TEST_F(SftpEngineTest, StalledDownloadsTimeOutAndStreamReadsCancel) {
     Open();
-    WriteRandomFile(Local("big.bin"), 4u << 20, 5);
+    WriteFile(Local("big.bin"), NoiseBytes(4u << 20, 5));
     ASSERT_EQ(SftpPutFile(session_, Local("big.bin").c_str(), "big.bin", 0, false), 1);
     const std::string remote = remoteDir_ + "/big.bin";
     int timeouts = 0, cancels = 0;
@@ -360,40 +332,6 @@ TEST_F(SftpEngineTest, RefusedLoginReturnsTheClientError) {
                          FTP_OPTION_SECURE_SHELL, nullptr);
     EXPECT_EQ(client_, INVALID_CLIENT);
     EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorAuthenticationFailed));
-}
-
-VARIANT TextArg(const std::string& text) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = BstrFromUtf8(text);
-    return v;
-}
-
-TEST_F(SftpServerTest, ControlConnectsAndTransfersBySftpUrl) {
-    CFileTransfer* control = CFileTransfer::Create();
-    ASSERT_NE(control, nullptr);
-    const std::string url = "sftp://" + user_ + ":" + password_ + "@" + host_ + ":" + port_ + "/";
-    VARIANT name = TextArg(url);
-    VARIANT error;
-    VariantInit(&error);
-    ASSERT_EQ(control->Connect(&name, nullptr, nullptr, nullptr, nullptr, nullptr, &error), S_OK);
-    EXPECT_EQ(error.lVal, 0);
-    // The local end of the SSH connection.
-    BSTR address = nullptr;
-    ASSERT_EQ(control->get_LocalAddress(&address), S_OK);
-    EXPECT_EQ(Utf8FromBstr(address), "127.0.0.1");
-    SysFreeString(address);
-    VARIANT local = TextArg(Local("hello.txt"));
-    VARIANT remote = TextArg(root_ + "/hello.txt");
-    ASSERT_EQ(control->GetFile(&local, &remote, nullptr, &error), S_OK);
-    EXPECT_EQ(error.lVal, 0);
-    EXPECT_EQ(std::filesystem::file_size(Local("hello.txt")), 14u);
-    control->Disconnect(nullptr);
-    VariantClear(&name);
-    VariantClear(&local);
-    VariantClear(&remote);
-    control->Release();
 }
 
 }  // namespace

@@ -3,11 +3,14 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -34,6 +37,32 @@ inline std::string Pattern(std::size_t size, unsigned salt = 0) {
     for (std::size_t i = 0; i < size; ++i)
         bytes[i] = static_cast<char>((i * 7 + i / 251 + salt) & 0xFF);
     return bytes;
+}
+
+// Bytes that do not compress and repeat nowhere (xorshift); seed makes
+// files of the same size differ.
+inline std::string NoiseBytes(std::size_t size, std::uint64_t seed = 0) {
+    std::string bytes(size, '\0');
+    std::uint64_t state = 0x9E3779B97F4A7C15ull ^ seed;
+    for (std::size_t i = 0; i + 8 <= size; i += 8) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        std::memcpy(bytes.data() + i, &state, 8);
+    }
+    return bytes;
+}
+
+// The SHA-256 digest of the bytes in hexadecimal, to compare large contents.
+inline std::string Sha256Hex(const std::string& bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+    static const char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned int i = 0; i < length; ++i)
+        text.append(1, kHex[digest[i] >> 4]).append(1, kHex[digest[i] & 15]);
+    return text;
 }
 
 // A name unique to this process and the running test ("tag-pid-Suite_Test").

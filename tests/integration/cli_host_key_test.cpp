@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "cli/command_line.h"
-#include "cli_test_support.h"
+#include "support/cli_run.h"
 #include "support/server_settings.h"
 #include "support/test_files.h"
 

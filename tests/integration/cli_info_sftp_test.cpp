@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "cli_test_support.h"
+#include "support/cli_run.h"
 #include "support/server_settings.h"
 
 namespace {

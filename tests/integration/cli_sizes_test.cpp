@@ -1,7 +1,7 @@
-// 64-bit sizes end to end and transfers that must not lose data, against the
-// loopback servers: vsftpd, proftpd, OpenSSH's sftp and nginx. Every file is
-// named for the test and the process and removed afterwards; HOME is a
-// temporary folder.
+// 64-bit sizes end to end and transfers that must not lose data, through the
+// command line and the control against the loopback servers: vsftpd, proftpd,
+// OpenSSH's sftp and nginx. Every file is named for the test and the process
+// and removed afterwards; HOME is a temporary folder.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "cli/command_line.h"
-#include "cli_test_support.h"
 #include "control/method_call_support.h"
 #include "control/session_test_support.h"
+#include "support/cli_run.h"
 #include "support/server_folder.h"
 #include "support/server_settings.h"
 
@@ -156,54 +156,6 @@ TEST_P(BigFile, SizeListingStatusAndResumeSeeAllFiveGigabytes) {
     EXPECT_EQ(tail, TailPattern());
 }
 
-// The control's 64-bit information members against the same file; the 32-bit
-// ones keep their low 32 bits. (The resume above goes through GetFile64.)
-class BigFileControl : public BigFile {
-  protected:
-    void SetUp() override {
-        BigFile::SetUp();
-        if (IsSkipped() || HasFailure()) return;
-        control_ = CFileTransfer::Create();
-        ASSERT_NE(control_, nullptr);
-    }
-    void TearDown() override {
-        if (control_) {
-            control_->Disconnect(nullptr);
-            control_->Release();
-        }
-        BigFile::TearDown();
-    }
-    CFileTransfer* control_ = nullptr;
-};
-
-TEST_P(BigFileControl, SixtyFourBitMembersReportTheWholeSize) {
-    BSTR url = BstrFromUtf8(Url(""));
-    ASSERT_EQ(control_->put_URL(url), S_OK);
-    SysFreeString(url);
-    VARIANT timeout = I4(20);
-    ASSERT_EQ(CallWithError(control_, &CFileTransfer::Connect, nullptr, nullptr, nullptr, nullptr,
-                            &timeout, nullptr),
-              0);
-    const std::string name = IsHttp() ? "/" + folder_ + "/big.bin" : folder_ + "/big.bin";
-
-    VariantOutputs<2> sizes;
-    EXPECT_EQ(CallWithError(control_, &CFileTransfer::GetFileSize64, TextVariant(name), sizes[0]),
-              0);
-    ASSERT_EQ(sizes.v[0].vt, VT_I8);
-    EXPECT_EQ(sizes.v[0].llVal, static_cast<LONGLONG>(kBigSize));
-    if (!IsHttp()) {
-        EXPECT_EQ(CallWithError(control_, &CFileTransfer::GetFileSize, TextVariant(name), sizes[1]),
-                  0);
-        EXPECT_EQ(static_cast<ULONG>(sizes.v[1].lVal), 1073741824u) << "the low 32 bits";
-        VariantOutputs<6> status;
-        EXPECT_EQ(CallWithError(control_, &CFileTransfer::GetFileStatus64, TextVariant(name),
-                                status[0], status[1], status[2], status[3], status[4], status[5]),
-                  0);
-        ASSERT_EQ(status.v[0].vt, VT_I8);
-        EXPECT_EQ(status.v[0].llVal, static_cast<LONGLONG>(kBigSize));
-    }
-}
-
 const Server kAllServers[] = {
     {"Vsftpd", Kind::Ftp, "FT_TEST_FTP_PORT"},
     {"Proftpd", Kind::Ftp, "FT_TEST_PROFTPD_PORT"},
@@ -213,7 +165,6 @@ const Server kAllServers[] = {
 const auto kServerName = [](const auto& info) { return std::string(info.param.name); };
 
 INSTANTIATE_TEST_SUITE_P(Servers, BigFile, ::testing::ValuesIn(kAllServers), kServerName);
-INSTANTIATE_TEST_SUITE_P(Servers, BigFileControl, ::testing::ValuesIn(kAllServers), kServerName);
 
 // ---- Transfers that must keep what is there ---------------------------------------------
 
@@ -276,7 +227,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, KeepsData,
                          kServerName);
 INSTANTIATE_TEST_SUITE_P(Servers, RestartRefused, ::testing::ValuesIn(kAllServers), kServerName);
 
-// ---- Times and empty listings ---------------------------------------------------------
+// ---- Times ---------------------------------------------------------------------
 
 // Times in UTC unless Localize is set, in a zone nine hours east of UTC.
 class Times : public ServerTest {
@@ -324,27 +275,6 @@ const Server kExactTimeServers[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Servers, Times, ::testing::ValuesIn(kExactTimeServers), kServerName);
 
-class EmptyListing : public ServerTest {};
-
-TEST_P(EmptyListing, PrintsNothingAndAMissingFolderStillFails) {
-    fs::create_directories(remote_ / "empty");
-    Own(remote_ / "empty");
-    const RunResult plain = Run({"ls", Url("empty")});
-    EXPECT_EQ(plain.exitCode, 0) << plain.err;
-    EXPECT_EQ(plain.out, "");
-    const RunResult json = Run({"ls", "--json", Url("empty")});
-    EXPECT_EQ(json.exitCode, 0) << json.err;
-    EXPECT_EQ(json.out, "[]\n");
-    const RunResult missing = Run({"ls", Url("missing")});
-    EXPECT_NE(missing.exitCode, 0) << missing.out;
-}
-
-const Server kFtpServers[] = {
-    {"Vsftpd", Kind::Ftp, "FT_TEST_FTP_PORT"},
-    {"Proftpd", Kind::Ftp, "FT_TEST_PROFTPD_PORT"},
-};
-INSTANTIATE_TEST_SUITE_P(Servers, EmptyListing, ::testing::ValuesIn(kFtpServers), kServerName);
-
 // ---- Switching engines -------------------------------------------------------------------
 
 class EngineSwitch : public ::testing::Test {
@@ -380,24 +310,29 @@ class EngineSwitch : public ::testing::Test {
     CFileTransfer* controls_[2] = {nullptr, nullptr};
 };
 
-TEST_F(EngineSwitch, HandlesNeverMeetAndAnotherEnginesUrlClosesTheConnection) {
+TEST_F(EngineSwitch, SessionsOfTwoEnginesStandApartAndAnotherEnginesUrlClosesTheConnection) {
     ASSERT_EQ(ConnectTo(controls_[0], ftpUrl_), 0);
     ASSERT_EQ(ConnectTo(controls_[1], httpUrl_), 0);
-    const LONGLONG ftp = controls_[0]->State().clientHandle;
-    const LONGLONG http = controls_[1]->State().clientHandle;
-    EXPECT_NE(ftp, http);
-    // Neither engine takes the other's handle for one of its own.
-    FtpTransferStatus ftpStatus{};
-    EXPECT_LT(FtpGetTransferStatus(http, &ftpStatus), 0);
-    HttpTransferStatus httpStatus{};
-    EXPECT_EQ(HttpGetTransferStatus(static_cast<HttpClient>(ftp), &httpStatus), 0);
+    const std::string hello = "/hello.txt";
+    // The size, or minus the last error.
+    auto size = [](CFileTransfer* control, const std::string& name) {
+        VariantOutputs<1> out;
+        LONG error = 0;
+        if (CallWithError(control, &CFileTransfer::GetFileSize, TextVariant(name), out[0]) == 0)
+            return out.v[0].lVal;
+        control->get_LastError(&error);
+        return -error;
+    };
+    EXPECT_EQ(size(controls_[0], "hello.txt"), 14);
+    EXPECT_EQ(size(controls_[1], hello), 14);
 
-    // The HTTP URL closes the FTP session first: its engine no longer knows the handle.
+    // The HTTP URL closes the FTP session first: the other control's
+    // connection goes on, and the first one's next call opens nothing.
     BSTR text = BstrFromUtf8(httpUrl_);
     ASSERT_EQ(controls_[0]->put_URL(text), S_OK);
     SysFreeString(text);
-    EXPECT_EQ(controls_[0]->State().clientHandle, kNoClientHandle);
-    EXPECT_LT(FtpGetTransferStatus(ftp, &ftpStatus), 0);
+    EXPECT_EQ(size(controls_[1], hello), 14);
+    EXPECT_EQ(size(controls_[0], hello), -fileErrorNotConnected);
 }
 
 }  // namespace

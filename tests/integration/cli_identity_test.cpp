@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "cli_test_support.h"
+#include "support/cli_run.h"
 #include "support/server_settings.h"
 #include "support/test_files.h"
 

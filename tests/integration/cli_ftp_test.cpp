@@ -1,0 +1,397 @@
+// The command line in-process against the loopback vsftpd and proftpd (and
+// vsftpd's FTPS): listings by LIST and by MLSD, information and management
+// commands, get and put with their types, mget and mput, an interrupt. Every
+// change is checked on the disk under FT_TEST_ROOT; the usage errors are
+// tests/cli/command_line_test.cpp's.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "support/cli_run.h"
+#include "support/server_folder.h"
+#include "support/server_settings.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr time_t kFixtureTime = 1577934245;  // 2020-01-02 03:04:05 UTC
+
+struct Server {
+    const char* name;
+    const char* portVariable;
+    bool proftpd;  // offers MLST, XCRC and XMD5, converts ASCII line ends itself
+};
+
+void PrintTo(const Server& server, std::ostream* out) {
+    *out << server.name;
+}
+
+// A folder of the test's own in the login folder, and the URL of that folder.
+class FtpCommands : public ::testing::TestWithParam<Server> {
+  protected:
+    void SetUp() override {
+        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", "FT_TEST_ROOT",
+                                GetParam().portVariable);
+        server_.emplace(Setting("FT_TEST_ROOT"), std::string("cli-ftp-") + GetParam().name);
+        folder_ = server_->name();
+        work_ = server_->path();
+        base_ = "ftp://" + Setting("FT_TEST_USER") + ":" + Setting("FT_TEST_PASSWORD") + "@" +
+                Setting("FT_TEST_HOST") + ":" + Setting(GetParam().portVariable) + "/" + folder_ +
+                "/";
+        const RunResult probe = RunCli({"ls", "--names", base_});
+        SKIP_IF_NOT_RUNNING(probe.err.find("error 10061") != std::string::npos, GetParam().name);
+    }
+
+    // lchown: a link is given away itself, not its target.
+    void Own(const fs::path& path) const {
+        if (::geteuid() == 0) {
+            ASSERT_EQ(::lchown(path.c_str(), server_->owner(), server_->group()), 0);
+        }
+    }
+    void Write(const std::string& name, const std::string& content, mode_t mode = 0644) {
+        server_->Put(name, content, mode, kFixtureTime);
+    }
+    std::string Url(const std::string& name) const { return base_ + name; }
+    fs::path Local(const std::string& name) const { return scratch_ / name; }
+
+    std::optional<ServerFolder> server_;
+    ScratchFolder scratch_{"cli-ftp-local"};
+    std::string folder_, base_;
+    fs::path work_;
+};
+
+TEST_P(FtpCommands, ListShowsModeSizeDateAndName) {
+    Write("two words.txt", "hello", 0640);
+    server_->MakeFolder("inner");
+    server_->MakeFolder("empty");
+
+    // LIST's layout (MLSD's is the next test's).
+    const RunResult plain = RunCli({"ls", "--no-mlsd", base_});
+    ASSERT_EQ(plain.exitCode, 0) << plain.err;
+    EXPECT_NE(plain.out.find("drwxr-xr-x 4096 "), std::string::npos) << plain.out;
+    EXPECT_NE(plain.out.find(" inner\n"), std::string::npos);
+    // The listing's date is the server's local time; the day is certain.
+    EXPECT_NE(plain.out.find("-rw-r----- 5 2020-01-0"), std::string::npos) << plain.out;
+    EXPECT_NE(plain.out.find(" two words.txt\n"), std::string::npos);
+
+    const RunResult json = RunCli({"ls", "--json", "--no-mlsd", base_});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_EQ(json.out.front(), '[');
+    EXPECT_NE(
+        json.out.find("{\"name\":\"two words.txt\",\"size\":5,\"is_dir\":false,"
+                      "\"is_link\":false,\"permissions\":\"-rw-r-----\",\"date\":\"2020-01-0"),
+        std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("\"name\":\"inner\",\"size\":4096,\"is_dir\":true"), std::string::npos);
+
+    const RunResult names = RunCli({"ls", "--names", base_});
+    ASSERT_EQ(names.exitCode, 0) << names.err;
+    EXPECT_NE(names.out.find("two words.txt\n"), std::string::npos) << names.out;
+    EXPECT_NE(names.out.find("inner\n"), std::string::npos);
+
+    const RunResult raw = RunCli({"ls", "--raw", base_});
+    ASSERT_EQ(raw.exitCode, 0) << raw.err;
+    EXPECT_NE(raw.out.find("-rw-r-----"), std::string::npos);
+    EXPECT_NE(raw.out.find("two words.txt\n"), std::string::npos);
+
+    // An empty folder prints nothing; a missing one still fails.
+    EXPECT_EQ(RunCli({"ls", Url("empty")}).out, "");
+    EXPECT_EQ(RunCli({"ls", "--json", Url("empty")}).out, "[]\n");
+    EXPECT_NE(RunCli({"ls", Url("missing")}).exitCode, 0);
+}
+
+// By MLSD (proftpd) or by LIST (vsftpd): names with leading, inner and
+// trailing blanks, a sparse file above 4 GiB, UTC times, numeric owners, links.
+TEST_P(FtpCommands, ListingKeepsBlanksBigSizesAndLinks) {
+    constexpr std::uint64_t kBigSize = (5ull << 30) + 3;
+    for (const char* name : {" lead", "in ner", "trail "})
+        Write(name, "abc");
+    { std::ofstream big(work_ / "big.bin", std::ios::binary); }
+    fs::resize_file(work_ / "big.bin", kBigSize);
+    Own(work_ / "big.bin");
+    struct timespec times[2] = {{kFixtureTime, 0}, {kFixtureTime, 0}};
+    ::utimensat(AT_FDCWD, (work_ / "big.bin").c_str(), times, 0);
+    fs::create_symlink("in ner", work_ / "ln");
+    Own(work_ / "ln");
+    const std::string owner = "\"owner\":\"" + std::to_string(server_->owner()) + "\"";
+
+    const RunResult json = RunCli({"ls", "--json", base_});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_NE(json.out.find("{\"name\":\"big.bin\",\"size\":" + std::to_string(kBigSize)),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("{\"name\":\"in ner\",\"size\":3,"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"name\":\"ln\""), std::string::npos);
+    EXPECT_EQ(json.out.find("\"name\":\".\""), std::string::npos);  // cdir and pdir left out
+    EXPECT_EQ(json.out.find("\"name\":\"..\""), std::string::npos);
+
+    const RunResult plain = RunCli({"ls", base_});
+    ASSERT_EQ(plain.exitCode, 0) << plain.err;
+    EXPECT_NE(plain.out.find(" " + std::to_string(kBigSize) + " 2020-01-02 "), std::string::npos)
+        << plain.out;
+    const RunResult stat = RunCli({"stat", base_ + "big.bin"});
+    ASSERT_EQ(stat.exitCode, 0) << stat.err;
+    EXPECT_NE(stat.out.find("size: " + std::to_string(kBigSize) + "\n"), std::string::npos)
+        << stat.out;
+    if (!GetParam().proftpd) return;
+    // Only MLSD says where a name begins and ends, and names owners by number.
+    EXPECT_NE(json.out.find("{\"name\":\" lead\",\"size\":3,"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("{\"name\":\"trail \",\"size\":3,"), std::string::npos);
+    EXPECT_NE(json.out.find(owner), std::string::npos);
+    EXPECT_NE(json.out.find("{\"name\":\"ln\",\"size\":"), std::string::npos);
+    EXPECT_NE(json.out.find("\"is_link\":true"), std::string::npos) << json.out;
+    // UTC, as the facts give it.
+    EXPECT_NE(plain.out.find("-rw-r--r-- 3 2020-01-02 03:04  lead\n"), std::string::npos)
+        << plain.out;
+    EXPECT_NE(stat.out.find("date: 2020-01-02 03:04:05\n"), std::string::npos) << stat.out;
+    // LIST names the owner.
+    const RunResult list = RunCli({"ls", "--json", "--no-mlsd", base_});
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_EQ(list.out.find(owner), std::string::npos) << list.out;
+}
+
+TEST_P(FtpCommands, InformationCommandsPrintWhatTheDiskHolds) {
+    Write("info.txt", "0123456789", 0604);
+    RunResult run = RunCli({"size", Url("info.txt")});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "10\n");
+    run = RunCli({"mtime", Url("info.txt")});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "2020-01-02 03:04:05\n");
+    run = RunCli({"stat", Url("info.txt")});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("size: 10\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("permissions: -rw----r-- 0604\n"), std::string::npos) << run.out;
+
+    run = RunCli({"size", Url("missing.txt")});
+    EXPECT_EQ(run.exitCode, kExitFailure);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("filetransfer: error ", 0), 0u) << run.err;
+}
+
+TEST_P(FtpCommands, ManagementCommandsChangeTheFiles) {
+    Write("old.txt", "content\n");
+    RunResult run = RunCli({"mkdir", Url("made")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(fs::is_directory(work_ / "made"));
+    EXPECT_EQ(RunCli({"mkdir", Url("made")}).exitCode, kExitFailure);
+
+    run = RunCli({"mv", Url("old.txt"), "new.txt"});  // stays in its folder
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(fs::exists(work_ / "new.txt"));
+    EXPECT_FALSE(fs::exists(work_ / "old.txt"));
+    run = RunCli({"mv", Url("new.txt"), folder_ + "/made/moved.txt"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(fs::exists(work_ / "made" / "moved.txt"));
+
+    EXPECT_EQ(RunCli({"mv", Url("old.txt"), "x.txt"}).exitCode, kExitFailure);
+
+    run = RunCli({"chmod", "754", Url("made/moved.txt")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    struct stat info {};
+    ASSERT_EQ(::stat((work_ / "made" / "moved.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0754u);
+    EXPECT_NE(RunCli({"stat", Url("made/moved.txt")}).out.find("permissions: -rwxr-xr-- 0754\n"),
+              std::string::npos);
+
+    run = RunCli({"touch", Url("made/moved.txt"), "2021-03-04 05:06:07"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_EQ(::stat((work_ / "made" / "moved.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, 1614834367);  // UTC
+
+    const std::string local = Local("local.txt").string();
+    WriteFile(local, "content\n");
+    run = RunCli({"verify", local, Url("made/moved.txt"), "--size"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    WriteFile(Local("longer.txt"), "content\nmore");
+    run = RunCli({"verify", Local("longer.txt").string(), Url("made/moved.txt"), "--size"});
+    EXPECT_EQ(run.exitCode, kExitFailure);
+    EXPECT_NE(run.err.find("error 12351"), std::string::npos) << run.err;
+    for (const char* method : {"--crc32", "--md5"}) {
+        run = RunCli({"verify", local, Url("made/moved.txt"), method});
+        if (GetParam().proftpd) {
+            EXPECT_EQ(run.exitCode, 0) << method << " " << run.err;
+        } else {
+            EXPECT_EQ(run.err,
+                      "filetransfer: error 12201: The specified operation is not supported\n");
+        }
+    }
+    WriteFile(local, "CONTENT\n");  // same size, other bytes
+    run = RunCli({"verify", local, Url("made/moved.txt")});
+    EXPECT_EQ(run.exitCode, GetParam().proftpd ? kExitFailure : kExitSuccess) << run.err;
+
+    run = RunCli({"rm", Url("made/moved.txt")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_FALSE(fs::exists(work_ / "made" / "moved.txt"));
+    run = RunCli({"rm", Url("made/moved.txt")});
+    EXPECT_EQ(run.err, "filetransfer: error 10013: Access denied\n");
+    run = RunCli({"rmdir", Url("made")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_FALSE(fs::exists(work_ / "made"));
+    EXPECT_EQ(RunCli({"rmdir", Url("made")}).exitCode, kExitFailure);
+    run = RunCli({"rm", Url("made")});
+    EXPECT_EQ(run.exitCode, kExitFailure);
+    EXPECT_EQ(run.err.rfind("filetransfer: error ", 0), 0u);
+}
+
+TEST_P(FtpCommands, GetAndPutKeepEveryByteAndTurnLineEndsOnlyAsText) {
+    const std::string local = Local("data.local").string();
+    const std::string bytes = Pattern(200000);
+    WriteFile(local, bytes);
+    RunResult run = RunCli({"put", local, Url("data.bin")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out + run.err, "");  // not a terminal: no progress line
+    EXPECT_TRUE(ReadFile(work_ / "data.bin") == bytes);
+    std::remove(local.c_str());
+    run = RunCli({"get", "--active", Url("data.bin"), local});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(ReadFile(local) == bytes);
+
+    // A URL ending in a slash takes the local name.
+    ASSERT_EQ(RunCli({"put", "-q", local, base_}).exitCode, 0);
+    EXPECT_TRUE(ReadFile(work_ / "data.local") == bytes);
+
+    // Up as text the lines reach the server; back as text they end in LF.
+    WriteFile(local, "one\ntwo\n");
+    run = RunCli({"put", "--type", "ascii", local, Url("text.txt")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFile(work_ / "text.txt"), GetParam().proftpd ? "one\ntwo\n" : "one\r\ntwo\r\n");
+    Write("text.txt", "a\r\nb\r\n");
+    run = RunCli({"get", "--type", "ascii", Url("text.txt"), local});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFile(local), "a\nb\n");
+    run = RunCli({"get", "--type", "binary", Url("text.txt"), local});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFile(local), "a\r\nb\r\n");
+
+    // A refused RETR exits with its error and writes nothing.
+    run = RunCli({"get", Url("no-such-file.bin"), Local("none").string()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "filetransfer: error 10013: Access denied\n");
+    EXPECT_FALSE(fs::exists(Local("none")));
+}
+
+TEST_P(FtpCommands, InterruptCancelsTheTransfer) {
+    // The lowest priority makes the transfer take seconds. The signal comes
+    // from another thread, as a terminal's would, once the download has
+    // created its local file: the command's handler is in place by then.
+    Write("slow.bin", Pattern(1 << 20));
+    const std::string local = Local("slow.bin").string();
+    std::thread interrupter([&local] {
+        for (int i = 0; i < 200; ++i) {
+            if (access(local.c_str(), F_OK) == 0) {
+                kill(getpid(), SIGINT);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    const RunResult run = RunCli({"--set", "Priority=0", "get", Url("slow.bin"), local});
+    interrupter.join();
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "filetransfer: error 10004: The blocking operation has been canceled\n");
+}
+
+TEST_P(FtpCommands, MputByMaskAndMgetKeepBytesAndNames) {
+    const fs::path up = Local("up");
+    fs::create_directories(up);
+    const std::string one = Pattern(150000, 1), two = Pattern(10, 2);
+    WriteFile(up / "one.bin", one);
+    WriteFile(up / "two.bin", two);
+    WriteFile(up / "skip.txt", "not sent\n");
+    fs::create_directories(up / "nested.bin");
+    // Without a closing slash: the command adds it.
+    const std::string folder = base_.substr(0, base_.size() - 1);
+    RunResult run = RunCli({"mput", "-q", up.string(), folder, "*.bin"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out + run.err, "");
+    EXPECT_TRUE(ReadFile(work_ / "one.bin") == one);
+    EXPECT_TRUE(ReadFile(work_ / "two.bin") == two);
+    EXPECT_FALSE(fs::exists(work_ / "skip.txt"));
+    EXPECT_FALSE(fs::exists(work_ / "nested.bin"));
+
+    // Names with blanks come back exactly (only MLSD tells the outer ones);
+    // folders stay behind.
+    const std::vector<std::string> names =
+        GetParam().proftpd ? std::vector<std::string>{" lead", "in ner", "trail "}
+                           : std::vector<std::string>{"in ner"};
+    for (const std::string& name : names)
+        Write(name, "content of " + name);
+    server_->MakeFolder("folder.bin");
+    const fs::path down = Local("down");
+    fs::create_directories(down);
+    run = RunCli({"mget", "-q", base_, down.string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(ReadFile(down / "one.bin") == one);
+    EXPECT_TRUE(ReadFile(down / "two.bin") == two);
+    for (const std::string& name : names)
+        EXPECT_EQ(ReadFile(down / name), "content of " + name) << "[" << name << "]";
+    EXPECT_EQ(std::distance(fs::directory_iterator(down), fs::directory_iterator()),
+              static_cast<long>(2 + names.size()));
+
+    run = RunCli({"mget", folder, Local("missing").string()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("error 10021"), std::string::npos) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, FtpCommands,
+                         ::testing::Values(Server{"vsftpd", "FT_TEST_FTP_PORT", false},
+                                           Server{"proftpd", "FT_TEST_PROFTPD_PORT", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- FTPS ---------------------------------------------------------------------------
+
+class SecureCommands : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_FTPS_PORT", "FT_TEST_FTPS_IMPLICIT_PORT",
+                                "FT_TEST_CA_FILE");
+        trust_.emplace("SSL_CERT_FILE", Setting("FT_TEST_CA_FILE"));
+    }
+    static std::string Url(const char* portVariable) {
+        return "ftps://" + Setting("FT_TEST_USER") + ":" + Setting("FT_TEST_PASSWORD") + "@" +
+               Setting("FT_TEST_HOST") + ":" + Setting(portVariable) + "/";
+    }
+    std::optional<ScopedEnv> trust_;
+};
+
+TEST_F(SecureCommands, InfoShowsTheSecureSessionAndAnUntrustedCertificateNeedsInsecure) {
+    for (const bool implicit : {false, true}) {
+        const RunResult run =
+            implicit ? RunCli({"info", "--implicit", Url("FT_TEST_FTPS_IMPLICIT_PORT")})
+                     : RunCli({"info", Url("FT_TEST_FTPS_PORT")});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        for (const char* line :
+             {"\nSecureProtocol = fileProtocol", "\nSecureCipher = fileCipherAES\n",
+              "\nCipherStrength = ", "\nCertificateSubject = CN=localhost\n",
+              "\nCertificateExpires = "})
+            EXPECT_NE(run.out.find(line), std::string::npos) << line << " in " << run.out;
+    }
+    // Without --implicit a non-990 port means explicit TLS, which the implicit
+    // server does not speak: the connect fails. (Protected transfers are
+    // ftps_test.cpp's.)
+    EXPECT_EQ(RunCli({"--set", "Timeout=3", "info", Url("FT_TEST_FTPS_IMPLICIT_PORT")}).exitCode,
+              1);
+
+    unsetenv("SSL_CERT_FILE");
+    RunResult run = RunCli({"info", Url("FT_TEST_FTPS_PORT")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "filetransfer: certificate not valid: fileCertificateUntrusted (5)\n");
+    run = RunCli({"info", "-k", Url("FT_TEST_FTPS_PORT")});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+}
+
+}  // namespace
