@@ -10,6 +10,7 @@
 #include "http/reference.h"
 #include "http/transfers.h"
 #include "platform/file.h"
+#include "platform/last_error_guard.h"
 #include "platform/text.h"
 #include "resources/errors.h"
 #include "url/urlparts.h"
@@ -135,7 +136,7 @@ std::string RedirectAddress(std::string_view location, const ControlState& state
 }
 
 std::string ResponseFileName(LONGLONG client) {
-    const DWORD kept = HttpGetLastError();
+    LastErrorGuard<&HttpGetLastError, &HttpSetLastError> keepError;
     std::string value;
     int length = 0;
     if (HttpGetResponseHeader(ClientOf(client), "Content-Disposition", nullptr, &length) == 1 &&
@@ -148,7 +149,6 @@ std::string ResponseFileName(LONGLONG client) {
         }
         value.resize(static_cast<std::size_t>(std::max(length, 0)));
     }
-    HttpSetLastError(kept);
     return http::DispositionFileName(value).value_or("");
 }
 

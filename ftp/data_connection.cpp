@@ -426,9 +426,8 @@ int FinishSending(FtpSession& session) {
     if (!TlsFlush(session.dataTls.get()))
         return TlsGetLastError() ? TlsGetLastError() : fileErrorSecurityEncryption;
     // The clean-up's own failures do not matter: the server's reply tells.
-    const DWORD saved = FtpGetLastError();
+    FtpErrorGuard keepError;
     DrainAfterUpload(session);
-    FtpSetLastError(saved);
     return 0;
 }
 

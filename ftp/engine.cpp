@@ -113,7 +113,7 @@ SessionRef AllocateSession() {
 
 void ReleaseSession(const SessionRef& session) {
     if (!session || session->released || !MayRelease(*session)) return;
-    DWORD savedError = FtpGetLastError();
+    FtpErrorGuard keepError;
     Engine& engine = GetEngine();
     {
         CriticalSectionGuard guard(*engine.lock.get());
@@ -134,7 +134,6 @@ void ReleaseSession(const SessionRef& session) {
     SetState(*session, SessionState::Disconnected);
     // Whoever still holds the record (an operation that a notification handler
     // interrupted) finds it released and fails; the memory goes with the last holder.
-    FtpSetLastError(savedError);
 }
 
 }  // namespace ftp

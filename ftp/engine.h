@@ -4,6 +4,7 @@
 
 #include "ftp/handle_table.h"
 #include "ftp/session.h"
+#include "platform/last_error_guard.h"
 #include "platform/sync.h"
 
 namespace ftp {
@@ -23,6 +24,8 @@ Engine& GetEngine();
 int Fail(int error);
 // The error number of the thread's last error (0 for none).
 int LastErrorNumber();
+// Keeps the thread's FTP last error across steps whose own failure does not matter.
+using FtpErrorGuard = LastErrorGuard<&FtpGetLastError, &FtpSetLastError>;
 
 // The session of a handle for the calling thread, or null with
 // fileErrorInvalidHandle / fileErrorNotHandleOwner set.

@@ -73,9 +73,8 @@ SessionRef SessionOfSocket(SOCKET s) {
 
 template <typename Step>
 void KeepingLastError(Step step) {
-    DWORD saved = FtpGetLastError();
+    FtpErrorGuard keepError;
     step();
-    FtpSetLastError(saved);
 }
 
 void HandleSocketEvent(FtpSession& session, SOCKET s, LPARAM lParam) {

@@ -23,18 +23,6 @@ constexpr int kDrainWaitSeconds = 1;
 constexpr int kMaxDrainRounds = 256;
 constexpr std::size_t kDrainChunk = 256;
 
-// Keeps the thread's last error across clean-up steps whose own failure does not matter.
-class ErrorKeeper {
-  public:
-    ErrorKeeper() : saved_(FtpGetLastError()) {}
-    ~ErrorKeeper() { FtpSetLastError(saved_); }
-    ErrorKeeper(const ErrorKeeper&) = delete;
-    ErrorKeeper& operator=(const ErrorKeeper&) = delete;
-
-  private:
-    DWORD saved_;
-};
-
 bool SameHost(const FtpSession& session, const FtpUrlRecord& url) {
     if (!url.host || session.hostName.view() != url.host) return false;
     return url.port == 0 || url.port == session.serverPort;
@@ -81,7 +69,7 @@ void ClearRestart(FtpSession& session) {
 // transfer: close it and bring the command channel back in step.
 int FailOpenedTransfer(FtpSession& session, EngineStatus previous) {
     {
-        ErrorKeeper keeper;
+        FtpErrorGuard keepError;
         CloseDataConnection(session);
         ClearRestart(session);
         Resync(session);
@@ -199,7 +187,7 @@ int ftpops::BeginTransfer(FtpSession& session, std::string_view name, int mode,
         return reply.code;
     }
     {
-        ErrorKeeper keeper;
+        FtpErrorGuard keepError;
         CloseDataConnection(session);
         ClearRestart(session);
     }
@@ -240,7 +228,7 @@ int ftpops::EndTransfer(FtpSession& session) {
 void AbandonTransfer(FtpSession& session) {
     bool cancelled = session.cancelRequested;
     {
-        ErrorKeeper keeper;
+        FtpErrorGuard keepError;
         SetStatus(session, EngineStatus::ClosingData);
         if (cancelled && session.dataDirection != kDirectionReceive && session.dataSocket.valid()) {
             FlushDataBuffer(session, true, true);

@@ -78,17 +78,6 @@ class LoopStatus {
     FtpSession& session_;
 };
 
-class ErrorKeeper {
-  public:
-    ErrorKeeper() : saved_(FtpGetLastError()) {}
-    ~ErrorKeeper() { FtpSetLastError(saved_); }
-    ErrorKeeper(const ErrorKeeper&) = delete;
-    ErrorKeeper& operator=(const ErrorKeeper&) = delete;
-
-  private:
-    DWORD saved_;
-};
-
 void PumpMessages(bool all) {
     MSG message{};
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -142,7 +131,7 @@ void StartTransferRecord(FtpSession& session, std::string_view local, std::strin
 }
 
 std::uint64_t RemoteSizeOrZero(FtpSession& session, std::string_view remote) {
-    ErrorKeeper keeper;
+    FtpErrorGuard keepError;
     std::uint64_t size = 0;
     if (QueryRemoteFileSize(session, remote, size) < 0) return 0;
     return size;
@@ -312,7 +301,7 @@ int ftpops::GetFile(FtpSession& session, const std::string& local, const std::st
         // A file this download created and never wrote to goes again; a
         // partial one stays for a resume.
         if (!existed && !received) {
-            ErrorKeeper keeper;
+            FtpErrorGuard keepError;
             platform::RemoveLocalFile(local);
         }
         return -1;

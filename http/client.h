@@ -14,6 +14,7 @@
 #include "http/http.h"
 #include "http/wire.h"
 #include "net/net.h"
+#include "platform/last_error_guard.h"
 #include "tls/tls.h"
 
 namespace http {
@@ -174,6 +175,8 @@ using ClientRef = std::shared_ptr<HttpClientRecord>;
 int Fail(int error);
 // The error number of the thread's last error (0 for none).
 int LastErrorNumber();
+// Keeps the thread's HTTP last error across steps whose own failure does not matter.
+using HttpErrorGuard = LastErrorGuard<&HttpGetLastError, &HttpSetLastError>;
 
 // The client of a handle for the calling thread, or null with
 // fileErrorInvalidHandle / fileErrorNotHandleOwner set.

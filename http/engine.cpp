@@ -170,7 +170,7 @@ ClientRef AllocateClient() {
 
 void ReleaseClient(const ClientRef& client) {
     if (!client || client->released) return;
-    const DWORD savedError = HttpGetLastError();
+    HttpErrorGuard keepError;
     {
         EngineState& engine = Engine();
         std::lock_guard guard(engine.lock);
@@ -189,7 +189,6 @@ void ReleaseClient(const ClientRef& client) {
     WipeSecrets(*client);
     // An operation that still holds the record finds it released; the memory
     // goes with the last holder.
-    HttpSetLastError(savedError);
 }
 
 }  // namespace http
@@ -270,14 +269,15 @@ int HttpGetLocalAddress(HttpClient handle, int family, NetAddress* address) {
         return -1;
     }
     int wanted = family == NET_FAMILY_IPV6 ? NET_FAMILY_IPV6 : NET_FAMILY_IPV4;
-    const DWORD savedError = HttpGetLastError();
-    if (ClientRef client = LookupClientAnyThread(handle)) {
-        if (client->socket != INVALID_SOCKET && SocketAddress(client->socket, address) > 0) {
-            return address->family;
+    {
+        HttpErrorGuard keepError;
+        if (ClientRef client = LookupClientAnyThread(handle)) {
+            if (client->socket != INVALID_SOCKET && SocketAddress(client->socket, address) > 0) {
+                return address->family;
+            }
+            if (client->HasOption(HTTP_OPTION_IPV6ONLY)) wanted = NET_FAMILY_IPV6;
         }
-        if (client->HasOption(HTTP_OPTION_IPV6ONLY)) wanted = NET_FAMILY_IPV6;
     }
-    HttpSetLastError(savedError);
     const int found = LocalHostAddress(wanted, address);
     if (found < 0) {
         HttpSetLastError(fileErrorUnknownLocalhost);

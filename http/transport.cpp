@@ -125,7 +125,7 @@ int ReadByte(HttpClientRecord& client, char& c) {
 }
 
 void CloseConnection(HttpClientRecord& client) {
-    const DWORD savedError = HttpGetLastError();
+    HttpErrorGuard keepError;
     if (client.tls && client.socket != INVALID_SOCKET && !client.closed) {
         TlsShutdown(client.tls.get());
     }
@@ -133,7 +133,6 @@ void CloseConnection(HttpClientRecord& client) {
     if (client.socket != INVALID_SOCKET) NetCloseSocket(client.socket);
     client.socket = INVALID_SOCKET;
     client.inboxStart = client.inboxEnd = 0;
-    HttpSetLastError(savedError);
 }
 
 }  // namespace http
