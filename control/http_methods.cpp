@@ -12,6 +12,7 @@
 #include "platform/file.h"
 #include "platform/last_error_guard.h"
 #include "platform/text.h"
+#include "platform/wipe.h"
 #include "resources/errors.h"
 #include "url/urlparts.h"
 
@@ -129,7 +130,7 @@ std::string RedirectAddress(std::string_view location, const ControlState& state
     if (request.empty() || request.front() != '/') base += '/';
     base += request;
     std::string target = http::ResolveReference(base, location);
-    urlparts::WipeString(base);
+    WipeString(base);
     // A fragment is never sent; the control's Resource has none.
     target.resize(std::min(target.size(), target.find('#')));
     return target;

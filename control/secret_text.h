@@ -7,6 +7,7 @@
 
 #include "crypto/secret_bytes.h"
 #include "platform/text.h"
+#include "platform/wipe.h"
 
 class SecretText {
   public:
@@ -31,20 +32,7 @@ class SecretText {
     }
 
   private:
-    void Wipe() {
-        volatile char16_t* p = text_.data();
-        for (std::size_t i = 0; i < text_.size(); ++i)
-            p[i] = 0;
-        text_.clear();
-    }
+    void Wipe() { WipeString(text_); }
 
     std::u16string text_;
 };
-
-// Wipes a temporary 8-bit copy of a secret.
-inline void WipeText(std::string& text) {
-    volatile char* p = text.data();
-    for (std::size_t i = 0; i < text.size(); ++i)
-        p[i] = 0;
-    text.clear();
-}

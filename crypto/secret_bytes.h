@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "crypto/bignum.h"
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 class SecretBytes {
   public:

@@ -7,6 +7,7 @@
 #include "http/encoding.h"
 #include "http/url.h"
 #include "platform/system.h"
+#include "platform/wipe.h"
 #include "resources/errors.h"
 #include "url/urlparts.h"
 
@@ -33,7 +34,7 @@ struct ConnectRequest {
     const TlsCredentials* credentials = nullptr;
 
     bool Has(std::uint32_t bit) const { return (options & bit) != 0; }
-    ~ConnectRequest() { urlparts::WipeString(proxyPassword); }
+    ~ConnectRequest() { WipeString(proxyPassword); }
 };
 
 HttpClient FailClient(int error) {
@@ -104,7 +105,7 @@ std::string BasicAuthorization(std::string_view user, std::string_view password)
     std::string encoded(pair.size() * 2 + 8, '\0');
     const int length = HttpEncode(HTTP_ENCODE_BASE64, pair.data(), static_cast<int>(pair.size()),
                                   encoded.data(), static_cast<int>(encoded.size()));
-    urlparts::WipeString(pair);
+    WipeString(pair);
     encoded.resize(length < 0 ? 0 : static_cast<std::size_t>(length));
     return "Basic " + encoded;
 }
@@ -178,11 +179,11 @@ int TunnelConnect(const ClientRef& client) {
     if (client->proxyAuth) {
         std::string authorization = BasicAuthorization(client->proxyUser, client->proxyPassword);
         request += "Proxy-Authorization: " + authorization + "\r\n";
-        urlparts::WipeString(authorization);
+        WipeString(authorization);
     }
     request += "\r\n";
     const int sent = SendAll(*client, request.data(), request.size());
-    urlparts::WipeString(request);
+    WipeString(request);
     if (sent != 0) return -1;
     SetState(*client, ExchangeState::RequestSent);
     client->responseHeaders.Clear();

@@ -11,6 +11,7 @@
 #include "net/state_trace.h"
 #include "platform/lasterror.h"
 #include "platform/system.h"
+#include "platform/wipe.h"
 #include "resources/errors.h"
 #include "resources/version.h"
 #include "url/urlparts.h"
@@ -89,9 +90,9 @@ int SocketAddress(SOCKET s, NetAddress* address) {
 }
 
 void WipeSecrets(HttpClientRecord& client) {
-    urlparts::WipeString(client.password);
-    urlparts::WipeString(client.proxyPassword);
-    urlparts::WipeString(client.requestLine);
+    WipeString(client.password);
+    WipeString(client.proxyPassword);
+    WipeString(client.requestLine);
 }
 
 bool MayUse(const HttpClientRecord& client) {

@@ -9,6 +9,7 @@
 #include "net/state_trace.h"
 #include "platform/lasterror.h"
 #include "platform/system.h"
+#include "platform/wipe.h"
 #include "resources/errors.h"
 #include "ssh/messages.h"
 
