@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "control/secret_text.h"
+#include "platform/secret_string.h"
 #include "platform/text.h"
 #include "platform/wipe.h"
 
