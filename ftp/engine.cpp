@@ -95,14 +95,8 @@ SessionRef AllocateSession() {
         Fail(fileErrorNetworkNotInitialized);
         return nullptr;
     }
-    SessionRef session;
-    try {
-        session = std::make_shared<FtpSession>();
-    } catch (const std::bad_alloc&) {
-        Fail(fileErrorOutOfMemory);
-        return nullptr;
-    }
-    if (!engine.table.Add(session)) {
+    SessionRef session = engine.table.Create();
+    if (!session) {
         Fail(fileErrorOutOfMemory);
         return nullptr;
     }
@@ -204,7 +198,7 @@ void FtpUninitialize(void) {
         CriticalSectionGuard guard(*engine.lock.get());
         if (engine.initCount == 0) return;
         if (--engine.initCount > 0) return;
-        leftovers = engine.table.Sessions();
+        leftovers = engine.table.Records();
     }
     StopKeepAliveThread();
     RestoreAllSubclasses();

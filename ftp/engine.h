@@ -2,16 +2,19 @@
 // the handle table, the thread's last error, session look-up and release.
 #pragma once
 
-#include "ftp/handle_table.h"
 #include "ftp/session.h"
+#include "platform/handle_table.h"
 #include "platform/last_error_guard.h"
 #include "platform/sync.h"
 
 namespace ftp {
 
+// The sessions behind the client handles.
+using SessionTable = HandleTable<FtpSession, FtpClient>;
+
 struct Engine {
     CriticalSection lock;
-    HandleTable table;
+    SessionTable table;
     int initCount = 0;
     NetStartupData startup{};
 

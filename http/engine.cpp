@@ -9,6 +9,7 @@
 
 #include "http/client.h"
 #include "net/state_trace.h"
+#include "platform/handle_table.h"
 #include "platform/lasterror.h"
 #include "platform/system.h"
 #include "platform/wipe.h"
@@ -21,7 +22,6 @@ namespace {
 
 constexpr const char* kDescription = "Tollane Hypertext Transfer Protocol Library";
 constexpr std::size_t kInternalTextSize = 512;
-constexpr std::size_t kTableGrowth = 256;
 constexpr HttpClient kHttpHandleBase = 0x40000000;
 
 static_assert(sizeof(HttpLibraryInfo) == HTTP_LIBRARY_INFO_SIZE);
@@ -34,8 +34,8 @@ struct EngineState {
     NetStartupData startup{};
     // A range of its own, far above the FTP engine's handles (4096 up), so that
     // a handle number names one connection whichever engine it came from.
-    HttpClient base = kHttpHandleBase + static_cast<HttpClient>(GetTickCount() & 255);
-    std::vector<ClientRef> table;
+    HandleTable<HttpClientRecord, HttpClient> table{kHttpHandleBase +
+                                                    static_cast<HttpClient>(GetTickCount() & 255)};
 };
 
 EngineState& Engine() {
@@ -128,9 +128,7 @@ ClientRef LookupClientAnyThread(HttpClient handle) {
     ClientRef client;
     {
         std::lock_guard guard(engine.lock);
-        if (handle >= engine.base && handle - engine.base < engine.table.size()) {
-            client = engine.table[static_cast<std::size_t>(handle - engine.base)];
-        }
+        client = engine.table.Find(handle);
     }
     if (!client) Fail(fileErrorInvalidHandle);
     return client;
@@ -152,21 +150,14 @@ ClientRef AllocateClient() {
         Fail(fileErrorNetworkNotInitialized);
         return nullptr;
     }
-    try {
-        auto client = std::make_shared<HttpClientRecord>();
-        auto slot = std::find(engine.table.begin(), engine.table.end(), nullptr);
-        const auto index = static_cast<std::size_t>(slot - engine.table.begin());
-        if (slot == engine.table.end()) engine.table.resize(engine.table.size() + kTableGrowth);
-        engine.table[index] = client;
-        client->index = index;
-        client->handle = engine.base + index;
-        client->ownerThread = GetCurrentThreadId();
-        SetState(*client, ConnectionState::Connecting);
-        return client;
-    } catch (const std::bad_alloc&) {
+    ClientRef client = engine.table.Create();
+    if (!client) {
         Fail(fileErrorOutOfMemory);
         return nullptr;
     }
+    client->ownerThread = GetCurrentThreadId();
+    SetState(*client, ConnectionState::Connecting);
+    return client;
 }
 
 void ReleaseClient(const ClientRef& client) {
@@ -175,9 +166,7 @@ void ReleaseClient(const ClientRef& client) {
     {
         EngineState& engine = Engine();
         std::lock_guard guard(engine.lock);
-        if (client->index < engine.table.size() && engine.table[client->index] == client) {
-            engine.table[client->index].reset();
-        }
+        engine.table.Remove(*client);
     }
     client->released = true;
     client->suppression = 0;
@@ -222,7 +211,7 @@ void HttpUninitialize(void) {
     {
         std::lock_guard guard(engine.lock);
         if (engine.initCount == 0) return;
-        if (--engine.initCount == 0) leftovers = engine.table;
+        if (--engine.initCount == 0) leftovers = engine.table.Records();
     }
     const DWORD self = GetCurrentThreadId();
     for (const auto& client : leftovers) {
@@ -232,10 +221,7 @@ void HttpUninitialize(void) {
     }
     {
         std::lock_guard guard(engine.lock);
-        if (engine.initCount == 0) {
-            engine.table.clear();
-            engine.table.shrink_to_fit();
-        }
+        if (engine.initCount == 0) engine.table.Clear();
     }
     // Each start took one reference of the socket runtime.
     NetCleanup();
