@@ -288,8 +288,7 @@ void ResetForReconnect(FtpSession& session) {
     session.transfer = TransferFields{};
     session.lastReplyCode = 0;
     session.commandLine.Wipe();
-    session.dataPosition = 0;
-    session.dataLength = 0;
+    session.dataBuffer.Clear();
     SetStatus(session, EngineStatus::Idle);
 }
 

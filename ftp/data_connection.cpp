@@ -170,8 +170,7 @@ int SendRestart(FtpSession& session, std::uint64_t offset) {
 }
 
 void PrepareBuffer(FtpSession& session, int direction) {
-    session.dataPosition = 0;
-    session.dataLength = 0;
+    session.dataBuffer.Clear();
     session.dataDirection = direction;
     session.endOfData = false;
     session.lineEnds = LineEndState{};
@@ -179,13 +178,6 @@ void PrepareBuffer(FtpSession& session, int direction) {
     session.cancelReported = false;
     session.transfer.startTick = NonZeroTick();
     session.transfer.endTick = 0;
-}
-
-void CompactBuffer(FtpSession& session) {
-    if (session.dataPosition == 0) return;
-    std::memmove(session.dataBuffer.data(), session.dataBuffer.data() + session.dataPosition,
-                 session.dataLength);
-    session.dataPosition = 0;
 }
 
 // Status 3 or 4 for the time of one receive or send on an idle session.
@@ -291,8 +283,8 @@ std::size_t SendSpan(FtpSession& session, const char* data, std::size_t length, 
 }
 
 std::size_t SendBuffered(FtpSession& session, bool blocking, bool watchCancel, int& error) {
-    return SendSpan(session, session.dataBuffer.data() + session.dataPosition, session.dataLength,
-                    blocking, watchCancel, error);
+    const std::span<const char> held = session.dataBuffer.Front();
+    return SendSpan(session, held.data(), held.size(), blocking, watchCancel, error);
 }
 
 }  // namespace
@@ -441,32 +433,30 @@ void CloseDataConnection(FtpSession& session) {
     session.dataListening = false;
     session.ioInProgress = false;
     session.endOfData = false;
-    session.dataPosition = 0;
-    session.dataLength = 0;
+    session.dataBuffer.Clear();
     session.transfer.endTick = NonZeroTick();
 }
 
 int FillDataBuffer(FtpSession& session) {
     if (session.cancelRequested) return FailCancelled(session);
     if (session.dataDirection != kDirectionReceive) return Fail(fileErrorDataWriteOnly);
-    if (session.dataLength > 0) return static_cast<int>(session.dataLength);
-    int got = ReceiveData(session, session.dataBuffer.data(), session.dataBuffer.size());
-    if (got > 0) {
-        session.dataPosition = 0;
-        session.dataLength = static_cast<std::size_t>(got);
-    }
+    if (!session.dataBuffer.empty()) return static_cast<int>(session.dataBuffer.size());
+    // Empty, the whole buffer is room.
+    const std::span<char> room = session.dataBuffer.Room();
+    int got = ReceiveData(session, room.data(), room.size());
+    if (got > 0) session.dataBuffer.Commit(static_cast<std::size_t>(got));
     return got;
 }
 
 int ReceiveDirect(FtpSession& session, std::span<char> target) {
-    if (session.dataLength > 0) return Fail(fileErrorOperationInProgress);
+    if (!session.dataBuffer.empty()) return Fail(fileErrorOperationInProgress);
     return ReceiveData(session, target.data(), target.size());
 }
 
 int SendDirect(FtpSession& session, std::span<const char> data) {
     if (session.cancelRequested) return FailCancelled(session);
     if (session.dataDirection == kDirectionReceive) return Fail(fileErrorDataReadOnly);
-    if (session.dataLength > 0) return Fail(fileErrorOperationInProgress);
+    if (!session.dataBuffer.empty()) return Fail(fileErrorOperationInProgress);
     if (!session.dataSocket.valid()) return Fail(fileErrorConnectionClosed);
     if (session.ioInProgress) return Fail(fileErrorOperationInProgress);
     int error = 0;
@@ -483,7 +473,7 @@ int SendDirect(FtpSession& session, std::span<const char> data) {
 int FlushDataBuffer(FtpSession& session, bool blocking, bool ignoreCancel) {
     if (!ignoreCancel && session.cancelRequested) return FailCancelled(session);
     if (session.dataDirection == kDirectionReceive) return Fail(fileErrorDataReadOnly);
-    if (session.dataLength == 0) return 0;
+    if (session.dataBuffer.empty()) return 0;
     if (!session.dataSocket.valid()) return Fail(fileErrorConnectionClosed);
     if (session.ioInProgress) return Fail(fileErrorOperationInProgress);
     int error = 0;
@@ -492,12 +482,11 @@ int FlushDataBuffer(FtpSession& session, bool blocking, bool ignoreCancel) {
         IoStatusScope scope(session, EngineStatus::Sending);
         sent = SendBuffered(session, blocking, !ignoreCancel, error);
     }
-    session.dataPosition += sent;
-    session.dataLength -= sent;
-    CompactBuffer(session);
+    session.dataBuffer.Consume(sent);
+    session.dataBuffer.Compact();
     session.transfer.bytesTransferred += sent;
     if (error != 0) return FailWith(session, error);
-    if (session.asyncWindow && session.dataLength > 0) {
+    if (session.asyncWindow && !session.dataBuffer.empty()) {
         PostMessageA(session.asyncWindow, session.asyncMessage,
                      static_cast<WPARAM>(session.dataSocket.get()), FD_WRITE);
     }
@@ -506,15 +495,8 @@ int FlushDataBuffer(FtpSession& session, bool blocking, bool ignoreCancel) {
 
 int SetDataBufferSize(FtpSession& session, std::size_t size) {
     size = std::clamp(size, kMinDataBufferSize, kMaxDataBufferSize);
-    if (size < session.dataLength) return Fail(fileErrorInvalidParameter);
-    CompactBuffer(session);
-    try {
-        std::vector<char> buffer(size);
-        std::memcpy(buffer.data(), session.dataBuffer.data(), session.dataLength);
-        session.dataBuffer.swap(buffer);
-    } catch (const std::bad_alloc&) {
-        return Fail(fileErrorOutOfMemory);
-    }
+    if (size < session.dataBuffer.size()) return Fail(fileErrorInvalidParameter);
+    if (!session.dataBuffer.Resize(size)) return Fail(fileErrorOutOfMemory);
     return 0;
 }
 

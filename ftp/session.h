@@ -14,6 +14,7 @@
 #include "ftp/tables.h"
 #include "ftp/text_conversion.h"
 #include "net/net.h"
+#include "platform/byte_queue.h"
 #include "platform/messages.h"
 #include "tls/tls.h"
 
@@ -170,9 +171,7 @@ struct FtpSession {
     bool keepAliveCounted = false;
     std::mutex keepAliveExchange;
 
-    std::vector<char> dataBuffer = std::vector<char>(kDataBufferSize);
-    std::size_t dataPosition = 0;
-    std::size_t dataLength = 0;
+    ByteQueue<char> dataBuffer = ByteQueue<char>(kDataBufferSize);
     LineEndState lineEnds;
     // A receive that failed after a read had already copied bytes: reported by
     // the next read, so that a reset or time-out is neither lost nor waited for twice.

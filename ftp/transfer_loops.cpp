@@ -199,7 +199,7 @@ int ReadLoopError() {
 // The block size of the file loops: the data buffer's at the throttled
 // priorities (their pause comes once per block), a large block otherwise.
 std::size_t LoopBlockSize(const FtpSession& session) {
-    std::size_t size = session.dataBuffer.size();
+    std::size_t size = session.dataBuffer.capacity();
     return session.priority >= kNormalPriority ? std::max(size, kStreamBlockSize) : size;
 }
 
@@ -208,7 +208,7 @@ std::size_t LoopBlockSize(const FtpSession& session) {
 // room is left; progress and cancel are checked after every receive.
 int DownloadToFile(FtpSession& session, platform::LocalFile& file, std::vector<char>& block) {
     BlockPacer pacer(session, true);
-    const bool collects = block.size() > session.dataBuffer.size();
+    const bool collects = block.size() > session.dataBuffer.capacity();
     std::size_t held = 0;
     auto flush = [&]() {
         bool written = held == 0 || file.Write(block.data(), held);
@@ -225,7 +225,7 @@ int DownloadToFile(FtpSession& session, platform::LocalFile& file, std::vector<c
             return flush() ? error : fileErrorFileWriteFailed;
         }
         held += static_cast<std::size_t>(got);
-        if (block.size() - held < session.dataBuffer.size() && !flush())
+        if (block.size() - held < session.dataBuffer.capacity() && !flush())
             return fileErrorFileWriteFailed;
         if (int error = pacer.AfterBlock()) {
             return flush() ? error : fileErrorFileWriteFailed;
@@ -397,7 +397,7 @@ class GrowingBlock {
 
 int ReadIntoBlock(FtpSession& session, GrowingBlock& block, std::size_t& received) {
     BlockPacer pacer(session, false);
-    std::size_t step = session.dataBuffer.size();
+    std::size_t step = session.dataBuffer.capacity();
     for (;;) {
         if (received == block.capacity() && !block.Grow(step)) return fileErrorOutOfMemory;
         auto* base = static_cast<char*>(GlobalLock(block.handle()));
@@ -430,7 +430,7 @@ int ftpops::GetData(FtpSession& session, const std::string& remote, void* buffer
     session.transfer.fileSize = RemoteSizeOrZero(session, remote);
     std::size_t initial = session.transfer.fileSize > 0
                               ? static_cast<std::size_t>(session.transfer.fileSize)
-                              : session.dataBuffer.size();
+                              : session.dataBuffer.capacity();
     GrowingBlock block;
     if (!block.Allocate(initial)) return Fail(fileErrorOutOfMemory);
     int code = ftp::BeginTransfer(session, remote, kModeRetrieve, 0);

@@ -14,6 +14,7 @@
 #include "http/http.h"
 #include "http/wire.h"
 #include "net/net.h"
+#include "platform/byte_queue.h"
 #include "platform/last_error_guard.h"
 #include "tls/tls.h"
 
@@ -138,9 +139,7 @@ struct HttpClientRecord {
     std::string reason;
 
     // Bytes received on a plain socket and not yet consumed.
-    std::vector<char> inbox = std::vector<char>(kInboxSize);
-    std::size_t inboxStart = 0;
-    std::size_t inboxEnd = 0;
+    ByteQueue<char> inbox = ByteQueue<char>(kInboxSize);
 
     // TLS.
     int tlsProtocol = TLS_PROTOCOL_DEFAULT;

@@ -147,11 +147,12 @@ int StartTls(HttpClientRecord& client) {
     client.tls.reset(channel);
     TlsSetWaitObserver(channel, RaiseTlsWaitEvent, &client);
     // What the reader took off the socket past the proxy's answer belongs to TLS.
-    const char* early = client.inbox.data() + client.inboxStart;
-    const auto earlyLength = static_cast<int>(client.inboxEnd - client.inboxStart);
-    client.inboxStart = client.inboxEnd = 0;
+    // (Emptying the inbox leaves its storage, and so the early bytes, in place.)
+    const std::span<const char> early = client.inbox.Front();
+    client.inbox.Clear();
     if (!TlsAcquireCredentials(channel) || !TlsStartHandshake(channel) ||
-        !TlsPushReceived(channel, early, earlyLength) || !TlsHandshakeLoop(channel)) {
+        !TlsPushReceived(channel, early.data(), static_cast<int>(early.size())) ||
+        !TlsHandshakeLoop(channel)) {
         const int error = TlsGetLastError();
         client.tls.reset();
         return Fail(error);
@@ -221,7 +222,7 @@ int OpenSocket(HttpClientRecord& client) {
     client.reused = false;
     SetState(client, ExchangeState::Idle);
     client.chunked = false;
-    client.inboxStart = client.inboxEnd = 0;
+    client.inbox.Clear();
     SetState(client, ConnectionState::Idle);
     return 0;
 }
