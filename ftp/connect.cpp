@@ -279,7 +279,7 @@ void ResetForReconnect(FtpSession& session) {
     session.ioInProgress = false;
     session.cancelRequested = false;
     session.listingOpen = false;
-    session.endOfData = false;
+    SetDataState(session, DataChannelState::Closed);
     session.restart = false;
     session.notifyWindow = nullptr;
     session.notifyMessage = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "ftp/command_channel.h"
@@ -10,6 +11,7 @@
 #include "ftp/notify.h"
 #include "ftp/protocol_ops.h"
 #include "net/socket_wait.h"
+#include "net/state_trace.h"
 #include "platform/system.h"
 #include "resources/errors.h"
 
@@ -110,6 +112,7 @@ int ConnectPassive(FtpSession& session, const NetAddress& peer) {
         return FailWith(session, error == 0 ? fileErrorConnectionRefused : error);
     }
     session.dataSocket.Reset(s);
+    SetDataState(session, DataChannelState::Open);
     return 0;
 }
 
@@ -150,13 +153,13 @@ int ListenActive(FtpSession& session) {
         session.dataSocket.Close();
         return Fail(error);
     }
-    session.dataListening = true;
+    SetDataState(session, DataChannelState::Listening);
     bool ipv4 = local.family == NET_FAMILY_IPV4;
     Exchange reply = ipv4 ? RunCommand(session, "PORT", FormatPortArgument(local, port))
                           : RunCommand(session, "EPRT", FormatEprtArgument(local, port));
     if (reply.ok() && reply.code == 200) return 0;
     session.dataSocket.Close();
-    session.dataListening = false;
+    SetDataState(session, DataChannelState::Closed);
     return reply.ok() ? Fail(fileErrorInvalidServerResponse) : -1;
 }
 
@@ -172,7 +175,6 @@ int SendRestart(FtpSession& session, std::uint64_t offset) {
 void PrepareBuffer(FtpSession& session, int direction) {
     session.dataBuffer.Clear();
     session.dataDirection = direction;
-    session.endOfData = false;
     session.lineEnds = LineEndState{};
     session.deferredReadError = 0;
     session.cancelReported = false;
@@ -230,7 +232,7 @@ int ReceiveData(FtpSession& session, char* target, std::size_t size) {
     if (session.cancelRequested) return FailCancelled(session);
     if (session.dataDirection != kDirectionReceive) return Fail(fileErrorDataWriteOnly);
     if (!session.dataSocket.valid()) return Fail(fileErrorConnectionClosed);
-    if (session.endOfData) return Fail(fileErrorEndOfData);
+    if (session.dataState == DataChannelState::Ended) return Fail(fileErrorEndOfData);
     if (session.ioInProgress) return Fail(fileErrorOperationInProgress);
     int got;
     {
@@ -243,7 +245,7 @@ int ReceiveData(FtpSession& session, char* target, std::size_t size) {
         return got;
     }
     if (got == 0) {
-        session.endOfData = true;
+        SetDataState(session, DataChannelState::Ended);
         return Fail(fileErrorEndOfData);
     }
     int error = NetGetLastError();
@@ -288,6 +290,12 @@ std::size_t SendBuffered(FtpSession& session, bool blocking, bool watchCancel, i
 }
 
 }  // namespace
+
+void SetDataState(FtpSession& session, DataChannelState state) {
+    static constexpr const char* kNames[] = {"Closed", "Listening", "Open", "Ended"};
+    static_assert(std::size(kNames) == static_cast<std::size_t>(DataChannelState::Ended) + 1);
+    net::ChangeState(session.dataState, state, "FTP data channel", kNames);
+}
 
 int EffectiveTimeout(const FtpSession& session) {
     return session.timeout > 0 ? session.timeout : kDefaultTimeoutSeconds;
@@ -335,7 +343,7 @@ int OpenDataConnection(FtpSession& session, int direction, std::uint64_t restart
     int opened = session.passive ? ConnectPassive(session, peer) : ListenActive(session);
     if (opened != 0) return -1;
     if (restartOffset != 0 && SendRestart(session, restartOffset) != 0) return -1;
-    if (!session.dataChannelSecure && !session.dataListening) {
+    if (!session.dataChannelSecure && session.dataState != DataChannelState::Listening) {
         SetBlocking(session.dataSocket.get(), false);
     }
     if (session.notifyWindow && (session.eventMask & kSocketEventBits)) {
@@ -348,7 +356,9 @@ int OpenDataConnection(FtpSession& session, int direction, std::uint64_t restart
 int AcceptDataConnection(FtpSession& session) {
     if (!session.ops->commandChannel) return Fail(fileErrorOperationNotSupported);
     if (!session.dataSocket.valid()) return Fail(fileErrorConnectionClosed);
-    if (session.passive || !session.dataListening) return Fail(fileErrorConnectionPassive);
+    if (session.passive || session.dataState != DataChannelState::Listening) {
+        return Fail(fileErrorConnectionPassive);
+    }
     int error = WaitForData(session, session.dataSocket.get(), false, true);
     SOCKET accepted = INVALID_SOCKET;
     if (error == 0) {
@@ -362,7 +372,7 @@ int AcceptDataConnection(FtpSession& session) {
     HWND asyncWindow = session.asyncWindow;
     if (asyncWindow) SetAsyncEvents(session, nullptr);
     session.dataSocket.Reset(accepted);
-    session.dataListening = false;
+    SetDataState(session, DataChannelState::Open);
     if (!session.dataChannelSecure) SetBlocking(accepted, false);
     if (asyncWindow) SetAsyncEvents(session, asyncWindow);
     return 0;
@@ -425,14 +435,15 @@ int FinishSending(FtpSession& session) {
 
 void CloseDataConnection(FtpSession& session) {
     if (session.dataTls) {
-        if (session.dataChannelSecure && !session.dataListening) TlsShutdown(session.dataTls.get());
+        if (session.dataChannelSecure && session.dataState != DataChannelState::Listening) {
+            TlsShutdown(session.dataTls.get());
+        }
         session.dataTls.reset();
     }
     if (session.asyncWindow && session.dataSocket.valid()) SetAsyncEvents(session, nullptr);
     session.dataSocket.Close();
-    session.dataListening = false;
+    SetDataState(session, DataChannelState::Closed);
     session.ioInProgress = false;
-    session.endOfData = false;
     session.dataBuffer.Clear();
     session.transfer.endTick = NonZeroTick();
 }

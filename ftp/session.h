@@ -55,6 +55,14 @@ enum class SessionState : int {
     LoggedIn,      // a user is logged in (or the server needs no login)
 };
 
+// The phase of the data connection. Changed only through SetDataState.
+enum class DataChannelState : int {
+    Closed,     // no data connection
+    Listening,  // active mode: our socket waits for the server to connect
+    Open,       // connected; data may flow
+    Ended,      // the server closed its side: all it sent has been received
+};
+
 // A socket closed with NetCloseSocket when its owner lets go of it.
 class SocketOwner {
   public:
@@ -116,7 +124,6 @@ struct FtpSession {
     bool ioInProgress = false;
     std::atomic<bool> cancelRequested{false};
     bool replyPending = false;
-    bool endOfData = false;
     bool featAsked = false;
     bool listingOpen = false;
     bool firstCommandDone = false;
@@ -124,8 +131,6 @@ struct FtpSession {
     bool passive = false;
     bool restart = false;
     bool pbszSent = false;
-    // The data socket still listens for the server's connection (active mode).
-    bool dataListening = false;
     // The cancel of the current transfer was already reported to the host.
     bool cancelReported = false;
 
@@ -159,6 +164,7 @@ struct FtpSession {
     TransferFields transfer;
     EngineStatus status = EngineStatus::None;
     SessionState state = SessionState::Disconnected;
+    DataChannelState dataState = DataChannelState::Closed;
     int priority = 2;
 
     int lastReplyCode = 0;
@@ -201,5 +207,8 @@ void SetStatus(FtpSession& session, EngineStatus status);
 void SetState(FtpSession& session, SessionState state);
 // The control connection is up: Connected, unless a user is logged in already.
 void MarkGreeted(FtpSession& session);
+// The one place the data connection's state changes (traced as
+// "FTP data channel state Old -> New"; ftp/data_connection.cpp).
+void SetDataState(FtpSession& session, DataChannelState state);
 
 }  // namespace ftp

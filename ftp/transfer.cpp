@@ -114,7 +114,7 @@ int CheckReadable(FtpSession& session) {
 }
 
 int CheckWritable(FtpSession& session) {
-    if (!session.dataSocket.valid() || session.dataListening) {
+    if (!session.dataSocket.valid() || session.dataState == DataChannelState::Listening) {
         return Fail(fileErrorConnectionClosed);
     }
     if (session.dataDirection == kDirectionReceive) return Fail(fileErrorDataReadOnly);
@@ -276,7 +276,8 @@ bool ReceivesDirectly(const FtpSession& session, int type, std::size_t room) {
 int ftpops::Read(FtpSession& session, char* buffer, int size, bool fillAll) {
     if (size < 1) return Fail(fileErrorInvalidParameter);
     if (session.cancelRequested) return FailCancelled(session);
-    if (session.endOfData && session.dataBuffer.empty() && !session.lineEnds.pendingCr) {
+    if (session.dataState == DataChannelState::Ended && session.dataBuffer.empty() &&
+        !session.lineEnds.pendingCr) {
         Fail(fileErrorEndOfData);
         return 0;
     }
