@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <csignal>
 
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 namespace {
 

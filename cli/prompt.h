@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "crypto/secret_bytes.h"
+#include "platform/secret_string.h"
 
 // Whether a prompt may be shown: standard input is a terminal.
 bool CanPrompt();

@@ -8,6 +8,7 @@
 #include "control/FileTransfer.h"
 #include "control/class_factory.h"
 #include "platform/text.h"
+#include "platform/wipe.h"
 #include "resources/version.h"
 #include "url/urlparts.h"
 

@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "control/secret_text.h"
 #include "control/security_info.h"
 #include "platform/messages.h"
+#include "platform/secret_string.h"
 #include "platform/wintypes.h"
 #include "resources/typeinfo.h"
 #include "tls/tls.h"

@@ -10,7 +10,9 @@
 #include "http/reference.h"
 #include "http/transfers.h"
 #include "platform/file.h"
+#include "platform/last_error_guard.h"
 #include "platform/text.h"
+#include "platform/wipe.h"
 #include "resources/errors.h"
 #include "url/urlparts.h"
 
@@ -128,14 +130,14 @@ std::string RedirectAddress(std::string_view location, const ControlState& state
     if (request.empty() || request.front() != '/') base += '/';
     base += request;
     std::string target = http::ResolveReference(base, location);
-    urlparts::WipeString(base);
+    WipeString(base);
     // A fragment is never sent; the control's Resource has none.
     target.resize(std::min(target.size(), target.find('#')));
     return target;
 }
 
 std::string ResponseFileName(LONGLONG client) {
-    const DWORD kept = HttpGetLastError();
+    LastErrorGuard<&HttpGetLastError, &HttpSetLastError> keepError;
     std::string value;
     int length = 0;
     if (HttpGetResponseHeader(ClientOf(client), "Content-Disposition", nullptr, &length) == 1 &&
@@ -148,7 +150,6 @@ std::string ResponseFileName(LONGLONG client) {
         }
         value.resize(static_cast<std::size_t>(std::max(length, 0)));
     }
-    HttpSetLastError(kept);
     return http::DispositionFileName(value).value_or("");
 }
 

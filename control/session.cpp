@@ -12,6 +12,7 @@
 #include "ftp/login_keys.h"
 #include "http/http.h"
 #include "net/trace.h"
+#include "platform/last_error_guard.h"
 #include "platform/lasterror.h"
 #include "platform/text.h"
 #include "resources/errors.h"
@@ -69,16 +70,7 @@ DWORD CallerSetupFlags(const ControlState& state) {
 }
 
 // The engine's last error, kept across calls whose own failure does not count.
-class FtpErrorKeeper {
-  public:
-    FtpErrorKeeper() : saved_(FtpGetLastError()) {}
-    ~FtpErrorKeeper() { FtpSetLastError(saved_); }
-    FtpErrorKeeper(const FtpErrorKeeper&) = delete;
-    FtpErrorKeeper& operator=(const FtpErrorKeeper&) = delete;
-
-  private:
-    DWORD saved_;
-};
+using FtpErrorGuard = LastErrorGuard<&FtpGetLastError, &FtpSetLastError>;
 
 }  // namespace
 
@@ -272,7 +264,7 @@ HRESULT CFileTransfer::OpenFtpConnection() {
     FtpSetListingFacts(client, state_.useMlsd);
     // A layout chosen before the connect holds for its listings (and keeps MLSD off).
     if (state_.directoryFormat != fileDirectoryAutoDetect) {
-        FtpErrorKeeper keeper;
+        FtpErrorGuard keepError;
         FtpSetDirectoryFormat(client, state_.directoryFormat);
     }
     FtpRegisterNotify(client, state_.notifyWindow, kNotifyMessage, kFtpEventMask);
@@ -283,7 +275,7 @@ HRESULT CFileTransfer::OpenFtpConnection() {
         state_.lastResultCode = -1;
         EngineText account(state_.account);
         if (FtpLogin(client, user.c_str(), password.c_str(), account.c_str()) < 0) {
-            FtpErrorKeeper keeper;
+            FtpErrorGuard keepError;
             state_.lastResultCode = FtpGetResultCode(client);
             char reply[kReplyTextSize];
             FtpGetResultString(client, reply, sizeof reply);

@@ -10,6 +10,7 @@
 #include "control/url_scheme.h"
 #include "ftp/ftp.h"
 #include "http/http.h"
+#include "platform/last_error_guard.h"
 #include "platform/memory.h"
 #include "platform/text.h"
 #include "resources/errors.h"
@@ -74,13 +75,12 @@ HRESULT CFileTransfer::ConnectForCall(bool* opened) {
 void CFileTransfer::CloseCallConnection(bool opened) {
     if (!opened) return;
     // The transfer's error outlives the disconnect.
-    const LONG serverType = state_.serverType;
-    const DWORD saved = EngineLastError();
-    Disconnect(nullptr);
-    if (serverType == fileServerHTTP) {
-        HttpSetLastError(saved);
+    if (state_.serverType == fileServerHTTP) {
+        LastErrorGuard<&HttpGetLastError, &HttpSetLastError> keepError;
+        Disconnect(nullptr);
     } else {
-        FtpSetLastError(saved);
+        LastErrorGuard<&FtpGetLastError, &FtpSetLastError> keepError;
+        Disconnect(nullptr);
     }
 }
 

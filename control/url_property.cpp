@@ -10,6 +10,7 @@
 #include "ftp/ftpurl.h"
 #include "http/url.h"
 #include "platform/text.h"
+#include "platform/wipe.h"
 
 namespace {
 
@@ -104,7 +105,7 @@ HRESULT CFileTransfer::put_URL(BSTR value) {
     if (IsConnected() && serverType != state_.serverType) Disconnect(nullptr);
     state_.serverType = serverType;
     const HRESULT hr = serverType == fileServerHTTP ? WriteHttpUrl(text) : WriteFtpUrl(text);
-    WipeText(text);
+    WipeString(text);
     return hr;
 }
 
@@ -163,7 +164,7 @@ HRESULT CFileTransfer::get_URL(BSTR* value) {
         return E_OUTOFMEMORY;
     }
     *value = BstrFromUtf8(url);
-    WipeText(url);
+    WipeString(url);
     return *value ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -206,7 +207,7 @@ std::string CFileTransfer::ComposeUrl() const {
                              TextOrNull(password)};
         length = HttpComposeUrl(&record, buffer.data(), bufferSize);
     }
-    WipeText(password);
+    WipeString(password);
     std::string url =
         length > 0 ? std::string(buffer.data(), static_cast<std::size_t>(length)) : std::string();
     std::fill(buffer.begin(), buffer.end(), '\0');

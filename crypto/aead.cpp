@@ -7,7 +7,7 @@
 #include "crypto/chacha20.h"
 #include "crypto/gcm.h"
 #include "crypto/poly1305.h"
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 namespace {
 

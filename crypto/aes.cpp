@@ -6,7 +6,7 @@
 #include "crypto/aes_ni.h"
 #include "crypto/byte_order.h"
 #include "crypto/cpu_features.h"
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "crypto/byte_order.h"
+#include "platform/wipe.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -99,9 +100,7 @@ FT_AES_INLINE void Advance(Counter& counter, std::uint64_t blocks) {
 }
 
 FT_AES_INLINE void WipeRoundKeys(RoundKeys& keys) {
-    for (auto& k : keys.k)
-        k = _mm_setzero_si128();
-    __asm__ __volatile__("" : : "r"(&keys) : "memory");
+    SecureWipeObject(keys);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "crypto/arcfour.h"
 
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 bool ArcfourSetKeyRaw(ArcfourState& state, const std::uint8_t* key, std::size_t keyLength) {
     if (keyLength == 0 || keyLength > kArcfourMaxKeyLength) return false;

@@ -6,7 +6,7 @@
 #include "crypto/blowfish.h"
 #include "crypto/byte_order.h"
 #include "crypto/sha512.h"
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 namespace {
 

@@ -16,30 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/wipe.h"
-
-// An allocator that wipes every block before giving it back.
-template <typename T>
-struct WipingAllocator {
-    using value_type = T;
-
-    WipingAllocator() = default;
-    template <typename U>
-    WipingAllocator(const WipingAllocator<U>&) {}
-
-    T* allocate(std::size_t count) {
-        if (count > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_alloc();
-        return static_cast<T*>(::operator new(count * sizeof(T)));
-    }
-    void deallocate(T* block, std::size_t count) {
-        SecureWipe(block, count * sizeof(T));
-        ::operator delete(block);
-    }
-    template <typename U>
-    bool operator==(const WipingAllocator<U>&) const {
-        return true;
-    }
-};
+#include "platform/wipe.h"
 
 // Bytes that may hold secrets.
 using SecureBytes = std::vector<std::uint8_t, WipingAllocator<std::uint8_t>>;

@@ -5,7 +5,7 @@
 
 #include "crypto/byte_order.h"
 #include "crypto/cpu_features.h"
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 namespace {
 

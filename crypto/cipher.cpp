@@ -8,7 +8,7 @@
 #include "crypto/arcfour.h"
 #include "crypto/blowfish.h"
 #include "crypto/des.h"
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <span>
 
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 namespace ecc {
 

@@ -7,7 +7,7 @@
 #include "crypto/pubkey.h"
 #include "crypto/sha512.h"
 #include "crypto/sshbuf.h"
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 struct Fe25519 {
     std::uint64_t v[5];

@@ -4,7 +4,7 @@
 
 #include "crypto/cpu_features.h"
 #include "crypto/poly1305.h"
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 namespace {
 

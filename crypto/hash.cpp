@@ -6,7 +6,7 @@
 #include "crypto/sha1.h"
 #include "crypto/sha256.h"
 #include "crypto/sha512.h"
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 namespace {
 

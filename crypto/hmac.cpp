@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 namespace {
 

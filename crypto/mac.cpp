@@ -4,7 +4,7 @@
 
 #include "crypto/byte_order.h"
 #include "crypto/hmac.h"
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "crypto/cpu_features.h"
 #include "crypto/poly1305_avx2.h"
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // 32x32-bit lane multiplication, and the five-limb products below 2^64.
 #include "crypto/poly1305_avx2.h"
 
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 namespace {
 

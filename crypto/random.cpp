@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "crypto/sha1.h"
-#include "crypto/wipe.h"
 #include "platform/system.h"
+#include "platform/wipe.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "crypto/block_buffer.h"
 #include "crypto/byte_order.h"
 #include "crypto/cpu_features.h"
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>

@@ -2,7 +2,7 @@
 
 #include "crypto/block_buffer.h"
 #include "crypto/byte_order.h"
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "crypto/edwards25519.h"
 #include "crypto/field25519.h"
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 namespace {
 

@@ -29,18 +29,6 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
            });
 }
 
-// Keeps the caller's last error across commands whose failure does not matter.
-class LastErrorKeeper {
-  public:
-    LastErrorKeeper() : saved_(FtpGetLastError()) {}
-    ~LastErrorKeeper() { FtpSetLastError(saved_); }
-    LastErrorKeeper(const LastErrorKeeper&) = delete;
-    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
-
-  private:
-    DWORD saved_;
-};
-
 class InternalCommandScope {
   public:
     explicit InternalCommandScope(FtpSession& session)
@@ -161,7 +149,7 @@ Exchange ReadReplyExchange(FtpSession& session) {
 
 void RunFirstCommandQueries(FtpSession& session, std::string_view command) {
     session.firstCommandDone = true;
-    LastErrorKeeper keeper;
+    FtpErrorGuard keepError;
     InternalCommandScope internal(session);
     if (session.systemType == kSystemNotAsked) QuerySystemType(session);
     if (!EqualsIgnoringCase(command, "PWD") && session.currentDirectory.empty()) {
@@ -310,7 +298,7 @@ int ChangeDirectory(FtpSession& session, std::string_view path) {
 int ftpops::ChangeDirectory(FtpSession& session, std::string_view path) {
     int systemType;
     {
-        LastErrorKeeper keeper;
+        FtpErrorGuard keepError;
         systemType = QuerySystemType(session);
     }
     bool trimsSeparator = systemType == kSystemUnix || systemType == kSystemWindows;
@@ -321,7 +309,7 @@ int ftpops::ChangeDirectory(FtpSession& session, std::string_view path) {
     if (!reply.ok()) return -1;
     session.currentDirectory.Wipe();
     {
-        LastErrorKeeper keeper;
+        FtpErrorGuard keepError;
         InternalCommandScope internal(session);
         RefreshCurrentDirectory(session);
     }
@@ -335,7 +323,7 @@ constexpr int kQuitReplySeconds = 1;
 
 void SendQuit(FtpSession& session) {
     if (!session.controlSocket.valid()) return;
-    LastErrorKeeper keeper;
+    FtpErrorGuard keepError;
     session.replyPending = false;
     const int timeout = session.timeout;
     session.timeout = std::min(timeout, kQuitReplySeconds);

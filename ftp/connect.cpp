@@ -283,7 +283,7 @@ void ResetForReconnect(FtpSession& session) {
     session.ioInProgress = false;
     session.cancelRequested = false;
     session.listingOpen = false;
-    session.endOfData = false;
+    SetDataState(session, DataChannelState::Closed);
     session.restart = false;
     session.notifyWindow = nullptr;
     session.notifyMessage = 0;
@@ -292,8 +292,7 @@ void ResetForReconnect(FtpSession& session) {
     session.transfer = TransferFields{};
     session.lastReplyCode = 0;
     session.commandLine.Wipe();
-    session.dataPosition = 0;
-    session.dataLength = 0;
+    session.dataBuffer.Clear();
     SetStatus(session, EngineStatus::Idle);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "ftp/command_channel.h"
@@ -10,6 +11,7 @@
 #include "ftp/notify.h"
 #include "ftp/protocol_ops.h"
 #include "net/socket_wait.h"
+#include "net/state_trace.h"
 #include "platform/system.h"
 #include "resources/errors.h"
 
@@ -110,6 +112,7 @@ int ConnectPassive(FtpSession& session, const NetAddress& peer) {
         return FailWith(session, error == 0 ? fileErrorConnectionRefused : error);
     }
     session.dataSocket.Reset(s);
+    SetDataState(session, DataChannelState::Open);
     return 0;
 }
 
@@ -150,13 +153,13 @@ int ListenActive(FtpSession& session) {
         session.dataSocket.Close();
         return Fail(error);
     }
-    session.dataListening = true;
+    SetDataState(session, DataChannelState::Listening);
     bool ipv4 = local.family == NET_FAMILY_IPV4;
     Exchange reply = ipv4 ? RunCommand(session, "PORT", FormatPortArgument(local, port))
                           : RunCommand(session, "EPRT", FormatEprtArgument(local, port));
     if (reply.ok() && reply.code == 200) return 0;
     session.dataSocket.Close();
-    session.dataListening = false;
+    SetDataState(session, DataChannelState::Closed);
     return reply.ok() ? Fail(fileErrorInvalidServerResponse) : -1;
 }
 
@@ -170,22 +173,13 @@ int SendRestart(FtpSession& session, std::uint64_t offset) {
 }
 
 void PrepareBuffer(FtpSession& session, int direction) {
-    session.dataPosition = 0;
-    session.dataLength = 0;
+    session.dataBuffer.Clear();
     session.dataDirection = direction;
-    session.endOfData = false;
     session.lineEnds = LineEndState{};
     session.deferredReadError = 0;
     session.cancelReported = false;
     session.transfer.startTick = NonZeroTick();
     session.transfer.endTick = 0;
-}
-
-void CompactBuffer(FtpSession& session) {
-    if (session.dataPosition == 0) return;
-    std::memmove(session.dataBuffer.data(), session.dataBuffer.data() + session.dataPosition,
-                 session.dataLength);
-    session.dataPosition = 0;
 }
 
 // Status 3 or 4 for the time of one receive or send on an idle session.
@@ -238,7 +232,7 @@ int ReceiveData(FtpSession& session, char* target, std::size_t size) {
     if (session.cancelRequested) return FailCancelled(session);
     if (session.dataDirection != kDirectionReceive) return Fail(fileErrorDataWriteOnly);
     if (!session.dataSocket.valid()) return Fail(fileErrorConnectionClosed);
-    if (session.endOfData) return Fail(fileErrorEndOfData);
+    if (session.dataState == DataChannelState::Ended) return Fail(fileErrorEndOfData);
     if (session.ioInProgress) return Fail(fileErrorOperationInProgress);
     int got;
     {
@@ -251,7 +245,7 @@ int ReceiveData(FtpSession& session, char* target, std::size_t size) {
         return got;
     }
     if (got == 0) {
-        session.endOfData = true;
+        SetDataState(session, DataChannelState::Ended);
         return Fail(fileErrorEndOfData);
     }
     int error = NetGetLastError();
@@ -291,11 +285,17 @@ std::size_t SendSpan(FtpSession& session, const char* data, std::size_t length, 
 }
 
 std::size_t SendBuffered(FtpSession& session, bool blocking, bool watchCancel, int& error) {
-    return SendSpan(session, session.dataBuffer.data() + session.dataPosition, session.dataLength,
-                    blocking, watchCancel, error);
+    const std::span<const char> held = session.dataBuffer.Front();
+    return SendSpan(session, held.data(), held.size(), blocking, watchCancel, error);
 }
 
 }  // namespace
+
+void SetDataState(FtpSession& session, DataChannelState state) {
+    static constexpr const char* kNames[] = {"Closed", "Listening", "Open", "Ended"};
+    static_assert(std::size(kNames) == static_cast<std::size_t>(DataChannelState::Ended) + 1);
+    net::ChangeState(session.dataState, state, "FTP data channel", kNames);
+}
 
 int EffectiveTimeout(const FtpSession& session) {
     return session.timeout > 0 ? session.timeout : kDefaultTimeoutSeconds;
@@ -343,7 +343,7 @@ int OpenDataConnection(FtpSession& session, int direction, std::uint64_t restart
     int opened = session.passive ? ConnectPassive(session, peer) : ListenActive(session);
     if (opened != 0) return -1;
     if (restartOffset != 0 && SendRestart(session, restartOffset) != 0) return -1;
-    if (!session.dataChannelSecure && !session.dataListening) {
+    if (!session.dataChannelSecure && session.dataState != DataChannelState::Listening) {
         SetBlocking(session.dataSocket.get(), false);
     }
     if (session.notifyWindow && (session.eventMask & kSocketEventBits)) {
@@ -356,7 +356,9 @@ int OpenDataConnection(FtpSession& session, int direction, std::uint64_t restart
 int AcceptDataConnection(FtpSession& session) {
     if (!session.ops->commandChannel) return Fail(fileErrorOperationNotSupported);
     if (!session.dataSocket.valid()) return Fail(fileErrorConnectionClosed);
-    if (session.passive || !session.dataListening) return Fail(fileErrorConnectionPassive);
+    if (session.passive || session.dataState != DataChannelState::Listening) {
+        return Fail(fileErrorConnectionPassive);
+    }
     int error = WaitForData(session, session.dataSocket.get(), false, true);
     SOCKET accepted = INVALID_SOCKET;
     if (error == 0) {
@@ -370,7 +372,7 @@ int AcceptDataConnection(FtpSession& session) {
     HWND asyncWindow = session.asyncWindow;
     if (asyncWindow) SetAsyncEvents(session, nullptr);
     session.dataSocket.Reset(accepted);
-    session.dataListening = false;
+    SetDataState(session, DataChannelState::Open);
     if (!session.dataChannelSecure) SetBlocking(accepted, false);
     if (asyncWindow) SetAsyncEvents(session, asyncWindow);
     return 0;
@@ -426,48 +428,46 @@ int FinishSending(FtpSession& session) {
     if (!TlsFlush(session.dataTls.get()))
         return TlsGetLastError() ? TlsGetLastError() : fileErrorSecurityEncryption;
     // The clean-up's own failures do not matter: the server's reply tells.
-    const DWORD saved = FtpGetLastError();
+    FtpErrorGuard keepError;
     DrainAfterUpload(session);
-    FtpSetLastError(saved);
     return 0;
 }
 
 void CloseDataConnection(FtpSession& session) {
     if (session.dataTls) {
-        if (session.dataChannelSecure && !session.dataListening) TlsShutdown(session.dataTls.get());
+        if (session.dataChannelSecure && session.dataState != DataChannelState::Listening) {
+            TlsShutdown(session.dataTls.get());
+        }
         session.dataTls.reset();
     }
     if (session.asyncWindow && session.dataSocket.valid()) SetAsyncEvents(session, nullptr);
     session.dataSocket.Close();
-    session.dataListening = false;
+    SetDataState(session, DataChannelState::Closed);
     session.ioInProgress = false;
-    session.endOfData = false;
-    session.dataPosition = 0;
-    session.dataLength = 0;
+    session.dataBuffer.Clear();
     session.transfer.endTick = NonZeroTick();
 }
 
 int FillDataBuffer(FtpSession& session) {
     if (session.cancelRequested) return FailCancelled(session);
     if (session.dataDirection != kDirectionReceive) return Fail(fileErrorDataWriteOnly);
-    if (session.dataLength > 0) return static_cast<int>(session.dataLength);
-    int got = ReceiveData(session, session.dataBuffer.data(), session.dataBuffer.size());
-    if (got > 0) {
-        session.dataPosition = 0;
-        session.dataLength = static_cast<std::size_t>(got);
-    }
+    if (!session.dataBuffer.empty()) return static_cast<int>(session.dataBuffer.size());
+    // Empty, the whole buffer is room.
+    const std::span<char> room = session.dataBuffer.Room();
+    int got = ReceiveData(session, room.data(), room.size());
+    if (got > 0) session.dataBuffer.Commit(static_cast<std::size_t>(got));
     return got;
 }
 
 int ReceiveDirect(FtpSession& session, std::span<char> target) {
-    if (session.dataLength > 0) return Fail(fileErrorOperationInProgress);
+    if (!session.dataBuffer.empty()) return Fail(fileErrorOperationInProgress);
     return ReceiveData(session, target.data(), target.size());
 }
 
 int SendDirect(FtpSession& session, std::span<const char> data) {
     if (session.cancelRequested) return FailCancelled(session);
     if (session.dataDirection == kDirectionReceive) return Fail(fileErrorDataReadOnly);
-    if (session.dataLength > 0) return Fail(fileErrorOperationInProgress);
+    if (!session.dataBuffer.empty()) return Fail(fileErrorOperationInProgress);
     if (!session.dataSocket.valid()) return Fail(fileErrorConnectionClosed);
     if (session.ioInProgress) return Fail(fileErrorOperationInProgress);
     int error = 0;
@@ -484,7 +484,7 @@ int SendDirect(FtpSession& session, std::span<const char> data) {
 int FlushDataBuffer(FtpSession& session, bool blocking, bool ignoreCancel) {
     if (!ignoreCancel && session.cancelRequested) return FailCancelled(session);
     if (session.dataDirection == kDirectionReceive) return Fail(fileErrorDataReadOnly);
-    if (session.dataLength == 0) return 0;
+    if (session.dataBuffer.empty()) return 0;
     if (!session.dataSocket.valid()) return Fail(fileErrorConnectionClosed);
     if (session.ioInProgress) return Fail(fileErrorOperationInProgress);
     int error = 0;
@@ -493,12 +493,11 @@ int FlushDataBuffer(FtpSession& session, bool blocking, bool ignoreCancel) {
         IoStatusScope scope(session, EngineStatus::Sending);
         sent = SendBuffered(session, blocking, !ignoreCancel, error);
     }
-    session.dataPosition += sent;
-    session.dataLength -= sent;
-    CompactBuffer(session);
+    session.dataBuffer.Consume(sent);
+    session.dataBuffer.Compact();
     session.transfer.bytesTransferred += sent;
     if (error != 0) return FailWith(session, error);
-    if (session.asyncWindow && session.dataLength > 0) {
+    if (session.asyncWindow && !session.dataBuffer.empty()) {
         PostMessageA(session.asyncWindow, session.asyncMessage,
                      static_cast<WPARAM>(session.dataSocket.get()), FD_WRITE);
     }
@@ -507,15 +506,8 @@ int FlushDataBuffer(FtpSession& session, bool blocking, bool ignoreCancel) {
 
 int SetDataBufferSize(FtpSession& session, std::size_t size) {
     size = std::clamp(size, kMinDataBufferSize, kMaxDataBufferSize);
-    if (size < session.dataLength) return Fail(fileErrorInvalidParameter);
-    CompactBuffer(session);
-    try {
-        std::vector<char> buffer(size);
-        std::memcpy(buffer.data(), session.dataBuffer.data(), session.dataLength);
-        session.dataBuffer.swap(buffer);
-    } catch (const std::bad_alloc&) {
-        return Fail(fileErrorOutOfMemory);
-    }
+    if (size < session.dataBuffer.size()) return Fail(fileErrorInvalidParameter);
+    if (!session.dataBuffer.Resize(size)) return Fail(fileErrorOutOfMemory);
     return 0;
 }
 

@@ -21,18 +21,6 @@ constexpr std::size_t kFileListPiece = 8192;
 constexpr int kMinFileListSize = 2;
 constexpr std::array<std::string_view, 4> kTypeLetters{"", "A", "E", "I"};
 
-// Keeps the thread's last error across clean-up steps whose own failure does not matter.
-class KeepLastError {
-  public:
-    KeepLastError() : saved_(FtpGetLastError()) {}
-    ~KeepLastError() { FtpSetLastError(saved_); }
-    KeepLastError(const KeepLastError&) = delete;
-    KeepLastError& operator=(const KeepLastError&) = delete;
-
-  private:
-    DWORD saved_;
-};
-
 int FailFlag(int error) {
     Fail(error);
     return 0;
@@ -55,14 +43,14 @@ void RestoreType(FtpSession& session) {
     if (IsTextSession(session)) return;
     std::size_t type = static_cast<std::size_t>(session.fileType);
     if (type >= kTypeLetters.size() || kTypeLetters[type].empty()) return;
-    KeepLastError keeper;
+    FtpErrorGuard keepError;
     RunCommand(session, "TYPE", kTypeLetters[type]);
 }
 
 // Behind a proxy that logs in by itself the engine asks what the login skipped.
 void QueryWhatProxyLoginSkipped(FtpSession& session) {
     if (session.proxyType != kProxyOther) return;
-    KeepLastError keeper;
+    FtpErrorGuard keepError;
     const bool wasInternal = session.HasOption(FTP_OPTION_INTERNAL);
     session.options |= FTP_OPTION_INTERNAL;
     if (session.systemType == kSystemNotAsked) QuerySystemType(session);
@@ -73,7 +61,7 @@ void QueryWhatProxyLoginSkipped(FtpSession& session) {
 // The server agreed, but the data connection could not be used.
 int FailAcceptedListing(FtpSession& session) {
     {
-        KeepLastError keeper;
+        FtpErrorGuard keepError;
         CloseDataConnection(session);
         Resync(session);
         RestoreType(session);
@@ -84,7 +72,7 @@ int FailAcceptedListing(FtpSession& session) {
 
 int FailRefusedListing(FtpSession& session, const Exchange& reply) {
     {
-        KeepLastError keeper;
+        FtpErrorGuard keepError;
         CloseDataConnection(session);
         RestoreType(session);
     }

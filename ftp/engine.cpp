@@ -95,14 +95,8 @@ SessionRef AllocateSession() {
         Fail(fileErrorNetworkNotInitialized);
         return nullptr;
     }
-    SessionRef session;
-    try {
-        session = std::make_shared<FtpSession>();
-    } catch (const std::bad_alloc&) {
-        Fail(fileErrorOutOfMemory);
-        return nullptr;
-    }
-    if (!engine.table.Add(session)) {
+    SessionRef session = engine.table.Create();
+    if (!session) {
         Fail(fileErrorOutOfMemory);
         return nullptr;
     }
@@ -113,7 +107,7 @@ SessionRef AllocateSession() {
 
 void ReleaseSession(const SessionRef& session) {
     if (!session || session->released || !MayRelease(*session)) return;
-    DWORD savedError = FtpGetLastError();
+    FtpErrorGuard keepError;
     Engine& engine = GetEngine();
     {
         CriticalSectionGuard guard(*engine.lock.get());
@@ -134,7 +128,6 @@ void ReleaseSession(const SessionRef& session) {
     SetState(*session, SessionState::Disconnected);
     // Whoever still holds the record (an operation that a notification handler
     // interrupted) finds it released and fails; the memory goes with the last holder.
-    FtpSetLastError(savedError);
 }
 
 }  // namespace ftp
@@ -205,7 +198,7 @@ void FtpUninitialize(void) {
         CriticalSectionGuard guard(*engine.lock.get());
         if (engine.initCount == 0) return;
         if (--engine.initCount > 0) return;
-        leftovers = engine.table.Sessions();
+        leftovers = engine.table.Records();
     }
     StopKeepAliveThread();
     RestoreAllSubclasses();

@@ -2,15 +2,19 @@
 // the handle table, the thread's last error, session look-up and release.
 #pragma once
 
-#include "ftp/handle_table.h"
 #include "ftp/session.h"
+#include "platform/handle_table.h"
+#include "platform/last_error_guard.h"
 #include "platform/sync.h"
 
 namespace ftp {
 
+// The sessions behind the client handles.
+using SessionTable = HandleTable<FtpSession, FtpClient>;
+
 struct Engine {
     CriticalSection lock;
-    HandleTable table;
+    SessionTable table;
     int initCount = 0;
     NetStartupData startup{};
 
@@ -23,6 +27,8 @@ Engine& GetEngine();
 int Fail(int error);
 // The error number of the thread's last error (0 for none).
 int LastErrorNumber();
+// Keeps the thread's FTP last error across steps whose own failure does not matter.
+using FtpErrorGuard = LastErrorGuard<&FtpGetLastError, &FtpSetLastError>;
 
 // The session of a handle for the calling thread, or null with
 // fileErrorInvalidHandle / fileErrorNotHandleOwner set.

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 namespace ftp {
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/wipe.h"
 #include "url/urlparts.h"
 
 using urlparts::PresentIfNotEmpty;
@@ -114,7 +115,7 @@ int FtpParseUrl(const char* text, FtpUrlRecord** record) {
 void FtpFreeUrl(FtpUrlRecord* record) {
     if (record == nullptr) return;
     if (record->password != nullptr) {
-        urlparts::WipeMemory(record->password, std::strlen(record->password));
+        SecureWipe(record->password, std::strlen(record->password));
     }
     std::free(record);
 }
@@ -139,7 +140,7 @@ int FtpComposeUrl(const FtpUrlRecord* record, char* buffer, int bufferSize) {
         url += fileName;
     }
     int length = urlparts::CopyOut(url, buffer, bufferSize);
-    urlparts::WipeString(url);
+    WipeString(url);
     return length;
 }
 

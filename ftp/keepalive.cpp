@@ -136,7 +136,7 @@ SessionRef ClaimNextDue(std::vector<FtpClient>& visited, DWORD idleTime) {
     Engine& engine = GetEngine();
     CriticalSectionGuard guard(*engine.lock.get());
     const DWORD now = GetTickCount();
-    for (const SessionRef& session : engine.table.Sessions()) {
+    for (const SessionRef& session : engine.table.Records()) {
         if (std::find(visited.begin(), visited.end(), session->handle) != visited.end()) continue;
         visited.push_back(session->handle);
         // The table's reference and this copy: no operation holds the session,

@@ -27,9 +27,8 @@ class RemoteDirectoryVisit {
     explicit RemoteDirectoryVisit(FtpClient client) : client_(client) {}
     ~RemoteDirectoryVisit() {
         if (kept_.empty()) return;
-        const DWORD error = FtpGetLastError();
+        FtpErrorGuard keepError;
         FtpChangeDirectory(client_, kept_.c_str());
-        FtpSetLastError(error);
     }
     RemoteDirectoryVisit(const RemoteDirectoryVisit&) = delete;
     RemoteDirectoryVisit& operator=(const RemoteDirectoryVisit&) = delete;

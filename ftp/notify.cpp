@@ -65,7 +65,7 @@ int AddSubclass(FtpSession& session, HWND window) {
 SessionRef SessionOfSocket(SOCKET s) {
     Engine& engine = GetEngine();
     CriticalSectionGuard guard(*engine.lock.get());
-    for (const auto& session : engine.table.Sessions()) {
+    for (const auto& session : engine.table.Records()) {
         if (session->controlSocket.get() == s || session->dataSocket.get() == s) return session;
     }
     return nullptr;
@@ -73,9 +73,8 @@ SessionRef SessionOfSocket(SOCKET s) {
 
 template <typename Step>
 void KeepingLastError(Step step) {
-    DWORD saved = FtpGetLastError();
+    FtpErrorGuard keepError;
     step();
-    FtpSetLastError(saved);
 }
 
 void HandleSocketEvent(FtpSession& session, SOCKET s, LPARAM lParam) {
@@ -122,7 +121,7 @@ void ReleaseSubclassesOfWindow(HWND window) {
     {
         Engine& engine = GetEngine();
         CriticalSectionGuard guard(*engine.lock.get());
-        sessions = engine.table.Sessions();
+        sessions = engine.table.Records();
     }
     DWORD self = GetCurrentThreadId();
     for (const auto& session : sessions) {

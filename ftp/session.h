@@ -14,6 +14,7 @@
 #include "ftp/tables.h"
 #include "ftp/text_conversion.h"
 #include "net/net.h"
+#include "platform/byte_queue.h"
 #include "platform/messages.h"
 #include "tls/tls.h"
 
@@ -52,6 +53,14 @@ enum class SessionState : int {
     Connecting,    // the control connection is being opened, the greeting awaited
     Connected,     // the server greeted; no user is logged in
     LoggedIn,      // a user is logged in (or the server needs no login)
+};
+
+// The phase of the data connection. Changed only through SetDataState.
+enum class DataChannelState : int {
+    Closed,     // no data connection
+    Listening,  // active mode: our socket waits for the server to connect
+    Open,       // connected; data may flow
+    Ended,      // the server closed its side: all it sent has been received
 };
 
 // A socket closed with NetCloseSocket when its owner lets go of it.
@@ -118,7 +127,6 @@ struct FtpSession {
     bool ioInProgress = false;
     std::atomic<bool> cancelRequested{false};
     bool replyPending = false;
-    bool endOfData = false;
     bool featAsked = false;
     bool listingOpen = false;
     bool firstCommandDone = false;
@@ -126,8 +134,6 @@ struct FtpSession {
     bool passive = false;
     bool restart = false;
     bool pbszSent = false;
-    // The data socket still listens for the server's connection (active mode).
-    bool dataListening = false;
     // The cancel of the current transfer was already reported to the host.
     bool cancelReported = false;
 
@@ -161,6 +167,7 @@ struct FtpSession {
     TransferFields transfer;
     EngineStatus status = EngineStatus::None;
     SessionState state = SessionState::Disconnected;
+    DataChannelState dataState = DataChannelState::Closed;
     int priority = 2;
 
     int lastReplyCode = 0;
@@ -173,9 +180,7 @@ struct FtpSession {
     bool keepAliveCounted = false;
     std::mutex keepAliveExchange;
 
-    std::vector<char> dataBuffer = std::vector<char>(kDataBufferSize);
-    std::size_t dataPosition = 0;
-    std::size_t dataLength = 0;
+    ByteQueue<char> dataBuffer = ByteQueue<char>(kDataBufferSize);
     LineEndState lineEnds;
     // A receive that failed after a read had already copied bytes: reported by
     // the next read, so that a reset or time-out is neither lost nor waited for twice.
@@ -205,5 +210,8 @@ void SetStatus(FtpSession& session, EngineStatus status);
 void SetState(FtpSession& session, SessionState state);
 // The control connection is up: Connected, unless a user is logged in already.
 void MarkGreeted(FtpSession& session);
+// The one place the data connection's state changes (traced as
+// "FTP data channel state Old -> New"; ftp/data_connection.cpp).
+void SetDataState(FtpSession& session, DataChannelState state);
 
 }  // namespace ftp

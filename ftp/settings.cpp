@@ -26,12 +26,11 @@ int ClampActivePort(int port) {
 
 // Low priorities use a smaller data buffer, high ones a larger one.
 void ResizeDataBuffer(FtpSession& session) {
-    std::size_t size = session.dataBuffer.size();
+    std::size_t size = session.dataBuffer.capacity();
     if (session.priority <= 1 && size > kSmallDataBuffer) size = kSmallDataBuffer;
     if (session.priority >= 3 && size < kLargeDataBuffer) size = kLargeDataBuffer;
-    session.dataBuffer.resize(size);
-    session.dataPosition = std::min(session.dataPosition, size);
-    session.dataLength = std::min(session.dataLength, size);
+    // Bytes still held keep the buffer as it is (and so does a lack of memory).
+    if (size != session.dataBuffer.capacity()) session.dataBuffer.Resize(size);
 }
 
 // PBSZ (once) and PROT before the command channel goes back to plain text.

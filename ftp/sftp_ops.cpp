@@ -7,13 +7,13 @@
 #include <string_view>
 #include <utility>
 
-#include "crypto/secret_bytes.h"
 #include "ftp/directory_listing.h"
 #include "ftp/engine.h"
 #include "ftp/login_keys.h"
 #include "ftp/notify.h"
 #include "ftp/protocol_ops.h"
 #include "platform/memory.h"
+#include "platform/secret_string.h"
 #include "resources/errors.h"
 #include "ssh/sftp.h"
 

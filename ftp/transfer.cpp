@@ -24,18 +24,6 @@ constexpr int kDrainWaitSeconds = 1;
 constexpr int kMaxDrainRounds = 256;
 constexpr std::size_t kDrainChunk = 256;
 
-// Keeps the thread's last error across clean-up steps whose own failure does not matter.
-class ErrorKeeper {
-  public:
-    ErrorKeeper() : saved_(FtpGetLastError()) {}
-    ~ErrorKeeper() { FtpSetLastError(saved_); }
-    ErrorKeeper(const ErrorKeeper&) = delete;
-    ErrorKeeper& operator=(const ErrorKeeper&) = delete;
-
-  private:
-    DWORD saved_;
-};
-
 bool SameHost(const FtpSession& session, const FtpUrlRecord& url) {
     if (!url.host || session.hostName.view() != url.host) return false;
     return url.port == 0 || url.port == session.serverPort;
@@ -82,7 +70,7 @@ void ClearRestart(FtpSession& session) {
 // transfer: close it and bring the command channel back in step.
 int FailOpenedTransfer(FtpSession& session, EngineStatus previous) {
     {
-        ErrorKeeper keeper;
+        FtpErrorGuard keepError;
         CloseDataConnection(session);
         ClearRestart(session);
         Resync(session);
@@ -104,17 +92,16 @@ void DrainCommandChannel(FtpSession& session) {
 }
 
 int DropBuffered(FtpSession& session, int size) {
-    if (session.dataLength == 0 && FillDataBuffer(session) < 0) {
+    if (session.dataBuffer.empty() && FillDataBuffer(session) < 0) {
         return LastErrorNumber() == fileErrorEndOfData ? 0 : -1;
     }
-    std::size_t dropped = std::min(static_cast<std::size_t>(size), session.dataLength);
-    session.dataPosition += dropped;
-    session.dataLength -= dropped;
+    std::size_t dropped = std::min(static_cast<std::size_t>(size), session.dataBuffer.size());
+    session.dataBuffer.Consume(dropped);
     return static_cast<int>(dropped);
 }
 
 void RepostRead(FtpSession& session) {
-    if (session.asyncWindow && session.dataSocket.valid() && session.dataLength > 0) {
+    if (session.asyncWindow && session.dataSocket.valid() && !session.dataBuffer.empty()) {
         PostMessageA(session.asyncWindow, session.asyncMessage,
                      static_cast<WPARAM>(session.dataSocket.get()), FD_READ);
     }
@@ -128,7 +115,7 @@ int CheckReadable(FtpSession& session) {
 }
 
 int CheckWritable(FtpSession& session) {
-    if (!session.dataSocket.valid() || session.dataListening) {
+    if (!session.dataSocket.valid() || session.dataState == DataChannelState::Listening) {
         return Fail(fileErrorConnectionClosed);
     }
     if (session.dataDirection == kDirectionReceive) return Fail(fileErrorDataReadOnly);
@@ -207,7 +194,7 @@ int ftpops::BeginTransfer(FtpSession& session, std::string_view name, int mode,
         return reply.code;
     }
     {
-        ErrorKeeper keeper;
+        FtpErrorGuard keepError;
         CloseDataConnection(session);
         ClearRestart(session);
     }
@@ -248,7 +235,7 @@ int ftpops::EndTransfer(FtpSession& session) {
 void AbandonTransfer(FtpSession& session) {
     bool cancelled = session.cancelRequested;
     {
-        ErrorKeeper keeper;
+        FtpErrorGuard keepError;
         SetStatus(session, EngineStatus::ClosingData);
         if (cancelled && session.dataDirection != kDirectionReceive && session.dataSocket.valid()) {
             FlushDataBuffer(session, true, true);
@@ -288,8 +275,8 @@ namespace {
 // space when that holds at least a data buffer: the same bytes without the copy
 // and with as few receives as the socket allows.
 bool ReceivesDirectly(const FtpSession& session, int type, std::size_t room) {
-    return type == FTP_FILE_TYPE_IMAGE && session.dataLength == 0 &&
-           room >= session.dataBuffer.size();
+    return type == FTP_FILE_TYPE_IMAGE && session.dataBuffer.empty() &&
+           room >= session.dataBuffer.capacity();
 }
 
 }  // namespace
@@ -297,7 +284,8 @@ bool ReceivesDirectly(const FtpSession& session, int type, std::size_t room) {
 int ftpops::Read(FtpSession& session, char* buffer, int size, bool fillAll) {
     if (size < 1) return Fail(fileErrorInvalidParameter);
     if (session.cancelRequested) return FailCancelled(session);
-    if (session.endOfData && session.dataLength == 0 && !session.lineEnds.pendingCr) {
+    if (session.dataState == DataChannelState::Ended && session.dataBuffer.empty() &&
+        !session.lineEnds.pendingCr) {
         Fail(fileErrorEndOfData);
         return 0;
     }
@@ -310,7 +298,7 @@ int ftpops::Read(FtpSession& session, char* buffer, int size, bool fillAll) {
     while (copied < out.size()) {
         bool direct = ReceivesDirectly(session, type, out.size() - copied);
         int got = direct ? ReceiveDirect(session, out.subspan(copied))
-                  : session.dataLength == 0 ? FillDataBuffer(session)
+                  : session.dataBuffer.empty() ? FillDataBuffer(session)
                                             : 1;
         if (direct && got > 0) {
             copied += static_cast<std::size_t>(got);
@@ -327,12 +315,9 @@ int ftpops::Read(FtpSession& session, char* buffer, int size, bool fillAll) {
             if (copied > 0) break;
             return error == fileErrorEndOfData ? 0 : -1;
         }
-        std::span<const char> in(session.dataBuffer.data() + session.dataPosition,
-                                 session.dataLength);
-        DecodeResult result = DecodeData(type, session.lineEnds, in, out.subspan(copied),
-                                         type != FTP_FILE_TYPE_IMAGE);
-        session.dataPosition += result.consumed;
-        session.dataLength -= result.consumed;
+        DecodeResult result = DecodeData(type, session.lineEnds, session.dataBuffer.Front(),
+                                         out.subspan(copied), type != FTP_FILE_TYPE_IMAGE);
+        session.dataBuffer.Consume(result.consumed);
         copied += result.produced;
         if (result.lineEnded || (result.consumed == 0 && result.produced == 0)) break;
         if (!fillAll && copied > 0) break;
@@ -360,22 +345,20 @@ int ftpops::Write(FtpSession& session, const char* data, int size) {
     bool blocking = session.asyncWindow == nullptr;
     std::span<const char> in(data, static_cast<std::size_t>(size));
     // An image block at least as large as the data buffer goes out as it is.
-    if (blocking && session.fileType == FTP_FILE_TYPE_IMAGE && session.dataLength == 0 &&
-        in.size() >= session.dataBuffer.size()) {
+    if (blocking && session.fileType == FTP_FILE_TYPE_IMAGE && session.dataBuffer.empty() &&
+        in.size() >= session.dataBuffer.capacity()) {
         return SendDirect(session, in) == 0 ? size : -1;
     }
     std::size_t taken = 0;
     while (taken < in.size()) {
-        std::size_t used = session.dataPosition + session.dataLength;
-        std::span<char> space(session.dataBuffer.data() + used, session.dataBuffer.size() - used);
-        EncodeResult result =
-            EncodeData(session.fileType, session.lineEnds, in.subspan(taken), space);
+        EncodeResult result = EncodeData(session.fileType, session.lineEnds, in.subspan(taken),
+                                         session.dataBuffer.Room());
         taken += result.consumed;
-        session.dataLength += result.produced;
+        session.dataBuffer.Commit(result.produced);
         if (taken == in.size()) break;
-        std::size_t before = session.dataLength;
+        std::size_t before = session.dataBuffer.size();
         if (FlushDataBuffer(session, blocking) != 0) return -1;
-        if (!blocking && session.dataLength == before) return static_cast<int>(taken);
+        if (!blocking && session.dataBuffer.size() == before) return static_cast<int>(taken);
     }
     if (FlushDataBuffer(session, blocking) != 0) return -1;
     return size;

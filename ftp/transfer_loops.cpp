@@ -78,17 +78,6 @@ class LoopStatus {
     FtpSession& session_;
 };
 
-class ErrorKeeper {
-  public:
-    ErrorKeeper() : saved_(FtpGetLastError()) {}
-    ~ErrorKeeper() { FtpSetLastError(saved_); }
-    ErrorKeeper(const ErrorKeeper&) = delete;
-    ErrorKeeper& operator=(const ErrorKeeper&) = delete;
-
-  private:
-    DWORD saved_;
-};
-
 void PumpMessages(bool all) {
     MSG message{};
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -142,7 +131,7 @@ void StartTransferRecord(FtpSession& session, std::string_view local, std::strin
 }
 
 std::uint64_t RemoteSizeOrZero(FtpSession& session, std::string_view remote) {
-    ErrorKeeper keeper;
+    FtpErrorGuard keepError;
     std::uint64_t size = 0;
     if (QueryRemoteFileSize(session, remote, size) < 0) return 0;
     return size;
@@ -219,7 +208,7 @@ int ReadLoopError() {
 // The block size of the file loops: the data buffer's at the throttled
 // priorities (their pause comes once per block), a large block otherwise.
 std::size_t LoopBlockSize(const FtpSession& session) {
-    std::size_t size = session.dataBuffer.size();
+    std::size_t size = session.dataBuffer.capacity();
     return session.priority >= kNormalPriority ? std::max(size, kStreamBlockSize) : size;
 }
 
@@ -228,7 +217,7 @@ std::size_t LoopBlockSize(const FtpSession& session) {
 // room is left; progress and cancel are checked after every receive.
 int DownloadToFile(FtpSession& session, platform::LocalFile& file, std::vector<char>& block) {
     BlockPacer pacer(session, true);
-    const bool collects = block.size() > session.dataBuffer.size();
+    const bool collects = block.size() > session.dataBuffer.capacity();
     std::size_t held = 0;
     auto flush = [&]() {
         bool written = held == 0 || file.Write(block.data(), held);
@@ -245,7 +234,7 @@ int DownloadToFile(FtpSession& session, platform::LocalFile& file, std::vector<c
             return flush() ? error : fileErrorFileWriteFailed;
         }
         held += static_cast<std::size_t>(got);
-        if (block.size() - held < session.dataBuffer.size() && !flush())
+        if (block.size() - held < session.dataBuffer.capacity() && !flush())
             return fileErrorFileWriteFailed;
         if (int error = pacer.AfterBlock()) {
             return flush() ? error : fileErrorFileWriteFailed;
@@ -324,7 +313,7 @@ int ftpops::GetFile(FtpSession& session, const std::string& local, const std::st
         // partial one stays for a resume.
         target.Discard();
         if (!existed && !received) {
-            ErrorKeeper keeper;
+            FtpErrorGuard keepError;
             platform::RemoveLocalFile(local);
         }
         return -1;
@@ -422,7 +411,7 @@ class GrowingBlock {
 
 int ReadIntoBlock(FtpSession& session, GrowingBlock& block, std::size_t& received) {
     BlockPacer pacer(session, false);
-    std::size_t step = session.dataBuffer.size();
+    std::size_t step = session.dataBuffer.capacity();
     for (;;) {
         if (received == block.capacity() && !block.Grow(step)) return fileErrorOutOfMemory;
         auto* base = static_cast<char*>(GlobalLock(block.handle()));
@@ -455,7 +444,7 @@ int ftpops::GetData(FtpSession& session, const std::string& remote, void* buffer
     session.transfer.fileSize = RemoteSizeOrZero(session, remote);
     std::size_t initial = session.transfer.fileSize > 0
                               ? static_cast<std::size_t>(session.transfer.fileSize)
-                              : session.dataBuffer.size();
+                              : session.dataBuffer.capacity();
     GrowingBlock block;
     if (!block.Allocate(initial)) return Fail(fileErrorOutOfMemory);
     int code = ftp::BeginTransfer(session, remote, kModeRetrieve, 0);

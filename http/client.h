@@ -14,6 +14,8 @@
 #include "http/http.h"
 #include "http/wire.h"
 #include "net/net.h"
+#include "platform/byte_queue.h"
+#include "platform/last_error_guard.h"
 #include "tls/tls.h"
 
 namespace http {
@@ -137,9 +139,7 @@ struct HttpClientRecord {
     std::string reason;
 
     // Bytes received on a plain socket and not yet consumed.
-    std::vector<char> inbox = std::vector<char>(kInboxSize);
-    std::size_t inboxStart = 0;
-    std::size_t inboxEnd = 0;
+    ByteQueue<char> inbox = ByteQueue<char>(kInboxSize);
 
     // TLS.
     int tlsProtocol = TLS_PROTOCOL_DEFAULT;
@@ -174,6 +174,8 @@ using ClientRef = std::shared_ptr<HttpClientRecord>;
 int Fail(int error);
 // The error number of the thread's last error (0 for none).
 int LastErrorNumber();
+// Keeps the thread's HTTP last error across steps whose own failure does not matter.
+using HttpErrorGuard = LastErrorGuard<&HttpGetLastError, &HttpSetLastError>;
 
 // The client of a handle for the calling thread, or null with
 // fileErrorInvalidHandle / fileErrorNotHandleOwner set.

@@ -7,6 +7,7 @@
 #include "http/encoding.h"
 #include "http/url.h"
 #include "platform/system.h"
+#include "platform/wipe.h"
 #include "resources/errors.h"
 #include "url/urlparts.h"
 
@@ -33,7 +34,7 @@ struct ConnectRequest {
     const TlsCredentials* credentials = nullptr;
 
     bool Has(std::uint32_t bit) const { return (options & bit) != 0; }
-    ~ConnectRequest() { urlparts::WipeString(proxyPassword); }
+    ~ConnectRequest() { WipeString(proxyPassword); }
 };
 
 HttpClient FailClient(int error) {
@@ -104,7 +105,7 @@ std::string BasicAuthorization(std::string_view user, std::string_view password)
     std::string encoded(pair.size() * 2 + 8, '\0');
     const int length = HttpEncode(HTTP_ENCODE_BASE64, pair.data(), static_cast<int>(pair.size()),
                                   encoded.data(), static_cast<int>(encoded.size()));
-    urlparts::WipeString(pair);
+    WipeString(pair);
     encoded.resize(length < 0 ? 0 : static_cast<std::size_t>(length));
     return "Basic " + encoded;
 }
@@ -146,11 +147,12 @@ int StartTls(HttpClientRecord& client) {
     client.tls.reset(channel);
     TlsSetWaitObserver(channel, RaiseTlsWaitEvent, &client);
     // What the reader took off the socket past the proxy's answer belongs to TLS.
-    const char* early = client.inbox.data() + client.inboxStart;
-    const auto earlyLength = static_cast<int>(client.inboxEnd - client.inboxStart);
-    client.inboxStart = client.inboxEnd = 0;
+    // (Emptying the inbox leaves its storage, and so the early bytes, in place.)
+    const std::span<const char> early = client.inbox.Front();
+    client.inbox.Clear();
     if (!TlsAcquireCredentials(channel) || !TlsStartHandshake(channel) ||
-        !TlsPushReceived(channel, early, earlyLength) || !TlsHandshakeLoop(channel)) {
+        !TlsPushReceived(channel, early.data(), static_cast<int>(early.size())) ||
+        !TlsHandshakeLoop(channel)) {
         const int error = TlsGetLastError();
         client.tls.reset();
         return Fail(error);
@@ -178,11 +180,11 @@ int TunnelConnect(const ClientRef& client) {
     if (client->proxyAuth) {
         std::string authorization = BasicAuthorization(client->proxyUser, client->proxyPassword);
         request += "Proxy-Authorization: " + authorization + "\r\n";
-        urlparts::WipeString(authorization);
+        WipeString(authorization);
     }
     request += "\r\n";
     const int sent = SendAll(*client, request.data(), request.size());
-    urlparts::WipeString(request);
+    WipeString(request);
     if (sent != 0) return -1;
     SetState(*client, ExchangeState::RequestSent);
     client->responseHeaders.Clear();
@@ -220,7 +222,7 @@ int OpenSocket(HttpClientRecord& client) {
     client.reused = false;
     SetState(client, ExchangeState::Idle);
     client.chunked = false;
-    client.inboxStart = client.inboxEnd = 0;
+    client.inbox.Clear();
     SetState(client, ConnectionState::Idle);
     return 0;
 }

@@ -9,8 +9,10 @@
 
 #include "http/client.h"
 #include "net/state_trace.h"
+#include "platform/handle_table.h"
 #include "platform/lasterror.h"
 #include "platform/system.h"
+#include "platform/wipe.h"
 #include "resources/errors.h"
 #include "resources/version.h"
 #include "url/urlparts.h"
@@ -20,7 +22,6 @@ namespace {
 
 constexpr const char* kDescription = "Tollane Hypertext Transfer Protocol Library";
 constexpr std::size_t kInternalTextSize = 512;
-constexpr std::size_t kTableGrowth = 256;
 constexpr HttpClient kHttpHandleBase = 0x40000000;
 
 static_assert(sizeof(HttpLibraryInfo) == HTTP_LIBRARY_INFO_SIZE);
@@ -33,8 +34,8 @@ struct EngineState {
     NetStartupData startup{};
     // A range of its own, far above the FTP engine's handles (4096 up), so that
     // a handle number names one connection whichever engine it came from.
-    HttpClient base = kHttpHandleBase + static_cast<HttpClient>(GetTickCount() & 255);
-    std::vector<ClientRef> table;
+    HandleTable<HttpClientRecord, HttpClient> table{kHttpHandleBase +
+                                                    static_cast<HttpClient>(GetTickCount() & 255)};
 };
 
 EngineState& Engine() {
@@ -89,9 +90,9 @@ int SocketAddress(SOCKET s, NetAddress* address) {
 }
 
 void WipeSecrets(HttpClientRecord& client) {
-    urlparts::WipeString(client.password);
-    urlparts::WipeString(client.proxyPassword);
-    urlparts::WipeString(client.requestLine);
+    WipeString(client.password);
+    WipeString(client.proxyPassword);
+    WipeString(client.requestLine);
 }
 
 bool MayUse(const HttpClientRecord& client) {
@@ -127,9 +128,7 @@ ClientRef LookupClientAnyThread(HttpClient handle) {
     ClientRef client;
     {
         std::lock_guard guard(engine.lock);
-        if (handle >= engine.base && handle - engine.base < engine.table.size()) {
-            client = engine.table[static_cast<std::size_t>(handle - engine.base)];
-        }
+        client = engine.table.Find(handle);
     }
     if (!client) Fail(fileErrorInvalidHandle);
     return client;
@@ -151,32 +150,23 @@ ClientRef AllocateClient() {
         Fail(fileErrorNetworkNotInitialized);
         return nullptr;
     }
-    try {
-        auto client = std::make_shared<HttpClientRecord>();
-        auto slot = std::find(engine.table.begin(), engine.table.end(), nullptr);
-        const auto index = static_cast<std::size_t>(slot - engine.table.begin());
-        if (slot == engine.table.end()) engine.table.resize(engine.table.size() + kTableGrowth);
-        engine.table[index] = client;
-        client->index = index;
-        client->handle = engine.base + index;
-        client->ownerThread = GetCurrentThreadId();
-        SetState(*client, ConnectionState::Connecting);
-        return client;
-    } catch (const std::bad_alloc&) {
+    ClientRef client = engine.table.Create();
+    if (!client) {
         Fail(fileErrorOutOfMemory);
         return nullptr;
     }
+    client->ownerThread = GetCurrentThreadId();
+    SetState(*client, ConnectionState::Connecting);
+    return client;
 }
 
 void ReleaseClient(const ClientRef& client) {
     if (!client || client->released) return;
-    const DWORD savedError = HttpGetLastError();
+    HttpErrorGuard keepError;
     {
         EngineState& engine = Engine();
         std::lock_guard guard(engine.lock);
-        if (client->index < engine.table.size() && engine.table[client->index] == client) {
-            engine.table[client->index].reset();
-        }
+        engine.table.Remove(*client);
     }
     client->released = true;
     client->suppression = 0;
@@ -189,7 +179,6 @@ void ReleaseClient(const ClientRef& client) {
     WipeSecrets(*client);
     // An operation that still holds the record finds it released; the memory
     // goes with the last holder.
-    HttpSetLastError(savedError);
 }
 
 }  // namespace http
@@ -222,7 +211,7 @@ void HttpUninitialize(void) {
     {
         std::lock_guard guard(engine.lock);
         if (engine.initCount == 0) return;
-        if (--engine.initCount == 0) leftovers = engine.table;
+        if (--engine.initCount == 0) leftovers = engine.table.Records();
     }
     const DWORD self = GetCurrentThreadId();
     for (const auto& client : leftovers) {
@@ -232,10 +221,7 @@ void HttpUninitialize(void) {
     }
     {
         std::lock_guard guard(engine.lock);
-        if (engine.initCount == 0) {
-            engine.table.clear();
-            engine.table.shrink_to_fit();
-        }
+        if (engine.initCount == 0) engine.table.Clear();
     }
     // Each start took one reference of the socket runtime.
     NetCleanup();
@@ -270,14 +256,15 @@ int HttpGetLocalAddress(HttpClient handle, int family, NetAddress* address) {
         return -1;
     }
     int wanted = family == NET_FAMILY_IPV6 ? NET_FAMILY_IPV6 : NET_FAMILY_IPV4;
-    const DWORD savedError = HttpGetLastError();
-    if (ClientRef client = LookupClientAnyThread(handle)) {
-        if (client->socket != INVALID_SOCKET && SocketAddress(client->socket, address) > 0) {
-            return address->family;
+    {
+        HttpErrorGuard keepError;
+        if (ClientRef client = LookupClientAnyThread(handle)) {
+            if (client->socket != INVALID_SOCKET && SocketAddress(client->socket, address) > 0) {
+                return address->family;
+            }
+            if (client->HasOption(HTTP_OPTION_IPV6ONLY)) wanted = NET_FAMILY_IPV6;
         }
-        if (client->HasOption(HTTP_OPTION_IPV6ONLY)) wanted = NET_FAMILY_IPV6;
     }
-    HttpSetLastError(savedError);
     const int found = LocalHostAddress(wanted, address);
     if (found < 0) {
         HttpSetLastError(fileErrorUnknownLocalhost);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "http/wire.h"
+#include "platform/wipe.h"
 #include "url/urlparts.h"
 
 namespace http {
@@ -32,7 +33,7 @@ void HeaderList::Add(std::string_view name, std::string_view value) {
 
 void HeaderList::Set(std::string_view name, std::string_view value) {
     if (Entry* entry = FindEntry(name)) {
-        urlparts::WipeString(entry->value);
+        WipeString(entry->value);
         entry->value.assign(value);
         return;
     }
@@ -46,7 +47,7 @@ void HeaderList::Append(std::string_view name, std::string_view value) {
 void HeaderList::Remove(std::string_view name) {
     while (Entry* entry = FindEntry(name)) {
         entry->name.clear();
-        urlparts::WipeString(entry->value);
+        WipeString(entry->value);
         entry->value.clear();
     }
 }
@@ -58,7 +59,7 @@ const std::string* HeaderList::Find(std::string_view name) const {
 
 void HeaderList::Clear() {
     for (Entry& entry : entries_)
-        urlparts::WipeString(entry.value);
+        WipeString(entry.value);
     entries_.clear();
 }
 

@@ -10,6 +10,7 @@
 #include "http/transfer_common.h"
 #include "http/url.h"
 #include "platform/system.h"
+#include "platform/wipe.h"
 #include "resources/errors.h"
 #include "resources/version.h"
 #include "url/urlparts.h"
@@ -218,7 +219,7 @@ void ResetRequestState(HttpClientRecord& client) {
     client.reason.clear();
     client.transferStarted = false;
     client.startTick = client.endTick = 0;
-    urlparts::WipeString(client.requestLine);
+    WipeString(client.requestLine);
     client.requestLine.clear();
     client.path.clear();
     client.query.clear();
@@ -314,7 +315,7 @@ int Transmit(const ClientRef& client) {
         HeaderList headers = RequestHeaders(*client);
         std::string block = HeaderBlock(headers);
         const int sent = SendAll(*client, block.data(), block.size());
-        urlparts::WipeString(block);
+        WipeString(block);
         headers.Clear();
         if (sent != 0) return -1;
         const bool hasBody = client->formData && client->formLength > 0;

@@ -10,6 +10,7 @@
 #include "http/reference.h"
 #include "http/url.h"
 #include "platform/system.h"
+#include "platform/wipe.h"
 #include "resources/errors.h"
 #include "url/urlparts.h"
 
@@ -193,8 +194,8 @@ bool SameOrigin(const HttpClientRecord& client, bool https, const std::string& h
 // given for the first origin only. 0, or -1 (the client may be gone).
 int MoveToOrigin(const ClientRef& client, bool https, const std::string& host, int port) {
     client->basicAuth = false;
-    urlparts::WipeString(client->user);
-    urlparts::WipeString(client->password);
+    WipeString(client->user);
+    WipeString(client->password);
     client->user.clear();
     client->password.clear();
     client->requestHeaders.Remove("Authorization");

@@ -6,6 +6,7 @@
 
 #include "http/client.h"
 #include "platform/system.h"
+#include "platform/wipe.h"
 #include "resources/errors.h"
 #include "url/urlparts.h"
 
@@ -69,7 +70,7 @@ extern "C" {
 int HttpSetCredentials(HttpClient handle, const char* user, const char* password) {
     ClientRef client = LookupClient(handle);
     if (!client) return -1;
-    urlparts::WipeString(client->password);
+    WipeString(client->password);
     client->user = Truncated(user, kMaxUser);
     client->password = Truncated(password, kMaxPassword);
     client->basicAuth = !client->user.empty() || !client->password.empty();

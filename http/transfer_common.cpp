@@ -220,7 +220,7 @@ int ReceiveBody(HttpClientRecord& client, TransferPacer& pacer, const BodySink& 
 
 void FinishKeepingError(const ClientRef& client) {
     if (client->released) return;
-    ErrorKeeper keeper;
+    HttpErrorGuard keepError;
     FinishRequest(client);
 }
 

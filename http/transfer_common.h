@@ -42,17 +42,6 @@ int EncodingKind(const HttpClientRecord& client);
 bool TransferCoded(const HttpClientRecord& client);
 int MediaClass(const HttpClientRecord& client);
 
-// The thread's last error number is put back when the scope ends.
-class ErrorKeeper {
-  public:
-    ErrorKeeper() : saved_(HttpGetLastError()) {}
-    ~ErrorKeeper() { HttpSetLastError(saved_); }
-    ErrorKeeper(const ErrorKeeper&) = delete;
-    ErrorKeeper& operator=(const ErrorKeeper&) = delete;
-
-  private:
-    DWORD saved_;
-};
 
 // Sets a request header for one request; the caller's value (or its absence)
 // comes back when the scope ends.

@@ -2,7 +2,6 @@
 // watching its cancel flag, sends in pieces, receives through a small inbox
 // (plain sockets) or the TLS channel.
 #include <algorithm>
-#include <cstring>
 
 #include "http/client.h"
 #include "net/socket_wait.h"
@@ -27,23 +26,14 @@ int WaitSliced(HttpClientRecord& client, bool forWrite) {
     return NetWait(client.socket, forWrite ? kNetWritable : kNetReadable, rules);
 }
 
-// Takes bytes already in the inbox.
-std::size_t TakeFromInbox(HttpClientRecord& client, char* buffer, std::size_t length) {
-    const std::size_t count = std::min(length, client.inboxEnd - client.inboxStart);
-    std::memcpy(buffer, client.inbox.data() + client.inboxStart, count);
-    client.inboxStart += count;
-    return count;
-}
-
 // Receives first and waits only when nothing has arrived, so a busy body
 // costs one system call per piece instead of a wait and a receive.
 int ReceivePlain(HttpClientRecord& client, char* buffer, std::size_t length) {
-    if (client.inboxStart < client.inboxEnd) {
-        return static_cast<int>(TakeFromInbox(client, buffer, length));
-    }
-    const bool direct = length >= client.inbox.size();
-    char* target = direct ? buffer : client.inbox.data();
-    const std::size_t room = direct ? length : client.inbox.size();
+    if (!client.inbox.empty()) return static_cast<int>(client.inbox.Take({buffer, length}));
+    // Empty, the whole inbox is room.
+    const bool direct = length >= client.inbox.capacity();
+    char* target = direct ? buffer : client.inbox.Room().data();
+    const std::size_t room = direct ? length : client.inbox.capacity();
     int got = -1;
     for (;;) {
         got = NetRecv(client.socket, target, static_cast<int>(std::min<std::size_t>(room, 1 << 30)),
@@ -53,9 +43,8 @@ int ReceivePlain(HttpClientRecord& client, char* buffer, std::size_t length) {
     }
     if (got < 0) return Fail(SocketError());
     if (got == 0 || direct) return got;
-    client.inboxStart = 0;
-    client.inboxEnd = static_cast<std::size_t>(got);
-    return static_cast<int>(TakeFromInbox(client, buffer, length));
+    client.inbox.Commit(static_cast<std::size_t>(got));
+    return static_cast<int>(client.inbox.Take({buffer, length}));
 }
 
 int ReceiveSecure(HttpClientRecord& client, char* buffer, std::size_t length) {
@@ -125,15 +114,14 @@ int ReadByte(HttpClientRecord& client, char& c) {
 }
 
 void CloseConnection(HttpClientRecord& client) {
-    const DWORD savedError = HttpGetLastError();
+    HttpErrorGuard keepError;
     if (client.tls && client.socket != INVALID_SOCKET && !client.closed) {
         TlsShutdown(client.tls.get());
     }
     client.tls.reset();
     if (client.socket != INVALID_SOCKET) NetCloseSocket(client.socket);
     client.socket = INVALID_SOCKET;
-    client.inboxStart = client.inboxEnd = 0;
-    HttpSetLastError(savedError);
+    client.inbox.Clear();
 }
 
 }  // namespace http

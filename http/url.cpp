@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/text_cursor.h"
+#include "platform/wipe.h"
 #include "url/urlparts.h"
 
 using urlparts::PresentIfNotEmpty;
@@ -74,7 +75,7 @@ int HttpParseUrl(const char* text, HttpUrlRecord** record) {
 void HttpFreeUrl(HttpUrlRecord* record) {
     if (record == nullptr) return;
     if (record->password != nullptr) {
-        urlparts::WipeMemory(record->password, std::strlen(record->password));
+        SecureWipe(record->password, std::strlen(record->password));
     }
     std::free(record);
 }
@@ -96,7 +97,7 @@ int HttpComposeUrl(const HttpUrlRecord* record, char* buffer, int bufferSize) {
         url += query;
     }
     int length = urlparts::CopyOut(url, buffer, bufferSize);
-    urlparts::WipeString(url);
+    WipeString(url);
     return length;
 }
 

@@ -12,6 +12,7 @@
 #include "net/binding.h"
 #include "net/net.h"
 #include "net/socket_errors.h"
+#include "platform/last_error_guard.h"
 
 namespace net {
 namespace {
@@ -156,14 +157,10 @@ int NetAddressFamilyOf(const char* text) {
     std::string_view trimmed = SkipBlanks(text);
     if (trimmed.empty()) return NET_FAMILY_NONE;
     NetAddress scratch{};
-    int saved = NetGetLastError();
-    int family = NET_FAMILY_NONE;
-    if (TryParse(NET_FAMILY_IPV4, trimmed, &scratch))
-        family = NET_FAMILY_IPV4;
-    else if (TryParse(NET_FAMILY_IPV6, trimmed, &scratch))
-        family = NET_FAMILY_IPV6;
-    NetSetLastError(saved);
-    return family;
+    LastErrorGuard<> keepError;
+    if (TryParse(NET_FAMILY_IPV4, trimmed, &scratch)) return NET_FAMILY_IPV4;
+    if (TryParse(NET_FAMILY_IPV6, trimmed, &scratch)) return NET_FAMILY_IPV6;
+    return NET_FAMILY_NONE;
 }
 
 int NetParseAddress(const char* text, int familyHint, NetAddress* address) {

@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "net/net.h"
+#include "platform/last_error_guard.h"
 
 namespace net {
 
@@ -51,10 +52,9 @@ template <typename R, typename... Args>
 R Reported(SocketCall call, R result, Args... args) {
     SocketCallObserver observer = CurrentSocketCallObserver();
     if (observer == nullptr) return result;
-    int saved = NetGetLastError();
+    LastErrorGuard<> keepError;
     const std::intptr_t arguments[] = {0, AsArgument(args)...};
     observer(call, AsArgument(result), static_cast<int>(sizeof...(Args)), arguments + 1);
-    NetSetLastError(saved);
     return result;
 }
 

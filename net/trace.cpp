@@ -16,6 +16,7 @@
 #include "net/callhook.h"
 #include "net/net.h"
 #include "net/trace_format.h"
+#include "platform/last_error_guard.h"
 
 namespace net {
 namespace {
@@ -36,15 +37,14 @@ TraceState& State() {
     return state;
 }
 
+int ReadErrno() {
+    return errno;
+}
+void WriteErrno(int error) {
+    errno = error;
+}
 // Keeps errno as the traced code left it.
-class ErrnoKeeper {
-  public:
-    ErrnoKeeper() : saved_(errno) {}
-    ~ErrnoKeeper() { errno = saved_; }
-
-  private:
-    int saved_;
-};
+using ErrnoGuard = LastErrorGuard<&ReadErrno, &WriteErrno>;
 
 bool ThreadIsTraced(const TraceState& state) {
     return (state.flags & NET_TRACE_PROCESS) || state.owner == std::this_thread::get_id();
@@ -77,7 +77,7 @@ bool Wants(uint32_t wanted) {
 
 // Writes one entry under the same condition. True when written.
 bool WriteEntry(uint32_t wanted, const std::string& text) {
-    ErrnoKeeper keeper;
+    ErrnoGuard keepErrno;
     TraceState& state = State();
     std::lock_guard guard(state.lock);
     if (!Accepts(state, wanted)) return false;
@@ -111,7 +111,7 @@ using net::State;
 extern "C" {
 
 int NetTraceOn(const char* fileName, uint32_t flags) {
-    net::ErrnoKeeper keeper;
+    net::ErrnoGuard keepErrno;
     if (NetGetLibrary() == nullptr) return 0;
     int fd = net::OpenTraceFile(fileName);
     if (fd < 0) return 0;
@@ -133,7 +133,7 @@ int NetTraceOn(const char* fileName, uint32_t flags) {
 }
 
 int NetTraceOff(void) {
-    net::ErrnoKeeper keeper;
+    net::ErrnoGuard keepErrno;
     net::TraceState& state = State();
     std::lock_guard guard(state.lock);
     if (state.starts < 1) return 0;

@@ -225,7 +225,7 @@ void SshConnectionLayer::OnData(SshChannel& channel, std::span<const std::uint8_
     // A server that overruns the window is tolerated; the window just stays shut.
     channel.localWindow -=
         std::min<std::uint32_t>(channel.localWindow, static_cast<std::uint32_t>(data.size()));
-    if (!extended && &channel == session_) AppendBytes(incoming_, data);
+    if (!extended && &channel == session_) incoming_.Append(data);
     TopUpWindow();
 }
 
@@ -300,7 +300,7 @@ void SshConnectionLayer::OnGlobalRequest(std::span<const std::uint8_t> payload) 
 
 bool SshConnectionLayer::Send(std::span<const std::uint8_t> data) {
     if (!session_ || session_->closeSent || session_->eofWanted) return false;
-    AppendBytes(session_->outgoing, data);
+    session_->outgoing.Append(data);
     Flush(*session_);
     return true;
 }
@@ -315,13 +315,13 @@ void SshConnectionLayer::Flush(SshChannel& channel) {
         if (!link_.Send(
                 std::move(SshPacket(kSshMsgChannelData)
                               .PutUint32(channel.remoteId)
-                              .PutString(std::span(channel.outgoing).subspan(sent, piece)))))
+                              .PutString(channel.outgoing.Front().subspan(sent, piece)))))
             return;
         sent += piece;
         channel.remoteWindow -= static_cast<std::uint32_t>(piece);
     }
-    channel.outgoing.erase(channel.outgoing.begin(),
-                           channel.outgoing.begin() + static_cast<std::ptrdiff_t>(sent));
+    channel.outgoing.Consume(sent);
+    channel.outgoing.Compact();
     if (channel.outgoing.empty() && channel.eofWanted && !channel.eofSent) SendEofNow(channel);
 }
 
@@ -345,17 +345,8 @@ void SshConnectionLayer::Close() {
 }
 
 std::size_t SshConnectionLayer::Read(std::span<std::uint8_t> out) {
-    const std::size_t count = std::min(out.size(), buffered());
-    std::copy_n(incoming_.begin() + static_cast<std::ptrdiff_t>(incomingRead_), count, out.begin());
-    incomingRead_ += count;
-    if (incomingRead_ == incoming_.size()) {
-        incoming_.clear();
-        incomingRead_ = 0;
-    } else if (incomingRead_ > kCompactThreshold) {
-        incoming_.erase(incoming_.begin(),
-                        incoming_.begin() + static_cast<std::ptrdiff_t>(incomingRead_));
-        incomingRead_ = 0;
-    }
+    const std::size_t count = incoming_.Take(out);
+    incoming_.Compact(kCompactThreshold);
     if (count > 0) TopUpWindow();
     return count;
 }

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "crypto/bignum.h"
+#include "platform/byte_queue.h"
 #include "ssh/config.h"
 #include "ssh/data_channel.h"
 #include "ssh/link.h"
@@ -66,7 +67,7 @@ struct SshChannel {
     std::uint32_t localWindow = kSshLocalWindow;  // bytes the server may still send
     std::uint32_t remoteWindow = 0;               // bytes we may still send
     std::uint32_t remoteMaxPacket = 0;
-    SecureBytes outgoing;  // data waiting for window
+    SecureByteQueue outgoing;  // data waiting for window
     bool eofWanted = false, eofSent = false, closeSent = false;
     bool eofReceived = false, closeReceived = false;
     SshChannelState state = SshChannelState::Opening;
@@ -103,7 +104,7 @@ class SshConnectionLayer final : public SshDataChannel {
         return session_ ? session_->state : SshChannelState::Closed;
     }
     const SshChannel* session() const { return session_; }
-    std::size_t buffered() const override { return incoming_.size() - incomingRead_; }
+    std::size_t buffered() const override { return incoming_.size(); }
     std::size_t pendingOutgoing() const override {
         return session_ ? session_->outgoing.size() : 0;
     }
@@ -135,8 +136,7 @@ class SshConnectionLayer final : public SshDataChannel {
     SshLink& link_;
     std::map<std::uint32_t, SshChannel> channels_;  // by local number
     SshChannel* session_ = nullptr;
-    SecureBytes incoming_;
-    std::size_t incomingRead_ = 0;
+    SecureByteQueue incoming_;
     std::uint32_t window_ = kSshLocalWindow;
     std::uint32_t maxPacket_ = kSshLocalMaxPacket;
     SshExit exit_;

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "crypto/secret_bytes.h"
+#include "platform/secret_string.h"
 #include "ssh/signer.h"
 
 // Which SSH protocol versions the caller accepts.

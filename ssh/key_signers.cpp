@@ -7,7 +7,7 @@
 #include "crypto/ed25519.h"
 #include "crypto/hash.h"
 #include "crypto/sshbuf.h"
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 
 namespace {
 

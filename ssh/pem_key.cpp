@@ -8,7 +8,7 @@
 #include "crypto/ecc.h"
 #include "crypto/ed25519.h"
 #include "crypto/md5.h"
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 #include "ssh/der_reader.h"
 #include "ssh/key_signers.h"
 #include "ssh/private_key.h"

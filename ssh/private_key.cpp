@@ -12,7 +12,7 @@
 #include "crypto/ed25519.h"
 #include "crypto/sshbuf.h"
 #include "platform/file.h"
-#include "crypto/wipe.h"
+#include "platform/wipe.h"
 #include "ssh/key_signers.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/byte_queue.h"
 #include "ssh/sftp.h"
 #include "ssh/sftp_link.h"
 #include "ssh/sftp_wire.h"
@@ -91,8 +92,7 @@ struct SftpSession {
     std::unique_ptr<SftpTransfer> stream;
     int streamMode = -1;
     bool replyHeld = false;
-    std::vector<std::uint8_t> pending;
-    std::size_t pendingUsed = 0;
+    ByteQueue<std::uint8_t> pending;  // the in-order block being read out
     std::uint64_t streamCount = 0;
     SftpTransferRecord streamRecord;
 

@@ -1,6 +1,5 @@
 // The session's one open stream: a remote file read or written piece by piece.
 #include <algorithm>
-#include <cstring>
 
 #include "platform/system.h"
 #include "resources/errors.h"
@@ -68,8 +67,8 @@ bool TakePending(SftpSession& session) {
     SftpTransfer& transfer = *session.stream;
     bool taken = false;
     DeliverInOrder(transfer, [&](std::span<const std::uint8_t> data) {
-        session.pending.assign(data.begin(), data.end());
-        session.pendingUsed = 0;
+        session.pending.Clear();
+        session.pending.Append(data);
         taken = true;
         return false;  // one block at a time
     });
@@ -94,8 +93,7 @@ int SftpOpenFile(SftpSession* handle, const char* remoteFile, int mode, std::uin
     session->stream = MakeTransfer(*session, start.handle, reading, start.offset);
     session->streamMode = mode;
     session->replyHeld = false;
-    session->pending.clear();
-    session->pendingUsed = 0;
+    session->pending.Clear();
     session->streamCount = 0;
     SftpTransferRecord& record = session->streamRecord;
     record = SftpTransferRecord{};
@@ -118,19 +116,15 @@ long SftpRead(SftpSession* handle, void* buffer, long length) {
     if (length < 1) return session->Fail(fileErrorBufferTooSmall), -1;
     SftpTransfer& transfer = *session->stream;
     for (;;) {
-        if (session->pendingUsed < session->pending.size()) {
-            const std::size_t count = std::min<std::size_t>(
-                std::size_t(length), session->pending.size() - session->pendingUsed);
-            std::memcpy(buffer, session->pending.data() + session->pendingUsed, count);
-            session->pendingUsed += count;
+        if (!session->pending.empty()) {
+            const std::size_t count = session->pending.Take(
+                {static_cast<std::uint8_t*>(buffer), static_cast<std::size_t>(length)});
             session->streamCount += count;
             session->streamRecord.bytesCopied = session->streamCount;
             session->Raise(kSftpEventStreamRead, &session->streamRecord);
             SucceedOp(*session);
             return static_cast<long>(count);
         }
-        session->pending.clear();
-        session->pendingUsed = 0;
         if (TakePending(*session)) continue;
         TakeCancel(*session, transfer, session->streamRecord);
         if (transfer.Done()) {
@@ -182,7 +176,7 @@ int SftpIsEndOfData(SftpSession* handle) {
     if (!session->stream) return session->Fail(fileErrorConnectionClosed), 1;
     if (session->streamMode != kSftpStreamRead) return session->Fail(fileErrorDataWriteOnly);
     const bool done = session->stream->Done() && session->stream->blocks.empty() &&
-                      session->pendingUsed >= session->pending.size();
+                      session->pending.empty();
     if (done) return session->Fail(fileErrorEndOfData), 1;
     return 0;
 }
@@ -204,8 +198,7 @@ int SftpCloseFile(SftpSession* handle) {
     session->Raise(kSftpEventTransferEnd, &record);
     session->stream.reset();
     session->streamMode = -1;
-    session->pending.clear();
-    session->pendingUsed = 0;
+    session->pending.Clear();
     session->Fail(ErrorNumber(error));
     return ok ? SucceedOp(*session) : 0;
 }

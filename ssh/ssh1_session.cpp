@@ -88,7 +88,7 @@ bool Ssh1Session::Handle(std::span<const std::uint8_t> payload) {
                 return true;
             }
             if (payload[0] == kSsh1SmsgStdoutData && state_ == Ssh1SessionState::Running)
-                incoming_.insert(incoming_.end(), data.begin(), data.end());
+                incoming_.Append(data);
             return true;
         }
         case kSsh1SmsgExitStatus: {
@@ -165,14 +165,7 @@ void Ssh1Session::Close() {
 }
 
 std::size_t Ssh1Session::Read(std::span<std::uint8_t> out) {
-    const std::size_t count = std::min(out.size(), buffered());
-    std::copy_n(incoming_.begin() + static_cast<std::ptrdiff_t>(incomingRead_), count, out.begin());
-    incomingRead_ += count;
-    if (incomingRead_ == incoming_.size()) {
-        incoming_.clear();
-        incomingRead_ = 0;
-    }
-    return count;
+    return incoming_.Take(out);
 }
 
 void Ssh1Session::Fail(int error, std::string_view text) {

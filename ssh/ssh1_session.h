@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "crypto/bignum.h"
+#include "platform/byte_queue.h"
 #include "ssh/config.h"
 #include "ssh/data_channel.h"
 #include "ssh/link.h"
@@ -59,7 +60,7 @@ class Ssh1Session final : public SshDataChannel {
     void SendEof() override;
     void Close() override;
     std::size_t Read(std::span<std::uint8_t> out) override;
-    std::size_t buffered() const override { return incoming_.size() - incomingRead_; }
+    std::size_t buffered() const override { return incoming_.size(); }
     std::size_t pendingOutgoing() const override { return 0; }
     bool endOfData() const override { return state_ == Ssh1SessionState::Exited; }
     const SshExit& exit() const override { return exit_; }
@@ -76,8 +77,7 @@ class Ssh1Session final : public SshDataChannel {
     SshLink& link_;
     std::uint32_t serverAuthMask_;
     Ssh1SessionState state_ = Ssh1SessionState::AwaitUserReply;
-    SecureBytes incoming_;
-    std::size_t incomingRead_ = 0;
+    SecureByteQueue incoming_;
     bool eofWanted_ = false, eofSent_ = false;
     SshExit exit_;
 };

@@ -9,6 +9,7 @@
 #include "net/state_trace.h"
 #include "platform/lasterror.h"
 #include "platform/system.h"
+#include "platform/wipe.h"
 #include "resources/errors.h"
 #include "ssh/messages.h"
 
@@ -210,7 +211,7 @@ void SshConnection::OnVersionLine() {
     }
     protocol_ = *protocol;
     const std::string line = SshClientVersionLine(protocol_, serverProtocol);
-    outgoing_.insert(outgoing_.end(), line.begin(), line.end());
+    outgoing_.Append({reinterpret_cast<const std::uint8_t*>(line.data()), line.size()});
     clientVersion_ = line.substr(0, line.find_first_of("\r\n"));
     if (!Flush()) return;
     // Nothing but the key exchange goes out before the first keys.
@@ -358,7 +359,7 @@ void SshConnection::OnSsh1PublicKey(std::span<const std::uint8_t> payload) {
         return;
     }
     const SecureBytes wire = ssh1Encoder_.Encode(setup.sessionKeyMessage);
-    AppendBytes(outgoing_, wire);
+    outgoing_.Append(wire);
     ssh1Encoder_.SetCipher(std::make_unique<Ssh1CipherState>(*setup.cipher, setup.sessionKey));
     ssh1Decoder_.SetCipher(std::make_unique<Ssh1CipherState>(*setup.cipher, setup.sessionKey));
     ssh1SessionId_.assign(setup.sessionId.begin(), setup.sessionId.end());
@@ -432,28 +433,28 @@ void SshConnection::Transmit(SshPacket packet, bool flush) {
     if (closed()) return;
     if (protocol_ == 1) {
         const SecureBytes wire = ssh1Encoder_.Encode(packet.payload());
-        AppendBytes(outgoing_, wire);
+        outgoing_.Append(wire);
         if (flush) Flush();
         return;
     }
     if (encoder_.cbcActive() && queuedBytes() == 0) {
         const SecureBytes ignore =
             encoder_.Encode(std::move(SshPacket(kSshMsgIgnore).PutString("")));
-        AppendBytes(outgoing_, ignore);
+        outgoing_.Append(ignore);
         bytesSent_ += ignore.size();
     }
     const SecureBytes wire = encoder_.Encode(std::move(packet));
-    AppendBytes(outgoing_, wire);
+    outgoing_.Append(wire);
     bytesSent_ += wire.size();
     if (flush) Flush();
 }
 
 bool SshConnection::Flush() {
-    while (queuedBytes() > 0) {
-        const int length = static_cast<int>(std::min<std::size_t>(queuedBytes(), INT_MAX));
-        const int sent = NetSend(socket_, outgoing_.data() + outgoingSent_, length, 0);
+    while (!outgoing_.empty()) {
+        const int length = static_cast<int>(std::min<std::size_t>(outgoing_.size(), INT_MAX));
+        const int sent = NetSend(socket_, outgoing_.Front().data(), length, 0);
         if (sent > 0) {
-            outgoingSent_ += static_cast<std::size_t>(sent);
+            outgoing_.Consume(static_cast<std::size_t>(sent));
             continue;
         }
         const int error = NetGetLastError();
@@ -461,14 +462,7 @@ bool SshConnection::Flush() {
         Close(error, "Network write failed");
         return false;
     }
-    if (outgoingSent_ == outgoing_.size()) {
-        outgoing_.clear();
-        outgoingSent_ = 0;
-    } else if (outgoingSent_ > kCompactThreshold) {
-        outgoing_.erase(outgoing_.begin(),
-                        outgoing_.begin() + static_cast<std::ptrdiff_t>(outgoingSent_));
-        outgoingSent_ = 0;
-    }
+    outgoing_.Compact(kCompactThreshold);
     return true;
 }
 
@@ -623,8 +617,7 @@ void SshConnection::Close(int error, std::string message) {
     if (socket_ != INVALID_SOCKET) NetCloseSocket(socket_);
     socket_ = INVALID_SOCKET;
     held_.clear();
-    outgoing_.clear();
-    outgoingSent_ = 0;
+    outgoing_.Clear();
     SetLastError(error != 0 ? MakeErrorCode(error) : 0);
     if (error != 0) SetLastErrorDetail(MakeErrorCode(error), closeMessage_);
     if (closedHandler_) closedHandler_();

@@ -14,6 +14,7 @@
 
 #include "crypto/bignum.h"
 #include "net/net.h"
+#include "platform/byte_queue.h"
 #include "ssh/config.h"
 #include "ssh/kex.h"
 #include "ssh/packet.h"
@@ -123,7 +124,7 @@ class SshConnection final : private SshKexHost {
     std::uint32_t incomingSequence() const { return decoder_.sequence(); }
     std::uint64_t rekeyDataLimit() const { return rekeyLimit_; }
     // Bytes waiting to go out at the socket (for throttling the channels).
-    std::size_t queuedBytes() const { return outgoing_.size() - outgoingSent_; }
+    std::size_t queuedBytes() const { return outgoing_.size(); }
     std::string lastRekeyReason() const { return lastRekeyReason_; }
     // The signature algorithms the server accepts for public keys ("server-sig-algs"
     // of its extension message), empty when it sent none.
@@ -182,8 +183,7 @@ class SshConnection final : private SshKexHost {
     std::deque<SecureBytes> received_;
     static constexpr std::size_t kSpareBuffers = 4;
     std::vector<SecureBytes> spare_;  // wiped, empty buffers of earlier payloads
-    SecureBytes outgoing_;
-    std::size_t outgoingSent_ = 0;
+    SecureByteQueue outgoing_;
     std::vector<std::uint8_t> readBuffer_;
     std::uint64_t bytesSent_ = 0, bytesReceived_ = 0;
     std::uint64_t rekeyLimit_ = 0;

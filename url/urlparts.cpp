@@ -208,16 +208,4 @@ int CopyOut(std::string_view url, char* buffer, int bufferSize) {
     return static_cast<int>(url.size());
 }
 
-void WipeMemory(void* data, std::size_t length) {
-    volatile unsigned char* bytes = static_cast<volatile unsigned char*>(data);
-    while (length-- > 0)
-        *bytes++ = 0;
-}
-
-void WipeString(std::string& text) {
-    text.resize(text.capacity());
-    WipeMemory(text.data(), text.size());
-    text.clear();
-}
-
 }  // namespace urlparts

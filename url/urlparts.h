@@ -70,10 +70,6 @@ inline std::optional<std::string_view> PresentIfNotEmpty(std::string_view text) 
     return text;
 }
 
-// Overwrites memory holding a secret in a way the optimiser keeps.
-void WipeMemory(void* data, std::size_t length);
-void WipeString(std::string& text);
-
 // One text of a record block: the field that will point at it, and its value
 // (nullopt leaves the field null).
 template <class Record>

@@ -1,13 +1,10 @@
 // The engine's table readers and pure helpers: reply codes, SYST and FEAT
-// keywords, PWD paths and the handle table.
+// keywords and PWD paths.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <utility>
-#include <vector>
 
 #include "ftp/command_channel.h"
-#include "ftp/handle_table.h"
 #include "ftp/tables.h"
 #include "resources/errors.h"
 
@@ -61,50 +58,6 @@ TEST(PwdReply, PathBetweenQuotesWithDoubledQuotes) {
 TEST(PwdReply, PathIsCappedAt511Characters) {
     std::string text = "\"/" + std::string(1000, 'd') + "\"";
     EXPECT_EQ(ParsePwdPath(text).size(), 511u);
-}
-
-TEST(HandleTable, HandlesAreBasePlusSlotAndSlotsAreReused) {
-    HandleTable table(4100);
-    auto first = std::make_shared<FtpSession>();
-    auto second = std::make_shared<FtpSession>();
-    ASSERT_TRUE(table.Add(first));
-    ASSERT_TRUE(table.Add(second));
-    EXPECT_EQ(first->handle, 4100);
-    EXPECT_EQ(second->handle, 4101);
-    EXPECT_EQ(table.capacity(), HandleTable::kGrowth);
-
-    EXPECT_TRUE(table.Remove(*first));
-    EXPECT_EQ(table.Find(4100), nullptr);
-    EXPECT_FALSE(table.Remove(*first));
-
-    auto third = std::make_shared<FtpSession>();
-    ASSERT_TRUE(table.Add(third));
-    EXPECT_EQ(third->handle, 4100);  // the released value answers again
-    EXPECT_EQ(table.Find(4100), third);
-}
-
-TEST(HandleTable, OutOfRangeHandlesFindNothing) {
-    HandleTable table(4096);
-    auto session = std::make_shared<FtpSession>();
-    table.Add(session);
-    EXPECT_EQ(table.Find(-1), nullptr);
-    EXPECT_EQ(table.Find(4095), nullptr);
-    EXPECT_EQ(table.Find(4096 + HandleTable::kGrowth), nullptr);
-    EXPECT_EQ(table.Find(4097), nullptr);  // empty slot
-}
-
-TEST(HandleTable, GrowsBy256AndClearsAtTheEnd) {
-    HandleTable table(5000);
-    std::vector<SessionRef> sessions;
-    for (std::size_t i = 0; i <= HandleTable::kGrowth; ++i) {
-        sessions.push_back(std::make_shared<FtpSession>());
-        ASSERT_TRUE(table.Add(sessions.back()));
-    }
-    EXPECT_EQ(table.capacity(), 2 * HandleTable::kGrowth);
-    EXPECT_EQ(sessions.back()->handle, 5000 + static_cast<FtpClient>(HandleTable::kGrowth));
-    EXPECT_EQ(table.count(), HandleTable::kGrowth + 1);
-    table.Clear();
-    EXPECT_EQ(table.capacity(), 0u);
 }
 
 }  // namespace

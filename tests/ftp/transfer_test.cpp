@@ -8,10 +8,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ftp/ftp.h"
+#include "net/trace.h"
 #include "platform/memory.h"
 #include "platform/messages.h"
 #include "resources/errors.h"
@@ -65,6 +68,18 @@ LRESULT HostProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             break;
     }
     return 0;
+}
+
+// The data channel's state changes in a trace, "Old -> New|" each.
+std::string DataChannelStates(const fs::path& trace) {
+    constexpr std::string_view kMarker = "FTP data channel state ";
+    std::string states;
+    std::istringstream lines(ReadFile(trace));
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t at = line.find(kMarker);
+        if (at != std::string::npos) states += line.substr(at + kMarker.size()) + "|";
+    }
+    return states;
 }
 
 DataPlan ReceiveAll() {
@@ -121,10 +136,14 @@ TEST_F(FtpTransferTest, PassiveDownloadIsByteExactWithPacedProgressEndingAtFull)
     const FtpClient client = Watch(session);
     ASSERT_NE(client, INVALID_CLIENT);
 
+    ASSERT_EQ(NetTraceOn((dir_ / "trace.txt").c_str(), NET_TRACE_INFO), 1);
     auto start = Clock::now();
     ASSERT_EQ(FtpGetFile(client, (dir_ / "data.bin").c_str(), "data.bin", 0, 0), 0)
         << std::hex << FtpGetLastError();
     double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_EQ(NetTraceOff(), 1);
+    EXPECT_EQ(DataChannelStates(dir_ / "trace.txt"),
+              "Closed -> Open|Open -> Ended|Ended -> Closed|");
     EXPECT_EQ(ReadFile(dir_ / "data.bin"), payload);
     EXPECT_EQ(FtpGetResultCode(client), 226);
     EXPECT_EQ(events.getFile, 1);
@@ -162,8 +181,12 @@ TEST_F(FtpTransferTest, ActiveUploadOffersAPortOfTheRangeAndDeliversEveryByte) {
     ASSERT_NE(client, INVALID_CLIENT);
     // A range under 10 ports starts at its low end: 45000 is 175 * 256 + 200.
     ASSERT_EQ(FtpSetActivePorts(client, 45000, 45005), 0);
+    ASSERT_EQ(NetTraceOn((dir_ / "trace.txt").c_str(), NET_TRACE_INFO), 1);
     ASSERT_EQ(FtpPutFile(client, (dir_ / "up.bin").c_str(), "up.bin", 0, 0), 0)
         << std::hex << FtpGetLastError();
+    EXPECT_EQ(NetTraceOff(), 1);
+    EXPECT_EQ(DataChannelStates(dir_ / "trace.txt"),
+              "Closed -> Listening|Listening -> Open|Open -> Closed|");
     data.Join();
     EXPECT_EQ(data.received(), payload);
     session.Finish();

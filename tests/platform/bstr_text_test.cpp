@@ -4,6 +4,7 @@
 
 #include "platform/automation.h"
 #include "platform/lasterror.h"
+#include "platform/secret_string.h"
 #include "platform/text.h"
 #include "test_variant.h"
 
@@ -98,6 +99,33 @@ TEST(Utf, InvalidSequencesBecomeReplacementCharacters) {
         EXPECT_EQ(Utf8ToUtf16(c.in), c.out);
     std::u16string lone = {u'x', char16_t(0xD800), u'y', char16_t(0xDC00)};
     EXPECT_EQ(Utf16ToUtf8(lone), "x\xEF\xBF\xBDy\xEF\xBF\xBD");
+}
+
+// The password's way in: the control's UTF-16 secret converts straight into the
+// engines' buffer and agrees with the ordinary conversion (surrogate pairs and
+// unpaired surrogates included); the buffer keeps its NUL after every replace,
+// and a shorter replacement leaves nothing of the longer text behind it.
+TEST(SecretString, ConvertsStraightInAndWipesWhatItReplaces) {
+    const std::u16string rows[] = {u"", u"secret", u"p\u00e4ss\u20ac", u"\U0001F511key",
+                                   std::u16string(1, char16_t(0xD800)) + u"x",
+                                   std::u16string(99, u'\uFFFF')};
+    for (const std::u16string& row : rows) {
+        SecretText text;
+        text.assign(row);
+        SecretBytes secret;
+        text.ToUtf8(&secret);
+        EXPECT_EQ(secret.view(), Utf16ToUtf8(row));
+        EXPECT_EQ(secret.c_str()[secret.size()], '\0');
+        const std::size_t before = secret.size();
+        secret = "short";
+        EXPECT_EQ(std::string(secret.c_str()), "short");
+        for (std::size_t i = secret.size(); i < before; ++i)
+            ASSERT_EQ(secret.c_str()[i], '\0') << "byte " << i << " of " << before;
+        SecretText moved(std::move(text));
+        EXPECT_EQ(moved.view(), row);
+        secret.Wipe();
+        EXPECT_TRUE(secret.empty());
+    }
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "crypto/secret_bytes.h"
 #include "crypto/sshbuf.h"
 #include "platform/lasterror.h"
 #include "platform/text.h"
@@ -42,26 +41,6 @@ TEST(SshSignatureAlgorithmTest, RsaFollowsServerSigAlgs) {
     for (const Row& row : rows)
         EXPECT_EQ(SshSignatureAlgorithmFor(row.keyType, row.serverSigAlgs), row.expected)
             << row.keyType << " with " << row.serverSigAlgs.size() << " names";
-}
-
-// The password's way in: the conversion into the wiping buffer agrees with the
-// ordinary one, surrogate pairs and unpaired surrogates included, and the buffer
-// keeps its NUL after every replace.
-TEST(SecretBytesTest, ConvertsStraightInAndStaysTerminated) {
-    const std::u16string rows[] = {u"", u"secret", u"p\u00e4ss\u20ac", u"\U0001F511key",
-                                   std::u16string(1, char16_t(0xD800)) + u"x",
-                                   std::u16string(99, u'\uFFFF')};
-    for (const std::u16string& row : rows) {
-        SecretBytes secret;
-        const std::span<char> room = secret.Resize(row.size() * 3);
-        secret.Truncate(Utf16ToUtf8Into(row, room.data()));
-        EXPECT_EQ(secret.view(), Utf16ToUtf8(row));
-        EXPECT_EQ(secret.c_str()[secret.size()], '\0');
-        secret = "short";
-        EXPECT_EQ(std::string(secret.c_str()), "short");
-        secret.Wipe();
-        EXPECT_TRUE(secret.empty());
-    }
 }
 
 class FakeSigner final : public SshSigner {
