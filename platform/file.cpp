@@ -162,10 +162,12 @@ bool RemoveLocalFile(const std::string& path) {
 namespace {
 
 // The regular file with contents a path names, links followed; "" when there
-// is none.
+// is none, or when it may not be written (it is then opened in place and
+// refused as before, not replaced behind its permissions' back).
 std::string ExistingRegularFile(const std::string& path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0) {
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0 ||
+        ::access(path.c_str(), W_OK) != 0) {
         return {};
     }
     char* resolved = ::realpath(path.c_str(), nullptr);

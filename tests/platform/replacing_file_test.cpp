@@ -71,6 +71,13 @@ TEST(ReplacingFileTest, NewFilesAndOtherKindsAreWrittenInPlace) {
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
 
     if (::geteuid() != 0) {
+        // A file its owner made read-only is refused as before, not replaced.
+        const std::string locked = dir / "locked.bin";
+        WriteFile(locked, "keep", 0444);
+        EXPECT_EQ(target.Open(locked), platform::kFileErrorAccessDenied);
+        EXPECT_EQ(ReadFile(locked), "keep");
+        fs::remove(locked);
+
         // A folder that takes no new file: the file itself is rewritten.
         fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
         ASSERT_EQ(target.Open(fresh), 0);
