@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cli/command_table.h"
+#include "cli/hresult_text.h"
 #include "cli/session.h"
 #include "http/http.h"
 #include "resources/version.h"
@@ -149,5 +150,6 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
         if (!session.Assign(assignment)) return kExitFailure;
     }
     if (!invocation.command) return kExitSuccess;
-    return invocation.command->run(session, invocation.parsed);
+    const int status = invocation.command->run(session, invocation.parsed);
+    return status == kExitFailure ? ExitStatusOf(session.failure()) : status;
 }

@@ -4,7 +4,9 @@
 
 #include <ostream>
 
-// Exit codes: 0 success, 1 a call failed, 2 usage error.
+// Exit codes: 0 success, 1 a call failed, 2 usage error. A command that
+// fails exits with the status of its failure's class (ExitStatusOf), 1 when
+// the failure has no class of its own.
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;

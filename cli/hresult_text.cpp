@@ -1,7 +1,10 @@
 #include "cli/hresult_text.h"
 
+#include <cstdint>
+
 #include <cstdio>
 
+#include "cli/command_line.h"
 #include "control/FileTransfer.h"
 #include "resources/errors.h"
 
@@ -59,4 +62,49 @@ std::string DescribeFailure(HRESULT hr, std::string_view reported) {
                       MeaningOf(hr));
     }
     return text;
+}
+
+namespace {
+
+struct ExitClass {
+    int number;  // the error number of the failure
+    int status;
+};
+
+constexpr ExitClass kExitClasses[] = {
+    {fileErrorInvalidHostName, 6},
+    {fileErrorHostNameNotFound, 6},
+    {fileErrorHostNameRefused, 6},
+    {fileErrorHostNameNotResolved, 6},
+    {fileErrorConnectionRefused, 7},
+    {fileErrorHostUnreachable, 7},
+    {fileErrorNetworkUnreachable, 7},
+    {fileErrorOperationTimeout, 28},
+    {fileErrorSecurityContext, 35},
+    {fileErrorSecurityCertificate, 60},
+    {fileErrorSecurityHostKey, 60},
+    {fileErrorAuthenticationFailed, 67},
+    {fileErrorInvalidUserName, 67},
+    {fileErrorInvalidPassword, 67},
+    {fileErrorAuthenticationRequired, 67},
+    {fileErrorFileNotFound, 78},
+    {fileErrorDirectoryNotFound, 78},
+    {fileErrorResourceNotFound, 78},
+    {fileErrorAccessDenied, 9},
+    {fileErrorCommandNotAuthorized, 9},
+    {fileErrorOperationCanceled, 130},
+};
+
+}  // namespace
+
+int ExitStatusOf(HRESULT hr) {
+    const auto code = static_cast<std::uint32_t>(hr);
+    if ((code & 0xFFFF0000u) != static_cast<std::uint32_t>(kAutomationErrorBase)) {
+        return kExitFailure;
+    }
+    const int number = static_cast<int>(code & 0xFFFFu);
+    for (const ExitClass& entry : kExitClasses) {
+        if (entry.number == number) return entry.status;
+    }
+    return kExitFailure;
 }

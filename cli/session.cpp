@@ -396,6 +396,7 @@ bool Session::Call(std::string_view name, std::span<VARIANT> arguments, VARIANT*
 }
 
 bool Session::Fail(HRESULT hr) {
+    if (SUCCEEDED(failure_)) failure_ = hr;
     // The control's own text may say more than the number's (LastErrorString).
     std::string reported;
     DISPID dispid = DISPID_UNKNOWN;

@@ -75,6 +75,8 @@ class Session {
 
     // Prints "filetransfer: error ..." for hr; returns false.
     bool Fail(HRESULT hr);
+    // The first failure printed (S_OK when none): it decides the exit status.
+    HRESULT failure() const { return failure_; }
 
   private:
     bool Report(HRESULT hr, EXCEPINFO& exception);
@@ -82,6 +84,7 @@ class Session {
     std::ostream& out_;
     std::ostream& err_;
     ComPtr<IDispatch> control_;
+    HRESULT failure_ = S_OK;
 };
 
 // The options every command that connects accepts (see command_table.h).

@@ -58,7 +58,7 @@ const RunCase kRuns[] = {
     {"NotANumberForAPort", "--set ServerPort=abc version", 1,
      "filetransfer: error 0x80020005: Type mismatch\n"},
     // Nothing listens on port 1 of the loopback address.
-    {"FailedConnect", "--set Timeout=5 info ftp://u:p@127.0.0.1:1/", 1,
+    {"FailedConnect", "--set Timeout=5 info ftp://u:p@127.0.0.1:1/", 7,
      "filetransfer: error 10061: The connection has been refused by the remote host\n"},
 };
 
@@ -267,7 +267,7 @@ TEST(CommandLineInfo, ARefusedLoginPrintsTheMappedError) {
         .Reply("QUIT", "221 Goodbye.\r\n");
     ScriptedPeer peer(script);
     const RunResult run = RunCli({"info", "ftp://127.0.0.1:" + std::to_string(peer.port()) + "/"});
-    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.exitCode, 67);  // a refused login
     EXPECT_EQ(run.err, "filetransfer: error 12230: Unable to authenticate the specified user\n");
     EXPECT_EQ(peer.Finish(), "");
 }
