@@ -79,14 +79,15 @@ Invocation ParseArguments(int argc, char** argv) {
         return invocation;
     }
     std::string_view name = argv[i++];
-    if (name == "help") {
+    const bool help = name == "help";
+    if (help) {
         invocation.request = Request::Help;
         if (i >= argc) return invocation;
         name = argv[i++];
-        words.push_back(const_cast<char*>("--help"));
     }
     invocation.command = FindCommand(name);
     if (!invocation.command) throw UsageError{"unknown command " + std::string(name)};
+    if (help) return invocation;
     words.insert(words.end(), argv + i, argv + argc);
     invocation.parsed = ParseCommandWords(*invocation.command, words);
     for (const std::string& setting : invocation.parsed.settings) {

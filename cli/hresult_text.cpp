@@ -1,6 +1,5 @@
 #include "cli/hresult_text.h"
 
-#include <cstdint>
 
 #include <cstdio>
 
@@ -98,11 +97,7 @@ constexpr ExitClass kExitClasses[] = {
 }  // namespace
 
 int ExitStatusOf(HRESULT hr) {
-    const auto code = static_cast<std::uint32_t>(hr);
-    if ((code & 0xFFFF0000u) != static_cast<std::uint32_t>(kAutomationErrorBase)) {
-        return kExitFailure;
-    }
-    const int number = static_cast<int>(code & 0xFFFFu);
+    const int number = ErrorNumberOf(hr);
     for (const ExitClass& entry : kExitClasses) {
         if (entry.number == number) return entry.status;
     }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <utility>
 
 namespace platform {
@@ -161,37 +162,41 @@ bool RemoveLocalFile(const std::string& path) {
 
 namespace {
 
-// The regular file with contents a path names, links followed; "" when there
-// is none, or when it may not be written (it is then opened in place and
-// refused as before, not replaced behind its permissions' back).
-std::string ExistingRegularFile(const std::string& path) {
+// The regular file with contents a path names, links followed, and its
+// permissions; nullopt when there is none, or when it may not be written (it
+// is then opened in place and refused as before, not replaced behind its
+// permissions' back).
+struct ReplaceableFile {
+    std::string path;
+    mode_t mode;
+};
+
+std::optional<ReplaceableFile> FindReplaceableFile(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0 ||
         ::access(path.c_str(), W_OK) != 0) {
-        return {};
+        return std::nullopt;
     }
     char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) return {};
-    std::string file(resolved);
+    if (resolved == nullptr) return std::nullopt;
+    ReplaceableFile file{resolved, static_cast<mode_t>(info.st_mode & 07777)};
     std::free(resolved);
     return file;
 }
 
 // Opens a new file beside the target with the target's permissions; its name,
 // or "" when the folder takes no new file.
-std::string OpenBeside(const std::string& target, LocalFile& file) {
-    struct stat info {};
-    if (::stat(target.c_str(), &info) != 0) return {};
-    const std::size_t slash = target.find_last_of('/');
-    const std::string folder = target.substr(0, slash + 1);
-    const std::string name = target.substr(slash + 1);
+std::string OpenBeside(const ReplaceableFile& target, LocalFile& file) {
+    const std::size_t slash = target.path.find_last_of('/');
+    const std::string folder = target.path.substr(0, slash + 1);
+    const std::string name = target.path.substr(slash + 1);
     const std::string stem = folder + "." + name + "." + std::to_string(::getpid()) + "-";
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = stem + std::to_string(attempt) + ".part";
         const int error = file.Open(candidate, FileAccess::ReadWrite, FileDisposition::CreateNew);
         if (error == kFileErrorExists) continue;
         if (error != 0) return {};
-        ::chmod(candidate.c_str(), info.st_mode & 07777);
+        ::chmod(candidate.c_str(), target.mode);
         return candidate;
     }
     return {};
@@ -202,10 +207,10 @@ std::string OpenBeside(const std::string& target, LocalFile& file) {
 int ReplacingFile::Open(const std::string& path) {
     Discard();
     target_ = path;
-    if (std::string existing = ExistingRegularFile(path); !existing.empty()) {
-        temporary_ = OpenBeside(existing, file_);
+    if (std::optional<ReplaceableFile> existing = FindReplaceableFile(path)) {
+        temporary_ = OpenBeside(*existing, file_);
         if (replacing()) {
-            target_ = std::move(existing);
+            target_ = std::move(existing->path);
             return 0;
         }
     }
