@@ -170,7 +170,7 @@ TEST_F(FtpTransferTest, ActiveUploadOffersAPortOfTheRangeAndDeliversEveryByte) {
     WriteFile(dir_ / "up.bin", payload);
     DataPeer data;
     PeerScript script;
-    script.Reply("PORT 127,0,0,1,175,200", "200 PORT command successful\r\n")
+    script.Reply("PORT 127,0,0,1,121,24", "200 PORT command successful\r\n")
         .Call([&data](const std::string& line) {
             data.ConnectTo(testsupport::PortOfActiveCommand(line), ReceiveAll());
         })
@@ -179,8 +179,10 @@ TEST_F(FtpTransferTest, ActiveUploadOffersAPortOfTheRangeAndDeliversEveryByte) {
     PeerSession session(script, Setup(5, false));
     const FtpClient client = Watch(session);
     ASSERT_NE(client, INVALID_CLIENT);
-    // A range under 10 ports starts at its low end: 45000 is 175 * 256 + 200.
-    ASSERT_EQ(FtpSetActivePorts(client, 45000, 45005), 0);
+    // A range under 10 ports starts at its low end: 31000 is 121 * 256 + 24.
+    // (Below the system's ephemeral ports, so that no other connection of the
+    // suite holds it.)
+    ASSERT_EQ(FtpSetActivePorts(client, 31000, 31005), 0);
     ASSERT_EQ(NetTraceOn((dir_ / "trace.txt").c_str(), NET_TRACE_INFO), 1);
     ASSERT_EQ(FtpPutFile(client, (dir_ / "up.bin").c_str(), "up.bin", 0, 0), 0)
         << std::hex << FtpGetLastError();
