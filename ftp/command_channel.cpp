@@ -49,11 +49,17 @@ class InternalCommandScope {
 // Waits until the socket is ready within the session's time-out: 0, or the
 // error (already the thread's last error, with its notification sent).
 int WaitForSocket(FtpSession& session, SOCKET s, bool forWrite) {
-    const int error = NetWait(s, forWrite ? kNetWritable : kNetReadable,
-                              {NetDeadline::InSeconds(session.timeout)});
+    const bool bounded = session.replyDeadline.has_value();
+    const int error =
+        NetWait(s, forWrite ? kNetWritable : kNetReadable,
+                {bounded ? *session.replyDeadline : NetDeadline::InSeconds(session.timeout)});
     if (error == 0) return 0;
-    if (error == fileErrorOperationTimeout) RaiseEvent(session, FTP_EVENT_TIMEOUT, error);
-    if (error == fileErrorOperationCanceled) RaiseEvent(session, FTP_EVENT_CANCEL, error);
+    if (!bounded && error == fileErrorOperationTimeout) {
+        RaiseEvent(session, FTP_EVENT_TIMEOUT, error);
+    }
+    if (!bounded && error == fileErrorOperationCanceled) {
+        RaiseEvent(session, FTP_EVENT_CANCEL, error);
+    }
     Fail(error);
     return error;
 }
@@ -175,6 +181,7 @@ Exchange RunCommand(FtpSession& session, std::string_view command, std::string_v
         return Failed(fileErrorInvalidParameter);
     }
     if (session.replyPending || session.listingOpen) return Failed(fileErrorOperationInProgress);
+    if (session.reconnectDue && FtpReconnect(session.handle) < 0) return {0, LastErrorNumber()};
     if (session.loggedIn() && !session.firstCommandDone && session.proxyType != kProxyOther &&
         !session.HasOption(FTP_OPTION_INTERNAL)) {
         RunFirstCommandQueries(session, command);

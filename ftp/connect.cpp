@@ -285,6 +285,7 @@ void ResetForReconnect(FtpSession& session) {
     session.listingOpen = false;
     SetDataState(session, DataChannelState::Closed);
     session.restart = false;
+    session.reconnectDue = false;
     session.notifyWindow = nullptr;
     session.notifyMessage = 0;
     session.eventMask = 0;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "ftp/tables.h"
 #include "ftp/text_conversion.h"
 #include "net/net.h"
+#include "net/socket_wait.h"
 #include "platform/byte_queue.h"
 #include "platform/messages.h"
 #include "tls/tls.h"
@@ -133,6 +135,13 @@ struct FtpSession {
     bool nameOnlyListing = false;
     bool passive = false;
     bool restart = false;
+    // The command channel fell out of step after a failed transfer and was
+    // closed: the next command reconnects first.
+    bool reconnectDue = false;
+    // While set, replies are waited for until this point instead of the
+    // time-out, and an expired wait raises no event (the resynchronisation
+    // after a failed transfer).
+    std::optional<NetDeadline> replyDeadline;
     bool pbszSent = false;
     // The cancel of the current transfer was already reported to the host.
     bool cancelReported = false;

@@ -20,9 +20,11 @@ namespace {
 
 constexpr std::array<std::string_view, 4> kTransferCommands{"RETR", "STOR", "APPE", "STOU"};
 constexpr std::array<std::string_view, 4> kTypeLetters{"", "A", "E", "I"};
-constexpr int kDrainWaitSeconds = 1;
-constexpr int kMaxDrainRounds = 256;
-constexpr std::size_t kDrainChunk = 256;
+// After a failed transfer the server has this long to answer the NOOP that
+// brings the command channel back in step, and this many late replies (the
+// transfer's completion, an abort) may come before the NOOP's own.
+constexpr std::uint64_t kResyncMilliseconds = 1000;
+constexpr int kResyncReplies = 4;
 
 bool SameHost(const FtpSession& session, const FtpUrlRecord& url) {
     if (!url.host || session.hostName.view() != url.host) return false;
@@ -61,9 +63,33 @@ int DirectionOfMode(int mode) {
     return mode == kModeAppend ? kDirectionAppend : kDirectionStore;
 }
 
+// What a server answers NOOP with: done, or not understood (still an answer).
+bool AnswersNoopCode(int code) {
+    return code == 200 || code == 500 || code == 502;
+}
+
 void ClearRestart(FtpSession& session) {
     session.restart = false;
     session.transfer.restartOffset = 0;
+}
+
+// Sends NOOP and reads replies, skipping a late completion reply, until the
+// NOOP's own answer, all within kResyncMilliseconds. True when in step.
+bool AnswersNoop(FtpSession& session) {
+    if (!session.controlSocket.valid()) return false;
+    session.replyDeadline = NetDeadline::In(kResyncMilliseconds);
+    TlsChannel* tls = session.commandChannelSecure ? session.commandTls.get() : nullptr;
+    const int timeout = TlsSetTimeout(tls, 1);
+    Exchange reply = RunInternalCommand(session, "NOOP");
+    for (int late = 1; late < kResyncReplies && reply.code != 0 && !AnswersNoopCode(reply.code);
+         ++late) {
+        session.replyPending = true;
+        const int code = ReadReply(session);
+        reply = code < 0 ? Exchange{0, LastErrorNumber()} : Exchange{code, 0};
+    }
+    TlsSetTimeout(tls, timeout);
+    session.replyDeadline.reset();
+    return AnswersNoopCode(reply.code);
 }
 
 // The data connection could not be used although the server agreed to the
@@ -77,18 +103,6 @@ int FailOpenedTransfer(FtpSession& session, EngineStatus previous) {
     }
     SetStatus(session, previous);
     return -1;
-}
-
-void DrainCommandChannel(FtpSession& session) {
-    for (int round = 0; round < kMaxDrainRounds && session.controlSocket.valid(); ++round) {
-        const NetWaitRules rules{NetDeadline::InSeconds(kDrainWaitSeconds)};
-        if (NetWait(session.controlSocket.get(), kNetReadable, rules) != 0) return;
-        std::array<char, kDrainChunk> scratch{};
-        int got = session.commandChannelSecure && session.commandTls
-                      ? TlsDecrypt(session.commandTls.get(), scratch.data(), kDrainChunk)
-                      : NetRecv(session.controlSocket.get(), scratch.data(), kDrainChunk, 0);
-        if (got <= 0) return;
-    }
 }
 
 int DropBuffered(FtpSession& session, int size) {
@@ -254,19 +268,18 @@ int Resync(FtpSession& session) {
     if (session.ioInProgress || session.dataSocket.valid()) {
         return Fail(fileErrorOperationInProgress);
     }
-    DrainCommandChannel(session);
     session.ioInProgress = false;
     session.restart = false;
     session.replyPending = false;
-    Exchange reply = RunInternalCommand(session, "NOOP");
-    // A completion reply that came after the drain answers in NOOP's place.
-    if (reply.code != 0 && reply.code != 200) {
-        session.replyPending = true;
-        int code = ReadReply(session);
-        reply = code < 0 ? Exchange{0, LastErrorNumber()} : Exchange{code, 0};
-    }
-    if (reply.ok()) return 0;
-    return FtpReconnect(session.handle) < 0 ? -1 : 0;
+    if (AnswersNoop(session)) return 0;
+    // A server that stopped answering must not hold this call for another
+    // time-out or a reconnect: the channel closes now, and the next command
+    // reconnects (and waits for the server then).
+    session.commandTls.reset();
+    session.commandChannelSecure = false;
+    session.controlSocket.Close();
+    session.reconnectDue = true;
+    return 0;
 }
 
 namespace {

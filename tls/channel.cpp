@@ -5,6 +5,7 @@
 
 #include <iterator>
 #include <new>
+#include <utility>
 
 #include "net/state_trace.h"
 #include "resources/errors.h"
@@ -110,6 +111,11 @@ int EnsureContext(TlsChannel& channel) {
 using tls::Fail;
 
 extern "C" {
+
+int TlsSetTimeout(TlsChannel* channel, int timeoutSeconds) {
+    if (!channel) return 0;
+    return std::exchange(channel->timeoutSeconds, timeoutSeconds);
+}
 
 TlsChannel* TlsCreateChannel(SOCKET socket, const char* hostName, const TlsCredentials* credentials,
                              int timeoutSeconds, uint32_t options) {

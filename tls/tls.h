@@ -83,6 +83,9 @@ void TlsFreeCredentials(TlsCredentials** slot);
 TlsChannel* TlsCreateChannel(SOCKET socket, const char* hostName, const TlsCredentials* credentials,
                              int timeoutSeconds, uint32_t options);
 void TlsFreeChannel(TlsChannel* channel);
+// Changes how long the channel's waits for the peer last (seconds; 0 or less:
+// no limit); returns the previous value.
+int TlsSetTimeout(TlsChannel* channel, int timeoutSeconds);
 // Told when a wait of the channel ends by time-out (10060) or cancellation
 // (10004), so that the engine can raise its own event for it.
 typedef void (*TlsWaitObserver)(void* context, int error);
