@@ -5,12 +5,9 @@
 namespace {
 
 constexpr OptionSpec kConnectionOptions[] = {
-    {"--quiet", "-q", false},
-    {"--insecure", "-k", false},
-    {"--implicit", "", false},
-    {"--known-hosts", "", true},
-    {"--identity", "-i", true},
-    {"--no-mlsd", "", false},
+    {"--quiet", "-q", false},        {"--insecure", "-k", false}, {"--implicit", "", false},
+    {"--known-hosts", "", true},     {"--identity", "-i", true},  {"--no-mlsd", "", false},
+    {"--compressed-ssh", "", false},
 };
 
 std::vector<const CommandSpec*>& Registry() {

@@ -81,8 +81,9 @@ constexpr SecureInfoLine kShellInfoAfter[] = {
     {"HostKeyStatus", HostKeyDisplay},
 };
 // Labels of the names in SecureAlgorithms, in its order; Out is client to server.
-constexpr const char* kAlgorithmLabels[] = {"KeyExchange", "HostKey", "CipherOut",
-                                            "CipherIn",    "MacOut",  "MacIn"};
+constexpr const char* kAlgorithmLabels[] = {"KeyExchange",    "HostKey",      "CipherOut",
+                                            "CipherIn",       "MacOut",       "MacIn",
+                                            "CompressionOut", "CompressionIn"};
 constexpr std::size_t kFirstMac = 4;
 
 int ExitCodeOf(bool ok) {
@@ -145,7 +146,7 @@ bool PrintShellInfo(Session& session, std::string_view algorithms) {
         std::string_view name = algorithms.substr(0, comma);
         algorithms.remove_prefix(comma == std::string_view::npos ? algorithms.size() : comma + 1);
         // An authenticated cipher carries its own integrity check.
-        if (name.empty() && i >= kFirstMac) name = "(implicit)";
+        if (name.empty() && (i == kFirstMac || i == kFirstMac + 1)) name = "(implicit)";
         session.out() << kAlgorithmLabels[i] << " = " << name << "\n";
     }
     return PrintLines(session, kShellInfoAfter);

@@ -424,6 +424,12 @@ bool ConnectFor(Session& session, const std::string& url, const ParsedCommand& c
     if (!session.Put("ThrowError", on.get()) || !ApplyHostKeyPolicy(session, command) ||
         !ApplyIdentity(session, command))
         return false;
+    if (command.Has("--compressed-ssh")) {
+        bool ok = true;
+        const LONG options = ReadLong(session, "Options", &ok);
+        if (!ok || !WriteLong(session, "Options", options | fileOptionCompressedShell))
+            return false;
+    }
     if (command.Has("--no-mlsd")) {
         ScopedVariant off;
         off.get()->vt = VT_BOOL;

@@ -55,6 +55,7 @@ DWORD FtpConnectFlags(const ControlState& state) {
     if (state.options & fileOptionSecureExplicit)
         flags = FTP_OPTION_SECURE | FTP_OPTION_SECURE_EXPLICIT;
     if (state.options & fileOptionSecureShell) flags |= FTP_OPTION_SECURE_SHELL;
+    if (state.options & fileOptionCompressedShell) flags |= FTP_OPTION_SSH_COMPRESSION;
     if (state.keepAlive) flags |= FTP_OPTION_KEEPALIVE;
     if (state.secure) flags |= FTP_OPTION_SECURE;
     return flags;

@@ -15,6 +15,7 @@ declare -A module_headers=(
     [crypto]='immintrin\.h|cpuid\.h'
     [http]='zlib\.h'
     [ftp]='zlib\.h'
+    [ssh]='zlib\.h'
 )
 # The command line's terminal prompt and progress line read the terminal.
 terminal_files='^cli/(prompt|progress_line)\.cpp:'

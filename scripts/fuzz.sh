@@ -43,7 +43,7 @@ while read -r name max_len sources; do
         objects+=("$object")
     done
     if [ $built -eq 0 ] || ! clang++ -fsanitize=fuzzer,address,undefined "${objects[@]}" \
-        -o "$out/$name" 2>>"$out/build.log"; then
+        -lz -o "$out/$name" 2>>"$out/build.log"; then
         tail -n 40 "$out/build.log" >&2
         echo "fuzz: $name does not build" >&2
         status=1

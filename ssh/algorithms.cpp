@@ -9,6 +9,28 @@
 
 namespace {
 
+struct CompressionName {
+    std::string_view name;
+    SshCompression kind;
+};
+constexpr CompressionName kCompressionNames[] = {
+    {"none", SshCompression::None},
+    {"zlib", SshCompression::Zlib},
+    {"zlib@openssh.com", SshCompression::Delayed},
+};
+
+SshCompression CompressionNamed(std::string_view name) {
+    for (const CompressionName& row : kCompressionNames)
+        if (row.name == name) return row.kind;
+    return SshCompression::None;
+}
+
+std::string NameOf(SshCompression kind) {
+    for (const CompressionName& row : kCompressionNames)
+        if (row.kind == kind) return std::string(row.name);
+    return {};
+}
+
 // In the order offered: the elliptic-curve exchanges, then Diffie-Hellman with
 // SHA-2, then the classic SHA-1 methods. Within each part the configured group
 // preference decides the order of the Diffie-Hellman methods.
@@ -220,8 +242,9 @@ SshKexinit SshClientOffer(const SshConfig& config, std::uint32_t workaroundMask,
     offer.lists[kListCipherSc] = offer.lists[kListCipherCs];
     offer.lists[kListMacCs] = pick(config.macOverride, MacNames(workaroundMask));
     offer.lists[kListMacSc] = offer.lists[kListMacCs];
-    offer.lists[kListCompressionCs] =
-        config.compression ? SshNameList{"zlib", "none"} : SshNameList{"none", "zlib"};
+    offer.lists[kListCompressionCs] = config.compression
+                                          ? SshNameList{"zlib@openssh.com", "zlib", "none"}
+                                          : SshNameList{"none", "zlib@openssh.com", "zlib"};
     offer.lists[kListCompressionSc] = offer.lists[kListCompressionCs];
     return offer;
 }
@@ -299,8 +322,8 @@ std::optional<SshNegotiated> NegotiateSsh(const SshKexinit& client, const SshKex
     for (std::size_t list : {kListCompressionCs, kListCompressionSc}) {
         if (!chosen[list]) return fail(list);
     }
-    result.compressionCs = *chosen[kListCompressionCs] == "zlib";
-    result.compressionSc = *chosen[kListCompressionSc] == "zlib";
+    result.compressionCs = CompressionNamed(*chosen[kListCompressionCs]);
+    result.compressionSc = CompressionNamed(*chosen[kListCompressionSc]);
     result.strictKex = Contains(client.lists[kListKex], kSshStrictKexClient) &&
                        Contains(server.lists[kListKex], kSshStrictKexServer);
     if (server.firstPacketFollows) {
@@ -326,7 +349,9 @@ SshNegotiatedNames NamesOf(const SshNegotiated& n) {
             cipher(n.aeadCs, n.cipherCs),
             cipher(n.aeadSc, n.cipherSc),
             mac(n.macCs, n.etmCs),
-            mac(n.macSc, n.etmSc)};
+            mac(n.macSc, n.etmSc),
+            NameOf(n.compressionCs),
+            NameOf(n.compressionSc)};
 }
 
 int SshCipherKeyBits(const SshNegotiated& n, bool clientToServer) {

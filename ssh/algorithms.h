@@ -16,6 +16,7 @@
 #include "crypto/hash.h"
 #include "crypto/mac.h"
 #include "crypto/pubkey.h"
+#include "ssh/compression.h"
 #include "ssh/config.h"
 
 // How the shared secret is agreed: Diffie-Hellman over a fixed or a server-given
@@ -91,8 +92,8 @@ struct SshNegotiated {
     bool etmSc = false;
     // Both sides asked for the strict key exchange (first exchange only).
     bool strictKex = false;
-    bool compressionCs = false;  // true for "zlib"
-    bool compressionSc = false;
+    SshCompression compressionCs = SshCompression::None;
+    SshCompression compressionSc = SshCompression::None;
     // The server sent a guessed key-exchange packet that guessed wrong.
     bool ignoreGuessedPacket = false;
 };
@@ -100,7 +101,7 @@ struct SshNegotiated {
 // The negotiated names as they appear on the wire, for display ("" where a list
 // was not negotiated, such as the MAC of an authenticated cipher).
 struct SshNegotiatedNames {
-    std::string kex, hostKey, cipherCs, cipherSc, macCs, macSc;
+    std::string kex, hostKey, cipherCs, cipherSc, macCs, macSc, compressionCs, compressionSc;
 };
 SshNegotiatedNames NamesOf(const SshNegotiated& negotiated);
 

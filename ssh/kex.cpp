@@ -147,8 +147,6 @@ std::optional<SshKexFailure> SshKeyExchange::OnKexinit(std::span<const std::uint
         return Refused(std::string("No common ") + kListNames[failedList] +
                        " algorithm; server offers " + JoinSshNames(server->lists[failedList]) +
                        "; client offers " + JoinSshNames(offer_.lists[failedList]));
-    if (negotiated_->compressionCs || negotiated_->compressionSc)
-        return Refused("Compression is not supported");
     ignoreNext_ = negotiated_->ignoreGuessedPacket;
     if (completed_ == 0) strict_ = negotiated_->strictKex;
 
@@ -275,16 +273,20 @@ std::unique_ptr<SshDirectionKeys> SshKeyExchange::MakeKeys(
     auto derive = [&](char letter, std::size_t length) {
         return DeriveSshKey(hash, secretMpint, exchangeHash, letter, sessionId_, length, omit);
     };
+    std::unique_ptr<SshDirectionKeys> keys;
     if (aead) {
         const SecureBytes key = derive(keyLetter, aead->keyLength);
         const SecureBytes iv = derive(ivLetter, aead->ivLength);
-        return std::make_unique<SshDirectionKeys>(aead, key, iv);
+        keys = std::make_unique<SshDirectionKeys>(aead, key, iv);
+    } else {
+        const SecureBytes key = derive(keyLetter, cipher->keyLength);
+        const SecureBytes iv = derive(ivLetter, cipher->blockSize);
+        const SecureBytes macKey = derive(macLetter, mac->keyLength);
+        keys = std::make_unique<SshDirectionKeys>(cipher, key, iv, mac, macKey,
+                                                  clientToServer ? n.etmCs : n.etmSc);
     }
-    const SecureBytes key = derive(keyLetter, cipher->keyLength);
-    const SecureBytes iv = derive(ivLetter, cipher->blockSize);
-    const SecureBytes macKey = derive(macLetter, mac->keyLength);
-    return std::make_unique<SshDirectionKeys>(cipher, key, iv, mac, macKey,
-                                              clientToServer ? n.etmCs : n.etmSc);
+    keys->SetCompression(clientToServer ? n.compressionCs : n.compressionSc);
+    return keys;
 }
 
 std::optional<SshKexFailure> SshKeyExchange::OnReply(std::span<const std::uint8_t> message) {

@@ -24,6 +24,8 @@ enum SshMessage : std::uint8_t {
     // Elliptic-curve exchanges (Curve25519 and the NIST curves) use 30 and 31 as well.
     kSshMsgKexEcdhInit = 30,
     kSshMsgKexEcdhReply = 31,
+    // The transport watches for the login's acceptance: delayed compression starts there.
+    kSshMsgUserauthSuccess = 52,
 };
 
 // Disconnect reason codes the client sends.
@@ -32,6 +34,7 @@ enum SshDisconnectReason : std::uint32_t {
     kSshDisconnectKeyExchangeFailed = 3,
     kSshDisconnectHostKeyNotVerifiable = 9,
     kSshDisconnectMacError = 5,
+    kSshDisconnectCompressionError = 6,
     kSshDisconnectByApplication = 11,
     kSshDisconnectNoMoreAuthMethods = 14,
     kSshDisconnectAuthCancelledByUser = 13,

@@ -120,13 +120,45 @@ bool SshDirectionKeys::Open(std::uint32_t sequence, std::uint8_t* packet, std::s
 SshPacketEncoder::SshPacketEncoder() : keys_(std::make_unique<SshDirectionKeys>()) {}
 SshPacketEncoder::~SshPacketEncoder() = default;
 
+namespace {
+
+// The compression stream a direction needs under its keys: started afresh at
+// each key change, the delayed kind only once the login was accepted.
+template <typename Stream>
+bool StartCompression(Stream& stream, const SshDirectionKeys& keys, bool authenticated) {
+    const SshCompression kind = keys.compression();
+    if (kind == SshCompression::Zlib || (kind == SshCompression::Delayed && authenticated))
+        return stream.Start();
+    stream.Stop();
+    return true;
+}
+
+}  // namespace
+
 void SshPacketEncoder::SetKeys(std::unique_ptr<SshDirectionKeys> keys) {
     keys_ = std::move(keys);
+    StartCompression(deflater_, *keys_, authenticated_);
+}
+
+void SshPacketEncoder::EnableDelayedCompression() {
+    authenticated_ = true;
+    if (!deflater_.active()) StartCompression(deflater_, *keys_, authenticated_);
 }
 
 SecureBytes SshPacketEncoder::Encode(SshPacket packet) {
     const std::size_t minimumPadded = packet.minimumPaddedLength();
     SecureBytes buffer = packet.TakeBuffer();
+    if (keys_->compression() != SshCompression::None && !deflater_.active() &&
+        (keys_->compression() == SshCompression::Zlib || authenticated_)) {
+        return {};  // the stream could not start
+    }
+    if (deflater_.active()) {
+        SecureBytes compressed;
+        const auto payload =
+            std::span<const std::uint8_t>(buffer).subspan(SshPacket::kHeaderLength);
+        if (!deflater_.Compress(payload, compressed, SshPacket::kHeaderLength)) return {};
+        buffer = std::move(compressed);
+    }
     const std::size_t block = keys_->blockSize();
     // Where the length field stands apart, it is not part of the block multiple.
     const std::size_t apart = keys_->lengthApart() ? 4 : 0;
@@ -166,6 +198,12 @@ SshPacketDecoder::~SshPacketDecoder() = default;
 
 void SshPacketDecoder::SetKeys(std::unique_ptr<SshDirectionKeys> keys) {
     keys_ = std::move(keys);
+    StartCompression(inflater_, *keys_, authenticated_);
+}
+
+void SshPacketDecoder::EnableDelayedCompression() {
+    authenticated_ = true;
+    if (!inflater_.active()) StartCompression(inflater_, *keys_, authenticated_);
 }
 
 SshPacketDecoder::Status SshPacketDecoder::Feed(std::span<const std::uint8_t> input,
@@ -244,6 +282,10 @@ SshPacketDecoder::Status SshPacketDecoder::Finish() {
     if (keys_->lengthApart() && !PaddingFits()) return Reject(Rejection::Padding);
     const std::size_t padding = buffer_[4];
     payload_ = std::span<const std::uint8_t>(buffer_).subspan(5, packetLength_ - padding - 1);
+    if (inflater_.active()) {
+        if (!inflater_.Inflate(payload_, inflated_)) return Reject(Rejection::Compression);
+        payload_ = inflated_;
+    }
     ++sequence_;
     state_ = State::Complete;
     return Status::Packet;

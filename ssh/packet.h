@@ -13,6 +13,7 @@
 #include "crypto/cipher.h"
 #include "crypto/mac.h"
 #include "crypto/sshbuf.h"
+#include "ssh/compression.h"
 
 // Largest packet length field accepted from the server.
 constexpr std::uint32_t kSshMaxPacketLength = 35000;
@@ -79,6 +80,9 @@ class SshDirectionKeys {
     SshDirectionKeys& operator=(const SshDirectionKeys&) = delete;
 
     SshPacketMode mode() const { return mode_; }
+    // The payload compression negotiated with these keys.
+    SshCompression compression() const { return compression_; }
+    void SetCompression(SshCompression compression) { compression_ = compression; }
     const CipherDescriptor* cipher() const { return cipher_; }
     const AeadDescriptor* aead() const { return aead_; }
     const MacDescriptor* mac() const { return mac_; }
@@ -103,6 +107,7 @@ class SshDirectionKeys {
 
   private:
     SshPacketMode mode_ = SshPacketMode::Plain;
+    SshCompression compression_ = SshCompression::None;
     const CipherDescriptor* cipher_ = nullptr;
     void* cipherContext_ = nullptr;
     const AeadDescriptor* aead_ = nullptr;
@@ -116,10 +121,13 @@ class SshPacketEncoder {
     SshPacketEncoder();
     ~SshPacketEncoder();
 
-    // Frames, pads, signs and encrypts the packet; returns the bytes for the wire.
+    // Compresses, frames, pads, signs and encrypts the packet; returns the bytes
+    // for the wire, or nothing when compression failed.
     SecureBytes Encode(SshPacket packet);
-    // Takes effect from the next packet.
+    // Takes effect from the next packet, with a new compression stream.
     void SetKeys(std::unique_ptr<SshDirectionKeys> keys);
+    // The server accepted the login: delayed compression starts with the next packet.
+    void EnableDelayedCompression();
     const SshDirectionKeys& keys() const { return *keys_; }
     std::uint32_t sequence() const { return sequence_; }
     // The strict key exchange starts again at zero after each NEWKEYS.
@@ -131,12 +139,14 @@ class SshPacketEncoder {
   private:
     std::unique_ptr<SshDirectionKeys> keys_;
     std::uint32_t sequence_ = 0;
+    SshDeflater deflater_;
+    bool authenticated_ = false;
 };
 
 class SshPacketDecoder {
   public:
     enum class Status { NeedMore, Packet, Rejected };
-    enum class Rejection { None, Length, Padding, BlockMultiple, Mac };
+    enum class Rejection { None, Length, Padding, BlockMultiple, Mac, Compression };
 
     SshPacketDecoder();
     ~SshPacketDecoder();
@@ -147,8 +157,10 @@ class SshPacketDecoder {
     // The payload (type byte and fields) of the packet that Feed just completed.
     std::span<const std::uint8_t> payload() const { return payload_; }
     Rejection rejection() const { return rejection_; }
-    // Takes effect from the next packet.
+    // Takes effect from the next packet, with a new compression stream.
     void SetKeys(std::unique_ptr<SshDirectionKeys> keys);
+    // The login was accepted: delayed compression starts with the next packet.
+    void EnableDelayedCompression();
     const SshDirectionKeys& keys() const { return *keys_; }
     std::uint32_t sequence() const { return sequence_; }
     void ResetSequence() { sequence_ = 0; }
@@ -173,4 +185,7 @@ class SshPacketDecoder {
     std::uint32_t packetLength_ = 0;
     std::span<const std::uint8_t> payload_;
     Rejection rejection_ = Rejection::None;
+    SshInflater inflater_;
+    SecureBytes inflated_;
+    bool authenticated_ = false;
 };

@@ -70,5 +70,5 @@ SshSecurityFigures SshSecurityFiguresOf(const SshNegotiatedNames& names, int cip
 
 std::string SshAlgorithmsText(const SshNegotiatedNames& names) {
     return names.kex + ',' + names.hostKey + ',' + names.cipherCs + ',' + names.cipherSc + ',' +
-           names.macCs + ',' + names.macSc;
+           names.macCs + ',' + names.macSc + ',' + names.compressionCs + ',' + names.compressionSc;
 }

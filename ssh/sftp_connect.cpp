@@ -33,6 +33,7 @@ constexpr OptionWorkaround kOptionWorkarounds[] = {
     {256, SshWorkaround::Ssh2Hmac},
 };
 constexpr DWORD kOptionTcpKeepAlive = 8;
+constexpr DWORD kOptionCompression = 0x8000;  // FTP_OPTION_SSH_COMPRESSION
 
 std::optional<SshProtocolChoice> ProtocolFor(int secureProtocol) {
     switch (secureProtocol) {
@@ -199,6 +200,7 @@ SftpSession* SftpConnect(const char* host, int port, const char* user, const cha
     config.fallbackCommand = kFallbackCommand;
     config.noTerminal = true;
     config.tcpKeepAlive = (options & kOptionTcpKeepAlive) != 0;
+    config.compression = (options & kOptionCompression) != 0;
     for (const OptionWorkaround& entry : kOptionWorkarounds) {
         if (options & entry.bit)
             config.workaround(entry.workaround) = SshWorkaroundSetting::AlwaysOn;

@@ -32,6 +32,8 @@ const char* RejectionText(SshPacketDecoder::Rejection why) {
             return "Incoming packet length not a multiple of the cipher block";
         case SshPacketDecoder::Rejection::Mac:
             return "Incorrect MAC received on packet";
+        case SshPacketDecoder::Rejection::Compression:
+            return "Incoming packet's compressed data is corrupt or too large";
         case SshPacketDecoder::Rejection::None:
             break;
     }
@@ -175,8 +177,9 @@ void SshConnection::ConsumeBytes(std::span<const std::uint8_t> bytes) {
         } else if (status == SshPacketDecoder::Status::Rejected) {
             const auto why = decoder_.rejection();
             Fail(fileErrorSecurityDecryption,
-                 why == SshPacketDecoder::Rejection::Mac ? kSshDisconnectMacError
-                                                         : kSshDisconnectProtocolError,
+                 why == SshPacketDecoder::Rejection::Mac           ? kSshDisconnectMacError
+                 : why == SshPacketDecoder::Rejection::Compression ? kSshDisconnectCompressionError
+                                                                   : kSshDisconnectProtocolError,
                  RejectionText(why));
         }
     }
@@ -258,6 +261,12 @@ void SshConnection::OnPacket(std::span<const std::uint8_t> payload) {
     if (type == kSshMsgExtInfo) {
         OnExtInfo(payload);
         return;
+    }
+    // Delayed compression starts in both directions right after the server's
+    // acceptance of the login (the next packet either way is compressed).
+    if (type == kSshMsgUserauthSuccess) {
+        encoder_.EnableDelayedCompression();
+        decoder_.EnableDelayedCompression();
     }
     Enqueue(payload);
     CheckRekeyDue();
@@ -444,6 +453,10 @@ void SshConnection::Transmit(SshPacket packet, bool flush) {
         bytesSent_ += ignore.size();
     }
     const SecureBytes wire = encoder_.Encode(std::move(packet));
+    if (wire.empty()) {
+        Close(fileErrorOutOfMemory, "Compression failed");
+        return;
+    }
     outgoing_.Append(wire);
     bytesSent_ += wire.size();
     if (flush) Flush();

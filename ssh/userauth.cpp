@@ -90,8 +90,10 @@ SshPromptAnswer ClassifySshPrompt(std::string_view prompt, std::size_t promptCou
 std::vector<SshPacket> CamouflageSecret(SshPacket secret, std::size_t blockSize) {
     std::vector<SshPacket> packets;
     const std::size_t payloadLength = secret.payload().size();
-    packets.push_back(std::move(secret));
-    if (blockSize == 0) return packets;
+    if (blockSize == 0) {
+        packets.push_back(std::move(secret));
+        return packets;
+    }
     const std::size_t secretLength = FramedLength(payloadLength, blockSize);
     // An ignore message with an empty string frames to this much at least.
     const std::size_t smallestIgnore = FramedLength(1 + 4, blockSize);
@@ -103,7 +105,10 @@ std::vector<SshPacket> CamouflageSecret(SshPacket secret, std::size_t blockSize)
     const std::size_t ignoreLength = total - secretLength;
     SecureBytes filler(ignoreLength - (SshPacket::kHeaderLength + 1 + 4 + kSshMinPadding));
     RandomBytes(filler);
+    // The ignore message goes first: whatever follows the secret may already
+    // fall under compression that starts once the server accepts it.
     packets.push_back(std::move(SshPacket(kSshMsgIgnore).PutString(filler)));
+    packets.push_back(std::move(secret));
     return packets;
 }
 

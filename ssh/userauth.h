@@ -13,11 +13,11 @@
 
 #include "ssh/config.h"
 #include "ssh/link.h"
+#include "ssh/messages.h"
 
 enum SshAuthMessage : std::uint8_t {
     kSshMsgUserauthRequest = 50,
     kSshMsgUserauthFailure = 51,
-    kSshMsgUserauthSuccess = 52,
     kSshMsgUserauthBanner = 53,
     kSshMsgUserauthInfoRequest = 60,
     kSshMsgUserauthPkOk = 60,  // the same number, while a key is offered

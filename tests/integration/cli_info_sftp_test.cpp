@@ -74,7 +74,7 @@ TEST_P(InfoSftpTest, ShowsNegotiationAndFingerprintsAsSshKeygen) {
     // recorded in the user's.
     const std::string knownHosts = Setting("FT_TEST_SSH_KNOWN_HOSTS");
     const RunResult run =
-        RunCli({"--set", "Timeout=20", "info", "--known-hosts", knownHosts,
+        RunCli({"--set", "Timeout=20", "info", "--compressed-ssh", "--known-hosts", knownHosts,
                 "sftp://" + user + ":" + password + "@" + host + ":" + port + "/"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     std::map<std::string, std::string> lines = Lines(run.out);
@@ -83,6 +83,9 @@ TEST_P(InfoSftpTest, ShowsNegotiationAndFingerprintsAsSshKeygen) {
     EXPECT_EQ(lines["SecureProtocol"], "fileProtocolSSH2");
     for (const char* name : {"KeyExchange", "CipherOut", "CipherIn", "MacOut", "MacIn"})
         EXPECT_FALSE(lines[name].empty()) << name << " in\n" << run.out;
+    // Every server here compresses after the login when asked.
+    EXPECT_EQ(lines["CompressionOut"], "zlib@openssh.com");
+    EXPECT_EQ(lines["CompressionIn"], "zlib@openssh.com");
 
     const std::string type = KeyType(lines["HostKey"]);
     ASSERT_FALSE(type.empty()) << "host key " << lines["HostKey"];

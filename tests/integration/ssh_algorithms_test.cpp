@@ -36,7 +36,7 @@ extern char** environ;
 namespace {
 
 enum class Server { Stock, Legacy, Dropbear };
-enum class Pin { Kex, HostKey, Cipher, Mac };
+enum class Pin { Kex, HostKey, Cipher, Mac, Compression };
 
 struct Row {
     Server server;
@@ -55,6 +55,8 @@ constexpr PinInfo kPins[] = {
     {"HostKeyAlgorithms", kListHostKey, &SshConfig::hostKeyOverride},
     {"Ciphers", kListCipherCs, &SshConfig::cipherOverride},
     {"MACs", kListMacCs, &SshConfig::macOverride},
+    // The client has no list of its own here: it prefers compression when asked.
+    {"Compression", kListCompressionCs, nullptr},
 };
 const PinInfo& InfoOf(Pin pin) {
     return kPins[static_cast<int>(pin)];
@@ -86,6 +88,7 @@ constexpr Row kRows[] = {
     {Server::Stock, Pin::Mac, "hmac-sha2-512"},
     {Server::Stock, Pin::Mac, "hmac-sha2-256-etm@openssh.com"},
     {Server::Stock, Pin::Mac, "hmac-sha2-512-etm@openssh.com"},
+    {Server::Stock, Pin::Compression, "zlib@openssh.com"},
 
     {Server::Legacy, Pin::Kex, "diffie-hellman-group-exchange-sha256"},
     {Server::Legacy, Pin::Kex, "diffie-hellman-group-exchange-sha1"},
@@ -119,11 +122,12 @@ constexpr Row kRows[] = {
     {Server::Dropbear, Pin::Cipher, "aes256-ctr"},
     {Server::Dropbear, Pin::Mac, "hmac-sha1"},
     {Server::Dropbear, Pin::Mac, "hmac-sha2-256"},
+    {Server::Dropbear, Pin::Compression, "zlib@openssh.com"},
 };
 
 std::string RowName(const ::testing::TestParamInfo<Row>& info) {
     static constexpr const char* kServers[] = {"Stock", "Legacy", "Dropbear"};
-    static constexpr const char* kKinds[] = {"Kex", "HostKey", "Cipher", "Mac"};
+    static constexpr const char* kKinds[] = {"Kex", "HostKey", "Cipher", "Mac", "Compression"};
     std::string name = std::string(kServers[static_cast<int>(info.param.server)]) +
                        kKinds[static_cast<int>(info.param.pin)] + "_" + info.param.name;
     std::replace_if(
@@ -244,6 +248,10 @@ std::string JoinNames(const SshNameList& names) {
 // The client keeps its default offer against a pinned server, with the pinned
 // name added where the default leaves it out (a name it knows but does not offer).
 void Offer(SshConfig& config, const PinInfo& pin, const std::string& name) {
+    if (!pin.override) {
+        config.compression = true;
+        return;
+    }
     SshNameList names = SshClientOffer(config, 0).lists[pin.list];
     if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
     config.*pin.override = JoinNames(names);
@@ -279,10 +287,15 @@ TEST_P(SshAlgorithmTest, PinnedAlgorithmIsNegotiatedAndCarriesAFile) {
     std::unique_ptr<PinnedSshd> sshd;
     if (row.server == Server::Dropbear) {
         config.port = static_cast<std::uint16_t>(std::stoi(server));
-        config.*pin.override = row.name;
+        if (pin.override)
+            config.*pin.override = row.name;
+        else
+            config.compression = true;
         if (row.pin == Pin::Mac) config.cipherOverride = kMacRowCipher;
     } else {
-        std::vector<std::string> options = {std::string(pin.sshdOption) + "=" + row.name};
+        // sshd's "Compression=yes" is its delayed zlib@openssh.com.
+        const std::string value = row.pin == Pin::Compression ? "yes" : row.name;
+        std::vector<std::string> options = {std::string(pin.sshdOption) + "=" + value};
         if (row.pin == Pin::Mac) options.push_back(std::string("Ciphers=") + kMacRowCipher);
         // Another program may take the free port first; a few tries settle that.
         bool listening = false;
@@ -313,6 +326,10 @@ TEST_P(SshAlgorithmTest, PinnedAlgorithmIsNegotiatedAndCarriesAFile) {
         case Pin::Mac:
             EXPECT_EQ(names.macCs, row.name);
             EXPECT_EQ(names.macSc, row.name);
+            break;
+        case Pin::Compression:
+            EXPECT_EQ(names.compressionCs, row.name);
+            EXPECT_EQ(names.compressionSc, row.name);
             break;
     }
 

@@ -22,7 +22,7 @@ TEST(SshOfferTest, FirstOfferAloneCarriesTheExtensionMarkers) {
     EXPECT_EQ(SshClientOffer(SshConfig(), 0, false).lists[kListKex].back(),
               "diffie-hellman-group1-sha1");
     EXPECT_EQ(offer.lists[kListCipherSc], offer.lists[kListCipherCs]);
-    EXPECT_EQ(JoinSshNames(offer.lists[kListCompressionCs]), "none,zlib");
+    EXPECT_EQ(JoinSshNames(offer.lists[kListCompressionCs]), "none,zlib@openssh.com,zlib");
     EXPECT_TRUE(offer.lists[kListLanguageCs].empty());
     EXPECT_FALSE(offer.firstPacketFollows);
 }
@@ -49,7 +49,7 @@ TEST(SshOfferTest, ConfigurationShapesTheLists) {
               "3des-ctr,3des-cbc,des-cbc,des-cbc@ssh.com,chacha20-poly1305@openssh.com,"
               "aes128-gcm@openssh.com,aes256-gcm@openssh.com,aes256-ctr,aes256-cbc,"
               "rijndael-cbc@lysator.liu.se,aes192-ctr,aes192-cbc,aes128-ctr,aes128-cbc");
-    EXPECT_EQ(JoinSshNames(offer.lists[kListCompressionSc]), "zlib,none");
+    EXPECT_EQ(JoinSshNames(offer.lists[kListCompressionSc]), "zlib@openssh.com,zlib,none");
     // The bug-compatible MACs go by the standard names.
     EXPECT_EQ(JoinSshNames(offer.lists[kListMacSc]), "hmac-sha1,hmac-sha1-96,hmac-md5");
     config.allowSingleDesInSsh2 = false;
@@ -107,7 +107,7 @@ TEST(SshNegotiationTest, ClientOrderWinsAmongCommonNames) {
     EXPECT_EQ(n->aeadCs, &kAeadChaCha20Poly1305);
     EXPECT_EQ(n->cipherCs, nullptr);
     EXPECT_EQ(n->macSc, nullptr);  // an authenticated cipher needs no MAC
-    EXPECT_FALSE(n->compressionCs);
+    EXPECT_EQ(n->compressionCs, SshCompression::None);
     EXPECT_FALSE(n->ignoreGuessedPacket);
     EXPECT_FALSE(n->strictKex);
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "ssh/packet.h"
 
 namespace {
@@ -276,3 +278,87 @@ TEST(SshPacketRejectionTest, SequenceNumbersFeedTheMac) {
 }
 
 }  // namespace
+
+namespace {
+
+std::unique_ptr<SshDirectionKeys> CompressingKeys(SshCompression kind, bool cipher = true) {
+    auto keys =
+        cipher ? Keys(&kCipherAes128Ctr, &kMacHmacSha1) : std::make_unique<SshDirectionKeys>();
+    keys->SetCompression(kind);
+    return keys;
+}
+
+// A deflate stream, as a server would send it, of these bytes.
+SecureBytes Deflated(const std::string& bytes) {
+    z_stream z{};
+    deflateInit(&z, 9);
+    SecureBytes out(bytes.size() + 1024);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    z.avail_in = static_cast<uInt>(bytes.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_PARTIAL_FLUSH);
+    out.resize(out.size() - z.avail_out);
+    deflateEnd(&z);
+    return out;
+}
+
+}  // namespace
+
+// "zlib" compresses from the first packet under its keys, the delayed form only
+// after the login; one stream spans the packets and starts afresh with new keys.
+TEST(SshPacketCompressionTest, StreamsSpanPacketsAndRestartWithNewKeys) {
+    for (const SshCompression kind : {SshCompression::Zlib, SshCompression::Delayed}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        SshPacketEncoder encoder;
+        SshPacketDecoder decoder;
+        encoder.SetKeys(CompressingKeys(kind));
+        decoder.SetKeys(CompressingKeys(kind));
+        for (const char* stage : {"before login", "after login", "after re-key"}) {
+            SCOPED_TRACE(stage);
+            const bool compressed = kind == SshCompression::Zlib || stage[0] != 'b';
+            SecureBytes wire;
+            std::vector<std::vector<std::uint8_t>> sent;
+            for (std::size_t length : {0, 30000, 30000}) {
+                SshPacket packet = Message(94, length);
+                sent.push_back(Payload(packet));
+                const SecureBytes bytes = encoder.Encode(std::move(packet));
+                EXPECT_EQ(bytes.size() < length, compressed && length > 0);
+                wire.insert(wire.end(), bytes.begin(), bytes.end());
+            }
+            EXPECT_EQ(Decode(decoder, wire, 1000), sent);
+            if (stage[0] == 'b') {
+                encoder.EnableDelayedCompression();
+                decoder.EnableDelayedCompression();
+            } else {
+                encoder.SetKeys(CompressingKeys(kind));
+                decoder.SetKeys(CompressingKeys(kind));
+            }
+        }
+    }
+}
+
+// A small packet may not inflate without bound, and corrupt data is refused.
+TEST(SshPacketCompressionTest, HostilePayloadsAreRejected) {
+    const struct {
+        const char* name;
+        SecureBytes payload;
+    } cases[] = {
+        {"bomb", Deflated(std::string(kSshMaxInflatedPayload + 1, '\0'))},
+        {"garbage", SecureBytes{0x78, 0x9c, 0xff, 0xff, 0xff, 0x00, 0x11}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_LT(c.payload.size(), kSshMaxPacketLength);
+        SshPacketEncoder encoder;  // sends the payload as it is
+        SshPacket packet(c.payload[0]);
+        packet.PutBytes(std::span(c.payload).subspan(1));
+        const SecureBytes wire = encoder.Encode(std::move(packet));
+        SshPacketDecoder decoder;
+        decoder.SetKeys(CompressingKeys(SshCompression::Zlib, false));
+        SshPacketDecoder::Status status = SshPacketDecoder::Status::NeedMore;
+        EXPECT_TRUE(Decode(decoder, wire, wire.size(), &status).empty());
+        EXPECT_EQ(status, SshPacketDecoder::Status::Rejected);
+        EXPECT_EQ(decoder.rejection(), SshPacketDecoder::Rejection::Compression);
+    }
+}

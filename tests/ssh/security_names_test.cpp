@@ -28,7 +28,8 @@ TEST(SecurityFiguresTest, NamesMapOntoConstants) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kex);
-        const SshNegotiatedNames names{c.kex, "ssh-ed25519", c.cipher, c.cipher, c.mac, c.mac};
+        const SshNegotiatedNames names{c.kex, "ssh-ed25519", c.cipher, c.cipher,
+                                       c.mac, c.mac,         "none",   "none"};
         const SshSecurityFigures f = SshSecurityFiguresOf(names, c.descriptorBits);
         EXPECT_EQ(f.keyExchange, c.keyExchange);
         EXPECT_EQ(f.cipher, c.cipherId);
