@@ -158,12 +158,12 @@ int HttpDecodeMemory(HGLOBAL memory, DWORD length, HGLOBAL* decoded, DWORD* deco
 
 int HttpDecodeFile(HttpClient client, const char* fileName, BOOL textFlag) {
     if (!fileName || fileName[0] == '\0') return Fail(fileErrorInvalidFileName), 0;
-    // A client's limits hold when one is named; otherwise the defaults.
+    // The limits of the client named, else the defaults: a handle that names
+    // no client is no error here, as it never was.
     DecodeLimits limits;
-    if (client != INVALID_HTTP_CLIENT) {
-        ClientRef record = LookupClient(client);
-        if (!record) return 0;
-        limits = record->decodeLimits;
+    {
+        HttpErrorGuard keepError;
+        if (ClientRef record = LookupClientAnyThread(client)) limits = record->decodeLimits;
     }
     const int error = DecodeFileInPlace(fileName, textFlag != 0, limits);
     return error == 0 ? 1 : (Fail(error), 0);
