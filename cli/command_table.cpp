@@ -13,13 +13,15 @@ constexpr OptionSpec kConnectionOptions[] = {
     {"--known-hosts", "", true},
     {"--identity", "-i", true},
     {"--no-mlsd", "", false},
+    // The bounds of decoded HTTP bodies (MaxDecodedSize, MaxDecodedRatio).
     {"--max-decoded-size", "", true},
     {"--max-decoded-ratio", "", true},
 };
 
 // The decoding limits (MaxDecodedSize, MaxDecodedRatio) take plain decimal numbers.
 void CheckDecodeLimits(const ParsedCommand& command) {
-    if (auto size = command.Value("--max-decoded-size"); size && !DecimalOption(*size, kMaxDecodedSize)) {
+    if (auto size = command.Value("--max-decoded-size");
+        size && !DecimalOption(*size, kMaxDecodedSize)) {
         throw UsageError{"--max-decoded-size takes a byte count from 0 to 9223372036854775807"};
     }
     if (auto ratio = command.Value("--max-decoded-ratio");

@@ -62,7 +62,7 @@ struct EventCallback {
 struct DecodeLimits {
     // The ratio is checked only past this much output, so small bodies never trip.
     static constexpr std::uint64_t kRatioFloor = 16ull << 20;
-    std::uint64_t maxSize = 0;                       // bytes; 0: no bound
+    std::uint64_t maxSize = 0;                            // bytes; 0: no bound
     std::uint32_t maxRatio = HTTP_DEFAULT_DECODED_RATIO;  // per coded byte; 0: no bound
 };
 

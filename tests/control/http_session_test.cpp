@@ -241,48 +241,36 @@ std::string Deflated(const std::string& data) {
 
 // Servers that misbehave end GetFile with their error within Timeout + 1 s;
 // the local file that was there stays as it was, and no partial file is left
-// beside it. The peer answers each GET of the row, then stalls or closes.
+// beside it. (Corrupt and cut coded bodies, short bodies and redirect loops
+// are in tests/http/download_test.cpp and above.)
 TEST_F(HttpSession, MisbehavingServersFailTheDownloadAndLeaveTheFileAlone) {
     ScratchFolder folder{"httpfault"};
     local_ = (folder / "f.bin").string();
     PeerScript ftpScript;
     ftpScript.Send("220 ready\r\n").ReadToEnd();
     ScriptedPeer ftp(ftpScript);
-    const std::string zeros(20 << 20, '\0');
-    const std::string text(5000, 'a');
-    std::string corrupt = Deflated(text + "tail");
-    corrupt[corrupt.size() / 2] ^= 0x55;
     const std::string deflate = "Content-Encoding: deflate\r\n";
     const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    std::string flood;
+    for (int i = 0; i < 600; ++i)
+        flood += "HTTP/1.1 100 Continue\r\n\r\n";
     struct Row {
         const char* name;
         std::string answer;
         LONG error;
-        int times = 1;        // GETs answered
-        int stallMs = 0;      // after the answers, before the close
-        LONGLONG maxSize = 0; // MaxDecodedSize
+        int stallMs = 0;       // after the answer, before the close
+        LONGLONG maxSize = 0;  // MaxDecodedSize
     };
     const Row rows[] = {
-        {"corrupt stream", Answer("200 OK", corrupt, deflate), fileErrorInvalidFileType},
-        {"truncated stream", Answer("200 OK", Deflated(text).substr(0, 20), deflate),
-         fileErrorInvalidFileType},
-        {"bomb past the ratio", Answer("200 OK", Deflated(zeros), deflate),
+        {"bomb past the ratio", Answer("200 OK", Deflated(std::string(20 << 20, '\0')), deflate),
          fileErrorDecodedSizeExceeded},
-        {"past MaxDecodedSize", Answer("200 OK", Deflated(text), deflate),
-         fileErrorDecodedSizeExceeded, 1, 0, 4096},
+        {"past MaxDecodedSize", Answer("200 OK", Deflated(std::string(5000, 'a')), deflate),
+         fileErrorDecodedSizeExceeded, 0, 4096},
         {"bad chunk size", chunked + "zz\r\nabc", fileErrorInvalidServerResponse},
         {"huge chunk size", chunked + "ffffffffffffffffff\r\nabc", fileErrorInvalidServerResponse},
-        {"short body", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc",
-         fileErrorConnectionClosed},
         {"stall after the headers", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n",
-         fileErrorOperationTimeout, 1, 4000},
-        {"interim flood", [] {
-             std::string flood;
-             for (int i = 0; i < 600; ++i)
-                 flood += "HTTP/1.1 100 Continue\r\n\r\n";
-             return flood;
-         }(), fileErrorInvalidServerResponse},
-        {"redirect loop", Redirect("/f"), fileErrorResourceRedirected, 5},
+         fileErrorOperationTimeout, 4000},
+        {"interim flood", flood, fileErrorInvalidServerResponse},
         {"redirect to ftp", Redirect("ftp://127.0.0.1:" + std::to_string(ftp.port()) + "/f"),
          fileErrorInvalidResource},
     };
@@ -291,9 +279,7 @@ TEST_F(HttpSession, MisbehavingServersFailTheDownloadAndLeaveTheFileAlone) {
         SCOPED_TRACE(row.name);
         std::ofstream(local_, std::ios::binary) << "kept";
         PeerScript script;
-        for (int i = 0; i < row.times; ++i)
-            ExpectGet(script, "/f", 1).Send(row.answer);
-        script.Stall(row.stallMs).Close();
+        ExpectGet(script, "/f", 1).Send(row.answer).Stall(row.stallMs).Close();
         ScriptedPeer peer(script);
         ASSERT_EQ(control_->put_MaxDecodedSize(row.maxSize), S_OK);
         const auto start = std::chrono::steady_clock::now();
@@ -306,7 +292,7 @@ TEST_F(HttpSession, MisbehavingServersFailTheDownloadAndLeaveTheFileAlone) {
                   1);
         control_->Disconnect(nullptr);
     }
-    // The other scheme was never contacted, with or without the credentials.
+    // Nothing, credentials least of all, went to the ftp server.
     EXPECT_TRUE(ftp.received().empty());
 }
 
