@@ -1,14 +1,35 @@
 #include "cli/command_table.h"
 
+#include <charconv>
+
 #include "cli/session.h"
 
 namespace {
 
 constexpr OptionSpec kConnectionOptions[] = {
-    {"--quiet", "-q", false},        {"--insecure", "-k", false}, {"--implicit", "", false},
-    {"--known-hosts", "", true},     {"--identity", "-i", true},  {"--no-mlsd", "", false},
+    {"--quiet", "-q", false},
+    {"--insecure", "-k", false},
+    {"--implicit", "", false},
+    {"--known-hosts", "", true},
+    {"--identity", "-i", true},
+    {"--no-mlsd", "", false},
     {"--compressed-ssh", "", false},
+    // The bounds of decoded HTTP bodies (MaxDecodedSize, MaxDecodedRatio).
+    {"--max-decoded-size", "", true},
+    {"--max-decoded-ratio", "", true},
 };
+
+// The decoding limits (MaxDecodedSize, MaxDecodedRatio) take plain decimal numbers.
+void CheckDecodeLimits(const ParsedCommand& command) {
+    if (auto size = command.Value("--max-decoded-size");
+        size && !DecimalOption(*size, kMaxDecodedSize)) {
+        throw UsageError{"--max-decoded-size takes a byte count from 0 to 9223372036854775807"};
+    }
+    if (auto ratio = command.Value("--max-decoded-ratio");
+        ratio && !DecimalOption(*ratio, kMaxDecodedRatio)) {
+        throw UsageError{"--max-decoded-ratio takes a number from 0 to 2147483647"};
+    }
+}
 
 std::vector<const CommandSpec*>& Registry() {
     static std::vector<const CommandSpec*> commands;
@@ -37,6 +58,15 @@ void CheckArgumentCount(const CommandSpec& definition, std::size_t count) {
 }
 
 }  // namespace
+
+std::optional<std::int64_t> DecimalOption(std::string_view text, std::int64_t highest) {
+    std::int64_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < 0 || value > highest) {
+        return std::nullopt;
+    }
+    return value;
+}
 
 std::optional<std::string> ParsedCommand::Value(std::string_view name) const {
     const auto found = options.find(name);
@@ -159,6 +189,7 @@ ParsedCommand ParseCommandWords(const CommandSpec& definition, std::span<char* c
     }
     if (parsed.help) return parsed;
     CheckArgumentCount(definition, parsed.arguments.size());
+    if (definition.connects) CheckDecodeLimits(parsed);
     if (definition.validate) definition.validate(parsed);
     return parsed;
 }

@@ -3,6 +3,7 @@
 // namespace scope; cli/command_line.cpp finds commands by name here.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <span>
@@ -48,8 +49,8 @@ struct CommandSpec {
     int maxArguments = 0;  // kAnyCount: no limit
     std::span<const OptionSpec> options = {};
     CommandHandler run = nullptr;
-    // Commands that connect also accept -q, -k, --implicit, --known-hosts, -i and
-    // --no-mlsd.
+    // Commands that connect also accept -q, -k, --implicit, --known-hosts, -i,
+    // --no-mlsd, --max-decoded-size and --max-decoded-ratio.
     bool connects = false;
     // After this many arguments the remaining words are taken as they are,
     // also those starting with '-' (the raw command words of cmd). 0: never.
@@ -61,6 +62,11 @@ class CommandRegistration {
   public:
     explicit CommandRegistration(std::span<const CommandSpec> commands);
 };
+
+// A plain decimal number from 0 to highest, or nullopt.
+std::optional<std::int64_t> DecimalOption(std::string_view text, std::int64_t highest);
+inline constexpr std::int64_t kMaxDecodedSize = 0x7FFFFFFFFFFFFFFF;
+inline constexpr std::int64_t kMaxDecodedRatio = 0x7FFFFFFF;
 
 // The command named exactly name, or null.
 const CommandSpec* FindCommand(std::string_view name);

@@ -91,6 +91,7 @@ constexpr ExitClass kExitClasses[] = {
     {fileErrorResourceNotFound, 78},
     {fileErrorAccessDenied, 9},
     {fileErrorCommandNotAuthorized, 9},
+    {fileErrorDecodedSizeExceeded, 63},
     {fileErrorOperationCanceled, 130},
 };
 

@@ -119,6 +119,20 @@ bool ApplyIdentity(Session& session, const ParsedCommand& command) {
     return session.Put("DefaultIdentities", on.get());
 }
 
+// --max-decoded-size and --max-decoded-ratio (checked when the words were read).
+bool ApplyDecodeLimits(Session& session, const ParsedCommand& command) {
+    if (const auto size = command.Value("--max-decoded-size")) {
+        ScopedVariant value;
+        value.get()->vt = VT_I8;
+        value.get()->llVal = DecimalOption(*size, kMaxDecodedSize).value_or(0);
+        if (!session.Put("MaxDecodedSize", value.get())) return false;
+    }
+    const auto ratio = command.Value("--max-decoded-ratio");
+    return !ratio ||
+           WriteLong(session, "MaxDecodedRatio",
+                     static_cast<LONG>(DecimalOption(*ratio, kMaxDecodedRatio).value_or(0)));
+}
+
 // The user and host of a URL's authority, and whether it carries a password.
 struct UrlLogin {
     std::string user;
@@ -430,6 +444,7 @@ bool ConnectFor(Session& session, const std::string& url, const ParsedCommand& c
         if (!ok || !WriteLong(session, "Options", options | fileOptionCompressedShell))
             return false;
     }
+    if (!ApplyDecodeLimits(session, command)) return false;
     if (command.Has("--no-mlsd")) {
         ScopedVariant off;
         off.get()->vt = VT_BOOL;

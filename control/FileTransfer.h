@@ -228,6 +228,8 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     void RestartTracing();
     HRESULT OpenFtpConnection();
     HRESULT OpenHttpConnection();
+    // Hands MaxDecodedSize and MaxDecodedRatio to the open HTTP session.
+    void PushDecodeLimits();
     HRESULT FinishConnection();
     void CloseConnection();
     void CopySecurityInfo();

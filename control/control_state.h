@@ -17,6 +17,7 @@ constexpr LONG kDefaultActivePortLow = 1025;
 constexpr LONG kDefaultActivePortHigh = 4099;
 constexpr LONG kDefaultProtocolVersion = 0x00010000;  // "1.0"
 constexpr LONG kDefaultTimeoutSeconds = 20;
+constexpr LONG kDefaultDecodedRatio = 1000;  // the HTTP engine's own default
 
 struct ControlState {
     std::u16string errorSource;
@@ -28,6 +29,8 @@ struct ControlState {
     std::u16string certificateName;
     std::u16string certificateStore;
     BOOL compression = FALSE;
+    LONGLONG maxDecodedSize = 0;  // MaxDecodedSize and MaxDecodedRatio: 0 is no limit
+    LONG maxDecodedRatio = kDefaultDecodedRatio;
     LONG directoryFormat = fileDirectoryAutoDetect;
     LONG features = fileFeatureNone;
     BOOL featuresSet = FALSE;

@@ -28,6 +28,7 @@ struct VariantValue<LONG> {
 };
 template <>
 struct VariantValue<LONGLONG> {
+    static LONGLONG Take(VARIANT& v) { return v.llVal; }
     static void Give(VARIANT* v, LONGLONG value) {
         v->vt = VT_I8;
         v->llVal = value;

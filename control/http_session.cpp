@@ -6,6 +6,7 @@
 #include "control/engine_text.h"
 #include "control/http_methods.h"
 #include "control/notify_window.h"
+#include "control/url_scheme.h"
 #include "http/http.h"
 #include "platform/text.h"
 #include "resources/errors.h"
@@ -63,6 +64,7 @@ HRESULT CFileTransfer::OpenHttpConnection() {
     state_.connectionState = fileStateIdle;
     HttpSetPriority(client, state_.priority);
     HttpEnableCompression(client, state_.compression);
+    PushDecodeLimits();
     HttpRegisterNotify(client, state_.notifyWindow, kNotifyMessage, kHttpEventMask);
     EngineText user(state_.userName);
     EngineText password(state_.password.view());
@@ -78,6 +80,12 @@ HRESULT CFileTransfer::OpenHttpConnection() {
 // so that its status can be read; no request goes to that server.
 int CFileTransfer::FollowHttpRedirect(const std::string& address, std::u16string* remote,
                                       bool invalidAccepted) {
+    // Only http and https are followed, as the engine does: a redirect to ftp
+    // or sftp would make the control log in to a server nobody named.
+    if (DetectUrlScheme(address) != fileServerHTTP) {
+        HttpSetLastError(MakeErrorCode(fileErrorInvalidResource));
+        return -1;
+    }
     const ServerAddress before = AddressOf(state_);
     const std::u16string text = Utf8ToUtf16(address);
     BSTR url = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));

@@ -192,6 +192,32 @@ HRESULT CFileTransfer::put_Compression(VARIANT_BOOL value) {
     return S_OK;
 }
 
+// Limits of decoded HTTP bodies (transfer-methods.md); a negative value is no limit
+// but a mistake.
+HRESULT CFileTransfer::get_MaxDecodedSize(LONGLONG* value) {
+    return ReadValue(state_.maxDecodedSize, value);
+}
+
+HRESULT CFileTransfer::put_MaxDecodedSize(LONGLONG value) {
+    if (value < 0) return CTL_E_INVALIDPROPERTYVALUE;
+    state_.maxDecodedSize = value;
+    if (IsHttpConnected()) PushDecodeLimits();
+    return S_OK;
+}
+
+HRESULT CFileTransfer::put_MaxDecodedRatio(LONG value) {
+    if (value < 0) return CTL_E_INVALIDPROPERTYVALUE;
+    state_.maxDecodedRatio = value;
+    if (IsHttpConnected()) PushDecodeLimits();
+    return S_OK;
+}
+
+void CFileTransfer::PushDecodeLimits() {
+    HttpSetDecodeLimits(static_cast<HttpClient>(state_.clientHandle),
+                        static_cast<uint64_t>(state_.maxDecodedSize),
+                        static_cast<uint32_t>(state_.maxDecodedRatio));
+}
+
 // ---- Tracing (tracing.md) ------------------------------------------------------
 // While the engines run, Trace says whether tracing runs; before, it is the wish.
 

@@ -58,6 +58,14 @@ struct EventCallback {
     void* userValue = nullptr;
 };
 
+// Bounds on what one coded body may decode to (HttpSetDecodeLimits).
+struct DecodeLimits {
+    // The ratio is checked only past this much output, so small bodies never trip.
+    static constexpr std::uint64_t kRatioFloor = 16ull << 20;
+    std::uint64_t maxSize = 0;                            // bytes; 0: no bound
+    std::uint32_t maxRatio = HTTP_DEFAULT_DECODED_RATIO;  // per coded byte; 0: no bound
+};
+
 struct HttpClientRecord {
     HttpClient handle = INVALID_HTTP_CLIENT;
     std::size_t index = 0;
@@ -88,6 +96,7 @@ struct HttpClientRecord {
     bool invalidCertificateSeen = false;  // the caller went on over a certificate that failed
 
     bool compression = false;
+    DecodeLimits decodeLimits;
     int redirectCount = 0;
     int timeout = kDefaultTimeoutSeconds;
     int priority = HTTP_PRIORITY_NORMAL;

@@ -16,6 +16,8 @@ namespace http {
 namespace {
 
 constexpr std::size_t kSlice = 8192;
+// A decoded block's length travels as a DWORD.
+constexpr std::uint64_t kMaxBlock = 0xFFFFFFFFu;
 
 // The temporary name next to the file: "<name>.<tick in hex>".
 std::string TemporaryNameFor(const std::string& name) {
@@ -26,8 +28,9 @@ std::string TemporaryNameFor(const std::string& name) {
 
 // Inflates the source file into the target, converting line ends when asked.
 // 0 or the error number.
-int InflateFile(platform::LocalFile& source, platform::LocalFile& target, bool text) {
-    Inflater inflater;
+int InflateFile(platform::LocalFile& source, platform::LocalFile& target, bool text,
+                const DecodeLimits& limits) {
+    Inflater inflater(limits);
     if (!inflater.ready()) return fileErrorOutOfMemory;
     LineEndConverter converter;
     std::string converted;
@@ -43,6 +46,7 @@ int InflateFile(platform::LocalFile& source, platform::LocalFile& target, bool t
         const int result =
             inflater.Feed(slice.data(), static_cast<std::size_t>(got), got == 0, write);
         if (result == Inflater::kSinkFailed) return fileErrorFileWriteFailed;
+        if (result == Inflater::kLimitExceeded) return fileErrorDecodedSizeExceeded;
         if (result < 0) return fileErrorInvalidFileType;
         if (result == Z_STREAM_END) return 0;
     }
@@ -75,8 +79,11 @@ int ReplaceWith(const std::string& name, const std::string& temporary) {
 }  // namespace
 
 // Decodes a block of bytes; the error number or 0.
-int DecodeBytes(const char* data, std::size_t size, std::vector<char>& decoded) {
-    Inflater inflater;
+int DecodeBytes(const char* data, std::size_t size, std::vector<char>& decoded,
+                const DecodeLimits& limits) {
+    DecodeLimits bounded = limits;
+    if (bounded.maxSize == 0 || bounded.maxSize > kMaxBlock) bounded.maxSize = kMaxBlock;
+    Inflater inflater(bounded);
     if (!inflater.ready()) return fileErrorOutOfMemory;
     decoded.clear();
     decoded.reserve(kWorkBufferSize);
@@ -90,11 +97,12 @@ int DecodeBytes(const char* data, std::size_t size, std::vector<char>& decoded) 
         result = inflater.Feed(data + at, slice, at + slice == size, append);
         at += slice;
     }
+    if (result == Inflater::kLimitExceeded) return fileErrorDecodedSizeExceeded;
     return result == Z_STREAM_END ? 0 : fileErrorInvalidEncodingType;
 }
 
 // Decodes a downloaded file in place; the error number or 0.
-int DecodeFileInPlace(const std::string& name, bool text) {
+int DecodeFileInPlace(const std::string& name, bool text, const DecodeLimits& limits) {
     using platform::FileAccess;
     using platform::FileDisposition;
     platform::LocalFile source;
@@ -106,7 +114,7 @@ int DecodeFileInPlace(const std::string& name, bool text) {
     if (target.Open(temporary, FileAccess::ReadWrite, FileDisposition::CreateAlways) != 0) {
         return fileErrorFileNotCreated;
     }
-    const int error = InflateFile(source, target, text);
+    const int error = InflateFile(source, target, text, limits);
     source.Close();
     target.Close();
     if (error != 0) {
@@ -132,7 +140,7 @@ int HttpDecodeMemory(HGLOBAL memory, DWORD length, HGLOBAL* decoded, DWORD* deco
     if (!input) return Fail(fileErrorInvalidParameter), 0;
     std::vector<char> output;
     const std::size_t size = std::min<std::size_t>(length, GlobalSize(memory));
-    const int error = DecodeBytes(input, size, output);
+    const int error = DecodeBytes(input, size, output, DecodeLimits());
     GlobalUnlock(memory);
     if (error != 0) return Fail(error), 0;
     HGLOBAL block = GlobalAlloc(GHND, std::max<std::size_t>(output.size(), 1));
@@ -148,9 +156,16 @@ int HttpDecodeMemory(HGLOBAL memory, DWORD length, HGLOBAL* decoded, DWORD* deco
     return 1;
 }
 
-int HttpDecodeFile(HttpClient /*client*/, const char* fileName, BOOL textFlag) {
+int HttpDecodeFile(HttpClient client, const char* fileName, BOOL textFlag) {
     if (!fileName || fileName[0] == '\0') return Fail(fileErrorInvalidFileName), 0;
-    const int error = DecodeFileInPlace(fileName, textFlag != 0);
+    // The limits of the client named, else the defaults: a handle that names
+    // no client is no error here, as it never was.
+    DecodeLimits limits;
+    {
+        HttpErrorGuard keepError;
+        if (ClientRef record = LookupClientAnyThread(client)) limits = record->decodeLimits;
+    }
+    const int error = DecodeFileInPlace(fileName, textFlag != 0, limits);
     return error == 0 ? 1 : (Fail(error), 0);
 }
 

@@ -74,7 +74,9 @@ int FinishBody(const HttpClientRecord& client, bool compress, DWORD flags,
     if ((compress || TransferCoded(client)) && kind != HTTP_ENCODING_IDENTITY) {
         if (kind == HTTP_ENCODING_COMPRESS) return Fail(fileErrorInvalidEncodingType);
         std::vector<char> decoded;
-        if (const int error = DecodeBytes(body.data(), body.size(), decoded)) return Fail(error);
+        if (const int error = DecodeBytes(body.data(), body.size(), decoded, client.decodeLimits)) {
+            return Fail(error);
+        }
         body.swap(decoded);
         return 0;
     }
@@ -82,6 +84,14 @@ int FinishBody(const HttpClientRecord& client, bool compress, DWORD flags,
                       MediaClass(client) == HTTP_MEDIA_TEXT;
     if (text) ConvertTextBody(body);
     return 0;
+}
+
+// A server whose body decoded past a limit gets no further request on this
+// connection: the next one opens a new connection (keep-alive) or fails.
+void DropAfterLimit(HttpClientRecord& client) {
+    if (LastErrorNumber() != fileErrorDecodedSizeExceeded || client.closed) return;
+    CloseConnection(client);
+    client.closed = true;
 }
 
 int GetData(const ClientRef& ref, std::string_view resource, void* buffer, DWORD* length,
@@ -107,7 +117,11 @@ int GetData(const ClientRef& ref, std::string_view resource, void* buffer, DWORD
     });
     if (received == 0) RaiseEvent(client, HTTP_EVENT_PROGRESS, 0);
     FinishKeepingError(ref);
-    if (received != 0 || FinishBody(client, compress, flags, body) != 0) return -1;
+    if (received != 0) return -1;
+    if (FinishBody(client, compress, flags, body) != 0) {
+        DropAfterLimit(client);
+        return -1;
+    }
     return HandOver(body, buffer, length);
 }
 
@@ -243,10 +257,11 @@ int GetFile(const ClientRef& ref, const std::string& path, std::string_view reso
         return -1;
     }
     RaiseEvent(client, HTTP_EVENT_PROGRESS, 0);
-    error = coded ? DecodeFileInPlace(target.writtenPath(), false) : 0;
+    error = coded ? DecodeFileInPlace(target.writtenPath(), false, client.decodeLimits) : 0;
     // A commit that fails has removed the new file and left the old one.
     if (error == 0) return target.Commit() == 0 ? 0 : Fail(fileErrorFileWriteFailed);
     Fail(error);
+    DropAfterLimit(client);
     DropFailedFile(target, path, offset, false);
     return -1;
 }

@@ -192,6 +192,13 @@ int HttpGetPriority(HttpClient client);
 int HttpSetPriority(HttpClient client, int priority);
 // Stored for later GET requests. 0 or -1.
 int HttpEnableCompression(HttpClient client, BOOL enable);
+// Bounds on what a coded body (gzip, deflate, zlib) may decode to: maxSize
+// bytes (0: none) and maxRatio decoded bytes per coded byte, checked once the
+// output passes 16 MiB (0: none). Past one, the download fails with
+// fileErrorDecodedSizeExceeded. A new client has no size bound and the
+// default ratio. 0 or -1.
+#define HTTP_DEFAULT_DECODED_RATIO 1000
+int HttpSetDecodeLimits(HttpClient client, uint64_t maxSize, uint32_t maxRatio);
 // 1 or 0.
 int HttpGetTransferStatus(HttpClient client, HttpTransferStatus* status);
 // The whole byte counts of the current or last transfer (restart offset

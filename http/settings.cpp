@@ -151,6 +151,14 @@ int HttpEnableCompression(HttpClient handle, BOOL enable) {
     return 0;
 }
 
+int HttpSetDecodeLimits(HttpClient handle, uint64_t maxSize, uint32_t maxRatio) {
+    ClientRef client = LookupClient(handle);
+    if (!client) return -1;
+    client->decodeLimits.maxSize = maxSize;
+    client->decodeLimits.maxRatio = maxRatio;
+    return 0;
+}
+
 int HttpGetTransferTotals64(HttpClient handle, uint64_t* totalBytes, uint64_t* bytesCopied) {
     ClientRef client = LookupClientAnyThread(handle);
     if (!client) return 0;

@@ -224,7 +224,7 @@ void FinishKeepingError(const ClientRef& client) {
     FinishRequest(client);
 }
 
-Inflater::Inflater() : window_(kInflateWindow) {
+Inflater::Inflater(const DecodeLimits& limits) : limits_(limits), window_(kInflateWindow) {
     ready_ = inflateInit2(&stream_, kAutoHeaderWindowBits) == Z_OK;
 }
 
@@ -259,6 +259,8 @@ int Inflater::Run(bool finish, const BodySink& sink) {
         if (result == Z_NEED_DICT) result = Z_DATA_ERROR;
         if (result < 0 && result != Z_BUF_ERROR) return result;
         const std::size_t produced = window_.size() - stream_.avail_out;
+        if (!WithinLimits(produced)) return kLimitExceeded;
+        decoded_ += produced;
         if (produced > 0 && !sink(window_.data(), produced)) return kSinkFailed;
         if (result == Z_STREAM_END) {
             ended_ = true;
@@ -269,6 +271,18 @@ int Inflater::Run(bool finish, const BodySink& sink) {
     }
     // With the last input given and no stream end, the stream was cut off.
     return finish ? Z_DATA_ERROR : Z_OK;
+}
+
+// Whether the output may grow by produced bytes: the size bound, and past
+// the floor the ratio to the input read so far (a raw-deflate retry counts
+// from its own start, which is the same input).
+bool Inflater::WithinLimits(std::size_t produced) const {
+    const std::uint64_t total = decoded_ + produced;
+    if (limits_.maxSize != 0 && total > limits_.maxSize) return false;
+    if (limits_.maxRatio == 0 || total <= DecodeLimits::kRatioFloor) return true;
+    const std::uint64_t consumed = stream_.total_in;
+    // consumed * ratio < total, without overflow.
+    return consumed > UINT64_MAX / limits_.maxRatio || consumed * limits_.maxRatio >= total;
 }
 
 void LineEndConverter::Convert(const char* data, std::size_t size, std::string& out) {

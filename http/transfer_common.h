@@ -104,23 +104,29 @@ int ReceiveBody(HttpClientRecord& client, TransferPacer& pacer, const BodySink& 
 void FinishKeepingError(const ClientRef& client);
 
 // One inflate stream: zlib and gzip headers are recognised by themselves; a
-// stream without either is taken as raw deflate.
+// stream without either is taken as raw deflate. The limits bound what it
+// hands to the sink.
 class Inflater {
   public:
     static constexpr int kSinkFailed = -100;
-    Inflater();
+    static constexpr int kLimitExceeded = -101;
+    explicit Inflater(const DecodeLimits& limits = DecodeLimits());
     ~Inflater();
     Inflater(const Inflater&) = delete;
     Inflater& operator=(const Inflater&) = delete;
     bool ready() const { return ready_; }
     // Inflates the input, handing every produced window (up to 8192 bytes) to
     // the sink. finish: this is the last input. Z_STREAM_END when the stream
-    // is complete, Z_OK when it wants more input, kSinkFailed, or a negative
+    // is complete, Z_OK when it wants more input, kSinkFailed, kLimitExceeded
+    // (the window that would pass a limit is not handed over), or a negative
     // zlib result for corrupt or (finish) truncated data.
     int Feed(const char* data, std::size_t size, bool finish, const BodySink& sink);
 
   private:
     int Run(bool finish, const BodySink& sink);
+    bool WithinLimits(std::size_t produced) const;
+    DecodeLimits limits_;
+    std::uint64_t decoded_ = 0;
     z_stream stream_{};
     bool ready_ = false;
     bool raw_ = false;
@@ -129,11 +135,13 @@ class Inflater {
     std::vector<char> window_;
 };
 
-// Inflates a whole block (decode.cpp): 0, or the error number.
-int DecodeBytes(const char* data, std::size_t size, std::vector<char>& decoded);
+// Inflates a whole block (decode.cpp): 0, or the error number. A block
+// never grows past 4 GiB - 1 (its length travels as a DWORD).
+int DecodeBytes(const char* data, std::size_t size, std::vector<char>& decoded,
+                const DecodeLimits& limits);
 // Inflates a downloaded file in place: 0, or the error number (the file then
 // stays as it was).
-int DecodeFileInPlace(const std::string& name, bool text);
+int DecodeFileInPlace(const std::string& name, bool text, const DecodeLimits& limits);
 
 // LF to CR LF over a stream: a CR goes before every LF that does not follow
 // a CR; the last byte is carried from one piece to the next.

@@ -67,10 +67,12 @@ int HttpDeleteFile(HttpClient client, const char* resource);
 // mismatch), -1 for flags other than 0.
 int HttpVerifyFile(HttpClient client, const char* localFile, const char* resource, DWORD flags);
 
-// Inflates a gzip, zlib or deflate block into a new movable block. 1 or 0.
+// Inflates a gzip, zlib or deflate block into a new movable block, within the
+// default decoding limits (HttpSetDecodeLimits). 1 or 0.
 int HttpDecodeMemory(HGLOBAL memory, DWORD length, HGLOBAL* decoded, DWORD* decodedLength);
-// Inflates a downloaded file in place (textFlag: LF to CR LF as well). 1 or 0;
-// on failure the file stays as it was.
+// Inflates a downloaded file in place (textFlag: LF to CR LF as well), within
+// the client's decoding limits (the defaults when the handle names none). 1 or
+// 0; on failure the file stays as it was.
 int HttpDecodeFile(HttpClient client, const char* fileName, BOOL textFlag);
 
 }  // extern "C"

@@ -63,7 +63,10 @@ const std::vector<PropertyStep> kRules[] = {
      {"DirectoryFormat", "-1", CTL_E_INVALIDPROPERTYVALUE, "DirectoryFormat", "6"},
      {"HostKeyPolicy", "3", CTL_E_INVALIDPROPERTYVALUE, "HostKeyPolicy", "0"},
      {"HostKeyPolicy", "-1", CTL_E_INVALIDPROPERTYVALUE, "HostKeyPolicy", "0"},
-     {"HostKeyPolicy", "2", S_OK, "HostKeyPolicy", "2"}},
+     {"HostKeyPolicy", "2", S_OK, "HostKeyPolicy", "2"},
+     {"MaxDecodedRatio", "-1", CTL_E_INVALIDPROPERTYVALUE, "MaxDecodedRatio", "1000"},
+     {"MaxDecodedSize", "9000000000", S_OK, "MaxDecodedSize", "9000000000"},
+     {"MaxDecodedSize", "-1", CTL_E_INVALIDPROPERTYVALUE, "MaxDecodedSize", "9000000000"}},
     // ProxyType is checked against the server type (undefined: anything goes).
     {{"ProxyType", "77", S_OK, "ProxyType", "77"},
      {"ServerType", "1", S_OK, "ServerType", "1"},

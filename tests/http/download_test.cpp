@@ -192,6 +192,11 @@ TEST_F(HttpDownloadTest, CutOffAndCorruptBodiesFailInMemory) {
          HTTP_GETDATA_COMPRESS, fileErrorInvalidEncodingType},
         {"compress coding", Response("200 OK", "abc", {"Content-Encoding: compress"}),
          HTTP_GETDATA_COMPRESS, fileErrorInvalidEncodingType},
+        // Zeros at the best compression expand past the default ratio of 1000.
+        {"bomb",
+         Response("200 OK", Compressed(std::string(20 << 20, '\0'), 31, 9),
+                  {"Content-Encoding: gzip"}),
+         HTTP_GETDATA_COMPRESS, fileErrorDecodedSizeExceeded},
     };
     for (const FaultCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -39,9 +39,10 @@ inline std::string ChunkedResponse(const std::vector<std::string>& chunks, bool 
 }
 
 // The data compressed with a gzip (windowBits 31), zlib (15) or raw (-15) header.
-inline std::string Compressed(const std::string& data, int windowBits = 31) {
+inline std::string Compressed(const std::string& data, int windowBits = 31,
+                              int level = Z_BEST_SPEED) {
     z_stream stream{};
-    deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+    deflateInit2(&stream, level, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
     std::string out(deflateBound(&stream, data.size()) + 32, '\0');
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     stream.avail_in = static_cast<uInt>(data.size());
