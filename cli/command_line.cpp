@@ -34,7 +34,8 @@ constexpr const char* kUsageHead =
 constexpr const char* kUsageTail =
     "options of the commands that connect: -q (--quiet), -k (--insecure), --implicit,\n"
     "  --no-mlsd, --compressed-ssh, --known-hosts FILE, -i (--identity) KEY,\n"
-    "  --max-decoded-size BYTES, --max-decoded-ratio N\n"
+    "  --max-decoded-size BYTES, --max-decoded-ratio N, -u (--user) USER[:PASSWORD],\n"
+    "  -n (--netrc), --netrc-file FILE\n"
     "Options may come before or after the command, short ones bundled (-qk); --set\n"
     "NAME=VALUE writes a property of the control first; -- ends the options.\n";
 

@@ -14,6 +14,9 @@ constexpr OptionSpec kConnectionOptions[] = {
     {"--identity", "-i", true},
     {"--no-mlsd", "", false},
     {"--compressed-ssh", "", false},
+    {"--user", "-u", true},
+    {"--netrc", "-n", false},
+    {"--netrc-file", "", true},
     // The bounds of decoded HTTP bodies (MaxDecodedSize, MaxDecodedRatio).
     {"--max-decoded-size", "", true},
     {"--max-decoded-ratio", "", true},

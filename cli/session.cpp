@@ -4,9 +4,11 @@
 
 #include "cli/command_table.h"
 #include "cli/hresult_text.h"
+#include "cli/netrc.h"
 #include "cli/prompt.h"
 #include "control/FileTransfer.h"
 #include "control/class_factory.h"
+#include "platform/file.h"
 #include "platform/text.h"
 #include "platform/wipe.h"
 #include "resources/version.h"
@@ -133,27 +135,102 @@ bool ApplyDecodeLimits(Session& session, const ParsedCommand& command) {
                      static_cast<LONG>(DecimalOption(*ratio, kMaxDecodedRatio).value_or(0)));
 }
 
-// The user and host of a URL's authority, and whether it carries a password.
+// The login of a command: the user and password (percent-decoded) of the URL's
+// authority, of -u, or of the netrc file, and the URL without them.
 struct UrlLogin {
     std::string user;
     std::string host;
+    SecretBytes password;
     bool hasPassword = false;
+    std::string bareUrl;  // the URL without its user and password
+    bool apart = false;   // UserName and Password are set apart from the URL
 };
+
+void SplitUserInfo(std::string_view info, UrlLogin& login) {
+    const std::size_t colon = info.find(':');
+    login.user = PercentDecoded(info.substr(0, colon));
+    login.hasPassword = colon != std::string_view::npos;
+    if (!login.hasPassword) return;
+    std::string password = PercentDecoded(info.substr(colon + 1));
+    login.password.assign(password);
+    SecureWipe(password.data(), password.size());
+}
 
 UrlLogin LoginOf(std::string_view url) {
     UrlLogin login;
+    std::size_t start = 0;
     if (const std::size_t scheme = url.find("://"); scheme != std::string_view::npos)
-        url.remove_prefix(scheme + 3);
-    url = url.substr(0, url.find('/'));
-    if (const std::size_t at = url.rfind('@'); at != std::string_view::npos) {
-        const std::string_view info = url.substr(0, at);
-        login.user = std::string(info.substr(0, info.find(':')));
-        login.hasPassword = info.find(':') != std::string_view::npos;
-        url.remove_prefix(at + 1);
+        start = scheme + 3;
+    std::string_view authority = url.substr(start);
+    authority = authority.substr(0, authority.find('/'));
+    login.bareUrl = std::string(url);
+    if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
+        SplitUserInfo(authority.substr(0, at), login);
+        login.bareUrl.erase(start, at + 1);
+        login.apart = true;
+        authority.remove_prefix(at + 1);
     }
-    const bool bracketed = !url.empty() && url[0] == '[';
-    login.host = std::string(url.substr(0, bracketed ? url.find(']') + 1 : url.find(':')));
+    const bool bracketed = !authority.empty() && authority[0] == '[';
+    login.host =
+        std::string(authority.substr(0, bracketed ? authority.find(']') + 1 : authority.find(':')));
     return login;
+}
+
+constexpr std::size_t kMaxNetrcBytes = 64 * 1024;
+
+// A small file whole into a wiping buffer; false when it cannot be read or is
+// larger than limit.
+bool ReadSmallFile(const std::string& path, std::size_t limit, SecretBytes* text) {
+    platform::LocalFile file;
+    if (file.Open(path, platform::FileAccess::Read, platform::FileDisposition::OpenExisting) != 0)
+        return false;
+    const std::int64_t size = file.Size();
+    if (size < 0 || static_cast<std::uint64_t>(size) > limit) return false;
+    const std::span<char> room = text->Resize(static_cast<std::size_t>(size));
+    for (std::size_t got = 0; got < room.size();) {
+        const std::int64_t read = file.Read(room.data() + got, room.size() - got);
+        if (read <= 0) return false;
+        got += static_cast<std::size_t>(read);
+    }
+    return true;
+}
+
+// -u USER[:PASSWORD] wins over the URL's login; with -n (~/.netrc) or
+// --netrc-file a URL without a password takes the host's entry. A netrc file
+// that others may read is refused, as OpenSSH refuses such key files.
+bool ResolveLogin(Session& session, const ParsedCommand& command, UrlLogin& login) {
+    if (const std::optional<std::string> given = command.Value("--user")) {
+        SplitUserInfo(*given, login);
+        login.apart = true;
+        return true;
+    }
+    std::optional<std::string> netrc = command.Value("--netrc-file");
+    if (!netrc && command.Has("--netrc")) netrc = platform::HomeDirectory() + "/.netrc";
+    if (!netrc || login.hasPassword) return true;
+    if (!platform::FileExists(*netrc)) {
+        if (command.Has("--netrc-file")) {
+            session.err() << "filetransfer: netrc file " << *netrc << " does not exist\n";
+            return false;
+        }
+        return true;  // -n without a ~/.netrc: nothing to add
+    }
+    if (!platform::FileIsPrivate(*netrc)) {
+        session.err() << "filetransfer: netrc file " << *netrc
+                      << " may be read by others: refused (chmod 600 it)\n";
+        return false;
+    }
+    SecretBytes text;
+    if (!ReadSmallFile(*netrc, kMaxNetrcBytes, &text)) {
+        session.err() << "filetransfer: cannot read netrc file " << *netrc << "\n";
+        return false;
+    }
+    std::optional<NetrcLogin> entry = FindNetrcLogin(text.view(), login.host, login.user);
+    if (!entry) return true;
+    login.user = entry->login;
+    login.password = std::move(entry->password);
+    login.hasPassword = entry->hasPassword;
+    login.apart = true;
+    return true;
 }
 
 // Writes a secret property; the BSTR's characters are wiped before it is freed.
@@ -166,12 +243,47 @@ bool PutSecret(Session& session, std::string_view name, const SecretBytes& secre
     return ok;
 }
 
-HRESULT TryConnect(Session& session, const std::string& url, const ParsedCommand& command) {
-    if (command.Has("--implicit"))
-        return ApplyUrlForImplicitTls(session, url) ? session.TryCall("Connect", {}) : E_FAIL;
-    ScopedVariant serverName;
-    SetTextVariant(serverName.get(), url);
-    return session.TryCall("Connect", std::span<VARIANT>(serverName.get(), 1));
+// A password written with --set before is kept for a URL that names the same
+// user (or any user, when --set named none) without a password of its own.
+void KeepSetPassword(Session& session, UrlLogin& login) {
+    if (login.hasPassword) return;
+    ScopedVariant password, user;
+    if (!session.Get("Password", password.get()) || (*password).vt != VT_BSTR ||
+        SysStringLen((*password).bstrVal) == 0 || !session.Get("UserName", user.get()) ||
+        (*user).vt != VT_BSTR)
+        return;
+    const std::string setUser = Utf16ToUtf8(BstrView((*user).bstrVal));
+    if (!setUser.empty() && setUser != login.user) return;
+    std::string text = Utf16ToUtf8(BstrView((*password).bstrVal));
+    login.password.assign(text);
+    login.hasPassword = true;
+    SecureWipe(text.data(), text.size());
+    SecureWipe((*password).bstrVal, SysStringLen((*password).bstrVal) * sizeof(OLECHAR));
+}
+
+HRESULT TryConnect(Session& session, UrlLogin& login, const ParsedCommand& command) {
+    if (!login.apart && !command.Has("--implicit")) {
+        ScopedVariant serverName;
+        SetTextVariant(serverName.get(), login.bareUrl);
+        return session.TryCall("Connect", std::span<VARIANT>(serverName.get(), 1));
+    }
+    if (login.apart) KeepSetPassword(session, login);
+    bool applied = false;
+    if (command.Has("--implicit")) {
+        applied = ApplyUrlForImplicitTls(session, login.bareUrl);
+    } else {
+        ScopedVariant url;
+        SetTextVariant(url.get(), login.bareUrl);
+        applied = session.Put("URL", url.get());
+    }
+    if (!applied) return E_FAIL;
+    if (login.apart) {
+        ScopedVariant user;
+        SetTextVariant(user.get(), login.user);
+        if (!session.Put("UserName", user.get())) return E_FAIL;
+        if (login.hasPassword && !PutSecret(session, "Password", login.password)) return E_FAIL;
+    }
+    return session.TryCall("Connect", {});
 }
 
 // What to ask after a failed connect: a key's passphrase (again, at most three
@@ -201,10 +313,11 @@ Ask WhatToAsk(Session& session, const ParsedCommand& command, const UrlLogin& lo
 
 // Connects, asking for what is missing when a terminal is there to ask.
 HRESULT ConnectAsking(Session& session, const std::string& url, const ParsedCommand& command) {
-    const UrlLogin login = LoginOf(url);
+    UrlLogin login = LoginOf(url);
+    if (!ResolveLogin(session, command, login)) return E_FAIL;
     int passphrasesAsked = 0;
     bool passwordAsked = false;
-    HRESULT hr = TryConnect(session, url, command);
+    HRESULT hr = TryConnect(session, login, command);
     while (FAILED(hr)) {
         const Ask ask = WhatToAsk(session, command, login, passphrasesAsked, passwordAsked);
         if (ask == Ask::Nothing) break;

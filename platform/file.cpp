@@ -156,6 +156,11 @@ bool FileExists(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
+bool FileIsPrivate(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+}
+
 bool RemoveLocalFile(const std::string& path) {
     return !path.empty() && (::unlink(path.c_str()) == 0 || errno == ENOENT);
 }

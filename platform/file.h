@@ -95,6 +95,8 @@ class ReplacingFile {
 // The size of a file by name, or -1 with *error (when given) set.
 std::int64_t FileSizeOf(const std::string& path, int* error = nullptr);
 bool FileExists(const std::string& path);
+// True when the file exists and neither its group nor others have any access.
+bool FileIsPrivate(const std::string& path);
 // Removes a file (not a directory); true when it is gone.
 bool RemoveLocalFile(const std::string& path);
 

@@ -181,6 +181,50 @@ TEST_P(FtpCommands, InformationCommandsPrintWhatTheDiskHolds) {
     EXPECT_EQ(run.err.rfind("filetransfer: error ", 0), 0u) << run.err;
 }
 
+// The login: the URL's (percent-decoded), -u, a netrc file (refused when
+// others may read it), or --set Password for the URL's user.
+TEST_P(FtpCommands, LoginComesFromTheUrlTheUserOptionOrNetrc) {
+    Write("login.txt", "0123456789", 0644);
+    const std::string user = Setting("FT_TEST_USER"), password = Setting("FT_TEST_PASSWORD");
+    const std::string hostPort = Setting("FT_TEST_HOST") + ":" + Setting(GetParam().portVariable);
+    const std::string bare = "ftp://" + hostPort + "/" + folder_ + "/login.txt";
+    const std::string netrc = (fs::temp_directory_path() / ("ft-netrc-" + std::to_string(getpid()))).string();
+    std::ofstream(netrc) << "machine other.invalid login x password y\n"
+                         << "macdef init\nmachine " << Setting("FT_TEST_HOST") << "\n\n"
+                         << "machine " << Setting("FT_TEST_HOST") << " login " << user
+                         << " password " << password << "\n";
+    std::string encoded;  // every character of the user escaped
+    for (unsigned char c : user) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%%%02X", c);
+        encoded += hex;
+    }
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        int mode;  // of the netrc file
+        int exitCode;
+        const char* err;
+    } cases[] = {
+        {"escaped user", {"size", "ftp://" + encoded + ":" + password + "@" + hostPort + "/" + folder_ + "/login.txt"}, 0600, 0, ""},
+        {"-u", {"size", "-u", user + ":" + password, bare}, 0600, 0, ""},
+        {"-u over the URL", {"size", "-u", user + ":" + password, "ftp://x:y@" + hostPort + "/" + folder_ + "/login.txt"}, 0600, 0, ""},
+        {"--set Password", {"--set", "Password=" + password, "size", "ftp://" + user + "@" + hostPort + "/" + folder_ + "/login.txt"}, 0600, 0, ""},
+        {"netrc", {"size", "--netrc-file", netrc, bare}, 0600, 0, ""},
+        {"netrc others read", {"size", "--netrc-file", netrc, bare}, 0644, 1, "may be read by others"},
+        {"wrong password", {"size", "-u", user + ":wrong", bare}, 0600, 67, "error 122"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(::chmod(netrc.c_str(), static_cast<mode_t>(c.mode)), 0);
+        const RunResult run = RunCli(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        EXPECT_EQ(run.out, c.exitCode == 0 ? "10\n" : "");
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+    }
+    fs::remove(netrc);
+}
+
 TEST_P(FtpCommands, ManagementCommandsChangeTheFiles) {
     Write("old.txt", "content\n");
     RunResult run = RunCli({"mkdir", Url("made")});
