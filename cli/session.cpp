@@ -281,7 +281,8 @@ HRESULT TryConnect(Session& session, UrlLogin& login, const ParsedCommand& comma
         ScopedVariant user;
         SetTextVariant(user.get(), login.user);
         if (!session.Put("UserName", user.get())) return E_FAIL;
-        if (login.hasPassword && !PutSecret(session, "Password", login.password)) return E_FAIL;
+        // Empty without one: a URL without a login leaves an anonymous password.
+        if (!PutSecret(session, "Password", login.password)) return E_FAIL;
     }
     return session.TryCall("Connect", {});
 }
