@@ -114,7 +114,7 @@ constexpr std::string_view kCommandLineHttpVersion = "1.1";
 
 }  // namespace
 
-int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) {
+int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err, std::istream& in) {
     Invocation invocation;
     try {
         invocation = ParseArguments(argc, argv);
@@ -136,7 +136,7 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err) 
         case Request::Run:
             break;
     }
-    Session session(out, err);
+    Session session(out, err, in);
     if (!session.Create()) return kExitFailure;
     // The command line speaks HTTP/1.1 (the control's own default is 1.0);
     // --set ProtocolVersion=... still decides.

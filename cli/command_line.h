@@ -2,6 +2,7 @@
 // The commands are in cli/commands_*.cpp (see cli/command_line.cpp).
 #pragma once
 
+#include <iostream>
 #include <ostream>
 
 // Exit codes: 0 success, 1 a call failed, 2 usage error. A command that
@@ -11,4 +12,5 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err);
+int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
+                   std::istream& in = std::cin);

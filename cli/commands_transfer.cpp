@@ -2,6 +2,9 @@
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
+#include <fstream>
+#include <istream>
+#include <vector>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,6 +76,13 @@ void ValidateTransfer(const ParsedCommand& command) {
     }
     if (auto offset = command.Value("--restart"); offset && !RestartOffsetOf(*offset)) {
         throw UsageError{"--restart takes a byte offset from 0 to 9223372036854775807"};
+    }
+    // "-" is standard output or input: nothing there to continue or append to.
+    const bool standardStream =
+        std::find(command.arguments.begin(), command.arguments.end(), "-") !=
+        command.arguments.end();
+    if (standardStream && (command.Has("--restart") || command.Has("--append"))) {
+        throw UsageError{"--restart and --append need a local file, not -"};
     }
     if (command.Has("--active") && command.Has("--passive")) {
         throw UsageError{"--active and --passive exclude each other"};
@@ -274,6 +284,53 @@ int GetNamedByServer(Session& session, const ParsedCommand& command, const std::
     return DisconnectFrom(session) ? kExitSuccess : kExitFailure;
 }
 
+// A transfer through standard output or input goes by a file of its own in
+// the temporary folder, removed afterwards: the engines read and write files.
+class StagingFile {
+  public:
+    StagingFile() {
+        std::error_code ignored;
+        if (auto made = CreatePartFile(std::filesystem::temp_directory_path(ignored))) path_ = *made;
+    }
+    ~StagingFile() {
+        if (!path_.empty()) platform::RemoveLocalFile(path_);
+    }
+    StagingFile(const StagingFile&) = delete;
+    StagingFile& operator=(const StagingFile&) = delete;
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+bool CopyStream(std::istream& from, std::ostream& to) {
+    std::vector<char> block(256 * 1024);
+    while (from) {
+        from.read(block.data(), static_cast<std::streamsize>(block.size()));
+        to.write(block.data(), from.gcount());
+    }
+    return from.eof() && to.flush().good();
+}
+
+// get URL -: the file goes to standard output once it is complete.
+int GetToOutput(Session& session, const ParsedCommand& command, const std::string& url) {
+    StagingFile staging;
+    if (staging.path().empty()) {
+        session.Fail(kAutomationErrorBase + fileErrorFileNotCreated);
+        session.TryCall("Disconnect", {});
+        return kExitFailure;
+    }
+    if (!ApplyTransferOptions(session, command)) return kExitFailure;
+    const int status = Transfer(session, command, Direction::Get, staging.path(), url);
+    if (status != kExitSuccess) return status;
+    std::ifstream file(staging.path(), std::ios::binary);
+    if (!CopyStream(file, session.out())) {
+        session.err() << "filetransfer: cannot write to standard output\n";
+        return kExitFailure;
+    }
+    return kExitSuccess;
+}
+
 // get URL [LOCAL]: LOCAL defaults to the remote file name; an existing
 // directory receives the file under that name. Over HTTP, without LOCAL or
 // into a directory, the response's Content-Disposition name comes first
@@ -288,6 +345,7 @@ int RunGet(Session& session, const ParsedCommand& command) {
     }
     const std::string remoteName(BaseName(*resource));
     const bool named = command.arguments.size() > 1;
+    if (named && command.arguments[1] == "-") return GetToOutput(session, command, url);
     std::error_code ignored;
     const bool intoFolder = named && std::filesystem::is_directory(command.arguments[1], ignored);
     if (IsWebUrl(url) && (!named || intoFolder) && !command.Has("--restart")) {
@@ -305,6 +363,24 @@ int RunGet(Session& session, const ParsedCommand& command) {
     return Transfer(session, command, Direction::Get, local, url);
 }
 
+// put - URL: standard input is read to its end, then sent.
+int PutFromInput(Session& session, const ParsedCommand& command, const std::string& url) {
+    if (!url.empty() && url.back() == '/') {
+        session.err() << "filetransfer: put - needs a URL that names the remote file\n";
+        return kExitUsage;
+    }
+    StagingFile staging;
+    std::ofstream file(staging.path(), std::ios::binary | std::ios::trunc);
+    if (staging.path().empty() || !CopyStream(session.in(), file)) {
+        session.err() << "filetransfer: cannot keep standard input in the temporary folder\n";
+        return kExitFailure;
+    }
+    file.close();
+    if (!ConnectFor(session, url, command)) return kExitFailure;
+    if (!ApplyTransferOptions(session, command)) return kExitFailure;
+    return Transfer(session, command, Direction::Put, staging.path(), url);
+}
+
 // put LOCAL URL: a URL ending in '/' takes the local file's name.
 int RunPut(Session& session, const ParsedCommand& command) {
     const std::string& local = command.arguments[0];
@@ -320,6 +396,7 @@ int RunPut(Session& session, const ParsedCommand& command) {
             }
         }
     }
+    if (local == "-") return PutFromInput(session, command, url);
     if (!ConnectFor(session, url, command)) return kExitFailure;
     if (!ApplyTransferOptions(session, command)) return kExitFailure;
     return Transfer(session, command, Direction::Put, local, url);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <istream>
 #include <ostream>
 #include <span>
 #include <string>
@@ -43,11 +44,14 @@ void SetTextVariant(VARIANT* value, std::string_view text);
 
 class Session {
   public:
-    Session(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+    Session(std::ostream& out, std::ostream& err, std::istream& in)
+        : out_(out), err_(err), in_(in) {}
 
     bool Create();
     std::ostream& out() { return out_; }
     std::ostream& err() { return err_; }
+    // What "-" reads for put.
+    std::istream& in() { return in_; }
     IDispatch* control() { return control_.get(); }
 
     // Writes a property given as a literal ("--set NAME=VALUE").
@@ -83,6 +87,7 @@ class Session {
 
     std::ostream& out_;
     std::ostream& err_;
+    std::istream& in_;
     ComPtr<IDispatch> control_;
     HRESULT failure_ = S_OK;
 };

@@ -304,6 +304,14 @@ TEST_P(FtpCommands, GetAndPutKeepEveryByteAndTurnLineEndsOnlyAsText) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(ReadFile(local) == bytes);
 
+    // "-" is standard input for put and standard output for get.
+    run = RunCli({"put", "-", Url("piped.bin")}, bytes);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(ReadFile(work_ / "piped.bin") == bytes);
+    run = RunCli({"get", Url("piped.bin"), "-"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(run.out == bytes);
+
     // A URL ending in a slash takes the local name.
     ASSERT_EQ(RunCli({"put", "-q", local, base_}).exitCode, 0);
     EXPECT_TRUE(ReadFile(work_ / "data.local") == bytes);

@@ -14,13 +14,14 @@ struct RunResult {
 };
 
 // Runs `filetransfer ARGS...`.
-inline RunResult RunCli(std::vector<std::string> args) {
+inline RunResult RunCli(std::vector<std::string> args, const std::string& input = "") {
     args.insert(args.begin(), "filetransfer");
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
     std::ostringstream out, err;
-    const int code = RunCommandLine(static_cast<int>(args.size()), argv.data(), out, err);
+    std::istringstream in(input);
+    const int code = RunCommandLine(static_cast<int>(args.size()), argv.data(), out, err, in);
     return {code, out.str(), err.str()};
 }
