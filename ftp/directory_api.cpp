@@ -149,7 +149,7 @@ int NextEntry(FtpSession& session, DirectoryListing& listing, FtpDirectoryEntry*
         listing.cursor = listing.entries.size();
         if (!ReadUntilNewEntry(session, listing, fileErrorEndOfDirectory)) return 0;
     }
-    *entry = listing.entries[listing.cursor].Record();
+    *entry = listing.entries.Record(listing.cursor);
     ++listing.cursor;
     return 1;
 }
