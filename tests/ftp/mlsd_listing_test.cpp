@@ -149,24 +149,48 @@ struct ChoiceCase {
     int chosenFormat;
     const char* path;
     const char* command;
+    // MLSD refused with this reply first; the listing goes to LIST, and so does the next.
+    const char* refusal = nullptr;
 };
 
 class ListingChoice : public EngineTest, public ::testing::WithParamInterface<ChoiceCase> {};
 
 TEST_P(ListingChoice, ListIsKeptUnlessFactsAreAskedForAndPossible) {
     const ChoiceCase& c = GetParam();
-    DataPeer data;
+    const std::string listing = std::string(c.command) + " " + c.path;
+    DataPeer refused, data, again;
     data.Serve({.payload = "-rw-r--r-- 1 a b 1 Jan 02 2020 x\r\n"});
-    PeerSession session(Listing(data, std::string(c.command) + " " + c.path),
-                        Passive(kUnixSyst, c.offered ? kMlstFeat : kNoFeatures));
+    again.Serve({.payload = "-rw-r--r-- 1 a b 1 Jan 02 2020 y\r\n"});
+    PeerScript script;
+    if (c.refusal) {
+        script.Reply("TYPE A", "200 ASCII\r\n")
+            .Reply("PASV", refused.PasvReply())
+            .Reply(std::string("MLSD ") + c.path, c.refusal)
+            .Reply("PASV", data.PasvReply())
+            .Reply(listing, "150 Here comes the directory listing.\r\n")
+            .Send("226 Directory send OK.\r\n")
+            .Reply("TYPE I", "200 Binary\r\n");
+        script = Listing(again, listing, script);
+    } else {
+        script = Listing(data, listing);
+    }
+    PeerSession session(std::move(script), Passive(kUnixSyst, c.offered ? kMlstFeat : kNoFeatures));
     const FtpClient client = session.client();
     FtpSetListingFacts(client, c.prefer ? TRUE : FALSE);
     if (c.chosenFormat != FTP_DIRECTORY_AUTO) {
         ASSERT_EQ(FtpSetDirectoryFormat(client, c.chosenFormat), 0);
     }
-    ListAll(client, c.path);
+    EXPECT_EQ(ListAll(client, c.path).size(), 1u);
     EXPECT_EQ(FtpListingHasFacts(client), 0);
-    EXPECT_EQ(session.Finish(), std::string("TYPE A|PASV|") + c.command + " " + c.path + "|TYPE I");
+    std::string expected = "TYPE A|PASV|" + listing + "|TYPE I";
+    if (c.refusal) {
+        EXPECT_EQ(FtpGetFeatures(client) & 0x1000u, 0u);  // MLST forgotten
+        EXPECT_EQ(ListAll(client, c.path).size(), 1u);
+        EXPECT_EQ(FtpGetDirectoryFormat(client), FTP_DIRECTORY_UNIX);  // detected, not MLSD
+        expected =
+            "TYPE A|PASV|MLSD " + std::string(c.path) + "|PASV|" + listing + "|TYPE I|" + expected;
+    }
+    EXPECT_EQ(session.Finish(), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -174,7 +198,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ChoiceCase{"NotAskedFor", true, false, FTP_DIRECTORY_AUTO, "pub", "LIST"},
                       ChoiceCase{"NotOffered", false, true, FTP_DIRECTORY_AUTO, "pub", "LIST"},
                       ChoiceCase{"LayoutChosen", true, true, FTP_DIRECTORY_UNIX, "pub", "LIST"},
-                      ChoiceCase{"Mask", true, true, FTP_DIRECTORY_AUTO, "*.txt", "LIST"}),
+                      ChoiceCase{"Mask", true, true, FTP_DIRECTORY_AUTO, "*.txt", "LIST"},
+                      ChoiceCase{"RefusedByFacts", true, true, FTP_DIRECTORY_AUTO, "pub", "LIST",
+                                 "500 Unknown command.\r\n"},
+                      ChoiceCase{"RefusedByFormat", true, false, FTP_DIRECTORY_MLSD, "pub", "LIST",
+                                 "502 Command not implemented.\r\n"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace
