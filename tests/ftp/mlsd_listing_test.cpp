@@ -25,6 +25,8 @@ struct FactsCase {
     int directory;
     bool link;
     const char* target;
+    const char* owner = "";
+    const char* group = "";
 };
 
 TEST(FactsLine, NamesSizesTypesAndModes) {
@@ -43,6 +45,11 @@ TEST(FactsLine, NamesSizesTypesAndModes) {
          true, "/srv/t.txt"},
         {"Type=OS.UNIX=symlink; ln2", "ln2", 0, FTP_PERM_SYMLINK, 0, true, ""},
         {"type=OS.unix=blk;size=0; dev", "dev", 0, 0, 0, false, ""},
+        // Names win over numeric ids in either order; an empty name says nothing.
+        {"UNIX.group=1001;UNIX.groupname=staff;UNIX.owner=1001;UNIX.ownername=ann; f", "f", 0, 0, 0,
+         false, "", "ann", "staff"},
+        {"unix.ownername=ann;unix.uid=7;unix.groupname=;unix.gid=8; g", "g", 0, 0, 0, false, "",
+         "ann", "8"},
     };
     for (const FactsCase& c : cases) {
         SCOPED_TRACE(c.line);
@@ -54,6 +61,8 @@ TEST(FactsLine, NamesSizesTypesAndModes) {
         EXPECT_EQ(entry.fields.directory, c.directory);
         EXPECT_EQ(entry.link, c.link);
         EXPECT_EQ(entry.LinkTarget(), c.target);
+        EXPECT_STREQ(entry.fields.owner, c.owner);
+        EXPECT_STREQ(entry.fields.group, c.group);
         // The record handed out counts a link as a directory, as for LIST.
         FtpDirectoryEntry record{};
         ASSERT_TRUE(ftp::ParseFacts(c.line, record));
