@@ -1,8 +1,10 @@
 // Listings and file management on one URL: ls, stat, size, mtime, touch,
 // chmod, rm, mkdir, rmdir, mv and verify.
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -221,7 +223,8 @@ int OnUrl(Session& session, const ParsedCommand& command, const std::string& url
 }
 
 // The text ls prints, made entry by entry while the listing is read, so that
-// a long listing is held once, as the text it prints.
+// a long listing is held once, as the text it prints, in pieces that are
+// filled one after the other and never copied as they grow.
 class ListingText {
   public:
     explicit ListingText(const ParsedCommand& command)
@@ -229,30 +232,35 @@ class ListingText {
 
     void Add(const Entry& entry) {
         if (raw_) {
-            text_ += entry.name;
-            text_ += '\n';
+            Append(entry.name + "\n");
         } else if (json_) {
-            if (count_ != 0) text_ += ',';
-            text_ += JsonObject(entry);
+            Append((count_ != 0 ? "," : "") + JsonObject(entry));
         } else {
-            text_ += ListLine(entry);
-            text_ += '\n';
+            Append(ListLine(entry) + "\n");
         }
         ++count_;
     }
     std::size_t count() const { return count_; }
     void Print(std::ostream& out) const {
-        if (json_) {
-            out << "[" << text_ << "]\n";
-        } else {
-            out << text_;
-        }
+        if (json_) out << "[";
+        for (const std::string& piece : pieces_)
+            out << piece;
+        if (json_) out << "]\n";
     }
 
   private:
+    static constexpr std::size_t kPiece = 64 * 1024;
+
+    void Append(const std::string& text) {
+        if (pieces_.empty() || pieces_.back().size() + text.size() > kPiece) {
+            pieces_.emplace_back().reserve(std::max(kPiece, text.size()));
+        }
+        pieces_.back() += text;
+    }
+
     bool raw_, json_;
     std::size_t count_ = 0;
-    std::string text_;
+    std::deque<std::string> pieces_;
 };
 
 // ReadDirectory until the end of the listing; false after printing a failure.

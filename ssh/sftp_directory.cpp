@@ -129,7 +129,7 @@ void SftpDirectoryList::SortByName() {
 }
 
 void SftpDirectoryList::Clear() {
-    std::vector<Entry>().swap(entries_);
+    std::deque<Entry>().swap(entries_);
     texts_.Clear();
 }
 

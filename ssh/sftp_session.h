@@ -46,7 +46,8 @@ class SftpDirectoryList {
         TextArena::Ref name, longName;
         SftpAttributes attributes;
     };
-    std::vector<Entry> entries_;
+    // A deque grows without moving what it holds.
+    std::deque<Entry> entries_;
     TextArena texts_;
 };
 
