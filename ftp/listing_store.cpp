@@ -13,7 +13,7 @@ std::string_view TextOf(const char* buffer, std::size_t size) {
 template <std::size_t Size>
 void CopyText(char (&buffer)[Size], std::string_view text) {
     const std::size_t length = text.size() < Size ? text.size() : Size - 1;
-    std::memcpy(buffer, text.data(), length);
+    if (length != 0) std::memcpy(buffer, text.data(), length);
     buffer[length] = '\0';
 }
 

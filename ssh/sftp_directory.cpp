@@ -214,7 +214,7 @@ int SftpGetNextListingLine(SftpSession* handle, char* line) {
                   static_cast<unsigned long>(a.permissions), 1, static_cast<int>(a.uid),
                   static_cast<int>(a.gid), static_cast<unsigned long long>(a.size), fields.wMonth,
                   fields.wDay, fields.wYear, fields.wHour, fields.wMinute, fields.wSecond,
-                  static_cast<int>(name.size()), name.data());
+                  static_cast<int>(name.size()), name.empty() ? "" : name.data());
     ++session->cursor;
     return SucceedOp(*session);
 }
