@@ -1,9 +1,12 @@
 // Listings and file management on one URL: ls, stat, size, mtime, touch,
 // chmod, rm, mkdir, rmdir, mv and verify.
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <optional>
+#include <ostream>
 #include <span>
 #include <string>
 #include <string_view>
@@ -219,9 +222,50 @@ int OnUrl(Session& session, const ParsedCommand& command, const std::string& url
     return DisconnectFrom(session) ? kExitSuccess : kExitFailure;
 }
 
+// The text ls prints, made entry by entry while the listing is read, so that
+// a long listing is held once, as the text it prints, in pieces that are
+// filled one after the other and never copied as they grow.
+class ListingText {
+  public:
+    explicit ListingText(const ParsedCommand& command)
+        : raw_(command.Has("--raw")), json_(command.Has("--json")) {}
+
+    void Add(const Entry& entry) {
+        if (raw_) {
+            Append(entry.name + "\n");
+        } else if (json_) {
+            Append((count_ != 0 ? "," : "") + JsonObject(entry));
+        } else {
+            Append(ListLine(entry) + "\n");
+        }
+        ++count_;
+    }
+    std::size_t count() const { return count_; }
+    void Print(std::ostream& out) const {
+        if (json_) out << "[";
+        for (const std::string& piece : pieces_)
+            out << piece;
+        if (json_) out << "]\n";
+    }
+
+  private:
+    static constexpr std::size_t kPiece = 64 * 1024;
+
+    void Append(const std::string& text) {
+        if (pieces_.empty() || pieces_.back().size() + text.size() > kPiece) {
+            pieces_.emplace_back().reserve(std::max(kPiece, text.size()));
+        }
+        pieces_.back() += text;
+    }
+
+    bool raw_, json_;
+    std::size_t count_ = 0;
+    std::deque<std::string> pieces_;
+};
+
 // ReadDirectory until the end of the listing; false after printing a failure.
 // *empty tells that the listing held no entry at all.
-bool ReadEntries(Session& session, std::vector<Entry>& entries, bool* empty) {
+bool ReadEntries(Session& session, ListingText& listing, bool* empty) {
     while (true) {
         VARIANT values[7];
         for (VARIANT& value : values)
@@ -232,33 +276,32 @@ bool ReadEntries(Session& session, std::vector<Entry>& entries, bool* empty) {
         for (std::size_t i = 0; i < 7; ++i)
             arguments.Output(i, &values[i]);
         const HRESULT hr = session.TryCall("ReadDirectory64", arguments.span());
-        Entry entry{TextOf(values[0]),
-                    TextOf(values[2]),
-                    TextOf(values[3]),
-                    TextOf(values[4]),
-                    SizeOf(values[1]),
-                    LongOf(values[5]),
-                    values[6].vt == VT_BOOL && values[6].boolVal != VARIANT_FALSE};
+        const Entry entry{TextOf(values[0]),
+                          TextOf(values[2]),
+                          TextOf(values[3]),
+                          TextOf(values[4]),
+                          SizeOf(values[1]),
+                          LongOf(values[5]),
+                          values[6].vt == VT_BOOL && values[6].boolVal != VARIANT_FALSE};
         for (VARIANT& value : values)
             VariantClear(&value);
         if (hr == kEndOfDirectory) return true;
-        if (hr == kDirectoryEmpty && entries.empty()) {
+        if (hr == kDirectoryEmpty && listing.count() == 0) {
             *empty = true;
             return true;
         }
         if (FAILED(hr)) return session.Fail(hr);
-        entries.push_back(std::move(entry));
+        listing.Add(entry);
     }
 }
 
 bool ListEntries(Session& session, const std::string& path, const ParsedCommand& command) {
-    const bool raw = command.Has("--raw");
     Arguments open(2);
-    open.Text(0, path).Bool(1, !raw);
+    open.Text(0, path).Bool(1, !command.Has("--raw"));
     if (!session.Call("OpenDirectory", open.span())) return false;
-    std::vector<Entry> entries;
+    ListingText listing(command);
     bool empty = false;
-    const bool read = ReadEntries(session, entries, &empty);
+    const bool read = ReadEntries(session, listing, &empty);
     session.TryCall("CloseDirectory", {});
     if (!read) return false;
     // Some servers (vsftpd) list a missing directory as an empty one: an empty
@@ -268,18 +311,7 @@ bool ListEntries(Session& session, const std::string& path, const ParsedCommand&
         change.Text(0, path);
         if (!session.Call("ChangeDirectory", change.span())) return false;
     }
-    if (raw) {
-        for (const Entry& entry : entries)
-            session.out() << entry.name << "\n";
-    } else if (command.Has("--json")) {
-        session.out() << "[";
-        for (std::size_t i = 0; i < entries.size(); ++i)
-            session.out() << (i ? "," : "") << JsonObject(entries[i]);
-        session.out() << "]\n";
-    } else {
-        for (const Entry& entry : entries)
-            session.out() << ListLine(entry) << "\n";
-    }
+    listing.Print(session.out());
     return true;
 }
 

@@ -13,7 +13,8 @@ extern "C" {
 // Starts a listing of a path, a mask or (null or empty) the current directory:
 // MLSD when the session's directory format is FTP_DIRECTORY_MLSD, or when
 // FtpSetListingFacts is on, the server's FEAT offered MLST, no layout was
-// chosen and the path holds no wildcard; else LIST.
+// chosen and the path holds no wildcard; else LIST. MLSD refused with 500 to
+// 504 clears the MLST feature (and a layout of MLSD) and lists by LIST instead.
 // The reply code (125 or 150) or -1.
 int FtpOpenDirectory(FtpClient client, const char* path);
 // Turns the MLSD preference of FtpOpenDirectory on or off (off when a session

@@ -9,6 +9,7 @@
 #include "ftp/directory.h"
 #include "ftp/directory_listing.h"
 #include "ftp/engine.h"
+#include "ftp/fileops_internal.h"
 #include "ftp/ftp_ops.h"
 #include "ftp/transfer.h"
 #include "resources/errors.h"
@@ -86,6 +87,30 @@ int OpenListing(const SessionRef& ref, std::string_view command, std::string_vie
     return ref->ops->openListing(ref, command, path, facts);
 }
 
+// Opens the data connection and sends the listing command. 0 with the reply,
+// or -1 when the data connection could not be opened.
+int SendListingCommand(FtpSession& session, std::string_view command, std::string_view path,
+                       Exchange& reply) {
+    if (OpenDataConnection(session, kDirectionReceive, 0) != 0) {
+        RestoreType(session);
+        return -1;
+    }
+    reply = RunCommand(session, command, path);
+    return 0;
+}
+
+// MLSD refused as not implemented (500 to 504) although FEAT offered MLST: the
+// session forgets MLST, as it forgets every command refused so, and a layout
+// of MLSD with it (that layout needs MLST), so later listings go to LIST.
+bool ForgetsFacts(FtpSession& session, const Exchange& reply) {
+    if (!LearnFeature(session, reply, kFeatureMlst)) return false;
+    if (session.directoryFormat == FTP_DIRECTORY_MLSD) {
+        session.directoryFormat = FTP_DIRECTORY_AUTO;
+        session.directoryFormatChosen = false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int ftp::ftpops::OpenListing(const SessionRef& ref, std::string_view command, std::string_view path,
@@ -95,11 +120,18 @@ int ftp::ftpops::OpenListing(const SessionRef& ref, std::string_view command, st
     if (session.ioInProgress) return Fail(fileErrorOperationInProgress);
     QueryWhatProxyLoginSkipped(session);
     if (SelectTextType(session) != 0) return -1;
-    if (OpenDataConnection(session, kDirectionReceive, 0) != 0) {
-        RestoreType(session);
-        return -1;
+    Exchange reply;
+    if (SendListingCommand(session, command, path, reply) != 0) return -1;
+    if (facts && ForgetsFacts(session, reply)) {
+        // This listing goes to LIST at once, over a data connection of its own.
+        {
+            FtpErrorGuard keepError;
+            CloseDataConnection(session);
+        }
+        FtpSetLastError(0);
+        facts = false;
+        if (SendListingCommand(session, "LIST", path, reply) != 0) return -1;
     }
-    Exchange reply = RunCommand(session, command, path);
     if (!reply.ok() || (reply.code != 125 && reply.code != 150)) {
         return FailRefusedListing(session, reply);
     }
@@ -149,7 +181,7 @@ int NextEntry(FtpSession& session, DirectoryListing& listing, FtpDirectoryEntry*
         listing.cursor = listing.entries.size();
         if (!ReadUntilNewEntry(session, listing, fileErrorEndOfDirectory)) return 0;
     }
-    *entry = listing.entries[listing.cursor].Record();
+    *entry = listing.entries.Record(listing.cursor);
     ++listing.cursor;
     return 1;
 }

@@ -62,7 +62,7 @@ LineOutcome ParseLine(FtpSession& session, DirectoryListing& listing, std::strin
     }
     // A line that does not parse is dropped; the listing goes on.
     if (!parsed) return LineOutcome::NoEntry;
-    listing.entries.push_back(entry);
+    listing.entries.Add(entry.Record());
     return LineOutcome::EntryAdded;
 }
 
@@ -74,7 +74,7 @@ LineOutcome Failed(int error) {
 }  // namespace
 
 void DirectoryListing::Restart(const FtpSession& session) {
-    entries.clear();
+    entries.Clear();
     cursor = 0;
     line.clear();
     droppingLongLine = false;

@@ -1,20 +1,21 @@
-// What a session keeps of its current listing: the entries parsed so far, the
-// cursor over them, the line being assembled from the data connection and the
-// parser's state. One per session, made on first use and dropped with it.
+// What a session keeps of its current listing: the entries parsed so far (held
+// compactly, ftp/listing_store.h), the cursor over them, the line being
+// assembled from the data connection and the parser's state. One per session,
+// made on first use and dropped with it.
 #pragma once
 
 #include <cstddef>
-#include <deque>
 #include <string>
 #include <string_view>
 
 #include "ftp/listing_parser.h"
+#include "ftp/listing_store.h"
 #include "ftp/session.h"
 
 namespace ftp {
 
 struct DirectoryListing {
-    std::deque<ListingEntry> entries;
+    ListingStore entries;
     // The next entry FtpGetNextEntry hands out; entries.size() when it has to
     // read more lines first.
     std::size_t cursor = 0;

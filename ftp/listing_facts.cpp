@@ -29,6 +29,9 @@ struct FactsRead {
     bool link = false;
     std::string_view linkTarget;
     bool listedOrParent = false;
+    // Owner and group came by name: the numeric ids no longer count.
+    bool ownerNamed = false;
+    bool groupNamed = false;
 };
 
 bool TakeSize(std::string_view value, std::uint64_t& size) {
@@ -108,11 +111,24 @@ void ApplyMode(std::string_view value, FactsRead& read) {
 }
 
 void ApplyOwner(std::string_view value, FactsRead& read) {
-    CopyCapped(read.entry.owner, value);
+    if (!read.ownerNamed) CopyCapped(read.entry.owner, value);
 }
 
 void ApplyGroup(std::string_view value, FactsRead& read) {
+    if (!read.groupNamed) CopyCapped(read.entry.group, value);
+}
+
+// proftpd's names beside the numeric ids; an empty name says nothing.
+void ApplyOwnerName(std::string_view value, FactsRead& read) {
+    if (value.empty()) return;
+    CopyCapped(read.entry.owner, value);
+    read.ownerNamed = true;
+}
+
+void ApplyGroupName(std::string_view value, FactsRead& read) {
+    if (value.empty()) return;
     CopyCapped(read.entry.group, value);
+    read.groupNamed = true;
 }
 
 struct Fact {
@@ -121,12 +137,21 @@ struct Fact {
 };
 
 // Compared without regard to case. "unix.owner" and "unix.group" are the names
-// some servers give to the same numeric ids as "unix.uid" and "unix.gid".
+// some servers give to the same numeric ids as "unix.uid" and "unix.gid";
+// "unix.ownername" and "unix.groupname" (proftpd) win over any of them.
 constexpr Fact kFacts[] = {
-    {"size", ApplySize},        {"sizd", ApplyDirectorySize}, {"type", ApplyType},
-    {"modify", ApplyModify},    {"perm", ApplyPerm},          {"unix.mode", ApplyMode},
-    {"unix.uid", ApplyOwner},   {"unix.gid", ApplyGroup},     {"unix.owner", ApplyOwner},
+    {"size", ApplySize},
+    {"sizd", ApplyDirectorySize},
+    {"type", ApplyType},
+    {"modify", ApplyModify},
+    {"perm", ApplyPerm},
+    {"unix.mode", ApplyMode},
+    {"unix.uid", ApplyOwner},
+    {"unix.gid", ApplyGroup},
+    {"unix.owner", ApplyOwner},
     {"unix.group", ApplyGroup},
+    {"unix.ownername", ApplyOwnerName},
+    {"unix.groupname", ApplyGroupName},
 };
 
 void ApplyFact(std::string_view name, std::string_view value, FactsRead& read) {

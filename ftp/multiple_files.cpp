@@ -68,20 +68,29 @@ bool IsPlainName(std::string_view name) {
            name.find(kLocalSeparator) == std::string_view::npos;
 }
 
+// The files of a listing worth fetching: the names of its entries that are
+// neither directories nor names that would leave the local directory, and how
+// many entries it had at all.
+struct ListedFiles {
+    std::vector<std::string> names;
+    std::size_t entries = 0;
+};
+
 // Reads the listing that FtpOpenDirectory opened, to its end, and closes it.
 // 0, or -1 with the error set.
-int ReadListing(FtpClient client, std::vector<FtpDirectoryEntry>& entries) {
+int ReadListing(FtpClient client, ListedFiles& files) {
     FtpDirectoryEntry entry{};
     for (int more = FtpGetFirstEntry(client, &entry); more == 1;
          more = FtpGetNextEntry(client, &entry)) {
-        entries.push_back(entry);
+        ++files.entries;
+        if (!entry.directory && IsPlainName(entry.name)) files.names.emplace_back(entry.name);
     }
     const int error = LastErrorNumber();
     if (error == fileErrorEndOfDirectory || error == fileErrorDirectoryEmpty) {
         return FtpCloseDirectory(client) < 0 ? -1 : 0;
     }
     FtpCloseDirectory(client);
-    entries.clear();
+    files = {};
     return Fail(error);
 }
 
@@ -98,13 +107,12 @@ int GetMultipleFiles(FtpClient client, const FtpSession& session, const std::str
     RemoteDirectoryVisit visit(client);
     if (visit.Enter(remoteDirectory) != 0) return -1;
     if (FtpOpenDirectory(client, mask.empty() ? nullptr : mask.c_str()) < 0) return -1;
-    std::vector<FtpDirectoryEntry> entries;
-    if (ReadListing(client, entries) != 0) return -1;
-    if (entries.empty()) return Fail(fileErrorDirectoryEmpty);
-    for (const FtpDirectoryEntry& entry : entries) {
-        if (entry.directory || !IsPlainName(entry.name)) continue;
-        const std::string local = LocalPath(localDirectory, entry.name);
-        if (FtpGetFile(client, local.c_str(), entry.name, 0, 0) < 0) return -1;
+    ListedFiles files;
+    if (ReadListing(client, files) != 0) return -1;
+    if (files.entries == 0) return Fail(fileErrorDirectoryEmpty);
+    for (const std::string& name : files.names) {
+        const std::string local = LocalPath(localDirectory, name);
+        if (FtpGetFile(client, local.c_str(), name.c_str(), 0, 0) < 0) return -1;
     }
     FtpSetLastError(0);
     return 0;

@@ -76,7 +76,7 @@ void DrainMessages() {
 enum class PageResult { More, End, Failed };
 
 PageResult ReadPage(SftpSession& session, const std::string& handle, const std::string& mask,
-                    std::vector<SftpNameEntry>& kept) {
+                    SftpDirectoryList& kept) {
     const std::uint32_t id = session.NewRequestId();
     SftpWriter request(SSH_FXP_READDIR);
     request.Uint32(id).String(handle);
@@ -94,7 +94,6 @@ PageResult ReadPage(SftpSession& session, const std::string& handle, const std::
         return PageResult::Failed;
     }
     if (count == 0) return PageResult::End;
-    if (kept.size() + count > kept.capacity()) kept.reserve(kept.capacity() + count + 128);
     for (std::uint32_t i = 0; i < count; ++i) {
         std::string_view name;
         std::string_view longName;
@@ -105,7 +104,7 @@ PageResult ReadPage(SftpSession& session, const std::string& handle, const std::
             return PageResult::Failed;
         }
         if (mask.empty() || SshWildcardMatch(mask, name)) {
-            kept.push_back({std::string(name), std::string(longName), attributes});
+            kept.Add(name, longName, attributes);
         }
     }
     if (!reply.fields.Finish()) {
@@ -117,6 +116,22 @@ PageResult ReadPage(SftpSession& session, const std::string& handle, const std::
 }
 
 }  // namespace
+
+void SftpDirectoryList::Add(std::string_view name, std::string_view longName,
+                            const SftpAttributes& attributes) {
+    entries_.push_back({texts_.Add(name), texts_.Add(longName), attributes});
+}
+
+void SftpDirectoryList::SortByName() {
+    std::sort(entries_.begin(), entries_.end(), [this](const Entry& a, const Entry& b) {
+        return texts_.View(a.name) < texts_.View(b.name);
+    });
+}
+
+void SftpDirectoryList::Clear() {
+    std::deque<Entry>().swap(entries_);
+    texts_.Clear();
+}
 
 int SftpReadDirectory(SftpSession* handle, const char* pathOrMask) {
     SftpSession* session = CheckSession(handle);
@@ -140,7 +155,7 @@ int SftpReadDirectory(SftpSession* handle, const char* pathOrMask) {
     session->Raise(kSftpEventListingStart, &record);
     auto opened = session->OpenDirectory(directory);
     if (!opened) return 0;
-    std::vector<SftpNameEntry> kept;
+    SftpDirectoryList kept;
     PageResult result = PageResult::More;
     bool canceled = false;
     while (result == PageResult::More) {
@@ -162,8 +177,7 @@ int SftpReadDirectory(SftpSession* handle, const char* pathOrMask) {
         session->Fail(ErrorNumber(failure));
         return 0;
     }
-    std::sort(kept.begin(), kept.end(),
-              [](const SftpNameEntry& a, const SftpNameEntry& b) { return a.name < b.name; });
+    kept.SortByName();
     session->directory = std::move(kept);
     session->cursor = -1;
     record.endTicks = GetTickCount();
@@ -188,18 +202,19 @@ int SftpGetNextListingLine(SftpSession* handle, char* line) {
     if (session->cursor + 1 >= static_cast<long>(session->directory.size())) {
         return session->Fail(fileErrorInvalidParameter);
     }
-    const SftpNameEntry& entry = session->directory[static_cast<std::size_t>(session->cursor + 1)];
-    const SftpAttributes& a = entry.attributes;
+    const auto index = static_cast<std::size_t>(session->cursor + 1);
+    const SftpAttributes& a = session->directory.Attributes(index);
+    const std::string_view name = session->directory.Name(index);
     SYSTEMTIME fields{};
     if (!UnixTimeToSystemTime(static_cast<LONGLONG>(a.mtime), &fields)) {
         return session->Fail(fileErrorInvalidDateFormat);
     }
     // Sizes of 4 GiB and more are printed whole; the listing parser reads 64 bits.
-    std::snprintf(line, kListingLineRoom, "%lu %d %d %d %llu %02d-%02d-%04d %02d:%02d:%02d %s",
+    std::snprintf(line, kListingLineRoom, "%lu %d %d %d %llu %02d-%02d-%04d %02d:%02d:%02d %.*s",
                   static_cast<unsigned long>(a.permissions), 1, static_cast<int>(a.uid),
                   static_cast<int>(a.gid), static_cast<unsigned long long>(a.size), fields.wMonth,
                   fields.wDay, fields.wYear, fields.wHour, fields.wMinute, fields.wSecond,
-                  entry.name.c_str());
+                  static_cast<int>(name.size()), name.empty() ? "" : name.data());
     ++session->cursor;
     return SucceedOp(*session);
 }
@@ -213,15 +228,16 @@ int SftpGetNameList(SftpSession* handle, const char* path, DWORD flags, char* bu
     if (!SftpReadDirectory(session, path)) return 0;
     const auto room = static_cast<std::size_t>(size - 1);
     std::size_t used = 0;
-    for (const SftpNameEntry& entry : session->directory) {
-        const std::string text = ((flags & 1) ? entry.name : entry.longName) + "\r\n";
+    for (std::size_t i = 0; i < session->directory.size(); ++i) {
+        std::string text((flags & 1) ? session->directory.Name(i) : session->directory.LongName(i));
+        text += "\r\n";
         const std::size_t count = std::min(text.size(), room - used);
         std::memcpy(buffer + used, text.data(), count);
         used += count;
         if (count < text.size()) break;
     }
     buffer[used] = '\0';
-    session->directory.clear();
+    session->directory.Clear();
     session->cursor = -1;
     return SucceedOp(*session);
 }
@@ -229,7 +245,7 @@ int SftpGetNameList(SftpSession* handle, const char* path, DWORD flags, char* bu
 int SftpFreeDirectory(SftpSession* handle) {
     SftpSession* session = CheckSession(handle);
     if (!session) return 0;
-    session->directory.clear();
+    session->directory.Clear();
     session->cursor = -1;
     return SucceedOp(*session);
 }

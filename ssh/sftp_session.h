@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/byte_queue.h"
+#include "platform/text_arena.h"
 #include "ssh/sftp.h"
 #include "ssh/sftp_link.h"
 #include "ssh/sftp_wire.h"
@@ -21,10 +22,33 @@ constexpr std::uint32_t kSftpFirstRequestId = 256;
 // near it (data blocks are 32 KiB, directory pages far below).
 constexpr std::uint32_t kSftpMaxPacket = 4u * 1024 * 1024;
 
-struct SftpNameEntry {
-    std::string name;
-    std::string longName;
-    SftpAttributes attributes;
+// A directory read by SftpReadDirectory, kept until the next one: the
+// attributes and two text handles per entry, every name and long name in one
+// arena, so a long directory costs little more than its texts.
+class SftpDirectoryList {
+  public:
+    void Add(std::string_view name, std::string_view longName, const SftpAttributes& attributes);
+    // By name, byte by byte.
+    void SortByName();
+    std::size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+    // Forgets every entry and gives the memory back.
+    void Clear();
+
+    std::string_view Name(std::size_t index) const { return texts_.View(entries_[index].name); }
+    std::string_view LongName(std::size_t index) const {
+        return texts_.View(entries_[index].longName);
+    }
+    const SftpAttributes& Attributes(std::size_t index) const { return entries_[index].attributes; }
+
+  private:
+    struct Entry {
+        TextArena::Ref name, longName;
+        SftpAttributes attributes;
+    };
+    // A deque grows without moving what it holds.
+    std::deque<Entry> entries_;
+    TextArena texts_;
 };
 
 struct SftpRequest {
@@ -83,7 +107,7 @@ struct SftpSession {
     std::unique_ptr<SftpChannelLink> link;
     std::string home;
     std::string current;
-    std::vector<SftpNameEntry> directory;
+    SftpDirectoryList directory;
     long cursor = -1;
     std::atomic<bool> cancel{false};  // set from any thread
     bool smallWindow = false;

@@ -116,7 +116,7 @@ const LineCase kLines[] = {
     {"FactsOfProftpd", FTP_DIRECTORY_MLSD, 0,
      "modify=20240102030405;perm=adfr;size=10;type=file;unique=FD01U2C3;UNIX.group=1001;"
      "UNIX.groupname=ftp;UNIX.mode=0644;UNIX.owner=1000;UNIX.ownername=ftp; a.txt\r\n",
-     "a.txt|10|644|f|0|1000:1001|2024-01-02 03:04"},
+     "a.txt|10|644|f|0|ftp:ftp|2024-01-02 03:04"},
 };
 
 class ListingLine : public ::testing::TestWithParam<LineCase> {};

@@ -25,6 +25,8 @@ struct FactsCase {
     int directory;
     bool link;
     const char* target;
+    const char* owner = "";
+    const char* group = "";
 };
 
 TEST(FactsLine, NamesSizesTypesAndModes) {
@@ -43,6 +45,11 @@ TEST(FactsLine, NamesSizesTypesAndModes) {
          true, "/srv/t.txt"},
         {"Type=OS.UNIX=symlink; ln2", "ln2", 0, FTP_PERM_SYMLINK, 0, true, ""},
         {"type=OS.unix=blk;size=0; dev", "dev", 0, 0, 0, false, ""},
+        // Names win over numeric ids in either order; an empty name says nothing.
+        {"UNIX.group=1001;UNIX.groupname=staff;UNIX.owner=1001;UNIX.ownername=ann; f", "f", 0, 0, 0,
+         false, "", "ann", "staff"},
+        {"unix.ownername=ann;unix.uid=7;unix.groupname=;unix.gid=8; g", "g", 0, 0, 0, false, "",
+         "ann", "8"},
     };
     for (const FactsCase& c : cases) {
         SCOPED_TRACE(c.line);
@@ -54,6 +61,8 @@ TEST(FactsLine, NamesSizesTypesAndModes) {
         EXPECT_EQ(entry.fields.directory, c.directory);
         EXPECT_EQ(entry.link, c.link);
         EXPECT_EQ(entry.LinkTarget(), c.target);
+        EXPECT_STREQ(entry.fields.owner, c.owner);
+        EXPECT_STREQ(entry.fields.group, c.group);
         // The record handed out counts a link as a directory, as for LIST.
         FtpDirectoryEntry record{};
         ASSERT_TRUE(ftp::ParseFacts(c.line, record));
@@ -149,24 +158,48 @@ struct ChoiceCase {
     int chosenFormat;
     const char* path;
     const char* command;
+    // MLSD refused with this reply first; the listing goes to LIST, and so does the next.
+    const char* refusal = nullptr;
 };
 
 class ListingChoice : public EngineTest, public ::testing::WithParamInterface<ChoiceCase> {};
 
 TEST_P(ListingChoice, ListIsKeptUnlessFactsAreAskedForAndPossible) {
     const ChoiceCase& c = GetParam();
-    DataPeer data;
+    const std::string listing = std::string(c.command) + " " + c.path;
+    DataPeer refused, data, again;
     data.Serve({.payload = "-rw-r--r-- 1 a b 1 Jan 02 2020 x\r\n"});
-    PeerSession session(Listing(data, std::string(c.command) + " " + c.path),
-                        Passive(kUnixSyst, c.offered ? kMlstFeat : kNoFeatures));
+    again.Serve({.payload = "-rw-r--r-- 1 a b 1 Jan 02 2020 y\r\n"});
+    PeerScript script;
+    if (c.refusal) {
+        script.Reply("TYPE A", "200 ASCII\r\n")
+            .Reply("PASV", refused.PasvReply())
+            .Reply(std::string("MLSD ") + c.path, c.refusal)
+            .Reply("PASV", data.PasvReply())
+            .Reply(listing, "150 Here comes the directory listing.\r\n")
+            .Send("226 Directory send OK.\r\n")
+            .Reply("TYPE I", "200 Binary\r\n");
+        script = Listing(again, listing, script);
+    } else {
+        script = Listing(data, listing);
+    }
+    PeerSession session(std::move(script), Passive(kUnixSyst, c.offered ? kMlstFeat : kNoFeatures));
     const FtpClient client = session.client();
     FtpSetListingFacts(client, c.prefer ? TRUE : FALSE);
     if (c.chosenFormat != FTP_DIRECTORY_AUTO) {
         ASSERT_EQ(FtpSetDirectoryFormat(client, c.chosenFormat), 0);
     }
-    ListAll(client, c.path);
+    EXPECT_EQ(ListAll(client, c.path).size(), 1u);
     EXPECT_EQ(FtpListingHasFacts(client), 0);
-    EXPECT_EQ(session.Finish(), std::string("TYPE A|PASV|") + c.command + " " + c.path + "|TYPE I");
+    std::string expected = "TYPE A|PASV|" + listing + "|TYPE I";
+    if (c.refusal) {
+        EXPECT_EQ(FtpGetFeatures(client) & 0x1000u, 0u);  // MLST forgotten
+        EXPECT_EQ(ListAll(client, c.path).size(), 1u);
+        EXPECT_EQ(FtpGetDirectoryFormat(client), FTP_DIRECTORY_UNIX);  // detected, not MLSD
+        expected =
+            "TYPE A|PASV|MLSD " + std::string(c.path) + "|PASV|" + listing + "|TYPE I|" + expected;
+    }
+    EXPECT_EQ(session.Finish(), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -174,7 +207,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ChoiceCase{"NotAskedFor", true, false, FTP_DIRECTORY_AUTO, "pub", "LIST"},
                       ChoiceCase{"NotOffered", false, true, FTP_DIRECTORY_AUTO, "pub", "LIST"},
                       ChoiceCase{"LayoutChosen", true, true, FTP_DIRECTORY_UNIX, "pub", "LIST"},
-                      ChoiceCase{"Mask", true, true, FTP_DIRECTORY_AUTO, "*.txt", "LIST"}),
+                      ChoiceCase{"Mask", true, true, FTP_DIRECTORY_AUTO, "*.txt", "LIST"},
+                      ChoiceCase{"RefusedByFacts", true, true, FTP_DIRECTORY_AUTO, "pub", "LIST",
+                                 "500 Unknown command.\r\n"},
+                      ChoiceCase{"RefusedByFormat", true, false, FTP_DIRECTORY_MLSD, "pub", "LIST",
+                                 "502 Command not implemented.\r\n"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace
