@@ -45,6 +45,10 @@ struct Server {
     int sanitizedSessions;
 };
 
+void PrintTo(const Server& server, std::ostream* out) {
+    *out << server.name;
+}
+
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kSanitized = true;
 #else
