@@ -2,8 +2,6 @@
 // on loopback. Without their settings the tests skip, unless CI=true.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include <string>
 
 #include "ftp/ftp.h"
@@ -120,31 +118,6 @@ TEST_P(FtpServerTest, WrongPasswordIsRefused) {
     if (skipped_) GTEST_SKIP() << GetParam().name << " is not running";
     EXPECT_EQ(client, INVALID_CLIENT);
     EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorAuthenticationFailed));
-}
-
-std::size_t OpenDescriptorCount() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++count;
-    return count;
-}
-
-// Sessions opened and closed one after another leave no descriptor behind (and,
-// under the sanitizers, no memory).
-TEST_P(FtpServerTest, ManySessionsInTurnLeakNoDescriptors) {
-    constexpr int kSessions = 100;  // per server: a few hundred in all
-    {
-        OPEN_OR_SKIP(warmUp, user_, password_);
-        ASSERT_EQ(FtpDisconnect(warmUp), 0);
-    }
-    const std::size_t before = OpenDescriptorCount();
-    for (int i = 0; i < kSessions; ++i) {
-        FtpClient client = Open(user_, password_);
-        ASSERT_NE(client, INVALID_CLIENT) << i << ": " << std::hex << FtpGetLastError();
-        ASSERT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
-        ASSERT_EQ(FtpDisconnect(client), 0);
-    }
-    EXPECT_EQ(OpenDescriptorCount(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, FtpServerTest,
