@@ -3,9 +3,11 @@
 // error. The SFTP client's reply code and text become the session's reply.
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "ftp/directory_listing.h"
 #include "ftp/engine.h"
@@ -118,6 +120,22 @@ thread_local SftpLoginKeys loginKeys;
 
 namespace sftpops {
 
+// Sessions released while another thread held the SFTP lock: they are torn
+// down by the next release or connect that gets it, on whatever thread.
+std::mutex deferredLock;
+std::vector<SftpSession*> deferredReleases;
+
+// With the SFTP lock held.
+void DisconnectDeferred() {
+    std::vector<SftpSession*> sessions;
+    {
+        std::lock_guard guard(deferredLock);
+        sessions.swap(deferredReleases);
+    }
+    for (SftpSession* sftp : sessions)
+        SftpDisconnect(sftp);
+}
+
 FtpClient ConnectFail(int error) {
     Fail(error);
     return INVALID_CLIENT;
@@ -156,6 +174,7 @@ FtpClient Connect(ConnectRequest& request) {
     const SftpLoginKeys login = std::exchange(loginKeys, SftpLoginKeys{});
     {
         SftpCall call;
+        DisconnectDeferred();
         sftp = SftpConnect(Text(host).c_str(), session->serverPort, Text(user).c_str(),
                            secret.c_str(), timeoutSeconds, options & ~kTlsOptions, protocol, &error,
                            &hostKeyCheck, &hostKeyOutcome, &login);
@@ -181,14 +200,20 @@ FtpClient Connect(ConnectRequest& request) {
 }
 
 void Release(FtpSession& session) {
-    SftpSession* sftp = session.sftp;
+    SftpSession* sftp = std::exchange(session.sftp, nullptr);
     if (!sftp) return;
-    // Without the lock the session is left alone rather than torn down under a
-    // call that still runs.
-    if (!SftpTryLock()) return;
+    // Without the lock (a long transfer of another session holds it) the
+    // session waits to be torn down rather than block this thread or leak.
+    if (!SftpTryLock()) {
+        // Its events would name a session that is gone by then.
+        SftpSetEventHandler(sftp, nullptr, nullptr);
+        std::lock_guard guard(deferredLock);
+        deferredReleases.push_back(sftp);
+        return;
+    }
     SftpDisconnect(sftp);
+    DisconnectDeferred();
     SftpUnlock();
-    session.sftp = nullptr;
 }
 
 int Cancel(FtpSession& session) {

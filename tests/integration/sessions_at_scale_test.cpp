@@ -321,4 +321,48 @@ TEST(ControlsOnThreadsTest, MoveTheirOwnFilesAtOnceWithoutInterference) {
         SKIP_IF_NOT_RUNNING(worker->refused, worker->server.name);
 }
 
+
+// An SFTP session closed while another thread's transfer holds the SFTP lock
+// is torn down once that transfer ends, not leaked.
+TEST(SftpReleaseTest, SessionClosedDuringAnotherTransferIsNotLeaked) {
+    REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_SFTP_PORT", "FT_TEST_USER", "FT_TEST_ROOT");
+    const std::string host = Setting("FT_TEST_HOST"), user = Setting("FT_TEST_USER");
+    const std::string password = Setting("FT_TEST_PASSWORD");
+    const int port = std::stoi(Setting("FT_TEST_SFTP_PORT"));
+    const std::string remote = Setting("FT_TEST_ROOT") + "/release-" + std::to_string(getpid());
+    {
+        std::ofstream(remote).close();
+        std::filesystem::resize_file(remote, std::uintmax_t{1} << 30);  // sparse
+    }
+    const std::string local = std::filesystem::temp_directory_path() / ("release-" + std::to_string(getpid()));
+    auto open = [&] {
+        return FtpConnect(host.c_str(), port, user.c_str(), password.c_str(), 20,
+                          FTP_OPTION_SECURE_SHELL, nullptr);
+    };
+    ASSERT_EQ(FtpInitialize(nullptr), 1);
+    FtpDisconnect(open());  // the first session's one-time costs
+    const std::size_t descriptors = OpenDescriptorCount();
+    const FtpClient closing = open();
+    ASSERT_NE(closing, INVALID_CLIENT);
+    // A session belongs to the thread that opened it.
+    std::promise<FtpClient> opened;
+    std::thread transfer([&] {
+        const FtpClient busy = open();
+        opened.set_value(busy);
+        if (busy == INVALID_CLIENT) return;
+        FtpGetFile(busy, local.c_str(), remote.c_str(), 0, 0);  // cancelled below
+        EXPECT_EQ(FtpDisconnect(busy), 0);
+    });
+    const FtpClient busy = opened.get_future().get();
+    EXPECT_NE(busy, INVALID_CLIENT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(FtpDisconnect(closing), 0);  // gives up waiting for the lock after a second
+    if (busy != INVALID_CLIENT) FtpCancel(busy);
+    transfer.join();
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    std::filesystem::remove(remote);
+    std::filesystem::remove(local);
+    FtpUninitialize();
+}
+
 }  // namespace
