@@ -1,13 +1,14 @@
 // get and put: one file between the local disk and the server.
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <istream>
-#include <vector>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/command_line.h"
 #include "cli/command_table.h"
@@ -25,9 +26,16 @@
 
 namespace {
 
-constexpr OptionSpec kTransferOptions[] = {
-    {"--append", "", false},  {"--restart", "", true}, {"--active", "", false},
-    {"--passive", "", false}, {"--type", "", true},
+constexpr OptionSpec kPutOptions[] = {
+    {"--append", "", false}, {"--restart", "", true},  {"--continue-at", "-C", true},
+    {"--active", "", false}, {"--passive", "", false}, {"--type", "", true},
+};
+
+// get names its local file also as curl does: -o FILE, -O.
+constexpr OptionSpec kGetOptions[] = {
+    {"--append", "", false},  {"--restart", "", true},        {"--continue-at", "-C", true},
+    {"--active", "", false},  {"--passive", "", false},       {"--type", "", true},
+    {"--output", "-o", true}, {"--remote-name", "-O", false},
 };
 
 struct TypeName {
@@ -56,6 +64,28 @@ std::optional<LONGLONG> RestartOffsetOf(std::string_view text) {
     return value;
 }
 
+// -C N is --restart N; -C - takes the offset from the sizes of the two files.
+bool ContinuesFromSizes(const ParsedCommand& command) {
+    return command.Value("--continue-at") == "-";
+}
+
+std::optional<LONGLONG> GivenRestart(const ParsedCommand& command) {
+    if (auto offset = command.Value("--restart")) return RestartOffsetOf(*offset);
+    if (auto offset = command.Value("--continue-at"); offset && *offset != "-")
+        return RestartOffsetOf(*offset);
+    return std::nullopt;
+}
+
+bool Resumes(const ParsedCommand& command) {
+    return command.Has("--restart") || command.Has("--continue-at");
+}
+
+// LOCAL of get: its argument or -o's value.
+std::optional<std::string> LocalOfGet(const ParsedCommand& command) {
+    if (command.arguments.size() > 1) return command.arguments[1];
+    return command.Value("--output");
+}
+
 bool IsWebUrl(const std::string& text) {
     const auto startsWith = [&text](std::string_view scheme) {
         if (text.size() < scheme.size()) return false;
@@ -77,12 +107,28 @@ void ValidateTransfer(const ParsedCommand& command) {
     if (auto offset = command.Value("--restart"); offset && !RestartOffsetOf(*offset)) {
         throw UsageError{"--restart takes a byte offset from 0 to 9223372036854775807"};
     }
+    if (auto offset = command.Value("--continue-at");
+        offset && *offset != "-" && !RestartOffsetOf(*offset)) {
+        throw UsageError{"--continue-at takes - or a byte offset from 0 to 9223372036854775807"};
+    }
+    if (command.Has("--continue-at") && command.Has("--restart")) {
+        throw UsageError{"--continue-at and --restart exclude each other"};
+    }
+    if (ContinuesFromSizes(command) && command.Has("--append")) {
+        throw UsageError{"--continue-at - and --append exclude each other"};
+    }
+    if (command.Has("--output") && command.arguments.size() > 1) {
+        throw UsageError{"--output and LOCAL exclude each other"};
+    }
+    if (command.Has("--remote-name") && (command.Has("--output") || command.arguments.size() > 1)) {
+        throw UsageError{"--remote-name and a local name exclude each other"};
+    }
     // "-" is standard output or input: nothing there to continue or append to.
-    const bool standardStream =
-        std::find(command.arguments.begin(), command.arguments.end(), "-") !=
-        command.arguments.end();
-    if (standardStream && (command.Has("--restart") || command.Has("--append"))) {
-        throw UsageError{"--restart and --append need a local file, not -"};
+    const bool standardStream = std::find(command.arguments.begin(), command.arguments.end(),
+                                          "-") != command.arguments.end() ||
+                                command.Value("--output") == "-";
+    if (standardStream && (Resumes(command) || command.Has("--append"))) {
+        throw UsageError{"--restart, --continue-at and --append need a local file, not -"};
     }
     if (command.Has("--active") && command.Has("--passive")) {
         throw UsageError{"--active and --passive exclude each other"};
@@ -174,7 +220,8 @@ class TransferArguments {
 // Runs GetFile or PutFile on the open connection with the progress line on
 // a terminal and Ctrl-C cancelling; the connection stays open.
 HRESULT RunTransfer(Session& session, const ParsedCommand& command, Direction direction,
-                    const std::string& localFile, const std::string& url) {
+                    const std::string& localFile, const std::string& url,
+                    std::optional<LONGLONG> restart) {
     InterruptCancel interrupt(session);
     const bool showProgress = !command.Has("--quiet") && IsTerminalStream(session.err());
     ProgressLine line(session.err());
@@ -183,8 +230,6 @@ HRESULT RunTransfer(Session& session, const ParsedCommand& command, Direction di
                                     if (showProgress) line.Update(size, copied, percent);
                                     interrupt.CancelIfRequested();
                                 });
-    std::optional<LONGLONG> restart;
-    if (auto offset = command.Value("--restart")) restart = RestartOffsetOf(*offset);
     TransferArguments arguments(localFile, url, restart);
     const HRESULT hr =
         session.TryCall(direction == Direction::Get ? "GetFile64" : "PutFile64", arguments.span());
@@ -204,10 +249,90 @@ int FailTransfer(Session& session, HRESULT hr) {
 }
 
 int Transfer(Session& session, const ParsedCommand& command, Direction direction,
-             const std::string& localFile, const std::string& url) {
-    const HRESULT hr = RunTransfer(session, command, direction, localFile, url);
+             const std::string& localFile, const std::string& url,
+             std::optional<LONGLONG> restart = std::nullopt) {
+    const HRESULT hr = RunTransfer(session, command, direction, localFile, url, restart);
     if (FAILED(hr)) return FailTransfer(session, hr);
     return DisconnectFrom(session) ? kExitSuccess : kExitFailure;
+}
+
+// The remote file's size (GetFileSize64 on the name GetFile and PutFile get),
+// or the failure.
+HRESULT RemoteSize(Session& session, const std::string& url, LONGLONG* size) {
+    VARIANT arguments[2];
+    ScopedVariant result;
+    VariantInit(&arguments[0]);
+    SetTextVariant(&arguments[0], UrlPath(url));
+    arguments[1].vt = VT_BYREF | VT_VARIANT;
+    arguments[1].pvarVal = result.get();
+    const HRESULT hr = session.TryCall("GetFileSize64", arguments);
+    VariantClear(&arguments[0]);
+    if (FAILED(hr)) return hr;
+    if ((*result).vt == VT_I8) {
+        *size = (*result).llVal;
+    } else if ((*result).vt == VT_I4) {
+        *size = static_cast<std::uint32_t>((*result).lVal);
+    } else {
+        return E_UNEXPECTED;
+    }
+    return S_OK;
+}
+
+// -C -: get continues the local file from its end, put the remote one from
+// its end. Ends the command (its status) when the target is complete already,
+// or larger than its source (never cut back); else sets the offset, none for
+// a target that is missing or empty. A remote size that cannot be read lets a
+// get continue from the local end all the same (the server has the last word);
+// a put sends the whole file only when the remote one does not exist.
+std::optional<int> ContinueFromSizes(Session& session, Direction direction,
+                                     const std::string& localFile, const std::string& url,
+                                     std::optional<LONGLONG>* restart) {
+    const LONGLONG localSize = platform::FileSizeOf(localFile);
+    if (direction == Direction::Get && localSize <= 0) return std::nullopt;
+    LONGLONG remoteSize = 0;
+    const HRESULT hr = RemoteSize(session, url, &remoteSize);
+    const bool missing = hr == kAutomationErrorBase + fileErrorFileNotFound ||
+                         hr == kAutomationErrorBase + fileErrorResourceNotFound;
+    if (FAILED(hr)) {
+        if (direction == Direction::Get) {
+            *restart = localSize;
+            return std::nullopt;
+        }
+        if (missing || localSize < 0) return std::nullopt;
+        return FailTransfer(session, hr);
+    }
+    const LONGLONG have = direction == Direction::Get ? localSize : remoteSize;
+    const LONGLONG want = direction == Direction::Get ? remoteSize : localSize;
+    if (localSize < 0 || have == 0) return std::nullopt;
+    const std::string target = direction == Direction::Get ? localFile : UrlPath(url);
+    if (have == want) {
+        session.err() << "filetransfer: already complete: " << target << "\n";
+        return DisconnectFrom(session) ? kExitSuccess : kExitFailure;
+    }
+    if (have > want) {
+        session.TryCall("Disconnect", {});
+        session.err() << "filetransfer: cannot continue " << target << ": "
+                      << (direction == Direction::Get ? "the local file" : "the remote file")
+                      << " (" << have << " bytes) is larger than "
+                      << (direction == Direction::Get ? "the remote one" : "the local one") << " ("
+                      << want << " bytes)\n";
+        return kExitFailure;
+    }
+    *restart = have;
+    return std::nullopt;
+}
+
+// get and put to or from a named local file, with the restart --restart, -C N
+// or -C - asks for.
+int TransferFile(Session& session, const ParsedCommand& command, Direction direction,
+                 const std::string& localFile, const std::string& url) {
+    if (!ApplyTransferOptions(session, command)) return kExitFailure;
+    std::optional<LONGLONG> restart = GivenRestart(command);
+    if (ContinuesFromSizes(command)) {
+        if (auto status = ContinueFromSizes(session, direction, localFile, url, &restart))
+            return *status;
+    }
+    return Transfer(session, command, direction, localFile, url, restart);
 }
 
 // A download the server may name goes into a new file of its own in the
@@ -260,7 +385,7 @@ int GetNamedByServer(Session& session, const ParsedCommand& command, const std::
         session.TryCall("Disconnect", {});
         return kExitFailure;
     }
-    const HRESULT hr = RunTransfer(session, command, Direction::Get, *part, url);
+    const HRESULT hr = RunTransfer(session, command, Direction::Get, *part, url, std::nullopt);
     const ChosenName chosen = ChooseName(session, remoteName);
     if (FAILED(hr)) {
         // What is left is a beginning that --restart can continue (the
@@ -334,7 +459,8 @@ int GetToOutput(Session& session, const ParsedCommand& command, const std::strin
 // get URL [LOCAL]: LOCAL defaults to the remote file name; an existing
 // directory receives the file under that name. Over HTTP, without LOCAL or
 // into a directory, the response's Content-Disposition name comes first
-// (not for --restart, which continues a file of a known name).
+// (not for --restart or -C, which continue a file of a known name). -o FILE
+// is LOCAL; -O is what happens without LOCAL.
 int RunGet(Session& session, const ParsedCommand& command) {
     const std::string& url = command.arguments[0];
     if (!ConnectFor(session, url, command)) return kExitFailure;
@@ -344,23 +470,22 @@ int RunGet(Session& session, const ParsedCommand& command) {
         return kExitFailure;
     }
     const std::string remoteName(BaseName(*resource));
-    const bool named = command.arguments.size() > 1;
-    if (named && command.arguments[1] == "-") return GetToOutput(session, command, url);
+    const std::optional<std::string> given = LocalOfGet(command);
+    if (given == "-") return GetToOutput(session, command, url);
     std::error_code ignored;
-    const bool intoFolder = named && std::filesystem::is_directory(command.arguments[1], ignored);
-    if (IsWebUrl(url) && (!named || intoFolder) && !command.Has("--restart")) {
-        const std::filesystem::path folder = intoFolder ? command.arguments[1] : "";
+    const bool intoFolder = given && std::filesystem::is_directory(*given, ignored);
+    if (IsWebUrl(url) && (!given || intoFolder) && !Resumes(command)) {
+        const std::filesystem::path folder = intoFolder ? *given : "";
         return GetNamedByServer(session, command, url, folder, remoteName);
     }
-    std::string local = named ? command.arguments[1] : remoteName;
+    std::string local = given.value_or(remoteName);
     if (intoFolder) local = (std::filesystem::path(local) / remoteName).string();
     if (local.empty()) {
         session.TryCall("Disconnect", {});
         session.err() << "filetransfer: " << url << " names no file\n";
         return kExitFailure;
     }
-    if (!ApplyTransferOptions(session, command)) return kExitFailure;
-    return Transfer(session, command, Direction::Get, local, url);
+    return TransferFile(session, command, Direction::Get, local, url);
 }
 
 // put - URL: standard input is read to its end, then sent.
@@ -398,8 +523,7 @@ int RunPut(Session& session, const ParsedCommand& command) {
     }
     if (local == "-") return PutFromInput(session, command, url);
     if (!ConnectFor(session, url, command)) return kExitFailure;
-    if (!ApplyTransferOptions(session, command)) return kExitFailure;
-    return Transfer(session, command, Direction::Put, local, url);
+    return TransferFile(session, command, Direction::Put, local, url);
 }
 
 const CommandSpec kTransferCommands[] = {
@@ -407,7 +531,7 @@ const CommandSpec kTransferCommands[] = {
      .usage = "URL [LOCAL]",
      .minArguments = 1,
      .maxArguments = 2,
-     .options = kTransferOptions,
+     .options = kGetOptions,
      .run = RunGet,
      .connects = true,
      .validate = ValidateTransfer},
@@ -415,7 +539,7 @@ const CommandSpec kTransferCommands[] = {
      .usage = "LOCAL URL",
      .minArguments = 2,
      .maxArguments = 2,
-     .options = kTransferOptions,
+     .options = kPutOptions,
      .run = RunPut,
      .connects = true,
      .validate = ValidateTransfer},

@@ -335,6 +335,54 @@ TEST_P(FtpCommands, GetAndPutKeepEveryByteAndTurnLineEndsOnlyAsText) {
     EXPECT_FALSE(fs::exists(Local("none")));
 }
 
+// curl's file options: -o and -O name the local file; -C - continues from
+// the sizes of both files, leaves a complete file alone, never cuts one back.
+TEST_P(FtpCommands, OutputNamesAndContinueAtFollowTheSizes) {
+    // The halves differ from the whole, so only a resume gives half + rest.
+    const std::string bytes = Pattern(100000), half = Pattern(50000, 7);
+    const std::string resumed = half + bytes.substr(half.size()), whole = Url("whole.bin");
+    Write("whole.bin", bytes);
+    Write("up.bin", half);  // a put that broke off halfway
+    WriteFile(Local("up.bin"), bytes);
+    const std::string larger = "(100001 bytes) is larger than the remote one (100000 bytes)";
+    const struct {
+        const char* file;  // in the scratch folder, "@" in args and err; "" the remote up.bin
+        std::optional<std::string> before;
+        std::vector<std::string> args;
+        int exitCode;
+        std::string err;
+        std::optional<std::string> after;  // nullopt: no file
+    } cases[] = {
+        {"o.bin", {}, {"get", "-o", "@", whole}, 0, "", bytes},
+        {"whole.bin", {}, {"get", "-O", whole}, 0, "", bytes},
+        {"both.bin", {}, {"get", "-o", "@", whole, "@"}, 2, "--output and LOCAL exclude", {}},
+        {"half.bin", half, {"get", "-C", "-", whole, "@"}, 0, "", resumed},
+        {"done.bin", bytes, {"get", "-C", "-", whole, "@"}, 0, "already complete: @\n", bytes},
+        {"big.bin", bytes + "x", {"get", "-C", "-", whole, "@"}, 1, larger, bytes + "x"},
+        {"", {}, {"put", "--continue-at", "-", Local("up.bin"), Url("up.bin")}, 0, "", resumed},
+    };
+    const fs::path home = fs::current_path();
+    fs::current_path(scratch_.path());  // where -O puts its file
+    for (const auto& c : cases) {
+        const std::string file = *c.file ? Local(c.file).string() : (work_ / "up.bin").string();
+        SCOPED_TRACE(file);
+        std::vector<std::string> args;
+        for (const std::string& arg : c.args)
+            args.push_back(arg == "@" ? file : arg);
+        if (c.before) WriteFile(file, *c.before);
+        const RunResult run = RunCli(args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        const std::size_t at = c.err.find('@');
+        const std::string err =
+            at == std::string::npos ? c.err : std::string(c.err).replace(at, 1, file);
+        EXPECT_NE(run.err.find(err), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.empty(), c.err.empty()) << run.err;
+        EXPECT_EQ(fs::exists(file), c.after.has_value());
+        EXPECT_TRUE(!c.after || ReadFile(file) == *c.after);
+    }
+    fs::current_path(home);
+}
+
 TEST_P(FtpCommands, InterruptCancelsTheTransfer) {
     // The lowest priority makes the transfer take seconds. The signal comes
     // from another thread, as a terminal's would, once the download has
