@@ -23,6 +23,8 @@ TEST_F(ConnectChoice, NoArgumentsPickTheFtpEngineAndReportTheEmptyHostOnce) {
               "The specified hostname is invalid or could not be resolved");
 }
 
+// The name's prefix decides, then the port; unlike a write of ServerPort (21
+// would pick FTP), the port argument is stored as it is and does not infer.
 // With the secure-shell option the FTP engine refuses at once (no user name):
 // 12222 shows the FTP engine was chosen. The HTTP engine is sent to a proxy on
 // a closed loopback port, so no name is looked up: 10061 shows it was chosen.
@@ -43,6 +45,7 @@ TEST_P(ConnectInference, PrefixThenPortDecide) {
     if (choice.serverType == fileServerHTTP) UseClosedProxy();
     EXPECT_EQ(ConnectWith(name, &port, &options), choice.error);
     EXPECT_EQ(Long(&CFileTransfer::get_ServerType), choice.serverType);
+    EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), choice.port);
     EXPECT_EQ(sink_->Count(kOnError), 1);
 }
 
@@ -63,16 +66,6 @@ TEST_F(ConnectChoice, AChosenServerTypeIsKept) {
     TextVariant name("ftp.example.com");
     EXPECT_EQ(ConnectWith(name), fileErrorConnectionRefused);
     EXPECT_EQ(Long(&CFileTransfer::get_ServerType), fileServerHTTP);
-}
-
-TEST_F(ConnectChoice, PortArgumentDoesNotInferLikeThePropertyWrite) {
-    // Writing ServerPort 21 would pick FTP; the argument is stored as it is
-    // and the connect's own rule looks at the name first.
-    UseClosedProxy();
-    TextVariant name("www.example.com");
-    VARIANT port = I4(21);
-    EXPECT_EQ(ConnectWith(name, &port), fileErrorConnectionRefused);
-    EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), 21);
 }
 
 TEST_F(ConnectChoice, SftpUrlSetsPropertiesAndConnectsOverSsh) {
@@ -127,28 +120,6 @@ TEST_F(ConnectChoice, ThrowErrorTurnsTheFailureIntoAnAutomationError) {
               "The specified hostname is invalid or could not be resolved");
     SysFreeString(description);
     EXPECT_EQ(sink_->Count(kOnError), 1);
-}
-
-TEST_F(ConnectChoice, ThroughDispatchTheErrorComesBackAsException) {
-    IDispatch* dispatch = control_;
-    VARIANT result;
-    VariantInit(&result);
-    // Without ThrowError: success and the number in the Error result.
-    EXPECT_EQ(DispatchCall(dispatch, 0x40, {}, &result), S_OK);
-    EXPECT_EQ(result.vt, VT_I4);
-    EXPECT_EQ(result.lVal, fileErrorInvalidHostName);
-
-    ASSERT_EQ(control_->put_ThrowError(VARIANT_TRUE), S_OK);
-    EXCEPINFO exception{};
-    // ServerName 0 becomes the text "0"; the secure-shell option refuses before any lookup.
-    VARIANT empty;
-    VariantInit(&empty);
-    VARIANT arguments[] = {I4(0), I4(0), empty, empty, empty, I4(fileOptionSecureShell)};
-    VariantClear(&result);
-    EXPECT_EQ(DispatchCall(dispatch, 0x40, arguments, &result, &exception), DISP_E_EXCEPTION);
-    EXPECT_EQ(exception.scode, MakeHResult(0x800A0000u + fileErrorInvalidUserName));
-    EXPECT_EQ(Utf8FromBstr(exception.bstrDescription), "The specified username is invalid");
-    ClearExcepInfo(&exception);
 }
 
 }  // namespace

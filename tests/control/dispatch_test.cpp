@@ -123,37 +123,21 @@ TEST_F(Dispatch, PutsConvertTheValueToThePropertyType) {
     EXPECT_EQ(GetAsText(IdOf(u"SecureProtocol")), "10");
     EXPECT_EQ(Put(IdOf(u"Passive"), Text("false")), S_OK);
     EXPECT_EQ(GetAsText(IdOf(u"Passive")), "False");
-}
-
-TEST_F(Dispatch, ByReferenceValuesAreFollowed) {
+    // By-reference values are followed.
     LONG port = 443;
     VARIANT ref;
     VariantInit(&ref);
     ref.vt = VT_I4 | VT_BYREF;
     ref.plVal = &port;
     EXPECT_EQ(DispatchPutProperty(Disp(), IdOf(u"ServerPort"), {}, &ref), S_OK);
-    EXPECT_EQ(GetAsText(IdOf(u"ServerType")), "2");
-}
-
-TEST_F(Dispatch, UnconvertibleValuesAreTypeMismatches) {
+    EXPECT_EQ(GetAsText(IdOf(u"ServerPort")), "443");
+    // Values that do not convert are refused and leave the property alone.
     EXPECT_EQ(Put(IdOf(u"ServerPort"), Text("abc")), DISP_E_TYPEMISMATCH);
     EXPECT_EQ(Put(IdOf(u"Timeout"), Text("99999999999")), DISP_E_OVERFLOW);
     EXPECT_EQ(GetAsText(IdOf(u"Timeout")), "20");
 }
 
-TEST_F(Dispatch, MemberFailuresBecomeExceptions) {
-    EXCEPINFO exception{};
-    EXPECT_EQ(Put(IdOf(u"ServerType"), I4(9), &exception), DISP_E_EXCEPTION);
-    EXPECT_EQ(exception.scode, CTL_E_INVALIDPROPERTYVALUE);
-    EXPECT_EQ(Utf8FromBstr(exception.bstrSource), "Tollane.FileTransfer.7");
-    ClearExcepInfo(&exception);
-
-    EXPECT_EQ(Put(IdOf(u"Library"), Text("x"), &exception), DISP_E_EXCEPTION);
-    EXPECT_EQ(exception.scode, CTL_E_SETNOTSUPPORTED);
-    ClearExcepInfo(&exception);
-}
-
-TEST_F(Dispatch, ReportedFailuresCarryTheirDescription) {
+TEST_F(Dispatch, FailuresBecomeExceptionsWithTheirDescription) {
     // A connect without a host fails in the FTP engine before any lookup.
     ASSERT_EQ(Put(IdOf(u"ThrowError"), I4(-1)), S_OK);
     VARIANT result;
@@ -165,9 +149,14 @@ TEST_F(Dispatch, ReportedFailuresCarryTheirDescription) {
               "The specified hostname is invalid or could not be resolved");
     EXPECT_EQ(Utf8FromBstr(exception.bstrSource), "Tollane.FileTransfer.7");
     ClearExcepInfo(&exception);
-    // A later failure without error information of its own does not reuse it.
+    // A later member failure without error information of its own does not reuse it.
     EXPECT_EQ(Put(IdOf(u"ServerType"), I4(9), &exception), DISP_E_EXCEPTION);
+    EXPECT_EQ(exception.scode, CTL_E_INVALIDPROPERTYVALUE);
+    EXPECT_EQ(Utf8FromBstr(exception.bstrSource), "Tollane.FileTransfer.7");
     EXPECT_EQ(exception.bstrDescription, nullptr);
+    ClearExcepInfo(&exception);
+    EXPECT_EQ(Put(IdOf(u"Library"), Text("x"), &exception), DISP_E_EXCEPTION);
+    EXPECT_EQ(exception.scode, CTL_E_SETNOTSUPPORTED);
     ClearExcepInfo(&exception);
 }
 
@@ -263,6 +252,9 @@ class Events : public ControlTest {};
 
 TEST_F(Events, EveryEventReachesEveryAdvisedSink) {
     ComPtr<IConnectionPoint> point;
+    EXPECT_EQ(control_->FindConnectionPoint(IID_IDispatch, point.Receive()),
+              CONNECT_E_NOCONNECTION);
+    EXPECT_FALSE(point);
     ASSERT_EQ(control_->FindConnectionPoint(DIID__IFileTransferEvents, point.Receive()), S_OK);
     IID iid{};
     ASSERT_EQ(point->GetConnectionInterface(&iid), S_OK);
@@ -297,13 +289,6 @@ TEST_F(Events, EveryEventReachesEveryAdvisedSink) {
     ASSERT_EQ(point->Unadvise(firstCookie), S_OK);
     first->Release();
     second->Release();
-}
-
-TEST_F(Events, OtherEventInterfacesAreNotOffered) {
-    ComPtr<IConnectionPoint> point;
-    EXPECT_EQ(control_->FindConnectionPoint(IID_IDispatch, point.Receive()),
-              CONNECT_E_NOCONNECTION);
-    EXPECT_FALSE(point);
 }
 
 TEST_F(Events, SinksStillAdvisedWhenTheControlGoesAreReleased) {

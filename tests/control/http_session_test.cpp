@@ -117,24 +117,8 @@ TEST_F(HttpSession, ARelativeLocationResolvesAgainstTheRequest) {
     EXPECT_EQ(peer.Finish(), "");
 }
 
-TEST_F(HttpSession, AnAbsoluteLocationOnAnotherServerGetsItsOwnConnection) {
-    PeerScript target;
-    ExpectGet(target, "/there").Send(Answer("200 OK", "far"));
-    ScriptedPeer second(target);
-    PeerScript script;
-    ExpectGet(script, "/here").Send(Redirect(Base(second) + "/there"));
-    ScriptedPeer first(script);
-    ASSERT_EQ(ConnectHttp(first), 0);
-    EXPECT_EQ(GetFile("/here"), 0);
-    EXPECT_EQ(LocalBytes(), "far");
-    EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), second.port());
-    control_->Disconnect(nullptr);
-    EXPECT_EQ(first.Finish(), "");
-    EXPECT_EQ(second.Finish(), "");
-}
-
-// The user name and password were given for the first server: a redirect
-// to another port does not take them along.
+// An absolute location on another server gets its own connection; the user
+// name and password were given for the first server and do not go along.
 TEST_F(HttpSession, CredentialsStayWithTheirServer) {
     PeerScript target;
     target.Expect("GET /there ").Send(Answer("200 OK", "far")).ReadToEnd();
@@ -149,6 +133,7 @@ TEST_F(HttpSession, CredentialsStayWithTheirServer) {
               0);
     EXPECT_EQ(GetFile("/here"), 0);
     EXPECT_EQ(LocalBytes(), "far");
+    EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), second.port());
     control_->Disconnect(nullptr);
     EXPECT_EQ(first.Finish(), "");
     EXPECT_EQ(second.Finish(), "");
@@ -157,48 +142,32 @@ TEST_F(HttpSession, CredentialsStayWithTheirServer) {
     EXPECT_EQ(Text(&CFileTransfer::get_UserName), "");
 }
 
-// HTTP cannot append: GetFile with AppendFile refuses before the file is
-// touched.
-TEST_F(HttpSession, AnAppendingDownloadIsRefused) {
-    std::ofstream(local_, std::ios::binary) << "kept";
-    PeerScript script;
-    script.ReadToEnd();
-    ScriptedPeer peer(script);
-    ASSERT_EQ(ConnectHttp(peer), 0);
-    ASSERT_EQ(control_->put_AppendFile(VARIANT_TRUE), S_OK);
-    EXPECT_EQ(GetFile("/x"), fileErrorOperationNotSupported);
-    EXPECT_EQ(LocalBytes(), "kept");
-    control_->Disconnect(nullptr);
-    peer.Finish();
-}
-
-TEST_F(HttpSession, RedirectsAreFollowedFourTimesThenReported) {
+// GetFile's own failures on a connected session: a redirect loop is followed
+// four times and then reported, leaving no redirect page as the file; a 404 is
+// the method's error; an empty local name and an appending download (HTTP cannot
+// append) are refused before any request, leaving the file alone.
+TEST_F(HttpSession, FailedDownloadsAreTheMethodsErrorAndLeaveTheFileAlone) {
     PeerScript script;
     for (int i = 0; i < 5; ++i)
         ExpectGet(script, "/loop").Send(Redirect("/loop"));
+    ExpectGet(script, "/missing").Send(Answer("404 Not Found", "no"));
     ScriptedPeer peer(script);
     ASSERT_EQ(ConnectHttp(peer), 0);
     EXPECT_EQ(GetFile("/loop"), fileErrorResourceRedirected);
     EXPECT_EQ(Long(&CFileTransfer::get_LastError), fileErrorResourceRedirected);
-    // No redirect page is left as the file.
     EXPECT_FALSE(std::ifstream(local_).good());
     EXPECT_EQ(sink_->Count(kOnError), 1);
-    control_->Disconnect(nullptr);
-    EXPECT_EQ(peer.Finish(), "");
-}
-
-TEST_F(HttpSession, ANotFoundAnswerIsTheMethodsError) {
-    PeerScript script;
-    ExpectGet(script, "/missing").Send(Answer("404 Not Found", "no"));
-    ScriptedPeer peer(script);
-    ASSERT_EQ(ConnectHttp(peer), 0);
+    sink_->events.clear();
     EXPECT_EQ(GetFile("/missing"), fileErrorResourceNotFound);
     // Reported by the engine's notification and by the method.
     EXPECT_EQ(sink_->Trace().find("OnError 12275"), 0u) << sink_->Trace();
-    // An empty local name is refused before any request.
     EXPECT_EQ(CallWithError(control_, &CFileTransfer::GetFile, TextVariant(""),
                             TextVariant("/missing"), nullptr),
               fileErrorFileNotCreated);
+    std::ofstream(local_, std::ios::binary) << "kept";
+    ASSERT_EQ(control_->put_AppendFile(VARIANT_TRUE), S_OK);
+    EXPECT_EQ(GetFile("/x"), fileErrorOperationNotSupported);
+    EXPECT_EQ(LocalBytes(), "kept");
     control_->Disconnect(nullptr);
     EXPECT_EQ(peer.Finish(), "");
 }

@@ -18,24 +18,6 @@ class SessionEvents : public SessionTest {
     }
 };
 
-TEST_F(SessionEvents, RepliesAfterTheLoginRaiseOnCommand) {
-    PeerScript script;
-    QuitScript(LoginScript(script).Reply("SYST", "215 UNIX Type: L8\r\n"));
-    ScriptedPeer peer(script);
-    ASSERT_EQ(ConnectTo(peer), 0);
-    // The login itself runs before the notification window is registered.
-    EXPECT_EQ(sink_->Trace(), "OnCommand 257");
-    ASSERT_EQ(sink_->events[0].arguments.size(), 2u);
-    EXPECT_EQ(sink_->events[0].types[0], VT_I4);
-    EXPECT_EQ(sink_->events[0].arguments[1], "\"/home/bob\" is the current directory");
-
-    Text(&CFileTransfer::get_System);
-    EXPECT_EQ(sink_->Trace(), "OnCommand 257|OnCommand 215");
-    EXPECT_EQ(sink_->events[1].arguments[1], "UNIX Type: L8");
-    control_->Disconnect(nullptr);
-    EXPECT_EQ(peer.Finish(), "");
-}
-
 TEST_F(SessionEvents, StalledReplyRaisesOnTimeout) {
     PeerScript script;
     LoginScript(script).Expect("PWD").Stall(2000).Close();
@@ -104,11 +86,6 @@ TEST_F(SessionEvents, CancelDuringTheProxyLoginRaisesOnCancelAtOnce) {
         .Reply("PWD", "257 \"/\"\r\n");
     QuitScript(script);
     ScriptedPeer peer(script);
-    ASSERT_EQ(control_->put_ServerType(fileServerFTP), S_OK);
-    ASSERT_EQ(control_->put_ProxyType(fileProxyFtpUser), S_OK);
-    ASSERT_EQ(SetText(&CFileTransfer::put_ProxyServer, "127.0.0.1"), S_OK);
-    ASSERT_EQ(control_->put_ProxyPort(peer.port()), S_OK);
-
     // A second Cancel finds the login over and raises nothing.
     sink_->hook = [&](const RecordingSink::Event& event) {
         if (event.dispid != kOnCommand || event.arguments[0] != "331") return;
@@ -119,13 +96,7 @@ TEST_F(SessionEvents, CancelDuringTheProxyLoginRaisesOnCancelAtOnce) {
             EXPECT_EQ(error.lVal, 0);
         }
     };
-    TextVariant host("target.example");
-    TextVariant user("bob");
-    TextVariant password("secret");
-    VARIANT timeout = I4(5);
-    VARIANT error;
-    VariantInit(&error);
-    EXPECT_EQ(control_->Connect(host, nullptr, user, password, &timeout, nullptr, &error), S_OK);
+    ConnectThroughProxy(peer);
     EXPECT_EQ(sink_->Count(kOnCancel), 1);
     EXPECT_EQ(sink_->Trace().substr(0, 24), "OnCommand 331|OnCancel|O");
     sink_->hook = nullptr;

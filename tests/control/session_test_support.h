@@ -107,6 +107,24 @@ class SessionTest : public ControlTest {
         return error.vt == VT_I4 ? error.lVal : -1;
     }
 
+    // Connect to "target.example" as bob through an FTP proxy (USER user@host)
+    // played by the peer; the Error result.
+    LONG ConnectThroughProxy(const ScriptedPeer& proxy) {
+        EXPECT_EQ(control_->put_ServerType(fileServerFTP), S_OK);
+        EXPECT_EQ(control_->put_ProxyType(fileProxyFtpUser), S_OK);
+        EXPECT_EQ(SetText(&CFileTransfer::put_ProxyServer, "127.0.0.1"), S_OK);
+        EXPECT_EQ(control_->put_ProxyPort(proxy.port()), S_OK);
+        TextVariant host("target.example");
+        TextVariant user("bob");
+        TextVariant password("secret");
+        VARIANT timeout = I4(5);
+        VARIANT error;
+        VariantInit(&error);
+        EXPECT_EQ(control_->Connect(host, nullptr, user, password, &timeout, nullptr, &error),
+                  S_OK);
+        return error.lVal;
+    }
+
     HookedSink* sink_ = nullptr;
     DWORD cookie_ = 0;
 };

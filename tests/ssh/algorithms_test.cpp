@@ -128,21 +128,19 @@ TEST(SshNegotiationTest, ClientOrderWinsAmongCommonNames) {
 
 TEST(SshNegotiationTest, ReportsTheListWithoutCommonName) {
     const SshKexinit client = SshClientOffer(SshConfig(), 0);
-    std::size_t failed = 99;
-    EXPECT_FALSE(NegotiateSsh(
-        client, ServerOffer("diffie-hellman-group1-sha1", "ssh-rsa", "twofish-cbc", "hmac-sha1"), 0,
-        &failed));
-    EXPECT_EQ(failed, kListCipherCs);
-    EXPECT_FALSE(NegotiateSsh(
-        client,
-        ServerOffer("diffie-hellman-group1-sha1", "x509v3-sign-rsa", "aes128-ctr", "hmac-sha1"), 0,
-        &failed));
-    EXPECT_EQ(failed, kListHostKey);
-    EXPECT_FALSE(NegotiateSsh(
-        client,
-        ServerOffer("diffie-hellman-group1-sha1", "ssh-rsa", "aes128-ctr", "umac-64@openssh.com"),
-        0, &failed));
-    EXPECT_EQ(failed, kListMacCs);
+    const struct {
+        const char *hostKey, *cipher, *mac;
+        std::size_t list;
+    } cases[] = {{"ssh-rsa", "twofish-cbc", "hmac-sha1", kListCipherCs},
+                 {"x509v3-sign-rsa", "aes128-ctr", "hmac-sha1", kListHostKey},
+                 {"ssh-rsa", "aes128-ctr", "umac-64@openssh.com", kListMacCs}};
+    for (const auto& c : cases) {
+        std::size_t failed = 99;
+        EXPECT_FALSE(NegotiateSsh(
+            client, ServerOffer("diffie-hellman-group1-sha1", c.hostKey, c.cipher, c.mac), 0,
+            &failed));
+        EXPECT_EQ(failed, c.list) << c.hostKey << " " << c.cipher << " " << c.mac;
+    }
 }
 
 TEST(SshNegotiationTest, WrongGuessIsIgnoredRightGuessIsKept) {

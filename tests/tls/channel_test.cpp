@@ -24,11 +24,32 @@ class ChannelByVersion : public ::testing::TestWithParam<int> {
     }
 };
 
-TEST_P(ChannelByVersion, EchoesSmallAndLargeMessagesInAnyPieceSize) {
+// The security information shows what was negotiated; small and large messages
+// echo whatever the piece size of the reads.
+TEST_P(ChannelByVersion, NegotiatesAndEchoesMessagesInAnyPieceSize) {
     TlsTestServer server(Config());
     Credentials credentials;
     Client client(server.port(), credentials.record);
     ASSERT_EQ(client.Handshake(), 1) << TlsGetLastError();
+    ASSERT_EQ(TlsValidateCertificate(client.channel()), 1);
+    SecurityInfo info{};
+    info.size = TLS_SECURITY_INFO_SIZE;
+    ASSERT_EQ(TlsGetSecurityInfo(client.channel(), &info), 1);
+    EXPECT_EQ(info.size, 88u);
+    EXPECT_EQ(info.protocol, 8u);
+    EXPECT_EQ(info.cipher, 64u);  // AES-256-GCM is both versions' first choice here
+    EXPECT_EQ(info.cipherStrength, 256u);
+    EXPECT_EQ(info.hash, 2u);  // SHA-384
+    EXPECT_EQ(info.hashStrength, 384u);
+    EXPECT_EQ(info.keyExchange, 8u);  // ECDHE
+    EXPECT_EQ(info.certificateStatus, 1u);
+    EXPECT_STREQ(info.subject, "CN=localhost, O=Channel Tests");
+    EXPECT_STREQ(info.issuer, "CN=Channel Test CA, O=Channel Tests");
+    EXPECT_EQ(info.extra, nullptr);
+    // Valid from yesterday for 30 days.
+    EXPECT_GE(info.validFrom.wYear, 2024);
+    EXPECT_GT(info.validUntil.wYear * 400 + info.validUntil.wMonth * 32 + info.validUntil.wDay,
+              info.validFrom.wYear * 400 + info.validFrom.wMonth * 32 + info.validFrom.wDay);
     EXPECT_EQ(client.RoundTrip("USER fttest\r\n", 1), "USER fttest\r\n");
     // Several records per message, read in pieces that never line up with them.
     std::string block;
@@ -103,32 +124,6 @@ TEST_P(ChannelByVersion, EndingTheSecureChannelLeavesTheSocketInClearText) {
     char c;
     EXPECT_EQ(TlsEncrypt(client.channel(), "x", 1), -1);
     EXPECT_EQ(TlsDecrypt(client.channel(), &c, 1), -1);
-}
-
-TEST_P(ChannelByVersion, SecurityInfoShowsWhatWasNegotiated) {
-    TlsTestServer server(Config());
-    Credentials credentials;
-    Client client(server.port(), credentials.record);
-    ASSERT_EQ(client.Handshake(), 1);
-    ASSERT_EQ(TlsValidateCertificate(client.channel()), 1);
-    SecurityInfo info{};
-    info.size = TLS_SECURITY_INFO_SIZE;
-    ASSERT_EQ(TlsGetSecurityInfo(client.channel(), &info), 1);
-    EXPECT_EQ(info.size, 88u);
-    EXPECT_EQ(info.protocol, 8u);
-    EXPECT_EQ(info.cipher, 64u);  // AES-256-GCM is both versions' first choice here
-    EXPECT_EQ(info.cipherStrength, 256u);
-    EXPECT_EQ(info.hash, 2u);  // SHA-384
-    EXPECT_EQ(info.hashStrength, 384u);
-    EXPECT_EQ(info.keyExchange, 8u);  // ECDHE
-    EXPECT_EQ(info.certificateStatus, 1u);
-    EXPECT_STREQ(info.subject, "CN=localhost, O=Channel Tests");
-    EXPECT_STREQ(info.issuer, "CN=Channel Test CA, O=Channel Tests");
-    EXPECT_EQ(info.extra, nullptr);
-    // Valid from yesterday for 30 days.
-    EXPECT_GE(info.validFrom.wYear, 2024);
-    EXPECT_GT(info.validUntil.wYear * 400 + info.validUntil.wMonth * 32 + info.validUntil.wDay,
-              info.validFrom.wYear * 400 + info.validFrom.wMonth * 32 + info.validFrom.wDay);
 }
 
 INSTANTIATE_TLS_VERSIONS(ChannelByVersion);
@@ -209,7 +204,9 @@ TEST(ChannelFailures, HostilePeersFailTheHandshake) {
     }
 }
 
-TEST(ProtocolMask, OnlySslVersionsCannotBeHad) {
+// Masks of SSL versions alone give no credentials; the TLS bit, with or without
+// SSL bits, and the default reach TLS 1.2 and 1.3.
+TEST(ProtocolMask, OnlyTlsVersionsCanBeHad) {
     for (uint32_t mask : {1u, 2u, 3u, 4u, 7u}) {
         Credentials credentials(mask);
         TlsChannel* channel =
@@ -220,9 +217,6 @@ TEST(ProtocolMask, OnlySslVersionsCannotBeHad) {
         EXPECT_EQ(TlsGetLastError(), fileErrorSecurityCredentials) << mask;
         TlsFreeChannel(channel);
     }
-}
-
-TEST(ProtocolMask, TheTlsBitAndTheDefaultBothReachTls12And13) {
     for (uint32_t mask : {8u, 10u, 0u}) {
         for (int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
             ServerConfig config;
@@ -249,6 +243,9 @@ TEST(ChannelArguments, NullsAndMissingNamesAreRefused) {
     EXPECT_EQ(TlsGetLastError(), fileErrorInvalidParameter);
     EXPECT_EQ(TlsStartHandshake(channel), 0);
     EXPECT_EQ(TlsGetLastError(), fileErrorInvalidHostName);
+    // Validating without a handshake is a certificate error.
+    EXPECT_EQ(TlsValidateCertificate(channel), 0);
+    EXPECT_EQ(TlsGetLastError(), fileErrorSecurityCertificate);
     TlsFreeChannel(channel);
 }
 

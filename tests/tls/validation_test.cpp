@@ -85,11 +85,4 @@ TEST(CertificateStatus, WithoutTheCaInTheTrustStoreEverythingIsUntrusted) {
     EXPECT_EQ(v.status, 5u);
 }
 
-TEST(CertificateStatus, ValidatingWithoutAHandshakeIsACertificateError) {
-    TlsChannel* channel = TlsCreateChannel(INVALID_SOCKET, "localhost", nullptr, 1, 0);
-    EXPECT_EQ(TlsValidateCertificate(channel), 0);
-    EXPECT_EQ(TlsGetLastError(), fileErrorSecurityCertificate);
-    TlsFreeChannel(channel);
-}
-
 }  // namespace
