@@ -176,7 +176,8 @@ TEST_P(FtpTransferServerTest, UniqueStoreNeverOverwrites) {
     EXPECT_EQ(ReadFile(OnServer(remote)), "first");
     std::size_t tracked = remoteFiles_.size();
     for (const auto& entry : fs::directory_iterator(root_)) {
-        if (entry.is_regular_file() && ReadFile(entry.path()) == second) {
+        if (entry.is_regular_file() && entry.file_size() == second.size() &&
+            ReadFile(entry.path()) == second) {
             remoteFiles_.push_back(entry.path().filename().string());
         }
     }

@@ -330,10 +330,11 @@ TEST(SftpReleaseTest, SessionClosedDuringAnotherTransferIsNotLeaked) {
     const std::string password = Setting("FT_TEST_PASSWORD");
     const int port = std::stoi(Setting("FT_TEST_SFTP_PORT"));
     const std::string remote = Setting("FT_TEST_ROOT") + "/release-" + std::to_string(getpid());
-    {
-        std::ofstream(remote).close();
-        std::filesystem::resize_file(remote, std::uintmax_t{1} << 30);  // sparse
-    }
+    std::ofstream(remote).close();
+    std::filesystem::resize_file(remote, std::uintmax_t{1} << 30);  // sparse
+    // Gone however the test ends: other tests read the files of this folder.
+    const std::unique_ptr<const std::string, void (*)(const std::string*)> removeRemote(
+        &remote, [](const std::string* path) { std::filesystem::remove(*path); });
     const std::string local = std::filesystem::temp_directory_path() / ("release-" + std::to_string(getpid()));
     auto open = [&] {
         return FtpConnect(host.c_str(), port, user.c_str(), password.c_str(), 20,
@@ -360,7 +361,6 @@ TEST(SftpReleaseTest, SessionClosedDuringAnotherTransferIsNotLeaked) {
     if (busy != INVALID_CLIENT) FtpCancel(busy);
     transfer.join();
     EXPECT_EQ(OpenDescriptorCount(), descriptors);
-    std::filesystem::remove(remote);
     std::filesystem::remove(local);
     FtpUninitialize();
 }
