@@ -415,7 +415,8 @@ class StagingFile {
   public:
     StagingFile() {
         std::error_code ignored;
-        if (auto made = CreatePartFile(std::filesystem::temp_directory_path(ignored))) path_ = *made;
+        if (auto made = CreatePartFile(std::filesystem::temp_directory_path(ignored)))
+            path_ = *made;
     }
     ~StagingFile() {
         if (!path_.empty()) platform::RemoveLocalFile(path_);

@@ -12,7 +12,9 @@ bool SameNoCase(std::string_view a, std::string_view b) {
            });
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 // Words of the file, one at a time; a "macdef" body (up to an empty line) is
 // skipped as a whole.
@@ -21,10 +23,12 @@ class Words {
     explicit Words(std::string_view text) : text_(text) {}
 
     std::optional<std::string_view> Next() {
-        while (at_ < text_.size() && IsBlank(text_[at_])) ++at_;
+        while (at_ < text_.size() && IsBlank(text_[at_]))
+            ++at_;
         if (at_ >= text_.size()) return std::nullopt;
         const std::size_t start = at_;
-        while (at_ < text_.size() && !IsBlank(text_[at_])) ++at_;
+        while (at_ < text_.size() && !IsBlank(text_[at_]))
+            ++at_;
         return text_.substr(start, at_ - start);
     }
     void SkipMacro() {

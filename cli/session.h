@@ -3,8 +3,8 @@
 // line, and the connection a command opens to its URL.
 #pragma once
 
-#include <optional>
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <string>

@@ -187,7 +187,8 @@ TEST_P(FtpCommands, LoginComesFromTheUrlTheUserOptionOrNetrc) {
     const std::string user = Setting("FT_TEST_USER"), password = Setting("FT_TEST_PASSWORD");
     const std::string hostPort = Setting("FT_TEST_HOST") + ":" + Setting(GetParam().portVariable);
     const std::string bare = "ftp://" + hostPort + "/" + folder_ + "/login.txt";
-    const std::string netrc = (fs::temp_directory_path() / ("ft-netrc-" + std::to_string(getpid()))).string();
+    const std::string netrc =
+        (fs::temp_directory_path() / ("ft-netrc-" + std::to_string(getpid()))).string();
     std::ofstream(netrc) << "machine other.invalid login x password y\n"
                          << "macdef init\nmachine " << Setting("FT_TEST_HOST") << "\n\n"
                          << "machine " << Setting("FT_TEST_HOST") << " login " << user
@@ -205,12 +206,31 @@ TEST_P(FtpCommands, LoginComesFromTheUrlTheUserOptionOrNetrc) {
         int exitCode;
         const char* err;
     } cases[] = {
-        {"escaped user", {"size", "ftp://" + encoded + ":" + password + "@" + hostPort + "/" + folder_ + "/login.txt"}, 0600, 0, ""},
+        {"escaped user",
+         {"size",
+          "ftp://" + encoded + ":" + password + "@" + hostPort + "/" + folder_ + "/login.txt"},
+         0600,
+         0,
+         ""},
         {"-u", {"size", "-u", user + ":" + password, bare}, 0600, 0, ""},
-        {"-u over the URL", {"size", "-u", user + ":" + password, "ftp://x:y@" + hostPort + "/" + folder_ + "/login.txt"}, 0600, 0, ""},
-        {"--set Password", {"--set", "Password=" + password, "size", "ftp://" + user + "@" + hostPort + "/" + folder_ + "/login.txt"}, 0600, 0, ""},
+        {"-u over the URL",
+         {"size", "-u", user + ":" + password,
+          "ftp://x:y@" + hostPort + "/" + folder_ + "/login.txt"},
+         0600,
+         0,
+         ""},
+        {"--set Password",
+         {"--set", "Password=" + password, "size",
+          "ftp://" + user + "@" + hostPort + "/" + folder_ + "/login.txt"},
+         0600,
+         0,
+         ""},
         {"netrc", {"size", "--netrc-file", netrc, bare}, 0600, 0, ""},
-        {"netrc others read", {"size", "--netrc-file", netrc, bare}, 0644, 1, "may be read by others"},
+        {"netrc others read",
+         {"size", "--netrc-file", netrc, bare},
+         0644,
+         1,
+         "may be read by others"},
         {"wrong password", {"size", "-u", user + ":wrong", bare}, 0600, 67, "error 122"},
     };
     for (const auto& c : cases) {

@@ -321,7 +321,6 @@ TEST(ControlsOnThreadsTest, MoveTheirOwnFilesAtOnceWithoutInterference) {
         SKIP_IF_NOT_RUNNING(worker->refused, worker->server.name);
 }
 
-
 // An SFTP session closed while another thread's transfer holds the SFTP lock
 // is torn down once that transfer ends, not leaked.
 TEST(SftpReleaseTest, SessionClosedDuringAnotherTransferIsNotLeaked) {
@@ -335,7 +334,8 @@ TEST(SftpReleaseTest, SessionClosedDuringAnotherTransferIsNotLeaked) {
     // Gone however the test ends: other tests read the files of this folder.
     const std::unique_ptr<const std::string, void (*)(const std::string*)> removeRemote(
         &remote, [](const std::string* path) { std::filesystem::remove(*path); });
-    const std::string local = std::filesystem::temp_directory_path() / ("release-" + std::to_string(getpid()));
+    const std::string local =
+        std::filesystem::temp_directory_path() / ("release-" + std::to_string(getpid()));
     auto open = [&] {
         return FtpConnect(host.c_str(), port, user.c_str(), password.c_str(), 20,
                           FTP_OPTION_SECURE_SHELL, nullptr);
