@@ -127,5 +127,6 @@ bool DisconnectFrom(Session& session);
 // curl and lftp read such URLs: "ftp://h/a/b.txt" is "a/b.txt", "ftp://h/" is
 // "" (the login folder itself), "ftp://h//srv/x" and "ftp://h/%2Fsrv/x" are
 // "/srv/x". Dot segments go ("ftp://h/./a" is "a"), percent escapes are
-// decoded and a ";type=" suffix is dropped.
+// decoded and a ";type=" suffix is dropped. Over sftp:// a first "~/" (as curl
+// names the home folder) is the login folder too: "sftp://h/~/a" is "a".
 std::string UrlPath(std::string_view url);

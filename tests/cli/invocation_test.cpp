@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/session.h"
 #include "support/cli_run.h"
 #include "support/scripted_peer.h"
 #include "support/test_files.h"
@@ -77,6 +78,13 @@ TEST(InvocationTest, OptionsStandAnywhere) {
         EXPECT_EQ(run.out, "14\n");
         EXPECT_EQ(peer.Finish(), "");
     }
+}
+
+TEST(InvocationTest, SftpUrlsNameTheHomeFolderWithATilde) {
+    EXPECT_EQ(UrlPath("sftp://h/~/a/b.txt"), "a/b.txt");
+    EXPECT_EQ(UrlPath("SFTP://h/~"), "");
+    EXPECT_EQ(UrlPath("sftp://h/~user/x"), "~user/x");
+    EXPECT_EQ(UrlPath("ftp://h/~/x"), "~/x");  // FTP servers read "~" themselves
 }
 
 TEST(InvocationTest, UrlPathsAreRelativeToTheLoginFolder) {
