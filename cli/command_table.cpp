@@ -34,6 +34,31 @@ void CheckDecodeLimits(const ParsedCommand& command) {
     }
 }
 
+// The URL of a command that connects is the argument its usage calls URL (or
+// URL-DIR). Without a scheme it is guessed as curl does for a host named
+// "ftp.*"; any other is a usage error (the URL is not repeated: it may hold a
+// password).
+void GuessUrlScheme(const CommandSpec& definition, ParsedCommand& parsed) {
+    std::size_t index = 0;
+    std::string_view usage = definition.usage;
+    while (!usage.empty() && !usage.starts_with("URL")) {
+        const std::size_t blank = usage.find(' ');
+        usage = blank == std::string_view::npos ? std::string_view{} : usage.substr(blank + 1);
+        ++index;
+    }
+    if (usage.empty() || index >= parsed.arguments.size()) return;
+    std::string& url = parsed.arguments[index];
+    if (url.find("://") != std::string::npos) return;
+    const bool ftpHost = url.size() > 4 && (url[0] == 'f' || url[0] == 'F') &&
+                         (url[1] == 't' || url[1] == 'T') && (url[2] == 'p' || url[2] == 'P') &&
+                         url[3] == '.';
+    if (!ftpHost) {
+        throw UsageError{"the URL has no scheme: write ftp://, ftps://, sftp://, http:// or "
+                         "https:// before the host"};
+    }
+    url.insert(0, "ftp://");
+}
+
 std::vector<const CommandSpec*>& Registry() {
     static std::vector<const CommandSpec*> commands;
     return commands;
@@ -192,7 +217,10 @@ ParsedCommand ParseCommandWords(const CommandSpec& definition, std::span<char* c
     }
     if (parsed.help) return parsed;
     CheckArgumentCount(definition, parsed.arguments.size());
-    if (definition.connects) CheckDecodeLimits(parsed);
+    if (definition.connects) {
+        CheckDecodeLimits(parsed);
+        GuessUrlScheme(definition, parsed);
+    }
     if (definition.validate) definition.validate(parsed);
     return parsed;
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/command_table.h"
 #include "cli/values.h"
 #include "net/net.h"
 #include "platform/text.h"
@@ -157,6 +158,9 @@ TEST(CommandLineUsage, MalformedInvocationsExitWithTwo) {
         // Only a bundle's last letter takes a value, from the next word.
         {{"size", "-ikey", "ftp://h/x"}, "filetransfer: unknown option -ikey for size"},
         {{"size", "ftp://h/x", "-qi"}, "filetransfer: -qi needs a value"},
+        // A URL needs its scheme; only "ftp." hosts get one guessed (as curl does).
+        {{"get", "example.com/a"}, "filetransfer: the URL has no scheme"},
+        {{"put", "a", "127.0.0.1:21/x"}, "filetransfer: the URL has no scheme"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.empty() ? "" : c.args[0] + " " + std::to_string(c.args.size()));
@@ -273,6 +277,16 @@ TEST(CommandLineInfo, ARefusedLoginPrintsTheMappedError) {
     EXPECT_EQ(run.exitCode, 67);  // a refused login
     EXPECT_EQ(run.err, "filetransfer: error 12230: Unable to authenticate the specified user\n");
     EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST(CommandLine, FtpHostsWithoutASchemeAreFtpUrls) {
+    for (const char* name : {"get", "ls"}) {
+        SCOPED_TRACE(name);
+        std::string word = "FTP.example.com/pub/a";
+        char* words[] = {word.data()};
+        const ParsedCommand parsed = ParseCommandWords(*FindCommand(name), words);
+        EXPECT_EQ(parsed.arguments.at(0), "ftp://FTP.example.com/pub/a");
+    }
 }
 
 }  // namespace
