@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "cli/session.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -49,10 +50,7 @@ void GuessUrlScheme(const CommandSpec& definition, ParsedCommand& parsed) {
     if (usage.empty() || index >= parsed.arguments.size()) return;
     std::string& url = parsed.arguments[index];
     if (url.find("://") != std::string::npos) return;
-    const bool ftpHost = url.size() > 4 && (url[0] == 'f' || url[0] == 'F') &&
-                         (url[1] == 't' || url[1] == 'T') && (url[2] == 'p' || url[2] == 'P') &&
-                         url[3] == '.';
-    if (!ftpHost) {
+    if (url.size() <= 4 || !StartsWithIgnoringCase(url, "ftp.")) {
         throw UsageError{"the URL has no scheme: write ftp://, ftps://, sftp://, http:// or "
                          "https:// before the host"};
     }

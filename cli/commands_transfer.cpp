@@ -87,17 +87,7 @@ std::optional<std::string> LocalOfGet(const ParsedCommand& command) {
 }
 
 bool IsWebUrl(const std::string& text) {
-    const auto startsWith = [&text](std::string_view scheme) {
-        if (text.size() < scheme.size()) return false;
-        for (std::size_t i = 0; i < scheme.size(); ++i) {
-            const char c = text[i];
-            if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != scheme[i]) {
-                return false;
-            }
-        }
-        return true;
-    };
-    return startsWith("http://") || startsWith("https://");
+    return StartsWithIgnoringCase(text, "http://") || StartsWithIgnoringCase(text, "https://");
 }
 
 void ValidateTransfer(const ParsedCommand& command) {

@@ -1,16 +1,9 @@
 #include "cli/netrc.h"
 
-#include <algorithm>
-#include <cctype>
+#include "platform/text.h"
+
 
 namespace {
-
-bool SameNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
@@ -62,7 +55,7 @@ std::optional<NetrcLogin> FindNetrcLogin(std::string_view text, std::string_view
             if (*word == "default") {
                 entry->matches = true;
             } else if (const auto name = words.Next()) {
-                entry->matches = SameNoCase(*name, host);
+                entry->matches = EqualsIgnoringCase(*name, host);
             }
         } else if (*word == "macdef") {
             words.Next();

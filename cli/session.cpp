@@ -592,8 +592,7 @@ std::string UrlPath(std::string_view url) {
     const std::string normalized = urlparts::NormalizedCopy("/" + std::string(path));
     std::string decoded = PercentDecoded(std::string_view(normalized).substr(1));
     // curl's way of naming the home folder over SSH: sftp://h/~/a is "a".
-    const bool sftp = scheme == 4 && (url.substr(0, 4) == "sftp" || url.substr(0, 4) == "SFTP");
-    if (sftp && (decoded == "~" || decoded.starts_with("~/")))
+    if (StartsWithIgnoringCase(url, "sftp://") && (decoded == "~" || decoded.starts_with("~/")))
         decoded.erase(0, decoded.size() > 1 ? 2 : 1);
     return decoded;
 }

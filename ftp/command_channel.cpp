@@ -12,6 +12,7 @@
 #include "ftp/tables.h"
 #include "net/socket_wait.h"
 #include "platform/system.h"
+#include "platform/text.h"
 #include "resources/errors.h"
 
 namespace ftp {
@@ -21,13 +22,6 @@ constexpr std::size_t kUserAtHostCapacity = 1024;
 // Most replies arrive whole in one look at the socket.
 constexpr std::size_t kReplyChunk = 4096;
 constexpr int kWouldBlock = 10035;
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) ==
-                      std::toupper(static_cast<unsigned char>(y));
-           });
-}
 
 class InternalCommandScope {
   public:

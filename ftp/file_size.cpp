@@ -9,19 +9,13 @@
 #include "ftp/engine.h"
 #include "ftp/fileops.h"
 #include "ftp/ftp_ops.h"
+#include "platform/text.h"
 #include "resources/errors.h"
 
 namespace ftp {
 namespace {
 
 constexpr std::string_view kSizeRefusedInAscii = "SIZE not allowed in ASCII mode";
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) ==
-                      std::toupper(static_cast<unsigned char>(y));
-           });
-}
 
 constexpr int kTryStatus = -2;
 constexpr int kStatusReplyCode = 213;

@@ -9,6 +9,7 @@
 #include "ftp/engine.h"
 #include "platform/file.h"
 #include "resources/errors.h"
+#include "platform/text.h"
 
 namespace ftp {
 namespace {
@@ -35,18 +36,11 @@ std::vector<FileTypeRule>& Rules() {
     return rules;
 }
 
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) ==
-                      std::toupper(static_cast<unsigned char>(y));
-           });
-}
-
 int RuleType(std::string_view extension) {
     Engine& engine = GetEngine();
     CriticalSectionGuard guard(*engine.lock.get());
     for (const FileTypeRule& rule : Rules()) {
-        if (SameIgnoringCase(rule.extension, extension)) return rule.type;
+        if (EqualsIgnoringCase(rule.extension, extension)) return rule.type;
     }
     return 0;
 }
@@ -98,7 +92,7 @@ std::string_view ExtensionOf(std::string_view path) {
 bool IsTextExtension(std::string_view extension) {
     return std::any_of(
         kTextExtensions.begin(), kTextExtensions.end(),
-        [extension](std::string_view text) { return SameIgnoringCase(text, extension); });
+        [extension](std::string_view text) { return EqualsIgnoringCase(text, extension); });
 }
 
 int FileTypeOfExtension(std::string_view extension) {
@@ -140,7 +134,7 @@ int AddFileTypeRule(std::string_view extension, int type) {
     CriticalSectionGuard guard(*engine.lock.get());
     auto& rules = Rules();
     auto it = std::find_if(rules.begin(), rules.end(), [extension](const FileTypeRule& rule) {
-        return SameIgnoringCase(rule.extension, extension);
+        return EqualsIgnoringCase(rule.extension, extension);
     });
     try {
         if (it != rules.end()) {

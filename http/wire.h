@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace http {
 
 // Verb codes (255: any other verb, sent as given).
@@ -46,8 +48,6 @@ bool VerbSendsBody(Verb verb);
 // The error number of a status (0: none), from the status table.
 int StatusError(int status);
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix);
 bool IsBlank(char c);
 
 // Collects one response line from single bytes: CR is dropped, a double quote

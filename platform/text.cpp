@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include <algorithm>
+
 #include <cstring>
 
 #include "platform/automation.h"
@@ -190,4 +192,23 @@ int WideCharToMultiByte(UINT codePage, DWORD, const OLECHAR* source, int sourceL
     std::string converted = ToUtf8(std::u16string_view(source, length), &invalid);
     if (usedDefaultChar) *usedDefaultChar = invalid ? TRUE : FALSE;
     return CopyOut(converted, target, targetSize);
+}
+
+namespace {
+
+constexpr char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+}  // namespace
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return LowerAscii(x) == LowerAscii(y);
+           });
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }

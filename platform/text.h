@@ -20,6 +20,11 @@ std::string Utf8FromBstr(const OLECHAR* bstr);
 // A view of a BSTR's characters (null = empty).
 std::u16string_view BstrView(const OLECHAR* bstr);
 
+// ASCII comparisons without regard to case (no locale): protocol keywords,
+// schemes, header and member names.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix);
+
 // Code pages: CP_ACP, CP_OEMCP and CP_UTF8 all mean UTF-8 here.
 constexpr UINT CP_ACP = 0;
 constexpr UINT CP_OEMCP = 1;

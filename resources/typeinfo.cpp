@@ -115,10 +115,6 @@ constexpr TypeLibraryInfo kTypeLibrary{
     "Tollane File Transfer Control 7.2",
 };
 
-constexpr char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
 template <typename Range, typename Pred>
 auto FindIn(const Range& range, Pred pred) -> decltype(&*std::begin(range)) {
     auto it = std::find_if(std::begin(range), std::end(range), pred);
@@ -126,12 +122,6 @@ auto FindIn(const Range& range, Pred pred) -> decltype(&*std::begin(range)) {
 }
 
 }  // namespace
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return LowerAscii(x) == LowerAscii(y);
-           });
-}
 
 const TypeLibraryInfo& TypeLibrary() {
     return kTypeLibrary;

@@ -9,6 +9,7 @@
 #include <span>
 #include <string_view>
 
+#include "platform/text.h"
 #include "platform/wintypes.h"
 #include "resources/errors.h"
 
@@ -134,4 +135,3 @@ const MemberInfo* FindEventByDispid(DISPID dispid);
 const EnumInfo* FindEnumByName(std::string_view nameOrAlias);
 const ConstantInfo* FindConstantByName(std::string_view name);
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);

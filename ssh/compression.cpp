@@ -17,31 +17,31 @@ unsigned ChunkLength(std::size_t length) {
 
 }  // namespace
 
-struct SshDeflater::Stream {
+struct SshZlibStream::Stream {
+    explicit Stream(Role role) : role(role) {}
+    ~Stream() { role == Role::Deflate ? deflateEnd(&z) : inflateEnd(&z); }
+    Role role;
     z_stream z{};
-    ~Stream() { deflateEnd(&z); }
 };
 
-SshDeflater::SshDeflater() = default;
-SshDeflater::~SshDeflater() = default;
+SshZlibStream::SshZlibStream(Role role) : role_(role) {}
+SshZlibStream::~SshZlibStream() = default;
 
-bool SshDeflater::Start() {
+bool SshZlibStream::Start() {
     stream_.reset();
-    auto stream = std::unique_ptr<Stream>(new (std::nothrow) Stream);
+    auto stream = std::unique_ptr<Stream>(new (std::nothrow) Stream(role_));
     if (!stream) return false;
-    if (deflateInit(&stream->z, kDeflateLevel) != Z_OK) {
-        // deflateEnd on a stream that never started is harmless.
-        return false;
-    }
+    // Ending a stream that never started is harmless.
+    const int result = role_ == Role::Deflate ? deflateInit(&stream->z, kDeflateLevel)
+                                              : inflateInit(&stream->z);
+    if (result != Z_OK) return false;
     stream_ = std::move(stream);
     return true;
 }
 
-void SshDeflater::Stop() {
-    stream_.reset();
-}
+void SshZlibStream::Stop() { stream_.reset(); }
 
-bool SshDeflater::Compress(std::span<const std::uint8_t> in, SecureBytes& out, std::size_t skip) {
+bool SshZlibStream::Compress(std::span<const std::uint8_t> in, SecureBytes& out, std::size_t skip) {
     z_stream& z = stream_->z;
     out.resize(skip + deflateBound(&z, in.size()) + 16);
     z.next_in = const_cast<Bytef*>(in.data());
@@ -61,28 +61,7 @@ bool SshDeflater::Compress(std::span<const std::uint8_t> in, SecureBytes& out, s
     return true;
 }
 
-struct SshInflater::Stream {
-    z_stream z{};
-    ~Stream() { inflateEnd(&z); }
-};
-
-SshInflater::SshInflater() = default;
-SshInflater::~SshInflater() = default;
-
-bool SshInflater::Start() {
-    stream_.reset();
-    auto stream = std::unique_ptr<Stream>(new (std::nothrow) Stream);
-    if (!stream) return false;
-    if (inflateInit(&stream->z) != Z_OK) return false;
-    stream_ = std::move(stream);
-    return true;
-}
-
-void SshInflater::Stop() {
-    stream_.reset();
-}
-
-bool SshInflater::Inflate(std::span<const std::uint8_t> in, SecureBytes& out) {
+bool SshZlibStream::Inflate(std::span<const std::uint8_t> in, SecureBytes& out) {
     z_stream& z = stream_->z;
     out.clear();
     z.next_in = const_cast<Bytef*>(in.data());

@@ -20,42 +20,30 @@ enum class SshCompression : std::uint8_t {
 // servers use themselves, so a small packet cannot grow without bound.
 constexpr std::size_t kSshMaxInflatedPayload = 256 * 1024;
 
-class SshDeflater {
+// One direction's zlib stream: the sender's deflate or the receiver's inflate.
+class SshZlibStream {
   public:
-    SshDeflater();
-    ~SshDeflater();
-    SshDeflater(const SshDeflater&) = delete;
-    SshDeflater& operator=(const SshDeflater&) = delete;
+    enum class Role { Deflate, Inflate };
+
+    explicit SshZlibStream(Role role);
+    ~SshZlibStream();
+    SshZlibStream(const SshZlibStream&) = delete;
+    SshZlibStream& operator=(const SshZlibStream&) = delete;
 
     // A fresh stream (the previous one, if any, is dropped). False when zlib
     // could not start one.
     bool Start();
     void Stop();
     bool active() const { return stream_ != nullptr; }
-    // Replaces out[skip...] with the compressed form of in; the first skip
-    // bytes of out stay. False on a zlib failure.
+    // Deflate: replaces out[skip...] with the compressed form of in; the first
+    // skip bytes of out stay. False on a zlib failure.
     bool Compress(std::span<const std::uint8_t> in, SecureBytes& out, std::size_t skip);
-
-  private:
-    struct Stream;
-    std::unique_ptr<Stream> stream_;
-};
-
-class SshInflater {
-  public:
-    SshInflater();
-    ~SshInflater();
-    SshInflater(const SshInflater&) = delete;
-    SshInflater& operator=(const SshInflater&) = delete;
-
-    bool Start();
-    void Stop();
-    bool active() const { return stream_ != nullptr; }
-    // Sets out to the inflated form of in. False on corrupt data or when it
-    // would pass kSshMaxInflatedPayload.
+    // Inflate: sets out to the inflated form of in. False on corrupt data or
+    // when it would pass kSshMaxInflatedPayload.
     bool Inflate(std::span<const std::uint8_t> in, SecureBytes& out);
 
   private:
     struct Stream;
+    Role role_;
     std::unique_ptr<Stream> stream_;
 };

@@ -139,7 +139,7 @@ class SshPacketEncoder {
   private:
     std::unique_ptr<SshDirectionKeys> keys_;
     std::uint32_t sequence_ = 0;
-    SshDeflater deflater_;
+    SshZlibStream deflater_{SshZlibStream::Role::Deflate};
     bool authenticated_ = false;
 };
 
@@ -185,7 +185,7 @@ class SshPacketDecoder {
     std::uint32_t packetLength_ = 0;
     std::span<const std::uint8_t> payload_;
     Rejection rejection_ = Rejection::None;
-    SshInflater inflater_;
+    SshZlibStream inflater_{SshZlibStream::Role::Inflate};
     SecureBytes inflated_;
     bool authenticated_ = false;
 };

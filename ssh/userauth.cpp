@@ -6,6 +6,7 @@
 #include "crypto/random.h"
 #include "crypto/sshbuf.h"
 #include "platform/lasterror.h"
+#include "platform/text.h"
 #include "resources/errors.h"
 #include "ssh/messages.h"
 
@@ -22,14 +23,6 @@ constexpr std::string_view kMalformedText = "Malformed authentication message";
 std::size_t FramedLength(std::size_t payload, std::size_t block) {
     const std::size_t unpadded = SshPacket::kHeaderLength + payload + kSshMinPadding;
     return (unpadded + block - 1) / block * block;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    return std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) ==
-               std::tolower(static_cast<unsigned char>(b));
-    });
 }
 
 bool NameListHas(std::string_view list, std::string_view name) {
@@ -83,7 +76,7 @@ SshPromptAnswer ClassifySshPrompt(std::string_view prompt, std::size_t promptCou
                                     {"login:", SshPromptAnswer::UserName}};
     if (prompt.empty()) return SshPromptAnswer::Empty;
     for (const Row& row : kRows)
-        if (StartsWithNoCase(prompt, row.prefix)) return row.answer;
+        if (StartsWithIgnoringCase(prompt, row.prefix)) return row.answer;
     return SshPromptAnswer::Unknown;
 }
 

@@ -36,11 +36,6 @@ std::string NameText(const X509_NAME* name) {
     return text;
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return Lower(x) == Lower(y); });
-}
-
 bool ContainsIgnoringCase(std::string_view text, std::string_view part) {
     auto found = std::search(text.begin(), text.end(), part.begin(), part.end(),
                              [](char x, char y) { return Lower(x) == Lower(y); });

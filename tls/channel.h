@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
 #include "tls/tls.h"
 
 namespace tls {
@@ -105,7 +106,6 @@ std::string TargetName(const TlsChannel& channel);
 // "CN=..., O=..., C=..." with the most specific part first.
 std::string NameText(const X509_NAME* name);
 // Case-insensitive ASCII comparisons.
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 bool ContainsIgnoringCase(std::string_view text, std::string_view part);
 
 }  // namespace tls
