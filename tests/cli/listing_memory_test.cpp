@@ -60,10 +60,7 @@ struct ChildRun {
 // counts the memory of this process when it starts (the kernel takes it over
 // at exec), so it is started before the big texts of the test are made.
 pid_t StartProgram(std::vector<std::string> args, const std::string& output) {
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv = ArgvOf(args);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,

@@ -214,10 +214,7 @@ class Agent {
         directory_ = pattern;
         socket_ = directory_ + "/agent.sock";
         std::vector<std::string> args{"ssh-agent", "-D", "-a", socket_};
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
+        std::vector<char*> argv = ArgvOf(args);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);

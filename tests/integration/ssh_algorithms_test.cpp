@@ -177,10 +177,7 @@ class PinnedSshd {
             args.push_back("-o");
             args.push_back(std::move(option));
         }
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
+        std::vector<char*> argv = ArgvOf(args);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);

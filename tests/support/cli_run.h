@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "support/test_files.h"
 
 struct RunResult {
     int exitCode;
@@ -16,10 +17,7 @@ struct RunResult {
 // Runs `filetransfer ARGS...`.
 inline RunResult RunCli(std::vector<std::string> args, const std::string& input = "") {
     args.insert(args.begin(), "filetransfer");
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv = ArgvOf(args);
     std::ostringstream out, err;
     std::istringstream in(input);
     const int code = RunCommandLine(static_cast<int>(args.size()), argv.data(), out, err, in);

@@ -17,6 +17,16 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
+
+// The argv form of a list of words for exec: pointers into the words, then null.
+inline std::vector<char*> ArgvOf(std::vector<std::string>& words) {
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    return argv;
+}
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
