@@ -13,6 +13,7 @@
 
 #include "http/reference.h"
 #include "http/wire.h"
+#include "platform/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
@@ -25,9 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string_view> codings;
     std::vector<std::string_view> lengths;
     for (const auto& [name, value] : reader.headers()) {
-        if (http::EqualsIgnoringCase(name, "Transfer-Encoding")) codings.push_back(value);
-        if (http::EqualsIgnoringCase(name, "Content-Length")) lengths.push_back(value);
-        if (http::EqualsIgnoringCase(name, "Location")) {
+        if (EqualsIgnoringCase(name, "Transfer-Encoding")) codings.push_back(value);
+        if (EqualsIgnoringCase(name, "Content-Length")) lengths.push_back(value);
+        if (EqualsIgnoringCase(name, "Location")) {
             const std::string target = http::RedirectTarget("http://127.0.0.1/b/c/d;p?q#f", value);
             // A resolved path keeps no dot segments.
             const std::string_view path = http::SplitUriReference(target).path;
