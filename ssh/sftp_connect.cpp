@@ -1,6 +1,7 @@
 // Starting and ending SFTP sessions, the process-wide lock, and the results that
 // the FTP engine shows (reply code and text, last error, security information).
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -14,8 +15,11 @@
 
 namespace {
 
+// Held for the whole of each SFTP call, whose events reach the engine's own
+// lock; nothing that holds the engine's lock may wait for it.
 std::recursive_timed_mutex sftpLock;
-int startupCount = 0;
+// Not under sftpLock: the engine counts its users while holding its own lock.
+std::atomic<int> startupCount{0};
 
 constexpr char kFallbackCommand[] =
     "test -x /usr/lib/sftp-server && exec /usr/lib/sftp-server\n"
@@ -147,14 +151,14 @@ std::unique_ptr<SftpChannelLink> MakeSshChannelLink(std::unique_ptr<SshSession> 
 }
 
 int SftpStartup() {
-    std::lock_guard guard(sftpLock);
     ++startupCount;
     return 1;
 }
 
 int SftpCleanup() {
-    std::lock_guard guard(sftpLock);
-    if (startupCount > 0) --startupCount;
+    int count = startupCount.load();
+    while (count > 0 && !startupCount.compare_exchange_weak(count, count - 1)) {
+    }
     return 1;
 }
 

@@ -260,11 +260,6 @@ void RunWorker(Worker& worker) {
 }
 
 TEST(ControlsOnThreadsTest, MoveTheirOwnFilesAtOnceWithoutInterference) {
-    // Now and then (about one run in six under the sanitizers) all eight
-    // threads stop making progress at once: a deadlock between concurrent
-    // controls that is not found yet. Until it is, the test runs only when
-    // FT_TEST_THREADS=1 asks for it, so that it cannot hold up every run.
-    if (Setting("FT_TEST_THREADS") != "1") GTEST_SKIP() << "set FT_TEST_THREADS=1 to run it";
     REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", "FT_TEST_ROOT", "FT_TEST_FTP_PORT",
                             "FT_TEST_PROFTPD_PORT", "FT_TEST_SFTP_PORT", "FT_TEST_HTTP_PORT",
                             "FT_TEST_HTTP_ROOT", "FT_TEST_DAV_PATH");
