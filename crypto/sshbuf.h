@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -80,8 +81,13 @@ class BasicSshWriter {
         StoreBe64(bytes, value);
         PutBytes(bytes);
     }
+    // Grows and copies with memcpy: a range insert through the wiping allocator
+    // would copy byte by byte.
     void PutBytes(std::span<const std::uint8_t> bytes) {
-        buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+        if (bytes.empty()) return;
+        const std::size_t at = buffer_.size();
+        buffer_.resize(at + bytes.size());
+        std::memcpy(buffer_.data() + at, bytes.data(), bytes.size());
     }
     void PutString(std::span<const std::uint8_t> bytes) {
         PutUint32(static_cast<std::uint32_t>(bytes.size()));

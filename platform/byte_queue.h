@@ -63,10 +63,17 @@ class ByteQueue {
     // ...and to hand over the first `count` (at most Room().size()) of them.
     void Commit(std::size_t count) { tail_ += count; }
 
-    // Adds bytes at the back, growing the storage when the room is too small.
+    // Adds bytes at the back. When the room is too small, the bytes held move down
+    // over the taken ones if those are at least as many (so that every byte is
+    // moved at most once per byte taken), or else the storage doubles.
     void Append(std::span<const Byte> bytes) {
         if (bytes.empty()) return;
-        if (storage_.size() - tail_ < bytes.size()) storage_.resize(tail_ + bytes.size());
+        if (storage_.size() - tail_ < bytes.size()) {
+            if (head_ >= size() && storage_.size() - size() >= bytes.size())
+                Compact();
+            else
+                storage_.resize(std::max(tail_ + bytes.size(), 2 * storage_.size()));
+        }
         std::memcpy(storage_.data() + tail_, bytes.data(), bytes.size());
         tail_ += bytes.size();
     }

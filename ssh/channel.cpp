@@ -314,6 +314,7 @@ void SshConnectionLayer::Flush(SshChannel& channel) {
             {channel.outgoing.size() - sent, channel.remoteWindow, channel.remoteMaxPacket});
         if (!link_.Send(
                 std::move(SshPacket(kSshMsgChannelData)
+                              .Reserve(8 + piece)
                               .PutUint32(channel.remoteId)
                               .PutString(channel.outgoing.Front().subspan(sent, piece)))))
             return;
@@ -321,7 +322,9 @@ void SshConnectionLayer::Flush(SshChannel& channel) {
         channel.remoteWindow -= static_cast<std::uint32_t>(piece);
     }
     channel.outgoing.Consume(sent);
-    channel.outgoing.Compact();
+    // Moving the rest down only once the taken bytes outnumber it keeps a long
+    // queue from being moved for every packet sent.
+    channel.outgoing.Compact(channel.outgoing.size());
     if (channel.outgoing.empty() && channel.eofWanted && !channel.eofSent) SendEofNow(channel);
 }
 

@@ -35,6 +35,11 @@ SshPacket& SshPacket::PutMpint(const BigNum& value) {
     writer_.PutMpint(value);
     return *this;
 }
+SshPacket& SshPacket::Reserve(std::size_t fieldBytes) {
+    // Padding is at most 255 bytes, a MAC at most 64.
+    writer_.Reserve(writer_.size() + fieldBytes + 255 + 64);
+    return *this;
+}
 SshPacket& SshPacket::PutBytes(std::span<const std::uint8_t> bytes) {
     writer_.PutBytes(bytes);
     return *this;

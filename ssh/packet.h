@@ -37,6 +37,9 @@ class SshPacket {
     SshPacket& PutString(std::span<const std::uint8_t> bytes);
     SshPacket& PutMpint(const BigNum& value);
     SshPacket& PutBytes(std::span<const std::uint8_t> bytes);
+    // Makes room for this many bytes of fields and the encoder's padding and MAC,
+    // so that a bulk packet is built and sealed in one buffer without moves.
+    SshPacket& Reserve(std::size_t fieldBytes);
 
     std::uint8_t type() const { return type_; }
     // Type byte and fields.

@@ -12,6 +12,7 @@
 #include "ssh/security_names.h"
 #include "ssh/session.h"
 #include "ssh/sftp_session.h"
+#include "ssh/sftp_transfer.h"
 
 namespace {
 
@@ -20,6 +21,8 @@ namespace {
 std::recursive_timed_mutex sftpLock;
 // Not under sftpLock: the engine counts its users while holding its own lock.
 std::atomic<int> startupCount{0};
+
+constexpr std::string_view kLimitsExtension = "limits@openssh.com";
 
 constexpr char kFallbackCommand[] =
     "test -x /usr/lib/sftp-server && exec /usr/lib/sftp-server\n"
@@ -112,7 +115,36 @@ int ConnectSsh(const SshConfig& config, std::unique_ptr<SshSession>* out,
     return 0;
 }
 
-// INIT/VERSION and the home directory. 0 or the error number.
+// The block sizes of a server that states its limits: four numbers (maximum
+// packet, read, write and open handles; 0 = no limit of its own). A server that
+// refuses the request keeps 32 KiB blocks. False when no answer came.
+bool ApplyServerLimits(SftpSession& session) {
+    const std::uint32_t id = session.NewRequestId();
+    SftpWriter request(SSH_FXP_EXTENDED);
+    request.Uint32(id).String(kLimitsExtension);
+    SftpReply reply;
+    if (!session.Exchange(request, id, reply)) return false;
+    std::uint64_t packet = 0, read = 0, write = 0, handles = 0;
+    if (reply.type != SSH_FXP_EXTENDED_REPLY || !reply.fields.ReadUint64(&packet) ||
+        !reply.fields.ReadUint64(&read) || !reply.fields.ReadUint64(&write) ||
+        !reply.fields.ReadUint64(&handles)) {
+        session.Fail(0);
+        return true;
+    }
+    // A write request carries its handle and offsets beside the data.
+    const std::uint64_t room = packet == 0 ? kSftpLimitBlock : packet > 1024 ? packet - 1024 : 0;
+    // An absurd limit (below 1 KiB) is ignored.
+    const auto pick = [room](std::uint64_t limit, std::uint32_t current) {
+        const std::uint64_t size = std::min<std::uint64_t>(
+            {limit == 0 ? kSftpLimitBlock : limit, room, kSftpLimitBlock});
+        return size >= 1024 ? static_cast<std::uint32_t>(size) : current;
+    };
+    session.readBlock = pick(read, session.readBlock);
+    session.writeBlock = pick(write, session.writeBlock);
+    return true;
+}
+
+// INIT/VERSION, the server's limits and the home directory. 0 or the error number.
 int StartProtocol(SftpSession& session) {
     SftpWriter init(SSH_FXP_INIT);
     init.Uint32(3);
@@ -130,13 +162,16 @@ int StartProtocol(SftpSession& session) {
     if (!reader.ReadByte(&type) || type != SSH_FXP_VERSION)
         return fileErrorUnexpectedServerResponse;
     if (!reader.ReadUint32(&version)) return fileErrorInvalidPacketData;
-    // Extension pairs (name, data) follow; none is used.
+    // Extension pairs (name, data) follow.
+    bool limits = false;
     while (reader.Remaining() > 0) {
         std::string_view name, data;
         if (!reader.ReadString(&name) || !reader.ReadString(&data)) break;
+        if (name == kLimitsExtension && data == "1") limits = true;
     }
     if (!reader.Finish()) return fileErrorInvalidPacketData;
     if (version >= 4) return fileErrorProtocolNotSupported;
+    if (limits && !ApplyServerLimits(session)) return ErrorNumber(session.lastError);
     auto home = session.RealPath(".");
     if (!home) return ErrorNumber(session.lastError);
     session.home = *home;

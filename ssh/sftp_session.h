@@ -112,6 +112,9 @@ struct SftpSession {
     std::atomic<bool> cancel{false};  // set from any thread
     bool smallWindow = false;
     bool closed = false;
+    // Bytes per read and write request (the server's stated limits, when it states them).
+    std::uint32_t readBlock = 32768;
+    std::uint32_t writeBlock = 32768;
 
     std::unique_ptr<SftpTransfer> stream;
     int streamMode = -1;

@@ -9,9 +9,12 @@
 
 // Requests in flight: 64 blocks of 32 KiB, as much as a fast link needs to stay
 // busy; servers with the SFTP-window workaround get one small block at a time.
-// Reads and writes use the same block size.
+// A server that states its limits ("limits@openssh.com") gets blocks up to the
+// limits it states, at most kSftpLimitBlock, and 16 of them in flight: every
+// request costs the server a system call and a reply.
 constexpr std::uint64_t kSftpLargeWindow = 2 * 1024 * 1024;
 constexpr std::uint32_t kSftpLargeBlock = 32768;
+constexpr std::uint32_t kSftpLimitBlock = 255 * 1024;
 constexpr std::uint32_t kSftpSmallWindow = 8192;
 
 std::unique_ptr<SftpTransfer> MakeTransfer(const SftpSession& session, std::string handle,

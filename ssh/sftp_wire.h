@@ -33,6 +33,8 @@ enum SftpPacketType : std::uint8_t {
     SSH_FXP_DATA = 103,
     SSH_FXP_NAME = 104,
     SSH_FXP_ATTRS = 105,
+    SSH_FXP_EXTENDED = 200,
+    SSH_FXP_EXTENDED_REPLY = 201,
 };
 
 // Open flags.

@@ -198,6 +198,10 @@ std::size_t SshConnection::FeedVersion(std::span<const std::uint8_t> bytes) {
             case SshVersionReader::Result::TooLong:
                 Close(fileErrorInvalidServerResponse, "Server's version line is too long");
                 return bytes.size();
+            case SshVersionReader::Result::PreambleTooLong:
+                Close(fileErrorInvalidServerResponse,
+                      "Server sent more than 64 KiB before its version line");
+                return bytes.size();
         }
     }
     return bytes.size();

@@ -14,6 +14,8 @@ constexpr std::size_t kLineGrowth = 16;
 }  // namespace
 
 SshVersionReader::Result SshVersionReader::Feed(std::uint8_t byte) {
+    if (state_ != State::Collect && state_ != State::Done && ++preamble_ > kMaxPreamble)
+        return Result::PreambleTooLong;
     switch (state_) {
         case State::LineStart:
         case State::Prefix:

@@ -27,13 +27,14 @@ enum SshWorkaroundBits : std::uint32_t {
 };
 
 // Reads incoming bytes one at a time until a complete "SSH-" line; lines before
-// it (banners) are skipped. The kept line is bounded.
+// it (banners) are skipped. The kept line and the skipped text are bounded.
 class SshVersionReader {
   public:
     static constexpr std::size_t kMaxLineLength = 1024;
     static constexpr std::size_t kMaxProtocolLength = 9;
+    static constexpr std::size_t kMaxPreamble = 64 * 1024;
 
-    enum class Result { NeedMore, Complete, TooLong };
+    enum class Result { NeedMore, Complete, TooLong, PreambleTooLong };
 
     Result Feed(std::uint8_t byte);
 
@@ -50,6 +51,7 @@ class SshVersionReader {
 
     State state_ = State::LineStart;
     std::size_t prefixMatched_ = 0;
+    std::size_t preamble_ = 0;  // bytes before the version line
     std::string line_;
     std::string protocol_;
     bool protocolDone_ = false;

@@ -11,6 +11,7 @@
 #include "resources/errors.h"
 #include "ssh/messages.h"
 #include "ssh/transport.h"
+#include "ssh/version.h"
 #include "support/scripted_peer.h"
 
 using testsupport::PeerScript;
@@ -95,18 +96,43 @@ TEST(SshScriptedVersionTest, Ssh2OnlyRefusesAnSsh15ServerWithoutAnswering) {
     EXPECT_TRUE(peer.received().empty());
 }
 
-TEST(SshScriptedFaultTest, StallAfterVersionTimesOutWithinTheTimeout) {
-    ScriptedPeer peer(
-        PeerScript().Send("SSH-2.0-Staller\r\n").Expect("SSH-2.0-Tollane").Stall(2000));
-    Outcome o = RunClient(PeerConfig(peer, 1));
-    ASSERT_TRUE(o.connection);
-    EXPECT_FALSE(o.keys);
-    EXPECT_EQ(GetLastError(), MakeErrorCode(fileErrorOperationTimeout));
-    EXPECT_GE(o.elapsed.count(), 900);
-    EXPECT_LT(o.elapsed.count(), 2500);
-    EXPECT_FALSE(o.connection->closed());
-    o.connection.reset();
-    EXPECT_EQ(peer.Finish(), "");
+// Silence ends within the time-out with the connection kept; an endless banner
+// ends at once with the connection closed.
+TEST(SshScriptedFaultTest, SilenceAndEndlessBannersEndWithinTheTimeout) {
+    std::string banner;
+    while (banner.size() <= SshVersionReader::kMaxPreamble) banner += "Welcome to nowhere\r\n";
+    const struct {
+        const char* name;
+        PeerScript script;
+        bool closed;
+        int error;
+        long minimumMs;
+        long maximumMs;
+    } rows[] = {
+        {"no greeting", PeerScript().Stall(1500), false, fileErrorOperationTimeout, 900, 2500},
+        {"silence after the version",
+         PeerScript().Send("SSH-2.0-Staller\r\n").Expect("SSH-2.0-Tollane").Stall(1500), false,
+         fileErrorOperationTimeout, 900, 2500},
+        {"endless banner", PeerScript().Send(banner).Stall(1500), true,
+         fileErrorInvalidServerResponse, 0, 900},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedPeer peer(row.script);
+        Outcome o = RunClient(PeerConfig(peer, 1));
+        ASSERT_TRUE(o.connection);
+        EXPECT_FALSE(o.keys);
+        EXPECT_EQ(o.connection->closed(), row.closed);
+        EXPECT_EQ(row.closed ? MakeErrorCode(o.connection->error()) : GetLastError(),
+                  MakeErrorCode(row.error));
+        EXPECT_GE(o.elapsed.count(), row.minimumMs);
+        EXPECT_LT(o.elapsed.count(), row.maximumMs);
+        o.connection.reset();
+        const std::string finish = peer.Finish();
+        if (!row.closed) {
+            EXPECT_EQ(finish, "");  // a closed peer may be cut short
+        }
+    }
 }
 
 // The host's window messages are served during the wait; a handler that cancels

@@ -37,6 +37,8 @@ class FakeSftpPeer {
     // The home directory that REALPATH "." answers with before a handler is set.
     std::string home = "/home/u";
     std::uint32_t version = 3;
+    std::vector<std::pair<std::string, std::string>> versionExtensions;  // name, data
+    Handler onExtended;                           // SSH_FXP_EXTENDED before a handler is set
     Handler handler;
     // Called when the client waits for more than is queued (a server that answers
     // late); may queue more.
@@ -97,6 +99,7 @@ class FakeSftpPeer {
         if (request.type == SSH_FXP_INIT) {
             SftpWriter w(SSH_FXP_VERSION);
             w.Uint32(version);
+            for (const auto& [name, data] : versionExtensions) w.String(name).String(data);
             Packet(w);
             return;
         }
@@ -106,6 +109,10 @@ class FakeSftpPeer {
         EXPECT_TRUE(reader.ReadUint32(&request.id));
         request.payload.assign(packet.begin() + 5, packet.end());
         seen.push_back(request);
+        if (!handler && onExtended && request.type == SSH_FXP_EXTENDED) {
+            onExtended(request, *this);
+            return;
+        }
         if (!handler && request.type == SSH_FXP_REALPATH) {
             const std::string path = request.FirstString();
             Name(request.id, path == "." ? home : path);

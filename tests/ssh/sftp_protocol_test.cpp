@@ -3,11 +3,14 @@
 // canonicalisation, directory reading and listing lines, attribute changes.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "sftp_fake_peer.h"
+#include "ssh/sftp_session.h"
 
 namespace {
 
@@ -56,6 +59,46 @@ TEST(SftpStart, VersionThreeGivesTheHomeAsCurrentDirectory) {
     EXPECT_EQ(s->seen[0].type, SSH_FXP_REALPATH);
     EXPECT_EQ(s->seen[0].id, 256u);
     EXPECT_EQ(SftpGetResultCode(s.session), 200);
+}
+
+// A server that states its limits gets blocks up to them (at most 255 KiB);
+// one that refuses the request or answers it badly keeps 32 KiB blocks.
+TEST(SftpStart, StatedLimitsSetTheBlockSizes) {
+    using Limits = std::array<std::uint64_t, 4>;  // packet, read, write, handles
+    const struct {
+        const char* name;
+        bool announced;
+        std::optional<Limits> limits;  // none: a STATUS "unsupported" answers
+        std::uint32_t read, write;
+    } rows[] = {
+        {"no extension", false, Limits{}, 32768, 32768},
+        {"refused", true, std::nullopt, 32768, 32768},
+        {"OpenSSH's", true, Limits{262144, 261120, 261120, 0}, 261120, 261120},
+        {"no limits of its own", true, Limits{0, 0, 0, 0}, 261120, 261120},
+        {"small packets", true, Limits{65536, 0, 1 << 20, 0}, 64512, 64512},
+        {"small reads", true, Limits{0, 16384, 0, 0}, 16384, 261120},
+        {"absurd", true, Limits{0, 1, 512, 0}, 32768, 32768},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto peer = std::make_shared<FakeSftpPeer>();
+        if (row.announced) peer->versionExtensions = {{"limits@openssh.com", "1"}};
+        peer->onExtended = [&row](const FakeRequest& request, FakeSftpPeer& p) {
+            EXPECT_EQ(request.FirstString(), "limits@openssh.com");
+            if (!row.limits) return p.Status(request.id, 8);
+            SftpWriter w(SSH_FXP_EXTENDED_REPLY);
+            w.Uint32(request.id);
+            for (std::uint64_t value : *row.limits) w.Uint64(value);
+            p.Packet(w);
+        };
+        DWORD error = 0;
+        SftpSession* session = SftpConnectOver(std::make_unique<FakeSftpLink>(peer), &error);
+        ASSERT_NE(session, nullptr);
+        EXPECT_EQ(session->readBlock, row.read);
+        EXPECT_EQ(session->writeBlock, row.write);
+        EXPECT_STREQ(SftpGetCurrentDirectory(session), "/home/u");
+        SftpDisconnect(session);
+    }
 }
 
 class RawReplyLink final : public SftpChannelLink {

@@ -43,12 +43,22 @@ TEST(SshVersionReaderTest, CutsAtTheFirstCarriageReturnAndKeepsNineProtocolChara
     EXPECT_EQ(reader.softwareVersion(), "x");
 }
 
-TEST(SshVersionReaderTest, RefusesAnEndlessVersionLine) {
-    SshVersionReader reader;
-    const std::string endless = "SSH-2.0-" + std::string(5000, 'a');
-    const ReadOutcome outcome = FeedAll(reader, endless);
-    EXPECT_EQ(outcome.result, SshVersionReader::Result::TooLong);
-    EXPECT_LE(reader.line().size(), SshVersionReader::kMaxLineLength);
+TEST(SshVersionReaderTest, RefusesAnEndlessVersionLineOrPreamble) {
+    const struct {
+        std::string input;
+        SshVersionReader::Result result;
+    } rows[] = {
+        {"SSH-2.0-" + std::string(5000, 'a'), SshVersionReader::Result::TooLong},
+        {std::string(SshVersionReader::kMaxPreamble / 2, 'x') + "\n" +
+             std::string(SshVersionReader::kMaxPreamble / 2, 'y'),
+         SshVersionReader::Result::PreambleTooLong},
+    };
+    for (const auto& row : rows) {
+        SshVersionReader reader;
+        const ReadOutcome outcome = FeedAll(reader, row.input);
+        EXPECT_EQ(outcome.result, row.result);
+        EXPECT_LE(reader.line().size(), SshVersionReader::kMaxLineLength);
+    }
 }
 
 TEST(SshVersionTest, ComparesMajorThenMinorAsNumbers) {
