@@ -223,7 +223,7 @@ HRESULT RunTransfer(Session& session, const ParsedCommand& command, Direction di
     TransferArguments arguments(localFile, url, restart);
     const HRESULT hr =
         session.TryCall(direction == Direction::Get ? "GetFile64" : "PutFile64", arguments.span());
-    line.Finish();
+    line.Finish(SUCCEEDED(hr));
     return hr;
 }
 
