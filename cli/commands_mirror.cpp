@@ -57,6 +57,7 @@ class Tree {
   public:
     virtual ~Tree() = default;
     virtual HRESULT List(const std::string& folder, std::vector<TreeEntry>* entries) = 0;
+    // S_FALSE when the side knows no time for it.
     virtual HRESULT Time(const std::string& path, std::time_t* time) = 0;
     virtual HRESULT SetTime(const std::string& path, std::time_t time) = 0;
     virtual HRESULT MakeFolder(const std::string& path) = 0;
@@ -226,8 +227,8 @@ class Mirror {
             }
             if (existing && command_.Has("--only-newer") && existing->size == entry.size) {
                 std::time_t sourceTime = 0, targetTime = 0;
-                if (SUCCEEDED(source_.Time(path, &sourceTime)) &&
-                    SUCCEEDED(target_.Time(path, &targetTime)) && targetTime >= sourceTime) {
+                if (source_.Time(path, &sourceTime) == S_OK &&
+                    target_.Time(path, &targetTime) == S_OK && targetTime >= sourceTime) {
                     ++skipped_;
                     continue;
                 }
@@ -326,7 +327,7 @@ class Mirror {
         if (FAILED(hr) || !setTimes_) return hr;
         std::time_t time = 0;
         HRESULT timed = source_.Time(path, &time);
-        if (SUCCEEDED(timed)) timed = target_.SetTime(path, time);
+        if (timed == S_OK) timed = target_.SetTime(path, time);
         if (IsUnsupported(timed)) {
             setTimes_ = false;  // the server keeps its own times
             return S_OK;

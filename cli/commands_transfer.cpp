@@ -258,7 +258,7 @@ bool PreserveTime(Session& session, Direction direction, const std::string& loca
     if (direction == Direction::Get) {
         std::time_t time = 0;
         hr = ReadRemoteTime(session, remote, &time);
-        if (SUCCEEDED(hr) && !SetLocalFileTime(localFile, time)) {
+        if (hr == S_OK && !SetLocalFileTime(localFile, time)) {
             hr = kAutomationErrorBase + fileErrorAccessDenied;
         }
     } else if (const std::optional<std::time_t> time = LocalFileTime(localFile)) {

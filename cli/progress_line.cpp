@@ -55,14 +55,16 @@ std::string FormatProgress(uint64_t copied, uint64_t total, long percent, double
     // An unknown size (0), or one the copy has passed, shows no total or percent.
     const bool sized = total > 0 && copied <= total;
     std::string line = FormatBytes(copied) + "  ";
-    if (sized) line = FormatBytes(copied) + " / " + FormatBytes(total) + "  " +
-                      std::to_string(percent) + "%  ";
+    if (sized)
+        line = FormatBytes(copied) + " / " + FormatBytes(total) + "  " + std::to_string(percent) +
+               "%  ";
     // The final line's mean rate is exact whatever the time; a running one
     // needs some time first.
     const bool rated = finished ? seconds > 0 : seconds >= kMinimumSeconds;
     const double rate = rated ? static_cast<double>(copied) / seconds : 0;
     line += rated ? FormatBytes(static_cast<uint64_t>(rate)) + "/s  " : "-- /s  ";
-    if (finished || (sized && copied >= total && rated)) return line + FormatDuration(seconds) + " total";
+    if (finished || (sized && copied >= total && rated))
+        return line + FormatDuration(seconds) + " total";
     if (!sized) return line.substr(0, line.size() - 2);
     if (!rated || rate <= 0) return line + "-- left";
     return line + FormatDuration(static_cast<double>(total - copied) / rate) + " left";
@@ -75,7 +77,8 @@ bool IsTerminalStream(const std::ostream& stream) {
 }
 
 ProgressLine::ProgressLine(std::ostream& out, Clock clock)
-    : out_(out), clock_(clock ? std::move(clock) : Clock(&std::chrono::steady_clock::now)),
+    : out_(out),
+      clock_(clock ? std::move(clock) : Clock(&std::chrono::steady_clock::now)),
       start_(clock_()) {}
 
 void ProgressLine::Update(uint64_t fileSize, uint64_t bytesCopied, long percent) {

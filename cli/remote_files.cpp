@@ -117,7 +117,8 @@ HRESULT ReadRemoteTime(Session& session, const std::string& path, std::time_t* t
     arguments.Text(0, path).Output(1, date.get());
     if (const HRESULT hr = session.TryCall("GetFileTime", arguments.span()); FAILED(hr)) return hr;
     const std::optional<std::time_t> parsed = TimeOfDateText(TextOf(*date), LocalizeIsSet(session));
-    if (!parsed) return kAutomationErrorBase + fileErrorUnexpectedServerResponse;
+    // An HTTP answer without Last-Modified gives an empty (zero) date.
+    if (!parsed) return S_FALSE;
     *time = *parsed;
     return S_OK;
 }

@@ -46,7 +46,8 @@ std::optional<std::time_t> TimeOfDateText(std::string_view text, bool local);
 // The other way round: "YYYY-MM-DD HH:MM:SS".
 std::string DateTextOf(std::time_t time, bool local);
 
-// The remote file's modification time (GetFileTime), or the failure.
+// The remote file's modification time (GetFileTime): S_OK, S_FALSE when the
+// server tells none (no date, or one before 1970), or the failure.
 HRESULT ReadRemoteTime(Session& session, const std::string& path, std::time_t* time);
 // Sets it (SetFileTime: MFMT or MDTM with a time on FTP, SETSTAT on SFTP).
 HRESULT WriteRemoteTime(Session& session, const std::string& path, std::time_t time);

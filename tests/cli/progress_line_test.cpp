@@ -45,7 +45,8 @@ TEST(ProgressLineFormat, ShowsBytesPercentRateAndTimeLeft) {
         EXPECT_EQ(FormatProgress(c.copied, c.total, c.percent, c.seconds), c.line) << c.line;
     // The final line: the total, the mean rate and the time taken.
     EXPECT_EQ(FormatProgress(3 << 20, 0, 100, 2.0, true), "3.0 MiB  1.5 MiB/s  0:02 total");
-    EXPECT_EQ(FormatProgress(2048, 2048, 100, 0.1, true), "2.0 KiB / 2.0 KiB  100%  20.0 KiB/s  0:00 total");
+    EXPECT_EQ(FormatProgress(2048, 2048, 100, 0.1, true),
+              "2.0 KiB / 2.0 KiB  100%  20.0 KiB/s  0:00 total");
 }
 
 // At most four redraws a second, whatever the events; the final line always.
