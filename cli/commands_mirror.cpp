@@ -378,6 +378,14 @@ int RunMirror(Session& session, const ParsedCommand& command) {
         return ExitStatusOf(missing);
     }
     if (!ConnectFor(session, url, command)) return kExitFailure;
+    // Byte for byte: no line ends turned by a file name's extension.
+    ScopedVariant binary;
+    binary.get()->vt = VT_I4;
+    binary.get()->lVal = fileTypeImage;
+    if (!session.Put("FileType", binary.get())) {
+        session.TryCall("Disconnect", {});
+        return kExitFailure;
+    }
     LocalTree local(localTop);
     const std::string remoteTop = RemoteTop(url);
     RemoteTree remote(session, remoteTop);

@@ -160,6 +160,7 @@ TEST_P(TreeCommands, MirrorCopiesTheTreeBothWays) {
         SCOPED_TRACE(top.string());
         EXPECT_TRUE(ReadFile(top / "a/b/deep.bin") == deep);
         EXPECT_EQ(ReadFile(top / "dirs/x/f.txt"), "f\n");
+        EXPECT_EQ(ReadFile(top / "top.txt"), "top\n");
         EXPECT_EQ(ModifiedAt(top / "top.txt"), kServerTime);
         EXPECT_FALSE(fs::exists(fs::symlink_status(top / "escape")));
         EXPECT_FALSE(fs::exists(top / "a/extra.txt"));
