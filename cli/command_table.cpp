@@ -47,7 +47,11 @@ void GuessUrlScheme(const CommandSpec& definition, ParsedCommand& parsed) {
         usage = blank == std::string_view::npos ? std::string_view{} : usage.substr(blank + 1);
         ++index;
     }
-    if (usage.empty() || index >= parsed.arguments.size()) return;
+    if (usage.empty()) return;
+    if (!definition.swapOption.empty() && parsed.Has(definition.swapOption) && index < 2) {
+        index = 1 - index;
+    }
+    if (index >= parsed.arguments.size()) return;
     std::string& url = parsed.arguments[index];
     if (url.find("://") != std::string::npos) return;
     if (url.size() <= 4 || !StartsWithIgnoringCase(url, "ftp.")) {

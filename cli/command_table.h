@@ -56,6 +56,9 @@ struct CommandSpec {
     // also those starting with '-' (the raw command words of cmd). 0: never.
     int verbatimAfter = 0;
     CommandValidator validate = nullptr;
+    // An option that swaps the first two arguments (mirror -R LOCAL-DIR
+    // URL-DIR): the URL is then the other one.
+    std::string_view swapOption = {};
 };
 
 class CommandRegistration {

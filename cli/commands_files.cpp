@@ -14,6 +14,7 @@
 
 #include "cli/command_line.h"
 #include "cli/command_table.h"
+#include "cli/remote_files.h"
 #include "cli/session.h"
 #include "control/FileTransfer.h"
 #include "platform/text.h"
@@ -26,6 +27,11 @@ constexpr OptionSpec kListOptions[] = {
     {"--json", "", false},
     {"--raw", "", false},
     {"--names", "", false},
+};
+
+// mkdir -p: every missing folder along the path, none an error when it exists.
+constexpr OptionSpec kMakeDirectoryOptions[] = {
+    {"--parents", "-p", false},
 };
 
 constexpr OptionSpec kVerifyOptions[] = {
@@ -53,63 +59,8 @@ constexpr int kModeBits = 9;
 const HRESULT kEndOfDirectory = kAutomationErrorBase + fileErrorEndOfDirectory;
 const HRESULT kDirectoryEmpty = kAutomationErrorBase + fileErrorDirectoryEmpty;
 
-// ---- Arguments for the control ----------------------------------------------------
-
-// Method arguments in written order, cleared when they go.
-class Arguments {
-  public:
-    explicit Arguments(std::size_t count) : values_(count) {
-        for (VARIANT& value : values_)
-            VariantInit(&value);
-    }
-    ~Arguments() {
-        for (VARIANT& value : values_)
-            VariantClear(&value);
-    }
-    Arguments(const Arguments&) = delete;
-    Arguments& operator=(const Arguments&) = delete;
-
-    Arguments& Text(std::size_t i, std::string_view text) {
-        SetTextVariant(&values_[i], text);
-        return *this;
-    }
-    Arguments& Long(std::size_t i, LONG value) {
-        VariantClear(&values_[i]);
-        values_[i].vt = VT_I4;
-        values_[i].lVal = value;
-        return *this;
-    }
-    Arguments& Bool(std::size_t i, bool value) {
-        VariantClear(&values_[i]);
-        values_[i].vt = VT_BOOL;
-        values_[i].boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-        return *this;
-    }
-    // An output the control writes to: a reference to a variant of ours.
-    Arguments& Output(std::size_t i, VARIANT* target) {
-        VariantClear(&values_[i]);
-        values_[i].vt = VT_BYREF | VT_VARIANT;
-        values_[i].pvarVal = target;
-        return *this;
-    }
-    std::span<VARIANT> span() { return values_; }
-
-  private:
-    std::vector<VARIANT> values_;
-};
-
-std::string TextOf(const VARIANT& value) {
-    return value.vt == VT_BSTR ? Utf8FromBstr(value.bstrVal) : std::string();
-}
-
 LONG LongOf(const VARIANT& value) {
     return value.vt == VT_I4 ? value.lVal : 0;
-}
-
-// Sizes come from the control's 64-bit members (VT_I8).
-std::int64_t SizeOf(const VARIANT& value) {
-    if (value.vt == VT_I8) return value.llVal;
-    return value.vt == VT_I4 ? static_cast<std::uint32_t>(value.lVal) : 0;
 }
 
 // ---- Formatting ------------------------------------------------------------------
@@ -174,12 +125,6 @@ std::string LocalFromUtcText(const std::string& text) {
                   unsigned{time.wMonth}, unsigned{time.wDay}, unsigned{time.wHour},
                   unsigned{time.wMinute}, unsigned{time.wSecond});
     return out;
-}
-
-bool LocalizeIsSet(Session& session) {
-    ScopedVariant value;
-    return session.Get("Localize", value.get()) && (*value).vt == VT_BOOL &&
-           (*value).boolVal != VARIANT_FALSE;
 }
 
 struct Entry {
@@ -448,6 +393,10 @@ int RunChmod(Session& session, const ParsedCommand& command) {
     });
 }
 
+constexpr char kDeleteFile[] = "DeleteFile";
+constexpr char kMakeDirectory[] = "MakeDirectory";
+constexpr char kRemoveDirectory[] = "RemoveDirectory";
+
 // rm, mkdir and rmdir: one method on the URL's path.
 template <const char* Method>
 int RunOnPath(Session& session, const ParsedCommand& command) {
@@ -458,9 +407,13 @@ int RunOnPath(Session& session, const ParsedCommand& command) {
     });
 }
 
-constexpr char kDeleteFile[] = "DeleteFile";
-constexpr char kMakeDirectory[] = "MakeDirectory";
-constexpr char kRemoveDirectory[] = "RemoveDirectory";
+int RunMakeDirectory(Session& session, const ParsedCommand& command) {
+    if (!command.Has("--parents")) return RunOnPath<kMakeDirectory>(session, command);
+    return OnUrl(session, command, command.arguments[0], [&](const std::string& path) {
+        const HRESULT hr = MakeRemoteFolders(session, path);
+        return SUCCEEDED(hr) || session.Fail(hr);
+    });
+}
 
 // A new name without '/' stays in the folder of the old one.
 std::string NewPath(const std::string& oldPath, const std::string& newName) {
@@ -535,10 +488,11 @@ const CommandSpec kFileCommands[] = {
      .run = RunOnPath<kDeleteFile>,
      .connects = true},
     {.name = "mkdir",
-     .usage = "URL",
+     .usage = "URL [-p]",
      .minArguments = 1,
      .maxArguments = 1,
-     .run = RunOnPath<kMakeDirectory>,
+     .options = kMakeDirectoryOptions,
+     .run = RunMakeDirectory,
      .connects = true},
     {.name = "rmdir",
      .usage = "URL",

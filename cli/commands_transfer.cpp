@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <istream>
@@ -16,6 +17,7 @@
 #include "cli/interrupt.h"
 #include "cli/progress_line.h"
 #include "cli/progress_sink.h"
+#include "cli/remote_files.h"
 #include "cli/session.h"
 #include "control/FileTransfer.h"
 #include "platform/file.h"
@@ -26,16 +28,19 @@
 
 namespace {
 
+// -R keeps the modification time: the remote one for get, the local one for put.
 constexpr OptionSpec kPutOptions[] = {
-    {"--append", "", false}, {"--restart", "", true},  {"--continue-at", "-C", true},
-    {"--active", "", false}, {"--passive", "", false}, {"--type", "", true},
+    {"--append", "", false},     {"--restart", "", true},  {"--continue-at", "-C", true},
+    {"--active", "", false},     {"--passive", "", false}, {"--type", "", true},
+    {"--preserve", "-R", false},
 };
 
-// get names its local file also as curl does: -o FILE, -O.
+// get names its local file also as curl does: -o FILE, -O, --create-dirs.
 constexpr OptionSpec kGetOptions[] = {
-    {"--append", "", false},  {"--restart", "", true},        {"--continue-at", "-C", true},
-    {"--active", "", false},  {"--passive", "", false},       {"--type", "", true},
-    {"--output", "-o", true}, {"--remote-name", "-O", false},
+    {"--append", "", false},      {"--restart", "", true},        {"--continue-at", "-C", true},
+    {"--active", "", false},      {"--passive", "", false},       {"--type", "", true},
+    {"--output", "-o", true},     {"--remote-name", "-O", false}, {"--preserve", "-R", false},
+    {"--create-dirs", "", false},
 };
 
 struct TypeName {
@@ -117,8 +122,11 @@ void ValidateTransfer(const ParsedCommand& command) {
     const bool standardStream = std::find(command.arguments.begin(), command.arguments.end(),
                                           "-") != command.arguments.end() ||
                                 command.Value("--output") == "-";
-    if (standardStream && (Resumes(command) || command.Has("--append"))) {
-        throw UsageError{"--restart, --continue-at and --append need a local file, not -"};
+    if (standardStream && (Resumes(command) || command.Has("--append") ||
+                           command.Has("--preserve") || command.Has("--create-dirs"))) {
+        throw UsageError{
+            "--restart, --continue-at, --append, --preserve and --create-dirs need a local "
+            "file, not -"};
     }
     if (command.Has("--active") && command.Has("--passive")) {
         throw UsageError{"--active and --passive exclude each other"};
@@ -223,7 +231,7 @@ HRESULT RunTransfer(Session& session, const ParsedCommand& command, Direction di
     TransferArguments arguments(localFile, url, restart);
     const HRESULT hr =
         session.TryCall(direction == Direction::Get ? "GetFile64" : "PutFile64", arguments.span());
-    line.Finish();
+    line.Finish(SUCCEEDED(hr));
     return hr;
 }
 
@@ -238,12 +246,43 @@ int FailTransfer(Session& session, HRESULT hr) {
     return kExitFailure;
 }
 
+// -R after a transfer: get gives the local file the remote file's time, put
+// the remote file the local one's where the protocol can set it (SFTP, an FTP
+// server that takes MFMT or MDTM with a time); where it cannot, or the server
+// tells no time, the file keeps its own and nothing is said. False after
+// printing any other failure.
+bool PreserveTime(Session& session, Direction direction, const std::string& localFile,
+                  const std::string& url) {
+    const std::string remote = UrlPath(url);
+    HRESULT hr = S_OK;
+    if (direction == Direction::Get) {
+        std::time_t time = 0;
+        hr = ReadRemoteTime(session, remote, &time);
+        if (hr == S_OK && !SetLocalFileTime(localFile, time)) {
+            hr = kAutomationErrorBase + fileErrorAccessDenied;
+        }
+    } else if (const std::optional<std::time_t> time = LocalFileTime(localFile)) {
+        hr = WriteRemoteTime(session, remote, *time);
+    }
+    return SUCCEEDED(hr) || IsUnsupported(hr) || session.Fail(hr);
+}
+
+// After the transfer, -R; then the connection ends.
+int Finish(Session& session, const ParsedCommand& command, Direction direction,
+           const std::string& localFile, const std::string& url) {
+    if (command.Has("--preserve") && !PreserveTime(session, direction, localFile, url)) {
+        session.TryCall("Disconnect", {});
+        return kExitFailure;
+    }
+    return DisconnectFrom(session) ? kExitSuccess : kExitFailure;
+}
+
 int Transfer(Session& session, const ParsedCommand& command, Direction direction,
              const std::string& localFile, const std::string& url,
              std::optional<LONGLONG> restart = std::nullopt) {
     const HRESULT hr = RunTransfer(session, command, direction, localFile, url, restart);
     if (FAILED(hr)) return FailTransfer(session, hr);
-    return DisconnectFrom(session) ? kExitSuccess : kExitFailure;
+    return Finish(session, command, direction, localFile, url);
 }
 
 // The remote file's size (GetFileSize64 on the name GetFile and PutFile get),
@@ -396,7 +435,7 @@ int GetNamedByServer(Session& session, const ParsedCommand& command, const std::
         }
         return kExitFailure;
     }
-    return DisconnectFrom(session) ? kExitSuccess : kExitFailure;
+    return Finish(session, command, Direction::Get, (folder / chosen.name).string(), url);
 }
 
 // A transfer through standard output or input goes by a file of its own in
@@ -447,6 +486,20 @@ int GetToOutput(Session& session, const ParsedCommand& command, const std::strin
     return kExitSuccess;
 }
 
+// --create-dirs: the missing folders of the local file's path, as curl makes
+// them; false after printing why they could not be made.
+bool CreateLocalFolders(Session& session, const std::string& local) {
+    const std::filesystem::path folder = std::filesystem::path(local).parent_path();
+    std::error_code error;
+    if (folder.empty() || std::filesystem::is_directory(folder, error)) return true;
+    std::filesystem::create_directories(folder, error);
+    if (!error) return true;
+    session.err() << "filetransfer: "
+                  << DescribeFailure(kAutomationErrorBase + fileErrorFileNotCreated) << ": "
+                  << folder.string() << " (" << error.message() << ")\n";
+    return false;
+}
+
 // get URL [LOCAL]: LOCAL defaults to the remote file name; an existing
 // directory receives the file under that name. Over HTTP, without LOCAL or
 // into a directory, the response's Content-Disposition name comes first
@@ -474,6 +527,10 @@ int RunGet(Session& session, const ParsedCommand& command) {
     if (local.empty()) {
         session.TryCall("Disconnect", {});
         session.err() << "filetransfer: " << url << " names no file\n";
+        return kExitFailure;
+    }
+    if (command.Has("--create-dirs") && !CreateLocalFolders(session, local)) {
+        session.TryCall("Disconnect", {});
         return kExitFailure;
     }
     return TransferFile(session, command, Direction::Get, local, url);

@@ -161,6 +161,10 @@ TEST(CommandLineUsage, MalformedInvocationsExitWithTwo) {
         // A URL needs its scheme; only "ftp." hosts get one guessed (as curl does).
         {{"get", "example.com/a"}, "filetransfer: the URL has no scheme"},
         {{"put", "a", "127.0.0.1:21/x"}, "filetransfer: the URL has no scheme"},
+        {{"mirror", "-R", "dir", "127.0.0.1/x"}, "filetransfer: the URL has no scheme"},
+        {{"mirror", "127.0.0.1/x", "dir"}, "filetransfer: the URL has no scheme"},
+        {{"get", "-R", "ftp://h/a", "-"}, "filetransfer: --restart, --continue-at, --append"},
+        {{"put", "--preserve", "-", "ftp://h/a"}, "filetransfer: --restart, --continue-at"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.empty() ? "" : c.args[0] + " " + std::to_string(c.args.size()));
