@@ -174,6 +174,12 @@ Exchange RunCommand(FtpSession& session, std::string_view command, std::string_v
     if (command.empty() || command.size() + argument.size() + 3 >= FTP_MAX_COMMAND) {
         return Failed(fileErrorInvalidParameter);
     }
+    // A line break would end the command early and send the rest as a command of
+    // its own (a file name with one in it must not become a DELE).
+    if (command.find_first_of("\r\n") != std::string_view::npos ||
+        argument.find_first_of("\r\n") != std::string_view::npos) {
+        return Failed(fileErrorInvalidParameter);
+    }
     if (session.replyPending || session.listingOpen) return Failed(fileErrorOperationInProgress);
     if (session.reconnectDue && FtpReconnect(session.handle) < 0) return {0, LastErrorNumber()};
     if (session.loggedIn() && !session.firstCommandDone && session.proxyType != kProxyOther &&

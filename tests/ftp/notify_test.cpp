@@ -76,6 +76,10 @@ TEST_F(FtpNotifyTest, EveryReplySendsTheCommandEvent) {
 
     EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
     EXPECT_EQ(FtpCommand(client, "DELE", "x"), -1);
+    // A line break in a command or an argument sends nothing.
+    EXPECT_EQ(FtpCommand(client, "RETR", "a\r\nDELE b"), -1);
+    EXPECT_EQ(FtpGetLastError() & 0xFFFF, static_cast<DWORD>(fileErrorInvalidParameter));
+    EXPECT_EQ(FtpCommand(client, "NOOP\nDELE b", nullptr), -1);
     ASSERT_EQ(notifications.size(), 2u);
     EXPECT_EQ(notifications[0].client, static_cast<WPARAM>(client));
     EXPECT_EQ(notifications[0].word, Word(0, FTP_EVENT_COMMAND));
