@@ -265,6 +265,7 @@ int FtpEnableKeepAlive(FtpClient client) {
 DWORD FtpKeepAliveThread(void*) {
     // This thread has no windows: its waits need not pump messages.
     NetEnableBlockingHook(0);
+    LowerCurrentThreadPriority();
     while (AwaitNextPass())
         RunPass();
     return 0;

@@ -1,6 +1,7 @@
 #include "platform/system.h"
 
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -57,6 +58,12 @@ bool GetProcessCpuTimes(CpuTimes* times) {
 }
 bool GetThreadCpuTimes(CpuTimes* times) {
     return CpuTimesOf(CLOCK_THREAD_CPUTIME_ID, times);
+}
+
+bool LowerCurrentThreadPriority() {
+    // A thread's nice value is its own on Linux: the process keeps its priority.
+    const auto thread = static_cast<id_t>(syscall(SYS_gettid));
+    return setpriority(PRIO_PROCESS, thread, 19) == 0;
 }
 
 bool PlatformRandomBytes(void* buffer, std::size_t length) {

@@ -21,6 +21,9 @@ struct CpuTimes {
 };
 bool GetProcessCpuTimes(CpuTimes* times);
 bool GetThreadCpuTimes(CpuTimes* times);
+// Gives the calling thread the lowest scheduling priority (nice 19), which any
+// process may do for its own threads; false if the system refused.
+bool LowerCurrentThreadPriority();
 
 // Fills buffer from the operating system's random source; false if it failed.
 bool PlatformRandomBytes(void* buffer, std::size_t length);

@@ -6,6 +6,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <thread>
 
 #include "ftp/keepalive.h"
@@ -61,6 +65,21 @@ class KeepAliveTest : public EngineTest {
     }
 };
 
+// Whether a thread of this process runs at nice 19 (the keep-alive thread).
+bool SomeThreadAtLowestPriority() {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream stat(task.path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), {});
+        // The fields after the parenthesised name; nice is the 19th field.
+        std::istringstream fields(text.substr(text.rfind(')') + 2));
+        std::string field;
+        for (int i = 3; i <= 19 && fields >> field; ++i) {
+        }
+        if (field == "19") return true;
+    }
+    return false;
+}
+
 TEST_F(KeepAliveTest, AnIdleSessionGetsANoopWhoseAnswerTheOwnerNeverSees) {
     Moment noop;
     PeerScript script;
@@ -76,6 +95,7 @@ TEST_F(KeepAliveTest, AnIdleSessionGetsANoopWhoseAnswerTheOwnerNeverSees) {
         EXPECT_EQ(ftp::KeepAliveSessionCount(), 1);
         EXPECT_TRUE(ftp::KeepAliveThreadRunning());
         ASSERT_TRUE(Eventually([&] { return noop.seen.load(); }));
+        EXPECT_TRUE(SomeThreadAtLowestPriority());
         timings.idleTime = kQuiet.idleTime;
         ftp::SetKeepAliveTimings(timings);
         // Started while the NOOP's answer is still on its way: the command waits
