@@ -153,7 +153,8 @@ bool TransferCoded(const HttpClientRecord& client) {
 
 int MediaClass(const HttpClientRecord& client) {
     const std::string* value = client.responseHeaders.Find("Content-Type");
-    std::string_view type = value ? std::string_view(*value) : ContentTypeOf(client.resource);
+    const std::string guessed = value ? std::string() : ContentTypeOf(client.resource);
+    std::string_view type = value ? std::string_view(*value) : std::string_view(guessed);
     type = Trimmed(type.substr(0, type.find('/')));
     return KindOf(kMediaClasses, type, HTTP_MEDIA_OTHER);
 }

@@ -30,7 +30,10 @@ inline bool IsEmptyText(const char* text) {
 int LocalFileError(int systemError);
 
 // The content type of a name's extension (content_type.cpp).
-std::string_view ContentTypeOf(std::string_view name);
+std::string ContentTypeOf(std::string_view name);
+// The mapping files read before the built-in table, first match first (empty:
+// ~/.mime.types and /etc/mime.types); read again at the next lookup.
+void SetContentTypeFiles(std::vector<std::string> files);
 
 // The response's content-encoding kind (HTTP_ENCODING_*) and media class
 // (HTTP_MEDIA_*; from the request path's extension when the response has no

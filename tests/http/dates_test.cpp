@@ -1,32 +1,45 @@
 // Content types by extension and HTTP dates in their three layouts.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "http/content_type.h"
 #include "http/dates.h"
+#include "http/transfer_common.h"
 #include "platform/lasterror.h"
 #include "resources/errors.h"
 #include "tests/http/transfer_test_support.h"
 
 namespace {
 
-// The extension of the last path element, in any case, finds its row.
-TEST(HttpContentTypeTest, ExtensionsMapThroughTheTable) {
+// The extension of the last path element, in any case, finds its type in the
+// mapping files (the first that has it), then in the built-in table.
+TEST(HttpContentTypeTest, ExtensionsMapThroughTheFilesThenTheTable) {
+    const std::string user = testing::TempDir() + "user.mime.types";
+    const std::string system = testing::TempDir() + "system.mime.types";
+    std::ofstream(user) << "# the user's\napplication/x-mine  ZIP mine\n\nnot-a-type qqq\n";
+    std::ofstream(system) << "application/zip zip\ntext/x-c c h # C\n"
+                          << "application/x-long " << std::string(5000, 'x') << "\n";
+    http::SetContentTypeFiles({user, "/nonexistent/mime.types", system});
     struct Case {
         const char* name;
         const char* type;
     };
     const std::vector<Case> cases = {
+        {"archive.zip", "application/x-mine"},  // the first file wins
+        {"a.Mine", "application/x-mine"},
+        {"main.h", "text/x-c"},
         {"/files/report.PDF", "application/pdf"},
         {"/files/noext", "application/octet-stream"},
         {"C:\\dir.with.dots\\page.HTM", "text/html"},
         {"dir.txt/file", "application/octet-stream"},
         {"run.cmd", "text/plain"},
-        {"unknown.qqq", "application/octet-stream"},
+        {"unknown.qqq", "application/octet-stream"},  // its line has no type
         {"trailing.", "application/octet-stream"},
     };
     for (const Case& c : cases) {
@@ -36,6 +49,9 @@ TEST(HttpContentTypeTest, ExtensionsMapThroughTheTable) {
             << c.name;
         EXPECT_STREQ(type, c.type) << c.name;
     }
+    http::SetContentTypeFiles({});
+    std::remove(user.c_str());
+    std::remove(system.c_str());
 }
 
 TEST(HttpContentTypeTest, OutputIsCutToItsSizeAndBadArgumentsFail) {
