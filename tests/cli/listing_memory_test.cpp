@@ -1,6 +1,7 @@
 // The command line's own program as a child process: `ls` of a 100,000-line
 // UNIX listing from a scripted server stays within a small peak memory and
-// prints every entry as it was listed.
+// prints every entry as it was listed; servers that send without end, or a
+// body that decodes without end, fail the command within that memory too.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,6 +16,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <zlib.h>
 
 #include "support/scripted_peer.h"
 #include "support/test_files.h"
@@ -128,6 +131,77 @@ TEST(ListingMemory, HundredThousandLinesListWithinSixtyFourMegabytes) {
     // The sanitizers' own bookkeeping is far larger than the listing.
     EXPECT_LT(run.peakKiB, kPeakLimitKiB);
 #endif
+}
+
+// A zlib stream of this many zeros, made a piece at a time.
+std::string DeflatedZeros(std::size_t count) {
+    z_stream stream{};
+    deflateInit(&stream, 9);
+    std::vector<unsigned char> zeros(64 * 1024), out(64 * 1024);
+    std::string deflated;
+    int result = Z_OK;
+    while (result != Z_STREAM_END) {
+        const std::size_t piece = std::min(count, zeros.size());
+        count -= piece;
+        stream.next_in = zeros.data();
+        stream.avail_in = static_cast<uInt>(piece);
+        do {
+            stream.next_out = out.data();
+            stream.avail_out = static_cast<uInt>(out.size());
+            result = deflate(&stream, count == 0 ? Z_FINISH : Z_NO_FLUSH);
+            deflated.append(reinterpret_cast<char*>(out.data()), out.size() - stream.avail_out);
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    return deflated;
+}
+
+TEST(ListingMemory, EndlessRepliesAndBodiesFailWithinSixtyFourMegabytes) {
+    // 128 MiB of each: a reader without its bound would pass 64 MiB.
+    const std::string line(64 * 1024, 'a');
+    constexpr std::size_t kTimes = 2048;
+    std::string lines;
+    for (int i = 0; i < 8192; ++i)
+        lines += "X-A: b\r\n";
+    const std::string body = DeflatedZeros(std::size_t{1} << 30);
+    const struct {
+        const char* name;
+        const char* scheme;
+        PeerScript script;
+    } rows[] = {
+        {"reply line", "ftp", PeerScript().Send("220 ").SendRepeated(line, kTimes)},
+        {"multi-line reply", "ftp", PeerScript().Send("220-hi\r\n").SendRepeated(lines, kTimes)},
+        {"header line", "http",
+         PeerScript().Expect("GET /f").Send("HTTP/1.1 200 OK\r\nX: ").SendRepeated(line, kTimes)},
+        {"header block", "http",
+         PeerScript().Expect("GET /f").Send("HTTP/1.1 200 OK\r\n").SendRepeated(lines, kTimes)},
+        {"gzip bomb", "http",
+         PeerScript().Expect("GET /f").Send(
+             "HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\nContent-Length: " +
+             std::to_string(body.size()) + "\r\n\r\n" + body)},
+    };
+    ScratchFolder folder("ft-hostile-memory");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedPeer peer({row.script}, {.deadlineMs = 20000});
+        const std::string url = std::string(row.scheme) + "://bob:secret@127.0.0.1:" +
+                                std::to_string(peer.port()) + "/f";
+        const auto start = std::chrono::steady_clock::now();
+        const pid_t pid = StartProgram({FT_CLI_PROGRAM, "-q", "--set", "Timeout=5", "get", url,
+                                        (folder / "f").string()},
+                                       (folder / "out.txt").string());
+        ASSERT_GT(pid, 0);
+        const ChildRun run = WaitForProgram(pid);
+        ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
+        EXPECT_NE(WEXITSTATUS(run.status), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
+        EXPECT_FALSE(std::filesystem::exists(folder / "f"));
+        peer.Finish();  // cut short by the client
+        std::cout << row.name << ": peak resident memory " << run.peakKiB << " KiB\n";
+#if !defined(__SANITIZE_ADDRESS__)
+        EXPECT_LT(run.peakKiB, kPeakLimitKiB);
+#endif
+    }
 }
 
 }  // namespace

@@ -159,9 +159,11 @@ bool ScriptedPeer::RunScript(int connection, const PeerScript& script) {
         switch (step.kind) {
             case PeerScript::Kind::Send:
                 if (step.delayMs > 0 && !SleepFor(step.delayMs)) return true;
-                if (!SendAll(connection, step.text)) {
-                    Fail("send failed before: " + step.text);
-                    return true;
+                for (std::size_t i = 0; i < step.times; ++i) {
+                    if (!SendAll(connection, step.text)) {
+                        Fail("send failed before: " + step.text.substr(0, 80));
+                        return true;
+                    }
                 }
                 break;
             case PeerScript::Kind::Expect: {

@@ -27,10 +27,17 @@ class PeerScript {
         std::string text;  // bytes to send, or the prefix a received line must have
         int delayMs;       // before sending, or how long to stall
         Callback callback = nullptr;
+        std::size_t times = 1;  // how often the bytes are sent
     };
 
     // Sends the bytes as they are (add "\r\n" yourself).
     PeerScript& Send(std::string bytes) { return Add(Kind::Send, std::move(bytes), 0); }
+    // Sends the bytes this many times over: a flood without holding it whole.
+    PeerScript& SendRepeated(std::string bytes, std::size_t times) {
+        Send(std::move(bytes));
+        steps_.back().times = times;
+        return *this;
+    }
     PeerScript& SendAfter(int delayMs, std::string bytes) {
         return Add(Kind::Send, std::move(bytes), delayMs);
     }
