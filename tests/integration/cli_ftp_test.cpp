@@ -180,6 +180,30 @@ TEST_P(FtpCommands, InformationCommandsPrintWhatTheDiskHolds) {
     EXPECT_EQ(run.err.rfind("filetransfer: error ", 0), 0u) << run.err;
 }
 
+// On this login, which is not locked into its folder, a URL's path is relative
+// to the login folder and "%2F" makes it absolute; every command decodes the
+// percent escapes.
+TEST_P(FtpCommands, UrlPathsAreLoginRelativeAndAnEscapedSlashAbsolute) {
+    const std::string host = base_.substr(0, base_.find('/', base_.find('@')));
+    const std::string relative = host + "/" + folder_ + "/top%20x.txt";
+    const std::string absolute = host + "/%2F" + work_.string().substr(1) + "/top%20x.txt";
+    const std::string local = Local("top.txt").string();
+    for (const std::string& url : {relative, absolute}) {
+        SCOPED_TRACE(url);
+        WriteFile(local, "put");
+        RunResult run = RunCli({"put", "-q", local, url});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(ReadFile((work_ / "top x.txt").string()), "put");
+        run = RunCli({"size", url});
+        EXPECT_EQ(run.out, "3\n") << run.err;
+        fs::remove(local);
+        EXPECT_EQ(RunCli({"get", "-q", url, local}).exitCode, 0);
+        EXPECT_EQ(ReadFile(local), "put");
+        EXPECT_EQ(RunCli({"rm", url}).exitCode, 0);
+        EXPECT_FALSE(fs::exists(work_ / "top x.txt"));
+    }
+}
+
 // The login: the URL's (percent-decoded), -u, a netrc file (refused when
 // others may read it), or --set Password for the URL's user.
 TEST_P(FtpCommands, LoginComesFromTheUrlTheUserOptionOrNetrc) {
