@@ -1,5 +1,6 @@
 // Layouts found line by line beyond the session's documented formats: EPLF,
-// OS/2, IBM i (AS/400) and z/OS datasets and members. Each parser reads its
+// OS/2, IBM i (AS/400), z/OS datasets and members, z/VM, VxWorks, OS-9 and HP
+// NonStop (Guardian). Each parser reads its
 // whole line and fails on the first field that does not fit, so that a line of
 // another layout is never taken for one of these.
 #include <array>
@@ -350,6 +351,158 @@ LineResult ParseMvsLine(std::string_view line, const ListingContext&, ListingEnt
         }
     }
     return LineResult::Failed;
+}
+
+namespace {
+
+// ---- z/VM, VxWorks, OS-9, HP NonStop ---------------------------------------------
+
+// Splits a line into at most Count blank-separated tokens; false when it has
+// more or fewer than `minimum`.
+template <std::size_t Count>
+bool SplitTokens(std::string_view line, std::size_t minimum, std::array<std::string_view, Count>& tokens,
+                 std::size_t& count) {
+    ListingCursor cursor(WithoutLineEnd(line));
+    count = 0;
+    std::string_view token;
+    while (cursor.NextToken(token)) {
+        if (count == Count) return false;
+        tokens[count++] = token;
+    }
+    return count >= minimum;
+}
+
+// "yyyy-mm-dd" with a four-digit year.
+bool ReadIsoDate(std::string_view token, SYSTEMTIME& date) {
+    return token.size() == 10 && token[4] == '-' && ReadThreePartDate(token, 1970, date);
+}
+
+// "Jan-02-2000": month name, day, four-digit year.
+bool ReadNamedMonthFirstDate(std::string_view token, SYSTEMTIME& date) {
+    const std::size_t dash = token.find('-');
+    if (dash == std::string_view::npos) return false;
+    const int month = MonthFromName(token.substr(0, dash));
+    ListingCursor rest(token.substr(dash + 1));
+    std::uint64_t day = 0;
+    if (month == 0 || !rest.TakeNumber(31, day) || !rest.Skip('-') || !ReadYear(rest, 1970, date) ||
+        !rest.AtEnd() || date.wYear < 1000)
+        return false;
+    date.wMonth = static_cast<WORD>(month);
+    date.wDay = static_cast<WORD>(day);
+    return true;
+}
+
+}  // namespace
+
+// z/VM (CMS): "PROFILE EXEC V 79 12 1 2007-04-04 11:58:16 DEV191": file name,
+// file type, record format (F or V; "-" or DIR for a directory), record length,
+// records, blocks, date, time and an optional label. The name is NAME.TYPE; the
+// size is records times record length (exact for F, an upper bound for V).
+LineResult ParseZvmLine(std::string_view line, const ListingContext&, ListingEntry& entry) {
+    std::array<std::string_view, 9> t;
+    std::size_t count = 0;
+    if (!SplitTokens(line, 8, t, count)) return LineResult::Failed;
+    const bool directory = t[1] == "DIR" || t[2] == "DIR" || t[2] == "-";
+    std::uint64_t length = 0, records = 0, blocks = 0;
+    SYSTEMTIME& date = entry.fields.date;
+    const auto numberOrDash = [](std::string_view token, std::uint64_t& value) {
+        return token == "-" || ReadWholeNumber(token, 0xFFFFFFFFu, value);
+    };
+    if ((!directory && t[2] != "F" && t[2] != "V") || !numberOrDash(t[3], length) ||
+        !numberOrDash(t[4], records) || !numberOrDash(t[5], blocks) || !ReadIsoDate(t[6], date) ||
+        !ReadWholeClock(t[7], date) || !FinishDate(date))
+        return LineResult::Failed;
+    entry.fields.directory = directory ? 1 : 0;
+    entry.fields.size = directory ? 0 : length * records;
+    const std::string name =
+        directory || t[1] == "DIR" ? std::string(t[0]) : std::string(t[0]) + "." + std::string(t[1]);
+    CopyCapped(entry.fields.name, name);
+    return LineResult::Parsed;
+}
+
+// VxWorks: "41472 Sep-13-2002 11:03:36 vxWorks.st", a directory ending in
+// "<DIR>": size, date with the month's name first, time, name.
+LineResult ParseVxWorksLine(std::string_view line, const ListingContext&, ListingEntry& entry) {
+    ListingCursor tokens(WithoutLineEnd(line));
+    std::string_view size, day, time;
+    SYSTEMTIME& date = entry.fields.date;
+    if (!tokens.NextToken(size) || !ReadWholeNumber(size, kMaxSize, entry.fields.size) ||
+        !tokens.NextToken(day) || !ReadNamedMonthFirstDate(day, date) || !tokens.NextToken(time) ||
+        !ReadWholeClock(time, date) || !FinishDate(date))
+        return LineResult::Failed;
+    std::string_view name = tokens.TakeRestAfterSeparator();
+    constexpr std::string_view kDirectoryMark = "<DIR>";
+    if (name.size() > kDirectoryMark.size() && name.ends_with(kDirectoryMark)) {
+        name.remove_suffix(kDirectoryMark.size());
+        while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+            name.remove_suffix(1);
+        entry.fields.directory = 1;
+    }
+    if (name.empty()) return LineResult::Failed;
+    CopyCapped(entry.fields.name, name);
+    return LineResult::Parsed;
+}
+
+// OS-9: "0.0 05/08/18 1525 d-ewrewr a8b0 448 CMDS": owner group.user, date
+// yy/mm/dd, time hhmm, attributes (a leading "d" for a directory), first
+// sector in hexadecimal, size, name.
+LineResult ParseOs9Line(std::string_view line, const ListingContext&, ListingEntry& entry) {
+    ListingCursor tokens(WithoutLineEnd(line));
+    std::string_view owner, day, time, attributes, sector, size;
+    if (!tokens.NextToken(owner) || !tokens.NextToken(day) || !tokens.NextToken(time) ||
+        !tokens.NextToken(attributes) || !tokens.NextToken(sector) || !tokens.NextToken(size))
+        return LineResult::Failed;
+    const std::size_t dot = owner.find('.');
+    std::uint64_t group = 0, user = 0, year = 0, month = 0, dayOfMonth = 0, clock = 0;
+    ListingCursor dateCursor(day);
+    if (dot == std::string_view::npos || !ReadWholeNumber(owner.substr(0, dot), 0xFFFF, group) ||
+        !ReadWholeNumber(owner.substr(dot + 1), 0xFFFF, user) || day.size() != 8 ||
+        !dateCursor.TakeNumber(99, year) || !dateCursor.Skip('/') ||
+        !dateCursor.TakeNumber(12, month) || !dateCursor.Skip('/') ||
+        !dateCursor.TakeNumber(31, dayOfMonth) || !dateCursor.AtEnd() || time.size() != 4 ||
+        !ReadWholeNumber(time, 2359, clock) || clock % 100 > 59 || attributes.size() != 8 ||
+        attributes.find_first_not_of("d-sewr") != std::string_view::npos ||
+        attributes.find('d', 1) != std::string_view::npos ||
+        sector.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos ||
+        !ReadWholeNumber(size, kMaxSize, entry.fields.size))
+        return LineResult::Failed;
+    SYSTEMTIME& date = entry.fields.date;
+    // Two-digit years: 1970 to 2069.
+    date.wYear = static_cast<WORD>(year + (year < 70 ? 2000 : 1900));
+    date.wMonth = static_cast<WORD>(month);
+    date.wDay = static_cast<WORD>(dayOfMonth);
+    date.wHour = static_cast<WORD>(clock / 100);
+    date.wMinute = static_cast<WORD>(clock % 100);
+    if (!FinishDate(date) || !TakeName(tokens, entry)) return LineResult::Failed;
+    entry.fields.directory = attributes[0] == 'd' ? 1 : 0;
+    CopyCapped(entry.fields.owner, owner);
+    return LineResult::Parsed;
+}
+
+// HP NonStop (Guardian): "ALTERNAT 101 146 18-Sep-00 09:03:37 170,17 \"AAGA\"":
+// name, file code (an "O" after it marks an open file), end-of-file size, date
+// d-Mon-yy, time, owner group,user, security. Guardian volumes have no
+// folders in a listing.
+LineResult ParseNonStopLine(std::string_view line, const ListingContext&, ListingEntry& entry) {
+    std::array<std::string_view, 7> t;
+    std::size_t count = 0;
+    if (!SplitTokens(line, 7, t, count)) return LineResult::Failed;
+    std::string_view code = t[1];
+    if (code.ends_with('O')) code.remove_suffix(1);
+    std::uint64_t number = 0;
+    SYSTEMTIME& date = entry.fields.date;
+    const std::string_view owner = t[5];
+    const std::size_t comma = owner.find(',');
+    if (!ReadWholeNumber(code, 65535, number) ||
+        !ReadWholeNumber(t[2], kMaxSize, entry.fields.size) || !ReadVmsDate(t[3], date) ||
+        !ReadWholeClock(t[4], date) || !FinishDate(date) || comma == std::string_view::npos ||
+        !ReadWholeNumber(owner.substr(0, comma), 255, number) ||
+        !ReadWholeNumber(owner.substr(comma + 1), 255, number) || t[6].size() != 6 ||
+        t[6].front() != '"' || t[6].back() != '"')
+        return LineResult::Failed;
+    CopyCapped(entry.fields.name, t[0]);
+    CopyCapped(entry.fields.owner, owner);
+    return LineResult::Parsed;
 }
 
 }  // namespace ftp

@@ -81,6 +81,10 @@ enum ListingFamily : int {
     kListingFamilyOs2,
     kListingFamilyIbmI,
     kListingFamilyMvs,
+    kListingFamilyZvm,
+    kListingFamilyVxWorks,
+    kListingFamilyOs9,
+    kListingFamilyNonStop,
 };
 
 struct ListingContext {
@@ -106,5 +110,11 @@ LineResult ParseEplfLine(std::string_view line, const ListingContext& context, L
 LineResult ParseOs2Line(std::string_view line, const ListingContext& context, ListingEntry& entry);
 LineResult ParseIbmILine(std::string_view line, const ListingContext& context, ListingEntry& entry);
 LineResult ParseMvsLine(std::string_view line, const ListingContext& context, ListingEntry& entry);
+LineResult ParseZvmLine(std::string_view line, const ListingContext& context, ListingEntry& entry);
+LineResult ParseVxWorksLine(std::string_view line, const ListingContext& context,
+                            ListingEntry& entry);
+LineResult ParseOs9Line(std::string_view line, const ListingContext& context, ListingEntry& entry);
+LineResult ParseNonStopLine(std::string_view line, const ListingContext& context,
+                            ListingEntry& entry);
 
 }  // namespace ftp

@@ -115,6 +115,10 @@ constexpr LineFamily kLineFamilies[] = {
     {ParseOs2Line, kListingFamilyOs2},
     {ParseIbmILine, kListingFamilyIbmI},
     {ParseMvsLine, kListingFamilyMvs},
+    {ParseZvmLine, kListingFamilyZvm},
+    {ParseVxWorksLine, kListingFamilyVxWorks},
+    {ParseOs9Line, kListingFamilyOs9},
+    {ParseNonStopLine, kListingFamilyNonStop},
 };
 
 bool IsLineFamily(int format) {
@@ -139,6 +143,10 @@ constexpr FormatParser kFormatParsers[] = {
     {kListingFamilyOs2, ParseOs2Line},
     {kListingFamilyIbmI, ParseIbmILine},
     {kListingFamilyMvs, ParseMvsLine},
+    {kListingFamilyZvm, ParseZvmLine},
+    {kListingFamilyVxWorks, ParseVxWorksLine},
+    {kListingFamilyOs9, ParseOs9Line},
+    {kListingFamilyNonStop, ParseNonStopLine},
 };
 
 LineParser ParserOf(int format) {

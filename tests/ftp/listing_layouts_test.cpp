@@ -146,6 +146,44 @@ TEST(ListingLayouts, ZOsDatasetsAndMembers) {
     });
 }
 
+TEST(ListingLayouts, ZvmVxWorksOs9AndNonStop) {
+    ExpectEntries({
+        {"z/VM fixed", "PROFILE  EXEC     F         80         12          1 2007-04-04 11:58:16 DEV191",
+         "[PROFILE.EXEC]|960|f|2007-04-04 11:58:00"},
+        {"z/VM variable", "README   TEXT     V         79          3          1 2011-05-27 10:13:28",
+         "[README.TEXT]|237|f|2011-05-27 10:13:00"},
+        {"z/VM directory", "SUBDIR   DIR      -          -          -          - 2008-09-09 12:44:45 -",
+         "[SUBDIR]|0|d|2008-09-09 12:44:00"},
+        {"z/VM bad date", "PROFILE  EXEC     F 80 12 1 2007-13-04 11:58:16 DEV191", "dropped"},
+        {"VxWorks header", "  size          date       time       name", "dropped"},
+        {"VxWorks rule", "--------       ------     ------    --------", "dropped"},
+        {"VxWorks file", "  41472    Sep-13-2002  11:03:36   vxWorks.st",
+         "[vxWorks.st]|41472|f|2002-09-13 11:03:00"},
+        {"VxWorks directory", "    512    Jan-02-2000  10:00:00   sub dir        <DIR>",
+         "[sub dir]|512|d|2000-01-02 10:00:00"},
+        {"VxWorks big file", "5368709120    Dec-31-2019  23:59:59   image.bin",
+         "[image.bin]|5368709120|f|2019-12-31 23:59:00"},
+        {"VxWorks bad day", "    512    Feb-30-2000  10:00:00   x", "dropped"},
+        {"OS-9 header", "Owner    Last modified    Attributes Sector Bytecount Name", "dropped"},
+        {"OS-9 directory", "  0.0    05/08/18 1525  d-ewrewr     a8b0       448 CMDS",
+         "[CMDS]|448|d|0.0:|2005-08-18 15:25:00"},
+        {"OS-9 file", "  1.12   98/12/31 2359  ------wr     12f      201234 read me.txt",
+         "[read me.txt]|201234|f|1.12:|1998-12-31 23:59:00"},
+        {"OS-9 year 2069", "  0.0    69/01/02 0000  -s----r-     10  0 sys",
+         "[sys]|0|f|0.0:|2069-01-02 00:00:00"},
+        {"OS-9 bad time", "  0.0    05/08/18 1575  ------wr     a8c0    1 x", "dropped"},
+        {"NonStop header", "File         Code             EOF  Last Modification    Owner  RWEP",
+         "dropped"},
+        {"NonStop file", "ALTERNAT      101              146 18-Sep-00 09:03:37 170,17 \"AAGA\"",
+         "[ALTERNAT]|146|f|170,17:|2000-09-18 09:03:00"},
+        {"NonStop open file", "BACKUP       0O              1240 12-Jul-01 13:31:25 255,255 \"NUNU\"",
+         "[BACKUP]|1240|f|255,255:|2001-07-12 13:31:00"},
+        {"NonStop program", "ZZPROG      100         5368709120 01-Jan-99 00:00:00 8,1 \"NUNU\"",
+         "[ZZPROG]|5368709120|f|8,1:|1999-01-01 00:00:00"},
+        {"NonStop bad owner", "X 101 146 18-Sep-00 09:03:37 170 \"AAGA\"", "dropped"},
+    });
+}
+
 // A server that mixes layouts is read line by line: the line families never
 // become the listing's format, so a later line of another family still parses.
 TEST(ListingLayouts, MixedListingIsReadLineByLine) {
