@@ -2,7 +2,9 @@
 //
 // The first byte chooses the format, the system type and the modes; the rest
 // is a listing whose lines are parsed one after the other with one state, so
-// that VMS continuation lines are exercised too.
+// that VMS continuation lines are exercised too. Every entry that parses has
+// terminated texts, a name (unless a NUL in the listing cuts it off) and, when
+// it has a date, one that can exist.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -22,7 +24,7 @@ void CheckTerminated(const char* text, std::size_t capacity) {
 }
 
 // Each line in a heap block of exactly its size.
-void ParseLine(ftp::ListingParserState& state, std::string_view line) {
+void ParseLine(ftp::ListingParserState& state, std::string_view line, bool nulFree) {
     std::unique_ptr<char[]> copy(new char[line.size() + 1]);
     std::memcpy(copy.get(), line.data(), line.size());
     ftp::ListingEntry entry;
@@ -31,7 +33,14 @@ void ParseLine(ftp::ListingParserState& state, std::string_view line) {
     CheckTerminated(entry.fields.owner, sizeof entry.fields.owner);
     CheckTerminated(entry.fields.group, sizeof entry.fields.group);
     CheckTerminated(entry.linkTarget.data(), entry.linkTarget.size());
-    if (entry.fields.date.wDayOfWeek > 6) __builtin_trap();
+    // (A NUL in the listing may end a name before it starts.)
+    if (entry.fields.reserved != 0 || (nulFree && entry.fields.name[0] == '\0')) __builtin_trap();
+    const SYSTEMTIME& date = entry.fields.date;
+    if (date.wYear == 0) return;  // facts without a modify time
+    if (date.wMonth < 1 || date.wMonth > 12 || date.wDay < 1 || date.wDay > 31 || date.wHour > 23 ||
+        date.wMinute > 59 || date.wDayOfWeek > 6) {
+        __builtin_trap();
+    }
 }
 
 }  // namespace
@@ -49,12 +58,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     state.now.wDay = 15;
     std::string_view listing(reinterpret_cast<const char*>(data) + 1, size - 1);
 
+    const bool nulFree = listing.find('\0') == std::string_view::npos;
     FtpDirectoryEntry facts{};
     ftp::ParseFacts(listing, facts);
     while (!listing.empty()) {
         std::size_t end = listing.find('\n');
         std::string_view line = listing.substr(0, end);
-        ParseLine(state, line);
+        ParseLine(state, line, nulFree);
         listing.remove_prefix(end == std::string_view::npos ? listing.size() : end + 1);
     }
     return 0;

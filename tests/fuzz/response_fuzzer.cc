@@ -2,15 +2,18 @@
 // (Transfer-Encoding and Content-Length lists), chunk-size lines and Location
 // resolution (built and run by scripts/fuzz.sh).
 //
-// The input is fed byte by byte to a head reader (the first byte picks the
-// trailer mode); the headers it finds go through the framing rules, every
-// line through the chunk-size parser, and each Location through the resolver.
+// The input is fed byte by byte to a head reader (the first byte picks whether
+// interim answers are skipped and the trailer mode), which must keep its reason
+// and header lines within their bounds; the headers it finds go through the
+// framing rules, every line through the chunk-size parser, and each Location
+// through the resolver.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "http/http.h"
 #include "http/reference.h"
 #include "http/wire.h"
 #include "platform/text.h"
@@ -18,11 +21,13 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     const bool trailerOnly = (data[0] & 1) != 0;
-    http::ResponseHeadReader reader(true, trailerOnly);
+    http::ResponseHeadReader reader((data[0] & 2) == 0, trailerOnly);
     std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
     for (char c : bytes) {
         if (reader.Feed(c) != http::ResponseHeadReader::Step::NeedMore) break;
     }
+    if (reader.reason().size() >= HTTP_MAX_REASON) __builtin_trap();
+    if (reader.headers().size() > http::ResponseHeadReader::kMaxLines) __builtin_trap();
     std::vector<std::string_view> codings;
     std::vector<std::string_view> lengths;
     for (const auto& [name, value] : reader.headers()) {

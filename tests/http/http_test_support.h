@@ -58,12 +58,6 @@ inline PeerScript& ExpectRequest(PeerScript& script, const std::string& requestL
     return script.Expect(kUserAgentLine).Expect("");
 }
 
-// The transcript of one plain GET of HTTP/1.1 without keep-alive.
-inline std::string GetTranscript(const std::string& path, const std::string& hostHeader) {
-    return "GET " + path + " HTTP/1.1|Host: " + hostHeader +
-           "|Connection: Close|Accept: */*|User-Agent: Tollane-FileTransfer/7.2|";
-}
-
 inline std::string HostOf(const ScriptedPeer& peer) {
     return "127.0.0.1:" + std::to_string(peer.port());
 }

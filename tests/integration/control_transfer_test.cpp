@@ -1,6 +1,7 @@
-// The control's session, transfer methods and events against the real FTP
-// servers that scripts/servers.sh runs on loopback. Without their settings the
-// tests skip, unless CI=true.
+// The control's session, data methods and events against the real FTP servers
+// of scripts/servers.sh. Files, restarts, appends and passive or active data go
+// through the control in the command line's tests (cli_ftp_test.cpp,
+// cli_sizes_test.cpp).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +10,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,17 +72,13 @@ class ControlTransferTest : public SessionTest, public ::testing::WithParamInter
     }
 
     // GetFile or PutFile between local_ and remote; the Error result.
-    LONG Transfer(decltype(&CFileTransfer::GetFile) method, const std::string& remote,
-                  std::optional<LONG> restart = std::nullopt) {
-        VARIANT offset = I4(restart.value_or(0));
-        return CallWithError(control_, method, TextVariant(local_), TextVariant(remote),
-                             restart ? &offset : nullptr);
+    LONG GetFile(const std::string& remote) {
+        return CallWithError(control_, &CFileTransfer::GetFile, TextVariant(local_),
+                             TextVariant(remote), nullptr);
     }
-    LONG GetFile(const std::string& remote, std::optional<LONG> restart = std::nullopt) {
-        return Transfer(&CFileTransfer::GetFile, remote, restart);
-    }
-    LONG PutFile(const std::string& remote, std::optional<LONG> restart = std::nullopt) {
-        return Transfer(&CFileTransfer::PutFile, remote, restart);
+    LONG PutFile(const std::string& remote) {
+        return CallWithError(control_, &CFileTransfer::PutFile, TextVariant(local_),
+                             TextVariant(remote), nullptr);
     }
 
     std::string host_, user_, password_, root_, port_, remoteName_, local_;
@@ -117,44 +113,6 @@ TEST_P(ControlTransferTest, ConnectByPropertiesReadsTheSession) {
         EXPECT_EQ(CallWithError(control_, &CFileTransfer::Disconnect), 0);
         EXPECT_EQ(Text(&CFileTransfer::get_System), "");
     }
-}
-
-TEST_P(ControlTransferTest, FilesRoundTripByteExactPassiveAndActive) {
-    CONNECT_OR_SKIP();
-    for (const bool passive : {true, false}) {
-        SCOPED_TRACE(passive ? "passive" : "active");
-        ASSERT_EQ(control_->put_Passive(passive ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
-        const std::string bytes = Pattern(passive ? 300000 : 70001);
-        WriteFile(local_, bytes);
-        ASSERT_EQ(PutFile(remoteName_), 0) << LastErrorString();
-        EXPECT_TRUE(ReadFile(ServerPath()) == bytes);
-        std::remove(local_.c_str());
-        ASSERT_EQ(GetFile(remoteName_), 0) << LastErrorString();
-        EXPECT_TRUE(ReadFile(local_) == bytes) << "contents differ";
-        EXPECT_EQ(Long(&CFileTransfer::get_TransferBytes), static_cast<LONG>(bytes.size()));
-    }
-}
-
-TEST_P(ControlTransferTest, AppendFileAndRestartOffset) {
-    CONNECT_OR_SKIP();
-    const std::string bytes = Pattern(100000);
-    WriteFile(ServerPath(), bytes, 0666);
-    // A resumed download continues a partial local file.
-    WriteFile(local_, bytes.substr(0, 40000));
-    ASSERT_EQ(GetFile(remoteName_, 40000), 0) << LastErrorString();
-    EXPECT_TRUE(ReadFile(local_) == bytes) << "contents differ";
-    // A resumed upload continues a partial remote file.
-    WriteFile(ServerPath(), bytes.substr(0, 25000), 0666);
-    ASSERT_EQ(PutFile(remoteName_, 25000), 0) << LastErrorString();
-    EXPECT_TRUE(ReadFile(ServerPath()) == bytes) << "contents differ";
-    // AppendFile appends to the remote file on upload and the local one on download.
-    ASSERT_EQ(control_->put_AppendFile(VARIANT_TRUE), S_OK);
-    WriteFile(local_, "tail");
-    ASSERT_EQ(PutFile(remoteName_), 0) << LastErrorString();
-    EXPECT_TRUE(ReadFile(ServerPath()) == bytes + "tail") << "contents differ";
-    WriteFile(local_, "head");
-    ASSERT_EQ(GetFile(remoteName_), 0) << LastErrorString();
-    EXPECT_TRUE(ReadFile(local_) == "head" + bytes + "tail") << "contents differ";
 }
 
 TEST_P(ControlTransferTest, DataInTextsAndByteArrays) {

@@ -1,5 +1,6 @@
 // The session layer against the real FTP servers that scripts/servers.sh runs
-// on loopback. Without their settings the tests skip, unless CI=true.
+// on loopback (a wrong password against them is cli_ftp_test.cpp's). Without
+// their settings the tests skip, unless CI=true.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -111,13 +112,6 @@ TEST_P(FtpServerTest, AnonymousLoginLandsInItsOwnRoot) {
     ASSERT_EQ(FtpGetCurrentDirectory(client, path, sizeof path), 257);
     EXPECT_STREQ(path, "/");
     FtpDisconnect(client);
-}
-
-TEST_P(FtpServerTest, WrongPasswordIsRefused) {
-    FtpClient client = Open(user_, "not-the-password");
-    if (skipped_) GTEST_SKIP() << GetParam().name << " is not running";
-    EXPECT_EQ(client, INVALID_CLIENT);
-    EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorAuthenticationFailed));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, FtpServerTest,

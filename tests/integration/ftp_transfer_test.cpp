@@ -1,7 +1,7 @@
-// Transfers against the real FTP servers that scripts/servers.sh runs on
-// loopback: byte-exact downloads and uploads (passive and active, IPv4 and
-// IPv6), ASCII line ends, restarts, appends and unique names (64-bit sizes
-// are in cli_sizes_test.cpp). Without the servers' settings the tests skip, unless CI=true.
+// Transfers against the real FTP servers of scripts/servers.sh: byte-exact
+// downloads and uploads (passive and active, IPv4 and IPv6), restarts, appends
+// and unique names. ASCII line ends and refused downloads go through every layer
+// in cli_ftp_test.cpp, 64-bit sizes in cli_sizes_test.cpp.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -29,7 +29,6 @@ struct Case {
     const char* portVariable;
     bool ipv6;
     bool passive;
-    bool convertsAscii;  // the server itself converts line ends in ASCII mode
 };
 
 std::string CaseName(const Case& c) {
@@ -101,26 +100,6 @@ TEST_P(FtpTransferServerTest, BinaryRoundTripsAreByteExact) {
     }
 }
 
-TEST_P(FtpTransferServerTest, AsciiModeConvertsLineEndsBothWays) {
-    ASSERT_EQ(FtpSetFileType(client_, FTP_FILE_TYPE_ASCII), 200);
-    fs::path lines = local_ / "lines.txt";
-    ASSERT_EQ(FtpGetFile(client_, lines.c_str(), "lines.txt", 0, 0), 0)
-        << std::hex << FtpGetLastError();
-    EXPECT_EQ(ReadFile(lines), "alpha\nbeta\ngamma\ndelta\n");
-
-    fs::path text = local_ / "up.txt";
-    WriteFile(text, "one\ntwo\r\nthree\n");
-    std::string remote = Remote("ascii.txt");
-    ASSERT_EQ(FtpPutFile(client_, text.c_str(), remote.c_str(), 0, 0), 0)
-        << std::hex << FtpGetLastError();
-    // On the wire the lines ended with CR LF; a converting server stores LF.
-    EXPECT_EQ(ReadFile(OnServer(remote)),
-              GetParam().convertsAscii ? "one\ntwo\nthree\n" : "one\r\ntwo\r\nthree\r\n");
-    fs::path back = local_ / "back.txt";
-    ASSERT_EQ(FtpGetFile(client_, back.c_str(), remote.c_str(), 0, 0), 0);
-    EXPECT_EQ(ReadFile(back), "one\ntwo\nthree\n");
-}
-
 TEST_P(FtpTransferServerTest, AutomaticTypeChoosesAsciiForTextNames) {
     ASSERT_EQ(FtpSetFileType(client_, FTP_FILE_TYPE_AUTO), 200);
     fs::path lines = local_ / "auto.txt";
@@ -186,25 +165,15 @@ TEST_P(FtpTransferServerTest, UniqueStoreNeverOverwrites) {
     EXPECT_EQ(remoteFiles_.size(), tracked + 1) << "one new file holds the unique upload";
 }
 
-TEST_P(FtpTransferServerTest, RefusedDownloadWritesNothing) {
-    fs::path target = local_ / "missing.bin";
-    EXPECT_EQ(FtpGetFile(client_, target.c_str(), "no-such-file.bin", 0, 0), -1);
-    EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorAccessDenied));
-    EXPECT_EQ(FtpGetResultCode(client_), 550);
-    EXPECT_FALSE(fs::exists(target));
-    EXPECT_EQ(FtpCommand(client_, "NOOP", nullptr), 200);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Servers, FtpTransferServerTest,
-    ::testing::Values(Case{"vsftpd", "FT_TEST_FTP_PORT", false, true, false},
-                      Case{"vsftpd", "FT_TEST_FTP_PORT", false, false, false},
-                      Case{"vsftpd", "FT_TEST_FTP_PORT", true, true, false},
-                      Case{"vsftpd", "FT_TEST_FTP_PORT", true, false, false},
-                      Case{"proftpd", "FT_TEST_PROFTPD_PORT", false, true, true},
-                      Case{"proftpd", "FT_TEST_PROFTPD_PORT", false, false, true},
-                      Case{"proftpd", "FT_TEST_PROFTPD_PORT", true, true, true},
-                      Case{"proftpd", "FT_TEST_PROFTPD_PORT", true, false, true}),
-    [](const auto& info) { return CaseName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Servers, FtpTransferServerTest,
+                         ::testing::Values(Case{"vsftpd", "FT_TEST_FTP_PORT", false, true},
+                                           Case{"vsftpd", "FT_TEST_FTP_PORT", false, false},
+                                           Case{"vsftpd", "FT_TEST_FTP_PORT", true, true},
+                                           Case{"vsftpd", "FT_TEST_FTP_PORT", true, false},
+                                           Case{"proftpd", "FT_TEST_PROFTPD_PORT", false, true},
+                                           Case{"proftpd", "FT_TEST_PROFTPD_PORT", false, false},
+                                           Case{"proftpd", "FT_TEST_PROFTPD_PORT", true, true},
+                                           Case{"proftpd", "FT_TEST_PROFTPD_PORT", true, false}),
+                         [](const auto& info) { return CaseName(info.param); });
 
 }  // namespace

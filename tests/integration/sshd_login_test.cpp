@@ -220,14 +220,6 @@ TEST(SshdTransportTest, OldGroupExchangeRequestIsRefusedByCurrentServer) {
     EXPECT_EQ(connection->error(), fileErrorRemoteShutdown) << connection->closeMessage();
 }
 
-TEST(SshdTransportTest, RefusedPortIsANetworkError) {
-    REQUIRE_SERVER(config, kMainPort);
-    config->port = 1;  // nothing listens on loopback port 1
-    std::unique_ptr<SshConnection> connection;
-    EXPECT_EQ(SshConnection::Start(*config, &connection), 10061);
-    EXPECT_FALSE(connection);
-}
-
 // ---- Login and the session channel ------------------------------------------------
 
 // The legacy server with the test user, asking for the "sftp" subsystem; the SHA-1
