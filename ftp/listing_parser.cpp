@@ -302,8 +302,11 @@ bool ParseListingLine(ListingParserState& state, std::string_view line, ListingE
         if (joined.Join(state.PendingLine(), line)) line = joined.view();
         state.DropPendingLine();
     }
+    // No listing holds a NUL: one would cut a name short, into another name or
+    // none at all, so such a line is dropped, as is any entry without a name.
+    if (line.find('\0') != std::string_view::npos) return false;
     ListingEntry parsed;
-    if (!ParseWholeLine(state, line, parsed)) return false;
+    if (!ParseWholeLine(state, line, parsed) || parsed.fields.name[0] == '\0') return false;
     entry = parsed;
     return true;
 }

@@ -129,6 +129,23 @@ TEST(ListingRobustness, VmsNameTooLongToJoinIsDropped) {
     MustParse(state, "NEXT.TXT;1 1 1-JAN-2000");
 }
 
+// A NUL would cut a name short (into another name, or none): its line goes,
+// whatever the layout, and the next line is read as usual.
+TEST(ListingRobustness, LinesWithANulAreDropped) {
+    using namespace std::string_literals;
+    const std::string lines[] = {
+        "-rw-r--r-- 1 u g 5 Jan 2 2020 \0hidden"s,
+        "-rw-r--r-- 1 u g 5 Jan 2 2020 a\0b"s,
+        "type=file;size=5; x\0y"s,
+        "+r,s5,\t\0"s,
+    };
+    for (const std::string& line : lines)
+        EXPECT_EQ(Entry(line), "dropped") << line.size();
+    ListingParserState facts = StateFor(FTP_DIRECTORY_MLSD);
+    EXPECT_EQ(Entry(facts, lines[2]), "dropped");
+    EXPECT_EQ(Entry(facts, "type=file;size=5; x"), "[x]|5|f|0000-00-00 00:00:00");
+}
+
 // ---- Long listings ------------------------------------------------------------------
 
 constexpr int kLongListing = 3000;

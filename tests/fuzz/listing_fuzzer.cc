@@ -3,8 +3,7 @@
 // The first byte chooses the format, the system type and the modes; the rest
 // is a listing whose lines are parsed one after the other with one state, so
 // that VMS continuation lines are exercised too. Every entry that parses has
-// terminated texts, a name (unless a NUL in the listing cuts it off) and, when
-// it has a date, one that can exist.
+// terminated texts, a name and, when it has a date, one that can exist.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -24,7 +23,7 @@ void CheckTerminated(const char* text, std::size_t capacity) {
 }
 
 // Each line in a heap block of exactly its size.
-void ParseLine(ftp::ListingParserState& state, std::string_view line, bool nulFree) {
+void ParseLine(ftp::ListingParserState& state, std::string_view line) {
     std::unique_ptr<char[]> copy(new char[line.size() + 1]);
     std::memcpy(copy.get(), line.data(), line.size());
     ftp::ListingEntry entry;
@@ -33,8 +32,7 @@ void ParseLine(ftp::ListingParserState& state, std::string_view line, bool nulFr
     CheckTerminated(entry.fields.owner, sizeof entry.fields.owner);
     CheckTerminated(entry.fields.group, sizeof entry.fields.group);
     CheckTerminated(entry.linkTarget.data(), entry.linkTarget.size());
-    // (A NUL in the listing may end a name before it starts.)
-    if (entry.fields.reserved != 0 || (nulFree && entry.fields.name[0] == '\0')) __builtin_trap();
+    if (entry.fields.reserved != 0 || entry.fields.name[0] == '\0') __builtin_trap();
     const SYSTEMTIME& date = entry.fields.date;
     if (date.wYear == 0) return;  // facts without a modify time
     if (date.wMonth < 1 || date.wMonth > 12 || date.wDay < 1 || date.wDay > 31 || date.wHour > 23 ||
@@ -58,13 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     state.now.wDay = 15;
     std::string_view listing(reinterpret_cast<const char*>(data) + 1, size - 1);
 
-    const bool nulFree = listing.find('\0') == std::string_view::npos;
     FtpDirectoryEntry facts{};
     ftp::ParseFacts(listing, facts);
     while (!listing.empty()) {
         std::size_t end = listing.find('\n');
         std::string_view line = listing.substr(0, end);
-        ParseLine(state, line, nulFree);
+        ParseLine(state, line);
         listing.remove_prefix(end == std::string_view::npos ? listing.size() : end + 1);
     }
     return 0;
