@@ -212,24 +212,16 @@ class ListingText {
 // *empty tells that the listing held no entry at all.
 bool ReadEntries(Session& session, ListingText& listing, bool* empty) {
     while (true) {
-        VARIANT values[7];
-        for (VARIANT& value : values)
-            VariantInit(&value);
-        values[0].vt = VT_BSTR;
-        values[0].bstrVal = SysAllocString(u"");
-        Arguments arguments(7);
-        for (std::size_t i = 0; i < 7; ++i)
-            arguments.Output(i, &values[i]);
-        const HRESULT hr = session.TryCall("ReadDirectory64", arguments.span());
-        const Entry entry{TextOf(values[0]),
-                          TextOf(values[2]),
-                          TextOf(values[3]),
-                          TextOf(values[4]),
-                          SizeOf(values[1]),
-                          LongOf(values[5]),
-                          values[6].vt == VT_BOOL && values[6].boolVal != VARIANT_FALSE};
-        for (VARIANT& value : values)
-            VariantClear(&value);
+        DirectoryRow row;
+        const HRESULT hr = ReadDirectoryRow(session, row);
+        const VARIANT* values = row.values;
+        const Entry entry{TextOf(values[DirectoryRow::kName]),
+                          TextOf(values[DirectoryRow::kDate]),
+                          TextOf(values[DirectoryRow::kOwner]),
+                          TextOf(values[DirectoryRow::kGroup]),
+                          SizeOf(values[DirectoryRow::kSize]),
+                          LongOf(values[DirectoryRow::kAttributes]),
+                          row.folder()};
         if (hr == kEndOfDirectory) return true;
         if (hr == kDirectoryEmpty && listing.count() == 0) {
             *empty = true;

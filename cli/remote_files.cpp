@@ -63,6 +63,29 @@ Arguments& Arguments::Output(std::size_t i, VARIANT* target) {
     return *this;
 }
 
+DirectoryRow::DirectoryRow() {
+    for (VARIANT& value : values)
+        VariantInit(&value);
+    values[kName].vt = VT_BSTR;
+    values[kName].bstrVal = SysAllocString(u"");
+}
+
+DirectoryRow::~DirectoryRow() {
+    for (VARIANT& value : values)
+        VariantClear(&value);
+}
+
+bool DirectoryRow::folder() const {
+    return values[kFolder].vt == VT_BOOL && values[kFolder].boolVal != VARIANT_FALSE;
+}
+
+HRESULT ReadDirectoryRow(Session& session, DirectoryRow& row) {
+    Arguments arguments(DirectoryRow::kFields);
+    for (std::size_t i = 0; i < DirectoryRow::kFields; ++i)
+        arguments.Output(i, &row.values[i]);
+    return session.TryCall("ReadDirectory64", arguments.span());
+}
+
 std::string TextOf(const VARIANT& value) {
     return value.vt == VT_BSTR ? Utf8FromBstr(value.bstrVal) : std::string();
 }
@@ -155,20 +178,13 @@ HRESULT ListRemoteFolder(Session& session, const std::string& path,
     HRESULT result = S_OK;
     bool any = false;
     while (true) {
-        VARIANT values[7];
-        for (VARIANT& value : values)
-            VariantInit(&value);
-        values[0].vt = VT_BSTR;
-        values[0].bstrVal = SysAllocString(u"");
-        Arguments arguments(7);
-        for (std::size_t i = 0; i < 7; ++i)
-            arguments.Output(i, &values[i]);
-        const HRESULT hr = session.TryCall("ReadDirectory64", arguments.span());
-        RemoteEntry entry{TextOf(values[0]), SizeOf(values[1]), TextOf(values[2]),
-                          values[6].vt == VT_BOOL && values[6].boolVal != VARIANT_FALSE,
-                          values[5].vt == VT_I4 && (values[5].lVal & kSymbolicLinkBit) != 0};
-        for (VARIANT& value : values)
-            VariantClear(&value);
+        DirectoryRow row;
+        const HRESULT hr = ReadDirectoryRow(session, row);
+        const VARIANT* values = row.values;
+        RemoteEntry entry{TextOf(values[DirectoryRow::kName]), SizeOf(values[DirectoryRow::kSize]),
+                          TextOf(values[DirectoryRow::kDate]), row.folder(),
+                          values[DirectoryRow::kAttributes].vt == VT_I4 &&
+                              (values[DirectoryRow::kAttributes].lVal & kSymbolicLinkBit) != 0};
         if (hr == kEndOfDirectory) break;
         if (hr == kDirectoryEmpty && !any) break;
         if (FAILED(hr)) {

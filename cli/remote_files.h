@@ -33,6 +33,20 @@ class Arguments {
     std::vector<VARIANT> values_;
 };
 
+// One ReadDirectory64 answer: name, size, date, owner, group, attributes and
+// the folder flag, cleared when it goes.
+struct DirectoryRow {
+    enum Field { kName, kSize, kDate, kOwner, kGroup, kAttributes, kFolder, kFields };
+    VARIANT values[kFields];
+    DirectoryRow();
+    ~DirectoryRow();
+    DirectoryRow(const DirectoryRow&) = delete;
+    DirectoryRow& operator=(const DirectoryRow&) = delete;
+    bool folder() const;
+};
+// Reads the open listing's next entry into row: the call's result.
+HRESULT ReadDirectoryRow(Session& session, DirectoryRow& row);
+
 std::string TextOf(const VARIANT& value);
 // Sizes come from the control's 64-bit members (VT_I8).
 std::int64_t SizeOf(const VARIANT& value);

@@ -360,8 +360,8 @@ namespace {
 // Splits a line into at most Count blank-separated tokens; false when it has
 // more or fewer than `minimum`.
 template <std::size_t Count>
-bool SplitTokens(std::string_view line, std::size_t minimum, std::array<std::string_view, Count>& tokens,
-                 std::size_t& count) {
+bool SplitTokens(std::string_view line, std::size_t minimum,
+                 std::array<std::string_view, Count>& tokens, std::size_t& count) {
     ListingCursor cursor(WithoutLineEnd(line));
     count = 0;
     std::string_view token;
@@ -414,8 +414,9 @@ LineResult ParseZvmLine(std::string_view line, const ListingContext&, ListingEnt
         return LineResult::Failed;
     entry.fields.directory = directory ? 1 : 0;
     entry.fields.size = directory ? 0 : length * records;
-    const std::string name =
-        directory || t[1] == "DIR" ? std::string(t[0]) : std::string(t[0]) + "." + std::string(t[1]);
+    const std::string name = directory || t[1] == "DIR"
+                                 ? std::string(t[0])
+                                 : std::string(t[0]) + "." + std::string(t[1]);
     CopyCapped(entry.fields.name, name);
     return LineResult::Parsed;
 }

@@ -111,14 +111,10 @@ struct LineFamily {
 };
 
 constexpr LineFamily kLineFamilies[] = {
-    {ParseEplfLine, kListingFamilyEplf},
-    {ParseOs2Line, kListingFamilyOs2},
-    {ParseIbmILine, kListingFamilyIbmI},
-    {ParseMvsLine, kListingFamilyMvs},
-    {ParseZvmLine, kListingFamilyZvm},
-    {ParseVxWorksLine, kListingFamilyVxWorks},
-    {ParseOs9Line, kListingFamilyOs9},
-    {ParseNonStopLine, kListingFamilyNonStop},
+    {ParseEplfLine, kListingFamilyEplf}, {ParseOs2Line, kListingFamilyOs2},
+    {ParseIbmILine, kListingFamilyIbmI}, {ParseMvsLine, kListingFamilyMvs},
+    {ParseZvmLine, kListingFamilyZvm},   {ParseVxWorksLine, kListingFamilyVxWorks},
+    {ParseOs9Line, kListingFamilyOs9},   {ParseNonStopLine, kListingFamilyNonStop},
 };
 
 bool IsLineFamily(int format) {

@@ -312,11 +312,10 @@ void SshConnectionLayer::Flush(SshChannel& channel) {
            channel.remoteMaxPacket > 0) {
         const std::size_t piece = std::min<std::size_t>(
             {channel.outgoing.size() - sent, channel.remoteWindow, channel.remoteMaxPacket});
-        if (!link_.Send(
-                std::move(SshPacket(kSshMsgChannelData)
-                              .Reserve(8 + piece)
-                              .PutUint32(channel.remoteId)
-                              .PutString(channel.outgoing.Front().subspan(sent, piece)))))
+        if (!link_.Send(std::move(SshPacket(kSshMsgChannelData)
+                                      .Reserve(8 + piece)
+                                      .PutUint32(channel.remoteId)
+                                      .PutString(channel.outgoing.Front().subspan(sent, piece)))))
             return;
         sent += piece;
         channel.remoteWindow -= static_cast<std::uint32_t>(piece);

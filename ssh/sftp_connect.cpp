@@ -135,8 +135,8 @@ bool ApplyServerLimits(SftpSession& session) {
     const std::uint64_t room = packet == 0 ? kSftpLimitBlock : packet > 1024 ? packet - 1024 : 0;
     // An absurd limit (below 1 KiB) is ignored.
     const auto pick = [room](std::uint64_t limit, std::uint32_t current) {
-        const std::uint64_t size = std::min<std::uint64_t>(
-            {limit == 0 ? kSftpLimitBlock : limit, room, kSftpLimitBlock});
+        const std::uint64_t size =
+            std::min<std::uint64_t>({limit == 0 ? kSftpLimitBlock : limit, room, kSftpLimitBlock});
         return size >= 1024 ? static_cast<std::uint32_t>(size) : current;
     };
     session.readBlock = pick(read, session.readBlock);

@@ -12,8 +12,9 @@ std::unique_ptr<SftpTransfer> MakeTransfer(const SftpSession& session, std::stri
     transfer->download = download;
     transfer->nextOffset = start;
     const std::uint32_t block = download ? session.readBlock : session.writeBlock;
-    transfer->window =
-        session.smallWindow ? kSftpSmallWindow : std::max<std::uint64_t>(kSftpLargeWindow, 16ull * block);
+    transfer->window = session.smallWindow
+                           ? kSftpSmallWindow
+                           : std::max<std::uint64_t>(kSftpLargeWindow, 16ull * block);
     transfer->blockSize = session.smallWindow ? kSftpSmallWindow : block;
     if (!download) SetState(*transfer, SftpTransferState::Writing);
     return transfer;

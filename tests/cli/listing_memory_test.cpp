@@ -184,12 +184,12 @@ TEST(ListingMemory, EndlessRepliesAndBodiesFailWithinSixtyFourMegabytes) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         ScriptedPeer peer({row.script}, {.deadlineMs = 20000});
-        const std::string url = std::string(row.scheme) + "://bob:secret@127.0.0.1:" +
-                                std::to_string(peer.port()) + "/f";
+        const std::string url = std::string(row.scheme) +
+                                "://bob:secret@127.0.0.1:" + std::to_string(peer.port()) + "/f";
         const auto start = std::chrono::steady_clock::now();
-        const pid_t pid = StartProgram({FT_CLI_PROGRAM, "-q", "--set", "Timeout=5", "get", url,
-                                        (folder / "f").string()},
-                                       (folder / "out.txt").string());
+        const pid_t pid = StartProgram(
+            {FT_CLI_PROGRAM, "-q", "--set", "Timeout=5", "get", url, (folder / "f").string()},
+            (folder / "out.txt").string());
         ASSERT_GT(pid, 0);
         const ChildRun run = WaitForProgram(pid);
         ASSERT_TRUE(WIFEXITED(run.status)) << run.status;

@@ -148,11 +148,14 @@ TEST(ListingLayouts, ZOsDatasetsAndMembers) {
 
 TEST(ListingLayouts, ZvmVxWorksOs9AndNonStop) {
     ExpectEntries({
-        {"z/VM fixed", "PROFILE  EXEC     F         80         12          1 2007-04-04 11:58:16 DEV191",
+        {"z/VM fixed",
+         "PROFILE  EXEC     F         80         12          1 2007-04-04 11:58:16 DEV191",
          "[PROFILE.EXEC]|960|f|2007-04-04 11:58:00"},
-        {"z/VM variable", "README   TEXT     V         79          3          1 2011-05-27 10:13:28",
+        {"z/VM variable",
+         "README   TEXT     V         79          3          1 2011-05-27 10:13:28",
          "[README.TEXT]|237|f|2011-05-27 10:13:00"},
-        {"z/VM directory", "SUBDIR   DIR      -          -          -          - 2008-09-09 12:44:45 -",
+        {"z/VM directory",
+         "SUBDIR   DIR      -          -          -          - 2008-09-09 12:44:45 -",
          "[SUBDIR]|0|d|2008-09-09 12:44:00"},
         {"z/VM bad date", "PROFILE  EXEC     F 80 12 1 2007-13-04 11:58:16 DEV191", "dropped"},
         {"VxWorks header", "  size          date       time       name", "dropped"},
@@ -176,7 +179,8 @@ TEST(ListingLayouts, ZvmVxWorksOs9AndNonStop) {
          "dropped"},
         {"NonStop file", "ALTERNAT      101              146 18-Sep-00 09:03:37 170,17 \"AAGA\"",
          "[ALTERNAT]|146|f|170,17:|2000-09-18 09:03:00"},
-        {"NonStop open file", "BACKUP       0O              1240 12-Jul-01 13:31:25 255,255 \"NUNU\"",
+        {"NonStop open file",
+         "BACKUP       0O              1240 12-Jul-01 13:31:25 255,255 \"NUNU\"",
          "[BACKUP]|1240|f|255,255:|2001-07-12 13:31:00"},
         {"NonStop program", "ZZPROG      100         5368709120 01-Jan-99 00:00:00 8,1 \"NUNU\"",
          "[ZZPROG]|5368709120|f|8,1:|1999-01-01 00:00:00"},

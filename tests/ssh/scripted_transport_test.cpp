@@ -100,7 +100,8 @@ TEST(SshScriptedVersionTest, Ssh2OnlyRefusesAnSsh15ServerWithoutAnswering) {
 // ends at once with the connection closed.
 TEST(SshScriptedFaultTest, SilenceAndEndlessBannersEndWithinTheTimeout) {
     std::string banner;
-    while (banner.size() <= SshVersionReader::kMaxPreamble) banner += "Welcome to nowhere\r\n";
+    while (banner.size() <= SshVersionReader::kMaxPreamble)
+        banner += "Welcome to nowhere\r\n";
     const struct {
         const char* name;
         PeerScript script;

@@ -38,7 +38,7 @@ class FakeSftpPeer {
     std::string home = "/home/u";
     std::uint32_t version = 3;
     std::vector<std::pair<std::string, std::string>> versionExtensions;  // name, data
-    Handler onExtended;                           // SSH_FXP_EXTENDED before a handler is set
+    Handler onExtended;  // SSH_FXP_EXTENDED before a handler is set
     Handler handler;
     // Called when the client waits for more than is queued (a server that answers
     // late); may queue more.
@@ -99,7 +99,8 @@ class FakeSftpPeer {
         if (request.type == SSH_FXP_INIT) {
             SftpWriter w(SSH_FXP_VERSION);
             w.Uint32(version);
-            for (const auto& [name, data] : versionExtensions) w.String(name).String(data);
+            for (const auto& [name, data] : versionExtensions)
+                w.String(name).String(data);
             Packet(w);
             return;
         }

@@ -88,7 +88,8 @@ TEST(SftpStart, StatedLimitsSetTheBlockSizes) {
             if (!row.limits) return p.Status(request.id, 8);
             SftpWriter w(SSH_FXP_EXTENDED_REPLY);
             w.Uint32(request.id);
-            for (std::uint64_t value : *row.limits) w.Uint64(value);
+            for (std::uint64_t value : *row.limits)
+                w.Uint64(value);
             p.Packet(w);
         };
         DWORD error = 0;
