@@ -11,6 +11,7 @@
 #include "ftp/reply_reader.h"
 #include "ftp/tables.h"
 #include "net/socket_wait.h"
+#include "net/transcript.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "resources/errors.h"
@@ -141,6 +142,7 @@ Exchange ReadReplyExchange(FtpSession& session) {
         return {0, fileErrorInvalidServerResponse};
     }
     session.replyText.AssignTruncated(reader.text());
+    NetTranscriptLines(NET_TRANSCRIPT_RECEIVED, reader.text().data(), reader.text().size());
     int outcome = ReplyOutcome(reader.code());
     RaiseEvent(session, FTP_EVENT_COMMAND, outcome);
     if (outcome != 0) Fail(outcome);
@@ -193,6 +195,7 @@ Exchange RunCommand(FtpSession& session, std::string_view command, std::string_v
     }
     line += "\r\n";
     session.commandLine.Assign(line);
+    NetTranscriptLines(NET_TRANSCRIPT_SENT, line.data(), line.size());
     std::fill(line.begin(), line.end(), '\0');
     if (SendLine(session) != 0) return {0, LastErrorNumber()};
     session.replyPending = true;

@@ -11,6 +11,7 @@
 #include "http/url.h"
 #include "platform/system.h"
 #include "platform/wipe.h"
+#include "net/transcript.h"
 #include "resources/errors.h"
 #include "resources/version.h"
 #include "url/urlparts.h"
@@ -312,8 +313,11 @@ int Transmit(const ClientRef& client) {
                      client->verb != Verb::Head ? ExchangeState::ReadingBody : ExchangeState::Idle);
             return 200;
         }
+        NetTranscriptLines(NET_TRANSCRIPT_SENT, client->requestLine.data(),
+                           client->requestLine.size());
         HeaderList headers = RequestHeaders(*client);
         std::string block = HeaderBlock(headers);
+        NetTranscriptLines(NET_TRANSCRIPT_SENT, block.data(), block.size());
         const int sent = SendAll(*client, block.data(), block.size());
         WipeString(block);
         headers.Clear();
