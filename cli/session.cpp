@@ -436,7 +436,8 @@ Session::Session(std::ostream& out, std::ostream& err, std::istream& in)
 Session::~Session() = default;
 
 void Session::StartTranscript() {
-    if (!transcript_ && control_) transcript_ = std::make_unique<TranscriptAdvise>(control_.get(), err_);
+    if (!transcript_ && control_)
+        transcript_ = std::make_unique<TranscriptAdvise>(control_.get(), err_);
 }
 
 bool Session::Create() {

@@ -116,6 +116,24 @@ int ReadReplyBytes(FtpSession& session, ReplyReader& reader) {
     return ReadPlainReply(session, reader);
 }
 
+// The reply as it came: the code before the first line and, for a reply of
+// several lines, before the last one too (the reader keeps the text only).
+void TranscriptReply(int code, std::string_view text) {
+    const std::size_t firstEnd = text.find('\n');
+    const std::size_t lastStart = text.rfind('\n');
+    std::string lines = std::to_string(code);
+    if (firstEnd == std::string_view::npos) {
+        lines += ' ';
+        lines += text;
+    } else {
+        lines += '-';
+        lines += text.substr(0, lastStart + 1);
+        lines += std::to_string(code) + ' ';
+        lines += text.substr(lastStart + 1);
+    }
+    NetTranscriptLines(NET_TRANSCRIPT_RECEIVED, lines.data(), lines.size());
+}
+
 int SendLine(FtpSession& session) {
     std::string_view line = session.commandLine.view();
     auto length = static_cast<int>(line.size());
@@ -142,7 +160,7 @@ Exchange ReadReplyExchange(FtpSession& session) {
         return {0, fileErrorInvalidServerResponse};
     }
     session.replyText.AssignTruncated(reader.text());
-    NetTranscriptLines(NET_TRANSCRIPT_RECEIVED, reader.text().data(), reader.text().size());
+    if (NetTranscriptActive()) TranscriptReply(reader.code(), reader.text());
     int outcome = ReplyOutcome(reader.code());
     RaiseEvent(session, FTP_EVENT_COMMAND, outcome);
     if (outcome != 0) Fail(outcome);

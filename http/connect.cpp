@@ -6,9 +6,9 @@
 #include "http/client.h"
 #include "http/encoding.h"
 #include "http/url.h"
+#include "net/transcript.h"
 #include "platform/system.h"
 #include "platform/wipe.h"
-#include "net/transcript.h"
 #include "resources/errors.h"
 #include "url/urlparts.h"
 

@@ -9,9 +9,9 @@
 #include "http/client.h"
 #include "http/reference.h"
 #include "http/url.h"
+#include "net/transcript.h"
 #include "platform/system.h"
 #include "platform/wipe.h"
-#include "net/transcript.h"
 #include "resources/errors.h"
 #include "url/urlparts.h"
 

@@ -96,7 +96,8 @@ std::optional<ProxyUrl> ParseProxyUrl(std::string_view url) {
         const std::string_view login = url.substr(0, at);
         const std::size_t colon = login.find(':');
         proxy.user = PercentDecoded(login.substr(0, colon));
-        if (colon != std::string_view::npos) proxy.password = PercentDecoded(login.substr(colon + 1));
+        if (colon != std::string_view::npos)
+            proxy.password = PercentDecoded(login.substr(colon + 1));
         proxy.hasLogin = true;
         url.remove_prefix(at + 1);
     }

@@ -15,11 +15,11 @@ namespace {
 
 struct VerboseCase {
     const char* name;
-    const char* scheme;      // ftp, http, https, sftp
+    const char* scheme;  // ftp, http, https, sftp
     const char* portSetting;
     const char* path;
-    const char* httpProxy;   // http_proxy and https_proxy: "" unset, "auth" the proxy with a login
-    const char* noProxy;     // NO_PROXY
+    const char* httpProxy;  // http_proxy and https_proxy: "" unset, "auth" the proxy with a login
+    const char* noProxy;    // NO_PROXY
     std::vector<std::string> options;
     std::vector<std::string> expected;  // lines (or line starts) of the transcript, in order
     std::vector<std::string> absent;    // texts that must not be in it
@@ -47,8 +47,8 @@ class VerboseTest : public ::testing::TestWithParam<VerboseCase> {};
 
 TEST_P(VerboseTest, ShowsTheExchangeWithoutSecrets) {
     const VerboseCase& c = GetParam();
-    REQUIRE_SERVER_SETTINGS("FT_TEST_USER", "FT_TEST_PASSWORD", c.portSetting,
-                            "FT_TEST_PROXY_PORT", "FT_TEST_PROXY_AUTH_PORT", "FT_TEST_CA_FILE",
+    REQUIRE_SERVER_SETTINGS("FT_TEST_USER", "FT_TEST_PASSWORD", c.portSetting, "FT_TEST_PROXY_PORT",
+                            "FT_TEST_PROXY_AUTH_PORT", "FT_TEST_CA_FILE",
                             "FT_TEST_SSH_KNOWN_HOSTS");
     const std::string password = Setting("FT_TEST_PASSWORD");
     const std::string proxy = ProxyUrl(c.httpProxy);
@@ -58,7 +58,12 @@ TEST_P(VerboseTest, ShowsTheExchangeWithoutSecrets) {
     ScopedEnv upper("HTTPS_PROXY", nullptr), noLower("no_proxy", nullptr);
     ScopedEnv noProxy("NO_PROXY", *c.noProxy ? c.noProxy : nullptr);
     ScopedEnv trust("SSL_CERT_FILE", Setting("FT_TEST_CA_FILE"));
-    std::vector<std::string> words = {"--set", "Timeout=10", "size", "-v", "-q", "--known-hosts",
+    std::vector<std::string> words = {"--set",
+                                      "Timeout=10",
+                                      "size",
+                                      "-v",
+                                      "-q",
+                                      "--known-hosts",
                                       Setting("FT_TEST_SSH_KNOWN_HOSTS")};
     for (const std::string& option : c.options)
         words.push_back(option == "plain" ? ProxyUrl(option) : option);
@@ -79,28 +84,70 @@ INSTANTIATE_TEST_SUITE_P(
     Servers, VerboseTest,
     ::testing::Values(
         // FTP goes direct whatever http_proxy says.
-        VerboseCase{"Ftp", "ftp", "FT_TEST_FTP_PORT", "/hello.txt", "auth", "", {},
+        VerboseCase{"Ftp",
+                    "ftp",
+                    "FT_TEST_FTP_PORT",
+                    "/hello.txt",
+                    "auth",
+                    "",
+                    {},
                     {"< 220", "> USER ", "< 331", "> PASS ****", "< 230", "> SIZE ", "< 213 "},
                     {"* proxy"}},
-        VerboseCase{"HttpThroughTheProxysLogin", "http", "FT_TEST_HTTP_PORT", "/hello.txt", "auth",
-                    "", {},
+        VerboseCase{"HttpThroughTheProxysLogin",
+                    "http",
+                    "FT_TEST_HTTP_PORT",
+                    "/hello.txt",
+                    "auth",
+                    "",
+                    {},
                     {"* proxy 127.0.0.1:", "> HEAD http://127.0.0.1:", "> Authorization: ****",
                      "> Proxy-Authorization: ****", "< HTTP/1.1 200", "< Content-Length: 14"},
                     {}},
-        VerboseCase{"HttpsThroughATunnel", "https", "FT_TEST_HTTPS_PORT", "/hello.txt", "plain",
-                    "", {},
-                    {"* proxy 127.0.0.1:", "> CONNECT 127.0.0.1:", "< HTTP/1.", "* TLS session: TLS",
-                     "* server certificate subject: ", "* server certificate issuer: ",
-                     "> HEAD /hello.txt HTTP/1.1", "< HTTP/1.1 200"},
+        VerboseCase{"HttpsThroughATunnel",
+                    "https",
+                    "FT_TEST_HTTPS_PORT",
+                    "/hello.txt",
+                    "plain",
+                    "",
+                    {},
+                    {"* proxy 127.0.0.1:", "> CONNECT 127.0.0.1:", "< HTTP/1.",
+                     "* TLS session: TLS", "* server certificate subject: ",
+                     "* server certificate issuer: ", "> HEAD ", "< HTTP/1.1 200"},
                     {}},
-        VerboseCase{"NoProxyExemptsTheHost", "http", "FT_TEST_HTTP_PORT", "/hello.txt", "auth",
-                    "example.test, 127.0.0.1", {}, {"> HEAD /hello.txt HTTP/1.1"}, {"* proxy"}},
-        VerboseCase{"AnEmptyProxyOptionGoesDirect", "http", "FT_TEST_HTTP_PORT", "/hello.txt",
-                    "auth", "", {"--proxy", ""}, {"> HEAD /hello.txt HTTP/1.1"}, {"* proxy"}},
-        VerboseCase{"TheProxyOptionWins", "http", "FT_TEST_HTTP_PORT", "/hello.txt", "auth", "",
-                    {"--proxy", "plain"}, {"* proxy 127.0.0.1:", "> HEAD http://127.0.0.1:"},
+        VerboseCase{"NoProxyExemptsTheHost",
+                    "http",
+                    "FT_TEST_HTTP_PORT",
+                    "/hello.txt",
+                    "auth",
+                    "example.test, 127.0.0.1",
+                    {},
+                    {"> HEAD /hello.txt HTTP/1.1"},
+                    {"* proxy"}},
+        VerboseCase{"AnEmptyProxyOptionGoesDirect",
+                    "http",
+                    "FT_TEST_HTTP_PORT",
+                    "/hello.txt",
+                    "auth",
+                    "",
+                    {"--proxy", ""},
+                    {"> HEAD /hello.txt HTTP/1.1"},
+                    {"* proxy"}},
+        VerboseCase{"TheProxyOptionWins",
+                    "http",
+                    "FT_TEST_HTTP_PORT",
+                    "/hello.txt",
+                    "auth",
+                    "",
+                    {"--proxy", "plain"},
+                    {"* proxy 127.0.0.1:", "> HEAD http://127.0.0.1:"},
                     {"Proxy-Authorization", "(http_proxy)"}},
-        VerboseCase{"Sftp", "sftp", "FT_TEST_SFTP_PORT", "/hello.txt", "", "", {},
+        VerboseCase{"Sftp",
+                    "sftp",
+                    "FT_TEST_SFTP_PORT",
+                    "/hello.txt",
+                    "",
+                    "",
+                    {},
                     {"* SSH server: SSH-2.0-", "* SSH algorithms: ", "* SSH host key: SHA256:"},
                     {}}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -12,11 +12,16 @@ TEST(ProxyEnvironmentTest, NoProxyMatchesNamesUnderAnEntryAndExactAddresses) {
         bool exempt;
     };
     const Case cases[] = {
-        {"*", "anything.test", true},          {"example.test", "example.test", true},
-        {".example.test", "a.Example.TEST", true}, {"example.test", "badexample.test", false},
-        {"a.test, 127.0.0.1", "127.0.0.1", true}, {"127.0.0.1", "127.0.0.12", false},
-        {"[::1]", "[::1]", true},               {"::1", "::1", true},
-        {"*.test", "a.test", false},            {"", "a.test", false},
+        {"*", "anything.test", true},
+        {"example.test", "example.test", true},
+        {".example.test", "a.Example.TEST", true},
+        {"example.test", "badexample.test", false},
+        {"a.test, 127.0.0.1", "127.0.0.1", true},
+        {"127.0.0.1", "127.0.0.12", false},
+        {"[::1]", "[::1]", true},
+        {"::1", "::1", true},
+        {"*.test", "a.test", false},
+        {"", "a.test", false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(proxyenv::NoProxyExempts(c.list, c.host), c.exempt) << c.list << " " << c.host;
