@@ -572,7 +572,14 @@ bool ApplyProxy(Session& session, const std::string& url, const ParsedCommand& c
     const std::size_t mark = url.find("://");
     const std::string scheme = mark == std::string::npos ? "" : url.substr(0, mark);
     const bool https = urlparts::EqualsIgnoreCase(scheme, "https");
-    if (!https && !urlparts::EqualsIgnoreCase(scheme, "http")) return true;
+    if (!https && !urlparts::EqualsIgnoreCase(scheme, "http")) {
+        const auto given = command.Value("--proxy");
+        if (session.verbose() && given && !given->empty()) {
+            TellInformation(session.err(), "no proxy for " + scheme +
+                                               "://: --proxy serves http:// and https:// only");
+        }
+        return true;
+    }
     const std::string host = LoginOf(url).host;
     std::string proxy;
     std::string origin = "--proxy";

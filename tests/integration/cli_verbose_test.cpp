@@ -32,15 +32,21 @@ std::string ProxyUrl(const std::string& kind) {
            "@127.0.0.1:" + Setting("FT_TEST_PROXY_AUTH_PORT");
 }
 
-// Whether each expected text starts a line of text, in order.
+// The first of expected that does not start a line of text after the line
+// the one before it started ("" when all do, in order).
 std::string MissingLine(const std::string& text, const std::vector<std::string>& expected) {
+    const std::string lines = "\n" + text;
     std::size_t from = 0;
     for (const std::string& line : expected) {
-        const std::size_t at = text.find("\n" + line, from == 0 ? 0 : from - 1);
-        if (at == std::string::npos && !text.starts_with(line)) return line;
-        from = at == std::string::npos ? line.size() : at + line.size() + 1;
+        const std::size_t at = lines.find("\n" + line, from);
+        if (at == std::string::npos) return line;
+        from = at + 1;
     }
     return {};
+}
+
+void PrintTo(const VerboseCase& c, std::ostream* out) {
+    *out << c.name;
 }
 
 class VerboseTest : public ::testing::TestWithParam<VerboseCase> {};
@@ -93,16 +99,17 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     {"< 220", "> USER ", "< 331", "> PASS ****", "< 230", "> SIZE ", "< 213 "},
                     {"* proxy"}},
-        VerboseCase{"HttpThroughTheProxysLogin",
-                    "http",
-                    "FT_TEST_HTTP_PORT",
-                    "/hello.txt",
-                    "auth",
-                    "",
-                    {},
-                    {"* proxy 127.0.0.1:", "> HEAD http://127.0.0.1:", "> Authorization: ****",
-                     "> Proxy-Authorization: ****", "< HTTP/1.1 200", "< Content-Length: 14"},
-                    {}},
+        VerboseCase{
+            "HttpThroughTheProxysLogin",
+            "http",
+            "FT_TEST_HTTP_PORT",
+            "/hello.txt",
+            "auth",
+            "",
+            {},
+            {"* proxy 127.0.0.1:", "> HEAD http://127.0.0.1:", "> Proxy-Authorization: ****",
+             "> Authorization: ****", "< HTTP/1.1 200", "< Content-Length: 14"},
+            {}},
         VerboseCase{"HttpsThroughATunnel",
                     "https",
                     "FT_TEST_HTTPS_PORT",
