@@ -39,10 +39,7 @@ TEST(TranscriptTest, MasksSecretsOfSentLinesAndCleansReceivedOnes) {
         NetTranscriptLines(c.kind, c.block, std::string(c.block).size());
         EXPECT_EQ(seen, c.lines) << c.block;
     }
-    NetSetTranscript(nullptr, &seen);
-    EXPECT_EQ(NetTranscriptUser(), nullptr);
-    NetTranscriptLines(NET_TRANSCRIPT_SENT, "USER u", 6);
-    EXPECT_EQ(seen.size(), 1u);
+    NetSetTranscript(nullptr, nullptr);
 }
 
 }  // namespace
