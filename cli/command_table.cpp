@@ -4,6 +4,7 @@
 
 #include "cli/session.h"
 #include "platform/text.h"
+#include "url/proxy_env.h"
 
 namespace {
 
@@ -21,10 +22,15 @@ constexpr OptionSpec kConnectionOptions[] = {
     // The bounds of decoded HTTP bodies (MaxDecodedSize, MaxDecodedRatio).
     {"--max-decoded-size", "", true},
     {"--max-decoded-ratio", "", true},
+    {"--verbose", "-v", false},
+    // The HTTP proxy instead of the environment's ("" for none), and hosts without one.
+    {"--proxy", "", true},
+    {"--noproxy", "", true},
 };
 
-// The decoding limits (MaxDecodedSize, MaxDecodedRatio) take plain decimal numbers.
-void CheckDecodeLimits(const ParsedCommand& command) {
+// The decoding limits (MaxDecodedSize, MaxDecodedRatio) take plain decimal
+// numbers, --proxy an http:// proxy URL.
+void CheckOptionValues(const ParsedCommand& command) {
     if (auto size = command.Value("--max-decoded-size");
         size && !DecimalOption(*size, kMaxDecodedSize)) {
         throw UsageError{"--max-decoded-size takes a byte count from 0 to 9223372036854775807"};
@@ -32,6 +38,11 @@ void CheckDecodeLimits(const ParsedCommand& command) {
     if (auto ratio = command.Value("--max-decoded-ratio");
         ratio && !DecimalOption(*ratio, kMaxDecodedRatio)) {
         throw UsageError{"--max-decoded-ratio takes a number from 0 to 2147483647"};
+    }
+    // The URL is not repeated: it may hold the proxy's password.
+    if (auto proxy = command.Value("--proxy");
+        proxy && !proxy->empty() && !proxyenv::ParseProxyUrl(*proxy)) {
+        throw UsageError{"--proxy takes http://[USER[:PASSWORD]@]HOST[:PORT]"};
     }
 }
 
@@ -220,7 +231,7 @@ ParsedCommand ParseCommandWords(const CommandSpec& definition, std::span<char* c
     if (parsed.help) return parsed;
     CheckArgumentCount(definition, parsed.arguments.size());
     if (definition.connects) {
-        CheckDecodeLimits(parsed);
+        CheckOptionValues(parsed);
         GuessUrlScheme(definition, parsed);
     }
     if (definition.validate) definition.validate(parsed);

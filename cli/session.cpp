@@ -6,12 +6,14 @@
 #include "cli/hresult_text.h"
 #include "cli/netrc.h"
 #include "cli/prompt.h"
+#include "cli/transcript_sink.h"
 #include "control/FileTransfer.h"
 #include "control/class_factory.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "platform/wipe.h"
 #include "resources/version.h"
+#include "url/proxy_env.h"
 #include "url/urlparts.h"
 
 namespace {
@@ -428,6 +430,16 @@ void SetTextVariant(VARIANT* value, std::string_view text) {
     value->bstrVal = BstrFromUtf8(text);
 }
 
+Session::Session(std::ostream& out, std::ostream& err, std::istream& in)
+    : out_(out), err_(err), in_(in) {}
+
+Session::~Session() = default;
+
+void Session::StartTranscript() {
+    if (!transcript_ && control_)
+        transcript_ = std::make_unique<TranscriptAdvise>(control_.get(), err_);
+}
+
 bool Session::Create() {
     const HRESULT hr = CreateControlByProgId(Utf8ToUtf16(kProgId), IID_IDispatch,
                                              reinterpret_cast<void**>(control_.Receive()));
@@ -545,7 +557,95 @@ bool Session::Report(HRESULT hr, EXCEPINFO& exception) {
     return SUCCEEDED(hr) || Fail(effective);
 }
 
+namespace {
+
+bool WriteText(Session& session, std::string_view name, std::string_view text) {
+    ScopedVariant value;
+    SetTextVariant(value.get(), text);
+    return session.Put(name, value.get());
+}
+
+// The proxy of an http:// or https:// URL: --proxy (empty: none), else the
+// environment's (url/proxy_env.h) unless --noproxy exempts the host. FTP and
+// SSH URLs always go direct. The proxy's login goes to the proxy only.
+bool ApplyProxy(Session& session, const std::string& url, const ParsedCommand& command) {
+    const std::size_t mark = url.find("://");
+    const std::string scheme = mark == std::string::npos ? "" : url.substr(0, mark);
+    const bool https = urlparts::EqualsIgnoreCase(scheme, "https");
+    if (!https && !urlparts::EqualsIgnoreCase(scheme, "http")) {
+        const auto given = command.Value("--proxy");
+        if (session.verbose() && given && !given->empty()) {
+            TellInformation(session.err(), "no proxy for " + scheme +
+                                               "://: --proxy serves http:// and https:// only");
+        }
+        return true;
+    }
+    const std::string host = LoginOf(url).host;
+    std::string proxy;
+    std::string origin = "--proxy";
+    if (const auto given = command.Value("--proxy")) {
+        proxy = *given;
+    } else {
+        proxyenv::ProxyEnvironment environment = proxyenv::ReadProxyEnvironment();
+        if (const auto list = command.Value("--noproxy")) environment.noProxy = *list;
+        proxy = proxyenv::EnvironmentProxyFor(environment, scheme, host);
+        origin = https ? (environment.https.empty() ? "all_proxy" : "https_proxy")
+                       : (environment.http.empty() ? "all_proxy" : "http_proxy");
+        WipeString(environment.http);
+        WipeString(environment.https);
+        WipeString(environment.all);
+    }
+    const auto exempt = command.Value("--noproxy");
+    if (proxy.empty() || (exempt && proxyenv::NoProxyExempts(*exempt, host))) {
+        WipeString(proxy);
+        return true;
+    }
+    std::optional<proxyenv::ProxyUrl> parsed = proxyenv::ParseProxyUrl(proxy);
+    WipeString(proxy);
+    if (!parsed) {
+        session.err() << "filetransfer: the proxy of " << origin
+                      << " is not http://[USER[:PASSWORD]@]HOST[:PORT]\n";
+        return false;
+    }
+    if (session.verbose()) {
+        TellInformation(session.err(), "proxy " + parsed->host + ":" +
+                                           std::to_string(parsed->port) + " (" + origin + ")");
+    }
+    bool ok = WriteText(session, "ProxyServer", parsed->host) &&
+              WriteLong(session, "ProxyPort", parsed->port) &&
+              WriteText(session, "ProxyUser", parsed->user);
+    const SecretBytes password(parsed->password);
+    WipeString(parsed->password);
+    ok = ok && PutSecret(session, "ProxyPassword", password) &&
+         WriteLong(session, "ProxyType", https ? fileProxyTunnel : fileProxyCern);
+    return ok;
+}
+
+// -v over SSH: what the key exchange settled, from the control's properties.
+void TellShellSession(Session& session) {
+    ScopedVariant algorithms;
+    if (!session.Get("SecureAlgorithms", algorithms.get()) ||
+        VariantToDisplay(*algorithms).empty()) {
+        return;
+    }
+    constexpr std::pair<const char*, const char*> kLines[] = {
+        {"ServerVersion", "SSH server: "},
+        {"SecureAlgorithms", "SSH algorithms: "},
+        {"FingerprintSHA256", "SSH host key: "},
+    };
+    for (const auto& [name, label] : kLines) {
+        ScopedVariant value;
+        if (session.Get(name, value.get())) {
+            TellInformation(session.err(), label + VariantToDisplay(*value));
+        }
+    }
+}
+
+}  // namespace
+
 bool ConnectFor(Session& session, const std::string& url, const ParsedCommand& command) {
+    if (command.Has("--verbose")) session.StartTranscript();
+    if (!ApplyProxy(session, url, command)) return false;
     ScopedVariant on;
     on.get()->vt = VT_BOOL;
     on.get()->boolVal = VARIANT_TRUE;
@@ -568,6 +668,7 @@ bool ConnectFor(Session& session, const std::string& url, const ParsedCommand& c
     const HRESULT hr = ConnectAsking(session, url, command);
     const bool connected = SUCCEEDED(hr);
     ReportHostKey(session, connected);
+    if (connected && session.verbose()) TellShellSession(session);
     if (!connected) {
         if (hr != E_FAIL) session.Fail(hr);  // E_FAIL: the --implicit set-up said why
         return false;

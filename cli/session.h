@@ -4,6 +4,7 @@
 #pragma once
 
 #include <istream>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -17,6 +18,7 @@
 #include "resources/typeinfo.h"
 
 struct ParsedCommand;
+class TranscriptAdvise;
 
 // Thrown while reading the command line; exits with kExitUsage.
 struct UsageError {
@@ -44,8 +46,8 @@ void SetTextVariant(VARIANT* value, std::string_view text);
 
 class Session {
   public:
-    Session(std::ostream& out, std::ostream& err, std::istream& in)
-        : out_(out), err_(err), in_(in) {}
+    Session(std::ostream& out, std::ostream& err, std::istream& in);
+    ~Session();
 
     bool Create();
     std::ostream& out() { return out_; }
@@ -82,6 +84,10 @@ class Session {
     // The first failure printed (S_OK when none): it decides the exit status.
     HRESULT failure() const { return failure_; }
 
+    // -v: the protocol lines go to standard error from now on.
+    void StartTranscript();
+    bool verbose() const { return transcript_ != nullptr; }
+
   private:
     bool Report(HRESULT hr, EXCEPINFO& exception);
 
@@ -89,6 +95,8 @@ class Session {
     std::ostream& err_;
     std::istream& in_;
     ComPtr<IDispatch> control_;
+    // Ends before the control goes.
+    std::unique_ptr<TranscriptAdvise> transcript_;
     HRESULT failure_ = S_OK;
 };
 
@@ -100,6 +108,8 @@ class Session {
 //   --known-hosts FILE  the known_hosts file instead of ~/.ssh/known_hosts
 //   -i, --identity FILE  the private key for SSH login (else ~/.ssh's default keys)
 //   --no-mlsd       list with LIST even where the server offers MLSD
+//   -v, --verbose   the protocol lines on stderr (see transcript_sink.h)
+//   --proxy URL, --noproxy LIST  the HTTP proxy, instead of the environment's
 //
 // SSH host keys are checked against known_hosts (HostKeyPolicy 1 unless --set
 // chose 2): an unknown host is recorded (one line on stderr says so), a changed

@@ -24,6 +24,7 @@ CFileTransfer::CFileTransfer() {
 
 CFileTransfer::~CFileTransfer() {
     // No events from here on: closing the connection still makes the engine talk.
+    put_Transcript(VARIANT_FALSE);
     DestroyNotifyWindow(state_.notifyWindow);
     state_.notifyWindow = nullptr;
     Disconnect(nullptr);
@@ -148,4 +149,9 @@ HRESULT CFileTransfer::Fire_OnProgress(std::u16string_view fileName, LONG fileSi
 
 HRESULT CFileTransfer::Fire_OnTimeout() {
     return FireEvent(5, {});
+}
+
+HRESULT CFileTransfer::Fire_OnTranscript(LONG kind, std::u16string_view text) {
+    std::array<VARIANT, 2> arguments{LongArgument(kind), TextArgument(text)};
+    return FireEvent(6, arguments);
 }

@@ -71,6 +71,7 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     HRESULT Fire_OnProgress(std::u16string_view fileName, LONG fileSize, LONG bytesCopied,
                             LONG percent);
     HRESULT Fire_OnTimeout();
+    HRESULT Fire_OnTranscript(LONG kind, std::u16string_view text);
 
     // ---- Error reporting --------------------------------------------------
     // Turns an error code (0 = the engine's last error) into LastError, the

@@ -89,4 +89,6 @@ struct ControlState {
     BOOL defaultIdentities = FALSE;
     // Listings by MLSD (and dates of them in UTC) where FEAT offers MLST.
     BOOL useMlsd = FALSE;
+    // This control receives its thread's transcript (net/transcript.h).
+    BOOL transcript = FALSE;
 };

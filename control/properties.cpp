@@ -11,6 +11,7 @@
 #include "control/protocol_version.h"
 #include "ftp/ftp.h"
 #include "http/http.h"
+#include "net/transcript.h"
 #include "platform/text.h"
 #include "resources/version.h"
 
@@ -181,6 +182,27 @@ FT_FLAG_ALWAYS_READABLE(ThrowError, throwError)
 HRESULT CFileTransfer::put_UseMlsd(VARIANT_BOOL value) {
     state_.useMlsd = FromVariantBool(value);
     if (IsFtpConnected()) FtpSetListingFacts(state_.clientHandle, state_.useMlsd);
+    return S_OK;
+}
+
+namespace {
+
+void ForwardTranscript(void* user, int kind, const char* text, size_t length) {
+    static_cast<CFileTransfer*>(user)->Fire_OnTranscript(
+        kind, Utf8ToUtf16(std::string_view(text, length)));
+}
+
+}  // namespace
+
+// The transcript belongs to a thread: the control that turned it on last gets
+// it, and only that control turns it off again.
+HRESULT CFileTransfer::put_Transcript(VARIANT_BOOL value) {
+    state_.transcript = FromVariantBool(value);
+    if (state_.transcript) {
+        NetSetTranscript(ForwardTranscript, this);
+    } else if (NetTranscriptUser() == this) {
+        NetSetTranscript(nullptr, nullptr);
+    }
     return S_OK;
 }
 

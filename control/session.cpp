@@ -364,6 +364,7 @@ HRESULT CFileTransfer::Disconnect(VARIANT* error) {
 HRESULT CFileTransfer::Reset() {
     if (IsConnected()) CloseConnection();
     StopTracing();
+    put_Transcript(VARIANT_FALSE);
     TlsFreeCredentials(&state_.tlsCredentials);
     ControlState fresh;
     fresh.library = std::move(state_.library);

@@ -11,6 +11,7 @@
 #include "ftp/reply_reader.h"
 #include "ftp/tables.h"
 #include "net/socket_wait.h"
+#include "net/transcript.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "resources/errors.h"
@@ -115,6 +116,24 @@ int ReadReplyBytes(FtpSession& session, ReplyReader& reader) {
     return ReadPlainReply(session, reader);
 }
 
+// The reply as it came: the code before the first line and, for a reply of
+// several lines, before the last one too (the reader keeps the text only).
+void TranscriptReply(int code, std::string_view text) {
+    const std::size_t firstEnd = text.find('\n');
+    const std::size_t lastStart = text.rfind('\n');
+    std::string lines = std::to_string(code);
+    if (firstEnd == std::string_view::npos) {
+        lines += ' ';
+        lines += text;
+    } else {
+        lines += '-';
+        lines += text.substr(0, lastStart + 1);
+        lines += std::to_string(code) + ' ';
+        lines += text.substr(lastStart + 1);
+    }
+    NetTranscriptLines(NET_TRANSCRIPT_RECEIVED, lines.data(), lines.size());
+}
+
 int SendLine(FtpSession& session) {
     std::string_view line = session.commandLine.view();
     auto length = static_cast<int>(line.size());
@@ -141,6 +160,7 @@ Exchange ReadReplyExchange(FtpSession& session) {
         return {0, fileErrorInvalidServerResponse};
     }
     session.replyText.AssignTruncated(reader.text());
+    if (NetTranscriptActive()) TranscriptReply(reader.code(), reader.text());
     int outcome = ReplyOutcome(reader.code());
     RaiseEvent(session, FTP_EVENT_COMMAND, outcome);
     if (outcome != 0) Fail(outcome);
@@ -193,6 +213,7 @@ Exchange RunCommand(FtpSession& session, std::string_view command, std::string_v
     }
     line += "\r\n";
     session.commandLine.Assign(line);
+    NetTranscriptLines(NET_TRANSCRIPT_SENT, line.data(), line.size());
     std::fill(line.begin(), line.end(), '\0');
     if (SendLine(session) != 0) return {0, LastErrorNumber()};
     session.replyPending = true;

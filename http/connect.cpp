@@ -6,6 +6,7 @@
 #include "http/client.h"
 #include "http/encoding.h"
 #include "http/url.h"
+#include "net/transcript.h"
 #include "platform/system.h"
 #include "platform/wipe.h"
 #include "resources/errors.h"
@@ -183,6 +184,7 @@ int TunnelConnect(const ClientRef& client) {
         WipeString(authorization);
     }
     request += "\r\n";
+    NetTranscriptLines(NET_TRANSCRIPT_SENT, request.data(), request.size());
     const int sent = SendAll(*client, request.data(), request.size());
     WipeString(request);
     if (sent != 0) return -1;

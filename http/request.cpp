@@ -9,6 +9,7 @@
 #include "http/encoding.h"
 #include "http/transfer_common.h"
 #include "http/url.h"
+#include "net/transcript.h"
 #include "platform/system.h"
 #include "platform/wipe.h"
 #include "resources/errors.h"
@@ -312,8 +313,11 @@ int Transmit(const ClientRef& client) {
                      client->verb != Verb::Head ? ExchangeState::ReadingBody : ExchangeState::Idle);
             return 200;
         }
+        NetTranscriptLines(NET_TRANSCRIPT_SENT, client->requestLine.data(),
+                           client->requestLine.size());
         HeaderList headers = RequestHeaders(*client);
         std::string block = HeaderBlock(headers);
+        NetTranscriptLines(NET_TRANSCRIPT_SENT, block.data(), block.size());
         const int sent = SendAll(*client, block.data(), block.size());
         WipeString(block);
         headers.Clear();

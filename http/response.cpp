@@ -9,6 +9,7 @@
 #include "http/client.h"
 #include "http/reference.h"
 #include "http/url.h"
+#include "net/transcript.h"
 #include "platform/system.h"
 #include "platform/wipe.h"
 #include "resources/errors.h"
@@ -55,6 +56,14 @@ int ReadHeaderBlock(HttpClientRecord& client, bool trailerOnly) {
     if (!trailerOnly) {
         client.statusCode = reader.status();
         client.reason = reader.reason();
+        NetTranscriptLines(NET_TRANSCRIPT_RECEIVED, reader.statusLine().data(),
+                           reader.statusLine().size());
+    }
+    if (NetTranscriptActive()) {
+        for (const auto& [name, value] : reader.headers()) {
+            const std::string line = name + ": " + value;
+            NetTranscriptLines(NET_TRANSCRIPT_RECEIVED, line.data(), line.size());
+        }
     }
     for (const auto& [name, value] : reader.headers())
         StoreResponseHeader(client, name, value);

@@ -228,6 +228,7 @@ ResponseHeadReader::Step ResponseHeadReader::TakeLine(std::string_view line) {
         if (!status) return Step::Invalid;
         status_ = status->code;
         reason_ = std::move(status->reason);
+        statusLine_.assign(line);
         sawStatus_ = true;
         return Step::NeedMore;
     }

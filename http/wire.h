@@ -110,6 +110,8 @@ class ResponseHeadReader {
     bool sawStatus() const { return sawStatus_; }
     int status() const { return status_; }
     const std::string& reason() const { return reason_; }
+    // The final status line as it came (for the transcript).
+    const std::string& statusLine() const { return statusLine_; }
     // The header lines of the final block, in order.
     const std::vector<std::pair<std::string, std::string>>& headers() const { return headers_; }
 
@@ -125,6 +127,7 @@ class ResponseHeadReader {
     std::size_t bytes_ = 0;
     int status_ = 0;
     std::string reason_;
+    std::string statusLine_;
     std::vector<std::pair<std::string, std::string>> headers_;
 };
 

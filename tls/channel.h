@@ -102,6 +102,11 @@ void DiscardUnread(TlsChannel& channel);
 // host connected to.
 std::string TargetName(const TlsChannel& channel);
 
+// Tells the transcript (net/transcript.h) what the handshake settled: the
+// protocol version, the cipher suite, the server certificate's subject and
+// issuer.
+void TranscriptSession(const TlsChannel& channel);
+
 // ---- Certificate texts (certificate_text.cpp) ----
 // "CN=..., O=..., C=..." with the most specific part first.
 std::string NameText(const X509_NAME* name);

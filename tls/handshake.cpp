@@ -91,6 +91,7 @@ int TlsHandshakeLoop(TlsChannel* channel) {
         switch (tls::Step(*channel)) {
             case tls::Progress::Done:
                 tls::SetState(*channel, ChannelState::Established);
+                tls::TranscriptSession(*channel);
                 return 1;
             case tls::Progress::Failed:
                 return tls::Failed(*channel);

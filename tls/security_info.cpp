@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "net/transcript.h"
 #include "resources/errors.h"
 #include "tls/channel.h"
 
@@ -128,6 +129,21 @@ bool Negotiated(const TlsChannel& channel) {
 }
 
 }  // namespace
+
+void TranscriptSession(const TlsChannel& channel) {
+    if (!NetTranscriptActive() || !channel.ssl) return;
+    const auto tell = [](const std::string& line) {
+        NetTranscriptLines(NET_TRANSCRIPT_INFO, line.data(), line.size());
+    };
+    const SSL_CIPHER* cipher = SSL_get_current_cipher(channel.ssl);
+    tell(std::string("TLS session: ") + SSL_get_version(channel.ssl) + " / " +
+         (cipher ? SSL_CIPHER_get_name(cipher) : "(none)"));
+    if (X509* certificate = SSL_get0_peer_certificate(channel.ssl)) {
+        tell("server certificate subject: " + NameText(X509_get_subject_name(certificate)));
+        tell("server certificate issuer: " + NameText(X509_get_issuer_name(certificate)));
+    }
+}
+
 }  // namespace tls
 
 using tls::Fail;

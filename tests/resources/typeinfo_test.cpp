@@ -33,7 +33,7 @@ TEST(TypeInfoUniqueness, DispidsAndNamesOfMembersConstantsAndParameters) {
     std::set<DISPID> events;
     for (const MemberInfo& m : EventMembers())
         events.insert(m.dispid);
-    EXPECT_EQ(events, (std::set<DISPID>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(events, (std::set<DISPID>{1, 2, 3, 4, 5, 6}));
     for (const MemberInfo& m : InterfaceMembers())
         ExpectUnique(m.params, name, std::string(m.name) + " parameter");
 

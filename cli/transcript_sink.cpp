@@ -1,0 +1,74 @@
+#include "cli/transcript_sink.h"
+
+#include <string>
+
+#include "control/FileTransfer.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr DISPID kOnTranscript = 6;
+constexpr UINT kOnTranscriptArguments = 2;  // Kind, Text
+// By the event's Kind: information, sent, received.
+constexpr const char* kPrefixes[] = {"* ", "> ", "< "};
+
+class TranscriptSink final : public ComObject<IDispatch> {
+  public:
+    explicit TranscriptSink(std::ostream& err) : err_(err) {}
+
+    HRESULT GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                   UINT*) override {
+        if (member != kOnTranscript || !params || params->cArgs != kOnTranscriptArguments) {
+            return S_OK;
+        }
+        const VARIANT* kind = DispParamsArgument(params, 0);
+        const VARIANT* text = DispParamsArgument(params, 1);
+        if (!kind || kind->vt != VT_I4 || kind->lVal < 0 || kind->lVal > 2 || !text ||
+            text->vt != VT_BSTR) {
+            return S_OK;
+        }
+        err_ << kPrefixes[kind->lVal] << Utf8FromBstr(text->bstrVal) << "\n" << std::flush;
+        return S_OK;
+    }
+
+  private:
+    std::ostream& err_;
+};
+
+}  // namespace
+
+TranscriptAdvise::TranscriptAdvise(IDispatch* control, std::ostream& err) {
+    ComPtr<IConnectionPointContainer> container;
+    if (FAILED(control->QueryInterface(IID_IConnectionPointContainer,
+                                       reinterpret_cast<void**>(container.Receive()))) ||
+        FAILED(container->FindConnectionPoint(DIID__IFileTransferEvents, point_.Receive()))) {
+        return;
+    }
+    auto* sink = new TranscriptSink(err);
+    if (FAILED(point_->Advise(sink, &cookie_))) cookie_ = 0;
+    sink->Release();
+    VARIANT on;
+    VariantInit(&on);
+    on.vt = VT_BOOL;
+    on.boolVal = VARIANT_TRUE;
+    DISPID dispid = 0;
+    if (SUCCEEDED(DispatchGetIdOfName(control, u"Transcript", &dispid))) {
+        DispatchPutProperty(control, dispid, {}, &on, nullptr);
+    }
+}
+
+TranscriptAdvise::~TranscriptAdvise() {
+    if (cookie_ != 0) point_->Unadvise(cookie_);
+}
+
+void TellInformation(std::ostream& err, std::string_view text) {
+    err << kPrefixes[0] << text << "\n" << std::flush;
+}
