@@ -68,7 +68,7 @@ if command -v man >/dev/null; then
     text=$(MANWIDTH=80 man -l "$page" 2>/dev/null)
 else
     warnings=$(groff -man -Tutf8 -ww -z "$page" 2>&1)
-    text=$(groff -man -Tutf8 "$page" 2>/dev/null)
+    text=$(groff -man -Tutf8 -P-cbou "$page" 2>/dev/null)
 fi
 [ -z "$warnings" ] || fail "man page warnings: $warnings"
 for section in SYNOPSIS COMMANDS OPTIONS "EXIT STATUS" ENVIRONMENT FILES EXAMPLES; do
