@@ -1,5 +1,6 @@
 // A C++ program built against the installed library: creates the control by
-// its ProgID and reads its Version through the dispatch interface.
+// its ProgID, finds its events' connection point and reads its Version through
+// the dispatch interface.
 #include <control/class_factory.h>
 #include <platform/dispatch.h>
 
@@ -14,6 +15,16 @@ int main() {
         std::fprintf(stderr, "control: CreateControlByProgId failed: 0x%08X\n", unsigned(hr));
         return 1;
     }
+    IConnectionPointContainer* container = nullptr;
+    IConnectionPoint* events = nullptr;
+    if (FAILED(control->QueryInterface(IID_IConnectionPointContainer,
+                                       reinterpret_cast<void**>(&container))) ||
+        FAILED(container->FindConnectionPoint(DIID__IFileTransferEvents, &events))) {
+        std::fprintf(stderr, "control: no connection point for the events\n");
+        return 1;
+    }
+    events->Release();
+    container->Release();
     DISPID version = 0;
     VARIANT value;
     VariantInit(&value);
