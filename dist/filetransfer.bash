@@ -3,7 +3,7 @@
 # property names of --set and props (read from "filetransfer props").
 
 _filetransfer_commands="version props info cmd ls stat size mtime touch chmod rm mkdir
-rmdir mv verify post mget mput get put help"
+rmdir mv verify post mget mput mirror get put help"
 _filetransfer_connect_options="-q --quiet -k --insecure --implicit --known-hosts -i
 --identity --no-mlsd --compressed-ssh -u --user -n --netrc --netrc-file
 --max-decoded-size --max-decoded-ratio"
@@ -67,9 +67,12 @@ _filetransfer() {
             return ;;
         version) ;;
         get) options+=" $_filetransfer_connect_options --append --restart -C --continue-at
-            --active --passive --type -o --output -O --remote-name" ;;
+            --active --passive --type -o --output -O --remote-name -R --preserve
+            --create-dirs" ;;
         put) options+=" $_filetransfer_connect_options --append --restart -C --continue-at
-            --active --passive --type" ;;
+            --active --passive --type -R --preserve" ;;
+        mirror) options+=" $_filetransfer_connect_options -R --reverse --only-newer --delete" ;;
+        mkdir) options+=" $_filetransfer_connect_options -p --parents" ;;
         ls) options+=" $_filetransfer_connect_options --json --raw --names" ;;
         verify) options+=" $_filetransfer_connect_options --size --crc32 --md5" ;;
         post) options+=" $_filetransfer_connect_options --field" ;;
@@ -83,7 +86,7 @@ _filetransfer() {
     # LOCAL arguments are files (folders for mget and mput); URLs are left to the user.
     case $command in
         get | put | verify | post) [[ $cur != *://* ]] && _filedir ;;
-        mget | mput) [[ $cur != *://* ]] && _filedir -d ;;
+        mget | mput | mirror) [[ $cur != *://* ]] && _filedir -d ;;
     esac
 } &&
     complete -F _filetransfer filetransfer
