@@ -57,7 +57,8 @@ read -ra pc_flags <<<"$(pkg-config --cflags --libs filetransfer)"
 cc -std=c11 -pedantic -Wall -Wextra -Werror "$here/download.c" "${pc_flags[@]}" -o "$scratch/download"
 c++ -std=c++20 -Wall -Wextra -Werror "$here/control.cpp" "${pc_flags[@]}" -o "$scratch/control"
 export LD_LIBRARY_PATH=$prefix/lib
-ldd "$scratch/download" | grep -q "$prefix/lib/$soname" || fail "download does not load $soname"
+libraries=$(ldd "$scratch/download")  # whole, so that no early grep exit fails the pipe
+grep -q "$prefix/lib/$soname" <<<"$libraries" || fail "download does not load $soname"
 version=$("$scratch/control") || fail "the control program failed"
 [ "$version" = "$("$prefix/bin/filetransfer" version)" ] || fail "control version '$version'"
 
