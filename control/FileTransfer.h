@@ -8,28 +8,12 @@
 #include <string>
 #include <string_view>
 
+#include "control/class_factory.h"
 #include "control/control_state.h"
 #include "platform/automation.h"
 #include "platform/dispatch.h"
 #include "platform/unknown.h"
 #include "resources/typeinfo.h"
-
-// The control's dispatch interface: every member is reached through Invoke.
-struct IFileTransfer : IDispatch {};
-
-inline constexpr IID IID_IFileTransfer =
-    MakeGuid(0x1ECD3DBF, 0xA66A, 0x4EB3, 0xB5, 0x88, 0x39, 0xBC, 0x53, 0xE4, 0x94, 0xA8);
-inline constexpr IID DIID__IFileTransferEvents =
-    MakeGuid(0x58D6D9B4, 0xFE61, 0x46EA, 0xA2, 0xF7, 0x6A, 0xED, 0x60, 0xA7, 0x4A, 0x42);
-inline constexpr CLSID CLSID_FileTransfer =
-    MakeGuid(0x9F6A8780, 0x2267, 0x473A, 0xA5, 0x10, 0x62, 0x5C, 0xD4, 0x84, 0x36, 0x4C);
-inline constexpr GUID LIBID_FileTransferCtl =
-    MakeGuid(0x52F93070, 0x00BF, 0x4956, 0x82, 0xC6, 0xDC, 0x61, 0x3B, 0x6D, 0xFC, 0x2E);
-
-template <>
-struct InterfaceIid<IFileTransfer> {
-    static constexpr IID value = IID_IFileTransfer;
-};
 
 // Failures of the control itself (OLE control error range).
 constexpr HRESULT CTL_E_OUTOFMEMORY = MakeHResult(0x800A0007);

@@ -1,17 +1,38 @@
-// Creation of the FileTransfer control by class identifier or ProgID.
+// Creation of the FileTransfer control by class identifier or ProgID, and the
+// identifiers a program needs to drive it: its dispatch interface and the
+// outgoing interface of its events (the connection point's identifier).
 #pragma once
 
 #include <string_view>
 
+#include "platform/api.h"
+#include "platform/dispatch.h"
 #include "platform/unknown.h"
+
+// The control's dispatch interface: every member is reached through Invoke.
+struct IFileTransfer : IDispatch {};
+
+inline constexpr IID IID_IFileTransfer =
+    MakeGuid(0x1ECD3DBF, 0xA66A, 0x4EB3, 0xB5, 0x88, 0x39, 0xBC, 0x53, 0xE4, 0x94, 0xA8);
+inline constexpr IID DIID__IFileTransferEvents =
+    MakeGuid(0x58D6D9B4, 0xFE61, 0x46EA, 0xA2, 0xF7, 0x6A, 0xED, 0x60, 0xA7, 0x4A, 0x42);
+inline constexpr CLSID CLSID_FileTransfer =
+    MakeGuid(0x9F6A8780, 0x2267, 0x473A, 0xA5, 0x10, 0x62, 0x5C, 0xD4, 0x84, 0x36, 0x4C);
+inline constexpr GUID LIBID_FileTransferCtl =
+    MakeGuid(0x52F93070, 0x00BF, 0x4956, 0x82, 0xC6, 0xDC, 0x61, 0x3B, 0x6D, 0xFC, 0x2E);
+
+template <>
+struct InterfaceIid<IFileTransfer> {
+    static constexpr IID value = IID_IFileTransfer;
+};
 
 constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHResult(0x80040154);
 
 // The version-dependent ProgID of a class ("" for an unknown class).
-const char* ProgIdOfClass(REFCLSID clsid);
+FT_API const char* ProgIdOfClass(REFCLSID clsid);
 // Resolves "Tollane.FileTransfer.7" or "Tollane.FileTransfer" (ignoring case).
-HRESULT ClassFromProgId(std::u16string_view progId, CLSID* clsid);
+FT_API HRESULT ClassFromProgId(std::u16string_view progId, CLSID* clsid);
 
 // A new control answering iid, with one reference for the caller.
-HRESULT CreateControl(REFCLSID clsid, REFIID iid, void** object);
-HRESULT CreateControlByProgId(std::u16string_view progId, REFIID iid, void** object);
+FT_API HRESULT CreateControl(REFCLSID clsid, REFIID iid, void** object);
+FT_API HRESULT CreateControlByProgId(std::u16string_view progId, REFIID iid, void** object);

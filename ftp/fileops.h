@@ -15,9 +15,12 @@
 
 #include "ftp/ftp.h"
 #include "ftp/listing.h"
+#include "platform/api.h"
+#ifdef __cplusplus
 #include "platform/automation.h"
+#endif
 
-extern "C" {
+FT_EXTERN_C_BEGIN
 
 // The bits of FtpVerifyFile; 0 means all three.
 #define FTP_VERIFY_DEFAULT 0
@@ -45,31 +48,31 @@ typedef struct FtpFileStatus {
 
 // The entry of one file from MLST, else from a status listing (STAT with the
 // name). The entry carries the name asked for. 1/0.
-int FtpGetFileInfo(FtpClient client, const char* fileName, FtpDirectoryEntry* entry);
+FT_API int FtpGetFileInfo(FtpClient client, const char* fileName, FtpDirectoryEntry* entry);
 // FtpGetFileInfo, copied into the control's record. 1/0.
-int FtpGetFileStatus(FtpClient client, const char* fileName, FtpFileStatus* status);
+FT_API int FtpGetFileStatus(FtpClient client, const char* fileName, FtpFileStatus* status);
 
 // The modification time from MDTM (UTC), else from the file's status. With
 // localTime set the time is converted to local time. The reply code (213 for
 // a status listing) or -1.
-int FtpGetFileTime(FtpClient client, const char* fileName, SYSTEMTIME* time, BOOL localTime);
+FT_API int FtpGetFileTime(FtpClient client, const char* fileName, SYSTEMTIME* time, BOOL localTime);
 // Sets the modification time as given (no time-zone change) with MFMT, MDTM
 // or SITE UTIME, the first one the server accepts. The reply code or -1.
-int FtpSetFileTime(FtpClient client, const char* fileName, const SYSTEMTIME* time);
+FT_API int FtpSetFileTime(FtpClient client, const char* fileName, const SYSTEMTIME* time);
 
 // The Unix mode bits of a file (FTP_PERM_*), from its status. The last reply
 // code or -1.
-int FtpGetFilePermissions(FtpClient client, const char* fileName, DWORD* permissions);
+FT_API int FtpGetFilePermissions(FtpClient client, const char* fileName, DWORD* permissions);
 // SITE CHMOD with the mode in octal. The reply code or -1.
-int FtpSetFilePermissions(FtpClient client, const char* fileName, DWORD mode);
+FT_API int FtpSetFilePermissions(FtpClient client, const char* fileName, DWORD mode);
 
 // ---- Files and directories ----------------------------------------------------------
 
-int FtpDeleteFile(FtpClient client, const char* fileName);
+FT_API int FtpDeleteFile(FtpClient client, const char* fileName);
 // RNFR then RNTO; a reply other than 350 to RNFR ends it with that reply.
-int FtpRenameFile(FtpClient client, const char* oldName, const char* newName);
-int FtpMakeDirectory(FtpClient client, const char* path);
-int FtpRemoveDirectory(FtpClient client, const char* path);
+FT_API int FtpRenameFile(FtpClient client, const char* oldName, const char* newName);
+FT_API int FtpMakeDirectory(FtpClient client, const char* path);
+FT_API int FtpRemoveDirectory(FtpClient client, const char* path);
 
 // ---- Verification ---------------------------------------------------------------------
 
@@ -77,16 +80,17 @@ int FtpRemoveDirectory(FtpClient client, const char* path);
 // the bits (FTP_VERIFY_*) and the server allow: MD5 (XMD5), CRC-32 (XCRC) or
 // size. 0 otherwise: fileErrorFileChecksumMismatch, fileErrorFileSizeMismatch,
 // or the error that kept the check from running.
-int FtpVerifyFile(FtpClient client, const char* localFile, const char* remoteFile, DWORD verify);
+FT_API int FtpVerifyFile(FtpClient client, const char* localFile, const char* remoteFile,
+                         DWORD verify);
 
 // ---- Listing lines over a session ---------------------------------------------------
 
 // Parses one listing line with the session's directory format and system
 // type; a format recognised on an automatic session is kept for later lines. 1/0.
-int FtpParseListingLine(FtpClient client, const char* line, FtpDirectoryEntry* entry);
+FT_API int FtpParseListingLine(FtpClient client, const char* line, FtpDirectoryEntry* entry);
 // Parses MLSD/MLST facts, also inside a status reply. 1/0.
-int FtpParseFacts(FtpClient client, const char* text, FtpDirectoryEntry* entry);
+FT_API int FtpParseFacts(FtpClient client, const char* text, FtpDirectoryEntry* entry);
 
-}  // extern "C"
+FT_EXTERN_C_END
 
-static_assert(sizeof(FtpFileStatus) == 680);
+FT_LAYOUT_CHECK(sizeof(FtpFileStatus) == 680);

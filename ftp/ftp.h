@@ -10,11 +10,14 @@
 #include <stdint.h>
 
 #include "net/net.h"
+#include "platform/api.h"
+#ifdef __cplusplus
 #include "platform/messages.h"
 #include "platform/wintypes.h"
+#endif
 #include "tls/tls.h"
 
-extern "C" {
+FT_EXTERN_C_BEGIN
 
 typedef int64_t FtpClient;
 #define INVALID_CLIENT ((FtpClient)-1)
@@ -159,65 +162,66 @@ typedef struct FtpShellInfo {
 
 // ---- Library ----------------------------------------------------------------------
 
-int FtpInitialize(FtpLibraryInfo* info);
-void FtpUninitialize(void);
-DWORD FtpGetLastError(void);
-void FtpSetLastError(DWORD error);
+FT_API int FtpInitialize(FtpLibraryInfo* info);
+FT_API void FtpUninitialize(void);
+FT_API DWORD FtpGetLastError(void);
+FT_API void FtpSetLastError(DWORD error);
 // The message text of an error (0: the last error) into buffer (at least 128
 // characters; null uses an internal buffer). The length, 0 when there is none.
-int FtpGetErrorString(DWORD error, char* buffer);
+FT_API int FtpGetErrorString(DWORD error, char* buffer);
 
 // ---- Connections ------------------------------------------------------------------
 
-FtpClient FtpConnect(const char* hostOrUrl, int port, const char* user, const char* password,
-                     int timeoutSeconds, DWORD options, const TlsCredentials* credentials);
-FtpClient FtpProxyConnect(int proxyType, const char* proxyHost, int proxyPort,
-                          const char* proxyUser, const char* proxyPassword, const char* serverHost,
-                          int timeoutSeconds, DWORD options, const TlsCredentials* credentials);
-int FtpLogin(FtpClient client, const char* user, const char* password, const char* account);
+FT_API FtpClient FtpConnect(const char* hostOrUrl, int port, const char* user, const char* password,
+                            int timeoutSeconds, DWORD options, const TlsCredentials* credentials);
+FT_API FtpClient FtpProxyConnect(int proxyType, const char* proxyHost, int proxyPort,
+                                 const char* proxyUser, const char* proxyPassword,
+                                 const char* serverHost, int timeoutSeconds, DWORD options,
+                                 const TlsCredentials* credentials);
+FT_API int FtpLogin(FtpClient client, const char* user, const char* password, const char* account);
 // Host-key trust for the secure-shell connections the calling thread opens from
 // now on: policy 0 off (the default), 1 records unknown hosts and refuses changed
 // keys, 2 refuses both; knownHostsFile null or "" for ~/.ssh/known_hosts. Clears
 // the outcome FtpGetHostKeyStatus reads. 0, or -1 for a policy out of range.
-int FtpSetHostKeyPolicy(int policy, const char* knownHostsFile);
+FT_API int FtpSetHostKeyPolicy(int policy, const char* knownHostsFile);
 // The host-key check of the calling thread's last secure-shell connect, also when
 // it failed: 0 not checked, 1 known, 2 added, 3 unknown, 4 changed, 5 revoked, 6 not
 // verifiable; its text goes into buffer (size bytes with the terminator) when given.
-int FtpGetHostKeyStatus(char* buffer, int size);
-int FtpDisconnect(FtpClient client);
-int FtpReconnect(FtpClient client);
-int FtpCancel(FtpClient client);
+FT_API int FtpGetHostKeyStatus(char* buffer, int size);
+FT_API int FtpDisconnect(FtpClient client);
+FT_API int FtpReconnect(FtpClient client);
+FT_API int FtpCancel(FtpClient client);
 
 // ---- Commands and replies ---------------------------------------------------------
 
-int FtpCommand(FtpClient client, const char* command, const char* argument);
-int FtpGetResultCode(FtpClient client);
-int FtpGetResultString(FtpClient client, char* buffer, int size);
-int FtpGetSystemName(FtpClient client, char* buffer);
-int FtpGetSystemType(FtpClient client);
-DWORD FtpGetServerFeatures(FtpClient client);
-int FtpGetCurrentDirectory(FtpClient client, char* buffer, int size);
-int FtpChangeDirectory(FtpClient client, const char* path);
+FT_API int FtpCommand(FtpClient client, const char* command, const char* argument);
+FT_API int FtpGetResultCode(FtpClient client);
+FT_API int FtpGetResultString(FtpClient client, char* buffer, int size);
+FT_API int FtpGetSystemName(FtpClient client, char* buffer);
+FT_API int FtpGetSystemType(FtpClient client);
+FT_API DWORD FtpGetServerFeatures(FtpClient client);
+FT_API int FtpGetCurrentDirectory(FtpClient client, char* buffer, int size);
+FT_API int FtpChangeDirectory(FtpClient client, const char* path);
 
 // ---- Settings -----------------------------------------------------------------------
 
-DWORD FtpGetFeatures(FtpClient client);
-DWORD FtpSetFeatures(FtpClient client, DWORD features);
-int FtpSetFileType(FtpClient client, int fileType);
-int FtpSetPassiveMode(FtpClient client, BOOL passive);
-int FtpGetChannelMode(FtpClient client, int channel);
-int FtpSetChannelMode(FtpClient client, int channel, int mode);
-int FtpGetActivePorts(FtpClient client, int* lowPort, int* highPort);
-int FtpSetActivePorts(FtpClient client, int lowPort, int highPort);
-int FtpGetPriority(FtpClient client);
-int FtpSetPriority(FtpClient client, int priority);
-int FtpGetDirectoryFormat(FtpClient client);
-int FtpSetDirectoryFormat(FtpClient client, int format);
-int FtpGetLocalAddress(FtpClient client, int family, NetAddress* address);
-int FtpGetSecurityInfo(FtpClient client, SecurityInfo* info);
+FT_API DWORD FtpGetFeatures(FtpClient client);
+FT_API DWORD FtpSetFeatures(FtpClient client, DWORD features);
+FT_API int FtpSetFileType(FtpClient client, int fileType);
+FT_API int FtpSetPassiveMode(FtpClient client, BOOL passive);
+FT_API int FtpGetChannelMode(FtpClient client, int channel);
+FT_API int FtpSetChannelMode(FtpClient client, int channel, int mode);
+FT_API int FtpGetActivePorts(FtpClient client, int* lowPort, int* highPort);
+FT_API int FtpSetActivePorts(FtpClient client, int lowPort, int highPort);
+FT_API int FtpGetPriority(FtpClient client);
+FT_API int FtpSetPriority(FtpClient client, int priority);
+FT_API int FtpGetDirectoryFormat(FtpClient client);
+FT_API int FtpSetDirectoryFormat(FtpClient client, int format);
+FT_API int FtpGetLocalAddress(FtpClient client, int family, NetAddress* address);
+FT_API int FtpGetSecurityInfo(FtpClient client, SecurityInfo* info);
 // 1 or 0 (the error set).
-int FtpGetShellInfo(FtpClient client, FtpShellInfo* info);
-int FtpGetTransferStatus(FtpClient client, FtpTransferStatus* status);
+FT_API int FtpGetShellInfo(FtpClient client, FtpShellInfo* info);
+FT_API int FtpGetTransferStatus(FtpClient client, FtpTransferStatus* status);
 
 // ---- Transfers ------------------------------------------------------------------
 
@@ -225,38 +229,40 @@ int FtpGetTransferStatus(FtpClient client, FtpTransferStatus* status);
 // byte (REST); sizes and offsets are 64-bit. 0 on success, the reply code when
 // the server answered the transfer command with one that is no failure but does
 // not start it, -1 on error.
-int FtpGetFile(FtpClient client, const char* localFile, const char* remoteFile, DWORD flags,
-               uint64_t restartOffset);
-int FtpPutFile(FtpClient client, const char* localFile, const char* remoteFile, DWORD flags,
-               uint64_t restartOffset);
+FT_API int FtpGetFile(FtpClient client, const char* localFile, const char* remoteFile, DWORD flags,
+                      uint64_t restartOffset);
+FT_API int FtpPutFile(FtpClient client, const char* localFile, const char* remoteFile, DWORD flags,
+                      uint64_t restartOffset);
 // Downloads into memory. With *length 0, *(HGLOBAL*)bufferOrHandle receives a
 // movable global block of exactly the received size (the caller frees it);
 // otherwise at most *length bytes are copied into the buffer. *length is set
 // to the bytes delivered. 0 or -1.
-int FtpGetData(FtpClient client, const char* remoteFile, void* bufferOrHandle, DWORD* length);
-int FtpPutData(FtpClient client, const char* remoteFile, const void* buffer, DWORD length);
+FT_API int FtpGetData(FtpClient client, const char* remoteFile, void* bufferOrHandle,
+                      DWORD* length);
+FT_API int FtpPutData(FtpClient client, const char* remoteFile, const void* buffer, DWORD length);
 
 // The raw data connection: FtpBeginTransfer opens it and sends RETR, STOR,
 // APPE or STOU (125/150 when data may flow); FtpRead returns a line at a time
 // for text types (0 at the end), FtpWrite sends; FtpEndTransfer closes it and
 // returns the completion reply code.
-int FtpBeginTransfer(FtpClient client, const char* remoteFile, int mode, uint64_t restartOffset);
-int FtpRead(FtpClient client, void* buffer, int size);
-int FtpWrite(FtpClient client, const void* buffer, int size);
-int FtpEndTransfer(FtpClient client);
+FT_API int FtpBeginTransfer(FtpClient client, const char* remoteFile, int mode,
+                            uint64_t restartOffset);
+FT_API int FtpRead(FtpClient client, void* buffer, int size);
+FT_API int FtpWrite(FtpClient client, const void* buffer, int size);
+FT_API int FtpEndTransfer(FtpClient client);
 
 // The size of a remote file by SIZE, else from its status: the reply code (213
 // for a status) or -1.
-int FtpGetFileSize64(FtpClient client, const char* fileName, int64_t* size);
-int FtpGetFileSize(FtpClient client, const char* fileName, DWORD* size);
+FT_API int FtpGetFileSize64(FtpClient client, const char* fileName, int64_t* size);
+FT_API int FtpGetFileSize(FtpClient client, const char* fileName, DWORD* size);
 
 // Adds or changes a process-wide rule: files with this extension get this type
 // (1 ASCII, 2 EBCDIC, 3 image). 1 or 0.
-int FtpAddFileType(const char* extension, int fileType);
+FT_API int FtpAddFileType(const char* extension, int fileType);
 // The type the automatic rules give a name (sniff: look into the local file).
-int FtpGuessFileType(FtpClient client, const char* fileName, BOOL sniff);
+FT_API int FtpGuessFileType(FtpClient client, const char* fileName, BOOL sniff);
 // The data buffer's size, 256 bytes to 1 MiB. 0 or -1.
-int FtpSetBufferSize(FtpClient client, int size);
+FT_API int FtpSetBufferSize(FtpClient client, int size);
 
 // ---- Multiple files and keep-alive ---------------------------------------------------
 
@@ -268,23 +274,23 @@ int FtpSetBufferSize(FtpClient client, int size);
 // for the call and changed back after it. Directories are skipped. The first
 // failing file ends the call with its error; the files copied before it stay.
 // 0 or -1 (fileErrorDirectoryEmpty when there is nothing to copy).
-int FtpGetMultipleFiles(FtpClient client, const char* localDirectory, const char* remoteDirectory,
-                        const char* mask);
-int FtpPutMultipleFiles(FtpClient client, const char* localDirectory, const char* remoteDirectory,
-                        const char* mask);
+FT_API int FtpGetMultipleFiles(FtpClient client, const char* localDirectory,
+                               const char* remoteDirectory, const char* mask);
+FT_API int FtpPutMultipleFiles(FtpClient client, const char* localDirectory,
+                               const char* remoteDirectory, const char* mask);
 
 // Lets the keep-alive thread send NOOP on the session whenever it has been idle
 // for 55 seconds (FtpConnect does this for FTP_OPTION_KEEPALIVE). 0 or -1.
-int FtpEnableKeepAlive(FtpClient client);
+FT_API int FtpEnableKeepAlive(FtpClient client);
 // The keep-alive thread's procedure; the engine starts and ends it.
-DWORD FtpKeepAliveThread(void* parameter);
+FT_API DWORD FtpKeepAliveThread(void* parameter);
 
 // ---- Notifications ------------------------------------------------------------------
 
-int FtpRegisterNotify(FtpClient client, HWND window, UINT message, DWORD eventMask);
-LRESULT FtpRaiseEvent(FtpClient client, DWORD event, DWORD error);
+FT_API int FtpRegisterNotify(FtpClient client, HWND window, UINT message, DWORD eventMask);
+FT_API LRESULT FtpRaiseEvent(FtpClient client, DWORD event, DWORD error);
 
-}  // extern "C"
+FT_EXTERN_C_END
 
 // Listings over the data connection.
 #include "ftp/directory.h"

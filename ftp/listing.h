@@ -5,9 +5,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "platform/api.h"
+#ifdef __cplusplus
 #include "platform/automation.h"
+#endif
 
-extern "C" {
+FT_EXTERN_C_BEGIN
 
 // Listing formats (the session's directory format).
 #define FTP_DIRECTORY_AUTO 0
@@ -61,9 +64,9 @@ typedef struct FtpDirectoryEntry {
     SYSTEMTIME date;       // local time of the listing
 } FtpDirectoryEntry;
 
-}  // extern "C"
+FT_EXTERN_C_END
 
-static_assert(offsetof(FtpDirectoryEntry, directory) == 640);
-static_assert(offsetof(FtpDirectoryEntry, size) == 648);
-static_assert(offsetof(FtpDirectoryEntry, date) == 672);
-static_assert(sizeof(FtpDirectoryEntry) == 688);
+FT_LAYOUT_CHECK(offsetof(FtpDirectoryEntry, directory) == 640);
+FT_LAYOUT_CHECK(offsetof(FtpDirectoryEntry, size) == 648);
+FT_LAYOUT_CHECK(offsetof(FtpDirectoryEntry, date) == 672);
+FT_LAYOUT_CHECK(sizeof(FtpDirectoryEntry) == 688);

@@ -2,7 +2,9 @@
 // Basic authentication.
 #pragma once
 
-extern "C" {
+#include "platform/api.h"
+
+FT_EXTERN_C_BEGIN
 
 enum HttpEncodeMode {
     HTTP_ENCODE_BASE64 = 1,
@@ -13,9 +15,9 @@ enum HttpEncodeMode {
 
 // 1 when the text has a character that must be percent-encoded; length -1
 // means NUL-terminated.
-int HttpNeedsEncoding(const char* text, int length);
+FT_API int HttpNeedsEncoding(const char* text, int length);
 // Encodes input into output (NUL-terminated): the output length (0 for empty
 // input), or -1 (10014 bad arguments or mode, 10023 output too small).
-int HttpEncode(int mode, const char* input, int inputLength, char* output, int outputSize);
+FT_API int HttpEncode(int mode, const char* input, int inputLength, char* output, int outputSize);
 
-}  // extern "C"
+FT_EXTERN_C_END

@@ -11,11 +11,14 @@
 #include <stdint.h>
 
 #include "net/net.h"
+#include "platform/api.h"
+#ifdef __cplusplus
 #include "platform/messages.h"
 #include "platform/wintypes.h"
+#endif
 #include "tls/tls.h"
 
-extern "C" {
+FT_EXTERN_C_BEGIN
 
 typedef uint64_t HttpClient;
 #define INVALID_HTTP_CLIENT ((HttpClient)-1)
@@ -112,25 +115,25 @@ typedef void (*HttpEventProc)(HttpClient client, DWORD event, DWORD error, void*
 // Process reference count +1; the first start also starts the socket runtime.
 // 1, or 0 with the error set (10014 for a record whose size is not 168, the
 // socket runtime's error when it cannot start).
-int HttpInitialize(HttpLibraryInfo* info);
+FT_API int HttpInitialize(HttpLibraryInfo* info);
 // Reference count -1; the last stop releases every client left and stops the
 // socket runtime.
-void HttpUninitialize(void);
+FT_API void HttpUninitialize(void);
 // The version of the compression library that decodes gzip and deflate bodies.
-const char* HttpZlibVersion(void);
+FT_API const char* HttpZlibVersion(void);
 
-DWORD HttpGetLastError(void);
+FT_API DWORD HttpGetLastError(void);
 // Values from 1 to 0xFFFF get 0x80040000 or-ed in; 0 clears.
-void HttpSetLastError(DWORD error);
+FT_API void HttpSetLastError(DWORD error);
 // The message text of an error (0: the last error) into buffer (128 characters;
 // null uses an internal buffer). The length, 0 when there is no text.
-int HttpGetErrorString(DWORD error, char* buffer);
+FT_API int HttpGetErrorString(DWORD error, char* buffer);
 
 // The local address of the client's socket; without one the address of the
 // local host name for family 2 (also for 0) or 23 (forced by
 // HTTP_OPTION_IPV6ONLY). Gives the family, or -1 (12004 when the local host
 // cannot be resolved, 10014 for a null record).
-int HttpGetLocalAddress(HttpClient client, int family, NetAddress* address);
+FT_API int HttpGetLocalAddress(HttpClient client, int family, NetAddress* address);
 
 // ---- Connections -----------------------------------------------------------------
 
@@ -138,91 +141,92 @@ int HttpGetLocalAddress(HttpClient client, int family, NetAddress* address);
 // requests carry absolute URLs) or a CONNECT tunnel (2). serverHost may be a
 // URL; port 0 is the scheme's default. version is HTTP_VERSION(major, minor).
 // credentials may be null (TLS with the default protocols).
-HttpClient HttpConnect(int proxyType, const char* proxyHost, int proxyPort, const char* proxyUser,
-                       const char* proxyPassword, const char* serverHost, int serverPort,
-                       int timeoutSeconds, DWORD options, DWORD version,
-                       const TlsCredentials* credentials);
+FT_API HttpClient HttpConnect(int proxyType, const char* proxyHost, int proxyPort,
+                              const char* proxyUser, const char* proxyPassword,
+                              const char* serverHost, int serverPort, int timeoutSeconds,
+                              DWORD options, DWORD version, const TlsCredentials* credentials);
 // Finishes a pending request, closes the connection and frees the handle. 0 or -1.
-int HttpDisconnect(HttpClient client);
+FT_API int HttpDisconnect(HttpClient client);
 // Opens the connection again (proxy, tunnel and TLS included); a failure frees
 // the handle. 0 or -1.
-int HttpReconnect(HttpClient client);
+FT_API int HttpReconnect(HttpClient client);
 // Asks the client's running operation to stop (any thread). INVALID_HTTP_CLIENT
 // cancels the calling thread's blocking call. 0 or -1.
-int HttpCancel(HttpClient client);
+FT_API int HttpCancel(HttpClient client);
 // The TLS parameters and certificate of a secure client; every field 0 but the
 // size on a plain one. 1 or 0.
-int HttpGetSecurityInfo(HttpClient client, SecurityInfo* info);
+FT_API int HttpGetSecurityInfo(HttpClient client, SecurityInfo* info);
 
 // ---- Requests and responses ------------------------------------------------------
 
 // Sends a request and, for most verbs, reads the response header. The status
 // code, or -1 (a status that maps to an error fails with that error).
-int HttpSendRequest(HttpClient client, const char* verb, const char* resource);
+FT_API int HttpSendRequest(HttpClient client, const char* verb, const char* resource);
 // Reads a pending response header (or a chunked body's trailer). 0 or -1.
-int HttpReadResponse(HttpClient client);
+FT_API int HttpReadResponse(HttpClient client);
 // Sends the current request again to location (a path or a URL). The status
 // code, or -1.
-int HttpFollowRedirect(HttpClient client, const char* location);
+FT_API int HttpFollowRedirect(HttpClient client, const char* location);
 // Ends the current request: reads a pending upload response, clears the body
 // state; a body left unread closes the connection. 0 or -1.
-int HttpFinishRequest(HttpClient client);
-int HttpGetResultCode(HttpClient client);
+FT_API int HttpFinishRequest(HttpClient client);
+FT_API int HttpGetResultCode(HttpClient client);
 // The reason phrase into buffer (HTTP_MAX_REASON characters); its length or -1.
-int HttpGetResultString(HttpClient client, char* buffer);
+FT_API int HttpGetResultString(HttpClient client, char* buffer);
 
 // ---- Settings and headers --------------------------------------------------------
 
 // Basic authentication is on when user or password is non-empty. 0 or -1.
-int HttpSetCredentials(HttpClient client, const char* user, const char* password);
+FT_API int HttpSetCredentials(HttpClient client, const char* user, const char* password);
 // An empty or null value removes the header. 0 or -1.
-int HttpSetRequestHeader(HttpClient client, const char* name, const char* value);
+FT_API int HttpSetRequestHeader(HttpClient client, const char* name, const char* value);
 // Case-insensitive look-up. A null length only tests presence; a null buffer
 // gives the value's length in *length; else the value is copied when *length
 // (terminator included) is large enough and *length becomes the value's
 // length. 1 when present, 0 (12283) when not, 0 (10014) when it does not fit.
-int HttpGetRequestHeader(HttpClient client, const char* name, char* buffer, int* length);
-int HttpGetResponseHeader(HttpClient client, const char* name, char* buffer, int* length);
+FT_API int HttpGetRequestHeader(HttpClient client, const char* name, char* buffer, int* length);
+FT_API int HttpGetResponseHeader(HttpClient client, const char* name, char* buffer, int* length);
 // which: 0 request headers, 1 response headers. 0 or -1.
-int HttpClearHeaders(HttpClient client, int which);
+FT_API int HttpClearHeaders(HttpClient client, int which);
 // Sets ("bytes=N-") or, for 0, removes the Range header. 0 or -1.
-int HttpSetRestartOffset(HttpClient client, uint64_t offset);
-int HttpGetPriority(HttpClient client);
+FT_API int HttpSetRestartOffset(HttpClient client, uint64_t offset);
+FT_API int HttpGetPriority(HttpClient client);
 // The previous priority, or -1.
-int HttpSetPriority(HttpClient client, int priority);
+FT_API int HttpSetPriority(HttpClient client, int priority);
 // Stored for later GET requests. 0 or -1.
-int HttpEnableCompression(HttpClient client, BOOL enable);
+FT_API int HttpEnableCompression(HttpClient client, BOOL enable);
 // Bounds on what a coded body (gzip, deflate, zlib) may decode to: maxSize
 // bytes (0: none) and maxRatio decoded bytes per coded byte, checked once the
 // output passes 16 MiB (0: none). Past one, the download fails with
 // fileErrorDecodedSizeExceeded. A new client has no size bound and the
 // default ratio. 0 or -1.
 #define HTTP_DEFAULT_DECODED_RATIO 1000
-int HttpSetDecodeLimits(HttpClient client, uint64_t maxSize, uint32_t maxRatio);
+FT_API int HttpSetDecodeLimits(HttpClient client, uint64_t maxSize, uint32_t maxRatio);
 // 1 or 0.
-int HttpGetTransferStatus(HttpClient client, HttpTransferStatus* status);
+FT_API int HttpGetTransferStatus(HttpClient client, HttpTransferStatus* status);
 // The whole byte counts of the current or last transfer (restart offset
 // included), which HttpTransferStatus holds only up to 4 GiB. 1, or 0.
-int HttpGetTransferTotals64(HttpClient client, uint64_t* totalBytes, uint64_t* bytesCopied);
+FT_API int HttpGetTransferTotals64(HttpClient client, uint64_t* totalBytes, uint64_t* bytesCopied);
 
 // ---- Events ----------------------------------------------------------------------
 
 // Sends `message` to window for the events of the mask (message >= 1024); a
 // null window unregisters and clears the callbacks. 0 or -1.
-int HttpRegisterNotify(HttpClient client, HWND window, UINT message, DWORD eventMask);
+FT_API int HttpRegisterNotify(HttpClient client, HWND window, UINT message, DWORD eventMask);
 // The callback of one event bit (null clears it). 0 or -1.
-int HttpSetEventCallback(HttpClient client, DWORD event, HttpEventProc callback, void* userValue);
+FT_API int HttpSetEventCallback(HttpClient client, DWORD event, HttpEventProc callback,
+                                void* userValue);
 // Raises an event as the engine does: 0, or -1 for an unknown handle.
-int HttpRaiseEvent(HttpClient client, DWORD event, DWORD error);
+FT_API int HttpRaiseEvent(HttpClient client, DWORD event, DWORD error);
 
 // ---- Data ------------------------------------------------------------------------
 
 // Sends the bytes (TLS when secure): length, or -1.
-int HttpSend(HttpClient client, const void* data, int length);
+FT_API int HttpSend(HttpClient client, const void* data, int length);
 // Receives up to length bytes of the body: the count, 0 at its end, or -1.
-int HttpRecv(HttpClient client, void* buffer, int length);
+FT_API int HttpRecv(HttpClient client, void* buffer, int length);
 // The size of the next chunk of a chunked body; 0 for the last one (its
 // trailer is read too) or at the end of the stream; -1 on failure.
-int64_t HttpReadChunkSize(HttpClient client);
+FT_API int64_t HttpReadChunkSize(HttpClient client);
 
-}  // extern "C"
+FT_EXTERN_C_END

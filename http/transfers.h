@@ -8,10 +8,13 @@
 #include <stdint.h>
 
 #include "http/http.h"
+#include "platform/api.h"
+#ifdef __cplusplus
 #include "platform/automation.h"
 #include "platform/memory.h"
+#endif
 
-extern "C" {
+FT_EXTERN_C_BEGIN
 
 // Flags of HttpGetData.
 #define HTTP_GETDATA_CONVERT 0x1   // LF to CR LF for text bodies
@@ -38,41 +41,45 @@ extern "C" {
 // movable block of exactly the body's size (the caller frees it) and *length
 // that size; otherwise at most *length bytes are copied into buffer and
 // *length becomes the count. 0 or -1.
-int HttpGetData(HttpClient client, const char* resource, void* buffer, DWORD* length, DWORD flags);
+FT_API int HttpGetData(HttpClient client, const char* resource, void* buffer, DWORD* length,
+                       DWORD flags);
 // The body of a GET into a local file; a non-zero offset continues the file
 // from there (Range request). 0 or -1; a failed download leaves what arrived.
-int HttpGetFile(HttpClient client, const char* localFile, const char* resource,
-                uint64_t restartOffset);
+FT_API int HttpGetFile(HttpClient client, const char* localFile, const char* resource,
+                       uint64_t restartOffset);
 
 // PUT of memory or of a local file; the response is read at the end. 0 or -1.
-int HttpPutData(HttpClient client, const char* resource, const void* data, DWORD length);
-int HttpPutFile(HttpClient client, const char* localFile, const char* resource);
+FT_API int HttpPutData(HttpClient client, const char* resource, const void* data, DWORD length);
+FT_API int HttpPutFile(HttpClient client, const char* localFile, const char* resource);
 // Sends the PUT request line and headers for a body of length bytes; the
 // caller sends the body. The status (200), or -1.
-int HttpBeginPut(HttpClient client, const char* resource, uint64_t length, uint64_t restartOffset);
+FT_API int HttpBeginPut(HttpClient client, const char* resource, uint64_t length,
+                        uint64_t restartOffset);
 
 // A local file as a multipart/form-data POST; fieldName null or "" is
 // "File1"; flags must be 0. 0 or -1.
-int HttpPostFile(HttpClient client, const char* localFile, const char* resource,
-                 const char* fieldName, DWORD flags);
+FT_API int HttpPostFile(HttpClient client, const char* localFile, const char* resource,
+                        const char* fieldName, DWORD flags);
 
 // HEAD: the status, or -1. A missing Content-Length is size 0; a missing or
 // unreadable Last-Modified leaves the time zero.
-int HttpGetFileSize64(HttpClient client, const char* resource, uint64_t* size);
-int HttpGetFileSize(HttpClient client, const char* resource, DWORD* size);
-int HttpGetFileTime(HttpClient client, const char* resource, SYSTEMTIME* time, BOOL localTime);
+FT_API int HttpGetFileSize64(HttpClient client, const char* resource, uint64_t* size);
+FT_API int HttpGetFileSize(HttpClient client, const char* resource, DWORD* size);
+FT_API int HttpGetFileTime(HttpClient client, const char* resource, SYSTEMTIME* time,
+                           BOOL localTime);
 // DELETE: the status, or -1.
-int HttpDeleteFile(HttpClient client, const char* resource);
+FT_API int HttpDeleteFile(HttpClient client, const char* resource);
 // 1 when the local and remote sizes are equal, 0 otherwise (12351 on a
 // mismatch), -1 for flags other than 0.
-int HttpVerifyFile(HttpClient client, const char* localFile, const char* resource, DWORD flags);
+FT_API int HttpVerifyFile(HttpClient client, const char* localFile, const char* resource,
+                          DWORD flags);
 
 // Inflates a gzip, zlib or deflate block into a new movable block, within the
 // default decoding limits (HttpSetDecodeLimits). 1 or 0.
-int HttpDecodeMemory(HGLOBAL memory, DWORD length, HGLOBAL* decoded, DWORD* decodedLength);
+FT_API int HttpDecodeMemory(HGLOBAL memory, DWORD length, HGLOBAL* decoded, DWORD* decodedLength);
 // Inflates a downloaded file in place (textFlag: LF to CR LF as well), within
 // the client's decoding limits (the defaults when the handle names none). 1 or
 // 0; on failure the file stays as it was.
-int HttpDecodeFile(HttpClient client, const char* fileName, BOOL textFlag);
+FT_API int HttpDecodeFile(HttpClient client, const char* fileName, BOOL textFlag);
 
-}  // extern "C"
+FT_EXTERN_C_END

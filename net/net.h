@@ -17,6 +17,11 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
+#include "platform/api.h"
+
+// Declared by <netdb.h> only with POSIX features on, which a strict C program may not ask for.
+struct addrinfo;
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -71,13 +76,13 @@ typedef struct NetFdSet {
     SOCKET* fd_array;
 } NetFdSet;
 
-void NetFdInit(NetFdSet* set);
-void NetFdFree(NetFdSet* set);
-void NetFdZero(NetFdSet* set);
+FT_API void NetFdInit(NetFdSet* set);
+FT_API void NetFdFree(NetFdSet* set);
+FT_API void NetFdZero(NetFdSet* set);
 // 0, or -1 when memory runs out. Adding a member again does nothing.
-int NetFdAdd(NetFdSet* set, SOCKET s);
-void NetFdRemove(NetFdSet* set, SOCKET s);
-int NetFdIsSet(const NetFdSet* set, SOCKET s);
+FT_API int NetFdAdd(NetFdSet* set, SOCKET s);
+FT_API void NetFdRemove(NetFdSet* set, SOCKET s);
+FT_API int NetFdIsSet(const NetFdSet* set, SOCKET s);
 
 // A select time-out; a null pointer means no time-out.
 typedef struct NetTimeval {
@@ -89,93 +94,93 @@ typedef struct NetTimeval {
 
 // 0 on success, else a socket error number (10091 when the socket library cannot
 // be loaded). Reference counted; `data` may be null.
-int NetStartup(NetStartupData* data);
+FT_API int NetStartup(NetStartupData* data);
 // 0, or -1 with 10093 when not started.
-int NetCleanup(void);
+FT_API int NetCleanup(void);
 // The loaded socket library's module handle (a dlopen handle), or null.
-void* NetGetLibrary(void);
+FT_API void* NetGetLibrary(void);
 // Copies the full path of the socket library into buffer; returns its length, or
 // 0 when not loaded or the buffer is too small.
-int NetGetLibraryPath(char* buffer, int size);
+FT_API int NetGetLibraryPath(char* buffer, int size);
 // The bound address of a socket-library entry point by its name in the binding
 // table, or null when it is not bound (or not a table name).
-void* NetGetEntryPoint(const char* name);
+FT_API void* NetGetEntryPoint(const char* name);
 
 // Nonzero enables pumping in NetSelect for the calling thread, zero disables it.
 // 1, or 0 before the first start-up.
-int NetEnableBlockingHook(int enable);
+FT_API int NetEnableBlockingHook(int enable);
 // 1 while the calling thread is inside a pumping wait, else 0.
-int NetIsBlocking(void);
+FT_API int NetIsBlocking(void);
 // Ends the calling thread's running pumping wait with 10004: 0, or -1 with 10022
 // when the thread is not waiting (10093 before the first start-up).
-int NetCancelBlockingCall(void);
+FT_API int NetCancelBlockingCall(void);
 // 1 when IPv6 stream sockets can be created; else 0 with 10043 (or 10093).
-int NetIsIpv6Available(void);
+FT_API int NetIsIpv6Available(void);
 // Pumps the calling thread's asynchronous socket notifications (NetAsyncSelect)
 // without waiting; returns the number of notifications posted.
-int NetPumpAsyncEvents(void);
+FT_API int NetPumpAsyncEvents(void);
 
 // The calling thread's socket last error number (0 for none).
-int NetGetLastError(void);
-void NetSetLastError(int error);
-void NetClearLastError(void);
+FT_API int NetGetLastError(void);
+FT_API void NetSetLastError(int error);
+FT_API void NetClearLastError(void);
 
 // Socket error number for an errno value (0 for 0), and for a getaddrinfo EAI_*
 // result (0 for 0; EAI_SYSTEM looks at errno).
-int NetErrorFromErrno(int error);
-int NetErrorFromResolver(int eaiError);
+FT_API int NetErrorFromErrno(int error);
+FT_API int NetErrorFromResolver(int eaiError);
 
 // ---- Wrappers ---------------------------------------------------------------------
 
-SOCKET NetAccept(SOCKET s, struct sockaddr* address, socklen_t* length);
-int NetBind(SOCKET s, const struct sockaddr* address, socklen_t length);
+FT_API SOCKET NetAccept(SOCKET s, struct sockaddr* address, socklen_t* length);
+FT_API int NetBind(SOCKET s, const struct sockaddr* address, socklen_t length);
 // Marks a running wait of this thread as cancelled, sends FIN first on
 // non-listening sockets, forgets any NetAsyncSelect registration, then closes.
-int NetCloseSocket(SOCKET s);
-int NetConnect(SOCKET s, const struct sockaddr* address, socklen_t length);
+FT_API int NetCloseSocket(SOCKET s);
+FT_API int NetConnect(SOCKET s, const struct sockaddr* address, socklen_t length);
 // FIONBIO (non-blocking on/off) and FIONREAD (bytes readable) are supported.
-int NetIoctl(SOCKET s, long command, unsigned long* argument);
-int NetGetSockName(SOCKET s, struct sockaddr* address, socklen_t* length);
-int NetGetPeerName(SOCKET s, struct sockaddr* address, socklen_t* length);
+FT_API int NetIoctl(SOCKET s, long command, unsigned long* argument);
+FT_API int NetGetSockName(SOCKET s, struct sockaddr* address, socklen_t* length);
+FT_API int NetGetPeerName(SOCKET s, struct sockaddr* address, socklen_t* length);
 // Reads the socket's pending error (SO_ERROR) as a socket error number into *error.
-int NetGetSocketError(SOCKET s, int* error);
+FT_API int NetGetSocketError(SOCKET s, int* error);
 // The option value is always 4 bytes (an int).
-int NetSetSockOpt(SOCKET s, int level, int option, const void* value);
+FT_API int NetSetSockOpt(SOCKET s, int level, int option, const void* value);
 // Sends small writes at once (TCP_NODELAY) or lets the stack gather them.
-int NetSetNoDelay(SOCKET s, bool on);
+FT_API int NetSetNoDelay(SOCKET s, bool on);
 // Listens with the largest backlog the system allows.
-int NetListen(SOCKET s);
+FT_API int NetListen(SOCKET s);
 // MSG_NOSIGNAL is always added to NetSend: a closed peer gives 10058/10054, not SIGPIPE.
-int NetRecv(SOCKET s, void* buffer, int length, int flags);
-int NetSend(SOCKET s, const void* buffer, int length, int flags);
-int NetShutdown(SOCKET s, int how);
+FT_API int NetRecv(SOCKET s, void* buffer, int length, int flags);
+FT_API int NetSend(SOCKET s, const void* buffer, int length, int flags);
+FT_API int NetShutdown(SOCKET s, int how);
 // family: NET_FAMILY_IPV4/NET_FAMILY_IPV6 or AF_INET/AF_INET6. Stream sockets keep
 // the kernel's automatically tuned buffers (at least 65535 bytes to receive once
 // connected); a caller that wants a fixed size sets it with NetSetSockOpt.
-SOCKET NetSocket(int family, int type, int protocol);
+FT_API SOCKET NetSocket(int family, int type, int protocol);
 // The pumping wait. Returns the number of ready sockets, 0 on time-out, or -1
 // (10004 cancelled with all sets emptied, 10036 when this thread is already
 // waiting). A zero time-out is a plain poll. The sets are rewritten to the ready
 // sockets; any of them may be null.
-int NetSelect(NetFdSet* readSet, NetFdSet* writeSet, NetFdSet* exceptSet,
-              const NetTimeval* timeout);
-struct hostent* NetGetHostByName(const char* name);
-struct servent* NetGetServByName(const char* name);
-int NetGetHostName(char* buffer, int size);
+FT_API int NetSelect(NetFdSet* readSet, NetFdSet* writeSet, NetFdSet* exceptSet,
+                     const NetTimeval* timeout);
+FT_API struct hostent* NetGetHostByName(const char* name);
+FT_API struct servent* NetGetServByName(const char* name);
+FT_API int NetGetHostName(char* buffer, int size);
 struct HWND__;
 // Posts `message` to `window` with wParam = socket and lParam =
 // (error << 16) | FD_* bit when the socket becomes ready for one of `events`.
 // Events 0 unregisters. The socket is made non-blocking, as the Windows call does.
-int NetAsyncSelect(SOCKET s, struct HWND__* window, unsigned int message, long events);
+FT_API int NetAsyncSelect(SOCKET s, struct HWND__* window, unsigned int message, long events);
 // Formats a socket address as "a.b.c.d:port" or "[v6]:port" (no port part when
 // the port is 0). *size is the buffer size in, the needed size with the NUL out.
-int NetAddressToString(const struct sockaddr* address, socklen_t length, char* buffer,
-                       uint32_t* size);
+FT_API int NetAddressToString(const struct sockaddr* address, socklen_t length, char* buffer,
+                              uint32_t* size);
 
-uint32_t NetHtonl(uint32_t value);
-uint16_t NetHtons(uint16_t value);
-uint32_t NetNtohl(uint32_t value);
-uint16_t NetNtohs(uint16_t value);
+FT_API uint32_t NetHtonl(uint32_t value);
+FT_API uint16_t NetHtons(uint16_t value);
+FT_API uint32_t NetNtohl(uint32_t value);
+FT_API uint16_t NetNtohs(uint16_t value);
 
 // Event-object selection, network-event enumeration and the interface-list
 // control code have no counterpart here; NetGetSockName gives the local address.
@@ -185,44 +190,45 @@ uint16_t NetNtohs(uint16_t value);
 // Connects `s` (any mode) within timeoutSeconds, pumping messages while waiting;
 // the socket is left blocking. 0, or -1 with 10060 on time-out, 10004 when
 // cancelled, or the connect's own error (10061 refused...).
-int NetTimedConnect(SOCKET s, const struct sockaddr* address, socklen_t length, int timeoutSeconds);
+FT_API int NetTimedConnect(SOCKET s, const struct sockaddr* address, socklen_t length,
+                           int timeoutSeconds);
 // Creates a stream socket for the address and connects it as above. Returns the
 // socket, or INVALID_SOCKET with the error set (the socket is closed).
-SOCKET NetConnectAddress(const NetAddress* address, uint16_t port, int timeoutSeconds);
+FT_API SOCKET NetConnectAddress(const NetAddress* address, uint16_t port, int timeoutSeconds);
 // Connects a stream socket to a local (Unix-domain) socket path the same way, for
 // local services such as an ssh-agent. INVALID_SOCKET with the error set (10039
 // for a path too long, the connect's error otherwise).
-SOCKET NetConnectLocal(const char* path, int timeoutSeconds);
+FT_API SOCKET NetConnectLocal(const char* path, int timeoutSeconds);
 
 // ---- Addresses ----------------------------------------------------------------------
 
 // IPv4 text to an address in network order, or 0xFFFFFFFF. Accepts 1 to 4 parts,
 // decimal or 0x-hexadecimal (a leading 0 is not octal), ending at the end of text
 // or a blank, tab, CR or LF.
-uint32_t NetInetAddr(const char* text);
+FT_API uint32_t NetInetAddr(const char* text);
 // Dotted text of an address in network order (a static buffer shared by threads).
-const char* NetInetNtoa(struct in_addr address);
+FT_API const char* NetInetNtoa(struct in_addr address);
 // family NET_FAMILY_* or AF_*; returns buffer, or null with the error set.
-const char* NetInetNtop(int family, const void* address, char* buffer, size_t size);
+FT_API const char* NetInetNtop(int family, const void* address, char* buffer, size_t size);
 // 1 parsed, 0 not an address of that family, -1 error (10014, 10047).
-int NetInetPton(int family, const char* text, void* address);
+FT_API int NetInetPton(int family, const char* text, void* address);
 // 0 or a socket error number. With no hints or family 0 asks for IPv4 first, then
 // for IPv6 when IPv4 found nothing (11001). Free the result with NetFreeAddrInfo.
-int NetGetAddrInfo(const char* name, const struct addrinfo* hints, struct addrinfo** result);
-void NetFreeAddrInfo(struct addrinfo* list);
+FT_API int NetGetAddrInfo(const char* name, const struct addrinfo* hints, struct addrinfo** result);
+FT_API void NetFreeAddrInfo(struct addrinfo* list);
 // 2 for numeric IPv4 text, 23 for numeric IPv6 text, else 0.
-int NetAddressFamilyOf(const char* text);
+FT_API int NetAddressFamilyOf(const char* text);
 // Numeric text to an address. Returns the family, or -1 (12005 empty text,
 // 10039 not an address, 10014 null record). familyHint 0 tries IPv4 then IPv6.
-int NetParseAddress(const char* text, int familyHint, NetAddress* address);
+FT_API int NetParseAddress(const char* text, int familyHint, NetAddress* address);
 // Resolves a host name (or numeric text) to its first address. The family, or -1
 // (11001 empty name or not found, 10039 a result of another family).
-int NetResolveHost(const char* name, int familyHint, NetAddress* address);
+FT_API int NetResolveHost(const char* name, int familyHint, NetAddress* address);
 // Builds a socket address (16 bytes IPv4, 28 bytes IPv6, port in network order)
 // into `out` (at least a sockaddr_storage). The family, or 0 with the error set
 // (10039 family 0, 10046 another family, 10014 null outputs).
-int NetMakeSockAddr(const NetAddress* address, uint16_t port, struct sockaddr_storage* out,
-                    socklen_t* length);
+FT_API int NetMakeSockAddr(const NetAddress* address, uint16_t port, struct sockaddr_storage* out,
+                           socklen_t* length);
 
 #ifdef __cplusplus
 }  // extern "C"

@@ -4,9 +4,11 @@
 // the thread's last error.
 #pragma once
 
+#include "platform/api.h"
+
 #include <stdint.h>
 
-extern "C" {
+FT_EXTERN_C_BEGIN
 
 // Trace flags (the control's TraceFlags).
 #define NET_TRACE_INFO 0x0000     // socket calls and information lines
@@ -19,16 +21,17 @@ extern "C" {
 // error) with flags. Calls nest: every successful start needs its stop. A start
 // while tracing is on switches the file and the flags. 1 when tracing, 0 when it
 // cannot be (the socket runtime is not started, or the file cannot be opened).
-int NetTraceOn(const char* fileName, uint32_t flags);
+FT_API int NetTraceOn(const char* fileName, uint32_t flags);
 // 1 when a start was undone (the last one closes the file), 0 when tracing was
 // not on.
-int NetTraceOff(void);
+FT_API int NetTraceOff(void);
 // A formatted text line; flags NET_TRACE_ERROR or NET_TRACE_WARNING mark it as
 // such, and it is written only when the trace flags ask for that kind. 1 when
 // written, else 0.
-int NetTraceMessage(uint32_t flags, const char* format, ...) __attribute__((format(printf, 2, 3)));
+FT_API int NetTraceMessage(uint32_t flags, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
 // A hexadecimal dump of data, written when the trace flags ask for dumps. 1 when
 // written, else 0.
-int NetTraceDump(const void* data, long length);
+FT_API int NetTraceDump(const void* data, long length);
 
-}  // extern "C"
+FT_EXTERN_C_END

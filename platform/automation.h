@@ -3,6 +3,7 @@
 // error information.
 #pragma once
 
+#include "platform/api.h"
 #include "platform/unknown.h"
 #include "platform/wintypes.h"
 
@@ -10,14 +11,14 @@
 // BSTR: UTF-16 text preceded by its length in bytes (32 bits) and followed by a
 // NUL. A null BSTR is the empty string.
 
-BSTR SysAllocString(const OLECHAR* text);
-BSTR SysAllocStringLen(const OLECHAR* text, UINT length);    // text may be null: uninitialised
-BSTR SysAllocStringByteLen(const char* bytes, UINT length);  // odd byte lengths allowed
-INT SysReAllocString(BSTR* bstr, const OLECHAR* text);
-INT SysReAllocStringLen(BSTR* bstr, const OLECHAR* text, UINT length);
-void SysFreeString(BSTR bstr);
-UINT SysStringLen(BSTR bstr);
-UINT SysStringByteLen(BSTR bstr);
+FT_API BSTR SysAllocString(const OLECHAR* text);
+FT_API BSTR SysAllocStringLen(const OLECHAR* text, UINT length);  // text may be null: uninitialised
+FT_API BSTR SysAllocStringByteLen(const char* bytes, UINT length);  // odd byte lengths allowed
+FT_API INT SysReAllocString(BSTR* bstr, const OLECHAR* text);
+FT_API INT SysReAllocStringLen(BSTR* bstr, const OLECHAR* text, UINT length);
+FT_API void SysFreeString(BSTR bstr);
+FT_API UINT SysStringLen(BSTR bstr);
+FT_API UINT SysStringByteLen(BSTR bstr);
 
 // ---------------------------------------------------------------------------
 // SAFEARRAY
@@ -55,31 +56,31 @@ constexpr USHORT FADF_VARIANT = 0x0800;
 // Element types: VT_I1, VT_UI1, VT_I2, VT_UI2, VT_I4, VT_UI4, VT_INT, VT_UINT,
 // VT_I8, VT_UI8, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BSTR, VT_BOOL, VT_ERROR,
 // VT_VARIANT, VT_DISPATCH, VT_UNKNOWN. Data is zero-filled.
-SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, const SAFEARRAYBOUND* bounds);
-SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lowerBound, ULONG elements);
+FT_API SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, const SAFEARRAYBOUND* bounds);
+FT_API SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lowerBound, ULONG elements);
 // Frees the elements deeply (strings, variants, interfaces). Locked: DISP_E_ARRAYISLOCKED.
-HRESULT SafeArrayDestroy(SAFEARRAY* array);
-HRESULT SafeArrayDestroyData(SAFEARRAY* array);
-UINT SafeArrayGetDim(SAFEARRAY* array);
-UINT SafeArrayGetElemsize(SAFEARRAY* array);
-HRESULT SafeArrayGetVartype(SAFEARRAY* array, VARTYPE* vt);
+FT_API HRESULT SafeArrayDestroy(SAFEARRAY* array);
+FT_API HRESULT SafeArrayDestroyData(SAFEARRAY* array);
+FT_API UINT SafeArrayGetDim(SAFEARRAY* array);
+FT_API UINT SafeArrayGetElemsize(SAFEARRAY* array);
+FT_API HRESULT SafeArrayGetVartype(SAFEARRAY* array, VARTYPE* vt);
 // dim counts from 1 (the leftmost dimension).
-HRESULT SafeArrayGetLBound(SAFEARRAY* array, UINT dim, LONG* bound);
-HRESULT SafeArrayGetUBound(SAFEARRAY* array, UINT dim, LONG* bound);
-HRESULT SafeArrayLock(SAFEARRAY* array);
-HRESULT SafeArrayUnlock(SAFEARRAY* array);  // not locked: E_UNEXPECTED
-HRESULT SafeArrayAccessData(SAFEARRAY* array, void** data);
-HRESULT SafeArrayUnaccessData(SAFEARRAY* array);
+FT_API HRESULT SafeArrayGetLBound(SAFEARRAY* array, UINT dim, LONG* bound);
+FT_API HRESULT SafeArrayGetUBound(SAFEARRAY* array, UINT dim, LONG* bound);
+FT_API HRESULT SafeArrayLock(SAFEARRAY* array);
+FT_API HRESULT SafeArrayUnlock(SAFEARRAY* array);  // not locked: E_UNEXPECTED
+FT_API HRESULT SafeArrayAccessData(SAFEARRAY* array, void** data);
+FT_API HRESULT SafeArrayUnaccessData(SAFEARRAY* array);
 // indices: one per dimension, leftmost dimension first. The element is copied
 // in or out (strings duplicated, variants copied, interfaces referenced).
 // GetElement writes through element; PutElement takes a BSTR or interface
 // pointer as element itself and any other type by address, as on Windows.
-HRESULT SafeArrayGetElement(SAFEARRAY* array, const LONG* indices, void* element);
-HRESULT SafeArrayPutElement(SAFEARRAY* array, const LONG* indices, const void* element);
-HRESULT SafeArrayPtrOfIndex(SAFEARRAY* array, const LONG* indices, void** element);
-HRESULT SafeArrayCopy(SAFEARRAY* array, SAFEARRAY** copy);
+FT_API HRESULT SafeArrayGetElement(SAFEARRAY* array, const LONG* indices, void* element);
+FT_API HRESULT SafeArrayPutElement(SAFEARRAY* array, const LONG* indices, const void* element);
+FT_API HRESULT SafeArrayPtrOfIndex(SAFEARRAY* array, const LONG* indices, void** element);
+FT_API HRESULT SafeArrayCopy(SAFEARRAY* array, SAFEARRAY** copy);
 // Changes the last (rightmost) dimension's bounds; elements cut off are freed.
-HRESULT SafeArrayRedim(SAFEARRAY* array, const SAFEARRAYBOUND* lastBound);
+FT_API HRESULT SafeArrayRedim(SAFEARRAY* array, const SAFEARRAYBOUND* lastBound);
 
 // ---------------------------------------------------------------------------
 // VARIANT
@@ -153,36 +154,27 @@ constexpr LCID LOCALE_USER_DEFAULT = 0x0400;
 constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x0800;
 constexpr LCID LOCALE_INVARIANT = 0x007F;
 
-void VariantInit(VARIANTARG* v);
+FT_API void VariantInit(VARIANTARG* v);
 // Frees what the variant owns (never what a by-reference variant points to).
-HRESULT VariantClear(VARIANTARG* v);
+FT_API HRESULT VariantClear(VARIANTARG* v);
 // Deep copy; a by-reference source is copied as the same reference.
-HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src);
+FT_API HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src);
 // Deep copy of what a by-reference source refers to.
-HRESULT VariantCopyInd(VARIANT* dest, const VARIANTARG* src);
+FT_API HRESULT VariantCopyInd(VARIANT* dest, const VARIANTARG* src);
 // Converts src to type vt into dest (dest may be src). dest is unchanged on
 // failure. DISP_E_OVERFLOW when the value does not fit; DISP_E_TYPEMISMATCH for
 // text that does not parse and for arrays, nulls and objects; DISP_E_BADVARTYPE
 // for unknown types. See docs/platform.md for the text forms.
-HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, USHORT flags, VARTYPE vt);
-HRESULT VariantChangeTypeEx(VARIANTARG* dest, const VARIANTARG* src, LCID locale, USHORT flags,
-                            VARTYPE vt);
+FT_API HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, USHORT flags, VARTYPE vt);
+FT_API HRESULT VariantChangeTypeEx(VARIANTARG* dest, const VARIANTARG* src, LCID locale,
+                                   USHORT flags, VARTYPE vt);
 
 // ---------------------------------------------------------------------------
 // Dates and times. An automation date counts days from 1899-12-30 00:00; the
 // fraction is the time of day. Before the epoch the whole part counts back and
 // the fraction still counts forward: -1.25 is 1899-12-29 06:00.
 
-struct SYSTEMTIME {
-    WORD wYear;
-    WORD wMonth;
-    WORD wDayOfWeek;  // 0 = Sunday
-    WORD wDay;
-    WORD wHour;
-    WORD wMinute;
-    WORD wSecond;
-    WORD wMilliseconds;
-};
+// SYSTEMTIME is defined in platform/api.h, where the public C headers see it too.
 using LPSYSTEMTIME = SYSTEMTIME*;
 
 // 100-nanosecond intervals since 1601-01-01.
@@ -196,32 +188,32 @@ constexpr DATE kMinDate = -657434.0;               // 0100-01-01
 constexpr DATE kMaxDate = 2958465.99998842592592;  // 9999-12-31 23:59:59
 
 // Years 100 to 9999; milliseconds are ignored. FALSE for an invalid time.
-INT SystemTimeToVariantTime(const SYSTEMTIME* time, DATE* date);
+FT_API INT SystemTimeToVariantTime(const SYSTEMTIME* time, DATE* date);
 // Rounds to the nearest second; FALSE outside the date range.
-INT VariantTimeToSystemTime(DATE date, SYSTEMTIME* time);
+FT_API INT VariantTimeToSystemTime(DATE date, SYSTEMTIME* time);
 
 // Date text in this system's form: "YYYY-MM-DD HH:MM:SS"; a date at midnight is
 // written "YYYY-MM-DD", a time on day 0 (1899-12-30) "HH:MM:SS". Reading takes
 // all three forms (also with "T" between date and time, and without seconds).
 // Locale and flags are accepted and ignored.
-HRESULT VarBstrFromDate(DATE date, LCID locale, ULONG flags, BSTR* text);
-HRESULT VarDateFromStr(LPCOLESTR text, LCID locale, ULONG flags, DATE* date);
+FT_API HRESULT VarBstrFromDate(DATE date, LCID locale, ULONG flags, BSTR* text);
+FT_API HRESULT VarDateFromStr(LPCOLESTR text, LCID locale, ULONG flags, DATE* date);
 
 // FILETIME values go up to 0x7FFFFFFFFFFFFFFF; SYSTEMTIME years 1601 to 30827.
-BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* time);
-BOOL SystemTimeToFileTime(const SYSTEMTIME* time, FILETIME* fileTime);
-void GetSystemTime(SYSTEMTIME* time);  // UTC
-void GetLocalTime(SYSTEMTIME* time);
-void GetSystemTimeAsFileTime(FILETIME* fileTime);
+FT_API BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* time);
+FT_API BOOL SystemTimeToFileTime(const SYSTEMTIME* time, FILETIME* fileTime);
+FT_API void GetSystemTime(SYSTEMTIME* time);  // UTC
+FT_API void GetLocalTime(SYSTEMTIME* time);
+FT_API void GetSystemTimeAsFileTime(FILETIME* fileTime);
 // These two use the offset in effect now, as Windows does, whatever the date.
-BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local);
-BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc);
-LONG CompareFileTime(const FILETIME* a, const FILETIME* b);
+FT_API BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local);
+FT_API BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc);
+FT_API LONG CompareFileTime(const FILETIME* a, const FILETIME* b);
 // Seconds since 1970-01-01 UTC and the UTC calendar fields, both ways, over
 // the SYSTEMTIME range (years 1601 to 30827); FALSE outside it or for fields
 // no calendar has.
-BOOL UnixTimeToSystemTime(LONGLONG seconds, SYSTEMTIME* time);
-BOOL SystemTimeToUnixTime(const SYSTEMTIME* time, LONGLONG* seconds);
+FT_API BOOL UnixTimeToSystemTime(LONGLONG seconds, SYSTEMTIME* time);
+FT_API BOOL SystemTimeToUnixTime(const SYSTEMTIME* time, LONGLONG* seconds);
 
 struct TIME_ZONE_INFORMATION {
     LONG Bias;  // minutes; UTC = local time + Bias
@@ -241,16 +233,16 @@ constexpr DWORD TIME_ZONE_ID_INVALID = 0xFFFFFFFFu;
 // Describes the current local zone (from TZ / the system's zone database) as it
 // stands now: Bias is the standard offset, DaylightBias the extra daylight
 // offset; transition dates are left zero.
-DWORD GetTimeZoneInformation(TIME_ZONE_INFORMATION* zone);
+FT_API DWORD GetTimeZoneInformation(TIME_ZONE_INFORMATION* zone);
 // A null zone means the current local zone, with its daylight-saving rules for
 // the date converted. A given zone applies Bias + StandardBias only.
-BOOL SystemTimeToTzSpecificLocalTime(const TIME_ZONE_INFORMATION* zone, const SYSTEMTIME* utc,
-                                     SYSTEMTIME* local);
-BOOL TzSpecificLocalTimeToSystemTime(const TIME_ZONE_INFORMATION* zone, const SYSTEMTIME* local,
-                                     SYSTEMTIME* utc);
+FT_API BOOL SystemTimeToTzSpecificLocalTime(const TIME_ZONE_INFORMATION* zone,
+                                            const SYSTEMTIME* utc, SYSTEMTIME* local);
+FT_API BOOL TzSpecificLocalTimeToSystemTime(const TIME_ZONE_INFORMATION* zone,
+                                            const SYSTEMTIME* local, SYSTEMTIME* utc);
 // The local zone's current offset west of UTC (UTC = local + bias), with daylight saving.
-LONG GetTimeZoneBiasMinutes();
-LONG GetTimeZoneBiasSeconds();
+FT_API LONG GetTimeZoneBiasMinutes();
+FT_API LONG GetTimeZoneBiasSeconds();
 
 // ---------------------------------------------------------------------------
 // Error information: the thread's current error object.
@@ -288,9 +280,9 @@ struct InterfaceIid<ICreateErrorInfo> {
 };
 
 // A new empty error object (one reference, to the caller); query it for IErrorInfo.
-HRESULT CreateErrorInfo(ICreateErrorInfo** info);
+FT_API HRESULT CreateErrorInfo(ICreateErrorInfo** info);
 // Replaces the thread's error object (null clears it); keeps its own reference.
-HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* info);
+FT_API HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* info);
 // Hands the thread's error object to the caller and clears it; S_FALSE and
 // null when there is none.
-HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** info);
+FT_API HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** info);

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/api.h"
 #include "platform/automation.h"
 #include "platform/unknown.h"
 #include "platform/wintypes.h"
@@ -44,7 +45,7 @@ struct EXCEPINFO {
 };
 
 // Frees the strings of an exception record and zeroes it.
-void ClearExcepInfo(EXCEPINFO* info);
+FT_API void ClearExcepInfo(EXCEPINFO* info);
 
 struct ITypeInfo;  // not provided: GetTypeInfo answers E_NOTIMPL or a private object
 
@@ -96,20 +97,20 @@ struct InterfaceIid<IConnectionPointContainer> {
 
 // The positional argument at index (0 = first as written), skipping named
 // arguments; null when there are not that many.
-VARIANTARG* DispParamsArgument(const DISPPARAMS* params, UINT index);
+FT_API VARIANTARG* DispParamsArgument(const DISPPARAMS* params, UINT index);
 // The named argument with this dispid, or null.
-VARIANTARG* DispParamsNamedArgument(const DISPPARAMS* params, DISPID name);
+FT_API VARIANTARG* DispParamsNamedArgument(const DISPPARAMS* params, DISPID name);
 
 // Caller-side helpers. Arguments are given in written order; they are passed
 // as they are (by-reference arguments stay by reference). result and
 // exception may be null.
-HRESULT DispatchGetIdOfName(IDispatch* object, std::u16string_view name, DISPID* dispid);
-HRESULT DispatchCall(IDispatch* object, DISPID member, std::span<VARIANT> arguments,
-                     VARIANT* result, EXCEPINFO* exception = nullptr);
-HRESULT DispatchGetProperty(IDispatch* object, DISPID member, std::span<VARIANT> indices,
+FT_API HRESULT DispatchGetIdOfName(IDispatch* object, std::u16string_view name, DISPID* dispid);
+FT_API HRESULT DispatchCall(IDispatch* object, DISPID member, std::span<VARIANT> arguments,
                             VARIANT* result, EXCEPINFO* exception = nullptr);
-HRESULT DispatchPutProperty(IDispatch* object, DISPID member, std::span<VARIANT> indices,
-                            VARIANT* value, EXCEPINFO* exception = nullptr);
+FT_API HRESULT DispatchGetProperty(IDispatch* object, DISPID member, std::span<VARIANT> indices,
+                                   VARIANT* result, EXCEPINFO* exception = nullptr);
+FT_API HRESULT DispatchPutProperty(IDispatch* object, DISPID member, std::span<VARIANT> indices,
+                                   VARIANT* value, EXCEPINFO* exception = nullptr);
 
 // A connection point for one outgoing dispatch interface. Sinks are kept by
 // cookie (from 1 upwards); each must answer the event interface's identifier

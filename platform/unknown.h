@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "platform/api.h"
 #include "platform/wintypes.h"
 
 struct GUID {
@@ -41,12 +42,12 @@ inline constexpr IID IID_IUnknown =
     MakeGuid(0x00000000, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case.
-std::string GuidToString(const GUID& guid);
+FT_API std::string GuidToString(const GUID& guid);
 // Accepts the form above (braces optional, any case); false for anything else.
-bool GuidFromString(std::string_view text, GUID* guid);
+FT_API bool GuidFromString(std::string_view text, GUID* guid);
 // Windows-shaped: writes the braced form with its NUL; returns the characters
 // written including the NUL, or 0 when the buffer is too small.
-int StringFromGUID2(REFGUID guid, LPOLESTR buffer, int size);
+FT_API int StringFromGUID2(REFGUID guid, LPOLESTR buffer, int size);
 
 struct IDispatch;  // see platform/dispatch.h
 

@@ -3,7 +3,9 @@
 # Usage: scripts/deps.sh [extra-package...]
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libssl-dev zlib1g-dev "$@")
+# groff-base renders the manual page for the install test.
+packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libssl-dev zlib1g-dev groff-base
+    "$@")
 
 missing=()
 for pkg in "${packages[@]}"; do

@@ -5,13 +5,16 @@
 
 #include <stdint.h>
 
+#include "net/net.h"
+#include "platform/api.h"
+#ifdef __cplusplus
 #include <memory>
 
-#include "net/net.h"
 #include "platform/automation.h"
 #include "platform/wintypes.h"
+#endif
 
-extern "C" {
+FT_EXTERN_C_BEGIN
 
 // fileProtocol bits of the protocol mask.
 #define TLS_PROTOCOL_SSL2 1
@@ -63,67 +66,69 @@ typedef struct SecurityInfo {
 typedef struct TlsChannel TlsChannel;
 
 // The error number of the calling thread's last failed TLS operation (0 for none).
-int TlsGetLastError(void);
+FT_API int TlsGetLastError(void);
 
-int TlsBindProvider(void);
-void TlsUnbindProvider(void);
+FT_API int TlsBindProvider(void);
+FT_API void TlsUnbindProvider(void);
 // The name and version of the TLS library the engines are built on.
-const char* TlsProviderVersion(void);
+FT_API const char* TlsProviderVersion(void);
 
 // Frees a record already in *record and stores a new one. 1 or 0.
-int TlsCreateCredentials(uint32_t protocol, const char* certificateStore,
-                         const char* certificateName, TlsCredentials** record);
+FT_API int TlsCreateCredentials(uint32_t protocol, const char* certificateStore,
+                                const char* certificateName, TlsCredentials** record);
 // A deep copy, or null.
-TlsCredentials* TlsCopyCredentials(const TlsCredentials* record);
+FT_API TlsCredentials* TlsCopyCredentials(const TlsCredentials* record);
 // Frees *slot (texts wiped) and clears it.
-void TlsFreeCredentials(TlsCredentials** slot);
+FT_API void TlsFreeCredentials(TlsCredentials** slot);
 
 // A channel over a connected socket; hostName is the name the certificate is
 // checked against unless the credentials name another. Null when out of memory.
-TlsChannel* TlsCreateChannel(SOCKET socket, const char* hostName, const TlsCredentials* credentials,
-                             int timeoutSeconds, uint32_t options);
-void TlsFreeChannel(TlsChannel* channel);
+FT_API TlsChannel* TlsCreateChannel(SOCKET socket, const char* hostName,
+                                    const TlsCredentials* credentials, int timeoutSeconds,
+                                    uint32_t options);
+FT_API void TlsFreeChannel(TlsChannel* channel);
 // Changes how long the channel's waits for the peer last (seconds; 0 or less:
 // no limit); returns the previous value.
-int TlsSetTimeout(TlsChannel* channel, int timeoutSeconds);
+FT_API int TlsSetTimeout(TlsChannel* channel, int timeoutSeconds);
 // Told when a wait of the channel ends by time-out (10060) or cancellation
 // (10004), so that the engine can raise its own event for it.
 typedef void (*TlsWaitObserver)(void* context, int error);
-void TlsSetWaitObserver(TlsChannel* channel, TlsWaitObserver observer, void* context);
+FT_API void TlsSetWaitObserver(TlsChannel* channel, TlsWaitObserver observer, void* context);
 // Makes the next handshake of channel resume the session of source (an FTP data
 // connection resumes its control connection's session, as servers commonly
 // require). Call before TlsStartHandshake. 1 or 0.
-int TlsResumeSessionOf(TlsChannel* channel, const TlsChannel* source);
+FT_API int TlsResumeSessionOf(TlsChannel* channel, const TlsChannel* source);
 
-int TlsAcquireCredentials(TlsChannel* channel);
-int TlsStartHandshake(TlsChannel* channel);
-int TlsHandshakeLoop(TlsChannel* channel);
+FT_API int TlsAcquireCredentials(TlsChannel* channel);
+FT_API int TlsStartHandshake(TlsChannel* channel);
+FT_API int TlsHandshakeLoop(TlsChannel* channel);
 // Hands the channel bytes of the peer that were read from the socket before
 // TLS took it over (after a proxy's CONNECT answer), once the handshake has
 // started. 1 or 0.
-int TlsPushReceived(TlsChannel* channel, const void* data, int length);
-int TlsSelectClientCertificate(TlsChannel* channel);
-int TlsValidateCertificate(TlsChannel* channel);
-int TlsShutdown(TlsChannel* channel);
+FT_API int TlsPushReceived(TlsChannel* channel, const void* data, int length);
+FT_API int TlsSelectClientCertificate(TlsChannel* channel);
+FT_API int TlsValidateCertificate(TlsChannel* channel);
+FT_API int TlsShutdown(TlsChannel* channel);
 // Ends TLS on a connection that goes on in clear text (FTP's CCC): sends
 // close-notify and takes the peer's off the socket. 1 or 0.
-int TlsEndSecureChannel(TlsChannel* channel);
+FT_API int TlsEndSecureChannel(TlsChannel* channel);
 // Bytes delivered, 0 at the end of the stream, -1 on error.
-int TlsDecrypt(TlsChannel* channel, void* buffer, int length);
+FT_API int TlsDecrypt(TlsChannel* channel, void* buffer, int length);
 // Seals data into records and sends them: length, or -1 on error.
-int TlsEncrypt(TlsChannel* channel, const void* data, int length);
+FT_API int TlsEncrypt(TlsChannel* channel, const void* data, int length);
 // For bulk data: seals and sends only whole 16 KiB records and keeps the rest
 // for the next call, so that small writes still travel in full records. The
 // kept bytes go out with TlsFlush, the next TlsEncrypt, or TlsShutdown.
 // length, or -1 on error.
-int TlsEncryptGathered(TlsChannel* channel, const void* data, int length);
+FT_API int TlsEncryptGathered(TlsChannel* channel, const void* data, int length);
 // Seals and sends what TlsEncryptGathered kept back. 1 or 0.
-int TlsFlush(TlsChannel* channel);
+FT_API int TlsFlush(TlsChannel* channel);
 // Fills the record of a secured channel. 1 or 0.
-int TlsGetSecurityInfo(TlsChannel* channel, SecurityInfo* info);
+FT_API int TlsGetSecurityInfo(TlsChannel* channel, SecurityInfo* info);
 
-}  // extern "C"
+FT_EXTERN_C_END
 
+#ifdef __cplusplus
 // Owners that free a channel or a credentials record with the functions above.
 struct TlsChannelDeleter {
     void operator()(TlsChannel* channel) const { TlsFreeChannel(channel); }
@@ -134,3 +139,4 @@ struct TlsCredentialsDeleter {
     void operator()(TlsCredentials* record) const { TlsFreeCredentials(&record); }
 };
 using TlsCredentialsPtr = std::unique_ptr<TlsCredentials, TlsCredentialsDeleter>;
+#endif
