@@ -4,9 +4,9 @@
 
 _filetransfer_commands="version props info cmd ls stat size mtime touch chmod rm mkdir
 rmdir mv verify post mget mput mirror get put help"
-_filetransfer_connect_options="-q --quiet -k --insecure --implicit --known-hosts -i
---identity --no-mlsd --compressed-ssh -u --user -n --netrc --netrc-file
---max-decoded-size --max-decoded-ratio"
+_filetransfer_connect_options="-q --quiet -v --verbose -k --insecure --implicit --known-hosts
+-i --identity --no-mlsd --compressed-ssh -u --user -n --netrc --netrc-file
+--max-decoded-size --max-decoded-ratio --proxy --noproxy"
 
 _filetransfer_properties() {
     "$1" props 2>/dev/null | while read -r name _; do
