@@ -1,11 +1,10 @@
 #include "cli/remote_files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include "control/FileTransfer.h"
+#include "platform/file.h"
+#include "platform/system.h"
 #include "platform/text.h"
 #include "resources/errors.h"
 #include "resources/typeinfo.h"
@@ -111,25 +110,24 @@ std::optional<std::time_t> TimeOfDateText(std::string_view text, bool local) {
         second > 60) {
         return std::nullopt;
     }
-    std::tm parts{};
-    parts.tm_year = static_cast<int>(year) - 1900;
-    parts.tm_mon = static_cast<int>(month) - 1;
-    parts.tm_mday = static_cast<int>(day);
-    parts.tm_hour = static_cast<int>(hour);
-    parts.tm_min = static_cast<int>(minute);
-    parts.tm_sec = static_cast<int>(second);
-    parts.tm_isdst = -1;
-    const std::time_t time = local ? std::mktime(&parts) : timegm(&parts);
-    if (time == static_cast<std::time_t>(-1)) return std::nullopt;
-    return time;
+    SYSTEMTIME calendar{};
+    calendar.wYear = static_cast<WORD>(year);
+    calendar.wMonth = static_cast<WORD>(month);
+    calendar.wDay = static_cast<WORD>(day);
+    calendar.wHour = static_cast<WORD>(hour);
+    calendar.wMinute = static_cast<WORD>(minute);
+    calendar.wSecond = static_cast<WORD>(second);
+    std::int64_t seconds = 0;
+    if (!CalendarToUnixTime(calendar, local, &seconds)) return std::nullopt;
+    return static_cast<std::time_t>(seconds);
 }
 
 std::string DateTextOf(std::time_t time, bool local) {
-    std::tm parts{};
-    if ((local ? localtime_r(&time, &parts) : gmtime_r(&time, &parts)) == nullptr) return {};
+    SYSTEMTIME fields{};
+    if (!UnixTimeToCalendar(time, local, &fields)) return {};
     char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", parts.tm_year + 1900,
-                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", fields.wYear,
+                  fields.wMonth, fields.wDay, fields.wHour, fields.wMinute, fields.wSecond);
     return text;
 }
 
@@ -158,14 +156,13 @@ bool IsUnsupported(HRESULT hr) {
 }
 
 std::optional<std::time_t> LocalFileTime(const std::string& path) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) return std::nullopt;
-    return status.st_mtim.tv_sec;
+    const std::optional<std::int64_t> seconds = platform::FileModifiedTime(path);
+    if (!seconds) return std::nullopt;
+    return static_cast<std::time_t>(*seconds);
 }
 
 bool SetLocalFileTime(const std::string& path, std::time_t time) {
-    const struct timespec times[2] = {{0, UTIME_OMIT}, {time, 0}};
-    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+    return platform::SetFileModifiedTime(path, time);
 }
 
 HRESULT ListRemoteFolder(Session& session, const std::string& path,

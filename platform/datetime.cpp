@@ -1,6 +1,7 @@
 #include <time.h>
 
 #include <cmath>
+#include <ctime>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -8,6 +9,35 @@
 #include "platform/automation.h"
 #include "platform/system.h"
 #include "platform/text.h"
+
+bool CalendarToUnixTime(const SYSTEMTIME& fields, bool local, std::int64_t* seconds) {
+    std::tm parts{};
+    parts.tm_year = fields.wYear - 1900;
+    parts.tm_mon = fields.wMonth - 1;
+    parts.tm_mday = fields.wDay;
+    parts.tm_hour = fields.wHour;
+    parts.tm_min = fields.wMinute;
+    parts.tm_sec = fields.wSecond;
+    parts.tm_isdst = -1;
+    const time_t time = local ? mktime(&parts) : timegm(&parts);
+    if (time == static_cast<time_t>(-1)) return false;
+    *seconds = time;
+    return true;
+}
+
+bool UnixTimeToCalendar(std::int64_t seconds, bool local, SYSTEMTIME* fields) {
+    const auto time = static_cast<time_t>(seconds);
+    std::tm parts{};
+    if ((local ? localtime_r(&time, &parts) : gmtime_r(&time, &parts)) == nullptr) return false;
+    *fields = SYSTEMTIME{};
+    fields->wYear = static_cast<WORD>(parts.tm_year + 1900);
+    fields->wMonth = static_cast<WORD>(parts.tm_mon + 1);
+    fields->wDay = static_cast<WORD>(parts.tm_mday);
+    fields->wHour = static_cast<WORD>(parts.tm_hour);
+    fields->wMinute = static_cast<WORD>(parts.tm_min);
+    fields->wSecond = static_cast<WORD>(parts.tm_sec);
+    return true;
+}
 
 namespace {
 

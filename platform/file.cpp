@@ -137,6 +137,17 @@ bool LocalFile::Truncate(std::uint64_t size) {
     return false;
 }
 
+std::optional<std::int64_t> FileModifiedTime(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    return info.st_mtim.tv_sec;
+}
+
+bool SetFileModifiedTime(const std::string& path, std::int64_t seconds) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), 0}};
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
 std::int64_t FileSizeOf(const std::string& path, int* error) {
     struct stat info {};
     if (path.empty() || ::stat(path.c_str(), &info) != 0) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -95,6 +96,10 @@ class ReplacingFile {
 // The size of a file by name, or -1 with *error (when given) set.
 std::int64_t FileSizeOf(const std::string& path, int* error = nullptr);
 bool FileExists(const std::string& path);
+// A local file's modification time in whole seconds since 1970 (UTC), and
+// setting it (the access time stays); nullopt or false when that fails.
+std::optional<std::int64_t> FileModifiedTime(const std::string& path);
+bool SetFileModifiedTime(const std::string& path, std::int64_t seconds);
 // True when the file exists and neither its group nor others have any access.
 bool FileIsPrivate(const std::string& path);
 // Removes a file (not a directory); true when it is gone.

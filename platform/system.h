@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
+#include "platform/api.h"
 #include "platform/wintypes.h"
 
 // Milliseconds since an arbitrary start (monotonic); the 32-bit form wraps.
@@ -24,6 +26,12 @@ bool GetThreadCpuTimes(CpuTimes* times);
 // Gives the calling thread the lowest scheduling priority (nice 19), which any
 // process may do for its own threads; false if the system refused.
 bool LowerCurrentThreadPriority();
+
+// Calendar fields (year, month, day, hour, minute, second) read as UTC or as
+// local time with the offset in effect then, as seconds since 1970, and back;
+// false when the fields name no time.
+bool CalendarToUnixTime(const SYSTEMTIME& fields, bool local, std::int64_t* seconds);
+bool UnixTimeToCalendar(std::int64_t seconds, bool local, SYSTEMTIME* fields);
 
 // Fills buffer from the operating system's random source; false if it failed.
 bool PlatformRandomBytes(void* buffer, std::size_t length);
