@@ -20,6 +20,7 @@
 #include "cli/hresult_text.h"
 #include "cli/session.h"
 #include "http/http.h"
+#include "platform/text.h"
 #include "resources/version.h"
 #include "tls/tls.h"
 
@@ -153,6 +154,10 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err, 
         if (!session.Assign(assignment)) return kExitFailure;
     }
     if (!invocation.command) return kExitSuccess;
+    if (const auto index = UrlArgumentIndex(*invocation.command, invocation.parsed)) {
+        const std::string& url = invocation.parsed.arguments[*index];
+        session.SetSubject(UrlPath(url), !StartsWithIgnoringCase(url, "sftp:"));
+    }
     const int status = invocation.command->run(session, invocation.parsed);
     return status == kExitFailure ? ExitStatusOf(session.failure()) : status;
 }

@@ -51,19 +51,9 @@ void CheckOptionValues(const ParsedCommand& command) {
 // "ftp.*"; any other is a usage error (the URL is not repeated: it may hold a
 // password).
 void GuessUrlScheme(const CommandSpec& definition, ParsedCommand& parsed) {
-    std::size_t index = 0;
-    std::string_view usage = definition.usage;
-    while (!usage.empty() && !usage.starts_with("URL")) {
-        const std::size_t blank = usage.find(' ');
-        usage = blank == std::string_view::npos ? std::string_view{} : usage.substr(blank + 1);
-        ++index;
-    }
-    if (usage.empty()) return;
-    if (!definition.swapOption.empty() && parsed.Has(definition.swapOption) && index < 2) {
-        index = 1 - index;
-    }
-    if (index >= parsed.arguments.size()) return;
-    std::string& url = parsed.arguments[index];
+    const std::optional<std::size_t> index = UrlArgumentIndex(definition, parsed);
+    if (!index) return;
+    std::string& url = parsed.arguments[*index];
     if (url.find("://") != std::string::npos) return;
     if (url.size() <= 4 || !StartsWithIgnoringCase(url, "ftp.")) {
         throw UsageError{"the URL has no scheme: write ftp://, ftps://, sftp://, http:// or "
@@ -71,6 +61,27 @@ void GuessUrlScheme(const CommandSpec& definition, ParsedCommand& parsed) {
     }
     url.insert(0, "ftp://");
 }
+
+}  // namespace
+
+std::optional<std::size_t> UrlArgumentIndex(const CommandSpec& definition,
+                                            const ParsedCommand& parsed) {
+    std::size_t index = 0;
+    std::string_view usage = definition.usage;
+    while (!usage.empty() && !usage.starts_with("URL")) {
+        const std::size_t blank = usage.find(' ');
+        usage = blank == std::string_view::npos ? std::string_view{} : usage.substr(blank + 1);
+        ++index;
+    }
+    if (usage.empty()) return std::nullopt;
+    if (!definition.swapOption.empty() && parsed.Has(definition.swapOption) && index < 2) {
+        index = 1 - index;
+    }
+    if (index >= parsed.arguments.size()) return std::nullopt;
+    return index;
+}
+
+namespace {
 
 std::vector<const CommandSpec*>& Registry() {
     static std::vector<const CommandSpec*> commands;

@@ -71,6 +71,11 @@ std::optional<std::int64_t> DecimalOption(std::string_view text, std::int64_t hi
 inline constexpr std::int64_t kMaxDecodedSize = 0x7FFFFFFFFFFFFFFF;
 inline constexpr std::int64_t kMaxDecodedRatio = 0x7FFFFFFF;
 
+// Where the command's URL stands among its arguments (after a swap option),
+// or nullopt when it has none.
+std::optional<std::size_t> UrlArgumentIndex(const CommandSpec& definition,
+                                            const ParsedCommand& parsed);
+
 // The command named exactly name, or null.
 const CommandSpec* FindCommand(std::string_view name);
 // One "       filetransfer NAME USAGE" line per command, in registration order.

@@ -356,6 +356,11 @@ std::optional<int> ContinueFromSizes(Session& session, Direction direction,
 int TransferFile(Session& session, const ParsedCommand& command, Direction direction,
                  const std::string& localFile, const std::string& url) {
     if (!ApplyTransferOptions(session, command)) return kExitFailure;
+    // A source that cannot be read, or a target that cannot be created, is the
+    // local side's failure: its message names the local file.
+    if (direction == Direction::Put && platform::FileSizeOf(localFile) < 0)
+        session.SetSubject("local file " + localFile);
+    if (direction == Direction::Get) session.SetLocalTarget(localFile);
     std::optional<LONGLONG> restart = GivenRestart(command);
     if (ContinuesFromSizes(command)) {
         if (auto status = ContinueFromSizes(session, direction, localFile, url, &restart))

@@ -97,6 +97,15 @@ constexpr ExitClass kExitClasses[] = {
 
 }  // namespace
 
+bool IsFileNotCreated(HRESULT hr) {
+    return ErrorNumberOf(hr) == fileErrorFileNotCreated;
+}
+
+bool IsServerRefusal(HRESULT hr) {
+    const int status = ExitStatusOf(hr);
+    return status == 9 || status == 67 || status == 78;
+}
+
 int ExitStatusOf(HRESULT hr) {
     const int number = ErrorNumberOf(hr);
     for (const ExitClass& entry : kExitClasses) {

@@ -18,3 +18,8 @@ std::string DescribeFailure(HRESULT hr, std::string_view reported = {});
 // refused, 78 the file or resource does not exist, 9 the server refused the
 // request, 130 cancelled (Ctrl-C); 1 for anything else.
 int ExitStatusOf(HRESULT hr);
+// Whether the failure is the server's refusal (exit 9, 67 or 78), whose reply
+// is worth quoting.
+bool IsServerRefusal(HRESULT hr);
+// Whether a local file could not be created (10003).
+bool IsFileNotCreated(HRESULT hr);

@@ -1,6 +1,8 @@
 #include "cli/session.h"
 
+#include <algorithm>
 #include <charconv>
+#include <filesystem>
 
 #include "cli/command_table.h"
 #include "cli/hresult_text.h"
@@ -17,6 +19,17 @@
 #include "url/urlparts.h"
 
 namespace {
+
+// A quoted reply is cut to this many characters.
+constexpr std::size_t kMaxQuotedReply = 200;
+constexpr int kExitNotFound = 78;
+
+// Whether a local file cannot be made because its folder is missing.
+bool LocalFolderMissing(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path file(path);
+    return file.has_parent_path() && !std::filesystem::is_directory(file.parent_path(), error);
+}
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -547,8 +560,37 @@ bool Session::Fail(HRESULT hr) {
         (*text).vt == VT_BSTR)
         reported = Utf8FromBstr((*text).bstrVal);
     ClearExcepInfo(&exception);
-    err_ << "filetransfer: " << DescribeFailure(hr, reported) << "\n";
+    err_ << "filetransfer: " << DescribeFailure(hr, reported);
+    if (!localTarget_.empty() && (IsFileNotCreated(hr) || (ExitStatusOf(hr) == kExitNotFound &&
+                                                           LocalFolderMissing(localTarget_))))
+        err_ << ": local file " << localTarget_;
+    else if (!subject_.empty())
+        err_ << ": " << subject_;
+    if (const std::string reply = ServerRefusal(hr); !reply.empty()) err_ << " (" << reply << ")";
+    err_ << "\n";
     return false;
+}
+
+// The server's reply to quote after a failure that is its refusal (a file it
+// has not, a command or login it refused): its first line, as it came.
+std::string Session::ServerRefusal(HRESULT hr) {
+    if (!control_ || !quoteReply_ || !IsServerRefusal(hr)) return {};
+    ScopedVariant code, text;
+    EXCEPINFO exception{};
+    DISPID dispid = DISPID_UNKNOWN;
+    const bool read =
+        SUCCEEDED(IdOfName(control_.get(), "ResultCode", &dispid)) &&
+        SUCCEEDED(DispatchGetProperty(control_.get(), dispid, {}, code.get(), &exception)) &&
+        SUCCEEDED(IdOfName(control_.get(), "ResultString", &dispid)) &&
+        SUCCEEDED(DispatchGetProperty(control_.get(), dispid, {}, text.get(), &exception));
+    ClearExcepInfo(&exception);
+    if (!read || (*code).vt != VT_I4 || (*code).lVal < 400 || (*text).vt != VT_BSTR) return {};
+    std::string reply = Utf8FromBstr((*text).bstrVal);
+    reply = reply.substr(0, std::min(reply.find_first_of("\r\n"), kMaxQuotedReply));
+    if (reply.empty()) return {};
+    // FTP replies carry their code; HTTP's status text does not.
+    const std::string number = std::to_string((*code).lVal);
+    return reply.starts_with(number) ? reply : number + " " + reply;
 }
 
 bool Session::Report(HRESULT hr, EXCEPINFO& exception) {

@@ -79,8 +79,19 @@ class Session {
     // Like Call, but hands the failing HRESULT back instead of printing it.
     HRESULT TryCall(std::string_view name, std::span<VARIANT> arguments, VARIANT* result = nullptr);
 
-    // Prints "filetransfer: error ..." for hr; returns false.
+    // Prints "filetransfer: error N: TEXT: SUBJECT (SERVER'S REPLY)" for hr (the
+    // subject when one is set, the reply for a server's refusal); returns false.
     bool Fail(HRESULT hr);
+    // What the command acts on, named in its failures: the URL's path, or
+    // "local file PATH".
+    // quoteReply: the control's last reply is the server's own (FTP, HTTP; SFTP
+    // statuses come as made-up replies).
+    void SetSubject(std::string subject, bool quoteReply = true) {
+        subject_ = std::move(subject);
+        quoteReply_ = quoteReply;
+    }
+    // The local file a download writes: named instead when it cannot be created.
+    void SetLocalTarget(std::string path) { localTarget_ = std::move(path); }
     // The first failure printed (S_OK when none): it decides the exit status.
     HRESULT failure() const { return failure_; }
 
@@ -90,6 +101,7 @@ class Session {
 
   private:
     bool Report(HRESULT hr, EXCEPINFO& exception);
+    std::string ServerRefusal(HRESULT hr);
 
     std::ostream& out_;
     std::ostream& err_;
@@ -98,6 +110,9 @@ class Session {
     // Ends before the control goes.
     std::unique_ptr<TranscriptAdvise> transcript_;
     HRESULT failure_ = S_OK;
+    std::string subject_;
+    bool quoteReply_ = true;
+    std::string localTarget_;
 };
 
 // The options every command that connects accepts (see command_table.h).

@@ -312,8 +312,8 @@ TEST_P(FtpCommands, ManagementCommandsChangeTheFiles) {
         if (GetParam().proftpd) {
             EXPECT_EQ(run.exitCode, 0) << method << " " << run.err;
         } else {
-            EXPECT_EQ(run.err,
-                      "filetransfer: error 12201: The specified operation is not supported\n");
+            EXPECT_EQ(run.err, "filetransfer: error 12201: The specified operation is not supported: " +
+                                   folder_ + "/made/moved.txt\n");
         }
     }
     WriteFile(local, "CONTENT\n");  // same size, other bytes
@@ -323,8 +323,11 @@ TEST_P(FtpCommands, ManagementCommandsChangeTheFiles) {
     run = RunCli({"rm", Url("made/moved.txt")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_FALSE(fs::exists(work_ / "made" / "moved.txt"));
+    // A refusal names the path and quotes the server's reply.
     run = RunCli({"rm", Url("made/moved.txt")});
-    EXPECT_EQ(run.err, "filetransfer: error 10013: Access denied\n");
+    EXPECT_TRUE(run.err.starts_with("filetransfer: error 10013: Access denied: " + folder_ +
+                                    "/made/moved.txt (550 "))
+        << run.err;
     run = RunCli({"rmdir", Url("made")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_FALSE(fs::exists(work_ / "made"));
@@ -375,8 +378,20 @@ TEST_P(FtpCommands, GetAndPutKeepEveryByteAndTurnLineEndsOnlyAsText) {
     // A refused RETR exits with its error and writes nothing.
     run = RunCli({"get", Url("no-such-file.bin"), Local("none").string()});
     EXPECT_EQ(run.exitCode, 9);
-    EXPECT_EQ(run.err, "filetransfer: error 10013: Access denied\n");
+    EXPECT_TRUE(run.err.starts_with("filetransfer: error 10013: Access denied: " + folder_ +
+                                    "/no-such-file.bin (550 "))
+        << run.err;
     EXPECT_FALSE(fs::exists(Local("none")));
+    // A missing source, or a target in a missing folder, is the local side's.
+    run = RunCli({"put", Local("none").string(), Url("x.bin")});
+    EXPECT_EQ(run.exitCode, 78);
+    EXPECT_EQ(run.err, "filetransfer: error 10002: The specified file or directory does not exist: "
+                       "local file " +
+                           Local("none").string() + "\n");
+    const std::string nowhere = Local("none/x.bin").string();
+    run = RunCli({"get", Url("text.txt"), nowhere});
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_NE(run.err.find(": local file " + nowhere + "\n"), std::string::npos) << run.err;
 }
 
 // curl's file options: -o and -O name the local file; -C - continues from
@@ -445,7 +460,8 @@ TEST_P(FtpCommands, InterruptCancelsTheTransfer) {
     const RunResult run = RunCli({"--set", "Priority=0", "get", Url("slow.bin"), local});
     interrupter.join();
     EXPECT_EQ(run.exitCode, 130);
-    EXPECT_EQ(run.err, "filetransfer: error 10004: The blocking operation has been canceled\n");
+    EXPECT_EQ(run.err, "filetransfer: error 10004: The blocking operation has been canceled: " +
+                           folder_ + "/slow.bin\n");
 }
 
 TEST_P(FtpCommands, MputByMaskAndMgetKeepBytesAndNames) {
