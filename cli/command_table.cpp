@@ -56,8 +56,9 @@ void GuessUrlScheme(const CommandSpec& definition, ParsedCommand& parsed) {
     std::string& url = parsed.arguments[*index];
     if (url.find("://") != std::string::npos) return;
     if (url.size() <= 4 || !StartsWithIgnoringCase(url, "ftp.")) {
-        throw UsageError{"the URL has no scheme: write ftp://, ftps://, sftp://, http:// or "
-                         "https:// before the host"};
+        throw UsageError{
+            "the URL has no scheme: write ftp://, ftps://, sftp://, http:// or "
+            "https:// before the host"};
     }
     url.insert(0, "ftp://");
 }

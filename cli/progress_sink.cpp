@@ -1,5 +1,6 @@
 #include "cli/progress_sink.h"
 
+#include "cli/event_sink.h"
 #include "control/FileTransfer.h"
 
 namespace {
@@ -31,20 +32,12 @@ uint64_t Read64(IDispatch* control, DISPID member, uint64_t fallback) {
 
 }  // namespace
 
-class ProgressSink final : public ComObject<IDispatch> {
+class ProgressSink final : public EventSink {
   public:
     static ProgressSink* Create(IDispatch* control, ProgressAdvise::Handler handler) {
         return new ProgressSink(control, std::move(handler));
     }
 
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
     HRESULT Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                    UINT*) override {
         if (member != kOnProgress || !params || params->cArgs != kOnProgressArguments) {

@@ -126,8 +126,8 @@ std::string DateTextOf(std::time_t time, bool local) {
     SYSTEMTIME fields{};
     if (!UnixTimeToCalendar(time, local, &fields)) return {};
     char text[64];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", fields.wYear,
-                  fields.wMonth, fields.wDay, fields.wHour, fields.wMinute, fields.wSecond);
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", fields.wYear, fields.wMonth,
+                  fields.wDay, fields.wHour, fields.wMinute, fields.wSecond);
     return text;
 }
 

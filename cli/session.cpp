@@ -31,27 +31,6 @@ bool LocalFolderMissing(const std::string& path) {
     return file.has_parent_path() && !std::filesystem::is_directory(file.parent_path(), error);
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::string PercentDecoded(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-            HexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 // Reads that only fail because no engine is started or no connection is open.
 constexpr int kSkippedWithoutSession[] = {fileErrorNetworkNotInitialized, fileErrorNotConnected};
 
@@ -163,10 +142,10 @@ struct UrlLogin {
 
 void SplitUserInfo(std::string_view info, UrlLogin& login) {
     const std::size_t colon = info.find(':');
-    login.user = PercentDecoded(info.substr(0, colon));
+    login.user = urlparts::PercentDecoded(info.substr(0, colon));
     login.hasPassword = colon != std::string_view::npos;
     if (!login.hasPassword) return;
-    std::string password = PercentDecoded(info.substr(colon + 1));
+    std::string password = urlparts::PercentDecoded(info.substr(colon + 1));
     login.password.assign(password);
     SecureWipe(password.data(), password.size());
 }
@@ -733,7 +712,7 @@ std::string UrlPath(std::string_view url) {
     }
     // Normalised below a root of its own, so a leading "./" goes too.
     const std::string normalized = urlparts::NormalizedCopy("/" + std::string(path));
-    std::string decoded = PercentDecoded(std::string_view(normalized).substr(1));
+    std::string decoded = urlparts::PercentDecoded(std::string_view(normalized).substr(1));
     // curl's way of naming the home folder over SSH: sftp://h/~/a is "a".
     if (StartsWithIgnoringCase(url, "sftp://") && (decoded == "~" || decoded.starts_with("~/")))
         decoded.erase(0, decoded.size() > 1 ? 2 : 1);

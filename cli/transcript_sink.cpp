@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "cli/event_sink.h"
 #include "control/FileTransfer.h"
 #include "platform/text.h"
 
@@ -12,18 +13,10 @@ constexpr UINT kOnTranscriptArguments = 2;  // Kind, Text
 // By the event's Kind: information, sent, received.
 constexpr const char* kPrefixes[] = {"* ", "> ", "< "};
 
-class TranscriptSink final : public ComObject<IDispatch> {
+class TranscriptSink final : public EventSink {
   public:
     explicit TranscriptSink(std::ostream& err) : err_(err) {}
 
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
     HRESULT Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                    UINT*) override {
         if (member != kOnTranscript || !params || params->cArgs != kOnTranscriptArguments) {

@@ -1,8 +1,8 @@
 #include <time.h>
 
 #include <cmath>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <string_view>
 

@@ -26,27 +26,6 @@ bool EndsWithName(std::string_view host, std::string_view name) {
     return host.size() == name.size() || host[host.size() - name.size() - 1] == '.';
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::string PercentDecoded(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-            HexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 ProxyEnvironment ReadProxyEnvironment() {
@@ -95,9 +74,9 @@ std::optional<ProxyUrl> ParseProxyUrl(std::string_view url) {
     if (const std::size_t at = url.rfind('@'); at != std::string_view::npos) {
         const std::string_view login = url.substr(0, at);
         const std::size_t colon = login.find(':');
-        proxy.user = PercentDecoded(login.substr(0, colon));
+        proxy.user = urlparts::PercentDecoded(login.substr(0, colon));
         if (colon != std::string_view::npos)
-            proxy.password = PercentDecoded(login.substr(colon + 1));
+            proxy.password = urlparts::PercentDecoded(login.substr(colon + 1));
         proxy.hasLogin = true;
         url.remove_prefix(at + 1);
     }

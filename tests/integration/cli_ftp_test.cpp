@@ -312,8 +312,9 @@ TEST_P(FtpCommands, ManagementCommandsChangeTheFiles) {
         if (GetParam().proftpd) {
             EXPECT_EQ(run.exitCode, 0) << method << " " << run.err;
         } else {
-            EXPECT_EQ(run.err, "filetransfer: error 12201: The specified operation is not supported: " +
-                                   folder_ + "/made/moved.txt\n");
+            EXPECT_EQ(run.err,
+                      "filetransfer: error 12201: The specified operation is not supported: " +
+                          folder_ + "/made/moved.txt\n");
         }
     }
     WriteFile(local, "CONTENT\n");  // same size, other bytes
@@ -385,9 +386,10 @@ TEST_P(FtpCommands, GetAndPutKeepEveryByteAndTurnLineEndsOnlyAsText) {
     // A missing source, or a target in a missing folder, is the local side's.
     run = RunCli({"put", Local("none").string(), Url("x.bin")});
     EXPECT_EQ(run.exitCode, 78);
-    EXPECT_EQ(run.err, "filetransfer: error 10002: The specified file or directory does not exist: "
-                       "local file " +
-                           Local("none").string() + "\n");
+    EXPECT_EQ(run.err,
+              "filetransfer: error 10002: The specified file or directory does not exist: "
+              "local file " +
+                  Local("none").string() + "\n");
     const std::string nowhere = Local("none/x.bin").string();
     run = RunCli({"get", Url("text.txt"), nowhere});
     EXPECT_NE(run.exitCode, 0);
