@@ -414,9 +414,8 @@ LineResult ParseZvmLine(std::string_view line, const ListingContext&, ListingEnt
         return LineResult::Failed;
     entry.fields.directory = directory ? 1 : 0;
     entry.fields.size = directory ? 0 : length * records;
-    const std::string name = directory || t[1] == "DIR"
-                                 ? std::string(t[0])
-                                 : std::string(t[0]) + "." + std::string(t[1]);
+    const std::string name =
+        directory ? std::string(t[0]) : std::string(t[0]) + "." + std::string(t[1]);
     CopyCapped(entry.fields.name, name);
     return LineResult::Parsed;
 }

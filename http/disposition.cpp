@@ -1,4 +1,5 @@
 #include "http/disposition.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <vector>
@@ -57,13 +58,6 @@ std::vector<Parameter> Parameters(std::string_view text) {
     return parameters;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // RFC 8187 ext-value: charset'language'percent-encoded bytes.
 std::optional<std::string> ExtendedValue(std::string_view value) {
     const std::size_t first = value.find('\'');
@@ -78,8 +72,8 @@ std::optional<std::string> ExtendedValue(std::string_view value) {
         unsigned char byte = static_cast<unsigned char>(value[i]);
         if (byte == '%') {
             if (i + 2 >= value.size()) return std::nullopt;
-            const int high = HexDigit(value[i + 1]);
-            const int low = HexDigit(value[i + 2]);
+            const int high = HexDigitValue(value[i + 1]);
+            const int low = HexDigitValue(value[i + 2]);
             if (high < 0 || low < 0) return std::nullopt;
             byte = static_cast<unsigned char>(high * 16 + low);
             i += 2;

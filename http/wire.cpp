@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <iterator>
 #include <limits>
 
@@ -91,17 +90,6 @@ constexpr CodingRow kCodings[] = {
 constexpr std::string_view kChunked = "chunked";
 
 constexpr std::uint64_t kMaxChunkSize = std::numeric_limits<std::uint64_t>::max() >> 4;
-
-char Upper(char c) {
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    const char upper = Upper(c);
-    if (upper >= 'A' && upper <= 'F') return upper - 'A' + 10;
-    return -1;
-}
 
 std::string_view SkipBlanks(std::string_view text) {
     while (!text.empty() && IsBlank(text.front()))
@@ -241,7 +229,7 @@ std::optional<std::uint64_t> ParseChunkSize(std::string_view line) {
     std::uint64_t value = 0;
     std::size_t digits = 0;
     for (char c : line) {
-        const int digit = HexValue(c);
+        const int digit = HexDigitValue(c);
         if (digit < 0) break;
         if (value > kMaxChunkSize) return std::nullopt;
         value = value * 16 + static_cast<std::uint64_t>(digit);

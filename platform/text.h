@@ -24,6 +24,13 @@ std::u16string_view BstrView(const OLECHAR* bstr);
 // schemes, header and member names.
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix);
+// The value of one hexadecimal digit (either case), or -1.
+constexpr int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
 
 // Code pages: CP_ACP, CP_OEMCP and CP_UTF8 all mean UTF-8 here.
 constexpr UINT CP_ACP = 0;

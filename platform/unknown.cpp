@@ -1,22 +1,16 @@
 #include "platform/unknown.h"
+#include "platform/text.h"
 
 #include <cstdio>
 
 namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // Reads `digits` hex digits from text at pos.
 bool ReadHex(std::string_view text, size_t& pos, int digits, unsigned long long* value) {
     if (pos + digits > text.size()) return false;
     unsigned long long v = 0;
     for (int i = 0; i < digits; ++i) {
-        int d = HexValue(text[pos + i]);
+        int d = HexDigitValue(text[pos + i]);
         if (d < 0) return false;
         v = (v << 4) | static_cast<unsigned>(d);
     }

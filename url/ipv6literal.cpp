@@ -1,4 +1,5 @@
 #include "url/ipv6literal.h"
+#include "platform/text.h"
 
 #include <cstddef>
 
@@ -8,13 +9,6 @@ namespace {
 
 constexpr int kGroupCount = 8;
 constexpr std::size_t kMaxHexDigits = 4;
-
-int HexDigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 bool ParseHexGroup(std::string_view piece, std::uint16_t* group) {
     if (piece.empty() || piece.size() > kMaxHexDigits) return false;
