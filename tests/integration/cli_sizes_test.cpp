@@ -20,6 +20,7 @@
 #include "control/method_call_support.h"
 #include "control/session_test_support.h"
 #include "support/cli_run.h"
+#include "support/cli_servers.h"
 #include "support/server_folder.h"
 #include "support/server_settings.h"
 
@@ -31,17 +32,8 @@ constexpr unsigned long long kBigSize = 5368709120ull;  // 5 GiB
 constexpr unsigned long long kTailOffset = 5368709000ull;
 constexpr std::size_t kTailLength = 120;
 
-enum class Kind { Ftp, Sftp, Http };
-
-struct Server {
-    const char* name;
-    Kind kind;
-    const char* portVariable;
-};
-
-void PrintTo(const Server& server, std::ostream* out) {
-    *out << server.name;
-}
+using Kind = ServerKind;
+using Server = CliServer;
 
 // The bytes of the last kTailLength bytes of the big file: none of them zero.
 std::string TailPattern() {
@@ -56,14 +48,10 @@ class ServerTest : public ::testing::TestWithParam<Server> {
   protected:
     void SetUp() override {
         const Server& server = GetParam();
-        const char* rootVariable = server.kind == Kind::Http ? "FT_TEST_HTTP_ROOT" : "FT_TEST_ROOT";
+        const char* rootVariable = RootVariableOf(server);
         REQUIRE_SERVER_SETTINGS(
             "FT_TEST_HOST", "FT_TEST_USER", server.portVariable, rootVariable,
             server.kind == Kind::Sftp ? "FT_TEST_SSH_KNOWN_HOSTS" : rootVariable);
-        host_ = Setting("FT_TEST_HOST");
-        user_ = Setting("FT_TEST_USER");
-        password_ = Setting("FT_TEST_PASSWORD");
-        port_ = Setting(server.portVariable);
         knownHosts_ = Setting("FT_TEST_SSH_KNOWN_HOSTS");
         server_.emplace(Setting(rootVariable), std::string("sizes-") + server.name);
         folder_ = server_->name();
@@ -78,15 +66,7 @@ class ServerTest : public ::testing::TestWithParam<Server> {
     void PutOnServer(const std::string& name, const std::string& content) {
         server_->Put(name, content);
     }
-    std::string Url(const std::string& name) const {
-        const Kind kind = GetParam().kind;
-        const std::string scheme = kind == Kind::Http   ? "http"
-                                   : kind == Kind::Sftp ? "sftp"
-                                                        : "ftp";
-        const std::string login = kind == Kind::Http ? "" : user_ + ":" + password_ + "@";
-        // FTP and SFTP paths are relative to the login folder, which is the root.
-        return scheme + "://" + login + host_ + ":" + port_ + "/" + folder_ + "/" + name;
-    }
+    std::string Url(const std::string& name) const { return FolderUrl(GetParam(), folder_) + name; }
     // filetransfer with the connect options every server needs here.
     RunResult Run(std::vector<std::string> args) const {
         args.insert(args.begin(), {"--set", "Timeout=20"});
@@ -98,7 +78,7 @@ class ServerTest : public ::testing::TestWithParam<Server> {
     }
     bool IsHttp() const { return GetParam().kind == Kind::Http; }
 
-    std::string host_, user_, password_, port_, knownHosts_, folder_;
+    std::string knownHosts_, folder_;
     std::optional<ServerFolder> server_;
     ScratchFolder scratch_{"sizes"};
     fs::path remote_, local_;

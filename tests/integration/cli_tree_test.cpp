@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/cli_run.h"
+#include "support/cli_servers.h"
 #include "support/server_folder.h"
 #include "support/server_settings.h"
 
@@ -23,17 +24,8 @@ namespace fs = std::filesystem;
 constexpr time_t kServerTime = 1577934245;  // 2020-01-02 03:04:05 UTC
 constexpr time_t kLocalTime = 1262401445;   // 2010-01-02 03:04:05 UTC
 
-enum class Kind { Ftp, Sftp, Http };
-
-struct Server {
-    const char* name;
-    Kind kind;
-    const char* portVariable;
-};
-
-void PrintTo(const Server& server, std::ostream* out) {
-    *out << server.name;
-}
+using Kind = ServerKind;
+using Server = CliServer;
 
 time_t ModifiedAt(const fs::path& path) {
     struct stat status {};
@@ -44,21 +36,14 @@ class TreeCommands : public ::testing::TestWithParam<Server> {
   protected:
     void SetUp() override {
         const Server& server = GetParam();
-        const char* root = server.kind == Kind::Http ? "FT_TEST_HTTP_ROOT" : "FT_TEST_ROOT";
+        const char* root = RootVariableOf(server);
         REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", server.portVariable, root,
                                 "FT_TEST_SSH_KNOWN_HOSTS");
         server_.emplace(Setting(root), std::string("cli-tree-") + server.name);
         remote_ = server_->path();
         fs::create_directories(scratch_.path() / "home");
         home_.emplace("HOME", (scratch_.path() / "home").string());
-        const std::string scheme = server.kind == Kind::Http   ? "http"
-                                   : server.kind == Kind::Sftp ? "sftp"
-                                                               : "ftp";
-        const std::string login = server.kind == Kind::Http ? ""
-                                                            : Setting("FT_TEST_USER") + ":" +
-                                                                  Setting("FT_TEST_PASSWORD") + "@";
-        base_ = scheme + "://" + login + Setting("FT_TEST_HOST") + ":" +
-                Setting(server.portVariable) + "/" + server_->name() + "/";
+        base_ = FolderUrl(server, server_->name());
     }
 
     std::string Url(const std::string& name) const { return base_ + name; }
