@@ -531,14 +531,9 @@ bool Session::Fail(HRESULT hr) {
     if (SUCCEEDED(failure_)) failure_ = hr;
     // The control's own text may say more than the number's (LastErrorString).
     std::string reported;
-    DISPID dispid = DISPID_UNKNOWN;
     ScopedVariant text;
-    EXCEPINFO exception{};
-    if (control_ && SUCCEEDED(IdOfName(control_.get(), "LastErrorString", &dispid)) &&
-        SUCCEEDED(DispatchGetProperty(control_.get(), dispid, {}, text.get(), &exception)) &&
-        (*text).vt == VT_BSTR)
+    if (ReadQuietly("LastErrorString", text.get()) && (*text).vt == VT_BSTR)
         reported = Utf8FromBstr((*text).bstrVal);
-    ClearExcepInfo(&exception);
     err_ << "filetransfer: " << DescribeFailure(hr, reported);
     if (!localTarget_.empty() && (IsFileNotCreated(hr) || (ExitStatusOf(hr) == kExitNotFound &&
                                                            LocalFolderMissing(localTarget_))))
@@ -550,20 +545,24 @@ bool Session::Fail(HRESULT hr) {
     return false;
 }
 
+// A property of the control, without printing a failure.
+bool Session::ReadQuietly(std::string_view name, VARIANT* value) {
+    DISPID dispid = DISPID_UNKNOWN;
+    EXCEPINFO exception{};
+    const bool read = control_ && SUCCEEDED(IdOfName(control_.get(), name, &dispid)) &&
+                      SUCCEEDED(DispatchGetProperty(control_.get(), dispid, {}, value, &exception));
+    ClearExcepInfo(&exception);
+    return read;
+}
+
 // The server's reply to quote after a failure that is its refusal (a file it
 // has not, a command or login it refused): its first line, as it came.
 std::string Session::ServerRefusal(HRESULT hr) {
     if (!control_ || !quoteReply_ || !IsServerRefusal(hr)) return {};
     ScopedVariant code, text;
-    EXCEPINFO exception{};
-    DISPID dispid = DISPID_UNKNOWN;
-    const bool read =
-        SUCCEEDED(IdOfName(control_.get(), "ResultCode", &dispid)) &&
-        SUCCEEDED(DispatchGetProperty(control_.get(), dispid, {}, code.get(), &exception)) &&
-        SUCCEEDED(IdOfName(control_.get(), "ResultString", &dispid)) &&
-        SUCCEEDED(DispatchGetProperty(control_.get(), dispid, {}, text.get(), &exception));
-    ClearExcepInfo(&exception);
-    if (!read || (*code).vt != VT_I4 || (*code).lVal < 400 || (*text).vt != VT_BSTR) return {};
+    if (!ReadQuietly("ResultCode", code.get()) || !ReadQuietly("ResultString", text.get()) ||
+        (*code).vt != VT_I4 || (*code).lVal < 400 || (*text).vt != VT_BSTR)
+        return {};
     std::string reply = Utf8FromBstr((*text).bstrVal);
     reply = reply.substr(0, std::min(reply.find_first_of("\r\n"), kMaxQuotedReply));
     if (reply.empty()) return {};

@@ -102,6 +102,7 @@ class Session {
   private:
     bool Report(HRESULT hr, EXCEPINFO& exception);
     std::string ServerRefusal(HRESULT hr);
+    bool ReadQuietly(std::string_view name, VARIANT* value);
 
     std::ostream& out_;
     std::ostream& err_;
