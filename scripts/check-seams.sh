@@ -7,7 +7,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-engines=(crypto ssh url http ftp control resources cli)
+engines=(crypto ssh url pac http ftp control resources cli)
 # Headers with a ".h" or a folder that the engines may still include: the C
 # library's fixed-width types and, where named, the outside libraries.
 allowed_headers='stdint\.h|stddef\.h'
