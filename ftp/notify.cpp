@@ -8,6 +8,7 @@
 #include "ftp/engine.h"
 #include "ftp/protocol_ops.h"
 #include "platform/system.h"
+#include "platform/window_subclass.h"
 #include "resources/errors.h"
 
 namespace ftp {
@@ -19,26 +20,12 @@ constexpr long kAsyncEventMask = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
 constexpr std::array<DWORD, 6> kRepostOrder{FD_ACCEPT, FD_CONNECT, FD_CLOSE,
                                             FD_READ,   FD_WRITE,   FD_OOB};
 
-struct Subclass {
-    HWND window;
-    WNDPROC previous;
-    int users;
-};
-
-// Guarded by the engine's library lock.
-std::vector<Subclass>& SubclassTable() {
-    static std::vector<Subclass> table;
-    return table;
-}
-
-Subclass* FindSubclass(HWND window) {
-    auto& table = SubclassTable();
-    auto it = std::find_if(table.begin(), table.end(),
-                           [window](const Subclass& s) { return s.window == window; });
-    return it == table.end() ? nullptr : &*it;
-}
-
 LRESULT SubclassProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+WindowSubclasses& Subclasses() {
+    static WindowSubclasses subclasses(&SubclassProcedure);
+    return subclasses;
+}
 
 int AddSubclass(FtpSession& session, HWND window) {
     if (!IsWindow(window)) return Fail(fileErrorInvalidParameter);
@@ -47,17 +34,7 @@ int AddSubclass(FtpSession& session, HWND window) {
     }
     if (session.asyncWindow == window) return 0;
     if (session.asyncWindow) ReleaseSubclass(session);
-    Engine& engine = GetEngine();
-    CriticalSectionGuard guard(*engine.lock.get());
-    if (Subclass* existing = FindSubclass(window)) {
-        ++existing->users;
-    } else {
-        auto& table = SubclassTable();
-        if (table.size() == table.capacity()) table.reserve(table.size() + 256);
-        auto previous = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(window, GWLP_WNDPROC));
-        table.push_back({window, previous, 1});
-        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SubclassProcedure));
-    }
+    if (!Subclasses().Add(window)) return Fail(fileErrorInvalidParameter);
     session.asyncWindow = window;
     return 0;
 }
@@ -132,14 +109,8 @@ void ReleaseSubclassesOfWindow(HWND window) {
 }
 
 LRESULT SubclassProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    WNDPROC previous = nullptr;
-    {
-        Engine& engine = GetEngine();
-        CriticalSectionGuard guard(*engine.lock.get());
-        Subclass* subclass = FindSubclass(window);
-        if (!subclass) return 0;
-        previous = subclass->previous;
-    }
+    const WNDPROC previous = Subclasses().Previous(window);
+    if (!previous) return 0;
     if (message >= kFirstUserMessage) {
         auto s = static_cast<SOCKET>(wParam);
         SessionRef session = SessionOfSocket(s);
@@ -210,36 +181,15 @@ void ReleaseSubclass(FtpSession& session) {
     if (!window) return;
     session.asyncWindow = nullptr;
     session.asyncMessage = 0;
-    Engine& engine = GetEngine();
-    CriticalSectionGuard guard(*engine.lock.get());
-    auto& table = SubclassTable();
-    auto it = std::find_if(table.begin(), table.end(),
-                           [window](const Subclass& s) { return s.window == window; });
-    if (it == table.end() || --it->users > 0) return;
-    if (IsWindow(window)) {
-        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(it->previous));
-    }
-    table.erase(it);
+    Subclasses().Release(window);
 }
 
 void RestoreAllSubclasses() {
-    Engine& engine = GetEngine();
-    CriticalSectionGuard guard(*engine.lock.get());
-    auto& table = SubclassTable();
-    for (const auto& subclass : table) {
-        if (IsWindow(subclass.window)) {
-            SetWindowLongPtrA(subclass.window, GWLP_WNDPROC,
-                              reinterpret_cast<LONG_PTR>(subclass.previous));
-        }
-    }
-    table.clear();
-    table.shrink_to_fit();
+    Subclasses().RestoreAll();
 }
 
 std::size_t SubclassCount() {
-    Engine& engine = GetEngine();
-    CriticalSectionGuard guard(*engine.lock.get());
-    return SubclassTable().size();
+    return Subclasses().size();
 }
 
 }  // namespace ftp
