@@ -61,6 +61,18 @@ DWORD FtpConnectFlags(const ControlState& state) {
     return flags;
 }
 
+// An FTP proxy reaches the server at its standard port unless the caller set
+// another one: that port goes with the host as "host:port", the form proxies
+// read from USER, OPEN and SITE.
+std::string ProxiedServerName(const char* host, LONG port, DWORD flags) {
+    const bool implicitTls = (flags & FTP_OPTION_SECURE) && !(flags & FTP_OPTION_SECURE_EXPLICIT);
+    const LONG standard = implicitTls ? filePortFTPS : filePortFTP;
+    std::string name(host);
+    if (port <= 0 || port == standard) return name;
+    if (name.find(':') != std::string::npos && !name.starts_with('[')) name = "[" + name + "]";
+    return name + ":" + std::to_string(port);
+}
+
 // The connect below asks PWD itself and sets a manual file type at once, so
 // the engine leaves out its own PWD and TYPE I (a small get then costs two
 // round trips less). An automatic type still needs the engine's TYPE I.
@@ -104,7 +116,8 @@ HRESULT CFileTransfer::InitializeEngines() {
 
 void CFileTransfer::StartTracing() {
     const std::string file = Utf16ToUtf8(state_.traceFile);
-    state_.trace = NetTraceOn(file.c_str(), static_cast<uint32_t>(state_.traceFlags)) ? TRUE : FALSE;
+    state_.trace =
+        NetTraceOn(file.c_str(), static_cast<uint32_t>(state_.traceFlags)) ? TRUE : FALSE;
 }
 
 // Only a control that started tracing stops it: the starts of other controls in
@@ -251,9 +264,10 @@ HRESULT CFileTransfer::OpenFtpConnection() {
         EngineText proxyServer(state_.proxyServer);
         EngineText proxyUser(state_.proxyUser);
         EngineText proxyPassword(state_.proxyPassword.view());
+        const std::string target = ProxiedServerName(server.c_str(), state_.serverPort, flags);
         state_.clientHandle = FtpProxyConnect(
             state_.proxyType, proxyServer.c_str(), state_.proxyPort, proxyUser.c_str(),
-            proxyPassword.c_str(), server.c_str(), state_.timeout, flags, state_.tlsCredentials);
+            proxyPassword.c_str(), target.c_str(), state_.timeout, flags, state_.tlsCredentials);
     }
     if (!IsConnected()) return FinishConnection();
 

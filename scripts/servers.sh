@@ -35,6 +35,7 @@ proftpd_root=$data_dir/proftpd
 : "${FT_TEST_HTTPS_PORT:=8443}"
 : "${FT_TEST_PROXY_PORT:=8888}"
 : "${FT_TEST_PROXY_AUTH_PORT:=8889}"
+: "${FT_TEST_FTP_PROXY_PORT:=2141}"
 
 test_user=fttest
 test_password=fttest-Pa55word
@@ -46,7 +47,7 @@ fixture_mtime='2020-01-02 03:04:05 UTC'
 wait_seconds=10
 
 server_names=(vsftpd-plain vsftpd-plain6 vsftpd-explicit vsftpd-implicit proftpd sshd sshd-legacy
-    dropbear nginx tinyproxy tinyproxy-auth)
+    dropbear nginx tinyproxy tinyproxy-auth ftp-proxy)
 
 # Templates concatenated (in order) into each server's configuration file.
 declare -A server_templates=(
@@ -60,6 +61,7 @@ declare -A server_templates=(
     [nginx]="nginx.conf"
     [tinyproxy]="tinyproxy.conf"
     [tinyproxy-auth]="tinyproxy-auth.conf"
+    [ftp-proxy]="ftp-proxy.conf"
 )
 
 # Addresses (in bash's /dev/tcp form, host/port) each server must accept connections on.
@@ -75,6 +77,7 @@ declare -A server_listens=(
     [nginx]="127.0.0.1/$FT_TEST_HTTP_PORT ::1/$FT_TEST_HTTP_PORT 127.0.0.1/$FT_TEST_HTTPS_PORT ::1/$FT_TEST_HTTPS_PORT"
     [tinyproxy]="127.0.0.1/$FT_TEST_PROXY_PORT"
     [tinyproxy-auth]="127.0.0.1/$FT_TEST_PROXY_AUTH_PORT"
+    [ftp-proxy]="127.0.0.1/$FT_TEST_FTP_PROXY_PORT"
 )
 
 # Debian packages the servers and the smoke check need. proftpd is not among them: it
@@ -82,7 +85,7 @@ declare -A server_listens=(
 # dropbear-bin is the bare program, without a service; its SFTP subsystem runs the
 # sftp-server of openssh-sftp-server (a dependency of openssh-server).
 packages=(vsftpd openssh-server openssh-sftp-server dropbear-bin nginx libnginx-mod-http-echo
-    tinyproxy-bin curl openssl)
+    tinyproxy-bin ftp-proxy curl openssl)
 proftpd_packages=(proftpd-core proftpd-mod-crypto)
 # System services that the packages above bring; they must not run on the standard ports.
 system_services=(vsftpd ssh nginx)
@@ -127,6 +130,7 @@ print_env() {
         "FT_TEST_DAV_PATH=/dav/"
         "FT_TEST_PROXY_PORT=$FT_TEST_PROXY_PORT"
         "FT_TEST_PROXY_AUTH_PORT=$FT_TEST_PROXY_AUTH_PORT"
+        "FT_TEST_FTP_PROXY_PORT=$FT_TEST_FTP_PROXY_PORT"
         "FT_TEST_PROXY_USER=$proxy_user"
         "FT_TEST_PROXY_PASSWORD=$proxy_password"
         "FT_TEST_CA_FILE=$run_dir/tls/ca.pem"
@@ -451,7 +455,7 @@ render() {
         [SFTP_PORT]=$FT_TEST_SFTP_PORT [SFTP_LEGACY_PORT]=$FT_TEST_SFTP_LEGACY_PORT
         [HTTP_PORT]=$FT_TEST_HTTP_PORT
         [HTTPS_PORT]=$FT_TEST_HTTPS_PORT [PROXY_PORT]=$FT_TEST_PROXY_PORT
-        [PROXY_AUTH_PORT]=$FT_TEST_PROXY_AUTH_PORT
+        [PROXY_AUTH_PORT]=$FT_TEST_PROXY_AUTH_PORT [FTP_PROXY_PORT]=$FT_TEST_FTP_PROXY_PORT
         [PROXY_USER]=$proxy_user [PROXY_PASSWORD]=$proxy_password
     )
     for key in "${!values[@]}"; do
@@ -496,6 +500,8 @@ launch_command() {
             ;;
         nginx) command_line=(/usr/sbin/nginx -c "$conf" -p "$run_dir/" -e "$run_dir/logs/nginx-error.log") ;;
         tinyproxy*) command_line=(/usr/bin/tinyproxy -d -c "$conf") ;;
+        # -d serves in the foreground of its session (-n: without detaching), a child per client.
+        ftp-proxy) command_line=(/usr/sbin/ftp-proxy -d -n -f "$conf") ;;
         *) die "unknown server $name" ;;
     esac
 }
@@ -604,6 +610,9 @@ cmd_start() {
     fi
     with_lock
     mkdir -p "$run_dir/logs" "$run_dir/conf" "$run_dir/pids"
+    # ftp-proxy writes (and replaces) its log after giving up root.
+    mkdir -p "$run_dir/logs/ftp-proxy"
+    chown nobody "$run_dir/logs/ftp-proxy"
     install_packages
     install_proftpd
     ensure_users
