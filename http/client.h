@@ -81,6 +81,17 @@ struct HttpClientRecord {
     std::array<EventCallback, HTTP_EVENT_COUNT> callbacks{};
     int suppression = 0;  // nesting count of event suppression
     bool raisingEvent = false;
+    // Asynchronous socket mode (async.cpp): the window the socket's readiness
+    // is posted to, and the socket events held back while events are suppressed
+    // or one is being handled.
+    HWND asyncWindow = nullptr;
+    DWORD heldSocketEvents = 0;
+    bool handlingSocketEvent = false;
+    bool connectPending = false;  // an asynchronous connect has not ended yet
+    // A call of the caller's in the mode, which does not wait for the server:
+    // HttpRecv gives what has arrived (or 10035), HttpSendRequest leaves the
+    // response to read readiness.
+    bool byEvents = false;
 
     // Flags.
     bool blockingCall = false;
@@ -203,13 +214,20 @@ void SetState(HttpClientRecord& client, ConnectionState state);
 // The one place the exchange state changes (traced as "HTTP exchange state Old -> New").
 void SetState(HttpClientRecord& client, ExchangeState state);
 
+// Posts again the socket events held back while the client's events were
+// suppressed or a blocking call ran (async.cpp).
+void ReleaseHeldSocketEvents(HttpClientRecord& client);
+
 // Marks a blocking call of the client for its duration.
 class BlockingScope {
   public:
     explicit BlockingScope(HttpClientRecord& client) : client_(client), was_(client.blockingCall) {
         client_.blockingCall = true;
     }
-    ~BlockingScope() { client_.blockingCall = was_; }
+    ~BlockingScope() {
+        client_.blockingCall = was_;
+        if (!was_) ReleaseHeldSocketEvents(client_);
+    }
     BlockingScope(const BlockingScope&) = delete;
     BlockingScope& operator=(const BlockingScope&) = delete;
 
@@ -224,7 +242,9 @@ void RaiseEvent(HttpClientRecord& client, DWORD event, int error);
 class EventSuppression {
   public:
     explicit EventSuppression(HttpClientRecord& client) : client_(client) { ++client_.suppression; }
-    ~EventSuppression() { --client_.suppression; }
+    ~EventSuppression() {
+        if (--client_.suppression == 0) ReleaseHeldSocketEvents(client_);
+    }
     EventSuppression(const EventSuppression&) = delete;
     EventSuppression& operator=(const EventSuppression&) = delete;
 
@@ -260,12 +280,38 @@ std::string BasicAuthorization(std::string_view user, std::string_view password)
 // Re-opens the connection; any failure frees the client. 0 or -1.
 int ReopenConnection(const ClientRef& client);
 
+// Starts a connect whose end arrives at the client's window; 0, or -1 with
+// the error set.
+int StartAsyncConnect(const ClientRef& client);
+// The end of an asynchronous connect: tunnel and TLS, then event 1; a failure
+// frees the client.
+void FinishAsyncConnect(const ClientRef& client, int error);
+
+// ---- Asynchronous socket mode (async.cpp) ----
+// The socket-level events of an event mask.
+inline constexpr DWORD kSocketLevelEvents =
+    HTTP_EVENT_CONNECT | HTTP_EVENT_DISCONNECT | HTTP_EVENT_READ | HTTP_EVENT_WRITE;
+// Subclasses window and has the client's socket (when open) post its
+// readiness there. 0, or -1 with the error set.
+int EnterAsyncMode(HttpClientRecord& client, HWND window);
+// Has a newly opened socket of a client in the mode post its readiness too.
+int WatchSocket(HttpClientRecord& client);
+// Ends the mode: the socket stops posting, the window is let go.
+void LeaveAsyncMode(HttpClientRecord& client);
+// Restores every subclassed window (the engine's last stop).
+void RestoreAsyncWindows();
+// Every client in the table (engine.cpp).
+std::vector<ClientRef> AllClients();
+
 // ---- Requests and responses (request.cpp, response.cpp) ----
 int SendRequest(const ClientRef& client, std::string_view verb, std::string_view resource,
                 bool redirected);
 // mayFollow false: a redirect is handed back instead of followed.
 int ReadResponse(const ClientRef& client, bool mayFollow = true);
 int FollowRedirect(const ClientRef& client, std::string_view location);
+// HttpRecv's work: up to length bytes of the body (never past an announced
+// length), counted as transferred; 0 at its end, -1 with the error set.
+int ReadBodyBytes(HttpClientRecord& client, char* buffer, std::size_t length);
 int FinishRequest(const ClientRef& client);
 // Per-request body data for POST and the PROP* verbs (kept by the caller).
 void SetRequestBody(HttpClientRecord& client, const char* data, std::uint32_t length);

@@ -33,6 +33,9 @@ struct ConnectRequest {
     std::uint32_t options = 0;
     DWORD version = HTTP_VERSION_11;
     const TlsCredentials* credentials = nullptr;
+    HWND window = nullptr;  // the notification window (HttpConnectNotify)
+    UINT message = 0;
+    DWORD eventMask = 0;
 
     bool Has(std::uint32_t bit) const { return (options & bit) != 0; }
     ~ConnectRequest() { WipeString(proxyPassword); }
@@ -226,7 +229,7 @@ int OpenSocket(HttpClientRecord& client) {
     client.chunked = false;
     client.inbox.Clear();
     SetState(client, ConnectionState::Idle);
-    return 0;
+    return WatchSocket(client);
 }
 
 bool ResolveFirstHop(HttpClientRecord& client) {
@@ -255,6 +258,18 @@ HttpClient OpenClient(const ConnectRequest& request) {
         Fail(fileErrorInvalidHostName);
         return Abandon(client), INVALID_HTTP_CLIENT;
     }
+    if (request.window) {
+        client->eventWindow = request.window;
+        client->eventMessage = request.message;
+        client->eventMask = request.eventMask;
+        if (request.eventMask & kSocketLevelEvents) {
+            if (EnterAsyncMode(*client, request.window) != 0 || StartAsyncConnect(client) != 0) {
+                return Abandon(client), INVALID_HTTP_CLIENT;
+            }
+            HttpSetLastError(0);
+            return client->handle;
+        }
+    }
     if (OpenSocket(*client) != 0 || SecureConnection(client) != 0) {
         return Abandon(client), INVALID_HTTP_CLIENT;
     }
@@ -267,6 +282,48 @@ std::string TextOrEmpty(const char* text) {
 }
 
 }  // namespace
+
+int StartAsyncConnect(const ClientRef& client) {
+    HttpClientRecord& record = *client;
+    SetState(record, ConnectionState::Connecting);
+    const NetAddress& address = record.viaProxy() ? record.proxyAddress : record.serverAddress;
+    const int port = record.viaProxy() ? record.proxyPort : record.serverPort;
+    sockaddr_storage target{};
+    socklen_t length = 0;
+    const int family = NetMakeSockAddr(&address, static_cast<uint16_t>(port), &target, &length);
+    if (family == 0) return Fail(NetGetLastError());
+    const SOCKET s = NetSocket(family, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET) return Fail(NetGetLastError());
+    record.socket = s;
+    record.closed = false;
+    record.connectPending = true;
+    if (WatchSocket(record) != 0) return -1;
+    if (NetConnect(s, reinterpret_cast<const sockaddr*>(&target), length) == 0) {
+        // Connected at once: the window learns it as it would have otherwise.
+        PostMessageA(record.asyncWindow, HTTP_ASYNC_MESSAGE, static_cast<WPARAM>(s), FD_CONNECT);
+        return 0;
+    }
+    const int error = NetGetLastError();
+    if (error == fileErrorOperationWouldBlock || error == fileErrorOperationInProgress) return 0;
+    return Fail(error);
+}
+
+void FinishAsyncConnect(const ClientRef& client, int error) {
+    if (!client->connectPending) return;
+    client->connectPending = false;
+    if (error == 0) {
+        SetState(*client, ExchangeState::Idle);
+        SetState(*client, ConnectionState::Idle);
+        // A certificate that fails validation leaves the connection up, as for
+        // a blocking connect.
+        if (SecureConnection(client) != 0) error = LastErrorNumber();
+        if (error == 0) WatchSocket(*client);  // connect readiness no longer asked for
+    } else {
+        Fail(error);
+    }
+    RaiseEvent(*client, HTTP_EVENT_CONNECT, error);
+    if (error != 0) ReleaseClient(client);
+}
 
 int ReopenConnection(const ClientRef& client) {
     if (client->blockingCall) return Fail(fileErrorOperationInProgress);
@@ -286,7 +343,23 @@ HttpClient HttpConnect(int proxyType, const char* proxyHost, int proxyPort, cons
                        const char* proxyPassword, const char* serverHost, int serverPort,
                        int timeoutSeconds, DWORD options, DWORD version,
                        const TlsCredentials* credentials) {
+    return HttpConnectNotify(proxyType, proxyHost, proxyPort, proxyUser, proxyPassword, serverHost,
+                             serverPort, timeoutSeconds, options, version, credentials, nullptr, 0,
+                             0);
+}
+
+HttpClient HttpConnectNotify(int proxyType, const char* proxyHost, int proxyPort,
+                             const char* proxyUser, const char* proxyPassword,
+                             const char* serverHost, int serverPort, int timeoutSeconds,
+                             DWORD options, DWORD version, const TlsCredentials* credentials,
+                             HWND window, UINT message, DWORD eventMask) {
+    if (window && (!IsWindow(window) || message < WM_USER)) {
+        return FailClient(fileErrorInvalidParameter);
+    }
     ConnectRequest request;
+    request.window = window;
+    request.message = message;
+    request.eventMask = eventMask;
     request.proxyType = proxyType;
     request.proxyHost = TextOrEmpty(proxyHost);
     request.proxyPort = proxyPort;

@@ -195,8 +195,7 @@ int ReceiveIntoFile(HttpClientRecord& client, platform::LocalFile& file) {
     std::vector<char> work;
     work.reserve(kWorkBufferSize);
     const auto write = [&](const char* data, std::size_t size) {
-        return size == 0 || file.Write(data, size) ? true
-                                                   : (Fail(fileErrorFileWriteFailed), false);
+        return size == 0 || file.Write(data, size) ? true : (Fail(fileErrorFileWriteFailed), false);
     };
     const auto flush = [&]() {
         const bool written = write(work.data(), work.size());

@@ -168,6 +168,7 @@ void ReleaseClient(const ClientRef& client) {
         std::lock_guard guard(engine.lock);
         engine.table.Remove(*client);
     }
+    LeaveAsyncMode(*client);
     client->released = true;
     client->suppression = 0;
     client->eventWindow = nullptr;
@@ -179,6 +180,12 @@ void ReleaseClient(const ClientRef& client) {
     WipeSecrets(*client);
     // An operation that still holds the record finds it released; the memory
     // goes with the last holder.
+}
+
+std::vector<ClientRef> AllClients() {
+    EngineState& engine = Engine();
+    std::lock_guard guard(engine.lock);
+    return engine.table.Records();
 }
 
 }  // namespace http
@@ -219,10 +226,13 @@ void HttpUninitialize(void) {
         client->ownerThread = self;
         ReleaseClient(client);
     }
+    bool last = false;
     {
         std::lock_guard guard(engine.lock);
-        if (engine.initCount == 0) engine.table.Clear();
+        last = engine.initCount == 0;
+        if (last) engine.table.Clear();
     }
+    if (last) RestoreAsyncWindows();
     // Each start took one reference of the socket runtime.
     NetCleanup();
 }

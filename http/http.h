@@ -145,6 +145,23 @@ FT_API HttpClient HttpConnect(int proxyType, const char* proxyHost, int proxyPor
                               const char* proxyUser, const char* proxyPassword,
                               const char* serverHost, int serverPort, int timeoutSeconds,
                               DWORD options, DWORD version, const TlsCredentials* credentials);
+// The message a client's socket notifications reach its window with in the
+// asynchronous mode (the socket in wParam, the socket event and its error in
+// lParam).
+#define HTTP_ASYNC_MESSAGE 9215
+// HttpConnect with a notification window (message >= 1024): the events of the
+// mask go to it as HttpRegisterNotify sends them. With any of the socket-level
+// events in the mask (connect, disconnect, read, write) the client runs in the
+// asynchronous mode: the call returns while the connect is under way and
+// event 1 reports its end (tunnel and TLS included; on failure with the error,
+// the handle then freed); read readiness first reads a pending response, then
+// raises event 4; write readiness raises 8; the server's close raises 2; and
+// HttpRecv gives what has arrived or fails with 10035 instead of waiting.
+FT_API HttpClient HttpConnectNotify(int proxyType, const char* proxyHost, int proxyPort,
+                                    const char* proxyUser, const char* proxyPassword,
+                                    const char* serverHost, int serverPort, int timeoutSeconds,
+                                    DWORD options, DWORD version, const TlsCredentials* credentials,
+                                    HWND window, UINT message, DWORD eventMask);
 // Finishes a pending request, closes the connection and frees the handle. 0 or -1.
 FT_API int HttpDisconnect(HttpClient client);
 // Opens the connection again (proxy, tunnel and TLS included); a failure frees
@@ -211,7 +228,9 @@ FT_API int HttpGetTransferTotals64(HttpClient client, uint64_t* totalBytes, uint
 // ---- Events ----------------------------------------------------------------------
 
 // Sends `message` to window for the events of the mask (message >= 1024); a
-// null window unregisters and clears the callbacks. 0 or -1.
+// null window unregisters and clears the callbacks. A mask with socket-level
+// events puts an open connection into the asynchronous mode (HttpConnectNotify).
+// 0 or -1.
 FT_API int HttpRegisterNotify(HttpClient client, HWND window, UINT message, DWORD eventMask);
 // The callback of one event bit (null clears it). 0 or -1.
 FT_API int HttpSetEventCallback(HttpClient client, DWORD event, HttpEventProc callback,

@@ -47,6 +47,7 @@ int HttpRegisterNotify(HttpClient handle, HWND window, UINT message, DWORD event
     ClientRef client = LookupClient(handle);
     if (!client) return -1;
     if (!window) {
+        LeaveAsyncMode(*client);
         client->eventWindow = nullptr;
         client->eventMessage = 0;
         client->eventMask = 0;
@@ -54,11 +55,12 @@ int HttpRegisterNotify(HttpClient handle, HWND window, UINT message, DWORD event
         return 0;
     }
     if (!IsWindow(window) || message < kFirstUserMessage) return Fail(fileErrorInvalidParameter);
-    // The socket-level asynchronous mode is not offered: the events of the
-    // mask are raised by the blocking calls only.
     client->eventWindow = window;
     client->eventMessage = message;
     client->eventMask = eventMask;
+    if ((eventMask & kSocketLevelEvents) && !client->asyncWindow) {
+        return EnterAsyncMode(*client, window);
+    }
     return 0;
 }
 

@@ -288,6 +288,10 @@ int ReadResponseAtOnce(const ClientRef& client) {
         client->statusCode = 200;
         return 0;
     }
+    if (client->byEvents) {
+        client->statusCode = 0;  // read readiness reads the response
+        return 0;
+    }
     // A POST without form data leaves the body to the caller (multipart
     // uploads), who reads the response after it.
     const bool bodilessPost =
@@ -399,7 +403,11 @@ extern "C" {
 int HttpSendRequest(HttpClient handle, const char* verb, const char* resource) {
     ClientRef client = LookupClient(handle);
     if (!client) return -1;
-    return SendRequest(client, urlparts::TextOrEmpty(verb), urlparts::TextOrEmpty(resource), false);
+    client->byEvents = client->asyncWindow != nullptr;
+    const int status =
+        SendRequest(client, urlparts::TextOrEmpty(verb), urlparts::TextOrEmpty(resource), false);
+    client->byEvents = false;
+    return status;
 }
 
 }  // extern "C"

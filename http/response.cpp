@@ -268,6 +268,26 @@ int ReadResponse(const ClientRef& client, bool mayFollow) {
     return 0;
 }
 
+int ReadBodyBytes(HttpClientRecord& client, char* buffer, std::size_t length) {
+    if (client.closed) return Fail(fileErrorConnectionClosed);
+    std::size_t wanted = length;
+    if (!client.responsePending() && client.lengthAnnounced && !client.chunked) {
+        if (client.bytesTransferred >= client.contentLength) return 0;
+        wanted = static_cast<std::size_t>(
+            std::min<std::uint64_t>(wanted, client.contentLength - client.bytesTransferred));
+    }
+    BlockingScope blocking(client);
+    if (!client.transferStarted) {
+        client.transferStarted = true;
+        client.startTick = GetTickCount();
+    }
+    const int got = ReceiveSome(client, buffer, wanted);
+    if (got > 0 && !client.readingHeader()) {
+        client.bytesTransferred += static_cast<std::uint64_t>(got);
+    }
+    return got;
+}
+
 int FollowRedirect(const ClientRef& client, std::string_view location) {
     if (location.empty()) return Fail(fileErrorInvalidResource);
     if (client->blockingCall) return Fail(fileErrorOperationInProgress);
@@ -382,22 +402,11 @@ int HttpRecv(HttpClient handle, void* buffer, int length) {
     ClientRef client = LookupClient(handle);
     if (!client) return -1;
     if (!buffer || length < 0) return Fail(fileErrorInvalidParameter);
-    if (client->closed) return Fail(fileErrorConnectionClosed);
-    std::size_t wanted = static_cast<std::size_t>(length);
-    if (!client->responsePending() && client->lengthAnnounced && !client->chunked) {
-        if (client->bytesTransferred >= client->contentLength) return 0;
-        wanted = static_cast<std::size_t>(
-            std::min<std::uint64_t>(wanted, client->contentLength - client->bytesTransferred));
-    }
-    BlockingScope blocking(*client);
-    if (!client->transferStarted) {
-        client->transferStarted = true;
-        client->startTick = GetTickCount();
-    }
-    const int got = ReceiveSome(*client, static_cast<char*>(buffer), wanted);
-    if (got > 0 && !client->readingHeader()) {
-        client->bytesTransferred += static_cast<std::uint64_t>(got);
-    }
+    // In the asynchronous mode the caller waits for event 4, not the call.
+    client->byEvents = client->asyncWindow != nullptr;
+    const int got =
+        ReadBodyBytes(*client, static_cast<char*>(buffer), static_cast<std::size_t>(length));
+    client->byEvents = false;
     return got;
 }
 

@@ -69,7 +69,7 @@ void DispatchOneMessage() {
 int ReceiveLengthOrClose(HttpClientRecord& client, TransferPacer& pacer, const BodySink& sink,
                          std::vector<char>& buffer) {
     for (;;) {
-        const int got = HttpRecv(client.handle, buffer.data(), static_cast<int>(buffer.size()));
+        const int got = ReadBodyBytes(client, buffer.data(), buffer.size());
         if (got < 0) {
             if (LastErrorNumber() == fileErrorConnectionClosed) break;
             return -1;
@@ -93,7 +93,7 @@ int ReceiveChunks(HttpClientRecord& client, TransferPacer& pacer, const BodySink
         auto left = static_cast<std::uint64_t>(size);
         while (left > 0) {
             const auto want = static_cast<int>(std::min<std::uint64_t>(left, buffer.size()));
-            const int got = HttpRecv(client.handle, buffer.data(), want);
+            const int got = ReadBodyBytes(client, buffer.data(), static_cast<std::size_t>(want));
             if (got < 0) return -1;
             if (got == 0) return Fail(fileErrorConnectionClosed);
             if (!sink(buffer.data(), static_cast<std::size_t>(got))) return -1;

@@ -45,7 +45,6 @@ int EncodingKind(const HttpClientRecord& client);
 bool TransferCoded(const HttpClientRecord& client);
 int MediaClass(const HttpClientRecord& client);
 
-
 // Sets a request header for one request; the caller's value (or its absence)
 // comes back when the scope ends.
 class RequestHeaderScope {

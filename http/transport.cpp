@@ -39,6 +39,7 @@ int ReceivePlain(HttpClientRecord& client, char* buffer, std::size_t length) {
         got = NetRecv(client.socket, target, static_cast<int>(std::min<std::size_t>(room, 1 << 30)),
                       MSG_DONTWAIT);
         if (got >= 0 || NetGetLastError() != fileErrorOperationWouldBlock) break;
+        if (client.byEvents) return Fail(fileErrorOperationWouldBlock);
         if (WaitForSocket(client, false) != 0) return -1;
     }
     if (got < 0) return Fail(SocketError());

@@ -70,7 +70,7 @@ TEST_P(StatusTest, MapsTheStatusAndRaisesTheCommandEvent) {
     EventWindow events;
     HttpClient client = ConnectTo(peer, {.options = c.options});
     ASSERT_NE(client, INVALID_HTTP_CLIENT);
-    ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kAllEvents), 0);
+    ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kCallEvents), 0);
     HttpSetLastError(0);
     EXPECT_EQ(HttpSendRequest(client, "GET", "/"), c.result);
     EXPECT_EQ(HttpGetLastError(), c.error == 0 ? 0u : MakeErrorCode(c.error));
@@ -116,7 +116,7 @@ TEST_F(HttpResponseTest, RedirectsAreFollowedFourTimesAndTheFifthFails) {
         EventWindow events;
         HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_REDIRECT});
         ASSERT_NE(client, INVALID_HTTP_CLIENT);
-        ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kAllEvents), 0);
+        ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kCallEvents), 0);
         const int result = HttpSendRequest(client, "GET", "/hop0");
         if (redirects == 4) {
             EXPECT_EQ(result, 200);

@@ -189,7 +189,7 @@ TEST_F(HttpUploadTest, AStallInTheBodyTimesOutWithItsEvent) {
     EventWindow events;
     HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_KEEPALIVE, .timeout = 1});
     ASSERT_NE(client, INVALID_HTTP_CLIENT);
-    ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kAllEvents), 0);
+    ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kCallEvents), 0);
     const auto start = Clock::now();
     EXPECT_TRUE(FailsWith(fileErrorOperationTimeout,
                           HttpGetFile(client, (folder / "slow").string().c_str(), "/slow", 0)));
@@ -209,7 +209,7 @@ TEST_F(HttpUploadTest, ACancelFromAProgressHandlerEndsTheDownload) {
     EventWindow events;
     HttpClient client = ConnectTo(peer, kKeepAlive);
     ASSERT_NE(client, INVALID_HTTP_CLIENT);
-    ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kAllEvents), 0);
+    ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kCallEvents), 0);
     ASSERT_EQ(HttpSetEventCallback(client, HTTP_EVENT_PROGRESS, &CancelOnProgress, nullptr), 0);
     HGLOBAL block = nullptr;
     DWORD length = 0;
@@ -259,7 +259,7 @@ TEST_F(HttpUploadTest, ProgressComesAtTheStartAndTheEndAndNotMoreThanEvery250ms)
     EventWindow events;
     HttpClient client = ConnectTo(peer, kKeepAlive);
     ASSERT_NE(client, INVALID_HTTP_CLIENT);
-    ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kAllEvents), 0);
+    ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kCallEvents), 0);
     HGLOBAL block = nullptr;
     DWORD length = 0;
     const auto start = Clock::now();

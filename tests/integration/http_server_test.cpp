@@ -230,6 +230,66 @@ TEST_F(HttpServerTest, SecureConnectionsValidateAgainstTheTestCa) {
     EXPECT_EQ(HttpDisconnect(byUrl), 0);
 }
 
+// The asynchronous mode: the call returns before the connection stands, and
+// the window learns of the connect, of the room to write, of the response and
+// each piece of the body, and of the server's close, while the caller only
+// pumps messages.
+TEST_F(HttpServerTest, AsynchronousModeDrivesADownloadByEvents) {
+    EventWindow events;
+    const HttpClient client = HttpConnectNotify(
+        HTTP_PROXY_NONE, nullptr, 0, nullptr, nullptr, "127.0.0.1", std::stoi(httpPort_), 10, 0,
+        HTTP_VERSION_11, nullptr, events.handle(), kEventMessage, 0x1FF);
+    ASSERT_NE(client, INVALID_HTTP_CLIENT) << std::hex << HttpGetLastError();
+    // Pumps until an event of the mask has come (bounded).
+    auto await = [&](DWORD mask) {
+        for (int round = 0; round < 500; ++round) {
+            for (DWORD word : EventWindow::Words())
+                if (word & mask) return true;
+            NetPumpAsyncEvents();
+            MSG message{};
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageA(&message);
+            usleep(10000);
+        }
+        return false;
+    };
+    ASSERT_TRUE(await(HTTP_EVENT_CONNECT));
+    EXPECT_EQ(EventWindow::Of(HTTP_EVENT_CONNECT), std::vector<DWORD>{HTTP_EVENT_CONNECT});
+    ASSERT_TRUE(await(HTTP_EVENT_WRITE));
+    ASSERT_EQ(HttpSendRequest(client, "GET", "/long.txt"), 0);  // the answer comes by event
+    std::string body;
+    char buffer[4096];
+    int got = -1;
+    int readEvents = 0;
+    while (got != 0 && readEvents < 1000) {
+        EventWindow::Words().clear();
+        ASSERT_TRUE(await(HTTP_EVENT_READ));
+        ++readEvents;
+        while ((got = HttpRecv(client, buffer, sizeof buffer)) > 0)
+            body.append(buffer, static_cast<std::size_t>(got));
+        if (got < 0) {
+            ASSERT_EQ(HttpGetLastError(), MakeErrorCode(fileErrorOperationWouldBlock));
+        }
+    }
+    EXPECT_EQ(HttpGetResultCode(client), 200);
+    EXPECT_TRUE(SameBytes(body, ReadFile(root_ + "/long.txt")));
+    // Without keep-alive the server closes after the answer.
+    EXPECT_TRUE(await(HTTP_EVENT_DISCONNECT));
+    EXPECT_EQ(HttpDisconnect(client), 0);
+
+    // A connect that fails ends with its error in event 1, and the handle goes.
+    EventWindow::Words().clear();
+    const HttpClient refused = HttpConnectNotify(
+        HTTP_PROXY_NONE, nullptr, 0, nullptr, nullptr, "127.0.0.1", 1, 10, 0, HTTP_VERSION_11,
+        nullptr, events.handle(), kEventMessage, HTTP_EVENT_CONNECT);
+    ASSERT_NE(refused, INVALID_HTTP_CLIENT);
+    ASSERT_TRUE(await(HTTP_EVENT_CONNECT));
+    EXPECT_EQ(
+        EventWindow::Of(HTTP_EVENT_CONNECT),
+        std::vector<DWORD>{EventWindow::Word(fileErrorConnectionRefused, HTTP_EVENT_CONNECT)});
+    EXPECT_TRUE(FailsWith(fileErrorInvalidHandle, HttpDisconnect(refused)));
+}
+
 TEST_F(HttpServerTest, ThroughTheProxyAsCernStyleAndAsTunnel) {
     OPEN_OR_SKIP(cern, httpPort_, HTTP_OPTION_KEEPALIVE, HTTP_PROXY_CERN, proxyPort_);
     EXPECT_EQ(Get(cern, "/hello.txt"), "Hello, world!\n");
