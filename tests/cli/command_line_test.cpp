@@ -2,6 +2,7 @@
 #include "support/cli_run.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -10,7 +11,6 @@
 
 #include "cli/command_table.h"
 #include "cli/values.h"
-#include "net/net.h"
 #include "platform/text.h"
 #include "resources/typeinfo.h"
 
@@ -101,7 +101,7 @@ TEST(CommandLineCommands, PropsListsEveryReadablePropertyInTypeInformationOrder)
     }
     // Reads that need the engines start them.
     char host[256] = {};
-    ASSERT_EQ(NetGetHostName(host, sizeof host), 0);
+    ASSERT_EQ(gethostname(host, sizeof host), 0);
     EXPECT_NE(out.find("\nLocalName = " + std::string(host) + "\n"), std::string::npos);
     EXPECT_LT(out.find("\nServerPort = "), out.find("\nServerType = "));
 }

@@ -450,16 +450,20 @@ TEST_P(FtpCommands, InterruptCancelsTheTransfer) {
     // created its local file: the command's handler is in place by then.
     Write("slow.bin", Pattern(1 << 20));
     const std::string local = Local("slow.bin").string();
-    std::thread interrupter([&local] {
-        for (int i = 0; i < 200; ++i) {
-            if (access(local.c_str(), F_OK) == 0) {
-                kill(getpid(), SIGINT);
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    });
-    const RunResult run = RunCli({"--set", "Priority=0", "get", Url("slow.bin"), local});
+    std::thread interrupter;
+    const RunResult run =
+        RunCli({"--set", "Priority=0", "get", Url("slow.bin"), local}, "",
+               [&interrupter, &local](pid_t program) {
+                   interrupter = std::thread([&local, program] {
+                       for (int i = 0; i < 200; ++i) {
+                           if (access(local.c_str(), F_OK) == 0) {
+                               kill(program, SIGINT);
+                               return;
+                           }
+                           std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                       }
+                   });
+               });
     interrupter.join();
     EXPECT_EQ(run.exitCode, 130);
     EXPECT_EQ(run.err, "filetransfer: error 10004: The blocking operation has been canceled: " +

@@ -1,12 +1,11 @@
-// Runs whole command lines in-process and captures what they print.
+// Runs whole command lines through the built `filetransfer` program, as a user
+// does, and captures what they print.
 #pragma once
 
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "cli/command_line.h"
-#include "support/test_files.h"
+#include "support/child_process.h"
 
 struct RunResult {
     int exitCode;
@@ -14,12 +13,11 @@ struct RunResult {
     std::string err;
 };
 
-// Runs `filetransfer ARGS...`.
-inline RunResult RunCli(std::vector<std::string> args, const std::string& input = "") {
-    args.insert(args.begin(), "filetransfer");
-    std::vector<char*> argv = ArgvOf(args);
-    std::ostringstream out, err;
-    std::istringstream in(input);
-    const int code = RunCommandLine(static_cast<int>(args.size()), argv.data(), out, err, in);
-    return {code, out.str(), err.str()};
+// Runs `filetransfer ARGS...` with input on its standard input; onStart learns
+// the program's pid once it runs.
+inline RunResult RunCli(std::vector<std::string> args, const std::string& input = "",
+                        const std::function<void(pid_t)>& onStart = {}) {
+    args.insert(args.begin(), FT_CLI_PROGRAM);
+    ChildRun run = RunChild(std::move(args), input, onStart);
+    return {run.exitCode, std::move(run.out), std::move(run.err)};
 }
