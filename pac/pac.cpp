@@ -13,6 +13,7 @@ constexpr int kDefaultTimeoutMs = 5000;
 
 // The child's evaluation travels as one letter for the outcome and the text.
 constexpr char kOutcomeLetters[] = {'A', 'S', 'T', 'M', 'U'};
+static_assert(sizeof kOutcomeLetters == static_cast<std::size_t>(Outcome::Unavailable) + 1);
 
 std::string Encode(const Evaluation& evaluation) {
     auto index = static_cast<std::size_t>(evaluation.outcome);
