@@ -23,7 +23,9 @@ struct Evaluation {
 };
 
 // Evaluates script and calls FindProxyForURL(url, host); timeoutMs bounds the
-// whole run (compiling the script included).
+// whole run (compiling the script and its name lookups included; 0 or less
+// means 5000). The script runs in a child process with at most 32 MiB for its
+// heap (docs/pac.md).
 Evaluation FindProxyForUrl(std::string_view script, std::string_view url, std::string_view host,
                            int timeoutMs);
 

@@ -2,8 +2,9 @@
 # Keeps the operating system and the outside libraries behind their seams: only
 # platform/, net/ and tls/ (and the command line's terminal handling) include
 # system headers or call the system's clock, zone and socket functions; only tls/
-# includes OpenSSL, only the engines that compress include zlib. Prints each
-# stray line and exits 1 when there is one.
+# includes OpenSSL, only the engines that compress include zlib, only pac/
+# includes the JavaScript engine. Prints each stray line and exits 1 when there
+# is one.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,6 +17,7 @@ declare -A module_headers=(
     [http]='zlib\.h'
     [ftp]='zlib\.h'
     [ssh]='zlib\.h'
+    [pac]='duktape\.h|duk_config\.h'
 )
 # The command line's terminal prompt and progress line read the terminal.
 terminal_files='^cli/(prompt|progress_line)\.cpp:'

@@ -3,9 +3,10 @@
 # Usage: scripts/deps.sh [extra-package...]
 set -euo pipefail
 
-# groff-base renders the manual page for the install test.
+# groff-base renders the manual page for the install test; duktape-dev is the
+# JavaScript engine of proxy auto-configuration scripts.
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libssl-dev zlib1g-dev groff-base
-    "$@")
+    duktape-dev "$@")
 
 missing=()
 for pkg in "${packages[@]}"; do
