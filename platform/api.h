@@ -49,6 +49,16 @@ typedef struct HWND__* HWND;
 #define FT_LAYOUT_CHECK(condition) _Static_assert(condition, #condition)
 #endif
 
+#ifndef __cplusplus
+// The memory blocks of the engines' in-memory downloads (HttpGetData,
+// FtpGetData and the like): their size, their address while locked, and
+// their release.
+FT_API size_t GlobalSize(HGLOBAL memory);
+FT_API void* GlobalLock(HGLOBAL memory);
+FT_API BOOL GlobalUnlock(HGLOBAL memory);
+FT_API HGLOBAL GlobalFree(HGLOBAL memory);
+#endif
+
 FT_EXTERN_C_BEGIN
 
 typedef struct SYSTEMTIME {

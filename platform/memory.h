@@ -1,6 +1,7 @@
 // Global memory handles (fixed and movable) and local memory.
 #pragma once
 
+#include "platform/api.h"
 #include "platform/wintypes.h"
 
 using HGLOBAL = HANDLE;
@@ -28,12 +29,16 @@ constexpr UINT LPTR = LMEM_FIXED | LMEM_ZEROINIT;
 // error (ERROR_INVALID_HANDLE, ERROR_NOT_ENOUGH_MEMORY, ERROR_NOT_LOCKED).
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes);
 HGLOBAL GlobalReAlloc(HGLOBAL memory, SIZE_T bytes, UINT flags);
-SIZE_T GlobalSize(HGLOBAL memory);
-LPVOID GlobalLock(HGLOBAL memory);
-BOOL GlobalUnlock(HGLOBAL memory);  // FALSE once the count reaches 0 (last error NO_ERROR)
-UINT GlobalFlags(HGLOBAL memory);   // lock count in the low byte, or GMEM_INVALID_HANDLE
+UINT GlobalFlags(HGLOBAL memory);  // lock count in the low byte, or GMEM_INVALID_HANDLE
 HGLOBAL GlobalHandle(LPCVOID address);
-HGLOBAL GlobalFree(HGLOBAL memory);  // null on success, else the handle
+// What a caller of the engines needs for the blocks their in-memory downloads
+// hand out; exported with C names (platform/api.h declares them for C).
+extern "C" {
+FT_API SIZE_T GlobalSize(HGLOBAL memory);
+FT_API LPVOID GlobalLock(HGLOBAL memory);
+FT_API BOOL GlobalUnlock(HGLOBAL memory);  // FALSE once the count reaches 0 (last error NO_ERROR)
+FT_API HGLOBAL GlobalFree(HGLOBAL memory);  // null on success, else the handle
+}
 
 // Local memory is malloc memory: LocalFree and free() are interchangeable.
 // LMEM_MOVEABLE is accepted and gives a fixed block.
