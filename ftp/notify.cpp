@@ -1,12 +1,12 @@
 #include "ftp/notify.h"
 
 #include <algorithm>
-#include <array>
 #include <vector>
 
 #include "ftp/data_connection.h"
 #include "ftp/engine.h"
 #include "ftp/protocol_ops.h"
+#include "net/async_repost.h"
 #include "platform/system.h"
 #include "platform/window_subclass.h"
 #include "resources/errors.h"
@@ -16,9 +16,6 @@ namespace {
 
 constexpr UINT kFirstUserMessage = WM_USER;
 constexpr long kAsyncEventMask = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
-// The order in which recorded socket events are posted again.
-constexpr std::array<DWORD, 6> kRepostOrder{FD_ACCEPT, FD_CONNECT, FD_CLOSE,
-                                            FD_READ,   FD_WRITE,   FD_OOB};
 
 LRESULT SubclassProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -132,12 +129,8 @@ void ResumeAsyncEvents(FtpSession& session) {
     if (!session.asyncWindow || !session.dataSocket.valid() || session.insideNotification) return;
     DWORD pending = session.pendingAsyncEvents;
     session.pendingAsyncEvents = 0;
-    for (DWORD event : kRepostOrder) {
-        if (pending & event) {
-            PostMessageA(session.asyncWindow, session.asyncMessage,
-                         static_cast<WPARAM>(session.dataSocket.get()), static_cast<LPARAM>(event));
-        }
-    }
+    NetRepostAsyncEvents(session.asyncWindow, session.asyncMessage, session.dataSocket.get(),
+                         pending);
 }
 
 LRESULT RaiseEvent(FtpSession& session, DWORD event, int error) {

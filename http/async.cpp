@@ -6,9 +6,8 @@
 // write readiness 8, the server's close 2. Notifications that arrive while the
 // client's events are suppressed, or while one is being handled, are held and
 // posted again afterwards.
-#include <array>
-
 #include "http/client.h"
+#include "net/async_repost.h"
 #include "platform/system.h"
 #include "platform/window_subclass.h"
 #include "resources/errors.h"
@@ -17,9 +16,6 @@ namespace http {
 namespace {
 
 constexpr long kSocketEvents = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
-// The order in which held socket events are posted again.
-constexpr std::array<DWORD, 6> kRepostOrder{FD_ACCEPT, FD_CONNECT, FD_CLOSE,
-                                            FD_READ,   FD_WRITE,   FD_OOB};
 
 LRESULT SubclassProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -136,12 +132,7 @@ void ReleaseHeldSocketEvents(HttpClientRecord& client) {
     }
     const DWORD held = client.heldSocketEvents;
     client.heldSocketEvents = 0;
-    for (DWORD event : kRepostOrder) {
-        if (held & event) {
-            PostMessageA(client.asyncWindow, HTTP_ASYNC_MESSAGE, static_cast<WPARAM>(client.socket),
-                         static_cast<LPARAM>(event));
-        }
-    }
+    NetRepostAsyncEvents(client.asyncWindow, HTTP_ASYNC_MESSAGE, client.socket, held);
 }
 
 void RestoreAsyncWindows() {

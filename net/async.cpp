@@ -6,6 +6,7 @@
 // accept for FD_ACCEPT, a send that would block for FD_WRITE); FD_CONNECT and
 // FD_CLOSE come once.
 #include "net/async.h"
+#include "net/async_repost.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -210,4 +211,13 @@ int NetPumpAsyncEvents(void) {
     if (count == 0) return 0;
     int ready = poll(polls.data(), polls.size(), 0);
     return ready > 0 ? PostAsyncEvents(polls, 0, count) : 0;
+}
+
+void NetRepostAsyncEvents(HWND window, UINT message, SOCKET s, DWORD held) {
+    constexpr DWORD kOrder[] = {FD_ACCEPT, FD_CONNECT, FD_CLOSE, FD_READ, FD_WRITE, FD_OOB};
+    for (DWORD event : kOrder) {
+        if (held & event) {
+            PostMessageA(window, message, static_cast<WPARAM>(s), static_cast<LPARAM>(event));
+        }
+    }
 }

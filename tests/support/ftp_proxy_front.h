@@ -7,18 +7,14 @@
 // client; everything ends by a deadline. Plain POSIX sockets only.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
+
+#include "support/loopback_socket.h"
 
 namespace testsupport {
 
@@ -31,16 +27,8 @@ class FtpProxyFront {
         : target_(target),
           proxyLogin_(proxyLogin),
           deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs)) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address = Loopback(0);
-        socklen_t length = sizeof address;
-        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) ||
-            ::listen(listener_, 1) ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length)) {
-            return;
-        }
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { Run(); });
+        listener_ = ListenOnLoopback(&port_);
+        if (listener_ >= 0) thread_ = std::thread([this] { Run(); });
     }
     ~FtpProxyFront() {
         stop_ = true;
@@ -61,13 +49,6 @@ class FtpProxyFront {
     }
 
   private:
-    static sockaddr_in Loopback(int port) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return address;
-    }
     bool Running() const { return !stop_ && std::chrono::steady_clock::now() < deadline_; }
 
     void Note(const std::string& command) {
@@ -101,14 +82,9 @@ class FtpProxyFront {
     int OpenServer(const std::string& hostPort) {
         const std::size_t colon = hostPort.rfind(':');
         if (colon == std::string::npos || hostPort.substr(0, colon) != "127.0.0.1") return -1;
-        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address = Loopback(std::atoi(hostPort.c_str() + colon + 1));
+        const int server = ConnectToLoopback(std::atoi(hostPort.c_str() + colon + 1));
         std::string line;
-        if (server < 0 ||
-            ::connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            if (server >= 0) ::close(server);
-            return -1;
-        }
+        if (server < 0) return -1;
         while (ReadLine(server, line)) {
             if (line.starts_with("220 ")) return server;
         }
@@ -155,10 +131,7 @@ class FtpProxyFront {
     }
 
     void Run() {
-        pollfd waiting{listener_, POLLIN, 0};
-        while (Running() && ::poll(&waiting, 1, 50) == 0) {
-        }
-        const int client = Running() ? ::accept(listener_, nullptr, nullptr) : -1;
+        const int client = AcceptOne(listener_, [this] { return Running(); });
         if (client < 0) return;
         const int server = SendText(client, "220 Test proxy ready.\r\n") ? Handshake(client) : -1;
         if (server >= 0) {

@@ -5,17 +5,13 @@
 // One connection; everything ends by a deadline. Plain POSIX sockets only.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <thread>
+
+#include "support/loopback_socket.h"
 
 namespace testsupport {
 
@@ -25,16 +21,8 @@ class StallingRelay {
         : serverPort_(serverPort),
           stallAfter_(stallAfter),
           deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs)) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address = Loopback(0);
-        socklen_t length = sizeof address;
-        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) ||
-            ::listen(listener_, 1) ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length)) {
-            return;
-        }
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { Run(); });
+        listener_ = ListenOnLoopback(&port_);
+        if (listener_ >= 0) thread_ = std::thread([this] { Run(); });
     }
     ~StallingRelay() {
         stop_ = true;
@@ -49,27 +37,15 @@ class StallingRelay {
     bool stalled() const { return stalled_; }
 
   private:
-    static sockaddr_in Loopback(int port) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return address;
-    }
     bool Running() const { return !stop_ && std::chrono::steady_clock::now() < deadline_; }
 
     void Run() {
-        pollfd waiting{listener_, POLLIN, 0};
-        while (Running() && ::poll(&waiting, 1, 50) == 0) {
-        }
-        const int client = Running() ? ::accept(listener_, nullptr, nullptr) : -1;
-        const int server = client >= 0 ? ::socket(AF_INET, SOCK_STREAM, 0) : -1;
-        sockaddr_in address = Loopback(serverPort_);
-        if (server >= 0 &&
-            ::connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        const int client = AcceptOne(listener_, [this] { return Running(); });
+        const int server = client >= 0 ? ConnectToLoopback(serverPort_) : -1;
+        if (server >= 0) {
             Relay(client, server);
+            ::close(server);
         }
-        if (server >= 0) ::close(server);
         if (client >= 0) ::close(client);
     }
 
