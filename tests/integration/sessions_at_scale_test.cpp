@@ -35,11 +35,12 @@ struct Server {
     Kind kind;
     const char* portVariable;
     bool anonymous;  // an FTP login without a password for the server to hash
-    // Sessions opened in turn by one process. The servers' logins set the pace:
-    // vsftpd's anonymous one takes about 10 ms, proftpd's and sshd's well over
-    // 100 ms of the servers' own work each (sshd starts a process and hashes the
-    // password), so those rows run fewer to stay within the run's budget. The
-    // sanitizers slow the SSH side's own cryptography further; LeakSanitizer
+    // Sessions opened in turn by one process: a thousand of each protocol. The
+    // servers' logins set the pace: vsftpd's anonymous one takes about 10 ms,
+    // dropbear's about 35 ms, proftpd's and sshd's well over 100 ms of the
+    // servers' own work each (sshd starts a whole process and hashes the
+    // password), so those two rows run fewer to stay within the run's budget.
+    // The sanitizers slow the SSH side's own cryptography further; LeakSanitizer
     // still sees every session.
     int sessions;
     int sanitizedSessions;
@@ -60,6 +61,7 @@ constexpr Server kServers[] = {
     {"proftpd", Kind::kFtp, "FT_TEST_PROFTPD_PORT", false, 100, 100},
     {"nginx", Kind::kHttp, "FT_TEST_HTTP_PORT", false, 1000, 1000},
     {"sshd", Kind::kSftp, "FT_TEST_SFTP_PORT", false, 200, 100},
+    {"dropbear", Kind::kSftp, "FT_TEST_DROPBEAR_PORT", false, 1000, 300},
 };
 
 std::string Hex(DWORD error) {
