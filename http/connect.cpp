@@ -199,7 +199,11 @@ int TunnelConnect(const ClientRef& client) {
     client->verb = Verb::Other;
     client->verbText = "CONNECT";
     // A redirect answer is never followed here: it is no tunnel.
-    if (ReadResponse(client, false) != 0) return -1;
+    if (ReadResponse(client, false) != 0) {
+        // A redirect is no error of its own here, only no tunnel.
+        if (LastErrorNumber() != fileErrorResourceRedirected) return -1;
+        return Fail(fileErrorUnexpectedServerResponse);
+    }
     if (client->statusCode < 200 || client->statusCode > 299) {
         return Fail(fileErrorUnexpectedServerResponse);
     }
