@@ -115,6 +115,7 @@ struct HttpClientRecord {
     std::string verbText;
     bool basicAuth = false;
     int proxyType = HTTP_PROXY_NONE;
+    bool systemProxy = false;  // the system settings chose the route (decided again on redirects)
     bool proxyAuth = false;
     bool queryEncoding = true;
     std::uint32_t options = 0;
@@ -183,6 +184,13 @@ struct HttpClientRecord {
     }
     bool secure() const { return tls != nullptr; }
     bool viaProxy() const { return proxyType != HTTP_PROXY_NONE; }
+    // Through a CONNECT tunnel: a tunnel proxy for every scheme, a CERN-style
+    // one for TLS (which runs with the origin server, never with the proxy).
+    bool tunnelled() const {
+        return proxyType == HTTP_PROXY_TUNNEL || (viaProxy() && HasOption(HTTP_OPTION_SECURE));
+    }
+    // Requests name the whole URL: plain requests to a CERN-style proxy.
+    bool absoluteForm() const { return viaProxy() && !tunnelled(); }
     int major() const { return static_cast<int>(version >> 16); }
     int minor() const { return static_cast<int>(version & 0xFFFF); }
     bool AtLeast(int major, int minor) const { return version >= HTTP_VERSION(major, minor); }
@@ -202,6 +210,8 @@ using HttpErrorGuard = LastErrorGuard<&HttpGetLastError, &HttpSetLastError>;
 ClientRef LookupClient(HttpClient client);
 // The same without the owner check (cancel, transfer status).
 ClientRef LookupClientAnyThread(HttpClient client);
+// Whether HttpInitialize has run (and its HttpUninitialize not yet).
+bool EngineStarted();
 // A new client in the table (lowest free slot), owned by the calling thread;
 // null with the error set when the engine is not started or memory runs out.
 ClientRef AllocateClient();

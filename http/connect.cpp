@@ -5,6 +5,7 @@
 
 #include "http/client.h"
 #include "http/encoding.h"
+#include "http/proxy_config.h"
 #include "http/url.h"
 #include "net/transcript.h"
 #include "platform/system.h"
@@ -36,6 +37,7 @@ struct ConnectRequest {
     HWND window = nullptr;  // the notification window (HttpConnectNotify)
     UINT message = 0;
     DWORD eventMask = 0;
+    bool systemProxy = false;
 
     bool Has(std::uint32_t bit) const { return (options & bit) != 0; }
     ~ConnectRequest() { WipeString(proxyPassword); }
@@ -66,16 +68,14 @@ bool ApplyUrl(ConnectRequest& request) {
     return true;
 }
 
-// The proxy rules; 0 or an error number.
-int CheckProxy(ConnectRequest& request) {
+// The proxy rules; 0 or an error number. The system settings are asked later,
+// once the host and the scheme are known.
+int CheckProxy(const ConnectRequest& request) {
     switch (request.proxyType) {
         case HTTP_PROXY_NONE:
         case HTTP_PROXY_CERN:
         case HTTP_PROXY_OTHER:
-            return 0;
         case HTTP_PROXY_WINDOWS:
-            // No system proxy configuration is consulted yet: a direct connection.
-            request.proxyType = HTTP_PROXY_NONE;
             return 0;
         case HTTP_PROXY_TUNNEL:
             if (request.version < HTTP_VERSION_10) return fileErrorInvalidParameter;
@@ -93,9 +93,13 @@ bool StoreNames(HttpClientRecord& client, const ConnectRequest& request) {
     client.host = request.host;
     client.serverPort = request.port;
     client.proxyType = request.proxyType;
-    if (!client.viaProxy()) return true;
+    client.systemProxy = request.systemProxy;
+    // A route the system settings chose may turn to a proxy on a redirect:
+    // the caller's proxy login is kept for it.
+    if (!client.viaProxy() && !client.systemProxy) return true;
     client.proxyHost = request.proxyHost;
     client.proxyPort = request.proxyPort == 0 ? kPlainPort : request.proxyPort;
+    if (!client.viaProxy()) client.proxyPort = 0;
     client.proxyUser = request.proxyUser.substr(0, kMaxUser);
     client.proxyPassword = request.proxyPassword.substr(0, kMaxPassword);
     client.proxyAuth = !client.proxyUser.empty() && !client.proxyPassword.empty();
@@ -141,12 +145,9 @@ void RaiseTlsWaitEvent(void* context, int error) {
 // Handshake and validation over the open socket; a certificate that fails
 // validation leaves the connection up. 0, or -1 with the error set.
 int StartTls(HttpClientRecord& client) {
-    // Through a CERN-style proxy TLS runs with the proxy itself.
-    const bool withProxy =
-        client.proxyType == HTTP_PROXY_CERN || client.proxyType == HTTP_PROXY_OTHER;
-    const std::string& name = withProxy ? client.proxyHost : client.host;
-    TlsChannel* channel = TlsCreateChannel(client.socket, name.c_str(), client.credentials.get(),
-                                           client.timeout, client.options);
+    TlsChannel* channel =
+        TlsCreateChannel(client.socket, client.host.c_str(), client.credentials.get(),
+                         client.timeout, client.options);
     if (!channel) return Fail(TlsGetLastError());
     client.tls.reset(channel);
     TlsSetWaitObserver(channel, RaiseTlsWaitEvent, &client);
@@ -178,9 +179,11 @@ int StartTls(HttpClientRecord& client) {
 
 // The CONNECT exchange with the proxy. 0, or -1 with the error set.
 int TunnelConnect(const ClientRef& client) {
-    std::string request = "CONNECT " + client->host + ":" + std::to_string(client->serverPort) +
-                          " HTTP/" + std::to_string(client->major()) + "." +
-                          std::to_string(client->minor()) + "\r\n";
+    const bool v6 = NetAddressFamilyOf(client->host.c_str()) == NET_FAMILY_IPV6;
+    const std::string host = v6 ? "[" + client->host + "]" : client->host;
+    std::string request = "CONNECT " + host + ":" + std::to_string(client->serverPort) + " HTTP/" +
+                          std::to_string(client->major()) + "." + std::to_string(client->minor()) +
+                          "\r\n";
     if (client->proxyAuth) {
         std::string authorization = BasicAuthorization(client->proxyUser, client->proxyPassword);
         request += "Proxy-Authorization: " + authorization + "\r\n";
@@ -196,7 +199,11 @@ int TunnelConnect(const ClientRef& client) {
     client->verb = Verb::Other;
     client->verbText = "CONNECT";
     // A redirect answer is never followed here: it is no tunnel.
-    if (ReadResponse(client, false) != 0) return -1;
+    if (ReadResponse(client, false) != 0) {
+        // A redirect is no error of its own here, only no tunnel.
+        if (LastErrorNumber() != fileErrorResourceRedirected) return -1;
+        return Fail(fileErrorUnexpectedServerResponse);
+    }
     if (client->statusCode < 200 || client->statusCode > 299) {
         return Fail(fileErrorUnexpectedServerResponse);
     }
@@ -204,10 +211,11 @@ int TunnelConnect(const ClientRef& client) {
     return 0;
 }
 
-// TLS for a connection that wants it: the tunnel first when there is one.
-int SecureConnection(const ClientRef& client) {
+// The rest of the route over the open socket: the tunnel when there is one,
+// then TLS with the origin server when the connection wants it.
+int OpenRoute(const ClientRef& client) {
+    if (client->tunnelled() && TunnelConnect(client) != 0) return -1;
     if (!client->HasOption(HTTP_OPTION_SECURE)) return 0;
-    if (client->proxyType == HTTP_PROXY_TUNNEL && TunnelConnect(client) != 0) return -1;
     return StartTls(*client);
 }
 
@@ -270,7 +278,7 @@ HttpClient OpenClient(const ConnectRequest& request) {
             return client->handle;
         }
     }
-    if (OpenSocket(*client) != 0 || SecureConnection(client) != 0) {
+    if (OpenSocket(*client) != 0 || OpenRoute(client) != 0) {
         return Abandon(client), INVALID_HTTP_CLIENT;
     }
     HttpSetLastError(0);
@@ -279,6 +287,26 @@ HttpClient OpenClient(const ConnectRequest& request) {
 
 std::string TextOrEmpty(const char* text) {
     return text ? std::string(text) : std::string();
+}
+
+// Proxy type 3, or HTTP_OPTION_PROXYCONFIG on a direct connect: the system
+// settings choose the route. 0 or an error number.
+int ApplySystemRoute(ConnectRequest& request) {
+    const bool asked =
+        request.proxyType == HTTP_PROXY_WINDOWS ||
+        (request.proxyType == HTTP_PROXY_NONE && request.Has(HTTP_OPTION_PROXYCONFIG));
+    if (!asked) return 0;
+    const bool required = request.proxyType == HTTP_PROXY_WINDOWS;
+    request.systemProxy = true;
+    request.proxyType = HTTP_PROXY_NONE;
+    HttpProxyLookup found{};
+    const int result = SystemProxyFor(request.host, request.Has(HTTP_OPTION_SECURE), found);
+    if (result < 0) return required ? fileErrorInvalidProxyType : 0;
+    if (result == 0) return 0;
+    request.proxyType = found.kind;
+    request.proxyHost = found.host;
+    request.proxyPort = found.port;
+    return CheckProxy(request);
 }
 
 }  // namespace
@@ -316,7 +344,7 @@ void FinishAsyncConnect(const ClientRef& client, int error) {
         SetState(*client, ConnectionState::Idle);
         // A certificate that fails validation leaves the connection up, as for
         // a blocking connect.
-        if (SecureConnection(client) != 0) error = LastErrorNumber();
+        if (OpenRoute(client) != 0) error = LastErrorNumber();
         if (error == 0) WatchSocket(*client);  // connect readiness no longer asked for
     } else {
         Fail(error);
@@ -329,7 +357,7 @@ int ReopenConnection(const ClientRef& client) {
     if (client->blockingCall) return Fail(fileErrorOperationInProgress);
     BlockingScope blocking(*client);
     CloseConnection(*client);
-    if (OpenSocket(*client) != 0 || SecureConnection(client) != 0) return Abandon(client);
+    if (OpenSocket(*client) != 0 || OpenRoute(client) != 0) return Abandon(client);
     return 0;
 }
 
@@ -373,7 +401,8 @@ HttpClient HttpConnectNotify(int proxyType, const char* proxyHost, int proxyPort
     request.credentials = credentials;
     if (const int error = CheckProxy(request)) return FailClient(error);
     if (request.host.empty()) return FailClient(fileErrorInvalidHostName);
-    if (request.proxyType != HTTP_PROXY_NONE && request.proxyHost.empty()) {
+    if (request.proxyType != HTTP_PROXY_NONE && request.proxyType != HTTP_PROXY_WINDOWS &&
+        request.proxyHost.empty()) {
         return FailClient(fileErrorInvalidHostName);
     }
     if (request.Has(HTTP_OPTION_IPV6ONLY) && !NetIsIpv6Available()) {
@@ -389,6 +418,10 @@ HttpClient HttpConnectNotify(int proxyType, const char* proxyHost, int proxyPort
         request.port = request.Has(HTTP_OPTION_SECURE) ? kSecurePort : kPlainPort;
     }
     if (request.port < 0 || request.port > 65535) return FailClient(fileErrorInvalidServicePort);
+    if (const int error = ApplySystemRoute(request)) return FailClient(error);
+    if (request.proxyType != HTTP_PROXY_NONE && request.proxyHost.empty()) {
+        return FailClient(fileErrorInvalidHostName);
+    }
     return OpenClient(request);
 }
 

@@ -143,6 +143,12 @@ ClientRef LookupClient(HttpClient handle) {
     return client;
 }
 
+bool EngineStarted() {
+    EngineState& engine = Engine();
+    std::lock_guard guard(engine.lock);
+    return engine.initCount > 0;
+}
+
 ClientRef AllocateClient() {
     EngineState& engine = Engine();
     std::lock_guard guard(engine.lock);

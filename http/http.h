@@ -138,8 +138,11 @@ FT_API int HttpGetLocalAddress(HttpClient client, int family, NetAddress* addres
 // ---- Connections -----------------------------------------------------------------
 
 // Opens a client: directly (proxy type 0), through a CERN-style proxy (1, 255:
-// requests carry absolute URLs) or a CONNECT tunnel (2). serverHost may be a
-// URL; port 0 is the scheme's default. version is HTTP_VERSION(major, minor).
+// plain requests carry absolute URLs, TLS goes through a CONNECT tunnel), a
+// CONNECT tunnel for every scheme (2), or the proxy the system settings name
+// for the host (3, or HTTP_OPTION_PROXYCONFIG on a direct connect; 12210 when
+// the machine's settings cannot be read). serverHost may be a URL; port 0 is
+// the scheme's default. version is HTTP_VERSION(major, minor).
 // credentials may be null (TLS with the default protocols).
 FT_API HttpClient HttpConnect(int proxyType, const char* proxyHost, int proxyPort,
                               const char* proxyUser, const char* proxyPassword,
@@ -173,6 +176,42 @@ FT_API int HttpCancel(HttpClient client);
 // The TLS parameters and certificate of a secure client; every field 0 but the
 // size on a plain one. 1 or 0.
 FT_API int HttpGetSecurityInfo(HttpClient client, SecurityInfo* info);
+
+// ---- System proxy settings -------------------------------------------------------
+
+// Where HttpGetProxyConfig looks: the automatic configuration, then the
+// current user's settings; or the machine's settings alone.
+#define HTTP_PROXY_SOURCE_MACHINE 1
+#define HTTP_PROXY_SOURCE_USER 2
+#define HTTP_AUTOCONFIG_URL_SIZE 4096
+
+// The answer of a proxy lookup: kind HTTP_PROXY_CERN (1) or HTTP_PROXY_TUNNEL
+// (2), or 0 for none; zeroed at the start of every lookup.
+typedef struct HttpProxyLookup {
+    int32_t kind;
+    int32_t port;
+    char host[HTTP_MAX_HOSTNAME];
+} HttpProxyLookup;
+
+// The proxy the system settings name for host and target port (80 or 443;
+// docs/proxies.md). 1 (a proxy, record filled), 0 (none for this host), -1
+// (the settings could not be read or name no ProxyServer; 10014 for a null
+// record).
+FT_API int HttpGetProxyConfig(const char* host, int targetPort, int sources,
+                              HttpProxyLookup* record);
+// The proxy the automatic configuration script gives host and target port
+// (80 or 443). 1, or 0 (no proxy, or an error set: 11001 no host, 10014 null
+// record or another port, 12271 a configuration URL that cannot be split,
+// 12330 no script engine, the fetch's error).
+FT_API int HttpAutoProxy(const char* host, int targetPort, HttpProxyLookup* record);
+// The automatic configuration URL of the current user's (machine 0) or the
+// machine's settings, found by name or by detection, into buffer
+// (HTTP_AUTOCONFIG_URL_SIZE characters). 1, or 0.
+FT_API int HttpFindAutoConfigUrl(char* buffer, int machine);
+// 1 when host matches an entry of the ";"-separated bypass list ("?" one
+// character, "*" any run; a last entry "<local>" stands for this machine's
+// names), else 0.
+FT_API int HttpBypassMatch(const char* host, const char* list);
 
 // ---- Requests and responses ------------------------------------------------------
 

@@ -95,7 +95,7 @@ int EncodeTarget(const HttpClientRecord& client, std::string_view resource, Targ
 std::string ProxyTarget(const HttpClientRecord& client) {
     std::string url = client.prefix;
     if (url.empty()) {
-        const bool https = client.serverPort == 443 || client.proxyType == HTTP_PROXY_TUNNEL;
+        const bool https = client.serverPort == 443;
         url = (https ? "https://" : "http://") + client.host + ":" +
               std::to_string(client.serverPort);
     }
@@ -105,7 +105,7 @@ std::string ProxyTarget(const HttpClientRecord& client) {
 
 std::string RequestLine(const HttpClientRecord& client) {
     std::string line = client.verbText + " ";
-    if (client.viaProxy()) {
+    if (client.absoluteForm()) {
         line += ProxyTarget(client);
     } else {
         const bool rooted = client.path.find("://") != std::string::npos ||
@@ -177,9 +177,9 @@ void AddVerbHeaders(const HttpClientRecord& client, HeaderList& headers) {
 }
 
 void AddAuthorization(const HttpClientRecord& client, HeaderList& headers) {
-    // Inside a TLS tunnel the origin server would see the proxy's secret.
-    const bool tunnelled = client.proxyType == HTTP_PROXY_TUNNEL && client.secure();
-    if (client.proxyAuth && !tunnelled) {
+    // Through a tunnel the proxy saw its login with CONNECT; the origin server
+    // must not see it.
+    if (client.proxyAuth && client.absoluteForm()) {
         SetDefault(headers, "Proxy-Authorization",
                    BasicAuthorization(client.proxyUser, client.proxyPassword));
     }
@@ -269,7 +269,7 @@ int ComposeTarget(HttpClientRecord& client, std::string_view verb, std::string r
     client.verb = known ? known->code : Verb::Other;
     client.verbText = known ? std::string(known->name) : std::string(verb);
     ResetRequestState(client);
-    if (client.viaProxy()) resource = SplitPrefix(client, std::move(resource));
+    if (client.absoluteForm()) resource = SplitPrefix(client, std::move(resource));
     Target target;
     if (const int error = EncodeTarget(client, resource, target)) return Fail(error);
     client.path = std::move(target.path);
@@ -366,7 +366,7 @@ int SendRequest(const ClientRef& client, std::string_view verb, std::string_view
     }
     if (PrepareConnection(client) != 0) return -1;
     std::string target =
-        client->viaProxy() ? std::string(resource) : ReduceToConnectedHost(*client, resource);
+        client->absoluteForm() ? std::string(resource) : ReduceToConnectedHost(*client, resource);
     // A fragment is for the client alone; it is kept for the redirects.
     const std::size_t hash = target.find('#');
     client->fragment = hash == std::string::npos ? std::string() : target.substr(hash);

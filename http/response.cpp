@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "http/client.h"
+#include "http/proxy_config.h"
 #include "http/reference.h"
 #include "http/url.h"
 #include "net/transcript.h"
@@ -199,6 +200,31 @@ bool SameOrigin(const HttpClientRecord& client, bool https, const std::string& h
            port == client.serverPort;
 }
 
+// A route the system settings chose is chosen again for the new host and
+// scheme. The proxy login goes on only to the same proxy. False with the error set.
+bool DecideSystemRoute(HttpClientRecord& client, bool https, const std::string& host) {
+    HttpProxyLookup found{};
+    if (SystemProxyFor(host, https, found) != 1) {
+        client.proxyType = HTTP_PROXY_NONE;
+        return true;
+    }
+    if (!EqualsIgnoringCase(found.host, client.proxyHost) || found.port != client.proxyPort) {
+        client.proxyAuth = false;
+        WipeString(client.proxyUser);
+        WipeString(client.proxyPassword);
+        client.proxyUser.clear();
+        client.proxyPassword.clear();
+    }
+    client.proxyType = found.kind;
+    client.proxyHost = found.host;
+    client.proxyPort = found.port;
+    const int family = client.HasOption(HTTP_OPTION_IPV6ONLY) ? NET_FAMILY_IPV6 : 0;
+    if (NetResolveHost(client.proxyHost.c_str(), family, &client.proxyAddress) <= 0) {
+        return Fail(fileErrorInvalidHostName), false;
+    }
+    return true;
+}
+
 // Points the client at another origin. Its credentials stay behind: they were
 // given for the first origin only. 0, or -1 (the client may be gone).
 int MoveToOrigin(const ClientRef& client, bool https, const std::string& host, int port) {
@@ -210,6 +236,10 @@ int MoveToOrigin(const ClientRef& client, bool https, const std::string& host, i
     client->requestHeaders.Remove("Authorization");
     client->host = host;
     client->serverPort = port;
+    if (client->systemProxy && !DecideSystemRoute(*client, https, host)) {
+        ReleaseClient(client);
+        return -1;
+    }
     const int family = client->HasOption(HTTP_OPTION_IPV6ONLY) ? NET_FAMILY_IPV6 : 0;
     if (!client->viaProxy() &&
         NetResolveHost(client->host.c_str(), family, &client->serverAddress) <= 0) {

@@ -325,6 +325,30 @@ TEST_F(HttpTest, SizesAndOffsetsAboveFourGibibytesAreExact) {
     EXPECT_EQ(ReadFile(path), "x");
 }
 
+// A redirect from http:// to https:// through a CERN-style proxy chooses the
+// route again: the new connection asks the proxy for a tunnel.
+TEST_F(HttpTest, ARedirectToHttpsThroughACernProxyAsksForATunnel) {
+    PeerScript first;
+    first.Expect("GET http://origin.test:8080/start HTTP/1.1")
+        .Send(
+            "HTTP/1.1 302 Found\r\nLocation: https://origin.test:8443/next\r\n"
+            "Content-Length: 0\r\n\r\n")
+        .ReadToEnd();
+    PeerScript second;
+    second.Expect("CONNECT origin.test:8443 HTTP/1.1")
+        .Expect("")
+        .Send("HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n");
+    ScriptedPeer peer({first, second});
+    const HttpClient client =
+        HttpConnect(HTTP_PROXY_CERN, "127.0.0.1", peer.port(), nullptr, nullptr, "origin.test",
+                    8080, 5, HTTP_OPTION_REDIRECT, HTTP_VERSION_11, nullptr);
+    ASSERT_NE(client, INVALID_HTTP_CLIENT) << std::hex << HttpGetLastError();
+    EXPECT_TRUE(
+        FailsWith(fileErrorProxyAuthenticationRequired, HttpSendRequest(client, "GET", "/start")));
+    HttpDisconnect(client);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
 // What a proxy sends in the same breath as its CONNECT answer belongs to the
 // tunnel: here a TLS alert, which must end the handshake at once instead of
 // being lost (the handshake would then wait for the time-out).

@@ -1,6 +1,6 @@
 // Requests as the server sees them, against scripted peers: the request line,
 // the default headers (Host, Connection, Accept, authorization), the encoded
-// path and query, absolute URLs for a proxy, and keep-alive between requests.
+// path and query, absolute URLs for a proxy, tunnels, and keep-alive between requests.
 #include <string>
 
 #include "http/client.h"
@@ -148,6 +148,54 @@ TEST_F(HttpRequestTest, ProxyRequestsCarryTheAbsoluteUrlAndProxyAuthorization) {
     EXPECT_EQ(HttpSendRequest(client, "GET", "http://other.test/p"), 200);
     EXPECT_EQ(HttpDisconnect(client), 0);
     EXPECT_EQ(peer.Finish(), "");
+}
+
+// Through a tunnel proxy every scheme goes through CONNECT, and through a
+// CERN-style one TLS does: the proxy's login goes with CONNECT only, and the
+// requests in the tunnel name just the path.
+TEST_F(HttpRequestTest, TunnelsCarryTheProxyLoginOnceAndRequestsInOriginForm) {
+    struct Case {
+        int proxyType;
+        DWORD options;
+        int port;
+        const char* answer;  // to the CONNECT
+        int error;           // of HttpConnect, 0 for none
+    };
+    const Case cases[] = {
+        {HTTP_PROXY_TUNNEL, HTTP_OPTION_KEEPALIVE, 8080, "HTTP/1.1 200 Connection established", 0},
+        {HTTP_PROXY_TUNNEL, 0, 8080, "HTTP/1.1 407 Proxy Authentication Required",
+         fileErrorProxyAuthenticationRequired},
+        {HTTP_PROXY_TUNNEL, 0, 8080, "HTTP/1.1 302 Found\r\nLocation: /x",
+         fileErrorUnexpectedServerResponse},
+        {HTTP_PROXY_CERN, HTTP_OPTION_SECURE, 8443, "HTTP/1.1 407 Proxy Authentication Required",
+         fileErrorProxyAuthenticationRequired},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.proxyType) + " " + c.answer);
+        PeerScript script;
+        script.Expect("CONNECT origin.test:" + std::to_string(c.port) + " HTTP/1.1")
+            .Expect("Proxy-Authorization: Basic dTpw")
+            .Expect("")
+            .Send(std::string(c.answer) + "\r\nContent-Length: 0\r\n\r\n");
+        if (c.error == 0) {
+            ExpectRequest(script, "GET /file.txt?x=1 HTTP/1.1",
+                          {"Host: origin.test:8080", "Accept: */*"})
+                .Send(kOkEmpty);
+        }
+        ScriptedPeer peer(script);
+        HttpClient client =
+            HttpConnect(c.proxyType, "127.0.0.1", peer.port(), "u", "p", "origin.test", c.port, 5,
+                        c.options, HTTP_VERSION_11, nullptr);
+        if (c.error != 0) {
+            EXPECT_TRUE(FailsWith(c.error, client == INVALID_HTTP_CLIENT ? -1 : 0));
+        } else {
+            ASSERT_NE(client, INVALID_HTTP_CLIENT) << std::hex << HttpGetLastError();
+            const std::string url = "http://origin.test:8080/file.txt?x=1";
+            EXPECT_EQ(HttpSendRequest(client, "GET", url.c_str()), 200);
+            EXPECT_EQ(HttpDisconnect(client), 0);
+        }
+        EXPECT_EQ(peer.Finish(), "");
+    }
 }
 
 TEST_F(HttpRequestTest, AnAbsoluteUrlToTheConnectedServerBecomesItsPath) {
