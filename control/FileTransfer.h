@@ -12,6 +12,7 @@
 #include "control/control_state.h"
 #include "platform/automation.h"
 #include "platform/dispatch.h"
+#include "platform/typelib.h"
 #include "platform/unknown.h"
 #include "resources/typeinfo.h"
 
@@ -25,7 +26,8 @@ constexpr HRESULT CTL_E_GETNOTSUPPORTED = MakeHResult(0x800A018A);
 // The HRESULT of an error number reported as an automation exception.
 constexpr HRESULT kAutomationErrorBase = MakeHResult(0x800A0000);
 
-class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointContainer> {
+class CFileTransfer final
+    : public ComObject<IFileTransfer, IConnectionPointContainer, IProvideClassInfo2> {
   public:
     // A new control with one reference held by the caller.
     static CFileTransfer* Create();
@@ -35,6 +37,14 @@ class CFileTransfer final : public ComObject<IFileTransfer, IConnectionPointCont
     // property dispatch asked for UserMode; without one the control is in
     // user mode. Null detaches.
     HRESULT SetClientSite(IUnknown* site);
+
+    // ---- IUnknown -----------------------------------------------------------
+    HRESULT QueryInterface(REFIID iid, void** object) override;
+
+    // ---- IProvideClassInfo2 -------------------------------------------------
+    // The coclass's type description, and the event interface's identifier.
+    HRESULT GetClassInfo(ITypeInfo** info) override;
+    HRESULT GetGUID(DWORD kind, GUID* guid) override;
 
     // ---- IDispatch --------------------------------------------------------
     HRESULT GetTypeInfoCount(UINT* count) override;

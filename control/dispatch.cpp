@@ -1,6 +1,8 @@
-// IDispatch of the control: names and dispids come from the type information
-// table; calls reach the C++ members through a table of thunks made from the
-// same member table (resources/members.inc), row for row.
+// IDispatch and IProvideClassInfo2 of the control: names and dispids come
+// from the type information table, the type descriptions from the type library
+// made of it (control/type_library.h); calls reach the C++ members through a
+// table of thunks made from the same member table (resources/members.inc), row
+// for row.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -9,6 +11,7 @@
 #include <utility>
 
 #include "control/FileTransfer.h"
+#include "control/type_library.h"
 #include "platform/text.h"
 
 namespace {
@@ -105,11 +108,6 @@ bool IsDispatchLevelError(HRESULT hr) {
            std::end(kDispatchLevelErrors);
 }
 
-// Names handed to GetIDsOfNames are plain NUL-terminated strings, not BSTRs.
-std::u16string_view NameView(const OLECHAR* name) {
-    return name ? std::u16string_view(name) : std::u16string_view();
-}
-
 UINT PositionalCount(const DISPPARAMS* params) {
     return params ? params->cArgs - params->cNamedArgs : 0;
 }
@@ -150,38 +148,45 @@ void FillException(EXCEPINFO* exception, HRESULT hr, std::u16string_view source)
 
 HRESULT CFileTransfer::GetTypeInfoCount(UINT* count) {
     if (!count) return E_POINTER;
-    *count = 0;
+    *count = 1;
     return S_OK;
 }
 
-HRESULT CFileTransfer::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
+HRESULT CFileTransfer::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    return GetControlTypeInfo(kInterfaceTypeInfo, info);
 }
 
 HRESULT CFileTransfer::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
                                      DISPID* dispids) {
     if (!(iid == IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    if (!names || !dispids) return E_POINTER;
-    if (count == 0) return S_OK;
-    std::fill(dispids, dispids + count, DISPID_UNKNOWN);
-    const MemberInfo* member = FindMemberByName(Utf16ToUtf8(NameView(names[0])));
-    if (!member) return DISP_E_UNKNOWNNAME;
-    dispids[0] = member->dispid;
-    HRESULT hr = S_OK;
-    // Further names are parameter names; their dispids are their positions.
-    for (UINT i = 1; i < count; ++i) {
-        const std::string name = Utf16ToUtf8(NameView(names[i]));
-        auto it =
-            std::find_if(member->params.begin(), member->params.end(),
-                         [&name](const ParamInfo& p) { return EqualsIgnoringCase(p.name, name); });
-        if (it == member->params.end()) {
-            hr = DISP_E_UNKNOWNNAME;
-        } else {
-            dispids[i] = static_cast<DISPID>(it - member->params.begin());
-        }
+    return ResolveMemberNames(InterfaceMembers(), names, count, dispids);
+}
+
+HRESULT CFileTransfer::GetClassInfo(ITypeInfo** info) {
+    return GetControlTypeInfo(kCoclassTypeInfo, info);
+}
+
+HRESULT CFileTransfer::GetGUID(DWORD kind, GUID* guid) {
+    if (!guid) return E_POINTER;
+    if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) {
+        *guid = GUID_NULL;
+        return E_INVALIDARG;
     }
-    return hr;
+    *guid = DIID__IFileTransferEvents;
+    return S_OK;
+}
+
+HRESULT CFileTransfer::QueryInterface(REFIID iid, void** object) {
+    // IProvideClassInfo2 also answers for the interface it extends.
+    if (iid == IID_IProvideClassInfo && object) {
+        *object = static_cast<IProvideClassInfo*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return ComObject::QueryInterface(iid, object);
 }
 
 HRESULT CFileTransfer::Invoke(DISPID dispid, REFIID iid, LCID, WORD flags, DISPPARAMS* params,

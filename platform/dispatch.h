@@ -47,7 +47,7 @@ struct EXCEPINFO {
 // Frees the strings of an exception record and zeroes it.
 FT_API void ClearExcepInfo(EXCEPINFO* info);
 
-struct ITypeInfo;  // not provided: GetTypeInfo answers E_NOTIMPL or a private object
+struct ITypeInfo;  // see platform/typelib.h
 
 struct IDispatch : IUnknown {
     virtual HRESULT GetTypeInfoCount(UINT* count) = 0;

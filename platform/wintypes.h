@@ -124,6 +124,7 @@ enum : VARTYPE {
     VT_UINT = 23,
     VT_VOID = 24,
     VT_HRESULT = 25,
+    VT_PTR = 26,  // type descriptions only: a pointer to the type it describes
     VT_ARRAY = 0x2000,
     VT_BYREF = 0x4000,
     VT_TYPEMASK = 0x0FFF,
