@@ -34,6 +34,13 @@ class InternetSettings {
     std::map<std::string, std::string> values_;  // by lower-cased name
 };
 
+// Fills record with a proxy for the target port (tunnel for 443, else
+// CERN-style); false for an empty or over-long host, one with blanks or
+// control characters, or port 0.
+bool FillProxyLookup(HttpProxyLookup& record, int targetPort, std::string_view host, int port);
+// The text with ASCII letters upper-cased.
+std::string UpperAsciiCopy(std::string_view text);
+
 // Takes the first usable entry of a ProxyServer list for the target port into
 // record: 1, or 0 when none is usable.
 int ChooseProxyServer(std::string_view list, int targetPort, HttpProxyLookup& record);

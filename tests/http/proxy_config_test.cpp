@@ -45,6 +45,8 @@ TEST(ProxyServerListTest, TakesTheFirstUsableEntryForTheTargetPort) {
         {"https=g:8443;http=h:80", 443, {1, 2, "g", 8443}},
         {"http=:80;http=i:;http=j;http=k:8x", 80, kNone},
         {"http=l:8080", 8080, kNone},
+        // A NUL, a blank or a control character is no host name.
+        {"http=m\x01n:80;http=o p:80;q:3128", 80, {1, 1, "q", 3128}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.list) + " for " + std::to_string(c.target));
