@@ -100,8 +100,8 @@ class CFileTransfer final
                     const VARIANT* reserved, VARIANT* error);
     HRESULT PutData(const VARIANT* remoteFile, const VARIANT* buffer, const VARIANT* length,
                     const VARIANT* reserved, VARIANT* error);
-    HRESULT PostFile(const VARIANT* localFile, const VARIANT* remoteFile,
-                     const VARIANT* fieldName, const VARIANT* options, VARIANT* error);
+    HRESULT PostFile(const VARIANT* localFile, const VARIANT* remoteFile, const VARIANT* fieldName,
+                     const VARIANT* options, VARIANT* error);
     HRESULT GetMultipleFiles(const VARIANT* localDir, const VARIANT* remoteDir,
                              const VARIANT* fileMask, VARIANT* error);
     HRESULT PutMultipleFiles(const VARIANT* localDir, const VARIANT* remoteDir,
@@ -188,15 +188,21 @@ class CFileTransfer final
 
     // Read-only view of the state, for diagnostics and the tests outside
     // tests/control that still read it.
-    const ControlState& State() const { return state_; }
+    const ControlState& State() const {
+        return state_;
+    }
 
   private:
     CFileTransfer();
     ~CFileTransfer() override;
 
     bool IsUserMode();
-    bool IsConnected() const { return state_.clientHandle != kNoClientHandle; }
-    bool IsFtpConnected() const { return IsConnected() && state_.serverType == fileServerFTP; }
+    bool IsConnected() const {
+        return state_.clientHandle != kNoClientHandle;
+    }
+    bool IsFtpConnected() const {
+        return IsConnected() && state_.serverType == fileServerFTP;
+    }
 
     // Guards for the reading rule of every property but ThrowError and Enabled.
     HRESULT CheckReadable(const void* out);
@@ -237,7 +243,9 @@ class CFileTransfer final
     DWORD EngineLastError() const;
     // The failure of an engine call made from a property: LastError, error
     // information and the automation HRESULT, no event.
-    HRESULT ReportEngineFailure() { return ReportError(0, true, false); }
+    HRESULT ReportEngineFailure() {
+        return ReportError(0, true, false);
+    }
     // The shared failure paths of the methods that return Error.
     void SetEngineLastError(int number);
     HRESULT ReportNotConnected(VARIANT* error);
@@ -266,9 +274,9 @@ class CFileTransfer final
                          const VARIANT* remoteFile, const VARIANT* restartOffset, VARIANT* error,
                          bool wide = false);
     // ReadDirectory, GetFileStatus: wide hands out FileLength as VT_I8.
-    HRESULT ReadEntry(VARIANT* fileName, VARIANT* fileLength, VARIANT* fileDate,
-                      VARIANT* fileOwner, VARIANT* fileGroup, VARIANT* filePerms,
-                      VARIANT* isDirectory, VARIANT* error, bool wide);
+    HRESULT ReadEntry(VARIANT* fileName, VARIANT* fileLength, VARIANT* fileDate, VARIANT* fileOwner,
+                      VARIANT* fileGroup, VARIANT* filePerms, VARIANT* isDirectory, VARIANT* error,
+                      bool wide);
     HRESULT FileStatus(const VARIANT* fileName, VARIANT* fileLength, VARIANT* fileDate,
                        VARIANT* fileOwner, VARIANT* fileGroup, VARIANT* filePerms,
                        VARIANT* isDirectory, VARIANT* error, bool wide);
@@ -278,7 +286,9 @@ class CFileTransfer final
     void RaiseProgress();
 
     // ---- HTTP engine (control/http_session.cpp) -------------------------------
-    bool IsHttpConnected() const { return IsConnected() && state_.serverType == fileServerHTTP; }
+    bool IsHttpConnected() const {
+        return IsConnected() && state_.serverType == fileServerHTTP;
+    }
     // GetFile's download, following redirects (a bounded number) to new
     // addresses; 0, or -1 with the HTTP engine's last error.
     int HttpGetFileFollowingRedirects(const std::u16string& local, std::u16string remote,

@@ -53,9 +53,8 @@ std::string UpperAsciiCopy(std::string_view text) {
 bool FillProxyLookup(HttpProxyLookup& record, int targetPort, std::string_view host, int port) {
     if (host.empty() || host.size() > kMaxProxyHost || port == 0) return false;
     // A host name has no blanks or control characters (a NUL would cut it short).
-    if (std::any_of(host.begin(), host.end(), [](char c) {
-            return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F;
-        })) {
+    if (std::any_of(host.begin(), host.end(),
+                    [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; })) {
         return false;
     }
     record = HttpProxyLookup{};

@@ -36,7 +36,7 @@ HGLOBAL GlobalHandle(LPCVOID address);
 extern "C" {
 FT_API SIZE_T GlobalSize(HGLOBAL memory);
 FT_API LPVOID GlobalLock(HGLOBAL memory);
-FT_API BOOL GlobalUnlock(HGLOBAL memory);  // FALSE once the count reaches 0 (last error NO_ERROR)
+FT_API BOOL GlobalUnlock(HGLOBAL memory);   // FALSE once the count reaches 0 (last error NO_ERROR)
 FT_API HGLOBAL GlobalFree(HGLOBAL memory);  // null on success, else the handle
 }
 
