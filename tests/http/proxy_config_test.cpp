@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "http/proxy_config.h"
-#include "pac/pac.h"
 #include "support/test_files.h"
 #include "tests/http/http_test_support.h"
 
@@ -257,15 +256,6 @@ TEST_F(ProxySettingsTest, AFileScriptNamesTheProxyOrNone) {
               "  return 'PROXY 127.0.0.2:3128; DIRECT';\n"
               "}\n");
     WriteFile(looping, "function FindProxyForURL(url, host) { for (;;) {} }\n");
-    if (pac::FindProxyForUrl("function FindProxyForURL(u, h) { return 'DIRECT'; }",
-                             "http://h.test/", "h.test", 1000)
-            .outcome == pac::Outcome::Unavailable) {
-        WriteUser("AutoConfigURL=file://" + script + "\n");
-        HttpProxyLookup record{};
-        EXPECT_EQ(HttpAutoProxy("h.test", 80, &record), 0);
-        EXPECT_EQ(HttpGetLastError(), MakeErrorCode(fileErrorFeatureNotSupported));
-        GTEST_SKIP() << "no script engine in the pac module yet: only its absence is checked";
-    }
     struct Case {
         std::string url;
         const char* host;

@@ -6,6 +6,7 @@
 // authentication, and as the proxy of the system settings.
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -385,6 +386,61 @@ TEST_F(HttpServerTest, TheSettingsFileChoosesTheProxyOrTheDirectRoute) {
                                           : "GET http://127.0.0.1:" + httpPort_ + mark;
         EXPECT_EQ(log.Since().find(seen) != std::string::npos, c.viaProxy) << log.Since();
     }
+    http::SetMachineSettingsFile("");
+}
+
+// An automatic configuration script that nginx serves chooses the route per
+// host: tinyproxy for one, direct for the other. A script that throws, one
+// that never returns and one that cannot be fetched each leave the route
+// direct, within the script's five seconds and the fetch's time-out.
+TEST_F(HttpServerTest, AnAutoConfigScriptFromTheServerChoosesTheRoutePerHost) {
+    ScratchFolder folder{"proxy-pac"};
+    std::filesystem::create_directories(folder / "tollane");
+    ScopedEnv config("XDG_CONFIG_HOME", folder.path().string());
+    http::SetMachineSettingsFile((folder / "machine").string());
+    const std::string tag = std::to_string(getpid());
+    const std::string scripts[][2] = {
+        {"route",
+         "function FindProxyForURL(url, host) {\n"
+         "  if (host == 'localhost') return 'PROXY 127.0.0.1:" +
+             proxyPort_ + "; DIRECT';\n  return 'DIRECT';\n}\n"},
+        {"throws", "function FindProxyForURL(url, host) { throw new Error('no'); }\n"},
+        {"loops", "function FindProxyForURL(url, host) { for (;;) {} }\n"},
+    };
+    for (const auto& [name, text] : scripts)
+        WriteFile(root_ + "/pac-" + name + "-" + tag + ".pac", text);
+    const std::string base = "http://127.0.0.1:" + httpPort_ + "/pac-";
+    struct Case {
+        std::string url;
+        const char* host;
+        bool viaProxy;
+    };
+    const Case cases[] = {
+        {base + "route-" + tag + ".pac", "localhost", true},
+        {base + "route-" + tag + ".pac", "127.0.0.1", false},
+        {base + "throws-" + tag + ".pac", "localhost", false},
+        {base + "loops-" + tag + ".pac", "localhost", false},
+        {"http://127.0.0.1:1/unreachable.pac", "localhost", false},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url + " for " + c.host);
+        WriteFile((folder / "tollane" / "internet-settings").string(),
+                  "ProxyEnable=0\nAutoConfigURL=" + c.url + "\n");
+        const std::string mark = "/hello.txt?pac-" + tag + "-" + std::to_string(++row);
+        const ProxyLog log;
+        const auto start = std::chrono::steady_clock::now();
+        const HttpClient client =
+            HttpConnect(HTTP_PROXY_WINDOWS, nullptr, 0, nullptr, nullptr, c.host,
+                        std::stoi(httpPort_), 20, HTTP_OPTION_KEEPALIVE, HTTP_VERSION_11, nullptr);
+        ASSERT_NE(client, INVALID_HTTP_CLIENT) << std::hex << HttpGetLastError();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+        EXPECT_EQ(Get(client, mark.c_str()), "Hello, world!\n");
+        EXPECT_EQ(HttpDisconnect(client), 0);
+        EXPECT_EQ(log.Since().find(mark) != std::string::npos, c.viaProxy) << log.Since();
+    }
+    for (const auto& [name, text] : scripts)
+        std::remove((root_ + "/pac-" + name + "-" + tag + ".pac").c_str());
     http::SetMachineSettingsFile("");
 }
 
