@@ -157,9 +157,9 @@ std::string CommandUsage(const CommandSpec& command) {
     const auto list = [&options](std::span<const OptionSpec> specs) {
         for (const OptionSpec& option : specs) {
             options += options.empty() ? "options: " : ", ";
-            options += option.alias.empty() ? std::string(option.name)
-                                            : std::string(option.alias) + " (" +
-                                                  std::string(option.name) + ")";
+            options += option.alias.empty()
+                           ? std::string(option.name)
+                           : std::string(option.alias) + " (" + std::string(option.name) + ")";
             if (option.takesValue) options += " VALUE";
         }
     };
@@ -172,8 +172,7 @@ namespace {
 
 // The options a word stands for: itself, or each letter of a bundle of short
 // options ("-qk" is -q and -k). Null entries are unknown.
-std::vector<const OptionSpec*> OptionsOfWord(const CommandSpec* definition,
-                                             std::string_view word) {
+std::vector<const OptionSpec*> OptionsOfWord(const CommandSpec* definition, std::string_view word) {
     const auto find = [definition](std::string_view name) -> const OptionSpec* {
         if (definition) return FindOptionOf(*definition, name);
         if (const OptionSpec* option = FindOption(kConnectionOptions, name)) return option;

@@ -44,7 +44,6 @@ std::string Md5FingerprintDisplay(const VARIANT& value) {
     return digest.empty() ? digest : "MD5:" + digest;
 }
 
-
 std::string HostKeyDisplay(const VARIANT& value) {
     return value.vt == VT_I4 ? ConstantName("HostKeyStatusConstants", value.lVal)
                              : VariantToDisplay(value);

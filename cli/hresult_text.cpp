@@ -1,6 +1,5 @@
 #include "cli/hresult_text.h"
 
-
 #include <cstdio>
 
 #include "cli/command_line.h"

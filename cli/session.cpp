@@ -427,9 +427,9 @@ Session::Session(std::ostream& out, std::ostream& err, std::istream& in)
 
 Session::~Session() = default;
 
-void Session::StartTranscript() {
+void Session::StartTranscript(bool print) {
     if (!transcript_ && control_)
-        transcript_ = std::make_unique<TranscriptAdvise>(control_.get(), err_);
+        transcript_ = std::make_unique<TranscriptAdvise>(control_.get(), print ? &err_ : nullptr);
 }
 
 bool Session::Create() {
@@ -561,9 +561,15 @@ std::string Session::ServerRefusal(HRESULT hr) {
     if (!control_ || !quoteReply_ || !IsServerRefusal(hr)) return {};
     ScopedVariant code, text;
     if (!ReadQuietly("ResultCode", code.get()) || !ReadQuietly("ResultString", text.get()) ||
-        (*code).vt != VT_I4 || (*code).lVal < 400 || (*text).vt != VT_BSTR)
+        (*code).vt != VT_I4 || (*text).vt != VT_BSTR) {
         return {};
+    }
     std::string reply = Utf8FromBstr((*text).bstrVal);
+    if (reply.empty() && transcript_) {
+        // No connection is left after a refused login: the transcript kept its reply.
+        return transcript_->lastRefusal().substr(0, kMaxQuotedReply);
+    }
+    if ((*code).lVal < 400) return {};
     reply = reply.substr(0, std::min(reply.find_first_of("\r\n"), kMaxQuotedReply));
     if (reply.empty()) return {};
     // FTP replies carry their code; HTTP's status text does not.
@@ -664,7 +670,7 @@ void TellShellSession(Session& session) {
 }  // namespace
 
 bool ConnectFor(Session& session, const std::string& url, const ParsedCommand& command) {
-    if (command.Has("--verbose")) session.StartTranscript();
+    session.StartTranscript(command.Has("--verbose"));
     if (!ApplyProxy(session, url, command)) return false;
     ScopedVariant on;
     on.get()->vt = VT_BOOL;

@@ -96,7 +96,8 @@ class Session {
     HRESULT failure() const { return failure_; }
 
     // -v: the protocol lines go to standard error from now on.
-    void StartTranscript();
+    // The control's transcript, written to standard error when print is set.
+    void StartTranscript(bool print);
     bool verbose() const { return transcript_ != nullptr; }
 
   private:

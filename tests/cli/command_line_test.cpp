@@ -276,7 +276,9 @@ TEST(CommandLineInfo, ARefusedLoginPrintsTheMappedError) {
     ScriptedPeer peer(script);
     const RunResult run = RunCli({"info", "ftp://127.0.0.1:" + std::to_string(peer.port()) + "/"});
     EXPECT_EQ(run.exitCode, 67);  // a refused login
-    EXPECT_EQ(run.err, "filetransfer: error 12230: Unable to authenticate the specified user\n");
+    EXPECT_EQ(run.err,
+              "filetransfer: error 12230: Unable to authenticate the specified user (530 Login "
+              "incorrect.)\n");
     EXPECT_EQ(peer.Finish(), "");
 }
 
