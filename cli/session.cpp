@@ -428,8 +428,9 @@ Session::Session(std::ostream& out, std::ostream& err, std::istream& in)
 Session::~Session() = default;
 
 void Session::StartTranscript(bool print) {
-    if (!transcript_ && control_)
-        transcript_ = std::make_unique<TranscriptAdvise>(control_.get(), print ? &err_ : nullptr);
+    if (transcript_ || !control_) return;
+    verbose_ = print;
+    transcript_ = std::make_unique<TranscriptAdvise>(control_.get(), print ? &err_ : nullptr);
 }
 
 bool Session::Create() {

@@ -98,7 +98,7 @@ class Session {
     // -v: the protocol lines go to standard error from now on.
     // The control's transcript, written to standard error when print is set.
     void StartTranscript(bool print);
-    bool verbose() const { return transcript_ != nullptr; }
+    bool verbose() const { return verbose_; }
 
   private:
     bool Report(HRESULT hr, EXCEPINFO& exception);
@@ -111,6 +111,7 @@ class Session {
     ComPtr<IDispatch> control_;
     // Ends before the control goes.
     std::unique_ptr<TranscriptAdvise> transcript_;
+    bool verbose_ = false;  // -v: the transcript is written to standard error
     HRESULT failure_ = S_OK;
     std::string subject_;
     bool quoteReply_ = true;
