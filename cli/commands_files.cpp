@@ -103,28 +103,9 @@ std::string JsonString(std::string_view text) {
 // The local time of a "YYYY-MM-DD HH:MM:SS" UTC text in the same form; the
 // text as it is when it is no such time.
 std::string LocalFromUtcText(const std::string& text) {
-    SYSTEMTIME time{};
-    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    if (std::sscanf(text.c_str(), "%4u-%2u-%2u %2u:%2u:%2u", &year, &month, &day, &hour, &minute,
-                    &second) != 6) {
-        return text;
-    }
-    time.wYear = static_cast<WORD>(year);
-    time.wMonth = static_cast<WORD>(month);
-    time.wDay = static_cast<WORD>(day);
-    time.wHour = static_cast<WORD>(hour);
-    time.wMinute = static_cast<WORD>(minute);
-    time.wSecond = static_cast<WORD>(second);
-    FILETIME utc{}, local{};
-    if (!SystemTimeToFileTime(&time, &utc) || !FileTimeToLocalFileTime(&utc, &local) ||
-        !FileTimeToSystemTime(&local, &time)) {
-        return text;
-    }
-    char out[64];
-    std::snprintf(out, sizeof out, "%04u-%02u-%02u %02u:%02u:%02u", unsigned{time.wYear},
-                  unsigned{time.wMonth}, unsigned{time.wDay}, unsigned{time.wHour},
-                  unsigned{time.wMinute}, unsigned{time.wSecond});
-    return out;
+    const std::optional<std::time_t> time = TimeOfDateText(text, false);
+    const std::string local = time ? DateTextOf(*time, true) : std::string();
+    return local.empty() ? text : local;
 }
 
 struct Entry {
