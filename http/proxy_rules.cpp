@@ -15,16 +15,9 @@ constexpr int kPlainPort = 80;
 constexpr int kSecurePort = 443;
 constexpr std::size_t kMaxProxyHost = HTTP_MAX_HOSTNAME - 1;
 
-bool IsBlankChar(char c) {
-    return c == ' ' || c == '\t' || c == '\r';
-}
-
+// Blanks around names, values and list entries (a CR of a CR LF line too).
 std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && IsBlankChar(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsBlankChar(text.back()))
-        text.remove_suffix(1);
-    return text;
+    return TrimmedOf(text, " \t\r");
 }
 
 std::string Lowered(std::string_view text) {

@@ -8,6 +8,7 @@
 #include "platform/file.h"
 #include "platform/messages.h"
 #include "platform/system.h"
+#include "platform/text.h"
 #include "resources/errors.h"
 
 namespace http {
@@ -42,11 +43,7 @@ int KindOf(const NamedKind (&table)[N], std::string_view value, int otherwise) {
 }
 
 std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
+    return TrimmedOf(text, kHeaderBlanks);
 }
 
 // The pause of the loop for a priority: background and low only.

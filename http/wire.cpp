@@ -7,6 +7,7 @@
 
 #include "http/http.h"
 #include "http/transfers.h"
+#include "platform/text.h"
 #include "resources/errors.h"
 
 namespace http {
@@ -98,10 +99,7 @@ std::string_view SkipBlanks(std::string_view text) {
 }
 
 std::string_view TrimBlanks(std::string_view text) {
-    text = SkipBlanks(text);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
+    return TrimmedOf(text, kHeaderBlanks);
 }
 
 }  // namespace
@@ -134,7 +132,7 @@ int StatusError(int status) {
 }
 
 bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+    return kHeaderBlanks.find(c) != std::string_view::npos;
 }
 
 bool LineAssembler::Feed(char c) {

@@ -48,6 +48,8 @@ bool VerbSendsBody(Verb verb);
 // The error number of a status (0: none), from the status table.
 int StatusError(int status);
 
+// The blanks of header values: space, tab, vertical tab and form feed.
+inline constexpr std::string_view kHeaderBlanks = " \t\v\f";
 bool IsBlank(char c);
 
 // Collects one response line from single bytes: CR is dropped, a double quote

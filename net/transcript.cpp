@@ -1,4 +1,5 @@
 #include "net/transcript.h"
+#include "platform/text.h"
 
 #include <string>
 #include <string_view>
@@ -21,19 +22,13 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::string_view Trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // The part of a sent line that may be shown: the command of PASS and ACCT
 // lines, the name of the credential headers.
 std::string_view Shown(std::string_view line, bool& masked) {
     static constexpr std::string_view kSecretCommands[] = {"PASS", "ACCT"};
     static constexpr std::string_view kSecretHeaders[] = {"Authorization", "Proxy-Authorization"};
     const std::size_t start = line.find_first_not_of(" \t");
-    const std::string_view word = Trimmed(line.substr(0, line.find_first_of(" \t", start)));
+    const std::string_view word = TrimmedOf(line.substr(0, line.find_first_of(" \t", start)));
     for (std::string_view command : kSecretCommands) {
         if (EqualsIgnoringCase(word, command)) {
             masked = true;
@@ -44,7 +39,7 @@ std::string_view Shown(std::string_view line, bool& masked) {
     const std::size_t colon = line.find(':');
     if (colon != std::string_view::npos) {
         for (std::string_view header : kSecretHeaders) {
-            if (EqualsIgnoringCase(Trimmed(line.substr(0, colon)), header)) {
+            if (EqualsIgnoringCase(TrimmedOf(line.substr(0, colon)), header)) {
                 masked = true;
                 return line.substr(0, colon + 1);
             }

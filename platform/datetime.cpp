@@ -172,12 +172,7 @@ class TextCursor {
 };
 
 std::string_view TrimBlanks(std::string_view text) {
-    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return text;
+    return TrimmedOf(text, " \t\r\n");
 }
 
 bool ParseTime(TextCursor& in, SYSTEMTIME* t) {

@@ -24,6 +24,12 @@ std::u16string_view BstrView(const OLECHAR* bstr);
 // schemes, header and member names.
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix);
+// The text without the characters of `blanks` at either end.
+constexpr std::string_view TrimmedOf(std::string_view text, std::string_view blanks = " \t") {
+    const std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
 // The value of one hexadecimal digit (either case), or -1.
 constexpr int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';

@@ -12,6 +12,7 @@
 #include "crypto/ed25519.h"
 #include "crypto/sshbuf.h"
 #include "platform/file.h"
+#include "platform/text.h"
 #include "platform/wipe.h"
 #include "ssh/key_signers.h"
 
@@ -27,12 +28,9 @@ constexpr std::string_view kBegin = "-----BEGIN ";
 constexpr std::string_view kDashes = "-----";
 constexpr std::size_t kMaxHeaders = 8;
 
+// A line's text without blanks around it (nor the CR of a CR LF end).
 std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.back() == '\r' || text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    return text;
+    return TrimmedOf(text, " \t\r");
 }
 
 // Splits off the next line (without its end) from text.
