@@ -1,10 +1,12 @@
-// NetAsyncSelect: the thread's registry of sockets whose readiness is posted to
-// a window. The approximation: readiness is only noticed while the registering
-// thread pumps (inside NetSelect's pumping wait or NetPumpAsyncEvents), not at
-// any moment as with a kernel notification; each event is posted once and
-// waits to be re-armed by the matching call (recv for FD_READ and FD_OOB,
-// accept for FD_ACCEPT, a send that would block for FD_WRITE); FD_CONNECT and
-// FD_CLOSE come once.
+// NetAsyncSelect and NetEventSelect: sockets whose readiness is posted to a
+// window (a registry per thread) or recorded for the one process-wide network
+// event (a registry for the process). The approximation: readiness is only
+// noticed while someone looks (a pumping wait of the registering thread or
+// NetPumpAsyncEvents for windows; NetEnumNetworkEvents or NetWaitNetworkEvent
+// for the event), not at any moment as with a kernel notification; each event
+// is delivered once and waits to be re-armed by the matching call (recv for
+// FD_READ and FD_OOB, accept for FD_ACCEPT, a send that would block for
+// FD_WRITE); FD_CONNECT and FD_CLOSE come once.
 #include "net/async.h"
 #include "net/async_repost.h"
 
@@ -14,10 +16,13 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 
 #include "net/binding.h"
 #include "net/callhook.h"
 #include "net/socket_errors.h"
+#include "net/socket_wait.h"
 #include "platform/messages.h"
 
 namespace net {
@@ -35,9 +40,18 @@ struct Registration {
     long events;  // what was asked for
     long armed;   // what may still be posted
     bool listening;
+    // For the process-wide event: what was recorded and not yet enumerated.
+    long recorded = 0;
+    int errors[NET_MAX_EVENTS] = {};
 };
 
 thread_local std::vector<Registration> t_registry;
+
+// The event selections of the whole process, guarded by g_eventMutex;
+// g_eventCount lets the socket calls skip the lock when there are none.
+std::mutex g_eventMutex;
+std::vector<Registration> g_eventRegistry;
+std::atomic<std::size_t> g_eventCount{0};
 
 // Poll conditions per event bit.
 struct EventCondition {
@@ -52,10 +66,21 @@ constexpr EventCondition kConditions[] = {
 // Order in which the bits of one readiness are posted.
 constexpr long kPostOrder[] = {FD_CONNECT, FD_ACCEPT, FD_READ, FD_OOB, FD_WRITE, FD_CLOSE};
 
-Registration* Find(SOCKET s) {
-    auto it = std::find_if(t_registry.begin(), t_registry.end(),
+Registration* Find(std::vector<Registration>& registry, SOCKET s) {
+    auto it = std::find_if(registry.begin(), registry.end(),
                            [s](const Registration& r) { return r.socket == s; });
-    return it == t_registry.end() ? nullptr : &*it;
+    return it == registry.end() ? nullptr : &*it;
+}
+Registration* Find(SOCKET s) {
+    return Find(t_registry, s);
+}
+
+// Runs `change` on the socket's event selection, if it has one.
+template <typename Change>
+void ChangeEventSelection(SOCKET s, Change change) {
+    if (g_eventCount.load(std::memory_order_relaxed) == 0) return;
+    std::lock_guard lock(g_eventMutex);
+    if (Registration* r = Find(g_eventRegistry, s)) change(*r);
 }
 
 short PollEventsFor(long armed) {
@@ -114,6 +139,24 @@ int ErrorFor(long event, SOCKET s, short revents) {
     return 0;
 }
 
+int BitIndex(long event) {
+    int index = 0;
+    while ((event >> index) > 1)
+        ++index;
+    return index;
+}
+
+// Records the ready events for the process-wide event.
+void Record(Registration& r, long ready, short revents) {
+    for (long event : kPostOrder) {
+        if ((ready & event) == 0) continue;
+        r.recorded |= event;
+        r.errors[BitIndex(event)] = ErrorFor(event, r.socket, revents);
+        r.armed &= ~event;
+    }
+    if (ready == 0 && (revents & (POLLERR | POLLHUP))) r.armed = 0;
+}
+
 int Post(Registration& r, long ready, short revents) {
     int posted = 0;
     for (long event : kPostOrder) {
@@ -154,38 +197,112 @@ int PostAsyncEvents(const std::vector<pollfd>& polls, std::size_t first, std::si
     return posted;
 }
 
+namespace {
+
+void Rearm(Registration& r, long events) {
+    r.armed |= events & r.events;
+}
+void NoteConnect(Registration& r) {
+    if (r.phase == Phase::idle) r.phase = Phase::connecting;
+}
+void NoteListen(Registration& r) {
+    r.listening = true;
+    r.phase = Phase::connected;
+}
+
+void ForgetEventSelection(SOCKET s) {
+    if (g_eventCount.load(std::memory_order_relaxed) == 0) return;
+    std::lock_guard lock(g_eventMutex);
+    std::erase_if(g_eventRegistry, [s](const Registration& r) { return r.socket == s; });
+    g_eventCount = g_eventRegistry.size();
+}
+
+}  // namespace
+
 void RearmAsyncEvents(SOCKET s, long events) {
-    if (t_registry.empty()) return;
-    if (Registration* r = Find(s)) r->armed |= events & r->events;
+    if (Registration* r = t_registry.empty() ? nullptr : Find(s)) Rearm(*r, events);
+    ChangeEventSelection(s, [events](Registration& r) { Rearm(r, events); });
 }
 
 void NoteAsyncConnect(SOCKET s) {
-    if (t_registry.empty()) return;
-    if (Registration* r = Find(s); r != nullptr && r->phase == Phase::idle) {
-        r->phase = Phase::connecting;
-    }
+    if (Registration* r = t_registry.empty() ? nullptr : Find(s)) NoteConnect(*r);
+    ChangeEventSelection(s, NoteConnect);
 }
 
 void NoteAsyncListen(SOCKET s) {
-    if (t_registry.empty()) return;
-    if (Registration* r = Find(s)) {
-        r->listening = true;
-        r->phase = Phase::connected;
-    }
+    if (Registration* r = t_registry.empty() ? nullptr : Find(s)) NoteListen(*r);
+    ChangeEventSelection(s, NoteListen);
 }
 
 void ForgetAsyncSocket(SOCKET s) {
     std::erase_if(t_registry, [s](const Registration& r) { return r.socket == s; });
+    ForgetEventSelection(s);
 }
 
 }  // namespace net
 
 using namespace net;
 
+namespace {
+
+// A new registration of the socket for `events`: made non-blocking, its phase
+// read from the system. false with the error set when it cannot be.
+bool NewRegistration(SOCKET s, long events, Registration* out) {
+    unsigned long nonBlocking = 1;
+    if (NetIoctl(s, FIONBIO, &nonBlocking) != 0) return false;
+    int listening = 0;
+    SocketOption(s, SOL_SOCKET, SO_ACCEPTCONN, &listening);
+    long wanted = events & (FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE);
+    Phase phase = listening ? Phase::connected : PhaseOf(s);
+    *out = Registration{s, phase, nullptr, 0, wanted, wanted, listening != 0};
+    return true;
+}
+
+bool IsSocket(SOCKET s) {
+    int type = 0;
+    return SocketOption(s, SOL_SOCKET, SO_TYPE, &type);
+}
+
+// Polls the selected sockets once (no wait) and records what is ready. Called
+// with g_eventMutex held.
+void RecordReadyEvents() {
+    auto* poll = Bound<decltype(::poll)>(Entry::select);
+    if (poll == nullptr) return;
+    std::vector<pollfd> polls;
+    for (const Registration& r : g_eventRegistry) {
+        short events = r.phase == Phase::idle ? 0 : PollEventsFor(r.armed);
+        if (events != 0) polls.push_back(pollfd{r.socket, events, 0});
+    }
+    if (polls.empty() || poll(polls.data(), polls.size(), 0) <= 0) return;
+    for (const pollfd& entry : polls) {
+        Registration* r = Find(g_eventRegistry, entry.fd);
+        if (r != nullptr && entry.revents != 0)
+            Record(*r, ReadyEvents(*r, entry.revents), entry.revents);
+    }
+}
+
+// Adds the sockets whose armed events a select can see: reads (read, accept,
+// and close while no data waits, which would look like a read), writes (write,
+// connect) and exceptions (out-of-band).
+void AddWaitSets(NetFdSet* reads, NetFdSet* writes, NetFdSet* exceptions) {
+    for (const Registration& r : g_eventRegistry) {
+        if (r.phase == Phase::idle) continue;
+        int waiting = 0;
+        bool closeOnly = (r.armed & (FD_READ | FD_ACCEPT)) == 0 && (r.armed & FD_CLOSE) != 0;
+        if (closeOnly && ioctl(r.socket, FIONREAD, &waiting) == 0 && waiting > 0) closeOnly = false;
+        if ((r.armed & (FD_READ | FD_ACCEPT)) || (closeOnly && waiting == 0)) {
+            NetFdAdd(reads, r.socket);
+        }
+        if (r.armed & (FD_WRITE | FD_CONNECT)) NetFdAdd(writes, r.socket);
+        if (r.armed & (FD_OOB | FD_CONNECT)) NetFdAdd(exceptions, r.socket);
+    }
+}
+
+}  // namespace
+
 int NetAsyncSelect(SOCKET s, struct HWND__* window, unsigned int message, long events) {
     if (!IsLoaded()) return Fail(WSANOTINITIALISED, -1);
-    int type = 0;
-    if (!SocketOption(s, SOL_SOCKET, SO_TYPE, &type)) {
+    if (!IsSocket(s)) {
         return Reported(SocketCall::asyncSelect, FailFromErrno(-1), s, window, message, events);
     }
     ForgetAsyncSocket(s);
@@ -193,14 +310,78 @@ int NetAsyncSelect(SOCKET s, struct HWND__* window, unsigned int message, long e
     if (!IsWindow(window)) {
         return Reported(SocketCall::asyncSelect, Fail(WSAEINVAL, -1), s, window, message, events);
     }
-    unsigned long nonBlocking = 1;
-    if (NetIoctl(s, FIONBIO, &nonBlocking) != 0) return -1;
-    int listening = 0;
-    SocketOption(s, SOL_SOCKET, SO_ACCEPTCONN, &listening);
-    long wanted = events & (FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE);
-    Phase phase = listening ? Phase::connected : PhaseOf(s);
-    t_registry.push_back(Registration{s, phase, window, message, wanted, wanted, listening != 0});
+    Registration registration{};
+    if (!NewRegistration(s, events, &registration)) return -1;
+    registration.window = window;
+    registration.message = message;
+    t_registry.push_back(registration);
     return Reported(SocketCall::asyncSelect, 0, s, window, message, events);
+}
+
+int NetEventSelect(SOCKET s, long events) {
+    if (!IsLoaded()) return Fail(WSANOTINITIALISED, -1);
+    if (!IsSocket(s)) return Reported(SocketCall::eventSelect, Fail(WSAENOTSOCK, -1), s, events);
+    ForgetAsyncSocket(s);
+    if (events == 0) return Reported(SocketCall::eventSelect, 0, s, events);
+    Registration registration{};
+    if (!NewRegistration(s, events, &registration)) return -1;
+    std::lock_guard lock(g_eventMutex);
+    g_eventRegistry.push_back(registration);
+    g_eventCount = g_eventRegistry.size();
+    return Reported(SocketCall::eventSelect, 0, s, events);
+}
+
+int NetEnumNetworkEvents(SOCKET s, NetNetworkEvents* events) {
+    if (!IsLoaded()) return Fail(WSANOTINITIALISED, -1);
+    if (events == nullptr)
+        return Reported(SocketCall::enumNetworkEvents, Fail(WSAEFAULT, -1), s, events);
+    if (!IsSocket(s)) {
+        return Reported(SocketCall::enumNetworkEvents, Fail(WSAENOTSOCK, -1), s, events);
+    }
+    *events = NetNetworkEvents{};
+    std::lock_guard lock(g_eventMutex);
+    RecordReadyEvents();
+    if (Registration* r = Find(g_eventRegistry, s)) {
+        events->networkEvents = r->recorded;
+        std::copy(std::begin(r->errors), std::end(r->errors), events->errorCodes);
+        r->recorded = 0;
+        std::fill(std::begin(r->errors), std::end(r->errors), 0);
+    }
+    return Reported(SocketCall::enumNetworkEvents, 0, s, events);
+}
+
+int NetWaitNetworkEvent(int timeoutMs) {
+    if (!IsLoaded()) return Fail(WSANOTINITIALISED, -1);
+    NetDeadline deadline = timeoutMs < 0 ? NetDeadline::Never() : NetDeadline::In(timeoutMs);
+    bool quiet = true;  // the last select found nothing ready
+    for (;;) {
+        NetFdSet reads, writes, exceptions;
+        NetFdInit(&reads);
+        NetFdInit(&writes);
+        NetFdInit(&exceptions);
+        {
+            std::lock_guard lock(g_eventMutex);
+            RecordReadyEvents();
+            bool signalled = std::any_of(g_eventRegistry.begin(), g_eventRegistry.end(),
+                                         [](const Registration& r) { return r.recorded != 0; });
+            if (signalled) return 1;
+            AddWaitSets(&reads, &writes, &exceptions);
+        }
+        // A slice at most, so that selections made meanwhile are seen; a short
+        // one after a readiness that recorded nothing.
+        std::uint64_t slice = quiet ? 1000 : 10;
+        if (!deadline.never()) slice = std::min<std::uint64_t>(deadline.Left(), slice);
+        NetTimeval timeout{static_cast<int32_t>(slice / 1000),
+                           static_cast<int32_t>(slice % 1000 * 1000)};
+        int ready = quiet ? NetSelect(&reads, &writes, &exceptions, &timeout)
+                          : NetSelect(nullptr, nullptr, nullptr, &timeout);
+        NetFdFree(&reads);
+        NetFdFree(&writes);
+        NetFdFree(&exceptions);
+        if (ready < 0) return -1;
+        quiet = ready == 0;
+        if (!deadline.never() && deadline.Left() == 0) return 0;
+    }
 }
 
 int NetPumpAsyncEvents(void) {

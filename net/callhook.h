@@ -30,6 +30,8 @@ enum class SocketCall : int {
     setsockopt = 28,
     socket = 30,
     asyncSelect = 32,
+    enumNetworkEvents = 33,
+    eventSelect = 34,
 };
 
 using SocketCallObserver = void (*)(SocketCall call, std::intptr_t result, int argumentCount,

@@ -92,3 +92,59 @@ std::string AddressText(const NetAddress& address) {
 }
 
 }  // namespace net
+
+namespace {
+
+// The interface flags of the Windows list from the system's.
+struct FlagMapping {
+    unsigned system;
+    uint32_t listed;
+};
+constexpr FlagMapping kInterfaceFlags[] = {
+    {IFF_UP, NET_IFF_UP},
+    {IFF_BROADCAST, NET_IFF_BROADCAST},
+    {IFF_LOOPBACK, NET_IFF_LOOPBACK},
+    {IFF_POINTOPOINT, NET_IFF_POINTTOPOINT},
+    {IFF_MULTICAST, NET_IFF_MULTICAST},
+};
+
+void CopyIpv4(const sockaddr* from, NetSockAddrGen* to) {
+    std::memset(to, 0, sizeof *to);
+    if (from != nullptr && from->sa_family == AF_INET) {
+        std::memcpy(&to->address, from, sizeof to->address);
+    }
+}
+
+}  // namespace
+
+int NetGetInterfaceList(SOCKET s, NetInterfaceInfo* list, int capacity) {
+    using namespace net;
+    if (!IsLoaded()) return Fail(WSANOTINITIALISED, -1);
+    if (list == nullptr || capacity < 0) return Fail(WSAEFAULT, -1);
+    int type = 0;
+    socklen_t length = sizeof type;
+    if (getsockopt(s, SOL_SOCKET, SO_TYPE, &type, &length) != 0) return Fail(WSAENOTSOCK, -1);
+    ifaddrs* interfaces = nullptr;
+    if (getifaddrs(&interfaces) != 0) return FailFromErrno(-1);
+    int count = 0;
+    bool room = true;
+    for (const ifaddrs* entry = interfaces; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+        if ((entry->ifa_flags & IFF_UP) == 0) continue;
+        if (count == capacity) {
+            room = false;
+            break;
+        }
+        NetInterfaceInfo& info = list[count++];
+        info.flags = 0;
+        for (const FlagMapping& flag : kInterfaceFlags) {
+            if (entry->ifa_flags & flag.system) info.flags |= flag.listed;
+        }
+        CopyIpv4(entry->ifa_addr, &info.address);
+        CopyIpv4((entry->ifa_flags & IFF_BROADCAST) ? entry->ifa_broadaddr : nullptr,
+                 &info.broadcast);
+        CopyIpv4(entry->ifa_netmask, &info.netmask);
+    }
+    freeifaddrs(interfaces);
+    return room ? count : Fail(WSAENOBUFS, -1);
+}

@@ -182,8 +182,57 @@ FT_API uint16_t NetHtons(uint16_t value);
 FT_API uint32_t NetNtohl(uint32_t value);
 FT_API uint16_t NetNtohs(uint16_t value);
 
-// Event-object selection, network-event enumeration and the interface-list
-// control code have no counterpart here; NetGetSockName gives the local address.
+// ---- Event-object selection ------------------------------------------------------
+
+// The network events recorded for a socket since it was last enumerated, with
+// one error number per event bit (index 0 FD_READ ... 5 FD_CLOSE; 0 for none).
+#define NET_MAX_EVENTS 10
+typedef struct NetNetworkEvents {
+    long networkEvents;
+    int errorCodes[NET_MAX_EVENTS];
+} NetNetworkEvents;
+
+// Selects `events` (FD_* bits) of the socket for the one process-wide network
+// event; 0 deselects. The socket is made non-blocking and any NetAsyncSelect
+// registration of it is replaced, as the Windows call does. Each event is
+// recorded once and re-armed by the matching call (recv for FD_READ and FD_OOB,
+// accept for FD_ACCEPT, a send that would block for FD_WRITE); FD_CONNECT and
+// FD_CLOSE come once.
+FT_API int NetEventSelect(SOCKET s, long events);
+// The events recorded for the socket, cleared as they are reported. 0, or -1
+// (10014 null record, 10038 not a socket, 10093 not started).
+FT_API int NetEnumNetworkEvents(SOCKET s, NetNetworkEvents* events);
+// Waits, pumping the thread's messages like NetSelect, until the process-wide
+// network event is signalled: some selected socket has a recorded event that
+// was not enumerated yet. 1 signalled, 0 when timeoutMs passes (negative: no
+// time-out), -1 on error (10004 when cancelled).
+FT_API int NetWaitNetworkEvent(int timeoutMs);
+
+// ---- Interfaces -------------------------------------------------------------------
+
+// One interface address as the interface-list control code reports it: IPv4
+// socket addresses in 24-byte slots.
+#define NET_IFF_UP 0x1
+#define NET_IFF_BROADCAST 0x2
+#define NET_IFF_LOOPBACK 0x4
+#define NET_IFF_POINTTOPOINT 0x8
+#define NET_IFF_MULTICAST 0x10
+typedef union NetSockAddrGen {
+    struct sockaddr_in address;
+    uint8_t slot[24];
+} NetSockAddrGen;
+typedef struct NetInterfaceInfo {
+    uint32_t flags;  // NET_IFF_*
+    NetSockAddrGen address;
+    NetSockAddrGen broadcast;
+    NetSockAddrGen netmask;
+} NetInterfaceInfo;
+#define NET_INTERFACE_LIST_MAX 16
+
+// The IPv4 interfaces that are up, at most `capacity` of them (the control code
+// of the Windows runtime gives room for NET_INTERFACE_LIST_MAX): the count, or
+// -1 (10014 null list, 10038 not a socket, 10055 more interfaces than room).
+FT_API int NetGetInterfaceList(SOCKET s, NetInterfaceInfo* list, int capacity);
 
 // ---- Timed connect ----------------------------------------------------------------
 

@@ -41,6 +41,8 @@ constexpr std::array kCallShapes{
     CallShape{SocketCall::setsockopt, "setsockopt", "dxxp", false},
     CallShape{SocketCall::socket, "socket", "ddd", false},
     CallShape{SocketCall::asyncSelect, "asyncselect", "dpdx", false},
+    CallShape{SocketCall::enumNetworkEvents, "enumnetworkevents", "dp", false},
+    CallShape{SocketCall::eventSelect, "eventselect", "dx", false},
 };
 
 constexpr std::size_t kLongestText = 255;

@@ -332,4 +332,84 @@ TEST_F(NetAsyncSelectTest, RejectsWhatCannotBeNotified) {
     EXPECT_EQ(NetGetLastError(), 10022);
 }
 
+// The process-wide network event: each event is recorded once, reported by the
+// enumeration (which clears it) and re-armed by the matching call; the wait
+// wakes for a recorded event and times out when none comes.
+TEST(NetEventSelectTest, EventsAreRecordedOnceEnumeratedAndReArmed) {
+    Listener listener = ListenLoopback();
+    SOCKET listening = listener.socket.get();
+    ASSERT_EQ(NetEventSelect(listening, FD_ACCEPT), 0);
+    EXPECT_EQ(NetWaitNetworkEvent(50), 0);
+    Fd client(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in target = nettest::LoopbackAddress(listener.port);
+    ASSERT_EQ(::connect(client.get(), reinterpret_cast<sockaddr*>(&target), sizeof target), 0);
+    EXPECT_EQ(NetWaitNetworkEvent(2000), 1);
+    NetNetworkEvents events;
+    ASSERT_EQ(NetEnumNetworkEvents(listening, &events), 0);
+    EXPECT_EQ(events.networkEvents, FD_ACCEPT);
+    ASSERT_EQ(NetEnumNetworkEvents(listening, &events), 0);
+    EXPECT_EQ(events.networkEvents, 0);  // cleared, and not re-armed before an accept
+
+    Fd server(NetAccept(listening, nullptr, nullptr));
+    ASSERT_GE(server.get(), 0);
+    ASSERT_EQ(NetEventSelect(listening, 0), 0);
+    ASSERT_EQ(NetEventSelect(server.get(), FD_READ | FD_CLOSE), 0);
+    EXPECT_FALSE(IsBlocking(server.get()));
+    ASSERT_EQ(::send(client.get(), "ab", 2, 0), 2);
+    EXPECT_EQ(NetWaitNetworkEvent(2000), 1);
+    ASSERT_EQ(NetEnumNetworkEvents(server.get(), &events), 0);
+    EXPECT_EQ(events.networkEvents, FD_READ);
+    EXPECT_EQ(NetWaitNetworkEvent(50), 0);  // unread data is not announced twice
+    char buffer[8];
+    EXPECT_EQ(NetRecv(server.get(), buffer, sizeof buffer, 0), 2);
+    client.Reset();
+    EXPECT_EQ(NetWaitNetworkEvent(2000), 1);
+    ASSERT_EQ(NetEnumNetworkEvents(server.get(), &events), 0);
+    EXPECT_TRUE(events.networkEvents & FD_CLOSE);
+    EXPECT_EQ(events.errorCodes[5], 0);
+    ASSERT_EQ(NetCloseSocket(server.release()), 0);  // closing deselects
+
+    // A refused connect is recorded with its error number.
+    Fd refused(NetSocket(NET_FAMILY_IPV4, SOCK_STREAM, 0));
+    ASSERT_EQ(NetEventSelect(refused.get(), FD_CONNECT), 0);
+    sockaddr_in closed = nettest::LoopbackAddress(nettest::ClosedLoopbackPort());
+    if (NetConnect(refused.get(), reinterpret_cast<sockaddr*>(&closed), sizeof closed) == -1 &&
+        NetGetLastError() == 10035) {
+        EXPECT_EQ(NetWaitNetworkEvent(2000), 1);
+        ASSERT_EQ(NetEnumNetworkEvents(refused.get(), &events), 0);
+        EXPECT_EQ(events.networkEvents, FD_CONNECT);
+        EXPECT_EQ(events.errorCodes[4], 10061);
+    }
+    ASSERT_EQ(NetCloseSocket(refused.release()), 0);
+
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    Fd readEnd(pipeEnds[0]), writeEnd(pipeEnds[1]);
+    EXPECT_EQ(NetEventSelect(readEnd.get(), FD_READ), -1);
+    EXPECT_EQ(NetGetLastError(), 10038);
+    EXPECT_EQ(NetEnumNetworkEvents(listening, nullptr), -1);
+    EXPECT_EQ(NetGetLastError(), 10014);
+}
+
+TEST(NetInterfaceListTest, ListsTheLoopbackInterfaceAndNeedsRoomAndASocket) {
+    Connection connection = ConnectLoopback();
+    NetInterfaceInfo list[NET_INTERFACE_LIST_MAX];
+    int count = NetGetInterfaceList(connection.client.get(), list, NET_INTERFACE_LIST_MAX);
+    ASSERT_GE(count, 1);
+    bool loopback = false;
+    for (int i = 0; i < count; ++i) {
+        const NetInterfaceInfo& info = list[i];
+        EXPECT_TRUE(info.flags & NET_IFF_UP);
+        if ((info.flags & NET_IFF_LOOPBACK) && info.address.address.sin_family == AF_INET &&
+            info.address.address.sin_addr.s_addr == htonl(INADDR_LOOPBACK)) {
+            loopback = info.netmask.address.sin_addr.s_addr == htonl(0xFF000000u);
+        }
+    }
+    EXPECT_TRUE(loopback);
+    EXPECT_EQ(NetGetInterfaceList(connection.client.get(), list, 0), -1);
+    EXPECT_EQ(NetGetLastError(), 10055);
+    EXPECT_EQ(NetGetInterfaceList(-1, list, NET_INTERFACE_LIST_MAX), -1);
+    EXPECT_EQ(NetGetLastError(), 10038);
+}
+
 }  // namespace

@@ -40,6 +40,9 @@ TEST_F(TraceFile, SocketCallsAreRecordedWithTheirErrorsWhileAnyStartIsOpen) {
     ASSERT_NE(s, INVALID_SOCKET);
     EXPECT_EQ(NetConnect(s, reinterpret_cast<sockaddr*>(&refused), sizeof refused), -1);
     EXPECT_EQ(NetGetLastError(), 10061);  // tracing keeps the call's error
+    EXPECT_EQ(NetEventSelect(s, FD_READ), 0);
+    NetNetworkEvents events;
+    EXPECT_EQ(NetEnumNetworkEvents(s, &events), 0);
     EXPECT_EQ(NetTraceOff(), 1);
     NetCloseSocket(s);  // still traced: one start is open
     EXPECT_EQ(NetTraceOff(), 1);
@@ -49,6 +52,8 @@ TEST_F(TraceFile, SocketCallsAreRecordedWithTheirErrorsWhileAnyStartIsOpen) {
     std::string text = Text();
     EXPECT_TRUE(Has(text, "socket(2, 1, 0) = ")) << text;
     EXPECT_TRUE(Has(text, "[10061 fileErrorConnectionRefused]")) << text;
+    EXPECT_TRUE(Has(text, "eventselect(" + std::to_string(s) + ", 0x1) = 0")) << text;
+    EXPECT_TRUE(Has(text, "enumnetworkevents(" + std::to_string(s) + ", 0x")) << text;
     EXPECT_TRUE(Has(text, "closesocket(" + std::to_string(s) + ") = 0")) << text;
     EXPECT_FALSE(Has(text, "socket(2, 2, 0)")) << text;
     EXPECT_TRUE(Has(text, "trace off")) << text;
