@@ -171,7 +171,7 @@ int HttpGetTransferTotals64(HttpClient handle, uint64_t* totalBytes, uint64_t* b
 }
 
 int HttpGetTransferStatus(HttpClient handle, HttpTransferStatus* status) {
-    ClientRef client = LookupClientAnyThread(handle);
+    ClientRef client = LookupClient(handle);
     if (!client) return 0;
     if (!status) return Fail(fileErrorInvalidParameter), 0;
     *status = TransferFigures(*client);

@@ -20,10 +20,16 @@ constexpr urlparts::UrlScheme kHttpSchemes[] = {
     {"https", HTTP_SCHEME_HTTPS, 443},
 };
 
+// The text is compared with the scheme name character by character, ignoring
+// the text's case; a ":" met before the first difference makes it a URL of that
+// scheme. So "http:" and "HTTPS:" are, and so is any shorter prefix of a name
+// followed by a colon ("ht:" for http), as the recognition has always done.
 bool StartsWithSchemeName(std::string_view text, std::string_view name) {
-    return text.size() > name.size() &&
-           urlparts::EqualsIgnoreCase(text.substr(0, name.size()), name) &&
-           text[name.size()] == ':';
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == ':') return true;
+        if (i == name.size() || urlparts::LowerAscii(text[i]) != name[i]) return false;
+    }
+    return false;
 }
 
 struct RequestTarget {

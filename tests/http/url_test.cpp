@@ -57,11 +57,14 @@ TEST(HttpIsUrl, RecognisesKnownSchemesFollowedByColon) {
     EXPECT_EQ(HttpIsUrl("HTTPS://example.com/"), HTTP_SCHEME_HTTPS);
     EXPECT_EQ(HttpIsUrl("  \thttps://h"), HTTP_SCHEME_HTTPS);
     EXPECT_EQ(HttpIsUrl("http:"), HTTP_SCHEME_HTTP);
+    // A colon before the first difference: a prefix of a name counts.
+    EXPECT_EQ(HttpIsUrl("Ht:x"), HTTP_SCHEME_HTTP);
+    EXPECT_EQ(HttpIsUrl(":"), HTTP_SCHEME_HTTP);
 }
 
 TEST(HttpIsUrl, RejectsOtherTexts) {
-    for (const char* text : {"", "   ", "ftp://h/", "httpx://h", "https//h", "http", "ht:", ":",
-                             "/path", "example.com", "h ttp://x"}) {
+    for (const char* text : {"", "   ", "ftp://h/", "httpx://h", "https//h", "http", "hx:", "/path",
+                             "example.com", "h ttp://x"}) {
         EXPECT_EQ(HttpIsUrl(text), HTTP_SCHEME_NONE) << text;
     }
     EXPECT_EQ(HttpIsUrl(nullptr), HTTP_SCHEME_NONE);

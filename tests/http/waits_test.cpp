@@ -121,15 +121,21 @@ TEST_F(HttpWaitTest, HandlesBelongToTheirThreadUnlessFreeThreaded) {
     ASSERT_NE(shared, INVALID_HTTP_CLIENT);
     EXPECT_NE(owned, shared);
     std::atomic<int> ownedResult{0}, ownedError{0}, sharedResult{0}, cancelResult{-1};
+    std::atomic<int> statusResult{-1}, statusError{0};
     std::thread other([&] {
         ownedResult = HttpGetPriority(owned);
         ownedError = static_cast<int>(HttpGetLastError() & 0xFFFF);
+        HttpTransferStatus status{};
+        statusResult = HttpGetTransferStatus(owned, &status);
+        statusError = static_cast<int>(HttpGetLastError() & 0xFFFF);
         sharedResult = HttpSetPriority(shared, HTTP_PRIORITY_HIGH);
         cancelResult = HttpCancel(owned);  // allowed from any thread
     });
     other.join();
     EXPECT_EQ(ownedResult, -1);
     EXPECT_EQ(ownedError, fileErrorNotHandleOwner);
+    EXPECT_EQ(statusResult, 0);
+    EXPECT_EQ(statusError, fileErrorNotHandleOwner);
     EXPECT_EQ(sharedResult, HTTP_PRIORITY_NORMAL);
     EXPECT_EQ(HttpGetPriority(shared), HTTP_PRIORITY_HIGH);
     EXPECT_EQ(cancelResult, 0);
