@@ -54,6 +54,12 @@ std::string_view Text(const char* text) {
     return text ? std::string_view(text) : std::string_view();
 }
 
+// Runs when the server asks for a certificate, before ours is sent.
+int SelectOnRequest(SSL* ssl, void* context) {
+    SelectAcceptedCertificate(ssl, static_cast<ClientContext*>(context)->store);
+    return 1;
+}
+
 int BuildContext(TlsChannel& channel) {
     const TlsCredentials empty{TLS_CREDENTIALS_SIZE,
                                TLS_PROTOCOL_DEFAULT,
@@ -81,14 +87,17 @@ int BuildContext(TlsChannel& channel) {
     SSL_CTX_sess_set_new_cb(ctx, KeepNewSession);
     if (!Text(credentials.certificateName).empty()) {
         ClientIdentity identity;
-        if (!LoadClientIdentity(credentials, identity)) return 0;
+        if (!LoadClientIdentity(credentials, identity, &context->store)) return 0;
         if (!identity.InstallInto(ctx)) return Fail(fileErrorSecurityCredentials);
+        SSL_CTX_set_cert_cb(ctx, SelectOnRequest, context.get());
     }
     channel.context = std::move(context);
     return 1;
 }
 
 }  // namespace
+
+ClientContext::ClientContext() = default;
 
 ClientContext::~ClientContext() {
     SSL_CTX_free(ctx);
@@ -182,7 +191,13 @@ int TlsAcquireCredentials(TlsChannel* channel) {
 // server asks for one, so there is nothing left to choose here.
 int TlsSelectClientCertificate(TlsChannel* channel) {
     if (!channel) return Fail(fileErrorInvalidParameter);
-    return tls::IsBound() ? 1 : Fail(fileErrorSecurityNotInitialized);
+    if (!tls::IsBound()) return Fail(fileErrorSecurityNotInitialized);
+    // The handshake runs this itself when the server asks; without a store or a
+    // handshake under way there is nothing to choose, and it goes on without.
+    if (channel->ssl && channel->context) {
+        tls::SelectAcceptedCertificate(channel->ssl, channel->context->store);
+    }
+    return 1;
 }
 
 }  // extern "C"

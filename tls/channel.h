@@ -26,11 +26,17 @@ constexpr uint32_t kOptionNoValidation = 0x800;
 // How long the end of a secure channel waits for the peer's close-notify.
 constexpr int kPeerCloseWaitSeconds = 3;
 
+class ClientIdentity;
+
 // The client side of the credentials: one SSL_CTX with the protocol range and
-// the client certificate. Data channels share their control channel's context.
+// the client certificate, and the other certificates of its store, for a
+// server that accepts another issuer. Data channels share their control
+// channel's context.
 struct ClientContext {
     SSL_CTX* ctx = nullptr;
     bool trustStoreLoaded = false;
+    std::vector<ClientIdentity> store;
+    ClientContext();
     ~ClientContext();
 };
 

@@ -3,6 +3,7 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
+#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/last_error_guard.h"
 #include "resources/errors.h"
 #include "tls/channel.h"
 
@@ -68,23 +70,26 @@ const char* Password(const TlsCredentials& credentials) {
     return credentials.pfxPassword ? credentials.pfxPassword : "";
 }
 
-bool LoadPkcs12(const fs::path& path, const char* password, ClientIdentity& identity) {
+// 1, or 0 with the store's error: 10002 when the file cannot be opened, 10005
+// when it is not a PKCS #12 file, 12103 when it cannot be imported (a wrong
+// password).
+int LoadPkcs12(const fs::path& path, const char* password, ClientIdentity& identity) {
     BIO* file = BIO_new_file(path.c_str(), "rb");
-    if (!file) return false;
+    if (!file) return Fail(fileErrorFileNotFound);
     PKCS12* bundle = d2i_PKCS12_bio(file, nullptr);
     BIO_free(file);
-    if (!bundle) return false;
+    if (!bundle) return Fail(fileErrorInvalidFileType);
     bool parsed =
         PKCS12_parse(bundle, password, &identity.key, &identity.certificate, &identity.chain) == 1;
     PKCS12_free(bundle);
-    if (!parsed) return false;
+    if (!parsed) return Fail(fileErrorSecurityCredentials);
     int length = 0;
     const unsigned char* alias =
         identity.certificate ? X509_alias_get0(identity.certificate, &length) : nullptr;
     identity.friendlyName =
         alias ? std::string(reinterpret_cast<const char*>(alias), static_cast<std::size_t>(length))
               : path.stem().string();
-    return true;
+    return 1;
 }
 
 EVP_PKEY* ReadPemKey(const fs::path& path, const char* password) {
@@ -120,8 +125,11 @@ bool LoadPem(const fs::path& path, const char* password, ClientIdentity& identit
 
 bool LoadFile(const fs::path& path, const char* password, ClientIdentity& identity) {
     switch (KindOf(path)) {
-        case FileKind::Pkcs12:
-            return LoadPkcs12(path, password, identity);
+        case FileKind::Pkcs12: {
+            LastErrorGuard<&LastError, &Fail>
+                keepError;  // a bad file in a folder is skipped quietly
+            return LoadPkcs12(path, password, identity) == 1;
+        }
         case FileKind::Pem:
             return LoadPem(path, password, identity);
         case FileKind::Other:
@@ -130,15 +138,18 @@ bool LoadFile(const fs::path& path, const char* password, ClientIdentity& identi
     return false;
 }
 
-// Every usable certificate of the store, in file-name order.
-std::vector<ClientIdentity> LoadStore(const StoreLocation& location, const char* password) {
-    std::vector<ClientIdentity> found;
+}  // namespace
+
+int LoadStore(const StoreLocation& location, const char* password,
+              std::vector<ClientIdentity>& found) {
+    found.clear();
+    if (location.kind == StoreLocation::Kind::Invalid) return Fail(location.error);
     if (location.kind == StoreLocation::Kind::Pkcs12File) {
         ClientIdentity identity;
-        if (LoadPkcs12(location.path, password, identity) && identity.complete()) {
-            found.push_back(std::move(identity));
-        }
-        return found;
+        if (!LoadPkcs12(location.path, password, identity)) return 0;
+        if (!identity.complete()) return Fail(fileErrorSecurityCredentials);
+        found.push_back(std::move(identity));
+        return 1;
     }
     std::error_code error;
     std::vector<fs::path> files;
@@ -153,8 +164,10 @@ std::vector<ClientIdentity> LoadStore(const StoreLocation& location, const char*
             found.push_back(std::move(identity));
         }
     }
-    return found;
+    return 1;
 }
+
+namespace {
 
 // The index of the chosen candidate, or candidates.size() when none fits.
 std::size_t Pick(const std::vector<ClientIdentity>& candidates, std::string_view name) {
@@ -180,6 +193,11 @@ StoreLocation ResolveCertificateStore(const TlsCredentials& credentials) {
     }
     std::error_code error;
     fs::path path(text);
+    // The PFX-file location takes the text as a file's path, whether it is there or not.
+    if (credentials.location & TLS_STORE_PFX_FILE) {
+        if (text.empty()) return {StoreLocation::Kind::Invalid, {}, fileErrorInvalidFileName};
+        return {StoreLocation::Kind::Pkcs12File, std::string(text)};
+    }
     if (!text.empty() && fs::is_regular_file(path, error)) {
         return {StoreLocation::Kind::Pkcs12File, std::string(text)};
     }
@@ -191,18 +209,66 @@ StoreLocation ResolveCertificateStore(const TlsCredentials& credentials) {
     return NamedStore(machine ? kMachineStoreRoot : UserStoreRoot(), text);
 }
 
-int LoadClientIdentity(const TlsCredentials& credentials, ClientIdentity& identity) {
+int LoadClientIdentity(const TlsCredentials& credentials, ClientIdentity& identity,
+                       std::vector<ClientIdentity>* store) {
     std::string_view name = credentials.certificateName ? credentials.certificateName : "";
-    StoreLocation location = ResolveCertificateStore(credentials);
-    if (name.empty() || location.kind == StoreLocation::Kind::Invalid) {
-        return Fail(fileErrorSecurityCredentials);
-    }
-    std::vector<ClientIdentity> candidates = LoadStore(location, Password(credentials));
+    if (name.empty()) return Fail(fileErrorSecurityCredentials);
+    std::vector<ClientIdentity> candidates;
+    int loaded = LoadStore(ResolveCertificateStore(credentials), Password(credentials), candidates);
     ERR_clear_error();
+    if (!loaded) return 0;
     std::size_t chosen = Pick(candidates, name);
     if (chosen == candidates.size()) return Fail(fileErrorSecurityCredentials);
     identity = std::move(candidates[chosen]);
+    if (store) {
+        candidates.erase(candidates.begin() + static_cast<std::ptrdiff_t>(chosen));
+        *store = std::move(candidates);
+    }
     return 1;
+}
+
+namespace {
+
+bool Accepted(const STACK_OF(X509_NAME) * issuers, const X509_NAME* name) {
+    for (int i = 0; i < sk_X509_NAME_num(issuers); ++i) {
+        if (X509_NAME_cmp(sk_X509_NAME_value(issuers, i), name) == 0) return true;
+    }
+    return false;
+}
+
+// True when the certificate or one in its chain was issued by a name the server
+// accepts.
+bool ChainAccepted(const STACK_OF(X509_NAME) * issuers, X509* certificate, STACK_OF(X509) * chain) {
+    if (Accepted(issuers, X509_get_issuer_name(certificate))) return true;
+    for (int i = 0; i < sk_X509_num(chain); ++i) {
+        X509* link = sk_X509_value(chain, i);
+        if (Accepted(issuers, X509_get_issuer_name(link)) ||
+            Accepted(issuers, X509_get_subject_name(link))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+void SelectAcceptedCertificate(SSL* ssl, const std::vector<ClientIdentity>& store) {
+    const STACK_OF(X509_NAME)* issuers = SSL_get_client_CA_list(ssl);
+    if (sk_X509_NAME_num(issuers) <= 0) return;  // the server names none: any will do
+    if (X509* current = SSL_get_certificate(ssl)) {
+        STACK_OF(X509)* currentChain = nullptr;
+        SSL_get0_chain_certs(ssl, &currentChain);
+        if (ChainAccepted(issuers, current, currentChain)) return;
+    }
+    for (const ClientIdentity& candidate : store) {
+        if (X509_check_purpose(candidate.certificate, X509_PURPOSE_SSL_CLIENT, 0) != 1) continue;
+        if (!ChainAccepted(issuers, candidate.certificate, candidate.chain)) continue;
+        if (SSL_use_cert_and_key(ssl, candidate.certificate, candidate.key, candidate.chain, 1) ==
+            1) {
+            return;
+        }
+    }
+    ERR_clear_error();
 }
 
 ClientIdentity::~ClientIdentity() {

@@ -12,6 +12,9 @@
 #include <openssl/ssl.h>
 
 #include <string>
+#include <vector>
+
+#include "resources/errors.h"
 
 #include "tls/tls.h"
 
@@ -21,6 +24,7 @@ struct StoreLocation {
     enum class Kind { Pkcs12File, Folder, Invalid };
     Kind kind = Kind::Invalid;
     std::string path;
+    int error = fileErrorSecurityCredentials;  // why an Invalid store is
 };
 
 StoreLocation ResolveCertificateStore(const TlsCredentials& credentials);
@@ -48,9 +52,24 @@ class ClientIdentity {
     void Release();
 };
 
+// Every usable certificate of the store, in file-name order. 1, or 0 with the
+// store's error: what an Invalid location says, 10002/10005/12103 for a PKCS #12
+// file that is missing, not PKCS #12 or cannot be imported. A folder's files
+// that cannot be used are skipped.
+int LoadStore(const StoreLocation& location, const char* password,
+              std::vector<ClientIdentity>& found);
+
 // Finds the certificate that credentials.certificateName names in the store of
 // the credentials: by friendly name first (case-insensitive), else the first
-// whose subject text contains the name. 1, or 0 with fileErrorSecurityCredentials.
-int LoadClientIdentity(const TlsCredentials& credentials, ClientIdentity& identity);
+// whose subject text contains the name. 1, or 0 with the store's error or
+// fileErrorSecurityCredentials. The store's other certificates go to *store.
+int LoadClientIdentity(const TlsCredentials& credentials, ClientIdentity& identity,
+                       std::vector<ClientIdentity>* store = nullptr);
+
+// When the server names the issuers it accepts and the certificate in use is
+// not from one of them, puts in the first certificate of the store that is for
+// client authentication (1.3.6.1.5.5.7.3.2, or no usage restriction) and chains
+// to an accepted issuer. Otherwise leaves the certificate as it is.
+void SelectAcceptedCertificate(SSL* ssl, const std::vector<ClientIdentity>& store);
 
 }  // namespace tls

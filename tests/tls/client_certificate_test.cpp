@@ -150,18 +150,49 @@ TEST_P(RequiredClientCertificate, WithoutACertificateTheServerRefuses) {
 
 INSTANTIATE_TLS_VERSIONS(RequiredClientCertificate);
 
-// A name that matches nothing, a store that does not exist, a certificate without its key.
-TEST(ClientCertificateChoice, NothingUsableGivesNoCredentials) {
+// A name that matches nothing, a store that does not exist, a certificate
+// without its key; and the errors of a PKCS #12 file: missing, not PKCS #12, a
+// wrong password, no name at all for the PFX-file location.
+TEST(ClientCertificateChoice, NothingUsableGivesNoCredentialsWithTheStoresError) {
     std::string folder = tlstest::NewFolder("nomatch");
     tlstest::WritePem(folder + "/mine.pem", TestPki().client, true);
     std::string noKey = tlstest::NewFolder("nokey");
     tlstest::WritePem(noKey + "/mine.pem", TestPki().client, false);
-    const std::pair<std::string, const char*> cases[] = {
-        {folder, "nobody at all"}, {"HKCU:DoesNotExist", "nobody at all"}, {noKey, "mine"}};
-    for (const auto& [store, name] : cases) {
-        Credentials credentials(0, store.c_str(), name);
-        EXPECT_TRUE(tlstest::AcquireFails(credentials.record)) << store;
+    const std::string pfx = folder + "/locked.pfx";
+    tlstest::WritePkcs12(pfx, TestPki().client, "mine", "right");
+    const struct {
+        std::string store;
+        uint32_t location;
+        int error;
+    } cases[] = {
+        {folder, 0, fileErrorSecurityCredentials},
+        {"HKCU:DoesNotExist", 0, fileErrorSecurityCredentials},
+        {noKey, 0, fileErrorSecurityCredentials},
+        {folder + "/missing.pfx", TLS_STORE_PFX_FILE, fileErrorFileNotFound},
+        {folder + "/mine.pem", 0, fileErrorInvalidFileType},
+        {pfx, TLS_STORE_PFX_FILE, fileErrorSecurityCredentials},
+        {"", TLS_STORE_PFX_FILE, fileErrorInvalidFileName},
+    };
+    for (const auto& c : cases) {
+        Credentials credentials(0, c.store.c_str(), c.location == 0 ? "nobody at all" : "mine");
+        TlsCredentials record = *credentials.record;
+        record.location = c.location;
+        record.pfxPassword = const_cast<char*>("wrong");
+        EXPECT_TRUE(tlstest::AcquireFails(&record, c.error)) << c.store;
     }
+}
+
+// The named certificate comes from an issuer the server does not accept: the
+// store's certificate for client authentication from an accepted issuer goes
+// instead, and the server sees it.
+TEST(ClientCertificateChoice, AServerThatAcceptsOtherIssuersGetsOneOfThoseFromTheStore) {
+    std::string folder = tlstest::NewFolder("issuers");
+    tlstest::WritePem(folder + "/a-stranger.pem", TestPki().strangerClient, true);
+    tlstest::WritePem(folder + "/b-server.pem", TestPki().valid, true);  // not for clients
+    tlstest::WritePem(folder + "/c-mine.pem", TestPki().client, true);
+    Credentials credentials(0, folder.c_str(), "stranger");
+    ExpectServerSeesOurCertificate(TLS1_2_VERSION, credentials.record);
+    ExpectServerSeesOurCertificate(TLS1_3_VERSION, credentials.record);
 }
 
 }  // namespace

@@ -103,6 +103,7 @@ Pki* BuildPki() {
     pki->selfSigned = Make({"localhost", local, "serverAuth"}, nullptr);
     pki->client = Make({"fttest client", nullptr, "clientAuth"}, &pki->ca);
     pki->otherClient = Make({"someone else", nullptr, "clientAuth"}, &pki->ca);
+    pki->strangerClient = Make({"stranger", nullptr, "clientAuth"}, nullptr);
     std::string caFile = pki->folder + "/ca.pem";
     WritePem(caFile, pki->ca, false);
     // Only the test CA is trusted: an empty folder replaces the system's.
@@ -323,10 +324,9 @@ std::string Client::ReadAll(int piece) {
     return all;
 }
 
-bool AcquireFails(const TlsCredentials* record) {
+bool AcquireFails(const TlsCredentials* record, int error) {
     TlsChannel* channel = TlsCreateChannel(INVALID_SOCKET, "localhost", record, 1, 0);
-    const bool failed =
-        TlsAcquireCredentials(channel) == 0 && TlsGetLastError() == fileErrorSecurityCredentials;
+    const bool failed = TlsAcquireCredentials(channel) == 0 && TlsGetLastError() == error;
     TlsFreeChannel(channel);
     return failed;
 }

@@ -14,6 +14,7 @@
 
 #include "net/net.h"
 #include "platform/messages.h"
+#include "resources/errors.h"
 #include "support/test_files.h"
 #include "support/test_window.h"
 #include "tls/tls.h"
@@ -35,6 +36,7 @@ struct Pki {
     Identity selfSigned;   // localhost and 127.0.0.1, signed by itself
     Identity client;       // CN=fttest client, client authentication
     Identity otherClient;  // CN=someone else
+    Identity strangerClient;  // CN=stranger, client authentication, signed by itself
 };
 const Pki& TestPki();
 
@@ -138,7 +140,7 @@ struct Credentials {
 
 // Whether credentials made from the record cannot be acquired (the credentials
 // error), on a channel without a socket.
-bool AcquireFails(const TlsCredentials* record);
+bool AcquireFails(const TlsCredentials* record, int error = fileErrorSecurityCredentials);
 
 using ::ScopedEnv;
 using testsupport::NowMs;
