@@ -37,13 +37,18 @@ PublicKeyPtr PublicKeyFromBlob(std::span<const std::uint8_t> blob) {
     return PublicKeyPtr(algorithm->newKey(blob));
 }
 
-std::string PublicKeyFingerprint(const PublicKey& key) {
-    return PublicKeyFingerprintAs(key, key.algorithm->sshName);
+std::string PublicKeyFingerprint(const PublicKey& key, std::span<const std::uint8_t> blob) {
+    return PublicKeyFingerprintAs(key, key.algorithm->sshName, blob);
 }
 
-std::string PublicKeyFingerprintAs(const PublicKey& key, std::string_view keyType) {
+std::string PublicKeyFingerprintAs(const PublicKey& key, std::string_view keyType,
+                                   std::span<const std::uint8_t> blob) {
     const PublicKeyAlgorithm& algorithm = *key.algorithm;
-    std::vector<std::uint8_t> blob = algorithm.keyBlob(key);
+    std::vector<std::uint8_t> encoded;
+    if (blob.empty()) {
+        encoded = algorithm.keyBlob(key);
+        blob = encoded;
+    }
     std::uint8_t digest[kMd5DigestLength];
     Md5(blob.data(), blob.size(), digest);
 

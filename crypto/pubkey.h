@@ -27,8 +27,9 @@ struct PublicKeyAlgorithm {
     std::vector<std::uint8_t> (*keyBlob)(const PublicKey& key);
     // The numbers in hexadecimal with "0x" prefixes, separated by ",".
     std::string (*keyText)(const PublicKey& key);
-    // "<name> <bits> <md5 of the blob as colon-separated hex>"
-    std::string (*fingerprint)(const PublicKey& key);
+    // "<name> <bits> <md5 of the blob as colon-separated hex>": of the blob as
+    // the server sent it, or of the key's own encoding when that is empty.
+    std::string (*fingerprint)(const PublicKey& key, std::span<const std::uint8_t> blob);
     // Size of the modulus (RSA), of p (DSA) or of the group order (ECDSA); 256 for Ed25519.
     std::size_t (*keyBits)(const PublicKey& key);
     // Checks a signature blob (string name, string signature) over the data.
@@ -60,9 +61,10 @@ using PublicKeyPtr = std::unique_ptr<PublicKey, PublicKeyDeleter>;
 PublicKeyPtr PublicKeyFromBlob(std::span<const std::uint8_t> blob);
 
 // The fingerprint format shared by the descriptors.
-std::string PublicKeyFingerprint(const PublicKey& key);
+std::string PublicKeyFingerprint(const PublicKey& key, std::span<const std::uint8_t> blob = {});
 // The same with another key type name in front (rows whose name is a signature type).
-std::string PublicKeyFingerprintAs(const PublicKey& key, std::string_view keyType);
+std::string PublicKeyFingerprintAs(const PublicKey& key, std::string_view keyType,
+                                   std::span<const std::uint8_t> blob = {});
 
 // OpenSSH's form: "SHA256:" and the unpadded Base64 of the blob's SHA-256.
 std::string PublicKeySha256Fingerprint(std::span<const std::uint8_t> blob);

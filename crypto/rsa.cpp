@@ -60,8 +60,8 @@ PublicKey* NewSha2KeyFromBlob(std::span<const std::uint8_t> blob) {
 }
 
 // Fingerprints show the key type, which is "ssh-rsa" whatever signature the row checks.
-std::string Sha2Fingerprint(const PublicKey& key) {
-    return PublicKeyFingerprintAs(key, kSshRsa.sshName);
+std::string Sha2Fingerprint(const PublicKey& key, std::span<const std::uint8_t> blob) {
+    return PublicKeyFingerprintAs(key, kSshRsa.sshName, blob);
 }
 
 template <const PublicKeyAlgorithm& Row, const HashDescriptor& Hash>

@@ -87,6 +87,8 @@ struct SshConfig {
         SshCipherChoice::Arcfour, SshCipherChoice::SingleDes, SshCipherChoice::EndOfList};
     bool compression = false;
     int rekeyIntervalMinutes = 60;
+    // An ignore message goes out after this many seconds without sending (0: never).
+    int pingIntervalSeconds = 0;
     std::string rekeyDataLimit = "1G";
     SshProtocolChoice protocolChoice = SshProtocolChoice::EitherPreferSsh2;
     bool allowSingleDesInSsh2 = false;

@@ -326,7 +326,7 @@ std::optional<SshKexFailure> SshKeyExchange::OnReply(std::span<const std::uint8_
                     hostKeyBlob_.end()))
         return SshKexFailure{fileErrorSecurityHostKey, kSshDisconnectHostKeyNotVerifiable,
                              HostKeyChangedOnRekeyText(config_, hostKeyBlob)};
-    fingerprint_ = algorithm.fingerprint(*key);
+    fingerprint_ = algorithm.fingerprint(*key, hostKeyBlob);
     hostKeyBlob_.assign(hostKeyBlob.begin(), hostKeyBlob.end());
     if (sessionId_.empty()) sessionId_ = h;
 

@@ -68,6 +68,33 @@ SshSecurityFigures SshSecurityFiguresOf(const SshNegotiatedNames& names, int cip
     return figures;
 }
 
+namespace {
+
+// The SSH-1 ciphers by their protocol numbers, with their fixed strengths.
+struct Ssh1CipherFigures {
+    int number;
+    std::uint32_t cipher;
+    std::uint32_t strength;
+};
+constexpr Ssh1CipherFigures kSsh1CipherFigures[] = {
+    {3, 16, 168},   // triple DES
+    {6, 256, 128},  // Blowfish
+    {2, 8, 56},     // single DES
+};
+
+}  // namespace
+
+SshSecurityFigures Ssh1SecurityFiguresOf(int cipherNumber) {
+    SshSecurityFigures figures{kOther, 0, 2, 160, 4};  // SHA 160, Diffie-Hellman as always shown
+    for (const Ssh1CipherFigures& row : kSsh1CipherFigures) {
+        if (row.number == cipherNumber) {
+            figures.cipher = row.cipher;
+            figures.cipherStrength = row.strength;
+        }
+    }
+    return figures;
+}
+
 std::string SshAlgorithmsText(const SshNegotiatedNames& names) {
     return names.kex + ',' + names.hostKey + ',' + names.cipherCs + ',' + names.cipherSc + ',' +
            names.macCs + ',' + names.macSc + ',' + names.compressionCs + ',' + names.compressionSc;

@@ -20,6 +20,12 @@ struct SshSecurityFigures {
 // descriptor gives, used unless the table names one. 4096 for a name the table lacks.
 SshSecurityFigures SshSecurityFiguresOf(const SshNegotiatedNames& names, int cipherKeyBits);
 
+// The figures of an SSH-1 session: the cipher (by its protocol number) with its
+// fixed strength (triple DES 168, Blowfish 128, single DES 56), and the hash and
+// key-exchange values the record has always shown for SSH-1 (SHA 160,
+// Diffie-Hellman).
+SshSecurityFigures Ssh1SecurityFiguresOf(int cipherNumber);
+
 // The six names comma-separated in the order of the key-exchange init lists: key
 // exchange, host key, cipher client to server and server to client, MAC client to
 // server and server to client ("" for the MAC of an authenticated cipher).

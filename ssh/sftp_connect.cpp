@@ -361,7 +361,15 @@ int SftpGetSecurityInfo(SftpSession* session, SftpSecurityInfo* info) {
     if (SshSession* ssh = session->link->ssh()) {
         const SshConnection& connection = ssh->connection();
         info->protocol = connection.protocol() == 1 ? 16 : connection.protocol() == 2 ? 32 : 4096;
-        if (const auto& negotiated = connection.negotiated(); negotiated && negotiated->kex) {
+        if (const auto& ssh1 = connection.ssh1Session(); ssh1 && connection.protocol() == 1) {
+            const SshSecurityFigures figures = Ssh1SecurityFiguresOf(ssh1->cipherNumber);
+            info->cipher = figures.cipher;
+            info->cipherStrength = figures.cipherStrength;
+            info->hash = figures.hash;
+            info->hashStrength = figures.hashStrength;
+            info->keyExchange = figures.keyExchange;
+        } else if (const auto& negotiated = connection.negotiated();
+                   negotiated && negotiated->kex) {
             const SshSecurityFigures figures =
                 SshSecurityFiguresOf(NamesOf(*negotiated), SshCipherKeyBits(*negotiated, true));
             info->cipher = figures.cipher;

@@ -1,5 +1,8 @@
 #include "ssh/ssh1_kex.h"
 
+#include <cstdio>
+#include <string>
+
 #include "crypto/hash.h"
 #include "crypto/random.h"
 #include "crypto/rsa.h"
@@ -42,6 +45,23 @@ const RsaPublicKey& Rsa(const PublicKeyPtr& key) {
     return static_cast<const RsaPublicKey&>(*key);
 }
 
+std::string Ssh1Fingerprint(const RsaPublicKey& key, std::size_t bits) {
+    const SecureBytes modulus = key.modulus.ToBytes();
+    const SecureBytes exponent = key.exponent.ToBytes();
+    std::uint8_t digest[16];
+    void* md5 = kHashMd5.create();
+    kHashMd5.add(md5, modulus.data(), modulus.size());
+    kHashMd5.add(md5, exponent.data(), exponent.size());
+    kHashMd5.finish(md5, digest);
+    std::string text = "rsa1 " + std::to_string(bits) + ' ';
+    for (std::size_t i = 0; i < sizeof digest; ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, i ? ":%02x" : "%02x", digest[i]);
+        text += hex;
+    }
+    return text;
+}
+
 }  // namespace
 
 std::optional<int> ChooseSsh1Cipher(const SshConfig& config, std::uint32_t serverCipherMask) {
@@ -77,6 +97,7 @@ std::optional<SshKexFailure> SetUpSsh1Session(const SshConfig& config,
     kHashMd5.add(md5, cookie.data(), cookie.size());
     kHashMd5.finish(md5, setup->sessionId.data());
     setup->hostKeyBits = Rsa(hostKey).modulus.BitCount();
+    setup->fingerprint = Ssh1Fingerprint(Rsa(hostKey), setup->hostKeyBits);
 
     const std::optional<int> cipher = ChooseSsh1Cipher(config, cipherMask);
     if (!cipher) return Refused("No common cipher algorithm");

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "crypto/bignum.h"
 #include "crypto/cipher.h"
@@ -20,6 +21,8 @@ struct Ssh1SessionSetup {
     SecureBytes sessionKey;  // 32 bytes, keys both directions
     std::array<std::uint8_t, 16> sessionId{};
     std::size_t hostKeyBits = 0;
+    // "rsa1 <bits> <md5 of the host key's modulus and exponent bytes>"
+    std::string fingerprint;
     std::uint32_t protocolFlags = 0;
     std::uint32_t supportedAuthentications = 0;
 };

@@ -107,6 +107,8 @@ int SshConnection::NetworkWait() {
 
 int SshConnection::WaitMilliseconds(int milliseconds) {
     if (closed()) return -1;
+    if (const int toPing = MillisecondsToPing(); toPing >= 0)
+        milliseconds = std::min(milliseconds, toPing);
     unsigned ready = 0;
     const int error = NetWait(socket_, kNetReadable | (queuedBytes() > 0 ? kNetWritable : 0u),
                               {NetDeadline::In(std::max(milliseconds, 0))}, &ready);
@@ -121,6 +123,7 @@ int SshConnection::WaitMilliseconds(int milliseconds) {
         return -1;
     }
     CheckRekeyDue();
+    CheckPingDue();
     if (error != 0) return closed() ? -1 : 0;
 
     const std::uint32_t noise[2] = {static_cast<std::uint32_t>(GetTickCount()), ready};
@@ -442,8 +445,21 @@ bool SshConnection::Ping() {
     return SendPacket(std::move(SshPacket(kSshMsgIgnore).PutString("")));
 }
 
+int SshConnection::MillisecondsToPing() const {
+    if (config_.pingIntervalSeconds <= 0 || phase_ != SshPhase::Transport) return -1;
+    const std::uint64_t due =
+        lastTransmitTick_ + static_cast<std::uint64_t>(config_.pingIntervalSeconds) * 1000;
+    const std::uint64_t now = GetTickCount64();
+    return due <= now ? 0 : static_cast<int>(std::min<std::uint64_t>(due - now, INT_MAX));
+}
+
+void SshConnection::CheckPingDue() {
+    if (!closed() && MillisecondsToPing() == 0) Ping();
+}
+
 void SshConnection::Transmit(SshPacket packet, bool flush) {
     if (closed()) return;
+    lastTransmitTick_ = GetTickCount64();
     if (protocol_ == 1) {
         const SecureBytes wire = ssh1Encoder_.Encode(packet.payload());
         outgoing_.Append(wire);

@@ -107,7 +107,9 @@ class SshConnection final : private SshKexHost {
     std::span<const std::uint8_t> sessionId() const {
         return protocol_ == 1 ? std::span<const std::uint8_t>(ssh1SessionId_) : kex_.sessionId();
     }
-    const std::string& fingerprint() const { return kex_.fingerprint(); }
+    const std::string& fingerprint() const {
+        return protocol_ == 1 && ssh1Setup_ ? ssh1Setup_->fingerprint : kex_.fingerprint();
+    }
     std::span<const std::uint8_t> hostKeyBlob() const { return kex_.hostKeyBlob(); }
     const std::optional<SshNegotiated>& negotiated() const { return kex_.negotiated(); }
     const SshKeyExchange& keyExchange() const { return kex_; }
@@ -160,6 +162,9 @@ class SshConnection final : private SshKexHost {
     // Outgoing packets wait until the keys are agreed (before and during an exchange).
     bool holding() const { return phase_ == SshPhase::Version || phase_ == SshPhase::KeyExchange; }
     void CheckRekeyDue();
+    // The ping timer: milliseconds until it is due (-1 without one), and the ping.
+    int MillisecondsToPing() const;
+    void CheckPingDue();
     void ArmRekeyTimer();
     void SetPhase(SshPhase phase);
     void SendDisconnect(std::uint32_t reason, std::string_view description);
@@ -188,6 +193,7 @@ class SshConnection final : private SshKexHost {
     std::uint64_t bytesSent_ = 0, bytesReceived_ = 0;
     std::uint64_t rekeyLimit_ = 0;
     std::uint64_t rekeyDueTick_ = 0;
+    std::uint64_t lastTransmitTick_ = 0;
     std::string lastRekeyReason_;
     std::vector<std::string> serverSigAlgs_;
     Ssh1PacketEncoder ssh1Encoder_;

@@ -292,7 +292,7 @@ TEST_P(Ecc, HostKeyRowsReadLibcryptoKeysAndSignatures) {
     EXPECT_EQ(key->algorithm->sshName, name);
     EXPECT_EQ(ToHex(key->algorithm->keyBlob(*key)), ToHex(blob));
     EXPECT_EQ(key->algorithm->keyBits(*key), order_.BitCount());
-    EXPECT_EQ(key->algorithm->fingerprint(*key).rfind(
+    EXPECT_EQ(key->algorithm->fingerprint(*key, {}).rfind(
                   name + " " + std::to_string(order_.BitCount()) + " ", 0),
               0u);
 

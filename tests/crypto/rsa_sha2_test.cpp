@@ -111,8 +111,8 @@ TEST(RsaSha2Rows, BlobFingerprintAndMinimumSize) {
         ASSERT_TRUE(key) << row->sshName;
         EXPECT_EQ(key->algorithm, row);
         EXPECT_EQ(row->keyBlob(*key), blob);
-        EXPECT_EQ(row->fingerprint(*key), kSshRsa.fingerprint(*classic));
-        EXPECT_EQ(row->fingerprint(*key).rfind("ssh-rsa 2048 ", 0), 0u);
+        EXPECT_EQ(row->fingerprint(*key, {}), kSshRsa.fingerprint(*classic, {}));
+        EXPECT_EQ(row->fingerprint(*key, {}).rfind("ssh-rsa 2048 ", 0), 0u);
         EXPECT_EQ(row->keyBits(*key), 2048u);
     }
 

@@ -165,6 +165,24 @@ TEST(SshdTransportTest, RekeyByVolumeKeepsSessionAndConnection) {
         sessionId);
 }
 
+// With a ping interval, an idle connection sends an ignore message on its own,
+// and the server takes it.
+TEST(SshdTransportTest, PingTimerSendsAnIgnoreWhenIdle) {
+    REQUIRE_SERVER(config, kLegacyPort);
+    REQUIRE_LOGIN();
+    config->pingIntervalSeconds = 1;
+    std::unique_ptr<SshConnection> connection = Connect(*config);
+    ASSERT_TRUE(connection);
+    LogIn(*connection);
+    const std::uint32_t before = connection->outgoingSequence();
+    // Each wait ends by the time the ping is due.
+    for (int i = 0; i < 5 && connection->outgoingSequence() == before; ++i) {
+        connection->NetworkWait();
+    }
+    EXPECT_EQ(connection->outgoingSequence(), before + 1);
+    ExpectGlobalRequestAnswered(*connection);
+}
+
 // A packet sent while a re-key runs is held back, then delivered under the new keys.
 TEST(SshdTransportTest, PacketsHeldDuringRekeyAreDeliveredAfterIt) {
     REQUIRE_SERVER(config, kLegacyPort);

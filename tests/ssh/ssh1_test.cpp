@@ -297,6 +297,19 @@ void Ssh1SessionTest::Keyed(std::initializer_list<std::uint8_t> replies) {
     EXPECT_TRUE(std::equal(sessionId, sessionId + 16, connection_->sessionId().begin()));
     for (int i = 0; i < 16; ++i)
         key[i] ^= sessionId[i];
+    // The host key's fingerprint: MD5 of its modulus and exponent bytes.
+    std::vector<std::uint8_t> keyBytes;
+    for (const BigNum* n : {&hostKey.n, &hostKey.e}) {
+        const SecureBytes bytes = n->ToBytes();
+        keyBytes.insert(keyBytes.end(), bytes.begin(), bytes.end());
+    }
+    std::uint8_t keyDigest[16];
+    EVP_Digest(keyBytes.data(), keyBytes.size(), keyDigest, nullptr, EVP_md5(), nullptr);
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02x", keyDigest[0]);
+    EXPECT_EQ(connection_->fingerprint().rfind(std::string("rsa1 1024 ") + hex + ":", 0), 0u)
+        << connection_->fingerprint();
+    EXPECT_EQ(connection_->fingerprint().size(), 10u + 47u);
     server_.SetCipher(std::make_unique<Ssh1CipherState>(kCipherSsh1Blowfish, key));
     serverIn_.SetCipher(std::make_unique<Ssh1CipherState>(kCipherSsh1Blowfish, key));
     for (std::uint8_t reply : replies)
