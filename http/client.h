@@ -276,6 +276,10 @@ std::size_t BodyPieceSize(const HttpClientRecord& client);
 // Up to length bytes: the count, 0 at the end of the stream (closed flag set),
 // -1 with the error set.
 int ReceiveSome(HttpClientRecord& client, char* buffer, std::size_t length);
+// Received bytes the client holds (its inbox, or a TLS channel's buffers).
+bool HasBufferedBytes(const HttpClientRecord& client);
+// Those, or bytes the socket has now: a read need not wait.
+bool ReadableNow(const HttpClientRecord& client);
 // One byte: 1, 0 at the end of the stream, -1 with the error set.
 int ReadByte(HttpClientRecord& client, char& c);
 // Closes TLS (close-notify) and the socket.

@@ -437,6 +437,13 @@ int HttpRecv(HttpClient handle, void* buffer, int length) {
     const int got =
         ReadBodyBytes(*client, static_cast<char*>(buffer), static_cast<std::size_t>(length));
     client->byEvents = false;
+    // Bytes left in the inbox or the TLS channel never make the socket ready
+    // again, and a read served from them re-arms nothing: the window hears of
+    // what can still be read at once, as after a recv on the socket itself.
+    if (got > 0 && client->asyncWindow && ReadableNow(*client)) {
+        client->heldSocketEvents |= FD_READ;
+        ReleaseHeldSocketEvents(*client);
+    }
     return got;
 }
 

@@ -49,6 +49,11 @@ int ReceivePlain(HttpClientRecord& client, char* buffer, std::size_t length) {
 }
 
 int ReceiveSecure(HttpClientRecord& client, char* buffer, std::size_t length) {
+    // Driven by events, a read waits neither for the socket nor for a record
+    // that has not begun to arrive.
+    if (client.byEvents && !ReadableNow(client)) {
+        return Fail(fileErrorOperationWouldBlock);
+    }
     const int got = TlsDecrypt(client.tls.get(), buffer,
                                static_cast<int>(std::min<std::size_t>(length, 1 << 30)));
     if (got < 0) return Fail(TlsGetLastError());
@@ -99,6 +104,17 @@ int SendAll(HttpClientRecord& client, const char* data, std::size_t length, std:
         length -= static_cast<std::size_t>(sent);
     }
     return 0;
+}
+
+bool HasBufferedBytes(const HttpClientRecord& client) {
+    if (!client.inbox.empty()) return true;
+    return client.secure() && client.tls && TlsHasBufferedData(client.tls.get());
+}
+
+bool ReadableNow(const HttpClientRecord& client) {
+    if (HasBufferedBytes(client)) return true;
+    return client.socket != INVALID_SOCKET &&
+           NetWait(client.socket, kNetReadable, {NetDeadline::In(0)}) == 0;
 }
 
 int ReceiveSome(HttpClientRecord& client, char* buffer, std::size_t length) {

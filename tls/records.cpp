@@ -107,6 +107,12 @@ int TlsDecrypt(TlsChannel* channel, void* buffer, int length) {
     return tls::DecryptInto(*channel, buffer, length);
 }
 
+int TlsHasBufferedData(const TlsChannel* channel) {
+    if (!channel || !channel->ssl) return 0;
+    return SSL_has_pending(channel->ssl) == 1 ||
+           (channel->networkIn && BIO_ctrl_pending(channel->networkIn) > 0);
+}
+
 int TlsEncrypt(TlsChannel* channel, const void* data, int length) {
     if (!channel || !data || length < 0) return FailRecord(fileErrorInvalidParameter);
     if (!tls::IsBound()) return FailRecord(fileErrorSecurityNotInitialized);

@@ -114,6 +114,10 @@ FT_API int TlsShutdown(TlsChannel* channel);
 FT_API int TlsEndSecureChannel(TlsChannel* channel);
 // Bytes delivered, 0 at the end of the stream, -1 on error.
 FT_API int TlsDecrypt(TlsChannel* channel, void* buffer, int length);
+// 1 when bytes wait inside the channel, decrypted or received and not yet
+// decrypted, so that a reader driven by socket readiness must not wait for the
+// socket before TlsDecrypt; else 0.
+FT_API int TlsHasBufferedData(const TlsChannel* channel);
 // Seals data into records and sends them: length, or -1 on error.
 FT_API int TlsEncrypt(TlsChannel* channel, const void* data, int length);
 // For bulk data: seals and sends only whole 16 KiB records and keeps the rest
