@@ -73,6 +73,13 @@ void PushTypeError(duk_context* ctx, const char* message);
 // what is to be thrown and answers true.
 bool PushInterruption(duk_context* ctx);
 
+// A heap with the host's objects (WScript, ActiveXObject, VBArray) for a
+// script at path; null (the reason written to host->err) when they cannot be
+// made. DestroyHostHeap ends the event connections first.
+duk_context* CreateHostHeap(Host* host, const std::string& path,
+                            const std::vector<std::string>& arguments);
+void DestroyHostHeap(duk_context* ctx);
+
 // Defines the natives the bridge needs on the object at index: create,
 // items (the elements of an array value).
 void DefineBridgeNatives(duk_context* ctx, duk_idx_t natives);

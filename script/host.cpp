@@ -134,9 +134,10 @@ void Write(duk_context* ctx) {
     stream.flush();
 }
 
+// Nothing more is written once the script is to stop.
 duk_ret_t WriteNative(duk_context* ctx) {
-    Write(ctx);
     if (PushInterruption(ctx)) return duk_throw(ctx);
+    Write(ctx);
     return 0;
 }
 
@@ -318,6 +319,26 @@ bool ReadScript(const std::string& path, std::string* text, std::string* problem
 
 }  // namespace script
 
+namespace script {
+
+duk_context* CreateHostHeap(Host* host, const std::string& path,
+                            const std::vector<std::string>& arguments) {
+    duk_context* ctx = duk_create_heap(nullptr, nullptr, nullptr, host, Fatal);
+    if (ctx && !Bootstrap(ctx, path, arguments)) {
+        ReportError(ctx, kHostFileName, *host->err);
+        duk_destroy_heap(ctx);
+        return nullptr;
+    }
+    return ctx;
+}
+
+void DestroyHostHeap(duk_context* ctx) {
+    DisconnectEvents(ctx, nullptr);
+    duk_destroy_heap(ctx);
+}
+
+}  // namespace script
+
 int RunScriptFile(const std::string& path, const std::vector<std::string>& arguments,
                   std::ostream& out, std::ostream& err) {
     using namespace script;
@@ -330,32 +351,24 @@ int RunScriptFile(const std::string& path, const std::vector<std::string>& argum
     Host host;
     host.out = &out;
     host.err = &err;
-    duk_context* ctx = duk_create_heap(nullptr, nullptr, nullptr, &host, Fatal);
+    duk_context* ctx = CreateHostHeap(&host, path, arguments);
     if (!ctx) {
         err << "filetransfer: cannot start the script engine\n";
         return kScriptFailed;
     }
+    duk_push_lstring(ctx, source.data(), source.size());
+    duk_push_lstring(ctx, path.data(), path.size());
+    const bool ran =
+        duk_pcompile(ctx, 0) == DUK_EXEC_SUCCESS && duk_pcall(ctx, 0) == DUK_EXEC_SUCCESS;
     int status = kScriptSucceeded;
-    if (!Bootstrap(ctx, path, arguments)) {
-        ReportError(ctx, kHostFileName, err);
+    if (host.quitting) {
+        status = host.quitCode;
+    } else if (!ran || PushInterruption(ctx)) {
+        // An uncaught error, or one an event handler threw after the
+        // script's last call.
+        ReportError(ctx, path, err);
         status = kScriptFailed;
-    } else {
-        duk_push_lstring(ctx, source.data(), source.size());
-        duk_push_lstring(ctx, path.data(), path.size());
-        const bool ran =
-            duk_pcompile(ctx, 0) == DUK_EXEC_SUCCESS && duk_pcall(ctx, 0) == DUK_EXEC_SUCCESS;
-        if (host.quitting) {
-            status = host.quitCode;
-        } else if (!ran) {
-            ReportError(ctx, path, err);
-            status = kScriptFailed;
-        } else if (PushInterruption(ctx)) {
-            // An event handler threw after the script's last call.
-            ReportError(ctx, path, err);
-            status = kScriptFailed;
-        }
     }
-    DisconnectEvents(ctx, nullptr);
-    duk_destroy_heap(ctx);
+    DestroyHostHeap(ctx);
     return status;
 }
