@@ -10,6 +10,7 @@
 
 #include "platform/automation.h"
 #include "script/bridge.h"
+#include "support/test_window.h"
 
 namespace {
 
@@ -175,6 +176,23 @@ TEST_F(Bridge, ByteArraysComeBackAsTheSameBytes) {
     EXPECT_EQ(std::memcmp(back.parray->pvData, bytes.parray->pvData, 256), 0);
     VariantClear(&back);
     VariantClear(&bytes);
+}
+
+TEST_F(Bridge, SleepServesTheThreadsMessagesForItsTime) {
+    int served = 0;
+    testsupport::TestWindow window([&](UINT, WPARAM, LPARAM) {
+        ++served;
+        return LRESULT{0};
+    });
+    PostMessageA(window.hwnd(), WM_USER, 0, 0);
+    PostMessageA(window.hwnd(), WM_USER + 1, 0, 0);
+    const long long start = testsupport::NowMs();
+    ASSERT_EQ(duk_peval_string(ctx_, "WScript.Sleep(50)"), 0) << duk_safe_to_string(ctx_, -1);
+    duk_pop(ctx_);
+    const long long elapsed = testsupport::NowMs() - start;
+    EXPECT_EQ(served, 2);
+    EXPECT_GE(elapsed, 45);
+    EXPECT_LT(elapsed, 2000);
 }
 
 }  // namespace
