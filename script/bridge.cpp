@@ -22,6 +22,7 @@ constexpr const char* kOutsKey = DUK_HIDDEN_SYMBOL("outs");
 constexpr const char* kFlagsKey = DUK_HIDDEN_SYMBOL("flags");
 constexpr const char* kBytesKey = DUK_HIDDEN_SYMBOL("bytes");
 constexpr const char* kItemsKey = DUK_HIDDEN_SYMBOL("items");
+constexpr const char* kNamesKey = DUK_HIDDEN_SYMBOL("names");  // lower case -> member name
 
 constexpr double kMillisecondsPerDay = 86400000.0;
 constexpr HRESULT kAutomationErrors = MakeHResult(0x800A0000);
@@ -388,6 +389,17 @@ void PushPrototype(duk_context* ctx, IDispatch* object) {
     duk_pop(ctx);
     duk_push_object(ctx);
     const duk_idx_t prototype = duk_get_top_index(ctx);
+    duk_push_bare_object(ctx);
+    for (const MemberShape& shape : members) {
+        std::u16string lower = shape.name;
+        for (char16_t& c : lower) {
+            if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+        }
+        PushText(ctx, lower);
+        PushText(ctx, shape.name);
+        duk_put_prop(ctx, -3);
+    }
+    DefineValue(ctx, prototype, kNamesKey);
     for (const MemberShape& shape : members) {
         PushText(ctx, shape.name);
         if (shape.method) {
@@ -861,6 +873,17 @@ void PushDispatch(duk_context* ctx, IDispatch* object) {
     } else {
         duk_pop(ctx);
     }
+    // The script gets the object behind a Proxy whose traps find members in
+    // any case; the engine reads hidden keys through to the target, so
+    // DispatchOf still finds the object.
+    duk_push_global_stash(ctx);
+    duk_get_prop_string(ctx, -1, kStashMemberHandler);
+    duk_remove(ctx, -2);
+    if (duk_is_object(ctx, -1)) {
+        duk_push_proxy(ctx, 0);
+    } else {
+        duk_pop(ctx);
+    }
 }
 
 IDispatch* DispatchOf(duk_context* ctx, duk_idx_t index) {
@@ -917,11 +940,28 @@ bool PushInterruption(duk_context* ctx) {
     return true;
 }
 
+// h.member(target, name): the member of that name in any case, or undefined.
+duk_ret_t MemberNative(duk_context* ctx) {
+    if (!duk_is_object(ctx, 0) || !duk_is_string(ctx, 1)) return 0;
+    std::u16string lower = TextAt(ctx, 1);
+    for (char16_t& c : lower) {
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    }
+    duk_get_prototype(ctx, 0);
+    if (!HasHidden(ctx, -1, kNamesKey)) return 0;
+    duk_get_prop_string(ctx, -1, kNamesKey);
+    PushText(ctx, lower);
+    duk_get_prop(ctx, -2);  // the map has no prototype: undefined for others
+    return 1;
+}
+
 void DefineBridgeNatives(duk_context* ctx, duk_idx_t natives) {
     duk_push_c_function(ctx, CreateNative, 1);
     duk_put_prop_string(ctx, natives, "create");
     duk_push_c_function(ctx, ItemsNative, 1);
     duk_put_prop_string(ctx, natives, "items");
+    duk_push_c_function(ctx, MemberNative, 2);
+    duk_put_prop_string(ctx, natives, "member");
 }
 
 }  // namespace script

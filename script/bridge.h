@@ -45,6 +45,7 @@ inline constexpr const char* kStashQuit = "quit";        // what WScript.Quit th
 inline constexpr const char* kStashPending = "pending";  // an event handler's error
 inline constexpr const char* kStashArrayPrototype = "vbarray";
 inline constexpr const char* kStashPrototypes = "prototypes";
+inline constexpr const char* kStashMemberHandler = "members";  // the proxies' traps
 
 // Text: the engine's strings hold UTF-16 code units in CESU-8.
 std::u16string TextAt(duk_context* ctx, duk_idx_t index);  // "" unless a string
@@ -81,7 +82,8 @@ duk_context* CreateHostHeap(Host* host, const std::string& path,
 void DestroyHostHeap(duk_context* ctx);
 
 // Defines the natives the bridge needs on the object at index: create,
-// items (the elements of an array value).
+// items (the elements of an array value), member (a member's name as the
+// type information spells it, from a name in any case).
 void DefineBridgeNatives(duk_context* ctx, duk_idx_t natives);
 
 }  // namespace script

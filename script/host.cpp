@@ -110,7 +110,28 @@ function (global, h, words, scriptName, scriptFullName, version) {
     VBArray.prototype.getItem = function (index) { return h.items(this)[index - this.lowerBound]; };
     VBArray.prototype.dimensions = function () { return 1; };
     hide(global, 'VBArray', VBArray);
-    return VBArray.prototype;
+    // Around every automation object: names in another case reach the member
+    // of that name (JScript's names ignore case), and writing a name the
+    // object does not have is an error instead of a new script property.
+    var members = {
+        get: function (target, key) {
+            if (typeof key === 'string' && !(key in target)) {
+                var name = h.member(target, key);
+                if (name !== undefined) return target[name];
+            }
+            return target[key];
+        },
+        set: function (target, key, value) {
+            if (typeof key === 'string' && !(key in target)) {
+                var name = h.member(target, key);
+                if (name === undefined) h.raise(false, 'the object has no member named ' + key);
+                key = name;
+            }
+            target[key] = value;
+            return true;
+        }
+    };
+    return {arrayPrototype: VBArray.prototype, memberHandler: members};
 }
 )JS";
 
@@ -280,8 +301,11 @@ bool Bootstrap(duk_context* ctx, const std::string& path,
     duk_push_lstring(ctx, version.data(), version.size());
     if (duk_pcall(ctx, 6) != DUK_EXEC_SUCCESS) return false;
     duk_push_global_stash(ctx);
-    duk_insert(ctx, -2);
+    duk_get_prop_string(ctx, -2, "arrayPrototype");
     duk_put_prop_string(ctx, -2, kStashArrayPrototype);
+    duk_get_prop_string(ctx, -2, "memberHandler");
+    duk_put_prop_string(ctx, -2, kStashMemberHandler);
+    duk_remove(ctx, -2);
     // What WScript.Quit throws: an object of its own, told apart by identity.
     duk_push_object(ctx);
     duk_put_prop_string(ctx, -2, kStashQuit);

@@ -102,7 +102,8 @@ const Case kCases[] = {
      "var f = new ActiveXObject('Tollane.FileTransfer');\n"
      "f.Timeout = 7; f.ServerName = 'h\\u00e9\\ud83d\\ude00';\n"
      "WScript.Echo(f.Timeout, f.ServerName, typeof f.ThrowError, typeof f.ActivePort(1),\n"
-     "  typeof f.Reset, f.servername);\n"
+     "  typeof f.Reset, f.timeout, f.nothing);\n"
+     "try { f.Nothing = 1; } catch (e) { WScript.Echo(e.name, e.message); }\n"
      "f.Timeout = 2.6; f.MaxDecodedSize = 5000000000;\nWScript.Echo(f.Timeout, f.MaxDecodedSize);\n"
      "try { f.Timeout = 'abc'; } catch (e) { WScript.Echo(e.number, e.description); }\n"
      "try { f.Timeout = {}; } catch (e) { WScript.Echo(e.name); }\n"
@@ -110,7 +111,8 @@ const Case kCases[] = {
      "WScript.Echo(1, 'two', true, null);\n",
      {},
      0,
-     "7 h\xC3\xA9\xF0\x9F\x98\x80 boolean number function undefined\n3 5000000000\n"
+     "7 h\xC3\xA9\xF0\x9F\x98\x80 boolean number function 7 undefined\n"
+     "TypeError the object has no member named Nothing\n3 5000000000\n"
      "-2147352571 Type mismatch\nTypeError\nab\n1 two true null\n",
      "e\n"},
 };
