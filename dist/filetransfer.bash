@@ -3,7 +3,7 @@
 # property names of --set and props (read from "filetransfer props").
 
 _filetransfer_commands="version props info cmd ls stat size mtime touch chmod rm mkdir
-rmdir mv verify post mget mput mirror get put help"
+rmdir mv verify post mget mput mirror get put run help"
 _filetransfer_connect_options="-q --quiet -v --verbose -k --insecure --implicit --known-hosts
 -i --identity --no-mlsd --compressed-ssh -u --user -n --netrc --netrc-file
 --max-decoded-size --max-decoded-ratio --proxy --noproxy"
@@ -66,6 +66,10 @@ _filetransfer() {
             COMPREPLY=($(compgen -W "$(_filetransfer_properties "$1")" -- "$cur"))
             return ;;
         version) ;;
+        run)
+            # The script, then its own arguments.
+            _filedir js
+            return ;;
         get) options+=" $_filetransfer_connect_options --append --restart -C --continue-at
             --active --passive --type -o --output -O --remote-name -R --preserve
             --create-dirs" ;;

@@ -2,13 +2,13 @@
 # Keeps the operating system and the outside libraries behind their seams: only
 # platform/, net/ and tls/ (and the command line's terminal handling) include
 # system headers or call the system's clock, zone and socket functions; only tls/
-# includes OpenSSL, only the engines that compress include zlib, only pac/
-# includes the JavaScript engine. Prints each stray line and exits 1 when there
-# is one.
+# includes OpenSSL, only the engines that compress include zlib, only pac/ and
+# the script host (script/) include the JavaScript engine. Prints each stray
+# line and exits 1 when there is one.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-engines=(crypto ssh url pac http ftp control resources cli)
+engines=(crypto ssh url pac http ftp control script resources cli)
 # Headers with a ".h" or a folder that the engines may still include: the C
 # library's fixed-width types and, where named, the outside libraries.
 allowed_headers='stdint\.h|stddef\.h'
@@ -18,6 +18,7 @@ declare -A module_headers=(
     [ftp]='zlib\.h'
     [ssh]='zlib\.h'
     [pac]='duktape\.h|duk_config\.h'
+    [script]='duktape\.h|duk_config\.h'
 )
 # The command line's terminal prompt and progress line read the terminal.
 terminal_files='^cli/(prompt|progress_line)\.cpp:'
