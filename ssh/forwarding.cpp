@@ -106,12 +106,9 @@ int SshForwarder::Listen(const SshLocalForward& forward, std::uint16_t* port) {
     if (s == INVALID_SOCKET) return NetGetLastError();
     int reuse = 1;
     NetSetSockOpt(s, SOL_SOCKET, SO_REUSEADDR, &reuse);
-    length = sizeof storage;
-    if (NetBind(s, reinterpret_cast<sockaddr*>(&storage),
-                address.family == NET_FAMILY_IPV4 ? sizeof(sockaddr_in) : sizeof(sockaddr_in6)) !=
-            0 ||
-        NetListen(s) != 0 ||
-        NetGetSockName(s, reinterpret_cast<sockaddr*>(&storage), &length) != 0) {
+    socklen_t boundLength = sizeof storage;
+    if (NetBind(s, reinterpret_cast<sockaddr*>(&storage), length) != 0 || NetListen(s) != 0 ||
+        NetGetSockName(s, reinterpret_cast<sockaddr*>(&storage), &boundLength) != 0) {
         const int error = NetGetLastError();
         NetCloseSocket(s);
         return error;

@@ -295,6 +295,8 @@ int SshSession::Pump(int milliseconds) {
 }
 
 int SshSession::ForwardLocal(const SshLocalForward& forward, std::uint16_t* port) {
+    if (forward.targetHost.empty() || forward.targetPort == 0)
+        return SetError(fileErrorInvalidParameter, "A forward needs a target host and port");
     if (const int error = RequireForwarding()) return error;
     if (const int error = forwarder_->Listen(forward, port)) return SetError(error);
     return 0;
@@ -314,6 +316,8 @@ int SshSession::WaitForAnswer(std::uint64_t ticket) {
 }
 
 int SshSession::ForwardRemote(const SshRemoteForward& forward, std::uint16_t* port) {
+    if (forward.targetHost.empty() || forward.targetPort == 0)
+        return SetError(fileErrorInvalidParameter, "A forward needs a target host and port");
     if (const int error = RequireForwarding()) return error;
     const std::uint64_t ticket = forwarder_->RequestRemote(forward);
     if (const int error = WaitForAnswer(ticket)) return error;
@@ -338,6 +342,8 @@ int SshSession::CancelForwardRemote(const std::string& bindAddress, std::uint16_
 
 int SshSession::OpenDirect(const std::string& host, std::uint16_t port, std::uint32_t* id,
                            const std::string& originHost, std::uint16_t originPort) {
+    if (host.empty() || port == 0)
+        return SetError(fileErrorInvalidParameter, "A forward needs a target host and port");
     if (const int error = RequireForwarding()) return error;
     const std::uint32_t opened = layer_->OpenDirectTcpip(host, port, originHost, originPort);
     const std::uint64_t deadline = Deadline();

@@ -1,7 +1,9 @@
 // One SSH session as the SFTP client uses it: connect (transport, authentication,
 // session channel with its command) from an SshConfig, wait until the command runs,
-// send channel data, read what arrives, end-of-file and close. Every wait is bounded
-// by the configured time-out. Failures are error numbers with a text.
+// send channel data, read what arrives, end-of-file and close; and, for callers of
+// the engine's own API, port, agent and X11 forwarding beside the session channel
+// (docs/ssh-forwarding.md). Every wait is bounded by the configured time-out.
+// Failures are error numbers with a text.
 #pragma once
 
 #include <cstdint>
@@ -51,7 +53,8 @@ class SshSession final : private SshLink {
     // End-of-file and close, then waits (bounded) until the server has closed too.
     void Close();
 
-    // ---- Forwarding (SSH-2 only; 12201 over SSH-1, 10057 before the login) ----
+    // ---- Forwarding (SSH-2 only; 12201 over SSH-1, 10057 before the login, 10014
+    // for a forward without a target host or port) ----
     // One round: waits up to `milliseconds` on the connection and every forwarded
     // socket and services what is ready (the relays run only in rounds like this
     // one, or while another call of this session waits). 0, or the error number
