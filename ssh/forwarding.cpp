@@ -262,6 +262,14 @@ unsigned SshForwarder::ReadyOf(std::span<const NetWaitEntry> entries, SOCKET s) 
 }
 
 void SshForwarder::Service(std::span<const NetWaitEntry> entries) {
+    std::erase_if(abandoned_, [&](std::uint32_t id) {
+        const SshChannel* channel = layer_.channel(id);
+        if (!channel) return true;
+        if (channel->state != SshChannelState::Closed && channel->state != SshChannelState::Refused)
+            return false;
+        layer_.Release(id);
+        return true;
+    });
     for (Listener& listener : listeners_)
         if (ReadyOf(entries, listener.socket) & kNetReadable) Accept(listener);
     for (std::size_t i = 0; i < relays_.size();) {

@@ -75,6 +75,10 @@ class SshForwarder final : public SshChannelOwner {
     // The real X11 cookie's fake stand-in sent in the x11-req (hex).
     const std::string& x11FakeCookieHex() const { return fakeHex_; }
 
+    // A channel of the caller's (a direct stream) given up before the server's
+    // close came: released once it does (or once the server refused it).
+    void Abandon(std::uint32_t channel) { abandoned_.push_back(channel); }
+
     // Adds a wait entry for every socket with something to wait for.
     void AddWaits(std::vector<NetWaitEntry>* entries) const;
     // Accepts, relays and closes after a wait (ready bits from entries; a socket
@@ -83,7 +87,7 @@ class SshForwarder final : public SshChannelOwner {
 
     std::size_t relayCount() const { return relays_.size(); }
     // Listeners or relays to service.
-    bool active() const { return !listeners_.empty() || !relays_.empty(); }
+    bool active() const { return !listeners_.empty() || !relays_.empty() || !abandoned_.empty(); }
     std::size_t remoteForwardCount() const { return remotes_.size(); }
 
     // SshChannelOwner
@@ -123,6 +127,7 @@ class SshForwarder final : public SshChannelOwner {
     std::vector<Listener> listeners_;
     std::vector<Relay> relays_;
     std::vector<SshRemoteForward> remotes_;  // granted by the server (bindPort as allocated)
+    std::vector<std::uint32_t> abandoned_;
     std::deque<Pending> pending_;
     std::map<std::uint64_t, Answer> answers_;
     std::uint64_t nextTicket_ = 1;

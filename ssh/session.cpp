@@ -359,6 +359,7 @@ int SshSession::OpenDirect(const std::string& host, std::uint16_t port, std::uin
         if (connection_->closed()) return ConnectionError();
         if (!PumpUntil(deadline)) {
             layer_->CloseChannel(opened);
+            forwarder_->Abandon(opened);
             return error_;
         }
     }
@@ -411,7 +412,11 @@ void SshSession::CloseDirect(std::uint32_t id) {
         if (!channel || channel->state == SshChannelState::Closed ||
             channel->state == SshChannelState::Refused)
             break;
-        if (!PumpUntil(deadline)) break;
+        if (!PumpUntil(deadline)) {
+            // The server's close may still come: the record waits for it.
+            forwarder_->Abandon(id);
+            return;
+        }
     }
     layer_->Release(id);
 }
