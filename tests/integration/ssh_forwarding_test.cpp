@@ -107,10 +107,11 @@ SshConfig UserConfig(const std::string& command) {
     return config;
 }
 
-#define REQUIRE_SSHD()                                                          \
-    REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", "FT_TEST_PASSWORD", \
-                            "FT_TEST_SSHD_CONFIG");                             \
-    RandomStart();                                                              \
+#define REQUIRE_SSHD()                                                            \
+    REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", "FT_TEST_PASSWORD",   \
+                            "FT_TEST_SSHD_CONFIG");                               \
+    if (::geteuid() != 0 && !InCi()) GTEST_SKIP() << "a private sshd needs root"; \
+    RandomStart();                                                                \
     PrivateSshd sshd(Setting("FT_TEST_SSHD_CONFIG"))
 
 // A loopback echo server for one connection: everything read is written back,
