@@ -17,7 +17,20 @@ std::uint64_t NetDeadline::Left() const {
 }
 
 int NetWait(SOCKET s, unsigned want, const NetWaitRules& rules, unsigned* ready) {
+    NetWaitEntry entry{s, want, 0};
+    const int error = NetWaitAny(std::span(&entry, 1), rules);
+    if (error == 0 && ready) *ready = entry.ready;
+    return error;
+}
+
+int NetWaitAny(std::span<NetWaitEntry> entries, const NetWaitRules& rules) {
     bool polledOnce = false;
+    bool anyReadable = false, anyWritable = false;
+    for (NetWaitEntry& entry : entries) {
+        entry.ready = 0;
+        anyReadable = anyReadable || (entry.want & kNetReadable);
+        anyWritable = anyWritable || (entry.want & kNetWritable);
+    }
     for (;;) {
         if (rules.stop) {
             if (const int error = rules.stop()) return error;
@@ -31,16 +44,23 @@ int NetWait(SOCKET s, unsigned want, const NetWaitRules& rules, unsigned* ready)
         polledOnce = true;
         NetSocketSet readable;
         NetSocketSet writable;
-        if (want & kNetReadable) NetFdAdd(&readable, s);
-        if (want & kNetWritable) NetFdAdd(&writable, s);
+        for (const NetWaitEntry& entry : entries) {
+            if (entry.socket == INVALID_SOCKET) continue;
+            if (entry.want & kNetReadable) NetFdAdd(&readable, entry.socket);
+            if (entry.want & kNetWritable) NetFdAdd(&writable, entry.socket);
+        }
         const NetTimeval timeout{static_cast<std::int32_t>(slice / 1000),
                                  static_cast<std::int32_t>(slice % 1000 * 1000)};
-        const int count = NetSelect((want & kNetReadable) ? &readable : nullptr,
-                                    (want & kNetWritable) ? &writable : nullptr, nullptr, &timeout);
+        const int count = NetSelect(anyReadable ? &readable : nullptr,
+                                    anyWritable ? &writable : nullptr, nullptr, &timeout);
         if (count > 0) {
-            if (ready) {
-                *ready = (readable.Contains(s) ? kNetReadable : 0u) |
-                         (writable.Contains(s) ? kNetWritable : 0u);
+            for (NetWaitEntry& entry : entries) {
+                if (entry.socket == INVALID_SOCKET) continue;
+                entry.ready =
+                    ((entry.want & kNetReadable) && readable.Contains(entry.socket) ? kNetReadable
+                                                                                    : 0u) |
+                    ((entry.want & kNetWritable) && writable.Contains(entry.socket) ? kNetWritable
+                                                                                    : 0u);
             }
             return 0;
         }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <utility>
 
 #include "net/net.h"
@@ -50,3 +51,15 @@ struct NetWaitRules {
 // NetSelect touches the thread's last error. A deadline already passed still
 // polls once.
 int NetWait(SOCKET s, unsigned want, const NetWaitRules& rules, unsigned* ready = nullptr);
+
+// One socket of a wait over several, and what it turned out ready for.
+struct NetWaitEntry {
+    SOCKET socket = INVALID_SOCKET;
+    unsigned want = 0;
+    unsigned ready = 0;
+};
+
+// The same wait over several sockets at once (entries that want nothing are
+// left out): 0 when at least one is ready (each entry's ready bits set), else
+// the error number as above.
+int NetWaitAny(std::span<NetWaitEntry> entries, const NetWaitRules& rules);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "crypto/sshbuf.h"
+#include "net/state_trace.h"
 #include "resources/errors.h"
 #include "ssh/messages.h"
 
@@ -13,19 +14,23 @@ constexpr std::size_t kCompactThreshold = 64 * 1024;
 
 // What a server-opened channel is refused with, by type; anything else is an
 // unknown type.
+// an owner that does not take it is refused with the type's text.
 struct OpenRefusal {
     std::string_view type;
+    SshChannelType channelType;
     std::uint32_t reason;
     std::string_view text;
 };
 constexpr OpenRefusal kOpenRefusals[] = {
-    {"x11", kSshOpenAdministrativelyProhibited, "X11 forwarding is not enabled"},
-    {"forwarded-tcpip", kSshOpenAdministrativelyProhibited, "Remote port is not recognised"},
-    {"auth-agent@openssh.com", kSshOpenAdministrativelyProhibited,
+    {"x11", SshChannelType::X11, kSshOpenAdministrativelyProhibited,
+     "X11 forwarding is not enabled"},
+    {"forwarded-tcpip", SshChannelType::ForwardedTcpip, kSshOpenAdministrativelyProhibited,
+     "Remote port is not recognised"},
+    {"auth-agent@openssh.com", SshChannelType::Agent, kSshOpenAdministrativelyProhibited,
      "Agent forwarding is not enabled"},
 };
-constexpr OpenRefusal kUnknownTypeRefusal = {"", kSshOpenUnknownChannelType,
-                                             "Unsupported channel type requested"};
+constexpr OpenRefusal kUnknownTypeRefusal = {
+    "", SshChannelType::Session, kSshOpenUnknownChannelType, "Unsupported channel type requested"};
 
 struct SignalName {
     std::string_view name;
@@ -52,23 +57,40 @@ const char* InvalidChannelFormat(std::uint8_t type) {
     }
 }
 
+// A forwarded channel the server refused to open (a refused session channel is
+// open, only its commands were refused).
+bool NeverOpened(const SshChannel& channel) {
+    return channel.type != SshChannelType::Session && channel.state == SshChannelState::Refused;
+}
+
 }  // namespace
 
 SshConnectionLayer::SshConnectionLayer(const SshConfig& config, SshLink& link)
     : config_(config), link_(link) {}
 
 void SshConnectionLayer::SetState(SshChannel& channel, SshChannelState state) {
-    channel.state = state;
+    static const char* const kNames[] = {"Opening", "RequestingPrimary", "RequestingFallback",
+                                         "Refused", "Running",           "Closed"};
+    static_assert(std::size(kNames) == static_cast<std::size_t>(SshChannelState::Closed) + 1);
+    net::ChangeState(channel.state, state, "SSH channel", kNames);
 }
 
-void SshConnectionLayer::OpenSession() {
+std::uint32_t SshConnectionLayer::NewChannel(SshChannelType type) {
     std::uint32_t id = kSshFirstLocalChannel;
     while (channels_.count(id))
         ++id;
     SshChannel& channel = channels_[id];
     channel.localId = id;
+    channel.type = type;
+    return id;
+}
+
+void SshConnectionLayer::OpenSession() {
+    const std::uint32_t id = NewChannel(SshChannelType::Session);
+    SshChannel& channel = channels_[id];
     session_ = &channel;
     channel.localWindow = window_;
+    channel.windowSize = window_;
     link_.Send(std::move(SshPacket(kSshMsgChannelOpen)
                              .PutString("session")
                              .PutUint32(id)
@@ -88,6 +110,10 @@ bool SshConnectionLayer::Handle(std::span<const std::uint8_t> payload) {
         OnServerOpen(payload);
         return true;
     }
+    if (type == kSshMsgRequestSuccess || type == kSshMsgRequestFailure) {
+        if (owner_) owner_->OnGlobalReply(type == kSshMsgRequestSuccess, payload.subspan(1));
+        return true;
+    }
     if (type < kSshMsgChannelOpenConfirmation || type > kSshMsgChannelFailure) return false;
     std::uint32_t id = 0;
     SshChannel* channel = Find(payload, &id);
@@ -97,10 +123,7 @@ bool SshConnectionLayer::Handle(std::span<const std::uint8_t> payload) {
             OnOpenConfirmation(*channel, payload);
             break;
         case kSshMsgChannelOpenFailure:
-            // The server would not open the session: nothing can run.
-            if (channel == session_) session_ = nullptr;
-            channels_.erase(id);
-            if (channels_.empty()) link_.EndLocally("All channels closed");
+            OnOpenFailure(*channel, payload);
             break;
         case kSshMsgChannelWindowAdjust:
             OnWindowAdjust(*channel, payload);
@@ -150,6 +173,16 @@ void SshConnectionLayer::OnOpenConfirmation(SshChannel& channel,
         Malformed();
         return;
     }
+    if (channel.type != SshChannelType::Session) {
+        SetState(channel, SshChannelState::Running);
+        // Closed by its owner while the server was still answering.
+        if (channel.closeSent)
+            link_.Send(std::move(SshPacket(kSshMsgChannelClose).PutUint32(channel.remoteId)));
+        else
+            Flush(channel);
+        return;
+    }
+    SendSessionRequests(channel);
     for (const auto& [name, value] : config_.environment)
         link_.Send(std::move(SshPacket(kSshMsgChannelRequest)
                                  .PutUint32(channel.remoteId)
@@ -159,6 +192,46 @@ void SshConnectionLayer::OnOpenConfirmation(SshChannel& channel,
                                  .PutString(value)));
     SetState(channel, SshChannelState::RequestingPrimary);
     RequestCommand(channel, config_.remoteCommand, config_.remoteCommandIsSubsystem);
+}
+
+void SshConnectionLayer::OnOpenFailure(SshChannel& channel, std::span<const std::uint8_t> payload) {
+    if (&channel == session_) {
+        // The server would not open the session: nothing can run.
+        session_ = nullptr;
+        channels_.erase(channel.localId);
+        ChannelGone();
+        return;
+    }
+    SshReader reader(payload.subspan(5));
+    std::uint32_t reason = 0;
+    std::string_view text;
+    if (channel.state != SshChannelState::Opening || !reader.ReadUint32(&reason) ||
+        !reader.ReadString(&text)) {
+        Malformed();
+        return;
+    }
+    channel.refusal = text.empty() ? "Channel open refused" : std::string(text);
+    channel.refusalReason = reason;
+    SetState(channel, SshChannelState::Refused);
+}
+
+// Agent and X11 forwarding are asked for on the session channel, before its
+// command; a refusal only means no such channels will come.
+void SshConnectionLayer::SendSessionRequests(SshChannel& channel) {
+    if (config_.forwardAgent)
+        link_.Send(std::move(SshPacket(kSshMsgChannelRequest)
+                                 .PutUint32(channel.remoteId)
+                                 .PutString("auth-agent-req@openssh.com")
+                                 .PutBool(false)));
+    if (!x11Protocol_.empty())
+        link_.Send(std::move(SshPacket(kSshMsgChannelRequest)
+                                 .PutUint32(channel.remoteId)
+                                 .PutString("x11-req")
+                                 .PutBool(false)
+                                 .PutBool(false)
+                                 .PutString(x11Protocol_)
+                                 .PutString(x11Cookie_)
+                                 .PutUint32(x11Screen_)));
 }
 
 void SshConnectionLayer::RequestCommand(SshChannel& channel, const std::string& command,
@@ -226,7 +299,10 @@ void SshConnectionLayer::OnData(SshChannel& channel, std::span<const std::uint8_
     channel.localWindow -=
         std::min<std::uint32_t>(channel.localWindow, static_cast<std::uint32_t>(data.size()));
     if (!extended && &channel == session_) incoming_.Append(data);
-    TopUpWindow();
+    // Extended data (stderr) only exists on session channels.
+    if (!extended && channel.type != SshChannelType::Session && !channel.closeSent)
+        channel.incoming.Append(data);
+    TopUpWindow(channel);
 }
 
 void SshConnectionLayer::OnRequest(SshChannel& channel, std::span<const std::uint8_t> payload) {
@@ -238,7 +314,9 @@ void SshConnectionLayer::OnRequest(SshChannel& channel, std::span<const std::uin
         return;
     }
     bool known = false;
-    if (type == "exit-status") {
+    if (&channel != session_) {
+        // Forwarded channels take no requests.
+    } else if (type == "exit-status") {
         std::uint32_t status = 0;
         known = reader.ReadUint32(&status) && reader.Finish();
         if (known) exit_.status = status;
@@ -263,28 +341,124 @@ void SshConnectionLayer::OnClose(SshChannel& channel) {
         link_.Send(std::move(SshPacket(kSshMsgChannelClose).PutUint32(channel.remoteId)));
     }
     SetState(channel, SshChannelState::Closed);
+    // A forwarded channel's record stays until its owner has written out what
+    // came before the close.
+    if (channel.type != SshChannelType::Session) return;
     if (&channel == session_) session_ = nullptr;
     const std::uint32_t id = channel.localId;
     channels_.erase(id);
+    ChannelGone();
+}
+
+void SshConnectionLayer::ChannelGone() {
     if (channels_.empty()) link_.EndLocally("All channels closed");
 }
 
 void SshConnectionLayer::OnServerOpen(std::span<const std::uint8_t> payload) {
     SshReader reader(payload.subspan(1));
     std::string_view type;
-    std::uint32_t sender = 0;
-    if (!reader.ReadString(&type) || !reader.ReadUint32(&sender)) {
+    std::uint32_t sender = 0, window = 0, maxPacket = 0;
+    if (!reader.ReadString(&type) || !reader.ReadUint32(&sender) || !reader.ReadUint32(&window) ||
+        !reader.ReadUint32(&maxPacket)) {
         Malformed();
         return;
     }
     const OpenRefusal* refusal = &kUnknownTypeRefusal;
     for (const OpenRefusal& row : kOpenRefusals)
         if (row.type == type) refusal = &row;
+    std::string whyNot;
+    if (owner_ && refusal != &kUnknownTypeRefusal) {
+        const std::uint32_t id = NewChannel(refusal->channelType);
+        if (owner_->TakeServerChannel(refusal->channelType, id, reader, &whyNot)) {
+            SshChannel& channel = channels_[id];
+            channel.remoteId = sender;
+            channel.remoteWindow = window;
+            channel.remoteMaxPacket = maxPacket;
+            channel.localWindow = channel.windowSize = kSshForwardWindow;
+            link_.Send(std::move(SshPacket(kSshMsgChannelOpenConfirmation)
+                                     .PutUint32(sender)
+                                     .PutUint32(id)
+                                     .PutUint32(kSshForwardWindow)
+                                     .PutUint32(kSshForwardMaxPacket)));
+            SetState(channel, SshChannelState::Running);
+            return;
+        }
+        channels_.erase(id);
+    }
+    const bool connectFailed = !whyNot.empty();
     link_.Send(std::move(SshPacket(kSshMsgChannelOpenFailure)
                              .PutUint32(sender)
-                             .PutUint32(refusal->reason)
-                             .PutString(refusal->text)
+                             .PutUint32(connectFailed ? kSshOpenConnectFailed : refusal->reason)
+                             .PutString(connectFailed ? std::string_view(whyNot) : refusal->text)
                              .PutString("en")));
+}
+
+std::uint32_t SshConnectionLayer::OpenDirectTcpip(std::string_view host, std::uint32_t port,
+                                                  std::string_view originHost,
+                                                  std::uint32_t originPort) {
+    const std::uint32_t id = NewChannel(SshChannelType::DirectTcpip);
+    SshChannel& channel = channels_[id];
+    channel.localWindow = channel.windowSize = kSshForwardWindow;
+    link_.Send(std::move(SshPacket(kSshMsgChannelOpen)
+                             .PutString("direct-tcpip")
+                             .PutUint32(id)
+                             .PutUint32(kSshForwardWindow)
+                             .PutUint32(kSshForwardMaxPacket)
+                             .PutString(host)
+                             .PutUint32(port)
+                             .PutString(originHost)
+                             .PutUint32(originPort)));
+    return id;
+}
+
+void SshConnectionLayer::RequestForwarding(bool cancel, std::string_view address,
+                                           std::uint32_t port) {
+    link_.Send(std::move(SshPacket(kSshMsgGlobalRequest)
+                             .PutString(cancel ? "cancel-tcpip-forward" : "tcpip-forward")
+                             .PutBool(true)
+                             .PutString(address)
+                             .PutUint32(port)));
+}
+
+SshChannel* SshConnectionLayer::channel(std::uint32_t id) {
+    const auto found = channels_.find(id);
+    return found == channels_.end() ? nullptr : &found->second;
+}
+
+bool SshConnectionLayer::SendOn(std::uint32_t id, std::span<const std::uint8_t> data) {
+    SshChannel* found = channel(id);
+    return found && Queue(*found, data);
+}
+
+void SshConnectionLayer::SendEofOn(std::uint32_t id) {
+    if (SshChannel* found = channel(id)) EndOf(*found);
+}
+
+void SshConnectionLayer::CloseChannel(std::uint32_t id) {
+    if (SshChannel* found = channel(id)) CloseOf(*found);
+}
+
+void SshConnectionLayer::Consume(std::uint32_t id, std::size_t count) {
+    SshChannel* found = channel(id);
+    if (!found) return;
+    found->incoming.Consume(std::min(count, found->incoming.size()));
+    found->incoming.Compact(kCompactThreshold);
+    TopUpWindow(*found);
+}
+
+void SshConnectionLayer::Release(std::uint32_t id) {
+    SshChannel* found = channel(id);
+    if (!found || found == session_) return;
+    channels_.erase(id);
+    ChannelGone();
+}
+
+bool SshConnectionLayer::TakesLocalData(std::uint32_t id) const {
+    const auto found = channels_.find(id);
+    if (found == channels_.end()) return false;
+    const SshChannel& c = found->second;
+    return c.state == SshChannelState::Running && !c.eofWanted && !c.closeSent &&
+           c.outgoing.size() <= kSshForwardThrottle;
 }
 
 void SshConnectionLayer::OnGlobalRequest(std::span<const std::uint8_t> payload) {
@@ -299,9 +473,13 @@ void SshConnectionLayer::OnGlobalRequest(std::span<const std::uint8_t> payload) 
 }
 
 bool SshConnectionLayer::Send(std::span<const std::uint8_t> data) {
-    if (!session_ || session_->closeSent || session_->eofWanted) return false;
-    session_->outgoing.Append(data);
-    Flush(*session_);
+    return session_ && Queue(*session_, data);
+}
+
+bool SshConnectionLayer::Queue(SshChannel& channel, std::span<const std::uint8_t> data) {
+    if (channel.closeSent || channel.eofWanted) return false;
+    channel.outgoing.Append(data);
+    Flush(channel);
     return true;
 }
 
@@ -328,9 +506,13 @@ void SshConnectionLayer::Flush(SshChannel& channel) {
 }
 
 void SshConnectionLayer::SendEof() {
-    if (!session_ || session_->eofSent) return;
-    session_->eofWanted = true;
-    Flush(*session_);
+    if (session_) EndOf(*session_);
+}
+
+void SshConnectionLayer::EndOf(SshChannel& channel) {
+    if (channel.eofSent || channel.closeSent) return;
+    channel.eofWanted = true;
+    Flush(channel);
 }
 
 void SshConnectionLayer::SendEofNow(SshChannel& channel) {
@@ -339,11 +521,15 @@ void SshConnectionLayer::SendEofNow(SshChannel& channel) {
 }
 
 void SshConnectionLayer::Close() {
-    if (!session_ || session_->closeSent) return;
-    session_->closeSent = true;
+    if (session_) CloseOf(*session_);
+}
+
+void SshConnectionLayer::CloseOf(SshChannel& channel) {
+    if (channel.closeSent) return;
+    channel.closeSent = true;
     // A channel the server has not confirmed yet has no number to close.
-    if (session_->state == SshChannelState::Opening) return;
-    link_.Send(std::move(SshPacket(kSshMsgChannelClose).PutUint32(session_->remoteId)));
+    if (channel.state == SshChannelState::Opening || NeverOpened(channel)) return;
+    link_.Send(std::move(SshPacket(kSshMsgChannelClose).PutUint32(channel.remoteId)));
 }
 
 std::size_t SshConnectionLayer::Read(std::span<std::uint8_t> out) {
@@ -354,16 +540,26 @@ std::size_t SshConnectionLayer::Read(std::span<std::uint8_t> out) {
 }
 
 // The window is raised back to what the buffer has room for once that is more
-// than twice what is left, so adjusts go out in large steps.
+// than twice what is left, so adjusts go out in large steps. A forwarded channel
+// whose socket lags behind gets no top-ups until it has caught up.
 void SshConnectionLayer::TopUpWindow() {
-    if (!session_ || session_->closeSent || session_->state == SshChannelState::Opening) return;
-    const std::size_t held = std::min<std::size_t>(buffered(), window_);
-    const std::uint32_t target = window_ - static_cast<std::uint32_t>(held);
-    if (target <= 2 * std::uint64_t{session_->localWindow}) return;
+    if (session_) TopUpWindow(*session_);
+}
+
+void SshConnectionLayer::TopUpWindow(SshChannel& channel) {
+    const bool session = &channel == session_;
+    const std::size_t queued = session ? buffered() : channel.incoming.size();
+    if (!session) channel.throttled = queued > kSshForwardThrottle;
+    if (channel.closeSent || channel.throttled || channel.state == SshChannelState::Opening ||
+        NeverOpened(channel) || channel.state == SshChannelState::Closed)
+        return;
+    const std::size_t held = std::min<std::size_t>(queued, channel.windowSize);
+    const std::uint32_t target = channel.windowSize - static_cast<std::uint32_t>(held);
+    if (target <= 2 * std::uint64_t{channel.localWindow}) return;
     link_.Send(std::move(SshPacket(kSshMsgChannelWindowAdjust)
-                             .PutUint32(session_->remoteId)
-                             .PutUint32(target - session_->localWindow)));
-    session_->localWindow = target;
+                             .PutUint32(channel.remoteId)
+                             .PutUint32(target - channel.localWindow)));
+    channel.localWindow = target;
 }
 
 void SshConnectionLayer::ProtocolError(std::string text) {

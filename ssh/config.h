@@ -128,6 +128,17 @@ struct SshConfig {
     std::string cipherOverride;
     std::string macOverride;
 
+    // Forwarding, which only the SSH engine's own API turns on (the SFTP client
+    // leaves it off): agent channels relayed to agentSocket; X11 asked for on the
+    // session channel with a fake cookie, its channels relayed to the display's
+    // socket (x11Socket, e.g. /tmp/.X11-unix/X0) with the real MIT-MAGIC-COOKIE-1
+    // in place of the fake one.
+    bool forwardAgent = false;
+    bool forwardX11 = false;
+    std::string x11Socket;
+    std::uint32_t x11Screen = 0;
+    SecretBytes x11Cookie;
+
     // Host-key trust: the policy and the user's known_hosts file (empty means
     // $HOME/.ssh/known_hosts; /etc/ssh/ssh_known_hosts is read after it).
     SshHostKeyPolicy hostKeyPolicy = SshHostKeyPolicy::Off;

@@ -79,6 +79,11 @@ bool SshSession::StartProtocol() {
     if (!connection_->workarounds().smallSftpWindow)
         layer_->SetWindow(kSshLargeWindow, kSshLargeMaxPacket);
     channel_ = layer_.get();
+    forwarder_ = std::make_unique<SshForwarder>(config_, *layer_);
+    layer_->SetOwner(forwarder_.get());
+    if (config_.forwardX11)
+        layer_->SetX11Request("MIT-MAGIC-COOKIE-1", forwarder_->x11FakeCookieHex(),
+                              config_.x11Screen);
     auth_->Start();
     return true;
 }
@@ -104,11 +109,34 @@ bool SshSession::CheckHostKey() {
     return false;
 }
 
-// Waits for one packet until the deadline and handles it.
+// Waits for one packet until the deadline and handles it; forwarded sockets are
+// serviced meanwhile.
 bool SshSession::PumpUntil(std::uint64_t deadline) {
     const std::uint64_t now = GetTickCount64();
     const int wait =
         deadline > now ? static_cast<int>(std::min<std::uint64_t>(deadline - now, INT32_MAX)) : 0;
+    if (forwarder_ && forwarder_->active()) {
+        for (;;) {
+            SecureBytes payload;
+            if (connection_->TakePacket(&payload)) {
+                Dispatch(payload);
+                if (connection_) connection_->Recycle(std::move(payload));
+                forwarder_->Service({});
+                return true;
+            }
+            const std::uint64_t at = GetTickCount64();
+            if (at >= deadline) {
+                SetError(fileErrorOperationTimeout);
+                return false;
+            }
+            bool handled = false;
+            const bool ok = PumpRound(
+                static_cast<int>(std::min<std::uint64_t>(deadline - at, INT32_MAX)), &handled);
+            // Packets handled in a round that then closed still count.
+            if (handled) return true;
+            if (!ok) return false;
+        }
+    }
     SecureBytes payload;
     if (!connection_->ReceivePacketWithin(&payload, wait)) {
         if (connection_->closed())
@@ -227,6 +255,170 @@ void SshSession::Close() {
     const std::uint64_t deadline = Deadline();
     while (!connection_->closed() && PumpUntil(deadline)) {
     }
+}
+
+// ---- Forwarding --------------------------------------------------------------------
+
+bool SshSession::PumpRound(int milliseconds, bool* handled) {
+    std::vector<NetWaitEntry> entries;
+    forwarder_->AddWaits(&entries);
+    const int round = connection_->WaitWith(milliseconds, entries);
+    SecureBytes payload;
+    while (connection_->TakePacket(&payload)) {
+        if (handled) *handled = true;
+        Dispatch(payload);
+        connection_->Recycle(std::move(payload));
+    }
+    forwarder_->Service(entries);
+    if (round < 0) {
+        if (connection_->closed())
+            ConnectionError();
+        else
+            SetError(ErrorNumber(GetLastError()));
+        return false;
+    }
+    return true;
+}
+
+int SshSession::RequireForwarding() {
+    if (ssh1_) return SetError(fileErrorOperationNotSupported);
+    if (!forwarder_ || !auth_ || !auth_->succeeded()) return SetError(fileErrorNotConnected);
+    if (connection_->closed()) return ConnectionError();
+    return 0;
+}
+
+int SshSession::Pump(int milliseconds) {
+    if (const int error = RequireForwarding()) return error;
+    forwarder_->Service({});
+    if (!PumpRound(std::max(milliseconds, 0))) return error_;
+    return 0;
+}
+
+int SshSession::ForwardLocal(const SshLocalForward& forward, std::uint16_t* port) {
+    if (forward.targetHost.empty() || forward.targetPort == 0)
+        return SetError(fileErrorInvalidParameter, "A forward needs a target host and port");
+    if (const int error = RequireForwarding()) return error;
+    if (const int error = forwarder_->Listen(forward, port)) return SetError(error);
+    return 0;
+}
+
+bool SshSession::StopForwardLocal(std::uint16_t port) {
+    return forwarder_ && forwarder_->StopListening(port);
+}
+
+int SshSession::WaitForAnswer(std::uint64_t ticket) {
+    const std::uint64_t deadline = Deadline();
+    while (!forwarder_->answer(ticket).done) {
+        if (connection_->closed()) return ConnectionError();
+        if (!PumpUntil(deadline)) return error_;
+    }
+    return 0;
+}
+
+int SshSession::ForwardRemote(const SshRemoteForward& forward, std::uint16_t* port) {
+    if (forward.targetHost.empty() || forward.targetPort == 0)
+        return SetError(fileErrorInvalidParameter, "A forward needs a target host and port");
+    if (const int error = RequireForwarding()) return error;
+    const std::uint64_t ticket = forwarder_->RequestRemote(forward);
+    if (const int error = WaitForAnswer(ticket)) return error;
+    const SshForwarder::Answer answer = forwarder_->answer(ticket);
+    if (!answer.success)
+        return SetError(fileErrorAccessDenied, "The server refused to listen on " +
+                                                   forward.bindAddress + ":" +
+                                                   std::to_string(forward.bindPort));
+    *port = answer.port;
+    return 0;
+}
+
+int SshSession::CancelForwardRemote(const std::string& bindAddress, std::uint16_t port) {
+    if (const int error = RequireForwarding()) return error;
+    const std::uint64_t ticket = forwarder_->CancelRemote(bindAddress, port);
+    if (const int error = WaitForAnswer(ticket)) return error;
+    if (!forwarder_->answer(ticket).success)
+        return SetError(fileErrorAccessDenied, "The server refused to stop listening on " +
+                                                   bindAddress + ":" + std::to_string(port));
+    return 0;
+}
+
+int SshSession::OpenDirect(const std::string& host, std::uint16_t port, std::uint32_t* id,
+                           const std::string& originHost, std::uint16_t originPort) {
+    if (host.empty() || port == 0)
+        return SetError(fileErrorInvalidParameter, "A forward needs a target host and port");
+    if (const int error = RequireForwarding()) return error;
+    const std::uint32_t opened = layer_->OpenDirectTcpip(host, port, originHost, originPort);
+    const std::uint64_t deadline = Deadline();
+    for (;;) {
+        const SshChannel* channel = layer_->channel(opened);
+        if (channel && channel->state == SshChannelState::Refused) {
+            const std::string text = channel->refusal;
+            const bool prohibited = channel->refusalReason == kSshOpenAdministrativelyProhibited;
+            layer_->Release(opened);
+            return SetError(prohibited ? fileErrorAccessDenied : fileErrorConnectionRefused, text);
+        }
+        if (channel && channel->state != SshChannelState::Opening) break;
+        if (connection_->closed()) return ConnectionError();
+        if (!PumpUntil(deadline)) {
+            layer_->CloseChannel(opened);
+            forwarder_->Abandon(opened);
+            return error_;
+        }
+    }
+    *id = opened;
+    return 0;
+}
+
+bool SshSession::SendDirect(std::uint32_t id, std::span<const std::uint8_t> data) {
+    return layer_ && !connection_->closed() && layer_->SendOn(id, data);
+}
+
+void SshSession::SendEofDirect(std::uint32_t id) {
+    if (layer_ && !connection_->closed()) layer_->SendEofOn(id);
+}
+
+long SshSession::ReadDirect(std::uint32_t id, std::span<std::uint8_t> out) {
+    if (!layer_) {
+        SetError(fileErrorNotConnected);
+        return -1;
+    }
+    const std::uint64_t deadline = Deadline();
+    for (;;) {
+        SshChannel* channel = layer_->channel(id);
+        if (!channel) {
+            SetError(fileErrorNotConnected);
+            return -1;
+        }
+        if (!channel->incoming.empty()) {
+            const std::size_t count = std::min(out.size(), channel->incoming.size());
+            std::copy_n(channel->incoming.Front().begin(), count, out.begin());
+            layer_->Consume(id, count);
+            return static_cast<long>(count);
+        }
+        if (channel->eofReceived || channel->state == SshChannelState::Closed) return 0;
+        if (connection_->closed()) {
+            ConnectionError();
+            return -1;
+        }
+        if (!PumpUntil(deadline)) return -1;
+    }
+}
+
+void SshSession::CloseDirect(std::uint32_t id) {
+    if (!layer_ || !layer_->channel(id)) return;
+    layer_->SendEofOn(id);
+    layer_->CloseChannel(id);
+    const std::uint64_t deadline = Deadline();
+    while (!connection_->closed()) {
+        const SshChannel* channel = layer_->channel(id);
+        if (!channel || channel->state == SshChannelState::Closed ||
+            channel->state == SshChannelState::Refused)
+            break;
+        if (!PumpUntil(deadline)) {
+            // The server's close may still come: the record waits for it.
+            forwarder_->Abandon(id);
+            return;
+        }
+    }
+    layer_->Release(id);
 }
 
 const SshExit& SshSession::exit() const {

@@ -1,7 +1,9 @@
 // One SSH session as the SFTP client uses it: connect (transport, authentication,
 // session channel with its command) from an SshConfig, wait until the command runs,
-// send channel data, read what arrives, end-of-file and close. Every wait is bounded
-// by the configured time-out. Failures are error numbers with a text.
+// send channel data, read what arrives, end-of-file and close; and, for callers of
+// the engine's own API, port, agent and X11 forwarding beside the session channel
+// (docs/ssh-forwarding.md). Every wait is bounded by the configured time-out.
+// Failures are error numbers with a text.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include "ssh/channel.h"
 #include "ssh/config.h"
 #include "ssh/data_channel.h"
+#include "ssh/forwarding.h"
 #include "ssh/known_hosts.h"
 #include "ssh/link.h"
 #include "ssh/ssh1_session.h"
@@ -50,6 +53,37 @@ class SshSession final : private SshLink {
     // End-of-file and close, then waits (bounded) until the server has closed too.
     void Close();
 
+    // ---- Forwarding (SSH-2 only; 12201 over SSH-1, 10057 before the login, 10014
+    // for a forward without a target host or port) ----
+    // One round: waits up to `milliseconds` on the connection and every forwarded
+    // socket and services what is ready (the relays run only in rounds like this
+    // one, or while another call of this session waits). 0, or the error number
+    // once the connection has closed.
+    int Pump(int milliseconds);
+    // A local listener whose connections are forwarded (see SshLocalForward for
+    // the defaults): 0 with the bound port in *port, or the socket error number.
+    int ForwardLocal(const SshLocalForward& forward, std::uint16_t* port);
+    bool StopForwardLocal(std::uint16_t port);
+    // Asks the server to listen ("tcpip-forward") and waits for its answer: 0
+    // with the port it listens on, 10013 when it refuses.
+    int ForwardRemote(const SshRemoteForward& forward, std::uint16_t* port);
+    int CancelForwardRemote(const std::string& bindAddress, std::uint16_t port);
+    // A direct-tcpip channel to host:port used as a byte stream by the caller:
+    // 0 with its number in *id once the server has opened it, 10013 when the
+    // server prohibits it, 10061 when it could not connect (the server's text in
+    // errorText()).
+    int OpenDirect(const std::string& host, std::uint16_t port, std::uint32_t* id,
+                   const std::string& originHost = "127.0.0.1", std::uint16_t originPort = 0);
+    // Queues data on the stream; false once it is closed or after its end-of-file.
+    bool SendDirect(std::uint32_t id, std::span<const std::uint8_t> data);
+    void SendEofDirect(std::uint32_t id);
+    // Waits for data as Read does: the count, 0 at the stream's end, -1 on error.
+    long ReadDirect(std::uint32_t id, std::span<std::uint8_t> out);
+    // Closes the stream and waits (bounded) for the server's close.
+    void CloseDirect(std::uint32_t id);
+    const SshForwarder* forwarder() const { return forwarder_.get(); }
+    SshConnectionLayer* layer() { return layer_.get(); }
+
     bool ready() const { return channel_ && channel_->ready(); }
     bool closed() const { return connection_->closed(); }
     const SshExit& exit() const;
@@ -85,6 +119,12 @@ class SshSession final : private SshLink {
     bool StartProtocol();
     bool CheckHostKey();
     bool PumpUntil(std::uint64_t deadline);
+    // One wait over the connection and the forwarded sockets, then the packets
+    // that came (*handled when there were any) and the relays. false when the
+    // connection closed or failed.
+    bool PumpRound(int milliseconds, bool* handled = nullptr);
+    int RequireForwarding();
+    int WaitForAnswer(std::uint64_t ticket);
     void Dispatch(std::span<const std::uint8_t> payload);
     int SetError(int error, std::string text = {});
     int ConnectionError();
@@ -93,6 +133,7 @@ class SshSession final : private SshLink {
     std::unique_ptr<SshConnection> connection_;
     std::unique_ptr<SshUserAuth> auth_;
     std::unique_ptr<SshConnectionLayer> layer_;
+    std::unique_ptr<SshForwarder> forwarder_;
     std::unique_ptr<Ssh1Session> ssh1_;
     SshDataChannel* channel_ = nullptr;
     int error_ = 0;

@@ -106,12 +106,27 @@ int SshConnection::NetworkWait() {
 }
 
 int SshConnection::WaitMilliseconds(int milliseconds) {
+    return WaitWith(milliseconds, {});
+}
+
+int SshConnection::WaitWith(int milliseconds, std::span<NetWaitEntry> others) {
     if (closed()) return -1;
     if (const int toPing = MillisecondsToPing(); toPing >= 0)
         milliseconds = std::min(milliseconds, toPing);
-    unsigned ready = 0;
-    const int error = NetWait(socket_, kNetReadable | (queuedBytes() > 0 ? kNetWritable : 0u),
-                              {NetDeadline::In(std::max(milliseconds, 0))}, &ready);
+    // The plain wait (every SFTP round) makes no list.
+    NetWaitEntry own{socket_, kNetReadable | (queuedBytes() > 0 ? kNetWritable : 0u), 0};
+    std::vector<NetWaitEntry> list;
+    std::span<NetWaitEntry> entries(&own, 1);
+    if (!others.empty()) {
+        list.reserve(others.size() + 1);
+        list.push_back(own);
+        list.insert(list.end(), others.begin(), others.end());
+        entries = list;
+    }
+    const int error = NetWaitAny(entries, {NetDeadline::In(std::max(milliseconds, 0))});
+    const unsigned ready = error == 0 ? entries[0].ready : 0u;
+    for (std::size_t i = 0; i < others.size(); ++i)
+        others[i].ready = error == 0 ? entries[i + 1].ready : 0u;
     if (error != 0 && error != fileErrorOperationTimeout) {
         // A cancelled wait (or one nested in another) fails the round but leaves
         // the connection as it is; anything else is a broken socket.
@@ -593,6 +608,13 @@ void SshConnection::Enqueue(std::span<const std::uint8_t> payload) {
 
 bool SshConnection::ReceivePacketWithin(SecureBytes* payload, int milliseconds) {
     if (!PumpUntil([this] { return !received_.empty(); }, milliseconds)) return false;
+    payload->swap(received_.front());
+    received_.pop_front();
+    return true;
+}
+
+bool SshConnection::TakePacket(SecureBytes* payload) {
+    if (received_.empty()) return false;
     payload->swap(received_.front());
     received_.pop_front();
     return true;

@@ -8,12 +8,14 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "crypto/bignum.h"
 #include "net/net.h"
+#include "net/socket_wait.h"
 #include "platform/byte_queue.h"
 #include "ssh/config.h"
 #include "ssh/kex.h"
@@ -62,6 +64,12 @@ class SshConnection final : private SshKexHost {
     // The same with a wait of its own (milliseconds, 0 = only what is already
     // here); on a time-out the error is 10060 and the connection stays open.
     bool ReceivePacketWithin(SecureBytes* payload, int milliseconds);
+    // The next packet already received, without waiting; false when there is none.
+    bool TakePacket(SecureBytes* payload);
+    // One round over the connection's socket and the caller's (the forwarded
+    // connections): processes what the connection's socket is ready for and sets
+    // each of others' ready bits. 1, 0 or -1 as NetworkWait.
+    int WaitWith(int milliseconds, std::span<NetWaitEntry> others);
     // Hands a received payload's buffer back (wiped here) for the next packet.
     void Recycle(SecureBytes&& payload);
     // Pumps until the first key exchange is complete. false when the connection
