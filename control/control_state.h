@@ -19,6 +19,14 @@ constexpr LONG kDefaultProtocolVersion = 0x00010000;  // "1.0"
 constexpr LONG kDefaultTimeoutSeconds = 20;
 constexpr LONG kDefaultDecodedRatio = 1000;  // the HTTP engine's own default
 
+// One directory entry as the control hands it out (all empty when cleared).
+struct DirectoryEntryValues {
+    std::u16string name, date, owner, group;
+    LONGLONG length = 0;
+    LONG perms = 0;
+    bool isDirectory = false;
+};
+
 struct ControlState {
     std::u16string errorSource;
     LONGLONG clientHandle = kNoClientHandle;
@@ -91,4 +99,7 @@ struct ControlState {
     BOOL useMlsd = FALSE;
     // This control receives its thread's transcript (net/transcript.h).
     BOOL transcript = FALSE;
+    // The entry ReadDirectory read last, also readable as properties (the
+    // outputs of by-reference arguments never reach a JScript caller).
+    DirectoryEntryValues entry;
 };

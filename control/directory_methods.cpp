@@ -90,13 +90,7 @@ struct EntryOutputs {
     VARIANT* isDirectory;
 };
 
-// The values of one entry (all empty for a cleared set of outputs).
-struct EntryValues {
-    std::u16string name, date, owner, group;
-    LONGLONG length = 0;
-    LONG perms = 0;
-    bool isDirectory = false;
-};
+using EntryValues = DirectoryEntryValues;
 
 // The 32-bit members hand out the low 32 bits of a size; the 64-bit ones
 // (wide) the whole size as VT_I8.
@@ -327,6 +321,7 @@ HRESULT CFileTransfer::ReadEntry(VARIANT* fileName, VARIANT* fileLength, VARIANT
     if (!IsTextOrEmpty(fileName)) return ReportMethodFailure(error);
     const EntryOutputs outputs{fileName,  fileLength, fileDate,   fileOwner,
                                fileGroup, filePerms,  isDirectory};
+    state_.entry = {};
     if (HRESULT hr = StoreEntry(outputs, {}, wide); FAILED(hr)) return hr;
 
     if (state_.parseDirectory == 0) {
@@ -340,7 +335,8 @@ HRESULT CFileTransfer::ReadEntry(VARIANT* fileName, VARIANT* fileLength, VARIANT
         }
         const std::u16string text =
             Utf8ToUtf16(std::string_view(line.data(), static_cast<std::size_t>(length)));
-        return PutText(fileName, WithoutLineEnd(text));
+        state_.entry.name = WithoutLineEnd(text);
+        return PutText(fileName, state_.entry.name);
     }
     FtpDirectoryEntry entry{};
     const bool first = state_.firstEntryPending == 1;
@@ -353,7 +349,8 @@ HRESULT CFileTransfer::ReadEntry(VARIANT* fileName, VARIANT* fileLength, VARIANT
         SYSTEMTIME local{};
         if (SystemTimeToTzSpecificLocalTime(nullptr, &entry.date, &local)) entry.date = local;
     }
-    return StoreEntry(outputs, ValuesOf(entry), wide);
+    state_.entry = ValuesOf(entry);
+    return StoreEntry(outputs, state_.entry, wide);
 }
 
 HRESULT CFileTransfer::CloseDirectory(VARIANT* error) {
@@ -417,6 +414,7 @@ HRESULT CFileTransfer::FileStatus(const VARIANT* fileName, VARIANT* fileLength, 
     if (FAILED(name.hr)) return name.hr;
     const EntryOutputs outputs{nullptr,   fileLength, fileDate,   fileOwner,
                                fileGroup, filePerms,  isDirectory};
+    state_.entry = {};
     if (HRESULT hr = StoreEntry(outputs, {}, wide); FAILED(hr)) return hr;
     const EngineText remote(name.value.value_or(u""));
     // The engine's own record keeps the whole size for the 64-bit member.
@@ -424,7 +422,8 @@ HRESULT CFileTransfer::FileStatus(const VARIANT* fileName, VARIANT* fileLength, 
     if (!FtpGetFileInfo(state_.clientHandle, remote.c_str(), &entry)) {
         return ReportMethodFailure(error);
     }
-    return StoreEntry(outputs, ValuesOf(entry), wide);
+    state_.entry = ValuesOf(entry);
+    return StoreEntry(outputs, state_.entry, wide);
 }
 
 HRESULT CFileTransfer::GetFileSize(const VARIANT* fileName, VARIANT* fileSize, VARIANT* error) {

@@ -127,6 +127,10 @@ std::u16string AddressText(const NetAddress& address) {
     HRESULT CFileTransfer::get_##Name(LONG* value) { \
         return ReadValue(state_.field, value);       \
     }
+#define FT_READ_KEPT_Int64(Name, field)                  \
+    HRESULT CFileTransfer::get_##Name(LONGLONG* value) { \
+        return ReadValue(state_.field, value);           \
+    }
 #define FT_READ_KEPT_Bool(Name, field)                        \
     HRESULT CFileTransfer::get_##Name(VARIANT_BOOL* value) {  \
         return ReadValue(ToVariantBool(state_.field), value); \
@@ -158,6 +162,7 @@ std::u16string AddressText(const NetAddress& address) {
 #undef FT_METHOD
 #undef FT_PLAIN_METHOD
 #undef FT_READ_KEPT_Text
+#undef FT_READ_KEPT_Int64
 #undef FT_READ_KEPT_Long
 #undef FT_READ_KEPT_Bool
 #undef FT_WRITE_KEPT_Text

@@ -2,9 +2,9 @@
 //
 //   filetransfer run list.js /server:HOST [/port:PORT] /user:NAME /password:SECRET [/dir:PATH]
 //
-// ReadDirectory hands its entry back through output arguments. A script
-// passes an object for each; the host stores the output in its "value"
-// (docs/scripting.md).
+// ReadDirectory hands its entry back through output arguments, which never
+// reach a JScript caller; the control also keeps the entry it read last in its
+// Entry* properties, which this script reads.
 var args = WScript.Arguments.Named;
 var fileErrorEndOfDirectory = 12269;
 
@@ -25,15 +25,16 @@ ftp.Password = need('password');
 try {
     ftp.Connect();
     ftp.OpenDirectory(args.Exists('dir') ? args.Item('dir') : '');
-    var name = {}, size = {}, date = {}, owner = {}, group = {}, perms = {}, isDir = {};
+    var name = '';
     for (;;) {
         try {
-            ftp.ReadDirectory(name, size, date, owner, group, perms, isDir);
+            ftp.ReadDirectory(name);
         } catch (e) {
             if ((e.number & 0xFFFF) == fileErrorEndOfDirectory) break;
             throw e;
         }
-        WScript.Echo((isDir.value ? 'd' : '-') + ' ' + size.value + ' ' + name.value);
+        WScript.Echo(
+            (ftp.EntryIsDirectory ? 'd' : '-') + ' ' + ftp.EntrySize + ' ' + ftp.EntryName);
     }
     ftp.CloseDirectory();
     ftp.Disconnect();

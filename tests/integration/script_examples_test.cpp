@@ -115,7 +115,7 @@ TEST_F(ScriptExamples, UploadAndDownloadAreByteExactAndProgressCarriesTheEventsA
     EXPECT_EQ(lines[lines.size() - 2], "progress " + Remote("a.bin") + " 700000/700000 100%");
 }
 
-TEST_F(ScriptExamples, ListShowsEntriesThroughOutputArguments) {
+TEST_F(ScriptExamples, ListShowsEntriesThroughTheEntryProperties) {
     server_->Put("one.txt", "12345");
     server_->MakeFolder("inner");
     const RunResult run = Run("list.js", "FT_TEST_FTP_PORT", {"/dir:" + server_->name()});
