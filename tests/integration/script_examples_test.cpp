@@ -21,8 +21,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kExamples =
-    fs::path(__FILE__).parent_path().parent_path().parent_path() / "examples";
+// From the build: with the compiler cache's base folder __FILE__ is relative.
+const fs::path kExamples = FT_EXAMPLES_DIR;
 
 std::string Bytes(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);
