@@ -1,0 +1,60 @@
+#include "platform/module.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <map>
+#include <mutex>
+
+namespace platform {
+
+namespace {
+
+std::string FullPath(const char* path) {
+    if (!path || !*path) return "";
+    char resolved[PATH_MAX];
+    return ::realpath(path, resolved) ? std::string(resolved) : std::string(path);
+}
+
+std::mutex g_mutex;
+std::map<std::string, void*> g_modules;
+
+}  // namespace
+
+std::string ModulePathOf(const void* address) {
+    Dl_info info{};
+    if (!address || ::dladdr(address, &info) == 0 || !info.dli_fname) return "";
+    // The program itself may be named as it was started; /proc names it whole.
+    const std::string path = FullPath(info.dli_fname);
+    return path.find('/') == std::string::npos ? ProgramPath() : path;
+}
+
+std::string ProgramPath() {
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) return "";
+    return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+void* LoadModule(const std::string& path, std::string* error) {
+    std::lock_guard lock(g_mutex);
+    if (auto it = g_modules.find(path); it != g_modules.end()) return it->second;
+    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        if (error) {
+            const char* reason = ::dlerror();
+            *error = reason ? reason : "the module cannot be loaded";
+        }
+        return nullptr;
+    }
+    g_modules.emplace(path, module);
+    return module;
+}
+
+void* ModuleSymbol(void* module, const char* name) {
+    return module && name ? ::dlsym(module, name) : nullptr;
+}
+
+}  // namespace platform
