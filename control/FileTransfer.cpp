@@ -4,25 +4,32 @@
 #include <new>
 
 #include "control/class_factory.h"
+#include "control/module_lock.h"
 #include "control/notify_window.h"
 #include "platform/text.h"
 
-CFileTransfer* CFileTransfer::Create() {
+CFileTransfer* CFileTransfer::Create(IUnknown* outer) {
     auto* control = new (std::nothrow) CFileTransfer();
     if (control && !control->eventPoint_) {
-        control->Release();
+        control->FileTransferBase::Release();
         return nullptr;
     }
+    if (control) control->outer_ = outer;
     return control;
 }
 
 CFileTransfer::CFileTransfer() {
+    ModuleObjectCreated();
     state_.errorSource = Utf8ToUtf16(ProgIdOfClass(CLSID_FileTransfer));
     state_.enabled = TRUE;
     eventPoint_ = ConnectionPoint::Create(DIID__IFileTransferEvents, this);
 }
 
 CFileTransfer::~CFileTransfer() {
+    // Nothing below may count references again: the count (or the outer
+    // object) is gone, and no sink hears of this any more.
+    destroying_ = true;
+    outer_ = nullptr;
     // No events from here on: closing the connection still makes the engine talk.
     put_Transcript(VARIANT_FALSE);
     DestroyNotifyWindow(state_.notifyWindow);
@@ -34,6 +41,7 @@ CFileTransfer::~CFileTransfer() {
         eventPoint_->DisconnectAll();
         eventPoint_->Release();
     }
+    ModuleObjectDestroyed();
 }
 
 // ---- Hosting ----------------------------------------------------------------
@@ -97,6 +105,11 @@ HRESULT CFileTransfer::FindConnectionPoint(REFIID iid, IConnectionPoint** point)
 }
 
 HRESULT CFileTransfer::FireEvent(DISPID event, std::span<VARIANT> arguments) {
+    if (destroying_) {
+        for (VARIANT& argument : arguments)
+            VariantClear(&argument);
+        return S_OK;
+    }
     // Keep the control alive while handlers run: they may release it.
     AddRef();
     const HRESULT hr = eventPoint_->Fire(event, arguments);

@@ -26,11 +26,15 @@ constexpr HRESULT CTL_E_GETNOTSUPPORTED = MakeHResult(0x800A018A);
 // The HRESULT of an error number reported as an automation exception.
 constexpr HRESULT kAutomationErrorBase = MakeHResult(0x800A0000);
 
-class CFileTransfer final
-    : public ComObject<IFileTransfer, IConnectionPointContainer, IProvideClassInfo2> {
+using FileTransferBase = ComObject<IFileTransfer, IConnectionPointContainer, IProvideClassInfo2>;
+
+class CFileTransfer final : public FileTransferBase {
   public:
-    // A new control with one reference held by the caller.
-    static CFileTransfer* Create();
+    // A new control with one reference held by the caller. With an outer
+    // object the control is aggregated: that reference is its own unknown's
+    // (InnerUnknown), and every other interface's IUnknown calls go to outer.
+    static CFileTransfer* Create(IUnknown* outer = nullptr);
+    IUnknown* InnerUnknown() { return &inner_; }
 
     // ---- Hosting ----------------------------------------------------------
     // The container's site. When it answers IDispatch, that is the ambient
@@ -40,6 +44,8 @@ class CFileTransfer final
 
     // ---- IUnknown -----------------------------------------------------------
     HRESULT QueryInterface(REFIID iid, void** object) override;
+    ULONG AddRef() override { return outer_ ? outer_->AddRef() : FileTransferBase::AddRef(); }
+    ULONG Release() override { return outer_ ? outer_->Release() : FileTransferBase::Release(); }
 
     // ---- IProvideClassInfo2 -------------------------------------------------
     // The coclass's type description, and the event interface's identifier.
@@ -302,6 +308,21 @@ class CFileTransfer final
     // The whole counts of the current or last transfer (0 without a connection).
     void ReadTransferTotals(uint64_t* total, uint64_t* copied);
 
+    // The interfaces' own answers, whoever controls the object's identity.
+    HRESULT QueryOwnInterface(REFIID iid, void** object);
+
+    // The unknown that owns the control when it is aggregated.
+    struct Inner final : IUnknown {
+        CFileTransfer* owner;
+        explicit Inner(CFileTransfer* control) : owner(control) {}
+        HRESULT QueryInterface(REFIID iid, void** object) override;
+        ULONG AddRef() override { return owner->FileTransferBase::AddRef(); }
+        ULONG Release() override { return owner->FileTransferBase::Release(); }
+    };
+
+    IUnknown* outer_ = nullptr;  // not referenced: it holds the control
+    bool destroying_ = false;
+    Inner inner_{this};
     ControlState state_;
     ComPtr<IDispatch> ambientDispatch_;
     ConnectionPoint* eventPoint_ = nullptr;
