@@ -12,6 +12,7 @@
 #include "control/control_state.h"
 #include "platform/automation.h"
 #include "platform/dispatch.h"
+#include "platform/ole.h"
 #include "platform/typelib.h"
 #include "platform/unknown.h"
 #include "resources/typeinfo.h"
@@ -26,7 +27,9 @@ constexpr HRESULT CTL_E_GETNOTSUPPORTED = MakeHResult(0x800A018A);
 // The HRESULT of an error number reported as an automation exception.
 constexpr HRESULT kAutomationErrorBase = MakeHResult(0x800A0000);
 
-using FileTransferBase = ComObject<IFileTransfer, IConnectionPointContainer, IProvideClassInfo2>;
+using FileTransferBase =
+    ComObject<IFileTransfer, IConnectionPointContainer, IProvideClassInfo2, ISupportErrorInfo,
+              IObjectSafety, IPersistStreamInit, IPersistPropertyBag>;
 
 class CFileTransfer final : public FileTransferBase {
   public:
@@ -61,8 +64,35 @@ class CFileTransfer final : public FileTransferBase {
                    VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
 
     // ---- IConnectionPointContainer ---------------------------------------
+    // The events of _IFileTransferEvents and IPropertyNotifySink, in that order.
     HRESULT EnumConnectionPoints(IEnumConnectionPoints** points) override;
     HRESULT FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
+
+    // ---- The container-facing shell (control/hosting.cpp) -------------------
+    // S_OK for IID_IFileTransfer (its calls leave error information), else S_FALSE.
+    HRESULT InterfaceSupportsErrorInfo(REFIID iid) override;
+    // Supported: safe for untrusted callers and data (3); enabled: data (2).
+    HRESULT GetInterfaceSafetyOptions(REFIID iid, DWORD* supported, DWORD* enabled) override;
+    // E_FAIL when mask and enabled share exactly the untrusted-caller bit; else
+    // S_OK, changing nothing.
+    HRESULT SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DWORD enabled) override;
+    // Persistence keeps the extent ("_cx", "_cy", HIMETRIC) and nothing else: a
+    // loaded control has the properties of a new one.
+    HRESULT GetClassID(CLSID* clsid) override;
+    HRESULT IsDirty() override;
+    HRESULT Load(IStream* stream) override;
+    HRESULT Save(IStream* stream, BOOL clearDirty) override;
+    HRESULT GetSizeMax(ULARGE_INTEGER* size) override;
+    HRESULT InitNew() override;
+    HRESULT Load(IPropertyBag* bag, IErrorLog* log) override;
+    HRESULT Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) override;
+    // The extent in HIMETRIC units (width, height).
+    DWORD ExtentWidth() const { return extent_[0]; }
+    DWORD ExtentHeight() const { return extent_[1]; }
+    // Hands the about box's caption and lines to the host (MessageBoxW).
+    HRESULT About();
+    // OnChanged to the IPropertyNotifySink sinks.
+    void NotifyPropertyChanged(DISPID dispid);
 
     // ---- Events -----------------------------------------------------------
     HRESULT Fire_OnCancel();
@@ -320,6 +350,10 @@ class CFileTransfer final : public FileTransferBase {
         ULONG Release() override { return owner->FileTransferBase::Release(); }
     };
 
+    // 28 by 28 pixels of the screen, in HIMETRIC units.
+    static constexpr DWORD kDefaultExtent = MulDiv(28, 2540, kLogicalPixelsPerInch);
+    DWORD extent_[2] = {kDefaultExtent, kDefaultExtent};
+    ConnectionPoint* propertyPoint_ = nullptr;
     IUnknown* outer_ = nullptr;  // not referenced: it holds the control
     bool destroying_ = false;
     Inner inner_{this};

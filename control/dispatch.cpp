@@ -196,9 +196,14 @@ HRESULT CFileTransfer::Inner::QueryInterface(REFIID iid, void** object) {
 }
 
 HRESULT CFileTransfer::QueryOwnInterface(REFIID iid, void** object) {
-    // IProvideClassInfo2 also answers for the interface it extends.
+    // IProvideClassInfo2 and IPersistStreamInit also answer for the interfaces they extend.
     if (iid == IID_IProvideClassInfo && object) {
         *object = static_cast<IProvideClassInfo*>(this);
+        AddRef();
+        return S_OK;
+    }
+    if (iid == IID_IPersist && object) {
+        *object = static_cast<IPersist*>(static_cast<IPersistStreamInit*>(this));
         AddRef();
         return S_OK;
     }
@@ -384,6 +389,7 @@ HRESULT CFileTransfer::InvokePropertyPut(const MemberInfo& member, DISPPARAMS* p
     }
     const HRESULT hr = put(*this, index, converted);
     VariantClear(&converted);
+    if (SUCCEEDED(hr)) NotifyPropertyChanged(member.dispid);
     return hr;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/com.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -20,6 +21,24 @@ HRESULT ReadFailure(LONG code, HRESULT notFound) {
 constexpr int kMaxCurVerHops = 4;
 
 }  // namespace
+
+namespace {
+
+std::atomic<MessageBoxHandler> g_messageBox{nullptr};
+std::atomic<void*> g_messageBoxContext{nullptr};
+
+}  // namespace
+
+void SetMessageBoxHandler(MessageBoxHandler handler, void* context) {
+    g_messageBoxContext.store(context);
+    g_messageBox.store(handler);
+}
+
+int MessageBoxW(void*, LPCOLESTR text, LPCOLESTR caption, UINT type) {
+    const MessageBoxHandler handler = g_messageBox.load();
+    if (!handler) return IDOK;
+    return handler(g_messageBoxContext.load(), text ? text : u"", caption ? caption : u"", type);
+}
 
 void* CoTaskMemAlloc(size_t size) {
     return std::malloc(size ? size : 1);

@@ -202,7 +202,18 @@ FT_API HRESULT CoGetClassObject(FT_REFGUID_ARG clsid, DWORD context, void* reser
 FT_API HRESULT CoCreateInstance(FT_REFGUID_ARG clsid, IUnknown* outer, DWORD context,
                                 FT_REFGUID_ARG iid, void** object);
 
+/* The host's message boxes. A control that shows one (the about box) calls
+ * MessageBoxW; the handler the host set gets the text (lines separated by
+ * '\n'), the caption and the button flags, and returns the button chosen.
+ * Without a handler nothing is shown and MessageBoxW returns IDOK. */
+typedef int (*MessageBoxHandler)(void* context, LPCOLESTR text, LPCOLESTR caption, UINT type);
+FT_API void SetMessageBoxHandler(MessageBoxHandler handler, void* context);
+FT_API int MessageBoxW(void* owner, LPCOLESTR text, LPCOLESTR caption, UINT type);
+
 FT_EXTERN_C_END
+
+#define MB_OK 0x0
+#define IDOK 1
 
 #define CLSCTX_INPROC_SERVER 0x1
 #define CLSCTX_INPROC_HANDLER 0x2

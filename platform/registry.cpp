@@ -62,6 +62,9 @@ bool ValidKeyName(std::string_view name) {
 }
 
 bool ValidPath(std::string_view path) {
+    if (!path.empty() && (path.front() == '\\' || path.back() == '\\' ||
+                          path.find("\\\\") != std::string_view::npos))
+        return false;
     const auto parts = SplitPath(path);
     if (parts.size() > kRegistryMaxDepth) return false;
     for (std::string_view part : parts)
@@ -180,8 +183,7 @@ bool ParseTree(std::string_view text, Key* root, std::size_t* keys, std::string*
         if (line.front() == '[') {
             if (line.back() != ']' || line.size() < 3) return fail("a key line without its ']'");
             const std::string_view path = line.substr(1, line.size() - 2);
-            if (path.front() == '\\' || path.back() == '\\' ||
-                path.find("\\\\") != std::string_view::npos || !ValidPath(path))
+            if (!ValidPath(path))
                 return fail("a key path that is empty, too deep or has a bad name");
             bool created = false;
             current = MakeKey(*root, path, &created);
@@ -580,9 +582,12 @@ std::string UserRegistryFile() {
     return g_userFile.empty() ? DefaultUserFile() : g_userFile;
 }
 
-bool CheckRegistryText(std::string_view text, std::size_t* keys, std::string* fault) {
+bool CheckRegistryText(std::string_view text, std::size_t* keys, std::string* fault,
+                       std::string* rewritten) {
     Key root;
-    return ParseTree(text, &root, keys, fault);
+    if (!ParseTree(text, &root, keys, fault)) return false;
+    if (rewritten) *rewritten = WriteTree(root);
+    return true;
 }
 
 }  // namespace platform

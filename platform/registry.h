@@ -91,8 +91,10 @@ void UseRegistryFiles(std::string machineFile, std::string userFile);
 std::string MachineRegistryFile();
 std::string UserRegistryFile();
 
-// The text reader behind the files: true and the number of keys when text is a
-// well-formed registry file; else false with "LINE: reason" in *fault.
-bool CheckRegistryText(std::string_view text, std::size_t* keys, std::string* fault);
+// The text reader behind the files: true and the number of key lines when text
+// is a well-formed registry file, with the tree written anew in *rewritten
+// (when given) as a change would write it; else false with "LINE: reason" in *fault.
+bool CheckRegistryText(std::string_view text, std::size_t* keys, std::string* fault,
+                       std::string* rewritten = nullptr);
 
 }  // namespace platform
