@@ -12,10 +12,18 @@ namespace platform {
 
 namespace {
 
+// The folder resolved, the file's own name kept: a library loaded by its
+// soname link stays named by that link, which survives an update of the file.
 std::string FullPath(const char* path) {
     if (!path || !*path) return "";
+    const std::string text = path;
+    const std::size_t slash = text.rfind('/');
+    if (slash == std::string::npos) return text;
+    const std::string folder = slash == 0 ? "/" : text.substr(0, slash);
     char resolved[PATH_MAX];
-    return ::realpath(path, resolved) ? std::string(resolved) : std::string(path);
+    if (!::realpath(folder.c_str(), resolved)) return text;
+    const std::string base = resolved;
+    return (base == "/" ? "" : base) + text.substr(slash);
 }
 
 std::mutex g_mutex;

@@ -7,7 +7,8 @@
 namespace platform {
 
 // The full path of the module that holds the code or data at address ("" when
-// none does).
+// none does): its folder without links or dot segments, and the name it was
+// loaded by (a library's soname link stays the link).
 std::string ModulePathOf(const void* address);
 // The running program's full path.
 std::string ProgramPath();

@@ -75,6 +75,7 @@ registry=$XDG_DATA_HOME/tollane/registry
 clsid=$(awk '/^\[Software\\Classes\\Tollane\.FileTransfer\\CLSID\]$/ { getline; print }' \
     "$registry" | sed -E 's/^@="(.*)"$/\1/')
 key="Software\\Classes\\CLSID\\$clsid"
+registered=$(cd "$prefix/lib" && pwd -P)/$soname  # the soname link, as the loader names it
 expected=$(cat <<KEYS
 ; tollane registry 1
 [Software]
@@ -84,7 +85,7 @@ expected=$(cat <<KEYS
 @="Tollane File Transfer Control 7.2"
 [$key\Control]
 [$key\InprocServer32]
-@="$library"
+@="$registered"
 "ThreadingModel"="Apartment"
 [$key\Insertable]
 [$key\MiscStatus]
@@ -95,7 +96,7 @@ expected=$(cat <<KEYS
 @="Tollane.FileTransfer.7"
 [$key\Programmable]
 [$key\ToolboxBitmap32]
-@="$library, 202"
+@="$registered, 202"
 [$key\TypeLib]
 @="{52F93070-00BF-4956-82C6-DC613B6DFC2E}"
 [$key\Version]
@@ -147,7 +148,7 @@ fi
 [ "$(cat "$scratch/hello.txt")" = "Hello, world!" ] && [ "$(wc -c <"$scratch/hello.txt")" -eq 14 ] ||
     fail "hello.txt arrived as '$(cat "$scratch/hello.txt")'"
 # The same file through the control that the registry names, made by ProgID.
-"$scratch/create" Tollane.FileTransfer "$library" "$FT_TEST_HOST" "$FT_TEST_FTP_PORT" \
+"$scratch/create" Tollane.FileTransfer "$registered" "$FT_TEST_HOST" "$FT_TEST_FTP_PORT" \
     "$FT_TEST_ANON_USER" "$FT_TEST_ANON_PASSWORD" hello.txt "$scratch/created.txt" ||
     fail "creation by ProgID and the download through it failed"
 cmp -s "$scratch/hello.txt" "$scratch/created.txt" || fail "created.txt differs from hello.txt"
