@@ -30,7 +30,17 @@ std::string FindModule(const ParsedCommand& command) {
     return "";
 }
 
-std::string FailureText(HRESULT hr) {
+// The reason a registry file was refused, read again here: the module keeps
+// its own copy of the registry code and of its last fault.
+std::string FaultOf(bool user) {
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, "", 0, KEY_READ, &key) ==
+        ERROR_SUCCESS)
+        RegCloseKey(key);
+    return RegistryLastFault();
+}
+
+std::string FailureText(HRESULT hr, bool user) {
     const auto bits = static_cast<DWORD>(hr);
     char number[24];
     std::snprintf(number, sizeof number, "error 0x%08X: ", static_cast<unsigned>(bits));
@@ -38,8 +48,9 @@ std::string FailureText(HRESULT hr) {
     if ((bits & 0xFFFF0000u) == 0x80070000u) {
         const LONG code = static_cast<LONG>(bits & 0xFFFFu);
         text += RegistryErrorText(code);
-        if (code == ERROR_BADDB && !RegistryLastFault().empty())
-            text += " (" + RegistryLastFault() + ")";
+        if (code == ERROR_BADDB) {
+            if (const std::string fault = FaultOf(user); !fault.empty()) text += " (" + fault + ")";
+        }
         return text;
     }
     return text + (hr == E_INVALIDARG ? "Invalid argument" : "Registration failed");
@@ -65,12 +76,18 @@ int RunRegistration(Session& session, const ParsedCommand& command, bool install
     const std::string where = user ? platform::UserRegistryFile() : platform::MachineRegistryFile();
     if (FAILED(hr)) {
         session.err() << "filetransfer: " << (install ? "register" : "unregister") << ": "
-                      << FailureText(hr) << " [" << where << "]\n";
+                      << FailureText(hr, user) << " [" << where << "]\n";
         return kExitFailure;
     }
     if (install) {
-        session.out() << "registered " << kProgId << ' ' << GuidToString(CLSID_FileTransfer) << " ("
-                      << path << ") in " << where << '\n';
+        // What was registered, as the module wrote it.
+        const std::string clsid = GuidToString(CLSID_FileTransfer);
+        std::string registered = path;
+        RegistryReadText(user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE,
+                         "Software\\Classes\\CLSID\\" + clsid + "\\InprocServer32", "",
+                         &registered);
+        session.out() << "registered " << kProgId << ' ' << clsid << " (" << registered << ") in "
+                      << where << '\n';
     } else {
         session.out() << "unregistered " << kProgId << " from " << where << '\n';
     }
