@@ -27,11 +27,21 @@ namespace {
 std::atomic<MessageBoxHandler> g_messageBox{nullptr};
 std::atomic<void*> g_messageBoxContext{nullptr};
 
+// A module loaded for a class has its own copy of this code: the host's
+// handler is handed on to it, so that its controls' message boxes reach the host.
+void HandOnMessageBoxHandler(void* module) {
+    auto set = reinterpret_cast<void (*)(MessageBoxHandler, void*)>(
+        platform::ModuleSymbol(module, "SetMessageBoxHandler"));
+    if (set && set != &SetMessageBoxHandler) set(g_messageBox.load(), g_messageBoxContext.load());
+}
+
 }  // namespace
 
 void SetMessageBoxHandler(MessageBoxHandler handler, void* context) {
     g_messageBoxContext.store(context);
     g_messageBox.store(handler);
+    for (void* module : platform::LoadedModules())
+        HandOnMessageBoxHandler(module);
 }
 
 int MessageBoxW(void*, LPCOLESTR text, LPCOLESTR caption, UINT type) {
@@ -109,6 +119,7 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* reserved, REFIID i
     if (path.empty()) return REGDB_E_CLASSNOTREG;
     void* module = platform::LoadModule(path, nullptr);
     if (!module) return CO_E_DLLNOTFOUND;
+    if (g_messageBox.load()) HandOnMessageBoxHandler(module);
     auto entry = reinterpret_cast<DllGetClassObjectFunction>(
         platform::ModuleSymbol(module, "DllGetClassObject"));
     if (!entry) return CO_E_ERRORINDLL;

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 
@@ -28,6 +29,7 @@ std::string FullPath(const char* path) {
 
 std::mutex g_mutex;
 std::map<std::string, void*> g_modules;
+std::vector<void*> g_order;
 
 }  // namespace
 
@@ -57,12 +59,19 @@ void* LoadModule(const std::string& path, std::string* error) {
         }
         return nullptr;
     }
-    g_modules.emplace(path, module);
+    if (g_modules.emplace(path, module).second &&
+        std::find(g_order.begin(), g_order.end(), module) == g_order.end())
+        g_order.push_back(module);
     return module;
 }
 
 void* ModuleSymbol(void* module, const char* name) {
     return module && name ? ::dlsym(module, name) : nullptr;
+}
+
+std::vector<void*> LoadedModules() {
+    std::lock_guard lock(g_mutex);
+    return g_order;
 }
 
 }  // namespace platform

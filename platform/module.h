@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -18,5 +19,7 @@ std::string ProgramPath();
 void* LoadModule(const std::string& path, std::string* error);
 // An exported function or object of a loaded module, or null.
 void* ModuleSymbol(void* module, const char* name);
+// The modules LoadModule has loaded so far, in the order loaded.
+std::vector<void*> LoadedModules();
 
 }  // namespace platform

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "platform/com.h"
+#include "platform/dispatch.h"
+#include "platform/module.h"
 #include "platform/registry.h"
 #include "support/test_files.h"
 
@@ -90,6 +92,39 @@ TEST_F(ComTest, ProgIdsResolveThroughCurVerAndClassesFailEachTheirWay) {
     void* object = nullptr;
     EXPECT_EQ(CoCreateInstance(Class(0xB), nullptr, CLSCTX_ALL, IID_IUnknown, &object),
               REGDB_E_READREGDB);
+}
+
+// The built library, created through the registry from this program (which
+// has its own copy of the platform code): the host's message-box handler
+// reaches the library's copy, so the control's about box reaches the host.
+TEST_F(ComTest, TheHostsMessageBoxHandlerReachesALoadedModule) {
+    const std::string program = platform::ProgramPath();
+    const std::string library = program.substr(0, program.rfind('/')) + "/../libfiletransfer.so.7";
+    if (!std::filesystem::exists(library)) GTEST_SKIP() << "no " << library;
+    const std::string clsid = "{9F6A8780-2267-473A-A510-625CD484364C}";
+    WriteFile((folder_ / "user").string(), "; tollane registry 1\n[Software\\Classes\\CLSID\\" +
+                                               clsid + "\\InprocServer32]\n@=\"" + library +
+                                               "\"\n");
+
+    std::u16string shown;
+    SetMessageBoxHandler(
+        [](void* context, LPCOLESTR text, LPCOLESTR caption, UINT) {
+            *static_cast<std::u16string*>(context) = std::u16string(caption) + u": " + text;
+            return IDOK;
+        },
+        &shown);
+    CLSID id;
+    ASSERT_TRUE(GuidFromString(clsid, &id));
+    IDispatch* control = nullptr;
+    ASSERT_EQ(CoCreateInstance(id, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                               reinterpret_cast<void**>(&control)),
+              S_OK);
+    VARIANT result;
+    VariantInit(&result);
+    EXPECT_EQ(DispatchCall(control, -552, {}, &result), S_OK);  // About
+    control->Release();
+    SetMessageBoxHandler(nullptr, nullptr);
+    EXPECT_EQ(shown, u"About Tollane: Tollane File Transfer\nVersion 7.2.7210.1848");
 }
 
 }  // namespace
