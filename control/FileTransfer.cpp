@@ -4,25 +4,33 @@
 #include <new>
 
 #include "control/class_factory.h"
+#include "control/module_lock.h"
 #include "control/notify_window.h"
 #include "platform/text.h"
 
-CFileTransfer* CFileTransfer::Create() {
+CFileTransfer* CFileTransfer::Create(IUnknown* outer) {
     auto* control = new (std::nothrow) CFileTransfer();
-    if (control && !control->eventPoint_) {
-        control->Release();
+    if (control && (!control->eventPoint_ || !control->propertyPoint_)) {
+        control->FileTransferBase::Release();
         return nullptr;
     }
+    if (control) control->outer_ = outer;
     return control;
 }
 
 CFileTransfer::CFileTransfer() {
+    ModuleObjectCreated();
     state_.errorSource = Utf8ToUtf16(ProgIdOfClass(CLSID_FileTransfer));
     state_.enabled = TRUE;
     eventPoint_ = ConnectionPoint::Create(DIID__IFileTransferEvents, this);
+    propertyPoint_ = ConnectionPoint::Create(IID_IPropertyNotifySink, this);
 }
 
 CFileTransfer::~CFileTransfer() {
+    // Nothing below may count references again: the count (or the outer
+    // object) is gone, and no sink hears of this any more.
+    destroying_ = true;
+    outer_ = nullptr;
     // No events from here on: closing the connection still makes the engine talk.
     put_Transcript(VARIANT_FALSE);
     DestroyNotifyWindow(state_.notifyWindow);
@@ -30,10 +38,12 @@ CFileTransfer::~CFileTransfer() {
     Disconnect(nullptr);
     TlsFreeCredentials(&state_.tlsCredentials);
     Uninitialize();
-    if (eventPoint_) {
-        eventPoint_->DisconnectAll();
-        eventPoint_->Release();
+    for (ConnectionPoint* point : {eventPoint_, propertyPoint_}) {
+        if (!point) continue;
+        point->DisconnectAll();
+        point->Release();
     }
+    ModuleObjectDestroyed();
 }
 
 // ---- Hosting ----------------------------------------------------------------
@@ -83,20 +93,37 @@ template HRESULT CFileTransfer::ReadValue<VARIANT_BOOL>(VARIANT_BOOL, VARIANT_BO
 // ---- Connection points and events -------------------------------------------
 
 HRESULT CFileTransfer::EnumConnectionPoints(IEnumConnectionPoints** points) {
-    if (points) *points = nullptr;
-    return E_NOTIMPL;
+    if (!points) return E_POINTER;
+    IConnectionPoint* const all[] = {eventPoint_, propertyPoint_};
+    return CreateConnectionPointEnumerator(all, points);
 }
 
 HRESULT CFileTransfer::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
     if (!point) return E_POINTER;
     *point = nullptr;
-    if (!(iid == DIID__IFileTransferEvents)) return CONNECT_E_NOCONNECTION;
-    eventPoint_->AddRef();
-    *point = eventPoint_;
+    ConnectionPoint* found = iid == DIID__IFileTransferEvents ? eventPoint_
+                             : iid == IID_IPropertyNotifySink ? propertyPoint_
+                                                              : nullptr;
+    if (!found) return CONNECT_E_NOCONNECTION;
+    found->AddRef();
+    *point = found;
     return S_OK;
 }
 
+void CFileTransfer::NotifyPropertyChanged(DISPID dispid) {
+    if (destroying_) return;
+    for (IUnknown* sink : propertyPoint_->SinkReferences()) {
+        static_cast<IPropertyNotifySink*>(sink)->OnChanged(dispid);
+        sink->Release();
+    }
+}
+
 HRESULT CFileTransfer::FireEvent(DISPID event, std::span<VARIANT> arguments) {
+    if (destroying_) {
+        for (VARIANT& argument : arguments)
+            VariantClear(&argument);
+        return S_OK;
+    }
     // Keep the control alive while handlers run: they may release it.
     AddRef();
     const HRESULT hr = eventPoint_->Fire(event, arguments);

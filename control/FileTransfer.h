@@ -12,6 +12,7 @@
 #include "control/control_state.h"
 #include "platform/automation.h"
 #include "platform/dispatch.h"
+#include "platform/ole.h"
 #include "platform/typelib.h"
 #include "platform/unknown.h"
 #include "resources/typeinfo.h"
@@ -26,11 +27,17 @@ constexpr HRESULT CTL_E_GETNOTSUPPORTED = MakeHResult(0x800A018A);
 // The HRESULT of an error number reported as an automation exception.
 constexpr HRESULT kAutomationErrorBase = MakeHResult(0x800A0000);
 
-class CFileTransfer final
-    : public ComObject<IFileTransfer, IConnectionPointContainer, IProvideClassInfo2> {
+using FileTransferBase =
+    ComObject<IFileTransfer, IConnectionPointContainer, IProvideClassInfo2, ISupportErrorInfo,
+              IObjectSafety, IPersistStreamInit, IPersistPropertyBag>;
+
+class CFileTransfer final : public FileTransferBase {
   public:
-    // A new control with one reference held by the caller.
-    static CFileTransfer* Create();
+    // A new control with one reference held by the caller. With an outer
+    // object the control is aggregated: that reference is its own unknown's
+    // (InnerUnknown), and every other interface's IUnknown calls go to outer.
+    static CFileTransfer* Create(IUnknown* outer = nullptr);
+    IUnknown* InnerUnknown() { return &inner_; }
 
     // ---- Hosting ----------------------------------------------------------
     // The container's site. When it answers IDispatch, that is the ambient
@@ -40,6 +47,8 @@ class CFileTransfer final
 
     // ---- IUnknown -----------------------------------------------------------
     HRESULT QueryInterface(REFIID iid, void** object) override;
+    ULONG AddRef() override { return outer_ ? outer_->AddRef() : FileTransferBase::AddRef(); }
+    ULONG Release() override { return outer_ ? outer_->Release() : FileTransferBase::Release(); }
 
     // ---- IProvideClassInfo2 -------------------------------------------------
     // The coclass's type description, and the event interface's identifier.
@@ -55,8 +64,35 @@ class CFileTransfer final
                    VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
 
     // ---- IConnectionPointContainer ---------------------------------------
+    // The events of _IFileTransferEvents and IPropertyNotifySink, in that order.
     HRESULT EnumConnectionPoints(IEnumConnectionPoints** points) override;
     HRESULT FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
+
+    // ---- The container-facing shell (control/hosting.cpp) -------------------
+    // S_OK for IID_IFileTransfer (its calls leave error information), else S_FALSE.
+    HRESULT InterfaceSupportsErrorInfo(REFIID iid) override;
+    // Supported: safe for untrusted callers and data (3); enabled: data (2).
+    HRESULT GetInterfaceSafetyOptions(REFIID iid, DWORD* supported, DWORD* enabled) override;
+    // E_FAIL when mask and enabled share exactly the untrusted-caller bit; else
+    // S_OK, changing nothing.
+    HRESULT SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DWORD enabled) override;
+    // Persistence keeps the extent ("_cx", "_cy", HIMETRIC) and nothing else: a
+    // loaded control has the properties of a new one.
+    HRESULT GetClassID(CLSID* clsid) override;
+    HRESULT IsDirty() override;
+    HRESULT Load(IStream* stream) override;
+    HRESULT Save(IStream* stream, BOOL clearDirty) override;
+    HRESULT GetSizeMax(ULARGE_INTEGER* size) override;
+    HRESULT InitNew() override;
+    HRESULT Load(IPropertyBag* bag, IErrorLog* log) override;
+    HRESULT Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) override;
+    // The extent in HIMETRIC units (width, height).
+    DWORD ExtentWidth() const { return extent_[0]; }
+    DWORD ExtentHeight() const { return extent_[1]; }
+    // Hands the about box's caption and lines to the host (MessageBoxW).
+    HRESULT About();
+    // OnChanged to the IPropertyNotifySink sinks.
+    void NotifyPropertyChanged(DISPID dispid);
 
     // ---- Events -----------------------------------------------------------
     HRESULT Fire_OnCancel();
@@ -302,6 +338,25 @@ class CFileTransfer final
     // The whole counts of the current or last transfer (0 without a connection).
     void ReadTransferTotals(uint64_t* total, uint64_t* copied);
 
+    // The interfaces' own answers, whoever controls the object's identity.
+    HRESULT QueryOwnInterface(REFIID iid, void** object);
+
+    // The unknown that owns the control when it is aggregated.
+    struct Inner final : IUnknown {
+        CFileTransfer* owner;
+        explicit Inner(CFileTransfer* control) : owner(control) {}
+        HRESULT QueryInterface(REFIID iid, void** object) override;
+        ULONG AddRef() override { return owner->FileTransferBase::AddRef(); }
+        ULONG Release() override { return owner->FileTransferBase::Release(); }
+    };
+
+    // 28 by 28 pixels of the screen, in HIMETRIC units.
+    static constexpr DWORD kDefaultExtent = MulDiv(28, 2540, kLogicalPixelsPerInch);
+    DWORD extent_[2] = {kDefaultExtent, kDefaultExtent};
+    ConnectionPoint* propertyPoint_ = nullptr;
+    IUnknown* outer_ = nullptr;  // not referenced: it holds the control
+    bool destroying_ = false;
+    Inner inner_{this};
     ControlState state_;
     ComPtr<IDispatch> ambientDispatch_;
     ConnectionPoint* eventPoint_ = nullptr;

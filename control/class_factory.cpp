@@ -1,6 +1,10 @@
 #include "control/class_factory.h"
 
+#include <atomic>
+#include <new>
+
 #include "control/FileTransfer.h"
+#include "control/module_lock.h"
 #include "platform/text.h"
 #include "resources/version.h"
 
@@ -55,4 +59,64 @@ HRESULT CreateControlByProgId(std::u16string_view progId, REFIID iid, void** obj
     CLSID clsid;
     if (HRESULT hr = ClassFromProgId(progId, &clsid); FAILED(hr)) return hr;
     return CreateControl(clsid, iid, object);
+}
+
+// ---- Class factory and module lifetime --------------------------------------------
+
+namespace {
+
+std::atomic<long> g_objects{0};
+std::atomic<long> g_locks{0};
+
+class ClassFactory final : public ComObject<IClassFactory> {
+  public:
+    HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        // An aggregating object holds the control by its own unknown only.
+        if (outer && !(iid == IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+        CFileTransfer* control = CFileTransfer::Create(outer);
+        if (!control) return E_OUTOFMEMORY;
+        if (outer) {
+            *object = control->InnerUnknown();
+            return S_OK;
+        }
+        const HRESULT hr = control->QueryInterface(iid, object);
+        control->Release();
+        return hr;
+    }
+    HRESULT LockServer(BOOL lock) override {
+        if (lock) {
+            g_locks.fetch_add(1);
+        } else if (g_locks.fetch_sub(1) <= 0) {
+            g_locks.fetch_add(1);  // more unlocks than locks: keep the count at zero
+            return E_UNEXPECTED;
+        }
+        return S_OK;
+    }
+};
+
+}  // namespace
+
+void ModuleObjectCreated() {
+    g_objects.fetch_add(1);
+}
+
+void ModuleObjectDestroyed() {
+    g_objects.fetch_sub(1);
+}
+
+HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    if (!(clsid == CLSID_FileTransfer)) return CLASS_E_CLASSNOTAVAILABLE;
+    auto* factory = new (std::nothrow) ClassFactory();
+    if (!factory) return E_OUTOFMEMORY;
+    const HRESULT hr = factory->QueryInterface(iid, object);
+    factory->Release();
+    return hr;
+}
+
+HRESULT DllCanUnloadNow() {
+    return g_objects.load() == 0 && g_locks.load() == 0 ? S_OK : S_FALSE;
 }

@@ -1,11 +1,14 @@
 // Creation of the FileTransfer control by class identifier or ProgID, and the
 // identifiers a program needs to drive it: its dispatch interface and the
-// outgoing interface of its events (the connection point's identifier).
+// outgoing interface of its events (the connection point's identifier). The
+// module's entry points make it an in-process server: its class factory, its
+// unload check and its registration (docs/hosting.md).
 #pragma once
 
 #include <string_view>
 
 #include "platform/api.h"
+#include "platform/com.h"
 #include "platform/dispatch.h"
 #include "platform/unknown.h"
 
@@ -26,8 +29,6 @@ struct InterfaceIid<IFileTransfer> {
     static constexpr IID value = IID_IFileTransfer;
 };
 
-constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHResult(0x80040154);
-
 // The version-dependent ProgID of a class ("" for an unknown class).
 FT_API const char* ProgIdOfClass(REFCLSID clsid);
 // Resolves "Tollane.FileTransfer.7" or "Tollane.FileTransfer" (ignoring case).
@@ -36,3 +37,19 @@ FT_API HRESULT ClassFromProgId(std::u16string_view progId, CLSID* clsid);
 // A new control answering iid, with one reference for the caller.
 FT_API HRESULT CreateControl(REFCLSID clsid, REFIID iid, void** object);
 FT_API HRESULT CreateControlByProgId(std::u16string_view progId, REFIID iid, void** object);
+
+// ---- The module's entry points (C names) ----------------------------------------
+FT_EXTERN_C_BEGIN
+// The class factory (IClassFactory) of CLSID_FileTransfer; other classes give
+// CLASS_E_CLASSNOTAVAILABLE.
+FT_API HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object);
+// S_OK when no control made by the module is alive and no LockServer holds it, else S_FALSE.
+FT_API HRESULT DllCanUnloadNow();
+// Writes (or removes) the class's keys under HKEY_CLASSES_ROOT: the machine's
+// registry unless DllInstall asked for the user's.
+FT_API HRESULT DllRegisterServer();
+FT_API HRESULT DllUnregisterServer();
+// Registers (install TRUE) or unregisters; commandLine "user" works on the
+// user's registry, null, "" or "machine" on the machine's, else E_INVALIDARG.
+FT_API HRESULT DllInstall(BOOL install, LPCOLESTR commandLine);
+FT_EXTERN_C_END

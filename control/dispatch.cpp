@@ -180,9 +180,30 @@ HRESULT CFileTransfer::GetGUID(DWORD kind, GUID* guid) {
 }
 
 HRESULT CFileTransfer::QueryInterface(REFIID iid, void** object) {
-    // IProvideClassInfo2 also answers for the interface it extends.
+    if (outer_) return outer_->QueryInterface(iid, object);
+    return QueryOwnInterface(iid, object);
+}
+
+HRESULT CFileTransfer::Inner::QueryInterface(REFIID iid, void** object) {
+    if (!object) return E_POINTER;
+    if (iid == IID_IUnknown) {
+        *object = static_cast<IUnknown*>(this);
+        AddRef();
+        return S_OK;
+    }
+    // What is handed out counts on the outer object, through the interface's AddRef.
+    return owner->QueryOwnInterface(iid, object);
+}
+
+HRESULT CFileTransfer::QueryOwnInterface(REFIID iid, void** object) {
+    // IProvideClassInfo2 and IPersistStreamInit also answer for the interfaces they extend.
     if (iid == IID_IProvideClassInfo && object) {
         *object = static_cast<IProvideClassInfo*>(this);
+        AddRef();
+        return S_OK;
+    }
+    if (iid == IID_IPersist && object) {
+        *object = static_cast<IPersist*>(static_cast<IPersistStreamInit*>(this));
         AddRef();
         return S_OK;
     }
@@ -368,6 +389,7 @@ HRESULT CFileTransfer::InvokePropertyPut(const MemberInfo& member, DISPPARAMS* p
     }
     const HRESULT hr = put(*this, index, converted);
     VariantClear(&converted);
+    if (SUCCEEDED(hr)) NotifyPropertyChanged(member.dispid);
     return hr;
 }
 

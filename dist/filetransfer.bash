@@ -3,7 +3,7 @@
 # property names of --set and props (read from "filetransfer props").
 
 _filetransfer_commands="version props info cmd ls stat size mtime touch chmod rm mkdir
-rmdir mv verify post mget mput mirror get put run help"
+rmdir mv verify post mget mput mirror get put run register unregister help"
 _filetransfer_connect_options="-q --quiet -v --verbose -k --insecure --implicit --known-hosts
 -i --identity --no-mlsd --compressed-ssh -u --user -n --netrc --netrc-file
 --max-decoded-size --max-decoded-ratio --proxy --noproxy"

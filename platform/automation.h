@@ -11,6 +11,8 @@
 // BSTR: UTF-16 text preceded by its length in bytes (32 bits) and followed by a
 // NUL. A null BSTR is the empty string.
 
+// C names, so that C programs reach them too (platform/com.h).
+FT_EXTERN_C_BEGIN
 FT_API BSTR SysAllocString(const OLECHAR* text);
 FT_API BSTR SysAllocStringLen(const OLECHAR* text, UINT length);  // text may be null: uninitialised
 FT_API BSTR SysAllocStringByteLen(const char* bytes, UINT length);  // odd byte lengths allowed
@@ -19,6 +21,7 @@ FT_API INT SysReAllocStringLen(BSTR* bstr, const OLECHAR* text, UINT length);
 FT_API void SysFreeString(BSTR bstr);
 FT_API UINT SysStringLen(BSTR bstr);
 FT_API UINT SysStringByteLen(BSTR bstr);
+FT_EXTERN_C_END
 
 // ---------------------------------------------------------------------------
 // SAFEARRAY
@@ -154,9 +157,11 @@ constexpr LCID LOCALE_USER_DEFAULT = 0x0400;
 constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x0800;
 constexpr LCID LOCALE_INVARIANT = 0x007F;
 
+FT_EXTERN_C_BEGIN
 FT_API void VariantInit(VARIANTARG* v);
 // Frees what the variant owns (never what a by-reference variant points to).
 FT_API HRESULT VariantClear(VARIANTARG* v);
+FT_EXTERN_C_END
 // Deep copy; a by-reference source is copied as the same reference.
 FT_API HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src);
 // Deep copy of what a by-reference source refers to.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 
 void ClearExcepInfo(EXCEPINFO* info) {
@@ -102,24 +103,24 @@ HRESULT ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer**
 HRESULT ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
     if (!sink || !cookie) return E_POINTER;
     *cookie = 0;
-    IDispatch* dispatch = nullptr;
-    if (FAILED(sink->QueryInterface(eventInterface_, reinterpret_cast<void**>(&dispatch))) &&
-        FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))))
+    IUnknown* answered = nullptr;
+    if (FAILED(sink->QueryInterface(eventInterface_, reinterpret_cast<void**>(&answered))) &&
+        FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&answered))))
         return CONNECT_E_CANNOTCONNECT;
     std::lock_guard lock(mutex_);
     *cookie = nextCookie_++;
-    sinks_.push_back(Sink{*cookie, dispatch});
+    sinks_.push_back(Sink{*cookie, answered});
     return S_OK;
 }
 
 HRESULT ConnectionPoint::Unadvise(DWORD cookie) {
-    IDispatch* released = nullptr;
+    IUnknown* released = nullptr;
     {
         std::lock_guard lock(mutex_);
         auto it = std::find_if(sinks_.begin(), sinks_.end(),
                                [cookie](const Sink& s) { return s.cookie == cookie; });
         if (it == sinks_.end()) return CONNECT_E_NOCONNECTION;
-        released = it->dispatch;
+        released = it->sink;
         sinks_.erase(it);
     }
     released->Release();  // outside the lock: the sink may call back
@@ -136,8 +137,8 @@ HRESULT ConnectionPoint::Fire(DISPID event, std::span<VARIANT> arguments) {
     {
         std::lock_guard lock(mutex_);
         for (const Sink& sink : sinks_) {
-            sink.dispatch->AddRef();
-            targets.push_back(sink.dispatch);
+            sink.sink->AddRef();
+            targets.push_back(static_cast<IDispatch*>(sink.sink));
         }
     }
     HRESULT first = S_OK;
@@ -165,5 +166,67 @@ void ConnectionPoint::DisconnectAll() {
         dropped.swap(sinks_);
     }
     for (const Sink& sink : dropped)
-        sink.dispatch->Release();
+        sink.sink->Release();
+}
+
+std::vector<IUnknown*> ConnectionPoint::SinkReferences() const {
+    std::lock_guard lock(mutex_);
+    std::vector<IUnknown*> sinks;
+    for (const Sink& sink : sinks_) {
+        sink.sink->AddRef();
+        sinks.push_back(sink.sink);
+    }
+    return sinks;
+}
+
+namespace {
+
+class PointEnumerator final : public ComObject<IEnumConnectionPoints> {
+  public:
+    PointEnumerator(std::span<IConnectionPoint* const> points, std::size_t position)
+        : points_(points.begin(), points.end()), position_(position) {
+        for (IConnectionPoint* point : points_)
+            point->AddRef();
+    }
+    HRESULT Next(ULONG count, IConnectionPoint** points, ULONG* fetched) override {
+        if (!points || (count > 1 && !fetched)) return E_POINTER;
+        ULONG given = 0;
+        for (; given < count && position_ < points_.size(); ++given, ++position_) {
+            points[given] = points_[position_];
+            points[given]->AddRef();
+        }
+        if (fetched) *fetched = given;
+        return given == count ? S_OK : S_FALSE;
+    }
+    HRESULT Skip(ULONG count) override {
+        const std::size_t left = points_.size() - position_;
+        position_ += std::min<std::size_t>(count, left);
+        return count <= left ? S_OK : S_FALSE;
+    }
+    HRESULT Reset() override {
+        position_ = 0;
+        return S_OK;
+    }
+    HRESULT Clone(IEnumConnectionPoints** copy) override {
+        if (!copy) return E_POINTER;
+        *copy = new (std::nothrow) PointEnumerator(points_, position_);
+        return *copy ? S_OK : E_OUTOFMEMORY;
+    }
+
+  private:
+    ~PointEnumerator() override {
+        for (IConnectionPoint* point : points_)
+            point->Release();
+    }
+    std::vector<IConnectionPoint*> points_;
+    std::size_t position_;
+};
+
+}  // namespace
+
+HRESULT CreateConnectionPointEnumerator(std::span<IConnectionPoint* const> points,
+                                        IEnumConnectionPoints** enumerator) {
+    if (!enumerator) return E_POINTER;
+    *enumerator = new (std::nothrow) PointEnumerator(points, 0);
+    return *enumerator ? S_OK : E_OUTOFMEMORY;
 }

@@ -75,6 +75,21 @@ struct IConnectionPointContainer : IUnknown {
     virtual HRESULT FindConnectionPoint(REFIID iid, IConnectionPoint** point) = 0;
 };
 
+// Hands out a container's connection points one after another (each with a
+// reference for the caller).
+struct IEnumConnectionPoints : IUnknown {
+    virtual HRESULT Next(ULONG count, IConnectionPoint** points, ULONG* fetched) = 0;
+    virtual HRESULT Skip(ULONG count) = 0;
+    virtual HRESULT Reset() = 0;
+    virtual HRESULT Clone(IEnumConnectionPoints** copy) = 0;
+};
+
+// The sink of a control's property changes (not a dispatch interface).
+struct IPropertyNotifySink : IUnknown {
+    virtual HRESULT OnChanged(DISPID dispid) = 0;
+    virtual HRESULT OnRequestEdit(DISPID dispid) = 0;
+};
+
 inline constexpr IID IID_IDispatch =
     MakeGuid(0x00020400, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
 inline constexpr IID IID_IConnectionPoint =
@@ -82,6 +97,19 @@ inline constexpr IID IID_IConnectionPoint =
 inline constexpr IID IID_IConnectionPointContainer =
     MakeGuid(0xB196B284, 0xBAB4, 0x101A, 0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07);
 
+inline constexpr IID IID_IEnumConnectionPoints =
+    MakeGuid(0xB196B285, 0xBAB4, 0x101A, 0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07);
+inline constexpr IID IID_IPropertyNotifySink =
+    MakeGuid(0x9BFBBC02, 0xEFF1, 0x101A, 0x84, 0xED, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07);
+
+template <>
+struct InterfaceIid<IEnumConnectionPoints> {
+    static constexpr IID value = IID_IEnumConnectionPoints;
+};
+template <>
+struct InterfaceIid<IPropertyNotifySink> {
+    static constexpr IID value = IID_IPropertyNotifySink;
+};
 template <>
 struct InterfaceIid<IDispatch> {
     static constexpr IID value = IID_IDispatch;
@@ -112,9 +140,9 @@ FT_API HRESULT DispatchGetProperty(IDispatch* object, DISPID member, std::span<V
 FT_API HRESULT DispatchPutProperty(IDispatch* object, DISPID member, std::span<VARIANT> indices,
                                    VARIANT* value, EXCEPINFO* exception = nullptr);
 
-// A connection point for one outgoing dispatch interface. Sinks are kept by
-// cookie (from 1 upwards); each must answer the event interface's identifier
-// or IID_IDispatch. The container pointer is not referenced (the container
+// A connection point for one outgoing interface. Sinks are kept by cookie
+// (from 1 upwards); each must answer the event interface's identifier or, for
+// a dispatch interface, IID_IDispatch. The container pointer is not referenced (the container
 // owns the point); FindConnectionPoint of a container hands out the point with
 // an added reference.
 class ConnectionPoint final : public ComObject<IConnectionPoint> {
@@ -127,9 +155,13 @@ class ConnectionPoint final : public ComObject<IConnectionPoint> {
     HRESULT Unadvise(DWORD cookie) override;  // unknown cookie: CONNECT_E_NOCONNECTION
     HRESULT EnumConnections(IEnumConnections** connections) override;  // E_NOTIMPL
 
+    // The sinks connected now, as the interface each answered, each with a
+    // reference for the caller (for interfaces that are not dispatch interfaces).
+    std::vector<IUnknown*> SinkReferences() const;
     // Calls the event on every sink connected when the call starts (sinks may
-    // disconnect during it). Arguments in written order; by-reference ones let
-    // a sink pass values back. Returns S_OK, or the first failing result.
+    // disconnect during it); the event interface is a dispatch interface. Arguments in written
+    // order; by-reference ones let a sink pass values back. Returns S_OK, or the first failing
+    // result.
     HRESULT Fire(DISPID event, std::span<VARIANT> arguments);
     size_t SinkCount() const;
     // Drops every sink (the container calls this when it goes away).
@@ -141,7 +173,7 @@ class ConnectionPoint final : public ComObject<IConnectionPoint> {
 
     struct Sink {
         DWORD cookie;
-        IDispatch* dispatch;
+        IUnknown* sink;  // the interface it answered
     };
     IID eventInterface_;
     IConnectionPointContainer* container_;
@@ -149,3 +181,8 @@ class ConnectionPoint final : public ComObject<IConnectionPoint> {
     std::vector<Sink> sinks_;
     DWORD nextCookie_ = 1;
 };
+
+// Connection points handed out through IEnumConnectionPoints: a new
+// enumerator over the points (each referenced while it lives).
+HRESULT CreateConnectionPointEnumerator(std::span<IConnectionPoint* const> points,
+                                        IEnumConnectionPoints** enumerator);

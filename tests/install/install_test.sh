@@ -4,7 +4,10 @@
 # loopback FTP server through the engine's interface, a C++ program reads the
 # control's version, the shared library exports nothing but what the installed
 # headers mark with FT_API, every installed header compiles, the man page
-# renders without warnings and the bash completion parses.
+# renders without warnings and the bash completion parses. The installed
+# command line registers the library in a scratch user registry, and a C
+# program that knows only the registry creates the control by its ProgID and
+# downloads a file through it; unregistering takes every key away again.
 # Usage: install_test.sh BUILD_DIR. Exit 77 (skipped) without the test servers,
 # unless CI=true.
 set -euo pipefail
@@ -44,6 +47,7 @@ cxx_all=$scratch/all.cpp
     header=${header#./}
     echo "#include <$header>" >>"$cxx_all"
     case $header in
+        platform/com.h | platform/api.h) ;;
         platform/* | control/*) continue ;;
     esac
     echo "#include <$header>" | cc -std=c11 -pedantic "${cflags[@]}" -fsyntax-only -x c - ||
@@ -61,6 +65,62 @@ libraries=$(ldd "$scratch/download")  # whole, so that no early grep exit fails 
 grep -q "$prefix/lib/$soname" <<<"$libraries" || fail "download does not load $soname"
 version=$("$scratch/control") || fail "the control program failed"
 [ "$version" = "$("$prefix/bin/filetransfer" version)" ] || fail "control version '$version'"
+
+# Registration into a scratch user registry: exactly the script's keys, with
+# the installed library's full path; unregistering leaves only "CLSID" itself.
+cc -std=c11 -pedantic -Wall -Wextra -Werror "$here/create.c" "${pc_flags[@]}" -o "$scratch/create"
+export XDG_DATA_HOME=$scratch/data
+registry=$XDG_DATA_HOME/tollane/registry
+"$prefix/bin/filetransfer" register --user >/dev/null || fail "register --user failed"
+clsid=$(awk '/^\[Software\\Classes\\Tollane\.FileTransfer\\CLSID\]$/ { getline; print }' \
+    "$registry" | sed -E 's/^@="(.*)"$/\1/')
+key="Software\\Classes\\CLSID\\$clsid"
+registered=$(cd "$prefix/lib" && pwd -P)/$soname  # the soname link, as the loader names it
+expected=$(cat <<KEYS
+; tollane registry 1
+[Software]
+[Software\Classes]
+[Software\Classes\CLSID]
+[$key]
+@="Tollane File Transfer Control 7.2"
+[$key\Control]
+[$key\InprocServer32]
+@="$registered"
+"ThreadingModel"="Apartment"
+[$key\Insertable]
+[$key\MiscStatus]
+@="0"
+[$key\MiscStatus\1]
+@="132497"
+[$key\ProgID]
+@="Tollane.FileTransfer.7"
+[$key\Programmable]
+[$key\ToolboxBitmap32]
+@="$registered, 202"
+[$key\TypeLib]
+@="{52F93070-00BF-4956-82C6-DC613B6DFC2E}"
+[$key\Version]
+@="1.0"
+[$key\VersionIndependentProgID]
+@="Tollane.FileTransfer"
+[Software\Classes\Tollane.FileTransfer]
+@="Tollane File Transfer Control 7.2"
+[Software\Classes\Tollane.FileTransfer\CLSID]
+@="$clsid"
+[Software\Classes\Tollane.FileTransfer\CurVer]
+@="Tollane.FileTransfer.7"
+[Software\Classes\Tollane.FileTransfer.7]
+@="Tollane File Transfer Control 7.2"
+[Software\Classes\Tollane.FileTransfer.7\CLSID]
+@="$clsid"
+KEYS
+)
+diff <(echo "$expected") "$registry" >&2 || fail "the registered keys differ (above)"
+"$prefix/bin/filetransfer" unregister --user >/dev/null || fail "unregister --user failed"
+printf '; tollane registry 1\n[Software]\n[Software\\Classes]\n[Software\\Classes\\CLSID]\n' |
+    diff - "$registry" >&2 || fail "unregistering left keys behind (above)"
+"$scratch/create" --absent Tollane.FileTransfer "$clsid" || fail "an unregistered class was created"
+"$prefix/bin/filetransfer" register --user >/dev/null || fail "register --user failed again"
 
 # The man page renders without warnings; the completion is valid bash.
 page=$prefix/share/man/man1/filetransfer.1
@@ -87,4 +147,9 @@ fi
     "$FT_TEST_ANON_PASSWORD" hello.txt "$scratch/hello.txt" || fail "the download failed"
 [ "$(cat "$scratch/hello.txt")" = "Hello, world!" ] && [ "$(wc -c <"$scratch/hello.txt")" -eq 14 ] ||
     fail "hello.txt arrived as '$(cat "$scratch/hello.txt")'"
+# The same file through the control that the registry names, made by ProgID.
+"$scratch/create" Tollane.FileTransfer "$registered" "$FT_TEST_HOST" "$FT_TEST_FTP_PORT" \
+    "$FT_TEST_ANON_USER" "$FT_TEST_ANON_PASSWORD" hello.txt "$scratch/created.txt" ||
+    fail "creation by ProgID and the download through it failed"
+cmp -s "$scratch/hello.txt" "$scratch/created.txt" || fail "created.txt differs from hello.txt"
 echo "install test: passed"
