@@ -110,6 +110,17 @@ HRESULT CFileTransfer::FindConnectionPoint(REFIID iid, IConnectionPoint** point)
     return S_OK;
 }
 
+bool CFileTransfer::RequestEdit(DISPID dispid) {
+    if (destroying_) return true;
+    bool allowed = true;
+    for (IUnknown* sink : propertyPoint_->SinkReferences()) {
+        if (allowed && static_cast<IPropertyNotifySink*>(sink)->OnRequestEdit(dispid) == S_FALSE)
+            allowed = false;
+        sink->Release();
+    }
+    return allowed;
+}
+
 void CFileTransfer::NotifyPropertyChanged(DISPID dispid) {
     if (destroying_) return;
     for (IUnknown* sink : propertyPoint_->SinkReferences()) {

@@ -91,6 +91,8 @@ class CFileTransfer final : public FileTransferBase {
     DWORD ExtentHeight() const { return extent_[1]; }
     // Hands the about box's caption and lines to the host (MessageBoxW).
     HRESULT About();
+    // OnRequestEdit to the IPropertyNotifySink sinks: false when one refuses.
+    bool RequestEdit(DISPID dispid);
     // OnChanged to the IPropertyNotifySink sinks.
     void NotifyPropertyChanged(DISPID dispid);
 

@@ -389,7 +389,8 @@ HRESULT CFileTransfer::InvokePropertyPut(const MemberInfo& member, DISPPARAMS* p
     }
     const HRESULT hr = put(*this, index, converted);
     VariantClear(&converted);
-    if (SUCCEEDED(hr)) NotifyPropertyChanged(member.dispid);
+    // S_FALSE: the container refused the edit, nothing changed.
+    if (hr == S_OK) NotifyPropertyChanged(member.dispid);
     return hr;
 }
 

@@ -180,9 +180,22 @@ std::u16string AddressText(const NetAddress& address) {
         state_.field = FromVariantBool(value);               \
         return S_OK;                                         \
     }
-FT_FLAG_ALWAYS_READABLE(Enabled, enabled)
 FT_FLAG_ALWAYS_READABLE(ThrowError, throwError)
 #undef FT_FLAG_ALWAYS_READABLE
+
+HRESULT CFileTransfer::get_Enabled(VARIANT_BOOL* value) {
+    if (!value) return E_POINTER;
+    *value = ToVariantBool(state_.enabled);
+    return S_OK;
+}
+
+// The stock property: the container may refuse the edit (S_FALSE, nothing
+// changes); the change itself reaches the property sinks after the write.
+HRESULT CFileTransfer::put_Enabled(VARIANT_BOOL value) {
+    if (!RequestEdit(kDispidEnabled)) return S_FALSE;
+    state_.enabled = FromVariantBool(value);
+    return S_OK;
+}
 
 HRESULT CFileTransfer::put_UseMlsd(VARIANT_BOOL value) {
     state_.useMlsd = FromVariantBool(value);

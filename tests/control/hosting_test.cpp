@@ -113,12 +113,16 @@ TEST_F(HostingTest, ErrorInfoAndSafetyAnswers) {
 // Records the property changes it hears of.
 class ChangeSink final : public ComObject<IPropertyNotifySink> {
   public:
-    std::vector<DISPID> changed;
+    std::vector<DISPID> changed, asked;
+    bool refuse = false;
     HRESULT OnChanged(DISPID dispid) override {
         changed.push_back(dispid);
         return S_OK;
     }
-    HRESULT OnRequestEdit(DISPID) override { return S_OK; }
+    HRESULT OnRequestEdit(DISPID dispid) override {
+        asked.push_back(dispid);
+        return refuse ? S_FALSE : S_OK;
+    }
 };
 
 TEST_F(HostingTest, ConnectionPointsAreEnumeratedAndPropertyWritesReachTheirSink) {
@@ -153,6 +157,16 @@ TEST_F(HostingTest, ConnectionPointsAreEnumeratedAndPropertyWritesReachTheirSink
     EXPECT_EQ(DispatchPutProperty(control_, kDispidEnabled, {}, &value), DISP_E_TYPEMISMATCH);
     VariantClear(&value);
     EXPECT_EQ(sink->changed, std::vector<DISPID>{kDispidEnabled});
+    // A container that refuses the edit keeps the value and hears of no change.
+    sink->refuse = true;
+    value.vt = VT_BOOL;
+    value.boolVal = VARIANT_TRUE;
+    EXPECT_EQ(DispatchPutProperty(control_, kDispidEnabled, {}, &value), S_FALSE);
+    VARIANT_BOOL enabled = VARIANT_TRUE;
+    EXPECT_EQ(control_->get_Enabled(&enabled), S_OK);
+    EXPECT_EQ(enabled, VARIANT_FALSE);
+    EXPECT_EQ(sink->changed, std::vector<DISPID>{kDispidEnabled});
+    EXPECT_EQ(sink->asked.back(), kDispidEnabled);
     EXPECT_EQ(point->Unadvise(cookie), S_OK);
     sink->Release();
 }
