@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "platform/automation.h"
+#include "platform/com.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "platform/typelib.h"
@@ -588,8 +589,12 @@ bool CreateNamed(duk_context* ctx) {
     const HRESULT hr = CreateObjectByProgId(progId, &object);
     if (FAILED(hr)) {
         PushCallError(ctx, hr, nullptr);
-        const std::string text =
+        std::string text =
             "cannot create an object named \"" + Utf16ToUtf8(progId) + "\": " + FallbackText(hr);
+        // Names come from the registry: say how the control gets there.
+        if (hr == CO_E_CLASSSTRING || hr == REGDB_E_CLASSNOTREG) {
+            text += " (not registered: filetransfer register --user)";
+        }
         PushText(ctx, Utf8ToUtf16(text));
         duk_dup_top(ctx);
         DefineValue(ctx, -3, "description");

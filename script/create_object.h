@@ -8,5 +8,6 @@
 #include "platform/dispatch.h"
 
 // A new object answering IDispatch, with one reference for the caller; a
-// failing HRESULT (REGDB_E_CLASSNOTREG for a name nothing is known by).
+// failing HRESULT (CO_E_CLASSSTRING for a name the registry does not know,
+// REGDB_E_CLASSNOTREG for a class without a module, the loader's errors).
 HRESULT CreateObjectByProgId(const std::u16string& progId, IDispatch** object);

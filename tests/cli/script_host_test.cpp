@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/cli_run.h"
+#include "support/registered_control.h"
 #include "support/test_files.h"
 
 namespace {
@@ -30,6 +31,7 @@ void PrintTo(const Case& c, std::ostream* out) {
 
 class ScriptRuns : public ::testing::TestWithParam<Case> {
   protected:
+    void SetUp() override { RegisterControlForChildren(); }
     ScratchFolder folder_{"script-host"};
 };
 
@@ -64,7 +66,8 @@ const Case kCases[] = {
      {},
      1,
      "",
-     ":1: Error: cannot create an object named \"No.Such\": "},
+     ":1: Error: cannot create an object named \"No.Such\": Invalid class string (not "
+     "registered: filetransfer register --user)"},
     {"QuitEndsTheScriptEvenInsideTry",
      "try { WScript.Quit(7); } catch (e) { WScript.Echo('caught'); }\nWScript.Echo('after');\n",
      {},

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/cli_run.h"
+#include "support/registered_control.h"
 #include "support/server_folder.h"
 #include "support/server_settings.h"
 #include "support/test_files.h"
@@ -55,6 +56,7 @@ class ScriptExamples : public ::testing::Test {
         REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", "FT_TEST_PASSWORD", "FT_TEST_ROOT",
                                 "FT_TEST_FTP_PORT");
         server_.emplace(Setting("FT_TEST_ROOT"), "script-examples");
+        RegisterControlForChildren();
         const RunResult probe = Run("list.js", "FT_TEST_FTP_PORT", {"/dir:" + server_->name()});
         SKIP_IF_NOT_RUNNING(probe.err.find("10061") != std::string::npos, "vsftpd");
     }
