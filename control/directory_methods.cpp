@@ -392,15 +392,15 @@ HRESULT CFileTransfer::GetFileList(const VARIANT* remotePath, VARIANT* buffer,
 HRESULT CFileTransfer::GetFileStatus(const VARIANT* fileName, VARIANT* fileLength,
                                      VARIANT* fileDate, VARIANT* fileOwner, VARIANT* fileGroup,
                                      VARIANT* filePerms, VARIANT* isDirectory, VARIANT* error) {
-    return FileStatus(fileName, fileLength, fileDate, fileOwner, fileGroup, filePerms,
-                      isDirectory, error, false);
+    return FileStatus(fileName, fileLength, fileDate, fileOwner, fileGroup, filePerms, isDirectory,
+                      error, false);
 }
 
 HRESULT CFileTransfer::GetFileStatus64(const VARIANT* fileName, VARIANT* fileLength,
                                        VARIANT* fileDate, VARIANT* fileOwner, VARIANT* fileGroup,
                                        VARIANT* filePerms, VARIANT* isDirectory, VARIANT* error) {
-    return FileStatus(fileName, fileLength, fileDate, fileOwner, fileGroup, filePerms,
-                      isDirectory, error, true);
+    return FileStatus(fileName, fileLength, fileDate, fileOwner, fileGroup, filePerms, isDirectory,
+                      error, true);
 }
 
 HRESULT CFileTransfer::FileStatus(const VARIANT* fileName, VARIANT* fileLength, VARIANT* fileDate,
@@ -440,8 +440,7 @@ HRESULT CFileTransfer::GetFileSize(const VARIANT* fileName, VARIANT* fileSize, V
     return StoreLongResult(fileSize, static_cast<LONG>(size));
 }
 
-HRESULT CFileTransfer::GetFileSize64(const VARIANT* fileName, VARIANT* fileSize,
-                                     VARIANT* error) {
+HRESULT CFileTransfer::GetFileSize64(const VARIANT* fileName, VARIANT* fileSize, VARIANT* error) {
     const TextArgument name = ReadTextArgument(fileName);
     if (FAILED(name.hr)) return name.hr;
     if (HRESULT hr = StoreInt64Result(fileSize, 0); FAILED(hr)) return hr;

@@ -89,7 +89,7 @@ struct SshChannel {
     std::uint32_t remoteWindow = 0;               // bytes we may still send
     std::uint32_t remoteMaxPacket = 0;
     std::uint32_t windowSize = kSshLocalWindow;  // what the local window is topped up to
-    SecureByteQueue outgoing;  // data waiting for window
+    SecureByteQueue outgoing;                    // data waiting for window
     SecureByteQueue incoming;  // a forwarded channel's data waiting for its socket
     bool eofWanted = false, eofSent = false, closeSent = false;
     bool eofReceived = false, closeReceived = false;

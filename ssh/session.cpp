@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "net/trace.h"
 #include "platform/lasterror.h"
 #include "platform/system.h"
-#include "net/trace.h"
 #include "resources/errors.h"
 #include "ssh/agent.h"
 #include "ssh/messages.h"

@@ -30,12 +30,12 @@ struct Identity {
 struct Pki {
     std::string folder;  // a private temporary folder
     Identity ca;
-    Identity valid;        // localhost and 127.0.0.1
-    Identity wrongName;    // other.example only
-    Identity expired;      // localhost and 127.0.0.1, expired yesterday
-    Identity selfSigned;   // localhost and 127.0.0.1, signed by itself
-    Identity client;       // CN=fttest client, client authentication
-    Identity otherClient;  // CN=someone else
+    Identity valid;           // localhost and 127.0.0.1
+    Identity wrongName;       // other.example only
+    Identity expired;         // localhost and 127.0.0.1, expired yesterday
+    Identity selfSigned;      // localhost and 127.0.0.1, signed by itself
+    Identity client;          // CN=fttest client, client authentication
+    Identity otherClient;     // CN=someone else
     Identity strangerClient;  // CN=stranger, client authentication, signed by itself
 };
 const Pki& TestPki();
