@@ -4,38 +4,14 @@
 
 #include "cli/command_line.h"
 #include "control/FileTransfer.h"
+#include "platform/hresult_text.h"
 #include "resources/errors.h"
 
 namespace {
 
-struct HresultMeaning {
-    HRESULT hr;
-    const char* meaning;
-};
-
-constexpr HresultMeaning kMeanings[] = {
-    {CTL_E_INVALIDPROPERTYVALUE, "Invalid property value"},
-    {CTL_E_INVALIDPROPERTYARRAYINDEX, "Invalid property array index"},
-    {CTL_E_SETNOTSUPPORTED, "Set not supported"},
-    {CTL_E_GETNOTSUPPORTED, "Get not supported"},
-    {CTL_E_OUTOFMEMORY, "Out of memory"},
-    {CTL_E_ILLEGALFUNCTIONCALL, "Illegal function call"},
-    {E_OUTOFMEMORY, "Out of memory"},
-    {E_INVALIDARG, "Invalid argument"},
-    {E_NOTIMPL, "Not implemented"},
-    {E_POINTER, "Invalid pointer"},
-    {DISP_E_TYPEMISMATCH, "Type mismatch"},
-    {DISP_E_OVERFLOW, "Overflow"},
-    {DISP_E_MEMBERNOTFOUND, "Member not found"},
-    {DISP_E_BADPARAMCOUNT, "Invalid number of parameters"},
-    {DISP_E_PARAMNOTFOUND, "Parameter not found"},
-};
-
 const char* MeaningOf(HRESULT hr) {
-    for (const HresultMeaning& entry : kMeanings) {
-        if (entry.hr == hr) return entry.meaning;
-    }
-    return "Unknown error";
+    const char* meaning = HresultMeaning(hr);
+    return meaning ? meaning : "Unknown error";
 }
 
 // The error number of an automation error, or 0 when hr is not one of ours.

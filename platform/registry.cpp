@@ -334,6 +334,16 @@ std::string Join(const std::string& path, const char* subKey) {
     return path + '\\' + sub;
 }
 
+// The key that subKey names below key (key itself without one). Called with
+// g_mutex held.
+LONG ResolveSubKey(HKEY key, const char* subKey, HKEY__* target) {
+    HKEY__ where;
+    if (!Resolve(key, &where)) return ERROR_INVALID_HANDLE;
+    if (subKey && !ValidPath(subKey)) return ERROR_BADKEY;
+    *target = {where.root, Join(where.path, subKey)};
+    return ERROR_SUCCESS;
+}
+
 std::string ClassesPath(const std::string& path) {
     return path.empty() ? "Software\\Classes" : "Software\\Classes\\" + path;
 }
@@ -385,10 +395,8 @@ LONG RegCreateKeyEx(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSAM, v
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     std::lock_guard lock(g_mutex);
-    HKEY__ where;
-    if (!Resolve(key, &where)) return ERROR_INVALID_HANDLE;
-    if (subKey && !ValidPath(subKey)) return ERROR_BADKEY;
-    const HKEY__ target{where.root, Join(where.path, subKey)};
+    HKEY__ target;
+    if (LONG r = ResolveSubKey(key, subKey, &target); r != ERROR_SUCCESS) return r;
     Tree tree;
     std::string path;
     WriteTarget(target, &tree, &path);
@@ -411,10 +419,8 @@ LONG RegOpenKeyEx(HKEY key, const char* subKey, DWORD, REGSAM, PHKEY result) {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     std::lock_guard lock(g_mutex);
-    HKEY__ where;
-    if (!Resolve(key, &where)) return ERROR_INVALID_HANDLE;
-    if (subKey && !ValidPath(subKey)) return ERROR_BADKEY;
-    const HKEY__ target{where.root, Join(where.path, subKey)};
+    HKEY__ target;
+    if (LONG r = ResolveSubKey(key, subKey, &target); r != ERROR_SUCCESS) return r;
     ReadView view;
     if (LONG r = LoadView(target, &view); r != ERROR_SUCCESS) return r;
     if (view.keys.empty()) return ERROR_FILE_NOT_FOUND;
@@ -480,12 +486,11 @@ LONG RegQueryValueEx(HKEY key, const char* valueName, DWORD*, DWORD* type, BYTE*
 
 LONG RegDeleteTree(HKEY key, const char* subKey) {
     std::lock_guard lock(g_mutex);
-    HKEY__ where;
-    if (!Resolve(key, &where)) return ERROR_INVALID_HANDLE;
-    if (subKey && !ValidPath(subKey)) return ERROR_BADKEY;
+    HKEY__ target;
+    if (LONG r = ResolveSubKey(key, subKey, &target); r != ERROR_SUCCESS) return r;
     Tree tree;
     std::string path;
-    WriteTarget({where.root, Join(where.path, subKey)}, &tree, &path);
+    WriteTarget(target, &tree, &path);
     Key root;
     if (LONG r = LoadTree(tree, &root); r != ERROR_SUCCESS) return r;
     const auto parts = SplitPath(path);

@@ -7,6 +7,7 @@
 
 #include "platform/automation.h"
 #include "platform/com.h"
+#include "platform/hresult_text.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "platform/typelib.h"
@@ -229,36 +230,6 @@ SAFEARRAY* ByteArray(const void* bytes, std::size_t size) {
 
 // ---- Error texts ----------------------------------------------------------------------
 
-struct Meaning {
-    HRESULT hr;
-    const char* text;
-};
-
-constexpr Meaning kMeanings[] = {
-    {E_NOTIMPL, "Not implemented"},
-    {E_NOINTERFACE, "No such interface supported"},
-    {E_POINTER, "Invalid pointer"},
-    {E_FAIL, "Unspecified error"},
-    {E_OUTOFMEMORY, "Out of memory"},
-    {E_INVALIDARG, "Invalid argument"},
-    {E_ACCESSDENIED, "Access denied"},
-    {DISP_E_MEMBERNOTFOUND, "Member not found"},
-    {DISP_E_PARAMNOTFOUND, "Parameter not found"},
-    {DISP_E_TYPEMISMATCH, "Type mismatch"},
-    {DISP_E_UNKNOWNNAME, "Unknown name"},
-    {DISP_E_OVERFLOW, "Overflow"},
-    {DISP_E_BADPARAMCOUNT, "Invalid number of parameters"},
-    {DISP_E_PARAMNOTOPTIONAL, "Parameter not optional"},
-    {DISP_E_BADINDEX, "Invalid index"},
-    {MakeHResult(0x80040154), "No object is known by that name"},
-    {CO_E_CLASSSTRING, "Invalid class string"},
-    {MakeHResult(0x800A0005), "Invalid procedure call or argument"},
-    {MakeHResult(0x800A017C), "Invalid property value"},
-    {MakeHResult(0x800A017D), "Invalid property array index"},
-    {MakeHResult(0x800A017F), "Set not supported"},
-    {MakeHResult(0x800A0182), "Get not supported"},
-};
-
 // The text of a failure without a description of its own: the message table's
 // for the control's error numbers, else a short meaning.
 std::string FallbackText(HRESULT hr) {
@@ -269,9 +240,7 @@ std::string FallbackText(HRESULT hr) {
             return info->text;
         }
     }
-    for (const Meaning& meaning : kMeanings) {
-        if (meaning.hr == hr) return meaning.text;
-    }
+    if (const char* meaning = HresultMeaning(hr)) return meaning;
     char text[64];
     std::snprintf(text, sizeof text, "Automation error 0x%08X", static_cast<unsigned>(hr));
     return text;
