@@ -4,9 +4,10 @@
 set -euo pipefail
 
 # groff-base renders the manual page for the install test; duktape-dev is the
-# JavaScript engine of proxy auto-configuration scripts.
+# JavaScript engine of proxy auto-configuration scripts; xvfb, x11-utils and xauth
+# are the display, the X client and the cookie tool of the X11 forwarding test.
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libssl-dev zlib1g-dev groff-base
-    duktape-dev "$@")
+    duktape-dev xvfb x11-utils xauth "$@")
 
 missing=()
 for pkg in "${packages[@]}"; do

@@ -74,6 +74,12 @@ constexpr std::size_t kSshMaxHostLength = 511;
 constexpr std::size_t kSshMaxUserLength = 99;
 constexpr std::size_t kSshMaxPasswordLength = 99;
 
+// The authorisation protocol the server's X clients are handed for a forwarded
+// display: a 16-byte cookie they send as it is, or XDM-AUTHORIZATION-1, where they
+// send it DES-encrypted with their address and clock, so that a copy sniffed off
+// one connection cannot open another.
+enum class SshX11Protocol { MitMagicCookie, XdmAuthorization };
+
 struct SshConfig {
     std::string host;
     std::uint16_t port = 22;
@@ -130,11 +136,12 @@ struct SshConfig {
 
     // Forwarding, which only the SSH engine's own API turns on (the SFTP client
     // leaves it off): agent channels relayed to agentSocket; X11 asked for on the
-    // session channel with a fake cookie, its channels relayed to the display's
-    // socket (x11Socket, e.g. /tmp/.X11-unix/X0) with the real MIT-MAGIC-COOKIE-1
-    // in place of the fake one.
+    // session channel with fake authorisation data of x11FakeProtocol, its channels
+    // relayed to the display's socket (x11Socket, e.g. /tmp/.X11-unix/X0) with the
+    // real MIT-MAGIC-COOKIE-1 (x11Cookie; none when empty) in place of the fake data.
     bool forwardAgent = false;
     bool forwardX11 = false;
+    SshX11Protocol x11FakeProtocol = SshX11Protocol::MitMagicCookie;
     std::string x11Socket;
     std::uint32_t x11Screen = 0;
     SecretBytes x11Cookie;

@@ -4,17 +4,24 @@
 #include <array>
 
 #include "crypto/byte_order.h"
+#include "crypto/des.h"
 #include "crypto/poly1305.h"
 #include "crypto/random.h"
 #include "net/socket_errors.h"
 #include "net/trace.h"
+#include "platform/automation.h"
 #include "ssh/transport.h"
 
 namespace {
 
 constexpr std::size_t kRelayChunk = 32768;
-constexpr std::size_t kX11CookieLength = 16;
-constexpr std::string_view kX11Protocol = "MIT-MAGIC-COOKIE-1";
+constexpr std::size_t kX11CookieLength = 16;  // either protocol's fake data
+constexpr std::string_view kX11Mit = "MIT-MAGIC-COOKIE-1";
+constexpr std::string_view kX11Xdm = "XDM-AUTHORIZATION-1";
+// How far an XDM-AUTHORIZATION-1 client's clock may be from ours.
+constexpr std::int64_t kXdmSkewSeconds = 20 * 60;
+// Set-ups remembered against replay; past this many the oldest are forgotten.
+constexpr std::size_t kXdmSeenLimit = 4096;
 
 std::size_t Padded(std::size_t length) {
     return (length + 3) & ~std::size_t{3};
@@ -28,6 +35,20 @@ std::uint16_t Card16(std::span<const std::uint8_t> bytes, std::size_t at, bool b
 void PutCard16(std::uint8_t* at, std::uint16_t value, bool bigEndian) {
     at[bigEndian ? 0 : 1] = static_cast<std::uint8_t>(value >> 8);
     at[bigEndian ? 1 : 0] = static_cast<std::uint8_t>(value);
+}
+
+bool SameText(std::span<const std::uint8_t> bytes, std::string_view text) {
+    return std::ranges::equal(bytes, text, [](std::uint8_t a, char b) {
+        return a == static_cast<std::uint8_t>(b);
+    });
+}
+
+std::int64_t UnixNow() {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    LONGLONG seconds = 0;
+    SystemTimeToUnixTime(&now, &seconds);
+    return seconds;
 }
 
 bool WouldBlock() {
@@ -78,6 +99,8 @@ SshForwarder::SshForwarder(const SshConfig& config, SshConnectionLayer& layer)
     if (config_.forwardX11) {
         fakeCookie_.resize(kX11CookieLength);
         RandomBytes(fakeCookie_);
+        // XDM: the identifier, then the DES key; the key's first byte is never used.
+        if (config_.x11FakeProtocol == SshX11Protocol::XdmAuthorization) fakeCookie_[8] = 0;
         static const char kHex[] = "0123456789abcdef";
         for (std::uint8_t byte : fakeCookie_) {
             fakeHex_ += kHex[byte >> 4];
@@ -199,7 +222,8 @@ bool SshForwarder::TakeServerChannel(SshChannelType type, std::uint32_t localId,
     const int seconds =
         config_.timeoutSeconds > 0 ? config_.timeoutSeconds : kSshDefaultTimeoutSeconds;
     SOCKET s = INVALID_SOCKET;
-    std::string target;
+    std::string target, originAddress;
+    std::uint32_t originPort = 0;
     switch (type) {
         case SshChannelType::ForwardedTcpip: {
             std::string_view address;
@@ -222,11 +246,16 @@ bool SshForwarder::TakeServerChannel(SshChannelType type, std::uint32_t localId,
             target = config_.agentSocket;
             s = NetConnectLocal(config_.agentSocket.c_str(), seconds);
             break;
-        case SshChannelType::X11:
+        case SshChannelType::X11: {
             if (!config_.forwardX11 || config_.x11Socket.empty()) return false;
+            // The client's address and port (older servers leave them out).
+            std::string_view address;
+            if (!fields.ReadString(&address) || !fields.ReadUint32(&originPort)) originPort = 0;
+            originAddress = address;
             target = config_.x11Socket;
             s = NetConnectLocal(config_.x11Socket.c_str(), seconds);
             break;
+        }
         default:
             return false;
     }
@@ -238,6 +267,8 @@ bool SshForwarder::TakeServerChannel(SshChannelType type, std::uint32_t localId,
     MakeNonBlocking(s);
     Relay relay{localId, s};
     relay.x11Pending = type == SshChannelType::X11;
+    relay.originAddress = std::move(originAddress);
+    relay.originPort = originPort;
     relays_.push_back(relay);
     return true;
 }
@@ -289,7 +320,7 @@ void SshForwarder::Accept(Listener& listener) {
     SplitPeer(s, &originHost, &originPort);
     const std::uint32_t id = layer_.OpenDirectTcpip(
         listener.forward.targetHost, listener.forward.targetPort, originHost, originPort);
-    relays_.push_back({id, s});
+    relays_.emplace_back(id, s);
 }
 
 bool SshForwarder::ServiceRelay(Relay& relay, unsigned ready) {
@@ -367,27 +398,24 @@ bool SshForwarder::CheckX11(Relay& relay, SshChannel& channel) {
     }
     const auto name = bytes.subspan(setup.nameOffset, setup.nameLength);
     const auto data = bytes.subspan(setup.dataOffset, setup.dataLength);
-    const bool nameMatches = std::ranges::equal(
-        name,
-        std::span(reinterpret_cast<const std::uint8_t*>(kX11Protocol.data()), kX11Protocol.size()));
-    const bool cookieMatches = data.size() == fakeCookie_.size() &&
-                               ConstantTimeEqual(data.data(), fakeCookie_.data(), data.size());
     relay.x11Pending = false;
-    if (!nameMatches || !cookieMatches) {
-        NetTraceMessage(NET_TRACE_INFO, "SSH X11 connection with a wrong cookie refused");
+    if (!FakeDataMatches(name, data, relay)) {
+        NetTraceMessage(NET_TRACE_INFO, "SSH X11 connection with wrong authorisation refused");
         relay.broken = true;
         layer_.CloseChannel(relay.channel);
         return false;
     }
     const bool bigEndian = bytes[0] == 'B';
+    // The display's own cookie, or no authorisation at all when there is none.
     const auto real = config_.x11Cookie.bytes();
-    SecureBytes rewritten(12 + Padded(name.size()) + Padded(real.size()), 0);
+    const std::string_view realName = real.empty() ? std::string_view() : kX11Mit;
+    SecureBytes rewritten(12 + Padded(realName.size()) + Padded(real.size()), 0);
     std::copy_n(bytes.begin(), 6, rewritten.begin());
-    PutCard16(rewritten.data() + 6, static_cast<std::uint16_t>(name.size()), bigEndian);
+    PutCard16(rewritten.data() + 6, static_cast<std::uint16_t>(realName.size()), bigEndian);
     PutCard16(rewritten.data() + 8, static_cast<std::uint16_t>(real.size()), bigEndian);
-    std::ranges::copy(name, rewritten.begin() + 12);
-    std::ranges::copy(real,
-                      rewritten.begin() + 12 + static_cast<std::ptrdiff_t>(Padded(name.size())));
+    std::ranges::copy(realName, rewritten.begin() + 12);
+    std::ranges::copy(
+        real, rewritten.begin() + 12 + static_cast<std::ptrdiff_t>(Padded(realName.size())));
     // A fresh local socket takes these few bytes at once.
     const int sent = NetSend(relay.socket, rewritten.data(), static_cast<int>(rewritten.size()), 0);
     layer_.Consume(relay.channel, setup.length);
@@ -397,4 +425,62 @@ bool SshForwarder::CheckX11(Relay& relay, SshChannel& channel) {
         return false;
     }
     return true;
+}
+
+std::string_view SshForwarder::x11FakeProtocolName() const {
+    return config_.x11FakeProtocol == SshX11Protocol::XdmAuthorization ? kX11Xdm : kX11Mit;
+}
+
+bool SshForwarder::FakeDataMatches(std::span<const std::uint8_t> name,
+                                   std::span<const std::uint8_t> data, const Relay& relay) {
+    if (!SameText(name, x11FakeProtocolName())) return false;
+    if (config_.x11FakeProtocol == SshX11Protocol::XdmAuthorization) return XdmMatches(data, relay);
+    return data.size() == fakeCookie_.size() &&
+           ConstantTimeEqual(data.data(), fakeCookie_.data(), data.size());
+}
+
+// XDM-AUTHORIZATION-1: 24 bytes, DES-CBC with a zero IV under the key in the fake
+// data's second half, of its first half, the client's IPv4 address and port (as the
+// server reported them in the channel open), the client's clock in seconds and six
+// zero bytes. The clock must be within the skew and each set-up counts once.
+bool SshForwarder::XdmMatches(std::span<const std::uint8_t> data, const Relay& relay) {
+    std::uint8_t address[4];
+    if (data.size() != 24 ||
+        NetInetPton(NET_FAMILY_IPV4, relay.originAddress.c_str(), address) != 1)
+        return false;
+    // The key's 56 bits are bytes 9..15, seven to each DES key byte above its
+    // (ignored) parity bit.
+    std::uint64_t bits = 0;
+    for (int i = 9; i < 16; ++i)
+        bits = bits << 8 | fakeCookie_[static_cast<std::size_t>(i)];
+    std::uint8_t keyBytes[8];
+    for (int i = 0; i < 8; ++i)
+        keyBytes[i] = static_cast<std::uint8_t>(((bits >> (49 - 7 * i)) & 0x7f) << 1);
+    DesKey key;
+    DesSetKey(key, keyBytes);
+    std::array<std::uint8_t, 24> plain;
+    std::ranges::copy(data, plain.begin());
+    std::uint8_t iv[8] = {};
+    DesCbcDecrypt(key, iv, plain.data(), plain.size());
+    SecureWipe(&key, sizeof key);
+    SecureWipe(keyBytes, sizeof keyBytes);
+    SecureWipe(&bits, sizeof bits);
+    bool matches = ConstantTimeEqual(plain.data(), fakeCookie_.data(), 8);
+    matches &= std::equal(address, address + 4, plain.data() + 8);
+    matches &= LoadBe16(plain.data() + 12) == relay.originPort;
+    matches &= std::all_of(plain.begin() + 18, plain.end(), [](std::uint8_t b) { return b == 0; });
+    XdmSeen seen{LoadBe32(plain.data() + 14), {}};
+    std::copy_n(plain.begin() + 8, seen.client.size(), seen.client.begin());
+    SecureWipe(plain.data(), plain.size());
+    const std::int64_t now = UnixNow();
+    matches &= seen.time >= now - kXdmSkewSeconds && seen.time <= now + kXdmSkewSeconds;
+    std::erase_if(xdmSeen_,
+                  [&](const XdmSeen& old) { return old.time < now - kXdmSkewSeconds; });
+    for (const XdmSeen& old : xdmSeen_)
+        if (old.client == seen.client) matches = false;
+    if (matches) {
+        if (xdmSeen_.size() >= kXdmSeenLimit) xdmSeen_.erase(xdmSeen_.begin());
+        xdmSeen_.push_back(seen);
+    }
+    return matches;
 }

@@ -8,11 +8,13 @@
 // connect to a local target, which is bounded by the connection's time-out.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "net/net.h"
@@ -72,7 +74,9 @@ class SshForwarder final : public SshChannelOwner {
         std::uint16_t port = 0;  // the port the server listens on
     };
     Answer answer(std::uint64_t ticket) const;
-    // The real X11 cookie's fake stand-in sent in the x11-req (hex).
+    // The authorisation the x11-req hands the server's X clients: the protocol's
+    // name and the fake data in hex.
+    std::string_view x11FakeProtocolName() const;
     const std::string& x11FakeCookieHex() const { return fakeHex_; }
 
     // A channel of the caller's (a direct stream) given up before the server's
@@ -102,12 +106,15 @@ class SshForwarder final : public SshChannelOwner {
         SshLocalForward forward;
     };
     struct Relay {
+        Relay(std::uint32_t id, SOCKET local) : channel(id), socket(local) {}
         std::uint32_t channel;
         SOCKET socket;
         bool localEof = false;      // the local side sent its end
         bool shutdownSent = false;  // the server's end passed on to the local side
         bool broken = false;        // the local socket failed
         bool x11Pending = false;    // the X11 set-up is not checked yet
+        std::string originAddress;  // of an X11 channel, as the server saw the client
+        std::uint32_t originPort = 0;
     };
     struct Pending {
         std::uint64_t ticket;
@@ -120,6 +127,9 @@ class SshForwarder final : public SshChannelOwner {
     // false when the relay is finished and its socket closed.
     bool ServiceRelay(Relay& relay, unsigned ready);
     bool CheckX11(Relay& relay, SshChannel& channel);
+    bool FakeDataMatches(std::span<const std::uint8_t> name, std::span<const std::uint8_t> data,
+                         const Relay& relay);
+    bool XdmMatches(std::span<const std::uint8_t> data, const Relay& relay);
     SOCKET ConnectTarget(const std::string& host, std::uint16_t port);
 
     const SshConfig& config_;
@@ -133,5 +143,12 @@ class SshForwarder final : public SshChannelOwner {
     std::uint64_t nextTicket_ = 1;
     SecureBytes fakeCookie_;
     std::string fakeHex_;
+    // XDM-AUTHORIZATION-1 set-ups already taken within the clock skew allowed
+    // (each is good for one connection): the client's address, port and clock.
+    struct XdmSeen {
+        std::int64_t time;
+        std::array<std::uint8_t, 10> client;
+    };
+    std::vector<XdmSeen> xdmSeen_;
     bool netStarted_ = false;
 };

@@ -82,7 +82,7 @@ bool SshSession::StartProtocol() {
     forwarder_ = std::make_unique<SshForwarder>(config_, *layer_);
     layer_->SetOwner(forwarder_.get());
     if (config_.forwardX11)
-        layer_->SetX11Request("MIT-MAGIC-COOKIE-1", forwarder_->x11FakeCookieHex(),
+        layer_->SetX11Request(std::string(forwarder_->x11FakeProtocolName()), forwarder_->x11FakeCookieHex(),
                               config_.x11Screen);
     auth_->Start();
     return true;

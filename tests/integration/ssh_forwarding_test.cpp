@@ -1,11 +1,13 @@
 // Forwarding through a real OpenSSH sshd: local forwarding (a listener of ours
 // and a stream of the caller's), remote forwarding with a port the server chooses
-// and its cancel, and agent forwarding proven by `ssh-add -l` run at the server.
+// and its cancel, agent forwarding proven by `ssh-add -l` run at the server, and
+// X11 forwarding proven by `xdpyinfo` run at the server against our own Xvfb.
 // The shared test instance refuses forwarding, so each test runs a private sshd in
 // inetd mode (-i) over one loopback connection, with the shared configuration and
 // forwarding allowed in front of it (sshd keeps a keyword's first value). Bytes go
 // both ways through many windows and past the channel throttles, checked whole.
 #include <fcntl.h>
+#include <poll.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -37,10 +39,12 @@ constexpr auto kBound = std::chrono::seconds(20);
 // A private sshd serving one connection; the session of the test user over it.
 class PrivateSshd {
   public:
-    explicit PrivateSshd(const std::string& config) : folder_("ssh-forwarding") {
+    // extra: settings ahead of all others (sshd keeps a keyword's first value).
+    explicit PrivateSshd(const std::string& config, const std::string& extra = "")
+        : folder_("ssh-forwarding") {
         std::ifstream shared(config);
         std::stringstream text;
-        text << "AllowTcpForwarding yes\nAllowAgentForwarding yes\nX11Forwarding no\n"
+        text << extra << "AllowTcpForwarding yes\nAllowAgentForwarding yes\nX11Forwarding no\n"
              << shared.rdbuf();
         WriteFile((folder_ / "sshd.conf").string(), text.str());
         int port = 0;
@@ -300,6 +304,119 @@ TEST(SshForwardingTest, RemotePortChosenByTheServerRelaysAndCancels) {
     if (refused >= 0) ::close(refused);
     // Cancelling again: the server no longer knows the port.
     EXPECT_EQ(session->CancelForwardRemote("127.0.0.1", port), fileErrorAccessDenied);
+}
+
+// A display of our own: Xvfb on a display number it chooses, open only to its
+// cookie (MIT-MAGIC-COOKIE-1), on its Unix socket.
+class VirtualDisplay {
+  public:
+    explicit VirtualDisplay(const ScratchFolder& folder) {
+        cookie_ = NoiseBytes(16, 7);
+        std::string hex;
+        for (unsigned char byte : cookie_) {
+            static const char kHex[] = "0123456789abcdef";
+            hex += kHex[byte >> 4];
+            hex += kHex[byte & 15];
+        }
+        const std::string auth = (folder / "display.auth").string();
+        int numbers[2];
+        if (::pipe(numbers) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, numbers[1], 3);
+        posix_spawn_file_actions_addopen(&actions, 2, (folder / "xvfb.log").c_str(),
+                                         O_WRONLY | O_CREAT, 0644);
+        // The cookie is written before the server reads it (once, at its start).
+        if (std::system(("xauth -q -f " + auth + " add :0 . " + hex + " 2>/dev/null").c_str()) != 0)
+            return;
+        std::vector<std::string> args = {"/usr/bin/Xvfb", "-displayfd", "3", "-auth", auth,
+                                         "-nolisten", "tcp"};
+        std::vector<char*> argv = ArgvOf(args);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(numbers[1]);
+        std::string number;
+        pollfd waiting{numbers[0], POLLIN, 0};
+        const auto end = Clock::now() + std::chrono::seconds(10);
+        while (number.find('\n') == std::string::npos && Clock::now() < end) {
+            if (::poll(&waiting, 1, 100) <= 0) continue;
+            char buffer[16];
+            const ssize_t n = ::read(numbers[0], buffer, sizeof buffer);
+            if (n <= 0) break;
+            number.append(buffer, static_cast<std::size_t>(n));
+        }
+        ::close(numbers[0]);
+        if (number.find('\n') != std::string::npos)
+            socket_ = "/tmp/.X11-unix/X" + number.substr(0, number.find('\n'));
+    }
+    ~VirtualDisplay() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    const std::string& socket() const { return socket_; }
+    const std::string& cookie() const { return cookie_; }
+
+  private:
+    pid_t pid_ = -1;
+    std::string socket_;
+    std::string cookie_;
+};
+
+// xdpyinfo run at the server draws on our Xvfb through the forwarded display, with
+// either fake protocol: sshd hands the fake data to the server's xauth, the X
+// library sends it (XDM-AUTHORIZATION-1 wrapped with its address, port and clock),
+// and we check it and pass the display's own cookie on in its place.
+TEST(SshForwardingTest, X11ClientsAtTheServerReachTheLocalDisplay) {
+    for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdpyinfo", "/usr/bin/xauth"})
+        if (!std::filesystem::exists(tool)) {
+            if (InCi()) FAIL() << tool << " missing; run scripts/deps.sh";
+            GTEST_SKIP() << tool << " is not installed";
+        }
+    REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", "FT_TEST_PASSWORD",
+                            "FT_TEST_SSHD_CONFIG");
+    if (::geteuid() != 0 && !InCi()) GTEST_SKIP() << "a private sshd needs root";
+    RandomStart();
+    ScratchFolder folder("x11");
+    VirtualDisplay display(folder);
+    ASSERT_FALSE(display.socket().empty()) << ReadFile((folder / "xvfb.log").string());
+    // The server's xauth writes the fake data into a file of this test's, which
+    // the test user (the server's side of the session) must be able to write.
+    const std::string authority = (folder / "Xauthority").string();
+    const std::string xauth = (folder / "xauth").string();
+    WriteFile(xauth, "#!/bin/sh\nexec /usr/bin/xauth -f " + authority + " \"$@\"\n", 0755);
+    std::filesystem::permissions(folder.path(), std::filesystem::perms::all);
+    // An IPv4 display address, which XDM-AUTHORIZATION-1 needs.
+    const std::string command = "xauth -f " + authority + " list | cut -d' ' -f3; XAUTHORITY=" +
+                                authority +
+                                " DISPLAY=127.0.0.1:${DISPLAY#*:} xdpyinfo 2>&1 | grep vendor";
+
+    for (SshX11Protocol protocol :
+         {SshX11Protocol::MitMagicCookie, SshX11Protocol::XdmAuthorization}) {
+        const bool xdm = protocol == SshX11Protocol::XdmAuthorization;
+        SCOPED_TRACE(xdm ? "XDM-AUTHORIZATION-1" : "MIT-MAGIC-COOKIE-1");
+        PrivateSshd sshd(Setting("FT_TEST_SSHD_CONFIG"),
+                         "X11Forwarding yes\nXAuthLocation " + xauth + "\n");
+        SshConfig config = UserConfig(command);
+        config.forwardX11 = true;
+        config.x11FakeProtocol = protocol;
+        config.x11Socket = display.socket();
+        config.x11Cookie = display.cookie();
+        auto session = sshd.Login(config);
+        ASSERT_TRUE(session);
+        std::string output;
+        std::vector<std::uint8_t> buffer(4096);
+        long n = 0;
+        while ((n = session->Read(buffer)) > 0)
+            output.append(reinterpret_cast<const char*>(buffer.data()),
+                          static_cast<std::size_t>(n));
+        EXPECT_EQ(n, 0) << session->errorText();
+        session->Close();
+        EXPECT_EQ(output.substr(0, output.find('\n')),
+                  xdm ? "XDM-AUTHORIZATION-1" : "MIT-MAGIC-COOKIE-1");
+        EXPECT_NE(output.find("vendor string:"), std::string::npos)
+            << ReadFile(sshd.log());
+    }
 }
 
 // The server's `ssh-add -l` reaches our agent (an empty one answers that it has

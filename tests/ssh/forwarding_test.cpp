@@ -1,7 +1,7 @@
 // Forwarded channels fed with hand-made server messages, where a real server
 // cannot show the fault: the two throttles, which server-opened channels are taken
-// or refused (and with which text), and the X11 set-up with a right and a wrong
-// cookie as the local display sees it.
+// or refused (and with which text), and the X11 set-up with right and wrong fake
+// data of both protocols as the local display sees it.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -9,9 +9,12 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "crypto/des.h"
 #include "crypto/random.h"
 #include "recording_link.h"
 #include "ssh/forwarding.h"
@@ -140,9 +143,32 @@ TEST_F(SshForwardingTest, ServerChannelsAreTakenOnlyWhenAskedFor) {
     ::close(target);
 }
 
-// The X11 client's set-up must carry the fake cookie; the display then gets the
-// real one, and a wrong cookie closes the channel with nothing passed on.
-TEST_F(SshForwardingTest, X11SetUpGetsTheRealCookieOnlyForTheFakeOne) {
+// DES-CBC (zero IV) of the 24 bytes under the fake data's key, as an X client of
+// XDM-AUTHORIZATION-1 wraps them: each key byte takes seven of the bits of bytes
+// 9..15 above its parity bit.
+std::string XdmWrap(const std::string& fake, std::uint16_t port, std::uint32_t clock) {
+    const auto* in = reinterpret_cast<const std::uint8_t*>(fake.data()) + 8;
+    std::uint8_t keyBytes[8];
+    for (int i = 0; i < 7; ++i)
+        keyBytes[i] = static_cast<std::uint8_t>((((in[i] << (7 - i)) | (in[i + 1] >> (i + 1))) & 0x7f) << 1);
+    keyBytes[7] = static_cast<std::uint8_t>((in[7] & 0x7f) << 1);
+    std::uint8_t block[24] = {};
+    std::memcpy(block, fake.data(), 8);
+    block[8] = 127, block[11] = 1;
+    block[12] = static_cast<std::uint8_t>(port >> 8), block[13] = static_cast<std::uint8_t>(port);
+    for (int i = 0; i < 4; ++i) block[14 + i] = static_cast<std::uint8_t>(clock >> (24 - 8 * i));
+    DesKey key;
+    DesSetKey(key, keyBytes);
+    std::uint8_t iv[8] = {};
+    DesCbcEncrypt(key, iv, block, sizeof block);
+    return std::string(reinterpret_cast<const char*>(block), sizeof block);
+}
+
+// The X11 client's set-up must carry the fake data; the display then gets the
+// real cookie, and anything else closes the channel with nothing passed on. Under
+// XDM-AUTHORIZATION-1 the data must also name the client's address and port as the
+// channel open gave them, a clock within 20 minutes, and count only once.
+TEST_F(SshForwardingTest, X11SetUpGetsTheRealCookieOnlyForTheFakeData) {
     RandomStart();
     ScratchFolder folder("x11");
     const std::string path = (folder / "X0").string();
@@ -156,12 +182,6 @@ TEST_F(SshForwardingTest, X11SetUpGetsTheRealCookieOnlyForTheFakeOne) {
     config_.x11Socket = path;
     const std::string real = "0123456789abcdef";
     config_.x11Cookie = real;
-    SshForwarder forwarder(config_, layer_);
-    layer_.SetOwner(&forwarder);
-    std::string fake;
-    for (std::size_t i = 0; i < 32; i += 2)
-        fake +=
-            static_cast<char>(std::stoi(forwarder.x11FakeCookieHex().substr(i, 2), nullptr, 16));
 
     // Little-endian set-up: 'l', pad, version 11.0, name and data lengths, pad.
     auto setup = [](const std::string& name, const std::string& data) {
@@ -171,17 +191,38 @@ TEST_F(SshForwardingTest, X11SetUpGetsTheRealCookieOnlyForTheFakeOne) {
         bytes += data + std::string((4 - data.size() % 4) % 4, '\0');
         return bytes;
     };
+    const std::string mit = "MIT-MAGIC-COOKIE-1", xdm = "XDM-AUTHORIZATION-1";
+    const auto now = static_cast<std::uint32_t>(std::time(nullptr));
+    enum Data { Fake, Wrong, XdmNow, XdmOtherPort, XdmStale };
     const struct {
         const char* name;
-        std::string cookie;
-        std::string passedOn;
+        SshX11Protocol protocol;
+        const std::string& sentName;
+        Data data;
+        bool passes;
     } cases[] = {
-        {"right cookie", fake, setup("MIT-MAGIC-COOKIE-1", real) + "rest"},
-        {"wrong cookie", std::string(16, 'x'), ""},
-        {"other protocol", fake, ""},
+        {"right cookie", SshX11Protocol::MitMagicCookie, mit, Fake, true},
+        {"wrong cookie", SshX11Protocol::MitMagicCookie, mit, Wrong, false},
+        {"other protocol", SshX11Protocol::MitMagicCookie, xdm, Fake, false},
+        {"xdm", SshX11Protocol::XdmAuthorization, xdm, XdmNow, true},
+        {"xdm replayed", SshX11Protocol::XdmAuthorization, xdm, XdmNow, false},
+        {"xdm from another port", SshX11Protocol::XdmAuthorization, xdm, XdmOtherPort, false},
+        {"xdm 30 minutes old", SshX11Protocol::XdmAuthorization, xdm, XdmStale, false},
+        {"xdm data as a cookie", SshX11Protocol::XdmAuthorization, mit, Fake, false},
     };
+    std::unique_ptr<SshForwarder> forwarder;
+    std::string fake;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        if (!forwarder || config_.x11FakeProtocol != c.protocol) {
+            config_.x11FakeProtocol = c.protocol;
+            forwarder = std::make_unique<SshForwarder>(config_, layer_);
+            layer_.SetOwner(forwarder.get());
+            const std::string hex = forwarder->x11FakeCookieHex();
+            fake.clear();
+            for (std::size_t i = 0; i < hex.size(); i += 2)
+                fake += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+        }
         link_.Clear();
         ServerOpens("x11", Message(0).Str("127.0.0.1").U32(6010));
         ASSERT_EQ(LastReply(link_), "confirmed");
@@ -190,24 +231,28 @@ TEST_F(SshForwardingTest, X11SetUpGetsTheRealCookieOnlyForTheFakeOne) {
         SshReader confirmation = link_.Reader(link_.sent.size() - 1);
         std::uint32_t recipient = 0, id = 0;
         ASSERT_TRUE(confirmation.ReadUint32(&recipient) && confirmation.ReadUint32(&id));
-        const std::string name =
-            std::string(c.name) == "other protocol" ? "XDM-AUTHORIZATION-1" : "MIT-MAGIC-COOKIE-1";
+        const std::string data = c.data == Fake           ? fake
+                                 : c.data == Wrong        ? std::string(16, 'x')
+                                 : c.data == XdmNow       ? XdmWrap(fake, 6010, now)
+                                 : c.data == XdmOtherPort ? XdmWrap(fake, 6011, now)
+                                                          : XdmWrap(fake, 6010, now - 1800);
+        const std::string passedOn = c.passes ? setup(mit, real) + "rest" : "";
         // The set-up arrives in two pieces; nothing passes before it is whole.
-        const std::string sent = setup(name, c.cookie) + "rest";
+        const std::string sent = setup(c.sentName, data) + "rest";
         layer_.Handle(Message(kSshMsgChannelData).U32(id).Str(sent.substr(0, 20)));
-        forwarder.Service({});
+        forwarder->Service({});
         layer_.Handle(Message(kSshMsgChannelData).U32(id).Str(sent.substr(20)));
-        forwarder.Service({});
+        forwarder->Service({});
         std::string got;
         pollfd waiting{client, POLLIN, 0};
-        while (got.size() < c.passedOn.size() && ::poll(&waiting, 1, 1000) > 0) {
+        while (got.size() < passedOn.size() && ::poll(&waiting, 1, 1000) > 0) {
             char buffer[256];
             const ssize_t n = ::read(client, buffer, sizeof buffer);
             if (n <= 0) break;
             got.append(buffer, static_cast<std::size_t>(n));
         }
-        EXPECT_EQ(got, c.passedOn);
-        EXPECT_EQ(LastReply(link_) == "closed", c.passedOn.empty());
+        EXPECT_EQ(got, passedOn);
+        EXPECT_EQ(LastReply(link_) == "closed", passedOn.empty());
         ::close(client);
     }
     ::close(display);
