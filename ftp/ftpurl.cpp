@@ -90,7 +90,7 @@ int FtpParseUrl(const char* text, FtpUrlRecord** record) {
     std::string path(pieces.path.value_or("/"));
     int transferType = FTP_URL_TYPE_IMAGE;
     if (!CutTransferType(path, &transferType)) return 0;
-    path.resize(urlparts::RemoveDotSegments(path));
+    path.resize(urlparts::RemoveDotSegments(path, urlparts::DotRule::TrailingDots));
     DirectoryAndFile parts = SplitDirectoryAndFile(path);
 
     FtpUrlRecord head{pieces.scheme->number,
@@ -134,7 +134,8 @@ int FtpComposeUrl(const FtpUrlRecord* record, char* buffer, int bufferSize) {
     urlparts::AppendUserInfo(url, user, password);
     urlparts::AppendHost(url, host);
     urlparts::AppendPort(url, record->port, scheme->defaultPort);
-    url += urlparts::NormalizedRootedPath(TextOrEmpty(record->directory));
+    url += urlparts::NormalizedRootedPath(TextOrEmpty(record->directory),
+                                         urlparts::DotRule::TrailingDots);
     if (std::string_view fileName = TextOrEmpty(record->fileName); !fileName.empty()) {
         if (!url.ends_with('/')) url += '/';
         url += fileName;
@@ -145,5 +146,5 @@ int FtpComposeUrl(const FtpUrlRecord* record, char* buffer, int bufferSize) {
 }
 
 char* NormalizeUrlPath(char* path) {
-    return urlparts::RemoveDotSegmentsInText(path);
+    return urlparts::RemoveDotSegmentsInText(path, urlparts::DotRule::TrailingDots);
 }

@@ -27,7 +27,9 @@ FT_API void FtpFreeUrl(FtpUrlRecord* record);
 // Composes from a record whose texts the caller owns (null or empty = absent).
 // Returns the length written (NUL-terminated), or 0 on failure or overflow.
 FT_API int FtpComposeUrl(const FtpUrlRecord* record, char* buffer, int bufferSize);
-// Removes "." and ".." segments in place (separators "/" and "\"); returns path.
+// Removes dot segments in place (separators "/" and "\"): the dots that end a
+// segment followed by a separator each remove one segment back, so "." and ".."
+// work as usual and "a.." goes with the segment before it. Returns path.
 FT_API char* NormalizeUrlPath(char* path);
 
 FT_EXTERN_C_END

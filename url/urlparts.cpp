@@ -126,7 +126,7 @@ bool SplitUrl(std::string_view text, std::span<const UrlScheme> schemes, UrlPiec
     return true;
 }
 
-std::size_t RemoveDotSegments(std::span<char> path) {
+std::size_t RemoveDotSegments(std::span<char> path, DotRule rule) {
     // A path that starts with a separator keeps that one when dot segments
     // remove everything before a later separator of the other kind.
     const char root = !path.empty() && IsSeparator(path[0]) ? path[0] : '\0';
@@ -135,7 +135,7 @@ std::size_t RemoveDotSegments(std::span<char> path) {
     bool onlyDots = true;  // the current segment so far
     for (char c : path) {
         if (IsSeparator(c)) {
-            if (onlyDots) {
+            if (onlyDots || rule == DotRule::TrailingDots) {
                 for (std::size_t i = 0; i < dots; ++i)
                     written = DropLastSegment(path, written);
             }
@@ -146,15 +146,16 @@ std::size_t RemoveDotSegments(std::span<char> path) {
             ++dots;
         } else {
             onlyDots = false;
+            if (rule == DotRule::TrailingDots) dots = 0;
         }
         path[written++] = c;
     }
     return written;
 }
 
-char* RemoveDotSegmentsInText(char* path) {
+char* RemoveDotSegmentsInText(char* path, DotRule rule) {
     if (path == nullptr) return nullptr;
-    std::size_t length = RemoveDotSegments(std::span<char>(path, std::strlen(path)));
+    std::size_t length = RemoveDotSegments(std::span<char>(path, std::strlen(path)), rule);
     path[length] = '\0';
     return path;
 }
@@ -165,11 +166,11 @@ std::string NormalizedCopy(std::string_view path) {
     return copy;
 }
 
-std::string NormalizedRootedPath(std::string_view path) {
+std::string NormalizedRootedPath(std::string_view path, DotRule rule) {
     std::string rooted;
     if (!path.starts_with('/')) rooted += '/';
     rooted += path;
-    rooted.resize(RemoveDotSegments(rooted));
+    rooted.resize(RemoveDotSegments(rooted, rule));
     return rooted;
 }
 

@@ -46,15 +46,21 @@ struct UrlPieces {
 // that is not all digits fails. A port outside 1 to 65535 leaves the scheme's default.
 bool SplitUrl(std::string_view text, std::span<const UrlScheme> schemes, UrlPieces* pieces);
 
-// Removes dot segments in place over "/" and "\" separators: a segment made
-// only of n dots and followed by a separator goes, with the n - 1 segments
-// before it (never beyond the start). Returns the new length.
-std::size_t RemoveDotSegments(std::span<char> path);
+// Which segments followed by a separator count as dot segments:
+// - DotSegments (HTTP): a segment made only of n dots goes, with the n - 1
+//   segments before it; names that merely end in dots stay.
+// - TrailingDots (FTP URLs): the dots that end any segment count, so "." and ".."
+//   work as usual, but "a../" also goes, with the segment before it.
+enum class DotRule { DotSegments, TrailingDots };
+
+// Removes dot segments in place over "/" and "\" separators, never beyond the
+// start. Returns the new length.
+std::size_t RemoveDotSegments(std::span<char> path, DotRule rule = DotRule::DotSegments);
 // The same over a NUL-terminated text; null stays null.
-char* RemoveDotSegmentsInText(char* path);
+char* RemoveDotSegmentsInText(char* path, DotRule rule = DotRule::DotSegments);
 std::string NormalizedCopy(std::string_view path);
 // path with a "/" put in front when it lacks one ("/" for an empty path), normalised.
-std::string NormalizedRootedPath(std::string_view path);
+std::string NormalizedRootedPath(std::string_view path, DotRule rule = DotRule::DotSegments);
 
 // Writers for composing. Empty texts count as absent.
 void AppendUserInfo(std::string& url, std::string_view user, std::string_view password);

@@ -76,6 +76,8 @@ TEST(FtpParseUrl, SplitsTheParts) {
         {"ftp://host/x/../../y/z", "1 21 3 host (null):(null) y|z"},
         {"ftp://host/a\\.\\b/f", "1 21 3 host (null):(null) a\\b|f"},
         {"ftp://host/d/..", "1 21 3 host (null):(null) d|.."},
+        // Dots that end a name count too: each removes one segment back.
+        {"ftp://host/v1./a../b/c./f.", "1 21 3 host (null):(null) b|f."},
         {"host", "1 21 3 host (null):(null) |(null)"},
         {"  host/pub/a.txt", "1 21 3 host (null):(null) pub|a.txt"},
         // A type suffix selects the transfer type.
@@ -156,7 +158,7 @@ TEST(FtpComposeUrl, DirectoryIsRootedNormalisedAndJoinedWithFileName) {
         {"pub", nullptr, "ftp://h/pub"},      {"/pub", "f", "ftp://h/pub/f"},
         {"d/", "f", "ftp://h/d/f"},           {"d/s", "", "ftp://h/d/s"},
         {"a/./b/../c", "f", "ftp://h/a/c/f"}, {"a\\..\\b", "f", "ftp://h/b/f"},
-        {"../../x", nullptr, "ftp://h/x"},
+        {"../../x", nullptr, "ftp://h/x"},    {"d/a../b", "f", "ftp://h/b/f"},
     };
     for (const Case& c : cases) {
         FtpUrlRecord record = MakeRecord(1, 21, "h", c.directory, c.fileName);
