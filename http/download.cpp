@@ -189,11 +189,12 @@ void DropFailedFile(platform::ReplacingFile& target, const std::string& path, st
     if (!keep) std::remove(path.c_str());
 }
 
-// Receives the body into the open file through a work buffer: small pieces
-// are gathered, a piece of a work buffer or more is written as it is. 0 or -1.
+// Receives the body into the open file: pieces smaller than a work buffer are
+// gathered into one large write, a piece of a work buffer or more is written as
+// it is when nothing waits before it. 0 or -1.
 int ReceiveIntoFile(HttpClientRecord& client, platform::LocalFile& file) {
     std::vector<char> work;
-    work.reserve(kWorkBufferSize);
+    work.reserve(kGatherBufferSize);
     const auto write = [&](const char* data, std::size_t size) {
         return size == 0 || file.Write(data, size) ? true : (Fail(fileErrorFileWriteFailed), false);
     };
@@ -206,7 +207,7 @@ int ReceiveIntoFile(HttpClientRecord& client, platform::LocalFile& file) {
     const int received = ReceiveBody(client, pacer, [&](const char* data, std::size_t size) {
         if (work.empty() && size >= kWorkBufferSize) return write(data, size);
         work.insert(work.end(), data, data + size);
-        return work.size() < kWorkBufferSize || flush();
+        return work.size() + kWorkBufferSize <= kGatherBufferSize || flush();
     });
     // What arrived before a failure is kept in the file as well.
     if (!flush()) return -1;

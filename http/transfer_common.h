@@ -19,6 +19,9 @@
 namespace http {
 
 inline constexpr std::size_t kWorkBufferSize = 32768;
+// Downloads gather pieces smaller than a work buffer (TLS records) up to this
+// much before each file write.
+inline constexpr std::size_t kGatherBufferSize = 256 * 1024;
 
 // A null or empty text (resource, file or field name).
 inline bool IsEmptyText(const char* text) {

@@ -68,6 +68,7 @@ struct TlsChannel {
     SSL_SESSION* latestSession = nullptr;  // the newest resumable session of this channel
 
     std::vector<unsigned char> received;  // one socket receive
+    std::vector<unsigned char> sending;   // sealed records on their way to the socket
     std::vector<unsigned char> gathered;  // plaintext kept back by TlsEncryptGathered
 
     long validationStatus = 0;  // X509_V_OK or the verification error

@@ -13,7 +13,9 @@
 namespace tls {
 namespace {
 
-constexpr int kSendChunk = 16384;
+// Sealed records go out in sends of up to this much (a large write is many
+// records; one send each would cost a system call per 16 KiB).
+constexpr std::size_t kSendChunk = 262144;
 constexpr int kDiscardRounds = 16;
 
 // Waits until the socket is ready or the deadline passes. 0, or the error
@@ -58,11 +60,13 @@ int SendAll(TlsChannel& channel, const unsigned char* data, int length) {
 }  // namespace
 
 int FlushOutput(TlsChannel& channel) {
-    unsigned char chunk[kSendChunk];
-    while (BIO_ctrl_pending(channel.networkOut) > 0) {
-        int length = BIO_read(channel.networkOut, chunk, sizeof chunk);
+    for (std::size_t pending; (pending = BIO_ctrl_pending(channel.networkOut)) > 0;) {
+        if (channel.sending.size() < std::min(pending, kSendChunk))
+            channel.sending.resize(std::min(pending, kSendChunk));
+        const int length = BIO_read(channel.networkOut, channel.sending.data(),
+                                    static_cast<int>(std::min(pending, channel.sending.size())));
         if (length <= 0) break;
-        if (!SendAll(channel, chunk, length)) return 0;
+        if (!SendAll(channel, channel.sending.data(), length)) return 0;
     }
     return 1;
 }
