@@ -50,6 +50,9 @@ const LineCase kLines[] = {
     {"UnixLoneNameColumnIsTheGroup", FTP_DIRECTORY_UNIX, 0,
      "-rw-r--r-- 1 ftp 220 Jun 1 09:00 welcome.msg",
      "welcome.msg|220|644|f|1|:ftp|2024-06-01 09:00"},
+    {"UnixLargestSignedSize", FTP_DIRECTORY_UNIX, 0,
+     "-rw-r--r-- 1 ftp 9223372036854775807 Jun 1 09:00 max.img",
+     "max.img|9223372036854775807|644|f|1|:ftp|2024-06-01 09:00"},
     {"UnixNameKeepsInnerBlanks", FTP_DIRECTORY_UNIX, 0,
      "-rw-r--r-- 1 u g 5 Jan 2 2020 my  holiday\tphotos.zip",
      "my  holiday\tphotos.zip|5|644|f|1|u:g|2020-01-02 00:00"},
@@ -83,6 +86,8 @@ const LineCase kLines[] = {
     {"MsDosExecutableWithBlanksAndLongYear", FTP_DIRECTORY_MSDOS, 0,
      "10-01-2019  09:30AM              1048576 Setup Program.exe",
      "Setup Program.exe|1048576|555|f|0|:|2019-10-01 09:30"},
+    {"MsDosLargestSignedSize", FTP_DIRECTORY_MSDOS, 0, "10-01-19 09:30AM 9223372036854775807 m",
+     "m|9223372036854775807|444|f|0|:|2019-10-01 09:30"},
     // Executable extensions (.bat, .cmd, .com, .exe, .pif) in any case.
     {"MsDosBatch", FTP_DIRECTORY_MSDOS, 0, "01-01-20 01:00AM 1 a.BAT",
      "a.BAT|1|555|f|0|:|2020-01-01 01:00"},
@@ -97,6 +102,8 @@ const LineCase kLines[] = {
      "MAIL|1024|704|d|0|SYSTEM:|2000-01-01 00:00"},
     {"VmsTwoDigitYearPivotsAtSixty", FTP_DIRECTORY_VMS, 0, "A.TXT;1 2 01-JAN-60",
      "A.TXT|1024|777|f|0|:|1960-01-01 00:00"},
+    {"VmsBlocksBeyondFourGigabytes", FTP_DIRECTORY_VMS, 0, "BIG.IMG;1 10485760 3-MAR-2001 09:15",
+     "BIG.IMG|5368709120|777|f|0|:|2001-03-03 09:15"},
     {"VmsShortLineGetsAllPermissions", FTP_DIRECTORY_VMS, 0, "README.TXT;3 4 3-MAR-2001 09:15",
      "README.TXT|2048|777|f|0|:|2001-03-03 09:15"},
     {"VmsUnknownTailGetsNone", FTP_DIRECTORY_VMS, 0, "README.TXT;3 4 3-MAR-2001 09:15 something",
@@ -105,8 +112,8 @@ const LineCase kLines[] = {
      "d [R----F--] supervisor            512       Jan 16 18:53    login",
      "login|512|644|d|0|supervisor:|2024-01-16 18:53"},
     {"NetWareRightsAttached", FTP_DIRECTORY_NETWARE, 0,
-     "-[RWCEAFMS] rhesus             214059       Oct 20  2023    cx.exe",
-     "cx.exe|214059|666|f|0|rhesus:|2023-10-20 00:00"},
+     "-[RWCEAFMS] rhesus             5368709120       Oct 20  2023    cx.exe",
+     "cx.exe|5368709120|666|f|0|rhesus:|2023-10-20 00:00"},
     // Secure-shell lines give the mode in decimal.
     {"SftpDirectory", FTP_DIRECTORY_AUTO, 0, "16877 1 1000 1000 4096 12-31-2011 23:59:58 docs",
      "docs|4096|755|d|1|1000:1000|2011-12-31 23:59", true},
@@ -141,7 +148,11 @@ TEST(ListingLines, MissingOrMalformedColumnsDropTheLine) {
         {FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 5 Feb 30 2020 name"},
         {FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 5 Jan 2 24:00 name"},
         {FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 5 Jan 2 12:5 name"},
+        // Sizes beyond the largest signed 64-bit number drop the line instead of wrapping.
         {FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 99999999999999999999999 Jan 2 2020 too.big"},
+        {FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 9223372036854775808 Jan 2 2020 over.img"},
+        {FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 18446744073709551617 Jan 2 2020 wrap.img"},
+        {FTP_DIRECTORY_MSDOS, "10-01-19 09:30AM 9223372036854775808 over.img"},
         {FTP_DIRECTORY_MSDOS, "12-24-20  05:45XM 512 a"},
         {FTP_DIRECTORY_NETWARE, "d RWF supervisor 512 Jan 16 18:53 login"},
         {FTP_DIRECTORY_STERLING2, "-C--E-----FTP B Q 1 41 Aug 12 13:56 X"},
@@ -239,53 +250,6 @@ TEST(SftpListing, SecondsAreDroppedAndLinksCountAsDirectories) {
     auto link = MustParse(state, "41471 1 0 0 7 01-01-1970 00:00:00 current");
     EXPECT_TRUE(link.link);
     EXPECT_EQ(link.Record().directory, 1);
-}
-
-// ---- MLSD facts -------------------------------------------------------------------
-
-TEST(FactsListing, DirectoryTypesPermFactAndCase) {
-    for (const char* type : {"dir", "cdir", "PDIR"}) {
-        FtpDirectoryEntry entry{};
-        ASSERT_TRUE(ftp::ParseFacts(std::string("Type=") + type + ";Perm=elw; x", entry));
-        EXPECT_EQ(entry.directory, 1) << type;
-        EXPECT_EQ(entry.permissions, 0x80u) << type;
-    }
-    FtpDirectoryEntry file{};
-    ASSERT_TRUE(ftp::ParseFacts("type=file;perm=rw;unix.uid=0;unix.gid=0; f", file));
-    EXPECT_EQ(file.permissions, 0x180u);
-    EXPECT_STREQ(file.owner, "0");
-}
-
-TEST(FactsListing, StatusReplyWithTextLineAndNameHoldingSemicolons) {
-    FtpDirectoryEntry entry{};
-    ASSERT_TRUE(ftp::ParseFacts(
-        "Listing /pub/a;b.txt\n type=file;size=7;modify=19991231235959.123; /pub/a;b.txt\n"
-        " End",
-        entry));
-    EXPECT_STREQ(entry.name, "/pub/a;b.txt");
-    EXPECT_EQ(entry.size, 7u);
-    EXPECT_EQ(entry.date.wYear, 1999);
-    EXPECT_EQ(entry.date.wSecond, 59);
-}
-
-// (Malformed facts lines: mlsd_listing_test.cpp.)
-TEST(FactsListing, BadValuesAreIgnored) {
-    FtpDirectoryEntry entry{};
-    entry.size = 99;
-    ASSERT_TRUE(ftp::ParseFacts("size=12x;modify=2024;unix.mode=0755; y", entry));
-    EXPECT_EQ(entry.size, 0u);
-    EXPECT_EQ(entry.date.wYear, 0);
-    EXPECT_EQ(entry.permissions, 0755u);
-}
-
-// ---- Name lists ---------------------------------------------------------------------
-
-TEST(NameOnlyListing, FirstBlankEndsTheName) {
-    ListingParserState state = StateFor(FTP_DIRECTORY_AUTO, 1);
-    state.nameOnly = true;
-    EXPECT_EQ(Name(MustParse(state, "my file.txt\r")), "my");
-    EXPECT_EQ(Name(MustParse(state, "total")), "total");
-    EXPECT_EQ(state.format, FTP_DIRECTORY_AUTO);
 }
 
 }  // namespace

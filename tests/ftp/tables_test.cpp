@@ -33,31 +33,28 @@ TEST(SystemTypeTable, KeywordAnywhereInAnyCaseAndTheFirstRowWins) {
     EXPECT_EQ(FindSystemType("Plan 9"), nullptr);
 }
 
-TEST(FeatureTable, KeywordsOfEveryLineInAnyCase) {
+// FEAT keywords of every line in any case; the time commands stay available
+// without MDTM or MFMT.
+TEST(FeatureTable, KeywordsAndTheTimeCommandFallback) {
     EXPECT_EQ(
         FeaturesFromFeatReply("Features:\n EPSV\n mdtm\n REST STREAM\n mlst type*;\n"
                               " auth tls\n xquota\n End"),
         kFeatureEpsv | kFeatureMdtm | kFeatureRest | kFeatureMlst | kFeatureAuth | kFeatureXquota);
     EXPECT_EQ(FeaturesFromFeatReply("No features"), 0u);
-}
-
-TEST(FeatureTable, TimeCommandsStayAvailableWithoutMdtmOrMfmt) {
     EXPECT_EQ(WithTimeCommandFallback(0), kFeatureMdtm | kFeatureUtime);
     EXPECT_EQ(WithTimeCommandFallback(kFeatureMfmt), kFeatureMfmt);
     EXPECT_EQ(WithTimeCommandFallback(kFeatureMdtm | kFeatureSize), kFeatureMdtm | kFeatureSize);
 }
 
-TEST(PwdReply, PathBetweenQuotesWithDoubledQuotes) {
-    EXPECT_EQ(ParsePwdPath("\"/home/bob\" is the current directory"), "/home/bob");
-    EXPECT_EQ(ParsePwdPath("\"/a \"\"q\"\" b\" is current"), "/a \"q\" b");
-    EXPECT_EQ(ParsePwdPath("\"/unterminated"), "/unterminated");
-    EXPECT_EQ(ParsePwdPath("\""), "");
-    EXPECT_EQ(ParsePwdPath(""), "");
-}
-
-TEST(PwdReply, PathIsCappedAt511Characters) {
-    std::string text = "\"/" + std::string(1000, 'd') + "\"";
-    EXPECT_EQ(ParsePwdPath(text).size(), 511u);
+// The path between quotes with doubled quotes, capped at 511 characters.
+TEST(PwdReply, PathBetweenQuotes) {
+    for (auto [reply, path] : {std::pair{"\"/home/bob\" is the current directory", "/home/bob"},
+                               {"\"/a \"\"q\"\" b\" is current", "/a \"q\" b"},
+                               {"\"/unterminated", "/unterminated"},
+                               {"\"", ""},
+                               {"", ""}})
+        EXPECT_EQ(ParsePwdPath(reply), path) << reply;
+    EXPECT_EQ(ParsePwdPath("\"/" + std::string(1000, 'd') + "\"").size(), 511u);
 }
 
 }  // namespace
