@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "recording_link.h"
+#include "resources/errors.h"
 #include "ssh/channel.h"
 
 using testssh::Message;
@@ -290,6 +291,32 @@ TEST_F(SshChannelTest, ServerCloseIsAnsweredAndTheLastChannelEndsTheConnection) 
     EXPECT_EQ(link.Types().back(), kSshMsgChannelClose);
     EXPECT_EQ(link.Types().size(), 3u);  // open, subsystem request, one close
     EXPECT_EQ(link.endedLocally, "All channels closed");
+}
+
+// Messages for a channel that is not open are protocol errors that name it.
+TEST_F(SshChannelTest, MessagesForAnInvalidChannelFailTheConnection) {
+    const struct {
+        Message message;
+        const char* text;
+    } rows[] = {
+        {Message(kSshMsgChannelRequest).U32(99).Str("exit-status").Bool(false).U32(0),
+         "Received channel request for invalid channel 99"},
+        {Message(kSshMsgChannelData).U32(99).Str("x"), "Received data for invalid channel 99"},
+        {Message(kSshMsgChannelWindowAdjust).U32(99).U32(10),
+         "Received window adjust for invalid channel 99"},
+        {Message(kSshMsgChannelClose).U32(99), "Received close for invalid channel 99"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        RecordingLink link;
+        SshConnectionLayer layer(config_, link);
+        OpenAndConfirm(layer, 10, 10);
+        layer.Handle(row.message);
+        EXPECT_TRUE(link.failed);
+        EXPECT_EQ(link.failError, fileErrorInvalidServerResponse);
+        EXPECT_EQ(link.failReason, 2u);
+        EXPECT_EQ(link.failText, row.text);
+    }
 }
 
 TEST_F(SshChannelTest, RefusedOpenLeavesNothingToRun) {
