@@ -362,6 +362,11 @@ TEST_F(HttpDownloadTest, LocalFileAndArgumentRules) {
     EXPECT_TRUE(FailsWith(fileErrorInvalidFileName, HttpGetFile(old, nullptr, "/f", 0)));
     DWORD length = 0;
     EXPECT_TRUE(FailsWith(fileErrorInvalidParameter, HttpGetData(old, "/f", nullptr, &length, 0)));
+    // HEAD needs version 1.0 and somewhere to put the size.
+    uint64_t size = 1;
+    EXPECT_TRUE(FailsWith(fileErrorInvalidProtocolVersion, HttpGetFileSize64(old, "/r", &size)));
+    EXPECT_EQ(size, 0u);
+    EXPECT_TRUE(FailsWith(fileErrorInvalidParameter, HttpGetFileSize64(old, "/r", nullptr)));
     HttpDisconnect(old);
 }
 

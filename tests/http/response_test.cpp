@@ -180,16 +180,6 @@ TEST_F(HttpResponseTest, ChunkedBodyIsReadToItsEndAndTheConnectionServesAgain) {
     EXPECT_EQ(peer.Finish(), "");
 }
 
-TEST_F(HttpResponseTest, CloseDelimitedBodyEndsWithTheConnection) {
-    ScriptedPeer peer(Answer("HTTP/1.0 200 OK\r\nServer: old\r\n\r\nline one\nline two\n"));
-    HttpClient client = ConnectTo(peer, {.version = HTTP_VERSION_10});
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
-    EXPECT_EQ(HttpSendRequest(client, "GET", "/"), 200);
-    EXPECT_EQ(ReadBody(client), "line one\nline two\n");
-    EXPECT_EQ(HttpFinishRequest(client), 0);
-    HttpDisconnect(client);
-}
-
 struct CutCase {
     const char* name;
     const char* response;

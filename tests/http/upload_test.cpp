@@ -153,18 +153,6 @@ TEST_F(HttpUploadTest, HeadGivesSizeAndTimeAndVerifyComparesSizes) {
     EXPECT_EQ(peer.Finish(), "");
 }
 
-TEST_F(HttpUploadTest, HeadNeedsVersion10AndAnOutput) {
-    PeerScript idle;
-    ScriptedPeer peer(idle);
-    HttpClient old = ConnectTo(peer, {.version = HTTP_VERSION_09});
-    ASSERT_NE(old, INVALID_HTTP_CLIENT);
-    uint64_t size = 1;
-    EXPECT_TRUE(FailsWith(fileErrorInvalidProtocolVersion, HttpGetFileSize64(old, "/r", &size)));
-    EXPECT_EQ(size, 0u);
-    EXPECT_TRUE(FailsWith(fileErrorInvalidParameter, HttpGetFileSize64(old, "/r", nullptr)));
-    HttpDisconnect(old);
-}
-
 // ---- Events of the loops ----
 
 constexpr std::size_t kLargeBody = 1 << 20;
