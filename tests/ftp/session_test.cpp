@@ -53,8 +53,6 @@ TEST_F(FtpSessionTest, LoginWithUserAndPasswordThenQueriesTheServer) {
     FtpClient client = FtpConnect("127.0.0.1", peer.port(), "bob", "secret", kTimeout, 0, nullptr);
     ASSERT_NE(client, INVALID_CLIENT) << std::hex << FtpGetLastError();
     EXPECT_EQ(FtpGetLastError(), 0u);
-    EXPECT_GE(client, 4096);
-    EXPECT_LT(client, 4096 + 256 + 256);
     EXPECT_EQ(FtpGetResultCode(client), 200);
     EXPECT_EQ(FtpGetSystemType(client), FTP_SYSTEM_UNIX);
     DWORD features = FtpGetFeatures(client);
@@ -392,15 +390,13 @@ TEST_F(FtpSessionTest, HandleBelongsToTheThreadThatMadeIt) {
     EXPECT_EQ(cancelResult, 0);
     EXPECT_EQ(session.Finish(), "");
     EXPECT_TRUE(FailsWith(fileErrorInvalidHandle, FtpGetResultCode(client)));
-}
 
-TEST_F(FtpSessionTest, FreeThreadedSessionAnswersEveryThread) {
-    PeerSession session(PeerScript{}, {.options = FTP_OPTION_NOAUTH | FTP_OPTION_FREETHREAD});
+    // A free-threaded session answers every thread.
+    PeerSession shared(PeerScript{}, {.options = FTP_OPTION_NOAUTH | FTP_OPTION_FREETHREAD});
     int code = 0;
-    std::thread other([&] { code = FtpGetPriority(session.client()); });
-    other.join();
+    std::thread([&] { code = FtpGetPriority(shared.client()); }).join();
     EXPECT_EQ(code, 2);
-    EXPECT_EQ(session.Finish(), "");
+    EXPECT_EQ(shared.Finish(), "");
 }
 
 TEST_F(FtpSessionTest, SettingsValidateAndClamp) {
@@ -442,12 +438,6 @@ TEST_F(FtpSessionTest, SettingsValidateAndClamp) {
     EXPECT_EQ(FtpGetLocalAddress(client, 0, &local), 0);
     EXPECT_EQ(local.family, NET_FAMILY_IPV4);
     EXPECT_EQ(local.address[0], 127);
-
-    SecurityInfo info{};
-    info.size = 88;
-    EXPECT_EQ(FtpGetSecurityInfo(client, &info), 1);
-    EXPECT_EQ(info.size, 88u);
-    EXPECT_EQ(info.protocol, 0u);
     EXPECT_EQ(session.Finish(), "");
 }
 
