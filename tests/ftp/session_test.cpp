@@ -44,30 +44,6 @@ PeerScript Greeted() {
 
 // ---- Logins -----------------------------------------------------------------------
 
-TEST_F(FtpSessionTest, LoginWithUserAndPasswordThenQueriesTheServer) {
-    PeerScript script = Greeted();
-    script.Reply("USER bob", "331 Please specify the password.\r\n")
-        .Reply("PASS secret", "230 Login successful.\r\n");
-    ScriptedPeer peer(AfterLogin(script));
-
-    FtpClient client = FtpConnect("127.0.0.1", peer.port(), "bob", "secret", kTimeout, 0, nullptr);
-    ASSERT_NE(client, INVALID_CLIENT) << std::hex << FtpGetLastError();
-    EXPECT_EQ(FtpGetLastError(), 0u);
-    EXPECT_EQ(FtpGetResultCode(client), 200);
-    EXPECT_EQ(FtpGetSystemType(client), FTP_SYSTEM_UNIX);
-    DWORD features = FtpGetFeatures(client);
-    EXPECT_TRUE(features & ftp::kFeatureMlst);
-    EXPECT_TRUE(features & ftp::kFeatureEpsv);
-    EXPECT_EQ(features & ftp::kDefaultFeatures, ftp::kDefaultFeatures);
-
-    char directory[FTP_MAX_PATH] = {};
-    EXPECT_EQ(FtpDisconnect(client), 0);
-    EXPECT_TRUE(FailsWith(fileErrorInvalidHandle,
-                          FtpGetCurrentDirectory(client, directory, sizeof directory)));
-    EXPECT_EQ(peer.Finish(), "");
-    EXPECT_EQ(peer.Transcript(), "USER bob|PASS secret|PWD|SYST|FEAT|TYPE I|QUIT");
-}
-
 // Logins the caller makes after connecting: the anonymous default, the
 // account a password asks for, and a second login.
 TEST_F(FtpSessionTest, CallerLoginsAnonymouslyOrWithAnAccount) {

@@ -60,16 +60,6 @@ TEST(SftpWire, AttributesRoundTripDropExtendedPairsAndRefuseShortOnes) {
 
 // ---- session start -------------------------------------------------------------------
 
-TEST(SftpStart, VersionThreeGivesTheHomeAsCurrentDirectory) {
-    FakeSession s;
-    ASSERT_NE(s.session, nullptr);
-    EXPECT_STREQ(SftpGetCurrentDirectory(s.session), "/home/u");
-    ASSERT_EQ(s->seen.size(), 1u);
-    EXPECT_EQ(s->seen[0].type, SSH_FXP_REALPATH);
-    EXPECT_EQ(s->seen[0].id, 256u);
-    EXPECT_EQ(SftpGetResultCode(s.session), 200);
-}
-
 // A server that states its limits gets blocks up to them (at most 255 KiB);
 // one that refuses the request or answers it badly keeps 32 KiB blocks.
 TEST(SftpStart, StatedLimitsSetTheBlockSizes) {
