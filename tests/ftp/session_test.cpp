@@ -348,6 +348,9 @@ TEST_F(FtpSessionTest, ProxyRefusalAndUnknownKinds) {
 TEST_F(FtpSessionTest, HandleBelongsToTheThreadThatMadeIt) {
     PeerSession session(PeerScript{}, kNoLogin);
     const FtpClient client = session.client();
+    // FTP handles have a range of their own, apart from HTTP's.
+    EXPECT_GE(client, 4096);
+    EXPECT_LT(client, 4096 + 256 + 256);
     DWORD commandError = 0, codeError = 0, disconnectError = 0;
     int cancelResult = -2;
     std::thread other([&] {
