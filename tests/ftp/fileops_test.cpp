@@ -336,8 +336,6 @@ const SystemListing kSystemListings[] = {
     {"UnixPastTheTotalLine", "215 UNIX Type: L8", "run.sh",
      " total 8\r\n -rwxr-x---   1 bob staff  120 Jan 02  2020 run.sh", 120, 0750, "bob", "staff", 0,
      "2020-01-02 00:00", 0},
-    {"MsDosDirectory", "215 MS-DOS", "Docs", "01-02-2020  03:04AM       <DIR>          Docs", 0,
-     0x1B6, "", "", 1, "2020-01-02 03:04", 0},
     {"VmsNameOnItsOwnLine", "215 VMS V7.3", "A_VERY_LONG_FILE_NAME_INDEED.TXT",
      "A_VERY_LONG_FILE_NAME_INDEED.TXT;12\r\n"
      "        10/12     3-MAR-2001 09:15:00  [STAFF,JOHN]  (RWED,RWED,R,R)",

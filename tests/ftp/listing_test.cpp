@@ -1,7 +1,12 @@
-// Listing lines of each layout, as real servers write them.
+// Listing lines of each layout as real servers write them; month names, dates without
+// a year, weekdays, format detection and text caps; oversized lines, dropped without
+// harm. Lines are parsed from exactly sized heap copies, so reading past a line's end
+// fails under the address sanitizer. (Damaged and random lines are the listing fuzz
+// target's, tests/fuzz/listing_fuzzer.cc.)
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -10,6 +15,7 @@
 
 using ftp::ListingEntry;
 using ftp::ListingParserState;
+using ftp::MonthFromName;
 using namespace listing_test;
 
 namespace {
@@ -50,6 +56,9 @@ const LineCase kLines[] = {
     {"UnixLoneNameColumnIsTheGroup", FTP_DIRECTORY_UNIX, 0,
      "-rw-r--r-- 1 ftp 220 Jun 1 09:00 welcome.msg",
      "welcome.msg|220|644|f|1|:ftp|2024-06-01 09:00"},
+    {"UnixLargestSignedSize", FTP_DIRECTORY_UNIX, 0,
+     "-rw-r--r-- 1 ftp 9223372036854775807 Jun 1 09:00 max.img",
+     "max.img|9223372036854775807|644|f|1|:ftp|2024-06-01 09:00"},
     {"UnixNameKeepsInnerBlanks", FTP_DIRECTORY_UNIX, 0,
      "-rw-r--r-- 1 u g 5 Jan 2 2020 my  holiday\tphotos.zip",
      "my  holiday\tphotos.zip|5|644|f|1|u:g|2020-01-02 00:00"},
@@ -83,6 +92,8 @@ const LineCase kLines[] = {
     {"MsDosExecutableWithBlanksAndLongYear", FTP_DIRECTORY_MSDOS, 0,
      "10-01-2019  09:30AM              1048576 Setup Program.exe",
      "Setup Program.exe|1048576|555|f|0|:|2019-10-01 09:30"},
+    {"MsDosLargestSignedSize", FTP_DIRECTORY_MSDOS, 0, "10-01-19 09:30AM 9223372036854775807 m",
+     "m|9223372036854775807|444|f|0|:|2019-10-01 09:30"},
     // Executable extensions (.bat, .cmd, .com, .exe, .pif) in any case.
     {"MsDosBatch", FTP_DIRECTORY_MSDOS, 0, "01-01-20 01:00AM 1 a.BAT",
      "a.BAT|1|555|f|0|:|2020-01-01 01:00"},
@@ -97,6 +108,8 @@ const LineCase kLines[] = {
      "MAIL|1024|704|d|0|SYSTEM:|2000-01-01 00:00"},
     {"VmsTwoDigitYearPivotsAtSixty", FTP_DIRECTORY_VMS, 0, "A.TXT;1 2 01-JAN-60",
      "A.TXT|1024|777|f|0|:|1960-01-01 00:00"},
+    {"VmsBlocksBeyondFourGigabytes", FTP_DIRECTORY_VMS, 0, "BIG.IMG;1 10485760 3-MAR-2001 09:15",
+     "BIG.IMG|5368709120|777|f|0|:|2001-03-03 09:15"},
     {"VmsShortLineGetsAllPermissions", FTP_DIRECTORY_VMS, 0, "README.TXT;3 4 3-MAR-2001 09:15",
      "README.TXT|2048|777|f|0|:|2001-03-03 09:15"},
     {"VmsUnknownTailGetsNone", FTP_DIRECTORY_VMS, 0, "README.TXT;3 4 3-MAR-2001 09:15 something",
@@ -105,8 +118,8 @@ const LineCase kLines[] = {
      "d [R----F--] supervisor            512       Jan 16 18:53    login",
      "login|512|644|d|0|supervisor:|2024-01-16 18:53"},
     {"NetWareRightsAttached", FTP_DIRECTORY_NETWARE, 0,
-     "-[RWCEAFMS] rhesus             214059       Oct 20  2023    cx.exe",
-     "cx.exe|214059|666|f|0|rhesus:|2023-10-20 00:00"},
+     "-[RWCEAFMS] rhesus             5368709120       Oct 20  2023    cx.exe",
+     "cx.exe|5368709120|666|f|0|rhesus:|2023-10-20 00:00"},
     // Secure-shell lines give the mode in decimal.
     {"SftpDirectory", FTP_DIRECTORY_AUTO, 0, "16877 1 1000 1000 4096 12-31-2011 23:59:58 docs",
      "docs|4096|755|d|1|1000:1000|2011-12-31 23:59", true},
@@ -141,7 +154,11 @@ TEST(ListingLines, MissingOrMalformedColumnsDropTheLine) {
         {FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 5 Feb 30 2020 name"},
         {FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 5 Jan 2 24:00 name"},
         {FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 5 Jan 2 12:5 name"},
+        // Sizes beyond the largest signed 64-bit number drop the line instead of wrapping.
         {FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 99999999999999999999999 Jan 2 2020 too.big"},
+        {FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 9223372036854775808 Jan 2 2020 over.img"},
+        {FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 18446744073709551617 Jan 2 2020 wrap.img"},
+        {FTP_DIRECTORY_MSDOS, "10-01-19 09:30AM 9223372036854775808 over.img"},
         {FTP_DIRECTORY_MSDOS, "12-24-20  05:45XM 512 a"},
         {FTP_DIRECTORY_NETWARE, "d RWF supervisor 512 Jan 16 18:53 login"},
         {FTP_DIRECTORY_STERLING2, "-C--E-----FTP B Q 1 41 Aug 12 13:56 X"},
@@ -241,51 +258,230 @@ TEST(SftpListing, SecondsAreDroppedAndLinksCountAsDirectories) {
     EXPECT_EQ(link.Record().directory, 1);
 }
 
-// ---- MLSD facts -------------------------------------------------------------------
+// ---- Month names ----------------------------------------------------------------
 
-TEST(FactsListing, DirectoryTypesPermFactAndCase) {
-    for (const char* type : {"dir", "cdir", "PDIR"}) {
-        FtpDirectoryEntry entry{};
-        ASSERT_TRUE(ftp::ParseFacts(std::string("Type=") + type + ";Perm=elw; x", entry));
-        EXPECT_EQ(entry.directory, 1) << type;
-        EXPECT_EQ(entry.permissions, 0x80u) << type;
-    }
-    FtpDirectoryEntry file{};
-    ASSERT_TRUE(ftp::ParseFacts("type=file;perm=rw;unix.uid=0;unix.gid=0; f", file));
-    EXPECT_EQ(file.permissions, 0x180u);
-    EXPECT_STREQ(file.owner, "0");
+// English and other languages in any case; accents fold in UTF-8 and Latin-1;
+// French abbreviations end with a dot.
+TEST(MonthNames, NamesOfEveryLanguageInAnyCase) {
+    const std::pair<const char*, int> names[] = {
+        {"Jan", 1},     {"FEBRUARY", 2}, {"mrt", 3},  {"Mai", 5},     {"giugno", 6}, {"Okt", 10},
+        {"noiabr", 11}, {"Dez", 12},     {"févr", 2}, {"f\xE9vr", 2}, {"FÉV", 2},    {"Mär", 3},
+        {"M\xC4R", 3},  {"março", 3},    {"août", 8}, {"déc.", 12},   {"janv.", 1},
+    };
+    for (const auto& [name, month] : names)
+        EXPECT_EQ(MonthFromName(name), month) << name;
 }
 
-TEST(FactsListing, StatusReplyWithTextLineAndNameHoldingSemicolons) {
-    FtpDirectoryEntry entry{};
-    ASSERT_TRUE(ftp::ParseFacts(
-        "Listing /pub/a;b.txt\n type=file;size=7;modify=19991231235959.123; /pub/a;b.txt\n"
-        " End",
-        entry));
-    EXPECT_STREQ(entry.name, "/pub/a;b.txt");
-    EXPECT_EQ(entry.size, 7u);
-    EXPECT_EQ(entry.date.wYear, 1999);
-    EXPECT_EQ(entry.date.wSecond, 59);
+TEST(MonthNames, OtherTokensAreNoMonth) {
+    for (const char* token :
+         {"", ".", "ja", "janu", "13", "Mon", "marchx", "septembers", "m\xE6r", "\xC3", "f\xC3\xA9",
+          "d\xC3\x28"
+          "c",
+          "mar\xFF"})
+        EXPECT_EQ(MonthFromName(token), 0) << token;
 }
 
-// (Malformed facts lines: mlsd_listing_test.cpp.)
-TEST(FactsListing, BadValuesAreIgnored) {
-    FtpDirectoryEntry entry{};
-    entry.size = 99;
-    ASSERT_TRUE(ftp::ParseFacts("size=12x;modify=2024;unix.mode=0755; y", entry));
-    EXPECT_EQ(entry.size, 0u);
-    EXPECT_EQ(entry.date.wYear, 0);
-    EXPECT_EQ(entry.permissions, 0755u);
+// ---- Dates without a year ----------------------------------------------------------
+
+int YearOf(std::string_view monthAndDay, SYSTEMTIME now) {
+    std::string line = "-rw-r--r-- 1 u g 1 " + std::string(monthAndDay) + " 12:00 f";
+    return MustParse(FTP_DIRECTORY_UNIX, line, 1, now).fields.date.wYear;
 }
 
-// ---- Name lists ---------------------------------------------------------------------
+// Months up to the current one (even a later day of it) are this year's; read in
+// January 2025, "Feb 29" is from 2024.
+TEST(MissingYear, MonthsUpToTheCurrentOneAreThisYear) {
+    struct Case {
+        const char* monthAndDay;
+        SYSTEMTIME now;
+        int year;
+    };
+    for (const Case& c : {Case{"Jan 1", Day(2024, 6, 15), 2024},
+                          {"Jun 30", Day(2024, 6, 15), 2024},
+                          {"Jul 1", Day(2024, 6, 15), 2023},
+                          {"Dec 31", Day(2025, 1, 1), 2024},
+                          {"Jan 1", Day(2025, 1, 1), 2025},
+                          {"Jan 1", Day(2024, 12, 31), 2024},
+                          {"Dec 31", Day(2024, 12, 31), 2024},
+                          {"Feb 29", Day(2025, 1, 10), 2024}})
+        EXPECT_EQ(YearOf(c.monthAndDay, c.now), c.year) << c.monthAndDay;
+    // In 2025 itself a time-stamped Feb 29 cannot exist.
+    ListingParserState state = StateFor(FTP_DIRECTORY_UNIX, 1, Day(2025, 3, 10));
+    ListingEntry entry;
+    EXPECT_FALSE(Parse(state, "-rw-r--r-- 1 u g 1 Feb 29 12:00 f", entry));
+}
 
-TEST(NameOnlyListing, FirstBlankEndsTheName) {
+// ---- Weekdays -----------------------------------------------------------------------
+
+TEST(DayOfWeek, KnownDatesAndEveryLayoutsDate) {
+    EXPECT_EQ(ftp::DayOfWeek(2024, 1, 2), 2);    // Tuesday
+    EXPECT_EQ(ftp::DayOfWeek(2000, 2, 29), 2);   // Tuesday
+    EXPECT_EQ(ftp::DayOfWeek(1999, 12, 31), 5);  // Friday
+    EXPECT_EQ(MustParse(FTP_DIRECTORY_MSDOS, "10-01-2023 01:00AM 1 a").fields.date.wDayOfWeek, 0);
+    EXPECT_EQ(MustParse(FTP_DIRECTORY_VMS, "A.B;1 1 31-DEC-1999").fields.date.wDayOfWeek, 5);
+    EXPECT_EQ(MustParse(FTP_DIRECTORY_NETWARE, "- [R] o 1 Feb 29 2000 x").fields.date.wDayOfWeek,
+              2);
+}
+
+// ---- Automatic detection ------------------------------------------------------------
+
+struct DetectionCase {
+    int systemType;
+    const char* line;
+    int format;
+};
+
+TEST(AutoDetection, BySystemTypeAndByLook) {
+    const DetectionCase cases[] = {
+        {1, "drwxr-xr-x 2 u g 4096 Jan 1 2020 d", FTP_DIRECTORY_UNIX},
+        {0, "-rw-r--r-- 1 u g 1 Jan 1 2020 f", FTP_DIRECTORY_UNIX},
+        {0, "-rw-r--r--+ 1 u g 1 Jan 1 2020 f", FTP_DIRECTORY_UNIX},
+        {3, "-rwSr-sr-T 1 u g 1 Jan 1 2020 f", FTP_DIRECTORY_UNIX},
+        {2, "03-15-99 02:05PM <DIR> Docs", FTP_DIRECTORY_MSDOS},
+        {3, "1 whatever", FTP_DIRECTORY_MSDOS},
+        {0, "03-15-99 02:05PM <DIR> Docs", FTP_DIRECTORY_MSDOS},
+        {4, "LOGIN.COM;2 1 16-NOV-1999", FTP_DIRECTORY_VMS},
+        {5, "d [R----F--] supervisor 512 Jan 16 18:53 login", FTP_DIRECTORY_NETWARE},
+        {5, "L[RW] o 1 Jan 16 18:53 x", FTP_DIRECTORY_NETWARE},
+        {0, "-C--E-----FTP B QUA1I1 18128 41 Aug 12 13:56 QUADTEST", FTP_DIRECTORY_STERLING1},
+        {0, "-C--E----- 1 A 18128 41 Aug 12 13:56 QUADTEST2", FTP_DIRECTORY_STERLING2},
+        {0, "total 12", FTP_DIRECTORY_AUTO},
+        {0, "1 whatever", FTP_DIRECTORY_AUTO},
+        {4, "Directory DISK$USER:[JOHN]", FTP_DIRECTORY_AUTO},
+        {1, "dr1xr-xr-x 2 u g 4096 Jan 1 2020 d", FTP_DIRECTORY_AUTO},
+        {0, "   ", FTP_DIRECTORY_AUTO},
+    };
+    for (const DetectionCase& c : cases)
+        EXPECT_EQ(ftp::DetectListingFormat(c.systemType, c.line), c.format)
+            << c.systemType << " " << c.line;
+}
+
+TEST(AutoDetection, FirstRecognisedLineFixesTheFormat) {
     ListingParserState state = StateFor(FTP_DIRECTORY_AUTO, 1);
-    state.nameOnly = true;
-    EXPECT_EQ(Name(MustParse(state, "my file.txt\r")), "my");
-    EXPECT_EQ(Name(MustParse(state, "total")), "total");
+    ListingEntry entry;
+    EXPECT_TRUE(ftp::IsListingTotalLine("total 12"));
+    EXPECT_FALSE(Parse(state, "total 12", entry));
     EXPECT_EQ(state.format, FTP_DIRECTORY_AUTO);
+    MustParse(state, "-rw-r--r-- 1 u g 1 Jan 1 2020 f");
+    EXPECT_EQ(state.format, FTP_DIRECTORY_UNIX);
+    // Later lines are read as UNIX lines even when they would look otherwise.
+    EXPECT_FALSE(Parse(state, "03-15-99 02:05PM <DIR> Docs", entry));
+    EXPECT_EQ(state.format, FTP_DIRECTORY_UNIX);
+}
+
+TEST(AutoDetection, WindowsServerListingInUnixStyle) {
+    ListingParserState state = StateFor(FTP_DIRECTORY_AUTO, 3);
+    auto entry = MustParse(state, "d--------- 1 owner group 0 Jan 2 2020 Public");
+    EXPECT_EQ(state.format, FTP_DIRECTORY_UNIX);
+    EXPECT_EQ(entry.fields.permissions, 0x1B6u);
+}
+
+// ---- Text capacities ----------------------------------------------------------------
+
+TEST(TextCaps, LongNamesOwnersAndGroupsAreCut) {
+    std::string owner(100, 'o');
+    std::string group(100, 'g');
+    std::string name(2000, 'n');
+    auto entry = MustParse(FTP_DIRECTORY_UNIX,
+                           "-rw-r--r-- 1 " + owner + " " + group + " 1 Jan 1 2020 " + name);
+    EXPECT_EQ(std::string(entry.fields.owner), owner.substr(0, 63));
+    EXPECT_EQ(std::string(entry.fields.group), group.substr(0, 63));
+    EXPECT_EQ(std::string(entry.fields.name), name.substr(0, 511));
+}
+
+TEST(TextCaps, CutNeverSplitsAUtf8Character) {
+    std::string name;
+    for (int i = 0; i < 300; ++i)
+        name += "é";  // two bytes each
+    auto entry = MustParse(FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 1 Jan 1 2020 " + name);
+    EXPECT_EQ(std::string(entry.fields.name), name.substr(0, 510));
+    std::string cjk = "a";
+    for (int i = 0; i < 200; ++i)
+        cjk += "東";  // three bytes each
+    entry = MustParse(FTP_DIRECTORY_UNIX, "-rw-r--r-- 1 u g 1 Jan 1 2020 " + cjk);
+    EXPECT_EQ(std::string(entry.fields.name), cjk.substr(0, 511));
+}
+
+bool Terminated(const char* text, std::size_t capacity) {
+    return std::memchr(text, '\0', capacity) != nullptr;
+}
+
+// What any entry that parses must satisfy, however odd its line.
+void ExpectSound(const ListingEntry& entry, std::string_view line) {
+    const FtpDirectoryEntry& fields = entry.fields;
+    ASSERT_TRUE(Terminated(fields.name, sizeof fields.name)) << line;
+    ASSERT_TRUE(Terminated(fields.owner, sizeof fields.owner)) << line;
+    ASSERT_TRUE(Terminated(fields.group, sizeof fields.group)) << line;
+    ASSERT_TRUE(Terminated(entry.linkTarget.data(), entry.linkTarget.size())) << line;
+    EXPECT_NE(fields.name[0], '\0') << line;
+    EXPECT_EQ(fields.reserved, 0u);
+    const SYSTEMTIME& date = fields.date;
+    if (date.wYear == 0) return;  // facts without a modify time
+    EXPECT_TRUE(date.wMonth >= 1 && date.wMonth <= 12) << line;
+    EXPECT_TRUE(date.wDay >= 1 && date.wDay <= 31) << line;
+    EXPECT_LT(date.wHour, 24) << line;
+    EXPECT_LT(date.wMinute, 60) << line;
+    EXPECT_LT(date.wDayOfWeek, 7) << line;
+}
+
+void ParseSafely(ListingParserState& state, std::string_view line) {
+    ListingEntry entry;
+    if (Parse(state, line, entry)) ExpectSound(entry, line);
+}
+
+TEST(ListingRobustness, TenKilobyteLines) {
+    const std::string big(10 * 1024, 'x');
+    const std::string digits(10 * 1024, '9');
+    const std::string blanks(10 * 1024, ' ');
+    const std::string lines[] = {
+        "-rw-r--r-- 1 u g 1 Jan 1 2020 " + big,
+        "-rw-r--r-- 1 " + big + " " + big + " 1 Jan 1 2020 n",
+        "-rw-r--r-- 1 u g " + digits + " Jan 1 2020 n",
+        "01-01-20 01:00AM 1 " + big,
+        big + ";1 1 1-JAN-2000",
+        "type=file;size=1;" + big + "=1; " + big,
+        big,
+        blanks + "x" + blanks,
+        digits,
+    };
+    for (const std::string& line : lines) {
+        for (int format = FTP_DIRECTORY_AUTO; format <= FTP_DIRECTORY_MLSD; ++format) {
+            ListingParserState state = StateFor(format, 1);
+            ParseSafely(state, line);
+        }
+    }
+    ListingEntry entry = MustParse(FTP_DIRECTORY_UNIX, lines[0]);
+    EXPECT_EQ(std::strlen(entry.fields.name), FTP_ENTRY_NAME_SIZE - 1u);
+}
+
+TEST(ListingRobustness, VmsNameTooLongToJoinIsDropped) {
+    ListingParserState state = StateFor(FTP_DIRECTORY_VMS, 4);
+    ListingEntry entry;
+    std::string name(ftp::kListingLineMax, 'N');
+    name.replace(name.size() - 2, 2, ";1");
+    EXPECT_FALSE(Parse(state, name, entry));
+    EXPECT_TRUE(state.HasPendingLine());
+    // The two no longer fit in one line: the details line is read on its own.
+    EXPECT_FALSE(Parse(state, "  1  1-JAN-2000", entry));
+    EXPECT_FALSE(state.HasPendingLine());
+    MustParse(state, "NEXT.TXT;1 1 1-JAN-2000");
+}
+
+// A NUL would cut a name short (into another name, or none): its line goes,
+// whatever the layout, and the next line is read as usual.
+TEST(ListingRobustness, LinesWithANulAreDropped) {
+    using namespace std::string_literals;
+    const std::string lines[] = {
+        "-rw-r--r-- 1 u g 5 Jan 2 2020 \0hidden"s,
+        "-rw-r--r-- 1 u g 5 Jan 2 2020 a\0b"s,
+        "type=file;size=5; x\0y"s,
+        "+r,s5,\t\0"s,
+    };
+    for (const std::string& line : lines)
+        EXPECT_EQ(Entry(line), "dropped") << line.size();
+    ListingParserState facts = StateFor(FTP_DIRECTORY_MLSD);
+    EXPECT_EQ(Entry(facts, lines[2]), "dropped");
+    EXPECT_EQ(Entry(facts, "type=file;size=5; x"), "[x]|5|f|0000-00-00 00:00:00");
 }
 
 }  // namespace

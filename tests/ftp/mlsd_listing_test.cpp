@@ -50,6 +50,13 @@ TEST(FactsLine, NamesSizesTypesAndModes) {
          false, "", "ann", "staff"},
         {"unix.ownername=ann;unix.uid=7;unix.groupname=;unix.gid=8; g", "g", 0, 0, 0, false, "",
          "ann", "8"},
+        // The perm fact gives the rights when no mode does; bad values are ignored.
+        {"Type=PDIR;Perm=elw; x", "x", 0, 0x80, 1, false, ""},
+        {"type=file;perm=rw;unix.uid=0;unix.gid=0; f", "f", 0, 0x180, 0, false, "", "0", "0"},
+        {"size=12x;modify=2024;unix.mode=0755; y", "y", 0, 0755, 0, false, ""},
+        // An MLST status reply: the text lines around the facts are skipped.
+        {"Listing /pub/a;b.txt\n type=file;size=7; /pub/a;b.txt\n End", "/pub/a;b.txt", 7, 0, 0,
+         false, ""},
     };
     for (const FactsCase& c : cases) {
         SCOPED_TRACE(c.line);

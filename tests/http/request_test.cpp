@@ -1,6 +1,8 @@
 // Requests as the server sees them, against scripted peers: the request line,
 // the default headers (Host, Connection, Accept, authorization), the encoded
-// path and query, absolute URLs for a proxy, tunnels, and keep-alive between requests.
+// path and query, absolute URLs for a proxy, tunnels, keep-alive between requests,
+// and the per-client settings (restart offsets, cleared headers, credentials switched
+// off, the transfer figures of a body read part of the way).
 #include <string>
 
 #include "http/client.h"
@@ -13,48 +15,6 @@ using namespace httptest;
 const std::string kOkEmpty = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
 
 using HttpRequestTest = HttpTest;
-
-struct HostCase {
-    const char* name;
-    DWORD version;
-    const char* host;      // connected to
-    const char* expected;  // the Host header line, "" for none; %p is the port
-};
-
-class HostHeaderTest : public HttpTest, public ::testing::WithParamInterface<HostCase> {};
-
-std::string WithPort(std::string text, int port) {
-    const auto at = text.find("%p");
-    if (at != std::string::npos) text.replace(at, 2, std::to_string(port));
-    return text;
-}
-
-TEST_P(HostHeaderTest, FollowsVersionAndHostRules) {
-    const HostCase& c = GetParam();
-    PeerScript script;
-    // The answer may go before the headers have all come.
-    script.Expect("GET /x HTTP/1.").Send(kOkEmpty);
-    ScriptedPeer peer(script);
-    HttpClient client = ConnectTo(peer, {.version = c.version, .host = c.host});
-    ASSERT_NE(client, INVALID_HTTP_CLIENT) << std::hex << HttpGetLastError();
-    EXPECT_EQ(HttpSendRequest(client, "GET", "/x"), 200);
-    HttpDisconnect(client);
-    peer.Finish();
-    const std::string transcript = peer.Transcript();
-    const std::string expected = WithPort(c.expected, peer.port());
-    if (expected.empty()) {
-        EXPECT_EQ(transcript.find("Host:"), std::string::npos) << transcript;
-    } else {
-        EXPECT_NE(transcript.find("|" + expected + "|"), std::string::npos) << transcript;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Versions, HostHeaderTest,
-    ::testing::Values(HostCase{"V10Numeric", HTTP_VERSION_10, "127.0.0.1", "Host: 127.0.0.1:%p"},
-                      HostCase{"V10Named", HTTP_VERSION_10, "localhost", "Host: localhost:%p"},
-                      HostCase{"V11Numeric", HTTP_VERSION_11, "127.0.0.1", "Host: 127.0.0.1:%p"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // The port of the Host value: none for 80 and 443, else "host:port".
 TEST_F(HttpRequestTest, HostCarriesThePortUnlessItIsTheDefault) {
@@ -111,6 +71,9 @@ TEST_F(HttpRequestTest, Version10WithKeepAliveAsksForItAndReusesTheConnection) {
     EXPECT_EQ(HttpFinishRequest(client), 0);
     EXPECT_EQ(HttpDisconnect(client), 0);
     EXPECT_EQ(peer.Finish(), "");
+    // A named host carries the port as well.
+    const std::string host = "|Host: localhost:" + std::to_string(peer.port()) + "|";
+    EXPECT_NE(peer.Transcript().find(host), std::string::npos) << peer.Transcript();
 }
 
 // Without keep-alive a connection serves one request.
@@ -198,21 +161,11 @@ TEST_F(HttpRequestTest, TunnelsCarryTheProxyLoginOnceAndRequestsInOriginForm) {
     }
 }
 
-TEST_F(HttpRequestTest, AnAbsoluteUrlToTheConnectedServerBecomesItsPath) {
-    PeerScript script;
-    script.Expect("GET /dir/f.txt?a=b HTTP/1.1").Send(kOkEmpty);
-    ScriptedPeer peer(script);
-    HttpClient client = ConnectTo(peer);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
-    const std::string url = "http://127.0.0.1:" + std::to_string(peer.port()) + "/dir/f.txt?a=b";
-    EXPECT_EQ(HttpSendRequest(client, "GET", url.c_str()), 200);
-    HttpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
-}
-
 TEST_F(HttpRequestTest, VerbsAreNormalisedAndFormDataGoesWhereTheVerbWantsIt) {
     PeerScript script;
-    // 1.1 with keep-alive sends no Connection header, not even the caller's.
+    // 1.1 with keep-alive sends no Connection header, not even the caller's; an
+    // absolute URL of the connected server becomes its path.
+    ExpectRequest(script, "GET /dir/f.txt?a=b HTTP/1.1", {"Host: ", "Accept: */*"}).Send(kOkEmpty);
     ExpectRequest(script, "OPTIONS /o HTTP/1.1", {"Host: "}).Send(kOkEmpty);
     ExpectRequest(script, "PATCH x?a=1&b=2 HTTP/1.1", {"Host: "}).Send(kOkEmpty);
     ExpectRequest(
@@ -224,6 +177,9 @@ TEST_F(HttpRequestTest, VerbsAreNormalisedAndFormDataGoesWhereTheVerbWantsIt) {
     HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_KEEPALIVE});
     ASSERT_NE(client, INVALID_HTTP_CLIENT);
     ASSERT_EQ(HttpSetRequestHeader(client, "Connection", "from-caller"), 0);
+    const std::string url = "http://127.0.0.1:" + std::to_string(peer.port()) + "/dir/f.txt?a=b";
+    EXPECT_EQ(HttpSendRequest(client, "GET", url.c_str()), 200);
+    EXPECT_EQ(HttpFinishRequest(client), 0);
     EXPECT_EQ(HttpSendRequest(client, "options", "o"), 200);
     EXPECT_EQ(HttpFinishRequest(client), 0);
     const std::string form = "a=1&b=2\n";
@@ -253,12 +209,6 @@ TEST_F(HttpRequestTest, ArgumentRules) {
     EXPECT_TRUE(FailsWith(fileErrorInvalidHandle, HttpDisconnect(client)));
 }
 
-}  // namespace
-
-namespace {
-
-using namespace httptest;
-
 // A server that closes a kept connection while it is idle gets the next
 // request again on a new connection; a fresh connection is not retried.
 TEST_F(HttpTest, AKeptConnectionClosedWhileIdleIsOpenedAgainOnce) {
@@ -285,12 +235,6 @@ TEST_F(HttpTest, AKeptConnectionClosedWhileIdleIsOpenedAgainOnce) {
     EXPECT_EQ(peer.Finish(), "");
 }
 
-}  // namespace
-
-namespace {
-
-using namespace httptest;
-
 // Version 0.9 sends the bare request line and takes the whole stream as body.
 TEST_F(HttpTest, Version09SendsOnlyTheRequestLine) {
     PeerScript script;
@@ -304,6 +248,85 @@ TEST_F(HttpTest, Version09SendsOnlyTheRequestLine) {
     EXPECT_EQ(HttpDisconnect(client), 0);
     EXPECT_EQ(peer.Finish(), "");
     EXPECT_EQ(peer.Transcript(), "GET /old");
+}
+
+// ---- Per-client settings as requests show them ----
+
+using HttpSettingsTest = HttpTest;
+
+std::string RequestHeader(HttpClient client, const char* name) {
+    char value[256] = {};
+    int length = sizeof value;
+    if (!HttpGetRequestHeader(client, name, value, &length)) return "<none>";
+    return value;
+}
+
+TEST_F(HttpSettingsTest, RestartOffsetsAndClearedHeadersShapeTheNextRequest) {
+    PeerScript script;
+    ExpectRequest(script, "GET /f HTTP/1.1",
+                  {"Range: bytes=1000-", "X-A: 1", "Host: ", "Accept: */*"})
+        .Send("HTTP/1.1 206 Partial Content\r\nContent-Length: 2\r\n\r\nab");
+    ExpectRequest(script, "GET /g HTTP/1.1", {"Host: ", "Accept: */*"})
+        .Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    ScriptedPeer peer(script);
+    HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_KEEPALIVE});
+    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    EXPECT_TRUE(FailsWith(fileErrorInvalidContentRange, HttpSetRestartOffset(client, UINT64_MAX)));
+    ASSERT_EQ(HttpSetRestartOffset(client, 1000), 0);
+    EXPECT_EQ(RequestHeader(client, "range"), "bytes=1000-");
+    ASSERT_EQ(HttpSetRequestHeader(client, "X-A", "1"), 0);
+    ASSERT_EQ(HttpSetCredentials(client, "u", "p"), 0);
+    ASSERT_EQ(HttpSetCredentials(client, "", nullptr), 0);  // Basic authentication off again
+    EXPECT_EQ(HttpSendRequest(client, "GET", "/f"), 206);
+    EXPECT_EQ(ReadBody(client), "ab");
+    EXPECT_EQ(HttpFinishRequest(client), 0);
+
+    ASSERT_EQ(HttpSetRestartOffset(client, 0), 0);
+    EXPECT_EQ(RequestHeader(client, "Range"), "<none>");
+    ASSERT_EQ(HttpClearHeaders(client, 0), 0);
+    EXPECT_EQ(RequestHeader(client, "X-A"), "<none>");
+    EXPECT_TRUE(FailsWith(fileErrorInvalidParameter, HttpClearHeaders(client, 2)));
+    EXPECT_TRUE(FailsWith(fileErrorInvalidParameter, HttpSetRequestHeader(client, "", "v")));
+    EXPECT_EQ(HttpSendRequest(client, "GET", "/g"), 200);
+    ASSERT_EQ(HttpClearHeaders(client, 1), 0);
+    int length = 0;
+    EXPECT_EQ(HttpGetResponseHeader(client, "Content-Length", nullptr, &length), 0);
+    NetAddress local{};
+    EXPECT_EQ(HttpGetLocalAddress(client, 0, &local), NET_FAMILY_IPV4);
+    EXPECT_EQ(local.address[0], 127);
+    EXPECT_EQ(local.address[3], 1);
+    EXPECT_EQ(HttpEnableCompression(client, TRUE), 0);
+    EXPECT_TRUE(http::LookupClient(client)->compression);
+    EXPECT_EQ(HttpDisconnect(client), 0);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(HttpSettingsTest, TransferFiguresOfAPartlyReadBody) {
+    PeerScript script;
+    script.Expect("GET ").Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" +
+                               std::string(40, 'x'));
+    script.Stall(2000).Close();
+    ScriptedPeer peer(script);
+    HttpClient client = ConnectTo(peer);
+    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    HttpTransferStatus status{};
+    EXPECT_EQ(HttpGetTransferStatus(client, &status), 1);
+    EXPECT_EQ(status.totalBytes, 0u);  // nothing started yet
+    EXPECT_EQ(HttpGetTransferStatus(client, nullptr), 0);
+    EXPECT_EQ(HttpSendRequest(client, "GET", "/"), 200);
+    char buffer[64];
+    EXPECT_EQ(HttpRecv(client, buffer, sizeof buffer), 40);
+    EXPECT_EQ(HttpGetTransferStatus(client, &status), 1);
+    EXPECT_EQ(status.totalBytes, 100u);
+    EXPECT_EQ(status.bytesCopied, 40u);
+    EXPECT_EQ(status.elapsedSeconds, 0u);
+    EXPECT_EQ(status.bytesPerSecond, 0u);
+    EXPECT_EQ(status.secondsLeft, 0u);
+    // An unread body closes the connection when the request ends.
+    EXPECT_EQ(HttpFinishRequest(client), 0);
+    EXPECT_TRUE(http::LookupClient(client)->closed);
+    EXPECT_TRUE(FailsWith(fileErrorConnectionClosed, HttpRecv(client, buffer, 1)));
+    EXPECT_EQ(HttpDisconnect(client), 0);
 }
 
 }  // namespace

@@ -52,22 +52,15 @@ std::string Normalized(const char* path) {
 
 }  // namespace
 
-TEST(HttpIsUrl, RecognisesKnownSchemesFollowedByColon) {
+// A known scheme's name, or a prefix of it, followed by a colon.
+TEST(HttpIsUrl, KnownSchemesFollowedByAColon) {
     EXPECT_EQ(HttpIsUrl("http://example.com/"), HTTP_SCHEME_HTTP);
-    EXPECT_EQ(HttpIsUrl("HTTPS://example.com/"), HTTP_SCHEME_HTTPS);
-    EXPECT_EQ(HttpIsUrl("  \thttps://h"), HTTP_SCHEME_HTTPS);
-    EXPECT_EQ(HttpIsUrl("http:"), HTTP_SCHEME_HTTP);
-    // A colon before the first difference: a prefix of a name counts.
+    EXPECT_EQ(HttpIsUrl("  \tHTTPS://h"), HTTP_SCHEME_HTTPS);
     EXPECT_EQ(HttpIsUrl("Ht:x"), HTTP_SCHEME_HTTP);
     EXPECT_EQ(HttpIsUrl(":"), HTTP_SCHEME_HTTP);
-}
-
-TEST(HttpIsUrl, RejectsOtherTexts) {
     for (const char* text : {"", "   ", "ftp://h/", "httpx://h", "https//h", "http", "hx:", "/path",
-                             "example.com", "h ttp://x"}) {
-        EXPECT_EQ(HttpIsUrl(text), HTTP_SCHEME_NONE) << text;
-    }
-    EXPECT_EQ(HttpIsUrl(nullptr), HTTP_SCHEME_NONE);
+                             "example.com", "h ttp://x", static_cast<const char*>(nullptr)})
+        EXPECT_EQ(HttpIsUrl(text), HTTP_SCHEME_NONE) << (text ? text : "null");
 }
 
 // "scheme port host user:password path ?query" of a parsed record, null parts
@@ -204,43 +197,31 @@ TEST(HttpNormalizePath, RemovesDotSegmentsFollowedBySeparator) {
         const char* in;
         const char* out;
     } cases[] = {
-        {"/a/./b", "/a/b"},    {"/a/b/../c", "/a/c"},
-        {"/x/../../y", "/y"},  {"/../y", "/y"},
-        {"./a", "/a"},         {"/a/b/c/.../d", "/a/d"},
-        {"/a\\.\\b", "/a\\b"}, {"/a/b\\..\\c", "/a\\c"},
-        {"/a//../b", "/a/b"},  {"/a/./", "/a/"},
-        {"/a/b/../", "/a/"},   {"/x\\..\\y", "/y"},
+        {"/a/./b", "/a/b"},
+        {"/a/b/../c", "/a/c"},
+        {"/x/../../y", "/y"},
+        {"/../y", "/y"},
+        {"./a", "/a"},
+        {"/a/b/c/.../d", "/a/d"},
+        {"/a\\.\\b", "/a\\b"},
+        {"/a/b\\..\\c", "/a\\c"},
+        {"/a//../b", "/a/b"},
+        {"/a/./", "/a/"},
+        {"/a/b/../", "/a/"},
+        {"/x\\..\\y", "/y"},
         {"\\x/../y", "\\y"},
+        // Trailing dots and dotted names stay.
+        {"/a/.", "/a/."},
+        {"/a/..", "/a/.."},
+        {"..", ".."},
+        {"/a.b/c..d/.e/f.", "/a.b/c..d/.e/f."},
+        {"/a./b", "/a./b"},
+        {"/..a/b", "/..a/b"},
+        {"/a../b", "/a../b"},
+        {"", ""},
+        {"//", "//"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Normalized(c.in), c.out) << c.in;
-}
-
-TEST(HttpNormalizePath, LeavesTrailingDotsAndDottedNamesAlone) {
-    for (const char* path : {"/a/.", "/a/..", "..", "/a.b/c..d/.e/f.", "/a./b", "/..a/b", "/a../b",
-                             "", "/", "//", "/a/b"}) {
-        EXPECT_EQ(Normalized(path), path);
-    }
     EXPECT_EQ(HttpNormalizePath(nullptr), nullptr);
-}
-
-TEST(HttpUrlRoundTrip, ParseThenComposeGivesCanonicalText) {
-    struct Case {
-        const char* in;
-        const char* out;
-    } cases[] = {
-        {"http://example.com/", "http://example.com/"},
-        {"http://example.com", "http://example.com/"},
-        {"  HTTPS://example.com:443/a", "https://example.com/a"},
-        {"https://u:p@[::1]:8443/a/../b?x=1", "https://u:p@[::1]:8443/b?x=1"},
-        {"http://[::1%lo]:81/", "http://[::1%lo]:81/"},
-        {"http://u@h:8080/a/./b/", "http://u@h:8080/a/b/"},
-        {"http://h:70000/x", "http://h/x"},
-        {"host/x/../y?z", "http://host/y?z"},
-    };
-    for (const Case& c : cases) {
-        HttpUrl url = Parse(c.in);
-        ASSERT_TRUE(url) << c.in;
-        EXPECT_EQ(Compose(*url), c.out) << c.in;
-    }
 }

@@ -277,10 +277,6 @@ TEST(SshPacketRejectionTest, SequenceNumbersFeedTheMac) {
     EXPECT_EQ(decoder.rejection(), SshPacketDecoder::Rejection::Mac);
 }
 
-}  // namespace
-
-namespace {
-
 std::unique_ptr<SshDirectionKeys> CompressingKeys(SshCompression kind, bool cipher = true) {
     auto keys =
         cipher ? Keys(&kCipherAes128Ctr, &kMacHmacSha1) : std::make_unique<SshDirectionKeys>();

@@ -61,15 +61,6 @@ TEST(SshVersionReaderTest, RefusesAnEndlessVersionLineOrPreamble) {
     }
 }
 
-TEST(SshVersionTest, ComparesMajorThenMinorAsNumbers) {
-    EXPECT_LT(CompareSshVersions("1.5", "1.99"), 0);
-    EXPECT_GT(CompareSshVersions("1.99", "1.5"), 0);
-    EXPECT_EQ(CompareSshVersions("2.0", "2.0"), 0);
-    EXPECT_LT(CompareSshVersions("1.99", "2.0"), 0);
-    EXPECT_GT(CompareSshVersions("1.10", "1.9"), 0);  // numbers, not text
-    EXPECT_LT(CompareSshVersions("1", "1.5"), 0);
-}
-
 struct ChoiceCase {
     SshProtocolChoice choice;
     const char* server;
@@ -92,6 +83,12 @@ TEST(SshVersionTest, ProtocolChoiceTable) {
         EXPECT_EQ(chosen.value_or(0), c.expected)
             << "choice " << static_cast<int>(c.choice) << " server " << c.server;
     }
+    // Versions compare major then minor, as numbers.
+    EXPECT_LT(CompareSshVersions("1.5", "1.99"), 0);
+    EXPECT_EQ(CompareSshVersions("2.0", "2.0"), 0);
+    EXPECT_LT(CompareSshVersions("1.99", "2.0"), 0);
+    EXPECT_GT(CompareSshVersions("1.10", "1.9"), 0);
+    EXPECT_LT(CompareSshVersions("1", "1.5"), 0);
 }
 
 TEST(SshVersionTest, ClientLines) {
@@ -129,30 +126,22 @@ TEST(SshWorkaroundTest, AutomaticSettingsFollowTheVersionTable) {
     }
 }
 
-TEST(SshWorkaroundTest, HmacWorkaroundOnlyWhenItsSettingAllows) {
+// The HMAC workaround only where its setting allows; forced settings override the
+// version; the small SFTP window is one server's alone.
+TEST(SshWorkaroundTest, SettingsOverrideTheVersionTable) {
     SshConfig config;
     EXPECT_EQ(ComputeSshWorkarounds(config, "2.1.0").mask & kBugSsh2Hmac, 0u);
+    EXPECT_TRUE(ComputeSshWorkarounds(config, "ROSSSH").smallSftpWindow);
+    EXPECT_FALSE(ComputeSshWorkarounds(config, "ROSSSH 2").smallSftpWindow);
+    EXPECT_EQ(ComputeSshWorkarounds(config, "ROSSSH").mask, 0u);
     config.workaround(SshWorkaround::Ssh2Hmac) = SshWorkaroundSetting::Automatic;
     EXPECT_NE(ComputeSshWorkarounds(config, "2.1.0").mask & kBugSsh2Hmac, 0u);
     EXPECT_NE(ComputeSshWorkarounds(config, "2.1 pl2").mask & kBugSsh2Hmac, 0u);
     EXPECT_EQ(ComputeSshWorkarounds(config, "2.1.0 VShell").mask & kBugSsh2Hmac, 0u);
     config.workaround(SshWorkaround::Ssh2Hmac) = SshWorkaroundSetting::AlwaysOn;
-    EXPECT_NE(ComputeSshWorkarounds(config, "OpenSSH_9.2").mask & kBugSsh2Hmac, 0u);
-}
-
-TEST(SshWorkaroundTest, ForcedSettingsOverrideTheVersion) {
-    SshConfig config;
     config.workaround(SshWorkaround::Ssh2Rekey) = SshWorkaroundSetting::AlwaysOn;
     config.workaround(SshWorkaround::Ssh2RsaPadding) = SshWorkaroundSetting::AlwaysOff;
-    const SshWorkarounds result = ComputeSshWorkarounds(config, "OpenSSH_3.1p1");
-    EXPECT_EQ(result.mask, kBugSsh2Rekey);
-}
-
-TEST(SshWorkaroundTest, SmallSftpWindowForOneServerOnly) {
-    SshConfig config;
-    EXPECT_TRUE(ComputeSshWorkarounds(config, "ROSSSH").smallSftpWindow);
-    EXPECT_FALSE(ComputeSshWorkarounds(config, "ROSSSH 2").smallSftpWindow);
-    EXPECT_EQ(ComputeSshWorkarounds(config, "ROSSSH").mask, 0u);
+    EXPECT_EQ(ComputeSshWorkarounds(config, "OpenSSH_3.1p1").mask, kBugSsh2Hmac | kBugSsh2Rekey);
 }
 
 struct MatchCase {
