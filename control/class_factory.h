@@ -43,7 +43,9 @@ FT_EXTERN_C_BEGIN
 // The class factory (IClassFactory) of CLSID_FileTransfer; other classes give
 // CLASS_E_CLASSNOTAVAILABLE.
 FT_API HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object);
-// S_OK when no control made by the module is alive and no LockServer holds it, else S_FALSE.
+// S_OK when no control made by the module is alive, no LockServer holds it and
+// the engines hold no connection (destroyed controls leave theirs open), else
+// S_FALSE. With S_OK the engine starts of destroyed controls are given back.
 FT_API HRESULT DllCanUnloadNow();
 // Writes (or removes) the class's keys under HKEY_CLASSES_ROOT: the machine's
 // registry unless DllInstall asked for the user's.
