@@ -29,7 +29,7 @@ constexpr HRESULT kAutomationErrorBase = MakeHResult(0x800A0000);
 
 using FileTransferBase =
     ComObject<IFileTransfer, IConnectionPointContainer, IProvideClassInfo2, ISupportErrorInfo,
-              IObjectSafety, IPersistStreamInit, IPersistPropertyBag>;
+              IObjectSafety, IPersistStreamInit, IPersistPropertyBag, IPersistStorage>;
 
 class CFileTransfer final : public FileTransferBase {
   public:
@@ -86,6 +86,15 @@ class CFileTransfer final : public FileTransferBase {
     HRESULT InitNew() override;
     HRESULT Load(IPropertyBag* bag, IErrorLog* log) override;
     HRESULT Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) override;
+    // IPersistStorage: the stream form above in the storage's stream "Contents".
+    // InitNew and Load of an initialized control give CO_E_ALREADYINITIALIZED;
+    // after HandsOffStorage, Save without a storage and SaveCompleted without
+    // one give E_UNEXPECTED.
+    HRESULT InitNew(IStorage* storage) override;
+    HRESULT Load(IStorage* storage) override;
+    HRESULT Save(IStorage* storage, BOOL sameAsLoad) override;
+    HRESULT SaveCompleted(IStorage* storage) override;
+    HRESULT HandsOffStorage() override;
     // The extent in HIMETRIC units (width, height).
     DWORD ExtentWidth() const { return extent_[0]; }
     DWORD ExtentHeight() const { return extent_[1]; }
@@ -355,6 +364,9 @@ class CFileTransfer final : public FileTransferBase {
     // 28 by 28 pixels of the screen, in HIMETRIC units.
     static constexpr DWORD kDefaultExtent = MulDiv(28, 2540, kLogicalPixelsPerInch);
     DWORD extent_[2] = {kDefaultExtent, kDefaultExtent};
+    // The storage of IPersistStorage between InitNew or Load and HandsOffStorage.
+    ComPtr<IStorage> storage_;
+    bool storageInitialized_ = false;
     ConnectionPoint* propertyPoint_ = nullptr;
     IUnknown* outer_ = nullptr;  // not referenced: it holds the control
     bool destroying_ = false;

@@ -85,6 +85,61 @@ struct InterfaceIid<IStream> {
 // here (E_INVALIDARG otherwise); the stream always owns its bytes.
 HRESULT CreateStreamOnHGlobal(HANDLE memory, BOOL deleteOnRelease, IStream** stream);
 
+// ---- Storages -----------------------------------------------------------------------
+
+constexpr DWORD STGM_READ = 0x0;
+constexpr DWORD STGM_WRITE = 0x1;
+constexpr DWORD STGM_READWRITE = 0x2;
+constexpr DWORD STGM_SHARE_EXCLUSIVE = 0x10;
+constexpr DWORD STGM_CREATE = 0x1000;
+constexpr HRESULT STG_E_FILENOTFOUND = MakeHResult(0x80030002);
+constexpr HRESULT STG_E_INVALIDPOINTER = MakeHResult(0x80030009);
+constexpr HRESULT STG_E_FILEALREADYEXISTS = MakeHResult(0x80030050);
+constexpr HRESULT STG_E_INVALIDNAME = MakeHResult(0x800300FC);
+
+using SNB = OLECHAR**;
+struct IEnumSTATSTG;
+// A folder of named streams (and storages). Methods nothing here needs (the
+// nested storages, copies and moves, enumeration, times, class and state
+// bits, Stat) answer E_NOTIMPL.
+struct IStorage : IUnknown {
+    virtual HRESULT CreateStream(const OLECHAR* name, DWORD mode, DWORD reserved1, DWORD reserved2,
+                                 IStream** stream) = 0;
+    virtual HRESULT OpenStream(const OLECHAR* name, void* reserved1, DWORD mode, DWORD reserved2,
+                               IStream** stream) = 0;
+    virtual HRESULT CreateStorage(const OLECHAR* name, DWORD mode, DWORD reserved1, DWORD reserved2,
+                                  IStorage** storage) = 0;
+    virtual HRESULT OpenStorage(const OLECHAR* name, IStorage* priority, DWORD mode, SNB exclude,
+                                DWORD reserved, IStorage** storage) = 0;
+    virtual HRESULT CopyTo(DWORD excludeCount, const IID* exclude, SNB excludeNames,
+                           IStorage* to) = 0;
+    virtual HRESULT MoveElementTo(const OLECHAR* name, IStorage* to, const OLECHAR* newName,
+                                  DWORD flags) = 0;
+    virtual HRESULT Commit(DWORD flags) = 0;
+    virtual HRESULT Revert() = 0;
+    virtual HRESULT EnumElements(DWORD reserved1, void* reserved2, DWORD reserved3,
+                                 IEnumSTATSTG** elements) = 0;
+    virtual HRESULT DestroyElement(const OLECHAR* name) = 0;
+    virtual HRESULT RenameElement(const OLECHAR* oldName, const OLECHAR* newName) = 0;
+    virtual HRESULT SetElementTimes(const OLECHAR* name, const FILETIME* created,
+                                    const FILETIME* accessed, const FILETIME* modified) = 0;
+    virtual HRESULT SetClass(REFCLSID clsid) = 0;
+    virtual HRESULT SetStateBits(DWORD bits, DWORD mask) = 0;
+    virtual HRESULT Stat(STATSTG* stat, DWORD flags) = 0;
+};
+inline constexpr IID IID_IStorage =
+    MakeGuid(0x0000000B, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
+template <>
+struct InterfaceIid<IStorage> {
+    static constexpr IID value = IID_IStorage;
+};
+
+// A new empty storage in memory: streams by name (1 to 31 characters, case
+// ignored; STG_E_INVALIDNAME otherwise). CreateStream replaces a stream only
+// with STGM_CREATE (else STG_E_FILEALREADYEXISTS); OpenStream of a missing name
+// gives STG_E_FILENOTFOUND. An opened stream starts at position 0.
+HRESULT CreateMemoryStorage(IStorage** storage);
+
 // ---- Property bags ------------------------------------------------------------------
 
 struct IErrorLog : IUnknown {
@@ -123,6 +178,21 @@ struct IPersistPropertyBag : IPersist {
     virtual HRESULT Load(IPropertyBag* bag, IErrorLog* log) = 0;
     virtual HRESULT Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) = 0;
 };
+struct IPersistStorage : IPersist {
+    virtual HRESULT IsDirty() = 0;
+    virtual HRESULT InitNew(IStorage* storage) = 0;
+    virtual HRESULT Load(IStorage* storage) = 0;
+    virtual HRESULT Save(IStorage* storage, BOOL sameAsLoad) = 0;
+    virtual HRESULT SaveCompleted(IStorage* storage) = 0;
+    virtual HRESULT HandsOffStorage() = 0;
+};
+inline constexpr IID IID_IPersistStorage =
+    MakeGuid(0x0000010A, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
+template <>
+struct InterfaceIid<IPersistStorage> {
+    static constexpr IID value = IID_IPersistStorage;
+};
+constexpr HRESULT CO_E_ALREADYINITIALIZED = MakeHResult(0x800401F1);
 inline constexpr IID IID_IPersist =
     MakeGuid(0x0000010C, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
 inline constexpr IID IID_IPersistStreamInit =

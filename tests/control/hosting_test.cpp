@@ -2,6 +2,7 @@
 // module's unload check, and the interfaces a container asks for.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -218,6 +219,31 @@ TEST_F(HostingTest, PersistenceKeepsTheExtentOnly) {
     ASSERT_EQ(bad->Seek({0}, STREAM_SEEK_SET, nullptr), S_OK);
     EXPECT_EQ(loaded->Load(bad.get()), E_FAIL);
     EXPECT_EQ(loaded->ExtentWidth(), 1000u);
+
+    // A storage keeps the same form in its stream "Contents".
+    ComPtr<IStorage> storage;
+    ASSERT_EQ(CreateMemoryStorage(storage.Receive()), S_OK);
+    EXPECT_EQ(loaded->Load(storage.get()), STG_E_FILENOTFOUND);
+    ASSERT_EQ(loaded->InitNew(storage.get()), S_OK);
+    EXPECT_EQ(loaded->ExtentWidth(), 741u);
+    EXPECT_EQ(loaded->InitNew(storage.get()), CO_E_ALREADYINITIALIZED);
+    ASSERT_EQ(control_->Save(storage.get(), FALSE), S_OK);
+    ASSERT_EQ(control_->SaveCompleted(nullptr), E_UNEXPECTED);  // it holds no storage
+    ASSERT_EQ(loaded->HandsOffStorage(), S_OK);
+    EXPECT_EQ(loaded->Save(static_cast<IStorage*>(nullptr), TRUE), E_UNEXPECTED);
+    EXPECT_EQ(loaded->SaveCompleted(storage.get()), S_OK);
+    EXPECT_EQ(loaded->IsDirty(), S_FALSE);
+    CFileTransfer* fromStorage = CFileTransfer::Create();
+    ASSERT_EQ(fromStorage->Load(storage.get()), S_OK);
+    EXPECT_EQ(fromStorage->ExtentHeight(), 2000u);
+    ComPtr<IStream> contents;
+    ASSERT_EQ(storage->OpenStream(u"contents", nullptr, STGM_READ, 0, contents.Receive()), S_OK);
+    ASSERT_EQ(stream->Seek({0}, STREAM_SEEK_SET, nullptr), S_OK);
+    BYTE viaStream[16] = {}, viaStorage[16] = {};
+    ASSERT_EQ(stream->Read(viaStream, 16, nullptr), S_OK);
+    ASSERT_EQ(contents->Read(viaStorage, 16, nullptr), S_OK);
+    EXPECT_EQ(std::memcmp(viaStream, viaStorage, 16), 0);
+    fromStorage->Release();
 
     ComPtr<IPropertyBag> out;
     ASSERT_EQ(CreateMemoryPropertyBag(out.Receive()), S_OK);
