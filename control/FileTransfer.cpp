@@ -38,6 +38,7 @@ CFileTransfer::~CFileTransfer() {
     // control's start of the engines until it ends (control/engine_hold.h). The
     // engine hears of this control no more: no transcript, no window.
     if (NetTranscriptUser() == this) NetSetTranscript(nullptr, nullptr);
+    shell_.Detach();
     DestroyNotifyWindow(state_.notifyWindow);
     state_.notifyWindow = nullptr;
     TlsFreeCredentials(&state_.tlsCredentials);
@@ -58,6 +59,10 @@ HRESULT CFileTransfer::SetClientSite(IUnknown* site) {
         site->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(ambientDispatch_.Receive()));
     }
     return S_OK;
+}
+
+void CFileTransfer::EnsureNotifyWindow() {
+    if (!state_.notifyWindow) state_.notifyWindow = CreateNotifyWindow(*this);
 }
 
 bool CFileTransfer::IsUserMode() {

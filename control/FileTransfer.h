@@ -10,6 +10,7 @@
 
 #include "control/class_factory.h"
 #include "control/control_state.h"
+#include "control/ole_shell.h"
 #include "platform/automation.h"
 #include "platform/dispatch.h"
 #include "platform/ole.h"
@@ -98,6 +99,13 @@ class CFileTransfer final : public FileTransferBase {
     // The extent in HIMETRIC units (width, height).
     DWORD ExtentWidth() const { return extent_[0]; }
     DWORD ExtentHeight() const { return extent_[1]; }
+    void SetExtent(DWORD width, DWORD height) {
+        extent_[0] = width;
+        extent_[1] = height;
+    }
+    // The notification window, made unless the control has one (a client site,
+    // the engines' start).
+    void EnsureNotifyWindow();
     // Hands the about box's caption and lines to the host (MessageBoxW).
     HRESULT About();
     // OnRequestEdit to the IPropertyNotifySink sinks: false when one refuses.
@@ -373,5 +381,7 @@ class CFileTransfer final : public FileTransferBase {
     Inner inner_{this};
     ControlState state_;
     ComPtr<IDispatch> ambientDispatch_;
+    // IOleObject and the other container interfaces (control/ole_shell.h).
+    OleShell shell_{*this};
     ConnectionPoint* eventPoint_ = nullptr;
 };

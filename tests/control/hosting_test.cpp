@@ -111,6 +111,80 @@ TEST_F(HostingTest, ErrorInfoAndSafetyAnswers) {
     }
 }
 
+class ClientSite final : public ComObject<IOleClientSite> {
+  public:
+    HRESULT SaveObject() override { return E_NOTIMPL; }
+    HRESULT GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+    HRESULT GetContainer(IOleContainer**) override { return E_NOTIMPL; }
+    HRESULT ShowObject() override { return S_OK; }
+    HRESULT OnShowWindow(BOOL) override { return S_OK; }
+    HRESULT RequestNewObjectLayout() override { return E_NOTIMPL; }
+};
+
+TEST_F(HostingTest, ContainerInterfacesShareTheControlsIdentity) {
+    ComPtr<IUnknown> identity;
+    ASSERT_EQ(control_->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.Receive())),
+              S_OK);
+    for (const IID* iid :
+         {&IID_IOleObject, &IID_IOleControl, &IID_IOleWindow, &IID_IOleInPlaceObject,
+          &IID_IOleInPlaceObjectWindowless, &IID_IOleInPlaceActiveObject, &IID_IViewObject,
+          &IID_IViewObject2, &IID_IViewObjectEx, &IID_IDataObject, &IID_IQuickActivate,
+          &IID_ISpecifyPropertyPages, &IID_IPersistStorage}) {
+        ComPtr<IUnknown> asked, back;
+        ASSERT_EQ(control_->QueryInterface(*iid, reinterpret_cast<void**>(asked.Receive())), S_OK);
+        ASSERT_EQ(asked->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(back.Receive())),
+                  S_OK);
+        EXPECT_EQ(back.get(), identity.get());
+    }
+
+    ComPtr<IOleObject> object;
+    ASSERT_EQ(control_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(object.Receive())),
+              S_OK);
+    DWORD misc = 0;
+    EXPECT_EQ(object->GetMiscStatus(DVASPECT_CONTENT, &misc), S_OK);
+    EXPECT_EQ(misc, 132497u);
+    SIZEL size{1200, 300};
+    EXPECT_EQ(object->SetExtent(DVASPECT_CONTENT, &size), S_OK);
+    EXPECT_EQ(control_->ExtentWidth(), 1200u);
+    EXPECT_EQ(object->GetExtent(2, &size), DV_E_DVASPECT);
+    EXPECT_EQ(object->DoVerb(7, nullptr, nullptr, 0, nullptr, nullptr), OLEOBJ_S_INVALIDVERB);
+    // A client site brings the notification window along.
+    EXPECT_EQ(control_->State().notifyWindow, nullptr);
+    ClientSite* site = new ClientSite();
+    EXPECT_EQ(object->SetClientSite(site), S_OK);
+    EXPECT_NE(control_->State().notifyWindow, nullptr);
+    EXPECT_EQ(object->SetClientSite(nullptr), S_OK);
+    site->Release();
+
+    ComPtr<IViewObjectEx> view;
+    ASSERT_EQ(control_->QueryInterface(IID_IViewObjectEx, reinterpret_cast<void**>(view.Receive())),
+              S_OK);
+    DWORD status = 0;
+    EXPECT_EQ(view->GetViewStatus(&status), S_OK);
+    EXPECT_EQ(status, 3u);
+    SIZEL seen{};
+    EXPECT_EQ(view->GetExtent(DVASPECT_CONTENT, -1, nullptr, &seen), S_OK);
+    EXPECT_EQ(seen.cx, 1200);
+    EXPECT_EQ(seen.cy, 300);
+    const RECTL bounds{0, 0, 10, 10};
+    EXPECT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, nullptr, &bounds, nullptr,
+                         nullptr, 0),
+              S_OK);
+
+    ComPtr<IDataObject> data;
+    ASSERT_EQ(control_->QueryInterface(IID_IDataObject, reinterpret_cast<void**>(data.Receive())),
+              S_OK);
+    FORMATETC format{};
+    EXPECT_EQ(data->QueryGetData(&format), DV_E_FORMATETC);
+    ComPtr<ISpecifyPropertyPages> pages;
+    ASSERT_EQ(control_->QueryInterface(IID_ISpecifyPropertyPages,
+                                       reinterpret_cast<void**>(pages.Receive())),
+              S_OK);
+    CAUUID list{7, nullptr};
+    EXPECT_EQ(pages->GetPages(&list), S_OK);
+    EXPECT_EQ(list.cElems, 0u);
+}
+
 // Records the property changes it hears of.
 class ChangeSink final : public ComObject<IPropertyNotifySink> {
   public:
