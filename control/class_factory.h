@@ -10,6 +10,7 @@
 #include "platform/api.h"
 #include "platform/com.h"
 #include "platform/dispatch.h"
+#include "platform/typelib.h"
 #include "platform/unknown.h"
 
 // The control's dispatch interface: every member is reached through Invoke.
@@ -54,4 +55,6 @@ FT_API HRESULT DllUnregisterServer();
 // Registers (install TRUE) or unregisters; commandLine "user" works on the
 // user's registry, null, "" or "machine" on the machine's, else E_INVALIDARG.
 FT_API HRESULT DllInstall(BOOL install, LPCOLESTR commandLine);
+// The module's type library (LoadRegTypeLib asks the registered module for it).
+FT_API HRESULT DllGetTypeLib(ITypeLib** library);
 FT_EXTERN_C_END

@@ -126,6 +126,21 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* reserved, REFIID i
     return entry(clsid, iid, object);
 }
 
+HRESULT LoadRegTypeLib(REFGUID libid, WORD major, WORD minor, LCID, ITypeLib** library) {
+    if (!library) return E_INVALIDARG;
+    *library = nullptr;
+    const std::string key = "TypeLib\\" + GuidToString(libid) + "\\" + std::to_string(major) + '.' +
+                            std::to_string(minor) + "\\0\\linux";
+    std::string path;
+    if (LONG r = RegistryReadText(HKEY_CLASSES_ROOT, key, "", &path); r != ERROR_SUCCESS)
+        return ReadFailure(r, TYPE_E_LIBNOTREGISTERED);
+    void* module = path.empty() ? nullptr : platform::LoadModule(path, nullptr);
+    using DllGetTypeLibFunction = HRESULT (*)(ITypeLib**);
+    auto entry =
+        reinterpret_cast<DllGetTypeLibFunction>(platform::ModuleSymbol(module, "DllGetTypeLib"));
+    return entry ? entry(library) : TYPE_E_CANTLOADLIBRARY;
+}
+
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid,
                          void** object) {
     if (!object) return E_POINTER;
