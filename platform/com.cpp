@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/messages.h"
 #include "platform/module.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -139,6 +140,24 @@ HRESULT LoadRegTypeLib(REFGUID libid, WORD major, WORD minor, LCID, ITypeLib** l
     auto entry =
         reinterpret_cast<DllGetTypeLibFunction>(platform::ModuleSymbol(module, "DllGetTypeLib"));
     return entry ? entry(library) : TYPE_E_CANTLOADLIBRARY;
+}
+
+UINT DllPumpMessages() {
+    UINT dispatched = 0;
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
+        DispatchMessageA(&message);
+        ++dispatched;
+    }
+    return dispatched;
+}
+
+int DllMessageWaitFd() {
+    return GetThreadMessageWaitFd();
 }
 
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid,

@@ -212,6 +212,15 @@ FT_API HRESULT CoCreateInstance(FT_REFGUID_ARG clsid, IUnknown* outer, DWORD con
 FT_API HRESULT LoadRegTypeLib(FT_REFGUID_ARG libid, WORD major, WORD minor, LCID locale,
                               ITypeLib** library);
 
+/* The calling thread's message queue of this module's copy of the platform
+ * layer. A module loaded by CoGetClassObject has a queue of its own, where its
+ * controls' windows get their messages; a host that waits (WScript.Sleep)
+ * serves those too (docs/hosting.md). DllPumpMessages dispatches what waits
+ * there, leaving a quit request in place, and returns how many it dispatched;
+ * DllMessageWaitFd is a descriptor that is readable while something waits. */
+FT_API UINT DllPumpMessages(void);
+FT_API int DllMessageWaitFd(void);
+
 /* The host's message boxes. A control that shows one (the about box) calls
  * MessageBoxW; the handler the host set gets the text (lines separated by
  * '\n'), the caption and the button flags, and returns the button chosen.

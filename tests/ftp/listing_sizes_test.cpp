@@ -44,8 +44,8 @@ const SizeCase kSizes[] = {
      5368709120ull},
     {"FactsFiveGigabytes", FTP_DIRECTORY_MLSD, "modify=20240102030405;size=5368709120;type=file; b",
      5368709120ull},
-    {"SftpFiveGigabytes", FTP_DIRECTORY_AUTO,
-     "33188 1 0 0 5368709120 01-02-2024 03:04:05 big.img", 5368709120ull, true},
+    {"SftpFiveGigabytes", FTP_DIRECTORY_AUTO, "33188 1 0 0 5368709120 01-02-2024 03:04:05 big.img",
+     5368709120ull, true},
 };
 
 class ListingSize : public ::testing::TestWithParam<SizeCase> {};

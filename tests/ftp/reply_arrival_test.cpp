@@ -59,12 +59,12 @@ TEST_P(FtpReplyArrivalTest, CommandReadsItsWholeReplyAndNothingMore) {
 
 INSTANTIATE_TEST_SUITE_P(
     Segments, FtpReplyArrivalTest,
-    ::testing::Values(
-        Arrival{"Whole", {"200 fine\r\n"}},
-        Arrival{"ByteByByte", {"2", "0", "0", " ", "o", "k", "\r", "\n"}},
-        Arrival{"CutInTheLineEnd", {"200 cut\r", "\n"}},
-        Arrival{"MultiLineInPieces", {"211-first\r\n 211 not yet\r\n", "211", " last\r\n"}},
-        Arrival{"LongerThanOneLook", {"214-help\r\n" + kLong, "214 end\r\n"}}),
+    ::testing::Values(Arrival{"Whole", {"200 fine\r\n"}},
+                      Arrival{"ByteByByte", {"2", "0", "0", " ", "o", "k", "\r", "\n"}},
+                      Arrival{"CutInTheLineEnd", {"200 cut\r", "\n"}},
+                      Arrival{"MultiLineInPieces",
+                              {"211-first\r\n 211 not yet\r\n", "211", " last\r\n"}},
+                      Arrival{"LongerThanOneLook", {"214-help\r\n" + kLong, "214 end\r\n"}}),
     [](const auto& info) { return info.param.name; });
 
 // A reply with the next one behind it in the same segment: the second stays

@@ -33,8 +33,8 @@ TEST(SshSignatureAlgorithmTest, RsaFollowsServerSigAlgs) {
     } rows[] = {
         {"ssh-rsa", {"ssh-ed25519", "rsa-sha2-256", "rsa-sha2-512"}, "rsa-sha2-512"},
         {"ssh-rsa", {"rsa-sha2-256", "ssh-rsa"}, "rsa-sha2-256"},
-        {"ssh-rsa", {}, "ssh-rsa"},                      // no list: the old name
-        {"ssh-rsa", {"ssh-rsa", "ssh-ed25519"}, ""},     // a list without SHA-2: skipped
+        {"ssh-rsa", {}, "ssh-rsa"},                   // no list: the old name
+        {"ssh-rsa", {"ssh-rsa", "ssh-ed25519"}, ""},  // a list without SHA-2: skipped
         {"ssh-ed25519", {"rsa-sha2-512"}, "ssh-ed25519"},
         {"ecdsa-sha2-nistp384", {}, "ecdsa-sha2-nistp384"},
     };
@@ -45,7 +45,8 @@ TEST(SshSignatureAlgorithmTest, RsaFollowsServerSigAlgs) {
 
 class FakeSigner final : public SshSigner {
   public:
-    FakeSigner(std::string type, std::string origin) : type_(std::move(type)), origin_(std::move(origin)) {
+    FakeSigner(std::string type, std::string origin)
+        : type_(std::move(type)), origin_(std::move(origin)) {
         SshWriter writer;
         writer.PutString(type_);
         writer.PutString(origin_);  // stands in for the key material
@@ -152,13 +153,29 @@ TEST(SshPublicKeyAuthTest, EveryKeyRefusedNamesTheKeysTried) {
         int error;
         std::vector<std::string> inDetail;
     } rows[] = {
-        {"KeysOnly", false, false, "publickey", fileErrorAuthenticationFailed,
+        {"KeysOnly",
+         false,
+         false,
+         "publickey",
+         fileErrorAuthenticationFailed,
          {"publickey (ssh-ed25519 first, rsa-sha2-512 second)", "offers publickey"}},
-        {"SigningFails", false, true, "publickey", fileErrorAuthenticationFailed,
+        {"SigningFails",
+         false,
+         true,
+         "publickey",
+         fileErrorAuthenticationFailed,
          {"signing failed"}},
-        {"NoPasswordToSend", false, false, "publickey,password,keyboard-interactive",
-         fileErrorAuthenticationFailed, {"publickey ("}},
-        {"ThenPassword", true, false, "publickey,password", fileErrorAuthenticationFailed,
+        {"NoPasswordToSend",
+         false,
+         false,
+         "publickey,password,keyboard-interactive",
+         fileErrorAuthenticationFailed,
+         {"publickey ("}},
+        {"ThenPassword",
+         true,
+         false,
+         "publickey,password",
+         fileErrorAuthenticationFailed,
          {"publickey (ssh-ed25519 first, rsa-sha2-512 second), password"}},
     };
     for (const Row& row : rows) {
@@ -283,11 +300,17 @@ TEST(SshAgentTest, IdentitiesAnswersGoodAndBadEndPromptly) {
         {"NoKeys", Framed(IdentitiesAnswer({})), false, 0},
         {"Refused", Framed({kSshAgentFailure}), false, std::string::npos},
         {"LeftOverBytes", Framed(IdentitiesAnswer({"ssh-ed25519"}, 3)), false, std::string::npos},
-        {"TruncatedThenClosed", {0, 0, 0, 100, kSshAgentIdentitiesAnswer, 0}, true,
+        {"TruncatedThenClosed",
+         {0, 0, 0, 100, kSshAgentIdentitiesAnswer, 0},
+         true,
          std::string::npos},
-        {"TruncatedAndSilent", {0, 0, 0, 100, kSshAgentIdentitiesAnswer, 0}, false,
+        {"TruncatedAndSilent",
+         {0, 0, 0, 100, kSshAgentIdentitiesAnswer, 0},
+         false,
          std::string::npos},
-        {"Oversized", {0x7F, 0xFF, 0xFF, 0xFF, kSshAgentIdentitiesAnswer}, false,
+        {"Oversized",
+         {0x7F, 0xFF, 0xFF, 0xFF, kSshAgentIdentitiesAnswer},
+         false,
          std::string::npos},
         {"ZeroLength", {0, 0, 0, 0}, false, std::string::npos},
         {"TooManyIdentities", Framed({kSshAgentIdentitiesAnswer, 0, 0, 0x10, 0}), false,
