@@ -425,7 +425,12 @@ void SetTextVariant(VARIANT* value, std::string_view text) {
 Session::Session(std::ostream& out, std::ostream& err, std::istream& in)
     : out_(out), err_(err), in_(in) {}
 
-Session::~Session() = default;
+// Destroying the control leaves its connection open until the process ends, so
+// the paths that return early (a failed command after the connect) close it here.
+Session::~Session() {
+    transcript_.reset();
+    if (control_) TryCall("Disconnect", {});
+}
 
 void Session::StartTranscript(bool print) {
     if (transcript_ || !control_) return;

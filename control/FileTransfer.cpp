@@ -4,8 +4,10 @@
 #include <new>
 
 #include "control/class_factory.h"
+#include "control/engine_hold.h"
 #include "control/module_lock.h"
 #include "control/notify_window.h"
+#include "net/transcript.h"
 #include "platform/text.h"
 
 CFileTransfer* CFileTransfer::Create(IUnknown* outer) {
@@ -31,13 +33,16 @@ CFileTransfer::~CFileTransfer() {
     // object) is gone, and no sink hears of this any more.
     destroying_ = true;
     outer_ = nullptr;
-    // No events from here on: closing the connection still makes the engine talk.
-    put_Transcript(VARIANT_FALSE);
+    // The open connection and the engines stay: the engines own the connection
+    // (the handle stays valid for whoever holds it), and the module keeps this
+    // control's start of the engines until it ends (control/engine_hold.h). The
+    // engine hears of this control no more: no transcript, no window.
+    if (NetTranscriptUser() == this) NetSetTranscript(nullptr, nullptr);
+    shell_.Detach();
     DestroyNotifyWindow(state_.notifyWindow);
     state_.notifyWindow = nullptr;
-    Disconnect(nullptr);
     TlsFreeCredentials(&state_.tlsCredentials);
-    Uninitialize();
+    if (state_.enginesInitialized) KeepEngineStart(state_.clientHandle != kNoClientHandle);
     for (ConnectionPoint* point : {eventPoint_, propertyPoint_}) {
         if (!point) continue;
         point->DisconnectAll();
@@ -54,6 +59,10 @@ HRESULT CFileTransfer::SetClientSite(IUnknown* site) {
         site->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(ambientDispatch_.Receive()));
     }
     return S_OK;
+}
+
+void CFileTransfer::EnsureNotifyWindow() {
+    if (!state_.notifyWindow) state_.notifyWindow = CreateNotifyWindow(*this);
 }
 
 bool CFileTransfer::IsUserMode() {

@@ -10,6 +10,7 @@
 
 #include "control/class_factory.h"
 #include "control/control_state.h"
+#include "control/ole_shell.h"
 #include "platform/automation.h"
 #include "platform/dispatch.h"
 #include "platform/ole.h"
@@ -29,7 +30,7 @@ constexpr HRESULT kAutomationErrorBase = MakeHResult(0x800A0000);
 
 using FileTransferBase =
     ComObject<IFileTransfer, IConnectionPointContainer, IProvideClassInfo2, ISupportErrorInfo,
-              IObjectSafety, IPersistStreamInit, IPersistPropertyBag>;
+              IObjectSafety, IPersistStreamInit, IPersistPropertyBag, IPersistStorage>;
 
 class CFileTransfer final : public FileTransferBase {
   public:
@@ -86,9 +87,25 @@ class CFileTransfer final : public FileTransferBase {
     HRESULT InitNew() override;
     HRESULT Load(IPropertyBag* bag, IErrorLog* log) override;
     HRESULT Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) override;
+    // IPersistStorage: the stream form above in the storage's stream "Contents".
+    // InitNew and Load of an initialized control give CO_E_ALREADYINITIALIZED;
+    // after HandsOffStorage, Save without a storage and SaveCompleted without
+    // one give E_UNEXPECTED.
+    HRESULT InitNew(IStorage* storage) override;
+    HRESULT Load(IStorage* storage) override;
+    HRESULT Save(IStorage* storage, BOOL sameAsLoad) override;
+    HRESULT SaveCompleted(IStorage* storage) override;
+    HRESULT HandsOffStorage() override;
     // The extent in HIMETRIC units (width, height).
     DWORD ExtentWidth() const { return extent_[0]; }
     DWORD ExtentHeight() const { return extent_[1]; }
+    void SetExtent(DWORD width, DWORD height) {
+        extent_[0] = width;
+        extent_[1] = height;
+    }
+    // The notification window, made unless the control has one (a client site,
+    // the engines' start).
+    void EnsureNotifyWindow();
     // Hands the about box's caption and lines to the host (MessageBoxW).
     HRESULT About();
     // OnRequestEdit to the IPropertyNotifySink sinks: false when one refuses.
@@ -355,11 +372,16 @@ class CFileTransfer final : public FileTransferBase {
     // 28 by 28 pixels of the screen, in HIMETRIC units.
     static constexpr DWORD kDefaultExtent = MulDiv(28, 2540, kLogicalPixelsPerInch);
     DWORD extent_[2] = {kDefaultExtent, kDefaultExtent};
+    // The storage of IPersistStorage between InitNew or Load and HandsOffStorage.
+    ComPtr<IStorage> storage_;
+    bool storageInitialized_ = false;
     ConnectionPoint* propertyPoint_ = nullptr;
     IUnknown* outer_ = nullptr;  // not referenced: it holds the control
     bool destroying_ = false;
     Inner inner_{this};
     ControlState state_;
     ComPtr<IDispatch> ambientDispatch_;
+    // IOleObject and the other container interfaces (control/ole_shell.h).
+    OleShell shell_{*this};
     ConnectionPoint* eventPoint_ = nullptr;
 };

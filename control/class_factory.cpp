@@ -4,6 +4,7 @@
 #include <new>
 
 #include "control/FileTransfer.h"
+#include "control/engine_hold.h"
 #include "control/module_lock.h"
 #include "platform/text.h"
 #include "resources/version.h"
@@ -118,5 +119,8 @@ HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
 }
 
 HRESULT DllCanUnloadNow() {
-    return g_objects.load() == 0 && g_locks.load() == 0 ? S_OK : S_FALSE;
+    if (g_objects.load() != 0 || g_locks.load() != 0 || EngineSessionsAlive()) return S_FALSE;
+    // Nothing is open: the engine starts of destroyed controls end before the code goes.
+    ReleaseKeptEngineStarts();
+    return S_OK;
 }

@@ -10,6 +10,7 @@
 #include "platform/api.h"
 #include "platform/com.h"
 #include "platform/dispatch.h"
+#include "platform/typelib.h"
 #include "platform/unknown.h"
 
 // The control's dispatch interface: every member is reached through Invoke.
@@ -43,7 +44,9 @@ FT_EXTERN_C_BEGIN
 // The class factory (IClassFactory) of CLSID_FileTransfer; other classes give
 // CLASS_E_CLASSNOTAVAILABLE.
 FT_API HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object);
-// S_OK when no control made by the module is alive and no LockServer holds it, else S_FALSE.
+// S_OK when no control made by the module is alive, no LockServer holds it and
+// the engines hold no connection (destroyed controls leave theirs open), else
+// S_FALSE. With S_OK the engine starts of destroyed controls are given back.
 FT_API HRESULT DllCanUnloadNow();
 // Writes (or removes) the class's keys under HKEY_CLASSES_ROOT: the machine's
 // registry unless DllInstall asked for the user's.
@@ -52,4 +55,6 @@ FT_API HRESULT DllUnregisterServer();
 // Registers (install TRUE) or unregisters; commandLine "user" works on the
 // user's registry, null, "" or "machine" on the machine's, else E_INVALIDARG.
 FT_API HRESULT DllInstall(BOOL install, LPCOLESTR commandLine);
+// The module's type library (LoadRegTypeLib asks the registered module for it).
+FT_API HRESULT DllGetTypeLib(ITypeLib** library);
 FT_EXTERN_C_END

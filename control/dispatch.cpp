@@ -207,6 +207,7 @@ HRESULT CFileTransfer::QueryOwnInterface(REFIID iid, void** object) {
         AddRef();
         return S_OK;
     }
+    if (object && shell_.Answer(iid, object)) return S_OK;
     return ComObject::QueryInterface(iid, object);
 }
 

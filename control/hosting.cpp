@@ -135,6 +135,56 @@ HRESULT CFileTransfer::Save(IPropertyBag* bag, BOOL, BOOL) {
     return S_OK;
 }
 
+namespace {
+constexpr const char16_t* kStorageStream = u"Contents";
+}  // namespace
+
+HRESULT CFileTransfer::InitNew(IStorage* storage) {
+    if (!storage) return E_POINTER;
+    if (storageInitialized_) return CO_E_ALREADYINITIALIZED;
+    InitNew();
+    storage_ = ComPtr<IStorage>::Share(storage);
+    storageInitialized_ = true;
+    return S_OK;
+}
+
+HRESULT CFileTransfer::Load(IStorage* storage) {
+    if (!storage) return E_POINTER;
+    if (storageInitialized_) return CO_E_ALREADYINITIALIZED;
+    ComPtr<IStream> stream;
+    HRESULT hr = storage->OpenStream(kStorageStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
+                                     stream.Receive());
+    if (SUCCEEDED(hr)) hr = Load(stream.get());
+    if (FAILED(hr)) return hr;
+    storage_ = ComPtr<IStorage>::Share(storage);
+    storageInitialized_ = true;
+    return S_OK;
+}
+
+HRESULT CFileTransfer::Save(IStorage* storage, BOOL sameAsLoad) {
+    if (!storage && sameAsLoad) storage = storage_.get();
+    if (!storage) return storageInitialized_ && !storage_ ? E_UNEXPECTED : E_POINTER;
+    ComPtr<IStream> stream;
+    HRESULT hr =
+        storage->CreateStream(kStorageStream, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                              0, 0, stream.Receive());
+    return SUCCEEDED(hr) ? Save(stream.get(), TRUE) : hr;
+}
+
+HRESULT CFileTransfer::SaveCompleted(IStorage* storage) {
+    if (storage) {
+        storage_ = ComPtr<IStorage>::Share(storage);
+    } else if (!storage_) {
+        return E_UNEXPECTED;
+    }
+    return S_OK;
+}
+
+HRESULT CFileTransfer::HandsOffStorage() {
+    storage_.Reset();
+    return S_OK;
+}
+
 HRESULT CFileTransfer::About() {
     const std::string version =
         "Version " + std::to_string(kFileVersion.major) + '.' + std::to_string(kFileVersion.minor) +

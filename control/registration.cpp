@@ -3,6 +3,7 @@
 #include <string>
 
 #include "control/class_factory.h"
+#include "control/type_library.h"
 #include "platform/module.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -11,8 +12,9 @@
 namespace {
 
 // A key under HKEY_CLASSES_ROOT, with one value (valueName null: the default
-// value; value null: the key alone). %CLSID%, %LIBID% and %MODULE% stand for
-// the class identifier, the type library identifier and the module's full path.
+// value; value null: the key alone). %CLSID%, %LIBID%, %IID% and %EVENTS% stand
+// for the identifiers of the class, the type library, the dispatch interface and
+// the event interface; %MODULE% for the module's full path, %FOLDER% its folder.
 struct RegistryRow {
     const char* key;
     const char* valueName;
@@ -38,20 +40,35 @@ constexpr RegistryRow kScript[] = {
     {"CLSID\\%CLSID%\\MiscStatus\\1", nullptr, "132497"},
     {"CLSID\\%CLSID%\\TypeLib", nullptr, "%LIBID%"},
     {"CLSID\\%CLSID%\\Version", nullptr, "1.0"},
+    {"TypeLib\\%LIBID%\\1.0", nullptr, "Tollane File Transfer Control 7.2"},
+    {"TypeLib\\%LIBID%\\1.0\\0\\linux", nullptr, "%MODULE%"},
+    {"TypeLib\\%LIBID%\\1.0\\FLAGS", nullptr, "0"},
+    {"TypeLib\\%LIBID%\\1.0\\HELPDIR", nullptr, "%FOLDER%"},
+    {"Interface\\%IID%", nullptr, "IFileTransfer"},
+    {"Interface\\%IID%\\TypeLib", nullptr, "%LIBID%"},
+    {"Interface\\%IID%\\TypeLib", "Version", "1.0"},
+    {"Interface\\%EVENTS%", nullptr, "_IFileTransferEvents"},
+    {"Interface\\%EVENTS%\\TypeLib", nullptr, "%LIBID%"},
+    {"Interface\\%EVENTS%\\TypeLib", "Version", "1.0"},
 };
 
-// What unregistration removes, each whole; "CLSID" itself always stays.
+// What unregistration removes, each whole; "CLSID", "TypeLib" and "Interface"
+// themselves always stay.
 constexpr const char* kRemovedKeys[] = {
-    "CLSID\\%CLSID%",
-    "Tollane.FileTransfer",
-    "Tollane.FileTransfer.7",
+    "CLSID\\%CLSID%",   "Tollane.FileTransfer", "Tollane.FileTransfer.7",
+    "TypeLib\\%LIBID%", "Interface\\%IID%",     "Interface\\%EVENTS%",
 };
 
 std::string Expand(std::string text) {
+    const std::string module =
+        platform::ModulePathOf(reinterpret_cast<const void*>(&DllRegisterServer));
     const std::pair<const char*, std::string> names[] = {
         {"%CLSID%", GuidToString(CLSID_FileTransfer)},
         {"%LIBID%", GuidToString(LIBID_FileTransferCtl)},
-        {"%MODULE%", platform::ModulePathOf(reinterpret_cast<const void*>(&DllRegisterServer))},
+        {"%IID%", GuidToString(IID_IFileTransfer)},
+        {"%EVENTS%", GuidToString(DIID__IFileTransferEvents)},
+        {"%MODULE%", module},
+        {"%FOLDER%", module.substr(0, module.rfind('/') + 1)},
     };
     for (const auto& [name, value] : names) {
         for (std::size_t at = text.find(name); at != std::string::npos;
@@ -103,6 +120,10 @@ HRESULT DllRegisterServer() {
 
 HRESULT DllUnregisterServer() {
     return Unregister();
+}
+
+HRESULT DllGetTypeLib(ITypeLib** library) {
+    return CreateControlTypeLib(library);
 }
 
 HRESULT DllInstall(BOOL install, LPCOLESTR commandLine) {

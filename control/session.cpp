@@ -92,7 +92,7 @@ using FtpErrorGuard = LastErrorGuard<&FtpGetLastError, &FtpSetLastError>;
 HRESULT CFileTransfer::InitializeEngines() {
     if (state_.enginesInitialized) return S_OK;
     if (!IsUserMode()) return CTL_E_ILLEGALFUNCTIONCALL;
-    if (!state_.notifyWindow) state_.notifyWindow = CreateNotifyWindow(*this);
+    EnsureNotifyWindow();
 
     FtpLibraryInfo ftpInfo{};
     ftpInfo.size = FTP_LIBRARY_INFO_SIZE;

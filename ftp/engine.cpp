@@ -42,6 +42,12 @@ Engine& GetEngine() {
     return engine;
 }
 
+std::size_t OpenSessionCount() {
+    Engine& engine = GetEngine();
+    CriticalSectionGuard guard(*engine.lock.get());
+    return engine.table.Records().size();
+}
+
 int Fail(int error) {
     FtpSetLastError(static_cast<DWORD>(error));
     return -1;

@@ -22,6 +22,8 @@ struct Engine {
 };
 
 Engine& GetEngine();
+// How many sessions the table holds (any thread's).
+std::size_t OpenSessionCount();
 
 // Sets the thread's last error to the error number and returns -1.
 int Fail(int error);

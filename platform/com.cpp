@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/messages.h"
 #include "platform/module.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -124,6 +125,39 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* reserved, REFIID i
         platform::ModuleSymbol(module, "DllGetClassObject"));
     if (!entry) return CO_E_ERRORINDLL;
     return entry(clsid, iid, object);
+}
+
+HRESULT LoadRegTypeLib(REFGUID libid, WORD major, WORD minor, LCID, ITypeLib** library) {
+    if (!library) return E_INVALIDARG;
+    *library = nullptr;
+    const std::string key = "TypeLib\\" + GuidToString(libid) + "\\" + std::to_string(major) + '.' +
+                            std::to_string(minor) + "\\0\\linux";
+    std::string path;
+    if (LONG r = RegistryReadText(HKEY_CLASSES_ROOT, key, "", &path); r != ERROR_SUCCESS)
+        return ReadFailure(r, TYPE_E_LIBNOTREGISTERED);
+    void* module = path.empty() ? nullptr : platform::LoadModule(path, nullptr);
+    using DllGetTypeLibFunction = HRESULT (*)(ITypeLib**);
+    auto entry =
+        reinterpret_cast<DllGetTypeLibFunction>(platform::ModuleSymbol(module, "DllGetTypeLib"));
+    return entry ? entry(library) : TYPE_E_CANTLOADLIBRARY;
+}
+
+UINT DllPumpMessages() {
+    UINT dispatched = 0;
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
+        DispatchMessageA(&message);
+        ++dispatched;
+    }
+    return dispatched;
+}
+
+int DllMessageWaitFd() {
+    return GetThreadMessageWaitFd();
 }
 
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid,

@@ -16,6 +16,7 @@
 #ifdef __cplusplus
 #include "platform/automation.h"
 #include "platform/dispatch.h"
+#include "platform/typelib.h"
 #include "platform/unknown.h"
 
 #define FT_REFGUID_ARG REFGUID
@@ -77,6 +78,7 @@ enum {
 typedef struct IUnknown IUnknown;
 typedef struct IDispatch IDispatch;
 typedef struct IClassFactory IClassFactory;
+typedef struct ITypeLib ITypeLib; /* described in C++ only (platform/typelib.h) */
 
 /* The first members of the C++ VARIANT; the union has the Windows size. */
 typedef struct VARIANT {
@@ -201,6 +203,23 @@ FT_API HRESULT CoGetClassObject(FT_REFGUID_ARG clsid, DWORD context, void* reser
  * controlling unknown when the object is aggregated (iid must be IID_IUnknown then). */
 FT_API HRESULT CoCreateInstance(FT_REFGUID_ARG clsid, IUnknown* outer, DWORD context,
                                 FT_REFGUID_ARG iid, void** object);
+
+/* The type library registered as TypeLib\{libid}\MAJOR.MINOR: the module named
+ * by its "0\linux" key (the locale is not looked at: one library serves all)
+ * is loaded as CoGetClassObject loads one and its DllGetTypeLib hands the
+ * library out. TYPE_E_LIBNOTREGISTERED when the version is not registered,
+ * TYPE_E_CANTLOADLIBRARY when the module does not load or has no such entry. */
+FT_API HRESULT LoadRegTypeLib(FT_REFGUID_ARG libid, WORD major, WORD minor, LCID locale,
+                              ITypeLib** library);
+
+/* The calling thread's message queue of this module's copy of the platform
+ * layer. A module loaded by CoGetClassObject has a queue of its own, where its
+ * controls' windows get their messages; a host that waits (WScript.Sleep)
+ * serves those too (docs/hosting.md). DllPumpMessages dispatches what waits
+ * there, leaving a quit request in place, and returns how many it dispatched;
+ * DllMessageWaitFd is a descriptor that is readable while something waits. */
+FT_API UINT DllPumpMessages(void);
+FT_API int DllMessageWaitFd(void);
 
 /* The host's message boxes. A control that shows one (the about box) calls
  * MessageBoxW; the handler the host set gets the text (lines separated by

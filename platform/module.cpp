@@ -2,12 +2,16 @@
 
 #include <dlfcn.h>
 #include <limits.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <map>
 #include <mutex>
+
+#include "platform/com.h"
+#include "platform/messages.h"
 
 namespace platform {
 
@@ -72,6 +76,42 @@ void* ModuleSymbol(void* module, const char* name) {
 std::vector<void*> LoadedModules() {
     std::lock_guard lock(g_mutex);
     return g_order;
+}
+
+namespace {
+
+using PumpEntry = unsigned (*)();
+using WaitFdEntry = int (*)();
+
+// The pump entries of the loaded modules whose queue is not this copy's own (a
+// program linked with the shared library loads that same copy again).
+std::vector<void*> ForeignEntries(const char* name, void* own) {
+    std::vector<void*> entries;
+    for (void* module : LoadedModules()) {
+        void* entry = ModuleSymbol(module, name);
+        if (entry && entry != own) entries.push_back(entry);
+    }
+    return entries;
+}
+
+}  // namespace
+
+unsigned PumpLoadedModules() {
+    unsigned dispatched = 0;
+    for (void* entry : ForeignEntries("DllPumpMessages", reinterpret_cast<void*>(&DllPumpMessages)))
+        dispatched += reinterpret_cast<PumpEntry>(entry)();
+    return dispatched;
+}
+
+bool WaitForAnyModuleMessage(unsigned timeoutMs) {
+    std::vector<pollfd> waits{{GetThreadMessageWaitFd(), POLLIN, 0}};
+    for (void* entry :
+         ForeignEntries("DllMessageWaitFd", reinterpret_cast<void*>(&DllMessageWaitFd))) {
+        const int fd = reinterpret_cast<WaitFdEntry>(entry)();
+        if (fd >= 0) waits.push_back({fd, POLLIN, 0});
+    }
+    const int timeout = timeoutMs > 0x7FFFFFFFu ? -1 : static_cast<int>(timeoutMs);
+    return ::poll(waits.data(), waits.size(), timeout) > 0;
 }
 
 }  // namespace platform

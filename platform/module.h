@@ -21,5 +21,11 @@ void* LoadModule(const std::string& path, std::string* error);
 void* ModuleSymbol(void* module, const char* name);
 // The modules LoadModule has loaded so far, in the order loaded.
 std::vector<void*> LoadedModules();
+// Serves the calling thread's messages in the queues of the loaded modules that
+// have one of their own (their DllPumpMessages); returns how many were dispatched.
+unsigned PumpLoadedModules();
+// Waits until this copy's queue or a loaded module's has a message for the
+// calling thread, or timeoutMs passes. True when one has.
+bool WaitForAnyModuleMessage(unsigned timeoutMs);
 
 }  // namespace platform

@@ -84,6 +84,71 @@ struct LessIgnoringCase {
     }
 };
 
+// Streams by name; a stream opened again starts at its beginning.
+class MemoryStorage final : public ComObject<IStorage> {
+  public:
+    HRESULT CreateStream(const OLECHAR* name, DWORD mode, DWORD, DWORD, IStream** stream) override {
+        if (!stream) return STG_E_INVALIDPOINTER;
+        *stream = nullptr;
+        const std::string key = NameOf(name);
+        if (key.empty()) return STG_E_INVALIDNAME;
+        auto& slot = streams_[key];
+        if (slot && !(mode & STGM_CREATE)) return STG_E_FILEALREADYEXISTS;
+        slot = ComPtr<IStream>::Attach(new (std::nothrow) MemoryStream());
+        if (!slot) return E_OUTOFMEMORY;
+        *stream = ComPtr<IStream>(slot).Detach();
+        return S_OK;
+    }
+    HRESULT OpenStream(const OLECHAR* name, void*, DWORD, DWORD, IStream** stream) override {
+        if (!stream) return STG_E_INVALIDPOINTER;
+        *stream = nullptr;
+        auto it = streams_.find(NameOf(name));
+        if (it == streams_.end()) return STG_E_FILENOTFOUND;
+        it->second->Seek(LARGE_INTEGER{0}, STREAM_SEEK_SET, nullptr);
+        *stream = ComPtr<IStream>(it->second).Detach();
+        return S_OK;
+    }
+    HRESULT CreateStorage(const OLECHAR*, DWORD, DWORD, DWORD, IStorage** storage) override {
+        if (storage) *storage = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT OpenStorage(const OLECHAR*, IStorage*, DWORD, SNB, DWORD, IStorage** storage) override {
+        if (storage) *storage = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT CopyTo(DWORD, const IID*, SNB, IStorage*) override { return E_NOTIMPL; }
+    HRESULT MoveElementTo(const OLECHAR*, IStorage*, const OLECHAR*, DWORD) override {
+        return E_NOTIMPL;
+    }
+    HRESULT Commit(DWORD) override { return S_OK; }
+    HRESULT Revert() override { return S_OK; }
+    HRESULT EnumElements(DWORD, void*, DWORD, IEnumSTATSTG** elements) override {
+        if (elements) *elements = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT DestroyElement(const OLECHAR* name) override {
+        return streams_.erase(NameOf(name)) ? S_OK : STG_E_FILENOTFOUND;
+    }
+    HRESULT RenameElement(const OLECHAR*, const OLECHAR*) override { return E_NOTIMPL; }
+    HRESULT SetElementTimes(const OLECHAR*, const FILETIME*, const FILETIME*,
+                            const FILETIME*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT SetClass(REFCLSID) override { return E_NOTIMPL; }
+    HRESULT SetStateBits(DWORD, DWORD) override { return E_NOTIMPL; }
+    HRESULT Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
+
+  private:
+    // "" for a name that is not one.
+    static std::string NameOf(const OLECHAR* name) {
+        if (!name) return "";
+        const std::u16string_view view(name);
+        if (view.empty() || view.size() > 31) return "";
+        return Utf16ToUtf8(view);
+    }
+    std::map<std::string, ComPtr<IStream>, LessIgnoringCase> streams_;
+};
+
 class MemoryPropertyBag final : public ComObject<IPropertyBag> {
   public:
     HRESULT Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
@@ -118,6 +183,12 @@ HRESULT CreateStreamOnHGlobal(HANDLE memory, BOOL, IStream** stream) {
     if (memory) return E_INVALIDARG;
     *stream = new (std::nothrow) MemoryStream();
     return *stream ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT CreateMemoryStorage(IStorage** storage) {
+    if (!storage) return E_POINTER;
+    *storage = new (std::nothrow) MemoryStorage();
+    return *storage ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT CreateMemoryPropertyBag(IPropertyBag** bag) {

@@ -8,6 +8,7 @@
 
 #include "platform/file.h"
 #include "platform/messages.h"
+#include "platform/module.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "resources/version.h"
@@ -172,7 +173,8 @@ duk_ret_t QuitNative(duk_context* ctx) {
     return duk_throw(ctx);
 }
 
-// Serves the thread's messages (and so the control's events) for ms.
+// Serves the thread's messages (and so the control's events) for ms: the host's
+// own queue and those of the modules the controls were loaded from.
 void Pump(duk_context* ctx, double ms) {
     Host& host = HostOf(ctx);
     if (!(ms > 0)) ms = 0;
@@ -184,9 +186,10 @@ void Pump(duk_context* ctx, double ms) {
                PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message != WM_QUIT) DispatchMessageA(&message);
         }
+        if (!host.quitting && !host.pendingError) platform::PumpLoadedModules();
         const ULONGLONG now = GetTickCount64();
         if (host.quitting || host.pendingError || now >= end) return;
-        WaitForThreadMessage(static_cast<DWORD>(end - now));
+        platform::WaitForAnyModuleMessage(static_cast<unsigned>(end - now));
     }
 }
 

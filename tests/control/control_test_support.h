@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "control/FileTransfer.h"
+#include "control/engine_hold.h"
 #include "platform/automation.h"
 #include "platform/dispatch.h"
 #include "platform/text.h"
@@ -47,7 +48,11 @@ class ControlTest : public ::testing::Test {
         ASSERT_NE(control_, nullptr);
     }
     void TearDown() override {
+        // Destroying the control leaves its connection open and the engines
+        // started: close it here, and end as a process would.
+        if (control_) control_->Disconnect(nullptr);
         if (control_) control_->Release();
+        ReleaseKeptEngineStarts();
         SetErrorInfo(0, nullptr);
     }
 

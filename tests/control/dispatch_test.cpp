@@ -230,21 +230,6 @@ TEST_F(Dispatch, MethodsTakeArgumentsByPositionAndByName) {
               DISP_E_PARAMNOTFOUND);
 }
 
-TEST_F(Dispatch, ControlsAreCreatedByProgId) {
-    for (std::u16string_view progId : {u"Tollane.FileTransfer.7", u"tollane.filetransfer"}) {
-        ComPtr<IDispatch> created;
-        ASSERT_EQ(CreateControlByProgId(progId, IID_IDispatch,
-                                        reinterpret_cast<void**>(created.Receive())),
-                  S_OK);
-        ComPtr<IConnectionPointContainer> container = created.As<IConnectionPointContainer>();
-        EXPECT_TRUE(container);
-    }
-    void* object = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CreateControlByProgId(u"Tollane.FileTransfer.6", IID_IDispatch, &object),
-              REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(object, nullptr);
-}
-
 // ---- Events -----------------------------------------------------------------------
 
 class Events : public ControlTest {};

@@ -169,35 +169,6 @@ TEST_F(FileMethods, RefusedOutputsEndTheMethodBeforeAnyEffect) {
     VariantClear(&arrayOutput);
 }
 
-TEST_F(FileMethods, SetFileTimeWithATextThatIsNoDateFailsWithTheConversion) {
-    ASSERT_EQ(control_->put_ServerType(fileServerFTP), S_OK);
-    EXPECT_EQ(ErrorOf(
-                  [](CFileTransfer& c, VARIANT* e) {
-                      return c.SetFileTime(TextVariant("f"), TextVariant("next tuesday"), e);
-                  },
-                  DISP_E_TYPEMISMATCH),
-              0);
-    EXPECT_EQ(sink_->Count(kOnError), 0);
-    EXPECT_EQ(Long(&CFileTransfer::get_LastError), 0);
-}
-
-TEST_F(FileMethods, AddFileTypeIgnoresTypesOutsideTextToBinaryAndEmptyExtensions) {
-    ASSERT_EQ(control_->Initialize(nullptr), S_OK);
-    for (LONG type : {0L, 4L}) {
-        VARIANT value = I4(type);
-        EXPECT_EQ(control_->AddFileType(TextVariant("zzq"), &value), S_OK);
-        EXPECT_EQ(ftp::FileTypeOfExtension("zzq"), 0) << type;
-    }
-    VARIANT binary = I4(fileTypeBinary);
-    EXPECT_EQ(control_->AddFileType(TextVariant(""), &binary), S_OK);
-    EXPECT_EQ(control_->AddFileType(nullptr, nullptr), S_OK);
-    EXPECT_EQ(control_->AddFileType(TextVariant("zzq"), nullptr), S_OK);  // text by default
-    EXPECT_EQ(ftp::FileTypeOfExtension("zzq"), FTP_FILE_TYPE_ASCII);
-    EXPECT_EQ(control_->AddFileType(TextVariant(".zzq"), &binary), S_OK);
-    EXPECT_EQ(ftp::FileTypeOfExtension("zzq"), FTP_FILE_TYPE_IMAGE);
-    EXPECT_EQ(sink_->Count(kOnError), 0);
-}
-
 TEST_F(FileMethods, AddFileTypeFailureIsAnAutomationErrorWithoutEvent) {
     // The engines are not started: the rule cannot be kept.
     ASSERT_EQ(control_->put_ServerType(fileServerFTP), S_OK);

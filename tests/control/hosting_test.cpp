@@ -2,6 +2,7 @@
 // module's unload check, and the interfaces a container asks for.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,80 @@ TEST_F(HostingTest, ErrorInfoAndSafetyAnswers) {
         ASSERT_EQ(control_->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled), S_OK);
         EXPECT_EQ(enabled, 2u);  // never changes
     }
+}
+
+class ClientSite final : public ComObject<IOleClientSite> {
+  public:
+    HRESULT SaveObject() override { return E_NOTIMPL; }
+    HRESULT GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+    HRESULT GetContainer(IOleContainer**) override { return E_NOTIMPL; }
+    HRESULT ShowObject() override { return S_OK; }
+    HRESULT OnShowWindow(BOOL) override { return S_OK; }
+    HRESULT RequestNewObjectLayout() override { return E_NOTIMPL; }
+};
+
+TEST_F(HostingTest, ContainerInterfacesShareTheControlsIdentity) {
+    ComPtr<IUnknown> identity;
+    ASSERT_EQ(control_->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.Receive())),
+              S_OK);
+    for (const IID* iid :
+         {&IID_IOleObject, &IID_IOleControl, &IID_IOleWindow, &IID_IOleInPlaceObject,
+          &IID_IOleInPlaceObjectWindowless, &IID_IOleInPlaceActiveObject, &IID_IViewObject,
+          &IID_IViewObject2, &IID_IViewObjectEx, &IID_IDataObject, &IID_IQuickActivate,
+          &IID_ISpecifyPropertyPages, &IID_IPersistStorage}) {
+        ComPtr<IUnknown> asked, back;
+        ASSERT_EQ(control_->QueryInterface(*iid, reinterpret_cast<void**>(asked.Receive())), S_OK);
+        ASSERT_EQ(asked->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(back.Receive())),
+                  S_OK);
+        EXPECT_EQ(back.get(), identity.get());
+    }
+
+    ComPtr<IOleObject> object;
+    ASSERT_EQ(control_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(object.Receive())),
+              S_OK);
+    DWORD misc = 0;
+    EXPECT_EQ(object->GetMiscStatus(DVASPECT_CONTENT, &misc), S_OK);
+    EXPECT_EQ(misc, 132497u);
+    SIZEL size{1200, 300};
+    EXPECT_EQ(object->SetExtent(DVASPECT_CONTENT, &size), S_OK);
+    EXPECT_EQ(control_->ExtentWidth(), 1200u);
+    EXPECT_EQ(object->GetExtent(2, &size), DV_E_DVASPECT);
+    EXPECT_EQ(object->DoVerb(7, nullptr, nullptr, 0, nullptr, nullptr), OLEOBJ_S_INVALIDVERB);
+    // A client site brings the notification window along.
+    EXPECT_EQ(control_->State().notifyWindow, nullptr);
+    ClientSite* site = new ClientSite();
+    EXPECT_EQ(object->SetClientSite(site), S_OK);
+    EXPECT_NE(control_->State().notifyWindow, nullptr);
+    EXPECT_EQ(object->SetClientSite(nullptr), S_OK);
+    site->Release();
+
+    ComPtr<IViewObjectEx> view;
+    ASSERT_EQ(control_->QueryInterface(IID_IViewObjectEx, reinterpret_cast<void**>(view.Receive())),
+              S_OK);
+    DWORD status = 0;
+    EXPECT_EQ(view->GetViewStatus(&status), S_OK);
+    EXPECT_EQ(status, 3u);
+    SIZEL seen{};
+    EXPECT_EQ(view->GetExtent(DVASPECT_CONTENT, -1, nullptr, &seen), S_OK);
+    EXPECT_EQ(seen.cx, 1200);
+    EXPECT_EQ(seen.cy, 300);
+    const RECTL bounds{0, 0, 10, 10};
+    EXPECT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, nullptr, &bounds, nullptr,
+                         nullptr, 0),
+              S_OK);
+
+    ComPtr<IDataObject> data;
+    ASSERT_EQ(control_->QueryInterface(IID_IDataObject, reinterpret_cast<void**>(data.Receive())),
+              S_OK);
+    FORMATETC format{};
+    EXPECT_EQ(data->QueryGetData(&format), DV_E_FORMATETC);
+    ComPtr<ISpecifyPropertyPages> pages;
+    ASSERT_EQ(control_->QueryInterface(IID_ISpecifyPropertyPages,
+                                       reinterpret_cast<void**>(pages.Receive())),
+              S_OK);
+    CAUUID list{7, nullptr};
+    EXPECT_EQ(pages->GetPages(&list), S_OK);
+    EXPECT_EQ(list.cElems, 0u);
 }
 
 // Records the property changes it hears of.
@@ -218,6 +293,31 @@ TEST_F(HostingTest, PersistenceKeepsTheExtentOnly) {
     ASSERT_EQ(bad->Seek({0}, STREAM_SEEK_SET, nullptr), S_OK);
     EXPECT_EQ(loaded->Load(bad.get()), E_FAIL);
     EXPECT_EQ(loaded->ExtentWidth(), 1000u);
+
+    // A storage keeps the same form in its stream "Contents".
+    ComPtr<IStorage> storage;
+    ASSERT_EQ(CreateMemoryStorage(storage.Receive()), S_OK);
+    EXPECT_EQ(loaded->Load(storage.get()), STG_E_FILENOTFOUND);
+    ASSERT_EQ(loaded->InitNew(storage.get()), S_OK);
+    EXPECT_EQ(loaded->ExtentWidth(), 741u);
+    EXPECT_EQ(loaded->InitNew(storage.get()), CO_E_ALREADYINITIALIZED);
+    ASSERT_EQ(control_->Save(storage.get(), FALSE), S_OK);
+    ASSERT_EQ(control_->SaveCompleted(nullptr), E_UNEXPECTED);  // it holds no storage
+    ASSERT_EQ(loaded->HandsOffStorage(), S_OK);
+    EXPECT_EQ(loaded->Save(static_cast<IStorage*>(nullptr), TRUE), E_UNEXPECTED);
+    EXPECT_EQ(loaded->SaveCompleted(storage.get()), S_OK);
+    EXPECT_EQ(loaded->IsDirty(), S_FALSE);
+    CFileTransfer* fromStorage = CFileTransfer::Create();
+    ASSERT_EQ(fromStorage->Load(storage.get()), S_OK);
+    EXPECT_EQ(fromStorage->ExtentHeight(), 2000u);
+    ComPtr<IStream> contents;
+    ASSERT_EQ(storage->OpenStream(u"contents", nullptr, STGM_READ, 0, contents.Receive()), S_OK);
+    ASSERT_EQ(stream->Seek({0}, STREAM_SEEK_SET, nullptr), S_OK);
+    BYTE viaStream[16] = {}, viaStorage[16] = {};
+    ASSERT_EQ(stream->Read(viaStream, 16, nullptr), S_OK);
+    ASSERT_EQ(contents->Read(viaStorage, 16, nullptr), S_OK);
+    EXPECT_EQ(std::memcmp(viaStream, viaStorage, 16), 0);
+    fromStorage->Release();
 
     ComPtr<IPropertyBag> out;
     ASSERT_EQ(CreateMemoryPropertyBag(out.Receive()), S_OK);

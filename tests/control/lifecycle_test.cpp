@@ -79,6 +79,25 @@ TEST_F(Lifecycle, ResetKeepsTheEnginesAndReturnsPropertiesToDefaults) {
     EXPECT_EQ(Text(&CFileTransfer::get_Library), library);
 }
 
+TEST_F(Lifecycle, DestroyingTheControlLeavesItsConnectionUntilTheModuleEnds) {
+    PeerScript script;
+    LoginScript(script).Reply("NOOP", "200 NOOP ok.\r\n").ReadToEnd();
+    ScriptedPeer peer(script);
+    ASSERT_EQ(ConnectTo(peer), 0);
+    const auto handle = static_cast<FtpClient>(control_->State().clientHandle);
+    control_->Release();
+    control_ = nullptr;
+
+    // The engine still owns the connection, and the module may not go.
+    EXPECT_EQ(FtpCommand(handle, "NOOP", nullptr), 200);
+    EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+    // The module's end stops the engines, whose last stop closes it.
+    EXPECT_EQ(ReleaseKeptEngineStarts(), 1);
+    EXPECT_EQ(peer.Finish(), "");  // the peer read to the end of the stream
+    EXPECT_EQ(peer.Transcript(), "USER bob|PASS secret|SYST|FEAT|TYPE I|PWD|NOOP");
+    EXPECT_EQ(DllCanUnloadNow(), S_OK);
+}
+
 TEST_F(Lifecycle, LocalNameStartsTheEnginesAndGivesTheHostName) {
     const std::string name = Text(&CFileTransfer::get_LocalName);
     char expected[256] = {};

@@ -12,56 +12,6 @@ VARIANT ByRef(VARTYPE type, void* target) {
     return v;
 }
 
-TEST(OptionalArguments, EmptyMissingAndNullAreAbsent) {
-    VARIANT empty;
-    VariantInit(&empty);
-    VARIANT missing;
-    VariantInit(&missing);
-    missing.vt = VT_ERROR;
-    VARIANT viaReference = ByRef(VT_VARIANT, &missing);
-    VARIANT zero = I4(0);
-    EXPECT_TRUE(IsAbsentArgument(nullptr));
-    EXPECT_TRUE(IsAbsentArgument(&empty));
-    EXPECT_TRUE(IsAbsentArgument(&missing));
-    EXPECT_TRUE(IsAbsentArgument(&viaReference));
-    EXPECT_FALSE(IsAbsentArgument(&zero));
-    EXPECT_FALSE(ReadLongArgument(&missing).value);
-    EXPECT_EQ(ReadLongArgument(&missing).hr, S_OK);
-}
-
-TEST(OptionalArguments, PresentArgumentsAreConverted) {
-    VARIANT number = I4(42);
-    EXPECT_EQ(*ReadTextArgument(&number).value, u"42");
-    EXPECT_EQ(*ReadLongArgument(TextVariant("2121")).value, 2121);
-    LONG stored = 7;
-    VARIANT reference = ByRef(VT_I4, &stored);
-    EXPECT_EQ(*ReadTextArgument(&reference).value, u"7");
-}
-
-TEST(OptionalArguments, ConversionFailuresCarryTheirResult) {
-    const LongArgument result = ReadLongArgument(TextVariant("twenty"));
-    EXPECT_EQ(result.hr, DISP_E_TYPEMISMATCH);
-    EXPECT_FALSE(result.value);
-    VARIANT huge;
-    VariantInit(&huge);
-    huge.vt = VT_R8;
-    huge.dblVal = 1e12;
-    EXPECT_EQ(ReadLongArgument(&huge).hr, DISP_E_OVERFLOW);
-}
-
-TEST(ErrorResult, IsClearedAndSet) {
-    VARIANT error;
-    VariantInit(&error);
-    error.vt = VT_BSTR;
-    error.bstrVal = BstrFromUtf8("old");  // freed by the store
-    SetErrorResult(&error, 0);
-    EXPECT_EQ(error.vt, VT_I4);
-    EXPECT_EQ(error.lVal, 0);
-    SetErrorResult(&error, 10060);
-    EXPECT_EQ(error.lVal, 10060);
-    SetErrorResult(nullptr, 5);  // a caller without the result
-}
-
 TEST(TextResults, FollowTheirArgumentKind) {
     EXPECT_EQ(StoreTextResult(nullptr, u"x"), E_INVALIDARG);
     VARIANT empty;

@@ -81,47 +81,4 @@ TEST_F(MultipleFilesMethods, TheHttpEngineRefusesAndNeitherEngineConnects) {
     }
 }
 
-TEST_F(MultipleFilesMethods, ArgumentsAreConvertedToTextsAndAbsentOnesMeanNone) {
-    DataPeer listing;
-    listing.Serve({.payload = "total 0\r\n"});
-    std::ofstream(dir_ / "only.bin", std::ios::binary) << std::string("\0\1\2", 3);
-    DataPeer upload;
-    upload.Serve({.payload = "", .receive = true});
-    PeerScript script;
-    LoginScript(script)
-        // GetMultipleFiles(dir, absent, 42): no directory change, the mask as text.
-        .Reply("TYPE A", "200 ASCII\r\n")
-        .Reply("PASV", listing.PasvReply())
-        .Reply("LIST 42", "150 Here comes the listing.\r\n")
-        .Send("226 Done.\r\n")
-        .Reply("TYPE I", "200 Binary\r\n")
-        // PutMultipleFiles(dir, "up", empty): every file, in "up" and back.
-        .Reply("PWD", "257 \"/home/bob\"\r\n")
-        .Reply("CWD up", "250 Changed.\r\n")
-        .Reply("PWD", "257 \"/home/bob/up\"\r\n")
-        .Reply("PASV", upload.PasvReply())
-        .Reply("STOR only.bin", "150 Send it.\r\n")
-        .Send("226 Stored.\r\n")
-        .Reply("CWD /home/bob", "250 Changed.\r\n")
-        .Reply("PWD", "257 \"/home/bob\"\r\n");
-    QuitScript(script);
-    ScriptedPeer peer(script);
-    ASSERT_EQ(ConnectTo(peer), 0);
-
-    TextVariant local(dir_.string());
-    VARIANT number = I4(42);
-    EXPECT_EQ(Call(&CFileTransfer::GetMultipleFiles, local, nullptr, &number),
-              fileErrorDirectoryEmpty);
-    EXPECT_EQ(sink_->Count(kOnError), 1);
-
-    TextVariant remote("up");
-    TextVariant empty("");
-    EXPECT_EQ(Call(&CFileTransfer::PutMultipleFiles, local, remote, empty), 0);
-    upload.Join();
-    EXPECT_TRUE(upload.received() == std::string("\0\1\2", 3));
-    EXPECT_EQ(sink_->Count(kOnError), 1);
-    EXPECT_EQ(control_->Disconnect(nullptr), S_OK);
-    EXPECT_EQ(peer.Finish(), "");
-}
-
 }  // namespace

@@ -112,29 +112,6 @@ TEST_F(Properties, WritesAndReadsFollowTheirRules) {
     }
 }
 
-TEST_F(Properties, StringsAreReturnedAsNewCopies) {
-    ASSERT_EQ(SetText(&CFileTransfer::put_ServerName, "h\xC3\xA9st"), S_OK);
-    BSTR first = nullptr, second = nullptr;
-    ASSERT_EQ(control_->get_ServerName(&first), S_OK);
-    ASSERT_EQ(control_->get_ServerName(&second), S_OK);
-    EXPECT_NE(first, second);
-    EXPECT_EQ(Utf8FromBstr(first), "h\xC3\xA9st");
-    SysFreeString(first);
-    SysFreeString(second);
-    // An empty text still reads as a string, not as a null pointer.
-    BSTR empty = nullptr;
-    ASSERT_EQ(control_->get_Account(&empty), S_OK);
-    EXPECT_NE(empty, nullptr);
-    SysFreeString(empty);
-}
-
-TEST_F(Properties, AnyNonZeroBooleanIsTrue) {
-    ASSERT_EQ(control_->put_KeepAlive(1), S_OK);
-    VARIANT_BOOL value = 0;
-    ASSERT_EQ(control_->get_KeepAlive(&value), S_OK);
-    EXPECT_EQ(value, VARIANT_TRUE);
-}
-
 // Indexed properties accept only 0 and 1 (index 2 and the kept value are in
 // Dispatch's indexed test); ChannelMode is not kept without a session and reads
 // as clear.

