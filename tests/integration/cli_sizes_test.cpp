@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, BigFile, ::testing::ValuesIn(kAllServers), kSe
 class KeepsData : public ServerTest {};
 class RestartRefused : public ServerTest {};
 
-TEST_P(KeepsData, AppendAppendsInBothDirections) {
+TEST_P(KeepsData, AppendAutomaticTypeAndAFolderKeepWhatIsThere) {
     PutOnServer("get.txt", "remote-tail");
     WriteFile(local_ / "get.txt", "local-head:");
     const RunResult get =
@@ -167,18 +167,23 @@ TEST_P(KeepsData, AppendAppendsInBothDirections) {
         Run({"put", "--append", "--type", "binary", (local_ / "put.txt").string(), Url("put.txt")});
     ASSERT_EQ(put.exitCode, 0) << put.err;
     EXPECT_EQ(ReadFile(remote_ / "put.txt"), "remote-head:local-tail");
-}
 
-TEST_P(KeepsData, GetOfADirectoryLeavesTheLocalFileAlone) {
+    // The automatic type ignores the local name: bytes a text transfer would
+    // change keep their value under a name that says text.
+    const std::string binary("line\nnext\r\n\0\xff\x80 end\n", 20);
+    WriteFile(local_ / "looks.txt", binary);
+    const RunResult automatic =
+        Run({"put", "--type", "auto", (local_ / "looks.txt").string(), Url("data.bin")});
+    ASSERT_EQ(automatic.exitCode, 0) << automatic.err;
+    EXPECT_EQ(ReadFile(remote_ / "data.bin"), binary);
+
+    // A get of a folder leaves the local file alone and creates none.
     fs::create_directories(remote_ / "inner");
     Own(remote_ / "inner");
     WriteFile(local_ / "keep.txt", "precious");
-    const RunResult get = Run({"get", Url("inner"), (local_ / "keep.txt").string()});
-    EXPECT_NE(get.exitCode, 0);
+    EXPECT_NE(Run({"get", Url("inner"), (local_ / "keep.txt").string()}).exitCode, 0);
     EXPECT_EQ(ReadFile(local_ / "keep.txt"), "precious");
-    // Nor is a file created for it.
-    const RunResult fresh = Run({"get", Url("inner"), (local_ / "new.txt").string()});
-    EXPECT_NE(fresh.exitCode, 0);
+    EXPECT_NE(Run({"get", Url("inner"), (local_ / "new.txt").string()}).exitCode, 0);
     EXPECT_FALSE(fs::exists(local_ / "new.txt"));
 }
 
@@ -190,16 +195,6 @@ TEST_P(RestartRefused, BeyondTheLocalEndBeforeSending) {
     EXPECT_NE(get.exitCode, 0);
     EXPECT_NE(get.err.find("12241"), std::string::npos) << get.err;
     EXPECT_EQ(ReadFile(local_ / "data.bin"), "0123456789") << "no hole of zeros";
-}
-
-TEST_P(KeepsData, AutomaticTypeIgnoresTheLocalName) {
-    // Bytes that a text transfer would change; the local name says text.
-    const std::string binary("line\nnext\r\n\0\xff\x80 end\n", 20);
-    WriteFile(local_ / "looks.txt", binary);
-    const RunResult put =
-        Run({"put", "--type", "auto", (local_ / "looks.txt").string(), Url("data.bin")});
-    ASSERT_EQ(put.exitCode, 0) << put.err;
-    EXPECT_EQ(ReadFile(remote_ / "data.bin"), binary);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, KeepsData,

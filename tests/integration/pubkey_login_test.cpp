@@ -3,20 +3,15 @@
 // cannot be opened failing before any TCP connection, and the keys of a real
 // ssh-agent (the RSA key proves the SHA-2 sign flags). sshd's log must show the
 // public-key acceptance.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -25,10 +20,10 @@
 #include "control/FileTransfer.h"
 #include "platform/text.h"
 #include "resources/errors.h"
+#include "support/child_process.h"
+#include "support/loopback_socket.h"
 #include "support/server_settings.h"
 #include "support/test_files.h"
-
-extern char** environ;
 
 namespace {
 
@@ -153,16 +148,7 @@ INSTANTIATE_TEST_SUITE_P(Keys, KeyFileLoginTest,
 // A loopback listener that only counts the connections made to it.
 class CountingListener {
   public:
-    CountingListener() {
-        socket_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(socket_, 8);
-        getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+    CountingListener() : socket_(testsupport::ListenOnLoopback(&port_)) {
         fcntl(socket_, F_SETFL, O_NONBLOCK);
     }
     ~CountingListener() { close(socket_); }
@@ -176,8 +162,8 @@ class CountingListener {
     }
 
   private:
-    int socket_ = -1;
     int port_ = 0;
+    int socket_ = -1;
 };
 
 TEST_F(PublicKeyLoginTest, UnusableKeyFailsBeforeAnyConnection) {
@@ -212,25 +198,16 @@ class Agent {
         if (!mkdtemp(pattern)) return;
         directory_ = pattern;
         socket_ = directory_ + "/agent.sock";
-        std::vector<std::string> args{"ssh-agent", "-D", "-a", socket_};
-        std::vector<char*> argv = ArgvOf(args);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        if (posix_spawnp(&pid_, "ssh-agent", &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        for (int attempt = 0; attempt < 50 && pid_ > 0 && !fs::exists(socket_); ++attempt)
+        process_.emplace(std::vector<std::string>{"ssh-agent", "-D", "-a", socket_});
+        for (int attempt = 0; attempt < 50 && process_->running() && !fs::exists(socket_);
+             ++attempt)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     ~Agent() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
+        process_.reset();
         if (!directory_.empty()) fs::remove_all(directory_);
     }
-    bool running() const { return pid_ > 0 && fs::exists(socket_); }
+    bool running() const { return process_ && process_->running() && fs::exists(socket_); }
     const std::string& socket() const { return socket_; }
     bool Add(const std::string& keyFile) const {
         const std::string command = "SSH_AUTH_SOCK=" + socket_ + " timeout 20 ssh-add -q " +
@@ -239,8 +216,8 @@ class Agent {
     }
 
   private:
-    pid_t pid_ = -1;
     std::string directory_, socket_;
+    std::optional<BackgroundProcess> process_;
 };
 
 TEST_F(PublicKeyLoginTest, AgentKeysLogInWithoutPasswordOrKeyFile) {

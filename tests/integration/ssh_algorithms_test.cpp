@@ -4,14 +4,7 @@
 // dropbear, which cannot be pinned, with our client pinned instead. Each row
 // moves a small file through the sftp subsystem and checks the negotiated name.
 // Needs root (sshd and the test user), like the other server tests.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,7 +13,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/memory.h"
@@ -28,10 +20,9 @@
 #include "ssh/session.h"
 #include "ssh/sftp.h"
 #include "ssh/sftp_link.h"
+#include "support/child_process.h"
+#include "support/loopback_socket.h"
 #include "support/server_settings.h"
-#include "support/test_files.h"
-
-extern char** environ;
 
 namespace {
 
@@ -136,81 +127,23 @@ std::string RowName(const ::testing::TestParamInfo<Row>& info) {
     return name;
 }
 
-bool Listening(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return ok;
-}
-
-// A loopback port that nothing listens on just now.
-int FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    close(fd);
-    return port;
-}
-
-// An sshd of its own session, pinned through -o options, stopped (with the
-// sessions it forked) when the object goes.
+// An sshd of its own session on a free loopback port, pinned through -o
+// options, stopped (with the sessions it forked) when the object goes.
 class PinnedSshd {
   public:
-    PinnedSshd(const std::string& config, std::vector<std::string> options) {
-        port_ = FreePort();
-        log_ = "/tmp/ft-sshd-" + std::to_string(getpid()) + "-" + std::to_string(port_) + ".log";
-        std::vector<std::string> args = {
-            "/usr/sbin/sshd",      "-D", "-e",          "-f", config, "-p",
-            std::to_string(port_), "-o", "PidFile=none"};
-        for (std::string& option : options) {
-            args.push_back("-o");
-            args.push_back(std::move(option));
-        }
-        std::vector<char*> argv = ArgvOf(args);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-        if (posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawnattr_destroy(&attributes);
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~PinnedSshd() {
-        if (pid_ > 0) {
-            kill(-pid_, SIGTERM);
-            if (!Reaped(std::chrono::seconds(5))) {
-                kill(-pid_, SIGKILL);
-                waitpid(pid_, nullptr, 0);
-            }
-        }
-        unlink(log_.c_str());
-    }
-    PinnedSshd(const PinnedSshd&) = delete;
-    PinnedSshd& operator=(const PinnedSshd&) = delete;
+    PinnedSshd(const std::string& config, const std::vector<std::string>& options)
+        : port_(FreePort()),
+          log_("/tmp/ft-sshd-" + std::to_string(getpid()) + "-" + std::to_string(port_) + ".log"),
+          process_(Arguments(config, options), -1, -1, log_, true) {}
+    ~PinnedSshd() { unlink(log_.c_str()); }
 
     // Waits (at most 10 seconds) until it accepts connections; false when it
     // exited or never listened.
     bool WaitUntilListening() {
-        for (int i = 0; i < 100 && pid_ > 0; ++i) {
-            if (Listening(port_)) return true;
-            if (Reaped(std::chrono::milliseconds(100))) return false;
+        for (int i = 0; i < 100 && process_.running(); ++i) {
+            const int probe = testsupport::ConnectToLoopback(port_);
+            if (probe >= 0) return close(probe) == 0;
+            if (process_.Exited(std::chrono::milliseconds(100))) return false;
         }
         return false;
     }
@@ -218,21 +151,24 @@ class PinnedSshd {
     std::string log() const { return ReadFile(log_); }
 
   private:
-    bool Reaped(std::chrono::milliseconds within) {
-        const auto end = std::chrono::steady_clock::now() + within;
-        do {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = -1;
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        } while (std::chrono::steady_clock::now() < end);
-        return false;
+    static int FreePort() {
+        int port = 0;
+        close(testsupport::ListenOnLoopback(&port));
+        return port;
+    }
+    std::vector<std::string> Arguments(const std::string& config,
+                                       const std::vector<std::string>& options) const {
+        std::vector<std::string> args = {
+            "/usr/sbin/sshd",      "-D", "-e",          "-f", config, "-p",
+            std::to_string(port_), "-o", "PidFile=none"};
+        for (const std::string& option : options)
+            args.insert(args.end(), {"-o", option});
+        return args;
     }
 
-    pid_t pid_ = -1;
-    int port_ = 0;
+    int port_;
     std::string log_;
+    BackgroundProcess process_;
 };
 
 std::string JoinNames(const SshNameList& names) {
