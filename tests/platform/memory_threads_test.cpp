@@ -69,17 +69,21 @@ TEST(GlobalMemory, MovableBlocksGrowAndKeepTheirHandle) {
     EXPECT_EQ(GlobalHandle(p), nullptr);
 }
 
-TEST(ThreadSlots, ValuesArePerThreadAndClearedOnFree) {
+TEST(ThreadSlots, ValuesAndTheLastErrorArePerThreadAndSlotsClearedOnFree) {
     DWORD slot = TlsAlloc();
     ASSERT_NE(slot, TLS_OUT_OF_INDEXES);
     int mine = 1, theirs = 2;
     ASSERT_TRUE(TlsSetValue(slot, &mine));
+    SetLastError(5);
     std::thread other([&] {
         EXPECT_EQ(TlsGetValue(slot), nullptr);  // starts empty in every thread
+        EXPECT_EQ(GetLastError(), 0u);          // and so does the last error
         TlsSetValue(slot, &theirs);
         EXPECT_EQ(TlsGetValue(slot), &theirs);
+        SetLastError(7);
     });
     other.join();
+    EXPECT_EQ(GetLastError(), 5u);
     SetLastError(99);
     EXPECT_EQ(TlsGetValue(slot), &mine);
     EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
@@ -105,16 +109,6 @@ TEST(ThreadSlots, ExhaustionGivesOutOfIndexes) {
     slot = TlsAlloc();
     EXPECT_NE(slot, TLS_OUT_OF_INDEXES);
     TlsFree(slot);
-}
-
-TEST(ThreadSlots, LastErrorIsPerThread) {
-    SetLastError(5);
-    std::thread other([] {
-        EXPECT_EQ(GetLastError(), 0u);
-        SetLastError(7);
-    });
-    other.join();
-    EXPECT_EQ(GetLastError(), 5u);
 }
 
 TEST(CriticalSections, RecursiveAndExclusive) {
