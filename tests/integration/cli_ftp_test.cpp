@@ -162,14 +162,16 @@ TEST_P(FtpCommands, ListingKeepsBlanksBigSizesAndLinks) {
 }
 
 // On this login, which is not locked into its folder, a URL's path is relative
-// to the login folder and "%2F" makes it absolute; every command decodes the
-// percent escapes.
+// to the login folder and "%2F" (or an empty first segment) makes it absolute;
+// every command decodes the percent escapes.
 TEST_P(FtpCommands, UrlPathsAreLoginRelativeAndAnEscapedSlashAbsolute) {
     const std::string host = base_.substr(0, base_.find('/', base_.find('@')));
     const std::string relative = host + "/" + folder_ + "/top%20x.txt";
     const std::string absolute = host + "/%2F" + work_.string().substr(1) + "/top%20x.txt";
     const std::string local = Local("top.txt").string();
-    for (const std::string& url : {relative, absolute}) {
+    // A dot segment goes; an empty first segment is the root as well.
+    for (const std::string& url : {relative, absolute, host + "/./" + folder_ + "/top%20x.txt",
+                                   host + "//" + work_.string().substr(1) + "/top%20x.txt"}) {
         SCOPED_TRACE(url);
         WriteFile(local, "put");
         RunResult run = RunCli({"put", "-q", local, url});
@@ -255,11 +257,22 @@ TEST_P(FtpCommands, LoginComesFromTheUrlTheUserOptionOrNetrc) {
     fs::remove(netrc);
 }
 
-// mkdir, mv, chmod, touch, verify, rm and rmdir, each checked on the disk, with
-// size and mtime reading back what they did.
+// info, then mkdir, mv, chmod, touch, verify, rm and rmdir, each checked on the
+// disk, with size and mtime reading back what they did.
 TEST_P(FtpCommands, ManagementCommandsChangeTheFiles) {
+    // info prints the server's state after the login.
+    const std::string home = Setting("FT_TEST_ROOT");
+    RunResult run = RunCli({"info", base_});
+    EXPECT_EQ(
+        run.out.rfind("System = UNIX Type: L8\nServerDirectory = " + home + "\nFeatures = ", 0), 0u)
+        << run.out;
+    EXPECT_NE(run.out.find("\nResultCode = 257\nResultString = \"" + home +
+                           "\" is the current directory\n"),
+              std::string::npos)
+        << run.out;
+
     Write("old.txt", "content\n");
-    RunResult run = RunCli({"mkdir", Url("made")});
+    run = RunCli({"mkdir", Url("made")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(fs::is_directory(work_ / "made"));
     // Refused by the server (FTP's 550 says no more than that).

@@ -1,7 +1,11 @@
-// Host-key trust of sftp:// URLs through the command line against the loopback
-// OpenSSH server, with an empty temporary HOME: a new host is recorded where
-// ssh-keygen finds it, a known one is silent, a changed or revoked key is refused
-// before authentication, -k skips the check, and hashed entries match.
+// sftp:// URLs through the command line against the loopback OpenSSH server,
+// with an empty temporary HOME and without an agent. Host-key trust: a new host
+// is recorded where ssh-keygen finds it, a known one is silent, a changed or
+// revoked key is refused before authentication, -k skips the check, and hashed
+// entries match. Public-key login: -i names a key file, OpenSSH's default key
+// files are found in ~/.ssh, and with standard input not a terminal (the
+// program's is a pipe) a missing passphrase or password ends with a clear error
+// instead of a prompt.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -37,10 +41,11 @@ int Shell(const std::string& command) {
     return std::system(("timeout 30 " + command + " >/dev/null 2>&1").c_str());
 }
 
-class HostKeyCommands : public ::testing::Test {
+class SftpCommands : public ::testing::Test {
   protected:
     void SetUp() override {
-        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_SFTP_PORT", "FT_TEST_USER");
+        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_SFTP_PORT", "FT_TEST_USER",
+                                "FT_TEST_SSH_CLIENT_KEY_DIR");
         const std::string host = Setting("FT_TEST_HOST");
         port_ = Setting("FT_TEST_SFTP_PORT");
         url_ = "sftp://" + Setting("FT_TEST_USER") + ":" + Setting("FT_TEST_PASSWORD") + "@" +
@@ -50,6 +55,14 @@ class HostKeyCommands : public ::testing::Test {
         home_ = folder_->path();
         homeVariable_.emplace("HOME", home_.string());
         file_ = home_ / ".ssh" / "known_hosts";
+        agentVariable_.emplace("SSH_AUTH_SOCK", nullptr);
+        keys_ = Setting("FT_TEST_SSH_CLIENT_KEY_DIR");
+        login_ = "sftp://" + Setting("FT_TEST_USER") + "@" + host + ":" + port_ + "/";
+    }
+    void InstallDefaultKey(const std::string& file, const std::string& as) {
+        fs::create_directories(home_ / ".ssh");
+        fs::copy_file(fs::path(keys_) / file, home_ / ".ssh" / as);
+        fs::permissions(home_ / ".ssh" / as, fs::perms::owner_read | fs::perms::owner_write);
     }
 
     RunResult List(std::vector<std::string> options = {}) {
@@ -101,13 +114,13 @@ class HostKeyCommands : public ::testing::Test {
         }
     }
 
-    std::string port_, url_, name_;
+    std::string port_, url_, name_, keys_, login_;
     std::optional<ScratchFolder> folder_;
-    std::optional<ScopedEnv> homeVariable_;
+    std::optional<ScopedEnv> homeVariable_, agentVariable_;
     fs::path home_, file_;
 };
 
-TEST_F(HostKeyCommands, RecordsRefusesAndMatchesHashedEntries) {
+TEST_F(SftpCommands, RecordsRefusesAndMatchesHashedEntries) {
     // First contact: recorded, in OpenSSH's plain form.
     RunResult run = List();
     ASSERT_EQ(run.exitCode, kExitSuccess) << run.err;
@@ -166,6 +179,43 @@ TEST_F(HostKeyCommands, RecordsRefusesAndMatchesHashedEntries) {
     EXPECT_EQ(run.exitCode, kExitSuccess) << run.err;
     EXPECT_EQ(run.err.rfind("added host key for ", 0), 0u) << run.err;
     EXPECT_EQ(ReadFile(chosen), entry);
+}
+
+// -i names a key file; without it the default keys of HOME are tried, a locked
+// one skipped without a prompt.
+TEST_F(SftpCommands, KeyFileGivenWithDashIOrTheDefaultKeysOfHome) {
+    for (const char* option : {"-i", "--identity"}) {
+        const RunResult result = RunCli({"ls", "-k", option, keys_ + "/id_ecdsa", login_});
+        EXPECT_EQ(result.exitCode, 0) << option << ": " << result.err;
+    }
+    InstallDefaultKey("id_rsa", "id_rsa");
+    InstallDefaultKey("id_ecdsa_pass", "id_ecdsa");
+    const RunResult result = RunCli({"ls", "-k", login_});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+}
+
+TEST_F(SftpCommands, WithoutATerminalNothingIsAskedFor) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> options;
+        const char* error;
+        const char* missing;
+    } rows[] = {
+        {"Passphrase", {"-i", keys_ + "/id_ed25519_pass"}, "error 12109", "passphrase"},
+        {"Password", {}, "error 122", "password"},  // no key anywhere, no password
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> args{"ls", "-k"};
+        args.insert(args.end(), row.options.begin(), row.options.end());
+        args.push_back(login_);
+        const RunResult result = RunCli(args);
+        EXPECT_NE(result.exitCode, 0);
+        EXPECT_NE(result.err.find(row.error), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(std::string("cannot ask for the ") + row.missing),
+                  std::string::npos)
+            << result.err;
+    }
 }
 
 }  // namespace

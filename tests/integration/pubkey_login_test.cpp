@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "control/FileTransfer.h"
-#include "platform/text.h"
+#include "control/method_call_support.h"
+#include "control/session_test_support.h"
 #include "resources/errors.h"
 #include "support/child_process.h"
 #include "support/loopback_socket.h"
@@ -28,20 +28,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-VARIANT TextArg(const std::string& text) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = BstrFromUtf8(text);
-    return v;
-}
-
-void PutText(CFileTransfer* control, HRESULT (CFileTransfer::*put)(BSTR), const std::string& text) {
-    BSTR value = BstrFromUtf8(text);
-    EXPECT_EQ((control->*put)(value), S_OK);
-    SysFreeString(value);
-}
 
 // The part of sshd's log written after construction.
 class SshdLog {
@@ -69,50 +55,31 @@ class SshdLog {
     std::uintmax_t start_ = 0;
 };
 
-class PublicKeyLoginTest : public ::testing::Test {
+class PublicKeyLoginTest : public ControlTest {
   protected:
     void SetUp() override {
         REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_SFTP_PORT", "FT_TEST_USER",
                                 "FT_TEST_SSH_CLIENT_KEY_DIR");
-        host_ = Setting("FT_TEST_HOST");
-        port_ = Setting("FT_TEST_SFTP_PORT");
+        ControlTest::SetUp();
         user_ = Setting("FT_TEST_USER");
         keys_ = Setting("FT_TEST_SSH_CLIENT_KEY_DIR");
-        passphrase_ = Setting("FT_TEST_SSH_KEY_PASSPHRASE");
-        control_ = CFileTransfer::Create();
-        ASSERT_NE(control_, nullptr);
     }
     void TearDown() override {
-        if (control_) {
-            control_->Disconnect(nullptr);
-            control_->Release();
-        }
+        if (control_) control_->Disconnect(nullptr);
+        ControlTest::TearDown();
     }
 
     // Connects to sftp://USER@HOST:PORT/ (no password in the URL, which clears
     // Password) with the password argument; the Error result.
     LONG Connect(const std::string& hostPort, const std::string& password = "") {
-        VARIANT name = TextArg("sftp://" + user_ + "@" + hostPort + "/");
-        VARIANT secret = TextArg(password);
-        VARIANT error;
-        VariantInit(&error);
-        EXPECT_EQ(control_->Connect(&name, nullptr, nullptr, &secret, nullptr, nullptr, &error),
-                  S_OK);
-        VariantClear(&name);
-        VariantClear(&secret);
-        return error.lVal;
+        return CallWithError(control_, &CFileTransfer::Connect,
+                             TextVariant("sftp://" + user_ + "@" + hostPort + "/"), nullptr,
+                             nullptr, TextVariant(password), nullptr, nullptr);
     }
-    LONG Connect() { return Connect(host_ + ":" + port_); }
-    std::string LastErrorText() {
-        BSTR text = nullptr;
-        control_->get_LastErrorString(&text);
-        std::string result = Utf16ToUtf8(BstrView(text));
-        SysFreeString(text);
-        return result;
-    }
+    LONG Connect() { return Connect(Setting("FT_TEST_HOST") + ":" + Setting("FT_TEST_SFTP_PORT")); }
+    std::string LastErrorText() { return Text(&CFileTransfer::get_LastErrorString); }
 
-    std::string host_, port_, user_, keys_, passphrase_;
-    CFileTransfer* control_ = nullptr;
+    std::string user_, keys_;
 };
 
 // One key of each type the server takes, and one locked by a passphrase (every file
@@ -130,8 +97,11 @@ TEST_P(KeyFileLoginTest, LogsInWithTheKeyAlone) {
     const KeyFileRow& row = GetParam();
     ScopedEnv noAgent("SSH_AUTH_SOCK", nullptr);
     SshdLog log;
-    PutText(control_, &CFileTransfer::put_PrivateKey, keys_ + "/" + row.file);
-    ASSERT_EQ(Connect(host_ + ":" + port_, row.encrypted ? passphrase_ : ""), 0) << LastErrorText();
+    SetText(&CFileTransfer::put_PrivateKey, keys_ + "/" + row.file);
+    ASSERT_EQ(Connect(Setting("FT_TEST_HOST") + ":" + Setting("FT_TEST_SFTP_PORT"),
+                      row.encrypted ? Setting("FT_TEST_SSH_KEY_PASSPHRASE") : ""),
+              0)
+        << LastErrorText();
     if (log.readable()) {
         EXPECT_TRUE(log.Shows("Accepted publickey for " + user_ + " from 127.0.0.1"));
         EXPECT_TRUE(log.Shows(row.logged));
@@ -183,7 +153,7 @@ TEST_F(PublicKeyLoginTest, UnusableKeyFailsBeforeAnyConnection) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         CountingListener listener;
-        PutText(control_, &CFileTransfer::put_PrivateKey, row.file);
+        SetText(&CFileTransfer::put_PrivateKey, row.file);
         EXPECT_EQ(Connect("127.0.0.1:" + std::to_string(listener.port()), row.password), row.error);
         EXPECT_NE(LastErrorText().find(row.file), std::string::npos) << LastErrorText();
         EXPECT_EQ(listener.Accepted(), 0);
@@ -245,7 +215,9 @@ TEST_F(PublicKeyLoginTest, DeadAgentIsSkippedAndUseAgentOffIgnoresIt) {
     const std::string password = Setting("FT_TEST_PASSWORD");
     {
         ScopedEnv deadAgent("SSH_AUTH_SOCK", "/tmp/ft-no-such-agent.sock");
-        EXPECT_EQ(Connect(host_ + ":" + port_, password), 0) << LastErrorText();
+        EXPECT_EQ(Connect(Setting("FT_TEST_HOST") + ":" + Setting("FT_TEST_SFTP_PORT"), password),
+                  0)
+            << LastErrorText();
         control_->Disconnect(nullptr);
     }
     Agent agent;

@@ -300,10 +300,10 @@ class VirtualDisplay {
             return;
         int numbers[2];  // inherited: Xvfb writes its display number to the pipe
         if (::pipe(numbers) != 0) return;
-        xvfb_.emplace(std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd",
-                                               std::to_string(numbers[1]), "-auth", auth,
-                                               "-nolisten", "tcp"},
-                      -1, -1, (folder / "xvfb.log").string());
+        xvfb_.emplace(
+            std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", std::to_string(numbers[1]),
+                                     "-auth", auth, "-nolisten", "tcp"},
+            -1, -1, (folder / "xvfb.log").string());
         ::close(numbers[1]);
         std::string number;
         pollfd waiting{numbers[0], POLLIN, 0};
