@@ -1,7 +1,8 @@
 // http:// URLs on the command line against scripted peers: without a local
 // file name the response's Content-Disposition names the file (made safe), a
 // server's name never replaces an existing file, a failed download leaves
-// nothing but a beginning to resume, and --append is refused.
+// nothing but a beginning to resume (--append is refused with the usage
+// errors of command_line_test.cpp).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -123,23 +124,6 @@ TEST_F(HttpNameTest, TheResponseNamesTheFileSafelyAndNeverOverAnotherOne) {
             EXPECT_EQ(run.err.rfind(c.error, 0), 0u) << run.err;
         }
     }
-}
-
-// get --append over HTTP would rewrite the local file: refused before
-// anything is opened, the file untouched.
-TEST(HttpAppend, IsRefusedAndTheLocalFileStaysAsItWas) {
-    const std::string local = testing::TempDir() + "cli-append-" + std::to_string(getpid());
-    WriteFile(local, "kept bytes");
-    for (const char* url : {"http://127.0.0.1:9/x", "HTTPS://127.0.0.1:9/x"}) {
-        const RunResult run = RunCli({"get", "--append", url, local});
-        EXPECT_EQ(run.exitCode, 2);
-        EXPECT_EQ(run.err.rfind(
-                      "filetransfer: --append is not available for http:// and https:// URLs", 0),
-                  0u)
-            << run.err;
-    }
-    EXPECT_EQ(ReadFile(local), "kept bytes");
-    std::remove(local.c_str());
 }
 
 // The command line speaks HTTP/1.1 with Host and User-Agent, and a failed

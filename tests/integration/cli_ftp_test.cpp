@@ -161,34 +161,17 @@ TEST_P(FtpCommands, ListingKeepsBlanksBigSizesAndLinks) {
     EXPECT_NE(stat.out.find("date: 2020-01-02 03:04:05\n"), std::string::npos) << stat.out;
 }
 
-TEST_P(FtpCommands, InformationCommandsPrintWhatTheDiskHolds) {
-    Write("info.txt", "0123456789", 0604);
-    RunResult run = RunCli({"size", Url("info.txt")});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out, "10\n");
-    run = RunCli({"mtime", Url("info.txt")});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out, "2020-01-02 03:04:05\n");
-    run = RunCli({"stat", Url("info.txt")});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_NE(run.out.find("size: 10\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("permissions: -rw----r-- 0604\n"), std::string::npos) << run.out;
-
-    run = RunCli({"size", Url("missing.txt")});
-    EXPECT_EQ(run.exitCode, 78);  // not found
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err.rfind("filetransfer: error ", 0), 0u) << run.err;
-}
-
 // On this login, which is not locked into its folder, a URL's path is relative
-// to the login folder and "%2F" makes it absolute; every command decodes the
-// percent escapes.
+// to the login folder and "%2F" (or an empty first segment) makes it absolute;
+// every command decodes the percent escapes.
 TEST_P(FtpCommands, UrlPathsAreLoginRelativeAndAnEscapedSlashAbsolute) {
     const std::string host = base_.substr(0, base_.find('/', base_.find('@')));
     const std::string relative = host + "/" + folder_ + "/top%20x.txt";
     const std::string absolute = host + "/%2F" + work_.string().substr(1) + "/top%20x.txt";
     const std::string local = Local("top.txt").string();
-    for (const std::string& url : {relative, absolute}) {
+    // A dot segment goes; an empty first segment is the root as well.
+    for (const std::string& url : {relative, absolute, host + "/./" + folder_ + "/top%20x.txt",
+                                   host + "//" + work_.string().substr(1) + "/top%20x.txt"}) {
         SCOPED_TRACE(url);
         WriteFile(local, "put");
         RunResult run = RunCli({"put", "-q", local, url});
@@ -228,7 +211,7 @@ TEST_P(FtpCommands, LoginComesFromTheUrlTheUserOptionOrNetrc) {
         std::vector<std::string> args;
         int mode;  // of the netrc file
         int exitCode;
-        const char* err;
+        std::string err;
     } cases[] = {
         {"escaped user",
          {"size",
@@ -256,7 +239,12 @@ TEST_P(FtpCommands, LoginComesFromTheUrlTheUserOptionOrNetrc) {
          1,
          "may be read by others"},
         // No session is left to ask: the refusal comes from the transcript.
-        {"wrong password", {"size", "-u", user + ":wrong", bare}, 0600, 67, "(530 "},
+        {"wrong password",
+         {"size", "-u", user + ":wrong", bare},
+         0600,
+         67,
+         "filetransfer: error 12230: Unable to authenticate the specified user: " + folder_ +
+             "/login.txt (530 "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -269,9 +257,22 @@ TEST_P(FtpCommands, LoginComesFromTheUrlTheUserOptionOrNetrc) {
     fs::remove(netrc);
 }
 
+// info, then mkdir, mv, chmod, touch, verify, rm and rmdir, each checked on the
+// disk, with size and mtime reading back what they did.
 TEST_P(FtpCommands, ManagementCommandsChangeTheFiles) {
+    // info prints the server's state after the login.
+    const std::string home = Setting("FT_TEST_ROOT");
+    RunResult run = RunCli({"info", base_});
+    EXPECT_EQ(
+        run.out.rfind("System = UNIX Type: L8\nServerDirectory = " + home + "\nFeatures = ", 0), 0u)
+        << run.out;
+    EXPECT_NE(run.out.find("\nResultCode = 257\nResultString = \"" + home +
+                           "\" is the current directory\n"),
+              std::string::npos)
+        << run.out;
+
     Write("old.txt", "content\n");
-    RunResult run = RunCli({"mkdir", Url("made")});
+    run = RunCli({"mkdir", Url("made")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(fs::is_directory(work_ / "made"));
     // Refused by the server (FTP's 550 says no more than that).
@@ -299,6 +300,13 @@ TEST_P(FtpCommands, ManagementCommandsChangeTheFiles) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     ASSERT_EQ(::stat((work_ / "made" / "moved.txt").c_str(), &info), 0);
     EXPECT_EQ(info.st_mtime, 1614834367);  // UTC
+    run = RunCli({"mtime", Url("made/moved.txt")});
+    EXPECT_EQ(run.out, "2021-03-04 05:06:07\n") << run.err;
+    EXPECT_EQ(RunCli({"size", Url("made/moved.txt")}).out, "8\n");
+    run = RunCli({"size", Url("missing.txt")});
+    EXPECT_EQ(run.exitCode, 78);  // not found
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("filetransfer: error ", 0), 0u) << run.err;
 
     const std::string local = Local("local.txt").string();
     WriteFile(local, "content\n");

@@ -93,40 +93,6 @@ TEST_F(HttpCommandTest, TheServersNameIsTaken) {
     std::filesystem::remove_all(folder);
 }
 
-// With only https_proxy set, an https:// download goes through the proxy's
-// CONNECT tunnel; no_proxy naming the host sends it direct (the proxy named
-// then refuses every connection, so only the direct route can work).
-TEST_F(HttpCommandTest, HttpsProxyFromTheEnvironmentTunnelsUnlessNoProxyExempts) {
-    const std::string proxyPort = Setting("FT_TEST_PROXY_PORT");
-    if (proxyPort.empty()) GTEST_SKIP() << "no proxy configured";
-    const std::string log = Setting("FT_TEST_SERVERS_DIR") + "/logs/tinyproxy.out";
-    ScopedEnv http("http_proxy", nullptr), all("all_proxy", nullptr),
-        allUpper("ALL_PROXY", nullptr);
-    ScopedEnv httpsUpper("HTTPS_PROXY", nullptr), noUpper("NO_PROXY", nullptr);
-    struct Case {
-        const char* proxy;  // https_proxy
-        const char* noProxy;
-        bool viaProxy;
-    };
-    const std::string live = "http://127.0.0.1:" + proxyPort;
-    const Case cases[] = {
-        {live.c_str(), nullptr, true},
-        {"http://127.0.0.1:1", "127.0.0.1", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.proxy) + " no_proxy " + (c.noProxy ? c.noProxy : "unset"));
-        ScopedEnv https("https_proxy", c.proxy), noProxy("no_proxy", c.noProxy);
-        std::remove(local_.c_str());
-        const std::size_t before = ReadFile(log).size();
-        const RunResult run = RunCli({"get", "-q", Url(https_, "/hello.txt", true), local_});
-        EXPECT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_EQ(ReadFile(local_), ReadFile(root_ + "/hello.txt"));
-        const std::string seen = ReadFile(log).substr(before);
-        EXPECT_EQ(seen.find("CONNECT 127.0.0.1:" + https_) != std::string::npos, c.viaProxy)
-            << seen;
-    }
-}
-
 // A redirect keeps the command's certificate decision: without -k a server
 // that does not validate is refused after a redirect exactly as a first
 // connection is (same line, nothing written, no part file); with -k it is

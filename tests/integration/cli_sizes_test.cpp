@@ -43,47 +43,7 @@ std::string TailPattern() {
     return tail;
 }
 
-// Connection settings and a folder of the test's own on the server's disk.
-class ServerTest : public ::testing::TestWithParam<Server> {
-  protected:
-    void SetUp() override {
-        const Server& server = GetParam();
-        const char* rootVariable = RootVariableOf(server);
-        REQUIRE_SERVER_SETTINGS(
-            "FT_TEST_HOST", "FT_TEST_USER", server.portVariable, rootVariable,
-            server.kind == Kind::Sftp ? "FT_TEST_SSH_KNOWN_HOSTS" : rootVariable);
-        knownHosts_ = Setting("FT_TEST_SSH_KNOWN_HOSTS");
-        server_.emplace(Setting(rootVariable), std::string("sizes-") + server.name);
-        folder_ = server_->name();
-        remote_ = server_->path();
-        local_ = scratch_.path();
-        fs::create_directories(local_ / "home");
-        home_.emplace("HOME", (local_ / "home").string());
-    }
-
-    void Own(const fs::path& path) const { server_->Own(path); }
-    // A file in the test's server folder, owned by the login user.
-    void PutOnServer(const std::string& name, const std::string& content) {
-        server_->Put(name, content);
-    }
-    std::string Url(const std::string& name) const { return FolderUrl(GetParam(), folder_) + name; }
-    // filetransfer with the connect options every server needs here.
-    RunResult Run(std::vector<std::string> args) const {
-        args.insert(args.begin(), {"--set", "Timeout=20"});
-        if (GetParam().kind == Kind::Sftp) {
-            args.push_back("--known-hosts");
-            args.push_back(knownHosts_);
-        }
-        return RunCli(args);
-    }
-    bool IsHttp() const { return GetParam().kind == Kind::Http; }
-
-    std::string knownHosts_, folder_;
-    std::optional<ServerFolder> server_;
-    ScratchFolder scratch_{"sizes"};
-    fs::path remote_, local_;
-    std::optional<ScopedEnv> home_;
-};
+using ServerTest = CliServerTest;
 
 // ---- A sparse 5 GiB file ------------------------------------------------------------
 
@@ -100,7 +60,7 @@ class BigFile : public ServerTest {
         ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(kTailOffset)),
                   static_cast<ssize_t>(tail.size()));
         ::close(fd);
-        Own(big);
+        server_->Own(big);
     }
 };
 
@@ -153,53 +113,48 @@ INSTANTIATE_TEST_SUITE_P(Servers, BigFile, ::testing::ValuesIn(kAllServers), kSe
 class KeepsData : public ServerTest {};
 class RestartRefused : public ServerTest {};
 
-TEST_P(KeepsData, AppendAppendsInBothDirections) {
-    PutOnServer("get.txt", "remote-tail");
+TEST_P(KeepsData, AppendAutomaticTypeAndAFolderKeepWhatIsThere) {
+    server_->Put("get.txt", "remote-tail");
     WriteFile(local_ / "get.txt", "local-head:");
     const RunResult get =
         Run({"get", "--append", "--type", "binary", Url("get.txt"), (local_ / "get.txt").string()});
     ASSERT_EQ(get.exitCode, 0) << get.err;
     EXPECT_EQ(ReadFile(local_ / "get.txt"), "local-head:remote-tail");
 
-    PutOnServer("put.txt", "remote-head:");
+    server_->Put("put.txt", "remote-head:");
     WriteFile(local_ / "put.txt", "local-tail");
     const RunResult put =
         Run({"put", "--append", "--type", "binary", (local_ / "put.txt").string(), Url("put.txt")});
     ASSERT_EQ(put.exitCode, 0) << put.err;
     EXPECT_EQ(ReadFile(remote_ / "put.txt"), "remote-head:local-tail");
-}
 
-TEST_P(KeepsData, GetOfADirectoryLeavesTheLocalFileAlone) {
+    // The automatic type ignores the local name: bytes a text transfer would
+    // change keep their value under a name that says text.
+    const std::string binary("line\nnext\r\n\0\xff\x80 end\n", 20);
+    WriteFile(local_ / "looks.txt", binary);
+    const RunResult automatic =
+        Run({"put", "--type", "auto", (local_ / "looks.txt").string(), Url("data.bin")});
+    ASSERT_EQ(automatic.exitCode, 0) << automatic.err;
+    EXPECT_EQ(ReadFile(remote_ / "data.bin"), binary);
+
+    // A get of a folder leaves the local file alone and creates none.
     fs::create_directories(remote_ / "inner");
-    Own(remote_ / "inner");
+    server_->Own(remote_ / "inner");
     WriteFile(local_ / "keep.txt", "precious");
-    const RunResult get = Run({"get", Url("inner"), (local_ / "keep.txt").string()});
-    EXPECT_NE(get.exitCode, 0);
+    EXPECT_NE(Run({"get", Url("inner"), (local_ / "keep.txt").string()}).exitCode, 0);
     EXPECT_EQ(ReadFile(local_ / "keep.txt"), "precious");
-    // Nor is a file created for it.
-    const RunResult fresh = Run({"get", Url("inner"), (local_ / "new.txt").string()});
-    EXPECT_NE(fresh.exitCode, 0);
+    EXPECT_NE(Run({"get", Url("inner"), (local_ / "new.txt").string()}).exitCode, 0);
     EXPECT_FALSE(fs::exists(local_ / "new.txt"));
 }
 
 TEST_P(RestartRefused, BeyondTheLocalEndBeforeSending) {
-    PutOnServer("data.bin", std::string(64, 'r'));
+    server_->Put("data.bin", std::string(64, 'r'));
     WriteFile(local_ / "data.bin", "0123456789");
     const RunResult get =
         Run({"get", "--restart", "32", Url("data.bin"), (local_ / "data.bin").string()});
     EXPECT_NE(get.exitCode, 0);
     EXPECT_NE(get.err.find("12241"), std::string::npos) << get.err;
     EXPECT_EQ(ReadFile(local_ / "data.bin"), "0123456789") << "no hole of zeros";
-}
-
-TEST_P(KeepsData, AutomaticTypeIgnoresTheLocalName) {
-    // Bytes that a text transfer would change; the local name says text.
-    const std::string binary("line\nnext\r\n\0\xff\x80 end\n", 20);
-    WriteFile(local_ / "looks.txt", binary);
-    const RunResult put =
-        Run({"put", "--type", "auto", (local_ / "looks.txt").string(), Url("data.bin")});
-    ASSERT_EQ(put.exitCode, 0) << put.err;
-    EXPECT_EQ(ReadFile(remote_ / "data.bin"), binary);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, KeepsData,
@@ -221,7 +176,7 @@ class Times : public ServerTest {
 };
 
 TEST_P(Times, TouchMtimeAndStatAgree) {
-    PutOnServer("t.txt", "x");
+    server_->Put("t.txt", "x");
     constexpr time_t kUtc = 1577934245;  // 2020-01-02 03:04:05 UTC, 12:04:05 in the zone
     struct Case {
         std::vector<std::string> set;

@@ -32,34 +32,9 @@ time_t ModifiedAt(const fs::path& path) {
     return ::stat(path.c_str(), &status) == 0 ? status.st_mtim.tv_sec : -1;
 }
 
-class TreeCommands : public ::testing::TestWithParam<Server> {
+class TreeCommands : public CliServerTest {
   protected:
-    void SetUp() override {
-        const Server& server = GetParam();
-        const char* root = RootVariableOf(server);
-        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", server.portVariable, root,
-                                "FT_TEST_SSH_KNOWN_HOSTS");
-        server_.emplace(Setting(root), std::string("cli-tree-") + server.name);
-        remote_ = server_->path();
-        fs::create_directories(scratch_.path() / "home");
-        home_.emplace("HOME", (scratch_.path() / "home").string());
-        base_ = FolderUrl(server, server_->name());
-    }
-
-    std::string Url(const std::string& name) const { return base_ + name; }
-    fs::path Local(const std::string& name) const { return scratch_.path() / name; }
-    RunResult Run(std::vector<std::string> args) const {
-        args.insert(args.begin(),
-                    {"--set", "Timeout=20", "--known-hosts", Setting("FT_TEST_SSH_KNOWN_HOSTS")});
-        return RunCli(args);
-    }
-    bool IsHttp() const { return GetParam().kind == Kind::Http; }
-
-    std::optional<ServerFolder> server_;
-    ScratchFolder scratch_{"cli-tree"};
-    fs::path remote_;
-    std::string base_;
-    std::optional<ScopedEnv> home_;
+    fs::path Local(const std::string& name) const { return local_ / name; }
 };
 
 TEST_P(TreeCommands, PreserveTimesAndMakeMissingFolders) {

@@ -76,6 +76,7 @@ TEST(VerboseTest, ShowsTheExchangeWithoutSecretsThroughTheChosenProxy) {
          {},
          {"> HEAD /hello.txt HTTP/1.1"},
          {"* proxy"}},
+        {"https", "plain", "127.0.0.1", {}, {"> HEAD /hello.txt HTTP/1.1"}, {"* proxy"}},
         {"http", "auth", "", {"--proxy", ""}, {"> HEAD /hello.txt HTTP/1.1"}, {"* proxy"}},
         {"http",
          "auth",

@@ -1,32 +1,51 @@
 // The session layer against the real FTP servers that scripts/servers.sh runs
-// on loopback (a wrong password against them is cli_ftp_test.cpp's). Without
-// their settings the tests skip, unless CI=true.
+// on loopback (a wrong password against them is cli_ftp_test.cpp's), and what
+// the engine reads about files there, checked against the files themselves on
+// the local disk (FT_TEST_ROOT). Setting times and modes, renames, deletes,
+// folders and verification go through every layer in cli_ftp_test.cpp. Without
+// the servers' settings the tests skip, unless CI=true.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cstdio>
 #include <string>
 
+#include "ftp/fileops.h"
 #include "ftp/ftp.h"
 #include "ftp/tables.h"
 #include "resources/errors.h"
+#include "support/server_folder.h"
 #include "support/server_settings.h"
 
 namespace {
 
+DWORD Code(int number) {
+    return MakeErrorCode(number);
+}
+
 struct Server {
     const char* name;
     const char* portVariable;
-    bool offersMlst;
+    bool proftpd;  // offers MLST, MFMT, XCRC and XMD5
 };
+
+void PrintTo(const Server& server, std::ostream* out) {
+    *out << server.name;
+}
+
+std::string Stamp(const SYSTEMTIME& t) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay,
+                  t.wHour, t.wMinute, t.wSecond);
+    return text;
+}
 
 class FtpServerTest : public ::testing::TestWithParam<Server> {
   protected:
     void SetUp() override {
-        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", GetParam().portVariable);
-        host_ = Setting("FT_TEST_HOST");
-        user_ = Setting("FT_TEST_USER");
-        password_ = Setting("FT_TEST_PASSWORD");
+        REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_USER", "FT_TEST_ROOT",
+                                GetParam().portVariable);
         root_ = Setting("FT_TEST_ROOT");
-        port_ = std::stoi(Setting(GetParam().portVariable));
         ASSERT_EQ(FtpInitialize(nullptr), 1);
         initialized_ = true;
     }
@@ -35,19 +54,16 @@ class FtpServerTest : public ::testing::TestWithParam<Server> {
     }
 
     // Connects and logs in; skips when the server is down outside CI.
-    FtpClient Open(const std::string& user, const std::string& password,
-                   const std::string& host = "") {
-        FtpClient client = FtpConnect((host.empty() ? host_ : host).c_str(), port_, user.c_str(),
-                                      password.c_str(), 10, 0, nullptr);
-        if (client == INVALID_CLIENT &&
-            FtpGetLastError() == MakeErrorCode(fileErrorConnectionRefused) && !InCi()) {
-            skipped_ = true;
-        }
+    FtpClient Open(const std::string& user, const std::string& password) {
+        FtpClient client =
+            FtpConnect(Setting("FT_TEST_HOST").c_str(), std::stoi(Setting(GetParam().portVariable)),
+                       user.c_str(), password.c_str(), 10, 0, nullptr);
+        skipped_ = client == INVALID_CLIENT &&
+                   FtpGetLastError() == Code(fileErrorConnectionRefused) && !InCi();
         return client;
     }
 
-    std::string host_, user_, password_, root_;
-    int port_ = 0;
+    std::string root_;
     bool initialized_ = false;
     bool skipped_ = false;
 };
@@ -57,60 +73,87 @@ class FtpServerTest : public ::testing::TestWithParam<Server> {
     if (skipped_) GTEST_SKIP() << GetParam().name << " is not running"; \
     ASSERT_NE(client, INVALID_CLIENT) << std::hex << FtpGetLastError()
 
-TEST_P(FtpServerTest, TestUserLogsInAndLearnsTheServer) {
-    OPEN_OR_SKIP(client, user_, password_);
+TEST_P(FtpServerTest, LoginLearnsTheServerAndFollowsTheWorkingDirectory) {
+    OPEN_OR_SKIP(client, Setting("FT_TEST_USER"), Setting("FT_TEST_PASSWORD"));
     EXPECT_EQ(FtpGetSystemType(client), FTP_SYSTEM_UNIX);
-    DWORD features = FtpGetFeatures(client);
-    EXPECT_TRUE(features & ftp::kFeatureSize);
-    EXPECT_TRUE(features & ftp::kFeatureMdtm);
-    EXPECT_TRUE(features & ftp::kFeatureEpsv);
-    if (GetParam().offersMlst) {
-        EXPECT_TRUE(features & ftp::kFeatureMlst);
-        EXPECT_TRUE(features & ftp::kFeatureMfmt);
-    }
+    const DWORD features = FtpGetFeatures(client);
+    const DWORD expected = ftp::kFeatureSize | ftp::kFeatureMdtm | ftp::kFeatureEpsv |
+                           (GetParam().proftpd ? ftp::kFeatureMlst | ftp::kFeatureMfmt |
+                                                     ftp::kFeatureXcrc | ftp::kFeatureXmd5
+                                               : 0);
+    EXPECT_EQ(features & expected, expected);
     char name[128] = {};
     EXPECT_EQ(FtpGetSystemName(client, name), 215);
     EXPECT_NE(std::string(name).find("UNIX"), std::string::npos) << name;
-    EXPECT_EQ(FtpDisconnect(client), 0);
-    EXPECT_EQ(FtpGetResultCode(client), -1);
-    EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorInvalidHandle));
-}
 
-TEST_P(FtpServerTest, WorkingDirectoryFollowsChanges) {
-    OPEN_OR_SKIP(client, user_, password_);
     char path[FTP_MAX_PATH] = {};
     ASSERT_EQ(FtpGetCurrentDirectory(client, path, sizeof path), 257);
-    if (!root_.empty()) {
-        EXPECT_EQ(std::string(path), root_);
-    }
+    EXPECT_EQ(std::string(path), root_);
     EXPECT_EQ(FtpChangeDirectory(client, "sub/"), 250);
     ASSERT_EQ(FtpGetCurrentDirectory(client, path, sizeof path), 257);
     EXPECT_EQ(std::string(path), root_ + "/sub");
     EXPECT_EQ(FtpChangeDirectory(client, "no-such-directory"), -1);
-    EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorAccessDenied));
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorAccessDenied));
     EXPECT_EQ(FtpGetResultCode(client), 550);
-    FtpDisconnect(client);
-}
 
-TEST_P(FtpServerTest, RawCommandsAndTheirReplies) {
-    OPEN_OR_SKIP(client, user_, password_);
+    // Raw commands and their replies.
     EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
-    ASSERT_EQ(FtpCommand(client, "SIZE", "hello.txt"), 213);
+    ASSERT_EQ(FtpCommand(client, "SIZE", (root_ + "/hello.txt").c_str()), 213);
     char text[64] = {};
     FtpGetResultString(client, text, sizeof text);
     EXPECT_STREQ(text, "14");
     EXPECT_EQ(FtpCommand(client, "XYZZY", nullptr), -1);
-    EXPECT_EQ(FtpGetLastError(), MakeErrorCode(fileErrorInvalidCommand));
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorInvalidCommand));
     EXPECT_EQ(FtpGetResultCode(client), 500);
     EXPECT_EQ(FtpSetFileType(client, FTP_FILE_TYPE_ASCII), 200);
-    FtpDisconnect(client);
+
+    EXPECT_EQ(FtpDisconnect(client), 0);
+    EXPECT_EQ(FtpGetResultCode(client), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorInvalidHandle));
+
+    // The anonymous login lands in a root of its own.
+    OPEN_OR_SKIP(anonymous, "anonymous", Setting("FT_TEST_ANON_PASSWORD"));
+    ASSERT_EQ(FtpGetCurrentDirectory(anonymous, path, sizeof path), 257);
+    EXPECT_STREQ(path, "/");
+    FtpDisconnect(anonymous);
 }
 
-TEST_P(FtpServerTest, AnonymousLoginLandsInItsOwnRoot) {
-    OPEN_OR_SKIP(client, "anonymous", Setting("FT_TEST_ANON_PASSWORD"));
-    char path[FTP_MAX_PATH] = {};
-    ASSERT_EQ(FtpGetCurrentDirectory(client, path, sizeof path), 257);
-    EXPECT_STREQ(path, "/");
+TEST_P(FtpServerTest, ReadsSizeTimePermissionsAndStatus) {
+    const ServerFolder work(root_, std::string("fileops-") + GetParam().name);
+    const std::string file = work.Put("hello.txt", "Hello, world!\n", 0640, 1577934245);
+    const std::string folder = work.MakeFolder("folder");
+    const std::string missing = work.Remote("missing.txt");
+    OPEN_OR_SKIP(client, Setting("FT_TEST_USER"), Setting("FT_TEST_PASSWORD"));
+    const DWORD features = FtpGetFeatures(client);
+
+    int64_t size = 0;
+    EXPECT_GT(FtpGetFileSize64(client, file.c_str(), &size), 0) << std::hex << FtpGetLastError();
+    EXPECT_EQ(size, 14);
+    SYSTEMTIME time{};
+    EXPECT_EQ(FtpGetFileTime(client, file.c_str(), &time, FALSE), 213);
+    EXPECT_EQ(Stamp(time), "2020-01-02 03:04:05");
+    DWORD permissions = 0;
+    EXPECT_GT(FtpGetFilePermissions(client, file.c_str(), &permissions), 0);
+    EXPECT_EQ(permissions, 0640u);
+
+    FtpDirectoryEntry entry{};
+    ASSERT_EQ(FtpGetFileInfo(client, file.c_str(), &entry), 1) << std::hex << FtpGetLastError();
+    EXPECT_EQ(entry.name, file);
+    EXPECT_EQ(entry.size, 14u);
+    EXPECT_EQ(entry.directory, 0);
+    EXPECT_EQ(entry.permissions, 0640u);
+    EXPECT_EQ(Stamp(entry.date).substr(0, 10), "2020-01-02");
+    ASSERT_EQ(FtpGetFileInfo(client, folder.c_str(), &entry), 1) << std::hex << FtpGetLastError();
+    EXPECT_EQ(entry.directory, 1);
+
+    EXPECT_EQ(FtpGetFileInfo(client, missing.c_str(), &entry), 0);
+    const DWORD error = FtpGetLastError();
+    EXPECT_TRUE(error == Code(fileErrorFileNotFound) || error == Code(fileErrorAccessDenied))
+        << std::hex << error;
+    EXPECT_EQ(FtpGetFileTime(client, missing.c_str(), &time, FALSE), -1);
+    EXPECT_EQ(FtpGetLastError(), Code(fileErrorFileNotFound));
+    // None of these is a refusal of a command: the mask learned nothing.
+    EXPECT_EQ(FtpGetFeatures(client), features);
     FtpDisconnect(client);
 }
 

@@ -53,7 +53,8 @@ class FtpTransferServerTest : public ::testing::TestWithParam<Case> {
                                 FtpGetLastError() == MakeErrorCode(fileErrorConnectionRefused),
                             GetParam().server);
         ASSERT_NE(client_, INVALID_CLIENT) << std::hex << FtpGetLastError();
-        prefix_ = "xfer-" + CaseName(GetParam()) + "-";
+        // Other test programs (and other checkouts) use the same home at once.
+        prefix_ = "xfer-" + CaseName(GetParam()) + "-" + std::to_string(getpid()) + "-";
     }
     void TearDown() override {
         std::error_code ignored;

@@ -3,50 +3,31 @@
 // cannot be opened failing before any TCP connection, and the keys of a real
 // ssh-agent (the RSA key proves the SHA-2 sign flags). sshd's log must show the
 // public-key acceptance.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "control/FileTransfer.h"
-#include "platform/text.h"
+#include "control/method_call_support.h"
+#include "control/session_test_support.h"
 #include "resources/errors.h"
+#include "support/child_process.h"
+#include "support/loopback_socket.h"
 #include "support/server_settings.h"
 #include "support/test_files.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
-
-VARIANT TextArg(const std::string& text) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = BstrFromUtf8(text);
-    return v;
-}
-
-void PutText(CFileTransfer* control, HRESULT (CFileTransfer::*put)(BSTR), const std::string& text) {
-    BSTR value = BstrFromUtf8(text);
-    EXPECT_EQ((control->*put)(value), S_OK);
-    SysFreeString(value);
-}
 
 // The part of sshd's log written after construction.
 class SshdLog {
@@ -74,50 +55,31 @@ class SshdLog {
     std::uintmax_t start_ = 0;
 };
 
-class PublicKeyLoginTest : public ::testing::Test {
+class PublicKeyLoginTest : public ControlTest {
   protected:
     void SetUp() override {
         REQUIRE_SERVER_SETTINGS("FT_TEST_HOST", "FT_TEST_SFTP_PORT", "FT_TEST_USER",
                                 "FT_TEST_SSH_CLIENT_KEY_DIR");
-        host_ = Setting("FT_TEST_HOST");
-        port_ = Setting("FT_TEST_SFTP_PORT");
+        ControlTest::SetUp();
         user_ = Setting("FT_TEST_USER");
         keys_ = Setting("FT_TEST_SSH_CLIENT_KEY_DIR");
-        passphrase_ = Setting("FT_TEST_SSH_KEY_PASSPHRASE");
-        control_ = CFileTransfer::Create();
-        ASSERT_NE(control_, nullptr);
     }
     void TearDown() override {
-        if (control_) {
-            control_->Disconnect(nullptr);
-            control_->Release();
-        }
+        if (control_) control_->Disconnect(nullptr);
+        ControlTest::TearDown();
     }
 
     // Connects to sftp://USER@HOST:PORT/ (no password in the URL, which clears
     // Password) with the password argument; the Error result.
     LONG Connect(const std::string& hostPort, const std::string& password = "") {
-        VARIANT name = TextArg("sftp://" + user_ + "@" + hostPort + "/");
-        VARIANT secret = TextArg(password);
-        VARIANT error;
-        VariantInit(&error);
-        EXPECT_EQ(control_->Connect(&name, nullptr, nullptr, &secret, nullptr, nullptr, &error),
-                  S_OK);
-        VariantClear(&name);
-        VariantClear(&secret);
-        return error.lVal;
+        return CallWithError(control_, &CFileTransfer::Connect,
+                             TextVariant("sftp://" + user_ + "@" + hostPort + "/"), nullptr,
+                             nullptr, TextVariant(password), nullptr, nullptr);
     }
-    LONG Connect() { return Connect(host_ + ":" + port_); }
-    std::string LastErrorText() {
-        BSTR text = nullptr;
-        control_->get_LastErrorString(&text);
-        std::string result = Utf16ToUtf8(BstrView(text));
-        SysFreeString(text);
-        return result;
-    }
+    LONG Connect() { return Connect(Setting("FT_TEST_HOST") + ":" + Setting("FT_TEST_SFTP_PORT")); }
+    std::string LastErrorText() { return Text(&CFileTransfer::get_LastErrorString); }
 
-    std::string host_, port_, user_, keys_, passphrase_;
-    CFileTransfer* control_ = nullptr;
+    std::string user_, keys_;
 };
 
 // One key of each type the server takes, and one locked by a passphrase (every file
@@ -135,8 +97,11 @@ TEST_P(KeyFileLoginTest, LogsInWithTheKeyAlone) {
     const KeyFileRow& row = GetParam();
     ScopedEnv noAgent("SSH_AUTH_SOCK", nullptr);
     SshdLog log;
-    PutText(control_, &CFileTransfer::put_PrivateKey, keys_ + "/" + row.file);
-    ASSERT_EQ(Connect(host_ + ":" + port_, row.encrypted ? passphrase_ : ""), 0) << LastErrorText();
+    SetText(&CFileTransfer::put_PrivateKey, keys_ + "/" + row.file);
+    ASSERT_EQ(Connect(Setting("FT_TEST_HOST") + ":" + Setting("FT_TEST_SFTP_PORT"),
+                      row.encrypted ? Setting("FT_TEST_SSH_KEY_PASSPHRASE") : ""),
+              0)
+        << LastErrorText();
     if (log.readable()) {
         EXPECT_TRUE(log.Shows("Accepted publickey for " + user_ + " from 127.0.0.1"));
         EXPECT_TRUE(log.Shows(row.logged));
@@ -153,16 +118,7 @@ INSTANTIATE_TEST_SUITE_P(Keys, KeyFileLoginTest,
 // A loopback listener that only counts the connections made to it.
 class CountingListener {
   public:
-    CountingListener() {
-        socket_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(socket_, 8);
-        getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+    CountingListener() : socket_(testsupport::ListenOnLoopback(&port_)) {
         fcntl(socket_, F_SETFL, O_NONBLOCK);
     }
     ~CountingListener() { close(socket_); }
@@ -176,8 +132,8 @@ class CountingListener {
     }
 
   private:
-    int socket_ = -1;
     int port_ = 0;
+    int socket_ = -1;
 };
 
 TEST_F(PublicKeyLoginTest, UnusableKeyFailsBeforeAnyConnection) {
@@ -197,7 +153,7 @@ TEST_F(PublicKeyLoginTest, UnusableKeyFailsBeforeAnyConnection) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         CountingListener listener;
-        PutText(control_, &CFileTransfer::put_PrivateKey, row.file);
+        SetText(&CFileTransfer::put_PrivateKey, row.file);
         EXPECT_EQ(Connect("127.0.0.1:" + std::to_string(listener.port()), row.password), row.error);
         EXPECT_NE(LastErrorText().find(row.file), std::string::npos) << LastErrorText();
         EXPECT_EQ(listener.Accepted(), 0);
@@ -212,25 +168,16 @@ class Agent {
         if (!mkdtemp(pattern)) return;
         directory_ = pattern;
         socket_ = directory_ + "/agent.sock";
-        std::vector<std::string> args{"ssh-agent", "-D", "-a", socket_};
-        std::vector<char*> argv = ArgvOf(args);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        if (posix_spawnp(&pid_, "ssh-agent", &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        for (int attempt = 0; attempt < 50 && pid_ > 0 && !fs::exists(socket_); ++attempt)
+        process_.emplace(std::vector<std::string>{"ssh-agent", "-D", "-a", socket_});
+        for (int attempt = 0; attempt < 50 && process_->running() && !fs::exists(socket_);
+             ++attempt)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     ~Agent() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
+        process_.reset();
         if (!directory_.empty()) fs::remove_all(directory_);
     }
-    bool running() const { return pid_ > 0 && fs::exists(socket_); }
+    bool running() const { return process_ && process_->running() && fs::exists(socket_); }
     const std::string& socket() const { return socket_; }
     bool Add(const std::string& keyFile) const {
         const std::string command = "SSH_AUTH_SOCK=" + socket_ + " timeout 20 ssh-add -q " +
@@ -239,8 +186,8 @@ class Agent {
     }
 
   private:
-    pid_t pid_ = -1;
     std::string directory_, socket_;
+    std::optional<BackgroundProcess> process_;
 };
 
 TEST_F(PublicKeyLoginTest, AgentKeysLogInWithoutPasswordOrKeyFile) {
@@ -268,7 +215,9 @@ TEST_F(PublicKeyLoginTest, DeadAgentIsSkippedAndUseAgentOffIgnoresIt) {
     const std::string password = Setting("FT_TEST_PASSWORD");
     {
         ScopedEnv deadAgent("SSH_AUTH_SOCK", "/tmp/ft-no-such-agent.sock");
-        EXPECT_EQ(Connect(host_ + ":" + port_, password), 0) << LastErrorText();
+        EXPECT_EQ(Connect(Setting("FT_TEST_HOST") + ":" + Setting("FT_TEST_SFTP_PORT"), password),
+                  0)
+            << LastErrorText();
         control_->Disconnect(nullptr);
     }
     Agent agent;

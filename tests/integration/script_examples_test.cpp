@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,22 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // From the build: with the compiler cache's base folder __FILE__ is relative.
+// A script's absolute path replaces it.
 const fs::path kExamples = FT_EXAMPLES_DIR;
-
-std::string Bytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(random());
-    return bytes;
-}
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -81,20 +66,20 @@ class ScriptExamples : public ::testing::Test {
 };
 
 TEST_F(ScriptExamples, UploadAndDownloadAreByteExactAndProgressCarriesTheEventsArguments) {
-    const std::string bytes = Bytes(700000, 1);
+    const std::string bytes = NoiseBytes(700000, 1);
     std::ofstream(local_ / "up.bin", std::ios::binary) << bytes;
     const RunResult up =
         Run("upload.js", "FT_TEST_FTP_PORT",
             {"/local:" + (local_ / "up.bin").string(), "/remote:" + Remote("a.bin")});
     ASSERT_EQ(up.exitCode, 0) << up.err;
     EXPECT_EQ(up.out, "uploaded 700000 bytes\n");
-    ASSERT_TRUE(ReadAll(*server_ / "a.bin") == bytes);
+    ASSERT_TRUE(ReadFile(*server_ / "a.bin") == bytes);
 
     const RunResult down =
         Run("download.js", "FT_TEST_FTP_PORT",
             {"/remote:" + Remote("a.bin"), "/local:" + (local_ / "down.bin").string()});
     ASSERT_EQ(down.exitCode, 0) << down.err;
-    EXPECT_TRUE(ReadAll(local_ / "down.bin") == bytes);
+    EXPECT_TRUE(ReadFile(local_ / "down.bin") == bytes);
     // "progress NAME COPIED/SIZE PERCENT%": the name, the whole size, a count
     // that only grows and ends at the size with 100%.
     const std::vector<std::string> lines = Lines(down.out);
@@ -129,7 +114,7 @@ TEST_F(ScriptExamples, ListShowsEntriesThroughTheEntryProperties) {
 }
 
 TEST_F(ScriptExamples, MirrorCopiesTheFilesMatchingTheMaskBothWays) {
-    const std::string a = Bytes(5000, 2), b = Bytes(100, 3);
+    const std::string a = NoiseBytes(5000, 2), b = NoiseBytes(100, 3);
     server_->Put("a.txt", a);
     server_->Put("b.txt", b);
     server_->Put("c.bin", "not matched");
@@ -139,8 +124,8 @@ TEST_F(ScriptExamples, MirrorCopiesTheFilesMatchingTheMaskBothWays) {
             {"/remote:" + server_->name(), "/local:" + (local_ / "down").string(), "/mask:*.txt"});
     ASSERT_EQ(down.exitCode, 0) << down.err;
     EXPECT_EQ(Lines(down.out).back(), "2 files");
-    EXPECT_TRUE(ReadAll(local_ / "down" / "a.txt") == a);
-    EXPECT_TRUE(ReadAll(local_ / "down" / "b.txt") == b);
+    EXPECT_TRUE(ReadFile(local_ / "down" / "a.txt") == a);
+    EXPECT_TRUE(ReadFile(local_ / "down" / "b.txt") == b);
     EXPECT_FALSE(fs::exists(local_ / "down" / "c.bin"));
 
     server_->MakeFolder("up");
@@ -148,7 +133,7 @@ TEST_F(ScriptExamples, MirrorCopiesTheFilesMatchingTheMaskBothWays) {
         Run("mirror.js", "FT_TEST_FTP_PORT",
             {"/remote:" + Remote("up"), "/local:" + (local_ / "down").string(), "/mask:a*", "/up"});
     ASSERT_EQ(up.exitCode, 0) << up.err;
-    EXPECT_TRUE(ReadAll(*server_ / "up" / "a.txt") == a);
+    EXPECT_TRUE(ReadFile(*server_ / "up" / "a.txt") == a);
     EXPECT_FALSE(fs::exists(*server_ / "up" / "b.txt"));
 }
 
@@ -174,17 +159,15 @@ TEST_F(ScriptExamples, FailingGetFileIsCaughtWithTheControlsNumberAndText) {
            "               e instanceof Error);\n"
            "}\n";
     const RunResult caught =
-        RunCli({"run", (local_ / "catch.js").string(), "/server:" + Setting("FT_TEST_HOST"),
-                "/port:" + Setting("FT_TEST_FTP_PORT"), "/user:" + Setting("FT_TEST_USER"),
-                "/password:" + Setting("FT_TEST_PASSWORD"), "/remote:" + Remote("missing.bin"),
-                "/local:" + (local_ / "m.bin").string()});
+        Run((local_ / "catch.js").string(), "FT_TEST_FTP_PORT",
+            {"/remote:" + Remote("missing.bin"), "/local:" + (local_ / "m.bin").string()});
     EXPECT_EQ(caught.exitCode, 0) << caught.err;
     EXPECT_EQ(caught.out, "true true true true true\n");
 }
 
 TEST_F(ScriptExamples, FtpsTellsTheCertificatesStatusAndStopsOnAnUntrustedOne) {
     REQUIRE_SERVER_SETTINGS("FT_TEST_FTPS_PORT", "FT_TEST_CA_FILE");
-    const std::string bytes = Bytes(30000, 4);
+    const std::string bytes = NoiseBytes(30000, 4);
     server_->Put("tls.bin", bytes);
     const std::vector<std::string> download{"/remote:" + Remote("tls.bin"),
                                             "/local:" + (local_ / "tls.bin").string()};
@@ -199,12 +182,12 @@ TEST_F(ScriptExamples, FtpsTellsTheCertificatesStatusAndStopsOnAnUntrustedOne) {
     EXPECT_NE(trusted.out.find("certificate status 1 (valid)\nsubject CN=localhost\n"),
               std::string::npos)
         << trusted.out;
-    EXPECT_TRUE(ReadAll(local_ / "tls.bin") == bytes);
+    EXPECT_TRUE(ReadFile(local_ / "tls.bin") == bytes);
 }
 
 TEST_F(ScriptExamples, SftpChecksTheHostKeyAndMovesFilesBothWays) {
     REQUIRE_SERVER_SETTINGS("FT_TEST_SFTP_PORT", "FT_TEST_SSH_KNOWN_HOSTS");
-    const std::string bytes = Bytes(90000, 5);
+    const std::string bytes = NoiseBytes(90000, 5);
     std::ofstream(local_ / "s.bin", std::ios::binary) << bytes;
     const std::string knownHosts = "/knownhosts:" + Setting("FT_TEST_SSH_KNOWN_HOSTS");
     const RunResult up = Run("sftp.js", "FT_TEST_SFTP_PORT",
@@ -212,13 +195,13 @@ TEST_F(ScriptExamples, SftpChecksTheHostKeyAndMovesFilesBothWays) {
                               "/remote:" + Remote("s.bin")});
     ASSERT_EQ(up.exitCode, 0) << up.err;
     EXPECT_NE(up.out.find("(status 1)\nuploaded 90000 bytes\n"), std::string::npos) << up.out;
-    EXPECT_TRUE(ReadAll(*server_ / "s.bin") == bytes);
+    EXPECT_TRUE(ReadFile(*server_ / "s.bin") == bytes);
 
     const RunResult down = Run("sftp.js", "FT_TEST_SFTP_PORT",
                                {knownHosts, "/get", "/remote:" + Remote("s.bin"),
                                 "/local:" + (local_ / "back.bin").string()});
     ASSERT_EQ(down.exitCode, 0) << down.err;
-    EXPECT_TRUE(ReadAll(local_ / "back.bin") == bytes);
+    EXPECT_TRUE(ReadFile(local_ / "back.bin") == bytes);
 
     // A known_hosts file without the server's key: refused before the login.
     std::ofstream(local_ / "empty_hosts") << "";

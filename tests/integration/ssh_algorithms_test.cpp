@@ -4,14 +4,7 @@
 // dropbear, which cannot be pinned, with our client pinned instead. Each row
 // moves a small file through the sftp subsystem and checks the negotiated name.
 // Needs root (sshd and the test user), like the other server tests.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,7 +13,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/memory.h"
@@ -28,10 +20,9 @@
 #include "ssh/session.h"
 #include "ssh/sftp.h"
 #include "ssh/sftp_link.h"
+#include "support/child_process.h"
+#include "support/loopback_socket.h"
 #include "support/server_settings.h"
-#include "support/test_files.h"
-
-extern char** environ;
 
 namespace {
 
@@ -67,63 +58,58 @@ constexpr char kMacRowCipher[] = "aes128-ctr";
 
 // dropbear 2022.83 (Debian 12) offers these of the client's names; see
 // docs/test-servers.md.
-constexpr Row kRows[] = {
-    {Server::Stock, Pin::Kex, "curve25519-sha256"},
-    {Server::Stock, Pin::Kex, "ecdh-sha2-nistp256"},
-    {Server::Stock, Pin::Kex, "ecdh-sha2-nistp384"},
-    {Server::Stock, Pin::Kex, "ecdh-sha2-nistp521"},
-    {Server::Stock, Pin::Kex, "diffie-hellman-group16-sha512"},
-    {Server::Stock, Pin::Kex, "diffie-hellman-group18-sha512"},
-    {Server::Stock, Pin::Kex, "diffie-hellman-group14-sha256"},
-    {Server::Stock, Pin::HostKey, "ssh-ed25519"},
-    {Server::Stock, Pin::HostKey, "ecdsa-sha2-nistp256"},
-    {Server::Stock, Pin::HostKey, "ecdsa-sha2-nistp384"},
-    {Server::Stock, Pin::HostKey, "ecdsa-sha2-nistp521"},
-    {Server::Stock, Pin::HostKey, "rsa-sha2-256"},
-    {Server::Stock, Pin::HostKey, "rsa-sha2-512"},
-    {Server::Stock, Pin::Cipher, "chacha20-poly1305@openssh.com"},
-    {Server::Stock, Pin::Cipher, "aes128-gcm@openssh.com"},
-    {Server::Stock, Pin::Cipher, "aes256-gcm@openssh.com"},
-    {Server::Stock, Pin::Mac, "hmac-sha2-256"},
-    {Server::Stock, Pin::Mac, "hmac-sha2-512"},
-    {Server::Stock, Pin::Mac, "hmac-sha2-256-etm@openssh.com"},
-    {Server::Stock, Pin::Mac, "hmac-sha2-512-etm@openssh.com"},
-    {Server::Stock, Pin::Compression, "zlib@openssh.com"},
-
-    {Server::Legacy, Pin::Kex, "diffie-hellman-group-exchange-sha256"},
-    {Server::Legacy, Pin::Kex, "diffie-hellman-group-exchange-sha1"},
-    {Server::Legacy, Pin::Kex, "diffie-hellman-group14-sha1"},
-    {Server::Legacy, Pin::Kex, "diffie-hellman-group1-sha1"},
-    {Server::Legacy, Pin::HostKey, "ssh-rsa"},
-    {Server::Legacy, Pin::HostKey, "ssh-dss"},
-    {Server::Legacy, Pin::Cipher, "aes128-ctr"},
-    {Server::Legacy, Pin::Cipher, "aes192-ctr"},
-    {Server::Legacy, Pin::Cipher, "aes256-ctr"},
-    {Server::Legacy, Pin::Cipher, "aes128-cbc"},
-    {Server::Legacy, Pin::Cipher, "aes192-cbc"},
-    {Server::Legacy, Pin::Cipher, "aes256-cbc"},
-    {Server::Legacy, Pin::Cipher, "3des-cbc"},
-    {Server::Legacy, Pin::Mac, "hmac-sha1"},
-    {Server::Legacy, Pin::Mac, "hmac-sha1-96"},
-    {Server::Legacy, Pin::Mac, "hmac-md5"},
-
-    {Server::Dropbear, Pin::Kex, "curve25519-sha256"},
-    {Server::Dropbear, Pin::Kex, "ecdh-sha2-nistp256"},
-    {Server::Dropbear, Pin::Kex, "ecdh-sha2-nistp384"},
-    {Server::Dropbear, Pin::Kex, "ecdh-sha2-nistp521"},
-    {Server::Dropbear, Pin::Kex, "diffie-hellman-group14-sha256"},
-    {Server::Dropbear, Pin::Kex, "diffie-hellman-group14-sha1"},
-    {Server::Dropbear, Pin::HostKey, "ssh-ed25519"},
-    {Server::Dropbear, Pin::HostKey, "ecdsa-sha2-nistp256"},
-    {Server::Dropbear, Pin::HostKey, "rsa-sha2-256"},
-    {Server::Dropbear, Pin::HostKey, "ssh-rsa"},
-    {Server::Dropbear, Pin::Cipher, "chacha20-poly1305@openssh.com"},
-    {Server::Dropbear, Pin::Cipher, "aes128-ctr"},
-    {Server::Dropbear, Pin::Cipher, "aes256-ctr"},
-    {Server::Dropbear, Pin::Mac, "hmac-sha1"},
-    {Server::Dropbear, Pin::Mac, "hmac-sha2-256"},
-    {Server::Dropbear, Pin::Compression, "zlib@openssh.com"},
+struct Group {
+    Server server;
+    Pin pin;
+    std::vector<const char*> names;
 };
+const Group kGroups[] = {
+    {Server::Stock,
+     Pin::Kex,
+     {"curve25519-sha256", "ecdh-sha2-nistp256", "ecdh-sha2-nistp384", "ecdh-sha2-nistp521",
+      "diffie-hellman-group16-sha512", "diffie-hellman-group18-sha512",
+      "diffie-hellman-group14-sha256"}},
+    {Server::Stock,
+     Pin::HostKey,
+     {"ssh-ed25519", "ecdsa-sha2-nistp256", "ecdsa-sha2-nistp384", "ecdsa-sha2-nistp521",
+      "rsa-sha2-256", "rsa-sha2-512"}},
+    {Server::Stock,
+     Pin::Cipher,
+     {"chacha20-poly1305@openssh.com", "aes128-gcm@openssh.com", "aes256-gcm@openssh.com"}},
+    {Server::Stock,
+     Pin::Mac,
+     {"hmac-sha2-256", "hmac-sha2-512", "hmac-sha2-256-etm@openssh.com",
+      "hmac-sha2-512-etm@openssh.com"}},
+    {Server::Stock, Pin::Compression, {"zlib@openssh.com"}},
+    {Server::Legacy,
+     Pin::Kex,
+     {"diffie-hellman-group-exchange-sha256", "diffie-hellman-group-exchange-sha1",
+      "diffie-hellman-group14-sha1", "diffie-hellman-group1-sha1"}},
+    {Server::Legacy, Pin::HostKey, {"ssh-rsa", "ssh-dss"}},
+    {Server::Legacy,
+     Pin::Cipher,
+     {"aes128-ctr", "aes192-ctr", "aes256-ctr", "aes128-cbc", "aes192-cbc", "aes256-cbc",
+      "3des-cbc"}},
+    {Server::Legacy, Pin::Mac, {"hmac-sha1", "hmac-sha1-96", "hmac-md5"}},
+    {Server::Dropbear,
+     Pin::Kex,
+     {"curve25519-sha256", "ecdh-sha2-nistp256", "ecdh-sha2-nistp384", "ecdh-sha2-nistp521",
+      "diffie-hellman-group14-sha256", "diffie-hellman-group14-sha1"}},
+    {Server::Dropbear,
+     Pin::HostKey,
+     {"ssh-ed25519", "ecdsa-sha2-nistp256", "rsa-sha2-256", "ssh-rsa"}},
+    {Server::Dropbear, Pin::Cipher, {"chacha20-poly1305@openssh.com", "aes128-ctr", "aes256-ctr"}},
+    {Server::Dropbear, Pin::Mac, {"hmac-sha1", "hmac-sha2-256"}},
+    {Server::Dropbear, Pin::Compression, {"zlib@openssh.com"}},
+};
+
+std::vector<Row> Rows() {
+    std::vector<Row> rows;
+    for (const Group& group : kGroups)
+        for (const char* name : group.names)
+            rows.push_back({group.server, group.pin, name});
+    return rows;
+}
 
 std::string RowName(const ::testing::TestParamInfo<Row>& info) {
     static constexpr const char* kServers[] = {"Stock", "Legacy", "Dropbear"};
@@ -136,81 +122,23 @@ std::string RowName(const ::testing::TestParamInfo<Row>& info) {
     return name;
 }
 
-bool Listening(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return ok;
-}
-
-// A loopback port that nothing listens on just now.
-int FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    close(fd);
-    return port;
-}
-
-// An sshd of its own session, pinned through -o options, stopped (with the
-// sessions it forked) when the object goes.
+// An sshd of its own session on a free loopback port, pinned through -o
+// options, stopped (with the sessions it forked) when the object goes.
 class PinnedSshd {
   public:
-    PinnedSshd(const std::string& config, std::vector<std::string> options) {
-        port_ = FreePort();
-        log_ = "/tmp/ft-sshd-" + std::to_string(getpid()) + "-" + std::to_string(port_) + ".log";
-        std::vector<std::string> args = {
-            "/usr/sbin/sshd",      "-D", "-e",          "-f", config, "-p",
-            std::to_string(port_), "-o", "PidFile=none"};
-        for (std::string& option : options) {
-            args.push_back("-o");
-            args.push_back(std::move(option));
-        }
-        std::vector<char*> argv = ArgvOf(args);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-        if (posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawnattr_destroy(&attributes);
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~PinnedSshd() {
-        if (pid_ > 0) {
-            kill(-pid_, SIGTERM);
-            if (!Reaped(std::chrono::seconds(5))) {
-                kill(-pid_, SIGKILL);
-                waitpid(pid_, nullptr, 0);
-            }
-        }
-        unlink(log_.c_str());
-    }
-    PinnedSshd(const PinnedSshd&) = delete;
-    PinnedSshd& operator=(const PinnedSshd&) = delete;
+    PinnedSshd(const std::string& config, const std::vector<std::string>& options)
+        : port_(FreePort()),
+          log_("/tmp/ft-sshd-" + std::to_string(getpid()) + "-" + std::to_string(port_) + ".log"),
+          process_(Arguments(config, options), -1, -1, log_, true) {}
+    ~PinnedSshd() { unlink(log_.c_str()); }
 
     // Waits (at most 10 seconds) until it accepts connections; false when it
     // exited or never listened.
     bool WaitUntilListening() {
-        for (int i = 0; i < 100 && pid_ > 0; ++i) {
-            if (Listening(port_)) return true;
-            if (Reaped(std::chrono::milliseconds(100))) return false;
+        for (int i = 0; i < 100 && process_.running(); ++i) {
+            const int probe = testsupport::ConnectToLoopback(port_);
+            if (probe >= 0) return close(probe) == 0;
+            if (process_.Exited(std::chrono::milliseconds(100))) return false;
         }
         return false;
     }
@@ -218,21 +146,24 @@ class PinnedSshd {
     std::string log() const { return ReadFile(log_); }
 
   private:
-    bool Reaped(std::chrono::milliseconds within) {
-        const auto end = std::chrono::steady_clock::now() + within;
-        do {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = -1;
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        } while (std::chrono::steady_clock::now() < end);
-        return false;
+    static int FreePort() {
+        int port = 0;
+        close(testsupport::ListenOnLoopback(&port));
+        return port;
+    }
+    std::vector<std::string> Arguments(const std::string& config,
+                                       const std::vector<std::string>& options) const {
+        std::vector<std::string> args = {
+            "/usr/sbin/sshd",      "-D", "-e",          "-f", config, "-p",
+            std::to_string(port_), "-o", "PidFile=none"};
+        for (const std::string& option : options)
+            args.insert(args.end(), {"-o", option});
+        return args;
     }
 
-    pid_t pid_ = -1;
-    int port_ = 0;
+    int port_;
     std::string log_;
+    BackgroundProcess process_;
 };
 
 std::string JoinNames(const SshNameList& names) {
@@ -350,6 +281,6 @@ TEST_P(SshAlgorithmTest, PinnedAlgorithmIsNegotiatedAndCarriesAFile) {
     SftpDisconnect(sftp);
 }
 
-INSTANTIATE_TEST_SUITE_P(Matrix, SshAlgorithmTest, ::testing::ValuesIn(kRows), RowName);
+INSTANTIATE_TEST_SUITE_P(Matrix, SshAlgorithmTest, ::testing::ValuesIn(Rows()), RowName);
 
 }  // namespace

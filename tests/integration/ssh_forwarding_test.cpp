@@ -6,18 +6,15 @@
 // inetd mode (-i) over one loopback connection, with the shared configuration and
 // forwarding allowed in front of it (sshd keeps a keyword's first value). Bytes go
 // both ways through many windows and past the channel throttles, checked whole.
-#include <fcntl.h>
-#include <poll.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <poll.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -25,11 +22,10 @@
 #include "crypto/random.h"
 #include "resources/errors.h"
 #include "ssh/session.h"
+#include "support/child_process.h"
 #include "support/loopback_socket.h"
 #include "support/server_settings.h"
 #include "support/test_files.h"
-
-extern char** environ;
 
 namespace {
 
@@ -54,37 +50,17 @@ class PrivateSshd {
         const int served = ::accept(listener, nullptr, nullptr);
         ::close(listener);
         if (client_ < 0 || served < 0) return;
-        const std::string log = (folder_ / "sshd.log").string();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, served, 0);
-        posix_spawn_file_actions_adddup2(&actions, served, 1);
-        posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT, 0644);
-        std::vector<std::string> args = {"/usr/sbin/sshd", "-i", "-e", "-f",
-                                         (folder_ / "sshd.conf").string()};
-        std::vector<char*> argv = ArgvOf(args);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
+        sshd_.emplace(std::vector<std::string>{"/usr/sbin/sshd", "-i", "-e", "-f",
+                                               (folder_ / "sshd.conf").string()},
+                      served, served, log());
         ::close(served);
     }
     ~PrivateSshd() {
         if (client_ >= 0) ::close(client_);
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        const auto end = Clock::now() + std::chrono::seconds(5);
-        int status = 0;
-        while (::waitpid(pid_, &status, WNOHANG) == 0) {
-            if (Clock::now() >= end) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
     }
     // Logs the test user in over the private server, running the command.
     std::unique_ptr<SshSession> Login(SshConfig config) {
-        if (pid_ <= 0) return nullptr;
+        if (!sshd_ || !sshd_->running()) return nullptr;
         auto connection = std::make_unique<SshConnection>(config, client_);
         client_ = -1;  // the connection owns it now
         auto session = std::make_unique<SshSession>(config, std::move(connection));
@@ -98,7 +74,7 @@ class PrivateSshd {
   private:
     ScratchFolder folder_;
     int client_ = -1;
-    pid_t pid_ = -1;
+    std::optional<BackgroundProcess> sshd_;
 };
 
 SshConfig UserConfig(const std::string& command) {
@@ -319,21 +295,15 @@ class VirtualDisplay {
             hex += kHex[byte & 15];
         }
         const std::string auth = (folder / "display.auth").string();
-        int numbers[2];
-        if (::pipe(numbers) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, numbers[1], 3);
-        posix_spawn_file_actions_addopen(&actions, 2, (folder / "xvfb.log").c_str(),
-                                         O_WRONLY | O_CREAT, 0644);
         // The cookie is written before the server reads it (once, at its start).
         if (std::system(("xauth -q -f " + auth + " add :0 . " + hex + " 2>/dev/null").c_str()) != 0)
             return;
-        std::vector<std::string> args = {"/usr/bin/Xvfb", "-displayfd", "3", "-auth", auth,
-                                         "-nolisten", "tcp"};
-        std::vector<char*> argv = ArgvOf(args);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
+        int numbers[2];  // inherited: Xvfb writes its display number to the pipe
+        if (::pipe(numbers) != 0) return;
+        xvfb_.emplace(
+            std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", std::to_string(numbers[1]),
+                                     "-auth", auth, "-nolisten", "tcp"},
+            -1, -1, (folder / "xvfb.log").string());
         ::close(numbers[1]);
         std::string number;
         pollfd waiting{numbers[0], POLLIN, 0};
@@ -349,16 +319,11 @@ class VirtualDisplay {
         if (number.find('\n') != std::string::npos)
             socket_ = "/tmp/.X11-unix/X" + number.substr(0, number.find('\n'));
     }
-    ~VirtualDisplay() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
     const std::string& socket() const { return socket_; }
     const std::string& cookie() const { return cookie_; }
 
   private:
-    pid_t pid_ = -1;
+    std::optional<BackgroundProcess> xvfb_;
     std::string socket_;
     std::string cookie_;
 };
@@ -424,14 +389,7 @@ TEST(SshForwardingTest, X11ClientsAtTheServerReachTheLocalDisplay) {
 TEST(SshForwardingTest, AgentChannelsReachTheLocalAgent) {
     REQUIRE_SSHD();
     const std::string socket = (sshd.folder() / "agent.sock").string();
-    pid_t agent = -1;
-    std::vector<std::string> args = {"/usr/bin/ssh-agent", "-D", "-a", socket};
-    std::vector<char*> argv = ArgvOf(args);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    ASSERT_EQ(posix_spawn(&agent, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    BackgroundProcess agent({"ssh-agent", "-D", "-a", socket});
     const auto end = Clock::now() + std::chrono::seconds(5);
     while (!std::filesystem::exists(socket) && Clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -462,8 +420,6 @@ TEST(SshForwardingTest, AgentChannelsReachTheLocalAgent) {
     run(sshd, true);
     PrivateSshd other(Setting("FT_TEST_SSHD_CONFIG"));
     run(other, false);
-    ::kill(agent, SIGTERM);
-    ::waitpid(agent, nullptr, 0);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include "support/loopback_socket.h"
+
 namespace nettest {
 
 // Starts the runtime once for the whole program.
@@ -13,11 +15,7 @@ class RuntimeEnvironment : public ::testing::Environment {
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new RuntimeEnvironment);
 
 sockaddr_in LoopbackAddress(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
+    return testsupport::LoopbackAddress(port);
 }
 
 Listener ListenLoopback(int backlog, int family) {
@@ -57,12 +55,9 @@ Connection ConnectLoopback() {
 }
 
 uint16_t ClosedLoopbackPort() {
-    Fd s(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address = LoopbackAddress(0);
-    EXPECT_EQ(::bind(s.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t length = sizeof address;
-    EXPECT_EQ(::getsockname(s.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
-    return ntohs(address.sin_port);
+    int port = 0;
+    ::close(testsupport::ListenOnLoopback(&port));
+    return static_cast<uint16_t>(port);
 }
 
 void DrainMessages() {

@@ -30,6 +30,7 @@ bool IsBlocking(SOCKET s) {
     return (fcntl(s, F_GETFL) & O_NONBLOCK) == 0;
 }
 
+// A listening port connects and leaves the socket blocking; a closed one refuses.
 TEST(NetTimedConnect, ConnectsToAListeningPortAndLeavesTheSocketBlocking) {
     for (const auto& [family, text] :
          {std::pair{AF_INET, "127.0.0.1"}, std::pair{AF_INET6, "::1"}}) {
@@ -47,6 +48,9 @@ TEST(NetTimedConnect, ConnectsToAListeningPortAndLeavesTheSocketBlocking) {
         Fd accepted(::accept(listener.socket.get(), nullptr, nullptr));
         EXPECT_GE(accepted.get(), 0);
     }
+    NetAddress address = Loopback4();
+    EXPECT_EQ(NetConnectAddress(&address, nettest::ClosedLoopbackPort(), 5), INVALID_SOCKET);
+    EXPECT_EQ(NetGetLastError(), 10061);
 }
 
 int SendBufferOf(SOCKET s) {
@@ -102,13 +106,6 @@ TEST(NetSocket, BufferSizesAreTunedByTheKernelUnlessTheCallerSetsThem) {
     }
 }
 
-TEST(NetTimedConnect, ClosedPortIsRefused) {
-    NetAddress address = Loopback4();
-    uint16_t port = nettest::ClosedLoopbackPort();
-    EXPECT_EQ(NetConnectAddress(&address, port, 5), INVALID_SOCKET);
-    EXPECT_EQ(NetGetLastError(), 10061);
-}
-
 TEST(NetTimedConnect, ListenerWithAFullBacklogTimesOut) {
     Listener listener = ListenLoopback(0);
     std::vector<Fd> fillers;
@@ -138,9 +135,7 @@ TEST(NetCloseSocket, SendsEndOfDataEvenWhenTheDescriptorIsShared) {
     ASSERT_EQ(NetSelect(&readSet, nullptr, nullptr, &timeout), 1);
     char byte;
     EXPECT_EQ(NetRecv(connection.server.get(), &byte, 1, 0), 0);
-}
-
-TEST(NetCloseSocket, ListeningSocketClosesWithoutError) {
+    // A listening socket closes without an error.
     Listener listener = ListenLoopback();
     NetClearLastError();
     EXPECT_EQ(NetCloseSocket(listener.socket.release()), 0);
@@ -161,7 +156,7 @@ TEST(NetSend, ClosedPeerGivesAnErrorNotASignal) {
     EXPECT_TRUE(error == 10054 || error == 10058) << error;
 }
 
-TEST(NetWrappers, FailOnDescriptorsThatAreNotSockets) {
+TEST(NetWrappers, FailOnDescriptorsThatAreNotSocketsAndIoctlCountsBytes) {
     int pipeEnds[2];
     ASSERT_EQ(pipe(pipeEnds), 0);
     Fd readEnd(pipeEnds[0]);
@@ -174,17 +169,15 @@ TEST(NetWrappers, FailOnDescriptorsThatAreNotSockets) {
     unsigned long value = 1;
     EXPECT_EQ(NetIoctl(readEnd.get(), 0x1234, &value), -1);
     EXPECT_EQ(NetGetLastError(), 10022);
-}
 
-TEST(NetIoctl, ReportsReadableBytes) {
+    // On a socket FIONREAD reports the readable bytes.
     Connection connection = ConnectLoopback();
     ASSERT_EQ(::send(connection.server.get(), "abc", 3, 0), 3);
     NetSocketSet readSet(connection.client.get());
     NetTimeval timeout{2, 0};
     ASSERT_EQ(NetSelect(&readSet, nullptr, nullptr, &timeout), 1);
-    unsigned long readable = 0;
-    ASSERT_EQ(NetIoctl(connection.client.get(), FIONREAD, &readable), 0);
-    EXPECT_EQ(readable, 3u);
+    ASSERT_EQ(NetIoctl(connection.client.get(), FIONREAD, &value), 0);
+    EXPECT_EQ(value, 3u);
 }
 
 // Asynchronous notifications: what reached the window, in order.

@@ -77,6 +77,12 @@ TEST_F(TraceFile, TheFlagsChooseWhichMessagesAndDumpsAreWritten) {
     EXPECT_TRUE(Has(text, "error: bad two\n"));
     EXPECT_FALSE(Has(text, "odd"));
     EXPECT_TRUE(Has(text, "00000000  41 42 0a")) << text;
+    while (NetTraceOff() == 1) {
+    }
+    // A file that cannot be opened leaves tracing off.
+    EXPECT_EQ(NetTraceOn((folder_ / "missing" / "trace.txt").c_str(), 0), 0);
+    EXPECT_EQ(NetTraceOff(), 0);
+    EXPECT_EQ(NetTraceMessage(0, "nowhere"), 0);
 }
 
 TEST_F(TraceFile, OtherThreadsAreTracedOnlyForTheWholeProcess) {
@@ -90,12 +96,6 @@ TEST_F(TraceFile, OtherThreadsAreTracedOnlyForTheWholeProcess) {
     ASSERT_EQ(NetTraceOn(path_.c_str(), NET_TRACE_PROCESS), 1);
     EXPECT_EQ(messageFromAnotherThread("whole process"), 1);
     EXPECT_TRUE(Has(Text(), "whole process"));
-}
-
-TEST_F(TraceFile, AFileThatCannotBeOpenedLeavesTracingOff) {
-    EXPECT_EQ(NetTraceOn((folder_ / "missing" / "trace.txt").c_str(), 0), 0);
-    EXPECT_EQ(NetTraceOff(), 0);
-    EXPECT_EQ(NetTraceMessage(0, "nowhere"), 0);
 }
 
 // A machine's state change is one line; setting the same state writes none.
@@ -114,15 +114,13 @@ TEST_F(TraceFile, StateChangesAreTracedByTheirNames) {
     EXPECT_EQ(text.find("Lamp state Green -> Green"), std::string::npos) << text;
 }
 
-TEST(TraceFormat, DumpsShowOffsetsHexAndPrintableBytes) {
+TEST(TraceFormat, DumpsAndResolverFailures) {
     const unsigned char data[17] = {'H', 'i', 0, 0x7f, 'z', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '!'};
     EXPECT_EQ(net::FormatDump(data, sizeof data),
               "00000000  48 69 00 7f 7a 00 00 00 00 00 00 00 00 00 00 00  |Hi..z...........|\n"
               "00000010  21                                               |!|\n");
     EXPECT_EQ(net::FormatDump(data, 0), "");
-}
-
-TEST(TraceFormat, ResolverFailuresAreTheirResultNotTheLastError) {
+    // A resolver's failure is its result, not the last error.
     std::intptr_t arguments[] = {reinterpret_cast<std::intptr_t>("no.such.host"), 0, 0};
     EXPECT_EQ(net::FormatSocketCall(net::SocketCall::getaddrinfo, 11001, 3, arguments, 0),
               "getaddrinfo(\"no.such.host\", null, null) = 11001 [11001 fileErrorInvalidHostName]");

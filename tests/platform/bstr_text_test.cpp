@@ -10,7 +10,9 @@
 
 namespace {
 
-TEST(Bstr, LengthPrefixAndTerminator) {
+// The byte length in front of the text, the terminator after it (after an odd
+// byte too), embedded NULs kept, and null as the empty string.
+TEST(Bstr, LengthPrefixTerminatorEmbeddedNulsAndNull) {
     BSTR s = SysAllocString(u"abc");
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(SysStringLen(s), 3u);
@@ -20,19 +22,14 @@ TEST(Bstr, LengthPrefixAndTerminator) {
     EXPECT_EQ(prefix, 6u);  // byte length, in front of the text
     EXPECT_EQ(s[3], u'\0');
     SysFreeString(s);
-}
-
-TEST(Bstr, NullIsTheEmptyString) {
     EXPECT_EQ(SysStringLen(nullptr), 0u);
     EXPECT_EQ(SysStringByteLen(nullptr), 0u);
     EXPECT_EQ(Utf8FromBstr(nullptr), "");
     EXPECT_EQ(SysAllocString(nullptr), nullptr);
     SysFreeString(nullptr);
-}
 
-TEST(Bstr, EmbeddedNulsAndOddByteLengthsAreKept) {
     const char16_t withNul[] = {u'a', 0, u'b'};
-    BSTR s = SysAllocStringLen(withNul, 3);
+    s = SysAllocStringLen(withNul, 3);
     EXPECT_EQ(SysStringLen(s), 3u);
     EXPECT_EQ(BstrView(s), std::u16string_view(withNul, 3));
     SysFreeString(s);
@@ -48,7 +45,8 @@ TEST(Bstr, EmbeddedNulsAndOddByteLengthsAreKept) {
     SysFreeString(blank);
 }
 
-TEST(Bstr, VariantCopyDuplicatesTheString) {
+// A copy duplicates the string, but a copy of a reference stays a reference.
+TEST(Bstr, VariantCopyDuplicatesTheStringNotAReference) {
     TestVariant a, b;
     SetText(a.get(), "text");
     ASSERT_EQ(VariantCopy(b.get(), a.get()), S_OK);
@@ -57,9 +55,7 @@ TEST(Bstr, VariantCopyDuplicatesTheString) {
     ASSERT_EQ(VariantClear(a.get()), S_OK);
     EXPECT_EQ(a.v.vt, VT_EMPTY);
     EXPECT_EQ(b.Text(), "text");
-}
 
-TEST(Bstr, CopyOfAReferenceStaysAReference) {
     BSTR text = BstrFromUtf8("ref");
     VARIANT ref;
     VariantInit(&ref);
@@ -72,7 +68,7 @@ TEST(Bstr, CopyOfAReferenceStaysAReference) {
     SysFreeString(text);
 }
 
-TEST(Utf, RoundTripsAcrossPlanes) {
+TEST(Utf, RoundTripsAcrossPlanesAndInvalidSequencesAreReplaced) {
     std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";  // a, e-acute, euro, emoji
     std::u16string wide = Utf8ToUtf16(text);
     EXPECT_EQ(wide, u"a\u00E9\u20AC\U0001F600");
@@ -81,9 +77,8 @@ TEST(Utf, RoundTripsAcrossPlanes) {
     BSTR b = BstrFromUtf8(text);
     EXPECT_EQ(Utf8FromBstr(b), text);
     SysFreeString(b);
-}
 
-TEST(Utf, InvalidSequencesBecomeReplacementCharacters) {
+    // Invalid sequences become replacement characters.
     struct Case {
         std::string in;
         std::u16string out;

@@ -67,7 +67,7 @@ TEST(AutomationDate, RoundsToTheSecondAndRejectsInvalidTimes) {
     EXPECT_FALSE(VariantTimeToSystemTime(-657435.0, &t));
 }
 
-TEST(FileTimes, EpochAndRoundTrip) {
+TEST(FileTimes, EpochRoundTripAndTheClock) {
     FILETIME zero{0, 0};
     SYSTEMTIME t{};
     ASSERT_TRUE(FileTimeToSystemTime(&zero, &t));
@@ -86,9 +86,8 @@ TEST(FileTimes, EpochAndRoundTrip) {
     EXPECT_FALSE(SystemTimeToFileTime(&before1601, &f));
     FILETIME negative{0, 0x80000000u};
     EXPECT_FALSE(FileTimeToSystemTime(&negative, &t));
-}
 
-TEST(FileTimes, SystemTimeAgreesWithTheClock) {
+    // The system time agrees with the clock.
     SYSTEMTIME now{};
     GetSystemTime(&now);
     time_t seconds = time(nullptr);

@@ -69,45 +69,7 @@ TEST(GlobalMemory, MovableBlocksGrowAndKeepTheirHandle) {
     EXPECT_EQ(GlobalHandle(p), nullptr);
 }
 
-TEST(ThreadSlots, ValuesArePerThreadAndClearedOnFree) {
-    DWORD slot = TlsAlloc();
-    ASSERT_NE(slot, TLS_OUT_OF_INDEXES);
-    int mine = 1, theirs = 2;
-    ASSERT_TRUE(TlsSetValue(slot, &mine));
-    std::thread other([&] {
-        EXPECT_EQ(TlsGetValue(slot), nullptr);  // starts empty in every thread
-        TlsSetValue(slot, &theirs);
-        EXPECT_EQ(TlsGetValue(slot), &theirs);
-    });
-    other.join();
-    SetLastError(99);
-    EXPECT_EQ(TlsGetValue(slot), &mine);
-    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
-    ASSERT_TRUE(TlsFree(slot));
-    EXPECT_EQ(TlsGetValue(slot), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    EXPECT_FALSE(TlsFree(slot));
-    DWORD again = TlsAlloc();
-    EXPECT_EQ(TlsGetValue(again), nullptr);  // no stale value from the earlier owner
-    TlsFree(again);
-}
-
-TEST(ThreadSlots, ExhaustionGivesOutOfIndexes) {
-    std::vector<DWORD> taken;
-    DWORD slot;
-    while ((slot = TlsAlloc()) != TLS_OUT_OF_INDEXES && taken.size() <= kTlsSlotCount)
-        taken.push_back(slot);
-    EXPECT_EQ(slot, TLS_OUT_OF_INDEXES);
-    EXPECT_LE(taken.size(), kTlsSlotCount);
-    EXPECT_GE(taken.size(), TLS_MINIMUM_AVAILABLE);
-    for (DWORD s : taken)
-        TlsFree(s);
-    slot = TlsAlloc();
-    EXPECT_NE(slot, TLS_OUT_OF_INDEXES);
-    TlsFree(slot);
-}
-
-TEST(ThreadSlots, LastErrorIsPerThread) {
+TEST(LastError, IsPerThread) {
     SetLastError(5);
     std::thread other([] {
         EXPECT_EQ(GetLastError(), 0u);

@@ -276,7 +276,9 @@ TEST(Creation, CreateMessagesCarryTheParameterAndMayRefuse) {
 
 // ----- quit -----------------------------------------------------------------------------
 
-TEST(Quit, DeliveredAfterThePostedMessages) {
+// WM_QUIT comes after every posted message, once; a peek that does not remove
+// it leaves it whatever the filter.
+TEST(Quit, DeliveredAfterThePostedMessagesAndOnlyOnce) {
     Log log;
     HWND hwnd = CreateMessageWindow(BaseProc, &log);
     PostMessageA(hwnd, WM_TEST, 1, 0);
@@ -287,6 +289,13 @@ TEST(Quit, DeliveredAfterThePostedMessages) {
     MSG msg;
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));  // retrieved once
     DestroyWindow(hwnd);
+
+    PostQuitMessage(1);
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE));  // filters ignored
+    EXPECT_EQ(msg.message, WM_QUIT);
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, WM_QUIT);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
 // A nested pump (like a blocking wait inside a handler) that meets WM_QUIT
@@ -317,16 +326,6 @@ TEST(Quit, RepostedByANestedPumpEndsTheOuterLoop) {
     DestroyWindow(hwnd);
 }
 
-TEST(Quit, PeekWithoutRemovingLeavesIt) {
-    PostQuitMessage(1);
-    MSG msg;
-    ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE));  // filters ignored
-    EXPECT_EQ(msg.message, WM_QUIT);
-    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
-    EXPECT_EQ(msg.message, WM_QUIT);
-    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
-}
-
 // ----- destruction -------------------------------------------------------------------
 
 TEST(Destruction, MessagesToADestroyedWindowAreDropped) {
@@ -346,14 +345,12 @@ TEST(Destruction, MessagesToADestroyedWindowAreDropped) {
     EXPECT_EQ(GetWindowThreadProcessId(hwnd, nullptr), 0u);
 }
 
-TEST(Destruction, AThreadsWindowsGoWithIt) {
-    HWND hwnd = nullptr;
-    std::thread([&] { hwnd = CreateMessageWindow(BaseProc, nullptr); }).join();
-    ASSERT_NE(hwnd, nullptr);
-    EXPECT_FALSE(IsWindow(hwnd));
-}
-
-TEST(Destruction, OnlyTheOwnerThreadMayDestroy) {
+// A thread's windows go with it; only the owner thread may destroy one.
+TEST(Destruction, WindowsBelongToTheirThread) {
+    HWND gone = nullptr;
+    std::thread([&] { gone = CreateMessageWindow(BaseProc, nullptr); }).join();
+    ASSERT_NE(gone, nullptr);
+    EXPECT_FALSE(IsWindow(gone));
     WindowThread owner;
     EXPECT_FALSE(DestroyWindow(owner.hwnd()));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
@@ -389,10 +386,7 @@ TEST(Waiting, WakeDescriptorFollowsTheQueue) {
     EXPECT_TRUE(Readable(fd, 0));
     DrainQueue();
     EXPECT_FALSE(Readable(fd, 0));
-}
-
-TEST(Waiting, PostToAnUnknownThreadFails) {
-    EXPECT_FALSE(PostThreadMessageA(0x7FFFFFF0, WM_TEST, 0, 0));
+    EXPECT_FALSE(PostThreadMessageA(0x7FFFFFF0, WM_TEST, 0, 0));  // an unknown thread
     EXPECT_EQ(GetLastError(), ERROR_INVALID_THREAD_ID);
 }
 

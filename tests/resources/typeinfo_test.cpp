@@ -49,18 +49,15 @@ TEST(TypeInfoUniqueness, DispidsAndNamesOfMembersConstantsAndParameters) {
     ExpectUnique(constants, self, "constant");
 }
 
-// Every member and event resolving both ways, in any case, is dispatch_test.cpp's.
-TEST(TypeInfoLookup, NamesResolveIgnoringCase) {
+// Names resolve ignoring case (every member and event both ways is
+// dispatch_test.cpp's); the flags behind the member queries, and properties
+// before the methods, as the type library lists them.
+TEST(TypeInfoMembers, LookupsKindsOrderAndParameterFlags) {
     EXPECT_EQ(FindMemberByName("ServerNam"), nullptr);
     EXPECT_EQ(FindMemberByName(""), nullptr);
     EXPECT_EQ(FindMemberByDispid(0x5F), nullptr);
     EXPECT_EQ(FindEventByName("onerror"), FindEventByDispid(3));
     EXPECT_EQ(FindEnumByName("_fileOptionsConstants"), FindEnumByName("OptionsConstants"));
-}
-
-// The flags behind the member queries, and properties before the methods, as the
-// type library lists them.
-TEST(TypeInfoMembers, KindsOrderAndParameterFlags) {
     std::set<std::string> indexed;
     bool seenMethod = false;
     for (const MemberInfo& m : InterfaceMembers()) {

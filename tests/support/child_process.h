@@ -1,6 +1,7 @@
 // Runs a program as a child process: its standard input fed from a text, its
 // standard output and error captured, its end awaited up to a deadline (then it
-// is killed), and its peak resident memory read from the kernel.
+// is killed), and its peak resident memory read from the kernel. Or starts one
+// in the background (a server, an agent) that is stopped when its object goes.
 #pragma once
 
 #include <fcntl.h>
@@ -108,3 +109,65 @@ inline ChildRun RunChild(std::vector<std::string> args, const std::string& input
     run.peakKiB = usage.ru_maxrss;
     return run;
 }
+
+// A program running in the background: standard input and output from the
+// descriptors given (/dev/null for -1, or the log file for an output of -1),
+// standard error into the log file when one is named. Stopped (its whole
+// session when it has one of its own) by SIGTERM, then SIGKILL after five
+// seconds.
+class BackgroundProcess {
+  public:
+    BackgroundProcess(std::vector<std::string> args, int in = -1, int out = -1,
+                      const std::string& log = "", bool ownSession = false)
+        : ownSession_(ownSession) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (in >= 0) {
+            posix_spawn_file_actions_adddup2(&actions, in, 0);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        }
+        if (out >= 0) {
+            posix_spawn_file_actions_adddup2(&actions, out, 1);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 1, log.empty() ? "/dev/null" : log.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        }
+        if (!log.empty())
+            posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT, 0600);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        if (ownSession) posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+        std::vector<char*> argv = ArgvOf(args);
+        if (posix_spawnp(&pid_, argv[0], &actions, &attributes, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~BackgroundProcess() {
+        if (pid_ <= 0) return;
+        ::kill(ownSession_ ? -pid_ : pid_, SIGTERM);
+        if (!Exited(std::chrono::seconds(5))) {
+            ::kill(ownSession_ ? -pid_ : pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    BackgroundProcess(const BackgroundProcess&) = delete;
+    BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+
+    bool running() const { return pid_ > 0; }
+    // Whether it ends within the time (then it is reaped and no longer running).
+    bool Exited(std::chrono::milliseconds within) {
+        const auto end = std::chrono::steady_clock::now() + within;
+        while (pid_ > 0) {
+            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
+            if (pid_ <= 0 || std::chrono::steady_clock::now() >= end) break;
+            ::usleep(10000);
+        }
+        return pid_ <= 0;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    bool ownSession_;
+};

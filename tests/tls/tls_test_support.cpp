@@ -1,9 +1,8 @@
 #include "tls_test_support.h"
 
 #include "resources/errors.h"
+#include "support/loopback_socket.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
@@ -174,15 +173,9 @@ TlsTestServer::TlsTestServer(ServerConfig config) : config_(std::move(config)) {
         SSL_CTX_add_client_CA(ctx_, TestPki().ca.certificate);
         SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
     }
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener_, 4);
-    socklen_t length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    int port = 0;
+    listener_ = testsupport::ListenOnLoopback(&port);
+    port_ = static_cast<uint16_t>(port);
     thread_ = std::thread([this] { Run(); });
 }
 
