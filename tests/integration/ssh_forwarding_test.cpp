@@ -282,6 +282,18 @@ TEST(SshForwardingTest, RemotePortChosenByTheServerRelaysAndCancels) {
     EXPECT_EQ(session->CancelForwardRemote("127.0.0.1", port), fileErrorAccessDenied);
 }
 
+// The command's output up to its end; the session is closed after it.
+std::string OutputToTheEnd(SshSession& session) {
+    std::string output;
+    std::vector<std::uint8_t> buffer(4096);
+    long n = 0;
+    while ((n = session.Read(buffer)) > 0)
+        output.append(reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(n));
+    EXPECT_EQ(n, 0) << session.errorText();
+    session.Close();
+    return output;
+}
+
 // A display of our own: Xvfb on a display number it chooses, open only to its
 // cookie (MIT-MAGIC-COOKIE-1), on its Unix socket.
 class VirtualDisplay {
@@ -369,14 +381,7 @@ TEST(SshForwardingTest, X11ClientsAtTheServerReachTheLocalDisplay) {
         config.x11Cookie = display.cookie();
         auto session = sshd.Login(config);
         ASSERT_TRUE(session);
-        std::string output;
-        std::vector<std::uint8_t> buffer(4096);
-        long n = 0;
-        while ((n = session->Read(buffer)) > 0)
-            output.append(reinterpret_cast<const char*>(buffer.data()),
-                          static_cast<std::size_t>(n));
-        EXPECT_EQ(n, 0) << session->errorText();
-        session->Close();
+        const std::string output = OutputToTheEnd(*session);
         EXPECT_EQ(output.substr(0, output.find('\n')),
                   xdm ? "XDM-AUTHORIZATION-1" : "MIT-MAGIC-COOKIE-1");
         EXPECT_NE(output.find("vendor string:"), std::string::npos)
@@ -401,14 +406,7 @@ TEST(SshForwardingTest, AgentChannelsReachTheLocalAgent) {
         config.agentSocket = socket;
         auto session = server.Login(config);
         ASSERT_TRUE(session);
-        std::string output;
-        std::vector<std::uint8_t> buffer(4096);
-        long n = 0;
-        while ((n = session->Read(buffer)) > 0)
-            output.append(reinterpret_cast<const char*>(buffer.data()),
-                          static_cast<std::size_t>(n));
-        EXPECT_EQ(n, 0) << session->errorText();
-        session->Close();
+        const std::string output = OutputToTheEnd(*session);
         if (forwarding) {
             EXPECT_EQ(output, "The agent has no identities.\n");
             EXPECT_EQ(session->exit().status, 1u);
