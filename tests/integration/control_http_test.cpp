@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "control/method_call_support.h"
@@ -32,8 +33,8 @@ class ControlHttpTest : public SessionTest, public ::testing::WithParamInterface
         port_ = Setting(GetParam().portVariable);
         root_ = Setting("FT_TEST_HTTP_ROOT");
         dav_ = Setting("FT_TEST_DAV_PATH");
-        setenv("SSL_CERT_FILE", Setting("FT_TEST_CA_FILE").c_str(), 1);
-        setenv("SSL_CERT_DIR", "/nonexistent", 1);
+        certFile_.emplace("SSL_CERT_FILE", Setting("FT_TEST_CA_FILE"));
+        certDir_.emplace("SSL_CERT_DIR", "/nonexistent");
         const std::string tag = std::string(GetParam().name) + "-" + std::to_string(getpid());
         remote_ = dav_ + "ctl-http-" + tag + ".bin";
         local_ = testing::TempDir() + "ctl-http-" + tag + ".local";
@@ -60,6 +61,7 @@ class ControlHttpTest : public SessionTest, public ::testing::WithParamInterface
     }
 
     std::string port_, root_, dav_, remote_, local_;
+    std::optional<ScopedEnv> certFile_, certDir_;  // only the test CA, until the test ends
 };
 
 #define CONNECT_OR_SKIP() \

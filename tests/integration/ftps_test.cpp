@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "ftp/ftp.h"
@@ -45,10 +46,11 @@ class FtpsServerTest : public ::testing::TestWithParam<Server> {
         if (initialized_) FtpUninitialize();
     }
 
-    // Only the test CA is trusted.
+    // Only the test CA is trusted (until the test ends).
     void Trust(const std::string& caFile) {
-        setenv("SSL_CERT_FILE", caFile.c_str(), 1);
-        setenv("SSL_CERT_DIR", "/nonexistent", 1);
+        certFile_.reset();
+        certFile_.emplace("SSL_CERT_FILE", caFile);
+        if (!certDir_) certDir_.emplace("SSL_CERT_DIR", "/nonexistent");
     }
 
     FtpClient Open(const std::string& user, const std::string& password,
@@ -79,6 +81,7 @@ class FtpsServerTest : public ::testing::TestWithParam<Server> {
 
     std::string host_, user_, password_, root_;
     int port_ = 0;
+    std::optional<ScopedEnv> certFile_, certDir_;
     bool initialized_ = false;
     bool skipped_ = false;
 };

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,10 +52,11 @@ class HttpServerTest : public HttpTest {
         HttpTest::SetUp();
     }
 
-    // Only the test CA is trusted, or nothing at all.
+    // Only the test CA is trusted, or nothing at all (until the test ends).
     void TrustTestCa(bool trusted) {
-        setenv("SSL_CERT_FILE", trusted ? ca_.c_str() : "/nonexistent/ca.pem", 1);
-        setenv("SSL_CERT_DIR", "/nonexistent", 1);
+        certFile_.reset();
+        certFile_.emplace("SSL_CERT_FILE", trusted ? ca_ : std::string("/nonexistent/ca.pem"));
+        if (!certDir_) certDir_.emplace("SSL_CERT_DIR", "/nonexistent");
     }
     static DWORD Secure(bool secure) {
         return HTTP_OPTION_KEEPALIVE | (secure ? HTTP_OPTION_SECURE : 0);
@@ -101,6 +103,7 @@ class HttpServerTest : public HttpTest {
     }
 
     std::string httpPort_, httpsPort_, proxyPort_, authProxyPort_, root_, dav_, ca_;
+    std::optional<ScopedEnv> certFile_, certDir_;
     bool skipped_ = false;
 };
 
