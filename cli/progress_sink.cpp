@@ -1,6 +1,6 @@
 #include "cli/progress_sink.h"
 
-#include "cli/event_sink.h"
+#include "platform/dispatch.h"
 #include "control/FileTransfer.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "cli/event_sink.h"
+#include "platform/dispatch.h"
 #include "control/FileTransfer.h"
 #include "platform/text.h"
 

@@ -145,6 +145,21 @@ FT_API HRESULT DispatchPutProperty(IDispatch* object, DISPID member, std::span<V
 // a dispatch interface, IID_IDispatch. The container pointer is not referenced (the container
 // owns the point); FindConnectionPoint of a container hands out the point with
 // an added reference.
+// An IDispatch that offers no type information and no names, only Invoke: the
+// shape of every event sink (the sink is called by dispatch id).
+class EventSink : public ComObject<IDispatch> {
+  public:
+    HRESULT GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return DISP_E_UNKNOWNNAME;
+    }
+};
+
 class ConnectionPoint final : public ComObject<IConnectionPoint> {
   public:
     static ConnectionPoint* Create(REFIID eventInterface, IConnectionPointContainer* container);

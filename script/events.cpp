@@ -71,20 +71,11 @@ duk_ret_t CallHandler(duk_context* ctx, void* udata) {
     return 0;
 }
 
-class ScriptSink final : public ComObject<IDispatch> {
+class ScriptSink final : public EventSink {
   public:
     ScriptSink(duk_context* ctx, std::u16string prefix, std::map<DISPID, std::u16string> names)
         : ctx_(ctx), prefix_(std::move(prefix)), names_(std::move(names)) {}
 
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
     HRESULT Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                    UINT*) override {
         Host& host = HostOf(ctx_);

@@ -119,18 +119,10 @@ class ControlTest : public ::testing::Test {
 };
 
 // A container whose ambient UserMode is fixed by the test.
-class AmbientHost final : public ComObject<IDispatch> {
+class AmbientHost final : public EventSink {
   public:
     static AmbientHost* Create(VARIANT userMode) { return new AmbientHost(userMode); }
 
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
     HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result,
                    EXCEPINFO*, UINT*) override {
         ++queries;
@@ -158,7 +150,7 @@ inline VARIANT BoolVariant(bool value) {
 
 // Records every event it receives, with its arguments as text, and then calls
 // the test's hook.
-class RecordingSink final : public ComObject<IDispatch> {
+class RecordingSink final : public EventSink {
   public:
     struct Event {
         DISPID dispid;
@@ -168,14 +160,6 @@ class RecordingSink final : public ComObject<IDispatch> {
 
     static RecordingSink* Create() { return new RecordingSink(); }
 
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
     HRESULT Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                    UINT*) override {
         Event event{member, {}, {}};

@@ -12,7 +12,7 @@ constexpr IID IID_TestEvents =
     MakeGuid(0x12345678, 0x1234, 0x5678, 0x9A, 0xBC, 0xDE, 0xF0, 0x12, 0x34, 0x56, 0x78);
 
 // An event sink that records each call and may disconnect itself.
-class RecordingSink final : public ComObject<IDispatch> {
+class RecordingSink final : public EventSink {
   public:
     struct Call {
         DISPID id;
@@ -22,14 +22,6 @@ class RecordingSink final : public ComObject<IDispatch> {
     ConnectionPoint* unadviseFrom = nullptr;
     DWORD cookie = 0;
 
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
     HRESULT Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                    UINT*) override {
         EXPECT_EQ(flags, DISPATCH_METHOD);
