@@ -1,7 +1,11 @@
 // NetWait: the engines' socket wait over NetSelect.
 #include "net/socket_wait.h"
 
+#include <poll.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <vector>
 
 #include "net/socket_errors.h"
 #include "platform/system.h"
@@ -23,6 +27,40 @@ int NetWait(SOCKET s, unsigned want, const NetWaitRules& rules, unsigned* ready)
     return error;
 }
 
+namespace {
+
+// One slice over plain descriptors: the count of ready entries, 0 when none
+// became ready, or -1 with the error number in *error.
+int PollDescriptors(std::span<NetWaitEntry> entries, std::uint64_t sliceMs, int* error) {
+    std::vector<pollfd> polls;
+    polls.reserve(entries.size());
+    for (const NetWaitEntry& entry : entries) {
+        const short events = static_cast<short>(((entry.want & kNetReadable) ? POLLIN : 0) |
+                                                ((entry.want & kNetWritable) ? POLLOUT : 0));
+        polls.push_back(pollfd{static_cast<int>(entry.socket), events, 0});
+    }
+    const int count = ::poll(polls.data(), polls.size(), static_cast<int>(sliceMs));
+    if (count < 0) {
+        if (errno == EINTR) return 0;  // the next slice polls again
+        *error = net::WSAEINVAL;
+        return -1;
+    }
+    // A descriptor that hung up or failed counts as ready for what it wants:
+    // the read or write that follows reports how.
+    constexpr short kEnded = POLLHUP | POLLERR | POLLNVAL;
+    for (std::size_t i = 0; i < entries.size() && count > 0; ++i) {
+        const short revents = polls[i].revents;
+        entries[i].ready =
+            ((revents & (POLLIN | kEnded)) && (entries[i].want & kNetReadable) ? kNetReadable
+                                                                               : 0u) |
+            ((revents & (POLLOUT | kEnded)) && (entries[i].want & kNetWritable) ? kNetWritable
+                                                                                : 0u);
+    }
+    return count;
+}
+
+}  // namespace
+
 int NetWaitAny(std::span<NetWaitEntry> entries, const NetWaitRules& rules) {
     bool polledOnce = false;
     bool anyReadable = false, anyWritable = false;
@@ -42,6 +80,13 @@ int NetWaitAny(std::span<NetWaitEntry> entries, const NetWaitRules& rules) {
             slice = std::min(slice, left);
         }
         polledOnce = true;
+        if (rules.descriptors) {
+            int error = 0;
+            const int count = PollDescriptors(entries, slice, &error);
+            if (count > 0) return 0;
+            if (count < 0) return error;
+            continue;
+        }
         NetSocketSet readable;
         NetSocketSet writable;
         for (const NetWaitEntry& entry : entries) {

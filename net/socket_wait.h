@@ -42,6 +42,11 @@ struct NetWaitRules {
     // An error number to end the wait with (10004 for a cancel, 10057 for a
     // released connection...), or 0 to go on.
     std::function<int()> stop;
+    // The entries are plain descriptors (a pipe, a message queue's wake-up)
+    // rather than the thread's sockets: they are polled directly, with no
+    // message pumping, no cancel through NetCancelBlockingCall and no socket
+    // trace, and the socket runtime need not be started.
+    bool descriptors = false;
 };
 
 // 0 when the socket is ready for one of `want` (the ready bits in *ready when
@@ -52,7 +57,7 @@ struct NetWaitRules {
 // polls once.
 int NetWait(SOCKET s, unsigned want, const NetWaitRules& rules, unsigned* ready = nullptr);
 
-// One socket of a wait over several, and what it turned out ready for.
+// One socket (or descriptor) of a wait over several, and what it turned out ready for.
 struct NetWaitEntry {
     SOCKET socket = INVALID_SOCKET;
     unsigned want = 0;

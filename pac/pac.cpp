@@ -3,6 +3,8 @@
 #include <string>
 
 #include "net/net.h"
+#include "net/socket_errors.h"
+#include "net/socket_wait.h"
 #include "pac/engine.h"
 #include "platform/isolated_run.h"
 
@@ -59,7 +61,15 @@ Evaluation FindProxyForUrl(std::string_view script, std::string_view url, std::s
     if (timeoutMs <= 0) timeoutMs = kDefaultTimeoutMs;
     NetRuntime runtime;
     auto work = [&] { return Encode(RunScript(script, url, host)); };
-    platform::IsolatedResult run = platform::RunIsolated(work, timeoutMs, kAnswerLimit + 1024);
+    auto waitReadable = [](int fd, int ms) {
+        NetWaitRules rules(NetDeadline::In(static_cast<std::uint64_t>(ms)));
+        rules.descriptors = true;
+        NetWaitEntry pipe{fd, kNetReadable, 0};
+        const int error = NetWaitAny(std::span(&pipe, 1), rules);
+        return error == 0 ? 1 : error == net::WSAETIMEDOUT ? 0 : -1;
+    };
+    platform::IsolatedResult run =
+        platform::RunIsolated(work, timeoutMs, kAnswerLimit + 1024, waitReadable);
     switch (run.status) {
         case platform::IsolatedStatus::Finished:
             return Decode(run.output);

@@ -1,7 +1,6 @@
 #include "platform/isolated_run.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -62,16 +61,16 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 // deadline passes or more than `limit` bytes came. (The output is taken as soon
 // as it is whole: a child forked by another thread at the same moment may hold
 // the pipe open a while longer.)
-IsolatedStatus Collect(int fd, ULONGLONG deadline, std::size_t limit, std::string* received) {
+IsolatedStatus Collect(int fd, ULONGLONG deadline, std::size_t limit,
+                       const ReadableWait& waitReadable, std::string* received) {
     char block[16384];
     for (;;) {
         ULONGLONG now = GetTickCount64();
         if (now >= deadline) return IsolatedStatus::TimedOut;
-        pollfd entry{fd, POLLIN, 0};
-        int wait = static_cast<int>(std::min<ULONGLONG>(deadline - now, INT_MAX));
-        int ready = poll(&entry, 1, wait);
-        if (ready < 0 && errno != EINTR) return IsolatedStatus::Stopped;
-        if (ready <= 0) continue;
+        int ready =
+            waitReadable(fd, static_cast<int>(std::min<ULONGLONG>(deadline - now, INT_MAX)));
+        if (ready < 0) return IsolatedStatus::Stopped;
+        if (ready == 0) continue;
         ssize_t count = read(fd, block, sizeof block);
         if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (count <= 0) return IsolatedStatus::Finished;  // closed: the child has ended
@@ -96,7 +95,7 @@ int Reap(pid_t child, bool kill) {
 }  // namespace
 
 IsolatedResult RunIsolated(const std::function<std::string()>& work, int timeoutMs,
-                           std::size_t maxOutput) {
+                           std::size_t maxOutput, const ReadableWait& waitReadable) {
     IsolatedResult result;
     ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(std::max(timeoutMs, 1));
     int pipeEnds[2];
@@ -113,7 +112,8 @@ IsolatedResult RunIsolated(const std::function<std::string()>& work, int timeout
     }
     close(pipeEnds[1]);
     std::string received;
-    IsolatedStatus status = Collect(pipeEnds[0], deadline, maxOutput + kLengthBytes, &received);
+    IsolatedStatus status =
+        Collect(pipeEnds[0], deadline, maxOutput + kLengthBytes, waitReadable, &received);
     close(pipeEnds[0]);
     result.signal = Reap(child, status != IsolatedStatus::Finished);
     result.status = status;

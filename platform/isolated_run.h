@@ -25,10 +25,16 @@ struct IsolatedResult {
     int signal = 0;  // the signal that ended the child, for Stopped
 };
 
+// Waits until fd is readable (or closed) for at most timeoutMs: 1 when it is,
+// 0 when the time passed, -1 when the wait failed. The caller's layer owns the
+// waiting, so RunIsolated takes it from there.
+using ReadableWait = std::function<int(int fd, int timeoutMs)>;
+
 // Calls work() in a forked child and returns its result within timeoutMs (at
-// least 1). The child has only the calling thread, ends without running exit
-// handlers, and must not rely on locks another thread may hold at the fork.
+// least 1), waiting for the child's pipe through waitReadable. The child has
+// only the calling thread, ends without running exit handlers, and must not
+// rely on locks another thread may hold at the fork.
 IsolatedResult RunIsolated(const std::function<std::string()>& work, int timeoutMs,
-                           std::size_t maxOutput);
+                           std::size_t maxOutput, const ReadableWait& waitReadable);
 
 }  // namespace platform

@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 #include <limits.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -103,15 +102,14 @@ unsigned PumpLoadedModules() {
     return dispatched;
 }
 
-bool WaitForAnyModuleMessage(unsigned timeoutMs) {
-    std::vector<pollfd> waits{{GetThreadMessageWaitFd(), POLLIN, 0}};
+std::vector<int> ModuleMessageWaitFds() {
+    std::vector<int> fds{GetThreadMessageWaitFd()};
     for (void* entry :
          ForeignEntries("DllMessageWaitFd", reinterpret_cast<void*>(&DllMessageWaitFd))) {
         const int fd = reinterpret_cast<WaitFdEntry>(entry)();
-        if (fd >= 0) waits.push_back({fd, POLLIN, 0});
+        if (fd >= 0) fds.push_back(fd);
     }
-    const int timeout = timeoutMs > 0x7FFFFFFFu ? -1 : static_cast<int>(timeoutMs);
-    return ::poll(waits.data(), waits.size(), timeout) > 0;
+    return fds;
 }
 
 }  // namespace platform

@@ -24,8 +24,9 @@ std::vector<void*> LoadedModules();
 // Serves the calling thread's messages in the queues of the loaded modules that
 // have one of their own (their DllPumpMessages); returns how many were dispatched.
 unsigned PumpLoadedModules();
-// Waits until this copy's queue or a loaded module's has a message for the
-// calling thread, or timeoutMs passes. True when one has.
-bool WaitForAnyModuleMessage(unsigned timeoutMs);
+// The descriptors that are readable while this copy's queue or a loaded
+// module's own has a message for the calling thread: what a wait that should
+// wake for any of them watches.
+std::vector<int> ModuleMessageWaitFds();
 
 }  // namespace platform

@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
+#include "net/socket_wait.h"
 #include "platform/file.h"
 #include "platform/messages.h"
 #include "platform/module.h"
@@ -189,7 +191,12 @@ void Pump(duk_context* ctx, double ms) {
         if (!host.quitting && !host.pendingError) platform::PumpLoadedModules();
         const ULONGLONG now = GetTickCount64();
         if (host.quitting || host.pendingError || now >= end) return;
-        platform::WaitForAnyModuleMessage(static_cast<unsigned>(end - now));
+        std::vector<NetWaitEntry> queues;
+        for (int fd : platform::ModuleMessageWaitFds())
+            queues.push_back(NetWaitEntry{static_cast<SOCKET>(fd), kNetReadable, 0});
+        NetWaitRules rules(NetDeadline::In(end - now));
+        rules.descriptors = true;
+        NetWaitAny(queues, rules);
     }
 }
 

@@ -3,7 +3,8 @@
 # platform/, net/ and tls/ (and the command line's terminal handling) include
 # system headers or call the system's clock, zone and socket functions; only tls/
 # includes OpenSSL, only the engines that compress include zlib, only pac/ and
-# the script host (script/) include the JavaScript engine. Prints each stray
+# the script host (script/) include the JavaScript engine, and only net/ waits
+# on descriptors. Prints each stray
 # line and exits 1 when there is one.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -45,6 +46,13 @@ for module in "${engines[@]}"; do
         grep -rnE "$calls" --include='*.cpp' --include='*.h' --include='*.c' "$module" |
             grep -vE '^[^:]+:[0-9]+:[[:space:]]*//')
 done
+
+# The layers below and beside net/ may call the system, but every wait on a
+# descriptor is net/'s.
+report "a descriptor wait outside net/" < <(
+    grep -rnE '\b(poll|ppoll|epoll_wait|pselect|select)[[:space:]]*\(' \
+        --include='*.cpp' --include='*.h' --include='*.c' platform tls |
+        grep -vE '^[^:]+:[0-9]+:[[:space:]]*//')
 
 if [ "$strays" -ne 0 ]; then
     echo "seams: keep system calls in platform/ or net/ and OpenSSL in tls/" >&2
