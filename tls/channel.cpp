@@ -137,7 +137,6 @@ TlsChannel* TlsCreateChannel(SOCKET socket, const char* hostName, const TlsCrede
     channel->hostName = hostName ? hostName : "";
     channel->timeoutSeconds = timeoutSeconds;
     channel->options = options;
-    channel->received.resize(tls::kBufferSize);
     if (credentials) {
         channel->credentials = TlsCopyCredentials(credentials);
         if (!channel->credentials) {
@@ -150,7 +149,7 @@ TlsChannel* TlsCreateChannel(SOCKET socket, const char* hostName, const TlsCrede
 
 void TlsFreeChannel(TlsChannel* channel) {
     if (!channel) return;
-    SSL_free(channel->ssl);  // frees both memory BIOs
+    SSL_free(channel->ssl);  // frees the BIO
     SSL_SESSION_free(channel->resumeFrom);
     SSL_SESSION_free(channel->latestSession);
     TlsFreeCredentials(&channel->credentials);

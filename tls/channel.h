@@ -1,9 +1,10 @@
 // The inside of a TLS channel, shared by the files of the secure channel.
 //
-// OpenSSL never touches the socket: it reads the peer's bytes from one memory
-// BIO and writes what it wants to send into another. The transport moves bytes
-// between those BIOs and the engine's socket with the engine's own waits, so
-// time-outs, cancellation and message pumping work during TLS as everywhere.
+// OpenSSL never waits: it reads the peer's bytes through the channel's BIO,
+// which receives from the socket without blocking, and writes what it wants to
+// send into the channel's buffer. The transport sends that buffer and waits for
+// the socket with the engine's own waits, so time-outs, cancellation and
+// message pumping work during TLS as everywhere.
 #pragma once
 
 #include <openssl/ssl.h>
@@ -18,7 +19,7 @@
 namespace tls {
 
 // Size of one socket receive.
-constexpr int kBufferSize = 65536;
+constexpr std::size_t kBufferSize = 262144;
 // Sends without a time-out of their own give up after this long.
 constexpr int kDefaultSendTimeoutSeconds = 60;
 // Connection option: do not validate the server's certificate.
@@ -62,12 +63,16 @@ struct TlsChannel {
 
     std::shared_ptr<tls::ClientContext> context;
     SSL* ssl = nullptr;
-    BIO* networkIn = nullptr;   // bytes received from the peer, read by OpenSSL
-    BIO* networkOut = nullptr;  // bytes OpenSSL wants sent to the peer
     SSL_SESSION* resumeFrom = nullptr;
     SSL_SESSION* latestSession = nullptr;  // the newest resumable session of this channel
 
-    std::vector<unsigned char> received;  // one socket receive
+    // Received bytes OpenSSL has not read yet (TlsPushReceived adds those that
+    // came before the channel took the socket over).
+    std::vector<unsigned char> input;
+    std::size_t inputAt = 0;              // the next byte OpenSSL reads
+    std::size_t inputEnd = 0;             // the end of what was received
+    bool inputEnded = false;              // a receive found the peer's side closed
+    int inputError = 0;                   // the error of a receive that failed
     std::vector<unsigned char> sending;   // sealed records on their way to the socket
     std::vector<unsigned char> gathered;  // plaintext kept back by TlsEncryptGathered
 
@@ -91,10 +96,14 @@ void SetState(TlsChannel& channel, ChannelState state);
 int EnsureContext(TlsChannel& channel);
 
 // ---- Transport (transport.cpp) ----
+// The BIO OpenSSL reads and writes the channel's records through (one for both
+// directions; the session owns it).
+BIO* NewSocketBio(TlsChannel& channel);
 // Sends everything OpenSSL queued for the peer. 1, or 0 with the error set.
 int FlushOutput(TlsChannel& channel);
-// Waits for the peer's bytes and hands one receive to OpenSSL. 1 when bytes
-// came, 0 when the peer closed the connection, -1 with the error set.
+// Waits until the socket has bytes for OpenSSL's next read. 1 when it has, 0
+// when a receive found the peer's side closed, -1 with the error set (the
+// failed receive's, a time-out or a cancel).
 int FillInput(TlsChannel& channel);
 // The same with its own limit (negative: none); `observed` says whether a
 // time-out or cancellation is told to the channel's observer.

@@ -13,15 +13,9 @@ int CreateSession(TlsChannel& channel, const std::string& target) {
     SSL_free(channel.ssl);
     channel.ssl = SSL_new(channel.context->ctx);
     if (!channel.ssl) return Fail(fileErrorOutOfMemory);
-    channel.networkIn = BIO_new(BIO_s_mem());
-    channel.networkOut = BIO_new(BIO_s_mem());
-    if (!channel.networkIn || !channel.networkOut) {
-        BIO_free(channel.networkIn);
-        BIO_free(channel.networkOut);
-        channel.networkIn = channel.networkOut = nullptr;
-        return Fail(fileErrorOutOfMemory);
-    }
-    SSL_set_bio(channel.ssl, channel.networkIn, channel.networkOut);
+    BIO* network = NewSocketBio(channel);
+    if (!network) return Fail(fileErrorOutOfMemory);
+    SSL_set_bio(channel.ssl, network, network);
     SSL_set_app_data(channel.ssl, &channel);
     SSL_set_connect_state(channel.ssl);
     // Server name indication carries host names only, never addresses.
@@ -44,7 +38,10 @@ Progress Step(TlsChannel& channel) {
     if (result == 1) return sent ? Progress::Done : Progress::Failed;
     bool waiting = reason == SSL_ERROR_WANT_READ || reason == SSL_ERROR_WANT_WRITE;
     if (waiting) return sent ? Progress::NeedInput : Progress::Failed;
-    Fail(fileErrorSecurityContext);
+    // A hung-up peer fails the handshake as a context error, a failed receive
+    // with its own error.
+    Fail(channel.inputError != 0 && !channel.inputEnded ? channel.inputError
+                                                        : fileErrorSecurityContext);
     return Progress::Failed;
 }
 
@@ -76,10 +73,12 @@ int TlsStartHandshake(TlsChannel* channel) {
 
 int TlsPushReceived(TlsChannel* channel, const void* data, int length) {
     if (!channel || !data || length < 0) return Fail(fileErrorInvalidParameter);
-    if (!channel->networkIn) return Fail(fileErrorSecurityContext);
-    if (length > 0 && BIO_write(channel->networkIn, data, length) != length) {
-        return Fail(fileErrorOutOfMemory);
-    }
+    if (!channel->ssl) return Fail(fileErrorSecurityContext);
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::vector<unsigned char>& input = channel->input;
+    input.erase(input.begin() + static_cast<std::ptrdiff_t>(channel->inputEnd), input.end());
+    input.insert(input.end(), bytes, bytes + length);
+    channel->inputEnd = input.size();
     return 1;
 }
 

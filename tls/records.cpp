@@ -48,7 +48,13 @@ int DecryptInto(TlsChannel& channel, void* buffer, int length) {
         }
         if (reason == SSL_ERROR_ZERO_RETURN) return PeerClosed(channel);
         if (reason == SSL_ERROR_WANT_WRITE) continue;
-        if (reason != SSL_ERROR_WANT_READ) return FailRecord(fileErrorSecurityDecryption);
+        if (reason != SSL_ERROR_WANT_READ) {
+            // OpenSSL gives up on a stream that ended without close-notify and
+            // on a failed receive; those are the connection's doing.
+            if (channel.inputEnded) return PeerClosed(channel);
+            return FailRecord(channel.inputError != 0 ? channel.inputError
+                                                      : fileErrorSecurityDecryption);
+        }
         int filled = FillInput(channel);
         if (filled == 0) return PeerClosed(channel);
         if (filled < 0) return -1;
@@ -109,8 +115,7 @@ int TlsDecrypt(TlsChannel* channel, void* buffer, int length) {
 
 int TlsHasBufferedData(const TlsChannel* channel) {
     if (!channel || !channel->ssl) return 0;
-    return SSL_has_pending(channel->ssl) == 1 ||
-           (channel->networkIn && BIO_ctrl_pending(channel->networkIn) > 0);
+    return SSL_has_pending(channel->ssl) == 1 || channel->inputAt < channel->inputEnd;
 }
 
 int TlsEncrypt(TlsChannel* channel, const void* data, int length) {

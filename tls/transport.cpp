@@ -1,10 +1,15 @@
-// Moves bytes between OpenSSL's memory BIOs and the engine's socket, waiting
-// with NetWait so that the engine's time-out, cancel and message pumping
-// apply. Sockets are never left to block: every send and receive is
-// non-blocking and preceded by a wait when it would block.
+// The channel's BIO and the moves between it and the engine's socket.
+//
+// OpenSSL reads the peer's records through the BIO straight from the socket
+// (non-blocking: when nothing is there the read asks to be retried) and writes
+// sealed records into the channel's `sending` buffer; the waits for the socket
+// happen outside OpenSSL, with NetWait, so that the engine's time-out, cancel
+// and message pumping apply and no handler runs inside an OpenSSL call.
 #include <openssl/bio.h>
 
 #include <algorithm>
+#include <cstring>
+#include <mutex>
 
 #include "net/socket_wait.h"
 #include "resources/errors.h"
@@ -12,6 +17,81 @@
 
 namespace tls {
 namespace {
+
+// The BIO's side of the channel. OpenSSL reads a record's header and then its
+// body; both come out of the channel's input buffer, which one receive fills
+// with as much as the socket has (up to kBufferSize).
+int ReadFromSocket(BIO* bio, char* out, int length) {
+    auto* channel = static_cast<TlsChannel*>(BIO_get_data(bio));
+    BIO_clear_retry_flags(bio);
+    if (length <= 0) return 0;
+    std::vector<unsigned char>& input = channel->input;
+    if (channel->inputAt == channel->inputEnd) {
+        if (channel->inputEnded || channel->inputError != 0) return channel->inputEnded ? 0 : -1;
+        if (input.size() < kBufferSize) input.resize(kBufferSize);
+        channel->inputAt = channel->inputEnd = 0;
+        const int got =
+            NetRecv(channel->socket, input.data(), static_cast<int>(kBufferSize), MSG_DONTWAIT);
+        if (got == 0) {
+            channel->inputEnded = true;
+            return 0;
+        }
+        if (got < 0) {
+            const int error = NetGetLastError();
+            if (error == fileErrorOperationWouldBlock) {
+                BIO_set_retry_read(bio);
+            } else {
+                channel->inputError = error == 0 ? fileErrorConnectionReset : error;
+            }
+            return -1;
+        }
+        channel->inputEnd = static_cast<std::size_t>(got);
+    }
+    const std::size_t take =
+        std::min(channel->inputEnd - channel->inputAt, static_cast<std::size_t>(length));
+    std::memcpy(out, input.data() + channel->inputAt, take);
+    channel->inputAt += take;
+    return static_cast<int>(take);
+}
+
+int WriteToSending(BIO* bio, const char* data, int length) {
+    auto* channel = static_cast<TlsChannel*>(BIO_get_data(bio));
+    BIO_clear_retry_flags(bio);
+    if (length <= 0) return 0;
+    // The same element type as the buffer, so the copy is one memmove.
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+    channel->sending.insert(channel->sending.end(), bytes, bytes + length);
+    return length;
+}
+
+long ControlSocketBio(BIO* bio, int command, long, void*) {
+    auto* channel = static_cast<TlsChannel*>(BIO_get_data(bio));
+    switch (command) {
+        case BIO_CTRL_FLUSH:
+            return 1;  // FlushOutput sends, outside OpenSSL
+        case BIO_CTRL_PENDING:
+            return static_cast<long>(channel->inputEnd - channel->inputAt);
+        case BIO_CTRL_WPENDING:
+            return static_cast<long>(channel->sending.size());
+        case BIO_CTRL_EOF:
+            return channel->inputEnded ? 1 : 0;
+        default:
+            return 0;
+    }
+}
+
+BIO_METHOD* SocketBioMethod() {
+    static BIO_METHOD* method = nullptr;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        method = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "engine socket");
+        if (!method) return;
+        BIO_meth_set_read(method, ReadFromSocket);
+        BIO_meth_set_write(method, WriteToSending);
+        BIO_meth_set_ctrl(method, ControlSocketBio);
+    });
+    return method;
+}
 
 // Sealed records go out in sends of up to this much (a large write is many
 // records; one send each would cost a system call per 16 KiB).
@@ -59,15 +139,25 @@ int SendAll(TlsChannel& channel, const unsigned char* data, int length) {
 
 }  // namespace
 
+BIO* NewSocketBio(TlsChannel& channel) {
+    BIO_METHOD* method = SocketBioMethod();
+    BIO* bio = method ? BIO_new(method) : nullptr;
+    if (!bio) return nullptr;
+    BIO_set_data(bio, &channel);
+    BIO_set_init(bio, 1);
+    return bio;
+}
+
 int FlushOutput(TlsChannel& channel) {
-    for (std::size_t pending; (pending = BIO_ctrl_pending(channel.networkOut)) > 0;) {
-        if (channel.sending.size() < std::min(pending, kSendChunk))
-            channel.sending.resize(std::min(pending, kSendChunk));
-        const int length = BIO_read(channel.networkOut, channel.sending.data(),
-                                    static_cast<int>(std::min(pending, channel.sending.size())));
-        if (length <= 0) break;
-        if (!SendAll(channel, channel.sending.data(), length)) return 0;
+    std::vector<unsigned char>& sending = channel.sending;
+    for (std::size_t at = 0; at < sending.size(); at += kSendChunk) {
+        const std::size_t length = std::min(kSendChunk, sending.size() - at);
+        if (!SendAll(channel, sending.data() + at, static_cast<int>(length))) {
+            sending.clear();
+            return 0;
+        }
     }
+    sending.clear();
     return 1;
 }
 
@@ -76,29 +166,19 @@ int FillInput(TlsChannel& channel) {
 }
 
 int FillInputWithin(TlsChannel& channel, int limit, bool observed) {
-    for (;;) {
-        int got = NetRecv(channel.socket, channel.received.data(), kBufferSize, MSG_DONTWAIT);
-        if (got == 0) return 0;
-        if (got > 0) {
-            if (BIO_write(channel.networkIn, channel.received.data(), got) != got) {
-                Fail(fileErrorOutOfMemory);
-                return -1;
-            }
-            return 1;
-        }
-        if (NetGetLastError() != fileErrorOperationWouldBlock) {
-            Fail(SocketError());
-            return -1;
-        }
-        const NetDeadline deadline =
-            limit < 0 ? NetDeadline::Never() : NetDeadline::InSeconds(limit);
-        if (WaitForSocket(channel, false, deadline, observed) != 0) return -1;
+    if (channel.inputEnded) return 0;
+    if (channel.inputError != 0) {
+        Fail(channel.inputError);
+        return -1;
     }
+    const NetDeadline deadline = limit < 0 ? NetDeadline::Never() : NetDeadline::InSeconds(limit);
+    return WaitForSocket(channel, false, deadline, observed) == 0 ? 1 : -1;
 }
 
 void DiscardUnread(TlsChannel& channel) {
+    unsigned char block[16384];
     for (int round = 0; round < kDiscardRounds; ++round) {
-        int got = NetRecv(channel.socket, channel.received.data(), kBufferSize, MSG_DONTWAIT);
+        int got = NetRecv(channel.socket, block, sizeof block, MSG_DONTWAIT);
         if (got <= 0) break;
     }
 }
