@@ -115,8 +115,7 @@ TEST(VerboseTest, ShowsTheExchangeWithoutSecretsThroughTheChosenProxy) {
             letter = static_cast<char>(std::toupper(letter));
         words.push_back(std::string(c.scheme) + "://" + Setting("FT_TEST_USER") + ":" + password +
                         "@127.0.0.1:" + Setting(port) + "/hello.txt");
-        const RunResult run = RunCli(words);
-        EXPECT_EQ(run.exitCode, 0) << run.err;
+        const RunResult run = ExpectOk(RunCli(words));
         EXPECT_EQ(MissingLine(run.err, c.expected), "") << run.err;
         std::vector<std::string> secrets = c.absent;
         secrets.insert(secrets.end(), {password, Setting("FT_TEST_PROXY_PASSWORD"), "Basic "});
