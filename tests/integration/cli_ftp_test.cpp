@@ -198,42 +198,27 @@ TEST_P(FtpCommands, LoginComesFromTheUrlTheUserOptionOrNetrc) {
         std::snprintf(hex, sizeof hex, "%%%02X", c);
         encoded += hex;
     }
+    const std::string file = "@" + hostPort + "/" + folder_ + "/login.txt";
     const struct {
         const char* name;
         std::vector<std::string> args;
-        int mode;  // of the netrc file
-        int exitCode;
-        std::string err;
+        int exitCode = 0;
+        std::string err = "";
+        int mode = 0600;  // of the netrc file
     } cases[] = {
-        {"escaped user",
-         {"size",
-          "ftp://" + encoded + ":" + password + "@" + hostPort + "/" + folder_ + "/login.txt"},
-         0600,
-         0,
-         ""},
-        {"-u", {"size", "-u", user + ":" + password, bare}, 0600, 0, ""},
-        {"-u over the URL",
-         {"size", "-u", user + ":" + password,
-          "ftp://x:y@" + hostPort + "/" + folder_ + "/login.txt"},
-         0600,
-         0,
-         ""},
-        {"--set Password",
-         {"--set", "Password=" + password, "size",
-          "ftp://" + user + "@" + hostPort + "/" + folder_ + "/login.txt"},
-         0600,
-         0,
-         ""},
-        {"netrc", {"size", "--netrc-file", netrc, bare}, 0600, 0, ""},
+        {"escaped user", {"size", "ftp://" + encoded + ":" + password + file}},
+        {"-u", {"size", "-u", user + ":" + password, bare}},
+        {"-u over the URL", {"size", "-u", user + ":" + password, "ftp://x:y" + file}},
+        {"--set Password", {"--set", "Password=" + password, "size", "ftp://" + user + file}},
+        {"netrc", {"size", "--netrc-file", netrc, bare}},
         {"netrc others read",
          {"size", "--netrc-file", netrc, bare},
-         0644,
          1,
-         "may be read by others"},
+         "may be read by others",
+         0644},
         // No session is left to ask: the refusal comes from the transcript.
         {"wrong password",
          {"size", "-u", user + ":wrong", bare},
-         0600,
          67,
          "filetransfer: error 12230: Unable to authenticate the specified user: " + folder_ +
              "/login.txt (530 "},
