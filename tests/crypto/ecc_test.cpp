@@ -34,18 +34,9 @@ const CurveCase kCurves[] = {
     {"nistp521", "P-521", NID_secp521r1, EVP_sha512, 66},
 };
 
-struct GroupFree {
-    void operator()(EC_GROUP* group) const { EC_GROUP_free(group); }
-};
-struct PointFree {
-    void operator()(EC_POINT* point) const { EC_POINT_free(point); }
-};
-struct SigFree {
-    void operator()(ECDSA_SIG* sig) const { ECDSA_SIG_free(sig); }
-};
-using Group = std::unique_ptr<EC_GROUP, GroupFree>;
-using EcPoint = std::unique_ptr<EC_POINT, PointFree>;
-using Sig = std::unique_ptr<ECDSA_SIG, SigFree>;
+using Group = std::unique_ptr<EC_GROUP, decltype([](EC_GROUP* g) { EC_GROUP_free(g); })>;
+using EcPoint = std::unique_ptr<EC_POINT, decltype([](EC_POINT* p) { EC_POINT_free(p); })>;
+using Sig = std::unique_ptr<ECDSA_SIG, decltype([](ECDSA_SIG* s) { ECDSA_SIG_free(s); })>;
 
 Bytes Digest(const CurveCase& curve, const Bytes& message) {
     Bytes digest(EVP_MD_get_size(curve.md()));
@@ -398,16 +389,15 @@ TEST(EcdsaRfc6979, NoncesAndSignaturesMatchTheVectors) {
 }
 
 TEST(DhGroups, FixedPrimesAreThePublishedOnes) {
-    Bn group1(BN_get_rfc2409_prime_1024(nullptr));
-    Bn group14(BN_get_rfc3526_prime_2048(nullptr));
-    Bn group16(BN_get_rfc3526_prime_4096(nullptr));
-    Bn group18(BN_get_rfc3526_prime_8192(nullptr));
-    EXPECT_EQ(DhContext::Group1()->prime(), FromBn(group1.get()));
-    EXPECT_EQ(DhContext::Group14()->prime(), FromBn(group14.get()));
-    EXPECT_EQ(DhContext::Group16()->prime(), FromBn(group16.get()));
-    EXPECT_EQ(DhContext::Group18()->prime(), FromBn(group18.get()));
-    EXPECT_EQ(DhContext::Group1()->generator(), BigNum(2));
-    EXPECT_EQ(DhContext::Group18()->generator(), BigNum(2));
+    const std::pair<std::unique_ptr<DhContext>, BIGNUM* (*)(BIGNUM*)> groups[] = {
+        {DhContext::Group1(), BN_get_rfc2409_prime_1024},
+        {DhContext::Group14(), BN_get_rfc3526_prime_2048},
+        {DhContext::Group16(), BN_get_rfc3526_prime_4096},
+        {DhContext::Group18(), BN_get_rfc3526_prime_8192}};
+    for (const auto& [dh, published] : groups) {
+        EXPECT_EQ(dh->prime(), FromBn(Bn(published(nullptr)).get())) << dh->prime().BitCount();
+        EXPECT_EQ(dh->generator(), BigNum(2));
+    }
 }
 
 // Our e lies in [2, p), and the secret from the peer's f = g^y equals

@@ -79,16 +79,14 @@ TEST_P(FtpCommands, ListShowsModeSizeDateAndName) {
     server_->MakeFolder("empty");
 
     // LIST's layout (MLSD's is the next test's).
-    const RunResult plain = RunCli({"ls", "--no-mlsd", base_});
-    ASSERT_EQ(plain.exitCode, 0) << plain.err;
+    const RunResult plain = ExpectOk(RunCli({"ls", "--no-mlsd", base_}));
     EXPECT_NE(plain.out.find("drwxr-xr-x 4096 "), std::string::npos) << plain.out;
     EXPECT_NE(plain.out.find(" inner\n"), std::string::npos);
     // The listing's date is the server's local time; the day is certain.
     EXPECT_NE(plain.out.find("-rw-r----- 5 2020-01-0"), std::string::npos) << plain.out;
     EXPECT_NE(plain.out.find(" two words.txt\n"), std::string::npos);
 
-    const RunResult json = RunCli({"ls", "--json", "--no-mlsd", base_});
-    ASSERT_EQ(json.exitCode, 0) << json.err;
+    const RunResult json = ExpectOk(RunCli({"ls", "--json", "--no-mlsd", base_}));
     EXPECT_EQ(json.out.front(), '[');
     EXPECT_NE(
         json.out.find("{\"name\":\"two words.txt\",\"size\":5,\"is_dir\":false,"
@@ -97,13 +95,11 @@ TEST_P(FtpCommands, ListShowsModeSizeDateAndName) {
         << json.out;
     EXPECT_NE(json.out.find("\"name\":\"inner\",\"size\":4096,\"is_dir\":true"), std::string::npos);
 
-    const RunResult names = RunCli({"ls", "--names", base_});
-    ASSERT_EQ(names.exitCode, 0) << names.err;
+    const RunResult names = ExpectOk(RunCli({"ls", "--names", base_}));
     EXPECT_NE(names.out.find("two words.txt\n"), std::string::npos) << names.out;
     EXPECT_NE(names.out.find("inner\n"), std::string::npos);
 
-    const RunResult raw = RunCli({"ls", "--raw", base_});
-    ASSERT_EQ(raw.exitCode, 0) << raw.err;
+    const RunResult raw = ExpectOk(RunCli({"ls", "--raw", base_}));
     EXPECT_NE(raw.out.find("-rw-r-----"), std::string::npos);
     EXPECT_NE(raw.out.find("two words.txt\n"), std::string::npos);
 
@@ -130,8 +126,7 @@ TEST_P(FtpCommands, ListingKeepsBlanksBigSizesAndLinks) {
     ASSERT_NE(account, nullptr);
     const std::string owner = std::string("\"owner\":\"") + account->pw_name + "\"";
 
-    const RunResult json = RunCli({"ls", "--json", base_});
-    ASSERT_EQ(json.exitCode, 0) << json.err;
+    const RunResult json = ExpectOk(RunCli({"ls", "--json", base_}));
     EXPECT_NE(json.out.find("{\"name\":\"big.bin\",\"size\":" + std::to_string(kBigSize)),
               std::string::npos)
         << json.out;
@@ -140,12 +135,10 @@ TEST_P(FtpCommands, ListingKeepsBlanksBigSizesAndLinks) {
     EXPECT_EQ(json.out.find("\"name\":\".\""), std::string::npos);  // cdir and pdir left out
     EXPECT_EQ(json.out.find("\"name\":\"..\""), std::string::npos);
 
-    const RunResult plain = RunCli({"ls", base_});
-    ASSERT_EQ(plain.exitCode, 0) << plain.err;
+    const RunResult plain = ExpectOk(RunCli({"ls", base_}));
     EXPECT_NE(plain.out.find(" " + std::to_string(kBigSize) + " 2020-01-02 "), std::string::npos)
         << plain.out;
-    const RunResult stat = RunCli({"stat", base_ + "big.bin"});
-    ASSERT_EQ(stat.exitCode, 0) << stat.err;
+    const RunResult stat = ExpectOk(RunCli({"stat", base_ + "big.bin"}));
     EXPECT_NE(stat.out.find("size: " + std::to_string(kBigSize) + "\n"), std::string::npos)
         << stat.out;
     if (!GetParam().proftpd) return;
@@ -174,8 +167,7 @@ TEST_P(FtpCommands, UrlPathsAreLoginRelativeAndAnEscapedSlashAbsolute) {
                                    host + "//" + work_.string().substr(1) + "/top%20x.txt"}) {
         SCOPED_TRACE(url);
         WriteFile(local, "put");
-        RunResult run = RunCli({"put", "-q", local, url});
-        ASSERT_EQ(run.exitCode, 0) << run.err;
+        RunResult run = ExpectOk(RunCli({"put", "-q", local, url}));
         EXPECT_EQ(ReadFile((work_ / "top x.txt").string()), "put");
         run = RunCli({"size", url});
         EXPECT_EQ(run.out, "3\n") << run.err;
@@ -206,42 +198,27 @@ TEST_P(FtpCommands, LoginComesFromTheUrlTheUserOptionOrNetrc) {
         std::snprintf(hex, sizeof hex, "%%%02X", c);
         encoded += hex;
     }
+    const std::string file = "@" + hostPort + "/" + folder_ + "/login.txt";
     const struct {
         const char* name;
         std::vector<std::string> args;
-        int mode;  // of the netrc file
-        int exitCode;
-        std::string err;
+        int exitCode = 0;
+        std::string err = "";
+        int mode = 0600;  // of the netrc file
     } cases[] = {
-        {"escaped user",
-         {"size",
-          "ftp://" + encoded + ":" + password + "@" + hostPort + "/" + folder_ + "/login.txt"},
-         0600,
-         0,
-         ""},
-        {"-u", {"size", "-u", user + ":" + password, bare}, 0600, 0, ""},
-        {"-u over the URL",
-         {"size", "-u", user + ":" + password,
-          "ftp://x:y@" + hostPort + "/" + folder_ + "/login.txt"},
-         0600,
-         0,
-         ""},
-        {"--set Password",
-         {"--set", "Password=" + password, "size",
-          "ftp://" + user + "@" + hostPort + "/" + folder_ + "/login.txt"},
-         0600,
-         0,
-         ""},
-        {"netrc", {"size", "--netrc-file", netrc, bare}, 0600, 0, ""},
+        {"escaped user", {"size", "ftp://" + encoded + ":" + password + file}},
+        {"-u", {"size", "-u", user + ":" + password, bare}},
+        {"-u over the URL", {"size", "-u", user + ":" + password, "ftp://x:y" + file}},
+        {"--set Password", {"--set", "Password=" + password, "size", "ftp://" + user + file}},
+        {"netrc", {"size", "--netrc-file", netrc, bare}},
         {"netrc others read",
          {"size", "--netrc-file", netrc, bare},
-         0644,
          1,
-         "may be read by others"},
+         "may be read by others",
+         0644},
         // No session is left to ask: the refusal comes from the transcript.
         {"wrong password",
          {"size", "-u", user + ":wrong", bare},
-         0600,
          67,
          "filetransfer: error 12230: Unable to authenticate the specified user: " + folder_ +
              "/login.txt (530 "},
@@ -272,8 +249,7 @@ TEST_P(FtpCommands, ManagementCommandsChangeTheFiles) {
         << run.out;
 
     Write("old.txt", "content\n");
-    run = RunCli({"mkdir", Url("made")});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = ExpectOk(RunCli({"mkdir", Url("made")}));
     EXPECT_TRUE(fs::is_directory(work_ / "made"));
     // Refused by the server (FTP's 550 says no more than that).
     EXPECT_EQ(RunCli({"mkdir", Url("made")}).exitCode, 9);
@@ -282,22 +258,19 @@ TEST_P(FtpCommands, ManagementCommandsChangeTheFiles) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(fs::exists(work_ / "new.txt"));
     EXPECT_FALSE(fs::exists(work_ / "old.txt"));
-    run = RunCli({"mv", Url("new.txt"), folder_ + "/made/moved.txt"});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = ExpectOk(RunCli({"mv", Url("new.txt"), folder_ + "/made/moved.txt"}));
     EXPECT_TRUE(fs::exists(work_ / "made" / "moved.txt"));
 
     EXPECT_EQ(RunCli({"mv", Url("old.txt"), "x.txt"}).exitCode, 9);
 
-    run = RunCli({"chmod", "754", Url("made/moved.txt")});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = ExpectOk(RunCli({"chmod", "754", Url("made/moved.txt")}));
     struct stat info {};
     ASSERT_EQ(::stat((work_ / "made" / "moved.txt").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0754u);
     EXPECT_NE(RunCli({"stat", Url("made/moved.txt")}).out.find("permissions: -rwxr-xr-- 0754\n"),
               std::string::npos);
 
-    run = RunCli({"touch", Url("made/moved.txt"), "2021-03-04 05:06:07"});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = ExpectOk(RunCli({"touch", Url("made/moved.txt"), "2021-03-04 05:06:07"}));
     ASSERT_EQ(::stat((work_ / "made" / "moved.txt").c_str(), &info), 0);
     EXPECT_EQ(info.st_mtime, 1614834367);  // UTC
     run = RunCli({"mtime", Url("made/moved.txt")});
@@ -310,8 +283,7 @@ TEST_P(FtpCommands, ManagementCommandsChangeTheFiles) {
 
     const std::string local = Local("local.txt").string();
     WriteFile(local, "content\n");
-    run = RunCli({"verify", local, Url("made/moved.txt"), "--size"});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    run = ExpectOk(RunCli({"verify", local, Url("made/moved.txt"), "--size"}));
     WriteFile(Local("longer.txt"), "content\nmore");
     run = RunCli({"verify", Local("longer.txt").string(), Url("made/moved.txt"), "--size"});
     EXPECT_EQ(run.exitCode, kExitFailure);
@@ -330,16 +302,14 @@ TEST_P(FtpCommands, ManagementCommandsChangeTheFiles) {
     run = RunCli({"verify", local, Url("made/moved.txt")});
     EXPECT_EQ(run.exitCode, GetParam().proftpd ? kExitFailure : kExitSuccess) << run.err;
 
-    run = RunCli({"rm", Url("made/moved.txt")});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = ExpectOk(RunCli({"rm", Url("made/moved.txt")}));
     EXPECT_FALSE(fs::exists(work_ / "made" / "moved.txt"));
     // A refusal names the path and quotes the server's reply.
     run = RunCli({"rm", Url("made/moved.txt")});
     EXPECT_TRUE(run.err.starts_with("filetransfer: error 10013: Access denied: " + folder_ +
                                     "/made/moved.txt (550 "))
         << run.err;
-    run = RunCli({"rmdir", Url("made")});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = ExpectOk(RunCli({"rmdir", Url("made")}));
     EXPECT_FALSE(fs::exists(work_ / "made"));
     EXPECT_EQ(RunCli({"rmdir", Url("made")}).exitCode, 9);
     run = RunCli({"rm", Url("made")});
@@ -351,21 +321,17 @@ TEST_P(FtpCommands, GetAndPutKeepEveryByteAndTurnLineEndsOnlyAsText) {
     const std::string local = Local("data.local").string();
     const std::string bytes = Pattern(200000);
     WriteFile(local, bytes);
-    RunResult run = RunCli({"put", local, Url("data.bin")});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    RunResult run = ExpectOk(RunCli({"put", local, Url("data.bin")}));
     EXPECT_EQ(run.out + run.err, "");  // not a terminal: no progress line
     EXPECT_TRUE(ReadFile(work_ / "data.bin") == bytes);
     std::remove(local.c_str());
-    run = RunCli({"get", "--active", Url("data.bin"), local});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = ExpectOk(RunCli({"get", "--active", Url("data.bin"), local}));
     EXPECT_TRUE(ReadFile(local) == bytes);
 
     // "-" is standard input for put and standard output for get.
-    run = RunCli({"put", "-", Url("piped.bin")}, bytes);
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = ExpectOk(RunCli({"put", "-", Url("piped.bin")}, bytes));
     EXPECT_TRUE(ReadFile(work_ / "piped.bin") == bytes);
-    run = RunCli({"get", Url("piped.bin"), "-"});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = ExpectOk(RunCli({"get", Url("piped.bin"), "-"}));
     EXPECT_TRUE(run.out == bytes);
 
     // A URL ending in a slash takes the local name.
@@ -374,15 +340,12 @@ TEST_P(FtpCommands, GetAndPutKeepEveryByteAndTurnLineEndsOnlyAsText) {
 
     // Up as text the lines reach the server; back as text they end in LF.
     WriteFile(local, "one\ntwo\n");
-    run = RunCli({"put", "--type", "ascii", local, Url("text.txt")});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = ExpectOk(RunCli({"put", "--type", "ascii", local, Url("text.txt")}));
     EXPECT_EQ(ReadFile(work_ / "text.txt"), GetParam().proftpd ? "one\ntwo\n" : "one\r\ntwo\r\n");
     Write("text.txt", "a\r\nb\r\n");
-    run = RunCli({"get", "--type", "ascii", Url("text.txt"), local});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = ExpectOk(RunCli({"get", "--type", "ascii", Url("text.txt"), local}));
     EXPECT_EQ(ReadFile(local), "a\nb\n");
-    run = RunCli({"get", "--type", "binary", Url("text.txt"), local});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = ExpectOk(RunCli({"get", "--type", "binary", Url("text.txt"), local}));
     EXPECT_EQ(ReadFile(local), "a\r\nb\r\n");
 
     // A refused RETR exits with its error and writes nothing.
@@ -489,8 +452,7 @@ TEST_P(FtpCommands, MputByMaskAndMgetKeepBytesAndNames) {
     fs::create_directories(up / "nested.bin");
     // Without a closing slash: the command adds it.
     const std::string folder = base_.substr(0, base_.size() - 1);
-    RunResult run = RunCli({"mput", "-q", up.string(), folder, "*.bin"});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    RunResult run = ExpectOk(RunCli({"mput", "-q", up.string(), folder, "*.bin"}));
     EXPECT_EQ(run.out + run.err, "");
     EXPECT_TRUE(ReadFile(work_ / "one.bin") == one);
     EXPECT_TRUE(ReadFile(work_ / "two.bin") == two);
@@ -507,8 +469,7 @@ TEST_P(FtpCommands, MputByMaskAndMgetKeepBytesAndNames) {
     server_->MakeFolder("folder.bin");
     const fs::path down = Local("down");
     fs::create_directories(down);
-    run = RunCli({"mget", "-q", base_, down.string()});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = ExpectOk(RunCli({"mget", "-q", base_, down.string()}));
     EXPECT_TRUE(ReadFile(down / "one.bin") == one);
     EXPECT_TRUE(ReadFile(down / "two.bin") == two);
     for (const std::string& name : names)
@@ -565,8 +526,7 @@ TEST_F(SecureCommands, InfoShowsTheSecureSessionAndAnUntrustedCertificateNeedsIn
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "filetransfer: certificate not valid: fileCertificateUntrusted (5)\n");
-    run = RunCli({"info", "-k", Url("FT_TEST_FTPS_PORT")});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    run = ExpectOk(RunCli({"info", "-k", Url("FT_TEST_FTPS_PORT")}));
 }
 
 }  // namespace

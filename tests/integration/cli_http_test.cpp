@@ -49,8 +49,8 @@ class HttpCommandTest : public ::testing::Test {
 
 TEST_F(HttpCommandTest, PostSendsTheFileUnderTheNamedField) {
     WriteFile(local_, "posted bytes");
-    const RunResult run = RunCli({"post", local_, Url(http_, "/post-sink"), "--field", "doc"});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const RunResult run =
+        ExpectOk(RunCli({"post", local_, Url(http_, "/post-sink"), "--field", "doc"}));
     EXPECT_EQ(run.out, "");
 }
 
@@ -66,8 +66,7 @@ TEST_F(HttpCommandTest, RedirectedPutAndRmFailAndALoopWritesNoFile) {
     run = RunCli({"get", "-q", Url(http_, "/redirect-loop"), local_});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_FALSE(std::ifstream(local_).good());
-    run = RunCli({"get", "-q", Url(http_, "/redirect"), local_});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    run = ExpectOk(RunCli({"get", "-q", Url(http_, "/redirect"), local_}));
     EXPECT_EQ(ReadFile(local_), ReadFile(root_ + "/hello.txt"));
 }
 
@@ -83,9 +82,8 @@ TEST_F(HttpCommandTest, TheServersNameIsTaken) {
     std::filesystem::create_directory(folder);
     for (const bool secure : {false, true}) {
         SCOPED_TRACE(secure ? "https" : "http");
-        const RunResult run =
-            RunCli({"get", "-q", Url(secure ? https_ : http_, "/named", secure), folder.string()});
-        EXPECT_EQ(run.exitCode, 0) << run.err;
+        const RunResult run = ExpectOk(
+            RunCli({"get", "-q", Url(secure ? https_ : http_, "/named", secure), folder.string()}));
         EXPECT_EQ(ReadFile((folder / "named hello.txt").string()), ReadFile(root_ + "/hello.txt"));
         std::filesystem::remove(folder / "named hello.txt");
         EXPECT_TRUE(std::filesystem::is_empty(folder));

@@ -65,16 +65,13 @@ class BigFile : public ServerTest {
 };
 
 TEST_P(BigFile, SizeListingStatusAndResumeSeeAllFiveGigabytes) {
-    const RunResult size = Run({"size", Url("big.bin")});
-    ASSERT_EQ(size.exitCode, 0) << size.err;
+    const RunResult size = ExpectOk(Run({"size", Url("big.bin")}));
     EXPECT_EQ(size.out, "5368709120\n");
 
     if (!IsHttp()) {
-        const RunResult stat = Run({"stat", Url("big.bin")});
-        ASSERT_EQ(stat.exitCode, 0) << stat.err;
+        const RunResult stat = ExpectOk(Run({"stat", Url("big.bin")}));
         EXPECT_NE(stat.out.find("size: 5368709120\n"), std::string::npos) << stat.out;
-        const RunResult json = Run({"ls", "--json", Url("")});
-        ASSERT_EQ(json.exitCode, 0) << json.err;
+        const RunResult json = ExpectOk(Run({"ls", "--json", Url("")}));
         EXPECT_NE(json.out.find("{\"name\":\"big.bin\",\"size\":5368709120,"), std::string::npos)
             << json.out;
     }
@@ -85,9 +82,8 @@ TEST_P(BigFile, SizeListingStatusAndResumeSeeAllFiveGigabytes) {
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(kTailOffset)), 0);
     ::close(fd);
-    const RunResult get =
-        Run({"get", "--restart", std::to_string(kTailOffset), Url("big.bin"), local.string()});
-    ASSERT_EQ(get.exitCode, 0) << get.err;
+    ExpectOk(
+        Run({"get", "--restart", std::to_string(kTailOffset), Url("big.bin"), local.string()}));
     ASSERT_EQ(fs::file_size(local), kBigSize);
     std::ifstream in(local, std::ios::binary);
     in.seekg(static_cast<std::streamoff>(kTailOffset));
@@ -116,25 +112,21 @@ class RestartRefused : public ServerTest {};
 TEST_P(KeepsData, AppendAutomaticTypeAndAFolderKeepWhatIsThere) {
     server_->Put("get.txt", "remote-tail");
     WriteFile(local_ / "get.txt", "local-head:");
-    const RunResult get =
-        Run({"get", "--append", "--type", "binary", Url("get.txt"), (local_ / "get.txt").string()});
-    ASSERT_EQ(get.exitCode, 0) << get.err;
+    ExpectOk(Run(
+        {"get", "--append", "--type", "binary", Url("get.txt"), (local_ / "get.txt").string()}));
     EXPECT_EQ(ReadFile(local_ / "get.txt"), "local-head:remote-tail");
 
     server_->Put("put.txt", "remote-head:");
     WriteFile(local_ / "put.txt", "local-tail");
-    const RunResult put =
-        Run({"put", "--append", "--type", "binary", (local_ / "put.txt").string(), Url("put.txt")});
-    ASSERT_EQ(put.exitCode, 0) << put.err;
+    ExpectOk(Run(
+        {"put", "--append", "--type", "binary", (local_ / "put.txt").string(), Url("put.txt")}));
     EXPECT_EQ(ReadFile(remote_ / "put.txt"), "remote-head:local-tail");
 
     // The automatic type ignores the local name: bytes a text transfer would
     // change keep their value under a name that says text.
     const std::string binary("line\nnext\r\n\0\xff\x80 end\n", 20);
     WriteFile(local_ / "looks.txt", binary);
-    const RunResult automatic =
-        Run({"put", "--type", "auto", (local_ / "looks.txt").string(), Url("data.bin")});
-    ASSERT_EQ(automatic.exitCode, 0) << automatic.err;
+    ExpectOk(Run({"put", "--type", "auto", (local_ / "looks.txt").string(), Url("data.bin")}));
     EXPECT_EQ(ReadFile(remote_ / "data.bin"), binary);
 
     // A get of a folder leaves the local file alone and creates none.
@@ -192,8 +184,7 @@ TEST_P(Times, TouchMtimeAndStatAgree) {
         ASSERT_EQ(::truncate((remote_ / "t.txt").c_str(), 1), 0);
         struct timespec old[2] = {{86400, 0}, {86400, 0}};
         ::utimensat(AT_FDCWD, (remote_ / "t.txt").c_str(), old, 0);
-        const RunResult touch = with({"touch", Url("t.txt"), c.written});
-        ASSERT_EQ(touch.exitCode, 0) << touch.err;
+        ExpectOk(with({"touch", Url("t.txt"), c.written}));
         EXPECT_EQ(ModifiedAt("t.txt"), kUtc) << c.written;
         const RunResult mtime = with({"mtime", Url("t.txt")});
         EXPECT_EQ(mtime.out, std::string(c.written) + "\n") << mtime.err;

@@ -40,8 +40,8 @@ class TreeCommands : public CliServerTest {
 TEST_P(TreeCommands, PreserveTimesAndMakeMissingFolders) {
     server_->Put("t.txt", "remote bytes\n", 0644, kServerTime);
     const fs::path local = Local("n/e/w/t.txt");
-    RunResult run = Run({"get", "-R", "--create-dirs", Url("t.txt"), "-o", local.string()});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    RunResult run =
+        ExpectOk(Run({"get", "-R", "--create-dirs", Url("t.txt"), "-o", local.string()}));
     EXPECT_EQ(ReadFile(local), "remote bytes\n");
     EXPECT_EQ(ModifiedAt(local), kServerTime);
     if (IsHttp()) {
@@ -50,13 +50,11 @@ TEST_P(TreeCommands, PreserveTimesAndMakeMissingFolders) {
     }
     const struct timespec times[2] = {{kLocalTime, 0}, {kLocalTime, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, local.c_str(), times, 0), 0);
-    run = Run({"put", "-R", local.string(), Url("up.txt")});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = ExpectOk(Run({"put", "-R", local.string(), Url("up.txt")}));
     EXPECT_EQ(ModifiedAt(remote_ / "up.txt"), kLocalTime);
     // The second time every folder exists already: still no failure.
     for (int i = 0; i < 2; ++i) {
-        run = Run({"mkdir", "-p", Url("p/q/r")});
-        EXPECT_EQ(run.exitCode, 0) << run.err;
+        run = ExpectOk(Run({"mkdir", "-p", Url("p/q/r")}));
     }
     EXPECT_TRUE(fs::is_directory(remote_ / "p/q/r"));
     EXPECT_NE(Run({"mkdir", "-p", Url("t.txt/x")}).exitCode, 0);  // a file in the way
@@ -109,8 +107,7 @@ TEST_P(TreeCommands, MirrorCopiesTheTreeBothWays) {
     for (const Step& step : steps) {
         SCOPED_TRACE(step.args[1] + " " + step.args[2]);
         if (step.before) step.before();
-        const RunResult run = Run(step.args);
-        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const RunResult run = ExpectOk(Run(step.args));
         const std::size_t last = run.out.rfind('\n', run.out.size() - 2) + 1;
         const std::string summary = run.out.substr(last);
         EXPECT_EQ(summary.rfind(step.files, 0), 0u) << run.out;

@@ -69,16 +69,14 @@ TEST_F(ScriptExamples, UploadAndDownloadAreByteExactAndProgressCarriesTheEventsA
     const std::string bytes = NoiseBytes(700000, 1);
     std::ofstream(local_ / "up.bin", std::ios::binary) << bytes;
     const RunResult up =
-        Run("upload.js", "FT_TEST_FTP_PORT",
-            {"/local:" + (local_ / "up.bin").string(), "/remote:" + Remote("a.bin")});
-    ASSERT_EQ(up.exitCode, 0) << up.err;
+        ExpectOk(Run("upload.js", "FT_TEST_FTP_PORT",
+                     {"/local:" + (local_ / "up.bin").string(), "/remote:" + Remote("a.bin")}));
     EXPECT_EQ(up.out, "uploaded 700000 bytes\n");
     ASSERT_TRUE(ReadFile(*server_ / "a.bin") == bytes);
 
     const RunResult down =
-        Run("download.js", "FT_TEST_FTP_PORT",
-            {"/remote:" + Remote("a.bin"), "/local:" + (local_ / "down.bin").string()});
-    ASSERT_EQ(down.exitCode, 0) << down.err;
+        ExpectOk(Run("download.js", "FT_TEST_FTP_PORT",
+                     {"/remote:" + Remote("a.bin"), "/local:" + (local_ / "down.bin").string()}));
     EXPECT_TRUE(ReadFile(local_ / "down.bin") == bytes);
     // "progress NAME COPIED/SIZE PERCENT%": the name, the whole size, a count
     // that only grows and ends at the size with 100%.
@@ -105,8 +103,7 @@ TEST_F(ScriptExamples, UploadAndDownloadAreByteExactAndProgressCarriesTheEventsA
 TEST_F(ScriptExamples, ListShowsEntriesThroughTheEntryProperties) {
     server_->Put("one.txt", "12345");
     server_->MakeFolder("inner");
-    const RunResult run = Run("list.js", "FT_TEST_FTP_PORT", {"/dir:" + server_->name()});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const RunResult run = ExpectOk(Run("list.js", "FT_TEST_FTP_PORT", {"/dir:" + server_->name()}));
     const std::vector<std::string> lines = Lines(run.out);
     ASSERT_EQ(lines.size(), 2u) << run.out;
     EXPECT_TRUE(lines[0].starts_with("d ") && lines[0].ends_with(" inner")) << lines[0];
@@ -119,20 +116,18 @@ TEST_F(ScriptExamples, MirrorCopiesTheFilesMatchingTheMaskBothWays) {
     server_->Put("b.txt", b);
     server_->Put("c.bin", "not matched");
     fs::create_directories(local_ / "down");
-    const RunResult down =
+    const RunResult down = ExpectOk(
         Run("mirror.js", "FT_TEST_FTP_PORT",
-            {"/remote:" + server_->name(), "/local:" + (local_ / "down").string(), "/mask:*.txt"});
-    ASSERT_EQ(down.exitCode, 0) << down.err;
+            {"/remote:" + server_->name(), "/local:" + (local_ / "down").string(), "/mask:*.txt"}));
     EXPECT_EQ(Lines(down.out).back(), "2 files");
     EXPECT_TRUE(ReadFile(local_ / "down" / "a.txt") == a);
     EXPECT_TRUE(ReadFile(local_ / "down" / "b.txt") == b);
     EXPECT_FALSE(fs::exists(local_ / "down" / "c.bin"));
 
     server_->MakeFolder("up");
-    const RunResult up =
-        Run("mirror.js", "FT_TEST_FTP_PORT",
-            {"/remote:" + Remote("up"), "/local:" + (local_ / "down").string(), "/mask:a*", "/up"});
-    ASSERT_EQ(up.exitCode, 0) << up.err;
+    const RunResult up = ExpectOk(Run(
+        "mirror.js", "FT_TEST_FTP_PORT",
+        {"/remote:" + Remote("up"), "/local:" + (local_ / "down").string(), "/mask:a*", "/up"}));
     EXPECT_TRUE(ReadFile(*server_ / "up" / "a.txt") == a);
     EXPECT_FALSE(fs::exists(*server_ / "up" / "b.txt"));
 }
@@ -158,10 +153,9 @@ TEST_F(ScriptExamples, FailingGetFileIsCaughtWithTheControlsNumberAndText) {
            "               e.description == f.LastErrorString, e.message == e.description,\n"
            "               e instanceof Error);\n"
            "}\n";
-    const RunResult caught =
+    const RunResult caught = ExpectOk(
         Run((local_ / "catch.js").string(), "FT_TEST_FTP_PORT",
-            {"/remote:" + Remote("missing.bin"), "/local:" + (local_ / "m.bin").string()});
-    EXPECT_EQ(caught.exitCode, 0) << caught.err;
+            {"/remote:" + Remote("missing.bin"), "/local:" + (local_ / "m.bin").string()}));
     EXPECT_EQ(caught.out, "true true true true true\n");
 }
 
@@ -177,8 +171,7 @@ TEST_F(ScriptExamples, FtpsTellsTheCertificatesStatusAndStopsOnAnUntrustedOne) {
     EXPECT_FALSE(fs::exists(local_ / "tls.bin"));
 
     ScopedEnv trust("SSL_CERT_FILE", Setting("FT_TEST_CA_FILE"));
-    const RunResult trusted = Run("ftps.js", "FT_TEST_FTPS_PORT", download);
-    ASSERT_EQ(trusted.exitCode, 0) << trusted.err;
+    const RunResult trusted = ExpectOk(Run("ftps.js", "FT_TEST_FTPS_PORT", download));
     EXPECT_NE(trusted.out.find("certificate status 1 (valid)\nsubject CN=localhost\n"),
               std::string::npos)
         << trusted.out;
@@ -190,17 +183,15 @@ TEST_F(ScriptExamples, SftpChecksTheHostKeyAndMovesFilesBothWays) {
     const std::string bytes = NoiseBytes(90000, 5);
     std::ofstream(local_ / "s.bin", std::ios::binary) << bytes;
     const std::string knownHosts = "/knownhosts:" + Setting("FT_TEST_SSH_KNOWN_HOSTS");
-    const RunResult up = Run("sftp.js", "FT_TEST_SFTP_PORT",
-                             {knownHosts, "/put", "/local:" + (local_ / "s.bin").string(),
-                              "/remote:" + Remote("s.bin")});
-    ASSERT_EQ(up.exitCode, 0) << up.err;
+    const RunResult up = ExpectOk(Run("sftp.js", "FT_TEST_SFTP_PORT",
+                                      {knownHosts, "/put", "/local:" + (local_ / "s.bin").string(),
+                                       "/remote:" + Remote("s.bin")}));
     EXPECT_NE(up.out.find("(status 1)\nuploaded 90000 bytes\n"), std::string::npos) << up.out;
     EXPECT_TRUE(ReadFile(*server_ / "s.bin") == bytes);
 
-    const RunResult down = Run("sftp.js", "FT_TEST_SFTP_PORT",
-                               {knownHosts, "/get", "/remote:" + Remote("s.bin"),
-                                "/local:" + (local_ / "back.bin").string()});
-    ASSERT_EQ(down.exitCode, 0) << down.err;
+    const RunResult down = ExpectOk(Run("sftp.js", "FT_TEST_SFTP_PORT",
+                                        {knownHosts, "/get", "/remote:" + Remote("s.bin"),
+                                         "/local:" + (local_ / "back.bin").string()}));
     EXPECT_TRUE(ReadFile(local_ / "back.bin") == bytes);
 
     // A known_hosts file without the server's key: refused before the login.

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,7 +33,7 @@ enum class Pin { Kex, HostKey, Cipher, Mac, Compression };
 struct Row {
     Server server;
     Pin pin;
-    const char* name;
+    std::string name;
 };
 
 // The sshd option and the client's name list for each kind of pin.
@@ -61,53 +62,46 @@ constexpr char kMacRowCipher[] = "aes128-ctr";
 struct Group {
     Server server;
     Pin pin;
-    std::vector<const char*> names;
+    const char* names;  // comma-separated
 };
 const Group kGroups[] = {
-    {Server::Stock,
-     Pin::Kex,
-     {"curve25519-sha256", "ecdh-sha2-nistp256", "ecdh-sha2-nistp384", "ecdh-sha2-nistp521",
-      "diffie-hellman-group16-sha512", "diffie-hellman-group18-sha512",
-      "diffie-hellman-group14-sha256"}},
-    {Server::Stock,
-     Pin::HostKey,
-     {"ssh-ed25519", "ecdsa-sha2-nistp256", "ecdsa-sha2-nistp384", "ecdsa-sha2-nistp521",
-      "rsa-sha2-256", "rsa-sha2-512"}},
-    {Server::Stock,
-     Pin::Cipher,
-     {"chacha20-poly1305@openssh.com", "aes128-gcm@openssh.com", "aes256-gcm@openssh.com"}},
-    {Server::Stock,
-     Pin::Mac,
-     {"hmac-sha2-256", "hmac-sha2-512", "hmac-sha2-256-etm@openssh.com",
-      "hmac-sha2-512-etm@openssh.com"}},
-    {Server::Stock, Pin::Compression, {"zlib@openssh.com"}},
-    {Server::Legacy,
-     Pin::Kex,
-     {"diffie-hellman-group-exchange-sha256", "diffie-hellman-group-exchange-sha1",
-      "diffie-hellman-group14-sha1", "diffie-hellman-group1-sha1"}},
-    {Server::Legacy, Pin::HostKey, {"ssh-rsa", "ssh-dss"}},
-    {Server::Legacy,
-     Pin::Cipher,
-     {"aes128-ctr", "aes192-ctr", "aes256-ctr", "aes128-cbc", "aes192-cbc", "aes256-cbc",
-      "3des-cbc"}},
-    {Server::Legacy, Pin::Mac, {"hmac-sha1", "hmac-sha1-96", "hmac-md5"}},
-    {Server::Dropbear,
-     Pin::Kex,
-     {"curve25519-sha256", "ecdh-sha2-nistp256", "ecdh-sha2-nistp384", "ecdh-sha2-nistp521",
-      "diffie-hellman-group14-sha256", "diffie-hellman-group14-sha1"}},
-    {Server::Dropbear,
-     Pin::HostKey,
-     {"ssh-ed25519", "ecdsa-sha2-nistp256", "rsa-sha2-256", "ssh-rsa"}},
-    {Server::Dropbear, Pin::Cipher, {"chacha20-poly1305@openssh.com", "aes128-ctr", "aes256-ctr"}},
-    {Server::Dropbear, Pin::Mac, {"hmac-sha1", "hmac-sha2-256"}},
-    {Server::Dropbear, Pin::Compression, {"zlib@openssh.com"}},
+    {Server::Stock, Pin::Kex,
+     "curve25519-sha256,ecdh-sha2-nistp256,ecdh-sha2-nistp384,ecdh-sha2-nistp521,"
+     "diffie-hellman-group16-sha512,diffie-hellman-group18-sha512,diffie-hellman-group14-sha256"},
+    {Server::Stock, Pin::HostKey,
+     "ssh-ed25519,ecdsa-sha2-nistp256,ecdsa-sha2-nistp384,ecdsa-sha2-nistp521,"
+     "rsa-sha2-256,rsa-sha2-512"},
+    {Server::Stock, Pin::Cipher,
+     "chacha20-poly1305@openssh.com,aes128-gcm@openssh.com,aes256-gcm@openssh.com"},
+    {Server::Stock, Pin::Mac,
+     "hmac-sha2-256,hmac-sha2-512,hmac-sha2-256-etm@openssh.com,hmac-sha2-512-etm@openssh.com"},
+    {Server::Stock, Pin::Compression, "zlib@openssh.com"},
+    {Server::Legacy, Pin::Kex,
+     "diffie-hellman-group-exchange-sha256,diffie-hellman-group-exchange-sha1,"
+     "diffie-hellman-group14-sha1,diffie-hellman-group1-sha1"},
+    {Server::Legacy, Pin::HostKey, "ssh-rsa,ssh-dss"},
+    {Server::Legacy, Pin::Cipher,
+     "aes128-ctr,aes192-ctr,aes256-ctr,aes128-cbc,aes192-cbc,aes256-cbc,3des-cbc"},
+    {Server::Legacy, Pin::Mac, "hmac-sha1,hmac-sha1-96,hmac-md5"},
+    {Server::Dropbear, Pin::Kex,
+     "curve25519-sha256,ecdh-sha2-nistp256,ecdh-sha2-nistp384,ecdh-sha2-nistp521,"
+     "diffie-hellman-group14-sha256,diffie-hellman-group14-sha1"},
+    {Server::Dropbear, Pin::HostKey, "ssh-ed25519,ecdsa-sha2-nistp256,rsa-sha2-256,ssh-rsa"},
+    {Server::Dropbear, Pin::Cipher, "chacha20-poly1305@openssh.com,aes128-ctr,aes256-ctr"},
+    {Server::Dropbear, Pin::Mac, "hmac-sha1,hmac-sha2-256"},
+    {Server::Dropbear, Pin::Compression, "zlib@openssh.com"},
 };
 
 std::vector<Row> Rows() {
     std::vector<Row> rows;
-    for (const Group& group : kGroups)
-        for (const char* name : group.names)
-            rows.push_back({group.server, group.pin, name});
+    for (const Group& group : kGroups) {
+        for (const char* at = group.names; *at;) {
+            const char* end = std::strchr(at, ',');
+            const std::size_t length = end ? std::size_t(end - at) : std::strlen(at);
+            rows.push_back({group.server, group.pin, std::string(at, length)});
+            at += length + (end ? 1 : 0);
+        }
+    }
     return rows;
 }
 

@@ -357,22 +357,9 @@ std::string LastReply(const RecordingLink& link) {
     return ReadText(reader);
 }
 
-std::vector<std::uint32_t> Adjusts(const RecordingLink& link) {
-    std::vector<std::uint32_t> amounts;
-    for (std::size_t i = 0; i < link.sent.size(); ++i) {
-        if (link.sent[i].payload[0] != kSshMsgChannelWindowAdjust) continue;
-        SshReader reader = link.Reader(i);
-        std::uint32_t recipient = 0, amount = 0;
-        EXPECT_TRUE(reader.ReadUint32(&recipient) && reader.ReadUint32(&amount));
-        amounts.push_back(amount);
-    }
-    return amounts;
-}
-
-class SshForwardingTest : public ::testing::Test {
+// The layer's own channels; the session channel is never opened here.
+class SshForwardingTest : public SshChannelTest {
   protected:
-    SshForwardingTest() : layer_(config_, link_) {}
-
     std::uint32_t OpenDirect(std::uint32_t remoteWindow) {
         const std::uint32_t id = layer_.OpenDirectTcpip("127.0.0.2", 80, "127.0.0.1", 0);
         layer_.Handle(Message(kSshMsgChannelOpenConfirmation)
@@ -382,9 +369,6 @@ class SshForwardingTest : public ::testing::Test {
                           .U32(kSshForwardMaxPacket));
         link_.Clear();
         return id;
-    }
-    void Data(std::uint32_t id, std::size_t length) {
-        layer_.Handle(Message(kSshMsgChannelData).U32(id).Str(std::string(length, 'd')));
     }
     // A channel the server opens, with the type's fields.
     void ServerOpens(const std::string& type, const Message& fields) {
@@ -398,10 +382,6 @@ class SshForwardingTest : public ::testing::Test {
         message.insert(message.end(), extra.begin(), extra.end());
         layer_.Handle(message);
     }
-
-    SshConfig config_;
-    RecordingLink link_;
-    SshConnectionLayer layer_;
 };
 
 // Bytes from the server pile up while the local socket lags: past 32 KiB the
@@ -413,10 +393,10 @@ TEST_F(SshForwardingTest, ThrottlesHoldTheWindowAndTheLocalReads) {
         Data(id, 32768);  // 224 KiB of the 256 KiB window
     layer_.Consume(id, 184 * 1024);
     EXPECT_TRUE(layer_.channel(id)->throttled);  // 40 KiB still wait
-    EXPECT_TRUE(Adjusts(link_).empty());
+    EXPECT_TRUE(Adjusts().empty());
     layer_.Consume(id, 10 * 1024);
     EXPECT_FALSE(layer_.channel(id)->throttled);
-    EXPECT_EQ(Adjusts(link_), std::vector<std::uint32_t>{194 * 1024});
+    EXPECT_EQ(Adjusts(), std::vector<std::uint32_t>{194 * 1024});
 
     EXPECT_TRUE(layer_.TakesLocalData(id));
     ASSERT_TRUE(layer_.SendOn(id, std::vector<std::uint8_t>(40000, 'o')));

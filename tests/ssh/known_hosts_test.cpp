@@ -69,65 +69,50 @@ std::string Expand(std::string text) {
     return text;
 }
 
+// The deciding entry is in the "system" file when that one is given, else in "user".
 struct LookupCase {
     const char* name;
     const char* user;
-    const char* system;
     const char* host;
     std::uint16_t port;
-    const Blob* key;
     KnownHostResult result;
-    std::size_t line;  // of the deciding entry; the file is "user" unless systemFile
-    bool systemFile = false;
+    std::size_t line;  // of the deciding entry
+    const char* system = "";
 };
 
 const std::string kOverlong = "127.0.0.1 {A} " + std::string(kKnownHostsMaxLine, 'x');
 
+using enum KnownHostResult;
 const LookupCase kLookups[] = {
-    {"plain", "127.0.0.1 {A}", "", "127.0.0.1", 22, &kKeyA, KnownHostResult::Known, 1},
-    {"plain entry is for port 22 only", "127.0.0.1 {A}", "", "127.0.0.1", 2222, &kKeyA,
-     KnownHostResult::Unknown, 0},
-    {"bracketed port", "127.0.0.1 {B}\n[127.0.0.1]:2222 {A}", "", "127.0.0.1", 2222, &kKeyA,
-     KnownHostResult::Known, 2},
-    {"bracketed port is not port 22", "[127.0.0.1]:2222 {A}", "", "127.0.0.1", 22, &kKeyA,
-     KnownHostResult::Unknown, 0},
-    {"list", "127.0.0.2,[127.0.0.1]:2222,localhost {A}", "", "localhost", 22, &kKeyA,
-     KnownHostResult::Known, 1},
-    {"star", "127.0.0.* {A}", "", "127.0.0.9", 22, &kKeyA, KnownHostResult::Known, 1},
-    {"question mark", "[127.0.0.?]:2222 {A}", "", "127.0.0.10", 2222, &kKeyA,
-     KnownHostResult::Unknown, 0},
-    {"negation excludes the line", "127.0.0.*,!127.0.0.3 {A}", "", "127.0.0.3", 22, &kKeyA,
-     KnownHostResult::Unknown, 0},
-    {"negation leaves others", "!127.0.0.3,127.0.0.* {A}", "", "127.0.0.4", 22, &kKeyA,
-     KnownHostResult::Known, 1},
-    {"case-insensitive", "LocalHost {A}", "", "LOCALHOST", 22, &kKeyA, KnownHostResult::Known, 1},
-    {"hashed", "{H:[127.0.0.1]:2222} {A}", "", "127.0.0.1", 2222, &kKeyA, KnownHostResult::Known,
-     1},
-    {"hashed other host", "{H:127.0.0.2} {A}", "", "127.0.0.1", 22, &kKeyA,
-     KnownHostResult::Unknown, 0},
-    {"changed", "# old\n127.0.0.1 {B}", "", "127.0.0.1", 22, &kKeyA, KnownHostResult::Changed, 2},
-    {"other type is not a change", "127.0.0.1 {RSA}", "", "127.0.0.1", 22, &kKeyA,
-     KnownHostResult::Unknown, 0},
-    {"known wins over changed", "127.0.0.1 {B}\n127.0.0.1 {A}", "", "127.0.0.1", 22, &kKeyA,
-     KnownHostResult::Known, 2},
-    {"revoked wins", "127.0.0.1 {A}\n@revoked * {A}", "", "127.0.0.1", 22, &kKeyA,
-     KnownHostResult::Revoked, 2},
-    {"revoked other key", "@revoked 127.0.0.1 {B}\n127.0.0.1 {A}", "", "127.0.0.1", 22, &kKeyA,
-     KnownHostResult::Known, 2},
-    {"certificate authority only", "@cert-authority 127.0.0.* {B}", "", "127.0.0.1", 22, &kKeyA,
-     KnownHostResult::CertificateAuthorityOnly, 1},
-    {"comments, blanks, CRLF and trailing comment", "# c\n\n   \t\r\n127.0.0.1 {A} me@x\r\n", "",
-     "127.0.0.1", 22, &kKeyA, KnownHostResult::Known, 4},
+    {"plain", "127.0.0.1 {A}", "127.0.0.1", 22, Known, 1},
+    {"plain entry is for port 22 only", "127.0.0.1 {A}", "127.0.0.1", 2222, Unknown, 0},
+    {"bracketed port", "127.0.0.1 {B}\n[127.0.0.1]:2222 {A}", "127.0.0.1", 2222, Known, 2},
+    {"bracketed port is not port 22", "[127.0.0.1]:2222 {A}", "127.0.0.1", 22, Unknown, 0},
+    {"list", "127.0.0.2,[127.0.0.1]:2222,localhost {A}", "localhost", 22, Known, 1},
+    {"star", "127.0.0.* {A}", "127.0.0.9", 22, Known, 1},
+    {"question mark", "[127.0.0.?]:2222 {A}", "127.0.0.10", 2222, Unknown, 0},
+    {"negation excludes the line", "127.0.0.*,!127.0.0.3 {A}", "127.0.0.3", 22, Unknown, 0},
+    {"negation leaves others", "!127.0.0.3,127.0.0.* {A}", "127.0.0.4", 22, Known, 1},
+    {"case-insensitive", "LocalHost {A}", "LOCALHOST", 22, Known, 1},
+    {"hashed", "{H:[127.0.0.1]:2222} {A}", "127.0.0.1", 2222, Known, 1},
+    {"hashed other host", "{H:127.0.0.2} {A}", "127.0.0.1", 22, Unknown, 0},
+    {"changed", "# old\n127.0.0.1 {B}", "127.0.0.1", 22, Changed, 2},
+    {"other type is not a change", "127.0.0.1 {RSA}", "127.0.0.1", 22, Unknown, 0},
+    {"known wins over changed", "127.0.0.1 {B}\n127.0.0.1 {A}", "127.0.0.1", 22, Known, 2},
+    {"revoked wins", "127.0.0.1 {A}\n@revoked * {A}", "127.0.0.1", 22, Revoked, 2},
+    {"revoked other key", "@revoked 127.0.0.1 {B}\n127.0.0.1 {A}", "127.0.0.1", 22, Known, 2},
+    {"certificate authority only", "@cert-authority 127.0.0.* {B}", "127.0.0.1", 22,
+     CertificateAuthorityOnly, 1},
+    {"comments, blanks, CRLF and trailing comment", "# c\n\n   \t\r\n127.0.0.1 {A} me@x\r\n",
+     "127.0.0.1", 22, Known, 4},
     {"malformed lines skipped",
      "127.0.0.1 ssh-ed25519\n127.0.0.1 ssh-ed25519 !!!!\n@bogus 127.0.0.1 {A}\n"
      "127.0.0.1 ssh-rsa AAAAC3NzaC1lZDI1NTE5\n127.0.0.1 {A}",
-     "", "127.0.0.1", 22, &kKeyA, KnownHostResult::Known, 5},
-    {"overlong line skipped", kOverlong.c_str(), "", "127.0.0.1", 22, &kKeyA,
-     KnownHostResult::Unknown, 0},
-    {"system file after the user file", "127.0.0.2 {B}", "127.0.0.1 {A}", "127.0.0.1", 22, &kKeyA,
-     KnownHostResult::Known, 1, true},
-    {"change reported from the system file", "", "127.0.0.1 {B}", "127.0.0.1", 22, &kKeyA,
-     KnownHostResult::Changed, 1, true},
+     "127.0.0.1", 22, Known, 5},
+    {"overlong line skipped", kOverlong.c_str(), "127.0.0.1", 22, Unknown, 0},
+    {"system file after the user file", "127.0.0.2 {B}", "127.0.0.1", 22, Known, 1,
+     "127.0.0.1 {A}"},
+    {"change reported from the system file", "", "127.0.0.1", 22, Changed, 1, "127.0.0.1 {B}"},
 };
 
 TEST(KnownHostsTest, LookupTable) {
@@ -135,11 +120,11 @@ TEST(KnownHostsTest, LookupTable) {
         const std::string user = Expand(c.user), system = Expand(c.system);
         const KnownHostsSource sources[] = {{"user", user}, {"system", system}};
         const KnownHostLookup found =
-            LookupKnownHost(sources, KnownHostName(c.host, c.port), *c.key);
+            LookupKnownHost(sources, KnownHostName(c.host, c.port), kKeyA);
         EXPECT_EQ(found.result, c.result) << c.name;
         EXPECT_EQ(found.line, c.line) << c.name;
-        if (c.result != KnownHostResult::Unknown) {
-            EXPECT_EQ(found.file, c.systemFile ? "system" : "user") << c.name;
+        if (c.result != Unknown) {
+            EXPECT_EQ(found.file, *c.system ? "system" : "user") << c.name;
         }
     }
 }

@@ -21,7 +21,6 @@
 #include "support/scripted_peer.h"
 
 using testssh::FakeSsh2Server;
-using testssh::ReadText;
 using testsupport::PeerScript;
 using testsupport::ScriptedPeer;
 
@@ -237,76 +236,22 @@ TEST(SshScriptedFaultTest, ServicePacketsWaitForTheFirstKeys) {
 
 // ---- Against a server that exchanges keys ----
 
-// ---- Server-side steps ------------------------------------------------------------
-
-using Out = testssh::Message;
-
-// Reads a packet of the type and returns a reader past its type byte (an empty
-// reader, and a recorded problem, when something else came).
-struct Message {
-    SecureBytes bytes;
-    SshReader reader;
-};
-
-Message Expect(FakeSsh2Server& s, std::uint8_t type) {
-    Message m;
-    std::optional<SecureBytes> packet = s.Receive();
-    if (!packet || packet->empty() || (*packet)[0] != type) {
-        s.Fail("expected message " + std::to_string(type) + ", got " +
-               (packet && !packet->empty() ? std::to_string((*packet)[0]) : "nothing"));
-        return m;
-    }
-    m.bytes = std::move(*packet);
-    m.reader = SshReader(std::span<const std::uint8_t>(m.bytes).subspan(1));
-    return m;
-}
-
-// Reads a user-authentication request for the test user; returns its method.
-std::string AuthRequest(FakeSsh2Server& s) {
-    Message m = Expect(s, kSshMsgUserauthRequest);
-    const std::string user = ReadText(m.reader);
-    if (user != "tester" || ReadText(m.reader) != "ssh-connection") s.Fail("bad request " + user);
-    return ReadText(m.reader);
-}
-
-void ServiceAccepted(FakeSsh2Server& s) {
-    Message m = Expect(s, kSshMsgServiceRequest);
-    if (ReadText(m.reader) != "ssh-userauth") s.Fail("wrong service");
-    s.Send(Out(kSshMsgServiceAccept).Str("ssh-userauth"));
-}
-
-// ---- Client side ------------------------------------------------------------------
-
-struct Client {
-    std::unique_ptr<SshSession> session;
-    int result = -1;
-    std::chrono::milliseconds elapsed{0};
-};
-
-Client Connect(FakeSsh2Server& server, const SshConfig& config) {
-    Client client;
-    const auto start = std::chrono::steady_clock::now();
-    client.session = std::make_unique<SshSession>(
-        config, std::make_unique<SshConnection>(config, server.TakeClientSocket()));
-    client.result = client.session->WaitUntilReady();
-    client.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start);
-    return client;
-}
-
-// ---- Authentication ---------------------------------------------------------------
-
+// The server accepts the service, takes the first login request and falls silent.
 TEST(SshScriptedAuthTest, StallDuringAuthenticationTimesOut) {
     FakeSsh2Server server([](FakeSsh2Server& s) {
-        ServiceAccepted(s);
-        AuthRequest(s);
+        if (!s.ReceiveType(kSshMsgServiceRequest)) return s.Fail("no service request");
+        s.Send(testssh::Message(kSshMsgServiceAccept).Str("ssh-userauth"));
+        if (!s.ReceiveType(kSshMsgUserauthRequest)) return s.Fail("no login request");
         s.Stall(2500);
     });
-    Client client = Connect(server, FakeSsh2Server::ClientConfig(1));
-    EXPECT_EQ(client.result, fileErrorOperationTimeout);
-    EXPECT_LT(client.elapsed.count(), 2400);
-    EXPECT_FALSE(client.session->ready());
-    client.session.reset();
+    const SshConfig config = FakeSsh2Server::ClientConfig(1);
+    const auto start = std::chrono::steady_clock::now();
+    auto session = std::make_unique<SshSession>(
+        config, std::make_unique<SshConnection>(config, server.TakeClientSocket()));
+    EXPECT_EQ(session->WaitUntilReady(), fileErrorOperationTimeout);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2400));
+    EXPECT_FALSE(session->ready());
+    session.reset();
     EXPECT_EQ(server.Finish(), "");
 }
 

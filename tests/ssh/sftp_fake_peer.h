@@ -34,8 +34,10 @@ class FakeSftpPeer {
   public:
     using Handler = std::function<void(const FakeRequest&, FakeSftpPeer&)>;
 
-    // The home directory that REALPATH "." answers with before a handler is set.
+    // REALPATH is answered with the path itself ("." with the home directory)
+    // unless the handler resolves paths on its own.
     std::string home = "/home/u";
+    bool handlerResolves = false;
     std::uint32_t version = 3;
     std::vector<std::pair<std::string, std::string>> versionExtensions;  // name, data
     Handler onExtended;  // SSH_FXP_EXTENDED before a handler is set
@@ -114,7 +116,7 @@ class FakeSftpPeer {
             onExtended(request, *this);
             return;
         }
-        if (!handler && request.type == SSH_FXP_REALPATH) {
+        if ((!handler || !handlerResolves) && request.type == SSH_FXP_REALPATH) {
             const std::string path = request.FirstString();
             Name(request.id, path == "." ? home : path);
             return;

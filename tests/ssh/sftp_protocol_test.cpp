@@ -163,10 +163,7 @@ TEST(SftpStatus, BecomesLastErrorReplyCodeAndText) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.status);
         FakeSession s;
-        s->handler = [&](const FakeRequest& r, FakeSftpPeer& peer) {
-            if (r.type == SSH_FXP_REALPATH) return peer.Name(r.id, r.FirstString());
-            peer.Status(r.id, c.status);
-        };
+        s->handler = [&](const FakeRequest& r, FakeSftpPeer& peer) { peer.Status(r.id, c.status); };
         EXPECT_EQ(SftpMakeDirectory(s.session, "d"), c.status == 0 ? 1 : 0);
         EXPECT_EQ(LastErrorNumber(s.session), c.error);
         EXPECT_EQ(SftpGetResultCode(s.session), c.code);
@@ -217,7 +214,6 @@ TEST(SftpReplies, FaultsFailTheOperationWithTheirError) {
 TEST(SftpReplies, LengthBeyondThePacketIsAnInvalidResponse) {
     FakeSession s;
     s->handler = [](const FakeRequest& r, FakeSftpPeer& p) {
-        if (r.type == SSH_FXP_REALPATH) return p.Name(r.id, r.FirstString());
         SftpWriter w(SSH_FXP_ATTRS);
         w.Uint32(r.id).Uint32(kSftpAttrSize).Uint32(0);  // half of the 64-bit size
         p.Packet(w);
@@ -242,7 +238,6 @@ TEST(SftpReplies, LateReplyOfAFailedRequestIsDropped) {
     FakeSession s;
     std::vector<std::uint32_t> removals;
     s->handler = [&](const FakeRequest& r, FakeSftpPeer& p) {
-        if (r.type == SSH_FXP_REALPATH) return p.Name(r.id, r.FirstString());
         removals.push_back(r.id);
         if (removals.size() == 1) return p.Status(r.id + 7, 0);
         p.Status(removals[0], 4);  // the first request's answer, too late
@@ -266,10 +261,7 @@ TEST(SftpReplies, EmptyPacketsAreDroppedAndTheSessionGoesOn) {
 
 TEST(SftpReplies, FailedStatLeavesStatusMinusOneAndFileNotFound) {
     FakeSession s;
-    s->handler = [](const FakeRequest& r, FakeSftpPeer& p) {
-        if (r.type == SSH_FXP_REALPATH) return p.Name(r.id, r.FirstString());
-        p.Status(r.id, 2);
-    };
+    s->handler = [](const FakeRequest& r, FakeSftpPeer& p) { p.Status(r.id, 2); };
     std::uint64_t size = 0;
     EXPECT_EQ(SftpGetFileSize(s.session, "missing", &size), 0);
     EXPECT_EQ(LastErrorNumber(s.session), fileErrorFileNotFound);
@@ -295,6 +287,7 @@ TEST(SftpPaths, ResolveAsTheServerAnswers) {
     };
     for (const auto& c : cases) {
         FakeSession s;
+        s->handlerResolves = true;
         std::string removed;
         s->handler = [&](const FakeRequest& r, FakeSftpPeer& p) {
             const std::string path = r.FirstString();
@@ -339,8 +332,6 @@ void ServeDirectory(FakeSession& s, std::vector<std::string> names, bool* closed
     auto pages = std::make_shared<int>(0);
     s->handler = [=](const FakeRequest& r, FakeSftpPeer& p) {
         switch (r.type) {
-            case SSH_FXP_REALPATH:
-                return p.Name(r.id, r.FirstString());
             case SSH_FXP_OPENDIR:
                 return r.FirstString() == "/nope" ? p.Status(r.id, 2) : p.Handle(r.id, "D");
             case SSH_FXP_CLOSE:
@@ -411,7 +402,6 @@ TEST(SftpDirectory, EmptyDirectoryEndsAtOnce) {
 TEST(SftpDirectory, ListingLineHasTheNumericLayout) {
     FakeSession s;
     s->handler = [](const FakeRequest& r, FakeSftpPeer& p) {
-        if (r.type == SSH_FXP_REALPATH) return p.Name(r.id, r.FirstString());
         if (r.type == SSH_FXP_OPENDIR) return p.Handle(r.id, "D");
         if (r.type == SSH_FXP_CLOSE) return p.Status(r.id, 0);
         static int calls = 0;
@@ -458,7 +448,6 @@ TEST(SftpAttributeChanges, SameValuesSendNothingAndChangesKeepTheOtherFields) {
     current.atime = 55;
     std::vector<SftpAttributes> set;
     s->handler = [&](const FakeRequest& r, FakeSftpPeer& p) {
-        if (r.type == SSH_FXP_REALPATH) return p.Name(r.id, r.FirstString());
         if (r.type == SSH_FXP_STAT) return p.Attrs(r.id, current);
         SshReader fields = r.Fields();
         std::string_view path;
@@ -502,7 +491,6 @@ TEST(SftpAttributeChanges, SameValuesSendNothingAndChangesKeepTheOtherFields) {
 TEST(SftpAttributeChanges, FileStatusFillsTheRecord) {
     FakeSession s;
     s->handler = [](const FakeRequest& r, FakeSftpPeer& p) {
-        if (r.type == SSH_FXP_REALPATH) return p.Name(r.id, r.FirstString());
         p.Attrs(r.id, EntryAttributes(040755, 4096, 0));
     };
     SftpFileInfo info;
@@ -547,8 +535,6 @@ struct FileServer {
         const std::string first(text);
         if (r.type != SSH_FXP_READ && r.type != SSH_FXP_WRITE) Flush(peer);
         switch (r.type) {
-            case SSH_FXP_REALPATH:
-                return peer.Name(r.id, first);
             case SSH_FXP_STAT:
             case SSH_FXP_FSTAT: {
                 const std::string path = r.type == SSH_FXP_STAT ? first : handles[first];

@@ -2,6 +2,8 @@
 // does, and captures what they print.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -20,4 +22,10 @@ inline RunResult RunCli(std::vector<std::string> args, const std::string& input 
     args.insert(args.begin(), FT_CLI_PROGRAM);
     ChildRun run = RunChild(std::move(args), input, onStart);
     return {run.exitCode, std::move(run.out), std::move(run.err)};
+}
+
+// The run of a command that must succeed; a failure shows what it printed on stderr.
+inline RunResult ExpectOk(RunResult run) {
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    return run;
 }
