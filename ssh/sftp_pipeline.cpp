@@ -90,7 +90,10 @@ void ApplyData(SftpSession& session, SftpTransfer& transfer, SftpBlock& block, S
         MarkEndOfFile(transfer);
         return;
     }
-    block.data.assign(data.begin(), data.end());
+    // The block takes the packet over; the reply reads the next one into a
+    // spare buffer.
+    block.dataAt = static_cast<std::size_t>(data.data() - reply.payload.data());
+    block.packet.swap(reply.payload);
     block.received = static_cast<std::uint32_t>(data.size());
     block.state = 1;
     transfer.furthest = std::max(transfer.furthest, block.offset);
@@ -145,7 +148,11 @@ bool SendWrite(SftpSession& session, SftpTransfer& transfer, std::span<const std
 }
 
 bool ReceiveOne(SftpSession& session, SftpTransfer& transfer) {
-    SftpReply reply;
+    SftpReply& reply = transfer.reply;
+    if (reply.payload.capacity() == 0 && !transfer.spare.empty()) {
+        reply.payload.swap(transfer.spare.back());
+        transfer.spare.pop_back();
+    }
     const bool received = session.ReceiveReply(reply);
     auto block = received ? std::find_if(transfer.blocks.begin(), transfer.blocks.end(),
                                          [&](const SftpBlock& b) { return b.id == reply.id; })
@@ -176,12 +183,21 @@ bool ReceiveOne(SftpSession& session, SftpTransfer& transfer) {
     return true;
 }
 
+// Enough spare packet buffers for replies that come while earlier blocks wait.
+constexpr std::size_t kSparePackets = 16;
+
 bool DeliverInOrder(SftpTransfer& transfer,
                     const std::function<bool(std::span<const std::uint8_t>)>& sink) {
     while (!transfer.blocks.empty() && transfer.blocks.front().state != 0) {
         SftpBlock block = std::move(transfer.blocks.front());
         transfer.blocks.pop_front();
-        if (block.state == 1 && !transfer.failed() && !sink(block.data)) return false;
+        const bool delivered =
+            block.state != 1 || transfer.failed() ||
+            sink(std::span<const std::uint8_t>(block.packet).subspan(block.dataAt, block.received));
+        if (block.packet.capacity() != 0 && transfer.spare.size() < kSparePackets) {
+            transfer.spare.push_back(std::move(block.packet));
+        }
+        if (!delivered) return false;
     }
     return true;
 }

@@ -70,7 +70,10 @@ struct SftpBlock {
     std::uint32_t id = 0;
     std::uint64_t offset = 0;
     std::uint32_t length = 0;
-    std::vector<std::uint8_t> data;  // downloads only
+    // A download's DATA reply as it came; its bytes [dataAt, dataAt + received)
+    // are the block's data.
+    std::vector<std::uint8_t> packet;
+    std::size_t dataAt = 0;
     std::uint32_t received = 0;
     int state = 0;  // 0 waiting, 1 done, -1 failed or end of file
 };
@@ -97,6 +100,10 @@ struct SftpTransfer {
     int failure = 0;
     std::int32_t failureStatus = 0;
     std::deque<SftpBlock> blocks;
+    // The reply being read, and the packet buffers of delivered blocks kept for
+    // the next ones, so a download neither allocates nor copies a block twice.
+    SftpReply reply;
+    std::vector<std::vector<std::uint8_t>> spare;
 
     bool failed() const { return state == SftpTransferState::Failed; }
     bool Done() const;
