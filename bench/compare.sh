@@ -14,15 +14,16 @@
 #   FT_BENCH_RUNS=n      rounds per transfer (default 3, at least 3 is sensible)
 #   FT_BENCH_SMALL_RUNS=n  rounds of the small-file get (default 9)
 #   FT_BENCH_PROTOCOLS="ftp ftps http https sftp-classic sftp-modern"  the rows to run;
-#     sftp-chacha, sftp-gcm and sftp-ctr-etm (not run by default) each start a private
-#     stock sshd pinned to chacha20-poly1305@openssh.com, aes128-gcm@openssh.com, or
-#     aes128-ctr with hmac-sha2-256-etm@openssh.com, so both clients use that set
+#     sftp-classic, and sftp-chacha, sftp-gcm and sftp-ctr-etm (not run by default),
+#     each start a private stock sshd pinned to one algorithm set (the classic
+#     diffie-hellman-group-exchange-sha256 with aes128-ctr and hmac-sha1;
+#     chacha20-poly1305@openssh.com; aes128-gcm@openssh.com; aes128-ctr with
+#     hmac-sha2-256-etm@openssh.com), so that every client uses that set
 # The servers come from scripts/servers.sh (started when vsftpd is not running;
 # FT_TEST_* and FT_SERVERS_* choose ports and folders as there); the local files
-# go to /dev/shm when it has room. SFTP with the
-# classic algorithms runs against the legacy sshd (FT_TEST_SFTP_LEGACY_PORT),
-# with the modern ones against the stock sshd (FT_TEST_SFTP_PORT). Not part of
-# the test command.
+# go to /dev/shm when it has room. SFTP with the modern algorithms runs against
+# the stock sshd (FT_TEST_SFTP_PORT), where every client settles on its first
+# choice, chacha20-poly1305. Not part of the test command.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -97,8 +98,12 @@ user=$FT_TEST_USER
 password=$FT_TEST_PASSWORD
 host=$FT_TEST_HOST
 ca=$FT_TEST_CA_FILE
+# What the classic row's sshd offers: nothing else, so no client can choose
+# another set.
 classic_ssh="-o KexAlgorithms=diffie-hellman-group-exchange-sha256 -o Ciphers=aes128-ctr
     -o MACs=hmac-sha1"
+# A pinned sshd serves the stock server's host keys on a port of its own.
+stock_host_key="HostKeyAlias=[$host]:$FT_TEST_SFTP_PORT"
 
 # ---- One transfer per protocol, direction and client ----
 
@@ -109,7 +114,6 @@ url_of() {
         ftps) echo "ftps://$user:$password@$host:$FT_TEST_FTPS_PORT" ;;
         http) echo "http://$host:$FT_TEST_HTTP_PORT" ;;
         https) echo "https://$host:$FT_TEST_HTTPS_PORT" ;;
-        sftp-classic) echo "sftp://$user:$password@$host:${FT_TEST_SFTP_LEGACY_PORT:-}" ;;
         sftp-modern) echo "sftp://$user:$password@$host:$FT_TEST_SFTP_PORT" ;;
         sftp-*) echo "sftp://$user:$password@$host:$(ssh_port "$1")" ;;
     esac
@@ -137,7 +141,6 @@ peers_of() {
 }
 ssh_port() {
     case $1 in
-        sftp-classic) echo "${FT_TEST_SFTP_LEGACY_PORT:-}" ;;
         sftp-modern) echo "$FT_TEST_SFTP_PORT" ;;
         *) cat "$work/$1.port" 2>/dev/null ;;
     esac
@@ -146,6 +149,7 @@ ssh_port() {
 # The sshd options of the pinned rows.
 pinned_options() {
     case $1 in
+        sftp-classic) echo "$classic_ssh" ;;
         sftp-chacha) echo "-o Ciphers=chacha20-poly1305@openssh.com" ;;
         sftp-gcm) echo "-o Ciphers=aes128-gcm@openssh.com" ;;
         sftp-ctr-etm) echo "-o Ciphers=aes128-ctr -o MACs=hmac-sha2-256-etm@openssh.com" ;;
@@ -172,10 +176,7 @@ start_pinned_sshd() {
 
 openssh_sftp() {
     local protocol=$1 commands=$2 options=()
-    # shellcheck disable=SC2206
-    [[ $protocol == sftp-classic ]] && options=($classic_ssh)
-    # A pinned sshd serves the stock server's host keys on a port of its own.
-    [[ -n $(pinned_options "$protocol") ]] && options=(-o "HostKeyAlias=[$host]:$FT_TEST_SFTP_PORT")
+    [[ -n $(pinned_options "$protocol") ]] && options=(-o "$stock_host_key")
     SSH_ASKPASS="$work/askpass" SSH_ASKPASS_REQUIRE=force sftp -q -P "$(ssh_port "$protocol")" \
         -o UserKnownHostsFile="$FT_TEST_SSH_KNOWN_HOSTS" -o StrictHostKeyChecking=yes \
         "${options[@]}" "$user@$host" <<<"$commands"
@@ -188,8 +189,8 @@ lftp_settings() {
         ftps) printf 'set ftp:ssl-force true; set ftp:ssl-protect-data true; ' ;;
         ftp) printf 'set ftp:ssl-allow false; ' ;;
         sftp-classic)
-            printf 'set sftp:connect-program "ssh -a -x -o UserKnownHostsFile=%s %s"; ' \
-                "$FT_TEST_SSH_KNOWN_HOSTS" "$(echo $classic_ssh)" ;;
+            printf 'set sftp:connect-program "ssh -a -x -o UserKnownHostsFile=%s -o %s"; ' \
+                "$FT_TEST_SSH_KNOWN_HOSTS" "$stock_host_key" ;;
         sftp-modern)
             printf 'set sftp:connect-program "ssh -a -x -o UserKnownHostsFile=%s"; ' \
                 "$FT_TEST_SSH_KNOWN_HOSTS" ;;
@@ -230,16 +231,15 @@ transfer() {
 pinned_port=${FT_BENCH_PINNED_PORT:-2240}
 for protocol in $protocols; do
     case $protocol in
-        sftp-chacha | sftp-gcm | sftp-ctr-etm)
+        sftp-classic | sftp-chacha | sftp-gcm | sftp-ctr-etm)
             start_pinned_sshd "$protocol" "$pinned_port"
             pinned_port=$((pinned_port + 1)) ;;
     esac
 done
 
 export -f transfer url_of ssh_port openssh_sftp lftp_settings pinned_options
-export work ft user password host ca classic_ssh FT_TEST_FTP_PORT FT_TEST_FTPS_PORT \
+export work ft user password host ca classic_ssh stock_host_key FT_TEST_FTP_PORT FT_TEST_FTPS_PORT \
     FT_TEST_HTTP_PORT FT_TEST_HTTPS_PORT FT_TEST_SFTP_PORT FT_TEST_SSH_KNOWN_HOSTS
-export FT_TEST_SFTP_LEGACY_PORT=${FT_TEST_SFTP_LEGACY_PORT:-}
 
 # timed ARGUMENTS...: one transfer (the arguments of transfer) timed: "WALL
 # CPU" in seconds, or "failed".
@@ -374,10 +374,6 @@ print_small_table() {
 # ---- Run ----
 
 for protocol in $protocols; do
-    if [[ $protocol == sftp-classic && -z ${FT_TEST_SFTP_LEGACY_PORT:-} ]]; then
-        echo "compare: no legacy sshd (FT_TEST_SFTP_LEGACY_PORT): sftp-classic rows fail" >&2
-        continue
-    fi
     run_transfers "$protocol"
     run_small "$protocol"
 done
