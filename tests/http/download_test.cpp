@@ -33,12 +33,8 @@ template <typename Check>
 void AgainstOneAnswer(const std::string& response, Check check) {
     PeerScript script;
     script.Expect("GET /f").Send(response).Close();
-    ScriptedPeer peer(script);
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(script, kKeepAlive);
     check(client);
-    HttpDisconnect(client);
-    peer.Finish();
 }
 
 const std::string kChunkBody = std::string(10, 'x') + TextPattern(2000);
@@ -126,16 +122,12 @@ TEST_F(HttpDownloadTest, MemoryDownloadsHandOverTheDecodedBody) {
             c.response.find("chunked") == std::string::npos) {
             script.Close();
         }
-        ScriptedPeer peer(script);
-        HttpClient client = ConnectTo(peer, kKeepAlive);
-        ASSERT_NE(client, INVALID_HTTP_CLIENT);
+        PeerClient client(script, kKeepAlive);
         HGLOBAL block = nullptr;
         DWORD length = 0;
         const int result = HttpGetData(client, "/data", &block, &length, c.flags);
         if (c.expected == "<error>") {
             EXPECT_TRUE(FailsWith(fileErrorInvalidServerResponse, result));
-            HttpDisconnect(client);
-            peer.Finish();
             continue;
         }
         ASSERT_EQ(result, 0) << HttpGetLastError();
@@ -143,8 +135,7 @@ TEST_F(HttpDownloadTest, MemoryDownloadsHandOverTheDecodedBody) {
         ASSERT_EQ(block == nullptr, c.expected.empty());
         EXPECT_EQ(GlobalSize(block), c.expected.size());
         EXPECT_EQ(TakeBlock(block, length), c.expected);
-        HttpDisconnect(client);
-        EXPECT_EQ(peer.Finish(), "");
+        EXPECT_EQ(client.Finish(), "");
     }
 }
 
@@ -153,9 +144,7 @@ TEST_F(HttpDownloadTest, ACallersBufferGetsAtMostItsLengthAndTheRequestHeadersAr
     ExpectGet(script, "/a", {"Accept-Encoding: gzip, deflate"})
         .Send(Response("200 OK", "0123456789"));
     ExpectGet(script, "/b").Send(Response("200 OK", "x"));
-    ScriptedPeer peer(script);
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(script, kKeepAlive);
     char buffer[4] = {};
     DWORD length = sizeof buffer;
     ASSERT_EQ(HttpGetData(client, "/a", buffer, &length, HTTP_GETDATA_COMPRESS), 0);
@@ -164,8 +153,7 @@ TEST_F(HttpDownloadTest, ACallersBufferGetsAtMostItsLengthAndTheRequestHeadersAr
     // Compression asked for one request only: the next one goes without it.
     EXPECT_EQ(HttpGetData(client, "/b", buffer, &length, 0), 0);
     EXPECT_EQ(std::string(buffer, 1), "x");
-    HttpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
 }
 
 struct FaultCase {
@@ -219,9 +207,7 @@ TEST_F(HttpDownloadTest, FileDownloadsWriteChunksAndDecodeInPlace) {
     ExpectGet(script, "/chunks").Send(ChunkedResponse({std::string(10, 'x'), TextPattern(2000)}));
     ExpectGet(script, "/zipped", {"Accept-Encoding: gzip, deflate"})
         .Send(Response("200 OK", Compressed(kText), {"Content-Encoding: gzip"}));
-    ScriptedPeer peer(script);
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(script, kKeepAlive);
     ASSERT_EQ(HttpGetFile(client, path.c_str(), "/chunks", 0), 0) << HttpGetLastError();
     EXPECT_EQ(ReadFile(path), kChunkBody);
     ASSERT_EQ(HttpEnableCompression(client, TRUE), 0);
@@ -231,8 +217,7 @@ TEST_F(HttpDownloadTest, FileDownloadsWriteChunksAndDecodeInPlace) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator((folder / "").string()),
                             std::filesystem::directory_iterator()),
               1);
-    HttpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
 }
 
 TEST_F(HttpDownloadTest, ARestartContinuesAPartialAnswerAndRewritesAWholeOne) {
@@ -252,9 +237,7 @@ TEST_F(HttpDownloadTest, ARestartContinuesAPartialAnswerAndRewritesAWholeOne) {
     // connection; the range lasted for its request only.
     PeerScript next;
     ExpectGet(next, "/plain").Send(Response("200 OK", "p"));
-    ScriptedPeer peer({script, next});
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client({script, next}, kKeepAlive);
 
     WriteFile(path, whole.substr(0, 1000));
     ASSERT_EQ(HttpGetFile(client, path.c_str(), "/r", 1000), 0) << HttpGetLastError();
@@ -273,8 +256,7 @@ TEST_F(HttpDownloadTest, ARestartContinuesAPartialAnswerAndRewritesAWholeOne) {
     char buffer[2];
     DWORD length = sizeof buffer;
     EXPECT_EQ(HttpGetData(client, "/plain", buffer, &length, 0), 0) << HttpGetLastError();
-    HttpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
 }
 
 TEST_F(HttpDownloadTest, FailedFileDownloadsKeepOnlyWhatARestartContinues) {
@@ -354,11 +336,7 @@ TEST_F(HttpDownloadTest, LocalFileAndArgumentRules) {
             FailsWith(fileErrorResourceNotFound, HttpGetFile(client, refused.c_str(), "/f", 0)));
         EXPECT_FALSE(std::filesystem::exists(refused));
     });
-    PeerScript idle;
-    ScriptedPeer peer(idle);
-    HttpClient old =
-        ConnectTo(peer, {.options = HTTP_OPTION_KEEPALIVE, .version = HTTP_VERSION_09});
-    ASSERT_NE(old, INVALID_HTTP_CLIENT);
+    PeerClient old(PeerScript(), {.options = HTTP_OPTION_KEEPALIVE, .version = HTTP_VERSION_09});
     const std::string path = (folder / "x").string();
     EXPECT_TRUE(FailsWith(fileErrorOperationNotSupported, HttpGetFile(old, path.c_str(), "/f", 5)));
     EXPECT_TRUE(FailsWith(fileErrorInvalidResource, HttpGetFile(old, path.c_str(), "", 0)));
@@ -370,7 +348,6 @@ TEST_F(HttpDownloadTest, LocalFileAndArgumentRules) {
     EXPECT_TRUE(FailsWith(fileErrorInvalidProtocolVersion, HttpGetFileSize64(old, "/r", &size)));
     EXPECT_EQ(size, 0u);
     EXPECT_TRUE(FailsWith(fileErrorInvalidParameter, HttpGetFileSize64(old, "/r", nullptr)));
-    HttpDisconnect(old);
 }
 
 TEST(HttpDecoderTest, MemoryAndFileDecodersStandOnTheirOwn) {
@@ -417,9 +394,7 @@ TEST_F(HttpUploadTest, PutSendsTypeAndLengthAndTheNextRequestOpensANewConnection
                   {"Content-Type: application/octet-stream", "Content-Length: 4", "Host: "})
         .Expect("abc")
         .Send(Response("204 No Content", "", {}, false));
-    ScriptedPeer peer({first, second});
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client({first, second}, kKeepAlive);
     EXPECT_EQ(HttpPutData(client, "/up/notes.txt", "hello\n", 6), 0) << HttpGetLastError();
     EXPECT_EQ(HttpGetResultCode(client), 201);
     HttpTransferStatus status{};
@@ -427,8 +402,7 @@ TEST_F(HttpUploadTest, PutSendsTypeAndLengthAndTheNextRequestOpensANewConnection
     EXPECT_EQ(status.totalBytes, 6u);
     EXPECT_EQ(status.bytesCopied, 6u);
     EXPECT_EQ(HttpPutData(client, "/up/data", "abc\n", 4), 0) << HttpGetLastError();
-    HttpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
 }
 
 TEST_F(HttpUploadTest, PutFailuresComeFromTheFileOrTheFinalStatus) {
@@ -439,9 +413,7 @@ TEST_F(HttpUploadTest, PutFailuresComeFromTheFileOrTheFinalStatus) {
     refused.Expect("PUT /locked").Expect("Content-Type").Expect("Content-Length: 5");
     refused.Expect("Host").Expect(kUserAgentLine).Expect("").Expect("line");
     refused.Send(Response("403 Forbidden", "no"));
-    ScriptedPeer peer(refused);
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(refused, kKeepAlive);
     EXPECT_EQ(HttpPutFile(client, file.c_str(), "/locked"), -1);
     EXPECT_EQ(HttpGetResultCode(client), 403);
     EXPECT_TRUE(FailsWith(fileErrorFileNotFound,
@@ -450,8 +422,7 @@ TEST_F(HttpUploadTest, PutFailuresComeFromTheFileOrTheFinalStatus) {
                           HttpPutFile(client, (folder / "").string().c_str(), "/x")));
     EXPECT_TRUE(FailsWith(fileErrorInvalidParameter, HttpPutData(client, "/x", "a", 0)));
     EXPECT_TRUE(FailsWith(fileErrorInvalidResource, HttpPutData(client, nullptr, "a", 1)));
-    HttpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
 }
 
 TEST_F(HttpUploadTest, MultipartPostAnnouncesExactlyTheBytesItSends) {
@@ -470,9 +441,7 @@ TEST_F(HttpUploadTest, MultipartPostAnnouncesExactlyTheBytesItSends) {
         .Expect("0123456789")
         .Expect("------=_TL7210_")
         .Send(ChunkedResponse({"stored"}));
-    ScriptedPeer peer(script);
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(script, kKeepAlive);
     EXPECT_TRUE(FailsWith(fileErrorOptionNotSupported,
                           HttpPostFile(client, file.c_str(), "/upload", nullptr, 1)));
     ASSERT_EQ(HttpPostFile(client, file.c_str(), "/upload", nullptr, 0), 0) << HttpGetLastError();
@@ -480,11 +449,10 @@ TEST_F(HttpUploadTest, MultipartPostAnnouncesExactlyTheBytesItSends) {
     ASSERT_EQ(HttpGetTransferStatus(client, &status), 1);
     EXPECT_EQ(status.totalBytes, 10u);
     EXPECT_EQ(status.bytesCopied, 10u);
-    HttpDisconnect(client);
-    ASSERT_EQ(peer.Finish(), "");
+    ASSERT_EQ(client.Finish(), "");
 
     // Every line after the header block came with CR LF.
-    const std::vector<std::string> lines = peer.received();
+    const std::vector<std::string> lines = client.peer().received();
     std::size_t announced = 0;
     std::size_t headerEnd = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -520,9 +488,7 @@ TEST_F(HttpUploadTest, HeadGivesSizeAndTimeAndVerifyComparesSizes) {
             .Send(head);
     ExpectRequest(script, "DELETE /r HTTP/1.1", {"Host: "})
         .Send(Response("204 No Content", "", {}, false));
-    ScriptedPeer peer(script);
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(script, kKeepAlive);
     uint64_t size = 0;
     EXPECT_EQ(HttpGetFileSize64(client, "/r", &size), 200);
     EXPECT_EQ(size, 12345u);
@@ -537,8 +503,7 @@ TEST_F(HttpUploadTest, HeadGivesSizeAndTimeAndVerifyComparesSizes) {
                           HttpVerifyFile(client, (folder / "absent").string().c_str(), "/r", 0)));
     EXPECT_EQ(HttpVerifyFile(client, same.c_str(), "/r", 1), -1);
     EXPECT_EQ(HttpDeleteFile(client, "/r"), 204);
-    HttpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
 }
 
 // ---- Events of the loops ----
@@ -561,10 +526,8 @@ double SecondsSince(Clock::time_point start) {
 
 TEST_F(HttpUploadTest, AStallInTheBodyTimesOutWithItsEvent) {
     ScratchFolder folder{"httpx"};
-    ScriptedPeer peer(SlowBody(4000));
     EventWindow events;
-    HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_KEEPALIVE, .timeout = 1});
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(SlowBody(4000), {.options = HTTP_OPTION_KEEPALIVE, .timeout = 1});
     ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kCallEvents), 0);
     const auto start = Clock::now();
     EXPECT_TRUE(FailsWith(fileErrorOperationTimeout,
@@ -573,7 +536,6 @@ TEST_F(HttpUploadTest, AStallInTheBodyTimesOutWithItsEvent) {
     EXPECT_EQ(EventWindow::Of(HTTP_EVENT_TIMEOUT),
               std::vector<DWORD>{EventWindow::Word(fileErrorOperationTimeout, HTTP_EVENT_TIMEOUT)});
     EXPECT_FALSE(EventWindow::Of(HTTP_EVENT_PROGRESS).empty());
-    HttpDisconnect(client);
 }
 
 void CancelOnProgress(HttpClient client, DWORD, DWORD, void*) {
@@ -581,10 +543,8 @@ void CancelOnProgress(HttpClient client, DWORD, DWORD, void*) {
 }
 
 TEST_F(HttpUploadTest, ACancelFromAProgressHandlerEndsTheDownload) {
-    ScriptedPeer peer(SlowBody(4000));
     EventWindow events;
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(SlowBody(4000), kKeepAlive);
     ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kCallEvents), 0);
     ASSERT_EQ(HttpSetEventCallback(client, HTTP_EVENT_PROGRESS, &CancelOnProgress, nullptr), 0);
     HGLOBAL block = nullptr;
@@ -596,7 +556,6 @@ TEST_F(HttpUploadTest, ACancelFromAProgressHandlerEndsTheDownload) {
     EXPECT_EQ(block, nullptr);
     EXPECT_EQ(EventWindow::Of(HTTP_EVENT_CANCEL),
               std::vector<DWORD>{EventWindow::Word(fileErrorOperationCanceled, HTTP_EVENT_CANCEL)});
-    HttpDisconnect(client);
 }
 
 // A handler that tries to start another download of the same client.
@@ -611,9 +570,7 @@ void DownloadAgainOnProgress(HttpClient client, DWORD, DWORD, void* result) {
 TEST_F(HttpUploadTest, ADownloadToMemoryCannotBeStartedFromInsideAnother) {
     PeerScript script;
     script.Expect("GET /first").Send(Response("200 OK", TextPattern(100)));
-    ScriptedPeer peer(script);
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(script, kKeepAlive);
     DWORD nested = 0;
     ASSERT_EQ(HttpSetEventCallback(client, HTTP_EVENT_PROGRESS, &DownloadAgainOnProgress, &nested),
               0);
@@ -622,7 +579,6 @@ TEST_F(HttpUploadTest, ADownloadToMemoryCannotBeStartedFromInsideAnother) {
     ASSERT_EQ(HttpGetData(client, "/first", &block, &length, 0), 0);
     EXPECT_EQ(TakeBlock(block, length), TextPattern(100));
     EXPECT_EQ(nested, MakeErrorCode(fileErrorOperationInProgress));
-    HttpDisconnect(client);
 }
 
 TEST_F(HttpUploadTest, ProgressComesAtTheStartAndTheEndAndNotMoreThanEvery250ms) {
@@ -631,10 +587,8 @@ TEST_F(HttpUploadTest, ProgressComesAtTheStartAndTheEndAndNotMoreThanEvery250ms)
     script.Expect("GET /p").Send("HTTP/1.1 200 OK\r\nContent-Length: 300000\r\n\r\n");
     for (std::size_t at = 0; at < body.size(); at += 30000)
         script.SendAfter(100, body.substr(at, 30000));
-    ScriptedPeer peer(script);
     EventWindow events;
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(script, kKeepAlive);
     ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kCallEvents), 0);
     HGLOBAL block = nullptr;
     DWORD length = 0;
@@ -645,7 +599,6 @@ TEST_F(HttpUploadTest, ProgressComesAtTheStartAndTheEndAndNotMoreThanEvery250ms)
     const std::size_t progress = EventWindow::Of(HTTP_EVENT_PROGRESS).size();
     EXPECT_GE(progress, 3u);  // start, at least one in between, end
     EXPECT_LE(progress, static_cast<std::size_t>(took / 0.25) + 3);
-    HttpDisconnect(client);
 }
 
 }  // namespace
