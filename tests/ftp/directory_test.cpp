@@ -47,8 +47,7 @@ TEST_F(DirectoryTest, UnixListingReadsThroughTheCursorAndRestoresTheType) {
                            "this line is no listing entry\r\n"
                            "-rw-r--r--    1 bob      users  5000000000 Jan 02  2020 big.iso\r\n",
                 .chunk = 37});  // lines split across reads
-    PeerSession session(Listing(data, "LIST pub"), Passive());
-    const FtpClient client = session.client();
+    PeerSession client(Listing(data, "LIST pub"), Passive());
 
     ASSERT_EQ(FtpOpenDirectory(client, "pub"), 150) << std::hex << FtpGetLastError();
     std::vector<FtpDirectoryEntry> entries = ReadAll(client);
@@ -76,7 +75,7 @@ TEST_F(DirectoryTest, UnixListingReadsThroughTheCursorAndRestoresTheType) {
 
     EXPECT_EQ(FtpCloseDirectory(client), 226);
     EXPECT_EQ(FtpCloseDirectory(client), 0);  // nothing open any more
-    EXPECT_EQ(session.Finish(), "TYPE A|PASV|LIST pub|TYPE I");
+    EXPECT_EQ(client.Finish(), "TYPE A|PASV|LIST pub|TYPE I");
 }
 
 TEST_F(DirectoryTest, ThousandsOfEntriesInSmallPiecesAllArrive) {
@@ -88,16 +87,16 @@ TEST_F(DirectoryTest, ThousandsOfEntriesInSmallPiecesAllArrive) {
     }
     DataPeer data;
     data.Serve({.payload = lines, .chunk = 1001});
-    PeerSession session(Listing(data, "LIST"), Passive());
+    PeerSession client(Listing(data, "LIST"), Passive());
 
-    std::vector<FtpDirectoryEntry> entries = ListAll(session.client(), nullptr);
+    std::vector<FtpDirectoryEntry> entries = ListAll(client, nullptr);
     ASSERT_EQ(entries.size(), static_cast<std::size_t>(kCount));
     for (int i = 0; i < kCount; ++i) {
         // Not a link: " -> " belongs to the name.
         ASSERT_EQ(entries[i].name, "file " + std::to_string(i) + " -> x.txt");
         ASSERT_EQ(entries[i].size, static_cast<std::uint64_t>(i));
     }
-    EXPECT_EQ(session.Finish(), "TYPE A|PASV|LIST|TYPE I");
+    EXPECT_EQ(client.Finish(), "TYPE A|PASV|LIST|TYPE I");
 }
 
 // ---- A layout chosen by SYST, and lines the line buffer must survive ---------------------
@@ -123,10 +122,10 @@ TEST_P(LayoutTest, ReadsThroughTheCursor) {
     const Layout& layout = GetParam();
     DataPeer data;
     data.Serve({.payload = layout.lines, .chunk = layout.chunk});
-    PeerSession session(Listing(data, "LIST"), Passive(layout.syst));
-    EXPECT_EQ(Names(ListAll(session.client(), nullptr)), layout.names);
-    EXPECT_EQ(FtpGetDirectoryFormat(session.client()), layout.format);
-    EXPECT_EQ(session.Finish(), "TYPE A|PASV|LIST|TYPE I");
+    PeerSession client(Listing(data, "LIST"), Passive(layout.syst));
+    EXPECT_EQ(Names(ListAll(client, nullptr)), layout.names);
+    EXPECT_EQ(FtpGetDirectoryFormat(client), layout.format);
+    EXPECT_EQ(client.Finish(), "TYPE A|PASV|LIST|TYPE I");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -151,8 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(DirectoryTest, EmptyListingIsDirectoryEmptyAndNothingOpenIsEndOfDirectory) {
     DataPeer data;
     data.Serve({.payload = "total 0\r\n"});
-    PeerSession session(Listing(data, "LIST empty"), Passive());
-    const FtpClient client = session.client();
+    PeerSession client(Listing(data, "LIST empty"), Passive());
 
     FtpDirectoryEntry record{};
     EXPECT_TRUE(
@@ -162,7 +160,7 @@ TEST_F(DirectoryTest, EmptyListingIsDirectoryEmptyAndNothingOpenIsEndOfDirectory
     ASSERT_EQ(FtpOpenDirectory(client, "empty"), 150);
     EXPECT_TRUE(FailsWith(fileErrorDirectoryEmpty, FtpGetFirstEntry(client, &record), 0));
     EXPECT_EQ(FtpCloseDirectory(client), 226);
-    EXPECT_EQ(session.Finish(), "TYPE A|PASV|LIST empty|TYPE I");
+    EXPECT_EQ(client.Finish(), "TYPE A|PASV|LIST empty|TYPE I");
 }
 
 TEST_F(DirectoryTest, RefusedListingClosesTheDataConnectionAndRestoresTheType) {
@@ -177,28 +175,26 @@ TEST_F(DirectoryTest, RefusedListingClosesTheDataConnectionAndRestoresTheType) {
         .Reply("NLST", "226 Nothing to send.\r\n")  // positive, yet no transfer
         .Reply("TYPE I", "200 Binary\r\n")
         .Reply("NOOP", "200 ok\r\n");
-    PeerSession session(script, Passive());
-    const FtpClient client = session.client();
+    PeerSession client(script, Passive());
 
     EXPECT_TRUE(
         FailsWith(fileErrorAccessDenied, FtpOpenDirectory(client, "missing")));  // the 550, kept
     EXPECT_TRUE(FailsWith(fileErrorConnectionOpen, FtpOpenFileList(client, nullptr, TRUE)));
     EXPECT_EQ(FtpCloseDirectory(client), 0);
     EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);  // the channel is free again
-    session.Finish();
+    client.Finish();
 }
 
 TEST_F(DirectoryTest, SecondOpenWhileListingIsRefused) {
     DataPeer data;
     data.Serve({.payload = "-rw-r--r-- 1 a b 1 Jan 02 2020 one\r\n"});
-    PeerSession session(Listing(data, "LIST"), Passive());
-    const FtpClient client = session.client();
+    PeerSession client(Listing(data, "LIST"), Passive());
 
     ASSERT_EQ(FtpOpenDirectory(client, nullptr), 150);
     EXPECT_TRUE(FailsWith(fileErrorConnectionOpen, FtpOpenDirectory(client, nullptr)));
     EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), -1);  // the listing owns the channel
     EXPECT_EQ(FtpCloseDirectory(client), 226);           // closed before reading
-    EXPECT_EQ(session.Finish(), "TYPE A|PASV|LIST|TYPE I");
+    EXPECT_EQ(client.Finish(), "TYPE A|PASV|LIST|TYPE I");
 }
 
 // ---- Name-only listings and the listing as one text --------------------------------------
@@ -208,8 +204,7 @@ TEST_F(DirectoryTest, FileListGivesCrLfLinesAndNameOnlyEntries) {
     names.Serve({.payload = "a.txt\nmy file.txt\r\nsub\r\n"});
     DataPeer cut;
     cut.Serve({.payload = std::string(20000, 'y') + "\r\n"});
-    PeerSession session(Listing(cut, "LIST", Listing(names, "NLST pub")), Passive());
-    const FtpClient client = session.client();
+    PeerSession client(Listing(cut, "LIST", Listing(names, "NLST pub")), Passive());
 
     char buffer[64];
     ASSERT_EQ(FtpGetFileList(client, "pub", TRUE, buffer, sizeof buffer), 25)
@@ -224,17 +219,17 @@ TEST_F(DirectoryTest, FileListGivesCrLfLinesAndNameOnlyEntries) {
         FailsWith(fileErrorInvalidParameter, FtpGetFileList(client, nullptr, FALSE, nullptr, 10)));
     EXPECT_TRUE(
         FailsWith(fileErrorBufferTooSmall, FtpGetFileList(client, nullptr, FALSE, buffer, 1)));
-    EXPECT_EQ(session.Finish(), "TYPE A|PASV|NLST pub|TYPE I|TYPE A|PASV|LIST|TYPE I");
+    EXPECT_EQ(client.Finish(), "TYPE A|PASV|NLST pub|TYPE I|TYPE A|PASV|LIST|TYPE I");
 }
 
 TEST_F(DirectoryTest, NameOnlyListingThroughTheCursorKeepsTheFirstWord) {
     DataPeer data;
     data.Serve({.payload = "total.txt\r\nmy file.txt\r\n"});
-    PeerSession session(Listing(data, "NLST"), Passive());
-    ASSERT_EQ(FtpOpenFileList(session.client(), nullptr, TRUE), 150);
-    EXPECT_EQ(Names(ReadAll(session.client())), "total.txt|my");
-    EXPECT_EQ(FtpCloseDirectory(session.client()), 226);
-    EXPECT_EQ(session.Finish(), "TYPE A|PASV|NLST|TYPE I");
+    PeerSession client(Listing(data, "NLST"), Passive());
+    ASSERT_EQ(FtpOpenFileList(client, nullptr, TRUE), 150);
+    EXPECT_EQ(Names(ReadAll(client)), "total.txt|my");
+    EXPECT_EQ(FtpCloseDirectory(client), 226);
+    EXPECT_EQ(client.Finish(), "TYPE A|PASV|NLST|TYPE I");
 }
 
 using testsupport::DataPlan;
@@ -316,11 +311,11 @@ TEST_F(MultipleFilesTest, DownloadsEveryFileOfTheListingAndSkipsDirectoriesAndLi
     AddDownload(script, data[1], "a.bin", first.size());
     AddDownload(script, data[2], "sp ace \xC3\xA9.bin", odd.size());
     AddChangeDirectory(script, "/home/bob", "/home/bob");
-    PeerSession session(script, PassiveSetup());
+    PeerSession client(script, PassiveSetup());
 
     // A local directory that ends in its separator gets no second one.
     const std::string local = dir_.string() + "/";
-    ASSERT_EQ(FtpGetMultipleFiles(session.client(), local.c_str(), "pub", "*.bin"), 0)
+    ASSERT_EQ(FtpGetMultipleFiles(client, local.c_str(), "pub", "*.bin"), 0)
         << std::hex << FtpGetLastError();
     EXPECT_EQ(FtpGetLastError(), 0u);
     EXPECT_EQ(ReadFile(dir_ / "a.bin"), first);
@@ -328,7 +323,7 @@ TEST_F(MultipleFilesTest, DownloadsEveryFileOfTheListingAndSkipsDirectoriesAndLi
     EXPECT_FALSE(fs::exists(dir_ / "sub"));
     EXPECT_FALSE(fs::exists(dir_ / "link"));
     EXPECT_FALSE(fs::exists(dir_.parent_path() / "escape.bin"));
-    EXPECT_EQ(session.Finish(),
+    EXPECT_EQ(client.Finish(),
               "PWD|CWD pub|PWD|TYPE A|PASV|LIST *.bin|TYPE I|SIZE a.bin|PASV|RETR a.bin|"
               "SIZE sp ace \xC3\xA9.bin|PASV|RETR sp ace \xC3\xA9.bin|CWD /home/bob|PWD");
 }
@@ -347,15 +342,15 @@ TEST_F(MultipleFilesTest, TheFirstFailingFileEndsTheRunAndKeepsWhatCameBefore) {
         .Reply("PASV", data[2].PasvReply())
         .Reply("RETR two.bin", "550 Permission denied.\r\n");
     AddChangeDirectory(script, "/home/bob", "/home/bob");
-    PeerSession session(script, PassiveSetup());
+    PeerSession client(script, PassiveSetup());
 
     EXPECT_TRUE(FailsWith(fileErrorAccessDenied,
-                          FtpGetMultipleFiles(session.client(), dir_.c_str(), "pub", nullptr)));
+                          FtpGetMultipleFiles(client, dir_.c_str(), "pub", nullptr)));
     EXPECT_EQ(ReadFile(dir_ / "one.bin"), "111");
     EXPECT_FALSE(fs::exists(dir_ / "two.bin"));
     EXPECT_FALSE(fs::exists(dir_ / "three.bin"));
     // The directory is changed back, and the failure survives that.
-    EXPECT_EQ(session.Finish(),
+    EXPECT_EQ(client.Finish(),
               "PWD|CWD pub|PWD|TYPE A|PASV|LIST|TYPE I|SIZE one.bin|PASV|"
               "RETR one.bin|SIZE two.bin|PASV|RETR two.bin|CWD /home/bob|PWD");
 }
@@ -371,18 +366,18 @@ TEST_F(MultipleFilesTest, ACancelInTheFirstFileEndsTheRun) {
         .Reply("RETR big.bin", "150 Opening\r\n")
         .SendAfter(200, "426 Failure writing network stream.\r\n")
         .Reply("NOOP", "200 NOOP ok.\r\n");
-    PeerSession session(script, PassiveSetup());
+    PeerSession client(script, PassiveSetup());
     // Cancels are accepted from any thread.
-    std::thread canceller([client = session.client()] {
+    std::thread canceller([client = FtpClient(client)] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         FtpCancel(client);
     });
     EXPECT_TRUE(FailsWith(fileErrorOperationCanceled,
-                          FtpGetMultipleFiles(session.client(), dir_.c_str(), nullptr, nullptr)));
+                          FtpGetMultipleFiles(client, dir_.c_str(), nullptr, nullptr)));
     canceller.join();
     EXPECT_LT(fs::file_size(dir_ / "big.bin"), 2000000u);
     EXPECT_FALSE(fs::exists(dir_ / "next.bin"));
-    EXPECT_EQ(session.Finish(), "TYPE A|PASV|LIST|TYPE I|SIZE big.bin|PASV|RETR big.bin|NOOP");
+    EXPECT_EQ(client.Finish(), "TYPE A|PASV|LIST|TYPE I|SIZE big.bin|PASV|RETR big.bin|NOOP");
 }
 
 TEST_F(MultipleFilesTest, AListingWithoutEntriesIsAnEmptyDirectory) {
@@ -392,11 +387,11 @@ TEST_F(MultipleFilesTest, AListingWithoutEntriesIsAnEmptyDirectory) {
     AddEnterPub(script);
     script = Listing(data[0], "LIST *.none", std::move(script));
     AddChangeDirectory(script, "/home/bob", "/home/bob");
-    PeerSession session(script, PassiveSetup());
+    PeerSession client(script, PassiveSetup());
 
-    EXPECT_TRUE(FailsWith(fileErrorDirectoryEmpty,
-                          FtpGetMultipleFiles(session.client(), "", "pub", "*.none")));
-    EXPECT_EQ(session.Finish(), "PWD|CWD pub|PWD|TYPE A|PASV|LIST *.none|TYPE I|CWD /home/bob|PWD");
+    EXPECT_TRUE(
+        FailsWith(fileErrorDirectoryEmpty, FtpGetMultipleFiles(client, "", "pub", "*.none")));
+    EXPECT_EQ(client.Finish(), "PWD|CWD pub|PWD|TYPE A|PASV|LIST *.none|TYPE I|CWD /home/bob|PWD");
 }
 
 // ---- Uploads ----------------------------------------------------------------------
@@ -417,16 +412,15 @@ TEST_F(MultipleFilesTest, UploadsTheMatchingFilesInNameOrderAndSkipsFolders) {
     AddUpload(script, data[0], "a.bin");
     AddUpload(script, data[1], "b.BIN");
     AddChangeDirectory(script, "/home/bob", "/home/bob");
-    PeerSession session(script, PassiveSetup());
+    PeerSession client(script, PassiveSetup());
 
-    EXPECT_EQ(FtpPutMultipleFiles(session.client(), dir_.c_str(), "pub", "*.bin"), 0)
+    EXPECT_EQ(FtpPutMultipleFiles(client, dir_.c_str(), "pub", "*.bin"), 0)
         << std::hex << FtpGetLastError();
     data[0].Join();
     data[1].Join();
     EXPECT_TRUE(data[0].received() == many);
     EXPECT_TRUE(data[1].received() == bee);
-    EXPECT_EQ(session.Finish(),
-              "PWD|CWD pub|PWD|PASV|STOR a.bin|PASV|STOR b.BIN|CWD /home/bob|PWD");
+    EXPECT_EQ(client.Finish(), "PWD|CWD pub|PWD|PASV|STOR a.bin|PASV|STOR b.BIN|CWD /home/bob|PWD");
 }
 
 // ---- Local masks --------------------------------------------------------------------

@@ -65,6 +65,7 @@ class PeerSession {
     PeerSession& operator=(const PeerSession&) = delete;
 
     FtpClient client() const { return client_; }
+    operator FtpClient() const { return client_; }
     // Disconnects, checks that the peer played its whole script, and returns
     // the commands it received between the login and QUIT, joined with '|'.
     std::string Finish();

@@ -129,8 +129,7 @@ TEST_F(MlsdSessionTest, OfferedMlstListsByFactsSkippingDirectoriesAndBrokenLines
                                "this line has no facts\r\n"
                                "type=OS.unix=slink:/pub/two;unix.mode=0777; ln\r\n",
                     .chunk = 29});
-        PeerSession session(Listing(data, "MLSD pub"), Passive(kUnixSyst, kMlstFeat));
-        const FtpClient client = session.client();
+        PeerSession client(Listing(data, "MLSD pub"), Passive(kUnixSyst, kMlstFeat));
         if (byFormat) {
             ASSERT_EQ(FtpSetDirectoryFormat(client, FTP_DIRECTORY_MLSD), 0);
         } else {
@@ -154,7 +153,7 @@ TEST_F(MlsdSessionTest, OfferedMlstListsByFactsSkippingDirectoriesAndBrokenLines
         // A listing by facts leaves the detected layout alone.
         EXPECT_EQ(FtpGetDirectoryFormat(client),
                   byFormat ? FTP_DIRECTORY_MLSD : FTP_DIRECTORY_AUTO);
-        EXPECT_EQ(session.Finish(), "TYPE A|PASV|MLSD pub|TYPE I");
+        EXPECT_EQ(client.Finish(), "TYPE A|PASV|MLSD pub|TYPE I");
     }
 }
 
@@ -190,8 +189,7 @@ TEST_P(ListingChoice, ListIsKeptUnlessFactsAreAskedForAndPossible) {
     } else {
         script = Listing(data, listing);
     }
-    PeerSession session(std::move(script), Passive(kUnixSyst, c.offered ? kMlstFeat : kNoFeatures));
-    const FtpClient client = session.client();
+    PeerSession client(std::move(script), Passive(kUnixSyst, c.offered ? kMlstFeat : kNoFeatures));
     FtpSetListingFacts(client, c.prefer ? TRUE : FALSE);
     if (c.chosenFormat != FTP_DIRECTORY_AUTO) {
         ASSERT_EQ(FtpSetDirectoryFormat(client, c.chosenFormat), 0);
@@ -206,7 +204,7 @@ TEST_P(ListingChoice, ListIsKeptUnlessFactsAreAskedForAndPossible) {
         expected =
             "TYPE A|PASV|MLSD " + std::string(c.path) + "|PASV|" + listing + "|TYPE I|" + expected;
     }
-    EXPECT_EQ(session.Finish(), expected);
+    EXPECT_EQ(client.Finish(), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -120,7 +120,6 @@ class FtpTransferTest : public ::testing::Test {
         events.client = client;
         return client;
     }
-    FtpClient Watch(const PeerSession& session) { return Watch(session.client()); }
 
     HWND window_ = nullptr;
     ScratchFolder dir_{"ft-transfer"};
@@ -135,9 +134,8 @@ TEST_F(FtpTransferTest, PassiveDownloadIsByteExactWithPacedProgressEndingAtFull)
         .Reply("PASV", data.PasvReply())
         .Reply("RETR data.bin", "150 Opening BINARY mode data connection\r\n")
         .Send("226 Transfer complete\r\n");
-    PeerSession session(script, Setup());
-    const FtpClient client = Watch(session);
-    ASSERT_NE(client, INVALID_CLIENT);
+    PeerSession client(script, Setup());
+    Watch(client);
 
     ASSERT_EQ(NetTraceOn((dir_ / "trace.txt").c_str(), NET_TRACE_INFO), 1);
     auto start = Clock::now();
@@ -165,7 +163,7 @@ TEST_F(FtpTransferTest, PassiveDownloadIsByteExactWithPacedProgressEndingAtFull)
     EXPECT_EQ(status.bytesCopied, payload.size());
     EXPECT_STREQ(status.remoteFile, "data.bin");
     data.Join();
-    session.Finish();
+    client.Finish();
 }
 
 TEST_F(FtpTransferTest, ActiveUploadOffersAPortOfTheRangeAndDeliversEveryByte) {
@@ -179,9 +177,8 @@ TEST_F(FtpTransferTest, ActiveUploadOffersAPortOfTheRangeAndDeliversEveryByte) {
         })
         .Reply("STOR up.bin", "150 Ok to send data\r\n")
         .Send("226 Transfer complete\r\n");
-    PeerSession session(script, Setup(5, false));
-    const FtpClient client = Watch(session);
-    ASSERT_NE(client, INVALID_CLIENT);
+    PeerSession client(script, Setup(5, false));
+    Watch(client);
     // A range under 10 ports starts at its low end: 31000 is 121 * 256 + 24.
     // (Below the system's ephemeral ports, so that no other connection of the
     // suite holds it.)
@@ -194,7 +191,7 @@ TEST_F(FtpTransferTest, ActiveUploadOffersAPortOfTheRangeAndDeliversEveryByte) {
               "Closed -> Listening|Listening -> Open|Open -> Closed|");
     data.Join();
     EXPECT_EQ(data.received(), payload);
-    session.Finish();
+    client.Finish();
 }
 
 TEST_F(FtpTransferTest, RestartBeyondFourGibibytesSendsTheFullOffset) {
@@ -209,9 +206,8 @@ TEST_F(FtpTransferTest, RestartBeyondFourGibibytesSendsTheFullOffset) {
         .Reply("REST 5000000123", "350 Restarting at 5000000123\r\n")
         .Reply("RETR huge.bin", "150 Opening\r\n")
         .Send("226 Done\r\n");
-    PeerSession session(script, Setup());
-    const FtpClient client = Watch(session);
-    ASSERT_NE(client, INVALID_CLIENT);
+    PeerSession client(script, Setup());
+    Watch(client);
     ASSERT_EQ(FtpGetFile(client, (dir_ / "huge.bin").c_str(), "huge.bin", 0, kOffset), 0)
         << std::hex << FtpGetLastError();
     EXPECT_EQ(events.progress.back().copied, kOffset + 4);
@@ -226,7 +222,7 @@ TEST_F(FtpTransferTest, RestartBeyondFourGibibytesSendsTheFullOffset) {
     FtpTransferStatus status{};
     FtpGetTransferStatus(client, &status);
     EXPECT_EQ(status.bytesCopied, 4u);
-    session.Finish();
+    client.Finish();
 }
 
 // A download the server refuses (its REST or its RETR) fails with the mapped
@@ -259,9 +255,8 @@ TEST_F(FtpTransferTest, RefusedDownloadLeavesTheLocalFileAndTheSessionAlone) {
             .Reply("PASV", data.PasvReply())
             .Reply(refusal.refusedCommand, refusal.refusal)
             .Reply("NOOP", "200 ok\r\n");
-        PeerSession session(script, Setup());
-        const FtpClient client = Watch(session);
-        ASSERT_NE(client, INVALID_CLIENT);
+        PeerSession client(script, Setup());
+        Watch(client);
         EXPECT_TRUE(FailsWith(refusal.error, FtpGetFile(client, local.c_str(), refusal.remote, 0,
                                                         refusal.restartOffset)));
         EXPECT_EQ(FtpGetResultCode(client), std::atoi(refusal.refusal));
@@ -269,7 +264,7 @@ TEST_F(FtpTransferTest, RefusedDownloadLeavesTheLocalFileAndTheSessionAlone) {
         EXPECT_FALSE(fs::exists(dir_ / refusal.remote));
         EXPECT_EQ(events.getFile, 0);
         EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
-        session.Finish();
+        client.Finish();
     }
 }
 
@@ -280,16 +275,15 @@ TEST_F(FtpTransferTest, RestartBeyondTheLocalEndIsRefusedBeforeAnyCommand) {
     WriteFile(local, "0123456789");
     PeerScript script;
     script.Reply("NOOP", "200 ok\r\n");
-    PeerSession session(script, Setup());
-    const FtpClient client = Watch(session);
-    ASSERT_NE(client, INVALID_CLIENT);
+    PeerSession client(script, Setup());
+    Watch(client);
     EXPECT_TRUE(
         FailsWith(fileErrorRestartBeyondEnd, FtpGetFile(client, local.c_str(), "r.bin", 0, 11)));
     EXPECT_TRUE(FailsWith(fileErrorFileNotFound,
                           FtpGetFile(client, (dir_ / "none").c_str(), "r.bin", 0, 1)));
     EXPECT_EQ(ReadFile(local), "0123456789");
     EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
-    session.Finish();
+    client.Finish();
 }
 
 // A data connection that stalls, drops or is cancelled from the progress
@@ -334,9 +328,8 @@ TEST_F(FtpTransferTest, DataConnectionFaultsEndTheTransferAndTheSessionGoesOn) {
             .Reply("RETR f.bin", "150 Opening\r\n");
         if (*f.lateReply) script.SendAfter(300, f.lateReply);
         script.Reply("NOOP", "200 ok\r\n").Reply("NOOP", "200 ok\r\n");  // the engine's, ours
-        PeerSession session(script, Setup(f.timeout));
-        const FtpClient client = Watch(session);
-        ASSERT_NE(client, INVALID_CLIENT);
+        PeerSession client(script, Setup(f.timeout));
+        Watch(client);
         events.cancelOnProgress = f.chunkDelayMs > 0;
         const auto start = Clock::now();
         EXPECT_TRUE(
@@ -356,7 +349,7 @@ TEST_F(FtpTransferTest, DataConnectionFaultsEndTheTransferAndTheSessionGoesOn) {
         EXPECT_TRUE(kept == payload.substr(0, kept.size()));
         events.cancelOnProgress = false;
         EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
-        session.Finish();
+        client.Finish();
     }
 }
 
@@ -435,9 +428,8 @@ TEST_F(FtpTransferTest, MemoryDownloadHandsOverABlockOfExactlyTheReceivedSize) {
         .Reply("PASV", second.PasvReply())
         .Reply("RETR m.bin", "150 Opening\r\n")
         .Send("226 Done\r\n");
-    PeerSession session(script, Setup());
-    const FtpClient client = Watch(session);
-    ASSERT_NE(client, INVALID_CLIENT);
+    PeerSession client(script, Setup());
+    Watch(client);
 
     HGLOBAL block = nullptr;
     DWORD length = 0;
@@ -455,7 +447,7 @@ TEST_F(FtpTransferTest, MemoryDownloadHandsOverABlockOfExactlyTheReceivedSize) {
     ASSERT_EQ(FtpGetData(client, "m.bin", buffer, &length), 0);
     EXPECT_EQ(length, sizeof buffer);
     EXPECT_EQ(std::string(buffer, sizeof buffer), payload.substr(0, sizeof buffer));
-    session.Finish();
+    client.Finish();
 }
 
 TEST_F(FtpTransferTest, AsciiReadGivesOneLocalLinePerCallAcrossChunkBoundaries) {
@@ -467,9 +459,8 @@ TEST_F(FtpTransferTest, AsciiReadGivesOneLocalLinePerCallAcrossChunkBoundaries) 
         .Reply("PASV", data.PasvReply())
         .Reply("RETR notes.txt", "150 Opening ASCII\r\n")
         .Send("226 Done\r\n");
-    PeerSession session(script, Setup());
-    const FtpClient client = Watch(session);
-    ASSERT_NE(client, INVALID_CLIENT);
+    PeerSession client(script, Setup());
+    Watch(client);
     ASSERT_EQ(FtpBeginTransfer(client, "notes.txt", FTP_MODE_RETRIEVE, 0), 150);
     std::vector<std::string> lines;
     char buffer[64];
@@ -482,7 +473,7 @@ TEST_F(FtpTransferTest, AsciiReadGivesOneLocalLinePerCallAcrossChunkBoundaries) 
     EXPECT_TRUE(FailsWith(fileErrorEndOfData, FtpRead(client, buffer, sizeof buffer), 0));
     EXPECT_TRUE(FailsWith(fileErrorDataReadOnly, FtpWrite(client, "x", 1)));
     EXPECT_EQ(FtpEndTransfer(client), 226);
-    session.Finish();
+    client.Finish();
 }
 
 TEST_F(FtpTransferTest, Ipv6UsesExtendedPassiveAndActiveCommands) {
@@ -526,9 +517,8 @@ TEST_F(FtpTransferTest, OnlyOneDataConnectionAtATime) {
     script.Reply("PASV", data.PasvReply())
         .Reply("RETR one.bin", "150 Opening\r\n")
         .Send("226 Done\r\n");
-    PeerSession session(script, Setup());
-    const FtpClient client = Watch(session);
-    ASSERT_NE(client, INVALID_CLIENT);
+    PeerSession client(script, Setup());
+    Watch(client);
     ASSERT_EQ(FtpBeginTransfer(client, "one.bin", FTP_MODE_RETRIEVE, 0), 150);
     EXPECT_TRUE(
         FailsWith(fileErrorConnectionOpen, FtpGetFile(client, (dir_ / "x").c_str(), "x", 0, 0)));
@@ -538,7 +528,7 @@ TEST_F(FtpTransferTest, OnlyOneDataConnectionAtATime) {
     EXPECT_EQ(FtpRead(client, buffer, sizeof buffer), 3);
     EXPECT_EQ(FtpEndTransfer(client), 226);
     EXPECT_TRUE(FailsWith(fileErrorConnectionClosed, FtpEndTransfer(client)));
-    session.Finish();
+    client.Finish();
 }
 
 class FtpDownloadIntegrityTest : public EngineTest {
@@ -588,10 +578,9 @@ TEST_F(FtpDownloadIntegrityTest, ExistingFileIsReplacedOnlyByACompleteDownload) 
             .SendAfter(200, c.finalReply);
         // After a failed transfer the client checks the control connection.
         if (c.drop) script.Reply("NOOP", "200 ok\r\n");
-        PeerSession session(
-            script, {kUnixSyst, Features({"SIZE"}), FTP_OPTION_NOAUTH | FTP_OPTION_PASSIVE});
-        ASSERT_NE(session.client(), INVALID_CLIENT);
-        const int result = FtpGetFile(session.client(), local.c_str(), "f.bin", 0, 0);
+        PeerSession client(script,
+                           {kUnixSyst, Features({"SIZE"}), FTP_OPTION_NOAUTH | FTP_OPTION_PASSIVE});
+        const int result = FtpGetFile(client, local.c_str(), "f.bin", 0, 0);
         const std::string expected = c.error == 0 ? payload.substr(0, c.sent) : old;
         if (c.error == 0) {
             EXPECT_EQ(result, 0);
@@ -604,7 +593,7 @@ TEST_F(FtpDownloadIntegrityTest, ExistingFileIsReplacedOnlyByACompleteDownload) 
         EXPECT_EQ(info.st_mode & 0777, 0640u);
         // Nothing is left beside it.
         EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 1);
-        session.Finish();
+        client.Finish();
     }
 }
 
