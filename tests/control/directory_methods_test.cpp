@@ -198,8 +198,7 @@ TEST_F(DirectoryMethods, FileListFillsTextsAndByteArrays) {
     ListingCommands(script, third, "LIST");
     Start(script);
 
-    VARIANT text;
-    VariantInit(&text);
+    VARIANT text{};
     VARIANT nameOnly = I4(fileListNameOnly);
     EXPECT_EQ(Run(&CFileTransfer::GetFileList, TextVariant("pub"), &text, nullptr, &nameOnly), 0);
     ASSERT_EQ(text.vt, VT_BSTR);
@@ -212,8 +211,7 @@ TEST_F(DirectoryMethods, FileListFillsTextsAndByteArrays) {
     VariantClear(&text);
 
     // A byte array takes what fits, the rest of the listing is dropped.
-    VARIANT bytes;
-    VariantInit(&bytes);
+    VARIANT bytes{};
     bytes.vt = VT_ARRAY | VT_UI1;
     bytes.parray = SafeArrayCreateVector(VT_UI1, 0, 8);
     EXPECT_EQ(Run(&CFileTransfer::GetFileList, nullptr, &bytes, nullptr, nullptr), 0);
@@ -225,8 +223,7 @@ TEST_F(DirectoryMethods, FileListFillsTextsAndByteArrays) {
 
     // A reference to an array not made yet gets one of the listing's length.
     SAFEARRAY* made = nullptr;
-    VARIANT reference;
-    VariantInit(&reference);
+    VARIANT reference{};
     reference.vt = VT_BYREF | VT_ARRAY | VT_UI1;
     reference.pparray = &made;
     VARIANT hundred = I4(100);
@@ -263,16 +260,14 @@ TEST_F(DirectoryMethods, FileInformationMethodsFillTheirOutputs) {
     EXPECT_EQ(Run(&CFileTransfer::GetDirectory, const_cast<VARIANT*>(path.get())), 0);
     EXPECT_EQ(Utf8FromBstr(path.get()->bstrVal), "/home/bob/docs");
 
-    VARIANT size;
-    VariantInit(&size);
+    VARIANT size{};
     EXPECT_EQ(Run(&CFileTransfer::GetFileSize, TextVariant("a.txt"), &size), 0);
     EXPECT_EQ(size.vt, VT_I4);
     EXPECT_EQ(static_cast<DWORD>(size.lVal), 705032705u);  // the low 32 bits
 
     // Text outputs take a text (or a reference to one).
     BSTR text = SysAllocString(u"");
-    VARIANT date;
-    VariantInit(&date);
+    VARIANT date{};
     date.vt = VT_BYREF | VT_BSTR;
     date.pbstrVal = &text;
     EXPECT_EQ(Run(&CFileTransfer::GetFileTime, TextVariant("a.txt"), &date), 0);
@@ -289,8 +284,7 @@ TEST_F(DirectoryMethods, FileInformationMethodsFillTheirOutputs) {
     // MLST dates are UTC; the status passes them on as given.
     EXPECT_EQ(status.Summary(), " 14 2024-06-15 10:00:00 1001:1002 416 file");
 
-    VARIANT perms;
-    VariantInit(&perms);
+    VARIANT perms{};
     EXPECT_EQ(Run(&CFileTransfer::GetFilePermissions, TextVariant("a.txt"), &perms), 0);
     EXPECT_EQ(perms.lVal, 0640);
 
