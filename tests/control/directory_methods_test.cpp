@@ -80,8 +80,7 @@ class DirectoryMethods : public SessionTest {
 
 TEST_F(DirectoryMethods, ParsedListingReadsEntriesUntilTheEnd) {
     ScopedEnv zone("TZ", "UTC");
-    DataPeer data;
-    data.Serve({.payload = kListing});
+    DataPeer data({.payload = kListing});
     PeerScript script;
     LoginScript(script);
     ListingCommands(script, data, "LIST /pub");
@@ -103,8 +102,7 @@ TEST_F(DirectoryMethods, ParsedListingReadsEntriesUntilTheEnd) {
 }
 
 TEST_F(DirectoryMethods, RawListingGivesTheServersLinesInTheName) {
-    DataPeer data;
-    data.Serve({.payload = kListing});
+    DataPeer data({.payload = kListing});
     PeerScript script;
     LoginScript(script);
     ListingCommands(script, data, "LIST");
@@ -138,10 +136,9 @@ TEST_F(DirectoryMethods, UseMlsdListsByFactsInUtcOrLocalTimeAndRawLinesStayList)
         "type=cdir; /pub\r\n"
         "modify=20200102030405;size=5000000000;type=file;unix.mode=0640;"
         "unix.uid=7;unix.gid=8;  two blanks \r\n";
-    DataPeer facts, lines, factsAgain;
-    facts.Serve({.payload = payload});
-    lines.Serve({.payload = kListing});
-    factsAgain.Serve({.payload = payload});
+    DataPeer facts({.payload = payload});
+    DataPeer lines({.payload = kListing});
+    DataPeer factsAgain({.payload = payload});
     PeerScript script;
     LoginScript(script, "bob", "/home/bob", " MLST size*;modify*;type*;\r\n");
     ListingCommands(script, facts, "MLSD /pub");
@@ -187,10 +184,9 @@ TEST_F(DirectoryMethods, ReadWithoutOpenFailsAndNonTextNameReportsTheLastError) 
 }
 
 TEST_F(DirectoryMethods, FileListFillsTextsAndByteArrays) {
-    DataPeer first, second, third;
-    first.Serve({.payload = "a.txt\r\nb c.txt\r\n"});
-    second.Serve({.payload = "0123456789abcdef\r\n"});
-    third.Serve({.payload = "xyz\r\n"});
+    DataPeer first({.payload = "a.txt\r\nb c.txt\r\n"});
+    DataPeer second({.payload = "0123456789abcdef\r\n"});
+    DataPeer third({.payload = "xyz\r\n"});
     PeerScript script;
     LoginScript(script);
     ListingCommands(script, first, "NLST pub");

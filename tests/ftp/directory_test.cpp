@@ -37,16 +37,15 @@ using DirectoryTest = EngineTest;
 // ---- UNIX listings through the cursor ---------------------------------------------
 
 TEST_F(DirectoryTest, UnixListingReadsThroughTheCursorAndRestoresTheType) {
-    DataPeer data;
-    data.Serve({.payload = "total 12\r\n"
-                           "drwxr-xr-x    2 1001     1001         4096 Mar 05  2021 sub dir\r\n"
-                           "-rw-r--r--    1 bob      users          14 Jan 02  2020 "
-                           "h\xC3\xA9llo w\xC3\xB6rld.txt\r\n"
-                           "lrwxrwxrwx    1 bob      users           7 Jan 02  2020 current -> "
-                           "target\r\n"
-                           "this line is no listing entry\r\n"
-                           "-rw-r--r--    1 bob      users  5000000000 Jan 02  2020 big.iso\r\n",
-                .chunk = 37});  // lines split across reads
+    DataPeer data({.payload = "total 12\r\n"
+                              "drwxr-xr-x    2 1001     1001         4096 Mar 05  2021 sub dir\r\n"
+                              "-rw-r--r--    1 bob      users          14 Jan 02  2020 "
+                              "h\xC3\xA9llo w\xC3\xB6rld.txt\r\n"
+                              "lrwxrwxrwx    1 bob      users           7 Jan 02  2020 current -> "
+                              "target\r\n"
+                              "this line is no listing entry\r\n"
+                              "-rw-r--r--    1 bob      users  5000000000 Jan 02  2020 big.iso\r\n",
+                   .chunk = 37});  // lines split across reads
     PeerSession client(Listing(data, "LIST pub"), Passive());
 
     ASSERT_EQ(FtpOpenDirectory(client, "pub"), 150) << std::hex << FtpGetLastError();
@@ -85,8 +84,7 @@ TEST_F(DirectoryTest, ThousandsOfEntriesInSmallPiecesAllArrive) {
         lines += "-rw-r--r--    1 bob      users " + std::to_string(i) + " Jan 02  2020 file " +
                  std::to_string(i) + " -> x.txt\r\n";
     }
-    DataPeer data;
-    data.Serve({.payload = lines, .chunk = 1001});
+    DataPeer data({.payload = lines, .chunk = 1001});
     PeerSession client(Listing(data, "LIST"), Passive());
 
     std::vector<FtpDirectoryEntry> entries = ListAll(client, nullptr);
@@ -120,8 +118,7 @@ class LayoutTest : public DirectoryTest, public ::testing::WithParamInterface<La
 
 TEST_P(LayoutTest, ReadsThroughTheCursor) {
     const Layout& layout = GetParam();
-    DataPeer data;
-    data.Serve({.payload = layout.lines, .chunk = layout.chunk});
+    DataPeer data({.payload = layout.lines, .chunk = layout.chunk});
     PeerSession client(Listing(data, "LIST"), Passive(layout.syst));
     EXPECT_EQ(Names(ListAll(client, nullptr)), layout.names);
     EXPECT_EQ(FtpGetDirectoryFormat(client), layout.format);
@@ -148,8 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- Empty listings, refusals and misuse -----------------------------------------------
 
 TEST_F(DirectoryTest, EmptyListingIsDirectoryEmptyAndNothingOpenIsEndOfDirectory) {
-    DataPeer data;
-    data.Serve({.payload = "total 0\r\n"});
+    DataPeer data({.payload = "total 0\r\n"});
     PeerSession client(Listing(data, "LIST empty"), Passive());
 
     FtpDirectoryEntry record{};
@@ -186,8 +182,7 @@ TEST_F(DirectoryTest, RefusedListingClosesTheDataConnectionAndRestoresTheType) {
 }
 
 TEST_F(DirectoryTest, SecondOpenWhileListingIsRefused) {
-    DataPeer data;
-    data.Serve({.payload = "-rw-r--r-- 1 a b 1 Jan 02 2020 one\r\n"});
+    DataPeer data({.payload = "-rw-r--r-- 1 a b 1 Jan 02 2020 one\r\n"});
     PeerSession client(Listing(data, "LIST"), Passive());
 
     ASSERT_EQ(FtpOpenDirectory(client, nullptr), 150);
@@ -200,10 +195,8 @@ TEST_F(DirectoryTest, SecondOpenWhileListingIsRefused) {
 // ---- Name-only listings and the listing as one text --------------------------------------
 
 TEST_F(DirectoryTest, FileListGivesCrLfLinesAndNameOnlyEntries) {
-    DataPeer names;
-    names.Serve({.payload = "a.txt\nmy file.txt\r\nsub\r\n"});
-    DataPeer cut;
-    cut.Serve({.payload = std::string(20000, 'y') + "\r\n"});
+    DataPeer names({.payload = "a.txt\nmy file.txt\r\nsub\r\n"});
+    DataPeer cut({.payload = std::string(20000, 'y') + "\r\n"});
     PeerSession client(Listing(cut, "LIST", Listing(names, "NLST pub")), Passive());
 
     char buffer[64];
@@ -223,8 +216,7 @@ TEST_F(DirectoryTest, FileListGivesCrLfLinesAndNameOnlyEntries) {
 }
 
 TEST_F(DirectoryTest, NameOnlyListingThroughTheCursorKeepsTheFirstWord) {
-    DataPeer data;
-    data.Serve({.payload = "total.txt\r\nmy file.txt\r\n"});
+    DataPeer data({.payload = "total.txt\r\nmy file.txt\r\n"});
     PeerSession client(Listing(data, "NLST"), Passive());
     ASSERT_EQ(FtpOpenFileList(client, nullptr, TRUE), 150);
     EXPECT_EQ(Names(ReadAll(client)), "total.txt|my");

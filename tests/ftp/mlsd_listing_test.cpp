@@ -120,15 +120,14 @@ using MlsdSessionTest = EngineTest;
 TEST_F(MlsdSessionTest, OfferedMlstListsByFactsSkippingDirectoriesAndBrokenLines) {
     for (const bool byFormat : {false, true}) {
         SCOPED_TRACE(byFormat ? "format" : "facts");
-        DataPeer data;
-        data.Serve({.payload = "type=cdir;perm=el;modify=20240102030405; /pub\r\n"
-                               "type=pdir;perm=el; /\r\n"
-                               "modify=20240102030405.5;perm=adfrw;size=5000000000;type=file;"
-                               "UNIX.mode=0640;UNIX.owner=1000;UNIX.group=1001; two ;inner \r\n"
-                               "type=dir;sizd=4096;unix.mode=0755; sub\r\n"
-                               "this line has no facts\r\n"
-                               "type=OS.unix=slink:/pub/two;unix.mode=0777; ln\r\n",
-                    .chunk = 29});
+        DataPeer data({.payload = "type=cdir;perm=el;modify=20240102030405; /pub\r\n"
+                                  "type=pdir;perm=el; /\r\n"
+                                  "modify=20240102030405.5;perm=adfrw;size=5000000000;type=file;"
+                                  "UNIX.mode=0640;UNIX.owner=1000;UNIX.group=1001; two ;inner \r\n"
+                                  "type=dir;sizd=4096;unix.mode=0755; sub\r\n"
+                                  "this line has no facts\r\n"
+                                  "type=OS.unix=slink:/pub/two;unix.mode=0777; ln\r\n",
+                       .chunk = 29});
         PeerSession client(Listing(data, "MLSD pub"), Passive(kUnixSyst, kMlstFeat));
         if (byFormat) {
             ASSERT_EQ(FtpSetDirectoryFormat(client, FTP_DIRECTORY_MLSD), 0);

@@ -127,8 +127,7 @@ class FtpTransferTest : public ::testing::Test {
 
 TEST_F(FtpTransferTest, PassiveDownloadIsByteExactWithPacedProgressEndingAtFull) {
     const std::string payload = Pattern(600 * 1024, 1);
-    DataPeer data;
-    data.Serve({.payload = payload, .chunk = 16384, .chunkDelayMs = 30});
+    DataPeer data({.payload = payload, .chunk = 16384, .chunkDelayMs = 30});
     PeerScript script;
     script.Reply("SIZE data.bin", "213 " + std::to_string(payload.size()) + "\r\n")
         .Reply("PASV", data.PasvReply())
@@ -198,8 +197,7 @@ TEST_F(FtpTransferTest, RestartBeyondFourGibibytesSendsTheFullOffset) {
     constexpr std::uint64_t kOffset = 5'000'000'123ULL;
     WriteFile(dir_ / "huge.bin", "head");
     fs::resize_file(dir_ / "huge.bin", kOffset);  // sparse: all that comes before the offset
-    DataPeer data;
-    data.Serve({.payload = "tail"});
+    DataPeer data({.payload = "tail"});
     PeerScript script;
     script.Reply("SIZE huge.bin", "213 5000000127\r\n")
         .Reply("PASV", data.PasvReply())
@@ -248,8 +246,7 @@ TEST_F(FtpTransferTest, RefusedDownloadLeavesTheLocalFileAndTheSessionAlone) {
         events = Events{};
         const fs::path local = dir_ / "keep.bin";
         WriteFile(local, "precious");
-        DataPeer data;
-        data.Serve({.payload = ""});
+        DataPeer data({.payload = ""});
         PeerScript script;
         script.Reply(std::string("SIZE ") + refusal.remote, refusal.sizeReply)
             .Reply("PASV", data.PasvReply())
@@ -315,13 +312,12 @@ TEST_F(FtpTransferTest, DataConnectionFaultsEndTheTransferAndTheSessionGoesOn) {
     for (const Fault& f : faults) {
         SCOPED_TRACE(f.label);
         events = Events{};
-        DataPeer data;
-        data.Serve({.payload = payload,
-                    .chunk = f.chunkDelayMs ? 8192u : 65536u,
-                    .chunkDelayMs = f.chunkDelayMs,
-                    .stallAfter = f.stallAfter,
-                    .stallMs = f.stallMs,
-                    .dropAfterStall = f.drop});
+        DataPeer data({.payload = payload,
+                       .chunk = f.chunkDelayMs ? 8192u : 65536u,
+                       .chunkDelayMs = f.chunkDelayMs,
+                       .stallAfter = f.stallAfter,
+                       .stallMs = f.stallMs,
+                       .dropAfterStall = f.drop});
         PeerScript script;
         script.Reply("SIZE f.bin", "213 2000000\r\n")
             .Reply("PASV", data.PasvReply())
@@ -379,8 +375,7 @@ TEST_F(FtpTransferTest, CommandChannelOutOfStepReconnects) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        DataPeer data;
-        data.Serve(c.data);
+        DataPeer data(c.data);
         PeerScript first = LoginScript(Setup());
         first.Reply("SIZE a.bin", "213 7\r\n")
             .Reply("PASV", data.PasvReply())
@@ -414,10 +409,8 @@ TEST_F(FtpTransferTest, CommandChannelOutOfStepReconnects) {
 
 TEST_F(FtpTransferTest, MemoryDownloadHandsOverABlockOfExactlyTheReceivedSize) {
     const std::string payload = Pattern(30000, 6);
-    DataPeer first;
-    first.Serve({.payload = payload, .chunk = 7000});
-    DataPeer second;
-    second.Serve({.payload = payload});
+    DataPeer first({.payload = payload, .chunk = 7000});
+    DataPeer second({.payload = payload});
     PeerScript script;
     // SIZE claims less than arrives, so the block has to grow.
     script.Reply("SIZE m.bin", "213 1000\r\n")
@@ -511,8 +504,7 @@ TEST_F(FtpTransferTest, Ipv6UsesExtendedPassiveAndActiveCommands) {
 }
 
 TEST_F(FtpTransferTest, OnlyOneDataConnectionAtATime) {
-    DataPeer data;
-    data.Serve({.payload = "abc"});
+    DataPeer data({.payload = "abc"});
     PeerScript script;
     script.Reply("PASV", data.PasvReply())
         .Reply("RETR one.bin", "150 Opening\r\n")
