@@ -51,19 +51,12 @@ TEST_F(DirectoryTest, UnixListingReadsThroughTheCursorAndRestoresTheType) {
     ASSERT_EQ(FtpOpenDirectory(client, "pub"), 150) << std::hex << FtpGetLastError();
     std::vector<FtpDirectoryEntry> entries = ReadAll(client);
     ASSERT_EQ(entries.size(), 4u);
-    EXPECT_STREQ(entries[0].name, "sub dir");
-    EXPECT_EQ(entries[0].directory, 1);
-    EXPECT_EQ(entries[0].permissions, 0755u);
-    EXPECT_EQ(entries[0].date.wYear, 2021);
-    EXPECT_STREQ(entries[1].name, "h\xC3\xA9llo w\xC3\xB6rld.txt");
-    EXPECT_STREQ(entries[1].owner, "bob");
-    EXPECT_STREQ(entries[1].group, "users");
-    EXPECT_EQ(entries[1].size, 14u);
-    EXPECT_EQ(entries[1].directory, 0);
-    EXPECT_STREQ(entries[2].name, "current");
-    EXPECT_EQ(entries[2].directory, 1);  // links count as directories
-    EXPECT_EQ(entries[2].permissions, 0777u | FTP_PERM_SYMLINK);
-    EXPECT_EQ(entries[3].size, 5000000000u);
+    EXPECT_EQ(Summary(entries[0]), "sub dir|4096|755|d|1001:1001|2021-03-05 00:00:00");
+    EXPECT_EQ(Summary(entries[1]),
+              "h\xC3\xA9llo w\xC3\xB6rld.txt|14|644|f|bob:users|2020-01-02 00:00:00");
+    // Links count as directories.
+    EXPECT_EQ(Summary(entries[2]), "current|7|10777|d|bob:users|2020-01-02 00:00:00");
+    EXPECT_EQ(Summary(entries[3]), "big.iso|5000000000|644|f|bob:users|2020-01-02 00:00:00");
     EXPECT_EQ(FtpGetDirectoryFormat(client), FTP_DIRECTORY_UNIX);
 
     // The end stays the end; the first entry can be read again.

@@ -29,6 +29,11 @@ inline DWORD Code(int number) {
 inline constexpr const char* kUnixSyst = "215 UNIX Type: L8\r\n";
 inline constexpr const char* kNoFeatures = "211 No features\r\n";
 
+// "YYYY-MM-DD hh:mm:ss" of a time.
+std::string TimeText(const SYSTEMTIME& time);
+// An entry as "name|size|mode in octal|d or f|owner:group|time".
+std::string Summary(const FtpDirectoryEntry& entry);
+
 // A multi-line FEAT reply offering the given features ("MDTM", "MLST size*;").
 std::string Features(std::initializer_list<std::string_view> features);
 
