@@ -87,6 +87,14 @@ class ControlTest : public ::testing::Test {
     HRESULT SetUrl(std::string_view url) { return SetText(&CFileTransfer::put_URL, url); }
     std::string Url() { return Text(&CFileTransfer::get_URL); }
 
+    // Runs each table of PropertySteps on a fresh control.
+    void RunRules(std::span<const std::vector<PropertyStep>> rules) {
+        for (const std::vector<PropertyStep>& rule : rules) {
+            control_->Release();
+            control_ = CFileTransfer::Create();
+            RunSteps(rule);
+        }
+    }
     // Runs PropertySteps in order on this control.
     void RunSteps(std::span<const PropertyStep> steps) {
         for (const PropertyStep& step : steps) {

@@ -82,8 +82,7 @@ TEST_F(DirectoryMethods, ParsedListingReadsEntriesUntilTheEnd) {
     ScopedEnv zone("TZ", "UTC");
     DataPeer data({.payload = kListing});
     PeerScript script;
-    LoginScript(script);
-    ListingCommands(script, data, "LIST /pub");
+    ListingCommands(LoginScript(script), data, "LIST /pub");
     Start(script);
 
     EXPECT_EQ(Run(&CFileTransfer::OpenDirectory, TextVariant("/pub"), nullptr), 0);
@@ -104,8 +103,7 @@ TEST_F(DirectoryMethods, ParsedListingReadsEntriesUntilTheEnd) {
 TEST_F(DirectoryMethods, RawListingGivesTheServersLinesInTheName) {
     DataPeer data({.payload = kListing});
     PeerScript script;
-    LoginScript(script);
-    ListingCommands(script, data, "LIST");
+    ListingCommands(LoginScript(script), data, "LIST");
     Start(script);
 
     VARIANT parse = BoolVariant(false);
@@ -140,8 +138,8 @@ TEST_F(DirectoryMethods, UseMlsdListsByFactsInUtcOrLocalTimeAndRawLinesStayList)
     DataPeer lines({.payload = kListing});
     DataPeer factsAgain({.payload = payload});
     PeerScript script;
-    LoginScript(script, "bob", "/home/bob", " MLST size*;modify*;type*;\r\n");
-    ListingCommands(script, facts, "MLSD /pub");
+    ListingCommands(LoginScript(script, "bob", "/home/bob", " MLST size*;modify*;type*;\r\n"),
+                    facts, "MLSD /pub");
     ListingCommands(script, lines, "LIST /pub");
     ListingCommands(script, factsAgain, "MLSD /pub");
     Start(script);
@@ -171,8 +169,7 @@ TEST_F(DirectoryMethods, UseMlsdListsByFactsInUtcOrLocalTimeAndRawLinesStayList)
 
 TEST_F(DirectoryMethods, ReadWithoutOpenFailsAndNonTextNameReportsTheLastError) {
     PeerScript script;
-    LoginScript(script);
-    Start(script);
+    Start(LoginScript(script));
     Outputs out;
     EXPECT_EQ(Read(out), fileErrorEndOfDirectory);
     VARIANT number = I4(3);
@@ -188,8 +185,7 @@ TEST_F(DirectoryMethods, FileListFillsTextsAndByteArrays) {
     DataPeer second({.payload = "0123456789abcdef\r\n"});
     DataPeer third({.payload = "xyz\r\n"});
     PeerScript script;
-    LoginScript(script);
-    ListingCommands(script, first, "NLST pub");
+    ListingCommands(LoginScript(script), first, "NLST pub");
     ListingCommands(script, second, "LIST");
     ListingCommands(script, third, "LIST");
     Start(script);
