@@ -244,14 +244,6 @@ class DataPeers {
     std::vector<std::unique_ptr<DataPeer>> peers_;
 };
 
-void AddDownload(PeerScript& script, const DataPeer& data, const std::string& name,
-                 std::size_t size) {
-    script.Reply("SIZE " + name, "213 " + std::to_string(size) + "\r\n")
-        .Reply("PASV", data.PasvReply())
-        .Reply("RETR " + name, "150 Opening\r\n")
-        .Send("226 Transfer complete.\r\n");
-}
-
 void AddUpload(PeerScript& script, const DataPeer& data, const std::string& name) {
     script.Reply("PASV", data.PasvReply())
         .Reply("STOR " + name, "150 Ok to send data.\r\n")

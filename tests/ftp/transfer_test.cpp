@@ -24,6 +24,7 @@
 #include "support/test_files.h"
 #include "tests/ftp/data_peer.h"
 #include "tests/ftp/ftp_test_support.h"
+#include "tests/ftp/listing_session.h"
 
 namespace {
 
@@ -129,10 +130,7 @@ TEST_F(FtpTransferTest, PassiveDownloadIsByteExactWithPacedProgressEndingAtFull)
     const std::string payload = Pattern(600 * 1024, 1);
     DataPeer data({.payload = payload, .chunk = 16384, .chunkDelayMs = 30});
     PeerScript script;
-    script.Reply("SIZE data.bin", "213 " + std::to_string(payload.size()) + "\r\n")
-        .Reply("PASV", data.PasvReply())
-        .Reply("RETR data.bin", "150 Opening BINARY mode data connection\r\n")
-        .Send("226 Transfer complete\r\n");
+    AddDownload(script, data, "data.bin", payload.size());
     PeerSession client(script, Setup());
     Watch(client);
 
@@ -413,14 +411,7 @@ TEST_F(FtpTransferTest, MemoryDownloadHandsOverABlockOfExactlyTheReceivedSize) {
     DataPeer second({.payload = payload});
     PeerScript script;
     // SIZE claims less than arrives, so the block has to grow.
-    script.Reply("SIZE m.bin", "213 1000\r\n")
-        .Reply("PASV", first.PasvReply())
-        .Reply("RETR m.bin", "150 Opening\r\n")
-        .Send("226 Done\r\n")
-        .Reply("SIZE m.bin", "213 30000\r\n")
-        .Reply("PASV", second.PasvReply())
-        .Reply("RETR m.bin", "150 Opening\r\n")
-        .Send("226 Done\r\n");
+    AddDownload(AddDownload(script, first, "m.bin", 1000), second, "m.bin", 30000);
     PeerSession client(script, Setup());
     Watch(client);
 
