@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -101,6 +102,7 @@ class FtpTransferTest : public ::testing::Test {
         ASSERT_NE(window_, nullptr);
     }
     void TearDown() override {
+        if (session_) session_->Finish();
         DestroyWindow(window_);
         FtpUninitialize();
     }
@@ -121,6 +123,14 @@ class FtpTransferTest : public ::testing::Test {
         events.client = client;
         return client;
     }
+    // A watched session playing the script (the one before it finished first).
+    FtpClient Start(const PeerScript& script, SessionSetup setup = Setup()) {
+        if (session_) session_->Finish();
+        session_.emplace(script, std::move(setup));
+        return Watch(*session_);
+    }
+
+    std::optional<PeerSession> session_;
 
     HWND window_ = nullptr;
     ScratchFolder dir_{"ft-transfer"};
@@ -131,8 +141,7 @@ TEST_F(FtpTransferTest, PassiveDownloadIsByteExactWithPacedProgressEndingAtFull)
     DataPeer data({.payload = payload, .chunk = 16384, .chunkDelayMs = 30});
     PeerScript script;
     AddDownload(script, data, "data.bin", payload.size());
-    PeerSession client(script, Setup());
-    Watch(client);
+    const FtpClient client = Start(script);
 
     ASSERT_EQ(NetTraceOn((dir_ / "trace.txt").c_str(), NET_TRACE_INFO), 1);
     auto start = Clock::now();
@@ -160,7 +169,6 @@ TEST_F(FtpTransferTest, PassiveDownloadIsByteExactWithPacedProgressEndingAtFull)
     EXPECT_EQ(status.bytesCopied, payload.size());
     EXPECT_STREQ(status.remoteFile, "data.bin");
     data.Join();
-    client.Finish();
 }
 
 TEST_F(FtpTransferTest, ActiveUploadOffersAPortOfTheRangeAndDeliversEveryByte) {
@@ -174,8 +182,7 @@ TEST_F(FtpTransferTest, ActiveUploadOffersAPortOfTheRangeAndDeliversEveryByte) {
         })
         .Reply("STOR up.bin", "150 Ok to send data\r\n")
         .Send("226 Transfer complete\r\n");
-    PeerSession client(script, Setup(5, false));
-    Watch(client);
+    const FtpClient client = Start(script, Setup(5, false));
     // A range under 10 ports starts at its low end: 31000 is 121 * 256 + 24.
     // (Below the system's ephemeral ports, so that no other connection of the
     // suite holds it.)
@@ -188,7 +195,6 @@ TEST_F(FtpTransferTest, ActiveUploadOffersAPortOfTheRangeAndDeliversEveryByte) {
               "Closed -> Listening|Listening -> Open|Open -> Closed|");
     data.Join();
     EXPECT_EQ(data.received(), payload);
-    client.Finish();
 }
 
 TEST_F(FtpTransferTest, RestartBeyondFourGibibytesSendsTheFullOffset) {
@@ -202,8 +208,7 @@ TEST_F(FtpTransferTest, RestartBeyondFourGibibytesSendsTheFullOffset) {
         .Reply("REST 5000000123", "350 Restarting at 5000000123\r\n")
         .Reply("RETR huge.bin", "150 Opening\r\n")
         .Send("226 Done\r\n");
-    PeerSession client(script, Setup());
-    Watch(client);
+    const FtpClient client = Start(script);
     ASSERT_EQ(FtpGetFile(client, (dir_ / "huge.bin").c_str(), "huge.bin", 0, kOffset), 0)
         << std::hex << FtpGetLastError();
     EXPECT_EQ(events.progress.back().copied, kOffset + 4);
@@ -218,7 +223,6 @@ TEST_F(FtpTransferTest, RestartBeyondFourGibibytesSendsTheFullOffset) {
     FtpTransferStatus status{};
     FtpGetTransferStatus(client, &status);
     EXPECT_EQ(status.bytesCopied, 4u);
-    client.Finish();
 }
 
 // A download the server refuses (its REST or its RETR) fails with the mapped
@@ -250,8 +254,7 @@ TEST_F(FtpTransferTest, RefusedDownloadLeavesTheLocalFileAndTheSessionAlone) {
             .Reply("PASV", data.PasvReply())
             .Reply(refusal.refusedCommand, refusal.refusal)
             .Reply("NOOP", "200 ok\r\n");
-        PeerSession client(script, Setup());
-        Watch(client);
+        const FtpClient client = Start(script);
         EXPECT_TRUE(FailsWith(refusal.error, FtpGetFile(client, local.c_str(), refusal.remote, 0,
                                                         refusal.restartOffset)));
         EXPECT_EQ(FtpGetResultCode(client), std::atoi(refusal.refusal));
@@ -259,7 +262,6 @@ TEST_F(FtpTransferTest, RefusedDownloadLeavesTheLocalFileAndTheSessionAlone) {
         EXPECT_FALSE(fs::exists(dir_ / refusal.remote));
         EXPECT_EQ(events.getFile, 0);
         EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
-        client.Finish();
     }
 }
 
@@ -270,15 +272,13 @@ TEST_F(FtpTransferTest, RestartBeyondTheLocalEndIsRefusedBeforeAnyCommand) {
     WriteFile(local, "0123456789");
     PeerScript script;
     script.Reply("NOOP", "200 ok\r\n");
-    PeerSession client(script, Setup());
-    Watch(client);
+    const FtpClient client = Start(script);
     EXPECT_TRUE(
         FailsWith(fileErrorRestartBeyondEnd, FtpGetFile(client, local.c_str(), "r.bin", 0, 11)));
     EXPECT_TRUE(FailsWith(fileErrorFileNotFound,
                           FtpGetFile(client, (dir_ / "none").c_str(), "r.bin", 0, 1)));
     EXPECT_EQ(ReadFile(local), "0123456789");
     EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
-    client.Finish();
 }
 
 // A data connection that stalls, drops or is cancelled from the progress
@@ -322,8 +322,7 @@ TEST_F(FtpTransferTest, DataConnectionFaultsEndTheTransferAndTheSessionGoesOn) {
             .Reply("RETR f.bin", "150 Opening\r\n");
         if (*f.lateReply) script.SendAfter(300, f.lateReply);
         script.Reply("NOOP", "200 ok\r\n").Reply("NOOP", "200 ok\r\n");  // the engine's, ours
-        PeerSession client(script, Setup(f.timeout));
-        Watch(client);
+        const FtpClient client = Start(script, Setup(f.timeout));
         events.cancelOnProgress = f.chunkDelayMs > 0;
         const auto start = Clock::now();
         EXPECT_TRUE(
@@ -343,7 +342,6 @@ TEST_F(FtpTransferTest, DataConnectionFaultsEndTheTransferAndTheSessionGoesOn) {
         EXPECT_TRUE(kept == payload.substr(0, kept.size()));
         events.cancelOnProgress = false;
         EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
-        client.Finish();
     }
 }
 
@@ -412,8 +410,7 @@ TEST_F(FtpTransferTest, MemoryDownloadHandsOverABlockOfExactlyTheReceivedSize) {
     PeerScript script;
     // SIZE claims less than arrives, so the block has to grow.
     AddDownload(AddDownload(script, first, "m.bin", 1000), second, "m.bin", 30000);
-    PeerSession client(script, Setup());
-    Watch(client);
+    const FtpClient client = Start(script);
 
     HGLOBAL block = nullptr;
     DWORD length = 0;
@@ -431,7 +428,6 @@ TEST_F(FtpTransferTest, MemoryDownloadHandsOverABlockOfExactlyTheReceivedSize) {
     ASSERT_EQ(FtpGetData(client, "m.bin", buffer, &length), 0);
     EXPECT_EQ(length, sizeof buffer);
     EXPECT_EQ(std::string(buffer, sizeof buffer), payload.substr(0, sizeof buffer));
-    client.Finish();
 }
 
 TEST_F(FtpTransferTest, AsciiReadGivesOneLocalLinePerCallAcrossChunkBoundaries) {
@@ -443,8 +439,7 @@ TEST_F(FtpTransferTest, AsciiReadGivesOneLocalLinePerCallAcrossChunkBoundaries) 
         .Reply("PASV", data.PasvReply())
         .Reply("RETR notes.txt", "150 Opening ASCII\r\n")
         .Send("226 Done\r\n");
-    PeerSession client(script, Setup());
-    Watch(client);
+    const FtpClient client = Start(script);
     ASSERT_EQ(FtpBeginTransfer(client, "notes.txt", FTP_MODE_RETRIEVE, 0), 150);
     std::vector<std::string> lines;
     char buffer[64];
@@ -457,7 +452,6 @@ TEST_F(FtpTransferTest, AsciiReadGivesOneLocalLinePerCallAcrossChunkBoundaries) 
     EXPECT_TRUE(FailsWith(fileErrorEndOfData, FtpRead(client, buffer, sizeof buffer), 0));
     EXPECT_TRUE(FailsWith(fileErrorDataReadOnly, FtpWrite(client, "x", 1)));
     EXPECT_EQ(FtpEndTransfer(client), 226);
-    client.Finish();
 }
 
 TEST_F(FtpTransferTest, Ipv6UsesExtendedPassiveAndActiveCommands) {
@@ -500,8 +494,7 @@ TEST_F(FtpTransferTest, OnlyOneDataConnectionAtATime) {
     script.Reply("PASV", data.PasvReply())
         .Reply("RETR one.bin", "150 Opening\r\n")
         .Send("226 Done\r\n");
-    PeerSession client(script, Setup());
-    Watch(client);
+    const FtpClient client = Start(script);
     ASSERT_EQ(FtpBeginTransfer(client, "one.bin", FTP_MODE_RETRIEVE, 0), 150);
     EXPECT_TRUE(
         FailsWith(fileErrorConnectionOpen, FtpGetFile(client, (dir_ / "x").c_str(), "x", 0, 0)));
@@ -511,7 +504,6 @@ TEST_F(FtpTransferTest, OnlyOneDataConnectionAtATime) {
     EXPECT_EQ(FtpRead(client, buffer, sizeof buffer), 3);
     EXPECT_EQ(FtpEndTransfer(client), 226);
     EXPECT_TRUE(FailsWith(fileErrorConnectionClosed, FtpEndTransfer(client)));
-    client.Finish();
 }
 
 class FtpDownloadIntegrityTest : public EngineTest {
