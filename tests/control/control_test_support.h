@@ -87,14 +87,20 @@ class ControlTest : public ::testing::Test {
     HRESULT SetUrl(std::string_view url) { return SetText(&CFileTransfer::put_URL, url); }
     std::string Url() { return Text(&CFileTransfer::get_URL); }
 
+    // Runs each table of PropertySteps on a fresh control.
+    void RunRules(std::span<const std::vector<PropertyStep>> rules) {
+        for (const std::vector<PropertyStep>& rule : rules) {
+            control_->Release();
+            control_ = CFileTransfer::Create();
+            RunSteps(rule);
+        }
+    }
     // Runs PropertySteps in order on this control.
     void RunSteps(std::span<const PropertyStep> steps) {
         for (const PropertyStep& step : steps) {
             SCOPED_TRACE(std::string(step.write) + " = " + (step.written ? step.written : "-"));
             DISPID dispid = 0;
-            VARIANT value, text;
-            VariantInit(&value);
-            VariantInit(&text);
+            VARIANT value{}, text{};
             if (step.written) {
                 ASSERT_EQ(DispatchGetIdOfName(control_, Utf8ToUtf16(step.write), &dispid), S_OK);
                 value.vt = VT_BSTR;
@@ -141,8 +147,7 @@ class AmbientHost final : public EventSink {
 };
 
 inline VARIANT BoolVariant(bool value) {
-    VARIANT v;
-    VariantInit(&v);
+    VARIANT v{};
     v.vt = VT_BOOL;
     v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
     return v;
@@ -166,8 +171,7 @@ class RecordingSink final : public EventSink {
         for (UINT i = 0; i < params->cArgs; ++i) {
             VARIANT* argument = DispParamsArgument(params, i);
             event.types.push_back(argument->vt);
-            VARIANT text;
-            VariantInit(&text);
+            VARIANT text{};
             VariantChangeType(&text, argument, 0, VT_BSTR);
             event.arguments.push_back(Utf8FromBstr(text.bstrVal));
             VariantClear(&text);

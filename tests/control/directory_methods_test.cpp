@@ -80,11 +80,9 @@ class DirectoryMethods : public SessionTest {
 
 TEST_F(DirectoryMethods, ParsedListingReadsEntriesUntilTheEnd) {
     ScopedEnv zone("TZ", "UTC");
-    DataPeer data;
-    data.Serve({.payload = kListing});
+    DataPeer data({.payload = kListing});
     PeerScript script;
-    LoginScript(script);
-    ListingCommands(script, data, "LIST /pub");
+    ListingCommands(LoginScript(script), data, "LIST /pub");
     Start(script);
 
     EXPECT_EQ(Run(&CFileTransfer::OpenDirectory, TextVariant("/pub"), nullptr), 0);
@@ -103,11 +101,9 @@ TEST_F(DirectoryMethods, ParsedListingReadsEntriesUntilTheEnd) {
 }
 
 TEST_F(DirectoryMethods, RawListingGivesTheServersLinesInTheName) {
-    DataPeer data;
-    data.Serve({.payload = kListing});
+    DataPeer data({.payload = kListing});
     PeerScript script;
-    LoginScript(script);
-    ListingCommands(script, data, "LIST");
+    ListingCommands(LoginScript(script), data, "LIST");
     Start(script);
 
     VARIANT parse = BoolVariant(false);
@@ -138,13 +134,12 @@ TEST_F(DirectoryMethods, UseMlsdListsByFactsInUtcOrLocalTimeAndRawLinesStayList)
         "type=cdir; /pub\r\n"
         "modify=20200102030405;size=5000000000;type=file;unix.mode=0640;"
         "unix.uid=7;unix.gid=8;  two blanks \r\n";
-    DataPeer facts, lines, factsAgain;
-    facts.Serve({.payload = payload});
-    lines.Serve({.payload = kListing});
-    factsAgain.Serve({.payload = payload});
+    DataPeer facts({.payload = payload});
+    DataPeer lines({.payload = kListing});
+    DataPeer factsAgain({.payload = payload});
     PeerScript script;
-    LoginScript(script, "bob", "/home/bob", " MLST size*;modify*;type*;\r\n");
-    ListingCommands(script, facts, "MLSD /pub");
+    ListingCommands(LoginScript(script, "bob", "/home/bob", " MLST size*;modify*;type*;\r\n"),
+                    facts, "MLSD /pub");
     ListingCommands(script, lines, "LIST /pub");
     ListingCommands(script, factsAgain, "MLSD /pub");
     Start(script);
@@ -174,8 +169,7 @@ TEST_F(DirectoryMethods, UseMlsdListsByFactsInUtcOrLocalTimeAndRawLinesStayList)
 
 TEST_F(DirectoryMethods, ReadWithoutOpenFailsAndNonTextNameReportsTheLastError) {
     PeerScript script;
-    LoginScript(script);
-    Start(script);
+    Start(LoginScript(script));
     Outputs out;
     EXPECT_EQ(Read(out), fileErrorEndOfDirectory);
     VARIANT number = I4(3);
@@ -187,19 +181,16 @@ TEST_F(DirectoryMethods, ReadWithoutOpenFailsAndNonTextNameReportsTheLastError) 
 }
 
 TEST_F(DirectoryMethods, FileListFillsTextsAndByteArrays) {
-    DataPeer first, second, third;
-    first.Serve({.payload = "a.txt\r\nb c.txt\r\n"});
-    second.Serve({.payload = "0123456789abcdef\r\n"});
-    third.Serve({.payload = "xyz\r\n"});
+    DataPeer first({.payload = "a.txt\r\nb c.txt\r\n"});
+    DataPeer second({.payload = "0123456789abcdef\r\n"});
+    DataPeer third({.payload = "xyz\r\n"});
     PeerScript script;
-    LoginScript(script);
-    ListingCommands(script, first, "NLST pub");
+    ListingCommands(LoginScript(script), first, "NLST pub");
     ListingCommands(script, second, "LIST");
     ListingCommands(script, third, "LIST");
     Start(script);
 
-    VARIANT text;
-    VariantInit(&text);
+    VARIANT text{};
     VARIANT nameOnly = I4(fileListNameOnly);
     EXPECT_EQ(Run(&CFileTransfer::GetFileList, TextVariant("pub"), &text, nullptr, &nameOnly), 0);
     ASSERT_EQ(text.vt, VT_BSTR);
@@ -212,8 +203,7 @@ TEST_F(DirectoryMethods, FileListFillsTextsAndByteArrays) {
     VariantClear(&text);
 
     // A byte array takes what fits, the rest of the listing is dropped.
-    VARIANT bytes;
-    VariantInit(&bytes);
+    VARIANT bytes{};
     bytes.vt = VT_ARRAY | VT_UI1;
     bytes.parray = SafeArrayCreateVector(VT_UI1, 0, 8);
     EXPECT_EQ(Run(&CFileTransfer::GetFileList, nullptr, &bytes, nullptr, nullptr), 0);
@@ -225,8 +215,7 @@ TEST_F(DirectoryMethods, FileListFillsTextsAndByteArrays) {
 
     // A reference to an array not made yet gets one of the listing's length.
     SAFEARRAY* made = nullptr;
-    VARIANT reference;
-    VariantInit(&reference);
+    VARIANT reference{};
     reference.vt = VT_BYREF | VT_ARRAY | VT_UI1;
     reference.pparray = &made;
     VARIANT hundred = I4(100);
@@ -263,16 +252,14 @@ TEST_F(DirectoryMethods, FileInformationMethodsFillTheirOutputs) {
     EXPECT_EQ(Run(&CFileTransfer::GetDirectory, const_cast<VARIANT*>(path.get())), 0);
     EXPECT_EQ(Utf8FromBstr(path.get()->bstrVal), "/home/bob/docs");
 
-    VARIANT size;
-    VariantInit(&size);
+    VARIANT size{};
     EXPECT_EQ(Run(&CFileTransfer::GetFileSize, TextVariant("a.txt"), &size), 0);
     EXPECT_EQ(size.vt, VT_I4);
     EXPECT_EQ(static_cast<DWORD>(size.lVal), 705032705u);  // the low 32 bits
 
     // Text outputs take a text (or a reference to one).
     BSTR text = SysAllocString(u"");
-    VARIANT date;
-    VariantInit(&date);
+    VARIANT date{};
     date.vt = VT_BYREF | VT_BSTR;
     date.pbstrVal = &text;
     EXPECT_EQ(Run(&CFileTransfer::GetFileTime, TextVariant("a.txt"), &date), 0);
@@ -289,8 +276,7 @@ TEST_F(DirectoryMethods, FileInformationMethodsFillTheirOutputs) {
     // MLST dates are UTC; the status passes them on as given.
     EXPECT_EQ(status.Summary(), " 14 2024-06-15 10:00:00 1001:1002 416 file");
 
-    VARIANT perms;
-    VariantInit(&perms);
+    VARIANT perms{};
     EXPECT_EQ(Run(&CFileTransfer::GetFilePermissions, TextVariant("a.txt"), &perms), 0);
     EXPECT_EQ(perms.lVal, 0640);
 

@@ -22,11 +22,9 @@ class Dispatch : public ControlTest {
     }
 
     std::string GetAsText(DISPID dispid) {
-        VARIANT value;
-        VariantInit(&value);
+        VARIANT value{};
         EXPECT_EQ(DispatchGetProperty(Disp(), dispid, {}, &value), S_OK);
-        VARIANT text;
-        VariantInit(&text);
+        VARIANT text{};
         VariantChangeType(&text, &value, 0, VT_BSTR);
         std::string result = Utf8FromBstr(text.bstrVal);
         VariantClear(&text);
@@ -35,8 +33,7 @@ class Dispatch : public ControlTest {
     }
 
     static VARIANT Text(std::string_view text) {
-        VARIANT v;
-        VariantInit(&v);
+        VARIANT v{};
         v.vt = VT_BSTR;
         v.bstrVal = BstrFromUtf8(text);
         return v;
@@ -63,8 +60,7 @@ TEST_F(Dispatch, EveryMemberResolvesBothWaysAndReachesItsImplementation) {
         EXPECT_EQ(IdOf(lower(member.name)), member.dispid);
         EXPECT_EQ(FindMemberByName(member.name), &member);
         ASSERT_EQ(FindMemberByDispid(member.dispid), &member);
-        VARIANT value;
-        VariantInit(&value);
+        VARIANT value{};
         if (member.IsMethod()) {
             EXPECT_EQ(DispatchCall(Disp(), member.dispid, std::span<VARIANT>(surplus), &value),
                       DISP_E_BADPARAMCOUNT);
@@ -124,8 +120,7 @@ TEST_F(Dispatch, PutsConvertTheValueToThePropertyType) {
     EXPECT_EQ(GetAsText(IdOf(u"Passive")), "False");
     // By-reference values are followed.
     LONG port = 443;
-    VARIANT ref;
-    VariantInit(&ref);
+    VARIANT ref{};
     ref.vt = VT_I4 | VT_BYREF;
     ref.plVal = &port;
     EXPECT_EQ(DispatchPutProperty(Disp(), IdOf(u"ServerPort"), {}, &ref), S_OK);
@@ -139,8 +134,7 @@ TEST_F(Dispatch, PutsConvertTheValueToThePropertyType) {
 TEST_F(Dispatch, FailuresBecomeExceptionsWithTheirDescription) {
     // A connect without a host fails in the FTP engine before any lookup.
     ASSERT_EQ(Put(IdOf(u"ThrowError"), I4(-1)), S_OK);
-    VARIANT result;
-    VariantInit(&result);
+    VARIANT result{};
     EXCEPINFO exception{};
     EXPECT_EQ(DispatchCall(Disp(), IdOf(u"Connect"), {}, &result, &exception), DISP_E_EXCEPTION);
     EXPECT_EQ(exception.scode, kAutomationErrorBase + fileErrorInvalidHostName);
@@ -164,8 +158,7 @@ TEST_F(Dispatch, IndexedPropertiesTakeTheirIndex) {
     VARIANT index = I4(1);
     VARIANT value = I4(5000);
     EXPECT_EQ(DispatchPutProperty(Disp(), activePort, std::span<VARIANT>(&index, 1), &value), S_OK);
-    VARIANT read;
-    VariantInit(&read);
+    VARIANT read{};
     VARIANT textIndex = Text("1");
     EXPECT_EQ(DispatchGetProperty(Disp(), activePort, std::span<VARIANT>(&textIndex, 1), &read),
               S_OK);
@@ -187,8 +180,7 @@ TEST_F(Dispatch, UnknownNamesDispidsAndInterfacesAreRefused) {
     DISPID dispid = 0;
     EXPECT_EQ(DispatchGetIdOfName(Disp(), u"NoSuchMember", &dispid), DISP_E_UNKNOWNNAME);
     EXPECT_EQ(dispid, DISPID_UNKNOWN);
-    VARIANT result;
-    VariantInit(&result);
+    VARIANT result{};
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     EXPECT_EQ(
         Disp()->Invoke(0x77, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
@@ -199,8 +191,7 @@ TEST_F(Dispatch, UnknownNamesDispidsAndInterfacesAreRefused) {
 }
 
 TEST_F(Dispatch, MethodsTakeArgumentsByPositionAndByName) {
-    VARIANT result;
-    VariantInit(&result);
+    VARIANT result{};
     EXPECT_EQ(DispatchCall(Disp(), IdOf(u"Disconnect"), {}, &result), S_OK);
     EXPECT_EQ(result.vt, VT_I4);
     EXPECT_EQ(result.lVal, 0);

@@ -26,8 +26,7 @@ const Call kCalls[] = {
      [](CFileTransfer& c, VARIANT* e) { return c.OpenDirectory(nullptr, nullptr, e); }},
     {"ReadDirectory",
      [](CFileTransfer& c, VARIANT* e) {
-         VARIANT name;
-         VariantInit(&name);
+         VARIANT name{};
          return c.ReadDirectory(&name, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, e);
      }},
     {"GetFileStatus",
@@ -50,8 +49,7 @@ class NotConnected : public SessionTest, public ::testing::WithParamInterface<Ca
 // connected". ThrowError turns it into an automation failure.
 TEST_P(NotConnected, ErrorHoldsTheHandleErrorAndTheEventSaysNotConnected) {
     ASSERT_EQ(control_->put_ServerType(fileServerFTP), S_OK);
-    VARIANT error;
-    VariantInit(&error);
+    VARIANT error{};
     EXPECT_EQ(GetParam().run(*control_, &error), S_OK);
     EXPECT_EQ(error.vt, VT_I4);
     EXPECT_EQ(error.lVal, fileErrorInvalidHandle);
@@ -68,8 +66,7 @@ class FileMethods : public SessionTest {
   protected:
     LONG ErrorOf(const std::function<HRESULT(CFileTransfer&, VARIANT*)>& run,
                  HRESULT expected = S_OK) {
-        VARIANT error;
-        VariantInit(&error);
+        VARIANT error{};
         EXPECT_EQ(run(*control_, &error), expected);
         return error.vt == VT_I4 ? error.lVal : -1;
     }
@@ -99,8 +96,7 @@ TEST_F(FileMethods, HttpServerTypeRefusesTheFtpOnlyMethodsAsNotSupported) {
             return c.SetFilePermissions(TextVariant("f"), &perms, e);
         },
         [](CFileTransfer& c, VARIANT* e) {
-            VARIANT buffer;
-            VariantInit(&buffer);
+            VARIANT buffer{};
             return c.GetFileList(TextVariant(""), &buffer, nullptr, nullptr, e);
         },
     };
@@ -116,8 +112,7 @@ TEST_F(FileMethods, HttpServerTypeRefusesTheFtpOnlyMethodsAsNotSupported) {
 // does not either); the HTTP engine's file operations and CloseDirectory are
 // not connected.
 TEST_F(FileMethods, OperationsWithoutAConnectionAreNotConnected) {
-    VARIANT buffer;
-    VariantInit(&buffer);
+    VARIANT buffer{};
     EXPECT_EQ(ErrorOf([&buffer](CFileTransfer& c, VARIANT* e) {
                   return c.GetFileList(nullptr, &buffer, nullptr, nullptr, e);
               }),
@@ -143,8 +138,7 @@ TEST_F(FileMethods, OperationsWithoutAConnectionAreNotConnected) {
 TEST_F(FileMethods, RefusedOutputsEndTheMethodBeforeAnyEffect) {
     ASSERT_EQ(control_->put_ServerType(fileServerFTP), S_OK);
     SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, 1);
-    VARIANT arrayOutput;
-    VariantInit(&arrayOutput);
+    VARIANT arrayOutput{};
     arrayOutput.vt = VT_ARRAY | VT_BSTR;
     arrayOutput.parray = array;
     EXPECT_EQ(ErrorOf([&](CFileTransfer& c,
@@ -152,8 +146,7 @@ TEST_F(FileMethods, RefusedOutputsEndTheMethodBeforeAnyEffect) {
                       DISP_E_TYPEMISMATCH),
               -1);
     SHORT small = 0;
-    VARIANT shortReference;
-    VariantInit(&shortReference);
+    VARIANT shortReference{};
     shortReference.vt = VT_BYREF | VT_DATE;
     shortReference.piVal = &small;
     EXPECT_EQ(

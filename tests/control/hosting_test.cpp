@@ -222,8 +222,7 @@ TEST_F(HostingTest, ConnectionPointsAreEnumeratedAndPropertyWritesReachTheirSink
     auto* sink = new ChangeSink();
     DWORD cookie = 0;
     ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
-    VARIANT value;
-    VariantInit(&value);
+    VARIANT value{};
     value.vt = VT_BOOL;
     value.boolVal = VARIANT_FALSE;
     EXPECT_EQ(DispatchPutProperty(control_, kDispidEnabled, {}, &value), S_OK);
@@ -254,8 +253,7 @@ TEST_F(HostingTest, PersistenceKeepsTheExtentOnly) {
     ComPtr<IPropertyBag> bag;
     ASSERT_EQ(CreateMemoryPropertyBag(bag.Receive()), S_OK);
     for (auto [name, number] : {std::pair{u"_cx", 1000u}, std::pair{u"_cy", 2000u}}) {
-        VARIANT value;
-        VariantInit(&value);
+        VARIANT value{};
         value.vt = VT_UI4;
         value.ulVal = number;
         ASSERT_EQ(bag->Write(name, &value), S_OK);
@@ -323,8 +321,7 @@ TEST_F(HostingTest, PersistenceKeepsTheExtentOnly) {
     ASSERT_EQ(CreateMemoryPropertyBag(out.Receive()), S_OK);
     ASSERT_EQ(loaded->InitNew(), S_OK);
     ASSERT_EQ(loaded->Save(out.get(), TRUE, TRUE), S_OK);
-    VARIANT cx;
-    VariantInit(&cx);
+    VARIANT cx{};
     ASSERT_EQ(out->Read(u"_CX", &cx, nullptr), S_OK);
     EXPECT_EQ(cx.vt, VT_UI4);
     EXPECT_EQ(cx.ulVal, 741u);
@@ -345,8 +342,7 @@ TEST_F(HostingTest, AboutHandsItsLinesToTheHost) {
             return IDOK;
         },
         &shown);
-    VARIANT result;
-    VariantInit(&result);
+    VARIANT result{};
     EXPECT_EQ(DispatchCall(control_, kDispidAbout, {}, &result), S_OK);
     SetMessageBoxHandler(nullptr, nullptr);
     EXPECT_EQ(shown.caption, u"About Tollane");

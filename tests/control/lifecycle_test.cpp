@@ -38,8 +38,7 @@ TEST_F(Lifecycle, InitializeStartsBothEnginesAndRecordsTheSocketLibrary) {
 TEST_F(Lifecycle, InitializeAtDesignTimeGivesErrorFiveAndStartsNothing) {
     AmbientHost* host = AmbientHost::Create(BoolVariant(false));
     ASSERT_EQ(control_->SetClientSite(host), S_OK);
-    VARIANT error;
-    VariantInit(&error);
+    VARIANT error{};
     EXPECT_EQ(control_->Initialize(&error), S_OK);
     EXPECT_EQ(error.vt, VT_I4);
     EXPECT_EQ(error.lVal, 5);

@@ -5,8 +5,7 @@
 namespace {
 
 VARIANT ByRef(VARTYPE type, void* target) {
-    VARIANT v;
-    VariantInit(&v);
+    VARIANT v{};
     v.vt = static_cast<VARTYPE>(VT_BYREF | type);
     v.byref = target;
     return v;
@@ -14,8 +13,7 @@ VARIANT ByRef(VARTYPE type, void* target) {
 
 TEST(TextResults, FollowTheirArgumentKind) {
     EXPECT_EQ(StoreTextResult(nullptr, u"x"), E_INVALIDARG);
-    VARIANT empty;
-    VariantInit(&empty);
+    VARIANT empty{};
     EXPECT_EQ(StoreTextResult(&empty, u"x"), E_INVALIDARG);
 
     VARIANT byValue = I4(3);
@@ -33,8 +31,7 @@ TEST(TextResults, FollowTheirArgumentKind) {
     LONG number = 0;
     VARIANT wrongReference = ByRef(VT_I4, &number);
     EXPECT_EQ(StoreTextResult(&wrongReference, u"x"), DISP_E_TYPEMISMATCH);
-    VARIANT array;
-    VariantInit(&array);
+    VARIANT array{};
     array.vt = VT_ARRAY | VT_UI1;
     EXPECT_EQ(StoreTextResult(&array, u"x"), DISP_E_TYPEMISMATCH);
 }
@@ -55,8 +52,7 @@ TEST(NumberResults, KeepTheTypeOfAReference) {
     EXPECT_EQ(Utf8FromBstr(text), "2048");
     SysFreeString(text);
 
-    VARIANT byValue;
-    VariantInit(&byValue);
+    VARIANT byValue{};
     byValue.vt = VT_BSTR;
     byValue.bstrVal = BstrFromUtf8("x");  // freed by the store
     EXPECT_EQ(StoreLongResult(&byValue, 9), S_OK);
@@ -91,8 +87,7 @@ TEST(NumberResults, SixtyFourBitSizesFitOrOverflow) {
     EXPECT_EQ(StoreInt64Result(&textRef, INT64_MAX), S_OK);
     EXPECT_EQ(Utf8FromBstr(text), "9223372036854775807");
     SysFreeString(text);
-    VARIANT byValue;
-    VariantInit(&byValue);
+    VARIANT byValue{};
     EXPECT_EQ(StoreInt64Result(&byValue, kFive), S_OK);
     EXPECT_EQ(byValue.vt, VT_I8);
     EXPECT_EQ(byValue.llVal, kFive);

@@ -11,8 +11,7 @@
 template <class... Params, class... Args>
 LONG CallWithError(CFileTransfer* control, HRESULT (CFileTransfer::*method)(Params...),
                    Args&&... args) {
-    VARIANT error;
-    VariantInit(&error);
+    VARIANT error{};
     EXPECT_EQ((control->*method)(std::forward<Args>(args)..., &error), S_OK);
     return error.vt == VT_I4 ? error.lVal : -1;
 }

@@ -31,8 +31,7 @@ constexpr Method kMethods[] = {
 
 LONG CallMethod(CFileTransfer* control, MultipleFilesMethod method, const VARIANT* local,
                 const VARIANT* remote, const VARIANT* mask, HRESULT expected) {
-    VARIANT error;
-    VariantInit(&error);
+    VARIANT error{};
     EXPECT_EQ((control->*method)(local, remote, mask, &error), expected);
     return error.vt == VT_I4 ? error.lVal : -1;
 }

@@ -105,11 +105,7 @@ const std::vector<PropertyStep> kRules[] = {
 };
 
 TEST_F(Properties, WritesAndReadsFollowTheirRules) {
-    for (const std::vector<PropertyStep>& rule : kRules) {
-        control_->Release();
-        control_ = CFileTransfer::Create();
-        RunSteps(rule);
-    }
+    RunRules(kRules);
 }
 
 // Indexed properties accept only 0 and 1 (index 2 and the kept value are in

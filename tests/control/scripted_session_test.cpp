@@ -1,5 +1,6 @@
 // Connect, the connected property paths and Disconnect against scripted FTP
 // peers on loopback.
+#include "method_call_support.h"
 #include "session_test_support.h"
 
 namespace {
@@ -39,10 +40,7 @@ TEST_F(ScriptedSession, ConnectLogsInAndReadsTheSessionState) {
     EXPECT_EQ(control_->get_ChannelMode(ftpChannelData, &mode), S_OK);
     EXPECT_EQ(mode, ftpChannelClear);
 
-    VARIANT error;
-    VariantInit(&error);
-    EXPECT_EQ(control_->Disconnect(&error), S_OK);
-    EXPECT_EQ(error.lVal, 0);
+    EXPECT_EQ(CallWithError(control_, &CFileTransfer::Disconnect), 0);
     EXPECT_EQ(Text(&CFileTransfer::get_System), "");
     EXPECT_EQ(peer.Finish(), "");
     EXPECT_EQ(peer.Transcript(), "USER bob|PASS secret|SYST|FEAT|TYPE I|PWD|PWD|SYST|QUIT");
@@ -208,10 +206,7 @@ TEST_F(ScriptedSession, UninitializeLeavesAStaleHandleThatDisconnectClears) {
     // The engine dropped the connection: reads fail with its handle error.
     BSTR text = nullptr;
     EXPECT_EQ(control_->get_ResultString(&text), MakeHResult(0x800A0000u + fileErrorInvalidHandle));
-    VARIANT error;
-    VariantInit(&error);
-    EXPECT_EQ(control_->Disconnect(&error), S_OK);
-    EXPECT_EQ(error.lVal, 0);
+    EXPECT_EQ(CallWithError(control_, &CFileTransfer::Disconnect), 0);
     EXPECT_EQ(Text(&CFileTransfer::get_ResultString), "");
     EXPECT_EQ(peer.Finish(), "");
 }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "method_call_support.h"
 #include "session_test_support.h"
 
 namespace {
@@ -43,10 +44,7 @@ TEST_F(SessionEvents, StalledReplyRaisesOnTimeout) {
 // A window of the test whose message calls Cancel while the control waits.
 LRESULT CancelProcedure(HWND window, UINT, WPARAM, LPARAM) {
     auto* control = reinterpret_cast<CFileTransfer*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    VARIANT error;
-    VariantInit(&error);
-    EXPECT_EQ(control->Cancel(&error), S_OK);
-    EXPECT_EQ(error.lVal, 0);
+    EXPECT_EQ(CallWithError(control, &CFileTransfer::Cancel), 0);
     return 0;
 }
 
@@ -90,10 +88,7 @@ TEST_F(SessionEvents, CancelDuringTheProxyLoginRaisesOnCancelAtOnce) {
     sink_->hook = [&](const RecordingSink::Event& event) {
         if (event.dispid != kOnCommand || event.arguments[0] != "331") return;
         for (int i = 0; i < 2; ++i) {
-            VARIANT error;
-            VariantInit(&error);
-            EXPECT_EQ(control_->Cancel(&error), S_OK);
-            EXPECT_EQ(error.lVal, 0);
+            EXPECT_EQ(CallWithError(control_, &CFileTransfer::Cancel), 0);
         }
     };
     ConnectThroughProxy(peer);
@@ -105,10 +100,7 @@ TEST_F(SessionEvents, CancelDuringTheProxyLoginRaisesOnCancelAtOnce) {
 }
 
 TEST_F(SessionEvents, CancelWhileIdleRaisesNothing) {
-    VARIANT error = I4(77);
-    EXPECT_EQ(control_->Cancel(&error), S_OK);
-    EXPECT_EQ(error.vt, VT_I4);
-    EXPECT_EQ(error.lVal, 0);
+    EXPECT_EQ(CallWithError(control_, &CFileTransfer::Cancel), 0);
     EXPECT_TRUE(sink_->events.empty());
 }
 

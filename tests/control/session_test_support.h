@@ -20,8 +20,7 @@ constexpr DISPID kOnTimeout = 5;
 using HookedSink = RecordingSink;
 
 inline VARIANT I4(LONG value) {
-    VARIANT v;
-    VariantInit(&v);
+    VARIANT v{};
     v.vt = VT_I4;
     v.lVal = value;
     return v;
@@ -90,8 +89,7 @@ class SessionTest : public ControlTest {
         TextVariant userName(user);
         TextVariant pass(password);
         VARIANT seconds = I4(timeout);
-        VARIANT error;
-        VariantInit(&error);
+        VARIANT error{};
         EXPECT_EQ(control_->Connect(host, &port, userName, pass, &seconds, nullptr, &error), S_OK);
         EXPECT_EQ(error.vt, VT_I4);
         return error.lVal;
@@ -100,8 +98,7 @@ class SessionTest : public ControlTest {
     // Connect with only the arguments given (null = absent); the Error result.
     LONG ConnectWith(const VARIANT* name, const VARIANT* port = nullptr,
                      const VARIANT* options = nullptr, HRESULT expected = S_OK) {
-        VARIANT error;
-        VariantInit(&error);
+        VARIANT error{};
         EXPECT_EQ(control_->Connect(name, port, nullptr, nullptr, nullptr, options, &error),
                   expected);
         return error.vt == VT_I4 ? error.lVal : -1;
@@ -118,8 +115,7 @@ class SessionTest : public ControlTest {
         TextVariant user("bob");
         TextVariant password("secret");
         VARIANT timeout = I4(5);
-        VARIANT error;
-        VariantInit(&error);
+        VARIANT error{};
         EXPECT_EQ(control_->Connect(host, nullptr, user, password, &timeout, nullptr, &error),
                   S_OK);
         return error.lVal;

@@ -13,8 +13,7 @@
 namespace {
 
 VARIANT TextVariant(std::u16string_view text) {
-    VARIANT v;
-    VariantInit(&v);
+    VARIANT v{};
     v.vt = VT_BSTR;
     v.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     return v;
@@ -37,8 +36,7 @@ std::span<const BYTE> Span(std::string_view bytes) {
 
 TEST(DataSourceTest, RefusedBuffers) {
     EXPECT_EQ(DataSource(nullptr).hr(), E_INVALIDARG);
-    VARIANT value;
-    VariantInit(&value);
+    VARIANT value{};
     value.vt = VT_UI1;
     value.bVal = 7;
     EXPECT_EQ(DataSource(&value).hr(), E_INVALIDARG);
@@ -48,15 +46,13 @@ TEST(DataSourceTest, RefusedBuffers) {
     EXPECT_EQ(DataSource(&value).hr(), E_INVALIDARG);
 
     SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
-    VARIANT matrix;
-    VariantInit(&matrix);
+    VARIANT matrix{};
     matrix.vt = VT_ARRAY | VT_UI1;
     matrix.parray = SafeArrayCreate(VT_UI1, 2, bounds);
     EXPECT_EQ(DataSource(&matrix).hr(), CTL_E_ILLEGALFUNCTIONCALL);
     VariantClear(&matrix);
 
-    VARIANT texts;
-    VariantInit(&texts);
+    VARIANT texts{};
     texts.vt = VT_ARRAY | VT_BSTR;
     texts.parray = SafeArrayCreateVector(VT_BSTR, 0, 1);
     EXPECT_EQ(DataSource(&texts).hr(), E_INVALIDARG);
@@ -67,8 +63,7 @@ TEST(DataSourceTest, RefusedBuffers) {
 
 TEST(FillDataBufferTest, ArraysTakeWhatFitsAndANewArrayTakesAll) {
     SAFEARRAY* small = ByteArray("0123456789");
-    VARIANT reference;
-    VariantInit(&reference);
+    VARIANT reference{};
     reference.vt = VT_BYREF | VT_ARRAY | VT_UI1;
     reference.pparray = &small;
     const std::string hundred(100, 'x');
@@ -82,8 +77,7 @@ TEST(FillDataBufferTest, ArraysTakeWhatFitsAndANewArrayTakesAll) {
     EXPECT_EQ(none->rgsabound[0].cElements, 100u);
     SafeArrayDestroy(none);
 
-    VARIANT other;
-    VariantInit(&other);
+    VARIANT other{};
     other.vt = VT_I4;
     other.lVal = 5;
     EXPECT_EQ(FillDataBuffer(&other, Span(hundred)), 100u);

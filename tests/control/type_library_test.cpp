@@ -128,8 +128,7 @@ TEST_F(TypeLibrary, DispatchInterfaceMatchesTheControlsDispatch) {
 
     // Invoke through the description reaches the instance's dispatch.
     DISPPARAMS none{nullptr, nullptr, 0, 0};
-    VARIANT version;
-    VariantInit(&version);
+    VARIANT version{};
     EXPECT_EQ(info->Invoke(static_cast<IDispatch*>(control_), FindMemberByName("Version")->dispid,
                            DISPATCH_PROPERTYGET, &none, &version, nullptr, nullptr),
               S_OK);

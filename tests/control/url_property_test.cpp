@@ -120,11 +120,7 @@ const std::vector<PropertyStep> kUrlRules[] = {
 };
 
 TEST_F(UrlWrite, FollowsAndSetsTheOtherProperties) {
-    for (const std::vector<PropertyStep>& rule : kUrlRules) {
-        control_->Release();
-        control_ = CFileTransfer::Create();
-        RunSteps(rule);
-    }
+    RunRules(kUrlRules);
 }
 
 // ---- Reading ----------------------------------------------------------------------

@@ -19,8 +19,7 @@ class UserMode : public ControlTest {
 };
 
 TEST_F(UserMode, OnlyABooleanTrueOrNoHostCountsAsUserMode) {
-    VARIANT number;
-    VariantInit(&number);
+    VARIANT number{};
     number.vt = VT_I4;
     number.lVal = 1;
     struct Case {
@@ -61,12 +60,10 @@ TEST_F(UserMode, DesignTimeReadsFailExceptThrowErrorAndEnabled) {
         SCOPED_TRACE(member.name);
         const std::string_view name = member.name;
         const bool readable = name == "ThrowError" || name == "Enabled";
-        VARIANT index;
-        VariantInit(&index);
+        VARIANT index{};
         index.vt = VT_I4;
         index.lVal = 0;
-        VARIANT value;
-        VariantInit(&value);
+        VARIANT value{};
         EXCEPINFO exception{};
         const HRESULT hr = DispatchGetProperty(
             control_, member.dispid,

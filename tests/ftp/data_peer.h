@@ -45,6 +45,8 @@ class DataPeer {
         port_ = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(storage).sin6_port
                                          : reinterpret_cast<sockaddr_in&>(storage).sin_port);
     }
+    // A passive peer serving the plan at once.
+    explicit DataPeer(DataPlan plan) : DataPeer() { Serve(std::move(plan)); }
     ~DataPeer() {
         stop_ = true;
         Join();

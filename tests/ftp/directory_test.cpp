@@ -37,35 +37,26 @@ using DirectoryTest = EngineTest;
 // ---- UNIX listings through the cursor ---------------------------------------------
 
 TEST_F(DirectoryTest, UnixListingReadsThroughTheCursorAndRestoresTheType) {
-    DataPeer data;
-    data.Serve({.payload = "total 12\r\n"
-                           "drwxr-xr-x    2 1001     1001         4096 Mar 05  2021 sub dir\r\n"
-                           "-rw-r--r--    1 bob      users          14 Jan 02  2020 "
-                           "h\xC3\xA9llo w\xC3\xB6rld.txt\r\n"
-                           "lrwxrwxrwx    1 bob      users           7 Jan 02  2020 current -> "
-                           "target\r\n"
-                           "this line is no listing entry\r\n"
-                           "-rw-r--r--    1 bob      users  5000000000 Jan 02  2020 big.iso\r\n",
-                .chunk = 37});  // lines split across reads
-    PeerSession session(Listing(data, "LIST pub"), Passive());
-    const FtpClient client = session.client();
+    DataPeer data({.payload = "total 12\r\n"
+                              "drwxr-xr-x    2 1001     1001         4096 Mar 05  2021 sub dir\r\n"
+                              "-rw-r--r--    1 bob      users          14 Jan 02  2020 "
+                              "h\xC3\xA9llo w\xC3\xB6rld.txt\r\n"
+                              "lrwxrwxrwx    1 bob      users           7 Jan 02  2020 current -> "
+                              "target\r\n"
+                              "this line is no listing entry\r\n"
+                              "-rw-r--r--    1 bob      users  5000000000 Jan 02  2020 big.iso\r\n",
+                   .chunk = 37});  // lines split across reads
+    PeerSession client(Listing(data, "LIST pub"), Passive());
 
     ASSERT_EQ(FtpOpenDirectory(client, "pub"), 150) << std::hex << FtpGetLastError();
     std::vector<FtpDirectoryEntry> entries = ReadAll(client);
     ASSERT_EQ(entries.size(), 4u);
-    EXPECT_STREQ(entries[0].name, "sub dir");
-    EXPECT_EQ(entries[0].directory, 1);
-    EXPECT_EQ(entries[0].permissions, 0755u);
-    EXPECT_EQ(entries[0].date.wYear, 2021);
-    EXPECT_STREQ(entries[1].name, "h\xC3\xA9llo w\xC3\xB6rld.txt");
-    EXPECT_STREQ(entries[1].owner, "bob");
-    EXPECT_STREQ(entries[1].group, "users");
-    EXPECT_EQ(entries[1].size, 14u);
-    EXPECT_EQ(entries[1].directory, 0);
-    EXPECT_STREQ(entries[2].name, "current");
-    EXPECT_EQ(entries[2].directory, 1);  // links count as directories
-    EXPECT_EQ(entries[2].permissions, 0777u | FTP_PERM_SYMLINK);
-    EXPECT_EQ(entries[3].size, 5000000000u);
+    EXPECT_EQ(Summary(entries[0]), "sub dir|4096|755|d|1001:1001|2021-03-05 00:00:00");
+    EXPECT_EQ(Summary(entries[1]),
+              "h\xC3\xA9llo w\xC3\xB6rld.txt|14|644|f|bob:users|2020-01-02 00:00:00");
+    // Links count as directories.
+    EXPECT_EQ(Summary(entries[2]), "current|7|10777|d|bob:users|2020-01-02 00:00:00");
+    EXPECT_EQ(Summary(entries[3]), "big.iso|5000000000|644|f|bob:users|2020-01-02 00:00:00");
     EXPECT_EQ(FtpGetDirectoryFormat(client), FTP_DIRECTORY_UNIX);
 
     // The end stays the end; the first entry can be read again.
@@ -76,7 +67,7 @@ TEST_F(DirectoryTest, UnixListingReadsThroughTheCursorAndRestoresTheType) {
 
     EXPECT_EQ(FtpCloseDirectory(client), 226);
     EXPECT_EQ(FtpCloseDirectory(client), 0);  // nothing open any more
-    EXPECT_EQ(session.Finish(), "TYPE A|PASV|LIST pub|TYPE I");
+    EXPECT_EQ(client.Finish(), "TYPE A|PASV|LIST pub|TYPE I");
 }
 
 TEST_F(DirectoryTest, ThousandsOfEntriesInSmallPiecesAllArrive) {
@@ -86,18 +77,17 @@ TEST_F(DirectoryTest, ThousandsOfEntriesInSmallPiecesAllArrive) {
         lines += "-rw-r--r--    1 bob      users " + std::to_string(i) + " Jan 02  2020 file " +
                  std::to_string(i) + " -> x.txt\r\n";
     }
-    DataPeer data;
-    data.Serve({.payload = lines, .chunk = 1001});
-    PeerSession session(Listing(data, "LIST"), Passive());
+    DataPeer data({.payload = lines, .chunk = 1001});
+    PeerSession client(Listing(data, "LIST"), Passive());
 
-    std::vector<FtpDirectoryEntry> entries = ListAll(session.client(), nullptr);
+    std::vector<FtpDirectoryEntry> entries = ListAll(client, nullptr);
     ASSERT_EQ(entries.size(), static_cast<std::size_t>(kCount));
     for (int i = 0; i < kCount; ++i) {
         // Not a link: " -> " belongs to the name.
         ASSERT_EQ(entries[i].name, "file " + std::to_string(i) + " -> x.txt");
         ASSERT_EQ(entries[i].size, static_cast<std::uint64_t>(i));
     }
-    EXPECT_EQ(session.Finish(), "TYPE A|PASV|LIST|TYPE I");
+    EXPECT_EQ(client.Finish(), "TYPE A|PASV|LIST|TYPE I");
 }
 
 // ---- A layout chosen by SYST, and lines the line buffer must survive ---------------------
@@ -121,12 +111,11 @@ class LayoutTest : public DirectoryTest, public ::testing::WithParamInterface<La
 
 TEST_P(LayoutTest, ReadsThroughTheCursor) {
     const Layout& layout = GetParam();
-    DataPeer data;
-    data.Serve({.payload = layout.lines, .chunk = layout.chunk});
-    PeerSession session(Listing(data, "LIST"), Passive(layout.syst));
-    EXPECT_EQ(Names(ListAll(session.client(), nullptr)), layout.names);
-    EXPECT_EQ(FtpGetDirectoryFormat(session.client()), layout.format);
-    EXPECT_EQ(session.Finish(), "TYPE A|PASV|LIST|TYPE I");
+    DataPeer data({.payload = layout.lines, .chunk = layout.chunk});
+    PeerSession client(Listing(data, "LIST"), Passive(layout.syst));
+    EXPECT_EQ(Names(ListAll(client, nullptr)), layout.names);
+    EXPECT_EQ(FtpGetDirectoryFormat(client), layout.format);
+    EXPECT_EQ(client.Finish(), "TYPE A|PASV|LIST|TYPE I");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -149,10 +138,8 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- Empty listings, refusals and misuse -----------------------------------------------
 
 TEST_F(DirectoryTest, EmptyListingIsDirectoryEmptyAndNothingOpenIsEndOfDirectory) {
-    DataPeer data;
-    data.Serve({.payload = "total 0\r\n"});
-    PeerSession session(Listing(data, "LIST empty"), Passive());
-    const FtpClient client = session.client();
+    DataPeer data({.payload = "total 0\r\n"});
+    PeerSession client(Listing(data, "LIST empty"), Passive());
 
     FtpDirectoryEntry record{};
     EXPECT_TRUE(
@@ -162,7 +149,7 @@ TEST_F(DirectoryTest, EmptyListingIsDirectoryEmptyAndNothingOpenIsEndOfDirectory
     ASSERT_EQ(FtpOpenDirectory(client, "empty"), 150);
     EXPECT_TRUE(FailsWith(fileErrorDirectoryEmpty, FtpGetFirstEntry(client, &record), 0));
     EXPECT_EQ(FtpCloseDirectory(client), 226);
-    EXPECT_EQ(session.Finish(), "TYPE A|PASV|LIST empty|TYPE I");
+    EXPECT_EQ(client.Finish(), "TYPE A|PASV|LIST empty|TYPE I");
 }
 
 TEST_F(DirectoryTest, RefusedListingClosesTheDataConnectionAndRestoresTheType) {
@@ -177,39 +164,33 @@ TEST_F(DirectoryTest, RefusedListingClosesTheDataConnectionAndRestoresTheType) {
         .Reply("NLST", "226 Nothing to send.\r\n")  // positive, yet no transfer
         .Reply("TYPE I", "200 Binary\r\n")
         .Reply("NOOP", "200 ok\r\n");
-    PeerSession session(script, Passive());
-    const FtpClient client = session.client();
+    PeerSession client(script, Passive());
 
     EXPECT_TRUE(
         FailsWith(fileErrorAccessDenied, FtpOpenDirectory(client, "missing")));  // the 550, kept
     EXPECT_TRUE(FailsWith(fileErrorConnectionOpen, FtpOpenFileList(client, nullptr, TRUE)));
     EXPECT_EQ(FtpCloseDirectory(client), 0);
     EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);  // the channel is free again
-    session.Finish();
+    client.Finish();
 }
 
 TEST_F(DirectoryTest, SecondOpenWhileListingIsRefused) {
-    DataPeer data;
-    data.Serve({.payload = "-rw-r--r-- 1 a b 1 Jan 02 2020 one\r\n"});
-    PeerSession session(Listing(data, "LIST"), Passive());
-    const FtpClient client = session.client();
+    DataPeer data({.payload = "-rw-r--r-- 1 a b 1 Jan 02 2020 one\r\n"});
+    PeerSession client(Listing(data, "LIST"), Passive());
 
     ASSERT_EQ(FtpOpenDirectory(client, nullptr), 150);
     EXPECT_TRUE(FailsWith(fileErrorConnectionOpen, FtpOpenDirectory(client, nullptr)));
     EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), -1);  // the listing owns the channel
     EXPECT_EQ(FtpCloseDirectory(client), 226);           // closed before reading
-    EXPECT_EQ(session.Finish(), "TYPE A|PASV|LIST|TYPE I");
+    EXPECT_EQ(client.Finish(), "TYPE A|PASV|LIST|TYPE I");
 }
 
 // ---- Name-only listings and the listing as one text --------------------------------------
 
 TEST_F(DirectoryTest, FileListGivesCrLfLinesAndNameOnlyEntries) {
-    DataPeer names;
-    names.Serve({.payload = "a.txt\nmy file.txt\r\nsub\r\n"});
-    DataPeer cut;
-    cut.Serve({.payload = std::string(20000, 'y') + "\r\n"});
-    PeerSession session(Listing(cut, "LIST", Listing(names, "NLST pub")), Passive());
-    const FtpClient client = session.client();
+    DataPeer names({.payload = "a.txt\nmy file.txt\r\nsub\r\n"});
+    DataPeer cut({.payload = std::string(20000, 'y') + "\r\n"});
+    PeerSession client(Listing(cut, "LIST", Listing(names, "NLST pub")), Passive());
 
     char buffer[64];
     ASSERT_EQ(FtpGetFileList(client, "pub", TRUE, buffer, sizeof buffer), 25)
@@ -224,17 +205,16 @@ TEST_F(DirectoryTest, FileListGivesCrLfLinesAndNameOnlyEntries) {
         FailsWith(fileErrorInvalidParameter, FtpGetFileList(client, nullptr, FALSE, nullptr, 10)));
     EXPECT_TRUE(
         FailsWith(fileErrorBufferTooSmall, FtpGetFileList(client, nullptr, FALSE, buffer, 1)));
-    EXPECT_EQ(session.Finish(), "TYPE A|PASV|NLST pub|TYPE I|TYPE A|PASV|LIST|TYPE I");
+    EXPECT_EQ(client.Finish(), "TYPE A|PASV|NLST pub|TYPE I|TYPE A|PASV|LIST|TYPE I");
 }
 
 TEST_F(DirectoryTest, NameOnlyListingThroughTheCursorKeepsTheFirstWord) {
-    DataPeer data;
-    data.Serve({.payload = "total.txt\r\nmy file.txt\r\n"});
-    PeerSession session(Listing(data, "NLST"), Passive());
-    ASSERT_EQ(FtpOpenFileList(session.client(), nullptr, TRUE), 150);
-    EXPECT_EQ(Names(ReadAll(session.client())), "total.txt|my");
-    EXPECT_EQ(FtpCloseDirectory(session.client()), 226);
-    EXPECT_EQ(session.Finish(), "TYPE A|PASV|NLST|TYPE I");
+    DataPeer data({.payload = "total.txt\r\nmy file.txt\r\n"});
+    PeerSession client(Listing(data, "NLST"), Passive());
+    ASSERT_EQ(FtpOpenFileList(client, nullptr, TRUE), 150);
+    EXPECT_EQ(Names(ReadAll(client)), "total.txt|my");
+    EXPECT_EQ(FtpCloseDirectory(client), 226);
+    EXPECT_EQ(client.Finish(), "TYPE A|PASV|NLST|TYPE I");
 }
 
 using testsupport::DataPlan;
@@ -263,14 +243,6 @@ class DataPeers {
   private:
     std::vector<std::unique_ptr<DataPeer>> peers_;
 };
-
-void AddDownload(PeerScript& script, const DataPeer& data, const std::string& name,
-                 std::size_t size) {
-    script.Reply("SIZE " + name, "213 " + std::to_string(size) + "\r\n")
-        .Reply("PASV", data.PasvReply())
-        .Reply("RETR " + name, "150 Opening\r\n")
-        .Send("226 Transfer complete.\r\n");
-}
 
 void AddUpload(PeerScript& script, const DataPeer& data, const std::string& name) {
     script.Reply("PASV", data.PasvReply())
@@ -316,11 +288,11 @@ TEST_F(MultipleFilesTest, DownloadsEveryFileOfTheListingAndSkipsDirectoriesAndLi
     AddDownload(script, data[1], "a.bin", first.size());
     AddDownload(script, data[2], "sp ace \xC3\xA9.bin", odd.size());
     AddChangeDirectory(script, "/home/bob", "/home/bob");
-    PeerSession session(script, PassiveSetup());
+    PeerSession client(script, PassiveSetup());
 
     // A local directory that ends in its separator gets no second one.
     const std::string local = dir_.string() + "/";
-    ASSERT_EQ(FtpGetMultipleFiles(session.client(), local.c_str(), "pub", "*.bin"), 0)
+    ASSERT_EQ(FtpGetMultipleFiles(client, local.c_str(), "pub", "*.bin"), 0)
         << std::hex << FtpGetLastError();
     EXPECT_EQ(FtpGetLastError(), 0u);
     EXPECT_EQ(ReadFile(dir_ / "a.bin"), first);
@@ -328,7 +300,7 @@ TEST_F(MultipleFilesTest, DownloadsEveryFileOfTheListingAndSkipsDirectoriesAndLi
     EXPECT_FALSE(fs::exists(dir_ / "sub"));
     EXPECT_FALSE(fs::exists(dir_ / "link"));
     EXPECT_FALSE(fs::exists(dir_.parent_path() / "escape.bin"));
-    EXPECT_EQ(session.Finish(),
+    EXPECT_EQ(client.Finish(),
               "PWD|CWD pub|PWD|TYPE A|PASV|LIST *.bin|TYPE I|SIZE a.bin|PASV|RETR a.bin|"
               "SIZE sp ace \xC3\xA9.bin|PASV|RETR sp ace \xC3\xA9.bin|CWD /home/bob|PWD");
 }
@@ -347,15 +319,15 @@ TEST_F(MultipleFilesTest, TheFirstFailingFileEndsTheRunAndKeepsWhatCameBefore) {
         .Reply("PASV", data[2].PasvReply())
         .Reply("RETR two.bin", "550 Permission denied.\r\n");
     AddChangeDirectory(script, "/home/bob", "/home/bob");
-    PeerSession session(script, PassiveSetup());
+    PeerSession client(script, PassiveSetup());
 
     EXPECT_TRUE(FailsWith(fileErrorAccessDenied,
-                          FtpGetMultipleFiles(session.client(), dir_.c_str(), "pub", nullptr)));
+                          FtpGetMultipleFiles(client, dir_.c_str(), "pub", nullptr)));
     EXPECT_EQ(ReadFile(dir_ / "one.bin"), "111");
     EXPECT_FALSE(fs::exists(dir_ / "two.bin"));
     EXPECT_FALSE(fs::exists(dir_ / "three.bin"));
     // The directory is changed back, and the failure survives that.
-    EXPECT_EQ(session.Finish(),
+    EXPECT_EQ(client.Finish(),
               "PWD|CWD pub|PWD|TYPE A|PASV|LIST|TYPE I|SIZE one.bin|PASV|"
               "RETR one.bin|SIZE two.bin|PASV|RETR two.bin|CWD /home/bob|PWD");
 }
@@ -371,18 +343,18 @@ TEST_F(MultipleFilesTest, ACancelInTheFirstFileEndsTheRun) {
         .Reply("RETR big.bin", "150 Opening\r\n")
         .SendAfter(200, "426 Failure writing network stream.\r\n")
         .Reply("NOOP", "200 NOOP ok.\r\n");
-    PeerSession session(script, PassiveSetup());
+    PeerSession client(script, PassiveSetup());
     // Cancels are accepted from any thread.
-    std::thread canceller([client = session.client()] {
+    std::thread canceller([client = FtpClient(client)] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         FtpCancel(client);
     });
     EXPECT_TRUE(FailsWith(fileErrorOperationCanceled,
-                          FtpGetMultipleFiles(session.client(), dir_.c_str(), nullptr, nullptr)));
+                          FtpGetMultipleFiles(client, dir_.c_str(), nullptr, nullptr)));
     canceller.join();
     EXPECT_LT(fs::file_size(dir_ / "big.bin"), 2000000u);
     EXPECT_FALSE(fs::exists(dir_ / "next.bin"));
-    EXPECT_EQ(session.Finish(), "TYPE A|PASV|LIST|TYPE I|SIZE big.bin|PASV|RETR big.bin|NOOP");
+    EXPECT_EQ(client.Finish(), "TYPE A|PASV|LIST|TYPE I|SIZE big.bin|PASV|RETR big.bin|NOOP");
 }
 
 TEST_F(MultipleFilesTest, AListingWithoutEntriesIsAnEmptyDirectory) {
@@ -392,11 +364,11 @@ TEST_F(MultipleFilesTest, AListingWithoutEntriesIsAnEmptyDirectory) {
     AddEnterPub(script);
     script = Listing(data[0], "LIST *.none", std::move(script));
     AddChangeDirectory(script, "/home/bob", "/home/bob");
-    PeerSession session(script, PassiveSetup());
+    PeerSession client(script, PassiveSetup());
 
-    EXPECT_TRUE(FailsWith(fileErrorDirectoryEmpty,
-                          FtpGetMultipleFiles(session.client(), "", "pub", "*.none")));
-    EXPECT_EQ(session.Finish(), "PWD|CWD pub|PWD|TYPE A|PASV|LIST *.none|TYPE I|CWD /home/bob|PWD");
+    EXPECT_TRUE(
+        FailsWith(fileErrorDirectoryEmpty, FtpGetMultipleFiles(client, "", "pub", "*.none")));
+    EXPECT_EQ(client.Finish(), "PWD|CWD pub|PWD|TYPE A|PASV|LIST *.none|TYPE I|CWD /home/bob|PWD");
 }
 
 // ---- Uploads ----------------------------------------------------------------------
@@ -417,16 +389,15 @@ TEST_F(MultipleFilesTest, UploadsTheMatchingFilesInNameOrderAndSkipsFolders) {
     AddUpload(script, data[0], "a.bin");
     AddUpload(script, data[1], "b.BIN");
     AddChangeDirectory(script, "/home/bob", "/home/bob");
-    PeerSession session(script, PassiveSetup());
+    PeerSession client(script, PassiveSetup());
 
-    EXPECT_EQ(FtpPutMultipleFiles(session.client(), dir_.c_str(), "pub", "*.bin"), 0)
+    EXPECT_EQ(FtpPutMultipleFiles(client, dir_.c_str(), "pub", "*.bin"), 0)
         << std::hex << FtpGetLastError();
     data[0].Join();
     data[1].Join();
     EXPECT_TRUE(data[0].received() == many);
     EXPECT_TRUE(data[1].received() == bee);
-    EXPECT_EQ(session.Finish(),
-              "PWD|CWD pub|PWD|PASV|STOR a.bin|PASV|STOR b.BIN|CWD /home/bob|PWD");
+    EXPECT_EQ(client.Finish(), "PWD|CWD pub|PWD|PASV|STOR a.bin|PASV|STOR b.BIN|CWD /home/bob|PWD");
 }
 
 // ---- Local masks --------------------------------------------------------------------

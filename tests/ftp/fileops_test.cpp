@@ -26,13 +26,6 @@ std::string StatusReply(const std::string& line) {
     return "213-Status follows:\r\n" + line + "\r\n213 End of status\r\n";
 }
 
-std::string TimeText(const SYSTEMTIME& t) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
-                  t.wHour, t.wMinute, t.wSecond);
-    return text;
-}
-
 class FileOpsTest : public EngineTest {
   protected:
     ScratchFolder folder_{"fileops-test"};
@@ -47,18 +40,11 @@ TEST_F(FileOpsTest, StatusComesFromMlstFactsWithTheNameAskedFor) {
         "250-Listing hello.txt\r\n modify=20200102030405;perm=adfrw;size=4294967310;type=file;"
         "unix.mode=0644;unix.uid=1000;unix.gid=100; /home/bob/hello.txt\r\n250 End\r\n";
     script.Reply("MLST hello.txt", mlst).Reply("MLST hello.txt", mlst);
-    PeerSession session(script, Offering({"MLST type*;size*;"}));
-    const FtpClient client = session.client();
+    PeerSession client(script, Offering({"MLST type*;size*;"}));
 
     FtpDirectoryEntry entry{};
     ASSERT_EQ(FtpGetFileInfo(client, "hello.txt", &entry), 1) << std::hex << FtpGetLastError();
-    EXPECT_STREQ(entry.name, "hello.txt");
-    EXPECT_EQ(entry.size, 4294967310u);
-    EXPECT_EQ(entry.permissions, 0644u);
-    EXPECT_STREQ(entry.owner, "1000");
-    EXPECT_STREQ(entry.group, "100");
-    EXPECT_EQ(entry.directory, 0);
-    EXPECT_EQ(TimeText(entry.date), "2020-01-02 03:04:05");
+    EXPECT_EQ(Summary(entry), "hello.txt|4294967310|644|f|1000:100|2020-01-02 03:04:05");
 
     // The control's copy keeps the low 32 bits of the size.
     FtpFileStatus status{};
@@ -69,7 +55,7 @@ TEST_F(FileOpsTest, StatusComesFromMlstFactsWithTheNameAskedFor) {
 
     // Wildcards are refused before any command.
     EXPECT_TRUE(FailsWith(fileErrorInvalidFileName, FtpGetFileStatus(client, "*.txt", &status), 0));
-    EXPECT_EQ(session.Finish(), "MLST hello.txt|MLST hello.txt");
+    EXPECT_EQ(client.Finish(), "MLST hello.txt|MLST hello.txt");
     EXPECT_TRUE(FailsWith(fileErrorInvalidHandle, FtpGetFileInfo(client, "x", &entry), 0));
 }
 
@@ -81,8 +67,7 @@ TEST_F(FileOpsTest, RefusedCommandsAreLearnedAndTheStatusListingTakesOver) {
         .Reply("STAT a.txt", StatusReply("-rw-r--r--    1 bob   staff      42 Mar 05  2021 a.txt"))
         .Reply("STAT a.txt", StatusReply("-rw-r--r--    1 bob   staff      42 Mar 05  2021 a.txt"))
         .Reply("STAT a.txt", "504 Not for this argument.\r\n");
-    PeerSession session(script, Offering({"MDTM", "MLST size*;"}));
-    const FtpClient client = session.client();
+    PeerSession client(script, Offering({"MDTM", "MLST size*;"}));
     DWORD before = FtpGetFeatures(client);
     ASSERT_TRUE(before & ftp::kFeatureMdtm);
     ASSERT_TRUE(before & ftp::kFeatureMlst);
@@ -112,7 +97,7 @@ TEST_F(FileOpsTest, RefusedCommandsAreLearnedAndTheStatusListingTakesOver) {
     DWORD permissions = 0;
     EXPECT_TRUE(FailsWith(fileErrorFeatureNotSupported,
                           FtpGetFilePermissions(client, "a.txt", &permissions)));
-    EXPECT_EQ(session.Finish(), "MDTM a.txt|MLST a.txt|STAT a.txt|STAT a.txt|STAT a.txt");
+    EXPECT_EQ(client.Finish(), "MDTM a.txt|MLST a.txt|STAT a.txt|STAT a.txt|STAT a.txt");
 }
 
 TEST_F(FileOpsTest, MdtmTimesAreUtcWithOrWithoutFractions) {
@@ -124,8 +109,7 @@ TEST_F(FileOpsTest, MdtmTimesAreUtcWithOrWithoutFractions) {
         .Reply("MDTM c", "213 2020010203040x\r\n")
         .Reply("MDTM d", "213 2020130203040599\r\n")
         .Reply("MDTM e", "550 e: No such file or directory\r\n");
-    PeerSession session(script, Offering({"MDTM"}));
-    const FtpClient client = session.client();
+    PeerSession client(script, Offering({"MDTM"}));
 
     SYSTEMTIME time{};
     EXPECT_EQ(FtpGetFileTime(client, "a", &time, FALSE), 213);
@@ -145,20 +129,19 @@ TEST_F(FileOpsTest, MdtmTimesAreUtcWithOrWithoutFractions) {
     EXPECT_TRUE(FailsWith(fileErrorFileNotFound, FtpGetFileTime(client, "e", &time, FALSE)));
     EXPECT_TRUE(FtpGetFeatures(client) & ftp::kFeatureMdtm);
 
-    EXPECT_EQ(session.Finish(), "MDTM a|MDTM a|MDTM b|MDTM c|MDTM d|MDTM e");
+    EXPECT_EQ(client.Finish(), "MDTM a|MDTM a|MDTM b|MDTM c|MDTM d|MDTM e");
 }
 
 TEST_F(FileOpsTest, MlstDatesAreUtcWhenMdtmIsMissing) {
     ScopedEnv zone("TZ", "TST-3");
     PeerScript script;
     script.Reply("MLST a", "250-Listing a\r\n modify=20200102030405;type=file; a\r\n250 End\r\n");
-    PeerSession session(script, Offering({"MLST modify*;", "MFMT"}));
-    const FtpClient client = session.client();
+    PeerSession client(script, Offering({"MLST modify*;", "MFMT"}));
     ASSERT_FALSE(FtpGetFeatures(client) & ftp::kFeatureMdtm);
     SYSTEMTIME time{};
     EXPECT_EQ(FtpGetFileTime(client, "a", &time, TRUE), 213);
     EXPECT_EQ(TimeText(time), "2020-01-02 06:04:05");
-    EXPECT_EQ(session.Finish(), "MLST a");
+    EXPECT_EQ(client.Finish(), "MLST a");
 }
 
 // ---- Setting times and modes ------------------------------------------------------
@@ -171,8 +154,7 @@ TEST_F(FileOpsTest, SetTimeFallsBackFromMfmtToMdtmToSiteUtime) {
         .Reply("MDTM 20240102030405 a.txt", "213 File modification time set.\r\n")
         .Reply("MDTM 20240102030405 b", "502 Not implemented\r\n")
         .Reply("SITE UTIME 20240102030405 b", "501 Bad arguments\r\n");
-    PeerSession session(script);
-    const FtpClient client = session.client();
+    PeerSession client(script);
     DWORD timeCommands = ftp::kFeatureMfmt | ftp::kFeatureMdtm | ftp::kFeatureUtime;
     FtpSetFeatures(client, ftp::kDefaultFeatures | timeCommands);
 
@@ -191,7 +173,7 @@ TEST_F(FileOpsTest, SetTimeFallsBackFromMfmtToMdtmToSiteUtime) {
     // Nothing is left to try: no command goes out.
     EXPECT_TRUE(FailsWith(fileErrorFeatureNotSupported, FtpSetFileTime(client, "b", &time)));
 
-    EXPECT_EQ(session.Finish(),
+    EXPECT_EQ(client.Finish(),
               "MFMT 20240102030405 a.txt|MDTM 20240102030405 a.txt|"
               "SITE UTIME 20240102030405 a.txt|MDTM 20240102030405 a.txt|"
               "MDTM 20240102030405 b|SITE UTIME 20240102030405 b");
@@ -204,8 +186,7 @@ TEST_F(FileOpsTest, SiteChmodWritesTheModeInOctalAndLearnsARefusal) {
         .Reply("SITE CHMOD 4750 c", "200 SITE CHMOD command successful\r\n")
         .Reply("SITE CHMOD 644 d", "550 d: Operation not permitted\r\n")
         .Reply("SITE CHMOD 644 e", "502 Unknown SITE command\r\n");
-    PeerSession session(script);
-    const FtpClient client = session.client();
+    PeerSession client(script);
 
     EXPECT_EQ(FtpSetFilePermissions(client, "a.txt", 0x1ED), 200);
     EXPECT_EQ(FtpSetFilePermissions(client, "with space.txt", 0x7), 200);
@@ -216,7 +197,7 @@ TEST_F(FileOpsTest, SiteChmodWritesTheModeInOctalAndLearnsARefusal) {
     EXPECT_FALSE(FtpGetFeatures(client) & ftp::kFeatureChmod);
     EXPECT_TRUE(FtpGetFeatures(client) & ftp::kFeatureSite);
     EXPECT_TRUE(FailsWith(fileErrorFeatureNotSupported, FtpSetFilePermissions(client, "f", 0644)));
-    EXPECT_EQ(session.Finish(),
+    EXPECT_EQ(client.Finish(),
               "SITE CHMOD 755 a.txt|SITE CHMOD 007 with space.txt|SITE CHMOD 4750 c|"
               "SITE CHMOD 644 d|SITE CHMOD 644 e");
 }
@@ -234,25 +215,20 @@ TEST_F(FileOpsTest, StatusFollowsSymbolicLinksToTheirTargets) {
     // A link to itself ends after a bounded number of steps, as the link.
     for (int i = 0; i < 9; ++i)
         script.Reply("STAT loop", StatusReply("lrwxrwxrwx 1 bob staff 4 Jan 02 2020 loop -> loop"));
-    PeerSession session(script);
-    const FtpClient client = session.client();
+    PeerSession client(script);
 
     FtpDirectoryEntry entry{};
     ASSERT_EQ(FtpGetFileInfo(client, "sub/link", &entry), 1) << std::hex << FtpGetLastError();
-    EXPECT_STREQ(entry.name, "sub/link");
-    EXPECT_EQ(entry.size, 14u);
-    EXPECT_EQ(entry.permissions, 0640u);
-    EXPECT_EQ(entry.directory, 0);
+    EXPECT_EQ(Summary(entry), "sub/link|14|640|f|bob:staff|2020-01-02 00:00:00");
     ASSERT_EQ(FtpGetFileInfo(client, "abs", &entry), 1);
-    EXPECT_EQ(entry.size, 286u);
-    EXPECT_STREQ(entry.owner, "root");
+    EXPECT_EQ(Summary(entry), "abs|286|644|f|root:root|2020-01-02 00:00:00");
+    // Links are flagged as directories.
     ASSERT_EQ(FtpGetFileInfo(client, "loop", &entry), 1);
-    EXPECT_EQ(entry.permissions, 0777u | FTP_PERM_SYMLINK);
-    EXPECT_EQ(entry.directory, 1);  // links are flagged as directories
+    EXPECT_EQ(Summary(entry), "loop|4|10777|d|bob:staff|2020-01-02 00:00:00");
     std::string loops;
     for (int i = 0; i < 9; ++i)
         loops += "|STAT loop";
-    EXPECT_EQ(session.Finish(), "STAT sub/link|STAT sub/hello.txt|STAT abs|STAT /etc/motd" + loops);
+    EXPECT_EQ(client.Finish(), "STAT sub/link|STAT sub/hello.txt|STAT abs|STAT /etc/motd" + loops);
 }
 
 TEST_F(FileOpsTest, UnreadableStatusRepliesSayWhy) {
@@ -265,8 +241,7 @@ TEST_F(FileOpsTest, UnreadableStatusRepliesSayWhy) {
         .Reply("STAT later", "450 Busy\r\n")
         .Reply("STAT empty", "213-Status follows:\r\n213 End of status\r\n")
         .Reply("STAT refused", "450 refused: No such file or directory\r\n");
-    PeerSession session(script);
-    const FtpClient client = session.client();
+    PeerSession client(script);
     FtpDirectoryEntry entry{};
     EXPECT_TRUE(FailsWith(fileErrorFileNotFound, FtpGetFileInfo(client, "nosuch", &entry), 0));
     EXPECT_TRUE(FailsWith(fileErrorFileNotFound, FtpGetFileInfo(client, "gone", &entry), 0));
@@ -282,7 +257,7 @@ TEST_F(FileOpsTest, UnreadableStatusRepliesSayWhy) {
     EXPECT_TRUE(FailsWith(fileErrorFileNotFound, FtpGetFileInfo(client, "empty", &entry), 0));
     EXPECT_TRUE(FailsWith(fileErrorFileNotFound, FtpGetFileInfo(client, "refused", &entry), 0));
     EXPECT_TRUE(FtpGetFeatures(client) & ftp::kFeatureStat);
-    session.Finish();
+    client.Finish();
 }
 
 struct SystemListing {
@@ -290,12 +265,7 @@ struct SystemListing {
     const char* systReply;
     const char* name;
     const char* lines;  // the status reply's listing lines
-    uint64_t size;
-    uint32_t permissions;
-    const char* owner;
-    const char* group;
-    int directory;
-    const char* date;  // as listed (local time)
+    const char* entry;  // its Summary, the date as listed (local time)
     uint32_t version;
 };
 
@@ -312,34 +282,27 @@ TEST_P(StatusListingTest, ParsesTheServersLayout) {
     reply += std::string(listing.lines) + "\r\n213 End of status\r\n";
     PeerScript script;
     script.Reply(std::string("STAT ") + listing.name, reply);
-    PeerSession session(script, {std::string(listing.systReply) + "\r\n"});
-    const FtpClient client = session.client();
+    PeerSession client(script, {std::string(listing.systReply) + "\r\n"});
     // Some system types give up STAT; these servers are known to have it.
     FtpSetFeatures(client, FtpGetFeatures(client) | ftp::kFeatureStat);
 
     FtpDirectoryEntry entry{};
     ASSERT_EQ(FtpGetFileInfo(client, listing.name, &entry), 1) << std::hex << FtpGetLastError();
-    EXPECT_STREQ(entry.name, listing.name);
-    EXPECT_EQ(entry.size, listing.size);
-    EXPECT_EQ(entry.permissions, listing.permissions);
-    EXPECT_STREQ(entry.owner, listing.owner);
-    EXPECT_STREQ(entry.group, listing.group);
-    EXPECT_EQ(entry.directory, listing.directory);
+    EXPECT_EQ(Summary(entry), listing.entry);
     EXPECT_EQ(entry.version, listing.version);
-    EXPECT_EQ(TimeText(entry.date).substr(0, 16), listing.date);
-    EXPECT_EQ(session.Finish(), std::string("STAT ") + listing.name + "");
+    EXPECT_EQ(client.Finish(), std::string("STAT ") + listing.name + "");
 }
 
 // The status reply around the listing, the SYST reply choosing the layout and a VMS
 // name on a line of its own (the layouts themselves are listing_test.cpp's).
 const SystemListing kSystemListings[] = {
     {"UnixPastTheTotalLine", "215 UNIX Type: L8", "run.sh",
-     " total 8\r\n -rwxr-x---   1 bob staff  120 Jan 02  2020 run.sh", 120, 0750, "bob", "staff", 0,
-     "2020-01-02 00:00", 0},
+     " total 8\r\n -rwxr-x---   1 bob staff  120 Jan 02  2020 run.sh",
+     "run.sh|120|750|f|bob:staff|2020-01-02 00:00:00", 0},
     {"VmsNameOnItsOwnLine", "215 VMS V7.3", "A_VERY_LONG_FILE_NAME_INDEED.TXT",
      "A_VERY_LONG_FILE_NAME_INDEED.TXT;12\r\n"
      "        10/12     3-MAR-2001 09:15:00  [STAFF,JOHN]  (RWED,RWED,R,R)",
-     5120, 0744, "JOHN", "STAFF", 0, "2001-03-03 09:15", 12},
+     "A_VERY_LONG_FILE_NAME_INDEED.TXT|5120|744|f|JOHN:STAFF|2001-03-03 09:15:00", 12},
 };
 
 INSTANTIATE_TEST_SUITE_P(Systems, StatusListingTest, ::testing::ValuesIn(kSystemListings),
@@ -410,8 +373,7 @@ TEST_F(FileOpsTest, VerifyPicksAnOfferedMethodAndComparesWhatItGives) {
             script.Reply(call.command, call.reply + "\r\n");
             commands += (commands.empty() ? "" : "|") + std::string(call.command);
         }
-        PeerSession session(script, {kUnixSyst, server.feat});
-        const FtpClient client = session.client();
+        PeerSession client(script, {kUnixSyst, server.feat});
         for (const Call& call : server.calls) {
             SCOPED_TRACE(std::string(call.command) + " " + call.reply);
             const std::string local = (tempDir_ / call.local).string();
@@ -424,7 +386,7 @@ TEST_F(FileOpsTest, VerifyPicksAnOfferedMethodAndComparesWhatItGives) {
             }
         }
         EXPECT_EQ((FtpGetFeatures(client) & ftp::kFeatureXmd5) != 0, server.xmd5After);
-        EXPECT_EQ(session.Finish(), commands);
+        EXPECT_EQ(client.Finish(), commands);
     }
 }
 
@@ -432,13 +394,12 @@ TEST_F(FileOpsTest, RefusedSizeFallsBackToTheStatusListing) {
     PeerScript script;
     script.Reply("SIZE a.txt", "502 Command not implemented.\r\n")
         .Reply("STAT a.txt", StatusReply("-rw-r--r-- 1 bob staff 42 Mar 05 2021 a.txt"));
-    PeerSession session(script, Offering({"SIZE"}));
-    const FtpClient client = session.client();
+    PeerSession client(script, Offering({"SIZE"}));
     int64_t size = 0;
     EXPECT_EQ(FtpGetFileSize64(client, "a.txt", &size), 213) << std::hex << FtpGetLastError();
     EXPECT_EQ(size, 42);
     EXPECT_FALSE(FtpGetFeatures(client) & ftp::kFeatureSize);
-    EXPECT_EQ(session.Finish(), "SIZE a.txt|STAT a.txt");
+    EXPECT_EQ(client.Finish(), "SIZE a.txt|STAT a.txt");
 }
 
 // ---- Files and directories --------------------------------------------------------
@@ -456,8 +417,7 @@ TEST_F(FileOpsTest, FileAndDirectoryCommandsAndTheirFailures) {
         .Reply("MKD deny", "550 Create directory operation failed.\r\n")
         .Reply("RMD dir", "250 Remove directory operation successful.\r\n")
         .Reply("RMD dir", "550 Remove directory operation failed.\r\n");
-    PeerSession session(script);
-    const FtpClient client = session.client();
+    PeerSession client(script);
 
     EXPECT_EQ(FtpDeleteFile(client, "a.txt"), 250);
     EXPECT_TRUE(FailsWith(fileErrorAccessDenied, FtpDeleteFile(client, "b.txt")));
@@ -474,7 +434,7 @@ TEST_F(FileOpsTest, FileAndDirectoryCommandsAndTheirFailures) {
     EXPECT_TRUE(FailsWith(fileErrorInvalidFileName, FtpDeleteFile(client, "")));
     EXPECT_TRUE(FailsWith(fileErrorInvalidParameter, FtpRenameFile(client, "a", "")));
     EXPECT_TRUE(FailsWith(fileErrorInvalidParameter, FtpMakeDirectory(client, "")));
-    EXPECT_EQ(session.Finish(),
+    EXPECT_EQ(client.Finish(),
               "DELE a.txt|DELE b.txt|RNFR old name|RNTO new name|RNFR missing|RNFR odd|MKD dir|"
               "MKD dir|MKD deny|RMD dir|RMD dir");
 }
@@ -483,8 +443,7 @@ TEST_F(FileOpsTest, FileAndDirectoryCommandsAndTheirFailures) {
 
 TEST_F(FileOpsTest, ParsingALineTeachesTheSessionItsFormat) {
     PeerScript script;
-    PeerSession session(script);
-    const FtpClient client = session.client();
+    PeerSession client(script);
     ASSERT_EQ(FtpGetDirectoryFormat(client), FTP_DIRECTORY_AUTO);
 
     FtpDirectoryEntry entry{};
@@ -505,7 +464,7 @@ TEST_F(FileOpsTest, ParsingALineTeachesTheSessionItsFormat) {
     EXPECT_EQ(entry.directory, 1);
     EXPECT_TRUE(FailsWith(fileErrorUnexpectedServerResponse,
                           FtpParseFacts(client, "no facts here", &entry), 0));
-    EXPECT_EQ(session.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tests/ftp/ftp_test_support.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 
 namespace ftptest {
@@ -26,6 +27,21 @@ PeerScript FullScript(const PeerScript& commands, const SessionSetup& setup) {
     return ::testing::AssertionFailure()
            << "result " << result << " with error " << std::hex << lastError << ", expected "
            << std::dec << failure << " with error " << std::hex << Code(error);
+}
+
+std::string TimeText(const SYSTEMTIME& t) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
+                  t.wHour, t.wMinute, t.wSecond);
+    return text;
+}
+
+std::string Summary(const FtpDirectoryEntry& entry) {
+    char mode[16];
+    std::snprintf(mode, sizeof mode, "|%o|", entry.permissions);
+    return entry.name + ("|" + std::to_string(entry.size)) + mode +
+           (entry.directory ? "d|" : "f|") + entry.owner + ":" + entry.group + "|" +
+           TimeText(entry.date);
 }
 
 std::string Features(std::initializer_list<std::string_view> features) {

@@ -29,6 +29,11 @@ inline DWORD Code(int number) {
 inline constexpr const char* kUnixSyst = "215 UNIX Type: L8\r\n";
 inline constexpr const char* kNoFeatures = "211 No features\r\n";
 
+// "YYYY-MM-DD hh:mm:ss" of a time.
+std::string TimeText(const SYSTEMTIME& time);
+// An entry as "name|size|mode in octal|d or f|owner:group|time".
+std::string Summary(const FtpDirectoryEntry& entry);
+
 // A multi-line FEAT reply offering the given features ("MDTM", "MLST size*;").
 std::string Features(std::initializer_list<std::string_view> features);
 
@@ -65,6 +70,7 @@ class PeerSession {
     PeerSession& operator=(const PeerSession&) = delete;
 
     FtpClient client() const { return client_; }
+    operator FtpClient() const { return client_; }
     // Disconnects, checks that the peer played its whole script, and returns
     // the commands it received between the login and QUIT, joined with '|'.
     std::string Finish();

@@ -1,5 +1,6 @@
-// What the scripted listing tests share: a passive session without login, the
-// peer's steps of one listing, and reading every entry through the cursor.
+// What the scripted listing and transfer tests share: a passive session without
+// login, the peer's steps of one listing or download, and reading every entry
+// through the cursor.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,6 +28,16 @@ inline PeerScript Listing(const testsupport::DataPeer& data, const std::string& 
         .Send("226 Directory send OK.\r\n")
         .Reply("TYPE I", "200 Binary\r\n");
     return script;
+}
+
+// The steps of one passive download of name whose data the peer sends: SIZE
+// (answered with size), PASV, RETR and its completion.
+inline PeerScript& AddDownload(PeerScript& script, const testsupport::DataPeer& data,
+                               const std::string& name, std::size_t size) {
+    return script.Reply("SIZE " + name, "213 " + std::to_string(size) + "\r\n")
+        .Reply("PASV", data.PasvReply())
+        .Reply("RETR " + name, "150 Opening\r\n")
+        .Send("226 Transfer complete.\r\n");
 }
 
 // Every entry through the cursor, until it reports the end.

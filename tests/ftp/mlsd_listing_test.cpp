@@ -80,12 +80,7 @@ TEST(FactsLine, NamesSizesTypesAndModes) {
 TEST(FactsLine, ModifyIsReadAsSentWithOrWithoutFraction) {
     FtpDirectoryEntry entry{};
     ASSERT_TRUE(ftp::ParseFacts("modify=20231231235958.123;type=file; f", entry));
-    EXPECT_EQ(entry.date.wYear, 2023);
-    EXPECT_EQ(entry.date.wMonth, 12);
-    EXPECT_EQ(entry.date.wDay, 31);
-    EXPECT_EQ(entry.date.wHour, 23);
-    EXPECT_EQ(entry.date.wMinute, 59);
-    EXPECT_EQ(entry.date.wSecond, 58);
+    EXPECT_EQ(TimeText(entry.date), "2023-12-31 23:59:58");
     ASSERT_TRUE(ftp::ParseFacts("modify=20230229000000;type=file; g", entry));
     EXPECT_EQ(entry.date.wYear, 0);  // no such day: no date, the entry stays
 }
@@ -120,17 +115,15 @@ using MlsdSessionTest = EngineTest;
 TEST_F(MlsdSessionTest, OfferedMlstListsByFactsSkippingDirectoriesAndBrokenLines) {
     for (const bool byFormat : {false, true}) {
         SCOPED_TRACE(byFormat ? "format" : "facts");
-        DataPeer data;
-        data.Serve({.payload = "type=cdir;perm=el;modify=20240102030405; /pub\r\n"
-                               "type=pdir;perm=el; /\r\n"
-                               "modify=20240102030405.5;perm=adfrw;size=5000000000;type=file;"
-                               "UNIX.mode=0640;UNIX.owner=1000;UNIX.group=1001; two ;inner \r\n"
-                               "type=dir;sizd=4096;unix.mode=0755; sub\r\n"
-                               "this line has no facts\r\n"
-                               "type=OS.unix=slink:/pub/two;unix.mode=0777; ln\r\n",
-                    .chunk = 29});
-        PeerSession session(Listing(data, "MLSD pub"), Passive(kUnixSyst, kMlstFeat));
-        const FtpClient client = session.client();
+        DataPeer data({.payload = "type=cdir;perm=el;modify=20240102030405; /pub\r\n"
+                                  "type=pdir;perm=el; /\r\n"
+                                  "modify=20240102030405.5;perm=adfrw;size=5000000000;type=file;"
+                                  "UNIX.mode=0640;UNIX.owner=1000;UNIX.group=1001; two ;inner \r\n"
+                                  "type=dir;sizd=4096;unix.mode=0755; sub\r\n"
+                                  "this line has no facts\r\n"
+                                  "type=OS.unix=slink:/pub/two;unix.mode=0777; ln\r\n",
+                       .chunk = 29});
+        PeerSession client(Listing(data, "MLSD pub"), Passive(kUnixSyst, kMlstFeat));
         if (byFormat) {
             ASSERT_EQ(FtpSetDirectoryFormat(client, FTP_DIRECTORY_MLSD), 0);
         } else {
@@ -139,22 +132,15 @@ TEST_F(MlsdSessionTest, OfferedMlstListsByFactsSkippingDirectoriesAndBrokenLines
 
         const std::vector<FtpDirectoryEntry> entries = ListAll(client, "pub");
         ASSERT_EQ(entries.size(), 3u);
-        EXPECT_STREQ(entries[0].name, "two ;inner ");
-        EXPECT_EQ(entries[0].size, 5000000000u);
-        EXPECT_EQ(entries[0].permissions, 0640u);
-        EXPECT_STREQ(entries[0].owner, "1000");
-        EXPECT_STREQ(entries[0].group, "1001");
-        EXPECT_EQ(entries[0].date.wHour, 3);
-        EXPECT_EQ(entries[0].date.wSecond, 5);
-        EXPECT_STREQ(entries[1].name, "sub");
-        EXPECT_EQ(entries[1].directory, 1);
-        EXPECT_STREQ(entries[2].name, "ln");
-        EXPECT_EQ(entries[2].permissions, 0777u | FTP_PERM_SYMLINK);
+        EXPECT_EQ(Summary(entries[0]),
+                  "two ;inner |5000000000|640|f|1000:1001|2024-01-02 03:04:05");
+        EXPECT_EQ(Summary(entries[1]), "sub|4096|755|d|:|0000-00-00 00:00:00");
+        EXPECT_EQ(Summary(entries[2]), "ln|0|10777|d|:|0000-00-00 00:00:00");
         EXPECT_EQ(FtpListingHasFacts(client), 1);
         // A listing by facts leaves the detected layout alone.
         EXPECT_EQ(FtpGetDirectoryFormat(client),
                   byFormat ? FTP_DIRECTORY_MLSD : FTP_DIRECTORY_AUTO);
-        EXPECT_EQ(session.Finish(), "TYPE A|PASV|MLSD pub|TYPE I");
+        EXPECT_EQ(client.Finish(), "TYPE A|PASV|MLSD pub|TYPE I");
     }
 }
 
@@ -190,8 +176,7 @@ TEST_P(ListingChoice, ListIsKeptUnlessFactsAreAskedForAndPossible) {
     } else {
         script = Listing(data, listing);
     }
-    PeerSession session(std::move(script), Passive(kUnixSyst, c.offered ? kMlstFeat : kNoFeatures));
-    const FtpClient client = session.client();
+    PeerSession client(std::move(script), Passive(kUnixSyst, c.offered ? kMlstFeat : kNoFeatures));
     FtpSetListingFacts(client, c.prefer ? TRUE : FALSE);
     if (c.chosenFormat != FTP_DIRECTORY_AUTO) {
         ASSERT_EQ(FtpSetDirectoryFormat(client, c.chosenFormat), 0);
@@ -206,7 +191,7 @@ TEST_P(ListingChoice, ListIsKeptUnlessFactsAreAskedForAndPossible) {
         expected =
             "TYPE A|PASV|MLSD " + std::string(c.path) + "|PASV|" + listing + "|TYPE I|" + expected;
     }
-    EXPECT_EQ(session.Finish(), expected);
+    EXPECT_EQ(client.Finish(), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

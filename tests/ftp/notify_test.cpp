@@ -70,8 +70,7 @@ TEST_F(FtpNotifyTest, EveryReplySendsTheCommandEvent) {
     script.Reply("NOOP", "200 ok\r\n")
         .Reply("DELE x", "550 denied\r\n")
         .Reply("NOOP", "200 ok\r\n");
-    PeerSession session(script, Setup());
-    const FtpClient client = session.client();
+    PeerSession client(script, Setup());
     ASSERT_EQ(FtpRegisterNotify(client, window_, kNotifyMessage, 0x3C0), 0);
 
     EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
@@ -90,12 +89,11 @@ TEST_F(FtpNotifyTest, EveryReplySendsTheCommandEvent) {
     EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
     EXPECT_EQ(notifications.size(), 2u);
     EXPECT_EQ(FtpGetResultCode(client), 200);
-    EXPECT_EQ(session.Finish(), "NOOP|DELE x|NOOP");
+    EXPECT_EQ(client.Finish(), "NOOP|DELE x|NOOP");
 }
 
 TEST_F(FtpNotifyTest, RegistrationRulesAndRaisedEventWords) {
-    PeerSession session(PeerScript{}, Setup());
-    const FtpClient client = session.client();
+    PeerSession client(PeerScript{}, Setup());
     EXPECT_EQ(FtpRaiseEvent(client, FTP_EVENT_COMMAND, 0), 0);  // nothing registered
     EXPECT_TRUE(
         FailsWith(fileErrorInvalidParameter,
@@ -119,7 +117,7 @@ TEST_F(FtpNotifyTest, RegistrationRulesAndRaisedEventWords) {
     // Cancel outside a wait has nothing to end. (Cancel inside one, and the
     // time-out, reach the control's events: tests/control/session_events_test.cpp.)
     EXPECT_TRUE(FailsWith(fileErrorOperationNotBlocking, FtpCancel(INVALID_CLIENT)));
-    EXPECT_EQ(session.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
 }
 
 // Gives the session a data socket so that its socket events can be switched on.

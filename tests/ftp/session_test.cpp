@@ -93,9 +93,8 @@ TEST_F(FtpSessionTest, CallerLoginsAnonymouslyOrWithAnAccount) {
 }
 
 TEST_F(FtpSessionTest, FeatRestoresWhatSystRemovedAndKeepsTimeCommands) {
-    PeerSession session(PeerScript{}, {"215 WINDOWS\r\n",
-                                       "211-Extensions:\r\n SIZE\r\n REST STREAM\r\n211 END\r\n"});
-    const FtpClient client = session.client();
+    PeerSession client(PeerScript{}, {"215 WINDOWS\r\n",
+                                      "211-Extensions:\r\n SIZE\r\n REST STREAM\r\n211 END\r\n"});
     DWORD features = FtpGetFeatures(client);
     EXPECT_TRUE(features & ftp::kFeatureSize);
     EXPECT_TRUE(features & ftp::kFeatureMdtm);
@@ -103,7 +102,7 @@ TEST_F(FtpSessionTest, FeatRestoresWhatSystRemovedAndKeepsTimeCommands) {
     EXPECT_FALSE(features & ftp::kFeatureChmod);
     EXPECT_EQ(FtpSetFeatures(client, 0x3), features);
     EXPECT_EQ(FtpGetFeatures(client), 0x3u);
-    EXPECT_EQ(session.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
 }
 
 TEST_F(FtpSessionTest, UrlAsHostGivesHostPortAndCredentials) {
@@ -230,27 +229,26 @@ TEST_F(FtpSessionTest, ConnectArgumentRules) {
 // ---- Commands and replies ------------------------------------------------------------
 
 TEST_F(FtpSessionTest, CommandRulesBeforeAnythingIsSent) {
-    PeerSession session(PeerScript{}, kNoLogin);
-    const FtpClient client = session.client();
+    PeerSession client(PeerScript{}, kNoLogin);
     std::string longArgument(2045 - 4, 'a');
     EXPECT_TRUE(
         FailsWith(fileErrorInvalidParameter, FtpCommand(client, "STOR", longArgument.c_str())));
     EXPECT_TRUE(FailsWith(fileErrorInvalidParameter, FtpCommand(client, nullptr, nullptr)));
     EXPECT_TRUE(FailsWith(fileErrorInvalidParameter, FtpSetFileType(client, 4)));
     EXPECT_EQ(FtpSetFileType(client, FTP_FILE_TYPE_AUTO), 200);
-    EXPECT_EQ(session.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
 }
 
 TEST_F(FtpSessionTest, FailingReplyKeepsItsCodeAndText) {
     PeerScript script;
     script.Reply("DELE nothere", "550 No such file.\r\n");
-    PeerSession session(script);
-    EXPECT_TRUE(FailsWith(fileErrorAccessDenied, FtpCommand(session.client(), "DELE", "nothere")));
-    EXPECT_EQ(FtpGetResultCode(session.client()), 550);
+    PeerSession client(script);
+    EXPECT_TRUE(FailsWith(fileErrorAccessDenied, FtpCommand(client, "DELE", "nothere")));
+    EXPECT_EQ(FtpGetResultCode(client), 550);
     char text[32];
-    FtpGetResultString(session.client(), text, sizeof text);
+    FtpGetResultString(client, text, sizeof text);
     EXPECT_STREQ(text, "No such file.");
-    EXPECT_EQ(session.Finish(), "DELE nothere");
+    EXPECT_EQ(client.Finish(), "DELE nothere");
 }
 
 TEST_F(FtpSessionTest, ChangeDirectoryTrimsTheSeparatorAndRefreshesThePath) {
@@ -259,8 +257,7 @@ TEST_F(FtpSessionTest, ChangeDirectoryTrimsTheSeparatorAndRefreshesThePath) {
         .Reply("PWD", "257 \"/pub \"\"x\"\"\"\r\n")
         .Reply("CWD missing", "550 Failed to change directory.\r\n")
         .Reply("PWD", "257 \"/pub \"\"x\"\"\"\r\n");
-    PeerSession session(script);
-    const FtpClient client = session.client();
+    PeerSession client(script);
     EXPECT_EQ(FtpChangeDirectory(client, "/pub/"), 250);
     EXPECT_TRUE(FailsWith(fileErrorAccessDenied, FtpChangeDirectory(client, "missing")));
     EXPECT_TRUE(FailsWith(fileErrorDirectoryNotFound, FtpChangeDirectory(client, "")));
@@ -268,7 +265,7 @@ TEST_F(FtpSessionTest, ChangeDirectoryTrimsTheSeparatorAndRefreshesThePath) {
     EXPECT_EQ(FtpGetCurrentDirectory(client, path, 1), -1);
     EXPECT_EQ(FtpGetCurrentDirectory(client, path, sizeof path), 257);
     EXPECT_STREQ(path, "/pub \"x\"");
-    EXPECT_EQ(session.Finish(), "CWD /pub|PWD|CWD missing|PWD");
+    EXPECT_EQ(client.Finish(), "CWD /pub|PWD|CWD missing|PWD");
 }
 
 // ---- Proxies ---------------------------------------------------------------------------
@@ -346,8 +343,7 @@ TEST_F(FtpSessionTest, ProxyRefusalAndUnknownKinds) {
 // ---- Handles, threads and settings ------------------------------------------------------
 
 TEST_F(FtpSessionTest, HandleBelongsToTheThreadThatMadeIt) {
-    PeerSession session(PeerScript{}, kNoLogin);
-    const FtpClient client = session.client();
+    PeerSession client(PeerScript{}, kNoLogin);
     // FTP handles have a range of their own, apart from HTTP's.
     EXPECT_GE(client, 4096);
     EXPECT_LT(client, 4096 + 256 + 256);
@@ -367,7 +363,7 @@ TEST_F(FtpSessionTest, HandleBelongsToTheThreadThatMadeIt) {
     EXPECT_EQ(codeError, Code(fileErrorNotHandleOwner));
     EXPECT_EQ(disconnectError, Code(fileErrorNotHandleOwner));
     EXPECT_EQ(cancelResult, 0);
-    EXPECT_EQ(session.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
     EXPECT_TRUE(FailsWith(fileErrorInvalidHandle, FtpGetResultCode(client)));
 
     // A free-threaded session answers every thread.
@@ -379,8 +375,7 @@ TEST_F(FtpSessionTest, HandleBelongsToTheThreadThatMadeIt) {
 }
 
 TEST_F(FtpSessionTest, SettingsValidateAndClamp) {
-    PeerSession session(PeerScript{}, kNoLogin);
-    const FtpClient client = session.client();
+    PeerSession client(PeerScript{}, kNoLogin);
     struct PortRange {
         int low, high;        // asked for
         int gotLow, gotHigh;  // kept
@@ -417,7 +412,7 @@ TEST_F(FtpSessionTest, SettingsValidateAndClamp) {
     EXPECT_EQ(FtpGetLocalAddress(client, 0, &local), 0);
     EXPECT_EQ(local.family, NET_FAMILY_IPV4);
     EXPECT_EQ(local.address[0], 127);
-    EXPECT_EQ(session.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
 }
 
 // ---- The library ---------------------------------------------------------------------------

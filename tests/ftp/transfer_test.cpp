@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -24,6 +25,7 @@
 #include "support/test_files.h"
 #include "tests/ftp/data_peer.h"
 #include "tests/ftp/ftp_test_support.h"
+#include "tests/ftp/listing_session.h"
 
 namespace {
 
@@ -100,6 +102,7 @@ class FtpTransferTest : public ::testing::Test {
         ASSERT_NE(window_, nullptr);
     }
     void TearDown() override {
+        if (session_) session_->Finish();
         DestroyWindow(window_);
         FtpUninitialize();
     }
@@ -120,7 +123,14 @@ class FtpTransferTest : public ::testing::Test {
         events.client = client;
         return client;
     }
-    FtpClient Watch(const PeerSession& session) { return Watch(session.client()); }
+    // A watched session playing the script (the one before it finished first).
+    FtpClient Start(const PeerScript& script, SessionSetup setup = Setup()) {
+        if (session_) session_->Finish();
+        session_.emplace(script, std::move(setup));
+        return Watch(*session_);
+    }
+
+    std::optional<PeerSession> session_;
 
     HWND window_ = nullptr;
     ScratchFolder dir_{"ft-transfer"};
@@ -128,16 +138,10 @@ class FtpTransferTest : public ::testing::Test {
 
 TEST_F(FtpTransferTest, PassiveDownloadIsByteExactWithPacedProgressEndingAtFull) {
     const std::string payload = Pattern(600 * 1024, 1);
-    DataPeer data;
-    data.Serve({.payload = payload, .chunk = 16384, .chunkDelayMs = 30});
+    DataPeer data({.payload = payload, .chunk = 16384, .chunkDelayMs = 30});
     PeerScript script;
-    script.Reply("SIZE data.bin", "213 " + std::to_string(payload.size()) + "\r\n")
-        .Reply("PASV", data.PasvReply())
-        .Reply("RETR data.bin", "150 Opening BINARY mode data connection\r\n")
-        .Send("226 Transfer complete\r\n");
-    PeerSession session(script, Setup());
-    const FtpClient client = Watch(session);
-    ASSERT_NE(client, INVALID_CLIENT);
+    AddDownload(script, data, "data.bin", payload.size());
+    const FtpClient client = Start(script);
 
     ASSERT_EQ(NetTraceOn((dir_ / "trace.txt").c_str(), NET_TRACE_INFO), 1);
     auto start = Clock::now();
@@ -165,7 +169,6 @@ TEST_F(FtpTransferTest, PassiveDownloadIsByteExactWithPacedProgressEndingAtFull)
     EXPECT_EQ(status.bytesCopied, payload.size());
     EXPECT_STREQ(status.remoteFile, "data.bin");
     data.Join();
-    session.Finish();
 }
 
 TEST_F(FtpTransferTest, ActiveUploadOffersAPortOfTheRangeAndDeliversEveryByte) {
@@ -179,9 +182,7 @@ TEST_F(FtpTransferTest, ActiveUploadOffersAPortOfTheRangeAndDeliversEveryByte) {
         })
         .Reply("STOR up.bin", "150 Ok to send data\r\n")
         .Send("226 Transfer complete\r\n");
-    PeerSession session(script, Setup(5, false));
-    const FtpClient client = Watch(session);
-    ASSERT_NE(client, INVALID_CLIENT);
+    const FtpClient client = Start(script, Setup(5, false));
     // A range under 10 ports starts at its low end: 31000 is 121 * 256 + 24.
     // (Below the system's ephemeral ports, so that no other connection of the
     // suite holds it.)
@@ -194,24 +195,20 @@ TEST_F(FtpTransferTest, ActiveUploadOffersAPortOfTheRangeAndDeliversEveryByte) {
               "Closed -> Listening|Listening -> Open|Open -> Closed|");
     data.Join();
     EXPECT_EQ(data.received(), payload);
-    session.Finish();
 }
 
 TEST_F(FtpTransferTest, RestartBeyondFourGibibytesSendsTheFullOffset) {
     constexpr std::uint64_t kOffset = 5'000'000'123ULL;
     WriteFile(dir_ / "huge.bin", "head");
     fs::resize_file(dir_ / "huge.bin", kOffset);  // sparse: all that comes before the offset
-    DataPeer data;
-    data.Serve({.payload = "tail"});
+    DataPeer data({.payload = "tail"});
     PeerScript script;
     script.Reply("SIZE huge.bin", "213 5000000127\r\n")
         .Reply("PASV", data.PasvReply())
         .Reply("REST 5000000123", "350 Restarting at 5000000123\r\n")
         .Reply("RETR huge.bin", "150 Opening\r\n")
         .Send("226 Done\r\n");
-    PeerSession session(script, Setup());
-    const FtpClient client = Watch(session);
-    ASSERT_NE(client, INVALID_CLIENT);
+    const FtpClient client = Start(script);
     ASSERT_EQ(FtpGetFile(client, (dir_ / "huge.bin").c_str(), "huge.bin", 0, kOffset), 0)
         << std::hex << FtpGetLastError();
     EXPECT_EQ(events.progress.back().copied, kOffset + 4);
@@ -226,7 +223,6 @@ TEST_F(FtpTransferTest, RestartBeyondFourGibibytesSendsTheFullOffset) {
     FtpTransferStatus status{};
     FtpGetTransferStatus(client, &status);
     EXPECT_EQ(status.bytesCopied, 4u);
-    session.Finish();
 }
 
 // A download the server refuses (its REST or its RETR) fails with the mapped
@@ -252,16 +248,13 @@ TEST_F(FtpTransferTest, RefusedDownloadLeavesTheLocalFileAndTheSessionAlone) {
         events = Events{};
         const fs::path local = dir_ / "keep.bin";
         WriteFile(local, "precious");
-        DataPeer data;
-        data.Serve({.payload = ""});
+        DataPeer data({.payload = ""});
         PeerScript script;
         script.Reply(std::string("SIZE ") + refusal.remote, refusal.sizeReply)
             .Reply("PASV", data.PasvReply())
             .Reply(refusal.refusedCommand, refusal.refusal)
             .Reply("NOOP", "200 ok\r\n");
-        PeerSession session(script, Setup());
-        const FtpClient client = Watch(session);
-        ASSERT_NE(client, INVALID_CLIENT);
+        const FtpClient client = Start(script);
         EXPECT_TRUE(FailsWith(refusal.error, FtpGetFile(client, local.c_str(), refusal.remote, 0,
                                                         refusal.restartOffset)));
         EXPECT_EQ(FtpGetResultCode(client), std::atoi(refusal.refusal));
@@ -269,7 +262,6 @@ TEST_F(FtpTransferTest, RefusedDownloadLeavesTheLocalFileAndTheSessionAlone) {
         EXPECT_FALSE(fs::exists(dir_ / refusal.remote));
         EXPECT_EQ(events.getFile, 0);
         EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
-        session.Finish();
     }
 }
 
@@ -280,16 +272,13 @@ TEST_F(FtpTransferTest, RestartBeyondTheLocalEndIsRefusedBeforeAnyCommand) {
     WriteFile(local, "0123456789");
     PeerScript script;
     script.Reply("NOOP", "200 ok\r\n");
-    PeerSession session(script, Setup());
-    const FtpClient client = Watch(session);
-    ASSERT_NE(client, INVALID_CLIENT);
+    const FtpClient client = Start(script);
     EXPECT_TRUE(
         FailsWith(fileErrorRestartBeyondEnd, FtpGetFile(client, local.c_str(), "r.bin", 0, 11)));
     EXPECT_TRUE(FailsWith(fileErrorFileNotFound,
                           FtpGetFile(client, (dir_ / "none").c_str(), "r.bin", 0, 1)));
     EXPECT_EQ(ReadFile(local), "0123456789");
     EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
-    session.Finish();
 }
 
 // A data connection that stalls, drops or is cancelled from the progress
@@ -321,22 +310,19 @@ TEST_F(FtpTransferTest, DataConnectionFaultsEndTheTransferAndTheSessionGoesOn) {
     for (const Fault& f : faults) {
         SCOPED_TRACE(f.label);
         events = Events{};
-        DataPeer data;
-        data.Serve({.payload = payload,
-                    .chunk = f.chunkDelayMs ? 8192u : 65536u,
-                    .chunkDelayMs = f.chunkDelayMs,
-                    .stallAfter = f.stallAfter,
-                    .stallMs = f.stallMs,
-                    .dropAfterStall = f.drop});
+        DataPeer data({.payload = payload,
+                       .chunk = f.chunkDelayMs ? 8192u : 65536u,
+                       .chunkDelayMs = f.chunkDelayMs,
+                       .stallAfter = f.stallAfter,
+                       .stallMs = f.stallMs,
+                       .dropAfterStall = f.drop});
         PeerScript script;
         script.Reply("SIZE f.bin", "213 2000000\r\n")
             .Reply("PASV", data.PasvReply())
             .Reply("RETR f.bin", "150 Opening\r\n");
         if (*f.lateReply) script.SendAfter(300, f.lateReply);
         script.Reply("NOOP", "200 ok\r\n").Reply("NOOP", "200 ok\r\n");  // the engine's, ours
-        PeerSession session(script, Setup(f.timeout));
-        const FtpClient client = Watch(session);
-        ASSERT_NE(client, INVALID_CLIENT);
+        const FtpClient client = Start(script, Setup(f.timeout));
         events.cancelOnProgress = f.chunkDelayMs > 0;
         const auto start = Clock::now();
         EXPECT_TRUE(
@@ -356,7 +342,6 @@ TEST_F(FtpTransferTest, DataConnectionFaultsEndTheTransferAndTheSessionGoesOn) {
         EXPECT_TRUE(kept == payload.substr(0, kept.size()));
         events.cancelOnProgress = false;
         EXPECT_EQ(FtpCommand(client, "NOOP", nullptr), 200);
-        session.Finish();
     }
 }
 
@@ -386,8 +371,7 @@ TEST_F(FtpTransferTest, CommandChannelOutOfStepReconnects) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        DataPeer data;
-        data.Serve(c.data);
+        DataPeer data(c.data);
         PeerScript first = LoginScript(Setup());
         first.Reply("SIZE a.bin", "213 7\r\n")
             .Reply("PASV", data.PasvReply())
@@ -421,23 +405,12 @@ TEST_F(FtpTransferTest, CommandChannelOutOfStepReconnects) {
 
 TEST_F(FtpTransferTest, MemoryDownloadHandsOverABlockOfExactlyTheReceivedSize) {
     const std::string payload = Pattern(30000, 6);
-    DataPeer first;
-    first.Serve({.payload = payload, .chunk = 7000});
-    DataPeer second;
-    second.Serve({.payload = payload});
+    DataPeer first({.payload = payload, .chunk = 7000});
+    DataPeer second({.payload = payload});
     PeerScript script;
     // SIZE claims less than arrives, so the block has to grow.
-    script.Reply("SIZE m.bin", "213 1000\r\n")
-        .Reply("PASV", first.PasvReply())
-        .Reply("RETR m.bin", "150 Opening\r\n")
-        .Send("226 Done\r\n")
-        .Reply("SIZE m.bin", "213 30000\r\n")
-        .Reply("PASV", second.PasvReply())
-        .Reply("RETR m.bin", "150 Opening\r\n")
-        .Send("226 Done\r\n");
-    PeerSession session(script, Setup());
-    const FtpClient client = Watch(session);
-    ASSERT_NE(client, INVALID_CLIENT);
+    AddDownload(AddDownload(script, first, "m.bin", 1000), second, "m.bin", 30000);
+    const FtpClient client = Start(script);
 
     HGLOBAL block = nullptr;
     DWORD length = 0;
@@ -455,7 +428,6 @@ TEST_F(FtpTransferTest, MemoryDownloadHandsOverABlockOfExactlyTheReceivedSize) {
     ASSERT_EQ(FtpGetData(client, "m.bin", buffer, &length), 0);
     EXPECT_EQ(length, sizeof buffer);
     EXPECT_EQ(std::string(buffer, sizeof buffer), payload.substr(0, sizeof buffer));
-    session.Finish();
 }
 
 TEST_F(FtpTransferTest, AsciiReadGivesOneLocalLinePerCallAcrossChunkBoundaries) {
@@ -467,9 +439,7 @@ TEST_F(FtpTransferTest, AsciiReadGivesOneLocalLinePerCallAcrossChunkBoundaries) 
         .Reply("PASV", data.PasvReply())
         .Reply("RETR notes.txt", "150 Opening ASCII\r\n")
         .Send("226 Done\r\n");
-    PeerSession session(script, Setup());
-    const FtpClient client = Watch(session);
-    ASSERT_NE(client, INVALID_CLIENT);
+    const FtpClient client = Start(script);
     ASSERT_EQ(FtpBeginTransfer(client, "notes.txt", FTP_MODE_RETRIEVE, 0), 150);
     std::vector<std::string> lines;
     char buffer[64];
@@ -482,7 +452,6 @@ TEST_F(FtpTransferTest, AsciiReadGivesOneLocalLinePerCallAcrossChunkBoundaries) 
     EXPECT_TRUE(FailsWith(fileErrorEndOfData, FtpRead(client, buffer, sizeof buffer), 0));
     EXPECT_TRUE(FailsWith(fileErrorDataReadOnly, FtpWrite(client, "x", 1)));
     EXPECT_EQ(FtpEndTransfer(client), 226);
-    session.Finish();
 }
 
 TEST_F(FtpTransferTest, Ipv6UsesExtendedPassiveAndActiveCommands) {
@@ -520,15 +489,12 @@ TEST_F(FtpTransferTest, Ipv6UsesExtendedPassiveAndActiveCommands) {
 }
 
 TEST_F(FtpTransferTest, OnlyOneDataConnectionAtATime) {
-    DataPeer data;
-    data.Serve({.payload = "abc"});
+    DataPeer data({.payload = "abc"});
     PeerScript script;
     script.Reply("PASV", data.PasvReply())
         .Reply("RETR one.bin", "150 Opening\r\n")
         .Send("226 Done\r\n");
-    PeerSession session(script, Setup());
-    const FtpClient client = Watch(session);
-    ASSERT_NE(client, INVALID_CLIENT);
+    const FtpClient client = Start(script);
     ASSERT_EQ(FtpBeginTransfer(client, "one.bin", FTP_MODE_RETRIEVE, 0), 150);
     EXPECT_TRUE(
         FailsWith(fileErrorConnectionOpen, FtpGetFile(client, (dir_ / "x").c_str(), "x", 0, 0)));
@@ -538,7 +504,6 @@ TEST_F(FtpTransferTest, OnlyOneDataConnectionAtATime) {
     EXPECT_EQ(FtpRead(client, buffer, sizeof buffer), 3);
     EXPECT_EQ(FtpEndTransfer(client), 226);
     EXPECT_TRUE(FailsWith(fileErrorConnectionClosed, FtpEndTransfer(client)));
-    session.Finish();
 }
 
 class FtpDownloadIntegrityTest : public EngineTest {
@@ -588,10 +553,9 @@ TEST_F(FtpDownloadIntegrityTest, ExistingFileIsReplacedOnlyByACompleteDownload) 
             .SendAfter(200, c.finalReply);
         // After a failed transfer the client checks the control connection.
         if (c.drop) script.Reply("NOOP", "200 ok\r\n");
-        PeerSession session(
-            script, {kUnixSyst, Features({"SIZE"}), FTP_OPTION_NOAUTH | FTP_OPTION_PASSIVE});
-        ASSERT_NE(session.client(), INVALID_CLIENT);
-        const int result = FtpGetFile(session.client(), local.c_str(), "f.bin", 0, 0);
+        PeerSession client(script,
+                           {kUnixSyst, Features({"SIZE"}), FTP_OPTION_NOAUTH | FTP_OPTION_PASSIVE});
+        const int result = FtpGetFile(client, local.c_str(), "f.bin", 0, 0);
         const std::string expected = c.error == 0 ? payload.substr(0, c.sent) : old;
         if (c.error == 0) {
             EXPECT_EQ(result, 0);
@@ -604,7 +568,7 @@ TEST_F(FtpDownloadIntegrityTest, ExistingFileIsReplacedOnlyByACompleteDownload) 
         EXPECT_EQ(info.st_mode & 0777, 0640u);
         // Nothing is left beside it.
         EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 1);
-        session.Finish();
+        client.Finish();
     }
 }
 

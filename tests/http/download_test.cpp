@@ -17,7 +17,11 @@ namespace {
 
 using namespace httptest;
 
-using HttpDownloadTest = HttpTest;
+// Transfer tests with a scratch folder of their own.
+class HttpDownloadTest : public HttpTest {
+  protected:
+    ScratchFolder folder_{"httpx"};
+};
 
 const Options kKeepAlive{.options = HTTP_OPTION_KEEPALIVE};
 
@@ -33,12 +37,8 @@ template <typename Check>
 void AgainstOneAnswer(const std::string& response, Check check) {
     PeerScript script;
     script.Expect("GET /f").Send(response).Close();
-    ScriptedPeer peer(script);
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(script, kKeepAlive);
     check(client);
-    HttpDisconnect(client);
-    peer.Finish();
 }
 
 const std::string kChunkBody = std::string(10, 'x') + TextPattern(2000);
@@ -126,16 +126,12 @@ TEST_F(HttpDownloadTest, MemoryDownloadsHandOverTheDecodedBody) {
             c.response.find("chunked") == std::string::npos) {
             script.Close();
         }
-        ScriptedPeer peer(script);
-        HttpClient client = ConnectTo(peer, kKeepAlive);
-        ASSERT_NE(client, INVALID_HTTP_CLIENT);
+        PeerClient client(script, kKeepAlive);
         HGLOBAL block = nullptr;
         DWORD length = 0;
         const int result = HttpGetData(client, "/data", &block, &length, c.flags);
         if (c.expected == "<error>") {
             EXPECT_TRUE(FailsWith(fileErrorInvalidServerResponse, result));
-            HttpDisconnect(client);
-            peer.Finish();
             continue;
         }
         ASSERT_EQ(result, 0) << HttpGetLastError();
@@ -143,8 +139,7 @@ TEST_F(HttpDownloadTest, MemoryDownloadsHandOverTheDecodedBody) {
         ASSERT_EQ(block == nullptr, c.expected.empty());
         EXPECT_EQ(GlobalSize(block), c.expected.size());
         EXPECT_EQ(TakeBlock(block, length), c.expected);
-        HttpDisconnect(client);
-        EXPECT_EQ(peer.Finish(), "");
+        EXPECT_EQ(client.Finish(), "");
     }
 }
 
@@ -153,9 +148,7 @@ TEST_F(HttpDownloadTest, ACallersBufferGetsAtMostItsLengthAndTheRequestHeadersAr
     ExpectGet(script, "/a", {"Accept-Encoding: gzip, deflate"})
         .Send(Response("200 OK", "0123456789"));
     ExpectGet(script, "/b").Send(Response("200 OK", "x"));
-    ScriptedPeer peer(script);
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(script, kKeepAlive);
     char buffer[4] = {};
     DWORD length = sizeof buffer;
     ASSERT_EQ(HttpGetData(client, "/a", buffer, &length, HTTP_GETDATA_COMPRESS), 0);
@@ -164,8 +157,7 @@ TEST_F(HttpDownloadTest, ACallersBufferGetsAtMostItsLengthAndTheRequestHeadersAr
     // Compression asked for one request only: the next one goes without it.
     EXPECT_EQ(HttpGetData(client, "/b", buffer, &length, 0), 0);
     EXPECT_EQ(std::string(buffer, 1), "x");
-    HttpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
 }
 
 struct FaultCase {
@@ -204,40 +196,33 @@ TEST_F(HttpDownloadTest, CutOffAndCorruptBodiesFailInMemory) {
     for (const FaultCase& c : cases) {
         SCOPED_TRACE(c.name);
         AgainstOneAnswer(c.response, [&c](HttpClient client) {
-            HGLOBAL block = nullptr;
-            DWORD length = 0;
-            EXPECT_TRUE(FailsWith(c.error, HttpGetData(client, "/f", &block, &length, c.flags)));
-            EXPECT_EQ(block, nullptr);
+            std::string body;
+            EXPECT_TRUE(FailsWith(c.error, GetData(client, "/f", &body, c.flags)));
         });
     }
 }
 
 TEST_F(HttpDownloadTest, FileDownloadsWriteChunksAndDecodeInPlace) {
-    ScratchFolder folder{"httpx"};
-    const std::string path = (folder / "down.bin").string();
+    const std::string path = (folder_ / "down.bin").string();
     PeerScript script;
     ExpectGet(script, "/chunks").Send(ChunkedResponse({std::string(10, 'x'), TextPattern(2000)}));
     ExpectGet(script, "/zipped", {"Accept-Encoding: gzip, deflate"})
         .Send(Response("200 OK", Compressed(kText), {"Content-Encoding: gzip"}));
-    ScriptedPeer peer(script);
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(script, kKeepAlive);
     ASSERT_EQ(HttpGetFile(client, path.c_str(), "/chunks", 0), 0) << HttpGetLastError();
     EXPECT_EQ(ReadFile(path), kChunkBody);
     ASSERT_EQ(HttpEnableCompression(client, TRUE), 0);
     ASSERT_EQ(HttpGetFile(client, path.c_str(), "/zipped", 0), 0) << HttpGetLastError();
     EXPECT_EQ(ReadFile(path), kText);
     // Nothing but the file itself is left in the folder.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator((folder / "").string()),
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator((folder_ / "").string()),
                             std::filesystem::directory_iterator()),
               1);
-    HttpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
 }
 
 TEST_F(HttpDownloadTest, ARestartContinuesAPartialAnswerAndRewritesAWholeOne) {
-    ScratchFolder folder{"httpx"};
-    const std::string path = (folder / "restart.bin").string();
+    const std::string path = (folder_ / "restart.bin").string();
     const std::string whole = TextPattern(3000);
     PeerScript script;
     ExpectGet(script, "/r", {"Range: bytes=1000-"})
@@ -252,17 +237,12 @@ TEST_F(HttpDownloadTest, ARestartContinuesAPartialAnswerAndRewritesAWholeOne) {
     // connection; the range lasted for its request only.
     PeerScript next;
     ExpectGet(next, "/plain").Send(Response("200 OK", "p"));
-    ScriptedPeer peer({script, next});
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client({script, next}, kKeepAlive);
 
     WriteFile(path, whole.substr(0, 1000));
     ASSERT_EQ(HttpGetFile(client, path.c_str(), "/r", 1000), 0) << HttpGetLastError();
     EXPECT_EQ(ReadFile(path), whole);
-    HttpTransferStatus status{};
-    ASSERT_EQ(HttpGetTransferStatus(client, &status), 1);
-    EXPECT_EQ(status.totalBytes, 3000u);
-    EXPECT_EQ(status.bytesCopied, 3000u);
+    EXPECT_EQ(Figures(client), "3000/3000");
 
     WriteFile(path, whole.substr(0, 1000) + "stale tail that must go");
     ASSERT_EQ(HttpGetFile(client, path.c_str(), "/r", 1000), 0) << HttpGetLastError();
@@ -273,13 +253,11 @@ TEST_F(HttpDownloadTest, ARestartContinuesAPartialAnswerAndRewritesAWholeOne) {
     char buffer[2];
     DWORD length = sizeof buffer;
     EXPECT_EQ(HttpGetData(client, "/plain", buffer, &length, 0), 0) << HttpGetLastError();
-    HttpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
 }
 
 TEST_F(HttpDownloadTest, FailedFileDownloadsKeepOnlyWhatARestartContinues) {
-    ScratchFolder folder{"httpx"};
-    const std::string path = (folder / "f.bin").string();
+    const std::string path = (folder_ / "f.bin").string();
     std::string corrupt = Compressed(kText);
     corrupt[corrupt.size() / 2] ^= 0x55;
     struct Case {
@@ -319,7 +297,7 @@ TEST_F(HttpDownloadTest, FailedFileDownloadsKeepOnlyWhatARestartContinues) {
                 } else {
                     EXPECT_EQ(ReadFile(path), c.left);
                 }
-                EXPECT_LE(std::distance(std::filesystem::directory_iterator(folder.path()),
+                EXPECT_LE(std::distance(std::filesystem::directory_iterator(folder_.path()),
                                         std::filesystem::directory_iterator()),
                           1);
             });
@@ -329,7 +307,6 @@ TEST_F(HttpDownloadTest, FailedFileDownloadsKeepOnlyWhatARestartContinues) {
 }
 
 TEST_F(HttpDownloadTest, LocalFileAndArgumentRules) {
-    ScratchFolder folder{"httpx"};
     struct Case {
         const char* name;
         std::string local;
@@ -337,8 +314,8 @@ TEST_F(HttpDownloadTest, LocalFileAndArgumentRules) {
         int error;
     };
     const std::vector<Case> cases = {
-        {"cannot be created", (folder / "missing/dir/f.bin").string(), 0, fileErrorFileNotCreated},
-        {"restart without a file", (folder / "absent.bin").string(), 10, fileErrorFileNotFound},
+        {"cannot be created", (folder_ / "missing/dir/f.bin").string(), 0, fileErrorFileNotCreated},
+        {"restart without a file", (folder_ / "absent.bin").string(), 10, fileErrorFileNotFound},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -348,18 +325,14 @@ TEST_F(HttpDownloadTest, LocalFileAndArgumentRules) {
         });
     }
     // An error status creates no local file.
-    const std::string refused = (folder / "refused.bin").string();
+    const std::string refused = (folder_ / "refused.bin").string();
     AgainstOneAnswer(Response("404 Not Found", "nope"), [&refused](HttpClient client) {
         EXPECT_TRUE(
             FailsWith(fileErrorResourceNotFound, HttpGetFile(client, refused.c_str(), "/f", 0)));
         EXPECT_FALSE(std::filesystem::exists(refused));
     });
-    PeerScript idle;
-    ScriptedPeer peer(idle);
-    HttpClient old =
-        ConnectTo(peer, {.options = HTTP_OPTION_KEEPALIVE, .version = HTTP_VERSION_09});
-    ASSERT_NE(old, INVALID_HTTP_CLIENT);
-    const std::string path = (folder / "x").string();
+    PeerClient old(PeerScript(), {.options = HTTP_OPTION_KEEPALIVE, .version = HTTP_VERSION_09});
+    const std::string path = (folder_ / "x").string();
     EXPECT_TRUE(FailsWith(fileErrorOperationNotSupported, HttpGetFile(old, path.c_str(), "/f", 5)));
     EXPECT_TRUE(FailsWith(fileErrorInvalidResource, HttpGetFile(old, path.c_str(), "", 0)));
     EXPECT_TRUE(FailsWith(fileErrorInvalidFileName, HttpGetFile(old, nullptr, "/f", 0)));
@@ -370,7 +343,6 @@ TEST_F(HttpDownloadTest, LocalFileAndArgumentRules) {
     EXPECT_TRUE(FailsWith(fileErrorInvalidProtocolVersion, HttpGetFileSize64(old, "/r", &size)));
     EXPECT_EQ(size, 0u);
     EXPECT_TRUE(FailsWith(fileErrorInvalidParameter, HttpGetFileSize64(old, "/r", nullptr)));
-    HttpDisconnect(old);
 }
 
 TEST(HttpDecoderTest, MemoryAndFileDecodersStandOnTheirOwn) {
@@ -404,7 +376,7 @@ TEST(HttpDecoderTest, MemoryAndFileDecodersStandOnTheirOwn) {
 
 using Clock = std::chrono::steady_clock;
 
-using HttpUploadTest = HttpTest;
+using HttpUploadTest = HttpDownloadTest;
 
 TEST_F(HttpUploadTest, PutSendsTypeAndLengthAndTheNextRequestOpensANewConnection) {
     PeerScript first;
@@ -417,46 +389,35 @@ TEST_F(HttpUploadTest, PutSendsTypeAndLengthAndTheNextRequestOpensANewConnection
                   {"Content-Type: application/octet-stream", "Content-Length: 4", "Host: "})
         .Expect("abc")
         .Send(Response("204 No Content", "", {}, false));
-    ScriptedPeer peer({first, second});
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client({first, second}, kKeepAlive);
     EXPECT_EQ(HttpPutData(client, "/up/notes.txt", "hello\n", 6), 0) << HttpGetLastError();
     EXPECT_EQ(HttpGetResultCode(client), 201);
-    HttpTransferStatus status{};
-    ASSERT_EQ(HttpGetTransferStatus(client, &status), 1);
-    EXPECT_EQ(status.totalBytes, 6u);
-    EXPECT_EQ(status.bytesCopied, 6u);
+    EXPECT_EQ(Figures(client), "6/6");
     EXPECT_EQ(HttpPutData(client, "/up/data", "abc\n", 4), 0) << HttpGetLastError();
-    HttpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
 }
 
 TEST_F(HttpUploadTest, PutFailuresComeFromTheFileOrTheFinalStatus) {
-    ScratchFolder folder{"httpx"};
-    const std::string file = (folder / "up.txt").string();
+    const std::string file = (folder_ / "up.txt").string();
     WriteFile(file, "line\n");
     PeerScript refused;
     refused.Expect("PUT /locked").Expect("Content-Type").Expect("Content-Length: 5");
     refused.Expect("Host").Expect(kUserAgentLine).Expect("").Expect("line");
     refused.Send(Response("403 Forbidden", "no"));
-    ScriptedPeer peer(refused);
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(refused, kKeepAlive);
     EXPECT_EQ(HttpPutFile(client, file.c_str(), "/locked"), -1);
     EXPECT_EQ(HttpGetResultCode(client), 403);
     EXPECT_TRUE(FailsWith(fileErrorFileNotFound,
-                          HttpPutFile(client, (folder / "absent").string().c_str(), "/x")));
+                          HttpPutFile(client, (folder_ / "absent").string().c_str(), "/x")));
     EXPECT_TRUE(FailsWith(fileErrorInvalidFileType,
-                          HttpPutFile(client, (folder / "").string().c_str(), "/x")));
+                          HttpPutFile(client, (folder_ / "").string().c_str(), "/x")));
     EXPECT_TRUE(FailsWith(fileErrorInvalidParameter, HttpPutData(client, "/x", "a", 0)));
     EXPECT_TRUE(FailsWith(fileErrorInvalidResource, HttpPutData(client, nullptr, "a", 1)));
-    HttpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
 }
 
 TEST_F(HttpUploadTest, MultipartPostAnnouncesExactlyTheBytesItSends) {
-    ScratchFolder folder{"httpx"};
-    const std::string file = (folder / "form.bin").string();
+    const std::string file = (folder_ / "form.bin").string();
     WriteFile(file, "0123456789");
     PeerScript script;
     ExpectRequest(script, "POST /upload HTTP/1.1",
@@ -470,21 +431,15 @@ TEST_F(HttpUploadTest, MultipartPostAnnouncesExactlyTheBytesItSends) {
         .Expect("0123456789")
         .Expect("------=_TL7210_")
         .Send(ChunkedResponse({"stored"}));
-    ScriptedPeer peer(script);
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(script, kKeepAlive);
     EXPECT_TRUE(FailsWith(fileErrorOptionNotSupported,
                           HttpPostFile(client, file.c_str(), "/upload", nullptr, 1)));
     ASSERT_EQ(HttpPostFile(client, file.c_str(), "/upload", nullptr, 0), 0) << HttpGetLastError();
-    HttpTransferStatus status{};
-    ASSERT_EQ(HttpGetTransferStatus(client, &status), 1);
-    EXPECT_EQ(status.totalBytes, 10u);
-    EXPECT_EQ(status.bytesCopied, 10u);
-    HttpDisconnect(client);
-    ASSERT_EQ(peer.Finish(), "");
+    EXPECT_EQ(Figures(client), "10/10");
+    ASSERT_EQ(client.Finish(), "");
 
     // Every line after the header block came with CR LF.
-    const std::vector<std::string> lines = peer.received();
+    const std::vector<std::string> lines = client.peer().received();
     std::size_t announced = 0;
     std::size_t headerEnd = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -502,9 +457,8 @@ TEST_F(HttpUploadTest, MultipartPostAnnouncesExactlyTheBytesItSends) {
 }
 
 TEST_F(HttpUploadTest, HeadGivesSizeAndTimeAndVerifyComparesSizes) {
-    ScratchFolder folder{"httpx"};
-    const std::string same = (folder / "same").string();
-    const std::string other = (folder / "other").string();
+    const std::string same = (folder_ / "same").string();
+    const std::string other = (folder_ / "other").string();
     WriteFile(same, std::string(12345, 'x'));
     WriteFile(other, "short");
     const std::string head =
@@ -520,9 +474,7 @@ TEST_F(HttpUploadTest, HeadGivesSizeAndTimeAndVerifyComparesSizes) {
             .Send(head);
     ExpectRequest(script, "DELETE /r HTTP/1.1", {"Host: "})
         .Send(Response("204 No Content", "", {}, false));
-    ScriptedPeer peer(script);
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(script, kKeepAlive);
     uint64_t size = 0;
     EXPECT_EQ(HttpGetFileSize64(client, "/r", &size), 200);
     EXPECT_EQ(size, 12345u);
@@ -534,11 +486,10 @@ TEST_F(HttpUploadTest, HeadGivesSizeAndTimeAndVerifyComparesSizes) {
     EXPECT_TRUE(
         FailsWith(fileErrorFileSizeMismatch, HttpVerifyFile(client, other.c_str(), "/r", 0)));
     EXPECT_TRUE(FailsWith(fileErrorFileNotFound,
-                          HttpVerifyFile(client, (folder / "absent").string().c_str(), "/r", 0)));
+                          HttpVerifyFile(client, (folder_ / "absent").string().c_str(), "/r", 0)));
     EXPECT_EQ(HttpVerifyFile(client, same.c_str(), "/r", 1), -1);
     EXPECT_EQ(HttpDeleteFile(client, "/r"), 204);
-    HttpDisconnect(client);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
 }
 
 // ---- Events of the loops ----
@@ -560,20 +511,16 @@ double SecondsSince(Clock::time_point start) {
 }
 
 TEST_F(HttpUploadTest, AStallInTheBodyTimesOutWithItsEvent) {
-    ScratchFolder folder{"httpx"};
-    ScriptedPeer peer(SlowBody(4000));
     EventWindow events;
-    HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_KEEPALIVE, .timeout = 1});
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(SlowBody(4000), {.options = HTTP_OPTION_KEEPALIVE, .timeout = 1});
     ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kCallEvents), 0);
     const auto start = Clock::now();
     EXPECT_TRUE(FailsWith(fileErrorOperationTimeout,
-                          HttpGetFile(client, (folder / "slow").string().c_str(), "/slow", 0)));
+                          HttpGetFile(client, (folder_ / "slow").string().c_str(), "/slow", 0)));
     EXPECT_LT(SecondsSince(start), 2.5);
     EXPECT_EQ(EventWindow::Of(HTTP_EVENT_TIMEOUT),
               std::vector<DWORD>{EventWindow::Word(fileErrorOperationTimeout, HTTP_EVENT_TIMEOUT)});
     EXPECT_FALSE(EventWindow::Of(HTTP_EVENT_PROGRESS).empty());
-    HttpDisconnect(client);
 }
 
 void CancelOnProgress(HttpClient client, DWORD, DWORD, void*) {
@@ -581,48 +528,35 @@ void CancelOnProgress(HttpClient client, DWORD, DWORD, void*) {
 }
 
 TEST_F(HttpUploadTest, ACancelFromAProgressHandlerEndsTheDownload) {
-    ScriptedPeer peer(SlowBody(4000));
     EventWindow events;
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(SlowBody(4000), kKeepAlive);
     ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kCallEvents), 0);
     ASSERT_EQ(HttpSetEventCallback(client, HTTP_EVENT_PROGRESS, &CancelOnProgress, nullptr), 0);
-    HGLOBAL block = nullptr;
-    DWORD length = 0;
+    std::string body;
     const auto start = Clock::now();
-    EXPECT_TRUE(
-        FailsWith(fileErrorOperationCanceled, HttpGetData(client, "/slow", &block, &length, 0)));
+    EXPECT_TRUE(FailsWith(fileErrorOperationCanceled, GetData(client, "/slow", &body)));
     EXPECT_LT(SecondsSince(start), 2.0);
-    EXPECT_EQ(block, nullptr);
     EXPECT_EQ(EventWindow::Of(HTTP_EVENT_CANCEL),
               std::vector<DWORD>{EventWindow::Word(fileErrorOperationCanceled, HTTP_EVENT_CANCEL)});
-    HttpDisconnect(client);
 }
 
 // A handler that tries to start another download of the same client.
 void DownloadAgainOnProgress(HttpClient client, DWORD, DWORD, void* result) {
-    DWORD length = 0;
-    HGLOBAL block = nullptr;
-    if (HttpGetData(client, "/again", &block, &length, 0) == -1) {
-        *static_cast<DWORD*>(result) = HttpGetLastError();
-    }
+    std::string body;
+    if (GetData(client, "/again", &body) == -1) *static_cast<DWORD*>(result) = HttpGetLastError();
 }
 
 TEST_F(HttpUploadTest, ADownloadToMemoryCannotBeStartedFromInsideAnother) {
     PeerScript script;
     script.Expect("GET /first").Send(Response("200 OK", TextPattern(100)));
-    ScriptedPeer peer(script);
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(script, kKeepAlive);
     DWORD nested = 0;
     ASSERT_EQ(HttpSetEventCallback(client, HTTP_EVENT_PROGRESS, &DownloadAgainOnProgress, &nested),
               0);
-    HGLOBAL block = nullptr;
-    DWORD length = 0;
-    ASSERT_EQ(HttpGetData(client, "/first", &block, &length, 0), 0);
-    EXPECT_EQ(TakeBlock(block, length), TextPattern(100));
+    std::string body;
+    ASSERT_EQ(GetData(client, "/first", &body), 0);
+    EXPECT_EQ(body, TextPattern(100));
     EXPECT_EQ(nested, MakeErrorCode(fileErrorOperationInProgress));
-    HttpDisconnect(client);
 }
 
 TEST_F(HttpUploadTest, ProgressComesAtTheStartAndTheEndAndNotMoreThanEvery250ms) {
@@ -631,21 +565,17 @@ TEST_F(HttpUploadTest, ProgressComesAtTheStartAndTheEndAndNotMoreThanEvery250ms)
     script.Expect("GET /p").Send("HTTP/1.1 200 OK\r\nContent-Length: 300000\r\n\r\n");
     for (std::size_t at = 0; at < body.size(); at += 30000)
         script.SendAfter(100, body.substr(at, 30000));
-    ScriptedPeer peer(script);
     EventWindow events;
-    HttpClient client = ConnectTo(peer, kKeepAlive);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(script, kKeepAlive);
     ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kCallEvents), 0);
-    HGLOBAL block = nullptr;
-    DWORD length = 0;
+    std::string got;
     const auto start = Clock::now();
-    ASSERT_EQ(HttpGetData(client, "/p", &block, &length, 0), 0);
+    ASSERT_EQ(GetData(client, "/p", &got), 0);
     const double took = SecondsSince(start);
-    EXPECT_EQ(TakeBlock(block, length), body);
+    EXPECT_EQ(got, body);
     const std::size_t progress = EventWindow::Of(HTTP_EVENT_PROGRESS).size();
     EXPECT_GE(progress, 3u);  // start, at least one in between, end
     EXPECT_LE(progress, static_cast<std::size_t>(took / 0.25) + 3);
-    HttpDisconnect(client);
 }
 
 }  // namespace

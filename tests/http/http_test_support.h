@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "http/http.h"
@@ -46,6 +47,40 @@ inline HttpClient ConnectTo(const ScriptedPeer& peer, const Options& o = Options
     return HttpConnect(HTTP_PROXY_NONE, nullptr, 0, nullptr, nullptr, o.host.c_str(), peer.port(),
                        o.timeout, o.options, o.version, nullptr);
 }
+
+// A client connected to a peer playing the scripts. It stands for its handle in
+// engine calls and disconnects when it goes.
+class PeerClient {
+  public:
+    explicit PeerClient(std::vector<PeerScript> scripts, const Options& o = Options())
+        : peer_(std::move(scripts)), client_(ConnectTo(peer_, o)) {
+        EXPECT_NE(client_, INVALID_HTTP_CLIENT) << std::hex << HttpGetLastError();
+    }
+    explicit PeerClient(PeerScript script, const Options& o = Options())
+        : PeerClient(std::vector<PeerScript>{std::move(script)}, o) {}
+    ~PeerClient() { Disconnect(); }
+    PeerClient(const PeerClient&) = delete;
+    PeerClient& operator=(const PeerClient&) = delete;
+
+    operator HttpClient() const { return client_; }
+    ScriptedPeer& peer() { return peer_; }
+    // Disconnects and returns the peer's first problem ("" when its scripts ran
+    // as written).
+    std::string Finish() {
+        Disconnect();
+        return peer_.Finish();
+    }
+
+  private:
+    void Disconnect() {
+        if (client_ != INVALID_HTTP_CLIENT) {
+            EXPECT_EQ(HttpDisconnect(client_), 0);
+        }
+        client_ = INVALID_HTTP_CLIENT;
+    }
+    ScriptedPeer peer_;
+    HttpClient client_;
+};
 
 // The engine's User-Agent line, which ends every default header block.
 inline const std::string kUserAgentLine = "User-Agent: Tollane-FileTransfer/";

@@ -41,9 +41,7 @@ std::string ResponseHeader(HttpClient client, const char* name) {
 // The header getter's length rules. (Blanks, quotes and overlong lines are the line
 // assembler's, in wire_test.cpp.)
 TEST_F(HttpResponseTest, HeaderGetterLengthRules) {
-    ScriptedPeer peer(Answer("HTTP/1.1 200 OK\r\nX-After: ok\r\nContent-Length: 0\r\n\r\n"));
-    HttpClient client = ConnectTo(peer);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(Answer("HTTP/1.1 200 OK\r\nX-After: ok\r\nContent-Length: 0\r\n\r\n"));
     EXPECT_EQ(HttpSendRequest(client, "GET", "/"), 200);
     EXPECT_EQ(ResponseHeader(client, "x-after"), "ok");
     int length = 0;
@@ -56,7 +54,6 @@ TEST_F(HttpResponseTest, HeaderGetterLengthRules) {
     EXPECT_EQ(HttpGetResponseHeader(client, "X-After", nullptr, nullptr), 1);
     EXPECT_TRUE(FailsWith(fileErrorInvalidMessageHeader,
                           HttpGetResponseHeader(client, "X-Missing", nullptr, nullptr)));
-    HttpDisconnect(client);
 }
 
 struct StatusCase {
@@ -71,11 +68,10 @@ class StatusTest : public HttpTest, public ::testing::WithParamInterface<StatusC
 
 TEST_P(StatusTest, MapsTheStatusAndRaisesTheCommandEvent) {
     const StatusCase& c = GetParam();
-    ScriptedPeer peer(
-        Answer("HTTP/1.1 " + std::to_string(c.status) + " Whatever\r\nContent-Length: 0\r\n\r\n"));
     EventWindow events;
-    HttpClient client = ConnectTo(peer, {.options = c.options});
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(
+        Answer("HTTP/1.1 " + std::to_string(c.status) + " Whatever\r\nContent-Length: 0\r\n\r\n"),
+        {.options = c.options});
     ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kCallEvents), 0);
     HttpSetLastError(0);
     EXPECT_EQ(HttpSendRequest(client, "GET", "/"), c.result);
@@ -83,7 +79,6 @@ TEST_P(StatusTest, MapsTheStatusAndRaisesTheCommandEvent) {
     EXPECT_EQ(EventWindow::Of(HTTP_EVENT_COMMAND),
               std::vector<DWORD>{EventWindow::Word(c.error, HTTP_EVENT_COMMAND)});
     EXPECT_EQ(HttpGetResultCode(client), c.status);
-    HttpDisconnect(client);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -116,10 +111,8 @@ TEST_F(HttpResponseTest, RedirectsAreFollowedFourTimesAndTheFifthFails) {
         std::vector<PeerScript> scripts = RedirectChain(redirects);
         // The fifth redirect is not followed.
         if (redirects == 5) scripts.pop_back();
-        ScriptedPeer peer(scripts);
         EventWindow events;
-        HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_REDIRECT});
-        ASSERT_NE(client, INVALID_HTTP_CLIENT);
+        PeerClient client(scripts, {.options = HTTP_OPTION_REDIRECT});
         ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kCallEvents), 0);
         const int result = HttpSendRequest(client, "GET", "/hop0");
         if (redirects == 4) {
@@ -131,8 +124,7 @@ TEST_F(HttpResponseTest, RedirectsAreFollowedFourTimesAndTheFifthFails) {
             EXPECT_EQ(EventWindow::Of(HTTP_EVENT_COMMAND).back(),
                       EventWindow::Word(fileErrorResourceRedirected, HTTP_EVENT_COMMAND));
         }
-        HttpDisconnect(client);
-        EXPECT_EQ(peer.Finish(), "");
+        EXPECT_EQ(client.Finish(), "");
     }
 }
 
@@ -148,9 +140,7 @@ TEST_F(HttpResponseTest, ChunkedBodyIsReadToItsEndAndTheConnectionServesAgain) {
               "\r\n5\r\nhello\r\n0\r\nX-Trailer: t\r\n\r\n");
     ExpectRequest(script, "GET /again HTTP/1.1", {"Host: ", "Accept: */*"})
         .Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nagain");
-    ScriptedPeer peer(script);
-    HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_KEEPALIVE});
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(script, {.options = HTTP_OPTION_KEEPALIVE});
     EXPECT_EQ(HttpSendRequest(client, "GET", "/chunked"), 200);
     EXPECT_EQ(HttpReadChunkSize(client), 26);
     std::string body(26, '\0');
@@ -175,13 +165,9 @@ TEST_F(HttpResponseTest, ChunkedBodyIsReadToItsEndAndTheConnectionServesAgain) {
     char buffer[64];
     EXPECT_EQ(HttpRecv(client, buffer, sizeof buffer), 5);
     EXPECT_EQ(HttpRecv(client, buffer, sizeof buffer), 0);
-    HttpTransferStatus status{};
-    EXPECT_EQ(HttpGetTransferStatus(client, &status), 1);
-    EXPECT_EQ(status.totalBytes, 5u);
-    EXPECT_EQ(status.bytesCopied, 5u);
+    EXPECT_EQ(Figures(client), "5/5");
     EXPECT_EQ(HttpFinishRequest(client), 0);
-    EXPECT_EQ(HttpDisconnect(client), 0);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
 }
 
 struct CutCase {
@@ -196,9 +182,7 @@ class TruncationTest : public HttpTest, public ::testing::WithParamInterface<Cut
 
 TEST_P(TruncationTest, FailsCleanlyWhereTheResponseStops) {
     const CutCase& c = GetParam();
-    ScriptedPeer peer(Answer(c.response));
-    HttpClient client = ConnectTo(peer);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(Answer(c.response));
     const int status = HttpSendRequest(client, "GET", "/");
     if (c.sendError != 0) {
         EXPECT_TRUE(FailsWith(c.sendError, status));
@@ -211,7 +195,6 @@ TEST_P(TruncationTest, FailsCleanlyWhereTheResponseStops) {
             EXPECT_TRUE(FailsWith(c.nextReadError, HttpRecv(client, &byte, 1)));
         }
     }
-    HttpDisconnect(client);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -327,13 +310,10 @@ TEST_F(HttpRedirectTest, LocationsResolveAgainstTheRequestAndFragmentsStayHome) 
             .Close();
         PeerScript second;
         second.Expect(c.secondLine).Send(kOkHi).Close();
-        ScriptedPeer peer({first, second});
-        HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_REDIRECT});
-        ASSERT_NE(client, INVALID_HTTP_CLIENT);
+        PeerClient client({first, second}, {.options = HTTP_OPTION_REDIRECT});
         EXPECT_EQ(HttpSendRequest(client, "GET", c.request.c_str()), 200);
         EXPECT_EQ(ReadBody(client), "hi");
-        HttpDisconnect(client);
-        EXPECT_EQ(peer.Finish(), "");
+        EXPECT_EQ(client.Finish(), "");
     }
 }
 
@@ -360,18 +340,15 @@ TEST_F(HttpRedirectTest, TheRedirectStatusDecidesTheMethodThatFollows) {
         simple.Expect(std::string(c.verb) + " /from ").Send(Redirect(c.status, "/to")).ReadToEnd();
         PeerScript second;
         second.Expect(c.followingLine).Send(kOkHi).ReadToEnd();
-        ScriptedPeer peer({simple, second});
-        HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_REDIRECT});
-        ASSERT_NE(client, INVALID_HTTP_CLIENT);
+        PeerClient client({simple, second}, {.options = HTTP_OPTION_REDIRECT});
         http::ClientRef record = http::LookupClient(client);
         ASSERT_TRUE(record);
         if (std::string(c.verb) == "POST") {
             http::SetRequestBody(*record, body.data(), static_cast<std::uint32_t>(body.size()));
         }
         EXPECT_EQ(HttpSendRequest(client, c.verb, "/from"), 200);
-        HttpDisconnect(client);
-        EXPECT_EQ(peer.Finish(), "");
-        const std::string transcript = peer.Transcript();
+        EXPECT_EQ(client.Finish(), "");
+        const std::string transcript = client.peer().Transcript();
         const std::size_t second_request = transcript.find(c.followingLine);
         ASSERT_NE(second_request, std::string::npos) << transcript;
         const std::string after = transcript.substr(second_request);
@@ -392,20 +369,17 @@ TEST_F(HttpRedirectTest, AuthorizationStaysWithItsOrigin) {
         .ReadToEnd();
     PeerScript start;
     start.Expect("GET /start ").Send(Redirect(302, "/inside")).ReadToEnd();
-    ScriptedPeer first({start, same});
-    HttpClient client = ConnectTo(first, {.options = HTTP_OPTION_REDIRECT});
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client({start, same}, {.options = HTTP_OPTION_REDIRECT});
     ASSERT_EQ(HttpSetCredentials(client, "user", "secret"), 0);
     ASSERT_EQ(HttpSetRequestHeader(client, "Authorization", "Bearer token"), 0);
     // The caller's Host goes with the first origin too.
     ASSERT_EQ(HttpSetRequestHeader(client, "Host", "first.test"), 0);
     EXPECT_EQ(HttpSendRequest(client, "GET", "/start"), 200);
     EXPECT_EQ(ReadBody(client), "hi");
-    HttpDisconnect(client);
-    EXPECT_EQ(first.Finish(), "");
+    EXPECT_EQ(client.Finish(), "");
     EXPECT_EQ(second.Finish(), "");
     // The same origin gets it on every hop; the other one never.
-    const std::vector<std::string> lines = first.received();
+    const std::vector<std::string> lines = client.peer().received();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Authorization: Bearer token"), 2);
     const std::string far = second.Transcript();
     EXPECT_NE(far.find("|Host: 127.0.0.1:"), std::string::npos) << far;
@@ -443,13 +417,9 @@ TEST_F(HttpRedirectTest, UnfollowedRedirectsFailAndWriteNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ScriptedPeer peer(c.scripts);
-        HttpClient client = ConnectTo(peer, {.options = c.options});
-        ASSERT_NE(client, INVALID_HTTP_CLIENT);
+        PeerClient client(c.scripts, {.options = c.options});
         EXPECT_TRUE(FailsWith(fileErrorResourceRedirected, c.call(client)));
         EXPECT_FALSE(std::filesystem::exists(path));
-        HttpDisconnect(client);
-        peer.Finish();
     }
 }
 
@@ -479,9 +449,7 @@ TEST_F(HttpRedirectTest, InterimAnswersAreSkippedAtEveryVersion) {
         SCOPED_TRACE(c.name);
         PeerScript script;
         script.Expect("GET ").Send(c.response).Close();
-        ScriptedPeer peer(script);
-        HttpClient client = ConnectTo(peer, {.version = c.version});
-        ASSERT_NE(client, INVALID_HTTP_CLIENT);
+        PeerClient client(script, {.version = c.version});
         const int status = HttpSendRequest(client, "GET", "/");
         if (c.status > 0) {
             EXPECT_EQ(status, c.status);
@@ -489,20 +457,14 @@ TEST_F(HttpRedirectTest, InterimAnswersAreSkippedAtEveryVersion) {
         } else {
             EXPECT_TRUE(FailsWith(c.error, status));
         }
-        HttpDisconnect(client);
-        peer.Finish();
     }
     // A 1.0 PUT whose server says 100 and then 500 fails with the 500.
     PeerScript put;
     put.Expect("PUT /up ")
         .Send("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 500 Broken\r\nContent-Length: 0\r\n\r\n");
     put.ReadToEnd();
-    ScriptedPeer peer(put);
-    HttpClient client = ConnectTo(peer, {.version = HTTP_VERSION_10});
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(put, {.version = HTTP_VERSION_10});
     EXPECT_TRUE(FailsWith(fileErrorInvalidServerResponse, HttpPutData(client, "/up", "abc", 3)));
-    HttpDisconnect(client);
-    peer.Finish();
 }
 
 // Sizes and offsets above 4 GiB go through exactly.
@@ -512,14 +474,10 @@ TEST_F(HttpTest, SizesAndOffsetsAboveFourGibibytesAreExact) {
     head.Expect("HEAD /big ")
         .Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kBig) + "\r\n\r\n")
         .Close();
-    ScriptedPeer peer(head);
-    HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_KEEPALIVE});
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
     std::uint64_t size = 0;
-    EXPECT_GE(HttpGetFileSize64(client, "/big", &size), 0);
+    EXPECT_GE(
+        HttpGetFileSize64(PeerClient(head, {.options = HTTP_OPTION_KEEPALIVE}), "/big", &size), 0);
     EXPECT_EQ(size, kBig);
-    HttpDisconnect(client);
-    peer.Finish();
 
     // A restart beyond 4 GiB asks for exactly that offset.
     ScratchFolder folder{"httpx"};
@@ -529,15 +487,12 @@ TEST_F(HttpTest, SizesAndOffsetsAboveFourGibibytesAreExact) {
     ranged.Expect("GET /big ")
         .Send("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n")
         .ReadToEnd();
-    ScriptedPeer second(ranged);
-    client = ConnectTo(second);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(ranged);
     EXPECT_TRUE(
         FailsWith(fileErrorInvalidContentRange, HttpGetFile(client, path.c_str(), "/big", kBig)));
-    HttpDisconnect(client);
-    second.Finish();
-    EXPECT_NE(second.Transcript().find("|Range: bytes=5000000123-|"), std::string::npos)
-        << second.Transcript();
+    client.Finish();
+    EXPECT_NE(client.peer().Transcript().find("|Range: bytes=5000000123-|"), std::string::npos)
+        << client.peer().Transcript();
     EXPECT_EQ(ReadFile(path), "x");
 }
 

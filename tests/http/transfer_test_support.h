@@ -73,6 +73,24 @@ inline std::string TakeBlock(HGLOBAL block, DWORD length) {
     return bytes;
 }
 
+// A download to memory: HttpGetData's result, the body in *body. A failed one
+// must hand out no block.
+inline int GetData(HttpClient client, const char* resource, std::string* body, DWORD flags = 0) {
+    HGLOBAL block = nullptr;
+    DWORD length = 0;
+    const int result = HttpGetData(client, resource, &block, &length, flags);
+    EXPECT_TRUE(result == 0 || block == nullptr);
+    *body = TakeBlock(block, length);
+    return result;
+}
+
+// The transfer figures of the last transfer as "copied/total".
+inline std::string Figures(HttpClient client) {
+    HttpTransferStatus status{};
+    EXPECT_EQ(HttpGetTransferStatus(client, &status), 1);
+    return std::to_string(status.bytesCopied) + "/" + std::to_string(status.totalBytes);
+}
+
 // "YYYY-MM-DD HH:MM:SS/w", w the day of the week (0 Sunday).
 inline std::string TimeText(const SYSTEMTIME& time) {
     char text[48];

@@ -50,27 +50,22 @@ double SecondsSince(Clock::time_point start) {
 TEST_F(HttpWaitTest, AStalledHeaderTimesOutWithinTheTimeOut) {
     PeerScript script;
     script.Expect("GET ").Send("HTTP/1.1 200 OK\r\n").Stall(4000).Close();
-    ScriptedPeer peer(script);
-    HttpClient client = ConnectTo(peer, {.timeout = 1});
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(script, {.timeout = 1});
     const auto start = Clock::now();
     EXPECT_TRUE(FailsWith(fileErrorOperationTimeout, HttpSendRequest(client, "GET", "/")));
     const double took = SecondsSince(start);
     EXPECT_GE(took, 0.9);
     EXPECT_LT(took, 2.5);
-    HttpDisconnect(client);
 }
 
 TEST_F(HttpWaitTest, ACancelFromAnotherThreadEndsTheWait) {
-    ScriptedPeer peer(StallInBody(4000));
     EventWindow events;
-    HttpClient client = ConnectTo(peer, {.options = HTTP_OPTION_FREETHREAD, .timeout = 10});
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(StallInBody(4000), {.options = HTTP_OPTION_FREETHREAD, .timeout = 10});
     ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kCallEvents), 0);
     EXPECT_EQ(HttpSendRequest(client, "GET", "/"), 200);
-    std::thread canceller([client] {
+    std::thread canceller([handle = HttpClient(client)] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        HttpCancel(client);
+        HttpCancel(handle);
     });
     char buffer[16];
     const auto start = Clock::now();
@@ -79,7 +74,6 @@ TEST_F(HttpWaitTest, ACancelFromAnotherThreadEndsTheWait) {
     EXPECT_LT(SecondsSince(start), 2.5);
     EXPECT_EQ(EventWindow::Of(HTTP_EVENT_CANCEL),
               std::vector<DWORD>{EventWindow::Word(fileErrorOperationCanceled, HTTP_EVENT_CANCEL)});
-    HttpDisconnect(client);
 }
 
 // A message handler that runs inside the wait cancels it at once.
@@ -180,10 +174,8 @@ TEST_F(HttpWaitTest, FailedConnectsReportTheCause) {
 TEST_F(HttpWaitTest, EventsReachCallbacksAndTheWindowOnlyForTheMask) {
     PeerScript script;
     script.ReadToEnd();
-    ScriptedPeer peer(script);
     EventWindow events;
-    HttpClient client = ConnectTo(peer);
-    ASSERT_NE(client, INVALID_HTTP_CLIENT);
+    PeerClient client(script);
     static std::vector<DWORD> called;
     called.clear();
     auto record = [](HttpClient, DWORD event, DWORD error, void* user) {
@@ -209,7 +201,6 @@ TEST_F(HttpWaitTest, EventsReachCallbacksAndTheWindowOnlyForTheMask) {
     EXPECT_EQ(HttpRegisterNotify(client, nullptr, 0, 0), 0);
     EXPECT_EQ(HttpRaiseEvent(client, HTTP_EVENT_TIMEOUT, 0), 0);
     EXPECT_EQ(called.size(), 1u);
-    HttpDisconnect(client);
 }
 
 }  // namespace

@@ -54,6 +54,25 @@ Connection ConnectLoopback() {
     return connection;
 }
 
+Fd ConnectTo(uint16_t port) {
+    Fd s(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address = LoopbackAddress(port);
+    EXPECT_EQ(::connect(s.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    return s;
+}
+
+Pipe MakePipe() {
+    int ends[2] = {-1, -1};
+    EXPECT_EQ(::pipe(ends), 0);
+    return {Fd(ends[0]), Fd(ends[1])};
+}
+
+int SelectReadable(SOCKET s, int seconds) {
+    NetSocketSet readSet(s);
+    NetTimeval timeout{seconds, 0};
+    return NetSelect(&readSet, nullptr, nullptr, &timeout);
+}
+
 uint16_t ClosedLoopbackPort() {
     int port = 0;
     ::close(testsupport::ListenOnLoopback(&port));

@@ -53,6 +53,19 @@ struct Connection {
 };
 Connection ConnectLoopback();
 
+// A plain blocking socket connected to the port on 127.0.0.1.
+Fd ConnectTo(uint16_t port);
+
+// Both ends of a pipe: descriptors that are no sockets.
+struct Pipe {
+    Fd read;
+    Fd write;
+};
+Pipe MakePipe();
+
+// NetSelect for the socket's readability, waiting up to the seconds.
+int SelectReadable(SOCKET s, int seconds);
+
 // A port on 127.0.0.1 that nothing listens on (bound, then released).
 uint16_t ClosedLoopbackPort();
 

@@ -99,17 +99,14 @@ void RecordingObserver(net::SocketCall call, std::intptr_t, int, const std::intp
 TEST(NetCallObserver, SeesCallsAndKeepsTheirError) {
     g_seen.clear();
     auto previous = net::SetSocketCallObserver(&RecordingObserver);
-    int pipeEnds[2];
-    ASSERT_EQ(pipe(pipeEnds), 0);
+    nettest::Pipe pipeEnds = nettest::MakePipe();
     char byte;
-    EXPECT_EQ(NetRecv(pipeEnds[0], &byte, 1, 0), -1);
+    EXPECT_EQ(NetRecv(pipeEnds.read.get(), &byte, 1, 0), -1);
     EXPECT_EQ(NetGetLastError(), 10038);
-    NetSocketSet readSet(pipeEnds[0]);
+    NetSocketSet readSet(pipeEnds.read.get());
     NetTimeval zero{0, 0};
     EXPECT_EQ(NetSelect(&readSet, nullptr, nullptr, &zero), 0);
     net::SetSocketCallObserver(previous);
-    close(pipeEnds[0]);
-    close(pipeEnds[1]);
     EXPECT_EQ(g_seen,
               (std::vector<net::SocketCall>{net::SocketCall::recv, net::SocketCall::select}));
 }

@@ -17,6 +17,7 @@ namespace {
 using nettest::Connection;
 using nettest::ConnectLoopback;
 using nettest::NowMs;
+using nettest::SelectReadable;
 using nettest::TestWindow;
 
 constexpr UINT kPing = WM_USER + 1;
@@ -122,10 +123,8 @@ TEST_F(NetSelectTest, MessageFromAnotherThreadWakesTheWaitWithinTheSlice) {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         PostMessageA(hwnd, kPing, 0, 0);
     });
-    NetSocketSet readSet(client());
-    NetTimeval timeout{5, 0};
     long long start = NowMs();
-    EXPECT_EQ(NetSelect(&readSet, nullptr, nullptr, &timeout), 1);
+    EXPECT_EQ(SelectReadable(client(), 5), 1);
     long long elapsed = NowMs() - start;
     poster.join();
     EXPECT_EQ(calls, 1);
@@ -187,10 +186,8 @@ TEST_F(NetSelectTest, QuitIsPutBackAndEndsTheWait) {
     TestWindow window([&](UINT, WPARAM, LPARAM) { return ++calls, 0; });
     ASSERT_TRUE(PostMessageA(window.hwnd(), kPing, 0, 0));
     PostQuitMessage(7);
-    NetSocketSet readSet(client());
-    NetTimeval timeout{5, 0};
     long long start = NowMs();
-    EXPECT_EQ(NetSelect(&readSet, nullptr, nullptr, &timeout), 0);
+    EXPECT_EQ(SelectReadable(client(), 5), 0);
     EXPECT_LT(NowMs() - start, 900);
     EXPECT_EQ(calls, 1);
     MSG msg;
@@ -228,9 +225,7 @@ TEST_F(NetSelectTest, DisabledPumpingWaitsWithoutServingMessages) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         (void)::send(server, "x", 1, 0);
     });
-    NetSocketSet readSet(client());
-    NetTimeval timeout{3, 0};
-    EXPECT_EQ(NetSelect(&readSet, nullptr, nullptr, &timeout), 1);
+    EXPECT_EQ(SelectReadable(client(), 3), 1);
     writer.join();
     NetEnableBlockingHook(1);
     EXPECT_EQ(calls, 0);

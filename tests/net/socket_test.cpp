@@ -130,9 +130,7 @@ TEST(NetCloseSocket, SendsEndOfDataEvenWhenTheDescriptorIsShared) {
     // A second descriptor keeps the socket open: only the shutdown sends FIN.
     Fd keeper(::dup(connection.client.get()));
     ASSERT_EQ(NetCloseSocket(connection.client.release()), 0);
-    NetSocketSet readSet(connection.server.get());
-    NetTimeval timeout{2, 0};
-    ASSERT_EQ(NetSelect(&readSet, nullptr, nullptr, &timeout), 1);
+    ASSERT_EQ(nettest::SelectReadable(connection.server.get(), 2), 1);
     char byte;
     EXPECT_EQ(NetRecv(connection.server.get(), &byte, 1, 0), 0);
     // A listening socket closes without an error.
@@ -157,25 +155,20 @@ TEST(NetSend, ClosedPeerGivesAnErrorNotASignal) {
 }
 
 TEST(NetWrappers, FailOnDescriptorsThatAreNotSocketsAndIoctlCountsBytes) {
-    int pipeEnds[2];
-    ASSERT_EQ(pipe(pipeEnds), 0);
-    Fd readEnd(pipeEnds[0]);
-    Fd writeEnd(pipeEnds[1]);
+    nettest::Pipe pipeEnds = nettest::MakePipe();
     int pending = 0;
-    EXPECT_EQ(NetGetSocketError(readEnd.get(), &pending), -1);
+    EXPECT_EQ(NetGetSocketError(pipeEnds.read.get(), &pending), -1);
     EXPECT_EQ(NetGetLastError(), 10038);
-    EXPECT_EQ(NetListen(readEnd.get()), -1);
+    EXPECT_EQ(NetListen(pipeEnds.read.get()), -1);
     EXPECT_EQ(NetGetLastError(), 10038);
     unsigned long value = 1;
-    EXPECT_EQ(NetIoctl(readEnd.get(), 0x1234, &value), -1);
+    EXPECT_EQ(NetIoctl(pipeEnds.read.get(), 0x1234, &value), -1);
     EXPECT_EQ(NetGetLastError(), 10022);
 
     // On a socket FIONREAD reports the readable bytes.
     Connection connection = ConnectLoopback();
     ASSERT_EQ(::send(connection.server.get(), "abc", 3, 0), 3);
-    NetSocketSet readSet(connection.client.get());
-    NetTimeval timeout{2, 0};
-    ASSERT_EQ(NetSelect(&readSet, nullptr, nullptr, &timeout), 1);
+    ASSERT_EQ(nettest::SelectReadable(connection.client.get(), 2), 1);
     ASSERT_EQ(NetIoctl(connection.client.get(), FIONREAD, &value), 0);
     EXPECT_EQ(value, 3u);
 }
@@ -222,9 +215,7 @@ TEST_F(NetAsyncSelectTest, AcceptReadAndCloseArePostedOnceUntilReArmed) {
     Listener listener = ListenLoopback();
     SOCKET listening = listener.socket.get();
     ASSERT_EQ(NetAsyncSelect(listening, window_.hwnd(), kSocketMessage, FD_ACCEPT), 0);
-    Fd client(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in target = nettest::LoopbackAddress(listener.port);
-    ASSERT_EQ(::connect(client.get(), reinterpret_cast<sockaddr*>(&target), sizeof target), 0);
+    Fd client = nettest::ConnectTo(listener.port);
     PumpUntil(1);
     ASSERT_EQ(seen_.size(), 1u);
     EXPECT_EQ(seen_[0].socket, static_cast<WPARAM>(listening));
@@ -305,20 +296,15 @@ TEST_F(NetAsyncSelectTest, NotificationsArePostedInsideAPumpingWait) {
     ASSERT_EQ(::send(connection.client.get(), "z", 1, 0), 1);
     // Wait on an unrelated socket that never becomes readable.
     Connection idle = ConnectLoopback();
-    NetSocketSet readSet(idle.client.get());
-    NetTimeval timeout{5, 0};
     long long start = NowMs();
-    EXPECT_EQ(NetSelect(&readSet, nullptr, nullptr, &timeout), -1);
+    EXPECT_EQ(nettest::SelectReadable(idle.client.get(), 5), -1);
     EXPECT_EQ(NetGetLastError(), 10004);
     EXPECT_LT(NowMs() - start, 900);
 }
 
 TEST_F(NetAsyncSelectTest, RejectsWhatCannotBeNotified) {
-    int pipeEnds[2];
-    ASSERT_EQ(pipe(pipeEnds), 0);
-    Fd readEnd(pipeEnds[0]);
-    Fd writeEnd(pipeEnds[1]);
-    EXPECT_EQ(NetAsyncSelect(readEnd.get(), window_.hwnd(), kSocketMessage, FD_READ), -1);
+    nettest::Pipe pipeEnds = nettest::MakePipe();
+    EXPECT_EQ(NetAsyncSelect(pipeEnds.read.get(), window_.hwnd(), kSocketMessage, FD_READ), -1);
     EXPECT_EQ(NetGetLastError(), 10038);
     Connection connection = ConnectLoopback();
     EXPECT_EQ(NetAsyncSelect(connection.client.get(), nullptr, kSocketMessage, FD_READ), -1);
@@ -333,9 +319,7 @@ TEST(NetEventSelectTest, EventsAreRecordedOnceEnumeratedAndReArmed) {
     SOCKET listening = listener.socket.get();
     ASSERT_EQ(NetEventSelect(listening, FD_ACCEPT), 0);
     EXPECT_EQ(NetWaitNetworkEvent(50), 0);
-    Fd client(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in target = nettest::LoopbackAddress(listener.port);
-    ASSERT_EQ(::connect(client.get(), reinterpret_cast<sockaddr*>(&target), sizeof target), 0);
+    Fd client = nettest::ConnectTo(listener.port);
     EXPECT_EQ(NetWaitNetworkEvent(2000), 1);
     NetNetworkEvents events;
     ASSERT_EQ(NetEnumNetworkEvents(listening, &events), 0);
@@ -375,10 +359,8 @@ TEST(NetEventSelectTest, EventsAreRecordedOnceEnumeratedAndReArmed) {
     }
     ASSERT_EQ(NetCloseSocket(refused.release()), 0);
 
-    int pipeEnds[2];
-    ASSERT_EQ(pipe(pipeEnds), 0);
-    Fd readEnd(pipeEnds[0]), writeEnd(pipeEnds[1]);
-    EXPECT_EQ(NetEventSelect(readEnd.get(), FD_READ), -1);
+    nettest::Pipe pipeEnds = nettest::MakePipe();
+    EXPECT_EQ(NetEventSelect(pipeEnds.read.get(), FD_READ), -1);
     EXPECT_EQ(NetGetLastError(), 10038);
     EXPECT_EQ(NetEnumNetworkEvents(listening, nullptr), -1);
     EXPECT_EQ(NetGetLastError(), 10014);

@@ -57,8 +57,7 @@ TEST(Bstr, VariantCopyDuplicatesTheStringNotAReference) {
     EXPECT_EQ(b.Text(), "text");
 
     BSTR text = BstrFromUtf8("ref");
-    VARIANT ref;
-    VariantInit(&ref);
+    VARIANT ref{};
     ref.vt = VT_BYREF | VT_BSTR;
     ref.pbstrVal = &text;
     TestVariant shallow;

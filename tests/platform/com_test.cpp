@@ -119,8 +119,7 @@ TEST_F(ComTest, TheHostsMessageBoxHandlerReachesALoadedModule) {
     ASSERT_EQ(CoCreateInstance(id, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                reinterpret_cast<void**>(&control)),
               S_OK);
-    VARIANT result;
-    VariantInit(&result);
+    VARIANT result{};
     EXPECT_EQ(DispatchCall(control, -552, {}, &result), S_OK);  // About
     control->Release();
     SetMessageBoxHandler(nullptr, nullptr);

@@ -94,8 +94,7 @@ TEST_F(ComObjects, ByReferenceArgumentsCarryValuesBack) {
     DWORD cookie;
     ASSERT_EQ(point->Advise(sink.get(), &cookie), S_OK);
     LONG cancel = 0;
-    VARIANT arg;
-    VariantInit(&arg);
+    VARIANT arg{};
     arg.vt = VT_BYREF | VT_I4;
     arg.plVal = &cancel;
     ASSERT_EQ(point->Fire(1, std::span<VARIANT>(&arg, 1)), S_OK);

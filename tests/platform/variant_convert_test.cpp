@@ -9,8 +9,7 @@
 namespace {
 
 VARIANT OfType(VARTYPE vt) {
-    VARIANT v;
-    VariantInit(&v);
+    VARIANT v{};
     v.vt = vt;
     return v;
 }
