@@ -1,7 +1,7 @@
 // Transfers against the real FTP servers of scripts/servers.sh: byte-exact
-// downloads and uploads (passive and active, IPv4 and IPv6), restarts, appends
-// and unique names. ASCII line ends and refused downloads go through every layer
-// in cli_ftp_test.cpp, 64-bit sizes in cli_sizes_test.cpp.
+// downloads and uploads (passive and active, IPv4 and IPv6) and unique names.
+// ASCII line ends, refused downloads and restarts go through every layer in
+// cli_ftp_test.cpp, appends and 64-bit sizes in cli_sizes_test.cpp.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -109,36 +109,6 @@ TEST_P(FtpTransferServerTest, AutomaticTypeChoosesAsciiForTextNames) {
     fs::path big = local_ / "auto.bin";
     ASSERT_EQ(FtpGetFile(client_, big.c_str(), "big.bin", 0, 0), 0);
     EXPECT_TRUE(ReadFile(big) == ReadFile(OnServer("big.bin")));
-}
-
-TEST_P(FtpTransferServerTest, RestartsResumeExactlyAndAppendsAppend) {
-    ASSERT_EQ(FtpSetFileType(client_, FTP_FILE_TYPE_IMAGE), 200);
-    std::string whole = ReadFile(OnServer("big.bin"));
-    constexpr std::size_t kCut = 300001;
-    fs::path partial = local_ / "partial.bin";
-    WriteFile(partial, whole.substr(0, kCut));
-    ASSERT_EQ(FtpGetFile(client_, partial.c_str(), "big.bin", 0, kCut), 0)
-        << std::hex << FtpGetLastError();
-    EXPECT_TRUE(ReadFile(partial) == whole);
-
-    std::string bytes = Pattern(200000, 99);
-    std::string remote = Remote("restart.bin");
-    ASSERT_EQ(FtpPutData(client_, remote.c_str(), bytes.data(), kCut / 3), 0);
-    fs::path source = local_ / "source.bin";
-    WriteFile(source, bytes);
-    ASSERT_EQ(FtpPutFile(client_, source.c_str(), remote.c_str(), 0, kCut / 3), 0)
-        << std::hex << FtpGetLastError();
-    EXPECT_TRUE(ReadFile(OnServer(remote)) == bytes);
-
-    fs::path tail = local_ / "tail.bin";
-    WriteFile(tail, "-appended");
-    ASSERT_EQ(FtpPutFile(client_, tail.c_str(), remote.c_str(), FTP_TRANSFER_APPEND, 0), 0);
-    EXPECT_TRUE(ReadFile(OnServer(remote)) == bytes + "-appended");
-
-    fs::path local = local_ / "local-append.bin";
-    WriteFile(local, "start:");
-    ASSERT_EQ(FtpGetFile(client_, local.c_str(), "hello.txt", FTP_TRANSFER_APPEND, 0), 0);
-    EXPECT_EQ(ReadFile(local), "start:Hello, world!\n");
 }
 
 TEST_P(FtpTransferServerTest, UniqueStoreNeverOverwrites) {
