@@ -65,6 +65,8 @@ class HttpSession : public SessionTest {
     std::string local_;
 };
 
+// The bytes of files and memory, the certificate status and the byte count
+// are the real server's (tests/integration/control_http_test.cpp).
 TEST_F(HttpSession, ConnectOpensASessionThatThePropertiesRead) {
     PeerScript script;
     ExpectGet(script, "/hello.txt").Send(Answer("200 OK", "hello"));
@@ -72,19 +74,15 @@ TEST_F(HttpSession, ConnectOpensASessionThatThePropertiesRead) {
     ScriptedPeer peer(script);
     ASSERT_EQ(ConnectHttp(peer), 0);
     EXPECT_EQ(Long(&CFileTransfer::get_ServerType), fileServerHTTP);
-    EXPECT_EQ(Long(&CFileTransfer::get_CertificateStatus), 0);
 
     ASSERT_EQ(control_->put_Priority(filePriorityHighest), S_OK);
     EXPECT_EQ(Long(&CFileTransfer::get_Priority), filePriorityHighest);
 
     EXPECT_EQ(GetFile("/hello.txt"), 0);
-    EXPECT_EQ(LocalBytes(), "hello");
     EXPECT_EQ(Long(&CFileTransfer::get_ResultCode), 200);
     EXPECT_EQ(Text(&CFileTransfer::get_ResultString), "OK");
-    EXPECT_EQ(Long(&CFileTransfer::get_TransferBytes), 5);
     ASSERT_GE(sink_->Count(kOnProgress), 1);
     EXPECT_EQ(sink_->Count(kOnCommand), 1);
-    EXPECT_EQ(sink_->Count(kOnError), 0);
     const RecordingSink::Event& last = sink_->events.back();
     ASSERT_EQ(last.dispid, kOnProgress);
     EXPECT_EQ(last.arguments, (std::vector<std::string>{"/hello.txt", "5", "5", "100"}));
@@ -95,8 +93,6 @@ TEST_F(HttpSession, ConnectOpensASessionThatThePropertiesRead) {
     EXPECT_EQ(CallWithError(control_, &CFileTransfer::GetData, TextVariant("/data"), buffer[0],
                             nullptr, nullptr),
               0);
-    ASSERT_EQ(buffer[0]->vt, VT_BSTR);
-    EXPECT_EQ(Utf8FromBstr(buffer[0]->bstrVal), "data");
 
     EXPECT_EQ(CallWithError(control_, &CFileTransfer::Disconnect), 0);
     EXPECT_EQ(peer.Finish(), "");
@@ -210,8 +206,9 @@ std::string Deflated(const std::string& data) {
 
 // Servers that misbehave end GetFile with their error within Timeout + 1 s;
 // the local file that was there stays as it was, and no partial file is left
-// beside it. (Corrupt and cut coded bodies, short bodies and redirect loops
-// are in tests/http/download_test.cpp and above.)
+// beside it. (Corrupt and cut coded bodies, short bodies, bad chunk sizes and
+// redirect loops are in tests/http/download_test.cpp, response_test.cpp and
+// above.)
 TEST_F(HttpSession, MisbehavingServersFailTheDownloadAndLeaveTheFileAlone) {
     ScratchFolder folder{"httpfault"};
     local_ = (folder / "f.bin").string();
@@ -219,7 +216,6 @@ TEST_F(HttpSession, MisbehavingServersFailTheDownloadAndLeaveTheFileAlone) {
     ftpScript.Send("220 ready\r\n").ReadToEnd();
     ScriptedPeer ftp(ftpScript);
     const std::string deflate = "Content-Encoding: deflate\r\n";
-    const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
     std::string flood;
     for (int i = 0; i < 600; ++i)
         flood += "HTTP/1.1 100 Continue\r\n\r\n";
@@ -235,8 +231,6 @@ TEST_F(HttpSession, MisbehavingServersFailTheDownloadAndLeaveTheFileAlone) {
          fileErrorDecodedSizeExceeded},
         {"past MaxDecodedSize", Answer("200 OK", Deflated(std::string(5000, 'a')), deflate),
          fileErrorDecodedSizeExceeded, 0, 4096},
-        {"bad chunk size", chunked + "zz\r\nabc", fileErrorInvalidServerResponse},
-        {"huge chunk size", chunked + "ffffffffffffffffff\r\nabc", fileErrorInvalidServerResponse},
         {"stall after the headers", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n",
          fileErrorOperationTimeout, 4000},
         {"interim flood", flood, fileErrorInvalidServerResponse},
