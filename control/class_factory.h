@@ -25,10 +25,7 @@ inline constexpr CLSID CLSID_FileTransfer =
 inline constexpr GUID LIBID_FileTransferCtl =
     MakeGuid(0x52F93070, 0x00BF, 0x4956, 0x82, 0xC6, 0xDC, 0x61, 0x3B, 0x6D, 0xFC, 0x2E);
 
-template <>
-struct InterfaceIid<IFileTransfer> {
-    static constexpr IID value = IID_IFileTransfer;
-};
+FT_INTERFACE_IID(IFileTransfer, IID_IFileTransfer);
 
 // The version-dependent ProgID of a class ("" for an unknown class).
 FT_API const char* ProgIdOfClass(REFCLSID clsid);

@@ -275,14 +275,8 @@ inline constexpr IID IID_ICreateErrorInfo =
 inline constexpr IID IID_ISupportErrorInfo =
     MakeGuid(0xDF0B3D60, 0x548F, 0x101B, 0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19);
 
-template <>
-struct InterfaceIid<IErrorInfo> {
-    static constexpr IID value = IID_IErrorInfo;
-};
-template <>
-struct InterfaceIid<ICreateErrorInfo> {
-    static constexpr IID value = IID_ICreateErrorInfo;
-};
+FT_INTERFACE_IID(IErrorInfo, IID_IErrorInfo);
+FT_INTERFACE_IID(ICreateErrorInfo, IID_ICreateErrorInfo);
 
 // A new empty error object (one reference, to the caller); query it for IErrorInfo.
 FT_API HRESULT CreateErrorInfo(ICreateErrorInfo** info);

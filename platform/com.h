@@ -253,10 +253,7 @@ struct IClassFactory : IUnknown {
 };
 inline constexpr IID IID_IClassFactory =
     MakeGuid(0x00000001, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
-template <>
-struct InterfaceIid<IClassFactory> {
-    static constexpr IID value = IID_IClassFactory;
-};
+FT_INTERFACE_IID(IClassFactory, IID_IClassFactory);
 
 // The signatures of a module's entry points, for programs that load one.
 using DllGetClassObjectFunction = HRESULT (*)(REFCLSID, REFIID, void**);

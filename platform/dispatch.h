@@ -102,26 +102,11 @@ inline constexpr IID IID_IEnumConnectionPoints =
 inline constexpr IID IID_IPropertyNotifySink =
     MakeGuid(0x9BFBBC02, 0xEFF1, 0x101A, 0x84, 0xED, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07);
 
-template <>
-struct InterfaceIid<IEnumConnectionPoints> {
-    static constexpr IID value = IID_IEnumConnectionPoints;
-};
-template <>
-struct InterfaceIid<IPropertyNotifySink> {
-    static constexpr IID value = IID_IPropertyNotifySink;
-};
-template <>
-struct InterfaceIid<IDispatch> {
-    static constexpr IID value = IID_IDispatch;
-};
-template <>
-struct InterfaceIid<IConnectionPoint> {
-    static constexpr IID value = IID_IConnectionPoint;
-};
-template <>
-struct InterfaceIid<IConnectionPointContainer> {
-    static constexpr IID value = IID_IConnectionPointContainer;
-};
+FT_INTERFACE_IID(IEnumConnectionPoints, IID_IEnumConnectionPoints);
+FT_INTERFACE_IID(IPropertyNotifySink, IID_IPropertyNotifySink);
+FT_INTERFACE_IID(IDispatch, IID_IDispatch);
+FT_INTERFACE_IID(IConnectionPoint, IID_IConnectionPoint);
+FT_INTERFACE_IID(IConnectionPointContainer, IID_IConnectionPointContainer);
 
 // The positional argument at index (0 = first as written), skipping named
 // arguments; null when there are not that many.

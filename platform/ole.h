@@ -16,10 +16,7 @@ struct ISupportErrorInfo : IUnknown {
     // S_OK when calls of that interface may leave error information, else S_FALSE.
     virtual HRESULT InterfaceSupportsErrorInfo(REFIID iid) = 0;
 };
-template <>
-struct InterfaceIid<ISupportErrorInfo> {
-    static constexpr IID value = IID_ISupportErrorInfo;
-};
+FT_INTERFACE_IID(ISupportErrorInfo, IID_ISupportErrorInfo);
 
 constexpr DWORD INTERFACESAFE_FOR_UNTRUSTED_CALLER = 1;
 constexpr DWORD INTERFACESAFE_FOR_UNTRUSTED_DATA = 2;
@@ -30,10 +27,7 @@ struct IObjectSafety : IUnknown {
 };
 inline constexpr IID IID_IObjectSafety =
     MakeGuid(0xCB5BDC81, 0x93C1, 0x11CF, 0x8F, 0x20, 0x00, 0x80, 0x5F, 0x2C, 0xD0, 0x64);
-template <>
-struct InterfaceIid<IObjectSafety> {
-    static constexpr IID value = IID_IObjectSafety;
-};
+FT_INTERFACE_IID(IObjectSafety, IID_IObjectSafety);
 
 // ---- Streams ----------------------------------------------------------------------
 
@@ -73,14 +67,8 @@ inline constexpr IID IID_ISequentialStream =
     MakeGuid(0x0C733A30, 0x2A1C, 0x11CE, 0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D);
 inline constexpr IID IID_IStream =
     MakeGuid(0x0000000C, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
-template <>
-struct InterfaceIid<ISequentialStream> {
-    static constexpr IID value = IID_ISequentialStream;
-};
-template <>
-struct InterfaceIid<IStream> {
-    static constexpr IID value = IID_IStream;
-};
+FT_INTERFACE_IID(ISequentialStream, IID_ISequentialStream);
+FT_INTERFACE_IID(IStream, IID_IStream);
 
 // A new stream in memory, empty, at position 0. The memory handle must be null
 // here (E_INVALIDARG otherwise); the stream always owns its bytes.
@@ -130,10 +118,7 @@ struct IStorage : IUnknown {
 };
 inline constexpr IID IID_IStorage =
     MakeGuid(0x0000000B, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
-template <>
-struct InterfaceIid<IStorage> {
-    static constexpr IID value = IID_IStorage;
-};
+FT_INTERFACE_IID(IStorage, IID_IStorage);
 
 // A new empty storage in memory: streams by name (1 to 31 characters, case
 // ignored; STG_E_INVALIDNAME otherwise). CreateStream replaces a stream only
@@ -154,10 +139,7 @@ struct IPropertyBag : IUnknown {
 };
 inline constexpr IID IID_IPropertyBag =
     MakeGuid(0x55272A00, 0x42CB, 0x11CE, 0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51);
-template <>
-struct InterfaceIid<IPropertyBag> {
-    static constexpr IID value = IID_IPropertyBag;
-};
+FT_INTERFACE_IID(IPropertyBag, IID_IPropertyBag);
 
 // A new empty property bag in memory (values kept as written, names ignoring case).
 HRESULT CreateMemoryPropertyBag(IPropertyBag** bag);
@@ -189,10 +171,7 @@ struct IPersistStorage : IPersist {
 };
 inline constexpr IID IID_IPersistStorage =
     MakeGuid(0x0000010A, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
-template <>
-struct InterfaceIid<IPersistStorage> {
-    static constexpr IID value = IID_IPersistStorage;
-};
+FT_INTERFACE_IID(IPersistStorage, IID_IPersistStorage);
 constexpr HRESULT CO_E_ALREADYINITIALIZED = MakeHResult(0x800401F1);
 inline constexpr IID IID_IPersist =
     MakeGuid(0x0000010C, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
@@ -200,14 +179,8 @@ inline constexpr IID IID_IPersistStreamInit =
     MakeGuid(0x7FD52380, 0x4E07, 0x101B, 0xAE, 0x2D, 0x08, 0x00, 0x2B, 0x2E, 0xC7, 0x13);
 inline constexpr IID IID_IPersistPropertyBag =
     MakeGuid(0x37D84F60, 0x42CB, 0x11CE, 0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51);
-template <>
-struct InterfaceIid<IPersistStreamInit> {
-    static constexpr IID value = IID_IPersistStreamInit;
-};
-template <>
-struct InterfaceIid<IPersistPropertyBag> {
-    static constexpr IID value = IID_IPersistPropertyBag;
-};
+FT_INTERFACE_IID(IPersistStreamInit, IID_IPersistStreamInit);
+FT_INTERFACE_IID(IPersistPropertyBag, IID_IPersistPropertyBag);
 
 // The screen's pixels per logical inch (both directions) and the rounded
 // multiply-divide of the pixel to HIMETRIC conversion.
@@ -430,10 +403,7 @@ struct ISpecifyPropertyPages : IUnknown {
 
 #define FT_OLE_IID(Name, a, b, c, d0, d1, d2, d3, d4, d5, d6, d7)                        \
     inline constexpr IID IID_##Name = MakeGuid(a, b, c, d0, d1, d2, d3, d4, d5, d6, d7); \
-    template <>                                                                          \
-    struct InterfaceIid<Name> {                                                          \
-        static constexpr IID value = IID_##Name;                                         \
-    };
+    FT_INTERFACE_IID(Name, IID_##Name);
 FT_OLE_IID(IAdviseSink, 0x0000010F, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46)
 FT_OLE_IID(IOleClientSite, 0x00000118, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46)
 FT_OLE_IID(IOleObject, 0x00000112, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46)

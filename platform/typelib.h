@@ -248,19 +248,7 @@ inline constexpr IID IID_IProvideClassInfo =
 inline constexpr IID IID_IProvideClassInfo2 =
     MakeGuid(0xA6BC3AC0, 0xDBAA, 0x11CE, 0x9D, 0xE3, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51);
 
-template <>
-struct InterfaceIid<ITypeInfo> {
-    static constexpr IID value = IID_ITypeInfo;
-};
-template <>
-struct InterfaceIid<ITypeLib> {
-    static constexpr IID value = IID_ITypeLib;
-};
-template <>
-struct InterfaceIid<IProvideClassInfo> {
-    static constexpr IID value = IID_IProvideClassInfo;
-};
-template <>
-struct InterfaceIid<IProvideClassInfo2> {
-    static constexpr IID value = IID_IProvideClassInfo2;
-};
+FT_INTERFACE_IID(ITypeInfo, IID_ITypeInfo);
+FT_INTERFACE_IID(ITypeLib, IID_ITypeLib);
+FT_INTERFACE_IID(IProvideClassInfo, IID_IProvideClassInfo);
+FT_INTERFACE_IID(IProvideClassInfo2, IID_IProvideClassInfo2);

@@ -58,15 +58,16 @@ struct IUnknown {
     virtual ULONG Release() = 0;
 };
 
-// The identifier of an interface type, for ComObject and ComPtr::As.
-// Specialise for each interface: template <> struct InterfaceIid<IFoo> { static
-// constexpr IID value = ...; };
+// The identifier of an interface type, for ComObject and ComPtr::As; each
+// interface names its own with FT_INTERFACE_IID(IFoo, IID_IFoo).
 template <class Interface>
 struct InterfaceIid;
-template <>
-struct InterfaceIid<IUnknown> {
-    static constexpr IID value = IID_IUnknown;
-};
+#define FT_INTERFACE_IID(Interface, iid)  \
+    template <>                           \
+    struct InterfaceIid<Interface> {      \
+        static constexpr IID value = iid; \
+    }
+FT_INTERFACE_IID(IUnknown, IID_IUnknown);
 
 // Implements IUnknown for a class that derives from the given interfaces
 // (each with an InterfaceIid specialisation). QueryInterface also answers the
