@@ -286,12 +286,24 @@ ratio() {
 # Results per "protocol direction tool": lines of "WALL CPU".
 declare -A results
 
+# in_turn ROUND TOOL...: the tools in the round's order. The order turns by one
+# each round, so no client always follows the same one (and inherits, say, the
+# server's writeback of the upload before it).
+in_turn() {
+    local round=$1
+    shift
+    local tools=("$@") i
+    for ((i = 0; i < ${#tools[@]}; i++)); do
+        echo "${tools[(i + round) % ${#tools[@]}]}"
+    done
+}
+
 run_transfers() {
     local protocol=$1 direction tool round line
     for direction in get put; do
         echo "compare: $protocol $direction" >&2
         for ((round = 0; round < runs; round++)); do
-            for tool in filetransfer $(peers_of "$protocol"); do
+            for tool in $(in_turn "$round" filetransfer $(peers_of "$protocol")); do
                 line=$(measure "$protocol" "$direction" "$tool")
                 results["$protocol $direction $tool"]+="$line"$'\n'
             done
@@ -340,7 +352,7 @@ run_small() {
     local protocol=$1 round tool result
     echo "compare: $protocol small get" >&2
     for ((round = 0; round < small_runs; round++)); do
-        for tool in filetransfer $(peers_of "$protocol"); do
+        for tool in $(in_turn "$round" filetransfer $(peers_of "$protocol")); do
             rm -f "$work/small-down.txt"
             result=$(timed "$protocol" get "$tool" "$(remote "$protocol" small)" \
                 "$work/small-down.txt")
