@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -266,6 +267,30 @@ void MakeParents(const std::string& path) {
         ::mkdir(path.substr(0, slash).c_str(), 0755);
 }
 
+// Holds a tree's file for one read-change-write against other processes (the
+// threads of this one take g_mutex): an exclusive lock on "FILE.lock", which
+// stays beside the file. Without a lock file (a folder that cannot be written)
+// the change goes on unlocked, and saving it reports the failure.
+class TreeWriteLock {
+  public:
+    explicit TreeWriteLock(Tree tree) {
+        const std::string path = FileOf(tree);
+        if (path.empty()) return;
+        MakeParents(path);
+        fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~TreeWriteLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    TreeWriteLock(const TreeWriteLock&) = delete;
+    TreeWriteLock& operator=(const TreeWriteLock&) = delete;
+
+  private:
+    int fd_ = -1;
+};
+
 LONG SaveTree(Tree tree, const Key& root) {
     const std::string path = FileOf(tree);
     if (path.empty()) return ERROR_FILE_NOT_FOUND;
@@ -400,6 +425,7 @@ LONG RegCreateKeyEx(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSAM, v
     Tree tree;
     std::string path;
     WriteTarget(target, &tree, &path);
+    const TreeWriteLock held(tree);
     Key root;
     if (LONG r = LoadTree(tree, &root); r != ERROR_SUCCESS) return r;
     bool created = false;
@@ -453,6 +479,7 @@ LONG RegSetValueEx(HKEY key, const char* valueName, DWORD, DWORD type, const BYT
     Tree tree;
     std::string path;
     WriteTarget(where, &tree, &path);
+    const TreeWriteLock held(tree);
     Key root;
     if (LONG r = LoadTree(tree, &root); r != ERROR_SUCCESS) return r;
     bool created = false;
@@ -491,6 +518,7 @@ LONG RegDeleteTree(HKEY key, const char* subKey) {
     Tree tree;
     std::string path;
     WriteTarget(target, &tree, &path);
+    const TreeWriteLock held(tree);
     Key root;
     if (LONG r = LoadTree(tree, &root); r != ERROR_SUCCESS) return r;
     const auto parts = SplitPath(path);

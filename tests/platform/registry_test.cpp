@@ -1,8 +1,12 @@
 // The registry files: the classes view over the user's and the machine's
 // trees, where writes go, and files that are not what they should be.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "platform/registry.h"
 #include "support/test_files.h"
@@ -122,6 +126,48 @@ TEST_F(RegistryTest, DamagedFilesAreRefusedWithTheirLineAndNeverOverwritten) {
                                  nullptr),
                   ERROR_BADDB);
         EXPECT_EQ(ReadFile(machine_.string()), f.text);
+    }
+}
+
+// Two processes changing one tree at once: each change reads the file, adds
+// to it and writes it whole, so without a lock between them one would write
+// over what the other had just added.
+TEST_F(RegistryTest, ChangesOfTwoProcessesAtOnceAreAllKept) {
+    constexpr int kValues = 40;
+    pid_t children[2];
+    for (int c = 0; c < 2; ++c) {
+        children[c] = ::fork();
+        ASSERT_GE(children[c], 0);
+        if (children[c] == 0) {
+            for (int i = 0; i < kValues; ++i) {
+                HKEY key = nullptr;
+                const std::string name = std::to_string(c) + "-" + std::to_string(i);
+                if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, "Shared", 0, nullptr, 0, KEY_WRITE, nullptr,
+                                   &key, nullptr) != ERROR_SUCCESS ||
+                    RegSetValueEx(key, name.c_str(), 0, REG_SZ,
+                                  reinterpret_cast<const BYTE*>(name.c_str()),
+                                  static_cast<DWORD>(name.size() + 1)) != ERROR_SUCCESS)
+                    ::_exit(1);
+                RegCloseKey(key);
+            }
+            ::_exit(0);
+        }
+    }
+    for (pid_t child : children) {
+        int status = -1;
+        for (int waited = 0; waited < 600 && ::waitpid(child, &status, WNOHANG) == 0; ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (status == -1) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    for (int c = 0; c < 2; ++c) {
+        for (int i = 0; i < kValues; ++i) {
+            const std::string name = std::to_string(c) + "-" + std::to_string(i);
+            EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, "Shared", name), name);
+        }
     }
 }
 
