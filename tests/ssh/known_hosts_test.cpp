@@ -122,12 +122,6 @@ TEST(KnownHostsTest, LookupTable) {
     }
 }
 
-TEST(KnownHostsTest, HashedNameMatchesLibcrypto) {
-    const std::uint8_t salt[20] = {5,   18,  31,  44,  57,  70,  83,  96,  109, 122,
-                                   135, 148, 161, 174, 187, 200, 213, 226, 239, 252};
-    EXPECT_EQ(HashKnownHostName("[127.0.0.1]:2222", salt), OpensslHashedName("[127.0.0.1]:2222"));
-}
-
 TEST(KnownHostsTest, AppendCreatesPrivateDirectoryAndFile) {
     ScratchFolder dir("known-hosts");
     const std::string file = dir.path().string() + "/.ssh/known_hosts";
