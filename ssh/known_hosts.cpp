@@ -138,12 +138,6 @@ bool KnownHostFieldMatches(std::string_view field, std::string_view hostName) {
     return matched;
 }
 
-std::string HashKnownHostName(std::string_view hostName, std::span<const std::uint8_t> salt) {
-    std::uint8_t mac[kSha1DigestLength];
-    Hmac(kHashSha1, salt.data(), salt.size(), hostName.data(), hostName.size(), mac);
-    return std::string(kHashedPrefix) + Base64Encode(salt) + "|" + Base64Encode(mac);
-}
-
 KnownHostLookup LookupKnownHost(std::span<const KnownHostsSource> sources,
                                 std::string_view hostName, std::span<const std::uint8_t> blob) {
     const std::string type = KeyTypeOfBlob(blob);

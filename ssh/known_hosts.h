@@ -46,9 +46,6 @@ std::string KnownHostName(std::string_view host, std::uint16_t port);
 // "?" (case-insensitive) where a matching "!pattern" excludes the line.
 bool KnownHostFieldMatches(std::string_view field, std::string_view hostName);
 
-// The "|1|salt|hmac" form of a name with the given salt (20 bytes).
-std::string HashKnownHostName(std::string_view hostName, std::span<const std::uint8_t> salt);
-
 enum class KnownHostResult {
     Unknown,                   // no entry of this key's type for the host
     Known,                     // an entry holds this key

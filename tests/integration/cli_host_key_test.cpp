@@ -1,8 +1,8 @@
 // sftp:// URLs through the command line against the loopback OpenSSH server,
 // with an empty temporary HOME and without an agent. Host-key trust: a new host
 // is recorded where ssh-keygen finds it, a known one is silent, a changed key is
-// refused (revoked ones, and that nothing of the login is sent, are known_hosts_test's
-// with a scripted server), -k skips the check, and hashed entries match. Public-key login: -i names
+// refused (revoked ones, and that nothing of the login is sent, are sshd_login_test's),
+// -k skips the check, and hashed entries match. Public-key login: -i names
 // a key file, OpenSSH's default key files are found in ~/.ssh, and with standard input not a
 // terminal (the program's is a pipe) a missing passphrase or password ends with a clear error
 // instead of a prompt. And info against each SSH server, dropbear included.

@@ -1,8 +1,9 @@
 // The transport and the session against the real OpenSSH servers of
 // scripts/servers.sh: the default offer, the host-key fingerprint, re-keying and
 // refusals, each proven by requests that only succeed over working keys in both
-// directions; then keyboard-interactive and password logins, a wrong password, the
-// "sftp" subsystem answering SSH_FXP_INIT, and a large echo through `cat` that runs
+// directions; the host-key policy's refusals and a stall during the login (through a
+// relay); then keyboard-interactive and password logins, a wrong password, and a
+// large echo through `cat` that runs
 // the flow control through many windows in both directions. (Every algorithm one at
 // a time is ssh_algorithms_test's business.) Tests that pin a classic algorithm
 // (or need ssh-rsa) use the legacy instance; those that take the default offer use
@@ -13,15 +14,20 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "crypto/pubkey.h"
 #include "crypto/sshbuf.h"
 #include "resources/errors.h"
+#include "ssh/known_hosts.h"
 #include "ssh/messages.h"
 #include "ssh/session.h"
 #include "ssh/transport.h"
 #include "support/server_settings.h"
+#include "support/stalling_relay.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -228,6 +234,91 @@ TEST(SshdTransportTest, OldGroupExchangeRequestIsRefusedByCurrentServer) {
     EXPECT_EQ(connection->error(), fileErrorRemoteShutdown) << connection->closeMessage();
 }
 
+// ---- Refusals before the login ----------------------------------------------------
+
+// The host-key policy's refusals (what it lets through is cli_host_key_test's): each
+// ends the connection before authentication starts, naming the key's fingerprint.
+TEST(SshdTransportTest, HostKeyPolicyRefusesBeforeAuthentication) {
+    REQUIRE_SERVER(config, kMainPort);
+    REQUIRE_LOGIN();
+    REQUIRE_SERVER_SETTINGS("FT_TEST_SSH_KEY_DIR");
+    // "type base64" of one of the server's public host keys.
+    auto hostKey = [](const char* file) {
+        std::istringstream fields(ReadFile(Setting("FT_TEST_SSH_KEY_DIR") + "/" + file));
+        std::string type, base64;
+        fields >> type >> base64;
+        return type + " " + base64;
+    };
+    const std::string name = KnownHostName(config->host, config->port);
+    const std::string key = hostKey("ssh_host_ed25519_key.pub");
+    const std::string other = hostKey("ssh_host_rsa_key.pub");
+    const struct {
+        const char* name;
+        SshHostKeyPolicy policy;
+        std::string file;
+        SshHostKeyStatus status;
+        const char* textHas;
+    } rows[] = {
+        {"strict refuses an unknown host", SshHostKeyPolicy::Strict, "", SshHostKeyStatus::Unknown,
+         "no host key is known"},
+        {"revoked key", SshHostKeyPolicy::AcceptNew, "@revoked " + name + " " + key + "\n",
+         SshHostKeyStatus::Revoked, "revoked"},
+        {"certificate authority", SshHostKeyPolicy::AcceptNew,
+         "@cert-authority " + name + " " + other + "\n", SshHostKeyStatus::NotVerifiable,
+         "certificates are not supported"},
+    };
+    ScratchFolder folder("known-hosts");
+    config->hostKeyOverride = "ssh-ed25519";
+    config->userName = Setting("FT_TEST_USER");
+    config->password = Setting("FT_TEST_PASSWORD");
+    config->knownHostsFile = (folder / "known_hosts").string();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteFile(config->knownHostsFile, row.file);
+        config->hostKeyPolicy = row.policy;
+        SshSession session(*config, Connect(*config));
+        EXPECT_EQ(session.WaitUntilReady(), fileErrorSecurityHostKey);
+        EXPECT_EQ(session.hostKey().status, row.status);
+        EXPECT_NE(session.hostKey().text.find(row.textHas), std::string::npos)
+            << session.hostKey().text;
+        EXPECT_EQ(session.userAuth(), nullptr) << "no authentication packet may leave";
+        const std::string fingerprint =
+            PublicKeySha256Fingerprint(session.connection().hostKeyBlob());
+        EXPECT_NE(session.errorText().find(fingerprint), std::string::npos) << session.errorText();
+        EXPECT_TRUE(session.closed());
+    }
+}
+
+// A server that falls silent once the login has begun: the wait for the session ends
+// by its time-out. The relay passes what the server sends up to its service accept
+// (counted on a first connection), then holds back the answer to the login.
+TEST(SshdTransportTest, StallDuringAuthenticationTimesOut) {
+    REQUIRE_SERVER(config, kMainPort);
+    REQUIRE_LOGIN();
+    std::size_t handshake = 0;
+    {
+        testsupport::StallingRelay relay(config->port, SIZE_MAX);
+        SshConfig counted = *config;
+        counted.port = static_cast<std::uint16_t>(relay.port());
+        std::unique_ptr<SshConnection> connection = Connect(counted);
+        ASSERT_TRUE(connection);
+        ASSERT_NO_FATAL_FAILURE(ExpectServiceAccept(*connection));
+        handshake = relay.forwarded();
+    }
+    testsupport::StallingRelay relay(config->port, handshake);
+    config->port = static_cast<std::uint16_t>(relay.port());
+    config->timeoutSeconds = 1;
+    config->userName = Setting("FT_TEST_USER");
+    config->password = Setting("FT_TEST_PASSWORD");
+    const auto start = std::chrono::steady_clock::now();
+    SshSession session(*config, Connect(*config));
+    EXPECT_EQ(session.WaitUntilReady(), fileErrorOperationTimeout);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2400));
+    EXPECT_TRUE(relay.stalled());
+    EXPECT_NE(session.userAuth(), nullptr) << "the stall came before the keys";
+    EXPECT_FALSE(session.ready());
+}
+
 // ---- Login and the session channel ------------------------------------------------
 
 // The legacy server with the test user, asking for the "sftp" subsystem; the SHA-1
@@ -254,9 +345,9 @@ struct LoginCase {
 
 class SshdLoginTest : public ::testing::TestWithParam<LoginCase> {};
 
-// SSH_FXP_INIT (type 1, version 3) as channel data must come back as
-// SSH_FXP_VERSION: the subsystem runs and the channel works both ways.
-TEST_P(SshdLoginTest, LogsInAndTheSftpSubsystemAnswersInit) {
+// Each method logs in with the password sent once (that the subsystem then answers
+// is every SftpServerTest's), and the close ends the connection.
+TEST_P(SshdLoginTest, LogsInAndClosesAndAWrongPasswordGoesOutOnce) {
     REQUIRE_SESSION_SERVER(config);
     config->allowKeyboardInteractive = GetParam().keyboardInteractive;
     std::unique_ptr<SshSession> session;
@@ -264,21 +355,6 @@ TEST_P(SshdLoginTest, LogsInAndTheSftpSubsystemAnswersInit) {
     ASSERT_TRUE(session->ready());
     EXPECT_EQ(session->userAuth()->method(), GetParam().expectedMethod);
     EXPECT_EQ(session->userAuth()->passwordsSent(), 1);
-
-    const std::vector<std::uint8_t> init = {0, 0, 0, 5, 1, 0, 0, 0, 3};
-    ASSERT_TRUE(session->Send(Bytes(init)));
-    std::uint8_t header[4];
-    ASSERT_TRUE(session->ReadExactly(header)) << session->errorText();
-    const std::uint32_t length = (std::uint32_t{header[0]} << 24) |
-                                 (std::uint32_t{header[1]} << 16) |
-                                 (std::uint32_t{header[2]} << 8) | header[3];
-    ASSERT_GE(length, 5u);
-    ASSERT_LT(length, 65536u);
-    std::vector<std::uint8_t> reply(length);
-    ASSERT_TRUE(session->ReadExactly(reply));
-    EXPECT_EQ(reply[0], 2);  // SSH_FXP_VERSION
-    EXPECT_EQ(reply[4], 3);  // version 3
-
     session->Close();
     EXPECT_TRUE(session->closed());
     EXPECT_EQ(session->connection().closeMessage(), "All channels closed");

@@ -1,7 +1,7 @@
 // known_hosts: the matcher over a table of files (plain, hashed names made with
 // libcrypto's HMAC, [host]:port, lists, wildcards, negation, markers, comments,
-// malformed and overlong lines), recording a new host, and the policy applied to
-// a scripted server's key before authentication.
+// malformed and overlong lines) and recording a new host. The policy's refusals
+// are sshd_login_test's against the real server.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -13,16 +13,9 @@
 #include <vector>
 
 #include "crypto/base64.h"
-#include "crypto/pubkey.h"
 #include "crypto/sshbuf.h"
-#include "fake_ssh2_server.h"
-#include "resources/errors.h"
 #include "ssh/known_hosts.h"
-#include "ssh/messages.h"
-#include "ssh/session.h"
 #include "support/test_files.h"
-
-using testssh::FakeSsh2Server;
 
 namespace {
 
@@ -129,12 +122,6 @@ TEST(KnownHostsTest, LookupTable) {
     }
 }
 
-TEST(KnownHostsTest, HashedNameMatchesLibcrypto) {
-    const std::uint8_t salt[20] = {5,   18,  31,  44,  57,  70,  83,  96,  109, 122,
-                                   135, 148, 161, 174, 187, 200, 213, 226, 239, 252};
-    EXPECT_EQ(HashKnownHostName("[127.0.0.1]:2222", salt), OpensslHashedName("[127.0.0.1]:2222"));
-}
-
 TEST(KnownHostsTest, AppendCreatesPrivateDirectoryAndFile) {
     ScratchFolder dir("known-hosts");
     const std::string file = dir.path().string() + "/.ssh/known_hosts";
@@ -149,98 +136,6 @@ TEST(KnownHostsTest, AppendCreatesPrivateDirectoryAndFile) {
     std::ofstream(file, std::ios::app) << "# note";
     ASSERT_EQ(AppendKnownHost(file, "127.0.0.1", kKeyB), 0);
     EXPECT_NE(ReadFile(file).find("# note\n127.0.0.1 ssh-ed25519 "), std::string::npos);
-}
-
-// ---- The policy against a scripted server --------------------------------------
-// The refusals only: what is let through (a new host recorded, a known one, the check
-// turned off) is cli_host_key_test's against the real server.
-
-struct PolicyCase {
-    const char* name;
-    SshHostKeyPolicy policy;
-    const char* file;  // {KEY}: the server's key, {OTHER}: another RSA key
-    int result;
-    SshHostKeyStatus status;
-    const char* textHas;
-};
-
-const PolicyCase kPolicies[] = {
-    {"strict refuses an unknown host", SshHostKeyPolicy::Strict, "", fileErrorSecurityHostKey,
-     SshHostKeyStatus::Unknown, "no host key is known"},
-    {"changed key refused with the old entry", SshHostKeyPolicy::AcceptNew,
-     "# first\n127.0.0.1 {OTHER}\n", fileErrorSecurityHostKey, SshHostKeyStatus::Changed,
-     "has changed; the old key is at "},
-    {"revoked key refused", SshHostKeyPolicy::AcceptNew, "@revoked 127.0.0.1 {KEY}\n",
-     fileErrorSecurityHostKey, SshHostKeyStatus::Revoked, "revoked"},
-    {"certificate authority refused", SshHostKeyPolicy::AcceptNew,
-     "@cert-authority 127.0.0.1 {OTHER}\n", fileErrorSecurityHostKey,
-     SshHostKeyStatus::NotVerifiable, "certificates are not supported"},
-};
-
-// The server's key, read from a connection that does not check it.
-Blob ServerKey() {
-    FakeSsh2Server server([](FakeSsh2Server& s) { s.ReceiveType(kSshMsgServiceRequest); });
-    SshConfig config = FakeSsh2Server::ClientConfig();
-    SshConnection connection(config, server.TakeClientSocket());
-    EXPECT_TRUE(connection.WaitForKeys());
-    Blob key(connection.hostKeyBlob().begin(), connection.hostKeyBlob().end());
-    connection.CloseQuietly();
-    server.Finish();
-    return key;
-}
-
-void Replace(std::string& text, std::string_view mark, const std::string& value) {
-    for (std::size_t at; (at = text.find(mark)) != std::string::npos;)
-        text.replace(at, mark.size(), value);
-}
-
-TEST(KnownHostsTest, PolicyDecidesBeforeAuthentication) {
-    const Blob key = ServerKey();
-    ASSERT_FALSE(key.empty());
-    const std::string other = "ssh-rsa " + Base64Encode(kRsaKey);
-    ScratchFolder dir("known-hosts");
-    for (const PolicyCase& c : kPolicies) {
-        SCOPED_TRACE(c.name);
-        const std::string file = dir.path().string() + "/known_hosts";
-        std::string text = c.file;
-        Replace(text, "{KEY}", "ssh-rsa " + Base64Encode(key));
-        Replace(text, "{OTHER}", other);
-        std::ofstream(file, std::ios::trunc) << text;
-        std::pair<std::uint32_t, std::string> disconnect{0, ""};
-        FakeSsh2Server server([&](FakeSsh2Server& s) {
-            std::optional<SecureBytes> first = s.Receive();
-            if (!first || first->empty()) return s.Fail("nothing after the key exchange");
-            if ((*first)[0] == kSshMsgDisconnect) {
-                SshReader reader(std::span<const std::uint8_t>(*first).subspan(1));
-                std::string_view description;
-                EXPECT_TRUE(reader.ReadUint32(&disconnect.first));
-                EXPECT_TRUE(reader.ReadString(&description));
-                disconnect.second = description;
-            }
-        });
-        SshConfig config = FakeSsh2Server::ClientConfig();
-        config.hostKeyPolicy = c.policy;
-        config.knownHostsFile = file;
-        SshSession session(config,
-                           std::make_unique<SshConnection>(config, server.TakeClientSocket()));
-        const int result = session.WaitUntilReady();
-        server.Finish();
-        EXPECT_EQ(session.hostKey().status, c.status);
-        EXPECT_NE(session.hostKey().text.find(c.textHas), std::string::npos)
-            << session.hostKey().text;
-        EXPECT_EQ(result, c.result);
-        // Refused before the service request or any authentication packet.
-        EXPECT_EQ(disconnect.first, kSshDisconnectHostKeyNotVerifiable);
-        EXPECT_EQ(disconnect.second, "Host key verification failed");
-        for (const FakeSsh2Server::Received& packet : server.received()) {
-            const bool transport = packet.type < kSshMsgServiceRequest ||
-                                   (packet.type >= kSshMsgKexinit && packet.type < 50);
-            EXPECT_TRUE(transport) << int(packet.type);
-        }
-        EXPECT_NE(session.errorText().find(PublicKeySha256Fingerprint(key)), std::string::npos)
-            << session.errorText();
-        EXPECT_TRUE(session.closed());
-    }
 }
 
 }  // namespace

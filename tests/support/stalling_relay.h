@@ -35,6 +35,8 @@ class StallingRelay {
     int port() const { return port_; }
     // True once the relay holds the server's bytes back.
     bool stalled() const { return stalled_; }
+    // The server's bytes passed on so far (counted before they reach the client).
+    std::size_t forwarded() const { return forwarded_; }
 
   private:
     bool Running() const { return !stop_ && std::chrono::steady_clock::now() < deadline_; }
@@ -50,10 +52,9 @@ class StallingRelay {
     }
 
     void Relay(int client, int server) {
-        std::size_t fromServer = 0;
         char buffer[16384];
         while (Running()) {
-            stalled_ = fromServer >= stallAfter_;
+            stalled_ = forwarded_ >= stallAfter_;
             pollfd fds[2] = {{client, POLLIN, 0}, {server, short(stalled_ ? 0 : POLLIN), 0}};
             if (::poll(fds, 2, 50) <= 0) continue;
             if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
@@ -61,10 +62,11 @@ class StallingRelay {
                 if (got <= 0 || ::send(server, buffer, size_t(got), MSG_NOSIGNAL) != got) return;
             }
             if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
-                const std::size_t room = stallAfter_ - fromServer;
+                const std::size_t room = stallAfter_ - forwarded_;
                 const ssize_t got = ::recv(server, buffer, std::min(sizeof buffer, room), 0);
-                if (got <= 0 || ::send(client, buffer, size_t(got), MSG_NOSIGNAL) != got) return;
-                fromServer += std::size_t(got);
+                if (got <= 0) return;
+                forwarded_ += std::size_t(got);
+                if (::send(client, buffer, size_t(got), MSG_NOSIGNAL) != got) return;
             }
         }
     }
@@ -76,6 +78,7 @@ class StallingRelay {
     int port_ = 0;
     std::atomic<bool> stop_{false};
     std::atomic<bool> stalled_{false};
+    std::atomic<std::size_t> forwarded_{0};
     std::thread thread_;
 };
 
