@@ -1,7 +1,8 @@
 // The directory and file-information methods against scripted FTP peers:
 // listings read parsed (by value and by reference) and raw, the listing as
 // one text into every kind of buffer, a file's status, size, time and
-// permissions, local-time conversions, and the feature bits a session learns.
+// permissions and local-time conversions (the feature bits a session learns
+// from refusals are the engine's, tests/ftp/fileops_test.cpp).
 #include <optional>
 
 #include "method_call_support.h"
@@ -288,29 +289,6 @@ TEST_F(DirectoryMethods, FileInformationMethodsFillTheirOutputs) {
     EXPECT_EQ(Run(&CFileTransfer::SetFilePermissions, TextVariant("a.txt"), &mode), 0);
     Finish();
     EXPECT_EQ(sink_->Count(kOnError), 0);
-}
-
-TEST_F(DirectoryMethods, FeaturesShowWhatTheSessionLearnedFromRefusals) {
-    PeerScript script;
-    LoginScript(script, "bob", "/", " SIZE\r\n MDTM\r\n MLST size*;\r\n")
-        .Reply("SIZE f", "500 SIZE not understood\r\n")
-        .Reply("MLST f", "501 No\r\n")
-        .Reply("STAT f", "502 STAT not implemented\r\n")
-        .Reply("MDTM f", "504 Not for this\r\n");
-    Start(script);
-    const LONG before = Long(&CFileTransfer::get_Features);
-    constexpr LONG kSize = 0x1, kStat = 0x2, kMdtm = 0x4, kMlst = 0x1000;
-    EXPECT_EQ(before & (kSize | kStat | kMdtm | kMlst), kSize | kStat | kMdtm | kMlst);
-
-    VARIANT size = I4(0);
-    EXPECT_NE(Run(&CFileTransfer::GetFileSize, TextVariant("f"), &size), 0);
-    TextVariant date("");
-    EXPECT_NE(Run(&CFileTransfer::GetFileTime, TextVariant("f"), const_cast<VARIANT*>(date.get())),
-              0);
-    const LONG after = Long(&CFileTransfer::get_Features);
-    EXPECT_EQ(after & (kSize | kStat | kMdtm | kMlst), 0);
-    EXPECT_EQ(after | kSize | kStat | kMdtm | kMlst, before);
-    Finish();
 }
 
 }  // namespace
