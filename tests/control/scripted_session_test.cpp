@@ -7,18 +7,16 @@ namespace {
 
 class ScriptedSession : public SessionTest {};
 
+// A directory the server takes is ControlTransferTest.ConnectByPropertiesReadsTheSession's.
 TEST_F(ScriptedSession, WritesWhileConnectedGoToTheSession) {
     PeerScript script;
     LoginScript(script)
-        .Reply("CWD /pub", "250 Directory successfully changed.\r\n")
-        .Reply("PWD", "257 \"/pub\"\r\n")
         .Reply("TYPE A", "200 Switching to ASCII mode.\r\n")
         .Reply("CWD /missing", "550 Failed to change directory.\r\n");
     QuitScript(script);
     ScriptedPeer peer(script);
     ASSERT_EQ(ConnectTo(peer), 0);
 
-    EXPECT_EQ(SetText(&CFileTransfer::put_ServerDirectory, "/pub"), S_OK);
     EXPECT_EQ(control_->put_FileType(fileTypeASCII), S_OK);
     EXPECT_EQ(control_->put_Priority(9), S_OK);  // out of range becomes normal
     EXPECT_EQ(Long(&CFileTransfer::get_Priority), filePriorityNormal);
