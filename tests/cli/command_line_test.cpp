@@ -111,8 +111,9 @@ TEST(CommandLineCommands, PropsListsEveryReadablePropertyInTypeInformationOrder)
     EXPECT_LT(out.find("\nServerPort = "), out.find("\nServerType = "));
 }
 
-// Every command's malformed invocations: exit code 2, the message (where one
-// is given) and a hint to --help on standard error, nothing on standard output.
+// Malformed invocations: exit code 2, the message (where one is given) and a
+// hint to --help on standard error, nothing on standard output. The argument
+// counts are one check over the command table: one row too few, one too many.
 TEST(CommandLineUsage, MalformedInvocationsExitWithTwo) {
     struct Case {
         std::vector<std::string> args;
@@ -122,7 +123,6 @@ TEST(CommandLineUsage, MalformedInvocationsExitWithTwo) {
         {{}},
         {{"frobnicate"}},
         {{"--set"}},
-        {{"--set", "ServerName=h", "--set"}},
         {{"--set", "ServerName", "props"}},
         {{"--set", "=x", "props"}},
         {{"--set", "NoSuchProperty=1", "props"}},
@@ -131,13 +131,7 @@ TEST(CommandLineUsage, MalformedInvocationsExitWithTwo) {
         {{"--set", "Timeout(1)=1", "props"}},
         {{"props", "NoSuchProperty"}},
         {{"version", "extra"}},
-        {{"info"}},
-        {{"info", "ftp://h/", "extra"}},
-        {{"cmd"}},
-        {{"cmd", "ftp://h/"}},
         {{"get"}},
-        {{"get", "ftp://h/a", "b", "c"}},
-        {{"put", "a"}},
         {{"get", "--type", "ebcdic", "ftp://h/a"}},
         {{"get", "--restart", "-5", "ftp://h/a"}},
         {{"get", "--restart", "x", "ftp://h/a"}},
@@ -147,13 +141,10 @@ TEST(CommandLineUsage, MalformedInvocationsExitWithTwo) {
          "filetransfer: --max-decoded-ratio takes a number from 0 to 2147483647"},
         {{"get", "--active", "--passive", "ftp://h/a"}},
         {{"put", "--bogus", "a", "ftp://h/"}},
-        {{"ls"}},
         {{"ls", "ftp://h/", "--json", "--raw"}},
         {{"chmod", "9x", "ftp://h/f"}},
         {{"chmod", "12345", "ftp://h/f"}},
-        {{"mv", "ftp://h/f"}},
         {{"verify", "local", "ftp://h/f", "--sha1"}},
-        {{"touch", "ftp://h/f"}},
         {{"post", "a.txt"}, "filetransfer: post takes LOCAL URL [--field NAME]"},
         {{"post", "a.txt", "ftp://h/x"}, "filetransfer: post needs an http:// or https:// URL"},
         {{"post", "a.txt", "http://h/x", "--field", ""}, "filetransfer: --field needs a name"},

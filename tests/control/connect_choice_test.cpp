@@ -68,20 +68,6 @@ TEST_F(ConnectChoice, AChosenServerTypeIsKept) {
     EXPECT_EQ(Long(&CFileTransfer::get_ServerType), fileServerHTTP);
 }
 
-TEST_F(ConnectChoice, SftpUrlSetsPropertiesAndConnectsOverSsh) {
-    ASSERT_EQ(SetUrl("sftp://alice:pw@127.0.0.1/upload/x.bin"), S_OK);
-    EXPECT_EQ(Long(&CFileTransfer::get_ServerType), fileServerFTP);
-    EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), 22);
-    EXPECT_EQ(Long(&CFileTransfer::get_Options), fileOptionSecureShell | fileOptionSecureImplicit);
-    EXPECT_EQ(Text(&CFileTransfer::get_UserName), "alice");
-    EXPECT_EQ(Text(&CFileTransfer::get_ServerName), "127.0.0.1");
-    EXPECT_EQ(Text(&CFileTransfer::get_Resource), "upload/x.bin");
-    // Port 1 of the loopback address: the SSH connection itself is refused.
-    ASSERT_EQ(control_->put_ServerPort(1), S_OK);
-    EXPECT_EQ(ConnectWith(nullptr), fileErrorConnectionRefused);
-    EXPECT_EQ(sink_->Trace(), "OnError 10061");
-}
-
 TEST_F(ConnectChoice, AnUnusableUrlEndsConnectWithTheWriteFailure) {
     TextVariant url("ftp://h/a;type=x");
     EXPECT_EQ(ConnectWith(url, nullptr, nullptr, CTL_E_INVALIDPROPERTYVALUE), 0);
@@ -106,20 +92,6 @@ TEST_F(ConnectChoice, ConversionFailureEndsConnectBeforeAnyEffect) {
     EXPECT_EQ(Long(&CFileTransfer::get_ServerPort), 0);
     EXPECT_EQ(Long(&CFileTransfer::get_ServerType), fileServerUndefined);
     EXPECT_TRUE(sink_->events.empty());
-}
-
-TEST_F(ConnectChoice, ThrowErrorTurnsTheFailureIntoAnAutomationError) {
-    ASSERT_EQ(control_->put_ThrowError(VARIANT_TRUE), S_OK);
-    EXPECT_EQ(ConnectWith(nullptr, nullptr, nullptr, MakeHResult(0x800A0000u + 11001)),
-              fileErrorInvalidHostName);
-    ComPtr<IErrorInfo> info;
-    ASSERT_EQ(GetErrorInfo(0, info.Receive()), S_OK);
-    BSTR description = nullptr;
-    info->GetDescription(&description);
-    EXPECT_EQ(Utf8FromBstr(description),
-              "The specified hostname is invalid or could not be resolved");
-    SysFreeString(description);
-    EXPECT_EQ(sink_->Count(kOnError), 1);
 }
 
 }  // namespace

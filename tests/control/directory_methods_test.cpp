@@ -1,7 +1,8 @@
 // The directory and file-information methods against scripted FTP peers:
 // listings read parsed (by value and by reference) and raw, the listing as
 // one text into every kind of buffer, a file's status, size, time and
-// permissions, local-time conversions, and the feature bits a session learns.
+// permissions and local-time conversions (the feature bits a session learns
+// from refusals are the engine's, tests/ftp/fileops_test.cpp).
 #include <optional>
 
 #include "method_call_support.h"
@@ -100,30 +101,6 @@ TEST_F(DirectoryMethods, ParsedListingReadsEntriesUntilTheEnd) {
     Finish();
 }
 
-TEST_F(DirectoryMethods, RawListingGivesTheServersLinesInTheName) {
-    DataPeer data({.payload = kListing});
-    PeerScript script;
-    ListingCommands(LoginScript(script), data, "LIST");
-    Start(script);
-
-    VARIANT parse = BoolVariant(false);
-    EXPECT_EQ(Run(&CFileTransfer::OpenDirectory, nullptr, &parse), 0);
-    std::vector<std::string> lines;
-    for (int i = 0; i < 10; ++i) {
-        Outputs out;
-        if (Read(out) != 0) break;
-        EXPECT_EQ(out.length, 0);
-        EXPECT_EQ(out.isDirectory, VARIANT_FALSE);
-        lines.push_back(Utf8FromBstr(out.name));
-    }
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "total 8");
-    EXPECT_EQ(lines[2], "-rw-r-----    1 bob      staff          14 Mar 04  2021 h\xC3\xA9llo.txt");
-    EXPECT_EQ(Long(&CFileTransfer::get_LastError), fileErrorEndOfDirectory);
-    EXPECT_EQ(Run(&CFileTransfer::CloseDirectory), 0);
-    Finish();
-}
-
 TEST_F(DirectoryMethods, UseMlsdListsByFactsInUtcOrLocalTimeAndRawLinesStayList) {
     ScopedEnv zone("TZ", "JST-9");
     VARIANT_BOOL initial = VARIANT_TRUE;
@@ -146,12 +123,18 @@ TEST_F(DirectoryMethods, UseMlsdListsByFactsInUtcOrLocalTimeAndRawLinesStayList)
 
     for (bool localize : {false, true}) {
         if (localize) {
-            // Raw lines are the usual listing in between.
+            // Raw lines are the usual listing in between, each whole in the
+            // name with the other outputs cleared, until the end.
             VARIANT parse = BoolVariant(false);
             ASSERT_EQ(Run(&CFileTransfer::OpenDirectory, TextVariant("/pub"), &parse), 0);
-            Outputs raw;
+            Outputs raw, second, last, end;
             ASSERT_EQ(Read(raw), 0);
-            EXPECT_EQ(Utf8FromBstr(raw.name), "total 8");
+            EXPECT_EQ(raw.Summary(), "total 8 0  : 0 file");
+            ASSERT_EQ(Read(second), 0);
+            ASSERT_EQ(Read(last), 0);
+            EXPECT_EQ(Utf8FromBstr(last.name),
+                      "-rw-r-----    1 bob      staff          14 Mar 04  2021 h\xC3\xA9llo.txt");
+            EXPECT_EQ(Read(end), fileErrorEndOfDirectory);
             EXPECT_EQ(Run(&CFileTransfer::CloseDirectory), 0);
             ASSERT_EQ(control_->put_Localize(VARIANT_TRUE), S_OK);
         }
@@ -288,29 +271,6 @@ TEST_F(DirectoryMethods, FileInformationMethodsFillTheirOutputs) {
     EXPECT_EQ(Run(&CFileTransfer::SetFilePermissions, TextVariant("a.txt"), &mode), 0);
     Finish();
     EXPECT_EQ(sink_->Count(kOnError), 0);
-}
-
-TEST_F(DirectoryMethods, FeaturesShowWhatTheSessionLearnedFromRefusals) {
-    PeerScript script;
-    LoginScript(script, "bob", "/", " SIZE\r\n MDTM\r\n MLST size*;\r\n")
-        .Reply("SIZE f", "500 SIZE not understood\r\n")
-        .Reply("MLST f", "501 No\r\n")
-        .Reply("STAT f", "502 STAT not implemented\r\n")
-        .Reply("MDTM f", "504 Not for this\r\n");
-    Start(script);
-    const LONG before = Long(&CFileTransfer::get_Features);
-    constexpr LONG kSize = 0x1, kStat = 0x2, kMdtm = 0x4, kMlst = 0x1000;
-    EXPECT_EQ(before & (kSize | kStat | kMdtm | kMlst), kSize | kStat | kMdtm | kMlst);
-
-    VARIANT size = I4(0);
-    EXPECT_NE(Run(&CFileTransfer::GetFileSize, TextVariant("f"), &size), 0);
-    TextVariant date("");
-    EXPECT_NE(Run(&CFileTransfer::GetFileTime, TextVariant("f"), const_cast<VARIANT*>(date.get())),
-              0);
-    const LONG after = Long(&CFileTransfer::get_Features);
-    EXPECT_EQ(after & (kSize | kStat | kMdtm | kMlst), 0);
-    EXPECT_EQ(after | kSize | kStat | kMdtm | kMlst, before);
-    Finish();
 }
 
 }  // namespace

@@ -225,47 +225,6 @@ TEST_F(Dispatch, MethodsTakeArgumentsByPositionAndByName) {
 
 class Events : public ControlTest {};
 
-TEST_F(Events, EveryEventReachesEveryAdvisedSink) {
-    ComPtr<IConnectionPoint> point;
-    EXPECT_EQ(control_->FindConnectionPoint(IID_IDispatch, point.Receive()),
-              CONNECT_E_NOCONNECTION);
-    EXPECT_FALSE(point);
-    ASSERT_EQ(control_->FindConnectionPoint(DIID__IFileTransferEvents, point.Receive()), S_OK);
-    IID iid{};
-    ASSERT_EQ(point->GetConnectionInterface(&iid), S_OK);
-    EXPECT_TRUE(iid == DIID__IFileTransferEvents);
-
-    RecordingSink* first = RecordingSink::Create();
-    RecordingSink* second = RecordingSink::Create();
-    DWORD firstCookie = 0, secondCookie = 0;
-    ASSERT_EQ(point->Advise(first, &firstCookie), S_OK);
-    ASSERT_EQ(point->Advise(second, &secondCookie), S_OK);
-
-    control_->Fire_OnCancel();
-    control_->Fire_OnCommand(226, u"Transfer complete");
-    control_->Fire_OnProgress(u"a.txt", 1000, 250, 25);
-    control_->Fire_OnTimeout();
-    ASSERT_EQ(point->Unadvise(secondCookie), S_OK);
-    control_->Fire_OnError(10060, u"The specified operation has timed out");
-
-    std::string trace;
-    for (const auto& event : first->events) {
-        trace += std::to_string(event.dispid);
-        for (const std::string& argument : event.arguments)
-            trace += " " + argument;
-        trace += "|";
-    }
-    EXPECT_EQ(trace,
-              "1|2 226 Transfer complete|4 a.txt 1000 250 25|5|3 10060 The specified "
-              "operation has timed out|");
-    EXPECT_EQ(first->events[2].types, (std::vector<VARTYPE>{VT_BSTR, VT_I4, VT_I4, VT_I4}));
-    EXPECT_EQ(second->events.size(), 4u) << "an unadvised sink gets nothing more";
-
-    ASSERT_EQ(point->Unadvise(firstCookie), S_OK);
-    first->Release();
-    second->Release();
-}
-
 TEST_F(Events, SinksStillAdvisedWhenTheControlGoesAreReleased) {
     ComPtr<IConnectionPoint> point;
     ASSERT_EQ(control_->FindConnectionPoint(DIID__IFileTransferEvents, point.Receive()), S_OK);

@@ -299,26 +299,4 @@ TEST_F(HostingTest, PersistenceKeepsTheExtentOnly) {
     loaded->Release();
 }
 
-TEST_F(HostingTest, AboutHandsItsLinesToTheHost) {
-    struct Shown {
-        std::u16string text, caption;
-        UINT type = 99;
-    } shown;
-    SetMessageBoxHandler(
-        [](void* context, LPCOLESTR text, LPCOLESTR caption, UINT type) {
-            auto* into = static_cast<Shown*>(context);
-            into->text = text;
-            into->caption = caption;
-            into->type = type;
-            return IDOK;
-        },
-        &shown);
-    VARIANT result{};
-    EXPECT_EQ(DispatchCall(control_, kDispidAbout, {}, &result), S_OK);
-    SetMessageBoxHandler(nullptr, nullptr);
-    EXPECT_EQ(shown.caption, u"About Tollane");
-    EXPECT_EQ(shown.text, u"Tollane File Transfer\nVersion 7.2.7210.1848");
-    EXPECT_EQ(shown.type, static_cast<UINT>(MB_OK));
-}
-
 }  // namespace

@@ -97,14 +97,6 @@ TEST_F(Lifecycle, DestroyingTheControlLeavesItsConnectionUntilTheModuleEnds) {
     EXPECT_EQ(DllCanUnloadNow(), S_OK);
 }
 
-TEST_F(Lifecycle, LocalNameStartsTheEnginesAndGivesTheHostName) {
-    const std::string name = Text(&CFileTransfer::get_LocalName);
-    char expected[256] = {};
-    ASSERT_EQ(NetGetHostName(expected, sizeof expected), 0);
-    EXPECT_EQ(name, expected);
-    EXPECT_TRUE(EnginesRun());
-}
-
 }  // namespace
 
 // Tracing follows Trace, TraceFile and TraceFlags while the engines run, and a

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "control/url_scheme.h"
-
 namespace {
 
 TEST(ProtocolVersionParsing, ReadsMajorAndMinorAndNormalises) {
@@ -29,16 +27,6 @@ TEST(ProtocolVersionParsing, ReadsMajorAndMinorAndNormalises) {
     for (const auto& [text, normalised] : cases)
         EXPECT_EQ(FormatProtocolVersion(ParseProtocolVersion(text)), normalised) << text;
     EXPECT_NO_FATAL_FAILURE(ParseProtocolVersion("99999999999999999999.99999999999999999"));
-}
-
-TEST(UrlSchemeDetection, KnownSchemesSelectTheServerType) {
-    const std::pair<const char*, int> cases[] = {
-        {"http://h/", 2},       {"HTTPS://h/", 2},  {"ftp://h", 1},  {"Ftps://h", 1},
-        {"sftp://h", 1},        {"gopher://h/", 0}, {" ftp://h", 0}, {"ftp:/h", 0},
-        {"ftp.example.com", 0}, {"http:", 0},       {"", 0},         {"/dir/file", 0},
-    };
-    for (const auto& [text, type] : cases)
-        EXPECT_EQ(DetectUrlScheme(text), type) << text;
 }
 
 }  // namespace

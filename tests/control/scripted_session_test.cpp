@@ -7,57 +7,16 @@ namespace {
 
 class ScriptedSession : public SessionTest {};
 
-TEST_F(ScriptedSession, ConnectLogsInAndReadsTheSessionState) {
-    PeerScript script;
-    LoginScript(script)
-        .Reply("PWD", "257 \"/home/bob\"\r\n")
-        .Reply("SYST", "215 UNIX Type: L8\r\n");
-    QuitScript(script);
-    ScriptedPeer peer(script);
-
-    ASSERT_EQ(ConnectTo(peer), 0) << Text(&CFileTransfer::get_LastErrorString);
-    // The login itself runs before the notification window is registered; the
-    // replies after it raise OnCommand with their code and text.
-    EXPECT_EQ(sink_->Trace(), "OnCommand 257");
-    ASSERT_EQ(sink_->events[0].arguments.size(), 2u);
-    EXPECT_EQ(sink_->events[0].types[0], VT_I4);
-    EXPECT_EQ(sink_->events[0].arguments[1], "\"/home/bob\" is the current directory");
-    EXPECT_EQ(Text(&CFileTransfer::get_ServerDirectory), "/home/bob");
-    EXPECT_EQ(Text(&CFileTransfer::get_System), "UNIX Type: L8");
-    EXPECT_EQ(sink_->Trace(), "OnCommand 257|OnCommand 257|OnCommand 215");
-    EXPECT_EQ(sink_->events[2].arguments[1], "UNIX Type: L8");
-    EXPECT_EQ(Long(&CFileTransfer::get_ResultCode), 215);
-    EXPECT_EQ(Text(&CFileTransfer::get_ResultString), "UNIX Type: L8");
-    EXPECT_NE(Long(&CFileTransfer::get_Features), 0);
-    EXPECT_EQ(Long(&CFileTransfer::get_SecureProtocol), 0);
-
-    // The pushed settings are what the session reports back.
-    LONG port = 0;
-    EXPECT_EQ(control_->get_ActivePort(1, &port), S_OK);
-    EXPECT_EQ(port, 4099);
-    EXPECT_EQ(Long(&CFileTransfer::get_Priority), filePriorityNormal);
-    LONG mode = -1;
-    EXPECT_EQ(control_->get_ChannelMode(ftpChannelData, &mode), S_OK);
-    EXPECT_EQ(mode, ftpChannelClear);
-
-    EXPECT_EQ(CallWithError(control_, &CFileTransfer::Disconnect), 0);
-    EXPECT_EQ(Text(&CFileTransfer::get_System), "");
-    EXPECT_EQ(peer.Finish(), "");
-    EXPECT_EQ(peer.Transcript(), "USER bob|PASS secret|SYST|FEAT|TYPE I|PWD|PWD|SYST|QUIT");
-}
-
+// A directory the server takes is ControlTransferTest.ConnectByPropertiesReadsTheSession's.
 TEST_F(ScriptedSession, WritesWhileConnectedGoToTheSession) {
     PeerScript script;
     LoginScript(script)
-        .Reply("CWD /pub", "250 Directory successfully changed.\r\n")
-        .Reply("PWD", "257 \"/pub\"\r\n")
         .Reply("TYPE A", "200 Switching to ASCII mode.\r\n")
         .Reply("CWD /missing", "550 Failed to change directory.\r\n");
     QuitScript(script);
     ScriptedPeer peer(script);
     ASSERT_EQ(ConnectTo(peer), 0);
 
-    EXPECT_EQ(SetText(&CFileTransfer::put_ServerDirectory, "/pub"), S_OK);
     EXPECT_EQ(control_->put_FileType(fileTypeASCII), S_OK);
     EXPECT_EQ(control_->put_Priority(9), S_OK);  // out of range becomes normal
     EXPECT_EQ(Long(&CFileTransfer::get_Priority), filePriorityNormal);
@@ -87,8 +46,8 @@ TEST_F(ScriptedSession, WritesWhileConnectedGoToTheSession) {
 }
 
 // The engine leaves PWD to the control, and TYPE too when the control sets a
-// type of its own: each is sent once, with the events and the last reply the
-// control reports unchanged.
+// type of its own: each is sent once, with the events (code and text) and the
+// last reply the control reports unchanged.
 TEST_F(ScriptedSession, ConnectSendsPwdAndTypeOnce) {
     struct Case {
         LONG fileType;
@@ -126,28 +85,13 @@ TEST_F(ScriptedSession, ConnectSendsPwdAndTypeOnce) {
         ASSERT_EQ(ConnectTo(peer), 0);
         EXPECT_EQ(Long(&CFileTransfer::get_Features), fileFeatureSIZE | fileFeatureMDTM);
         EXPECT_EQ(sink_->Trace(), c.events);
+        EXPECT_EQ(sink_->events[0].arguments[1], "\"/home/bob\"");
         EXPECT_EQ(Long(&CFileTransfer::get_ResultCode), c.resultCode);
         control_->Disconnect(nullptr);
         EXPECT_EQ(Text(&CFileTransfer::get_ServerDirectory), "/home/bob");
         EXPECT_EQ(peer.Finish(), "");
         EXPECT_EQ(peer.Transcript(), c.transcript);
     }
-}
-
-TEST_F(ScriptedSession, WrongPasswordGivesTheMappedError) {
-    PeerScript script;
-    script.Send("220 ready\r\n")
-        .Reply("USER bob", "331 Password please.\r\n")
-        .Reply("PASS wrong", "530 Login incorrect.\r\n");
-    QuitScript(script);
-    ScriptedPeer peer(script);
-
-    EXPECT_EQ(ConnectTo(peer, "bob", "wrong"), fileErrorAuthenticationFailed);
-    EXPECT_EQ(Text(&CFileTransfer::get_LastErrorString),
-              "Unable to authenticate the specified user");
-    EXPECT_EQ(Text(&CFileTransfer::get_System), "");
-    EXPECT_EQ(sink_->Count(kOnError), 1);
-    EXPECT_EQ(peer.Finish(), "");
 }
 
 TEST_F(ScriptedSession, ConnectWhileConnectedClosesTheOldConnectionFirst) {

@@ -2,7 +2,6 @@
 // replies, OnTimeout for a stalled peer, OnCancel for Cancel from inside the
 // wait, OnError for notified errors.
 #include <chrono>
-#include <thread>
 
 #include "method_call_support.h"
 #include "session_test_support.h"
@@ -37,40 +36,6 @@ TEST_F(SessionEvents, StalledReplyRaisesOnTimeout) {
     EXPECT_EQ(Long(&CFileTransfer::get_LastError), fileErrorOperationTimeout);
     // The notified error, then the read's own report.
     EXPECT_EQ(sink_->Trace(), "OnError 10060|OnTimeout|OnError 10060");
-    control_->Disconnect(nullptr);
-    EXPECT_EQ(peer.Finish(), "");
-}
-
-// A window of the test whose message calls Cancel while the control waits.
-LRESULT CancelProcedure(HWND window, UINT, WPARAM, LPARAM) {
-    auto* control = reinterpret_cast<CFileTransfer*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    EXPECT_EQ(CallWithError(control, &CFileTransfer::Cancel), 0);
-    return 0;
-}
-
-TEST_F(SessionEvents, CancelFromAMessageHandlerEndsTheWait) {
-    PeerScript script;
-    LoginScript(script).Expect("PWD").Stall(1500).Close();
-    ScriptedPeer peer(script);
-    ASSERT_EQ(ConnectTo(peer, "bob", "secret", 10), 0);
-    sink_->events.clear();
-
-    HWND helper = CreateMessageWindow(&CancelProcedure, control_);
-    ASSERT_NE(helper, nullptr);
-    // Posted once the command is out and the control waits for its reply.
-    std::thread poster([helper] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        PostMessageA(helper, WM_USER + 1, 0, 0);
-    });
-    const auto start = Clock::now();
-    BSTR directory = nullptr;
-    EXPECT_EQ(control_->get_ServerDirectory(&directory), S_OK);
-    SysFreeString(directory);
-    poster.join();
-    EXPECT_LT(ElapsedMs(start), 1300);
-    EXPECT_EQ(sink_->Count(kOnCancel), 1);
-    EXPECT_EQ(Long(&CFileTransfer::get_LastError), fileErrorOperationCanceled);
-    DestroyWindow(helper);
     control_->Disconnect(nullptr);
     EXPECT_EQ(peer.Finish(), "");
 }

@@ -43,7 +43,7 @@ const WriteCase kWrites[] = {
     {"TypeSuffixImage", 0, "ftp://h/a;TYPE=I", "1 h:21 anonymous:user@ /a 0 clear 3"},
     {"Ipv6LiteralHostAndPort", 0, "ftp://[::1]:2121/f", "1 ::1:2121 anonymous:user@ /f 0 clear 3"},
     {"PortOutOfRangeKeepsTheDefault", 0, "ftp://h:70000/f", "1 h:21 anonymous:user@ /f 0 clear 3"},
-    {"HttpsWithQuery", 0, "https://u:p@www.example.com:8443/a/../b/c.html?x=1&y=2",
+    {"UpperCaseHttpsWithQuery", 0, "HTTPS://u:p@www.example.com:8443/a/../b/c.html?x=1&y=2",
      "2 www.example.com:8443 u:p /b/c.html?x=1&y=2 0 secure 0"},
 };
 

@@ -29,12 +29,10 @@ TEST_F(UserMode, OnlyABooleanTrueOrNoHostCountsAsUserMode) {
         bool detachAgain;
         HRESULT read;
     };
-    for (const Case& c :
-         {Case{"NoHost", false, BoolVariant(true), false, S_OK},
-          Case{"RunTime", true, BoolVariant(true), false, S_OK},
-          Case{"DesignTime", true, BoolVariant(false), false, CTL_E_GETNOTSUPPORTED},
-          Case{"NumberOne", true, number, false, CTL_E_GETNOTSUPPORTED},
-          Case{"Detached", true, BoolVariant(false), true, S_OK}}) {
+    for (const Case& c : {Case{"NoHost", false, BoolVariant(true), false, S_OK},
+                          Case{"RunTime", true, BoolVariant(true), false, S_OK},
+                          Case{"NumberOne", true, number, false, CTL_E_GETNOTSUPPORTED},
+                          Case{"Detached", true, BoolVariant(false), true, S_OK}}) {
         SCOPED_TRACE(c.label);
         if (c.attach) AttachHost(c.userMode);
         if (c.detachAgain) {
@@ -51,8 +49,8 @@ TEST_F(UserMode, OnlyABooleanTrueOrNoHostCountsAsUserMode) {
     }
 }
 
-// Through the dispatch interface too, every property but ThrowError and
-// Enabled refuses reads at design time.
+// At design time (a host's FALSE) every property but ThrowError and Enabled
+// refuses reads, through the dispatch interface too.
 TEST_F(UserMode, DesignTimeReadsFailExceptThrowErrorAndEnabled) {
     AttachHost(BoolVariant(false));
     for (const MemberInfo& member : InterfaceMembers()) {

@@ -298,34 +298,6 @@ TEST(Quit, DeliveredAfterThePostedMessagesAndOnlyOnce) {
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
-// A nested pump (like a blocking wait inside a handler) that meets WM_QUIT
-// must put it back so that the outer loop still ends.
-LRESULT NestedPumpProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message != WM_TEST) return DefWindowProcA(hwnd, message, wParam, lParam);
-    LogOf(hwnd)->calls.push_back("nested start");
-    MSG msg;
-    for (int slices = 0; slices < 100; ++slices) {
-        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) continue;
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            LogOf(hwnd)->calls.push_back("quit seen");
-            break;
-        }
-        DispatchMessageA(&msg);
-    }
-    return 0;
-}
-
-TEST(Quit, RepostedByANestedPumpEndsTheOuterLoop) {
-    Log log;
-    HWND hwnd = CreateMessageWindow(NestedPumpProc, &log);
-    PostMessageA(hwnd, WM_TEST, 0, 0);
-    PostQuitMessage(9);
-    EXPECT_EQ(Pump(), 9);
-    EXPECT_EQ(log.calls, (std::vector<std::string>{"nested start", "quit seen"}));
-    DestroyWindow(hwnd);
-}
-
 // ----- destruction -------------------------------------------------------------------
 
 TEST(Destruction, MessagesToADestroyedWindowAreDropped) {
