@@ -1,4 +1,4 @@
-// The calling thread's last-error value and numbered thread-local slots.
+// The calling thread's last-error value and the detail that goes with it.
 #pragma once
 
 #include <string>
@@ -31,14 +31,3 @@ DWORD GetLastError();
 void SetLastErrorDetail(DWORD code, std::string_view detail);
 // The detail kept for this code ("" for another code), and forgets it.
 std::string TakeLastErrorDetail(DWORD code);
-
-// Slots hold one pointer per thread; a slot reads as null in every thread
-// until that thread sets it, and again after TlsFree.
-constexpr DWORD TLS_OUT_OF_INDEXES = 0xFFFFFFFFu;
-constexpr DWORD TLS_MINIMUM_AVAILABLE = 64;
-constexpr DWORD kTlsSlotCount = 1088;  // as many as Windows offers
-
-DWORD TlsAlloc();
-BOOL TlsFree(DWORD index);
-LPVOID TlsGetValue(DWORD index);  // clears the last error on success
-BOOL TlsSetValue(DWORD index, LPVOID value);

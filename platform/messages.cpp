@@ -601,12 +601,6 @@ int GetThreadMessageWaitFd() {
     return CurrentQueue().wakeFd;
 }
 
-BOOL HasThreadMessages() {
-    ThreadQueue& queue = CurrentQueue();
-    std::lock_guard lock(queue.mutex);
-    return queue.HasWork() ? TRUE : FALSE;
-}
-
 DWORD WaitForThreadMessage(DWORD timeoutMs) {
     ThreadQueue& queue = CurrentQueue();
     std::unique_lock lock(queue.mutex);

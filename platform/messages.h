@@ -139,8 +139,6 @@ LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // messages or a quit request, so a poll() over sockets can wake for messages.
 // The descriptor belongs to the thread's queue: do not read or close it.
 int GetThreadMessageWaitFd();
-// Whether the calling thread has a message waiting (posted, sent or quit).
-BOOL HasThreadMessages();
 
 constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_TIMEOUT = 258;
