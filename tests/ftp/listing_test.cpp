@@ -198,23 +198,6 @@ TEST(UnixListing, LinkWithoutShownTargetIsTakenForDirectory) {
     EXPECT_EQ(entry.LinkTarget(), "");
 }
 
-TEST(VmsListing, NameOnItsOwnLineIsJoinedWithTheNext) {
-    ListingParserState state = StateFor(FTP_DIRECTORY_VMS);
-    ListingEntry entry;
-    EXPECT_FALSE(Parse(state, "A_VERY_LONG_FILE_NAME_INDEED.TXT;12", entry));
-    EXPECT_TRUE(state.HasPendingLine());
-    entry =
-        MustParse(state, "        10/12     3-MAR-2001 09:15:00  [STAFF,JOHN]  (RWED,RWED,R,R)");
-    EXPECT_EQ(Name(entry), "A_VERY_LONG_FILE_NAME_INDEED.TXT");
-    EXPECT_EQ(entry.fields.version, 12u);
-    EXPECT_EQ(entry.fields.size, 5120u);
-    EXPECT_FALSE(state.HasPendingLine());
-    // Header and summary lines give no entry and leave nothing pending.
-    EXPECT_FALSE(Parse(state, "Directory DISK$USER:[JOHN]", entry));
-    EXPECT_FALSE(Parse(state, "Total of 2 files, 11/15 blocks.", entry));
-    EXPECT_FALSE(state.HasPendingLine());
-}
-
 TEST(SterlingListing, FirstLayoutWithProtocolColumn) {
     auto entry = MustParse(FTP_DIRECTORY_STERLING1,
                            "-C--E-----FTP B QUA1I1      18128       41 Aug 12 13:56 QUADTEST");
