@@ -296,10 +296,7 @@ TEST(MissingYear, MonthsUpToTheCurrentOneAreThisYear) {
 
 // ---- Weekdays -----------------------------------------------------------------------
 
-TEST(DayOfWeek, KnownDatesAndEveryLayoutsDate) {
-    EXPECT_EQ(ftp::DayOfWeek(2024, 1, 2), 2);    // Tuesday
-    EXPECT_EQ(ftp::DayOfWeek(2000, 2, 29), 2);   // Tuesday
-    EXPECT_EQ(ftp::DayOfWeek(1999, 12, 31), 5);  // Friday
+TEST(DayOfWeek, EveryLayoutsDate) {
     EXPECT_EQ(MustParse(FTP_DIRECTORY_MSDOS, "10-01-2023 01:00AM 1 a").fields.date.wDayOfWeek, 0);
     EXPECT_EQ(MustParse(FTP_DIRECTORY_VMS, "A.B;1 1 31-DEC-1999").fields.date.wDayOfWeek, 5);
     EXPECT_EQ(MustParse(FTP_DIRECTORY_NETWARE, "- [R] o 1 Feb 29 2000 x").fields.date.wDayOfWeek,
