@@ -65,26 +65,6 @@ TEST_F(DirectoryTest, UnixListingReadsThroughTheCursorAndRestoresTheType) {
     EXPECT_EQ(client.Finish(), "TYPE A|PASV|LIST pub|TYPE I");
 }
 
-TEST_F(DirectoryTest, ThousandsOfEntriesInSmallPiecesAllArrive) {
-    constexpr int kCount = 3000;
-    std::string lines = "total 9000\r\n";
-    for (int i = 0; i < kCount; ++i) {
-        lines += "-rw-r--r--    1 bob      users " + std::to_string(i) + " Jan 02  2020 file " +
-                 std::to_string(i) + " -> x.txt\r\n";
-    }
-    DataPeer data({.payload = lines, .chunk = 1001});
-    PeerSession client(Listing(data, "LIST"), Passive());
-
-    std::vector<FtpDirectoryEntry> entries = ListAll(client, nullptr);
-    ASSERT_EQ(entries.size(), static_cast<std::size_t>(kCount));
-    for (int i = 0; i < kCount; ++i) {
-        // Not a link: " -> " belongs to the name.
-        ASSERT_EQ(entries[i].name, "file " + std::to_string(i) + " -> x.txt");
-        ASSERT_EQ(entries[i].size, static_cast<std::uint64_t>(i));
-    }
-    EXPECT_EQ(client.Finish(), "TYPE A|PASV|LIST|TYPE I");
-}
-
 // ---- A layout chosen by SYST, and lines the line buffer must survive ---------------------
 // (The layouts themselves are the listing tests'; here VMS lines split across reads and
 // joined, and an overlong line.)
