@@ -61,9 +61,6 @@ class DataPeer {
         return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port_ >> 8) + ',' +
                std::to_string(port_ & 0xFF) + ").\r\n";
     }
-    std::string EpsvReply() const {
-        return "229 Entering Extended Passive Mode (|||" + std::to_string(port_) + "|)\r\n";
-    }
 
     // Passive: accepts one connection on a thread of its own and plays the plan.
     void Serve(DataPlan plan) {
@@ -173,23 +170,15 @@ class DataPeer {
     std::thread thread_;
 };
 
-// The port of a "PORT h1,h2,h3,h4,p1,p2" or "EPRT |2|addr|port|" line, or 0.
+// The port of a "PORT h1,h2,h3,h4,p1,p2" line, or 0.
 inline std::uint16_t PortOfActiveCommand(const std::string& line) {
-    if (line.rfind("PORT ", 0) == 0) {
-        auto last = line.rfind(',');
-        auto before = line.rfind(',', last - 1);
-        if (last == std::string::npos || before == std::string::npos) return 0;
-        int high = std::stoi(line.substr(before + 1, last - before - 1));
-        int low = std::stoi(line.substr(last + 1));
-        return static_cast<std::uint16_t>(high * 256 + low);
-    }
-    if (line.rfind("EPRT ", 0) == 0) {
-        auto end = line.rfind('|');
-        auto start = line.rfind('|', end - 1);
-        if (end == std::string::npos || start == std::string::npos) return 0;
-        return static_cast<std::uint16_t>(std::stoi(line.substr(start + 1, end - start - 1)));
-    }
-    return 0;
+    if (line.rfind("PORT ", 0) != 0) return 0;
+    auto last = line.rfind(',');
+    auto before = line.rfind(',', last - 1);
+    if (last == std::string::npos || before == std::string::npos) return 0;
+    int high = std::stoi(line.substr(before + 1, last - before - 1));
+    int low = std::stoi(line.substr(last + 1));
+    return static_cast<std::uint16_t>(high * 256 + low);
 }
 
 }  // namespace testsupport

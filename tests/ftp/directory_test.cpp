@@ -3,7 +3,8 @@
 // split across reads, long and odd names, unparsable lines, refusals and the listing as
 // one text; what a multiple-file transfer copies from a listing with directories, links
 // and odd names, where the files land, the remote directory changed to and back, the
-// first failure or a cancel ending the run, and the local mask rules.
+// first failure or a cancel ending the run, and the local mask rules. Uploads by mask
+// and downloads of plain names are cli_ftp_test.cpp's mput and mget, on real servers.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -36,13 +37,11 @@ using DirectoryTest = EngineTest;
 
 // ---- UNIX listings through the cursor ---------------------------------------------
 
+// (Names with blanks, links and sizes beyond 4 GiB in the listings of the real
+// servers are cli_ftp_test.cpp's.)
 TEST_F(DirectoryTest, UnixListingReadsThroughTheCursorAndRestoresTheType) {
     DataPeer data({.payload = "total 12\r\n"
                               "drwxr-xr-x    2 1001     1001         4096 Mar 05  2021 sub dir\r\n"
-                              "-rw-r--r--    1 bob      users          14 Jan 02  2020 "
-                              "h\xC3\xA9llo w\xC3\xB6rld.txt\r\n"
-                              "lrwxrwxrwx    1 bob      users           7 Jan 02  2020 current -> "
-                              "target\r\n"
                               "this line is no listing entry\r\n"
                               "-rw-r--r--    1 bob      users  5000000000 Jan 02  2020 big.iso\r\n",
                    .chunk = 37});  // lines split across reads
@@ -50,13 +49,9 @@ TEST_F(DirectoryTest, UnixListingReadsThroughTheCursorAndRestoresTheType) {
 
     ASSERT_EQ(FtpOpenDirectory(client, "pub"), 150) << std::hex << FtpGetLastError();
     std::vector<FtpDirectoryEntry> entries = ReadAll(client);
-    ASSERT_EQ(entries.size(), 4u);
+    ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(Summary(entries[0]), "sub dir|4096|755|d|1001:1001|2021-03-05 00:00:00");
-    EXPECT_EQ(Summary(entries[1]),
-              "h\xC3\xA9llo w\xC3\xB6rld.txt|14|644|f|bob:users|2020-01-02 00:00:00");
-    // Links count as directories.
-    EXPECT_EQ(Summary(entries[2]), "current|7|10777|d|bob:users|2020-01-02 00:00:00");
-    EXPECT_EQ(Summary(entries[3]), "big.iso|5000000000|644|f|bob:users|2020-01-02 00:00:00");
+    EXPECT_EQ(Summary(entries[1]), "big.iso|5000000000|644|f|bob:users|2020-01-02 00:00:00");
     EXPECT_EQ(FtpGetDirectoryFormat(client), FTP_DIRECTORY_UNIX);
 
     // The end stays the end; the first entry can be read again.
@@ -68,26 +63,6 @@ TEST_F(DirectoryTest, UnixListingReadsThroughTheCursorAndRestoresTheType) {
     EXPECT_EQ(FtpCloseDirectory(client), 226);
     EXPECT_EQ(FtpCloseDirectory(client), 0);  // nothing open any more
     EXPECT_EQ(client.Finish(), "TYPE A|PASV|LIST pub|TYPE I");
-}
-
-TEST_F(DirectoryTest, ThousandsOfEntriesInSmallPiecesAllArrive) {
-    constexpr int kCount = 3000;
-    std::string lines = "total 9000\r\n";
-    for (int i = 0; i < kCount; ++i) {
-        lines += "-rw-r--r--    1 bob      users " + std::to_string(i) + " Jan 02  2020 file " +
-                 std::to_string(i) + " -> x.txt\r\n";
-    }
-    DataPeer data({.payload = lines, .chunk = 1001});
-    PeerSession client(Listing(data, "LIST"), Passive());
-
-    std::vector<FtpDirectoryEntry> entries = ListAll(client, nullptr);
-    ASSERT_EQ(entries.size(), static_cast<std::size_t>(kCount));
-    for (int i = 0; i < kCount; ++i) {
-        // Not a link: " -> " belongs to the name.
-        ASSERT_EQ(entries[i].name, "file " + std::to_string(i) + " -> x.txt");
-        ASSERT_EQ(entries[i].size, static_cast<std::uint64_t>(i));
-    }
-    EXPECT_EQ(client.Finish(), "TYPE A|PASV|LIST|TYPE I");
 }
 
 // ---- A layout chosen by SYST, and lines the line buffer must survive ---------------------
@@ -233,22 +208,11 @@ class DataPeers {
         peers_.back()->Serve(std::move(plan));
         return *peers_.back();
     }
-    DataPeer& Receive() {
-        DataPlan plan;
-        plan.receive = true;
-        return Serve(plan);
-    }
     DataPeer& operator[](std::size_t i) { return *peers_[i]; }
 
   private:
     std::vector<std::unique_ptr<DataPeer>> peers_;
 };
-
-void AddUpload(PeerScript& script, const DataPeer& data, const std::string& name) {
-    script.Reply("PASV", data.PasvReply())
-        .Reply("STOR " + name, "150 Ok to send data.\r\n")
-        .Send("226 Transfer complete.\r\n");
-}
 
 void AddChangeDirectory(PeerScript& script, const std::string& to, const std::string& shown) {
     script.Reply("CWD " + to, "250 Directory successfully changed.\r\n")
@@ -274,19 +238,15 @@ class MultipleFilesTest : public EngineTest {
 
 TEST_F(MultipleFilesTest, DownloadsEveryFileOfTheListingAndSkipsDirectoriesAndLinks) {
     const std::string first = "first file\n";
-    const std::string odd(70000, 'x');
     DataPeers data;
     data.Serve({.payload = "total 3\r\n" + ListingLine("sub", 4096, 'd') +
                            ListingLine("a.bin", 11) + ListingLine("link", 7, 'l') +
-                           ListingLine("sp ace \xC3\xA9.bin", 70000) +
                            ListingLine("../escape.bin", 1)});
     data.Serve({.payload = first});
-    data.Serve({.payload = odd, .chunk = 4096});
     PeerScript script;
     AddEnterPub(script);
     script = Listing(data[0], "LIST *.bin", std::move(script));
     AddDownload(script, data[1], "a.bin", first.size());
-    AddDownload(script, data[2], "sp ace \xC3\xA9.bin", odd.size());
     AddChangeDirectory(script, "/home/bob", "/home/bob");
     PeerSession client(script, PassiveSetup());
 
@@ -296,13 +256,12 @@ TEST_F(MultipleFilesTest, DownloadsEveryFileOfTheListingAndSkipsDirectoriesAndLi
         << std::hex << FtpGetLastError();
     EXPECT_EQ(FtpGetLastError(), 0u);
     EXPECT_EQ(ReadFile(dir_ / "a.bin"), first);
-    EXPECT_TRUE(ReadFile(dir_ / "sp ace \xC3\xA9.bin") == odd);
     EXPECT_FALSE(fs::exists(dir_ / "sub"));
     EXPECT_FALSE(fs::exists(dir_ / "link"));
     EXPECT_FALSE(fs::exists(dir_.parent_path() / "escape.bin"));
     EXPECT_EQ(client.Finish(),
               "PWD|CWD pub|PWD|TYPE A|PASV|LIST *.bin|TYPE I|SIZE a.bin|PASV|RETR a.bin|"
-              "SIZE sp ace \xC3\xA9.bin|PASV|RETR sp ace \xC3\xA9.bin|CWD /home/bob|PWD");
+              "CWD /home/bob|PWD");
 }
 
 TEST_F(MultipleFilesTest, TheFirstFailingFileEndsTheRunAndKeepsWhatCameBefore) {
@@ -369,35 +328,6 @@ TEST_F(MultipleFilesTest, AListingWithoutEntriesIsAnEmptyDirectory) {
     EXPECT_TRUE(
         FailsWith(fileErrorDirectoryEmpty, FtpGetMultipleFiles(client, "", "pub", "*.none")));
     EXPECT_EQ(client.Finish(), "PWD|CWD pub|PWD|TYPE A|PASV|LIST *.none|TYPE I|CWD /home/bob|PWD");
-}
-
-// ---- Uploads ----------------------------------------------------------------------
-
-TEST_F(MultipleFilesTest, UploadsTheMatchingFilesInNameOrderAndSkipsFolders) {
-    // Binary contents: the automatic type stays image.
-    const std::string bee("b\0e", 3);
-    const std::string many = Pattern(50000);
-    WriteFile(dir_ / "b.BIN", bee);
-    WriteFile(dir_ / "a.bin", many);
-    WriteFile(dir_ / "notes.txt", "not this one");
-    fs::create_directories(dir_ / "folder.bin");
-    DataPeers data;
-    data.Receive();
-    data.Receive();
-    PeerScript script;
-    AddEnterPub(script);
-    AddUpload(script, data[0], "a.bin");
-    AddUpload(script, data[1], "b.BIN");
-    AddChangeDirectory(script, "/home/bob", "/home/bob");
-    PeerSession client(script, PassiveSetup());
-
-    EXPECT_EQ(FtpPutMultipleFiles(client, dir_.c_str(), "pub", "*.bin"), 0)
-        << std::hex << FtpGetLastError();
-    data[0].Join();
-    data[1].Join();
-    EXPECT_TRUE(data[0].received() == many);
-    EXPECT_TRUE(data[1].received() == bee);
-    EXPECT_EQ(client.Finish(), "PWD|CWD pub|PWD|PASV|STOR a.bin|PASV|STOR b.BIN|CWD /home/bob|PWD");
 }
 
 // ---- Local masks --------------------------------------------------------------------

@@ -31,12 +31,10 @@ struct FactsCase {
 
 TEST(FactsLine, NamesSizesTypesAndModes) {
     const FactsCase cases[] = {
-        {"type=file;size=3; inner blank.txt", "inner blank.txt", 3, 0, 0, false, ""},
-        {"type=file;size=3;  leading", " leading", 3, 0, 0, false, ""},
-        {"type=file;size=3; trailing  ", "trailing  ", 3, 0, 0, false, ""},
+        // (Leading, inner and trailing blanks one at a time, and sizes beyond
+        // 4 GiB, are proftpd's in cli_ftp_test.cpp.)
         {"type=file;size=3;   all three  \r\n", "  all three  ", 3, 0, 0, false, ""},
         {"type=file;size=3; a=b;c.txt", "a=b;c.txt", 3, 0, 0, false, ""},
-        {"size=5000000000;type=file; big", "big", 5000000000u, 0, 0, false, ""},
         {"type=dir;sizd=4096;perm=flcdmpe; sub", "sub", 4096, 0, 1, false, ""},
         {"sizd=4096;size=7;type=dir; both", "both", 7, 0, 1, false, ""},
         {"unix.mode=0644;perm=adfrw;type=file; mode first", "mode first", 0, 0644, 0, false, ""},
