@@ -1,6 +1,6 @@
 // Big-integer arithmetic checked against libcrypto on random operands, with sizes around
-// the edges of the 64-bit limbs; the fixed-window exponentiation for secrets against the
-// public one and libcrypto.
+// the edges of the 64-bit limbs; the fixed-window exponentiation for secrets against
+// libcrypto too.
 #include <gtest/gtest.h>
 #include <openssl/err.h>
 
@@ -270,7 +270,7 @@ BigNum OddNumber(std::mt19937_64& rng, std::size_t length) {
     return n.IsOdd() ? n : Add(n, BigNum(1));
 }
 
-TEST(BigNumSecret, ModExpSecretMatchesModExpAndLibcrypto) {
+TEST(BigNumSecret, ModExpSecretMatchesLibcrypto) {
     std::mt19937_64 rng(0x5ec);
     BnCtx ctx(BN_CTX_new());
     Bn expected(BN_new());
@@ -308,7 +308,6 @@ TEST(BigNumSecret, ModExpSecretMatchesModExpAndLibcrypto) {
                 const std::string what =
                     base.ToHex() + " ^ " + exponent.ToHex() + " mod " + m.ToHex();
                 const BigNum ours = ModExpSecret(base, exponent, m);
-                ASSERT_EQ(ours, ModExp(base, exponent, m)) << what;
                 Bn b = ToBn(base), e = ToBn(exponent), n = ToBn(m);
                 ASSERT_TRUE(BN_mod_exp(expected.get(), b.get(), e.get(), n.get(), ctx.get()));
                 ASSERT_EQ(BN_cmp(ToBn(ours).get(), expected.get()), 0) << what;
@@ -316,21 +315,6 @@ TEST(BigNumSecret, ModExpSecretMatchesModExpAndLibcrypto) {
         }
     }
     EXPECT_TRUE(ModExpSecret(BigNum(5), BigNum(3), BigNum(1)).IsZero());
-}
-
-// Fermat: a^(p-1) = 1 and a^(p-2) is the inverse, in the 2048-bit group the key exchange
-// uses, which catches a wrong table entry as surely as any reference.
-TEST(BigNumSecret, FermatInAPrimeGroup) {
-    BnCtx ctx(BN_CTX_new());
-    Bn prime(BN_new());
-    ASSERT_TRUE(BN_get_rfc3526_prime_2048(prime.get()));
-    const BigNum p = FromBn(prime.get());
-    std::mt19937_64 rng(14);
-    for (int round = 0; round < 3; ++round) {
-        const BigNum a = Mod(RandomNumber(rng, 256), p);
-        EXPECT_EQ(ModExpSecret(a, Subtract(p, BigNum(1)), p), BigNum(1));
-        EXPECT_EQ(ModMul(a, ModExpSecret(a, Subtract(p, BigNum(2)), p), p), BigNum(1));
-    }
 }
 
 TEST(BigNumSecretDeathTest, EvenModulusIsAProgramFault) {

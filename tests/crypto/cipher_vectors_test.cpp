@@ -16,21 +16,12 @@
 #include "crypto/arcfour.h"
 #include "crypto/blowfish.h"
 #include "crypto/cipher.h"
-#include "crypto/des.h"
 #include "crypto/gcm.h"
 #include "tests/crypto/crypto_test_support.h"
 
 namespace {
 
 class CipherVectors : public BothPaths {};
-
-Bytes AesEncrypt(const Bytes& key, const Bytes& plaintext) {
-    AesKey k;
-    AesSetKey(k, key.data(), key.size());
-    Bytes out(16);
-    AesEncryptBlock(k, plaintext.data(), out.data());
-    return out;
-}
 
 // Published answers through the descriptors the transport uses, whole and one block per
 // call (so the chaining state must carry over), encrypting and decrypting. A single
@@ -85,43 +76,7 @@ TEST_P(CipherVectors, PublishedAnswersWholeAndBlockByBlock) {
     }
 }
 
-// The counter is one 128-bit number: all 0xFF wraps to zero, and a carry crosses the
-// 64-bit halves, also inside a batch of blocks on the pipelined path.
-TEST_P(CipherVectors, SdctrCounterCarriesAcrossTheWholeBlockAndWrapsToZero) {
-    const Bytes key = FromHex("2b7e151628aed2a6abf7158809cf4f3c");
-    AesKey k;
-    AesSetKey(k, key.data(), key.size());
-    Bytes counter(16, 0xff);
-    Bytes data(16, 0);
-    AesSdctr(k, counter.data(), data.data(), data.size());
-    EXPECT_EQ(ToHex(counter), std::string(32, '0'));
-    EXPECT_EQ(ToHex(data), ToHex(AesEncrypt(key, Bytes(16, 0xff))));
-
-    Bytes start = FromHex("0000000000000000fffffffffffffffd");
-    Bytes batch(16 * 9, 0);
-    counter = start;
-    AesSdctr(k, counter.data(), batch.data(), batch.size());
-    EXPECT_EQ(ToHex(counter), "00000000000000010000000000000006");
-    const Bytes fourth = Bytes(batch.begin() + 48, batch.begin() + 64);
-    EXPECT_EQ(ToHex(fourth), ToHex(AesEncrypt(key, FromHex("00000000000000010000000000000000"))));
-}
-
 INSTANTIATE_BOTH_PATHS(CipherVectors);
-
-TEST(DesVectors, TripleDesSdctrCounterWrapsToZero) {
-    void* context = kCipherTripleDesCtr.createContext();
-    kCipherTripleDesCtr.setKey(context, Bytes(24, 0x11).data());
-    kCipherTripleDesCtr.setIv(context, Bytes(8, 0xff).data());
-    Bytes first(8, 0), second(8, 0);
-    kCipherTripleDesCtr.encrypt(context, first.data(), 8);
-    kCipherTripleDesCtr.encrypt(context, second.data(), 8);
-    TripleDesKey k;
-    TripleDesSetKey(k, Bytes(24, 0x11).data());
-    const Block64 zero = TripleDesEncrypt(k, {0, 0});
-    EXPECT_EQ(LoadBlock64<WordOrder::BigEndian>(second.data()).left, zero.left);
-    EXPECT_EQ(LoadBlock64<WordOrder::BigEndian>(second.data()).right, zero.right);
-    kCipherTripleDesCtr.freeContext(context);
-}
 
 // Lengths the algorithms do not define are refused instead of read past or
 // divided by.
@@ -158,8 +113,6 @@ TEST(CipherTable, WipeLeavesNoKeyMaterialInTheContext) {
         EXPECT_TRUE(AllZero(context, c->contextSize)) << c->sshName;
         c->freeContext(context);
     }
-    EXPECT_EQ(FindCipher("aes256-ctr"), &kCipherAes256Ctr);
-    EXPECT_EQ(FindCipher("chacha20-poly1305@openssh.com"), nullptr);
 }
 
 // A reference encrypts (or decrypts) the next packet of the stream it was set up for.
@@ -330,7 +283,6 @@ std::vector<CipherCase> AllCases() {
         {&kCipherAes192Ctr, Evp(EVP_aes_192_ctr)},
         {&kCipherAes128Ctr, Evp(EVP_aes_128_ctr)},
         {&kCipherAes256Cbc, Evp(EVP_aes_256_cbc)},
-        {&kCipherAes256CbcRijndaelAlias, Evp(EVP_aes_256_cbc)},
         {&kCipherAes192Cbc, Evp(EVP_aes_192_cbc)},
         {&kCipherAes128Cbc, Evp(EVP_aes_128_cbc)},
         {&kCipherBlowfishCtr, BlowfishCounter},
@@ -340,18 +292,19 @@ std::vector<CipherCase> AllCases() {
         {&kCipherArcfour256, Arcfour},
         {&kCipherArcfour128, Arcfour},
         {&kCipherDesCbc, SingleDesCbc},
-        {&kCipherDesCbcAlias, SingleDesCbc},
         {&kCipherSsh1TripleDes, TripleDesInnerCbc},
         {&kCipherSsh1Blowfish, Ssh1Blowfish},
         {&kCipherSsh1Des, SingleDesCbc},
     };
 }
 
-// Counters near a carry are likelier than random ones to expose carry faults.
+// Counters near a carry are likelier than random ones to expose carry faults: one
+// across the halves of the block (the 64-bit words of the pipelined AES path), or the
+// wrap of the whole counter to zero.
 Bytes RandomIv(TestRandom& random, std::size_t length) {
     Bytes iv = random.Fill(length);
     if (random.Below(4) == 0) {
-        for (std::size_t i = length / 2; i < length; ++i)
+        for (std::size_t i = random.Below(2) ? 0 : length / 2; i < length; ++i)
             iv[i] = 0xff;
         iv[length - 1] = std::uint8_t(0xff - random.Below(20));
     }

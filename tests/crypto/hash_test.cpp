@@ -1,12 +1,9 @@
 // MD5, SHA-1 and the SHA-2 family through their descriptors: the published vectors
-// on both paths, libcrypto on random messages fed in random pieces, and the state
-// rules the transport relies on (copyable mid-message, wiped by final); and the
-// bcrypt key derivation of key files built on SHA-512.
+// on both paths, and libcrypto on random messages fed in random pieces (the state
+// wiped by final); and the bcrypt key derivation of key files built on SHA-512.
 #include "crypto/hash.h"
 
 #include <openssl/evp.h>
-
-#include <cstring>
 
 #include "crypto/bcrypt_pbkdf.h"
 #include "crypto/sha1.h"
@@ -102,25 +99,6 @@ TEST_P(HashPaths, AgreeWithLibcryptoOnRandomMessagesAndSplits) {
 }
 
 INSTANTIATE_BOTH_PATHS(HashPaths);
-
-// The exchange hash and HMAC copy a state mid-message; nothing in it may point
-// into itself.
-TEST(HashDescriptors, StateCopiedMidMessageGoesOnAlone) {
-    for (const HashDescriptor* hash : {&kHashSha1, &kHashSha256, &kHashSha512}) {
-        alignas(8) std::uint8_t state[kMaxHashStateSize];
-        alignas(8) std::uint8_t copy[kMaxHashStateSize];
-        hash->init(state);
-        hash->update(state, "ab", 2);
-        std::memcpy(copy, state, hash->stateSize);
-        std::memset(state, 0xee, hash->stateSize);
-        hash->update(copy, "c", 1);
-        std::uint8_t digest[kMaxHashDigestLength];
-        hash->final(copy, digest);
-        EXPECT_EQ(ToHex(digest, hash->digestLength), DigestHex(*hash, Text("abc"))) << hash->name;
-    }
-    EXPECT_EQ(FindHash("sha256"), &kHashSha256);
-    EXPECT_EQ(FindHash("sha224"), nullptr);
-}
 
 struct BcryptVector {
     Bytes passphrase;

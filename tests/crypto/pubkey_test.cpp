@@ -152,17 +152,6 @@ INSTANTIATE_TEST_SUITE_P(Keys, HostKeySignature,
                                            KeyKind::kEd25519),
                          KindName);
 
-// The offered order is checked with the rest of the client's offer (tests/ssh).
-TEST(PublicKeyAlgorithms, FoundByName) {
-    EXPECT_EQ(FindPublicKeyAlgorithm("ssh-dss"), &kSshDss);
-    EXPECT_EQ(FindPublicKeyAlgorithm("ecdsa-sha2-nistp521"), &kSshEcdsaNistp521);
-    EXPECT_EQ(FindPublicKeyAlgorithm("ssh-ed25519"), &kSshEd25519);
-    EXPECT_EQ(FindPublicKeyAlgorithm("ssh-ed448"), nullptr);
-    Bytes unknown;
-    AppendString(unknown, "ssh-ed448");
-    EXPECT_FALSE(PublicKeyFromBlob(unknown));
-}
-
 struct DsaNumbers {
     BigNum p, q, g, y;
 };

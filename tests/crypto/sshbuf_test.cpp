@@ -67,24 +67,6 @@ TEST(SshReader, AFailureSticksAndTheEndCheckReportsIt) {
     }
 }
 
-TEST(SshReader, FinishRefusesBytesLeftOver) {
-    const Bytes data = {0, 0, 0, 3, 'a', 'b', 'c', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9, 0x01};
-    SshReader reader(data);
-    std::string_view text;
-    std::uint64_t value;
-    ASSERT_TRUE(reader.ReadString(&text));
-    EXPECT_EQ(text, "abc");
-    ASSERT_TRUE(reader.ReadString(&text));
-    EXPECT_EQ(text, "");
-    ASSERT_TRUE(reader.ReadUint64(&value));
-    EXPECT_EQ(value, 9u);
-    EXPECT_FALSE(reader.Finish());
-    std::span<const std::uint8_t> rest;
-    ASSERT_TRUE(reader.ReadRest(&rest));
-    EXPECT_EQ(rest.size(), 1u);
-    EXPECT_TRUE(reader.Finish());
-}
-
 TEST(SshReader, ChildReaderSeesOnlyItsString) {
     const Bytes data = {0, 0, 0, 2, 0xAA, 0xBB, 0xCC};
     SshReader reader(data), child;
