@@ -42,10 +42,6 @@ class SshReader {
     [[nodiscard]] bool ReadMpint(BigNum* value);
     // SSH-1: uint16 bit count, then the bytes the bit count needs.
     [[nodiscard]] bool ReadSsh1Mpint(BigNum* value);
-    // What is left, taken whole (padding, trailing data).
-    [[nodiscard]] bool ReadRest(std::span<const std::uint8_t>* bytes) {
-        return ReadBytes(Remaining(), bytes);
-    }
 
     // The end check of every message: nothing failed and nothing is left over.
     [[nodiscard]] bool Finish() const { return !failed_ && offset_ == data_.size(); }
