@@ -1,6 +1,6 @@
 // The wire formats and tables of the HTTP engine as pure functions: the response line
-// assembler, status, header and chunk-size lines, the verb table, the encodings, content
-// types by extension, HTTP dates in their three layouts, and Content-Disposition file
+// assembler, odd status, header and chunk-size lines, the encodings, content types by
+// extension, HTTP dates in their three layouts, and Content-Disposition file
 // names (the forms servers send and the names that must never reach the local disk as
 // given). The status mapping shows in response_test.cpp.
 #include <gtest/gtest.h>
@@ -17,7 +17,6 @@
 #include "http/dates.h"
 #include "http/disposition.h"
 #include "http/encoding.h"
-#include "http/headers.h"
 #include "http/http.h"
 #include "http/transfer_common.h"
 #include "http/wire.h"
@@ -81,18 +80,9 @@ TEST(LineAssembler, CutsAnOverlongLineAtItsCapacity) {
     EXPECT_EQ(lines[1], "Next: 1");
 }
 
-TEST(StatusLine, CodeAndReason) {
-    auto status = ParseStatusLine("HTTP/1.1 404 Not Found");
-    ASSERT_TRUE(status);
-    EXPECT_EQ(status->code, 404);
-    EXPECT_EQ(status->reason, "Not Found");
-    status = ParseStatusLine("http/1.0 200");
-    ASSERT_TRUE(status);
-    EXPECT_EQ(status->code, 200);
-    EXPECT_EQ(status->reason, "");
-    EXPECT_FALSE(ParseStatusLine("HTTX/1.1 200 OK"));
-    EXPECT_FALSE(ParseStatusLine(""));
-    status = ParseStatusLine("HTTP/1.1 200 " + std::string(500, 'r'));
+// What servers commonly send is every response test's; here the odd lines.
+TEST(StatusLine, AnOverlongReasonIsCutAndAHugeCodeStaysHuge) {
+    auto status = ParseStatusLine("HTTP/1.1 200 " + std::string(500, 'r'));
     ASSERT_TRUE(status);
     EXPECT_EQ(status->reason.size(), static_cast<std::size_t>(HTTP_MAX_REASON - 1));
     status = ParseStatusLine("HTTP/1.1 99999999999999999999 big");
@@ -100,12 +90,9 @@ TEST(StatusLine, CodeAndReason) {
     EXPECT_GT(status->code, 99999);
 }
 
-TEST(HeaderLine, SplitsAtTheFirstColon) {
-    auto header = ParseHeaderLine("Location: http://h:8080/x");
-    ASSERT_TRUE(header);
-    EXPECT_EQ(header->name, "Location");
-    EXPECT_EQ(header->value, "http://h:8080/x");
-    header = ParseHeaderLine("Empty:");
+// The split at the first colon is every redirect test's (a Location with a port).
+TEST(HeaderLine, EmptyValuesAndLinesWithoutANameOrColon) {
+    auto header = ParseHeaderLine("Empty:");
     ASSERT_TRUE(header);
     EXPECT_EQ(header->value, "");
     EXPECT_FALSE(ParseHeaderLine("no colon here"));
@@ -137,31 +124,6 @@ TEST(ContentLength, DecimalOnly) {
     EXPECT_FALSE(ParseContentLength("12a"));
     EXPECT_FALSE(ParseContentLength(""));
     EXPECT_FALSE(ParseContentLength("99999999999999999999999"));
-}
-
-TEST(Verbs, LookedUpWithoutRegardToCase) {
-    ASSERT_NE(FindVerb("propFind"), nullptr);
-    EXPECT_EQ(FindVerb("propFind")->name, "PROPFIND");
-    EXPECT_EQ(FindVerb("PATCH"), nullptr);
-    EXPECT_TRUE(VerbSendsBody(Verb::Post));
-    EXPECT_FALSE(VerbSendsBody(Verb::Get));
-}
-
-TEST(HeaderListTest, ReplacesRemovesAndReusesEntries) {
-    HeaderList list;
-    list.Set("Accept", "a");
-    list.Set("Range", "bytes=1-");
-    list.Set("accept", "b");
-    EXPECT_EQ(*list.Find("ACCEPT"), "b");
-    list.Remove("accept");
-    EXPECT_FALSE(list.Contains("Accept"));
-    list.Set("X-New", "n");  // takes the removed entry's place
-    std::vector<std::string> order;
-    list.ForEach([&](const std::string& name, const std::string&) { order.push_back(name); });
-    EXPECT_EQ(order, (std::vector<std::string>{"X-New", "Range"}));
-    list.Append("X-New", "second");
-    EXPECT_EQ(list.count(), 3u);
-    EXPECT_EQ(*list.Find("x-new"), "n");
 }
 
 std::string Encode(int mode, const std::string& text, int size = 256) {
@@ -208,32 +170,6 @@ std::pair<Step, std::size_t> FeedAll(ResponseHeadReader& reader, const std::stri
         ++used;
     if (used < text.size()) ++used;
     return {reader.step(), text.size() - used};
-}
-
-TEST(ResponseHeadReaderTest, InterimBlocksAreSkippedOnlyWhenAsked) {
-    const std::string text =
-        "\r\nHTTP/1.1 100 Continue\r\nX-First: 1\r\n\r\nHTTP/1.1 200 OK\r\nX-Second: 2\r\n\r\nbody";
-    ResponseHeadReader skipping(true, false);
-    EXPECT_EQ(FeedAll(skipping, text), std::make_pair(Step::Done, std::size_t{4}));
-    EXPECT_EQ(skipping.status(), 200);
-    EXPECT_EQ(skipping.reason(), "OK");
-    ASSERT_EQ(skipping.headers().size(), 1u);
-    EXPECT_EQ(skipping.headers()[0].first, "X-Second");
-
-    ResponseHeadReader keeping(false, false);
-    EXPECT_EQ(FeedAll(keeping, text).first, Step::Done);
-    EXPECT_EQ(keeping.status(), 100);
-    ASSERT_EQ(keeping.headers().size(), 1u);
-    EXPECT_EQ(keeping.headers()[0].second, "1");
-}
-
-TEST(ResponseHeadReaderTest, TrailersHaveNoStatusLine) {
-    ResponseHeadReader reader(true, true);
-    EXPECT_EQ(FeedAll(reader, "X-Sum: 5\r\n\r\n").first, Step::Done);
-    EXPECT_FALSE(reader.sawStatus());
-    ASSERT_EQ(reader.headers().size(), 1u);
-    ResponseHeadReader empty(true, true);
-    EXPECT_EQ(FeedAll(empty, "\r\n"), std::make_pair(Step::Done, std::size_t{0}));
 }
 
 TEST(ResponseHeadReaderTest, RefusesWhatIsNoResponse) {
