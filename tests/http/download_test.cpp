@@ -1,7 +1,7 @@
 // Transfers against scripted peers: downloads framed by length, chunks and the end of
 // the connection, decoding, text conversion, restart, and the faults that must fail a
 // download (cut-off bodies, corrupt streams, local files); PUT from memory and from a
-// file, the multipart POST's framing, HEAD, DELETE and the size comparison; and the
+// file, the multipart POST's framing and the size comparison; and the
 // progress, time-out and cancel events of the loops.
 #include <chrono>
 #include <cstring>
@@ -64,12 +64,9 @@ std::string Coded(const std::string& coding, const std::string& body) {
 TEST_F(HttpDownloadTest, MemoryDownloadsHandOverTheDecodedBody) {
     const std::string zipped = Compressed(kText);
     const std::vector<MemoryCase> cases = {
-        {"length", Response("200 OK", "hello world"), 0, "hello world"},
         {"empty", Response("200 OK", ""), 0, ""},
         {"chunks 10 and 2000", ChunkedResponse({std::string(10, 'x'), TextPattern(2000)}), 0,
          kChunkBody},
-        {"gzip asked for", Response("200 OK", Compressed(kText), {"Content-Encoding: gzip"}),
-         HTTP_GETDATA_COMPRESS, kText},
         {"zlib-wrapped deflate",
          Response("200 OK", Compressed(kText, 15), {"Content-Encoding: deflate"}),
          HTTP_GETDATA_COMPRESS, kText},
@@ -199,25 +196,6 @@ TEST_F(HttpDownloadTest, CutOffAndCorruptBodiesFailInMemory) {
             EXPECT_TRUE(FailsWith(c.error, GetData(client, "/f", &body, c.flags)));
         });
     }
-}
-
-TEST_F(HttpDownloadTest, FileDownloadsWriteChunksAndDecodeInPlace) {
-    const std::string path = (folder_ / "down.bin").string();
-    PeerScript script;
-    ExpectGet(script, "/chunks").Send(ChunkedResponse({std::string(10, 'x'), TextPattern(2000)}));
-    ExpectGet(script, "/zipped", {"Accept-Encoding: gzip, deflate"})
-        .Send(Response("200 OK", Compressed(kText), {"Content-Encoding: gzip"}));
-    PeerClient client(script, kKeepAlive);
-    ASSERT_EQ(HttpGetFile(client, path.c_str(), "/chunks", 0), 0) << HttpGetLastError();
-    EXPECT_EQ(ReadFile(path), kChunkBody);
-    ASSERT_EQ(HttpEnableCompression(client, TRUE), 0);
-    ASSERT_EQ(HttpGetFile(client, path.c_str(), "/zipped", 0), 0) << HttpGetLastError();
-    EXPECT_EQ(ReadFile(path), kText);
-    // Nothing but the file itself is left in the folder.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator((folder_ / "").string()),
-                            std::filesystem::directory_iterator()),
-              1);
-    EXPECT_EQ(client.Finish(), "");
 }
 
 TEST_F(HttpDownloadTest, ARestartContinuesAPartialAnswerAndRewritesAWholeOne) {

@@ -82,11 +82,11 @@ TEST_F(HttpRequestTest, WithoutKeepAliveTheSecondRequestFindsTheConnectionClosed
     EXPECT_TRUE(FailsWith(fileErrorConnectionClosed, HttpSendRequest(client, "GET", "/b")));
 }
 
-TEST_F(HttpRequestTest, ProxyRequestsCarryTheAbsoluteUrlAndProxyAuthorization) {
+// The absolute URL of the origin and the proxy's login are tinyproxy's
+// (tests/integration/http_server_test.cpp); an absolute resource keeps its own
+// scheme and host.
+TEST_F(HttpRequestTest, ProxyRequestsCarryAnAbsoluteResourceAsItIs) {
     PeerScript script;
-    ExpectRequest(script, "GET http://origin.test:8080/file.txt?x=1 HTTP/1.1",
-                  {"Host: origin.test:8080", "Accept: */*", "Proxy-Authorization: Basic dTpw"})
-        .Send(kOkEmpty);
     ExpectRequest(script, "GET http://other.test/p HTTP/1.1",
                   {"Host: origin.test:8080", "Accept: */*", "Proxy-Authorization: "})
         .Send(kOkEmpty);
@@ -95,17 +95,14 @@ TEST_F(HttpRequestTest, ProxyRequestsCarryTheAbsoluteUrlAndProxyAuthorization) {
         HttpConnect(HTTP_PROXY_CERN, "127.0.0.1", peer.port(), "u", "p", "origin.test", 8080, 5,
                     HTTP_OPTION_KEEPALIVE, HTTP_VERSION_11, nullptr);
     ASSERT_NE(client, INVALID_HTTP_CLIENT) << std::hex << HttpGetLastError();
-    EXPECT_EQ(HttpSendRequest(client, "GET", "/file.txt?x=1"), 200);
-    EXPECT_EQ(HttpFinishRequest(client), 0);
-    // An absolute resource keeps its own scheme and host.
     EXPECT_EQ(HttpSendRequest(client, "GET", "http://other.test/p"), 200);
     EXPECT_EQ(HttpDisconnect(client), 0);
     EXPECT_EQ(peer.Finish(), "");
 }
 
-// Through a tunnel proxy every scheme goes through CONNECT, and through a
-// CERN-style one TLS does: the proxy's login goes with CONNECT only, and the
-// requests in the tunnel name just the path.
+// Through a tunnel proxy every scheme goes through CONNECT: the proxy's login
+// goes with CONNECT only, and the requests in the tunnel name just the path. (A
+// refused login is tinyproxy's, tests/integration/http_server_test.cpp.)
 TEST_F(HttpRequestTest, TunnelsCarryTheProxyLoginOnceAndRequestsInOriginForm) {
     struct Case {
         int proxyType;
@@ -116,12 +113,8 @@ TEST_F(HttpRequestTest, TunnelsCarryTheProxyLoginOnceAndRequestsInOriginForm) {
     };
     const Case cases[] = {
         {HTTP_PROXY_TUNNEL, HTTP_OPTION_KEEPALIVE, 8080, "HTTP/1.1 200 Connection established", 0},
-        {HTTP_PROXY_TUNNEL, 0, 8080, "HTTP/1.1 407 Proxy Authentication Required",
-         fileErrorProxyAuthenticationRequired},
         {HTTP_PROXY_TUNNEL, 0, 8080, "HTTP/1.1 302 Found\r\nLocation: /x",
          fileErrorUnexpectedServerResponse},
-        {HTTP_PROXY_CERN, HTTP_OPTION_SECURE, 8443, "HTTP/1.1 407 Proxy Authentication Required",
-         fileErrorProxyAuthenticationRequired},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.proxyType) + " " + c.answer);
@@ -254,6 +247,7 @@ TEST_F(HttpSettingsTest, RestartOffsetsAndClearedHeadersShapeTheNextRequest) {
     EXPECT_TRUE(FailsWith(fileErrorInvalidContentRange, HttpSetRestartOffset(client, UINT64_MAX)));
     ASSERT_EQ(HttpSetRestartOffset(client, 1000), 0);
     EXPECT_EQ(RequestHeader(client, "range"), "bytes=1000-");
+    ASSERT_EQ(HttpSetRequestHeader(client, "X-A", "0"), 0);  // replaced by the next
     ASSERT_EQ(HttpSetRequestHeader(client, "X-A", "1"), 0);
     ASSERT_EQ(HttpSetCredentials(client, "u", "p"), 0);
     ASSERT_EQ(HttpSetCredentials(client, "", nullptr), 0);  // Basic authentication off again

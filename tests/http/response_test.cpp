@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -81,11 +80,9 @@ TEST_P(StatusTest, MapsTheStatusAndRaisesTheCommandEvent) {
 
 INSTANTIATE_TEST_SUITE_P(
     Statuses, StatusTest,
-    ::testing::Values(StatusCase{"NotFound", 404, 0, -1, fileErrorResourceNotFound},
-                      StatusCase{"NotFoundWithoutErrors", 404, HTTP_OPTION_NOERRORS, 404, 0},
+    ::testing::Values(StatusCase{"NotFoundWithoutErrors", 404, HTTP_OPTION_NOERRORS, 404, 0},
                       StatusCase{"Unlisted418", 418, 0, -1, fileErrorUnexpectedServerResponse},
-                      StatusCase{"Unlisted299", 299, 0, 299, 0},
-                      StatusCase{"RedirectNotFollowed", 302, 0, 302, 0}),
+                      StatusCase{"Unlisted299", 299, 0, 299, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Each hop answers with a redirect to the next path; the last one with 200.
@@ -265,7 +262,8 @@ std::string Redirect(int status, const std::string& location) {
 const std::string kOkHi = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi";
 
 // The request lines a redirect sends on: relative locations resolve against the
-// request URL, fragments stay with the client, "//host" is another server.
+// request URL (the forms of a reference are ResolvesTheRfc3986Examples'),
+// fragments stay with the client.
 TEST_F(HttpRedirectTest, LocationsResolveAgainstTheRequestAndFragmentsStayHome) {
     struct Case {
         const char* name;
@@ -275,19 +273,14 @@ TEST_F(HttpRedirectTest, LocationsResolveAgainstTheRequestAndFragmentsStayHome) 
         std::string secondLine;
     };
     const std::vector<Case> cases = {
-        {"relative", "/a/b/c", "../x/y?z", "GET /a/b/c ", "GET /a/x/y?z HTTP/1.1"},
-        {"sibling", "/a/b/c?q", "d", "GET /a/b/c?q ", "GET /a/b/d HTTP/1.1"},
+        {"relative", "/a/b/c?q", "../x/y?z", "GET /a/b/c?q ", "GET /a/x/y?z HTTP/1.1"},
         {"fragment of the request", "/a/b#sec", "/new#other", "GET /a/b HTTP/1.1",
          "GET /new HTTP/1.1"},
-        {"query only", "/a/b", "?y=1", "GET /a/b ", "GET /a/b?y=1 HTTP/1.1"},
-        {"308", "/old", "/new", "GET /old ", "GET /new HTTP/1.1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         PeerScript first;
-        first.Expect(c.firstLine)
-            .Send(Redirect(c.name == std::string("308") ? 308 : 302, c.location))
-            .Close();
+        first.Expect(c.firstLine).Send(Redirect(302, c.location)).Close();
         PeerScript second;
         second.Expect(c.secondLine).Send(kOkHi).Close();
         PeerClient client({first, second}, {.options = HTTP_OPTION_REDIRECT});
@@ -366,41 +359,20 @@ TEST_F(HttpRedirectTest, AuthorizationStaysWithItsOrigin) {
     EXPECT_EQ(far.find("Authorization"), std::string::npos) << far;
 }
 
-// A method other than GET and HEAD answered by a redirect that is not
-// followed did not do its work: it fails. A download leaves no redirect page.
-TEST_F(HttpRedirectTest, UnfollowedRedirectsFailAndWriteNothing) {
+// A download answered by a redirect that is not followed leaves no redirect
+// page. (A redirected PUT and DELETE, and a loop, are the real server's:
+// tests/integration/cli_http_test.cpp.)
+TEST_F(HttpRedirectTest, AnUnfollowedRedirectWritesNoFile) {
     ScratchFolder folder{"httpx"};
     const std::string path = (folder / "page.bin").string();
-    struct Case {
-        const char* name;
-        std::vector<PeerScript> scripts;
-        DWORD options;
-        std::function<int(HttpClient)> call;
-    };
-    PeerScript put, del, get, hop;
-    put.Expect("PUT /up ").Send(Redirect(301, "/elsewhere")).ReadToEnd();
-    del.Expect("DELETE /x ").Send(Redirect(302, "/y")).ReadToEnd();
+    PeerScript get;
     get.Expect("GET /page ")
         .Send("HTTP/1.1 302 Found\r\nLocation: /else\r\nContent-Length: 9\r\n\r\nmoved to!")
         .Close();
-    hop.Expect("GET /loop ").Send(Redirect(302, "/loop")).Close();
-    const Case cases[] = {
-        {"put", {put}, 0, [](HttpClient c) { return HttpPutData(c, "/up", "abc", 3); }},
-        {"delete", {del}, 0, [](HttpClient c) { return HttpDeleteFile(c, "/x"); }},
-        {"download",
-         {get},
-         0,
-         [&](HttpClient c) { return HttpGetFile(c, path.c_str(), "/page", 0); }},
-        // A loop ends after four hops, with no file.
-        {"loop", std::vector<PeerScript>(5, hop), HTTP_OPTION_REDIRECT,
-         [&](HttpClient c) { return HttpGetFile(c, path.c_str(), "/loop", 0); }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        PeerClient client(c.scripts, {.options = c.options});
-        EXPECT_TRUE(FailsWith(fileErrorResourceRedirected, c.call(client)));
-        EXPECT_FALSE(std::filesystem::exists(path));
-    }
+    PeerClient client(get);
+    EXPECT_TRUE(
+        FailsWith(fileErrorResourceRedirected, HttpGetFile(client, path.c_str(), "/page", 0)));
+    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 // Interim answers (1xx but 101) are skipped at every version; 101 was not
