@@ -100,19 +100,6 @@ TEST_F(HttpSession, ConnectOpensASessionThatThePropertiesRead) {
     EXPECT_EQ(Long(&CFileTransfer::get_ResultCode), 0);
 }
 
-TEST_F(HttpSession, ARelativeLocationResolvesAgainstTheRequest) {
-    PeerScript script;
-    ExpectGet(script, "/dir/start").Send(Redirect("x/y"));
-    ExpectGet(script, "/dir/x/y").Send(Answer("200 OK", "moved"));
-    ScriptedPeer peer(script);
-    // Not connected: the call opens a connection of its own and closes it.
-    EXPECT_EQ(GetFile(Base(peer) + "/dir/start"), 0);
-    EXPECT_EQ(LocalBytes(), "moved");
-    EXPECT_EQ(Text(&CFileTransfer::get_Resource), "/dir/x/y");
-    EXPECT_EQ(sink_->Count(kOnError), 0);
-    EXPECT_EQ(peer.Finish(), "");
-}
-
 // An absolute location on another server gets its own connection; the user
 // name and password were given for the first server and do not go along.
 TEST_F(HttpSession, CredentialsStayWithTheirServer) {
@@ -168,21 +155,15 @@ TEST_F(HttpSession, FailedDownloadsAreTheMethodsErrorAndLeaveTheFileAlone) {
     EXPECT_EQ(peer.Finish(), "");
 }
 
+// The methods that refuse HTTP before they look for a connection are
+// file_methods_test.cpp's and multiple_files_methods_test.cpp's; these two
+// need the connection first.
 TEST_F(HttpSession, WhatTheHttpEngineDoesNotOfferIsNotSupportedWhileConnected) {
     ScriptedPeer peer(PeerScript{});
     ASSERT_EQ(ConnectHttp(peer), 0);
     VariantOutputs<2> out;
     const std::function<LONG()> calls[] = {
         [&] { return CallWithError(control_, &CFileTransfer::Command, TextVariant("NOOP")); },
-        [&] {
-            return CallWithError(control_, &CFileTransfer::RenameFile, TextVariant("a"),
-                                 TextVariant("b"));
-        },
-        [&] { return CallWithError(control_, &CFileTransfer::MakeDirectory, TextVariant("d")); },
-        [&] {
-            return CallWithError(control_, &CFileTransfer::GetMultipleFiles, TextVariant("."),
-                                 TextVariant("/"), TextVariant("*"));
-        },
         [&] {
             return CallWithError(control_, &CFileTransfer::GetFileStatus, TextVariant("f"), out[0],
                                  nullptr, nullptr, nullptr, out[1], nullptr);
