@@ -174,7 +174,6 @@ TEST_F(ProxySettingsTest, WithoutAnyFileTheEnvironmentHasTheSay) {
         {"h.test", 443, {1, 2, "127.0.0.2", 3128}},
         {"h.test", 80, {1, 1, "127.0.0.4", 1080}},
         {"127.0.0.1", 443, kNone},
-        {"a.inside.test", 80, kNone},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.host) + ":" + std::to_string(c.target));

