@@ -218,9 +218,7 @@ TEST(AutoConfigAnswerTest, OnlyALeadingProxyDirectiveNamesAProxy) {
         Lookup wanted;
     };
     const Case cases[] = {
-        {"PROXY p.test:8080; DIRECT", 80, {1, 1, "p.test", 8080}},
         {" proxy p.test", 443, {1, 2, "p.test", 443}},
-        {"PROXY p.test", 80, {1, 1, "p.test", 80}},
         {"PROXY [::1]:3128", 80, {1, 1, "::1", 3128}},
         {"DIRECT; PROXY p.test:1", 80, kNone},
         {"PROXY p.test:70000", 80, kNone},

@@ -16,19 +16,6 @@ const std::string kOkEmpty = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
 
 using HttpRequestTest = HttpTest;
 
-// The port of the Host value: none for 80 and 443, else "host:port".
-TEST_F(HttpRequestTest, HostCarriesThePortUnlessItIsTheDefault) {
-    PeerScript script;
-    script.Expect("GET ").Send(kOkEmpty);
-    PeerClient client(script, {.version = HTTP_VERSION_10, .host = "localhost"});
-    // A caller's Host is kept as it is.
-    ASSERT_EQ(HttpSetRequestHeader(client, "Host", "example.test:8080"), 0);
-    EXPECT_EQ(HttpSendRequest(client, "get", "/a"), 200);
-    client.Finish();
-    EXPECT_EQ(client.peer().Transcript(),
-              "GET /a HTTP/1.0|Host: example.test:8080|Accept: */*|" + kUserAgentLine + "7.2|");
-}
-
 TEST_F(HttpRequestTest, DefaultHeadersAndTheirOrder) {
     PeerScript script;
     ExpectRequest(script, "GET /docs/a%20b.txt?q=a%20b%2Fc HTTP/1.1",

@@ -139,8 +139,6 @@ TEST(Encoding, PathQueryFormAndBase64) {
     EXPECT_EQ(Encode(HTTP_ENCODE_PATH, "%41%zz"), "%41%25zz");
     EXPECT_EQ(Encode(HTTP_ENCODE_BASE64, "abc"), "YWJj");
     EXPECT_EQ(Encode(HTTP_ENCODE_BASE64, "ab"), "YWI=");
-    EXPECT_EQ(Encode(HTTP_ENCODE_BASE64, "fttest:fttest-Pa55word"),
-              "ZnR0ZXN0OmZ0dGVzdC1QYTU1d29yZA==");
     EXPECT_EQ(Encode(HTTP_ENCODE_PATH, "\xC3\xA9"), "%C3%A9");
 }
 
@@ -255,8 +253,8 @@ void ExpectDates(const std::vector<DateCase>& cases, BOOL local) {
 }
 
 TEST(HttpDateTest, TheUsualLayoutsKeepTheirPartsAsWritten) {
-    ExpectDates({{"Sun, 06 Nov 1994 08:49:37 GMT", "1994-11-06 08:49:37/0"},
-                 {"Sunday, 06-Nov-94 08:49:37 GMT", "1994-11-06 08:49:37/0"},
+    // The RFC 1123 layout is nginx's (tests/integration/http_server_test.cpp).
+    ExpectDates({{"Sunday, 06-Nov-94 08:49:37 GMT", "1994-11-06 08:49:37/0"},
                  {"Sun Nov  6 08:49:37 1994", "1994-11-06 08:49:37/0"},
                  {"Thu, 02 Jan 2020 03:04:05 +0100", "2020-01-02 03:04:05/4"},
                  {"11/06/1994 8:49 pm", "1994-11-06 20:49:00"},
@@ -296,8 +294,8 @@ TEST(HttpDispositionTest, FileNamesAreFoundAndMadeSafe) {
         {"attachment; filename=\"two words.txt\"", "two words.txt"},
         {"attachment;filename=\"q\\\"uote.txt\"", "q\"uote.txt"},
         {"inline; FILENAME = spaced.txt ; size=3", "spaced.txt"},
-        // RFC 8187 extended value wins over the plain one.
-        {"attachment; filename=\"plain.txt\"; filename*=UTF-8''na%C3%AFve.txt", "na\xC3\xAFve.txt"},
+        // An extended value winning over the plain one is the real server's
+        // (TheServersNameIsTaken in tests/integration/cli_http_test.cpp).
         {"attachment; filename*=iso-8859-1'en'%E9t%E9.txt", "\xC3\xA9t\xC3\xA9.txt"},
         {"attachment; filename*=UTF-8''bad%G1; filename=fallback.txt", "fallback.txt"},
         {"attachment; filename*=KOI8-R''x.txt; filename=fallback.txt", "fallback.txt"},
