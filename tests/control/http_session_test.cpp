@@ -123,6 +123,7 @@ TEST_F(HttpSession, FailedDownloadsAreTheMethodsErrorAndLeaveTheFileAlone) {
     EXPECT_EQ(sink_->Count(kOnError), 1);
     sink_->events.clear();
     EXPECT_EQ(GetFile("/missing"), fileErrorResourceNotFound);
+    EXPECT_FALSE(std::ifstream(local_).good());  // an error status writes no file
     // Reported by the engine's notification and by the method.
     EXPECT_EQ(sink_->Trace().find("OnError 12275"), 0u) << sink_->Trace();
     EXPECT_EQ(CallWithError(control_, &CFileTransfer::GetFile, TextVariant(""),

@@ -82,7 +82,6 @@ TEST_F(HttpDownloadTest, MemoryDownloadsHandOverTheDecodedBody) {
          HTTP_GETDATA_CONVERT, "a\nb"},
         {"close-delimited", Response("200 OK", "until the end", {}, false), 0, "until the end"},
         {"gzip, chunked", Coded("gzip, chunked", zipped), 0, kText},
-        {"x-gzip, chunked", Coded("x-gzip, chunked", zipped), 0, kText},
         {"split over two headers",
          WithHeaders("Transfer-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n",
                      Chunk(zipped) + "0\r\n\r\n"),
@@ -95,9 +94,6 @@ TEST_F(HttpDownloadTest, MemoryDownloadsHandOverTheDecodedBody) {
         {"unknown coding", Coded("br, chunked", "x"), 0, "<error>"},
         {"coding without chunks", WithHeaders("Transfer-Encoding: gzip\r\n", zipped), 0, "<error>"},
         {"x-gzip content", Response("200 OK", zipped, {"Content-Encoding: x-gzip"}),
-         HTTP_GETDATA_COMPRESS, kText},
-        {"x-deflate content",
-         Response("200 OK", Compressed(kText, 15), {"Content-Encoding: x-deflate"}),
          HTTP_GETDATA_COMPRESS, kText},
         {"equal length list", WithHeaders("Content-Length: 5, 5\r\n", "hellothere"), 0, "hello"},
         {"equal length lines",
@@ -291,13 +287,6 @@ TEST_F(HttpDownloadTest, LocalFileAndArgumentRules) {
             EXPECT_FALSE(std::filesystem::exists(c.local));
         });
     }
-    // An error status creates no local file.
-    const std::string refused = (folder_ / "refused.bin").string();
-    AgainstOneAnswer(Response("404 Not Found", "nope"), [&refused](HttpClient client) {
-        EXPECT_TRUE(
-            FailsWith(fileErrorResourceNotFound, HttpGetFile(client, refused.c_str(), "/f", 0)));
-        EXPECT_FALSE(std::filesystem::exists(refused));
-    });
     PeerClient old(PeerScript(), {.options = HTTP_OPTION_KEEPALIVE, .version = HTTP_VERSION_09});
     const std::string path = (folder_ / "x").string();
     EXPECT_TRUE(FailsWith(fileErrorOperationNotSupported, HttpGetFile(old, path.c_str(), "/f", 5)));

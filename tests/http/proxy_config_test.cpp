@@ -41,7 +41,6 @@ TEST(ProxyServerListTest, TakesTheFirstUsableEntryForTheTargetPort) {
         {"c:3128", 80, {1, 1, "c", 3128}},
         {"c:3128", 443, {1, 2, "c", 3128}},
         {"http=d:0;http=e:70000; HTTP = f:81 ", 80, {1, 1, "f", 81}},
-        {"https=g:8443;http=h:80", 443, {1, 2, "g", 8443}},
         {"http=:80;http=i:;http=j;http=k:8x", 80, kNone},
         {"http=l:8080", 8080, kNone},
         // A NUL, a blank or a control character is no host name.
