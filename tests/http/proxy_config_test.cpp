@@ -142,7 +142,6 @@ TEST_F(ProxySettingsTest, TheUsersFileDecidesForEachHost) {
     const std::string big = "ProxyEnable=1\nProxyServer=a:1\n# " + std::string(70000, 'x') + "\n";
     const Case cases[] = {
         {"ProxyEnable=0\nProxyServer=a:1", "h.test", 80, HTTP_PROXY_SOURCE_USER, kNone},
-        {"ProxyEnable=on\nProxyServer=a:1", "h.test", 80, HTTP_PROXY_SOURCE_USER, kNone},
         {"ProxyEnable=1", "h.test", 80, HTTP_PROXY_SOURCE_USER, kUnreadable},
         {big.c_str(), "h.test", 80, HTTP_PROXY_SOURCE_USER, kUnreadable},
         // The machine's file is not there: nothing is configured there.

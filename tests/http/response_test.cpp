@@ -5,7 +5,6 @@
 // download_test.cpp.
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -341,22 +340,6 @@ TEST_F(HttpRedirectTest, AuthorizationStaysWithItsOrigin) {
     const std::string far = second.Transcript();
     EXPECT_NE(far.find("|Host: 127.0.0.1:"), std::string::npos) << far;
     EXPECT_EQ(far.find("Authorization"), std::string::npos) << far;
-}
-
-// A download answered by a redirect that is not followed leaves no redirect
-// page. (A redirected PUT and DELETE, and a loop, are the real server's:
-// tests/integration/cli_http_test.cpp.)
-TEST_F(HttpRedirectTest, AnUnfollowedRedirectWritesNoFile) {
-    ScratchFolder folder{"httpx"};
-    const std::string path = (folder / "page.bin").string();
-    PeerScript get;
-    get.Expect("GET /page ")
-        .Send("HTTP/1.1 302 Found\r\nLocation: /else\r\nContent-Length: 9\r\n\r\nmoved to!")
-        .Close();
-    PeerClient client(get);
-    EXPECT_TRUE(
-        FailsWith(fileErrorResourceRedirected, HttpGetFile(client, path.c_str(), "/page", 0)));
-    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 // Interim answers (1xx but 101) are skipped at every version; 101 was not

@@ -35,7 +35,6 @@ TEST_P(ChannelByVersion, NegotiatesAndEchoesMessagesInAnyPieceSize) {
     SecurityInfo info{};
     info.size = TLS_SECURITY_INFO_SIZE;
     ASSERT_EQ(TlsGetSecurityInfo(client.channel(), &info), 1);
-    EXPECT_EQ(info.size, 88u);
     EXPECT_EQ(info.protocol, 8u);
     EXPECT_EQ(info.cipher, 64u);  // AES-256-GCM is both versions' first choice here
     EXPECT_EQ(info.cipherStrength, 256u);
