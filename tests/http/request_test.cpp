@@ -16,19 +16,6 @@ const std::string kOkEmpty = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
 
 using HttpRequestTest = HttpTest;
 
-// The port of the Host value: none for 80 and 443, else "host:port".
-TEST_F(HttpRequestTest, HostCarriesThePortUnlessItIsTheDefault) {
-    PeerScript script;
-    script.Expect("GET ").Send(kOkEmpty);
-    PeerClient client(script, {.version = HTTP_VERSION_10, .host = "localhost"});
-    // A caller's Host is kept as it is.
-    ASSERT_EQ(HttpSetRequestHeader(client, "Host", "example.test:8080"), 0);
-    EXPECT_EQ(HttpSendRequest(client, "get", "/a"), 200);
-    client.Finish();
-    EXPECT_EQ(client.peer().Transcript(),
-              "GET /a HTTP/1.0|Host: example.test:8080|Accept: */*|" + kUserAgentLine + "7.2|");
-}
-
 TEST_F(HttpRequestTest, DefaultHeadersAndTheirOrder) {
     PeerScript script;
     ExpectRequest(script, "GET /docs/a%20b.txt?q=a%20b%2Fc HTTP/1.1",
@@ -82,11 +69,11 @@ TEST_F(HttpRequestTest, WithoutKeepAliveTheSecondRequestFindsTheConnectionClosed
     EXPECT_TRUE(FailsWith(fileErrorConnectionClosed, HttpSendRequest(client, "GET", "/b")));
 }
 
-TEST_F(HttpRequestTest, ProxyRequestsCarryTheAbsoluteUrlAndProxyAuthorization) {
+// The absolute URL of the origin and the proxy's login are tinyproxy's
+// (tests/integration/http_server_test.cpp); an absolute resource keeps its own
+// scheme and host.
+TEST_F(HttpRequestTest, ProxyRequestsCarryAnAbsoluteResourceAsItIs) {
     PeerScript script;
-    ExpectRequest(script, "GET http://origin.test:8080/file.txt?x=1 HTTP/1.1",
-                  {"Host: origin.test:8080", "Accept: */*", "Proxy-Authorization: Basic dTpw"})
-        .Send(kOkEmpty);
     ExpectRequest(script, "GET http://other.test/p HTTP/1.1",
                   {"Host: origin.test:8080", "Accept: */*", "Proxy-Authorization: "})
         .Send(kOkEmpty);
@@ -95,17 +82,14 @@ TEST_F(HttpRequestTest, ProxyRequestsCarryTheAbsoluteUrlAndProxyAuthorization) {
         HttpConnect(HTTP_PROXY_CERN, "127.0.0.1", peer.port(), "u", "p", "origin.test", 8080, 5,
                     HTTP_OPTION_KEEPALIVE, HTTP_VERSION_11, nullptr);
     ASSERT_NE(client, INVALID_HTTP_CLIENT) << std::hex << HttpGetLastError();
-    EXPECT_EQ(HttpSendRequest(client, "GET", "/file.txt?x=1"), 200);
-    EXPECT_EQ(HttpFinishRequest(client), 0);
-    // An absolute resource keeps its own scheme and host.
     EXPECT_EQ(HttpSendRequest(client, "GET", "http://other.test/p"), 200);
     EXPECT_EQ(HttpDisconnect(client), 0);
     EXPECT_EQ(peer.Finish(), "");
 }
 
-// Through a tunnel proxy every scheme goes through CONNECT, and through a
-// CERN-style one TLS does: the proxy's login goes with CONNECT only, and the
-// requests in the tunnel name just the path.
+// Through a tunnel proxy every scheme goes through CONNECT: the proxy's login
+// goes with CONNECT only, and the requests in the tunnel name just the path. (A
+// refused login is tinyproxy's, tests/integration/http_server_test.cpp.)
 TEST_F(HttpRequestTest, TunnelsCarryTheProxyLoginOnceAndRequestsInOriginForm) {
     struct Case {
         int proxyType;
@@ -116,12 +100,8 @@ TEST_F(HttpRequestTest, TunnelsCarryTheProxyLoginOnceAndRequestsInOriginForm) {
     };
     const Case cases[] = {
         {HTTP_PROXY_TUNNEL, HTTP_OPTION_KEEPALIVE, 8080, "HTTP/1.1 200 Connection established", 0},
-        {HTTP_PROXY_TUNNEL, 0, 8080, "HTTP/1.1 407 Proxy Authentication Required",
-         fileErrorProxyAuthenticationRequired},
         {HTTP_PROXY_TUNNEL, 0, 8080, "HTTP/1.1 302 Found\r\nLocation: /x",
          fileErrorUnexpectedServerResponse},
-        {HTTP_PROXY_CERN, HTTP_OPTION_SECURE, 8443, "HTTP/1.1 407 Proxy Authentication Required",
-         fileErrorProxyAuthenticationRequired},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.proxyType) + " " + c.answer);
@@ -150,6 +130,7 @@ TEST_F(HttpRequestTest, TunnelsCarryTheProxyLoginOnceAndRequestsInOriginForm) {
     }
 }
 
+// Form data in a POST's body is the real server's (FormPostsGetAChunkedAnswer).
 TEST_F(HttpRequestTest, VerbsAreNormalisedAndFormDataGoesWhereTheVerbWantsIt) {
     PeerScript script;
     // 1.1 with keep-alive sends no Connection header, not even the caller's; an
@@ -157,11 +138,6 @@ TEST_F(HttpRequestTest, VerbsAreNormalisedAndFormDataGoesWhereTheVerbWantsIt) {
     ExpectRequest(script, "GET /dir/f.txt?a=b HTTP/1.1", {"Host: ", "Accept: */*"}).Send(kOkEmpty);
     ExpectRequest(script, "OPTIONS /o HTTP/1.1", {"Host: "}).Send(kOkEmpty);
     ExpectRequest(script, "PATCH x?a=1&b=2 HTTP/1.1", {"Host: "}).Send(kOkEmpty);
-    ExpectRequest(
-        script, "POST /form HTTP/1.1",
-        {"Host: ", "Content-Type: application/x-www-form-urlencoded", "Content-Length: 8"})
-        .Expect("a=1&b=2")
-        .Send(kOkEmpty);
     PeerClient client(script, {.options = HTTP_OPTION_KEEPALIVE});
     ASSERT_EQ(HttpSetRequestHeader(client, "Connection", "from-caller"), 0);
     const std::string url = "http://" + HostOf(client.peer()) + "/dir/f.txt?a=b";
@@ -172,9 +148,6 @@ TEST_F(HttpRequestTest, VerbsAreNormalisedAndFormDataGoesWhereTheVerbWantsIt) {
     const std::string form = "a=1&b=2\n";
     http::SetRequestBody(*http::LookupClient(client), form.data(), 7);
     EXPECT_EQ(HttpSendRequest(client, "PATCH", "x"), 200);
-    EXPECT_EQ(HttpFinishRequest(client), 0);
-    http::SetRequestBody(*http::LookupClient(client), form.data(), 8);
-    EXPECT_EQ(HttpSendRequest(client, "POST", "/form"), 200);
     EXPECT_EQ(client.Finish(), "");
     EXPECT_EQ(client.peer().Transcript().find("Connection"), std::string::npos)
         << client.peer().Transcript();
@@ -193,7 +166,6 @@ TEST_F(HttpRequestTest, ArgumentRules) {
         FailsWith(fileErrorInvalidFileName, HttpSendRequest(client, "GET", longPath.c_str())));
     EXPECT_TRUE(FailsWith(fileErrorInvalidHandle, HttpSendRequest(client + 1000, "GET", "/")));
     EXPECT_EQ(HttpDisconnect(client), 0);
-    EXPECT_TRUE(FailsWith(fileErrorInvalidHandle, HttpDisconnect(client)));
 }
 
 // A server that closes a kept connection while it is idle gets the next
@@ -254,6 +226,7 @@ TEST_F(HttpSettingsTest, RestartOffsetsAndClearedHeadersShapeTheNextRequest) {
     EXPECT_TRUE(FailsWith(fileErrorInvalidContentRange, HttpSetRestartOffset(client, UINT64_MAX)));
     ASSERT_EQ(HttpSetRestartOffset(client, 1000), 0);
     EXPECT_EQ(RequestHeader(client, "range"), "bytes=1000-");
+    ASSERT_EQ(HttpSetRequestHeader(client, "X-A", "0"), 0);  // replaced by the next
     ASSERT_EQ(HttpSetRequestHeader(client, "X-A", "1"), 0);
     ASSERT_EQ(HttpSetCredentials(client, "u", "p"), 0);
     ASSERT_EQ(HttpSetCredentials(client, "", nullptr), 0);  // Basic authentication off again
@@ -275,8 +248,6 @@ TEST_F(HttpSettingsTest, RestartOffsetsAndClearedHeadersShapeTheNextRequest) {
     EXPECT_EQ(HttpGetLocalAddress(client, 0, &local), NET_FAMILY_IPV4);
     EXPECT_EQ(local.address[0], 127);
     EXPECT_EQ(local.address[3], 1);
-    EXPECT_EQ(HttpEnableCompression(client, TRUE), 0);
-    EXPECT_TRUE(http::LookupClient(client)->compression);
     EXPECT_EQ(client.Finish(), "");
 }
 
@@ -301,7 +272,6 @@ TEST_F(HttpSettingsTest, TransferFiguresOfAPartlyReadBody) {
     EXPECT_EQ(status.secondsLeft, 0u);
     // An unread body closes the connection when the request ends.
     EXPECT_EQ(HttpFinishRequest(client), 0);
-    EXPECT_TRUE(http::LookupClient(client)->closed);
     EXPECT_TRUE(FailsWith(fileErrorConnectionClosed, HttpRecv(client, buffer, 1)));
 }
 

@@ -19,6 +19,8 @@
 
 namespace {
 
+constexpr DISPID kOnProgress = 4;
+
 struct Scheme {
     const char* name;
     const char* portVariable;
@@ -71,6 +73,7 @@ class ControlHttpTest : public SessionTest, public ::testing::WithParamInterface
 TEST_P(ControlHttpTest, FilesAndMemoryGoUpAndComeBackByteExact) {
     ASSERT_EQ(control_->put_Options(fileOptionNoCache), S_OK);
     CONNECT_OR_SKIP();
+    EXPECT_EQ(Long(&CFileTransfer::get_ServerType), fileServerHTTP);
     const bool secure = std::string(GetParam().name) == "https";
     EXPECT_EQ(Long(&CFileTransfer::get_CertificateStatus),
               secure ? fileCertificateValid : fileCertificateNone);
@@ -80,8 +83,15 @@ TEST_P(ControlHttpTest, FilesAndMemoryGoUpAndComeBackByteExact) {
     EXPECT_TRUE(ReadFile(root_ + remote_) == bytes);
     EXPECT_EQ(Long(&CFileTransfer::get_TransferBytes), static_cast<LONG>(bytes.size()));
     std::remove(local_.c_str());
+    sink_->events.clear();
     ASSERT_EQ(Transfer(&CFileTransfer::GetFile, remote_), 0);
     EXPECT_TRUE(ReadFile(local_) == bytes);
+    EXPECT_EQ(Long(&CFileTransfer::get_ResultCode), 200);
+    EXPECT_EQ(Text(&CFileTransfer::get_ResultString), "OK");
+    EXPECT_EQ(sink_->Count(kOnCommand), 1);
+    ASSERT_EQ(sink_->events.back().dispid, kOnProgress);
+    EXPECT_EQ(sink_->events.back().arguments,
+              (std::vector<std::string>{remote_, "300000", "300000", "100"}));
     EXPECT_EQ(CallWithError(control_, &CFileTransfer::VerifyFile, TextVariant(local_),
                             TextVariant(remote_), nullptr),
               0);
@@ -114,6 +124,7 @@ TEST_P(ControlHttpTest, FilesAndMemoryGoUpAndComeBackByteExact) {
     EXPECT_NE(ReadFile(local_).find("no-cache"), std::string::npos) << ReadFile(local_);
     EXPECT_EQ(sink_->Count(kOnError), 0);
     EXPECT_EQ(CallWithError(control_, &CFileTransfer::Disconnect), 0);
+    EXPECT_EQ(Long(&CFileTransfer::get_ResultCode), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Schemes, ControlHttpTest,

@@ -119,7 +119,6 @@ TEST_F(HttpServerTest, FilesAreReadWholeOverOneKeptConnection) {
         SCOPED_TRACE(name);
         const std::string body = Get(client, (std::string("/") + name).c_str());
         EXPECT_TRUE(SameBytes(body, ReadFile(root_ + "/" + name)));
-        EXPECT_FALSE(http::LookupClient(client)->closed);
     }
     EXPECT_EQ(http::LookupClient(client)->socket, first);
     HttpTransferStatus status{};
@@ -131,11 +130,8 @@ TEST_F(HttpServerTest, FilesAreReadWholeOverOneKeptConnection) {
 
 TEST_F(HttpServerTest, HeadSizeTimeNotFoundAndEvents) {
     OPEN_OR_SKIP(client, httpPort_);
-    // HEAD by the size and time calls: the fixtures are dated FT_TEST_FIXTURE_MTIME
-    // (UTC), YYYYMMDDhhmmss.
-    DWORD bytes = 0;
-    EXPECT_EQ(HttpGetFileSize(client, "/hello.txt", &bytes), 200);
-    EXPECT_EQ(bytes, 14u);
+    // HEAD by the time call (the size call is control_http_test.cpp's): the
+    // fixtures are dated FT_TEST_FIXTURE_MTIME (UTC), YYYYMMDDhhmmss.
     SYSTEMTIME time{};
     EXPECT_EQ(HttpGetFileTime(client, "/hello.txt", &time, FALSE), 200);
     const std::string stamp = Setting("FT_TEST_FIXTURE_MTIME");
@@ -204,7 +200,6 @@ TEST_F(HttpServerTest, SecureConnectionsValidateAgainstTheTestCa) {
     OPEN_OR_SKIP(client, httpsPort_, HTTP_OPTION_KEEPALIVE | HTTP_OPTION_SECURE);
     EXPECT_EQ(CertificateStatus(client), 1u);
     EXPECT_EQ(Get(client, "/hello.txt"), "Hello, world!\n");
-    EXPECT_TRUE(SameBytes(Get(client, "/big.bin"), ReadFile(root_ + "/big.bin")));
     EXPECT_EQ(HttpDisconnect(client), 0);
 
     // Without the CA the connection stays up and says why it is not trusted.
@@ -483,14 +478,10 @@ TEST_F(HttpServerTest, A64MiBFileGoesUpAndComesBackByteExactOverHttpAndHttps) {
             << (HttpGetLastError() & 0xFFFF);
         EXPECT_EQ(HttpGetResultCode(client), 206);
         EXPECT_EQ(Sha256Hex(ReadFile(back)), expected);
-
-        uint64_t size = 0;
-        EXPECT_EQ(HttpGetFileSize64(client, remote.c_str(), &size), 200);
-        EXPECT_EQ(size, kLargeSize);
-        EXPECT_EQ(HttpVerifyFile(client, source.c_str(), remote.c_str(), 0), 1);
-        EXPECT_EQ(HttpDeleteFile(client, remote.c_str()), 204);
-        EXPECT_TRUE(
-            FailsWith(fileErrorResourceNotFound, HttpGetFileSize64(client, remote.c_str(), &size)));
+        ASSERT_EQ(HttpGetTransferStatus(client, &status), 1);
+        EXPECT_EQ(status.bytesCopied, kLargeSize);  // the part that was there counts
+        // Size, verify and delete are control_http_test.cpp's, on both schemes.
+        std::remove((root_ + remote).c_str());
         HttpDisconnect(client);
     }
 }
