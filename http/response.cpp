@@ -40,7 +40,7 @@ std::vector<std::string_view> ValuesOf(const HeaderList& headers, std::string_vi
 // Reads a header block (or a chunked body's trailer) from the connection.
 // 0, or -1 with the error set.
 int ReadHeaderBlock(HttpClientRecord& client, bool trailerOnly) {
-    ResponseHeadReader reader(true, trailerOnly);
+    ResponseHeadReader reader(trailerOnly);
     while (reader.step() == ResponseHeadReader::Step::NeedMore) {
         char c = 0;
         const int got = ReadByte(client, c);

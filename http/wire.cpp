@@ -202,7 +202,7 @@ ResponseHeadReader::Step ResponseHeadReader::TakeLine(std::string_view line) {
         if (expectStatus) return Step::NeedMore;
         // Every interim answer but 101 (which switches protocols) is skipped.
         const bool interim = status_ >= 100 && status_ < 200 && status_ != 101;
-        if (interim && skipInterim_ && !trailerOnly_) {
+        if (interim && !trailerOnly_) {
             sawStatus_ = false;
             headers_.clear();
             return Step::NeedMore;

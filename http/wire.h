@@ -93,10 +93,9 @@ std::optional<HeaderLine> ParseHeaderLine(std::string_view line);
 
 // Reads one response header block (or a chunked body's trailer) from single
 // bytes: the status line first, then header lines up to an empty line.
-// Empty lines before the status line are skipped; a block with status 100 is
-// dropped and reading goes on when interim blocks are skipped (HTTP/1.1 and
-// later). Invalid: the first line is no status line, or the blocks together
-// have more than kMaxLines lines or kMaxBytes bytes (a line that never ends
+// Empty lines before the status line are skipped; a block with an interim
+// status (1xx but 101) is dropped and reading goes on. Invalid: the first line is no status line,
+// or the blocks together have more than kMaxLines lines or kMaxBytes bytes (a line that never ends
 // cannot hold the client).
 class ResponseHeadReader {
   public:
@@ -104,8 +103,7 @@ class ResponseHeadReader {
     static constexpr std::size_t kMaxLines = 1000;
     static constexpr std::size_t kMaxBytes = 256 * 1024;
 
-    ResponseHeadReader(bool skipInterim, bool trailerOnly)
-        : skipInterim_(skipInterim), trailerOnly_(trailerOnly) {}
+    explicit ResponseHeadReader(bool trailerOnly) : trailerOnly_(trailerOnly) {}
 
     Step Feed(char c);
     Step step() const { return step_; }
@@ -120,7 +118,6 @@ class ResponseHeadReader {
   private:
     Step TakeLine(std::string_view line);
 
-    bool skipInterim_;
     bool trailerOnly_;
     LineAssembler assembler_;
     Step step_ = Step::NeedMore;

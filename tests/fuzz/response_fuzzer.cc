@@ -21,7 +21,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     const bool trailerOnly = (data[0] & 1) != 0;
-    http::ResponseHeadReader reader((data[0] & 2) == 0, trailerOnly);
+    http::ResponseHeadReader reader(trailerOnly);
     std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
     for (char c : bytes) {
         if (reader.Feed(c) != http::ResponseHeadReader::Step::NeedMore) break;

@@ -172,12 +172,12 @@ TEST(ResponseHeadReaderTest, RefusesWhatIsNoResponse) {
     std::string many = "HTTP/1.1 200 OK\r\n";
     for (std::size_t i = 0; i < ResponseHeadReader::kMaxLines; ++i)
         many += "X: y\r\n";
-    ResponseHeadReader flood(true, false);
+    ResponseHeadReader flood(false);
     EXPECT_EQ(FeedAll(flood, many + "\r\n").first, Step::Invalid);
     // Feeding after the end changes nothing.
     EXPECT_EQ(flood.Feed('x'), Step::Invalid);
     // A header line that never ends is refused once the block passes its bound.
-    ResponseHeadReader endless(true, false);
+    ResponseHeadReader endless(false);
     const std::string line =
         "HTTP/1.1 200 OK\r\nX: " + std::string(ResponseHeadReader::kMaxBytes, 'a');
     EXPECT_EQ(FeedAll(endless, line),
