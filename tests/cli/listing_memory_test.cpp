@@ -47,7 +47,7 @@ Listing UnixListing() {
 }
 
 TEST(ListingMemory, HundredThousandLinesListWithinSixtyFourMegabytes) {
-    DataPeer data(AF_INET, 60000);
+    DataPeer data(60000);
     PeerScript script;
     script.Send("220 Scripted server ready\r\n")
         .Reply("USER bob", "331 Please specify the password.\r\n")

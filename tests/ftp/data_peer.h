@@ -1,4 +1,4 @@
-// The data side of a scripted FTP server: listens on loopback for one passive
+// The data side of a scripted FTP server: listens on 127.0.0.1 for one passive
 // data connection, or connects to the client's active port, and then sends a
 // payload (in paced chunks, with an optional stall or an abortive drop) or
 // receives everything until the client closes. Bounded by a deadline.
@@ -31,19 +31,17 @@ struct DataPlan {
 
 class DataPeer {
   public:
-    explicit DataPeer(int family = AF_INET, int deadlineMs = 15000)
-        : family_(family),
-          deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs)) {
-        listener_ = ::socket(family, SOCK_STREAM, 0);
-        sockaddr_storage storage{};
-        socklen_t length = Loopback(storage, 0);
-        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&storage), length) ||
+    explicit DataPeer(int deadlineMs = 15000)
+        : deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs)) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = Loopback(0);
+        socklen_t length = sizeof address;
+        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) ||
             ::listen(listener_, 4) ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&storage), &length)) {
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length)) {
             return;
         }
-        port_ = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(storage).sin6_port
-                                         : reinterpret_cast<sockaddr_in&>(storage).sin_port);
+        port_ = ntohs(address.sin_port);
     }
     // A passive peer serving the plan at once.
     explicit DataPeer(DataPlan plan) : DataPeer() { Serve(std::move(plan)); }
@@ -73,10 +71,9 @@ class DataPeer {
     // Active: connects to the client's port (on the peer's thread of the caller).
     void ConnectTo(std::uint16_t port, DataPlan plan) {
         thread_ = std::thread([this, port, plan = std::move(plan)] {
-            int connection = ::socket(family_, SOCK_STREAM, 0);
-            sockaddr_storage storage{};
-            socklen_t length = Loopback(storage, port);
-            if (::connect(connection, reinterpret_cast<sockaddr*>(&storage), length) == 0) {
+            int connection = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address = Loopback(port);
+            if (::connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
                 Play(connection, plan);
             } else {
                 ::close(connection);
@@ -94,19 +91,12 @@ class DataPeer {
     bool cutShort() const { return cutShort_; }
 
   private:
-    socklen_t Loopback(sockaddr_storage& storage, std::uint16_t port) const {
-        if (family_ == AF_INET6) {
-            auto& v6 = reinterpret_cast<sockaddr_in6&>(storage);
-            v6.sin6_family = AF_INET6;
-            v6.sin6_addr = in6addr_loopback;
-            v6.sin6_port = htons(port);
-            return sizeof v6;
-        }
-        auto& v4 = reinterpret_cast<sockaddr_in&>(storage);
-        v4.sin_family = AF_INET;
-        v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        v4.sin_port = htons(port);
-        return sizeof v4;
+    static sockaddr_in Loopback(std::uint16_t port) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(port);
+        return address;
     }
     bool Expired() const { return stop_ || std::chrono::steady_clock::now() >= deadline_; }
     bool WaitReadable(int fd) {
@@ -159,7 +149,6 @@ class DataPeer {
         ::close(connection);
     }
 
-    int family_;
     std::chrono::steady_clock::time_point deadline_;
     int listener_ = -1;
     std::uint16_t port_ = 0;

@@ -47,9 +47,6 @@ const LineCase kLines[] = {
     {"UnixVsftpdNumericIdsAndTime", FTP_DIRECTORY_UNIX, 0,
      "-rw-r--r--    1 1000     1000         1234 Mar 05 12:34 notes.txt\r",
      "notes.txt|1234|644|f|1|1000:1000|2024-03-05 12:34"},
-    {"UnixProftpdDirectoryWithYear", FTP_DIRECTORY_UNIX, 0,
-     "drwxr-xr-x   3 ftpuser  ftpgroup     4096 Nov 30  2019 archive",
-     "archive|4096|755|d|3|ftpuser:ftpgroup|2019-11-30 00:00"},
     {"UnixLoneNameColumnIsTheGroup", FTP_DIRECTORY_UNIX, 0,
      "-rw-r--r-- 1 ftp 220 Jun 1 09:00 welcome.msg",
      "welcome.msg|220|644|f|1|:ftp|2024-06-01 09:00"},
@@ -89,8 +86,6 @@ const LineCase kLines[] = {
     {"MsDosExecutableWithBlanksAndLongYear", FTP_DIRECTORY_MSDOS, 0,
      "10-01-2019  09:30AM              1048576 Setup Program.exe",
      "Setup Program.exe|1048576|555|f|0|:|2019-10-01 09:30"},
-    {"MsDosLargestSignedSize", FTP_DIRECTORY_MSDOS, 0, "10-01-19 09:30AM 9223372036854775807 m",
-     "m|9223372036854775807|444|f|0|:|2019-10-01 09:30"},
     // Executable extensions (.bat, .cmd, .com, .exe, .pif) in any case.
     {"MsDosBatch", FTP_DIRECTORY_MSDOS, 0, "01-01-20 01:00AM 1 a.BAT",
      "a.BAT|1|555|f|0|:|2020-01-01 01:00"},
@@ -107,8 +102,6 @@ const LineCase kLines[] = {
      "A.TXT|1024|777|f|0|:|1960-01-01 00:00"},
     {"VmsBlocksBeyondFourGigabytes", FTP_DIRECTORY_VMS, 0, "BIG.IMG;1 10485760 3-MAR-2001 09:15",
      "BIG.IMG|5368709120|777|f|0|:|2001-03-03 09:15"},
-    {"VmsShortLineGetsAllPermissions", FTP_DIRECTORY_VMS, 0, "README.TXT;3 4 3-MAR-2001 09:15",
-     "README.TXT|2048|777|f|0|:|2001-03-03 09:15"},
     {"VmsUnknownTailGetsNone", FTP_DIRECTORY_VMS, 0, "README.TXT;3 4 3-MAR-2001 09:15 something",
      "README.TXT|2048|0|f|0|:|2001-03-03 09:15"},
     {"NetWareRightsInTheirOwnColumn", FTP_DIRECTORY_NETWARE, 0,
@@ -123,10 +116,6 @@ const LineCase kLines[] = {
     {"SftpBigFile", FTP_DIRECTORY_AUTO, 0,
      "33188 1 0 0 5000000000 01-02-2024 03:04:05 big file.iso",
      "big file.iso|5000000000|644|f|1|0:0|2024-01-02 03:04", true},
-    {"FactsOfProftpd", FTP_DIRECTORY_MLSD, 0,
-     "modify=20240102030405;perm=adfr;size=10;type=file;unique=FD01U2C3;UNIX.group=1001;"
-     "UNIX.groupname=ftp;UNIX.mode=0644;UNIX.owner=1000;UNIX.ownername=ftp; a.txt\r\n",
-     "a.txt|10|644|f|0|ftp:ftp|2024-01-02 03:04"},
 };
 
 class ListingLine : public ::testing::TestWithParam<LineCase> {};
@@ -279,9 +268,6 @@ TEST(MissingYear, MonthsUpToTheCurrentOneAreThisYear) {
     for (const Case& c : {Case{"Jan 1", Day(2024, 6, 15), 2024},
                           {"Jun 30", Day(2024, 6, 15), 2024},
                           {"Jul 1", Day(2024, 6, 15), 2023},
-                          {"Dec 31", Day(2025, 1, 1), 2024},
-                          {"Jan 1", Day(2025, 1, 1), 2025},
-                          {"Jan 1", Day(2024, 12, 31), 2024},
                           {"Dec 31", Day(2024, 12, 31), 2024},
                           {"Feb 29", Day(2025, 1, 10), 2024}})
         EXPECT_EQ(YearOf(c.monthAndDay, c.now), c.year) << c.monthAndDay;

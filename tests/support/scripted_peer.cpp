@@ -14,31 +14,22 @@ namespace {
 
 constexpr int kSliceMs = 20;
 
-int OpenListener(int family, std::uint16_t& port) {
-    int fd = ::socket(family, SOCK_STREAM, 0);
+// Listens on 127.0.0.1 at a port of the system's choice.
+int OpenListener(std::uint16_t& port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return -1;
     int yes = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_storage storage{};
-    socklen_t length = 0;
-    if (family == AF_INET6) {
-        auto& v6 = reinterpret_cast<sockaddr_in6&>(storage);
-        v6.sin6_family = AF_INET6;
-        v6.sin6_addr = in6addr_loopback;
-        length = sizeof v6;
-    } else {
-        auto& v4 = reinterpret_cast<sockaddr_in&>(storage);
-        v4.sin_family = AF_INET;
-        v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        length = sizeof v4;
-    }
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0 || ::listen(fd, 8) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &length) != 0) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 8) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         ::close(fd);
         return -1;
     }
-    port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(storage).sin6_port
-                                    : reinterpret_cast<sockaddr_in&>(storage).sin_port);
+    port = ntohs(address.sin_port);
     return fd;
 }
 
@@ -63,9 +54,8 @@ void ResetAndClose(int fd) {
 
 ScriptedPeer::ScriptedPeer(std::vector<PeerScript> scripts, Options options)
     : scripts_(std::move(scripts)),
-      options_(options),
       deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(options.deadlineMs)) {
-    listener_ = OpenListener(options_.family, port_);
+    listener_ = OpenListener(port_);
     if (listener_ < 0) {
         port_ = 0;
         failure_ = "cannot listen";

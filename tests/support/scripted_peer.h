@@ -78,7 +78,6 @@ class PeerScript {
 class ScriptedPeer {
   public:
     struct Options {
-        int family = AF_INET;    // AF_INET (127.0.0.1) or AF_INET6 (::1)
         int deadlineMs = 15000;  // everything ends by then
     };
 
@@ -92,7 +91,7 @@ class ScriptedPeer {
     ScriptedPeer(const ScriptedPeer&) = delete;
     ScriptedPeer& operator=(const ScriptedPeer&) = delete;
 
-    // The listening port; 0 when the peer could not listen (e.g. no IPv6).
+    // The listening port; 0 when the peer could not listen.
     std::uint16_t port() const { return port_; }
     // Waits (bounded by the deadline) until every script has run; returns the
     // first problem ("" when the scripts ran as written).
@@ -113,7 +112,6 @@ class ScriptedPeer {
     void Record(const std::string& line);
 
     std::vector<PeerScript> scripts_;
-    Options options_;
     std::chrono::steady_clock::time_point deadline_;
     int listener_ = -1;
     std::uint16_t port_ = 0;
