@@ -271,6 +271,10 @@ TEST(MissingYear, MonthsUpToTheCurrentOneAreThisYear) {
                           {"Dec 31", Day(2024, 12, 31), 2024},
                           {"Feb 29", Day(2025, 1, 10), 2024}})
         EXPECT_EQ(YearOf(c.monthAndDay, c.now), c.year) << c.monthAndDay;
+    // NetWare and Sterling lines keep the rule through a reader of their own.
+    EXPECT_EQ(MustParse(FTP_DIRECTORY_NETWARE, "- [R] o 1 Jun 30 12:00 x", 0, Day(2024, 6, 15))
+                  .fields.date.wYear,
+              2024);
     // In 2025 itself a time-stamped Feb 29 cannot exist.
     ListingParserState state = StateFor(FTP_DIRECTORY_UNIX, 1, Day(2025, 3, 10));
     ListingEntry entry;
