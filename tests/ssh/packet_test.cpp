@@ -134,16 +134,6 @@ TEST(SshPacketCodecTest, EveryCipherAndMacRoundTrips) {
     }
 }
 
-TEST(SshPacketCodecTest, MinimumPaddedLengthIsHonoured) {
-    SshPacketEncoder encoder;
-    encoder.SetKeys(Keys(&kCipherAes256Ctr, &kMacHmacMd5));
-    SshPacket packet = Message(50, 5);
-    packet.SetMinimumPaddedLength(256);
-    const SecureBytes wire = encoder.Encode(std::move(packet));
-    EXPECT_GE(wire.size() - 16, 256u);
-    EXPECT_LT(wire.size() - 16, 256u + 16);
-}
-
 // Rewrites the plain header of the first packet (no cipher) before decoding.
 struct Tamper {
     const char* name;
