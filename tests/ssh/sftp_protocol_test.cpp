@@ -242,15 +242,14 @@ TEST(SftpReplies, EmptyPacketsAreDroppedAndTheSessionGoesOn) {
 
 // ---- paths ---------------------------------------------------------------------------
 
+// A relative and an absolute name are sftp_test's against the real server.
 TEST(SftpPaths, ResolveAsTheServerAnswers) {
     const struct {
         const char* argument;
         std::vector<std::string> unresolvable;  // REALPATH fails for these
         const char* expected;                   // the path REMOVE receives
     } cases[] = {
-        {"a/b", {}, "/home/u/a/b"},
         {"~/x", {}, "/home/u/x"},
-        {"/abs/f", {}, "/abs/f"},
         {"link", {}, "/data/real"},
         {"link/new.txt", {"/home/u/link/new.txt"}, "/data/real/new.txt"},
         {"gone/..", {"/home/u/gone/.."}, "/home/u/gone/.."},
