@@ -151,7 +151,6 @@ void SshPacketEncoder::EnableDelayedCompression() {
 }
 
 SecureBytes SshPacketEncoder::Encode(SshPacket packet) {
-    const std::size_t minimumPadded = packet.minimumPaddedLength();
     SecureBytes buffer = packet.TakeBuffer();
     if (keys_->compression() != SshCompression::None && !deflater_.active() &&
         (keys_->compression() == SshCompression::Zlib || authenticated_)) {
@@ -168,8 +167,6 @@ SecureBytes SshPacketEncoder::Encode(SshPacket packet) {
     // Where the length field stands apart, it is not part of the block multiple.
     const std::size_t apart = keys_->lengthApart() ? 4 : 0;
     std::size_t padding = kSshMinPadding;
-    const std::size_t unpadded = buffer.size() + padding;
-    if (unpadded < minimumPadded) padding += minimumPadded - unpadded;
     padding += (block - (buffer.size() - apart + padding) % block) % block;
 
     const std::size_t packetLength = buffer.size() + padding;

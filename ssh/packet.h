@@ -44,10 +44,6 @@ class SshPacket {
     std::uint8_t type() const { return type_; }
     // Type byte and fields.
     std::span<const std::uint8_t> payload() const;
-    // Asks for padding up to at least this many bytes of length field, padding
-    // length, payload and padding.
-    void SetMinimumPaddedLength(std::size_t length) { minimumPaddedLength_ = length; }
-    std::size_t minimumPaddedLength() const { return minimumPaddedLength_; }
 
     // Hands the buffer (header room and payload) to the encoder.
     SecureBytes TakeBuffer() { return writer_.Take(); }
@@ -55,7 +51,6 @@ class SshPacket {
   private:
     SshWriter writer_;
     std::uint8_t type_;
-    std::size_t minimumPaddedLength_ = 0;
 };
 
 // How a direction protects its packets.

@@ -119,6 +119,7 @@ TEST_F(SftpServerTest, LoginGivesHomeListingAndFileInformation) {
     EXPECT_EQ(status.name, root_ + "/sub");
     EXPECT_EQ(SftpGetFileSize(session_, "no-such-file", &size), 0);
     EXPECT_EQ(SftpGetLastError(session_), MakeErrorCode(fileErrorFileNotFound));
+    EXPECT_EQ(SftpGetLastStatus(session_), -1);
 }
 
 TEST_F(SftpServerTest, ManagesFilesAndDirectories) {

@@ -350,7 +350,6 @@ class FakeSigner final : public SshSigner {
     std::string_view origin() const override { return origin_; }
     std::vector<std::uint8_t> Sign(std::string_view algorithm,
                                    std::span<const std::uint8_t> data) override {
-        signedAlgorithm = algorithm;
         signedData.assign(data.begin(), data.end());
         if (fail) return {};
         SshWriter writer;
@@ -360,7 +359,6 @@ class FakeSigner final : public SshSigner {
         return {bytes.begin(), bytes.end()};
     }
 
-    std::string signedAlgorithm;
     std::vector<std::uint8_t> signedData;
     bool fail = false;
 
@@ -400,7 +398,9 @@ PublicKeyRequest LastRequest(const RecordingLink& link) {
     return request;
 }
 
-TEST(SshPublicKeyAuthTest, RefusedKeyThenAcceptedKeySignsTheSessionBoundRequest) {
+// The accepted query, the signed request and the success after it are every key
+// login's against sshd (pubkey_login_test).
+TEST(SshPublicKeyAuthTest, RefusedKeyGivesWayToTheNextWithoutSigning) {
     SshConfig config = KeyConfig();
     auto first = std::make_shared<FakeSigner>("ssh-ed25519", "first");
     auto second = std::make_shared<FakeSigner>("ssh-rsa", "second");
@@ -412,25 +412,12 @@ TEST(SshPublicKeyAuthTest, RefusedKeyThenAcceptedKeySignsTheSessionBoundRequest)
     EXPECT_EQ(request.method, "publickey");
     EXPECT_EQ(request.algorithm, "ssh-ed25519");
     EXPECT_FALSE(request.signature);
-    EXPECT_EQ(auth.state(), SshAuthState::AwaitPublicKeyOk);
 
     ASSERT_TRUE(auth.Handle(Failure("publickey,password")));  // the first key is not wanted
     request = LastRequest(link);
     EXPECT_EQ(request.algorithm, "rsa-sha2-512");
     EXPECT_FALSE(request.signature);
-
-    Message ok(kSshMsgUserauthPkOk);
-    ok.Str("rsa-sha2-512").Blob(second->publicKeyBlob());
-    ASSERT_TRUE(auth.Handle(ok));
-    request = LastRequest(link);
-    EXPECT_TRUE(request.signature);
-    EXPECT_EQ(request.algorithm, "rsa-sha2-512");
-    EXPECT_EQ(second->signedAlgorithm, "rsa-sha2-512");
-    // What is signed is pubkey_login_test's: sshd checks it.
     EXPECT_TRUE(first->signedData.empty());  // a refused key never signs
-
-    ASSERT_TRUE(auth.Handle(Message(kSshMsgUserauthSuccess)));
-    EXPECT_TRUE(auth.succeeded());
     EXPECT_EQ(auth.passwordsSent(), 0);
 }
 

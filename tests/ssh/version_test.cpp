@@ -67,15 +67,11 @@ struct ChoiceCase {
     int expected;  // 0: the connection fails
 };
 
+// An SSH-2 server, an SSH-1.5 one and an SSH-1.5 one refused are scripted_transport_test's.
 TEST(SshVersionTest, ProtocolChoiceTable) {
     const ChoiceCase cases[] = {
-        {SshProtocolChoice::EitherPreferSsh2, "1.99", 2},
-        {SshProtocolChoice::EitherPreferSsh2, "2.0", 2},
-        {SshProtocolChoice::EitherPreferSsh2, "1.5", 1},
-        {SshProtocolChoice::Ssh2Only, "1.5", 0},
-        {SshProtocolChoice::Ssh2Only, "1.99", 2},
-        {SshProtocolChoice::Ssh1Only, "1.99", 1},
-        {SshProtocolChoice::Ssh1Only, "1.5", 1},
+        {SshProtocolChoice::EitherPreferSsh2, "2.0", 2}, {SshProtocolChoice::Ssh2Only, "1.99", 2},
+        {SshProtocolChoice::Ssh1Only, "1.99", 1},        {SshProtocolChoice::Ssh1Only, "1.5", 1},
         {SshProtocolChoice::Ssh1Only, "2.0", 0},
     };
     for (const ChoiceCase& c : cases) {
@@ -105,13 +101,12 @@ struct WorkaroundCase {
 
 TEST(SshWorkaroundTest, AutomaticSettingsFollowTheVersionTable) {
     SshConfig config;  // defaults: all automatic except the HMAC workaround
-    // A row each side of the table's version boundaries, not every entry.
+    // A row each side of the table's version boundaries, not every entry (OpenSSH_3.1p1
+    // and Cisco-1.25 are scripted_transport_test's, through the connection).
     const WorkaroundCase cases[] = {
-        {"OpenSSH_3.1p1", kBugSsh2RsaPadding},
         {"OpenSSH_2.5.2p2", kBugSsh2RsaPadding | kBugSsh2Rekey},
         {"OpenSSH_2.1.1", kBugSsh2PublicKeySessionId | kBugSsh2Rekey},
         {"OpenSSH_3.3", 0},
-        {"Cisco-1.25", kBugSsh1Ignore | kBugSsh1PlainPassword | kBugSsh1Rsa},
         {"OSU_1.4alpha3", kBugSsh1Ignore | kBugSsh1PlainPassword},
         {"OSU_1.5alpha4", kBugSsh1Ignore},
         {"1.2.22", kBugSsh1Ignore},
