@@ -129,22 +129,6 @@ TEST_F(ComObjects, SinksMustSpeakDispatch) {
     EXPECT_EQ(iid, IID_TestEvents);
 }
 
-TEST(DispParams, PositionalAndNamedArgumentsAreFound) {
-    VARIANT slots[3];
-    for (auto& v : slots)
-        VariantInit(&v);
-    slots[0].vt = VT_I4, slots[0].lVal = 100;  // named: the put value
-    slots[1].vt = VT_I4, slots[1].lVal = 2;    // last positional
-    slots[2].vt = VT_I4, slots[2].lVal = 1;    // first positional
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params{slots, &named, 3, 1};
-    EXPECT_EQ(DispParamsArgument(&params, 0)->lVal, 1);
-    EXPECT_EQ(DispParamsArgument(&params, 1)->lVal, 2);
-    EXPECT_EQ(DispParamsArgument(&params, 2), nullptr);
-    EXPECT_EQ(DispParamsNamedArgument(&params, DISPID_PROPERTYPUT)->lVal, 100);
-    EXPECT_EQ(DispParamsNamedArgument(&params, 7), nullptr);
-}
-
 TEST(ErrorInformation, GetHandsOverAndClearsOnThisThreadOnly) {
     ComPtr<ICreateErrorInfo> create;
     ASSERT_EQ(CreateErrorInfo(create.Receive()), S_OK);
