@@ -133,20 +133,13 @@ TEST(ErrorInformation, GetHandsOverAndClearsOnThisThreadOnly) {
     ComPtr<ICreateErrorInfo> create;
     ASSERT_EQ(CreateErrorInfo(create.Receive()), S_OK);
     create->SetGUID(IID_TestEvents);
-    create->SetSource(u"Tollane.FileTransfer.7");
-    create->SetDescription(u"Operation timed out");
     auto info = create.As<IErrorInfo>();
     ASSERT_TRUE(info);
     ASSERT_EQ(SetErrorInfo(0, info.get()), S_OK);
-    info.Reset();
 
     ComPtr<IErrorInfo> current;
     ASSERT_EQ(GetErrorInfo(0, current.Receive()), S_OK);
-    ASSERT_TRUE(current);
-    BSTR text = nullptr;
-    ASSERT_EQ(current->GetDescription(&text), S_OK);
-    EXPECT_EQ(Utf8FromBstr(text), "Operation timed out");
-    SysFreeString(text);
+    EXPECT_EQ(current.get(), info.get());
     GUID guid;
     current->GetGUID(&guid);
     EXPECT_EQ(guid, IID_TestEvents);
