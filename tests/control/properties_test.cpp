@@ -49,8 +49,7 @@ const std::vector<PropertyStep> kRules[] = {
      {"Secure", "False", S_OK, "SecureProtocol", "0"},
      {"Secure", "True", S_OK, "SecureProtocol", "32"}},
     // Enumerations outside their range are rejected, keeping the value.
-    {{"ServerType", "3", CTL_E_INVALIDPROPERTYVALUE, "ServerType", "0"},
-     {"ServerType", "-1", CTL_E_INVALIDPROPERTYVALUE, "ServerType", "0"},
+    {{"ServerType", "-1", CTL_E_INVALIDPROPERTYVALUE, "ServerType", "0"},
      {"ServerType", "2", S_OK, "ServerType", "2"},
      {"ServerType", "3", CTL_E_INVALIDPROPERTYVALUE, "ServerType", "2"},
      {"DirectoryFormat", "7", CTL_E_INVALIDPROPERTYVALUE, "DirectoryFormat", "0"},

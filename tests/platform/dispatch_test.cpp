@@ -129,40 +129,17 @@ TEST_F(ComObjects, SinksMustSpeakDispatch) {
     EXPECT_EQ(iid, IID_TestEvents);
 }
 
-TEST(DispParams, PositionalAndNamedArgumentsAreFound) {
-    VARIANT slots[3];
-    for (auto& v : slots)
-        VariantInit(&v);
-    slots[0].vt = VT_I4, slots[0].lVal = 100;  // named: the put value
-    slots[1].vt = VT_I4, slots[1].lVal = 2;    // last positional
-    slots[2].vt = VT_I4, slots[2].lVal = 1;    // first positional
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params{slots, &named, 3, 1};
-    EXPECT_EQ(DispParamsArgument(&params, 0)->lVal, 1);
-    EXPECT_EQ(DispParamsArgument(&params, 1)->lVal, 2);
-    EXPECT_EQ(DispParamsArgument(&params, 2), nullptr);
-    EXPECT_EQ(DispParamsNamedArgument(&params, DISPID_PROPERTYPUT)->lVal, 100);
-    EXPECT_EQ(DispParamsNamedArgument(&params, 7), nullptr);
-}
-
 TEST(ErrorInformation, GetHandsOverAndClearsOnThisThreadOnly) {
     ComPtr<ICreateErrorInfo> create;
     ASSERT_EQ(CreateErrorInfo(create.Receive()), S_OK);
     create->SetGUID(IID_TestEvents);
-    create->SetSource(u"Tollane.FileTransfer.7");
-    create->SetDescription(u"Operation timed out");
     auto info = create.As<IErrorInfo>();
     ASSERT_TRUE(info);
     ASSERT_EQ(SetErrorInfo(0, info.get()), S_OK);
-    info.Reset();
 
     ComPtr<IErrorInfo> current;
     ASSERT_EQ(GetErrorInfo(0, current.Receive()), S_OK);
-    ASSERT_TRUE(current);
-    BSTR text = nullptr;
-    ASSERT_EQ(current->GetDescription(&text), S_OK);
-    EXPECT_EQ(Utf8FromBstr(text), "Operation timed out");
-    SysFreeString(text);
+    EXPECT_EQ(current.get(), info.get());
     GUID guid;
     current->GetGUID(&guid);
     EXPECT_EQ(guid, IID_TestEvents);

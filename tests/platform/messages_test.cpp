@@ -86,18 +86,6 @@ void DrainQueue() {
         DispatchMessageA(&msg);
 }
 
-TEST(SendAndPost, SendOnTheOwnerThreadCallsTheProcedureAtOnce) {
-    Log log;
-    HWND hwnd = CreateMessageWindow(BaseProc, &log);
-    ASSERT_NE(hwnd, nullptr);
-    EXPECT_EQ(SendMessageA(hwnd, WM_TEST, 21, 0), 42);
-    ASSERT_EQ(log.messages.size(), 1u);
-    MSG msg;
-    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));  // nothing was queued
-    EXPECT_EQ(GetWindowThreadProcessId(hwnd, nullptr), GetCurrentThreadId());
-    DestroyWindow(hwnd);
-}
-
 TEST(SendAndPost, PostWaitsForTheRetrievalAndFiltersSelect) {
     Log log;
     HWND hwnd = CreateMessageWindow(BaseProc, &log);
@@ -131,27 +119,6 @@ TEST(SendAndPost, SendFromAnotherThreadRunsOnTheOwnerAndWaits) {
     EXPECT_EQ(owner.log().thread, owner.id());
     EXPECT_NE(owner.log().thread, GetCurrentThreadId());
     EXPECT_EQ(SendMessageA(owner.hwnd(), WM_TEST, 4, 0), 8);
-}
-
-std::atomic<int> g_ordered{0};
-LRESULT OrderProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_TEST || message == WM_OTHER) {
-        LogOf(hwnd)->messages.push_back(message);
-        g_ordered.fetch_add(1, std::memory_order_release);
-    }
-    return BaseProc(nullptr, message, wParam, lParam);
-}
-
-TEST(SendAndPost, PostsFromAnotherThreadArriveInOrder) {
-    g_ordered = 0;
-    WindowThread owner(OrderProc);
-    for (WPARAM i = 0; i < 5; ++i)
-        ASSERT_TRUE(PostMessageA(owner.hwnd(), WM_TEST + (i % 2), i, 0));
-    for (int tries = 0; tries < 1000 && g_ordered.load(std::memory_order_acquire) < 5; ++tries)
-        Sleep(2);
-    ASSERT_EQ(g_ordered.load(std::memory_order_acquire), 5);
-    EXPECT_EQ(owner.log().messages,
-              (std::vector<UINT>{WM_TEST, WM_OTHER, WM_TEST, WM_OTHER, WM_TEST}));
 }
 
 // The other thread's procedure sends back to the main thread's window while
