@@ -141,6 +141,15 @@ TEST_F(HttpServerTest, HeadSizeTimeNotFoundAndEvents) {
                   stamp.substr(8, 2) + ":" + stamp.substr(10, 2) + ":" + stamp.substr(12, 2));
     EXPECT_TRUE(FailsWith(fileErrorResourceNotFound, HttpGetFileTime(client, "/no", &time, 0)));
     EXPECT_EQ(time.wYear, 0);
+    // Verify compares the local size with the one HEAD announces.
+    ScratchFolder folder{"httpx"};
+    const std::string local = (folder / "short").string();
+    WriteFile(local, "short");
+    EXPECT_TRUE(FailsWith(fileErrorFileSizeMismatch,
+                          HttpVerifyFile(client, local.c_str(), "/hello.txt", 0)));
+    EXPECT_TRUE(FailsWith(fileErrorFileNotFound,
+                          HttpVerifyFile(client, (folder / "absent").string().c_str(), "/x", 0)));
+    EXPECT_EQ(HttpVerifyFile(client, local.c_str(), "/hello.txt", 1), -1);
     EventWindow events;
     ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, 240), 0);
     EXPECT_EQ(HttpSendRequest(client, "HEAD", "/hello.txt"), 200);
@@ -521,6 +530,8 @@ TEST_F(HttpServerTest, AMultipartPostArrivesAsSent) {
     const std::string file = (folder / "form data.bin").string();
     const std::string content = NoiseBytes(100000);
     WriteFile(file, content);
+    EXPECT_TRUE(FailsWith(fileErrorOptionNotSupported,
+                          HttpPostFile(client, file.c_str(), "/post-sink", "upload", 1)));
     ASSERT_EQ(HttpPostFile(client, file.c_str(), "/post-sink", "upload", 0), 0)
         << (HttpGetLastError() & 0xFFFF);
     EXPECT_EQ(HttpGetResultCode(client), 200);
@@ -533,9 +544,11 @@ TEST_F(HttpServerTest, AMultipartPostArrivesAsSent) {
     ASSERT_NE(headerEnd, std::string::npos);
     const std::string boundary = body.substr(2, body.find("\r\n") - 2);
     EXPECT_EQ(boundary.rfind("----=_TL7210_", 0), 0u) << boundary;
-    EXPECT_NE(
-        body.find("Content-Disposition: form-data; name=\"upload\"; filename=\"" + file + "\"\r\n"),
-        std::string::npos);
+    EXPECT_EQ(body.find("\r\nContent-Disposition: form-data; name=\"upload\"; filename=\"" + file +
+                        "\"\r\nContent-Type: application/octet-stream\r\n"
+                        "Content-Transfer-Encoding: 8bit\r\n\r\n"),
+              body.find("\r\n"))
+        << body.substr(0, headerEnd);
     EXPECT_TRUE(body.substr(headerEnd + 4, content.size()) == content);
     EXPECT_EQ(body.substr(headerEnd + 4 + content.size()), "\r\n--" + boundary + "--\r\n");
     HttpTransferStatus status{};
