@@ -195,8 +195,14 @@ TEST_F(HttpServerTest, BasicAuthenticationAndRedirects) {
         SameBytes(Get(client, "/private/secret.txt"), ReadFile(root_ + "/private/secret.txt")));
     EXPECT_EQ(Get(client, "/redirect"), "Hello, world!\n");
     EXPECT_EQ(Get(client, "/redirect-permanent"), "Hello, world!\n");
+    // A loop is followed four times; the fifth redirect fails the request.
+    EventWindow events;
+    ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kCallEvents), 0);
     EXPECT_TRUE(
         FailsWith(fileErrorResourceRedirected, HttpSendRequest(client, "GET", "/redirect-loop")));
+    EXPECT_EQ(EventWindow::Of(HTTP_EVENT_REDIRECT).size(), 4u);
+    EXPECT_EQ(EventWindow::Of(HTTP_EVENT_COMMAND).back(),
+              EventWindow::Word(fileErrorResourceRedirected, HTTP_EVENT_COMMAND));
     EXPECT_EQ(HttpDisconnect(client), 0);
 
     OPEN_OR_SKIP(plain, httpPort_);
