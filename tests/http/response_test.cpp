@@ -34,24 +34,6 @@ std::string ResponseHeader(HttpClient client, const char* name) {
     return std::string(value, static_cast<std::size_t>(length));
 }
 
-// The header getter's length rules. (Blanks, quotes and overlong lines are the line
-// assembler's, in wire_test.cpp.)
-TEST_F(HttpResponseTest, HeaderGetterLengthRules) {
-    PeerClient client(Answer("HTTP/1.1 200 OK\r\nX-After: ok\r\nContent-Length: 0\r\n\r\n"));
-    EXPECT_EQ(HttpSendRequest(client, "GET", "/"), 200);
-    EXPECT_EQ(ResponseHeader(client, "x-after"), "ok");
-    int length = 0;
-    EXPECT_EQ(HttpGetResponseHeader(client, "X-After", nullptr, &length), 1);
-    EXPECT_EQ(length, 2);
-    char small[2] = {};
-    length = sizeof small;
-    EXPECT_TRUE(FailsWith(fileErrorInvalidParameter,
-                          HttpGetResponseHeader(client, "X-After", small, &length)));
-    EXPECT_EQ(HttpGetResponseHeader(client, "X-After", nullptr, nullptr), 1);
-    EXPECT_TRUE(FailsWith(fileErrorInvalidMessageHeader,
-                          HttpGetResponseHeader(client, "X-Missing", nullptr, nullptr)));
-}
-
 struct StatusCase {
     const char* name;
     int status;

@@ -157,6 +157,14 @@ TEST_F(HttpServerTest, HeadSizeTimeNotFoundAndEvents) {
     int size = sizeof length;
     EXPECT_EQ(HttpGetResponseHeader(client, "content-length", length, &size), 1);
     EXPECT_STREQ(length, "14");
+    // The length alone; no room for the value and its end; a header not there.
+    EXPECT_EQ(HttpGetResponseHeader(client, "Content-Length", nullptr, &size), 1);
+    EXPECT_EQ(size, 2);
+    EXPECT_TRUE(FailsWith(fileErrorInvalidParameter,
+                          HttpGetResponseHeader(client, "Content-Length", length, &size)));
+    EXPECT_EQ(HttpGetResponseHeader(client, "Content-Length", nullptr, nullptr), 1);
+    EXPECT_TRUE(FailsWith(fileErrorInvalidMessageHeader,
+                          HttpGetResponseHeader(client, "X-Missing", nullptr, nullptr)));
     EXPECT_EQ(HttpFinishRequest(client), 0);
     EXPECT_TRUE(
         FailsWith(fileErrorResourceNotFound, HttpSendRequest(client, "GET", "/missing.txt")));
@@ -205,9 +213,14 @@ TEST_F(HttpServerTest, BasicAuthenticationAndRedirects) {
               EventWindow::Word(fileErrorResourceRedirected, HTTP_EVENT_COMMAND));
     EXPECT_EQ(HttpDisconnect(client), 0);
 
-    OPEN_OR_SKIP(plain, httpPort_);
+    // Without keep-alive a connection serves one request, read to its end.
+    OPEN_OR_SKIP(plain, httpPort_, 0);
     EXPECT_EQ(HttpSendRequest(plain, "GET", "/redirect"), 302);
     EXPECT_EQ(HttpGetLastError(), 0u);
+    EXPECT_TRUE(FailsWith(fileErrorRequestNotCompleted, HttpSendRequest(plain, "GET", "/x")));
+    ReadBody(plain);
+    EXPECT_EQ(HttpFinishRequest(plain), 0);
+    EXPECT_TRUE(FailsWith(fileErrorConnectionClosed, HttpSendRequest(plain, "GET", "/x")));
     EXPECT_EQ(HttpDisconnect(plain), 0);
 }
 
