@@ -221,7 +221,6 @@ TEST(AutoConfigAnswerTest, OnlyALeadingProxyDirectiveNamesAProxy) {
         {"DIRECT; PROXY p.test:1", 80, kNone},
         {"PROXY p.test:70000", 80, kNone},
         {"PROXYp.test:1", 80, kNone},
-        {"SOCKS p.test:1080", 80, kNone},
         {"", 80, kNone},
     };
     for (const Case& c : cases) {

@@ -56,19 +56,6 @@ TEST_F(HttpRequestTest, Version10WithKeepAliveAsksForItAndReusesTheConnection) {
         << client.peer().Transcript();
 }
 
-// Without keep-alive a connection serves one request.
-TEST_F(HttpRequestTest, WithoutKeepAliveTheSecondRequestFindsTheConnectionClosed) {
-    PeerScript script;
-    script.Expect("GET /a").ReadToEnd();
-    script.Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
-    PeerClient client(script);
-    EXPECT_EQ(HttpSendRequest(client, "GET", "/a"), 200);
-    EXPECT_TRUE(FailsWith(fileErrorRequestNotCompleted, HttpSendRequest(client, "GET", "/b")));
-    EXPECT_EQ(ReadBody(client), "ok");
-    EXPECT_EQ(HttpFinishRequest(client), 0);
-    EXPECT_TRUE(FailsWith(fileErrorConnectionClosed, HttpSendRequest(client, "GET", "/b")));
-}
-
 // The absolute URL of the origin and the proxy's login are tinyproxy's
 // (tests/integration/http_server_test.cpp); an absolute resource keeps its own
 // scheme and host.

@@ -34,24 +34,6 @@ std::string ResponseHeader(HttpClient client, const char* name) {
     return std::string(value, static_cast<std::size_t>(length));
 }
 
-// The header getter's length rules. (Blanks, quotes and overlong lines are the line
-// assembler's, in wire_test.cpp.)
-TEST_F(HttpResponseTest, HeaderGetterLengthRules) {
-    PeerClient client(Answer("HTTP/1.1 200 OK\r\nX-After: ok\r\nContent-Length: 0\r\n\r\n"));
-    EXPECT_EQ(HttpSendRequest(client, "GET", "/"), 200);
-    EXPECT_EQ(ResponseHeader(client, "x-after"), "ok");
-    int length = 0;
-    EXPECT_EQ(HttpGetResponseHeader(client, "X-After", nullptr, &length), 1);
-    EXPECT_EQ(length, 2);
-    char small[2] = {};
-    length = sizeof small;
-    EXPECT_TRUE(FailsWith(fileErrorInvalidParameter,
-                          HttpGetResponseHeader(client, "X-After", small, &length)));
-    EXPECT_EQ(HttpGetResponseHeader(client, "X-After", nullptr, nullptr), 1);
-    EXPECT_TRUE(FailsWith(fileErrorInvalidMessageHeader,
-                          HttpGetResponseHeader(client, "X-Missing", nullptr, nullptr)));
-}
-
 struct StatusCase {
     const char* name;
     int status;
@@ -83,44 +65,6 @@ INSTANTIATE_TEST_SUITE_P(
                       StatusCase{"Unlisted418", 418, 0, -1, fileErrorUnexpectedServerResponse},
                       StatusCase{"Unlisted299", 299, 0, 299, 0}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// Each hop answers with a redirect to the next path; the last one with 200.
-std::vector<PeerScript> RedirectChain(int redirects) {
-    std::vector<PeerScript> scripts;
-    for (int hop = 0; hop <= redirects; ++hop) {
-        PeerScript script;
-        script.Expect("GET /hop" + std::to_string(hop) + " ");
-        script.Send(hop == redirects
-                        ? "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ndone"
-                        : "HTTP/1.1 302 Found\r\nLocation: /hop" + std::to_string(hop + 1) +
-                              "\r\nContent-Length: 0\r\n\r\n");
-        scripts.push_back(script);
-    }
-    return scripts;
-}
-
-TEST_F(HttpResponseTest, RedirectsAreFollowedFourTimesAndTheFifthFails) {
-    for (int redirects : {4, 5}) {
-        SCOPED_TRACE(redirects);
-        std::vector<PeerScript> scripts = RedirectChain(redirects);
-        // The fifth redirect is not followed.
-        if (redirects == 5) scripts.pop_back();
-        EventWindow events;
-        PeerClient client(scripts, {.options = HTTP_OPTION_REDIRECT});
-        ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kCallEvents), 0);
-        const int result = HttpSendRequest(client, "GET", "/hop0");
-        if (redirects == 4) {
-            EXPECT_EQ(result, 200);
-            EXPECT_EQ(ReadBody(client), "done");
-            EXPECT_EQ(EventWindow::Of(HTTP_EVENT_REDIRECT).size(), 4u);
-        } else {
-            EXPECT_TRUE(FailsWith(fileErrorResourceRedirected, result));
-            EXPECT_EQ(EventWindow::Of(HTTP_EVENT_COMMAND).back(),
-                      EventWindow::Word(fileErrorResourceRedirected, HTTP_EVENT_COMMAND));
-        }
-        EXPECT_EQ(client.Finish(), "");
-    }
-}
 
 // What nginx never sends: a chunk extension, a trailer, the coding's name in
 // another case; the connection serves again after the trailer.

@@ -119,6 +119,24 @@ TEST_P(ControlHttpTest, FilesAndMemoryGoUpAndComeBackByteExact) {
 
     EXPECT_EQ(CallWithError(control_, &CFileTransfer::DeleteFile, TextVariant(remote_)), 0);
     EXPECT_FALSE(std::ifstream(root_ + remote_).good());
+
+    // A redirect loop is followed four times, then the method's error, with
+    // no redirect page left as the file.
+    std::remove(local_.c_str());
+    sink_->events.clear();
+    EXPECT_EQ(Transfer(&CFileTransfer::GetFile, "/redirect-loop"), fileErrorResourceRedirected);
+    EXPECT_EQ(Long(&CFileTransfer::get_LastError), fileErrorResourceRedirected);
+    EXPECT_FALSE(std::ifstream(local_).good());
+    EXPECT_EQ(sink_->Count(kOnCommand), 5);
+    EXPECT_EQ(sink_->Count(kOnError), 1);
+    sink_->events.clear();
+    // An error status is the method's error and writes no file; it is
+    // reported by the engine's notification and by the method.
+    EXPECT_EQ(Transfer(&CFileTransfer::GetFile, "/missing.txt"), fileErrorResourceNotFound);
+    EXPECT_FALSE(std::ifstream(local_).good());
+    EXPECT_EQ(sink_->Trace().find("OnError 12275"), 0u) << sink_->Trace();
+    EXPECT_EQ(sink_->Count(kOnError), 2);
+    sink_->events.clear();
     ASSERT_EQ(Transfer(&CFileTransfer::GetFile, "/echo"), 0);
     // "Cache-Control" in HTTP/1.1, "Pragma" in 1.0.
     EXPECT_NE(ReadFile(local_).find("no-cache"), std::string::npos) << ReadFile(local_);

@@ -141,6 +141,15 @@ TEST_F(HttpServerTest, HeadSizeTimeNotFoundAndEvents) {
                   stamp.substr(8, 2) + ":" + stamp.substr(10, 2) + ":" + stamp.substr(12, 2));
     EXPECT_TRUE(FailsWith(fileErrorResourceNotFound, HttpGetFileTime(client, "/no", &time, 0)));
     EXPECT_EQ(time.wYear, 0);
+    // Verify compares the local size with the one HEAD announces.
+    ScratchFolder folder{"httpx"};
+    const std::string local = (folder / "short").string();
+    WriteFile(local, "short");
+    EXPECT_TRUE(FailsWith(fileErrorFileSizeMismatch,
+                          HttpVerifyFile(client, local.c_str(), "/hello.txt", 0)));
+    EXPECT_TRUE(FailsWith(fileErrorFileNotFound,
+                          HttpVerifyFile(client, (folder / "absent").string().c_str(), "/x", 0)));
+    EXPECT_EQ(HttpVerifyFile(client, local.c_str(), "/hello.txt", 1), -1);
     EventWindow events;
     ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, 240), 0);
     EXPECT_EQ(HttpSendRequest(client, "HEAD", "/hello.txt"), 200);
@@ -148,6 +157,14 @@ TEST_F(HttpServerTest, HeadSizeTimeNotFoundAndEvents) {
     int size = sizeof length;
     EXPECT_EQ(HttpGetResponseHeader(client, "content-length", length, &size), 1);
     EXPECT_STREQ(length, "14");
+    // The length alone; no room for the value and its end; a header not there.
+    EXPECT_EQ(HttpGetResponseHeader(client, "Content-Length", nullptr, &size), 1);
+    EXPECT_EQ(size, 2);
+    EXPECT_TRUE(FailsWith(fileErrorInvalidParameter,
+                          HttpGetResponseHeader(client, "Content-Length", length, &size)));
+    EXPECT_EQ(HttpGetResponseHeader(client, "Content-Length", nullptr, nullptr), 1);
+    EXPECT_TRUE(FailsWith(fileErrorInvalidMessageHeader,
+                          HttpGetResponseHeader(client, "X-Missing", nullptr, nullptr)));
     EXPECT_EQ(HttpFinishRequest(client), 0);
     EXPECT_TRUE(
         FailsWith(fileErrorResourceNotFound, HttpSendRequest(client, "GET", "/missing.txt")));
@@ -186,13 +203,24 @@ TEST_F(HttpServerTest, BasicAuthenticationAndRedirects) {
         SameBytes(Get(client, "/private/secret.txt"), ReadFile(root_ + "/private/secret.txt")));
     EXPECT_EQ(Get(client, "/redirect"), "Hello, world!\n");
     EXPECT_EQ(Get(client, "/redirect-permanent"), "Hello, world!\n");
+    // A loop is followed four times; the fifth redirect fails the request.
+    EventWindow events;
+    ASSERT_EQ(HttpRegisterNotify(client, events.handle(), kEventMessage, kCallEvents), 0);
     EXPECT_TRUE(
         FailsWith(fileErrorResourceRedirected, HttpSendRequest(client, "GET", "/redirect-loop")));
+    EXPECT_EQ(EventWindow::Of(HTTP_EVENT_REDIRECT).size(), 4u);
+    EXPECT_EQ(EventWindow::Of(HTTP_EVENT_COMMAND).back(),
+              EventWindow::Word(fileErrorResourceRedirected, HTTP_EVENT_COMMAND));
     EXPECT_EQ(HttpDisconnect(client), 0);
 
-    OPEN_OR_SKIP(plain, httpPort_);
+    // Without keep-alive a connection serves one request, read to its end.
+    OPEN_OR_SKIP(plain, httpPort_, 0);
     EXPECT_EQ(HttpSendRequest(plain, "GET", "/redirect"), 302);
     EXPECT_EQ(HttpGetLastError(), 0u);
+    EXPECT_TRUE(FailsWith(fileErrorRequestNotCompleted, HttpSendRequest(plain, "GET", "/x")));
+    ReadBody(plain);
+    EXPECT_EQ(HttpFinishRequest(plain), 0);
+    EXPECT_TRUE(FailsWith(fileErrorConnectionClosed, HttpSendRequest(plain, "GET", "/x")));
     EXPECT_EQ(HttpDisconnect(plain), 0);
 }
 
@@ -521,6 +549,8 @@ TEST_F(HttpServerTest, AMultipartPostArrivesAsSent) {
     const std::string file = (folder / "form data.bin").string();
     const std::string content = NoiseBytes(100000);
     WriteFile(file, content);
+    EXPECT_TRUE(FailsWith(fileErrorOptionNotSupported,
+                          HttpPostFile(client, file.c_str(), "/post-sink", "upload", 1)));
     ASSERT_EQ(HttpPostFile(client, file.c_str(), "/post-sink", "upload", 0), 0)
         << (HttpGetLastError() & 0xFFFF);
     EXPECT_EQ(HttpGetResultCode(client), 200);
@@ -533,9 +563,11 @@ TEST_F(HttpServerTest, AMultipartPostArrivesAsSent) {
     ASSERT_NE(headerEnd, std::string::npos);
     const std::string boundary = body.substr(2, body.find("\r\n") - 2);
     EXPECT_EQ(boundary.rfind("----=_TL7210_", 0), 0u) << boundary;
-    EXPECT_NE(
-        body.find("Content-Disposition: form-data; name=\"upload\"; filename=\"" + file + "\"\r\n"),
-        std::string::npos);
+    EXPECT_EQ(body.find("\r\nContent-Disposition: form-data; name=\"upload\"; filename=\"" + file +
+                        "\"\r\nContent-Type: application/octet-stream\r\n"
+                        "Content-Transfer-Encoding: 8bit\r\n\r\n"),
+              body.find("\r\n"))
+        << body.substr(0, headerEnd);
     EXPECT_TRUE(body.substr(headerEnd + 4, content.size()) == content);
     EXPECT_EQ(body.substr(headerEnd + 4 + content.size()), "\r\n--" + boundary + "--\r\n");
     HttpTransferStatus status{};
