@@ -1,14 +1,13 @@
 // The registry files: the classes view over the user's and the machine's
 // trees, where writes go, and files that are not what they should be.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <string>
-#include <thread>
 
 #include "platform/registry.h"
+#include "support/child_process.h"
 #include "support/test_files.h"
 
 namespace {
@@ -153,14 +152,10 @@ TEST_F(RegistryTest, ChangesOfTwoProcessesAtOnceAreAllKept) {
             ::_exit(0);
         }
     }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     for (pid_t child : children) {
         int status = -1;
-        for (int waited = 0; waited < 600 && ::waitpid(child, &status, WNOHANG) == 0; ++waited)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (status == -1) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-        }
+        EXPECT_TRUE(ReapChild(child, deadline, &status));
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     for (int c = 0; c < 2; ++c) {

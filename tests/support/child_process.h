@@ -30,6 +30,24 @@ struct ChildRun {
     bool timedOut = false;
 };
 
+// Reaps the child by the deadline, killing it when the deadline passes; its wait
+// status in *status and its resource use in *usage (when given). False when it
+// had to be killed.
+inline bool ReapChild(pid_t pid, std::chrono::steady_clock::time_point deadline, int* status,
+                      rusage* usage = nullptr) {
+    rusage ignored{};
+    if (!usage) usage = &ignored;
+    while (::wait4(pid, status, WNOHANG, usage) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid, SIGKILL);
+            ::wait4(pid, status, 0, usage);
+            return false;
+        }
+        ::usleep(10000);
+    }
+    return true;
+}
+
 // onStart, when given, learns the child's pid as soon as it runs (to signal it).
 inline ChildRun RunChild(std::vector<std::string> args, const std::string& input = "",
                          const std::function<void(pid_t)>& onStart = {},
@@ -96,15 +114,7 @@ inline ChildRun RunChild(std::vector<std::string> args, const std::string& input
         if (fd >= 0) ::close(fd);
     int status = 0;
     rusage usage{};
-    while (::wait4(pid, &status, WNOHANG, &usage) == 0) {
-        if (std::chrono::steady_clock::now() >= end) {
-            run.timedOut = true;
-            ::kill(pid, SIGKILL);
-            ::wait4(pid, &status, 0, &usage);
-            break;
-        }
-        ::usleep(10000);
-    }
+    run.timedOut = !ReapChild(pid, end, &status, &usage);
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     run.peakKiB = usage.ru_maxrss;
     return run;
