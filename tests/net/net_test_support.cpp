@@ -55,9 +55,8 @@ Connection ConnectLoopback() {
 }
 
 Fd ConnectTo(uint16_t port) {
-    Fd s(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address = LoopbackAddress(port);
-    EXPECT_EQ(::connect(s.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    Fd s(testsupport::ConnectToLoopback(port));
+    EXPECT_GE(s.get(), 0) << "connect to port " << port;
     return s;
 }
 
