@@ -29,13 +29,6 @@ PeerScript FullScript(const PeerScript& commands, const SessionSetup& setup) {
            << std::dec << failure << " with error " << std::hex << Code(error);
 }
 
-std::string TimeText(const SYSTEMTIME& t) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
-                  t.wHour, t.wMinute, t.wSecond);
-    return text;
-}
-
 std::string Summary(const FtpDirectoryEntry& entry) {
     char mode[16];
     std::snprintf(mode, sizeof mode, "|%o|", entry.permissions);

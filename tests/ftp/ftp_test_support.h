@@ -12,6 +12,7 @@
 #include "ftp/ftp.h"
 #include "resources/errors.h"
 #include "support/scripted_peer.h"
+#include "support/time_text.h"
 
 namespace ftptest {
 
@@ -29,8 +30,7 @@ inline DWORD Code(int number) {
 inline constexpr const char* kUnixSyst = "215 UNIX Type: L8\r\n";
 inline constexpr const char* kNoFeatures = "211 No features\r\n";
 
-// "YYYY-MM-DD hh:mm:ss" of a time.
-std::string TimeText(const SYSTEMTIME& time);
+using testsupport::TimeText;
 // An entry as "name|size|mode in octal|d or f|owner:group|time".
 std::string Summary(const FtpDirectoryEntry& entry);
 

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
@@ -13,6 +12,7 @@
 #include <string_view>
 
 #include "ftp/listing_parser.h"
+#include "support/time_text.h"
 
 namespace listing_test {
 
@@ -76,10 +76,7 @@ inline bool Fails(int format, std::string_view line, int systemType = 0) {
 
 // Year, month, day, hour, minute of a parsed date, for compact comparisons.
 inline std::string DateText(const SYSTEMTIME& date) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u", date.wYear, date.wMonth, date.wDay,
-                  date.wHour, date.wMinute);
-    return text;
+    return testsupport::TimeText(date).substr(0, 16);
 }
 
 // One entry as "[name]|size|d or f|owner:group|date with seconds", the
@@ -90,10 +87,8 @@ inline std::string Entry(ftp::ListingParserState& state, std::string_view line) 
     const FtpDirectoryEntry& f = entry.fields;
     const std::string owner =
         *f.owner || *f.group ? std::string(f.owner) + ":" + f.group + "|" : "";
-    char seconds[8];
-    std::snprintf(seconds, sizeof seconds, ":%02u", f.date.wSecond);
     return "[" + std::string(f.name) + "]|" + std::to_string(f.size) + "|" +
-           (f.directory ? "d|" : "f|") + owner + DateText(f.date) + seconds;
+           (f.directory ? "d|" : "f|") + owner + testsupport::TimeText(f.date);
 }
 
 inline std::string Entry(std::string_view line, int systemType = 0) {

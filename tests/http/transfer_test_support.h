@@ -10,6 +10,7 @@
 
 #include "http/transfers.h"
 #include "support/test_files.h"
+#include "support/time_text.h"
 #include "tests/http/http_test_support.h"
 
 namespace httptest {
@@ -93,10 +94,7 @@ inline std::string Figures(HttpClient client) {
 
 // "YYYY-MM-DD HH:MM:SS/w", w the day of the week (0 Sunday).
 inline std::string TimeText(const SYSTEMTIME& time) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u/%u", time.wYear, time.wMonth,
-                  time.wDay, time.wHour, time.wMinute, time.wSecond, time.wDayOfWeek);
-    return text;
+    return testsupport::TimeText(time) + "/" + std::to_string(time.wDayOfWeek);
 }
 
 }  // namespace httptest
