@@ -94,9 +94,9 @@ std::optional<HeaderLine> ParseHeaderLine(std::string_view line);
 // Reads one response header block (or a chunked body's trailer) from single
 // bytes: the status line first, then header lines up to an empty line.
 // Empty lines before the status line are skipped; a block with an interim
-// status (1xx but 101) is dropped and reading goes on. Invalid: the first line is no status line,
-// or the blocks together have more than kMaxLines lines or kMaxBytes bytes (a line that never ends
-// cannot hold the client).
+// status (1xx but 101) is dropped and reading goes on. Invalid: the first
+// line is no status line, or the blocks together have more than kMaxLines
+// lines or kMaxBytes bytes (a line that never ends cannot hold the client).
 class ResponseHeadReader {
   public:
     enum class Step { NeedMore, Done, Invalid };

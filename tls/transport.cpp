@@ -3,9 +3,9 @@
 // OpenSSL reads the peer's records through the BIO out of the channel's input
 // buffer, which a non-blocking receive refills (when nothing is there the read
 // asks to be retried), and writes sealed records into the channel's `sending`
-// buffer; the waits for the socket
-// happen outside OpenSSL, with NetWait, so that the engine's time-out, cancel
-// and message pumping apply and no handler runs inside an OpenSSL call.
+// buffer; the waits for the socket happen outside OpenSSL, with NetWait, so
+// that the engine's time-out, cancel and message pumping apply and no handler
+// runs inside an OpenSSL call.
 #include <openssl/bio.h>
 
 #include <algorithm>
