@@ -4,8 +4,6 @@
 // receives everything until the client closes. Bounded by a deadline.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,6 +14,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+
+#include "support/loopback_socket.h"
 
 namespace testsupport {
 
@@ -33,15 +33,9 @@ class DataPeer {
   public:
     explicit DataPeer(int deadlineMs = 15000)
         : deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs)) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address = Loopback(0);
-        socklen_t length = sizeof address;
-        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) ||
-            ::listen(listener_, 4) ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length)) {
-            return;
-        }
-        port_ = ntohs(address.sin_port);
+        int port = 0;
+        listener_ = ListenOnLoopback(&port);
+        port_ = static_cast<std::uint16_t>(port);
     }
     // A passive peer serving the plan at once.
     explicit DataPeer(DataPlan plan) : DataPeer() { Serve(std::move(plan)); }
@@ -71,13 +65,8 @@ class DataPeer {
     // Active: connects to the client's port (on the peer's thread of the caller).
     void ConnectTo(std::uint16_t port, DataPlan plan) {
         thread_ = std::thread([this, port, plan = std::move(plan)] {
-            int connection = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in address = Loopback(port);
-            if (::connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-                Play(connection, plan);
-            } else {
-                ::close(connection);
-            }
+            int connection = ConnectToLoopback(port);
+            if (connection >= 0) Play(connection, plan);
         });
     }
     void Join() {
@@ -91,13 +80,6 @@ class DataPeer {
     bool cutShort() const { return cutShort_; }
 
   private:
-    static sockaddr_in Loopback(std::uint16_t port) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
-        return address;
-    }
     bool Expired() const { return stop_ || std::chrono::steady_clock::now() >= deadline_; }
     bool WaitReadable(int fd) {
         while (!Expired()) {

@@ -1,5 +1,5 @@
-// Plain loopback sockets for the test peers that stand between the client and
-// a real server (stalling_relay.h, ftp_proxy_front.h).
+// Plain loopback sockets for the test peers: the scripted servers and those that
+// stand between the client and a real server (stalling_relay.h, ftp_proxy_front.h).
 #pragma once
 
 #include <arpa/inet.h>
@@ -21,13 +21,13 @@ inline sockaddr_in LoopbackAddress(int port) {
 }
 
 // A socket listening on a free loopback port, which *port receives; -1 when
-// none could be had.
+// none could be had. A few connects may wait for their accept.
 inline int ListenOnLoopback(int* port) {
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = LoopbackAddress(0);
     socklen_t length = sizeof address;
     if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), length) ||
-        ::listen(listener, 1) ||
+        ::listen(listener, 8) ||
         ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length)) {
         if (listener >= 0) ::close(listener);
         return -1;

@@ -1,7 +1,5 @@
 #include "support/scripted_peer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -9,29 +7,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/loopback_socket.h"
+
 namespace testsupport {
 namespace {
 
 constexpr int kSliceMs = 20;
-
-// Listens on 127.0.0.1 at a port of the system's choice.
-int OpenListener(std::uint16_t& port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return -1;
-    int yes = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 8) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    port = ntohs(address.sin_port);
-    return fd;
-}
 
 bool SendAll(int fd, const std::string& bytes) {
     std::size_t sent = 0;
@@ -55,7 +36,9 @@ void ResetAndClose(int fd) {
 ScriptedPeer::ScriptedPeer(std::vector<PeerScript> scripts, Options options)
     : scripts_(std::move(scripts)),
       deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(options.deadlineMs)) {
-    listener_ = OpenListener(port_);
+    int port = 0;
+    listener_ = ListenOnLoopback(&port);
+    port_ = static_cast<std::uint16_t>(port);
     if (listener_ < 0) {
         port_ = 0;
         failure_ = "cannot listen";
