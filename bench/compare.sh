@@ -64,9 +64,24 @@ shm_room() {
     [[ -d /dev/shm ]] && (($(df -Pk /dev/shm | awk 'NR == 2 { print $4 }') > $1 * 1024))
 }
 # Servers the script starts it also stops at the end (the tests expect their
-# fixtures on disk, and a folder in memory is not kept).
+# fixtures on disk, and a folder in memory is not kept). The clean-up is armed
+# before anything is started or written.
 started_servers=no
 memory_servers=
+pinned_pids=()
+work=
+transfer_files=()
+cleanup() {
+    for pid in "${pinned_pids[@]}"; do kill "$pid" 2>/dev/null; done
+    [[ -n $work ]] && rm -rf "$work"
+    rm -f "${transfer_files[@]}"
+    if [[ $started_servers == yes ]]; then
+        bash scripts/servers.sh stop >/dev/null 2>&1
+        [[ -n $memory_servers ]] && rm -rf "$memory_servers"
+    fi
+}
+trap cleanup EXIT
+
 if [[ $(bash scripts/servers.sh status 2>/dev/null) != *"vsftpd-plain: running"* ]]; then
     if [[ -z ${FT_SERVERS_DATA_DIR:-} ]] && shm_room $((size_mb * 9)); then
         memory_servers=/dev/shm/fttest-bench
@@ -91,17 +106,7 @@ ftp_small=$FT_TEST_ROOT/$tag-small.txt
 http_source=$FT_TEST_HTTP_ROOT/$tag.bin
 http_small=$FT_TEST_HTTP_ROOT/$tag-small.txt
 http_upload=$FT_TEST_HTTP_ROOT$FT_TEST_DAV_PATH$tag-up.bin
-pinned_pids=()
-cleanup() {
-    for pid in "${pinned_pids[@]}"; do kill "$pid" 2>/dev/null; done
-    rm -rf "$work"
-    rm -f "$ftp_source" "$ftp_upload" "$ftp_small" "$http_source" "$http_small" "$http_upload"
-    if [[ $started_servers == yes ]]; then
-        bash scripts/servers.sh stop >/dev/null 2>&1
-        [[ -n $memory_servers ]] && rm -rf "$memory_servers"
-    fi
-}
-trap cleanup EXIT
+transfer_files=("$ftp_source" "$ftp_upload" "$ftp_small" "$http_source" "$http_small" "$http_upload")
 
 echo "compare: generating $size_mb MiB" >&2
 head -c "$((size_mb * 1024 * 1024))" /dev/urandom >"$work/local.bin"

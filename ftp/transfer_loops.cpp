@@ -211,11 +211,10 @@ int ReadLoopError() {
 }
 
 // The block size of the file loops: the data buffer's at the throttled
-// priorities (their pause comes once per block), a larger block otherwise.
-std::size_t LoopBlockSize(const FtpSession& session, bool sentFromFile) {
+// priorities (their pause comes once per block), at least `large` otherwise.
+std::size_t LoopBlockSize(const FtpSession& session, std::size_t large) {
     const std::size_t size = session.dataBuffer.capacity();
-    if (session.priority < kNormalPriority) return size;
-    return std::max(size, sentFromFile ? kUploadBlockSize : kStreamBlockSize);
+    return session.priority >= kNormalPriority ? std::max(size, large) : size;
 }
 
 // Copies the data connection into the file; the loop's error or 0. A large
@@ -303,7 +302,8 @@ int ftpops::GetFile(FtpSession& session, const std::string& local, const std::st
     std::vector<char> block;
     platform::ReplacingFile target;
     const bool existed = platform::FileExists(local);
-    int error = MakeBlock(block, LoopBlockSize(session, false)) ? 0 : fileErrorOutOfMemory;
+    int error =
+        MakeBlock(block, LoopBlockSize(session, kStreamBlockSize)) ? 0 : fileErrorOutOfMemory;
     if (error == 0) error = OpenDownloadTarget(target, local, flags, offset);
     if (error != 0) {
         AbandonTransfer(session);
@@ -366,7 +366,7 @@ int ftpops::PutFile(FtpSession& session, const std::string& local, const std::st
     if (code < 0 || code > 199) return code;
 
     std::vector<char> block;
-    if (!MakeBlock(block, LoopBlockSize(session, true))) {
+    if (!MakeBlock(block, LoopBlockSize(session, kUploadBlockSize))) {
         AbandonTransfer(session);
         return Fail(fileErrorOutOfMemory);
     }
@@ -497,8 +497,8 @@ int ftpops::PutData(FtpSession& session, const std::string& remote, const char* 
     BlockPacer pacer(session, false);
     int loopError = 0;
     for (DWORD sent = 0; sent < length && loopError == 0;) {
-        DWORD piece =
-            std::min<DWORD>(length - sent, static_cast<DWORD>(LoopBlockSize(session, false)));
+        DWORD piece = std::min<DWORD>(length - sent,
+                                      static_cast<DWORD>(LoopBlockSize(session, kStreamBlockSize)));
         if (WriteData(session, data + sent, static_cast<int>(piece)) < 0) {
             loopError = LastErrorNumber();
             break;

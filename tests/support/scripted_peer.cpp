@@ -40,7 +40,6 @@ ScriptedPeer::ScriptedPeer(std::vector<PeerScript> scripts, Options options)
     listener_ = ListenOnLoopback(&port);
     port_ = static_cast<std::uint16_t>(port);
     if (listener_ < 0) {
-        port_ = 0;
         failure_ = "cannot listen";
         return;
     }
